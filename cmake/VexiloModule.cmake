@@ -1,0 +1,70 @@
+# Shared build settings and the helpers every module uses.
+
+set(VEXILO_WARNING_FLAGS -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wsign-conversion
+    -Wnon-virtual-dtor -Wold-style-cast -Wcast-align -Woverloaded-virtual -Wnull-dereference)
+set(VEXILO_C_WARNING_FLAGS -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wsign-conversion)
+
+if(VEXILO_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined
+                      -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# Applies the house warning set to a target of our own (never to generated code).
+function(vexilo_warnings target)
+  target_compile_options(${target} PRIVATE
+    $<$<COMPILE_LANGUAGE:CXX>:${VEXILO_WARNING_FLAGS}>
+    $<$<COMPILE_LANGUAGE:C>:${VEXILO_C_WARNING_FLAGS}>)
+endfunction()
+
+# Adds a module's single GoogleTest executable, registered with ctest.
+#   vexilo_add_tests(<name> SOURCES ... LIBRARIES ... [FIXTURES fixture...] [LABELS label...])
+function(vexilo_add_tests name)
+  if(NOT VEXILO_BUILD_TESTS)
+    return()
+  endif()
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBRARIES;FIXTURES;LABELS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  vexilo_warnings(${name})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES} GTest::gtest GTest::gtest_main)
+  target_compile_definitions(${name} PRIVATE
+    VEXILO_TEST_MEDIA_DIR="${VEXILO_TEST_MEDIA_DIR}"
+    VEXILO_REFERENCE_STREAMS_DIR="${VEXILO_REFERENCE_STREAMS_DIR}")
+  set(properties TIMEOUT 600)
+  if(ARG_FIXTURES)
+    list(APPEND properties FIXTURES_REQUIRED "${ARG_FIXTURES}")
+  endif()
+  if(ARG_LABELS)
+    list(APPEND properties LABELS "${ARG_LABELS}")
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+                       PROPERTIES ${properties})
+endfunction()
+
+# Adds a libFuzzer target; built only with VEXILO_BUILD_FUZZERS and clang.
+function(vexilo_add_fuzzer name)
+  if(NOT VEXILO_BUILD_FUZZERS)
+    return()
+  endif()
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBRARIES" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES})
+  set_property(GLOBAL APPEND PROPERTY VEXILO_FUZZERS ${name})
+endfunction()
+
+# Adds a benchmark program; built only with VEXILO_BUILD_BENCHMARKS.
+function(vexilo_add_benchmark name)
+  if(NOT VEXILO_BUILD_BENCHMARKS)
+    return()
+  endif()
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBRARIES" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  vexilo_warnings(${name})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES})
+endfunction()
+
+if(VEXILO_BUILD_FUZZERS)
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Builds a release configuration with the benchmarks and runs each; every
+# benchmark prints its own figures.
+# Usage: scripts/bench.sh [BENCHMARK...]
+set -euo pipefail
+repo_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build_dir="$repo_dir/build/bench"
+
+bash "$repo_dir/scripts/setup-deps.sh"
+cmake -S "$repo_dir" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DVEXILO_BUILD_BENCHMARKS=ON -DVEXILO_BUILD_TESTS=OFF
+cmake --build "$build_dir" --parallel "$(nproc)"
+
+mapfile -t benchmarks < <(find "$build_dir" -type f -executable -name 'bench_*' -printf '%f\n' | sort)
+[ "$#" -gt 0 ] && benchmarks=("$@")
+for name in "${benchmarks[@]}"; do
+  binary=$(find "$build_dir" -type f -executable -name "$name" | head -n 1)
+  echo "== $name"
+  (cd "$build_dir" && taskset -c 0 "$binary")
+done
