@@ -68,3 +68,36 @@ endfunction()
 if(VEXILO_BUILD_FUZZERS)
   add_compile_options(-fsanitize=fuzzer-no-link)
 endif()
+
+# FFmpeg's libraries through pkg-config, as one imported target.
+function(vexilo_find_ffmpeg)
+  if(NOT TARGET PkgConfig::FFMPEG)
+    find_package(PkgConfig REQUIRED)
+    pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET GLOBAL
+                      libavformat libavcodec libavutil libswscale)
+  endif()
+endfunction()
+
+# A module library from every source below src/ (minus the files given in EXCLUDE),
+# with its public headers under include/.
+#   vexilo_add_module_library(<name> [EXCLUDE regex...])
+function(vexilo_add_module_library name)
+  cmake_parse_arguments(ARG "" "" "EXCLUDE" ${ARGN})
+  file(GLOB_RECURSE sources CONFIGURE_DEPENDS src/*.cpp src/*.c src/*.h)
+  foreach(pattern IN LISTS ARG_EXCLUDE)
+    list(FILTER sources EXCLUDE REGEX "${pattern}")
+  endforeach()
+  add_library(${name} STATIC ${sources})
+  target_include_directories(${name} PUBLIC include PRIVATE src)
+  vexilo_warnings(${name})
+endfunction()
+
+# The module's single test executable from every source below tests/.
+#   vexilo_add_module_tests(<name> LIBRARIES ... [FIXTURES ...])
+function(vexilo_add_module_tests name)
+  file(GLOB_RECURSE sources CONFIGURE_DEPENDS tests/*.cpp tests/*.c tests/*.h)
+  vexilo_add_tests(${name} SOURCES ${sources} ${ARGN})
+  if(TARGET ${name})
+    target_include_directories(${name} PRIVATE tests src)
+  endif()
+endfunction()
