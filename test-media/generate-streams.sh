@@ -51,4 +51,68 @@ raw_clip  quality_reference_176x144.yuv  yuv420p      176x144 10 mandelbrot
 mp4_from  main_420_8bit_gop8.mp4         main_420_8bit_gop8.hevc
 mp4_from  main10_420_10bit.mov           main10_420_10bit.hevc
 
+# Desktop media layer: odd sizes (HEVC 4:2:0 cannot be odd, 4:4:4 can), other containers
+# and other track layouts.
+# h264_mp4 NAME SIZE FRAMES: an MP4 whose only video track is H.264.
+h264_mp4() {
+  local name=$1 size=$2 frames=$3
+  [ -s "$name" ] && return 0
+  "${ffmpeg_quiet[@]}" -f lavfi -i "testsrc2=size=${size}:rate=25" -frames:v "$frames" \
+    -pix_fmt yuv420p -c:v libx264 -f mp4 "$name.tmp"
+  mv "$name.tmp" "$name"
+}
+
+# audio_first_mp4 NAME SOURCE_STREAM: an AAC track as stream 0, the HEVC track as stream 1.
+audio_first_mp4() {
+  local name=$1 source=$2
+  [ -s "$name" ] && return 0
+  "${ffmpeg_quiet[@]}" -f lavfi -i "sine=frequency=440:sample_rate=48000:duration=1" -i "$source" \
+    -map 0:a -map 1:v -c:a aac -c:v copy -tag:v hvc1 -f mp4 "$name.tmp"
+  mv "$name.tmp" "$name"
+}
+
+# audio_only_mp4 NAME: an MP4 without any video track.
+audio_only_mp4() {
+  local name=$1
+  [ -s "$name" ] && return 0
+  "${ffmpeg_quiet[@]}" -f lavfi -i "sine=duration=0.5" -c:a aac -f mp4 "$name.tmp"
+  mv "$name.tmp" "$name"
+}
+
+# scaled_hevc_clip NAME PIXFMT SIZE FRAMES "X265-PARAMS": lavfi sources round odd sizes down
+# to even ones, so the picture is scaled to its odd size after the source.
+scaled_hevc_clip() {
+  local name=$1 pix_fmt=$2 size=$3 frames=$4 params=$5
+  [ -s "$name" ] && return 0
+  "${ffmpeg_quiet[@]}" -f lavfi -i "testsrc2=size=176x96:rate=25" -vf "scale=${size/x/:}" -frames:v "$frames" \
+    -pix_fmt "$pix_fmt" -c:v libx265 -x265-params "log-level=error:${params}" -f hevc "$name.tmp"
+  mv "$name.tmp" "$name"
+}
+
+# container_hevc_clip NAME PIXFMT SIZE FRAMES "X265-PARAMS" FORMAT: encoded straight into the
+# container, so that its packets carry the encoder's reordered timestamps.
+container_hevc_clip() {
+  local name=$1 pix_fmt=$2 size=$3 frames=$4 params=$5 format=$6
+  [ -s "$name" ] && return 0
+  "${ffmpeg_quiet[@]}" -f lavfi -i "testsrc2=size=${size}:rate=25" -frames:v "$frames" -pix_fmt "$pix_fmt" \
+    -c:v libx265 -x265-params "log-level=error:${params}" -tag:v hvc1 -f "$format" "$name.tmp"
+  mv "$name.tmp" "$name"
+}
+
+scaled_hevc_clip odd_177x97_444_8bit.hevc yuv444p   177x97  6  "keyint=6:bframes=2"
+container_hevc_clip bpyramid_420_8bit.mp4 yuv420p  176x144 24 "keyint=12:bframes=3:b-pyramid=1" mp4
+container_hevc_clip bpyramid_420_10bit.mov yuv420p10le 176x144 16 "keyint=8:bframes=3:b-pyramid=1" mov
+raw_clip  reference_176x144_10bit.yuv    yuv420p10le  176x144 12
+h264_mp4  h264_only.mp4                  176x144 8
+audio_first_mp4 audio_first_hevc.mp4     bpyramid_420_8bit.mp4
+audio_only_mp4 audio_only.mp4
+
+# HEVC observer: bit depths, chroma formats and coding tools the syntax layers must walk.
+hevc_clip observer_444_12bit_intra.hevc   yuv444p12le  96x64   4  "keyint=2:bframes=0"
+hevc_clip observer_422_12bit.hevc         yuv422p12le  128x96  6  "keyint=6:bframes=2"
+hevc_clip observer_open_gop_pyramid.hevc  yuv420p      176x144 30 "keyint=10:min-keyint=10:scenecut=0:open-gop=1:bframes=4:b-pyramid=1"
+hevc_clip observer_tools_420_8bit.hevc    yuv420p      176x144 10 "keyint=8:bframes=2:scaling-list=default:signhide=1:tskip=1:amp=1:rect=1"
+hevc_clip observer_slices_wpp_10bit.hevc  yuv420p10le  256x192 8  "keyint=8:bframes=2:slices=4:wpp=1"
+mp4_from  observer_open_gop_pyramid.mp4   observer_open_gop_pyramid.hevc
+
 echo "test media ready in $out_dir"

@@ -1,0 +1,83 @@
+#pragma once
+
+#include "vexilo/domain/PictureInfo.h"
+#include "vexilo/domain/ReferenceYuvSource.h"
+#include "vexilo/domain/VideoFrame.h"
+#include "vexilo/media/QualityMetrics.h"
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace vexilo::media {
+
+// One decoded frame measured against its reference frame: the frame metrics (VMAF
+// included) and the heat-map blocks.
+struct MeasuredQualitySide {
+    FrameQualityMetrics metrics;
+    std::vector<RegionQualityMetrics> regions;
+};
+
+[[nodiscard]] FrameQualityMetrics computeFrameQualityWithVmaf(const domain::VideoFrame& reference,
+                                                              const domain::VideoFrame& encoded);
+
+[[nodiscard]] MeasuredQualitySide measureQualityPair(const domain::VideoFrame& reference,
+                                                     const domain::VideoFrame& encoded);
+
+}  // namespace vexilo::media
+
+namespace vexilo::application {
+
+// Where the frames come from. Any value but FullStreamDecode behaves as BoundedCache.
+enum class QualityFrameSourceMode : std::uint8_t {
+    BoundedCache = 0,      // the frames handed in with each request
+    FullStreamDecode = 1,  // a fresh decode of stream A, then of stream B
+};
+
+struct QualityPairRequest {
+    std::int32_t row = 0;
+    std::int64_t frameIndex = 0;  // display index of the A and B pictures and index of the reference frame
+    std::optional<std::int64_t> referenceFrameIndex;  // only its presence counts
+    std::optional<domain::PictureId> pictureIdA;      // present: A is measured
+    std::optional<domain::PictureId> pictureIdB;      // present: B is measured
+    domain::VideoFramePtr frameA;  // from A's frame cache; may be empty
+    domain::VideoFramePtr frameB;
+};
+
+struct QualityPairResult {
+    std::int32_t row = 0;
+    std::int64_t frameIndex = 0;
+    std::optional<media::FrameQualityMetrics> metricsA;
+    std::optional<media::FrameQualityMetrics> metricsB;
+    std::vector<media::RegionQualityMetrics> regionsA;
+    std::vector<media::RegionQualityMetrics> regionsB;
+};
+
+struct QualityAnalysisInput {
+    domain::ReferenceYuvSource reference;
+    std::vector<QualityPairRequest> requests;  // in the order the rows were chosen
+    QualityFrameSourceMode mode = QualityFrameSourceMode::BoundedCache;
+    std::optional<std::filesystem::path> streamAPath;  // used in full-stream mode
+    std::optional<std::filesystem::path> streamBPath;
+};
+
+using QualityCancelFlag = std::shared_ptr<std::atomic<bool>>;
+using QualityPairCallback = std::function<void(QualityPairResult)>;
+
+// Measures every requested pair on the calling thread and hands each result to `onResult`
+// on that thread. Problems become failed sides of their pair, never a stop; the cancel
+// flag (may be null) ends the run early.
+void analyzeQualityPairs(const QualityAnalysisInput& input, const QualityCancelFlag& cancel,
+                         QualityPairCallback onResult);
+
+// Decodes one stream from its file and measures the requested pictures of that side.
+void decodeFullStreamSide(const std::filesystem::path& path, bool isA, const domain::ReferenceYuvSource& reference,
+                          const std::map<std::int64_t, QualityPairRequest>& requests,
+                          std::map<std::int64_t, QualityPairResult>& results, const QualityCancelFlag& cancel);
+
+}  // namespace vexilo::application

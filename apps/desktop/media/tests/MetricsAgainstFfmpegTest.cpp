@@ -1,0 +1,131 @@
+#include "TestSupport.h"
+#include "vexilo/media/FFmpegVideoSource.h"
+#include "vexilo/media/QualityMetrics.h"
+#include "vexilo/media/ReferenceYuv.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <sstream>
+
+namespace vexilo::media {
+namespace {
+
+namespace fs = std::filesystem;
+using domain::ReferenceYuvLayout;
+
+// The psnr filter hands its values over as floats and prints them with six decimals, so
+// ours must agree once brought to float precision.
+void expectSameAsPrinted(double ours, double printed, const std::string& what) {
+    EXPECT_FLOAT_EQ(static_cast<float>(ours), static_cast<float>(printed)) << what;
+}
+
+using FfmpegFrameMetrics = std::map<std::string, double>;
+
+// The psnr filter's per-frame values ("mse.y", "psnr_avg", ...), in display order.
+std::vector<FfmpegFrameMetrics> ffmpegPsnr(const fs::path& encoded, const fs::path& reference,
+                                           const std::string& pixelFormat) {
+    std::istringstream lines(test::runCommand(
+        "ffmpeg -hide_banner -loglevel error -nostdin -i " + test::shellQuoted(encoded) +
+        " -f rawvideo -pix_fmt " + pixelFormat + " -s 176x144 -i " + test::shellQuoted(reference) +
+        " -lavfi '[0:v][1:v]psnr,metadata=mode=print:file=-' -f null -"));
+    const std::string prefix = "lavfi.psnr.";
+    std::vector<FfmpegFrameMetrics> frames;
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.rfind("frame:", 0) == 0) {
+            frames.emplace_back();
+        } else if (line.rfind(prefix, 0) == 0 && !frames.empty()) {
+            const std::size_t equals = line.find('=');
+            frames.back()[line.substr(prefix.size(), equals - prefix.size())] = std::stod(line.substr(equals + 1));
+        }
+    }
+    return frames;
+}
+
+std::vector<domain::VideoFrame> decodeFrames(const fs::path& path) {
+    std::vector<domain::VideoFrame> frames;
+    auto source = FFmpegVideoSource::open(path);
+    EXPECT_TRUE(source.ok());
+    if (source.ok()) {
+        EXPECT_TRUE(source.value()
+                        .decodeSequentially(
+                            [&frames](FFmpegDecodedPicture picture) { frames.push_back(std::move(picture.frame)); }, {})
+                        .ok());
+    }
+    return frames;
+}
+
+domain::ReferenceYuvSource referenceSource(fs::path path, ReferenceYuvLayout layout) {
+    domain::ReferenceYuvSource source;
+    source.path = std::move(path);
+    source.width = 176;
+    source.height = 144;
+    source.layout = layout;
+    return source;
+}
+
+struct FfmpegComparisonCase {
+    const char* name;
+    const char* encoded;
+    const char* reference;
+    ReferenceYuvLayout layout;
+    const char* pixelFormat;
+};
+
+class AgainstFfmpegPsnr : public testing::TestWithParam<FfmpegComparisonCase> {};
+
+TEST_P(AgainstFfmpegPsnr, MseAndPsnrPerPlaneAndAllMatchToThePrintedPrecision) {
+    const FfmpegComparisonCase& c = GetParam();
+    const std::vector<domain::VideoFrame> decoded = decodeFrames(test::mediaPath(c.encoded));
+    const std::vector<FfmpegFrameMetrics> expected =
+        ffmpegPsnr(test::mediaPath(c.encoded), test::mediaPath(c.reference), c.pixelFormat);
+    ASSERT_EQ(decoded.size(), expected.size());
+    ASSERT_FALSE(decoded.empty());
+    const domain::ReferenceYuvSource source = referenceSource(test::mediaPath(c.reference), c.layout);
+    for (std::size_t k = 0; k < decoded.size(); ++k) {
+        const ReferenceYuvFrameResult reference = readReferenceYuvFrame(source, static_cast<std::int64_t>(k));
+        ASSERT_TRUE(reference.loaded) << reference.message;
+        const FrameQualityMetrics metrics = computeFrameQualityMetrics(*reference.frame, decoded[k]);
+        const std::pair<const char*, const PlaneQualityMetrics*> planes[] = {
+            {"y", &metrics.y}, {"u", &metrics.u}, {"v", &metrics.v}};
+        for (const auto& [plane, values] : planes) {
+            const std::string frame = "frame " + std::to_string(k) + " plane " + plane;
+            expectSameAsPrinted(*values->mse, expected[k].at(std::string("mse.") + plane), frame);
+            expectSameAsPrinted(*values->psnr, expected[k].at(std::string("psnr.") + plane), frame);
+        }
+        expectSameAsPrinted(*metrics.all.mse, expected[k].at("mse_avg"), "frame " + std::to_string(k));
+        expectSameAsPrinted(*metrics.all.psnr, expected[k].at("psnr_avg"), "frame " + std::to_string(k));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    QualityMetrics, AgainstFfmpegPsnr,
+    testing::Values(FfmpegComparisonCase{"EightBit", "quality_low.hevc", "quality_reference_176x144.yuv",
+                                         ReferenceYuvLayout::I420, "yuv420p"},
+                    FfmpegComparisonCase{"TenBit", "main10_420_10bit.hevc", "reference_176x144_10bit.yuv",
+                                         ReferenceYuvLayout::I010, "yuv420p10le"}),
+    test::CaseName());
+
+// The same 10-bit reference stored as P010 must measure exactly like its I010 form.
+TEST(ReferenceYuvP010, MeasuresLikeTheSameFramesStoredAsI010) {
+    test::ScratchDirectory directory;
+    const fs::path i010 = test::mediaPath("reference_176x144_10bit.yuv");
+    const fs::path p010 = directory.file("reference_p010.yuv");
+    test::runCommand("ffmpeg -hide_banner -loglevel error -nostdin -f rawvideo -pix_fmt yuv420p10le -s 176x144 -i " +
+                     test::shellQuoted(i010) + " -pix_fmt p010le -f rawvideo " + test::shellQuoted(p010));
+    const std::vector<domain::VideoFrame> decoded = decodeFrames(test::mediaPath("main10_420_10bit.hevc"));
+    ASSERT_FALSE(decoded.empty());
+    for (const std::int64_t k : {std::int64_t{0}, static_cast<std::int64_t>(decoded.size() - 1)}) {
+        const auto planar = readReferenceYuvFrame(referenceSource(i010, ReferenceYuvLayout::I010), k);
+        const auto semiPlanar = readReferenceYuvFrame(referenceSource(p010, ReferenceYuvLayout::P010), k);
+        ASSERT_TRUE(planar.loaded && semiPlanar.loaded) << semiPlanar.message;
+        EXPECT_EQ(semiPlanar.frame->planes, planar.frame->planes);
+        const auto size = static_cast<std::size_t>(k);
+        EXPECT_EQ(computeFrameQualityMetrics(*semiPlanar.frame, decoded[size]).all.mse,
+                  computeFrameQualityMetrics(*planar.frame, decoded[size]).all.mse);
+    }
+}
+
+}  // namespace
+}  // namespace vexilo::media

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "vexilo/domain/PictureInfo.h"
+#include "vexilo/domain/VideoFrame.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+#include <variant>
+
+namespace vexilo::protocol {
+
+// One decoded picture on the frame channel.
+struct AnalyzerFramePacket {
+    std::uint64_t sequence = 0;  // 1 for a task's first packet, then rising by one
+    domain::PictureInfo picture;
+    domain::VideoFrame frame;
+};
+
+inline constexpr std::uint32_t kFramePacketMagic = 0x56584652U;  // "VXFR"
+inline constexpr std::uint16_t kFramePacketVersion = 1;
+inline constexpr std::uint16_t kFramePacketFlags = 0;
+inline constexpr qsizetype kFramePacketHeaderSize = 16;
+inline constexpr std::uint64_t kMaxFramePacketBodySize = 0x10000000ULL;  // 256 MiB
+
+struct FramePacketHeader {
+    std::uint32_t magic = 0;
+    std::uint16_t version = 0;
+    std::uint16_t flags = 0;
+    std::uint64_t bodySize = 0;
+};
+
+struct FramePacketDecodeError {
+    QString message;
+};
+
+using FramePacketDecodeResult = std::variant<AnalyzerFramePacket, FramePacketDecodeError>;
+
+// Header and body as one array, or an empty array when the packet is refused.
+[[nodiscard]] QByteArray serializeAnalyzerFramePacket(const AnalyzerFramePacket& packet);
+
+// The 16 header bytes, unchecked; empty when fewer than 16 bytes are given.
+[[nodiscard]] std::optional<FramePacketHeader> readFramePacketHeader(QByteArrayView bytes);
+
+// Checks magic, version and body limit of a header; the problem text, or empty when usable.
+[[nodiscard]] QString framePacketHeaderProblem(const FramePacketHeader& header);
+
+// Decodes one body (the bytes after the header) and applies the acceptance rules.
+[[nodiscard]] FramePacketDecodeResult decodeFramePacketBody(QByteArrayView body);
+
+// Decodes a whole packet (header and exactly its body) and applies the acceptance rules.
+[[nodiscard]] FramePacketDecodeResult decodeAnalyzerFramePacket(QByteArrayView packet);
+
+// The acceptance rules both sides apply before trusting a packet: empty when acceptable,
+// else what is wrong. Beyond the field ranges, they make sure that every buffer holds the
+// bytes its declared sizes promise, so a reader never indexes past the end.
+[[nodiscard]] QString framePacketProblem(const AnalyzerFramePacket& packet);
+[[nodiscard]] QString videoFrameLayoutProblem(const domain::VideoFrame& frame);
+
+}  // namespace vexilo::protocol
