@@ -1,0 +1,73 @@
+#pragma once
+
+#include "vexilo/analysis/DomainValidation.h"
+#include "vexilo/analysis/StreamAnalysis.h"
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace vexilo::analysis {
+
+// Largest "VXSA" buffer read or written; exactly this size is accepted.
+inline constexpr std::uint64_t kMaxAnalysisBufferBytes = 536'870'912;  // 512 MiB
+
+// Every table in a buffer the serialiser writes costs at least 8 bytes: its own 4-byte
+// vtable offset and the 4-byte offset that refers to it (no table is shared). The
+// verifier's table limit is therefore chosen so that any buffer the serialiser can
+// accept is verified in full, however densely it is packed with small tables.
+inline constexpr std::uint64_t kSmallestTableFootprintBytes = 8;
+inline constexpr std::uint32_t kMaxVerifiedTables =
+    static_cast<std::uint32_t>(kMaxAnalysisBufferBytes / kSmallestTableFootprintBytes);
+inline constexpr std::uint32_t kMaxVerifiedDepth = 64;
+
+inline constexpr std::string_view kAnalysisFileIdentifier = "VXSA";
+
+enum class AnalysisReadStatus : std::uint32_t {
+    ValidationFailed = 0,
+    MalformedBuffer = 1,
+    UnreadableSchemaVersion = 2,
+    ResourceLimit = 3,
+};
+
+namespace analysis_read_messages {
+inline constexpr std::string_view kEmptyBuffer = "analysis buffer is empty";
+inline constexpr std::string_view kBufferTooLarge = "analysis buffer exceeds the 512 MiB reader limit";
+inline constexpr std::string_view kNotAVexiloBuffer =
+    "analysis buffer is not a valid Vexilo FlatBuffer (VXSA)";
+inline constexpr std::string_view kMissingSchemaHeader = "analysis buffer does not contain a schema header";
+inline constexpr std::string_view kUnreadableSchemaVersion =
+    "analysis schema version is not readable by the v1 Vexilo reader";
+inline constexpr std::string_view kCollectionTooLarge = "analysis object collection exceeds the reader limit";
+inline constexpr std::string_view kDecodedDocumentInvalid =
+    "decoded analysis document failed domain validation";
+inline constexpr std::string_view kDocumentInvalid = "analysis document failed domain validation";
+inline constexpr std::string_view kSerializedTooLarge =
+    "serialized analysis exceeds the 512 MiB v1 buffer limit";
+}  // namespace analysis_read_messages
+
+// The error of both the reader and the serialiser; `issues` is filled only for
+// ValidationFailed.
+struct AnalysisReadError {
+    AnalysisReadStatus status = AnalysisReadStatus::MalformedBuffer;
+    std::string message;
+    ValidationIssues issues;
+};
+
+// Alternative 0 the document, alternative 1 the error.
+using AnalysisReadResult = std::variant<StreamAnalysis, AnalysisReadError>;
+// Alternative 0 the finished buffer (identifier at bytes 4 to 7, no size prefix).
+using AnalysisSerializeResult = std::variant<std::vector<std::uint8_t>, AnalysisReadError>;
+
+// Verifies, decodes and validates a "VXSA" buffer. The bytes are only read during the
+// call; the document owns all its data. Never throws for bad input.
+[[nodiscard]] AnalysisReadResult readStreamAnalysis(std::span<const std::uint8_t> bytes);
+
+// Validates the document and writes it as a "VXSA" buffer that readStreamAnalysis
+// accepts. Never throws for bad content.
+[[nodiscard]] AnalysisSerializeResult serializeStreamAnalysis(const StreamAnalysis& analysis);
+
+}  // namespace vexilo::analysis

@@ -1,0 +1,231 @@
+#include "vexilo/analysis/AnalysisCodec.h"
+
+#include "codec/AnalysisBufferVerifier.h"
+#include "codec/RecordSlots.h"
+#include "codec/ReferenceSlots.h"
+#include "vexilo/analysis/fb/analysis_document_generated.h"
+
+#include <flatbuffers/flatbuffers.h>
+
+#include <cstddef>
+#include <cstring>
+#include <tuple>
+#include <utility>
+
+namespace vexilo::analysis {
+namespace {
+
+namespace messages = analysis_read_messages;
+
+using slots::slot;
+using slots::stringSlot;
+using slots::tableListSlot;
+
+// Root offset and file identifier, then at least the root table's vtable offset.
+constexpr std::size_t kMinimumBufferBytes = 12;
+constexpr std::size_t kBuilderInitialBytes = 1024;
+constexpr std::uint32_t kHighestReadableMinimumReaderVersion = kAnalysisSchemaVersion;
+
+// The schema header is a table of its own that holds the two version fields of the
+// document.
+struct SchemaHeaderSlot {
+    static constexpr std::size_t alignment = sizeof(flatbuffers::uoffset_t);
+
+    flatbuffers::voffset_t offset;
+
+    flatbuffers::uoffset_t build(flatbuffers::FlatBufferBuilder& builder,
+                                 const StreamAnalysis& analysis) const
+    {
+        return fb::CreateSchemaHeaderTable(builder, analysis.schemaVersion, analysis.minimumReaderVersion).o;
+    }
+    void decode(const flatbuffers::Table& table, StreamAnalysis& analysis) const
+    {
+        const auto* header = table.GetPointer<const fb::SchemaHeaderTable*>(offset);
+        analysis.schemaVersion = header != nullptr ? header->schemaVersion() : kAnalysisSchemaVersion;
+        analysis.minimumReaderVersion =
+            header != nullptr ? header->minimumReaderVersion() : kAnalysisSchemaVersion;
+    }
+};
+
+// The fifteen collections in the order in which they are encoded and decoded (not
+// their slot order).
+constexpr auto collectionSlots()
+{
+    using T = fb::AnalysisDocumentTable;
+    using A = StreamAnalysis;
+    return std::tuple{
+        tableListSlot<fb::NalUnitTable>(&A::nalUnits, T::VT_NALUNITS),
+        tableListSlot<fb::ParameterSetTable>(&A::parameterSets, T::VT_PARAMETERSETS),
+        tableListSlot<fb::SeiMessageTable>(&A::seiMessages, T::VT_SEIMESSAGES),
+        tableListSlot<fb::SliceTable>(&A::slices, T::VT_SLICES),
+        tableListSlot<fb::ReferencePictureTable>(&A::referencePictures, T::VT_REFERENCEPICTURES),
+        tableListSlot<fb::ShortTermReferenceTable>(&A::shortTermReferencePictures,
+                                                   T::VT_SHORTTERMREFERENCEPICTURES),
+        tableListSlot<fb::LongTermReferenceTable>(&A::longTermReferencePictures,
+                                                  T::VT_LONGTERMREFERENCEPICTURES),
+        tableListSlot<fb::DpbSnapshotEntryTable>(&A::dpbSnapshotEntries, T::VT_DPBSNAPSHOTENTRIES),
+        tableListSlot<fb::PictureSummaryTable>(&A::pictures, T::VT_PICTURES),
+        tableListSlot<fb::CtuTable>(&A::ctus, T::VT_CTUS),
+        tableListSlot<fb::CuTable>(&A::cus, T::VT_CUS),
+        tableListSlot<fb::PuTable>(&A::pus, T::VT_PUS),
+        tableListSlot<fb::TuTable>(&A::tus, T::VT_TUS),
+        tableListSlot<fb::MotionVectorTable>(&A::motionVectors, T::VT_MOTIONVECTORS),
+        tableListSlot<fb::AnalysisErrorTable>(&A::errors, T::VT_ERRORS),
+    };
+}
+
+constexpr auto rootFieldSlots()
+{
+    using T = fb::AnalysisDocumentTable;
+    using A = StreamAnalysis;
+    return std::tuple{
+        SchemaHeaderSlot{T::VT_HEADER},
+        stringSlot(&A::sourceFingerprint, T::VT_SOURCEFINGERPRINT),
+        slot(&A::id, T::VT_ID),
+        slot(&A::compactId, T::VT_COMPACTID),
+        slot(&A::profile, T::VT_PROFILE),
+        slot(&A::width, T::VT_WIDTH),
+        slot(&A::height, T::VT_HEIGHT),
+        slot(&A::bitDepth, T::VT_BITDEPTH),
+    };
+}
+
+constexpr auto documentSlots()
+{
+    return std::tuple_cat(collectionSlots(), rootFieldSlots());
+}
+
+AnalysisReadError makeError(AnalysisReadStatus status, std::string_view message,
+                            ValidationIssues issues = {})
+{
+    return AnalysisReadError{status, std::string(message), std::move(issues)};
+}
+
+bool isEightByteAligned(const std::uint8_t* data)
+{
+    return reinterpret_cast<std::uintptr_t>(data) % alignof(std::uint64_t) == 0;
+}
+
+// Verified fields are read in place, which needs the buffer to start where its 8-byte
+// fields are aligned in memory too; a caller's slice of a larger buffer may not.
+class AlignedBytes {
+public:
+    explicit AlignedBytes(std::span<const std::uint8_t> bytes)
+        : view_(bytes)
+    {
+        if (!isEightByteAligned(bytes.data())) {
+            copy_.resize((bytes.size() + sizeof(std::uint64_t) - 1) / sizeof(std::uint64_t));
+            std::memcpy(copy_.data(), bytes.data(), bytes.size());
+            view_ = std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(copy_.data()),
+                                                  bytes.size());
+        }
+    }
+    [[nodiscard]] std::span<const std::uint8_t> view() const { return view_; }
+
+private:
+    std::vector<std::uint64_t> copy_;
+    std::span<const std::uint8_t> view_;
+};
+
+bool schemaVersionReadable(const fb::SchemaHeaderTable& header)
+{
+    return header.schemaVersion() == kAnalysisSchemaVersion &&
+           header.minimumReaderVersion() <= kHighestReadableMinimumReaderVersion;
+}
+
+bool anyCollectionExceedsLimit(const fb::AnalysisDocumentTable& document)
+{
+    const flatbuffers::Table& raw = slots::asRawTable(document);
+    return std::apply(
+        [&](const auto&... collection) {
+            return ((collection.elementCount(raw) > kMaxRecordsPerCollection) || ...);
+        },
+        collectionSlots());
+}
+
+// Strings are copied while decoding; a buffer that points many tables at one string
+// would make that copy far larger than the buffer. The serialiser never shares a
+// string, so its strings always fit in the buffer together.
+bool stringsFitInBuffer(const fb::AnalysisDocumentTable& document, std::size_t bufferBytes)
+{
+    return slots::sumReferencedStringBytes(document, documentSlots()) <= bufferBytes;
+}
+
+std::vector<std::uint8_t> finishedBytes(const flatbuffers::FlatBufferBuilder& builder)
+{
+    const std::uint8_t* data = builder.GetBufferPointer();
+    return std::vector<std::uint8_t>(data, data + builder.GetSize());
+}
+
+}  // namespace
+
+bool verifyAnalysisBuffer(std::span<const std::uint8_t> bytes, std::uint32_t maxTables)
+{
+    if (bytes.size() < kMinimumBufferBytes || bytes.size() > kMaxAnalysisBufferBytes) {
+        return false;
+    }
+    flatbuffers::Verifier::Options options;
+    options.max_depth = kMaxVerifiedDepth;
+    options.max_tables = maxTables;
+    options.check_alignment = true;
+    flatbuffers::Verifier verifier(bytes.data(), bytes.size(), options);
+    return fb::VerifyAnalysisDocumentTableBuffer(verifier);
+}
+
+AnalysisReadResult readStreamAnalysis(std::span<const std::uint8_t> bytes)
+{
+    if (bytes.empty()) {
+        return makeError(AnalysisReadStatus::MalformedBuffer, messages::kEmptyBuffer);
+    }
+    if (bytes.size() > kMaxAnalysisBufferBytes) {
+        return makeError(AnalysisReadStatus::ResourceLimit, messages::kBufferTooLarge);
+    }
+    const AlignedBytes aligned(bytes);
+    if (!verifyAnalysisBuffer(aligned.view())) {
+        return makeError(AnalysisReadStatus::MalformedBuffer, messages::kNotAVexiloBuffer);
+    }
+    const fb::AnalysisDocumentTable& document = *fb::GetAnalysisDocumentTable(aligned.view().data());
+    const fb::SchemaHeaderTable* header = document.header();
+    if (header == nullptr) {
+        return makeError(AnalysisReadStatus::MalformedBuffer, messages::kMissingSchemaHeader);
+    }
+    if (!schemaVersionReadable(*header)) {
+        return makeError(AnalysisReadStatus::UnreadableSchemaVersion, messages::kUnreadableSchemaVersion);
+    }
+    if (anyCollectionExceedsLimit(document)) {
+        return makeError(AnalysisReadStatus::ResourceLimit, messages::kCollectionTooLarge);
+    }
+    if (!stringsFitInBuffer(document, aligned.view().size())) {
+        return makeError(AnalysisReadStatus::MalformedBuffer, messages::kNotAVexiloBuffer);
+    }
+
+    StreamAnalysis analysis = slots::decodeTable<StreamAnalysis>(document, documentSlots());
+    ValidationIssues issues = validateStreamAnalysis(analysis);
+    if (!issues.empty()) {
+        return makeError(AnalysisReadStatus::ValidationFailed, messages::kDecodedDocumentInvalid,
+                         std::move(issues));
+    }
+    return analysis;
+}
+
+AnalysisSerializeResult serializeStreamAnalysis(const StreamAnalysis& analysis)
+{
+    ValidationIssues issues = validateStreamAnalysis(analysis);
+    if (!issues.empty()) {
+        return makeError(AnalysisReadStatus::ValidationFailed, messages::kDocumentInvalid, std::move(issues));
+    }
+
+    flatbuffers::FlatBufferBuilder builder(kBuilderInitialBytes);
+    const auto root =
+        slots::encodeTableWithReferences<fb::AnalysisDocumentTable>(builder, analysis, documentSlots());
+    if (slots::encodeBudgetExhausted(builder)) {
+        return makeError(AnalysisReadStatus::ResourceLimit, messages::kSerializedTooLarge);
+    }
+    builder.Finish(root, fb::AnalysisDocumentTableIdentifier());
+    if (builder.GetSize() > kMaxAnalysisBufferBytes) {
+        return makeError(AnalysisReadStatus::ResourceLimit, messages::kSerializedTooLarge);
+    }
+    return finishedBytes(builder);
+}
+
+}  // namespace vexilo::analysis

@@ -1,0 +1,184 @@
+#pragma once
+
+#include "validation/StableIdIndex.h"
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <unordered_map>
+#include <vector>
+
+namespace vexilo::analysis::validation {
+
+// The fifteen collections in member order, and the document itself.
+enum class CollectionTag : std::uint8_t {
+    NalUnits,
+    ParameterSets,
+    SeiMessages,
+    Slices,
+    ReferencePictures,
+    Pictures,
+    Ctus,
+    Cus,
+    Pus,
+    Tus,
+    MotionVectors,
+    Errors,
+    ShortTermReferencePictures,
+    LongTermReferencePictures,
+    DpbSnapshotEntries,
+    Document,
+};
+inline constexpr std::size_t kCollectionTagCount = 16;
+
+// Every identity of the document in one table: the document identity set, and for
+// each collection the position of the first record that holds an id (the typed
+// sets and the lookup tables of the block rules). One hash insertion per record
+// keeps a million-record document fast; ids shared across collections, which only
+// broken documents have, go to a side table.
+class DocumentIdentities {
+public:
+    void reserve(std::size_t count) { firstHolders_.reserve(count); }
+
+    // Records the holder; false when the (non-zero) id was already in the document.
+    bool add(const StableId& id, CollectionTag collection, std::size_t position);
+
+    // The document identity set: every non-zero id added.
+    [[nodiscard]] bool contains(const StableId& id) const { return firstHolders_.contains(id); }
+
+    // Position of the first record of the collection that holds the id (zero ids included).
+    [[nodiscard]] std::optional<std::size_t> firstPosition(const StableId& id, CollectionTag collection) const;
+
+    // True once some id occurs twice within the collection.
+    [[nodiscard]] bool hasRepeatedIds(CollectionTag collection) const { return repeated_[index(collection)]; }
+
+private:
+    struct Holder {
+        StableId id;
+        CollectionTag collection;
+        friend bool operator==(const Holder&, const Holder&) = default;
+    };
+    struct HolderHash {
+        std::size_t operator()(const Holder& holder) const noexcept
+        {
+            return StableIdHash{}(holder.id) ^ (static_cast<std::size_t>(holder.collection) * 0x9e3779b9U);
+        }
+    };
+
+    static std::size_t index(CollectionTag collection) { return static_cast<std::size_t>(collection); }
+    static constexpr unsigned kTagBits = 4;
+    static constexpr std::size_t kTagMask = (std::size_t{1} << kTagBits) - 1;
+
+    static std::size_t pack(CollectionTag collection, std::size_t position)
+    {
+        return position << kTagBits | index(collection);
+    }
+    static bool heldBy(std::size_t packed, CollectionTag collection) { return (packed & kTagMask) == index(collection); }
+
+    StableIdIndex firstHolders_;                                     // id -> packed (collection, position)
+    std::unordered_map<Holder, std::size_t, HolderHash> otherHolders_;  // first holder in a later collection
+    std::array<std::optional<std::size_t>, kCollectionTagCount> firstZeroHolders_{};
+    std::array<bool, kCollectionTagCount> repeated_{};
+};
+
+inline bool DocumentIdentities::add(const StableId& id, CollectionTag collection, std::size_t position)
+{
+    if (id.isNull()) {
+        std::optional<std::size_t>& firstZero = firstZeroHolders_[index(collection)];
+        repeated_[index(collection)] = repeated_[index(collection)] || firstZero.has_value();
+        if (!firstZero) {
+            firstZero = position;
+        }
+        return true;
+    }
+    const StableIdIndex::Insertion insertion = firstHolders_.insert(id, pack(collection, position));
+    if (insertion.inserted) {
+        return true;
+    }
+    if (heldBy(insertion.stored, collection) || !otherHolders_.try_emplace(Holder{id, collection}, position).second) {
+        repeated_[index(collection)] = true;
+    }
+    return false;
+}
+
+inline std::optional<std::size_t> DocumentIdentities::firstPosition(const StableId& id,
+                                                                    CollectionTag collection) const
+{
+    if (id.isNull()) {
+        return firstZeroHolders_[index(collection)];
+    }
+    if (const std::size_t* packed = firstHolders_.find(id)) {
+        if (heldBy(*packed, collection)) {
+            return *packed >> kTagBits;
+        }
+        if (const auto other = otherHolders_.find(Holder{id, collection}); other != otherHolders_.end()) {
+            return other->second;
+        }
+    }
+    return std::nullopt;
+}
+
+// One collection's view of the document identities, as its typed identity set and
+// "first holder" lookup table. Zero ids have positions too (the lookup tables are
+// keyed by any id) but are never members of the typed set.
+template <typename Record>
+class TypedIdentities {
+public:
+    TypedIdentities(const DocumentIdentities& identities, CollectionTag collection, const std::vector<Record>& records)
+        : identities_(identities), collection_(collection), records_(records)
+    {
+    }
+
+    [[nodiscard]] bool containsMember(const StableId& id) const { return !id.isNull() && firstPosition(id); }
+
+    [[nodiscard]] std::optional<std::size_t> firstPosition(const StableId& id) const
+    {
+        if (const std::optional<std::size_t> nearby = nearbyPosition(id)) {
+            return nearby;
+        }
+        const std::optional<std::size_t> position = identities_.firstPosition(id, collection_);
+        if (position) {
+            hint_ = *position;
+        }
+        return position;
+    }
+
+    [[nodiscard]] const Record* firstHolder(const StableId& id) const
+    {
+        const std::optional<std::size_t> position = firstPosition(id);
+        return position ? &records_[*position] : nullptr;
+    }
+
+    [[nodiscard]] const Record& at(std::size_t position) const { return records_[position]; }
+
+private:
+    // Builders store children in the order of their parents, so consecutive lookups
+    // mostly land on the last parent found or a few records after it (past the
+    // split nodes of a quadtree). That shortcut is exact only while every id of the
+    // collection is unique: then any holder is the first one.
+    static constexpr std::size_t kNearbyWindow = 8;
+
+    [[nodiscard]] std::optional<std::size_t> nearbyPosition(const StableId& id) const
+    {
+        if (identities_.hasRepeatedIds(collection_)) {
+            return std::nullopt;
+        }
+        const std::size_t end = std::min(hint_ + kNearbyWindow, records_.size());
+        for (std::size_t candidate = hint_; candidate < end; ++candidate) {
+            if (records_[candidate].id == id) {
+                hint_ = candidate;
+                return candidate;
+            }
+        }
+        return std::nullopt;
+    }
+
+    const DocumentIdentities& identities_;
+    CollectionTag collection_;
+    const std::vector<Record>& records_;
+    mutable std::size_t hint_ = 0;
+};
+
+}  // namespace vexilo::analysis::validation
