@@ -12,6 +12,7 @@ VEXILO_PACKAGES=(
   ffmpeg x265
   xvfb xauth
   clang libclang-rt-dev
+  libde265-dev
 )
 
 missing=()

@@ -1,0 +1,48 @@
+// What the analysis pipeline hands our HEVC observer. FFmpeg's decoder cannot call the
+// observer itself, so the pipeline shows it exactly what the decoder is given and what it
+// returns; the observer registered with av_vexilo_set_observer on the same codec context
+// then delivers its events synchronously, on the calling thread, from inside these calls.
+//
+// Order of calls for one decoding run:
+//   av_vexilo_set_observer(context, &registration);   // before avcodec_open2
+//   feedExtradata(context);                           // once, after avcodec_parameters_to_context
+//   for each packet of the stream:
+//       context->reordered_opaque = feedPacket(context, packet, packet->pos);
+//       avcodec_send_packet(context, packet) ...
+//       for each frame avcodec_receive_frame returns:
+//           feedFrame(context, frame, outputOrdinal++);
+//   avcodec_send_packet(context, nullptr); drain frames with feedFrame as above
+//   feedFlush(context);
+//   av_vexilo_clear_observer(context);                // no event arrives after it returns
+//
+// Every call is cheap and does nothing when no observer is registered for the context.
+#pragma once
+
+#include <cstdint>
+
+extern "C" {
+struct AVCodecContext;
+struct AVPacket;
+struct AVFrame;
+}
+
+namespace vexilo::hevc_observer {
+
+// The decoder's configuration record (hvcC) or Annex-B parameter sets in context->extradata.
+void feedExtradata(AVCodecContext* context);
+
+// Call once per packet, right before its first avcodec_send_packet (not again when the send
+// is repeated after AVERROR(EAGAIN)), with the packet's byte position in the input file
+// (packet->pos; -1 when unknown). Returns the value to store in context->reordered_opaque for this packet:
+// FFmpeg carries it to the frames decoded from the packet, and feedFrame maps them back to
+// their pictures with it.
+std::int64_t feedPacket(AVCodecContext* context, const AVPacket* packet, std::int64_t fileBytePosition);
+
+// Every frame avcodec_receive_frame returns; `displayIndex` is the pipeline's output ordinal
+// (0, 1, 2, ...), the same number the frame's picture record carries.
+void feedFrame(AVCodecContext* context, const AVFrame* frame, std::int64_t displayIndex);
+
+// End of stream, after the decoder has been drained.
+void feedFlush(AVCodecContext* context);
+
+} // namespace vexilo::hevc_observer

@@ -1,0 +1,427 @@
+#include "observer_session.h"
+
+#include "bit_reader.h"
+#include "fnv1a.h"
+#include "nal_unit.h"
+#include "sei.h"
+
+#include <algorithm>
+
+namespace vexilo::hevc {
+
+namespace {
+constexpr std::size_t kNalUnitHeaderBytes = 2;
+constexpr std::uint32_t kPictureTypeI = VEXILO_OBSERVER_PICTURE_TYPE_I;
+constexpr std::uint32_t kPictureTypeP = VEXILO_OBSERVER_PICTURE_TYPE_P;
+constexpr std::uint32_t kPictureTypeB = VEXILO_OBSERVER_PICTURE_TYPE_B;
+
+std::uint32_t pictureTypeOfSlice(std::uint32_t sliceType)
+{
+    switch (sliceType) {
+    case kSliceB:
+        return kPictureTypeB;
+    case kSliceP:
+        return kPictureTypeP;
+    default:
+        return kPictureTypeI;
+    }
+}
+
+EventStamp stampOf(const PacketStamp& packet)
+{
+    EventStamp stamp;
+    stamp.pts = packet.pts;
+    stamp.dts = packet.dts;
+    return stamp;
+}
+} // namespace
+
+EventSink::EventSink(VexiloObserverCallback callback, void* opaque, std::uint64_t eventMask)
+    : callback_(callback), opaque_(opaque), eventMask_(eventMask)
+{
+}
+
+void EventSink::deliver(VexiloObserverEventHeader& event)
+{
+    event.ordinal = nextOrdinal_++;
+    if (stopped_ || callback_ == nullptr || event.kind == 0 || event.kind > 64) {
+        return;
+    }
+    if (((eventMask_ >> (event.kind - 1U)) & 1U) == 0) {
+        return;
+    }
+    if (callback_(opaque_, 0, &event) < 0) {
+        stopped_ = true; // the receiver failed for good; it wants nothing more
+    }
+}
+
+ObserverSession::ObserverSession(EventSink sink) : sink_(sink) {}
+
+void ObserverSession::startOnce()
+{
+    if (!started_) {
+        started_ = true;
+        VexiloObserverEventHeader marker = writeMarkerEvent(VEXILO_OBSERVER_EVENT_START_MARKER);
+        sink_.deliver(marker);
+    }
+}
+
+void ObserverSession::feedExtradata(std::span<const std::uint8_t> extradata)
+{
+    startOnce();
+    if (const auto record = parseHvcC(extradata)) {
+        lengthSize_ = record->lengthSizeMinusOne + 1U;
+        std::uint32_t index = 0;
+        for (const NalUnitSpan& span : record->nalUnits) {
+            NalUnitFacts location;
+            location.indexInPacket = index++;
+            processNalUnit(extradata.subspan(static_cast<std::size_t>(span.offset), static_cast<std::size_t>(span.size)),
+                           location, PacketStamp{}, false);
+        }
+        return;
+    }
+    // Annex-B extradata repeats parameter sets that the first packet carries again; they are
+    // taken in without events so that nothing is reported twice.
+    for (const NalUnitSpan& span : splitAnnexB(extradata)) {
+        processNalUnit(extradata.subspan(static_cast<std::size_t>(span.offset), static_cast<std::size_t>(span.size)),
+                       NalUnitFacts{}, PacketStamp{}, true);
+    }
+}
+
+std::int64_t ObserverSession::feedPacket(std::span<const std::uint8_t> data, const PacketStamp& stamp)
+{
+    startOnce();
+    currentToken_ = ++packetCounter_;
+    std::vector<NalUnitSpan> spans;
+    if (lengthSize_ != 0) {
+        spans = splitLengthPrefixed(data, lengthSize_).nalUnits;
+    } else {
+        spans = splitAnnexB(data);
+    }
+    std::uint32_t index = 0;
+    for (const NalUnitSpan& span : spans) {
+        NalUnitFacts location;
+        location.indexInPacket = index++;
+        location.startCodeLength = span.startCodeLength;
+        if (stamp.filePosition) {
+            location.byteOffset = *stamp.filePosition + span.offset;
+        }
+        processNalUnit(data.subspan(static_cast<std::size_t>(span.offset), static_cast<std::size_t>(span.size)), location,
+                       stamp, false);
+    }
+    return currentToken_;
+}
+
+void ObserverSession::processNalUnit(std::span<const std::uint8_t> nal, const NalUnitFacts& location,
+                                     const PacketStamp& packet, bool silent)
+{
+    const EventStamp stamp = stampOf(packet);
+    const std::optional<NalUnitHeader> header = parseNalUnitHeader(nal);
+    NalUnitFacts facts = location;
+    facts.byteSize = nal.size();
+    facts.contentHash = fnv1a64(nal);
+    facts.nalIdentity = ++nalCounter_;
+    if (header) {
+        facts.header = *header;
+    } else if (!nal.empty()) {
+        // A damaged header is still reported with what its bits say; TemporalId stays 0.
+        facts.header.nal_unit_type = (nal[0] >> 1U) & 0x3FU;
+        facts.header.nuh_temporal_id_plus1 = 1;
+    }
+    if (!silent) {
+        auto event = writeNalUnitEvent(facts, stamp);
+        send(event);
+    }
+    if (!header || header->nuh_layer_id != 0) {
+        return; // only the base layer is decoded
+    }
+    // A NAL unit of nothing but its header still reaches its syntax layer, which reports it.
+    const std::span<const std::uint8_t> payload = nal.subspan(std::min(nal.size(), kNalUnitHeaderBytes));
+    const std::uint32_t type = header->nal_unit_type;
+    if (isVcl(type)) {
+        if (!silent) {
+            processSlice(payload, *header, facts.nalIdentity, stamp);
+        }
+        return;
+    }
+    switch (type) {
+    case VPS_NUT:
+        processVps(unescapeRbsp(payload).bytes, facts.contentHash, stamp, silent);
+        break;
+    case SPS_NUT:
+        processSps(unescapeRbsp(payload).bytes, facts.contentHash, stamp, silent);
+        break;
+    case PPS_NUT:
+        processPps(unescapeRbsp(payload).bytes, facts.contentHash, stamp, silent);
+        break;
+    case PREFIX_SEI_NUT:
+    case SUFFIX_SEI_NUT:
+        if (!silent) {
+            processSei(unescapeRbsp(payload).bytes, type, stamp);
+        }
+        break;
+    case EOS_NUT:
+        decoding_.endOfSequence();
+        current_.reset();
+        break;
+    default:
+        break;
+    }
+}
+
+void ObserverSession::processVps(std::span<const std::uint8_t> rbsp, std::uint64_t hash, const EventStamp& stamp,
+                                 bool silent)
+{
+    ParseResult<Vps> result = parseVps(rbsp);
+    if (!result.value) {
+        return;
+    }
+    auto vps = std::make_shared<const Vps>(std::move(*result.value));
+    parameterSets_.vps[vps->vps_video_parameter_set_id] = vps;
+    if (silent) {
+        return;
+    }
+    auto event = writeVpsEvent(*vps, hash, stamp);
+    send(event);
+    for (const VpsLayerSet& layerSet : vps->layerSets) {
+        auto layerSetEvent = writeVpsLayerSetEvent(*vps, layerSet, stamp);
+        send(layerSetEvent);
+    }
+}
+
+void ObserverSession::processSps(std::span<const std::uint8_t> rbsp, std::uint64_t hash, const EventStamp& stamp,
+                                 bool silent)
+{
+    ParseResult<Sps> result = parseSps(rbsp);
+    if (!result.value) {
+        return;
+    }
+    auto sps = std::make_shared<const Sps>(std::move(*result.value));
+    parameterSets_.sps[sps->sps_seq_parameter_set_id] = sps;
+    if (!silent) {
+        auto event = writeSpsEvent(*sps, hash, stamp);
+        send(event);
+    }
+}
+
+void ObserverSession::processPps(std::span<const std::uint8_t> rbsp, std::uint64_t hash, const EventStamp& stamp,
+                                 bool silent)
+{
+    ParseResult<Pps> result = parsePps(rbsp);
+    if (!result.value) {
+        return;
+    }
+    auto pps = std::make_shared<const Pps>(std::move(*result.value));
+    parameterSets_.pps[pps->pps_pic_parameter_set_id] = pps;
+    if (!silent) {
+        const Sps* sps = parameterSets_.sps[pps->pps_seq_parameter_set_id].get();
+        auto event = writePpsEvent(*pps, sps, hash, stamp);
+        send(event);
+    }
+}
+
+void ObserverSession::processSei(std::span<const std::uint8_t> rbsp, std::uint32_t nalUnitType, const EventStamp& stamp)
+{
+    const SeiSplit split = splitSeiMessages(rbsp);
+    std::uint32_t index = 0;
+    for (const SeiMessage& message : split.messages) {
+        auto event = writeSeiMessageEvent(message, index++, nalUnitType, stamp);
+        send(event);
+    }
+}
+
+void ObserverSession::processSlice(std::span<const std::uint8_t> payload, const NalUnitHeader& header,
+                                   std::uint64_t nalIdentity, const EventStamp& packetStamp)
+{
+    const Rbsp rbsp = unescapeRbsp(payload);
+    SliceHeaderContext context;
+    context.parameterSets = &parameterSets_;
+    context.independentSlice = (current_ && current_->independentSlice) ? &*current_->independentSlice : nullptr;
+    context.layout = layout_;
+    context.layoutSps = layoutSps_.get();
+    context.layoutPps = layoutPps_.get();
+    const SliceHeaderParse parse = parseSliceSegmentHeader(rbsp.bytes, header, context);
+    const SliceSegmentHeader& h = parse.header;
+
+    SliceFacts facts;
+    facts.nalIdentity = nalIdentity;
+    facts.sliceIdentity = ++sliceCounter_;
+    facts.parsed = parse.parsed;
+    facts.errorCode = kErrorInvalidData;
+    if (parse.parsed) {
+        layout_ = parse.layout;
+        layoutSps_ = parse.sps;
+        layoutPps_ = parse.pps;
+        facts.sliceDataNalOffset = kNalUnitHeaderBytes + rbsp.toNalPosition(h.sliceDataByteOffset);
+        if (h.first_slice_segment_in_pic_flag) {
+            beginPicture(parse);
+        }
+    } else if (h.first_slice_segment_in_pic_flag) {
+        current_.reset(); // the picture cannot be decoded without its first slice segment
+    }
+    EventStamp stamp = packetStamp;
+    if (parse.sps) {
+        stamp.width = parse.sps->pic_width_in_luma_samples;
+        stamp.height = parse.sps->pic_height_in_luma_samples;
+    }
+    PictureIdentityFacts identity{facts.sliceIdentity, 0};
+    if (current_) {
+        PictureRecord& record = pictures_[current_->recordIndex];
+        identity.pictureIdentity = record.pictureIdentity;
+        facts.pictureIdentity = record.pictureIdentity;
+        facts.poc = record.poc;
+        if (parse.parsed) {
+            record.pictureType = std::max(record.pictureType, pictureTypeOfSlice(h.slice_type));
+            if (!h.dependent_slice_segment_flag) {
+                current_->independentSlice = h;
+            }
+        }
+        stamp.pictureType = record.pictureType;
+    }
+    auto event = writeSliceEvent(h, facts, stamp);
+    send(event);
+    if (current_ && parse.parsed) {
+        emitReferenceEvents(parse, identity, stamp);
+    }
+}
+
+void ObserverSession::beginPicture(const SliceHeaderParse& parse)
+{
+    const SliceSegmentHeader& h = parse.header;
+    PictureStart start = decoding_.beginPicture(h, *parse.sps);
+    collectModelOutput();
+    if (!start.decoded) {
+        current_.reset();
+        return;
+    }
+    PictureRecord record;
+    record.pictureIdentity = start.pictureIdentity;
+    record.poc = start.PicOrderCntVal;
+    record.nalUnitType = h.nal.nal_unit_type;
+    record.temporalId = h.nal.TemporalId();
+    record.width = parse.sps->pic_width_in_luma_samples;
+    record.height = parse.sps->pic_height_in_luma_samples;
+    pictures_.push_back(record);
+    current_ = CurrentPicture{std::move(start), pictures_.size() - 1, std::nullopt};
+    tokenPictures_[currentToken_].push_back(pictures_.size() - 1);
+}
+
+void ObserverSession::emitReferenceEvents(const SliceHeaderParse& parse, const PictureIdentityFacts& identity,
+                                          const EventStamp& stamp)
+{
+    const SliceSegmentHeader& h = parse.header;
+    const PictureStart& start = current_->start;
+    std::uint32_t index = 0;
+    for (const ShortTermRpsEntry& entry : start.shortTerm) {
+        auto event = writeShortTermRpsEvent(entry, index++, h, identity, stamp);
+        send(event);
+    }
+    index = 0;
+    for (const LongTermRpsEntry& entry : start.longTerm) {
+        auto event = writeLongTermRpsEvent(entry, index++, identity, stamp);
+        send(event);
+    }
+    const SliceReferenceLists lists = decoding_.buildRefPicLists(h, *parse.pps);
+    const auto& dpb = decoding_.dpb();
+    for (std::uint32_t listX = 0; listX < 2; ++listX) {
+        for (std::uint32_t i = 0; i < lists.lists[listX].size(); ++i) {
+            const ReferenceTarget& target = lists.lists[listX][i];
+            const std::uint64_t targetPictureId = target.slot ? dpb[*target.slot].pictureIdentity : 0;
+            auto event = writeReferenceListEvent(target, targetPictureId, listX, i, identity, stamp);
+            send(event);
+        }
+    }
+    std::uint32_t dpbEntries = 0;
+    for (std::uint32_t slot = 0; slot < kDpbSlots; ++slot) {
+        if (dpb[slot].occupied) {
+            auto event = writeDpbEntryEvent(dpb[slot], slot, identity, stamp);
+            send(event);
+            ++dpbEntries;
+        }
+    }
+    ReferenceStateCounts counts;
+    counts.constructed = !start.missingReference && lists.valid;
+    counts.errorCode = kErrorInvalidData;
+    counts.shortTerm = static_cast<std::uint32_t>(start.shortTerm.size());
+    counts.longTerm = static_cast<std::uint32_t>(start.longTerm.size());
+    counts.listL0 = static_cast<std::uint32_t>(lists.lists[0].size());
+    counts.listL1 = static_cast<std::uint32_t>(lists.lists[1].size());
+    counts.dpbEntries = dpbEntries;
+    auto event = writeReferenceStateEvent(counts, identity, stamp);
+    send(event);
+}
+
+void ObserverSession::collectModelOutput()
+{
+    for (const OutputPicture& output : decoding_.takeOutput()) {
+        if (output.pictureIdentity != 0) {
+            modelOutput_.push_back(output);
+        }
+    }
+}
+
+std::optional<std::size_t> ObserverSession::pictureForFrame(std::int64_t token)
+{
+    if (const auto found = tokenPictures_.find(token); found != tokenPictures_.end()) {
+        for (const std::size_t index : found->second) {
+            if (!pictures_[index].reportedOutput) {
+                return index;
+            }
+        }
+    }
+    // Without a usable token, the output order of the DPB model names the picture.
+    while (nextModelOutput_ < modelOutput_.size()) {
+        const std::uint64_t identity = modelOutput_[nextModelOutput_++].pictureIdentity;
+        const std::size_t index = static_cast<std::size_t>(identity - 1U);
+        if (index < pictures_.size() && !pictures_[index].reportedOutput) {
+            return index;
+        }
+    }
+    return std::nullopt;
+}
+
+void ObserverSession::forgetReportedToken(std::int64_t token)
+{
+    // A packet whose pictures have all been output can no longer name one.
+    const auto found = tokenPictures_.find(token);
+    if (found != tokenPictures_.end() &&
+        std::all_of(found->second.begin(), found->second.end(),
+                    [this](std::size_t index) { return pictures_[index].reportedOutput; })) {
+        tokenPictures_.erase(found);
+    }
+}
+
+void ObserverSession::feedFrame(std::int64_t token, std::int64_t displayIndex, std::int64_t pts, std::int64_t dts,
+                                std::uint32_t width, std::uint32_t height)
+{
+    startOnce();
+    const std::optional<std::size_t> index = pictureForFrame(token);
+    if (!index) {
+        return; // a frame the stream's syntax gives no picture for (nothing to report)
+    }
+    PictureRecord& record = pictures_[*index];
+    record.reportedOutput = true;
+    forgetReportedToken(token);
+    EventStamp stamp;
+    stamp.displayIndex = displayIndex;
+    stamp.pts = pts;
+    stamp.dts = dts;
+    stamp.width = width != 0 ? width : record.width;
+    stamp.height = height != 0 ? height : record.height;
+    stamp.pictureType = record.pictureType;
+    OutputFacts facts{record.pictureIdentity, record.poc, record.nalUnitType, record.temporalId};
+    auto event = writePictureOutputEvent(facts, stamp);
+    send(event);
+}
+
+void ObserverSession::feedFlush()
+{
+    startOnce();
+    decoding_.flush();
+    collectModelOutput();
+    current_.reset();
+    VexiloObserverEventHeader marker = writeMarkerEvent(VEXILO_OBSERVER_EVENT_END_MARKER);
+    sink_.deliver(marker);
+}
+
+} // namespace vexilo::hevc

@@ -1,0 +1,238 @@
+// Damaged copies of the reference streams: truncated, with flipped bytes, with NAL units
+// left out, cut into arbitrary packets. Each must end in events with a parse status, never
+// in a crash or an out-of-range value.
+#include "nal_unit.h"
+#include "observer_session.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <random>
+
+#include <unistd.h>
+
+namespace vexilo::hevc::test {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct Damage {
+    std::string name;
+    std::function<Bytes(const Bytes&, std::mt19937&)> apply;
+};
+
+Bytes truncate(const Bytes& stream, std::mt19937& random)
+{
+    std::uniform_int_distribution<std::size_t> cut(1, stream.size() - 1);
+    return Bytes(stream.begin(), stream.begin() + static_cast<std::ptrdiff_t>(cut(random)));
+}
+
+Bytes flipBytes(const Bytes& stream, std::mt19937& random)
+{
+    Bytes damaged = stream;
+    std::uniform_int_distribution<std::size_t> position(0, stream.size() - 1);
+    std::uniform_int_distribution<int> bit(0, 7);
+    for (int i = 0; i < 8; ++i) {
+        damaged[position(random)] ^= static_cast<std::uint8_t>(1U << bit(random));
+    }
+    return damaged;
+}
+
+// Flips bits only in the first bytes of NAL units, where the headers are.
+Bytes flipHeaderBytes(const Bytes& stream, std::mt19937& random)
+{
+    Bytes damaged = stream;
+    const auto nalUnits = splitAnnexB(stream);
+    std::uniform_int_distribution<std::size_t> pick(0, nalUnits.size() - 1);
+    std::uniform_int_distribution<int> bit(0, 7);
+    for (int i = 0; i < 6; ++i) {
+        const NalUnitSpan& nal = nalUnits[pick(random)];
+        std::uniform_int_distribution<std::uint64_t> within(0, std::min<std::uint64_t>(nal.size, 12) - 1);
+        damaged[static_cast<std::size_t>(nal.offset + within(random))] ^= static_cast<std::uint8_t>(1U << bit(random));
+    }
+    return damaged;
+}
+
+Bytes dropNalUnits(const Bytes& stream, std::mt19937& random)
+{
+    Bytes damaged;
+    std::bernoulli_distribution drop(0.15);
+    for (const NalUnitSpan& nal : splitAnnexB(stream)) {
+        if (drop(random)) {
+            continue;
+        }
+        damaged.insert(damaged.end(), {0, 0, 0, 1});
+        const auto begin = stream.begin() + static_cast<std::ptrdiff_t>(nal.offset);
+        damaged.insert(damaged.end(), begin, begin + static_cast<std::ptrdiff_t>(nal.size));
+    }
+    return damaged;
+}
+
+// Feeds `stream` cut into packets of random sizes, as a broken demuxer might.
+void feedInPieces(ObserverSession& session, const Bytes& stream, std::mt19937& random)
+{
+    std::uniform_int_distribution<std::size_t> piece(1, 4096);
+    std::size_t position = 0;
+    while (position < stream.size()) {
+        const std::size_t size = std::min(piece(random), stream.size() - position);
+        PacketStamp stamp;
+        stamp.filePosition = position;
+        const auto token = session.feedPacket(std::span(stream).subspan(position, size), stamp);
+        session.feedFrame(token, static_cast<std::int64_t>(position), 0, 0, 0, 0);
+        position += size;
+    }
+    session.feedFlush();
+}
+
+void expectSaneEvents(const EventRecorder& recorder)
+{
+    for (const auto& slice : recorder.ofKind<VexiloObserverSliceEvent>(VEXILO_OBSERVER_EVENT_SLICE_SEGMENT_HEADER)) {
+        ASSERT_TRUE(slice.parseStatus == 1 || slice.parseStatus == 2);
+        if (slice.parseStatus == 2) {
+            EXPECT_LT(slice.parserErrorCode, 0);
+        }
+        EXPECT_LE(slice.numRefIdxL0Active, 15U);
+        EXPECT_LE(slice.numRefIdxL1Active, 15U);
+        EXPECT_LE(slice.ppsId, 63U);
+    }
+    for (const auto& nal : recorder.ofKind<VexiloObserverNalUnitEvent>(VEXILO_OBSERVER_EVENT_NAL_UNIT)) {
+        EXPECT_LE(nal.temporalId, 6U);
+        EXPECT_LE(nal.nalUnitType, 63U);
+    }
+    for (const auto& entry : recorder.ofKind<VexiloObserverDpbEntryEvent>(VEXILO_OBSERVER_EVENT_DPB_SNAPSHOT_ENTRY)) {
+        EXPECT_LT(entry.slot, 32U);
+        EXPECT_NE(entry.pictureIdentity, 0U);
+    }
+    for (const auto& entry : recorder.ofKind<VexiloObserverReferenceListEvent>(VEXILO_OBSERVER_EVENT_REFERENCE_LIST_ENTRY)) {
+        EXPECT_LT(entry.listIndex, 16U);
+    }
+    for (const auto& entry : recorder.ofKind<VexiloObserverShortTermRpsEvent>(VEXILO_OBSERVER_EVENT_SHORT_TERM_RPS_ENTRY)) {
+        EXPECT_LT(entry.entryIndex, 32U);
+    }
+}
+
+class DamagedStreamTest : public ::testing::TestWithParam<ManifestRow> {};
+
+TEST_P(DamagedStreamTest, EveryDamageEndsInParseStatusesNotCrashes)
+{
+    const Bytes stream = readFile(hmStreamsDir() / GetParam().file);
+    ASSERT_FALSE(stream.empty());
+    const std::vector<Damage> damages = {
+        {"truncate", truncate},
+        {"flip", flipBytes},
+        {"flip headers", flipHeaderBytes},
+        {"drop NAL units", dropNalUnits},
+    };
+    std::mt19937 random(static_cast<std::mt19937::result_type>(std::hash<std::string>{}(GetParam().file)));
+    for (const Damage& damage : damages) {
+        for (int copy = 0; copy < 4; ++copy) {
+            SCOPED_TRACE(damage.name + " #" + std::to_string(copy));
+            const Bytes damaged = damage.apply(stream, random);
+            EventRecorder recorder;
+            ObserverSession session(EventSink(&EventRecorder::callback, &recorder, VEXILO_OBSERVER_EVENT_MASK_ALL));
+            feedInPieces(session, damaged, random);
+            expectSaneEvents(recorder);
+        }
+    }
+}
+
+std::string streamName(const ::testing::TestParamInfo<ManifestRow>& info)
+{
+    return info.param.file.substr(0, info.param.file.find('.'));
+}
+
+INSTANTIATE_TEST_SUITE_P(Manifest, DamagedStreamTest, ::testing::ValuesIn(readManifest()), streamName);
+
+TEST(DamagedFileThroughFfmpegTest, FramesOfDamagedFilesStillMapToPictures)
+{
+    const std::vector<const char*> files = {"s01_ra_gop8_cra_rasl_vui.bit", "s07_ldb_slices_ctu_dependent_segments_aud.bit",
+                                            "s09_ldp_long_term_ref.bit", "s10_ra_ref_list_modification.bit"};
+    const std::filesystem::path directory =
+        std::filesystem::temp_directory_path() / ("vexilo-observer-damaged-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(directory);
+    std::mt19937 random(7);
+    for (const char* file : files) {
+        const Bytes stream = readFile(hmStreamsDir() / file);
+        for (const auto damage : {truncate, flipBytes, dropNalUnits}) {
+            const std::filesystem::path copy = directory / "damaged.hevc";
+            const Bytes damaged = damage(stream, random);
+            std::ofstream(copy, std::ios::binary)
+                .write(reinterpret_cast<const char*>(damaged.data()), static_cast<std::streamsize>(damaged.size()));
+            EventRecorder recorder;
+            const DecodeRun run = decodeWithObserver(copy, recorder, VEXILO_OBSERVER_EVENT_MASK_STREAM_INDEX);
+            if (!run.opened) {
+                continue; // FFmpeg refused the damaged file before decoding; nothing to map
+            }
+            const auto outputs = recorder.ofKind<VexiloObserverPictureOutputEvent>(VEXILO_OBSERVER_EVENT_PICTURE_OUTPUT);
+            EXPECT_LE(static_cast<std::int64_t>(outputs.size()), run.framesReturned) << file;
+            for (const auto& output : outputs) {
+                EXPECT_NE(output.pictureIdentity, 0U);
+                EXPECT_GE(output.header.displayIndex, 0);
+            }
+            expectSaneEvents(recorder);
+        }
+    }
+    std::filesystem::remove_all(directory);
+}
+
+TEST(LostPictureTest, MissingReferencesAreGeneratedAndReportedAsMalformed)
+{
+    // Without its IDR picture, every P picture of the low-delay stream refers to pictures that
+    // never arrived.
+    const Bytes stream = readFile(hmStreamsDir() / "s18_ldp_weighted_pred_p.bit");
+    Bytes withoutIdr;
+    for (const NalUnitSpan& nal : splitAnnexB(stream)) {
+        const auto header = parseNalUnitHeader(std::span(stream).subspan(static_cast<std::size_t>(nal.offset), 2));
+        if (header && header->nal_unit_type == IDR_W_RADL) {
+            continue;
+        }
+        withoutIdr.insert(withoutIdr.end(), {0, 0, 1});
+        const auto begin = stream.begin() + static_cast<std::ptrdiff_t>(nal.offset);
+        withoutIdr.insert(withoutIdr.end(), begin, begin + static_cast<std::ptrdiff_t>(nal.size));
+    }
+    EventRecorder recorder;
+    ObserverSession session(EventSink(&EventRecorder::callback, &recorder, VEXILO_OBSERVER_EVENT_MASK_ALL));
+    session.feedPacket(withoutIdr, PacketStamp{});
+    session.feedFlush();
+    const auto states = recorder.ofKind<VexiloObserverReferenceStateEvent>(VEXILO_OBSERVER_EVENT_REFERENCE_STATE_MARKER);
+    ASSERT_FALSE(states.empty());
+    EXPECT_EQ(states.front().status, 2U);
+    EXPECT_LT(states.front().errorCode, 0);
+    bool unavailableReference = false;
+    for (const auto& entry : recorder.ofKind<VexiloObserverReferenceListEvent>(VEXILO_OBSERVER_EVENT_REFERENCE_LIST_ENTRY)) {
+        unavailableReference = unavailableReference || (entry.status == 2 && entry.targetPictureId == 0);
+    }
+    EXPECT_TRUE(unavailableReference);
+}
+
+TEST(MissingParameterSetTest, SlicesWithoutTheirPpsAreMalformedAndStartNoPicture)
+{
+    const Bytes stream = readFile(hmStreamsDir() / "s04_ldp_tiles_uniform_lf_across.bit");
+    Bytes withoutPps;
+    for (const NalUnitSpan& nal : splitAnnexB(stream)) {
+        const auto header = parseNalUnitHeader(std::span(stream).subspan(static_cast<std::size_t>(nal.offset), 2));
+        if (header && header->nal_unit_type == PPS_NUT) {
+            continue;
+        }
+        withoutPps.insert(withoutPps.end(), {0, 0, 1});
+        const auto begin = stream.begin() + static_cast<std::ptrdiff_t>(nal.offset);
+        withoutPps.insert(withoutPps.end(), begin, begin + static_cast<std::ptrdiff_t>(nal.size));
+    }
+    EventRecorder recorder;
+    ObserverSession session(EventSink(&EventRecorder::callback, &recorder, VEXILO_OBSERVER_EVENT_MASK_ALL));
+    session.feedPacket(withoutPps, PacketStamp{});
+    session.feedFlush();
+    const auto slices = recorder.ofKind<VexiloObserverSliceEvent>(VEXILO_OBSERVER_EVENT_SLICE_SEGMENT_HEADER);
+    ASSERT_FALSE(slices.empty());
+    for (const auto& slice : slices) {
+        EXPECT_EQ(slice.parseStatus, 2U);
+        EXPECT_EQ(slice.pictureIdentity, 0U);
+        EXPECT_NE(slice.presentMaskA & VEXILO_OBSERVER_SLICE_A_PPS_ID, 0U);
+        EXPECT_EQ(slice.presentMaskA & VEXILO_OBSERVER_SLICE_A_SIGNALED_SLICE_TYPE, 0U);
+    }
+    EXPECT_TRUE(session.pictures().empty());
+}
+
+} // namespace
+} // namespace vexilo::hevc::test

@@ -1,0 +1,142 @@
+// The C entry points and the feed calls: registration rules, and that no event arrives
+// after av_vexilo_clear_observer returns or after the callback has failed.
+#include "test_support.h"
+
+#include <vexilo/hevc_observer/observer_feed.h>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+#include <gtest/gtest.h>
+
+namespace vexilo::hevc::test {
+namespace {
+
+struct CodecContextFreer {
+    void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
+};
+struct PacketFreer {
+    void operator()(AVPacket* packet) const { av_packet_free(&packet); }
+};
+
+class ObserverFrontTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        stream_ = readFile(hmStreamsDir() / "s06_ra_wavefront.bit");
+        packet_->data = stream_.data();
+        packet_->size = static_cast<int>(stream_.size());
+    }
+    void TearDown() override
+    {
+        av_vexilo_clear_observer(context_.get());
+        packet_->data = nullptr;
+        packet_->size = 0;
+    }
+    std::int64_t feedStream() { return hevc_observer::feedPacket(context_.get(), packet_.get(), 0); }
+
+    std::unique_ptr<AVCodecContext, CodecContextFreer> context_{avcodec_alloc_context3(nullptr)};
+    std::unique_ptr<AVPacket, PacketFreer> packet_{av_packet_alloc()};
+    std::vector<std::uint8_t> stream_;
+};
+
+TEST_F(ObserverFrontTest, RefusesInvalidRegistrations)
+{
+    EventRecorder recorder;
+    const VexiloObserverRegistration valid = recorder.registration(VEXILO_OBSERVER_EVENT_MASK_ALL);
+    struct Case {
+        const char* name;
+        VexiloObserverRegistration registration;
+    };
+    std::vector<Case> cases = {{"short record", valid}, {"ABI 7", valid}, {"no callback", valid}};
+    cases[0].registration.size = 31;
+    cases[1].registration.abiVersion = 7;
+    cases[2].registration.callback = nullptr;
+    for (const Case& c : cases) {
+        EXPECT_EQ(av_vexilo_set_observer(context_.get(), &c.registration), VEXILO_OBSERVER_RESULT_INVALID_ARGUMENT) << c.name;
+    }
+    EXPECT_EQ(av_vexilo_set_observer(nullptr, &valid), VEXILO_OBSERVER_RESULT_INVALID_ARGUMENT);
+    EXPECT_EQ(av_vexilo_set_observer(context_.get(), nullptr), VEXILO_OBSERVER_RESULT_INVALID_ARGUMENT);
+    EXPECT_EQ(av_vexilo_clear_observer(nullptr), VEXILO_OBSERVER_RESULT_INVALID_ARGUMENT);
+    EXPECT_EQ(feedStream(), 0) << "no registration, no token";
+    EXPECT_TRUE(recorder.events.empty());
+}
+
+TEST_F(ObserverFrontTest, NoEventAfterClear)
+{
+    EventRecorder recorder;
+    const VexiloObserverRegistration registration = recorder.registration(VEXILO_OBSERVER_EVENT_MASK_ALL);
+    ASSERT_EQ(av_vexilo_set_observer(context_.get(), &registration), VEXILO_OBSERVER_RESULT_OK);
+    EXPECT_GT(feedStream(), 0);
+    const std::size_t delivered = recorder.events.size();
+    EXPECT_GT(delivered, 0U);
+    EXPECT_EQ(av_vexilo_clear_observer(context_.get()), VEXILO_OBSERVER_RESULT_OK);
+    feedStream();
+    hevc_observer::feedFlush(context_.get());
+    EXPECT_EQ(recorder.events.size(), delivered);
+}
+
+TEST_F(ObserverFrontTest, ARegistrationReplacesTheEarlierOne)
+{
+    EventRecorder first;
+    EventRecorder second;
+    const VexiloObserverRegistration firstRegistration = first.registration(VEXILO_OBSERVER_EVENT_MASK_ALL);
+    const VexiloObserverRegistration secondRegistration = second.registration(VEXILO_OBSERVER_EVENT_MASK_ALL);
+    ASSERT_EQ(av_vexilo_set_observer(context_.get(), &firstRegistration), VEXILO_OBSERVER_RESULT_OK);
+    ASSERT_EQ(av_vexilo_set_observer(context_.get(), &secondRegistration), VEXILO_OBSERVER_RESULT_OK);
+    feedStream();
+    EXPECT_TRUE(first.events.empty());
+    EXPECT_FALSE(second.events.empty());
+}
+
+struct StoppingReceiver {
+    AVCodecContext* context = nullptr;
+    int answer = 0;
+    bool clearInside = false;
+    std::size_t received = 0;
+    std::size_t stopAfter = 3;
+
+    static int callback(void* opaque, std::uint64_t /*flags*/, const VexiloObserverEventHeader* /*event*/)
+    {
+        auto* self = static_cast<StoppingReceiver*>(opaque);
+        ++self->received;
+        if (self->received < self->stopAfter) {
+            return VEXILO_OBSERVER_RESULT_OK;
+        }
+        if (self->clearInside) {
+            av_vexilo_clear_observer(self->context);
+        }
+        return self->answer;
+    }
+};
+
+TEST_F(ObserverFrontTest, AFailedCallbackOrAClearInsideTheCallbackEndsDelivery)
+{
+    struct Case {
+        const char* name;
+        int answer;
+        bool clearInside;
+    };
+    for (const Case c : {Case{"callback fails", VEXILO_OBSERVER_RESULT_FATAL, false},
+                         Case{"callback clears its registration", VEXILO_OBSERVER_RESULT_OK, true}}) {
+        StoppingReceiver receiver;
+        receiver.context = context_.get();
+        receiver.answer = c.answer;
+        receiver.clearInside = c.clearInside;
+        VexiloObserverRegistration registration{};
+        registration.size = VEXILO_OBSERVER_REGISTRATION_SIZE;
+        registration.abiVersion = VEXILO_OBSERVER_ABI_VERSION;
+        registration.eventMask = VEXILO_OBSERVER_EVENT_MASK_ALL;
+        registration.callback = &StoppingReceiver::callback;
+        registration.opaque = &receiver;
+        ASSERT_EQ(av_vexilo_set_observer(context_.get(), &registration), VEXILO_OBSERVER_RESULT_OK);
+        feedStream();
+        hevc_observer::feedFlush(context_.get());
+        EXPECT_EQ(receiver.received, receiver.stopAfter) << c.name;
+        av_vexilo_clear_observer(context_.get());
+    }
+}
+
+} // namespace
+} // namespace vexilo::hevc::test
