@@ -1,0 +1,25 @@
+#pragma once
+
+#include "vexilo/analysis/StreamAnalysis.h"
+#include "vexilo/analysis/cache/CacheError.h"
+#include "vexilo/analysis/cache/CacheManifest.h"
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace vexilo::analysis {
+
+// Opens the directory's manifest and checks its container, text, paths and, when
+// given, its source fingerprint. Never modifies the directory.
+[[nodiscard]] CacheResult<CacheManifest>
+openAnalysisCache(const std::filesystem::path& directory,
+                  const std::optional<std::string>& expectedFingerprint = std::nullopt);
+
+// Reads one picture document after re-opening the manifest, and checks that it
+// belongs to the manifest's source and holds exactly the requested picture.
+[[nodiscard]] CacheResult<StreamAnalysis>
+readCachedPicture(const std::filesystem::path& directory, const ManifestPictureEntry& requested,
+                  const std::optional<std::string>& expectedFingerprint = std::nullopt);
+
+}  // namespace vexilo::analysis

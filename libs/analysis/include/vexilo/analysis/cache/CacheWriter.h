@@ -1,0 +1,34 @@
+#pragma once
+
+#include "vexilo/analysis/StreamAnalysis.h"
+#include "vexilo/analysis/cache/CacheError.h"
+#include "vexilo/analysis/cache/CacheManifest.h"
+
+#include <filesystem>
+#include <string_view>
+#include <vector>
+
+namespace vexilo::analysis {
+
+// Held with flock for the whole of a cache write, so that two writers of one
+// directory never share or delete each other's temporary files. Readers ignore it.
+inline constexpr std::string_view kCacheWriterLockFileName = ".writer.lock";
+
+// Writes the stream-level document, one document per picture, the index and,
+// last, the manifest that commits them. Returns the committed manifest.
+[[nodiscard]] CacheResult<CacheManifest> writeAnalysisCache(const std::filesystem::path& directory,
+                                                            const StreamAnalysis& analysis,
+                                                            const CacheWriteOptions& options);
+
+// The root fields, all NAL units, parameter sets, SEI messages and picture
+// summaries, and the errors that name no object.
+[[nodiscard]] StreamAnalysis buildStreamMetaDocument(const StreamAnalysis& analysis);
+
+// One document per picture summary, in document order, each with the objects
+// that belong to that picture.
+[[nodiscard]] std::vector<StreamAnalysis> buildPictureDocument(const StreamAnalysis& analysis);
+
+// Carries the cached picture's block structure over when the new document has none.
+void mergeExistingPictureStructure(StreamAnalysis& newDoc, const StreamAnalysis& cachedDoc);
+
+}  // namespace vexilo::analysis

@@ -1,0 +1,265 @@
+#include "cache/CacheFileSystem.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace vexilo::analysis::cachefs {
+namespace {
+
+constexpr mode_t kFileMode = 0644;
+
+int openRetrying(const char* path, int flags, mode_t mode = 0) noexcept
+{
+    int descriptor = -1;
+    do {
+        descriptor = ::open(path, flags | O_CLOEXEC, mode);
+    } while (descriptor < 0 && errno == EINTR);
+    return descriptor;
+}
+
+void closeQuietly(int descriptor) noexcept
+{
+    if (descriptor >= 0) {
+        ::close(descriptor);
+    }
+}
+
+int syncDirectory(const std::filesystem::path& directory) noexcept
+{
+    const std::filesystem::path target = directory.empty() ? std::filesystem::path(".") : directory;
+    const int descriptor = openRetrying(target.c_str(), O_RDONLY | O_DIRECTORY);
+    if (descriptor < 0) {
+        return errno;
+    }
+    const int result = ::fsync(descriptor) == 0 ? 0 : errno;
+    closeQuietly(descriptor);
+    return result;
+}
+
+bool readExactly(int descriptor, std::uint8_t* destination, std::size_t size) noexcept
+{
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t count = ::read(descriptor, destination + done, size - done);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count <= 0) {
+            return false;
+        }
+        done += static_cast<std::size_t>(count);
+    }
+    return true;
+}
+
+WholeFileRead::Status checkSize(std::uint64_t size, std::uint64_t minimumSize,
+                                std::uint64_t maximumSize) noexcept
+{
+    if (size < minimumSize) {
+        return WholeFileRead::Status::too_short;
+    }
+    if (size > maximumSize) {
+        return WholeFileRead::Status::too_large;
+    }
+    return WholeFileRead::Status::ok;
+}
+
+WholeFileRead failedRead(WholeFileRead::Status status, int errorNumber = 0)
+{
+    WholeFileRead result;
+    result.status = status;
+    result.errorNumber = errorNumber;
+    return result;
+}
+
+}  // namespace
+
+std::string systemErrorText(int errorNumber)
+{
+    return std::strerror(errorNumber);
+}
+
+std::optional<OutputFile> OutputFile::create(const std::filesystem::path& path, int& errorNumber)
+{
+    const int descriptor = openRetrying(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, kFileMode);
+    if (descriptor < 0) {
+        errorNumber = errno;
+        return std::nullopt;
+    }
+    return OutputFile(descriptor);
+}
+
+OutputFile::OutputFile(OutputFile&& other) noexcept
+    : descriptor_(std::exchange(other.descriptor_, -1)), failed_(other.failed_)
+{
+}
+
+OutputFile& OutputFile::operator=(OutputFile&& other) noexcept
+{
+    if (this != &other) {
+        close();
+        descriptor_ = std::exchange(other.descriptor_, -1);
+        failed_ = other.failed_;
+    }
+    return *this;
+}
+
+OutputFile::~OutputFile()
+{
+    close();
+}
+
+bool OutputFile::write(std::span<const std::uint8_t> bytes) noexcept
+{
+    std::size_t done = 0;
+    while (!failed_ && done < bytes.size()) {
+        const ssize_t count = ::write(descriptor_, bytes.data() + done, bytes.size() - done);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count <= 0) {
+            failed_ = true;
+            break;
+        }
+        done += static_cast<std::size_t>(count);
+    }
+    return !failed_;
+}
+
+bool OutputFile::flush() noexcept
+{
+    if (failed_ || ::fsync(descriptor_) != 0) {
+        failed_ = true;
+    }
+    return !failed_;
+}
+
+void OutputFile::close() noexcept
+{
+    closeQuietly(std::exchange(descriptor_, -1));
+}
+
+int replaceFileDurably(const std::filesystem::path& from, const std::filesystem::path& to) noexcept
+{
+    if (::rename(from.c_str(), to.c_str()) != 0) {
+        return errno;
+    }
+    // The rename itself lives in the directory; without this a power loss can
+    // bring back the old name.
+    return syncDirectory(to.parent_path());
+}
+
+void removeFileQuietly(const std::filesystem::path& path) noexcept
+{
+    ::unlink(path.c_str());
+}
+
+int createDirectories(const std::filesystem::path& directory) noexcept
+{
+    std::error_code error;
+    std::filesystem::create_directories(directory, error);
+    if (error) {
+        return error.value();
+    }
+    // create_directories is satisfied by an existing non-directory only on some
+    // implementations; insist on a directory.
+    if (!std::filesystem::is_directory(directory, error)) {
+        return error ? error.value() : ENOTDIR;
+    }
+    return 0;
+}
+
+WholeFileRead readWholeFile(const std::filesystem::path& path, std::uint64_t minimumSize,
+                            std::uint64_t maximumSize)
+{
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        return failedRead(WholeFileRead::Status::not_readable, errno);
+    }
+    if (!S_ISREG(info.st_mode)) {
+        // A directory or a pipe planted under a cache name must not block or fool the reader.
+        return failedRead(WholeFileRead::Status::open_failed);
+    }
+    if (const auto status =
+            checkSize(static_cast<std::uint64_t>(info.st_size), minimumSize, maximumSize);
+        status != WholeFileRead::Status::ok) {
+        return failedRead(status);
+    }
+
+    const int descriptor = openRetrying(path.c_str(), O_RDONLY | O_NONBLOCK);
+    if (descriptor < 0) {
+        return failedRead(WholeFileRead::Status::open_failed, errno);
+    }
+    struct stat opened {};
+    if (::fstat(descriptor, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+        closeQuietly(descriptor);
+        return failedRead(WholeFileRead::Status::open_failed, errno);
+    }
+    const auto size = static_cast<std::uint64_t>(opened.st_size);
+    if (const auto status = checkSize(size, minimumSize, maximumSize);
+        status != WholeFileRead::Status::ok) {
+        closeQuietly(descriptor);
+        return failedRead(status);
+    }
+
+    WholeFileRead result;
+    result.bytes.resize(static_cast<std::size_t>(size));
+    if (!readExactly(descriptor, result.bytes.data(), result.bytes.size())) {
+        closeQuietly(descriptor);
+        return failedRead(WholeFileRead::Status::short_read, errno);
+    }
+    closeQuietly(descriptor);
+    return result;
+}
+
+std::optional<DirectoryLock> DirectoryLock::acquire(const std::filesystem::path& lockFile,
+                                                    int& errorNumber)
+{
+    const int descriptor = openRetrying(lockFile.c_str(), O_RDWR | O_CREAT, kFileMode);
+    if (descriptor < 0) {
+        errorNumber = errno;
+        return std::nullopt;
+    }
+    int result = 0;
+    do {
+        result = ::flock(descriptor, LOCK_EX);
+    } while (result != 0 && errno == EINTR);
+    if (result != 0) {
+        errorNumber = errno;
+        closeQuietly(descriptor);
+        return std::nullopt;
+    }
+    return DirectoryLock(descriptor);
+}
+
+DirectoryLock::DirectoryLock(DirectoryLock&& other) noexcept
+    : descriptor_(std::exchange(other.descriptor_, -1))
+{
+}
+
+DirectoryLock& DirectoryLock::operator=(DirectoryLock&& other) noexcept
+{
+    if (this != &other) {
+        release();
+        descriptor_ = std::exchange(other.descriptor_, -1);
+    }
+    return *this;
+}
+
+DirectoryLock::~DirectoryLock()
+{
+    release();
+}
+
+void DirectoryLock::release() noexcept
+{
+    // Closing the descriptor drops the flock.
+    closeQuietly(std::exchange(descriptor_, -1));
+}
+
+}  // namespace vexilo::analysis::cachefs

@@ -1,0 +1,207 @@
+#include "vexilo/analysis/cache/CacheWriter.h"
+
+#include "vexilo/analysis/cache/CacheContainer.h"
+#include "vexilo/analysis/cache/CachePayload.h"
+#include "vexilo/analysis/cache/CacheReader.h"
+
+#include "cache/BlockStructure.h"
+#include "cache/CacheFileSystem.h"
+#include "cache/CachePictureRead.h"
+#include "cache/SharedCacheTexts.h"
+
+#include <optional>
+#include <unordered_map>
+#include <utility>
+
+namespace vexilo::analysis {
+namespace {
+
+constexpr const char* kCancelledBeforeStart = "cache write cancelled before start";
+constexpr const char* kCancelledBeforeManifest = "cache write cancelled before manifest commit";
+constexpr const char* kPicturesDirNotCreated = "picture cache directory could not be created: ";
+constexpr const char* kDirectoryNotLocked = "cache directory could not be locked: ";
+
+CacheError errorAt(CacheErrorKind kind, const std::filesystem::path& path, std::string message)
+{
+    return makeCacheError(kind, std::filesystem::path(path), std::move(message));
+}
+
+OptionalCacheError createDirectory(const std::filesystem::path& directory, const char* message)
+{
+    if (const int error = cachefs::createDirectories(directory); error != 0) {
+        return errorAt(CacheErrorKind::io_error, directory,
+                       message + cachefs::systemErrorText(error));
+    }
+    return std::nullopt;
+}
+
+// The earlier cache of the same source, opened once for the whole write.
+class PreviousCache {
+public:
+    PreviousCache(const std::filesystem::path& directory, const std::string& fingerprint)
+        : directory_(directory)
+    {
+        auto opened = openAnalysisCache(directory, fingerprint);
+        if (auto* manifest = std::get_if<CacheManifest>(&opened)) {
+            manifest_ = std::move(*manifest);
+            for (const ManifestPictureEntry& entry : manifest_->pictures) {
+                entries_.emplace(entry.stableId, &entry);
+            }
+        }
+    }
+
+    PreviousCache(const PreviousCache&) = delete;
+    PreviousCache& operator=(const PreviousCache&) = delete;
+
+    // The cached document of this picture, when one is there and reads back whole.
+    [[nodiscard]] std::optional<StreamAnalysis> picture(const StableId& pictureId) const
+    {
+        const auto found = entries_.find(pictureId);
+        if (found == entries_.end()) {
+            return std::nullopt;
+        }
+        auto read = readCachedPictureFromManifest(directory_, *manifest_, *found->second);
+        if (auto* document = std::get_if<StreamAnalysis>(&read)) {
+            return std::move(*document);
+        }
+        return std::nullopt;
+    }
+
+private:
+    std::filesystem::path directory_;
+    std::optional<CacheManifest> manifest_;
+    std::unordered_map<StableId, const ManifestPictureEntry*, StableIdHash> entries_;
+};
+
+// Encodes a picture document with the earlier run's block structure where the new
+// run produced none. Should the merged document not validate (the earlier
+// structure no longer resolves), the new document is written as it is: a stale
+// cache must not block every later analysis of its source.
+CacheResult<std::vector<std::uint8_t>>
+encodePictureDocument(StreamAnalysis& document, const std::optional<StreamAnalysis>& cached,
+                      const std::filesystem::path& path)
+{
+    if (!cached || hasBlockStructure(document) || !hasBlockStructure(*cached)) {
+        return serializeCachePayload(document, path);
+    }
+    const std::vector<PictureAnalysisSummary> unmergedSummaries = document.pictures;
+    mergeExistingPictureStructure(document, *cached);
+    auto merged = serializeCachePayload(document, path);
+    if (!isCacheError(merged)) {
+        return merged;
+    }
+    clearBlockStructure(document);
+    document.pictures = unmergedSummaries;
+    return serializeCachePayload(document, path);
+}
+
+class CacheDirectoryWriter {
+public:
+    CacheDirectoryWriter(const std::filesystem::path& directory, const StreamAnalysis& analysis,
+                         const CacheWriteOptions& options)
+        : directory_(directory), analysis_(analysis), options_(options),
+          budget_(options.simulatedDiskFullBytes)
+    {
+    }
+
+    CacheResult<CacheManifest> write()
+    {
+        const CacheManifest manifest = buildCacheManifest(analysis_);
+        const PreviousCache previous(directory_, analysis_.sourceFingerprint);
+        if (auto error =
+                createDirectory(directory_ / manifest.picturesDir, kPicturesDirNotCreated)) {
+            return std::move(*error);
+        }
+        if (auto error = writeStreamFile(manifest)) {
+            return std::move(*error);
+        }
+        if (auto error = writePictureFiles(manifest, previous)) {
+            return std::move(*error);
+        }
+        const std::string index = serializeIndexJson(analysis_, manifest);
+        if (auto error = writeCacheContainer(directory_ / manifest.indexPath, kIndexMagic,
+                                             asBytes(index), options_, budget_)) {
+            return std::move(*error);
+        }
+        if (isCancellationRequested(options_)) {
+            return errorAt(CacheErrorKind::cancelled, directory_, kCancelledBeforeManifest);
+        }
+        const std::string text = serializeManifestJson(manifest);
+        if (auto error = writeCacheContainer(directory_ / kManifestFileName, kManifestMagic,
+                                             asBytes(text), options_, budget_)) {
+            return std::move(*error);
+        }
+        return manifest;
+    }
+
+private:
+    OptionalCacheError writeStreamFile(const CacheManifest& manifest)
+    {
+        const std::filesystem::path path = directory_ / manifest.streamPath;
+        auto payload = serializeCachePayload(buildStreamMetaDocument(analysis_), path);
+        if (auto* error = std::get_if<CacheError>(&payload)) {
+            return std::move(*error);
+        }
+        return writeCacheContainer(path, kStreamMetaMagic,
+                                   std::get<std::vector<std::uint8_t>>(payload), options_, budget_);
+    }
+
+    OptionalCacheError writePictureFiles(const CacheManifest& manifest,
+                                         const PreviousCache& previous)
+    {
+        std::vector<StreamAnalysis> documents = buildPictureDocument(analysis_);
+        for (std::size_t index = 0; index < documents.size(); ++index) {
+            if (isCancellationRequested(options_)) {
+                return errorAt(CacheErrorKind::cancelled, directory_, kCancelledBeforeManifest);
+            }
+            const ManifestPictureEntry& entry = manifest.pictures[index];
+            const std::filesystem::path path = directory_ / entry.path;
+            auto payload =
+                encodePictureDocument(documents[index], previous.picture(entry.stableId), path);
+            if (auto* error = std::get_if<CacheError>(&payload)) {
+                return std::move(*error);
+            }
+            if (auto error = writeCacheContainer(path, kPictureMagic,
+                                                 std::get<std::vector<std::uint8_t>>(payload),
+                                                 options_, budget_)) {
+                return error;
+            }
+            // The document is on disk; its memory can go before the next is encoded.
+            documents[index] = StreamAnalysis{};
+        }
+        return std::nullopt;
+    }
+
+    const std::filesystem::path& directory_;
+    const StreamAnalysis& analysis_;
+    const CacheWriteOptions& options_;
+    std::optional<std::uint64_t> budget_;
+};
+
+}  // namespace
+
+CacheResult<CacheManifest> writeAnalysisCache(const std::filesystem::path& directory,
+                                              const StreamAnalysis& analysis,
+                                              const CacheWriteOptions& options)
+{
+    if (directory.empty()) {
+        return errorAt(CacheErrorKind::invalid_path, directory, cachetexts::kDirectoryEmpty);
+    }
+    if (isCancellationRequested(options)) {
+        return errorAt(CacheErrorKind::cancelled, directory, kCancelledBeforeStart);
+    }
+    // The lock file lives inside the directory, so the directory comes first.
+    if (auto error = createDirectory(directory, cachetexts::kDirectoryNotCreated)) {
+        return std::move(*error);
+    }
+    int lockError = 0;
+    const auto lock =
+        cachefs::DirectoryLock::acquire(directory / kCacheWriterLockFileName, lockError);
+    if (!lock) {
+        return errorAt(CacheErrorKind::io_error, directory,
+                       kDirectoryNotLocked + cachefs::systemErrorText(lockError));
+    }
+    return CacheDirectoryWriter(directory, analysis, options).write();
+}
+
+}  // namespace vexilo::analysis

@@ -1,0 +1,545 @@
+#include "vexilo/analysis/cache/CacheContainer.h"
+#include "vexilo/analysis/cache/CachePayload.h"
+#include "vexilo/analysis/cache/CacheReader.h"
+#include "vexilo/analysis/cache/CacheWriter.h"
+
+#include "CacheTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <set>
+#include <thread>
+
+namespace vexilo::analysis {
+namespace {
+
+namespace ids = cachetest::ids;
+using cachetest::errorOf;
+using cachetest::expectError;
+using cachetest::kFingerprintA;
+using cachetest::kFingerprintB;
+using cachetest::makeAnalysis;
+using cachetest::readBytes;
+using cachetest::ScratchDirectory;
+using cachetest::valueOf;
+using cachetest::writeBytes;
+using Kind = CacheErrorKind;
+
+std::set<std::string> filesUnder(const std::filesystem::path& root)
+{
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+        names.insert(std::filesystem::relative(entry.path(), root).generic_string());
+    }
+    return names;
+}
+
+std::string payloadText(const std::filesystem::path& file, std::uint64_t magic)
+{
+    const auto contents = valueOf(readCacheFile(file, magic));
+    return {contents.payload.begin(), contents.payload.end()};
+}
+
+StreamAnalysis readStreamFile(const std::filesystem::path& directory)
+{
+    const auto contents = valueOf(readCacheFile(directory / "stream.vxmeta", kStreamMetaMagic));
+    return valueOf(decodeCachedAnalysisPayload(contents.payload, directory / "stream.vxmeta"));
+}
+
+// Rewrites the manifest container with text of our own.
+void replaceManifest(const std::filesystem::path& directory, const std::string& text)
+{
+    std::optional<std::uint64_t> budget;
+    ASSERT_FALSE(writeCacheContainer(directory / "manifest.json", kManifestMagic, asBytes(text), {},
+                                     budget));
+}
+
+void copyFileOver(const std::filesystem::path& from, const std::filesystem::path& to)
+{
+    std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing);
+}
+
+class CacheDirectoryTest : public ::testing::Test {
+protected:
+    ScratchDirectory scratch;
+    std::filesystem::path cache = scratch.path() / "cache";
+    CacheWriteOptions options;
+
+    CacheManifest write(const StreamAnalysis& analysis)
+    {
+        return valueOf(writeAnalysisCache(cache, analysis, options));
+    }
+
+    [[nodiscard]] std::filesystem::path pictureFile(std::uint64_t n) const
+    {
+        return cache / "pictures" / pictureCacheFileName(ids::picture(n));
+    }
+};
+
+TEST_F(CacheDirectoryTest, WritesExactlyTheSpecifiedFilesAndReadsThemBack)
+{
+    const StreamAnalysis analysis = makeAnalysis(3, true);
+    const CacheManifest manifest = write(analysis);
+
+    EXPECT_EQ(filesUnder(cache),
+              (std::set<std::string>{".writer.lock", "index.vxidx", "manifest.json", "pictures",
+                                     "pictures/0000000000000009-0000000000000001.vxpic",
+                                     "pictures/0000000000000009-0000000000000002.vxpic",
+                                     "pictures/0000000000000009-0000000000000003.vxpic",
+                                     "stream.vxmeta"}));
+    EXPECT_EQ(manifest, buildCacheManifest(analysis));
+    const std::string manifestText = payloadText(cache / "manifest.json", kManifestMagic);
+    EXPECT_EQ(manifestText, serializeManifestJson(manifest));
+    EXPECT_NE(manifestText.find("  \"picture_count\": 3,\n  \"pictures\": [\n"
+                                "    { \"stable_id_high\": 9, \"stable_id_low\": 1, \"path\": "
+                                "\"pictures/0000000000000009-0000000000000001.vxpic\" },\n"),
+              std::string::npos)
+        << manifestText;
+    EXPECT_EQ(payloadText(cache / "index.vxidx", kIndexMagic),
+              serializeIndexJson(analysis, manifest));
+
+    EXPECT_EQ(valueOf(openAnalysisCache(cache, kFingerprintA)), manifest);
+    EXPECT_EQ(readStreamFile(cache), buildStreamMetaDocument(analysis));
+    const std::vector<StreamAnalysis> expected = buildPictureDocument(analysis);
+    for (std::size_t index = 0; index < manifest.pictures.size(); ++index) {
+        EXPECT_EQ(valueOf(readCachedPicture(cache, manifest.pictures[index], kFingerprintA)),
+                  expected[index]);
+    }
+}
+
+TEST_F(CacheDirectoryTest, AnAnalysisWithoutPicturesWritesNoPictureFile)
+{
+    const CacheManifest manifest = write(makeAnalysis(0, false));
+    EXPECT_TRUE(manifest.pictures.empty());
+    EXPECT_EQ(filesUnder(cache),
+              (std::set<std::string>{".writer.lock", "index.vxidx", "manifest.json", "pictures",
+                                     "stream.vxmeta"}));
+    EXPECT_NE(payloadText(cache / "manifest.json", kManifestMagic).find("\"picture_count\": 0,"),
+              std::string::npos);
+}
+
+TEST(CachePictureDocumentTest, SplitsTheAnalysisByPicture)
+{
+    const StreamAnalysis analysis = makeAnalysis(2, true);
+    const StreamAnalysis stream = buildStreamMetaDocument(analysis);
+    EXPECT_EQ(stream.nalUnits, analysis.nalUnits);
+    EXPECT_EQ(stream.parameterSets, analysis.parameterSets);
+    EXPECT_EQ(stream.seiMessages, analysis.seiMessages);
+    EXPECT_EQ(stream.pictures, analysis.pictures);
+    ASSERT_EQ(stream.errors.size(), 1u);
+    EXPECT_EQ(stream.errors[0].id, ids::kStreamError);
+    EXPECT_TRUE(stream.slices.empty() && stream.ctus.empty() && stream.referencePictures.empty() &&
+                stream.dpbSnapshotEntries.empty() && stream.motionVectors.empty());
+
+    const std::vector<StreamAnalysis> pictures = buildPictureDocument(analysis);
+    ASSERT_EQ(pictures.size(), 2u);
+    for (std::uint64_t n = 1; n <= 2; ++n) {
+        const StreamAnalysis& document = pictures[n - 1];
+        SCOPED_TRACE(n);
+        EXPECT_EQ(document.id, analysis.id);
+        EXPECT_EQ(document.sourceFingerprint, analysis.sourceFingerprint);
+        EXPECT_EQ(document.width, analysis.width);
+        ASSERT_EQ(document.pictures.size(), 1u);
+        EXPECT_EQ(document.pictures[0].id, ids::picture(n));
+        EXPECT_TRUE(document.parameterSets.empty());
+        ASSERT_EQ(document.slices.size(), 1u);
+        EXPECT_EQ(document.slices[0].id, ids::slice(n));
+        EXPECT_EQ(document.referencePictures.size(), 1u);
+        EXPECT_EQ(document.shortTermReferencePictures.size(), 1u);
+        EXPECT_EQ(document.longTermReferencePictures.size(), 1u);
+        EXPECT_EQ(document.dpbSnapshotEntries.size(), 1u);
+        EXPECT_EQ(document.ctus.size(), 1u);
+        EXPECT_EQ(document.cus.size(), 2u);
+        EXPECT_EQ(document.pus.size(), 1u);
+        EXPECT_EQ(document.tus.size(), 2u);
+        EXPECT_EQ(document.motionVectors.size(), 1u);
+        ASSERT_EQ(document.errors.size(), 1u);
+        EXPECT_EQ(document.errors[0].id, ids::sliceError(n));
+        // The SEI message and its NAL unit belong to picture 1 only.
+        EXPECT_EQ(document.seiMessages.size(), n == 1 ? 1u : 0u);
+        EXPECT_EQ(document.nalUnits.size(), n == 1 ? 2u : 1u);
+    }
+}
+
+TEST(CachePictureDocumentTest, PlacesSlicesByTheirKeysInOrder)
+{
+    StreamAnalysis analysis = makeAnalysis(3, false);
+    // Picture 3 shares picture 2's POC; slice 3 can be found only by its POC.
+    analysis.pictures[2].poc = 2;
+    analysis.slices[2].pictureId.reset();
+    analysis.slices[2].displayIndex.reset();
+    analysis.slices[2].poc = 2;
+    // Slice 1 matches no summary at all.
+    analysis.slices[0].pictureId = 99;
+    analysis.slices[0].displayIndex = 99;
+    analysis.slices[0].poc = 99;
+    analysis.nalUnits[4].pictureId.reset();  // slice 1's NAL unit
+    // An error about a parameter set lands in no picture.
+    analysis.errors[0].relatedObjectId = ids::kSps;
+
+    const std::vector<StreamAnalysis> pictures = buildPictureDocument(analysis);
+    EXPECT_TRUE(pictures[0].slices.empty());
+    EXPECT_TRUE(pictures[0].referencePictures.empty());
+    EXPECT_TRUE(pictures[0].dpbSnapshotEntries.empty());
+    EXPECT_TRUE(pictures[0].errors.empty());
+    for (const StreamAnalysis& document : pictures) {
+        for (const NalUnitInfo& unit : document.nalUnits) {
+            EXPECT_NE(unit.id, ids::sliceNal(1));
+        }
+    }
+    EXPECT_EQ(buildStreamMetaDocument(analysis).nalUnits.size(), analysis.nalUnits.size());
+
+    ASSERT_EQ(pictures[1].slices.size(), 2u);
+    EXPECT_EQ(pictures[1].slices[1].id, ids::slice(3));
+    EXPECT_EQ(pictures[1].referencePictures.size(), 2u);
+    EXPECT_TRUE(pictures[2].slices.empty());
+    // Slice 3's NAL unit still carries picture 3's id, which wins over the slice's pull.
+    ASSERT_EQ(pictures[2].nalUnits.size(), 1u);
+    EXPECT_EQ(pictures[2].nalUnits[0].id, ids::sliceNal(3));
+}
+
+TEST_F(CacheDirectoryTest, ReaderRefusesWhatDoesNotMatch)
+{
+    const CacheManifest manifest = write(makeAnalysis(2, false));
+    const ManifestPictureEntry& first = manifest.pictures[0];
+
+    expectError(errorOf(openAnalysisCache("")), Kind::invalid_path, "cache directory is empty");
+    expectError(errorOf(readCachedPicture("", first)), Kind::invalid_path,
+                "cache directory is empty");
+    expectError(errorOf(openAnalysisCache(scratch.path())), Kind::io_error,
+                "cache file is not readable: No such file or directory");
+
+    EXPECT_FALSE(isCacheError(openAnalysisCache(cache, std::nullopt)));
+    const CacheError stale = errorOf(openAnalysisCache(cache, kFingerprintB));
+    expectError(stale, Kind::stale, "manifest source fingerprint does not match expected source");
+    EXPECT_EQ(stale.path, cache / "manifest.json");
+    expectError(errorOf(readCachedPicture(cache, first, kFingerprintB)), Kind::stale,
+                "manifest source fingerprint does not match expected source");
+
+    const ManifestPictureEntry elsewhere{first.stableId, manifest.pictures[1].path};
+    const CacheError absent = errorOf(readCachedPicture(cache, elsewhere));
+    expectError(absent, Kind::invalid_payload, "requested picture is not present in manifest");
+    EXPECT_EQ(absent.path, cache / elsewhere.path);
+}
+
+TEST_F(CacheDirectoryTest, ReaderRefusesPictureFilesThatLie)
+{
+    const CacheManifest manifest = write(makeAnalysis(2, false));
+    ScratchDirectory other;
+    ASSERT_FALSE(isCacheError(
+        writeAnalysisCache(other.path(), makeAnalysis(2, false, kFingerprintB), options)));
+
+    copyFileOver(other.path() / "pictures" / pictureCacheFileName(ids::picture(1)), pictureFile(1));
+    const CacheError stale = errorOf(readCachedPicture(cache, manifest.pictures[0]));
+    expectError(stale, Kind::stale, "picture fingerprint does not match manifest");
+    EXPECT_EQ(stale.path, pictureFile(1));
+
+    copyFileOver(pictureFile(2), pictureFile(1));
+    expectError(errorOf(readCachedPicture(cache, manifest.pictures[0])), Kind::invalid_payload,
+                "picture payload does not match manifest identity");
+
+    std::optional<std::uint64_t> budget;
+    ASSERT_FALSE(
+        writeCacheContainer(pictureFile(1), kPictureMagic, asBytes("not a document"), {}, budget));
+    expectError(errorOf(readCachedPicture(cache, manifest.pictures[0])), Kind::invalid_payload,
+                "analysis buffer is not a valid Vexilo FlatBuffer (VXSA)");
+
+    // A stream-level file holds all summaries: never one picture's document.
+    copyFileOver(cache / "stream.vxmeta", pictureFile(1));
+    expectError(errorOf(readCachedPicture(cache, manifest.pictures[0])), Kind::invalid_magic,
+                "cache container magic mismatch");
+}
+
+TEST_F(CacheDirectoryTest, AnUnsafeEntryClosesTheWholeCache)
+{
+    const CacheManifest manifest = write(makeAnalysis(2, false));
+    const std::string text = serializeManifestJson(manifest);
+    const std::vector<std::pair<std::string, std::string>> hostile = {
+        {"pictures/0000000000000009-0000000000000002.vxpic", "../../etc/passwd.vxpic"},
+        {"pictures/0000000000000009-0000000000000002.vxpic", "/tmp/x.vxpic"},
+        {"pictures/0000000000000009-0000000000000002.vxpic", "pictures\\\\..\\\\..\\\\x.vxpic"},
+        {"pictures/0000000000000009-0000000000000002.vxpic", "stream.vxmeta"},
+        {"\"stream\": \"stream.vxmeta\"", "\"stream\": \"../stream.vxmeta\""},
+    };
+    for (const auto& [from, to] : hostile) {
+        SCOPED_TRACE(to);
+        std::string changed = text;
+        changed.replace(changed.find(from), from.size(), to);
+        replaceManifest(cache, changed);
+        EXPECT_EQ(errorOf(openAnalysisCache(cache)).kind,
+                  static_cast<std::uint32_t>(Kind::invalid_path));
+        EXPECT_EQ(errorOf(readCachedPicture(cache, manifest.pictures[0])).kind,
+                  static_cast<std::uint32_t>(Kind::invalid_path));
+    }
+}
+
+TEST_F(CacheDirectoryTest, WriterRefusesBeforeTouchingTheDirectory)
+{
+    expectError(errorOf(writeAnalysisCache("", makeAnalysis(1, false), options)),
+                Kind::invalid_path, "cache directory is empty");
+    CacheWriteOptions cancelled;
+    cancelled.isCancelled = [] { return true; };
+    const CacheError error = errorOf(writeAnalysisCache(cache, makeAnalysis(1, false), cancelled));
+    expectError(error, Kind::cancelled, "cache write cancelled before start");
+    EXPECT_EQ(error.path, cache);
+    EXPECT_FALSE(std::filesystem::exists(cache));
+
+    writeBytes(scratch.path() / "file", {1});
+    const CacheError blocked = errorOf(
+        writeAnalysisCache(scratch.path() / "file" / "cache", makeAnalysis(1, false), options));
+    EXPECT_EQ(blocked.kind, static_cast<std::uint32_t>(Kind::io_error));
+    EXPECT_TRUE(blocked.message.starts_with("cache directory could not be created: "))
+        << blocked.message;
+
+    std::filesystem::create_directories(cache / ".writer.lock");
+    const CacheError noLock = errorOf(writeAnalysisCache(cache, makeAnalysis(1, false), options));
+    EXPECT_EQ(noLock.kind, static_cast<std::uint32_t>(Kind::io_error));
+    EXPECT_TRUE(noLock.message.starts_with("cache directory could not be locked: ")) << noLock.message;
+    std::filesystem::remove(cache / ".writer.lock");
+
+    writeBytes(cache / "pictures", {1});
+    const CacheError noPictures =
+        errorOf(writeAnalysisCache(cache, makeAnalysis(1, false), options));
+    EXPECT_TRUE(noPictures.message.starts_with("picture cache directory could not be created: "))
+        << noPictures.message;
+    EXPECT_EQ(noPictures.path, cache / "pictures");
+}
+
+TEST_F(CacheDirectoryTest, WriterRefusesAnInvalidDocumentAndCompression)
+{
+    StreamAnalysis invalid = makeAnalysis(1, false);
+    invalid.id = StableId{};
+    const CacheError error = errorOf(writeAnalysisCache(cache, invalid, options));
+    expectError(error, Kind::invalid_payload, "analysis document failed domain validation");
+    EXPECT_EQ(error.path, cache / "stream.vxmeta");
+
+    CacheWriteOptions compressed;
+    compressed.compress = true;
+    expectError(errorOf(writeAnalysisCache(cache, makeAnalysis(1, false), compressed)),
+                Kind::unsupported_compression,
+                "cache compression was requested but no compressor is linked");
+    EXPECT_FALSE(std::filesystem::exists(cache / "manifest.json"));
+}
+
+// Every failure before the commit leaves the previous manifest in force and
+// everything it names readable.
+class CacheInterruptedWriteTest : public CacheDirectoryTest {
+protected:
+    void SetUp() override { previous = write(makeAnalysis(2, false)); }
+
+    void expectPreviousCacheInForce()
+    {
+        EXPECT_EQ(valueOf(openAnalysisCache(cache, kFingerprintA)), previous);
+        for (const ManifestPictureEntry& entry : previous.pictures) {
+            EXPECT_FALSE(isCacheError(readCachedPicture(cache, entry, kFingerprintA)));
+        }
+        for (const std::string& name : filesUnder(cache)) {
+            EXPECT_EQ(name.find(".partial."), std::string::npos) << name;
+        }
+    }
+
+    CacheManifest previous;
+};
+
+TEST_F(CacheInterruptedWriteTest, CancellationBeforeTheFirstPictureKeepsThePreviousManifest)
+{
+    int calls = 0;
+    // Start, stream file (before write, before commit), then the first picture.
+    options.isCancelled = [&calls] { return ++calls > 3; };
+    const StreamAnalysis next = makeAnalysis(3, true);
+    const CacheError error = errorOf(writeAnalysisCache(cache, next, options));
+    expectError(error, Kind::cancelled, "cache write cancelled before manifest commit");
+    EXPECT_EQ(error.path, cache);
+    EXPECT_EQ(readStreamFile(cache), buildStreamMetaDocument(next));
+    EXPECT_FALSE(std::filesystem::exists(pictureFile(3)));
+    expectPreviousCacheInForce();
+}
+
+TEST_F(CacheInterruptedWriteTest, CancellationBetweenPicturesAndBeforeTheManifest)
+{
+    for (const int allowed : {5, 7, 9, 10, 11}) {
+        SCOPED_TRACE(allowed);
+        int calls = 0;
+        options.isCancelled = [&calls, allowed] { return ++calls > allowed; };
+        EXPECT_EQ(errorOf(writeAnalysisCache(cache, makeAnalysis(2, true), options)).kind,
+                  static_cast<std::uint32_t>(Kind::cancelled));
+        expectPreviousCacheInForce();
+    }
+}
+
+TEST_F(CacheInterruptedWriteTest, DiskFullAtEveryFileLeavesNoTemporaryFile)
+{
+    const StreamAnalysis next = makeAnalysis(2, true);
+    std::uint64_t needed = 0;
+    {
+        ScratchDirectory probe;
+        valueOf(writeAnalysisCache(probe.path(), next, options));
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(probe.path())) {
+            if (entry.is_regular_file() && entry.path().filename() != ".writer.lock") {
+                needed += entry.file_size();
+            }
+        }
+    }
+    for (const std::uint64_t budget :
+         {std::uint64_t{0}, std::uint64_t{63}, std::uint64_t{64}, needed / 2, needed - 1}) {
+        SCOPED_TRACE(budget);
+        options.simulatedDiskFullBytes = budget;
+        const CacheError error = errorOf(writeAnalysisCache(cache, next, options));
+        expectError(error, Kind::disk_full, "simulated disk full while writing cache file");
+        EXPECT_NE(error.path.filename().string().find(".partial.16."), std::string::npos);
+        expectPreviousCacheInForce();
+    }
+    options.simulatedDiskFullBytes = needed;
+    EXPECT_FALSE(isCacheError(writeAnalysisCache(cache, next, options)));
+}
+
+TEST_F(CacheDirectoryTest, KeepsEarlierBlockStructureWhenTheNewRunHasNone)
+{
+    StreamAnalysis structured = makeAnalysis(2, true);
+    write(structured);
+
+    // Picture 1 comes without structure; picture 2 brings its own and keeps none of
+    // the earlier one.
+    StreamAnalysis indexOnly = makeAnalysis(2, true);
+    std::erase_if(indexOnly.ctus, [](const CtuInfo& ctu) { return ctu.id == ids::ctu(1); });
+    std::erase_if(indexOnly.cus, [](const CuInfo& cu) { return cu.parentCtuId == ids::ctu(1); });
+    std::erase_if(indexOnly.pus, [](const PuInfo& pu) { return pu.id == ids::pu(1); });
+    std::erase_if(indexOnly.tus, [](const TuInfo& tu) { return tu.parentCuId == ids::leafCu(1); });
+    std::erase_if(indexOnly.motionVectors,
+                  [](const MotionVectorInfo& mv) { return mv.id == ids::motionVector(1); });
+    PictureAnalysisSummary& firstSummary = indexOnly.pictures[0];
+    firstSummary.ctuCount.reset();
+    firstSummary.cuCount.reset();
+    firstSummary.puCount.reset();
+    firstSummary.tuCount.reset();
+    firstSummary.completeness = PictureCompleteness::Partial;
+    for (CuInfo& cu : indexOnly.cus) {
+        if (cu.qp) {
+            cu.qp = 40;
+        }
+    }
+    const CacheManifest manifest = write(indexOnly);
+
+    const StreamAnalysis first = valueOf(readCachedPicture(cache, manifest.pictures[0]));
+    const StreamAnalysis earlierFirst = buildPictureDocument(structured)[0];
+    EXPECT_EQ(first.ctus, earlierFirst.ctus);
+    EXPECT_EQ(first.cus, earlierFirst.cus);
+    EXPECT_EQ(first.pus, earlierFirst.pus);
+    EXPECT_EQ(first.tus, earlierFirst.tus);
+    EXPECT_EQ(first.motionVectors, earlierFirst.motionVectors);
+    EXPECT_EQ(first.pictures[0].ctuCount, 1u);
+    EXPECT_EQ(first.pictures[0].cuCount, 2u);
+    EXPECT_EQ(first.pictures[0].puCount, 1u);
+    EXPECT_EQ(first.pictures[0].tuCount, 2u);
+    EXPECT_EQ(first.pictures[0].completeness, PictureCompleteness::Partial);
+
+    EXPECT_EQ(valueOf(readCachedPicture(cache, manifest.pictures[1])),
+              buildPictureDocument(indexOnly)[1]);
+}
+
+TEST_F(CacheDirectoryTest, DoesNotCarryStructureOverFromAnotherSource)
+{
+    write(makeAnalysis(1, true, kFingerprintB));
+    const CacheManifest manifest = write(makeAnalysis(1, false, kFingerprintA));
+    const StreamAnalysis picture =
+        valueOf(readCachedPicture(cache, manifest.pictures[0], kFingerprintA));
+    EXPECT_TRUE(picture.ctus.empty());
+    EXPECT_FALSE(picture.pictures[0].ctuCount.has_value());
+}
+
+TEST_F(CacheDirectoryTest, WritesTheNewDocumentWhenEarlierStructureNoLongerResolves)
+{
+    write(makeAnalysis(2, true));
+    // The new run names its slices and reference entries differently, so the earlier
+    // CTUs' slice links and PUs' reference links point nowhere.
+    StreamAnalysis renamed = makeAnalysis(2, false);
+    for (SliceInfo& slice : renamed.slices) {
+        slice.id.high = 0x44;
+    }
+    for (ReferencePictureEntry& entry : renamed.referencePictures) {
+        entry.parentSliceId.high = 0x44;
+        entry.id.high = 0x55;
+    }
+    for (auto& entry : renamed.shortTermReferencePictures) {
+        entry.parentSliceId.high = 0x44;
+    }
+    for (auto& entry : renamed.longTermReferencePictures) {
+        entry.parentSliceId.high = 0x44;
+    }
+    for (auto& entry : renamed.dpbSnapshotEntries) {
+        entry.parentSliceId.high = 0x44;
+    }
+    for (auto& error : renamed.errors) {
+        if (error.relatedObjectId && error.relatedObjectId->high == 0x4) {
+            error.relatedObjectId->high = 0x44;
+        }
+    }
+
+    const CacheManifest manifest = write(renamed);
+    const std::vector<StreamAnalysis> expected = buildPictureDocument(renamed);
+    for (std::size_t index = 0; index < 2; ++index) {
+        EXPECT_EQ(valueOf(readCachedPicture(cache, manifest.pictures[index])), expected[index]);
+    }
+}
+
+TEST_F(CacheDirectoryTest, ConcurrentWritersAlwaysLeaveAWholeCache)
+{
+    const StreamAnalysis structured = makeAnalysis(4, true);
+    const StreamAnalysis plain = makeAnalysis(4, false);
+    const StreamAnalysis otherSource = makeAnalysis(3, true, kFingerprintB);
+    for (int round = 0; round < 12; ++round) {
+        SCOPED_TRACE(round);
+        std::filesystem::remove_all(cache);
+        std::atomic<bool> failed{false};
+        const auto writer = [&](const StreamAnalysis& analysis) {
+            for (int repeat = 0; repeat < 3; ++repeat) {
+                if (isCacheError(writeAnalysisCache(cache, analysis, options))) {
+                    failed = true;
+                }
+            }
+        };
+        std::thread first(writer, std::cref(structured));
+        std::thread second(writer, std::cref(round % 2 == 0 ? plain : otherSource));
+        first.join();
+        second.join();
+        EXPECT_FALSE(failed);
+
+        const CacheManifest manifest = valueOf(openAnalysisCache(cache));
+        for (const ManifestPictureEntry& entry : manifest.pictures) {
+            const auto picture = readCachedPicture(cache, entry, manifest.sourceFingerprint);
+            EXPECT_FALSE(isCacheError(picture)) << errorOf(picture).message;
+        }
+        EXPECT_FALSE(isCacheError(decodeCachedAnalysisPayload(
+            valueOf(readCacheFile(cache / manifest.streamPath, kStreamMetaMagic)).payload, "s")));
+        for (const std::string& name : filesUnder(cache)) {
+            EXPECT_EQ(name.find(".partial."), std::string::npos) << name;
+        }
+    }
+}
+
+TEST_F(CacheDirectoryTest, ReadersSeeAWholeCacheWhileTheSameSourceIsRewritten)
+{
+    const StreamAnalysis structured = makeAnalysis(3, true);
+    const CacheManifest initial = write(structured);
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        const StreamAnalysis plain = makeAnalysis(3, false);
+        for (int repeat = 0; repeat < 15; ++repeat) {
+            (void)writeAnalysisCache(cache, repeat % 2 == 0 ? plain : structured, options);
+        }
+        done = true;
+    });
+    int reads = 0;
+    while (!done || reads == 0) {
+        for (const ManifestPictureEntry& entry : initial.pictures) {
+            const auto picture = readCachedPicture(cache, entry, kFingerprintA);
+            ASSERT_FALSE(isCacheError(picture)) << errorOf(picture).message;
+            ++reads;
+        }
+    }
+    writer.join();
+}
+
+}  // namespace
+}  // namespace vexilo::analysis
