@@ -1,0 +1,135 @@
+#include "app/AnalyzeRequest.h"
+#include "app/FrameChannel.h"
+#include "app/TaskPayloads.h"
+#include "app/WorkerApplication.h"
+
+#include <QLocalSocket>
+#include <QMetaObject>
+
+#include <stdexcept>
+
+namespace vexilo::analyzer {
+namespace {
+
+namespace type = protocol::message_type;
+
+constexpr auto kFrameChannelUnreachable = "Could not connect to local frame channel: %1";
+
+std::filesystem::path toPath(const QString& text)
+{
+    return std::filesystem::path(text.toStdU16String());
+}
+
+bool cancellationRequested(const std::stop_token& stopToken, const std::atomic<bool>& cancelRequested)
+{
+    return stopToken.stop_requested() || cancelRequested.load();
+}
+
+// The frame channel of one task: connected before the analysis runs, closed after it.
+std::unique_ptr<QLocalSocket> connectFrameChannel(const QString& name)
+{
+    auto socket = std::make_unique<QLocalSocket>();
+    socket->connectToServer(name, QIODevice::WriteOnly);
+    if (!socket->waitForConnected(kFrameChannelConnectTimeoutMs)) {
+        throw std::runtime_error(QString::fromLatin1(kFrameChannelUnreachable).arg(socket->errorString()).toStdString());
+    }
+    return socket;
+}
+
+void closeFrameChannel(std::unique_ptr<QLocalSocket>& socket)
+{
+    if (socket && socket->state() != QLocalSocket::UnconnectedState) {
+        socket->disconnectFromServer();
+    }
+    socket.reset();
+}
+
+}  // namespace
+
+void WorkerApplication::runAnalysisTask(const std::stop_token& stopToken, const TaskRecord& task)
+{
+    if (cancellationRequested(stopToken, *task.cancelRequested)) {
+        postCompletion(task, true, buildCanceledPayload());
+        return;
+    }
+
+    bool ok = true;
+    QJsonObject payload;
+    try {
+        std::unique_ptr<QLocalSocket> socket;
+        std::uint64_t packetSequence = 0;
+        FrameSink sendDecodedFrame;
+        if (!task.frameChannel.isEmpty()) {
+            socket = connectFrameChannel(task.frameChannel);
+            sendDecodedFrame = [&socket, &packetSequence](domain::PictureInfo picture, domain::VideoFrame frame) {
+                return sendAnalyzerFramePacket(*socket, packetSequence, std::move(picture), std::move(frame));
+            };
+        }
+        const AnalysisMode mode = analysisModeFromName(task.modeName).value_or(AnalysisMode::StreamIndex);
+        const AnalyzerRunResult result =
+            task.pipeline(toPath(task.inputPath), toPath(task.cacheRoot), *task.cancelRequested, mode,
+                          task.targetDecodePictureId, std::move(sendDecodedFrame));
+        if (result.canceled) {
+            payload = buildCanceledPayload();
+        } else if (result.succeeded) {
+            payload = buildSuccessPayload(result, task.modeName, task.targetDecodePictureId);
+        } else {
+            ok = false;
+            payload = buildRunErrorPayload(result);
+        }
+        closeFrameChannel(socket);
+    } catch (const std::exception& exception) {
+        ok = false;
+        payload = buildExceptionPayload(&exception);
+    } catch (...) {
+        ok = false;
+        payload = buildExceptionPayload(nullptr);
+    }
+
+    // A cancellation requested while the run was finishing wins over whatever it produced.
+    if (cancellationRequested(stopToken, *task.cancelRequested)) {
+        ok = true;
+        payload = buildCanceledPayload();
+    }
+    postCompletion(task, ok, payload);
+}
+
+void WorkerApplication::postCompletion(const TaskRecord& task, bool ok, const QJsonObject& payload)
+{
+    const QPointer<WorkerApplication> application = task.application;
+    if (application.isNull()) {
+        return;
+    }
+    QMetaObject::invokeMethod(
+        application.data(),
+        [application, requestId = task.requestId, taskId = task.taskId, ok, payload] {
+            if (!application.isNull()) {
+                application->finishTask(requestId, taskId, ok, payload);
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+void WorkerApplication::finishTask(const QString& requestId, const QString& taskId, bool ok,
+                                   const QJsonObject& payload)
+{
+    if (!activeTask_ || activeTask_->requestId != requestId || activeTask_->taskId != taskId) {
+        return;
+    }
+    const bool canceled = activeTask_->cancelRequested->load() || isCanceledPayload(payload);
+    activeTask_.reset();
+
+    if (canceled) {
+        rememberCanceledTask(taskId);
+        writeEventOrExit(QString(type::analysisCanceled), requestId, taskId,
+                         buildAnalysisCanceledPayload(pendingShutdown_.has_value()));
+    } else if (ok) {
+        writeEventOrExit(QString(type::probeResult), requestId, taskId, payload);
+        writeEventOrExit(QString(type::analysisFinished), requestId, taskId, buildAnalysisFinishedPayload(payload));
+    } else {
+        writeEventOrExit(QString(type::error), requestId, taskId, payload);
+    }
+    handleShutdown();
+}
+
+}  // namespace vexilo::analyzer

@@ -1,0 +1,46 @@
+#include "builder/AnalyzerIssues.h"
+
+#include "builder/StableIdDerivation.h"
+
+namespace vexilo::analyzer {
+namespace {
+
+constexpr char kPathPrefix[] = "path=";
+constexpr char kDetailSeparator[] = "; ";
+
+}  // namespace
+
+AnalyzerIssues::AnalyzerIssues(analysis::StreamAnalysis& document, std::string inputPathUtf8)
+    : document_(document), inputPathUtf8_(std::move(inputPathUtf8))
+{
+}
+
+std::string AnalyzerIssues::detailText(std::string_view detail) const
+{
+    std::string text = kPathPrefix + inputPathUtf8_;
+    if (!detail.empty()) {
+        text += kDetailSeparator;
+        text += detail;
+    }
+    return text;
+}
+
+void AnalyzerIssues::appendAnalyzerIssue(std::string_view code, std::string_view message, std::string_view detail)
+{
+    if (!reportedCodes_.emplace(code).second) {
+        return;
+    }
+    ++issueCounter_;
+    analysis::AnalysisErrorInfo issue;
+    issue.id = deriveStableId(document_.id, ObjectKind::AnalyzerIssue, issueCounter_);
+    issue.parentStreamAnalysisId = document_.id;
+    issue.severity = kAnalyzerIssueSeverity;
+    issue.code = code;
+    issue.component = kAnalyzerComponent;
+    issue.message = message;
+    issue.errorFlag = true;
+    issue.detail = detailText(detail);
+    document_.errors.push_back(std::move(issue));
+}
+
+}  // namespace vexilo::analyzer

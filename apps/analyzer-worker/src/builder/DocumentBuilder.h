@@ -1,0 +1,117 @@
+#pragma once
+
+#include "builder/AnalyzerIssues.h"
+#include "builder/StableIdDerivation.h"
+#include "builder/StableIdTable.h"
+#include "builder/StreamAnalysisBuilder.h"
+#include "observer/ObserverEventRecord.h"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+
+namespace vexilo::analyzer {
+
+// One run of the document builder: the document under construction and the indexes
+// that link events to the records made from earlier events. Handlers return false
+// after recording a fatal error.
+class DocumentBuilder {
+public:
+    DocumentBuilder(const std::filesystem::path& inputPath, const std::string& sourceFingerprint,
+                    const DecoderContextInfo& context, const ObserverEventCollector& collector);
+
+    [[nodiscard]] StreamAnalysisBuildResult build();
+
+private:
+    struct CurrentNal {
+        analysis::StableId id;
+        std::uint32_t nalUnitType = 0;
+    };
+    struct SliceEntry {
+        std::size_t position = 0;
+        analysis::StableId id;
+    };
+
+    static constexpr std::size_t kReservedKinds = VEXILO_OBSERVER_EVENT_KIND_COUNT + 1;
+
+    // Stream root and picture summaries.
+    void fillRoot();
+    bool indexPictures();
+    void reserveForEvents(const std::array<std::size_t, kReservedKinds>& kindCounts);
+
+    // Main pass, one handler per event kind.
+    bool handleEvent(const ObserverEventRecord& record);
+    bool handleNalUnit(const ObserverEventRecord& record);
+    bool handleParameterSet(const ObserverEventRecord& record);
+    bool handleVpsLayerSet(const ObserverEventRecord& record);
+    bool handleSeiMessage(const ObserverEventRecord& record);
+    bool handleSlice(const ObserverEventRecord& record);
+    bool handleShortTermRps(const ObserverEventRecord& record);
+    bool handleLongTermRps(const ObserverEventRecord& record);
+    bool handleReferenceList(const ObserverEventRecord& record);
+    bool handleDpbEntry(const ObserverEventRecord& record);
+    bool handleReferenceState(const ObserverEventRecord& record);
+    bool handlePictureOutput(const ObserverEventRecord& record);
+    bool handlePictureLifecycleUpdate(const ObserverEventRecord& record);
+    void handleCtu(const ObserverEventRecord& record);
+    void handleCu(const ObserverEventRecord& record);
+    void handlePu(const ObserverEventRecord& record);
+    void handleTu(const ObserverEventRecord& record);
+
+    // Post-passes.
+    void linkSlicesToPictures();
+    void linkSeiToPictures();
+    void addConfigurationRecordParameterSets();
+    void widenToCtuExtent();
+    void pruneInconsistentBlocks();
+    void recordPartialCollection();
+
+    // Helpers shared by the handlers.
+    bool fail(std::string_view code, std::string_view message);
+    // False (and one issue) when the identity is already taken: the first object wins.
+    bool claimIdentity(const analysis::StableId& id, std::string_view collection);
+    void makeCurrentNal(const analysis::StableId& id, std::uint32_t nalUnitType);
+    std::uint64_t nextChildOfCurrentNal();
+    void ensureSyntheticNal(std::uint64_t key, std::uint32_t nalUnitType, std::uint64_t contentHash);
+    const SliceEntry* sliceOf(std::uint64_t sliceIdentity) const;
+    analysis::PictureAnalysisSummary* pictureOf(std::uint64_t pictureIdentity);
+    analysis::StableId pictureIdOf(std::uint64_t pictureIdentity) const;
+    // Consecutive block events share their CTU and CU; the last derivation is kept.
+    analysis::StableId ctuIdOf(const analysis::StableId& pictureId, std::uint32_t ctuAddress);
+    analysis::StableId cuIdOf(const analysis::StableId& ctuId, std::uint64_t cuIdentity);
+    std::optional<analysis::StableId> referenceEntryIdOf(const SliceEntry* slice, std::uint32_t list,
+                                                         std::int32_t referenceIndex) const;
+
+    const std::filesystem::path& inputPath_;
+    const std::string& sourceFingerprint_;
+    const DecoderContextInfo& context_;
+    const ObserverEventCollector& collector_;
+
+    analysis::StreamAnalysis document_;
+    AnalyzerIssues issues_;
+    std::optional<StreamAnalysisBuildError> fatal_;
+
+    std::unordered_map<std::uint64_t, std::size_t> picturesByIdentity_;
+    std::unordered_map<std::int64_t, std::size_t> picturesByDisplayIndex_;
+    std::unordered_map<std::uint64_t, analysis::StableId> nalByIdentity_;
+    std::unordered_map<std::uint64_t, SliceEntry> slicesByIdentity_;
+    std::unordered_map<analysis::StableId, std::uint64_t, analysis::StableIdHash> childCounters_;
+    StableIdSet usedIds_;
+    std::optional<CurrentNal> currentNal_;
+
+    struct DerivationCache {
+        analysis::StableId parent;
+        std::uint64_t key = 0;
+        analysis::StableId id;
+    };
+    DerivationCache lastCtu_;
+    DerivationCache lastCu_;
+    std::uint64_t lastPictureIdentity_ = 0;
+    std::size_t lastPicturePosition_ = 0;
+};
+
+}  // namespace vexilo::analyzer

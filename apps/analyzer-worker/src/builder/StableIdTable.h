@@ -1,0 +1,103 @@
+#pragma once
+
+#include "vexilo/analysis/StableId.h"
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+namespace vexilo::analyzer {
+
+// An open-addressing table keyed by StableId. The builder keeps one entry per object
+// of a document of up to millions of blocks; node-based hash maps cost more in
+// allocation and cache misses than the rest of the work together. The null identity
+// marks a free slot and is never stored.
+template <typename Value>
+class StableIdTable {
+public:
+    void reserve(std::size_t count)
+    {
+        const std::size_t wanted = std::bit_ceil(std::max<std::size_t>(16, count * 2));
+        if (wanted > slots_.size()) {
+            rehash(wanted);
+        }
+    }
+
+    // Adds the entry when the identity is new; false (and nothing changed) otherwise.
+    bool insert(const analysis::StableId& id, Value value)
+    {
+        if (id.isNull()) {
+            return false;
+        }
+        if ((size_ + 1) * 2 > slots_.size()) {
+            rehash(std::max<std::size_t>(16, slots_.size() * 2));
+        }
+        Slot& slot = slotOf(id);
+        if (!slot.id.isNull()) {
+            return false;
+        }
+        slot = Slot{id, std::move(value)};
+        ++size_;
+        return true;
+    }
+
+    [[nodiscard]] const Value* find(const analysis::StableId& id) const
+    {
+        if (id.isNull() || slots_.empty()) {
+            return nullptr;
+        }
+        const Slot& slot = const_cast<StableIdTable*>(this)->slotOf(id);
+        return slot.id.isNull() ? nullptr : &slot.value;
+    }
+
+    [[nodiscard]] bool contains(const analysis::StableId& id) const { return find(id) != nullptr; }
+    [[nodiscard]] std::size_t size() const noexcept { return size_; }
+
+private:
+    struct Slot {
+        analysis::StableId id;
+        Value value{};
+    };
+
+    static std::size_t hashOf(const analysis::StableId& id) noexcept
+    {
+        std::uint64_t x = id.low ^ (id.high * 0x9e3779b97f4a7c15ULL);
+        x ^= x >> 31;
+        x *= 0xbf58476d1ce4e5b9ULL;
+        x ^= x >> 29;
+        return static_cast<std::size_t>(x);
+    }
+
+    // The slot holding `id`, or the free slot where it would go.
+    Slot& slotOf(const analysis::StableId& id)
+    {
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t index = hashOf(id) & mask;; index = (index + 1) & mask) {
+            Slot& slot = slots_[index];
+            if (slot.id.isNull() || slot.id == id) {
+                return slot;
+            }
+        }
+    }
+
+    void rehash(std::size_t capacity)
+    {
+        std::vector<Slot> old = std::move(slots_);
+        slots_.assign(capacity, Slot{});
+        for (Slot& slot : old) {
+            if (!slot.id.isNull()) {
+                slotOf(slot.id) = std::move(slot);
+            }
+        }
+    }
+
+    std::vector<Slot> slots_;
+    std::size_t size_ = 0;
+};
+
+struct NoValue {};
+using StableIdSet = StableIdTable<NoValue>;
+
+}  // namespace vexilo::analyzer

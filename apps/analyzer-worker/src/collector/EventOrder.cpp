@@ -1,0 +1,251 @@
+#include "collector/EventOrder.h"
+
+#include <algorithm>
+#include <array>
+#include <unordered_map>
+
+namespace vexilo::analyzer {
+namespace {
+
+constexpr std::uint64_t kAbsentKey = ~std::uint64_t{0};
+constexpr std::size_t kSortKeyCount = 12;
+
+struct SliceKey {
+    std::uint64_t nalPosition = kAbsentKey;
+    std::uint64_t pictureKey = kAbsentKey;
+    std::uint64_t sliceOrder = kAbsentKey;
+};
+
+using NalPositions = std::unordered_map<std::uint64_t, std::uint64_t>;
+using SliceKeys = std::unordered_map<std::uint64_t, SliceKey>;
+
+struct OrderedEvent {
+    std::array<std::uint64_t, kSortKeyCount> keys{};
+    std::uint64_t index = 0;
+};
+
+std::uint64_t asKey(std::int64_t value) noexcept
+{
+    return static_cast<std::uint64_t>(value);
+}
+
+std::uint64_t nalUnitPosition(const ObserverEventRecord& record) noexcept
+{
+    const VexiloObserverNalUnitEvent& nal = record.payload.nalUnit;
+    if (nal.byteLocationKnown != 0 && nal.byteOffset >= 0) {
+        return static_cast<std::uint64_t>(nal.byteOffset);
+    }
+    return record.ordinal;
+}
+
+std::uint64_t ownSliceOrder(const ObserverEventRecord& record) noexcept
+{
+    const VexiloObserverSliceEvent& slice = record.payload.slice;
+    return (slice.presentMaskA & VEXILO_OBSERVER_SLICE_A_SLICE_SEGMENT_ADDRESS) != 0 ? slice.sliceSegmentAddress
+                                                                                     : slice.firstCtuAddress;
+}
+
+std::uint32_t kindPriority(std::uint32_t kind) noexcept
+{
+    switch (kind) {
+    case VEXILO_OBSERVER_EVENT_START_MARKER: return 0;
+    case VEXILO_OBSERVER_EVENT_NAL_UNIT: return 10;
+    case VEXILO_OBSERVER_EVENT_VPS:
+    case VEXILO_OBSERVER_EVENT_SPS:
+    case VEXILO_OBSERVER_EVENT_PPS: return 20;
+    case VEXILO_OBSERVER_EVENT_VPS_LAYER_SET: return 21;
+    case VEXILO_OBSERVER_EVENT_SEI_MESSAGE: return 25;
+    case VEXILO_OBSERVER_EVENT_SLICE_SEGMENT_HEADER: return 30;
+    case VEXILO_OBSERVER_EVENT_SHORT_TERM_RPS_ENTRY: return 40;
+    case VEXILO_OBSERVER_EVENT_LONG_TERM_RPS_ENTRY: return 41;
+    case VEXILO_OBSERVER_EVENT_REFERENCE_LIST_ENTRY: return 42;
+    case VEXILO_OBSERVER_EVENT_DPB_SNAPSHOT_ENTRY: return 43;
+    case VEXILO_OBSERVER_EVENT_REFERENCE_STATE_MARKER: return 44;
+    case VEXILO_OBSERVER_EVENT_CTU: return 50;
+    case VEXILO_OBSERVER_EVENT_CU: return 51;
+    case VEXILO_OBSERVER_EVENT_PU: return 52;
+    case VEXILO_OBSERVER_EVENT_TU: return 53;
+    case VEXILO_OBSERVER_EVENT_PICTURE_OUTPUT: return 60;
+    case VEXILO_OBSERVER_EVENT_PICTURE_LIFECYCLE: return 70;
+    case VEXILO_OBSERVER_EVENT_PICTURE_LIFECYCLE_UPDATE: return 71;
+    case VEXILO_OBSERVER_EVENT_LIFECYCLE: return 80;
+    case VEXILO_OBSERVER_EVENT_END_MARKER: return 255;
+    default: return 200;
+    }
+}
+
+std::uint64_t phaseOf(std::uint32_t kind) noexcept
+{
+    if (kind == VEXILO_OBSERVER_EVENT_START_MARKER) {
+        return 0;
+    }
+    return kind == VEXILO_OBSERVER_EVENT_END_MARKER ? 2 : 1;
+}
+
+std::uint64_t secondaryKey(const ObserverEventRecord& record) noexcept
+{
+    const ObserverEventPayload& p = record.payload;
+    switch (record.kind) {
+    case VEXILO_OBSERVER_EVENT_SHORT_TERM_RPS_ENTRY: return p.shortTermRps.entryIndex;
+    case VEXILO_OBSERVER_EVENT_LONG_TERM_RPS_ENTRY: return p.longTermRps.entryIndex;
+    case VEXILO_OBSERVER_EVENT_REFERENCE_LIST_ENTRY: return p.referenceList.listIndex;
+    case VEXILO_OBSERVER_EVENT_DPB_SNAPSHOT_ENTRY: return p.dpbEntry.slot;
+    case VEXILO_OBSERVER_EVENT_CU: return p.cu.cuOrderKey;
+    case VEXILO_OBSERVER_EVENT_PU: return p.pu.cuIdentity;
+    case VEXILO_OBSERVER_EVENT_TU: return p.tu.tuOrderKey;
+    case VEXILO_OBSERVER_EVENT_VPS_LAYER_SET: return p.vpsLayerSet.layerSetIndex;
+    default: return 0;
+    }
+}
+
+std::uint64_t identityKey(const ObserverEventRecord& record) noexcept
+{
+    const ObserverEventPayload& p = record.payload;
+    switch (record.kind) {
+    case VEXILO_OBSERVER_EVENT_REFERENCE_LIST_ENTRY:
+        return (std::uint64_t{p.referenceList.list} << 32) | p.referenceList.listIndex;
+    case VEXILO_OBSERVER_EVENT_CU: return p.cu.cuIdentity;
+    case VEXILO_OBSERVER_EVENT_PU: return (p.pu.cuIdentity << 8) | p.pu.partIndex;
+    case VEXILO_OBSERVER_EVENT_TU: return p.tu.tuIdentity;
+    default: return record.sliceIdentity != 0 ? record.sliceIdentity : record.nalIdentity;
+    }
+}
+
+std::uint64_t contentHashKey(const ObserverEventRecord& record) noexcept
+{
+    switch (record.kind) {
+    case VEXILO_OBSERVER_EVENT_NAL_UNIT: return record.payload.nalUnit.contentHash;
+    case VEXILO_OBSERVER_EVENT_VPS:
+    case VEXILO_OBSERVER_EVENT_SPS:
+    case VEXILO_OBSERVER_EVENT_PPS: return record.payload.parameterSet.contentHash;
+    default: return 0;
+    }
+}
+
+std::uint64_t payloadHashKey(const ObserverEventRecord& record) noexcept
+{
+    return record.kind == VEXILO_OBSERVER_EVENT_SEI_MESSAGE ? record.payload.sei.payloadHash : 0;
+}
+
+bool isPicturePlacedByDisplayIndex(std::uint32_t kind) noexcept
+{
+    return kind == VEXILO_OBSERVER_EVENT_PICTURE_LIFECYCLE ||
+           kind == VEXILO_OBSERVER_EVENT_PICTURE_LIFECYCLE_UPDATE ||
+           kind == VEXILO_OBSERVER_EVENT_PICTURE_OUTPUT;
+}
+
+class OrderKeyBuilder {
+public:
+    OrderKeyBuilder(const ObserverEventRecord* records, const std::vector<std::uint64_t>& order)
+    {
+        nalPositions_.reserve(order.size() / 4 + 1);
+        for (const std::uint64_t index : order) {
+            const ObserverEventRecord& record = records[index];
+            if (record.kind == VEXILO_OBSERVER_EVENT_NAL_UNIT && record.nalIdentity != 0) {
+                nalPositions_[record.nalIdentity] = nalUnitPosition(record);
+            }
+        }
+        for (const std::uint64_t index : order) {
+            const ObserverEventRecord& record = records[index];
+            if (record.kind == VEXILO_OBSERVER_EVENT_SLICE_SEGMENT_HEADER && record.sliceIdentity != 0) {
+                sliceKeys_[record.sliceIdentity] = SliceKey{
+                    nalPositionOf(record.nalIdentity, record.ordinal),
+                    record.pictureIdentity != 0 ? record.pictureIdentity : record.ordinal,
+                    ownSliceOrder(record)};
+            }
+        }
+    }
+
+    std::array<std::uint64_t, kSortKeyCount> keysOf(const ObserverEventRecord& record) const
+    {
+        const SliceKey* slice = sliceKeyOf(record.sliceIdentity);
+        return {phaseOf(record.kind),
+                nalPosition(record, slice),
+                pictureKey(record, slice),
+                sliceOrder(record, slice),
+                isBlockEventKind(record.kind) ? record.ctuAddress : 0,
+                kindPriority(record.kind),
+                secondaryKey(record),
+                identityKey(record),
+                record.kind,
+                contentHashKey(record),
+                payloadHashKey(record),
+                record.ordinal};
+    }
+
+private:
+    std::uint64_t nalPositionOf(std::uint64_t nalIdentity, std::uint64_t fallback) const
+    {
+        const auto found = nalPositions_.find(nalIdentity);
+        return found != nalPositions_.end() ? found->second : fallback;
+    }
+
+    const SliceKey* sliceKeyOf(std::uint64_t sliceIdentity) const
+    {
+        const auto found = sliceKeys_.find(sliceIdentity);
+        return found != sliceKeys_.end() ? &found->second : nullptr;
+    }
+
+    std::uint64_t nalPosition(const ObserverEventRecord& record, const SliceKey* slice) const
+    {
+        if (record.kind == VEXILO_OBSERVER_EVENT_NAL_UNIT) {
+            return nalUnitPosition(record);
+        }
+        if (record.nalIdentity != 0) {
+            return nalPositionOf(record.nalIdentity, record.ordinal);
+        }
+        return slice != nullptr ? slice->nalPosition : kAbsentKey;
+    }
+
+    static std::uint64_t pictureKey(const ObserverEventRecord& record, const SliceKey* slice)
+    {
+        if (isNalGroupEventKind(record.kind)) {
+            return 0;
+        }
+        if (isPicturePlacedByDisplayIndex(record.kind) && record.displayIndex >= 0) {
+            return asKey(record.displayIndex) + 1;
+        }
+        if (record.pictureIdentity != 0) {
+            return record.pictureIdentity;
+        }
+        if (slice != nullptr) {
+            return slice->pictureKey;
+        }
+        return record.displayIndex >= 0 ? asKey(record.displayIndex) + 1 : kAbsentKey;
+    }
+
+    static std::uint64_t sliceOrder(const ObserverEventRecord& record, const SliceKey* slice)
+    {
+        if (record.kind == VEXILO_OBSERVER_EVENT_SLICE_SEGMENT_HEADER) {
+            return ownSliceOrder(record);
+        }
+        return slice != nullptr ? slice->sliceOrder : kAbsentKey;
+    }
+
+    NalPositions nalPositions_;
+    SliceKeys sliceKeys_;
+};
+
+}  // namespace
+
+void sortObserverEventOrder(const ObserverEventRecord* records, std::vector<std::uint64_t>& order)
+{
+    if (order.size() <= 1) {
+        return;
+    }
+    std::vector<OrderedEvent> events(order.size());
+    {
+        const OrderKeyBuilder keyBuilder(records, order);
+        for (std::size_t i = 0; i < order.size(); ++i) {
+            events[i].keys = keyBuilder.keysOf(records[order[i]]);
+            events[i].index = order[i];
+        }
+    }
+    std::sort(events.begin(), events.end(),
+              [](const OrderedEvent& a, const OrderedEvent& b) { return a.keys < b.keys; });
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        order[i] = events[i].index;
+    }
+}
+
+}  // namespace vexilo::analyzer

@@ -1,0 +1,19 @@
+#include "observer/ObserverCallback.h"
+
+#include "collector/ObserverEventCollector.h"
+
+namespace vexilo::analyzer {
+
+int observerCallback(void* opaque, std::uint64_t /*flags*/, const VexiloObserverEventHeader* event) noexcept
+{
+    if (opaque == nullptr) {
+        return VEXILO_OBSERVER_RESULT_FATAL;
+    }
+    try {
+        return static_cast<ObserverEventCollector*>(opaque)->onEvent(event);
+    } catch (...) {
+        return VEXILO_OBSERVER_RESULT_FATAL;
+    }
+}
+
+}  // namespace vexilo::analyzer

@@ -1,0 +1,382 @@
+#include "pipeline/AnalysisPipeline.h"
+
+#include "builder/BuilderValues.h"
+#include "builder/StreamAnalysisBuilder.h"
+#include "collector/ObserverEventCollector.h"
+#include "pipeline/DecodeLoop.h"
+#include "pipeline/FfmpegDeleters.h"
+#include "pipeline/PipelineSupport.h"
+
+#include "vexilo/analysis/DomainValidation.h"
+#include "vexilo/analysis/cache/CacheManifest.h"
+#include "vexilo/analysis/cache/CacheWriter.h"
+#include "vexilo/hevc_observer/observer_feed.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/error.h>
+#include <libavutil/pixdesc.h>
+}
+
+#include <memory>
+#include <optional>
+#include <string_view>
+#include <utility>
+#include <variant>
+
+namespace vexilo::analyzer {
+namespace {
+
+struct RunFailure {
+    std::string_view code;
+    std::string_view message;
+};
+
+constexpr RunFailure kHashFailed{"analyzer.hash_failed", "Could not hash the HEVC input"};
+constexpr RunFailure kOpenFailed{"analyzer.open_failed", "FFmpeg could not open the HEVC input"};
+constexpr RunFailure kProbeFailed{"analyzer.probe_failed", "FFmpeg could not probe the HEVC input"};
+constexpr RunFailure kUnsupportedCodec{"analyzer.unsupported_codec", "Input did not resolve to FFmpeg's HEVC decoder"};
+constexpr RunFailure kDecoderAllocationFailed{"analyzer.allocation_failed",
+                                              "FFmpeg could not allocate the HEVC decoder"};
+constexpr RunFailure kBufferAllocationFailed{"analyzer.allocation_failed", "FFmpeg could not allocate decode buffers"};
+constexpr RunFailure kCodecParametersFailed{"analyzer.codec_parameters_failed",
+                                            "FFmpeg could not copy HEVC stream parameters"};
+constexpr RunFailure kObserverAttachFailed{"analyzer.observer_attach_failed",
+                                           "Could not attach the Vexilo FFmpeg observer"};
+constexpr RunFailure kDecoderOpenFailed{"analyzer.decoder_open_failed", "FFmpeg could not open the HEVC decoder"};
+constexpr RunFailure kReadFailed{"analyzer.read_failed", "FFmpeg failed while reading the HEVC input"};
+constexpr RunFailure kDecodeFailed{"analyzer.decode_failed", "FFmpeg failed while decoding the HEVC input"};
+constexpr RunFailure kFlushFailed{"analyzer.flush_failed", "FFmpeg failed while flushing the HEVC decoder"};
+constexpr RunFailure kObserverOverflow{"analyzer.observer_overflow",
+                                       "Vexilo observer collection failed or exceeded its event limit"};
+constexpr RunFailure kMetadataWriteFailed{"analyzer.metadata_write_failed", "Could not write Vexilo analysis cache"};
+
+constexpr std::string_view kHashFailedDescription = "file read failed";
+constexpr int kOutOfMemory = AVERROR(ENOMEM);
+constexpr int kNoSpace = AVERROR(ENOSPC);
+
+// Empty: go on with the next step; a value: the run ends with it.
+using StepOutcome = std::optional<AnalyzerRunResult>;
+
+void takeDocumentCounts(const analysis::StreamAnalysis& document, AnalyzerRunResult& result)
+{
+    result.nalUnitCount = document.nalUnits.size();
+    result.parameterSetCount = document.parameterSets.size();
+    result.seiMessageCount = document.seiMessages.size();
+    result.sliceCount = document.slices.size();
+    result.shortTermReferenceCount = document.shortTermReferencePictures.size();
+    result.longTermReferenceCount = document.longTermReferencePictures.size();
+    result.referenceListEntryCount = document.referencePictures.size();
+    result.dpbSnapshotEntryCount = document.dpbSnapshotEntries.size();
+    result.decodedPictureCount = document.pictures.size();
+    result.ctuCount = document.ctus.size();
+    result.cuCount = document.cus.size();
+    result.puCount = document.pus.size();
+    result.tuCount = document.tus.size();
+    result.motionVectorCount = document.motionVectors.size();
+}
+
+std::string textOrEmpty(const char* text)
+{
+    return text != nullptr ? std::string(text) : std::string();
+}
+
+// One analysis: owns its FFmpeg objects, the collector and the frame sink. Members are
+// declared so that they are released frame, packet, collector, decoder, input.
+class PipelineRun {
+public:
+    PipelineRun(const std::filesystem::path& inputPath, const std::filesystem::path& cacheRoot,
+                const std::atomic<bool>& cancelRequested, AnalysisMode mode, std::uint64_t targetDecodePictureId,
+                FrameSink frameSink)
+        : inputPath_(inputPath),
+          cacheRoot_(cacheRoot),
+          cancelRequested_(cancelRequested),
+          mode_(mode),
+          targetDecodePictureId_(targetDecodePictureId),
+          frameSink_(std::move(frameSink))
+    {
+    }
+
+    AnalyzerRunResult run()
+    {
+        if (cancelRequested_.load()) {
+            return canceled();
+        }
+        for (StepOutcome (PipelineRun::*step)() : {&PipelineRun::fingerprintInput, &PipelineRun::openInput,
+                                                   &PipelineRun::prepareDecoder, &PipelineRun::attachObserver,
+                                                   &PipelineRun::openDecoder, &PipelineRun::decodeAllPackets,
+                                                   &PipelineRun::flushDecoder}) {
+            if (StepOutcome outcome = (this->*step)()) {
+                return std::move(*outcome);
+            }
+        }
+        return buildValidateAndWrite();
+    }
+
+private:
+    StepOutcome fingerprintInput()
+    {
+        fingerprint_ = sha256FileFingerprint(inputPath_);
+        if (!fingerprint_) {
+            return fail(kHashFailed, 0, kHashFailedDescription);
+        }
+        return std::nullopt;
+    }
+
+    StepOutcome openInput()
+    {
+        const std::string pathText = pathToUtf8Text(inputPath_);
+        AVFormatContext* opened = nullptr;
+        if (const int code = avformat_open_input(&opened, pathText.c_str(), nullptr, nullptr); code < 0) {
+            return fail(kOpenFailed, code);
+        }
+        input_.reset(opened);
+        if (const int code = avformat_find_stream_info(input_.get(), nullptr); code < 0) {
+            return fail(kProbeFailed, code);
+        }
+        const AVCodec* decoder = nullptr;
+        streamIndex_ = av_find_best_stream(input_.get(), AVMEDIA_TYPE_VIDEO, -1, -1, &decoder, 0);
+        if (streamIndex_ < 0 || decoder == nullptr || decoder->id != AV_CODEC_ID_HEVC) {
+            return fail(kUnsupportedCodec, streamIndex_);
+        }
+        decoder_ = decoder;
+        return std::nullopt;
+    }
+
+    StepOutcome prepareDecoder()
+    {
+        context_.reset(avcodec_alloc_context3(decoder_));
+        if (!context_) {
+            return fail(kDecoderAllocationFailed, kOutOfMemory);
+        }
+        const AVStream* stream = input_->streams[streamIndex_];
+        if (const int code = avcodec_parameters_to_context(context_.get(), stream->codecpar); code < 0) {
+            return fail(kCodecParametersFailed, code);
+        }
+        return std::nullopt;
+    }
+
+    StepOutcome attachObserver()
+    {
+        collector_ = std::make_unique<ObserverEventCollector>(observerEventCapacityFromEnvironment(),
+                                                              collectorTargetPicture(mode_, targetDecodePictureId_));
+        observer_.emplace(*collector_);
+        if (const int code = observer_->attach(context_.get(), observerEventMask(mode_)); code < 0) {
+            return fail(kObserverAttachFailed, code);
+        }
+        // The decoder reads its parameter sets from here; the observer has to see them too.
+        hevc_observer::feedExtradata(context_.get());
+        return std::nullopt;
+    }
+
+    StepOutcome openDecoder()
+    {
+        if (const int code = avcodec_open2(context_.get(), decoder_, nullptr); code < 0) {
+            return failDetached(kDecoderOpenFailed, code);
+        }
+        packet_.reset(av_packet_alloc());
+        frame_.reset(av_frame_alloc());
+        if (!packet_ || !frame_) {
+            return failDetached(kBufferAllocationFailed, kOutOfMemory);
+        }
+        return std::nullopt;
+    }
+
+    StepOutcome decodeAllPackets()
+    {
+        if (cancelRequested_.load()) {
+            return canceledDetached();
+        }
+        for (;;) {
+            const int read = av_read_frame(input_.get(), packet_.get());
+            if (read == AVERROR_EOF) {
+                return std::nullopt;
+            }
+            if (read < 0) {
+                return failDetached(kReadFailed, read);
+            }
+            StepOutcome outcome = decodeOnePacket();
+            av_packet_unref(packet_.get());
+            if (outcome) {
+                return outcome;
+            }
+            if (cancelRequested_.load()) {
+                return canceledDetached();
+            }
+        }
+    }
+
+    StepOutcome decodeOnePacket()
+    {
+        if (packet_->stream_index != streamIndex_) {
+            return std::nullopt;
+        }
+        context_->reordered_opaque = hevc_observer::feedPacket(context_.get(), packet_.get(), packet_->pos);
+        const int code = sendAndDrain(packet_.get());
+        if (code == AVERROR_EXIT) {
+            return canceledDetached();
+        }
+        if (observer_->collectorFailed()) {
+            return overflowDetached(AVERROR_EXTERNAL);
+        }
+        if (code < 0 && code != AVERROR(EAGAIN) && code != AVERROR_EOF) {
+            return failDetached(kDecodeFailed, code);
+        }
+        if (const int detached = observer_->detachOnFirstDrop(); detached < 0) {
+            return overflow(detached);
+        }
+        if (observer_->collectorFailed()) {
+            return overflow(AVERROR_EXTERNAL);
+        }
+        return std::nullopt;
+    }
+
+    StepOutcome flushDecoder()
+    {
+        const int code = sendAndDrain(nullptr);
+        if (code == AVERROR_EXIT) {
+            return canceledDetached();
+        }
+        if (observer_->collectorFailed()) {
+            return overflowDetached(AVERROR_EXTERNAL);
+        }
+        if (code != AVERROR_EOF) {
+            return failDetached(kFlushFailed, code);
+        }
+        hevc_observer::feedFlush(context_.get());
+        if (const int detached = observer_->detachIfAttached(); detached < 0) {
+            return overflow(detached);
+        }
+        // Detaching finalises the collector, which may only now find a batch it cannot close.
+        if (observer_->collectorFailed()) {
+            return overflow(kNoSpace);
+        }
+        return std::nullopt;
+    }
+
+    AnalyzerRunResult buildValidateAndWrite()
+    {
+        StreamAnalysisBuildResult built = buildStreamAnalysis(inputPath_, *fingerprint_, context_.get(), *collector_);
+        if (auto* error = std::get_if<StreamAnalysisBuildError>(&built)) {
+            return builderFailure(*error);
+        }
+        const auto& document = std::get<analysis::StreamAnalysis>(built);
+        if (const analysis::ValidationIssues issues = analysis::validateStreamAnalysis(document); !issues.empty()) {
+            return fail(kMetadataWriteFailed, 0,
+                        describeStream(document) + "; " + analysis::formatValidationIssues(issues));
+        }
+        analysis::CacheWriteOptions options;
+        options.isCancelled = [this] { return cancelRequested_.load(); };
+        const analysis::CacheResult<analysis::CacheManifest> written =
+            analysis::writeAnalysisCache(cacheRoot_, document, options);
+        if (const auto* error = std::get_if<analysis::CacheError>(&written)) {
+            return fail(kMetadataWriteFailed, 0, error->message);
+        }
+        return succeeded(document);
+    }
+
+    [[nodiscard]] int sendAndDrain(const AVPacket* packet)
+    {
+        return sendPacketAndDrain(cancelRequested_, *context_, packet, *frame_, frameSink_, outputOrdinal_,
+                                  *observer_);
+    }
+
+    AnalyzerRunResult succeeded(const analysis::StreamAnalysis& document) const
+    {
+        AnalyzerRunResult result;
+        result.succeeded = true;
+        result.metadataPath = cacheRoot_ / analysis::kDefaultStreamFileName;
+        takeDocumentCounts(document, result);
+        result.inputPath = inputPath_;
+        result.codecName = textOrEmpty(avcodec_get_name(context_->codec_id));
+        result.width = context_->width;
+        result.height = context_->height;
+        result.bitDepth = document.bitDepth.value_or(0);
+        result.pixelFormat = textOrEmpty(av_get_pix_fmt_name(context_->pix_fmt));
+        result.pictureCount = static_cast<std::int64_t>(document.pictures.size());
+        return result;
+    }
+
+    static AnalyzerRunResult canceled()
+    {
+        AnalyzerRunResult result;
+        result.canceled = true;
+        return result;
+    }
+
+    AnalyzerRunResult canceledDetached()
+    {
+        observer_->detachIfAttached();
+        return canceled();
+    }
+
+    AnalyzerRunResult fail(const RunFailure& failure, int ffmpegCode,
+                           std::optional<std::string_view> description = std::nullopt) const
+    {
+        AnalyzerRunResult result;
+        result.code = failure.code;
+        result.message = failure.message;
+        result.ffmpegCode = ffmpegCode;
+        result.detail = failureDetail(inputPath_, ffmpegCode, description);
+        return result;
+    }
+
+    AnalyzerRunResult failDetached(const RunFailure& failure, int ffmpegCode)
+    {
+        observer_->detachIfAttached();
+        return fail(failure, ffmpegCode);
+    }
+
+    AnalyzerRunResult overflow(int ffmpegCode) const
+    {
+        return fail(kObserverOverflow, ffmpegCode, collector_->statisticsText());
+    }
+
+    AnalyzerRunResult overflowDetached(int ffmpegCode)
+    {
+        observer_->detachIfAttached();
+        return overflow(ffmpegCode);
+    }
+
+    static AnalyzerRunResult builderFailure(const StreamAnalysisBuildError& error)
+    {
+        AnalyzerRunResult result;
+        result.code = error.code;
+        result.message = error.message;
+        result.detail = error.detail;
+        result.ffmpegCode = error.ffmpegCode;
+        return result;
+    }
+
+    const std::filesystem::path& inputPath_;
+    const std::filesystem::path& cacheRoot_;
+    const std::atomic<bool>& cancelRequested_;
+    AnalysisMode mode_;
+    std::uint64_t targetDecodePictureId_;
+    FrameSink frameSink_;
+
+    std::optional<std::string> fingerprint_;
+    const AVCodec* decoder_ = nullptr;
+    int streamIndex_ = -1;
+    std::uint64_t outputOrdinal_ = 0;
+
+    media::AvFormatContextPtr input_;
+    media::AvCodecContextPtr context_;
+    std::unique_ptr<ObserverEventCollector> collector_;
+    std::optional<ObserverAttachment> observer_;
+    media::AvPacketPtr packet_;
+    media::AvFramePtr frame_;
+};
+
+}  // namespace
+
+AnalyzerRunResult analyzeHevcToMetadata(const std::filesystem::path& inputPath, const std::filesystem::path& cacheRoot,
+                                        const std::atomic<bool>& cancelRequested, AnalysisMode mode,
+                                        std::uint64_t targetDecodePictureId, FrameSink frameSink)
+{
+    PipelineRun run(inputPath, cacheRoot, cancelRequested, mode, targetDecodePictureId, std::move(frameSink));
+    return run.run();
+}
+
+}  // namespace vexilo::analyzer

@@ -1,0 +1,71 @@
+#pragma once
+
+#include "vexilo/domain/PictureInfo.h"
+#include "vexilo/domain/VideoFrame.h"
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+namespace vexilo::analyzer {
+
+// Which syntax events the decoder reports; the values travel to the decoder observer.
+enum class AnalysisMode : std::int32_t {
+    StreamIndex = 0,
+    PictureStructure = 1,
+    BoundedStructure = 2,
+};
+
+// The outcome of one analysis run: exactly one of succeeded, canceled, or failed (error part set).
+struct AnalyzerRunResult {
+    bool succeeded = false;
+    bool canceled = false;
+    // Probe part.
+    std::filesystem::path inputPath;
+    std::string codecName;
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::int32_t bitDepth = 0;
+    std::string pixelFormat;
+    std::int64_t pictureCount = -1;
+    std::filesystem::path metadataPath;
+    // Sizes of the document collections.
+    std::uint64_t nalUnitCount = 0;
+    std::uint64_t parameterSetCount = 0;
+    std::uint64_t seiMessageCount = 0;
+    std::uint64_t sliceCount = 0;
+    std::uint64_t shortTermReferenceCount = 0;
+    std::uint64_t longTermReferenceCount = 0;
+    std::uint64_t referenceListEntryCount = 0;
+    std::uint64_t dpbSnapshotEntryCount = 0;
+    std::uint64_t decodedPictureCount = 0;
+    std::uint64_t ctuCount = 0;
+    std::uint64_t cuCount = 0;
+    std::uint64_t puCount = 0;
+    std::uint64_t tuCount = 0;
+    std::uint64_t motionVectorCount = 0;
+    // Error part.
+    std::string code;
+    std::string message;
+    std::string detail;
+    std::int32_t ffmpegCode = 0;
+};
+
+// Receives every output picture; returning false stops the analysis.
+using FrameSink = std::function<bool(domain::PictureInfo, domain::VideoFrame)>;
+
+// The whole analysis of one input: fingerprint, decode through the observer, build, validate
+// and write the analysis cache. Never throws for FFmpeg or cache failures.
+AnalyzerRunResult analyzeHevcToMetadata(const std::filesystem::path& inputPath,
+                                        const std::filesystem::path& cacheRoot,
+                                        const std::atomic<bool>& cancelRequested, AnalysisMode mode,
+                                        std::uint64_t targetDecodePictureId, FrameSink frameSink);
+
+// The shape of `analyzeHevcToMetadata`, so the task thread can run another analysis in tests.
+using AnalysisPipeline =
+    std::function<AnalyzerRunResult(const std::filesystem::path&, const std::filesystem::path&,
+                                    const std::atomic<bool>&, AnalysisMode, std::uint64_t, FrameSink)>;
+
+}  // namespace vexilo::analyzer

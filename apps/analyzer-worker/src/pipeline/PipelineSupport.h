@@ -1,0 +1,47 @@
+#pragma once
+
+#include "pipeline/AnalysisPipeline.h"
+
+#include "vexilo/analysis/StreamAnalysis.h"
+
+#include <QByteArray>
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// The pieces of an analysis run that need no decoder: input fingerprint, event capacity,
+// the mode's event selection and the texts that go into failure details.
+namespace vexilo::analyzer {
+
+inline constexpr char kEventCapacityVariable[] = "VEXILO_ANALYZER_MAX_EVENTS";
+
+// "sha256:" and the digest of the whole file as 64 lowercase hexadecimal digits; empty when
+// the file cannot be opened or read through.
+[[nodiscard]] std::optional<std::string> sha256FileFingerprint(const std::filesystem::path& path);
+
+// The collector capacity for the variable's text: a positive decimal number capped at the
+// collector's maximum, the default for anything else (unset, empty, not a number, 0).
+[[nodiscard]] std::uint64_t observerEventCapacity(const QByteArray& variableText);
+[[nodiscard]] std::uint64_t observerEventCapacityFromEnvironment();
+
+// Bit k-1 enables observer event kind k; unknown modes ask for what "stream_index" asks for.
+[[nodiscard]] std::uint64_t observerEventMask(AnalysisMode mode) noexcept;
+// Only a single-picture analysis tells the collector which picture it is after.
+[[nodiscard]] std::uint64_t collectorTargetPicture(AnalysisMode mode, std::uint64_t targetDecodePictureId) noexcept;
+
+// Picture size, coding-tree extent and every SPS size, so that a validation failure shows
+// which of them disagree.
+[[nodiscard]] std::string describeStream(const analysis::StreamAnalysis& document);
+
+// FFmpeg's text for a result code.
+[[nodiscard]] std::string ffmpegErrorText(int code);
+
+// "path=...; ffmpegCode=...[; description=...]"; a negative code without a description of
+// its own is described by FFmpeg.
+[[nodiscard]] std::string failureDetail(const std::filesystem::path& inputPath, int ffmpegCode,
+                                        std::optional<std::string_view> description);
+
+}  // namespace vexilo::analyzer

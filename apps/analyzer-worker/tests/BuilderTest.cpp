@@ -1,0 +1,525 @@
+#include "ObserverEventBytes.h"
+#include "builder/StableIdDerivation.h"
+#include "builder/StreamAnalysisBuilder.h"
+#include "collector/ObserverEventCollector.h"
+#include "vexilo/analysis/DocumentId.h"
+#include "vexilo/analysis/DomainValidation.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace vexilo::analyzer {
+namespace {
+
+using testing::EventBytes;
+using analysis::StableId;
+
+constexpr char kFingerprint[] = "sha256:00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff";
+constexpr char kInputPath[] = "/streams/input.hevc";
+constexpr ObserverCollectorLimits kLimits{4, 64};
+
+std::uint64_t fnvOfZeroBytes(std::size_t count)
+{
+    std::uint64_t hash = 0xcbf29ce484222325ULL;
+    for (std::size_t i = 0; i < count; ++i) {
+        hash *= 0x100000001b3ULL;
+    }
+    return hash;
+}
+
+TEST(StableIdDerivation, MatchesTheDocumentedFormula)
+{
+    EXPECT_EQ(deriveStableId(StableId{}, 0, 0, 0), (StableId{0, fnvOfZeroBytes(40)}));
+    EXPECT_EQ(fnvOfZeroBytes(40), 0x40d69e0cf0f65c45ULL);
+    const StableId parent{0x1111, 0x2222};
+    const StableId child = deriveStableId(parent, 5, 7, 0);
+    EXPECT_EQ(child, (StableId{0x1715609f7c747d78ULL, 0x8f0776de70f62505ULL}));
+    EXPECT_NE(child, deriveStableId(parent, 5, 7, 1)) << "the extra value takes part";
+    EXPECT_NE(child, deriveStableId(parent, 5, 8, 0));
+    EXPECT_EQ(composeKey32(2, 5), 0x8000000200000005ULL);
+    EXPECT_EQ(composeKey48(5, 0xFFFF123456789ABCULL), 0x9005123456789ABCULL);
+}
+
+class StreamScript {
+public:
+    StreamScript& add(EventBytes event)
+    {
+        events_.push_back(std::move(event));
+        return *this;
+    }
+
+    // VPS, SPS and PPS in their own NAL units, then a prefix SEI.
+    StreamScript& parameterSets(std::uint32_t width = 64, std::uint32_t height = 64)
+    {
+        add(testing::nalUnitEvent(100, 0, 32));
+        add(testing::parameterSetEvent(VEXILO_OBSERVER_EVENT_VPS, 0));
+        add(testing::nalUnitEvent(101, 100, 33));
+        add(testing::parameterSetEvent(VEXILO_OBSERVER_EVENT_SPS, 0, width, height, 0x5555));
+        add(testing::nalUnitEvent(102, 200, 34));
+        add(testing::parameterSetEvent(VEXILO_OBSERVER_EVENT_PPS, 0, 0, 0, 0x6666));
+        add(testing::nalUnitEvent(103, 300, 39));
+        add(testing::seiEvent(147, {16}));
+        return *this;
+    }
+
+    // One picture of one slice and one 64x64 CTU with a CU, a PU and two TUs.
+    StreamScript& picture(std::uint64_t p, std::int32_t refIdxL0 = -1)
+    {
+        const std::uint64_t nal = 200 + p;
+        const std::uint64_t slice = 300 + p;
+        add(testing::nalUnitEvent(nal, static_cast<std::int64_t>(1000 * p), 1));
+        add(testing::sliceEvent(nal, slice, p));
+        add(testing::sliceChildEvent(VEXILO_OBSERVER_EVENT_SHORT_TERM_RPS_ENTRY, slice, p, 0));
+        add(testing::sliceChildEvent(VEXILO_OBSERVER_EVENT_LONG_TERM_RPS_ENTRY, slice, p, 0));
+        if (p > 1) {
+            add(testing::referenceListEvent(slice, p, 0, 0, p - 1));
+        }
+        add(testing::sliceChildEvent(VEXILO_OBSERVER_EVENT_DPB_SNAPSHOT_ENTRY, slice, p, 0));
+        add(testing::sliceChildEvent(VEXILO_OBSERVER_EVENT_REFERENCE_STATE_MARKER, slice, p, 1));
+        add(testing::cuEvent(slice, p, 0, 1, 0, 0, 0, 64));
+        add(testing::puEvent(slice, p, 0, 1, 0, 0, 0, 64, refIdxL0));
+        add(testing::tuEvent(slice, p, 0, 1, 1, 0, 0, 0, 64));
+        add(testing::tuEvent(slice, p, 0, 1, 2, 1, 0, 0, 32));
+        add(testing::ctuEvent(slice, p, 0, 0, 0, 64, 64));
+        add(testing::pictureOutputEvent(p, static_cast<std::int64_t>(p) - 1, static_cast<std::int64_t>(p) - 1));
+        return *this;
+    }
+
+    [[nodiscard]] StreamAnalysisBuildResult build(const DecoderContextInfo& context = defaultContext(),
+                                                  std::uint64_t capacity = 4096) const
+    {
+        ObserverEventCollector collector(capacity, 0, kLimits);
+        for (const EventBytes& event : events_) {
+            EXPECT_EQ(collector.onEvent(event.header()), 0);
+        }
+        collector.finalize();
+        return buildStreamAnalysis(kInputPath, kFingerprint, context, collector);
+    }
+
+    static DecoderContextInfo defaultContext()
+    {
+        DecoderContextInfo context;
+        context.width = 64;
+        context.height = 64;
+        context.profile = 1;
+        context.lumaBitDepth = 8;
+        return context;
+    }
+
+private:
+    std::vector<EventBytes> events_;
+};
+
+const analysis::StreamAnalysis& documentOf(const StreamAnalysisBuildResult& result)
+{
+    if (const auto* error = std::get_if<StreamAnalysisBuildError>(&result)) {
+        ADD_FAILURE() << "build failed: " << error->code << " / " << error->message;
+        static const analysis::StreamAnalysis empty;
+        return empty;
+    }
+    return std::get<analysis::StreamAnalysis>(result);
+}
+
+void expectValid(const analysis::StreamAnalysis& document)
+{
+    const analysis::ValidationIssues issues = analysis::validateStreamAnalysis(document);
+    EXPECT_TRUE(issues.empty()) << analysis::formatValidationIssues(issues);
+}
+
+bool hasIssue(const analysis::StreamAnalysis& document, const std::string& code)
+{
+    return std::any_of(document.errors.begin(), document.errors.end(),
+                       [&](const analysis::AnalysisErrorInfo& error) { return error.code == code; });
+}
+
+TEST(StreamAnalysisBuilder, BuildsAValidDocumentFromAScriptedStream)
+{
+    StreamScript script;
+    script.parameterSets().picture(1).picture(2, 0).picture(3, 0);
+    const StreamAnalysisBuildResult result = script.build();
+    const analysis::StreamAnalysis& document = documentOf(result);
+    expectValid(document);
+
+    EXPECT_EQ(document.id, documentIdFromFingerprint(kFingerprint));
+    EXPECT_EQ(document.nalUnits.size(), 7u);
+    EXPECT_EQ(document.parameterSets.size(), 3u);
+    EXPECT_EQ(document.seiMessages.size(), 1u);
+    EXPECT_EQ(document.slices.size(), 3u);
+    EXPECT_EQ(document.pictures.size(), 3u);
+    EXPECT_EQ(document.shortTermReferencePictures.size(), 3u);
+    EXPECT_EQ(document.longTermReferencePictures.size(), 3u);
+    EXPECT_EQ(document.referencePictures.size(), 2u);
+    EXPECT_EQ(document.dpbSnapshotEntries.size(), 3u);
+    EXPECT_EQ(document.ctus.size(), 3u);
+    EXPECT_EQ(document.cus.size(), 3u);
+    EXPECT_EQ(document.pus.size(), 3u);
+    EXPECT_EQ(document.tus.size(), 6u);
+    EXPECT_EQ(document.motionVectors.size(), 3u);
+    EXPECT_TRUE(document.errors.empty());
+
+    // Identities follow from the parents.
+    const StableId firstNal = deriveStableId(document.id, 1, 0, 0);
+    EXPECT_EQ(document.nalUnits[0].id, firstNal);
+    EXPECT_EQ(document.parameterSets[0].id, deriveStableId(firstNal, 2, (1ULL << 32) | 0, 0));
+    const StableId picture2 = deriveStableId(document.id, 4, 2, 0);
+    const StableId ctu = deriveStableId(picture2, 10, 0, 0);
+    const StableId cu = deriveStableId(ctu, 11, 1, 0);
+    const StableId pu = deriveStableId(cu, 12, 0, 0);
+    const auto puRecord = std::find_if(document.pus.begin(), document.pus.end(),
+                                       [&](const analysis::PuInfo& record) { return record.id == pu; });
+    ASSERT_NE(puRecord, document.pus.end());
+    const StableId slice2 = deriveStableId(deriveStableId(document.id, 1, 2000, 0), 5, 302, 0);
+    EXPECT_EQ(puRecord->referencePictureL0Id, deriveStableId(slice2, 6, 0, 0));
+    const StableId cuOfPicture1 = deriveStableId(deriveStableId(deriveStableId(document.id, 4, 1, 0), 10, 0, 0), 11, 1, 0);
+    EXPECT_EQ(document.tus[1].parentTuId, deriveStableId(cuOfPicture1, 14, 1, 0));
+
+    // Pictures gather their slices, blocks and SEI.
+    const analysis::PictureAnalysisSummary& first = document.pictures[0];
+    EXPECT_EQ(first.sliceCount, 1u);
+    EXPECT_EQ(first.ctuCount, 1u);
+    EXPECT_EQ(first.cuCount, 1u);
+    EXPECT_EQ(first.tuCount, 2u);
+    EXPECT_EQ(document.seiMessages[0].pictureId, 1u);
+    EXPECT_EQ(document.seiMessages[0].syntaxElements.size(), 1u);
+    EXPECT_EQ(document.slices[1].displayIndex, 1);
+}
+
+TEST(StreamAnalysisBuilder, AddsTheParameterSetsOfTheConfigurationRecord)
+{
+    // hvcC with one SPS array: a two-byte header plus two payload bytes.
+    std::vector<std::uint8_t> extradata(23, 0);
+    extradata[0] = 1;
+    extradata[1] = 2;     // profile idc 2
+    extradata[12] = 120;  // level
+    extradata[16] = 1;    // 4:2:0
+    extradata[17] = 2;    // luma 10 bits
+    extradata[18] = 2;
+    extradata[21] = (1 << 3) | (1 << 2);
+    extradata[22] = 2;
+    const std::uint8_t arrays[] = {0x21, 0x00, 0x01, 0x00, 0x04, 0x42, 0x01, 0xAA, 0xBB,
+                                   0x22, 0x00, 0x02, 0x00, 0x03, 0x44, 0x01, 0xCC};
+    extradata.insert(extradata.end(), std::begin(arrays), std::end(arrays));
+    DecoderContextInfo context = StreamScript::defaultContext();
+    context.extradata = extradata;
+
+    StreamScript script;
+    script.picture(1);
+    const StreamAnalysisBuildResult result = script.build(context);
+    const analysis::StreamAnalysis& document = documentOf(result);
+    expectValid(document);
+    ASSERT_EQ(document.parameterSets.size(), 2u) << "the second PPS entry runs past the end";
+    const analysis::ParameterSetInfo& sps = document.parameterSets[0];
+    EXPECT_EQ(sps.kind, analysis::ParameterSetKind::Sps);
+    EXPECT_EQ(sps.profile, analysis::StreamProfile::Main10);
+    EXPECT_EQ(sps.bitDepth, 10);
+    EXPECT_EQ(sps.width, 64u);
+    EXPECT_EQ(sps.maxSubLayers, 1);
+    EXPECT_EQ(sps.id, deriveStableId(document.nalUnits[1].id, 2, (33ULL << 32) | 0, 0));
+    EXPECT_EQ(document.nalUnits[1].id, deriveStableId(document.id, 1, 0xa000000000000000ULL | 28, 0));
+    EXPECT_FALSE(document.nalUnits[1].byteSpanReliable);
+    EXPECT_EQ(document.parameterSets[1].kind, analysis::ParameterSetKind::Pps);
+}
+
+TEST(StreamAnalysisBuilder, MadeUpNalUnitsCarryParameterSetsAndSeiFromExtradata)
+{
+    StreamScript script;
+    script.add(testing::parameterSetEvent(VEXILO_OBSERVER_EVENT_SPS, 0, 64, 64))
+        .add(testing::parameterSetEvent(VEXILO_OBSERVER_EVENT_SPS, 0, 64, 64))
+        .add(testing::seiEvent(147, {1}))
+        .picture(1);
+    const StreamAnalysisBuildResult result = script.build();
+    const analysis::StreamAnalysis& document = documentOf(result);
+    expectValid(document);
+    EXPECT_TRUE(hasIssue(document, "analyzer.extradata_parameter_set"));
+    EXPECT_TRUE(hasIssue(document, "analyzer.extradata_sei"));
+    EXPECT_EQ(document.parameterSets.size(), 2u) << "a repeated set stays distinct by its counter";
+    EXPECT_EQ(document.parameterSets[0].parentNalUnitId, deriveStableId(document.id, 1, composeKey32(2, 0), 0));
+}
+
+struct FatalCase {
+    const char* name;
+    std::vector<EventBytes> events;
+    const char* code;
+    const char* message;
+};
+
+class StreamAnalysisBuilderFatal : public ::testing::TestWithParam<FatalCase> {};
+
+TEST_P(StreamAnalysisBuilderFatal, DiscardsTheDocument)
+{
+    const FatalCase& c = GetParam();
+    StreamScript script;
+    script.add(testing::nalUnitEvent(1, 0, 1)).add(testing::sliceEvent(1, 5, 1)).add(testing::pictureOutputEvent(1, 0, 0));
+    for (const EventBytes& event : c.events) {
+        script.add(event);
+    }
+    const StreamAnalysisBuildResult result = script.build();
+    const auto* error = std::get_if<StreamAnalysisBuildError>(&result);
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(error->code, c.code);
+    EXPECT_EQ(error->message, c.message);
+    EXPECT_EQ(error->detail, std::string("path=") + kInputPath);
+    EXPECT_EQ(error->ffmpegCode, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryFatalError, StreamAnalysisBuilderFatal,
+    ::testing::Values(
+        FatalCase{"output without display index", {testing::pictureOutputEvent(2, -1, 1)}, "analyzer.picture_identity",
+                  "Picture output has no decode/display identity"},
+        FatalCase{"lifecycle without output", {EventBytes(4, 64).displayIndex(9)}, "analyzer.picture_output_order",
+                  "Lifecycle picture has no HEVC output event"},
+        FatalCase{"layer set index 0", {testing::vpsLayerSetEvent(0, 0, 0, 1)}, "analyzer.vps_layer_set_identity",
+                  "VPS layer-set event has invalid identity or bounds"},
+        FatalCase{"layer set without VPS", {testing::vpsLayerSetEvent(0, 1, 0, 1)}, "analyzer.vps_layer_set_parent",
+                  "VPS layer-set event has no parent VPS"},
+        FatalCase{"slice without NAL", {testing::sliceEvent(99, 6, 1)}, "analyzer.slice_identity",
+                  "FFmpeg observer produced a slice without its NAL identity"},
+        FatalCase{"short-term RPS", {testing::sliceChildEvent(12, 77, 1, 0)}, "analyzer.rps_identity",
+                  "Short-term RPS event has no parent slice"},
+        FatalCase{"long-term RPS", {testing::sliceChildEvent(13, 77, 1, 0)}, "analyzer.rps_identity",
+                  "Long-term RPS event has no parent slice"},
+        FatalCase{"reference list", {testing::referenceListEvent(77, 1, 0, 0, 1)}, "analyzer.rpl_identity",
+                  "Reference-list event has no parent slice"},
+        FatalCase{"DPB", {testing::sliceChildEvent(15, 77, 1, 0)}, "analyzer.dpb_identity",
+                  "DPB event has no parent slice"},
+        FatalCase{"reference state", {testing::sliceChildEvent(16, 77, 1, 1)}, "analyzer.reference_state_identity",
+                  "Reference-state marker has no parent slice"}),
+    [](const ::testing::TestParamInfo<FatalCase>& test) { return testing::caseName(test.param.name); });
+
+struct IssueCase {
+    const char* name;
+    std::vector<EventBytes> events;
+    const char* code;
+};
+
+class StreamAnalysisBuilderIssues : public ::testing::TestWithParam<IssueCase> {};
+
+TEST_P(StreamAnalysisBuilderIssues, RecordsOneIssuePerCodeAndStaysValid)
+{
+    const IssueCase& c = GetParam();
+    StreamScript script;
+    script.parameterSets().picture(1);
+    for (const EventBytes& event : c.events) {
+        script.add(event);
+    }
+    const StreamAnalysisBuildResult result = script.build();
+    const analysis::StreamAnalysis& document = documentOf(result);
+    expectValid(document);
+    const auto count = std::count_if(document.errors.begin(), document.errors.end(),
+                                     [&](const analysis::AnalysisErrorInfo& error) { return error.code == c.code; });
+    EXPECT_EQ(count, 1) << c.name;
+    for (const analysis::AnalysisErrorInfo& error : document.errors) {
+        EXPECT_EQ(error.severity, 2);
+        EXPECT_EQ(error.component, "AnalyzerWorker");
+        EXPECT_TRUE(error.errorFlag);
+        EXPECT_EQ(error.detail.rfind(std::string("path=") + kInputPath, 0), 0u);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryNonFatalIssue, StreamAnalysisBuilderIssues,
+    ::testing::Values(
+        IssueCase{"CTU of unknown picture",
+                  {testing::ctuEvent(301, 9, 0, 0, 0, 64, 64), testing::ctuEvent(301, 9, 1, 64, 0, 64, 64)},
+                  "analyzer.ctu_identity"},
+        IssueCase{"CTU of unknown slice", {testing::ctuEvent(999, 1, 1, 0, 0, 32, 32)}, "analyzer.ctu_slice_identity"},
+        IssueCase{"CU without picture", {testing::cuEvent(301, 9, 0, 5, 0, 0, 0, 8), testing::ctuEvent(301, 9, 0, 0, 0, 64, 64)},
+                  "analyzer.cu_identity"},
+        IssueCase{"PU without picture", {testing::puEvent(301, 9, 0, 5, 0, 0, 0, 8, -1), testing::ctuEvent(301, 9, 0, 0, 0, 64, 64)},
+                  "analyzer.pu_identity"},
+        IssueCase{"PU of unknown slice",
+                  {testing::cuEvent(999, 1, 1, 7, 0, 0, 0, 8), testing::puEvent(999, 1, 1, 7, 0, 0, 0, 8, 0),
+                   testing::ctuEvent(301, 1, 1, 0, 0, 32, 32)},
+                  "analyzer.pu_slice_identity"},
+        IssueCase{"TU without picture", {testing::tuEvent(301, 9, 0, 5, 6, 0, 0, 0, 8), testing::ctuEvent(301, 9, 0, 0, 0, 64, 64)},
+                  "analyzer.tu_identity"},
+        IssueCase{"repeated CTU address",
+                  {testing::ctuEvent(301, 1, 0, 0, 0, 64, 64), testing::ctuEvent(301, 1, 0, 0, 0, 64, 64)},
+                  "analyzer.duplicate_identity"},
+        IssueCase{"CTU outside the picture", {testing::ctuEvent(301, 1, 5, 4000, 0, 64, 64)}, "analyzer.block_geometry"}),
+    [](const ::testing::TestParamInfo<IssueCase>& test) { return testing::caseName(test.param.name); });
+
+TEST(StreamAnalysisBuilder, DamagedLinksAreLeftOutAndTheDocumentStaysValid)
+{
+    StreamScript script;
+    script.parameterSets().picture(1);
+    // A PU that refers to a list entry that does not exist, a CU whose parent CU is
+    // missing, and a CU without its CTU.
+    script.add(testing::cuEvent(301, 1, 0, 9, 55, 0, 0, 16))
+        .add(testing::puEvent(301, 1, 0, 9, 0, 0, 0, 16, 3))
+        .add(testing::ctuEvent(301, 1, 0, 0, 0, 64, 64))
+        .add(testing::cuEvent(301, 1, 8, 3, 0, 4000, 0, 16))
+        .add(testing::ctuEvent(301, 1, 8, 4000, 0, 64, 64));
+    const StreamAnalysisBuildResult result = script.build();
+    const analysis::StreamAnalysis& document = documentOf(result);
+    expectValid(document);
+    const auto cu9 = std::find_if(document.cus.begin(), document.cus.end(), [&](const analysis::CuInfo& cu) {
+        return cu.bounds.width == 16;
+    });
+    ASSERT_NE(cu9, document.cus.end());
+    EXPECT_FALSE(cu9->parentCuId);
+    for (const analysis::PuInfo& pu : document.pus) {
+        if (pu.bounds.width == 16) {
+            EXPECT_FALSE(pu.referencePictureL0Id);
+        }
+    }
+    EXPECT_EQ(document.cus.size(), 2u) << "the CU of the dropped CTU is gone";
+}
+
+TEST(StreamAnalysisBuilder, OrdinalKeysStayApartFromByteOffsets)
+{
+    StreamScript script;
+    script.add(testing::nalUnitEvent(1, 5, 35)).add(testing::nalUnitEvent(2, -1, 35, 5)).picture(1);
+    const StreamAnalysisBuildResult result = script.build();
+    const analysis::StreamAnalysis& document = documentOf(result);
+    expectValid(document);
+    EXPECT_EQ(document.nalUnits.size(), 3u);
+    EXPECT_FALSE(hasIssue(document, "analyzer.duplicate_identity"));
+}
+
+TEST(StreamAnalysisBuilder, AnSpsKeepsItsOwnSizeAfterAResolutionChange)
+{
+    StreamScript script;
+    script.parameterSets(32, 32);
+    script.add(testing::nalUnitEvent(110, 150, 33)).add(testing::parameterSetEvent(VEXILO_OBSERVER_EVENT_SPS, 1, 0, 0, 0x9999));
+    script.picture(1);
+    DecoderContextInfo context = StreamScript::defaultContext();
+    context.width = 16;
+    context.height = 16;
+    const StreamAnalysisBuildResult result = script.build(context);
+    const analysis::StreamAnalysis& document = documentOf(result);
+    expectValid(document);
+    EXPECT_EQ(document.width, 64u) << "the root widens to the CTUs";
+    std::vector<std::uint32_t> spsWidths;
+    for (const analysis::ParameterSetInfo& ps : document.parameterSets) {
+        if (ps.kind == analysis::ParameterSetKind::Sps) {
+            spsWidths.push_back(ps.width.value_or(0));
+        }
+    }
+    EXPECT_EQ(spsWidths, (std::vector<std::uint32_t>{32, 64})) << "only the SPS without a size is widened";
+}
+
+TEST(StreamAnalysisBuilder, CtuExtentsOf65536DoNotWiden)
+{
+    StreamScript script;
+    script.picture(1);
+    script.add(testing::ctuEvent(301, 2, 0, 65472, 0, 64, 64)).add(testing::pictureOutputEvent(2, 1, 1, 0, 0));
+    script.add(testing::ctuEvent(301, 3, 0, 65471, 0, 64, 64)).add(testing::pictureOutputEvent(3, 2, 2, 0, 0));
+    const StreamAnalysisBuildResult result = script.build();
+    const analysis::StreamAnalysis& document = documentOf(result);
+    expectValid(document);
+    EXPECT_EQ(document.width, 65535u);
+}
+
+TEST(StreamAnalysisBuilder, DroppedEventsMakeAPartialDocument)
+{
+    StreamScript script;
+    script.parameterSets().picture(1).picture(2, 0).picture(3, 0);
+    // A ring of 41 is full of stream events before the third CTU and its blocks arrive.
+    const StreamAnalysisBuildResult result = script.build(StreamScript::defaultContext(), 41);
+    const analysis::StreamAnalysis& document = documentOf(result);
+    expectValid(document);
+    ASSERT_FALSE(document.errors.empty());
+    const analysis::AnalysisErrorInfo& partial = document.errors.back();
+    EXPECT_EQ(partial.code, "analyzer.observer_partial");
+    EXPECT_EQ(partial.message, "Some CTU/CU/PU/TU observer events were dropped by bounded collectors");
+    EXPECT_EQ(partial.id, deriveStableId(document.id, 98, 5, 0));
+    EXPECT_EQ(partial.detail, "capacity=41; collected=41; dropped=5; fatalLine=0");
+}
+
+std::vector<std::string> syntaxNames(const analysis::ParameterSetInfo& ps)
+{
+    std::vector<std::string> names;
+    for (const analysis::SyntaxElementInfo& entry : ps.syntaxElements) {
+        names.push_back(entry.name);
+    }
+    return names;
+}
+
+const analysis::SyntaxElementInfo* entryNamed(const analysis::ParameterSetInfo& ps, const std::string& name)
+{
+    for (const analysis::SyntaxElementInfo& entry : ps.syntaxElements) {
+        if (entry.name == name) {
+            return &entry;
+        }
+    }
+    return nullptr;
+}
+
+TEST(StreamAnalysisBuilder, ParameterSetSyntaxFollowsItsPresenceFlags)
+{
+    EventBytes sps = testing::parameterSetEvent(VEXILO_OBSERVER_EVENT_SPS, 0, 64, 64);
+    sps.put<std::uint64_t>(496, VEXILO_OBSERVER_SPS_VUI_PARAMETERS_PRESENT | VEXILO_OBSERVER_SPS_LONG_TERM_REF_PICS_PRESENT)
+        .put<std::uint32_t>(504, 8)
+        .put<std::uint32_t>(632, 2)
+        .put<std::uint32_t>(636, 3)
+        .put<std::uint32_t>(640, 5)
+        .put<std::uint32_t>(764, 0b10)
+        .put<std::uint64_t>(792, VEXILO_OBSERVER_VUI_ASPECT_RATIO_INFO_PRESENT)
+        .put<std::uint32_t>(800, 255)
+        .put<std::uint32_t>(804, 4)
+        .put<std::uint32_t>(808, 3);
+    EventBytes pps = testing::parameterSetEvent(VEXILO_OBSERVER_EVENT_PPS, 0);
+    pps.put<std::uint32_t>(136, VEXILO_OBSERVER_PS_TILES_ENABLED)
+        .put<std::uint32_t>(128, 3)
+        .put<std::uint32_t>(132, 2)
+        .put<std::uint64_t>(888, VEXILO_OBSERVER_PPS_DEBLOCKING_FILTER_CONTROL_PRESENT)
+        .put<std::uint32_t>(924, 10)
+        .put<std::uint32_t>(928, 7)
+        .put<std::uint32_t>(1004, 4)
+        .put<std::int32_t>(1092, -4)
+        .put<std::int32_t>(1096, 6);
+    StreamScript script;
+    script.add(testing::nalUnitEvent(101, 100, 33)).add(sps).add(testing::nalUnitEvent(102, 200, 34)).add(pps).picture(1);
+    const StreamAnalysisBuildResult result = script.build();
+    const analysis::StreamAnalysis& document = documentOf(result);
+    expectValid(document);
+    ASSERT_EQ(document.parameterSets.size(), 2u);
+    const analysis::ParameterSetInfo& spsRecord = document.parameterSets[0];
+    const std::vector<std::string> spsNames = syntaxNames(spsRecord);
+    EXPECT_EQ(std::count(spsNames.begin(), spsNames.end(), "separate_colour_plane_flag"), 0) << "4:2:0 has no such flag";
+    EXPECT_EQ(entryNamed(spsRecord, "log2_max_pic_order_cnt_lsb_minus4")->value, 4);
+    EXPECT_EQ(entryNamed(spsRecord, "lt_ref_pic_poc_lsb_sps[1]")->value, 5);
+    EXPECT_EQ(entryNamed(spsRecord, "used_by_curr_pic_lt_sps_flag[0]")->value, 0);
+    EXPECT_EQ(entryNamed(spsRecord, "used_by_curr_pic_lt_sps_flag[1]")->value, 1);
+    EXPECT_EQ(entryNamed(spsRecord, "sar_width")->value, 4);
+    EXPECT_EQ(entryNamed(spsRecord, "conf_win_left_offset"), nullptr);
+    EXPECT_EQ(entryNamed(spsRecord, "sps_range_extension_flag"), nullptr);
+
+    const analysis::ParameterSetInfo& ppsRecord = document.parameterSets[1];
+    EXPECT_EQ(entryNamed(ppsRecord, "num_tile_columns_minus1")->value, 2);
+    EXPECT_EQ(entryNamed(ppsRecord, "column_width_minus1[0]")->value, 9);
+    EXPECT_EQ(entryNamed(ppsRecord, "column_width_minus1[1]")->value, 6);
+    EXPECT_EQ(entryNamed(ppsRecord, "column_width_minus1[2]"), nullptr);
+    EXPECT_EQ(entryNamed(ppsRecord, "row_height_minus1[0]")->value, 3);
+    EXPECT_EQ(entryNamed(ppsRecord, "row_height_minus1[1]"), nullptr);
+    EXPECT_EQ(entryNamed(ppsRecord, "pps_beta_offset_div2")->value, -2);
+    EXPECT_EQ(entryNamed(ppsRecord, "pps_tc_offset_div2")->value, 3);
+    EXPECT_EQ(entryNamed(ppsRecord, "diff_cu_qp_delta_depth"), nullptr);
+    EXPECT_EQ(entryNamed(ppsRecord, "pps_extension_4bits"), nullptr);
+    EXPECT_EQ(ppsRecord.numTileColumns, 3);
+}
+
+TEST(StreamAnalysisBuilder, VpsLayerSetsJoinTheirVps)
+{
+    StreamScript script;
+    EventBytes vps = testing::parameterSetEvent(VEXILO_OBSERVER_EVENT_VPS, 0);
+    vps.put<std::uint32_t>(232, 2).put<std::uint32_t>(236, 4);
+    script.add(testing::nalUnitEvent(100, 0, 32))
+        .add(vps)
+        .add(testing::vpsLayerSetEvent(0, 1, 2, 0b111))
+        .add(testing::vpsLayerSetEvent(0, 2, 2, 0b1000))
+        .picture(1);
+    const StreamAnalysisBuildResult result = script.build();
+    const analysis::StreamAnalysis& document = documentOf(result);
+    expectValid(document);
+    ASSERT_EQ(document.parameterSets.size(), 1u);
+    ASSERT_EQ(document.parameterSets[0].vpsLayerSets.size(), 1u);
+    EXPECT_EQ(document.parameterSets[0].vpsLayerSets[0].layerSetId, 1);
+    EXPECT_TRUE(hasIssue(document, "analyzer.vps_layer_set_dropped"));
+}
+
+}  // namespace
+}  // namespace vexilo::analyzer

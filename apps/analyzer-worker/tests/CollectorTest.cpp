@@ -1,0 +1,355 @@
+#include "ObserverEventBytes.h"
+#include "collector/ObserverEventCollector.h"
+
+#include <gtest/gtest.h>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+#include <algorithm>
+#include <memory>
+#include <random>
+#include <thread>
+
+namespace vexilo::analyzer {
+namespace {
+
+using testing::EventBytes;
+
+// Small staging areas keep these collectors cheap; the limits do not change the rules.
+constexpr ObserverCollectorLimits kSmallLimits{4, 8};
+
+EventBytes cuOf(std::uint64_t picture, std::uint32_t ctu, std::uint64_t cu)
+{
+    return testing::cuEvent(1, picture, ctu, cu, 0, 0, 0, 8);
+}
+
+EventBytes ctuOf(std::uint64_t picture, std::uint32_t ctu)
+{
+    return testing::ctuEvent(1, picture, ctu, 0, 0, 16, 16);
+}
+
+TEST(ObserverCollectorLimits, TailLimitKeepsRoomForStreamEvents)
+{
+    EXPECT_EQ(observerTailLimit(131072), 65536u);
+    EXPECT_EQ(observerTailLimit(131073), 65537u);
+    EXPECT_EQ(observerTailLimit(1000), 500u);
+    EXPECT_EQ(observerTailLimit(0), 0u);
+}
+
+TEST(ObserverCollectorLimits, CapacityFitsInHalfOfThePhysicalMemory)
+{
+    const std::uint64_t gib = std::uint64_t{1} << 30;
+    EXPECT_EQ(boundObserverEventCapacity(kMaxObserverEventCapacity, 8 * gib), 2 * 1024 * 1024u);
+    EXPECT_EQ(boundObserverEventCapacity(1000, 8 * gib), 1000u);
+    EXPECT_EQ(boundObserverEventCapacity(1000, 0), 1000u);
+}
+
+struct FatalCase {
+    const char* name;
+    EventBytes event;
+    std::uint32_t line;
+};
+
+TEST(ObserverCollectorFatalLines, BadHeadersAndShortEventsFail)
+{
+    EventBytes version7 = testing::marker(1, 0);
+    version7.put<std::uint32_t>(4, 7);
+    EventBytes size63 = testing::marker(1, 0);
+    size63.put<std::uint32_t>(0, 63);
+    const FatalCase cases[] = {
+        {"abi version 7", version7, kFatalLineBadHeader},
+        {"size 63", size63, kFatalLineBadHeader},
+        {"short CU", EventBytes(VEXILO_OBSERVER_EVENT_CU, 207), kFatalLineShortEvent},
+    };
+    for (const FatalCase& c : cases) {
+        ObserverEventCollector collector(16, 0, kSmallLimits);
+        EXPECT_EQ(collector.onEvent(c.event.header()), -1) << c.name;
+        EXPECT_TRUE(collector.failed()) << c.name;
+        EXPECT_EQ(collector.fatalLine(), c.line) << c.name;
+        EXPECT_EQ(collector.droppedCount(), 1u) << c.name;
+    }
+    ObserverEventCollector collector(16, 0, kSmallLimits);
+    EXPECT_EQ(collector.onEvent(nullptr), -1);
+    EXPECT_EQ(collector.onEvent(EventBytes(VEXILO_OBSERVER_EVENT_CU, 207).header()), -1);
+    EXPECT_EQ(collector.fatalLine(), kFatalLineBadHeader) << "the first fatal line wins";
+}
+
+TEST(ObserverCollectorFatalLines, StagingMoreThanTheSlotHoldsFails)
+{
+    ObserverEventCollector collector(4096, 0, ObserverCollectorLimits{2, 1024});
+    for (std::uint64_t cu = 1; cu <= 1023; ++cu) {
+        ASSERT_EQ(collector.onEvent(cuOf(7, 0, cu).header()), 0);
+    }
+    ASSERT_EQ(collector.onEvent(ctuOf(7, 0).header()), 0);
+    EXPECT_EQ(collector.eventCount(), 1024u) << "a CTU commits with its 1023 blocks";
+    EXPECT_FALSE(collector.failed());
+
+    for (std::uint64_t cu = 1; cu <= 1024; ++cu) {
+        ASSERT_EQ(collector.onEvent(cuOf(7, 1, cu).header()), 0);
+    }
+    EXPECT_EQ(collector.onEvent(cuOf(7, 1, 1025).header()), -1);
+    EXPECT_EQ(collector.fatalLine(), kFatalLineStagingFull);
+}
+
+TEST(ObserverCollectorFatalLines, ABatchLeftOpenAtFinalizationFails)
+{
+    ObserverEventCollector collector(16, 0, kSmallLimits);
+    ASSERT_EQ(collector.onEvent(cuOf(7, 0, 1).header()), 0);
+    ASSERT_EQ(collector.onEvent(cuOf(7, 0, 2).header()), 0);
+    collector.finalize();
+    EXPECT_EQ(collector.fatalLine(), kFatalLineOpenBatchAtFinalize);
+    EXPECT_EQ(collector.droppedCount(), 2u);
+    EXPECT_EQ(collector.eventCount(), 0u);
+}
+
+struct DropCase {
+    const char* name;
+    std::vector<EventBytes> events;
+    std::uint64_t dropped;
+    std::uint64_t kept;
+};
+
+class ObserverCollectorDrops : public ::testing::TestWithParam<DropCase> {};
+
+TEST_P(ObserverCollectorDrops, CountsWithoutFailing)
+{
+    const DropCase& c = GetParam();
+    ObserverEventCollector collector(8, 0, kSmallLimits);
+    for (const EventBytes& event : c.events) {
+        EXPECT_EQ(collector.onEvent(event.header()), 0) << c.name;
+    }
+    collector.finalize();
+    EXPECT_FALSE(collector.failed()) << c.name;
+    EXPECT_EQ(collector.fatalLine(), 0u) << c.name;
+    EXPECT_EQ(collector.droppedCount(), c.dropped) << c.name;
+    EXPECT_EQ(collector.eventCount(), c.kept) << c.name;
+}
+
+std::vector<EventBytes> markers(std::size_t count)
+{
+    std::vector<EventBytes> events;
+    for (std::size_t i = 0; i < count; ++i) {
+        events.push_back(testing::marker(VEXILO_OBSERVER_EVENT_LIFECYCLE, i));
+    }
+    return events;
+}
+
+DropCase tailExhaustion()
+{
+    // A ring of 8 keeps 4 records for block events: a CTU with 4 staged blocks does not fit.
+    std::vector<EventBytes> events;
+    for (std::uint64_t cu = 1; cu <= 4; ++cu) {
+        events.push_back(cuOf(7, 0, cu));
+    }
+    events.push_back(ctuOf(7, 0));
+    events.push_back(cuOf(7, 1, 1));
+    events.push_back(ctuOf(7, 1));
+    return {"tail area exhausted", events, 5, 2};
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryCountedDrop, ObserverCollectorDrops,
+    ::testing::Values(
+        DropCase{"ring full", markers(10), 2, 8},
+        DropCase{"block without picture", {testing::cuEvent(1, 0, 0, 5, 0, 0, 0, 8)}, 1, 0},
+        DropCase{"CU without identity", {cuOf(7, 0, 0)}, 1, 0},
+        DropCase{"CU without extent", {testing::cuEvent(1, 7, 0, 5, 0, 0, 0, 0)}, 1, 0},
+        DropCase{"PU part index 4", {testing::puEvent(1, 7, 0, 5, 4, 0, 0, 8, -1)}, 1, 0},
+        DropCase{"TU without identity", {testing::tuEvent(1, 7, 0, 5, 0, 0, 0, 0, 8)}, 1, 0},
+        DropCase{"abandoned batch", {cuOf(7, 0, 1), cuOf(7, 0, 2), cuOf(7, 1, 3), ctuOf(7, 1)}, 2, 2},
+        DropCase{"CTU of another address", {cuOf(7, 0, 1), ctuOf(7, 1)}, 1, 1},
+        DropCase{"CTU without extent", {cuOf(7, 0, 1), testing::ctuEvent(1, 7, 0, 0, 0, 0, 16)}, 2, 0},
+        tailExhaustion()),
+    [](const ::testing::TestParamInfo<DropCase>& test) { return testing::caseName(test.param.name); });
+
+TEST(ObserverCollectorDrops, ThreadsBeyondTheSlotsLoseTheirStreamEvents)
+{
+    ObserverEventCollector collector(16, 0, ObserverCollectorLimits{2, 8});
+    const auto sendNal = [&](std::uint64_t identity) {
+        std::thread([&collector, identity] {
+            EXPECT_EQ(collector.onEvent(testing::nalUnitEvent(identity, static_cast<std::int64_t>(identity), 1).header()), 0);
+        }).join();
+    };
+    sendNal(1);
+    sendNal(2);
+    sendNal(3);
+    EXPECT_EQ(collector.droppedCount(), 1u);
+    EXPECT_FALSE(collector.failed());
+    EXPECT_EQ(collector.eventCount(), 2u);
+}
+
+TEST(ObserverCollectorDrops, IgnoresBlocksOfOtherPicturesUnderATarget)
+{
+    ObserverEventCollector collector(16, 7, kSmallLimits);
+    EXPECT_EQ(collector.onEvent(cuOf(8, 0, 1).header()), 0);
+    EXPECT_EQ(collector.onEvent(ctuOf(8, 0).header()), 0);
+    EXPECT_EQ(collector.onEvent(cuOf(7, 0, 1).header()), 0);
+    EXPECT_EQ(collector.onEvent(ctuOf(7, 0).header()), 0);
+    collector.finalize();
+    EXPECT_EQ(collector.droppedCount(), 0u);
+    EXPECT_EQ(collector.eventCount(), 2u);
+}
+
+TEST(ObserverCollectorStreamEvents, InheritTheNalIdentityOfTheirThread)
+{
+    ObserverEventCollector collector(16, 0, kSmallLimits);
+    ASSERT_EQ(collector.onEvent(testing::nalUnitEvent(55, 0, 33).header()), 0);
+    ASSERT_EQ(collector.onEvent(testing::parameterSetEvent(VEXILO_OBSERVER_EVENT_SPS, 0).header()), 0);
+    collector.finalize();
+    ASSERT_EQ(collector.eventCount(), 2u);
+    EXPECT_EQ(collector.eventAt(1).kind, VEXILO_OBSERVER_EVENT_SPS);
+    EXPECT_EQ(collector.eventAt(1).nalIdentity, 55u);
+}
+
+TEST(ObserverCollectorAccess, EventAtRejectsIndicesBeyondTheCount)
+{
+    ObserverEventCollector collector(16, 0, kSmallLimits);
+    ASSERT_EQ(collector.onEvent(testing::marker(5, 1).header()), 0);
+    ASSERT_EQ(collector.onEvent(cuOf(7, 0, 1).header()), 0);
+    ASSERT_EQ(collector.onEvent(ctuOf(7, 0).header()), 0);
+    EXPECT_EQ(collector.eventAt(0).kind, 5u) << "front area first";
+    EXPECT_EQ(collector.eventAt(1).kind, VEXILO_OBSERVER_EVENT_CTU) << "then the tail area, CTU before its blocks";
+    EXPECT_EQ(collector.eventAt(2).kind, VEXILO_OBSERVER_EVENT_CU);
+    try {
+        (void)collector.eventAt(3);
+        FAIL() << "expected std::out_of_range";
+    } catch (const std::out_of_range& error) {
+        EXPECT_STREQ(error.what(), "Analyzer observer event index is out of range");
+    }
+    collector.finalize();
+    collector.finalize();
+    EXPECT_EQ(collector.eventCount(), 3u);
+    EXPECT_THROW((void)collector.eventAt(3), std::out_of_range);
+}
+
+TEST(ObserverCollectorAccess, StatisticsTextNamesTheCounters)
+{
+    ObserverEventCollector collector(4, 0, kSmallLimits);
+    for (const EventBytes& event : markers(6)) {
+        ASSERT_EQ(collector.onEvent(event.header()), 0);
+    }
+    EXPECT_EQ(collector.statisticsText(), "capacity=4; collected=4; dropped=2; fatalLine=0");
+}
+
+std::uint64_t expectedSliceIdentity(const EventBytes& event)
+{
+    const auto kind = event.get<std::uint32_t>(8);
+    if (kind == VEXILO_OBSERVER_EVENT_SLICE_SEGMENT_HEADER) {
+        return event.get<std::uint64_t>(72);
+    }
+    const bool sliceChild = kind >= VEXILO_OBSERVER_EVENT_SHORT_TERM_RPS_ENTRY &&
+                            kind <= VEXILO_OBSERVER_EVENT_REFERENCE_STATE_MARKER;
+    return sliceChild ? event.get<std::uint64_t>(64) : 0;
+}
+
+std::uint64_t expectedPictureIdentity(const EventBytes& event)
+{
+    const auto kind = event.get<std::uint32_t>(8);
+    if (kind == VEXILO_OBSERVER_EVENT_SLICE_SEGMENT_HEADER) {
+        return event.get<std::uint64_t>(80);
+    }
+    if (kind == VEXILO_OBSERVER_EVENT_PICTURE_OUTPUT) {
+        return event.get<std::uint64_t>(64);
+    }
+    return expectedSliceIdentity(event) != 0 ? event.get<std::uint64_t>(72) : 0;
+}
+
+// The whole order of one small stream, delivered shuffled by several threads at once.
+TEST(ObserverCollectorOrder, SortsShuffledEventsOfSeveralThreadsIntoTheBuilderOrder)
+{
+    std::vector<EventBytes> expected;
+    expected.push_back(testing::marker(VEXILO_OBSERVER_EVENT_START_MARKER, 900));
+    for (std::uint64_t picture = 1; picture <= 3; ++picture) {
+        const std::int64_t offset = static_cast<std::int64_t>(picture) * 1000;
+        expected.push_back(testing::nalUnitEvent(picture, offset, 1, picture));
+        expected.push_back(testing::sliceEvent(picture, 10 + picture, picture));
+        expected.push_back(testing::sliceChildEvent(VEXILO_OBSERVER_EVENT_SHORT_TERM_RPS_ENTRY, 10 + picture, picture, 0));
+        expected.push_back(testing::sliceChildEvent(VEXILO_OBSERVER_EVENT_SHORT_TERM_RPS_ENTRY, 10 + picture, picture, 1));
+        expected.push_back(testing::referenceListEvent(10 + picture, picture, 0, 0, 1));
+        expected.push_back(testing::sliceChildEvent(VEXILO_OBSERVER_EVENT_DPB_SNAPSHOT_ENTRY, 10 + picture, picture, 0));
+    }
+    for (std::uint64_t picture = 1; picture <= 3; ++picture) {
+        expected.push_back(testing::pictureOutputEvent(picture, static_cast<std::int64_t>(picture) + 5, 0));
+    }
+    expected.push_back(testing::marker(VEXILO_OBSERVER_EVENT_END_MARKER, 0));
+
+    std::vector<const EventBytes*> shuffled;
+    for (const EventBytes& event : expected) {
+        shuffled.push_back(&event);
+    }
+    std::mt19937 random(1234);
+    std::shuffle(shuffled.begin(), shuffled.end(), random);
+
+    ObserverEventCollector collector(64, 0, kSmallLimits);
+    constexpr std::size_t kThreads = 4;
+    std::vector<std::thread> threads;
+    for (std::size_t t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (std::size_t i = t; i < shuffled.size(); i += kThreads) {
+                // Events of the NAL group inherit from their own thread; these all carry one.
+                EXPECT_EQ(collector.onEvent(shuffled[i]->header()), 0);
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    collector.finalize();
+    ASSERT_EQ(collector.eventCount(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        const ObserverEventRecord& record = collector.eventAt(i);
+        EXPECT_EQ(record.kind, expected[i].get<std::uint32_t>(8)) << "position " << i;
+        EXPECT_EQ(record.ordinal, expected[i].get<std::uint64_t>(16)) << "position " << i;
+        EXPECT_EQ(record.sliceIdentity, expectedSliceIdentity(expected[i])) << "position " << i;
+        EXPECT_EQ(record.pictureIdentity, expectedPictureIdentity(expected[i])) << "position " << i;
+        if (record.kind == VEXILO_OBSERVER_EVENT_SHORT_TERM_RPS_ENTRY) {
+            EXPECT_EQ(record.payload.shortTermRps.entryIndex, expected[i].get<std::uint32_t>(80)) << "position " << i;
+        }
+    }
+}
+
+TEST(ObserverCollectorOrder, BlocksFollowTheirSliceAndCtuOrder)
+{
+    ObserverEventCollector collector(64, 0, kSmallLimits);
+    ASSERT_EQ(collector.onEvent(testing::nalUnitEvent(1, 0, 1).header()), 0);
+    ASSERT_EQ(collector.onEvent(testing::sliceEvent(1, 1, 7).header()), 0);
+    ASSERT_EQ(collector.onEvent(testing::tuEvent(1, 7, 1, 2, 9, 0, 0, 0, 8).header()), 0);
+    ASSERT_EQ(collector.onEvent(cuOf(7, 1, 2).header()), 0);
+    ASSERT_EQ(collector.onEvent(ctuOf(7, 1).header()), 0);
+    ASSERT_EQ(collector.onEvent(cuOf(7, 0, 3).header()), 0);
+    ASSERT_EQ(collector.onEvent(ctuOf(7, 0).header()), 0);
+    collector.finalize();
+    const std::uint32_t kinds[] = {6, 11, 18, 19, 18, 19, 21};
+    const std::uint32_t ctus[] = {0, 0, 0, 0, 1, 1, 1};
+    ASSERT_EQ(collector.eventCount(), std::size(kinds));
+    for (std::size_t i = 0; i < std::size(kinds); ++i) {
+        EXPECT_EQ(collector.eventAt(i).kind, kinds[i]) << i;
+        EXPECT_EQ(collector.eventAt(i).ctuAddress, ctus[i]) << i;
+    }
+}
+
+TEST(ObserverCollectorAttach, RefusesNullContextsSecondAttachesAndForeignThreads)
+{
+    ObserverEventCollector collector(16, 0, kSmallLimits);
+    EXPECT_EQ(collector.attach(nullptr, VEXILO_OBSERVER_EVENT_MASK_ALL), -22);
+
+    const std::unique_ptr<AVCodecContext, void (*)(AVCodecContext*)> context(
+        avcodec_alloc_context3(nullptr), [](AVCodecContext* c) { avcodec_free_context(&c); });
+    ASSERT_NE(context, nullptr);
+    int foreignResult = 0;
+    std::thread([&] { foreignResult = collector.attach(context.get(), VEXILO_OBSERVER_EVENT_MASK_ALL); }).join();
+    EXPECT_EQ(foreignResult, -22);
+    EXPECT_FALSE(collector.isAttached());
+
+    ASSERT_GE(collector.attach(context.get(), VEXILO_OBSERVER_EVENT_MASK_STREAM_INDEX), 0);
+    EXPECT_TRUE(collector.isAttached());
+    EXPECT_EQ(collector.attach(context.get(), VEXILO_OBSERVER_EVENT_MASK_STREAM_INDEX), -22);
+    EXPECT_GE(collector.detach(), 0);
+    EXPECT_FALSE(collector.isAttached());
+    EXPECT_EQ(collector.detach(), 0) << "detaching twice is harmless";
+}
+
+}  // namespace
+}  // namespace vexilo::analyzer

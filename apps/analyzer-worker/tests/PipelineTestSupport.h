@@ -1,0 +1,232 @@
+#pragma once
+
+// Real streams, real FFmpeg decoding and real cache directories for the analysis pipeline's
+// tests: where the streams are, what FFmpeg alone makes of them, and what a written cache
+// directory holds.
+
+#include "vexilo/analysis/DomainValidation.h"
+#include "vexilo/analysis/StreamAnalysis.h"
+#include "vexilo/analysis/cache/CacheContainer.h"
+#include "vexilo/analysis/cache/CacheManifest.h"
+#include "vexilo/analysis/cache/CachePayload.h"
+#include "vexilo/analysis/cache/CacheReader.h"
+
+#include "pipeline/FfmpegDeleters.h"
+
+#include <QByteArray>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <ostream>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace vexilo::analyzer::testing {
+
+inline std::filesystem::path testMedia(const std::string& name)
+{
+    return std::filesystem::path(VEXILO_TEST_MEDIA_DIR) / name;
+}
+
+// The HEVC reference encoder's streams and their MANIFEST.md.
+inline std::filesystem::path referenceStreams()
+{
+    return std::filesystem::path(VEXILO_REFERENCE_STREAMS_DIR) / "hm";
+}
+
+// A fresh directory under the system's temporary directory, removed with everything in it.
+class ScratchDirectory {
+public:
+    ScratchDirectory()
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / "vexilo-pipeline-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) != nullptr) {
+            path_ = pattern;
+        }
+    }
+    ~ScratchDirectory()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    ScratchDirectory(const ScratchDirectory&) = delete;
+    ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+
+    [[nodiscard]] const std::filesystem::path& path() const { return path_; }
+    [[nodiscard]] std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
+// Sets an environment variable for one scope and restores what was there before.
+class ScopedEnvironment {
+public:
+    ScopedEnvironment(const char* name, const char* value) : name_(name)
+    {
+        if (qEnvironmentVariableIsSet(name)) {
+            previous_ = qgetenv(name);
+        }
+        qputenv(name, QByteArray(value));
+    }
+    ~ScopedEnvironment()
+    {
+        if (previous_) {
+            qputenv(name_, *previous_);
+        } else {
+            qunsetenv(name_);
+        }
+    }
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+private:
+    const char* name_;
+    std::optional<QByteArray> previous_;
+};
+
+// The frames FFmpeg's HEVC decoder outputs on its own, in output order, by PTS.
+inline std::optional<std::vector<std::int64_t>> ffmpegOutputPts(const std::filesystem::path& path)
+{
+    AVFormatContext* opened = nullptr;
+    if (avformat_open_input(&opened, path.string().c_str(), nullptr, nullptr) < 0) {
+        return std::nullopt;
+    }
+    const media::AvFormatContextPtr input(opened);
+    const AVCodec* decoder = nullptr;
+    const int stream = avformat_find_stream_info(input.get(), nullptr) >= 0
+                           ? av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, &decoder, 0)
+                           : -1;
+    if (stream < 0 || decoder == nullptr) {
+        return std::nullopt;
+    }
+    const media::AvCodecContextPtr context(avcodec_alloc_context3(decoder));
+    const media::AvPacketPtr packet(av_packet_alloc());
+    const media::AvFramePtr frame(av_frame_alloc());
+    if (!context || !packet || !frame ||
+        avcodec_parameters_to_context(context.get(), input->streams[stream]->codecpar) < 0 ||
+        avcodec_open2(context.get(), decoder, nullptr) < 0) {
+        return std::nullopt;
+    }
+    std::vector<std::int64_t> pts;
+    const auto drain = [&] {
+        while (avcodec_receive_frame(context.get(), frame.get()) >= 0) {
+            pts.push_back(frame->pts);
+            av_frame_unref(frame.get());
+        }
+    };
+    while (av_read_frame(input.get(), packet.get()) >= 0) {
+        if (packet->stream_index == stream) {
+            avcodec_send_packet(context.get(), packet.get());
+            drain();
+        }
+        av_packet_unref(packet.get());
+    }
+    avcodec_send_packet(context.get(), nullptr);
+    drain();
+    return pts;
+}
+
+// The stream-level document of a written cache directory, read back through the manifest
+// and the container, or the reason it could not be.
+inline std::variant<analysis::StreamAnalysis, std::string> readCachedStream(const std::filesystem::path& directory)
+{
+    const auto manifest = analysis::openAnalysisCache(directory);
+    if (const auto* error = std::get_if<analysis::CacheError>(&manifest)) {
+        return "manifest: " + error->message;
+    }
+    const auto& entries = std::get<analysis::CacheManifest>(manifest);
+    const auto contents = analysis::readCacheFile(directory / entries.streamPath, analysis::kStreamMetaMagic);
+    if (const auto* error = std::get_if<analysis::CacheError>(&contents)) {
+        return "stream file: " + error->message;
+    }
+    const auto& payload = std::get<analysis::CacheFileContents>(contents).payload;
+    auto document = analysis::decodeCachedAnalysisPayload(payload, directory / entries.streamPath);
+    if (const auto* error = std::get_if<analysis::CacheError>(&document)) {
+        return "stream document: " + error->message;
+    }
+    for (const analysis::ManifestPictureEntry& entry : entries.pictures) {
+        const auto picture = analysis::readCachedPicture(directory, entry);
+        if (const auto* error = std::get_if<analysis::CacheError>(&picture)) {
+            return "picture " + entry.path.string() + ": " + error->message;
+        }
+        if (const analysis::ValidationIssues issues = analysis::validateStreamAnalysis(
+                std::get<analysis::StreamAnalysis>(picture));
+            !issues.empty()) {
+            return "picture " + entry.path.string() + ": " + analysis::formatValidationIssues(issues);
+        }
+    }
+    return std::move(std::get<analysis::StreamAnalysis>(document));
+}
+
+// The document's output pictures (those with a display index), in output order.
+inline std::vector<analysis::PictureAnalysisSummary> outputPictures(const analysis::StreamAnalysis& document)
+{
+    std::vector<analysis::PictureAnalysisSummary> pictures;
+    std::copy_if(document.pictures.begin(), document.pictures.end(), std::back_inserter(pictures),
+                 [](const analysis::PictureAnalysisSummary& picture) { return picture.displayIndex.has_value(); });
+    std::sort(pictures.begin(), pictures.end(), [](const auto& left, const auto& right) {
+        return *left.displayIndex < *right.displayIndex;
+    });
+    return pictures;
+}
+
+// One row of the reference streams' MANIFEST.md.
+struct ReferenceStream {
+    std::string fileName;
+    std::vector<std::int32_t> decodeOrderPocs;
+    std::vector<std::int32_t> outputOrderPocs;
+    bool monochrome = false;
+};
+
+inline void PrintTo(const ReferenceStream& stream, std::ostream* os)
+{
+    *os << stream.fileName;
+}
+
+inline std::vector<std::int32_t> pocList(const std::string& cell)
+{
+    std::vector<std::int32_t> pocs;
+    std::istringstream words(cell);
+    for (std::int32_t poc = 0; words >> poc;) {
+        pocs.push_back(poc);
+    }
+    return pocs;
+}
+
+inline std::vector<ReferenceStream> referenceStreamManifest()
+{
+    constexpr std::size_t kDecodeOrderColumn = 9;
+    constexpr std::size_t kOutputOrderColumn = 10;
+    constexpr std::size_t kChromaColumn = 5;
+    std::ifstream manifest(referenceStreams() / "MANIFEST.md");
+    std::vector<ReferenceStream> streams;
+    constexpr std::string_view kRowStart = "| `";
+    constexpr std::string_view kStreamNameEnd = ".bit`";
+    for (std::string line; std::getline(manifest, line);) {
+        const std::size_t nameEnd = line.find(kStreamNameEnd);
+        if (!line.starts_with(kRowStart) || nameEnd == std::string::npos) {
+            continue;
+        }
+        const std::string fileName = line.substr(kRowStart.size(), nameEnd + 4 - kRowStart.size());
+        std::vector<std::string> cells;
+        std::istringstream columns(line);
+        for (std::string cell; std::getline(columns, cell, '|');) {
+            cells.push_back(cell);
+        }
+        if (cells.size() > kOutputOrderColumn) {
+            streams.push_back({fileName, pocList(cells[kDecodeOrderColumn]), pocList(cells[kOutputOrderColumn]),
+                               cells[kChromaColumn].find("4:0:0") != std::string::npos});
+        }
+    }
+    return streams;
+}
+
+}  // namespace vexilo::analyzer::testing

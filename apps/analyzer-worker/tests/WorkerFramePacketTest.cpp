@@ -1,0 +1,187 @@
+#include "WorkerFramePacketReader.h"
+#include "WorkerTestSupport.h"
+#include "app/FrameChannel.h"
+
+#include <gtest/gtest.h>
+
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QUuid>
+
+#include <limits>
+#include <memory>
+
+namespace vexilo::analyzer {
+namespace {
+
+using testing::WirePacket;
+
+// A connected pair of local sockets: the writer the worker would hold, the reader the desktop would.
+class SocketPair {
+public:
+    SocketPair()
+    {
+        testing::coreApplication();
+        const QString name = QStringLiteral("vexilo-frame-test-%1").arg(QUuid::createUuid().toString(QUuid::WithoutBraces));
+        server_.listen(name);
+        writer.connectToServer(name, QIODevice::WriteOnly);
+        writer.waitForConnected(3000);
+        server_.waitForNewConnection(3000);
+        reader = server_.nextPendingConnection();
+    }
+
+    // Everything the reader receives until one whole packet is there.
+    std::optional<WirePacket> readPacket()
+    {
+        std::optional<WirePacket> packet;
+        testing::spinUntil([&] {
+            if (reader == nullptr) {
+                return true;
+            }
+            reader->waitForReadyRead(10);
+            received_ += reader->readAll();
+            qsizetype consumed = 0;
+            packet = testing::readWirePacket(received_, consumed);
+            if (packet) {
+                received_.remove(0, consumed);
+            }
+            return packet.has_value();
+        });
+        return packet;
+    }
+
+    QLocalSocket writer;
+    QLocalSocket* reader = nullptr;
+
+private:
+    QLocalServer server_;
+    QByteArray received_;
+};
+
+domain::VideoFrame tenBitFrame()
+{
+    domain::VideoFrame frame;
+    frame.index = 41;
+    frame.width = 3;
+    frame.height = 3;
+    frame.bitDepth = 10;
+    frame.pixelFormatName = "yuv420p10le";
+    frame.chromaFormat = domain::ChromaFormat::Yuv420;
+    frame.colourRange = domain::ColourRange::Limited;
+    frame.matrix = domain::ColourMatrix::Bt709;
+    const std::array<std::int32_t, 3> widths{3, 2, 2};
+    const std::array<std::int32_t, 3> heights{3, 2, 2};
+    for (std::uint8_t index = 0; index < 3; ++index) {
+        domain::VideoPlane plane;
+        plane.planeIndex = index;
+        plane.width = widths[index];
+        plane.height = heights[index];
+        plane.bytesPerSample = 2;
+        plane.stride = plane.width * 2;
+        for (std::int64_t i = 0; i < plane.stride * plane.height; ++i) {
+            plane.samples.push_back(static_cast<std::uint8_t>(i * 3 + index));
+        }
+        frame.planes.push_back(plane);
+    }
+    return frame;
+}
+
+domain::PictureInfo pictureFor(const domain::VideoFrame& frame)
+{
+    domain::PictureInfo picture;
+    picture.id = 41;
+    picture.displayIndex = 41;
+    picture.pts = -90;
+    picture.pictureType = domain::PictureType::I;
+    picture.width = frame.width;
+    picture.height = frame.height;
+    picture.bitDepth = frame.bitDepth;
+    return picture;
+}
+
+QByteArray bytesOf(const std::vector<std::uint8_t>& samples)
+{
+    return QByteArray(reinterpret_cast<const char*>(samples.data()), static_cast<qsizetype>(samples.size()));
+}
+
+TEST(WorkerFramePacket, IndependentReaderSeesEveryField)
+{
+    SocketPair sockets;
+    ASSERT_NE(sockets.reader, nullptr);
+    const domain::VideoFrame frame = tenBitFrame();
+    std::uint64_t sequence = 0;
+    ASSERT_TRUE(sendAnalyzerFramePacket(sockets.writer, sequence, pictureFor(frame), frame));
+    EXPECT_EQ(sequence, 1U);
+
+    const std::optional<WirePacket> packet = sockets.readPacket();
+    ASSERT_TRUE(packet.has_value());
+    constexpr std::int64_t absent64 = std::numeric_limits<std::int64_t>::min();
+    EXPECT_EQ(packet->magic, 0x56584652U);
+    EXPECT_EQ(packet->version, 1);
+    EXPECT_EQ(packet->flags, 0);
+    EXPECT_EQ(packet->sequence, 1);
+    EXPECT_EQ(packet->pictureId, 41);
+    EXPECT_EQ(packet->displayIndex, 41);
+    EXPECT_EQ(packet->packetIndex, absent64);
+    EXPECT_EQ(packet->decodeIndex, absent64);
+    EXPECT_EQ(packet->pts, -90);
+    EXPECT_EQ(packet->dts, absent64);
+    EXPECT_EQ(packet->poc, std::numeric_limits<std::int32_t>::min());
+    EXPECT_EQ(packet->pictureType, 1);
+    EXPECT_EQ(packet->pictureWidth, 3);
+    EXPECT_EQ(packet->pictureHeight, 3);
+    EXPECT_EQ(packet->pictureBitDepth, 10);
+    EXPECT_EQ(packet->frameIndex, 41);
+    EXPECT_EQ(packet->frameWidth, 3);
+    EXPECT_EQ(packet->frameHeight, 3);
+    EXPECT_EQ(packet->frameBitDepth, 10);
+    EXPECT_EQ(packet->pixelFormatName, std::optional<QByteArray>("yuv420p10le"));
+    EXPECT_EQ(packet->chromaFormat, 1);
+    EXPECT_EQ(packet->colourRange, 1);
+    EXPECT_EQ(packet->matrix, 2);
+    ASSERT_EQ(packet->planes.size(), 3U);
+    for (std::size_t i = 0; i < 3; ++i) {
+        const domain::VideoPlane& expected = frame.planes[i];
+        EXPECT_EQ(packet->planes[i].planeIndex, static_cast<std::int8_t>(i));
+        EXPECT_EQ(packet->planes[i].width, expected.width);
+        EXPECT_EQ(packet->planes[i].height, expected.height);
+        EXPECT_EQ(packet->planes[i].stride, expected.stride);
+        EXPECT_EQ(packet->planes[i].bytesPerSample, 2);
+        EXPECT_EQ(packet->planes[i].samples, bytesOf(expected.samples));
+    }
+    EXPECT_EQ(packet->packedStride, 0);
+    EXPECT_FALSE(packet->packedData.has_value()) << "an empty packed buffer travels as the null byte array";
+}
+
+TEST(WorkerFramePacket, SequenceAdvancesAlsoForRefusedPackets)
+{
+    SocketPair sockets;
+    ASSERT_NE(sockets.reader, nullptr);
+    const domain::VideoFrame frame = tenBitFrame();
+    std::uint64_t sequence = 0;
+    ASSERT_TRUE(sendAnalyzerFramePacket(sockets.writer, sequence, pictureFor(frame), frame));
+
+    domain::VideoFrame shortStride = frame;
+    shortStride.planes[1].stride = 3;  // two ten-bit samples need four bytes per row
+    shortStride.planes[1].samples.resize(6);
+    EXPECT_FALSE(sendAnalyzerFramePacket(sockets.writer, sequence, pictureFor(frame), shortStride));
+    EXPECT_EQ(sequence, 2U);
+
+    ASSERT_TRUE(sendAnalyzerFramePacket(sockets.writer, sequence, pictureFor(frame), frame));
+    EXPECT_EQ(sockets.readPacket()->sequence, 1);
+    EXPECT_EQ(sockets.readPacket()->sequence, 3);
+}
+
+TEST(WorkerFramePacket, ClosedPeerFailsTheSend)
+{
+    SocketPair sockets;
+    ASSERT_NE(sockets.reader, nullptr);
+    sockets.reader->abort();
+    testing::spinUntil([&] { return sockets.writer.state() == QLocalSocket::UnconnectedState; }, 1000);
+    const domain::VideoFrame frame = tenBitFrame();
+    std::uint64_t sequence = 0;
+    EXPECT_FALSE(sendAnalyzerFramePacket(sockets.writer, sequence, pictureFor(frame), frame));
+}
+
+}  // namespace
+}  // namespace vexilo::analyzer

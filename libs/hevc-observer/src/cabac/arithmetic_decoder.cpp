@@ -1,0 +1,144 @@
+#include "cabac/arithmetic_decoder.h"
+
+#include "bit_reader.h"
+
+#include <array>
+
+namespace vexilo::hevc::cabac {
+namespace {
+
+// Table 9-52, rangeTabLps[pStateIdx][qRangeIdx].
+constexpr std::array<std::array<std::uint8_t, 4>, 64> kRangeTabLps{{
+    {128, 176, 208, 240}, {128, 167, 197, 227}, {128, 158, 187, 216}, {123, 150, 178, 205},
+    {116, 142, 169, 195}, {111, 135, 160, 185}, {105, 128, 152, 175}, {100, 122, 144, 166},
+    {95, 116, 137, 158},  {90, 110, 130, 150},  {85, 104, 123, 142},  {81, 99, 117, 135},
+    {77, 94, 111, 128},   {73, 89, 105, 122},   {69, 85, 100, 116},   {66, 80, 95, 110},
+    {62, 76, 90, 104},    {59, 72, 86, 99},     {56, 69, 81, 94},     {53, 65, 77, 89},
+    {51, 62, 73, 85},     {48, 59, 69, 80},     {46, 56, 66, 76},     {43, 53, 63, 72},
+    {41, 50, 59, 69},     {39, 48, 56, 65},     {37, 45, 54, 62},     {35, 43, 51, 59},
+    {33, 41, 48, 56},     {32, 39, 46, 53},     {30, 37, 43, 50},     {29, 35, 41, 48},
+    {27, 33, 39, 45},     {26, 31, 37, 43},     {24, 30, 35, 41},     {23, 28, 33, 39},
+    {22, 27, 32, 37},     {21, 26, 30, 35},     {20, 24, 29, 33},     {19, 23, 27, 31},
+    {18, 22, 26, 30},     {17, 21, 25, 28},     {16, 20, 23, 27},     {15, 19, 22, 25},
+    {14, 18, 21, 24},     {14, 17, 20, 23},     {13, 16, 19, 22},     {12, 15, 18, 21},
+    {12, 14, 17, 20},     {11, 14, 16, 19},     {11, 13, 15, 18},     {10, 12, 15, 17},
+    {10, 12, 14, 16},     {9, 11, 13, 15},      {9, 11, 12, 14},      {8, 10, 12, 14},
+    {8, 9, 11, 13},       {7, 9, 11, 12},       {7, 9, 10, 12},       {7, 8, 10, 11},
+    {6, 8, 9, 11},        {6, 7, 9, 10},        {6, 7, 8, 9},         {2, 2, 2, 2},
+}};
+
+// Table 9-53, transIdxLps; transIdxMps is pStateIdx + 1 up to 62.
+constexpr std::array<std::uint8_t, 64> kTransIdxLps{
+    0,  0,  1,  2,  2,  4,  4,  5,  6,  7,  8,  9,  9,  11, 11, 12, 13, 13, 15, 15, 16, 16,
+    18, 18, 19, 19, 21, 21, 22, 22, 23, 24, 24, 25, 26, 26, 27, 27, 28, 29, 29, 30, 30, 30,
+    31, 32, 32, 33, 33, 33, 34, 34, 35, 35, 35, 36, 36, 36, 37, 37, 37, 38, 38, 63};
+
+constexpr const char* kEndOfSliceData = "slice segment data ends inside the arithmetic code";
+
+} // namespace
+
+std::uint32_t rangeTabLps(unsigned pStateIdx, unsigned qRangeIdx)
+{
+    return kRangeTabLps[pStateIdx][qRangeIdx];
+}
+
+std::uint8_t transIdxLps(unsigned pStateIdx)
+{
+    return kTransIdxLps[pStateIdx];
+}
+
+ArithmeticDecoder::ArithmeticDecoder(std::span<const std::uint8_t> data, std::uint64_t bitPosition)
+    : data_(data), sizeBits_(static_cast<std::uint64_t>(data.size()) * 8U), position_(bitPosition)
+{
+}
+
+std::uint32_t ArithmeticDecoder::readBit()
+{
+    require(position_ < sizeBits_, kEndOfSliceData);
+    const std::uint32_t bit = (static_cast<std::uint32_t>(data_[position_ >> 3U]) >> (7U - (position_ & 7U))) & 1U;
+    ++position_;
+    return bit;
+}
+
+std::uint32_t ArithmeticDecoder::readBits(unsigned count)
+{
+    std::uint32_t value = 0;
+    for (unsigned i = 0; i < count; ++i) {
+        value = (value << 1U) | readBit();
+    }
+    return value;
+}
+
+void ArithmeticDecoder::initialise()
+{
+    ivlCurrRange_ = 510;
+    ivlOffset_ = readBits(9);
+    // 9.3.2.5: a conforming stream never starts with an offset of 510 or 511.
+    require(ivlOffset_ < 510, "ivlOffset at arithmetic decoder initialisation is 510 or 511");
+}
+
+bool ArithmeticDecoder::decodeDecision(ContextVariable& context)
+{
+    const std::uint32_t qRangeIdx = (ivlCurrRange_ >> 6U) & 3U;
+    const std::uint32_t ivlLpsRange = kRangeTabLps[context.pStateIdx][qRangeIdx];
+    ivlCurrRange_ -= ivlLpsRange;
+    bool binVal = false;
+    if (ivlOffset_ >= ivlCurrRange_) {
+        binVal = context.valMps == 0;
+        ivlOffset_ -= ivlCurrRange_;
+        ivlCurrRange_ = ivlLpsRange;
+        if (context.pStateIdx == 0) {
+            context.valMps = static_cast<std::uint8_t>(1U - context.valMps);
+        }
+        context.pStateIdx = kTransIdxLps[context.pStateIdx];
+    } else {
+        binVal = context.valMps != 0;
+        if (context.pStateIdx < 62) {
+            ++context.pStateIdx;
+        }
+    }
+    while (ivlCurrRange_ < 256) {
+        ivlCurrRange_ <<= 1U;
+        ivlOffset_ = (ivlOffset_ << 1U) | readBit();
+    }
+    return binVal;
+}
+
+bool ArithmeticDecoder::decodeBypass()
+{
+    ivlOffset_ = (ivlOffset_ << 1U) | readBit();
+    if (ivlOffset_ >= ivlCurrRange_) {
+        ivlOffset_ -= ivlCurrRange_;
+        return true;
+    }
+    return false;
+}
+
+std::uint32_t ArithmeticDecoder::decodeBypassBits(unsigned count)
+{
+    std::uint32_t value = 0;
+    for (unsigned i = 0; i < count; ++i) {
+        value = (value << 1U) | (decodeBypass() ? 1U : 0U);
+    }
+    return value;
+}
+
+bool ArithmeticDecoder::decodeTerminate()
+{
+    ivlCurrRange_ -= 2;
+    if (ivlOffset_ >= ivlCurrRange_) {
+        // No renormalisation: the arithmetic code ends here. Its last bit, already in the
+        // register, is the one the syntax goes on with (rbsp_stop_one_bit,
+        // alignment_bit_equal_to_one, or the bit in front of pcm_alignment_zero_bit), so it is
+        // handed back to the raw bit reading.
+        --position_;
+        return true;
+    }
+    while (ivlCurrRange_ < 256) {
+        ivlCurrRange_ <<= 1U;
+        ivlOffset_ = (ivlOffset_ << 1U) | readBit();
+    }
+    return false;
+}
+
+} // namespace vexilo::hevc::cabac

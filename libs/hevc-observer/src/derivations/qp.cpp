@@ -1,0 +1,28 @@
+#include "derivations/qp.h"
+
+#include <algorithm>
+#include <array>
+
+namespace vexilo::hevc::derivations {
+
+std::int32_t QpY(std::int32_t qPY_PRED, std::int32_t CuQpDeltaVal, std::int32_t QpBdOffsetY)
+{
+    return ((qPY_PRED + CuQpDeltaVal + 52 + 2 * QpBdOffsetY) % (52 + QpBdOffsetY)) - QpBdOffsetY;
+}
+
+std::int32_t chromaQpFromIndex(std::int32_t qPi, std::uint32_t ChromaArrayType)
+{
+    if (ChromaArrayType != 1) {
+        return std::min(qPi, 51);
+    }
+    if (qPi < 30) {
+        return qPi;
+    }
+    if (qPi > 43) {
+        return qPi - 6;
+    }
+    constexpr std::array<std::int32_t, 14> kTable{29, 30, 31, 32, 33, 33, 34, 34, 35, 35, 36, 36, 37, 37};
+    return kTable[static_cast<std::size_t>(qPi - 30)];
+}
+
+} // namespace vexilo::hevc::derivations

@@ -1,0 +1,93 @@
+#include "slice_data/picture_block_state.h"
+
+namespace vexilo::hevc::slice_data {
+
+void PictureBlockState::beginPicture(const Sps& sps, const PictureLayout& layout)
+{
+    picWidth_ = sps.pic_width_in_luma_samples;
+    picHeight_ = sps.pic_height_in_luma_samples;
+    ctbLog2Size_ = sps.CtbLog2SizeY;
+    picWidthInCtbs_ = sps.PicWidthInCtbsY;
+    widthInBlocks_ = (picWidth_ + (1U << kBlockLog2Size) - 1U) >> kBlockLog2Size;
+    const std::uint32_t heightInBlocks = (picHeight_ + (1U << kBlockLog2Size) - 1U) >> kBlockLog2Size;
+    blocks_.assign(static_cast<std::size_t>(widthInBlocks_) * heightInBlocks, MinBlock{});
+    ctbSliceAddrRs_.assign(sps.PicSizeInCtbsY, kNoSlice);
+    ctbTileId_.assign(sps.PicSizeInCtbsY, 0);
+    ctbAddrRsToTs_ = layout.CtbAddrRsToTs;
+    ctbAddrRsToTs_.resize(sps.PicSizeInCtbsY, 0);
+    minTbLog2Size_ = sps.MinTbLog2SizeY;
+    for (std::size_t ts = 0; ts < layout.CtbAddrTsToRs.size() && ts < layout.TileId.size(); ++ts) {
+        const std::uint32_t rs = layout.CtbAddrTsToRs[ts];
+        if (rs < ctbTileId_.size()) {
+            ctbTileId_[rs] = layout.TileId[ts];
+        }
+    }
+    tileColumnStart_.assign(picWidthInCtbs_, 0);
+    tileColumnWidth_.assign(picWidthInCtbs_, picWidthInCtbs_);
+    for (std::size_t column = 0; column < layout.colWidth.size() && column < layout.colBd.size(); ++column) {
+        for (std::uint32_t x = layout.colBd[column];
+             x < layout.colBd[column] + layout.colWidth[column] && x < picWidthInCtbs_; ++x) {
+            tileColumnStart_[x] = layout.colBd[column];
+            tileColumnWidth_[x] = layout.colWidth[column];
+        }
+    }
+    wppStorage.reset();
+    dependentSliceStorage.reset();
+    lastCuQpY = 0;
+    CuQpOffsetCb = 0;
+    CuQpOffsetCr = 0;
+}
+
+namespace {
+
+// Position of a minimum transform block in the z-scan of its CTB (6.5.2, equation 6-10).
+std::uint32_t zScanInCtb(std::uint32_t x, std::uint32_t y, std::uint32_t ctbLog2Size, std::uint32_t minTbLog2Size)
+{
+    const std::uint32_t mask = (1U << ctbLog2Size) - 1U;
+    const std::uint32_t xTb = (x & mask) >> minTbLog2Size;
+    const std::uint32_t yTb = (y & mask) >> minTbLog2Size;
+    std::uint32_t address = 0;
+    for (std::uint32_t i = 0; i < ctbLog2Size - minTbLog2Size; ++i) {
+        const std::uint32_t m = 1U << i;
+        address += ((m & xTb) != 0 ? m * m : 0U) + ((m & yTb) != 0 ? 2U * m * m : 0U);
+    }
+    return address;
+}
+
+} // namespace
+
+bool PictureBlockState::available(std::uint32_t xCurr, std::uint32_t yCurr, std::int64_t xNb, std::int64_t yNb) const
+{
+    if (xNb < 0 || yNb < 0 || xNb >= picWidth_ || yNb >= picHeight_) {
+        return false;
+    }
+    const auto x = static_cast<std::uint32_t>(xNb);
+    const auto y = static_cast<std::uint32_t>(yNb);
+    const std::uint32_t current = ctbAddrOf(xCurr, yCurr);
+    const std::uint32_t neighbour = ctbAddrOf(x, y);
+    if (ctbSliceAddrRs_[neighbour] == kNoSlice || ctbSliceAddrRs_[neighbour] != ctbSliceAddrRs_[current] ||
+        ctbTileId_[neighbour] != ctbTileId_[current]) {
+        return false;
+    }
+    if (neighbour != current) {
+        return ctbAddrRsToTs_[neighbour] < ctbAddrRsToTs_[current];
+    }
+    return zScanInCtb(x, y, ctbLog2Size_, minTbLog2Size_) <= zScanInCtb(xCurr, yCurr, ctbLog2Size_, minTbLog2Size_);
+}
+
+bool PictureBlockState::availablePb(const PredictionBlock& pb, std::int64_t xNb, std::int64_t yNb) const
+{
+    if (pb.nPbW << 1U == pb.nCbS && pb.nPbH << 1U == pb.nCbS && pb.partIdx == 1 &&
+        std::int64_t{pb.yCb} + pb.nPbH <= yNb && std::int64_t{pb.xCb} + pb.nPbW > xNb) {
+        return false; // the third PU of an NxN CU comes after the second
+    }
+    if (!available(pb.xPb, pb.yPb, xNb, yNb)) {
+        return false;
+    }
+    // Only meaningful once the neighbour's CU has been parsed; the z-scan check above ensures it.
+    return blocks_[(static_cast<std::size_t>(yNb) >> kBlockLog2Size) * widthInBlocks_ +
+                   (static_cast<std::size_t>(xNb) >> kBlockLog2Size)]
+               .intra == 0;
+}
+
+} // namespace vexilo::hevc::slice_data

@@ -1,0 +1,109 @@
+// What the slice segments of one picture share while their slice data is parsed: the
+// per-4x4 block facts that context selection and the intra mode and QP predictors read from
+// neighbours, which slice each CTB belongs to (availability, ITU-T H.265 6.4.1), and the
+// context variables stored for WPP and dependent slice segments (9.3.2.3).
+#pragma once
+
+#include "cabac/context_tables.h"
+#include "parameter_sets.h"
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace vexilo::hevc::slice_data {
+
+constexpr std::uint32_t kBlockLog2Size = 2; // facts are kept per 4x4 luma samples
+
+struct MinBlock {
+    std::uint8_t ctDepth = 0;
+    std::uint8_t cuSkipFlag = 0;
+    std::uint8_t intra = 0;   // CuPredMode == MODE_INTRA
+    std::uint8_t pcmFlag = 0;
+    std::uint8_t intraPredModeY = 1;
+    std::int8_t qpY = 0;
+};
+
+class PictureBlockState {
+public:
+    // Sizes the arrays for the picture and forgets everything of the previous one.
+    void beginPicture(const Sps& sps, const PictureLayout& layout);
+
+    [[nodiscard]] MinBlock& at(std::uint32_t x, std::uint32_t y)
+    {
+        return blocks_[(static_cast<std::size_t>(y) >> kBlockLog2Size) * widthInBlocks_ +
+                       (x >> kBlockLog2Size)];
+    }
+    // Whether the arrays were sized for pictures of this SPS; a slice segment of another
+    // picture size must not be parsed into them.
+    [[nodiscard]] bool fits(const Sps& sps) const
+    {
+        return !blocks_.empty() && picWidth_ == sps.pic_width_in_luma_samples &&
+               picHeight_ == sps.pic_height_in_luma_samples && ctbLog2Size_ == sps.CtbLog2SizeY &&
+               ctbSliceAddrRs_.size() == sps.PicSizeInCtbsY;
+    }
+
+    // Sets `value` on every 4x4 block of the rectangle through `field`.
+    template <typename Field, typename Value>
+    void fill(std::uint32_t x0, std::uint32_t y0, std::uint32_t width, std::uint32_t height, Field field,
+              Value value)
+    {
+        for (std::uint32_t y = y0; y < y0 + height && y < picHeight_; y += 1U << kBlockLog2Size) {
+            for (std::uint32_t x = x0; x < x0 + width && x < picWidth_; x += 1U << kBlockLog2Size) {
+                at(x, y).*field = value;
+            }
+        }
+    }
+
+    // 6.4.1, z-scan order availability: the neighbour is inside the picture, in the current
+    // slice and tile, and not later than the current block in decoding order (MinTbAddrZs).
+    [[nodiscard]] bool available(std::uint32_t xCurr, std::uint32_t yCurr, std::int64_t xNb, std::int64_t yNb) const;
+
+    // 6.4.2, availability of a neighbouring prediction block: as 6.4.1 from the coding block,
+    // except the lower left PU of an NxN CU for its second PU, and never an intra block.
+    struct PredictionBlock {
+        std::uint32_t xCb = 0;
+        std::uint32_t yCb = 0;
+        std::uint32_t nCbS = 0;
+        std::uint32_t xPb = 0;
+        std::uint32_t yPb = 0;
+        std::uint32_t nPbW = 0;
+        std::uint32_t nPbH = 0;
+        std::uint32_t partIdx = 0;
+    };
+    [[nodiscard]] bool availablePb(const PredictionBlock& pb, std::int64_t xNb, std::int64_t yNb) const;
+
+    void setCtbSlice(std::uint32_t ctbAddrRs, std::uint32_t sliceAddrRs) { ctbSliceAddrRs_[ctbAddrRs] = sliceAddrRs; }
+    [[nodiscard]] std::uint32_t ctbAddrOf(std::uint32_t x, std::uint32_t y) const
+    {
+        return (y >> ctbLog2Size_) * picWidthInCtbs_ + (x >> ctbLog2Size_);
+    }
+    [[nodiscard]] std::uint32_t tileColumnStart(std::uint32_t ctbX) const { return tileColumnStart_[ctbX]; }
+    [[nodiscard]] std::uint32_t tileColumnWidth(std::uint32_t ctbX) const { return tileColumnWidth_[ctbX]; }
+
+    // Context storage of 9.3.2.3 (TableStateIdxWpp/Ds with the Rice statistics).
+    std::optional<cabac::ContextSet> wppStorage;
+    std::optional<cabac::ContextSet> dependentSliceStorage;
+    // qPY_PREV carried into a dependent slice segment (8.6.1).
+    std::int32_t lastCuQpY = 0;
+    std::int32_t CuQpOffsetCb = 0;
+    std::int32_t CuQpOffsetCr = 0;
+
+private:
+    static constexpr std::uint32_t kNoSlice = 0xFFFFFFFFU;
+
+    std::vector<MinBlock> blocks_;
+    std::vector<std::uint32_t> ctbSliceAddrRs_;
+    std::vector<std::uint32_t> ctbTileId_; // by raster-scan address
+    std::vector<std::uint32_t> ctbAddrRsToTs_;
+    std::uint32_t minTbLog2Size_ = 2;
+    std::vector<std::uint32_t> tileColumnStart_;
+    std::vector<std::uint32_t> tileColumnWidth_;
+    std::uint32_t widthInBlocks_ = 0;
+    std::uint32_t picWidth_ = 0;
+    std::uint32_t picHeight_ = 0;
+    std::uint32_t ctbLog2Size_ = 4;
+    std::uint32_t picWidthInCtbs_ = 0;
+};
+
+} // namespace vexilo::hevc::slice_data
