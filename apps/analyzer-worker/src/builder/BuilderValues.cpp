@@ -15,7 +15,7 @@ Enum keptInRange(std::uint32_t value, std::uint32_t highest) noexcept
 
 }  // namespace
 
-std::string contentHashText(std::uint64_t hash)
+std::string fnv1a64Fingerprint(std::uint64_t hash)
 {
     char digits[17] = {};
     std::snprintf(digits, sizeof(digits), "%016llx", static_cast<unsigned long long>(hash));
@@ -28,7 +28,7 @@ std::string pathToUtf8Text(const std::filesystem::path& path)
     return std::string(utf8.begin(), utf8.end());
 }
 
-std::optional<std::int64_t> timestampOrAbsent(std::int64_t value) noexcept
+std::optional<std::int64_t> optionalTimestamp(std::int64_t value) noexcept
 {
     return value == std::numeric_limits<std::int64_t>::min() ? std::nullopt : std::optional<std::int64_t>(value);
 }

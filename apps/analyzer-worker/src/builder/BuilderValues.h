@@ -14,11 +14,11 @@
 namespace vexilo::analyzer {
 
 // "fnv1a64:" and the value as 16 lowercase hexadecimal digits.
-[[nodiscard]] std::string contentHashText(std::uint64_t hash);
+[[nodiscard]] std::string fnv1a64Fingerprint(std::uint64_t hash);
 
 [[nodiscard]] std::string pathToUtf8Text(const std::filesystem::path& path);
 
-[[nodiscard]] std::optional<std::int64_t> timestampOrAbsent(std::int64_t value) noexcept;
+[[nodiscard]] std::optional<std::int64_t> optionalTimestamp(std::int64_t value) noexcept;
 
 template <typename Target, typename Source>
 [[nodiscard]] constexpr std::optional<Target> optionalInRange(Source value, Target low, Target high) noexcept

@@ -190,8 +190,8 @@ bool DocumentBuilder::indexPictures()
         picture.pictureId = record.pictureIdentity;
         picture.displayIndex = record.displayIndex;
         picture.decodeIndex = output.decodeIndex >= 0 ? std::optional<std::int64_t>(output.decodeIndex) : std::nullopt;
-        picture.pts = timestampOrAbsent(record.pts);
-        picture.dts = timestampOrAbsent(record.dts);
+        picture.pts = optionalTimestamp(record.pts);
+        picture.dts = optionalTimestamp(record.dts);
         picture.poc = output.poc;
         picture.pictureType = pictureTypeOf(record.pictureType);
         picture.width = optionalDimension(record.width);
@@ -269,7 +269,7 @@ void DocumentBuilder::ensureSyntheticNal(std::uint64_t key, std::uint32_t nalUni
         nal.parentStreamAnalysisId = document_.id;
         nal.kind = nalUnitCategory(nalUnitType);
         nal.nalUnitType = static_cast<std::uint8_t>(nalUnitType);
-        nal.contentHash = contentHashText(contentHash);
+        nal.contentHash = fnv1a64Fingerprint(contentHash);
         nal.byteSpanReliable = false;
         document_.nalUnits.push_back(std::move(nal));
     }
@@ -346,7 +346,7 @@ bool DocumentBuilder::handleNalUnit(const ObserverEventRecord& record)
         nal.layerId = optionalInRange<std::uint8_t>(lowByte(event.layerId), std::uint8_t{0}, kMaxLayerId);
         nal.temporalId = optionalInRange<std::uint8_t>(lowByte(event.temporalId), std::uint8_t{0}, kMaxTemporalId);
         nal.startCodeLength = startCodeLengthOf(event.startCodeLength);
-        nal.contentHash = contentHashText(event.contentHash);
+        nal.contentHash = fnv1a64Fingerprint(event.contentHash);
         document_.nalUnits.push_back(std::move(nal));
     }
     if (record.nalIdentity != 0) {
@@ -377,7 +377,7 @@ bool DocumentBuilder::handleSeiMessage(const ObserverEventRecord& record)
     sei.parentNalUnitId = currentNal_->id;
     sei.payloadType = event.payloadType;
     sei.payloadSize = event.payloadSize;
-    sei.payloadHash = contentHashText(event.payloadHash);
+    sei.payloadHash = fnv1a64Fingerprint(event.payloadHash);
     sei.status = seiStatusOf(event.status);
     sei.truncated = record.payloadTruncated;
     appendSeiPayloadFields(event.payloadType,

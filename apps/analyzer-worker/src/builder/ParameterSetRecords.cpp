@@ -171,7 +171,7 @@ bool DocumentBuilder::handleParameterSet(const ObserverEventRecord& record)
     ps.profileIdc = byteInRange(event.profileIdc, 1, kMaxProfileIdc);
     ps.levelIdc = byteInRange(event.levelIdc, 1, 255);
     ps.chromaBitDepth = optionalBitDepth(event.bitDepthChroma);
-    ps.contentHash = contentHashText(event.contentHash);
+    ps.contentHash = fnv1a64Fingerprint(event.contentHash);
     ps.referencedParameterSetId = referencedIdOf(ps.kind, event.referencedParameterSetId);
     ps.maxSubLayers = byteInRange(event.maxSubLayers, 1, kMaxSubLayers);
 

@@ -232,7 +232,7 @@ void DocumentBuilder::addConfigurationRecordParameterSets()
         if (unit.arrayNalUnitType < kFirstParameterSetNalType || unit.arrayNalUnitType > kLastParameterSetNalType) {
             continue;
         }
-        const std::string hash = contentHashText(analysis::fnv1a64(unit.bytes));
+        const std::string hash = fnv1a64Fingerprint(analysis::fnv1a64(unit.bytes));
         if (!knownHashes.insert(hash).second) {
             continue;
         }

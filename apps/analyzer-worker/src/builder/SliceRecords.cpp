@@ -229,8 +229,8 @@ bool DocumentBuilder::handlePictureOutput(const ObserverEventRecord& record)
     const VexiloObserverPictureOutputEvent& event = record.payload.pictureOutput;
     picture->displayIndex = record.displayIndex;
     picture->decodeIndex = event.decodeIndex >= 0 ? std::optional<std::int64_t>(event.decodeIndex) : std::nullopt;
-    picture->pts = timestampOrAbsent(record.pts);
-    picture->dts = timestampOrAbsent(record.dts);
+    picture->pts = optionalTimestamp(record.pts);
+    picture->dts = optionalTimestamp(record.dts);
     picture->poc = event.poc;
     picture->pictureType = pictureTypeOf(record.pictureType);
     if (const auto width = optionalDimension(record.width)) picture->width = width;
@@ -245,8 +245,8 @@ bool DocumentBuilder::handlePictureLifecycleUpdate(const ObserverEventRecord& re
         return fail(codes::kPictureOutputOrder, codes::kPictureOutputOrderMessage);
     }
     analysis::PictureAnalysisSummary& picture = document_.pictures[found->second];
-    picture.pts = timestampOrAbsent(record.pts);
-    picture.dts = timestampOrAbsent(record.dts);
+    picture.pts = optionalTimestamp(record.pts);
+    picture.dts = optionalTimestamp(record.dts);
     picture.pictureType = pictureTypeOf(record.pictureType);
     if (const auto width = optionalDimension(record.width)) picture.width = width;
     if (const auto height = optionalDimension(record.height)) picture.height = height;
