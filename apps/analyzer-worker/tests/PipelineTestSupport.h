@@ -183,7 +183,6 @@ struct ReferenceStream {
     std::string fileName;
     std::vector<std::int32_t> decodeOrderPocs;
     std::vector<std::int32_t> outputOrderPocs;
-    bool monochrome = false;
 };
 
 inline void PrintTo(const ReferenceStream& stream, std::ostream* os)
@@ -205,7 +204,6 @@ inline std::vector<ReferenceStream> referenceStreamManifest()
 {
     constexpr std::size_t kDecodeOrderColumn = 9;
     constexpr std::size_t kOutputOrderColumn = 10;
-    constexpr std::size_t kChromaColumn = 5;
     std::ifstream manifest(referenceStreams() / "MANIFEST.md");
     std::vector<ReferenceStream> streams;
     constexpr std::string_view kRowStart = "| `";
@@ -222,8 +220,7 @@ inline std::vector<ReferenceStream> referenceStreamManifest()
             cells.push_back(cell);
         }
         if (cells.size() > kOutputOrderColumn) {
-            streams.push_back({fileName, pocList(cells[kDecodeOrderColumn]), pocList(cells[kOutputOrderColumn]),
-                               cells[kChromaColumn].find("4:0:0") != std::string::npos});
+            streams.push_back({fileName, pocList(cells[kDecodeOrderColumn]), pocList(cells[kOutputOrderColumn])});
         }
     }
     return streams;
