@@ -62,6 +62,7 @@ function(vexilo_add_benchmark name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBRARIES" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   vexilo_warnings(${name})
+  target_include_directories(${name} PRIVATE "${PROJECT_SOURCE_DIR}/bench-support")
   target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES})
 endfunction()
 

@@ -7,7 +7,7 @@
 // its frames in the frame cache instead. The run is therefore measured twice: with the
 // allocator as it starts, and with its mmap and trim thresholds raised so that freed frames
 // are reused as they are in a long-lived process.
-#include "BenchSupport.h"
+#include "vexilo/bench/BenchSupport.h"
 #include "vexilo/media/FFmpegVideoSource.h"
 
 #include <malloc.h>
@@ -17,6 +17,7 @@
 namespace {
 
 using namespace vexilo::media;
+namespace bench = vexilo::bench;
 
 constexpr int kRuns = 3;
 constexpr double kGoalRatio = 1.1;

@@ -3,7 +3,7 @@
 // run, and prints both times and their ratio (goal: at most 1.0, not slower than ffmpeg).
 // Both sides count user CPU time without reading the frames: ours on frames already in
 // memory, ffmpeg's as its run with both filters minus the same run with pass-through filters.
-#include "BenchSupport.h"
+#include "vexilo/bench/BenchSupport.h"
 #include "vexilo/media/QualityMetrics.h"
 #include "vexilo/media/ReferenceYuv.h"
 
@@ -13,6 +13,7 @@
 namespace {
 
 using namespace vexilo::media;
+namespace bench = vexilo::bench;
 using vexilo::domain::ReferenceYuvLayout;
 using vexilo::domain::VideoFrame;
 

@@ -3,7 +3,7 @@
 // streams in full, and prints pairs per second for each. PSNR, SSIM and MSE come from the
 // metrics engine; VMAF goes through the libvmaf stand-in, so its share is the backend's
 // own work (picture mapping and copies), not libvmaf's feature extraction.
-#include "BenchSupport.h"
+#include "vexilo/bench/BenchSupport.h"
 #include "vexilo/media/FFmpegVideoSource.h"
 #include "vexilo/media/QualityPairAnalysis.h"
 #include "vexilo/media/VmafBackend.h"
@@ -14,7 +14,7 @@
 namespace {
 
 using namespace vexilo;
-namespace bench = vexilo::media::bench;
+namespace bench = vexilo::bench;
 using application::QualityFrameSourceMode;
 using application::QualityPairRequest;
 using application::QualityPairResult;

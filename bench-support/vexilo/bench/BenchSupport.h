@@ -10,7 +10,7 @@
 #include <functional>
 #include <string>
 
-namespace vexilo::media::bench {
+namespace vexilo::bench {
 
 // Clips are generated once into this folder below the working directory and reused.
 inline std::filesystem::path benchMediaDirectory() {
@@ -117,4 +117,4 @@ inline double bestOf(int runs, const std::function<double()>& measure) {
     return best;
 }
 
-}  // namespace vexilo::media::bench
+}  // namespace vexilo::bench
