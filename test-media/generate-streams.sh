@@ -115,4 +115,7 @@ hevc_clip observer_tools_420_8bit.hevc    yuv420p      176x144 10 "keyint=8:bfra
 hevc_clip observer_slices_wpp_10bit.hevc  yuv420p10le  256x192 8  "keyint=8:bframes=2:slices=4:wpp=1"
 mp4_from  observer_open_gop_pyramid.mp4   observer_open_gop_pyramid.hevc
 
+# Block-level acceptance: x265's own per-frame statistics of a clip, beside the clip.
+hevc_clip oracle_csv_qp.hevc              yuv420p      176x144 12 "bframes=3:csv=oracle_csv_qp.csv:csv-log-level=2"
+
 echo "test media ready in $out_dir"

@@ -1,6 +1,7 @@
 #include "observer_session.h"
 
 #include "bit_reader.h"
+#include "block_event_writer.h"
 #include "fnv1a.h"
 #include "nal_unit.h"
 #include "sei.h"
@@ -14,6 +15,11 @@ constexpr std::size_t kNalUnitHeaderBytes = 2;
 constexpr std::uint32_t kPictureTypeI = VEXILO_OBSERVER_PICTURE_TYPE_I;
 constexpr std::uint32_t kPictureTypeP = VEXILO_OBSERVER_PICTURE_TYPE_P;
 constexpr std::uint32_t kPictureTypeB = VEXILO_OBSERVER_PICTURE_TYPE_B;
+constexpr std::uint64_t kBlockKindsMask =
+    VEXILO_OBSERVER_EVENT_MASK_BIT(VEXILO_OBSERVER_EVENT_CTU) | VEXILO_OBSERVER_EVENT_MASK_BIT(VEXILO_OBSERVER_EVENT_CU) |
+    VEXILO_OBSERVER_EVENT_MASK_BIT(VEXILO_OBSERVER_EVENT_PU) | VEXILO_OBSERVER_EVENT_MASK_BIT(VEXILO_OBSERVER_EVENT_TU);
+// Block ordinals live apart from the stream-level ones, so that neither range moves the other.
+constexpr std::uint64_t kBlockOrdinalBase = UINT64_C(1) << 62;
 
 std::uint32_t pictureTypeOfSlice(std::uint32_t sliceType)
 {
@@ -44,6 +50,19 @@ EventSink::EventSink(VexiloObserverCallback callback, void* opaque, std::uint64_
 void EventSink::deliver(VexiloObserverEventHeader& event)
 {
     event.ordinal = nextOrdinal_++;
+    handOver(event);
+}
+
+void EventSink::deliverBlock(VexiloObserverEventHeader& event)
+{
+    event.ordinal = kBlockOrdinalBase | nextBlockOrdinal_++;
+    handOver(event);
+}
+
+bool EventSink::wantsBlockEvents() const { return !stopped_ && callback_ != nullptr && (eventMask_ & kBlockKindsMask) != 0; }
+
+void EventSink::handOver(VexiloObserverEventHeader& event)
+{
     if (stopped_ || callback_ == nullptr || event.kind == 0 || event.kind > 64) {
         return;
     }
@@ -282,7 +301,36 @@ void ObserverSession::processSlice(std::span<const std::uint8_t> payload, const 
     send(event);
     if (current_ && parse.parsed) {
         emitReferenceEvents(parse, identity, stamp);
+        if (sink_.wantsBlockEvents()) {
+            emitBlockEvents(parse, rbsp.bytes, identity, stamp);
+        }
     }
+}
+
+void ObserverSession::emitBlockEvents(const SliceHeaderParse& parse, std::span<const std::uint8_t> rbsp,
+                                      const PictureIdentityFacts& identity, const EventStamp& stamp)
+{
+    const SliceSegmentHeader& h = parse.header;
+    if (!parse.sps || !parse.pps || !parse.layout || h.sliceDataByteOffset > rbsp.size()) {
+        return;
+    }
+    if (h.first_slice_segment_in_pic_flag) {
+        blockState_.beginPicture(*parse.sps, *parse.layout);
+        referenceMotion_.keep(identity.pictureIdentity, blockState_.collocatedMotion());
+        referenceMotion_.retainDpbPictures(decoding_.dpb());
+    }
+    SliceBlockFacts facts;
+    facts.sps = parse.sps.get();
+    facts.pps = parse.pps.get();
+    facts.layout = parse.layout.get();
+    facts.header = &h;
+    facts.sliceIdentity = identity.sliceIdentity;
+    facts.pictureIdentity = identity.pictureIdentity;
+    facts.stamp = stamp;
+    facts.PicOrderCntVal = current_->start.PicOrderCntVal;
+    facts.RefPicList = referenceMotion_.refPicLists(decoding_.buildRefPicLists(h, *parse.pps), decoding_.dpb());
+    writeSliceBlockEvents(facts, rbsp.subspan(static_cast<std::size_t>(h.sliceDataByteOffset)), blockState_,
+                          [this](VexiloObserverEventHeader& event) { sink_.deliverBlock(event); });
 }
 
 void ObserverSession::beginPicture(const SliceHeaderParse& parse)

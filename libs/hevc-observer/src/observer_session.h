@@ -4,7 +4,9 @@
 #pragma once
 
 #include "decoding_process.h"
+#include "derivations/reference_motion.h"
 #include "event_writer.h"
+#include "slice_data/picture_block_state.h"
 #include "slice_header.h"
 
 #include <vexilo/hevc_observer/observer_abi.h>
@@ -29,14 +31,21 @@ public:
     // Stamps the running ordinal (counted for every event, delivered or not, so that the
     // ordinals do not depend on the mask) and hands the event to the callback if wanted.
     void deliver(VexiloObserverEventHeader& event);
+    // Block events (CTU, CU, PU, TU) exist only when they are wanted, so they count on their
+    // own and leave the ordinals of the stream-level events alone.
+    void deliverBlock(VexiloObserverEventHeader& event);
+    [[nodiscard]] bool wantsBlockEvents() const;
     void stop() { stopped_ = true; }
     [[nodiscard]] bool stopped() const { return stopped_; }
 
 private:
+    void handOver(VexiloObserverEventHeader& event);
+
     VexiloObserverCallback callback_;
     void* opaque_;
     std::uint64_t eventMask_;
     std::uint64_t nextOrdinal_ = 1;
+    std::uint64_t nextBlockOrdinal_ = 1;
     bool stopped_ = false;
 };
 
@@ -92,6 +101,8 @@ private:
     void processSlice(std::span<const std::uint8_t> payload, const NalUnitHeader& header, std::uint64_t nalIdentity,
                       const EventStamp& stamp);
     void beginPicture(const SliceHeaderParse& parse);
+    void emitBlockEvents(const SliceHeaderParse& parse, std::span<const std::uint8_t> rbsp,
+                         const PictureIdentityFacts& identity, const EventStamp& stamp);
     void emitReferenceEvents(const SliceHeaderParse& parse, const PictureIdentityFacts& identity,
                              const EventStamp& stamp);
     void collectModelOutput();
@@ -120,6 +131,10 @@ private:
     std::vector<OutputPicture> modelOutput_;
     std::size_t nextModelOutput_ = 0;
     std::map<std::int64_t, std::vector<std::size_t>> tokenPictures_;
+    // What the slice segments of the current picture share while their slice data is parsed.
+    slice_data::PictureBlockState blockState_;
+    // The motion of the pictures TMVP may still read.
+    derivations::ReferenceMotionStore referenceMotion_;
 };
 
 } // namespace vexilo::hevc

@@ -177,19 +177,7 @@ StreamParse parseStream(const std::filesystem::path& path, const Corruptor& corr
             continue;
         }
         const Rbsp rbsp = unescapeRbsp(nal.subspan(2));
-        if (header->nal_unit_type == SPS_NUT) {
-            if (auto sps = parseSps(rbsp.bytes); sps.value) {
-                store.sps[sps.value->sps_seq_parameter_set_id] = std::make_shared<const Sps>(*sps.value);
-            }
-        } else if (header->nal_unit_type == PPS_NUT) {
-            if (auto pps = parsePps(rbsp.bytes); pps.value) {
-                store.pps[pps.value->pps_pic_parameter_set_id] = std::make_shared<const Pps>(*pps.value);
-            }
-        } else if (header->nal_unit_type == VPS_NUT) {
-            if (auto vps = parseVps(rbsp.bytes); vps.value) {
-                store.vps[vps.value->vps_video_parameter_set_id] = std::make_shared<const Vps>(*vps.value);
-            }
-        }
+        test::keepParameterSet(store, *header, rbsp.bytes);
         if (!isVcl(header->nal_unit_type)) {
             continue;
         }

@@ -1,5 +1,7 @@
 #include "test_support.h"
 
+#include "parameter_sets.h"
+
 #include <vexilo/hevc_observer/observer_feed.h>
 
 extern "C" {
@@ -182,6 +184,23 @@ DecodeRun decodeWithObserver(const std::filesystem::path& path, EventRecorder& r
     vexilo::hevc_observer::feedFlush(codec.get());
     av_vexilo_clear_observer(codec.get());
     return run;
+}
+
+void keepParameterSet(ParameterSetStore& store, const NalUnitHeader& header, std::span<const std::uint8_t> rbsp)
+{
+    if (header.nal_unit_type == SPS_NUT) {
+        if (auto sps = parseSps(rbsp); sps.value) {
+            store.sps[sps.value->sps_seq_parameter_set_id] = std::make_shared<const Sps>(*sps.value);
+        }
+    } else if (header.nal_unit_type == PPS_NUT) {
+        if (auto pps = parsePps(rbsp); pps.value) {
+            store.pps[pps.value->pps_pic_parameter_set_id] = std::make_shared<const Pps>(*pps.value);
+        }
+    } else if (header.nal_unit_type == VPS_NUT) {
+        if (auto vps = parseVps(rbsp); vps.value) {
+            store.vps[vps.value->vps_video_parameter_set_id] = std::make_shared<const Vps>(*vps.value);
+        }
+    }
 }
 
 } // namespace vexilo::hevc::test

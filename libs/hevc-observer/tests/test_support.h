@@ -3,6 +3,9 @@
 // the way the analysis pipeline does.
 #pragma once
 
+#include "nal_unit.h"
+#include "slice_header.h"
+
 #include <vexilo/hevc_observer/observer_abi.h>
 
 #include <cstdint>
@@ -70,5 +73,9 @@ struct DecodeRun {
 // `frameThreads` above 1 decodes with FFmpeg's frame threading.
 DecodeRun decodeWithObserver(const std::filesystem::path& path, EventRecorder& recorder, std::uint64_t mask,
                              int frameThreads = 1);
+
+// Keeps the VPS, SPS or PPS that `rbsp` carries in `store`, as a decoder would; other NAL unit
+// types are left alone. Parse failures leave the store as it was.
+void keepParameterSet(ParameterSetStore& store, const NalUnitHeader& header, std::span<const std::uint8_t> rbsp);
 
 } // namespace vexilo::hevc::test

@@ -94,6 +94,20 @@ struct PredictionUnit {
     std::array<std::array<std::int32_t, 2>, 2> MvdLX{}; // [list][component]
     std::array<bool, 2> mvdSignalled{};
     std::array<std::uint8_t, 2> mvp_flag{};
+
+    // Final luma motion (8.5.3.2.1), derived when the slice's reference picture lists were
+    // supplied with its data; [X] for list X. Vectors in quarter luma samples, zero for an
+    // unused list.
+    bool motionDerived = false;
+    std::array<bool, 2> predFlagLX{};
+    std::array<std::int32_t, 2> refIdxLX{-1, -1};
+    std::array<std::array<std::int32_t, 2>, 2> mvLX{};  // [list][component]
+    std::array<std::array<std::int32_t, 2>, 2> mvpLX{}; // the predictor of AMVP units
+    std::array<std::int32_t, 2> refPocLX{};             // PicOrderCntVal of RefPicListX[refIdxLX]
+    std::array<bool, 2> refIsLongTermLX{};
+    // A merge candidate that was bi-predictive, turned into L0 prediction for an 8x4 or 4x8
+    // block (8.5.3.2.2).
+    bool biPredictionRestricted = false;
 };
 
 // One residual_coding() of a transform unit.

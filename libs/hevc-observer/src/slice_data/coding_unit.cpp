@@ -398,7 +398,60 @@ void SliceDataParser::prediction_unit(CodingUnit& cu, std::uint32_t x0, std::uin
     if (partIdx == 0) {
         firstPuMergeFlag_ = pu.merge_flag;
     }
+    deriveMotion(cu, pu);
     sink_.predictionUnit(pu);
+}
+
+void SliceDataParser::deriveMotion(const CodingUnit& cu, PredictionUnit& pu)
+{
+    using derivations::Mv;
+    using derivations::MvField;
+    derivations::PredictionBlockPosition pb;
+    pb.xCb = cu.x0;
+    pb.yCb = cu.y0;
+    pb.nCbS = 1U << cu.log2CbSize;
+    pb.xPb = pu.x0;
+    pb.yPb = pu.y0;
+    pb.nPbW = pu.nPbW;
+    pb.nPbH = pu.nPbH;
+    pb.partIdx = pu.partIdx;
+    pb.PartMode = static_cast<std::uint8_t>(cu.partMode);
+
+    MvField motion;
+    if (pu.merge_flag) {
+        const std::vector<MvField> mergeCandList = derivations::mergeCandList(motion_, state_, pb);
+        motion = mergeCandList[std::min<std::size_t>(pu.merge_idx, mergeCandList.size() - 1)];
+        pu.biPredictionRestricted = derivations::restrictBiPrediction(motion, pu.nPbW, pu.nPbH);
+    } else {
+        for (unsigned X = 0; X < 2; ++X) {
+            if (pu.ref_idx[X] < 0) {
+                continue;
+            }
+            motion.refIdxLX[X] = static_cast<std::int8_t>(pu.ref_idx[X]);
+            const Mv mvpLX = derivations::mvpListLX(motion_, state_, pb, X, pu.ref_idx[X])[pu.mvp_flag[X]];
+            motion.mvLX[X] = derivations::addMvd(mvpLX, Mv{pu.MvdLX[X][0], pu.MvdLX[X][1]});
+            pu.mvpLX[X] = {mvpLX.x, mvpLX.y};
+        }
+    }
+
+    derivations::CollocatedBlock stored;
+    stored.motion = motion;
+    bool refIdxInRange = true;
+    for (unsigned X = 0; X < 2; ++X) {
+        pu.predFlagLX[X] = motion.predFlag(X);
+        pu.refIdxLX[X] = motion.refIdxLX[X];
+        pu.mvLX[X] = {motion.mvLX[X].x, motion.mvLX[X].y};
+        if (motion.predFlag(X)) {
+            refIdxInRange = refIdxInRange && static_cast<std::size_t>(motion.refIdxLX[X]) < RefPicList_[X].size();
+            const derivations::ReferencePicture& reference = motion_.refPic(X, motion.refIdxLX[X]);
+            pu.refPocLX[X] = reference.poc;
+            pu.refIsLongTermLX[X] = reference.longTerm;
+            stored.refPoc[X] = reference.poc;
+            stored.refIsLongTerm[X] = reference.longTerm;
+        }
+    }
+    pu.motionDerived = refIdxInRange;
+    state_.storeMotion(pu.x0, pu.y0, pu.nPbW, pu.nPbH, stored);
 }
 
 void SliceDataParser::mvd_coding(PredictionUnit& pu, unsigned refList)

@@ -11,6 +11,9 @@ void PictureBlockState::beginPicture(const Sps& sps, const PictureLayout& layout
     widthInBlocks_ = (picWidth_ + (1U << kBlockLog2Size) - 1U) >> kBlockLog2Size;
     const std::uint32_t heightInBlocks = (picHeight_ + (1U << kBlockLog2Size) - 1U) >> kBlockLog2Size;
     blocks_.assign(static_cast<std::size_t>(widthInBlocks_) * heightInBlocks, MinBlock{});
+    motion_.assign(blocks_.size(), derivations::MvField{});
+    // A fresh field: the previous picture's may still be held as a reference.
+    collocated_ = std::make_shared<derivations::CollocatedMotionField>(picWidth_, picHeight_);
     ctbSliceAddrRs_.assign(sps.PicSizeInCtbsY, kNoSlice);
     ctbTileId_.assign(sps.PicSizeInCtbsY, 0);
     ctbAddrRsToTs_ = layout.CtbAddrRsToTs;
@@ -36,6 +39,18 @@ void PictureBlockState::beginPicture(const Sps& sps, const PictureLayout& layout
     lastCuQpY = 0;
     CuQpOffsetCb = 0;
     CuQpOffsetCr = 0;
+}
+
+void PictureBlockState::storeMotion(std::uint32_t xPb, std::uint32_t yPb, std::uint32_t nPbW, std::uint32_t nPbH,
+                                    const derivations::CollocatedBlock& block)
+{
+    for (std::uint32_t y = yPb; y < yPb + nPbH && y < picHeight_; y += 1U << kBlockLog2Size) {
+        for (std::uint32_t x = xPb; x < xPb + nPbW && x < picWidth_; x += 1U << kBlockLog2Size) {
+            motion_[(static_cast<std::size_t>(y) >> kBlockLog2Size) * widthInBlocks_ + (x >> kBlockLog2Size)] =
+                block.motion;
+        }
+    }
+    collocated_->store(xPb, yPb, nPbW, nPbH, block);
 }
 
 namespace {
@@ -77,14 +92,18 @@ bool PictureBlockState::available(std::uint32_t xCurr, std::uint32_t yCurr, std:
 
 bool PictureBlockState::availablePb(const PredictionBlock& pb, std::int64_t xNb, std::int64_t yNb) const
 {
-    if (pb.nPbW << 1U == pb.nCbS && pb.nPbH << 1U == pb.nCbS && pb.partIdx == 1 &&
-        std::int64_t{pb.yCb} + pb.nPbH <= yNb && std::int64_t{pb.xCb} + pb.nPbW > xNb) {
+    const bool sameCb = pb.xCb <= xNb && pb.yCb <= yNb && std::int64_t{pb.xCb} + pb.nCbS > xNb &&
+                        std::int64_t{pb.yCb} + pb.nCbS > yNb;
+    if (!sameCb) {
+        if (!available(pb.xPb, pb.yPb, xNb, yNb)) {
+            return false;
+        }
+    } else if (pb.nPbW << 1U == pb.nCbS && pb.nPbH << 1U == pb.nCbS && pb.partIdx == 1 &&
+               std::int64_t{pb.yCb} + pb.nPbH <= yNb && std::int64_t{pb.xCb} + pb.nPbW > xNb) {
         return false; // the third PU of an NxN CU comes after the second
     }
-    if (!available(pb.xPb, pb.yPb, xNb, yNb)) {
-        return false;
-    }
-    // Only meaningful once the neighbour's CU has been parsed; the z-scan check above ensures it.
+    // Inside the current CB the neighbour is an earlier PU of it (the CU is inter); outside,
+    // the z-scan check above ensures its CU has been parsed.
     return blocks_[(static_cast<std::size_t>(yNb) >> kBlockLog2Size) * widthInBlocks_ +
                    (static_cast<std::size_t>(xNb) >> kBlockLog2Size)]
                .intra == 0;

@@ -5,9 +5,11 @@
 #pragma once
 
 #include "cabac/context_tables.h"
+#include "derivations/motion_vectors.h"
 #include "parameter_sets.h"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -59,8 +61,10 @@ public:
     // slice and tile, and not later than the current block in decoding order (MinTbAddrZs).
     [[nodiscard]] bool available(std::uint32_t xCurr, std::uint32_t yCurr, std::int64_t xNb, std::int64_t yNb) const;
 
-    // 6.4.2, availability of a neighbouring prediction block: as 6.4.1 from the coding block,
-    // except the lower left PU of an NxN CU for its second PU, and never an intra block.
+    // 6.4.2, availability of a neighbouring prediction block: as 6.4.1 from the prediction
+    // block outside the current coding block; inside it, every earlier PU (whatever its
+    // z-scan position) except the lower left PU of an NxN CU for its second PU; never an
+    // intra block.
     struct PredictionBlock {
         std::uint32_t xCb = 0;
         std::uint32_t yCb = 0;
@@ -72,6 +76,21 @@ public:
         std::uint32_t partIdx = 0;
     };
     [[nodiscard]] bool availablePb(const PredictionBlock& pb, std::int64_t xNb, std::int64_t yNb) const;
+
+    // Motion of the inter prediction blocks decoded so far (8.5.3.2); refIdxLX -1 elsewhere.
+    [[nodiscard]] const derivations::MvField& motionAt(std::uint32_t x, std::uint32_t y) const
+    {
+        return motion_[(static_cast<std::size_t>(y) >> kBlockLog2Size) * widthInBlocks_ + (x >> kBlockLog2Size)];
+    }
+    // Records a prediction block's motion for its neighbours and, 16x16-compressed with its
+    // references' POCs, for later pictures' TMVP.
+    void storeMotion(std::uint32_t xPb, std::uint32_t yPb, std::uint32_t nPbW, std::uint32_t nPbH,
+                     const derivations::CollocatedBlock& block);
+    // The picture's motion for TMVP, to keep with the picture while it can be a reference.
+    [[nodiscard]] std::shared_ptr<const derivations::CollocatedMotionField> collocatedMotion() const
+    {
+        return collocated_;
+    }
 
     void setCtbSlice(std::uint32_t ctbAddrRs, std::uint32_t sliceAddrRs) { ctbSliceAddrRs_[ctbAddrRs] = sliceAddrRs; }
     [[nodiscard]] std::uint32_t ctbAddrOf(std::uint32_t x, std::uint32_t y) const
@@ -93,6 +112,8 @@ private:
     static constexpr std::uint32_t kNoSlice = 0xFFFFFFFFU;
 
     std::vector<MinBlock> blocks_;
+    std::vector<derivations::MvField> motion_;
+    std::shared_ptr<derivations::CollocatedMotionField> collocated_;
     std::vector<std::uint32_t> ctbSliceAddrRs_;
     std::vector<std::uint32_t> ctbTileId_; // by raster-scan address
     std::vector<std::uint32_t> ctbAddrRsToTs_;

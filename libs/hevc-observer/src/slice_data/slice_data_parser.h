@@ -6,6 +6,7 @@
 
 #include "cabac/arithmetic_decoder.h"
 #include "cabac/context_tables.h"
+#include "derivations/motion_vectors.h"
 #include "parameter_sets.h"
 #include "slice_data/block_sink.h"
 #include "slice_data/picture_block_state.h"
@@ -25,6 +26,11 @@ struct SliceDataInput {
     const SliceSegmentHeader* header = nullptr;
     // The slice segment's RBSP from the first byte of slice_segment_data() to its end.
     std::span<const std::uint8_t> sliceData;
+    // For the motion vectors of P and B slices: the current picture's POC and the slice's
+    // RefPicList0/1 with each picture's motion for TMVP (see derivations/reference_motion.h).
+    // Without lists the prediction units come out with motionDerived false.
+    std::int32_t PicOrderCntVal = 0;
+    derivations::RefPicLists RefPicList;
 };
 
 struct SliceDataResult {
@@ -63,6 +69,7 @@ private:
     void prediction_unit(CodingUnit& cu, std::uint32_t x0, std::uint32_t y0, std::uint32_t nPbW, std::uint32_t nPbH,
                          std::uint32_t partIdx);
     void mvd_coding(PredictionUnit& pu, unsigned refList);
+    void deriveMotion(const CodingUnit& cu, PredictionUnit& pu);
     PartMode part_mode(const CodingUnit& cu);
     void startQuantizationGroup(std::uint32_t x0, std::uint32_t y0);
     void deriveQpY(CodingUnit& cu);
@@ -102,6 +109,8 @@ private:
     cabac::ArithmeticDecoder engine_;
     cabac::ContextSet contexts_;
     SliceDataResult result_;
+    derivations::RefPicLists RefPicList_;
+    derivations::SliceMotionContext motion_;
 
     std::uint32_t CtbAddrInTs_ = 0;
     std::uint32_t CtbAddrInRs_ = 0;

@@ -19,8 +19,20 @@ SliceDataResult parseSliceSegmentData(const SliceDataInput& input, PictureBlockS
 
 SliceDataParser::SliceDataParser(const SliceDataInput& input, PictureBlockState& state, BlockSink& sink)
     : sps_(*input.sps), pps_(*input.pps), layout_(*input.layout), header_(*input.header), data_(input.sliceData),
-      state_(state), sink_(sink), engine_(input.sliceData, 0)
+      state_(state), sink_(sink), engine_(input.sliceData, 0), RefPicList_(input.RefPicList)
 {
+    motion_.PicOrderCntVal = input.PicOrderCntVal;
+    motion_.isB = header_.isB();
+    motion_.MaxNumMergeCand = header_.MaxNumMergeCand;
+    motion_.Log2ParMrgLevel = layout_.Log2ParMrgLevel;
+    motion_.num_ref_idx_active = {header_.num_ref_idx_l0_active_minus1 + 1U, header_.num_ref_idx_l1_active_minus1 + 1U};
+    motion_.RefPicList = &RefPicList_;
+    motion_.slice_temporal_mvp_enabled_flag = header_.slice_temporal_mvp_enabled_flag;
+    motion_.collocated_from_l0_flag = header_.collocated_from_l0_flag;
+    motion_.collocated_ref_idx = header_.collocated_ref_idx;
+    motion_.CtbLog2SizeY = sps_.CtbLog2SizeY;
+    motion_.pic_width_in_luma_samples = sps_.pic_width_in_luma_samples;
+    motion_.pic_height_in_luma_samples = sps_.pic_height_in_luma_samples;
 }
 
 SliceDataResult SliceDataParser::run()
