@@ -9,6 +9,7 @@
 //   CB, TB and PB grids: for every leaf coding, transform or prediction block, its top row
 //     and its left column in the colour given, clipped to the coded picture; nothing on
 //     the right and bottom picture edges. Intra NxN prediction blocks count as four PBs.
+//     A CU without a transform tree shows on the TB grid as one TB covering it.
 //   QP map: every CB filled with grey g | g << 8 | g << 16 (top byte 0), where
 //     g = (QpY - 20) * 255 / 20 in C integer arithmetic, clamped to [0, 255].
 //   Prediction modes: every CB blended with its mode's colour, each byte becoming
@@ -18,8 +19,9 @@
 //     points (cx + i, cy +- k), (cx +- k, cy + i) for i in [-w/4, w/4) with
 //     k = (sqrt(w*w - 16*i*i) + 2) / 4; an angular mode a line of one pixel per i in
 //     [-w/2, w/2) displaced by (angle*i +- 16) / 32 (intraPredAngle, rounded away from
-//     zero), across for modes 18 and up, down otherwise. A glyph can stick out of its PB by
-//     a pixel.
+//     zero), along the prediction direction: stepping down the rows for modes 18 and up (26
+//     a vertical line), across the columns otherwise (10 a horizontal line). A glyph can
+//     stick out of its PB by a pixel.
 //   Motion: per PB, for L0 (0xFF0000) then L1 (0x00FF00), a line from the PB's centre to
 //     the centre plus the vector taken as pixels (four times its length in samples), one
 //     pixel per step along the longer axis (|dx| >= |dy| steps x), stepped from the end with

@@ -142,13 +142,16 @@ void forEachGlyphPixel(const BlockRect& rect, int mode, const std::function<void
     const auto offset = [slope](std::int64_t i) {
         return (slope * i + sign(slope * i) * kAngleRounding) / kAngleScale;
     };
+    // Vertical modes step down the rows and horizontal modes across the columns, so that
+    // the line lies along the direction the samples are predicted from (26 a vertical
+    // line, 10 a horizontal one), as libde265 draws them.
     if (mode >= kFirstVerticalMode) {
-        for (std::int64_t i = -w / 2; i < w / 2; ++i) {
-            plot(cx + i, cy - offset(i));
-        }
-    } else {
         for (std::int64_t i = -h / 2; i < h / 2; ++i) {
             plot(cx - offset(i), cy + i);
+        }
+    } else {
+        for (std::int64_t i = -w / 2; i < w / 2; ++i) {
+            plot(cx + i, cy - offset(i));
         }
     }
 }
@@ -359,6 +362,12 @@ PictureBitmaps renderBlocks(const PictureBlocks& blocks)
         if (const auto colour = draw::predictionModeColour(drawnMode(cu))) {
             draw::blend(result.of(BitmapKind::PredictionModes), cu.bounds, *colour);
         }
+    }
+    // A CU without a transform tree (skipped, no residual, PCM) still shows on libde265's
+    // TB grid as one TB of its size; where TBs exist they share the CU's top and left edges,
+    // so drawing every CU there first changes nothing else.
+    for (const auto& cu : blocks.codingBlocks) {
+        draw::blockEdges(result.of(BitmapKind::TransformBlockGrid), cu.bounds, kTransformBlockGridColour);
     }
     for (const auto& tu : blocks.transformBlocks) {
         draw::blockEdges(result.of(BitmapKind::TransformBlockGrid), tu.bounds, kTransformBlockGridColour);

@@ -11,7 +11,9 @@
 
 #include <cctype>
 #include <map>
+#include <string>
 #include <utility>
+#include <vector>
 
 namespace vexilo::hevc::oracle {
 namespace {
@@ -223,6 +225,59 @@ TEST_P(ObserverBlocksMatchLibde265, EveryPictureRendersAsLibde265DrawsIt)
 
 INSTANTIATE_TEST_SUITE_P(AllStreams, ObserverBlocksMatchLibde265, ::testing::ValuesIn(acceptanceStreams()),
                          streamName);
+
+
+// Single bitmaps of single pictures whose rendering is settled, checked without waiting for
+// the rest of the parser: an orientation or a convention of the rendering model can only
+// be judged against libde265's own drawing, since reading a drawing back repeats any
+// mistake of the model.
+struct SettledBitmapCase {
+    const char* stream;
+    std::size_t picture; // output order
+    BitmapKind kind;
+};
+
+std::string settledCaseName(const ::testing::TestParamInfo<SettledBitmapCase>& param)
+{
+    return std::string(param.param.stream).substr(0, 3) + "_picture" + std::to_string(param.param.picture) + "_" +
+           (param.param.kind == BitmapKind::IntraModes ? "intra_modes" : "tb_grid");
+}
+
+class ObserverBitmapMatchesLibde265 : public ::testing::TestWithParam<SettledBitmapCase> {};
+
+TEST_P(ObserverBitmapMatchesLibde265, PictureDrawsAsLibde265DrawsIt)
+{
+    const SettledBitmapCase& c = GetParam();
+    const auto path = test::hmStreamsDir() / c.stream;
+    test::EventRecorder recorder;
+    const test::DecodeRun run = test::decodeWithObserver(path, recorder, VEXILO_OBSERVER_EVENT_MASK_ALL);
+    ASSERT_TRUE(run.opened) << run.error;
+    const BlockDocument blocks(recorder);
+    ASSERT_TRUE(blocks.hasBlocks());
+    const OracleRun oracle = renderWithDe265(test::readFile(path));
+    ASSERT_TRUE(oracle.error.empty()) << oracle.error;
+    const auto ours = renderDocument(blocks.document());
+    ASSERT_GT(oracle.pictures.size(), c.picture);
+    ASSERT_GT(ours.size(), c.picture);
+    const std::vector<PictureBitmaps> theirs{oracle.pictures[c.picture]};
+    const std::vector<PictureBitmaps> mine{ours[c.picture]};
+    const auto mismatch = firstMismatch(theirs, mine, {c.kind});
+    EXPECT_FALSE(mismatch) << c.stream << ", picture " << c.picture << " in output order: " << describe(*mismatch);
+}
+
+// Intra glyphs of every size and direction on intra pictures; TB grids of inter pictures,
+// whose skipped CUs have no transform tree.
+INSTANTIATE_TEST_SUITE_P(
+    HmStreams, ObserverBitmapMatchesLibde265,
+    ::testing::Values(SettledBitmapCase{"s01_ra_gop8_cra_rasl_vui.bit", 0, BitmapKind::IntraModes},
+                      SettledBitmapCase{"s03_ra_idr_radl.bit", 0, BitmapKind::IntraModes},
+                      SettledBitmapCase{"s16_ai_scaling_list_default_sbh.bit", 0, BitmapKind::IntraModes},
+                      SettledBitmapCase{"s30_444_12_intra_rext.bit", 0, BitmapKind::IntraModes},
+                      SettledBitmapCase{"s01_ra_gop8_cra_rasl_vui.bit", 1, BitmapKind::TransformBlockGrid},
+                      SettledBitmapCase{"s04_ldp_tiles_uniform_lf_across.bit", 1, BitmapKind::TransformBlockGrid},
+                      SettledBitmapCase{"s18_ldp_weighted_pred_p.bit", 2, BitmapKind::TransformBlockGrid},
+                      SettledBitmapCase{"s12_ai_pcm_loop_filter_disabled.bit", 0, BitmapKind::TransformBlockGrid}),
+    settledCaseName);
 
 } // namespace
 } // namespace vexilo::hevc::oracle

@@ -130,11 +130,16 @@ TEST(OracleRendering, IntraGlyphsShowPlanarDcAndTheAngle)
         {0, rect(0, 0, 4, 4), {{1, 1}, {2, 1}, {3, 1}, {1, 2}, {3, 2}, {1, 3}, {2, 3}, {3, 3}}},
         // DC on a 4x4 block: the four neighbours of the centre.
         {1, rect(0, 0, 4, 4), {{2, 1}, {2, 3}, {1, 2}, {3, 2}}},
-        // Pure horizontal (10) and vertical (26) prediction.
-        {10, rect(0, 0, 4, 4), {{2, 0}, {2, 1}, {2, 2}, {2, 3}}},
-        {26, rect(0, 0, 4, 4), {{0, 2}, {1, 2}, {2, 2}, {3, 2}}},
-        // The 45-degree diagonal reaches one sample past the block.
-        {34, rect(0, 0, 4, 4), {{0, 4}, {1, 3}, {2, 2}, {3, 1}}},
+        // Pure horizontal (10) and vertical (26) prediction: a line along the direction.
+        {10, rect(0, 0, 4, 4), {{0, 2}, {1, 2}, {2, 2}, {3, 2}}},
+        {26, rect(0, 0, 4, 4), {{2, 0}, {2, 1}, {2, 2}, {2, 3}}},
+        {26, rect(0, 0, 8, 4), {{4, 0}, {4, 1}, {4, 2}, {4, 3}}},
+        // The 45-degree diagonals reach one sample past the block, 2 past its bottom edge
+        // and 34 past its right edge, because each steps along its own axis; 18 runs the
+        // other way.
+        {2, rect(0, 0, 4, 4), {{0, 4}, {1, 3}, {2, 2}, {3, 1}}},
+        {34, rect(0, 0, 4, 4), {{1, 3}, {2, 2}, {3, 1}, {4, 0}}},
+        {18, rect(0, 0, 4, 4), {{0, 0}, {1, 1}, {2, 2}, {3, 3}}},
     };
     for (const GlyphCase& c : cases) {
         Bitmap bitmap(8, 8);
