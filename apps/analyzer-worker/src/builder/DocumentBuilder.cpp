@@ -59,8 +59,12 @@ DecoderContextInfo decoderContextInfo(const AVCodecContext* context)
     if (context == nullptr) {
         return info;
     }
-    info.width = context->width;
-    info.height = context->height;
+    // The document's sizes are the coded picture's (pic_width/height_in_luma_samples): the
+    // blocks of the picture documents are checked against them, and CTUs cover the coded
+    // picture. `width`/`height` are the size after the conformance window's cropping; they
+    // serve only when the decoder has not set the coded size.
+    info.width = context->coded_width > 0 ? context->coded_width : context->width;
+    info.height = context->coded_height > 0 ? context->coded_height : context->height;
     info.profile = context->profile;
     if (const AVPixFmtDescriptor* descriptor = av_pix_fmt_desc_get(context->pix_fmt);
         descriptor != nullptr && descriptor->nb_components > 0) {

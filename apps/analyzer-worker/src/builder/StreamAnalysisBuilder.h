@@ -27,6 +27,7 @@ using StreamAnalysisBuildResult = std::variant<analysis::StreamAnalysis, StreamA
 
 // What the builder takes from the decoder context once decoding is over.
 struct DecoderContextInfo {
+    // Coded picture size in luma samples, before any conformance-window cropping.
     int width = 0;
     int height = 0;
     int profile = 0;
