@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TestDocumentParts.h"
 #include "vexilo/analysis/DomainValidation.h"
 #include "vexilo/analysis/StreamAnalysis.h"
 
@@ -13,18 +14,12 @@
 
 namespace vexilo::analysis::validation_test {
 
+using test_parts::lumaRect;
+
 // Identities of the base document; each object kind has its own high word.
 namespace ids {
-inline constexpr StableId kDocument{0xd0c, 1};
-inline constexpr StableId kVpsNal{0x1, 1};
-inline constexpr StableId kSpsNal{0x1, 2};
-inline constexpr StableId kPpsNal{0x1, 3};
-inline constexpr StableId kSeiNal{0x1, 4};
+using namespace test_parts::ids;
 inline constexpr StableId kSliceNal{0x1, 5};
-inline constexpr StableId kVps{0x2, 1};
-inline constexpr StableId kSps{0x2, 2};
-inline constexpr StableId kPps{0x2, 3};
-inline constexpr StableId kSei{0x3, 1};
 inline constexpr StableId kSlice{0x4, 1};
 inline constexpr StableId kReferencePicture{0x5, 1};
 inline constexpr StableId kShortTerm{0x6, 1};
@@ -41,11 +36,6 @@ inline constexpr StableId kMotionVector{0xe, 1};
 inline constexpr StableId kError{0xf, 1};
 }  // namespace ids
 
-inline BlockRect lumaRect(std::int32_t x, std::int32_t y, std::uint32_t width, std::uint32_t height)
-{
-    return BlockRect{x, y, width, height, kBlockRectUnitLumaSample};
-}
-
 // A small document that passes every rule: one object of each collection (two CUs
 // and two TUs for the quadtree rules), wired to each other by their ids.
 inline StreamAnalysis makeValidDocument()
@@ -59,72 +49,13 @@ inline StreamAnalysis makeValidDocument()
     document.height = 1080;
     document.bitDepth = 8;
 
-    const auto nal = [&](StableId id, NalUnitKind kind, std::uint8_t type, std::uint64_t offset) {
-        NalUnitInfo unit;
-        unit.id = id;
-        unit.parentStreamAnalysisId = ids::kDocument;
-        unit.byteOffset = offset;
-        unit.byteSize = 20;
-        unit.kind = kind;
-        unit.nalUnitType = type;
-        unit.layerId = 0;
-        unit.temporalId = 0;
-        unit.startCodeLength = 4;
-        unit.contentHash = "fnv1a64:0000000000000001";
-        document.nalUnits.push_back(unit);
-    };
-    nal(ids::kVpsNal, NalUnitKind::Vps, 32, 0);
-    nal(ids::kSpsNal, NalUnitKind::Sps, 33, 24);
-    nal(ids::kPpsNal, NalUnitKind::Pps, 34, 48);
-    nal(ids::kSeiNal, NalUnitKind::PrefixSei, 39, 72);
-    nal(ids::kSliceNal, NalUnitKind::Slice, 19, 96);
+    test_parts::addParameterSetNalUnits(document);
+    document.nalUnits.push_back(test_parts::makeNalUnit(ids::kSeiNal, NalUnitKind::PrefixSei, 39, 72));
+    document.nalUnits.push_back(test_parts::makeNalUnit(ids::kSliceNal, NalUnitKind::Slice, 19, 96));
 
-    ParameterSetInfo vps;
-    vps.id = ids::kVps;
-    vps.parentNalUnitId = ids::kVpsNal;
-    vps.kind = ParameterSetKind::Vps;
-    vps.parameterSetId = 0;
-    vps.maxSubLayers = 1;
-    ProfileTierLevelInfo general;
-    general.profilePresentFlag = true;
-    general.levelPresentFlag = true;
-    general.profileIdc = 1;
-    general.levelIdc = 93;
-    vps.profileTierLevels.push_back(general);
-    vps.vpsMaxLayers = 1;
-    vps.vpsMaxLayerId = 0;
-    vps.vpsNumLayerSets = 1;
-    vps.vpsTimingInfoPresent = false;
-    vps.vpsSubLayerOrdering.push_back(VpsSubLayerOrderingInfo{0, 4, 2, 0});
-    vps.syntaxElements = {{"vps_video_parameter_set_id", 0, ""}, {"vps_max_sub_layers_minus1", 0, ""}};
-    document.parameterSets.push_back(vps);
-
-    ParameterSetInfo sps;
-    sps.id = ids::kSps;
-    sps.parentNalUnitId = ids::kSpsNal;
-    sps.kind = ParameterSetKind::Sps;
-    sps.parameterSetId = 0;
-    sps.profile = StreamProfile::Main;
-    sps.width = 1920;
-    sps.height = 1080;
-    sps.bitDepth = 8;
-    sps.log2CtuSize = 6;
-    sps.referencedParameterSetId = 0;
-    sps.profileIdc = 1;
-    sps.chromaFormatIdc = 1;
-    sps.chromaBitDepth = 8;
-    sps.maxSubLayers = 1;
-    document.parameterSets.push_back(sps);
-
-    ParameterSetInfo pps;
-    pps.id = ids::kPps;
-    pps.parentNalUnitId = ids::kPpsNal;
-    pps.kind = ParameterSetKind::Pps;
-    pps.parameterSetId = 0;
-    pps.referencedParameterSetId = 0;
-    pps.numTileColumns = 1;
-    pps.numTileRows = 1;
-    document.parameterSets.push_back(pps);
+    test_parts::addParameterSets(document);
+    document.parameterSets.front().syntaxElements = {{"vps_video_parameter_set_id", 0, ""},
+                                                     {"vps_max_sub_layers_minus1", 0, ""}};
 
     SeiMessageInfo sei;
     sei.id = ids::kSei;
