@@ -3,12 +3,10 @@
 // ratio of the two. Goal: at most 1.3x. The worker's frames go nowhere (no frame channel),
 // so the figure is decoding plus observation, document building and the cache write.
 
+#include "WorkerBenchSupport.h"
 #include "vexilo/bench/BenchSupport.h"
 
 #include <QCoreApplication>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <cstdio>
@@ -19,50 +17,7 @@ namespace {
 namespace bench = vexilo::bench;
 
 constexpr int kRuns = 3;
-constexpr int kWorkerTimeoutMs = 600'000;
 constexpr double kGoalRatio = 1.3;
-
-QByteArray requestLine(const QJsonObject& payload, const char* type, const char* requestId, const char* taskId = "")
-{
-    QJsonObject message{{"protocolVersion", 3}, {"type", type}, {"requestId", requestId}, {"payload", payload}};
-    if (*taskId != '\0') {
-        message.insert("taskId", taskId);
-    }
-    return QJsonDocument(message).toJson(QJsonDocument::Compact) + '\n';
-}
-
-// One analysis through the worker's protocol: hello, analyze, wait for the task's end, shutdown.
-bool analyseThroughWorker(const std::filesystem::path& input, const std::filesystem::path& cacheRoot)
-{
-    QProcess worker;
-    worker.start(QStringLiteral(VEXILO_WORKER_EXECUTABLE),
-                 {QStringLiteral("--parent-pid"), QString::number(QCoreApplication::applicationPid())});
-    if (!worker.waitForStarted()) {
-        return false;
-    }
-    worker.write(requestLine({}, "hello", "r1"));
-    const QJsonObject analyze{{"inputPath", QString::fromStdString(input.string())},
-                              {"cacheRoot", QString::fromStdString(cacheRoot.string())},
-                              {"analysisMode", "stream_index"}};
-    worker.write(requestLine(analyze, "analyze", "r2", "bench"));
-    bool finished = false;
-    while (!finished && worker.waitForReadyRead(kWorkerTimeoutMs)) {
-        while (worker.canReadLine()) {
-            const QJsonObject event = QJsonDocument::fromJson(worker.readLine()).object();
-            const QString type = event.value("type").toString();
-            if (type == "analysisFinished") {
-                finished = true;
-            } else if (type == "error" || type == "analysisCanceled") {
-                std::fprintf(stderr, "worker: %s\n", QJsonDocument(event).toJson().constData());
-                return false;
-            }
-        }
-    }
-    worker.write(requestLine({}, "shutdown", "r3"));
-    worker.closeWriteChannel();
-    worker.waitForFinished();
-    return finished;
-}
 
 }  // namespace
 
@@ -83,7 +38,8 @@ int main(int argc, char** argv)
     const double workerSeconds = bench::bestOf(kRuns, [&] {
         QTemporaryDir cacheRoot;
         const double before = bench::cpuSeconds(RUSAGE_CHILDREN);
-        failed = !analyseThroughWorker(clip, cacheRoot.path().toStdString()) || failed;
+        failed = !bench::analyseThroughWorker(clip, cacheRoot.path().toStdString(), {{"analysisMode", "stream_index"}}) ||
+                 failed;
         return bench::cpuSeconds(RUSAGE_CHILDREN) - before;
     });
     if (failed) {

@@ -34,6 +34,7 @@ int runPing()
 int main(int argc, char* argv[])
 {
     vexilo::analyzer::platform::ignoreBrokenPipeSignal();
+    vexilo::analyzer::platform::keepLargeAllocationsOnTheHeap();
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QString::fromLatin1(vexilo::analyzer::kWorkerApplicationName));
 

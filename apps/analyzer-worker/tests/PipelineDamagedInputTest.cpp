@@ -1,5 +1,6 @@
-// Damaged copies of the reference streams through the whole pipeline: each must end in a
-// cache that reads back and validates, or in an "analyzer." error, never in a crash or a hang.
+// Damaged copies of the reference streams through the whole pipeline, with and without the
+// block-level events: each must end in a cache whose documents read back and validate, or
+// in an "analyzer." error, never in a crash or a hang.
 #include "PipelineTestSupport.h"
 #include "pipeline/AnalysisPipeline.h"
 
@@ -12,6 +13,7 @@
 #include <ostream>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace vexilo::analyzer {
@@ -78,7 +80,17 @@ void PrintTo(const Damage& damage, std::ostream* os)
     *os << damage.name;
 }
 
-class PipelineDamagedInput : public ::testing::TestWithParam<Damage> {};
+struct ModeCase {
+    const char* name;
+    AnalysisMode mode;
+};
+
+void PrintTo(const ModeCase& mode, std::ostream* os)
+{
+    *os << mode.name;
+}
+
+class PipelineDamagedInput : public ::testing::TestWithParam<std::tuple<Damage, ModeCase>> {};
 
 TEST_P(PipelineDamagedInput, EndsInAValidCacheOrATypedError)
 {
@@ -90,14 +102,15 @@ TEST_P(PipelineDamagedInput, EndsInAValidCacheOrATypedError)
         std::ifstream source(testing::referenceStreams() / name, std::ios::binary);
         const Bytes original{std::istreambuf_iterator<char>(source), std::istreambuf_iterator<char>()};
         ASSERT_GT(original.size(), kHeaderBytes);
-        const Bytes damaged = GetParam().apply(original, random);
+        const auto& [damage, mode] = GetParam();
+        const Bytes damaged = damage.apply(original, random);
 
         testing::ScratchDirectory scratch;
         std::ofstream(scratch / "damaged.hevc", std::ios::binary).write(damaged.data(),
                                                                         static_cast<std::streamsize>(damaged.size()));
         std::atomic<bool> cancel{false};
         const AnalyzerRunResult result = analyzeHevcToMetadata(
-            scratch / "damaged.hevc", scratch / "cache", cancel, AnalysisMode::StreamIndex, 0,
+            scratch / "damaged.hevc", scratch / "cache", cancel, mode.mode, 0,
             [](domain::PictureInfo, domain::VideoFrame) { return true; });
         SCOPED_TRACE(name + " copy " + std::to_string(copy) + ": " + result.code + " " + result.detail);
         EXPECT_FALSE(result.canceled);
@@ -115,17 +128,21 @@ TEST_P(PipelineDamagedInput, EndsInAValidCacheOrATypedError)
 
 INSTANTIATE_TEST_SUITE_P(
     Damages, PipelineDamagedInput,
-    ::testing::Values(Damage{"Truncated", truncated},
-                      Damage{"FlippedHeaderBytes",
-                             [](const Bytes& stream, std::mt19937& random) {
-                                 return flippedWithin(stream, kHeaderBytes, random);
-                             }},
-                      Damage{"FlippedSliceBytes",
-                             [](const Bytes& stream, std::mt19937& random) {
-                                 return flippedWithin(stream, stream.size(), random);
-                             }},
-                      Damage{"DroppedNalUnit", withoutOneNalUnit}),
-    [](const ::testing::TestParamInfo<Damage>& testCase) { return std::string(testCase.param.name); });
+    ::testing::Combine(::testing::Values(Damage{"Truncated", truncated},
+                                         Damage{"FlippedHeaderBytes",
+                                                [](const Bytes& stream, std::mt19937& random) {
+                                                    return flippedWithin(stream, kHeaderBytes, random);
+                                                }},
+                                         Damage{"FlippedSliceBytes",
+                                                [](const Bytes& stream, std::mt19937& random) {
+                                                    return flippedWithin(stream, stream.size(), random);
+                                                }},
+                                         Damage{"DroppedNalUnit", withoutOneNalUnit}),
+                       ::testing::Values(ModeCase{"StreamIndex", AnalysisMode::StreamIndex},
+                                         ModeCase{"BoundedStructure", AnalysisMode::BoundedStructure})),
+    [](const ::testing::TestParamInfo<std::tuple<Damage, ModeCase>>& testCase) {
+        return std::string(std::get<0>(testCase.param).name) + "_" + std::get<1>(testCase.param).name;
+    });
 
 }  // namespace
 }  // namespace vexilo::analyzer

@@ -191,6 +191,39 @@ INSTANTIATE_TEST_SUITE_P(Cabac, ArithmeticRoundTrip,
                                            RoundTripCase{"bypass_runs", 4, 0.5, true}),
                          [](const ::testing::TestParamInfo<RoundTripCase>& param) { return param.param.name; });
 
+// Runs of bypass bins decoded as one value (signs, suffixes) must equal the bins decoded
+// one by one, for every run length including those longer than one division can take.
+TEST(ArithmeticDecoder, BypassRunsDecodeAsTheirBinsMostSignificantFirst)
+{
+    std::mt19937 random(11);
+    std::uniform_int_distribution<unsigned> length(0, 32);
+    std::bernoulli_distribution fair(0.5);
+    std::vector<std::pair<unsigned, std::uint32_t>> runs; // length, value
+    ContextVariable encoderContext{20, 0};
+    ArithmeticEncoder encoder;
+    for (int i = 0; i < 3000; ++i) {
+        encoder.encodeDecision(encoderContext, fair(random));
+        const unsigned n = length(random);
+        std::uint32_t value = 0;
+        for (unsigned b = 0; b < n; ++b) {
+            const bool bit = fair(random);
+            encoder.encodeBypass(bit);
+            value = (value << 1U) | (bit ? 1U : 0U);
+        }
+        runs.emplace_back(n, value);
+    }
+    encoder.encodeTerminate(true);
+
+    ContextVariable decoderContext{20, 0};
+    ArithmeticDecoder decoder(encoder.bytes, 0);
+    decoder.initialise();
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        decoder.decodeDecision(decoderContext);
+        ASSERT_EQ(decoder.decodeBypassBits(runs[i].first), runs[i].second) << "run " << i;
+    }
+    EXPECT_TRUE(decoder.decodeTerminate());
+}
+
 TEST(ArithmeticDecoder, RefusesAnOffsetOf510AndReadsNoFurtherThanTheData)
 {
     const std::vector<std::uint8_t> offset510{0xFF, 0x00};

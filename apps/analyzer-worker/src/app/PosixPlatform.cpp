@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <poll.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -126,6 +127,16 @@ void ParentProcessWatch::close()
         descriptor_ = -1;
     }
     fallbackPid_ = 0;
+}
+
+void keepLargeAllocationsOnTheHeap()
+{
+#if defined(__GLIBC__)
+    constexpr int kMmapThresholdBytes = 64 * 1024 * 1024;
+    constexpr int kTrimThresholdBytes = 256 * 1024 * 1024;
+    mallopt(M_MMAP_THRESHOLD, kMmapThresholdBytes);
+    mallopt(M_TRIM_THRESHOLD, kTrimThresholdBytes);
+#endif
 }
 
 void ignoreBrokenPipeSignal()

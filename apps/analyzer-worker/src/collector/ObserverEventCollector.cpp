@@ -4,6 +4,8 @@
 #include "observer/ObserverCallback.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <cstring>
 #include <stdexcept>
 
 #if defined(_WIN32)
@@ -18,6 +20,12 @@ namespace {
 constexpr char kEventIndexOutOfRange[] = "Analyzer observer event index is out of range";
 constexpr char kCapacityBoundNote[] = ", bounded to half of the physical memory)";
 constexpr std::uint64_t kTailReserve = 65536;
+// CTU, CU, PU and TU events all hold their picture identity at this offset.
+constexpr std::size_t kBlockPictureIdentityOffset = offsetof(VexiloObserverCuEvent, pictureIdentity);
+constexpr std::size_t kBlockPictureIdentityEnd = kBlockPictureIdentityOffset + sizeof(std::uint64_t);
+static_assert(offsetof(VexiloObserverCtuEvent, pictureIdentity) == kBlockPictureIdentityOffset &&
+              offsetof(VexiloObserverPuEvent, pictureIdentity) == kBlockPictureIdentityOffset &&
+              offsetof(VexiloObserverTuEvent, pictureIdentity) == kBlockPictureIdentityOffset);
 constexpr std::uint64_t kSmallRingLimit = 2 * kTailReserve;
 
 // A small process-wide number per thread; slots are keyed by it.
@@ -179,6 +187,14 @@ int ObserverEventCollector::onEvent(const VexiloObserverEventHeader* event)
     if (!isValidObserverEventHeader(event)) {
         return fail(kFatalLineBadHeader, 1);
     }
+    if (isBlockEventOfAnotherPicture(*event)) {
+        // Most block events of a "picture_structure" run belong to other pictures: they are
+        // passed over before the copying and checking that kept ones need.
+        if (slotOfCallingThread() == nullptr) {
+            countDropped(1);
+        }
+        return VEXILO_OBSERVER_RESULT_OK;
+    }
     ObserverEventRecord record;
     if (!normalizeObserverEvent(*event, record)) {
         return fail(kFatalLineShortEvent, 1);
@@ -213,6 +229,17 @@ int ObserverEventCollector::onEvent(const VexiloObserverEventHeader* event)
         return commitCtu(*slot, record);
     }
     return stageBlockEvent(*slot, record);
+}
+
+bool ObserverEventCollector::isBlockEventOfAnotherPicture(const VexiloObserverEventHeader& event) const noexcept
+{
+    if (targetPictureIdentity_ == 0 || !isBlockEventKind(event.kind) || event.size < kBlockPictureIdentityEnd) {
+        return false;
+    }
+    std::uint64_t pictureIdentity = 0;
+    std::memcpy(&pictureIdentity, reinterpret_cast<const std::byte*>(&event) + kBlockPictureIdentityOffset,
+                sizeof pictureIdentity);
+    return pictureIdentity != 0 && pictureIdentity != targetPictureIdentity_;
 }
 
 int ObserverEventCollector::appendFrontEvent(const ObserverEventRecord& record)

@@ -84,6 +84,7 @@ private:
     int fail(std::uint32_t line, std::uint64_t droppedEvents);
     void countDropped(std::uint64_t events) noexcept;
 
+    [[nodiscard]] bool isBlockEventOfAnotherPicture(const VexiloObserverEventHeader& event) const noexcept;
     int appendFrontEvent(const ObserverEventRecord& record);
     int stageBlockEvent(ThreadSlot& slot, const ObserverEventRecord& record);
     int commitCtu(ThreadSlot& slot, const ObserverEventRecord& ctu);

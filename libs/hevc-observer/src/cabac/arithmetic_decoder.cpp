@@ -2,10 +2,11 @@
 
 #include "bit_reader.h"
 
+#include <algorithm>
 #include <array>
 
 namespace vexilo::hevc::cabac {
-namespace {
+namespace detail {
 
 // Table 9-52, rangeTabLps[pStateIdx][qRangeIdx].
 constexpr std::array<std::array<std::uint8_t, 4>, 64> kRangeTabLps{{
@@ -27,46 +28,63 @@ constexpr std::array<std::array<std::uint8_t, 4>, 64> kRangeTabLps{{
     {6, 8, 9, 11},        {6, 7, 9, 10},        {6, 7, 8, 9},         {2, 2, 2, 2},
 }};
 
-// Table 9-53, transIdxLps; transIdxMps is pStateIdx + 1 up to 62.
-constexpr std::array<std::uint8_t, 64> kTransIdxLps{
-    0,  0,  1,  2,  2,  4,  4,  5,  6,  7,  8,  9,  9,  11, 11, 12, 13, 13, 15, 15, 16, 16,
-    18, 18, 19, 19, 21, 21, 22, 22, 23, 24, 24, 25, 26, 26, 27, 27, 28, 29, 29, 30, 30, 30,
-    31, 32, 32, 33, 33, 33, 34, 34, 35, 35, 35, 36, 36, 36, 37, 37, 37, 38, 38, 63};
+// Table 9-53: transIdxMps is pStateIdx + 1 up to 62, where the states saturate.
+constexpr std::array<std::array<std::uint8_t, 64>, 2> kTransIdx = [] {
+    std::array<std::array<std::uint8_t, 64>, 2> next{{
+        {},
+        {0,  0,  1,  2,  2,  4,  4,  5,  6,  7,  8,  9,  9,  11, 11, 12, 13, 13, 15, 15, 16, 16,
+         18, 18, 19, 19, 21, 21, 22, 22, 23, 24, 24, 25, 26, 26, 27, 27, 28, 29, 29, 30, 30, 30,
+         31, 32, 32, 33, 33, 33, 34, 34, 35, 35, 35, 36, 36, 36, 37, 37, 37, 38, 38, 63},
+    }};
+    for (std::size_t p = 0; p < next[0].size(); ++p) {
+        next[0][p] = static_cast<std::uint8_t>(p < 62 ? p + 1 : p);
+    }
+    return next;
+}();
 
-constexpr const char* kEndOfSliceData = "slice segment data ends inside the arithmetic code";
+void throwEndOfSliceData()
+{
+    throw SyntaxError("slice segment data ends inside the arithmetic code");
+}
 
-} // namespace
+} // namespace detail
 
 std::uint32_t rangeTabLps(unsigned pStateIdx, unsigned qRangeIdx)
 {
-    return kRangeTabLps[pStateIdx][qRangeIdx];
+    return detail::kRangeTabLps[pStateIdx][qRangeIdx];
 }
 
 std::uint8_t transIdxLps(unsigned pStateIdx)
 {
-    return kTransIdxLps[pStateIdx];
+    return detail::kTransIdx[1][pStateIdx];
 }
 
 ArithmeticDecoder::ArithmeticDecoder(std::span<const std::uint8_t> data, std::uint64_t bitPosition)
-    : data_(data), sizeBits_(static_cast<std::uint64_t>(data.size()) * 8U), position_(bitPosition)
+    : data_(data), sizeBits_(static_cast<std::uint64_t>(data.size()) * 8U)
 {
+    seek(bitPosition);
 }
 
-std::uint32_t ArithmeticDecoder::readBit()
+void ArithmeticDecoder::refill()
 {
-    require(position_ < sizeBits_, kEndOfSliceData);
-    const std::uint32_t bit = (static_cast<std::uint32_t>(data_[position_ >> 3U]) >> (7U - (position_ & 7U))) & 1U;
-    ++position_;
-    return bit;
-}
-
-std::uint32_t ArithmeticDecoder::readBits(unsigned count)
-{
-    std::uint32_t value = 0;
-    for (unsigned i = 0; i < count; ++i) {
-        value = (value << 1U) | readBit();
+    while (windowBits_ <= kWindowBits - 8 && nextByte_ < data_.size()) {
+        window_ |= std::uint64_t{data_[nextByte_++]} << (kWindowBits - 8 - windowBits_);
+        windowBits_ += 8;
     }
-    return value;
+}
+
+void ArithmeticDecoder::seek(std::uint64_t bitPosition)
+{
+    position_ = std::min(bitPosition, sizeBits_);
+    nextByte_ = static_cast<std::size_t>(position_ >> 3U);
+    window_ = 0;
+    windowBits_ = 0;
+    refill();
+    const auto within = static_cast<unsigned>(position_ & 7U);
+    if (within != 0) {
+        window_ <<= within;
+        windowBits_ -= within;
+    }
 }
 
 void ArithmeticDecoder::initialise()
@@ -77,52 +95,6 @@ void ArithmeticDecoder::initialise()
     require(ivlOffset_ < 510, "ivlOffset at arithmetic decoder initialisation is 510 or 511");
 }
 
-bool ArithmeticDecoder::decodeDecision(ContextVariable& context)
-{
-    const std::uint32_t qRangeIdx = (ivlCurrRange_ >> 6U) & 3U;
-    const std::uint32_t ivlLpsRange = kRangeTabLps[context.pStateIdx][qRangeIdx];
-    ivlCurrRange_ -= ivlLpsRange;
-    bool binVal = false;
-    if (ivlOffset_ >= ivlCurrRange_) {
-        binVal = context.valMps == 0;
-        ivlOffset_ -= ivlCurrRange_;
-        ivlCurrRange_ = ivlLpsRange;
-        if (context.pStateIdx == 0) {
-            context.valMps = static_cast<std::uint8_t>(1U - context.valMps);
-        }
-        context.pStateIdx = kTransIdxLps[context.pStateIdx];
-    } else {
-        binVal = context.valMps != 0;
-        if (context.pStateIdx < 62) {
-            ++context.pStateIdx;
-        }
-    }
-    while (ivlCurrRange_ < 256) {
-        ivlCurrRange_ <<= 1U;
-        ivlOffset_ = (ivlOffset_ << 1U) | readBit();
-    }
-    return binVal;
-}
-
-bool ArithmeticDecoder::decodeBypass()
-{
-    ivlOffset_ = (ivlOffset_ << 1U) | readBit();
-    if (ivlOffset_ >= ivlCurrRange_) {
-        ivlOffset_ -= ivlCurrRange_;
-        return true;
-    }
-    return false;
-}
-
-std::uint32_t ArithmeticDecoder::decodeBypassBits(unsigned count)
-{
-    std::uint32_t value = 0;
-    for (unsigned i = 0; i < count; ++i) {
-        value = (value << 1U) | (decodeBypass() ? 1U : 0U);
-    }
-    return value;
-}
-
 bool ArithmeticDecoder::decodeTerminate()
 {
     ivlCurrRange_ -= 2;
@@ -131,12 +103,12 @@ bool ArithmeticDecoder::decodeTerminate()
         // register, is the one the syntax goes on with (rbsp_stop_one_bit,
         // alignment_bit_equal_to_one, or the bit in front of pcm_alignment_zero_bit), so it is
         // handed back to the raw bit reading.
-        --position_;
+        seek(position_ - 1);
         return true;
     }
-    while (ivlCurrRange_ < 256) {
+    if (ivlCurrRange_ < 256) {
         ivlCurrRange_ <<= 1U;
-        ivlOffset_ = (ivlOffset_ << 1U) | readBit();
+        ivlOffset_ = (ivlOffset_ << 1U) | take(1);
     }
     return false;
 }

@@ -254,9 +254,7 @@ void SliceDataParser::pcm_sample(const CodingUnit& cu)
         bits += 2U * (nCbS / sps_.SubWidthC) * (nCbS / sps_.SubHeightC) * sps_.PcmBitDepthC;
     }
     require(engine_.sizeBits() - engine_.bitPosition() >= bits, "pcm_sample() runs past the slice data");
-    for (std::uint64_t skipped = 0; skipped < bits; skipped += 16) {
-        engine_.readBits(static_cast<unsigned>(std::min<std::uint64_t>(16, bits - skipped)));
-    }
+    engine_.skipBits(bits);
     engine_.initialise();
 }
 

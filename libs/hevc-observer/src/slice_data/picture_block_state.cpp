@@ -1,6 +1,22 @@
 #include "slice_data/picture_block_state.h"
 
+#include <algorithm>
+
 namespace vexilo::hevc::slice_data {
+namespace {
+
+// Position of a minimum transform block in the z-scan of its CTB (6.5.2, equation 6-10).
+std::uint32_t zScanAddress(std::uint32_t xTb, std::uint32_t yTb, std::uint32_t log2TbsPerCtb)
+{
+    std::uint32_t address = 0;
+    for (std::uint32_t i = 0; i < log2TbsPerCtb; ++i) {
+        const std::uint32_t m = 1U << i;
+        address += ((m & xTb) != 0 ? m * m : 0U) + ((m & yTb) != 0 ? 2U * m * m : 0U);
+    }
+    return address;
+}
+
+} // namespace
 
 void PictureBlockState::beginPicture(const Sps& sps, const PictureLayout& layout)
 {
@@ -18,7 +34,14 @@ void PictureBlockState::beginPicture(const Sps& sps, const PictureLayout& layout
     ctbTileId_.assign(sps.PicSizeInCtbsY, 0);
     ctbAddrRsToTs_ = layout.CtbAddrRsToTs;
     ctbAddrRsToTs_.resize(sps.PicSizeInCtbsY, 0);
-    minTbLog2Size_ = sps.MinTbLog2SizeY;
+    minTbLog2Size_ = std::min(sps.MinTbLog2SizeY, sps.CtbLog2SizeY);
+    const std::uint32_t log2TbsPerCtb = ctbLog2Size_ - minTbLog2Size_;
+    zScanInCtb_.resize(std::size_t{1} << (2 * log2TbsPerCtb));
+    for (std::uint32_t yTb = 0; yTb < (1U << log2TbsPerCtb); ++yTb) {
+        for (std::uint32_t xTb = 0; xTb < (1U << log2TbsPerCtb); ++xTb) {
+            zScanInCtb_[(yTb << log2TbsPerCtb) + xTb] = static_cast<std::uint16_t>(zScanAddress(xTb, yTb, log2TbsPerCtb));
+        }
+    }
     for (std::size_t ts = 0; ts < layout.CtbAddrTsToRs.size() && ts < layout.TileId.size(); ++ts) {
         const std::uint32_t rs = layout.CtbAddrTsToRs[ts];
         if (rs < ctbTileId_.size()) {
@@ -44,32 +67,18 @@ void PictureBlockState::beginPicture(const Sps& sps, const PictureLayout& layout
 void PictureBlockState::storeMotion(std::uint32_t xPb, std::uint32_t yPb, std::uint32_t nPbW, std::uint32_t nPbH,
                                     const derivations::CollocatedBlock& block)
 {
-    for (std::uint32_t y = yPb; y < yPb + nPbH && y < picHeight_; y += 1U << kBlockLog2Size) {
-        for (std::uint32_t x = xPb; x < xPb + nPbW && x < picWidth_; x += 1U << kBlockLog2Size) {
-            motion_[(static_cast<std::size_t>(y) >> kBlockLog2Size) * widthInBlocks_ + (x >> kBlockLog2Size)] =
-                block.motion;
-        }
-    }
+    forEachRowOfBlocks(xPb, yPb, nPbW, nPbH, [&](std::size_t first, std::size_t count) {
+        std::fill_n(motion_.begin() + static_cast<std::ptrdiff_t>(first), count, block.motion);
+    });
     collocated_->store(xPb, yPb, nPbW, nPbH, block);
 }
 
-namespace {
-
-// Position of a minimum transform block in the z-scan of its CTB (6.5.2, equation 6-10).
-std::uint32_t zScanInCtb(std::uint32_t x, std::uint32_t y, std::uint32_t ctbLog2Size, std::uint32_t minTbLog2Size)
+std::uint32_t PictureBlockState::zScanInCtb(std::uint32_t x, std::uint32_t y) const
 {
-    const std::uint32_t mask = (1U << ctbLog2Size) - 1U;
-    const std::uint32_t xTb = (x & mask) >> minTbLog2Size;
-    const std::uint32_t yTb = (y & mask) >> minTbLog2Size;
-    std::uint32_t address = 0;
-    for (std::uint32_t i = 0; i < ctbLog2Size - minTbLog2Size; ++i) {
-        const std::uint32_t m = 1U << i;
-        address += ((m & xTb) != 0 ? m * m : 0U) + ((m & yTb) != 0 ? 2U * m * m : 0U);
-    }
-    return address;
+    const std::uint32_t mask = (1U << ctbLog2Size_) - 1U;
+    const std::uint32_t log2TbsPerCtb = ctbLog2Size_ - minTbLog2Size_;
+    return zScanInCtb_[(((y & mask) >> minTbLog2Size_) << log2TbsPerCtb) + ((x & mask) >> minTbLog2Size_)];
 }
-
-} // namespace
 
 bool PictureBlockState::available(std::uint32_t xCurr, std::uint32_t yCurr, std::int64_t xNb, std::int64_t yNb) const
 {
@@ -87,7 +96,7 @@ bool PictureBlockState::available(std::uint32_t xCurr, std::uint32_t yCurr, std:
     if (neighbour != current) {
         return ctbAddrRsToTs_[neighbour] < ctbAddrRsToTs_[current];
     }
-    return zScanInCtb(x, y, ctbLog2Size_, minTbLog2Size_) <= zScanInCtb(xCurr, yCurr, ctbLog2Size_, minTbLog2Size_);
+    return zScanInCtb(x, y) <= zScanInCtb(xCurr, yCurr);
 }
 
 bool PictureBlockState::availablePb(const PredictionBlock& pb, std::int64_t xNb, std::int64_t yNb) const

@@ -8,6 +8,7 @@
 #include "derivations/motion_vectors.h"
 #include "parameter_sets.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -50,11 +51,12 @@ public:
     void fill(std::uint32_t x0, std::uint32_t y0, std::uint32_t width, std::uint32_t height, Field field,
               Value value)
     {
-        for (std::uint32_t y = y0; y < y0 + height && y < picHeight_; y += 1U << kBlockLog2Size) {
-            for (std::uint32_t x = x0; x < x0 + width && x < picWidth_; x += 1U << kBlockLog2Size) {
-                at(x, y).*field = value;
+        forEachRowOfBlocks(x0, y0, width, height, [&](std::size_t first, std::size_t count) {
+            MinBlock* row = blocks_.data() + first;
+            for (std::size_t i = 0; i < count; ++i) {
+                row[i].*field = value;
             }
-        }
+        });
     }
 
     // 6.4.1, z-scan order availability: the neighbour is inside the picture, in the current
@@ -111,6 +113,25 @@ public:
 private:
     static constexpr std::uint32_t kNoSlice = 0xFFFFFFFFU;
 
+    // Calls `visit(firstIndex, count)` for every row of 4x4 blocks the rectangle covers inside
+    // the picture; the bounds are worked out once rather than per block.
+    template <typename Visit>
+    void forEachRowOfBlocks(std::uint32_t x0, std::uint32_t y0, std::uint32_t width, std::uint32_t height,
+                            Visit visit) const
+    {
+        const std::uint64_t xEnd = std::min<std::uint64_t>(std::uint64_t{x0} + width, picWidth_);
+        const std::uint64_t yEnd = std::min<std::uint64_t>(std::uint64_t{y0} + height, picHeight_);
+        if (x0 >= xEnd || y0 >= yEnd) {
+            return;
+        }
+        const std::size_t firstColumn = x0 >> kBlockLog2Size;
+        const std::size_t count = static_cast<std::size_t>((xEnd - 1) >> kBlockLog2Size) - firstColumn + 1;
+        const auto lastRow = static_cast<std::size_t>((yEnd - 1) >> kBlockLog2Size);
+        for (std::size_t row = y0 >> kBlockLog2Size; row <= lastRow; ++row) {
+            visit(row * widthInBlocks_ + firstColumn, count);
+        }
+    }
+
     std::vector<MinBlock> blocks_;
     std::vector<derivations::MvField> motion_;
     std::shared_ptr<derivations::CollocatedMotionField> collocated_;
@@ -118,6 +139,9 @@ private:
     std::vector<std::uint32_t> ctbTileId_; // by raster-scan address
     std::vector<std::uint32_t> ctbAddrRsToTs_;
     std::uint32_t minTbLog2Size_ = 2;
+    // MinTbAddrZs inside one CTB, by (yTb << (CtbLog2SizeY - MinTbLog2SizeY)) + xTb.
+    std::vector<std::uint16_t> zScanInCtb_;
+    [[nodiscard]] std::uint32_t zScanInCtb(std::uint32_t x, std::uint32_t y) const;
     std::vector<std::uint32_t> tileColumnStart_;
     std::vector<std::uint32_t> tileColumnWidth_;
     std::uint32_t widthInBlocks_ = 0;

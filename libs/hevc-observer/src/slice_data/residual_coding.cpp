@@ -22,51 +22,59 @@ constexpr std::uint32_t kMaxRiceParam = 24;
 // ctxIdxMap of 9.3.4.2.5 for 4x4 transform blocks.
 constexpr std::array<std::uint8_t, 16> kCtxIdxMap{0, 1, 4, 5, 2, 3, 4, 5, 6, 6, 8, 8, 7, 7, 8, 8};
 
-struct SigCtxInput {
-    std::uint32_t log2TrafoSize = 2;
-    unsigned cIdx = 0;
-    std::uint32_t scanIdx = 0;
-    std::uint32_t prevCsbf = 0;
-    bool singleContext = false; // transform_skip_context_enabled_flag with skip or bypass
-};
+// sigCtx of 9.3.4.2.5 inside a sub-block of a transform block larger than 4x4, by the
+// coded sub-block flags to the right and below (prevCsbf) and the position (yP << 2) + xP.
+constexpr std::array<std::array<std::uint8_t, 16>, 4> kSigCtxByPrevCsbf{{
+    {2, 1, 1, 0, 1, 1, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0}, // neither: by xP + yP
+    {2, 2, 2, 2, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0}, // right: by yP
+    {2, 1, 0, 0, 2, 1, 0, 0, 2, 1, 0, 0, 2, 1, 0, 0}, // below: by xP
+    {2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2}, // both
+}};
+constexpr unsigned kChromaSigCtxOffset = 27;
 
-unsigned sig_coeff_flag_ctxInc(const SigCtxInput& in, std::uint32_t xC, std::uint32_t yC)
-{
-    unsigned sigCtx = 0;
-    if (in.singleContext) {
-        sigCtx = in.cIdx == 0 ? 42 : 16;
-    } else if (in.log2TrafoSize == 2) {
-        sigCtx = kCtxIdxMap[(yC << 2) + xC];
-    } else if (xC + yC == 0) {
-        sigCtx = 0;
-    } else {
-        const std::uint32_t xP = xC & 3U;
-        const std::uint32_t yP = yC & 3U;
-        switch (in.prevCsbf) {
-        case 0:
-            sigCtx = (xP + yP == 0) ? 2 : (xP + yP < 3) ? 1 : 0;
-            break;
-        case 1:
-            sigCtx = (yP == 0) ? 2 : (yP == 1) ? 1 : 0;
-            break;
-        case 2:
-            sigCtx = (xP == 0) ? 2 : (xP == 1) ? 1 : 0;
-            break;
-        default:
-            sigCtx = 2;
-            break;
-        }
-        if (in.cIdx == 0) {
-            if ((xC >> 2) + (yC >> 2) > 0) {
-                sigCtx += 3;
-            }
-            sigCtx += in.log2TrafoSize == 3 ? (in.scanIdx == 0 ? 9 : 15) : 21;
+// ctxInc of sig_coeff_flag (9.3.4.2.5), set up once per transform block and sub-block so
+// that the per-coefficient selection is a lookup.
+class SigCoeffContexts {
+public:
+    SigCoeffContexts(std::uint32_t log2TrafoSize, unsigned cIdx, std::uint32_t scanIdx, bool singleContext)
+        : log2TrafoSize_(log2TrafoSize), cIdx_(cIdx), scanIdx_(scanIdx), singleContext_(singleContext),
+          channelOffset_(cIdx == 0 ? 0U : kChromaSigCtxOffset)
+    {
+    }
+
+    void beginSubBlock(std::uint32_t xS, std::uint32_t yS, std::uint32_t prevCsbf)
+    {
+        pattern_ = &kSigCtxByPrevCsbf[prevCsbf];
+        if (cIdx_ == 0) {
+            subBlockOffset_ = (xS + yS > 0 ? 3U : 0U) + (log2TrafoSize_ == 3 ? (scanIdx_ == 0 ? 9U : 15U) : 21U);
         } else {
-            sigCtx += in.log2TrafoSize == 3 ? 9 : 12;
+            subBlockOffset_ = log2TrafoSize_ == 3 ? 9U : 12U;
         }
     }
-    return in.cIdx == 0 ? sigCtx : 27 + sigCtx;
-}
+
+    [[nodiscard]] unsigned ctxInc(std::uint32_t xC, std::uint32_t yC) const
+    {
+        if (singleContext_) {
+            return cIdx_ == 0 ? 42U : kChromaSigCtxOffset + 16U;
+        }
+        if (log2TrafoSize_ == 2) {
+            return channelOffset_ + kCtxIdxMap[(yC << 2) + xC];
+        }
+        if (xC + yC == 0) {
+            return channelOffset_;
+        }
+        return channelOffset_ + (*pattern_)[((yC & 3U) << 2) + (xC & 3U)] + subBlockOffset_;
+    }
+
+private:
+    std::uint32_t log2TrafoSize_;
+    unsigned cIdx_;
+    std::uint32_t scanIdx_;
+    bool singleContext_; // transform_skip_context_enabled_flag with skip or bypass
+    unsigned channelOffset_;
+    const std::array<std::uint8_t, 16>* pattern_ = &kSigCtxByPrevCsbf[0];
+    unsigned subBlockOffset_ = 0;
+};
 
 // LastSignificantCoeffX/Y from prefix and suffix (7.4.9.11).
 std::uint32_t lastSignificantCoeff(std::uint32_t prefix, std::uint32_t suffix)
@@ -209,12 +217,9 @@ void SliceDataParser::residual_coding(const CodingUnit& cu, ResidualBlock& block
     const bool persistentRice = sps_.range.persistent_rice_adaptation_enabled_flag;
     const unsigned sbType = (cIdx == 0 ? 2U : 0U) + ((transform_skip_flag || bypass) ? 1U : 0U);
 
-    SigCtxInput sigInput;
-    sigInput.log2TrafoSize = log2TrafoSize;
-    sigInput.cIdx = cIdx;
-    sigInput.scanIdx = scanIdx;
-    sigInput.singleContext = sps_.range.transform_skip_context_enabled_flag && (transform_skip_flag || bypass);
-    block.singleSignificanceContext = sigInput.singleContext;
+    block.singleSignificanceContext =
+        sps_.range.transform_skip_context_enabled_flag && (transform_skip_flag || bypass);
+    SigCoeffContexts sigContexts(log2TrafoSize, cIdx, scanIdx, block.singleSignificanceContext);
 
     std::array<std::array<bool, 8>, 8> coded_sub_block_flag{}; // [xS][yS]
     unsigned greater1Ctx = 1; // as left by the previous sub-block with coefficients
@@ -233,7 +238,7 @@ void SliceDataParser::residual_coding(const CodingUnit& cu, ResidualBlock& block
         if (!codedSubBlock) {
             continue;
         }
-        sigInput.prevCsbf = csbfRight + 2 * csbfBelow;
+        sigContexts.beginSubBlock(xS, yS, csbfRight + 2 * csbfBelow);
 
         std::uint32_t sigMask = 0; // bit n: sig_coeff_flag at scan position n
         std::int32_t n = 15;
@@ -246,7 +251,7 @@ void SliceDataParser::residual_coding(const CodingUnit& cu, ResidualBlock& block
             if (n > 0 || !inferSbDcSigCoeffFlag) {
                 const std::uint32_t xC = (xS << 2) + position.x;
                 const std::uint32_t yC = (yS << 2) + position.y;
-                if (decode(Element::sig_coeff_flag, sig_coeff_flag_ctxInc(sigInput, xC, yC))) {
+                if (decode(Element::sig_coeff_flag, sigContexts.ctxInc(xC, yC))) {
                     sigMask |= 1U << static_cast<unsigned>(n);
                     inferSbDcSigCoeffFlag = false;
                 }
@@ -308,9 +313,7 @@ void SliceDataParser::residual_coding(const CodingUnit& cu, ResidualBlock& block
         }
         // coeff_sign_flag, one per significant coefficient but the hidden one.
         const auto signs = static_cast<unsigned>(std::popcount(sigMask)) - (signHidden ? 1U : 0U);
-        for (unsigned s = 0; s < signs; ++s) {
-            engine_.decodeBypass();
-        }
+        engine_.decodeBypassBits(signs);
 
         std::uint32_t cRiceParam = persistentRice ? contexts_.StatCoeff[sbType] / 4 : 0;
         require(cRiceParam <= kMaxRiceParam, "Rice parameter out of range");

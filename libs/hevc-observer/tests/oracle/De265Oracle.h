@@ -24,13 +24,15 @@
 //     stick out of its PB by a pixel.
 //   Motion: per PB, for L0 (0xFF0000) then L1 (0x00FF00), a line from the PB's centre to
 //     the centre plus the vector taken as pixels (four times its length in samples), one
-//     pixel per step along the longer axis (|dx| >= |dy| steps x), stepped from the end with
-//     the lower coordinate on that axis, the other coordinate by C integer division;
-//     clipped to the picture. Lines are drawn CTU by CTU in raster order, PBs in quadtree
-//     order. libde265 also draws lines from intra PBs, out of motion data it never wrote
-//     for them: left over from an earlier picture in a reused buffer, or whatever fresh
-//     memory held (under AddressSanitizer, long lines across the picture). Its motion
-//     drawing is therefore only compared on pictures without intra CBs.
+//     pixel per step along the longer axis (|dx| >= |dy| steps x), the other coordinate by
+//     C integer division, clipped to the picture. The loop only counts upwards, so a line
+//     whose longer axis points left or up draws nothing (a zero vector draws one pixel).
+//     PBs are drawn CB by CB in raster order of the CBs' top-left corners over the whole
+//     picture, PBs of a CB in partition order. libde265 also draws lines from intra PBs,
+//     out of motion data it never wrote for them: left over from an earlier picture in a
+//     reused buffer, or whatever fresh memory held (under AddressSanitizer, long lines
+//     across the picture). Its motion drawing is therefore only compared on pictures
+//     without intra CBs.
 // All seven draw over the full coded picture, not the cropped output window, so the
 // bitmaps have the coded size.
 #pragma once

@@ -170,25 +170,15 @@ void forEachLinePixel(std::int64_t x0, std::int64_t y0, std::int64_t x1, std::in
         plot(x0, y0);
         return;
     }
-    // Stepped from the end with the lower coordinate on the longer axis, whichever way the
-    // vector points: the truncation of the other coordinate depends on it.
+    // libde265 steps from the start towards the end with a loop that only counts upwards,
+    // so a line whose longer axis points left or up draws nothing at all.
     if (std::llabs(dx) < std::llabs(dy)) {
-        const bool fromEnd = dy < 0;
-        const std::int64_t sx = fromEnd ? x1 : x0;
-        const std::int64_t sy = fromEnd ? y1 : y0;
-        const std::int64_t stepX = fromEnd ? -dx : dx;
-        const std::int64_t stepY = fromEnd ? -dy : dy;
-        for (std::int64_t y = sy; y <= sy + stepY; ++y) {
-            plot((y - sy) * stepX / stepY + sx, y);
+        for (std::int64_t y = y0; y <= y1; ++y) {
+            plot((y - y0) * dx / dy + x0, y);
         }
     } else {
-        const bool fromEnd = dx < 0;
-        const std::int64_t sx = fromEnd ? x1 : x0;
-        const std::int64_t sy = fromEnd ? y1 : y0;
-        const std::int64_t stepX = fromEnd ? -dx : dx;
-        const std::int64_t stepY = fromEnd ? -dy : dy;
-        for (std::int64_t x = sx; x <= sx + stepX; ++x) {
-            plot(x, (x - sx) * stepY / stepX + sy);
+        for (std::int64_t x = x0; x <= x1; ++x) {
+            plot(x, (x - x0) * dy / dx + y0);
         }
     }
 }
@@ -230,21 +220,22 @@ std::uint64_t zOrder(std::uint32_t x, std::uint32_t y)
     return key;
 }
 
+// Containers (CTUs or CBs) in raster order, blocks in z order inside their container.
 struct DrawOrder {
-    std::int32_t ctuY = 0;
-    std::int32_t ctuX = 0;
-    std::uint64_t inCtu = 0;
+    std::int32_t containerY = 0;
+    std::int32_t containerX = 0;
+    std::uint64_t inContainer = 0;
     auto operator<=>(const DrawOrder&) const = default;
 };
 
-DrawOrder drawOrder(const BlockRect& ctu, const BlockRect& block)
+DrawOrder drawOrder(const BlockRect& container, const BlockRect& block)
 {
-    return {ctu.y, ctu.x,
-            zOrder(static_cast<std::uint32_t>(block.x - ctu.x), static_cast<std::uint32_t>(block.y - ctu.y))};
+    return {container.y, container.x,
+            zOrder(static_cast<std::uint32_t>(block.x - container.x), static_cast<std::uint32_t>(block.y - container.y))};
 }
 
 template <typename Record>
-void sortByDrawOrder(std::vector<Record>& records, const std::vector<BlockRect>& ctuOf,
+void sortByDrawOrder(std::vector<Record>& records, const std::vector<BlockRect>& containerOf,
                      const auto& rectOf)
 {
     std::vector<std::size_t> order(records.size());
@@ -252,7 +243,7 @@ void sortByDrawOrder(std::vector<Record>& records, const std::vector<BlockRect>&
         order[i] = i;
     }
     std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        return drawOrder(ctuOf[a], rectOf(records[a])) < drawOrder(ctuOf[b], rectOf(records[b]));
+        return drawOrder(containerOf[a], rectOf(records[a])) < drawOrder(containerOf[b], rectOf(records[b]));
     });
     std::vector<Record> sorted;
     sorted.reserve(records.size());
@@ -300,6 +291,7 @@ std::vector<PictureBlocks> blocksByOutputPicture(const analysis::StreamAnalysis&
     }
 
     std::unordered_map<StableId, const CtuPlace*, StableIdHash> cuPlaces;
+    std::unordered_map<StableId, BlockRect, StableIdHash> cuBounds;
     std::vector<std::vector<BlockRect>> cuCtus(pictures.size());
     for (const auto& cu : document.cus) {
         const auto ctu = ctus.find(cu.parentCtuId);
@@ -307,6 +299,7 @@ std::vector<PictureBlocks> blocksByOutputPicture(const analysis::StreamAnalysis&
             continue;
         }
         cuPlaces[cu.id] = &ctu->second;
+        cuBounds[cu.id] = cu.bounds;
         if (isLeaf(cu.split)) {
             pictures[ctu->second.picture].codingBlocks.push_back(cu);
             cuCtus[ctu->second.picture].push_back(ctu->second.bounds);
@@ -323,7 +316,9 @@ std::vector<PictureBlocks> blocksByOutputPicture(const analysis::StreamAnalysis&
     }
 
     std::unordered_map<StableId, std::pair<std::size_t, std::size_t>, StableIdHash> puPlaces;
-    std::vector<std::vector<BlockRect>> puCtus(pictures.size());
+    // libde265 draws prediction blocks CB by CB in raster order of the CBs' top-left
+    // corners over the whole picture, not CTU by CTU: overlapping motion lines show it.
+    std::vector<std::vector<BlockRect>> puCbs(pictures.size());
     for (const auto& pu : document.pus) {
         const auto cu = cuPlaces.find(pu.parentCuId);
         if (cu == cuPlaces.end()) {
@@ -332,7 +327,7 @@ std::vector<PictureBlocks> blocksByOutputPicture(const analysis::StreamAnalysis&
         auto& list = pictures[cu->second->picture].predictionBlocks;
         puPlaces[pu.id] = {cu->second->picture, list.size()};
         list.push_back({pu, std::nullopt, std::nullopt});
-        puCtus[cu->second->picture].push_back(cu->second->bounds);
+        puCbs[cu->second->picture].push_back(cuBounds[pu.parentCuId]);
     }
     for (const auto& vector : document.motionVectors) {
         const auto pu = puPlaces.find(vector.parentPuId);
@@ -346,7 +341,7 @@ std::vector<PictureBlocks> blocksByOutputPicture(const analysis::StreamAnalysis&
     for (std::size_t i = 0; i < pictures.size(); ++i) {
         sortByDrawOrder(pictures[i].codingBlocks, cuCtus[i], [](const analysis::CuInfo& r) { return r.bounds; });
         sortByDrawOrder(pictures[i].transformBlocks, tuCtus[i], [](const analysis::TuInfo& r) { return r.bounds; });
-        sortByDrawOrder(pictures[i].predictionBlocks, puCtus[i], [](const PredictionBlock& r) { return r.pu.bounds; });
+        sortByDrawOrder(pictures[i].predictionBlocks, puCbs[i], [](const PredictionBlock& r) { return r.pu.bounds; });
     }
     return pictures;
 }
@@ -394,6 +389,26 @@ std::vector<PictureBitmaps> renderDocument(const analysis::StreamAnalysis& docum
         rendered.push_back(renderBlocks(blocks));
     }
     return rendered;
+}
+
+void clearIntraModesOverPcmBlocks(std::vector<PictureBitmaps>& libde265, std::vector<PictureBitmaps>& ours,
+                                  const analysis::StreamAnalysis& document)
+{
+    const auto pictures = blocksByOutputPicture(document);
+    for (std::size_t i = 0; i < pictures.size(); ++i) {
+        for (const auto& cu : pictures[i].codingBlocks) {
+            if (!cu.pcm.value_or(false)) {
+                continue;
+            }
+            const BlockRect withOverhang{cu.bounds.x, cu.bounds.y, cu.bounds.width + 1, cu.bounds.height + 1,
+                                         cu.bounds.unit};
+            for (auto* rendering : {&libde265, &ours}) {
+                if (i < rendering->size()) {
+                    draw::fill((*rendering)[i].of(BitmapKind::IntraModes), withOverhang, kBackground);
+                }
+            }
+        }
+    }
 }
 
 namespace {

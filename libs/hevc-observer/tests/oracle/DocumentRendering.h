@@ -23,9 +23,9 @@ struct PredictionBlock {
     std::optional<analysis::MotionVectorInfo> l1;
 };
 
-// The leaf blocks of one output picture, in the order libde265 draws them: CTUs in raster
-// order, blocks in quadtree (z) order inside a CTU. Split CUs and TUs are left out; they
-// draw nothing of their own.
+// The leaf blocks of one output picture, in the order libde265 draws them: CBs and TBs CTU
+// by CTU in raster order, in quadtree (z) order inside a CTU; PBs CB by CB in raster order
+// of the CBs' corners. Split CUs and TUs are left out; they draw nothing of their own.
 struct PictureBlocks {
     std::uint32_t codedWidth = 0;
     std::uint32_t codedHeight = 0;
@@ -40,6 +40,12 @@ std::vector<PictureBlocks> blocksByOutputPicture(const analysis::StreamAnalysis&
 
 PictureBitmaps renderBlocks(const PictureBlocks& blocks);
 std::vector<PictureBitmaps> renderDocument(const analysis::StreamAnalysis& document);
+
+// A PCM CB has no intra prediction mode (none is derived for it), but libde265 draws a
+// glyph there from whatever mode its buffer last held. Clears the intra-mode bitmaps of both
+// renderings over the document's PCM CBs, and over the pixel a glyph may stick out by.
+void clearIntraModesOverPcmBlocks(std::vector<PictureBitmaps>& libde265, std::vector<PictureBitmaps>& ours,
+                                  const analysis::StreamAnalysis& document);
 
 // The drawing primitives, one per kind of mark libde265 makes.
 namespace draw {

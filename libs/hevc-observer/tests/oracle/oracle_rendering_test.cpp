@@ -85,14 +85,19 @@ struct LineCase {
     Pixels pixels; // relative to the start (8, 8)
 };
 
-TEST(OracleRendering, MotionLinesStepAlongTheLongerAxis)
+TEST(OracleRendering, MotionLinesStepForwardAlongTheLongerAxis)
 {
     const std::vector<LineCase> cases{
         {0, 0, {{0, 0}}},
         {3, 0, {{0, 0}, {1, 0}, {2, 0}, {3, 0}}},
-        {0, -2, {{0, 0}, {0, -1}, {0, -2}}},
         {4, 2, {{0, 0}, {1, 0}, {2, 1}, {3, 1}, {4, 2}}},
-        {-2, 2, {{0, 0}, {-1, 1}, {-2, 2}}},
+        {2, -2, {{0, 0}, {1, -1}, {2, -2}}},
+        {-1, 3, {{0, 0}, {0, 1}, {0, 2}, {-1, 3}}},
+        // A longer axis pointing left or up draws nothing, as libde265's loop never runs.
+        {0, -2, {}},
+        {-3, 1, {}},
+        {-2, 2, {}},
+        {2, -3, {}},
     };
     for (const LineCase& c : cases) {
         Bitmap bitmap(17, 17);

@@ -1,0 +1,171 @@
+// Analyses the last picture of a 1080p stream of 300 pictures in "picture_structure" mode
+// through the real worker program, beside `ffmpeg -threads 1 -i SAME -f null -` in the same
+// run, and prints the ratio of the two. Goal: at most 2.0x. Every picture's slice data is
+// parsed on the way (temporal motion prediction needs the references' motion).
+//
+// It also times our syntax parser alone, in this process, on packets read into memory
+// beforehand: once with every event kind (slice data parsed) and once with the
+// "stream_index" kinds (slice data skipped), and prints the time per CTU.
+
+#include "WorkerBenchSupport.h"
+#include "vexilo/bench/BenchSupport.h"
+
+#include <vexilo/hevc_observer/observer_abi.h>
+#include <vexilo/hevc_observer/observer_feed.h>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+#include <QCoreApplication>
+#include <QTemporaryDir>
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace bench = vexilo::bench;
+
+constexpr int kRuns = 3;
+constexpr double kGoalRatio = 2.0;
+constexpr int kPictures = 300;
+// Decode picture identities count from 1 in decode order.
+constexpr qint64 kLastPicture = kPictures;
+
+struct PacketBytes {
+    std::vector<std::uint8_t> bytes;
+    std::int64_t position = 0;
+};
+
+// The stream's packets as the demuxer cuts them, so that parsing is timed without I/O.
+std::vector<PacketBytes> readPackets(const std::filesystem::path& path)
+{
+    std::vector<PacketBytes> packets;
+    AVFormatContext* format = nullptr;
+    if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) < 0) {
+        return packets;
+    }
+    AVPacket* packet = av_packet_alloc();
+    while (av_read_frame(format, packet) >= 0) {
+        packets.push_back({std::vector<std::uint8_t>(packet->data, packet->data + packet->size), packet->pos});
+        av_packet_unref(packet);
+    }
+    av_packet_free(&packet);
+    avformat_close_input(&format);
+    return packets;
+}
+
+int countCtus(void* opaque, std::uint64_t /*flags*/, const VexiloObserverEventHeader* event)
+{
+    if (event->kind == VEXILO_OBSERVER_EVENT_CTU) {
+        ++*static_cast<std::uint64_t*>(opaque);
+    }
+    return 0;
+}
+
+struct ParseRun {
+    double cpuSeconds = 0;
+    std::uint64_t ctus = 0;
+};
+
+// Feeds every packet to the observer of a decoder context that never decodes.
+ParseRun parseOnly(const std::vector<PacketBytes>& packets, std::uint64_t eventMask)
+{
+    ParseRun run;
+    AVCodecContext* context = avcodec_alloc_context3(nullptr);
+    AVPacket* packet = av_packet_alloc();
+    VexiloObserverRegistration registration{};
+    registration.size = VEXILO_OBSERVER_REGISTRATION_SIZE;
+    registration.abiVersion = VEXILO_OBSERVER_ABI_VERSION;
+    registration.eventMask = eventMask;
+    registration.callback = &countCtus;
+    registration.opaque = &run.ctus;
+    if (context != nullptr && packet != nullptr && av_vexilo_set_observer(context, &registration) == 0) {
+        run.cpuSeconds = bench::ownCpuSecondsOf([&] {
+            for (const PacketBytes& bytes : packets) {
+                packet->data = const_cast<std::uint8_t*>(bytes.bytes.data());
+                packet->size = static_cast<int>(bytes.bytes.size());
+                context->reordered_opaque = vexilo::hevc_observer::feedPacket(context, packet, bytes.position);
+            }
+            vexilo::hevc_observer::feedFlush(context);
+        });
+        av_vexilo_clear_observer(context);
+    }
+    packet->data = nullptr;
+    packet->size = 0;
+    av_packet_free(&packet);
+    avcodec_free_context(&context);
+    return run;
+}
+
+ParseRun bestParseOf(const std::vector<PacketBytes>& packets, std::uint64_t eventMask)
+{
+    ParseRun best = parseOnly(packets, eventMask);
+    for (int run = 1; run < kRuns; ++run) {
+        const ParseRun next = parseOnly(packets, eventMask);
+        best = next.cpuSeconds < best.cpuSeconds ? next : best;
+    }
+    return best;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication application(argc, argv);
+    // A mid-range preset, so that the pictures hold the CU, PU and TU variety of real encodes.
+    const auto clip = bench::benchMediaDirectory() / "worker_1080p_300_medium.hevc";
+    if (!bench::ensureGenerated(clip, "-f lavfi -i testsrc2=size=1920x1080:rate=25 -frames:v 300 -pix_fmt yuv420p "
+                                      "-c:v libx265 -preset medium -x265-params log-level=error -f hevc")) {
+        return 1;
+    }
+
+    bool failed = false;
+    const std::string ffmpegCommand =
+        "ffmpeg -hide_banner -loglevel error -nostdin -threads 1 -i " + bench::quoted(clip) + " -f null -";
+    const double ffmpegSeconds = bench::bestOf(kRuns, [&] { return bench::childCpuSecondsOf(ffmpegCommand, failed); });
+
+    qint64 targetCtus = 0;
+    const double workerSeconds = bench::bestOf(kRuns, [&] {
+        QTemporaryDir cacheRoot;
+        const double before = bench::cpuSeconds(RUSAGE_CHILDREN);
+        const auto finished = bench::analyseThroughWorker(
+            clip, cacheRoot.path().toStdString(),
+            {{"analysisMode", "picture_structure"}, {"targetDecodePictureId", kLastPicture}});
+        failed = !finished || failed;
+        targetCtus = finished ? finished->value("ctuCount").toInteger() : 0;
+        return bench::cpuSeconds(RUSAGE_CHILDREN) - before;
+    });
+    if (failed || targetCtus == 0) {
+        std::fprintf(stderr, "a run failed or the target picture has no CTUs\n");
+        return 1;
+    }
+
+    const std::vector<PacketBytes> packets = readPackets(clip);
+    const ParseRun blocks = bestParseOf(packets, VEXILO_OBSERVER_EVENT_MASK_ALL);
+    const ParseRun headers = bestParseOf(packets, VEXILO_OBSERVER_EVENT_MASK_STREAM_INDEX);
+    if (blocks.ctus == 0) {
+        std::fprintf(stderr, "the parser reported no CTUs\n");
+        return 1;
+    }
+
+    const double ratio = workerSeconds / ffmpegSeconds;
+    const double perCtu = blocks.cpuSeconds / static_cast<double>(blocks.ctus);
+    const double sliceDataPerCtu = (blocks.cpuSeconds - headers.cpuSeconds) / static_cast<double>(blocks.ctus);
+    std::printf("picture_structure analysis of picture %lld of %d at 1080p (CPU seconds, best of %d)\n",
+                static_cast<long long>(kLastPicture), kPictures, kRuns);
+    std::printf("  worker            %8.3f s (%lld CTUs in the target picture)\n", workerSeconds,
+                static_cast<long long>(targetCtus));
+    std::printf("  ffmpeg -threads 1 %8.3f s\n", ffmpegSeconds);
+    std::printf("  ratio             %8.2fx (goal <= %.1fx)\n", ratio, kGoalRatio);
+    std::printf("parser alone, %llu CTUs\n", static_cast<unsigned long long>(blocks.ctus));
+    std::printf("  every event kind  %8.3f s, %6.2f us per CTU\n", blocks.cpuSeconds, perCtu * 1e6);
+    std::printf("  stream_index kinds%8.3f s\n", headers.cpuSeconds);
+    std::printf("  slice data alone  %15.2f us per CTU\n", sliceDataPerCtu * 1e6);
+    return 0;
+}
