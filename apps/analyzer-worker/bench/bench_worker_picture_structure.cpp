@@ -126,9 +126,7 @@ int main(int argc, char** argv)
     }
 
     bool failed = false;
-    const std::string ffmpegCommand =
-        "ffmpeg -hide_banner -loglevel error -nostdin -threads 1 -i " + bench::quoted(clip) + " -f null -";
-    const double ffmpegSeconds = bench::bestOf(kRuns, [&] { return bench::childCpuSecondsOf(ffmpegCommand, failed); });
+    const double ffmpegSeconds = bench::ffmpegDecodeCpuSeconds(clip, kRuns, failed);
 
     qint64 targetCtus = 0;
     const double workerSeconds = bench::bestOf(kRuns, [&] {

@@ -31,9 +31,7 @@ int main(int argc, char** argv)
     }
 
     bool failed = false;
-    const std::string ffmpegCommand =
-        "ffmpeg -hide_banner -loglevel error -nostdin -threads 1 -i " + bench::quoted(clip) + " -f null -";
-    const double ffmpegSeconds = bench::bestOf(kRuns, [&] { return bench::childCpuSecondsOf(ffmpegCommand, failed); });
+    const double ffmpegSeconds = bench::ffmpegDecodeCpuSeconds(clip, kRuns, failed);
 
     const double workerSeconds = bench::bestOf(kRuns, [&] {
         QTemporaryDir cacheRoot;

@@ -117,4 +117,12 @@ inline double bestOf(int runs, const std::function<double()>& measure) {
     return best;
 }
 
+// CPU time of `ffmpeg -threads 1 -i clip -f null -`, best of `runs`: the reference the
+// decoding benchmarks are measured against.
+inline double ffmpegDecodeCpuSeconds(const std::filesystem::path& clip, int runs, bool& failed) {
+    const std::string command =
+        "ffmpeg -hide_banner -loglevel error -nostdin -threads 1 -i " + quoted(clip) + " -f null -";
+    return bestOf(runs, [&] { return childCpuSecondsOf(command, failed); });
+}
+
 }  // namespace vexilo::bench

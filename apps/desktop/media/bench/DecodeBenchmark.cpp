@@ -64,9 +64,7 @@ int main() {
         return 1;
     }
     bool ffmpegFailed = false;
-    const std::string ffmpegCommand =
-        "ffmpeg -hide_banner -loglevel error -nostdin -threads 1 -i " + bench::quoted(clip) + " -f null -";
-    const double reference = bench::bestOf(kRuns, [&] { return bench::childCpuSecondsOf(ffmpegCommand, ffmpegFailed); });
+    const double reference = bench::ffmpegDecodeCpuSeconds(clip, kRuns, ffmpegFailed);
 
     const DecodeFigures defaults = decodeWithSource(clip);
     mallopt(M_MMAP_THRESHOLD, kMmapThresholdBytes);
