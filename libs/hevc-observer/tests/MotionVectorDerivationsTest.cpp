@@ -90,7 +90,9 @@ struct Neighbourhood {
             state.setCtbSlice(ctb, 0);
         }
         // Nothing is inter until a test says so.
-        state.fill(0, 0, 128, 128, &slice_data::MinBlock::intra, std::uint8_t{1});
+        slice_data::MinBlock intra;
+        intra.intra = 1;
+        state.fillBlocks(0, 0, 128, 128, intra);
         // L0: POC 8, POC 4; L1: POC 16, POC 8.
         lists[0] = {ReferencePicture{8, false, nullptr}, ReferencePicture{4, false, nullptr}};
         lists[1] = {ReferencePicture{16, false, nullptr}, ReferencePicture{8, false, nullptr}};
@@ -108,7 +110,7 @@ struct Neighbourhood {
     // An 8x8 inter block with `motion` at `place`.
     void put(Place place, const MvField& motion)
     {
-        state.fill(place.x, place.y, 8, 8, &slice_data::MinBlock::intra, std::uint8_t{0});
+        state.fillBlocks(place.x, place.y, 8, 8, slice_data::MinBlock{});
         CollocatedBlock block;
         block.motion = motion;
         state.storeMotion(place.x, place.y, 8, 8, block);

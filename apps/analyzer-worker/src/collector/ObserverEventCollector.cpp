@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <new>
 #include <stdexcept>
+#include <type_traits>
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -54,6 +56,20 @@ struct ObserverEventCollector::ThreadSlot {
     }
 };
 
+// Records are plain data (an implicit-lifetime type), so the storage's allocation creates
+// them and the first assignment gives them their values.
+static_assert(std::is_trivially_copyable_v<ObserverEventRecord> && std::is_trivially_destructible_v<ObserverEventRecord>);
+
+ObserverEventCollector::RecordStorage::RecordStorage(std::uint64_t count)
+    : slots_(std::make_unique_for_overwrite<Slot[]>(count))
+{
+}
+
+ObserverEventRecord* ObserverEventCollector::RecordStorage::get() const noexcept
+{
+    return std::launder(reinterpret_cast<ObserverEventRecord*>(slots_.get()));
+}
+
 std::uint64_t boundObserverEventCapacity(std::uint64_t requested, std::uint64_t physicalMemory) noexcept
 {
     if (physicalMemory == 0) {
@@ -91,10 +107,9 @@ ObserverEventCollector::ObserverEventCollector(std::uint64_t capacity, std::uint
       tailLimit_(observerTailLimit(capacity_)),
       targetPictureIdentity_(targetPictureIdentity),
       limits_(limits),
-      ring_(std::make_unique<ObserverEventRecord[]>(capacity_)),
+      ring_(capacity_),
       slots_(std::make_unique<ThreadSlot[]>(limits.threadSlotCount)),
-      stagingRecords_(std::make_unique<ObserverEventRecord[]>(std::uint64_t{limits.threadSlotCount} *
-                                                              limits.stagedRecordsPerSlot)),
+      stagingRecords_(std::uint64_t{limits.threadSlotCount} * limits.stagedRecordsPerSlot),
       ownerThread_(std::this_thread::get_id())
 {
     for (std::uint32_t i = 0; i < limits_.threadSlotCount; ++i) {

@@ -3,6 +3,7 @@
 #include "observer/ObserverEventRecord.h"
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -100,9 +101,25 @@ private:
     std::uint64_t targetPictureIdentity_ = 0;
     ObserverCollectorLimits limits_;
 
-    std::unique_ptr<ObserverEventRecord[]> ring_;
+    // Storage for records that are always written before they are read. It is left
+    // untouched until then: the ring and the staging areas run to hundreds of megabytes, and
+    // clearing them up front cost every run the page faults of all of it.
+    class RecordStorage {
+    public:
+        explicit RecordStorage(std::uint64_t count);
+        [[nodiscard]] ObserverEventRecord* get() const noexcept;
+        [[nodiscard]] ObserverEventRecord& operator[](std::uint64_t index) const noexcept { return get()[index]; }
+
+    private:
+        struct Slot {
+            alignas(ObserverEventRecord) std::byte bytes[sizeof(ObserverEventRecord)];
+        };
+        std::unique_ptr<Slot[]> slots_;
+    };
+
+    RecordStorage ring_;
     std::unique_ptr<ThreadSlot[]> slots_;
-    std::unique_ptr<ObserverEventRecord[]> stagingRecords_;
+    RecordStorage stagingRecords_;
     std::vector<std::uint64_t> sortedOrder_;
 
     std::uint64_t frontCount_ = 0;

@@ -99,6 +99,18 @@ void SliceDataParser::deriveQpY(CodingUnit& cu)
     }
 }
 
+void SliceDataParser::markCodingBlock(const CodingUnit& cu)
+{
+    // One pass over the CB's 4x4 blocks for what its neighbours and its own PUs look up;
+    // the QP and intra modes follow once derived.
+    MinBlock block;
+    block.ctDepth = static_cast<std::uint8_t>(cu.cqtDepth);
+    block.cuSkipFlag = cu.cu_skip_flag ? 1 : 0;
+    block.intra = cu.CuPredMode == PredMode::Intra ? 1 : 0;
+    const std::uint32_t nCbS = 1U << cu.log2CbSize;
+    state_.fillBlocks(cu.x0, cu.y0, nCbS, nCbS, block);
+}
+
 void SliceDataParser::coding_unit(CodingUnit& cu)
 {
     const std::uint32_t x0 = cu.x0;
@@ -106,7 +118,6 @@ void SliceDataParser::coding_unit(CodingUnit& cu)
     const std::uint32_t nCbS = 1U << cu.log2CbSize;
     currentCuPreorder_ = cu.preorderIndex;
     tuPreorder_ = 0;
-    state_.fill(x0, y0, nCbS, nCbS, &MinBlock::ctDepth, static_cast<std::uint8_t>(cu.cqtDepth));
 
     if (pps_.transquant_bypass_enabled_flag) {
         cu.cu_transquant_bypass_flag = decode(Element::cu_transquant_bypass_flag, 0);
@@ -123,12 +134,11 @@ void SliceDataParser::coding_unit(CodingUnit& cu)
         cu.cu_skip_flag = decode(Element::cu_skip_flag, ctxInc);
         cu.signalled_cu_skip_flag = cu.cu_skip_flag;
     }
-    state_.fill(x0, y0, nCbS, nCbS, &MinBlock::cuSkipFlag, static_cast<std::uint8_t>(cu.cu_skip_flag ? 1 : 0));
 
     bool firstPuMerged = false;
     if (cu.cu_skip_flag) {
         cu.CuPredMode = PredMode::Skip;
-        state_.fill(x0, y0, nCbS, nCbS, &MinBlock::intra, std::uint8_t{0});
+        markCodingBlock(cu);
         prediction_unit(cu, x0, y0, nCbS, nCbS, 0);
     } else {
         cu.CuPredMode = PredMode::Intra;
@@ -137,7 +147,7 @@ void SliceDataParser::coding_unit(CodingUnit& cu)
             cu.CuPredMode = *cu.pred_mode_flag ? PredMode::Intra : PredMode::Inter;
         }
         const bool intra = cu.CuPredMode == PredMode::Intra;
-        state_.fill(x0, y0, nCbS, nCbS, &MinBlock::intra, static_cast<std::uint8_t>(intra ? 1 : 0));
+        markCodingBlock(cu);
         if (!intra || cu.log2CbSize == sps_.MinCbLog2SizeY) {
             cu.partMode = part_mode(cu);
             cu.signalled_part_mode = cu.partMode;
@@ -148,8 +158,8 @@ void SliceDataParser::coding_unit(CodingUnit& cu)
                 cu.pcm_flag = engine_.decodeTerminate();
                 cu.signalled_pcm_flag = cu.pcm_flag;
             }
-            state_.fill(x0, y0, nCbS, nCbS, &MinBlock::pcmFlag, static_cast<std::uint8_t>(cu.pcm_flag ? 1 : 0));
             if (cu.pcm_flag) {
+                state_.fill(x0, y0, nCbS, nCbS, &MinBlock::pcmFlag, std::uint8_t{1});
                 pcm_sample(cu);
             } else {
                 intraModes(cu);

@@ -27,7 +27,10 @@ void PictureBlockState::beginPicture(const Sps& sps, const PictureLayout& layout
     widthInBlocks_ = (picWidth_ + (1U << kBlockLog2Size) - 1U) >> kBlockLog2Size;
     const std::uint32_t heightInBlocks = (picHeight_ + (1U << kBlockLog2Size) - 1U) >> kBlockLog2Size;
     blocks_.assign(static_cast<std::size_t>(widthInBlocks_) * heightInBlocks, MinBlock{});
-    motion_.assign(blocks_.size(), derivations::MvField{});
+    // Not cleared: motion is only looked up at available inter blocks, which this picture
+    // has written; a damaged slice can at worst show a stale vector, whose reference index
+    // the derivations check against the current lists.
+    motion_.resize(blocks_.size());
     // A fresh field: the previous picture's may still be held as a reference.
     collocated_ = std::make_shared<derivations::CollocatedMotionField>(picWidth_, picHeight_);
     ctbSliceAddrRs_.assign(sps.PicSizeInCtbsY, kNoSlice);
@@ -67,7 +70,7 @@ void PictureBlockState::beginPicture(const Sps& sps, const PictureLayout& layout
 void PictureBlockState::storeMotion(std::uint32_t xPb, std::uint32_t yPb, std::uint32_t nPbW, std::uint32_t nPbH,
                                     const derivations::CollocatedBlock& block)
 {
-    forEachRowOfBlocks(xPb, yPb, nPbW, nPbH, [&](std::size_t first, std::size_t count) {
+    forEachEdgeRunOfBlocks(xPb, yPb, nPbW, nPbH, [&](std::size_t first, std::size_t count) {
         std::fill_n(motion_.begin() + static_cast<std::ptrdiff_t>(first), count, block.motion);
     });
     collocated_->store(xPb, yPb, nPbW, nPbH, block);
@@ -103,19 +106,17 @@ bool PictureBlockState::availablePb(const PredictionBlock& pb, std::int64_t xNb,
 {
     const bool sameCb = pb.xCb <= xNb && pb.yCb <= yNb && std::int64_t{pb.xCb} + pb.nCbS > xNb &&
                         std::int64_t{pb.yCb} + pb.nCbS > yNb;
-    if (!sameCb) {
-        if (!available(pb.xPb, pb.yPb, xNb, yNb)) {
-            return false;
-        }
-    } else if (pb.nPbW << 1U == pb.nCbS && pb.nPbH << 1U == pb.nCbS && pb.partIdx == 1 &&
-               std::int64_t{pb.yCb} + pb.nPbH <= yNb && std::int64_t{pb.xCb} + pb.nPbW > xNb) {
-        return false; // the third PU of an NxN CU comes after the second
+    if (sameCb) {
+        // An earlier PU of the current CB, which is inter; but the third PU of an NxN CU
+        // comes after the second.
+        return !(pb.nPbW << 1U == pb.nCbS && pb.nPbH << 1U == pb.nCbS && pb.partIdx == 1 &&
+                 std::int64_t{pb.yCb} + pb.nPbH <= yNb && std::int64_t{pb.xCb} + pb.nPbW > xNb);
     }
-    // Inside the current CB the neighbour is an earlier PU of it (the CU is inter); outside,
-    // the z-scan check above ensures its CU has been parsed.
-    return blocks_[(static_cast<std::size_t>(yNb) >> kBlockLog2Size) * widthInBlocks_ +
+    // Outside the current CB the z-scan check ensures the neighbour's CU has been parsed.
+    return available(pb.xPb, pb.yPb, xNb, yNb) &&
+           blocks_[(static_cast<std::size_t>(yNb) >> kBlockLog2Size) * widthInBlocks_ +
                    (static_cast<std::size_t>(xNb) >> kBlockLog2Size)]
-               .intra == 0;
+                   .intra == 0;
 }
 
 } // namespace vexilo::hevc::slice_data

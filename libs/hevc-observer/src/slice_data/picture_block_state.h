@@ -46,16 +46,27 @@ public:
                ctbSliceAddrRs_.size() == sps.PicSizeInCtbsY;
     }
 
-    // Sets `value` on every 4x4 block of the rectangle through `field`.
+    // Sets `value` through `field` on the 4x4 blocks of the rectangle that lookups can reach
+    // (its right column and bottom row, see forEachEdgeRunOfBlocks).
     template <typename Field, typename Value>
     void fill(std::uint32_t x0, std::uint32_t y0, std::uint32_t width, std::uint32_t height, Field field,
               Value value)
     {
-        forEachRowOfBlocks(x0, y0, width, height, [&](std::size_t first, std::size_t count) {
+        forEachEdgeRunOfBlocks(x0, y0, width, height, [&](std::size_t first, std::size_t count) {
             MinBlock* row = blocks_.data() + first;
             for (std::size_t i = 0; i < count; ++i) {
                 row[i].*field = value;
             }
+        });
+    }
+
+    // Sets every 4x4 block of the rectangle, inside as well: a CB's own PUs and intra PBs
+    // look up blocks inside it.
+    void fillBlocks(std::uint32_t x0, std::uint32_t y0, std::uint32_t width, std::uint32_t height,
+                    const MinBlock& value)
+    {
+        forEachRowOfBlocks(x0, y0, width, height, [&](std::size_t first, std::size_t count) {
+            std::fill_n(blocks_.begin() + static_cast<std::ptrdiff_t>(first), count, value);
         });
     }
 
@@ -79,7 +90,8 @@ public:
     };
     [[nodiscard]] bool availablePb(const PredictionBlock& pb, std::int64_t xNb, std::int64_t yNb) const;
 
-    // Motion of the inter prediction blocks decoded so far (8.5.3.2); refIdxLX -1 elsewhere.
+    // Motion of the inter prediction blocks decoded so far (8.5.3.2); meaningful only where
+    // availablePb holds.
     [[nodiscard]] const derivations::MvField& motionAt(std::uint32_t x, std::uint32_t y) const
     {
         return motion_[(static_cast<std::size_t>(y) >> kBlockLog2Size) * widthInBlocks_ + (x >> kBlockLog2Size)];
@@ -113,22 +125,52 @@ public:
 private:
     static constexpr std::uint32_t kNoSlice = 0xFFFFFFFFU;
 
-    // Calls `visit(firstIndex, count)` for every row of 4x4 blocks the rectangle covers inside
-    // the picture; the bounds are worked out once rather than per block.
-    template <typename Visit>
-    void forEachRowOfBlocks(std::uint32_t x0, std::uint32_t y0, std::uint32_t width, std::uint32_t height,
-                            Visit visit) const
+    // The 4x4 blocks a rectangle covers inside the picture, by index.
+    struct BlockRange {
+        std::size_t firstColumn = 0;
+        std::size_t lastColumn = 0;
+        std::size_t firstRow = 0;
+        std::size_t lastRow = 0;
+    };
+    [[nodiscard]] std::optional<BlockRange> blockRange(std::uint32_t x0, std::uint32_t y0, std::uint32_t width,
+                                                       std::uint32_t height) const
     {
         const std::uint64_t xEnd = std::min<std::uint64_t>(std::uint64_t{x0} + width, picWidth_);
         const std::uint64_t yEnd = std::min<std::uint64_t>(std::uint64_t{y0} + height, picHeight_);
         if (x0 >= xEnd || y0 >= yEnd) {
-            return;
+            return std::nullopt;
         }
-        const std::size_t firstColumn = x0 >> kBlockLog2Size;
-        const std::size_t count = static_cast<std::size_t>((xEnd - 1) >> kBlockLog2Size) - firstColumn + 1;
-        const auto lastRow = static_cast<std::size_t>((yEnd - 1) >> kBlockLog2Size);
-        for (std::size_t row = y0 >> kBlockLog2Size; row <= lastRow; ++row) {
-            visit(row * widthInBlocks_ + firstColumn, count);
+        return BlockRange{x0 >> kBlockLog2Size, static_cast<std::size_t>((xEnd - 1) >> kBlockLog2Size),
+                          y0 >> kBlockLog2Size, static_cast<std::size_t>((yEnd - 1) >> kBlockLog2Size)};
+    }
+
+    // Calls `visit(firstIndex, count)` for every row of 4x4 blocks the rectangle covers.
+    template <typename Visit>
+    void forEachRowOfBlocks(std::uint32_t x0, std::uint32_t y0, std::uint32_t width, std::uint32_t height,
+                            Visit visit) const
+    {
+        if (const auto range = blockRange(x0, y0, width, height)) {
+            for (std::size_t row = range->firstRow; row <= range->lastRow; ++row) {
+                visit(row * widthInBlocks_ + range->firstColumn, range->lastColumn - range->firstColumn + 1);
+            }
+        }
+    }
+
+    // Calls `visit(firstIndex, count)` for the right column and the bottom row of the 4x4
+    // blocks the rectangle covers. Outside the CB being parsed, those are all that is ever
+    // looked up: every lookup there is of a neighbour to the left, above, above-left,
+    // above-right or below-left of the block being parsed, which lies in the right column or
+    // the bottom row of an earlier block. Writing only them saves most of the stores of
+    // large blocks.
+    template <typename Visit>
+    void forEachEdgeRunOfBlocks(std::uint32_t x0, std::uint32_t y0, std::uint32_t width, std::uint32_t height,
+                                Visit visit) const
+    {
+        if (const auto range = blockRange(x0, y0, width, height)) {
+            for (std::size_t row = range->firstRow; row < range->lastRow; ++row) {
+                visit(row * widthInBlocks_ + range->lastColumn, 1);
+            }
+            visit(range->lastRow * widthInBlocks_ + range->firstColumn, range->lastColumn - range->firstColumn + 1);
         }
     }
 

@@ -71,6 +71,7 @@ private:
     void mvd_coding(PredictionUnit& pu, unsigned refList);
     void deriveMotion(const CodingUnit& cu, PredictionUnit& pu);
     PartMode part_mode(const CodingUnit& cu);
+    void markCodingBlock(const CodingUnit& cu);
     void startQuantizationGroup(std::uint32_t x0, std::uint32_t y0);
     void deriveQpY(CodingUnit& cu);
 
