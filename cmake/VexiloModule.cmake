@@ -93,11 +93,16 @@ function(vexilo_add_module_library name)
   vexilo_warnings(${name})
 endfunction()
 
-# The module's single test executable from every source below tests/.
-#   vexilo_add_module_tests(<name> LIBRARIES ... [FIXTURES ...])
+# The module's single test executable from every source below tests/ (minus the files
+# given in EXCLUDE).
+#   vexilo_add_module_tests(<name> LIBRARIES ... [FIXTURES ...] [EXCLUDE regex...])
 function(vexilo_add_module_tests name)
+  cmake_parse_arguments(ARG "" "" "EXCLUDE" ${ARGN})
   file(GLOB_RECURSE sources CONFIGURE_DEPENDS tests/*.cpp tests/*.c tests/*.h)
-  vexilo_add_tests(${name} SOURCES ${sources} ${ARGN})
+  foreach(pattern IN LISTS ARG_EXCLUDE)
+    list(FILTER sources EXCLUDE REGEX "${pattern}")
+  endforeach()
+  vexilo_add_tests(${name} SOURCES ${sources} ${ARG_UNPARSED_ARGUMENTS})
   if(TARGET ${name})
     target_include_directories(${name} PRIVATE tests src)
   endif()
