@@ -32,25 +32,14 @@ struct PictureBlocks {
 std::map<std::uint64_t, PictureBlocks> cachedPictureBlocks(const std::filesystem::path& cacheRoot)
 {
     std::map<std::uint64_t, PictureBlocks> blocks;
-    const auto manifest = analysis::openAnalysisCache(cacheRoot);
-    if (!std::holds_alternative<analysis::CacheManifest>(manifest)) {
-        ADD_FAILURE() << "no readable manifest";
-        return blocks;
-    }
-    for (const analysis::ManifestPictureEntry& entry : std::get<analysis::CacheManifest>(manifest).pictures) {
-        const auto picture = analysis::readCachedPicture(cacheRoot, entry);
-        if (!std::holds_alternative<analysis::StreamAnalysis>(picture)) {
-            ADD_FAILURE() << "picture " << entry.path << " does not read back";
-            continue;
-        }
-        const auto& document = std::get<analysis::StreamAnalysis>(picture);
+    testing::forEachCachedPicture(cacheRoot, [&](const analysis::StreamAnalysis& document) {
         EXPECT_TRUE(analysis::validateStreamAnalysis(document).empty())
             << analysis::formatValidationIssues(analysis::validateStreamAnalysis(document));
         if (document.pictures.size() == 1 && document.pictures.front().pictureId) {
             blocks[*document.pictures.front().pictureId] =
                 {document.ctus.size(), document.cus.size(), document.pus.size(), document.tus.size()};
         }
-    }
+    });
     return blocks;
 }
 

@@ -33,25 +33,14 @@ void append(Records& into, const Records& from)
 analysis::StreamAnalysis cachedBlocks(const std::filesystem::path& cacheRoot)
 {
     analysis::StreamAnalysis blocks;
-    const auto manifest = analysis::openAnalysisCache(cacheRoot);
-    if (!std::holds_alternative<analysis::CacheManifest>(manifest)) {
-        ADD_FAILURE() << "no readable manifest";
-        return blocks;
-    }
-    for (const analysis::ManifestPictureEntry& entry : std::get<analysis::CacheManifest>(manifest).pictures) {
-        const auto picture = analysis::readCachedPicture(cacheRoot, entry);
-        if (!std::holds_alternative<analysis::StreamAnalysis>(picture)) {
-            ADD_FAILURE() << "picture " << entry.path << " does not read back";
-            continue;
-        }
-        const auto& document = std::get<analysis::StreamAnalysis>(picture);
+    testing::forEachCachedPicture(cacheRoot, [&](const analysis::StreamAnalysis& document) {
         append(blocks.pictures, document.pictures);
         append(blocks.ctus, document.ctus);
         append(blocks.cus, document.cus);
         append(blocks.pus, document.pus);
         append(blocks.tus, document.tus);
         append(blocks.motionVectors, document.motionVectors);
-    }
+    });
     return blocks;
 }
 

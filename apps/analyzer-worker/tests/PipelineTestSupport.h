@@ -15,6 +15,8 @@
 
 #include <QByteArray>
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -132,6 +134,26 @@ inline std::optional<std::vector<std::int64_t>> ffmpegOutputPts(const std::files
     avcodec_send_packet(context.get(), nullptr);
     drain();
     return pts;
+}
+
+// Calls `visit` with every picture document of a written cache directory, in manifest
+// order; a manifest or picture that does not read back fails the test.
+template <typename Visit>
+void forEachCachedPicture(const std::filesystem::path& cacheRoot, Visit visit)
+{
+    const auto manifest = analysis::openAnalysisCache(cacheRoot);
+    if (!std::holds_alternative<analysis::CacheManifest>(manifest)) {
+        ADD_FAILURE() << "no readable manifest";
+        return;
+    }
+    for (const analysis::ManifestPictureEntry& entry : std::get<analysis::CacheManifest>(manifest).pictures) {
+        const auto picture = analysis::readCachedPicture(cacheRoot, entry);
+        if (!std::holds_alternative<analysis::StreamAnalysis>(picture)) {
+            ADD_FAILURE() << "picture " << entry.path << " does not read back";
+            continue;
+        }
+        visit(std::get<analysis::StreamAnalysis>(picture));
+    }
 }
 
 // The stream-level document of a written cache directory, read back through the manifest
