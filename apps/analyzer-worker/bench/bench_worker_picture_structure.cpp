@@ -95,9 +95,10 @@ ParseRun parseOnly(const std::vector<PacketBytes>& packets, std::uint64_t eventM
             vexilo::hevc_observer::feedFlush(context);
         });
         av_vexilo_clear_observer(context);
+        // The packet only borrowed our bytes; it must not free them.
+        packet->data = nullptr;
+        packet->size = 0;
     }
-    packet->data = nullptr;
-    packet->size = 0;
     av_packet_free(&packet);
     avcodec_free_context(&context);
     return run;
