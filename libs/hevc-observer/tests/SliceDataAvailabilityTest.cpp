@@ -87,13 +87,15 @@ TEST(PredictionBlockAvailability, ExcludesIntraNeighboursAndTheThirdPuOfNxN)
     Picture picture(false);
     picture.state.setCtbSlice(0, 0);
     // A 16x16 inter CU at (16, 0) in NxN; an intra CU at (0, 0).
-    picture.state.fill(0, 0, 16, 16, &MinBlock::intra, std::uint8_t{1});
+    MinBlock intra;
+    intra.intra = 1;
+    picture.state.fillBlocks(0, 0, 16, 16, intra);
     PictureBlockState::PredictionBlock pb{16, 0, 16, 24, 0, 8, 8, 1};
     EXPECT_FALSE(picture.state.availablePb(pb, 23, 8)) << "lower left PU of the same CU";
     EXPECT_TRUE(picture.state.availablePb(pb, 23, 7)) << "first PU of the same CU";
     pb = {16, 0, 16, 16, 0, 16, 16, 0};
     EXPECT_FALSE(picture.state.availablePb(pb, 15, 0)) << "intra neighbour";
-    picture.state.fill(0, 0, 16, 16, &MinBlock::intra, std::uint8_t{0});
+    picture.state.fillBlocks(0, 0, 16, 16, MinBlock{});
     EXPECT_TRUE(picture.state.availablePb(pb, 15, 0));
 }
 

@@ -84,7 +84,7 @@ void SliceDataParser::deriveQpY(CodingUnit& cu)
     cu.CuQpDeltaVal = CuQpDeltaVal_;
     cu.QpY = derivations::QpY(qPY_PRED, CuQpDeltaVal_, static_cast<std::int32_t>(sps_.QpBdOffsetY));
     const std::uint32_t size = 1U << cu.log2CbSize;
-    state_.fill(cu.x0, cu.y0, size, size, &MinBlock::qpY, static_cast<std::int8_t>(cu.QpY));
+    state_.fillEdges(cu.x0, cu.y0, size, size, &MinBlock::qpY, static_cast<std::int8_t>(cu.QpY));
     state_.lastCuQpY = cu.QpY;
     cu.CuQpOffsetCb = state_.CuQpOffsetCb;
     cu.CuQpOffsetCr = state_.CuQpOffsetCr;
@@ -159,7 +159,7 @@ void SliceDataParser::coding_unit(CodingUnit& cu)
                 cu.signalled_pcm_flag = cu.pcm_flag;
             }
             if (cu.pcm_flag) {
-                state_.fill(x0, y0, nCbS, nCbS, &MinBlock::pcmFlag, std::uint8_t{1});
+                state_.fillEdges(x0, y0, nCbS, nCbS, &MinBlock::pcmFlag, std::uint8_t{1});
                 pcm_sample(cu);
             } else {
                 intraModes(cu);
@@ -319,7 +319,7 @@ void SliceDataParser::intraModes(CodingUnit& cu)
         const std::uint32_t mode = derivations::IntraPredModeY(list, cu.prev_intra_luma_pred_flag[i], cu.mpm_idx[i],
                                                                cu.rem_intra_luma_pred_mode[i]);
         cu.IntraPredModeY[i] = static_cast<std::uint8_t>(mode);
-        state_.fill(xPb, yPb, pbOffset, pbOffset, &MinBlock::intraPredModeY, static_cast<std::uint8_t>(mode));
+        state_.fillEdges(xPb, yPb, pbOffset, pbOffset, &MinBlock::intraPredModeY, static_cast<std::uint8_t>(mode));
     }
     if (sps_.ChromaArrayType == 0) {
         return;

@@ -49,7 +49,7 @@ public:
     // Sets `value` through `field` on the 4x4 blocks of the rectangle that lookups can reach
     // (its right column and bottom row, see forEachEdgeRunOfBlocks).
     template <typename Field, typename Value>
-    void fill(std::uint32_t x0, std::uint32_t y0, std::uint32_t width, std::uint32_t height, Field field,
+    void fillEdges(std::uint32_t x0, std::uint32_t y0, std::uint32_t width, std::uint32_t height, Field field,
               Value value)
     {
         forEachEdgeRunOfBlocks(x0, y0, width, height, [&](std::size_t first, std::size_t count) {
