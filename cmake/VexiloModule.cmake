@@ -17,19 +17,37 @@ function(vexilo_warnings target)
     $<$<COMPILE_LANGUAGE:C>:${VEXILO_C_WARNING_FLAGS}>)
 endfunction()
 
-# Adds a module's single GoogleTest executable, registered with ctest.
-#   vexilo_add_tests(<name> SOURCES ... LIBRARIES ... [FIXTURES fixture...] [LABELS label...])
+# Where tests write what a person should look at (screenshots, dumps).
+set(VEXILO_TEST_OUTPUT_DIR "${CMAKE_BINARY_DIR}/test-output" CACHE PATH
+    "Folder where tests write screenshots and other output for a person to look at")
+set(VEXILO_TEST_SUPPORT_DIR "${CMAKE_CURRENT_LIST_DIR}/../test-support")
+
+# The definitions every test executable gets: where media, reference streams and output live.
+function(vexilo_test_definitions target)
+  target_compile_definitions(${target} PRIVATE
+    VEXILO_TEST_MEDIA_DIR="${VEXILO_TEST_MEDIA_DIR}"
+    VEXILO_REFERENCE_STREAMS_DIR="${VEXILO_REFERENCE_STREAMS_DIR}"
+    VEXILO_TEST_OUTPUT_DIR="${VEXILO_TEST_OUTPUT_DIR}")
+  target_include_directories(${target} PRIVATE "${VEXILO_TEST_SUPPORT_DIR}")
+endfunction()
+
+# Adds a module's single GoogleTest executable, registered with ctest. QT_MAIN runs the
+# tests inside a QCoreApplication (for objects that need signals, timers or processes).
+#   vexilo_add_tests(<name> SOURCES ... LIBRARIES ... [QT_MAIN] [FIXTURES fixture...] [LABELS label...])
 function(vexilo_add_tests name)
   if(NOT VEXILO_BUILD_TESTS)
     return()
   endif()
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBRARIES;FIXTURES;LABELS" ${ARGN})
-  add_executable(${name} ${ARG_SOURCES})
+  cmake_parse_arguments(ARG "QT_MAIN" "" "SOURCES;LIBRARIES;FIXTURES;LABELS" ${ARGN})
+  if(ARG_QT_MAIN)
+    add_executable(${name} ${ARG_SOURCES} "${VEXILO_TEST_SUPPORT_DIR}/vexilo/test/GTestQtMain.cpp")
+    target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES} GTest::gtest Qt6::Core)
+  else()
+    add_executable(${name} ${ARG_SOURCES})
+    target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES} GTest::gtest GTest::gtest_main)
+  endif()
   vexilo_warnings(${name})
-  target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES} GTest::gtest GTest::gtest_main)
-  target_compile_definitions(${name} PRIVATE
-    VEXILO_TEST_MEDIA_DIR="${VEXILO_TEST_MEDIA_DIR}"
-    VEXILO_REFERENCE_STREAMS_DIR="${VEXILO_REFERENCE_STREAMS_DIR}")
+  vexilo_test_definitions(${name})
   set(properties TIMEOUT 600)
   if(ARG_FIXTURES)
     list(APPEND properties FIXTURES_REQUIRED "${ARG_FIXTURES}")
@@ -106,4 +124,42 @@ function(vexilo_add_module_tests name)
   if(TARGET ${name})
     target_include_directories(${name} PRIVATE tests src)
   endif()
+endfunction()
+
+# The module's single Qt Test executable (widgets and models) from every source below
+# tests/. Each tests/<Class>Test.cpp registers its class with VEXILO_QT_TEST and becomes
+# one ctest entry "<name>.<Class>Test". Classes listed under XCB need a real display
+# (OpenGL widgets): they run on the xcb platform, under the display test.sh starts.
+#   vexilo_add_qt_module_tests(<name> LIBRARIES ... [FIXTURES ...] [XCB class...] [LABELS ...])
+function(vexilo_add_qt_module_tests name)
+  if(NOT VEXILO_BUILD_TESTS)
+    return()
+  endif()
+  cmake_parse_arguments(ARG "" "" "LIBRARIES;FIXTURES;XCB;LABELS" ${ARGN})
+  find_package(Qt6 REQUIRED COMPONENTS Core Gui Widgets Test)
+  file(GLOB_RECURSE sources CONFIGURE_DEPENDS tests/*.cpp tests/*.h)
+  add_executable(${name} ${sources} "${VEXILO_TEST_SUPPORT_DIR}/vexilo/test/QtTestMain.cpp")
+  set_target_properties(${name} PROPERTIES AUTOMOC ON)
+  vexilo_warnings(${name})
+  vexilo_test_definitions(${name})
+  target_include_directories(${name} PRIVATE tests src)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES} Qt6::Test Qt6::Widgets)
+  foreach(source IN LISTS sources)
+    if(NOT source MATCHES "/([A-Za-z0-9_]+Test)\\.cpp$")
+      continue()
+    endif()
+    set(test_class "${CMAKE_MATCH_1}")
+    add_test(NAME "${name}.${test_class}" COMMAND ${name} ${test_class})
+    set(properties TIMEOUT 600)
+    if(test_class IN_LIST ARG_XCB)
+      list(APPEND properties ENVIRONMENT "QT_QPA_PLATFORM=xcb")
+    endif()
+    if(ARG_FIXTURES)
+      list(APPEND properties FIXTURES_REQUIRED "${ARG_FIXTURES}")
+    endif()
+    if(ARG_LABELS)
+      list(APPEND properties LABELS "${ARG_LABELS}")
+    endif()
+    set_tests_properties("${name}.${test_class}" PROPERTIES ${properties})
+  endforeach()
 endfunction()
