@@ -1,0 +1,108 @@
+#include "PictureStripTiles.h"
+
+#include <algorithm>
+#include <iterator>
+#include <utility>
+
+namespace vexilo {
+
+PictureStripTiles::PictureStripTiles(std::int64_t byteBudget) : byteBudget_(std::max<std::int64_t>(byteBudget, 0)) {}
+
+std::size_t PictureStripTiles::sortedInsertPosition(std::int64_t displayIndex) const {
+    const auto after = std::upper_bound(tiles_.begin(), tiles_.end(), displayIndex,
+                                        [](std::int64_t index, const PictureStripTile& tile) {
+                                            return index < tile.displayIndex;
+                                        });
+    return static_cast<std::size_t>(std::distance(tiles_.begin(), after));
+}
+
+std::optional<std::size_t> PictureStripTiles::positionOf(domain::PictureId pictureId) const {
+    const auto known = displayIndexById_.find(pictureId);
+    if (known == displayIndexById_.end()) {
+        return std::nullopt;
+    }
+    const std::int64_t displayIndex = known->second;
+    auto tile = std::lower_bound(tiles_.begin(), tiles_.end(), displayIndex,
+                                 [](const PictureStripTile& candidate, std::int64_t index) {
+                                     return candidate.displayIndex < index;
+                                 });
+    for (; tile != tiles_.end() && tile->displayIndex == displayIndex; ++tile) {
+        if (tile->pictureId == pictureId) {
+            return static_cast<std::size_t>(std::distance(tiles_.begin(), tile));
+        }
+    }
+    return std::nullopt;
+}
+
+void PictureStripTiles::setThumbnail(domain::PictureId pictureId, std::int64_t displayIndex, QImage image) {
+    std::optional<std::size_t> position = positionOf(pictureId);
+    if (position && tiles_[*position].displayIndex != displayIndex) {
+        // Moved rather than updated in place, so that the tiles stay sorted for every lookup.
+        releaseImage(*position);
+        tiles_.erase(tiles_.begin() + static_cast<std::ptrdiff_t>(*position));
+        position.reset();
+    }
+    if (!position) {
+        position = sortedInsertPosition(displayIndex);
+        tiles_.insert(tiles_.begin() + static_cast<std::ptrdiff_t>(*position),
+                      PictureStripTile{pictureId, displayIndex, QImage()});
+        displayIndexById_[pictureId] = displayIndex;
+    }
+    storeImage(*position, std::move(image));
+    evictOverBudget();
+}
+
+void PictureStripTiles::storeImage(std::size_t position, QImage image) {
+    releaseImage(position);
+    PictureStripTile& tile = tiles_[position];
+    imageBytes_ += static_cast<std::int64_t>(image.sizeInBytes());
+    tile.image = std::move(image);
+    recentlyShown_.push_front(tile.pictureId);
+    recencyById_[tile.pictureId] = recentlyShown_.begin();
+}
+
+void PictureStripTiles::releaseImage(std::size_t position) {
+    PictureStripTile& tile = tiles_[position];
+    const auto recency = recencyById_.find(tile.pictureId);
+    if (recency == recencyById_.end()) {
+        return;
+    }
+    imageBytes_ -= static_cast<std::int64_t>(tile.image.sizeInBytes());
+    tile.image = QImage();
+    recentlyShown_.erase(recency->second);
+    recencyById_.erase(recency);
+}
+
+void PictureStripTiles::evictOverBudget() {
+    while (imageBytes_ > byteBudget_ && !recentlyShown_.empty()) {
+        const std::optional<std::size_t> position = positionOf(recentlyShown_.back());
+        if (!position) {
+            recencyById_.erase(recentlyShown_.back());
+            recentlyShown_.pop_back();
+            continue;
+        }
+        releaseImage(*position);
+    }
+}
+
+void PictureStripTiles::markShown(std::size_t position) {
+    const auto recency = recencyById_.find(tiles_.at(position).pictureId);
+    if (recency != recencyById_.end()) {
+        recentlyShown_.splice(recentlyShown_.begin(), recentlyShown_, recency->second);
+    }
+}
+
+void PictureStripTiles::setByteBudget(std::int64_t bytes) {
+    byteBudget_ = std::max<std::int64_t>(bytes, 0);
+    evictOverBudget();
+}
+
+void PictureStripTiles::clear() {
+    tiles_.clear();
+    displayIndexById_.clear();
+    recentlyShown_.clear();
+    recencyById_.clear();
+    imageBytes_ = 0;
+}
+
+}  // namespace vexilo

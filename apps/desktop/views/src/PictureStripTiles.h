@@ -1,0 +1,61 @@
+#pragma once
+
+#include "vexilo/domain/PictureInfo.h"
+
+#include <QImage>
+
+#include <cstddef>
+#include <cstdint>
+#include <list>
+#include <optional>
+#include <unordered_map>
+#include <vector>
+
+namespace vexilo {
+
+struct PictureStripTile {
+    domain::PictureId pictureId = 0;
+    std::int64_t displayIndex = 0;
+    QImage image;  // null once the byte budget let it go
+};
+
+// The strip's tiles in display order, found by picture id in logarithmic time, with their
+// thumbnails held within a byte budget: when it is exceeded, the images shown least
+// recently are dropped first and their tiles fall back to a drawn placeholder.
+class PictureStripTiles {
+public:
+    explicit PictureStripTiles(std::int64_t byteBudget);
+
+    // Adds the picture's tile at its sorted place, or updates the tile it already has.
+    void setThumbnail(domain::PictureId pictureId, std::int64_t displayIndex, QImage image);
+    void clear();
+
+    [[nodiscard]] std::size_t size() const noexcept { return tiles_.size(); }
+    [[nodiscard]] bool empty() const noexcept { return tiles_.empty(); }
+    [[nodiscard]] const PictureStripTile& at(std::size_t position) const { return tiles_.at(position); }
+    [[nodiscard]] std::optional<std::size_t> positionOf(domain::PictureId pictureId) const;
+
+    // Keeps a painted tile's image the longest.
+    void markShown(std::size_t position);
+
+    void setByteBudget(std::int64_t bytes);
+    [[nodiscard]] std::int64_t byteBudget() const noexcept { return byteBudget_; }
+    [[nodiscard]] std::int64_t imageBytes() const noexcept { return imageBytes_; }
+
+private:
+    using RecencyList = std::list<domain::PictureId>;
+
+    [[nodiscard]] std::size_t sortedInsertPosition(std::int64_t displayIndex) const;
+    void storeImage(std::size_t position, QImage image);
+    void releaseImage(std::size_t position);
+    void evictOverBudget();
+
+    std::vector<PictureStripTile> tiles_;
+    std::unordered_map<domain::PictureId, std::int64_t> displayIndexById_;
+    RecencyList recentlyShown_;  // front: shown or added last
+    std::unordered_map<domain::PictureId, RecencyList::iterator> recencyById_;
+    std::int64_t imageBytes_ = 0;
+    std::int64_t byteBudget_;
+};
+
+}  // namespace vexilo
