@@ -48,6 +48,15 @@ void appendBucketTo(std::vector<std::size_t>& positions,
     }
 }
 
+std::optional<std::optional<std::int32_t>> pocOf(
+    const std::unordered_map<PictureId, std::optional<std::int32_t>>& pocs, PictureId pictureId) {
+    const auto found = pocs.find(pictureId);
+    if (found == pocs.end()) {
+        return std::nullopt;
+    }
+    return found->second;
+}
+
 }  // namespace
 
 void PictureStripReferences::merge(const analysis::StreamAnalysis& document) {
@@ -188,20 +197,12 @@ std::optional<std::size_t> PictureStripReferences::targetTileOf(const ReferenceE
 
 std::optional<std::optional<std::int32_t>> PictureStripReferences::pictureRecordPoc(PictureId pictureId) {
     indexIfNeeded();
-    const auto record = firstPocByPicture_.find(pictureId);
-    if (record == firstPocByPicture_.end()) {
-        return std::nullopt;
-    }
-    return record->second;
+    return pocOf(firstPocByPicture_, pictureId);
 }
 
 std::optional<std::optional<std::int32_t>> PictureStripReferences::firstSlicePoc(PictureId pictureId) {
     indexIfNeeded();
-    const auto slice = firstSlicePocByPicture_.find(pictureId);
-    if (slice == firstSlicePocByPicture_.end()) {
-        return std::nullopt;
-    }
-    return slice->second;
+    return pocOf(firstSlicePocByPicture_, pictureId);
 }
 
 }  // namespace vexilo

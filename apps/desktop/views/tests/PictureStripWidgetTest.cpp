@@ -17,6 +17,7 @@ using vexilo::application::PictureThumbnail;
 using vexilo::domain::PictureId;
 using vexilo::test::colourNear;
 using vexilo::test::grabImage;
+using vexilo::test::showSized;
 using vexilo::test::sameColour;
 using StripMode = vexilo::PictureStripWidget::StripMode;
 namespace analysis = vexilo::analysis;
@@ -152,10 +153,12 @@ std::vector<PictureId> activatedIds(const QSignalSpy& spy) {
     return ids;
 }
 
-void showSized(QWidget& widget, int width, int height) {
-    widget.resize(width, height);
-    widget.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&widget));
+// A shown strip in hierarchy mode with `tiles` pictures, the one at `current` current.
+void showHierarchy(PictureStripWidget& strip, int width, int tiles, int current) {
+    showSized(strip, width, 230);
+    addSolidTiles(strip, tiles);
+    strip.setStripMode(StripMode::ReferenceHierarchy);
+    strip.setCurrentPicture(kFirstPictureId + current);
 }
 
 }  // namespace
@@ -392,10 +395,7 @@ private slots:
 
     void drawsTheReferenceHierarchyOfABPyramid() {
         PictureStripWidget strip;
-        showSized(strip, 1100, 230);
-        addSolidTiles(strip, 9);
-        strip.setStripMode(StripMode::ReferenceHierarchy);
-        strip.setCurrentPicture(kFirstPictureId + 4);
+        showHierarchy(strip, 1100, 9, 4);
         const std::vector<std::int32_t> pocs{0, 1, 2, 3, 4, 5, 6, 7, 8};
         // Decode order 0 8 4 2 1 3 6 5 7; the second half names its targets by POC only.
         const std::vector<TestReference> references{
@@ -420,10 +420,7 @@ private slots:
 
     void parallelEdgesUseFourLanes() {
         PictureStripWidget strip;
-        showSized(strip, 700, 230);
-        addSolidTiles(strip, 2);
-        strip.setStripMode(StripMode::ReferenceHierarchy);
-        strip.setCurrentPicture(kFirstPictureId + 1);
+        showHierarchy(strip, 700, 2, 1);
         const std::vector<std::int32_t> pocs{0, 16};
         strip.setAnalysis(documentOf({0, 1}, pocs, {{1, 1, 0, 0}}));
         const QRect from = nodeRect(strip, 1);
@@ -450,10 +447,7 @@ private slots:
 
     void boxesReferencesOutsideTheStrip() {
         PictureStripWidget strip;
-        showSized(strip, 700, 230);
-        addSolidTiles(strip, 2);
-        strip.setStripMode(StripMode::ReferenceHierarchy);
-        strip.setCurrentPicture(kFirstPictureId + 1);
+        showHierarchy(strip, 700, 2, 1);
         // An L1 reference with neither target id nor POC, and one to a POC no tile has.
         strip.setAnalysis(documentOf({0, 1}, {0, 8}, {{1, 2, {}, {}}, {1, 1, {}, 40}}));
         const QImage image = grabImage(strip);

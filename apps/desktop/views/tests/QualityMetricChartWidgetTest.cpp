@@ -17,6 +17,7 @@ using vexilo::media::PlaneQualityMetrics;
 using vexilo::media::QualityMetricStatus;
 using vexilo::test::colourNear;
 using vexilo::test::grabImage;
+using vexilo::test::showSized;
 using FramePoint = vexilo::QualityMetricChartWidget::FramePoint;
 
 namespace {
@@ -62,12 +63,6 @@ QString tooltipAt(QualityMetricChartWidget& chart, QPoint position) {
     QToolTip::hideText();
     QTest::mouseMove(&chart, position);
     return QToolTip::isVisible() ? QToolTip::text() : QString();
-}
-
-void showSized(QWidget& widget, int width, int height) {
-    widget.resize(width, height);
-    widget.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&widget));
 }
 
 // The dashed marker, antialiased over the pixel columns beside x, in the upper part of the

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QImage>
 #include <QString>
+#include <QTest>
 #include <QWidget>
 
 #include <algorithm>
@@ -16,6 +17,12 @@
 #include <vector>
 
 namespace vexilo::test {
+
+inline void showSized(QWidget& widget, int width, int height) {
+    widget.resize(width, height);
+    widget.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&widget));
+}
 
 inline QImage grabImage(QWidget& widget) {
     return widget.grab().toImage().convertToFormat(QImage::Format_ARGB32);
