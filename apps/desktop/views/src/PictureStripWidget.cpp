@@ -221,7 +221,7 @@ std::int64_t PictureStripWidget::thumbnailBytes() const noexcept {
 }
 
 void PictureStripWidget::setThumbnail(const application::PictureThumbnail& thumbnail) {
-    if (thumbnail.width <= 0 || thumbnail.height <= 0) {
+    if (thumbnail.width <= 0 || thumbnail.height <= 0 || thumbnail.width > std::numeric_limits<int>::max() / 4) {
         return;
     }
     const std::uint64_t needed = static_cast<std::uint64_t>(thumbnail.width) *

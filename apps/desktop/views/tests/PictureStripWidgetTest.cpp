@@ -485,6 +485,7 @@ private slots:
         QVERIFY(sameColour(image.pixelColor(imageProbe(strip, 1)), kTileColours[1], 2));
         wheel(strip, -120, 4);
         image = grabImage(strip);
+        vexilo::test::saveScreenshot(image, QStringLiteral("picture_strip_thumbnail_let_go.png"));
         // Let go first, tile 2 shows its picture type instead; tile 3 kept its image.
         QVERIFY(sameColour(image.pixelColor(imageProbe(strip, 2) + QPoint(-40, 0)), QColor(72, 112, 200), 2));
         QVERIFY(sameColour(image.pixelColor(imageProbe(strip, 3)), kTileColours[3], 2));
