@@ -1,21 +1,39 @@
 #include "vexilo/models/SyntaxTreeModel.h"
 
 #include "vexilo/models/DisplayFormat.h"
+#include "vexilo/models/StableIdTable.h"
 
+#include <algorithm>
 #include <array>
+#include <iterator>
+#include <unordered_map>
 #include <vector>
 
 namespace vexilo {
 
+// Texts, picture ids and the slice's secondary value are read from the node's record when a
+// view asks for them: a dense picture has hundreds of thousands of nodes, of which a view
+// shows a few dozen. Nodes live in one array and name each other by position.
 struct SyntaxTreeModel::SyntaxTreeNode {
-    SyntaxTreeNodeKind kind = SyntaxTreeNodeKind::Root;
     analysis::StableId objectId{};
-    std::optional<domain::PictureId> pictureId;
-    std::optional<std::int64_t> secondaryValue;
-    std::array<QString, kColumnCount> texts;
-    SyntaxTreeNode* parent = nullptr;
-    int row = 0;
-    std::vector<std::unique_ptr<SyntaxTreeNode>> children;
+    const void* record = nullptr;  // the held document's record of `kind`
+    std::uint32_t parent = 0;
+    std::uint32_t row = 0;
+    std::uint32_t firstChild = 0;  // position of the first child in NodeStore::children
+    std::uint32_t childCount = 0;
+    SyntaxTreeNodeKind kind = SyntaxTreeNodeKind::Root;
+};
+
+struct SyntaxTreeModel::NodeStore {
+    std::vector<SyntaxTreeNode> nodes;  // the root first, then in creation order
+    std::vector<std::uint32_t> children;  // each node's children, one run per node
+    // For each identity, the node a pre-order walk from the root reaches first.
+    StableIdTable firstVisitById;
+
+    [[nodiscard]] const SyntaxTreeNode& root() const { return nodes.front(); }
+    [[nodiscard]] const SyntaxTreeNode* child(const SyntaxTreeNode& parent, std::size_t row) const {
+        return row < parent.childCount ? &nodes[children[parent.firstChild + row]] : nullptr;
+    }
 };
 
 namespace {
@@ -31,25 +49,40 @@ using display::formatOptionalInt8;
 using display::formatOptionalUInt8;
 using display::formatOptionalUInt32;
 using Node = SyntaxTreeModel::SyntaxTreeNode;
+using Kind = SyntaxTreeNodeKind;
 
 constexpr std::array<const char*, SyntaxTreeModel::kColumnCount> kHeaders{"Syntax object", "Summary", "Presence",
                                                                           "Status", "Meaning"};
 
-QString nalKindLabel(std::uint8_t kind) {
-    return kind >= 1 && kind <= 7 ? display::nalUnitKindText(kind) : QStringLiteral("Unknown NAL");
-}
+// The fixed texts of a kind: object label (when fixed), presence and meaning.
+struct KindTexts {
+    const char* object;
+    const char* presence;
+    const char* meaning;
+};
 
-QString parameterSetLabel(std::uint8_t kind) {
-    return kind >= 1 && kind <= 3 ? display::parameterSetKindText(kind) : QStringLiteral("Parameter set");
-}
+constexpr std::array<KindTexts, 10> kKindTexts{{
+    {"", "", ""},
+    {"", "Annex-B NAL unit", "HEVC NAL header and byte span"},
+    {"", "NAL kind VPS/SPS/PPS", "Parameter-set syntax parsed from bitstream"},
+    {"SEI", "NAL kind prefix/suffix SEI", "SEI payload summary; unsupported payloads are not expanded"},
+    {"Slice", "NAL kind VCL slice", "Slice header and derived decoder state"},
+    {"CTU", "coding tree", "CTU overlay/hit-test object"},
+    {"CU", "coding quadtree", "CU overlay/hit-test object"},
+    {"PU", "prediction unit", "PU overlay/hit-test object"},
+    {"TU", "transform tree", "TU overlay/hit-test object"},
+    {"MV", "motion vector", "MV overlay object; coordinates are quarter-luma samples"},
+}};
 
 QString geometryText(const analysis::BlockRect& bounds) {
     return QStringLiteral("x=%1 y=%2 %3x%4")
         .arg(decimalText(bounds.x), decimalText(bounds.y), decimalText(bounds.width), decimalText(bounds.height));
 }
 
-QString parsedOrPartial(bool parsed, const char* parsedText) {
-    return parsed ? QString::fromLatin1(parsedText) : QStringLiteral("partial");
+QString presentOrPartial(bool complete) { return complete ? QStringLiteral("present") : QStringLiteral("partial"); }
+
+QString derivedOrPartial(analysis::BlockParseStatus status) {
+    return status == analysis::BlockParseStatus::Parsed ? QStringLiteral("derived") : QStringLiteral("partial");
 }
 
 QString listText(analysis::ReferenceList list) {
@@ -60,120 +93,174 @@ QString listText(analysis::ReferenceList list) {
     }
 }
 
-QString seiStatusWord(analysis::SeiStatus status) {
-    const auto code = codeOf(status);
-    return code >= 1 && code <= 3 ? display::seiStatusText(code) : QStringLiteral("unknown");
+template <typename Record>
+const Record& recordOf(const Node& node) {
+    return *static_cast<const Record*>(node.record);
 }
 
-std::array<QString, SyntaxTreeModel::kColumnCount> texts(QString object, QString summary, const char* presence,
-                                                         QString status, const char* meaning) {
-    return {std::move(object), std::move(summary), QString::fromLatin1(presence), std::move(status),
-            QString::fromLatin1(meaning)};
+QString objectText(const Node& node) {
+    switch (node.kind) {
+    case Kind::NalUnit: {
+        const auto kind = codeOf(recordOf<analysis::NalUnitInfo>(node).kind);
+        return kind >= 1 && kind <= 7 ? display::nalUnitKindText(kind) : QStringLiteral("Unknown NAL");
+    }
+    case Kind::ParameterSet: {
+        const auto kind = codeOf(recordOf<analysis::ParameterSetInfo>(node).kind);
+        return kind >= 1 && kind <= 3 ? display::parameterSetKindText(kind) : QStringLiteral("Parameter set");
+    }
+    default:
+        return QString::fromLatin1(kKindTexts[static_cast<std::size_t>(node.kind)].object);
+    }
 }
 
-std::array<QString, SyntaxTreeModel::kColumnCount> textsOf(const analysis::NalUnitInfo& nalUnit) {
-    return texts(nalKindLabel(codeOf(nalUnit.kind)),
-                 QStringLiteral("type=%1 offset=%2 size=%3")
-                     .arg(formatOptionalUInt8(nalUnit.nalUnitType), decimalText(nalUnit.byteOffset),
-                          decimalText(nalUnit.byteSize)),
-                 "Annex-B NAL unit", parsedOrPartial(nalUnit.byteSpanReliable, "present"),
-                 "HEVC NAL header and byte span");
+QString summaryText(const Node& node) {
+    switch (node.kind) {
+    case Kind::NalUnit: {
+        const auto& nalUnit = recordOf<analysis::NalUnitInfo>(node);
+        return QStringLiteral("type=%1 offset=%2 size=%3")
+            .arg(formatOptionalUInt8(nalUnit.nalUnitType), decimalText(nalUnit.byteOffset),
+                 decimalText(nalUnit.byteSize));
+    }
+    case Kind::ParameterSet: {
+        const auto& parameterSet = recordOf<analysis::ParameterSetInfo>(node);
+        return QStringLiteral("id=%1 profile=%2 size=%3x%4")
+            .arg(display::formatOptionalUInt16(parameterSet.parameterSetId), decimalText(codeOf(parameterSet.profile)),
+                 formatOptionalUInt32(parameterSet.width), formatOptionalUInt32(parameterSet.height));
+    }
+    case Kind::SeiMessage: {
+        const auto& sei = recordOf<analysis::SeiMessageInfo>(node);
+        return QStringLiteral("payload_type=%1 size=%2")
+            .arg(formatOptionalUInt32(sei.payloadType), display::formatOptionalUInt64(sei.payloadSize));
+    }
+    case Kind::Slice: {
+        const auto& slice = recordOf<analysis::SliceInfo>(node);
+        return QStringLiteral("type=%1 poc=%2 first_ctu=%3")
+            .arg(display::sliceTypeText(codeOf(slice.type)), formatOptionalInt32(slice.poc),
+                 formatOptionalUInt32(slice.firstCtuAddress));
+    }
+    case Kind::Ctu: {
+        const auto& ctu = recordOf<analysis::CtuInfo>(node);
+        return QStringLiteral("RS=%1 TS=%2 %3")
+            .arg(formatOptionalUInt32(ctu.ctuAddressRs), formatOptionalUInt32(ctu.ctuAddressTs),
+                 geometryText(ctu.bounds));
+    }
+    case Kind::Cu: {
+        const auto& cu = recordOf<analysis::CuInfo>(node);
+        return QStringLiteral("%1 depth=%2 qp=%3 %4")
+            .arg(display::predictionModeText(codeOf(cu.predictionMode)), formatOptionalUInt8(cu.depth),
+                 formatOptionalInt16(cu.qp), geometryText(cu.bounds));
+    }
+    case Kind::Pu: {
+        const auto& pu = recordOf<analysis::PuInfo>(node);
+        return QStringLiteral("part=%1 mode=%2 refL0=%3 refL1=%4 %5")
+            .arg(decimalText(pu.partIndex), display::partModeText(codeOf(pu.partitionMode)),
+                 formatOptionalInt8(pu.refIdxL0), formatOptionalInt8(pu.refIdxL1), geometryText(pu.bounds));
+    }
+    case Kind::Tu: {
+        const auto& tu = recordOf<analysis::TuInfo>(node);
+        return QStringLiteral("depth=%1 qp=%2 cbfY=%3 %4")
+            .arg(formatOptionalUInt8(tu.depth), formatOptionalInt16(tu.qp), display::formatOptionalBool(tu.cbfLuma),
+                 geometryText(tu.bounds));
+    }
+    case Kind::MotionVector: {
+        const auto& motionVector = recordOf<analysis::MotionVectorInfo>(node);
+        return QStringLiteral("%1 x=%2 y=%3 refPoc=%4")
+            .arg(listText(motionVector.list), formatOptionalInt32(motionVector.mvX),
+                 formatOptionalInt32(motionVector.mvY), formatOptionalInt32(motionVector.referencePoc));
+    }
+    default:
+        return {};
+    }
 }
 
-std::array<QString, SyntaxTreeModel::kColumnCount> textsOf(const analysis::ParameterSetInfo& parameterSet) {
-    return texts(parameterSetLabel(codeOf(parameterSet.kind)),
-                 QStringLiteral("id=%1 profile=%2 size=%3x%4")
-                     .arg(display::formatOptionalUInt16(parameterSet.parameterSetId),
-                          decimalText(codeOf(parameterSet.profile)), formatOptionalUInt32(parameterSet.width),
-                          formatOptionalUInt32(parameterSet.height)),
-                 "NAL kind VPS/SPS/PPS", QStringLiteral("present"), "Parameter-set syntax parsed from bitstream");
+QString statusText(const Node& node) {
+    switch (node.kind) {
+    case Kind::NalUnit: return presentOrPartial(recordOf<analysis::NalUnitInfo>(node).byteSpanReliable);
+    case Kind::ParameterSet: return QStringLiteral("present");
+    case Kind::SeiMessage: {
+        const auto code = codeOf(recordOf<analysis::SeiMessageInfo>(node).status);
+        return code >= 1 && code <= 3 ? display::seiStatusText(code) : QStringLiteral("unknown");
+    }
+    case Kind::Slice:
+        return presentOrPartial(recordOf<analysis::SliceInfo>(node).parseStatus == analysis::ParseStatus::Parsed);
+    case Kind::Cu: return derivedOrPartial(recordOf<analysis::CuInfo>(node).parseStatus);
+    case Kind::Pu: return derivedOrPartial(recordOf<analysis::PuInfo>(node).parseStatus);
+    case Kind::Tu: return derivedOrPartial(recordOf<analysis::TuInfo>(node).parseStatus);
+    case Kind::Ctu:
+    case Kind::MotionVector: return QStringLiteral("derived");
+    default: return {};
+    }
 }
 
-std::array<QString, SyntaxTreeModel::kColumnCount> textsOf(const analysis::SeiMessageInfo& sei) {
-    return texts(QStringLiteral("SEI"),
-                 QStringLiteral("payload_type=%1 size=%2")
-                     .arg(formatOptionalUInt32(sei.payloadType), display::formatOptionalUInt64(sei.payloadSize)),
-                 "NAL kind prefix/suffix SEI", seiStatusWord(sei.status),
-                 "SEI payload summary; unsupported payloads are not expanded");
-}
-
-std::array<QString, SyntaxTreeModel::kColumnCount> textsOf(const analysis::SliceInfo& slice) {
-    return texts(QStringLiteral("Slice"),
-                 QStringLiteral("type=%1 poc=%2 first_ctu=%3")
-                     .arg(display::sliceTypeText(codeOf(slice.type)), formatOptionalInt32(slice.poc),
-                          formatOptionalUInt32(slice.firstCtuAddress)),
-                 "NAL kind VCL slice", parsedOrPartial(slice.parseStatus == analysis::ParseStatus::Parsed, "present"),
-                 "Slice header and derived decoder state");
-}
-
-std::array<QString, SyntaxTreeModel::kColumnCount> textsOf(const analysis::CtuInfo& ctu) {
-    return texts(QStringLiteral("CTU"),
-                 QStringLiteral("RS=%1 TS=%2 %3")
-                     .arg(formatOptionalUInt32(ctu.ctuAddressRs), formatOptionalUInt32(ctu.ctuAddressTs),
-                          geometryText(ctu.bounds)),
-                 "coding tree", QStringLiteral("derived"), "CTU overlay/hit-test object");
-}
-
-bool parsed(analysis::BlockParseStatus status) { return status == analysis::BlockParseStatus::Parsed; }
-
-std::array<QString, SyntaxTreeModel::kColumnCount> textsOf(const analysis::CuInfo& cu) {
-    return texts(QStringLiteral("CU"),
-                 QStringLiteral("%1 depth=%2 qp=%3 %4")
-                     .arg(display::predictionModeText(codeOf(cu.predictionMode)), formatOptionalUInt8(cu.depth),
-                          formatOptionalInt16(cu.qp), geometryText(cu.bounds)),
-                 "coding quadtree", parsedOrPartial(parsed(cu.parseStatus), "derived"), "CU overlay/hit-test object");
-}
-
-std::array<QString, SyntaxTreeModel::kColumnCount> textsOf(const analysis::PuInfo& pu) {
-    return texts(QStringLiteral("PU"),
-                 QStringLiteral("part=%1 mode=%2 refL0=%3 refL1=%4 %5")
-                     .arg(decimalText(pu.partIndex), display::partModeText(codeOf(pu.partitionMode)),
-                          formatOptionalInt8(pu.refIdxL0), formatOptionalInt8(pu.refIdxL1), geometryText(pu.bounds)),
-                 "prediction unit", parsedOrPartial(parsed(pu.parseStatus), "derived"), "PU overlay/hit-test object");
-}
-
-std::array<QString, SyntaxTreeModel::kColumnCount> textsOf(const analysis::TuInfo& tu) {
-    return texts(QStringLiteral("TU"),
-                 QStringLiteral("depth=%1 qp=%2 cbfY=%3 %4")
-                     .arg(formatOptionalUInt8(tu.depth), formatOptionalInt16(tu.qp),
-                          display::formatOptionalBool(tu.cbfLuma), geometryText(tu.bounds)),
-                 "transform tree", parsedOrPartial(parsed(tu.parseStatus), "derived"), "TU overlay/hit-test object");
-}
-
-std::array<QString, SyntaxTreeModel::kColumnCount> textsOf(const analysis::MotionVectorInfo& motionVector) {
-    return texts(QStringLiteral("MV"),
-                 QStringLiteral("%1 x=%2 y=%3 refPoc=%4")
-                     .arg(listText(motionVector.list), formatOptionalInt32(motionVector.mvX),
-                          formatOptionalInt32(motionVector.mvY), formatOptionalInt32(motionVector.referencePoc)),
-                 "motion vector", QStringLiteral("derived"),
-                 "MV overlay object; coordinates are quarter-luma samples");
+QString columnText(const Node& node, int column) {
+    const KindTexts& fixed = kKindTexts[static_cast<std::size_t>(node.kind)];
+    switch (column) {
+    case 0: return objectText(node);
+    case 1: return summaryText(node);
+    case 2: return QString::fromLatin1(fixed.presence);
+    case 3: return statusText(node);
+    case 4: return QString::fromLatin1(fixed.meaning);
+    default: return {};
+    }
 }
 
 std::optional<domain::PictureId> pictureIdOf(const std::optional<std::uint64_t>& pictureId) {
     return pictureId.has_value() ? std::optional(static_cast<domain::PictureId>(*pictureId)) : std::nullopt;
 }
 
+// Only NAL units, SEI messages and slices name their picture.
+std::optional<domain::PictureId> pictureIdOf(const Node& node) {
+    switch (node.kind) {
+    case Kind::NalUnit: return pictureIdOf(recordOf<analysis::NalUnitInfo>(node).pictureId);
+    case Kind::SeiMessage: return pictureIdOf(recordOf<analysis::SeiMessageInfo>(node).pictureId);
+    case Kind::Slice: return pictureIdOf(recordOf<analysis::SliceInfo>(node).pictureId);
+    default: return std::nullopt;
+    }
+}
+
+std::optional<std::int64_t> secondaryValueOf(const Node& node) {
+    return node.kind == Kind::Slice ? recordOf<analysis::SliceInfo>(node).displayIndex : std::nullopt;
+}
+
+std::size_t nodeCountOf(const StreamAnalysis& document) {
+    return 1 + document.nalUnits.size() + document.parameterSets.size() + document.seiMessages.size() +
+           document.slices.size() + document.ctus.size() + document.cus.size() + document.pus.size() +
+           document.tus.size() + document.motionVectors.size();
+}
+
+constexpr std::uint32_t kRootPosition = 0;
+
 // Builds the tree in the documented creation order. Each node is registered under its
 // identity unless that identity already names an earlier node, so a lookup finds the first
 // node created for it; objects whose parent was not created before them go to the root.
 class TreeBuilder {
 public:
-    TreeBuilder(const StreamAnalysis& document, Node& root) : document_(document), root_(root) {}
+    // Refills `store`, keeping its memory: stepping through pictures rebuilds trees of about
+    // the same size, and fresh pages cost more than the build itself.
+    TreeBuilder(const StreamAnalysis& document, SyntaxTreeModel::NodeStore& store)
+        : document_(document), store_(store), registered_(store.firstVisitById) {
+        const std::size_t nodeCount = nodeCountOf(document);
+        store_.nodes.clear();
+        store_.nodes.reserve(nodeCount);
+        store_.nodes.emplace_back();
+        store_.children.clear();
+        registered_.reset(nodeCount);
+    }
 
     void build() {
         addNalUnitsWithTheirPayloads();
-        addBlocks(document_.ctus, SyntaxTreeNodeKind::Ctu,
-                  [](const analysis::CtuInfo& ctu) { return ctu.sliceInfoId; });
-        addBlocks(document_.cus, SyntaxTreeNodeKind::Cu, [](const analysis::CuInfo& cu) {
+        addBlocks(document_.ctus, Kind::Ctu, [](const analysis::CtuInfo& ctu) { return ctu.sliceInfoId; });
+        addBlocks(document_.cus, Kind::Cu, [](const analysis::CuInfo& cu) {
             return std::optional(cu.parentCuId.value_or(cu.parentCtuId));
         });
-        addBlocks(document_.pus, SyntaxTreeNodeKind::Pu,
-                  [](const analysis::PuInfo& pu) { return std::optional(pu.parentCuId); });
-        addBlocks(document_.tus, SyntaxTreeNodeKind::Tu, [](const analysis::TuInfo& tu) {
+        addBlocks(document_.pus, Kind::Pu, [](const analysis::PuInfo& pu) { return std::optional(pu.parentCuId); });
+        addBlocks(document_.tus, Kind::Tu, [](const analysis::TuInfo& tu) {
             return std::optional(tu.parentTuId.value_or(tu.parentCuId));
         });
-        addBlocks(document_.motionVectors, SyntaxTreeNodeKind::MotionVector,
+        addBlocks(document_.motionVectors, Kind::MotionVector,
                   [](const analysis::MotionVectorInfo& motionVector) { return std::optional(motionVector.parentPuId); });
+        layOutChildren();
+        indexFirstVisits();
     }
 
 private:
@@ -189,20 +276,14 @@ private:
     }
 
     template <typename Record>
-    void addCarried(Node& nalNode, const std::unordered_map<StableId, std::vector<const Record*>, StableIdHash>& groups,
-                    SyntaxTreeNodeKind kind) {
-        const auto group = groups.find(nalNode.objectId);
+    void addCarried(std::uint32_t nalPosition,
+                    const std::unordered_map<StableId, std::vector<const Record*>, StableIdHash>& groups, Kind kind) {
+        const auto group = groups.find(store_.nodes[nalPosition].objectId);
         if (group == groups.end()) {
             return;
         }
         for (const Record* record : group->second) {
-            Node& node = addNode(nalNode, kind, record->id, textsOf(*record));
-            if constexpr (requires { record->pictureId; }) {
-                node.pictureId = pictureIdOf(record->pictureId);
-            }
-            if constexpr (std::is_same_v<Record, analysis::SliceInfo>) {
-                node.secondaryValue = record->displayIndex;
-            }
+            addNode(nalPosition, kind, record->id, record);
         }
     }
 
@@ -211,108 +292,120 @@ private:
         const auto seiMessages = byNalUnit(document_.seiMessages);
         const auto slices = byNalUnit(document_.slices);
         for (const analysis::NalUnitInfo& nalUnit : document_.nalUnits) {
-            Node& nalNode = addNode(root_, SyntaxTreeNodeKind::NalUnit, nalUnit.id, textsOf(nalUnit));
-            nalNode.pictureId = pictureIdOf(nalUnit.pictureId);
-            addCarried(nalNode, parameterSets, SyntaxTreeNodeKind::ParameterSet);
-            addCarried(nalNode, seiMessages, SyntaxTreeNodeKind::SeiMessage);
-            addCarried(nalNode, slices, SyntaxTreeNodeKind::Slice);
+            const std::uint32_t nalPosition = addNode(kRootPosition, Kind::NalUnit, nalUnit.id, &nalUnit);
+            addCarried(nalPosition, parameterSets, Kind::ParameterSet);
+            addCarried(nalPosition, seiMessages, Kind::SeiMessage);
+            addCarried(nalPosition, slices, Kind::Slice);
         }
     }
 
     template <typename Record, typename ParentKey>
-    void addBlocks(const std::vector<Record>& records, SyntaxTreeNodeKind kind, ParentKey parentKey) {
+    void addBlocks(const std::vector<Record>& records, Kind kind, ParentKey parentKey) {
         for (const Record& record : records) {
-            addNode(parentFor(parentKey(record)), kind, record.id, textsOf(record));
+            addNode(parentFor(parentKey(record)), kind, record.id, &record);
         }
     }
 
-    Node& parentFor(const std::optional<StableId>& key) {
-        if (!key.has_value()) {
-            return root_;
-        }
-        const auto found = registered_.find(*key);
-        return found != registered_.end() ? *found->second : root_;
+    std::uint32_t parentFor(const std::optional<StableId>& key) const {
+        return key.has_value() ? registered_.find(*key).value_or(kRootPosition) : kRootPosition;
     }
 
-    Node& addNode(Node& parent, SyntaxTreeNodeKind kind, const StableId& id,
-                  std::array<QString, SyntaxTreeModel::kColumnCount> nodeTexts) {
-        auto node = std::make_unique<Node>();
-        node->kind = kind;
-        node->objectId = id;
-        node->texts = std::move(nodeTexts);
-        node->parent = &parent;
-        node->row = static_cast<int>(parent.children.size());
-        Node& added = *node;
-        parent.children.push_back(std::move(node));
-        if (!id.isNull()) {
-            registered_.try_emplace(id, &added);
+    std::uint32_t addNode(std::uint32_t parent, Kind kind, const StableId& id, const void* record) {
+        const auto position = static_cast<std::uint32_t>(store_.nodes.size());
+        Node& node = store_.nodes.emplace_back();
+        node.kind = kind;
+        node.objectId = id;
+        node.record = record;
+        node.parent = parent;
+        node.row = store_.nodes[parent].childCount++;
+        if (!registered_.insertIfAbsent(id, position) && !id.isNull()) {
+            sharedIdentities_ = true;
         }
-        return added;
+        return position;
+    }
+
+    // Every node's children as one run of the children array, in creation order.
+    void layOutChildren() {
+        std::uint32_t offset = 0;
+        for (Node& node : store_.nodes) {
+            node.firstChild = offset;
+            offset += node.childCount;
+        }
+        store_.children.resize(offset);
+        for (std::uint32_t position = 1; position < store_.nodes.size(); ++position) {
+            const Node& node = store_.nodes[position];
+            store_.children[store_.nodes[node.parent].firstChild + node.row] = position;
+        }
+    }
+
+    // Where no identity names two nodes, the first node created is also the first a pre-order
+    // walk reaches; only documents that repeat identities need the walk.
+    void indexFirstVisits() {
+        if (!sharedIdentities_) {
+            return;
+        }
+        store_.firstVisitById.reset(store_.nodes.size());
+        const Node& root = store_.nodes.front();
+        std::vector<std::uint32_t> pending(store_.children.begin() + root.firstChild,
+                                           store_.children.begin() + root.firstChild + root.childCount);
+        std::reverse(pending.begin(), pending.end());
+        while (!pending.empty()) {
+            const std::uint32_t position = pending.back();
+            pending.pop_back();
+            const Node& node = store_.nodes[position];
+            store_.firstVisitById.insertIfAbsent(node.objectId, position);
+            const auto first = store_.children.begin() + node.firstChild;
+            pending.insert(pending.end(), std::make_reverse_iterator(first + node.childCount),
+                           std::make_reverse_iterator(first));
+        }
     }
 
     const StreamAnalysis& document_;
-    Node& root_;
-    std::unordered_map<StableId, Node*, StableIdHash> registered_;
+    SyntaxTreeModel::NodeStore& store_;
+    // Registration order, which is also the first-visit order until an identity repeats.
+    StableIdTable& registered_;
+    bool sharedIdentities_ = false;
 };
+
+std::unique_ptr<SyntaxTreeModel::NodeStore> emptyStore() {
+    auto store = std::make_unique<SyntaxTreeModel::NodeStore>();
+    store->nodes.emplace_back();
+    return store;
+}
 
 }  // namespace
 
 SyntaxTreeModel::SyntaxTreeModel(QObject* parent)
-    : QAbstractItemModel(parent),
-      analysis_(std::make_shared<const StreamAnalysis>()),
-      root_(std::make_unique<SyntaxTreeNode>()) {}
+    : QAbstractItemModel(parent), analysis_(std::make_shared<const StreamAnalysis>()), store_(emptyStore()) {}
 
 SyntaxTreeModel::~SyntaxTreeModel() = default;
 
 void SyntaxTreeModel::setAnalysis(std::shared_ptr<const StreamAnalysis> analysis) {
     beginResetModel();
     analysis_ = analysis ? std::move(analysis) : std::make_shared<const StreamAnalysis>();
-    root_ = std::make_unique<SyntaxTreeNode>();
-    TreeBuilder(*analysis_, *root_).build();
-    indexFirstVisits();
+    TreeBuilder(*analysis_, *store_).build();
     endResetModel();
 }
 
 void SyntaxTreeModel::clear() {
     beginResetModel();
     analysis_ = std::make_shared<const StreamAnalysis>();
-    root_ = std::make_unique<SyntaxTreeNode>();
-    firstVisitById_.clear();
+    store_ = emptyStore();
     endResetModel();
 }
 
-void SyntaxTreeModel::indexFirstVisits() {
-    firstVisitById_.clear();
-    std::vector<SyntaxTreeNode*> pending;
-    for (auto child = root_->children.rbegin(); child != root_->children.rend(); ++child) {
-        pending.push_back(child->get());
-    }
-    while (!pending.empty()) {
-        SyntaxTreeNode* node = pending.back();
-        pending.pop_back();
-        if (!node->objectId.isNull()) {
-            firstVisitById_.try_emplace(node->objectId, node);
-        }
-        for (auto child = node->children.rbegin(); child != node->children.rend(); ++child) {
-            pending.push_back(child->get());
-        }
-    }
+QModelIndex SyntaxTreeModel::indexOf(const SyntaxTreeNode& node) const {
+    return createIndex(static_cast<int>(node.row), 0, const_cast<SyntaxTreeNode*>(&node));
 }
 
 QModelIndex SyntaxTreeModel::indexForObject(const StableId& id) const {
-    if (id.isNull() || root_ == nullptr) {
-        return {};
-    }
-    const auto found = firstVisitById_.find(id);
-    if (found == firstVisitById_.end()) {
-        return {};
-    }
-    return createIndex(found->second->row, 0, found->second);
+    const std::optional<std::uint32_t> position = store_->firstVisitById.find(id);
+    return position.has_value() ? indexOf(store_->nodes[*position]) : QModelIndex();
 }
 
 std::optional<StableId> SyntaxTreeModel::objectIdAt(const QModelIndex& index) const {
     const SyntaxTreeNode* node = nodeOf(index);
-    if (node == nullptr || node == root_.get() || node->objectId.isNull()) {
+    if (node == nullptr || node == &store_->root() || node->objectId.isNull()) {
         return std::nullopt;
     }
     return node->objectId;
@@ -320,11 +413,11 @@ std::optional<StableId> SyntaxTreeModel::objectIdAt(const QModelIndex& index) co
 
 std::optional<domain::PictureId> SyntaxTreeModel::pictureIdAt(const QModelIndex& index) const {
     const SyntaxTreeNode* node = nodeOf(index);
-    return node != nullptr ? node->pictureId : std::nullopt;
+    return node != nullptr ? pictureIdOf(*node) : std::nullopt;
 }
 
-SyntaxTreeModel::SyntaxTreeNode* SyntaxTreeModel::nodeOf(const QModelIndex& index) const {
-    return index.isValid() ? static_cast<SyntaxTreeNode*>(index.internalPointer()) : root_.get();
+const SyntaxTreeModel::SyntaxTreeNode* SyntaxTreeModel::nodeOf(const QModelIndex& index) const {
+    return index.isValid() ? static_cast<const SyntaxTreeNode*>(index.internalPointer()) : &store_->root();
 }
 
 QModelIndex SyntaxTreeModel::index(int row, int column, const QModelIndex& parent) const {
@@ -332,18 +425,17 @@ QModelIndex SyntaxTreeModel::index(int row, int column, const QModelIndex& paren
         return {};
     }
     const SyntaxTreeNode* parentNode = nodeOf(parent);
-    if (parentNode == nullptr || static_cast<std::size_t>(row) >= parentNode->children.size()) {
-        return {};
-    }
-    return createIndex(row, column, parentNode->children[static_cast<std::size_t>(row)].get());
+    const SyntaxTreeNode* child =
+        parentNode != nullptr ? store_->child(*parentNode, static_cast<std::size_t>(row)) : nullptr;
+    return child != nullptr ? createIndex(row, column, const_cast<SyntaxTreeNode*>(child)) : QModelIndex();
 }
 
 QModelIndex SyntaxTreeModel::parent(const QModelIndex& index) const {
     const SyntaxTreeNode* node = nodeOf(index);
-    if (node == nullptr || node == root_.get() || node->parent == nullptr || node->parent == root_.get()) {
+    if (node == nullptr || node == &store_->root() || node->parent == kRootPosition) {
         return {};
     }
-    return createIndex(node->parent->row, 0, node->parent);
+    return indexOf(store_->nodes[node->parent]);
 }
 
 int SyntaxTreeModel::rowCount(const QModelIndex& parent) const {
@@ -352,7 +444,7 @@ int SyntaxTreeModel::rowCount(const QModelIndex& parent) const {
         return 0;
     }
     const SyntaxTreeNode* node = nodeOf(parent);
-    return node != nullptr ? static_cast<int>(node->children.size()) : 0;
+    return node != nullptr ? static_cast<int>(node->childCount) : 0;
 }
 
 int SyntaxTreeModel::columnCount(const QModelIndex&) const { return kColumnCount; }
@@ -361,26 +453,27 @@ bool SyntaxTreeModel::hasChildren(const QModelIndex& parent) const { return rowC
 
 QVariant SyntaxTreeModel::data(const QModelIndex& index, int role) const {
     const SyntaxTreeNode* node = index.isValid() ? nodeOf(index) : nullptr;
-    if (node == nullptr || node == root_.get()) {
+    if (node == nullptr || node == &store_->root()) {
         return {};
     }
     switch (role) {
     case Qt::DisplayRole:
-        return index.column() >= 0 && index.column() < kColumnCount
-                   ? QVariant(node->texts[static_cast<std::size_t>(index.column())])
-                   : QVariant();
+        return index.column() >= 0 && index.column() < kColumnCount ? QVariant(columnText(*node, index.column()))
+                                                                    : QVariant();
     case KindRole:
         return static_cast<int>(node->kind);
     case ObjectIdHighRole:
         return QVariant::fromValue(static_cast<qulonglong>(node->objectId.high));
     case ObjectIdLowRole:
         return QVariant::fromValue(static_cast<qulonglong>(node->objectId.low));
-    case PictureIdRole:
-        return node->pictureId.has_value() ? QVariant::fromValue(static_cast<qulonglong>(*node->pictureId))
-                                           : QVariant();
-    case SecondaryValueRole:
-        return node->secondaryValue.has_value() ? QVariant::fromValue(static_cast<qlonglong>(*node->secondaryValue))
-                                                : QVariant();
+    case PictureIdRole: {
+        const std::optional<domain::PictureId> pictureId = pictureIdOf(*node);
+        return pictureId.has_value() ? QVariant::fromValue(static_cast<qulonglong>(*pictureId)) : QVariant();
+    }
+    case SecondaryValueRole: {
+        const std::optional<std::int64_t> value = secondaryValueOf(*node);
+        return value.has_value() ? QVariant::fromValue(static_cast<qlonglong>(*value)) : QVariant();
+    }
     default:
         return {};
     }

@@ -23,7 +23,8 @@ void PercentBarDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
     bar.progress = std::clamp(permille, 0, 1000);
     bar.text = index.data(Qt::DisplayRole).toString();
     bar.textVisible = true;
-    bar.state = option.state;
+    // Qt 6 reads the bar's orientation from its state; without the flag it fills upwards.
+    bar.state = option.state | QStyle::State_Horizontal;
     const QStyle* style = option.widget != nullptr ? option.widget->style() : QApplication::style();
     style->drawControl(QStyle::CE_ProgressBar, &bar, painter, option.widget);
 }

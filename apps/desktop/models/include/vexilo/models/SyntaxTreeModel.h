@@ -7,7 +7,6 @@
 
 #include <memory>
 #include <optional>
-#include <unordered_map>
 
 namespace vexilo {
 
@@ -43,6 +42,7 @@ public:
     };
 
     struct SyntaxTreeNode;
+    struct NodeStore;
 
     explicit SyntaxTreeModel(QObject* parent = nullptr);
     ~SyntaxTreeModel() override;
@@ -65,13 +65,11 @@ public:
                                       int role = Qt::DisplayRole) const override;
 
 private:
-    [[nodiscard]] SyntaxTreeNode* nodeOf(const QModelIndex& index) const;
-    void indexFirstVisits();
+    [[nodiscard]] const SyntaxTreeNode* nodeOf(const QModelIndex& index) const;
+    [[nodiscard]] QModelIndex indexOf(const SyntaxTreeNode& node) const;
 
     std::shared_ptr<const analysis::StreamAnalysis> analysis_;
-    std::unique_ptr<SyntaxTreeNode> root_;
-    // For each identity, the node a pre-order walk from the root reaches first.
-    std::unordered_map<analysis::StableId, SyntaxTreeNode*, analysis::StableIdHash> firstVisitById_;
+    std::unique_ptr<NodeStore> store_;
 };
 
 }  // namespace vexilo
