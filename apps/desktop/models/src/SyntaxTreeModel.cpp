@@ -1,0 +1,489 @@
+#include "vexilo/models/SyntaxTreeModel.h"
+
+#include "vexilo/models/DisplayFormat.h"
+#include "vexilo/models/StableIdTable.h"
+
+#include <algorithm>
+#include <array>
+#include <iterator>
+#include <unordered_map>
+#include <vector>
+
+namespace vexilo {
+
+// Texts, picture ids and the slice's secondary value are read from the node's record when a
+// view asks for them: a dense picture has hundreds of thousands of nodes, of which a view
+// shows a few dozen. Nodes live in one array and name each other by position.
+struct SyntaxTreeModel::SyntaxTreeNode {
+    analysis::StableId objectId{};
+    const void* record = nullptr;  // the held document's record of `kind`
+    std::uint32_t parent = 0;
+    std::uint32_t row = 0;
+    std::uint32_t firstChild = 0;  // position of the first child in NodeStore::children
+    std::uint32_t childCount = 0;
+    SyntaxTreeNodeKind kind = SyntaxTreeNodeKind::Root;
+};
+
+struct SyntaxTreeModel::NodeStore {
+    std::vector<SyntaxTreeNode> nodes;  // the root first, then in creation order
+    std::vector<std::uint32_t> children;  // each node's children, one run per node
+    // For each identity, the node a pre-order walk from the root reaches first.
+    StableIdTable firstVisitById;
+
+    [[nodiscard]] const SyntaxTreeNode& root() const { return nodes.front(); }
+    [[nodiscard]] const SyntaxTreeNode* child(const SyntaxTreeNode& parent, std::size_t row) const {
+        return row < parent.childCount ? &nodes[children[parent.firstChild + row]] : nullptr;
+    }
+};
+
+namespace {
+
+using analysis::StableId;
+using analysis::StableIdHash;
+using analysis::StreamAnalysis;
+using display::codeOf;
+using display::decimalText;
+using display::formatOptionalInt16;
+using display::formatOptionalInt32;
+using display::formatOptionalInt8;
+using display::formatOptionalUInt8;
+using display::formatOptionalUInt32;
+using Node = SyntaxTreeModel::SyntaxTreeNode;
+using Kind = SyntaxTreeNodeKind;
+
+constexpr std::array<const char*, SyntaxTreeModel::kColumnCount> kHeaders{"Syntax object", "Summary", "Presence",
+                                                                          "Status", "Meaning"};
+
+// The fixed texts of a kind: object label (when fixed), presence and meaning.
+struct KindTexts {
+    const char* object;
+    const char* presence;
+    const char* meaning;
+};
+
+constexpr std::array<KindTexts, 10> kKindTexts{{
+    {"", "", ""},
+    {"", "Annex-B NAL unit", "HEVC NAL header and byte span"},
+    {"", "NAL kind VPS/SPS/PPS", "Parameter-set syntax parsed from bitstream"},
+    {"SEI", "NAL kind prefix/suffix SEI", "SEI payload summary; unsupported payloads are not expanded"},
+    {"Slice", "NAL kind VCL slice", "Slice header and derived decoder state"},
+    {"CTU", "coding tree", "CTU overlay/hit-test object"},
+    {"CU", "coding quadtree", "CU overlay/hit-test object"},
+    {"PU", "prediction unit", "PU overlay/hit-test object"},
+    {"TU", "transform tree", "TU overlay/hit-test object"},
+    {"MV", "motion vector", "MV overlay object; coordinates are quarter-luma samples"},
+}};
+
+QString geometryText(const analysis::BlockRect& bounds) {
+    return QStringLiteral("x=%1 y=%2 %3x%4")
+        .arg(decimalText(bounds.x), decimalText(bounds.y), decimalText(bounds.width), decimalText(bounds.height));
+}
+
+QString presentOrPartial(bool complete) { return complete ? QStringLiteral("present") : QStringLiteral("partial"); }
+
+QString derivedOrPartial(analysis::BlockParseStatus status) {
+    return status == analysis::BlockParseStatus::Parsed ? QStringLiteral("derived") : QStringLiteral("partial");
+}
+
+QString listText(analysis::ReferenceList list) {
+    switch (list) {
+    case analysis::ReferenceList::L0: return QStringLiteral("L0");
+    case analysis::ReferenceList::L1: return QStringLiteral("L1");
+    default: return QStringLiteral("unknown");
+    }
+}
+
+template <typename Record>
+const Record& recordOf(const Node& node) {
+    return *static_cast<const Record*>(node.record);
+}
+
+QString objectText(const Node& node) {
+    switch (node.kind) {
+    case Kind::NalUnit: {
+        const auto kind = codeOf(recordOf<analysis::NalUnitInfo>(node).kind);
+        return kind >= 1 && kind <= 7 ? display::nalUnitKindText(kind) : QStringLiteral("Unknown NAL");
+    }
+    case Kind::ParameterSet: {
+        const auto kind = codeOf(recordOf<analysis::ParameterSetInfo>(node).kind);
+        return kind >= 1 && kind <= 3 ? display::parameterSetKindText(kind) : QStringLiteral("Parameter set");
+    }
+    default:
+        return QString::fromLatin1(kKindTexts[static_cast<std::size_t>(node.kind)].object);
+    }
+}
+
+QString summaryText(const Node& node) {
+    switch (node.kind) {
+    case Kind::NalUnit: {
+        const auto& nalUnit = recordOf<analysis::NalUnitInfo>(node);
+        return QStringLiteral("type=%1 offset=%2 size=%3")
+            .arg(formatOptionalUInt8(nalUnit.nalUnitType), decimalText(nalUnit.byteOffset),
+                 decimalText(nalUnit.byteSize));
+    }
+    case Kind::ParameterSet: {
+        const auto& parameterSet = recordOf<analysis::ParameterSetInfo>(node);
+        return QStringLiteral("id=%1 profile=%2 size=%3x%4")
+            .arg(display::formatOptionalUInt16(parameterSet.parameterSetId), decimalText(codeOf(parameterSet.profile)),
+                 formatOptionalUInt32(parameterSet.width), formatOptionalUInt32(parameterSet.height));
+    }
+    case Kind::SeiMessage: {
+        const auto& sei = recordOf<analysis::SeiMessageInfo>(node);
+        return QStringLiteral("payload_type=%1 size=%2")
+            .arg(formatOptionalUInt32(sei.payloadType), display::formatOptionalUInt64(sei.payloadSize));
+    }
+    case Kind::Slice: {
+        const auto& slice = recordOf<analysis::SliceInfo>(node);
+        return QStringLiteral("type=%1 poc=%2 first_ctu=%3")
+            .arg(display::sliceTypeText(codeOf(slice.type)), formatOptionalInt32(slice.poc),
+                 formatOptionalUInt32(slice.firstCtuAddress));
+    }
+    case Kind::Ctu: {
+        const auto& ctu = recordOf<analysis::CtuInfo>(node);
+        return QStringLiteral("RS=%1 TS=%2 %3")
+            .arg(formatOptionalUInt32(ctu.ctuAddressRs), formatOptionalUInt32(ctu.ctuAddressTs),
+                 geometryText(ctu.bounds));
+    }
+    case Kind::Cu: {
+        const auto& cu = recordOf<analysis::CuInfo>(node);
+        return QStringLiteral("%1 depth=%2 qp=%3 %4")
+            .arg(display::predictionModeText(codeOf(cu.predictionMode)), formatOptionalUInt8(cu.depth),
+                 formatOptionalInt16(cu.qp), geometryText(cu.bounds));
+    }
+    case Kind::Pu: {
+        const auto& pu = recordOf<analysis::PuInfo>(node);
+        return QStringLiteral("part=%1 mode=%2 refL0=%3 refL1=%4 %5")
+            .arg(decimalText(pu.partIndex), display::partModeText(codeOf(pu.partitionMode)),
+                 formatOptionalInt8(pu.refIdxL0), formatOptionalInt8(pu.refIdxL1), geometryText(pu.bounds));
+    }
+    case Kind::Tu: {
+        const auto& tu = recordOf<analysis::TuInfo>(node);
+        return QStringLiteral("depth=%1 qp=%2 cbfY=%3 %4")
+            .arg(formatOptionalUInt8(tu.depth), formatOptionalInt16(tu.qp), display::formatOptionalBool(tu.cbfLuma),
+                 geometryText(tu.bounds));
+    }
+    case Kind::MotionVector: {
+        const auto& motionVector = recordOf<analysis::MotionVectorInfo>(node);
+        return QStringLiteral("%1 x=%2 y=%3 refPoc=%4")
+            .arg(listText(motionVector.list), formatOptionalInt32(motionVector.mvX),
+                 formatOptionalInt32(motionVector.mvY), formatOptionalInt32(motionVector.referencePoc));
+    }
+    default:
+        return {};
+    }
+}
+
+QString statusText(const Node& node) {
+    switch (node.kind) {
+    case Kind::NalUnit: return presentOrPartial(recordOf<analysis::NalUnitInfo>(node).byteSpanReliable);
+    case Kind::ParameterSet: return QStringLiteral("present");
+    case Kind::SeiMessage: {
+        const auto code = codeOf(recordOf<analysis::SeiMessageInfo>(node).status);
+        return code >= 1 && code <= 3 ? display::seiStatusText(code) : QStringLiteral("unknown");
+    }
+    case Kind::Slice:
+        return presentOrPartial(recordOf<analysis::SliceInfo>(node).parseStatus == analysis::ParseStatus::Parsed);
+    case Kind::Cu: return derivedOrPartial(recordOf<analysis::CuInfo>(node).parseStatus);
+    case Kind::Pu: return derivedOrPartial(recordOf<analysis::PuInfo>(node).parseStatus);
+    case Kind::Tu: return derivedOrPartial(recordOf<analysis::TuInfo>(node).parseStatus);
+    case Kind::Ctu:
+    case Kind::MotionVector: return QStringLiteral("derived");
+    default: return {};
+    }
+}
+
+QString columnText(const Node& node, int column) {
+    const KindTexts& fixed = kKindTexts[static_cast<std::size_t>(node.kind)];
+    switch (column) {
+    case 0: return objectText(node);
+    case 1: return summaryText(node);
+    case 2: return QString::fromLatin1(fixed.presence);
+    case 3: return statusText(node);
+    case 4: return QString::fromLatin1(fixed.meaning);
+    default: return {};
+    }
+}
+
+std::optional<domain::PictureId> pictureIdOf(const std::optional<std::uint64_t>& pictureId) {
+    return pictureId.has_value() ? std::optional(static_cast<domain::PictureId>(*pictureId)) : std::nullopt;
+}
+
+// Only NAL units, SEI messages and slices name their picture.
+std::optional<domain::PictureId> pictureIdOf(const Node& node) {
+    switch (node.kind) {
+    case Kind::NalUnit: return pictureIdOf(recordOf<analysis::NalUnitInfo>(node).pictureId);
+    case Kind::SeiMessage: return pictureIdOf(recordOf<analysis::SeiMessageInfo>(node).pictureId);
+    case Kind::Slice: return pictureIdOf(recordOf<analysis::SliceInfo>(node).pictureId);
+    default: return std::nullopt;
+    }
+}
+
+std::optional<std::int64_t> secondaryValueOf(const Node& node) {
+    return node.kind == Kind::Slice ? recordOf<analysis::SliceInfo>(node).displayIndex : std::nullopt;
+}
+
+std::size_t nodeCountOf(const StreamAnalysis& document) {
+    return 1 + document.nalUnits.size() + document.parameterSets.size() + document.seiMessages.size() +
+           document.slices.size() + document.ctus.size() + document.cus.size() + document.pus.size() +
+           document.tus.size() + document.motionVectors.size();
+}
+
+constexpr std::uint32_t kRootPosition = 0;
+
+// Builds the tree in the documented creation order. Each node is registered under its
+// identity unless that identity already names an earlier node, so a lookup finds the first
+// node created for it; objects whose parent was not created before them go to the root.
+class TreeBuilder {
+public:
+    // Refills `store`, keeping its memory: stepping through pictures rebuilds trees of about
+    // the same size, and fresh pages cost more than the build itself.
+    TreeBuilder(const StreamAnalysis& document, SyntaxTreeModel::NodeStore& store)
+        : document_(document), store_(store), registered_(store.firstVisitById) {
+        const std::size_t nodeCount = nodeCountOf(document);
+        store_.nodes.clear();
+        store_.nodes.reserve(nodeCount);
+        store_.nodes.emplace_back();
+        store_.children.clear();
+        registered_.reset(nodeCount);
+    }
+
+    void build() {
+        addNalUnitsWithTheirPayloads();
+        addBlocks(document_.ctus, Kind::Ctu, [](const analysis::CtuInfo& ctu) { return ctu.sliceInfoId; });
+        addBlocks(document_.cus, Kind::Cu, [](const analysis::CuInfo& cu) {
+            return std::optional(cu.parentCuId.value_or(cu.parentCtuId));
+        });
+        addBlocks(document_.pus, Kind::Pu, [](const analysis::PuInfo& pu) { return std::optional(pu.parentCuId); });
+        addBlocks(document_.tus, Kind::Tu, [](const analysis::TuInfo& tu) {
+            return std::optional(tu.parentTuId.value_or(tu.parentCuId));
+        });
+        addBlocks(document_.motionVectors, Kind::MotionVector,
+                  [](const analysis::MotionVectorInfo& motionVector) { return std::optional(motionVector.parentPuId); });
+        layOutChildren();
+        indexFirstVisits();
+    }
+
+private:
+    // Records of one collection grouped by their carrying NAL unit, in collection order.
+    template <typename Record>
+    static std::unordered_map<StableId, std::vector<const Record*>, StableIdHash> byNalUnit(
+        const std::vector<Record>& records) {
+        std::unordered_map<StableId, std::vector<const Record*>, StableIdHash> groups;
+        for (const Record& record : records) {
+            groups[record.parentNalUnitId].push_back(&record);
+        }
+        return groups;
+    }
+
+    template <typename Record>
+    void addCarried(std::uint32_t nalPosition,
+                    const std::unordered_map<StableId, std::vector<const Record*>, StableIdHash>& groups, Kind kind) {
+        const auto group = groups.find(store_.nodes[nalPosition].objectId);
+        if (group == groups.end()) {
+            return;
+        }
+        for (const Record* record : group->second) {
+            addNode(nalPosition, kind, record->id, record);
+        }
+    }
+
+    void addNalUnitsWithTheirPayloads() {
+        const auto parameterSets = byNalUnit(document_.parameterSets);
+        const auto seiMessages = byNalUnit(document_.seiMessages);
+        const auto slices = byNalUnit(document_.slices);
+        for (const analysis::NalUnitInfo& nalUnit : document_.nalUnits) {
+            const std::uint32_t nalPosition = addNode(kRootPosition, Kind::NalUnit, nalUnit.id, &nalUnit);
+            addCarried(nalPosition, parameterSets, Kind::ParameterSet);
+            addCarried(nalPosition, seiMessages, Kind::SeiMessage);
+            addCarried(nalPosition, slices, Kind::Slice);
+        }
+    }
+
+    template <typename Record, typename ParentKey>
+    void addBlocks(const std::vector<Record>& records, Kind kind, ParentKey parentKey) {
+        for (const Record& record : records) {
+            addNode(parentFor(parentKey(record)), kind, record.id, &record);
+        }
+    }
+
+    std::uint32_t parentFor(const std::optional<StableId>& key) const {
+        return key.has_value() ? registered_.find(*key).value_or(kRootPosition) : kRootPosition;
+    }
+
+    std::uint32_t addNode(std::uint32_t parent, Kind kind, const StableId& id, const void* record) {
+        const auto position = static_cast<std::uint32_t>(store_.nodes.size());
+        Node& node = store_.nodes.emplace_back();
+        node.kind = kind;
+        node.objectId = id;
+        node.record = record;
+        node.parent = parent;
+        node.row = store_.nodes[parent].childCount++;
+        if (!registered_.insertIfAbsent(id, position) && !id.isNull()) {
+            sharedIdentities_ = true;
+        }
+        return position;
+    }
+
+    // Every node's children as one run of the children array, in creation order.
+    void layOutChildren() {
+        std::uint32_t offset = 0;
+        for (Node& node : store_.nodes) {
+            node.firstChild = offset;
+            offset += node.childCount;
+        }
+        store_.children.resize(offset);
+        for (std::uint32_t position = 1; position < store_.nodes.size(); ++position) {
+            const Node& node = store_.nodes[position];
+            store_.children[store_.nodes[node.parent].firstChild + node.row] = position;
+        }
+    }
+
+    // Where no identity names two nodes, the first node created is also the first a pre-order
+    // walk reaches; only documents that repeat identities need the walk.
+    void indexFirstVisits() {
+        if (!sharedIdentities_) {
+            return;
+        }
+        store_.firstVisitById.reset(store_.nodes.size());
+        const Node& root = store_.nodes.front();
+        std::vector<std::uint32_t> pending(store_.children.begin() + root.firstChild,
+                                           store_.children.begin() + root.firstChild + root.childCount);
+        std::reverse(pending.begin(), pending.end());
+        while (!pending.empty()) {
+            const std::uint32_t position = pending.back();
+            pending.pop_back();
+            const Node& node = store_.nodes[position];
+            store_.firstVisitById.insertIfAbsent(node.objectId, position);
+            const auto first = store_.children.begin() + node.firstChild;
+            pending.insert(pending.end(), std::make_reverse_iterator(first + node.childCount),
+                           std::make_reverse_iterator(first));
+        }
+    }
+
+    const StreamAnalysis& document_;
+    SyntaxTreeModel::NodeStore& store_;
+    // Registration order, which is also the first-visit order until an identity repeats.
+    StableIdTable& registered_;
+    bool sharedIdentities_ = false;
+};
+
+std::unique_ptr<SyntaxTreeModel::NodeStore> emptyStore() {
+    auto store = std::make_unique<SyntaxTreeModel::NodeStore>();
+    store->nodes.emplace_back();
+    return store;
+}
+
+}  // namespace
+
+SyntaxTreeModel::SyntaxTreeModel(QObject* parent)
+    : QAbstractItemModel(parent), analysis_(std::make_shared<const StreamAnalysis>()), store_(emptyStore()) {}
+
+SyntaxTreeModel::~SyntaxTreeModel() = default;
+
+void SyntaxTreeModel::setAnalysis(std::shared_ptr<const StreamAnalysis> analysis) {
+    beginResetModel();
+    analysis_ = analysis ? std::move(analysis) : std::make_shared<const StreamAnalysis>();
+    TreeBuilder(*analysis_, *store_).build();
+    endResetModel();
+}
+
+void SyntaxTreeModel::clear() {
+    beginResetModel();
+    analysis_ = std::make_shared<const StreamAnalysis>();
+    store_ = emptyStore();
+    endResetModel();
+}
+
+QModelIndex SyntaxTreeModel::indexOf(const SyntaxTreeNode& node) const {
+    return createIndex(static_cast<int>(node.row), 0, const_cast<SyntaxTreeNode*>(&node));
+}
+
+QModelIndex SyntaxTreeModel::indexForObject(const StableId& id) const {
+    const std::optional<std::uint32_t> position = store_->firstVisitById.find(id);
+    return position.has_value() ? indexOf(store_->nodes[*position]) : QModelIndex();
+}
+
+std::optional<StableId> SyntaxTreeModel::objectIdAt(const QModelIndex& index) const {
+    const SyntaxTreeNode* node = nodeOf(index);
+    if (node == nullptr || node == &store_->root() || node->objectId.isNull()) {
+        return std::nullopt;
+    }
+    return node->objectId;
+}
+
+std::optional<domain::PictureId> SyntaxTreeModel::pictureIdAt(const QModelIndex& index) const {
+    const SyntaxTreeNode* node = nodeOf(index);
+    return node != nullptr ? pictureIdOf(*node) : std::nullopt;
+}
+
+const SyntaxTreeModel::SyntaxTreeNode* SyntaxTreeModel::nodeOf(const QModelIndex& index) const {
+    return index.isValid() ? static_cast<const SyntaxTreeNode*>(index.internalPointer()) : &store_->root();
+}
+
+QModelIndex SyntaxTreeModel::index(int row, int column, const QModelIndex& parent) const {
+    if (row < 0 || column < 0 || column >= kColumnCount) {
+        return {};
+    }
+    const SyntaxTreeNode* parentNode = nodeOf(parent);
+    const SyntaxTreeNode* child =
+        parentNode != nullptr ? store_->child(*parentNode, static_cast<std::size_t>(row)) : nullptr;
+    return child != nullptr ? createIndex(row, column, const_cast<SyntaxTreeNode*>(child)) : QModelIndex();
+}
+
+QModelIndex SyntaxTreeModel::parent(const QModelIndex& index) const {
+    const SyntaxTreeNode* node = nodeOf(index);
+    if (node == nullptr || node == &store_->root() || node->parent == kRootPosition) {
+        return {};
+    }
+    return indexOf(store_->nodes[node->parent]);
+}
+
+int SyntaxTreeModel::rowCount(const QModelIndex& parent) const {
+    // Only the first column has children, as Qt's views and the model tester expect.
+    if (parent.column() > 0) {
+        return 0;
+    }
+    const SyntaxTreeNode* node = nodeOf(parent);
+    return node != nullptr ? static_cast<int>(node->childCount) : 0;
+}
+
+int SyntaxTreeModel::columnCount(const QModelIndex&) const { return kColumnCount; }
+
+bool SyntaxTreeModel::hasChildren(const QModelIndex& parent) const { return rowCount(parent) > 0; }
+
+QVariant SyntaxTreeModel::data(const QModelIndex& index, int role) const {
+    const SyntaxTreeNode* node = index.isValid() ? nodeOf(index) : nullptr;
+    if (node == nullptr || node == &store_->root()) {
+        return {};
+    }
+    switch (role) {
+    case Qt::DisplayRole:
+        return index.column() >= 0 && index.column() < kColumnCount ? QVariant(columnText(*node, index.column()))
+                                                                    : QVariant();
+    case KindRole:
+        return static_cast<int>(node->kind);
+    case ObjectIdHighRole:
+        return QVariant::fromValue(static_cast<qulonglong>(node->objectId.high));
+    case ObjectIdLowRole:
+        return QVariant::fromValue(static_cast<qulonglong>(node->objectId.low));
+    case PictureIdRole: {
+        const std::optional<domain::PictureId> pictureId = pictureIdOf(*node);
+        return pictureId.has_value() ? QVariant::fromValue(static_cast<qulonglong>(*pictureId)) : QVariant();
+    }
+    case SecondaryValueRole: {
+        const std::optional<std::int64_t> value = secondaryValueOf(*node);
+        return value.has_value() ? QVariant::fromValue(static_cast<qlonglong>(*value)) : QVariant();
+    }
+    default:
+        return {};
+    }
+}
+
+QVariant SyntaxTreeModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= kColumnCount) {
+        return {};
+    }
+    return QString::fromLatin1(kHeaders[static_cast<std::size_t>(section)]);
+}
+
+}  // namespace vexilo
