@@ -184,11 +184,12 @@ void OpenAICompatibleClient::sendChat(vexilo::ai::AiChatRequest request)
 
 void OpenAICompatibleClient::cancel()
 {
-    if (!isBusy()) {
+    QNetworkReply* reply = reply_.data();
+    if (reply == nullptr) {
         return;
     }
     aborted_ = true;
-    reply_->abort();
+    reply->abort();
 }
 
 void OpenAICompatibleClient::releaseReply()
@@ -285,11 +286,12 @@ void OpenAICompatibleClient::onReplyFinished(QNetworkReply* reply)
 
 void OpenAICompatibleClient::onTimeout()
 {
-    if (!isBusy()) {
+    QNetworkReply* reply = reply_.data();
+    if (reply == nullptr) {
         return;
     }
     aborted_ = true;
-    reply_->abort();
+    reply->abort();
     failRequest(makeAiClientError(QStringLiteral("ai.timeout"), QStringLiteral("AI request timed out"),
                                   QStringLiteral("The provider did not finish before the request timeout.")));
 }
