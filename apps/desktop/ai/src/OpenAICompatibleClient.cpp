@@ -184,12 +184,18 @@ void OpenAICompatibleClient::sendChat(vexilo::ai::AiChatRequest request)
 
 void OpenAICompatibleClient::cancel()
 {
+    abortReply();
+}
+
+bool OpenAICompatibleClient::abortReply()
+{
     QNetworkReply* reply = reply_.data();
     if (reply == nullptr) {
-        return;
+        return false;
     }
     aborted_ = true;
     reply->abort();
+    return true;
 }
 
 void OpenAICompatibleClient::releaseReply()
@@ -286,12 +292,9 @@ void OpenAICompatibleClient::onReplyFinished(QNetworkReply* reply)
 
 void OpenAICompatibleClient::onTimeout()
 {
-    QNetworkReply* reply = reply_.data();
-    if (reply == nullptr) {
+    if (!abortReply()) {
         return;
     }
-    aborted_ = true;
-    reply->abort();
     failRequest(makeAiClientError(QStringLiteral("ai.timeout"), QStringLiteral("AI request timed out"),
                                   QStringLiteral("The provider did not finish before the request timeout.")));
 }

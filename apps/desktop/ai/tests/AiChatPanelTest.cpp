@@ -208,9 +208,7 @@ private slots:
     void busyWhileTheServiceWorksAndCancelReturnsToIdle()
     {
         LocalChatServer server;
-        LocalChatServer::Reply never;
-        never.never = true;
-        server.setReply(never);
+        server.setReply(LocalChatServer::silence());
         qputenv(kTestKeyVariable, "environment-key");
         AiChatPanel panel(localProviders(server), nullptr);
         QCOMPARE(part<QLabel>(panel, "aiStatusLabel")->text(),

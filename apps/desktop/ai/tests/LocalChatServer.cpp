@@ -78,6 +78,13 @@ LocalChatServer::Reply LocalChatServer::jsonReply(int status, const QByteArray& 
     return reply;
 }
 
+LocalChatServer::Reply LocalChatServer::silence()
+{
+    Reply reply;
+    reply.never = true;
+    return reply;
+}
+
 LocalChatServer::Reply LocalChatServer::chatAnswer(const QString& content, const QString& model)
 {
     QJsonObject message{{QStringLiteral("role"), QStringLiteral("assistant")}, {QStringLiteral("content"), content}};

@@ -39,6 +39,7 @@ public:
     [[nodiscard]] int connectionCount() const { return connections_; }
 
     static Reply jsonReply(int status, const QByteArray& body);
+    static Reply silence();  // reads the request and never answers
     static Reply chatAnswer(const QString& content, const QString& model = QStringLiteral("local-model"));
 
 private:

@@ -40,6 +40,21 @@ struct SignalLog {
     [[nodiscard]] bool finished() const { return events.contains(QStringLiteral("finished")); }
 };
 
+AiChatRequest requestFor(const QString& baseUrl);
+
+// A client, the local service it talks to, and the log of the client's signals.
+struct ClientRig {
+    LocalChatServer server;
+    OpenAICompatibleClient client;
+    SignalLog log{client};
+
+    bool askAndWait(const AiChatRequest& request)
+    {
+        client.sendChat(request);
+        return QTest::qWaitFor([this] { return log.finished(); }, kSignalWaitMs);
+    }
+};
+
 AiChatRequest requestFor(const QString& baseUrl)
 {
     AiChatRequest request;
@@ -84,9 +99,8 @@ private slots:
 
     void sendsExactHeadersAndBody()
     {
-        LocalChatServer server;
-        OpenAICompatibleClient client;
-        SignalLog log(client);
+        ClientRig rig;
+        auto& [server, client, log] = rig;
         AiChatRequest request = requestFor(server.baseUrl());
         request.apiKey = QStringLiteral("  secret-key \t");
         request.model = QStringLiteral(" test-model ");
@@ -116,13 +130,11 @@ private slots:
 
     void blankSystemPromptSendsUserMessageOnly()
     {
-        LocalChatServer server;
-        OpenAICompatibleClient client;
-        SignalLog log(client);
+        ClientRig rig;
+        auto& [server, client, log] = rig;
         AiChatRequest request = requestFor(server.baseUrl());
         request.systemPrompt = QStringLiteral("   ");
-        client.sendChat(request);
-        QTRY_VERIFY_WITH_TIMEOUT(log.finished(), kSignalWaitMs);
+        QVERIFY(rig.askAndWait(request));
         const QJsonObject body = QJsonDocument::fromJson(server.requests().first().body).object();
         QCOMPARE(QJsonDocument(body.value(QStringLiteral("messages")).toArray()).toJson(QJsonDocument::Compact),
                  QByteArray(R"([{"content":"What is loaded?","role":"user"}])"));
@@ -138,11 +150,9 @@ private slots:
             {QStringLiteral(""), "/chat/completions"},
         };
         for (const auto& [suffix, expectedPath] : cases) {
-            LocalChatServer server;
-            OpenAICompatibleClient client;
-            SignalLog log(client);
-            client.sendChat(requestFor(server.baseUrl(suffix)));
-            QTRY_VERIFY_WITH_TIMEOUT(log.finished(), kSignalWaitMs);
+            ClientRig rig;
+            auto& [server, client, log] = rig;
+            QVERIFY(rig.askAndWait(requestFor(server.baseUrl(suffix))));
             QVERIFY2(server.requests().size() == 1, qPrintable(suffix));
             QCOMPARE(server.requests().first().path, expectedPath);
         }
@@ -150,12 +160,10 @@ private slots:
 
     void answerWithoutModelReportsTheRequestedModel()
     {
-        LocalChatServer server;
+        ClientRig rig;
+        auto& [server, client, log] = rig;
         server.setReply(LocalChatServer::chatAnswer(QStringLiteral("  \n The answer. \n"), QString()));
-        OpenAICompatibleClient client;
-        SignalLog log(client);
-        client.sendChat(requestFor(server.baseUrl()));
-        QTRY_VERIFY_WITH_TIMEOUT(log.finished(), kSignalWaitMs);
+        QVERIFY(rig.askAndWait(requestFor(server.baseUrl())));
         QCOMPARE(log.events, QStringList({"succeeded", "finished"}));
         QCOMPARE(log.responses.first().model, QStringLiteral("test-model"));
         QCOMPARE(log.responses.first().answer, QStringLiteral("The answer."));
@@ -191,12 +199,10 @@ private slots:
              "ai.response_too_large", QString()},
         };
         for (const Case& testCase : cases) {
-            LocalChatServer server;
+            ClientRig rig;
+            auto& [server, client, log] = rig;
             server.setReply(testCase.reply);
-            OpenAICompatibleClient client;
-            SignalLog log(client);
-            client.sendChat(requestFor(server.baseUrl()));
-            QTRY_VERIFY_WITH_TIMEOUT(log.finished(), kSignalWaitMs);
+            QVERIFY(rig.askAndWait(requestFor(server.baseUrl())));
             QVERIFY2(log.events == QStringList({"failed:" + testCase.code, "finished"}),
                      qPrintable(QString::fromLatin1(testCase.name) + ": " + log.events.join(QLatin1Char(','))));
             const AiClientError& error = log.errors.first();
@@ -256,10 +262,9 @@ private slots:
 
     void connectionFailureIsANetworkError()
     {
-        OpenAICompatibleClient client;
-        SignalLog log(client);
-        client.sendChat(requestFor(QStringLiteral("http://127.0.0.1:%1/v1").arg(closedPort())));
-        QTRY_VERIFY_WITH_TIMEOUT(log.finished(), kSignalWaitMs);
+        ClientRig rig;
+        QVERIFY(rig.askAndWait(requestFor(QStringLiteral("http://127.0.0.1:%1/v1").arg(closedPort()))));
+        const SignalLog& log = rig.log;
         QCOMPARE(log.events, QStringList({"failed:ai.network", "finished"}));
         QVERIFY(!log.errors.first().detail.isEmpty());
     }
@@ -267,14 +272,12 @@ private slots:
     void redirectToAnotherOriginIsRefused()
     {
         LocalChatServer elsewhere;
-        LocalChatServer server;
+        ClientRig rig;
+        auto& [server, client, log] = rig;
         LocalChatServer::Reply redirect = LocalChatServer::jsonReply(307, "");
         redirect.headers.append(qMakePair(QByteArray("Location"), elsewhere.baseUrl(QStringLiteral("/v1/chat/completions")).toUtf8()));
         server.setReply(redirect);
-        OpenAICompatibleClient client;
-        SignalLog log(client);
-        client.sendChat(requestFor(server.baseUrl()));
-        QTRY_VERIFY_WITH_TIMEOUT(log.finished(), kSignalWaitMs);
+        QVERIFY(rig.askAndWait(requestFor(server.baseUrl())));
         QCOMPARE(log.events, QStringList({"failed:ai.network", "finished"}));
         QTest::qWait(100);
         QCOMPARE(elsewhere.connectionCount(), 0);
@@ -282,12 +285,11 @@ private slots:
 
     void timeoutAbortsASlowService()
     {
-        LocalChatServer server;
+        ClientRig rig;
+        auto& [server, client, log] = rig;
         LocalChatServer::Reply slow = LocalChatServer::chatAnswer(QStringLiteral("late"));
         slow.delayMs = 2000;
         server.setReply(slow);
-        OpenAICompatibleClient client;
-        SignalLog log(client);
         AiChatRequest request = requestFor(server.baseUrl());
         request.timeoutMs = 300;
         client.sendChat(request);
@@ -303,12 +305,9 @@ private slots:
 
     void cancelReportsOnlyFinished()
     {
-        LocalChatServer server;
-        LocalChatServer::Reply never;
-        never.never = true;
-        server.setReply(never);
-        OpenAICompatibleClient client;
-        SignalLog log(client);
+        ClientRig rig;
+        auto& [server, client, log] = rig;
+        server.setReply(LocalChatServer::silence());
         client.cancel();
         QVERIFY(log.events.isEmpty());
         client.sendChat(requestFor(server.baseUrl()));
@@ -322,12 +321,9 @@ private slots:
 
     void secondRequestWhileBusyIsRefused()
     {
-        LocalChatServer server;
-        LocalChatServer::Reply never;
-        never.never = true;
-        server.setReply(never);
-        OpenAICompatibleClient client;
-        SignalLog log(client);
+        ClientRig rig;
+        auto& [server, client, log] = rig;
+        server.setReply(LocalChatServer::silence());
         client.sendChat(requestFor(server.baseUrl()));
         client.sendChat(requestFor(server.baseUrl()));
         QCOMPARE(log.events, QStringList({"failed:ai.busy"}));
@@ -340,12 +336,9 @@ private slots:
 
     void staleReplyIsDroppedWithoutSignal()
     {
-        LocalChatServer server;
-        LocalChatServer::Reply never;
-        never.never = true;
-        server.setReply(never);
-        OpenAICompatibleClient client;
-        SignalLog log(client);
+        ClientRig rig;
+        auto& [server, client, log] = rig;
+        server.setReply(LocalChatServer::silence());
         client.sendChat(requestFor(server.baseUrl()));
         const QPointer<QNetworkReply> staleReply = client.findChild<QNetworkReply*>();
         QVERIFY(staleReply);

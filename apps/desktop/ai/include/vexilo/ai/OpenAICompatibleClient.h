@@ -35,6 +35,8 @@ public slots:
     void cancel();
 
 private:
+    // Marks the abort as the client's own, so that the reply's finished handling stays quiet.
+    bool abortReply();
     void releaseReply();
     void failRequest(const AiClientError& error);
     void onReplyFinished(QNetworkReply* reply);
