@@ -115,29 +115,30 @@ void LocalChatServer::onReadyRead(QTcpSocket* socket)
     }
     buffer.clear();
     requests_.append(request);
-    if (reply_.never) {
+    const Reply reply = pathReplies_.value(request.path, reply_);
+    if (reply.never) {
         return;
     }
     QPointer<QTcpSocket> guarded(socket);
-    if (reply_.delayMs > 0) {
-        QTimer::singleShot(reply_.delayMs, this, [this, guarded] { answer(guarded); });
+    if (reply.delayMs > 0) {
+        QTimer::singleShot(reply.delayMs, this, [this, guarded, reply] { answer(guarded, reply); });
     } else {
-        answer(guarded);
+        answer(guarded, reply);
     }
 }
 
-void LocalChatServer::answer(const QPointer<QTcpSocket>& socket)
+void LocalChatServer::answer(const QPointer<QTcpSocket>& socket, const Reply& reply)
 {
     if (!socket || socket->state() != QAbstractSocket::ConnectedState) {
         return;
     }
-    QByteArray response = "HTTP/1.1 " + QByteArray::number(reply_.status) + ' ' + reasonPhrase(reply_.status) + "\r\n";
-    for (const auto& [name, value] : reply_.headers) {
+    QByteArray response = "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' + reasonPhrase(reply.status) + "\r\n";
+    for (const auto& [name, value] : reply.headers) {
         response += name + ": " + value + "\r\n";
     }
-    response += "Content-Length: " + QByteArray::number(reply_.body.size()) + "\r\nConnection: close\r\n\r\n";
+    response += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\nConnection: close\r\n\r\n";
     socket->write(response);
-    socket->write(reply_.body);
+    socket->write(reply.body);
     socket->disconnectFromHost();
 }
 

@@ -35,6 +35,8 @@ public:
     [[nodiscard]] QString baseUrl(const QString& path = QStringLiteral("/v1")) const;
     [[nodiscard]] quint16 port() const;
     void setReply(Reply reply) { reply_ = std::move(reply); }
+    // Answers requests for `path` with `reply` instead of the general one.
+    void setReplyForPath(const QByteArray& path, Reply reply) { pathReplies_.insert(path, std::move(reply)); }
     [[nodiscard]] const QList<ReceivedRequest>& requests() const { return requests_; }
     [[nodiscard]] int connectionCount() const { return connections_; }
 
@@ -45,9 +47,10 @@ public:
 private:
     void onNewConnection();
     void onReadyRead(QTcpSocket* socket);
-    void answer(const QPointer<QTcpSocket>& socket);
+    void answer(const QPointer<QTcpSocket>& socket, const Reply& reply);
 
     Reply reply_;
+    QHash<QByteArray, Reply> pathReplies_;
     QList<ReceivedRequest> requests_;
     QHash<QTcpSocket*, QByteArray> pending_;
     int connections_ = 0;

@@ -284,6 +284,21 @@ private slots:
         QCOMPARE(elsewhere.connectionCount(), 0);
     }
 
+    void redirectWithinTheOriginIsFollowedWithTheKey()
+    {
+        ClientRig rig;
+        auto& [server, client, log] = rig;
+        LocalChatServer::Reply redirect = LocalChatServer::jsonReply(307, "");
+        redirect.headers.append(qMakePair(QByteArray("Location"), QByteArray("/v2/chat/completions")));
+        server.setReplyForPath("/v1/chat/completions", redirect);
+        server.setReply(LocalChatServer::chatAnswer(QStringLiteral("moved")));
+        QVERIFY(rig.askAndWait(requestFor(server.baseUrl())));
+        QCOMPARE(log.events, QStringList({"succeeded", "finished"}));
+        QCOMPARE(server.requests().size(), 2);
+        QCOMPARE(server.requests().last().path, QByteArray("/v2/chat/completions"));
+        QCOMPARE(server.requests().last().headers.value("authorization"), QByteArray("Bearer secret-key"));
+    }
+
     void timeoutAbortsASlowService()
     {
         ClientRig rig;
