@@ -9,7 +9,9 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <algorithm>
 #include <functional>
+#include <vector>
 
 namespace vexilo::ai {
 
