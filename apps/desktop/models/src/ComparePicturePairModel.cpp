@@ -1,6 +1,7 @@
 #include "vexilo/models/ComparePicturePairModel.h"
 
 #include "vexilo/media/ReferenceYuv.h"
+#include "TableModelSupport.h"
 #include "vexilo/models/DisplayFormat.h"
 
 #include <algorithm>
@@ -52,17 +53,9 @@ QString metricStatusText(QualityMetricStatus status) {
     }
 }
 
-QString typeCell(std::int32_t type) {
-    switch (type) {
-    case 1:
-        return QStringLiteral("I");
-    case 2:
-        return QStringLiteral("P");
-    case 3:
-        return QStringLiteral("B");
-    default:
-        return kNotAvailableText;
-    }
+// Types outside 0..3 (and negative ones) read as no type.
+QString pictureTypeCell(std::int32_t type) {
+    return display::pictureTypeCellText(type < 0 ? 0U : static_cast<std::uint32_t>(type));
 }
 
 QString sizeText(std::int32_t width, std::int32_t height) {
@@ -146,11 +139,11 @@ int ComparePicturePairModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant ComparePicturePairModel::data(const QModelIndex& index, int role) const {
-    if (role != Qt::DisplayRole || !index.isValid() || index.row() < 0 || index.column() < 0 ||
-        index.column() >= kColumnCount || static_cast<std::size_t>(index.row()) >= rows_.size()) {
+    const std::optional<std::size_t> row = displayedRow(index, role, rows_.size(), kColumnCount);
+    if (!row.has_value()) {
         return {};
     }
-    const ComparePicturePair& pair = rows_[static_cast<std::size_t>(index.row())];
+    const ComparePicturePair& pair = rows_[*row];
     switch (index.column()) {
     case 0:
         return decimalText(pair.frameIndex);
@@ -165,9 +158,9 @@ QVariant ComparePicturePairModel::data(const QModelIndex& index, int role) const
     case 5:
         return formatOptionalInt32(pair.pocB);
     case 6:
-        return typeCell(pair.pictureTypeA);
+        return pictureTypeCell(pair.pictureTypeA);
     case 7:
-        return typeCell(pair.pictureTypeB);
+        return pictureTypeCell(pair.pictureTypeB);
     case 8:
         return pair.resolutionText;
     case 9:
@@ -186,10 +179,7 @@ QVariant ComparePicturePairModel::data(const QModelIndex& index, int role) const
 }
 
 QVariant ComparePicturePairModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= kColumnCount) {
-        return {};
-    }
-    return kHeaders[static_cast<std::size_t>(section)];
+    return horizontalHeader(kHeaders, section, orientation, role);
 }
 
 void ComparePicturePairModel::setPictures(const domain::PictureInfoBatch& picturesA,

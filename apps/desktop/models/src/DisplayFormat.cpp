@@ -86,6 +86,9 @@ QString parameterSetKindText(std::uint8_t code) { return lookUp({kParameterSetKi
 QString profileText(std::uint8_t code) { return lookUp({kProfile, "Unknown"}, code); }
 QString sliceTypeText(std::uint8_t code) { return lookUp({kSliceType, "Unknown"}, code); }
 QString pictureTypeText(std::uint32_t code) { return lookUp({kSliceType, "Unknown"}, code); }
+QString pictureTypeCellText(std::uint32_t code) {
+    return lookUp({std::span(kSliceType).subspan(1), "N/A"}, code);
+}
 QString pictureCompletenessText(std::uint8_t code) { return lookUp({kCompleteness, "unknown"}, code); }
 QString rpsSourceText(std::uint8_t code) { return lookUp({kRpsSource, "unknown"}, code); }
 QString referenceStatusText(std::uint8_t code) { return lookUp({kReferenceStatus, "unknown"}, code); }

@@ -1,6 +1,7 @@
 #include "vexilo/models/InspectorModel.h"
 
 #include "InspectorRowRules.h"
+#include "TableModelSupport.h"
 
 #include <array>
 #include <utility>
@@ -45,18 +46,15 @@ int InspectorModel::columnCount(const QModelIndex& /*parent*/) const {
 }
 
 QVariant InspectorModel::data(const QModelIndex& index, int role) const {
-    if (role != Qt::DisplayRole || !index.isValid() || index.row() < 0 || index.column() < 0 ||
-        index.column() >= kColumnCount || static_cast<std::size_t>(index.row()) >= rows_.size()) {
+    const std::optional<std::size_t> row = displayedRow(index, role, rows_.size(), kColumnCount);
+    if (!row.has_value()) {
         return {};
     }
-    return cellText(rows_[static_cast<std::size_t>(index.row())], index.column());
+    return cellText(rows_[*row], index.column());
 }
 
 QVariant InspectorModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= kColumnCount) {
-        return {};
-    }
-    return kHeaders[static_cast<std::size_t>(section)];
+    return horizontalHeader(kHeaders, section, orientation, role);
 }
 
 void InspectorModel::setRows(std::vector<InspectorRow> rows) {

@@ -1,6 +1,7 @@
 #include "vexilo/models/PictureStatisticsModel.h"
 
 #include "vexilo/models/BlockInfoModel.h"
+#include "TableModelSupport.h"
 #include "vexilo/models/DisplayFormat.h"
 
 #include <array>
@@ -104,32 +105,29 @@ int PictureStatisticsModel::columnCount(const QModelIndex& /*parent*/) const {
 }
 
 QVariant PictureStatisticsModel::data(const QModelIndex& index, int role) const {
-    if (role != Qt::DisplayRole || !index.isValid() || index.row() < 0 || index.column() < 0 ||
-        index.column() >= kColumnCount || static_cast<std::size_t>(index.row()) >= rows_.size()) {
+    const std::optional<std::size_t> row = displayedRow(index, role, rows_.size(), kColumnCount);
+    if (!row.has_value()) {
         return {};
     }
-    const PictureStatisticsRow& row = rows_[static_cast<std::size_t>(index.row())];
+    const PictureStatisticsRow& statistics = rows_[*row];
     switch (index.column()) {
     case 0:
-        return row.category;
+        return statistics.category;
     case 1:
-        return row.item;
+        return statistics.item;
     case 2:
-        return decimalText(row.count);
+        return decimalText(statistics.count);
     case 3:
-        return row.area == 0 ? display::kNotAvailableText : decimalText(row.area);
+        return statistics.area == 0 ? display::kNotAvailableText : decimalText(statistics.area);
     case 4:
-        return row.percent;
+        return statistics.percent;
     default:
-        return row.status;
+        return statistics.status;
     }
 }
 
 QVariant PictureStatisticsModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= kColumnCount) {
-        return {};
-    }
-    return kHeaders[static_cast<std::size_t>(section)];
+    return horizontalHeader(kHeaders, section, orientation, role);
 }
 
 void PictureStatisticsModel::setRows(std::vector<PictureStatisticsRow> rows) {

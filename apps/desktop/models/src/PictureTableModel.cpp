@@ -1,5 +1,6 @@
 #include "vexilo/models/PictureTableModel.h"
 
+#include "TableModelSupport.h"
 #include "vexilo/models/DisplayFormat.h"
 
 #include <array>
@@ -20,19 +21,6 @@ const std::array<QString, kColumnCount> kHeaders{
     QStringLiteral("Display Index"), QStringLiteral("Decode Index"), QStringLiteral("PTS"),
     QStringLiteral("DTS"),           QStringLiteral("POC"),          QStringLiteral("Type"),
     QStringLiteral("Resolution"),    QStringLiteral("Analysis")};
-
-QString pictureTypeCell(domain::PictureType type) {
-    switch (type) {
-    case domain::PictureType::I:
-        return QStringLiteral("I");
-    case domain::PictureType::P:
-        return QStringLiteral("P");
-    case domain::PictureType::B:
-        return QStringLiteral("B");
-    default:
-        return display::kNotAvailableText;
-    }
-}
 
 QString resolutionCell(std::int32_t width, std::int32_t height) {
     if (width <= 0 || height <= 0) {
@@ -75,11 +63,11 @@ int PictureTableModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant PictureTableModel::data(const QModelIndex& index, int role) const {
-    if (role != Qt::DisplayRole || !index.isValid() || index.row() < 0 || index.column() < 0 ||
-        index.column() >= kColumnCount || static_cast<std::size_t>(index.row()) >= rows_.size()) {
+    const std::optional<std::size_t> row = displayedRow(index, role, rows_.size(), kColumnCount);
+    if (!row.has_value()) {
         return {};
     }
-    const domain::PictureInfo& picture = rows_[static_cast<std::size_t>(index.row())];
+    const domain::PictureInfo& picture = rows_[*row];
     switch (index.column()) {
     case 0:
         return display::decimalText(picture.displayIndex);
@@ -92,7 +80,7 @@ QVariant PictureTableModel::data(const QModelIndex& index, int role) const {
     case 4:
         return formatOptionalInt32(picture.poc);
     case 5:
-        return pictureTypeCell(picture.pictureType);
+        return display::pictureTypeCellText(display::codeOf(picture.pictureType));
     case 6:
         return resolutionCell(picture.width, picture.height);
     default:
@@ -101,10 +89,7 @@ QVariant PictureTableModel::data(const QModelIndex& index, int role) const {
 }
 
 QVariant PictureTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= kColumnCount) {
-        return {};
-    }
-    return kHeaders[static_cast<std::size_t>(section)];
+    return horizontalHeader(kHeaders, section, orientation, role);
 }
 
 void PictureTableModel::appendPictures(domain::PictureInfoBatch pictures) {
@@ -138,9 +123,10 @@ void PictureTableModel::updatePicture(const analysis::PictureAnalysisSummary& su
     changed = refine(picture.pts, summary.pts) || changed;
     changed = refine(picture.dts, summary.dts) || changed;
     changed = refine(picture.poc, summary.poc) || changed;
-    const auto typeCode = display::codeOf(summary.pictureType);
+    const std::uint32_t typeCode = display::codeOf(summary.pictureType);
     if (typeCode != 0 && typeCode != display::codeOf(picture.pictureType)) {
-        picture.pictureType = static_cast<domain::PictureType>(typeCode);
+        // The row's type is one byte wide; a wider code is no type it could show anyway.
+        picture.pictureType = typeCode <= 0xFFU ? static_cast<domain::PictureType>(typeCode) : domain::PictureType::None;
         changed = true;
     }
     changed = refineWidened(picture.width, summary.width) || changed;
