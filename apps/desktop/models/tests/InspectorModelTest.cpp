@@ -198,6 +198,37 @@ private slots:
         QCOMPARE(model.rowCount(), 15);
     }
 
+    void unknownKindsAndStatusesOfSyntaxObjects() {
+        auto document = std::make_shared<analysis::StreamAnalysis>();
+        analysis::ParameterSetInfo parameterSet;
+        parameterSet.id = idOf(1);
+        parameterSet.parentNalUnitId = idOf(0xdead);
+        document->parameterSets.push_back(parameterSet);
+        analysis::SeiMessageInfo sei;
+        sei.id = idOf(2);
+        sei.status = analysis::SeiStatus::Unsupported;
+        sei.payloadType = 5;
+        document->seiMessages.push_back(sei);
+        InspectorModel model;
+        const auto tester = vexilo::test::watch(&model);
+        model.setAnalysis(document);
+
+        model.explainObject(idOf(1));
+        QCOMPARE(model.rowCount(), 10);
+        QCOMPARE(rowText(model, 0).section(" | ", 1, 3),
+                 QStringLiteral("Unknown parameter_set_id=N/A profile=Unknown | parameter-set syntax | unknown"));
+        QCOMPARE(rowText(model, 1).section(" | ", 1, 3),
+                 QStringLiteral("Unresolved NAL (id:0000dead) | parameter-set NAL | present"));
+        QCOMPARE(rowText(model, 2).section(" | ", 1, 3), QStringLiteral("Unknown | parent NAL type | unknown"));
+        QCOMPARE(rowText(model, 5).section(" | ", 1, 3), QStringLiteral("N/A x N/A | SPS conformance | unknown"));
+
+        model.explainObject(idOf(2));
+        QCOMPARE(model.rowCount(), 7);
+        QCOMPARE(rowText(model, 0).section(" | ", 1, 3), QStringLiteral("SEI payload_type=5 size=N/A | SEI syntax | unsupported"));
+        QCOMPARE(rowText(model, 4).section(" | ", 1, 3), QStringLiteral("unsupported | SEI parser | unsupported"));
+        QCOMPARE(rowText(model, 5).section(" | ", 1, 3), QStringLiteral(" | SEI payload | unknown"));
+    }
+
     void pictureExplanationCountsThePayload() {
         InspectorModel model;
         const auto tester = vexilo::test::watch(&model);
