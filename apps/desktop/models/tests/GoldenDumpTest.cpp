@@ -339,10 +339,10 @@ private slots:
     void modelsOverWorkerDocuments_data() {
         QTest::addColumn<QString>("input");
         QTest::addColumn<QString>("name");
-        QTest::newRow("b-pyramid") << QStringLiteral(VEXILO_TEST_MEDIA_DIR "/bpyramid_420_8bit.mp4")
+        QTest::newRow("b-pyramid") << QStringLiteral(VEXILO_TEST_MEDIA_DIR "/models_bpyramid_420_8bit.hevc")
                                    << QStringLiteral("bpyramid_420_8bit");
-        QTest::newRow("4:2:2 10-bit") << QStringLiteral(VEXILO_TEST_MEDIA_DIR "/rext_422_10bit.hevc")
-                                      << QStringLiteral("rext_422_10bit");
+        QTest::newRow("4:2:2 10-bit") << QStringLiteral(VEXILO_TEST_MEDIA_DIR "/models_422_10bit.hevc")
+                                      << QStringLiteral("422_10bit");
         QTest::newRow("HM tiles") << QStringLiteral(VEXILO_REFERENCE_STREAMS_DIR
                                                     "/hm/s05_ldb_tiles_nonuniform_no_lf_across.bit")
                                   << QStringLiteral("hm_s05_tiles");
@@ -355,8 +355,7 @@ private slots:
         QTemporaryDir scratch;
         QVERIFY(scratch.isValid());
         // The worker takes HEVC inputs by their extension; the HM streams end in ".bit".
-        const QString source = scratch.filePath(name + QStringLiteral(".") +
-                                                (input.endsWith(QStringLiteral(".mp4")) ? "mp4" : "hevc"));
+        const QString source = scratch.filePath(name + QStringLiteral(".hevc"));
         QVERIFY(QFile::copy(input, source));
         const QString cacheDir = scratch.filePath(QStringLiteral("cache"));
         QVERIFY(QDir().mkpath(cacheDir));
