@@ -20,9 +20,6 @@ public:
     explicit AnalysisIndex(std::shared_ptr<const analysis::StreamAnalysis> analysis = {});
 
     [[nodiscard]] const analysis::StreamAnalysis& analysis() const noexcept { return *analysis_; }
-    [[nodiscard]] const std::shared_ptr<const analysis::StreamAnalysis>& sharedAnalysis() const noexcept {
-        return analysis_;
-    }
 
     [[nodiscard]] const analysis::NalUnitInfo* nalUnit(const analysis::StableId& id) const;
     [[nodiscard]] const analysis::ParameterSetInfo* parameterSet(const analysis::StableId& id) const;

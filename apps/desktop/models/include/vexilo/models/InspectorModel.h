@@ -37,9 +37,6 @@ public:
     [[nodiscard]] QVariant headerData(int section, Qt::Orientation orientation,
                                       int role = Qt::DisplayRole) const override;
 
-    [[nodiscard]] const std::vector<InspectorRow>& rows() const noexcept { return rows_; }
-    [[nodiscard]] const analysis::StreamAnalysis& analysis() const noexcept { return index_.analysis(); }
-
     void setRows(std::vector<InspectorRow> rows);
     void showSingleRow(const QString& field, const QString& value, const QString& condition, const QString& status,
                        const QString& semantics);
@@ -55,6 +52,7 @@ public:
     void showBlockInfoUnavailable(const QString& interaction, const QString& pictureId, const QString& displayIndex,
                                   const QString& lumaSample, const QString& fallbackCell);
 
+private:
     void explainNalUnit(const analysis::NalUnitInfo& nalUnit);
     void explainParameterSet(const analysis::ParameterSetInfo& parameterSet);
     void explainSeiMessage(const analysis::SeiMessageInfo& seiMessage);
@@ -64,8 +62,6 @@ public:
     void explainPu(const analysis::PuInfo& pu);
     void explainTu(const analysis::TuInfo& tu);
     void explainMotionVector(const analysis::MotionVectorInfo& motionVector);
-
-private:
     void appendSliceEntryRows(std::vector<InspectorRow>& rows, const analysis::StableId& sliceId) const;
     void appendBlockDetailRows(std::vector<InspectorRow>& rows, const analysis::StableId& cuId,
                                const analysis::StableId& puId, const analysis::StableId& tuId) const;
