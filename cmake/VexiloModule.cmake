@@ -17,6 +17,10 @@ function(vexilo_warnings target)
     $<$<COMPILE_LANGUAGE:C>:${VEXILO_C_WARNING_FLAGS}>)
 endfunction()
 
+# The compiler predefinitions CMake hands to moc are taken in C++17 mode, in which moc
+# cannot read the standard library's <compare> that the document headers include.
+set(CMAKE_AUTOMOC_COMPILER_PREDEFINES OFF)
+
 # Where tests write what a person should look at (screenshots, dumps).
 set(VEXILO_TEST_OUTPUT_DIR "${CMAKE_BINARY_DIR}/test-output" CACHE PATH
     "Folder where tests write screenshots and other output for a person to look at")

@@ -118,4 +118,10 @@ mp4_from  observer_open_gop_pyramid.mp4   observer_open_gop_pyramid.hevc
 # Block-level acceptance: x265's own per-frame statistics of a clip, beside the clip.
 hevc_clip oracle_csv_qp.hevc              yuv420p      176x144 12 "bframes=3:csv=oracle_csv_qp.csv:csv-log-level=2"
 
+# Analysis object models: golden text dumps name byte offsets and identities derived from the
+# file's digest, so these clips are made with one thread and without x265's version SEI,
+# whose option text otherwise depends on the machine's core count.
+hevc_clip models_bpyramid_420_8bit.hevc   yuv420p      176x144 12 "keyint=12:bframes=3:b-pyramid=1:pools=1:frame-threads=1:info=0"
+hevc_clip models_422_10bit.hevc           yuv422p10le  128x96  8  "keyint=8:bframes=2:pools=1:frame-threads=1:info=0"
+
 echo "test media ready in $out_dir"

@@ -1,37 +1,13 @@
 #include "vexilo/models/DisplayFormat.h"
 
+#include "CodeTable.h"
+
 #include <array>
-#include <span>
-#include <string_view>
 
 namespace vexilo::display {
 namespace {
 
 using analysis::StableId;
-
-struct CodeText {
-    std::uint32_t code;
-    std::string_view text;
-};
-
-// One enumeration table: listed codes and the text of every other code.
-struct CodeTable {
-    std::span<const CodeText> entries;
-    std::string_view otherwise;
-};
-
-QString latin1Text(std::string_view text) {
-    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-QString lookUp(const CodeTable& table, std::uint32_t code) {
-    for (const CodeText& entry : table.entries) {
-        if (entry.code == code) {
-            return latin1Text(entry.text);
-        }
-    }
-    return latin1Text(table.otherwise);
-}
 
 constexpr std::array kParseStatus{CodeText{1, "parsed"}, CodeText{2, "malformed"}};
 constexpr std::array kSeiStatus{CodeText{0, "unknown"}, CodeText{1, "parsed"}, CodeText{2, "unsupported"},
@@ -55,9 +31,7 @@ constexpr std::array kInterDirection{CodeText{0, "unknown"}, CodeText{1, "L0"}, 
                                      CodeText{3, "Bi"}};
 constexpr std::array kPredictionMode{CodeText{0, "unknown"}, CodeText{1, "intra"}, CodeText{2, "inter"},
                                      CodeText{3, "skip"}};
-constexpr std::array kPartMode{CodeText{1, "2Nx2N"}, CodeText{2, "2NxN"},  CodeText{3, "Nx2N"},
-                               CodeText{4, "NxN"},   CodeText{5, "2NxnU"}, CodeText{6, "2NxnD"},
-                               CodeText{7, "nLx2N"}, CodeText{8, "nRx2N"}};
+
 
 QString hexText(std::uint64_t value, int minimumDigits) {
     return QStringLiteral("%1").arg(static_cast<qulonglong>(value), minimumDigits, 16, QLatin1Char('0'));
@@ -112,13 +86,16 @@ QString parameterSetKindText(std::uint8_t code) { return lookUp({kParameterSetKi
 QString profileText(std::uint8_t code) { return lookUp({kProfile, "Unknown"}, code); }
 QString sliceTypeText(std::uint8_t code) { return lookUp({kSliceType, "Unknown"}, code); }
 QString pictureTypeText(std::uint32_t code) { return lookUp({kSliceType, "Unknown"}, code); }
+QString pictureTypeCellText(std::uint32_t code) {
+    return lookUp({std::span(kSliceType).subspan(1), "N/A"}, code);
+}
 QString pictureCompletenessText(std::uint8_t code) { return lookUp({kCompleteness, "unknown"}, code); }
 QString rpsSourceText(std::uint8_t code) { return lookUp({kRpsSource, "unknown"}, code); }
 QString referenceStatusText(std::uint8_t code) { return lookUp({kReferenceStatus, "unknown"}, code); }
 QString referenceListText(std::uint8_t code) { return lookUp({kReferenceList, "Unknown"}, code); }
 QString interDirectionText(std::uint8_t code) { return lookUp({kInterDirection, "unknown"}, code); }
 QString predictionModeText(std::uint8_t code) { return lookUp({kPredictionMode, "unknown"}, code); }
-QString partModeText(std::uint8_t code) { return lookUp({kPartMode, "unknown"}, code); }
+QString partModeText(std::uint8_t code) { return lookUp({kPartModeNames, "unknown"}, code); }
 
 QString blockBoundsText(const analysis::BlockRect& bounds) {
     const QString unit = bounds.unit == analysis::kBlockRectUnitLumaSample ? QStringLiteral("luma-sample")

@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <type_traits>
+#include <vector>
 
 namespace vexilo::display {
 
@@ -80,6 +81,8 @@ template <typename Value>
 [[nodiscard]] QString sliceTypeText(std::uint8_t code);
 // A picture summary's type: the slice-type texts, over the summary's wider code.
 [[nodiscard]] QString pictureTypeText(std::uint32_t code);
+// The table cell of a picture type: "I", "P" or "B", anything else "N/A".
+[[nodiscard]] QString pictureTypeCellText(std::uint32_t code);
 [[nodiscard]] QString pictureCompletenessText(std::uint8_t code);
 [[nodiscard]] QString rpsSourceText(std::uint8_t code);
 [[nodiscard]] QString referenceStatusText(std::uint8_t code);

@@ -7,10 +7,26 @@
 
 #include "vexilo/analysis/StableId.h"
 #include "vexilo/analysis/StreamAnalysis.h"
+#include "vexilo/models/DisplayFormat.h"
 
 #include <QString>
 
 namespace vexilo::syntaxtext {
+
+// The texts both sets share, so that a syntax model finds its whole vocabulary here.
+using display::formatOptionalBool;
+using display::formatOptionalInt16;
+using display::formatOptionalInt32;
+using display::formatOptionalUInt32;
+using display::formatOptionalUInt8;
+using display::nalUnitKindText;
+using display::parameterSetKindText;
+using display::parseStatusText;
+using display::partModeText;
+using display::profileText;
+using display::referenceStatusText;
+using display::rpsSourceText;
+using display::sliceTypeText;
 
 // "id:" and the low half in lower-case hexadecimal, at least 8 digits.
 [[nodiscard]] QString stableIdText(const analysis::StableId& id);

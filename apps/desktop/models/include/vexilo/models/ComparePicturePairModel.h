@@ -1,0 +1,74 @@
+#pragma once
+
+#include "vexilo/domain/PictureInfo.h"
+#include "vexilo/domain/ReferenceYuvSource.h"
+#include "vexilo/media/QualityMetrics.h"
+
+#include <QAbstractTableModel>
+#include <QString>
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <utility>
+#include <vector>
+
+namespace vexilo {
+
+// One frame index of the A/B comparison: each side's picture facts and metrics.
+struct ComparePicturePair {
+    std::int64_t frameIndex = 0;
+    std::optional<std::int64_t> referenceFrameIndex;
+    std::optional<domain::PictureId> pictureIdA;
+    std::optional<domain::PictureId> pictureIdB;
+    std::optional<std::int64_t> displayIndexA;
+    std::optional<std::int64_t> displayIndexB;
+    std::optional<std::int32_t> pocA;
+    std::optional<std::int32_t> pocB;
+    std::int32_t pictureTypeA = 0;
+    std::int32_t pictureTypeB = 0;
+    QString resolutionText;
+    QString matchText;
+    std::optional<media::FrameQualityMetrics> metricsA;
+    std::optional<media::FrameQualityMetrics> metricsB;
+};
+
+// Streams A and B and an optional reference YUV file lined up frame by frame, with the PSNR
+// of each side against the reference and the winner of each pair.
+class ComparePicturePairModel : public QAbstractTableModel {
+    Q_OBJECT
+
+public:
+    explicit ComparePicturePairModel(QObject* parent = nullptr);
+
+    [[nodiscard]] int rowCount(const QModelIndex& parent = {}) const override;
+    [[nodiscard]] int columnCount(const QModelIndex& parent = {}) const override;
+    [[nodiscard]] QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    [[nodiscard]] QVariant headerData(int section, Qt::Orientation orientation,
+                                      int role = Qt::DisplayRole) const override;
+
+    void setPictures(const domain::PictureInfoBatch& picturesA, const domain::PictureInfoBatch& picturesB);
+    void setReferenceYuvSource(const std::optional<domain::ReferenceYuvSource>& source);
+    void setPairMetrics(std::int64_t frameIndex, const std::optional<media::FrameQualityMetrics>& metricsA,
+                        const std::optional<media::FrameQualityMetrics>& metricsB);
+
+    [[nodiscard]] const ComparePicturePair* pairAt(int row) const;
+    [[nodiscard]] int rowForFrameIndex(std::int64_t frameIndex) const;
+    [[nodiscard]] std::optional<domain::PictureId> pictureIdAAt(int row) const;
+    [[nodiscard]] std::optional<domain::PictureId> pictureIdBAt(int row) const;
+
+private:
+    void rebuild();
+    [[nodiscard]] QString psnrCell(const ComparePicturePair& pair, bool sideA, bool allPlanes) const;
+    [[nodiscard]] QString winnerCell(const ComparePicturePair& pair) const;
+
+    domain::PictureInfoBatch picturesA_;
+    domain::PictureInfoBatch picturesB_;
+    std::optional<domain::ReferenceYuvSource> reference_;
+    std::map<std::int64_t, std::pair<std::optional<media::FrameQualityMetrics>,
+                                     std::optional<media::FrameQualityMetrics>>>
+        pairMetrics_;
+    std::vector<ComparePicturePair> rows_;
+};
+
+}  // namespace vexilo

@@ -1,0 +1,347 @@
+#include "vexilo/models/ComparePicturePairModel.h"
+
+#include "vexilo/media/ReferenceYuv.h"
+#include "TableModelSupport.h"
+#include "vexilo/models/DisplayFormat.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+namespace vexilo {
+namespace {
+
+using display::decimalText;
+using display::formatOptionalInt32;
+using display::formatOptionalInt64;
+using display::kNotAvailableText;
+using media::QualityMetricStatus;
+
+constexpr int kColumnCount = 15;
+constexpr int kFirstMetricColumn = 10;
+constexpr int kLastMetricColumn = 14;
+// PSNRs this close (dB) are a tie.
+constexpr double kPsnrTieTolerance = 0.005;
+
+const std::array<QString, kColumnCount> kHeaders{
+    QStringLiteral("Frame"),      QStringLiteral("Ref Frame"),  QStringLiteral("A Display"),
+    QStringLiteral("B Display"),  QStringLiteral("A POC"),      QStringLiteral("B POC"),
+    QStringLiteral("A Type"),     QStringLiteral("B Type"),     QStringLiteral("Resolution"),
+    QStringLiteral("Match"),      QStringLiteral("A PSNR Y"),   QStringLiteral("A PSNR All"),
+    QStringLiteral("B PSNR Y"),   QStringLiteral("B PSNR All"), QStringLiteral("Winner")};
+
+const QString kNoReference = QStringLiteral("No ref");
+
+QString metricStatusText(QualityMetricStatus status) {
+    switch (status) {
+    case QualityMetricStatus::Available:
+        return QStringLiteral("available");
+    case QualityMetricStatus::BackendUnavailable:
+        return QStringLiteral("Backend unavailable");
+    case QualityMetricStatus::NoReference:
+        return kNoReference;
+    case QualityMetricStatus::MissingReferenceFrame:
+        return QStringLiteral("Ref missing");
+    case QualityMetricStatus::MissingEncodedFrame:
+        return QStringLiteral("Enc missing");
+    case QualityMetricStatus::FormatMismatch:
+        return QStringLiteral("Format mismatch");
+    case QualityMetricStatus::UnsupportedLayout:
+        return QStringLiteral("Unsupported");
+    default:
+        return QStringLiteral("Error");
+    }
+}
+
+// Types outside 0..3 (and negative ones) read as no type.
+QString pictureTypeCell(std::int32_t type) {
+    return display::pictureTypeCellText(type < 0 ? 0U : static_cast<std::uint32_t>(type));
+}
+
+QString sizeText(std::int32_t width, std::int32_t height) {
+    if (width < 1 || height < 1) {
+        return kNotAvailableText;
+    }
+    return QStringLiteral("%1 x %2").arg(decimalText(width), decimalText(height));
+}
+
+QString resolutionText(const QString& reference, const domain::PictureInfo* a, const domain::PictureInfo* b) {
+    if (a == nullptr && b == nullptr) {
+        return reference == kNotAvailableText ? kNotAvailableText : QStringLiteral("Ref %1").arg(reference);
+    }
+    if (a != nullptr && b != nullptr) {
+        const QString sizeA = sizeText(a->width, a->height);
+        const QString sizeB = sizeText(b->width, b->height);
+        if (reference == kNotAvailableText || (reference == sizeA && reference == sizeB)) {
+            return sizeA == sizeB ? sizeA : QStringLiteral("A %1 / B %2").arg(sizeA, sizeB);
+        }
+        return QStringLiteral("Ref %1 / A %2 / B %3").arg(reference, sizeA, sizeB);
+    }
+    const domain::PictureInfo* side = a != nullptr ? a : b;
+    const QString size = sizeText(side->width, side->height);
+    if (reference == kNotAvailableText || reference == size) {
+        return size;
+    }
+    return QStringLiteral("Ref %1 / Enc %2").arg(reference, size);
+}
+
+std::int32_t layoutBitDepth(domain::ReferenceYuvLayout layout) {
+    return media::referenceYuvLayoutInfo(layout).bitDepth;
+}
+
+QString matchText(const std::optional<domain::ReferenceYuvSource>& reference, const ComparePicturePair& pair,
+                  const domain::PictureInfo* a, const domain::PictureInfo* b) {
+    if (reference.has_value() && !pair.referenceFrameIndex.has_value()) {
+        return QStringLiteral("reference missing");
+    }
+    if (a == nullptr) {
+        return b != nullptr ? QStringLiteral("A missing") : QStringLiteral("unavailable");
+    }
+    if (b == nullptr) {
+        return QStringLiteral("B missing");
+    }
+    if (reference.has_value()) {
+        const std::int32_t depth = layoutBitDepth(reference->layout);
+        const auto matchesReference = [&](const domain::PictureInfo& side) {
+            return side.width == reference->width && side.height == reference->height && side.bitDepth == depth;
+        };
+        if (!matchesReference(*a) || !matchesReference(*b)) {
+            return QStringLiteral("reference format mismatch");
+        }
+    }
+    if (a->width != b->width || a->height != b->height) {
+        return QStringLiteral("size mismatch");
+    }
+    if (a->bitDepth != b->bitDepth) {
+        return QStringLiteral("bit-depth mismatch");
+    }
+    return QStringLiteral("matched");
+}
+
+// The All-plane PSNR of a side that counts for the winner.
+std::optional<double> countingPsnr(const std::optional<media::FrameQualityMetrics>& metrics) {
+    if (!metrics.has_value() || metrics->all.status != QualityMetricStatus::Available) {
+        return std::nullopt;
+    }
+    return metrics->all.psnr;
+}
+
+}  // namespace
+
+ComparePicturePairModel::ComparePicturePairModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+int ComparePicturePairModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+int ComparePicturePairModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : kColumnCount;
+}
+
+QVariant ComparePicturePairModel::data(const QModelIndex& index, int role) const {
+    const std::optional<std::size_t> row = displayedRow(index, role, rows_.size(), kColumnCount);
+    if (!row.has_value()) {
+        return {};
+    }
+    const ComparePicturePair& pair = rows_[*row];
+    switch (index.column()) {
+    case 0:
+        return decimalText(pair.frameIndex);
+    case 1:
+        return formatOptionalInt64(pair.referenceFrameIndex);
+    case 2:
+        return formatOptionalInt64(pair.displayIndexA);
+    case 3:
+        return formatOptionalInt64(pair.displayIndexB);
+    case 4:
+        return formatOptionalInt32(pair.pocA);
+    case 5:
+        return formatOptionalInt32(pair.pocB);
+    case 6:
+        return pictureTypeCell(pair.pictureTypeA);
+    case 7:
+        return pictureTypeCell(pair.pictureTypeB);
+    case 8:
+        return pair.resolutionText;
+    case 9:
+        return pair.matchText;
+    case 10:
+        return psnrCell(pair, true, false);
+    case 11:
+        return psnrCell(pair, true, true);
+    case 12:
+        return psnrCell(pair, false, false);
+    case 13:
+        return psnrCell(pair, false, true);
+    default:
+        return winnerCell(pair);
+    }
+}
+
+QVariant ComparePicturePairModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    return horizontalHeader(kHeaders, section, orientation, role);
+}
+
+void ComparePicturePairModel::setPictures(const domain::PictureInfoBatch& picturesA,
+                                          const domain::PictureInfoBatch& picturesB) {
+    picturesA_ = picturesA;
+    picturesB_ = picturesB;
+    pairMetrics_.clear();
+    rebuild();
+}
+
+void ComparePicturePairModel::setReferenceYuvSource(const std::optional<domain::ReferenceYuvSource>& source) {
+    reference_ = source;
+    pairMetrics_.clear();
+    rebuild();
+}
+
+void ComparePicturePairModel::setPairMetrics(std::int64_t frameIndex,
+                                             const std::optional<media::FrameQualityMetrics>& metricsA,
+                                             const std::optional<media::FrameQualityMetrics>& metricsB) {
+    pairMetrics_[frameIndex] = {metricsA, metricsB};
+    const int row = rowForFrameIndex(frameIndex);
+    if (row < 0) {
+        return;
+    }
+    ComparePicturePair& pair = rows_[static_cast<std::size_t>(row)];
+    pair.metricsA = metricsA;
+    pair.metricsB = metricsB;
+    emit dataChanged(index(row, kFirstMetricColumn), index(row, kLastMetricColumn), {Qt::DisplayRole});
+}
+
+const ComparePicturePair* ComparePicturePairModel::pairAt(int row) const {
+    if (row < 0 || static_cast<std::size_t>(row) >= rows_.size()) {
+        return nullptr;
+    }
+    return &rows_[static_cast<std::size_t>(row)];
+}
+
+int ComparePicturePairModel::rowForFrameIndex(std::int64_t frameIndex) const {
+    // Rows are in ascending frame index, one per index.
+    const auto found = std::lower_bound(rows_.begin(), rows_.end(), frameIndex,
+                                        [](const ComparePicturePair& pair, std::int64_t wanted) {
+                                            return pair.frameIndex < wanted;
+                                        });
+    if (found == rows_.end() || found->frameIndex != frameIndex) {
+        return -1;
+    }
+    return static_cast<int>(found - rows_.begin());
+}
+
+std::optional<domain::PictureId> ComparePicturePairModel::pictureIdAAt(int row) const {
+    const ComparePicturePair* pair = pairAt(row);
+    return pair != nullptr ? pair->pictureIdA : std::nullopt;
+}
+
+std::optional<domain::PictureId> ComparePicturePairModel::pictureIdBAt(int row) const {
+    const ComparePicturePair* pair = pairAt(row);
+    return pair != nullptr ? pair->pictureIdB : std::nullopt;
+}
+
+void ComparePicturePairModel::rebuild() {
+    using Sides = std::pair<const domain::PictureInfo*, const domain::PictureInfo*>;
+    std::map<std::int64_t, Sides> frames;
+    for (const auto& picture : picturesA_) {
+        frames[picture.displayIndex].first = &picture;
+    }
+    for (const auto& picture : picturesB_) {
+        frames[picture.displayIndex].second = &picture;
+    }
+    std::optional<std::uint64_t> referenceFrames;
+    if (reference_.has_value()) {
+        referenceFrames = reference_->matchedFrames;
+    }
+    if (referenceFrames.has_value() && *referenceFrames >= 1) {
+        for (std::uint64_t frame = 0; frame < *referenceFrames; ++frame) {
+            frames.try_emplace(static_cast<std::int64_t>(frame), Sides{});
+        }
+    }
+    const QString referenceSize =
+        reference_.has_value() ? sizeText(reference_->width, reference_->height) : kNotAvailableText;
+
+    std::vector<ComparePicturePair> rows;
+    rows.reserve(frames.size());
+    for (const auto& [frameIndex, sides] : frames) {
+        const auto [a, b] = sides;
+        ComparePicturePair pair;
+        pair.frameIndex = frameIndex;
+        if (referenceFrames.has_value() && frameIndex >= 0 &&
+            static_cast<std::uint64_t>(frameIndex) < *referenceFrames) {
+            pair.referenceFrameIndex = reference_->frameOffset + frameIndex;
+        }
+        if (a != nullptr) {
+            pair.pictureIdA = a->id;
+            pair.displayIndexA = a->displayIndex;
+            pair.pocA = a->poc;
+            pair.pictureTypeA = display::codeOf(a->pictureType);
+        }
+        if (b != nullptr) {
+            pair.pictureIdB = b->id;
+            pair.displayIndexB = b->displayIndex;
+            pair.pocB = b->poc;
+            pair.pictureTypeB = display::codeOf(b->pictureType);
+        }
+        if (const auto metrics = pairMetrics_.find(frameIndex); metrics != pairMetrics_.end()) {
+            pair.metricsA = metrics->second.first;
+            pair.metricsB = metrics->second.second;
+        }
+        pair.resolutionText = resolutionText(referenceSize, a, b);
+        pair.matchText = matchText(reference_, pair, a, b);
+        rows.push_back(std::move(pair));
+    }
+    beginResetModel();
+    rows_ = std::move(rows);
+    endResetModel();
+}
+
+QString ComparePicturePairModel::psnrCell(const ComparePicturePair& pair, bool sideA, bool allPlanes) const {
+    if (!reference_.has_value()) {
+        return kNoReference;
+    }
+    const bool hasPicture = sideA ? pair.pictureIdA.has_value() : pair.pictureIdB.has_value();
+    if (!hasPicture) {
+        return QStringLiteral("Missing");
+    }
+    if (!pair.referenceFrameIndex.has_value()) {
+        return QStringLiteral("Ref missing");
+    }
+    const auto& metrics = sideA ? pair.metricsA : pair.metricsB;
+    if (metrics.has_value()) {
+        const media::PlaneQualityMetrics& plane = allPlanes ? metrics->all : metrics->y;
+        if (plane.status != QualityMetricStatus::Available) {
+            return metricStatusText(plane.status);
+        }
+        if (plane.psnr.has_value()) {
+            return std::isinf(*plane.psnr) ? QStringLiteral("inf") : QString::number(*plane.psnr, 'f', 2);
+        }
+    }
+    return kNotAvailableText;
+}
+
+QString ComparePicturePairModel::winnerCell(const ComparePicturePair& pair) const {
+    if (!reference_.has_value()) {
+        return kNoReference;
+    }
+    const std::optional<double> psnrA = countingPsnr(pair.metricsA);
+    const std::optional<double> psnrB = countingPsnr(pair.metricsB);
+    if (!psnrA.has_value() && !psnrB.has_value()) {
+        return kNotAvailableText;
+    }
+    if (!psnrB.has_value()) {
+        return QStringLiteral("A only");
+    }
+    if (!psnrA.has_value()) {
+        return QStringLiteral("B only");
+    }
+    const QString tie = QStringLiteral("Tie");
+    if (std::isinf(*psnrA) && std::isinf(*psnrB)) {
+        return tie;
+    }
+    if (std::abs(*psnrA - *psnrB) <= kPsnrTieTolerance) {
+        return tie;
+    }
+    return *psnrA > *psnrB ? QStringLiteral("A") : QStringLiteral("B");
+}
+
+}  // namespace vexilo

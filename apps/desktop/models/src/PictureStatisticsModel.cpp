@@ -1,0 +1,207 @@
+#include "vexilo/models/PictureStatisticsModel.h"
+
+#include "vexilo/models/BlockInfoModel.h"
+#include "TableModelSupport.h"
+#include "vexilo/models/DisplayFormat.h"
+
+#include <array>
+#include <map>
+#include <optional>
+#include <unordered_set>
+#include <utility>
+
+namespace vexilo {
+namespace {
+
+using analysis::StableId;
+using display::decimalText;
+
+constexpr int kColumnCount = 6;
+const std::array<QString, kColumnCount> kHeaders{QStringLiteral("Category"), QStringLiteral("Item"),
+                                                 QStringLiteral("Count"),    QStringLiteral("Area"),
+                                                 QStringLiteral("Percent"),  QStringLiteral("Status")};
+const QString kMessageCategory = QStringLiteral("Statistics");
+const QString kUnavailable = QStringLiteral("unavailable");
+const QString kUnknownKey = QStringLiteral("Unknown");
+
+struct StatisticsBucket {
+    std::uint64_t count = 0;
+    std::uint64_t area = 0;
+    bool partial = false;
+};
+
+// QString's operator< compares UTF-16 code units, case-sensitively: "16x16" before "8x8".
+using BucketMap = std::map<QString, StatisticsBucket>;
+using IdSet = std::unordered_set<StableId, analysis::StableIdHash>;
+
+bool hasLumaArea(const analysis::BlockRect& bounds) {
+    return bounds.unit == analysis::kBlockRectUnitLumaSample && bounds.width != 0 && bounds.height != 0;
+}
+
+QString blockSizeKey(const analysis::BlockRect& bounds) {
+    if (!hasLumaArea(bounds)) {
+        return kUnknownKey;
+    }
+    return QStringLiteral("%1x%2").arg(decimalText(bounds.width), decimalText(bounds.height));
+}
+
+void countBlock(BucketMap& buckets, const QString& key, const analysis::BlockRect& bounds, bool parsed,
+                bool depthKnown = true) {
+    StatisticsBucket& bucket = buckets[key];
+    ++bucket.count;
+    if (hasLumaArea(bounds)) {
+        bucket.area += static_cast<std::uint64_t>(bounds.width) * static_cast<std::uint64_t>(bounds.height);
+        bucket.partial = bucket.partial || !parsed || !depthKnown;
+    } else {
+        bucket.partial = true;
+    }
+}
+
+QString predictionKey(const analysis::CuInfo& cu) {
+    if (cu.skip.value_or(false)) {
+        return QStringLiteral("Skip");
+    }
+    switch (cu.predictionMode) {
+    case analysis::PredictionMode::Intra:
+        return QStringLiteral("Intra");
+    case analysis::PredictionMode::Inter:
+        return QStringLiteral("Inter");
+    case analysis::PredictionMode::Skip:
+        return QStringLiteral("Skip");
+    default:
+        return kUnknownKey;
+    }
+}
+
+void appendCategoryRows(std::vector<PictureStatisticsRow>& rows, const QString& category, const BucketMap& buckets) {
+    std::uint64_t total = 0;
+    for (const auto& [key, bucket] : buckets) {
+        total += bucket.area;
+    }
+    for (const auto& [key, bucket] : buckets) {
+        const QString percent =
+            total == 0 ? display::kNotAvailableText
+                       : QStringLiteral("%1%").arg(static_cast<double>(bucket.area) * 100.0 / static_cast<double>(total),
+                                                   0, 'f', 1);
+        rows.push_back({category, key, bucket.count, bucket.area, percent,
+                        bucket.partial ? QStringLiteral("partial") : QStringLiteral("derived")});
+    }
+}
+
+bool isParsed(analysis::BlockParseStatus status) {
+    return status == analysis::BlockParseStatus::Parsed;
+}
+
+}  // namespace
+
+PictureStatisticsModel::PictureStatisticsModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+int PictureStatisticsModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+int PictureStatisticsModel::columnCount(const QModelIndex& /*parent*/) const {
+    return kColumnCount;
+}
+
+QVariant PictureStatisticsModel::data(const QModelIndex& index, int role) const {
+    const std::optional<std::size_t> row = displayedRow(index, role, rows_.size(), kColumnCount);
+    if (!row.has_value()) {
+        return {};
+    }
+    const PictureStatisticsRow& statistics = rows_[*row];
+    switch (index.column()) {
+    case 0:
+        return statistics.category;
+    case 1:
+        return statistics.item;
+    case 2:
+        return decimalText(statistics.count);
+    case 3:
+        return statistics.area == 0 ? display::kNotAvailableText : decimalText(statistics.area);
+    case 4:
+        return statistics.percent;
+    default:
+        return statistics.status;
+    }
+}
+
+QVariant PictureStatisticsModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    return horizontalHeader(kHeaders, section, orientation, role);
+}
+
+void PictureStatisticsModel::setRows(std::vector<PictureStatisticsRow> rows) {
+    beginResetModel();
+    rows_ = std::move(rows);
+    endResetModel();
+}
+
+void PictureStatisticsModel::clear() {
+    setRows({});
+}
+
+void PictureStatisticsModel::showMessage(const QString& item, const QString& status) {
+    setRows({{kMessageCategory, item, 0, 0, display::kNotAvailableText, status}});
+}
+
+void PictureStatisticsModel::rebuildStatistics(const analysis::StreamAnalysis& analysis,
+                                               domain::PictureId pictureId) {
+    IdSet summaryIds;
+    for (const auto& summary : analysis.pictures) {
+        if (summary.pictureId.has_value() && *summary.pictureId == static_cast<std::uint64_t>(pictureId)) {
+            summaryIds.insert(summary.id);
+        }
+    }
+    if (summaryIds.empty()) {
+        showMessage(QStringLiteral("No picture analysis summary"), kUnavailable);
+        return;
+    }
+    IdSet ctuIds;
+    for (const auto& ctu : analysis.ctus) {
+        if (summaryIds.contains(ctu.parentPictureSummaryId)) {
+            ctuIds.insert(ctu.id);
+        }
+    }
+    IdSet cuIds;
+    BucketMap cuSizes;
+    BucketMap cuModes;
+    for (const auto& cu : analysis.cus) {
+        if (!ctuIds.contains(cu.parentCtuId)) {
+            continue;
+        }
+        cuIds.insert(cu.id);
+        if (cu.split.value_or(false)) {
+            continue;
+        }
+        countBlock(cuSizes, blockSizeKey(cu.bounds), cu.bounds, isParsed(cu.parseStatus));
+        countBlock(cuModes, predictionKey(cu), cu.bounds, isParsed(cu.parseStatus));
+    }
+    BucketMap puPartitions;
+    for (const auto& pu : analysis.pus) {
+        if (cuIds.contains(pu.parentCuId)) {
+            const QString key = QStringLiteral("%1 %2").arg(blockSizeKey(pu.bounds),
+                                                            blockinfo::partModeLabel(display::codeOf(pu.partitionMode)));
+            countBlock(puPartitions, key, pu.bounds, isParsed(pu.parseStatus));
+        }
+    }
+    BucketMap tuDepths;
+    for (const auto& tu : analysis.tus) {
+        if (cuIds.contains(tu.parentCuId) && !tu.split.value_or(false)) {
+            const QString key =
+                tu.depth.has_value() ? QStringLiteral("Depth %1").arg(decimalText(*tu.depth)) : kUnknownKey;
+            countBlock(tuDepths, key, tu.bounds, isParsed(tu.parseStatus), tu.depth.has_value());
+        }
+    }
+    if (cuSizes.empty() && cuModes.empty() && puPartitions.empty() && tuDepths.empty()) {
+        showMessage(QStringLiteral("No CU/PU/TU data for this picture"), kUnavailable);
+        return;
+    }
+    std::vector<PictureStatisticsRow> rows;
+    appendCategoryRows(rows, QStringLiteral("CU Size"), cuSizes);
+    appendCategoryRows(rows, QStringLiteral("CU Prediction Mode"), cuModes);
+    appendCategoryRows(rows, QStringLiteral("PU Partition"), puPartitions);
+    appendCategoryRows(rows, QStringLiteral("TU Depth"), tuDepths);
+    setRows(std::move(rows));
+}
+
+}  // namespace vexilo

@@ -1,0 +1,171 @@
+#include "vexilo/models/PictureTableModel.h"
+
+#include "TableModelSupport.h"
+#include "vexilo/models/DisplayFormat.h"
+
+#include <array>
+#include <utility>
+
+namespace vexilo {
+namespace {
+
+using display::formatOptionalInt32;
+using display::formatOptionalInt64;
+
+constexpr int kColumnCount = 8;
+constexpr int kFirstRefinedColumn = 1;
+constexpr int kLastRefinedColumn = 6;
+constexpr int kAnalysisColumn = 7;
+
+const std::array<QString, kColumnCount> kHeaders{
+    QStringLiteral("Display Index"), QStringLiteral("Decode Index"), QStringLiteral("PTS"),
+    QStringLiteral("DTS"),           QStringLiteral("POC"),          QStringLiteral("Type"),
+    QStringLiteral("Resolution"),    QStringLiteral("Analysis")};
+
+QString resolutionCell(std::int32_t width, std::int32_t height) {
+    if (width <= 0 || height <= 0) {
+        return display::kNotAvailableText;
+    }
+    return QStringLiteral("%1 x %2").arg(display::decimalText(width), display::decimalText(height));
+}
+
+// Copies a present summary value that the row lacks or holds differently.
+template <typename Value>
+bool refine(std::optional<Value>& rowValue, const std::optional<Value>& summaryValue) {
+    if (!summaryValue.has_value() || rowValue == summaryValue) {
+        return false;
+    }
+    rowValue = summaryValue;
+    return true;
+}
+
+template <typename RowValue, typename SummaryValue>
+bool refineWidened(RowValue& rowValue, const std::optional<SummaryValue>& summaryValue) {
+    if (!summaryValue.has_value() || static_cast<RowValue>(*summaryValue) == rowValue) {
+        return false;
+    }
+    rowValue = static_cast<RowValue>(*summaryValue);
+    return true;
+}
+
+}  // namespace
+
+PictureTableModel::PictureTableModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+PictureTableModel::~PictureTableModel() = default;
+
+int PictureTableModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+int PictureTableModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : kColumnCount;
+}
+
+QVariant PictureTableModel::data(const QModelIndex& index, int role) const {
+    const std::optional<std::size_t> row = displayedRow(index, role, rows_.size(), kColumnCount);
+    if (!row.has_value()) {
+        return {};
+    }
+    const domain::PictureInfo& picture = rows_[*row];
+    switch (index.column()) {
+    case 0:
+        return display::decimalText(picture.displayIndex);
+    case 1:
+        return formatOptionalInt64(picture.decodeIndex);
+    case 2:
+        return formatOptionalInt64(picture.pts);
+    case 3:
+        return formatOptionalInt64(picture.dts);
+    case 4:
+        return formatOptionalInt32(picture.poc);
+    case 5:
+        return display::pictureTypeCellText(display::codeOf(picture.pictureType));
+    case 6:
+        return resolutionCell(picture.width, picture.height);
+    default:
+        return analysisStatus_.value(picture.id, display::kNotAvailableText);
+    }
+}
+
+QVariant PictureTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    return horizontalHeader(kHeaders, section, orientation, role);
+}
+
+void PictureTableModel::appendPictures(domain::PictureInfoBatch pictures) {
+    if (pictures.empty()) {
+        return;
+    }
+    const int first = static_cast<int>(rows_.size());
+    const int last = first + static_cast<int>(pictures.size()) - 1;
+    rows_.reserve(rows_.size() + pictures.size());
+    beginInsertRows({}, first, last);
+    for (domain::PictureInfo& picture : pictures) {
+        if (!rowByPicture_.contains(picture.id)) {
+            rowByPicture_.insert(picture.id, static_cast<int>(rows_.size()));
+        }
+        rows_.push_back(std::move(picture));
+    }
+    endInsertRows();
+}
+
+void PictureTableModel::updatePicture(const analysis::PictureAnalysisSummary& summary) {
+    if (!summary.pictureId.has_value()) {
+        return;
+    }
+    const int row = rowOfPicture(static_cast<domain::PictureId>(*summary.pictureId));
+    if (row < 0) {
+        return;
+    }
+    domain::PictureInfo& picture = rows_[static_cast<std::size_t>(row)];
+    bool changed = false;
+    changed = refine(picture.decodeIndex, summary.decodeIndex) || changed;
+    changed = refine(picture.pts, summary.pts) || changed;
+    changed = refine(picture.dts, summary.dts) || changed;
+    changed = refine(picture.poc, summary.poc) || changed;
+    const std::uint32_t typeCode = display::codeOf(summary.pictureType);
+    if (typeCode != 0 && typeCode != display::codeOf(picture.pictureType)) {
+        // The row's type is one byte wide; a wider code is no type it could show anyway.
+        picture.pictureType = typeCode <= 0xFFU ? static_cast<domain::PictureType>(typeCode) : domain::PictureType::None;
+        changed = true;
+    }
+    changed = refineWidened(picture.width, summary.width) || changed;
+    changed = refineWidened(picture.height, summary.height) || changed;
+    changed = refineWidened(picture.bitDepth, summary.bitDepth) || changed;
+    if (changed) {
+        emit dataChanged(index(row, kFirstRefinedColumn), index(row, kLastRefinedColumn), {Qt::DisplayRole});
+    }
+}
+
+void PictureTableModel::setAnalysisStatus(domain::PictureId pictureId, const QString& text) {
+    analysisStatus_.insert(pictureId, text);
+    const int row = rowOfPicture(pictureId);
+    if (row >= 0) {
+        emit dataChanged(index(row, kAnalysisColumn), index(row, kAnalysisColumn), {Qt::DisplayRole});
+    }
+}
+
+std::optional<domain::PictureId> PictureTableModel::pictureIdAt(int row) const {
+    if (row < 0 || static_cast<std::size_t>(row) >= rows_.size()) {
+        return std::nullopt;
+    }
+    return rows_[static_cast<std::size_t>(row)].id;
+}
+
+void PictureTableModel::clear() {
+    if (rows_.empty()) {
+        analysisStatus_.clear();
+        return;
+    }
+    beginResetModel();
+    rows_.clear();
+    rowByPicture_.clear();
+    analysisStatus_.clear();
+    endResetModel();
+}
+
+int PictureTableModel::rowOfPicture(domain::PictureId pictureId) const {
+    return rowByPicture_.value(pictureId, -1);
+}
+
+}  // namespace vexilo

@@ -1,0 +1,133 @@
+#include "vexilo/models/PictureTableModel.h"
+
+#include "ModelTestSupport.h"
+#include "vexilo/test/QtTestRegistry.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace vexilo;
+using vexilo::test::rowText;
+
+namespace {
+
+domain::PictureInfo picture(domain::PictureId id, std::int64_t displayIndex) {
+    domain::PictureInfo info;
+    info.id = id;
+    info.displayIndex = displayIndex;
+    info.decodeIndex = displayIndex;
+    info.pictureType = domain::PictureType::P;
+    info.width = 1920;
+    info.height = 1080;
+    info.bitDepth = 8;
+    return info;
+}
+
+analysis::PictureAnalysisSummary summaryOf(const domain::PictureInfo& info) {
+    analysis::PictureAnalysisSummary summary;
+    summary.pictureId = static_cast<std::uint64_t>(info.id);
+    summary.decodeIndex = info.decodeIndex;
+    summary.pictureType = analysis::PictureType::P;
+    summary.width = 1920;
+    summary.height = 1080;
+    summary.bitDepth = 8;
+    return summary;
+}
+
+}  // namespace
+
+class PictureTableModelTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void appendAndShowCells() {
+        PictureTableModel model;
+        const auto tester = vexilo::test::watch(&model);
+        QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+        model.appendPictures({});
+        QCOMPARE(inserted.count(), 0);
+        auto odd = picture(3, 2);
+        odd.height = 0;
+        odd.pictureType = static_cast<domain::PictureType>(4);
+        odd.pts = -5;
+        model.appendPictures({picture(1, 0), picture(2, 1)});
+        model.appendPictures({odd});
+        QCOMPARE(inserted.count(), 2);
+        QCOMPARE(inserted.at(1).at(1).toInt(), 2);
+        QCOMPARE(model.rowCount(), 3);
+        QCOMPARE(rowText(model, 0), QStringLiteral("0 | 0 | N/A | N/A | N/A | P | 1920 x 1080 | N/A"));
+        QCOMPARE(rowText(model, 2), QStringLiteral("2 | 2 | -5 | N/A | N/A | N/A | N/A | N/A"));
+        QCOMPARE(model.headerData(7, Qt::Horizontal).toString(), QStringLiteral("Analysis"));
+        QVERIFY(!model.headerData(8, Qt::Horizontal).isValid());
+        QCOMPARE(model.columnCount(model.index(0, 0)), 0);
+        QCOMPARE(model.pictureIdAt(1), std::optional<domain::PictureId>(2));
+        QVERIFY(!model.pictureIdAt(-1).has_value());
+        QVERIFY(!model.pictureIdAt(3).has_value());
+    }
+
+    void statusTextsWaitForTheirRow() {
+        PictureTableModel model;
+        const auto tester = vexilo::test::watch(&model);
+        QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+        model.setAnalysisStatus(9, "loaded %1 <b>");
+        QCOMPARE(changed.count(), 0);
+        model.appendPictures({picture(8, 0), picture(9, 1)});
+        QCOMPARE(model.data(model.index(1, 7)).toString(), QStringLiteral("loaded %1 <b>"));
+        model.setAnalysisStatus(9, "loaded %1 <b>");
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(changed.at(0).at(0).toModelIndex(), model.index(1, 7));
+        QCOMPARE(changed.at(0).at(1).toModelIndex(), model.index(1, 7));
+        QCOMPARE(changed.at(0).at(2).value<QList<int>>(), QList<int>{Qt::DisplayRole});
+    }
+
+    void summariesRefineRows() {
+        PictureTableModel model;
+        const auto tester = vexilo::test::watch(&model);
+        const auto first = picture(1, 0);
+        model.appendPictures({first});
+        QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+        model.updatePicture(summaryOf(first));
+        QCOMPARE(changed.count(), 0);
+
+        auto summary = summaryOf(first);
+        summary.poc = 16;
+        summary.pictureType = analysis::PictureType::Unknown;
+        summary.width.reset();
+        model.updatePicture(summary);
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(changed.at(0).at(0).toModelIndex(), model.index(0, 1));
+        QCOMPARE(changed.at(0).at(1).toModelIndex(), model.index(0, 6));
+        QCOMPARE(rowText(model, 0), QStringLiteral("0 | 0 | N/A | N/A | 16 | P | 1920 x 1080 | N/A"));
+
+        summary.bitDepth = 10;
+        model.updatePicture(summary);
+        QCOMPARE(changed.count(), 2);
+
+        summary.pictureId.reset();
+        summary.poc = 99;
+        model.updatePicture(summary);
+        auto stranger = summaryOf(picture(42, 5));
+        model.updatePicture(stranger);
+        QCOMPARE(changed.count(), 2);
+    }
+
+    void clearForgetsStatusTexts() {
+        PictureTableModel model;
+        const auto tester = vexilo::test::watch(&model);
+        QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
+        model.setAnalysisStatus(1, "ready");
+        model.clear();
+        QCOMPARE(resets.count(), 0);
+        model.appendPictures({picture(1, 0)});
+        QCOMPARE(model.data(model.index(0, 7)).toString(), QStringLiteral("N/A"));
+        model.clear();
+        QCOMPARE(resets.count(), 1);
+        QCOMPARE(model.rowCount(), 0);
+        model.appendPictures({picture(1, 0)});
+        model.updatePicture(summaryOf(picture(1, 0)));
+        QCOMPARE(model.rowCount(), 1);
+    }
+};
+
+VEXILO_QT_TEST(PictureTableModelTest)
+#include "PictureTableModelTest.moc"
