@@ -71,6 +71,7 @@ std::variant<AnalyzedStream, std::string> readCache(const std::filesystem::path&
         }
         analyzed.pictures.push_back(
             std::make_shared<const analysis::StreamAnalysis>(std::move(std::get<analysis::StreamAnalysis>(picture))));
+        analyzed.pictureIds.push_back(entry.stableId);
     }
     return analyzed;
 }

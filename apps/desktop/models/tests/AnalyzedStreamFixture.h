@@ -15,8 +15,9 @@ namespace vexilo::test {
 
 struct AnalyzedStream {
     std::shared_ptr<const analysis::StreamAnalysis> stream;
-    // One document per picture of the manifest, in manifest order.
+    // One document per picture of the manifest, in manifest order, with the manifest's identity.
     std::vector<std::shared_ptr<const analysis::StreamAnalysis>> pictures;
+    std::vector<analysis::StableId> pictureIds;
 };
 
 // "stream_index", "bounded_structure" (every picture with its blocks), or "picture_structure".

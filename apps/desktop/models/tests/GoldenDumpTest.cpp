@@ -2,10 +2,8 @@
 // out as text and compared with the files under tests/golden. Set VEXILO_UPDATE_GOLDEN=1 to
 // rewrite the files (then read the differences before committing them).
 
+#include "AnalyzedStreamFixture.h"
 #include "ModelTextDump.h"
-#include "vexilo/analysis/cache/CacheContainer.h"
-#include "vexilo/analysis/cache/CachePayload.h"
-#include "vexilo/analysis/cache/CacheReader.h"
 #include "vexilo/models/BlockInfoModel.h"
 #include "vexilo/models/ComparePicturePairModel.h"
 #include "vexilo/models/InspectorModel.h"
@@ -13,12 +11,7 @@
 #include "vexilo/models/PictureTableModel.h"
 #include "vexilo/test/QtTestRegistry.h"
 
-#include <QCoreApplication>
-#include <QDir>
 #include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -27,75 +20,10 @@
 #include <memory>
 
 using namespace vexilo;
-namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kWorkerTimeoutMs = 120000;
 constexpr std::size_t kExplainedPerCollection = 3;
-
-QByteArray requestLine(const QJsonObject& object) {
-    return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
-}
-
-// Runs the worker once over `input` in mode "bounded_structure" with `cacheDir` as its cache;
-// the empty text on success, else what went wrong.
-QString analyzeWithWorker(const QString& input, const QString& cacheDir) {
-    QProcess worker;
-    worker.start(QStringLiteral(VEXILO_WORKER_EXECUTABLE),
-                 {QStringLiteral("--parent-pid"), QString::number(QCoreApplication::applicationPid())});
-    if (!worker.waitForStarted(10000)) {
-        return QStringLiteral("worker did not start");
-    }
-    const auto request = [](const char* type, const char* requestId, const QJsonObject& payload) {
-        QJsonObject object{{"protocolVersion", 3}, {"type", type}, {"requestId", requestId}, {"payload", payload}};
-        if (QByteArray(type) == "analyze") {
-            object.insert(QStringLiteral("taskId"), QStringLiteral("golden"));
-        }
-        return requestLine(object);
-    };
-    worker.write(request("hello", "h1", {{"clientName", "models-golden"}, {"clientProtocolVersion", 3}}));
-    worker.write(request("analyze", "a1",
-                         {{"inputPath", input}, {"cacheRoot", cacheDir}, {"analysisMode", "bounded_structure"}}));
-    QByteArray pending;
-    QString outcome = QStringLiteral("worker ended without a result");
-    while (worker.waitForReadyRead(kWorkerTimeoutMs) || worker.bytesAvailable() > 0) {
-        pending += worker.readAllStandardOutput();
-        qsizetype end = 0;
-        bool finished = false;
-        while ((end = pending.indexOf('\n')) >= 0) {
-            const QJsonObject event = QJsonDocument::fromJson(pending.first(end)).object();
-            pending.remove(0, end + 1);
-            const QString type = event.value(QStringLiteral("type")).toString();
-            if (type == QStringLiteral("analysisFinished")) {
-                outcome.clear();
-                finished = true;
-            } else if (type == QStringLiteral("error") || type == QStringLiteral("analysisCanceled")) {
-                outcome = QString::fromUtf8(QJsonDocument(event).toJson(QJsonDocument::Compact));
-                finished = true;
-            }
-        }
-        if (finished) {
-            break;
-        }
-    }
-    worker.write(request("shutdown", "s1", {}));
-    if (!worker.waitForFinished(5000)) {
-        worker.kill();
-        worker.waitForFinished(5000);
-    }
-    return outcome;
-}
-
-template <typename Value>
-Value valueOrFail(const analysis::CacheResult<Value>& result, bool& failed) {
-    if (const auto* value = std::get_if<Value>(&result)) {
-        return *value;
-    }
-    failed = true;
-    qWarning("cache read failed: %s", std::get<analysis::CacheError>(result).message.c_str());
-    return {};
-}
 
 struct CachedAnalysis {
     analysis::StreamAnalysis stream;
@@ -105,18 +33,10 @@ struct CachedAnalysis {
 
 // The stream document and one picture's document: the first B picture when there is one,
 // else the second picture in decode order (or the only one).
-bool readCache(const fs::path& directory, CachedAnalysis& cached) {
-    bool failed = false;
-    const analysis::CacheManifest manifest = valueOrFail(analysis::openAnalysisCache(directory), failed);
-    const auto streamFile =
-        valueOrFail(analysis::readCacheFile(directory / manifest.streamPath, analysis::kStreamMetaMagic), failed);
-    if (failed) {
-        return false;
-    }
-    cached.stream = valueOrFail(
-        analysis::decodeCachedAnalysisPayload(streamFile.payload, directory / manifest.streamPath), failed);
+bool choosePicture(const vexilo::test::AnalyzedStream& analyzed, CachedAnalysis& cached) {
+    cached.stream = *analyzed.stream;
     const auto& pictures = cached.stream.pictures;
-    if (failed || pictures.empty() || manifest.pictures.empty()) {
+    if (pictures.empty()) {
         return false;
     }
     auto chosen = std::find_if(pictures.begin(), pictures.end(),
@@ -124,15 +44,13 @@ bool readCache(const fs::path& directory, CachedAnalysis& cached) {
     if (chosen == pictures.end()) {
         chosen = pictures.begin() + (pictures.size() > 1 ? 1 : 0);
     }
-    const auto entry = std::find_if(manifest.pictures.begin(), manifest.pictures.end(),
-                                    [&](const auto& candidate) { return candidate.stableId == chosen->id; });
-    if (entry == manifest.pictures.end() || !chosen->pictureId.has_value()) {
+    const auto entry = std::find(analyzed.pictureIds.begin(), analyzed.pictureIds.end(), chosen->id);
+    if (entry == analyzed.pictureIds.end() || !chosen->pictureId.has_value()) {
         return false;
     }
-    cached.picture = std::make_shared<const analysis::StreamAnalysis>(
-        valueOrFail(analysis::readCachedPicture(directory, *entry), failed));
+    cached.picture = analyzed.pictures[static_cast<std::size_t>(entry - analyzed.pictureIds.begin())];
     cached.pictureId = static_cast<domain::PictureId>(*chosen->pictureId);
-    return !failed;
+    return true;
 }
 
 domain::PictureInfoBatch pictureRows(const analysis::StreamAnalysis& stream) {
@@ -354,15 +272,13 @@ private slots:
         QVERIFY2(QFile::exists(input), qPrintable(input));
         QTemporaryDir scratch;
         QVERIFY(scratch.isValid());
-        // The worker takes HEVC inputs by their extension; the HM streams end in ".bit".
-        const QString source = scratch.filePath(name + QStringLiteral(".hevc"));
-        QVERIFY(QFile::copy(input, source));
-        const QString cacheDir = scratch.filePath(QStringLiteral("cache"));
-        QVERIFY(QDir().mkpath(cacheDir));
-        const QString failure = analyzeWithWorker(source, cacheDir);
-        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+        const auto analyzed =
+            vexilo::test::analyzeWithWorker(input.toStdString(), scratch.path().toStdString(), "bounded_structure");
+        if (const auto* error = std::get_if<std::string>(&analyzed)) {
+            QFAIL(error->c_str());
+        }
         CachedAnalysis cached;
-        QVERIFY(readCache(fs::path(cacheDir.toStdString()), cached));
+        QVERIFY(choosePicture(std::get<vexilo::test::AnalyzedStream>(analyzed), cached));
         const QStringList lines = dumpAllModels(cached);
 
         QFile golden(goldenPath(name));
