@@ -3,24 +3,24 @@
 #include "vexilo/media/FFmpegVideoSource.h"
 #include "vexilo/media/ReferenceYuv.h"
 #include "vexilo/media/VmafBackend.h"
+#include "vexilo/media/VmafSequence.h"
 
+#include <algorithm>
+#include <set>
 #include <string_view>
 #include <utility>
 
 namespace vexilo::media {
 
-FrameQualityMetrics computeFrameQualityWithVmaf(const domain::VideoFrame& reference,
-                                                const domain::VideoFrame& encoded) {
-    FrameQualityMetrics metrics = computeFrameQualityMetrics(reference, encoded);
-    VmafOptions options;
-    options.modelVersion = std::string(kDefaultVmafModelVersion);
-    metrics.vmaf = computeVmaf(reference, encoded, std::move(options));
-    return metrics;
+MeasuredQualitySide measureQualityPair(const domain::VideoFrame& reference, const domain::VideoFrame& encoded) {
+    return MeasuredQualitySide{computeFrameQualityMetrics(reference, encoded),
+                               computeRegionalQualityMetrics(reference, encoded, kQualityRegionBlockSize)};
 }
 
-MeasuredQualitySide measureQualityPair(const domain::VideoFrame& reference, const domain::VideoFrame& encoded) {
-    return MeasuredQualitySide{computeFrameQualityWithVmaf(reference, encoded),
-                               computeRegionalQualityMetrics(reference, encoded, kQualityRegionBlockSize)};
+VmafOptions qualityRunVmafOptions() {
+    VmafOptions options;
+    options.modelVersion = std::string(kDefaultVmafModelVersion);
+    return options;
 }
 
 }  // namespace vexilo::media
@@ -105,15 +105,42 @@ void storeMeasurement(QualityPairResult& result, Side side, media::MeasuredQuali
     regionsOf(result, side) = std::move(measured.regions);
 }
 
-// One side against the reference frame read for it alone (full-stream mode).
-void measureSideAgainstReference(const domain::ReferenceYuvSource& reference, const domain::VideoFrame& frame,
-                                 QualityPairResult& result, Side side) {
-    media::ReferenceYuvFrameResult referenceFrame = media::readReferenceYuvFrame(reference, result.frameIndex);
-    if (!referenceFrame.loaded || !referenceFrame.frame) {
-        failSide(result, side, QualityMetricStatus::MissingReferenceFrame, referenceFrame.message);
-        return;
+// The reference frames just before and after a pair, which libvmaf's motion feature looks
+// at; either is absent at the ends of the reference file or when it cannot be read.
+struct ReferenceNeighbours {
+    std::optional<domain::VideoFrame> previous;
+    std::optional<domain::VideoFrame> next;
+};
+
+std::optional<domain::VideoFrame> readOptionalReference(const domain::ReferenceYuvSource& reference,
+                                                        std::int64_t frameIndex) {
+    if (frameIndex < 0) {
+        return std::nullopt;
     }
-    storeMeasurement(result, side, media::measureQualityPair(*referenceFrame.frame, frame));
+    media::ReferenceYuvFrameResult read = media::readReferenceYuvFrame(reference, frameIndex);
+    return read.loaded ? std::move(read.frame) : std::nullopt;
+}
+
+ReferenceNeighbours readNeighbours(const domain::ReferenceYuvSource& reference, std::int64_t frameIndex) {
+    return ReferenceNeighbours{readOptionalReference(reference, frameIndex - 1),
+                               readOptionalReference(reference, frameIndex + 1)};
+}
+
+// A single pair scored as the middle of its three-frame sequence. Only the neighbours'
+// reference frames matter to the pair's score, so each neighbour is fed against itself.
+media::VmafQualityMetrics vmafAmongNeighbours(const ReferenceNeighbours& neighbours, std::int64_t frameIndex,
+                                              const domain::VideoFrame& reference,
+                                              const domain::VideoFrame& encoded) {
+    media::VmafSequence sequence(media::qualityRunVmafOptions());
+    if (neighbours.previous) {
+        sequence.add(frameIndex - 1, *neighbours.previous, *neighbours.previous);
+    }
+    sequence.add(frameIndex, reference, encoded);
+    if (neighbours.next) {
+        sequence.add(frameIndex + 1, *neighbours.next, *neighbours.next);
+    }
+    sequence.finish();
+    return sequence.result(frameIndex);
 }
 
 QualityPairResult analyzeBoundedRequest(const domain::ReferenceYuvSource& reference,
@@ -128,15 +155,22 @@ QualityPairResult analyzeBoundedRequest(const domain::ReferenceYuvSource& refere
         failWantedSides(request, result, QualityMetricStatus::MissingReferenceFrame, referenceFrame.message);
         return result;
     }
+    std::optional<ReferenceNeighbours> neighbours;
     for (const Side side : kSides) {
         if (!wants(request, side)) {
             continue;
         }
-        if (const domain::VideoFramePtr& frame = frameOf(request, side)) {
-            storeMeasurement(result, side, media::measureQualityPair(*referenceFrame.frame, *frame));
-        } else {
+        const domain::VideoFramePtr& frame = frameOf(request, side);
+        if (!frame) {
             failSide(result, side, QualityMetricStatus::MissingEncodedFrame, textsOf(side).notInCache);
+            continue;
         }
+        if (!neighbours) {
+            neighbours = readNeighbours(reference, request.frameIndex);
+        }
+        media::MeasuredQualitySide measured = media::measureQualityPair(*referenceFrame.frame, *frame);
+        measured.metrics.vmaf = vmafAmongNeighbours(*neighbours, request.frameIndex, *referenceFrame.frame, *frame);
+        storeMeasurement(result, side, std::move(measured));
     }
     return result;
 }
@@ -201,6 +235,89 @@ void analyzeQualityPairs(const QualityAnalysisInput& input, const QualityCancelF
     }
 }
 
+namespace {
+
+bool isMeasured(const QualityPairRequest& request, Side side) {
+    return wants(request, side) && request.referenceFrameIndex.has_value();
+}
+
+// The display indices whose pictures go to libvmaf: every measured one with its neighbours
+// and everything between, so that the session sees an unbroken run of the sequence.
+struct FedRange {
+    std::int64_t first = 0;
+    std::int64_t last = -1;
+
+    [[nodiscard]] bool contains(std::int64_t index) const { return index >= first && index <= last; }
+};
+
+FedRange fedRangeOf(const std::map<std::int64_t, QualityPairRequest>& requests, Side side) {
+    std::optional<FedRange> range;
+    for (const auto& [frameIndex, request] : requests) {
+        if (!isMeasured(request, side)) {
+            continue;
+        }
+        const FedRange around{frameIndex > 0 ? frameIndex - 1 : 0, frameIndex + 1};
+        range = range ? FedRange{std::min(range->first, around.first), std::max(range->last, around.last)} : around;
+    }
+    return range.value_or(FedRange{});
+}
+
+// One side's pictures in display order: measured ones get their metrics at once, and the
+// fed range goes through one VMAF sequence whose scores are filled in when decoding ends.
+class FullStreamSideMeasurer {
+public:
+    FullStreamSideMeasurer(const domain::ReferenceYuvSource& reference,
+                           const std::map<std::int64_t, QualityPairRequest>& requests,
+                           std::map<std::int64_t, QualityPairResult>& results, Side side)
+        : reference_(reference), requests_(requests), results_(results), side_(side),
+          fedRange_(fedRangeOf(requests, side)), sequence_(media::qualityRunVmafOptions()) {}
+
+    void onPicture(const domain::PictureInfo& picture, const domain::VideoFrame& frame) {
+        const std::int64_t frameIndex = picture.displayIndex;
+        const auto found = requests_.find(frameIndex);
+        const bool measured = found != requests_.end() && isMeasured(found->second, side_);
+        if (!measured && !fedRange_.contains(frameIndex)) {
+            return;
+        }
+        media::ReferenceYuvFrameResult referenceFrame = media::readReferenceYuvFrame(reference_, frameIndex);
+        if (!referenceFrame.loaded || !referenceFrame.frame) {
+            if (measured) {
+                failSide(resultFor(results_, found->second), side_, QualityMetricStatus::MissingReferenceFrame,
+                         referenceFrame.message);
+            }
+            return;
+        }
+        sequence_.add(frameIndex, *referenceFrame.frame, frame);
+        if (measured) {
+            storeMeasurement(resultFor(results_, found->second), side_,
+                             media::measureQualityPair(*referenceFrame.frame, frame));
+            scored_.insert(frameIndex);
+        }
+    }
+
+    // Scores the sequence and gives each measured pair its VMAF record.
+    void finish() {
+        sequence_.finish();
+        for (const std::int64_t frameIndex : scored_) {
+            std::optional<FrameQualityMetrics>& metrics = metricsOf(results_.at(frameIndex), side_);
+            if (metrics) {
+                metrics->vmaf = sequence_.result(frameIndex);
+            }
+        }
+    }
+
+private:
+    const domain::ReferenceYuvSource& reference_;
+    const std::map<std::int64_t, QualityPairRequest>& requests_;
+    std::map<std::int64_t, QualityPairResult>& results_;
+    Side side_;
+    FedRange fedRange_;
+    media::VmafSequence sequence_;
+    std::set<std::int64_t> scored_;
+};
+
+}  // namespace
+
 void decodeFullStreamSide(const std::filesystem::path& path, bool isA, const domain::ReferenceYuvSource& reference,
                           const std::map<std::int64_t, QualityPairRequest>& requests,
                           std::map<std::int64_t, QualityPairResult>& results, const QualityCancelFlag& cancel) {
@@ -215,15 +332,13 @@ void decodeFullStreamSide(const std::filesystem::path& path, bool isA, const dom
         }
         return;
     }
-    const auto onPicture = [&](media::FFmpegDecodedPicture picture) {
-        const auto found = requests.find(picture.picture.displayIndex);
-        if (found == requests.end() || !wants(found->second, side) || !found->second.referenceFrameIndex) {
-            return;
-        }
-        measureSideAgainstReference(reference, picture.frame, resultFor(results, found->second), side);
+    FullStreamSideMeasurer measurer(reference, requests, results, side);
+    const auto onPicture = [&measurer](media::FFmpegDecodedPicture picture) {
+        measurer.onPicture(picture.picture, picture.frame);
     };
     const media::FFmpegResult<media::FFmpegDecodeSummary> decoded =
         source.value().decodeSequentially(onPicture, [&cancel] { return isCanceled(cancel); });
+    measurer.finish();
     if (decoded.ok()) {
         return;
     }

@@ -1,5 +1,6 @@
 // A libvmaf stand-in for the tests: same entry points and layouts, a score made from the
-// mean absolute luma difference, and enough bookkeeping to catch a caller that leaks,
+// mean absolute luma difference and a motion feature made from consecutive reference
+// frames (as libvmaf's motion2 is), and enough bookkeeping to catch a caller that leaks,
 // releases twice, or uses an object it does not own.
 #include "VmafAbi.h"
 #include "VmafStandInControl.h"
@@ -21,10 +22,18 @@ using namespace vexilo::media::vmaf_abi;
 #define STAND_IN_EXPORT __attribute__((visibility("default")))
 
 // The opaque libvmaf objects, given a body of the stand-in's own.
+// What one read pair left for scoring: its mean absolute luma difference and the mean
+// absolute difference of its reference luma from the previous read reference (0 first).
+struct ReadPair {
+    double difference = 0.0;
+    double motion = 0.0;
+    double peak = 255.0;
+};
+
 struct vexilo::media::vmaf_abi::VmafContext {
     std::vector<std::unique_ptr<std::uint8_t[]>> heldPictures;
-    std::optional<double> meanAbsoluteDifference;
-    double peak = 255.0;
+    std::map<unsigned, ReadPair> pairs;  // by picture index
+    std::vector<unsigned> previousReferenceLuma;
     bool flushed = false;
 };
 
@@ -41,10 +50,11 @@ struct FeatureRule {
     double weight;  // feature = max(0, 1 − weight × difference / peak)
 };
 constexpr FeatureRule kFeatureRules[] = {
-    {"VMAF_integer_feature_adm2_score", 1.0},       {"VMAF_integer_feature_motion2_score", 0.0},
-    {"VMAF_integer_feature_vif_scale0_score", 2.0}, {"VMAF_integer_feature_vif_scale1_score", 3.0},
-    {"VMAF_integer_feature_vif_scale2_score", 4.0}, {"VMAF_integer_feature_vif_scale3_score", 5.0},
+    {"VMAF_integer_feature_adm2_score", 1.0},       {"VMAF_integer_feature_vif_scale0_score", 2.0},
+    {"VMAF_integer_feature_vif_scale1_score", 3.0}, {"VMAF_integer_feature_vif_scale2_score", 4.0},
+    {"VMAF_integer_feature_vif_scale3_score", 5.0},
 };
+constexpr const char* kMotionFeature = "VMAF_integer_feature_motion2_score";
 
 struct StandInState {
     std::mutex mutex;
@@ -107,16 +117,38 @@ unsigned sampleAt(const VmafPicture& picture, unsigned x, unsigned y) {
     return static_cast<unsigned>(row[2 * x]) | (static_cast<unsigned>(row[2 * x + 1]) << 8U);
 }
 
-double meanAbsoluteLumaDifference(const VmafPicture& reference, const VmafPicture& distorted) {
-    double sum = 0.0;
-    for (unsigned y = 0; y < reference.h[0]; ++y) {
-        for (unsigned x = 0; x < reference.w[0]; ++x) {
-            const auto a = static_cast<int>(sampleAt(reference, x, y));
-            const auto b = static_cast<int>(sampleAt(distorted, x, y));
-            sum += std::abs(a - b);
+std::vector<unsigned> lumaOf(const VmafPicture& picture) {
+    std::vector<unsigned> luma;
+    luma.reserve(static_cast<std::size_t>(picture.w[0]) * picture.h[0]);
+    for (unsigned y = 0; y < picture.h[0]; ++y) {
+        for (unsigned x = 0; x < picture.w[0]; ++x) {
+            luma.push_back(sampleAt(picture, x, y));
         }
     }
-    return sum / (static_cast<double>(reference.w[0]) * static_cast<double>(reference.h[0]));
+    return luma;
+}
+
+double meanAbsoluteDifference(const std::vector<unsigned>& a, const std::vector<unsigned>& b) {
+    if (a.empty() || a.size() != b.size()) {
+        return 0.0;
+    }
+    double sum = 0.0;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        sum += std::abs(static_cast<double>(a[i]) - static_cast<double>(b[i]));
+    }
+    return sum / static_cast<double>(a.size());
+}
+
+// Reads one pair as libvmaf does: its own difference now, its motion against the reference
+// read before it.
+void readPair(VmafContext& context, const VmafPicture& reference, const VmafPicture& distorted, unsigned index) {
+    std::vector<unsigned> referenceLuma = lumaOf(reference);
+    ReadPair pair;
+    pair.difference = meanAbsoluteDifference(referenceLuma, lumaOf(distorted));
+    pair.motion = meanAbsoluteDifference(referenceLuma, context.previousReferenceLuma);
+    pair.peak = static_cast<double>((1U << reference.bpc) - 1U);
+    context.pairs[index] = pair;
+    context.previousReferenceLuma = std::move(referenceLuma);
 }
 
 // Moves a picture's buffer into the context, as libvmaf takes ownership on reading.
@@ -146,11 +178,26 @@ int loadModel(const char* function, VmafModel** model, VmafModelConfig* configur
     return 0;
 }
 
-std::optional<double> scoredDifference(const VmafContext* context, unsigned index) {
-    if (context == nullptr || !context->flushed || index != 0 || !context->meanAbsoluteDifference) {
+// A scored pair's values: its difference relative to the peak, and motion2, the smaller
+// of its own motion and the next pair's (its own for the last pair), in samples.
+struct ScoredPair {
+    double relativeDifference = 0.0;
+    double motion2 = 0.0;
+    double peak = 255.0;
+};
+
+std::optional<ScoredPair> scoredPair(const VmafContext* context, unsigned index) {
+    if (context == nullptr || !context->flushed) {
         return std::nullopt;
     }
-    return *context->meanAbsoluteDifference / context->peak;
+    const auto found = context->pairs.find(index);
+    if (found == context->pairs.end()) {
+        return std::nullopt;
+    }
+    const ReadPair& pair = found->second;
+    const auto next = context->pairs.find(index + 1);
+    const double motion2 = next == context->pairs.end() ? pair.motion : std::min(pair.motion, next->second.motion);
+    return ScoredPair{pair.difference / pair.peak, motion2, pair.peak};
 }
 
 }  // namespace
@@ -308,13 +355,14 @@ STAND_IN_EXPORT int vmaf_read_pictures(VmafContext* context, VmafPicture* refere
         ++s.misuse;
         return -EINVAL;
     }
-    if (!code && index == 0 && samePictureShape(*reference, *distorted)) {
-        context->meanAbsoluteDifference = meanAbsoluteLumaDifference(*reference, *distorted);
-        context->peak = static_cast<double>((1U << reference->bpc) - 1U);
+    const bool readable = !code && !context->flushed && samePictureShape(*reference, *distorted) &&
+                          context->pairs.count(index) == 0;
+    if (readable) {
+        readPair(*context, *reference, *distorted, index);
     }
     takePicture(*context, *reference);
     takePicture(*context, *distorted);
-    return code.value_or(context->meanAbsoluteDifference ? 0 : -EINVAL);
+    return code.value_or(readable ? 0 : -EINVAL);
 }
 
 STAND_IN_EXPORT int vmaf_score_at_index(VmafContext* context, VmafModel* model,
@@ -328,11 +376,11 @@ STAND_IN_EXPORT int vmaf_score_at_index(VmafContext* context, VmafModel* model,
         ++s.misuse;
         return -EINVAL;
     }
-    const auto difference = scoredDifference(context, index);
-    if (!difference) {
+    const auto pair = scoredPair(context, index);
+    if (!pair) {
         return -EINVAL;
     }
-    *score = std::max(0.0, 100.0 * (1.0 - *difference));
+    *score = std::max(0.0, 100.0 * (1.0 - pair->relativeDifference - pair->motion2 / pair->peak));
     return 0;
 }
 
@@ -353,13 +401,20 @@ STAND_IN_EXPORT int vmaf_feature_score_at_index(VmafContext* context,
         ++s.misuse;
         return -EINVAL;
     }
-    const auto difference = scoredDifference(context, index);
-    const auto rule = std::find_if(std::begin(kFeatureRules), std::end(kFeatureRules),
-                                   [&name](const FeatureRule& r) { return name == r.name; });
-    if (!difference || rule == std::end(kFeatureRules)) {
+    const auto pair = scoredPair(context, index);
+    if (!pair) {
         return -EINVAL;
     }
-    *score = std::max(0.0, 1.0 - rule->weight * *difference);
+    if (name == kMotionFeature) {
+        *score = pair->motion2;
+        return 0;
+    }
+    const auto rule = std::find_if(std::begin(kFeatureRules), std::end(kFeatureRules),
+                                   [&name](const FeatureRule& r) { return name == r.name; });
+    if (rule == std::end(kFeatureRules)) {
+        return -EINVAL;
+    }
+    *score = std::max(0.0, 1.0 - rule->weight * pair->relativeDifference);
     return 0;
 }
 

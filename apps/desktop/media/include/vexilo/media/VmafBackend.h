@@ -16,8 +16,11 @@ inline constexpr std::string_view kDefaultVmafModelVersion = "vmaf_v0.6.1";
 
 struct VmafOptions {
     std::string modelPath;  // UTF-8; empty selects the configured default model
-    std::string modelVersion;
-    std::uint32_t threadCount = 0;  // 0 lets libvmaf choose
+    // Built-in model loaded by name when no model file is configured at all.
+    std::string modelVersion = std::string(kDefaultVmafModelVersion);
+    // libvmaf's worker threads beside the calling one; 0 runs every feature on the calling
+    // thread (libvmaf picks no count of its own).
+    std::uint32_t threadCount = 0;
     std::vector<std::string> features;  // empty selects `defaultVmafFeatures`
 };
 
