@@ -135,4 +135,35 @@ inline StreamAnalysis minimalDocument()
     return analysis;
 }
 
+// Hostile shapes the serialiser never writes: many vector entries aimed at one table.
+// A root whose one parameter set lists `references` layer sets that are all one shared
+// table: the verifier counts a table once per visit, so a small buffer reaches any count.
+// `padding` unreferenced bytes give the buffer bytes of its own.
+inline std::vector<std::uint8_t> sharedLayerSetBuffer(std::uint32_t references, std::size_t padding = 0)
+{
+    HandWrittenRoot root;
+    auto& builder = root.builder();
+    builder.CreateVector(std::vector<std::uint8_t>(padding, 0));
+    const flatbuffers::Offset<fb::VpsLayerSetTable> shared(builder.EndTable(builder.StartTable()));
+    const auto layerSets =
+        builder.CreateVector(std::vector<flatbuffers::Offset<fb::VpsLayerSetTable>>(references, shared));
+    const auto start = builder.StartTable();
+    builder.AddOffset(fb::ParameterSetTable::VT_VPSLAYERSETS, layerSets);
+    const flatbuffers::Offset<fb::ParameterSetTable> parameterSet(builder.EndTable(start));
+    return root.collection(fb::AnalysisDocumentTable::VT_PARAMETERSETS, builder.CreateVector(&parameterSet, 1).o)
+        .finish();
+}
+
+// A root whose parameter-set collection is `references` entries of one parameter set.
+inline std::vector<std::uint8_t> sharedParameterSetBuffer(std::uint32_t references, std::size_t padding = 0)
+{
+    HandWrittenRoot root;
+    auto& builder = root.builder();
+    builder.CreateVector(std::vector<std::uint8_t>(padding, 0));
+    const flatbuffers::Offset<fb::ParameterSetTable> shared(builder.EndTable(builder.StartTable()));
+    const auto parameterSets =
+        builder.CreateVector(std::vector<flatbuffers::Offset<fb::ParameterSetTable>>(references, shared));
+    return root.collection(fb::AnalysisDocumentTable::VT_PARAMETERSETS, parameterSets.o).finish();
+}
+
 }  // namespace vexilo::analysis::codec_test
