@@ -279,18 +279,19 @@ public:
         if (!measured && !fedRange_.contains(frameIndex)) {
             return;
         }
-        media::ReferenceYuvFrameResult referenceFrame = media::readReferenceYuvFrame(reference_, frameIndex);
-        if (!referenceFrame.loaded || !referenceFrame.frame) {
+        const media::ReferenceYuvReadStatus read =
+            media::readReferenceYuvFrameInto(reference_, frameIndex, referenceFrame_, referenceScratch_);
+        if (!read.loaded) {
             if (measured) {
                 failSide(resultFor(results_, found->second), side_, QualityMetricStatus::MissingReferenceFrame,
-                         referenceFrame.message);
+                         read.message);
             }
             return;
         }
-        sequence_.add(frameIndex, *referenceFrame.frame, frame);
+        sequence_.add(frameIndex, referenceFrame_, frame);
         if (measured) {
             storeMeasurement(resultFor(results_, found->second), side_,
-                             media::measureQualityPair(*referenceFrame.frame, frame));
+                             media::measureQualityPair(referenceFrame_, frame));
             scored_.insert(frameIndex);
         }
     }
@@ -314,6 +315,9 @@ private:
     FedRange fedRange_;
     media::VmafSequence sequence_;
     std::set<std::int64_t> scored_;
+    // One reference frame's storage, refilled for every picture.
+    domain::VideoFrame referenceFrame_;
+    std::vector<std::uint8_t> referenceScratch_;
 };
 
 }  // namespace
