@@ -105,57 +105,63 @@ void storeMeasurement(QualityPairResult& result, Side side, media::MeasuredQuali
     regionsOf(result, side) = std::move(measured.regions);
 }
 
-// The reference frames just before and after a pair, which libvmaf's motion feature looks
-// at; either is absent at the ends of the reference file or when it cannot be read.
-struct ReferenceNeighbours {
-    std::optional<domain::VideoFrame> previous;
-    std::optional<domain::VideoFrame> next;
+// A reference frame read into storage kept from one request to the next, so that a run of
+// pairs allocates (and the system zero-fills) its frames once.
+struct ReusedReferenceFrame {
+    domain::VideoFrame frame;
+    std::vector<std::uint8_t> scratch;
+    bool loaded = false;
+
+    media::ReferenceYuvReadStatus read(const domain::ReferenceYuvSource& reference, std::int64_t frameIndex) {
+        media::ReferenceYuvReadStatus status = media::readReferenceYuvFrameInto(reference, frameIndex, frame, scratch);
+        loaded = status.loaded;
+        return status;
+    }
 };
 
-std::optional<domain::VideoFrame> readOptionalReference(const domain::ReferenceYuvSource& reference,
-                                                        std::int64_t frameIndex) {
-    if (frameIndex < 0) {
-        return std::nullopt;
-    }
-    media::ReferenceYuvFrameResult read = media::readReferenceYuvFrame(reference, frameIndex);
-    return read.loaded ? std::move(read.frame) : std::nullopt;
-}
+// The reference frame of a pair and those just before and after it, which libvmaf's motion
+// feature looks at; a neighbour is absent at the ends of the reference file or when it
+// cannot be read.
+struct BoundedReferenceFrames {
+    ReusedReferenceFrame current;
+    ReusedReferenceFrame previous;
+    ReusedReferenceFrame next;
 
-ReferenceNeighbours readNeighbours(const domain::ReferenceYuvSource& reference, std::int64_t frameIndex) {
-    return ReferenceNeighbours{readOptionalReference(reference, frameIndex - 1),
-                               readOptionalReference(reference, frameIndex + 1)};
-}
+    void readNeighbours(const domain::ReferenceYuvSource& reference, std::int64_t frameIndex) {
+        previous.loaded = frameIndex > 0 && previous.read(reference, frameIndex - 1).loaded;
+        static_cast<void>(next.read(reference, frameIndex + 1));
+    }
+};
 
 // A single pair scored as the middle of its three-frame sequence. Only the neighbours'
 // reference frames matter to the pair's score, so each neighbour is fed against itself.
-media::VmafQualityMetrics vmafAmongNeighbours(const ReferenceNeighbours& neighbours, std::int64_t frameIndex,
-                                              const domain::VideoFrame& reference,
+media::VmafQualityMetrics vmafAmongNeighbours(const BoundedReferenceFrames& references, std::int64_t frameIndex,
                                               const domain::VideoFrame& encoded) {
     media::VmafSequence sequence(media::qualityRunVmafOptions());
-    if (neighbours.previous) {
-        sequence.add(frameIndex - 1, *neighbours.previous, *neighbours.previous);
+    if (references.previous.loaded) {
+        sequence.add(frameIndex - 1, references.previous.frame, references.previous.frame);
     }
-    sequence.add(frameIndex, reference, encoded);
-    if (neighbours.next) {
-        sequence.add(frameIndex + 1, *neighbours.next, *neighbours.next);
+    sequence.add(frameIndex, references.current.frame, encoded);
+    if (references.next.loaded) {
+        sequence.add(frameIndex + 1, references.next.frame, references.next.frame);
     }
     sequence.finish();
     return sequence.result(frameIndex);
 }
 
 QualityPairResult analyzeBoundedRequest(const domain::ReferenceYuvSource& reference,
-                                        const QualityPairRequest& request) {
+                                        const QualityPairRequest& request, BoundedReferenceFrames& references) {
     QualityPairResult result = emptyResult(request);
     if (!request.referenceFrameIndex) {
         failWantedSides(request, result, QualityMetricStatus::MissingReferenceFrame, kReferenceIndexOutsideRange);
         return result;
     }
-    const media::ReferenceYuvFrameResult referenceFrame = media::readReferenceYuvFrame(reference, request.frameIndex);
-    if (!referenceFrame.loaded || !referenceFrame.frame) {
-        failWantedSides(request, result, QualityMetricStatus::MissingReferenceFrame, referenceFrame.message);
+    const media::ReferenceYuvReadStatus read = references.current.read(reference, request.frameIndex);
+    if (!read.loaded) {
+        failWantedSides(request, result, QualityMetricStatus::MissingReferenceFrame, read.message);
         return result;
     }
-    std::optional<ReferenceNeighbours> neighbours;
+    bool neighboursRead = false;
     for (const Side side : kSides) {
         if (!wants(request, side)) {
             continue;
@@ -165,11 +171,12 @@ QualityPairResult analyzeBoundedRequest(const domain::ReferenceYuvSource& refere
             failSide(result, side, QualityMetricStatus::MissingEncodedFrame, textsOf(side).notInCache);
             continue;
         }
-        if (!neighbours) {
-            neighbours = readNeighbours(reference, request.frameIndex);
+        if (!neighboursRead) {
+            references.readNeighbours(reference, request.frameIndex);
+            neighboursRead = true;
         }
-        media::MeasuredQualitySide measured = media::measureQualityPair(*referenceFrame.frame, *frame);
-        measured.metrics.vmaf = vmafAmongNeighbours(*neighbours, request.frameIndex, *referenceFrame.frame, *frame);
+        media::MeasuredQualitySide measured = media::measureQualityPair(references.current.frame, *frame);
+        measured.metrics.vmaf = vmafAmongNeighbours(references, request.frameIndex, *frame);
         storeMeasurement(result, side, std::move(measured));
     }
     return result;
@@ -177,12 +184,13 @@ QualityPairResult analyzeBoundedRequest(const domain::ReferenceYuvSource& refere
 
 void analyzeBounded(const QualityAnalysisInput& input, const QualityCancelFlag& cancel,
                     const QualityPairCallback& onResult) {
+    BoundedReferenceFrames references;
     for (const QualityPairRequest& request : input.requests) {
         if (isCanceled(cancel)) {
             return;
         }
         if (onResult) {
-            onResult(analyzeBoundedRequest(input.reference, request));
+            onResult(analyzeBoundedRequest(input.reference, request, references));
         }
     }
 }

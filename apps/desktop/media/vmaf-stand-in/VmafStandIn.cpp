@@ -30,10 +30,18 @@ struct ReadPair {
     double peak = 255.0;
 };
 
+// A picture's luma rows without their padding, as the motion of the next pair needs them.
+struct LumaCopy {
+    std::vector<std::uint8_t> bytes;
+    unsigned width = 0;
+    unsigned height = 0;
+    unsigned bpc = 8;
+};
+
 struct vexilo::media::vmaf_abi::VmafContext {
     std::vector<std::unique_ptr<std::uint8_t[]>> heldPictures;
     std::map<unsigned, ReadPair> pairs;  // by picture index
-    std::vector<unsigned> previousReferenceLuma;
+    LumaCopy previousReference;
     bool flushed = false;
 };
 
@@ -109,46 +117,66 @@ bool chromaSize(VmafPixelFormat format, unsigned w, unsigned h, unsigned& cw, un
     }
 }
 
-unsigned sampleAt(const VmafPicture& picture, unsigned x, unsigned y) {
-    const auto* row = static_cast<const std::uint8_t*>(picture.data[0]) + static_cast<std::ptrdiff_t>(y) * picture.stride[0];
-    if (picture.bpc <= 8) {
+unsigned lumaSample(const std::uint8_t* row, unsigned x, unsigned bpc) {
+    if (bpc <= 8) {
         return row[x];
     }
     return static_cast<unsigned>(row[2 * x]) | (static_cast<unsigned>(row[2 * x + 1]) << 8U);
 }
 
-std::vector<unsigned> lumaOf(const VmafPicture& picture) {
-    std::vector<unsigned> luma;
-    luma.reserve(static_cast<std::size_t>(picture.w[0]) * picture.h[0]);
-    for (unsigned y = 0; y < picture.h[0]; ++y) {
-        for (unsigned x = 0; x < picture.w[0]; ++x) {
-            luma.push_back(sampleAt(picture, x, y));
-        }
-    }
-    return luma;
+std::size_t lumaRowBytes(const VmafPicture& picture) {
+    return static_cast<std::size_t>(picture.w[0]) * (picture.bpc > 8 ? 2 : 1);
 }
 
-double meanAbsoluteDifference(const std::vector<unsigned>& a, const std::vector<unsigned>& b) {
-    if (a.empty() || a.size() != b.size()) {
-        return 0.0;
+const std::uint8_t* lumaRow(const VmafPicture& picture, unsigned y) {
+    return static_cast<const std::uint8_t*>(picture.data[0]) + static_cast<std::ptrdiff_t>(y) * picture.stride[0];
+}
+
+LumaCopy copyLuma(const VmafPicture& picture) {
+    LumaCopy copy{{}, picture.w[0], picture.h[0], picture.bpc};
+    const std::size_t rowBytes = lumaRowBytes(picture);
+    copy.bytes.resize(rowBytes * picture.h[0]);
+    for (unsigned y = 0; y < picture.h[0]; ++y) {
+        std::memcpy(copy.bytes.data() + rowBytes * y, lumaRow(picture, y), rowBytes);
     }
+    return copy;
+}
+
+// Mean absolute difference of two lumas given row by row; 0 when their shapes differ.
+template <typename RowA, typename RowB>
+double meanAbsoluteDifference(unsigned width, unsigned height, unsigned bpc, RowA rowA, RowB rowB) {
     double sum = 0.0;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        sum += std::abs(static_cast<double>(a[i]) - static_cast<double>(b[i]));
+    for (unsigned y = 0; y < height; ++y) {
+        const std::uint8_t* a = rowA(y);
+        const std::uint8_t* b = rowB(y);
+        long rowSum = 0;
+        for (unsigned x = 0; x < width; ++x) {
+            rowSum += std::labs(static_cast<long>(lumaSample(a, x, bpc)) - static_cast<long>(lumaSample(b, x, bpc)));
+        }
+        sum += static_cast<double>(rowSum);
     }
-    return sum / static_cast<double>(a.size());
+    return sum / (static_cast<double>(width) * static_cast<double>(height));
 }
 
 // Reads one pair as libvmaf does: its own difference now, its motion against the reference
 // read before it.
 void readPair(VmafContext& context, const VmafPicture& reference, const VmafPicture& distorted, unsigned index) {
-    std::vector<unsigned> referenceLuma = lumaOf(reference);
+    const unsigned width = reference.w[0];
+    const unsigned height = reference.h[0];
     ReadPair pair;
-    pair.difference = meanAbsoluteDifference(referenceLuma, lumaOf(distorted));
-    pair.motion = meanAbsoluteDifference(referenceLuma, context.previousReferenceLuma);
+    pair.difference = meanAbsoluteDifference(
+        width, height, reference.bpc, [&](unsigned y) { return lumaRow(reference, y); },
+        [&](unsigned y) { return lumaRow(distorted, y); });
+    const LumaCopy& previous = context.previousReference;
+    if (previous.width == width && previous.height == height && previous.bpc == reference.bpc) {
+        const std::size_t rowBytes = lumaRowBytes(reference);
+        pair.motion = meanAbsoluteDifference(
+            width, height, reference.bpc, [&](unsigned y) { return lumaRow(reference, y); },
+            [&](unsigned y) { return previous.bytes.data() + rowBytes * y; });
+    }
     pair.peak = static_cast<double>((1U << reference.bpc) - 1U);
     context.pairs[index] = pair;
-    context.previousReferenceLuma = std::move(referenceLuma);
+    context.previousReference = copyLuma(reference);
 }
 
 // Moves a picture's buffer into the context, as libvmaf takes ownership on reading.
@@ -314,7 +342,7 @@ STAND_IN_EXPORT int vmaf_picture_alloc(VmafPicture* picture, VmafPixelFormat for
         offsets[c] = total;
         total += static_cast<std::size_t>(picture->stride[c]) * heights[c];
     }
-    auto* buffer = new std::uint8_t[total]();
+    auto* buffer = new std::uint8_t[total];  // uninitialised, as libvmaf leaves it
     for (std::size_t c = 0; c < kVmafPictureComponents; ++c) {
         picture->data[c] = buffer + offsets[c];
     }
