@@ -136,17 +136,25 @@ inline StreamAnalysis minimalDocument()
 }
 
 // Hostile shapes the serialiser never writes: many vector entries aimed at one table.
-// A root whose one parameter set lists `references` layer sets that are all one shared
-// table: the verifier counts a table once per visit, so a small buffer reaches any count.
-// `padding` unreferenced bytes give the buffer bytes of its own.
+
+// A vector of `references` entries that all point at one empty table, after `padding`
+// unreferenced bytes that give the buffer bytes of its own.
+template <typename Table>
+flatbuffers::Offset<flatbuffers::Vector<flatbuffers::Offset<Table>>> entriesAimedAtOneTable(
+    flatbuffers::FlatBufferBuilder& builder, std::uint32_t references, std::size_t padding)
+{
+    builder.CreateVector(std::vector<std::uint8_t>(padding, 0));
+    const flatbuffers::Offset<Table> shared(builder.EndTable(builder.StartTable()));
+    return builder.CreateVector(std::vector<flatbuffers::Offset<Table>>(references, shared));
+}
+
+// A root whose one parameter set lists `references` layer sets that are all one table: the
+// verifier counts a table once per visit, so a small buffer reaches any count.
 inline std::vector<std::uint8_t> sharedLayerSetBuffer(std::uint32_t references, std::size_t padding = 0)
 {
     HandWrittenRoot root;
     auto& builder = root.builder();
-    builder.CreateVector(std::vector<std::uint8_t>(padding, 0));
-    const flatbuffers::Offset<fb::VpsLayerSetTable> shared(builder.EndTable(builder.StartTable()));
-    const auto layerSets =
-        builder.CreateVector(std::vector<flatbuffers::Offset<fb::VpsLayerSetTable>>(references, shared));
+    const auto layerSets = entriesAimedAtOneTable<fb::VpsLayerSetTable>(builder, references, padding);
     const auto start = builder.StartTable();
     builder.AddOffset(fb::ParameterSetTable::VT_VPSLAYERSETS, layerSets);
     const flatbuffers::Offset<fb::ParameterSetTable> parameterSet(builder.EndTable(start));
@@ -158,11 +166,8 @@ inline std::vector<std::uint8_t> sharedLayerSetBuffer(std::uint32_t references, 
 inline std::vector<std::uint8_t> sharedParameterSetBuffer(std::uint32_t references, std::size_t padding = 0)
 {
     HandWrittenRoot root;
-    auto& builder = root.builder();
-    builder.CreateVector(std::vector<std::uint8_t>(padding, 0));
-    const flatbuffers::Offset<fb::ParameterSetTable> shared(builder.EndTable(builder.StartTable()));
     const auto parameterSets =
-        builder.CreateVector(std::vector<flatbuffers::Offset<fb::ParameterSetTable>>(references, shared));
+        entriesAimedAtOneTable<fb::ParameterSetTable>(root.builder(), references, padding);
     return root.collection(fb::AnalysisDocumentTable::VT_PARAMETERSETS, parameterSets.o).finish();
 }
 

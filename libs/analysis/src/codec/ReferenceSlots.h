@@ -235,13 +235,20 @@ std::uint64_t referencedBytesOf(const Slot& field, const flatbuffers::Table& tab
     }
 }
 
+// The sum of one measure over every slot of a table.
+template <typename Table, typename... Slots, typename Measure>
+std::uint64_t sumOverSlots(const Table& table, const std::tuple<Slots...>& slotList, Measure measure)
+{
+    const flatbuffers::Table& raw = asRawTable(table);
+    return std::apply([&](const auto&... field) { return (std::uint64_t{0} + ... + measure(field, raw)); },
+                      slotList);
+}
+
 template <typename Table, typename... Slots>
 std::uint64_t sumReferencedStringBytes(const Table& table, const std::tuple<Slots...>& slotList)
 {
-    const flatbuffers::Table& raw = asRawTable(table);
-    return std::apply(
-        [&](const auto&... field) { return (std::uint64_t{0} + ... + referencedBytesOf(field, raw)); },
-        slotList);
+    return sumOverSlots(table, slotList,
+                        [](const auto& field, const flatbuffers::Table& raw) { return referencedBytesOf(field, raw); });
 }
 
 template <typename Slot>
@@ -257,10 +264,9 @@ std::uint64_t decodedRecordBytesOf(const Slot& field, const flatbuffers::Table& 
 template <typename Table, typename... Slots>
 std::uint64_t sumDecodedRecordBytes(const Table& table, const std::tuple<Slots...>& slotList)
 {
-    const flatbuffers::Table& raw = asRawTable(table);
-    return std::apply(
-        [&](const auto&... field) { return (std::uint64_t{0} + ... + decodedRecordBytesOf(field, raw)); },
-        slotList);
+    return sumOverSlots(table, slotList, [](const auto& field, const flatbuffers::Table& raw) {
+        return decodedRecordBytesOf(field, raw);
+    });
 }
 
 }  // namespace vexilo::analysis::slots
