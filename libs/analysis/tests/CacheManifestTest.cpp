@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <map>
 #include <random>
 
@@ -425,7 +424,8 @@ TEST(ManifestScannerTest, AgreesWithThePatternsOnRandomTokenSoup)
 TEST(ManifestScannerTest, LongValuesAndLargeManifestsScanInLinearTime)
 {
     // A regex engine recursing per character overflows its stack on the first of
-    // these and takes minutes on the second.
+    // these and takes minutes on the second; the latter is left to the test's time-out,
+    // since a loaded machine can stall any fixed bound.
     CacheManifest manifest;
     manifest.sourceFingerprint = std::string(32u << 20, 'f');
     for (std::uint64_t id = 1; id <= 200'000; ++id) {
@@ -433,11 +433,8 @@ TEST(ManifestScannerTest, LongValuesAndLargeManifestsScanInLinearTime)
             {StableId{9, id}, std::filesystem::path("pictures") / pictureCacheFileName({9, id})});
     }
     const std::string text = serializeManifestJson(manifest);
-    const auto start = std::chrono::steady_clock::now();
     const auto parsed = parseManifestJson(text, "m");
-    const auto elapsed = std::chrono::steady_clock::now() - start;
     EXPECT_EQ(valueOf(parsed), manifest);
-    EXPECT_LT(elapsed, std::chrono::seconds(20));
 }
 
 struct PathCase {

@@ -135,4 +135,40 @@ inline StreamAnalysis minimalDocument()
     return analysis;
 }
 
+// Hostile shapes the serialiser never writes: many vector entries aimed at one table.
+
+// A vector of `references` entries that all point at one empty table, after `padding`
+// unreferenced bytes that give the buffer bytes of its own.
+template <typename Table>
+flatbuffers::Offset<flatbuffers::Vector<flatbuffers::Offset<Table>>> entriesAimedAtOneTable(
+    flatbuffers::FlatBufferBuilder& builder, std::uint32_t references, std::size_t padding)
+{
+    builder.CreateVector(std::vector<std::uint8_t>(padding, 0));
+    const flatbuffers::Offset<Table> shared(builder.EndTable(builder.StartTable()));
+    return builder.CreateVector(std::vector<flatbuffers::Offset<Table>>(references, shared));
+}
+
+// A root whose one parameter set lists `references` layer sets that are all one table: the
+// verifier counts a table once per visit, so a small buffer reaches any count.
+inline std::vector<std::uint8_t> sharedLayerSetBuffer(std::uint32_t references, std::size_t padding = 0)
+{
+    HandWrittenRoot root;
+    auto& builder = root.builder();
+    const auto layerSets = entriesAimedAtOneTable<fb::VpsLayerSetTable>(builder, references, padding);
+    const auto start = builder.StartTable();
+    builder.AddOffset(fb::ParameterSetTable::VT_VPSLAYERSETS, layerSets);
+    const flatbuffers::Offset<fb::ParameterSetTable> parameterSet(builder.EndTable(start));
+    return root.collection(fb::AnalysisDocumentTable::VT_PARAMETERSETS, builder.CreateVector(&parameterSet, 1).o)
+        .finish();
+}
+
+// A root whose parameter-set collection is `references` entries of one parameter set.
+inline std::vector<std::uint8_t> sharedParameterSetBuffer(std::uint32_t references, std::size_t padding = 0)
+{
+    HandWrittenRoot root;
+    const auto parameterSets =
+        entriesAimedAtOneTable<fb::ParameterSetTable>(root.builder(), references, padding);
+    return root.collection(fb::AnalysisDocumentTable::VT_PARAMETERSETS, parameterSets.o).finish();
+}
+
 }  // namespace vexilo::analysis::codec_test

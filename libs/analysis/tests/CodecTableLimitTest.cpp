@@ -56,37 +56,47 @@ TEST(VerifierTableLimit, DenseDocumentBeyondTheRuntimeDefaultReadsBack)
     // The limit assumes that no table of ours costs less than this; a denser writer would
     // make documents the reader refuses.
     EXPECT_GE(bytes.size(), kTables * kSmallestTableFootprintBytes);
+    // The densest records the serialiser writes stay well inside the decode budget.
+    const std::uint64_t decoded = kParameterSets * (sizeof(ParameterSetInfo) +
+                                                    kOrderingEntries * sizeof(VpsSubLayerOrderingInfo) +
+                                                    (1 + kSubLayerPtlEntries) * sizeof(ProfileTierLevelInfo));
+    EXPECT_LE(decoded, bytes.size() * 7);
     EXPECT_EQ(readOrFail(bytes), dense);
 }
 
-// A root whose one parameter set lists `references` layer sets that are all one shared
-// table: the verifier counts a table once per visit, so a small buffer reaches any count.
-std::vector<std::uint8_t> sharedLayerSetBuffer(std::uint32_t references)
+TEST(VerifierTableLimit, TableVisitsBeyondOnePerEightBufferBytesAreRefused)
 {
-    HandWrittenRoot root;
-    auto& builder = root.builder();
-    const flatbuffers::Offset<fb::VpsLayerSetTable> shared(builder.EndTable(builder.StartTable()));
-    const auto layerSets =
-        builder.CreateVector(std::vector<flatbuffers::Offset<fb::VpsLayerSetTable>>(references, shared));
-    const auto start = builder.StartTable();
-    builder.AddOffset(fb::ParameterSetTable::VT_VPSLAYERSETS, layerSets);
-    const flatbuffers::Offset<fb::ParameterSetTable> parameterSet(builder.EndTable(start));
-    return root.collection(fb::AnalysisDocumentTable::VT_PARAMETERSETS, builder.CreateVector(&parameterSet, 1).o)
-        .finish();
+    constexpr std::uint32_t kReferences = 100'000;
+    // The aliased shape with bytes enough of its own verifies and decodes (and then fails
+    // validation on its zero parameter-set id)...
+    expectReadError(readStreamAnalysis(sharedLayerSetBuffer(kReferences, kReferences * kSmallestTableFootprintBytes)),
+                    AnalysisReadStatus::ValidationFailed, messages::kDecodedDocumentInvalid);
+    // ...so without them, only the visit count can refuse it.
+    const std::vector<std::uint8_t> aliased = sharedLayerSetBuffer(kReferences);
+    EXPECT_LT(aliased.size(), std::size_t{kReferences} * kSmallestTableFootprintBytes);
+    expectReadError(readStreamAnalysis(aliased), AnalysisReadStatus::MalformedBuffer, messages::kNotAVexiloBuffer);
 }
 
-TEST(VerifierTableLimit, BufferOneTableBeyondTheLimitIsRefused)
+TEST(VerifierTableLimit, EightMegabytesAimedAtOneTableAreRefused)
 {
-    // root + header + parameter set + the shared table once per reference
-    const std::uint32_t references = kMaxVerifiedTables - 2;
-    // The same shape with few references verifies and decodes (and then fails validation
-    // on its zero parameter-set id)...
-    expectReadError(readStreamAnalysis(sharedLayerSetBuffer(8)), AnalysisReadStatus::ValidationFailed,
+    const std::vector<std::uint8_t> aliased = sharedLayerSetBuffer(2'000'000);
+    EXPECT_LE(aliased.size(), std::size_t{8} << 20);
+    expectReadError(readStreamAnalysis(aliased), AnalysisReadStatus::MalformedBuffer, messages::kNotAVexiloBuffer);
+}
+
+TEST(DecodeBudget, RecordsDecodedPerReferenceStayWithinSixteenBytesPerBufferByte)
+{
+    // Two references to one parameter set decode into two records, which validation refuses...
+    expectReadError(readStreamAnalysis(sharedParameterSetBuffer(2)), AnalysisReadStatus::ValidationFailed,
                     messages::kDecodedDocumentInvalid);
-    // ...so with one table more than the limit, only the count can refuse it.
-    const std::vector<std::uint8_t> overLimit = sharedLayerSetBuffer(references);
-    expectReadError(readStreamAnalysis(overLimit), AnalysisReadStatus::MalformedBuffer,
-                    messages::kNotAVexiloBuffer);
+    // ...while many, even with 8 bytes of their own each, would decode into far more memory
+    // than the budget allows; they are refused before anything is decoded.
+    constexpr std::uint32_t kReferences = 100'000;
+    const std::vector<std::uint8_t> aliased =
+        sharedParameterSetBuffer(kReferences, kReferences * kSmallestTableFootprintBytes);
+    EXPECT_GT(std::uint64_t{kReferences} * sizeof(ParameterSetInfo),
+              aliased.size() * kMaxDecodedRecordBytesPerBufferByte);
+    expectReadError(readStreamAnalysis(aliased), AnalysisReadStatus::MalformedBuffer, messages::kNotAVexiloBuffer);
 }
 
 // Errors whose four strings all have the longest length validation accepts.

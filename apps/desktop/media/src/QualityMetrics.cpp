@@ -3,6 +3,7 @@
 #include "CheckedArithmetic.h"
 #include "QualityMetricsDetail.h"
 #include "SampleSumKernels.h"
+#include "WindowedSsim.h"
 
 #include <algorithm>
 #include <array>
@@ -31,6 +32,7 @@ constexpr std::string_view kCannotAggregate = "Plane metrics cannot be aggregate
 
 constexpr std::int32_t kMinBitDepth = 1;
 constexpr std::int32_t kMaxBitDepth = 16;
+// The single-window SSIM of areas too small for the windowed index.
 constexpr double kSsimK1 = 0.01;
 constexpr double kSsimK2 = 0.03;
 
@@ -90,12 +92,7 @@ PlaneQualityMetrics aggregatePlanes(const PlaneQualityMetrics& y, const PlaneQua
     return all;
 }
 
-struct Rectangle {
-    std::int32_t x = 0;
-    std::int32_t y = 0;
-    std::int32_t width = 0;
-    std::int32_t height = 0;
-};
+using Rectangle = PlaneArea;
 
 // The chroma span that covers luma span [start, start + length) of a luma extent,
 // at least one chroma sample wide.
@@ -133,6 +130,18 @@ bool rowsFitStorage(const VideoPlane& plane) {
     const auto planeBytes =
         checkedMultiply(static_cast<std::uint64_t>(plane.height), static_cast<std::uint64_t>(plane.stride));
     return planeBytes && plane.samples.size() >= *planeBytes;
+}
+
+// SSIM is the windowed index wherever the area holds a whole window and the rows can be
+// walked; smaller areas keep the single-window value of their sums.
+void replaceSsimByWindowedIndex(PlaneQualityMetrics& metrics, const VideoPlane& reference, const VideoPlane& encoded,
+                                std::int32_t bitDepth, const Rectangle& area) {
+    if (!rowsFitStorage(reference) || !rowsFitStorage(encoded)) {
+        return;
+    }
+    if (const std::optional<double> ssim = windowedSsim(reference, encoded, bitDepth, area)) {
+        metrics.ssim = ssim;
+    }
 }
 
 // A luma plane that does not cover the frame's own size would make the block walk
@@ -250,7 +259,9 @@ PlaneQualityMetrics computePlaneQualityMetrics(const VideoPlane& reference, cons
     }
     SampleSums sums;
     accumulateSampleRun(reference.samples.data(), encoded.samples.data(), count, reference.bytesPerSample, sums);
-    return finishPlaneMetric(sums, count, bitDepth);
+    PlaneQualityMetrics metrics = finishPlaneMetric(sums, count, bitDepth);
+    replaceSsimByWindowedIndex(metrics, reference, encoded, bitDepth, Rectangle{0, 0, reference.width, reference.height});
+    return metrics;
 }
 
 PlaneQualityMetrics computeRegionPlaneMetric(const VideoPlane& reference, const VideoPlane& encoded,
@@ -285,7 +296,9 @@ PlaneQualityMetrics computeRegionPlaneMetric(const VideoPlane& reference, const 
                             reference.bytesPerSample, sums);
     }
     const auto count = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
-    return finishPlaneMetric(sums, count, bitDepth);
+    PlaneQualityMetrics metrics = finishPlaneMetric(sums, count, bitDepth);
+    replaceSsimByWindowedIndex(metrics, reference, encoded, bitDepth, Rectangle{x, y, width, height});
+    return metrics;
 }
 
 FrameQualityMetrics computeFrameQualityMetrics(const VideoFrame& reference, const VideoFrame& encoded) {

@@ -3,24 +3,24 @@
 #include "vexilo/media/FFmpegVideoSource.h"
 #include "vexilo/media/ReferenceYuv.h"
 #include "vexilo/media/VmafBackend.h"
+#include "vexilo/media/VmafSequence.h"
 
+#include <algorithm>
+#include <set>
 #include <string_view>
 #include <utility>
 
 namespace vexilo::media {
 
-FrameQualityMetrics computeFrameQualityWithVmaf(const domain::VideoFrame& reference,
-                                                const domain::VideoFrame& encoded) {
-    FrameQualityMetrics metrics = computeFrameQualityMetrics(reference, encoded);
-    VmafOptions options;
-    options.modelVersion = std::string(kDefaultVmafModelVersion);
-    metrics.vmaf = computeVmaf(reference, encoded, std::move(options));
-    return metrics;
+MeasuredQualitySide measureQualityPair(const domain::VideoFrame& reference, const domain::VideoFrame& encoded) {
+    return MeasuredQualitySide{computeFrameQualityMetrics(reference, encoded),
+                               computeRegionalQualityMetrics(reference, encoded, kQualityRegionBlockSize)};
 }
 
-MeasuredQualitySide measureQualityPair(const domain::VideoFrame& reference, const domain::VideoFrame& encoded) {
-    return MeasuredQualitySide{computeFrameQualityWithVmaf(reference, encoded),
-                               computeRegionalQualityMetrics(reference, encoded, kQualityRegionBlockSize)};
+VmafOptions qualityRunVmafOptions() {
+    VmafOptions options;
+    options.modelVersion = std::string(kDefaultVmafModelVersion);
+    return options;
 }
 
 }  // namespace vexilo::media
@@ -105,50 +105,92 @@ void storeMeasurement(QualityPairResult& result, Side side, media::MeasuredQuali
     regionsOf(result, side) = std::move(measured.regions);
 }
 
-// One side against the reference frame read for it alone (full-stream mode).
-void measureSideAgainstReference(const domain::ReferenceYuvSource& reference, const domain::VideoFrame& frame,
-                                 QualityPairResult& result, Side side) {
-    media::ReferenceYuvFrameResult referenceFrame = media::readReferenceYuvFrame(reference, result.frameIndex);
-    if (!referenceFrame.loaded || !referenceFrame.frame) {
-        failSide(result, side, QualityMetricStatus::MissingReferenceFrame, referenceFrame.message);
-        return;
+// A reference frame read into storage kept from one request to the next, so that a run of
+// pairs allocates (and the system zero-fills) its frames once.
+struct ReusedReferenceFrame {
+    domain::VideoFrame frame;
+    std::vector<std::uint8_t> scratch;
+    bool loaded = false;
+
+    media::ReferenceYuvReadStatus read(const domain::ReferenceYuvSource& reference, std::int64_t frameIndex) {
+        media::ReferenceYuvReadStatus status = media::readReferenceYuvFrameInto(reference, frameIndex, frame, scratch);
+        loaded = status.loaded;
+        return status;
     }
-    storeMeasurement(result, side, media::measureQualityPair(*referenceFrame.frame, frame));
+};
+
+// The reference frame of a pair and those just before and after it, which libvmaf's motion
+// feature looks at; a neighbour is absent at the ends of the reference file or when it
+// cannot be read.
+struct BoundedReferenceFrames {
+    ReusedReferenceFrame current;
+    ReusedReferenceFrame previous;
+    ReusedReferenceFrame next;
+
+    void readNeighbours(const domain::ReferenceYuvSource& reference, std::int64_t frameIndex) {
+        previous.loaded = frameIndex > 0 && previous.read(reference, frameIndex - 1).loaded;
+        static_cast<void>(next.read(reference, frameIndex + 1));
+    }
+};
+
+// A single pair scored as the middle of its three-frame sequence. Only the neighbours'
+// reference frames matter to the pair's score, so each neighbour is fed against itself.
+media::VmafQualityMetrics vmafAmongNeighbours(const BoundedReferenceFrames& references, std::int64_t frameIndex,
+                                              const domain::VideoFrame& encoded) {
+    media::VmafSequence sequence(media::qualityRunVmafOptions());
+    if (references.previous.loaded) {
+        sequence.add(frameIndex - 1, references.previous.frame, references.previous.frame);
+    }
+    sequence.add(frameIndex, references.current.frame, encoded);
+    if (references.next.loaded) {
+        sequence.add(frameIndex + 1, references.next.frame, references.next.frame);
+    }
+    sequence.finish();
+    return sequence.result(frameIndex);
 }
 
 QualityPairResult analyzeBoundedRequest(const domain::ReferenceYuvSource& reference,
-                                        const QualityPairRequest& request) {
+                                        const QualityPairRequest& request, BoundedReferenceFrames& references) {
     QualityPairResult result = emptyResult(request);
     if (!request.referenceFrameIndex) {
         failWantedSides(request, result, QualityMetricStatus::MissingReferenceFrame, kReferenceIndexOutsideRange);
         return result;
     }
-    const media::ReferenceYuvFrameResult referenceFrame = media::readReferenceYuvFrame(reference, request.frameIndex);
-    if (!referenceFrame.loaded || !referenceFrame.frame) {
-        failWantedSides(request, result, QualityMetricStatus::MissingReferenceFrame, referenceFrame.message);
+    const media::ReferenceYuvReadStatus read = references.current.read(reference, request.frameIndex);
+    if (!read.loaded) {
+        failWantedSides(request, result, QualityMetricStatus::MissingReferenceFrame, read.message);
         return result;
     }
+    bool neighboursRead = false;
     for (const Side side : kSides) {
         if (!wants(request, side)) {
             continue;
         }
-        if (const domain::VideoFramePtr& frame = frameOf(request, side)) {
-            storeMeasurement(result, side, media::measureQualityPair(*referenceFrame.frame, *frame));
-        } else {
+        const domain::VideoFramePtr& frame = frameOf(request, side);
+        if (!frame) {
             failSide(result, side, QualityMetricStatus::MissingEncodedFrame, textsOf(side).notInCache);
+            continue;
         }
+        if (!neighboursRead) {
+            references.readNeighbours(reference, request.frameIndex);
+            neighboursRead = true;
+        }
+        media::MeasuredQualitySide measured = media::measureQualityPair(references.current.frame, *frame);
+        measured.metrics.vmaf = vmafAmongNeighbours(references, request.frameIndex, *frame);
+        storeMeasurement(result, side, std::move(measured));
     }
     return result;
 }
 
 void analyzeBounded(const QualityAnalysisInput& input, const QualityCancelFlag& cancel,
                     const QualityPairCallback& onResult) {
+    BoundedReferenceFrames references;
     for (const QualityPairRequest& request : input.requests) {
         if (isCanceled(cancel)) {
             return;
         }
         if (onResult) {
-            onResult(analyzeBoundedRequest(input.reference, request));
+            onResult(analyzeBoundedRequest(input.reference, request, references));
         }
     }
 }
@@ -201,6 +243,93 @@ void analyzeQualityPairs(const QualityAnalysisInput& input, const QualityCancelF
     }
 }
 
+namespace {
+
+bool isMeasured(const QualityPairRequest& request, Side side) {
+    return wants(request, side) && request.referenceFrameIndex.has_value();
+}
+
+// The display indices whose pictures go to libvmaf: every measured one with its neighbours
+// and everything between, so that the session sees an unbroken run of the sequence.
+struct FedRange {
+    std::int64_t first = 0;
+    std::int64_t last = -1;
+
+    [[nodiscard]] bool contains(std::int64_t index) const { return index >= first && index <= last; }
+};
+
+FedRange fedRangeOf(const std::map<std::int64_t, QualityPairRequest>& requests, Side side) {
+    std::optional<FedRange> range;
+    for (const auto& [frameIndex, request] : requests) {
+        if (!isMeasured(request, side)) {
+            continue;
+        }
+        const FedRange around{frameIndex > 0 ? frameIndex - 1 : 0, frameIndex + 1};
+        range = range ? FedRange{std::min(range->first, around.first), std::max(range->last, around.last)} : around;
+    }
+    return range.value_or(FedRange{});
+}
+
+// One side's pictures in display order: measured ones get their metrics at once, and the
+// fed range goes through one VMAF sequence whose scores are filled in when decoding ends.
+class FullStreamSideMeasurer {
+public:
+    FullStreamSideMeasurer(const domain::ReferenceYuvSource& reference,
+                           const std::map<std::int64_t, QualityPairRequest>& requests,
+                           std::map<std::int64_t, QualityPairResult>& results, Side side)
+        : reference_(reference), requests_(requests), results_(results), side_(side),
+          fedRange_(fedRangeOf(requests, side)), sequence_(media::qualityRunVmafOptions()) {}
+
+    void onPicture(const domain::PictureInfo& picture, const domain::VideoFrame& frame) {
+        const std::int64_t frameIndex = picture.displayIndex;
+        const auto found = requests_.find(frameIndex);
+        const bool measured = found != requests_.end() && isMeasured(found->second, side_);
+        if (!measured && !fedRange_.contains(frameIndex)) {
+            return;
+        }
+        const media::ReferenceYuvReadStatus read =
+            media::readReferenceYuvFrameInto(reference_, frameIndex, referenceFrame_, referenceScratch_);
+        if (!read.loaded) {
+            if (measured) {
+                failSide(resultFor(results_, found->second), side_, QualityMetricStatus::MissingReferenceFrame,
+                         read.message);
+            }
+            return;
+        }
+        sequence_.add(frameIndex, referenceFrame_, frame);
+        if (measured) {
+            storeMeasurement(resultFor(results_, found->second), side_,
+                             media::measureQualityPair(referenceFrame_, frame));
+            scored_.insert(frameIndex);
+        }
+    }
+
+    // Scores the sequence and gives each measured pair its VMAF record.
+    void finish() {
+        sequence_.finish();
+        for (const std::int64_t frameIndex : scored_) {
+            std::optional<FrameQualityMetrics>& metrics = metricsOf(results_.at(frameIndex), side_);
+            if (metrics) {
+                metrics->vmaf = sequence_.result(frameIndex);
+            }
+        }
+    }
+
+private:
+    const domain::ReferenceYuvSource& reference_;
+    const std::map<std::int64_t, QualityPairRequest>& requests_;
+    std::map<std::int64_t, QualityPairResult>& results_;
+    Side side_;
+    FedRange fedRange_;
+    media::VmafSequence sequence_;
+    std::set<std::int64_t> scored_;
+    // One reference frame's storage, refilled for every picture.
+    domain::VideoFrame referenceFrame_;
+    std::vector<std::uint8_t> referenceScratch_;
+};
+
+}  // namespace
+
 void decodeFullStreamSide(const std::filesystem::path& path, bool isA, const domain::ReferenceYuvSource& reference,
                           const std::map<std::int64_t, QualityPairRequest>& requests,
                           std::map<std::int64_t, QualityPairResult>& results, const QualityCancelFlag& cancel) {
@@ -215,15 +344,13 @@ void decodeFullStreamSide(const std::filesystem::path& path, bool isA, const dom
         }
         return;
     }
-    const auto onPicture = [&](media::FFmpegDecodedPicture picture) {
-        const auto found = requests.find(picture.picture.displayIndex);
-        if (found == requests.end() || !wants(found->second, side) || !found->second.referenceFrameIndex) {
-            return;
-        }
-        measureSideAgainstReference(reference, picture.frame, resultFor(results, found->second), side);
+    FullStreamSideMeasurer measurer(reference, requests, results, side);
+    const auto onPicture = [&measurer](media::FFmpegDecodedPicture picture) {
+        measurer.onPicture(picture.picture, picture.frame);
     };
     const media::FFmpegResult<media::FFmpegDecodeSummary> decoded =
         source.value().decodeSequentially(onPicture, [&cancel] { return isCanceled(cancel); });
+    measurer.finish();
     if (decoded.ok()) {
         return;
     }

@@ -2,8 +2,12 @@
 
 #include "CheckedArithmetic.h"
 
+#include <fcntl.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
 #include <array>
-#include <fstream>
+#include <cerrno>
 #include <limits>
 #include <system_error>
 
@@ -156,17 +160,6 @@ std::optional<ChromaGeometry> chromaGeometry(const ReferenceYuvLayoutInfo& info,
     return ChromaGeometry{static_cast<std::int32_t>(size->width), static_cast<std::int32_t>(size->height)};
 }
 
-domain::VideoPlane makePlane(std::uint8_t planeIndex, std::int32_t width, std::int32_t height,
-                             std::int32_t bytesPerSample) {
-    domain::VideoPlane plane;
-    plane.planeIndex = planeIndex;
-    plane.width = width;
-    plane.height = height;
-    plane.bytesPerSample = bytesPerSample;
-    plane.stride = static_cast<std::int64_t>(width) * bytesPerSample;
-    return plane;
-}
-
 std::uint16_t loadLittleEndian16(const std::uint8_t* bytes) {
     return static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8));
 }
@@ -185,6 +178,9 @@ void moveP010SamplesToLowBits(std::vector<std::uint8_t>& samples) {
 
 // Splits the interleaved U,V word pairs that follow the Y plane into two planes.
 void splitInterleavedChroma(const std::uint8_t* pairs, domain::VideoPlane& u, domain::VideoPlane& v) {
+    if (u.samples.empty()) {
+        return;
+    }
     const std::size_t samplesPerPlane = u.samples.size() / 2;
     for (std::size_t i = 0; i < samplesPerPlane; ++i) {
         const std::uint8_t* pair = pairs + 4 * i;
@@ -195,10 +191,8 @@ void splitInterleavedChroma(const std::uint8_t* pairs, domain::VideoPlane& u, do
     }
 }
 
-ReferenceYuvFrameResult frameFailure(std::string_view message) {
-    ReferenceYuvFrameResult result;
-    result.message = std::string(message);
-    return result;
+ReferenceYuvReadStatus readFailure(std::string_view message) {
+    return ReferenceYuvReadStatus{false, std::string(message)};
 }
 
 struct FrameLocation {
@@ -206,44 +200,50 @@ struct FrameLocation {
     std::uint64_t frameSize = 0;
 };
 
-std::optional<std::vector<std::uint8_t>> readFrameBytes(const fs::path& path, const FrameLocation& location,
-                                                        std::string_view& failure) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file.is_open()) {
-        failure = kOpenFailed;
-        return std::nullopt;
-    }
-    constexpr auto kMaxStreamOffset = static_cast<std::uint64_t>(std::numeric_limits<std::streamoff>::max());
-    if (location.byteOffset > kMaxStreamOffset || !file.seekg(static_cast<std::streamoff>(location.byteOffset))) {
-        failure = kSeekFailed;
-        return std::nullopt;
-    }
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(location.frameSize), 0);
-    file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(location.frameSize));
-    if (static_cast<std::uint64_t>(file.gcount()) != location.frameSize) {
-        failure = kReadTruncated;
-        return std::nullopt;
-    }
-    return bytes;
-}
+// Where one frame's bytes land: the planes' own storage, and for P010 a scratch area for
+// the interleaved chroma that is split afterwards.
+struct FrameGeometry {
+    std::uint64_t lumaBytes = 0;
+    std::uint64_t chromaBytes = 0;  // one chroma plane
+    ChromaGeometry chroma;
+};
 
-ReferenceYuvFrameResult buildFrame(const domain::ReferenceYuvSource& source, std::int64_t frameIndex,
-                                   const std::vector<std::uint8_t>& bytes) {
+std::optional<FrameGeometry> frameGeometry(const domain::ReferenceYuvSource& source, std::uint64_t frameSize,
+                                           std::string_view& failure) {
     const ReferenceYuvLayoutInfo& info = referenceYuvLayoutInfo(source.layout);
     const std::optional<ChromaGeometry> chroma = chromaGeometry(info, source.width, source.height);
     if (info.layout == ReferenceYuvLayout::Unknown || !chroma) {
-        return frameFailure(kChromaInvalid);
+        failure = kChromaInvalid;
+        return std::nullopt;
     }
     const auto bytesPerSample = static_cast<std::uint64_t>(info.bytesPerSample);
-    const std::uint64_t lumaBytes =
+    FrameGeometry geometry;
+    geometry.lumaBytes =
         static_cast<std::uint64_t>(source.width) * static_cast<std::uint64_t>(source.height) * bytesPerSample;
-    const std::uint64_t chromaBytes =
+    geometry.chromaBytes =
         static_cast<std::uint64_t>(chroma->width) * static_cast<std::uint64_t>(chroma->height) * bytesPerSample;
-    if (lumaBytes + 2 * chromaBytes > bytes.size()) {
-        return frameFailure(kLayoutExceedsBuffer);
+    geometry.chroma = *chroma;
+    if (geometry.lumaBytes + 2 * geometry.chromaBytes > frameSize) {
+        failure = kLayoutExceedsBuffer;
+        return std::nullopt;
     }
+    return geometry;
+}
 
-    domain::VideoFrame frame;
+// Gives a plane its geometry and storage of exactly `bytes`, keeping the storage it has.
+void shapePlane(domain::VideoPlane& plane, std::uint8_t planeIndex, std::int32_t width, std::int32_t height,
+                std::int32_t bytesPerSample, std::uint64_t bytes) {
+    plane.planeIndex = planeIndex;
+    plane.width = width;
+    plane.height = height;
+    plane.bytesPerSample = bytesPerSample;
+    plane.stride = static_cast<std::int64_t>(width) * bytesPerSample;
+    plane.samples.resize(static_cast<std::size_t>(bytes));
+}
+
+void shapeFrame(const domain::ReferenceYuvSource& source, std::int64_t frameIndex, const FrameGeometry& geometry,
+                domain::VideoFrame& frame) {
+    const ReferenceYuvLayoutInfo& info = referenceYuvLayoutInfo(source.layout);
     frame.index = frameIndex;
     frame.width = source.width;
     frame.height = source.height;
@@ -252,31 +252,93 @@ ReferenceYuvFrameResult buildFrame(const domain::ReferenceYuvSource& source, std
     frame.chromaFormat = info.chromaFormat;
     frame.colourRange = source.colourRange;
     frame.matrix = domain::ColourMatrix::Unspecified;
-
-    const auto lumaEnd = bytes.begin() + static_cast<std::ptrdiff_t>(lumaBytes);
-    const auto chromaLength = static_cast<std::ptrdiff_t>(chromaBytes);
-    domain::VideoPlane y = makePlane(0, source.width, source.height, info.bytesPerSample);
-    domain::VideoPlane u = makePlane(1, chroma->width, chroma->height, info.bytesPerSample);
-    domain::VideoPlane v = makePlane(2, chroma->width, chroma->height, info.bytesPerSample);
-    y.samples.assign(bytes.begin(), lumaEnd);
-    if (info.interleavedChroma) {
-        u.samples.resize(static_cast<std::size_t>(chromaBytes));
-        v.samples.resize(static_cast<std::size_t>(chromaBytes));
-        splitInterleavedChroma(bytes.data() + lumaBytes, u, v);
-        for (domain::VideoPlane* plane : {&y, &u, &v}) {
-            moveP010SamplesToLowBits(plane->samples);
-        }
-    } else {
-        u.samples.assign(lumaEnd, lumaEnd + chromaLength);
-        v.samples.assign(lumaEnd + chromaLength, lumaEnd + 2 * chromaLength);
+    frame.packedStride = 0;
+    frame.packedData.clear();
+    frame.planes.resize(3);
+    shapePlane(frame.planes[0], 0, source.width, source.height, info.bytesPerSample, geometry.lumaBytes);
+    for (std::uint8_t index = 1; index <= 2; ++index) {
+        shapePlane(frame.planes[index], index, geometry.chroma.width, geometry.chroma.height, info.bytesPerSample,
+                   geometry.chromaBytes);
     }
-    frame.planes = {std::move(y), std::move(u), std::move(v)};
+}
 
-    ReferenceYuvFrameResult result;
-    result.loaded = true;
-    result.message = std::string(kFrameLoaded);
-    result.frame = std::move(frame);
-    return result;
+// The file descriptor of one read, closed on every way out.
+class ReadOnlyFile {
+public:
+    explicit ReadOnlyFile(const fs::path& path) : descriptor_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+    ReadOnlyFile(const ReadOnlyFile&) = delete;
+    ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
+    ~ReadOnlyFile() {
+        if (descriptor_ >= 0) {
+            ::close(descriptor_);
+        }
+    }
+    [[nodiscard]] bool isOpen() const { return descriptor_ >= 0; }
+    [[nodiscard]] int descriptor() const { return descriptor_; }
+
+private:
+    int descriptor_;
+};
+
+// Reads the frame's bytes straight into the given areas with one positioned vector read
+// (more only if the system returns early), so nothing is zero-filled or copied on the way.
+bool readInto(const ReadOnlyFile& file, std::uint64_t offset, std::vector<iovec> areas, std::string_view& failure) {
+    constexpr auto kMaxFileOffset = static_cast<std::uint64_t>(std::numeric_limits<off_t>::max());
+    std::uint64_t total = 0;
+    for (const iovec& area : areas) {
+        total += area.iov_len;
+    }
+    if (offset > kMaxFileOffset || total > kMaxFileOffset - offset) {
+        failure = kSeekFailed;
+        return false;
+    }
+    std::size_t first = 0;
+    while (first < areas.size()) {
+        const ssize_t got = ::preadv(file.descriptor(), areas.data() + first, static_cast<int>(areas.size() - first),
+                                     static_cast<off_t>(offset));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            failure = kReadTruncated;
+            return false;
+        }
+        auto remaining = static_cast<std::size_t>(got);
+        offset += remaining;
+        while (first < areas.size() && remaining >= areas[first].iov_len) {
+            remaining -= areas[first].iov_len;
+            ++first;
+        }
+        if (first < areas.size()) {
+            areas[first].iov_base = static_cast<std::uint8_t*>(areas[first].iov_base) + remaining;
+            areas[first].iov_len -= remaining;
+        }
+    }
+    return true;
+}
+
+iovec areaOf(std::uint8_t* data, std::uint64_t bytes) {
+    return iovec{data, static_cast<std::size_t>(bytes)};
+}
+
+bool readFrameInto(const fs::path& path, const FrameLocation& location, const FrameGeometry& geometry,
+                   bool interleavedChroma, domain::VideoFrame& frame, std::vector<std::uint8_t>& chromaPairs,
+                   std::string_view& failure) {
+    const ReadOnlyFile file(path);
+    if (!file.isOpen()) {
+        failure = kOpenFailed;
+        return false;
+    }
+    // Bytes beyond the planes (a frame size larger than the layout needs) are not read.
+    std::vector<iovec> areas{areaOf(frame.planes[0].samples.data(), geometry.lumaBytes)};
+    if (interleavedChroma) {
+        chromaPairs.resize(static_cast<std::size_t>(2 * geometry.chromaBytes));
+        areas.push_back(areaOf(chromaPairs.data(), chromaPairs.size()));
+    } else {
+        areas.push_back(areaOf(frame.planes[1].samples.data(), geometry.chromaBytes));
+        areas.push_back(areaOf(frame.planes[2].samples.data(), geometry.chromaBytes));
+    }
+    return readInto(file, location.byteOffset, std::move(areas), failure);
 }
 
 }  // namespace
@@ -326,32 +388,58 @@ ReferenceYuvValidationResult validateReferenceYuvMetadata(const domain::Referenc
     return result;
 }
 
-ReferenceYuvFrameResult readReferenceYuvFrame(const domain::ReferenceYuvSource& source, std::int64_t frameIndex) {
+ReferenceYuvReadStatus readReferenceYuvFrameInto(const domain::ReferenceYuvSource& source, std::int64_t frameIndex,
+                                                 domain::VideoFrame& frame, std::vector<std::uint8_t>& scratch) {
     if (frameIndex < 0) {
-        return frameFailure(kIndexNegative);
+        return readFailure(kIndexNegative);
     }
     const ReferenceYuvValidationResult validation = validateReferenceYuvMetadata(source);
     if (!validation.valid) {
-        return frameFailure(validation.message);
+        return readFailure(validation.message);
     }
     if (!validation.frameSizeBytes || !validation.matchedFrameCount) {
-        return frameFailure(kDerivedUnavailable);
+        return readFailure(kDerivedUnavailable);
     }
     const auto index = static_cast<std::uint64_t>(frameIndex);
     if (index >= *validation.matchedFrameCount) {
-        return frameFailure(kIndexOutOfRange);
+        return readFailure(kIndexOutOfRange);
     }
     const std::uint64_t fileFrame = static_cast<std::uint64_t>(source.frameOffset) + index;
     const std::optional<std::uint64_t> byteOffset = checkedMultiply(fileFrame, *validation.frameSizeBytes);
     if (!byteOffset) {
-        return frameFailure(kIndexOutOfRange);
+        return readFailure(kIndexOutOfRange);
     }
     std::string_view failure;
-    const auto bytes = readFrameBytes(source.path, FrameLocation{*byteOffset, *validation.frameSizeBytes}, failure);
-    if (!bytes) {
-        return frameFailure(failure);
+    const std::optional<FrameGeometry> geometry = frameGeometry(source, *validation.frameSizeBytes, failure);
+    if (!geometry) {
+        return readFailure(failure);
     }
-    return buildFrame(source, frameIndex, *bytes);
+    shapeFrame(source, frameIndex, *geometry, frame);
+    const bool interleaved = referenceYuvLayoutInfo(source.layout).interleavedChroma;
+    if (!readFrameInto(source.path, FrameLocation{*byteOffset, *validation.frameSizeBytes}, *geometry, interleaved,
+                       frame, scratch, failure)) {
+        return readFailure(failure);
+    }
+    if (interleaved) {
+        splitInterleavedChroma(scratch.data(), frame.planes[1], frame.planes[2]);
+        for (domain::VideoPlane& plane : frame.planes) {
+            moveP010SamplesToLowBits(plane.samples);
+        }
+    }
+    return ReferenceYuvReadStatus{true, std::string(kFrameLoaded)};
+}
+
+ReferenceYuvFrameResult readReferenceYuvFrame(const domain::ReferenceYuvSource& source, std::int64_t frameIndex) {
+    domain::VideoFrame frame;
+    std::vector<std::uint8_t> scratch;
+    ReferenceYuvReadStatus status = readReferenceYuvFrameInto(source, frameIndex, frame, scratch);
+    ReferenceYuvFrameResult result;
+    result.loaded = status.loaded;
+    result.message = std::move(status.message);
+    if (result.loaded) {
+        result.frame = std::move(frame);
+    }
+    return result;
 }
 
 }  // namespace vexilo::media

@@ -2,9 +2,9 @@
 
 #include "QualityMetricsDetail.h"
 #include "VmafBackendDetail.h"
+#include "vexilo/media/VmafSequence.h"
 
 #include <cstring>
-#include <filesystem>
 
 namespace vexilo::media {
 namespace {
@@ -21,26 +21,17 @@ constexpr std::string_view kStorageTooSmall = "Plane storage is not large enough
 constexpr std::string_view kUnsupportedChroma = "VMAF supports planar YUV 4:2:0, 4:2:2, and 4:4:4";
 constexpr std::string_view kBackendUnavailablePrefix = "Backend unavailable: ";
 constexpr std::string_view kRuntimeNotAvailable = "libvmaf runtime is not available";
-constexpr std::string_view kModelFileNotAvailable = "VMAF model file is not available";
-constexpr std::string_view kPictureMappingFailed = "Unable to map Vexilo frame planes into libvmaf picture buffers";
+constexpr std::string_view kPictureTooSmall = "VMAF needs pictures larger than 16 samples in both dimensions";
 constexpr std::string_view kUnexpectedFailure = "VMAF computation failed unexpectedly";
-constexpr const char* kModelConfigurationName = "Vexilo VMAF";
 
 constexpr std::int32_t kMinVmafBitDepth = 8;
 constexpr std::int32_t kMaxVmafBitDepth = 16;
 constexpr std::uint8_t kVmafPlaneCount = 3;
-constexpr unsigned kPictureIndex = 0;
+// libvmaf's ADM feature reads outside pictures this small (it crashes), though HEVC allows them.
+constexpr std::int32_t kLargestRefusedPictureSide = 16;
+constexpr std::int64_t kSinglePairKey = 0;
 
 enum class PlaneFault { None, Geometry, Stride, Storage };
-
-VmafQualityMetrics computeError(std::string_view function, int code) {
-    return makeVmafFailure(QualityMetricStatus::ComputeError, vmafErrorText(function, code));
-}
-
-VmafQualityMetrics backendUnavailable(std::string_view reason) {
-    return makeVmafFailure(QualityMetricStatus::BackendUnavailable,
-                           std::string(kBackendUnavailablePrefix) + std::string(reason));
-}
 
 std::int64_t visibleRowBytes(const VideoPlane& plane) {
     return static_cast<std::int64_t>(plane.width) * plane.bytesPerSample;
@@ -116,155 +107,19 @@ bool copyPlanesIntoVmafPicture(const VideoFrame& frame, VmafPicture& picture) {
     return true;
 }
 
-// One pair's libvmaf objects, released on every way out in the order libvmaf needs:
-// pictures still held, then the model, then the context.
-class VmafSession {
-public:
-    explicit VmafSession(const VmafApi& api) : api_(api) {}
-    VmafSession(const VmafSession&) = delete;
-    VmafSession& operator=(const VmafSession&) = delete;
-
-    ~VmafSession() {
-        for (OwnedPicture* owned : {&reference, &encoded}) {
-            if (owned->held) {
-                api_.pictureUnref(&owned->picture);
-            }
-        }
-        if (model != nullptr) {
-            api_.modelDestroy(model);
-        }
-        if (context != nullptr) {
-            api_.close(context);
-        }
-    }
-
-    struct OwnedPicture {
-        VmafPicture picture{};
-        bool held = false;
-    };
-
-    // libvmaf takes the pictures with the read call, whatever it answers.
-    void handOverPictures() {
-        reference.held = false;
-        encoded.held = false;
-    }
-
-    vmaf_abi::VmafContext* context = nullptr;
-    vmaf_abi::VmafModel* model = nullptr;
-    OwnedPicture reference;
-    OwnedPicture encoded;
-
-private:
-    const VmafApi& api_;
-};
-
-vmaf_abi::VmafConfiguration vmafConfiguration(std::uint32_t threadCount) {
-    vmaf_abi::VmafConfiguration configuration{};
-    configuration.log_level = vmaf_abi::VmafLogLevelNone;
-    configuration.n_threads = threadCount;
-    configuration.n_subsample = 0;
-    configuration.cpumask = 0;
-    configuration.gpumask = 0;
-    return configuration;
-}
-
-bool isRegularFile(const std::string& path) {
-    std::error_code error;
-    return std::filesystem::is_regular_file(std::filesystem::path(std::u8string(path.begin(), path.end())), error);
-}
-
-std::string fileNameOf(const std::string& path) {
-    const std::u8string name = std::filesystem::path(std::u8string(path.begin(), path.end())).filename().u8string();
-    return std::string(name.begin(), name.end());
-}
-
-// Loads the model for the session and reports which version was used, or the failure.
-std::optional<VmafQualityMetrics> loadModel(const VmafApi& api, VmafSession& session, const std::string& modelPath,
-                                            const std::string& modelVersion, std::string& usedVersion) {
-    vmaf_abi::VmafModelConfig configuration{kModelConfigurationName, 0};
-    int code = 0;
-    if (modelPath.empty()) {
-        code = api.modelLoad(&session.model, &configuration, modelVersion.c_str());
-        usedVersion = modelVersion;
-    } else {
-        if (!isRegularFile(modelPath)) {
-            return backendUnavailable(kModelFileNotAvailable);
-        }
-        code = api.modelLoadFromPath(&session.model, &configuration, modelPath.c_str());
-        usedVersion = fileNameOf(modelPath);
-    }
-    if (code != 0 || session.model == nullptr) {
-        return computeError("vmaf_model_load", code);
-    }
-    return std::nullopt;
-}
-
-void collectFeatureScores(const VmafApi& api, vmaf_abi::VmafContext* context, const VmafOptions& options,
-                          VmafQualityMetrics& result) {
-    const auto scoreFeature = [&](std::string_view label, const std::string& featureName) {
-        double value = 0.0;
-        if (api.featureScoreAtIndex(context, featureName.c_str(), &value, kPictureIndex) == 0) {
-            result.features.push_back(VmafFeatureScore{std::string(label), value, std::string(kAvailable)});
-        }
-    };
-    if (options.features.empty()) {
-        for (const VmafFeatureDefinition& feature : defaultVmafFeatures) {
-            scoreFeature(feature.label, std::string(feature.featureName));
-        }
-        return;
-    }
-    for (const std::string& name : options.features) {
-        scoreFeature(name, name);
-    }
-}
-
-VmafQualityMetrics scorePair(const VmafApi& api, const VideoFrame& reference, const VideoFrame& encoded,
-                             const std::string& modelPath, const VmafOptions& options) {
-    VmafSession session(api);
-    if (const int code = api.init(&session.context, vmafConfiguration(options.threadCount));
-        code != 0 || session.context == nullptr) {
-        return computeError("vmaf_init", code);
-    }
-    std::string modelVersion;
-    if (auto fault = loadModel(api, session, modelPath, options.modelVersion, modelVersion)) {
-        return *std::move(fault);
-    }
-    if (const int code = api.useFeaturesFromModel(session.context, session.model); code != 0) {
-        return computeError("vmaf_use_features_from_model", code);
-    }
-    session.reference.held = fillVmafPicture(api, reference, session.reference.picture);
-    session.encoded.held = fillVmafPicture(api, encoded, session.encoded.picture);
-    if (!session.reference.held || !session.encoded.held) {
-        return makeVmafFailure(QualityMetricStatus::UnsupportedLayout, kPictureMappingFailed);
-    }
-    const int readCode =
-        api.readPictures(session.context, &session.reference.picture, &session.encoded.picture, kPictureIndex);
-    session.handOverPictures();
-    if (readCode != 0) {
-        return computeError("vmaf_read_pictures", readCode);
-    }
-    if (const int code = api.readPictures(session.context, nullptr, nullptr, kPictureIndex); code != 0) {
-        return computeError("vmaf_read_pictures flush", code);
-    }
-    double score = 0.0;
-    if (const int code = api.scoreAtIndex(session.context, session.model, &score, kPictureIndex); code != 0) {
-        return computeError("vmaf_score_at_index", code);
-    }
-    VmafQualityMetrics result;
-    result.status = QualityMetricStatus::Available;
-    result.score = score;
-    result.modelVersion = std::move(modelVersion);
-    const char* backendVersion = api.version();
-    result.backendVersion = backendVersion != nullptr ? std::string(backendVersion) : std::string();
-    result.message = std::string(kAvailable);
-    collectFeatureScores(api, session.context, options, result);
-    return result;
-}
-
 }  // namespace
 
 std::string vmafErrorText(std::string_view function, int code) {
     return std::string(function) + " failed with code " + std::to_string(code);
+}
+
+VmafQualityMetrics vmafComputeError(std::string_view function, int code) {
+    return makeVmafFailure(QualityMetricStatus::ComputeError, vmafErrorText(function, code));
+}
+
+VmafQualityMetrics vmafBackendUnavailable(std::string_view reason) {
+    return makeVmafFailure(QualityMetricStatus::BackendUnavailable,
+                           std::string(kBackendUnavailablePrefix) + std::string(reason));
 }
 
 std::optional<VmafQualityMetrics> checkVmafFrameFormat(const VideoFrame& reference, const VideoFrame& encoded) {
@@ -321,20 +176,30 @@ bool fillVmafPicture(const VmafApi& api, const VideoFrame& frame, VmafPicture& p
     return true;
 }
 
+std::optional<VmafQualityMetrics> checkVmafPair(const VmafRuntime& runtime, const VideoFrame& reference,
+                                                const VideoFrame& encoded) {
+    if (auto fault = checkVmafFrameFormat(reference, encoded)) {
+        return fault;
+    }
+    if (!vmafPixelFormat(reference.chromaFormat)) {
+        return failure(QualityMetricStatus::UnsupportedLayout, kUnsupportedChroma);
+    }
+    if (reference.width <= kLargestRefusedPictureSide || reference.height <= kLargestRefusedPictureSide) {
+        return failure(QualityMetricStatus::UnsupportedLayout, kPictureTooSmall);
+    }
+    if (!runtime.loaded) {
+        return vmafBackendUnavailable(runtime.errorText.empty() ? kRuntimeNotAvailable : runtime.errorText);
+    }
+    return std::nullopt;
+}
+
 VmafQualityMetrics computeVmafScore(const VmafRuntime& runtime, const std::string& defaultModelPath,
                                     const VideoFrame& reference, const VideoFrame& encoded,
                                     const VmafOptions& options) {
-    if (auto fault = checkVmafFrameFormat(reference, encoded)) {
-        return *std::move(fault);
-    }
-    if (!vmafPixelFormat(reference.chromaFormat)) {
-        return makeVmafFailure(QualityMetricStatus::UnsupportedLayout, kUnsupportedChroma);
-    }
-    if (!runtime.loaded) {
-        return backendUnavailable(runtime.errorText.empty() ? kRuntimeNotAvailable : runtime.errorText);
-    }
-    const std::string& modelPath = options.modelPath.empty() ? defaultModelPath : options.modelPath;
-    return scorePair(runtime.api, reference, encoded, modelPath, options);
+    VmafSequence sequence(runtime, defaultModelPath, options);
+    sequence.add(kSinglePairKey, reference, encoded);
+    sequence.finish();
+    return sequence.result(kSinglePairKey);
 }
 
 VmafQualityMetrics computeVmaf(const VideoFrame& reference, const VideoFrame& encoded, VmafOptions options) {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <map>
 #include <sstream>
 
@@ -105,6 +106,87 @@ INSTANTIATE_TEST_SUITE_P(
                                          ReferenceYuvLayout::I420, "yuv420p"},
                     FfmpegComparisonCase{"TenBit", "main10_420_10bit.hevc", "reference_176x144_10bit.yuv",
                                          ReferenceYuvLayout::I010, "yuv420p10le"}),
+    test::CaseName());
+
+struct SsimComparisonCase {
+    const char* name;
+    const char* pixelFormat;
+    ReferenceYuvLayout layout;
+};
+
+// The ssim filter's per-frame "Y", "U", "V" and "All" values as its stats file prints them.
+std::vector<FfmpegFrameMetrics> ffmpegSsim(const fs::path& encoded, const fs::path& reference,
+                                           const std::string& pixelFormat, const std::string& size,
+                                           const fs::path& statsFile) {
+    test::runCommand("ffmpeg -hide_banner -loglevel error -nostdin -i " + test::shellQuoted(encoded) +
+                     " -f rawvideo -pix_fmt " + pixelFormat + " -s " + size + " -i " + test::shellQuoted(reference) +
+                     " -lavfi '[0:v][1:v]ssim=stats_file=" + statsFile.string() + "' -f null -");
+    std::ifstream lines(statsFile);
+    std::vector<FfmpegFrameMetrics> frames;
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        FfmpegFrameMetrics frame;
+        std::string field;
+        while (fields >> field) {
+            const std::size_t colon = field.find(':');
+            if (colon != std::string::npos && field.rfind("n:", 0) != 0) {
+                frame[field.substr(0, colon)] = std::stod(field.substr(colon + 1));
+            }
+        }
+        frames.push_back(std::move(frame));
+    }
+    return frames;
+}
+
+class AgainstFfmpegSsim : public testing::TestWithParam<SsimComparisonCase> {};
+
+// A strongly compressed encode of a detailed clip, at a size that is no multiple of the
+// 4-sample window grid, so that edges and chroma subsampling both count.
+TEST_P(AgainstFfmpegSsim, PlaneAndAllSsimMatchItsStatsFile) {
+    const SsimComparisonCase& c = GetParam();
+    const std::string size = "174x102";
+    test::ScratchDirectory directory;
+    const fs::path reference = directory.file("reference.yuv");
+    const fs::path encoded = directory.file("encoded.hevc");
+    test::runCommand("ffmpeg -hide_banner -loglevel error -nostdin -f lavfi -i mandelbrot=size=" + size +
+                     ":rate=25 -frames:v 4 -pix_fmt " + c.pixelFormat + " -f rawvideo " +
+                     test::shellQuoted(reference));
+    test::runCommand("ffmpeg -hide_banner -loglevel error -nostdin -f rawvideo -pix_fmt " +
+                     std::string(c.pixelFormat) + " -s " + size + " -i " + test::shellQuoted(reference) +
+                     " -c:v libx265 -x265-params log-level=error:crf=38:bframes=0 -f hevc " +
+                     test::shellQuoted(encoded));
+    const std::vector<domain::VideoFrame> decoded = decodeFrames(encoded);
+    const std::vector<FfmpegFrameMetrics> expected =
+        ffmpegSsim(encoded, reference, c.pixelFormat, size, directory.file("ssim.log"));
+    ASSERT_EQ(decoded.size(), expected.size());
+    ASSERT_FALSE(decoded.empty());
+    domain::ReferenceYuvSource source = referenceSource(reference, c.layout);
+    source.width = 174;
+    source.height = 102;
+    for (std::size_t k = 0; k < decoded.size(); ++k) {
+        const ReferenceYuvFrameResult referenceFrame = readReferenceYuvFrame(source, static_cast<std::int64_t>(k));
+        ASSERT_TRUE(referenceFrame.loaded) << referenceFrame.message;
+        const FrameQualityMetrics metrics = computeFrameQualityMetrics(*referenceFrame.frame, decoded[k]);
+        const std::pair<const char*, const PlaneQualityMetrics*> planes[] = {
+            {"Y", &metrics.y}, {"U", &metrics.u}, {"V", &metrics.v}, {"All", &metrics.all}};
+        for (const auto& [plane, values] : planes) {
+            ASSERT_TRUE(values->ssim) << plane;
+            EXPECT_NEAR(*values->ssim, expected[k].at(plane), 1e-4) << "frame " << k << " plane " << plane;
+        }
+        // A CRF 38 encode is visibly damaged: the windowed index says so, a global window would not.
+        EXPECT_LT(*metrics.y.ssim, 0.99) << "frame " << k;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    QualityMetrics, AgainstFfmpegSsim,
+    testing::Values(SsimComparisonCase{"Yuv420EightBit", "yuv420p", ReferenceYuvLayout::I420},
+                    SsimComparisonCase{"Yuv422EightBit", "yuv422p", ReferenceYuvLayout::Yuv422P8},
+                    SsimComparisonCase{"Yuv444EightBit", "yuv444p", ReferenceYuvLayout::Yuv444P8},
+                    SsimComparisonCase{"Yuv420TenBit", "yuv420p10le", ReferenceYuvLayout::I010},
+                    SsimComparisonCase{"Yuv422TenBit", "yuv422p10le", ReferenceYuvLayout::Yuv422P10Le},
+                    SsimComparisonCase{"Yuv444TenBit", "yuv444p10le", ReferenceYuvLayout::Yuv444P10Le}),
     test::CaseName());
 
 // The same 10-bit reference stored as P010 must measure exactly like its I010 form.

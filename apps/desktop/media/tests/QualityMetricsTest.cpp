@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <random>
@@ -351,6 +352,29 @@ TEST(RegionalMetrics, UnusableInputsGiveNoBlocks) {
     EXPECT_TRUE(computeRegionalQualityMetrics(lumaShort, lumaShort, 64).empty());
     EXPECT_TRUE(computeRegionalQualityMetrics(claimsHugeSize, claimsHugeSize, 1).empty());
     EXPECT_EQ(computeRegionalQualityMetrics(frame, frame, 64).size(), 1U);
+}
+
+// A block that is the whole frame holds exactly the frame's windows, so its SSIM is the
+// plane's; a global window over the same noise would score far higher than the windows do.
+TEST(RegionalMetrics, SsimIsTheMeanOfTheWindowsInsideTheBlock) {
+    const VideoFrame reference = randomFrame(64, 64, 10, ChromaFormat::Yuv420, 11);
+    VideoFrame encoded = reference;
+    std::mt19937 random(5);
+    std::uniform_int_distribution<int> noise(-40, 40);
+    for (std::size_t i = 0; i < encoded.planes[0].samples.size(); i += 2) {
+        const auto value = static_cast<int>(test::sampleAt(encoded.planes[0], i / 2)) + noise(random);
+        const auto clamped = static_cast<std::uint32_t>(std::clamp(value, 0, 1023));
+        encoded.planes[0].samples[i] = static_cast<std::uint8_t>(clamped & 0xFFU);
+        encoded.planes[0].samples[i + 1] = static_cast<std::uint8_t>(clamped >> 8U);
+    }
+    const FrameQualityMetrics frame = computeFrameQualityMetrics(reference, encoded);
+    const auto regions = computeRegionalQualityMetrics(reference, encoded, 64);
+    ASSERT_EQ(regions.size(), 1U);
+    EXPECT_EQ(regions[0].yMetrics.ssim, frame.y.ssim);
+    EXPECT_EQ(regions[0].uMetrics.ssim, frame.u.ssim);
+    EXPECT_EQ(regions[0].allMetrics.ssim, frame.all.ssim);
+    EXPECT_LT(*frame.y.ssim, 0.999);
+    EXPECT_DOUBLE_EQ(*frame.u.ssim, 1.0);
 }
 
 TEST(RegionalMetrics, FullHdFrameHas510Blocks) {

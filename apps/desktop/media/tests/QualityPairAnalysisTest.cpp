@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -266,6 +267,103 @@ TEST_F(QualityPairAnalysisTest, FullStreamModeDecodesWithoutStreamPathsToNotProd
     expectFailedSide(results[0].metricsA, results[0].regionsA, QualityMetricStatus::MissingEncodedFrame,
                      "A decoded frame was not produced");
     expectMeasuredSide(results[0].metricsB, results[0].regionsB);
+}
+
+// What the stand-in reports for frame k of a whole-sequence session over the clip and the
+// reference file, worked out here from the frames themselves (see VmafStandInControl.h).
+struct WholeSequenceVmaf {
+    double score = 0.0;
+    double motion2 = 0.0;
+};
+
+double meanLumaDifference(const VideoFrame& a, const VideoFrame& b) {
+    const std::vector<std::uint8_t>& x = a.planes.at(0).samples;
+    const std::vector<std::uint8_t>& y = b.planes.at(0).samples;
+    double sum = 0.0;
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        sum += std::abs(static_cast<double>(x[i]) - static_cast<double>(y[i]));
+    }
+    return sum / static_cast<double>(x.size());
+}
+
+WholeSequenceVmaf wholeSequenceVmaf(const std::vector<VideoFramePtr>& encoded, std::size_t k) {
+    std::vector<VideoFrame> references;
+    for (std::size_t i = 0; i < encoded.size(); ++i) {
+        references.push_back(*media::readReferenceYuvFrame(referenceSource(), static_cast<std::int64_t>(i)).frame);
+    }
+    const auto motion = [&references](std::size_t i) {
+        return i == 0 ? 0.0 : meanLumaDifference(references[i], references[i - 1]);
+    };
+    const double motion2 = k + 1 < references.size() ? std::min(motion(k), motion(k + 1)) : motion(k);
+    const double difference = meanLumaDifference(references[k], *encoded[k]);
+    return WholeSequenceVmaf{std::max(0.0, 100.0 * (1.0 - (difference + motion2) / 255.0)), motion2};
+}
+
+void expectWholeSequenceVmaf(const std::optional<FrameQualityMetrics>& side, const WholeSequenceVmaf& expected,
+                             const std::string& what) {
+    ASSERT_TRUE(side) << what;
+    ASSERT_EQ(side->vmaf.status, QualityMetricStatus::Available) << what << ": " << side->vmaf.message;
+    EXPECT_NEAR(*side->vmaf.score, expected.score, 1e-9) << what;
+    const auto motion = std::find_if(side->vmaf.features.begin(), side->vmaf.features.end(),
+                                     [](const media::VmafFeatureScore& f) { return f.name == "integer_motion2"; });
+    ASSERT_NE(motion, side->vmaf.features.end()) << what;
+    EXPECT_NEAR(*motion->score, expected.motion2, 1e-9) << what;
+}
+
+const std::size_t kFirstMiddleLast[] = {0, 5, kClipFrames - 1};
+
+TEST_F(QualityPairAnalysisTest, AFullStreamRunScoresEachSideAsOneWholeSequence) {
+    std::vector<QualityPairRequest> requests;
+    for (std::int64_t k = 0; k < kClipFrames; ++k) {
+        requests.push_back(pairRequest(k, false));
+    }
+    const std::vector<QualityPairResult> results = run(input(QualityFrameSourceMode::FullStreamDecode, requests));
+    ASSERT_EQ(results.size(), static_cast<std::size_t>(kClipFrames));
+    EXPECT_EQ(controls.callCount("vmaf_init"), 2) << "one session per side";
+    EXPECT_EQ(controls.callCount("vmaf_model_load"), 2);
+    EXPECT_EQ(controls.callCount("vmaf_read_pictures"), 2 * kClipFrames);
+    for (const std::size_t k : kFirstMiddleLast) {
+        expectWholeSequenceVmaf(results[k].metricsA, wholeSequenceVmaf(framesA(), k), "A frame " + std::to_string(k));
+        expectWholeSequenceVmaf(results[k].metricsB, wholeSequenceVmaf(framesB(), k), "B frame " + std::to_string(k));
+    }
+    EXPECT_GT(*results[5].metricsA->vmaf.features.at(1).score, 0.0) << "the clip moves";
+}
+
+TEST_F(QualityPairAnalysisTest, ASinglePairIsScoredBesideItsNeighboursInEitherMode) {
+    for (const QualityFrameSourceMode mode : {QualityFrameSourceMode::BoundedCache, QualityFrameSourceMode::FullStreamDecode}) {
+        for (const std::size_t k : kFirstMiddleLast) {
+            controls.reset();
+            const bool bounded = mode == QualityFrameSourceMode::BoundedCache;
+            const std::vector<QualityPairResult> results =
+                run(input(mode, {pairRequest(static_cast<std::int64_t>(k), bounded)}));
+            ASSERT_EQ(results.size(), 1U);
+            const std::string what = (bounded ? "bounded frame " : "full-stream frame ") + std::to_string(k);
+            expectWholeSequenceVmaf(results[0].metricsA, wholeSequenceVmaf(framesA(), k), "A " + what);
+            expectWholeSequenceVmaf(results[0].metricsB, wholeSequenceVmaf(framesB(), k), "B " + what);
+            const long neighbours = (k > 0 ? 1 : 0) + (k + 1 < kClipFrames ? 1 : 0);
+            EXPECT_EQ(controls.callCount("vmaf_read_pictures"), 2 * (1 + neighbours)) << what;
+            EXPECT_EQ(controls.callCount("vmaf_init"), 2) << what;
+        }
+    }
+}
+
+TEST_F(QualityPairAnalysisTest, AOneFrameStreamHasNoMotion) {
+    media::test::ScratchDirectory directory;
+    const std::filesystem::path single = directory.file("single.hevc");
+    media::test::runCommand("ffmpeg -hide_banner -loglevel error -nostdin -f rawvideo -pix_fmt yuv420p -s 176x144 -i " +
+                            media::test::shellQuoted(referenceSource().path) +
+                            " -frames:v 1 -c:v libx265 -x265-params log-level=error:crf=30 -f hevc " +
+                            media::test::shellQuoted(single));
+    QualityAnalysisInput in = input(QualityFrameSourceMode::FullStreamDecode, {pairRequest(0, false)});
+    in.streamAPath = single;
+    in.streamBPath.reset();
+    in.requests[0].pictureIdB.reset();
+    const std::vector<QualityPairResult> results = run(in);
+    ASSERT_EQ(results.size(), 1U);
+    const std::vector<VideoFramePtr> frames = decodeClip(single);
+    ASSERT_EQ(frames.size(), 1U);
+    expectWholeSequenceVmaf(results[0].metricsA, wholeSequenceVmaf(frames, 0), "one-frame stream");
+    EXPECT_EQ(controls.callCount("vmaf_read_pictures"), 1);
 }
 
 void setFlag(void* flag) {

@@ -365,6 +365,36 @@ TEST(ReferenceYuvRead, SeeksToOffsetPlusIndexTimesFrameSize) {
     EXPECT_EQ(result.frame->planes[1].height, 540);
 }
 
+// Frame after frame into one frame: the same planes as fresh reads, in the storage the
+// first read made, also when the frame held another layout before.
+TEST(ReferenceYuvRead, IntoAReusedFrameKeepsItsStorage) {
+    for (const ReferenceYuvLayout layout : {ReferenceYuvLayout::I010, ReferenceYuvLayout::P010}) {
+        std::vector<std::uint32_t> words(3 * 12);
+        for (std::size_t i = 0; i < words.size(); ++i) {
+            words[i] = static_cast<std::uint32_t>((i * 37) % 1024) << 6;
+        }
+        ScratchDirectory directory;
+        const fs::path path = directory.file("clip.yuv");
+        test::writeFileBytes(path, test::makePlane(0, 36, 1, 2, words).samples);
+        const ReferenceYuvSource source = makeSource(path, 4, 2, layout);
+
+        domain::VideoFrame frame = test::makeFlatFrame(64, 64, 8, ChromaFormat::Yuv444, 1, 2);
+        std::vector<std::uint8_t> scratch;
+        const ReferenceYuvReadStatus first = readReferenceYuvFrameInto(source, 0, frame, scratch);
+        ASSERT_TRUE(first.loaded) << first.message;
+        const std::uint8_t* lumaStorage = frame.planes[0].samples.data();
+        for (const std::int64_t k : {1, 2, 0}) {
+            const ReferenceYuvReadStatus status = readReferenceYuvFrameInto(source, k, frame, scratch);
+            ASSERT_TRUE(status.loaded) << status.message;
+            EXPECT_EQ(status.message, "Reference YUV frame loaded");
+            EXPECT_EQ(frame, *readReferenceYuvFrame(source, k).frame) << "frame " << k;
+            EXPECT_EQ(frame.planes[0].samples.data(), lumaStorage);
+        }
+        EXPECT_EQ(readReferenceYuvFrameInto(source, 3, frame, scratch).message,
+                  "Reference YUV frame index is outside the matched frame range");
+    }
+}
+
 TEST(ReferenceYuvLayoutTable, MapsRawLayoutValuesToChromaFormats) {
     const std::pair<std::uint8_t, ChromaFormat> cases[] = {
         {0, ChromaFormat::None},   {1, ChromaFormat::Yuv420}, {2, ChromaFormat::Yuv420}, {3, ChromaFormat::Yuv420},

@@ -299,6 +299,49 @@ TEST_F(VmafBackendTest, WithoutAModelLocationTheBuiltInModelIsLoadedByName) {
     EXPECT_STREQ(controls.lastCall().modelArgument, "vmaf_v0.6.1");
 }
 
+TEST_F(VmafBackendTest, DefaultOptionsLoadTheBuiltInModelOnTheCallingThread) {
+    const VmafOptions defaults;
+    EXPECT_EQ(defaults.modelVersion, "vmaf_v0.6.1");
+    EXPECT_EQ(defaults.threadCount, 0U);
+    const VmafQualityMetrics result = computeVmafScore(*runtime, "", frame, frame, defaults);
+    EXPECT_EQ(result.status, QualityMetricStatus::Available) << result.message;
+    EXPECT_EQ(result.modelVersion, "vmaf_v0.6.1");
+    EXPECT_STREQ(controls.lastCall().modelArgument, "vmaf_v0.6.1");
+}
+
+struct PictureSizeCase {
+    std::string name;
+    std::int32_t width;
+    std::int32_t height;
+    bool scored;
+};
+
+class VmafPictureSizes : public VmafBackendTest, public testing::WithParamInterface<PictureSizeCase> {};
+
+// libvmaf's ADM feature crashes on pictures of 16 samples or fewer in either direction.
+TEST_P(VmafPictureSizes, SixteenSamplesOrFewerNeverReachLibvmaf) {
+    const PictureSizeCase& c = GetParam();
+    const VideoFrame small = makeFlatFrame(c.width, c.height, 10, ChromaFormat::Yuv420, 500, 512);
+    const VmafQualityMetrics result = score(small, small);
+    if (c.scored) {
+        EXPECT_EQ(result.status, QualityMetricStatus::Available) << result.message;
+        EXPECT_EQ(controls.callCount("vmaf_read_pictures"), 1);
+    } else {
+        expectFailure(result, QualityMetricStatus::UnsupportedLayout,
+                      "VMAF needs pictures larger than 16 samples in both dimensions");
+        EXPECT_EQ(controls.callLog(), "");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(VmafBackend, VmafPictureSizes,
+                         testing::Values(PictureSizeCase{"OneByOne", 1, 1, false},
+                                         PictureSizeCase{"SixteenSquare", 16, 16, false},
+                                         PictureSizeCase{"SixteenWide", 16, 1080, false},
+                                         PictureSizeCase{"SixteenHigh", 1920, 16, false},
+                                         PictureSizeCase{"SeventeenSquare", 17, 17, true},
+                                         PictureSizeCase{"SeventeenByTwenty", 17, 20, true}),
+                         test::CaseName{});
+
 TEST_F(VmafBackendTest, AnExplicitModelPathWinsOverTheDefault) {
     const std::string other = scratch.file("custom_model.json").string();
     test::writeFileBytes(other, {'{', '}'});
@@ -361,7 +404,7 @@ TEST(VmafRuntimeLoading, AMissingLibraryNamesThePathAndTheLoadersText) {
     const std::string expected = std::string("Unable to load configured libvmaf runtime '") + kMissingLibrary +
                                  "': " + loaderErrorFor(kMissingLibrary);
     EXPECT_EQ(runtime->errorText, expected);
-    const VideoFrame frame = makeFlatFrame(16, 16, 8, ChromaFormat::Yuv420, 1, 2);
+    const VideoFrame frame = makeFlatFrame(32, 32, 8, ChromaFormat::Yuv420, 1, 2);
     const VmafQualityMetrics result = computeVmafScore(*runtime, "", frame, frame, VmafOptions{});
     EXPECT_EQ(result.status, QualityMetricStatus::BackendUnavailable);
     EXPECT_EQ(result.message, "Backend unavailable: " + expected);
@@ -373,7 +416,7 @@ TEST_P(MissingEntryPoints, MakeEveryRecordNameTheMissingSymbol) {
     const std::unique_ptr<VmafRuntime> runtime = loadVmafRuntime(test::standInPathWithout(GetParam()));
     EXPECT_FALSE(runtime->loaded);
     EXPECT_TRUE(runtime->module) << "the module stays loaded until the runtime ends";
-    const VideoFrame frame = makeFlatFrame(16, 16, 8, ChromaFormat::Yuv420, 1, 2);
+    const VideoFrame frame = makeFlatFrame(32, 32, 8, ChromaFormat::Yuv420, 1, 2);
     const VmafQualityMetrics result = computeVmafScore(*runtime, "", frame, frame, VmafOptions{});
     EXPECT_EQ(result.status, QualityMetricStatus::BackendUnavailable);
     EXPECT_EQ(result.message, std::string("Backend unavailable: libvmaf runtime is missing required symbol '") +
@@ -386,7 +429,7 @@ INSTANTIATE_TEST_SUITE_P(VmafBackend, MissingEntryPoints, testing::ValuesIn(kEnt
 TEST(VmafProcessRuntime, IsConfiguredOnceAndThenServesEveryCall) {
     ASSERT_TRUE(test::useStandInForProcess());
     EXPECT_FALSE(configureVmafBackend(VmafBackendSettings{kMissingLibrary, ""}));
-    const VideoFrame frame = makeFlatFrame(16, 16, 8, ChromaFormat::Yuv420, 1, 2);
+    const VideoFrame frame = makeFlatFrame(32, 32, 8, ChromaFormat::Yuv420, 1, 2);
     const VmafQualityMetrics result = computeVmaf(frame, frame, VmafOptions{"", "vmaf_v0.6.1", 0, {}});
     EXPECT_EQ(result.status, QualityMetricStatus::Available) << result.message;
     EXPECT_EQ(&vmafRuntime(), &vmafRuntime());

@@ -1,5 +1,6 @@
 // A libvmaf stand-in for the tests: same entry points and layouts, a score made from the
-// mean absolute luma difference, and enough bookkeeping to catch a caller that leaks,
+// mean absolute luma difference and a motion feature made from consecutive reference
+// frames (as libvmaf's motion2 is), and enough bookkeeping to catch a caller that leaks,
 // releases twice, or uses an object it does not own.
 #include "VmafAbi.h"
 #include "VmafStandInControl.h"
@@ -21,10 +22,26 @@ using namespace vexilo::media::vmaf_abi;
 #define STAND_IN_EXPORT __attribute__((visibility("default")))
 
 // The opaque libvmaf objects, given a body of the stand-in's own.
+// What one read pair left for scoring: its mean absolute luma difference and the mean
+// absolute difference of its reference luma from the previous read reference (0 first).
+struct ReadPair {
+    double difference = 0.0;
+    double motion = 0.0;
+    double peak = 255.0;
+};
+
+// A picture's luma rows without their padding, as the motion of the next pair needs them.
+struct LumaCopy {
+    std::vector<std::uint8_t> bytes;
+    unsigned width = 0;
+    unsigned height = 0;
+    unsigned bpc = 8;
+};
+
 struct vexilo::media::vmaf_abi::VmafContext {
     std::vector<std::unique_ptr<std::uint8_t[]>> heldPictures;
-    std::optional<double> meanAbsoluteDifference;
-    double peak = 255.0;
+    std::map<unsigned, ReadPair> pairs;  // by picture index
+    LumaCopy previousReference;
     bool flushed = false;
 };
 
@@ -41,10 +58,11 @@ struct FeatureRule {
     double weight;  // feature = max(0, 1 − weight × difference / peak)
 };
 constexpr FeatureRule kFeatureRules[] = {
-    {"VMAF_integer_feature_adm2_score", 1.0},       {"VMAF_integer_feature_motion2_score", 0.0},
-    {"VMAF_integer_feature_vif_scale0_score", 2.0}, {"VMAF_integer_feature_vif_scale1_score", 3.0},
-    {"VMAF_integer_feature_vif_scale2_score", 4.0}, {"VMAF_integer_feature_vif_scale3_score", 5.0},
+    {"VMAF_integer_feature_adm2_score", 1.0},       {"VMAF_integer_feature_vif_scale0_score", 2.0},
+    {"VMAF_integer_feature_vif_scale1_score", 3.0}, {"VMAF_integer_feature_vif_scale2_score", 4.0},
+    {"VMAF_integer_feature_vif_scale3_score", 5.0},
 };
+constexpr const char* kMotionFeature = "VMAF_integer_feature_motion2_score";
 
 struct StandInState {
     std::mutex mutex;
@@ -99,24 +117,66 @@ bool chromaSize(VmafPixelFormat format, unsigned w, unsigned h, unsigned& cw, un
     }
 }
 
-unsigned sampleAt(const VmafPicture& picture, unsigned x, unsigned y) {
-    const auto* row = static_cast<const std::uint8_t*>(picture.data[0]) + static_cast<std::ptrdiff_t>(y) * picture.stride[0];
-    if (picture.bpc <= 8) {
+unsigned lumaSample(const std::uint8_t* row, unsigned x, unsigned bpc) {
+    if (bpc <= 8) {
         return row[x];
     }
     return static_cast<unsigned>(row[2 * x]) | (static_cast<unsigned>(row[2 * x + 1]) << 8U);
 }
 
-double meanAbsoluteLumaDifference(const VmafPicture& reference, const VmafPicture& distorted) {
-    double sum = 0.0;
-    for (unsigned y = 0; y < reference.h[0]; ++y) {
-        for (unsigned x = 0; x < reference.w[0]; ++x) {
-            const auto a = static_cast<int>(sampleAt(reference, x, y));
-            const auto b = static_cast<int>(sampleAt(distorted, x, y));
-            sum += std::abs(a - b);
-        }
+std::size_t lumaRowBytes(const VmafPicture& picture) {
+    return static_cast<std::size_t>(picture.w[0]) * (picture.bpc > 8 ? 2 : 1);
+}
+
+const std::uint8_t* lumaRow(const VmafPicture& picture, unsigned y) {
+    return static_cast<const std::uint8_t*>(picture.data[0]) + static_cast<std::ptrdiff_t>(y) * picture.stride[0];
+}
+
+LumaCopy copyLuma(const VmafPicture& picture) {
+    LumaCopy copy{{}, picture.w[0], picture.h[0], picture.bpc};
+    const std::size_t rowBytes = lumaRowBytes(picture);
+    copy.bytes.resize(rowBytes * picture.h[0]);
+    for (unsigned y = 0; y < picture.h[0]; ++y) {
+        std::memcpy(copy.bytes.data() + rowBytes * y, lumaRow(picture, y), rowBytes);
     }
-    return sum / (static_cast<double>(reference.w[0]) * static_cast<double>(reference.h[0]));
+    return copy;
+}
+
+// Mean absolute difference of two lumas given row by row; 0 when their shapes differ.
+template <typename RowA, typename RowB>
+double meanAbsoluteDifference(unsigned width, unsigned height, unsigned bpc, RowA rowA, RowB rowB) {
+    double sum = 0.0;
+    for (unsigned y = 0; y < height; ++y) {
+        const std::uint8_t* a = rowA(y);
+        const std::uint8_t* b = rowB(y);
+        long rowSum = 0;
+        for (unsigned x = 0; x < width; ++x) {
+            rowSum += std::labs(static_cast<long>(lumaSample(a, x, bpc)) - static_cast<long>(lumaSample(b, x, bpc)));
+        }
+        sum += static_cast<double>(rowSum);
+    }
+    return sum / (static_cast<double>(width) * static_cast<double>(height));
+}
+
+// Reads one pair as libvmaf does: its own difference now, its motion against the reference
+// read before it.
+void readPair(VmafContext& context, const VmafPicture& reference, const VmafPicture& distorted, unsigned index) {
+    const unsigned width = reference.w[0];
+    const unsigned height = reference.h[0];
+    ReadPair pair;
+    pair.difference = meanAbsoluteDifference(
+        width, height, reference.bpc, [&](unsigned y) { return lumaRow(reference, y); },
+        [&](unsigned y) { return lumaRow(distorted, y); });
+    const LumaCopy& previous = context.previousReference;
+    if (previous.width == width && previous.height == height && previous.bpc == reference.bpc) {
+        const std::size_t rowBytes = lumaRowBytes(reference);
+        pair.motion = meanAbsoluteDifference(
+            width, height, reference.bpc, [&](unsigned y) { return lumaRow(reference, y); },
+            [&](unsigned y) { return previous.bytes.data() + rowBytes * y; });
+    }
+    pair.peak = static_cast<double>((1U << reference.bpc) - 1U);
+    context.pairs[index] = pair;
+    context.previousReference = copyLuma(reference);
 }
 
 // Moves a picture's buffer into the context, as libvmaf takes ownership on reading.
@@ -146,11 +206,26 @@ int loadModel(const char* function, VmafModel** model, VmafModelConfig* configur
     return 0;
 }
 
-std::optional<double> scoredDifference(const VmafContext* context, unsigned index) {
-    if (context == nullptr || !context->flushed || index != 0 || !context->meanAbsoluteDifference) {
+// A scored pair's values: its difference relative to the peak, and motion2, the smaller
+// of its own motion and the next pair's (its own for the last pair), in samples.
+struct ScoredPair {
+    double relativeDifference = 0.0;
+    double motion2 = 0.0;
+    double peak = 255.0;
+};
+
+std::optional<ScoredPair> scoredPair(const VmafContext* context, unsigned index) {
+    if (context == nullptr || !context->flushed) {
         return std::nullopt;
     }
-    return *context->meanAbsoluteDifference / context->peak;
+    const auto found = context->pairs.find(index);
+    if (found == context->pairs.end()) {
+        return std::nullopt;
+    }
+    const ReadPair& pair = found->second;
+    const auto next = context->pairs.find(index + 1);
+    const double motion2 = next == context->pairs.end() ? pair.motion : std::min(pair.motion, next->second.motion);
+    return ScoredPair{pair.difference / pair.peak, motion2, pair.peak};
 }
 
 }  // namespace
@@ -267,7 +342,7 @@ STAND_IN_EXPORT int vmaf_picture_alloc(VmafPicture* picture, VmafPixelFormat for
         offsets[c] = total;
         total += static_cast<std::size_t>(picture->stride[c]) * heights[c];
     }
-    auto* buffer = new std::uint8_t[total]();
+    auto* buffer = new std::uint8_t[total];  // uninitialised, as libvmaf leaves it
     for (std::size_t c = 0; c < kVmafPictureComponents; ++c) {
         picture->data[c] = buffer + offsets[c];
     }
@@ -308,13 +383,14 @@ STAND_IN_EXPORT int vmaf_read_pictures(VmafContext* context, VmafPicture* refere
         ++s.misuse;
         return -EINVAL;
     }
-    if (!code && index == 0 && samePictureShape(*reference, *distorted)) {
-        context->meanAbsoluteDifference = meanAbsoluteLumaDifference(*reference, *distorted);
-        context->peak = static_cast<double>((1U << reference->bpc) - 1U);
+    const bool readable = !code && !context->flushed && samePictureShape(*reference, *distorted) &&
+                          context->pairs.count(index) == 0;
+    if (readable) {
+        readPair(*context, *reference, *distorted, index);
     }
     takePicture(*context, *reference);
     takePicture(*context, *distorted);
-    return code.value_or(context->meanAbsoluteDifference ? 0 : -EINVAL);
+    return code.value_or(readable ? 0 : -EINVAL);
 }
 
 STAND_IN_EXPORT int vmaf_score_at_index(VmafContext* context, VmafModel* model,
@@ -328,11 +404,11 @@ STAND_IN_EXPORT int vmaf_score_at_index(VmafContext* context, VmafModel* model,
         ++s.misuse;
         return -EINVAL;
     }
-    const auto difference = scoredDifference(context, index);
-    if (!difference) {
+    const auto pair = scoredPair(context, index);
+    if (!pair) {
         return -EINVAL;
     }
-    *score = std::max(0.0, 100.0 * (1.0 - *difference));
+    *score = std::max(0.0, 100.0 * (1.0 - pair->relativeDifference - pair->motion2 / pair->peak));
     return 0;
 }
 
@@ -353,13 +429,20 @@ STAND_IN_EXPORT int vmaf_feature_score_at_index(VmafContext* context,
         ++s.misuse;
         return -EINVAL;
     }
-    const auto difference = scoredDifference(context, index);
-    const auto rule = std::find_if(std::begin(kFeatureRules), std::end(kFeatureRules),
-                                   [&name](const FeatureRule& r) { return name == r.name; });
-    if (!difference || rule == std::end(kFeatureRules)) {
+    const auto pair = scoredPair(context, index);
+    if (!pair) {
         return -EINVAL;
     }
-    *score = std::max(0.0, 1.0 - rule->weight * *difference);
+    if (name == kMotionFeature) {
+        *score = pair->motion2;
+        return 0;
+    }
+    const auto rule = std::find_if(std::begin(kFeatureRules), std::end(kFeatureRules),
+                                   [&name](const FeatureRule& r) { return name == r.name; });
+    if (rule == std::end(kFeatureRules)) {
+        return -EINVAL;
+    }
+    *score = std::max(0.0, 1.0 - rule->weight * pair->relativeDifference);
     return 0;
 }
 

@@ -54,6 +54,10 @@ inline constexpr const char* kStandInCallLogSymbol = "vexilo_vmaf_stand_in_call_
 inline constexpr const char* kStandInLastCallSymbol = "vexilo_vmaf_stand_in_last_call";
 inline constexpr const char* kStandInOnInitSymbol = "vexilo_vmaf_stand_in_on_init";
 
-// The stand-in's version text. Its score is 100 × (1 − d / peak) and each feature
-// 1 − weight × d / peak (floored at 0), d being the mean absolute luma difference.
+// The stand-in's version text. Its score is 100 × (1 − (d + motion2) / peak) and each
+// feature but motion2 1 − weight × d / peak (both floored at 0), d being the pair's mean
+// absolute luma difference. motion2 (reported as it is, in samples) is the smaller of the
+// pair's motion and the next pair's, the last pair's being its own; a pair's motion is the
+// mean absolute difference of its reference luma from the reference read just before it in
+// the same context, 0 for the first.
 inline constexpr const char* kStandInVersion = "stand-in-3.0.0";

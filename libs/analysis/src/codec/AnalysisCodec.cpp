@@ -151,6 +151,14 @@ bool stringsFitInBuffer(const fb::AnalysisDocumentTable& document, std::size_t b
     return slots::sumReferencedStringBytes(document, documentSlots()) <= bufferBytes;
 }
 
+// Records are copied once per reference to their table; see
+// kMaxDecodedRecordBytesPerBufferByte.
+bool recordsFitDecodeBudget(const fb::AnalysisDocumentTable& document, std::size_t bufferBytes)
+{
+    return slots::sumDecodedRecordBytes(document, collectionSlots()) <=
+           std::uint64_t{bufferBytes} * kMaxDecodedRecordBytesPerBufferByte;
+}
+
 std::vector<std::uint8_t> finishedBytes(const flatbuffers::FlatBufferBuilder& builder)
 {
     const std::uint8_t* data = builder.GetBufferPointer();
@@ -181,7 +189,7 @@ AnalysisReadResult readStreamAnalysis(std::span<const std::uint8_t> bytes)
         return makeError(AnalysisReadStatus::ResourceLimit, messages::kBufferTooLarge);
     }
     const AlignedBytes aligned(bytes);
-    if (!verifyAnalysisBuffer(aligned.view())) {
+    if (!verifyAnalysisBuffer(aligned.view(), maxVerifiedTablesFor(aligned.view().size()))) {
         return makeError(AnalysisReadStatus::MalformedBuffer, messages::kNotAVexiloBuffer);
     }
     const fb::AnalysisDocumentTable& document = *fb::GetAnalysisDocumentTable(aligned.view().data());
@@ -195,7 +203,8 @@ AnalysisReadResult readStreamAnalysis(std::span<const std::uint8_t> bytes)
     if (anyCollectionExceedsLimit(document)) {
         return makeError(AnalysisReadStatus::ResourceLimit, messages::kCollectionTooLarge);
     }
-    if (!stringsFitInBuffer(document, aligned.view().size())) {
+    if (!stringsFitInBuffer(document, aligned.view().size()) ||
+        !recordsFitDecodeBudget(document, aligned.view().size())) {
         return makeError(AnalysisReadStatus::MalformedBuffer, messages::kNotAVexiloBuffer);
     }
 

@@ -230,6 +230,11 @@ std::uint64_t referencedStringBytes(const fb::SyntaxElementTable& table)
     return slots::sumReferencedStringBytes(table, syntaxElementSlots());
 }
 
+std::uint64_t nestedRecordBytes(const fb::ParameterSetTable& table)
+{
+    return slots::sumDecodedRecordBytes(table, parameterSetSlots());
+}
+
 bool verifyNalUnitTable(flatbuffers::Verifier& verifier, const fb::NalUnitTable& table)
 {
     return table.Verify(verifier);

@@ -40,6 +40,10 @@ std::uint64_t referencedStringBytes(const fb::NalUnitTable& table);
 std::uint64_t referencedStringBytes(const fb::ParameterSetTable& table);
 std::uint64_t referencedStringBytes(const fb::SyntaxElementTable& table);
 
+// Bytes the records of a verified table's nested lists take once decoded, the lists of
+// those records included.
+std::uint64_t nestedRecordBytes(const fb::ParameterSetTable& table);
+
 template <typename Table>
 using NalTableVector = flatbuffers::Vector<flatbuffers::Offset<Table>>;
 

@@ -9,7 +9,8 @@
 #include "codec/RecordSlots.h"
 
 // Every record codec is declared before the walkers below, so that their calls find the
-// encodeRecord, decodeRecord and referencedStringBytes overload of each table.
+// encodeRecord, decodeRecord, referencedStringBytes and nestedRecordBytes overload of each
+// table.
 #include "codec/CodingBlockCodec.h"
 #include "codec/NalParameterSetCodec.h"
 #include "codec/PictureReferenceCodec.h"
@@ -141,6 +142,22 @@ struct TableListSlot {
         }
         return total;
     }
+    // The records this list becomes, nested lists included; every table the list points
+    // at counts once per reference, as decoding copies it once per reference.
+    std::uint64_t decodedRecordBytes(const flatbuffers::Table& table) const
+    {
+        const auto* entries = tables(table);
+        if (entries == nullptr) {
+            return 0;
+        }
+        std::uint64_t total = std::uint64_t{entries->size()} * sizeof(Element);
+        if constexpr (requires(const Table& entry) { nestedRecordBytes(entry); }) {
+            for (const Table* entry : *entries) {
+                total += nestedRecordBytes(*entry);
+            }
+        }
+        return total;
+    }
     std::uint64_t elementCount(const flatbuffers::Table& table) const
     {
         const auto* entries = tables(table);
@@ -218,13 +235,38 @@ std::uint64_t referencedBytesOf(const Slot& field, const flatbuffers::Table& tab
     }
 }
 
+// The sum of one measure over every slot of a table.
+template <typename Table, typename... Slots, typename Measure>
+std::uint64_t sumOverSlots(const Table& table, const std::tuple<Slots...>& slotList, Measure measure)
+{
+    const flatbuffers::Table& raw = asRawTable(table);
+    return std::apply([&](const auto&... field) { return (std::uint64_t{0} + ... + measure(field, raw)); },
+                      slotList);
+}
+
 template <typename Table, typename... Slots>
 std::uint64_t sumReferencedStringBytes(const Table& table, const std::tuple<Slots...>& slotList)
 {
-    const flatbuffers::Table& raw = asRawTable(table);
-    return std::apply(
-        [&](const auto&... field) { return (std::uint64_t{0} + ... + referencedBytesOf(field, raw)); },
-        slotList);
+    return sumOverSlots(table, slotList,
+                        [](const auto& field, const flatbuffers::Table& raw) { return referencedBytesOf(field, raw); });
+}
+
+template <typename Slot>
+std::uint64_t decodedRecordBytesOf(const Slot& field, const flatbuffers::Table& table)
+{
+    if constexpr (requires { field.decodedRecordBytes(table); }) {
+        return field.decodedRecordBytes(table);
+    } else {
+        return 0;
+    }
+}
+
+template <typename Table, typename... Slots>
+std::uint64_t sumDecodedRecordBytes(const Table& table, const std::tuple<Slots...>& slotList)
+{
+    return sumOverSlots(table, slotList, [](const auto& field, const flatbuffers::Table& raw) {
+        return decodedRecordBytesOf(field, raw);
+    });
 }
 
 }  // namespace vexilo::analysis::slots

@@ -136,6 +136,11 @@ std::uint64_t referencedStringBytes(const fb::AnalysisErrorTable& table)
     return slots::sumReferencedStringBytes(table, analysisErrorSlots());
 }
 
+std::uint64_t nestedRecordBytes(const fb::SeiMessageTable& table)
+{
+    return slots::sumDecodedRecordBytes(table, seiMessageSlots());
+}
+
 bool verifySeiMessageTable(flatbuffers::Verifier& verifier, const fb::SeiMessageTable& table)
 {
     return table.Verify(verifier);

@@ -25,6 +25,7 @@ AnalysisErrorInfo decodeRecord(const fb::AnalysisErrorTable& table);
 
 std::uint64_t referencedStringBytes(const fb::SeiMessageTable& table);
 std::uint64_t referencedStringBytes(const fb::AnalysisErrorTable& table);
+std::uint64_t nestedRecordBytes(const fb::SeiMessageTable& table);
 
 template <typename Table>
 using SeiTableVector = flatbuffers::Vector<flatbuffers::Offset<Table>>;

@@ -24,6 +24,22 @@ inline constexpr std::uint32_t kMaxVerifiedTables =
     static_cast<std::uint32_t>(kMaxAnalysisBufferBytes / kSmallestTableFootprintBytes);
 inline constexpr std::uint32_t kMaxVerifiedDepth = 64;
 
+// What a buffer may be decoded into. The serialiser never shares a table, so every record
+// it writes owns bytes of its own; a hostile buffer can instead point many vector entries
+// at one table and have it decoded once per entry. The reader therefore allows at most one
+// table visit per 8 buffer bytes (which also bounds verification time), and decoded
+// records of at most 16 bytes of memory per buffer byte. The serialiser's densest output,
+// nested entries of 8 bytes each, decodes to under 7 bytes per buffer byte; records with
+// identities and strings cost their tables far more. Decoded strings are bounded by the
+// buffer size on their own.
+inline constexpr std::uint64_t kMaxDecodedRecordBytesPerBufferByte = 16;
+
+[[nodiscard]] constexpr std::uint32_t maxVerifiedTablesFor(std::uint64_t bufferBytes)
+{
+    const std::uint64_t tables = bufferBytes / kSmallestTableFootprintBytes;
+    return tables < kMaxVerifiedTables ? static_cast<std::uint32_t>(tables) : kMaxVerifiedTables;
+}
+
 inline constexpr std::string_view kAnalysisFileIdentifier = "VXSA";
 
 enum class AnalysisReadStatus : std::uint32_t {

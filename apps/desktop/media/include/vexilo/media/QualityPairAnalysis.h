@@ -4,6 +4,7 @@
 #include "vexilo/domain/ReferenceYuvSource.h"
 #include "vexilo/domain/VideoFrame.h"
 #include "vexilo/media/QualityMetrics.h"
+#include "vexilo/media/VmafBackend.h"
 
 #include <atomic>
 #include <cstdint>
@@ -16,18 +17,20 @@
 
 namespace vexilo::media {
 
-// One decoded frame measured against its reference frame: the frame metrics (VMAF
-// included) and the heat-map blocks.
+// One decoded frame measured against its reference frame: the frame metrics and the
+// heat-map blocks. VMAF is left to the caller: a pair's VMAF depends on the reference
+// frames around it, so it is scored in a `VmafSequence` that sees them.
 struct MeasuredQualitySide {
     FrameQualityMetrics metrics;
     std::vector<RegionQualityMetrics> regions;
 };
 
-[[nodiscard]] FrameQualityMetrics computeFrameQualityWithVmaf(const domain::VideoFrame& reference,
-                                                              const domain::VideoFrame& encoded);
-
 [[nodiscard]] MeasuredQualitySide measureQualityPair(const domain::VideoFrame& reference,
                                                      const domain::VideoFrame& encoded);
+
+// The options every quality run scores VMAF with: the built-in model by name when no model
+// file is configured, the calling thread, the default features.
+[[nodiscard]] VmafOptions qualityRunVmafOptions();
 
 }  // namespace vexilo::media
 

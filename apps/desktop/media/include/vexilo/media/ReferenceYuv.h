@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vexilo::media {
 
@@ -50,5 +51,18 @@ struct ReferenceYuvFrameResult {
 // packed planar frame. Re-validates the metadata against the file on every call.
 [[nodiscard]] ReferenceYuvFrameResult readReferenceYuvFrame(const domain::ReferenceYuvSource& source,
                                                             std::int64_t frameIndex);
+
+struct ReferenceYuvReadStatus {
+    bool loaded = false;
+    std::string message;  // "Reference YUV frame loaded", or why not
+};
+
+// The same read into `frame`, reusing the storage its planes (and `scratch`, for P010's
+// interleaved chroma) already have: a caller reading frame after frame of one file
+// allocates once. The file's bytes go straight into the planes with one read call. On a
+// failure the frame's content is unspecified.
+[[nodiscard]] ReferenceYuvReadStatus readReferenceYuvFrameInto(const domain::ReferenceYuvSource& source,
+                                                               std::int64_t frameIndex, domain::VideoFrame& frame,
+                                                               std::vector<std::uint8_t>& scratch);
 
 }  // namespace vexilo::media

@@ -16,8 +16,11 @@ inline constexpr std::string_view kDefaultVmafModelVersion = "vmaf_v0.6.1";
 
 struct VmafOptions {
     std::string modelPath;  // UTF-8; empty selects the configured default model
-    std::string modelVersion;
-    std::uint32_t threadCount = 0;  // 0 lets libvmaf choose
+    // Built-in model loaded by name when no model file is configured at all.
+    std::string modelVersion = std::string(kDefaultVmafModelVersion);
+    // libvmaf's worker threads beside the calling one; 0 runs every feature on the calling
+    // thread (libvmaf picks no count of its own).
+    std::uint32_t threadCount = 0;
     std::vector<std::string> features;  // empty selects `defaultVmafFeatures`
 };
 
@@ -36,8 +39,11 @@ inline constexpr std::array<VmafFeatureDefinition, 6> defaultVmafFeatures{{
     {"integer_vif_scale3", "VMAF_integer_feature_vif_scale3_score"},
 }};
 
-// Scores one frame pair with the process's libvmaf; every problem, an absent library
-// included, is a status and message inside the result. Safe on several threads at once.
+// Scores one frame pair with the process's libvmaf, as a sequence of that pair alone (so
+// without motion; a pair within a stream is scored in a `VmafSequence` beside its
+// neighbours). Every problem, an absent library and pictures of 16 samples or fewer in
+// either direction included, is a status and message inside the result. Safe on several
+// threads at once.
 [[nodiscard]] VmafQualityMetrics computeVmaf(const domain::VideoFrame& reference, const domain::VideoFrame& encoded,
                                              VmafOptions options);
 
