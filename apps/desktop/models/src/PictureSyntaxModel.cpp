@@ -2,6 +2,7 @@
 
 #include "SyntaxRowBuilders.h"
 
+#include "vexilo/analysis/StreamAnalysis.h"
 #include "vexilo/models/HevcSyntaxEntry.h"
 
 #include <QByteArray>
@@ -279,7 +280,8 @@ private:
             append(root_, std::move(row));
             return;
         }
-        append(groupNode(key, row.condition, "Conditional syntax branch from Rec. ITU-T H.265"), std::move(row));
+        SyntaxNode* group = groupNode(key, row.condition, "Conditional syntax branch from Rec. ITU-T H.265");
+        append(group, std::move(row));
     }
 
     std::vector<std::unique_ptr<SyntaxNode>>& roots_;
@@ -292,8 +294,12 @@ private:
     std::unordered_map<QString, SyntaxNode*> groups_;
 };
 
+struct PictureSyntaxModel::NalUnitIndex {
+    std::unordered_map<analysis::StableId, const analysis::NalUnitInfo*, analysis::StableIdHash> byId;
+};
+
 PictureSyntaxModel::PictureSyntaxModel(Section section, QObject* parent)
-    : QAbstractItemModel(parent), section_(section)
+    : QAbstractItemModel(parent), section_(section), nalUnitsById_(std::make_unique<NalUnitIndex>())
 {
 }
 
@@ -389,7 +395,7 @@ void PictureSyntaxModel::clear()
 {
     analysis_.reset();
     pictureId_.reset();
-    nalUnitsById_.clear();
+    nalUnitsById_->byId.clear();
     setRows({});
 }
 
@@ -406,15 +412,15 @@ void PictureSyntaxModel::showAnalysisStatus(const QString& message, const QStrin
 {
     analysis_.reset();
     pictureId_.reset();
-    nalUnitsById_.clear();
+    nalUnitsById_->byId.clear();
     setRows({{QStringLiteral("analysis_data()"), message, QString::fromLatin1(kCurrentPictureAnalysis), status,
               QStringLiteral("Run Analyze Stream to populate syntax values from the repository")}});
 }
 
 const analysis::NalUnitInfo* PictureSyntaxModel::nalUnitById(const analysis::StableId& id) const
 {
-    const auto found = nalUnitsById_.find(id);
-    return found == nalUnitsById_.end() ? nullptr : found->second;
+    const auto found = nalUnitsById_->byId.find(id);
+    return found == nalUnitsById_->byId.end() ? nullptr : found->second;
 }
 
 bool PictureSyntaxModel::belongsToShownPicture(const std::optional<std::uint64_t>& recordPictureId) const
@@ -424,10 +430,10 @@ bool PictureSyntaxModel::belongsToShownPicture(const std::optional<std::uint64_t
 
 void PictureSyntaxModel::indexNalUnits()
 {
-    nalUnitsById_.clear();
-    nalUnitsById_.reserve(analysis_->nalUnits.size());
+    nalUnitsById_->byId.clear();
+    nalUnitsById_->byId.reserve(analysis_->nalUnits.size());
     for (const analysis::NalUnitInfo& nalUnit : analysis_->nalUnits) {
-        nalUnitsById_.emplace(nalUnit.id, &nalUnit);  // the first of an id wins
+        nalUnitsById_->byId.emplace(nalUnit.id, &nalUnit);  // the first of an id wins
     }
 }
 

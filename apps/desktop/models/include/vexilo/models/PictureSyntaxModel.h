@@ -1,6 +1,5 @@
 #pragma once
 
-#include "vexilo/analysis/StreamAnalysis.h"
 #include "vexilo/domain/PictureInfo.h"
 #include "vexilo/models/SyntaxRow.h"
 
@@ -9,8 +8,14 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
-#include <unordered_map>
 #include <vector>
+
+// Declared only: moc cannot parse the C++20 library headers the document pulls in.
+namespace vexilo::analysis {
+struct StreamAnalysis;
+struct NalUnitInfo;
+struct StableId;
+}  // namespace vexilo::analysis
 
 namespace vexilo {
 
@@ -60,6 +65,7 @@ public:
 
 private:
     struct SyntaxNode;
+    struct NalUnitIndex;
     class RowFolder;
 
     void rebuild();
@@ -72,7 +78,7 @@ private:
     std::optional<domain::PictureId> pictureId_;
     std::shared_ptr<const analysis::StreamAnalysis> analysis_;
     std::vector<std::unique_ptr<SyntaxNode>> roots_;
-    std::unordered_map<analysis::StableId, const analysis::NalUnitInfo*, analysis::StableIdHash> nalUnitsById_;
+    std::unique_ptr<NalUnitIndex> nalUnitsById_;
 };
 
 }  // namespace vexilo
