@@ -28,9 +28,9 @@ bool isSeiNalUnit(const NalUnitInfo& nalUnit)
 
 void appendNalUnitRows(std::vector<SyntaxRow>& rows, const NalUnitInfo& nalUnit)
 {
-    const QString header = QString::fromLatin1(kNalHeaderCondition);
+    const QString header = internedText(kNalHeaderCondition);
     rows.push_back({QStringLiteral("nal_unit()"), nalUnitSummaryText(nalUnit), QStringLiteral("Annex-B NAL byte order"),
-                    kStatusPresent, QStringLiteral("NAL unit identity and byte range exported by FFmpeg")});
+                    internedText(kStatusPresent), QStringLiteral("NAL unit identity and byte range exported by FFmpeg")});
     rows.push_back({QStringLiteral("start_code_prefix"), formatOptionalUInt8(nalUnit.startCodeLength),
                     QStringLiteral("Annex-B byte stream"), presentOrUnknown(nalUnit.startCodeLength),
                     QStringLiteral("Start-code length in bytes when the observer can determine it")});
@@ -42,15 +42,15 @@ void appendNalUnitRows(std::vector<SyntaxRow>& rows, const NalUnitInfo& nalUnit)
     rows.push_back({QStringLiteral("nuh_layer_id"), formatOptionalUInt8(nalUnit.layerId), header,
                     presentOrUnknown(nalUnit.layerId), QStringLiteral("HEVC layer id exported by the analyzer")});
     appendSyntaxRow(rows, QStringLiteral("nuh_temporal_id_plus1"),
-                    nalUnit.temporalId ? QString::number(*nalUnit.temporalId + 1) : QString::fromLatin1(kNotAvailable),
+                    nalUnit.temporalId ? QString::number(*nalUnit.temporalId + 1) : internedText(kNotAvailable),
                     header, nalUnit.temporalId.has_value(),
                     QStringLiteral("Displayed as temporal_id + 1; repository stores temporal_id"));
     rows.push_back({QStringLiteral("rbsp_byte[]"), QString::fromStdString(nalUnit.contentHash),
                     QStringLiteral("NAL payload"),
-                    QString::fromLatin1(nalUnit.contentHash.empty() ? kStatusUnknown : kStatusDerived),
+                    internedText(nalUnit.contentHash.empty() ? kStatusUnknown : kStatusDerived),
                     QStringLiteral("Payload bytes are not stored; content hash is retained for identity")});
     rows.push_back({QStringLiteral("byte_offset"), QString::number(nalUnit.byteOffset), QStringLiteral("input stream"),
-                    QString::fromLatin1(nalUnit.byteSpanReliable ? kStatusDerived : kStatusPartial),
+                    internedText(nalUnit.byteSpanReliable ? kStatusDerived : kStatusPartial),
                     QStringLiteral("Input byte offset; partial when FFmpeg could not report reliable location")});
 }
 
@@ -64,7 +64,7 @@ QString seiStatusText(analysis::SeiStatus status)
     case analysis::SeiStatus::Malformed:
         return QStringLiteral("malformed");
     default:
-        return QString::fromLatin1(kStatusUnknown);
+        return internedText(kStatusUnknown);
     }
 }
 
@@ -76,10 +76,10 @@ void appendSeiVariableLengthRows(std::vector<SyntaxRow>& rows, std::uint64_t val
     if (extensionBytes >= 1) {
         rows.push_back({QStringLiteral("ff_byte"), QStringLiteral("255 × %1").arg(extensionBytes),
                         QStringLiteral("while( next_bits( 8 ) == 0xFF ) for %1").arg(QLatin1String(what)),
-                        kStatusPresent, QStringLiteral("Repeated %1 extension byte").arg(QLatin1String(what))});
+                        internedText(kStatusPresent), QStringLiteral("Repeated %1 extension byte").arg(QLatin1String(what))});
     }
-    rows.push_back({QString::fromLatin1(lastByteName), QString::number(value - kSeiByteExtension * extensionBytes),
-                    QString::fromLatin1(kSeiMessageName), kStatusPresent, {}});
+    rows.push_back({internedText(lastByteName), QString::number(value - kSeiByteExtension * extensionBytes),
+                    internedText(kSeiMessageName), internedText(kStatusPresent), {}});
 }
 
 QString seiPayloadSemantics(const SeiMessageInfo& message)
@@ -99,7 +99,7 @@ void appendSeiMessageRows(std::vector<SyntaxRow>& rows, const SeiMessageInfo& me
     const QString payloadName =
         message.payloadType ? seiPayloadTypeName(*message.payloadType) : QStringLiteral("unknown payload type");
     const QString status = seiStatusText(message.status);
-    rows.push_back({QString::fromLatin1(kSeiMessageName),
+    rows.push_back({internedText(kSeiMessageName),
                     QStringLiteral("%1, %2 byte(s)").arg(payloadName, formatOptionalUInt64(message.payloadSize)),
                     QStringLiteral("do ... while( more_rbsp_data() )"), status,
                     QStringLiteral("One SEI message in the enclosing SEI RBSP")});
@@ -110,14 +110,14 @@ void appendSeiMessageRows(std::vector<SyntaxRow>& rows, const SeiMessageInfo& me
         appendSeiVariableLengthRows(rows, *message.payloadSize, "payloadSize", "last_payload_size_byte");
     }
     rows.push_back({QStringLiteral("sei_payload( payloadType, payloadSize )"),
-                    message.payloadType ? payloadName : QString::fromLatin1(kNotAvailable),
-                    QString::fromLatin1(kSeiMessageName), message.truncated ? QString::fromLatin1(kStatusPartial) : status,
+                    message.payloadType ? payloadName : internedText(kNotAvailable),
+                    internedText(kSeiMessageName), message.truncated ? internedText(kStatusPartial) : status,
                     seiPayloadSemantics(message)});
     for (const analysis::SyntaxElementInfo& element : message.syntaxElements) {
         rows.push_back({QString::fromStdString(element.name),
                         element.displayValue.empty() ? QString::number(element.value)
                                                      : QString::fromStdString(element.displayValue),
-                        payloadName, kStatusPresent, QStringLiteral("Syntax parsed from the bounded SEI payload")});
+                        payloadName, internedText(kStatusPresent), QStringLiteral("Syntax parsed from the bounded SEI payload")});
     }
 }
 
@@ -155,8 +155,8 @@ void buildSeiSyntax(const PictureSyntaxModel& model, std::vector<SyntaxRow>& row
         if (collected.empty()) {
             continue;
         }
-        rows.push_back({QString::fromLatin1(kSeiRbspName), nalUnitSummaryText(nalUnit),
-                        QString::fromLatin1(kSeiNalCondition), kStatusPresent,
+        rows.push_back({internedText(kSeiRbspName), nalUnitSummaryText(nalUnit),
+                        internedText(kSeiNalCondition), internedText(kStatusPresent),
                         QStringLiteral("%1 containing %2 SEI message(s)")
                             .arg(nalUnitKindText(nalUnit.kind))
                             .arg(collected.size())});
@@ -164,9 +164,9 @@ void buildSeiSyntax(const PictureSyntaxModel& model, std::vector<SyntaxRow>& row
             appendSeiMessageRows(rows, *message);
             shown.insert(message);
         }
-        rows.push_back({QString::fromLatin1(kTrailingBitsName), QString::fromLatin1(kNotAvailable),
-                        QString::fromLatin1(kSeiRbspName), kStatusValidated,
-                        QString::fromLatin1(kTrailingBitsSemantics)});
+        rows.push_back({internedText(kTrailingBitsName), internedText(kNotAvailable),
+                        internedText(kSeiRbspName), internedText(kStatusValidated),
+                        internedText(kTrailingBitsSemantics)});
     }
 
     for (const SeiMessageInfo& message : document.seiMessages) {
@@ -175,9 +175,9 @@ void buildSeiSyntax(const PictureSyntaxModel& model, std::vector<SyntaxRow>& row
             !model.belongsToShownPicture(message.pictureId)) {
             continue;
         }
-        rows.push_back({QString::fromLatin1(kSeiRbspName),
+        rows.push_back({internedText(kSeiRbspName),
                         QStringLiteral("SEI parent=%1").arg(stableIdText(message.parentNalUnitId)),
-                        QString::fromLatin1(kSeiNalCondition), kStatusPartial,
+                        internedText(kSeiNalCondition), internedText(kStatusPartial),
                         QStringLiteral("Parent SEI NAL metadata is unavailable")});
         appendSeiMessageRows(rows, message);
     }

@@ -55,7 +55,7 @@ public:
         }
         rows_.push_back({QStringLiteral("rbsp_hash"), QString::fromStdString(set_.contentHash),
                          QStringLiteral("parameter-set payload"),
-                         QString::fromLatin1(set_.contentHash.empty() ? kStatusUnknown : kStatusDerived),
+                         internedText(set_.contentHash.empty() ? kStatusUnknown : kStatusDerived),
                          QStringLiteral("Payload bytes are not stored; hash is retained for identity")});
     }
 
@@ -64,19 +64,19 @@ private:
     void field(const char* name, const QString& value, const std::optional<T>& source, const char* condition,
                const char* semantics = "")
     {
-        appendSyntaxRow(rows_, QString::fromLatin1(name), value, QString::fromLatin1(condition), source.has_value(),
-                        QString::fromLatin1(semantics));
+        appendSyntaxRow(rows_, internedText(name), value, internedText(condition), source.has_value(),
+                        internedText(semantics));
     }
 
     void present(const char* name, const QString& value, const char* condition)
     {
-        rows_.push_back({QString::fromLatin1(name), value, QString::fromLatin1(condition), kStatusPresent, {}});
+        rows_.push_back({internedText(name), value, internedText(condition), internedText(kStatusPresent), {}});
     }
 
     void exported(const char* condition, std::initializer_list<const char*> names)
     {
         for (const char* name : names) {
-            appendExportedSyntaxRow(rows_, set_, QString::fromLatin1(name), QString::fromLatin1(condition), {});
+            appendExportedSyntaxRow(rows_, set_, internedText(name), internedText(condition), {});
         }
     }
 
@@ -86,7 +86,7 @@ private:
             for (const char* prefix : prefixes) {
                 if (startsWithAscii(element.name, prefix)) {
                     appendExportedSyntaxRow(rows_, set_, QString::fromStdString(element.name),
-                                            QString::fromLatin1(condition), {});
+                                            internedText(condition), {});
                     break;
                 }
             }
@@ -95,8 +95,8 @@ private:
 
     void unsupported(const char* name, const char* condition, const char* semantics)
     {
-        appendUnsupportedRow(rows_, QString::fromLatin1(name), QString::fromLatin1(condition),
-                             QString::fromLatin1(semantics));
+        appendUnsupportedRow(rows_, internedText(name), internedText(condition),
+                             internedText(semantics));
     }
 
     void unsupportedIfSet(const char* gate, const char* name, const char* condition, const char* semantics)
@@ -110,25 +110,25 @@ private:
                         const char* semantics)
     {
         if (syntaxFieldIsSet(set_, gate)) {
-            rows_.push_back({QString::fromLatin1(name), {}, QString::fromLatin1(condition),
-                             QString::fromLatin1(status), QString::fromLatin1(semantics)});
+            rows_.push_back({internedText(name), {}, internedText(condition),
+                             internedText(status), internedText(semantics)});
         }
     }
 
     void profileTierLevel(const char* name, const char* condition)
     {
-        rows_.push_back({QString::fromLatin1(name), QStringLiteral("profile=%1").arg(profileText(set_.profile)),
-                         QString::fromLatin1(condition),
-                         QString::fromLatin1(set_.profile != analysis::StreamProfile::Undetermined ? kStatusPresent
+        rows_.push_back({internedText(name), QStringLiteral("profile=%1").arg(profileText(set_.profile)),
+                         internedText(condition),
+                         internedText(set_.profile != analysis::StreamProfile::Undetermined ? kStatusPresent
                                                                                                   : kStatusUnknown),
-                         QString::fromLatin1(kPtlSemantics)});
+                         internedText(kPtlSemantics)});
         appendProfileTierLevelRows(rows_, set_);
     }
 
     void trailingBits(const char* condition)
     {
-        rows_.push_back({QString::fromLatin1(kTrailingBitsName), QString::fromLatin1(kNotAvailable),
-                         QString::fromLatin1(condition), kStatusValidated, QString::fromLatin1(kTrailingBitsSemantics)});
+        rows_.push_back({internedText(kTrailingBitsName), internedText(kNotAvailable),
+                         internedText(condition), internedText(kStatusValidated), internedText(kTrailingBitsSemantics)});
     }
 
     void appendVps();
@@ -165,11 +165,11 @@ void ParameterSetRows::appendVps()
         const QString index = QStringLiteral("[%1]").arg(entry.subLayerId);
         const QString condition = QStringLiteral("vps sub-layer ordering loop");
         rows_.push_back({QStringLiteral("vps_max_dec_pic_buffering_minus1") + index,
-                         QString::number(entry.maxDecPicBufferingMinus1), condition, kStatusPresent, {}});
+                         QString::number(entry.maxDecPicBufferingMinus1), condition, internedText(kStatusPresent), {}});
         rows_.push_back({QStringLiteral("vps_max_num_reorder_pics") + index, QString::number(entry.maxNumReorderPics),
-                         condition, kStatusPresent, {}});
+                         condition, internedText(kStatusPresent), {}});
         rows_.push_back({QStringLiteral("vps_max_latency_increase_plus1") + index,
-                         QString::number(entry.maxLatencyIncreasePlus1), condition, kStatusPresent, {}});
+                         QString::number(entry.maxLatencyIncreasePlus1), condition, internedText(kStatusPresent), {}});
     }
     field("vps_max_layer_id", formatOptionalUInt8(set_.vpsMaxLayerId), set_.vpsMaxLayerId, kVps);
     field("vps_num_layer_sets_minus1", formatOptionalUInt16Minus1(set_.vpsNumLayerSets), set_.vpsNumLayerSets, kVps);
@@ -193,7 +193,7 @@ void ParameterSetRows::appendVpsLayerSets()
             for (int j = 0; j <= lastLayer; ++j) {
                 rows_.push_back({QStringLiteral("layer_id_included_flag[%1][%2]").arg(layerSet.layerSetId).arg(j),
                                  boolText(((layerSet.includedLayerMask >> j) & 1U) != 0U),
-                                 QString::fromLatin1(kVpsLayerSetLoop), kStatusPresent, {}});
+                                 internedText(kVpsLayerSetLoop), internedText(kStatusPresent), {}});
             }
         }
     }

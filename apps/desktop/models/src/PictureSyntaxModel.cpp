@@ -1,6 +1,7 @@
 #include "vexilo/models/PictureSyntaxModel.h"
 
 #include "SyntaxRowBuilders.h"
+#include "SyntaxRowFormat.h"
 
 #include "vexilo/analysis/StreamAnalysis.h"
 #include "vexilo/models/HevcSyntaxEntry.h"
@@ -8,6 +9,7 @@
 #include <QByteArray>
 
 #include <array>
+#include <deque>
 #include <cstring>
 #include <string_view>
 #include <unordered_set>
@@ -126,7 +128,7 @@ QString conditionBranchKey(const QString& condition)
 {
     for (const BranchKey& entry : kBranchKeys) {
         if (condition == QLatin1String(entry.condition)) {
-            return QString::fromLatin1(entry.key);
+            return syntaxrows::internedText(entry.key);
         }
     }
     if (condition.endsWith(QLatin1String(kExtensionFlagSuffix))) {
@@ -141,13 +143,37 @@ const HevcSyntaxEntry* catalogueEntryOf(const QString& syntax)
     return findHevcSyntaxEntry(std::string_view(name.constData(), static_cast<std::size_t>(name.size())));
 }
 
+
 }  // namespace
 
-struct PictureSyntaxModel::SyntaxNode {
+// The catalogue entries of the names of one tree: a tree repeats the same names for every
+// parameter set and slice, so each distinct name is looked up once.
+class CatalogueEntries {
+public:
+    const HevcSyntaxEntry* of(const QString& syntax)
+    {
+        // Most names are shared texts, found by their data before they are hashed.
+        const auto [shared, sharedInserted] = bySharedText_.try_emplace(syntax.constData(), nullptr);
+        if (sharedInserted) {
+            const auto [entry, inserted] = byText_.try_emplace(syntax, nullptr);
+            if (inserted) {
+                entry->second = catalogueEntryOf(syntax);
+            }
+            shared->second = entry->second;
+        }
+        return shared->second;
+    }
+
+private:
+    std::unordered_map<const QChar*, const HevcSyntaxEntry*> bySharedText_;
+    std::unordered_map<QString, const HevcSyntaxEntry*> byText_;
+};
+
+struct PictureSyntaxNode {
     SyntaxRow row;
-    SyntaxNode* parent = nullptr;
+    PictureSyntaxNode* parent = nullptr;
     int position = 0;  // among its siblings
-    std::vector<std::unique_ptr<SyntaxNode>> children;
+    std::vector<PictureSyntaxNode*> children;
     const HevcSyntaxEntry* entry = nullptr;        // of its own name
     const HevcSyntaxEntry* clauseEntry = nullptr;  // its own, else along the first-child chain
 };
@@ -155,7 +181,7 @@ struct PictureSyntaxModel::SyntaxNode {
 // Folds the flat rows into top-level structures, containers and branch groups.
 class PictureSyntaxModel::RowFolder {
 public:
-    explicit RowFolder(std::vector<std::unique_ptr<SyntaxNode>>& roots) : roots_(roots) {}
+    RowFolder(std::deque<SyntaxNode>& nodes, std::vector<SyntaxNode*>& roots) : nodes_(nodes), roots_(roots) {}
 
     void fold(SyntaxRow row)
     {
@@ -227,24 +253,23 @@ private:
 
     void startRoot(SyntaxRow row)
     {
-        auto node = std::make_unique<SyntaxNode>();
-        node->row = std::move(row);
-        node->position = static_cast<int>(roots_.size());
-        root_ = node.get();
-        roots_.push_back(std::move(node));
+        SyntaxNode& node = nodes_.emplace_back();
+        node.row = std::move(row);
+        node.position = static_cast<int>(roots_.size());
+        root_ = &node;
+        roots_.push_back(&node);
         ptl_ = vui_ = rangeExtension_ = seiMessage_ = seiPayload_ = nullptr;
         groups_.clear();
     }
 
-    static SyntaxNode* append(SyntaxNode* parent, SyntaxRow row)
+    SyntaxNode* append(SyntaxNode* parent, SyntaxRow row)
     {
-        auto node = std::make_unique<SyntaxNode>();
-        node->row = std::move(row);
-        node->parent = parent;
-        node->position = static_cast<int>(parent->children.size());
-        SyntaxNode* added = node.get();
-        parent->children.push_back(std::move(node));
-        return added;
+        SyntaxNode& node = nodes_.emplace_back();
+        node.row = std::move(row);
+        node.parent = parent;
+        node.position = static_cast<int>(parent->children.size());
+        parent->children.push_back(&node);
+        return &node;
     }
 
     SyntaxNode* groupNode(const QString& key, const QString& condition, const char* semantics)
@@ -253,8 +278,8 @@ private:
         if (found != groups_.end()) {
             return found->second;
         }
-        SyntaxNode* group = append(root_, {key, {}, condition, QString::fromLatin1(kConditionStatus),
-                                           QString::fromLatin1(semantics)});
+        SyntaxNode* group = append(root_, {key, {}, condition, syntaxrows::internedText(kConditionStatus),
+                                           syntaxrows::internedText(semantics)});
         groups_.emplace(key, group);
         return group;
     }
@@ -263,19 +288,19 @@ private:
     {
         if (row.condition == QLatin1String(kLayerSetLoopCondition)) {
             SyntaxNode* group =
-                groupNode(QString::fromLatin1(kLayerSetLoop), row.condition, "VPS layer-set syntax loop");
+                groupNode(syntaxrows::internedText(kLayerSetLoop), row.condition, "VPS layer-set syntax loop");
             SyntaxNode* inner = nullptr;
             if (!group->children.empty() && group->children.front()->row.syntax == QLatin1String(kLayerMembershipLoop)) {
-                inner = group->children.front().get();
+                inner = group->children.front();
             } else {
-                inner = append(group, {QString::fromLatin1(kLayerMembershipLoop), {}, row.condition,
-                                       QString::fromLatin1(kConditionStatus),
+                inner = append(group, {syntaxrows::internedText(kLayerMembershipLoop), {}, row.condition,
+                                       syntaxrows::internedText(kConditionStatus),
                                        QStringLiteral("VPS layer-membership syntax loop")});
             }
             append(inner, std::move(row));
             return;
         }
-        const QString key = conditionBranchKey(row.condition);
+        const QString key = branchKeyOf(row.condition);
         if (key.isEmpty()) {
             append(root_, std::move(row));
             return;
@@ -284,7 +309,8 @@ private:
         append(group, std::move(row));
     }
 
-    std::vector<std::unique_ptr<SyntaxNode>>& roots_;
+    std::deque<SyntaxNode>& nodes_;
+    std::vector<SyntaxNode*>& roots_;
     SyntaxNode* root_ = nullptr;
     SyntaxNode* ptl_ = nullptr;
     SyntaxNode* vui_ = nullptr;
@@ -292,6 +318,21 @@ private:
     SyntaxNode* seiMessage_ = nullptr;
     SyntaxNode* seiPayload_ = nullptr;
     std::unordered_map<QString, SyntaxNode*> groups_;
+    // Conditions are shared texts: their keys are worked out once per text.
+    std::unordered_map<const QChar*, QString> branchKeys_;
+
+    const QString& branchKeyOf(const QString& condition)
+    {
+        const auto [entry, inserted] = branchKeys_.try_emplace(condition.constData());
+        if (inserted) {
+            entry->second = conditionBranchKey(condition);
+        }
+        return entry->second;
+    }
+};
+
+struct PictureSyntaxModel::NodePool {
+    std::deque<SyntaxNode> nodes;
 };
 
 struct PictureSyntaxModel::NalUnitIndex {
@@ -299,7 +340,8 @@ struct PictureSyntaxModel::NalUnitIndex {
 };
 
 PictureSyntaxModel::PictureSyntaxModel(Section section, QObject* parent)
-    : QAbstractItemModel(parent), section_(section), nalUnitsById_(std::make_unique<NalUnitIndex>())
+    : QAbstractItemModel(parent), section_(section), nodes_(std::make_unique<NodePool>()),
+      nalUnitsById_(std::make_unique<NalUnitIndex>())
 {
 }
 
@@ -310,7 +352,7 @@ QModelIndex PictureSyntaxModel::index(int row, int column, const QModelIndex& pa
     if (row < 0 || column < 0 || column >= kColumnCount) {
         return {};
     }
-    const std::vector<std::unique_ptr<SyntaxNode>>* candidates = &roots_;
+    const std::vector<SyntaxNode*>* candidates = &roots_;
     if (parent.isValid()) {
         SyntaxNode* parentNode = nodeOf(parent);
         if (parent.column() != 0 || parentNode == nullptr) {
@@ -321,7 +363,7 @@ QModelIndex PictureSyntaxModel::index(int row, int column, const QModelIndex& pa
     if (static_cast<std::size_t>(row) >= candidates->size()) {
         return {};
     }
-    return createIndex(row, column, (*candidates)[static_cast<std::size_t>(row)].get());
+    return createIndex(row, column, (*candidates)[static_cast<std::size_t>(row)]);
 }
 
 QModelIndex PictureSyntaxModel::parent(const QModelIndex& index) const
@@ -388,7 +430,7 @@ QVariant PictureSyntaxModel::headerData(int section, Qt::Orientation orientation
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= kColumnCount) {
         return {};
     }
-    return QString::fromLatin1(kColumnHeaders[static_cast<std::size_t>(section)]);
+    return syntaxrows::internedText(kColumnHeaders[static_cast<std::size_t>(section)]);
 }
 
 void PictureSyntaxModel::clear()
@@ -413,7 +455,7 @@ void PictureSyntaxModel::showAnalysisStatus(const QString& message, const QStrin
     analysis_.reset();
     pictureId_.reset();
     nalUnitsById_->byId.clear();
-    setRows({{QStringLiteral("analysis_data()"), message, QString::fromLatin1(kCurrentPictureAnalysis), status,
+    setRows({{QStringLiteral("analysis_data()"), message, syntaxrows::internedText(kCurrentPictureAnalysis), status,
               QStringLiteral("Run Analyze Stream to populate syntax values from the repository")}});
 }
 
@@ -466,7 +508,7 @@ void PictureSyntaxModel::rebuild()
     }
     if (rows.empty()) {
         rows.push_back({QStringLiteral("syntax_table()"), QStringLiteral("N/A"),
-                        QString::fromLatin1(kCurrentPictureAnalysis), QStringLiteral("unknown"),
+                        syntaxrows::internedText(kCurrentPictureAnalysis), QStringLiteral("unknown"),
                         QStringLiteral("No matching syntax records were present in this payload")});
     }
     setRows(std::move(rows));
@@ -476,22 +518,24 @@ void PictureSyntaxModel::setRows(std::vector<SyntaxRow> rows)
 {
     beginResetModel();
     roots_.clear();
-    RowFolder folder(roots_);
+    nodes_->nodes.clear();
+    RowFolder folder(nodes_->nodes, roots_);
     for (SyntaxRow& row : rows) {
         folder.fold(std::move(row));
     }
-    for (const std::unique_ptr<SyntaxNode>& root : roots_) {
-        resolveCatalogueEntries(*root);
+    CatalogueEntries entries;
+    for (SyntaxNode* root : roots_) {
+        resolveCatalogueEntries(*root, entries);
     }
     endResetModel();
 }
 
 // Looked up once per node here rather than on every paint.
-void PictureSyntaxModel::resolveCatalogueEntries(SyntaxNode& node)
+void PictureSyntaxModel::resolveCatalogueEntries(SyntaxNode& node, CatalogueEntries& entries)
 {
-    node.entry = catalogueEntryOf(node.row.syntax);
-    for (const std::unique_ptr<SyntaxNode>& child : node.children) {
-        resolveCatalogueEntries(*child);
+    node.entry = entries.of(node.row.syntax);
+    for (SyntaxNode* child : node.children) {
+        resolveCatalogueEntries(*child, entries);
     }
     node.clauseEntry = node.entry != nullptr || node.children.empty() ? node.entry
                                                                       : node.children.front()->clauseEntry;

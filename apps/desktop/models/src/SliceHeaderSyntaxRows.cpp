@@ -63,11 +63,11 @@ public:
 
     void append(const SliceInfo& slice)
     {
-        rows_.push_back({QString::fromLatin1(kHeader), sliceSummaryText(slice), QStringLiteral("slice NAL"),
+        rows_.push_back({internedText(kHeader), sliceSummaryText(slice), QStringLiteral("slice NAL"),
                          parseStatusText(slice.parseStatus),
                          QStringLiteral("Slice header raw syntax plus derived decoder state")});
         rows_.push_back({QStringLiteral("parent nal_unit()"), nalUnitSummaryById(model_, slice.parentNalUnitId),
-                         QStringLiteral("slice NAL association"), kStatusPresent,
+                         QStringLiteral("slice NAL association"), internedText(kStatusPresent),
                          QStringLiteral("NAL that owns this slice header")});
         appendRawSyntax(slice);
         appendDerivedState(slice);
@@ -78,8 +78,8 @@ private:
     void field(const char* name, const QString& value, const std::optional<T>& source, const char* condition,
                const char* semantics)
     {
-        appendSyntaxRow(rows_, QString::fromLatin1(name), value, QString::fromLatin1(condition), source.has_value(),
-                        QString::fromLatin1(semantics));
+        appendSyntaxRow(rows_, internedText(name), value, internedText(condition), source.has_value(),
+                        internedText(semantics));
     }
 
     void appendRawSyntax(const SliceInfo& slice)
@@ -95,7 +95,7 @@ private:
               "Raw dependent segment flag when present");
         field("slice_segment_address", formatOptionalUInt32(slice.sliceSegmentAddress), slice.sliceSegmentAddress,
               "not first slice segment", "Raw slice segment address when present");
-        field("slice_type", slice.signaledType ? sliceTypeText(*slice.signaledType) : QString::fromLatin1(kNotAvailable),
+        field("slice_type", slice.signaledType ? sliceTypeText(*slice.signaledType) : internedText(kNotAvailable),
               sliceTypeCode(slice.signaledType), "independent slice segment",
               "Raw signaled slice type; effective type is shown separately");
         field("pic_output_flag", formatOptionalBool(slice.slicePicOutput), slice.slicePicOutput,
@@ -127,8 +127,8 @@ private:
 
     void appendDerivedState(const SliceInfo& slice)
     {
-        rows_.push_back({QStringLiteral("effective_slice_type"), sliceTypeText(slice.type), QString::fromLatin1(kDerived),
-                         QString::fromLatin1(slice.type != analysis::SliceType::Undetermined ? kStatusDerived
+        rows_.push_back({QStringLiteral("effective_slice_type"), sliceTypeText(slice.type), internedText(kDerived),
+                         internedText(slice.type != analysis::SliceType::Undetermined ? kStatusDerived
                                                                                             : kStatusUnknown),
                          QStringLiteral("Effective type after dependent-slice inheritance")});
         field("PicOrderCntVal", formatOptionalInt32(slice.poc), slice.poc, kDerived, "Derived HEVC POC");

@@ -3,6 +3,7 @@
 #include "vexilo/models/PictureSyntaxModel.h"
 
 #include <array>
+#include <unordered_map>
 #include <utility>
 
 namespace vexilo::syntaxrows {
@@ -77,10 +78,10 @@ public:
         if (subLayer_) {
             prefix_ = QStringLiteral("sub_layer_");
             suffix_ = QStringLiteral("[%1]").arg(*subLayer_);
-            condition_ = QString::fromLatin1(kSubLayerProfileCondition);
+            condition_ = internedText(kSubLayerProfileCondition);
         } else {
             prefix_ = QStringLiteral("general_");
-            condition_ = QString::fromLatin1(kGeneralProfileCondition);
+            condition_ = internedText(kGeneralProfileCondition);
         }
     }
 
@@ -96,24 +97,48 @@ public:
         // general_level_idc is coded whatever profilePresentFlag says; a sub-layer's
         // level follows its own level-present flag.
         appendNumber("level_idc", entry_.levelIdc,
-                     subLayer_ ? QString::fromLatin1(kSubLayerLevelCondition).arg(*subLayer_)
-                               : QString::fromLatin1(kPtlStructureCondition));
+                     subLayer_ ? internedText(kSubLayerLevelCondition).arg(*subLayer_)
+                               : internedText(kPtlStructureCondition));
     }
 
 private:
-    QString nameOf(const char* field) const { return prefix_ + QLatin1String(field) + suffix_; }
+    // The general names repeat for every parameter set: they are made once.
+    QString nameOf(const char* field) const
+    {
+        if (subLayer_) {
+            return prefix_ + QLatin1String(field) + suffix_;
+        }
+        thread_local std::unordered_map<const char*, QString> generalNames;
+        const auto [entry, inserted] = generalNames.try_emplace(field);
+        if (inserted) {
+            entry->second = prefix_ + QLatin1String(field);
+        }
+        return entry->second;
+    }
+
+    static QString generalCompatibilityName(int j)
+    {
+        thread_local const std::array<QString, kCompatibilityFlagCount> names = [] {
+            std::array<QString, kCompatibilityFlagCount> made;
+            for (int flag = 0; flag < kCompatibilityFlagCount; ++flag) {
+                made[static_cast<std::size_t>(flag)] = QStringLiteral("general_profile_compatibility_flag[%1]").arg(flag);
+            }
+            return made;
+        }();
+        return names[static_cast<std::size_t>(j)];
+    }
 
     void appendNumber(const char* field, const std::optional<std::uint8_t>& value, const QString& condition)
     {
         if (value) {
-            rows_.push_back({nameOf(field), QString::number(*value), condition, kStatusPresent, {}});
+            rows_.push_back({nameOf(field), QString::number(*value), condition, internedText(kStatusPresent), {}});
         }
     }
 
     void appendFlag(const char* field, const std::optional<bool>& value)
     {
         if (value) {
-            rows_.push_back({nameOf(field), boolText(*value), condition_, kStatusPresent, {}});
+            rows_.push_back({nameOf(field), boolText(*value), condition_, internedText(kStatusPresent), {}});
         }
     }
 
@@ -123,14 +148,14 @@ private:
             return;
         }
         const std::uint32_t mask = *entry_.profileCompatibilityFlags;
-        const QString condition = subLayer_ ? QString::fromLatin1(kSubLayerCompatibilityCondition).arg(*subLayer_)
-                                            : QString::fromLatin1(kGeneralCompatibilityCondition);
+        const QString condition = subLayer_ ? internedText(kSubLayerCompatibilityCondition).arg(*subLayer_)
+                                            : internedText(kGeneralCompatibilityCondition);
         for (int j = 0; j < kCompatibilityFlagCount; ++j) {
             const QString name = subLayer_ ? QStringLiteral("sub_layer_profile_compatibility_flag[%1][%2]")
                                                  .arg(*subLayer_)
                                                  .arg(j)
-                                           : QStringLiteral("general_profile_compatibility_flag[%1]").arg(j);
-            rows_.push_back({name, boolText(((mask >> j) & 1U) != 0U), condition, kStatusPresent, {}});
+                                           : generalCompatibilityName(j);
+            rows_.push_back({name, boolText(((mask >> j) & 1U) != 0U), condition, internedText(kStatusPresent), {}});
         }
     }
 
@@ -145,7 +170,7 @@ private:
 template <typename T>
 QString formatOptionalNumber(const std::optional<T>& value)
 {
-    return value ? QString::number(*value) : QString::fromLatin1(kNotAvailable);
+    return value ? QString::number(*value) : internedText(kNotAvailable);
 }
 
 // A "_minus<offset>" syntax value from a stored quantity; "N/A" below the offset.
@@ -153,7 +178,7 @@ template <typename T>
 QString formatOptionalMinus(const std::optional<T>& value, T offset)
 {
     if (!value || *value < offset) {
-        return QString::fromLatin1(kNotAvailable);
+        return internedText(kNotAvailable);
     }
     return QString::number(*value - offset);
 }
@@ -161,22 +186,32 @@ QString formatOptionalMinus(const std::optional<T>& value, T offset)
 template <std::size_t N>
 QString textOfCode(unsigned code, const std::array<const char*, N>& texts, const char* otherwise)
 {
-    return QString::fromLatin1(code < N && texts[code] != nullptr ? texts[code] : otherwise);
+    return internedText(code < N && texts[code] != nullptr ? texts[code] : otherwise);
 }
 
 }  // namespace
+
+QString internedText(const char* literal)
+{
+    thread_local std::unordered_map<const char*, QString> texts;
+    const auto [entry, inserted] = texts.try_emplace(literal);
+    if (inserted) {
+        entry->second = QString::fromLatin1(literal);
+    }
+    return entry->second;
+}
 
 void appendSyntaxRow(std::vector<SyntaxRow>& rows, QString syntax, QString value, QString condition, bool present,
                      QString semantics)
 {
     rows.push_back({std::move(syntax), std::move(value), std::move(condition),
-                    QString::fromLatin1(present ? kStatusPresent : kStatusUnknown), std::move(semantics)});
+                    internedText(present ? kStatusPresent : kStatusUnknown), std::move(semantics)});
 }
 
 void appendUnsupportedRow(std::vector<SyntaxRow>& rows, QString syntax, QString condition, QString semantics)
 {
-    rows.push_back({std::move(syntax), QString::fromLatin1(kNotAvailable), std::move(condition),
-                    QString::fromLatin1(kStatusUnsupported), std::move(semantics)});
+    rows.push_back({std::move(syntax), internedText(kNotAvailable), std::move(condition),
+                    internedText(kStatusUnsupported), std::move(semantics)});
 }
 
 void appendExportedSyntaxRow(std::vector<SyntaxRow>& rows, const analysis::ParameterSetInfo& parameterSet,
@@ -186,7 +221,7 @@ void appendExportedSyntaxRow(std::vector<SyntaxRow>& rows, const analysis::Param
     if (const analysis::SyntaxElementInfo* element =
             findSyntaxElement(parameterSet, std::string_view(name.constData(), static_cast<std::size_t>(name.size())))) {
         rows.push_back({syntax, QString::number(element->value), std::move(condition),
-                        QString::fromLatin1(kStatusPresent), std::move(semantics)});
+                        internedText(kStatusPresent), std::move(semantics)});
     }
 }
 
@@ -202,11 +237,11 @@ void appendProfileTierLevelRows(std::vector<SyntaxRow>& rows, const analysis::Pa
             continue;
         }
         const QString suffix = QStringLiteral("[%1]").arg(*entry.subLayerId);
-        const QString condition = QString::fromLatin1(kPtlStructureCondition);
+        const QString condition = internedText(kPtlStructureCondition);
         rows.push_back({QStringLiteral("sub_layer_profile_present_flag") + suffix, boolText(entry.profilePresentFlag),
-                        condition, kStatusPresent, {}});
+                        condition, internedText(kStatusPresent), {}});
         rows.push_back({QStringLiteral("sub_layer_level_present_flag") + suffix, boolText(entry.levelPresentFlag),
-                        condition, kStatusPresent, {}});
+                        condition, internedText(kStatusPresent), {}});
         PtlEntryRows(rows, entry).append();
     }
 }
@@ -245,7 +280,7 @@ QString nalUnitSummaryText(const analysis::NalUnitInfo& nalUnit)
 QString nalUnitSummaryById(const PictureSyntaxModel& model, const analysis::StableId& id)
 {
     const analysis::NalUnitInfo* nalUnit = model.nalUnitById(id);
-    return nalUnit != nullptr ? nalUnitSummaryText(*nalUnit) : QString::fromLatin1(kNotAvailable);
+    return nalUnit != nullptr ? nalUnitSummaryText(*nalUnit) : internedText(kNotAvailable);
 }
 
 QString parameterSetRbspName(analysis::ParameterSetKind kind)
@@ -266,7 +301,7 @@ QString seiPayloadTypeName(std::uint32_t payloadType)
 {
     for (const SeiPayloadName& entry : kSeiPayloadNames) {
         if (entry.payloadType == payloadType) {
-            return QString::fromLatin1(entry.name);
+            return internedText(entry.name);
         }
     }
     return QStringLiteral("payload_type_%1").arg(payloadType);
@@ -281,7 +316,7 @@ QString formatOptionalInt32(const std::optional<std::int32_t>& value) { return f
 
 QString formatOptionalBool(const std::optional<bool>& value)
 {
-    return value ? boolText(*value) : QString::fromLatin1(kNotAvailable);
+    return value ? boolText(*value) : internedText(kNotAvailable);
 }
 
 QString formatOptionalUInt8Minus8(const std::optional<std::uint8_t>& value)

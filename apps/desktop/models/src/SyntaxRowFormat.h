@@ -29,6 +29,10 @@ inline constexpr const char* kStatusValidated = "validated";
 inline constexpr const char* kTrailingBitsName = "rbsp_trailing_bits()";
 inline constexpr const char* kTrailingBitsSemantics = "RBSP trailing bits are consumed by FFmpeg";
 
+// The text of a string literal, converted once and then shared: a selection builds tens
+// of thousands of rows whose fixed texts would otherwise each be a fresh allocation.
+[[nodiscard]] QString internedText(const char* literal);
+
 // Rows.
 void appendSyntaxRow(std::vector<SyntaxRow>& rows, QString syntax, QString value, QString condition,
                      bool present, QString semantics);
@@ -67,7 +71,7 @@ void appendProfileTierLevelRows(std::vector<SyntaxRow>& rows, const analysis::Pa
 template <typename T>
 [[nodiscard]] QString presentOrUnknown(const std::optional<T>& value)
 {
-    return QString::fromLatin1(value.has_value() ? kStatusPresent : kStatusUnknown);
+    return internedText(value.has_value() ? kStatusPresent : kStatusUnknown);
 }
 
 // Display texts of document codes.

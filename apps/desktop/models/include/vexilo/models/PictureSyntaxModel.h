@@ -20,6 +20,8 @@ struct StableId;
 namespace vexilo {
 
 struct HevcSyntaxEntry;
+class CatalogueEntries;
+struct PictureSyntaxNode;
 
 // One syntax section (NAL units, VPS, SPS, PPS, SEI or slice headers) of the
 // selected picture as a tree that reads like the syntax tables of H.265, with
@@ -64,20 +66,23 @@ public:
     [[nodiscard]] bool belongsToShownPicture(const std::optional<std::uint64_t>& recordPictureId) const;
 
 private:
-    struct SyntaxNode;
+    using SyntaxNode = PictureSyntaxNode;
     struct NalUnitIndex;
+    struct NodePool;
     class RowFolder;
 
     void rebuild();
     void setRows(std::vector<SyntaxRow> rows);
     void indexNalUnits();
-    static void resolveCatalogueEntries(SyntaxNode& node);
+    static void resolveCatalogueEntries(SyntaxNode& node, CatalogueEntries& entries);
     [[nodiscard]] static SyntaxNode* nodeOf(const QModelIndex& index);
 
     Section section_;
     std::optional<domain::PictureId> pictureId_;
     std::shared_ptr<const analysis::StreamAnalysis> analysis_;
-    std::vector<std::unique_ptr<SyntaxNode>> roots_;
+    // Nodes live in one pool per tree: a selection builds tens of thousands of them.
+    std::unique_ptr<NodePool> nodes_;
+    std::vector<SyntaxNode*> roots_;
     std::unique_ptr<NalUnitIndex> nalUnitsById_;
 };
 
