@@ -203,25 +203,18 @@ public:
             return;
         }
         ptl_ = nullptr;
-        if (syntax == QLatin1String(kVuiName)) {
-            vui_ = append(root_, std::move(row));
-            return;
+        for (Container& container : containers_) {
+            if (syntax == QLatin1String(container.opening)) {
+                container.node = append(root_, std::move(row));
+                return;
+            }
+            if (container.node != nullptr && syntax != QLatin1String(container.closing) &&
+                staysInContainer(row, *container.ownConditions)) {
+                append(container.node, std::move(row));
+                return;
+            }
+            container.node = nullptr;
         }
-        if (vui_ != nullptr && syntax != QLatin1String(kVuiEnd) && staysInContainer(row, kVuiConditions)) {
-            append(vui_, std::move(row));
-            return;
-        }
-        vui_ = nullptr;
-        if (syntax == QLatin1String(kPpsRangeExtensionName)) {
-            rangeExtension_ = append(root_, std::move(row));
-            return;
-        }
-        if (rangeExtension_ != nullptr && syntax != QLatin1String(kPpsRangeExtensionEnd) &&
-            staysInContainer(row, kPpsRangeExtensionConditions)) {
-            append(rangeExtension_, std::move(row));
-            return;
-        }
-        rangeExtension_ = nullptr;
         if (syntax == QLatin1String(kSeiMessageName)) {
             seiMessage_ = append(root_, std::move(row));
             seiPayload_ = nullptr;
@@ -258,7 +251,10 @@ private:
         node.position = static_cast<int>(roots_.size());
         root_ = &node;
         roots_.push_back(&node);
-        ptl_ = vui_ = rangeExtension_ = seiMessage_ = seiPayload_ = nullptr;
+        ptl_ = seiMessage_ = seiPayload_ = nullptr;
+        for (Container& container : containers_) {
+            container.node = nullptr;
+        }
         groups_.clear();
     }
 
@@ -313,8 +309,16 @@ private:
     std::vector<SyntaxNode*>& roots_;
     SyntaxNode* root_ = nullptr;
     SyntaxNode* ptl_ = nullptr;
-    SyntaxNode* vui_ = nullptr;
-    SyntaxNode* rangeExtension_ = nullptr;
+    // vui_parameters() and pps_range_extension(): opened by their structure row, ended by
+    // the row named after them, trailing bits, or a row coded under another condition.
+    struct Container {
+        const char* opening;
+        const char* closing;
+        const std::unordered_set<QString>* ownConditions;
+        SyntaxNode* node = nullptr;
+    };
+    std::array<Container, 2> containers_{{{kVuiName, kVuiEnd, &kVuiConditions},
+                                          {kPpsRangeExtensionName, kPpsRangeExtensionEnd, &kPpsRangeExtensionConditions}}};
     SyntaxNode* seiMessage_ = nullptr;
     SyntaxNode* seiPayload_ = nullptr;
     std::unordered_map<QString, SyntaxNode*> groups_;
