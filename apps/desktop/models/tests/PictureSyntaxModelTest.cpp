@@ -176,6 +176,15 @@ sei_rbsp() | SEI parent=id:00000099 |  | SEI NAL unit | partial | Supplemental e
       recovery_poc_cnt | 0 | se(v) | unknown payload type | present | Recovery point POC count | H.265 (07/2024) D.2.8
 )"));
         QCOMPARE(nodeAt(shown.model, {0, 0, 3}).siblingAtColumn(5).data(), QVariant(QStringLiteral("Payload syntax selected by payloadType")));
+
+        auto unnamed = std::make_shared<analysis::StreamAnalysis>(*seiDocument());
+        unnamed->seiMessages = {seiMessage(0x21, 200, 0)};
+        const ShownSection other(Section::Sei, unnamed);
+        QCOMPARE(other.cell({0, 0}, 1), QStringLiteral("payload_type_200, 0 byte(s)"));
+        // The other picture's message alone: its SEI NAL unit adds nothing.
+        const ShownSection second(Section::Sei, seiDocument(), kSecondPicture);
+        QCOMPARE(second.model.rowCount(), 2);
+        QCOMPARE(second.cell({1}, 1), QStringLiteral("SEI parent=id:00000099"));
     }
 
     void profileTierLevelRowsNestWithTheirConditions()
@@ -250,6 +259,15 @@ sei_rbsp() | SEI parent=id:00000099 |  | SEI NAL unit | partial | Supplemental e
         const ShownSection untimed(Section::Vps, withParameterSet(set));
         QVERIFY(!untimed.dump().contains(QStringLiteral("vps_num_units_in_tick")));
         QVERIFY(!untimed.dump().contains(QStringLiteral("layer_id_included_flag")));
+
+        // Layer sets announced but not exported: one placeholder row, and none for a single set.
+        set.vpsLayerSets.clear();
+        const ShownSection unexported(Section::Vps, withParameterSet(set));
+        QVERIFY(unexported.dump().contains(QStringLiteral(
+            "      layer_id_included_flag[][] | N/A | u(1) | vps layer-set loop | unsupported | Layer membership in a layer set")));
+        set.vpsNumLayerSets = 1;
+        const ShownSection single(Section::Vps, withParameterSet(set));
+        QVERIFY(!single.dump().contains(QStringLiteral("layer_id_included_flag")));
     }
 
     void spsCodesAmpSaoAndPcmBeforeTheReferencePictureSets()
@@ -307,6 +325,19 @@ sei_rbsp() | SEI parent=id:00000099 |  | SEI NAL unit | partial | Supplemental e
                  qPrintable(dump));
         QVERIFY2(dump.contains(QStringLiteral("\n  if( sps_range_extension_flag ) |")), qPrintable(dump));
         QVERIFY2(dump.contains(QStringLiteral("\n  rbsp_trailing_bits() | N/A |  | seq_parameter_set_rbsp() |")),
+                 qPrintable(dump));
+    }
+
+    void vuiRowsWithoutTheVuiStructure()
+    {
+        const analysis::ParameterSetInfo set = parameterSet(
+            analysis::ParameterSetKind::Sps, {{"vui_parameters_present_flag", 0}, {"aspect_ratio_info_present_flag", 0}});
+        const ShownSection shown(Section::Sps, withParameterSet(set));
+        const QString dump = shown.dump();
+        QVERIFY(!dump.contains(QStringLiteral("\n  vui_parameters() |")));
+        QVERIFY2(dump.contains(QStringLiteral("\n  vui_parameters_present_flag | 0 | u(1) | seq_parameter_set_rbsp() | present")),
+                 qPrintable(dump));
+        QVERIFY2(dump.contains(QStringLiteral("\n  aspect_ratio_info_present_flag | 0 | u(1) | vui_parameters() | present")),
                  qPrintable(dump));
     }
 
