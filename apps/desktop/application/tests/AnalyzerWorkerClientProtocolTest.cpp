@@ -360,5 +360,6 @@ TEST(AnalyzerWorkerClientProtocolTest, StartFailuresAreReportedAgainstTheStartId
     EXPECT_FALSE(unlistened.recorder.errors[0].detail.isEmpty());
 }
 
+
 }  // namespace
 }  // namespace vexilo::application
