@@ -124,4 +124,7 @@ hevc_clip oracle_csv_qp.hevc              yuv420p      176x144 12 "bframes=3:csv
 hevc_clip models_bpyramid_420_8bit.hevc   yuv420p      176x144 12 "keyint=12:bframes=3:b-pyramid=1:pools=1:frame-threads=1:info=0"
 hevc_clip models_422_10bit.hevc           yuv422p10le  128x96  8  "keyint=8:bframes=2:pools=1:frame-threads=1:info=0"
 
+# Worker client: long enough that a cancel lands while the worker still decodes.
+hevc_clip client_long_640x360.hevc        yuv420p      640x360 48 "keyint=24:bframes=3"
+
 echo "test media ready in $out_dir"
