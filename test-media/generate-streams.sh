@@ -118,4 +118,7 @@ mp4_from  observer_open_gop_pyramid.mp4   observer_open_gop_pyramid.hevc
 # Block-level acceptance: x265's own per-frame statistics of a clip, beside the clip.
 hevc_clip oracle_csv_qp.hevc              yuv420p      176x144 12 "bframes=3:csv=oracle_csv_qp.csv:csv-log-level=2"
 
+# Frame viewer screenshots: a full-HD picture with motion, so that every overlay has data.
+hevc_clip viewer_1080p_420_8bit.hevc      yuv420p      1920x1080 3 "keyint=3:bframes=0:preset=fast"
+
 echo "test media ready in $out_dir"
