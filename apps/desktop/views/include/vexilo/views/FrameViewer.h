@@ -156,6 +156,7 @@ private:
     bool selectHeatmapCellAt(QPointF point);
     void lockBlock(const BlockHit& hit);
     void lockObject(const analysis::StableId& objectId);
+    bool lockBlockOrObjectAt(QPointF point);
     void lockAtRelease(QPointF point);
     void emitBlockInfoAvailable(const QString& interaction, const BlockHit& hit);
     void emitBlockInfoUnavailable(const QString& interaction, const FallbackCell& cell);
