@@ -6,7 +6,6 @@
 #include "OverlayRaster.h"
 
 #include <QFontMetrics>
-#include <QLineF>
 #include <QPainter>
 #include <QPen>
 #include <QStringList>
@@ -82,9 +81,9 @@ constexpr int kLegendPaddingX = 8;
 constexpr int kLegendPaddingY = 6;
 constexpr int kLegendMinimumWidth = 260;
 
-QPen outlinePen(const QColor& colour, int width, Qt::PenStyle style)
+QPen squareCapPen(const QColor& colour, int width)
 {
-    QPen pen(colour, width, style, Qt::SquareCap, Qt::BevelJoin);
+    QPen pen(colour, width, Qt::SolidLine, Qt::SquareCap, Qt::BevelJoin);
     pen.setCosmetic(true);
     return pen;
 }
@@ -459,7 +458,7 @@ void FrameViewer::drawFallbackCell(QPainter& painter) const
     const QColor colour = locked ? kLockedCell : kHoveredCell;
     const QRectF mapped = imageToWidget(QRectF(cell->cell));
     painter.fillRect(mapped, QColor(colour.red(), colour.green(), colour.blue(), kFallbackCellFillAlpha));
-    painter.setPen(outlinePen(colour, locked ? 3 : 2, Qt::SolidLine));
+    painter.setPen(squareCapPen(colour, locked ? 3 : 2));
     painter.setBrush(Qt::NoBrush);
     painter.drawRect(mapped);
 }
