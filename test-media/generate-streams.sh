@@ -127,4 +127,7 @@ hevc_clip models_422_10bit.hevc           yuv422p10le  128x96  8  "keyint=8:bfra
 # Worker client: long enough that a cancel lands while the worker still decodes.
 hevc_clip client_long_640x360.hevc        yuv420p      640x360 48 "keyint=24:bframes=3"
 
+# Frame viewer screenshots: a full-HD picture with motion, so that every overlay has data.
+hevc_clip viewer_1080p_420_8bit.hevc      yuv420p      1920x1080 3 "keyint=3:bframes=0:preset=fast"
+
 echo "test media ready in $out_dir"
