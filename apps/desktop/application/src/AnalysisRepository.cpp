@@ -2,9 +2,9 @@
 
 #include "CachedStreamSnapshot.h"
 #include "RepositoryJobPool.h"
+#include "vexilo/application/AnalysisCacheLocation.h"
 #include "vexilo/application/ApplicationMetaTypes.h"
 
-#include <QFile>
 #include <QMetaObject>
 
 #include <stop_token>
@@ -20,11 +20,6 @@ using analysis::CacheErrorKind;
 // Loads are short file reads; a handful of threads keeps a stream load and the user's picture
 // from waiting behind a preload.
 constexpr std::size_t kJobThreads = 3;
-
-QString pathText(const std::filesystem::path& path)
-{
-    return QFile::decodeName(QByteArray::fromStdString(path.native()));
-}
 
 }  // namespace
 
@@ -44,7 +39,7 @@ AnalysisRepositoryError makeRepositoryError(const CacheError& error, std::option
         .code = QString::fromStdString(analysis::cacheErrorCode(error.kind)),
         .message = formatChanged ? QString::fromLatin1(kCacheFormatChangedMessage)
                                  : QString::fromStdString(error.message),
-        .detail = pathText(error.path),
+        .detail = pathToQString(error.path),
         .pictureId = pictureId,
         .generation = generation,
     };
@@ -229,7 +224,7 @@ void AnalysisRepository::runClear(const JobContext& job, const std::filesystem::
     post(job, [this, failure = AnalysisRepositoryError{
                          .code = QString::fromLatin1(kClearFailedCode),
                          .message = QString::fromLatin1(kClearFailedMessage),
-                         .detail = pathText(cacheDirectory) + QStringLiteral(": ") +
+                         .detail = pathToQString(cacheDirectory) + QStringLiteral(": ") +
                                    QString::fromStdString(error.message()),
                          .pictureId = std::nullopt,
                          .generation = job.generation,
