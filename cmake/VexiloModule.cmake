@@ -10,6 +10,16 @@ if(VEXILO_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+# ThreadSanitizer cannot share a process with AddressSanitizer. Qt and FFmpeg are not
+# instrumented. scripts/tsan-test.sh builds build/tsan and runs the analysis services there.
+if(VEXILO_THREAD_SANITIZER)
+  if(VEXILO_SANITIZE)
+    message(FATAL_ERROR "VEXILO_THREAD_SANITIZER and VEXILO_SANITIZE exclude each other")
+  endif()
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()
+
 # Applies the house warning set to a target of our own (never to generated code).
 function(vexilo_warnings target)
   target_compile_options(${target} PRIVATE
