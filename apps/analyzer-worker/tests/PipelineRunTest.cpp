@@ -350,5 +350,37 @@ TEST(PipelineRun, SmallEventCapacityKeepsWholePicturesAndEverySummary)
     }
 }
 
+// Stream-level records have no count bound: a long stream keeps every picture, slice and
+// NAL unit however many there are.
+TEST(PipelineRun, ALongStreamKeepsEveryPictureSummary)
+{
+    constexpr std::size_t kPictures = 30000;
+    ScratchDirectory scratch;
+    std::size_t delivered = 0;
+    const AnalyzerRunResult result = analyze(testMedia("long_64x64_30000.hevc"), scratch.path(),
+                                             [&delivered](domain::PictureInfo, domain::VideoFrame) {
+                                                 ++delivered;
+                                                 return true;
+                                             });
+    ASSERT_TRUE(result.succeeded) << result.code << ": " << result.detail;
+    EXPECT_EQ(delivered, kPictures);
+    EXPECT_EQ(result.pictureCount, static_cast<std::int64_t>(kPictures));
+    EXPECT_EQ(result.sliceCount, kPictures);
+    EXPECT_GE(result.nalUnitCount, kPictures + 3);
+    const auto cached = testing::readCachedStream(scratch.path());
+    ASSERT_TRUE(std::holds_alternative<analysis::StreamAnalysis>(cached)) << std::get<std::string>(cached);
+    const auto& document = std::get<analysis::StreamAnalysis>(cached);
+    ASSERT_EQ(document.pictures.size(), kPictures);
+    std::vector<bool> decodeIndices(kPictures, false);
+    for (const analysis::PictureAnalysisSummary& picture : document.pictures) {
+        const std::int64_t index = picture.decodeIndex.value_or(-1);
+        ASSERT_GE(index, 0);
+        ASSERT_LT(index, static_cast<std::int64_t>(kPictures));
+        decodeIndices[static_cast<std::size_t>(index)] = true;
+    }
+    EXPECT_EQ(std::count(decodeIndices.begin(), decodeIndices.end(), true), static_cast<std::ptrdiff_t>(kPictures));
+    EXPECT_TRUE(document.errors.empty());
+}
+
 }  // namespace
 }  // namespace vexilo::analyzer
