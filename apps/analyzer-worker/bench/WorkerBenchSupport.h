@@ -8,9 +8,12 @@
 #include <QProcess>
 #include <QStringList>
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <optional>
+#include <string>
 
 namespace vexilo::bench {
 
@@ -26,12 +29,27 @@ inline QByteArray workerRequestLine(const QJsonObject& payload, const char* type
     return QJsonDocument(message).toJson(QJsonDocument::Compact) + '\n';
 }
 
+// The peak resident memory of a running process so far (VmHWM), in bytes; 0 when unknown.
+inline std::uint64_t peakResidentBytes(qint64 pid)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmHWM:", 0) == 0) {
+            return std::stoull(line.substr(6)) * 1024;
+        }
+    }
+    return 0;
+}
+
 // The "analysisFinished" payload, or nothing when the worker failed or the task did not end
 // in success. `analyze` holds the analyze payload beyond inputPath and cacheRoot;
-// `frameChannel`, when given, is the local socket the worker sends its frames to.
+// `frameChannel`, when given, is the local socket the worker sends its frames to. The
+// worker's peak resident memory goes to `peakBytes` when given.
 inline std::optional<QJsonObject> analyseThroughWorker(const std::filesystem::path& input,
                                                        const std::filesystem::path& cacheRoot,
-                                                       QJsonObject analyze, const QString& frameChannel = {})
+                                                       QJsonObject analyze, const QString& frameChannel = {},
+                                                       std::uint64_t* peakBytes = nullptr)
 {
     QProcess worker;
     QStringList arguments{QStringLiteral("--parent-pid"), QString::number(QCoreApplication::applicationPid())};
@@ -60,6 +78,9 @@ inline std::optional<QJsonObject> analyseThroughWorker(const std::filesystem::pa
                 ended = true;
             }
         }
+    }
+    if (peakBytes != nullptr) {
+        *peakBytes = peakResidentBytes(worker.processId());
     }
     worker.write(workerRequestLine({}, "shutdown", "r3"));
     worker.closeWriteChannel();
