@@ -118,4 +118,7 @@ mp4_from  observer_open_gop_pyramid.mp4   observer_open_gop_pyramid.hevc
 # Block-level acceptance: x265's own per-frame statistics of a clip, beside the clip.
 hevc_clip oracle_csv_qp.hevc              yuv420p      176x144 12 "bframes=3:csv=oracle_csv_qp.csv:csv-log-level=2"
 
+# Worker client: long enough that a cancel lands while the worker still decodes.
+hevc_clip client_long_640x360.hevc        yuv420p      640x360 48 "keyint=24:bframes=3"
+
 echo "test media ready in $out_dir"
