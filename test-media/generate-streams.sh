@@ -121,4 +121,9 @@ hevc_clip oracle_csv_qp.hevc              yuv420p      176x144 12 "bframes=3:csv
 # Worker client: long enough that a cancel lands while the worker still decodes.
 hevc_clip client_long_640x360.hevc        yuv420p      640x360 48 "keyint=24:bframes=3"
 
+# Project controller: 70 small pictures decode well inside one 50 ms batch window; a 12-bit
+# 4:2:0 stream for both decode roads.
+hevc_clip project_70_pictures.hevc        yuv420p      64x64   70 "keyint=35:bframes=3"
+hevc_clip project_420_12bit.hevc          yuv420p12le  64x48   6  "keyint=6:bframes=2"
+
 echo "test media ready in $out_dir"
