@@ -243,6 +243,11 @@ void ProjectController::onAnalyzerCanceled()
         return;
     }
     leaveAnalyzerRoad();
+    endCanceled();
+}
+
+void ProjectController::endCanceled()
+{
     resetProjectData();
     if (isState({ProjectState::Opening, ProjectState::Analyzing})) {
         enterState(ProjectState::Cancelling);
@@ -418,14 +423,7 @@ void ProjectController::finishDecodeTask(std::uint64_t taskId)
         emit taskError(error);
         return;
     }
-    resetProjectData();
-    if (isState({ProjectState::Opening, ProjectState::Analyzing})) {
-        enterState(ProjectState::Cancelling);
-    }
-    if (isState({ProjectState::Cancelling, ProjectState::Closing})) {
-        enterState(ProjectState::Empty);
-    }
-    emit taskCanceled();
+    endCanceled();
 }
 
 void ProjectController::cancelTask()
@@ -450,6 +448,10 @@ void ProjectController::cancelTask()
 void ProjectController::closeProject()
 {
     cancelFrameRequests();
+    // A fallback that has not reopened yet belongs to the project being closed; left set, it
+    // would send the next open past the analyzer.
+    fallbackPending_ = false;
+    suppressNextTaskStarted_ = false;
     if (analyzerPathActive_) {
         closeAnalyzerOpen();
         return;

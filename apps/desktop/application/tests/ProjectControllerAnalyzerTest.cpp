@@ -91,6 +91,25 @@ TEST_F(ProjectControllerAnalyzerTest, FallsBackInProcessWhenTheWorkerCannotStart
     EXPECT_GT(recorder.summaries[0].packetsRead, 0U) << "the in-process decoder's counts";
 }
 
+TEST_F(ProjectControllerAnalyzerTest, CloseBeforeTheFallbackReopensLeavesTheNextOpenOnTheAnalyzerRoad)
+{
+    ProjectController controller(nullptr, analyzerOptions(QStringLiteral("/nonexistent/vexilo-analyzer-worker")));
+    ProjectSignalRecorder recorder(controller);
+    controller.openProject(testMedia("main_420_8bit_gop8.hevc"));
+    ASSERT_TRUE(ProjectSignalRecorder::waitFor([&] { return controller.state() == ProjectState::Error; }));
+    controller.closeProject();
+    EXPECT_EQ(controller.state(), ProjectState::Empty);
+    QTest::qWait(50);
+    EXPECT_EQ(controller.state(), ProjectState::Empty) << "the pending fallback must not reopen a closed project";
+
+    recorder.clear();
+    ASSERT_TRUE(openAndWait(controller, recorder, "main_420_8bit_gop8.hevc"));
+    EXPECT_TRUE(recorder.names.filter(QStringLiteral("analysisError:")).size() == 1)
+        << "the next open tried the worker first: " << recorder.names.join(QLatin1Char(' ')).toStdString();
+    EXPECT_EQ(recorder.startedPaths.size(), 1);
+    EXPECT_EQ(controller.state(), ProjectState::Ready);
+}
+
 TEST_F(ProjectControllerAnalyzerTest, AnOpenRightAfterACancelGetsOnlyItsOwnPictures)
 {
     ProjectController controller(nullptr, analyzerOptions());

@@ -92,10 +92,10 @@ TEST_P(AcceptedFormats, CopyEveryRowIntoTightPlanes) {
         ASSERT_EQ(copy.samples.size(), static_cast<std::size_t>(copy.stride * height));
         if (plane > 0 && av_pix_fmt_desc_get(c.format)->nb_components == 1) {
             // Monochrome: chroma is mid grey, not read from the frame.
-            const unsigned midGrey = 1U << (c.bitDepth - 1);
+            const unsigned midGrey = 1U << static_cast<unsigned>(c.bitDepth - 1);
             for (std::size_t sample = 0; sample < copy.samples.size(); sample += static_cast<std::size_t>(bytesPerSample)) {
-                const unsigned value = bytesPerSample == 1 ? copy.samples[sample]
-                                                           : copy.samples[sample] | (copy.samples[sample + 1] << 8U);
+                const unsigned low = copy.samples[sample];
+                const unsigned value = bytesPerSample == 1 ? low : low | (unsigned{copy.samples[sample + 1]} << 8U);
                 ASSERT_EQ(value, midGrey) << "plane " << plane << " sample " << sample;
             }
             continue;

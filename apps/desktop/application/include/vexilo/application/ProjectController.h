@@ -115,6 +115,7 @@ private:
     void onAnalyzerFinished();
     void onAnalyzerCanceled();
     void onAnalyzerError();
+    void endCanceled();
     void leaveAnalyzerRoad();
     void fallBackToInProcess();
     void closeAnalyzerOpen();
