@@ -4,7 +4,7 @@
 set -euo pipefail
 repo_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_dir=${VEXILO_TSAN_BUILD_DIR:-"$repo_dir/build/tsan"}
-tests=${1:-'AnalysisRepository|AnalysisTaskService|StreamMetaReader|PicturePayloadAssembler'}
+tests=${1:-'AnalysisRepository|AnalysisTaskService|StreamMetaReader|PicturePayloadAssembler|ProjectController|FfmpegDecodeWorker|FfmpegFrameDecodeWorker|VideoFrameCache'}
 
 cmake -S "$repo_dir" -B "$build_dir" -G Ninja \
   -DCMAKE_BUILD_TYPE=Debug \
@@ -12,7 +12,7 @@ cmake -S "$repo_dir" -B "$build_dir" -G Ninja \
   -DVEXILO_THREAD_SANITIZER=ON -DVEXILO_BUILD_TESTS=ON
 cmake --build "$build_dir" --parallel "${VEXILO_BUILD_JOBS:-3}" --target application_tests
 
-export TSAN_OPTIONS=${TSAN_OPTIONS:-"halt_on_error=1:second_deadlock_stack=1"}
+export TSAN_OPTIONS=${TSAN_OPTIONS:-"halt_on_error=1:second_deadlock_stack=1:suppressions=$repo_dir/scripts/tsan-suppressions.txt"}
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 cd "$build_dir"
 ctest --output-on-failure --parallel "${VEXILO_BUILD_JOBS:-3}" --timeout 900 -R "$tests"

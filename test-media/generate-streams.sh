@@ -157,4 +157,9 @@ dense_hevc_clip dense_3840x2160.hevc 3840x2160 3
 dense_hevc_clip dense_8192x4320.hevc 8192x4320 3
 long_hevc_clip  long_64x64_30000.hevc 64x64 30000
 
+# Project controller: 70 small pictures decode well inside one 50 ms batch window; a 12-bit
+# 4:2:0 stream for both decode roads.
+hevc_clip project_70_pictures.hevc        yuv420p      64x64   70 "keyint=35:bframes=3"
+hevc_clip project_420_12bit.hevc          yuv420p12le  64x48   6  "keyint=6:bframes=2"
+
 echo "test media ready in $out_dir"

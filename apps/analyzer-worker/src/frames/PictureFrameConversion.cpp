@@ -47,10 +47,14 @@ struct MatrixMapping {
     ColourMatrix matrix;
 };
 
+// The same choice as the desktop's in-process decoder, so that a picture shows in the same
+// colours whichever road decoded it.
 constexpr std::array kMatrices{
     MatrixMapping{AVCOL_SPC_BT709, ColourMatrix::Bt709},
+    MatrixMapping{AVCOL_SPC_FCC, ColourMatrix::Bt601},
     MatrixMapping{AVCOL_SPC_BT470BG, ColourMatrix::Bt601},
     MatrixMapping{AVCOL_SPC_SMPTE170M, ColourMatrix::Bt601},
+    MatrixMapping{AVCOL_SPC_SMPTE240M, ColourMatrix::Bt601},
     MatrixMapping{AVCOL_SPC_BT2020_NCL, ColourMatrix::Bt2020},
 };
 
@@ -159,29 +163,6 @@ std::optional<domain::VideoPlane> copyPlane(const AVFrame& frame, int planeIndex
     return plane;
 }
 
-domain::VideoPlane neutralChromaPlane(int planeIndex, std::int32_t width, std::int32_t height, std::int32_t bitDepth,
-                                     std::int32_t bytesPerSample)
-{
-    domain::VideoPlane plane;
-    plane.planeIndex = static_cast<std::uint8_t>(planeIndex);
-    plane.width = width;
-    plane.height = height;
-    plane.stride = static_cast<std::int64_t>(width) * bytesPerSample;
-    plane.bytesPerSample = bytesPerSample;
-    const auto sampleCount = static_cast<std::size_t>(static_cast<std::int64_t>(width) * height);
-    const auto midGrey = static_cast<std::uint16_t>(1U << (bitDepth - 1));
-    if (bytesPerSample == 1) {
-        plane.samples.assign(sampleCount, static_cast<std::uint8_t>(midGrey));
-        return plane;
-    }
-    plane.samples.resize(sampleCount * 2);
-    for (std::size_t sample = 0; sample < sampleCount; ++sample) {
-        plane.samples[2 * sample] = static_cast<std::uint8_t>(midGrey & 0xffU);
-        plane.samples[2 * sample + 1] = static_cast<std::uint8_t>(midGrey >> 8);
-    }
-    return plane;
-}
-
 }  // namespace
 
 std::optional<std::pair<domain::PictureInfo, domain::VideoFrame>> makePictureAndFrame(const AVFrame& frame,
@@ -238,8 +219,9 @@ std::optional<std::pair<domain::PictureInfo, domain::VideoFrame>> makePictureAnd
     for (int planeIndex = 0; planeIndex < kPlaneCount; ++planeIndex) {
         const bool luma = planeIndex == 0;
         if (monochrome && !luma) {
-            video.planes.push_back(neutralChromaPlane(planeIndex, ceilShift(frame.width, 1), ceilShift(frame.height, 1),
-                                                      bitDepth, bytesPerSample));
+            video.planes.push_back(domain::makeNeutralChromaPlane(static_cast<std::uint8_t>(planeIndex),
+                                                                  ceilShift(frame.width, 1),
+                                                                  ceilShift(frame.height, 1), bitDepth, bytesPerSample));
             continue;
         }
         const std::int32_t width = luma ? frame.width : ceilShift(frame.width, descriptor->log2_chroma_w);

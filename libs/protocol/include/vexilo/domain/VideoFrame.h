@@ -73,6 +73,12 @@ struct VideoFrame {
     friend bool operator==(const VideoFrame&, const VideoFrame&) = default;
 };
 
+// A chroma plane of mid grey (2^(bitDepth - 1)) in every sample. Monochrome (4:0:0) pictures
+// carry luma only, but every frame user expects three planes: both decoders give such a picture
+// these as its U and V planes, so that it shows as the grey picture it is.
+[[nodiscard]] VideoPlane makeNeutralChromaPlane(std::uint8_t planeIndex, std::int32_t width, std::int32_t height,
+                                                std::int32_t bitDepth, std::int32_t bytesPerSample);
+
 // Frames are shared between threads (frame cache, decode workers, viewers) without copying.
 using VideoFramePtr = std::shared_ptr<const VideoFrame>;
 

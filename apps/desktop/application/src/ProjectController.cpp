@@ -1,0 +1,707 @@
+#include "vexilo/application/ProjectController.h"
+
+#include "vexilo/application/AnalysisTaskService.h"
+#include "vexilo/application/FfmpegDecodeWorker.h"
+#include "vexilo/application/FfmpegFrameDecodeWorker.h"
+#include "vexilo/application/PictureThumbnailMaker.h"
+#include "vexilo/media/PathText.h"
+
+#include <QThread>
+#include <QTimer>
+
+#include <algorithm>
+#include <utility>
+
+namespace vexilo::application {
+namespace {
+
+constexpr auto kControllerObjectName = "projectController";
+constexpr auto kDecodeThreadName = "ffmpegDecodeThread";
+constexpr auto kFrameDecodeThreadName = "ffmpegFrameDecodeThread";
+constexpr auto kControllerSource = "ProjectController";
+
+constexpr auto kInvalidStateCode = "invalid_project_state";
+constexpr auto kInvalidStateMessage = "A project task is already active";
+constexpr auto kInvalidStateDetail = "Close or cancel the current project first.";
+constexpr auto kInvalidPathCode = "invalid_source_path";
+constexpr auto kInvalidPathMessage = "No HEVC source path was provided";
+constexpr auto kLifecycleErrorCode = "task_lifecycle_error";
+constexpr auto kLifecycleErrorMessage = "The background task stopped without a terminal event";
+constexpr auto kSynthesisedCodecName = "hevc";
+constexpr std::int64_t kSynthesisedStreamIndex = 1;
+constexpr auto kNoSourceReason = "No source path is open.";
+constexpr auto kOnDemandFailedReason = "The decoded frame could not be loaded on demand. %1";
+
+}  // namespace
+
+ProjectController::ProjectController(QObject* parent, ProjectControllerOptions options)
+    : QObject(parent),
+      frameCache_(std::make_shared<VideoFrameCache>(options.frameCacheBytes)),
+      useAnalyzerWorker_(options.useAnalyzerWorker)
+{
+    setObjectName(QString::fromLatin1(kControllerObjectName));
+    registerProjectMetaTypes();
+    analysisService_ = new AnalysisTaskService(this, std::move(options.analysisOptions));
+    connectAnalysisService();
+}
+
+ProjectController::~ProjectController()
+{
+    if (!shuttingDown_ || activeTaskId_ != 0) {
+        shutdown();
+    }
+    // A QThread destroyed while it runs aborts the program: every frame thread is joined here.
+    stopFrameThreads();
+    // The service outlives this body as a child; what it says while it goes must not reach
+    // members that are already gone.
+    ignoreServiceSignals_ = true;
+    delete analysisService_;
+    analysisService_ = nullptr;
+}
+
+void ProjectController::connectAnalysisService()
+{
+    AnalysisTaskService* service = analysisService_;
+    // Every reaction first asks whether the service still speaks for a project.
+    const auto when = [this](auto reaction) {
+        return [this, reaction](auto&&... arguments) {
+            if (!ignoreServiceSignals_) {
+                reaction(std::forward<decltype(arguments)>(arguments)...);
+            }
+        };
+    };
+    connect(service, &AnalysisTaskService::analysisStarted, this,
+            when([this](qulonglong generation, const QString& taskId) { emit analysisStarted(generation, taskId); }));
+    connect(service, &AnalysisTaskService::decodedFrameReceived, this,
+            when([this](const protocol::AnalyzerFramePacket& packet) { onAnalyzerFrame(packet); }));
+    connect(service, &AnalysisTaskService::analysisFinished, this, when([this](qulonglong generation) {
+                emit analysisFinished(generation);
+                if (generation >= analyzerGeneration_) {
+                    onAnalyzerFinished();
+                }
+            }));
+    connect(service, &AnalysisTaskService::analysisCanceled, this, when([this](qulonglong generation) {
+                emit analysisCanceled(generation);
+                if (generation >= analyzerGeneration_) {
+                    onAnalyzerCanceled();
+                }
+            }));
+    connect(service, &AnalysisTaskService::cacheCleared, this,
+            when([this](qulonglong generation) { emit analysisCacheCleared(generation); }));
+    connect(service, &AnalysisTaskService::pictureAnalysisStatusChanged, this,
+            when([this](const PictureAnalysisState& state) { emit pictureAnalysisStatusChanged(state); }));
+    connect(service, &AnalysisTaskService::pictureAnalysisLoaded, this,
+            when([this](const PictureAnalysisPayload& payload) { emit pictureAnalysisLoaded(payload); }));
+    connect(service, &AnalysisTaskService::streamAnalysisLoaded, this,
+            when([this](qulonglong generation, const analysis::StreamAnalysis& analysis) {
+                emit streamAnalysisLoaded(generation, analysis);
+            }));
+    connect(service, &AnalysisTaskService::analysisError, this, when([this](const AnalysisTaskError& error) {
+                emit analysisError(error);
+                onAnalyzerError();
+            }));
+    connect(service, &AnalysisTaskService::analysisIndexReady, this,
+            when([this](qulonglong) { analysisService_->preloadPictureAnalyses(selectedPicture_); }));
+}
+
+bool ProjectController::isState(std::initializer_list<ProjectState> states) const
+{
+    return std::find(states.begin(), states.end(), state_) != states.end();
+}
+
+void ProjectController::enterState(ProjectState next)
+{
+    if (state_ == next) {
+        return;
+    }
+    state_ = next;
+    emit stateChanged(next);
+}
+
+void ProjectController::emitRefusal(const char* code, const char* message, const char* detail)
+{
+    ProjectTaskError refusal;
+    refusal.code = QString::fromLatin1(code);
+    refusal.source = QString::fromLatin1(kControllerSource);
+    refusal.message = QString::fromLatin1(message);
+    refusal.detail = QString::fromLatin1(detail);
+    refusal.recoverable = true;
+    emit taskError(refusal);
+}
+
+void ProjectController::openProject(const std::filesystem::path& sourcePath)
+{
+    if (shuttingDown_) {
+        return;
+    }
+    if (activeTaskId_ != 0 || !isState({ProjectState::Empty, ProjectState::Error})) {
+        emitRefusal(kInvalidStateCode, kInvalidStateMessage, kInvalidStateDetail);
+        return;
+    }
+    if (sourcePath.empty()) {
+        emitRefusal(kInvalidPathCode, kInvalidPathMessage, "");
+        return;
+    }
+    resetProjectData();
+    sourcePath_ = sourcePath;
+    enterState(ProjectState::Opening);
+    if (useAnalyzerWorker_ && !fallbackPending_) {
+        startAnalyzerOpen();
+    } else {
+        startInProcessDecode();
+    }
+}
+
+void ProjectController::startAnalyzerOpen()
+{
+    analyzerPathActive_ = true;
+    analyzerFrameCount_ = 0;
+    activeTaskId_ = nextTaskId_++;
+    emit taskStarted(media::pathToQString(sourcePath_));
+    emit taskProgress({kProgressStageProbing, 0});
+    // A run still going (one the user cancelled a moment ago, or one started for the last
+    // project) would make the service refuse this one and then feed its frames to this project.
+    if (analysisService_->isBusy()) {
+        closeAnalysisSource();
+    }
+    analysisService_->startAnalysis(media::pathToQString(sourcePath_), false);
+    analyzerGeneration_ = analysisService_->generation();
+}
+
+void ProjectController::closeAnalysisSource()
+{
+    const bool wasIgnoring = std::exchange(ignoreServiceSignals_, true);
+    analysisService_->closeSource();
+    ignoreServiceSignals_ = wasIgnoring;
+}
+
+void ProjectController::onAnalyzerFrame(const protocol::AnalyzerFramePacket& packet)
+{
+    if (!analyzerPathActive_ || !isState({ProjectState::Opening, ProjectState::Analyzing})) {
+        return;
+    }
+    if (!streamInfo_) {
+        domain::StreamInfo info;
+        info.streamIndex = kSynthesisedStreamIndex;
+        info.sourcePath = sourcePath_;
+        info.codecName = kSynthesisedCodecName;
+        info.width = packet.frame.width;
+        info.height = packet.frame.height;
+        info.bitDepth = packet.frame.bitDepth;
+        info.pixelFormatName = packet.frame.pixelFormatName;
+        info.frameCount = -1;
+        streamInfo_ = info;
+        if (state_ == ProjectState::Opening) {
+            enterState(ProjectState::Analyzing);
+        }
+        emit streamReady(info);
+    }
+    ++analyzerFrameCount_;
+    PictureThumbnail thumbnail =
+        makePictureThumbnail(packet.frame, static_cast<std::uint64_t>(packet.picture.displayIndex));
+    if (!thumbnail.rgba.empty()) {
+        emit pictureThumbnailReady(thumbnail);
+    }
+    frameCache_->insert(std::make_shared<const domain::VideoFrame>(packet.frame));
+    pictures_.push_back(packet.picture);
+    emit pictureBatchDecoded(PictureInfoBatch{packet.picture});
+    emit taskProgress({kProgressStageDecoding, analyzerFrameCount_});
+}
+
+void ProjectController::leaveAnalyzerRoad()
+{
+    analyzerPathActive_ = false;
+    activeTaskId_ = 0;
+    analyzerFrameCount_ = 0;
+}
+
+void ProjectController::onAnalyzerFinished()
+{
+    if (!analyzerPathActive_) {
+        return;
+    }
+    if (pictures_.empty()) {
+        fallBackToInProcess();
+        return;
+    }
+    analysisService_->setDecodedPictures(pictures_);
+    ProjectTaskSummary summary;
+    summary.picturesDecoded = analyzerFrameCount_;
+    leaveAnalyzerRoad();
+    if (state_ == ProjectState::Opening) {
+        enterState(ProjectState::Analyzing);
+    }
+    if (state_ == ProjectState::Analyzing) {
+        enterState(ProjectState::Ready);
+    }
+    emit taskFinished(summary);
+}
+
+void ProjectController::onAnalyzerCanceled()
+{
+    if (!analyzerPathActive_) {
+        return;
+    }
+    leaveAnalyzerRoad();
+    endCanceled();
+}
+
+void ProjectController::endCanceled()
+{
+    resetProjectData();
+    if (isState({ProjectState::Opening, ProjectState::Analyzing})) {
+        enterState(ProjectState::Cancelling);
+    }
+    if (isState({ProjectState::Cancelling, ProjectState::Closing})) {
+        enterState(ProjectState::Empty);
+    }
+    emit taskCanceled();
+}
+
+void ProjectController::onAnalyzerError()
+{
+    if (analyzerPathActive_) {
+        fallBackToInProcess();
+    }
+}
+
+void ProjectController::fallBackToInProcess()
+{
+    const std::filesystem::path source = sourcePath_;
+    leaveAnalyzerRoad();
+    resetProjectData();
+    if (isState({ProjectState::Opening, ProjectState::Analyzing})) {
+        enterState(ProjectState::Error);
+    }
+    fallbackPending_ = true;
+    suppressNextTaskStarted_ = true;
+    QTimer::singleShot(0, this, [this, source] {
+        if (!shuttingDown_ && state_ == ProjectState::Error) {
+            openProject(source);
+        }
+    });
+}
+
+void ProjectController::startInProcessDecode()
+{
+    fallbackPending_ = false;
+    const std::uint64_t taskId = nextTaskId_++;
+    activeTaskId_ = taskId;
+    taskShared_ = std::make_shared<TaskSharedState>();
+    decodeThread_ = new QThread(this);
+    decodeThread_->setObjectName(QString::fromLatin1(kDecodeThreadName));
+    auto* worker = new FfmpegDecodeWorker(taskId, sourcePath_, taskShared_, frameCache_);
+    worker->moveToThread(decodeThread_);
+    decodeWorker_ = worker;
+    connectDecodeWorker(worker, taskId);
+    QTimer::singleShot(0, this, [this, taskId] {
+        if (activeTaskId_ == taskId) {
+            startDecodeThreadIfIdle();
+        }
+    });
+}
+
+void ProjectController::connectDecodeWorker(FfmpegDecodeWorker* worker, std::uint64_t taskId)
+{
+    connect(decodeThread_, &QThread::started, worker, &FfmpegDecodeWorker::run, Qt::QueuedConnection);
+    connect(decodeThread_, &QThread::finished, worker, &QObject::deleteLater);
+    connect(worker, &FfmpegDecodeWorker::started, this, &ProjectController::onDecodeStarted, Qt::QueuedConnection);
+    connect(worker, &FfmpegDecodeWorker::progress, this, &ProjectController::onDecodeProgress, Qt::QueuedConnection);
+    connect(worker, &FfmpegDecodeWorker::streamProbed, this, &ProjectController::onStreamProbed,
+            Qt::QueuedConnection);
+    connect(worker, &FfmpegDecodeWorker::picturesReady, this, &ProjectController::onPicturesReady,
+            Qt::QueuedConnection);
+    connect(worker, &FfmpegDecodeWorker::pictureThumbnailReady, this, &ProjectController::onDecodeThumbnail,
+            Qt::QueuedConnection);
+    QThread* thread = decodeThread_;
+    for (auto terminal : {&FfmpegDecodeWorker::finished, &FfmpegDecodeWorker::error, &FfmpegDecodeWorker::canceled}) {
+        connect(worker, terminal, thread, &QThread::quit, Qt::DirectConnection);
+    }
+    for (auto terminal : {&FfmpegDecodeWorker::finished, &FfmpegDecodeWorker::error, &FfmpegDecodeWorker::canceled}) {
+        connect(worker, terminal, this, [this, taskId] { finishDecodeTask(taskId); }, Qt::QueuedConnection);
+    }
+}
+
+void ProjectController::startDecodeThreadIfIdle()
+{
+    // A thread that has already run must not be started again: its worker is gone and nothing
+    // would ever quit its event loop.
+    if (decodeThread_ != nullptr && !decodeThread_->isRunning() && !decodeThread_->isFinished()) {
+        decodeThread_->start(QThread::InheritPriority);
+    }
+}
+
+void ProjectController::onDecodeStarted(std::uint64_t taskId, const QString& sourcePath)
+{
+    if (taskId != activeTaskId_) {
+        return;
+    }
+    if (suppressNextTaskStarted_) {
+        suppressNextTaskStarted_ = false;
+        return;
+    }
+    emit taskStarted(sourcePath);
+}
+
+void ProjectController::onDecodeProgress(std::uint64_t taskId, const ProjectTaskProgress& progress)
+{
+    if (taskId == activeTaskId_ && !isState({ProjectState::Cancelling, ProjectState::Closing})) {
+        emit taskProgress(progress);
+    }
+}
+
+void ProjectController::onStreamProbed(std::uint64_t taskId, const domain::StreamInfo& info)
+{
+    if (taskId != activeTaskId_ || state_ != ProjectState::Opening) {
+        return;
+    }
+    streamInfo_ = info;
+    enterState(ProjectState::Analyzing);
+    emit streamReady(info);
+}
+
+void ProjectController::onPicturesReady(std::uint64_t taskId, const PictureInfoBatch& batch)
+{
+    if (taskId != activeTaskId_ || state_ != ProjectState::Analyzing) {
+        return;
+    }
+    pictures_.insert(pictures_.end(), batch.begin(), batch.end());
+    analysisService_->setDecodedPictures(pictures_);
+    emit pictureBatchDecoded(batch);
+}
+
+void ProjectController::onDecodeThumbnail(std::uint64_t taskId, const PictureThumbnail& thumbnail)
+{
+    if (taskId == activeTaskId_ && state_ == ProjectState::Analyzing) {
+        emit pictureThumbnailReady(thumbnail);
+    }
+}
+
+void ProjectController::finishDecodeTask(std::uint64_t taskId)
+{
+    if (taskId != activeTaskId_ || decodeThread_ == nullptr || !taskShared_) {
+        return;
+    }
+    if (decodeThread_->isRunning()) {
+        decodeThread_->wait();
+    }
+    DecodeTerminalKind kind = DecodeTerminalKind::None;
+    ProjectTaskSummary summary;
+    ProjectTaskError error;
+    {
+        const std::lock_guard lock(taskShared_->mutex);
+        kind = taskShared_->terminalKind;
+        summary = taskShared_->summary;
+        error = taskShared_->error;
+    }
+    const bool canceled = taskShared_->cancelRequested.load() ||
+                          isState({ProjectState::Cancelling, ProjectState::Closing});
+    delete decodeThread_;
+    decodeThread_ = nullptr;
+    decodeWorker_ = nullptr;
+    taskShared_.reset();
+    activeTaskId_ = 0;
+
+    if (!canceled && kind == DecodeTerminalKind::Finished) {
+        if (state_ == ProjectState::Analyzing) {
+            enterState(ProjectState::Ready);
+        }
+        emit taskFinished(summary);
+        return;
+    }
+    if (!canceled && kind != DecodeTerminalKind::Canceled) {
+        resetProjectData();
+        if (isState({ProjectState::Opening, ProjectState::Analyzing})) {
+            enterState(ProjectState::Error);
+        }
+        if (kind == DecodeTerminalKind::None) {
+            error = {};
+            error.code = QString::fromLatin1(kLifecycleErrorCode);
+            error.source = QString::fromLatin1(kControllerSource);
+            error.message = QString::fromLatin1(kLifecycleErrorMessage);
+        }
+        emit taskError(error);
+        return;
+    }
+    endCanceled();
+}
+
+void ProjectController::cancelTask()
+{
+    if (activeTaskId_ == 0 || !isState({ProjectState::Opening, ProjectState::Analyzing})) {
+        return;
+    }
+    enterState(ProjectState::Cancelling);
+    if (analyzerPathActive_) {
+        analysisService_->cancelAnalysis();
+        leaveAnalyzerRoad();
+        resetProjectData();
+        enterState(ProjectState::Empty);
+        emit taskCanceled();
+        return;
+    }
+    if (taskShared_) {
+        taskShared_->cancelRequested.store(true);
+    }
+}
+
+void ProjectController::closeProject()
+{
+    cancelFrameRequests();
+    // A fallback that has not reopened yet belongs to the project being closed; left set, it
+    // would send the next open past the analyzer.
+    fallbackPending_ = false;
+    suppressNextTaskStarted_ = false;
+    if (analyzerPathActive_) {
+        closeAnalyzerOpen();
+        return;
+    }
+    closeAnalysisSource();
+    if (activeTaskId_ != 0) {
+        closeInProcessTask();
+        return;
+    }
+    if (!isState({ProjectState::Ready, ProjectState::Error})) {
+        return;
+    }
+    enterState(ProjectState::Closing);
+    stopFrameThreads();
+    resetProjectData();
+    enterState(ProjectState::Empty);
+}
+
+void ProjectController::closeAnalyzerOpen()
+{
+    // Leave the road and enter Closing first: closing the source blocks while the worker's last
+    // signals arrive, and none of them may run the cancel or fallback paths of this open.
+    if (isState({ProjectState::Opening, ProjectState::Analyzing})) {
+        enterState(ProjectState::Closing);
+    }
+    leaveAnalyzerRoad();
+    closeAnalysisSource();
+    stopFrameThreads();
+    resetProjectData();
+    if (isState({ProjectState::Cancelling, ProjectState::Closing})) {
+        enterState(ProjectState::Empty);
+    }
+    emit taskCanceled();
+}
+
+void ProjectController::closeInProcessTask()
+{
+    if (isState({ProjectState::Opening, ProjectState::Analyzing})) {
+        enterState(ProjectState::Closing);
+    }
+    if (taskShared_) {
+        taskShared_->cancelRequested.store(true);
+    }
+    if (decodeThread_ != nullptr) {
+        // A thread that has not started yet is started so that its worker sees the flag and ends.
+        startDecodeThreadIfIdle();
+        decodeThread_->wait();
+        finishDecodeTask(activeTaskId_);
+    }
+    stopFrameThreads();
+    resetProjectData();
+}
+
+void ProjectController::shutdown()
+{
+    if (shuttingDown_ && activeTaskId_ == 0) {
+        return;
+    }
+    shuttingDown_ = true;
+    const bool wasIgnoring = std::exchange(ignoreServiceSignals_, true);
+    analysisService_->shutdown();
+    ignoreServiceSignals_ = wasIgnoring;
+    closeProject();
+    stopFrameThreads();
+}
+
+bool ProjectController::isAnalysisBusy() const
+{
+    return analysisService_ != nullptr && analysisService_->isBusy();
+}
+
+PictureAnalysisStatus ProjectController::pictureAnalysisStatus(domain::PictureId pictureId) const
+{
+    return analysisService_ != nullptr ? analysisService_->pictureAnalysisStatus(pictureId)
+                                       : PictureAnalysisStatus::None;
+}
+
+bool ProjectController::canAnalyze() const
+{
+    return analysisService_ != nullptr && !sourcePath_.empty() &&
+           isState({ProjectState::Ready, ProjectState::Analyzing});
+}
+
+void ProjectController::analyzeStream()
+{
+    if (canAnalyze()) {
+        analysisService_->startAnalysis(media::pathToQString(sourcePath_), false);
+    }
+}
+
+void ProjectController::reanalyzeStream()
+{
+    if (canAnalyze()) {
+        analysisService_->startAnalysis(media::pathToQString(sourcePath_), true);
+    }
+}
+
+void ProjectController::analyzeCurrentPictureStructure()
+{
+    if (canAnalyze() && selectedPicture_) {
+        analysisService_->analyzePictureStructure(*selectedPicture_);
+    }
+}
+
+void ProjectController::cancelAnalysis()
+{
+    if (analysisService_ != nullptr) {
+        analysisService_->cancelAnalysis();
+    }
+}
+
+void ProjectController::clearAnalysisCache()
+{
+    if (analysisService_ != nullptr) {
+        analysisService_->clearCache();
+    }
+}
+
+VideoFramePtr ProjectController::cachedFrame(domain::PictureId pictureId) const
+{
+    return frameCache_->find(pictureId);
+}
+
+void ProjectController::resetProjectData()
+{
+    if (selectedPicture_) {
+        selectedPicture_.reset();
+        emit pictureSelectionCleared();
+    }
+    cancelFrameRequests();
+    streamInfo_.reset();
+    pictures_.clear();
+    frameCache_->clear();
+    sourcePath_.clear();
+}
+
+const domain::PictureInfo* ProjectController::findPicture(domain::PictureId pictureId) const
+{
+    const auto found = std::find_if(pictures_.begin(), pictures_.end(),
+                                    [pictureId](const domain::PictureInfo& picture) { return picture.id == pictureId; });
+    return found == pictures_.end() ? nullptr : &*found;
+}
+
+bool ProjectController::selectPicture(domain::PictureId pictureId)
+{
+    if (!isState({ProjectState::Ready, ProjectState::Analyzing})) {
+        return false;
+    }
+    const domain::PictureInfo* picture = findPicture(pictureId);
+    if (picture == nullptr) {
+        return false;
+    }
+    if (selectedPicture_ == pictureId) {
+        analysisService_->loadPictureAnalysis(pictureId);
+        return true;
+    }
+    selectedPicture_ = pictureId;
+    emit pictureSelectionChanged(pictureId);
+    if (VideoFramePtr frame = frameCache_->find(pictureId)) {
+        emit selectedFrameReady(std::move(frame));
+    } else {
+        startFrameRequest(*picture);
+    }
+    analysisService_->loadPictureAnalysis(pictureId);
+    return true;
+}
+
+void ProjectController::clearPictureSelection()
+{
+    if (selectedPicture_) {
+        selectedPicture_.reset();
+        emit pictureSelectionCleared();
+    }
+}
+
+void ProjectController::startFrameRequest(const domain::PictureInfo& picture)
+{
+    if (sourcePath_.empty()) {
+        emit selectedFrameUnavailable(picture.id, QString::fromLatin1(kNoSourceReason));
+        return;
+    }
+    cancelFrameRequests();
+    FrameRequest request;
+    request.requestId = nextTaskId_++;
+    request.cancelFlag = std::make_shared<std::atomic<bool>>(false);
+    request.thread = new QThread(this);
+    request.thread->setObjectName(QString::fromLatin1(kFrameDecodeThreadName));
+    auto* worker = new FfmpegFrameDecodeWorker(request.requestId, sourcePath_, picture.id,
+                                               static_cast<std::uint64_t>(picture.displayIndex), request.cancelFlag);
+    worker->moveToThread(request.thread);
+    frameRequests_.push_back(request);
+
+    connect(request.thread, &QThread::started, worker, &FfmpegFrameDecodeWorker::run, Qt::QueuedConnection);
+    connect(request.thread, &QThread::finished, worker, &QObject::deleteLater);
+    connect(worker, &FfmpegFrameDecodeWorker::finished, request.thread, &QThread::quit, Qt::DirectConnection);
+    connect(worker, &FfmpegFrameDecodeWorker::finished, this, &ProjectController::onFrameRequestFinished,
+            Qt::QueuedConnection);
+    connect(
+        worker, &FfmpegFrameDecodeWorker::frameReady, this,
+        [this](qulonglong, domain::PictureId id, const VideoFramePtr& frame) { onFrameReady(id, frame); },
+        Qt::QueuedConnection);
+    connect(
+        worker, &FfmpegFrameDecodeWorker::unavailable, this,
+        [this](qulonglong, domain::PictureId id, const QString& reason) { onFrameUnavailable(id, reason); },
+        Qt::QueuedConnection);
+    request.thread->start(QThread::InheritPriority);
+}
+
+void ProjectController::onFrameReady(domain::PictureId pictureId, const VideoFramePtr& frame)
+{
+    // A late frame of an older request for the same picture is still the picture asked for.
+    if (frame && selectedPicture_ == pictureId && isState({ProjectState::Ready, ProjectState::Analyzing})) {
+        frameCache_->insert(frame);
+        emit selectedFrameReady(frame);
+    }
+}
+
+void ProjectController::onFrameUnavailable(domain::PictureId pictureId, const QString& reason)
+{
+    if (selectedPicture_ == pictureId && isState({ProjectState::Ready, ProjectState::Analyzing})) {
+        emit selectedFrameUnavailable(pictureId, QString::fromLatin1(kOnDemandFailedReason).arg(reason));
+    }
+}
+
+void ProjectController::onFrameRequestFinished(std::uint64_t requestId)
+{
+    const auto found = std::find_if(frameRequests_.begin(), frameRequests_.end(),
+                                    [requestId](const FrameRequest& request) { return request.requestId == requestId; });
+    if (found == frameRequests_.end()) {
+        return;
+    }
+    found->thread->deleteLater();
+    frameRequests_.erase(found);
+}
+
+void ProjectController::cancelFrameRequests()
+{
+    for (const FrameRequest& request : frameRequests_) {
+        request.cancelFlag->store(true);
+    }
+}
+
+void ProjectController::stopFrameThreads()
+{
+    cancelFrameRequests();
+    for (const FrameRequest& request : frameRequests_) {
+        request.thread->wait();
+        delete request.thread;
+    }
+    frameRequests_.clear();
+}
+
+}  // namespace vexilo::application
