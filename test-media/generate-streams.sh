@@ -124,4 +124,31 @@ hevc_clip oracle_csv_qp.hevc              yuv420p      176x144 12 "bframes=3:csv
 hevc_clip models_bpyramid_420_8bit.hevc   yuv420p      176x144 12 "keyint=12:bframes=3:b-pyramid=1:pools=1:frame-threads=1:info=0"
 hevc_clip models_422_10bit.hevc           yuv422p10le  128x96  8  "keyint=8:bframes=2:pools=1:frame-threads=1:info=0"
 
+# Dense streams: noise at a low CRF with 8x8 coding blocks and 4x4 transforms, so that
+# nearly every CTB splits down to the smallest blocks, at 1080p, 4K and the largest picture
+# H.265 allows. Three pictures each: the middle one is predicted from the others.
+dense_hevc_clip() {
+  local name=$1 size=$2 frames=$3
+  [ -s "$name" ] && return 0
+  "${ffmpeg_quiet[@]}" -f lavfi -i "testsrc2=size=${size}:rate=25" -vf "noise=alls=100:allf=t+u" \
+    -frames:v "$frames" -pix_fmt yuv420p -c:v libx265 -preset ultrafast \
+    -x265-params "log-level=error:crf=10:ctu=32:min-cu-size=8:bframes=1:tu-intra-depth=3:tu-inter-depth=3" \
+    -f hevc "$name.tmp"
+  mv "$name.tmp" "$name"
+}
+
+# long_hevc_clip NAME SIZE FRAMES: a long stream of tiny pictures, for stream-level limits.
+long_hevc_clip() {
+  local name=$1 size=$2 frames=$3
+  [ -s "$name" ] && return 0
+  "${ffmpeg_quiet[@]}" -f lavfi -i "testsrc2=size=${size}:rate=30" -frames:v "$frames" -pix_fmt yuv420p \
+    -c:v libx265 -preset ultrafast -x265-params "log-level=error:keyint=60" -f hevc "$name.tmp"
+  mv "$name.tmp" "$name"
+}
+
+dense_hevc_clip dense_1920x1080.hevc 1920x1080 3
+dense_hevc_clip dense_3840x2160.hevc 3840x2160 3
+dense_hevc_clip dense_8192x4320.hevc 8192x4320 3
+long_hevc_clip  long_64x64_30000.hevc 64x64 30000
+
 echo "test media ready in $out_dir"

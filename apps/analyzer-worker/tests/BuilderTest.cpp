@@ -413,20 +413,40 @@ TEST(StreamAnalysisBuilder, CtuExtentsOf65536DoNotWiden)
     EXPECT_EQ(document.width, 65535u);
 }
 
-TEST(StreamAnalysisBuilder, DroppedEventsMakeAPartialDocument)
+// Each picture brings five block events: a bound of 12 keeps the first two pictures whole
+// and the third without blocks, while every stream-level record stays.
+TEST(StreamAnalysisBuilder, ABlockBoundKeepsWholePicturesAndEveryStreamRecord)
 {
     StreamScript script;
     script.parameterSets().picture(1).picture(2, 0).picture(3, 0);
-    // A ring of 41 is full of stream events before the third CTU and its blocks arrive.
-    const StreamAnalysisBuildResult result = script.build(StreamScript::defaultContext(), 41);
+    const StreamAnalysisBuildResult result = script.build(StreamScript::defaultContext(), 12);
     const analysis::StreamAnalysis& document = documentOf(result);
     expectValid(document);
-    ASSERT_FALSE(document.errors.empty());
-    const analysis::AnalysisErrorInfo& partial = document.errors.back();
+    EXPECT_EQ(document.pictures.size(), 3u);
+    EXPECT_EQ(document.slices.size(), 3u);
+    EXPECT_EQ(document.referencePictures.size(), 2u);
+    EXPECT_EQ(document.ctus.size(), 2u);
+    EXPECT_EQ(document.tus.size(), 4u);
+    using analysis::PictureCompleteness;
+    EXPECT_EQ(document.pictures[0].completeness, PictureCompleteness::Complete);
+    EXPECT_EQ(document.pictures[1].completeness, PictureCompleteness::Complete);
+    EXPECT_EQ(document.pictures[2].completeness, PictureCompleteness::Partial);
+    EXPECT_FALSE(document.pictures[2].ctuCount.has_value());
+
+    ASSERT_EQ(document.errors.size(), 2u);
+    const analysis::AnalysisErrorInfo& partial = document.errors[0];
     EXPECT_EQ(partial.code, "analyzer.observer_partial");
     EXPECT_EQ(partial.message, "Some CTU/CU/PU/TU observer events were dropped by bounded collectors");
     EXPECT_EQ(partial.id, deriveStableId(document.id, 98, 5, 0));
-    EXPECT_EQ(partial.detail, "capacity=41; collected=41; dropped=5; fatalLine=0");
+    EXPECT_FALSE(partial.relatedObjectId.has_value());
+    EXPECT_TRUE(partial.detail.starts_with("capacity=12; collected=")) << partial.detail;
+    EXPECT_TRUE(partial.detail.ends_with("; dropped=5; fatalLine=0; picturesWithBlocks=2; picturesWithoutBlocks=1"))
+        << partial.detail;
+
+    const analysis::AnalysisErrorInfo& picture = document.errors[1];
+    EXPECT_EQ(picture.code, "analyzer.observer_partial");
+    EXPECT_EQ(picture.relatedObjectId, document.pictures[2].id);
+    EXPECT_EQ(picture.detail, "pictureId=3; decodeIndex=2; ctus=1; cus=1; pus=1; tus=2; dropped=5");
 }
 
 std::vector<std::string> syntaxNames(const analysis::ParameterSetInfo& ps)

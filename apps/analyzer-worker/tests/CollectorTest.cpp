@@ -30,20 +30,31 @@ EventBytes ctuOf(std::uint64_t picture, std::uint32_t ctu)
     return testing::ctuEvent(1, picture, ctu, 0, 0, 16, 16);
 }
 
-TEST(ObserverCollectorLimits, TailLimitKeepsRoomForStreamEvents)
-{
-    EXPECT_EQ(observerTailLimit(131072), 65536u);
-    EXPECT_EQ(observerTailLimit(131073), 65537u);
-    EXPECT_EQ(observerTailLimit(1000), 500u);
-    EXPECT_EQ(observerTailLimit(0), 0u);
-}
-
-TEST(ObserverCollectorLimits, CapacityFitsInHalfOfThePhysicalMemory)
+TEST(ObserverCollectorLimits, BlockBudgetIsAQuarterOfTheMemoryUpTo4GiB)
 {
     const std::uint64_t gib = std::uint64_t{1} << 30;
-    EXPECT_EQ(boundObserverEventCapacity(kMaxObserverEventCapacity, 8 * gib), 2 * 1024 * 1024u);
-    EXPECT_EQ(boundObserverEventCapacity(1000, 8 * gib), 1000u);
-    EXPECT_EQ(boundObserverEventCapacity(1000, 0), 1000u);
+    EXPECT_EQ(defaultBlockBudgetBytes(8 * gib), 2 * gib);
+    EXPECT_EQ(defaultBlockBudgetBytes(64 * gib), 4 * gib);
+    EXPECT_EQ(defaultBlockBudgetBytes(0), 4 * gib) << "unknown memory";
+}
+
+TEST(ObserverCollectorLimits, SpsBoundsTheBlocksOfAPicture)
+{
+    VexiloObserverParameterSetEvent sps{};
+    sps.width = 3840;
+    sps.height = 2160;
+    sps.log2CtuSize = 6;
+    sps.log2MinLumaCodingBlockSize = 3;
+    sps.log2MinLumaTransformBlockSize = 2;
+    // 60x34 CTBs; CU nodes 64 down to 8, four PUs per 8x8 CU, TU nodes 64 down to 4.
+    const std::uint64_t area = 60ull * 34 * 64 * 64;
+    const std::uint64_t cuNodes = area / 4096 + area / 1024 + area / 256 + area / 64;
+    const std::uint64_t tuNodes = cuNodes + area / 16;
+    EXPECT_EQ(maxBlockEventsPerPicture(sps), 2040 + cuNodes + 4 * (area / 64) + tuNodes);
+
+    // Without an SPS the largest picture H.265 allows, at its finest grid, bounds it.
+    const VexiloObserverParameterSetEvent none{};
+    EXPECT_GT(maxBlockEventsPerPicture(none), maxBlockEventsPerPicture(sps) * 4);
 }
 
 struct FatalCase {
@@ -76,32 +87,100 @@ TEST(ObserverCollectorFatalLines, BadHeadersAndShortEventsFail)
     EXPECT_EQ(collector.fatalLine(), kFatalLineBadHeader) << "the first fatal line wins";
 }
 
-TEST(ObserverCollectorFatalLines, StagingMoreThanTheSlotHoldsFails)
+TEST(ObserverCollectorPictureDrops, StagingMoreThanTheSlotHoldsCostsThePictureItsBlocks)
 {
-    ObserverEventCollector collector(4096, 0, ObserverCollectorLimits{2, 1024});
+    ObserverEventCollector collector(kNoBlockEventBound, 0, ObserverCollectorLimits{2, 1024});
     for (std::uint64_t cu = 1; cu <= 1023; ++cu) {
         ASSERT_EQ(collector.onEvent(cuOf(7, 0, cu).header()), 0);
     }
     ASSERT_EQ(collector.onEvent(ctuOf(7, 0).header()), 0);
     EXPECT_EQ(collector.eventCount(), 1024u) << "a CTU commits with its 1023 blocks";
-    EXPECT_FALSE(collector.failed());
 
-    for (std::uint64_t cu = 1; cu <= 1024; ++cu) {
+    for (std::uint64_t cu = 1; cu <= 1025; ++cu) {
         ASSERT_EQ(collector.onEvent(cuOf(7, 1, cu).header()), 0);
     }
-    EXPECT_EQ(collector.onEvent(cuOf(7, 1, 1025).header()), -1);
-    EXPECT_EQ(collector.fatalLine(), kFatalLineStagingFull);
+    ASSERT_EQ(collector.onEvent(testing::nalUnitEvent(3, 0, 1).header()), 0);
+    collector.finalize();
+    EXPECT_FALSE(collector.failed());
+    EXPECT_EQ(collector.eventCount(), 1u) << "the NAL unit stays, picture 7 keeps no block";
+    EXPECT_EQ(collector.droppedCount(), 1024u + 1025u);
+    const std::vector<PictureBlockLoss> losses = collector.picturesWithLostBlocks();
+    ASSERT_EQ(losses.size(), 1u);
+    EXPECT_EQ(losses[0].pictureIdentity, 7u);
+    EXPECT_EQ(losses[0].droppedEvents, 1024u + 1025u);
 }
 
-TEST(ObserverCollectorFatalLines, ABatchLeftOpenAtFinalizationFails)
+TEST(ObserverCollectorPictureDrops, ABatchLeftOpenAtFinalizationCostsThePictureItsBlocks)
 {
     ObserverEventCollector collector(16, 0, kSmallLimits);
+    ASSERT_EQ(collector.onEvent(cuOf(6, 0, 1).header()), 0);
+    ASSERT_EQ(collector.onEvent(ctuOf(6, 0).header()), 0);
     ASSERT_EQ(collector.onEvent(cuOf(7, 0, 1).header()), 0);
-    ASSERT_EQ(collector.onEvent(cuOf(7, 0, 2).header()), 0);
+    ASSERT_EQ(collector.onEvent(ctuOf(7, 0).header()), 0);
+    ASSERT_EQ(collector.onEvent(cuOf(7, 1, 2).header()), 0);
     collector.finalize();
-    EXPECT_EQ(collector.fatalLine(), kFatalLineOpenBatchAtFinalize);
-    EXPECT_EQ(collector.droppedCount(), 2u);
+    EXPECT_FALSE(collector.failed());
+    EXPECT_EQ(collector.fatalLine(), 0u);
+    EXPECT_EQ(collector.droppedCount(), 3u);
+    EXPECT_EQ(collector.eventCount(), 2u) << "picture 6 is whole";
+    EXPECT_EQ(collector.picturesWithBlocks(), 1u);
+    ASSERT_EQ(collector.picturesWithLostBlocks().size(), 1u);
+    EXPECT_EQ(collector.picturesWithLostBlocks()[0].cus, 1u) << "the CU that met its CTU";
+}
+
+// Pictures keep their blocks whole, first in decode order, until the bound is reached;
+// the stream-level events around them are all kept.
+TEST(ObserverCollectorPictureDrops, TheBoundKeepsWholePicturesInDecodeOrder)
+{
+    ObserverEventCollector collector(5, 0, kSmallLimits);
+    std::uint64_t nal = 1;
+    for (std::uint64_t picture = 7; picture <= 9; ++picture) {
+        ASSERT_EQ(collector.onEvent(testing::nalUnitEvent(nal, static_cast<std::int64_t>(nal), 1).header()), 0);
+        ++nal;
+        for (std::uint32_t ctu = 0; ctu < 2; ++ctu) {
+            ASSERT_EQ(collector.onEvent(cuOf(picture, ctu, 1).header()), 0);
+            ASSERT_EQ(collector.onEvent(ctuOf(picture, ctu).header()), 0);
+        }
+    }
+    collector.finalize();
+    EXPECT_FALSE(collector.failed());
+    EXPECT_EQ(collector.eventCount(), 3u + 4u) << "three NAL units and picture 7's blocks";
+    EXPECT_EQ(collector.droppedCount(), 8u);
+    EXPECT_EQ(collector.picturesWithBlocks(), 1u);
+    const std::vector<PictureBlockLoss> losses = collector.picturesWithLostBlocks();
+    ASSERT_EQ(losses.size(), 2u);
+    EXPECT_EQ(losses[0].pictureIdentity, 8u);
+    EXPECT_EQ(losses[1].pictureIdentity, 9u) << "it would fit, but comes after a picture that did not";
+    EXPECT_EQ(losses[1].ctus, 2u);
+    EXPECT_EQ(losses[1].cus, 2u);
+}
+
+TEST(ObserverCollectorPictureDrops, AMemoryBudgetKeepsWholePicturesToo)
+{
+    ObserverCollectorLimits limits = kSmallLimits;
+    limits.blockBudgetBytes = 1;
+    ObserverEventCollector collector(kNoBlockEventBound, 0, limits);
+    ASSERT_EQ(collector.onEvent(cuOf(7, 0, 1).header()), 0);
+    ASSERT_EQ(collector.onEvent(ctuOf(7, 0).header()), 0);
+    collector.finalize();
     EXPECT_EQ(collector.eventCount(), 0u);
+    EXPECT_EQ(collector.blockStorageBytes(), 0u) << "what did not fit is given back";
+    EXPECT_EQ(collector.picturesWithLostBlocks().size(), 1u);
+}
+
+TEST(ObserverCollectorPictureDrops, ATargetPictureIgnoresTheBoundAndTheBudget)
+{
+    ObserverCollectorLimits limits = kSmallLimits;
+    limits.blockBudgetBytes = 1;
+    ObserverEventCollector collector(1, 7, limits);
+    ASSERT_EQ(collector.onEvent(testing::parameterSetEvent(VEXILO_OBSERVER_EVENT_SPS, 0, 64, 64).header()), 0);
+    for (std::uint32_t ctu = 0; ctu < 4; ++ctu) {
+        ASSERT_EQ(collector.onEvent(cuOf(7, ctu, 1).header()), 0);
+        ASSERT_EQ(collector.onEvent(ctuOf(7, ctu).header()), 0);
+    }
+    collector.finalize();
+    EXPECT_EQ(collector.eventCount(), 1u + 8u);
+    EXPECT_EQ(collector.droppedCount(), 0u);
 }
 
 struct DropCase {
@@ -136,32 +215,21 @@ std::vector<EventBytes> markers(std::size_t count)
     return events;
 }
 
-DropCase tailExhaustion()
-{
-    // A ring of 8 keeps 4 records for block events: a CTU with 4 staged blocks does not fit.
-    std::vector<EventBytes> events;
-    for (std::uint64_t cu = 1; cu <= 4; ++cu) {
-        events.push_back(cuOf(7, 0, cu));
-    }
-    events.push_back(ctuOf(7, 0));
-    events.push_back(cuOf(7, 1, 1));
-    events.push_back(ctuOf(7, 1));
-    return {"tail area exhausted", events, 5, 2};
-}
-
 INSTANTIATE_TEST_SUITE_P(
     EveryCountedDrop, ObserverCollectorDrops,
     ::testing::Values(
-        DropCase{"ring full", markers(10), 2, 8},
+        DropCase{"stream events are never bounded", markers(10), 0, 10},
         DropCase{"block without picture", {testing::cuEvent(1, 0, 0, 5, 0, 0, 0, 8)}, 1, 0},
         DropCase{"CU without identity", {cuOf(7, 0, 0)}, 1, 0},
         DropCase{"CU without extent", {testing::cuEvent(1, 7, 0, 5, 0, 0, 0, 0)}, 1, 0},
         DropCase{"PU part index 4", {testing::puEvent(1, 7, 0, 5, 4, 0, 0, 8, -1)}, 1, 0},
         DropCase{"TU without identity", {testing::tuEvent(1, 7, 0, 5, 0, 0, 0, 0, 8)}, 1, 0},
-        DropCase{"abandoned batch", {cuOf(7, 0, 1), cuOf(7, 0, 2), cuOf(7, 1, 3), ctuOf(7, 1)}, 2, 2},
-        DropCase{"CTU of another address", {cuOf(7, 0, 1), ctuOf(7, 1)}, 1, 1},
+        DropCase{"abandoned batch", {cuOf(7, 0, 1), cuOf(7, 0, 2), cuOf(7, 1, 3), ctuOf(7, 1)}, 4, 0},
+        DropCase{"CTU of another address", {cuOf(7, 0, 1), ctuOf(7, 1)}, 2, 0},
         DropCase{"CTU without extent", {cuOf(7, 0, 1), testing::ctuEvent(1, 7, 0, 0, 0, 0, 16)}, 2, 0},
-        tailExhaustion()),
+        DropCase{"a bad block costs the blocks kept before it",
+                 {cuOf(7, 0, 1), ctuOf(7, 0), cuOf(7, 1, 0), cuOf(7, 2, 1), ctuOf(7, 2)}, 5, 0},
+        DropCase{"other pictures keep theirs", {cuOf(7, 0, 0), cuOf(8, 0, 1), ctuOf(8, 0)}, 1, 2}),
     [](const ::testing::TestParamInfo<DropCase>& test) { return testing::caseName(test.param.name); });
 
 TEST(ObserverCollectorDrops, ThreadsBeyondTheSlotsLoseTheirStreamEvents)
@@ -226,11 +294,15 @@ TEST(ObserverCollectorAccess, EventAtRejectsIndicesBeyondTheCount)
 
 TEST(ObserverCollectorAccess, StatisticsTextNamesTheCounters)
 {
-    ObserverEventCollector collector(4, 0, kSmallLimits);
+    ObserverEventCollector collector(2, 0, kSmallLimits);
     for (const EventBytes& event : markers(6)) {
         ASSERT_EQ(collector.onEvent(event.header()), 0);
     }
-    EXPECT_EQ(collector.statisticsText(), "capacity=4; collected=4; dropped=2; fatalLine=0");
+    ASSERT_EQ(collector.onEvent(cuOf(7, 0, 1).header()), 0);
+    ASSERT_EQ(collector.onEvent(ctuOf(7, 0).header()), 0);
+    ASSERT_EQ(collector.onEvent(ctuOf(8, 0).header()), 0);
+    EXPECT_EQ(collector.statisticsText(),
+              "capacity=2; collected=8; dropped=1; fatalLine=0; picturesWithBlocks=1; picturesWithoutBlocks=1");
 }
 
 std::uint64_t expectedSliceIdentity(const EventBytes& event)

@@ -2,7 +2,7 @@
 // the coding blocks reach the cache's picture documents, which validate, and a later
 // "stream_index" run over the same cache keeps them.
 #include "PipelineTestSupport.h"
-#include "WorkerTestSupport.h"
+#include "WorkerAnalysisRun.h"
 #include "pipeline/AnalysisPipeline.h"
 
 #include <QJsonDocument>
@@ -155,61 +155,11 @@ INSTANTIATE_TEST_SUITE_P(Streams, PipelineBlockStructure, ::testing::ValuesIn(st
                          });
 
 // The same runs through the worker program, as the desktop asks for them.
-constexpr int kWorkerAnalysisTimeoutMs = 120000;
-
-bool endsTask(const QJsonObject& event)
-{
-    const QString type = event.value("type").toString();
-    return event.isEmpty() || type == "analysisFinished" || type == "analysisCanceled" || type == "error";
-}
-
-// The worker takes elementary streams by their ".hevc" name only.
-std::filesystem::path asHevcFile(const std::filesystem::path& stream, const ScratchDirectory& scratch)
-{
-    const std::filesystem::path copy = scratch / (stream.stem().string() + ".hevc");
-    std::filesystem::copy_file(stream, copy, std::filesystem::copy_options::overwrite_existing);
-    return copy;
-}
-
-// The task's last event (empty when none came in time) and its probe result with the counts.
-struct WorkerTask {
-    QJsonObject end;
-    QJsonObject probe;
-};
-
-WorkerTask analyzeThroughWorker(const std::filesystem::path& input, const std::filesystem::path& cacheRoot,
-                                 const char* mode, std::optional<qint64> targetDecodePictureId = std::nullopt)
-{
-    testing::WorkerProcess worker(
-        {QStringLiteral("--parent-pid"), QString::number(QCoreApplication::applicationPid())});
-    worker.send(testing::requestLine("hello", "h1"));
-    worker.nextEvent();
-    QJsonObject payload{{"inputPath", QString::fromStdString(input.string())},
-                        {"cacheRoot", QString::fromStdString(cacheRoot.string())},
-                        {"analysisMode", mode}};
-    if (targetDecodePictureId) {
-        payload.insert("targetDecodePictureId", *targetDecodePictureId);
-    }
-    worker.send(testing::requestLine("analyze", "a1", payload, "t1"));
-    WorkerTask task;
-    do {
-        task.end = worker.nextEvent(kWorkerAnalysisTimeoutMs);
-        if (task.end.value("type").toString() == "probeResult") {
-            task.probe = task.end;
-        }
-    } while (!endsTask(task.end));
-    return task;
-}
-
-std::string textOf(const QJsonObject& event)
-{
-    return QJsonDocument(event).toJson(QJsonDocument::Compact).toStdString();
-}
-
-qint64 countOf(const WorkerTask& task, const char* key)
-{
-    return task.probe.value("payload").toObject().value(key).toInteger();
-}
+using testing::analyzeThroughWorker;
+using testing::asHevcFile;
+using testing::countOf;
+using testing::textOf;
+using testing::WorkerTask;
 
 TEST(WorkerBlockStructure, BoundedStructureWritesBlocksForEveryPicture)
 {
@@ -236,7 +186,9 @@ TEST(WorkerBlockStructure, PictureStructureBlocksSurviveALaterStreamIndexRun)
     ScratchDirectory inputs;
     const std::filesystem::path input = asHevcFile(testing::referenceStreams() / "s06_ra_wavefront.bit", inputs);
     constexpr qint64 kTargetPicture = 3;
-    const WorkerTask structure = analyzeThroughWorker(input, scratch.path(), "picture_structure", kTargetPicture);
+    testing::WorkerRunOptions options;
+    options.targetDecodePictureId = kTargetPicture;
+    const WorkerTask structure = analyzeThroughWorker(input, scratch.path(), "picture_structure", options);
     ASSERT_EQ(structure.end.value("type").toString().toStdString(), "analysisFinished") << textOf(structure.end);
     EXPECT_GT(countOf(structure, "ctuCount"), 0);
     const auto before = cachedPictureBlocks(scratch.path());

@@ -4,16 +4,24 @@
 #include "PipelineTestSupport.h"
 #include "pipeline/AnalysisPipeline.h"
 
+#include <QProcess>
+
 #include <gtest/gtest.h>
+
+extern "C" {
+#include <libavutil/error.h>
+}
 
 #include <atomic>
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <optional>
 #include <ostream>
 #include <random>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 namespace vexilo::analyzer {
@@ -143,6 +151,161 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<std::tuple<Damage, ModeCase>>& testCase) {
         return std::string(std::get<0>(testCase.param).name) + "_" + std::get<1>(testCase.param).name;
     });
+
+// Damage inside the coded pictures of generated streams, where FFmpeg rejects packets: the
+// analysis goes on to the end, delivers at least the frames `ffmpeg -i COPY` decodes, and
+// names every rejected packet in the document.
+constexpr std::size_t kCopiesPerSliceDamage = 6;
+constexpr std::size_t kSliceHeaderBytes = 6;
+constexpr std::uint32_t kLastSliceNalType = 21;
+
+// Start and end of every coded slice NAL unit (after its start code).
+std::vector<std::pair<std::size_t, std::size_t>> sliceNalUnits(const Bytes& stream)
+{
+    const std::vector<std::size_t> offsets = startCodes(stream);
+    std::vector<std::pair<std::size_t, std::size_t>> units;
+    for (std::size_t i = 0; i < offsets.size(); ++i) {
+        const std::size_t begin = offsets[i] + 3;
+        const std::size_t end = i + 1 < offsets.size() ? offsets[i + 1] : stream.size();
+        const auto type = (static_cast<std::uint32_t>(static_cast<unsigned char>(stream[begin])) >> 1) & 0x3F;
+        if (type <= kLastSliceNalType && end > begin + kSliceHeaderBytes + 1) {
+            units.emplace_back(begin, end);
+        }
+    }
+    return units;
+}
+
+std::pair<std::size_t, std::size_t> someSlice(const Bytes& stream, std::mt19937& random)
+{
+    const auto units = sliceNalUnits(stream);
+    return units[pick(random, 1, units.size() - 1)];
+}
+
+Bytes flippedSliceData(Bytes stream, std::mt19937& random)
+{
+    const auto [begin, end] = someSlice(stream, random);
+    for (int i = 0; i < kFlippedBytes; ++i) {
+        stream[pick(random, begin + kSliceHeaderBytes, end - 1)] ^= static_cast<char>(1U << pick(random, 0, 7));
+    }
+    return stream;
+}
+
+Bytes truncatedSlice(Bytes stream, std::mt19937& random)
+{
+    const auto [begin, end] = someSlice(stream, random);
+    stream.erase(stream.begin() + static_cast<std::ptrdiff_t>(pick(random, begin + kSliceHeaderBytes, end - 1)),
+                 stream.begin() + static_cast<std::ptrdiff_t>(end));
+    return stream;
+}
+
+Bytes droppedSlice(Bytes stream, std::mt19937& random)
+{
+    const auto [begin, end] = someSlice(stream, random);
+    stream.erase(stream.begin() + static_cast<std::ptrdiff_t>(begin - 3), stream.begin() + static_cast<std::ptrdiff_t>(end));
+    return stream;
+}
+
+// The frames the ffmpeg program decodes from a file, as a user would count them.
+std::optional<std::size_t> ffmpegFrameCount(const std::filesystem::path& path)
+{
+    QProcess ffmpeg;
+    ffmpeg.start(QStringLiteral("ffmpeg"), {QStringLiteral("-hide_banner"), QStringLiteral("-nostdin"),
+                                            QStringLiteral("-loglevel"), QStringLiteral("quiet"), QStringLiteral("-i"),
+                                            QString::fromStdString(path.string()), QStringLiteral("-map"),
+                                            QStringLiteral("0:v:0"), QStringLiteral("-fps_mode"),
+                                            QStringLiteral("passthrough"), QStringLiteral("-f"),
+                                            QStringLiteral("framemd5"), QStringLiteral("-")});
+    if (!ffmpeg.waitForFinished(60000)) {
+        return std::nullopt;
+    }
+    std::size_t frames = 0;
+    for (const QByteArray& line : ffmpeg.readAllStandardOutput().split('\n')) {
+        frames += !line.isEmpty() && !line.startsWith('#') ? 1U : 0U;
+    }
+    return frames;
+}
+
+class PipelineDamagedSlices : public ::testing::TestWithParam<Damage> {};
+
+TEST_P(PipelineDamagedSlices, DecodeToTheEndAndNameEveryRejectedPacket)
+{
+    std::mt19937 random(kSeed);
+    std::size_t rejected = 0;
+    for (const char* clip : {"observer_open_gop_pyramid.hevc", "main_420_8bit_gop8.hevc"}) {
+        std::ifstream source(testing::testMedia(clip), std::ios::binary);
+        const Bytes original{std::istreambuf_iterator<char>(source), std::istreambuf_iterator<char>()};
+        for (std::size_t copy = 0; copy < kCopiesPerSliceDamage; ++copy) {
+            testing::ScratchDirectory scratch;
+            const std::filesystem::path path = scratch / "damaged.hevc";
+            const Bytes damaged = GetParam().apply(original, random);
+            std::ofstream(path, std::ios::binary).write(damaged.data(), static_cast<std::streamsize>(damaged.size()));
+            std::atomic<bool> cancel{false};
+            std::size_t delivered = 0;
+            const AnalyzerRunResult result =
+                analyzeHevcToMetadata(path, scratch / "cache", cancel, AnalysisMode::StreamIndex, 0,
+                                      [&delivered](domain::PictureInfo, domain::VideoFrame) { return ++delivered > 0; });
+            SCOPED_TRACE(std::string(clip) + " copy " + std::to_string(copy));
+            ASSERT_TRUE(result.succeeded) << result.code << ": " << result.detail;
+            const std::optional<std::size_t> ffmpegFrames = ffmpegFrameCount(path);
+            ASSERT_TRUE(ffmpegFrames);
+            EXPECT_GE(delivered, *ffmpegFrames);
+
+            const auto cached = testing::readCachedStream(scratch / "cache");
+            ASSERT_TRUE(std::holds_alternative<analysis::StreamAnalysis>(cached)) << std::get<std::string>(cached);
+            for (const analysis::AnalysisErrorInfo& error : std::get<analysis::StreamAnalysis>(cached).errors) {
+                if (error.code == "analyzer.packet_rejected") {
+                    ++rejected;
+                    EXPECT_TRUE(error.detail.starts_with("packetIndex=" + std::to_string(error.errorValue.value_or(0)) +
+                                                         "; byteOffset="))
+                        << error.detail;
+                    EXPECT_TRUE(error.detail.ends_with("; ffmpegCode=" + std::to_string(AVERROR_INVALIDDATA)))
+                        << error.detail;
+                }
+            }
+        }
+    }
+    RecordProperty("rejectedPackets", static_cast<int>(rejected));
+}
+
+INSTANTIATE_TEST_SUITE_P(Damages, PipelineDamagedSlices,
+                         ::testing::Values(Damage{"FlippedSliceData", flippedSliceData},
+                                           Damage{"TruncatedSlice", truncatedSlice},
+                                           Damage{"DroppedSlice", droppedSlice}),
+                         [](const ::testing::TestParamInfo<Damage>& testCase) {
+                             return std::string(testCase.param.name);
+                         });
+
+// A packet the decoder refuses outright is noted and passed over; the pictures around it
+// still come out.
+TEST(PipelineDamagedSlices, AGarbledPacketIsNotedAndPassedOver)
+{
+    std::ifstream source(testing::testMedia("observer_open_gop_pyramid.hevc"), std::ios::binary);
+    Bytes stream{std::istreambuf_iterator<char>(source), std::istreambuf_iterator<char>()};
+    const auto units = sliceNalUnits(stream);
+    ASSERT_GT(units.size(), 12u);
+    // A slice header whose PPS id and slice address are nonsense.
+    const auto [begin, end] = units[10];
+    std::fill(stream.begin() + static_cast<std::ptrdiff_t>(begin + 2),
+              stream.begin() + static_cast<std::ptrdiff_t>(std::min(end, begin + 24)), static_cast<char>(0xFF));
+    testing::ScratchDirectory scratch;
+    const std::filesystem::path path = scratch / "garbled.hevc";
+    std::ofstream(path, std::ios::binary).write(stream.data(), static_cast<std::streamsize>(stream.size()));
+    std::atomic<bool> cancel{false};
+    std::size_t delivered = 0;
+    const AnalyzerRunResult result =
+        analyzeHevcToMetadata(path, scratch / "cache", cancel, AnalysisMode::BoundedStructure, 0,
+                              [&delivered](domain::PictureInfo, domain::VideoFrame) { return ++delivered > 0; });
+    ASSERT_TRUE(result.succeeded) << result.code << ": " << result.detail;
+    EXPECT_GE(delivered, ffmpegFrameCount(path).value_or(0));
+    EXPECT_GT(delivered, 20u);
+    const auto cached = testing::readCachedStream(scratch / "cache");
+    ASSERT_TRUE(std::holds_alternative<analysis::StreamAnalysis>(cached)) << std::get<std::string>(cached);
+    std::size_t rejected = 0;
+    for (const analysis::AnalysisErrorInfo& error : std::get<analysis::StreamAnalysis>(cached).errors) {
+        rejected += error.code == "analyzer.packet_rejected" ? 1U : 0U;
+    }
+    EXPECT_GE(rejected, 1u);
+}
 
 }  // namespace
 }  // namespace vexilo::analyzer

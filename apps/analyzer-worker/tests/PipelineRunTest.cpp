@@ -8,6 +8,7 @@ extern "C" {
 #include <libavutil/error.h>
 }
 
+#include <algorithm>
 #include <atomic>
 #include <fstream>
 #include <functional>
@@ -309,27 +310,76 @@ TEST(PipelineRun, CancelledBeforeTheCallReadsNothing)
     EXPECT_FALSE(sinkCalled);
 }
 
-// With room for only a few events the observer is given up at the first dropped one, the
-// decode goes on, and the document is valid but marked partial.
-TEST(PipelineRun, SmallEventCapacityGivesAValidPartialDocument)
+// With room for only a few block events the first pictures keep all their blocks and the
+// rest none; decoding, frames and every stream-level record go on to the end.
+TEST(PipelineRun, SmallEventCapacityKeepsWholePicturesAndEverySummary)
 {
-    const testing::ScopedEnvironment capacity(kEventCapacityVariable, "100");
+    const testing::ScopedEnvironment capacity(kEventCapacityVariable, "3000");
     ScratchDirectory scratch;
     std::uint64_t delivered = 0;
     const AnalyzerRunResult result = analyze(testMedia("observer_open_gop_pyramid.hevc"), scratch.path(),
                                              [&delivered](domain::PictureInfo, domain::VideoFrame) {
                                                  ++delivered;
                                                  return true;
-                                             });
+                                             },
+                                             AnalysisMode::BoundedStructure);
     ASSERT_TRUE(result.succeeded) << result.code << ": " << result.detail;
     EXPECT_EQ(delivered, 30u);
+    EXPECT_EQ(result.pictureCount, 30);
+    EXPECT_GT(result.picturesWithBlocks, 0u);
+    EXPECT_LT(result.picturesWithBlocks, 30u);
     const auto cached = testing::readCachedStream(scratch.path());
     ASSERT_TRUE(std::holds_alternative<analysis::StreamAnalysis>(cached)) << std::get<std::string>(cached);
     const auto& document = std::get<analysis::StreamAnalysis>(cached);
-    EXPECT_TRUE(analysis::validateStreamAnalysis(document).empty());
-    EXPECT_LT(document.pictures.size(), 30u);
+    EXPECT_EQ(document.pictures.size(), 30u);
     ASSERT_FALSE(document.errors.empty());
     EXPECT_EQ(document.errors.back().code, "analyzer.observer_partial");
+
+    // Pictures with blocks come first in decode order, each with a CTU for every CTB.
+    std::vector<analysis::PictureAnalysisSummary> byDecodeOrder = document.pictures;
+    std::sort(byDecodeOrder.begin(), byDecodeOrder.end(), [](const auto& a, const auto& b) {
+        return a.decodeIndex.value_or(-1) < b.decodeIndex.value_or(-1);
+    });
+    const std::uint64_t ctbs = byDecodeOrder.front().ctuCount.value_or(0);
+    ASSERT_GT(ctbs, 0u);
+    for (std::size_t i = 0; i < byDecodeOrder.size(); ++i) {
+        const bool withBlocks = i < result.picturesWithBlocks;
+        EXPECT_EQ(byDecodeOrder[i].ctuCount.value_or(0), withBlocks ? ctbs : 0u) << "decode index " << i;
+        EXPECT_EQ(byDecodeOrder[i].completeness, withBlocks ? analysis::PictureCompleteness::Complete
+                                                            : analysis::PictureCompleteness::Partial);
+    }
+}
+
+// Stream-level records have no count bound: a long stream keeps every picture, slice and
+// NAL unit however many there are.
+TEST(PipelineRun, ALongStreamKeepsEveryPictureSummary)
+{
+    constexpr std::size_t kPictures = 30000;
+    ScratchDirectory scratch;
+    std::size_t delivered = 0;
+    const AnalyzerRunResult result = analyze(testMedia("long_64x64_30000.hevc"), scratch.path(),
+                                             [&delivered](domain::PictureInfo, domain::VideoFrame) {
+                                                 ++delivered;
+                                                 return true;
+                                             });
+    ASSERT_TRUE(result.succeeded) << result.code << ": " << result.detail;
+    EXPECT_EQ(delivered, kPictures);
+    EXPECT_EQ(result.pictureCount, static_cast<std::int64_t>(kPictures));
+    EXPECT_EQ(result.sliceCount, kPictures);
+    EXPECT_GE(result.nalUnitCount, kPictures + 3);
+    const auto cached = testing::readCachedStream(scratch.path());
+    ASSERT_TRUE(std::holds_alternative<analysis::StreamAnalysis>(cached)) << std::get<std::string>(cached);
+    const auto& document = std::get<analysis::StreamAnalysis>(cached);
+    ASSERT_EQ(document.pictures.size(), kPictures);
+    std::vector<bool> decodeIndices(kPictures, false);
+    for (const analysis::PictureAnalysisSummary& picture : document.pictures) {
+        const std::int64_t index = picture.decodeIndex.value_or(-1);
+        ASSERT_GE(index, 0);
+        ASSERT_LT(index, static_cast<std::int64_t>(kPictures));
+        decodeIndices[static_cast<std::size_t>(index)] = true;
+    }
+    EXPECT_EQ(std::count(decodeIndices.begin(), decodeIndices.end(), true), static_cast<std::ptrdiff_t>(kPictures));
+    EXPECT_TRUE(document.errors.empty());
 }
 
 }  // namespace

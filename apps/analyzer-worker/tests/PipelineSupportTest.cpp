@@ -1,4 +1,5 @@
 #include "PipelineTestSupport.h"
+#include "collector/ObserverEventCollector.h"
 #include "pipeline/PipelineSupport.h"
 
 #include <gtest/gtest.h>
@@ -17,6 +18,8 @@ namespace {
 struct CapacityCase {
     const char* text;
     std::uint64_t capacity;
+    // What bounds the kept block events: only a usable number does.
+    std::uint64_t blockCapacity;
 };
 
 void PrintTo(const CapacityCase& c, std::ostream* os)
@@ -29,26 +32,27 @@ class ObserverEventCapacityTest : public ::testing::TestWithParam<CapacityCase> 
 TEST_P(ObserverEventCapacityTest, ReadsTheVariable)
 {
     EXPECT_EQ(observerEventCapacity(QByteArray(GetParam().text)), GetParam().capacity);
+    EXPECT_EQ(blockEventCapacity(QByteArray(GetParam().text)), GetParam().blockCapacity);
 }
 
 INSTANTIATE_TEST_SUITE_P(Texts, ObserverEventCapacityTest,
-                         ::testing::Values(CapacityCase{"", 65536}, CapacityCase{"0", 65536},
-                                           CapacityCase{"abc", 65536}, CapacityCase{"-5", 65536},
-                                           CapacityCase{"12abc", 65536},
-                                           CapacityCase{"99999999999999999999999", 65536},
-                                           CapacityCase{"1", 1}, CapacityCase{"100", 100},
-                                           CapacityCase{"16777216", 16777216},
-                                           CapacityCase{"16777217", 16777216},
-                                           CapacityCase{"99999999", 16777216}));
+                         ::testing::Values(CapacityCase{"", 65536, 0}, CapacityCase{"0", 65536, 0},
+                                           CapacityCase{"abc", 65536, 0}, CapacityCase{"-5", 65536, 0},
+                                           CapacityCase{"12abc", 65536, 0},
+                                           CapacityCase{"99999999999999999999999", 65536, 0},
+                                           CapacityCase{"1", 1, 1}, CapacityCase{"100", 100, 100},
+                                           CapacityCase{"16777216", 16777216, 16777216},
+                                           CapacityCase{"16777217", 16777216, 16777216},
+                                           CapacityCase{"99999999", 16777216, 16777216}));
 
-TEST(ObserverEventCapacity, UnsetVariableGivesTheDefault)
+TEST(ObserverEventCapacity, UnsetVariableBoundsNoBlocks)
 {
     {
         const testing::ScopedEnvironment set(kEventCapacityVariable, "100");
-        EXPECT_EQ(observerEventCapacityFromEnvironment(), 100u);
+        EXPECT_EQ(blockEventCapacityFromEnvironment(), 100u);
     }
     qunsetenv(kEventCapacityVariable);
-    EXPECT_EQ(observerEventCapacityFromEnvironment(), 65536u);
+    EXPECT_EQ(blockEventCapacityFromEnvironment(), kNoBlockEventBound);
 }
 
 TEST(ObserverEventSelection, OnlyStructureModesAskForBlocksAndOnlyOnePictureHasATarget)

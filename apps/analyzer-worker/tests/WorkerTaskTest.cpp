@@ -86,6 +86,7 @@ AnalyzerRunResult successfulResult(const std::filesystem::path& input, const std
     result.puCount = 0;
     result.tuCount = 12;
     result.motionVectorCount = 13;
+    result.picturesWithBlocks = 1;
     return result;
 }
 
@@ -207,7 +208,8 @@ TEST_F(WorkerTaskTest, SendsFramePacketsThenProbeResultAndAnalysisFinished)
                                   {"puCount", 0},
                                   {"tuCount", 12},
                                   {"motionVectorCount", 13},
-                                  {"structuresEmitted", 80}}));
+                                  {"structuresEmitted", 80},
+                                  {"picturesWithBlocks", 1}}));
     const QJsonObject finished = expectEvent(worker, "analysisFinished", "t1");
     EXPECT_EQ(finished, (QJsonObject{{"probeCompleted", true},
                                      {"analysisMode", "picture_structure"},
@@ -229,7 +231,8 @@ TEST_F(WorkerTaskTest, SendsFramePacketsThenProbeResultAndAnalysisFinished)
                                      {"motionVectorCount", 13},
                                      {"cuDataProduced", true},
                                      {"puDataProduced", false},
-                                     {"tuDataProduced", true}}));
+                                     {"tuDataProduced", true},
+                                     {"picturesWithBlocks", 1}}));
 
     // Every packet was taken before the task's last events were written.
     std::vector<WirePacket> packets;
@@ -450,9 +453,9 @@ TEST_F(WorkerTaskTest, NegativePictureCountIsNullAndCuNeedsCtus)
     expectEvent(worker, "analysisStarted", "t1");
     const QJsonObject probe = expectEvent(worker, "probeResult", "t1");
     EXPECT_TRUE(probe.value(QStringLiteral("pictureCount")).isNull());
-    EXPECT_EQ(probe.size(), 24);
+    EXPECT_EQ(probe.size(), 25);
     const QJsonObject finished = expectEvent(worker, "analysisFinished", "t1");
-    EXPECT_EQ(finished.size(), 21);
+    EXPECT_EQ(finished.size(), 22);
     EXPECT_FALSE(finished.value(QStringLiteral("cuDataProduced")).toBool(true));
     EXPECT_TRUE(finished.value(QStringLiteral("puDataProduced")).toBool(false));
     EXPECT_FALSE(finished.value(QStringLiteral("tuDataProduced")).toBool(true));

@@ -26,6 +26,7 @@ constexpr QLatin1StringView tuCount{"tuCount"};
 constexpr QLatin1StringView cuDataProduced{"cuDataProduced"};
 constexpr QLatin1StringView puDataProduced{"puDataProduced"};
 constexpr QLatin1StringView tuDataProduced{"tuDataProduced"};
+constexpr QLatin1StringView picturesWithBlocks{"picturesWithBlocks"};
 constexpr QLatin1StringView code{"code"};
 constexpr QLatin1StringView message{"message"};
 constexpr QLatin1StringView detail{"detail"};
@@ -108,6 +109,7 @@ QJsonObject buildSuccessPayload(const AnalyzerRunResult& result, const QString& 
         structures += count.isStructure ? value : 0;
     }
     payload.insert(key::structuresEmitted, asInteger(structures));
+    payload.insert(key::picturesWithBlocks, asInteger(result.picturesWithBlocks));
     return payload;
 }
 
@@ -160,6 +162,7 @@ QJsonObject buildAnalysisFinishedPayload(const QJsonObject& successPayload)
     payload.insert(key::cuDataProduced, integer(key::ctuCount) > 0 && integer(key::cuCount) > 0);
     payload.insert(key::puDataProduced, integer(key::puCount) > 0);
     payload.insert(key::tuDataProduced, integer(key::tuCount) > 0);
+    payload.insert(key::picturesWithBlocks, integer(key::picturesWithBlocks));
     return payload;
 }
 

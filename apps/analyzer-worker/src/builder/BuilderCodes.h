@@ -44,6 +44,8 @@ inline constexpr char kTuIdentity[] = "analyzer.tu_identity";
 inline constexpr char kTuIdentityMessage[] = "Some TU events have no picture, CU, or transform identity";
 inline constexpr char kObserverPartial[] = "analyzer.observer_partial";
 inline constexpr char kObserverPartialMessage[] = "Some CTU/CU/PU/TU observer events were dropped by bounded collectors";
+inline constexpr char kPacketRejected[] = "analyzer.packet_rejected";
+inline constexpr char kPacketRejectedMessage[] = "FFmpeg rejected a damaged packet; decoding went on past it";
 
 // Findings of a damaged stream that would otherwise make the document inconsistent.
 inline constexpr char kDuplicateIdentity[] = "analyzer.duplicate_identity";

@@ -69,6 +69,9 @@ private:
     void widenToCtuExtent();
     void pruneInconsistentBlocks();
     void recordPartialCollection();
+    void markPicturesWithLostBlocks();
+    [[nodiscard]] analysis::AnalysisErrorInfo partialCollectionIssue(const analysis::StableId& id,
+                                                                    std::string detail) const;
 
     // Helpers shared by the handlers.
     bool fail(std::string_view code, std::string_view message);

@@ -447,19 +447,55 @@ void DocumentBuilder::pruneInconsistentBlocks()
 void DocumentBuilder::recordPartialCollection()
 {
     const std::uint64_t dropped = collector_.droppedCount();
-    if (dropped == 0) {
-        return;
+    if (dropped != 0) {
+        document_.errors.push_back(partialCollectionIssue(
+            deriveStableId(document_.id, ObjectKind::PartialCollectionIssue, dropped), collector_.statisticsText()));
     }
+    markPicturesWithLostBlocks();
+}
+
+analysis::AnalysisErrorInfo DocumentBuilder::partialCollectionIssue(const analysis::StableId& id,
+                                                                    std::string detail) const
+{
     analysis::AnalysisErrorInfo issue;
-    issue.id = deriveStableId(document_.id, ObjectKind::PartialCollectionIssue, dropped);
+    issue.id = id;
     issue.parentStreamAnalysisId = document_.id;
     issue.severity = kAnalyzerIssueSeverity;
     issue.errorFlag = true;
     issue.code = codes::kObserverPartial;
     issue.component = kAnalyzerComponent;
     issue.message = codes::kObserverPartialMessage;
-    issue.detail = collector_.statisticsText();
-    document_.errors.push_back(std::move(issue));
+    issue.detail = std::move(detail);
+    return issue;
+}
+
+// A picture keeps all its blocks or none. One that lost them stays in the document with
+// its summary, marked partial and named by an issue of its own; one that kept them all
+// is complete.
+void DocumentBuilder::markPicturesWithLostBlocks()
+{
+    for (analysis::PictureAnalysisSummary& picture : document_.pictures) {
+        if (picture.ctuCount.value_or(0) != 0) {
+            picture.completeness = analysis::PictureCompleteness::Complete;
+        }
+    }
+    for (const PictureBlockLoss& loss : collector_.picturesWithLostBlocks()) {
+        analysis::PictureAnalysisSummary* picture = pictureOf(loss.pictureIdentity);
+        if (picture == nullptr) {
+            continue;
+        }
+        picture->completeness = analysis::PictureCompleteness::Partial;
+        const std::string detail =
+            "pictureId=" + std::to_string(loss.pictureIdentity) +
+            "; decodeIndex=" + std::to_string(picture->decodeIndex.value_or(-1)) +
+            "; ctus=" + std::to_string(loss.ctus) + "; cus=" + std::to_string(loss.cus) +
+            "; pus=" + std::to_string(loss.pus) + "; tus=" + std::to_string(loss.tus) +
+            "; dropped=" + std::to_string(loss.droppedEvents);
+        analysis::AnalysisErrorInfo issue = partialCollectionIssue(
+            deriveStableId(picture->id, ObjectKind::PartialCollectionIssue, loss.pictureIdentity), detail);
+        issue.relatedObjectId = picture->id;
+        document_.errors.push_back(std::move(issue));
+    }
 }
 
 }  // namespace vexilo::analyzer

@@ -25,6 +25,7 @@ enum class ObjectKind : std::uint64_t {
     Tu = 14,
     AnalyzerIssue = 97,
     PartialCollectionIssue = 98,
+    RejectedPacket = 99,
 };
 
 [[nodiscard]] analysis::StableId deriveStableId(const analysis::StableId& parent, std::uint64_t objectKind,

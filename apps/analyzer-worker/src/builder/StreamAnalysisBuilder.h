@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -48,6 +49,18 @@ struct DecoderContextInfo {
                                                             const std::string& sourceFingerprint,
                                                             const DecoderContextInfo& context,
                                                             const ObserverEventCollector& collector);
+
+// A packet that FFmpeg's decoder rejected as invalid data; decoding went on past it.
+struct RejectedPacket {
+    // Among the packets of the decoded stream, from 0.
+    std::uint64_t packetIndex = 0;
+    // In the input file, when the demuxer knows it.
+    std::optional<std::int64_t> byteOffset;
+    int ffmpegCode = 0;
+};
+
+// One error record per rejected packet, naming its index, byte offset and FFmpeg code.
+void recordRejectedPackets(analysis::StreamAnalysis& document, std::span<const RejectedPacket> packets);
 
 // The NAL unit record's `kind` for a nal_unit_type.
 [[nodiscard]] analysis::NalUnitKind nalUnitCategory(std::uint32_t nalUnitType) noexcept;

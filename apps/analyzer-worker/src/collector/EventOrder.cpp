@@ -136,24 +136,24 @@ bool isPicturePlacedByDisplayIndex(std::uint32_t kind) noexcept
 
 class OrderKeyBuilder {
 public:
-    OrderKeyBuilder(const ObserverEventRecord* records, const std::vector<std::uint64_t>& order)
+    // NAL positions first: a slice finds its NAL unit's position whatever their order.
+    OrderKeyBuilder(const std::vector<std::uint64_t>& order, const ObserverEventReader& read)
     {
-        nalPositions_.reserve(order.size() / 4 + 1);
         for (const std::uint64_t index : order) {
-            const ObserverEventRecord& record = records[index];
+            const ObserverEventRecord record = read(index);
             if (record.kind == VEXILO_OBSERVER_EVENT_NAL_UNIT && record.nalIdentity != 0) {
                 nalPositions_[record.nalIdentity] = nalUnitPosition(record);
+            } else if (record.kind == VEXILO_OBSERVER_EVENT_SLICE_SEGMENT_HEADER && record.sliceIdentity != 0) {
+                sliceRecords_.push_back(SliceSource{record.sliceIdentity, record.nalIdentity, record.ordinal,
+                                                    record.pictureIdentity, ownSliceOrder(record)});
             }
         }
-        for (const std::uint64_t index : order) {
-            const ObserverEventRecord& record = records[index];
-            if (record.kind == VEXILO_OBSERVER_EVENT_SLICE_SEGMENT_HEADER && record.sliceIdentity != 0) {
-                sliceKeys_[record.sliceIdentity] = SliceKey{
-                    nalPositionOf(record.nalIdentity, record.ordinal),
-                    record.pictureIdentity != 0 ? record.pictureIdentity : record.ordinal,
-                    ownSliceOrder(record)};
-            }
+        for (const SliceSource& slice : sliceRecords_) {
+            sliceKeys_[slice.sliceIdentity] =
+                SliceKey{nalPositionOf(slice.nalIdentity, slice.ordinal),
+                         slice.pictureIdentity != 0 ? slice.pictureIdentity : slice.ordinal, slice.sliceOrder};
         }
+        sliceRecords_.clear();
     }
 
     std::array<std::uint64_t, kSortKeyCount> keysOf(const ObserverEventRecord& record) const
@@ -222,22 +222,31 @@ private:
         return slice != nullptr ? slice->sliceOrder : kAbsentKey;
     }
 
+    struct SliceSource {
+        std::uint64_t sliceIdentity = 0;
+        std::uint64_t nalIdentity = 0;
+        std::uint64_t ordinal = 0;
+        std::uint64_t pictureIdentity = 0;
+        std::uint64_t sliceOrder = 0;
+    };
+
     NalPositions nalPositions_;
     SliceKeys sliceKeys_;
+    std::vector<SliceSource> sliceRecords_;
 };
 
 }  // namespace
 
-void sortObserverEventOrder(const ObserverEventRecord* records, std::vector<std::uint64_t>& order)
+void sortObserverEventOrder(std::vector<std::uint64_t>& order, const ObserverEventReader& read)
 {
     if (order.size() <= 1) {
         return;
     }
     std::vector<OrderedEvent> events(order.size());
     {
-        const OrderKeyBuilder keyBuilder(records, order);
+        const OrderKeyBuilder keyBuilder(order, read);
         for (std::size_t i = 0; i < order.size(); ++i) {
-            events[i].keys = keyBuilder.keysOf(records[order[i]]);
+            events[i].keys = keyBuilder.keysOf(read(order[i]));
             events[i].index = order[i];
         }
     }

@@ -3,14 +3,16 @@
 #include "observer/ObserverEventRecord.h"
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace vexilo::analyzer {
 
-// Sorts `order` (indices into `records`) into the builder's order: phase, NAL position,
-// picture, slice order, CTU address, kind priority, secondary key, identity, kind, the
-// two content hashes and the ordinal, each compared as an unsigned number. Only the
-// indices move; the records stay where they are.
-void sortObserverEventOrder(const ObserverEventRecord* records, std::vector<std::uint64_t>& order);
+// Sorts `order` (indices of records that `read` gives by index) into the builder's order:
+// phase, NAL position, picture, slice order, CTU address, kind priority, secondary key,
+// identity, kind, the two content hashes and the ordinal, each compared as an unsigned
+// number. Only the indices move; the records stay where they are.
+using ObserverEventReader = std::function<ObserverEventRecord(std::uint64_t)>;
+void sortObserverEventOrder(std::vector<std::uint64_t>& order, const ObserverEventReader& read);
 
 }  // namespace vexilo::analyzer

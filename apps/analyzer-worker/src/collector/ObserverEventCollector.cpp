@@ -4,6 +4,7 @@
 #include "observer/ObserverCallback.h"
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstring>
 #include <new>
@@ -20,15 +21,27 @@ namespace vexilo::analyzer {
 namespace {
 
 constexpr char kEventIndexOutOfRange[] = "Analyzer observer event index is out of range";
-constexpr char kCapacityBoundNote[] = ", bounded to half of the physical memory)";
-constexpr std::uint64_t kTailReserve = 65536;
 // CTU, CU, PU and TU events all hold their picture identity at this offset.
 constexpr std::size_t kBlockPictureIdentityOffset = offsetof(VexiloObserverCuEvent, pictureIdentity);
 constexpr std::size_t kBlockPictureIdentityEnd = kBlockPictureIdentityOffset + sizeof(std::uint64_t);
 static_assert(offsetof(VexiloObserverCtuEvent, pictureIdentity) == kBlockPictureIdentityOffset &&
               offsetof(VexiloObserverPuEvent, pictureIdentity) == kBlockPictureIdentityOffset &&
               offsetof(VexiloObserverTuEvent, pictureIdentity) == kBlockPictureIdentityOffset);
-constexpr std::uint64_t kSmallRingLimit = 2 * kTailReserve;
+
+// Event locations: which store (0 = stream events, k = the k-th picture's blocks) and the
+// record's index in it.
+constexpr unsigned kStoreShift = 40;
+constexpr std::uint64_t kIndexMask = (std::uint64_t{1} << kStoreShift) - 1;
+
+// Without an SPS the largest picture H.265 allows (level 6.2: 8192x4320) bounds a target
+// picture, with 16x16 CTBs, 8x8 coding blocks and 4x4 transform blocks.
+constexpr std::uint32_t kLargestPictureWidth = 8192;
+constexpr std::uint32_t kLargestPictureHeight = 4320;
+constexpr std::uint32_t kSmallestLog2CtbSize = 4;
+constexpr std::uint32_t kSmallestLog2CbSize = 3;
+constexpr std::uint32_t kSmallestLog2TbSize = 2;
+constexpr std::uint32_t kLargestLog2CtbSize = 6;
+constexpr std::uint64_t kPredictionBlocksPerCodingBlock = 4;
 
 // A small process-wide number per thread; slots are keyed by it.
 std::uint32_t callingThreadNumber() noexcept
@@ -36,6 +49,21 @@ std::uint32_t callingThreadNumber() noexcept
     static std::atomic<std::uint32_t> nextNumber{1};
     thread_local const std::uint32_t number = nextNumber.fetch_add(1);
     return number;
+}
+
+// Nodes of full quadtrees from blocks of 2^log2Top down to 2^log2Leaf over `area` samples.
+std::uint64_t quadtreeNodes(std::uint64_t area, std::uint32_t log2Top, std::uint32_t log2Leaf) noexcept
+{
+    std::uint64_t nodes = 0;
+    for (std::uint32_t log2Size = log2Leaf; log2Size <= log2Top; ++log2Size) {
+        nodes += area >> (2 * log2Size);
+    }
+    return nodes;
+}
+
+std::uint32_t blockKindSlot(std::uint32_t kind) noexcept
+{
+    return kind - VEXILO_OBSERVER_EVENT_CTU;
 }
 
 }  // namespace
@@ -47,8 +75,7 @@ struct ObserverEventCollector::ThreadSlot {
     std::uint64_t lastNalIdentity = 0;
     std::uint64_t batchPictureIdentity = 0;
     std::uint32_t batchCtuAddress = 0;
-    std::uint64_t batchCount = 0;
-    ObserverEventRecord* records = nullptr;
+    std::vector<ObserverEventRecord> records;
 
     [[nodiscard]] bool batchBelongsTo(const ObserverEventRecord& record) const noexcept
     {
@@ -56,28 +83,14 @@ struct ObserverEventCollector::ThreadSlot {
     }
 };
 
-// Records are plain data (an implicit-lifetime type), so the storage's allocation creates
-// them and the first assignment gives them their values.
-static_assert(std::is_trivially_copyable_v<ObserverEventRecord> && std::is_trivially_destructible_v<ObserverEventRecord>);
-
-ObserverEventCollector::RecordStorage::RecordStorage(std::uint64_t count)
-    : slots_(std::make_unique_for_overwrite<Slot[]>(count))
-{
-}
-
-ObserverEventRecord* ObserverEventCollector::RecordStorage::get() const noexcept
-{
-    return std::launder(reinterpret_cast<ObserverEventRecord*>(slots_.get()));
-}
-
-std::uint64_t boundObserverEventCapacity(std::uint64_t requested, std::uint64_t physicalMemory) noexcept
-{
-    if (physicalMemory == 0) {
-        return requested;
-    }
-    const std::uint64_t recordsInHalfOfMemory = physicalMemory / 2 / kObserverEventRecordSize;
-    return std::min(requested, recordsInHalfOfMemory);
-}
+struct ObserverEventCollector::PictureBlocks {
+    std::uint64_t pictureIdentity = 0;
+    CompactEventStore events;
+    // CTUs, CUs, PUs and TUs the picture brought, kept or not.
+    std::array<std::uint64_t, 4> received{};
+    std::uint64_t droppedEvents = 0;
+    bool lost = false;
+};
 
 std::uint64_t physicalMemoryBytes() noexcept
 {
@@ -95,26 +108,39 @@ std::uint64_t physicalMemoryBytes() noexcept
 #endif
 }
 
-std::uint64_t observerTailLimit(std::uint64_t capacity) noexcept
+std::uint64_t defaultBlockBudgetBytes(std::uint64_t physicalMemory) noexcept
 {
-    return capacity > kSmallRingLimit ? capacity - kTailReserve : capacity / 2;
+    if (physicalMemory == 0) {
+        return kMaxBlockBudgetBytes;
+    }
+    return std::min(physicalMemory / 4, kMaxBlockBudgetBytes);
 }
 
-ObserverEventCollector::ObserverEventCollector(std::uint64_t capacity, std::uint64_t targetPictureIdentity,
+std::uint64_t maxBlockEventsPerPicture(const VexiloObserverParameterSetEvent& sps) noexcept
+{
+    const std::uint32_t width = sps.width != 0 ? sps.width : kLargestPictureWidth;
+    const std::uint32_t height = sps.height != 0 ? sps.height : kLargestPictureHeight;
+    const std::uint32_t log2Ctb = std::clamp(sps.log2CtuSize, kSmallestLog2CtbSize, kLargestLog2CtbSize);
+    const std::uint32_t log2Cb = std::clamp(sps.log2MinLumaCodingBlockSize, kSmallestLog2CbSize, log2Ctb);
+    const std::uint32_t log2Tb = std::clamp(sps.log2MinLumaTransformBlockSize, kSmallestLog2TbSize, log2Cb);
+    const std::uint64_t ctbSize = std::uint64_t{1} << log2Ctb;
+    const std::uint64_t ctbColumns = (std::uint64_t{width} + ctbSize - 1) / ctbSize;
+    const std::uint64_t ctbRows = (std::uint64_t{height} + ctbSize - 1) / ctbSize;
+    const std::uint64_t area = ctbColumns * ctbRows * ctbSize * ctbSize;
+    const std::uint64_t leafCodingBlocks = area >> (2 * log2Cb);
+    return ctbColumns * ctbRows + quadtreeNodes(area, log2Ctb, log2Cb) +
+           kPredictionBlocksPerCodingBlock * leafCodingBlocks + quadtreeNodes(area, log2Ctb, log2Tb);
+}
+
+ObserverEventCollector::ObserverEventCollector(std::uint64_t blockEventCapacity, std::uint64_t targetPictureIdentity,
                                                ObserverCollectorLimits limits)
-    : requestedCapacity_(capacity),
-      capacity_(boundObserverEventCapacity(capacity, physicalMemoryBytes())),
-      tailLimit_(observerTailLimit(capacity_)),
+    : blockEventCapacity_(blockEventCapacity),
       targetPictureIdentity_(targetPictureIdentity),
       limits_(limits),
-      ring_(capacity_),
+      spsBlockEventLimit_(maxBlockEventsPerPicture(VexiloObserverParameterSetEvent{})),
       slots_(std::make_unique<ThreadSlot[]>(limits.threadSlotCount)),
-      stagingRecords_(std::uint64_t{limits.threadSlotCount} * limits.stagedRecordsPerSlot),
       ownerThread_(std::this_thread::get_id())
 {
-    for (std::uint32_t i = 0; i < limits_.threadSlotCount; ++i) {
-        slots_[i].records = stagingRecords_.get() + std::uint64_t{i} * limits_.stagedRecordsPerSlot;
-    }
 }
 
 ObserverEventCollector::~ObserverEventCollector()
@@ -229,12 +255,13 @@ int ObserverEventCollector::onEvent(const VexiloObserverEventHeader* event)
         }
     }
     if (!isBlockEventKind(record.kind)) {
-        return appendFrontEvent(record);
+        noteParameterSet(record);
+        return appendStreamEvent(record);
     }
 
     ThreadSlot* slot = slotOfCallingThread();
     if (slot == nullptr || record.pictureIdentity == 0) {
-        countDropped(1);
+        dropBlocksOf(record.pictureIdentity, 1);
         return VEXILO_OBSERVER_RESULT_OK;
     }
     if (targetPictureIdentity_ != 0 && record.pictureIdentity != targetPictureIdentity_) {
@@ -257,121 +284,200 @@ bool ObserverEventCollector::isBlockEventOfAnotherPicture(const VexiloObserverEv
     return pictureIdentity != 0 && pictureIdentity != targetPictureIdentity_;
 }
 
-int ObserverEventCollector::appendFrontEvent(const ObserverEventRecord& record)
+void ObserverEventCollector::noteParameterSet(const ObserverEventRecord& record)
 {
-    {
-        const std::lock_guard lock(ringMutex_);
-        if (frontCount_ + tailCount_ < capacity_) {
-            ring_[frontCount_] = record;
-            ++frontCount_;
-            return VEXILO_OBSERVER_RESULT_OK;
-        }
+    if (record.kind != VEXILO_OBSERVER_EVENT_SPS) {
+        return;
     }
-    // A full ring makes the document partial, not the analysis a failure: the
-    // pipeline gives up the observer at the first drop and keeps decoding.
-    countDropped(1);
+    // The target picture may use any SPS seen so far; the largest bound covers each.
+    const std::uint64_t limit = maxBlockEventsPerPicture(record.payload.parameterSet);
+    const std::lock_guard lock(blockMutex_);
+    if (!sawSps_) {
+        sawSps_ = true;
+        spsBlockEventLimit_ = limit;
+    } else {
+        spsBlockEventLimit_ = std::max(spsBlockEventLimit_, limit);
+    }
+}
+
+int ObserverEventCollector::appendStreamEvent(const ObserverEventRecord& record)
+{
+    const std::lock_guard lock(streamMutex_);
+    streamEvents_.append(record);
     return VEXILO_OBSERVER_RESULT_OK;
 }
 
-void ObserverEventCollector::abandonBatch(ThreadSlot& slot) noexcept
+void ObserverEventCollector::abandonBatch(ThreadSlot& slot)
 {
+    if (slot.batchActive && !slot.records.empty()) {
+        // Blocks that never met their CTU leave their picture incomplete.
+        dropBlocksOf(slot.batchPictureIdentity, slot.records.size());
+    }
     slot.batchActive = false;
-    slot.batchCount = 0;
+    slot.records.clear();
 }
 
 int ObserverEventCollector::stageBlockEvent(ThreadSlot& slot, const ObserverEventRecord& record)
 {
-    if (cuIdentityOf(record) == 0 || record.bounds.width == 0 || record.bounds.height == 0) {
-        countDropped(1);
-        return VEXILO_OBSERVER_RESULT_OK;
-    }
+    const bool unplaced = cuIdentityOf(record) == 0 || record.bounds.width == 0 || record.bounds.height == 0;
     const bool badPart = record.kind == VEXILO_OBSERVER_EVENT_PU &&
                          record.payload.pu.partIndex > VEXILO_OBSERVER_PU_MAX_PART_INDEX;
     const bool missingTu = record.kind == VEXILO_OBSERVER_EVENT_TU && tuIdentityOf(record) == 0;
-    if (badPart || missingTu) {
-        countDropped(1);
+    if (unplaced || badPart || missingTu) {
+        dropBlocksOf(record.pictureIdentity, 1);
         return VEXILO_OBSERVER_RESULT_OK;
     }
     if (slot.batchActive && !slot.batchBelongsTo(record)) {
-        countDropped(slot.batchCount);
         abandonBatch(slot);
     }
     if (!slot.batchActive) {
         slot.batchActive = true;
         slot.batchPictureIdentity = record.pictureIdentity;
         slot.batchCtuAddress = record.ctuAddress;
-        slot.batchCount = 0;
+        slot.records.reserve(limits_.stagedRecordsPerSlot);
     }
-    if (slot.batchCount < limits_.stagedRecordsPerSlot) {
-        slot.records[slot.batchCount] = record;
-        ++slot.batchCount;
+    if (slot.records.size() < limits_.stagedRecordsPerSlot) {
+        slot.records.push_back(record);
         return VEXILO_OBSERVER_RESULT_OK;
     }
-    return fail(kFatalLineStagingFull, 1);
+    abandonBatch(slot);
+    dropBlocksOf(record.pictureIdentity, 1);
+    return VEXILO_OBSERVER_RESULT_OK;
 }
 
 int ObserverEventCollector::commitCtu(ThreadSlot& slot, const ObserverEventRecord& ctu)
 {
-    if (ctu.bounds.width == 0 || ctu.bounds.height == 0) {
-        // The blocks of a CTU that cannot be placed are lost with it.
-        countDropped((slot.batchActive ? slot.batchCount : 0) + 1);
+    if (slot.batchActive && !slot.batchBelongsTo(ctu)) {
         abandonBatch(slot);
+    }
+    if (ctu.bounds.width == 0 || ctu.bounds.height == 0) {
+        // The blocks of a CTU that cannot be placed are lost with it, and so is the rest
+        // of its picture.
+        abandonBatch(slot);
+        dropBlocksOf(ctu.pictureIdentity, 1);
         return VEXILO_OBSERVER_RESULT_OK;
     }
-    if (slot.batchActive && !slot.batchBelongsTo(ctu)) {
-        countDropped(slot.batchCount);
-        abandonBatch(slot);
-    }
-    const std::uint64_t staged = slot.batchActive ? slot.batchCount : 0;
-    const std::uint64_t needed = staged + 1;
+    const std::uint64_t events = slot.records.size() + 1;
     {
-        const std::lock_guard lock(ringMutex_);
-        if (tailCount_ + needed <= tailLimit_ && frontCount_ + tailCount_ + needed <= capacity_) {
-            const std::uint64_t first = capacity_ - tailCount_ - needed;
-            ring_[first] = ctu;
-            std::copy_n(slot.records, staged, ring_.get() + first + 1);
-            tailCount_ += needed;
-            abandonBatch(slot);
-            return VEXILO_OBSERVER_RESULT_OK;
+        const std::lock_guard lock(blockMutex_);
+        PictureBlocks& blocks = picture(ctu.pictureIdentity);
+        ++blocks.received[blockKindSlot(ctu.kind)];
+        for (const ObserverEventRecord& record : slot.records) {
+            ++blocks.received[blockKindSlot(record.kind)];
+        }
+        if (blocks.lost) {
+            dropPictureBlocks(blocks, events, CloseBudget::No);
+        } else if (!fits(blocks, events)) {
+            dropPictureBlocks(blocks, events, CloseBudget::Yes);
+        } else {
+            keepBatch(blocks, ctu, slot.records);
         }
     }
-    // An exhausted tail area is a partial document, like a full ring.
-    countDropped(needed);
-    abandonBatch(slot);
+    slot.batchActive = false;
+    slot.records.clear();
     return VEXILO_OBSERVER_RESULT_OK;
+}
+
+void ObserverEventCollector::keepBatch(PictureBlocks& blocks, const ObserverEventRecord& ctu,
+                                       const std::vector<ObserverEventRecord>& staged)
+{
+    const std::uint64_t bytesBefore = blocks.events.bytesUsed();
+    blocks.events.append(ctu);
+    for (const ObserverEventRecord& record : staged) {
+        blocks.events.append(record);
+    }
+    keptBlockEvents_ += staged.size() + 1;
+    keptBlockBytes_ += blocks.events.bytesUsed() - bytesBefore;
+    if (targetPictureIdentity_ == 0 && keptBlockBytes_ > limits_.blockBudgetBytes) {
+        // Over the budget: this picture cannot be whole, so it keeps nothing.
+        dropPictureBlocks(blocks, 0, CloseBudget::Yes);
+    }
+}
+
+ObserverEventCollector::PictureBlocks& ObserverEventCollector::picture(std::uint64_t pictureIdentity)
+{
+    const auto [found, inserted] = pictureIndex_.try_emplace(pictureIdentity, pictures_.size());
+    if (inserted) {
+        PictureBlocks& blocks = pictures_.emplace_back();
+        blocks.pictureIdentity = pictureIdentity;
+        if (targetPictureIdentity_ != 0) {
+            blocks.events.reserve(spsBlockEventLimit_);
+        }
+        // A picture that starts after the budget ran out keeps nothing, so that the pictures
+        // with blocks stay the first ones in decode order.
+        blocks.lost = blockBudgetClosed_;
+    }
+    return pictures_[found->second];
+}
+
+bool ObserverEventCollector::fits(const PictureBlocks& blocks, std::uint64_t events) const noexcept
+{
+    if (targetPictureIdentity_ != 0) {
+        return blocks.events.size() + events <= spsBlockEventLimit_;
+    }
+    return blockEventCapacity_ == kNoBlockEventBound || keptBlockEvents_ + events <= blockEventCapacity_;
+}
+
+void ObserverEventCollector::dropPictureBlocks(PictureBlocks& blocks, std::uint64_t pendingEvents,
+                                               CloseBudget closeBudget)
+{
+    const std::uint64_t kept = blocks.events.size();
+    countDropped(kept + pendingEvents);
+    blocks.droppedEvents += kept + pendingEvents;
+    keptBlockEvents_ -= kept;
+    keptBlockBytes_ -= blocks.events.bytesUsed();
+    blocks.events.clear();
+    blocks.lost = true;
+    if (closeBudget == CloseBudget::Yes) {
+        blockBudgetClosed_ = true;
+    }
+}
+
+void ObserverEventCollector::dropBlocksOf(std::uint64_t pictureIdentity, std::uint64_t pendingEvents)
+{
+    if (pictureIdentity == 0) {
+        countDropped(pendingEvents);
+        return;
+    }
+    const std::lock_guard lock(blockMutex_);
+    dropPictureBlocks(picture(pictureIdentity), pendingEvents, CloseBudget::No);
 }
 
 void ObserverEventCollector::closeOpenBatchesAtFinalize()
 {
     for (std::uint32_t i = 0; i < limits_.threadSlotCount; ++i) {
-        ThreadSlot& slot = slots_[i];
-        if (slot.batchActive) {
-            fail(kFatalLineOpenBatchAtFinalize, slot.batchCount);
-            abandonBatch(slot);
-        }
+        abandonBatch(slots_[i]);
     }
 }
 
 void ObserverEventCollector::finalize()
 {
-    const std::scoped_lock lock(ringMutex_, slotsMutex_);
+    const std::lock_guard slotsLock(slotsMutex_);
     if (finalized_.load()) {
         return;
     }
     closeOpenBatchesAtFinalize();
-    // The tail area follows the front area, keeping its order.
+    const std::scoped_lock lock(streamMutex_, blockMutex_);
     sortedOrder_.clear();
-    sortedOrder_.reserve(frontCount_ + tailCount_);
-    for (std::uint64_t i = 0; i < frontCount_; ++i) {
+    sortedOrder_.reserve(streamEvents_.size() + keptBlockEvents_);
+    for (std::uint64_t i = 0; i < streamEvents_.size(); ++i) {
         sortedOrder_.push_back(i);
     }
-    for (std::uint64_t i = capacity_ - tailCount_; i < capacity_; ++i) {
-        sortedOrder_.push_back(i);
+    for (std::size_t p = 0; p < pictures_.size(); ++p) {
+        const std::uint64_t store = std::uint64_t{p + 1} << kStoreShift;
+        for (std::uint64_t i = 0; i < pictures_[p].events.size(); ++i) {
+            sortedOrder_.push_back(store | i);
+        }
     }
-    frontCount_ += tailCount_;
-    tailCount_ = 0;
-    sortObserverEventOrder(ring_.get(), sortedOrder_);
+    sortObserverEventOrder(sortedOrder_, [this](std::uint64_t location) { return readLocation(location); });
     finalized_.store(true);
+}
+
+ObserverEventRecord ObserverEventCollector::readLocation(std::uint64_t location) const
+{
+    const std::uint64_t store = location >> kStoreShift;
+    const std::uint64_t index = location & kIndexMask;
+    return store == 0 ? streamEvents_.at(index) : pictures_[store - 1].events.at(index);
 }
 
 std::uint64_t ObserverEventCollector::eventCount() const
@@ -379,41 +485,70 @@ std::uint64_t ObserverEventCollector::eventCount() const
     if (finalized_.load()) {
         return sortedOrder_.size();
     }
-    const std::lock_guard lock(ringMutex_);
-    return frontCount_ + tailCount_;
+    const std::scoped_lock lock(streamMutex_, blockMutex_);
+    return streamEvents_.size() + keptBlockEvents_;
 }
 
-std::uint64_t ObserverEventCollector::physicalIndexOf(std::uint64_t index) const noexcept
+std::uint64_t ObserverEventCollector::unsortedLocation(std::uint64_t index) const
 {
-    if (finalized_.load()) {
-        return sortedOrder_[index];
+    if (index < streamEvents_.size()) {
+        return index;
     }
-    return index < frontCount_ ? index : capacity_ - tailCount_ - frontCount_ + index;
+    index -= streamEvents_.size();
+    for (std::size_t p = 0; p < pictures_.size(); ++p) {
+        if (index < pictures_[p].events.size()) {
+            return (std::uint64_t{p + 1} << kStoreShift) | index;
+        }
+        index -= pictures_[p].events.size();
+    }
+    throw std::out_of_range(kEventIndexOutOfRange);
 }
 
-const ObserverEventRecord& ObserverEventCollector::eventAt(std::uint64_t index) const
+ObserverEventRecord ObserverEventCollector::eventAt(std::uint64_t index) const
 {
     if (finalized_.load()) {
         if (index >= sortedOrder_.size()) {
             throw std::out_of_range(kEventIndexOutOfRange);
         }
-        return ring_[sortedOrder_[index]];
+        return readLocation(sortedOrder_[index]);
     }
-    const std::lock_guard lock(ringMutex_);
-    if (index >= frontCount_ + tailCount_) {
-        throw std::out_of_range(kEventIndexOutOfRange);
+    const std::scoped_lock lock(streamMutex_, blockMutex_);
+    return readLocation(unsortedLocation(index));
+}
+
+std::uint64_t ObserverEventCollector::picturesWithBlocks() const
+{
+    const std::lock_guard lock(blockMutex_);
+    return static_cast<std::uint64_t>(std::count_if(pictures_.begin(), pictures_.end(), [](const PictureBlocks& p) {
+        return !p.lost && p.events.size() != 0;
+    }));
+}
+
+std::vector<PictureBlockLoss> ObserverEventCollector::picturesWithLostBlocks() const
+{
+    const std::lock_guard lock(blockMutex_);
+    std::vector<PictureBlockLoss> losses;
+    for (const PictureBlocks& blocks : pictures_) {
+        if (blocks.lost) {
+            losses.push_back(PictureBlockLoss{blocks.pictureIdentity, blocks.droppedEvents, blocks.received[0],
+                                              blocks.received[1], blocks.received[2], blocks.received[3]});
+        }
     }
-    return ring_[physicalIndexOf(index)];
+    return losses;
+}
+
+std::uint64_t ObserverEventCollector::blockStorageBytes() const
+{
+    const std::lock_guard lock(blockMutex_);
+    return keptBlockBytes_;
 }
 
 std::string ObserverEventCollector::statisticsText() const
 {
-    std::string capacityText = std::to_string(capacity_);
-    if (capacity_ < requestedCapacity_) {
-        capacityText += " (requested " + std::to_string(requestedCapacity_) + kCapacityBoundNote;
-    }
-    return "capacity=" + capacityText + "; collected=" + std::to_string(eventCount()) +
-           "; dropped=" + std::to_string(droppedCount()) + "; fatalLine=" + std::to_string(fatalLine());
+    return "capacity=" + std::to_string(blockEventCapacity_) + "; collected=" + std::to_string(eventCount()) +
+           "; dropped=" + std::to_string(droppedCount()) + "; fatalLine=" + std::to_string(fatalLine()) +
+           "; picturesWithBlocks=" + std::to_string(picturesWithBlocks()) +
+           "; picturesWithoutBlocks=" + std::to_string(picturesWithLostBlocks().size());
 }
 
 }  // namespace vexilo::analyzer

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "collector/CompactEventStore.h"
 #include "observer/ObserverEventRecord.h"
 
 #include <atomic>
@@ -9,46 +10,67 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 struct AVCodecContext;
 
 namespace vexilo::analyzer {
 
-// Fatal lines of the collector; the first one recorded wins.
+// Fatal lines of the collector; the first one recorded wins. Only malformed events are
+// fatal: whatever goes wrong with the blocks of a picture costs that picture's blocks alone.
 inline constexpr std::uint32_t kFatalLineBadHeader = 906;
 inline constexpr std::uint32_t kFatalLineShortEvent = 911;
-inline constexpr std::uint32_t kFatalLineStagingFull = 857;
-inline constexpr std::uint32_t kFatalLineOpenBatchAtFinalize = 957;
 
 inline constexpr std::uint64_t kDefaultObserverEventCapacity = 0x10000;
 inline constexpr std::uint64_t kMaxObserverEventCapacity = 0x1000000;
+// The block budget of "bounded_structure": a quarter of the physical memory, at most 4 GiB.
+inline constexpr std::uint64_t kMaxBlockBudgetBytes = std::uint64_t{4} << 30;
+inline constexpr std::uint64_t kNoBlockEventBound = 0;
 
-// Per-thread staging; the defaults are what the worker runs with, smaller values only
-// serve tests and the fuzzer.
+// The defaults are what the worker runs with; smaller values serve tests and the fuzzer.
 struct ObserverCollectorLimits {
     std::uint32_t threadSlotCount = 64;
+    // Blocks staged per thread until their CTU arrives; a 64x64 CTU at the worst density
+    // brings 661 (85 CUs, 256 PUs, 320 TUs), so a CTU that needs more is not one the
+    // stream can hold and costs its picture's blocks.
     std::uint32_t stagedRecordsPerSlot = 1024;
+    // Bytes of compact block storage over all pictures (without a target picture).
+    std::uint64_t blockBudgetBytes = kMaxBlockBudgetBytes;
 };
 
-// The most records a ring may hold so that it fits in half of the physical memory
-// (`physicalMemoryBytes` 0 = unknown, no bound).
-[[nodiscard]] std::uint64_t boundObserverEventCapacity(std::uint64_t requested,
-                                                       std::uint64_t physicalMemoryBytes) noexcept;
 [[nodiscard]] std::uint64_t physicalMemoryBytes() noexcept;
+// A quarter of the physical memory, at most 4 GiB (the 4 GiB when the memory is unknown).
+[[nodiscard]] std::uint64_t defaultBlockBudgetBytes(std::uint64_t physicalMemory) noexcept;
 
-// The reserve of the ring's tail area for block events: what stays free for
-// stream-level events (65536 records, or half of a small ring).
-[[nodiscard]] std::uint64_t observerTailLimit(std::uint64_t capacity) noexcept;
+// The most block events (CTUs, CUs, PUs, TUs) one picture of this SPS can bring: every CTB
+// split down to minimum coding blocks with four prediction blocks each, and transform trees
+// down to the minimum transform size, counting the split nodes of both trees.
+[[nodiscard]] std::uint64_t maxBlockEventsPerPicture(const VexiloObserverParameterSetEvent& sps) noexcept;
 
-// Receives decoder observer events from any decoder thread into preallocated storage,
-// counts what it cannot keep and, once finalised, offers the events in the builder's
-// order. Stream-level events grow the ring's front area; CU, PU and TU events are
-// staged per thread and committed with their CTU to the tail area, so that a flood of
-// block events cannot crowd out NAL units, parameter sets and slices.
+// The blocks one picture lost, for the document's issue about it.
+struct PictureBlockLoss {
+    std::uint64_t pictureIdentity = 0;
+    std::uint64_t droppedEvents = 0;
+    std::uint64_t ctus = 0;
+    std::uint64_t cus = 0;
+    std::uint64_t pus = 0;
+    std::uint64_t tus = 0;
+};
+
+// Receives decoder observer events from any decoder thread, keeps them compactly, counts
+// what it cannot keep and, once finalised, offers the events in the builder's order.
+// Stream-level events (NAL units, parameter sets, SEI, slices, references, picture output)
+// are all kept, however long the stream. Block events are staged per thread and committed
+// per CTU into storage of their picture; a picture keeps all its blocks or none: when its
+// blocks cannot all be kept (budget, event bound, malformed or unplaced blocks), that
+// picture alone loses them, and the observer stays attached for everything else.
 class ObserverEventCollector {
 public:
-    ObserverEventCollector(std::uint64_t capacity, std::uint64_t targetPictureIdentity,
+    // `blockEventCapacity` bounds the block events kept over all pictures
+    // (kNoBlockEventBound: no bound). With a target picture only its blocks are kept,
+    // bounded by what its SPS allows rather than by the capacity or the budget.
+    ObserverEventCollector(std::uint64_t blockEventCapacity, std::uint64_t targetPictureIdentity,
                            ObserverCollectorLimits limits = {});
     ~ObserverEventCollector();
 
@@ -67,72 +89,82 @@ public:
     void finalize();
 
     [[nodiscard]] std::uint64_t eventCount() const;
-    // Throws std::out_of_range for an index at or beyond eventCount().
-    [[nodiscard]] const ObserverEventRecord& eventAt(std::uint64_t index) const;
+    // The index-th event: before finalisation stream events first, then each picture's
+    // blocks; after it, the builder's order. Throws std::out_of_range for an index at or
+    // beyond eventCount().
+    [[nodiscard]] ObserverEventRecord eventAt(std::uint64_t index) const;
 
     [[nodiscard]] std::uint64_t droppedCount() const noexcept { return droppedCount_.load(); }
     [[nodiscard]] bool failed() const noexcept { return failed_.load(); }
     [[nodiscard]] std::uint32_t fatalLine() const noexcept { return fatalLine_.load(); }
-    [[nodiscard]] std::uint64_t capacity() const noexcept { return capacity_; }
-    [[nodiscard]] std::uint64_t requestedCapacity() const noexcept { return requestedCapacity_; }
+    [[nodiscard]] std::uint64_t capacity() const noexcept { return blockEventCapacity_; }
+    [[nodiscard]] std::uint64_t blockBudgetBytes() const noexcept { return limits_.blockBudgetBytes; }
     [[nodiscard]] bool isAttached() const noexcept { return attachedContext_ != nullptr; }
+    // Pictures whose blocks are all kept, and those that lost theirs, in first-seen order.
+    [[nodiscard]] std::uint64_t picturesWithBlocks() const;
+    [[nodiscard]] std::vector<PictureBlockLoss> picturesWithLostBlocks() const;
+    [[nodiscard]] std::uint64_t blockStorageBytes() const;
     [[nodiscard]] std::string statisticsText() const;
 
 private:
     struct ThreadSlot;
+    struct PictureBlocks;
 
     ThreadSlot* slotOfCallingThread();
     int fail(std::uint32_t line, std::uint64_t droppedEvents);
     void countDropped(std::uint64_t events) noexcept;
 
     [[nodiscard]] bool isBlockEventOfAnotherPicture(const VexiloObserverEventHeader& event) const noexcept;
-    int appendFrontEvent(const ObserverEventRecord& record);
+    void noteParameterSet(const ObserverEventRecord& record);
+    int appendStreamEvent(const ObserverEventRecord& record);
     int stageBlockEvent(ThreadSlot& slot, const ObserverEventRecord& record);
     int commitCtu(ThreadSlot& slot, const ObserverEventRecord& ctu);
-    void abandonBatch(ThreadSlot& slot) noexcept;
+    void abandonBatch(ThreadSlot& slot);
+
+    // Under blockMutex_. A picture that loses its blocks because storage ran out closes
+    // the budget for the pictures after it; one with malformed blocks does not.
+    enum class CloseBudget : bool { No, Yes };
+    PictureBlocks& picture(std::uint64_t pictureIdentity);
+    [[nodiscard]] bool fits(const PictureBlocks& picture, std::uint64_t events) const noexcept;
+    void keepBatch(PictureBlocks& picture, const ObserverEventRecord& ctu,
+                   const std::vector<ObserverEventRecord>& staged);
+    void dropPictureBlocks(PictureBlocks& picture, std::uint64_t pendingEvents, CloseBudget closeBudget);
+    // Counts the pending events as dropped, with the picture's blocks when it is known.
+    void dropBlocksOf(std::uint64_t pictureIdentity, std::uint64_t pendingEvents);
 
     void closeOpenBatchesAtFinalize();
     void sortEvents();
-    [[nodiscard]] std::uint64_t physicalIndexOf(std::uint64_t index) const noexcept;
+    [[nodiscard]] ObserverEventRecord readLocation(std::uint64_t location) const;
+    [[nodiscard]] std::uint64_t unsortedLocation(std::uint64_t index) const;
 
-    std::uint64_t requestedCapacity_ = 0;
-    std::uint64_t capacity_ = 0;
-    std::uint64_t tailLimit_ = 0;
+    std::uint64_t blockEventCapacity_ = 0;
     std::uint64_t targetPictureIdentity_ = 0;
     ObserverCollectorLimits limits_;
 
-    // Storage for records that are always written before they are read. It is left
-    // untouched until then: the ring and the staging areas run to hundreds of megabytes, and
-    // clearing them up front cost every run the page faults of all of it.
-    class RecordStorage {
-    public:
-        explicit RecordStorage(std::uint64_t count);
-        [[nodiscard]] ObserverEventRecord* get() const noexcept;
-        [[nodiscard]] ObserverEventRecord& operator[](std::uint64_t index) const noexcept { return get()[index]; }
+    CompactEventStore streamEvents_;
+    std::vector<PictureBlocks> pictures_;
+    std::unordered_map<std::uint64_t, std::size_t> pictureIndex_;
+    std::uint64_t keptBlockEvents_ = 0;
+    std::uint64_t keptBlockBytes_ = 0;
+    // Once a picture did not fit, no later picture starts keeping blocks: the pictures
+    // with blocks stay the first ones in decode order.
+    bool blockBudgetClosed_ = false;
+    bool sawSps_ = false;
+    std::uint64_t spsBlockEventLimit_ = 0;
 
-    private:
-        struct Slot {
-            alignas(ObserverEventRecord) std::byte bytes[sizeof(ObserverEventRecord)];
-        };
-        std::unique_ptr<Slot[]> slots_;
-    };
-
-    RecordStorage ring_;
     std::unique_ptr<ThreadSlot[]> slots_;
-    RecordStorage stagingRecords_;
     std::vector<std::uint64_t> sortedOrder_;
 
-    std::uint64_t frontCount_ = 0;
-    std::uint64_t tailCount_ = 0;
     std::atomic<std::uint64_t> droppedCount_{0};
     std::atomic<bool> failed_{false};
     std::atomic<std::uint32_t> fatalLine_{0};
     std::thread::id ownerThread_;
     AVCodecContext* attachedContext_ = nullptr;
 
-    mutable std::mutex ringMutex_;
+    mutable std::mutex streamMutex_;
+    mutable std::mutex blockMutex_;
     std::mutex slotsMutex_;
-    // Set once, last thing under both mutexes; readers then need no lock.
+    // Set once, last thing under every mutex; readers then need no lock.
     std::atomic<bool> finalized_{false};
 };
 

@@ -19,11 +19,13 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <string_view>
 #include <utility>
 #include <variant>
+#include <vector>
 
 namespace vexilo::analyzer {
 namespace {
@@ -55,6 +57,10 @@ constexpr RunFailure kMetadataWriteFailed{"analyzer.metadata_write_failed", "Cou
 constexpr std::string_view kHashFailedDescription = "file read failed";
 constexpr int kOutOfMemory = AVERROR(ENOMEM);
 constexpr int kNoSpace = AVERROR(ENOSPC);
+constexpr std::int64_t kUnknownPosition = -1;
+// Each drain after damage takes at least one frame or ends; this only bounds a decoder
+// that would report the same damage for ever.
+constexpr std::uint32_t kMaxDamagedDrains = 1024;
 
 // Empty: go on with the next step; a value: the run ends with it.
 using StepOutcome = std::optional<AnalyzerRunResult>;
@@ -159,8 +165,11 @@ private:
 
     StepOutcome attachObserver()
     {
-        collector_ = std::make_unique<ObserverEventCollector>(observerEventCapacityFromEnvironment(),
-                                                              collectorTargetPicture(mode_, targetDecodePictureId_));
+        ObserverCollectorLimits limits;
+        limits.blockBudgetBytes = defaultBlockBudgetBytes(physicalMemoryBytes());
+        collector_ = std::make_unique<ObserverEventCollector>(blockEventCapacityFromEnvironment(),
+                                                              collectorTargetPicture(mode_, targetDecodePictureId_),
+                                                              limits);
         observer_.emplace(*collector_);
         if (const int code = observer_->attach(context_.get(), observerEventMask(mode_)); code < 0) {
             return fail(kObserverAttachFailed, code);
@@ -212,8 +221,15 @@ private:
         if (packet_->stream_index != streamIndex_) {
             return std::nullopt;
         }
-        context_->reordered_opaque = hevc_observer::feedPacket(context_.get(), packet_.get(), packet_->pos);
-        const int code = sendAndDrain(packet_.get());
+        const std::uint64_t packetIndex = decodedPacketCount_++;
+        const std::int64_t position = packet_->pos;
+        context_->reordered_opaque = hevc_observer::feedPacket(context_.get(), packet_.get(), position);
+        int code = sendAndDrain(packet_.get());
+        if (code == AVERROR_INVALIDDATA) {
+            // A damaged packet is what an analyser is opened for: note it and go on.
+            noteRejectedPacket(packetIndex, position, code);
+            code = 0;
+        }
         if (code == AVERROR_EXIT) {
             return canceledDetached();
         }
@@ -223,18 +239,18 @@ private:
         if (code < 0 && code != AVERROR(EAGAIN) && code != AVERROR_EOF) {
             return failDetached(kDecodeFailed, code);
         }
-        if (const int detached = observer_->detachOnFirstDrop(); detached < 0) {
-            return overflow(detached);
-        }
-        if (observer_->collectorFailed()) {
-            return overflow(AVERROR_EXTERNAL);
-        }
         return std::nullopt;
     }
 
     StepOutcome flushDecoder()
     {
-        const int code = sendAndDrain(nullptr);
+        int code = sendAndDrain(nullptr);
+        // Damage found while flushing is noted like a rejected packet; the frames behind it
+        // are still drained.
+        for (std::uint32_t attempt = 0; code == AVERROR_INVALIDDATA && attempt < kMaxDamagedDrains; ++attempt) {
+            noteRejectedPacket(decodedPacketCount_, kUnknownPosition, code);
+            code = receiveDecodedFrames(cancelRequested_, *context_, *frame_, frameSink_, outputOrdinal_, *observer_);
+        }
         if (code == AVERROR_EXIT) {
             return canceledDetached();
         }
@@ -261,7 +277,8 @@ private:
         if (auto* error = std::get_if<StreamAnalysisBuildError>(&built)) {
             return builderFailure(*error);
         }
-        const auto& document = std::get<analysis::StreamAnalysis>(built);
+        auto& document = std::get<analysis::StreamAnalysis>(built);
+        recordRejectedPackets(document, rejectedPackets_);
         if (const analysis::ValidationIssues issues = analysis::validateStreamAnalysis(document); !issues.empty()) {
             return fail(kMetadataWriteFailed, 0,
                         describeStream(document) + "; " + analysis::formatValidationIssues(issues));
@@ -274,6 +291,15 @@ private:
             return fail(kMetadataWriteFailed, 0, error->message);
         }
         return succeeded(document);
+    }
+
+    void noteRejectedPacket(std::uint64_t packetIndex, std::int64_t position, int code)
+    {
+        RejectedPacket packet;
+        packet.packetIndex = packetIndex;
+        packet.byteOffset = position >= 0 ? std::optional<std::int64_t>(position) : std::nullopt;
+        packet.ffmpegCode = code;
+        rejectedPackets_.push_back(packet);
     }
 
     [[nodiscard]] int sendAndDrain(const AVPacket* packet)
@@ -295,6 +321,9 @@ private:
         result.bitDepth = document.bitDepth.value_or(0);
         result.pixelFormat = textOrEmpty(av_get_pix_fmt_name(context_->pix_fmt));
         result.pictureCount = static_cast<std::int64_t>(document.pictures.size());
+        result.picturesWithBlocks = static_cast<std::uint64_t>(
+            std::count_if(document.pictures.begin(), document.pictures.end(),
+                          [](const analysis::PictureAnalysisSummary& picture) { return picture.ctuCount.value_or(0) != 0; }));
         return result;
     }
 
@@ -360,6 +389,8 @@ private:
     const AVCodec* decoder_ = nullptr;
     int streamIndex_ = -1;
     std::uint64_t outputOrdinal_ = 0;
+    std::uint64_t decodedPacketCount_ = 0;
+    std::vector<RejectedPacket> rejectedPackets_;
 
     media::AvFormatContextPtr input_;
     media::AvCodecContextPtr context_;

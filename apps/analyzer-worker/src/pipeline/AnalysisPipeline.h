@@ -46,6 +46,8 @@ struct AnalyzerRunResult {
     std::uint64_t puCount = 0;
     std::uint64_t tuCount = 0;
     std::uint64_t motionVectorCount = 0;
+    // Pictures of the document that hold their coding blocks (all of them: never a part).
+    std::uint64_t picturesWithBlocks = 0;
     // Error part.
     std::string code;
     std::string message;

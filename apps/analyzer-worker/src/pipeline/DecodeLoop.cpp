@@ -44,14 +44,6 @@ int ObserverAttachment::detachIfAttached()
     return collector_.detach();
 }
 
-int ObserverAttachment::detachOnFirstDrop()
-{
-    if (!attached_ || collector_.droppedCount() == 0) {
-        return 0;
-    }
-    return detachIfAttached();
-}
-
 bool ObserverAttachment::collectorFailed() const noexcept
 {
     return collector_.failed();
@@ -75,9 +67,6 @@ int receiveDecodedFrames(const std::atomic<bool>& cancelRequested, AVCodecContex
         }
         ++outputOrdinal;
         av_frame_unref(&frame);
-        if (const int detached = observer.detachOnFirstDrop(); detached < 0) {
-            return detached;
-        }
         if (observer.collectorFailed()) {
             return AVERROR_EXTERNAL;
         }

@@ -14,8 +14,8 @@ namespace vexilo::analyzer {
 class ObserverEventCollector;
 
 // The collector's registration with one decoder. It is made once, before the decoder opens,
-// and given up at the first dropped event, at a failure or at the end of the stream; it is
-// never made again, so a partial document stays honestly partial.
+// and given up at a failure or at the end of the stream. Dropped block events do not end
+// it: they cost their picture's blocks, never the stream-level events after them.
 class ObserverAttachment {
 public:
     explicit ObserverAttachment(ObserverEventCollector& collector) : collector_(collector) {}
@@ -24,8 +24,6 @@ public:
     int attach(AVCodecContext* context, std::uint64_t eventMask);
     // Clears a registration still in force (finalising the collector); 0 when there was none.
     int detachIfAttached();
-    // Gives the observer up as soon as the collector has lost an event; the detach result.
-    int detachOnFirstDrop();
 
     [[nodiscard]] bool attached() const noexcept { return attached_; }
     [[nodiscard]] bool collectorFailed() const noexcept;
@@ -35,8 +33,8 @@ private:
     bool attached_ = false;
 };
 
-// Drains the decoder's output: hands each frame to the observer and to the sink, counts the
-// output ordinal and applies the drop rule. AVERROR_EXIT on cancellation, AVERROR_EXTERNAL when
+// Drains the decoder's output: hands each frame to the observer and to the sink and counts
+// the output ordinal. AVERROR_EXIT on cancellation, AVERROR_EXTERNAL when
 // a frame cannot be converted, the sink refuses it or the collector failed; else the code that
 // ended the drain (usually AVERROR(EAGAIN) or AVERROR_EOF).
 [[nodiscard]] int receiveDecodedFrames(const std::atomic<bool>& cancelRequested, AVCodecContext& context,

@@ -64,9 +64,16 @@ std::uint64_t observerEventCapacity(const QByteArray& variableText)
     return std::min<std::uint64_t>(value, kMaxObserverEventCapacity);
 }
 
-std::uint64_t observerEventCapacityFromEnvironment()
+std::uint64_t blockEventCapacity(const QByteArray& variableText)
 {
-    return observerEventCapacity(qgetenv(kEventCapacityVariable));
+    bool parsed = false;
+    const qulonglong value = variableText.toULongLong(&parsed, kDecimalBase);
+    return parsed && value != 0 ? observerEventCapacity(variableText) : kNoBlockEventBound;
+}
+
+std::uint64_t blockEventCapacityFromEnvironment()
+{
+    return blockEventCapacity(qgetenv(kEventCapacityVariable));
 }
 
 std::uint64_t observerEventMask(AnalysisMode mode) noexcept

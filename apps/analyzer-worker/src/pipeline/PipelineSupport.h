@@ -25,7 +25,10 @@ inline constexpr char kEventCapacityVariable[] = "VEXILO_ANALYZER_MAX_EVENTS";
 // The collector capacity for the variable's text: a positive decimal number capped at the
 // collector's maximum, the default for anything else (unset, empty, not a number, 0).
 [[nodiscard]] std::uint64_t observerEventCapacity(const QByteArray& variableText);
-[[nodiscard]] std::uint64_t observerEventCapacityFromEnvironment();
+// The bound on kept block events: the variable's capacity when it is set to one, else none
+// (the memory budget alone bounds the blocks).
+[[nodiscard]] std::uint64_t blockEventCapacity(const QByteArray& variableText);
+[[nodiscard]] std::uint64_t blockEventCapacityFromEnvironment();
 
 // Bit k-1 enables observer event kind k; unknown modes ask for what "stream_index" asks for.
 [[nodiscard]] std::uint64_t observerEventMask(AnalysisMode mode) noexcept;

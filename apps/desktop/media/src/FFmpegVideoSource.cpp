@@ -272,10 +272,15 @@ private:
                     fail(AVERROR_BUG, kDecoderEndedBeforeInput);
             }
         }
-        if (result < 0) {
+        if (result == AVERROR_INVALIDDATA) {
+            // A damaged packet is passed over, as the ffmpeg program does; the pictures
+            // around it still decode.
+            ++summary_.packetsRejected;
+        } else if (result < 0) {
             fail(result, kCannotSendPacket);
+        } else {
+            ++summary_.packetsSent;
         }
-        ++summary_.packetsSent;
         av_packet_unref(&packet_);
         switch (receiveDecodedFrames(false)) {
             case ReceiveOutcome::NeedsInput:
@@ -331,6 +336,11 @@ private:
             if (result == AVERROR_EOF) {
                 return ReceiveOutcome::EndOfStream;
             }
+            if (result == AVERROR_INVALIDDATA && damagedReceives_ < kMaxDamagedReceives) {
+                ++damagedReceives_;
+                ++summary_.packetsRejected;
+                continue;
+            }
             if (result < 0) {
                 fail(result, kCannotReceiveFrame);
             }
@@ -356,6 +366,10 @@ private:
     AVFrame& frame_;
     PacketIdentityCarrier identities_;
     FFmpegDecodeSummary summary_;
+    // Each damaged receive takes something out of the decoder; this only bounds one that
+    // would report the same damage for ever.
+    static constexpr std::uint64_t kMaxDamagedReceives = 1U << 20;
+    std::uint64_t damagedReceives_ = 0;
 };
 
 }  // namespace

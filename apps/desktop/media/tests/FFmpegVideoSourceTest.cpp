@@ -375,6 +375,36 @@ TEST(FFmpegVideoSourceDecode, CancelTakesEffectWithinOnePicture) {
     EXPECT_EQ(delivered, 3);
 }
 
+// A damaged packet is what an analyser is opened for: the decoder refuses it as invalid data,
+// the run notes it and goes on, and the pictures around it still come out.
+TEST(FFmpegVideoSourceDecode, PassesOverADamagedPacketAndDecodesTheRest) {
+    const ScratchDirectory scratch;
+    std::vector<std::uint8_t> bytes = test::readFileBytes(mediaPath("main_420_8bit_gop8.hevc"));
+    // The header of the fourth coded slice becomes nonsense (no reference lists where the
+    // SPS has none) that the decoder refuses as invalid data.
+    std::size_t slices = 0;
+    for (std::size_t i = 0; i + 3 < bytes.size(); ++i) {
+        const bool slice = bytes[i] == 0 && bytes[i + 1] == 0 && bytes[i + 2] == 1 && ((bytes[i + 3] >> 1) & 0x3F) <= 21;
+        if (slice && slices++ == 3) {
+            std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(i + 5), 22, std::uint8_t{0xFF});
+            break;
+        }
+    }
+    const fs::path path = scratch.path() / "damaged.hevc";
+    test::writeFileBytes(path, bytes);
+    auto source = FFmpegVideoSource::open(path);
+    ASSERT_TRUE(source.ok());
+    std::uint64_t delivered = 0;
+    auto result = source.value().decodeSequentially([&delivered](FFmpegDecodedPicture) { ++delivered; }, {});
+    ASSERT_TRUE(result.ok()) << result.error().detail;
+    EXPECT_GE(result.value().packetsRejected, 1U);
+    EXPECT_EQ(result.value().picturesDecoded, delivered);
+    const std::string ffmpegFrames = test::runCommand("ffmpeg -hide_banner -nostdin -loglevel quiet -i " + test::shellQuoted(path) +
+                                                " -map 0:v:0 -fps_mode passthrough -f framemd5 - | grep -vc '^#'");
+    EXPECT_GE(delivered, std::stoull(ffmpegFrames));
+    EXPECT_GT(delivered, 10U);
+}
+
 struct ThrowingCase {
     const char* name;
     std::function<void()> thrower;

@@ -16,6 +16,7 @@ struct FFmpegDecodeSummary {
     bool canceled = false;
     std::uint64_t packetsRead = 0;      // of every stream
     std::uint64_t packetsSent = 0;      // video packets the decoder accepted
+    std::uint64_t packetsRejected = 0;  // damaged video packets the decoder refused; decoding went on
     std::uint64_t picturesDecoded = 0;  // pictures handed to the callback
     std::uint64_t picturesDrained = 0;  // of those, received after the end-of-stream flush was accepted
 };

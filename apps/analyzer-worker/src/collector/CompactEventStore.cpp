@@ -1,0 +1,207 @@
+#include "collector/CompactEventStore.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstddef>
+#include <cstring>
+
+namespace vexilo::analyzer {
+namespace {
+
+constexpr std::size_t kWordBytes = sizeof(std::uint32_t);
+constexpr std::size_t kHeadBytes = offsetof(ObserverEventRecord, payloadCopiedSize);
+constexpr std::size_t kHeadWords = kHeadBytes / kWordBytes;
+constexpr std::size_t kPayloadOffset = offsetof(ObserverEventRecord, payload);
+constexpr std::size_t kMaxPayloadWords = sizeof(ObserverEventPayload) / kWordBytes;
+constexpr std::size_t kMaxRecordWords = kHeadWords + kMaxPayloadWords;
+constexpr std::size_t kMaskBits = 32;
+constexpr std::size_t kMaxMaskWords = (kMaxRecordWords + kMaskBits - 1) / kMaskBits;
+constexpr std::size_t kMaxSeiWords = (kSeiPayloadCopyLimit + kWordBytes - 1) / kWordBytes;
+static_assert(kHeadBytes % kWordBytes == 0 && kPayloadOffset % kWordBytes == 0 &&
+              sizeof(ObserverEventPayload) % kWordBytes == 0);
+
+// Entry layout, in 32-bit words: the entry head, the presence mask, the present words, the
+// SEI bytes. The entry head holds the word count (low 16 bits) with the truncation flag
+// (bit 16), the SEI byte count, and how many records back the base record lies (0 = this
+// record is stored whole).
+constexpr std::size_t kEntryHeadWords = 3;
+constexpr std::uint32_t kWordCountMask = 0xFFFF;
+constexpr std::uint32_t kTruncatedFlag = 0x10000;
+constexpr std::size_t kMaxEntryWords = kEntryHeadWords + kMaxMaskWords + kMaxRecordWords + kMaxSeiWords;
+
+// A whole record every so many of its kind bounds what a difference may drift from, and
+// keeps reading any record to at most two decodings.
+constexpr std::uint32_t kDifferencesPerBase = 64;
+constexpr std::uint64_t kFirstChunkWords = 1024;
+constexpr std::uint64_t kLargestChunkWords = std::uint64_t{1} << 18;
+constexpr unsigned kChunkShift = 40;
+constexpr std::uint64_t kPositionMask = (std::uint64_t{1} << kChunkShift) - 1;
+constexpr std::uint64_t kNoBase = ~std::uint64_t{0};
+constexpr std::size_t kKindSlots = VEXILO_OBSERVER_EVENT_KIND_COUNT + 2;
+
+std::size_t payloadWordsOf(std::uint32_t kind) noexcept
+{
+    const std::size_t bytes = std::min<std::size_t>(observerEventMinimumSize(kind), sizeof(ObserverEventPayload));
+    return (bytes + kWordBytes - 1) / kWordBytes;
+}
+
+std::size_t kindSlotOf(std::uint32_t kind) noexcept
+{
+    return std::min<std::size_t>(kind, kKindSlots - 1);
+}
+
+// The record's used words: head first, then the kind's layout.
+std::size_t recordWords(const ObserverEventRecord& record, std::uint32_t* words) noexcept
+{
+    const std::size_t payloadWords = payloadWordsOf(record.kind);
+    const auto* bytes = reinterpret_cast<const std::byte*>(&record);
+    std::memcpy(words, bytes, kHeadBytes);
+    std::memcpy(words + kHeadWords, bytes + kPayloadOffset, payloadWords * kWordBytes);
+    return kHeadWords + payloadWords;
+}
+
+void restoreRecord(const std::uint32_t* words, std::size_t wordCount, ObserverEventRecord& record) noexcept
+{
+    auto* bytes = reinterpret_cast<std::byte*>(&record);
+    std::memcpy(bytes, words, kHeadBytes);
+    std::memcpy(bytes + kPayloadOffset, words + kHeadWords, (wordCount - kHeadWords) * kWordBytes);
+}
+
+}  // namespace
+
+std::uint32_t* CompactEventStore::reserveWords(std::uint64_t count)
+{
+    if (chunks_.empty() || chunks_.back().capacity - chunks_.back().used < count) {
+        // Chunks grow with the store, so a picture with a handful of blocks costs little and
+        // a big one does not pay for many small allocations.
+        const std::uint64_t capacity = std::clamp(wordsInChunks_, kFirstChunkWords, kLargestChunkWords);
+        Chunk chunk;
+        chunk.words = std::make_unique_for_overwrite<std::uint32_t[]>(capacity);
+        chunk.capacity = capacity;
+        chunks_.push_back(std::move(chunk));
+        wordsInChunks_ += capacity;
+    }
+    Chunk& chunk = chunks_.back();
+    offsets_.push_back((std::uint64_t{chunks_.size() - 1} << kChunkShift) | chunk.used);
+    std::uint32_t* entry = chunk.words.get() + chunk.used;
+    chunk.used += count;
+    return entry;
+}
+
+void CompactEventStore::append(const ObserverEventRecord& record)
+{
+    if (baseOfKind_.empty()) {
+        baseOfKind_.assign(kKindSlots, kNoBase);
+        differencesOfKind_.assign(kKindSlots, 0);
+    }
+    std::array<std::uint32_t, kMaxRecordWords> words;
+    const std::size_t wordCount = recordWords(record, words.data());
+
+    const std::size_t slot = kindSlotOf(record.kind);
+    const std::uint64_t index = size();
+    std::uint64_t baseDistance = 0;
+    if (baseOfKind_[slot] != kNoBase && differencesOfKind_[slot] < kDifferencesPerBase) {
+        std::array<std::uint32_t, kMaxRecordWords> base;
+        decodeWords(baseOfKind_[slot], base.data());
+        for (std::size_t i = 0; i < wordCount; ++i) {
+            words[i] ^= base[i];
+        }
+        baseDistance = index - baseOfKind_[slot];
+        ++differencesOfKind_[slot];
+    } else {
+        baseOfKind_[slot] = index;
+        differencesOfKind_[slot] = 0;
+    }
+
+    std::array<std::uint32_t, kMaxMaskWords> mask{};
+    std::size_t presentWords = 0;
+    for (std::size_t i = 0; i < wordCount; ++i) {
+        if (words[i] != 0) {
+            mask[i / kMaskBits] |= std::uint32_t{1} << (i % kMaskBits);
+            words[presentWords++] = words[i];
+        }
+    }
+    const std::size_t maskWords = (wordCount + kMaskBits - 1) / kMaskBits;
+    const std::uint32_t seiBytes = std::min<std::uint32_t>(record.payloadCopiedSize, kSeiPayloadCopyLimit);
+    const std::size_t seiWords = (seiBytes + kWordBytes - 1) / kWordBytes;
+
+    std::uint32_t* entry = reserveWords(kEntryHeadWords + maskWords + presentWords + seiWords);
+    entry[0] = static_cast<std::uint32_t>(wordCount) | (record.payloadTruncated ? kTruncatedFlag : 0);
+    entry[1] = seiBytes;
+    entry[2] = static_cast<std::uint32_t>(baseDistance);
+    std::copy_n(mask.data(), maskWords, entry + kEntryHeadWords);
+    std::copy_n(words.data(), presentWords, entry + kEntryHeadWords + maskWords);
+    if (seiWords != 0) {
+        std::uint32_t* sei = entry + kEntryHeadWords + maskWords + presentWords;
+        sei[seiWords - 1] = 0;
+        std::memcpy(sei, record.payloadBytes.data(), seiBytes);
+    }
+}
+
+const std::uint32_t* CompactEventStore::entryWords(std::uint64_t index) const noexcept
+{
+    const std::uint64_t offset = offsets_[index];
+    return chunks_[offset >> kChunkShift].words.get() + (offset & kPositionMask);
+}
+
+void CompactEventStore::decodeWords(std::uint64_t index, std::uint32_t* words) const noexcept
+{
+    const std::uint32_t* entry = entryWords(index);
+    const std::size_t wordCount = entry[0] & kWordCountMask;
+    const std::uint32_t baseDistance = entry[2];
+    if (baseDistance != 0) {
+        decodeWords(index - baseDistance, words);
+    } else {
+        std::fill_n(words, wordCount, 0u);
+    }
+    const std::size_t maskWords = (wordCount + kMaskBits - 1) / kMaskBits;
+    const std::uint32_t* mask = entry + kEntryHeadWords;
+    const std::uint32_t* present = mask + maskWords;
+    for (std::size_t m = 0; m < maskWords; ++m) {
+        for (std::uint32_t bits = mask[m]; bits != 0; bits &= bits - 1) {
+            const std::size_t i = m * kMaskBits + static_cast<std::size_t>(std::countr_zero(bits));
+            words[i] ^= *present++;
+        }
+    }
+}
+
+ObserverEventRecord CompactEventStore::at(std::uint64_t index) const
+{
+    const std::uint32_t* entry = entryWords(index);
+    const std::size_t wordCount = entry[0] & kWordCountMask;
+    std::array<std::uint32_t, kMaxRecordWords> words;
+    decodeWords(index, words.data());
+
+    ObserverEventRecord record;
+    restoreRecord(words.data(), wordCount, record);
+    record.payloadTruncated = (entry[0] & kTruncatedFlag) != 0;
+    record.payloadCopiedSize = entry[1];
+    if (entry[1] != 0) {
+        const std::size_t maskWords = (wordCount + kMaskBits - 1) / kMaskBits;
+        std::size_t presentWords = 0;
+        for (std::size_t m = 0; m < maskWords; ++m) {
+            presentWords += static_cast<std::size_t>(std::popcount(entry[kEntryHeadWords + m]));
+        }
+        std::memcpy(record.payloadBytes.data(), entry + kEntryHeadWords + maskWords + presentWords, entry[1]);
+    }
+    return record;
+}
+
+std::uint64_t CompactEventStore::bytesUsed() const noexcept
+{
+    return wordsInChunks_ * kWordBytes + offsets_.capacity() * sizeof(std::uint64_t);
+}
+
+void CompactEventStore::clear() noexcept
+{
+    std::vector<Chunk>().swap(chunks_);
+    std::vector<std::uint64_t>().swap(offsets_);
+    std::vector<std::uint64_t>().swap(baseOfKind_);
+    std::vector<std::uint32_t>().swap(differencesOfKind_);
+    wordsInChunks_ = 0;
+}
+
+static_assert(kMaxEntryWords <= kLargestChunkWords, "an entry always fits in one chunk");
+
+}  // namespace vexilo::analyzer

@@ -1,0 +1,91 @@
+#include "collector/CompactEventStore.h"
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstring>
+#include <random>
+#include <vector>
+
+namespace vexilo::analyzer {
+namespace {
+
+constexpr std::size_t kHeadBytes = offsetof(ObserverEventRecord, payloadCopiedSize);
+
+// A record of `kind` with random values in everything its kind may use; block kinds share
+// most values with their predecessor, as consecutive blocks of one CTU do.
+ObserverEventRecord randomRecord(std::mt19937_64& random, std::uint32_t kind, const ObserverEventRecord* previous)
+{
+    ObserverEventRecord record;
+    if (previous != nullptr && previous->kind == kind && random() % 4 != 0) {
+        record = *previous;
+        record.ordinal = previous->ordinal + 1;
+        record.bounds.x = static_cast<std::uint32_t>(random() % 8192);
+        return record;
+    }
+    auto* head = reinterpret_cast<std::byte*>(&record);
+    for (std::size_t i = 0; i < kHeadBytes; ++i) {
+        head[i] = static_cast<std::byte>(random() % 3 == 0 ? random() : 0);
+    }
+    record.kind = kind;
+    const std::size_t layout = std::min<std::size_t>(observerEventMinimumSize(kind), sizeof(ObserverEventPayload));
+    for (std::size_t i = 0; i < layout; ++i) {
+        record.payload.raw[i] = static_cast<std::uint8_t>(random() % 2 == 0 ? random() : 0);
+    }
+    if (kind == VEXILO_OBSERVER_EVENT_SEI_MESSAGE) {
+        record.payloadCopiedSize = static_cast<std::uint32_t>(random() % (kSeiPayloadCopyLimit + 1));
+        record.payloadTruncated = random() % 2 == 0;
+        for (std::uint32_t i = 0; i < record.payloadCopiedSize; ++i) {
+            record.payloadBytes[i] = static_cast<std::uint8_t>(random());
+        }
+    }
+    return record;
+}
+
+void expectSameRecord(const ObserverEventRecord& actual, const ObserverEventRecord& expected, std::size_t index)
+{
+    EXPECT_EQ(std::memcmp(&actual, &expected, kHeadBytes), 0) << "head of record " << index;
+    EXPECT_EQ(actual.payloadCopiedSize, expected.payloadCopiedSize) << index;
+    EXPECT_EQ(actual.payloadTruncated, expected.payloadTruncated) << index;
+    EXPECT_EQ(actual.payloadBytes, expected.payloadBytes) << index;
+    EXPECT_EQ(actual.payload.raw, expected.payload.raw) << index;
+}
+
+TEST(CompactEventStore, GivesBackEveryRecordOfEveryKindAsAppended)
+{
+    std::mt19937_64 random(42);
+    std::vector<ObserverEventRecord> expected;
+    CompactEventStore store;
+    for (std::size_t i = 0; i < 6000; ++i) {
+        const auto kind = static_cast<std::uint32_t>(random() % (VEXILO_OBSERVER_EVENT_KIND_COUNT + 3));
+        expected.push_back(randomRecord(random, kind, expected.empty() ? nullptr : &expected.back()));
+        store.append(expected.back());
+    }
+    ASSERT_EQ(store.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        expectSameRecord(store.at(i), expected[i], i);
+    }
+}
+
+TEST(CompactEventStore, KeepsBlockRunsInAFewDozenBytesEachAndClearsToNothing)
+{
+    std::mt19937_64 random(7);
+    CompactEventStore store;
+    ObserverEventRecord tu = randomRecord(random, VEXILO_OBSERVER_EVENT_TU, nullptr);
+    constexpr std::size_t kBlocks = 100000;
+    for (std::size_t i = 0; i < kBlocks; ++i) {
+        tu.ordinal += 1;
+        tu.payload.tu.tuIdentity = i + 1;
+        tu.payload.tu.bounds.x = static_cast<std::uint32_t>((i * 4) % 3840);
+        tu.payload.tu.bounds.y = static_cast<std::uint32_t>((i * 4) / 3840 * 4);
+        store.append(tu);
+    }
+    EXPECT_LT(store.bytesUsed() / kBlocks, 64u);
+    EXPECT_EQ(store.at(kBlocks - 1).payload.tu.tuIdentity, kBlocks);
+    store.clear();
+    EXPECT_EQ(store.size(), 0u);
+    EXPECT_EQ(store.bytesUsed(), 0u);
+}
+
+}  // namespace
+}  // namespace vexilo::analyzer
