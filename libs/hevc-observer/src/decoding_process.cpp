@@ -1,6 +1,7 @@
 #include "decoding_process.h"
 
 #include <algorithm>
+#include <functional>
 #include <limits>
 
 namespace vexilo::hevc {
@@ -87,36 +88,46 @@ std::int32_t DecodingProcess::decodePicOrderCnt(const SliceSegmentHeader& header
 
 void DecodingProcess::decodeReferencePictureSet(const SliceSegmentHeader& header, const Sps& sps, PictureStart& start)
 {
-    const std::int64_t poc = start.PicOrderCntVal;
-    const ShortTermRefPicSet& st = header.stRps;
-    std::array<bool, kDpbSlots> kept{};
-
+    SlotFlags kept{};
     // Long-term entries first: a picture they name stops being a short-term candidate.
+    const std::vector<LongTermCandidate> longTerm = matchLongTermEntries(header, sps, start, kept);
+    const std::vector<ShortTermCandidate> shortTerm = matchShortTermEntries(header.stRps, start, kept);
+    markReferencePictures(kept, longTerm);
+    fillCurrSubsets(shortTerm, longTerm, start);
+}
+
+std::optional<std::uint32_t>
+DecodingProcess::findReference(const std::function<bool(std::uint32_t slot, const DpbPicture&)>& matches) const
+{
+    for (std::uint32_t slot = 0; slot < kDpbSlots; ++slot) {
+        if (dpb_[slot].occupied && matches(slot, dpb_[slot])) {
+            return slot;
+        }
+    }
+    return std::nullopt;
+}
+
+std::vector<DecodingProcess::LongTermCandidate> DecodingProcess::matchLongTermEntries(const SliceSegmentHeader& header,
+                                                                                      const Sps& sps,
+                                                                                      PictureStart& start,
+                                                                                      SlotFlags& kept)
+{
+    const std::int64_t poc = start.PicOrderCntVal;
     const auto maxLsb = static_cast<std::int64_t>(sps.MaxPicOrderCntLsb);
-    struct LtCandidate {
-        std::int64_t poc;
-        bool msb;
-        bool used;
-        std::optional<std::uint32_t> slot;
-    };
-    std::vector<LtCandidate> ltCandidates;
+    std::vector<LongTermCandidate> candidates;
     for (const LongTermRefPic& lt : header.longTerm) {
         std::int64_t pocLt = lt.PocLsbLt;
         if (lt.delta_poc_msb_present_flag) {
             pocLt += poc - static_cast<std::int64_t>(lt.DeltaPocMsbCycleLt) * maxLsb - (poc & (maxLsb - 1));
         }
-        LtCandidate candidate{pocLt, lt.delta_poc_msb_present_flag, lt.UsedByCurrPicLt, std::nullopt};
-        for (std::uint32_t slot = 0; slot < kDpbSlots; ++slot) {
-            const DpbPicture& picture = dpb_[slot];
-            if (!picture.occupied || picture.marking == ReferenceMarking::Unused) {
-                continue;
-            }
-            const std::int64_t value = candidate.msb ? picture.PicOrderCntVal : (picture.PicOrderCntVal & (maxLsb - 1));
-            if (value == pocLt) {
-                candidate.slot = slot;
-                kept[slot] = true;
-                break;
-            }
+        LongTermCandidate candidate{pocLt, lt.UsedByCurrPicLt, std::nullopt};
+        candidate.slot = findReference([&](std::uint32_t, const DpbPicture& picture) {
+            const std::int64_t value =
+                lt.delta_poc_msb_present_flag ? picture.PicOrderCntVal : (picture.PicOrderCntVal & (maxLsb - 1));
+            return picture.marking != ReferenceMarking::Unused && value == pocLt;
+        });
+        if (candidate.slot) {
+            kept[*candidate.slot] = true;
         }
         LongTermRpsEntry entry;
         entry.pocLsb = lt.PocLsbLt;
@@ -126,29 +137,25 @@ void DecodingProcess::decodeReferencePictureSet(const SliceSegmentHeader& header
         entry.delta_poc_msb_cycle_lt = lt.delta_poc_msb_cycle_lt;
         entry.fromSps = lt.fromSps;
         start.longTerm.push_back(entry);
-        ltCandidates.push_back(candidate);
+        candidates.push_back(candidate);
     }
+    return candidates;
+}
 
-    struct StCandidate {
-        std::int32_t poc;
-        bool used;
-        bool before;
-        std::optional<std::uint32_t> slot;
-    };
-    std::vector<StCandidate> stCandidates;
+std::vector<DecodingProcess::ShortTermCandidate>
+DecodingProcess::matchShortTermEntries(const ShortTermRefPicSet& st, PictureStart& start, SlotFlags& kept)
+{
+    std::vector<ShortTermCandidate> candidates;
     const auto addShortTerm = [&](std::int32_t deltaPoc, bool used, bool negative) {
-        const std::int32_t entryPoc = clampToPoc(poc + deltaPoc);
-        StCandidate candidate{entryPoc, used, negative, std::nullopt};
-        for (std::uint32_t slot = 0; slot < kDpbSlots; ++slot) {
-            const DpbPicture& picture = dpb_[slot];
-            if (picture.occupied && !kept[slot] && picture.marking == ReferenceMarking::ShortTerm &&
-                picture.PicOrderCntVal == entryPoc) {
-                candidate.slot = slot;
-                kept[slot] = true;
-                break;
-            }
+        const std::int32_t entryPoc = clampToPoc(static_cast<std::int64_t>(start.PicOrderCntVal) + deltaPoc);
+        ShortTermCandidate candidate{entryPoc, used, negative, std::nullopt};
+        candidate.slot = findReference([&](std::uint32_t slot, const DpbPicture& picture) {
+            return !kept[slot] && picture.marking == ReferenceMarking::ShortTerm && picture.PicOrderCntVal == entryPoc;
+        });
+        if (candidate.slot) {
+            kept[*candidate.slot] = true;
         }
-        stCandidates.push_back(candidate);
+        candidates.push_back(candidate);
         start.shortTerm.push_back({deltaPoc, entryPoc, used, negative});
     };
     for (std::uint32_t i = 0; i < st.NumNegativePics; ++i) {
@@ -157,21 +164,29 @@ void DecodingProcess::decodeReferencePictureSet(const SliceSegmentHeader& header
     for (std::uint32_t i = 0; i < st.NumPositivePics; ++i) {
         addShortTerm(st.DeltaPocS1[i], st.UsedByCurrPicS1[i], false);
     }
+    return candidates;
+}
 
+void DecodingProcess::markReferencePictures(const SlotFlags& kept, const std::vector<LongTermCandidate>& longTerm)
+{
     for (std::uint32_t slot = 0; slot < kDpbSlots; ++slot) {
         if (!kept[slot]) {
             dpb_[slot].marking = ReferenceMarking::Unused;
         }
     }
-    for (const LtCandidate& candidate : ltCandidates) {
+    for (const LongTermCandidate& candidate : longTerm) {
         if (candidate.slot) {
             dpb_[*candidate.slot].marking = ReferenceMarking::LongTerm;
         }
     }
     emptyUnneeded();
+}
 
-    // 8.3.3: pictures the current picture needs but the DPB lacks are generated.
-    for (const StCandidate& candidate : stCandidates) {
+// 8.3.3: pictures the current picture needs but the DPB lacks are generated.
+void DecodingProcess::fillCurrSubsets(const std::vector<ShortTermCandidate>& shortTerm,
+                                      const std::vector<LongTermCandidate>& longTerm, PictureStart& start)
+{
+    for (const ShortTermCandidate& candidate : shortTerm) {
         if (!candidate.used) {
             continue;
         }
@@ -181,7 +196,7 @@ void DecodingProcess::decodeReferencePictureSet(const SliceSegmentHeader& header
         }
         currSubsets_[candidate.before ? kStCurrBefore : kStCurrAfter].push_back(target);
     }
-    for (const LtCandidate& candidate : ltCandidates) {
+    for (const LongTermCandidate& candidate : longTerm) {
         if (!candidate.used) {
             continue;
         }
@@ -217,8 +232,7 @@ void DecodingProcess::outputAndRemoval(const SliceSegmentHeader& header, const S
 {
     if (irapWithNoRaslOutput) {
         // C.5.2.2: a CRA picture always discards; otherwise no_output_of_prior_pics_flag decides.
-        const bool NoOutputOfPriorPicsFlag =
-            header.nal.nal_unit_type == CRA_NUT || header.no_output_of_prior_pics_flag;
+        const bool NoOutputOfPriorPicsFlag = header.nal.nal_unit_type == CRA_NUT || header.no_output_of_prior_pics_flag;
         if (!NoOutputOfPriorPicsFlag) {
             while (std::any_of(dpb_.begin(), dpb_.end(),
                                [](const DpbPicture& p) { return p.occupied && p.neededForOutput; })) {
@@ -230,8 +244,8 @@ void DecodingProcess::outputAndRemoval(const SliceSegmentHeader& header, const S
     }
     emptyUnneeded();
     while (bumpingNeeded(sps, true)) {
-        const bool anyWaiting = std::any_of(dpb_.begin(), dpb_.end(),
-                                            [](const DpbPicture& p) { return p.occupied && p.neededForOutput; });
+        const bool anyWaiting =
+            std::any_of(dpb_.begin(), dpb_.end(), [](const DpbPicture& p) { return p.occupied && p.neededForOutput; });
         if (!anyWaiting) {
             break; // a full DPB of reference pictures cannot be relieved by output
         }
@@ -282,8 +296,8 @@ bool DecodingProcess::bumpingNeeded(const Sps& sps, bool includeFullness) const
         ++occupied;
         if (picture.neededForOutput) {
             ++waiting;
-            latencyReached = latencyReached ||
-                             (ordering.max_latency_increase_plus1 != 0 && picture.PicLatencyCount >= SpsMaxLatencyPictures);
+            latencyReached = latencyReached || (ordering.max_latency_increase_plus1 != 0 &&
+                                                picture.PicLatencyCount >= SpsMaxLatencyPictures);
         }
     }
     if (waiting == 0) {

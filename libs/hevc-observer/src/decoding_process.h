@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -45,7 +46,7 @@ struct ShortTermRpsEntry {
 
 struct LongTermRpsEntry {
     std::uint32_t pocLsb = 0;
-    std::int32_t poc = 0; // full POC when known (MSB signalled or the matching picture's)
+    std::int32_t poc = 0; // full POC when known (MSB signaled or the matching picture's)
     bool used = false;
     bool delta_poc_msb_present_flag = false;
     std::uint32_t delta_poc_msb_cycle_lt = 0;
@@ -53,11 +54,11 @@ struct LongTermRpsEntry {
 };
 
 struct PictureStart {
-    bool decoded = false;           // false for RASL pictures that are skipped (NoRaslOutputFlag)
+    bool decoded = false; // false for RASL pictures that are skipped (NoRaslOutputFlag)
     bool NoRaslOutputFlag = false;
     std::int32_t PicOrderCntVal = 0;
     std::uint64_t pictureIdentity = 0; // decode order index + 1
-    bool missingReference = false;     // a picture of a Curr subset had to be generated or is absent
+    bool missingReference = false; // a picture of a Curr subset had to be generated or is absent
     std::vector<ShortTermRpsEntry> shortTerm;
     std::vector<LongTermRpsEntry> longTerm;
 };
@@ -89,9 +90,33 @@ public:
     std::vector<OutputPicture> takeOutput();
 
 private:
+    using SlotFlags = std::array<bool, kDpbSlots>;
+    struct LongTermCandidate {
+        std::int64_t poc;
+        bool used;
+        std::optional<std::uint32_t> slot;
+    };
+    struct ShortTermCandidate {
+        std::int32_t poc;
+        bool used;
+        bool before;
+        std::optional<std::uint32_t> slot;
+    };
+
     void finishCurrentPicture();
     std::int32_t decodePicOrderCnt(const SliceSegmentHeader& header, const Sps& sps, bool NoRaslOutputFlag);
+    // 8.3.2 in four steps: find the long-term and then the short-term entries in the DPB, mark
+    // the DPB, and fill the Curr subsets (generating the pictures that are missing).
     void decodeReferencePictureSet(const SliceSegmentHeader& header, const Sps& sps, PictureStart& start);
+    [[nodiscard]] std::optional<std::uint32_t>
+    findReference(const std::function<bool(std::uint32_t slot, const DpbPicture&)>& matches) const;
+    std::vector<LongTermCandidate> matchLongTermEntries(const SliceSegmentHeader& header, const Sps& sps,
+                                                        PictureStart& start, SlotFlags& kept);
+    std::vector<ShortTermCandidate> matchShortTermEntries(const ShortTermRefPicSet& st, PictureStart& start,
+                                                          SlotFlags& kept);
+    void markReferencePictures(const SlotFlags& kept, const std::vector<LongTermCandidate>& longTerm);
+    void fillCurrSubsets(const std::vector<ShortTermCandidate>& shortTerm,
+                         const std::vector<LongTermCandidate>& longTerm, PictureStart& start);
     ReferenceTarget generateMissingPicture(std::int32_t poc, bool longTerm, bool& missing);
     void outputAndRemoval(const SliceSegmentHeader& header, const Sps& sps, bool NoRaslOutputFlag);
     void insertCurrentPicture(const SliceSegmentHeader& header, const Sps& sps, std::uint64_t pictureIdentity,

@@ -26,7 +26,7 @@ struct SubLayerOrdering {
     std::uint32_t max_dec_pic_buffering_minus1 = 0;
     std::uint32_t max_num_reorder_pics = 0;
     std::uint32_t max_latency_increase_plus1 = 0;
-    bool signalled = false;
+    bool signaled = false;
 };
 
 struct VpsLayerSet {

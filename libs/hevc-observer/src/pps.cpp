@@ -136,7 +136,7 @@ Pps parsePpsSyntax(BitReader& reader)
     return pps;
 }
 
-// 6.5.1, equations 6-3 and 6-4 (uniform spacing) or the signalled sizes with the last
+// 6.5.1, equations 6-3 and 6-4 (uniform spacing) or the signaled sizes with the last
 // column/row taking the rest.
 std::vector<std::uint32_t> tileSizes(std::uint32_t numMinus1, bool uniform, const std::vector<std::uint32_t>& minus1,
                                      std::uint32_t picSizeInCtbs)

@@ -11,7 +11,7 @@ namespace vexilo::hevc {
 struct ScalingList {
     // ScalingList[sizeId][matrixId][i], i in up-right diagonal order; 16 entries for sizeId 0.
     std::array<std::array<std::array<std::uint8_t, 64>, 6>, 4> ScalingList{};
-    // scaling_list_dc_coef_minus8 + 8 for sizeId 2 and 3 (16 where not signalled).
+    // scaling_list_dc_coef_minus8 + 8 for sizeId 2 and 3 (16 where not signaled).
     std::array<std::array<std::uint8_t, 6>, 4> dcCoef{};
 };
 

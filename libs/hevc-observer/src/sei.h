@@ -10,7 +10,7 @@ namespace vexilo::hevc {
 
 struct SeiMessage {
     std::uint32_t payloadType = 0;
-    std::uint64_t payloadSize = 0;        // as signalled
+    std::uint64_t payloadSize = 0;        // as signaled
     std::vector<std::uint8_t> payload;    // RBSP bytes, fewer than payloadSize when truncated
     bool complete = true;
 };

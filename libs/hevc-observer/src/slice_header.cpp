@@ -18,7 +18,7 @@ public:
     void parse();
 
 private:
-    void mark(SignalledField field) { h_.signalled |= std::uint64_t{1} << field; }
+    void mark(SignaledField field) { h_.signaled |= std::uint64_t{1} << field; }
     void activateParameterSets();
     void slice_segment_address();
     void inheritFromIndependentSlice();
@@ -114,7 +114,7 @@ void SliceHeaderParser::inheritFromIndependentSlice()
     SliceSegmentHeader own = h_;
     h_ = *independent;
     h_.nal = own.nal;
-    h_.signalled = own.signalled;
+    h_.signaled = own.signaled;
     h_.first_slice_segment_in_pic_flag = own.first_slice_segment_in_pic_flag;
     h_.no_output_of_prior_pics_flag = own.no_output_of_prior_pics_flag;
     h_.dependent_slice_segment_flag = true;

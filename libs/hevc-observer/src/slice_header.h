@@ -20,9 +20,9 @@ enum SliceType : std::uint32_t { kSliceB = 0, kSliceP = 1, kSliceI = 2 };
 constexpr std::uint32_t kMaxLongTermPictures = 32;
 constexpr std::uint32_t kMaxSliceHeaderExtensionLength = 256;
 
-// Syntax elements a slice segment header signalled itself (bit per element); a dependent
+// Syntax elements a slice segment header signaled itself (bit per element); a dependent
 // slice segment takes the others from its independent slice segment.
-enum SignalledField : unsigned {
+enum SignaledField : unsigned {
     kFirstSliceSegmentInPicFlag = 0,
     kNoOutputOfPriorPicsFlag = 1,
     kSlicePicParameterSetId = 2,
@@ -68,7 +68,7 @@ struct PredWeightTable {
 
 struct SliceSegmentHeader {
     NalUnitHeader nal;
-    std::uint64_t signalled = 0; // bits of SignalledField
+    std::uint64_t signaled = 0; // bits of SignaledField
 
     bool first_slice_segment_in_pic_flag = false;
     bool no_output_of_prior_pics_flag = false;

@@ -24,11 +24,11 @@ void parseSubLayerOrdering(BitReader& reader, Sps& sps)
         ordering.max_num_reorder_pics = reader.ueMax(ordering.max_dec_pic_buffering_minus1,
                                                      "sps_max_num_reorder_pics above the DPB size");
         ordering.max_latency_increase_plus1 = reader.ue();
-        ordering.signalled = true;
+        ordering.signaled = true;
     }
     for (std::uint32_t i = 0; i < first; ++i) {
         sps.subLayerOrdering[i] = sps.subLayerOrdering[first];
-        sps.subLayerOrdering[i].signalled = false;
+        sps.subLayerOrdering[i].signaled = false;
     }
 }
 

@@ -26,11 +26,11 @@ Vps parseVpsSyntax(BitReader& reader)
         ordering.max_num_reorder_pics = reader.ueMax(ordering.max_dec_pic_buffering_minus1,
                                                      "vps_max_num_reorder_pics above the DPB size");
         ordering.max_latency_increase_plus1 = reader.ue();
-        ordering.signalled = true;
+        ordering.signaled = true;
     }
     for (std::uint32_t i = 0; i < first; ++i) {
         vps.subLayerOrdering[i] = vps.subLayerOrdering[first];
-        vps.subLayerOrdering[i].signalled = false;
+        vps.subLayerOrdering[i].signaled = false;
     }
     vps.vps_max_layer_id = reader.u(6);
     vps.vps_num_layer_sets_minus1 = reader.ueMax(kMaxVpsLayerSets - 1U, "vps_num_layer_sets_minus1 above 1023");

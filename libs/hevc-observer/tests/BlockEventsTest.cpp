@@ -357,14 +357,14 @@ const std::vector<FieldCase>& fieldCases()
                  return isLeafCu(cu) || (cu.presentMask & kLeafOnly) == 0;
              });
          }},
-        {"s15_ldp_transform_skip_no_sbh.bit", "TransformSkipSignalledOnLeaves",
+        {"s15_ldp_transform_skip_no_sbh.bit", "TransformSkipSignaledOnLeaves",
          [](const EventRecorder& r) {
              return any<VexiloObserverTuEvent>(r, VEXILO_OBSERVER_EVENT_TU, [](const auto& tu) {
                  return tu.split == 0 && tu.transformSkip.luma == 1 &&
                         (tu.signaledMask & VEXILO_OBSERVER_TU_SIGNALED_TRANSFORM_SKIP_LUMA) != 0;
              });
          }},
-        {"s24_ra_cu_qp_delta_adaptive_qp.bit", "SignalledQpDeltaMovesTheQp",
+        {"s24_ra_cu_qp_delta_adaptive_qp.bit", "SignaledQpDeltaMovesTheQp",
          [](const EventRecorder& r) {
              return any<VexiloObserverCuEvent>(r, VEXILO_OBSERVER_EVENT_CU, [](const auto& cu) {
                  return (cu.signaledMask & VEXILO_OBSERVER_CU_SIGNALED_QP_DELTA) != 0 && cu.qpDelta != 0;

@@ -251,7 +251,7 @@ class ContextInitValues : public ::testing::TestWithParam<InitValueCase> {};
 TEST_P(ContextInitValues, MatchTheStandardsTables)
 {
     const InitValueCase& c = GetParam();
-    ASSERT_EQ(c.values.size(), kContextsPerElement[static_cast<std::size_t>(c.element)]);
+    ASSERT_EQ(c.values.size(), contextCountOf(c.element));
     for (unsigned ctxInc = 0; ctxInc < c.values.size(); ++ctxInc) {
         EXPECT_EQ(initValue(c.initType, c.element, ctxInc), c.values[ctxInc]) << "ctxInc " << ctxInc;
     }

@@ -27,7 +27,7 @@ struct MotionCounts {
     std::uint64_t restrictedBiPredictions = 0;
     std::uint64_t nonZeroVectors = 0;
     std::uint64_t longTermReferences = 0;
-    std::array<std::int32_t, 2> maxSignalledRefIdx{-1, -1};
+    std::array<std::int32_t, 2> maxSignaledRefIdx{-1, -1};
 };
 
 struct MotionRun {
@@ -68,16 +68,16 @@ public:
             run_.failures.push_back(at + "bi-prediction of an 8x4 or 4x8 block");
         }
         if (!pu.merge_flag) {
-            const std::array<bool, 2> signalledLists{pu.inter_pred_idc != slice_data::PRED_L1,
+            const std::array<bool, 2> signaledLists{pu.inter_pred_idc != slice_data::PRED_L1,
                                                      pu.inter_pred_idc != slice_data::PRED_L0};
-            if (pu.predFlagLX != signalledLists || pu.refIdxLX != pu.ref_idx) {
+            if (pu.predFlagLX != signaledLists || pu.refIdxLX != pu.ref_idx) {
                 run_.failures.push_back(at + "motion does not follow inter_pred_idc and ref_idx");
             }
         }
         for (unsigned X = 0; X < 2; ++X) {
-            if (const auto ref_idx = pu.signalled_ref_idx[X]) {
-                counts.maxSignalledRefIdx[X] =
-                    std::max(counts.maxSignalledRefIdx[X], static_cast<std::int32_t>(*ref_idx));
+            if (const auto ref_idx = pu.signaled_ref_idx[X]) {
+                counts.maxSignaledRefIdx[X] =
+                    std::max(counts.maxSignaledRefIdx[X], static_cast<std::int32_t>(*ref_idx));
             }
             if (!pu.predFlagLX[X]) {
                 continue;
@@ -233,7 +233,7 @@ TEST_P(MotionHmStreamTest, EveryInterPredictionUnitGetsConsistentMotion)
     expectNoFailures(run);
     const MotionCounts& c = run.counts;
     if (const auto expected = manifestMaxRefIdx(GetParam().file)) {
-        EXPECT_EQ(c.maxSignalledRefIdx, *expected) << "largest signalled ref_idx_l0/l1";
+        EXPECT_EQ(c.maxSignaledRefIdx, *expected) << "largest signaled ref_idx_l0/l1";
     }
     const std::string& file = GetParam().file;
     if (hasInterPictures(GetParam())) {

@@ -1,6 +1,6 @@
 // Slice data of real streams, HM reference streams and x265 clips: every slice segment must
 // parse to end_of_slice_segment_flag at its last CTU with its bytes used up, subsets must
-// start at the signalled entry points, and the syntax counts must match those the HM decoder
+// start at the signaled entry points, and the syntax counts must match those the HM decoder
 // reported for each stream.
 #include "bit_reader.h"
 #include "nal_unit.h"
@@ -29,7 +29,7 @@ struct SyntaxCounts {
     std::map<std::uint32_t, std::uint64_t> pcmCus; // by CU size
     std::uint64_t bypassCus = 0;
     std::uint64_t nonBypassCus = 0;
-    std::uint64_t saoBand = 0; // (CTB, component group) with signalled band offset
+    std::uint64_t saoBand = 0; // (CTB, component group) with signaled band offset
     std::uint64_t saoEdge = 0;
     std::uint64_t entryPoints = 0;
     std::array<std::uint64_t, 2> chromaQpOffsetFlags{}; // [0] flag 0, [1] flag 1
@@ -85,10 +85,10 @@ public:
         if (cu.pcm_flag) {
             ++counts_.pcmCus[1U << cu.log2CbSize];
         }
-        if (cu.signalled_cu_chroma_qp_offset_flag) {
-            ++counts_.chromaQpOffsetFlags[*cu.signalled_cu_chroma_qp_offset_flag ? 1 : 0];
+        if (cu.signaled_cu_chroma_qp_offset_flag) {
+            ++counts_.chromaQpOffsetFlags[*cu.signaled_cu_chroma_qp_offset_flag ? 1 : 0];
         }
-        if (cu.signalled_cu_transquant_bypass_flag) {
+        if (cu.signaled_cu_transquant_bypass_flag) {
             ++(cu.cu_transquant_bypass_flag ? counts_.bypassCus : counts_.nonBypassCus);
         }
     }
@@ -106,12 +106,12 @@ public:
             }
             counts_.implicitRdpcmTbs += block.implicitRdpcm ? 1 : 0;
             counts_.singleSignificanceContextTbs += block.coded && block.singleSignificanceContext ? 1 : 0;
-            if (block.explicitRdpcmSignalled) {
+            if (block.explicitRdpcmSignaled) {
                 ++counts_.explicitRdpcmFlags[block.explicit_rdpcm_flag ? 1 : 0];
             }
         }
         for (unsigned c = 0; c < 2; ++c) {
-            if (node.crossComponentSignalled[c]) {
+            if (node.crossComponentSignaled[c]) {
                 ++counts_.resScaleZeroNonZero[node.log2_res_scale_abs_plus1[c] != 0 ? 1 : 0];
             }
         }
@@ -119,7 +119,7 @@ public:
     void codingTreeUnit(const slice_data::CodingTreeUnit& ctu) override
     {
         lastCtu = ctu;
-        if (!enabled || !ctu.saoSignalled || ctu.sao_merge_left_flag || ctu.sao_merge_up_flag) {
+        if (!enabled || !ctu.saoSignaled || ctu.sao_merge_left_flag || ctu.sao_merge_up_flag) {
             return;
         }
         for (unsigned group = 0; group < 2; ++group) {

@@ -26,7 +26,7 @@ TEST(SeiSplitTest, SplitsTypeSizeAndPayloadOfEachMessage)
     struct Case {
         const char* name;
         Bytes rbsp;
-        std::vector<std::pair<std::uint32_t, std::uint64_t>> messages; // type, signalled size
+        std::vector<std::pair<std::uint32_t, std::uint64_t>> messages; // type, signaled size
         std::vector<std::size_t> copied;
         bool malformed;
     };

@@ -49,85 +49,85 @@ constexpr std::uint8_t kInitType0[] = { // I slices
 };
 static_assert(sizeof(kInitType0) == kContextCount);
 
-constexpr std::uint8_t kInitType1[] = {
-    153,
-    185,
-    107, 139, 126,
-    154,
-    197, 185, 201,
-    149,
-    154, 139, 154, 154,
-    154,
-    152,
-    79,
-    110,
-    122,
-    95, 79, 63, 31, 31,
-    153, 153,
-    168,
-    124, 138, 94,
-    153, 111,
-    149, 107, 167, 154, 154,
-    140,
-    198,
-    154, 154,
-    139, 139,
-    125, 110, 94, 110, 95, 79, 125, 111, 110, 78, 110, 111, 111, 95, 94, 108, 123, 108,
-    125, 110, 94, 110, 95, 79, 125, 111, 110, 78, 110, 111, 111, 95, 94, 108, 123, 108,
-    121, 140, 61, 154,
+constexpr std::uint8_t kInitType1[] = { // P slices, or B slices with cabac_init_flag
+    153,                                // sao_merge_flag
+    185,                                // sao_type_idx
+    107, 139, 126,                      // split_cu_flag
+    154,                                // cu_transquant_bypass_flag
+    197, 185, 201,                      // cu_skip_flag
+    149,                                // pred_mode_flag
+    154, 139, 154, 154,                 // part_mode
+    154,                                // prev_intra_luma_pred_flag
+    152,                                // intra_chroma_pred_mode
+    79,                                 // rqt_root_cbf
+    110,                                // merge_flag
+    122,                                // merge_idx
+    95, 79, 63, 31, 31,                 // inter_pred_idc
+    153, 153,                           // ref_idx
+    168,                                // mvp_flag
+    124, 138, 94,                       // split_transform_flag
+    153, 111,                           // cbf_luma
+    149, 107, 167, 154, 154,            // cbf_chroma
+    140,                                // abs_mvd_greater0_flag
+    198,                                // abs_mvd_greater1_flag
+    154, 154,                           // cu_qp_delta_abs
+    139, 139,                           // transform_skip_flag (luma, chroma)
+    125, 110, 94, 110, 95, 79, 125, 111, 110, 78, 110, 111, 111, 95, 94, 108, 123, 108, // last_sig_coeff_x_prefix
+    125, 110, 94, 110, 95, 79, 125, 111, 110, 78, 110, 111, 111, 95, 94, 108, 123, 108, // last_sig_coeff_y_prefix
+    121, 140, 61, 154,                  // coded_sub_block_flag
     155, 154, 139, 153, 139, 123, 123, 63, 153, 166, 183, 140, 136, 153, 154, 166, 183, 140,
     136, 153, 154, 166, 183, 140, 136, 153, 154, 170, 153, 123, 123, 107, 121, 107, 121, 167,
-    151, 183, 140, 151, 183, 140, 140, 140,
+    151, 183, 140, 151, 183, 140, 140, 140, // sig_coeff_flag
     154, 196, 196, 167, 154, 152, 167, 182, 182, 134, 149, 136, 153, 121, 136, 137, 169, 194,
-    166, 167, 154, 167, 137, 182,
-    107, 167, 91, 122, 107, 167,
-    139, 139,
-    139, 139,
-    154, 154, 154, 154, 154, 154, 154, 154,
-    154, 154,
-    154,
-    154,
+    166, 167, 154, 167, 137, 182,       // coeff_abs_level_greater1_flag
+    107, 167, 91, 122, 107, 167,        // coeff_abs_level_greater2_flag
+    139, 139,                           // explicit_rdpcm_flag
+    139, 139,                           // explicit_rdpcm_dir_flag
+    154, 154, 154, 154, 154, 154, 154, 154, // log2_res_scale_abs_plus1
+    154, 154,                           // res_scale_sign_flag
+    154,                                // cu_chroma_qp_offset_flag
+    154,                                // cu_chroma_qp_offset_idx
 };
 static_assert(sizeof(kInitType1) == kContextCount);
 
-constexpr std::uint8_t kInitType2[] = {
-    153,
-    160,
-    107, 139, 126,
-    154,
-    197, 185, 201,
-    134,
-    154, 139, 154, 154,
-    183,
-    152,
-    79,
-    154,
-    137,
-    95, 79, 63, 31, 31,
-    153, 153,
-    168,
-    224, 167, 122,
-    153, 111,
-    149, 92, 167, 154, 154,
-    169,
-    198,
-    154, 154,
-    139, 139,
-    125, 110, 124, 110, 95, 94, 125, 111, 111, 79, 125, 126, 111, 111, 79, 108, 123, 93,
-    125, 110, 124, 110, 95, 94, 125, 111, 111, 79, 125, 126, 111, 111, 79, 108, 123, 93,
-    121, 140, 61, 154,
+constexpr std::uint8_t kInitType2[] = { // B slices, or P slices with cabac_init_flag
+    153,                                // sao_merge_flag
+    160,                                // sao_type_idx
+    107, 139, 126,                      // split_cu_flag
+    154,                                // cu_transquant_bypass_flag
+    197, 185, 201,                      // cu_skip_flag
+    134,                                // pred_mode_flag
+    154, 139, 154, 154,                 // part_mode
+    183,                                // prev_intra_luma_pred_flag
+    152,                                // intra_chroma_pred_mode
+    79,                                 // rqt_root_cbf
+    154,                                // merge_flag
+    137,                                // merge_idx
+    95, 79, 63, 31, 31,                 // inter_pred_idc
+    153, 153,                           // ref_idx
+    168,                                // mvp_flag
+    224, 167, 122,                      // split_transform_flag
+    153, 111,                           // cbf_luma
+    149, 92, 167, 154, 154,             // cbf_chroma
+    169,                                // abs_mvd_greater0_flag
+    198,                                // abs_mvd_greater1_flag
+    154, 154,                           // cu_qp_delta_abs
+    139, 139,                           // transform_skip_flag (luma, chroma)
+    125, 110, 124, 110, 95, 94, 125, 111, 111, 79, 125, 126, 111, 111, 79, 108, 123, 93, // last_sig_coeff_x_prefix
+    125, 110, 124, 110, 95, 94, 125, 111, 111, 79, 125, 126, 111, 111, 79, 108, 123, 93, // last_sig_coeff_y_prefix
+    121, 140, 61, 154,                  // coded_sub_block_flag
     170, 154, 139, 153, 139, 123, 123, 63, 124, 166, 183, 140, 136, 153, 154, 166, 183, 140,
     136, 153, 154, 166, 183, 140, 136, 153, 154, 170, 153, 138, 138, 122, 121, 122, 121, 167,
-    151, 183, 140, 151, 183, 140, 140, 140,
+    151, 183, 140, 151, 183, 140, 140, 140, // sig_coeff_flag
     154, 196, 167, 167, 154, 152, 167, 182, 182, 134, 149, 136, 153, 121, 136, 122, 169, 208,
-    166, 167, 154, 152, 167, 182,
-    107, 167, 91, 107, 107, 167,
-    139, 139,
-    139, 139,
-    154, 154, 154, 154, 154, 154, 154, 154,
-    154, 154,
-    154,
-    154,
+    166, 167, 154, 152, 167, 182,       // coeff_abs_level_greater1_flag
+    107, 167, 91, 107, 107, 167,        // coeff_abs_level_greater2_flag
+    139, 139,                           // explicit_rdpcm_flag
+    139, 139,                           // explicit_rdpcm_dir_flag
+    154, 154, 154, 154, 154, 154, 154, 154, // log2_res_scale_abs_plus1
+    154, 154,                           // res_scale_sign_flag
+    154,                                // cu_chroma_qp_offset_flag
+    154,                                // cu_chroma_qp_offset_idx
 };
 static_assert(sizeof(kInitType2) == kContextCount);
 

@@ -6,6 +6,7 @@
 #include "cabac/arithmetic_decoder.h"
 
 #include <array>
+#include <cassert>
 #include <cstdint>
 
 namespace vexilo::hevc::cabac {
@@ -13,7 +14,7 @@ namespace vexilo::hevc::cabac {
 // The context-coded syntax elements, each owning a run of context indices (ctxInc 0..n-1).
 enum class Element : unsigned {
     sao_merge_flag, // sao_merge_left_flag and sao_merge_up_flag
-    sao_type_idx,   // sao_type_idx_luma and sao_type_idx_chroma
+    sao_type_idx, // sao_type_idx_luma and sao_type_idx_chroma
     split_cu_flag,
     cu_transquant_bypass_flag,
     cu_skip_flag,
@@ -33,14 +34,14 @@ enum class Element : unsigned {
     abs_mvd_greater0_flag,
     abs_mvd_greater1_flag,
     cu_qp_delta_abs,
-    transform_skip_flag,     // ctxInc 0 luma, 1 chroma
+    transform_skip_flag, // ctxInc 0 luma, 1 chroma
     last_sig_coeff_x_prefix,
     last_sig_coeff_y_prefix,
     coded_sub_block_flag,
-    sig_coeff_flag,          // 42 regular plus the two transform_skip_context ones
+    sig_coeff_flag, // 42 regular plus the two transform_skip_context ones
     coeff_abs_level_greater1_flag,
     coeff_abs_level_greater2_flag,
-    explicit_rdpcm_flag,     // ctxInc 0 luma, 1 chroma
+    explicit_rdpcm_flag, // ctxInc 0 luma, 1 chroma
     explicit_rdpcm_dir_flag, // ctxInc 0 luma, 1 chroma
     log2_res_scale_abs_plus1,
     res_scale_sign_flag,
@@ -51,14 +52,70 @@ enum class Element : unsigned {
 
 constexpr std::size_t kElementCount = static_cast<std::size_t>(Element::count_);
 
-constexpr std::array<std::uint8_t, kElementCount> kContextsPerElement{
-    1, 1, 3, 1, 3, 1, 4, 1, 1, 1, 1, 1, 5, 2, 1, 3, 2, 5, 1, 1, 2, 2, 18, 18, 4, 44, 24, 6, 2, 2, 8, 2, 1, 1};
+// How many contexts each element owns, element beside count, in the order of Element.
+struct ElementContexts {
+    Element element;
+    std::uint8_t count;
+};
+
+constexpr std::array<ElementContexts, kElementCount> kElementContexts{{
+    {Element::sao_merge_flag, 1},
+    {Element::sao_type_idx, 1},
+    {Element::split_cu_flag, 3},
+    {Element::cu_transquant_bypass_flag, 1},
+    {Element::cu_skip_flag, 3},
+    {Element::pred_mode_flag, 1},
+    {Element::part_mode, 4},
+    {Element::prev_intra_luma_pred_flag, 1},
+    {Element::intra_chroma_pred_mode, 1},
+    {Element::rqt_root_cbf, 1},
+    {Element::merge_flag, 1},
+    {Element::merge_idx, 1},
+    {Element::inter_pred_idc, 5},
+    {Element::ref_idx, 2},
+    {Element::mvp_flag, 1},
+    {Element::split_transform_flag, 3},
+    {Element::cbf_luma, 2},
+    {Element::cbf_chroma, 5},
+    {Element::abs_mvd_greater0_flag, 1},
+    {Element::abs_mvd_greater1_flag, 1},
+    {Element::cu_qp_delta_abs, 2},
+    {Element::transform_skip_flag, 2},
+    {Element::last_sig_coeff_x_prefix, 18},
+    {Element::last_sig_coeff_y_prefix, 18},
+    {Element::coded_sub_block_flag, 4},
+    {Element::sig_coeff_flag, 44},
+    {Element::coeff_abs_level_greater1_flag, 24},
+    {Element::coeff_abs_level_greater2_flag, 6},
+    {Element::explicit_rdpcm_flag, 2},
+    {Element::explicit_rdpcm_dir_flag, 2},
+    {Element::log2_res_scale_abs_plus1, 8},
+    {Element::res_scale_sign_flag, 2},
+    {Element::cu_chroma_qp_offset_flag, 1},
+    {Element::cu_chroma_qp_offset_idx, 1},
+}};
+
+constexpr bool rowsFollowElementOrder()
+{
+    for (std::size_t i = 0; i < kElementCount; ++i) {
+        if (kElementContexts[i].element != static_cast<Element>(i)) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(rowsFollowElementOrder(), "kElementContexts must list every Element once, in enum order");
+
+constexpr unsigned contextCountOf(Element element)
+{
+    return kElementContexts[static_cast<std::size_t>(element)].count;
+}
 
 constexpr std::size_t contextOffset(Element element)
 {
     std::size_t offset = 0;
     for (std::size_t i = 0; i < static_cast<std::size_t>(element); ++i) {
-        offset += kContextsPerElement[i];
+        offset += kElementContexts[i].count;
     }
     return offset;
 }
@@ -82,6 +139,7 @@ struct ContextSet {
 
     ContextVariable& at(Element element, unsigned ctxInc)
     {
+        assert(ctxInc < contextCountOf(element));
         return contexts[kContextOffsets[static_cast<std::size_t>(element)] + ctxInc];
     }
 };

@@ -1,7 +1,7 @@
 // What the slice data parser hands out: every coding quadtree node, coding unit, prediction
 // unit and transform tree node of a CTU, then the CTU itself. Optional members hold syntax
-// elements exactly when they were signalled; the plain members hold the effective values
-// (signalled or inferred, ITU-T H.265 7.4.9).
+// elements exactly when they were signaled; the plain members hold the effective values
+// (signaled or inferred, ITU-T H.265 7.4.9).
 #pragma once
 
 #include <array>
@@ -21,14 +21,14 @@ enum class PartMode : std::uint8_t {
 
 enum InterPredIdc : std::uint8_t { PRED_L0 = 0, PRED_L1 = 1, PRED_BI = 2 };
 
-// A node of coding_quadtree() that splits (split_cu_flag equal to 1, signalled or inferred).
+// A node of coding_quadtree() that splits (split_cu_flag equal to 1, signaled or inferred).
 struct CodingQuadtreeNode {
     std::uint32_t x0 = 0;
     std::uint32_t y0 = 0;
     std::uint32_t log2CbSize = 0;
     std::uint32_t cqtDepth = 0;
     std::uint32_t preorderIndex = 0; // among the quadtree nodes and CUs of the CTU
-    std::optional<bool> split_cu_flag; // signalled value; absent when inferred
+    std::optional<bool> split_cu_flag; // signaled value; absent when inferred
 };
 
 struct CodingUnit {
@@ -37,18 +37,18 @@ struct CodingUnit {
     std::uint32_t log2CbSize = 0;
     std::uint32_t cqtDepth = 0;
     std::uint32_t preorderIndex = 0;
-    std::optional<bool> split_cu_flag; // signalled 0; absent when inferred 0
+    std::optional<bool> split_cu_flag; // signaled 0; absent when inferred 0
 
     bool cu_transquant_bypass_flag = false;
-    std::optional<bool> signalled_cu_transquant_bypass_flag;
+    std::optional<bool> signaled_cu_transquant_bypass_flag;
     bool cu_skip_flag = false;
-    std::optional<bool> signalled_cu_skip_flag;
+    std::optional<bool> signaled_cu_skip_flag;
     PredMode CuPredMode = PredMode::Intra;
     std::optional<bool> pred_mode_flag;
     PartMode partMode = PartMode::PART_2Nx2N;
-    std::optional<PartMode> signalled_part_mode;
+    std::optional<PartMode> signaled_part_mode;
     bool pcm_flag = false;
-    std::optional<bool> signalled_pcm_flag;
+    std::optional<bool> signaled_pcm_flag;
     std::optional<bool> rqt_root_cbf;
 
     // Intra: one entry per prediction block (four with PART_NxN, else the first).
@@ -63,15 +63,15 @@ struct CodingUnit {
 
     // Quantisation state once the CU has been parsed (7.4.9.14, 8.6.1).
     std::int32_t CuQpDeltaVal = 0;
-    std::optional<std::int32_t> signalled_CuQpDeltaVal; // when this CU carried cu_qp_delta_abs
+    std::optional<std::int32_t> signaled_CuQpDeltaVal; // when this CU carried cu_qp_delta_abs
     std::int32_t QpY = 0;
     // Qp'Cb and Qp'Cr (8.6.1, with QpBdOffsetC); absent for 4:0:0.
     std::optional<std::int32_t> QpPrimeCb;
     std::optional<std::int32_t> QpPrimeCr;
     bool cu_chroma_qp_offset_flag = false;
     std::uint32_t cu_chroma_qp_offset_idx = 0;
-    std::optional<bool> signalled_cu_chroma_qp_offset_flag;
-    std::optional<std::uint32_t> signalled_cu_chroma_qp_offset_idx;
+    std::optional<bool> signaled_cu_chroma_qp_offset_flag;
+    std::optional<std::uint32_t> signaled_cu_chroma_qp_offset_idx;
     std::int32_t CuQpOffsetCb = 0;
     std::int32_t CuQpOffsetCr = 0;
 };
@@ -84,15 +84,15 @@ struct PredictionUnit {
     std::uint32_t partIdx = 0;
     std::uint32_t cuPreorderIndex = 0;
     bool merge_flag = false;
-    std::optional<bool> signalled_merge_flag; // absent in skipped CUs (inferred 1)
+    std::optional<bool> signaled_merge_flag; // absent in skipped CUs (inferred 1)
     std::uint32_t merge_idx = 0;
-    std::optional<std::uint32_t> signalled_merge_idx;
+    std::optional<std::uint32_t> signaled_merge_idx;
     InterPredIdc inter_pred_idc = PRED_L0; // meaningful when merge_flag is 0
-    std::optional<InterPredIdc> signalled_inter_pred_idc;
+    std::optional<InterPredIdc> signaled_inter_pred_idc;
     std::array<std::int32_t, 2> ref_idx{-1, -1};
-    std::array<std::optional<std::uint32_t>, 2> signalled_ref_idx{};
+    std::array<std::optional<std::uint32_t>, 2> signaled_ref_idx{};
     std::array<std::array<std::int32_t, 2>, 2> MvdLX{}; // [list][component]
-    std::array<bool, 2> mvdSignalled{};
+    std::array<bool, 2> mvdSignaled{};
     std::array<std::uint8_t, 2> mvp_flag{};
 
     // Final luma motion (8.5.3.2.1), derived when the slice's reference picture lists were
@@ -114,10 +114,10 @@ struct PredictionUnit {
 struct ResidualBlock {
     bool coded = false;
     bool transform_skip_flag = false;
-    bool transformSkipSignalled = false;
+    bool transformSkipSignaled = false;
     bool explicit_rdpcm_flag = false;
     bool explicit_rdpcm_dir_flag = false;
-    bool explicitRdpcmSignalled = false;
+    bool explicitRdpcmSignaled = false;
     // Implicit RDPCM of intra blocks without transform (8.6.2): horizontal or vertical
     // prediction with transform skip or transquant bypass.
     bool implicitRdpcm = false;
@@ -136,24 +136,24 @@ struct TransformTreeNode {
     std::uint32_t preorderIndex = 0; // among the transform nodes of the CU
     std::uint32_t cuPreorderIndex = 0;
     bool split_transform_flag = false;
-    std::optional<bool> signalled_split_transform_flag;
+    std::optional<bool> signaled_split_transform_flag;
     // Quantisation syntax carried by this transform unit.
-    std::optional<std::int32_t> signalled_CuQpDeltaVal;
-    std::optional<bool> signalled_cu_chroma_qp_offset_flag;
-    std::optional<std::uint32_t> signalled_cu_chroma_qp_offset_idx;
-    // [0] the block, [1] the lower block of a 4:2:2 pair; both as signalled or inferred.
+    std::optional<std::int32_t> signaled_CuQpDeltaVal;
+    std::optional<bool> signaled_cu_chroma_qp_offset_flag;
+    std::optional<std::uint32_t> signaled_cu_chroma_qp_offset_idx;
+    // [0] the block, [1] the lower block of a 4:2:2 pair; both as signaled or inferred.
     std::array<bool, 2> cbf_cb{};
     std::array<bool, 2> cbf_cr{};
-    std::array<bool, 2> cbfSignalledCb{};
-    std::array<bool, 2> cbfSignalledCr{};
+    std::array<bool, 2> cbfSignaledCb{};
+    std::array<bool, 2> cbfSignaledCr{};
     bool cbf_luma = false;
-    std::optional<bool> signalled_cbf_luma;
+    std::optional<bool> signaled_cbf_luma;
     // The residual blocks of the transform unit: [0] luma, [1] Cb, [3] Cr, and with 4:2:2 the
     // lower chroma blocks [2] Cb and [4] Cr.
     std::array<ResidualBlock, 5> residuals{};
     std::array<std::uint8_t, 2> log2_res_scale_abs_plus1{};
     std::array<bool, 2> res_scale_sign_flag{};
-    std::array<bool, 2> crossComponentSignalled{};
+    std::array<bool, 2> crossComponentSignaled{};
 };
 
 struct CodingTreeUnit {
@@ -168,7 +168,7 @@ struct CodingTreeUnit {
     std::array<std::uint8_t, 3> SaoTypeIdx{};
     bool sao_merge_left_flag = false;
     bool sao_merge_up_flag = false;
-    bool saoSignalled = false; // sao() was present in this CTU
+    bool saoSignaled = false; // sao() was present in this CTU
 };
 
 class BlockSink {

@@ -17,7 +17,7 @@ void SliceDataParser::coding_quadtree(std::uint32_t x0, std::uint32_t y0, std::u
                                       std::uint32_t cqtDepth)
 {
     const std::uint32_t size = 1U << log2CbSize;
-    std::optional<bool> signalled;
+    std::optional<bool> signaled;
     bool split_cu_flag = log2CbSize > sps_.MinCbLog2SizeY;
     if (x0 + size <= sps_.pic_width_in_luma_samples && y0 + size <= sps_.pic_height_in_luma_samples && log2CbSize > sps_.MinCbLog2SizeY) {
         // 9.3.4.2.2: one context step for each neighbour coded deeper than this node.
@@ -29,7 +29,7 @@ void SliceDataParser::coding_quadtree(std::uint32_t x0, std::uint32_t y0, std::u
             ++ctxInc;
         }
         split_cu_flag = decode(Element::split_cu_flag, ctxInc);
-        signalled = split_cu_flag;
+        signaled = split_cu_flag;
     }
     if (log2CbSize >= layout_.Log2MinCuQpDeltaSize) {
         IsCuQpDeltaCoded_ = false;
@@ -46,7 +46,7 @@ void SliceDataParser::coding_quadtree(std::uint32_t x0, std::uint32_t y0, std::u
         node.log2CbSize = log2CbSize;
         node.cqtDepth = cqtDepth;
         node.preorderIndex = cuPreorder_++;
-        node.split_cu_flag = signalled;
+        node.split_cu_flag = signaled;
         sink_.codingQuadtreeNode(node);
         const std::uint32_t half = size >> 1U;
         for (std::uint32_t i = 0; i < 4; ++i) {
@@ -64,7 +64,7 @@ void SliceDataParser::coding_quadtree(std::uint32_t x0, std::uint32_t y0, std::u
     cu.log2CbSize = log2CbSize;
     cu.cqtDepth = cqtDepth;
     cu.preorderIndex = cuPreorder_++;
-    cu.split_cu_flag = signalled;
+    cu.split_cu_flag = signaled;
     coding_unit(cu);
 }
 
@@ -121,7 +121,7 @@ void SliceDataParser::coding_unit(CodingUnit& cu)
 
     if (pps_.transquant_bypass_enabled_flag) {
         cu.cu_transquant_bypass_flag = decode(Element::cu_transquant_bypass_flag, 0);
-        cu.signalled_cu_transquant_bypass_flag = cu.cu_transquant_bypass_flag;
+        cu.signaled_cu_transquant_bypass_flag = cu.cu_transquant_bypass_flag;
     }
     if (!header_.isIntra()) {
         unsigned ctxInc = 0;
@@ -132,7 +132,7 @@ void SliceDataParser::coding_unit(CodingUnit& cu)
             ++ctxInc;
         }
         cu.cu_skip_flag = decode(Element::cu_skip_flag, ctxInc);
-        cu.signalled_cu_skip_flag = cu.cu_skip_flag;
+        cu.signaled_cu_skip_flag = cu.cu_skip_flag;
     }
 
     bool firstPuMerged = false;
@@ -150,13 +150,13 @@ void SliceDataParser::coding_unit(CodingUnit& cu)
         markCodingBlock(cu);
         if (!intra || cu.log2CbSize == sps_.MinCbLog2SizeY) {
             cu.partMode = part_mode(cu);
-            cu.signalled_part_mode = cu.partMode;
+            cu.signaled_part_mode = cu.partMode;
         }
         if (intra) {
             if (cu.partMode == PartMode::PART_2Nx2N && sps_.pcm_enabled_flag &&
                 cu.log2CbSize >= sps_.Log2MinIpcmCbSizeY && cu.log2CbSize <= sps_.Log2MaxIpcmCbSizeY) {
                 cu.pcm_flag = engine_.decodeTerminate();
-                cu.signalled_pcm_flag = cu.pcm_flag;
+                cu.signaled_pcm_flag = cu.pcm_flag;
             }
             if (cu.pcm_flag) {
                 state_.fillEdges(x0, y0, nCbS, nCbS, &MinBlock::pcmFlag, std::uint8_t{1});
@@ -354,7 +354,7 @@ void SliceDataParser::prediction_unit(CodingUnit& cu, std::uint32_t x0, std::uin
             ++value;
         }
         pu.merge_idx = value;
-        pu.signalled_merge_idx = value;
+        pu.signaled_merge_idx = value;
     };
     if (cu.cu_skip_flag) {
         pu.merge_flag = true;
@@ -363,7 +363,7 @@ void SliceDataParser::prediction_unit(CodingUnit& cu, std::uint32_t x0, std::uin
         }
     } else {
         pu.merge_flag = decode(Element::merge_flag, 0);
-        pu.signalled_merge_flag = pu.merge_flag;
+        pu.signaled_merge_flag = pu.merge_flag;
         if (pu.merge_flag) {
             if (header_.MaxNumMergeCand > 1) {
                 merge_idx();
@@ -375,7 +375,7 @@ void SliceDataParser::prediction_unit(CodingUnit& cu, std::uint32_t x0, std::uin
                 } else {
                     pu.inter_pred_idc = decode(Element::inter_pred_idc, 4) ? PRED_L1 : PRED_L0;
                 }
-                pu.signalled_inter_pred_idc = pu.inter_pred_idc;
+                pu.signaled_inter_pred_idc = pu.inter_pred_idc;
             }
             const std::array<std::uint32_t, 2> num_ref_idx_active_minus1{header_.num_ref_idx_l0_active_minus1,
                                                                          header_.num_ref_idx_l1_active_minus1};
@@ -392,7 +392,7 @@ void SliceDataParser::prediction_unit(CodingUnit& cu, std::uint32_t x0, std::uin
                         ++value;
                     }
                     pu.ref_idx[X] = static_cast<std::int32_t>(value);
-                    pu.signalled_ref_idx[X] = value;
+                    pu.signaled_ref_idx[X] = value;
                 }
                 if (X == 1 && header_.mvd_l1_zero_flag && pu.inter_pred_idc == PRED_BI) {
                     pu.MvdLX[1] = {0, 0};
@@ -481,7 +481,7 @@ void SliceDataParser::mvd_coding(PredictionUnit& pu, unsigned refList)
         require(value >= -(1 << 15) && value < (1 << 15), "motion vector difference out of range");
         pu.MvdLX[refList][compIdx] = static_cast<std::int32_t>(value);
     }
-    pu.mvdSignalled[refList] = true;
+    pu.mvdSignaled[refList] = true;
 }
 
 std::uint32_t SliceDataParser::expGolombBypass(unsigned k)

@@ -141,13 +141,13 @@ void SliceDataParser::residual_coding(const CodingUnit& cu, ResidualBlock& block
     if (pps_.transform_skip_enabled_flag && !bypass && log2TrafoSize <= layout_.Log2MaxTransformSkipSize) {
         transform_skip_flag = decode(Element::transform_skip_flag, channel);
         block.transform_skip_flag = transform_skip_flag;
-        block.transformSkipSignalled = true;
+        block.transformSkipSignaled = true;
     }
     bool explicit_rdpcm_flag = false;
     if (cu.CuPredMode == PredMode::Inter && sps_.range.explicit_rdpcm_enabled_flag && (transform_skip_flag || bypass)) {
         explicit_rdpcm_flag = decode(Element::explicit_rdpcm_flag, channel);
         block.explicit_rdpcm_flag = explicit_rdpcm_flag;
-        block.explicitRdpcmSignalled = true;
+        block.explicitRdpcmSignaled = true;
         if (explicit_rdpcm_flag) {
             block.explicit_rdpcm_dir_flag = decode(Element::explicit_rdpcm_dir_flag, channel);
         }

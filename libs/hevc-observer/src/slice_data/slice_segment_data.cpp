@@ -187,7 +187,7 @@ void SliceDataParser::rbsp_slice_segment_trailing_bits()
 
 void SliceDataParser::sao(std::uint32_t rx, std::uint32_t ry)
 {
-    ctu_.saoSignalled = true;
+    ctu_.saoSignaled = true;
     if (rx > 0) {
         const bool leftCtbInSliceSeg = CtbAddrInRs_ > header_.SliceAddrRs;
         const bool leftCtbInTile = layout_.TileId[CtbAddrInTs_] == layout_.TileId[layout_.CtbAddrRsToTs[CtbAddrInRs_ - 1]];

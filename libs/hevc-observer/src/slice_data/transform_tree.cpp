@@ -31,7 +31,7 @@ void SliceDataParser::transform_tree(CodingUnit& cu, std::uint32_t x0, std::uint
     if (log2TrafoSize <= sps_.MaxTbLog2SizeY && log2TrafoSize > sps_.MinTbLog2SizeY && trafoDepth < MaxTrafoDepth &&
         !(IntraSplitFlag && trafoDepth == 0)) {
         node.split_transform_flag = decode(Element::split_transform_flag, 5 - log2TrafoSize);
-        node.signalled_split_transform_flag = node.split_transform_flag;
+        node.signaled_split_transform_flag = node.split_transform_flag;
     } else {
         node.split_transform_flag =
             log2TrafoSize > sps_.MaxTbLog2SizeY || (IntraSplitFlag && trafoDepth == 0) || interSplitFlag;
@@ -41,18 +41,18 @@ void SliceDataParser::transform_tree(CodingUnit& cu, std::uint32_t x0, std::uint
     const std::uint32_t ChromaArrayType = sps_.ChromaArrayType;
     if ((log2TrafoSize > 2 && ChromaArrayType != 0) || ChromaArrayType == 3) {
         const bool secondChromaBlock = ChromaArrayType == 2 && (!node.split_transform_flag || log2TrafoSize == 3);
-        auto chromaCbf = [&](std::array<bool, 2>& cbf, std::array<bool, 2>& signalled, bool parent) {
+        auto chromaCbf = [&](std::array<bool, 2>& cbf, std::array<bool, 2>& signaled, bool parent) {
             if (trafoDepth == 0 || parent) {
                 cbf[0] = decode(Element::cbf_chroma, trafoDepth);
-                signalled[0] = true;
+                signaled[0] = true;
                 if (secondChromaBlock) {
                     cbf[1] = decode(Element::cbf_chroma, trafoDepth);
-                    signalled[1] = true;
+                    signaled[1] = true;
                 }
             }
         };
-        chromaCbf(node.cbf_cb, node.cbfSignalledCb, parentCbfCb[0]);
-        chromaCbf(node.cbf_cr, node.cbfSignalledCr, parentCbfCr[0]);
+        chromaCbf(node.cbf_cb, node.cbfSignaledCb, parentCbfCb[0]);
+        chromaCbf(node.cbf_cr, node.cbfSignaledCr, parentCbfCr[0]);
     }
 
     if (node.split_transform_flag) {
@@ -68,7 +68,7 @@ void SliceDataParser::transform_tree(CodingUnit& cu, std::uint32_t x0, std::uint
     if (intra || trafoDepth != 0 || node.cbf_cb[0] || node.cbf_cr[0] ||
         (ChromaArrayType == 2 && (node.cbf_cb[1] || node.cbf_cr[1]))) {
         node.cbf_luma = decode(Element::cbf_luma, trafoDepth == 0 ? 1 : 0);
-        node.signalled_cbf_luma = node.cbf_luma;
+        node.signaled_cbf_luma = node.cbf_luma;
     }
     transform_unit(cu, node, xBase, yBase, parentCbfCb, parentCbfCr);
     sink_.transformTreeNode(node);
@@ -154,8 +154,8 @@ void SliceDataParser::delta_qp(CodingUnit& cu, TransformTreeNode& node)
     }
     require(value <= 25 + static_cast<std::int32_t>(halfOffset), "CuQpDeltaVal out of range");
     CuQpDeltaVal_ = value;
-    cu.signalled_CuQpDeltaVal = value;
-    node.signalled_CuQpDeltaVal = value;
+    cu.signaled_CuQpDeltaVal = value;
+    node.signaled_CuQpDeltaVal = value;
 }
 
 void SliceDataParser::chroma_qp_offset(CodingUnit& cu, TransformTreeNode& node)
@@ -170,13 +170,13 @@ void SliceDataParser::chroma_qp_offset(CodingUnit& cu, TransformTreeNode& node)
         while (idx < cMax && decode(Element::cu_chroma_qp_offset_idx, 0)) {
             ++idx;
         }
-        cu.signalled_cu_chroma_qp_offset_idx = idx;
-        node.signalled_cu_chroma_qp_offset_idx = idx;
+        cu.signaled_cu_chroma_qp_offset_idx = idx;
+        node.signaled_cu_chroma_qp_offset_idx = idx;
     }
     require(idx < pps_.range.cb_qp_offset_list.size(), "cu_chroma_qp_offset_idx out of range");
     IsCuChromaQpOffsetCoded_ = true;
-    cu.signalled_cu_chroma_qp_offset_flag = flag;
-    node.signalled_cu_chroma_qp_offset_flag = flag;
+    cu.signaled_cu_chroma_qp_offset_flag = flag;
+    node.signaled_cu_chroma_qp_offset_flag = flag;
     cu.cu_chroma_qp_offset_flag = flag;
     cu.cu_chroma_qp_offset_idx = idx;
     state_.CuQpOffsetCb = flag ? pps_.range.cb_qp_offset_list[idx] : 0;
@@ -193,7 +193,7 @@ void SliceDataParser::cross_comp_pred(TransformTreeNode& node, unsigned c)
     if (log2_res_scale_abs_plus1 != 0) {
         node.res_scale_sign_flag[c] = decode(Element::res_scale_sign_flag, c);
     }
-    node.crossComponentSignalled[c] = true;
+    node.crossComponentSignaled[c] = true;
 }
 
 } // namespace vexilo::hevc::slice_data
