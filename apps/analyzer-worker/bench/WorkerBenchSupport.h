@@ -7,9 +7,12 @@
 #include <QJsonObject>
 #include <QProcess>
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <optional>
+#include <string>
 
 namespace vexilo::bench {
 
@@ -25,11 +28,25 @@ inline QByteArray workerRequestLine(const QJsonObject& payload, const char* type
     return QJsonDocument(message).toJson(QJsonDocument::Compact) + '\n';
 }
 
+// The peak resident memory of a running process so far (VmHWM), in bytes; 0 when unknown.
+inline std::uint64_t peakResidentBytes(qint64 pid)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmHWM:", 0) == 0) {
+            return std::stoull(line.substr(6)) * 1024;
+        }
+    }
+    return 0;
+}
+
 // The "analysisFinished" payload, or nothing when the worker failed or the task did not end
-// in success. `analyze` holds the analyze payload beyond inputPath and cacheRoot.
+// in success. `analyze` holds the analyze payload beyond inputPath and cacheRoot. The
+// worker's peak resident memory goes to `peakBytes` when given.
 inline std::optional<QJsonObject> analyseThroughWorker(const std::filesystem::path& input,
                                                        const std::filesystem::path& cacheRoot,
-                                                       QJsonObject analyze)
+                                                       QJsonObject analyze, std::uint64_t* peakBytes = nullptr)
 {
     QProcess worker;
     worker.start(QStringLiteral(VEXILO_WORKER_EXECUTABLE),
@@ -55,6 +72,9 @@ inline std::optional<QJsonObject> analyseThroughWorker(const std::filesystem::pa
                 ended = true;
             }
         }
+    }
+    if (peakBytes != nullptr) {
+        *peakBytes = peakResidentBytes(worker.processId());
     }
     worker.write(workerRequestLine({}, "shutdown", "r3"));
     worker.closeWriteChannel();

@@ -43,12 +43,13 @@ inline std::filesystem::path referenceStreams()
     return std::filesystem::path(VEXILO_REFERENCE_STREAMS_DIR) / "hm";
 }
 
-// A fresh directory under the system's temporary directory, removed with everything in it.
+// A fresh directory under the system's temporary directory (or `base`), removed with
+// everything in it.
 class ScratchDirectory {
 public:
-    ScratchDirectory()
+    explicit ScratchDirectory(const std::filesystem::path& base = std::filesystem::temp_directory_path())
     {
-        std::string pattern = (std::filesystem::temp_directory_path() / "vexilo-pipeline-XXXXXX").string();
+        std::string pattern = (base / "vexilo-pipeline-XXXXXX").string();
         if (::mkdtemp(pattern.data()) != nullptr) {
             path_ = pattern;
         }
@@ -67,6 +68,15 @@ public:
 private:
     std::filesystem::path path_;
 };
+
+// Memory-backed when the system has such a folder: the cache writer syncs every file it
+// commits, and tens of thousands of picture files would spend minutes waiting for the disk.
+inline std::filesystem::path memoryBackedTemporaryDirectory()
+{
+    const std::filesystem::path shared("/dev/shm");
+    std::error_code error;
+    return std::filesystem::is_directory(shared, error) ? shared : std::filesystem::temp_directory_path();
+}
 
 // Sets an environment variable for one scope and restores what was there before.
 class ScopedEnvironment {
@@ -157,8 +167,8 @@ void forEachCachedPicture(const std::filesystem::path& cacheRoot, Visit visit)
 }
 
 // The stream-level document of a written cache directory, read back through the manifest
-// and the container, or the reason it could not be.
-inline std::variant<analysis::StreamAnalysis, std::string> readCachedStream(const std::filesystem::path& directory)
+// and the container, or the reason it could not be; the picture files are not read.
+inline std::variant<analysis::StreamAnalysis, std::string> readCachedStreamOnly(const std::filesystem::path& directory)
 {
     const auto manifest = analysis::openAnalysisCache(directory);
     if (const auto* error = std::get_if<analysis::CacheError>(&manifest)) {
@@ -174,7 +184,18 @@ inline std::variant<analysis::StreamAnalysis, std::string> readCachedStream(cons
     if (const auto* error = std::get_if<analysis::CacheError>(&document)) {
         return "stream document: " + error->message;
     }
-    for (const analysis::ManifestPictureEntry& entry : entries.pictures) {
+    return std::move(std::get<analysis::StreamAnalysis>(document));
+}
+
+// The same, after every picture document has been read back and validated.
+inline std::variant<analysis::StreamAnalysis, std::string> readCachedStream(const std::filesystem::path& directory)
+{
+    auto document = readCachedStreamOnly(directory);
+    if (std::holds_alternative<std::string>(document)) {
+        return document;
+    }
+    const auto manifest = analysis::openAnalysisCache(directory);
+    for (const analysis::ManifestPictureEntry& entry : std::get<analysis::CacheManifest>(manifest).pictures) {
         const auto picture = analysis::readCachedPicture(directory, entry);
         if (const auto* error = std::get_if<analysis::CacheError>(&picture)) {
             return "picture " + entry.path.string() + ": " + error->message;
@@ -185,7 +206,7 @@ inline std::variant<analysis::StreamAnalysis, std::string> readCachedStream(cons
             return "picture " + entry.path.string() + ": " + analysis::formatValidationIssues(issues);
         }
     }
-    return std::move(std::get<analysis::StreamAnalysis>(document));
+    return document;
 }
 
 // The document's output pictures (those with a display index), in output order.

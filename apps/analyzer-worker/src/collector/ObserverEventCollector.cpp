@@ -7,9 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <cstring>
-#include <new>
 #include <stdexcept>
-#include <type_traits>
 
 #if defined(_WIN32)
 #include <windows.h>
