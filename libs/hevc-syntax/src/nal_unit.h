@@ -59,6 +59,13 @@ LengthPrefixedSplit splitLengthPrefixed(std::span<const std::uint8_t> buffer, un
 
 bool looksLikeAnnexB(std::span<const std::uint8_t> buffer);
 
+// One NAL unit of the record's arrays: where it lies in the record, the NAL_unit_type of
+// its array, and its place in that array.
+struct HvcCNalUnit : NalUnitSpan {
+    std::uint32_t NAL_unit_type = 0;
+    std::uint32_t indexInArray = 0;
+};
+
 struct HevcDecoderConfigurationRecord {
     std::uint32_t configurationVersion = 0;
     std::uint32_t general_profile_idc = 0;
@@ -69,7 +76,7 @@ struct HevcDecoderConfigurationRecord {
     std::uint32_t numTemporalLayers = 0;
     bool temporalIdNested = false;
     std::uint32_t lengthSizeMinusOne = 3;
-    std::vector<NalUnitSpan> nalUnits; // offsets within the record
+    std::vector<HvcCNalUnit> nalUnits; // offsets within the record
     bool complete = true;              // false when the arrays ran past the end
 };
 

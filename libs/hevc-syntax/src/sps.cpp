@@ -21,8 +21,14 @@ void parseSubLayerOrdering(BitReader& reader, Sps& sps)
         SubLayerOrdering& ordering = sps.subLayerOrdering[i];
         ordering.max_dec_pic_buffering_minus1 =
             reader.ueMax(kMaxDecPicBufferingMinus1, "sps_max_dec_pic_buffering_minus1 above 15");
-        ordering.max_num_reorder_pics = reader.ueMax(ordering.max_dec_pic_buffering_minus1,
-                                                     "sps_max_num_reorder_pics above the DPB size");
+        const std::uint64_t reorderPosition = reader.position();
+        ordering.max_num_reorder_pics =
+            reader.ueMax(kMaxDecPicBufferingMinus1, "sps_max_num_reorder_pics above the largest DPB");
+        if (ordering.max_num_reorder_pics > ordering.max_dec_pic_buffering_minus1) {
+            // Streams in the wild signal this; decoders grow the DPB to fit and go on.
+            sps.warnings.push_back({"sps_max_num_reorder_pics", reorderPosition});
+            ordering.max_dec_pic_buffering_minus1 = ordering.max_num_reorder_pics;
+        }
         ordering.max_latency_increase_plus1 = reader.ue();
         ordering.signaled = true;
     }

@@ -7,7 +7,7 @@
 #include "parameter_sets.h"
 #include "slice_data/slice_data_parser.h"
 #include "slice_header.h"
-#include "test_support.h"
+#include "stream_walker.h"
 
 #include <gtest/gtest.h>
 
@@ -22,7 +22,7 @@ namespace {
 
 using slice_data::PartMode;
 
-// Syntax counts over a whole stream, in the terms MANIFEST.md uses.
+// Syntax counts over a whole stream, in the terms of the manifest's parsedSyntax line.
 struct SyntaxCounts {
     std::uint64_t transformSkipTbs = 0;
     std::map<std::string, std::uint64_t> ampPus; // by part mode name, per CU
@@ -156,13 +156,6 @@ struct StreamParse {
 StreamParse parseStream(const std::filesystem::path& path, const Corruptor& corruptor = {})
 {
     StreamParse parse;
-    const auto bytes = readFile(path);
-    ParameterSetStore store;
-    SliceSegmentHeader independent;
-    bool haveIndependent = false;
-    std::shared_ptr<const PictureLayout> layout;
-    const Sps* layoutSps = nullptr;
-    const Pps* layoutPps = nullptr;
     slice_data::PictureBlockState state;
     CountingSink sink(parse.counts);
     std::uint32_t expectedNextCtb = 0;
@@ -170,48 +163,32 @@ StreamParse parseStream(const std::filesystem::path& path, const Corruptor& corr
     bool firstPicture = true;
     bool raslSkipped = false;
 
-    for (const NalUnitSpan& span : splitAnnexB(bytes)) {
-        const std::span<const std::uint8_t> nal(bytes.data() + span.offset, span.size);
-        const auto header = parseNalUnitHeader(nal);
-        if (!header || nal.size() < 2) {
-            continue;
+    StreamWalker walker;
+    walker.onNalUnit = [&](const NalUnitHeader& nal) {
+        if (!isVcl(nal.nal_unit_type)) {
+            return;
         }
-        const Rbsp rbsp = unescapeRbsp(nal.subspan(2));
-        test::keepParameterSet(store, *header, rbsp.bytes);
-        if (!isVcl(header->nal_unit_type)) {
-            continue;
-        }
-        if (isIrap(header->nal_unit_type)) {
-            raslSkipped = firstPicture && !isIdr(header->nal_unit_type);
+        if (isIrap(nal.nal_unit_type)) {
+            raslSkipped = firstPicture && !isIdr(nal.nal_unit_type);
         }
         firstPicture = false;
-        sink.enabled = !(raslSkipped && isRasl(header->nal_unit_type));
-        SliceHeaderContext context;
-        context.parameterSets = &store;
-        context.independentSlice = haveIndependent ? &independent : nullptr;
-        context.layout = layout;
-        context.layoutSps = layoutSps;
-        context.layoutPps = layoutPps;
-        const SliceHeaderParse sliceHeader = parseSliceSegmentHeader(rbsp.bytes, *header, context);
+        sink.enabled = !(raslSkipped && isRasl(nal.nal_unit_type));
+    };
+    walker.onSliceSegment = [&](const WalkedSliceSegment& segment) {
+        const Rbsp& rbsp = segment.rbsp;
+        const SliceHeaderParse& sliceHeader = segment.header;
         const std::string where = path.filename().string() + " slice segment " + std::to_string(parse.sliceSegments);
         ++parse.sliceSegments;
         if (!sliceHeader.parsed) {
             parse.failures.push_back(where + ": slice header: " + sliceHeader.error);
-            continue;
+            return;
         }
         const SliceSegmentHeader& h = sliceHeader.header;
-        layout = sliceHeader.layout;
-        layoutSps = sliceHeader.sps.get();
-        layoutPps = sliceHeader.pps.get();
-        if (!h.dependent_slice_segment_flag) {
-            independent = h;
-            haveIndependent = true;
-        }
         if (h.first_slice_segment_in_pic_flag) {
             if (!corruptor && expectedNextCtb != pictureCtbs) {
                 parse.failures.push_back(where + ": previous picture ended at CTB " + std::to_string(expectedNextCtb));
             }
-            state.beginPicture(*sliceHeader.sps, *layout);
+            state.beginPicture(*sliceHeader.sps, *sliceHeader.layout);
             sink.pictureWidth = sliceHeader.sps->pic_width_in_luma_samples;
             sink.pictureHeight = sliceHeader.sps->pic_height_in_luma_samples;
             parse.pictureArea += std::uint64_t{sink.pictureWidth} * sink.pictureHeight;
@@ -228,7 +205,7 @@ StreamParse parseStream(const std::filesystem::path& path, const Corruptor& corr
         slice_data::SliceDataInput input;
         input.sps = sliceHeader.sps.get();
         input.pps = sliceHeader.pps.get();
-        input.layout = layout.get();
+        input.layout = sliceHeader.layout.get();
         input.header = &h;
         input.sliceData = sliceData;
         const slice_data::SliceDataResult result = slice_data::parseSliceSegmentData(input, state, sink);
@@ -250,13 +227,13 @@ StreamParse parseStream(const std::filesystem::path& path, const Corruptor& corr
                     parse.failures.push_back(where + ": undamaged slice segment failed: " + result.error);
                 }
             }
-            continue;
+            return;
         }
         expectedNextCtb = result.endCtbAddrTs;
         if (!result.parsed) {
             parse.failures.push_back(where + " (POC lsb " + std::to_string(h.slice_pic_order_cnt_lsb) + ", CTB " +
                                      std::to_string(result.endCtbAddrTs) + "): " + result.error);
-            continue;
+            return;
         }
         // Subset k starts at the sum of the first k entry point offsets, counted in the NAL
         // unit's bytes with emulation prevention.
@@ -264,7 +241,7 @@ StreamParse parseStream(const std::filesystem::path& path, const Corruptor& corr
         if (result.subsetStarts.size() != h.num_entry_point_offsets + 1U) {
             parse.failures.push_back(where + ": " + std::to_string(result.subsetStarts.size()) + " subsets for " +
                                      std::to_string(h.num_entry_point_offsets) + " entry points");
-            continue;
+            return;
         }
         const std::uint64_t dataStart = rbsp.toNalPosition(h.sliceDataByteOffset);
         std::uint64_t firstByte = 0;
@@ -276,28 +253,13 @@ StreamParse parseStream(const std::filesystem::path& path, const Corruptor& corr
                                          std::to_string(actual) + ", entry point " + std::to_string(firstByte));
             }
         }
-    }
+    };
+    walker.walk(readFile(path));
     if (!corruptor && expectedNextCtb != pictureCtbs) {
         parse.failures.push_back(path.filename().string() + ": last picture ended at CTB " +
                                  std::to_string(expectedNextCtb));
     }
     return parse;
-}
-
-// The "parsed syntax (HM decoder)" line of a stream's section in MANIFEST.md.
-std::string manifestSyntaxLine(const std::string& file)
-{
-    std::ifstream manifest(hmStreamsDir() / "MANIFEST.md");
-    std::string line;
-    bool inSection = false;
-    while (std::getline(manifest, line)) {
-        if (line.rfind("### ", 0) == 0) {
-            inSection = line.find("`" + file + "`") != std::string::npos;
-        } else if (inSection && line.find("parsed syntax (HM decoder):") != std::string::npos) {
-            return line;
-        }
-    }
-    return {};
 }
 
 // The number right behind `key`; with `second`, the one behind the "/" that follows it.
@@ -350,12 +312,12 @@ void expectBlocksTileThePictures(const StreamParse& parse)
     EXPECT_EQ(parse.counts.cusNotTiledByTus, 0U);
 }
 
-class SliceDataHmStreamTest : public ::testing::TestWithParam<ManifestRow> {};
+class SliceDataHmStreamTest : public ::testing::TestWithParam<ReferenceStream> {};
 
 TEST_P(SliceDataHmStreamTest, EverySliceSegmentParsesToItsEnd)
 {
-    const ManifestRow& row = GetParam();
-    const StreamParse parse = parseStream(hmStreamsDir() / row.file);
+    const ReferenceStream& row = GetParam();
+    const StreamParse parse = parseStream(referenceStreamsDir() / row.file);
     EXPECT_GT(parse.sliceSegments, 0U);
     EXPECT_GT(parse.ctus, 0U);
     for (const std::string& failure : parse.failures) {
@@ -366,10 +328,10 @@ TEST_P(SliceDataHmStreamTest, EverySliceSegmentParsesToItsEnd)
 
 TEST_P(SliceDataHmStreamTest, SyntaxCountsMatchTheReferenceDecoder)
 {
-    const ManifestRow& row = GetParam();
-    const std::string line = manifestSyntaxLine(row.file);
+    const ReferenceStream& row = GetParam();
+    const std::string& line = row.parsedSyntax;
     ASSERT_FALSE(line.empty()) << row.file;
-    const StreamParse parse = parseStream(hmStreamsDir() / row.file);
+    const StreamParse parse = parseStream(referenceStreamsDir() / row.file);
     ASSERT_TRUE(parse.failures.empty()) << parse.failures.front();
     const SyntaxCounts& counts = parse.counts;
     const std::string kSao = "SAO band/edge (CTB, component group): ";
@@ -431,8 +393,8 @@ TEST_P(SliceDataHmStreamTest, SyntaxCountsMatchTheReferenceDecoder)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(HmStreams, SliceDataHmStreamTest, ::testing::ValuesIn(readManifest()),
-                         [](const ::testing::TestParamInfo<ManifestRow>& param) {
+INSTANTIATE_TEST_SUITE_P(HmStreams, SliceDataHmStreamTest, ::testing::ValuesIn(readReferenceStreamManifest()),
+                         [](const ::testing::TestParamInfo<ReferenceStream>& param) {
                              return param.param.file.substr(0, param.param.file.find('.'));
                          });
 
@@ -451,9 +413,9 @@ TEST_P(SliceDataDamageTest, DamagedSegmentsFailCleanlyAndOthersStillParse)
     const Damage& damage = GetParam();
     std::uint64_t corrupted = 0;
     std::uint64_t failed = 0;
-    for (const ManifestRow& row : readManifest()) {
+    for (const ReferenceStream& row : readReferenceStreamManifest()) {
         std::mt19937 random(7);
-        const StreamParse parse = parseStream(hmStreamsDir() / row.file,
+        const StreamParse parse = parseStream(referenceStreamsDir() / row.file,
                                               [&](std::uint64_t segment, std::vector<std::uint8_t>& data) {
                                                   if (segment % 2 == 0 || data.size() < 4) {
                                                       return false;

@@ -128,6 +128,7 @@ std::optional<HevcDecoderConfigurationRecord> parseHvcC(std::span<const std::uin
             config.complete = false;
             break;
         }
+        const std::uint32_t NAL_unit_type = record[static_cast<std::size_t>(position)] & 0x3FU;
         const auto numNalus = readBigEndian(record.subspan(static_cast<std::size_t>(position) + 1, 2));
         position += 3;
         for (std::uint64_t n = 0; n < numNalus; ++n) {
@@ -141,7 +142,12 @@ std::optional<HevcDecoderConfigurationRecord> parseHvcC(std::span<const std::uin
                 config.complete = false;
                 return config;
             }
-            config.nalUnits.push_back({position, length, 0});
+            HvcCNalUnit unit;
+            unit.offset = position;
+            unit.size = length;
+            unit.NAL_unit_type = NAL_unit_type;
+            unit.indexInArray = static_cast<std::uint32_t>(n);
+            config.nalUnits.push_back(unit);
             position += length;
         }
     }

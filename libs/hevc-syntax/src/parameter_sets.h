@@ -22,6 +22,14 @@ constexpr std::uint32_t kMaxPpsCount = 64;
 constexpr std::uint32_t kMaxLongTermRefPicsSps = 32;
 constexpr std::uint32_t kMaxVpsLayerSets = 1024;
 
+// A value outside its range that decoders tolerate: the structure is kept, with the value
+// adjusted as FFmpeg's decoder adjusts it, and the warning names the element and where it
+// starts in the RBSP.
+struct SyntaxWarning {
+    const char* element = "";
+    std::uint64_t bitPosition = 0;
+};
+
 struct SubLayerOrdering {
     std::uint32_t max_dec_pic_buffering_minus1 = 0;
     std::uint32_t max_num_reorder_pics = 0;
@@ -80,6 +88,7 @@ struct SpsSccExtension {
 };
 
 struct Sps {
+    std::vector<SyntaxWarning> warnings;
     std::uint32_t sps_video_parameter_set_id = 0;
     std::uint32_t sps_max_sub_layers_minus1 = 0;
     bool sps_temporal_id_nesting_flag = false;

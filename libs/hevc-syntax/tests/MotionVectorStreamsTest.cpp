@@ -8,7 +8,7 @@
 #include "parameter_sets.h"
 #include "slice_data/slice_data_parser.h"
 #include "slice_header.h"
-#include "test_support.h"
+#include "stream_walker.h"
 
 #include <gtest/gtest.h>
 
@@ -108,13 +108,6 @@ private:
 MotionRun deriveMotion(const std::filesystem::path& path)
 {
     MotionRun run;
-    const auto bytes = readFile(path);
-    ParameterSetStore store;
-    SliceSegmentHeader independent;
-    bool haveIndependent = false;
-    std::shared_ptr<const PictureLayout> layout;
-    const Sps* layoutSps = nullptr;
-    const Pps* layoutPps = nullptr;
     DecodingProcess decoding;
     derivations::ReferenceMotionStore motionStore;
     slice_data::PictureBlockState state;
@@ -122,60 +115,40 @@ MotionRun deriveMotion(const std::filesystem::path& path)
     PictureStart start;
     std::uint64_t sliceSegments = 0;
 
-    for (const NalUnitSpan& span : splitAnnexB(bytes)) {
-        const std::span<const std::uint8_t> nal(bytes.data() + span.offset, span.size);
-        const auto header = parseNalUnitHeader(nal);
-        if (!header || nal.size() < 2) {
-            continue;
-        }
-        const Rbsp rbsp = unescapeRbsp(nal.subspan(2));
-        test::keepParameterSet(store, *header, rbsp.bytes);
-        if (header->nal_unit_type == EOS_NUT) {
+    StreamWalker walker;
+    walker.onNalUnit = [&](const NalUnitHeader& nal) {
+        if (nal.nal_unit_type == EOS_NUT) {
             decoding.endOfSequence();
         }
-        if (!isVcl(header->nal_unit_type)) {
-            continue;
-        }
-        SliceHeaderContext context;
-        context.parameterSets = &store;
-        context.independentSlice = haveIndependent ? &independent : nullptr;
-        context.layout = layout;
-        context.layoutSps = layoutSps;
-        context.layoutPps = layoutPps;
-        const SliceHeaderParse parse = parseSliceSegmentHeader(rbsp.bytes, *header, context);
+    };
+    walker.onSliceSegment = [&](const WalkedSliceSegment& segment) {
+        const SliceHeaderParse& parse = segment.header;
         const std::string where = path.filename().string() + " slice segment " + std::to_string(sliceSegments++);
         if (!parse.parsed) {
             run.failures.push_back(where + ": slice header: " + parse.error);
-            continue;
+            return;
         }
         const SliceSegmentHeader& h = parse.header;
-        layout = parse.layout;
-        layoutSps = parse.sps.get();
-        layoutPps = parse.pps.get();
-        if (!h.dependent_slice_segment_flag) {
-            independent = h;
-            haveIndependent = true;
-        }
         if (h.first_slice_segment_in_pic_flag) {
             start = decoding.beginPicture(h, *parse.sps);
             pictureDecoded = start.decoded;
             if (!pictureDecoded) {
-                continue;
+                return;
             }
-            state.beginPicture(*parse.sps, *layout);
+            state.beginPicture(*parse.sps, *parse.layout);
             motionStore.keep(start.pictureIdentity, state.collocatedMotion());
             motionStore.retainDpbPictures(decoding.dpb());
             run.mostPicturesWithMotion = std::max(run.mostPicturesWithMotion, motionStore.size());
         }
         if (!pictureDecoded) {
-            continue; // a skipped RASL picture
+            return; // a skipped RASL picture
         }
         slice_data::SliceDataInput input;
         input.sps = parse.sps.get();
         input.pps = parse.pps.get();
-        input.layout = layout.get();
+        input.layout = parse.layout.get();
         input.header = &h;
-        input.sliceData = std::span(rbsp.bytes).subspan(h.sliceDataByteOffset);
+        input.sliceData = std::span(segment.rbsp.bytes).subspan(h.sliceDataByteOffset);
         input.PicOrderCntVal = start.PicOrderCntVal;
         input.RefPicList = motionStore.refPicLists(decoding.buildRefPicLists(h, *parse.pps), decoding.dpb());
         MotionCheckingSink sink(run, h, input.RefPicList, where);
@@ -183,7 +156,8 @@ MotionRun deriveMotion(const std::filesystem::path& path)
         if (!result.parsed) {
             run.failures.push_back(where + ": " + result.error);
         }
-    }
+    };
+    walker.walk(readFile(path));
     return run;
 }
 
@@ -195,44 +169,38 @@ void expectNoFailures(const MotionRun& run)
     EXPECT_LE(run.failures.size(), 0U);
 }
 
-// "max ref_idx used L0/L1: a/b" of the stream's section in MANIFEST.md: the largest ref_idx_lX
-// the HM decoder parsed; "-" (-1 here) for none.
-std::optional<std::array<std::int32_t, 2>> manifestMaxRefIdx(const std::string& file)
+// "max ref_idx used L0/L1: a/b" of the reference decoder's syntax counts: the largest
+// ref_idx_lX it parsed; "-" (-1 here) for none.
+std::optional<std::array<std::int32_t, 2>> maxRefIdxOf(const std::string& parsedSyntax)
 {
-    std::ifstream manifest(hmStreamsDir() / "MANIFEST.md");
     const std::string kKey = "max ref_idx used L0/L1: ";
-    std::string line;
-    bool inSection = false;
-    while (std::getline(manifest, line)) {
-        if (line.rfind("### ", 0) == 0) {
-            inSection = line.find("`" + file + "`") != std::string::npos;
-        } else if (const std::size_t at = line.find(kKey); inSection && at != std::string::npos) {
-            std::array<std::int32_t, 2> result{};
-            std::istringstream values(line.substr(at + kKey.size()));
-            for (std::size_t X = 0; X < 2; ++X) {
-                std::string text;
-                std::getline(values, text, X == 0 ? '/' : ';');
-                result[X] = text.rfind('-', 0) == 0 ? -1 : std::stoi(text);
-            }
-            return result;
-        }
+    const std::size_t at = parsedSyntax.find(kKey);
+    if (at == std::string::npos) {
+        return std::nullopt;
     }
-    return std::nullopt;
+    std::array<std::int32_t, 2> result{};
+    std::istringstream values(parsedSyntax.substr(at + kKey.size()));
+    for (std::size_t X = 0; X < 2; ++X) {
+        std::string text;
+        std::getline(values, text, X == 0 ? '/' : ';');
+        result[X] = text.rfind('-', 0) == 0 ? -1 : std::stoi(text);
+    }
+    return result;
 }
 
-bool hasInterPictures(const ManifestRow& row)
+bool hasInterPictures(const ReferenceStream& row)
 {
     return row.file.find("_ai_") == std::string::npos && row.file.find("intra") == std::string::npos;
 }
 
-class MotionHmStreamTest : public ::testing::TestWithParam<ManifestRow> {};
+class MotionHmStreamTest : public ::testing::TestWithParam<ReferenceStream> {};
 
 TEST_P(MotionHmStreamTest, EveryInterPredictionUnitGetsConsistentMotion)
 {
-    const MotionRun run = deriveMotion(hmStreamsDir() / GetParam().file);
+    const MotionRun run = deriveMotion(referenceStreamsDir() / GetParam().file);
     expectNoFailures(run);
     const MotionCounts& c = run.counts;
-    if (const auto expected = manifestMaxRefIdx(GetParam().file)) {
+    if (const auto expected = maxRefIdxOf(GetParam().parsedSyntax)) {
         EXPECT_EQ(c.maxSignaledRefIdx, *expected) << "largest signaled ref_idx_l0/l1";
     }
     const std::string& file = GetParam().file;
@@ -257,15 +225,15 @@ TEST(MotionHmStreams, BiPredictiveMergeCandidatesOfSmallBlocksAreRestricted)
 {
     std::uint64_t restricted = 0;
     for (const char* file : {"s01_ra_gop8_cra_rasl_vui.bit", "s33_ldb_tmvp_slice_level_merge_cands.bit"}) {
-        const MotionRun run = deriveMotion(hmStreamsDir() / file);
+        const MotionRun run = deriveMotion(referenceStreamsDir() / file);
         expectNoFailures(run);
         restricted += run.counts.restrictedBiPredictions;
     }
     EXPECT_GT(restricted, 0U);
 }
 
-INSTANTIATE_TEST_SUITE_P(HmStreams, MotionHmStreamTest, ::testing::ValuesIn(readManifest()),
-                         [](const ::testing::TestParamInfo<ManifestRow>& param) {
+INSTANTIATE_TEST_SUITE_P(HmStreams, MotionHmStreamTest, ::testing::ValuesIn(readReferenceStreamManifest()),
+                         [](const ::testing::TestParamInfo<ReferenceStream>& param) {
                              return param.param.file.substr(0, param.param.file.find('.'));
                          });
 
