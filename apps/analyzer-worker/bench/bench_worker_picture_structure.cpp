@@ -26,6 +26,7 @@ extern "C" {
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -121,6 +122,22 @@ ParseRun bestParseOf(const std::vector<PacketBytes>& packets, std::uint64_t even
     return best;
 }
 
+// Best CPU time of `runs` "picture_structure" analyses of `target`; the finished payload and
+// the worker's peak memory of the last run go to `finished` and `peakBytes`.
+double timePictureStructure(const std::filesystem::path& clip, qint64 target, int runs,
+                            std::optional<QJsonObject>& finished, std::uint64_t& peakBytes, bool& failed)
+{
+    return bench::bestOf(runs, [&] {
+        QTemporaryDir cacheRoot;
+        const double before = bench::cpuSeconds(RUSAGE_CHILDREN);
+        finished = bench::analyseThroughWorker(clip, cacheRoot.path().toStdString(),
+                                               {{"analysisMode", "picture_structure"}, {"targetDecodePictureId", target}},
+                                               &peakBytes);
+        failed = !finished || failed;
+        return bench::cpuSeconds(RUSAGE_CHILDREN) - before;
+    });
+}
+
 // The middle picture of the dense 4K stream: CPU time beside ffmpeg's and peak memory.
 bool benchmarkDenseUhd()
 {
@@ -134,17 +151,9 @@ bool benchmarkDenseUhd()
     bool failed = false;
     const double ffmpegSeconds = bench::ffmpegDecodeCpuSeconds(clip, kDenseRuns, failed);
     std::uint64_t peakBytes = 0;
-    qint64 cus = 0;
-    const double workerSeconds = bench::bestOf(kDenseRuns, [&] {
-        QTemporaryDir cacheRoot;
-        const double before = bench::cpuSeconds(RUSAGE_CHILDREN);
-        const auto finished = bench::analyseThroughWorker(
-            clip, cacheRoot.path().toStdString(),
-            {{"analysisMode", "picture_structure"}, {"targetDecodePictureId", kDenseMiddlePicture}}, &peakBytes);
-        failed = !finished || failed;
-        cus = finished ? finished->value("cuCount").toInteger() : 0;
-        return bench::cpuSeconds(RUSAGE_CHILDREN) - before;
-    });
+    std::optional<QJsonObject> finished;
+    const double workerSeconds = timePictureStructure(clip, kDenseMiddlePicture, kDenseRuns, finished, peakBytes, failed);
+    const qint64 cus = finished ? finished->value("cuCount").toInteger() : 0;
     if (failed || cus == 0) {
         std::fprintf(stderr, "the dense run failed or its target picture has no CUs\n");
         return false;
@@ -173,17 +182,10 @@ int main(int argc, char** argv)
     bool failed = false;
     const double ffmpegSeconds = bench::ffmpegDecodeCpuSeconds(clip, kRuns, failed);
 
-    qint64 targetCtus = 0;
-    const double workerSeconds = bench::bestOf(kRuns, [&] {
-        QTemporaryDir cacheRoot;
-        const double before = bench::cpuSeconds(RUSAGE_CHILDREN);
-        const auto finished = bench::analyseThroughWorker(
-            clip, cacheRoot.path().toStdString(),
-            {{"analysisMode", "picture_structure"}, {"targetDecodePictureId", kLastPicture}});
-        failed = !finished || failed;
-        targetCtus = finished ? finished->value("ctuCount").toInteger() : 0;
-        return bench::cpuSeconds(RUSAGE_CHILDREN) - before;
-    });
+    std::uint64_t peakBytes = 0;
+    std::optional<QJsonObject> finished;
+    const double workerSeconds = timePictureStructure(clip, kLastPicture, kRuns, finished, peakBytes, failed);
+    const qint64 targetCtus = finished ? finished->value("ctuCount").toInteger() : 0;
     if (failed || targetCtus == 0) {
         std::fprintf(stderr, "a run failed or the target picture has no CTUs\n");
         return 1;

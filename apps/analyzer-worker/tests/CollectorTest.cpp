@@ -125,7 +125,7 @@ TEST(ObserverCollectorPictureDrops, ABatchLeftOpenAtFinalizationCostsThePictureI
     EXPECT_EQ(collector.eventCount(), 2u) << "picture 6 is whole";
     EXPECT_EQ(collector.picturesWithBlocks(), 1u);
     ASSERT_EQ(collector.picturesWithLostBlocks().size(), 1u);
-    EXPECT_EQ(collector.picturesWithLostBlocks()[0].cus, 1u) << "the CU that met its CTU";
+    EXPECT_EQ(collector.picturesWithLostBlocks()[0].cus, 2u) << "both CUs the picture brought";
 }
 
 // Pictures keep their blocks whole, first in decode order, until the bound is reached;
@@ -277,9 +277,9 @@ TEST(ObserverCollectorAccess, EventAtRejectsIndicesBeyondTheCount)
     ASSERT_EQ(collector.onEvent(testing::marker(5, 1).header()), 0);
     ASSERT_EQ(collector.onEvent(cuOf(7, 0, 1).header()), 0);
     ASSERT_EQ(collector.onEvent(ctuOf(7, 0).header()), 0);
-    EXPECT_EQ(collector.eventAt(0).kind, 5u) << "front area first";
-    EXPECT_EQ(collector.eventAt(1).kind, VEXILO_OBSERVER_EVENT_CTU) << "then the tail area, CTU before its blocks";
-    EXPECT_EQ(collector.eventAt(2).kind, VEXILO_OBSERVER_EVENT_CU);
+    EXPECT_EQ(collector.eventAt(0).kind, 5u) << "stream events first";
+    EXPECT_EQ(collector.eventAt(1).kind, VEXILO_OBSERVER_EVENT_CU) << "then the blocks as they came";
+    EXPECT_EQ(collector.eventAt(2).kind, VEXILO_OBSERVER_EVENT_CTU);
     try {
         (void)collector.eventAt(3);
         FAIL() << "expected std::out_of_range";

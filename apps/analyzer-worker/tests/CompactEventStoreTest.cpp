@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstddef>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <vector>
 
@@ -51,19 +53,25 @@ void expectSameRecord(const ObserverEventRecord& actual, const ObserverEventReco
     EXPECT_EQ(actual.payload.raw, expected.payload.raw) << index;
 }
 
+// Two stores share one append cache, as the pictures of the collector do.
 TEST(CompactEventStore, GivesBackEveryRecordOfEveryKindAsAppended)
 {
     std::mt19937_64 random(42);
-    std::vector<ObserverEventRecord> expected;
-    CompactEventStore store;
+    std::array<std::vector<ObserverEventRecord>, 2> expected;
+    std::array<CompactEventStore, 2> stores;
+    auto cache = std::make_unique<CompactEventStore::AppendCache>();
     for (std::size_t i = 0; i < 6000; ++i) {
+        const std::size_t store = random() % 2;
         const auto kind = static_cast<std::uint32_t>(random() % (VEXILO_OBSERVER_EVENT_KIND_COUNT + 3));
-        expected.push_back(randomRecord(random, kind, expected.empty() ? nullptr : &expected.back()));
-        store.append(expected.back());
+        std::vector<ObserverEventRecord>& records = expected[store];
+        records.push_back(randomRecord(random, kind, records.empty() ? nullptr : &records.back()));
+        stores[store].append(records.back(), *cache);
     }
-    ASSERT_EQ(store.size(), expected.size());
-    for (std::size_t i = 0; i < expected.size(); ++i) {
-        expectSameRecord(store.at(i), expected[i], i);
+    for (std::size_t store = 0; store < stores.size(); ++store) {
+        ASSERT_EQ(stores[store].size(), expected[store].size());
+        for (std::size_t i = 0; i < expected[store].size(); ++i) {
+            expectSameRecord(stores[store].at(i), expected[store][i], i);
+        }
     }
 }
 
@@ -71,6 +79,7 @@ TEST(CompactEventStore, KeepsBlockRunsInAFewDozenBytesEachAndClearsToNothing)
 {
     std::mt19937_64 random(7);
     CompactEventStore store;
+    auto cache = std::make_unique<CompactEventStore::AppendCache>();
     ObserverEventRecord tu = randomRecord(random, VEXILO_OBSERVER_EVENT_TU, nullptr);
     constexpr std::size_t kBlocks = 100000;
     for (std::size_t i = 0; i < kBlocks; ++i) {
@@ -78,7 +87,7 @@ TEST(CompactEventStore, KeepsBlockRunsInAFewDozenBytesEachAndClearsToNothing)
         tu.payload.tu.tuIdentity = i + 1;
         tu.payload.tu.bounds.x = static_cast<std::uint32_t>((i * 4) % 3840);
         tu.payload.tu.bounds.y = static_cast<std::uint32_t>((i * 4) / 3840 * 4);
-        store.append(tu);
+        store.append(tu, *cache);
     }
     EXPECT_LT(store.bytesUsed() / kBlocks, 64u);
     EXPECT_EQ(store.at(kBlocks - 1).payload.tu.tuIdentity, kBlocks);

@@ -225,6 +225,21 @@ std::optional<std::size_t> ffmpegFrameCount(const std::filesystem::path& path)
     return frames;
 }
 
+struct CountedRun {
+    AnalyzerRunResult result;
+    std::size_t delivered = 0;
+};
+
+CountedRun analyzeCountingFrames(const std::filesystem::path& path, const std::filesystem::path& cacheRoot,
+                                 AnalysisMode mode)
+{
+    CountedRun run;
+    std::atomic<bool> cancel{false};
+    run.result = analyzeHevcToMetadata(path, cacheRoot, cancel, mode, 0,
+                                       [&run](domain::PictureInfo, domain::VideoFrame) { return ++run.delivered > 0; });
+    return run;
+}
+
 class PipelineDamagedSlices : public ::testing::TestWithParam<Damage> {};
 
 TEST_P(PipelineDamagedSlices, DecodeToTheEndAndNameEveryRejectedPacket)
@@ -239,11 +254,7 @@ TEST_P(PipelineDamagedSlices, DecodeToTheEndAndNameEveryRejectedPacket)
             const std::filesystem::path path = scratch / "damaged.hevc";
             const Bytes damaged = GetParam().apply(original, random);
             std::ofstream(path, std::ios::binary).write(damaged.data(), static_cast<std::streamsize>(damaged.size()));
-            std::atomic<bool> cancel{false};
-            std::size_t delivered = 0;
-            const AnalyzerRunResult result =
-                analyzeHevcToMetadata(path, scratch / "cache", cancel, AnalysisMode::StreamIndex, 0,
-                                      [&delivered](domain::PictureInfo, domain::VideoFrame) { return ++delivered > 0; });
+            const auto [result, delivered] = analyzeCountingFrames(path, scratch / "cache", AnalysisMode::StreamIndex);
             SCOPED_TRACE(std::string(clip) + " copy " + std::to_string(copy));
             ASSERT_TRUE(result.succeeded) << result.code << ": " << result.detail;
             const std::optional<std::size_t> ffmpegFrames = ffmpegFrameCount(path);
@@ -290,11 +301,7 @@ TEST(PipelineDamagedSlices, AGarbledPacketIsNotedAndPassedOver)
     testing::ScratchDirectory scratch;
     const std::filesystem::path path = scratch / "garbled.hevc";
     std::ofstream(path, std::ios::binary).write(stream.data(), static_cast<std::streamsize>(stream.size()));
-    std::atomic<bool> cancel{false};
-    std::size_t delivered = 0;
-    const AnalyzerRunResult result =
-        analyzeHevcToMetadata(path, scratch / "cache", cancel, AnalysisMode::BoundedStructure, 0,
-                              [&delivered](domain::PictureInfo, domain::VideoFrame) { return ++delivered > 0; });
+    const auto [result, delivered] = analyzeCountingFrames(path, scratch / "cache", AnalysisMode::BoundedStructure);
     ASSERT_TRUE(result.succeeded) << result.code << ": " << result.detail;
     EXPECT_GE(delivered, ffmpegFrameCount(path).value_or(0));
     EXPECT_GT(delivered, 20u);

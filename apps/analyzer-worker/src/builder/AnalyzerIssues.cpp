@@ -10,6 +10,21 @@ constexpr char kDetailSeparator[] = "; ";
 
 }  // namespace
 
+analysis::AnalysisErrorInfo analyzerErrorRecord(const analysis::StableId& documentId, const analysis::StableId& id,
+                                                std::string_view code, std::string_view message, std::string detail)
+{
+    analysis::AnalysisErrorInfo error;
+    error.id = id;
+    error.parentStreamAnalysisId = documentId;
+    error.severity = kAnalyzerIssueSeverity;
+    error.code = code;
+    error.component = kAnalyzerComponent;
+    error.message = message;
+    error.errorFlag = true;
+    error.detail = std::move(detail);
+    return error;
+}
+
 AnalyzerIssues::AnalyzerIssues(analysis::StreamAnalysis& document, std::string inputPathUtf8)
     : document_(document), inputPathUtf8_(std::move(inputPathUtf8))
 {
@@ -31,15 +46,9 @@ void AnalyzerIssues::appendAnalyzerIssue(std::string_view code, std::string_view
         return;
     }
     ++issueCounter_;
-    analysis::AnalysisErrorInfo issue;
-    issue.id = deriveStableId(document_.id, ObjectKind::AnalyzerIssue, issueCounter_);
-    issue.parentStreamAnalysisId = document_.id;
-    issue.severity = kAnalyzerIssueSeverity;
-    issue.code = code;
-    issue.component = kAnalyzerComponent;
-    issue.message = message;
-    issue.errorFlag = true;
-    issue.detail = detailText(detail);
+    analysis::AnalysisErrorInfo issue =
+        analyzerErrorRecord(document_.id, deriveStableId(document_.id, ObjectKind::AnalyzerIssue, issueCounter_), code,
+                            message, detailText(detail));
     document_.errors.push_back(std::move(issue));
 }
 

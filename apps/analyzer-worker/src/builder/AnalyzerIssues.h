@@ -12,6 +12,11 @@ namespace vexilo::analyzer {
 inline constexpr char kAnalyzerComponent[] = "AnalyzerWorker";
 inline constexpr std::uint8_t kAnalyzerIssueSeverity = 2;
 
+// An error record of the analyzer's own, a child of the document.
+[[nodiscard]] analysis::AnalysisErrorInfo analyzerErrorRecord(const analysis::StableId& documentId,
+                                                              const analysis::StableId& id, std::string_view code,
+                                                              std::string_view message, std::string detail);
+
 // The analyzer's own non-fatal findings, kept as error records of the document: one
 // record per code, however often the finding recurs.
 class AnalyzerIssues {

@@ -126,8 +126,10 @@ StreamAnalysisBuildResult DocumentBuilder::build()
         return *fatal_;
     }
     const std::uint64_t eventCount = collector_.eventCount();
+    ObserverEventRecord record;
     for (std::uint64_t index = 0; index < eventCount; ++index) {
-        if (!handleEvent(collector_.eventAt(index))) {
+        collector_.readEventAt(index, record);
+        if (!handleEvent(record)) {
             return *fatal_;
         }
     }
@@ -173,8 +175,9 @@ bool DocumentBuilder::indexPictures()
 {
     const std::uint64_t eventCount = collector_.eventCount();
     std::array<std::size_t, kReservedKinds> kindCounts{};
+    ObserverEventRecord record;
     for (std::uint64_t index = 0; index < eventCount; ++index) {
-        const ObserverEventRecord& record = collector_.eventAt(index);
+        collector_.readEventAt(index, record);
         if (record.kind < kReservedKinds) {
             ++kindCounts[record.kind];
         }

@@ -457,16 +457,8 @@ void DocumentBuilder::recordPartialCollection()
 analysis::AnalysisErrorInfo DocumentBuilder::partialCollectionIssue(const analysis::StableId& id,
                                                                     std::string detail) const
 {
-    analysis::AnalysisErrorInfo issue;
-    issue.id = id;
-    issue.parentStreamAnalysisId = document_.id;
-    issue.severity = kAnalyzerIssueSeverity;
-    issue.errorFlag = true;
-    issue.code = codes::kObserverPartial;
-    issue.component = kAnalyzerComponent;
-    issue.message = codes::kObserverPartialMessage;
-    issue.detail = std::move(detail);
-    return issue;
+    return analyzerErrorRecord(document_.id, id, codes::kObserverPartial, codes::kObserverPartialMessage,
+                               std::move(detail));
 }
 
 // A picture keeps all its blocks or none. One that lost them stays in the document with

@@ -12,18 +12,13 @@ namespace codes = builder_codes;
 void recordRejectedPackets(analysis::StreamAnalysis& document, std::span<const RejectedPacket> packets)
 {
     for (const RejectedPacket& packet : packets) {
-        analysis::AnalysisErrorInfo error;
-        error.id = deriveStableId(document.id, ObjectKind::RejectedPacket, packet.packetIndex);
-        error.parentStreamAnalysisId = document.id;
-        error.severity = kAnalyzerIssueSeverity;
-        error.errorFlag = true;
-        error.code = codes::kPacketRejected;
-        error.component = kAnalyzerComponent;
-        error.message = codes::kPacketRejectedMessage;
+        analysis::AnalysisErrorInfo error = analyzerErrorRecord(
+            document.id, deriveStableId(document.id, ObjectKind::RejectedPacket, packet.packetIndex),
+            codes::kPacketRejected, codes::kPacketRejectedMessage,
+            "packetIndex=" + std::to_string(packet.packetIndex) +
+                "; byteOffset=" + std::to_string(packet.byteOffset.value_or(-1)) +
+                "; ffmpegCode=" + std::to_string(packet.ffmpegCode));
         error.errorValue = packet.packetIndex;
-        error.detail = "packetIndex=" + std::to_string(packet.packetIndex) +
-                       "; byteOffset=" + std::to_string(packet.byteOffset.value_or(-1)) +
-                       "; ffmpegCode=" + std::to_string(packet.ffmpegCode);
         document.errors.push_back(std::move(error));
     }
 }

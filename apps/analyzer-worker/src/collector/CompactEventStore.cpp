@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <bit>
 #include <cstddef>
 #include <cstring>
@@ -15,6 +16,7 @@ constexpr std::size_t kHeadWords = kHeadBytes / kWordBytes;
 constexpr std::size_t kPayloadOffset = offsetof(ObserverEventRecord, payload);
 constexpr std::size_t kMaxPayloadWords = sizeof(ObserverEventPayload) / kWordBytes;
 constexpr std::size_t kMaxRecordWords = kHeadWords + kMaxPayloadWords;
+static_assert(kMaxRecordWords == CompactEventStore::kMaxRecordWords);
 constexpr std::size_t kMaskBits = 32;
 constexpr std::size_t kMaxMaskWords = (kMaxRecordWords + kMaskBits - 1) / kMaskBits;
 constexpr std::size_t kMaxSeiWords = (kSeiPayloadCopyLimit + kWordBytes - 1) / kWordBytes;
@@ -38,7 +40,7 @@ constexpr std::uint64_t kLargestChunkWords = std::uint64_t{1} << 18;
 constexpr unsigned kChunkShift = 40;
 constexpr std::uint64_t kPositionMask = (std::uint64_t{1} << kChunkShift) - 1;
 constexpr std::uint64_t kNoBase = ~std::uint64_t{0};
-constexpr std::size_t kKindSlots = VEXILO_OBSERVER_EVENT_KIND_COUNT + 2;
+constexpr std::size_t kKindSlots = CompactEventStore::kKindSlots;
 
 std::size_t payloadWordsOf(std::uint32_t kind) noexcept
 {
@@ -68,7 +70,15 @@ void restoreRecord(const std::uint32_t* words, std::size_t wordCount, ObserverEv
     std::memcpy(bytes + kPayloadOffset, words + kHeadWords, (wordCount - kHeadWords) * kWordBytes);
 }
 
+std::uint64_t nextStoreIdentity() noexcept
+{
+    static std::atomic<std::uint64_t> next{1};
+    return next.fetch_add(1);
+}
+
 }  // namespace
+
+CompactEventStore::CompactEventStore() : identity_(nextStoreIdentity()) {}
 
 std::uint32_t* CompactEventStore::reserveWords(std::uint64_t count)
 {
@@ -89,7 +99,7 @@ std::uint32_t* CompactEventStore::reserveWords(std::uint64_t count)
     return entry;
 }
 
-void CompactEventStore::append(const ObserverEventRecord& record)
+void CompactEventStore::append(const ObserverEventRecord& record, AppendCache& cache)
 {
     if (baseOfKind_.empty()) {
         baseOfKind_.assign(kKindSlots, kNoBase);
@@ -100,18 +110,25 @@ void CompactEventStore::append(const ObserverEventRecord& record)
 
     const std::size_t slot = kindSlotOf(record.kind);
     const std::uint64_t index = size();
+    AppendCache::Base& base = cache.bases[slot];
     std::uint64_t baseDistance = 0;
     if (baseOfKind_[slot] != kNoBase && differencesOfKind_[slot] < kDifferencesPerBase) {
-        std::array<std::uint32_t, kMaxRecordWords> base;
-        decodeWords(baseOfKind_[slot], base.data());
+        if (base.store != identity_ || base.index != baseOfKind_[slot]) {
+            base.store = identity_;
+            base.index = baseOfKind_[slot];
+            decodeWords(base.index, base.words.data());
+        }
         for (std::size_t i = 0; i < wordCount; ++i) {
-            words[i] ^= base[i];
+            words[i] ^= base.words[i];
         }
         baseDistance = index - baseOfKind_[slot];
         ++differencesOfKind_[slot];
     } else {
         baseOfKind_[slot] = index;
         differencesOfKind_[slot] = 0;
+        base.store = identity_;
+        base.index = index;
+        std::copy_n(words.data(), wordCount, base.words.data());
     }
 
     std::array<std::uint32_t, kMaxMaskWords> mask{};
@@ -168,12 +185,18 @@ void CompactEventStore::decodeWords(std::uint64_t index, std::uint32_t* words) c
 
 ObserverEventRecord CompactEventStore::at(std::uint64_t index) const
 {
+    ObserverEventRecord record;
+    readInto(index, record);
+    return record;
+}
+
+void CompactEventStore::readInto(std::uint64_t index, ObserverEventRecord& record) const
+{
     const std::uint32_t* entry = entryWords(index);
     const std::size_t wordCount = entry[0] & kWordCountMask;
     std::array<std::uint32_t, kMaxRecordWords> words;
     decodeWords(index, words.data());
 
-    ObserverEventRecord record;
     restoreRecord(words.data(), wordCount, record);
     record.payloadTruncated = (entry[0] & kTruncatedFlag) != 0;
     record.payloadCopiedSize = entry[1];
@@ -185,7 +208,6 @@ ObserverEventRecord CompactEventStore::at(std::uint64_t index) const
         }
         std::memcpy(record.payloadBytes.data(), entry + kEntryHeadWords + maskWords + presentWords, entry[1]);
     }
-    return record;
 }
 
 std::uint64_t CompactEventStore::bytesUsed() const noexcept
@@ -200,6 +222,7 @@ void CompactEventStore::clear() noexcept
     std::vector<std::uint64_t>().swap(baseOfKind_);
     std::vector<std::uint32_t>().swap(differencesOfKind_);
     wordsInChunks_ = 0;
+    identity_ = nextStoreIdentity();
 }
 
 static_assert(kMaxEntryWords <= kLargestChunkWords, "an entry always fits in one chunk");

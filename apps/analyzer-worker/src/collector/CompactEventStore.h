@@ -2,6 +2,8 @@
 
 #include "observer/ObserverEventRecord.h"
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -16,16 +18,35 @@ namespace vexilo::analyzer {
 // most values, so what remains of them is a few dozen bytes.
 class CompactEventStore {
 public:
-    CompactEventStore() = default;
+    static constexpr std::size_t kMaxRecordWords =
+        (offsetof(ObserverEventRecord, payloadCopiedSize) + sizeof(ObserverEventPayload)) / sizeof(std::uint32_t);
+    static constexpr std::size_t kKindSlots = VEXILO_OBSERVER_EVENT_KIND_COUNT + 2;
+
+    // The whole records that later ones are stored as differences to, kept decoded between
+    // appends so that an append never decodes. One cache may serve appends to any number of
+    // stores: it knows which store's record it holds.
+    struct AppendCache {
+        struct Base {
+            std::uint64_t store = 0;
+            std::uint64_t index = 0;
+            std::array<std::uint32_t, kMaxRecordWords> words{};
+        };
+        std::array<Base, kKindSlots> bases{};
+    };
+
+    CompactEventStore();
     CompactEventStore(CompactEventStore&&) noexcept = default;
     CompactEventStore& operator=(CompactEventStore&&) noexcept = default;
     CompactEventStore(const CompactEventStore&) = delete;
     CompactEventStore& operator=(const CompactEventStore&) = delete;
 
-    void append(const ObserverEventRecord& record);
+    void append(const ObserverEventRecord& record, AppendCache& cache);
     [[nodiscard]] std::uint64_t size() const noexcept { return offsets_.size(); }
     // The index-th record as it was appended; the index must be below size().
     [[nodiscard]] ObserverEventRecord at(std::uint64_t index) const;
+    // The same into a record that may be reused: what the record's kind uses is written,
+    // the rest is left as it was.
+    void readInto(std::uint64_t index, ObserverEventRecord& record) const;
     // Memory held: the words written, the index, and the chunk space not yet used.
     [[nodiscard]] std::uint64_t bytesUsed() const noexcept;
     void reserve(std::uint64_t records) { offsets_.reserve(records); }
@@ -50,6 +71,9 @@ private:
     std::vector<std::uint64_t> baseOfKind_;
     std::vector<std::uint32_t> differencesOfKind_;
     std::uint64_t wordsInChunks_ = 0;
+    // Tells this store's records apart from another's in an AppendCache; a cleared store
+    // gets a new one.
+    std::uint64_t identity_ = 0;
 };
 
 }  // namespace vexilo::analyzer

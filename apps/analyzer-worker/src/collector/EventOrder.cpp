@@ -139,8 +139,9 @@ public:
     // NAL positions first: a slice finds its NAL unit's position whatever their order.
     OrderKeyBuilder(const std::vector<std::uint64_t>& order, const ObserverEventReader& read)
     {
+        ObserverEventRecord record;
         for (const std::uint64_t index : order) {
-            const ObserverEventRecord record = read(index);
+            read(index, record);
             if (record.kind == VEXILO_OBSERVER_EVENT_NAL_UNIT && record.nalIdentity != 0) {
                 nalPositions_[record.nalIdentity] = nalUnitPosition(record);
             } else if (record.kind == VEXILO_OBSERVER_EVENT_SLICE_SEGMENT_HEADER && record.sliceIdentity != 0) {
@@ -245,8 +246,10 @@ void sortObserverEventOrder(std::vector<std::uint64_t>& order, const ObserverEve
     std::vector<OrderedEvent> events(order.size());
     {
         const OrderKeyBuilder keyBuilder(order, read);
+        ObserverEventRecord record;
         for (std::size_t i = 0; i < order.size(); ++i) {
-            events[i].keys = keyBuilder.keysOf(read(order[i]));
+            read(order[i], record);
+            events[i].keys = keyBuilder.keysOf(record);
             events[i].index = order[i];
         }
     }

@@ -49,6 +49,12 @@ std::uint32_t callingThreadNumber() noexcept
     return number;
 }
 
+std::uint64_t nextCollectorSerial() noexcept
+{
+    static std::atomic<std::uint64_t> next{1};
+    return next.fetch_add(1);
+}
+
 // Nodes of full quadtrees from blocks of 2^log2Top down to 2^log2Leaf over `area` samples.
 std::uint64_t quadtreeNodes(std::uint64_t area, std::uint32_t log2Top, std::uint32_t log2Leaf) noexcept
 {
@@ -73,7 +79,7 @@ struct ObserverEventCollector::ThreadSlot {
     std::uint64_t lastNalIdentity = 0;
     std::uint64_t batchPictureIdentity = 0;
     std::uint32_t batchCtuAddress = 0;
-    std::vector<ObserverEventRecord> records;
+    std::uint64_t batchCount = 0;
 
     [[nodiscard]] bool batchBelongsTo(const ObserverEventRecord& record) const noexcept
     {
@@ -137,6 +143,7 @@ ObserverEventCollector::ObserverEventCollector(std::uint64_t blockEventCapacity,
       limits_(limits),
       spsBlockEventLimit_(maxBlockEventsPerPicture(VexiloObserverParameterSetEvent{})),
       slots_(std::make_unique<ThreadSlot[]>(limits.threadSlotCount)),
+      serial_(nextCollectorSerial()),
       ownerThread_(std::this_thread::get_id())
 {
 }
@@ -202,6 +209,17 @@ int ObserverEventCollector::fail(std::uint32_t line, std::uint64_t droppedEvents
 
 ObserverEventCollector::ThreadSlot* ObserverEventCollector::slotOfCallingThread()
 {
+    // A slot stays with its thread for the collector's life, so each thread remembers its
+    // slot and takes the lock only the first time; collectors are told apart by a serial
+    // number, never by an address a later collector may reuse.
+    struct RememberedSlot {
+        std::uint64_t collectorSerial = 0;
+        ThreadSlot* slot = nullptr;
+    };
+    thread_local RememberedSlot remembered;
+    if (remembered.collectorSerial == serial_) {
+        return remembered.slot;
+    }
     const std::uint32_t thread = callingThreadNumber();
     const std::lock_guard lock(slotsMutex_);
     ThreadSlot* firstFree = nullptr;
@@ -217,6 +235,7 @@ ObserverEventCollector::ThreadSlot* ObserverEventCollector::slotOfCallingThread(
     if (firstFree != nullptr) {
         firstFree->inUse = true;
         firstFree->threadId = thread;
+        remembered = RememberedSlot{serial_, firstFree};
     }
     return firstFree;
 }
@@ -234,7 +253,8 @@ int ObserverEventCollector::onEvent(const VexiloObserverEventHeader* event)
         }
         return VEXILO_OBSERVER_RESULT_OK;
     }
-    ObserverEventRecord record;
+    // Reused: the intake writes only what each event's kind uses.
+    thread_local ObserverEventRecord record;
     if (!normalizeObserverEvent(*event, record)) {
         return fail(kFatalLineShortEvent, 1);
     }
@@ -301,18 +321,31 @@ void ObserverEventCollector::noteParameterSet(const ObserverEventRecord& record)
 int ObserverEventCollector::appendStreamEvent(const ObserverEventRecord& record)
 {
     const std::lock_guard lock(streamMutex_);
-    streamEvents_.append(record);
+    streamEvents_.append(record, streamAppendCache_);
     return VEXILO_OBSERVER_RESULT_OK;
 }
 
 void ObserverEventCollector::abandonBatch(ThreadSlot& slot)
 {
-    if (slot.batchActive && !slot.records.empty()) {
+    if (slot.batchActive && slot.batchCount != 0) {
         // Blocks that never met their CTU leave their picture incomplete.
-        dropBlocksOf(slot.batchPictureIdentity, slot.records.size());
+        dropBlocksOf(slot.batchPictureIdentity, 0);
     }
     slot.batchActive = false;
-    slot.records.clear();
+    slot.batchCount = 0;
+}
+
+void ObserverEventCollector::openBatchFor(ThreadSlot& slot, const ObserverEventRecord& record)
+{
+    if (slot.batchActive && !slot.batchBelongsTo(record)) {
+        abandonBatch(slot);
+    }
+    if (!slot.batchActive) {
+        slot.batchActive = true;
+        slot.batchPictureIdentity = record.pictureIdentity;
+        slot.batchCtuAddress = record.ctuAddress;
+        slot.batchCount = 0;
+    }
 }
 
 int ObserverEventCollector::stageBlockEvent(ThreadSlot& slot, const ObserverEventRecord& record)
@@ -325,29 +358,20 @@ int ObserverEventCollector::stageBlockEvent(ThreadSlot& slot, const ObserverEven
         dropBlocksOf(record.pictureIdentity, 1);
         return VEXILO_OBSERVER_RESULT_OK;
     }
-    if (slot.batchActive && !slot.batchBelongsTo(record)) {
+    openBatchFor(slot, record);
+    if (slot.batchCount >= limits_.stagedRecordsPerSlot) {
         abandonBatch(slot);
-    }
-    if (!slot.batchActive) {
-        slot.batchActive = true;
-        slot.batchPictureIdentity = record.pictureIdentity;
-        slot.batchCtuAddress = record.ctuAddress;
-        slot.records.reserve(limits_.stagedRecordsPerSlot);
-    }
-    if (slot.records.size() < limits_.stagedRecordsPerSlot) {
-        slot.records.push_back(record);
+        dropBlocksOf(record.pictureIdentity, 1);
         return VEXILO_OBSERVER_RESULT_OK;
     }
-    abandonBatch(slot);
-    dropBlocksOf(record.pictureIdentity, 1);
+    ++slot.batchCount;
+    keepBlock(record);
     return VEXILO_OBSERVER_RESULT_OK;
 }
 
 int ObserverEventCollector::commitCtu(ThreadSlot& slot, const ObserverEventRecord& ctu)
 {
-    if (slot.batchActive && !slot.batchBelongsTo(ctu)) {
-        abandonBatch(slot);
-    }
+    openBatchFor(slot, ctu);
     if (ctu.bounds.width == 0 || ctu.bounds.height == 0) {
         // The blocks of a CTU that cannot be placed are lost with it, and so is the rest
         // of its picture.
@@ -355,36 +379,30 @@ int ObserverEventCollector::commitCtu(ThreadSlot& slot, const ObserverEventRecor
         dropBlocksOf(ctu.pictureIdentity, 1);
         return VEXILO_OBSERVER_RESULT_OK;
     }
-    const std::uint64_t events = slot.records.size() + 1;
-    {
-        const std::lock_guard lock(blockMutex_);
-        PictureBlocks& blocks = picture(ctu.pictureIdentity);
-        ++blocks.received[blockKindSlot(ctu.kind)];
-        for (const ObserverEventRecord& record : slot.records) {
-            ++blocks.received[blockKindSlot(record.kind)];
-        }
-        if (blocks.lost) {
-            dropPictureBlocks(blocks, events, CloseBudget::No);
-        } else if (!fits(blocks, events)) {
-            dropPictureBlocks(blocks, events, CloseBudget::Yes);
-        } else {
-            keepBatch(blocks, ctu, slot.records);
-        }
-    }
+    keepBlock(ctu);
     slot.batchActive = false;
-    slot.records.clear();
+    slot.batchCount = 0;
     return VEXILO_OBSERVER_RESULT_OK;
 }
 
-void ObserverEventCollector::keepBatch(PictureBlocks& blocks, const ObserverEventRecord& ctu,
-                                       const std::vector<ObserverEventRecord>& staged)
+// Blocks go to their picture as they come; the CTU that closes their batch only confirms
+// them. The sort puts every block in its place once the stream is over.
+void ObserverEventCollector::keepBlock(const ObserverEventRecord& record)
 {
-    const std::uint64_t bytesBefore = blocks.events.bytesUsed();
-    blocks.events.append(ctu);
-    for (const ObserverEventRecord& record : staged) {
-        blocks.events.append(record);
+    const std::lock_guard lock(blockMutex_);
+    PictureBlocks& blocks = picture(record.pictureIdentity);
+    ++blocks.received[blockKindSlot(record.kind)];
+    if (blocks.lost) {
+        dropPictureBlocks(blocks, 1, CloseBudget::No);
+        return;
     }
-    keptBlockEvents_ += staged.size() + 1;
+    if (!fits(blocks, 1)) {
+        dropPictureBlocks(blocks, 1, CloseBudget::Yes);
+        return;
+    }
+    const std::uint64_t bytesBefore = blocks.events.bytesUsed();
+    blocks.events.append(record, appendCache_);
+    ++keptBlockEvents_;
     keptBlockBytes_ += blocks.events.bytesUsed() - bytesBefore;
     if (targetPictureIdentity_ == 0 && keptBlockBytes_ > limits_.blockBudgetBytes) {
         // Over the budget: this picture cannot be whole, so it keeps nothing.
@@ -467,15 +485,18 @@ void ObserverEventCollector::finalize()
             sortedOrder_.push_back(store | i);
         }
     }
-    sortObserverEventOrder(sortedOrder_, [this](std::uint64_t location) { return readLocation(location); });
+    sortObserverEventOrder(sortedOrder_, [this](std::uint64_t location, ObserverEventRecord& record) {
+        readLocation(location, record);
+    });
     finalized_.store(true);
 }
 
-ObserverEventRecord ObserverEventCollector::readLocation(std::uint64_t location) const
+void ObserverEventCollector::readLocation(std::uint64_t location, ObserverEventRecord& record) const
 {
     const std::uint64_t store = location >> kStoreShift;
     const std::uint64_t index = location & kIndexMask;
-    return store == 0 ? streamEvents_.at(index) : pictures_[store - 1].events.at(index);
+    const CompactEventStore& events = store == 0 ? streamEvents_ : pictures_[store - 1].events;
+    events.readInto(index, record);
 }
 
 std::uint64_t ObserverEventCollector::eventCount() const
@@ -504,14 +525,22 @@ std::uint64_t ObserverEventCollector::unsortedLocation(std::uint64_t index) cons
 
 ObserverEventRecord ObserverEventCollector::eventAt(std::uint64_t index) const
 {
+    ObserverEventRecord record;
+    readEventAt(index, record);
+    return record;
+}
+
+void ObserverEventCollector::readEventAt(std::uint64_t index, ObserverEventRecord& record) const
+{
     if (finalized_.load()) {
         if (index >= sortedOrder_.size()) {
             throw std::out_of_range(kEventIndexOutOfRange);
         }
-        return readLocation(sortedOrder_[index]);
+        readLocation(sortedOrder_[index], record);
+        return;
     }
     const std::scoped_lock lock(streamMutex_, blockMutex_);
-    return readLocation(unsortedLocation(index));
+    readLocation(unsortedLocation(index), record);
 }
 
 std::uint64_t ObserverEventCollector::picturesWithBlocks() const

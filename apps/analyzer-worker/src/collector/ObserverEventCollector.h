@@ -31,9 +31,9 @@ inline constexpr std::uint64_t kNoBlockEventBound = 0;
 // The defaults are what the worker runs with; smaller values serve tests and the fuzzer.
 struct ObserverCollectorLimits {
     std::uint32_t threadSlotCount = 64;
-    // Blocks staged per thread until their CTU arrives; a 64x64 CTU at the worst density
-    // brings 661 (85 CUs, 256 PUs, 320 TUs), so a CTU that needs more is not one the
-    // stream can hold and costs its picture's blocks.
+    // Blocks one thread may bring for one CTU before the CTU itself; a 64x64 CTU at the
+    // worst density brings 661 (85 CUs, 256 PUs, 320 TUs), so a CTU that needs more is not
+    // one the stream can hold and costs its picture's blocks.
     std::uint32_t stagedRecordsPerSlot = 1024;
     // Bytes of compact block storage over all pictures (without a target picture).
     std::uint64_t blockBudgetBytes = kMaxBlockBudgetBytes;
@@ -61,8 +61,9 @@ struct PictureBlockLoss {
 // Receives decoder observer events from any decoder thread, keeps them compactly, counts
 // what it cannot keep and, once finalised, offers the events in the builder's order.
 // Stream-level events (NAL units, parameter sets, SEI, slices, references, picture output)
-// are all kept, however long the stream. Block events are staged per thread and committed
-// per CTU into storage of their picture; a picture keeps all its blocks or none: when its
+// are all kept, however long the stream. Block events go to storage of their picture, each
+// thread's blocks of one CTU confirmed by that CTU's event; a picture keeps all its blocks
+// or none: when its
 // blocks cannot all be kept (budget, event bound, malformed or unplaced blocks), that
 // picture alone loses them, and the observer stays attached for everything else.
 class ObserverEventCollector {
@@ -93,6 +94,8 @@ public:
     // blocks; after it, the builder's order. Throws std::out_of_range for an index at or
     // beyond eventCount().
     [[nodiscard]] ObserverEventRecord eventAt(std::uint64_t index) const;
+    // The same into a record that may be reused (see CompactEventStore::readInto).
+    void readEventAt(std::uint64_t index, ObserverEventRecord& record) const;
 
     [[nodiscard]] std::uint64_t droppedCount() const noexcept { return droppedCount_.load(); }
     [[nodiscard]] bool failed() const noexcept { return failed_.load(); }
@@ -119,22 +122,22 @@ private:
     int appendStreamEvent(const ObserverEventRecord& record);
     int stageBlockEvent(ThreadSlot& slot, const ObserverEventRecord& record);
     int commitCtu(ThreadSlot& slot, const ObserverEventRecord& ctu);
+    void openBatchFor(ThreadSlot& slot, const ObserverEventRecord& record);
     void abandonBatch(ThreadSlot& slot);
+    void keepBlock(const ObserverEventRecord& record);
 
     // Under blockMutex_. A picture that loses its blocks because storage ran out closes
     // the budget for the pictures after it; one with malformed blocks does not.
     enum class CloseBudget : bool { No, Yes };
     PictureBlocks& picture(std::uint64_t pictureIdentity);
     [[nodiscard]] bool fits(const PictureBlocks& picture, std::uint64_t events) const noexcept;
-    void keepBatch(PictureBlocks& picture, const ObserverEventRecord& ctu,
-                   const std::vector<ObserverEventRecord>& staged);
     void dropPictureBlocks(PictureBlocks& picture, std::uint64_t pendingEvents, CloseBudget closeBudget);
     // Counts the pending events as dropped, with the picture's blocks when it is known.
     void dropBlocksOf(std::uint64_t pictureIdentity, std::uint64_t pendingEvents);
 
     void closeOpenBatchesAtFinalize();
     void sortEvents();
-    [[nodiscard]] ObserverEventRecord readLocation(std::uint64_t location) const;
+    void readLocation(std::uint64_t location, ObserverEventRecord& record) const;
     [[nodiscard]] std::uint64_t unsortedLocation(std::uint64_t index) const;
 
     std::uint64_t blockEventCapacity_ = 0;
@@ -142,6 +145,8 @@ private:
     ObserverCollectorLimits limits_;
 
     CompactEventStore streamEvents_;
+    CompactEventStore::AppendCache streamAppendCache_;
+    CompactEventStore::AppendCache appendCache_;
     std::vector<PictureBlocks> pictures_;
     std::unordered_map<std::uint64_t, std::size_t> pictureIndex_;
     std::uint64_t keptBlockEvents_ = 0;
@@ -153,6 +158,7 @@ private:
     std::uint64_t spsBlockEventLimit_ = 0;
 
     std::unique_ptr<ThreadSlot[]> slots_;
+    std::uint64_t serial_ = 0;
     std::vector<std::uint64_t> sortedOrder_;
 
     std::atomic<std::uint64_t> droppedCount_{0};

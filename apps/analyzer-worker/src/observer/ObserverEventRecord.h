@@ -77,8 +77,9 @@ static_assert(sizeof(ObserverEventRecord) == kObserverEventRecordSize,
 // True when the header is usable at all: present, ABI version 8, at least 64 bytes.
 [[nodiscard]] bool isValidObserverEventHeader(const VexiloObserverEventHeader* event) noexcept;
 
-// Copies an event (with a valid header) into a fresh record; false when the event is
-// shorter than its kind's minimum. The SEI payload is copied here, while the
+// Copies an event (with a valid header) into a record, resetting the head and the kind's
+// part of the payload first (the record may be reused: bytes beyond what the kind uses are
+// left as they were); false when the event is shorter than its kind's minimum. The SEI payload is copied here, while the
 // decoder's pointer is still valid.
 [[nodiscard]] bool normalizeObserverEvent(const VexiloObserverEventHeader& event,
                                           ObserverEventRecord& record) noexcept;
