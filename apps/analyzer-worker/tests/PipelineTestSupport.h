@@ -11,7 +11,7 @@
 #include "vexilo/analysis/cache/CachePayload.h"
 #include "vexilo/analysis/cache/CacheReader.h"
 
-#include "pipeline/FfmpegDeleters.h"
+#include <vexilo/ffmpeg_handles/FFmpegHandles.h>
 
 #include <QByteArray>
 
@@ -111,7 +111,7 @@ inline std::optional<std::vector<std::int64_t>> ffmpegOutputPts(const std::files
     if (avformat_open_input(&opened, path.string().c_str(), nullptr, nullptr) < 0) {
         return std::nullopt;
     }
-    const media::AvFormatContextPtr input(opened);
+    const ffmpeg::FormatContextPtr input(opened);
     const AVCodec* decoder = nullptr;
     const int stream = avformat_find_stream_info(input.get(), nullptr) >= 0
                            ? av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, &decoder, 0)
@@ -119,9 +119,9 @@ inline std::optional<std::vector<std::int64_t>> ffmpegOutputPts(const std::files
     if (stream < 0 || decoder == nullptr) {
         return std::nullopt;
     }
-    const media::AvCodecContextPtr context(avcodec_alloc_context3(decoder));
-    const media::AvPacketPtr packet(av_packet_alloc());
-    const media::AvFramePtr frame(av_frame_alloc());
+    const ffmpeg::CodecContextPtr context(avcodec_alloc_context3(decoder));
+    const ffmpeg::PacketPtr packet(av_packet_alloc());
+    const ffmpeg::FramePtr frame(av_frame_alloc());
     if (!context || !packet || !frame ||
         avcodec_parameters_to_context(context.get(), input->streams[stream]->codecpar) < 0 ||
         avcodec_open2(context.get(), decoder, nullptr) < 0) {

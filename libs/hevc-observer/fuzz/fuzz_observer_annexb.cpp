@@ -2,6 +2,7 @@
 // registration, the packet feed (whole and cut in two), frames and the flush.
 #include <vexilo/hevc_observer/observer_abi.h>
 #include <vexilo/hevc_observer/observer_feed.h>
+#include <vexilo/ffmpeg_handles/PacketIdentityCarrier.h>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -36,7 +37,7 @@ void feed(AVCodecContext* context, AVPacket* packet, const std::uint8_t* data, s
     packet->size = static_cast<int>(size);
     packet->pts = position;
     packet->dts = position;
-    context->reordered_opaque = vexilo::hevc_observer::feedPacket(context, packet, position);
+    vexilo::ffmpeg::attachPacketToken(*packet, vexilo::hevc_observer::feedPacket(context, packet, position));
 }
 
 } // namespace
@@ -63,12 +64,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     feed(context, packet, data, cut, 0);
     feed(context, packet, data + cut, size - cut, static_cast<std::int64_t>(cut));
     for (std::int64_t displayIndex = 0; displayIndex < 4; ++displayIndex) {
-        frame->reordered_opaque = displayIndex % 3;
+        av_buffer_unref(&frame->opaque_ref);
+        if (displayIndex % 3 != 0 && packet->opaque_ref != nullptr) {
+            frame->opaque_ref = av_buffer_ref(packet->opaque_ref); // the last packet's token
+        }
         vexilo::hevc_observer::feedFrame(context, frame, displayIndex);
     }
     vexilo::hevc_observer::feedFlush(context);
     av_vexilo_clear_observer(context);
-    packet->data = nullptr;
-    packet->size = 0;
+    av_buffer_unref(&frame->opaque_ref);
+    av_packet_unref(packet); // drops the token; the data was never the packet's own
     return 0;
 }

@@ -55,25 +55,25 @@ void mark(std::uint64_t& mask, std::uint64_t bit, bool condition)
 struct ComponentResidual {
     bool coded = false;
     bool transformSkip = false;
-    bool transformSkipSignalled = false;
+    bool transformSkipSignaled = false;
     bool explicitRdpcm = false;
-    bool explicitRdpcmSignalled = false;
+    bool explicitRdpcmSignaled = false;
     bool implicitRdpcm = false;
     std::int32_t rdpcmDirection = kNoValue;
-    bool rdpcmDirectionSignalled = false;
+    bool rdpcmDirectionSignaled = false;
 };
 
 void merge(ComponentResidual& into, const ResidualBlock& block)
 {
     into.coded = into.coded || block.coded;
     into.transformSkip = into.transformSkip || block.transform_skip_flag;
-    into.transformSkipSignalled = into.transformSkipSignalled || block.transformSkipSignalled;
+    into.transformSkipSignaled = into.transformSkipSignaled || block.transformSkipSignaled;
     into.explicitRdpcm = into.explicitRdpcm || block.explicit_rdpcm_flag;
-    into.explicitRdpcmSignalled = into.explicitRdpcmSignalled || block.explicitRdpcmSignalled;
+    into.explicitRdpcmSignaled = into.explicitRdpcmSignaled || block.explicitRdpcmSignaled;
     into.implicitRdpcm = into.implicitRdpcm || block.implicitRdpcm;
     if ((block.explicit_rdpcm_flag || block.implicitRdpcm) && into.rdpcmDirection == kNoValue) {
         into.rdpcmDirection = block.rdpcmDirection;
-        into.rdpcmDirectionSignalled = block.explicit_rdpcm_flag;
+        into.rdpcmDirectionSignaled = block.explicit_rdpcm_flag;
     }
 }
 
@@ -94,14 +94,14 @@ ComponentResidual componentResidual(const TransformTreeNode& node, std::uint32_t
 // The per-component masks of a TU event, in luma, Cb, Cr order.
 struct ComponentBits {
     std::uint64_t cbf;
-    std::uint64_t signalledCbf;
+    std::uint64_t signaledCbf;
     std::uint64_t transformSkip;
-    std::uint64_t signalledTransformSkip;
+    std::uint64_t signaledTransformSkip;
     std::uint64_t explicitRdpcm;
-    std::uint64_t signalledExplicitRdpcm;
+    std::uint64_t signaledExplicitRdpcm;
     std::uint64_t implicitRdpcm;
     std::uint64_t rdpcmDirection;
-    std::uint64_t signalledRdpcmDirection;
+    std::uint64_t signaledRdpcmDirection;
 };
 
 constexpr std::array<ComponentBits, kComponents> kComponentBits{{
@@ -196,11 +196,11 @@ struct PredictionListFields {
     VexiloObserverMotionVector VexiloObserverPuEvent::*mv;
     VexiloObserverMotionVector VexiloObserverPuEvent::*mvd;
     std::uint64_t refIdxBit;
-    std::uint64_t signalledRefIdxBit;
+    std::uint64_t signaledRefIdxBit;
     std::uint64_t refPocBit;
     std::uint64_t mvBit;
     std::uint64_t mvdBit;
-    std::uint64_t signalledMvdBit;
+    std::uint64_t signaledMvdBit;
 };
 
 constexpr std::array<PredictionListFields, 2> kPredictionLists{{
@@ -215,13 +215,13 @@ constexpr std::array<PredictionListFields, 2> kPredictionLists{{
 }};
 
 // What mvd_coding() and the syntax before it said: an AMVP unit's direction, and per list in
-// use its reference index and MVD, signalled or inferred (num_ref_idx_active of 1,
+// use its reference index and MVD, signaled or inferred (num_ref_idx_active of 1,
 // mvd_l1_zero_flag).
-void fillSignalledMotion(VexiloObserverPuEvent& event, const PredictionUnit& pu)
+void fillSignaledMotion(VexiloObserverPuEvent& event, const PredictionUnit& pu)
 {
     event.interDirection = static_cast<std::uint32_t>(pu.inter_pred_idc) + 1U;
     event.presentMaskB |= VEXILO_OBSERVER_PU_B_INTER_DIRECTION;
-    mark(event.presentMaskA, VEXILO_OBSERVER_PU_A_SIGNALED_INTER_DIRECTION, pu.signalled_inter_pred_idc.has_value());
+    mark(event.presentMaskA, VEXILO_OBSERVER_PU_A_SIGNALED_INTER_DIRECTION, pu.signaled_inter_pred_idc.has_value());
     for (std::size_t list = 0; list < kPredictionLists.size(); ++list) {
         if (pu.inter_pred_idc != slice_data::PRED_BI && static_cast<std::size_t>(pu.inter_pred_idc) != list) {
             continue;
@@ -231,8 +231,8 @@ void fillSignalledMotion(VexiloObserverPuEvent& event, const PredictionUnit& pu)
         (event.*fields.mvd).x = pu.MvdLX[list][0];
         (event.*fields.mvd).y = pu.MvdLX[list][1];
         event.presentMaskB |= fields.refIdxBit | fields.mvdBit;
-        mark(event.presentMaskA, fields.signalledRefIdxBit, pu.signalled_ref_idx[list].has_value());
-        mark(event.presentMaskA, fields.signalledMvdBit, pu.mvdSignalled[list]);
+        mark(event.presentMaskA, fields.signaledRefIdxBit, pu.signaled_ref_idx[list].has_value());
+        mark(event.presentMaskA, fields.signaledMvdBit, pu.mvdSignaled[list]);
     }
 }
 
@@ -356,17 +356,17 @@ void BlockEventWriter::codingUnit(const CodingUnit& cu)
                          VEXILO_OBSERVER_CU_PARTITION_MODE | VEXILO_OBSERVER_CU_PCM |
                          VEXILO_OBSERVER_CU_TRANSQUANT_BYPASS;
     fillQuantisation(event, cu, *facts_.sps, *facts_.header, kCuQuantisationBits);
-    mark(event.signaledMask, VEXILO_OBSERVER_CU_SIGNALED_SKIP, cu.signalled_cu_skip_flag.has_value());
+    mark(event.signaledMask, VEXILO_OBSERVER_CU_SIGNALED_SKIP, cu.signaled_cu_skip_flag.has_value());
     mark(event.signaledMask, VEXILO_OBSERVER_CU_SIGNALED_PREDICTION_MODE, cu.pred_mode_flag.has_value());
-    mark(event.signaledMask, VEXILO_OBSERVER_CU_SIGNALED_PARTITION_MODE, cu.signalled_part_mode.has_value());
-    mark(event.signaledMask, VEXILO_OBSERVER_CU_SIGNALED_PCM, cu.signalled_pcm_flag.has_value());
+    mark(event.signaledMask, VEXILO_OBSERVER_CU_SIGNALED_PARTITION_MODE, cu.signaled_part_mode.has_value());
+    mark(event.signaledMask, VEXILO_OBSERVER_CU_SIGNALED_PCM, cu.signaled_pcm_flag.has_value());
     mark(event.signaledMask, VEXILO_OBSERVER_CU_SIGNALED_TRANSQUANT_BYPASS,
-         cu.signalled_cu_transquant_bypass_flag.has_value());
-    mark(event.signaledMask, VEXILO_OBSERVER_CU_SIGNALED_QP_DELTA, cu.signalled_CuQpDeltaVal.has_value());
+         cu.signaled_cu_transquant_bypass_flag.has_value());
+    mark(event.signaledMask, VEXILO_OBSERVER_CU_SIGNALED_QP_DELTA, cu.signaled_CuQpDeltaVal.has_value());
     mark(event.signaledMask, VEXILO_OBSERVER_CU_SIGNALED_CHROMA_QP_OFFSET_FLAG,
-         cu.signalled_cu_chroma_qp_offset_flag.has_value());
+         cu.signaled_cu_chroma_qp_offset_flag.has_value());
     mark(event.signaledMask, VEXILO_OBSERVER_CU_SIGNALED_CHROMA_QP_OFFSET_INDEX,
-         cu.signalled_cu_chroma_qp_offset_idx.has_value());
+         cu.signaled_cu_chroma_qp_offset_idx.has_value());
     send(event);
 
     if (cu.CuPredMode == PredMode::Intra) {
@@ -388,13 +388,13 @@ void BlockEventWriter::sendInterPredictionUnit(const CodingUnit& cu, const Predi
     auto event = makePredictionEvent(cu, pu.x0, pu.y0, pu.nPbW, pu.nPbH, pu.partIdx);
     event.mergeFlag = flag(pu.merge_flag);
     event.presentMaskB |= VEXILO_OBSERVER_PU_B_MERGE_FLAG;
-    mark(event.presentMaskA, VEXILO_OBSERVER_PU_A_SIGNALED_MERGE_FLAG, pu.signalled_merge_flag.has_value());
+    mark(event.presentMaskA, VEXILO_OBSERVER_PU_A_SIGNALED_MERGE_FLAG, pu.signaled_merge_flag.has_value());
     if (pu.merge_flag) {
         event.mergeIndex = pu.merge_idx;
         event.presentMaskB |= VEXILO_OBSERVER_PU_B_MERGE_INDEX;
-        mark(event.presentMaskA, VEXILO_OBSERVER_PU_A_SIGNALED_MERGE_INDEX, pu.signalled_merge_idx.has_value());
+        mark(event.presentMaskA, VEXILO_OBSERVER_PU_A_SIGNALED_MERGE_INDEX, pu.signaled_merge_idx.has_value());
     } else {
-        fillSignalledMotion(event, pu);
+        fillSignaledMotion(event, pu);
     }
     // Without the slice's reference lists a merged unit's direction stays unknown (8.5.3.2.2).
     if (pu.motionDerived) {
@@ -444,14 +444,14 @@ void BlockEventWriter::sendTransformNode(const CodingUnit& cu, const TransformTr
     event.split = flag(node.split_transform_flag);
     event.rdpcmDirection = {kNoValue, kNoValue, kNoValue};
     event.presentMask = VEXILO_OBSERVER_TU_DEPTH | VEXILO_OBSERVER_TU_SPLIT;
-    mark(event.signaledMask, VEXILO_OBSERVER_TU_SIGNALED_SPLIT, node.signalled_split_transform_flag.has_value());
+    mark(event.signaledMask, VEXILO_OBSERVER_TU_SIGNALED_SPLIT, node.signaled_split_transform_flag.has_value());
 
     if (carriesChromaCbf(sps, node)) {
         event.codedBlockFlags.cb = flag(node.cbf_cb[0] || node.cbf_cb[1]);
         event.codedBlockFlags.cr = flag(node.cbf_cr[0] || node.cbf_cr[1]);
         event.presentMask |= VEXILO_OBSERVER_TU_CBF_CB | VEXILO_OBSERVER_TU_CBF_CR;
-        mark(event.signaledMask, VEXILO_OBSERVER_TU_SIGNALED_CBF_CB, node.cbfSignalledCb[0]);
-        mark(event.signaledMask, VEXILO_OBSERVER_TU_SIGNALED_CBF_CR, node.cbfSignalledCr[0]);
+        mark(event.signaledMask, VEXILO_OBSERVER_TU_SIGNALED_CBF_CB, node.cbfSignaledCb[0]);
+        mark(event.signaledMask, VEXILO_OBSERVER_TU_SIGNALED_CBF_CR, node.cbfSignaledCr[0]);
     }
     if (node.split_transform_flag) {
         send(event);
@@ -460,7 +460,7 @@ void BlockEventWriter::sendTransformNode(const CodingUnit& cu, const TransformTr
 
     event.codedBlockFlags.luma = flag(node.cbf_luma);
     event.presentMask |= VEXILO_OBSERVER_TU_CBF_LUMA;
-    mark(event.signaledMask, VEXILO_OBSERVER_TU_SIGNALED_CBF_LUMA, node.signalled_cbf_luma.has_value());
+    mark(event.signaledMask, VEXILO_OBSERVER_TU_SIGNALED_CBF_LUMA, node.signaled_cbf_luma.has_value());
     const std::uint32_t components = codesChroma(sps, node) ? kComponents : 1U;
     for (std::uint32_t cIdx = 0; cIdx < components; ++cIdx) {
         const ComponentResidual residual = componentResidual(node, cIdx);
@@ -474,23 +474,23 @@ void BlockEventWriter::sendTransformNode(const CodingUnit& cu, const TransformTr
         componentFlag(event.explicitRdpcm, cIdx) = flag(residual.explicitRdpcm);
         componentFlag(event.implicitRdpcm, cIdx) = flag(residual.implicitRdpcm);
         event.presentMask |= bits.transformSkip | bits.explicitRdpcm | bits.implicitRdpcm;
-        mark(event.signaledMask, bits.signalledTransformSkip, residual.transformSkipSignalled);
-        mark(event.signaledMask, bits.signalledExplicitRdpcm, residual.explicitRdpcmSignalled);
+        mark(event.signaledMask, bits.signaledTransformSkip, residual.transformSkipSignaled);
+        mark(event.signaledMask, bits.signaledExplicitRdpcm, residual.explicitRdpcmSignaled);
         if (residual.rdpcmDirection != kNoValue) {
             componentValue(event.rdpcmDirection, cIdx) = residual.rdpcmDirection;
             event.presentMask |= bits.rdpcmDirection;
-            mark(event.signaledMask, bits.signalledRdpcmDirection, residual.rdpcmDirectionSignalled);
+            mark(event.signaledMask, bits.signaledRdpcmDirection, residual.rdpcmDirectionSignaled);
         }
     }
 
     event.transquantBypass = flag(cu.cu_transquant_bypass_flag);
     event.presentMask |= VEXILO_OBSERVER_TU_TRANSQUANT_BYPASS;
     fillQuantisation(event, cu, sps, *facts_.header, kTuQuantisationBits);
-    mark(event.signaledMask, VEXILO_OBSERVER_TU_SIGNALED_QP_DELTA, node.signalled_CuQpDeltaVal.has_value());
+    mark(event.signaledMask, VEXILO_OBSERVER_TU_SIGNALED_QP_DELTA, node.signaled_CuQpDeltaVal.has_value());
     mark(event.signaledMask, VEXILO_OBSERVER_TU_SIGNALED_CHROMA_QP_OFFSET_FLAG,
-         node.signalled_cu_chroma_qp_offset_flag.has_value());
+         node.signaled_cu_chroma_qp_offset_flag.has_value());
     mark(event.signaledMask, VEXILO_OBSERVER_TU_SIGNALED_CHROMA_QP_OFFSET_INDEX,
-         node.signalled_cu_chroma_qp_offset_idx.has_value());
+         node.signaled_cu_chroma_qp_offset_idx.has_value());
     send(event);
 }
 

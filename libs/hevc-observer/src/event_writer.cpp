@@ -27,8 +27,8 @@ void setBit(Word& word, Word bit, bool value)
     }
 }
 
-// Signalled slice header elements and the presence bit that reports each.
-constexpr std::array<std::pair<SignalledField, std::uint64_t>, 17> kSliceSignalledBits = {{
+// Signaled slice header elements and the presence bit that reports each.
+constexpr std::array<std::pair<SignaledField, std::uint64_t>, 17> kSliceSignaledBits = {{
     {kFirstSliceSegmentInPicFlag, VEXILO_OBSERVER_SLICE_A_FIRST_SLICE_SEGMENT_IN_PIC},
     {kNoOutputOfPriorPicsFlag, VEXILO_OBSERVER_SLICE_A_NO_OUTPUT_OF_PRIOR_PICS},
     {kSlicePicParameterSetId, VEXILO_OBSERVER_SLICE_A_PPS_ID},
@@ -90,7 +90,7 @@ void writeSubLayerOrdering(const std::array<SubLayerOrdering, N>& ordering, std:
                            std::uint32_t* buffering, std::uint32_t* reorder, std::uint32_t* latency)
 {
     for (std::uint32_t i = 0; i <= maxSubLayersMinus1 && i < N; ++i) {
-        if (!ordering[i].signalled) {
+        if (!ordering[i].signaled) {
             continue;
         }
         buffering[i] = ordering[i].max_dec_pic_buffering_minus1 + 1U;
@@ -432,8 +432,8 @@ VexiloObserverSliceEvent writeSliceEvent(const SliceSegmentHeader& h, const Slic
     event.nalIdentity = facts.nalIdentity;
     event.sliceIdentity = facts.sliceIdentity;
     event.pictureIdentity = facts.pictureIdentity;
-    for (const auto& [field, bit] : kSliceSignalledBits) {
-        setBit(event.presentMaskA, bit, ((h.signalled >> field) & 1U) != 0);
+    for (const auto& [field, bit] : kSliceSignaledBits) {
+        setBit(event.presentMaskA, bit, ((h.signaled >> field) & 1U) != 0);
     }
     setBit(event.presentMaskB, VEXILO_OBSERVER_SLICE_B_PICTURE_IDENTITY, facts.pictureIdentity != 0);
     setBit(event.presentMaskB, VEXILO_OBSERVER_SLICE_B_SLICE_TYPE, facts.parsed);

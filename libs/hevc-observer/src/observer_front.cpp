@@ -3,6 +3,7 @@
 // av_vexilo_clear_observer returns only when no delivery is running any more.
 #include "observer_session.h"
 
+#include <vexilo/ffmpeg_handles/PacketIdentityCarrier.h>
 #include <vexilo/hevc_observer/observer_abi.h>
 #include <vexilo/hevc_observer/observer_feed.h>
 
@@ -16,6 +17,19 @@ extern "C" {
 #include <unordered_map>
 
 namespace {
+
+// The packet's token comes back on the frame's opaque_ref; callers on FFmpeg releases
+// without AV_CODEC_FLAG_COPY_OPAQUE may still hand it over in reordered_opaque instead.
+std::int64_t packetTokenOf(const AVFrame& frame)
+{
+    const std::int64_t token = vexilo::ffmpeg::packetTokenOf(frame);
+#if !defined(AV_CODEC_FLAG_COPY_OPAQUE)
+    if (token == 0) {
+        return frame.reordered_opaque;
+    }
+#endif
+    return token;
+}
 
 struct Registration {
     explicit Registration(const VexiloObserverRegistration& record)
@@ -156,7 +170,7 @@ void feedFrame(AVCodecContext* context, const AVFrame* frame, std::int64_t displ
         return;
     }
     withSession(context, [&](hevc::ObserverSession& session) {
-        session.feedFrame(frame->reordered_opaque, displayIndex, frame->pts, frame->pkt_dts,
+        session.feedFrame(packetTokenOf(*frame), displayIndex, frame->pts, frame->pkt_dts,
                           frame->width > 0 ? static_cast<std::uint32_t>(frame->width) : 0U,
                           frame->height > 0 ? static_cast<std::uint32_t>(frame->height) : 0U);
     });

@@ -72,7 +72,7 @@ public:
     explicit ObserverSession(EventSink sink);
 
     void feedExtradata(std::span<const std::uint8_t> extradata);
-    // Returns the packet token for reordered_opaque.
+    // Returns the packet token that travels with the packet to its frames.
     std::int64_t feedPacket(std::span<const std::uint8_t> data, const PacketStamp& stamp);
     void feedFrame(std::int64_t token, std::int64_t displayIndex, std::int64_t pts, std::int64_t dts,
                    std::uint32_t width, std::uint32_t height);

@@ -202,13 +202,13 @@ void PrintTo(const StreamCase& stream, std::ostream* out) { *out << stream.name;
 
 std::filesystem::path pathOf(const StreamCase& stream)
 {
-    return (stream.hmStream ? hmStreamsDir() : testMediaDir()) / stream.name;
+    return (stream.hmStream ? referenceStreamsDir() : testMediaDir()) / stream.name;
 }
 
 std::vector<StreamCase> blockStreams()
 {
     std::vector<StreamCase> streams;
-    for (const ManifestRow& row : readManifest()) {
+    for (const ReferenceStream& row : readReferenceStreamManifest()) {
         streams.push_back({row.file, true});
     }
     for (const char* clip : {"main_420_8bit_gop8.hevc", "rext_422_10bit.hevc", "rext_444_8bit.hevc",
@@ -287,7 +287,7 @@ class BlockEventKindTest : public ::testing::TestWithParam<SingleKindCase> {};
 
 TEST_P(BlockEventKindTest, OneKindAloneArrivesAsAmongAllKinds)
 {
-    const std::filesystem::path stream = hmStreamsDir() / "s07_ldb_slices_ctu_dependent_segments_aud.bit";
+    const std::filesystem::path stream = referenceStreamsDir() / "s07_ldb_slices_ctu_dependent_segments_aud.bit";
     EventRecorder all;
     EventRecorder single;
     ASSERT_TRUE(decodeWithObserver(stream, all, VEXILO_OBSERVER_EVENT_MASK_ALL).opened);
@@ -357,14 +357,14 @@ const std::vector<FieldCase>& fieldCases()
                  return isLeafCu(cu) || (cu.presentMask & kLeafOnly) == 0;
              });
          }},
-        {"s15_ldp_transform_skip_no_sbh.bit", "TransformSkipSignalledOnLeaves",
+        {"s15_ldp_transform_skip_no_sbh.bit", "TransformSkipSignaledOnLeaves",
          [](const EventRecorder& r) {
              return any<VexiloObserverTuEvent>(r, VEXILO_OBSERVER_EVENT_TU, [](const auto& tu) {
                  return tu.split == 0 && tu.transformSkip.luma == 1 &&
                         (tu.signaledMask & VEXILO_OBSERVER_TU_SIGNALED_TRANSFORM_SKIP_LUMA) != 0;
              });
          }},
-        {"s24_ra_cu_qp_delta_adaptive_qp.bit", "SignalledQpDeltaMovesTheQp",
+        {"s24_ra_cu_qp_delta_adaptive_qp.bit", "SignaledQpDeltaMovesTheQp",
          [](const EventRecorder& r) {
              return any<VexiloObserverCuEvent>(r, VEXILO_OBSERVER_EVENT_CU, [](const auto& cu) {
                  return (cu.signaledMask & VEXILO_OBSERVER_CU_SIGNALED_QP_DELTA) != 0 && cu.qpDelta != 0;
@@ -429,7 +429,7 @@ TEST_P(BlockEventFieldTest, StreamShowsItsCodingTool)
 {
     const FieldCase& field = fieldCases()[GetParam()];
     EventRecorder recorder;
-    ASSERT_TRUE(decodeWithObserver(hmStreamsDir() / field.stream, recorder, VEXILO_OBSERVER_EVENT_MASK_ALL).opened);
+    ASSERT_TRUE(decodeWithObserver(referenceStreamsDir() / field.stream, recorder, VEXILO_OBSERVER_EVENT_MASK_ALL).opened);
     EXPECT_TRUE(field.seen(recorder)) << field.stream;
 }
 
@@ -441,7 +441,7 @@ INSTANTIATE_TEST_SUITE_P(Fields, BlockEventFieldTest, ::testing::Range<std::size
 // A slice whose data breaks off still closes the CTU it broke in, with the error.
 TEST(BlockEventsDamagedTest, BrokenCtuEndsItsBatchWithAnError)
 {
-    std::vector<std::uint8_t> bytes = readFile(hmStreamsDir() / "s16_ai_scaling_list_default_sbh.bit");
+    std::vector<std::uint8_t> bytes = readFile(referenceStreamsDir() / "s16_ai_scaling_list_default_sbh.bit");
     // Overwrite the middle of the stream (inside the first picture's slice data).
     const std::size_t middle = bytes.size() / 6;
     for (std::size_t i = middle; i < middle + 64; ++i) {

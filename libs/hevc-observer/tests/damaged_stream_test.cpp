@@ -112,11 +112,11 @@ void expectSaneEvents(const EventRecorder& recorder)
     }
 }
 
-class DamagedStreamTest : public ::testing::TestWithParam<ManifestRow> {};
+class DamagedStreamTest : public ::testing::TestWithParam<ReferenceStream> {};
 
 TEST_P(DamagedStreamTest, EveryDamageEndsInParseStatusesNotCrashes)
 {
-    const Bytes stream = readFile(hmStreamsDir() / GetParam().file);
+    const Bytes stream = readFile(referenceStreamsDir() / GetParam().file);
     ASSERT_FALSE(stream.empty());
     const std::vector<Damage> damages = {
         {"truncate", truncate},
@@ -137,12 +137,12 @@ TEST_P(DamagedStreamTest, EveryDamageEndsInParseStatusesNotCrashes)
     }
 }
 
-std::string streamName(const ::testing::TestParamInfo<ManifestRow>& info)
+std::string streamName(const ::testing::TestParamInfo<ReferenceStream>& info)
 {
     return info.param.file.substr(0, info.param.file.find('.'));
 }
 
-INSTANTIATE_TEST_SUITE_P(Manifest, DamagedStreamTest, ::testing::ValuesIn(readManifest()), streamName);
+INSTANTIATE_TEST_SUITE_P(Manifest, DamagedStreamTest, ::testing::ValuesIn(readReferenceStreamManifest()), streamName);
 
 TEST(DamagedFileThroughFfmpegTest, FramesOfDamagedFilesStillMapToPictures)
 {
@@ -153,7 +153,7 @@ TEST(DamagedFileThroughFfmpegTest, FramesOfDamagedFilesStillMapToPictures)
     std::filesystem::create_directories(directory);
     std::mt19937 random(7);
     for (const char* file : files) {
-        const Bytes stream = readFile(hmStreamsDir() / file);
+        const Bytes stream = readFile(referenceStreamsDir() / file);
         for (const auto damage : {truncate, flipBytes, dropNalUnits}) {
             const std::filesystem::path copy = directory / "damaged.hevc";
             const Bytes damaged = damage(stream, random);
@@ -180,7 +180,7 @@ TEST(LostPictureTest, MissingReferencesAreGeneratedAndReportedAsMalformed)
 {
     // Without its IDR picture, every P picture of the low-delay stream refers to pictures that
     // never arrived.
-    const Bytes stream = readFile(hmStreamsDir() / "s18_ldp_weighted_pred_p.bit");
+    const Bytes stream = readFile(referenceStreamsDir() / "s18_ldp_weighted_pred_p.bit");
     Bytes withoutIdr;
     for (const NalUnitSpan& nal : splitAnnexB(stream)) {
         const auto header = parseNalUnitHeader(std::span(stream).subspan(static_cast<std::size_t>(nal.offset), 2));
@@ -208,7 +208,7 @@ TEST(LostPictureTest, MissingReferencesAreGeneratedAndReportedAsMalformed)
 
 TEST(MissingParameterSetTest, SlicesWithoutTheirPpsAreMalformedAndStartNoPicture)
 {
-    const Bytes stream = readFile(hmStreamsDir() / "s04_ldp_tiles_uniform_lf_across.bit");
+    const Bytes stream = readFile(referenceStreamsDir() / "s04_ldp_tiles_uniform_lf_across.bit");
     Bytes withoutPps;
     for (const NalUnitSpan& nal : splitAnnexB(stream)) {
         const auto header = parseNalUnitHeader(std::span(stream).subspan(static_cast<std::size_t>(nal.offset), 2));

@@ -11,12 +11,12 @@
 namespace vexilo::hevc::test {
 namespace {
 
-class HmStreamTest : public ::testing::TestWithParam<ManifestRow> {
+class HmStreamTest : public ::testing::TestWithParam<ReferenceStream> {
 protected:
     // The whole file as one Annex-B buffer, straight into a session.
-    static std::unique_ptr<ObserverSession> parseWholeFile(const ManifestRow& row, EventRecorder& recorder)
+    static std::unique_ptr<ObserverSession> parseWholeFile(const ReferenceStream& row, EventRecorder& recorder)
     {
-        const auto bytes = readFile(hmStreamsDir() / row.file);
+        const auto bytes = readFile(referenceStreamsDir() / row.file);
         EXPECT_FALSE(bytes.empty()) << row.file;
         auto session = std::make_unique<ObserverSession>(
             EventSink(&EventRecorder::callback, &recorder, VEXILO_OBSERVER_EVENT_MASK_ALL));
@@ -30,7 +30,7 @@ protected:
 
 TEST_P(HmStreamTest, DecodeAndOutputOrderFollowTheDecodingProcess)
 {
-    const ManifestRow& row = GetParam();
+    const ReferenceStream& row = GetParam();
     EventRecorder recorder;
     const auto session = parseWholeFile(row, recorder);
     std::vector<std::int32_t> decodeOrder;
@@ -41,8 +41,8 @@ TEST_P(HmStreamTest, DecodeAndOutputOrderFollowTheDecodingProcess)
     for (const OutputPicture& picture : session->modelOutput()) {
         outputOrder.push_back(picture.PicOrderCntVal);
     }
-    EXPECT_EQ(decodeOrder, row.decodeOrderPocs);
-    EXPECT_EQ(outputOrder, row.outputOrderPocs);
+    EXPECT_EQ(decodeOrder, row.pocDecodeOrder);
+    EXPECT_EQ(outputOrder, row.pocOutputOrder);
 
     for (const auto& slice : recorder.ofKind<VexiloObserverSliceEvent>(VEXILO_OBSERVER_EVENT_SLICE_SEGMENT_HEADER)) {
         EXPECT_EQ(slice.parseStatus, 1U) << "slice " << slice.sliceIdentity;
@@ -54,14 +54,14 @@ TEST_P(HmStreamTest, DecodeAndOutputOrderFollowTheDecodingProcess)
 
 TEST_P(HmStreamTest, ParameterSetsCarryTheManifestValues)
 {
-    const ManifestRow& row = GetParam();
+    const ReferenceStream& row = GetParam();
     EventRecorder recorder;
     parseWholeFile(row, recorder);
     const auto spsEvents = recorder.ofKind<VexiloObserverParameterSetEvent>(VEXILO_OBSERVER_EVENT_SPS);
     ASSERT_FALSE(spsEvents.empty());
     for (const auto& sps : spsEvents) {
-        EXPECT_EQ(sps.width, row.width);
-        EXPECT_EQ(sps.height, row.height);
+        EXPECT_EQ(sps.width, row.codedWidth);
+        EXPECT_EQ(sps.height, row.codedHeight);
         EXPECT_EQ(sps.chromaFormatIdc, row.chromaFormatIdc);
         EXPECT_EQ(sps.bitDepthLuma, row.bitDepthLuma);
         if (row.chromaFormatIdc != 0) {
@@ -76,9 +76,9 @@ TEST_P(HmStreamTest, ParameterSetsCarryTheManifestValues)
 
 TEST_P(HmStreamTest, FfmpegOutputMapsToTheManifestOutputOrder)
 {
-    const ManifestRow& row = GetParam();
+    const ReferenceStream& row = GetParam();
     EventRecorder recorder;
-    const DecodeRun run = decodeWithObserver(hmStreamsDir() / row.file, recorder, VEXILO_OBSERVER_EVENT_MASK_STREAM_INDEX);
+    const DecodeRun run = decodeWithObserver(referenceStreamsDir() / row.file, recorder, VEXILO_OBSERVER_EVENT_MASK_STREAM_INDEX);
     ASSERT_TRUE(run.opened) << run.error;
     const auto outputs = recorder.ofKind<VexiloObserverPictureOutputEvent>(VEXILO_OBSERVER_EVENT_PICTURE_OUTPUT);
     ASSERT_EQ(static_cast<std::int64_t>(outputs.size()), run.framesReturned);
@@ -88,29 +88,29 @@ TEST_P(HmStreamTest, FfmpegOutputMapsToTheManifestOutputOrder)
         EXPECT_EQ(outputs[i].header.displayIndex, static_cast<std::int64_t>(i));
         EXPECT_NE(outputs[i].pictureIdentity, 0U);
     }
-    EXPECT_EQ(outputOrder, row.outputOrderPocs);
+    EXPECT_EQ(outputOrder, row.pocOutputOrder);
 }
 
 TEST_P(HmStreamTest, FrameThreadedDecodingMapsFramesTheSameWay)
 {
-    const ManifestRow& row = GetParam();
+    const ReferenceStream& row = GetParam();
     EventRecorder recorder;
     const DecodeRun run =
-        decodeWithObserver(hmStreamsDir() / row.file, recorder, VEXILO_OBSERVER_EVENT_MASK_STREAM_INDEX, 4);
+        decodeWithObserver(referenceStreamsDir() / row.file, recorder, VEXILO_OBSERVER_EVENT_MASK_STREAM_INDEX, 4);
     ASSERT_TRUE(run.opened) << run.error;
     std::vector<std::int32_t> outputOrder;
     for (const auto& output : recorder.ofKind<VexiloObserverPictureOutputEvent>(VEXILO_OBSERVER_EVENT_PICTURE_OUTPUT)) {
         outputOrder.push_back(output.poc);
     }
-    EXPECT_EQ(outputOrder, row.outputOrderPocs);
+    EXPECT_EQ(outputOrder, row.pocOutputOrder);
 }
 
-std::string streamName(const ::testing::TestParamInfo<ManifestRow>& info)
+std::string streamName(const ::testing::TestParamInfo<ReferenceStream>& info)
 {
     return info.param.file.substr(0, info.param.file.find('.'));
 }
 
-INSTANTIATE_TEST_SUITE_P(Manifest, HmStreamTest, ::testing::ValuesIn(readManifest()), streamName);
+INSTANTIATE_TEST_SUITE_P(Manifest, HmStreamTest, ::testing::ValuesIn(readReferenceStreamManifest()), streamName);
 
 TEST(HmTilesTest, TileGridsMatchTheStreams)
 {
@@ -125,12 +125,12 @@ TEST(HmTilesTest, TileGridsMatchTheStreams)
         {"s05_ldb_tiles_nonuniform_no_lf_across.bit", {8, 9, 8}, {4, 2}, false},
     };
     for (const Case& c : cases) {
-        ManifestRow row;
+        ReferenceStream row;
         row.file = c.file;
         EventRecorder recorder;
         auto session = std::make_unique<ObserverSession>(
             EventSink(&EventRecorder::callback, &recorder, VEXILO_OBSERVER_EVENT_MASK_ALL));
-        session->feedPacket(readFile(hmStreamsDir() / c.file), PacketStamp{});
+        session->feedPacket(readFile(referenceStreamsDir() / c.file), PacketStamp{});
         const auto pps = recorder.ofKind<VexiloObserverParameterSetEvent>(VEXILO_OBSERVER_EVENT_PPS);
         ASSERT_FALSE(pps.empty()) << c.file;
         EXPECT_EQ(pps[0].numTileColumns, c.columns.size()) << c.file;
@@ -236,7 +236,7 @@ TEST(HmSyntaxTest, SliceAndReferenceEventsReflectTheCodedSyntax)
         ObserverSession session(EventSink(&EventRecorder::callback, &recorder, VEXILO_OBSERVER_EVENT_MASK_ALL));
         PacketStamp stamp;
         stamp.filePosition = 0;
-        session.feedPacket(readFile(hmStreamsDir() / c.file), stamp);
+        session.feedPacket(readFile(referenceStreamsDir() / c.file), stamp);
         session.feedFlush();
         EXPECT_TRUE(c.holds(recorder)) << c.file << ": " << c.what;
     }

@@ -24,7 +24,7 @@ class ObserverFrontTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        stream_ = readFile(hmStreamsDir() / "s06_ra_wavefront.bit");
+        stream_ = readFile(referenceStreamsDir() / "s06_ra_wavefront.bit");
         packet_->data = stream_.data();
         packet_->size = static_cast<int>(stream_.size());
     }

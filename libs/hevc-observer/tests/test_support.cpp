@@ -1,7 +1,6 @@
 #include "test_support.h"
 
-#include "parameter_sets.h"
-
+#include <vexilo/ffmpeg_handles/PacketIdentityCarrier.h>
 #include <vexilo/hevc_observer/observer_feed.h>
 
 extern "C" {
@@ -15,76 +14,6 @@ extern "C" {
 #include <sstream>
 
 namespace vexilo::hevc::test {
-
-std::filesystem::path hmStreamsDir() { return std::filesystem::path(VEXILO_REFERENCE_STREAMS_DIR) / "hm"; }
-std::filesystem::path testMediaDir() { return std::filesystem::path(VEXILO_TEST_MEDIA_DIR); }
-
-std::vector<std::uint8_t> readFile(const std::filesystem::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-namespace {
-std::vector<std::string> splitCells(const std::string& line)
-{
-    std::vector<std::string> cells;
-    std::stringstream stream(line);
-    std::string cell;
-    while (std::getline(stream, cell, '|')) {
-        const auto begin = cell.find_first_not_of(' ');
-        const auto end = cell.find_last_not_of(' ');
-        cells.push_back(begin == std::string::npos ? std::string() : cell.substr(begin, end - begin + 1));
-    }
-    return cells;
-}
-
-std::vector<std::int32_t> pocList(const std::string& text)
-{
-    std::vector<std::int32_t> pocs;
-    std::stringstream stream(text);
-    std::int32_t value = 0;
-    while (stream >> value) {
-        pocs.push_back(value);
-    }
-    return pocs;
-}
-} // namespace
-
-void PrintTo(const ManifestRow& row, std::ostream* out) { *out << row.file; }
-
-std::vector<ManifestRow> readManifest()
-{
-    std::ifstream in(hmStreamsDir() / "MANIFEST.md");
-    std::vector<ManifestRow> rows;
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.rfind("| `s", 0) != 0) {
-            continue;
-        }
-        const auto cells = splitCells(line);
-        // cells[0] is empty (text before the first bar).
-        ManifestRow row;
-        row.file = cells[1].substr(1, cells[1].size() - 2);
-        unsigned a = 0;
-        unsigned b = 0;
-        unsigned c = 0;
-        unsigned d = 0;
-        const int sizes = std::sscanf(cells[4].c_str(), "%ux%u (coded %ux%u)", &a, &b, &c, &d);
-        row.width = sizes == 4 ? c : a;
-        row.height = sizes == 4 ? d : b;
-        row.chromaFormatIdc = cells[5] == "4:0:0" ? 0U : cells[5] == "4:2:0" ? 1U : cells[5] == "4:2:2" ? 2U : 3U;
-        const int depths = std::sscanf(cells[6].c_str(), "%u/%u", &a, &b);
-        row.bitDepthLuma = a;
-        row.bitDepthChroma = depths == 2 ? b : a;
-        std::sscanf(cells[7].c_str(), "%u (%u)", &row.ctuSize, &row.minCuSize);
-        std::sscanf(cells[8].c_str(), "%u/%u/%u", &a, &row.picturesDecoded, &c);
-        row.decodeOrderPocs = pocList(cells[9]);
-        row.outputOrderPocs = pocList(cells[10]);
-        rows.push_back(row);
-    }
-    return rows;
-}
 
 int EventRecorder::callback(void* opaque, std::uint64_t /*flags*/, const VexiloObserverEventHeader* event)
 {
@@ -106,26 +35,14 @@ VexiloObserverRegistration EventRecorder::registration(std::uint64_t mask)
 }
 
 namespace {
-struct FormatCloser {
-    void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
-};
-struct CodecFreer {
-    void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
-};
-struct PacketFreer {
-    void operator()(AVPacket* packet) const { av_packet_free(&packet); }
-};
-struct FrameFreer {
-    void operator()(AVFrame* frame) const { av_frame_free(&frame); }
-};
-
-int drain(AVCodecContext* codec, AVFrame* frame, DecodeRun& run)
+int drain(AVCodecContext* codec, AVFrame* frame, ffmpeg::PacketIdentityCarrier& carrier, DecodeRun& run)
 {
     for (;;) {
         const int result = avcodec_receive_frame(codec, frame);
         if (result < 0) {
             return result;
         }
+        carrier.afterReceive(*frame);
         vexilo::hevc_observer::feedFrame(codec, frame, run.framesReturned++);
         av_frame_unref(frame);
     }
@@ -141,7 +58,7 @@ DecodeRun decodeWithObserver(const std::filesystem::path& path, EventRecorder& r
         run.error = "open failed";
         return run;
     }
-    std::unique_ptr<AVFormatContext, FormatCloser> format(rawFormat);
+    ffmpeg::FormatContextPtr format(rawFormat);
     if (avformat_find_stream_info(format.get(), nullptr) < 0) {
         run.error = "probe failed";
         return run;
@@ -152,12 +69,13 @@ DecodeRun decodeWithObserver(const std::filesystem::path& path, EventRecorder& r
         run.error = "no video stream";
         return run;
     }
-    std::unique_ptr<AVCodecContext, CodecFreer> codec(avcodec_alloc_context3(decoder));
+    ffmpeg::CodecContextPtr codec(avcodec_alloc_context3(decoder));
     avcodec_parameters_to_context(codec.get(), format->streams[streamIndex]->codecpar);
     if (frameThreads > 1) {
         codec->thread_count = frameThreads;
         codec->thread_type = FF_THREAD_FRAME;
     }
+    ffmpeg::enablePacketIdentityPassThrough(*codec);
     const VexiloObserverRegistration registration = recorder.registration(mask);
     if (av_vexilo_set_observer(codec.get(), &registration) < 0 || avcodec_open2(codec.get(), decoder, nullptr) < 0) {
         run.error = "decoder setup failed";
@@ -165,42 +83,29 @@ DecodeRun decodeWithObserver(const std::filesystem::path& path, EventRecorder& r
     }
     vexilo::hevc_observer::feedExtradata(codec.get());
     run.opened = true;
-    std::unique_ptr<AVPacket, PacketFreer> packet(av_packet_alloc());
-    std::unique_ptr<AVFrame, FrameFreer> frame(av_frame_alloc());
+    ffmpeg::PacketPtr packet(av_packet_alloc());
+    ffmpeg::FramePtr frame(av_frame_alloc());
+    ffmpeg::PacketIdentityCarrier carrier(*codec);
     while (av_read_frame(format.get(), packet.get()) >= 0) {
         if (packet->stream_index == streamIndex) {
-            codec->reordered_opaque = vexilo::hevc_observer::feedPacket(codec.get(), packet.get(), packet->pos);
+            ffmpeg::attachPacketToken(*packet,
+                                      vexilo::hevc_observer::feedPacket(codec.get(), packet.get(), packet->pos));
+            carrier.beforeSend(*packet);
             int result = avcodec_send_packet(codec.get(), packet.get());
             while (result == AVERROR(EAGAIN)) {
-                drain(codec.get(), frame.get(), run);
+                drain(codec.get(), frame.get(), carrier, run);
+                carrier.beforeSend(*packet);
                 result = avcodec_send_packet(codec.get(), packet.get());
             }
-            drain(codec.get(), frame.get(), run);
+            drain(codec.get(), frame.get(), carrier, run);
         }
         av_packet_unref(packet.get());
     }
     avcodec_send_packet(codec.get(), nullptr);
-    drain(codec.get(), frame.get(), run);
+    drain(codec.get(), frame.get(), carrier, run);
     vexilo::hevc_observer::feedFlush(codec.get());
     av_vexilo_clear_observer(codec.get());
     return run;
-}
-
-void keepParameterSet(ParameterSetStore& store, const NalUnitHeader& header, std::span<const std::uint8_t> rbsp)
-{
-    if (header.nal_unit_type == SPS_NUT) {
-        if (auto sps = parseSps(rbsp); sps.value) {
-            store.sps[sps.value->sps_seq_parameter_set_id] = std::make_shared<const Sps>(*sps.value);
-        }
-    } else if (header.nal_unit_type == PPS_NUT) {
-        if (auto pps = parsePps(rbsp); pps.value) {
-            store.pps[pps.value->pps_pic_parameter_set_id] = std::make_shared<const Pps>(*pps.value);
-        }
-    } else if (header.nal_unit_type == VPS_NUT) {
-        if (auto vps = parseVps(rbsp); vps.value) {
-            store.vps[vps.value->vps_video_parameter_set_id] = std::make_shared<const Vps>(*vps.value);
-        }
-    }
 }
 
 } // namespace vexilo::hevc::test

@@ -4,12 +4,12 @@
 #include "builder/StreamAnalysisBuilder.h"
 #include "collector/ObserverEventCollector.h"
 #include "pipeline/DecodeLoop.h"
-#include "pipeline/FfmpegDeleters.h"
 #include "pipeline/PipelineSupport.h"
 
 #include "vexilo/analysis/DomainValidation.h"
 #include "vexilo/analysis/cache/CacheManifest.h"
 #include "vexilo/analysis/cache/CacheWriter.h"
+#include "vexilo/ffmpeg_handles/FFmpegHandles.h"
 #include "vexilo/hevc_observer/observer_feed.h"
 
 extern "C" {
@@ -392,12 +392,12 @@ private:
     std::uint64_t decodedPacketCount_ = 0;
     std::vector<RejectedPacket> rejectedPackets_;
 
-    media::AvFormatContextPtr input_;
-    media::AvCodecContextPtr context_;
+    ffmpeg::FormatContextPtr input_;
+    ffmpeg::CodecContextPtr context_;
     std::unique_ptr<ObserverEventCollector> collector_;
     std::optional<ObserverAttachment> observer_;
-    media::AvPacketPtr packet_;
-    media::AvFramePtr frame_;
+    ffmpeg::PacketPtr packet_;
+    ffmpeg::FramePtr frame_;
 };
 
 }  // namespace

@@ -177,8 +177,8 @@ private:
 std::vector<std::filesystem::path> acceptanceStreams()
 {
     std::vector<std::filesystem::path> streams;
-    for (const auto& row : test::readManifest()) {
-        streams.push_back(test::hmStreamsDir() / row.file);
+    for (const auto& row : test::readReferenceStreamManifest()) {
+        streams.push_back(test::referenceStreamsDir() / row.file);
     }
     for (const char* clip :
          {"main_420_8bit_gop8.hevc", "main10_420_10bit.hevc", "rext_422_10bit.hevc", "rext_444_8bit.hevc",

@@ -23,8 +23,8 @@ void PrintTo(const OracleStream& stream, std::ostream* out) { *out << stream.pat
 std::vector<OracleStream> referenceStreams()
 {
     std::vector<OracleStream> streams;
-    for (const auto& row : test::readManifest()) {
-        streams.push_back({test::hmStreamsDir() / row.file, row.ctuSize});
+    for (const auto& row : test::readReferenceStreamManifest()) {
+        streams.push_back({test::referenceStreamsDir() / row.file, row.ctuSize});
     }
     return streams;
 }
@@ -99,10 +99,10 @@ TEST_P(OracleMotionReadBack, VectorsReadFromLibde265RenderMostOfItsMotionBack)
 std::vector<OracleStream> smallInterStreams()
 {
     std::vector<OracleStream> streams;
-    for (const auto& row : test::readManifest()) {
+    for (const auto& row : test::readReferenceStreamManifest()) {
         if (row.file.starts_with("s11_") || row.file.starts_with("s13_") || row.file.starts_with("s02_") ||
             row.file.starts_with("s18_")) {
-            streams.push_back({test::hmStreamsDir() / row.file, row.ctuSize});
+            streams.push_back({test::referenceStreamsDir() / row.file, row.ctuSize});
         }
     }
     return streams;

@@ -374,7 +374,7 @@ typedef struct VexiloObserverParameterSetEvent {
     uint32_t generalTierFlag;
     uint32_t generalProfileCompatibilityFlags; /* bit j = flag j */
     uint32_t generalConstraintFlags;           /* VEXILO_OBSERVER_PTL_* values */
-    uint32_t generalConstraintPresence;        /* VEXILO_OBSERVER_PTL_* signalled */
+    uint32_t generalConstraintPresence;        /* VEXILO_OBSERVER_PTL_* signaled */
     uint32_t subLayerProfilePresentMask;       /* bit i = sub-layer i */
     uint32_t subLayerLevelPresentMask;
     uint32_t subLayerProfileSpace[VEXILO_OBSERVER_MAX_SUB_LAYERS];
@@ -596,7 +596,7 @@ VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverSeiMessageEvent, payloadBytesLength, 
 /* Kind 11: slice segment header                                                       */
 /* ---------------------------------------------------------------------------------- */
 
-/* presentMaskA: bit set = the field was signalled. */
+/* presentMaskA: bit set = the field was signaled. */
 #define VEXILO_OBSERVER_SLICE_A_FIRST_SLICE_SEGMENT_IN_PIC (UINT64_C(1) << 0)
 #define VEXILO_OBSERVER_SLICE_A_NO_OUTPUT_OF_PRIOR_PICS (UINT64_C(1) << 1)
 #define VEXILO_OBSERVER_SLICE_A_PPS_ID (UINT64_C(1) << 2)
@@ -638,7 +638,7 @@ typedef struct VexiloObserverSliceEvent {
     uint32_t noOutputOfPriorPics;
     uint32_t ppsId; /* 16-bit */
     uint32_t dependentSliceSegment;
-    uint32_t sliceSegmentAddress; /* also the slice order value when signalled */
+    uint32_t sliceSegmentAddress; /* also the slice order value when signaled */
     uint32_t signaledSliceType;   /* 0 B, 1 P, 2 I */
     uint32_t sliceType;           /* 0 B, 1 P, 2 I */
     uint32_t slicePicOutput;
@@ -915,7 +915,7 @@ VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverCtuEvent, parserErrorCode, 112);
 #define VEXILO_OBSERVER_CU_CHROMA_QP_CR (UINT64_C(1) << 10)
 #define VEXILO_OBSERVER_CU_QP_DELTA (UINT64_C(1) << 11)
 #define VEXILO_OBSERVER_CU_CHROMA_QP_OFFSET (UINT64_C(1) << 12)
-/* CU signalled mask (offset 96): bit set = the syntax element was signalled. */
+/* CU signaled mask (offset 96): bit set = the syntax element was signaled. */
 #define VEXILO_OBSERVER_CU_SIGNALED_SPLIT (UINT64_C(1) << 0)
 #define VEXILO_OBSERVER_CU_SIGNALED_SKIP (UINT64_C(1) << 1)
 #define VEXILO_OBSERVER_CU_SIGNALED_PREDICTION_MODE (UINT64_C(1) << 2)
@@ -986,7 +986,7 @@ VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverCuEvent, chromaQpOffsetIndex, 196);
 VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverCuEvent, chromaQpOffsetCb, 200);
 VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverCuEvent, chromaQpOffsetCr, 204);
 
-/* PU presentMaskA (offset 88): bit set = the syntax element was signalled. */
+/* PU presentMaskA (offset 88): bit set = the syntax element was signaled. */
 #define VEXILO_OBSERVER_PU_A_SIGNALED_INTRA_LUMA_MODE (UINT64_C(1) << 0)
 #define VEXILO_OBSERVER_PU_A_SIGNALED_INTRA_CHROMA_MODE (UINT64_C(1) << 1)
 #define VEXILO_OBSERVER_PU_A_SIGNALED_MERGE_FLAG (UINT64_C(1) << 2)
@@ -1111,7 +1111,7 @@ VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverPuEvent, parserErrorCode, 236);
 #define VEXILO_OBSERVER_TU_QP_DELTA (UINT64_C(1) << 21)
 #define VEXILO_OBSERVER_TU_CHROMA_QP_OFFSET (UINT64_C(1) << 22)
 #define VEXILO_OBSERVER_TU_TRANSQUANT_BYPASS (UINT64_C(1) << 23)
-/* TU signalled mask (offset 104). */
+/* TU signaled mask (offset 104). */
 #define VEXILO_OBSERVER_TU_SIGNALED_SPLIT (UINT64_C(1) << 0)
 #define VEXILO_OBSERVER_TU_SIGNALED_CBF_LUMA (UINT64_C(1) << 1)
 #define VEXILO_OBSERVER_TU_SIGNALED_CBF_CB (UINT64_C(1) << 2)

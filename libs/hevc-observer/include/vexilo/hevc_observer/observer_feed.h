@@ -5,11 +5,14 @@
 //
 // Order of calls for one decoding run:
 //   av_vexilo_set_observer(context, &registration);   // before avcodec_open2
+//   ffmpeg::enablePacketIdentityPassThrough(*context); // before avcodec_open2
 //   feedExtradata(context);                           // once, after avcodec_parameters_to_context
+//   ffmpeg::PacketIdentityCarrier carrier(*context);
 //   for each packet of the stream:
-//       context->reordered_opaque = feedPacket(context, packet, packet->pos);
-//       avcodec_send_packet(context, packet) ...
+//       ffmpeg::attachPacketToken(*packet, feedPacket(context, packet, packet->pos));
+//       carrier.beforeSend(*packet); avcodec_send_packet(context, packet) ...
 //       for each frame avcodec_receive_frame returns:
+//           carrier.afterReceive(*frame);
 //           feedFrame(context, frame, outputOrdinal++);
 //   avcodec_send_packet(context, nullptr); drain frames with feedFrame as above
 //   feedFlush(context);
@@ -33,9 +36,11 @@ void feedExtradata(AVCodecContext* context);
 
 // Call once per packet, right before its first avcodec_send_packet (not again when the send
 // is repeated after AVERROR(EAGAIN)), with the packet's byte position in the input file
-// (packet->pos; -1 when unknown). Returns the value to store in context->reordered_opaque for this packet:
-// FFmpeg carries it to the frames decoded from the packet, and feedFrame maps them back to
-// their pictures with it.
+// (packet->pos; -1 when unknown). Returns the packet's token, to attach to the packet as its
+// opaque_ref (vexilo/ffmpeg_handles/PacketIdentityCarrier.h): FFmpeg carries it to the frames
+// decoded from the packet, and feedFrame maps them back to their pictures with it. Where the
+// FFmpeg headers lack AV_CODEC_FLAG_COPY_OPAQUE, the token may instead be stored in
+// context->reordered_opaque for the packet.
 std::int64_t feedPacket(AVCodecContext* context, const AVPacket* packet, std::int64_t fileBytePosition);
 
 // Every frame avcodec_receive_frame returns; `displayIndex` is the pipeline's output ordinal
