@@ -27,7 +27,10 @@ ProfileInfo parseProfile(BitReader& reader)
     info.profile_space = reader.u(2);
     info.tier_flag = reader.flag();
     info.profile_idc = reader.u(5);
-    info.profile_compatibility_flags = reader.u(32);
+    // general_profile_compatibility_flag[ j ] comes first for j = 0: store it in bit j, not bit 31 - j.
+    for (std::uint32_t j = 0; j < 32; ++j) {
+        info.profile_compatibility_flags |= reader.u(1) << j;
+    }
     for (const ConstraintFlagBit bit :
          {kProgressiveSource, kInterlacedSource, kNonPackedConstraint, kFrameOnlyConstraint}) {
         readConstraintFlag(reader, info, bit);

@@ -2,6 +2,7 @@
 // record, tile scans and reference list composition.
 #include "nal_unit.h"
 #include "parameter_sets.h"
+#include "profile_tier_level.h"
 #include "ref_pic_list_sources.h"
 #include "sei.h"
 #include "bit_writer.h"
@@ -179,6 +180,22 @@ TEST(RefPicListCompositionTest, FollowsTheRpsSubsetsAndModifications)
 
 namespace vexilo::hevc {
 namespace {
+
+TEST(ProfileTierLevelTest, CompatibilityFlagJIsBitJ)
+{
+    test::BitWriter bits;
+    bits.u(2, 0).flag(false).u(5, 4); // Format range extensions profile
+    for (unsigned j = 0; j < 32; ++j) {
+        bits.flag(j == 4 || j == 9); // compatible with profiles 4 and 9
+    }
+    bits.u(4, 0).u(9, 0).u(34, 0).flag(false); // source flags, nine constraint flags, reserved bits, inbld
+    bits.u(8, 93);
+    const auto rbsp = bits.finish();
+    BitReader reader(rbsp);
+    const ProfileTierLevel ptl = parseProfileTierLevel(reader, true, 0);
+    EXPECT_EQ(ptl.general.profile_compatibility_flags, (1U << 4) | (1U << 9));
+    EXPECT_EQ(ptl.general.level_idc, 93U);
+}
 
 TEST(ScalingListDataTest, PredictionCopiesReferenceMatricesAndDefaults)
 {

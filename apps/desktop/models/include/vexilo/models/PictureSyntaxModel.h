@@ -1,0 +1,89 @@
+#pragma once
+
+#include "vexilo/domain/PictureInfo.h"
+#include "vexilo/models/SyntaxRow.h"
+
+#include <QAbstractItemModel>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+// Declared only: moc cannot parse the C++20 library headers the document pulls in.
+namespace vexilo::analysis {
+struct StreamAnalysis;
+struct NalUnitInfo;
+struct StableId;
+}  // namespace vexilo::analysis
+
+namespace vexilo {
+
+struct HevcSyntaxEntry;
+class CatalogueEntries;
+struct PictureSyntaxNode;
+
+// One syntax section (NAL units, VPS, SPS, PPS, SEI or slice headers) of the
+// selected picture as a tree that reads like the syntax tables of H.265, with
+// the descriptor, meaning and clause of each row from the syntax catalogue.
+class PictureSyntaxModel : public QAbstractItemModel {
+    Q_OBJECT
+
+public:
+    enum class Section : std::uint32_t {
+        NalUnits = 0,
+        Vps = 1,
+        Sps = 2,
+        Pps = 3,
+        Sei = 4,
+        SliceHeader = 5,
+    };
+
+    explicit PictureSyntaxModel(Section section, QObject* parent = nullptr);
+    ~PictureSyntaxModel() override;
+
+    using QObject::parent;
+    [[nodiscard]] QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
+    [[nodiscard]] QModelIndex parent(const QModelIndex& index) const override;
+    [[nodiscard]] int rowCount(const QModelIndex& parent = {}) const override;
+    [[nodiscard]] int columnCount(const QModelIndex& parent = {}) const override;
+    [[nodiscard]] QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    [[nodiscard]] QVariant headerData(int section, Qt::Orientation orientation,
+                                      int role = Qt::DisplayRole) const override;
+
+    void clear();
+    void setAnalysis(std::shared_ptr<const analysis::StreamAnalysis> analysis, domain::PictureId pictureId);
+    void showAnalysisStatus(const QString& message, const QString& status);
+
+    // What the section builders read.
+    [[nodiscard]] Section section() const { return section_; }
+    [[nodiscard]] const std::optional<domain::PictureId>& pictureId() const { return pictureId_; }
+    // The held document; only valid while one is held (builders run only then).
+    [[nodiscard]] const analysis::StreamAnalysis& analysis() const { return *analysis_; }
+    // The document's NAL unit with this id, or null; indexed once per document.
+    [[nodiscard]] const analysis::NalUnitInfo* nalUnitById(const analysis::StableId& id) const;
+    // Whether a record's picture belongs to the shown picture (no id on either side counts as yes).
+    [[nodiscard]] bool belongsToShownPicture(const std::optional<std::uint64_t>& recordPictureId) const;
+
+private:
+    using SyntaxNode = PictureSyntaxNode;
+    struct NalUnitIndex;
+    struct NodePool;
+    class RowFolder;
+
+    void rebuild();
+    void setRows(std::vector<SyntaxRow> rows);
+    void indexNalUnits();
+    static void resolveCatalogueEntries(SyntaxNode& node, CatalogueEntries& entries);
+    [[nodiscard]] static SyntaxNode* nodeOf(const QModelIndex& index);
+
+    Section section_;
+    std::optional<domain::PictureId> pictureId_;
+    std::shared_ptr<const analysis::StreamAnalysis> analysis_;
+    // Nodes live in one pool per tree: a selection builds tens of thousands of them.
+    std::unique_ptr<NodePool> nodes_;
+    std::vector<SyntaxNode*> roots_;
+    std::unique_ptr<NalUnitIndex> nalUnitsById_;
+};
+
+}  // namespace vexilo

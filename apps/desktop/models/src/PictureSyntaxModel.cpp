@@ -1,0 +1,553 @@
+#include "vexilo/models/PictureSyntaxModel.h"
+
+#include "SyntaxRowBuilders.h"
+#include "SyntaxRowFormat.h"
+
+#include "vexilo/analysis/StreamAnalysis.h"
+#include "vexilo/models/HevcSyntaxEntry.h"
+
+#include <QByteArray>
+
+#include <array>
+#include <deque>
+#include <cstring>
+#include <string_view>
+#include <unordered_set>
+#include <utility>
+
+namespace vexilo {
+namespace {
+
+enum Column { SyntaxColumn, ValueColumn, CodingColumn, ConditionColumn, StatusColumn, SemanticsColumn, SpecColumn };
+constexpr int kColumnCount = 7;
+constexpr std::array<const char*, kColumnCount> kColumnHeaders{"Syntax", "Value", "Coding", "Condition",
+                                                               "Status", "Semantics", "Spec"};
+
+constexpr std::array<std::string_view, 8> kTopLevelSyntaxNames{
+    "nal_unit()", "video_parameter_set_rbsp()", "seq_parameter_set_rbsp()", "pic_parameter_set_rbsp()",
+    "sei_rbsp()", "slice_segment_header()", "analysis_data()", "syntax_table()"};
+
+constexpr const char* kProfileTierLevelCall = "profile_tier_level(";
+constexpr const char* kVuiName = "vui_parameters()";
+constexpr const char* kVuiEnd = "sps_extension_present_flag";
+constexpr const char* kPpsRangeExtensionName = "pps_range_extension()";
+constexpr const char* kPpsRangeExtensionEnd = "pps_multilayer_extension()";
+constexpr const char* kSeiMessageName = "sei_message()";
+constexpr const char* kSeiPayloadCall = "sei_payload(";
+constexpr const char* kTrailingBitsName = "rbsp_trailing_bits()";
+constexpr const char* kCurrentPictureAnalysis = "current PictureAnalysis";
+constexpr const char* kConditionStatus = "condition";
+constexpr const char* kLayerSetLoopCondition = "vps layer-set loop";
+constexpr const char* kLayerSetLoop = "for( i = 1; i <= vps_num_layer_sets_minus1; i++ )";
+constexpr const char* kLayerMembershipLoop = "for( j = 0; j <= vps_max_layer_id; j++ )";
+constexpr const char* kExtensionFlagSuffix = "_extension_flag == true";
+constexpr const char* kTrueSuffix = " == true";
+
+// The conditions under which the rows of a container are coded; any other
+// condition ends the container, so that rows after it never nest inside.
+const std::unordered_set<QString> kVuiConditions{
+    kVuiName,
+    "aspect_ratio_info_present_flag == true",
+    "aspect_ratio_idc == 255",
+    "overscan_info_present_flag == true",
+    "video_signal_type_present_flag == true",
+    "colour_description_present_flag == true",
+    "chroma_loc_info_present_flag == true",
+    "default_display_window_flag == true",
+    "vui_timing_info_present_flag == true",
+    "vui_poc_proportional_to_timing_flag == true",
+    "vui_hrd_parameters_present_flag == true",
+    "bitstream_restriction_flag == true",
+};
+const std::unordered_set<QString> kPpsRangeExtensionConditions{
+    "pps_range_extension_flag == true",
+    "pps_range_extension_flag == true && transform_skip_enabled_flag == true",
+    "pps_range_extension_flag == true && chroma_qp_offset_list_enabled_flag == true",
+};
+
+struct BranchKey {
+    const char* condition;
+    const char* key;
+};
+
+// The builders' short condition texts and the branch of the H.265 syntax table they stand for.
+constexpr std::array<BranchKey, 36> kBranchKeys{{
+    {"nal_unit_header()", "nal_unit_header()"},
+    {"tiles_enabled_flag == true", "if( tiles_enabled_flag )"},
+    {"vps sub-layer ordering loop",
+     "for( i = vps_sub_layer_ordering_info_present_flag ? 0 : vps_max_sub_layers_minus1; "
+     "i <= vps_max_sub_layers_minus1; i++ )"},
+    {"vps_timing_info_present_flag == true", "if( vps_timing_info_present_flag )"},
+    {"vps_poc_proportional_to_timing_flag == true", "if( vps_poc_proportional_to_timing_flag )"},
+    {"vps HRD loop", "for( i = 0; i < vps_num_hrd_parameters; i++ )"},
+    {"vps_extension_flag == true", "if( vps_extension_flag )"},
+    {"pcm_enabled_flag == true", "if( pcm_enabled_flag )"},
+    {"sps_extension_present_flag == true", "if( sps_extension_present_flag )"},
+    {"pps_extension_present_flag == true", "if( pps_extension_present_flag )"},
+    {"SPS extension data loop", "if( sps_extension_4bits ) while( more_rbsp_data() )"},
+    {"PPS extension data loop", "if( pps_extension_4bits ) while( more_rbsp_data() )"},
+    {"deblocking_filter_control_present_flag == true", "if( deblocking_filter_control_present_flag )"},
+    {"pps_deblocking_filter_disabled_flag == false", "if( !pps_deblocking_filter_disabled_flag )"},
+    {"chroma_format_idc == 3", "if( chroma_format_idc == 3 )"},
+    {"conformance_window_flag == true", "if( conformance_window_flag )"},
+    {"scaling_list_enabled_flag == true", "if( scaling_list_enabled_flag )"},
+    {"sps_scaling_list_data_present_flag == true", "if( sps_scaling_list_data_present_flag )"},
+    {"long_term_ref_pics_present_flag == true", "if( long_term_ref_pics_present_flag )"},
+    {"vui_parameters_present_flag == true", "if( vui_parameters_present_flag )"},
+    {"sps sub-layer ordering loop",
+     "for( i = sps_sub_layer_ordering_info_present_flag ? 0 : sps_max_sub_layers_minus1; "
+     "i <= sps_max_sub_layers_minus1; i++ )"},
+    {"SPS short-term RPS loop", "for( i = 0; i < num_short_term_ref_pic_sets; i++ )"},
+    {"cu_qp_delta_enabled_flag == true", "if( cu_qp_delta_enabled_flag )"},
+    {"uniform_spacing_flag == false", "if( !uniform_spacing_flag )"},
+    {"pps_scaling_list_data_present_flag == true", "if( pps_scaling_list_data_present_flag )"},
+    {"dependent_slice_segments_enabled_flag == true", "if( dependent_slice_segments_enabled_flag )"},
+    {"IRAP picture", "if( nal_unit_type >= BLA_W_LP && nal_unit_type <= RSV_IRAP_VCL23 )"},
+    {"not first slice segment", "if( !first_slice_segment_in_pic_flag )"},
+    {"independent slice segment", "if( !dependent_slice_segment_flag )"},
+    {"output_flag_present_flag == true", "if( output_flag_present_flag )"},
+    {"non-IDR picture", "if( nal_unit_type != IDR_W_RADL && nal_unit_type != IDR_N_LP )"},
+    {"short_term_ref_pic_set_sps_flag == true", "if( short_term_ref_pic_set_sps_flag )"},
+    {"P/B slice", "if( slice_type == P || slice_type == B )"},
+    {"P/B slice with active override", "if( ( slice_type == P || slice_type == B ) && num_ref_idx_active_override_flag )"},
+    {"B slice with active override", "if( slice_type == B && num_ref_idx_active_override_flag )"},
+    {"tiles or WPP", "if( tiles_enabled_flag || entropy_coding_sync_enabled_flag )"},
+}};
+
+bool isTopLevelSyntaxName(const QString& syntax)
+{
+    for (const std::string_view name : kTopLevelSyntaxNames) {
+        if (syntax == QLatin1String(name.data(), static_cast<qsizetype>(name.size()))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+QString conditionBranchKey(const QString& condition)
+{
+    for (const BranchKey& entry : kBranchKeys) {
+        if (condition == QLatin1String(entry.condition)) {
+            return syntaxrows::internedText(entry.key);
+        }
+    }
+    if (condition.endsWith(QLatin1String(kExtensionFlagSuffix))) {
+        return QStringLiteral("if( %1 )").arg(condition.chopped(static_cast<qsizetype>(std::strlen(kTrueSuffix))));
+    }
+    return {};
+}
+
+const HevcSyntaxEntry* catalogueEntryOf(const QString& syntax)
+{
+    const QByteArray name = syntax.toUtf8();
+    return findHevcSyntaxEntry(std::string_view(name.constData(), static_cast<std::size_t>(name.size())));
+}
+
+
+}  // namespace
+
+// The catalogue entries of the names of one tree: a tree repeats the same names for every
+// parameter set and slice, so each distinct name is looked up once.
+class CatalogueEntries {
+public:
+    const HevcSyntaxEntry* of(const QString& syntax)
+    {
+        // Most names are shared texts, found by their data before they are hashed.
+        const auto [shared, sharedInserted] = bySharedText_.try_emplace(syntax.constData(), nullptr);
+        if (sharedInserted) {
+            const auto [entry, inserted] = byText_.try_emplace(syntax, nullptr);
+            if (inserted) {
+                entry->second = catalogueEntryOf(syntax);
+            }
+            shared->second = entry->second;
+        }
+        return shared->second;
+    }
+
+private:
+    std::unordered_map<const QChar*, const HevcSyntaxEntry*> bySharedText_;
+    std::unordered_map<QString, const HevcSyntaxEntry*> byText_;
+};
+
+struct PictureSyntaxNode {
+    SyntaxRow row;
+    PictureSyntaxNode* parent = nullptr;
+    int position = 0;  // among its siblings
+    std::vector<PictureSyntaxNode*> children;
+    const HevcSyntaxEntry* entry = nullptr;        // of its own name
+    const HevcSyntaxEntry* clauseEntry = nullptr;  // its own, else along the first-child chain
+};
+
+// Folds the flat rows into top-level structures, containers and branch groups.
+class PictureSyntaxModel::RowFolder {
+public:
+    RowFolder(std::deque<SyntaxNode>& nodes, std::vector<SyntaxNode*>& roots) : nodes_(nodes), roots_(roots) {}
+
+    void fold(SyntaxRow row)
+    {
+        const QString& syntax = row.syntax;
+        if (isTopLevelSyntaxName(syntax)) {
+            startRoot(std::move(row));
+            return;
+        }
+        if (root_ == nullptr) {
+            startRoot({QStringLiteral("syntax()"), {}, {}, QStringLiteral("present"), {}});
+        }
+        if (syntax.startsWith(QLatin1String(kProfileTierLevelCall))) {
+            ptl_ = append(root_, std::move(row));
+            return;
+        }
+        if (ptl_ != nullptr && (syntax.startsWith(QLatin1String("general_")) ||
+                                syntax.startsWith(QLatin1String("sub_layer_")))) {
+            append(ptl_, std::move(row));
+            return;
+        }
+        ptl_ = nullptr;
+        for (Container& container : containers_) {
+            if (syntax == QLatin1String(container.opening)) {
+                container.node = append(root_, std::move(row));
+                return;
+            }
+            if (container.node != nullptr && syntax != QLatin1String(container.closing) &&
+                staysInContainer(row, *container.ownConditions)) {
+                append(container.node, std::move(row));
+                return;
+            }
+            container.node = nullptr;
+        }
+        if (syntax == QLatin1String(kSeiMessageName)) {
+            seiMessage_ = append(root_, std::move(row));
+            seiPayload_ = nullptr;
+            return;
+        }
+        if (seiMessage_ != nullptr && syntax.startsWith(QLatin1String(kSeiPayloadCall))) {
+            seiPayload_ = append(seiMessage_, std::move(row));
+            return;
+        }
+        const bool trailingBits = syntax == QLatin1String(kTrailingBitsName);
+        if (seiPayload_ != nullptr && !trailingBits) {
+            append(seiPayload_, std::move(row));
+            return;
+        }
+        if (seiMessage_ != nullptr && !trailingBits) {
+            append(seiMessage_, std::move(row));
+            return;
+        }
+        seiMessage_ = nullptr;
+        seiPayload_ = nullptr;
+        foldByCondition(std::move(row));
+    }
+
+private:
+    static bool staysInContainer(const SyntaxRow& row, const std::unordered_set<QString>& ownConditions)
+    {
+        return row.syntax != QLatin1String(kTrailingBitsName) && ownConditions.contains(row.condition);
+    }
+
+    void startRoot(SyntaxRow row)
+    {
+        SyntaxNode& node = nodes_.emplace_back();
+        node.row = std::move(row);
+        node.position = static_cast<int>(roots_.size());
+        root_ = &node;
+        roots_.push_back(&node);
+        ptl_ = seiMessage_ = seiPayload_ = nullptr;
+        for (Container& container : containers_) {
+            container.node = nullptr;
+        }
+        groups_.clear();
+    }
+
+    SyntaxNode* append(SyntaxNode* parent, SyntaxRow row)
+    {
+        SyntaxNode& node = nodes_.emplace_back();
+        node.row = std::move(row);
+        node.parent = parent;
+        node.position = static_cast<int>(parent->children.size());
+        parent->children.push_back(&node);
+        return &node;
+    }
+
+    SyntaxNode* groupNode(const QString& key, const QString& condition, const char* semantics)
+    {
+        const auto found = groups_.find(key);
+        if (found != groups_.end()) {
+            return found->second;
+        }
+        SyntaxNode* group = append(root_, {key, {}, condition, syntaxrows::internedText(kConditionStatus),
+                                           syntaxrows::internedText(semantics)});
+        groups_.emplace(key, group);
+        return group;
+    }
+
+    void foldByCondition(SyntaxRow row)
+    {
+        if (row.condition == QLatin1String(kLayerSetLoopCondition)) {
+            SyntaxNode* group =
+                groupNode(syntaxrows::internedText(kLayerSetLoop), row.condition, "VPS layer-set syntax loop");
+            SyntaxNode* inner = nullptr;
+            if (!group->children.empty() && group->children.front()->row.syntax == QLatin1String(kLayerMembershipLoop)) {
+                inner = group->children.front();
+            } else {
+                inner = append(group, {syntaxrows::internedText(kLayerMembershipLoop), {}, row.condition,
+                                       syntaxrows::internedText(kConditionStatus),
+                                       QStringLiteral("VPS layer-membership syntax loop")});
+            }
+            append(inner, std::move(row));
+            return;
+        }
+        const QString key = branchKeyOf(row.condition);
+        if (key.isEmpty()) {
+            append(root_, std::move(row));
+            return;
+        }
+        SyntaxNode* group = groupNode(key, row.condition, "Conditional syntax branch from Rec. ITU-T H.265");
+        append(group, std::move(row));
+    }
+
+    std::deque<SyntaxNode>& nodes_;
+    std::vector<SyntaxNode*>& roots_;
+    SyntaxNode* root_ = nullptr;
+    SyntaxNode* ptl_ = nullptr;
+    // vui_parameters() and pps_range_extension(): opened by their structure row, ended by
+    // the row named after them, trailing bits, or a row coded under another condition.
+    struct Container {
+        const char* opening;
+        const char* closing;
+        const std::unordered_set<QString>* ownConditions;
+        SyntaxNode* node = nullptr;
+    };
+    std::array<Container, 2> containers_{{{kVuiName, kVuiEnd, &kVuiConditions},
+                                          {kPpsRangeExtensionName, kPpsRangeExtensionEnd, &kPpsRangeExtensionConditions}}};
+    SyntaxNode* seiMessage_ = nullptr;
+    SyntaxNode* seiPayload_ = nullptr;
+    std::unordered_map<QString, SyntaxNode*> groups_;
+    // Conditions are shared texts: their keys are worked out once per text.
+    std::unordered_map<const QChar*, QString> branchKeys_;
+
+    const QString& branchKeyOf(const QString& condition)
+    {
+        const auto [entry, inserted] = branchKeys_.try_emplace(condition.constData());
+        if (inserted) {
+            entry->second = conditionBranchKey(condition);
+        }
+        return entry->second;
+    }
+};
+
+struct PictureSyntaxModel::NodePool {
+    std::deque<SyntaxNode> nodes;
+};
+
+struct PictureSyntaxModel::NalUnitIndex {
+    std::unordered_map<analysis::StableId, const analysis::NalUnitInfo*, analysis::StableIdHash> byId;
+};
+
+PictureSyntaxModel::PictureSyntaxModel(Section section, QObject* parent)
+    : QAbstractItemModel(parent), section_(section), nodes_(std::make_unique<NodePool>()),
+      nalUnitsById_(std::make_unique<NalUnitIndex>())
+{
+}
+
+PictureSyntaxModel::~PictureSyntaxModel() = default;
+
+QModelIndex PictureSyntaxModel::index(int row, int column, const QModelIndex& parent) const
+{
+    if (row < 0 || column < 0 || column >= kColumnCount) {
+        return {};
+    }
+    const std::vector<SyntaxNode*>* candidates = &roots_;
+    if (parent.isValid()) {
+        SyntaxNode* parentNode = nodeOf(parent);
+        if (parent.column() != 0 || parentNode == nullptr) {
+            return {};
+        }
+        candidates = &parentNode->children;
+    }
+    if (static_cast<std::size_t>(row) >= candidates->size()) {
+        return {};
+    }
+    return createIndex(row, column, (*candidates)[static_cast<std::size_t>(row)]);
+}
+
+QModelIndex PictureSyntaxModel::parent(const QModelIndex& index) const
+{
+    const SyntaxNode* node = index.isValid() ? nodeOf(index) : nullptr;
+    if (node == nullptr || node->parent == nullptr) {
+        return {};
+    }
+    return createIndex(node->parent->position, 0, node->parent);
+}
+
+int PictureSyntaxModel::rowCount(const QModelIndex& parent) const
+{
+    if (!parent.isValid()) {
+        return static_cast<int>(roots_.size());
+    }
+    const SyntaxNode* node = nodeOf(parent);
+    if (parent.column() != 0 || node == nullptr) {
+        return 0;
+    }
+    return static_cast<int>(node->children.size());
+}
+
+int PictureSyntaxModel::columnCount(const QModelIndex&) const { return kColumnCount; }
+
+QVariant PictureSyntaxModel::data(const QModelIndex& index, int role) const
+{
+    const SyntaxNode* node = index.isValid() && role == Qt::DisplayRole ? nodeOf(index) : nullptr;
+    if (node == nullptr) {
+        return {};
+    }
+    switch (index.column()) {
+    case SyntaxColumn:
+        return node->row.syntax;
+    case ValueColumn:
+        return node->row.value;
+    case CodingColumn:
+        return node->entry != nullptr ? QString::fromUtf8(node->entry->descriptor.data(),
+                                                          static_cast<qsizetype>(node->entry->descriptor.size()))
+                                      : QString();
+    case ConditionColumn:
+        return node->row.condition;
+    case StatusColumn:
+        return node->row.status;
+    case SemanticsColumn:
+        if (node->entry != nullptr && !node->entry->description.empty()) {
+            return QString::fromUtf8(node->entry->description.data(),
+                                     static_cast<qsizetype>(node->entry->description.size()));
+        }
+        return node->row.semantics;
+    case SpecColumn:
+        if (node->clauseEntry != nullptr) {
+            return QString::fromUtf8(node->clauseEntry->specReference.data(),
+                                     static_cast<qsizetype>(node->clauseEntry->specReference.size()));
+        }
+        return {};
+    default:
+        return {};
+    }
+}
+
+QVariant PictureSyntaxModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= kColumnCount) {
+        return {};
+    }
+    return syntaxrows::internedText(kColumnHeaders[static_cast<std::size_t>(section)]);
+}
+
+void PictureSyntaxModel::clear()
+{
+    analysis_.reset();
+    pictureId_.reset();
+    nalUnitsById_->byId.clear();
+    setRows({});
+}
+
+void PictureSyntaxModel::setAnalysis(std::shared_ptr<const analysis::StreamAnalysis> analysis,
+                                     domain::PictureId pictureId)
+{
+    analysis_ = analysis ? std::move(analysis) : std::make_shared<const analysis::StreamAnalysis>();
+    pictureId_ = pictureId;
+    indexNalUnits();
+    rebuild();
+}
+
+void PictureSyntaxModel::showAnalysisStatus(const QString& message, const QString& status)
+{
+    analysis_.reset();
+    pictureId_.reset();
+    nalUnitsById_->byId.clear();
+    setRows({{QStringLiteral("analysis_data()"), message, syntaxrows::internedText(kCurrentPictureAnalysis), status,
+              QStringLiteral("Run Analyze Stream to populate syntax values from the repository")}});
+}
+
+const analysis::NalUnitInfo* PictureSyntaxModel::nalUnitById(const analysis::StableId& id) const
+{
+    const auto found = nalUnitsById_->byId.find(id);
+    return found == nalUnitsById_->byId.end() ? nullptr : found->second;
+}
+
+bool PictureSyntaxModel::belongsToShownPicture(const std::optional<std::uint64_t>& recordPictureId) const
+{
+    return !pictureId_ || !recordPictureId || static_cast<std::uint64_t>(*pictureId_) == *recordPictureId;
+}
+
+void PictureSyntaxModel::indexNalUnits()
+{
+    nalUnitsById_->byId.clear();
+    nalUnitsById_->byId.reserve(analysis_->nalUnits.size());
+    for (const analysis::NalUnitInfo& nalUnit : analysis_->nalUnits) {
+        nalUnitsById_->byId.emplace(nalUnit.id, &nalUnit);  // the first of an id wins
+    }
+}
+
+void PictureSyntaxModel::rebuild()
+{
+    std::vector<SyntaxRow> rows;
+    if (!analysis_) {
+        setRows(std::move(rows));
+        return;
+    }
+    switch (section_) {
+    case Section::NalUnits:
+        syntaxrows::buildNalSyntax(*this, rows);
+        break;
+    case Section::Vps:
+        syntaxrows::buildParameterSetSyntax(*this, rows, analysis::ParameterSetKind::Vps);
+        break;
+    case Section::Sps:
+        syntaxrows::buildParameterSetSyntax(*this, rows, analysis::ParameterSetKind::Sps);
+        break;
+    case Section::Pps:
+        syntaxrows::buildParameterSetSyntax(*this, rows, analysis::ParameterSetKind::Pps);
+        break;
+    case Section::Sei:
+        syntaxrows::buildSeiSyntax(*this, rows);
+        break;
+    case Section::SliceHeader:
+        syntaxrows::buildSliceHeaderSyntax(*this, rows);
+        break;
+    }
+    if (rows.empty()) {
+        rows.push_back({QStringLiteral("syntax_table()"), QStringLiteral("N/A"),
+                        syntaxrows::internedText(kCurrentPictureAnalysis), QStringLiteral("unknown"),
+                        QStringLiteral("No matching syntax records were present in this payload")});
+    }
+    setRows(std::move(rows));
+}
+
+void PictureSyntaxModel::setRows(std::vector<SyntaxRow> rows)
+{
+    beginResetModel();
+    roots_.clear();
+    nodes_->nodes.clear();
+    RowFolder folder(nodes_->nodes, roots_);
+    for (SyntaxRow& row : rows) {
+        folder.fold(std::move(row));
+    }
+    CatalogueEntries entries;
+    for (SyntaxNode* root : roots_) {
+        resolveCatalogueEntries(*root, entries);
+    }
+    endResetModel();
+}
+
+// Looked up once per node here rather than on every paint.
+void PictureSyntaxModel::resolveCatalogueEntries(SyntaxNode& node, CatalogueEntries& entries)
+{
+    node.entry = entries.of(node.row.syntax);
+    for (SyntaxNode* child : node.children) {
+        resolveCatalogueEntries(*child, entries);
+    }
+    node.clauseEntry = node.entry != nullptr || node.children.empty() ? node.entry
+                                                                      : node.children.front()->clauseEntry;
+}
+
+PictureSyntaxModel::SyntaxNode* PictureSyntaxModel::nodeOf(const QModelIndex& index)
+{
+    return static_cast<SyntaxNode*>(index.internalPointer());
+}
+
+}  // namespace vexilo
