@@ -118,6 +118,20 @@ void pinOpenGlDriver()
     (void)driver;
 }
 
+// A flat grey frame in the packed form the viewers show as it is.
+vexilo::domain::VideoFramePtr greyFrame(std::int64_t pictureId)
+{
+    vexilo::domain::VideoFrame frame;
+    frame.index = pictureId;
+    frame.width = 64;
+    frame.height = 48;
+    frame.bitDepth = 8;
+    frame.pixelFormatName = vexilo::domain::kPackedRgba8FormatName;
+    frame.packedStride = frame.width * vexilo::domain::kPackedRgba8BytesPerPixel;
+    frame.packedData.assign(static_cast<std::size_t>(frame.packedStride * frame.height), 0x80);
+    return std::make_shared<const vexilo::domain::VideoFrame>(std::move(frame));
+}
+
 QString testStream(const char* name)
 {
     return QStringLiteral(VEXILO_TEST_MEDIA_DIR) + QLatin1Char('/') + QLatin1String(name);
@@ -343,6 +357,66 @@ private slots:
         QCOMPARE(stack->currentIndex(), 0);
         QVERIFY(viewerA->isVisible() && !viewerB->isVisible());
         QCOMPARE(viewerB->statusMessage(), QStringLiteral("Open B stream for A/B compare"));
+    }
+
+    void viewerActionsFollowTheShownFramesAndZoomsMirror()
+    {
+        const auto window = showWindow();
+        QVERIFY(window);
+        auto* viewerA = child<FrameViewer>(*window, "frameViewer");
+        auto* viewerB = child<FrameViewer>(*window, "compareBFrameViewer");
+        const auto enabled = [&window](const char* name) { return child<QAction>(*window, name)->isEnabled(); };
+
+        viewerA->setFrame(greyFrame(1), 0);
+        QVERIFY(viewerA->hasFrame());
+        for (const char* name : {"actionZoomIn", "actionFitToWindow", "actionCtuOverlay", "actionMotionVectorOverlay",
+                                 "actionLumaComponent", "actionQualityHeatmapOverlay"}) {
+            QVERIFY2(enabled(name), name);
+        }
+
+        // B only with no B frame: nothing to zoom, but A's overlays stay available.
+        trigger(*window, "actionCompareBOnly");
+        QVERIFY(!enabled("actionZoomIn"));
+        QVERIFY(enabled("actionCtuOverlay"));
+
+        trigger(*window, "actionCompareSideBySide");
+        viewerB->setFrame(greyFrame(2), 0);
+        trigger(*window, "actionCompareBOnly");
+        QVERIFY(enabled("actionZoomIn"));
+        trigger(*window, "actionZoomIn");
+        QCOMPARE(viewerB->viewMode(), FrameViewer::CustomZoom);
+        QCOMPARE(viewerA->viewMode(), viewerB->viewMode());
+        QCOMPARE(viewerA->zoomFactor(), viewerB->zoomFactor());
+
+        // Zooming A mirrors to B once, without the echo zooming A again.
+        trigger(*window, "actionCompareAOnly");
+        const double before = viewerA->zoomFactor();
+        trigger(*window, "actionZoomIn");
+        QCOMPARE(viewerA->zoomFactor(), before * 1.25);
+        QCOMPARE(viewerB->zoomFactor(), viewerA->zoomFactor());
+
+        trigger(*window, "actionCompareWipe");
+        QVERIFY(!child<CompareWipeViewer>(*window, "compareWipeViewer")->fittedRect().isNull());
+
+        viewerA->clearFrame(QStringLiteral("gone"));
+        viewerB->clearFrame(QStringLiteral("gone"));
+        QVERIFY(!enabled("actionZoomIn"));
+        QVERIFY(!enabled("actionCombinedComponents"));
+        QVERIFY(!enabled("actionQualityHeatmapOverlay"));
+    }
+
+    void labelsShowOutsideTextAsPlainText()
+    {
+        const auto window = showWindow();
+        QVERIFY(window);
+        for (const char* name : {"frameViewerStateLabel", "streamStateLabel", "compareBStreamStateLabel",
+                                 "compareBPictureStateLabel", "referenceYuvStateLabel", "pictureStateLabel",
+                                 "inspectorStateLabel", "taskStateLabel", "metricSummaryLabel",
+                                 "qualityMetricStatusLabel"}) {
+            auto* label = child<QLabel>(*window, name);
+            QVERIFY2(label != nullptr, name);
+            QVERIFY2(label->textFormat() == Qt::PlainText, name);
+        }
     }
 
     void qualitySelectorSwapsVmafFeaturesAndPlanes()
