@@ -101,6 +101,26 @@ void showPlainMessage(QWidget* parent, const QString& title, const QString& text
     box.exec();
 }
 
+// Codec, size and sample format of a probed stream, as its state label shows them.
+QString streamDescription(const domain::StreamInfo& streamInfo)
+{
+    return MainWindow::tr("%1\n%2 x %3\n%4-bit %5")
+        .arg(QString::fromStdString(streamInfo.codecName))
+        .arg(streamInfo.width)
+        .arg(streamInfo.height)
+        .arg(streamInfo.bitDepth)
+        .arg(QString::fromStdString(streamInfo.pixelFormatName));
+}
+
+// The display index of a decoded picture; 0 when the controller does not list it.
+qint64 displayIndexOf(const ProjectController& controller, domain::PictureId pictureId)
+{
+    const std::vector<domain::PictureInfo>& pictures = controller.pictures();
+    const auto found = std::find_if(pictures.begin(), pictures.end(),
+                                    [pictureId](const domain::PictureInfo& picture) { return picture.id == pictureId; });
+    return found != pictures.end() ? found->displayIndex : 0;
+}
+
 }  // namespace
 
 MainWindow::MainWindow(QWidget* parent)
@@ -591,12 +611,7 @@ void MainWindow::onCompareBStateChanged(ProjectState state)
 
 void MainWindow::onCompareBStreamReady(const domain::StreamInfo& streamInfo)
 {
-    setLabelText(compareBStreamStateLabel, tr("%1\n%2 x %3\n%4-bit %5")
-                                               .arg(QString::fromStdString(streamInfo.codecName))
-                                               .arg(streamInfo.width)
-                                               .arg(streamInfo.height)
-                                               .arg(streamInfo.bitDepth)
-                                               .arg(QString::fromStdString(streamInfo.pixelFormatName)));
+    setLabelText(compareBStreamStateLabel, streamDescription(streamInfo));
     clearCompareBViewer(tr("No matched B picture selected"));
     refreshAiEvidence(tr("B stream opened"));
 }
@@ -618,14 +633,7 @@ void MainWindow::onCompareBSelectedFrameReady(const application::VideoFramePtr& 
         return;
     }
     compareBSelectedFrame = frame;
-    qint64 displayIndex = 0;
-    for (const domain::PictureInfo& picture : compareBProjectController->pictures()) {
-        if (picture.id == frame->index) {
-            displayIndex = picture.displayIndex;
-            break;
-        }
-    }
-    compareBFrameViewer->setFrame(frame, displayIndex);
+    compareBFrameViewer->setFrame(frame, displayIndexOf(*compareBProjectController, frame->index));
     if (frameViewer->hasFrame()) {
         mirrorViewTransform(frameViewer, compareBFrameViewer);
     }
@@ -874,12 +882,7 @@ void MainWindow::onTaskProgress(application::ProjectTaskProgress /*progress*/) {
 
 void MainWindow::onStreamReady(domain::StreamInfo streamInfo)
 {
-    setLabelText(streamStateLabel, tr("%1\n%2 x %3\n%4-bit %5")
-                                       .arg(QString::fromStdString(streamInfo.codecName))
-                                       .arg(streamInfo.width)
-                                       .arg(streamInfo.height)
-                                       .arg(streamInfo.bitDepth)
-                                       .arg(QString::fromStdString(streamInfo.pixelFormatName)));
+    setLabelText(streamStateLabel, streamDescription(streamInfo));
     if (streamStatisticsModel != nullptr) {
         streamStatisticsModel->setStreamInfo(streamInfo);
     }
@@ -944,14 +947,7 @@ void MainWindow::onSelectedFrameReady(application::VideoFramePtr frame)
     if (!frame) {
         frameViewer->clearFrame(tr("Frame is empty"));
     } else {
-        qint64 displayIndex = 0;
-        for (const domain::PictureInfo& picture : projectController->pictures()) {
-            if (picture.id == frame->index) {
-                displayIndex = picture.displayIndex;
-                break;
-            }
-        }
-        frameViewer->setFrame(frame, displayIndex);
+        frameViewer->setFrame(frame, displayIndexOf(*projectController, frame->index));
     }
     setLabelText(frameViewerStateLabel, frameViewer->statusMessage());
     refreshWipeView();
