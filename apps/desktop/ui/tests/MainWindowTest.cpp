@@ -21,6 +21,7 @@
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QStatusBar>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolBar>
@@ -549,6 +550,42 @@ private slots:
         trigger(*window, "actionExit");
         QVERIFY(!window->isVisible());
         QCOMPARE(QSettings().value(QStringLiteral("MainWindow/compareViewerMode")).toInt(), 2);
+    }
+
+    void anOpenedStreamFillsThePicturesAndNavigationFollowsTheRow()
+    {
+        const auto window = showWindow();
+        QVERIFY(window);
+        auto* controller = child<ProjectController>(*window, "projectController");
+        controller->openProject(testStream("project_70_pictures.hevc").toStdU16String());
+        QTRY_COMPARE_WITH_TIMEOUT(controller->state(), ProjectState::Ready, 60000);
+        auto* pictures = child<QTableView>(*window, "pictureView");
+        QTRY_COMPARE(pictures->model()->rowCount(), 70);
+        QVERIFY(child<QAction>(*window, "actionCloseProject")->isEnabled());
+        QVERIFY(!child<QAction>(*window, "actionOpenHevc")->isEnabled());
+        QVERIFY(child<QAction>(*window, "actionAnalyzeStream")->isEnabled());
+        QVERIFY(!child<QLabel>(*window, "streamStateLabel")->text().contains(QStringLiteral("No project")));
+
+        const auto enabled = [&window](const char* name) { return child<QAction>(*window, name)->isEnabled(); };
+        pictures->setCurrentIndex(pictures->model()->index(0, 0));
+        QVERIFY(!enabled("actionFirstPicture") && !enabled("actionPreviousPicture"));
+        QVERIFY(enabled("actionNextPicture") && enabled("actionLastPicture"));
+        trigger(*window, "actionLastPicture");
+        QCOMPARE(pictures->currentIndex().row(), 69);
+        QVERIFY(enabled("actionFirstPicture") && enabled("actionPreviousPicture"));
+        QVERIFY(!enabled("actionNextPicture") && !enabled("actionLastPicture"));
+        trigger(*window, "actionPreviousPicture");
+        QCOMPARE(pictures->currentIndex().row(), 68);
+        // The selected picture's frame reaches the viewer.
+        QTRY_VERIFY_WITH_TIMEOUT(child<FrameViewer>(*window, "frameViewer")->hasFrame(), 30000);
+
+        trigger(*window, "actionCloseProject");
+        QTRY_COMPARE(controller->state(), ProjectState::Empty);
+        QCOMPARE(pictures->model()->rowCount(), 0);
+        QCOMPARE(child<QLabel>(*window, "streamStateLabel")->text(), QStringLiteral("No project opened"));
+        QVERIFY(!child<FrameViewer>(*window, "frameViewer")->hasFrame());
+        QVERIFY(enabled("actionOpenHevc"));
+        QVERIFY(!enabled("actionCloseProject"));
     }
 
     void closingWhileAStreamOpensReturnsPromptly()
