@@ -20,7 +20,9 @@
 #include <QSettings>
 #include <QSplitter>
 #include <QStackedWidget>
+#include <QApplication>
 #include <QStatusBar>
+#include <QTimer>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -547,7 +549,9 @@ private slots:
         const auto window = showWindow();
         QVERIFY(window);
         trigger(*window, "actionCompareSideBySide");
-        trigger(*window, "actionExit");
+        // As in the program: the event loop runs until "Exit" closes the last window.
+        QTimer::singleShot(0, window.get(), [&window] { trigger(*window, "actionExit"); });
+        QCOMPARE(QApplication::exec(), 0);
         QVERIFY(!window->isVisible());
         QCOMPARE(QSettings().value(QStringLiteral("MainWindow/compareViewerMode")).toInt(), 2);
     }
