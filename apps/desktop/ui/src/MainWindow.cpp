@@ -1,5 +1,7 @@
 #include "vexilo/ui/MainWindow.h"
 
+#include "MainWindowLayoutConstants.h"
+
 #include "WindowLayoutSettings.h"
 
 #include "vexilo/ai/AiChatPanel.h"
@@ -43,15 +45,14 @@
 namespace vexilo {
 namespace {
 
+using namespace layout;
+
 using application::ProjectController;
 using application::ProjectState;
 
 constexpr int kWindowWidth = 1280;
 constexpr int kWindowHeight = 800;
 constexpr int kDockStateVersion = 3;
-constexpr int kTimelinePanelHeight = 156;
-constexpr int kViewerPanelHeight = 520;
-constexpr int kSideBySideWidth = 640;
 constexpr int kCompareModeAOnly = 0;
 constexpr int kCompareModeBOnly = 1;
 constexpr int kCompareModeSideBySide = 2;
@@ -59,7 +60,6 @@ constexpr int kCompareModeWipe = 3;
 constexpr int kWipePage = 1;
 constexpr int kSideBySidePage = 0;
 
-const char* const kNoProjectText = "No project opened";
 const char* const kOpenBForCompareText = "Open B stream for A/B compare";
 const char* const kHevcInputFilter = "HEVC inputs (*.hevc *.h265 *.mp4 *.m4v *.mov)";
 
