@@ -53,6 +53,10 @@ using application::ProjectState;
 constexpr int kWindowWidth = 1280;
 constexpr int kWindowHeight = 800;
 constexpr int kDockStateVersion = 3;
+constexpr std::int32_t kWorkerStartTimeoutMs = 3000;
+constexpr std::int32_t kWorkerControlTimeoutMs = 3000;
+constexpr std::int32_t kWorkerAnalyzeTimeoutMs = 300000;
+constexpr std::int32_t kWorkerShutdownTimeoutMs = 2000;
 constexpr int kCompareModeAOnly = 0;
 constexpr int kCompareModeBOnly = 1;
 constexpr int kCompareModeSideBySide = 2;
@@ -67,6 +71,14 @@ application::ProjectControllerOptions defaultControllerOptions()
 {
     application::ProjectControllerOptions options;
     options.frameCacheBytes = application::kDefaultFrameCacheBytes;
+    application::AnalyzerWorkerClientOptions& worker = options.analysisOptions.worker;
+    worker.workerProgram.clear();
+    worker.workerArguments.clear();
+    worker.startTimeoutMs = kWorkerStartTimeoutMs;
+    worker.controlTimeoutMs = kWorkerControlTimeoutMs;
+    worker.analyzeTimeoutMs = kWorkerAnalyzeTimeoutMs;
+    worker.shutdownTimeoutMs = kWorkerShutdownTimeoutMs;
+    options.analysisOptions.cacheRoot.clear();
     options.useAnalyzerWorker = true;
     return options;
 }
@@ -196,6 +208,10 @@ void MainWindow::connectProjectController()
     connect(a, &ProjectController::analysisFinished, this, &MainWindow::onAnalysisFinished);
     connect(a, &ProjectController::analysisCanceled, this, &MainWindow::onAnalysisCanceled);
     connect(a, &ProjectController::analysisCacheCleared, this, &MainWindow::onAnalysisCacheCleared);
+    connect(a, &ProjectController::streamAnalysisLoaded, this, &MainWindow::onStreamAnalysisLoaded);
+    connect(a, &ProjectController::pictureAnalysisStatusChanged, this, &MainWindow::onPictureAnalysisStatusChanged);
+    connect(a, &ProjectController::pictureAnalysisLoaded, this, &MainWindow::onPictureAnalysisLoaded);
+    connect(a, &ProjectController::analysisError, this, &MainWindow::onAnalysisError);
 }
 
 void MainWindow::connectCompareBProjectController()
@@ -809,11 +825,41 @@ void MainWindow::onCancelTaskRequested()
     updateActionStates();
 }
 
-void MainWindow::onAnalyzeStreamRequested() { updateActionStates(); }
-void MainWindow::onAnalyzeCurrentPictureStructureRequested() { updateActionStates(); }
-void MainWindow::onCancelAnalysisRequested() { updateActionStates(); }
-void MainWindow::onReanalyzeStreamRequested() { updateActionStates(); }
-void MainWindow::onClearAnalysisCacheRequested() { updateActionStates(); }
+void MainWindow::onAnalyzeStreamRequested()
+{
+    if (projectController != nullptr) {
+        projectController->analyzeStream();
+    }
+    updateActionStates();
+}
+void MainWindow::onAnalyzeCurrentPictureStructureRequested()
+{
+    if (projectController != nullptr) {
+        projectController->analyzeCurrentPictureStructure();
+    }
+    updateActionStates();
+}
+void MainWindow::onCancelAnalysisRequested()
+{
+    if (projectController != nullptr) {
+        projectController->cancelAnalysis();
+    }
+    updateActionStates();
+}
+void MainWindow::onReanalyzeStreamRequested()
+{
+    if (projectController != nullptr) {
+        projectController->reanalyzeStream();
+    }
+    updateActionStates();
+}
+void MainWindow::onClearAnalysisCacheRequested()
+{
+    if (projectController != nullptr) {
+        projectController->clearAnalysisCache();
+    }
+    updateActionStates();
+}
 void MainWindow::onAnalyzeSelectedPairQualityRequested() { updateActionStates(); }
 void MainWindow::onAnalyzeVisiblePairQualityRequested() { updateActionStates(); }
 void MainWindow::onAnalyzeFullStreamQualityRequested() { updateActionStates(); }
@@ -1009,6 +1055,14 @@ void MainWindow::onStreamAnalysisLoaded(qulonglong /*generation*/, analysis::Str
     streamAnalysis = std::move(analysis);
     streamAnalysisReady = true;
     updateActionStates();
+}
+
+void MainWindow::onPictureAnalysisStatusChanged(application::PictureAnalysisState /*state*/) {}
+void MainWindow::onPictureAnalysisLoaded(application::PictureAnalysisPayload /*payload*/) {}
+
+void MainWindow::onAnalysisError(application::AnalysisTaskError error)
+{
+    reportTaskMessage(tr("Analysis error: %1").arg(error.message));
 }
 
 void MainWindow::onSyntaxTreeCurrentChanged(const QModelIndex& /*current*/, const QModelIndex& /*previous*/) {}

@@ -2,6 +2,8 @@
 
 #include "vexilo/analysis/StableId.h"
 #include "vexilo/analysis/StreamAnalysis.h"
+#include "vexilo/application/AnalysisRepositoryTypes.h"
+#include "vexilo/application/AnalysisTaskTypes.h"
 #include "vexilo/application/ApplicationTypes.h"
 #include "vexilo/application/PictureThumbnail.h"
 #include "vexilo/application/ProjectTypes.h"
@@ -124,6 +126,9 @@ private slots:
     void onAnalysisCanceled(qulonglong generation);
     void onAnalysisCacheCleared(qulonglong generation);
     void onStreamAnalysisLoaded(qulonglong generation, vexilo::analysis::StreamAnalysis analysis);
+    void onPictureAnalysisStatusChanged(vexilo::application::PictureAnalysisState state);
+    void onPictureAnalysisLoaded(vexilo::application::PictureAnalysisPayload payload);
+    void onAnalysisError(vexilo::application::AnalysisTaskError error);
     void onSyntaxTreeCurrentChanged(const QModelIndex& current, const QModelIndex& previous);
     void onSliceCurrentRowChanged(const QModelIndex& current, const QModelIndex& previous);
     void onViewerAnalysisObjectHovered(vexilo::analysis::StableId objectId);
