@@ -115,7 +115,7 @@ void appendSeiMessageRows(std::vector<SyntaxRow>& rows, const SeiMessageInfo& me
                     seiPayloadSemantics(message)});
     for (const analysis::SyntaxElementInfo& element : message.syntaxElements) {
         rows.push_back({QString::fromStdString(element.name),
-                        element.displayValue.empty() ? QString::number(element.value)
+                        element.displayValue.empty() ? numberText(element.value)
                                                      : QString::fromStdString(element.displayValue),
                         payloadName, internedText(kStatusPresent), QStringLiteral("Syntax parsed from the bounded SEI payload")});
     }

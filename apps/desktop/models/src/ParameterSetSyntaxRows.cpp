@@ -165,11 +165,11 @@ void ParameterSetRows::appendVps()
         const QString index = QStringLiteral("[%1]").arg(entry.subLayerId);
         const QString condition = QStringLiteral("vps sub-layer ordering loop");
         rows_.push_back({QStringLiteral("vps_max_dec_pic_buffering_minus1") + index,
-                         QString::number(entry.maxDecPicBufferingMinus1), condition, internedText(kStatusPresent), {}});
-        rows_.push_back({QStringLiteral("vps_max_num_reorder_pics") + index, QString::number(entry.maxNumReorderPics),
+                         numberText(entry.maxDecPicBufferingMinus1), condition, internedText(kStatusPresent), {}});
+        rows_.push_back({QStringLiteral("vps_max_num_reorder_pics") + index, numberText(entry.maxNumReorderPics),
                          condition, internedText(kStatusPresent), {}});
         rows_.push_back({QStringLiteral("vps_max_latency_increase_plus1") + index,
-                         QString::number(entry.maxLatencyIncreasePlus1), condition, internedText(kStatusPresent), {}});
+                         numberText(entry.maxLatencyIncreasePlus1), condition, internedText(kStatusPresent), {}});
     }
     field("vps_max_layer_id", formatOptionalUInt8(set_.vpsMaxLayerId), set_.vpsMaxLayerId, kVps);
     field("vps_num_layer_sets_minus1", formatOptionalUInt16Minus1(set_.vpsNumLayerSets), set_.vpsNumLayerSets, kVps);

@@ -131,7 +131,7 @@ private:
     void appendNumber(const char* field, const std::optional<std::uint8_t>& value, const QString& condition)
     {
         if (value) {
-            rows_.push_back({nameOf(field), QString::number(*value), condition, internedText(kStatusPresent), {}});
+            rows_.push_back({nameOf(field), numberText(*value), condition, internedText(kStatusPresent), {}});
         }
     }
 
@@ -170,7 +170,7 @@ private:
 template <typename T>
 QString formatOptionalNumber(const std::optional<T>& value)
 {
-    return value ? QString::number(*value) : internedText(kNotAvailable);
+    return value ? numberText(*value) : internedText(kNotAvailable);
 }
 
 // A "_minus<offset>" syntax value from a stored quantity; "N/A" below the offset.
@@ -180,7 +180,7 @@ QString formatOptionalMinus(const std::optional<T>& value, T offset)
     if (!value || *value < offset) {
         return internedText(kNotAvailable);
     }
-    return QString::number(*value - offset);
+    return numberText(static_cast<T>(*value - offset));
 }
 
 template <std::size_t N>
@@ -199,6 +199,19 @@ QString internedText(const char* literal)
         entry->second = QString::fromLatin1(literal);
     }
     return entry->second;
+}
+
+QString sharedNumberText(int value)
+{
+    thread_local const std::vector<QString> numbers = [] {
+        std::vector<QString> made;
+        made.reserve(static_cast<std::size_t>(kSharedNumberCount));
+        for (int number = 0; number < kSharedNumberCount; ++number) {
+            made.push_back(QString::number(number));
+        }
+        return made;
+    }();
+    return numbers[static_cast<std::size_t>(value)];
 }
 
 void appendSyntaxRow(std::vector<SyntaxRow>& rows, QString syntax, QString value, QString condition, bool present,
@@ -220,7 +233,7 @@ void appendExportedSyntaxRow(std::vector<SyntaxRow>& rows, const analysis::Param
     const QByteArray name = syntax.toUtf8();
     if (const analysis::SyntaxElementInfo* element =
             findSyntaxElement(parameterSet, std::string_view(name.constData(), static_cast<std::size_t>(name.size())))) {
-        rows.push_back({syntax, QString::number(element->value), std::move(condition),
+        rows.push_back({syntax, numberText(element->value), std::move(condition),
                         internedText(kStatusPresent), std::move(semantics)});
     }
 }

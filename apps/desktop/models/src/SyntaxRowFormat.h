@@ -33,6 +33,19 @@ inline constexpr const char* kTrailingBitsSemantics = "RBSP trailing bits are co
 // of thousands of rows whose fixed texts would otherwise each be a fresh allocation.
 [[nodiscard]] QString internedText(const char* literal);
 
+inline constexpr int kSharedNumberCount = 1024;
+[[nodiscard]] QString sharedNumberText(int value);  // 0 <= value < kSharedNumberCount
+
+// A number in decimal; the small ones, which most syntax values are, are made once.
+template <typename T>
+[[nodiscard]] QString numberText(T value)
+{
+    if (value >= 0 && value < static_cast<T>(kSharedNumberCount)) {
+        return sharedNumberText(static_cast<int>(value));
+    }
+    return QString::number(value);
+}
+
 // Rows.
 void appendSyntaxRow(std::vector<SyntaxRow>& rows, QString syntax, QString value, QString condition,
                      bool present, QString semantics);
