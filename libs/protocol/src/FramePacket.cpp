@@ -260,23 +260,9 @@ void applyCodes(const RawCodes& codes, AnalyzerFramePacket& packet)
 
 // --- Acceptance ------------------------------------------------------------------------
 
-struct PlaneExtent {
-    std::int32_t width;
-    std::int32_t height;
-};
-
 std::int32_t ceilShift(std::int32_t value, int shift)
 {
     return static_cast<std::int32_t>((static_cast<std::int64_t>(value) + (1LL << shift) - 1) >> shift);
-}
-
-PlaneExtent expectedPlaneExtent(const VideoFrame& frame, std::size_t planeIndex)
-{
-    if (planeIndex == 0 || frame.chromaFormat == domain::ChromaFormat::Yuv444) {
-        return {frame.width, frame.height};
-    }
-    const int verticalShift = frame.chromaFormat == domain::ChromaFormat::Yuv420 ? 1 : 0;
-    return {ceilShift(frame.width, 1), ceilShift(frame.height, verticalShift)};
 }
 
 std::optional<std::uint64_t> checkedProduct(std::int64_t a, std::int64_t b)
@@ -351,6 +337,15 @@ QString packedLayoutProblem(const VideoFrame& frame)
 }
 
 }  // namespace
+
+PlaneExtent expectedPlaneExtent(const VideoFrame& frame, std::size_t planeIndex)
+{
+    if (planeIndex == 0 || frame.chromaFormat == domain::ChromaFormat::Yuv444) {
+        return {frame.width, frame.height};
+    }
+    const int verticalShift = frame.chromaFormat == domain::ChromaFormat::Yuv420 ? 1 : 0;
+    return {ceilShift(frame.width, 1), ceilShift(frame.height, verticalShift)};
+}
 
 QString videoFrameLayoutProblem(const VideoFrame& frame)
 {

@@ -7,6 +7,7 @@
 #include <QByteArrayView>
 #include <QString>
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <variant>
@@ -53,6 +54,14 @@ using FramePacketDecodeResult = std::variant<AnalyzerFramePacket, FramePacketDec
 
 // Decodes a whole packet (header and exactly its body) and applies the acceptance rules.
 [[nodiscard]] FramePacketDecodeResult decodeAnalyzerFramePacket(QByteArrayView packet);
+
+// Samples a plane must hold: the frame size for luma and 4:4:4 chroma; chroma of 4:2:2 and
+// 4:2:0 halved across (rounded up), and 4:2:0 halved down as well.
+struct PlaneExtent {
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+};
+[[nodiscard]] PlaneExtent expectedPlaneExtent(const domain::VideoFrame& frame, std::size_t planeIndex);
 
 // The acceptance rules both sides apply before trusting a packet: empty when acceptable,
 // else what is wrong. Beyond the field ranges, they make sure that every buffer holds the

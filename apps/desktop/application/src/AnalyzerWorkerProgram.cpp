@@ -1,0 +1,44 @@
+#include "vexilo/application/AnalyzerWorkerProgram.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <array>
+
+namespace vexilo::application {
+namespace {
+
+constexpr auto kWorkerExecutableName = "vexilo-analyzer-worker";
+
+bool isExecutableFile(const QString& path)
+{
+    const QFileInfo info(path);
+    return info.isFile() && info.isExecutable();
+}
+
+}  // namespace
+
+QString locateAnalyzerWorkerProgram(const QString& applicationDirectory, const QString& builtWorkerPath)
+{
+    if (!builtWorkerPath.isEmpty() && isExecutableFile(builtWorkerPath)) {
+        return QFileInfo(builtWorkerPath).absoluteFilePath();
+    }
+    const QString name = QString::fromLatin1(kWorkerExecutableName);
+    const QString directory = QDir::cleanPath(applicationDirectory);
+    const QString lastComponent = QFileInfo(directory).fileName();
+    const std::array candidates{
+        directory + QLatin1Char('/') + name,
+        directory + QStringLiteral("/../analyzer-worker/") + name,
+        directory + QStringLiteral("/../../analyzer-worker/") + lastComponent + QLatin1Char('/') + name,
+        directory + QStringLiteral("/../../apps/analyzer-worker/") + lastComponent + QLatin1Char('/') + name,
+    };
+    for (const QString& candidate : candidates) {
+        const QString cleaned = QDir::cleanPath(candidate);
+        if (isExecutableFile(cleaned)) {
+            return QFileInfo(cleaned).absoluteFilePath();
+        }
+    }
+    return candidates.front();
+}
+
+}  // namespace vexilo::application
