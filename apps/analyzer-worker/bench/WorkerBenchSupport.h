@@ -6,6 +6,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QStringList>
 
 #include <cstdio>
 #include <filesystem>
@@ -26,14 +27,18 @@ inline QByteArray workerRequestLine(const QJsonObject& payload, const char* type
 }
 
 // The "analysisFinished" payload, or nothing when the worker failed or the task did not end
-// in success. `analyze` holds the analyze payload beyond inputPath and cacheRoot.
+// in success. `analyze` holds the analyze payload beyond inputPath and cacheRoot;
+// `frameChannel`, when given, is the local socket the worker sends its frames to.
 inline std::optional<QJsonObject> analyseThroughWorker(const std::filesystem::path& input,
                                                        const std::filesystem::path& cacheRoot,
-                                                       QJsonObject analyze)
+                                                       QJsonObject analyze, const QString& frameChannel = {})
 {
     QProcess worker;
-    worker.start(QStringLiteral(VEXILO_WORKER_EXECUTABLE),
-                 {QStringLiteral("--parent-pid"), QString::number(QCoreApplication::applicationPid())});
+    QStringList arguments{QStringLiteral("--parent-pid"), QString::number(QCoreApplication::applicationPid())};
+    if (!frameChannel.isEmpty()) {
+        arguments << QStringLiteral("--frame-channel") << frameChannel;
+    }
+    worker.start(QStringLiteral(VEXILO_WORKER_EXECUTABLE), arguments);
     if (!worker.waitForStarted()) {
         return std::nullopt;
     }

@@ -559,6 +559,7 @@ void AnalyzerWorkerClient::readFrames()
         FramePacketReadResult result = decodeAnalyzerFramePacket(frameBuffer_);
         if (const auto* failure = std::get_if<FramePacketReadFailure>(&result)) {
             if (failure->kind != FramePacketReadFailureKind::Incomplete) {
+                frameBuffer_.clear();  // nothing after a broken packet can be framed
                 failProtocol(failure->message);
             }
             return;
