@@ -69,8 +69,10 @@ void MainWindow::flushDeferredRefreshes()
         refreshComparePairModel();
     }
     if (deferredEvidenceStatus) {
-        // refreshAiEvidence clears the deferred status itself.
-        refreshAiEvidence(*deferredEvidenceStatus);
+        // A copy: the refresh clears the deferred status that the text would otherwise point into.
+        const QString status = *deferredEvidenceStatus;
+        deferredEvidenceStatus.reset();
+        refreshAiEvidence(status);
     }
 }
 
