@@ -10,9 +10,12 @@ if(VEXILO_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
-# Threaded services also run under ThreadSanitizer, in a build of their own (it cannot be
-# combined with VEXILO_SANITIZE).
+# ThreadSanitizer cannot share a process with AddressSanitizer. Qt and FFmpeg are not
+# instrumented. scripts/tsan-test.sh builds build/tsan and runs the analysis services there.
 if(VEXILO_THREAD_SANITIZER)
+  if(VEXILO_SANITIZE)
+    message(FATAL_ERROR "VEXILO_THREAD_SANITIZER and VEXILO_SANITIZE exclude each other")
+  endif()
   add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
   add_link_options(-fsanitize=thread)
 endif()

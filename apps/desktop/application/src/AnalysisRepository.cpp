@@ -7,6 +7,8 @@
 
 #include <QMetaObject>
 
+#include <functional>
+
 #include <stop_token>
 #include <system_error>
 #include <utility>
@@ -116,17 +118,34 @@ template <typename Deliver> void AnalysisRepository::post(const JobContext& job,
     if (isAbandoned(job)) {
         return;
     }
-    // The pool is joined before this object goes away, so `this` outlives every job; a result
-    // still queued when it goes is discarded with it. A cancel between posting and delivery
-    // is caught by the second look at the epoch.
-    QMetaObject::invokeMethod(
-        this,
-        [this, epoch = job.epoch, deliver = std::move(deliver)]() {
+    // The pool is joined before this object goes away, so `this` outlives every job; a wake-up
+    // still queued when it goes is discarded with it. A cancel between handing over and
+    // delivery is caught by the second look at the epoch.
+    bool wakeGuiThread = false;
+    {
+        const std::lock_guard lock(resultsMutex_);
+        wakeGuiThread = results_.empty();
+        results_.emplace_back([this, epoch = job.epoch, deliver = std::move(deliver)]() {
             if (epoch_.load() == epoch) {
                 deliver();
             }
-        },
-        Qt::QueuedConnection);
+        });
+    }
+    if (wakeGuiThread) {
+        QMetaObject::invokeMethod(this, "deliverResults", Qt::QueuedConnection);
+    }
+}
+
+void AnalysisRepository::deliverResults()
+{
+    std::vector<std::function<void()>> delivered;
+    {
+        const std::lock_guard lock(resultsMutex_);
+        delivered.swap(results_);
+    }
+    for (const std::function<void()>& result : delivered) {
+        result();
+    }
 }
 
 void AnalysisRepository::postError(const JobContext& job, const CacheError& error)

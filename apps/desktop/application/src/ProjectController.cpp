@@ -1,13 +1,16 @@
 #include "vexilo/application/ProjectController.h"
 
+#include "vexilo/application/AnalysisTaskService.h"
 #include "vexilo/application/FfmpegDecodeWorker.h"
 #include "vexilo/application/FfmpegFrameDecodeWorker.h"
+#include "vexilo/application/PictureThumbnailMaker.h"
 #include "vexilo/media/PathText.h"
 
 #include <QThread>
 #include <QTimer>
 
 #include <algorithm>
+#include <utility>
 
 namespace vexilo::application {
 namespace {
@@ -24,6 +27,8 @@ constexpr auto kInvalidPathCode = "invalid_source_path";
 constexpr auto kInvalidPathMessage = "No HEVC source path was provided";
 constexpr auto kLifecycleErrorCode = "task_lifecycle_error";
 constexpr auto kLifecycleErrorMessage = "The background task stopped without a terminal event";
+constexpr auto kSynthesisedCodecName = "hevc";
+constexpr std::int64_t kSynthesisedStreamIndex = 1;
 constexpr auto kNoSourceReason = "No source path is open.";
 constexpr auto kOnDemandFailedReason = "The decoded frame could not be loaded on demand. %1";
 
@@ -36,6 +41,8 @@ ProjectController::ProjectController(QObject* parent, ProjectControllerOptions o
 {
     setObjectName(QString::fromLatin1(kControllerObjectName));
     registerProjectMetaTypes();
+    analysisService_ = new AnalysisTaskService(this, std::move(options.analysisOptions));
+    connectAnalysisService();
 }
 
 ProjectController::~ProjectController()
@@ -45,6 +52,56 @@ ProjectController::~ProjectController()
     }
     // A QThread destroyed while it runs aborts the program: every frame thread is joined here.
     stopFrameThreads();
+    // The service outlives this body as a child; what it says while it goes must not reach
+    // members that are already gone.
+    ignoreServiceSignals_ = true;
+    delete analysisService_;
+    analysisService_ = nullptr;
+}
+
+void ProjectController::connectAnalysisService()
+{
+    AnalysisTaskService* service = analysisService_;
+    // Every reaction first asks whether the service still speaks for a project.
+    const auto when = [this](auto reaction) {
+        return [this, reaction](auto&&... arguments) {
+            if (!ignoreServiceSignals_) {
+                reaction(std::forward<decltype(arguments)>(arguments)...);
+            }
+        };
+    };
+    connect(service, &AnalysisTaskService::analysisStarted, this,
+            when([this](qulonglong generation, const QString& taskId) { emit analysisStarted(generation, taskId); }));
+    connect(service, &AnalysisTaskService::decodedFrameReceived, this,
+            when([this](const protocol::AnalyzerFramePacket& packet) { onAnalyzerFrame(packet); }));
+    connect(service, &AnalysisTaskService::analysisFinished, this, when([this](qulonglong generation) {
+                emit analysisFinished(generation);
+                if (generation >= analyzerGeneration_) {
+                    onAnalyzerFinished();
+                }
+            }));
+    connect(service, &AnalysisTaskService::analysisCanceled, this, when([this](qulonglong generation) {
+                emit analysisCanceled(generation);
+                if (generation >= analyzerGeneration_) {
+                    onAnalyzerCanceled();
+                }
+            }));
+    connect(service, &AnalysisTaskService::cacheCleared, this,
+            when([this](qulonglong generation) { emit analysisCacheCleared(generation); }));
+    connect(service, &AnalysisTaskService::pictureAnalysisStatusChanged, this,
+            when([this](const PictureAnalysisState& state) { emit pictureAnalysisStatusChanged(state); }));
+    connect(service, &AnalysisTaskService::pictureAnalysisLoaded, this,
+            when([this](const PictureAnalysisPayload& payload) { emit pictureAnalysisLoaded(payload); }));
+    connect(service, &AnalysisTaskService::streamAnalysisLoaded, this,
+            when([this](qulonglong generation, const analysis::StreamAnalysis& analysis) {
+                emit streamAnalysisLoaded(generation, analysis);
+            }));
+    connect(service, &AnalysisTaskService::analysisError, this, when([this](const AnalysisTaskError& error) {
+                emit analysisError(error);
+                onAnalyzerError();
+            }));
+    connect(service, &AnalysisTaskService::analysisIndexReady, this,
+            when([this](qulonglong) { analysisService_->preloadPictureAnalyses(selectedPicture_); }));
 }
 
 bool ProjectController::isState(std::initializer_list<ProjectState> states) const
@@ -88,7 +145,136 @@ void ProjectController::openProject(const std::filesystem::path& sourcePath)
     resetProjectData();
     sourcePath_ = sourcePath;
     enterState(ProjectState::Opening);
-    startInProcessDecode();
+    if (useAnalyzerWorker_ && !fallbackPending_) {
+        startAnalyzerOpen();
+    } else {
+        startInProcessDecode();
+    }
+}
+
+void ProjectController::startAnalyzerOpen()
+{
+    analyzerPathActive_ = true;
+    analyzerFrameCount_ = 0;
+    activeTaskId_ = nextTaskId_++;
+    emit taskStarted(media::pathToQString(sourcePath_));
+    emit taskProgress({kProgressStageProbing, 0});
+    // A run still going (one the user cancelled a moment ago, or one started for the last
+    // project) would make the service refuse this one and then feed its frames to this project.
+    if (analysisService_->isBusy()) {
+        closeAnalysisSource();
+    }
+    analysisService_->startAnalysis(media::pathToQString(sourcePath_), false);
+    analyzerGeneration_ = analysisService_->generation();
+}
+
+void ProjectController::closeAnalysisSource()
+{
+    const bool wasIgnoring = std::exchange(ignoreServiceSignals_, true);
+    analysisService_->closeSource();
+    ignoreServiceSignals_ = wasIgnoring;
+}
+
+void ProjectController::onAnalyzerFrame(const protocol::AnalyzerFramePacket& packet)
+{
+    if (!analyzerPathActive_ || !isState({ProjectState::Opening, ProjectState::Analyzing})) {
+        return;
+    }
+    if (!streamInfo_) {
+        domain::StreamInfo info;
+        info.streamIndex = kSynthesisedStreamIndex;
+        info.sourcePath = sourcePath_;
+        info.codecName = kSynthesisedCodecName;
+        info.width = packet.frame.width;
+        info.height = packet.frame.height;
+        info.bitDepth = packet.frame.bitDepth;
+        info.pixelFormatName = packet.frame.pixelFormatName;
+        info.frameCount = -1;
+        streamInfo_ = info;
+        if (state_ == ProjectState::Opening) {
+            enterState(ProjectState::Analyzing);
+        }
+        emit streamReady(info);
+    }
+    ++analyzerFrameCount_;
+    PictureThumbnail thumbnail =
+        makePictureThumbnail(packet.frame, static_cast<std::uint64_t>(packet.picture.displayIndex));
+    if (!thumbnail.rgba.empty()) {
+        emit pictureThumbnailReady(thumbnail);
+    }
+    frameCache_->insert(std::make_shared<const domain::VideoFrame>(packet.frame));
+    pictures_.push_back(packet.picture);
+    emit pictureBatchDecoded(PictureInfoBatch{packet.picture});
+    emit taskProgress({kProgressStageDecoding, analyzerFrameCount_});
+}
+
+void ProjectController::leaveAnalyzerRoad()
+{
+    analyzerPathActive_ = false;
+    activeTaskId_ = 0;
+    analyzerFrameCount_ = 0;
+}
+
+void ProjectController::onAnalyzerFinished()
+{
+    if (!analyzerPathActive_) {
+        return;
+    }
+    if (pictures_.empty()) {
+        fallBackToInProcess();
+        return;
+    }
+    analysisService_->setDecodedPictures(pictures_);
+    ProjectTaskSummary summary;
+    summary.picturesDecoded = analyzerFrameCount_;
+    leaveAnalyzerRoad();
+    if (state_ == ProjectState::Opening) {
+        enterState(ProjectState::Analyzing);
+    }
+    if (state_ == ProjectState::Analyzing) {
+        enterState(ProjectState::Ready);
+    }
+    emit taskFinished(summary);
+}
+
+void ProjectController::onAnalyzerCanceled()
+{
+    if (!analyzerPathActive_) {
+        return;
+    }
+    leaveAnalyzerRoad();
+    resetProjectData();
+    if (isState({ProjectState::Opening, ProjectState::Analyzing})) {
+        enterState(ProjectState::Cancelling);
+    }
+    if (isState({ProjectState::Cancelling, ProjectState::Closing})) {
+        enterState(ProjectState::Empty);
+    }
+    emit taskCanceled();
+}
+
+void ProjectController::onAnalyzerError()
+{
+    if (analyzerPathActive_) {
+        fallBackToInProcess();
+    }
+}
+
+void ProjectController::fallBackToInProcess()
+{
+    const std::filesystem::path source = sourcePath_;
+    leaveAnalyzerRoad();
+    resetProjectData();
+    if (isState({ProjectState::Opening, ProjectState::Analyzing})) {
+        enterState(ProjectState::Error);
+    }
+    fallbackPending_ = true;
+    suppressNextTaskStarted_ = true;
+    QTimer::singleShot(0, this, [this, source] {
+        if (!shuttingDown_ && state_ == ProjectState::Error) {
+            openProject(source);
+        }
+    });
 }
 
 void ProjectController::startInProcessDecode()
@@ -175,6 +361,7 @@ void ProjectController::onPicturesReady(std::uint64_t taskId, const PictureInfoB
         return;
     }
     pictures_.insert(pictures_.end(), batch.begin(), batch.end());
+    analysisService_->setDecodedPictures(pictures_);
     emit pictureBatchDecoded(batch);
 }
 
@@ -247,6 +434,14 @@ void ProjectController::cancelTask()
         return;
     }
     enterState(ProjectState::Cancelling);
+    if (analyzerPathActive_) {
+        analysisService_->cancelAnalysis();
+        leaveAnalyzerRoad();
+        resetProjectData();
+        enterState(ProjectState::Empty);
+        emit taskCanceled();
+        return;
+    }
     if (taskShared_) {
         taskShared_->cancelRequested.store(true);
     }
@@ -255,6 +450,11 @@ void ProjectController::cancelTask()
 void ProjectController::closeProject()
 {
     cancelFrameRequests();
+    if (analyzerPathActive_) {
+        closeAnalyzerOpen();
+        return;
+    }
+    closeAnalysisSource();
     if (activeTaskId_ != 0) {
         closeInProcessTask();
         return;
@@ -266,6 +466,23 @@ void ProjectController::closeProject()
     stopFrameThreads();
     resetProjectData();
     enterState(ProjectState::Empty);
+}
+
+void ProjectController::closeAnalyzerOpen()
+{
+    // Leave the road and enter Closing first: closing the source blocks while the worker's last
+    // signals arrive, and none of them may run the cancel or fallback paths of this open.
+    if (isState({ProjectState::Opening, ProjectState::Analyzing})) {
+        enterState(ProjectState::Closing);
+    }
+    leaveAnalyzerRoad();
+    closeAnalysisSource();
+    stopFrameThreads();
+    resetProjectData();
+    if (isState({ProjectState::Cancelling, ProjectState::Closing})) {
+        enterState(ProjectState::Empty);
+    }
+    emit taskCanceled();
 }
 
 void ProjectController::closeInProcessTask()
@@ -292,13 +509,63 @@ void ProjectController::shutdown()
         return;
     }
     shuttingDown_ = true;
+    const bool wasIgnoring = std::exchange(ignoreServiceSignals_, true);
+    analysisService_->shutdown();
+    ignoreServiceSignals_ = wasIgnoring;
     closeProject();
     stopFrameThreads();
 }
 
 bool ProjectController::isAnalysisBusy() const
 {
-    return false;
+    return analysisService_ != nullptr && analysisService_->isBusy();
+}
+
+PictureAnalysisStatus ProjectController::pictureAnalysisStatus(domain::PictureId pictureId) const
+{
+    return analysisService_ != nullptr ? analysisService_->pictureAnalysisStatus(pictureId)
+                                       : PictureAnalysisStatus::None;
+}
+
+bool ProjectController::canAnalyze() const
+{
+    return analysisService_ != nullptr && !sourcePath_.empty() &&
+           isState({ProjectState::Ready, ProjectState::Analyzing});
+}
+
+void ProjectController::analyzeStream()
+{
+    if (canAnalyze()) {
+        analysisService_->startAnalysis(media::pathToQString(sourcePath_), false);
+    }
+}
+
+void ProjectController::reanalyzeStream()
+{
+    if (canAnalyze()) {
+        analysisService_->startAnalysis(media::pathToQString(sourcePath_), true);
+    }
+}
+
+void ProjectController::analyzeCurrentPictureStructure()
+{
+    if (canAnalyze() && selectedPicture_) {
+        analysisService_->analyzePictureStructure(*selectedPicture_);
+    }
+}
+
+void ProjectController::cancelAnalysis()
+{
+    if (analysisService_ != nullptr) {
+        analysisService_->cancelAnalysis();
+    }
+}
+
+void ProjectController::clearAnalysisCache()
+{
+    if (analysisService_ != nullptr) {
+        analysisService_->clearCache();
+    }
 }
 
 VideoFramePtr ProjectController::cachedFrame(domain::PictureId pictureId) const
@@ -336,6 +603,7 @@ bool ProjectController::selectPicture(domain::PictureId pictureId)
         return false;
     }
     if (selectedPicture_ == pictureId) {
+        analysisService_->loadPictureAnalysis(pictureId);
         return true;
     }
     selectedPicture_ = pictureId;
@@ -345,6 +613,7 @@ bool ProjectController::selectPicture(domain::PictureId pictureId)
     } else {
         startFrameRequest(*picture);
     }
+    analysisService_->loadPictureAnalysis(pictureId);
     return true;
 }
 

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include <pthread.h>
+
 namespace vexilo::application {
 
 RepositoryJobPool::RepositoryJobPool(std::size_t maxThreads) : maxThreads_(maxThreads == 0 ? 1 : maxThreads) {}
@@ -28,12 +30,14 @@ void RepositoryJobPool::post(Job job)
 void RepositoryJobPool::stop()
 {
     {
+        // Under the lock, so that no thread misses the stop between its check and its sleep.
         const std::lock_guard lock(mutex_);
         queue_.clear();
+        for (std::jthread& thread : threads_) {
+            thread.request_stop();
+        }
     }
-    for (std::jthread& thread : threads_) {
-        thread.request_stop();
-    }
+    wake_.notify_all();
     for (std::jthread& thread : threads_) {
         if (thread.joinable()) {
             thread.join();
@@ -44,14 +48,15 @@ void RepositoryJobPool::stop()
 
 void RepositoryJobPool::run(const std::stop_token& stopToken)
 {
+    ::pthread_setname_np(::pthread_self(), kRepositoryJobThreadName);
     while (true) {
         Job job;
         {
             std::unique_lock lock(mutex_);
             ++idleThreads_;
-            const bool hasJob = wake_.wait(lock, stopToken, [this] { return !queue_.empty(); });
+            wake_.wait(lock, [this, &stopToken] { return stopToken.stop_requested() || !queue_.empty(); });
             --idleThreads_;
-            if (!hasJob) {
+            if (stopToken.stop_requested()) {
                 return;
             }
             job = std::move(queue_.front());

@@ -11,6 +11,9 @@
 
 namespace vexilo::application {
 
+// Shown by debuggers and /proc, and counted by the tests.
+inline constexpr const char* kRepositoryJobThreadName = "vexiloCacheJob";
+
 // A few job threads shared by every job of one repository. A preload asks for one job per
 // picture; a thread per job would leave thousands of exited threads waiting to be joined.
 class RepositoryJobPool {
@@ -34,7 +37,9 @@ private:
 
     const std::size_t maxThreads_;
     std::mutex mutex_;
-    std::condition_variable_any wake_;
+    // A plain condition variable with the stop request in its predicate: ThreadSanitizer found
+    // the queue reads inside condition_variable_any's stop-token wait unordered with post().
+    std::condition_variable wake_;
     std::deque<Job> queue_;
     std::size_t idleThreads_ = 0;
     std::vector<std::jthread> threads_;

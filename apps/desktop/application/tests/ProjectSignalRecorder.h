@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <QTest>
 
+#include <algorithm>
 #include <functional>
 #include <ostream>
 #include <vector>
@@ -69,7 +70,20 @@ public:
             names.append(QStringLiteral("taskError:%1").arg(error.code));
             errors.push_back(error);
         });
-        QObject::connect(&controller, &ProjectController::taskCanceled, &context_, [this] { names.append(QStringLiteral("taskCanceled")); });
+        QObject::connect(&controller, &ProjectController::taskCanceled, &context_,
+                         [this] { names.append(QStringLiteral("taskCanceled")); });
+        QObject::connect(&controller, &ProjectController::analysisStarted, &context_,
+                         [this] { names.append(QStringLiteral("analysisStarted")); });
+        QObject::connect(&controller, &ProjectController::analysisFinished, &context_,
+                         [this] { names.append(QStringLiteral("analysisFinished")); });
+        QObject::connect(&controller, &ProjectController::analysisCanceled, &context_,
+                         [this] { names.append(QStringLiteral("analysisCanceled")); });
+        QObject::connect(&controller, &ProjectController::analysisError, &context_,
+                         [this](const AnalysisTaskError& error) {
+                             names.append(QStringLiteral("analysisError:%1").arg(error.code));
+                         });
+        QObject::connect(&controller, &ProjectController::streamAnalysisLoaded, &context_,
+                         [this] { names.append(QStringLiteral("streamAnalysisLoaded")); });
     }
 
     static QString stateName(ProjectState state)
@@ -85,6 +99,19 @@ public:
     }
 
     [[nodiscard]] bool has(const QString& name) const { return names.contains(name); }
+
+    // The names without those that start with any of the prefixes.
+    [[nodiscard]] QStringList without(const QStringList& prefixes) const
+    {
+        QStringList kept;
+        for (const QString& name : names) {
+            if (std::none_of(prefixes.begin(), prefixes.end(),
+                             [&name](const QString& prefix) { return name.startsWith(prefix); })) {
+                kept.append(name);
+            }
+        }
+        return kept;
+    }
     [[nodiscard]] bool hasEnded() const
     {
         return has(QStringLiteral("taskFinished")) || has(QStringLiteral("taskCanceled")) || !errors.empty();

@@ -1,5 +1,7 @@
 #include "vexilo/ui/MainWindow.h"
 
+#include "MainWindowLayoutConstants.h"
+
 #include "WindowLayoutSettings.h"
 
 #include "vexilo/ai/AiChatPanel.h"
@@ -43,15 +45,18 @@
 namespace vexilo {
 namespace {
 
+using namespace layout;
+
 using application::ProjectController;
 using application::ProjectState;
 
 constexpr int kWindowWidth = 1280;
 constexpr int kWindowHeight = 800;
 constexpr int kDockStateVersion = 3;
-constexpr int kTimelinePanelHeight = 156;
-constexpr int kViewerPanelHeight = 520;
-constexpr int kSideBySideWidth = 640;
+constexpr std::int32_t kWorkerStartTimeoutMs = 3000;
+constexpr std::int32_t kWorkerControlTimeoutMs = 3000;
+constexpr std::int32_t kWorkerAnalyzeTimeoutMs = 300000;
+constexpr std::int32_t kWorkerShutdownTimeoutMs = 2000;
 constexpr int kCompareModeAOnly = 0;
 constexpr int kCompareModeBOnly = 1;
 constexpr int kCompareModeSideBySide = 2;
@@ -59,7 +64,6 @@ constexpr int kCompareModeWipe = 3;
 constexpr int kWipePage = 1;
 constexpr int kSideBySidePage = 0;
 
-const char* const kNoProjectText = "No project opened";
 const char* const kOpenBForCompareText = "Open B stream for A/B compare";
 const char* const kHevcInputFilter = "HEVC inputs (*.hevc *.h265 *.mp4 *.m4v *.mov)";
 
@@ -67,6 +71,14 @@ application::ProjectControllerOptions defaultControllerOptions()
 {
     application::ProjectControllerOptions options;
     options.frameCacheBytes = application::kDefaultFrameCacheBytes;
+    application::AnalyzerWorkerClientOptions& worker = options.analysisOptions.worker;
+    worker.workerProgram.clear();
+    worker.workerArguments.clear();
+    worker.startTimeoutMs = kWorkerStartTimeoutMs;
+    worker.controlTimeoutMs = kWorkerControlTimeoutMs;
+    worker.analyzeTimeoutMs = kWorkerAnalyzeTimeoutMs;
+    worker.shutdownTimeoutMs = kWorkerShutdownTimeoutMs;
+    options.analysisOptions.cacheRoot.clear();
     options.useAnalyzerWorker = true;
     return options;
 }
@@ -189,6 +201,10 @@ void MainWindow::connectProjectController()
     connect(a, &ProjectController::analysisFinished, this, &MainWindow::onAnalysisFinished);
     connect(a, &ProjectController::analysisCanceled, this, &MainWindow::onAnalysisCanceled);
     connect(a, &ProjectController::analysisCacheCleared, this, &MainWindow::onAnalysisCacheCleared);
+    connect(a, &ProjectController::streamAnalysisLoaded, this, &MainWindow::onStreamAnalysisLoaded);
+    connect(a, &ProjectController::pictureAnalysisStatusChanged, this, &MainWindow::onPictureAnalysisStatusChanged);
+    connect(a, &ProjectController::pictureAnalysisLoaded, this, &MainWindow::onPictureAnalysisLoaded);
+    connect(a, &ProjectController::analysisError, this, &MainWindow::onAnalysisError);
 }
 
 void MainWindow::connectCompareBProjectController()

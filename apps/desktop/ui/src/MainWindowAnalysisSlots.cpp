@@ -2,7 +2,6 @@
 // per-picture views show while the selected picture's analysis is missing, loading or loaded.
 #include "vexilo/ui/MainWindow.h"
 
-#include "ControllerAnalysisCalls.h"
 #include "MainWindowFlowSupport.h"
 
 #include "vexilo/application/ProjectController.h"
@@ -135,35 +134,35 @@ QString projectStateName(application::ProjectState state)
 void MainWindow::onAnalyzeStreamRequested()
 {
     if (projectController != nullptr) {
-        flow::analyzeStreamOf(*projectController);
+        projectController->analyzeStream();
     }
 }
 
 void MainWindow::onAnalyzeCurrentPictureStructureRequested()
 {
     if (projectController != nullptr) {
-        flow::analyzeCurrentPictureStructureOf(*projectController);
+        projectController->analyzeCurrentPictureStructure();
     }
 }
 
 void MainWindow::onCancelAnalysisRequested()
 {
     if (projectController != nullptr) {
-        flow::cancelAnalysisOf(*projectController);
+        projectController->cancelAnalysis();
     }
 }
 
 void MainWindow::onReanalyzeStreamRequested()
 {
     if (projectController != nullptr) {
-        flow::reanalyzeStreamOf(*projectController);
+        projectController->reanalyzeStream();
     }
 }
 
 void MainWindow::onClearAnalysisCacheRequested()
 {
     if (projectController != nullptr) {
-        flow::clearAnalysisCacheOf(*projectController);
+        projectController->clearAnalysisCache();
     }
 }
 
@@ -387,7 +386,7 @@ void MainWindow::autoAnalyzeCurrentPictureStructure(const QString& reason)
     }
     const std::optional<domain::PictureId> selected = projectController->selectedPictureId();
     if (!selected || autoStructureRequestedPictures.contains(*selected) ||
-        flow::pictureAnalysisStatusOf(*projectController, *selected) != PictureAnalysisStatus::IndexReady) {
+        projectController->pictureAnalysisStatus(*selected) != PictureAnalysisStatus::IndexReady) {
         return;
     }
     if (pictureAnalysis && pictureAnalysisPictureId == selected && hasStructure(*pictureAnalysis)) {
@@ -397,7 +396,7 @@ void MainWindow::autoAnalyzeCurrentPictureStructure(const QString& reason)
     const QString pictureText = decimal(static_cast<std::uint64_t>(*selected));
     appendLog(tr("Auto analyzing current picture structure for Block Info: Picture ID %1 (%2)").arg(pictureText, reason));
     showLabelText(inspectorStateLabel, tr("Picture ID: %1\nAnalyzing structure metadata for Block Info...").arg(pictureText));
-    flow::analyzeCurrentPictureStructureOf(*projectController);
+    projectController->analyzeCurrentPictureStructure();
 }
 
 void MainWindow::showPictureAnalysisDisplay(const PictureAnalysisDisplay& display, domain::PictureId pictureId,
@@ -447,7 +446,7 @@ void MainWindow::onPictureSelectionChanged(domain::PictureId pictureId)
         pictureStrip->setCurrentPicture(pictureId);
     }
     const PictureAnalysisStatus status =
-        projectController != nullptr ? flow::pictureAnalysisStatusOf(*projectController, pictureId)
+        projectController != nullptr ? projectController->pictureAnalysisStatus(pictureId)
                                      : PictureAnalysisStatus::None;
     showPictureAnalysisDisplay(selectionDisplay(status), pictureId, QString());
     showLabelText(frameViewerStateLabel,

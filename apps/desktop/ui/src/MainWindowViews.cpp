@@ -1,6 +1,8 @@
 // The window's widgets: the central viewer area and the five docks with their models.
 #include "vexilo/ui/MainWindow.h"
 
+#include "MainWindowLayoutConstants.h"
+
 #include "vexilo/ai/AiChatPanel.h"
 #include "vexilo/models/BlockInfoModel.h"
 #include "vexilo/models/ComparePicturePairModel.h"
@@ -45,17 +47,15 @@
 namespace vexilo {
 namespace {
 
-constexpr int kTimelinePanelHeight = 156;
-constexpr int kViewerPanelHeight = 520;
+using namespace layout;
+
 constexpr int kSplitterHandleWidth = 7;
-constexpr int kSideBySideWidth = 640;
 constexpr int kVmafMetric = 3;
 // The window opens at 1280 x 800 with all five docks shown; the viewers' and the chart's own
 // minimum sizes would force it taller and, side by side, wider than that.
 constexpr QSize kViewerMinimumSize(160, 90);
 constexpr int kChartMinimumHeight = 100;
 
-const char* const kNoProjectText = "No project opened";
 
 const char* const kBlockInfoStyleSheet =
     "QTableView#blockInfoView {  border: 1px solid #c9d1db;  border-radius: 3px;  background: #fbfcfe;  "

@@ -80,6 +80,9 @@ constexpr int kLegendMargin = 12;
 constexpr int kLegendPaddingX = 8;
 constexpr int kLegendPaddingY = 6;
 constexpr int kLegendMinimumWidth = 260;
+constexpr double kImageLayerAreaFactor = 2.0;
+constexpr double kMaxImageLayerSide = 8192.0;
+constexpr int kImageLayerMargin = 96;
 
 QPen squareCapPen(const QColor& colour, int width)
 {
@@ -325,23 +328,42 @@ void FrameViewer::drawOverlays(QPainter& painter) const
 {
     painter.setRenderHint(QPainter::Antialiasing, true);
     if (hasOverlayDataForEnabledLayers()) {
-        const OverlayLayerKey key{imageTargetRect(), size(), devicePixelRatioF(), layers_, overlayGeneration_,
-                                  heatmapKind_, heatmapPlane_, selectedHeatmapCell_};
+        // While the whole image fits a layer of modest size, the layer covers the image (and a
+        // margin for arrows leaving it) and survives pans; a zoomed-in view covers the widget.
+        const double ratio = devicePixelRatioF();
+        const QRectF target = imageTargetRect();
+        const QPointF deviceTopLeft = target.topLeft() * ratio;
+        const QSizeF deviceImage = target.size() * ratio;
+        const QSize widgetDevice(static_cast<int>(std::ceil(width() * ratio)),
+                                 static_cast<int>(std::ceil(height() * ratio)));
+        const bool followsImage =
+            deviceImage.width() * deviceImage.height() <=
+                kImageLayerAreaFactor * static_cast<double>(widgetDevice.width()) * widgetDevice.height() &&
+            std::max(deviceImage.width(), deviceImage.height()) <= kMaxImageLayerSide;
+        QPointF layerTopLeft;
+        QSize layerSize = widgetDevice;
+        if (followsImage) {
+            layerTopLeft = QPointF(std::floor(deviceTopLeft.x()) - kImageLayerMargin,
+                                   std::floor(deviceTopLeft.y()) - kImageLayerMargin);
+            layerSize = QSize(static_cast<int>(std::ceil(deviceImage.width())) + 2 * kImageLayerMargin + 1,
+                              static_cast<int>(std::ceil(deviceImage.height())) + 2 * kImageLayerMargin + 1);
+        }
+        const OverlayLayerKey key{deviceTopLeft - layerTopLeft, layerSize, displayScale(), ratio, layers_,
+                                  overlayGeneration_, heatmapKind_, heatmapPlane_, selectedHeatmapCell_};
         if (overlayLayerKey_ != key) {
-            renderOverlayLayer(overlayLayer_);
+            renderOverlayLayer(overlayLayer_, layerSize, key.origin);
             overlayLayerKey_ = key;
         }
-        painter.drawImage(QPointF(0.0, 0.0), overlayLayer_);
+        painter.drawImage(layerTopLeft / ratio, overlayLayer_);
         drawHighlights(painter);
     }
     drawFallbackCell(painter);
     drawLegend(painter);
 }
 
-void FrameViewer::renderOverlayLayer(QImage& layer) const
+void FrameViewer::renderOverlayLayer(QImage& layer, QSize deviceSize, QPointF origin) const
 {
     const double ratio = devicePixelRatioF();
-    const QSize deviceSize(static_cast<int>(std::ceil(width() * ratio)), static_cast<int>(std::ceil(height() * ratio)));
     if (layer.size() != deviceSize || layer.format() != QImage::Format_ARGB32_Premultiplied) {
         layer = QImage(deviceSize, QImage::Format_ARGB32_Premultiplied);
     }
@@ -349,7 +371,6 @@ void FrameViewer::renderOverlayLayer(QImage& layer) const
     layer.fill(Qt::transparent);
     OverlayRaster raster(layer);
     const double scale = displayScale() * ratio;
-    const QPointF origin = imageTargetRect().topLeft() * ratio;
     const auto toDevice = [&](QPointF imagePoint) { return origin + imagePoint * scale; };
     const auto deviceRect = [&](const QRectF& rect) { return QRectF(toDevice(rect.topLeft()), rect.size() * scale); };
     const int penWidth = overlayPenWidth();

@@ -415,6 +415,22 @@ private slots:
         VEXILO_COMPARE_COLOUR(pixelAtSample(viewer, grabbed, QPointF(136, 150)), kBlack);
     }
 
+    void outlinesMoveWithThePan()
+    {
+        SampleDocument document;
+        std::array<bool, 7> layers = allLayersOff();
+        layers[0] = true;
+        FrameViewer& viewer = showSampleDocument(document, layers);
+        const QColor ctu = vexilo::test::blended(QColor(255, 210, 64, 220), kBlack);
+        VEXILO_COMPARE_COLOUR(pixelAtSample(viewer, viewer.grabFramebuffer(), {100, 63}), ctu);
+        for (const QPointF pan : {QPointF(37, -21), QPointF(-80, 44)}) {
+            viewer.setViewTransform(FrameViewer::ActualSize, 1.0, pan);
+            const QImage grabbed = viewer.grabFramebuffer();
+            VEXILO_COMPARE_COLOUR(pixelAtSample(viewer, grabbed, {100, 63}), ctu);
+            VEXILO_COMPARE_COLOUR(pixelAtSample(viewer, grabbed, {100, 70}), kBlack);
+        }
+    }
+
     void paintsQpHuesAndUnknownQpGrey()
     {
         SampleDocument document;

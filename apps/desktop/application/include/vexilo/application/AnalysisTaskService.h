@@ -10,7 +10,6 @@
 #include "vexilo/protocol/FramePacket.h"
 #include "vexilo/protocol/ProtocolMessage.h"
 
-#include <QHash>
 #include <QObject>
 #include <QString>
 

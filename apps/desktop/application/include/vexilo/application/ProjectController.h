@@ -1,11 +1,14 @@
 #pragma once
 
+#include "vexilo/application/AnalysisRepositoryTypes.h"
+#include "vexilo/application/AnalysisTaskTypes.h"
 #include "vexilo/application/ApplicationTypes.h"
 #include "vexilo/application/DecodeTaskSharedState.h"
 #include "vexilo/application/ProjectApplicationService.h"
 #include "vexilo/application/ProjectTypes.h"
 #include "vexilo/application/VideoFrameCache.h"
 #include "vexilo/domain/StreamInfo.h"
+#include "vexilo/protocol/FramePacket.h"
 
 #include <QObject>
 #include <QPointer>
@@ -22,12 +25,14 @@ class QThread;
 
 namespace vexilo::application {
 
+class AnalysisTaskService;
 class FfmpegDecodeWorker;
 
 inline constexpr std::uint64_t kDefaultFrameCacheBytes = 268'435'456;
 
 struct ProjectControllerOptions {
     std::uint64_t frameCacheBytes = kDefaultFrameCacheBytes;
+    AnalysisTaskServiceOptions analysisOptions;
     bool useAnalyzerWorker = true;
 };
 
@@ -60,6 +65,13 @@ public:
     [[nodiscard]] VideoFramePtr cachedFrame(domain::PictureId pictureId) const;
     [[nodiscard]] bool hasActiveTask() const { return activeTaskId_ != 0; }
     [[nodiscard]] bool isAnalysisBusy() const;
+    [[nodiscard]] PictureAnalysisStatus pictureAnalysisStatus(domain::PictureId pictureId) const;
+
+    void analyzeStream();
+    void reanalyzeStream();
+    void analyzeCurrentPictureStructure();
+    void cancelAnalysis();
+    void clearAnalysisCache();
 
     // The in-process FFmpeg decoder is linked into this program, so it is always there.
     [[nodiscard]] static bool isBackendAvailable() { return true; }
@@ -82,6 +94,10 @@ signals:
     void analysisFinished(qulonglong generation);
     void analysisCanceled(qulonglong generation);
     void analysisCacheCleared(qulonglong generation);
+    void pictureAnalysisStatusChanged(vexilo::application::PictureAnalysisState state);
+    void pictureAnalysisLoaded(vexilo::application::PictureAnalysisPayload payload);
+    void streamAnalysisLoaded(qulonglong generation, vexilo::analysis::StreamAnalysis analysis);
+    void analysisError(vexilo::application::AnalysisTaskError error);
 
 private:
     struct FrameRequest {
@@ -92,6 +108,18 @@ private:
 
     void enterState(ProjectState next);
     void emitRefusal(const char* code, const char* message, const char* detail);
+    void connectAnalysisService();
+    void startAnalyzerOpen();
+    [[nodiscard]] bool acceptsAnalyzerResults() const;
+    void onAnalyzerFrame(const protocol::AnalyzerFramePacket& packet);
+    void onAnalyzerFinished();
+    void onAnalyzerCanceled();
+    void onAnalyzerError();
+    void leaveAnalyzerRoad();
+    void fallBackToInProcess();
+    void closeAnalyzerOpen();
+    void closeAnalysisSource();
+    [[nodiscard]] bool canAnalyze() const;
     void startInProcessDecode();
     void connectDecodeWorker(FfmpegDecodeWorker* worker, std::uint64_t taskId);
     void startDecodeThreadIfIdle();
@@ -126,6 +154,12 @@ private:
     std::optional<domain::PictureId> selectedPicture_;
     std::shared_ptr<VideoFrameCache> frameCache_;
     std::vector<FrameRequest> frameRequests_;
+    AnalysisTaskService* analysisService_ = nullptr;
+    // The service generation of this controller's own analyzer-road open: results of any other
+    // run (an older open, a cancelled one) never reach the project.
+    std::uint64_t analyzerGeneration_ = 0;
+    // Set while the service is closed or shut down: its late signals belong to no project.
+    bool ignoreServiceSignals_ = false;
     std::filesystem::path sourcePath_;
     bool useAnalyzerWorker_ = true;
     std::uint64_t analyzerFrameCount_ = 0;

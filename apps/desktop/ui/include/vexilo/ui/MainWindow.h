@@ -130,6 +130,9 @@ private slots:
     void onAnalysisCanceled(qulonglong generation);
     void onAnalysisCacheCleared(qulonglong generation);
     void onStreamAnalysisLoaded(qulonglong generation, vexilo::analysis::StreamAnalysis analysis);
+    void onPictureAnalysisStatusChanged(vexilo::application::PictureAnalysisState state);
+    void onPictureAnalysisLoaded(vexilo::application::PictureAnalysisPayload payload);
+    void onAnalysisError(vexilo::application::AnalysisTaskError error);
     void onSyntaxTreeCurrentChanged(const QModelIndex& current, const QModelIndex& previous);
     void onSliceCurrentRowChanged(const QModelIndex& current, const QModelIndex& previous);
     void onViewerAnalysisObjectHovered(vexilo::analysis::StableId objectId);
@@ -140,9 +143,6 @@ private slots:
     void onViewerBlockInfoUnavailable(QString interaction, QString pictureId, QString displayIndex,
                                       QString lumaSample, QString fallbackCell);
     void onViewerBlockInfoCleared(QString message);
-    void onPictureAnalysisStatusChanged(vexilo::application::PictureAnalysisState state);
-    void onPictureAnalysisLoaded(vexilo::application::PictureAnalysisPayload payload);
-    void onAnalysisError(vexilo::application::AnalysisTaskError error);
 
 private:
     // Construction.

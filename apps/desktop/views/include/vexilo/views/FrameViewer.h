@@ -122,8 +122,9 @@ private:
     };
     // What the cached overlay layer was drawn for.
     struct OverlayLayerKey {
-        QRectF target;
+        QPointF origin;
         QSize size;
+        double scale = 0.0;
         double devicePixelRatio = 0.0;
         OverlayLayerSwitches layers{};
         std::uint64_t generation = 0;
@@ -164,7 +165,7 @@ private:
 
     // Overlays.
     void drawOverlays(QPainter& painter) const;
-    void renderOverlayLayer(QImage& layer) const;
+    void renderOverlayLayer(QImage& layer, QSize deviceSize, QPointF origin) const;
     void drawHighlights(QPainter& painter) const;
     void overlaysChanged() { ++overlayGeneration_; }
     void drawFallbackCell(QPainter& painter) const;

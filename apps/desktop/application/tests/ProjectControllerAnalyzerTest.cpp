@@ -1,0 +1,182 @@
+// The project controller on the analyzer road: the real worker program over real pipes and a
+// real frame channel, its fallback to the in-process decoder, and the faults of an old run.
+
+#include "ProjectSignalRecorder.h"
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+namespace vexilo::application {
+namespace {
+
+using test::ProjectSignalRecorder;
+
+std::filesystem::path testMedia(const char* name)
+{
+    return std::filesystem::path(VEXILO_TEST_MEDIA_DIR) / name;
+}
+
+class ProjectControllerAnalyzerTest : public testing::Test {
+protected:
+    ProjectControllerOptions analyzerOptions(const QString& workerProgram = QStringLiteral(VEXILO_WORKER_EXECUTABLE))
+    {
+        ProjectControllerOptions options;
+        options.analysisOptions.worker.workerProgram = workerProgram;
+        options.analysisOptions.cacheRoot = cacheRoot_.path().toStdString();
+        return options;
+    }
+
+    static bool openAndWait(ProjectController& controller, ProjectSignalRecorder& recorder, const char* clip)
+    {
+        controller.openProject(testMedia(clip));
+        return ProjectSignalRecorder::waitFor([&] { return recorder.hasEnded(); });
+    }
+
+    // What every accepted frame packet reports, in order.
+    static QStringList packetSignals(int count)
+    {
+        QStringList names{QStringLiteral("state:Analyzing"), QStringLiteral("streamReady")};
+        for (int picture = 1; picture <= count; ++picture) {
+            names += {QStringLiteral("thumbnail"), QStringLiteral("batch:1"), QStringLiteral("progress:1:%1").arg(picture)};
+        }
+        return names;
+    }
+
+    QTemporaryDir cacheRoot_;
+};
+
+TEST_F(ProjectControllerAnalyzerTest, OpensThroughTheWorkerOnePictureAtATime)
+{
+    ProjectController controller(nullptr, analyzerOptions());
+    ProjectSignalRecorder recorder(controller);
+    ASSERT_TRUE(openAndWait(controller, recorder, "main_420_8bit_gop8.hevc"));
+    // The worker's "analysisStarted" line and its first frame travel on different channels.
+    QStringList expected{QStringLiteral("state:Opening"), QStringLiteral("taskStarted"), QStringLiteral("progress:0:0")};
+    expected += packetSignals(24);
+    expected += {QStringLiteral("analysisFinished"), QStringLiteral("state:Ready"), QStringLiteral("taskFinished")};
+    EXPECT_EQ(recorder.without({QStringLiteral("analysisStarted"), QStringLiteral("streamAnalysisLoaded")}), expected);
+    EXPECT_EQ(recorder.names.count(QStringLiteral("analysisStarted")), 1);
+    EXPECT_LT(recorder.names.indexOf(QStringLiteral("analysisStarted")),
+              recorder.names.indexOf(QStringLiteral("analysisFinished")));
+    ASSERT_EQ(recorder.summaries.size(), 1U);
+    EXPECT_EQ(recorder.summaries[0].picturesDecoded, 24U);
+    EXPECT_EQ(recorder.summaries[0].packetsRead, 0U);
+    ASSERT_TRUE(controller.streamInfo());
+    EXPECT_EQ(controller.streamInfo()->codecName, "hevc");
+    EXPECT_EQ(controller.streamInfo()->frameCount, -1);
+    EXPECT_EQ(controller.streamInfo()->width, 176);
+    EXPECT_EQ(controller.pictureCount(), 24U);
+    EXPECT_TRUE(ProjectSignalRecorder::waitFor([&] { return recorder.has(QStringLiteral("streamAnalysisLoaded")); }));
+}
+
+TEST_F(ProjectControllerAnalyzerTest, FallsBackInProcessWhenTheWorkerCannotStart)
+{
+    ProjectController controller(nullptr, analyzerOptions(QStringLiteral("/nonexistent/vexilo-analyzer-worker")));
+    ProjectSignalRecorder recorder(controller);
+    ASSERT_TRUE(openAndWait(controller, recorder, "main_420_8bit_gop8.hevc"));
+    const QStringList names = recorder.without({QStringLiteral("thumbnail"), QStringLiteral("batch:"),
+                                                QStringLiteral("progress:1:")});
+    ASSERT_GE(names.size(), 5);
+    EXPECT_EQ(names.mid(0, 3), (QStringList{QStringLiteral("state:Opening"), QStringLiteral("taskStarted"),
+                                            QStringLiteral("progress:0:0")}));
+    EXPECT_TRUE(names[3].startsWith(QStringLiteral("analysisError:"))) << names[3].toStdString();
+    EXPECT_EQ(names.mid(4), (QStringList{QStringLiteral("state:Error"), QStringLiteral("state:Opening"),
+                                         QStringLiteral("progress:0:0"), QStringLiteral("state:Analyzing"),
+                                         QStringLiteral("streamReady"), QStringLiteral("state:Ready"),
+                                         QStringLiteral("taskFinished")}));
+    EXPECT_EQ(recorder.startedPaths.size(), 1) << "one taskStarted per open";
+    EXPECT_EQ(controller.pictureCount(), 24U);
+    ASSERT_EQ(recorder.summaries.size(), 1U);
+    EXPECT_GT(recorder.summaries[0].packetsRead, 0U) << "the in-process decoder's counts";
+}
+
+TEST_F(ProjectControllerAnalyzerTest, AnOpenRightAfterACancelGetsOnlyItsOwnPictures)
+{
+    ProjectController controller(nullptr, analyzerOptions());
+    ProjectSignalRecorder recorder(controller);
+    controller.openProject(testMedia("client_long_640x360.hevc"));
+    ASSERT_TRUE(ProjectSignalRecorder::waitFor([&] { return !recorder.batches.empty(); }));
+    controller.cancelTask();
+    EXPECT_EQ(controller.state(), ProjectState::Empty);
+    EXPECT_EQ(recorder.names.mid(recorder.names.size() - 3),
+              (QStringList{QStringLiteral("state:Cancelling"), QStringLiteral("state:Empty"),
+                           QStringLiteral("taskCanceled")}));
+
+    recorder.clear();
+    ASSERT_TRUE(openAndWait(controller, recorder, "main_420_8bit_gop8.hevc"));
+    QTest::qWait(200);
+    EXPECT_FALSE(recorder.has(QStringLiteral("state:Error"))) << "the new open stays on the analyzer road";
+    EXPECT_EQ(recorder.names.count(QStringLiteral("taskFinished")), 1);
+    EXPECT_EQ(recorder.names.count(QStringLiteral("taskCanceled")), 0);
+    EXPECT_EQ(controller.state(), ProjectState::Ready);
+    EXPECT_EQ(controller.pictureCount(), 24U);
+    for (const domain::PictureInfo& picture : controller.pictures()) {
+        EXPECT_EQ(picture.width, 176) << "picture " << picture.id << " came from the cancelled run";
+    }
+}
+
+TEST_F(ProjectControllerAnalyzerTest, CloseDuringAnOpenEndsItAndTheNextOpenUsesTheWorkerAgain)
+{
+    ProjectController controller(nullptr, analyzerOptions());
+    ProjectSignalRecorder recorder(controller);
+    controller.openProject(testMedia("client_long_640x360.hevc"));
+    ASSERT_TRUE(ProjectSignalRecorder::waitFor([&] { return !recorder.batches.empty(); }));
+    recorder.clear();
+    controller.closeProject();
+    QTest::qWait(300);
+    EXPECT_EQ(recorder.names, (QStringList{QStringLiteral("state:Closing"), QStringLiteral("state:Empty"),
+                                           QStringLiteral("taskCanceled")}));
+    EXPECT_FALSE(controller.hasActiveTask());
+
+    recorder.clear();
+    ASSERT_TRUE(openAndWait(controller, recorder, "main_420_8bit_gop8.hevc"));
+    EXPECT_TRUE(recorder.has(QStringLiteral("analysisStarted")));
+    EXPECT_FALSE(recorder.has(QStringLiteral("state:Error")));
+    EXPECT_EQ(controller.pictureCount(), 24U);
+}
+
+TEST_F(ProjectControllerAnalyzerTest, TwelveBitAndMonochromeFramesMatchOnBothRoads)
+{
+    for (const char* clip : {"project_420_12bit.hevc", "mono_400_8bit.hevc", "observer_422_12bit.hevc"}) {
+        ProjectController analyzer(nullptr, analyzerOptions());
+        ProjectSignalRecorder analyzerRecorder(analyzer);
+        ASSERT_TRUE(openAndWait(analyzer, analyzerRecorder, clip)) << clip;
+        EXPECT_FALSE(analyzerRecorder.has(QStringLiteral("state:Error"))) << clip;
+
+        ProjectControllerOptions inProcessOptions;
+        inProcessOptions.useAnalyzerWorker = false;
+        ProjectController inProcess(nullptr, inProcessOptions);
+        ProjectSignalRecorder inProcessRecorder(inProcess);
+        ASSERT_TRUE(openAndWait(inProcess, inProcessRecorder, clip)) << clip;
+
+        ASSERT_EQ(analyzer.pictureCount(), inProcess.pictureCount()) << clip;
+        for (domain::PictureId id = 0; id < static_cast<domain::PictureId>(inProcess.pictureCount()); ++id) {
+            const VideoFramePtr fromWorker = analyzer.cachedFrame(id);
+            const VideoFramePtr fromDecoder = inProcess.cachedFrame(id);
+            ASSERT_TRUE(fromWorker && fromDecoder) << clip << " picture " << id;
+            EXPECT_EQ(*fromWorker, *fromDecoder) << clip << " picture " << id;
+        }
+        ASSERT_EQ(analyzerRecorder.thumbnails.size(), inProcessRecorder.thumbnails.size()) << clip;
+        for (std::size_t i = 0; i < analyzerRecorder.thumbnails.size(); ++i) {
+            EXPECT_EQ(analyzerRecorder.thumbnails[i].rgba, inProcessRecorder.thumbnails[i].rgba) << clip << " " << i;
+        }
+    }
+}
+
+TEST_F(ProjectControllerAnalyzerTest, OnDemandFramesOfAnAnalyzedStreamDecodeInProcess)
+{
+    ProjectControllerOptions options = analyzerOptions();
+    options.frameCacheBytes = 1;
+    ProjectController controller(nullptr, options);
+    ProjectSignalRecorder recorder(controller);
+    ASSERT_TRUE(openAndWait(controller, recorder, "project_420_12bit.hevc"));
+    ASSERT_TRUE(controller.selectPicture(3));
+    ASSERT_TRUE(ProjectSignalRecorder::waitFor([&] { return !recorder.frames.empty(); }))
+        << recorder.unavailableReasons.join(QLatin1Char(' ')).toStdString();
+    EXPECT_EQ(recorder.frames[0]->bitDepth, 12);
+    EXPECT_EQ(recorder.frames[0]->index, 3);
+}
+
+}  // namespace
+}  // namespace vexilo::application
