@@ -105,13 +105,6 @@ void setLabelText(QLabel* label, const QString& text)
     }
 }
 
-// Paths, codec names and messages come from outside; never let Qt read them as markup.
-void showPlainMessage(QWidget* parent, const QString& title, const QString& text)
-{
-    QMessageBox box(QMessageBox::Information, title, text, QMessageBox::Ok, parent);
-    box.setTextFormat(Qt::PlainText);
-    box.exec();
-}
 
 // Codec, size and sample format of a probed stream, as its state label shows them.
 QString streamDescription(const domain::StreamInfo& streamInfo)
@@ -739,7 +732,6 @@ void MainWindow::applyQualityResults(const application::QualityPairResult& resul
 // analysis slots; until those land, there is nothing for them to show.
 void MainWindow::updateQualityHeatmaps() {}
 void MainWindow::updateMetricSummary() {}
-void MainWindow::refreshAiEvidence(const QString& /*reason*/) {}
 
 // ---- Task reporting and selection -----------------------------------------------------------
 
@@ -758,108 +750,10 @@ void MainWindow::reportTaskMessage(const QString& message)
     updateActionStates();
 }
 
-void MainWindow::selectPictureById(domain::PictureId pictureId)
-{
-    if (projectController != nullptr) {
-        projectController->selectPicture(pictureId);
-    }
-}
-
-void MainWindow::selectPictureRow(int row)
-{
-    if (pictureView == nullptr || pictureTableModel == nullptr || row < 0 || row >= pictureTableModel->rowCount()) {
-        return;
-    }
-    pictureView->setCurrentIndex(pictureTableModel->index(row, 0));
-}
-
 // ---- Command slots --------------------------------------------------------------------------
-
-void MainWindow::onOpenHevcRequested()
-{
-    const QString path = QFileDialog::getOpenFileName(this, tr("Open Stream"), QString(), tr(kHevcInputFilter));
-    if (path.isEmpty() || projectController == nullptr) {
-        return;
-    }
-    stopQualityAnalysisThread();
-    clearQualityMetrics();
-    projectController->openProject(path.toStdU16String());
-    updateActionStates();
-}
-
-void MainWindow::onOpenCompareBRequested()
-{
-    const QString path = QFileDialog::getOpenFileName(this, tr("Open B Stream"), QString(), tr(kHevcInputFilter));
-    if (path.isEmpty() || compareBProjectController == nullptr) {
-        return;
-    }
-    stopQualityAnalysisThread();
-    clearQualityMetrics();
-    compareBOpenRequested = true;
-    compareBProjectController->openProject(path.toStdU16String());
-    updateActionStates();
-}
 
 void MainWindow::onAttachReferenceYuvRequested() { updateActionStates(); }
 
-void MainWindow::onCloseProjectRequested()
-{
-    stopQualityAnalysisThread();
-    clearQualityMetrics();
-    compareBOpenRequested = false;
-    for (ProjectController* controller : {projectController, compareBProjectController}) {
-        if (controller != nullptr) {
-            controller->closeProject();
-        }
-    }
-    updateActionStates();
-}
-
-void MainWindow::onCancelTaskRequested()
-{
-    for (ProjectController* controller : {projectController, compareBProjectController}) {
-        if (controller != nullptr && controller->hasActiveTask()) {
-            controller->cancelTask();
-        }
-    }
-    updateActionStates();
-}
-
-void MainWindow::onAnalyzeStreamRequested()
-{
-    if (projectController != nullptr) {
-        projectController->analyzeStream();
-    }
-    updateActionStates();
-}
-void MainWindow::onAnalyzeCurrentPictureStructureRequested()
-{
-    if (projectController != nullptr) {
-        projectController->analyzeCurrentPictureStructure();
-    }
-    updateActionStates();
-}
-void MainWindow::onCancelAnalysisRequested()
-{
-    if (projectController != nullptr) {
-        projectController->cancelAnalysis();
-    }
-    updateActionStates();
-}
-void MainWindow::onReanalyzeStreamRequested()
-{
-    if (projectController != nullptr) {
-        projectController->reanalyzeStream();
-    }
-    updateActionStates();
-}
-void MainWindow::onClearAnalysisCacheRequested()
-{
-    if (projectController != nullptr) {
-        projectController->clearAnalysisCache();
-    }
-    updateActionStates();
-}
 void MainWindow::onAnalyzeSelectedPairQualityRequested() { updateActionStates(); }
 void MainWindow::onAnalyzeVisiblePairQualityRequested() { updateActionStates(); }
 void MainWindow::onAnalyzeFullStreamQualityRequested() { updateActionStates(); }
@@ -872,232 +766,11 @@ void MainWindow::onCancelQualityAnalysisRequested()
 
 void MainWindow::onQualityMetricFrameActivated(std::int64_t /*frameIndex*/) {}
 
-void MainWindow::onFirstPictureRequested() { selectPictureRow(0); }
-
-void MainWindow::onPreviousPictureRequested()
-{
-    if (pictureView != nullptr) {
-        selectPictureRow(pictureView->currentIndex().row() - 1);
-    }
-}
-
-void MainWindow::onNextPictureRequested()
-{
-    if (pictureView != nullptr) {
-        selectPictureRow(pictureView->currentIndex().row() + 1);
-    }
-}
-
-void MainWindow::onLastPictureRequested()
-{
-    if (pictureTableModel != nullptr) {
-        selectPictureRow(pictureTableModel->rowCount() - 1);
-    }
-}
-
-void MainWindow::onExitRequested() { close(); }
-
-void MainWindow::onAboutRequested()
-{
-    showPlainMessage(this, tr("About Vexilo"), tr("Vexilo Desktop: an HEVC bitstream analyser."));
-}
-
-void MainWindow::onBackendStatusRequested()
-{
-    showPlainMessage(this, tr("Backend Status"),
-                     ProjectController::isBackendAvailable() ? tr("FFmpeg backend available")
-                                                             : tr("FFmpeg backend unavailable"));
-}
-
 // ---- Controller slots -----------------------------------------------------------------------
-
-void MainWindow::onProjectStateChanged(ProjectState state)
-{
-    if (state == ProjectState::Empty) {
-        resetViews();
-    }
-    updateActionStates();
-}
-
-void MainWindow::onTaskStarted(QString sourcePath)
-{
-    reportTaskMessage(tr("Opening %1").arg(sourcePath));
-}
-
-void MainWindow::onTaskProgress(application::ProjectTaskProgress /*progress*/) {}
-
-void MainWindow::onStreamReady(domain::StreamInfo streamInfo)
-{
-    setLabelText(streamStateLabel, streamDescription(streamInfo));
-    if (streamStatisticsModel != nullptr) {
-        streamStatisticsModel->setStreamInfo(streamInfo);
-    }
-    updateActionStates();
-}
-
-void MainWindow::onPictureBatchDecoded(application::PictureInfoBatch pictures)
-{
-    if (streamStatisticsModel != nullptr) {
-        streamStatisticsModel->appendPictures(pictures);
-    }
-    if (pictureStrip != nullptr) {
-        pictureStrip->addPictures(pictures);
-    }
-    if (pictureTableModel != nullptr) {
-        pictureTableModel->appendPictures(std::move(pictures));
-        setLabelText(pictureStateLabel, tr("Pictures: %1").arg(pictureTableModel->rowCount()));
-    }
-    refreshComparePairModel();
-    updateActionStates();
-}
-
-void MainWindow::onPictureThumbnailReady(application::PictureThumbnail thumbnail)
-{
-    if (pictureStrip != nullptr) {
-        pictureStrip->setThumbnail(thumbnail);
-    }
-}
-
-void MainWindow::onPictureCurrentRowChanged(const QModelIndex& current, const QModelIndex& /*previous*/)
-{
-    if (!syncingPictureSelection && pictureTableModel != nullptr && current.isValid()) {
-        if (const auto pictureId = pictureTableModel->pictureIdAt(current.row())) {
-            selectPictureById(*pictureId);
-        }
-    }
-    updateActionStates();
-}
 
 void MainWindow::onComparePairCurrentRowChanged(const QModelIndex& /*current*/, const QModelIndex& /*previous*/)
 {
     updateActionStates();
-}
-
-void MainWindow::onPictureSelectionChanged(domain::PictureId pictureId)
-{
-    if (pictureStrip != nullptr) {
-        pictureStrip->setCurrentPicture(pictureId);
-    }
-}
-
-void MainWindow::onPictureSelectionCleared()
-{
-    if (pictureStrip != nullptr) {
-        pictureStrip->setCurrentPicture(std::nullopt);
-    }
-}
-
-void MainWindow::onSelectedFrameReady(application::VideoFramePtr frame)
-{
-    selectedFrame = frame;
-    if (!frame) {
-        frameViewer->clearFrame(tr("Frame is empty"));
-    } else {
-        frameViewer->setFrame(frame, displayIndexOf(*projectController, frame->index));
-    }
-    setLabelText(frameViewerStateLabel, frameViewer->statusMessage());
-    refreshWipeView();
-    updateActionStates();
-}
-
-void MainWindow::onSelectedFrameUnavailable(domain::PictureId /*pictureId*/, QString reason)
-{
-    selectedFrame.reset();
-    frameViewer->showFrameUnavailable(reason);
-    setLabelText(frameViewerStateLabel, reason);
-    refreshWipeView();
-    updateActionStates();
-}
-
-void MainWindow::onTaskFinished(application::ProjectTaskSummary summary)
-{
-    reportTaskMessage(tr("Finished: decoded %1 picture(s)").arg(summary.picturesDecoded));
-}
-
-void MainWindow::onTaskError(application::ProjectTaskError error)
-{
-    resetViews();
-    reportTaskMessage(tr("Error: %1").arg(error.message));
-}
-
-void MainWindow::onTaskCanceled()
-{
-    resetViews();
-    reportTaskMessage(tr("Task canceled"));
-}
-
-void MainWindow::onAnalysisStarted(qulonglong /*generation*/, QString /*taskId*/)
-{
-    streamAnalysisReady = false;
-    updateActionStates();
-}
-
-void MainWindow::onAnalysisFinished(qulonglong /*generation*/)
-{
-    streamAnalysisReady = true;
-    updateActionStates();
-}
-
-void MainWindow::onAnalysisCanceled(qulonglong /*generation*/)
-{
-    streamAnalysisReady = false;
-    updateActionStates();
-}
-
-void MainWindow::onAnalysisCacheCleared(qulonglong /*generation*/)
-{
-    streamAnalysisReady = false;
-    updateActionStates();
-}
-
-void MainWindow::onStreamAnalysisLoaded(qulonglong /*generation*/, analysis::StreamAnalysis analysis)
-{
-    streamAnalysis = std::move(analysis);
-    streamAnalysisReady = true;
-    updateActionStates();
-}
-
-void MainWindow::onPictureAnalysisStatusChanged(application::PictureAnalysisState /*state*/) {}
-void MainWindow::onPictureAnalysisLoaded(application::PictureAnalysisPayload /*payload*/) {}
-
-void MainWindow::onAnalysisError(application::AnalysisTaskError error)
-{
-    reportTaskMessage(tr("Analysis error: %1").arg(error.message));
-}
-
-void MainWindow::onSyntaxTreeCurrentChanged(const QModelIndex& /*current*/, const QModelIndex& /*previous*/) {}
-void MainWindow::onSliceCurrentRowChanged(const QModelIndex& /*current*/, const QModelIndex& /*previous*/) {}
-void MainWindow::onViewerAnalysisObjectHovered(analysis::StableId /*objectId*/) {}
-
-void MainWindow::onViewerAnalysisObjectSelected(analysis::StableId objectId)
-{
-    if (inspectorModel != nullptr) {
-        inspectorModel->explainObject(objectId);
-    }
-}
-
-void MainWindow::onViewerBlockInfoAvailable(QString interaction, QString pictureId, QString displayIndex,
-                                            QString lumaSample, analysis::StableId ctuId, analysis::StableId cuId,
-                                            analysis::StableId puId, analysis::StableId tuId)
-{
-    if (blockInfoModel != nullptr) {
-        blockInfoModel->showBlockInfo(interaction, pictureId, displayIndex, lumaSample, ctuId, cuId, puId, tuId);
-    }
-}
-
-void MainWindow::onViewerBlockInfoUnavailable(QString interaction, QString pictureId, QString displayIndex,
-                                              QString lumaSample, QString fallbackCell)
-{
-    if (blockInfoModel != nullptr) {
-        blockInfoModel->showBlockInfoUnavailable(interaction, pictureId, displayIndex, lumaSample, fallbackCell);
-    }
-}
-
-void MainWindow::onViewerBlockInfoCleared(QString message)
-{
-    if (blockInfoModel != nullptr) {
-        blockInfoModel->showMessage(tr("Block Info"), message, QStringLiteral("idle"));
-    }
 }
 
 }  // namespace vexilo

@@ -2,6 +2,7 @@
 
 #include "vexilo/analysis/StableId.h"
 #include "vexilo/analysis/StreamAnalysis.h"
+#include "vexilo/ai/AiEvidenceSnapshot.h"
 #include "vexilo/application/AnalysisRepositoryTypes.h"
 #include "vexilo/application/AnalysisTaskTypes.h"
 #include "vexilo/application/ApplicationTypes.h"
@@ -32,11 +33,13 @@ class QDockWidget;
 class QGroupBox;
 class QLabel;
 class QPlainTextEdit;
+class QProgressBar;
 class QSplitter;
 class QStackedWidget;
 class QTabWidget;
 class QTableView;
 class QThread;
+class QTimer;
 class QToolBar;
 class QToolButton;
 class QTreeView;
@@ -61,6 +64,7 @@ class QualityMetricChartWidget;
 class SliceTableModel;
 class StreamStatisticsModel;
 class SyntaxTreeModel;
+struct PictureAnalysisDisplay;
 
 // The one top-level window: owns every widget, model and both project controllers, turns user
 // commands and controller signals into calls, and keeps actions and views consistent.
@@ -210,6 +214,30 @@ private:
     void updateMetricSummary();
     void refreshAiEvidence(const QString& reason);
 
+    // Project, analysis, block-info and evidence flows.
+    void autoAnalyzeCurrentPictureStructure(const QString& reason);
+    void selectPictureFromNavigation(domain::PictureId pictureId);
+    void selectComparePairRowForFrame(qint64 frameIndex);
+    void applyPictureAnalysis(const std::shared_ptr<const analysis::StreamAnalysis>& document,
+                              domain::PictureId pictureId);
+    void showPictureAnalysisStatus(const QString& message, const QString& status);
+    void showPictureAnalysisDisplay(const PictureAnalysisDisplay& display, domain::PictureId pictureId,
+                                    const QString& message);
+    void dropPictureAnalysis();
+    void forgetStreamAnalysis();
+    void forgetStreamAnalysisViews();
+    void showFreshBlockInfoMessage(const QString& detail, const QString& state);
+    void clearPictureObjectViews();
+    void clearSelectedPictureAnalysisViews();
+    void makePictureRowCurrent(int row);
+    void explainObjectFromNavigation(const std::optional<analysis::StableId>& objectId,
+                                     const std::optional<domain::PictureId>& pictureId);
+    void scheduleDeferredRefresh();
+    void flushDeferredRefreshes();
+    void dropDeferredStatisticsPictures();
+    void showTaskProgress(bool busy);
+    [[nodiscard]] ai::AiEvidenceSnapshot makeAiEvidenceSnapshot(const QString& statusText) const;
+
     // Actions, in the order of the command table.
     QAction* actionOpenHevc = nullptr;
     QAction* actionOpenCompareB = nullptr;
@@ -333,6 +361,15 @@ private:
     std::map<std::int64_t, application::QualityPairResult> qualityResults;
     std::uint64_t qualityRunGeneration = 0;
     bool qualityCancelRequested = false;
+    // Decoded-picture batches arrive one picture at a time on the analyzer road; what they would
+    // rebuild over the whole stream waits here for one short timer.
+    QTimer* deferredRefreshTimer = nullptr;
+    std::vector<domain::PictureInfo> deferredStatisticsPictures;
+    bool deferredComparePairRefresh = false;
+    std::optional<QString> deferredEvidenceStatus;
+    bool lockingFromViewer = false;
+    QProgressBar* taskProgressBar = nullptr;
+    QToolButton* taskProgressCancelButton = nullptr;
 };
 
 }  // namespace vexilo
