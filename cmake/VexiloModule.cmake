@@ -10,6 +10,13 @@ if(VEXILO_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+# Threaded services also run under ThreadSanitizer, in a build of their own (it cannot be
+# combined with VEXILO_SANITIZE).
+if(VEXILO_THREAD_SANITIZER)
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()
+
 # Applies the house warning set to a target of our own (never to generated code).
 function(vexilo_warnings target)
   target_compile_options(${target} PRIVATE

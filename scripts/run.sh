@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets everything up and starts Vexilo: installs missing Debian packages,
-# builds a release configuration and starts the desktop program. Until the
-# desktop exists, runs the analyzer worker's health check instead.
+# builds a release configuration and starts the desktop program, passing this
+# script's arguments on to it.
 set -euo pipefail
 repo_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_dir=${VEXILO_RUN_BUILD_DIR:-"$repo_dir/build/release"}

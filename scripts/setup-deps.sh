@@ -10,7 +10,7 @@ VEXILO_PACKAGES=(
   libflatbuffers-dev flatbuffers-compiler
   libgtest-dev googletest
   ffmpeg x265
-  xvfb xauth
+  xvfb xauth xdotool x11-utils imagemagick
   clang libclang-rt-dev
   libde265-dev
 )

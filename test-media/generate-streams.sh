@@ -127,4 +127,12 @@ hevc_clip models_422_10bit.hevc           yuv422p10le  128x96  8  "keyint=8:bfra
 # Worker client: long enough that a cancel lands while the worker still decodes.
 hevc_clip client_long_640x360.hevc        yuv420p      640x360 48 "keyint=24:bframes=3"
 
+# Project controller: 70 small pictures decode well inside one 50 ms batch window; a 12-bit
+# 4:2:0 stream for both decode roads.
+hevc_clip project_70_pictures.hevc        yuv420p      64x64   70 "keyint=35:bframes=3"
+hevc_clip project_420_12bit.hevc          yuv420p12le  64x48   6  "keyint=6:bframes=2"
+
+# Frame viewer screenshots: a full-HD picture with motion, so that every overlay has data.
+hevc_clip viewer_1080p_420_8bit.hevc      yuv420p      1920x1080 3 "keyint=3:bframes=0:preset=fast"
+
 echo "test media ready in $out_dir"

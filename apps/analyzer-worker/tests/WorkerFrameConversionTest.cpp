@@ -199,6 +199,8 @@ TEST(FrameConversion, MapsColourPropertiesAndMissingTimestamps)
         {AVCOL_RANGE_MPEG, AVCOL_SPC_BT709, domain::ColourRange::Limited, domain::ColourMatrix::Bt709},
         {AVCOL_RANGE_JPEG, AVCOL_SPC_BT470BG, domain::ColourRange::Full, domain::ColourMatrix::Bt601},
         {AVCOL_RANGE_UNSPECIFIED, AVCOL_SPC_SMPTE170M, domain::ColourRange::Unspecified, domain::ColourMatrix::Bt601},
+        {AVCOL_RANGE_MPEG, AVCOL_SPC_FCC, domain::ColourRange::Limited, domain::ColourMatrix::Bt601},
+        {AVCOL_RANGE_MPEG, AVCOL_SPC_SMPTE240M, domain::ColourRange::Limited, domain::ColourMatrix::Bt601},
         {AVCOL_RANGE_MPEG, AVCOL_SPC_BT2020_NCL, domain::ColourRange::Limited, domain::ColourMatrix::Bt2020},
         {AVCOL_RANGE_MPEG, AVCOL_SPC_BT2020_CL, domain::ColourRange::Limited, domain::ColourMatrix::Unspecified},
     };

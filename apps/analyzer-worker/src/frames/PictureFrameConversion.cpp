@@ -47,10 +47,14 @@ struct MatrixMapping {
     ColourMatrix matrix;
 };
 
+// The same choice as the desktop's in-process decoder, so that a picture shows in the same
+// colours whichever road decoded it.
 constexpr std::array kMatrices{
     MatrixMapping{AVCOL_SPC_BT709, ColourMatrix::Bt709},
+    MatrixMapping{AVCOL_SPC_FCC, ColourMatrix::Bt601},
     MatrixMapping{AVCOL_SPC_BT470BG, ColourMatrix::Bt601},
     MatrixMapping{AVCOL_SPC_SMPTE170M, ColourMatrix::Bt601},
+    MatrixMapping{AVCOL_SPC_SMPTE240M, ColourMatrix::Bt601},
     MatrixMapping{AVCOL_SPC_BT2020_NCL, ColourMatrix::Bt2020},
 };
 

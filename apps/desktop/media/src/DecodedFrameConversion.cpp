@@ -27,6 +27,7 @@ constexpr std::string_view kIncompleteFrame = "Decoder returned an incomplete pl
 struct AcceptedPixelFormat {
     AVPixelFormat format;
     ChromaFormat chroma;
+    bool monochrome = false;
 };
 
 constexpr std::array kAcceptedPixelFormats{
@@ -36,6 +37,12 @@ constexpr std::array kAcceptedPixelFormats{
     AcceptedPixelFormat{AV_PIX_FMT_YUV422P10LE, ChromaFormat::Yuv422},
     AcceptedPixelFormat{AV_PIX_FMT_YUV444P, ChromaFormat::Yuv444},
     AcceptedPixelFormat{AV_PIX_FMT_YUV444P10LE, ChromaFormat::Yuv444},
+    AcceptedPixelFormat{AV_PIX_FMT_YUV420P12LE, ChromaFormat::Yuv420},
+    AcceptedPixelFormat{AV_PIX_FMT_YUV422P12LE, ChromaFormat::Yuv422},
+    AcceptedPixelFormat{AV_PIX_FMT_YUV444P12LE, ChromaFormat::Yuv444},
+    AcceptedPixelFormat{AV_PIX_FMT_GRAY8, ChromaFormat::Yuv420, true},
+    AcceptedPixelFormat{AV_PIX_FMT_GRAY10LE, ChromaFormat::Yuv420, true},
+    AcceptedPixelFormat{AV_PIX_FMT_GRAY12LE, ChromaFormat::Yuv420, true},
 };
 
 struct MatrixMapping {
@@ -130,6 +137,39 @@ domain::PictureInfo describePicture(const AVFrame& frame, std::uint64_t index, s
     return picture;
 }
 
+// Monochrome (4:0:0) pictures carry luma only, but every frame user expects three planes: such a
+// picture becomes 4:2:0 with mid-grey chroma, exactly as the analyzer worker sends it.
+domain::VideoPlane neutralChromaPlane(std::uint8_t planeIndex, std::int32_t width, std::int32_t height,
+                                      std::int32_t bitDepth, std::int32_t bytesPerSample) {
+    domain::VideoPlane plane;
+    plane.planeIndex = planeIndex;
+    plane.width = width;
+    plane.height = height;
+    plane.stride = static_cast<std::int64_t>(width) * bytesPerSample;
+    plane.bytesPerSample = bytesPerSample;
+    const auto sampleCount = static_cast<std::size_t>(static_cast<std::int64_t>(width) * height);
+    const auto midGrey = static_cast<std::uint16_t>(1U << (bitDepth - 1));
+    if (bytesPerSample == 1) {
+        plane.samples.assign(sampleCount, static_cast<std::uint8_t>(midGrey));
+        return plane;
+    }
+    plane.samples.resize(sampleCount * 2);
+    for (std::size_t sample = 0; sample < sampleCount; ++sample) {
+        plane.samples[2 * sample] = static_cast<std::uint8_t>(midGrey & 0xffU);
+        plane.samples[2 * sample + 1] = static_cast<std::uint8_t>(midGrey >> 8);
+    }
+    return plane;
+}
+
+std::optional<domain::VideoPlane> copyChromaPlane(const AVFrame& frame, const AcceptedPixelFormat& accepted,
+                                                  std::uint8_t planeIndex, std::int32_t width, std::int32_t height,
+                                                  std::int32_t bitDepth, std::int32_t bytesPerSample) {
+    if (accepted.monochrome) {
+        return neutralChromaPlane(planeIndex, width, height, bitDepth, bytesPerSample);
+    }
+    return copyDecodedPlane(frame, planeIndex, planeIndex, width, height, bytesPerSample);
+}
+
 }  // namespace
 
 std::optional<domain::VideoPlane> copyDecodedPlane(const AVFrame& frame, int planeIndex, std::uint8_t recordedIndex,
@@ -196,11 +236,13 @@ FFmpegResult<FFmpegDecodedPicture> convertDecodedFrame(const AVFrame& frame, con
     video.colourRange = colourRangeOf(frame.color_range);
     video.matrix = colourMatrixOf(frame.colorspace);
 
-    const std::int32_t chromaWidth = AV_CEIL_RSHIFT(frame.width, static_cast<int>(descriptor->log2_chroma_w));
-    const std::int32_t chromaHeight = AV_CEIL_RSHIFT(frame.height, static_cast<int>(descriptor->log2_chroma_h));
+    const int log2ChromaWidth = accepted->monochrome ? 1 : static_cast<int>(descriptor->log2_chroma_w);
+    const int log2ChromaHeight = accepted->monochrome ? 1 : static_cast<int>(descriptor->log2_chroma_h);
+    const std::int32_t chromaWidth = AV_CEIL_RSHIFT(frame.width, log2ChromaWidth);
+    const std::int32_t chromaHeight = AV_CEIL_RSHIFT(frame.height, log2ChromaHeight);
     auto luma = copyDecodedPlane(frame, 0, 0, frame.width, frame.height, bytesPerSample);
-    auto u = copyDecodedPlane(frame, 1, 1, chromaWidth, chromaHeight, bytesPerSample);
-    auto v = copyDecodedPlane(frame, 2, 2, chromaWidth, chromaHeight, bytesPerSample);
+    auto u = copyChromaPlane(frame, *accepted, 1, chromaWidth, chromaHeight, bitDepth, bytesPerSample);
+    auto v = copyChromaPlane(frame, *accepted, 2, chromaWidth, chromaHeight, bitDepth, bytesPerSample);
     if (!luma || !u || !v) {
         return formatFfmpegError(sourcePath, AVERROR_INVALIDDATA, kIncompleteFrame);
     }

@@ -1,6 +1,7 @@
 #include "vexilo/media/FFmpegVideoSource.h"
 
 #include "FFmpegHandles.h"
+#include "FrameMemoryReuse.h"
 #include "PacketIdentity.h"
 #include "vexilo/media/DecodedFrameConversion.h"
 #include "vexilo/media/PathText.h"
@@ -387,6 +388,7 @@ FFmpegVideoSource& FFmpegVideoSource::operator=(FFmpegVideoSource&&) noexcept = 
 FFmpegVideoSource::~FFmpegVideoSource() = default;
 
 FFmpegResult<FFmpegVideoSource> FFmpegVideoSource::open(const fs::path& path) {
+    keepFreedFrameMemoryForReuse();
     if (auto invalid = validateInputPath(path)) {
         return std::move(*invalid);
     }

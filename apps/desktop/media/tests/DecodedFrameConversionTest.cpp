@@ -90,6 +90,16 @@ TEST_P(AcceptedFormats, CopyEveryRowIntoTightPlanes) {
         EXPECT_EQ(copy.bytesPerSample, bytesPerSample);
         EXPECT_EQ(copy.stride, static_cast<std::int64_t>(width) * bytesPerSample);
         ASSERT_EQ(copy.samples.size(), static_cast<std::size_t>(copy.stride * height));
+        if (plane > 0 && av_pix_fmt_desc_get(c.format)->nb_components == 1) {
+            // Monochrome: chroma is mid grey, not read from the frame.
+            const unsigned midGrey = 1U << (c.bitDepth - 1);
+            for (std::size_t sample = 0; sample < copy.samples.size(); sample += static_cast<std::size_t>(bytesPerSample)) {
+                const unsigned value = bytesPerSample == 1 ? copy.samples[sample]
+                                                           : copy.samples[sample] | (copy.samples[sample + 1] << 8U);
+                ASSERT_EQ(value, midGrey) << "plane " << plane << " sample " << sample;
+            }
+            continue;
+        }
         const auto rowBytes = static_cast<std::size_t>(copy.stride);
         for (std::size_t row = 0; row < static_cast<std::size_t>(height); ++row) {
             const std::uint8_t* source = frame->data[plane] + row * static_cast<std::size_t>(frame->linesize[plane]);
@@ -112,7 +122,13 @@ INSTANTIATE_TEST_SUITE_P(
                     GeometryCase{"Yuv422p_Odd", AV_PIX_FMT_YUV422P, 7, 5, ChromaFormat::Yuv422, 8, 4, 5},
                     GeometryCase{"Yuv422p10", AV_PIX_FMT_YUV422P10LE, 8, 4, ChromaFormat::Yuv422, 10, 4, 4},
                     GeometryCase{"Yuv444p_Odd", AV_PIX_FMT_YUV444P, 177, 97, ChromaFormat::Yuv444, 8, 177, 97},
-                    GeometryCase{"Yuv444p10", AV_PIX_FMT_YUV444P10LE, 9, 3, ChromaFormat::Yuv444, 10, 9, 3}),
+                    GeometryCase{"Yuv444p10", AV_PIX_FMT_YUV444P10LE, 9, 3, ChromaFormat::Yuv444, 10, 9, 3},
+                    GeometryCase{"Yuv420p12", AV_PIX_FMT_YUV420P12LE, 7, 5, ChromaFormat::Yuv420, 12, 4, 3},
+                    GeometryCase{"Yuv422p12", AV_PIX_FMT_YUV422P12LE, 8, 4, ChromaFormat::Yuv422, 12, 4, 4},
+                    GeometryCase{"Yuv444p12", AV_PIX_FMT_YUV444P12LE, 9, 3, ChromaFormat::Yuv444, 12, 9, 3},
+                    GeometryCase{"Gray8_Odd", AV_PIX_FMT_GRAY8, 7, 5, ChromaFormat::Yuv420, 8, 4, 3},
+                    GeometryCase{"Gray10", AV_PIX_FMT_GRAY10LE, 8, 4, ChromaFormat::Yuv420, 10, 4, 2},
+                    GeometryCase{"Gray12", AV_PIX_FMT_GRAY12LE, 8, 4, ChromaFormat::Yuv420, 12, 4, 2}),
     test::CaseName());
 
 struct RefusalCase {
@@ -153,8 +169,8 @@ INSTANTIATE_TEST_SUITE_P(
                     "Decoder returned a frame with invalid dimensions or pixel format"},
         RefusalCase{"Nv12", AV_PIX_FMT_NV12, 4, 4, -1163346256,
                     "Unsupported decoded display pixel format for YUV viewer: nv12"},
-        RefusalCase{"Yuv420p12", AV_PIX_FMT_YUV420P12LE, 4, 4, -1163346256,
-                    "Unsupported decoded display pixel format for YUV viewer: yuv420p12le"},
+        RefusalCase{"Yuv420p16", AV_PIX_FMT_YUV420P16LE, 4, 4, -1163346256,
+                    "Unsupported decoded display pixel format for YUV viewer: yuv420p16le"},
         RefusalCase{"NamelessFormat", 100000, 4, 4, -1163346256,
                     "Unsupported decoded display pixel format for YUV viewer: unknown"},
         RefusalCase{"NoPlaneData", AV_PIX_FMT_YUV420P, 4, 4, -1094995529,

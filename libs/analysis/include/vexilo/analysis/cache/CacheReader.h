@@ -22,4 +22,10 @@ openAnalysisCache(const std::filesystem::path& directory,
 readCachedPicture(const std::filesystem::path& directory, const ManifestPictureEntry& requested,
                   const std::optional<std::string>& expectedFingerprint = std::nullopt);
 
+// readCachedPicture against a manifest the caller opened already, so that a reader of many
+// pictures opens the manifest once, not per picture.
+[[nodiscard]] CacheResult<StreamAnalysis>
+readCachedPictureFromManifest(const std::filesystem::path& directory, const CacheManifest& manifest,
+                              const ManifestPictureEntry& requested);
+
 }  // namespace vexilo::analysis

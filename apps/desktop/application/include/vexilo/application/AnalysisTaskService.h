@@ -1,0 +1,130 @@
+#pragma once
+
+#include "vexilo/analysis/StreamAnalysis.h"
+#include "vexilo/analysis/cache/CacheManifest.h"
+#include "vexilo/application/AnalysisRepository.h"
+#include "vexilo/application/AnalysisRepositoryTypes.h"
+#include "vexilo/application/AnalysisTaskTypes.h"
+#include "vexilo/application/AnalyzerWorkerClient.h"
+#include "vexilo/domain/PictureInfo.h"
+#include "vexilo/protocol/FramePacket.h"
+#include "vexilo/protocol/ProtocolMessage.h"
+
+#include <QHash>
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+namespace vexilo::application {
+
+// Manages the analyses of one opened source: its cache directory, the worker runs that fill
+// it, the loads that read it back, and each project picture's analysis status. Every result
+// carries the analysis generation, which advances whenever earlier work becomes stale.
+// Lives on the GUI thread.
+class AnalysisTaskService : public QObject {
+    Q_OBJECT
+
+public:
+    explicit AnalysisTaskService(QObject* parent = nullptr, AnalysisTaskServiceOptions options = {});
+    ~AnalysisTaskService() override;
+
+    AnalysisTaskService(const AnalysisTaskService&) = delete;
+    AnalysisTaskService& operator=(const AnalysisTaskService&) = delete;
+
+    void startAnalysis(const QString& sourcePath, bool reanalyze);
+    void analyzePictureStructure(domain::PictureId picture);
+    void cancelAnalysis();
+    void clearCache();
+    void loadPictureAnalysis(domain::PictureId picture);
+    void preloadPictureAnalyses(std::optional<domain::PictureId> first = std::nullopt);
+    void setDecodedPictures(const std::vector<domain::PictureInfo>& pictures);
+
+    [[nodiscard]] PictureAnalysisStatus pictureAnalysisStatus(domain::PictureId picture) const;
+    [[nodiscard]] bool isBusy() const;
+    [[nodiscard]] std::uint64_t generation() const { return generation_; }
+    [[nodiscard]] const std::filesystem::path& cacheDirectory() const { return cacheDirectory_; }
+
+    // Forgets the source and stops its worker; shutdown also waits for every cache job.
+    void closeSource();
+    void shutdown();
+
+signals:
+    void analysisStarted(qulonglong generation, const QString& taskId);
+    void analysisFinished(qulonglong generation);
+    void analysisCanceled(qulonglong generation);
+    void cacheCleared(qulonglong generation);
+    void pictureAnalysisStatusChanged(const vexilo::application::PictureAnalysisState& state);
+    void pictureAnalysisLoaded(const vexilo::application::PictureAnalysisPayload& payload);
+    void streamAnalysisLoaded(qulonglong generation, const vexilo::analysis::StreamAnalysis& analysis);
+    void decodedFrameReceived(const vexilo::protocol::AnalyzerFramePacket& frame);
+    void analysisError(const vexilo::application::AnalysisTaskError& error);
+    void analysisIndexReady(qulonglong generation);
+
+private:
+    void setPictureStatus(domain::PictureId picture, PictureAnalysisStatus status, const QString& message);
+    void emitError(const AnalysisTaskError& error);
+    [[nodiscard]] std::filesystem::path cacheRoot() const;
+    [[nodiscard]] std::optional<QString> prepareCacheDirectory();
+    void startWorkerIfNeeded();
+    void sendPendingStreamAnalysis();
+    void sendPendingPictureStructure();
+    void takeTask(const AnalyzerTaskRequest& request);
+    void abandonJobs();
+
+    void onWorkerStateChanged(AnalyzerWorkerState state);
+    void onWorkerEvent(const protocol::AnalyzerProtocolMessage& event);
+    void onAnalysisFinished(const protocol::AnalyzerProtocolMessage& event);
+    void onAnalysisCanceled();
+    void onWorkerError(const AnalyzerWorkerError& error);
+    void onStreamLoaded(qulonglong generation, const analysis::CacheManifest& manifest,
+                        const analysis::StreamAnalysis& stream);
+    void onPictureLoaded(const PictureAnalysisPayload& payload);
+    void onRepositoryError(const AnalysisRepositoryError& error);
+    void onCacheCleared(qulonglong generation);
+
+    [[nodiscard]] std::optional<domain::PictureId>
+    projectPictureFor(const analysis::PictureAnalysisSummary& summary, std::size_t position) const;
+    void rewritePictureIdentities(PictureAnalysisPayload& payload) const;
+    void failRunningPicture(const QString& message);
+
+    void enqueuePreload(domain::PictureId picture);
+    void startNextPreload();
+    void startPictureLoad(domain::PictureId picture, const analysis::ManifestPictureEntry& entry);
+    void forgetPictures();
+    void clearPreload();
+
+    AnalysisTaskServiceOptions options_;
+    AnalyzerWorkerClient client_;
+    AnalysisRepository repository_;
+
+    QString sourcePath_;
+    std::filesystem::path cacheDirectory_;
+    std::optional<std::string> expectedSource_;
+    QString taskId_;
+    bool streamAnalysisPending_ = false;
+    bool reanalyze_ = false;
+    bool cacheWipePending_ = false;
+    std::optional<domain::PictureId> pendingPictureRequest_;
+    std::uint64_t targetDecodePictureId_ = 0;
+    std::optional<domain::PictureId> runningPictureRequest_;
+    std::optional<domain::PictureId> loadingPicture_;
+    std::deque<domain::PictureId> pictureLoadQueue_;
+    std::unordered_set<domain::PictureId> queuedPictures_;
+
+    std::unordered_map<domain::PictureId, analysis::ManifestPictureEntry> pictureEntries_;
+    std::unordered_map<domain::PictureId, PictureAnalysisStatus> pictureStatuses_;
+    std::unordered_map<domain::PictureId, std::uint64_t> decodePictureIds_;
+    std::unordered_map<std::uint64_t, domain::PictureId> projectPictureOfDecodeId_;
+    std::unordered_map<std::int64_t, domain::PictureId> displayIndexToPicture_;
+    std::uint64_t generation_ = 1;
+};
+
+}  // namespace vexilo::application

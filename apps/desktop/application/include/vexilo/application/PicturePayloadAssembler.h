@@ -1,0 +1,51 @@
+#pragma once
+
+#include "vexilo/analysis/StableId.h"
+#include "vexilo/analysis/StreamAnalysis.h"
+
+#include <cstddef>
+#include <unordered_map>
+#include <vector>
+
+namespace vexilo::application {
+
+// Merges picture documents with one stream-level document. The stream's collections are
+// indexed once here, so that each merge costs what the picture holds, not what the stream holds.
+class PicturePayloadAssembler {
+public:
+    explicit PicturePayloadAssembler(const analysis::StreamAnalysis& stream);
+
+    // The picture's document with the stream's parameter sets, the stream's parameter-set and
+    // picture-less SEI NAL units and SEI messages, and the stream's errors ahead of its own.
+    // Records both documents hold keep the stream's order and the picture's content.
+    [[nodiscard]] analysis::StreamAnalysis assemble(const analysis::StreamAnalysis& picture) const;
+
+private:
+    template <typename Record> struct StreamIndex {
+        // Position in the stream's collection of every record, and whether the stream hands it
+        // to every picture.
+        struct Slot {
+            std::size_t position = 0;
+            bool sharedByAllPictures = false;
+        };
+        std::unordered_map<analysis::StableId, Slot, analysis::StableIdHash> positionsById;
+        std::vector<std::size_t> sharedPositions;
+    };
+
+    template <typename Record, typename Shared>
+    static StreamIndex<Record> indexStream(const std::vector<Record>& stream, Shared sharedByAllPictures);
+
+    template <typename Record>
+    static std::vector<Record> merge(const std::vector<Record>& stream, const StreamIndex<Record>& index,
+                                     const std::vector<Record>& picture);
+
+    const analysis::StreamAnalysis& stream_;
+    StreamIndex<analysis::NalUnitInfo> nalUnits_;
+    StreamIndex<analysis::SeiMessageInfo> seiMessages_;
+};
+
+// One merge without keeping the index, for callers that merge a single picture.
+[[nodiscard]] analysis::StreamAnalysis makePictureAnalysisPayload(const analysis::StreamAnalysis& stream,
+                                                                  const analysis::StreamAnalysis& picture);
+
+}  // namespace vexilo::application

@@ -1,0 +1,76 @@
+#include "CachedStreamSnapshot.h"
+
+#include "vexilo/analysis/cache/CacheReader.h"
+#include "vexilo/application/StreamMetaReader.h"
+
+#include <utility>
+
+namespace vexilo::application {
+
+using analysis::CacheError;
+using analysis::CacheManifest;
+using analysis::CacheResult;
+using analysis::ManifestPictureEntry;
+using analysis::StreamAnalysis;
+
+CacheResult<CachedStreamSnapshot::Ptr>
+CachedStreamSnapshot::load(const std::filesystem::path& directory,
+                           const std::optional<std::string>& expectedSourceFingerprint, std::uint64_t generation,
+                           const std::function<bool()>& isAbandoned)
+{
+    auto opened = analysis::openAnalysisCache(directory, expectedSourceFingerprint);
+    if (auto* error = std::get_if<CacheError>(&opened)) {
+        return std::move(*error);
+    }
+    if (isAbandoned()) {
+        return Ptr{};
+    }
+    auto& manifest = std::get<CacheManifest>(opened);
+    auto stream = readCachedStreamMeta(directory, manifest);
+    if (auto* error = std::get_if<CacheError>(&stream)) {
+        return std::move(*error);
+    }
+    return std::make_shared<const CachedStreamSnapshot>(directory, generation, std::move(manifest),
+                                                        std::move(std::get<StreamAnalysis>(stream)));
+}
+
+CachedStreamSnapshot::CachedStreamSnapshot(std::filesystem::path directory, std::uint64_t generation,
+                                           CacheManifest manifest, StreamAnalysis stream)
+    : directory_(std::move(directory)),
+      generation_(generation),
+      manifest_(std::move(manifest)),
+      stream_(std::move(stream)),
+      assembler_(stream_)
+{
+    picturePaths_.reserve(manifest_.pictures.size());
+    for (const ManifestPictureEntry& entry : manifest_.pictures) {
+        picturePaths_.try_emplace(entry.stableId, entry.path);
+    }
+}
+
+bool CachedStreamSnapshot::serves(const std::filesystem::path& directory,
+                                  const std::optional<std::string>& expectedSourceFingerprint,
+                                  std::uint64_t generation) const
+{
+    return generation == generation_ && directory == directory_ &&
+           (!expectedSourceFingerprint || *expectedSourceFingerprint == manifest_.sourceFingerprint);
+}
+
+CacheResult<StreamAnalysis> CachedStreamSnapshot::readPicturePayload(const ManifestPictureEntry& entry) const
+{
+    // The reader checks the entry against the manifest it is given; give it only the entry the
+    // manifest lists (or none), so the check is a hash look-up, not a walk over every picture.
+    CacheManifest oneEntry;
+    oneEntry.sourceFingerprint = manifest_.sourceFingerprint;
+    const auto listed = picturePaths_.find(entry.stableId);
+    if (listed != picturePaths_.end()) {
+        oneEntry.pictures.push_back(ManifestPictureEntry{listed->first, listed->second});
+    }
+    auto picture = analysis::readCachedPictureFromManifest(directory_, oneEntry, entry);
+    if (auto* error = std::get_if<CacheError>(&picture)) {
+        return std::move(*error);
+    }
+    return assembler_.assemble(std::get<StreamAnalysis>(picture));
+}
+
+}  // namespace vexilo::application

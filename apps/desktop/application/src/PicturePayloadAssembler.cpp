@@ -1,0 +1,109 @@
+#include "vexilo/application/PicturePayloadAssembler.h"
+
+#include <algorithm>
+#include <unordered_set>
+#include <utility>
+
+namespace vexilo::application {
+namespace {
+
+using analysis::NalUnitInfo;
+using analysis::NalUnitKind;
+using analysis::SeiMessageInfo;
+using analysis::StableId;
+using analysis::StableIdHash;
+using analysis::StreamAnalysis;
+
+bool isParameterSetUnit(NalUnitKind kind)
+{
+    return kind == NalUnitKind::Vps || kind == NalUnitKind::Sps || kind == NalUnitKind::Pps;
+}
+
+bool isPicturelessSeiUnit(const NalUnitInfo& unit)
+{
+    return (unit.kind == NalUnitKind::PrefixSei || unit.kind == NalUnitKind::SuffixSei) && !unit.pictureId;
+}
+
+}  // namespace
+
+PicturePayloadAssembler::PicturePayloadAssembler(const StreamAnalysis& stream)
+    : stream_(stream),
+      nalUnits_(indexStream(stream.nalUnits,
+                            [](const NalUnitInfo& unit) {
+                                return isParameterSetUnit(unit.kind) || isPicturelessSeiUnit(unit);
+                            })),
+      seiMessages_(indexStream(stream.seiMessages, [](const SeiMessageInfo& message) { return !message.pictureId; }))
+{
+}
+
+template <typename Record, typename Shared>
+PicturePayloadAssembler::StreamIndex<Record>
+PicturePayloadAssembler::indexStream(const std::vector<Record>& stream, Shared sharedByAllPictures)
+{
+    StreamIndex<Record> index;
+    index.positionsById.reserve(stream.size());
+    for (std::size_t position = 0; position < stream.size(); ++position) {
+        const bool shared = sharedByAllPictures(stream[position]);
+        // The first of two records with one identity is the one a walk from the front finds.
+        if (index.positionsById.try_emplace(stream[position].id, position, shared).second && shared) {
+            index.sharedPositions.push_back(position);
+        }
+    }
+    return index;
+}
+
+template <typename Record>
+std::vector<Record> PicturePayloadAssembler::merge(const std::vector<Record>& stream,
+                                                   const StreamIndex<Record>& index,
+                                                   const std::vector<Record>& picture)
+{
+    // Stream position -> the record to keep there: the picture's copy wins over the stream's.
+    std::unordered_map<std::size_t, const Record*> kept;
+    for (const std::size_t position : index.sharedPositions) {
+        kept.emplace(position, &stream[position]);
+    }
+    std::vector<const Record*> pictureOnly;
+    std::unordered_set<StableId, StableIdHash> pictureIds;
+    for (const Record& record : picture) {
+        if (!pictureIds.insert(record.id).second) {
+            continue;
+        }
+        const auto slot = index.positionsById.find(record.id);
+        if (slot == index.positionsById.end()) {
+            pictureOnly.push_back(&record);
+        } else {
+            kept[slot->second.position] = &record;
+        }
+    }
+    std::vector<std::pair<std::size_t, const Record*>> ordered(kept.begin(), kept.end());
+    std::sort(ordered.begin(), ordered.end(),
+              [](const auto& left, const auto& right) { return left.first < right.first; });
+
+    std::vector<Record> merged;
+    merged.reserve(ordered.size() + pictureOnly.size());
+    for (const auto& [position, record] : ordered) {
+        merged.push_back(*record);
+    }
+    for (const Record* record : pictureOnly) {
+        merged.push_back(*record);
+    }
+    return merged;
+}
+
+StreamAnalysis PicturePayloadAssembler::assemble(const StreamAnalysis& picture) const
+{
+    StreamAnalysis payload = picture;
+    payload.nalUnits = merge(stream_.nalUnits, nalUnits_, picture.nalUnits);
+    payload.parameterSets = stream_.parameterSets;
+    payload.seiMessages = merge(stream_.seiMessages, seiMessages_, picture.seiMessages);
+    payload.errors = stream_.errors;
+    payload.errors.insert(payload.errors.end(), picture.errors.begin(), picture.errors.end());
+    return payload;
+}
+
+StreamAnalysis makePictureAnalysisPayload(const StreamAnalysis& stream, const StreamAnalysis& picture)
+{
+    return PicturePayloadAssembler(stream).assemble(picture);
+}
+
+}  // namespace vexilo::application

@@ -1,0 +1,333 @@
+#pragma once
+
+#include "vexilo/analysis/StableId.h"
+#include "vexilo/analysis/StreamAnalysis.h"
+#include "vexilo/application/ApplicationTypes.h"
+#include "vexilo/application/PictureThumbnail.h"
+#include "vexilo/application/ProjectTypes.h"
+#include "vexilo/domain/PictureInfo.h"
+#include "vexilo/domain/ReferenceYuvSource.h"
+#include "vexilo/domain/StreamInfo.h"
+#include "vexilo/media/QualityPairAnalysis.h"
+
+#include <QMainWindow>
+#include <QModelIndex>
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <vector>
+
+class QAction;
+class QActionGroup;
+class QBoxLayout;
+class QComboBox;
+class QDockWidget;
+class QGroupBox;
+class QLabel;
+class QPlainTextEdit;
+class QSplitter;
+class QStackedWidget;
+class QTabWidget;
+class QTableView;
+class QThread;
+class QToolBar;
+class QToolButton;
+class QTreeView;
+
+namespace vexilo::application {
+class ProjectController;
+}
+
+namespace vexilo {
+
+class AiChatPanel;
+class BlockInfoModel;
+class ComparePicturePairModel;
+class CompareWipeViewer;
+class FrameViewer;
+class InspectorModel;
+class PictureStatisticsModel;
+class PictureStripWidget;
+class PictureSyntaxModel;
+class PictureTableModel;
+class QualityMetricChartWidget;
+class SliceTableModel;
+class StreamStatisticsModel;
+class SyntaxTreeModel;
+
+// The one top-level window: owns every widget, model and both project controllers, turns user
+// commands and controller signals into calls, and keeps actions and views consistent.
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+    friend struct MainWindowActionTable;
+
+public:
+    explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    MainWindow(const MainWindow&) = delete;
+    MainWindow& operator=(const MainWindow&) = delete;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private slots:
+    void onOpenHevcRequested();
+    void onOpenCompareBRequested();
+    void onAttachReferenceYuvRequested();
+    void onCloseProjectRequested();
+    void onCancelTaskRequested();
+    void onAnalyzeStreamRequested();
+    void onAnalyzeCurrentPictureStructureRequested();
+    void onCancelAnalysisRequested();
+    void onReanalyzeStreamRequested();
+    void onClearAnalysisCacheRequested();
+    void onAnalyzeSelectedPairQualityRequested();
+    void onAnalyzeVisiblePairQualityRequested();
+    void onAnalyzeFullStreamQualityRequested();
+    void onCancelQualityAnalysisRequested();
+    void onQualityMetricFrameActivated(std::int64_t frameIndex);
+    void onCompareAOnlyRequested();
+    void onCompareBOnlyRequested();
+    void onCompareSideBySideRequested();
+    void onCompareWipeRequested();
+    void onFirstPictureRequested();
+    void onPreviousPictureRequested();
+    void onNextPictureRequested();
+    void onLastPictureRequested();
+    void onResetLayoutRequested();
+    void onExitRequested();
+    void onAboutRequested();
+    void onBackendStatusRequested();
+    void onProjectStateChanged(vexilo::application::ProjectState state);
+    void onTaskStarted(QString sourcePath);
+    void onTaskProgress(vexilo::application::ProjectTaskProgress progress);
+    void onStreamReady(vexilo::domain::StreamInfo streamInfo);
+    void onPictureBatchDecoded(vexilo::application::PictureInfoBatch pictures);
+    void onPictureThumbnailReady(vexilo::application::PictureThumbnail thumbnail);
+    void onPictureCurrentRowChanged(const QModelIndex& current, const QModelIndex& previous);
+    void onComparePairCurrentRowChanged(const QModelIndex& current, const QModelIndex& previous);
+    void onPictureSelectionChanged(vexilo::domain::PictureId pictureId);
+    void onPictureSelectionCleared();
+    void onSelectedFrameReady(vexilo::application::VideoFramePtr frame);
+    void onSelectedFrameUnavailable(vexilo::domain::PictureId pictureId, QString reason);
+    void onTaskFinished(vexilo::application::ProjectTaskSummary summary);
+    void onTaskError(vexilo::application::ProjectTaskError error);
+    void onTaskCanceled();
+    void onAnalysisStarted(qulonglong generation, QString taskId);
+    void onAnalysisFinished(qulonglong generation);
+    void onAnalysisCanceled(qulonglong generation);
+    void onAnalysisCacheCleared(qulonglong generation);
+    void onStreamAnalysisLoaded(qulonglong generation, vexilo::analysis::StreamAnalysis analysis);
+    void onSyntaxTreeCurrentChanged(const QModelIndex& current, const QModelIndex& previous);
+    void onSliceCurrentRowChanged(const QModelIndex& current, const QModelIndex& previous);
+    void onViewerAnalysisObjectHovered(vexilo::analysis::StableId objectId);
+    void onViewerAnalysisObjectSelected(vexilo::analysis::StableId objectId);
+    void onViewerBlockInfoAvailable(QString interaction, QString pictureId, QString displayIndex, QString lumaSample,
+                                    vexilo::analysis::StableId ctuId, vexilo::analysis::StableId cuId,
+                                    vexilo::analysis::StableId puId, vexilo::analysis::StableId tuId);
+    void onViewerBlockInfoUnavailable(QString interaction, QString pictureId, QString displayIndex,
+                                      QString lumaSample, QString fallbackCell);
+    void onViewerBlockInfoCleared(QString message);
+
+private:
+    // Construction.
+    void createActions();
+    void createMenus();
+    void createMainToolBar();
+    void createCentralWidget();
+    void connectCentralWidget();
+    void createDocks();
+    QWidget* createStreamPictureDockWidget(QDockWidget* dock);
+    QWidget* createBlockInfoDockWidget(QDockWidget* dock);
+    QWidget* createLogTaskDockWidget(QDockWidget* dock);
+    QWidget* createQualityMetricsDockWidget(QDockWidget* dock);
+    QDockWidget* addDock(const QString& title, const QString& objectName, Qt::DockWidgetAreas allowedAreas,
+                         const QString& toggleName);
+    void connectProjectController();
+    void connectCompareBProjectController();
+
+    QLabel* makeStateLabel(QWidget* parent);
+    QToolButton* addActionToolButton(QWidget* parent, QBoxLayout* layout, QAction* action, const QString& objectName);
+    void addSelectorLabel(QBoxLayout* layout, QWidget* parent, const QString& text);
+    PictureSyntaxModel* addPictureSyntaxTab(std::uint32_t section, const QString& modelName, const QString& viewName,
+                                            const QString& tabTitle, QWidget* group);
+    void fillQualityComponentCombo(bool vmafFeatures);
+    void onQualityMetricChanged(int index);
+    void onQualityComponentChanged(int index);
+    void applyQualityComponent(int index);
+    void applyVmafFeature(int index);
+
+    // Layout persistence.
+    void restoreWindowSettings();
+    void saveWindowSettings();
+    void applyDefaultDockLayout();
+
+    // Enabling and resets.
+    void updateActionStates();
+    void resetViews();
+    void clearQualityMetrics();
+    void clearCompareBStream();
+    void clearPictureSyntaxViews();
+    void updateCompareGroupVisibility();
+
+    // Compare views.
+    void applyCompareViewerMode(int mode);
+    [[nodiscard]] int currentCompareViewerMode() const;
+    void refreshComparePairModel();
+    void refreshWipeView();
+    void mirrorViewTransform(FrameViewer* from, FrameViewer* to);
+    FrameViewer* zoomTarget() const;
+    void clearCompareBViewer(const QString& message);
+    void onCompareBStateChanged(application::ProjectState state);
+    void onCompareBStreamReady(const domain::StreamInfo& streamInfo);
+    void onCompareBPictureBatchDecoded();
+    void onCompareBSelectedFrameReady(const application::VideoFramePtr& frame);
+    void onCompareBSelectedFrameUnavailable(const QString& reason);
+    void onCompareBTaskFinished(const application::ProjectTaskSummary& summary);
+    void onCompareBTaskError(const application::ProjectTaskError& error);
+    void onCompareBTaskCanceled();
+
+    // Selection, tasks and quality runs; their full flow lives with the project, analysis and
+    // quality slots.
+    void selectPictureById(domain::PictureId pictureId);
+    void selectPictureRow(int row);
+    void reportTaskMessage(const QString& message);
+    void appendLog(const QString& text);
+    void stopQualityAnalysisThread();
+    void applyQualityResults(const application::QualityPairResult& result);
+    void updateQualityHeatmaps();
+    void updateMetricSummary();
+    void refreshAiEvidence(const QString& reason);
+
+    // Actions, in the order of the command table.
+    QAction* actionOpenHevc = nullptr;
+    QAction* actionOpenCompareB = nullptr;
+    QAction* actionAttachReferenceYuv = nullptr;
+    QAction* actionCloseProject = nullptr;
+    QAction* actionExit = nullptr;
+    QAction* actionResetLayout = nullptr;
+    QAction* actionFirstPicture = nullptr;
+    QAction* actionPreviousPicture = nullptr;
+    QAction* actionNextPicture = nullptr;
+    QAction* actionLastPicture = nullptr;
+    QAction* actionFitToWindow = nullptr;
+    QAction* actionActualSize = nullptr;
+    QAction* actionZoomIn = nullptr;
+    QAction* actionZoomOut = nullptr;
+    QAction* actionCombinedComponents = nullptr;
+    QAction* actionLumaComponent = nullptr;
+    QAction* actionUComponent = nullptr;
+    QAction* actionVComponent = nullptr;
+    QAction* actionPictureStripThumbnails = nullptr;
+    QAction* actionPictureStripReferenceHierarchy = nullptr;
+    QAction* actionCtuOverlay = nullptr;
+    QAction* actionCuOverlay = nullptr;
+    QAction* actionTuOverlay = nullptr;
+    QAction* actionPuOverlay = nullptr;
+    QAction* actionQpMapOverlay = nullptr;
+    QAction* actionMotionVectorOverlay = nullptr;
+    QAction* actionQualityHeatmapOverlay = nullptr;
+    QAction* actionCancelTask = nullptr;
+    QAction* actionAnalyzeStream = nullptr;
+    QAction* actionAnalyzeCurrentPictureStructure = nullptr;
+    QAction* actionCancelAnalysis = nullptr;
+    QAction* actionReanalyzeStream = nullptr;
+    QAction* actionClearAnalysisCache = nullptr;
+    QAction* actionAnalyzeSelectedPairQuality = nullptr;
+    QAction* actionAnalyzeVisiblePairQuality = nullptr;
+    QAction* actionAnalyzeFullStreamQuality = nullptr;
+    QAction* actionCancelQualityAnalysis = nullptr;
+    QAction* actionCompareAOnly = nullptr;
+    QAction* actionCompareBOnly = nullptr;
+    QAction* actionCompareSideBySide = nullptr;
+    QAction* actionCompareWipe = nullptr;
+    QAction* actionAboutVexilo = nullptr;
+    QAction* actionBackendStatus = nullptr;
+
+    QDockWidget* streamPictureDock = nullptr;
+    QDockWidget* inspectorDock = nullptr;
+    QDockWidget* aiAssistantDock = nullptr;
+    QDockWidget* logTaskDock = nullptr;
+    QDockWidget* qualityMetricsDock = nullptr;
+
+    QToolBar* mainToolBar = nullptr;
+
+    QPlainTextEdit* logView = nullptr;
+    AiChatPanel* aiChatPanel = nullptr;
+
+    FrameViewer* frameViewer = nullptr;
+    FrameViewer* compareBFrameViewer = nullptr;
+    CompareWipeViewer* compareWipeViewer = nullptr;
+    PictureStripWidget* pictureStrip = nullptr;
+    QSplitter* frameViewerSplitter = nullptr;
+    QSplitter* sideBySideViewerSplitter = nullptr;
+    QStackedWidget* compareViewerStack = nullptr;
+    QLabel* frameViewerStateLabel = nullptr;
+
+    QLabel* streamStateLabel = nullptr;
+    QLabel* compareBStreamStateLabel = nullptr;
+    QLabel* compareBPictureStateLabel = nullptr;
+    QLabel* referenceYuvStateLabel = nullptr;
+    QLabel* pictureStateLabel = nullptr;
+    QLabel* inspectorStateLabel = nullptr;
+    QLabel* metricSummaryLabel = nullptr;
+    QLabel* qualityMetricStatusLabel = nullptr;
+    QLabel* taskStateLabel = nullptr;
+    QGroupBox* compareBGroup = nullptr;
+    QGroupBox* referenceYuvGroup = nullptr;
+    QGroupBox* comparePairGroup = nullptr;
+    StreamStatisticsModel* streamStatisticsModel = nullptr;
+    QTreeView* streamStatisticsView = nullptr;
+    ComparePicturePairModel* comparePicturePairModel = nullptr;
+    QTableView* comparePairView = nullptr;
+    PictureTableModel* pictureTableModel = nullptr;
+    QTableView* pictureView = nullptr;
+    QTabWidget* pictureSyntaxTabs = nullptr;
+    PictureSyntaxModel* nalSyntaxModel = nullptr;
+    PictureSyntaxModel* vpsSyntaxModel = nullptr;
+    PictureSyntaxModel* spsSyntaxModel = nullptr;
+    PictureSyntaxModel* ppsSyntaxModel = nullptr;
+    PictureSyntaxModel* seiSyntaxModel = nullptr;
+    PictureSyntaxModel* pictureSliceSyntaxModel = nullptr;
+    PictureStatisticsModel* pictureStatisticsModel = nullptr;
+    BlockInfoModel* blockInfoModel = nullptr;
+    SyntaxTreeModel* syntaxTreeModel = nullptr;
+    QTreeView* syntaxTreeView = nullptr;
+    SliceTableModel* sliceTableModel = nullptr;
+    InspectorModel* inspectorModel = nullptr;
+    QComboBox* qualityMetricMetricCombo = nullptr;
+    QComboBox* qualityMetricComponentCombo = nullptr;
+    QAction* actionQualityShowA = nullptr;
+    QAction* actionQualityShowB = nullptr;
+    QualityMetricChartWidget* qualityMetricChart = nullptr;
+
+    application::ProjectController* projectController = nullptr;
+    application::ProjectController* compareBProjectController = nullptr;
+
+    application::VideoFramePtr selectedFrame;
+    application::VideoFramePtr compareBSelectedFrame;
+    bool streamAnalysisReady = false;
+    std::optional<analysis::StreamAnalysis> streamAnalysis;
+    std::shared_ptr<const analysis::StreamAnalysis> pictureAnalysis;
+    std::optional<domain::PictureId> pictureAnalysisPictureId;
+    std::set<domain::PictureId> autoStructureRequestedPictures;
+    std::optional<domain::ReferenceYuvSource> referenceYuvSource;
+    bool compareBOpenRequested = false;
+    bool syncingViewTransform = false;
+    bool syncingPictureSelection = false;
+    bool syncingComparePairSelection = false;
+
+    QThread* qualityThread = nullptr;
+    std::shared_ptr<std::atomic<bool>> qualityCancelFlag;
+    std::map<std::int64_t, application::QualityPairResult> qualityResults;
+    std::uint64_t qualityRunGeneration = 0;
+    bool qualityCancelRequested = false;
+};
+
+}  // namespace vexilo

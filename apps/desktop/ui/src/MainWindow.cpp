@@ -1,0 +1,1053 @@
+#include "vexilo/ui/MainWindow.h"
+
+#include "WindowLayoutSettings.h"
+
+#include "vexilo/ai/AiChatPanel.h"
+#include "vexilo/application/ProjectController.h"
+#include "vexilo/models/BlockInfoModel.h"
+#include "vexilo/models/ComparePicturePairModel.h"
+#include "vexilo/models/InspectorModel.h"
+#include "vexilo/models/PictureStatisticsModel.h"
+#include "vexilo/models/PictureSyntaxModel.h"
+#include "vexilo/models/PictureTableModel.h"
+#include "vexilo/models/SliceTableModel.h"
+#include "vexilo/models/StreamStatisticsModel.h"
+#include "vexilo/models/SyntaxTreeModel.h"
+#include "vexilo/views/CompareWipeViewer.h"
+#include "vexilo/views/FrameViewer.h"
+#include "vexilo/views/PictureStripWidget.h"
+#include "vexilo/views/QualityMetricChartWidget.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QDeadlineTimer>
+#include <QDockWidget>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QScopedValueRollback>
+#include <QSettings>
+#include <QSplitter>
+#include <QStackedWidget>
+#include <QStatusBar>
+#include <QTableView>
+#include <QThread>
+#include <QToolBar>
+
+#include <algorithm>
+#include <array>
+
+namespace vexilo {
+namespace {
+
+using application::ProjectController;
+using application::ProjectState;
+
+constexpr int kWindowWidth = 1280;
+constexpr int kWindowHeight = 800;
+constexpr int kDockStateVersion = 3;
+constexpr int kTimelinePanelHeight = 156;
+constexpr int kViewerPanelHeight = 520;
+constexpr int kSideBySideWidth = 640;
+constexpr int kCompareModeAOnly = 0;
+constexpr int kCompareModeBOnly = 1;
+constexpr int kCompareModeSideBySide = 2;
+constexpr int kCompareModeWipe = 3;
+constexpr int kWipePage = 1;
+constexpr int kSideBySidePage = 0;
+
+const char* const kNoProjectText = "No project opened";
+const char* const kOpenBForCompareText = "Open B stream for A/B compare";
+const char* const kHevcInputFilter = "HEVC inputs (*.hevc *.h265 *.mp4 *.m4v *.mov)";
+
+application::ProjectControllerOptions defaultControllerOptions()
+{
+    application::ProjectControllerOptions options;
+    options.frameCacheBytes = application::kDefaultFrameCacheBytes;
+    options.useAnalyzerWorker = true;
+    return options;
+}
+
+ProjectState stateOf(const ProjectController* controller)
+{
+    return controller != nullptr ? controller->state() : ProjectState::Empty;
+}
+
+bool hasTask(const ProjectController* controller)
+{
+    return controller != nullptr && controller->hasActiveTask();
+}
+
+bool isOneOf(ProjectState state, std::initializer_list<ProjectState> states)
+{
+    return std::find(states.begin(), states.end(), state) != states.end();
+}
+
+void setLabelText(QLabel* label, const QString& text)
+{
+    if (label != nullptr) {
+        label->setText(text);
+    }
+}
+
+// Paths, codec names and messages come from outside; never let Qt read them as markup.
+void showPlainMessage(QWidget* parent, const QString& title, const QString& text)
+{
+    QMessageBox box(QMessageBox::Information, title, text, QMessageBox::Ok, parent);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
+}  // namespace
+
+MainWindow::MainWindow(QWidget* parent)
+    : QMainWindow(parent)
+{
+    setWindowTitle(tr("Vexilo Desktop"));
+    setObjectName(QStringLiteral("mainWindow"));
+    resize(kWindowWidth, kWindowHeight);
+    setDockNestingEnabled(true);
+
+    createActions();
+    createMenus();
+    createMainToolBar();
+    createCentralWidget();
+    createDocks();
+
+    projectController = new ProjectController(this, defaultControllerOptions());
+    projectController->setObjectName(QStringLiteral("projectController"));
+    compareBProjectController = new ProjectController(this, defaultControllerOptions());
+    compareBProjectController->setObjectName(QStringLiteral("compareBProjectController"));
+    connectProjectController();
+    connectCompareBProjectController();
+
+    statusBar()->setObjectName(QStringLiteral("mainStatusBar"));
+    statusBar()->showMessage(QString::fromLatin1(kNoProjectText));
+    updateActionStates();
+    restoreWindowSettings();
+}
+
+MainWindow::~MainWindow()
+{
+    stopQualityAnalysisThread();
+    for (ProjectController* controller : {projectController, compareBProjectController}) {
+        if (controller != nullptr) {
+            // Nothing a controller says while it shuts down may reach a half-destroyed window.
+            QObject::disconnect(controller, nullptr, this, nullptr);
+            controller->shutdown();
+        }
+    }
+    pictureAnalysis.reset();
+    streamAnalysis.reset();
+    qualityResults.clear();
+    referenceYuvSource.reset();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    stopQualityAnalysisThread();
+    if (projectController != nullptr) {
+        projectController->shutdown();
+    }
+    saveWindowSettings();
+    QMainWindow::closeEvent(event);
+}
+
+void MainWindow::connectProjectController()
+{
+    ProjectController* a = projectController;
+    connect(a, &ProjectController::stateChanged, this, &MainWindow::onProjectStateChanged);
+    connect(a, &ProjectController::taskStarted, this, &MainWindow::onTaskStarted);
+    connect(a, &ProjectController::taskProgress, this, &MainWindow::onTaskProgress);
+    connect(a, &ProjectController::streamReady, this, &MainWindow::onStreamReady);
+    connect(a, &ProjectController::pictureBatchDecoded, this, &MainWindow::onPictureBatchDecoded);
+    connect(a, &ProjectController::pictureThumbnailReady, this, &MainWindow::onPictureThumbnailReady);
+    connect(a, &ProjectController::pictureSelectionChanged, this, &MainWindow::onPictureSelectionChanged);
+    connect(a, &ProjectController::pictureSelectionCleared, this, &MainWindow::onPictureSelectionCleared);
+    connect(a, &ProjectController::selectedFrameReady, this, &MainWindow::onSelectedFrameReady);
+    connect(a, &ProjectController::selectedFrameUnavailable, this, &MainWindow::onSelectedFrameUnavailable);
+    connect(a, &ProjectController::taskFinished, this, &MainWindow::onTaskFinished);
+    connect(a, &ProjectController::taskError, this, &MainWindow::onTaskError);
+    connect(a, &ProjectController::taskCanceled, this, &MainWindow::onTaskCanceled);
+    connect(a, &ProjectController::analysisStarted, this, &MainWindow::onAnalysisStarted);
+    connect(a, &ProjectController::analysisFinished, this, &MainWindow::onAnalysisFinished);
+    connect(a, &ProjectController::analysisCanceled, this, &MainWindow::onAnalysisCanceled);
+    connect(a, &ProjectController::analysisCacheCleared, this, &MainWindow::onAnalysisCacheCleared);
+}
+
+void MainWindow::connectCompareBProjectController()
+{
+    ProjectController* b = compareBProjectController;
+    connect(b, &ProjectController::stateChanged, this, [this](ProjectState state) { onCompareBStateChanged(state); });
+    connect(b, &ProjectController::taskStarted, this,
+            [this](const QString& sourcePath) { appendLog(tr("Started B stream task: %1").arg(sourcePath)); });
+    connect(b, &ProjectController::streamReady, this,
+            [this](const domain::StreamInfo& info) { onCompareBStreamReady(info); });
+    connect(b, &ProjectController::pictureBatchDecoded, this, [this] { onCompareBPictureBatchDecoded(); });
+    connect(b, &ProjectController::selectedFrameReady, this,
+            [this](const application::VideoFramePtr& frame) { onCompareBSelectedFrameReady(frame); });
+    connect(b, &ProjectController::selectedFrameUnavailable, this,
+            [this](domain::PictureId, const QString& reason) { onCompareBSelectedFrameUnavailable(reason); });
+    connect(b, &ProjectController::taskFinished, this,
+            [this](const application::ProjectTaskSummary& summary) { onCompareBTaskFinished(summary); });
+    connect(b, &ProjectController::taskError, this,
+            [this](const application::ProjectTaskError& error) { onCompareBTaskError(error); });
+    connect(b, &ProjectController::taskCanceled, this, [this] { onCompareBTaskCanceled(); });
+}
+
+// ---- Layout persistence -------------------------------------------------------------------
+
+void MainWindow::saveWindowSettings()
+{
+    WindowLayoutSettings layout;
+    layout.geometry = saveGeometry();
+    layout.dockState = saveState(kDockStateVersion);
+    if (frameViewerSplitter != nullptr) {
+        layout.frameViewerSplitter = frameViewerSplitter->saveState();
+    }
+    if (sideBySideViewerSplitter != nullptr) {
+        layout.sideBySideViewerSplitter = sideBySideViewerSplitter->saveState();
+    }
+    layout.compareViewerMode = currentCompareViewerMode();
+    if (compareWipeViewer != nullptr) {
+        layout.compareWipeRatio = compareWipeViewer->wipeRatio();
+    }
+    QSettings settings;
+    layout.write(settings);
+}
+
+void MainWindow::restoreWindowSettings()
+{
+    QSettings settings;
+    const WindowLayoutSettings layout = WindowLayoutSettings::read(settings);
+    const bool restored = !layout.geometry.isEmpty() && !layout.dockState.isEmpty() && restoreGeometry(layout.geometry)
+                          && restoreState(layout.dockState, kDockStateVersion);
+    if (restored) {
+        if (frameViewerSplitter != nullptr
+            && (layout.frameViewerSplitter.isEmpty() || !frameViewerSplitter->restoreState(layout.frameViewerSplitter))) {
+            frameViewerSplitter->setSizes({kTimelinePanelHeight, kViewerPanelHeight});
+        }
+    } else {
+        applyDefaultDockLayout();
+    }
+    if (sideBySideViewerSplitter != nullptr && !layout.sideBySideViewerSplitter.isEmpty()
+        && !sideBySideViewerSplitter->restoreState(layout.sideBySideViewerSplitter)) {
+        sideBySideViewerSplitter->setSizes({kSideBySideWidth, kSideBySideWidth});
+    }
+    if (compareWipeViewer != nullptr) {
+        compareWipeViewer->setWipeRatio(layout.compareWipeRatio);
+    }
+    applyCompareViewerMode(layout.compareViewerMode);
+}
+
+void MainWindow::applyDefaultDockLayout()
+{
+    resize(kWindowWidth, kWindowHeight);
+    addDockWidget(Qt::LeftDockWidgetArea, streamPictureDock);
+    addDockWidget(Qt::RightDockWidgetArea, inspectorDock);
+    addDockWidget(Qt::RightDockWidgetArea, aiAssistantDock);
+    addDockWidget(Qt::BottomDockWidgetArea, qualityMetricsDock);
+    splitDockWidget(qualityMetricsDock, logTaskDock, Qt::Horizontal);
+    const std::array<QDockWidget*, 5> docks{streamPictureDock, inspectorDock, aiAssistantDock, logTaskDock,
+                                            qualityMetricsDock};
+    for (QDockWidget* dock : docks) {
+        dock->setFloating(false);
+    }
+    for (QDockWidget* dock : docks) {
+        dock->show();
+    }
+    mainToolBar->show();
+    splitDockWidget(inspectorDock, aiAssistantDock, Qt::Horizontal);
+    resizeDocks({streamPictureDock, inspectorDock, aiAssistantDock}, {260, 300, 320}, Qt::Horizontal);
+    resizeDocks({qualityMetricsDock, logTaskDock}, {840, 420}, Qt::Horizontal);
+    if (frameViewerSplitter != nullptr) {
+        frameViewerSplitter->setSizes({kTimelinePanelHeight, kViewerPanelHeight});
+    }
+    if (sideBySideViewerSplitter != nullptr) {
+        sideBySideViewerSplitter->setSizes({kSideBySideWidth, kSideBySideWidth});
+    }
+    if (compareWipeViewer != nullptr) {
+        compareWipeViewer->setWipeRatio(WindowLayoutSettings::kDefaultWipeRatio);
+    }
+    applyCompareViewerMode(kCompareModeAOnly);
+}
+
+void MainWindow::onResetLayoutRequested()
+{
+    QSettings settings;
+    WindowLayoutSettings::remove(settings);
+    applyDefaultDockLayout();
+    statusBar()->showMessage(QString::fromLatin1(kNoProjectText));
+}
+
+// ---- Action enabling and view resets ------------------------------------------------------
+
+void MainWindow::updateActionStates()
+{
+    const ProjectState sA = stateOf(projectController);
+    const ProjectState sB = stateOf(compareBProjectController);
+    const bool taskA = hasTask(projectController);
+    const bool taskB = hasTask(compareBProjectController);
+    const bool canOpenA = isOneOf(sA, {ProjectState::Empty, ProjectState::Error});
+    const bool canOpenB = isOneOf(sB, {ProjectState::Empty, ProjectState::Error});
+    const bool projectOpen = !isOneOf(sA, {ProjectState::Empty, ProjectState::Closing})
+                             || !isOneOf(sB, {ProjectState::Empty, ProjectState::Closing});
+    const bool taskCancellable = (taskA && !isOneOf(sA, {ProjectState::Cancelling, ProjectState::Closing}))
+                                 || (taskB && !isOneOf(sB, {ProjectState::Cancelling, ProjectState::Closing}));
+    const bool aActive = isOneOf(sA, {ProjectState::Ready, ProjectState::Analyzing});
+    const bool analysisBusy = projectController != nullptr && projectController->isAnalysisBusy();
+    const bool qualityRunning = qualityThread != nullptr;
+    const bool hasPairs = comparePicturePairModel != nullptr && comparePicturePairModel->rowCount() > 0;
+    const bool pairSelected = comparePairView != nullptr && comparePairView->currentIndex().isValid();
+    const bool qualityStartable = streamAnalysisReady && referenceYuvSource.has_value() && hasPairs && !qualityRunning;
+    const int row = pictureView != nullptr ? pictureView->currentIndex().row() : -1;
+    const int rows = pictureTableModel != nullptr ? pictureTableModel->rowCount() : 0;
+    const bool pictureValid = aActive && row >= 0 && row < rows;
+    const bool frameA = frameViewer != nullptr && frameViewer->hasFrame();
+    const bool frameB = compareBFrameViewer != nullptr && compareBFrameViewer->hasFrame();
+    const bool bOnly = actionCompareBOnly != nullptr && actionCompareBOnly->isChecked();
+    const bool zoomable = bOnly ? frameB : frameA;
+
+    const std::pair<QAction*, bool> rules[] = {
+        {actionOpenHevc, canOpenA && !taskA && ProjectController::isBackendAvailable()},
+        {actionOpenCompareB,
+         compareBProjectController != nullptr && canOpenB && !taskB && ProjectController::isBackendAvailable()},
+        {actionAttachReferenceYuv, !taskA && !taskB && !qualityRunning},
+        {actionCloseProject, projectOpen},
+        {actionFirstPicture, pictureValid && row > 0},
+        {actionPreviousPicture, pictureValid && row > 0},
+        {actionNextPicture, pictureValid && row + 1 < rows},
+        {actionLastPicture, pictureValid && row + 1 < rows},
+        {actionFitToWindow, zoomable},
+        {actionActualSize, zoomable},
+        {actionZoomIn, zoomable},
+        {actionZoomOut, zoomable},
+        {actionCombinedComponents, frameA || frameB},
+        {actionLumaComponent, frameA || frameB},
+        {actionUComponent, frameA || frameB},
+        {actionVComponent, frameA || frameB},
+        {actionCtuOverlay, frameA},
+        {actionCuOverlay, frameA},
+        {actionTuOverlay, frameA},
+        {actionPuOverlay, frameA},
+        {actionQpMapOverlay, frameA},
+        {actionMotionVectorOverlay, frameA},
+        {actionQualityHeatmapOverlay, frameA || frameB},
+        {actionCompareAOnly, true},
+        {actionCompareBOnly, true},
+        {actionCompareSideBySide, true},
+        {actionCompareWipe, true},
+        {actionCancelTask, taskCancellable || qualityRunning},
+        {actionAnalyzeStream, aActive && !analysisBusy},
+        {actionReanalyzeStream, aActive && !analysisBusy},
+        {actionAnalyzeCurrentPictureStructure, pictureValid && !analysisBusy},
+        {actionCancelAnalysis, analysisBusy},
+        {actionClearAnalysisCache, (aActive || sA == ProjectState::Error) && !analysisBusy},
+        {actionAnalyzeSelectedPairQuality, qualityStartable && pairSelected},
+        {actionAnalyzeVisiblePairQuality, qualityStartable},
+        {actionAnalyzeFullStreamQuality, qualityStartable},
+        {actionCancelQualityAnalysis, qualityRunning},
+    };
+    for (const auto& [action, enabled] : rules) {
+        if (action != nullptr) {
+            action->setEnabled(enabled);
+        }
+    }
+    updateCompareGroupVisibility();
+}
+
+void MainWindow::updateCompareGroupVisibility()
+{
+    const ProjectState sB = stateOf(compareBProjectController);
+    const bool bActive = compareBProjectController != nullptr
+                         && (sB != ProjectState::Empty || compareBProjectController->hasActiveTask());
+    const bool showB = compareBOpenRequested || bActive;
+    const bool hasReference = referenceYuvSource.has_value();
+    if (compareBGroup != nullptr) {
+        compareBGroup->setVisible(showB);
+    }
+    if (comparePairGroup != nullptr) {
+        comparePairGroup->setVisible(showB || hasReference);
+    }
+    if (referenceYuvGroup != nullptr) {
+        referenceYuvGroup->setVisible(hasReference);
+    }
+}
+
+void MainWindow::resetViews()
+{
+    const QString noProject = QString::fromLatin1(kNoProjectText);
+    selectedFrame.reset();
+    compareBSelectedFrame.reset();
+    streamAnalysisReady = false;
+    streamAnalysis.reset();
+    pictureAnalysis.reset();
+    pictureAnalysisPictureId.reset();
+    autoStructureRequestedPictures.clear();
+
+    if (pictureView != nullptr && pictureView->selectionModel() != nullptr) {
+        pictureView->selectionModel()->clear();
+    }
+    if (pictureTableModel != nullptr) {
+        pictureTableModel->clear();
+    }
+    referenceYuvSource.reset();
+    setLabelText(referenceYuvStateLabel, tr("No reference YUV attached"));
+    refreshComparePairModel();
+    setLabelText(metricSummaryLabel, tr("No quality metrics computed"));
+    clearQualityMetrics();
+    if (syntaxTreeModel != nullptr) {
+        syntaxTreeModel->clear();
+    }
+    if (sliceTableModel != nullptr) {
+        sliceTableModel->clear();
+    }
+    if (inspectorModel != nullptr) {
+        inspectorModel->clear();
+    }
+    if (blockInfoModel != nullptr) {
+        blockInfoModel->clear();
+        blockInfoModel->showMessage(tr("Block Info"), tr("No project"), QStringLiteral("idle"));
+    }
+    clearPictureSyntaxViews();
+    frameViewer->clearAnalysis();
+    frameViewer->clearFrame(noProject);
+    if (pictureStrip != nullptr) {
+        pictureStrip->clear();
+    }
+    setLabelText(frameViewerStateLabel, noProject);
+    setLabelText(streamStateLabel, noProject);
+    if (streamStatisticsModel != nullptr) {
+        streamStatisticsModel->clear();
+    }
+    refreshAiEvidence(noProject);
+    for (QLabel* label : {pictureStateLabel, inspectorStateLabel, taskStateLabel}) {
+        setLabelText(label, noProject);
+    }
+    if (stateOf(projectController) == ProjectState::Empty) {
+        statusBar()->showMessage(noProject);
+    }
+}
+
+void MainWindow::clearQualityMetrics()
+{
+    if (qualityMetricChart != nullptr) {
+        qualityMetricChart->clear();
+    }
+    qualityResults.clear();
+    for (FrameViewer* viewer : {frameViewer, compareBFrameViewer}) {
+        if (viewer != nullptr) {
+            viewer->clearQualityHeatmap();
+        }
+    }
+    setLabelText(qualityMetricStatusLabel, tr("Run Analyze Stream, then Quality Detect"));
+    refreshAiEvidence(tr("Quality metrics cleared"));
+}
+
+void MainWindow::clearCompareBStream()
+{
+    compareBSelectedFrame.reset();
+    clearQualityMetrics();
+    setLabelText(compareBStreamStateLabel, tr("No B stream opened"));
+    setLabelText(compareBPictureStateLabel, tr("B pictures: N/A"));
+    clearCompareBViewer(tr(kOpenBForCompareText));
+    refreshComparePairModel();
+    refreshWipeView();
+    updateCompareGroupVisibility();
+    refreshAiEvidence(tr("B stream cleared"));
+}
+
+void MainWindow::clearPictureSyntaxViews()
+{
+    for (PictureSyntaxModel* model :
+         {nalSyntaxModel, vpsSyntaxModel, spsSyntaxModel, ppsSyntaxModel, seiSyntaxModel, pictureSliceSyntaxModel}) {
+        if (model != nullptr) {
+            model->clear();
+        }
+    }
+    if (pictureStatisticsModel != nullptr) {
+        pictureStatisticsModel->clear();
+    }
+}
+
+// ---- Compare views --------------------------------------------------------------------------
+
+int MainWindow::currentCompareViewerMode() const
+{
+    if (actionCompareWipe == nullptr || actionCompareSideBySide == nullptr || actionCompareBOnly == nullptr) {
+        return kCompareModeAOnly;
+    }
+    if (actionCompareWipe->isChecked()) {
+        return kCompareModeWipe;
+    }
+    if (actionCompareSideBySide->isChecked()) {
+        return kCompareModeSideBySide;
+    }
+    return actionCompareBOnly->isChecked() ? kCompareModeBOnly : kCompareModeAOnly;
+}
+
+void MainWindow::applyCompareViewerMode(int mode)
+{
+    if (compareViewerStack == nullptr || sideBySideViewerSplitter == nullptr || frameViewer == nullptr
+        || compareBFrameViewer == nullptr) {
+        return;
+    }
+    mode = std::clamp(mode, kCompareModeAOnly, kCompareModeWipe);
+    const std::array<QAction*, 4> modeActions{actionCompareAOnly, actionCompareBOnly, actionCompareSideBySide,
+                                              actionCompareWipe};
+    if (std::all_of(modeActions.begin(), modeActions.end(), [](QAction* action) { return action != nullptr; })) {
+        modeActions.at(static_cast<std::size_t>(mode))->setChecked(true);
+    }
+    compareViewerStack->setCurrentIndex(mode == kCompareModeWipe ? kWipePage : kSideBySidePage);
+    if (mode == kCompareModeWipe) {
+        frameViewer->setVisible(true);
+        compareBFrameViewer->setVisible(true);
+        refreshWipeView();
+    } else {
+        frameViewer->setVisible(mode != kCompareModeBOnly);
+        compareBFrameViewer->setVisible(mode != kCompareModeAOnly);
+        const int full = 2 * kSideBySideWidth;
+        if (mode == kCompareModeAOnly) {
+            sideBySideViewerSplitter->setSizes({full, 0});
+        } else if (mode == kCompareModeBOnly) {
+            sideBySideViewerSplitter->setSizes({0, full});
+        } else {
+            sideBySideViewerSplitter->setSizes({kSideBySideWidth, kSideBySideWidth});
+        }
+    }
+    updateActionStates();
+}
+
+void MainWindow::onCompareAOnlyRequested() { applyCompareViewerMode(kCompareModeAOnly); }
+void MainWindow::onCompareBOnlyRequested() { applyCompareViewerMode(kCompareModeBOnly); }
+void MainWindow::onCompareSideBySideRequested() { applyCompareViewerMode(kCompareModeSideBySide); }
+void MainWindow::onCompareWipeRequested() { applyCompareViewerMode(kCompareModeWipe); }
+
+void MainWindow::refreshWipeView()
+{
+    if (compareWipeViewer == nullptr || frameViewer == nullptr || compareBFrameViewer == nullptr) {
+        return;
+    }
+    const bool frameA = frameViewer->hasFrame();
+    const bool frameB = compareBFrameViewer->hasFrame();
+    if (!frameA && !frameB) {
+        compareWipeViewer->clear(tr("Open A and B streams for wipe compare"));
+        return;
+    }
+    const QString caption =
+        frameA ? tr("A/B Wipe | display %1").arg(frameViewer->displayIndex()) : tr("A/B Wipe");
+    compareWipeViewer->setImages(frameA ? frameViewer->displayImage() : QImage(),
+                                 frameB ? compareBFrameViewer->displayImage() : QImage(), caption);
+}
+
+void MainWindow::mirrorViewTransform(FrameViewer* from, FrameViewer* to)
+{
+    if (syncingViewTransform || from == nullptr || to == nullptr || from == to) {
+        return;
+    }
+    // Restored rather than cleared, so that a nested mirror cannot unlock an outer one.
+    const QScopedValueRollback guard(syncingViewTransform, true);
+    to->setViewTransform(from->viewMode(), from->zoomFactor(), from->panOffset());
+}
+
+FrameViewer* MainWindow::zoomTarget() const
+{
+    return actionCompareBOnly != nullptr && actionCompareBOnly->isChecked() ? compareBFrameViewer : frameViewer;
+}
+
+void MainWindow::refreshComparePairModel()
+{
+    if (comparePicturePairModel == nullptr || projectController == nullptr || compareBProjectController == nullptr) {
+        return;
+    }
+    comparePicturePairModel->setReferenceYuvSource(referenceYuvSource);
+    comparePicturePairModel->setPictures(projectController->pictures(), compareBProjectController->pictures());
+    updateCompareGroupVisibility();
+    updateMetricSummary();
+}
+
+void MainWindow::clearCompareBViewer(const QString& message)
+{
+    if (compareBFrameViewer != nullptr) {
+        compareBFrameViewer->clearFrame(message);
+    }
+}
+
+void MainWindow::onCompareBStateChanged(ProjectState state)
+{
+    if (state == ProjectState::Opening) {
+        setLabelText(compareBStreamStateLabel, tr("Opening B stream..."));
+        setLabelText(compareBPictureStateLabel, tr("B pictures: loading"));
+        clearCompareBViewer(tr("Opening B stream..."));
+        refreshWipeView();
+    } else if (state == ProjectState::Empty || state == ProjectState::Error) {
+        clearCompareBStream();
+    }
+    updateActionStates();
+}
+
+void MainWindow::onCompareBStreamReady(const domain::StreamInfo& streamInfo)
+{
+    setLabelText(compareBStreamStateLabel, tr("%1\n%2 x %3\n%4-bit %5")
+                                               .arg(QString::fromStdString(streamInfo.codecName))
+                                               .arg(streamInfo.width)
+                                               .arg(streamInfo.height)
+                                               .arg(streamInfo.bitDepth)
+                                               .arg(QString::fromStdString(streamInfo.pixelFormatName)));
+    clearCompareBViewer(tr("No matched B picture selected"));
+    refreshAiEvidence(tr("B stream opened"));
+}
+
+void MainWindow::onCompareBPictureBatchDecoded()
+{
+    refreshComparePairModel();
+    setLabelText(compareBPictureStateLabel, tr("B pictures: %1").arg(compareBProjectController->pictureCount()));
+    refreshAiEvidence(tr("B pictures updated"));
+}
+
+void MainWindow::onCompareBSelectedFrameReady(const application::VideoFramePtr& frame)
+{
+    if (!frame) {
+        compareBSelectedFrame.reset();
+        clearCompareBViewer(tr("B frame is empty"));
+        refreshWipeView();
+        updateMetricSummary();
+        return;
+    }
+    compareBSelectedFrame = frame;
+    qint64 displayIndex = 0;
+    for (const domain::PictureInfo& picture : compareBProjectController->pictures()) {
+        if (picture.id == frame->index) {
+            displayIndex = picture.displayIndex;
+            break;
+        }
+    }
+    compareBFrameViewer->setFrame(frame, displayIndex);
+    if (frameViewer->hasFrame()) {
+        mirrorViewTransform(frameViewer, compareBFrameViewer);
+    }
+    refreshWipeView();
+    updateMetricSummary();
+    updateQualityHeatmaps();
+    refreshAiEvidence(tr("B picture selection changed"));
+    updateActionStates();
+}
+
+void MainWindow::onCompareBSelectedFrameUnavailable(const QString& reason)
+{
+    compareBSelectedFrame.reset();
+    clearCompareBViewer(tr("B frame unavailable: %1").arg(reason));
+    compareBFrameViewer->clearQualityHeatmap();
+    refreshWipeView();
+    updateMetricSummary();
+    refreshAiEvidence(tr("B frame unavailable"));
+}
+
+void MainWindow::onCompareBTaskFinished(const application::ProjectTaskSummary& summary)
+{
+    const QString text = tr("Finished B stream: decoded %1 picture(s)").arg(summary.picturesDecoded);
+    setLabelText(compareBPictureStateLabel, tr("B pictures: %1").arg(summary.picturesDecoded));
+    appendLog(text);
+    refreshComparePairModel();
+    refreshAiEvidence(tr("B stream opened"));
+    updateActionStates();
+}
+
+void MainWindow::onCompareBTaskError(const application::ProjectTaskError& error)
+{
+    compareBSelectedFrame.reset();
+    const QString text = tr("B stream error: %1").arg(error.message);
+    setLabelText(compareBStreamStateLabel, text);
+    compareBFrameViewer->showFrameUnavailable(text);
+    appendLog(text + QLatin1Char('\n') + error.detail);
+    refreshWipeView();
+    refreshAiEvidence(tr("B stream error"));
+    updateActionStates();
+}
+
+void MainWindow::onCompareBTaskCanceled()
+{
+    compareBSelectedFrame.reset();
+    setLabelText(compareBStreamStateLabel, tr("B stream canceled"));
+    clearCompareBViewer(tr("B stream canceled"));
+    refreshWipeView();
+    refreshAiEvidence(tr("B stream canceled"));
+    updateActionStates();
+}
+
+// ---- Quality runs ---------------------------------------------------------------------------
+
+void MainWindow::stopQualityAnalysisThread()
+{
+    const std::uint64_t generation = qualityRunGeneration;
+    if (qualityCancelFlag) {
+        qualityCancelRequested = true;
+        qualityCancelFlag->store(true);
+    }
+    if (qualityThread != nullptr && qualityThread->isRunning()) {
+        qualityThread->quit();
+        qualityThread->wait(QDeadlineTimer(QDeadlineTimer::Forever));
+    }
+    if (qualityRunGeneration == generation) {
+        ++qualityRunGeneration;
+    }
+    qualityThread = nullptr;
+    qualityCancelFlag.reset();
+    qualityCancelRequested = false;
+}
+
+void MainWindow::applyQualityResults(const application::QualityPairResult& result)
+{
+    qualityResults.insert_or_assign(result.frameIndex, result);
+    if (qualityMetricChart == nullptr) {
+        return;
+    }
+    qualityMetricChart->setFramePoint({result.frameIndex, result.metricsA, result.metricsB});
+    setLabelText(qualityMetricStatusLabel, tr("Quality metrics: %1 frame points").arg(qualityMetricChart->frameCount()));
+    updateQualityHeatmaps();
+    refreshAiEvidence(tr("Quality metrics updated"));
+}
+
+// The heat maps, the metric summary and the AI evidence follow the quality runs and the
+// analysis slots; until those land, there is nothing for them to show.
+void MainWindow::updateQualityHeatmaps() {}
+void MainWindow::updateMetricSummary() {}
+void MainWindow::refreshAiEvidence(const QString& /*reason*/) {}
+
+// ---- Task reporting and selection -----------------------------------------------------------
+
+void MainWindow::appendLog(const QString& text)
+{
+    if (logView != nullptr) {
+        logView->appendPlainText(text);
+    }
+}
+
+void MainWindow::reportTaskMessage(const QString& message)
+{
+    setLabelText(taskStateLabel, message);
+    statusBar()->showMessage(message);
+    appendLog(message);
+    updateActionStates();
+}
+
+void MainWindow::selectPictureById(domain::PictureId pictureId)
+{
+    if (projectController != nullptr) {
+        projectController->selectPicture(pictureId);
+    }
+}
+
+void MainWindow::selectPictureRow(int row)
+{
+    if (pictureView == nullptr || pictureTableModel == nullptr || row < 0 || row >= pictureTableModel->rowCount()) {
+        return;
+    }
+    pictureView->setCurrentIndex(pictureTableModel->index(row, 0));
+}
+
+// ---- Command slots --------------------------------------------------------------------------
+
+void MainWindow::onOpenHevcRequested()
+{
+    const QString path = QFileDialog::getOpenFileName(this, tr("Open Stream"), QString(), tr(kHevcInputFilter));
+    if (path.isEmpty() || projectController == nullptr) {
+        return;
+    }
+    stopQualityAnalysisThread();
+    clearQualityMetrics();
+    projectController->openProject(path.toStdU16String());
+    updateActionStates();
+}
+
+void MainWindow::onOpenCompareBRequested()
+{
+    const QString path = QFileDialog::getOpenFileName(this, tr("Open B Stream"), QString(), tr(kHevcInputFilter));
+    if (path.isEmpty() || compareBProjectController == nullptr) {
+        return;
+    }
+    stopQualityAnalysisThread();
+    clearQualityMetrics();
+    compareBOpenRequested = true;
+    compareBProjectController->openProject(path.toStdU16String());
+    updateActionStates();
+}
+
+void MainWindow::onAttachReferenceYuvRequested() { updateActionStates(); }
+
+void MainWindow::onCloseProjectRequested()
+{
+    stopQualityAnalysisThread();
+    clearQualityMetrics();
+    compareBOpenRequested = false;
+    for (ProjectController* controller : {projectController, compareBProjectController}) {
+        if (controller != nullptr) {
+            controller->closeProject();
+        }
+    }
+    updateActionStates();
+}
+
+void MainWindow::onCancelTaskRequested()
+{
+    for (ProjectController* controller : {projectController, compareBProjectController}) {
+        if (controller != nullptr && controller->hasActiveTask()) {
+            controller->cancelTask();
+        }
+    }
+    updateActionStates();
+}
+
+void MainWindow::onAnalyzeStreamRequested() { updateActionStates(); }
+void MainWindow::onAnalyzeCurrentPictureStructureRequested() { updateActionStates(); }
+void MainWindow::onCancelAnalysisRequested() { updateActionStates(); }
+void MainWindow::onReanalyzeStreamRequested() { updateActionStates(); }
+void MainWindow::onClearAnalysisCacheRequested() { updateActionStates(); }
+void MainWindow::onAnalyzeSelectedPairQualityRequested() { updateActionStates(); }
+void MainWindow::onAnalyzeVisiblePairQualityRequested() { updateActionStates(); }
+void MainWindow::onAnalyzeFullStreamQualityRequested() { updateActionStates(); }
+
+void MainWindow::onCancelQualityAnalysisRequested()
+{
+    stopQualityAnalysisThread();
+    updateActionStates();
+}
+
+void MainWindow::onQualityMetricFrameActivated(std::int64_t /*frameIndex*/) {}
+
+void MainWindow::onFirstPictureRequested() { selectPictureRow(0); }
+
+void MainWindow::onPreviousPictureRequested()
+{
+    if (pictureView != nullptr) {
+        selectPictureRow(pictureView->currentIndex().row() - 1);
+    }
+}
+
+void MainWindow::onNextPictureRequested()
+{
+    if (pictureView != nullptr) {
+        selectPictureRow(pictureView->currentIndex().row() + 1);
+    }
+}
+
+void MainWindow::onLastPictureRequested()
+{
+    if (pictureTableModel != nullptr) {
+        selectPictureRow(pictureTableModel->rowCount() - 1);
+    }
+}
+
+void MainWindow::onExitRequested() { close(); }
+
+void MainWindow::onAboutRequested()
+{
+    showPlainMessage(this, tr("About Vexilo"), tr("Vexilo Desktop: an HEVC bitstream analyser."));
+}
+
+void MainWindow::onBackendStatusRequested()
+{
+    showPlainMessage(this, tr("Backend Status"),
+                     ProjectController::isBackendAvailable() ? tr("FFmpeg backend available")
+                                                             : tr("FFmpeg backend unavailable"));
+}
+
+// ---- Controller slots -----------------------------------------------------------------------
+
+void MainWindow::onProjectStateChanged(ProjectState state)
+{
+    if (state == ProjectState::Empty) {
+        resetViews();
+    }
+    updateActionStates();
+}
+
+void MainWindow::onTaskStarted(QString sourcePath)
+{
+    reportTaskMessage(tr("Opening %1").arg(sourcePath));
+}
+
+void MainWindow::onTaskProgress(application::ProjectTaskProgress /*progress*/) {}
+
+void MainWindow::onStreamReady(domain::StreamInfo streamInfo)
+{
+    setLabelText(streamStateLabel, tr("%1\n%2 x %3\n%4-bit %5")
+                                       .arg(QString::fromStdString(streamInfo.codecName))
+                                       .arg(streamInfo.width)
+                                       .arg(streamInfo.height)
+                                       .arg(streamInfo.bitDepth)
+                                       .arg(QString::fromStdString(streamInfo.pixelFormatName)));
+    if (streamStatisticsModel != nullptr) {
+        streamStatisticsModel->setStreamInfo(streamInfo);
+    }
+    updateActionStates();
+}
+
+void MainWindow::onPictureBatchDecoded(application::PictureInfoBatch pictures)
+{
+    if (streamStatisticsModel != nullptr) {
+        streamStatisticsModel->appendPictures(pictures);
+    }
+    if (pictureStrip != nullptr) {
+        pictureStrip->addPictures(pictures);
+    }
+    if (pictureTableModel != nullptr) {
+        pictureTableModel->appendPictures(std::move(pictures));
+        setLabelText(pictureStateLabel, tr("Pictures: %1").arg(pictureTableModel->rowCount()));
+    }
+    refreshComparePairModel();
+    updateActionStates();
+}
+
+void MainWindow::onPictureThumbnailReady(application::PictureThumbnail thumbnail)
+{
+    if (pictureStrip != nullptr) {
+        pictureStrip->setThumbnail(thumbnail);
+    }
+}
+
+void MainWindow::onPictureCurrentRowChanged(const QModelIndex& current, const QModelIndex& /*previous*/)
+{
+    if (!syncingPictureSelection && pictureTableModel != nullptr && current.isValid()) {
+        if (const auto pictureId = pictureTableModel->pictureIdAt(current.row())) {
+            selectPictureById(*pictureId);
+        }
+    }
+    updateActionStates();
+}
+
+void MainWindow::onComparePairCurrentRowChanged(const QModelIndex& /*current*/, const QModelIndex& /*previous*/)
+{
+    updateActionStates();
+}
+
+void MainWindow::onPictureSelectionChanged(domain::PictureId pictureId)
+{
+    if (pictureStrip != nullptr) {
+        pictureStrip->setCurrentPicture(pictureId);
+    }
+}
+
+void MainWindow::onPictureSelectionCleared()
+{
+    if (pictureStrip != nullptr) {
+        pictureStrip->setCurrentPicture(std::nullopt);
+    }
+}
+
+void MainWindow::onSelectedFrameReady(application::VideoFramePtr frame)
+{
+    selectedFrame = frame;
+    if (!frame) {
+        frameViewer->clearFrame(tr("Frame is empty"));
+    } else {
+        qint64 displayIndex = 0;
+        for (const domain::PictureInfo& picture : projectController->pictures()) {
+            if (picture.id == frame->index) {
+                displayIndex = picture.displayIndex;
+                break;
+            }
+        }
+        frameViewer->setFrame(frame, displayIndex);
+    }
+    setLabelText(frameViewerStateLabel, frameViewer->statusMessage());
+    refreshWipeView();
+    updateActionStates();
+}
+
+void MainWindow::onSelectedFrameUnavailable(domain::PictureId /*pictureId*/, QString reason)
+{
+    selectedFrame.reset();
+    frameViewer->showFrameUnavailable(reason);
+    setLabelText(frameViewerStateLabel, reason);
+    refreshWipeView();
+    updateActionStates();
+}
+
+void MainWindow::onTaskFinished(application::ProjectTaskSummary summary)
+{
+    reportTaskMessage(tr("Finished: decoded %1 picture(s)").arg(summary.picturesDecoded));
+}
+
+void MainWindow::onTaskError(application::ProjectTaskError error)
+{
+    resetViews();
+    reportTaskMessage(tr("Error: %1").arg(error.message));
+}
+
+void MainWindow::onTaskCanceled()
+{
+    resetViews();
+    reportTaskMessage(tr("Task canceled"));
+}
+
+void MainWindow::onAnalysisStarted(qulonglong /*generation*/, QString /*taskId*/)
+{
+    streamAnalysisReady = false;
+    updateActionStates();
+}
+
+void MainWindow::onAnalysisFinished(qulonglong /*generation*/)
+{
+    streamAnalysisReady = true;
+    updateActionStates();
+}
+
+void MainWindow::onAnalysisCanceled(qulonglong /*generation*/)
+{
+    streamAnalysisReady = false;
+    updateActionStates();
+}
+
+void MainWindow::onAnalysisCacheCleared(qulonglong /*generation*/)
+{
+    streamAnalysisReady = false;
+    updateActionStates();
+}
+
+void MainWindow::onStreamAnalysisLoaded(qulonglong /*generation*/, analysis::StreamAnalysis analysis)
+{
+    streamAnalysis = std::move(analysis);
+    streamAnalysisReady = true;
+    updateActionStates();
+}
+
+void MainWindow::onSyntaxTreeCurrentChanged(const QModelIndex& /*current*/, const QModelIndex& /*previous*/) {}
+void MainWindow::onSliceCurrentRowChanged(const QModelIndex& /*current*/, const QModelIndex& /*previous*/) {}
+void MainWindow::onViewerAnalysisObjectHovered(analysis::StableId /*objectId*/) {}
+
+void MainWindow::onViewerAnalysisObjectSelected(analysis::StableId objectId)
+{
+    if (inspectorModel != nullptr) {
+        inspectorModel->explainObject(objectId);
+    }
+}
+
+void MainWindow::onViewerBlockInfoAvailable(QString interaction, QString pictureId, QString displayIndex,
+                                            QString lumaSample, analysis::StableId ctuId, analysis::StableId cuId,
+                                            analysis::StableId puId, analysis::StableId tuId)
+{
+    if (blockInfoModel != nullptr) {
+        blockInfoModel->showBlockInfo(interaction, pictureId, displayIndex, lumaSample, ctuId, cuId, puId, tuId);
+    }
+}
+
+void MainWindow::onViewerBlockInfoUnavailable(QString interaction, QString pictureId, QString displayIndex,
+                                              QString lumaSample, QString fallbackCell)
+{
+    if (blockInfoModel != nullptr) {
+        blockInfoModel->showBlockInfoUnavailable(interaction, pictureId, displayIndex, lumaSample, fallbackCell);
+    }
+}
+
+void MainWindow::onViewerBlockInfoCleared(QString message)
+{
+    if (blockInfoModel != nullptr) {
+        blockInfoModel->showMessage(tr("Block Info"), message, QStringLiteral("idle"));
+    }
+}
+
+}  // namespace vexilo

@@ -1,0 +1,363 @@
+#include "vexilo/views/FrameOverlays.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace vexilo {
+namespace {
+
+using analysis::StableId;
+
+constexpr double kMinimumGridCellSize = 32.0;
+// Beyond this many cells the cell size doubles; keeps hostile picture sizes from costing memory.
+constexpr std::int64_t kMaxGridCells = std::int64_t{1} << 20;
+// Luma samples the grid may reach; records beyond it are found by the full walk.
+constexpr double kMaxGridExtent = 1 << 20;
+
+// First record per id: later duplicates never win a lookup.
+template <typename Record>
+std::unordered_map<StableId, const Record*, analysis::StableIdHash> indexById(const std::vector<Record>& records)
+{
+    std::unordered_map<StableId, const Record*, analysis::StableIdHash> index;
+    index.reserve(records.size());
+    for (const Record& record : records) {
+        index.try_emplace(record.id, &record);
+    }
+    return index;
+}
+
+template <typename Record>
+const Record* lookUp(const std::unordered_map<StableId, const Record*, analysis::StableIdHash>& index,
+                     const StableId& id)
+{
+    const auto found = index.find(id);
+    return found == index.end() ? nullptr : found->second;
+}
+
+bool isDrawable(const StableId& id, const analysis::BlockRect& bounds)
+{
+    return !id.isNull() && bounds.unit == analysis::kBlockRectUnitLumaSample && bounds.width != 0 &&
+           bounds.height != 0;
+}
+
+QRectF rectOf(const analysis::BlockRect& bounds)
+{
+    return {static_cast<double>(bounds.x), static_cast<double>(bounds.y), static_cast<double>(bounds.width),
+            static_cast<double>(bounds.height)};
+}
+
+std::uint8_t parseStatusOf(analysis::BlockParseStatus status) { return static_cast<std::uint8_t>(status); }
+
+bool containsHalfOpen(const QRectF& rect, QPointF point)
+{
+    return rect.left() <= point.x() && point.x() < rect.left() + rect.width() && rect.top() <= point.y() &&
+           point.y() < rect.top() + rect.height();
+}
+
+bool containsClosed(const QRectF& rect, QPointF point)
+{
+    return rect.left() <= point.x() && point.x() <= rect.left() + rect.width() && rect.top() <= point.y() &&
+           point.y() <= rect.top() + rect.height();
+}
+
+// Counting sort of (key, item) pairs into per-key lists that keep the item order.
+template <typename KeysOf>
+void fillBuckets(std::unordered_map<StableId, std::uint32_t, analysis::StableIdHash>& slotById,
+                 std::vector<std::uint32_t>& starts, std::vector<std::uint32_t>& entries, std::size_t itemCount,
+                 const KeysOf& keysOf)
+{
+    slotById.clear();
+    slotById.reserve(itemCount * 2);
+    std::vector<std::uint32_t> counts;
+    const auto forEachKey = [&](const auto& visit) {
+        for (std::size_t item = 0; item < itemCount; ++item) {
+            const auto [first, second] = keysOf(item);
+            if (!first.isNull()) {
+                visit(first, static_cast<std::uint32_t>(item));
+            }
+            if (!second.isNull() && second != first) {
+                visit(second, static_cast<std::uint32_t>(item));
+            }
+        }
+    };
+    forEachKey([&](const StableId& key, std::uint32_t) {
+        const auto [slot, inserted] = slotById.try_emplace(key, static_cast<std::uint32_t>(counts.size()));
+        if (inserted) {
+            counts.push_back(0);
+        }
+        ++counts[slot->second];
+    });
+    starts.assign(counts.size() + 1, 0);
+    for (std::size_t slot = 0; slot < counts.size(); ++slot) {
+        starts[slot + 1] = starts[slot] + counts[slot];
+    }
+    entries.assign(starts.back(), 0);
+    std::vector<std::uint32_t> next(starts.begin(), starts.end() - 1);
+    forEachKey([&](const StableId& key, std::uint32_t item) { entries[next[slotById.at(key)]++] = item; });
+}
+
+}  // namespace
+
+void FrameOverlays::clear()
+{
+    records_.clear();
+    motionVectors_.clear();
+    kindCounts_.fill(0);
+    qpKnownCount_ = 0;
+    qpUnknownCount_ = 0;
+    gridCellSize_ = 0.0;
+    gridColumns_ = 0;
+    gridRows_ = 0;
+    gridStarts_.clear();
+    gridEntries_.clear();
+    allRecords_.clear();
+    recordBuckets_ = {};
+    motionVectorBuckets_ = {};
+    outlinePaths_ = {};
+}
+
+void FrameOverlays::rebuild(const analysis::StreamAnalysis& document, std::uint64_t pictureId)
+{
+    clear();
+    const auto picture = std::find_if(document.pictures.begin(), document.pictures.end(), [&](const auto& summary) {
+        return summary.pictureId.has_value() && *summary.pictureId == pictureId;
+    });
+    if (picture == document.pictures.end() || picture->id.isNull()) {
+        return;
+    }
+    buildRecords(document, picture->id);
+    for (const OverlayRecord& record : records_) {
+        ++kindCounts_[static_cast<std::size_t>(record.kind)];
+    }
+    kindCounts_[static_cast<std::size_t>(OverlayKind::MotionVector)] = motionVectors_.size();
+    buildGrid();
+    buildHighlightBuckets();
+}
+
+void FrameOverlays::buildRecords(const analysis::StreamAnalysis& document, const StableId& pictureSummaryId)
+{
+    const auto ctuById = indexById(document.ctus);
+    const auto cuById = indexById(document.cus);
+    const auto puById = indexById(document.pus);
+    const auto ctuBelongs = [&](const StableId& ctuId) {
+        const analysis::CtuInfo* ctu = lookUp(ctuById, ctuId);
+        return ctu != nullptr && ctu->parentPictureSummaryId == pictureSummaryId;
+    };
+    const auto cuBelongs = [&](const StableId& cuId) {
+        const analysis::CuInfo* cu = lookUp(cuById, cuId);
+        return cu != nullptr && ctuBelongs(cu->parentCtuId);
+    };
+    records_.reserve(document.ctus.size() + 2 * document.cus.size() + document.tus.size() + document.pus.size());
+
+    for (const analysis::CtuInfo& ctu : document.ctus) {
+        if (ctu.parentPictureSummaryId == pictureSummaryId && isDrawable(ctu.id, ctu.bounds)) {
+            records_.push_back({ctu.id, ctu.sliceInfoId.value_or(StableId{}), OverlayKind::Ctu, rectOf(ctu.bounds),
+                                parseStatusOf(ctu.parseStatus), std::nullopt});
+        }
+    }
+    for (const analysis::CuInfo& cu : document.cus) {
+        if (!ctuBelongs(cu.parentCtuId)) {
+            continue;
+        }
+        ++(cu.qp.has_value() ? qpKnownCount_ : qpUnknownCount_);
+        if (!isDrawable(cu.id, cu.bounds)) {
+            continue;
+        }
+        const StableId related = cu.parentCuId.value_or(cu.parentCtuId);
+        records_.push_back(
+            {cu.id, related, OverlayKind::Cu, rectOf(cu.bounds), parseStatusOf(cu.parseStatus), std::nullopt});
+        records_.push_back(
+            {cu.id, related, OverlayKind::QpBlock, rectOf(cu.bounds), parseStatusOf(cu.parseStatus), cu.qp});
+    }
+    for (const analysis::TuInfo& tu : document.tus) {
+        if (isDrawable(tu.id, tu.bounds) && cuBelongs(tu.parentCuId)) {
+            records_.push_back({tu.id, tu.parentTuId.value_or(tu.parentCuId), OverlayKind::Tu, rectOf(tu.bounds),
+                                parseStatusOf(tu.parseStatus), std::nullopt});
+        }
+    }
+    for (const analysis::PuInfo& pu : document.pus) {
+        if (isDrawable(pu.id, pu.bounds) && cuBelongs(pu.parentCuId)) {
+            records_.push_back(
+                {pu.id, pu.parentCuId, OverlayKind::Pu, rectOf(pu.bounds), parseStatusOf(pu.parseStatus), std::nullopt});
+        }
+    }
+    motionVectors_.reserve(document.motionVectors.size());
+    for (const analysis::MotionVectorInfo& vector : document.motionVectors) {
+        if (vector.id.isNull() || !vector.mvX || !vector.mvY ||
+            vector.unit != analysis::MotionVectorUnit::QuarterLumaSample) {
+            continue;
+        }
+        const analysis::PuInfo* pu = lookUp(puById, vector.parentPuId);
+        if (pu == nullptr || !isDrawable(pu->id, pu->bounds) || !cuBelongs(pu->parentCuId)) {
+            continue;
+        }
+        std::optional<std::uint8_t> status;
+        if (vector.referenceStatus) {
+            status = static_cast<std::uint8_t>(*vector.referenceStatus);
+        }
+        motionVectors_.push_back({vector.id, vector.parentPuId, static_cast<std::uint8_t>(vector.list),
+                                  rectOf(pu->bounds).center(), QPointF(*vector.mvX * 0.25, *vector.mvY * 0.25),
+                                  status});
+    }
+}
+
+void FrameOverlays::buildGrid()
+{
+    double right = 0.0;
+    double bottom = 0.0;
+    for (const OverlayRecord& record : records_) {
+        right = std::max(right, record.rect.left() + record.rect.width());
+        bottom = std::max(bottom, record.rect.top() + record.rect.height());
+    }
+    right = std::min(right, kMaxGridExtent);
+    bottom = std::min(bottom, kMaxGridExtent);
+    gridCellSize_ = kMinimumGridCellSize;
+    const auto cellsAlong = [&](double extent) { return static_cast<std::int64_t>(extent / gridCellSize_) + 1; };
+    while (cellsAlong(right) * cellsAlong(bottom) > kMaxGridCells) {
+        gridCellSize_ *= 2.0;
+    }
+    gridColumns_ = cellsAlong(right);
+    gridRows_ = cellsAlong(bottom);
+    const auto cellRange = [&](double low, double high, std::int64_t cells) {
+        const auto clampCell = [&](double value) {
+            return std::clamp<std::int64_t>(static_cast<std::int64_t>(std::floor(value / gridCellSize_)), 0,
+                                            cells - 1);
+        };
+        return std::pair{clampCell(low), clampCell(high)};
+    };
+    const auto forEachCell = [&](const OverlayRecord& record, const auto& visit) {
+        const double left = record.rect.left();
+        const double top = record.rect.top();
+        const double recordRight = left + record.rect.width();
+        const double recordBottom = top + record.rect.height();
+        if (recordRight < 0.0 || recordBottom < 0.0 || left > kMaxGridExtent || top > kMaxGridExtent) {
+            return;
+        }
+        const auto [firstColumn, lastColumn] = cellRange(left, recordRight, gridColumns_);
+        const auto [firstRow, lastRow] = cellRange(top, recordBottom, gridRows_);
+        for (std::int64_t row = firstRow; row <= lastRow; ++row) {
+            for (std::int64_t column = firstColumn; column <= lastColumn; ++column) {
+                visit(static_cast<std::size_t>(row * gridColumns_ + column));
+            }
+        }
+    };
+    const auto cellCount = static_cast<std::size_t>(gridColumns_ * gridRows_);
+    gridStarts_.assign(cellCount + 1, 0);
+    for (const OverlayRecord& record : records_) {
+        forEachCell(record, [&](std::size_t cell) { ++gridStarts_[cell + 1]; });
+    }
+    for (std::size_t cell = 0; cell < cellCount; ++cell) {
+        gridStarts_[cell + 1] += gridStarts_[cell];
+    }
+    gridEntries_.assign(gridStarts_.back(), 0);
+    std::vector<std::uint32_t> next(gridStarts_.begin(), gridStarts_.end() - 1);
+    for (std::size_t index = 0; index < records_.size(); ++index) {
+        forEachCell(records_[index],
+                    [&](std::size_t cell) { gridEntries_[next[cell]++] = static_cast<std::uint32_t>(index); });
+    }
+    allRecords_.resize(records_.size());
+    for (std::size_t index = 0; index < records_.size(); ++index) {
+        allRecords_[index] = static_cast<std::uint32_t>(index);
+    }
+}
+
+void FrameOverlays::buildHighlightBuckets()
+{
+    fillBuckets(recordBuckets_.slotById, recordBuckets_.starts, recordBuckets_.entries, records_.size(),
+                [&](std::size_t item) { return std::pair{records_[item].objectId, records_[item].relatedId}; });
+    fillBuckets(motionVectorBuckets_.slotById, motionVectorBuckets_.starts, motionVectorBuckets_.entries,
+                motionVectors_.size(),
+                [&](std::size_t item) { return std::pair{motionVectors_[item].objectId, motionVectors_[item].puId}; });
+}
+
+std::span<const std::uint32_t> FrameOverlays::Buckets::find(const StableId& id) const
+{
+    const auto found = slotById.find(id);
+    if (id.isNull() || found == slotById.end()) {
+        return {};
+    }
+    return std::span<const std::uint32_t>(entries).subspan(starts[found->second],
+                                                          starts[found->second + 1] - starts[found->second]);
+}
+
+std::size_t FrameOverlays::countOf(OverlayKind kind) const noexcept
+{
+    return kindCounts_[static_cast<std::size_t>(kind)];
+}
+
+std::span<const std::uint32_t> FrameOverlays::gridCellAt(QPointF imagePoint) const
+{
+    if (gridColumns_ == 0 || !(imagePoint.x() >= 0.0) || !(imagePoint.y() >= 0.0)) {
+        return allRecords_;
+    }
+    const auto column = static_cast<std::int64_t>(std::floor(imagePoint.x() / gridCellSize_));
+    const auto row = static_cast<std::int64_t>(std::floor(imagePoint.y() / gridCellSize_));
+    if (column >= gridColumns_ || row >= gridRows_) {
+        return allRecords_;
+    }
+    const auto cell = static_cast<std::size_t>(row * gridColumns_ + column);
+    return std::span<const std::uint32_t>(gridEntries_).subspan(gridStarts_[cell], gridStarts_[cell + 1] - gridStarts_[cell]);
+}
+
+BlockIds FrameOverlays::smallestBlocksAt(QPointF imagePoint) const
+{
+    std::array<const OverlayRecord*, kOutlineKindCount> smallest{};
+    std::array<double, kOutlineKindCount> smallestArea{};
+    for (const std::uint32_t index : gridCellAt(imagePoint)) {
+        const OverlayRecord& record = records_[index];
+        const auto kind = static_cast<std::size_t>(record.kind);
+        if (kind >= kOutlineKindCount || !containsHalfOpen(record.rect, imagePoint)) {
+            continue;
+        }
+        const double area = record.rect.width() * record.rect.height();
+        if (smallest[kind] == nullptr || area < smallestArea[kind]) {
+            smallest[kind] = &record;
+            smallestArea[kind] = area;
+        }
+    }
+    const auto idOf = [&](OverlayKind kind) {
+        const OverlayRecord* record = smallest[static_cast<std::size_t>(kind)];
+        return record == nullptr ? StableId{} : record->objectId;
+    };
+    return {idOf(OverlayKind::Ctu), idOf(OverlayKind::Cu), idOf(OverlayKind::Pu), idOf(OverlayKind::Tu)};
+}
+
+std::optional<std::size_t> FrameOverlays::lastRecordAt(QPointF imagePoint, const OverlayLayerSwitches& enabled) const
+{
+    const std::span<const std::uint32_t> candidates = gridCellAt(imagePoint);
+    for (auto candidate = candidates.rbegin(); candidate != candidates.rend(); ++candidate) {
+        const OverlayRecord& record = records_[*candidate];
+        if (enabled[static_cast<std::size_t>(record.kind)] && containsClosed(record.rect, imagePoint)) {
+            return *candidate;
+        }
+    }
+    return std::nullopt;
+}
+
+std::span<const std::uint32_t> FrameOverlays::recordsHighlightedBy(const StableId& id) const
+{
+    return recordBuckets_.find(id);
+}
+
+std::span<const std::uint32_t> FrameOverlays::motionVectorsHighlightedBy(const StableId& id) const
+{
+    return motionVectorBuckets_.find(id);
+}
+
+const QPainterPath& FrameOverlays::outlinePath(OverlayKind kind) const
+{
+    std::optional<QPainterPath>& path = outlinePaths_[static_cast<std::size_t>(kind)];
+    if (!path) {
+        path.emplace();
+        path->reserve(static_cast<int>(std::min<std::size_t>(countOf(kind) * 5, std::numeric_limits<int>::max())));
+        for (const OverlayRecord& record : records_) {
+            if (record.kind == kind) {
+                path->addRect(record.rect);
+            }
+        }
+    }
+    return *path;
+}
+
+}  // namespace vexilo

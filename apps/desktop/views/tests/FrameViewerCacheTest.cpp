@@ -1,0 +1,252 @@
+// The frame viewer over what the real worker writes: picture documents read back from an
+// analysis cache, drawn over real frames decoded by FFmpeg.
+#include "ViewerTestSupport.h"
+#include "vexilo/analysis/cache/CacheReader.h"
+#include "vexilo/media/FFmpegVideoSource.h"
+#include "vexilo/media/QualityMetrics.h"
+#include "vexilo/test/QtTestRegistry.h"
+#include "vexilo/views/FrameViewer.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMouseEvent>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <vector>
+
+using vexilo::FrameViewer;
+using vexilo::analysis::StableId;
+using vexilo::analysis::StreamAnalysis;
+
+namespace {
+
+constexpr int kAnalysisTimeoutMs = 300000;
+
+QByteArray requestLine(const char* type, const char* requestId, const QJsonObject& payload = {},
+                       const char* taskId = nullptr)
+{
+    QJsonObject object{{"protocolVersion", 3}, {"type", type}, {"requestId", requestId}, {"payload", payload}};
+    if (taskId != nullptr) {
+        object.insert(QStringLiteral("taskId"), QString::fromLatin1(taskId));
+    }
+    return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+}
+
+// Runs the real worker over its pipes on one input in one mode; the type of the task's last event.
+QString analyzeWithWorker(const std::filesystem::path& input, const QString& cacheRoot, const char* mode,
+                          std::optional<qint64> targetDecodePictureId = std::nullopt)
+{
+    QProcess worker;
+    worker.start(QStringLiteral(VEXILO_WORKER_EXECUTABLE),
+                 {QStringLiteral("--parent-pid"), QString::number(QCoreApplication::applicationPid())});
+    if (!worker.waitForStarted(10000)) {
+        return QStringLiteral("worker did not start");
+    }
+    QJsonObject payload{{"inputPath", QString::fromStdString(input.string())},
+                        {"cacheRoot", cacheRoot},
+                        {"analysisMode", QString::fromLatin1(mode)}};
+    if (targetDecodePictureId) {
+        payload.insert(QStringLiteral("targetDecodePictureId"), *targetDecodePictureId);
+    }
+    worker.write(requestLine("hello", "h1"));
+    worker.write(requestLine("analyze", "a1", payload, "t1"));
+    QByteArray pending;
+    QString last;
+    QDeadlineTimer deadline(kAnalysisTimeoutMs);
+    while (!deadline.hasExpired()) {
+        worker.waitForReadyRead(100);
+        pending += worker.readAllStandardOutput();
+        for (qsizetype end = pending.indexOf('\n'); end >= 0; end = pending.indexOf('\n')) {
+            const QJsonObject event = QJsonDocument::fromJson(pending.first(end)).object();
+            pending.remove(0, end + 1);
+            const QString type = event.value(QStringLiteral("type")).toString();
+            if (event.value(QStringLiteral("taskId")).toString() == QStringLiteral("t1") &&
+                (type == "analysisFinished" || type == "analysisCanceled" || type == "error")) {
+                worker.write(requestLine("shutdown", "s1"));
+                worker.waitForFinished(5000);
+                return type;
+            }
+        }
+    }
+    worker.kill();
+    worker.waitForFinished(5000);
+    return QStringLiteral("timed out");
+}
+
+// Every picture document of the cache directory.
+std::vector<StreamAnalysis> cachedPictures(const std::filesystem::path& directory)
+{
+    std::vector<StreamAnalysis> documents;
+    const auto manifest = vexilo::analysis::openAnalysisCache(directory);
+    if (!std::holds_alternative<vexilo::analysis::CacheManifest>(manifest)) {
+        return documents;
+    }
+    for (const auto& entry : std::get<vexilo::analysis::CacheManifest>(manifest).pictures) {
+        auto picture = vexilo::analysis::readCachedPicture(directory, entry);
+        if (std::holds_alternative<StreamAnalysis>(picture)) {
+            documents.push_back(std::move(std::get<StreamAnalysis>(picture)));
+        }
+    }
+    return documents;
+}
+
+std::filesystem::path testMedia(const char* name) { return std::filesystem::path(VEXILO_TEST_MEDIA_DIR) / name; }
+
+// The frames of a clip in output order, decoded by the desktop's own FFmpeg source.
+std::vector<vexilo::domain::VideoFrame> decodeFrames(const std::filesystem::path& input)
+{
+    std::vector<vexilo::domain::VideoFrame> frames;
+    auto source = vexilo::media::FFmpegVideoSource::open(input);
+    if (!source.ok()) {
+        return frames;
+    }
+    const auto decoded = source.value().decodeSequentially(
+        [&](vexilo::media::FFmpegDecodedPicture picture) { frames.push_back(std::move(picture.frame)); }, {});
+    if (!decoded.ok()) {
+        frames.clear();
+    }
+    return frames;
+}
+
+const vexilo::analysis::CuInfo* largestLeafCu(const StreamAnalysis& document)
+{
+    const vexilo::analysis::CuInfo* best = nullptr;
+    for (const auto& cu : document.cus) {
+        const bool leaf = std::none_of(document.cus.begin(), document.cus.end(), [&](const auto& other) {
+            return other.parentCuId == cu.id;
+        });
+        if (leaf && cu.parentCuId && cu.bounds.unit == 1 &&
+            (best == nullptr || cu.bounds.width * cu.bounds.height > best->bounds.width * best->bounds.height)) {
+            best = &cu;
+        }
+    }
+    return best;
+}
+
+}  // namespace
+
+class FrameViewerCacheTest : public QObject {
+    Q_OBJECT
+
+private:
+    static void moveMouse(FrameViewer& viewer, QPointF point)
+    {
+        QMouseEvent move(QEvent::MouseMove, point, viewer.mapToGlobal(point), Qt::NoButton, Qt::NoButton,
+                         Qt::NoModifier);
+        QApplication::sendEvent(&viewer, &move);
+    }
+
+private slots:
+    void initTestCase() { vexilo::test::keepOpenGlDriverLoaded(); }
+
+    void cuOutlinesFromTheWorkersCacheLandOnTheirPixels()
+    {
+        QTemporaryDir cache;
+        QVERIFY(cache.isValid());
+        QCOMPARE(analyzeWithWorker(testMedia("main_420_8bit_gop8.hevc"), cache.path(), "bounded_structure"),
+                 QStringLiteral("analysisFinished"));
+        const std::vector<StreamAnalysis> pictures = cachedPictures(cache.path().toStdString());
+        QVERIFY(!pictures.empty());
+        const auto document = std::max_element(pictures.begin(), pictures.end(), [](const auto& a, const auto& b) {
+            return a.cus.size() < b.cus.size();
+        });
+        QVERIFY(document->pictures.size() == 1 && document->pictures.front().pictureId.has_value());
+        const vexilo::analysis::CuInfo* cu = largestLeafCu(*document);
+        QVERIFY(cu != nullptr);
+        QVERIFY(cu->bounds.width >= 8);
+
+        FrameViewer viewer;
+        viewer.resize(800, 600);
+        viewer.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&viewer));
+        const auto pictureId = static_cast<std::int64_t>(*document->pictures.front().pictureId);
+        viewer.setFrame(vexilo::test::share(vexilo::test::makeFlatYuvFrame(176, 144, 8, 16, 128, 128), pictureId), 0);
+        viewer.setAnalysis(std::make_shared<const StreamAnalysis>(*document));
+        viewer.setCtuOverlayEnabled(false);
+        viewer.setCuOverlayEnabled(true);
+        viewer.setQualityHeatmapOverlayEnabled(false);
+        viewer.setViewTransform(FrameViewer::CustomZoom, 3.0 * viewer.devicePixelRatioF(), QPointF());
+        QCOMPARE(viewer.overlays().countOf(vexilo::OverlayKind::Cu), document->cus.size());
+
+        // The test's own mapping of the CU's bounds to the widget.
+        const QPointF origin = viewer.imageTargetRect().topLeft();
+        const QPointF topLeft = origin + QPointF(cu->bounds.x, cu->bounds.y) * 3.0;
+        const QPointF centre = topLeft + QPointF(cu->bounds.width, cu->bounds.height) * 1.5;
+        const QImage grabbed = viewer.grabFramebuffer();
+        // Two device pixels along the top edge, inside the first dash.
+        const QColor edge = grabbed.pixelColor(static_cast<int>(topLeft.x()) + 3, static_cast<int>(topLeft.y()));
+        QVERIFY2(edge.blue() > 180 && edge.green() > 120 && edge.red() < 80, qPrintable(vexilo::test::describe(edge)));
+        const QColor inside = grabbed.pixelColor(static_cast<int>(centre.x()), static_cast<int>(centre.y()));
+        VEXILO_COMPARE_COLOUR(inside, QColor(0, 0, 0));
+        vexilo::test::saveScreenshot(grabbed, QStringLiteral("frame-viewer-worker-cache-cu.png"));
+
+        QSignalSpy available(&viewer, &FrameViewer::blockInfoAvailable);
+        moveMouse(viewer, centre);
+        QCOMPARE(available.count(), 1);
+        QCOMPARE(available.at(0).at(5).value<StableId>(), cu->id);
+        QCOMPARE(available.at(0).at(4).value<StableId>(), cu->parentCtuId);
+    }
+
+    void screenshotsOfEveryOverlayOnAFullHdPicture()
+    {
+        const std::filesystem::path input = testMedia("viewer_1080p_420_8bit.hevc");
+        const std::vector<vexilo::domain::VideoFrame> frames = decodeFrames(input);
+        QCOMPARE(frames.size(), std::size_t{3});
+        // The stream index names the second output picture; a structure run then fills it whole.
+        QTemporaryDir cache;
+        QCOMPARE(analyzeWithWorker(input, cache.path(), "stream_index"), QStringLiteral("analysisFinished"));
+        const auto isSecondOutput = [](const StreamAnalysis& document) {
+            return document.pictures.size() == 1 && document.pictures.front().displayIndex == 1 &&
+                   document.pictures.front().pictureId.has_value();
+        };
+        std::vector<StreamAnalysis> pictures = cachedPictures(cache.path().toStdString());
+        auto predicted = std::find_if(pictures.begin(), pictures.end(), isSecondOutput);
+        QVERIFY(predicted != pictures.end());
+        const auto target = static_cast<qint64>(*predicted->pictures.front().pictureId);
+        QCOMPARE(analyzeWithWorker(input, cache.path(), "picture_structure", target),
+                 QStringLiteral("analysisFinished"));
+        pictures = cachedPictures(cache.path().toStdString());
+        predicted = std::find_if(pictures.begin(), pictures.end(), isSecondOutput);
+        QVERIFY(predicted != pictures.end());
+        QVERIFY(!predicted->motionVectors.empty());
+
+        vexilo::domain::VideoFrame shown = frames[1];
+        shown.index = static_cast<std::int64_t>(*predicted->pictures.front().pictureId);
+        FrameViewer viewer;
+        viewer.resize(1600, 900);
+        viewer.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&viewer));
+        viewer.setFrame(std::make_shared<const vexilo::domain::VideoFrame>(shown), 1);
+        viewer.setAnalysis(std::make_shared<const StreamAnalysis>(*predicted));
+        viewer.setQualityHeatmap(vexilo::media::computeRegionalQualityMetrics(frames[0], frames[1], 64),
+                                 QStringLiteral("A quality"));
+        for (auto enable : {&FrameViewer::setCtuOverlayEnabled, &FrameViewer::setCuOverlayEnabled,
+                            &FrameViewer::setTuOverlayEnabled, &FrameViewer::setPuOverlayEnabled,
+                            &FrameViewer::setQpMapOverlayEnabled, &FrameViewer::setMotionVectorOverlayEnabled,
+                            &FrameViewer::setQualityHeatmapOverlayEnabled}) {
+            (viewer.*enable)(true);
+        }
+        QVERIFY2(viewer.overlayStatusText().startsWith(QStringLiteral("Overlay ready: CTU=510 ")),
+                 qPrintable(viewer.overlayStatusText()));
+        vexilo::test::saveScreenshot(viewer.grabFramebuffer(), QStringLiteral("frame-viewer-1080p-all-overlays.png"));
+
+        viewer.setQualityHeatmapOverlayEnabled(false);
+        viewer.setQpMapOverlayEnabled(false);
+        viewer.setViewTransform(FrameViewer::CustomZoom, 4.0, QPointF(1200, 700));
+        moveMouse(viewer, QPointF(800, 450));
+        vexilo::test::saveScreenshot(viewer.grabFramebuffer(), QStringLiteral("frame-viewer-1080p-zoomed-hover.png"));
+    }
+};
+
+VEXILO_QT_TEST(FrameViewerCacheTest)
+#include "FrameViewerCacheTest.moc"
