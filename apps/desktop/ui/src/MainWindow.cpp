@@ -1,5 +1,6 @@
 #include "vexilo/ui/MainWindow.h"
 
+#include "QualityAnalysisRun.h"
 #include "WindowLayoutSettings.h"
 
 #include "vexilo/ai/AiChatPanel.h"
@@ -20,7 +21,6 @@
 
 #include <QAction>
 #include <QCloseEvent>
-#include <QDeadlineTimer>
 #include <QDockWidget>
 #include <QFileDialog>
 #include <QGroupBox>
@@ -34,7 +34,6 @@
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <QTableView>
-#include <QThread>
 #include <QToolBar>
 
 #include <algorithm>
@@ -299,7 +298,7 @@ void MainWindow::updateActionStates()
                                  || (taskB && !isOneOf(sB, {ProjectState::Cancelling, ProjectState::Closing}));
     const bool aActive = isOneOf(sA, {ProjectState::Ready, ProjectState::Analyzing});
     const bool analysisBusy = projectController != nullptr && projectController->isAnalysisBusy();
-    const bool qualityRunning = qualityThread != nullptr;
+    const bool qualityRunning = qualityRun != nullptr && qualityRun->isRunning();
     const bool hasPairs = comparePicturePairModel != nullptr && comparePicturePairModel->rowCount() > 0;
     const bool pairSelected = comparePairView != nullptr && comparePairView->currentIndex().isValid();
     const bool qualityStartable = streamAnalysisReady && referenceYuvSource.has_value() && hasPairs && !qualityRunning;
@@ -558,17 +557,6 @@ FrameViewer* MainWindow::zoomTarget() const
     return actionCompareBOnly != nullptr && actionCompareBOnly->isChecked() ? compareBFrameViewer : frameViewer;
 }
 
-void MainWindow::refreshComparePairModel()
-{
-    if (comparePicturePairModel == nullptr || projectController == nullptr || compareBProjectController == nullptr) {
-        return;
-    }
-    comparePicturePairModel->setReferenceYuvSource(referenceYuvSource);
-    comparePicturePairModel->setPictures(projectController->pictures(), compareBProjectController->pictures());
-    updateCompareGroupVisibility();
-    updateMetricSummary();
-}
-
 void MainWindow::clearCompareBViewer(const QString& message)
 {
     if (compareBFrameViewer != nullptr) {
@@ -646,16 +634,6 @@ void MainWindow::onCompareBSelectedFrameUnavailable(const QString& reason)
     refreshAiEvidence(tr("B frame unavailable"));
 }
 
-void MainWindow::onCompareBTaskFinished(const application::ProjectTaskSummary& summary)
-{
-    const QString text = tr("Finished B stream: decoded %1 picture(s)").arg(summary.picturesDecoded);
-    setLabelText(compareBPictureStateLabel, tr("B pictures: %1").arg(summary.picturesDecoded));
-    appendLog(text);
-    refreshComparePairModel();
-    refreshAiEvidence(tr("B stream opened"));
-    updateActionStates();
-}
-
 void MainWindow::onCompareBTaskError(const application::ProjectTaskError& error)
 {
     compareBSelectedFrame.reset();
@@ -680,25 +658,6 @@ void MainWindow::onCompareBTaskCanceled()
 
 // ---- Quality runs ---------------------------------------------------------------------------
 
-void MainWindow::stopQualityAnalysisThread()
-{
-    const std::uint64_t generation = qualityRunGeneration;
-    if (qualityCancelFlag) {
-        qualityCancelRequested = true;
-        qualityCancelFlag->store(true);
-    }
-    if (qualityThread != nullptr && qualityThread->isRunning()) {
-        qualityThread->quit();
-        qualityThread->wait(QDeadlineTimer(QDeadlineTimer::Forever));
-    }
-    if (qualityRunGeneration == generation) {
-        ++qualityRunGeneration;
-    }
-    qualityThread = nullptr;
-    qualityCancelFlag.reset();
-    qualityCancelRequested = false;
-}
-
 void MainWindow::applyQualityResults(const application::QualityPairResult& result)
 {
     qualityResults.insert_or_assign(result.frameIndex, result);
@@ -711,10 +670,7 @@ void MainWindow::applyQualityResults(const application::QualityPairResult& resul
     refreshAiEvidence(tr("Quality metrics updated"));
 }
 
-// The heat maps, the metric summary and the AI evidence follow the quality runs and the
-// analysis slots; until those land, there is nothing for them to show.
-void MainWindow::updateQualityHeatmaps() {}
-void MainWindow::updateMetricSummary() {}
+// The AI evidence follows the analysis slots; until those land, there is nothing to show.
 void MainWindow::refreshAiEvidence(const QString& /*reason*/) {}
 
 // ---- Task reporting and selection -----------------------------------------------------------
@@ -776,7 +732,6 @@ void MainWindow::onOpenCompareBRequested()
     updateActionStates();
 }
 
-void MainWindow::onAttachReferenceYuvRequested() { updateActionStates(); }
 
 void MainWindow::onCloseProjectRequested()
 {
@@ -806,17 +761,7 @@ void MainWindow::onAnalyzeCurrentPictureStructureRequested() { updateActionState
 void MainWindow::onCancelAnalysisRequested() { updateActionStates(); }
 void MainWindow::onReanalyzeStreamRequested() { updateActionStates(); }
 void MainWindow::onClearAnalysisCacheRequested() { updateActionStates(); }
-void MainWindow::onAnalyzeSelectedPairQualityRequested() { updateActionStates(); }
-void MainWindow::onAnalyzeVisiblePairQualityRequested() { updateActionStates(); }
-void MainWindow::onAnalyzeFullStreamQualityRequested() { updateActionStates(); }
 
-void MainWindow::onCancelQualityAnalysisRequested()
-{
-    stopQualityAnalysisThread();
-    updateActionStates();
-}
-
-void MainWindow::onQualityMetricFrameActivated(std::int64_t /*frameIndex*/) {}
 
 void MainWindow::onFirstPictureRequested() { selectPictureRow(0); }
 
@@ -916,11 +861,6 @@ void MainWindow::onPictureCurrentRowChanged(const QModelIndex& current, const QM
             selectPictureById(*pictureId);
         }
     }
-    updateActionStates();
-}
-
-void MainWindow::onComparePairCurrentRowChanged(const QModelIndex& /*current*/, const QModelIndex& /*previous*/)
-{
     updateActionStates();
 }
 

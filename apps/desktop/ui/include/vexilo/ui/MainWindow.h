@@ -14,7 +14,6 @@
 #include <QModelIndex>
 #include <QString>
 
-#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -34,7 +33,6 @@ class QSplitter;
 class QStackedWidget;
 class QTabWidget;
 class QTableView;
-class QThread;
 class QToolBar;
 class QToolButton;
 class QTreeView;
@@ -55,6 +53,7 @@ class PictureStatisticsModel;
 class PictureStripWidget;
 class PictureSyntaxModel;
 class PictureTableModel;
+class QualityAnalysisRun;
 class QualityMetricChartWidget;
 class SliceTableModel;
 class StreamStatisticsModel;
@@ -205,6 +204,19 @@ private:
     void updateMetricSummary();
     void refreshAiEvidence(const QString& reason);
 
+    // Compare pairs, the reference YUV and quality runs.
+    void selectBPictureByDisplayIndex(std::int64_t displayIndex);
+    void selectComparePairRowForFrame(qint64 frameIndex);
+    void reapplyQualityResultsToPairModel();
+    [[nodiscard]] std::vector<int> allComparePairRows() const;
+    [[nodiscard]] std::vector<int> visibleComparePairRows() const;
+    void startQualityAnalysisForRows(std::vector<int> rows, const QString& label,
+                                     application::QualityFrameSourceMode mode);
+    [[nodiscard]] application::VideoFramePtr frameForQualityRequest(std::optional<domain::PictureId> pictureId,
+                                                                    bool sideA) const;
+    void onQualityRunResult(const application::QualityPairResult& result);
+    void onQualityRunFinished(const QString& label, bool canceled);
+
     // Actions, in the order of the command table.
     QAction* actionOpenHevc = nullptr;
     QAction* actionOpenCompareB = nullptr;
@@ -323,11 +335,9 @@ private:
     bool syncingPictureSelection = false;
     bool syncingComparePairSelection = false;
 
-    QThread* qualityThread = nullptr;
-    std::shared_ptr<std::atomic<bool>> qualityCancelFlag;
+    // The running quality run's thread, cancel flag and generation; created with the first run.
+    QualityAnalysisRun* qualityRun = nullptr;
     std::map<std::int64_t, application::QualityPairResult> qualityResults;
-    std::uint64_t qualityRunGeneration = 0;
-    bool qualityCancelRequested = false;
 };
 
 }  // namespace vexilo
