@@ -136,22 +136,6 @@ void MainWindow::selectBPictureByDisplayIndex(std::int64_t displayIndex)
     refreshWipeView();
 }
 
-void MainWindow::selectComparePairRowForFrame(qint64 frameIndex)
-{
-    if (comparePairView == nullptr || comparePicturePairModel == nullptr || comparePairView->selectionModel() == nullptr) {
-        return;
-    }
-    const int row = comparePicturePairModel->rowForFrameIndex(frameIndex);
-    if (row < 0) {
-        return;
-    }
-    const QScopedValueRollback guard(syncingComparePairSelection, true);
-    const QModelIndex index = comparePicturePairModel->index(row, 0);
-    comparePairView->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect |
-                                                                  QItemSelectionModel::Rows);
-    comparePairView->scrollTo(index, QAbstractItemView::EnsureVisible);
-}
-
 std::vector<int> MainWindow::allComparePairRows() const
 {
     std::vector<int> rows;

@@ -31,6 +31,7 @@ public:
     AiChatPanel(std::vector<ai::AiProviderConfig> providers, QWidget* parent);
 
     void setEvidenceText(const QString& text);
+    [[nodiscard]] const QString& evidenceText() const { return evidenceText_; }
     void appendConversation(const QString& speaker, const QString& text);
     [[nodiscard]] ai::AiProviderConfig currentProvider() const;
     [[nodiscard]] static QString environmentValue(const QString& name);

@@ -2,6 +2,9 @@
 
 #include "vexilo/analysis/StableId.h"
 #include "vexilo/analysis/StreamAnalysis.h"
+#include "vexilo/ai/AiEvidenceSnapshot.h"
+#include "vexilo/application/AnalysisRepositoryTypes.h"
+#include "vexilo/application/AnalysisTaskTypes.h"
 #include "vexilo/application/ApplicationTypes.h"
 #include "vexilo/application/PictureThumbnail.h"
 #include "vexilo/application/ProjectTypes.h"
@@ -29,10 +32,12 @@ class QDockWidget;
 class QGroupBox;
 class QLabel;
 class QPlainTextEdit;
+class QProgressBar;
 class QSplitter;
 class QStackedWidget;
 class QTabWidget;
 class QTableView;
+class QTimer;
 class QToolBar;
 class QToolButton;
 class QTreeView;
@@ -58,6 +63,7 @@ class QualityMetricChartWidget;
 class SliceTableModel;
 class StreamStatisticsModel;
 class SyntaxTreeModel;
+struct PictureAnalysisDisplay;
 
 // The one top-level window: owns every widget, model and both project controllers, turns user
 // commands and controller signals into calls, and keeps actions and views consistent.
@@ -133,6 +139,9 @@ private slots:
     void onViewerBlockInfoUnavailable(QString interaction, QString pictureId, QString displayIndex,
                                       QString lumaSample, QString fallbackCell);
     void onViewerBlockInfoCleared(QString message);
+    void onPictureAnalysisStatusChanged(vexilo::application::PictureAnalysisState state);
+    void onPictureAnalysisLoaded(vexilo::application::PictureAnalysisPayload payload);
+    void onAnalysisError(vexilo::application::AnalysisTaskError error);
 
 private:
     // Construction.
@@ -204,9 +213,28 @@ private:
     void updateMetricSummary();
     void refreshAiEvidence(const QString& reason);
 
+    // Project, analysis, block-info and evidence flows.
+    void autoAnalyzeCurrentPictureStructure(const QString& reason);
+    void selectPictureFromNavigation(domain::PictureId pictureId);
+    void selectComparePairRowForFrame(qint64 frameIndex);
+    void applyPictureAnalysis(const std::shared_ptr<const analysis::StreamAnalysis>& document,
+                              domain::PictureId pictureId);
+    void showPictureAnalysisStatus(const QString& message, const QString& status);
+    void showPictureAnalysisDisplay(const PictureAnalysisDisplay& display, domain::PictureId pictureId,
+                                    const QString& message);
+    void dropPictureAnalysis();
+    void clearSelectedPictureAnalysisViews();
+    void makePictureRowCurrent(int row);
+    void explainObjectFromNavigation(const std::optional<analysis::StableId>& objectId,
+                                     const std::optional<domain::PictureId>& pictureId);
+    void scheduleDeferredRefresh();
+    void flushDeferredRefreshes();
+    void dropDeferredStatisticsPictures();
+    void showTaskProgress(bool busy);
+    [[nodiscard]] ai::AiEvidenceSnapshot makeAiEvidenceSnapshot(const QString& statusText) const;
+
     // Compare pairs, the reference YUV and quality runs.
     void selectBPictureByDisplayIndex(std::int64_t displayIndex);
-    void selectComparePairRowForFrame(qint64 frameIndex);
     void reapplyQualityResultsToPairModel();
     [[nodiscard]] std::vector<int> allComparePairRows() const;
     [[nodiscard]] std::vector<int> visibleComparePairRows() const;
@@ -338,6 +366,14 @@ private:
     // The running quality run's thread, cancel flag and generation; created with the first run.
     QualityAnalysisRun* qualityRun = nullptr;
     std::map<std::int64_t, application::QualityPairResult> qualityResults;
+    // Decoded-picture batches arrive one picture at a time on the analyzer road; what they would
+    // rebuild over the whole stream waits here for one short timer.
+    QTimer* deferredRefreshTimer = nullptr;
+    std::vector<domain::PictureInfo> deferredStatisticsPictures;
+    bool deferredComparePairRefresh = false;
+    std::optional<QString> deferredEvidenceStatus;
+    bool lockingFromViewer = false;
+    QProgressBar* taskProgressBar = nullptr;
 };
 
 }  // namespace vexilo

@@ -1,0 +1,174 @@
+// The AI evidence: a snapshot of what the window has loaded, rendered for the chat panel; and the
+// short timer behind which the whole-stream refreshes of arriving pictures are gathered.
+#include "vexilo/ui/MainWindow.h"
+
+#include "ComparePairSample.h"
+
+#include "vexilo/ai/AiChatPanel.h"
+#include "vexilo/ai/AiEvidencePackBuilder.h"
+#include "vexilo/application/ProjectController.h"
+#include "vexilo/models/ComparePicturePairModel.h"
+#include "vexilo/models/StreamStatisticsModel.h"
+
+#include <QTableView>
+#include <QTimer>
+#include <QTreeView>
+
+#include <algorithm>
+
+namespace vexilo {
+namespace {
+
+// Long enough to gather the one-picture batches of the analyzer road, short enough to look live.
+constexpr int kDeferredRefreshIntervalMs = 100;
+
+ai::AiEvidenceComparePair evidencePairOf(const ComparePicturePair& pair)
+{
+    return {pair.frameIndex,    pair.referenceFrameIndex, pair.pictureIdA,   pair.pictureIdB, pair.displayIndexA,
+            pair.displayIndexB, pair.pocA,                pair.pocB,         pair.pictureTypeA, pair.pictureTypeB,
+            pair.resolutionText, pair.matchText,          pair.metricsA,     pair.metricsB};
+}
+
+}  // namespace
+
+// ---- Deferred whole-stream refreshes --------------------------------------------------------
+
+void MainWindow::scheduleDeferredRefresh()
+{
+    if (deferredRefreshTimer == nullptr) {
+        deferredRefreshTimer = new QTimer(this);
+        deferredRefreshTimer->setObjectName(QStringLiteral("deferredRefreshTimer"));
+        deferredRefreshTimer->setSingleShot(true);
+        deferredRefreshTimer->setInterval(kDeferredRefreshIntervalMs);
+        connect(deferredRefreshTimer, &QTimer::timeout, this, &MainWindow::flushDeferredRefreshes);
+    }
+    if (!deferredRefreshTimer->isActive()) {
+        deferredRefreshTimer->start();
+    }
+}
+
+void MainWindow::dropDeferredStatisticsPictures() { deferredStatisticsPictures.clear(); }
+
+void MainWindow::flushDeferredRefreshes()
+{
+    if (deferredRefreshTimer != nullptr) {
+        deferredRefreshTimer->stop();
+    }
+    if (!deferredStatisticsPictures.empty()) {
+        std::vector<domain::PictureInfo> pictures;
+        pictures.swap(deferredStatisticsPictures);
+        if (streamStatisticsModel != nullptr) {
+            streamStatisticsModel->appendPictures(pictures);
+        }
+        if (streamStatisticsView != nullptr) {
+            streamStatisticsView->expandToDepth(0);
+        }
+    }
+    if (deferredComparePairRefresh) {
+        deferredComparePairRefresh = false;
+        refreshComparePairModel();
+    }
+    if (deferredEvidenceStatus) {
+        // refreshAiEvidence clears the deferred status itself.
+        refreshAiEvidence(*deferredEvidenceStatus);
+    }
+}
+
+// ---- Evidence -------------------------------------------------------------------------------
+
+void MainWindow::refreshAiEvidence(const QString& reason)
+{
+    // Any refresh still waiting is folded in first, so the evidence reads what a refresh after
+    // every batch would have read.
+    if (!deferredStatisticsPictures.empty() || deferredComparePairRefresh) {
+        deferredEvidenceStatus.reset();
+        flushDeferredRefreshes();
+    }
+    deferredEvidenceStatus.reset();
+    if (aiChatPanel == nullptr || projectController == nullptr) {
+        return;
+    }
+    ai::AiEvidencePackBuilder builder(makeAiEvidenceSnapshot(reason));
+    aiChatPanel->setEvidenceText(builder.build());
+}
+
+ai::AiEvidenceSnapshot MainWindow::makeAiEvidenceSnapshot(const QString& statusText) const
+{
+    ai::AiEvidenceSnapshot snapshot;
+    snapshot.statusText = statusText;
+    snapshot.streamInfo = projectController->streamInfo();
+    snapshot.pictures = projectController->pictures();
+    snapshot.selectedPictureId = projectController->selectedPictureId();
+    snapshot.streamAnalysis = streamAnalysis;
+    if (pictureAnalysis && pictureAnalysisPictureId == snapshot.selectedPictureId) {
+        snapshot.pictureAnalysis = *pictureAnalysis;
+        snapshot.pictureAnalysisPictureId = pictureAnalysisPictureId;
+    }
+    snapshot.referenceYuv = referenceYuvSource;
+
+    if (comparePicturePairModel != nullptr) {
+        const int rowCount = std::max(0, comparePicturePairModel->rowCount());
+        snapshot.comparePairCount = static_cast<std::uint64_t>(rowCount);
+        std::optional<int> currentRow;
+        if (comparePairView != nullptr && comparePairView->currentIndex().isValid()) {
+            currentRow = comparePairView->currentIndex().row();
+            if (const ComparePicturePair* pair = comparePicturePairModel->pairAt(*currentRow)) {
+                snapshot.currentCompareFrameIndex = pair->frameIndex;
+            }
+        }
+        std::vector<int> measuredRows;
+        measuredRows.reserve(qualityResults.size());
+        for (const auto& entry : qualityResults) {
+            measuredRows.push_back(comparePicturePairModel->rowForFrameIndex(entry.first));
+        }
+        for (const int row : sampleComparePairRows(rowCount, currentRow, measuredRows)) {
+            const ComparePicturePair* pair = comparePicturePairModel->pairAt(row);
+            if (pair == nullptr) {
+                continue;
+            }
+            ai::AiEvidenceComparePair sampled = evidencePairOf(*pair);
+            if (const auto result = qualityResults.find(pair->frameIndex); result != qualityResults.end()) {
+                if (!sampled.metricsA) {
+                    sampled.metricsA = result->second.metricsA;
+                }
+                if (!sampled.metricsB) {
+                    sampled.metricsB = result->second.metricsB;
+                }
+            }
+            snapshot.sampledComparePairs.push_back(std::move(sampled));
+        }
+    }
+
+    std::optional<std::int64_t> targetFrame = snapshot.currentCompareFrameIndex;
+    if (!targetFrame && snapshot.selectedPictureId) {
+        const auto& pictures = snapshot.pictures;
+        const auto selected = std::find_if(pictures.begin(), pictures.end(), [&](const domain::PictureInfo& picture) {
+            return picture.id == *snapshot.selectedPictureId;
+        });
+        if (selected != pictures.end()) {
+            targetFrame = selected->displayIndex;
+        }
+    }
+    for (const auto& [frameIndex, result] : qualityResults) {
+        ai::AiEvidenceQualityPair measured;
+        measured.frameIndex = frameIndex;
+        if (comparePicturePairModel != nullptr) {
+            if (const ComparePicturePair* pair =
+                    comparePicturePairModel->pairAt(comparePicturePairModel->rowForFrameIndex(frameIndex))) {
+                measured.pictureIdA = pair->pictureIdA;
+                measured.pictureIdB = pair->pictureIdB;
+            }
+        }
+        measured.metricsA = result.metricsA;
+        measured.metricsB = result.metricsB;
+        if (targetFrame == frameIndex) {
+            measured.regionsA = result.regionsA;
+            measured.regionsB = result.regionsB;
+        }
+        snapshot.qualityPairResults.push_back(std::move(measured));
+    }
+    snapshot.contextCharacterLimit = ai::kAiEvidenceContextCharacterLimit;
+    return snapshot;
+}
+
+}  // namespace vexilo
