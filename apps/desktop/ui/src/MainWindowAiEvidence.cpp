@@ -69,8 +69,10 @@ void MainWindow::flushDeferredRefreshes()
         refreshComparePairModel();
     }
     if (deferredEvidenceStatus) {
-        // refreshAiEvidence clears the deferred status itself.
-        refreshAiEvidence(*deferredEvidenceStatus);
+        // A copy: refreshAiEvidence clears the deferred status, which would leave a reference to
+        // it dangling.
+        const QString status = *deferredEvidenceStatus;
+        refreshAiEvidence(status);
     }
 }
 

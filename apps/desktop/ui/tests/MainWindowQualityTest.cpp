@@ -124,6 +124,7 @@ private:
     QTemporaryDir configDir_;
     QTemporaryDir mediaDir_;
     QString referencePath_;
+    QString streamAPath_;
 
     template <typename T>
     static T* child(const QObject& window, const char* name)
@@ -154,7 +155,7 @@ private:
         }
         auto* controllerA = child<ProjectController>(*window, "projectController");
         auto* controllerB = child<ProjectController>(*window, "compareBProjectController");
-        answerFileDialog(testStream("quality_high.hevc"));
+        answerFileDialog(streamAPath_);
         child<QAction>(*window, "actionOpenHevc")->trigger();
         answerFileDialog(testStream("quality_low.hevc"));
         child<QAction>(*window, "actionOpenCompareB")->trigger();
@@ -205,6 +206,8 @@ private slots:
         // A name the process's "C" locale cannot carry.
         referencePath_ = mediaDir_.filePath(QStringLiteral("référence_映像_176x144.yuv"));
         QVERIFY(QFile::copy(testStream("quality_reference_176x144.yuv"), referencePath_));
+        streamAPath_ = mediaDir_.filePath(QStringLiteral("流_high.hevc"));
+        QVERIFY(QFile::copy(testStream("quality_high.hevc"), streamAPath_));
     }
 
     void attachesTheReferenceUnderANonAsciiName()
@@ -225,10 +228,21 @@ private slots:
         const auto window = openComparison();
         QVERIFY(window);
         auto* model = child<ComparePicturePairModel>(*window, "comparePicturePairModel");
+        invoke(*window, "onAnalyzeFullStreamQualityRequested");
+        QCOMPARE(statusText(*window), QStringLiteral("Run Analyze Stream before Quality Detect"));
+        QCOMPARE(child<QLabel>(*window, "qualityMetricStatusLabel")->text(),
+                 QStringLiteral("Run Analyze Stream before Quality Detect"));
+
+        // The controller does not analyse streams yet; its "analysis finished" signal is what
+        // makes the window's stream analysis ready.
+        QVERIFY(QMetaObject::invokeMethod(window.get(), "onAnalysisFinished", Qt::DirectConnection,
+                                          Q_ARG(qulonglong, 1)));
         selectPairRow(*window, kPairRow);
         QVERIFY(QTest::qWaitFor([&] { return viewerA(*window)->hasFrame(); }, kWaitMs));
 
-        invoke(*window, "onAnalyzeSelectedPairQualityRequested");
+        auto* analyzeSelected = child<QAction>(*window, "actionAnalyzeSelectedPairQuality");
+        QVERIFY(analyzeSelected->isEnabled());
+        analyzeSelected->trigger();
         QCOMPARE(statusText(*window), QStringLiteral("Quality analysis started: selected pair"));
         QTRY_COMPARE_WITH_TIMEOUT(statusText(*window), QStringLiteral("Quality analysis finished: selected pair"),
                                   kWaitMs);
@@ -250,7 +264,7 @@ private slots:
             }(),
             pair->frameIndex);
         QVERIFY2(reference.loaded, reference.message.c_str());
-        const auto frameA = decodedFrame(testStream("quality_high.hevc"), pair->frameIndex);
+        const auto frameA = decodedFrame(streamAPath_, pair->frameIndex);
         const auto frameB = decodedFrame(testStream("quality_low.hevc"), pair->frameIndex);
         QVERIFY(frameA && frameB);
         const media::FrameQualityMetrics expectedA = media::computeFrameQualityMetrics(*reference.frame, *frameA);
@@ -287,6 +301,17 @@ private slots:
         auto* controllerB = child<ProjectController>(*window, "compareBProjectController");
         emit controllerB->pictureBatchDecoded(controllerB->pictures());
         QCOMPARE(model->index(kPairRow, kWinnerColumn).data().toString(), winner);
+        QCOMPARE(model->index(kPairRow, kPsnrAllAColumn).data().toString(), psnrAllA);
+
+        // Quality Detect decodes both streams afresh and measures every pair.
+        child<QAction>(*window, "actionAnalyzeFullStreamQuality")->trigger();
+        QCOMPARE(statusText(*window), QStringLiteral("Quality analysis started: Quality Detect"));
+        QTRY_COMPARE_WITH_TIMEOUT(statusText(*window), QStringLiteral("Quality analysis finished: Quality Detect"),
+                                  kWaitMs);
+        QCOMPARE(child<QualityMetricChartWidget>(*window, "qualityMetricChart")->frameCount(), kFrames);
+        for (int row = 0; row < kFrames; ++row) {
+            QVERIFY2(!model->index(row, kWinnerColumn).data().toString().isEmpty(), qPrintable(QString::number(row)));
+        }
         QCOMPARE(model->index(kPairRow, kPsnrAllAColumn).data().toString(), psnrAllA);
 
     }
