@@ -338,6 +338,7 @@ void MainWindow::onSelectedFrameReady(application::VideoFramePtr frame)
                   tr("Display %1  |  %2 x %3  |  %4-bit %5  |  YUV/Y/U/V viewer")
                       .arg(decimal(displayIndex), QString::number(frame->width), QString::number(frame->height),
                            bitDepth, flow::fromUtf8(frame->pixelFormatName)));
+    selectBPictureByDisplayIndex(displayIndex);
     refreshWipeView();
     updateMetricSummary();
     updateQualityHeatmaps();
