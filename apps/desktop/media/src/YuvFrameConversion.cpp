@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <thread>
 #include <vector>
 
 namespace vexilo::media {
@@ -21,6 +22,8 @@ constexpr std::int64_t kFractionMask = kOne - 1;
 constexpr std::int64_t kTieWindow = std::int64_t{1} << (kFractionBits - 20);
 
 constexpr std::size_t kByteSampleValues = 256;
+constexpr std::size_t kMaxConversionThreads = 4;
+constexpr std::size_t kMinimumRowsPerBand = 128;
 constexpr std::size_t kWordSampleValues = 65536;
 
 std::int64_t toFixed(double value) {
@@ -161,27 +164,42 @@ public:
     }
 
 private:
+    // Bands of rows go to a few threads: the tables are shared read-only and every band writes
+    // rows of its own.
     template <typename PixelWriter>
     void forEachPixel(const PixelWriter& write) {
-        switch (sampleWidth_) {
-        case 1:
-            walkRows<1>(write);
-            break;
-        case 2:
-            walkRows<2>(write);
-            break;
-        default:
-            walkRows<0>(write);
-            break;
+        const auto rows = static_cast<std::size_t>(frame_.height);
+        const std::size_t bands = std::clamp<std::size_t>(
+            std::min<std::size_t>(std::thread::hardware_concurrency(), kMaxConversionThreads), 1,
+            std::max<std::size_t>(rows / kMinimumRowsPerBand, 1));
+        const auto walkBand = [&](std::size_t band) {
+            const std::size_t first = rows * band / bands;
+            const std::size_t last = rows * (band + 1) / bands;
+            switch (sampleWidth_) {
+            case 1:
+                walkRows<1>(write, first, last);
+                break;
+            case 2:
+                walkRows<2>(write, first, last);
+                break;
+            default:
+                walkRows<0>(write, first, last);
+                break;
+            }
+        };
+        std::vector<std::jthread> helpers;
+        for (std::size_t band = 1; band < bands; ++band) {
+            helpers.emplace_back(walkBand, band);
         }
+        walkBand(0);
     }
 
     template <std::int32_t BytesPerSample, typename PixelWriter>
-    void walkRows(const PixelWriter& write) {
+    void walkRows(const PixelWriter& write, std::size_t firstRow, std::size_t lastRow) {
         const PlaneWalk& yWalk = walks_[0];
         const PlaneWalk& uWalk = walks_[1];
         const PlaneWalk& vWalk = walks_[2];
-        for (std::size_t row = 0; row < static_cast<std::size_t>(frame_.height); ++row) {
+        for (std::size_t row = firstRow; row < lastRow; ++row) {
             const std::uint8_t* yRow = yWalk.samples + yWalk.rowOffsets[row];
             const std::uint8_t* uRow = uWalk.samples + uWalk.rowOffsets[row];
             const std::uint8_t* vRow = vWalk.samples + vWalk.rowOffsets[row];

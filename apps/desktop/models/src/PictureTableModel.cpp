@@ -98,7 +98,7 @@ void PictureTableModel::appendPictures(domain::PictureInfoBatch pictures) {
     }
     const int first = static_cast<int>(rows_.size());
     const int last = first + static_cast<int>(pictures.size()) - 1;
-    rows_.reserve(rows_.size() + pictures.size());
+    // No exact reserve here: one-picture batches would then copy every row on every append.
     beginInsertRows({}, first, last);
     for (domain::PictureInfo& picture : pictures) {
         if (!rowByPicture_.contains(picture.id)) {

@@ -93,6 +93,26 @@ void setLabelText(QLabel* label, const QString& text)
 }
 
 
+// Codec, size and sample format of a probed stream, as its state label shows them.
+QString streamDescription(const domain::StreamInfo& streamInfo)
+{
+    return MainWindow::tr("%1\n%2 x %3\n%4-bit %5")
+        .arg(QString::fromStdString(streamInfo.codecName))
+        .arg(streamInfo.width)
+        .arg(streamInfo.height)
+        .arg(streamInfo.bitDepth)
+        .arg(QString::fromStdString(streamInfo.pixelFormatName));
+}
+
+// The display index of a decoded picture; 0 when the controller does not list it.
+qint64 displayIndexOf(const ProjectController& controller, domain::PictureId pictureId)
+{
+    const std::vector<domain::PictureInfo>& pictures = controller.pictures();
+    const auto found = std::find_if(pictures.begin(), pictures.end(),
+                                    [pictureId](const domain::PictureInfo& picture) { return picture.id == pictureId; });
+    return found != pictures.end() ? found->displayIndex : 0;
+}
+
 }  // namespace
 
 MainWindow::MainWindow(QWidget* parent)
@@ -572,12 +592,7 @@ void MainWindow::onCompareBStateChanged(ProjectState state)
 
 void MainWindow::onCompareBStreamReady(const domain::StreamInfo& streamInfo)
 {
-    setLabelText(compareBStreamStateLabel, tr("%1\n%2 x %3\n%4-bit %5")
-                                               .arg(QString::fromStdString(streamInfo.codecName))
-                                               .arg(streamInfo.width)
-                                               .arg(streamInfo.height)
-                                               .arg(streamInfo.bitDepth)
-                                               .arg(QString::fromStdString(streamInfo.pixelFormatName)));
+    setLabelText(compareBStreamStateLabel, streamDescription(streamInfo));
     clearCompareBViewer(tr("No matched B picture selected"));
     refreshAiEvidence(tr("B stream opened"));
 }
@@ -599,14 +614,7 @@ void MainWindow::onCompareBSelectedFrameReady(const application::VideoFramePtr& 
         return;
     }
     compareBSelectedFrame = frame;
-    qint64 displayIndex = 0;
-    for (const domain::PictureInfo& picture : compareBProjectController->pictures()) {
-        if (picture.id == frame->index) {
-            displayIndex = picture.displayIndex;
-            break;
-        }
-    }
-    compareBFrameViewer->setFrame(frame, displayIndex);
+    compareBFrameViewer->setFrame(frame, displayIndexOf(*compareBProjectController, frame->index));
     if (frameViewer->hasFrame()) {
         mirrorViewTransform(frameViewer, compareBFrameViewer);
     }

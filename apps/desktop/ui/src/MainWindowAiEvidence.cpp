@@ -69,9 +69,9 @@ void MainWindow::flushDeferredRefreshes()
         refreshComparePairModel();
     }
     if (deferredEvidenceStatus) {
-        // A copy: refreshAiEvidence clears the deferred status, which would leave a reference to
-        // it dangling.
+        // A copy: the refresh clears the deferred status that the text would otherwise point into.
         const QString status = *deferredEvidenceStatus;
+        deferredEvidenceStatus.reset();
         refreshAiEvidence(status);
     }
 }

@@ -186,22 +186,51 @@ void MainWindow::dropPictureAnalysis()
     pictureAnalysisPictureId.reset();
 }
 
-void MainWindow::onAnalysisStarted(qulonglong /*generation*/, QString taskId)
+void MainWindow::forgetStreamAnalysis()
 {
-    reportTaskMessage(tr("Analysis started: %1").arg(taskId));
-    if (pictureStrip != nullptr) {
-        pictureStrip->clearAnalysis();
-    }
     streamAnalysisReady = false;
     streamAnalysis.reset();
     dropPictureAnalysis();
-    if (blockInfoModel != nullptr) {
-        blockInfoModel->clear();
-        blockInfoModel->showMessage(flow::kBlockInfoTitle, tr("Analysis running"), QStringLiteral("pending"));
+}
+
+// A new run or an emptied cache: the strip's references and the statistics' analysis go too.
+void MainWindow::forgetStreamAnalysisViews()
+{
+    forgetStreamAnalysis();
+    if (pictureStrip != nullptr) {
+        pictureStrip->clearAnalysis();
     }
     if (streamStatisticsModel != nullptr) {
         streamStatisticsModel->clearStreamAnalysis();
     }
+}
+
+void MainWindow::showFreshBlockInfoMessage(const QString& detail, const QString& state)
+{
+    if (blockInfoModel != nullptr) {
+        blockInfoModel->clear();
+        blockInfoModel->showMessage(flow::kBlockInfoTitle, detail, state);
+    }
+}
+
+void MainWindow::clearPictureObjectViews()
+{
+    if (syntaxTreeModel != nullptr) {
+        syntaxTreeModel->clear();
+    }
+    if (sliceTableModel != nullptr) {
+        sliceTableModel->clear();
+    }
+    if (inspectorModel != nullptr) {
+        inspectorModel->clear();
+    }
+}
+
+void MainWindow::onAnalysisStarted(qulonglong /*generation*/, QString taskId)
+{
+    reportTaskMessage(tr("Analysis started: %1").arg(taskId));
+    forgetStreamAnalysisViews();
+    showFreshBlockInfoMessage(tr("Analysis running"), QStringLiteral("pending"));
     showTaskProgress(true);
     refreshAiEvidence(tr("Analysis started"));
     updateActionStates();
@@ -219,14 +248,9 @@ void MainWindow::onAnalysisFinished(qulonglong generation)
 void MainWindow::onAnalysisCanceled(qulonglong generation)
 {
     reportTaskMessage(tr("Analysis canceled: generation %1").arg(decimal(static_cast<std::uint64_t>(generation))));
-    streamAnalysisReady = false;
-    streamAnalysis.reset();
-    dropPictureAnalysis();
+    forgetStreamAnalysis();
     autoStructureRequestedPictures.clear();
-    if (blockInfoModel != nullptr) {
-        blockInfoModel->clear();
-        blockInfoModel->showMessage(flow::kBlockInfoTitle, tr("Canceled"), QStringLiteral("idle"));
-    }
+    showFreshBlockInfoMessage(tr("Canceled"), QStringLiteral("idle"));
     showTaskProgress(false);
     refreshAiEvidence(tr("Analysis canceled"));
     updateActionStates();
@@ -235,20 +259,9 @@ void MainWindow::onAnalysisCanceled(qulonglong generation)
 void MainWindow::onAnalysisCacheCleared(qulonglong generation)
 {
     reportTaskMessage(tr("Analysis cache cleared: generation %1").arg(decimal(static_cast<std::uint64_t>(generation))));
-    if (pictureStrip != nullptr) {
-        pictureStrip->clearAnalysis();
-    }
-    streamAnalysisReady = false;
-    streamAnalysis.reset();
-    dropPictureAnalysis();
+    forgetStreamAnalysisViews();
     autoStructureRequestedPictures.clear();
-    if (blockInfoModel != nullptr) {
-        blockInfoModel->clear();
-        blockInfoModel->showMessage(flow::kBlockInfoTitle, tr("Analysis cache cleared"), QStringLiteral("idle"));
-    }
-    if (streamStatisticsModel != nullptr) {
-        streamStatisticsModel->clearStreamAnalysis();
-    }
+    showFreshBlockInfoMessage(tr("Analysis cache cleared"), QStringLiteral("idle"));
     refreshAiEvidence(tr("Analysis cache cleared"));
     updateActionStates();
 }
@@ -293,10 +306,7 @@ void MainWindow::onAnalysisError(application::AnalysisTaskError error)
                                           state,
                                           error.detail.isEmpty() ? tr("No analysis cache was loaded") : error.detail);
         }
-        if (blockInfoModel != nullptr) {
-            blockInfoModel->clear();
-            blockInfoModel->showMessage(flow::kBlockInfoTitle, error.message, state);
-        }
+        showFreshBlockInfoMessage(error.message, state);
         showPictureAnalysisStatus(error.message, QStringLiteral("failed"));
     }
     refreshAiEvidence(tr("Analysis error"));
@@ -405,12 +415,12 @@ void MainWindow::showPictureAnalysisDisplay(const PictureAnalysisDisplay& displa
                                       QString::fromUtf8(display.condition), QString::fromUtf8(display.status),
                                       QString::fromUtf8(display.semantics));
     }
-    if (blockInfoModel != nullptr) {
-        if (display.clearBlockInfo) {
-            blockInfoModel->clear();
-        }
-        blockInfoModel->showMessage(flow::kBlockInfoTitle, textOr(display.blockInfoDetail, message),
-                                    QString::fromUtf8(display.blockInfoState));
+    const QString blockInfoDetail = textOr(display.blockInfoDetail, message);
+    const QString blockInfoState = QString::fromUtf8(display.blockInfoState);
+    if (display.clearBlockInfo) {
+        showFreshBlockInfoMessage(blockInfoDetail, blockInfoState);
+    } else if (blockInfoModel != nullptr) {
+        blockInfoModel->showMessage(flow::kBlockInfoTitle, blockInfoDetail, blockInfoState);
     }
     showPictureAnalysisStatus(textOr(display.syntaxMessage, message), QString::fromUtf8(display.syntaxStatus));
 }
@@ -427,19 +437,8 @@ void MainWindow::onPictureSelectionChanged(domain::PictureId pictureId)
             viewer->clearQualityHeatmap();
         }
     }
-    if (syntaxTreeModel != nullptr) {
-        syntaxTreeModel->clear();
-    }
-    if (sliceTableModel != nullptr) {
-        sliceTableModel->clear();
-    }
-    if (inspectorModel != nullptr) {
-        inspectorModel->clear();
-    }
-    if (blockInfoModel != nullptr) {
-        blockInfoModel->clear();
-        blockInfoModel->showMessage(flow::kBlockInfoTitle, tr("Loading picture"), QStringLiteral("pending"));
-    }
+    clearPictureObjectViews();
+    showFreshBlockInfoMessage(tr("Loading picture"), QStringLiteral("pending"));
     clearPictureSyntaxViews();
     if (frameViewer != nullptr) {
         frameViewer->clearAnalysis();
@@ -483,15 +482,7 @@ void MainWindow::onPictureSelectionCleared()
 {
     if (flow::controllerIsBrowsable(projectController)) {
         showLabelText(inspectorStateLabel, flow::kNoPictureSelected);
-        if (syntaxTreeModel != nullptr) {
-            syntaxTreeModel->clear();
-        }
-        if (sliceTableModel != nullptr) {
-            sliceTableModel->clear();
-        }
-        if (inspectorModel != nullptr) {
-            inspectorModel->clear();
-        }
+        clearPictureObjectViews();
         if (blockInfoModel != nullptr) {
             blockInfoModel->showMessage(flow::kBlockInfoTitle, flow::kNoPictureSelected, QStringLiteral("idle"));
         }

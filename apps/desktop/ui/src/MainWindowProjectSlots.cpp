@@ -282,6 +282,10 @@ void MainWindow::onPictureBatchDecoded(application::PictureInfoBatch pictures)
     if (streamStatisticsModel != nullptr) {
         deferredStatisticsPictures.insert(deferredStatisticsPictures.end(), pictures.begin(), pictures.end());
     }
+    if (pictureStrip != nullptr) {
+        // Pictures without a thumbnail yet are drawn as tiles of their picture type.
+        pictureStrip->addPictures(pictures);
+    }
     const bool autoSelect = pictureTableModel != nullptr && pictureTableModel->rowCount() == 0 && !pictures.empty() &&
                             projectController != nullptr && !projectController->selectedPictureId();
     if (pictureTableModel != nullptr) {

@@ -19,6 +19,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QSignalSpy>
 #include <QStatusBar>
 #include <QTableView>
 #include <QTest>
@@ -97,6 +98,42 @@ struct Window {
                                30000);
     }
 };
+
+
+// A stream-index document names no blocks; the picture's CTUs and CUs are laid over it in 64x64
+// blocks, as a structure analysis of the picture would give them.
+// The document's picture is renamed to the project's picture id, as the analysis service does.
+void addBlockStructure(vexilo::analysis::StreamAnalysis& document, vexilo::domain::PictureId pictureId,
+                       std::uint32_t width, std::uint32_t height)
+{
+    using namespace vexilo::analysis;
+    QVERIFY(!document.pictures.empty());
+    document.pictures.front().pictureId = static_cast<std::uint64_t>(pictureId);
+    const StableId summary = document.pictures.front().id;
+    const std::optional<StableId> slice =
+        document.slices.empty() ? std::nullopt : std::optional<StableId>(document.slices.front().id);
+    std::uint64_t next = 1;
+    for (std::uint32_t y = 0; y < height; y += 64) {
+        for (std::uint32_t x = 0; x < width; x += 64) {
+            const BlockRect bounds{static_cast<std::int32_t>(x), static_cast<std::int32_t>(y), std::min(64U, width - x),
+                                   std::min(64U, height - y), kBlockRectUnitLumaSample};
+            CtuInfo ctu;
+            ctu.id = StableId{0xB10C, next++};
+            ctu.parentPictureSummaryId = summary;
+            ctu.sliceInfoId = slice;
+            ctu.bounds = bounds;
+            ctu.parseStatus = BlockParseStatus::Parsed;
+            CuInfo cu;
+            cu.id = StableId{0xB10C, next++};
+            cu.parentCtuId = ctu.id;
+            cu.bounds = bounds;
+            cu.predictionMode = PredictionMode::Intra;
+            cu.parseStatus = BlockParseStatus::Parsed;
+            document.ctus.push_back(ctu);
+            document.cus.push_back(cu);
+        }
+    }
+}
 
 }  // namespace
 
@@ -275,6 +312,7 @@ private slots:
         vexilo::application::PictureAnalysisPayload payload;
         payload.pictureId = *selected;
         payload.analysis = analysed.pictures.front();
+        addBlockStructure(payload.analysis, *selected, 176, 144);
         QVERIFY(QMetaObject::invokeMethod(w.window.get(), "onPictureAnalysisLoaded",
                                           Q_ARG(vexilo::application::PictureAnalysisPayload, payload)));
 
@@ -297,11 +335,54 @@ private slots:
         QTRY_VERIFY2(w.label("inspectorStateLabel").startsWith(QStringLiteral("Block Info - locked")),
                      qPrintable(w.label("inspectorStateLabel")));
         const QString lockedRows = rowTexts(*w.blockInfo);
-        QVERIFY2(lockedRows.contains(QStringLiteral("Locked")), qPrintable(lockedRows));
+        QVERIFY2(lockedRows.contains(QStringLiteral("Locked HEVC block")), qPrintable(lockedRows));
+        // The lock moved the syntax tree to the locked object without ending the lock.
+        QVERIFY(tree->currentIndex().isValid());
+        QCOMPARE(w.label("inspectorStateLabel"), QStringLiteral("Block Info - locked"));
         QTest::mouseMove(w.viewer, middle + QPoint(40, 30));
         QTest::qWait(50);
         QCOMPARE(rowTexts(*w.blockInfo), lockedRows);
         w.window->grab().save(outputPath(QStringLiteral("flows-block-info-locked.png")));
+    }
+
+    void arrivingPicturesRefreshTheWholeStreamViewsOnceAfterAShortWait()
+    {
+        Window w;
+        auto* statistics = w.window->findChild<QAbstractItemModel*>(QStringLiteral("streamStatisticsModel"));
+        QVERIFY(statistics != nullptr);
+        QSignalSpy statisticsResets(statistics, &QAbstractItemModel::modelReset);
+        constexpr int kPictures = 200;
+        for (int index = 0; index < kPictures; ++index) {
+            vexilo::domain::PictureInfo picture;
+            picture.id = index + 1;
+            picture.displayIndex = index;
+            picture.width = 64;
+            picture.height = 64;
+            picture.bitDepth = 8;
+            QVERIFY(QMetaObject::invokeMethod(w.window.get(), "onPictureBatchDecoded",
+                                              Q_ARG(vexilo::application::PictureInfoBatch,
+                                                    vexilo::application::PictureInfoBatch{picture})));
+        }
+        QCOMPARE(w.pictureView->model()->rowCount(), kPictures);
+        QCOMPARE(w.label("pictureStateLabel"), QStringLiteral("%1 picture(s)").arg(kPictures));
+        QCOMPARE(statisticsResets.count(), 0);
+        QTRY_COMPARE(statisticsResets.count(), 1);
+        QVERIFY2(w.aiPanel->evidenceText().contains(QStringLiteral("Decoded pictures updated")),
+                 qPrintable(w.aiPanel->evidenceText().left(400)));
+
+        // An event that refreshes the evidence at once first takes in what is still waiting.
+        vexilo::domain::PictureInfo late;
+        late.id = kPictures + 1;
+        late.displayIndex = kPictures;
+        QVERIFY(QMetaObject::invokeMethod(w.window.get(), "onPictureBatchDecoded",
+                                          Q_ARG(vexilo::application::PictureInfoBatch,
+                                                vexilo::application::PictureInfoBatch{late})));
+        QVERIFY(QMetaObject::invokeMethod(w.window.get(), "onPictureSelectionCleared"));
+        QCOMPARE(statisticsResets.count(), 2);
+        QVERIFY(w.aiPanel->evidenceText().contains(QStringLiteral("Picture selection cleared")));
+        QTest::qWait(250);
+        QCOMPARE(statisticsResets.count(), 2);
+        QVERIFY(w.aiPanel->evidenceText().contains(QStringLiteral("Picture selection cleared")));
     }
 
     void theEvidenceSamplesCompareRowsAsDocumented()

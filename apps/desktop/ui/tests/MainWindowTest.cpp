@@ -20,7 +20,10 @@
 #include <QSettings>
 #include <QSplitter>
 #include <QStackedWidget>
+#include <QApplication>
 #include <QStatusBar>
+#include <QTimer>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolBar>
@@ -116,6 +119,20 @@ void pinOpenGlDriver()
 {
     static void* const driver = dlopen("/usr/lib/x86_64-linux-gnu/dri/swrast_dri.so", RTLD_NOW | RTLD_NODELETE);
     (void)driver;
+}
+
+// A flat grey frame in the packed form the viewers show as it is.
+vexilo::domain::VideoFramePtr greyFrame(std::int64_t pictureId)
+{
+    vexilo::domain::VideoFrame frame;
+    frame.index = pictureId;
+    frame.width = 64;
+    frame.height = 48;
+    frame.bitDepth = 8;
+    frame.pixelFormatName = vexilo::domain::kPackedRgba8FormatName;
+    frame.packedStride = frame.width * vexilo::domain::kPackedRgba8BytesPerPixel;
+    frame.packedData.assign(static_cast<std::size_t>(frame.packedStride * frame.height), 0x80);
+    return std::make_shared<const vexilo::domain::VideoFrame>(std::move(frame));
 }
 
 QString testStream(const char* name)
@@ -345,6 +362,66 @@ private slots:
         QCOMPARE(viewerB->statusMessage(), QStringLiteral("Open B stream for A/B compare"));
     }
 
+    void viewerActionsFollowTheShownFramesAndZoomsMirror()
+    {
+        const auto window = showWindow();
+        QVERIFY(window);
+        auto* viewerA = child<FrameViewer>(*window, "frameViewer");
+        auto* viewerB = child<FrameViewer>(*window, "compareBFrameViewer");
+        const auto enabled = [&window](const char* name) { return child<QAction>(*window, name)->isEnabled(); };
+
+        viewerA->setFrame(greyFrame(1), 0);
+        QVERIFY(viewerA->hasFrame());
+        for (const char* name : {"actionZoomIn", "actionFitToWindow", "actionCtuOverlay", "actionMotionVectorOverlay",
+                                 "actionLumaComponent", "actionQualityHeatmapOverlay"}) {
+            QVERIFY2(enabled(name), name);
+        }
+
+        // B only with no B frame: nothing to zoom, but A's overlays stay available.
+        trigger(*window, "actionCompareBOnly");
+        QVERIFY(!enabled("actionZoomIn"));
+        QVERIFY(enabled("actionCtuOverlay"));
+
+        trigger(*window, "actionCompareSideBySide");
+        viewerB->setFrame(greyFrame(2), 0);
+        trigger(*window, "actionCompareBOnly");
+        QVERIFY(enabled("actionZoomIn"));
+        trigger(*window, "actionZoomIn");
+        QCOMPARE(viewerB->viewMode(), FrameViewer::CustomZoom);
+        QCOMPARE(viewerA->viewMode(), viewerB->viewMode());
+        QCOMPARE(viewerA->zoomFactor(), viewerB->zoomFactor());
+
+        // Zooming A mirrors to B once, without the echo zooming A again.
+        trigger(*window, "actionCompareAOnly");
+        const double before = viewerA->zoomFactor();
+        trigger(*window, "actionZoomIn");
+        QCOMPARE(viewerA->zoomFactor(), before * 1.25);
+        QCOMPARE(viewerB->zoomFactor(), viewerA->zoomFactor());
+
+        trigger(*window, "actionCompareWipe");
+        QVERIFY(!child<CompareWipeViewer>(*window, "compareWipeViewer")->fittedRect().isNull());
+
+        viewerA->clearFrame(QStringLiteral("gone"));
+        viewerB->clearFrame(QStringLiteral("gone"));
+        QVERIFY(!enabled("actionZoomIn"));
+        QVERIFY(!enabled("actionCombinedComponents"));
+        QVERIFY(!enabled("actionQualityHeatmapOverlay"));
+    }
+
+    void labelsShowOutsideTextAsPlainText()
+    {
+        const auto window = showWindow();
+        QVERIFY(window);
+        for (const char* name : {"frameViewerStateLabel", "streamStateLabel", "compareBStreamStateLabel",
+                                 "compareBPictureStateLabel", "referenceYuvStateLabel", "pictureStateLabel",
+                                 "inspectorStateLabel", "taskStateLabel", "metricSummaryLabel",
+                                 "qualityMetricStatusLabel"}) {
+            auto* label = child<QLabel>(*window, name);
+            QVERIFY2(label != nullptr, name);
+            QVERIFY2(label->textFormat() == Qt::PlainText, name);
+        }
+    }
+
     void qualitySelectorSwapsVmafFeaturesAndPlanes()
     {
         const auto window = showWindow();
@@ -472,9 +549,47 @@ private slots:
         const auto window = showWindow();
         QVERIFY(window);
         trigger(*window, "actionCompareSideBySide");
-        trigger(*window, "actionExit");
+        // As in the program: the event loop runs until "Exit" closes the last window.
+        QTimer::singleShot(0, window.get(), [&window] { trigger(*window, "actionExit"); });
+        QCOMPARE(QApplication::exec(), 0);
         QVERIFY(!window->isVisible());
         QCOMPARE(QSettings().value(QStringLiteral("MainWindow/compareViewerMode")).toInt(), 2);
+    }
+
+    void anOpenedStreamFillsThePicturesAndNavigationFollowsTheRow()
+    {
+        const auto window = showWindow();
+        QVERIFY(window);
+        auto* controller = child<ProjectController>(*window, "projectController");
+        controller->openProject(testStream("project_70_pictures.hevc").toStdU16String());
+        QTRY_COMPARE_WITH_TIMEOUT(controller->state(), ProjectState::Ready, 60000);
+        auto* pictures = child<QTableView>(*window, "pictureView");
+        QTRY_COMPARE(pictures->model()->rowCount(), 70);
+        QVERIFY(child<QAction>(*window, "actionCloseProject")->isEnabled());
+        QVERIFY(!child<QAction>(*window, "actionOpenHevc")->isEnabled());
+        QVERIFY(child<QAction>(*window, "actionAnalyzeStream")->isEnabled());
+        QVERIFY(!child<QLabel>(*window, "streamStateLabel")->text().contains(QStringLiteral("No project")));
+
+        const auto enabled = [&window](const char* name) { return child<QAction>(*window, name)->isEnabled(); };
+        pictures->setCurrentIndex(pictures->model()->index(0, 0));
+        QVERIFY(!enabled("actionFirstPicture") && !enabled("actionPreviousPicture"));
+        QVERIFY(enabled("actionNextPicture") && enabled("actionLastPicture"));
+        trigger(*window, "actionLastPicture");
+        QCOMPARE(pictures->currentIndex().row(), 69);
+        QVERIFY(enabled("actionFirstPicture") && enabled("actionPreviousPicture"));
+        QVERIFY(!enabled("actionNextPicture") && !enabled("actionLastPicture"));
+        trigger(*window, "actionPreviousPicture");
+        QCOMPARE(pictures->currentIndex().row(), 68);
+        // The selected picture's frame reaches the viewer.
+        QTRY_VERIFY_WITH_TIMEOUT(child<FrameViewer>(*window, "frameViewer")->hasFrame(), 30000);
+
+        trigger(*window, "actionCloseProject");
+        QTRY_COMPARE(controller->state(), ProjectState::Empty);
+        QCOMPARE(pictures->model()->rowCount(), 0);
+        QCOMPARE(child<QLabel>(*window, "streamStateLabel")->text(), QStringLiteral("No project opened"));
+        QVERIFY(!child<FrameViewer>(*window, "frameViewer")->hasFrame());
+        QVERIFY(enabled("actionOpenHevc"));
+        QVERIFY(!enabled("actionCloseProject"));
     }
 
     void closingWhileAStreamOpensReturnsPromptly()

@@ -32,7 +32,8 @@ while [ "$SECONDS" -lt "$deadline" ]; do
     cat "$log_file" >&2
     exit 1
   fi
-  window_id=$(xdotool search --name "^${title}\$" 2>/dev/null | head -n 1 || true)
+  # By process as well as title: other tests may show windows of the same title on this display.
+  window_id=$(xdotool search --pid "$desktop_pid" --name "^${title}\$" 2>/dev/null | head -n 1 || true)
   [ -n "$window_id" ] && break
   sleep 0.5
 done
@@ -43,7 +44,7 @@ fi
 
 # Give the first paint a moment to land on the screen.
 sleep 2
-xwininfo -id "$window_id" | grep -E "Width|Height"
+xwininfo -id "$window_id" | grep -E "Width|Height" || true
 import -window root "$output_dir/desktop_window.png"
 test -s "$output_dir/desktop_window.png"
 echo "window $window_id shown; screenshot in $output_dir/desktop_window.png"

@@ -1,6 +1,7 @@
 #include "vexilo/views/FrameOverlays.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 
@@ -15,24 +16,23 @@ constexpr std::int64_t kMaxGridCells = std::int64_t{1} << 20;
 // Luma samples the grid may reach; records beyond it are found by the full walk.
 constexpr double kMaxGridExtent = 1 << 20;
 
-// First record per id: later duplicates never win a lookup.
+// Position of the first record per id: later duplicates never win a lookup.
 template <typename Record>
-std::unordered_map<StableId, const Record*, analysis::StableIdHash> indexById(const std::vector<Record>& records)
+std::unordered_map<StableId, std::size_t, analysis::StableIdHash> indexById(const std::vector<Record>& records)
 {
-    std::unordered_map<StableId, const Record*, analysis::StableIdHash> index;
+    std::unordered_map<StableId, std::size_t, analysis::StableIdHash> index;
     index.reserve(records.size());
-    for (const Record& record : records) {
-        index.try_emplace(record.id, &record);
+    for (std::size_t position = 0; position < records.size(); ++position) {
+        index.try_emplace(records[position].id, position);
     }
     return index;
 }
 
-template <typename Record>
-const Record* lookUp(const std::unordered_map<StableId, const Record*, analysis::StableIdHash>& index,
-                     const StableId& id)
+std::optional<std::size_t> positionOf(const std::unordered_map<StableId, std::size_t, analysis::StableIdHash>& index,
+                                      const StableId& id)
 {
     const auto found = index.find(id);
-    return found == index.end() ? nullptr : found->second;
+    return found == index.end() ? std::nullopt : std::optional<std::size_t>(found->second);
 }
 
 bool isDrawable(const StableId& id, const analysis::BlockRect& bounds)
@@ -61,40 +61,48 @@ bool containsClosed(const QRectF& rect, QPointF point)
            point.y() <= rect.top() + rect.height();
 }
 
-// Counting sort of (key, item) pairs into per-key lists that keep the item order.
+// Counting sort of (key, item) pairs into per-key lists that keep the item order. Each key is
+// hashed once; its slot is remembered for the fill pass.
 template <typename KeysOf>
 void fillBuckets(std::unordered_map<StableId, std::uint32_t, analysis::StableIdHash>& slotById,
                  std::vector<std::uint32_t>& starts, std::vector<std::uint32_t>& entries, std::size_t itemCount,
                  const KeysOf& keysOf)
 {
+    constexpr std::uint32_t kNoSlot = std::numeric_limits<std::uint32_t>::max();
     slotById.clear();
-    slotById.reserve(itemCount * 2);
+    slotById.reserve(itemCount);
     std::vector<std::uint32_t> counts;
-    const auto forEachKey = [&](const auto& visit) {
-        for (std::size_t item = 0; item < itemCount; ++item) {
-            const auto [first, second] = keysOf(item);
-            if (!first.isNull()) {
-                visit(first, static_cast<std::uint32_t>(item));
-            }
-            if (!second.isNull() && second != first) {
-                visit(second, static_cast<std::uint32_t>(item));
-            }
-        }
-    };
-    forEachKey([&](const StableId& key, std::uint32_t) {
+    std::vector<std::array<std::uint32_t, 2>> itemSlots(itemCount, {kNoSlot, kNoSlot});
+    const auto slotFor = [&](const StableId& key) {
         const auto [slot, inserted] = slotById.try_emplace(key, static_cast<std::uint32_t>(counts.size()));
         if (inserted) {
             counts.push_back(0);
         }
         ++counts[slot->second];
-    });
+        return slot->second;
+    };
+    for (std::size_t item = 0; item < itemCount; ++item) {
+        const auto [first, second] = keysOf(item);
+        if (!first.isNull()) {
+            itemSlots[item][0] = slotFor(first);
+        }
+        if (!second.isNull() && second != first) {
+            itemSlots[item][1] = slotFor(second);
+        }
+    }
     starts.assign(counts.size() + 1, 0);
     for (std::size_t slot = 0; slot < counts.size(); ++slot) {
         starts[slot + 1] = starts[slot] + counts[slot];
     }
     entries.assign(starts.back(), 0);
     std::vector<std::uint32_t> next(starts.begin(), starts.end() - 1);
-    forEachKey([&](const StableId& key, std::uint32_t item) { entries[next[slotById.at(key)]++] = item; });
+    for (std::size_t item = 0; item < itemCount; ++item) {
+        for (const std::uint32_t slot : itemSlots[item]) {
+            if (slot != kNoSlot) {
+                entries[next[slot]++] = static_cast<std::uint32_t>(item);
+            }
+        }
+    }
 }
 
 }  // namespace
@@ -114,7 +122,6 @@ void FrameOverlays::clear()
     allRecords_.clear();
     recordBuckets_ = {};
     motionVectorBuckets_ = {};
-    outlinePaths_ = {};
 }
 
 void FrameOverlays::rebuild(const analysis::StreamAnalysis& document, std::uint64_t pictureId)
@@ -141,12 +148,17 @@ void FrameOverlays::buildRecords(const analysis::StreamAnalysis& document, const
     const auto cuById = indexById(document.cus);
     const auto puById = indexById(document.pus);
     const auto ctuBelongs = [&](const StableId& ctuId) {
-        const analysis::CtuInfo* ctu = lookUp(ctuById, ctuId);
-        return ctu != nullptr && ctu->parentPictureSummaryId == pictureSummaryId;
+        const std::optional<std::size_t> ctu = positionOf(ctuById, ctuId);
+        return ctu && document.ctus[*ctu].parentPictureSummaryId == pictureSummaryId;
     };
+    // Whether each CU (by position) lies in a CTU of the picture, decided once per CU.
+    std::vector<std::uint8_t> cuInPicture(document.cus.size(), 0);
+    for (std::size_t position = 0; position < document.cus.size(); ++position) {
+        cuInPicture[position] = ctuBelongs(document.cus[position].parentCtuId) ? 1 : 0;
+    }
     const auto cuBelongs = [&](const StableId& cuId) {
-        const analysis::CuInfo* cu = lookUp(cuById, cuId);
-        return cu != nullptr && ctuBelongs(cu->parentCtuId);
+        const std::optional<std::size_t> cu = positionOf(cuById, cuId);
+        return cu && cuInPicture[*cu] != 0;
     };
     records_.reserve(document.ctus.size() + 2 * document.cus.size() + document.tus.size() + document.pus.size());
 
@@ -156,8 +168,9 @@ void FrameOverlays::buildRecords(const analysis::StreamAnalysis& document, const
                                 parseStatusOf(ctu.parseStatus), std::nullopt});
         }
     }
-    for (const analysis::CuInfo& cu : document.cus) {
-        if (!ctuBelongs(cu.parentCtuId)) {
+    for (std::size_t position = 0; position < document.cus.size(); ++position) {
+        const analysis::CuInfo& cu = document.cus[position];
+        if (cuInPicture[position] == 0) {
             continue;
         }
         ++(cu.qp.has_value() ? qpKnownCount_ : qpUnknownCount_);
@@ -188,7 +201,8 @@ void FrameOverlays::buildRecords(const analysis::StreamAnalysis& document, const
             vector.unit != analysis::MotionVectorUnit::QuarterLumaSample) {
             continue;
         }
-        const analysis::PuInfo* pu = lookUp(puById, vector.parentPuId);
+        const std::optional<std::size_t> puPosition = positionOf(puById, vector.parentPuId);
+        const analysis::PuInfo* pu = puPosition ? &document.pus[*puPosition] : nullptr;
         if (pu == nullptr || !isDrawable(pu->id, pu->bounds) || !cuBelongs(pu->parentCuId)) {
             continue;
         }
@@ -343,21 +357,6 @@ std::span<const std::uint32_t> FrameOverlays::recordsHighlightedBy(const StableI
 std::span<const std::uint32_t> FrameOverlays::motionVectorsHighlightedBy(const StableId& id) const
 {
     return motionVectorBuckets_.find(id);
-}
-
-const QPainterPath& FrameOverlays::outlinePath(OverlayKind kind) const
-{
-    std::optional<QPainterPath>& path = outlinePaths_[static_cast<std::size_t>(kind)];
-    if (!path) {
-        path.emplace();
-        path->reserve(static_cast<int>(std::min<std::size_t>(countOf(kind) * 5, std::numeric_limits<int>::max())));
-        for (const OverlayRecord& record : records_) {
-            if (record.kind == kind) {
-                path->addRect(record.rect);
-            }
-        }
-    }
-    return *path;
 }
 
 }  // namespace vexilo

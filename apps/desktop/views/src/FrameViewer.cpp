@@ -81,6 +81,7 @@ void FrameViewer::clearFrame(const QString& message)
     frame_.reset();
     analysis_ = std::make_shared<const analysis::StreamAnalysis>();
     overlays_.clear();
+    overlaysChanged();
     selectedObject_.reset();
     clearInspectionState();
     statusMessage_ = message;

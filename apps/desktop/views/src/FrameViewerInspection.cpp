@@ -283,15 +283,7 @@ void FrameViewer::mousePressEvent(QMouseEvent* event)
     }
     const QPointF point = event->position();
     event->accept();
-    if (selectHeatmapCellAt(point)) {
-        return;
-    }
-    if (const BlockHit hit = blockAt(point); hit.valid) {
-        lockBlock(hit);
-        return;
-    }
-    if (const std::optional<StableId> object = objectAt(point)) {
-        lockObject(*object);
+    if (selectHeatmapCellAt(point) || lockBlockOrObjectAt(point)) {
         return;
     }
     pressPending_ = true;
@@ -326,14 +318,22 @@ void FrameViewer::mouseMoveEvent(QMouseEvent* event)
     event->accept();
 }
 
-void FrameViewer::lockAtRelease(QPointF point)
+bool FrameViewer::lockBlockOrObjectAt(QPointF point)
 {
     if (const BlockHit hit = blockAt(point); hit.valid) {
         lockBlock(hit);
-        return;
+        return true;
     }
     if (const std::optional<StableId> object = objectAt(point)) {
         lockObject(*object);
+        return true;
+    }
+    return false;
+}
+
+void FrameViewer::lockAtRelease(QPointF point)
+{
+    if (lockBlockOrObjectAt(point)) {
         return;
     }
     selectedObject_.reset();

@@ -3,9 +3,9 @@
 #include "vexilo/views/FrameViewer.h"
 
 #include "FrameViewerSupport.h"
+#include "OverlayRaster.h"
 
 #include <QFontMetrics>
-#include <QLineF>
 #include <QPainter>
 #include <QPen>
 #include <QStringList>
@@ -33,14 +33,14 @@ const QString kLegendHeatmap =
 struct OutlineStyle {
     OverlayKind kind;
     QColor colour;
-    Qt::PenStyle style;
+    std::span<const double> pattern;
     const char* legend;
 };
 const std::array<OutlineStyle, kOutlineKindCount> kOutlineStyles{{
-    {OverlayKind::Ctu, QColor(255, 210, 64, 220), Qt::SolidLine, "CTU: yellow solid"},
-    {OverlayKind::Cu, QColor(48, 170, 255, 220), Qt::DashLine, "CU: blue dashed"},
-    {OverlayKind::Tu, QColor(170, 96, 255, 220), Qt::DotLine, "TU: purple dotted"},
-    {OverlayKind::Pu, QColor(64, 230, 128, 220), Qt::DashDotLine, "PU: green dash-dot"},
+    {OverlayKind::Ctu, QColor(255, 210, 64, 220), OverlayRaster::kSolid, "CTU: yellow solid"},
+    {OverlayKind::Cu, QColor(48, 170, 255, 220), OverlayRaster::kDash, "CU: blue dashed"},
+    {OverlayKind::Tu, QColor(170, 96, 255, 220), OverlayRaster::kDot, "TU: purple dotted"},
+    {OverlayKind::Pu, QColor(64, 230, 128, 220), OverlayRaster::kDashDot, "PU: green dash-dot"},
 }};
 const char* const kLegendMotionVectors = "MV: L0 red, L1 blue, quarter-luma -> /4 samples";
 
@@ -81,9 +81,9 @@ constexpr int kLegendPaddingX = 8;
 constexpr int kLegendPaddingY = 6;
 constexpr int kLegendMinimumWidth = 260;
 
-QPen outlinePen(const QColor& colour, int width, Qt::PenStyle style)
+QPen squareCapPen(const QColor& colour, int width)
 {
-    QPen pen(colour, width, style, Qt::SquareCap, Qt::BevelJoin);
+    QPen pen(colour, width, Qt::SolidLine, Qt::SquareCap, Qt::BevelJoin);
     pen.setCosmetic(true);
     return pen;
 }
@@ -198,6 +198,7 @@ void FrameViewer::clearAnalysis()
 {
     analysis_ = std::make_shared<const analysis::StreamAnalysis>();
     overlays_.clear();
+    overlaysChanged();
     selectedObject_.reset();
     clearInspectionState();
     update();
@@ -220,6 +221,7 @@ void FrameViewer::setQualityHeatmap(std::vector<media::RegionQualityMetrics> cel
 {
     heatmapCells_ = std::move(cells);
     heatmapLabel_ = label;
+    overlaysChanged();
     selectedHeatmapCell_.reset();
     update();
 }
@@ -228,6 +230,7 @@ void FrameViewer::clearQualityHeatmap()
 {
     heatmapCells_.clear();
     heatmapLabel_.clear();
+    overlaysChanged();
     selectedHeatmapCell_.reset();
     update();
 }
@@ -267,6 +270,7 @@ void FrameViewer::setQualityHeatmapMetricPlane(QualityMetricPlane plane)
 
 void FrameViewer::rebuildOverlayPrimitives()
 {
+    overlaysChanged();
     overlays_.rebuild(*analysis_, frame_ != nullptr ? static_cast<std::uint64_t>(frame_->index) : 0);
 }
 
@@ -321,111 +325,127 @@ void FrameViewer::drawOverlays(QPainter& painter) const
 {
     painter.setRenderHint(QPainter::Antialiasing, true);
     if (hasOverlayDataForEnabledLayers()) {
-        const double scale = displayScale();
-        const int penWidth = overlayPenWidth();
-        const QRectF target = imageTargetRect();
-        const auto toWidget = [&](QPointF imagePoint) { return target.topLeft() + imagePoint * scale; };
-
-        if (layerEnabled(OverlayKind::QualityHeatmap)) {
-            const QPen selectedPen = highlightPen(kSelectedCellOutline, std::max(2, penWidth + 1));
-            for (std::size_t index = 0; index < heatmapCells_.size(); ++index) {
-                const media::RegionQualityMetrics& cell = heatmapCells_[index];
-                const QRectF mapped = imageToWidget(QRectF(cell.x, cell.y, cell.width, cell.height));
-                painter.fillRect(mapped, heatColour(chosenHeatmapValue(cell, heatmapKind_, heatmapPlane_), heatmapKind_));
-                if (selectedHeatmapCell_ == index) {
-                    painter.setPen(selectedPen);
-                    painter.setBrush(Qt::NoBrush);
-                    painter.drawRect(mapped);
-                }
-            }
+        const OverlayLayerKey key{imageTargetRect(), size(), devicePixelRatioF(), layers_, overlayGeneration_,
+                                  heatmapKind_, heatmapPlane_, selectedHeatmapCell_};
+        if (overlayLayerKey_ != key) {
+            renderOverlayLayer(overlayLayer_);
+            overlayLayerKey_ = key;
         }
-
-        if (layerEnabled(OverlayKind::QpBlock)) {
-            QPen unknownPen(kUnknownQpOutline, penWidth, Qt::DashLine, Qt::SquareCap, Qt::BevelJoin);
-            for (const OverlayRecord& record : overlays_.records()) {
-                if (record.kind != OverlayKind::QpBlock) {
-                    continue;
-                }
-                const QRectF mapped = imageToWidget(record.rect);
-                if (record.parseStatus == kParsed && record.qp) {
-                    painter.fillRect(mapped, qpColour(*record.qp));
-                } else {
-                    painter.fillRect(mapped, kNoValueFill);
-                    painter.setPen(unknownPen);
-                    painter.setBrush(Qt::NoBrush);
-                    painter.drawRect(mapped);
-                }
-            }
-        }
-
-        // Each layer's outlines are one path in luma samples; the painter maps it, and the
-        // cosmetic pens keep their widths and dash lengths in device pixels.
-        painter.save();
-        painter.translate(target.topLeft());
-        painter.scale(scale, scale);
-        painter.setBrush(Qt::NoBrush);
-        for (const OutlineStyle& style : kOutlineStyles) {
-            if (layerEnabled(style.kind) && overlays_.countOf(style.kind) > 0) {
-                painter.strokePath(overlays_.outlinePath(style.kind), outlinePen(style.colour, penWidth, style.style));
-            }
-        }
-        painter.restore();
-
-        if (layerEnabled(OverlayKind::MotionVector)) {
-            // Arrows are gathered per colour so that each colour is one draw call.
-            constexpr std::size_t kColours = 4;
-            const std::array<QColor, kColours> colours{kMotionVectorL0, kMotionVectorL1, kMotionVectorOther,
-                                                       kMotionVectorUnavailable};
-            std::array<std::vector<QLineF>, kColours> lines;
-            std::array<std::vector<QPointF>, kColours> dots;
-            const double headLength = std::max(kArrowHeadPixels / std::max(scale, 0.1), kArrowHeadMinimum);
-            for (const MotionVectorRecord& vector : overlays_.motionVectors()) {
-                const QColor colour = motionVectorColour(vector);
-                const auto slot = static_cast<std::size_t>(
-                    std::find(colours.begin(), colours.end(), colour) - colours.begin());
-                const QPointF a = toWidget(vector.start);
-                const QPointF b = toWidget(vector.start + vector.delta);
-                lines[slot].emplace_back(a, b);
-                const double length = std::hypot(b.x() - a.x(), b.y() - a.y());
-                if (length <= kZeroVectorLength) {
-                    dots[slot].push_back(a);
-                    continue;
-                }
-                const QPointF unit = (b - a) / length;
-                const QPointF base = b - headLength * unit;
-                const QPointF normal(-unit.y(), unit.x());
-                lines[slot].emplace_back(b, base + kArrowHeadSpread * headLength * normal);
-                lines[slot].emplace_back(b, base - kArrowHeadSpread * headLength * normal);
-            }
-            painter.setBrush(Qt::NoBrush);
-            for (std::size_t slot = 0; slot < kColours; ++slot) {
-                painter.setPen(highlightPen(colours[slot], penWidth));
-                painter.drawLines(lines[slot].data(), static_cast<int>(lines[slot].size()));
-                for (const QPointF& dot : dots[slot]) {
-                    painter.drawEllipse(dot, kZeroVectorRadius, kZeroVectorRadius);
-                }
-            }
-        }
-
-        const auto highlight = [&](const std::optional<StableId>& id, const QColor& colour, int width) {
-            if (!id) {
-                return;
-            }
-            painter.setPen(highlightPen(colour, width));
-            painter.setBrush(Qt::NoBrush);
-            for (const std::uint32_t index : overlays_.recordsHighlightedBy(*id)) {
-                painter.drawRect(imageToWidget(overlays_.records()[index].rect));
-            }
-            for (const std::uint32_t index : overlays_.motionVectorsHighlightedBy(*id)) {
-                const MotionVectorRecord& vector = overlays_.motionVectors()[index];
-                painter.drawLine(toWidget(vector.start), toWidget(vector.start + vector.delta));
-            }
-        };
-        highlight(hoveredObject_, kHoverHighlight, std::max(penWidth + 1, 2));
-        highlight(selectedObject_, kSelectedHighlight, std::max(penWidth + 2, 2));
+        painter.drawImage(QPointF(0.0, 0.0), overlayLayer_);
+        drawHighlights(painter);
     }
     drawFallbackCell(painter);
     drawLegend(painter);
+}
+
+void FrameViewer::renderOverlayLayer(QImage& layer) const
+{
+    const double ratio = devicePixelRatioF();
+    const QSize deviceSize(static_cast<int>(std::ceil(width() * ratio)), static_cast<int>(std::ceil(height() * ratio)));
+    if (layer.size() != deviceSize || layer.format() != QImage::Format_ARGB32_Premultiplied) {
+        layer = QImage(deviceSize, QImage::Format_ARGB32_Premultiplied);
+    }
+    layer.setDevicePixelRatio(ratio);
+    layer.fill(Qt::transparent);
+    OverlayRaster raster(layer);
+    const double scale = displayScale() * ratio;
+    const QPointF origin = imageTargetRect().topLeft() * ratio;
+    const auto toDevice = [&](QPointF imagePoint) { return origin + imagePoint * scale; };
+    const auto deviceRect = [&](const QRectF& rect) { return QRectF(toDevice(rect.topLeft()), rect.size() * scale); };
+    const int penWidth = overlayPenWidth();
+
+    if (layerEnabled(OverlayKind::QualityHeatmap)) {
+        const int selectedWidth = std::max(2, penWidth + 1);
+        for (std::size_t index = 0; index < heatmapCells_.size(); ++index) {
+            const media::RegionQualityMetrics& cell = heatmapCells_[index];
+            const QRectF mapped = deviceRect(QRectF(cell.x, cell.y, cell.width, cell.height));
+            raster.fillRect(mapped, heatColour(chosenHeatmapValue(cell, heatmapKind_, heatmapPlane_), heatmapKind_));
+            if (selectedHeatmapCell_ == index) {
+                raster.markRectOutline(mapped, selectedWidth, OverlayRaster::kSolid);
+                raster.fillMarked(kSelectedCellOutline);
+            }
+        }
+    }
+
+    const std::vector<OverlayRecord>& records = overlays_.records();
+    if (layerEnabled(OverlayKind::QpBlock)) {
+        for (const OverlayRecord& record : records) {
+            const QRectF mapped = deviceRect(record.rect);
+            if (record.kind != OverlayKind::QpBlock || !raster.touches(mapped)) {
+                continue;
+            }
+            if (record.parseStatus == kParsed && record.qp) {
+                raster.fillRect(mapped, qpColour(*record.qp));
+            } else {
+                raster.fillRect(mapped, kNoValueFill);
+                raster.markRectOutline(mapped, penWidth, OverlayRaster::kDash);
+                raster.fillMarked(kUnknownQpOutline);
+            }
+        }
+    }
+
+    for (const OutlineStyle& style : kOutlineStyles) {
+        if (!layerEnabled(style.kind) || overlays_.countOf(style.kind) == 0) {
+            continue;
+        }
+        for (const OverlayRecord& record : records) {
+            const QRectF mapped = deviceRect(record.rect);
+            if (record.kind == style.kind && raster.touches(mapped)) {
+                raster.markRectOutline(mapped, penWidth, style.pattern);
+            }
+        }
+        raster.fillMarked(style.colour);
+    }
+
+    if (layerEnabled(OverlayKind::MotionVector)) {
+        const double headLength = std::max(kArrowHeadPixels / std::max(displayScale(), 0.1), kArrowHeadMinimum) * ratio;
+        for (const MotionVectorRecord& vector : overlays_.motionVectors()) {
+            const QPointF a = toDevice(vector.start);
+            const QPointF b = toDevice(vector.start + vector.delta);
+            if (!raster.touches(QRectF(a, b).normalized())) {
+                continue;
+            }
+            const QColor colour = motionVectorColour(vector);
+            const double length = std::hypot(b.x() - a.x(), b.y() - a.y());
+            if (length <= kZeroVectorLength * ratio) {
+                if (length > 0.0) {
+                    raster.drawLine(a, b, colour, penWidth);
+                }
+                raster.drawCircle(a, kZeroVectorRadius * ratio, colour, penWidth);
+                continue;
+            }
+            const QPointF unit = (b - a) / length;
+            const QPointF base = b - headLength * unit;
+            const QPointF normal(-unit.y(), unit.x());
+            raster.drawLine(a, b, colour, penWidth);
+            raster.drawLine(b, base + kArrowHeadSpread * headLength * normal, colour, penWidth);
+            raster.drawLine(b, base - kArrowHeadSpread * headLength * normal, colour, penWidth);
+        }
+    }
+}
+
+void FrameViewer::drawHighlights(QPainter& painter) const
+{
+    const int penWidth = overlayPenWidth();
+    const QRectF target = imageTargetRect();
+    const double scale = displayScale();
+    const auto toWidget = [&](QPointF imagePoint) { return target.topLeft() + imagePoint * scale; };
+    const auto highlight = [&](const std::optional<StableId>& id, const QColor& colour, int width) {
+        if (!id) {
+            return;
+        }
+        painter.setPen(highlightPen(colour, width));
+        painter.setBrush(Qt::NoBrush);
+        for (const std::uint32_t index : overlays_.recordsHighlightedBy(*id)) {
+            painter.drawRect(imageToWidget(overlays_.records()[index].rect));
+        }
+        for (const std::uint32_t index : overlays_.motionVectorsHighlightedBy(*id)) {
+            const MotionVectorRecord& vector = overlays_.motionVectors()[index];
+            painter.drawLine(toWidget(vector.start), toWidget(vector.start + vector.delta));
+        }
+    };
+    highlight(hoveredObject_, kHoverHighlight, std::max(penWidth + 1, 2));
+    highlight(selectedObject_, kSelectedHighlight, std::max(penWidth + 2, 2));
 }
 
 void FrameViewer::drawFallbackCell(QPainter& painter) const
@@ -438,7 +458,7 @@ void FrameViewer::drawFallbackCell(QPainter& painter) const
     const QColor colour = locked ? kLockedCell : kHoveredCell;
     const QRectF mapped = imageToWidget(QRectF(cell->cell));
     painter.fillRect(mapped, QColor(colour.red(), colour.green(), colour.blue(), kFallbackCellFillAlpha));
-    painter.setPen(outlinePen(colour, locked ? 3 : 2, Qt::SolidLine));
+    painter.setPen(squareCapPen(colour, locked ? 3 : 2));
     painter.setBrush(Qt::NoBrush);
     painter.drawRect(mapped);
 }

@@ -242,6 +242,8 @@ private slots:
 
         viewer.setQualityHeatmapOverlayEnabled(false);
         viewer.setQpMapOverlayEnabled(false);
+        vexilo::test::saveScreenshot(viewer.grabFramebuffer(),
+                                     QStringLiteral("frame-viewer-1080p-outlines-and-vectors.png"));
         viewer.setViewTransform(FrameViewer::CustomZoom, 4.0, QPointF(1200, 700));
         moveMouse(viewer, QPointF(800, 450));
         vexilo::test::saveScreenshot(viewer.grabFramebuffer(), QStringLiteral("frame-viewer-1080p-zoomed-hover.png"));

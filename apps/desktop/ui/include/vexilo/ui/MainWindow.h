@@ -223,6 +223,10 @@ private:
     void showPictureAnalysisDisplay(const PictureAnalysisDisplay& display, domain::PictureId pictureId,
                                     const QString& message);
     void dropPictureAnalysis();
+    void forgetStreamAnalysis();
+    void forgetStreamAnalysisViews();
+    void showFreshBlockInfoMessage(const QString& detail, const QString& state);
+    void clearPictureObjectViews();
     void clearSelectedPictureAnalysisViews();
     void makePictureRowCurrent(int row);
     void explainObjectFromNavigation(const std::optional<analysis::StableId>& objectId,

@@ -3,7 +3,6 @@
 #include "vexilo/analysis/StableId.h"
 #include "vexilo/analysis/StreamAnalysis.h"
 
-#include <QPainterPath>
 #include <QPointF>
 #include <QRectF>
 
@@ -97,9 +96,6 @@ public:
     [[nodiscard]] std::span<const std::uint32_t> recordsHighlightedBy(const analysis::StableId& id) const;
     [[nodiscard]] std::span<const std::uint32_t> motionVectorsHighlightedBy(const analysis::StableId& id) const;
 
-    // All outlines of one kind (CTU to PU) as one path in luma samples, made on first use.
-    [[nodiscard]] const QPainterPath& outlinePath(OverlayKind kind) const;
-
 private:
     // Record lists per key, stored back to back.
     struct Buckets {
@@ -132,8 +128,6 @@ private:
 
     Buckets recordBuckets_;
     Buckets motionVectorBuckets_;
-
-    mutable std::array<std::optional<QPainterPath>, kOutlineKindCount> outlinePaths_;
 };
 
 }  // namespace vexilo

@@ -120,6 +120,19 @@ private:
         QRect cell;
         bool valid = false;
     };
+    // What the cached overlay layer was drawn for.
+    struct OverlayLayerKey {
+        QRectF target;
+        QSize size;
+        double devicePixelRatio = 0.0;
+        OverlayLayerSwitches layers{};
+        std::uint64_t generation = 0;
+        QualityMetricKind kind = Psnr;
+        QualityMetricPlane plane = PlaneAll;
+        std::optional<std::size_t> selectedCell;
+
+        bool operator==(const OverlayLayerKey&) const = default;
+    };
 
     // Display (frame, conversion, view transform).
     void setComponentMode(std::uint32_t mode);
@@ -143,6 +156,7 @@ private:
     bool selectHeatmapCellAt(QPointF point);
     void lockBlock(const BlockHit& hit);
     void lockObject(const analysis::StableId& objectId);
+    bool lockBlockOrObjectAt(QPointF point);
     void lockAtRelease(QPointF point);
     void emitBlockInfoAvailable(const QString& interaction, const BlockHit& hit);
     void emitBlockInfoUnavailable(const QString& interaction, const FallbackCell& cell);
@@ -150,6 +164,9 @@ private:
 
     // Overlays.
     void drawOverlays(QPainter& painter) const;
+    void renderOverlayLayer(QImage& layer) const;
+    void drawHighlights(QPainter& painter) const;
+    void overlaysChanged() { ++overlayGeneration_; }
     void drawFallbackCell(QPainter& painter) const;
     void drawLegend(QPainter& painter) const;
     [[nodiscard]] bool hasOverlayDataForEnabledLayers() const;
@@ -187,6 +204,11 @@ private:
     FallbackCell lockCell_;
     std::optional<std::size_t> selectedHeatmapCell_;
     bool locked_ = false;
+
+    // The layers under the highlights, redrawn only when what they show or where changes.
+    std::uint64_t overlayGeneration_ = 0;
+    mutable QImage overlayLayer_;
+    mutable std::optional<OverlayLayerKey> overlayLayerKey_;
 };
 
 }  // namespace vexilo

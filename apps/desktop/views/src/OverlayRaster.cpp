@@ -1,0 +1,238 @@
+#include "OverlayRaster.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace vexilo {
+namespace {
+
+std::uint32_t premultiplied(const QColor& colour)
+{
+    const int alpha = colour.alpha();
+    const auto scale = [&](int channel) { return static_cast<std::uint32_t>((channel * alpha + 127) / 255); };
+    return (static_cast<std::uint32_t>(alpha) << 24) | (scale(colour.red()) << 16) | (scale(colour.green()) << 8) |
+           scale(colour.blue());
+}
+
+// source over destination, both premultiplied; two channels per multiplication.
+std::uint32_t over(std::uint32_t source, std::uint32_t destination)
+{
+    const std::uint32_t inverse = 255 - (source >> 24);
+    std::uint32_t redBlue = (destination & 0x00FF00FFU) * inverse;
+    redBlue = ((redBlue + ((redBlue >> 8) & 0x00FF00FFU) + 0x00800080U) >> 8) & 0x00FF00FFU;
+    std::uint32_t alphaGreen = ((destination >> 8) & 0x00FF00FFU) * inverse;
+    alphaGreen = (alphaGreen + ((alphaGreen >> 8) & 0x00FF00FFU) + 0x00800080U) & 0xFF00FF00U;
+    return source + (redBlue | alphaGreen);
+}
+
+// First pixel whose centre is at or after `coordinate`.
+int firstPixelFrom(double coordinate) { return static_cast<int>(std::ceil(coordinate - 0.5)); }
+
+// Steps along a dash pattern pixel by pixel, without a division per pixel.
+class DashWalker {
+public:
+    DashWalker(double position, int width, std::span<const double> pattern) : width_(width), pattern_(pattern)
+    {
+        if (pattern_.size() < 2) {
+            return;
+        }
+        double period = 0.0;
+        for (const double length : pattern_) {
+            period += length * width_;
+        }
+        remaining_ = std::fmod(position, period);
+        while (remaining_ >= pattern_[segment_] * width_) {
+            remaining_ -= pattern_[segment_] * width_;
+            segment_ = (segment_ + 1) % pattern_.size();
+        }
+        remaining_ = pattern_[segment_] * width_ - remaining_;
+    }
+
+    [[nodiscard]] bool on() const { return pattern_.size() < 2 || segment_ % 2 == 0; }
+
+    void advance(double distance)
+    {
+        if (pattern_.size() < 2 || distance <= 0.0) {
+            return;
+        }
+        remaining_ -= distance;
+        while (remaining_ <= 0.0) {
+            segment_ = (segment_ + 1) % pattern_.size();
+            remaining_ += pattern_[segment_] * width_;
+        }
+    }
+
+private:
+    int width_;
+    std::span<const double> pattern_;
+    std::size_t segment_ = 0;
+    double remaining_ = 0.0;
+};
+
+}  // namespace
+
+OverlayRaster::OverlayRaster(QImage& target) : target_(target), width_(target.width()), height_(target.height()) {}
+
+bool OverlayRaster::touches(const QRectF& rect) const
+{
+    return rect.right() >= -4.0 && rect.bottom() >= -4.0 && rect.left() <= width_ + 4.0 && rect.top() <= height_ + 4.0;
+}
+
+void OverlayRaster::blendPixel(int x, int y, std::uint32_t colour)
+{
+    if (x < 0 || y < 0 || x >= width_ || y >= height_) {
+        return;
+    }
+    auto* row = reinterpret_cast<std::uint32_t*>(target_.scanLine(y));
+    row[x] = over(colour, row[x]);
+}
+
+void OverlayRaster::blendSpan(int y, int fromX, int toX, std::uint32_t colour)
+{
+    if (y < 0 || y >= height_) {
+        return;
+    }
+    fromX = std::max(fromX, 0);
+    toX = std::min(toX, width_);
+    auto* row = reinterpret_cast<std::uint32_t*>(target_.scanLine(y));
+    for (int x = fromX; x < toX; ++x) {
+        row[x] = over(colour, row[x]);
+    }
+}
+
+void OverlayRaster::fillRect(const QRectF& rect, const QColor& colour)
+{
+    const std::uint32_t source = premultiplied(colour);
+    const int top = std::max(firstPixelFrom(rect.top()), 0);
+    const int bottom = std::min(firstPixelFrom(rect.bottom()), height_);
+    const int left = firstPixelFrom(rect.left());
+    const int right = firstPixelFrom(rect.right());
+    for (int y = top; y < bottom; ++y) {
+        blendSpan(y, left, right, source);
+    }
+}
+
+void OverlayRaster::markPixel(int x, int y)
+{
+    if (x < 0 || y < 0 || x >= width_ || y >= height_) {
+        return;
+    }
+    const auto index = static_cast<std::size_t>(y) * static_cast<std::size_t>(width_) + static_cast<std::size_t>(x);
+    if (marks_.empty()) {
+        marks_.assign(static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_), 0);
+    }
+    if (marks_[index] == 0) {
+        marks_[index] = 1;
+        marked_.push_back(static_cast<std::uint32_t>(index));
+    }
+}
+
+void OverlayRaster::fillMarked(const QColor& colour)
+{
+    const std::uint32_t source = premultiplied(colour);
+    auto* pixels = reinterpret_cast<std::uint32_t*>(target_.bits());
+    const auto stride = static_cast<std::size_t>(target_.bytesPerLine() / 4);
+    for (const std::uint32_t index : marked_) {
+        const std::size_t y = index / static_cast<std::size_t>(width_);
+        const std::size_t x = index % static_cast<std::size_t>(width_);
+        pixels[y * stride + x] = over(source, pixels[y * stride + x]);
+        marks_[index] = 0;
+    }
+    marked_.clear();
+}
+
+void OverlayRaster::markEdge(QPointF from, QPointF to, double& phase, int width, std::span<const double> pattern)
+{
+    const double half = width / 2.0;
+    const bool horizontal = from.y() == to.y();
+    const double start = horizontal ? from.x() : from.y();
+    const double end = horizontal ? to.x() : to.y();
+    const double across = horizontal ? from.y() : from.x();
+    // Horizontal edges reach over the corners by half a pen; vertical ones stop short of them,
+    // so no corner pixel is blended twice.
+    const double reach = horizontal ? half : -half;
+    const int first = firstPixelFrom(std::min(start, end) - reach);
+    const int last = firstPixelFrom(std::max(start, end) + reach);
+    const int acrossFirst = static_cast<int>(std::lround(across - half));
+    // Pixels are visited in the edge's own direction so that the dash walk only moves forward;
+    // the cap pixels before the start take the pattern's first state.
+    const bool forward = end >= start;
+    const int count = last - first;
+    DashWalker dash(phase, width, pattern);
+    double walked = 0.0;
+    for (int step = 0; step < count; ++step) {
+        const int along = forward ? first + step : last - 1 - step;
+        const double distance = std::max((forward ? 1.0 : -1.0) * (along + 0.5 - start), 0.0);
+        dash.advance(distance - walked);
+        walked = distance;
+        if (!dash.on()) {
+            continue;
+        }
+        for (int offset = 0; offset < width; ++offset) {
+            if (horizontal) {
+                markPixel(along, acrossFirst + offset);
+            } else {
+                markPixel(acrossFirst + offset, along);
+            }
+        }
+    }
+    phase += std::abs(end - start);
+}
+
+void OverlayRaster::markRectOutline(const QRectF& rect, int width, std::span<const double> pattern)
+{
+    double phase = 0.0;
+    markEdge(rect.topLeft(), rect.topRight(), phase, width, pattern);
+    markEdge(rect.topRight(), rect.bottomRight(), phase, width, pattern);
+    markEdge(rect.bottomRight(), rect.bottomLeft(), phase, width, pattern);
+    markEdge(rect.bottomLeft(), rect.topLeft(), phase, width, pattern);
+}
+
+void OverlayRaster::drawLine(QPointF a, QPointF b, const QColor& colour, int width)
+{
+    const std::uint32_t source = premultiplied(colour);
+    const double dx = b.x() - a.x();
+    const double dy = b.y() - a.y();
+    const bool alongX = std::abs(dx) >= std::abs(dy);
+    if (!alongX) {
+        std::swap(a.rx(), a.ry());
+        std::swap(b.rx(), b.ry());
+    }
+    if (a.x() > b.x()) {
+        std::swap(a, b);
+    }
+    const double slope = b.x() == a.x() ? 0.0 : (b.y() - a.y()) / (b.x() - a.x());
+    // One run of `width` pixels across the line per step along its major axis.
+    const int first = firstPixelFrom(a.x() - width / 2.0);
+    const int last = firstPixelFrom(b.x() + width / 2.0);
+    for (int major = first; major < last; ++major) {
+        const double t = std::clamp(major + 0.5, a.x(), b.x());
+        const int minorFirst = static_cast<int>(std::lround(a.y() + (t - a.x()) * slope - width / 2.0));
+        for (int offset = 0; offset < width; ++offset) {
+            if (alongX) {
+                blendPixel(major, minorFirst + offset, source);
+            } else {
+                blendPixel(minorFirst + offset, major, source);
+            }
+        }
+    }
+}
+
+void OverlayRaster::drawCircle(QPointF centre, double radius, const QColor& colour, int width)
+{
+    const std::uint32_t source = premultiplied(colour);
+    const double half = width / 2.0;
+    const int reach = static_cast<int>(std::ceil(radius + half)) + 1;
+    const int centreX = static_cast<int>(std::floor(centre.x()));
+    const int centreY = static_cast<int>(std::floor(centre.y()));
+    for (int y = centreY - reach; y <= centreY + reach; ++y) {
+        for (int x = centreX - reach; x <= centreX + reach; ++x) {
+            const double distance = std::hypot(x + 0.5 - centre.x(), y + 0.5 - centre.y());
+            if (std::abs(distance - radius) < half) {
+                blendPixel(x, y, source);
+            }
+        }
+    }
+}
+
+}  // namespace vexilo

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QColor>
+#include <QImage>
+#include <QPointF>
+#include <QRectF>
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace vexilo {
+
+// Draws the frame viewer's overlay layer straight into a premultiplied ARGB32 image in device
+// pixels: axis-aligned fills and dashed outlines as pixel spans, arrows as thick lines. A dense
+// picture has hundreds of thousands of blocks, far beyond what the painter's path stroking can
+// redraw in a frame interval; spans cost only the pixels they touch.
+class OverlayRaster {
+public:
+    // Dash pattern lengths in pen widths, alternately on and off, as Qt's pen styles define them.
+    static constexpr double kSolid[] = {1.0};
+    static constexpr double kDash[] = {4.0, 2.0};
+    static constexpr double kDot[] = {1.0, 2.0};
+    static constexpr double kDashDot[] = {4.0, 2.0, 1.0, 2.0};
+
+    explicit OverlayRaster(QImage& target);
+
+    // Blends the colour over the pixels whose centres lie in the rectangle.
+    void fillRect(const QRectF& rect, const QColor& colour);
+    // Marks the outline of the rectangle, a pen of `width` pixels centred on its edges; the dash
+    // pattern runs clockwise from the top-left corner. An empty or one-entry pattern is solid.
+    void markRectOutline(const QRectF& rect, int width, std::span<const double> pattern);
+    // Blends the colour once over every marked pixel and clears the marks: outlines that share
+    // an edge look like one stroked path, not a darker double line.
+    void fillMarked(const QColor& colour);
+    // A line of `width` pixels from a to b.
+    void drawLine(QPointF a, QPointF b, const QColor& colour, int width);
+    // The outline of a small circle.
+    void drawCircle(QPointF centre, double radius, const QColor& colour, int width);
+
+    // Whether a rectangle in device pixels touches the image.
+    [[nodiscard]] bool touches(const QRectF& rect) const;
+
+private:
+    void blendPixel(int x, int y, std::uint32_t premultiplied);
+    void blendSpan(int y, int fromX, int toX, std::uint32_t premultiplied);
+    void markPixel(int x, int y);
+    void markEdge(QPointF from, QPointF to, double& phase, int width, std::span<const double> pattern);
+
+    QImage& target_;
+    int width_ = 0;
+    int height_ = 0;
+    std::vector<std::uint8_t> marks_;
+    std::vector<std::uint32_t> marked_;
+};
+
+}  // namespace vexilo
