@@ -19,6 +19,7 @@
 #include <QProgressBar>
 #include <QStatusBar>
 #include <QTableView>
+#include <QToolButton>
 #include <QTreeView>
 
 #include <algorithm>
@@ -414,8 +415,17 @@ void MainWindow::showTaskProgress(bool busy)
         taskProgressBar->setRange(0, 0);
         taskProgressBar->setMaximumWidth(160);
         statusBar()->addPermanentWidget(taskProgressBar);
+        auto* cancel = new QToolButton(taskProgressBar->parentWidget());
+        cancel->setObjectName(QStringLiteral("taskProgressCancelButton"));
+        cancel->setDefaultAction(actionCancelTask);
+        statusBar()->addPermanentWidget(cancel);
+        connect(taskProgressBar, &QWidget::destroyed, cancel, &QObject::deleteLater);
+        taskProgressCancelButton = cancel;
     }
     taskProgressBar->setVisible(busy);
+    if (taskProgressCancelButton != nullptr) {
+        taskProgressCancelButton->setVisible(busy);
+    }
 }
 
 }  // namespace vexilo

@@ -385,6 +385,51 @@ private slots:
         QVERIFY(w.aiPanel->evidenceText().contains(QStringLiteral("Picture selection cleared")));
     }
 
+    void aStatusAfterTheShownAnalysisAndAnErrorReadAsTheTablesSay()
+    {
+        const auto source = mediaPath("models_bpyramid_420_8bit.hevc");
+        const vexilo::test::WorkerAnalysis analysed = vexilo::test::analyseWithWorker(source);
+        QVERIFY2(analysed.error.isEmpty(), qPrintable(analysed.error));
+        Window w;
+        QVERIFY(w.open(source));
+        QVERIFY(w.frameShownFor(0));
+        const vexilo::domain::PictureId selected = *w.controller->selectedPictureId();
+        const QString id = QString::number(selected);
+        QCOMPARE(w.label("inspectorStateLabel"),
+                 QStringLiteral("Picture ID: %1\nNo analysis loaded. Use Tools > Analyze Stream.").arg(id));
+
+        vexilo::application::PictureAnalysisState pending{selected, vexilo::application::PictureAnalysisStatus::Pending,
+                                                          QStringLiteral("queued"), 1};
+        QVERIFY(QMetaObject::invokeMethod(w.window.get(), "onPictureAnalysisStatusChanged",
+                                          Q_ARG(vexilo::application::PictureAnalysisState, pending)));
+        QCOMPARE(w.label("inspectorStateLabel"), QStringLiteral("Picture ID: %1\nLoading analysis...").arg(id));
+
+        vexilo::application::PictureAnalysisPayload payload{selected, analysed.pictures.front(), 1};
+        QVERIFY(QMetaObject::invokeMethod(w.window.get(), "onPictureAnalysisLoaded",
+                                          Q_ARG(vexilo::application::PictureAnalysisPayload, payload)));
+        const QString ready = w.label("inspectorStateLabel");
+        QVERIFY(ready.contains(QStringLiteral("Analysis ready")));
+        // A late "index ready" must not replace the details with a loading notice.
+        vexilo::application::PictureAnalysisState indexReady{
+            selected, vexilo::application::PictureAnalysisStatus::IndexReady, QStringLiteral("index"), 1};
+        QVERIFY(QMetaObject::invokeMethod(w.window.get(), "onPictureAnalysisStatusChanged",
+                                          Q_ARG(vexilo::application::PictureAnalysisState, indexReady)));
+        QCOMPARE(w.label("inspectorStateLabel"), ready);
+
+        vexilo::application::AnalysisTaskError error{QStringLiteral("analysis.worker_unavailable"),
+                                                     QStringLiteral("no worker"), QString(), selected, true};
+        QVERIFY(QMetaObject::invokeMethod(w.window.get(), "onAnalysisError",
+                                          Q_ARG(vexilo::application::AnalysisTaskError, error)));
+        QCOMPARE(w.label("taskStateLabel"),
+                 QStringLiteral("analysis.worker_unavailable for Picture ID %1: no worker").arg(id));
+        QCOMPARE(w.label("inspectorStateLabel"), QStringLiteral("Picture ID: %1\nAnalysis unavailable: no worker").arg(id));
+        const QString inspector = rowTexts(*w.inspector);
+        QVERIFY2(inspector.contains(QStringLiteral("unsupported")), qPrintable(inspector));
+        QVERIFY(inspector.contains(QStringLiteral("No analysis cache was loaded")));
+        QVERIFY(rowTexts(*w.blockInfo).contains(QStringLiteral("unsupported")));
+        QVERIFY(w.viewer->hasFrame());
+    }
+
     void theEvidenceSamplesCompareRowsAsDocumented()
     {
         using vexilo::sampleComparePairRows;

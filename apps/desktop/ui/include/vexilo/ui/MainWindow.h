@@ -378,6 +378,7 @@ private:
     std::optional<QString> deferredEvidenceStatus;
     bool lockingFromViewer = false;
     QProgressBar* taskProgressBar = nullptr;
+    QToolButton* taskProgressCancelButton = nullptr;
 };
 
 }  // namespace vexilo
