@@ -1,7 +1,7 @@
 #include "vexilo/ui/MainWindow.h"
 
 #include "MainWindowLayoutConstants.h"
-
+#include "QualityAnalysisRun.h"
 #include "WindowLayoutSettings.h"
 
 #include "vexilo/ai/AiChatPanel.h"
@@ -22,7 +22,6 @@
 
 #include <QAction>
 #include <QCloseEvent>
-#include <QDeadlineTimer>
 #include <QDockWidget>
 #include <QFileDialog>
 #include <QGroupBox>
@@ -36,7 +35,6 @@
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <QTableView>
-#include <QThread>
 #include <QToolBar>
 
 #include <algorithm>
@@ -328,7 +326,7 @@ void MainWindow::updateActionStates()
                                  || (taskB && !isOneOf(sB, {ProjectState::Cancelling, ProjectState::Closing}));
     const bool aActive = isOneOf(sA, {ProjectState::Ready, ProjectState::Analyzing});
     const bool analysisBusy = projectController != nullptr && projectController->isAnalysisBusy();
-    const bool qualityRunning = qualityThread != nullptr;
+    const bool qualityRunning = qualityRun != nullptr && qualityRun->isRunning();
     const bool hasPairs = comparePicturePairModel != nullptr && comparePicturePairModel->rowCount() > 0;
     const bool pairSelected = comparePairView != nullptr && comparePairView->currentIndex().isValid();
     const bool qualityStartable = streamAnalysisReady && referenceYuvSource.has_value() && hasPairs && !qualityRunning;
@@ -587,17 +585,6 @@ FrameViewer* MainWindow::zoomTarget() const
     return actionCompareBOnly != nullptr && actionCompareBOnly->isChecked() ? compareBFrameViewer : frameViewer;
 }
 
-void MainWindow::refreshComparePairModel()
-{
-    if (comparePicturePairModel == nullptr || projectController == nullptr || compareBProjectController == nullptr) {
-        return;
-    }
-    comparePicturePairModel->setReferenceYuvSource(referenceYuvSource);
-    comparePicturePairModel->setPictures(projectController->pictures(), compareBProjectController->pictures());
-    updateCompareGroupVisibility();
-    updateMetricSummary();
-}
-
 void MainWindow::clearCompareBViewer(const QString& message)
 {
     if (compareBFrameViewer != nullptr) {
@@ -663,16 +650,6 @@ void MainWindow::onCompareBSelectedFrameUnavailable(const QString& reason)
     refreshAiEvidence(tr("B frame unavailable"));
 }
 
-void MainWindow::onCompareBTaskFinished(const application::ProjectTaskSummary& summary)
-{
-    const QString text = tr("Finished B stream: decoded %1 picture(s)").arg(summary.picturesDecoded);
-    setLabelText(compareBPictureStateLabel, tr("B pictures: %1").arg(summary.picturesDecoded));
-    appendLog(text);
-    refreshComparePairModel();
-    refreshAiEvidence(tr("B stream opened"));
-    updateActionStates();
-}
-
 void MainWindow::onCompareBTaskError(const application::ProjectTaskError& error)
 {
     compareBSelectedFrame.reset();
@@ -697,25 +674,6 @@ void MainWindow::onCompareBTaskCanceled()
 
 // ---- Quality runs ---------------------------------------------------------------------------
 
-void MainWindow::stopQualityAnalysisThread()
-{
-    const std::uint64_t generation = qualityRunGeneration;
-    if (qualityCancelFlag) {
-        qualityCancelRequested = true;
-        qualityCancelFlag->store(true);
-    }
-    if (qualityThread != nullptr && qualityThread->isRunning()) {
-        qualityThread->quit();
-        qualityThread->wait(QDeadlineTimer(QDeadlineTimer::Forever));
-    }
-    if (qualityRunGeneration == generation) {
-        ++qualityRunGeneration;
-    }
-    qualityThread = nullptr;
-    qualityCancelFlag.reset();
-    qualityCancelRequested = false;
-}
-
 void MainWindow::applyQualityResults(const application::QualityPairResult& result)
 {
     qualityResults.insert_or_assign(result.frameIndex, result);
@@ -728,10 +686,6 @@ void MainWindow::applyQualityResults(const application::QualityPairResult& resul
     refreshAiEvidence(tr("Quality metrics updated"));
 }
 
-// The heat maps, the metric summary and the AI evidence follow the quality runs and the
-// analysis slots; until those land, there is nothing for them to show.
-void MainWindow::updateQualityHeatmaps() {}
-void MainWindow::updateMetricSummary() {}
 
 // ---- Task reporting and selection -----------------------------------------------------------
 
@@ -752,25 +706,8 @@ void MainWindow::reportTaskMessage(const QString& message)
 
 // ---- Command slots --------------------------------------------------------------------------
 
-void MainWindow::onAttachReferenceYuvRequested() { updateActionStates(); }
 
-void MainWindow::onAnalyzeSelectedPairQualityRequested() { updateActionStates(); }
-void MainWindow::onAnalyzeVisiblePairQualityRequested() { updateActionStates(); }
-void MainWindow::onAnalyzeFullStreamQualityRequested() { updateActionStates(); }
-
-void MainWindow::onCancelQualityAnalysisRequested()
-{
-    stopQualityAnalysisThread();
-    updateActionStates();
-}
-
-void MainWindow::onQualityMetricFrameActivated(std::int64_t /*frameIndex*/) {}
 
 // ---- Controller slots -----------------------------------------------------------------------
-
-void MainWindow::onComparePairCurrentRowChanged(const QModelIndex& /*current*/, const QModelIndex& /*previous*/)
-{
-    updateActionStates();
-}
 
 }  // namespace vexilo

@@ -3,8 +3,10 @@
 #include "vexilo/ui/MainWindow.h"
 
 #include "MainWindowFlowSupport.h"
+#include "QualityAnalysisRun.h"
 
 #include "vexilo/application/ProjectController.h"
+#include "vexilo/media/PathText.h"
 #include "vexilo/models/BlockInfoModel.h"
 #include "vexilo/models/PictureTableModel.h"
 #include "vexilo/models/StreamStatisticsModel.h"
@@ -48,7 +50,9 @@ QString askForHevcInput(QWidget* parent, const QString& title)
     return QFileDialog::getOpenFileName(parent, title, QString(), QString::fromLatin1(kHevcInputFilter));
 }
 
-std::filesystem::path toFilesystemPath(const QString& path) { return std::filesystem::path(path.toStdWString()); }
+// Through UTF-8: the wide-string form is converted with the process locale, and a "C" locale
+// throws on a non-ASCII name.
+std::filesystem::path toFilesystemPath(const QString& path) { return media::pathFromQString(path); }
 
 }  // namespace
 
@@ -111,9 +115,8 @@ void MainWindow::onCloseProjectRequested()
 
 void MainWindow::onCancelTaskRequested()
 {
-    if (qualityCancelFlag) {
-        qualityCancelRequested = true;
-        qualityCancelFlag->store(true);
+    if (qualityRun != nullptr) {
+        qualityRun->requestCancel();
     }
     for (application::ProjectController* controller : {projectController, compareBProjectController}) {
         if (controller != nullptr) {
@@ -340,6 +343,7 @@ void MainWindow::onSelectedFrameReady(application::VideoFramePtr frame)
                   tr("Display %1  |  %2 x %3  |  %4-bit %5  |  YUV/Y/U/V viewer")
                       .arg(decimal(displayIndex), QString::number(frame->width), QString::number(frame->height),
                            bitDepth, flow::fromUtf8(frame->pixelFormatName)));
+    selectBPictureByDisplayIndex(displayIndex);
     refreshWipeView();
     updateMetricSummary();
     updateQualityHeatmaps();

@@ -17,7 +17,6 @@
 #include <QModelIndex>
 #include <QString>
 
-#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -38,7 +37,6 @@ class QSplitter;
 class QStackedWidget;
 class QTabWidget;
 class QTableView;
-class QThread;
 class QTimer;
 class QToolBar;
 class QToolButton;
@@ -60,6 +58,7 @@ class PictureStatisticsModel;
 class PictureStripWidget;
 class PictureSyntaxModel;
 class PictureTableModel;
+class QualityAnalysisRun;
 class QualityMetricChartWidget;
 class SliceTableModel;
 class StreamStatisticsModel;
@@ -238,6 +237,18 @@ private:
     void showTaskProgress(bool busy);
     [[nodiscard]] ai::AiEvidenceSnapshot makeAiEvidenceSnapshot(const QString& statusText) const;
 
+    // Compare pairs, the reference YUV and quality runs.
+    void selectBPictureByDisplayIndex(std::int64_t displayIndex);
+    void reapplyQualityResultsToPairModel();
+    [[nodiscard]] std::vector<int> allComparePairRows() const;
+    [[nodiscard]] std::vector<int> visibleComparePairRows() const;
+    void startQualityAnalysisForRows(std::vector<int> rows, const QString& label,
+                                     application::QualityFrameSourceMode mode);
+    [[nodiscard]] application::VideoFramePtr frameForQualityRequest(std::optional<domain::PictureId> pictureId,
+                                                                    bool sideA) const;
+    void onQualityRunResult(const application::QualityPairResult& result);
+    void onQualityRunFinished(const QString& label, bool canceled);
+
     // Actions, in the order of the command table.
     QAction* actionOpenHevc = nullptr;
     QAction* actionOpenCompareB = nullptr;
@@ -356,11 +367,9 @@ private:
     bool syncingPictureSelection = false;
     bool syncingComparePairSelection = false;
 
-    QThread* qualityThread = nullptr;
-    std::shared_ptr<std::atomic<bool>> qualityCancelFlag;
+    // The running quality run's thread, cancel flag and generation; created with the first run.
+    QualityAnalysisRun* qualityRun = nullptr;
     std::map<std::int64_t, application::QualityPairResult> qualityResults;
-    std::uint64_t qualityRunGeneration = 0;
-    bool qualityCancelRequested = false;
     // Decoded-picture batches arrive one picture at a time on the analyzer road; what they would
     // rebuild over the whole stream waits here for one short timer.
     QTimer* deferredRefreshTimer = nullptr;
