@@ -11,6 +11,7 @@
 #include "vexilo/models/InspectorModel.h"
 #include "vexilo/models/PictureSyntaxModel.h"
 #include "vexilo/models/PictureTableModel.h"
+#include "WindowPhotograph.h"
 #include "vexilo/test/QtTestRegistry.h"
 #include "vexilo/ui/MainWindow.h"
 #include "vexilo/views/FrameViewer.h"
@@ -44,12 +45,6 @@ std::filesystem::path referencePath(const char* name)
     return std::filesystem::path(VEXILO_REFERENCE_STREAMS_DIR) / "hm" / name;
 }
 
-QString outputPath(const QString& name)
-{
-    const QString folder = QStringLiteral(VEXILO_TEST_OUTPUT_DIR);
-    QDir().mkpath(folder);
-    return folder + QLatin1Char('/') + name;
-}
 
 QString rowTexts(const QAbstractItemModel& model)
 {
@@ -197,8 +192,8 @@ private slots:
         QVERIFY(w.aiPanel != nullptr);
         QVERIFY2(w.aiPanel->evidenceText().contains(QStringLiteral("decoded pictures: %1").arg(pictures)),
                  qPrintable(w.aiPanel->evidenceText().left(600)));
-        w.window->grab().save(outputPath(QStringLiteral("flows-stream-open-%1.png")
-                                             .arg(QString::fromStdString(std::filesystem::path(path.toStdString()).stem().string()))));
+        const QString streamName = QString::fromStdString(std::filesystem::path(path.toStdString()).stem().string());
+        QVERIFY(vexilo::test::savePhotograph(*w.window, QStringLiteral("flows-stream-open-%1.png").arg(streamName)));
 
         w.action("actionCloseProject")->trigger();
         QTRY_COMPARE(w.controller->state(), ProjectState::Empty);
@@ -329,7 +324,7 @@ private slots:
         }
         QVERIFY(rowTexts(*w.blockInfo).contains(QStringLiteral("Hover over the decoded frame")));
         QVERIFY(w.aiPanel->evidenceText().contains(QStringLiteral("decoded pictures: %1").arg(w.controller->pictureCount())));
-        w.window->grab().save(outputPath(QStringLiteral("flows-syntax-tabs.png")));
+        QVERIFY(vexilo::test::savePhotograph(*w.window, QStringLiteral("flows-syntax-tabs.png")));
 
         // Lock the block under the middle of the picture, then move away: the lock holds.
         const QPoint middle = w.viewer->rect().center();
@@ -345,7 +340,7 @@ private slots:
         QTest::mouseMove(w.viewer, middle + QPoint(40, 30));
         QTest::qWait(50);
         QCOMPARE(rowTexts(*w.blockInfo), lockedRows);
-        w.window->grab().save(outputPath(QStringLiteral("flows-block-info-locked.png")));
+        QVERIFY(vexilo::test::savePhotograph(*w.window, QStringLiteral("flows-block-info-locked.png")));
     }
 
     void arrivingPicturesRefreshTheWholeStreamViewsOnceAfterAShortWait()

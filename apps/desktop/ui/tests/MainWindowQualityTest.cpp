@@ -8,6 +8,7 @@
 #include "vexilo/media/ReferenceYuv.h"
 #include "vexilo/media/VmafBackend.h"
 #include "vexilo/models/ComparePicturePairModel.h"
+#include "WindowPhotograph.h"
 #include "vexilo/test/QtTestRegistry.h"
 #include "vexilo/ui/MainWindow.h"
 #include "vexilo/ui/ReferenceYuvMetadataDialog.h"
@@ -186,11 +187,16 @@ private:
         QVERIFY(viewer.grabFramebuffer().save(QStringLiteral(VEXILO_TEST_OUTPUT_DIR "/") + QLatin1String(name)));
     }
 
+    // The status bar also reports the analyses the window starts by itself while a run goes
+    // on; the quality label reports quality runs only.
+    static QString qualityStatusText(MainWindow& window)
+    {
+        return child<QLabel>(window, "qualityMetricStatusLabel")->text();
+    }
+
     static void writeScreenshot(MainWindow& window, const char* name)
     {
-        QDir().mkpath(QStringLiteral(VEXILO_TEST_OUTPUT_DIR));
-        QTest::qWait(100);
-        QVERIFY(window.grab().save(QStringLiteral(VEXILO_TEST_OUTPUT_DIR "/") + QLatin1String(name)));
+        QVERIFY(vexilo::test::savePhotograph(window, QLatin1String(name)));
     }
 
 private slots:
@@ -244,7 +250,7 @@ private slots:
         QVERIFY(analyzeSelected->isEnabled());
         analyzeSelected->trigger();
         QCOMPARE(statusText(*window), QStringLiteral("Quality analysis started: selected pair"));
-        QTRY_COMPARE_WITH_TIMEOUT(statusText(*window), QStringLiteral("Quality analysis finished: selected pair"),
+        QTRY_COMPARE_WITH_TIMEOUT(qualityStatusText(*window), QStringLiteral("Quality analysis finished: selected pair"),
                                   kWaitMs);
         QCOMPARE(child<QLabel>(*window, "qualityMetricStatusLabel")->text(),
                  QStringLiteral("Quality analysis finished: selected pair"));
@@ -306,7 +312,7 @@ private slots:
         // Quality Detect decodes both streams afresh and measures every pair.
         child<QAction>(*window, "actionAnalyzeFullStreamQuality")->trigger();
         QCOMPARE(statusText(*window), QStringLiteral("Quality analysis started: Quality Detect"));
-        QTRY_COMPARE_WITH_TIMEOUT(statusText(*window), QStringLiteral("Quality analysis finished: Quality Detect"),
+        QTRY_COMPARE_WITH_TIMEOUT(qualityStatusText(*window), QStringLiteral("Quality analysis finished: Quality Detect"),
                                   kWaitMs);
         QCOMPARE(child<QualityMetricChartWidget>(*window, "qualityMetricChart")->frameCount(), kFrames);
         for (int row = 0; row < kFrames; ++row) {
@@ -326,7 +332,7 @@ private slots:
         invoke(*window, "onAnalyzeVisiblePairQualityRequested");
         QCOMPARE(statusText(*window), QStringLiteral("Quality analysis started: visible pairs"));
         invoke(*window, "onCancelQualityAnalysisRequested");
-        QTRY_COMPARE_WITH_TIMEOUT(statusText(*window), QStringLiteral("Quality analysis canceled: visible pairs"),
+        QTRY_COMPARE_WITH_TIMEOUT(qualityStatusText(*window), QStringLiteral("Quality analysis canceled: visible pairs"),
                                   kWaitMs);
     }
 

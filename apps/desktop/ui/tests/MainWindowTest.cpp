@@ -1,6 +1,7 @@
 // The main window as a user meets it: built on a real display, its commands, menus, docks,
 // compare modes and a layout that survives restarts in a private settings folder.
 #include "vexilo/application/ProjectController.h"
+#include "WindowPhotograph.h"
 #include "vexilo/test/QtTestRegistry.h"
 #include "vexilo/ui/MainWindow.h"
 #include "vexilo/views/CompareWipeViewer.h"
@@ -256,9 +257,7 @@ private slots:
             QVERIFY2(!child<QGroupBox>(*window, hidden)->isVisible(), hidden);
         }
 
-        const QImage screenshot = window->grab().toImage();
-        QDir().mkpath(QStringLiteral(VEXILO_TEST_OUTPUT_DIR));
-        QVERIFY(screenshot.save(QStringLiteral(VEXILO_TEST_OUTPUT_DIR "/main_window_default.png")));
+        QVERIFY(vexilo::test::savePhotograph(*window, QStringLiteral("main_window_default.png")));
     }
 
     void everyActionHasItsTextShortcutCheckStateGroupAndEmptyStateEnabling()
