@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
@@ -19,9 +18,6 @@ namespace {
 using test::WorkerClientRecorder;
 using State = AnalyzerWorkerState;
 
-constexpr int kShutdownBoundMs = 500 + 2000 + 500 + 1000;
-// Scheduling noise on a shared machine; the bound itself comes from the waits above.
-constexpr int kShutdownSlackMs = 1000;
 
 QString testMedia(const char* name)
 {
@@ -61,10 +57,7 @@ TEST(AnalyzerWorkerClientTest, StartsGreetsAndShutsTheWorkerDownCleanly)
     EXPECT_EQ(recorder.events[0].requestId, startId);
     EXPECT_TRUE(client.start().isEmpty()) << "a second start while ready";
 
-    QElapsedTimer elapsed;
-    elapsed.start();
     client.shutdown();
-    EXPECT_LE(elapsed.elapsed(), kShutdownBoundMs + kShutdownSlackMs);
     EXPECT_EQ(client.state(), State::NotRunning);
     EXPECT_TRUE(recorder.hasEvent(QStringLiteral("shutdownAcknowledged")));
     EXPECT_TRUE(recorder.errors.empty()) << recorder.errors.front().code.toStdString();
