@@ -448,6 +448,9 @@ void AnalyzerWorkerClient::handleEvent(const AnalyzerProtocolMessage& event)
     }
 
     rearmAnalyzeDeadlines();  // any answer shows the worker alive
+    if (request.type == type::analyze && eventEnds(request.type, event.type)) {
+        drainFrameChannel();
+    }
     emit eventReceived(event);
     if (event.type == type::error) {
         emitWorkerError(event);
@@ -547,6 +550,17 @@ void AnalyzerWorkerClient::acceptFrameConnections()
             socket->deleteLater();
         });
     }
+}
+
+// The worker writes a task's frames before its end line, but the two travel on different channels:
+// without this, frames still unread in the socket would reach receivers after the task had ended.
+void AnalyzerWorkerClient::drainFrameChannel()
+{
+    frameServer_->waitForNewConnection(0);
+    acceptFrameConnections();
+    while (frameSocket_ && frameSocket_->waitForReadyRead(0)) {
+    }
+    readFrames();
 }
 
 void AnalyzerWorkerClient::readFrames()

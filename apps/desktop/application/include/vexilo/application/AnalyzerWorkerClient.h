@@ -90,6 +90,7 @@ private:
 
     void acceptFrameConnections();
     void readFrames();
+    void drainFrameChannel();
     void rearmAnalyzeDeadlines();
 
     void fail(const AnalyzerWorkerError& error, bool fatal);
