@@ -558,7 +558,10 @@ void AnalyzerWorkerClient::drainFrameChannel()
 {
     frameServer_->waitForNewConnection(0);
     acceptFrameConnections();
-    while (frameSocket_ && frameSocket_->waitForReadyRead(0)) {
+    while (QLocalSocket* socket = frameSocket_.data()) {
+        if (!socket->waitForReadyRead(0)) {
+            break;
+        }
     }
     readFrames();
 }
