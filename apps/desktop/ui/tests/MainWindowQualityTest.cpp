@@ -2,6 +2,7 @@
 // dialogs, the matching raw reference attached under a non-ASCII name, the stream analysed by
 // the real worker through "Analyze Stream", and quality runs whose figures are held against
 // what the media library measures for the same frames (VMAF through the libvmaf stand-in).
+#include "WindowPhotograph.h"
 #include "vexilo/application/ProjectController.h"
 #include "vexilo/media/FFmpegVideoSource.h"
 #include "vexilo/media/PathText.h"
@@ -11,7 +12,6 @@
 #include "vexilo/media/VmafBackend.h"
 #include "vexilo/media/VmafSequence.h"
 #include "vexilo/models/ComparePicturePairModel.h"
-#include "WindowPhotograph.h"
 #include "vexilo/test/QtTestRegistry.h"
 #include "vexilo/ui/MainWindow.h"
 #include "vexilo/ui/ReferenceYuvMetadataDialog.h"
@@ -48,6 +48,15 @@
 using namespace vexilo;
 using application::ProjectController;
 using application::ProjectState;
+
+// A check made in a helper stops the test function that called it too.
+#define CHECKED(call)                                                                                                  \
+    do {                                                                                                               \
+        call;                                                                                                          \
+        if (QTest::currentTestFailed()) {                                                                              \
+            return;                                                                                                    \
+        }                                                                                                              \
+    } while (false)
 
 namespace {
 
@@ -163,15 +172,6 @@ LibraryFigures measureWithMediaLibrary(const std::vector<domain::VideoFrame>& re
     return figures;
 }
 
-// A check made in a helper stops the test function that called it too.
-#define CHECKED(call)                      \
-    do {                                   \
-        call;                              \
-        if (QTest::currentTestFailed()) {  \
-            return;                        \
-        }                                  \
-    } while (false)
-
 QString fixed(const std::optional<double>& value, int decimals)
 {
     return value ? QString::number(*value, 'f', decimals) : QStringLiteral("<absent>");
@@ -230,9 +230,14 @@ private:
 
     // A command as the user meets it: it can only be chosen once the window enables it. The
     // window's own picture-structure analyses disable the stream commands while they run.
+    static bool waitUntilEnabled(const QAction* command)
+    {
+        return command != nullptr && QTest::qWaitFor([command] { return command->isEnabled(); }, kWaitMs);
+    }
+
     static bool triggerWhenEnabled(QAction* command)
     {
-        if (command == nullptr || !QTest::qWaitFor([command] { return command->isEnabled(); }, kWaitMs)) {
+        if (!waitUntilEnabled(command)) {
             return false;
         }
         command->trigger();
@@ -303,21 +308,33 @@ private:
     }
 
     // The chart's hover text of one metric for one frame, found by moving the pointer across
-    // the plot as a user would. A fading tip of the last metric may still show; it is passed by.
+    // the plot as a user would. A fading tip of the last metric may still show, and other
+    // windows on the shared display may take a tip away: the sweep passes by the one and
+    // is made again after the other.
     static QString chartTooltip(MainWindow& window, int metric, const QString& title, std::int64_t frame)
     {
+        constexpr int kSweeps = 5;
         auto* combo = child<QComboBox>(window, "qualityMetricMetricCombo");
         combo->setCurrentIndex(combo->findData(metric));
         auto* chart = child<QualityMetricChartWidget>(window, "qualityMetricChart");
         const QString wanted = QStringLiteral("Frame %1\nA %2: ").arg(QString::number(frame), title);
         const int y = chart->height() / 2;
-        for (int x = 0; x < chart->width(); x += 2) {
-            QTest::mouseMove(chart, QPoint(x, y));
-            if (QToolTip::isVisible() && QToolTip::text().startsWith(wanted)) {
-                return QToolTip::text();
+        QString lastSeen = QStringLiteral("<no hover text>");
+        for (int sweep = 0; sweep < kSweeps; ++sweep) {
+            window.raise();
+            window.activateWindow();
+            for (int x = 0; x < chart->width(); x += 2) {
+                QTest::mouseMove(chart, QPoint(x, y));
+                if (QToolTip::isVisible()) {
+                    lastSeen = QToolTip::text();
+                    if (lastSeen.startsWith(wanted)) {
+                        return lastSeen;
+                    }
+                }
             }
+            QToolTip::hideText();
         }
-        return QStringLiteral("<no hover text for frame %1>").arg(frame);
+        return lastSeen;
     }
 
     // The hover text of each metric names A's and B's values as the media library measured
@@ -341,8 +358,7 @@ private:
             const QString title = QLatin1String(row.title);
             QCOMPARE(chartTooltip(window, row.metric, title, frame),
                      QStringLiteral("Frame %1\nA %2: %3\nB %2: %4")
-                         .arg(QString::number(frame), title, fixed(row.valueA, 3),
-                              fixed(row.valueB, 3)));
+                         .arg(QString::number(frame), title, fixed(row.valueA, 3), fixed(row.valueB, 3)));
         }
         auto* combo = child<QComboBox>(window, "qualityMetricMetricCombo");
         combo->setCurrentIndex(combo->findData(kChartPsnr));
@@ -379,8 +395,10 @@ private:
         const auto& b = expectedB_.frames[frame];
         CHECKED(compareSides(*pair->metricsA, a));
         CHECKED(compareSides(*pair->metricsB, b));
-        const std::pair<int, std::optional<double>> cells[] = {
-            {kPsnrYAColumn, a.y.psnr}, {kPsnrAllAColumn, a.all.psnr}, {kPsnrYBColumn, b.y.psnr}, {kPsnrAllBColumn, b.all.psnr}};
+        const std::pair<int, std::optional<double>> cells[] = {{kPsnrYAColumn, a.y.psnr},
+                                                               {kPsnrAllAColumn, a.all.psnr},
+                                                               {kPsnrYBColumn, b.y.psnr},
+                                                               {kPsnrAllBColumn, b.all.psnr}};
         for (const auto& [column, psnr] : cells) {
             QCOMPARE(pairCell(window, row, column), fixed(psnr, 2));
         }
@@ -397,9 +415,9 @@ private:
         QVERIFY2(summary.contains(winner), qPrintable(summary));
         for (const auto& [side, figures] : {std::pair{"A", &a}, std::pair{"B", &b}}) {
             const QString all = QStringLiteral("%1 vs Ref\n").arg(QLatin1String(side));
-            const QString total = QStringLiteral("  All: PSNR=%1 dB  SSIM=%2  MSE=%3")
-                                      .arg(fixed(figures->all.psnr, 2), fixed(figures->all.ssim, 4),
-                                           fixed(figures->all.mse, 6));
+            const QString total =
+                QStringLiteral("  All: PSNR=%1 dB  SSIM=%2  MSE=%3")
+                    .arg(fixed(figures->all.psnr, 2), fixed(figures->all.ssim, 4), fixed(figures->all.mse, 6));
             const QString vmaf = QStringLiteral("  VMAF=%1").arg(fixed(figures->vmaf.score, 3));
             const qsizetype sideStart = summary.indexOf(all);
             QVERIFY2(sideStart >= 0, qPrintable(summary));
@@ -557,8 +575,7 @@ private slots:
         attachReference(*window);
         QVERIFY(analyzeStream(*window));
         QVERIFY(clickPairRow(*window, 0));
-        QVERIFY(QTest::qWaitFor([&] { return action(*window, "actionAnalyzeSelectedPairQuality")->isEnabled(); },
-                                kWaitMs));
+        QVERIFY(waitUntilEnabled(action(*window, "actionAnalyzeSelectedPairQuality")));
 
         openThroughDialog(*window, "actionOpenCompareB", streamBPath_);
         QVERIFY(triggerWhenEnabled(action(*window, "actionAnalyzeSelectedPairQuality")));
@@ -579,8 +596,7 @@ private slots:
         QVERIFY2(summary.startsWith(QStringLiteral("Frame 0  |  Ref frame 0\n")), qPrintable(summary));
         QVERIFY2(summary.contains(QStringLiteral("  All: PSNR=%1 dB").arg(fixed(expectedA_.frames[0].all.psnr, 2))),
                  qPrintable(summary));
-        QVERIFY(QTest::qWaitFor([&] { return action(*window, "actionAnalyzeSelectedPairQuality")->isEnabled(); },
-                                kWaitMs));
+        QVERIFY(waitUntilEnabled(action(*window, "actionAnalyzeSelectedPairQuality")));
     }
 
     void aCanceledRunSaysSo()
@@ -598,8 +614,8 @@ private slots:
         QVERIFY(cancel->isEnabled());
         cancel->trigger();
         QCOMPARE(statusText(*window), QStringLiteral("Quality analysis cancellation requested"));
-        QTRY_COMPARE_WITH_TIMEOUT(qualityStatusText(*window), QStringLiteral("Quality analysis canceled: Quality Detect"),
-                                  kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(qualityStatusText(*window),
+                                  QStringLiteral("Quality analysis canceled: Quality Detect"), kWaitMs);
         QVERIFY(!cancel->isEnabled());
     }
 
