@@ -78,11 +78,22 @@ void MainWindow::refreshComparePairModel()
     if (comparePicturePairModel == nullptr || projectController == nullptr || compareBProjectController == nullptr) {
         return;
     }
+    // The rebuild resets the table and with it the user's pair, while the viewers still show
+    // that pair: the same frame's row is made current again.
+    std::optional<std::int64_t> currentFrame;
+    if (comparePairView != nullptr && comparePairView->currentIndex().isValid()) {
+        if (const ComparePicturePair* pair = comparePicturePairModel->pairAt(comparePairView->currentIndex().row())) {
+            currentFrame = pair->frameIndex;
+        }
+    }
     comparePicturePairModel->setReferenceYuvSource(referenceYuvSource);
     comparePicturePairModel->setPictures(projectController->pictures(), compareBProjectController->pictures());
     // Both calls above drop the pair metrics the model held; the measured results are still
     // the window's, so the PSNR and winner columns get them back.
     reapplyQualityResultsToPairModel();
+    if (currentFrame) {
+        selectComparePairRowForFrame(*currentFrame);
+    }
     updateCompareGroupVisibility();
     updateMetricSummary();
 }

@@ -30,8 +30,9 @@ bool QualityAnalysisRun::start(application::QualityAnalysisInput input, const QS
         QMetaObject::invokeMethod(
             guard.data(),
             [guard, runGeneration, result = std::move(result)] {
-                if (!guard.isNull() && guard->generation_ == runGeneration) {
-                    emit guard->resultReady(result);
+                QualityAnalysisRun* const run = guard.data();
+                if (run != nullptr && run->generation_ == runGeneration) {
+                    emit run->resultReady(result);
                 }
             },
             Qt::QueuedConnection);

@@ -1,14 +1,17 @@
 // A/B comparison as a user runs it: two encodes of one clip opened through the window's file
-// dialogs, the matching raw reference attached under a non-ASCII name, and quality runs on the
-// real worker's pictures, measured by the media library, VMAF through the libvmaf stand-in.
+// dialogs, the matching raw reference attached under a non-ASCII name, the stream analysed by
+// the real worker through "Analyze Stream", and quality runs whose figures are held against
+// what the media library measures for the same frames (VMAF through the libvmaf stand-in).
+#include "WindowPhotograph.h"
 #include "vexilo/application/ProjectController.h"
 #include "vexilo/media/FFmpegVideoSource.h"
 #include "vexilo/media/PathText.h"
 #include "vexilo/media/QualityMetrics.h"
+#include "vexilo/media/QualityPairAnalysis.h"
 #include "vexilo/media/ReferenceYuv.h"
 #include "vexilo/media/VmafBackend.h"
+#include "vexilo/media/VmafSequence.h"
 #include "vexilo/models/ComparePicturePairModel.h"
-#include "WindowPhotograph.h"
 #include "vexilo/test/QtTestRegistry.h"
 #include "vexilo/ui/MainWindow.h"
 #include "vexilo/ui/ReferenceYuvMetadataDialog.h"
@@ -17,6 +20,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
@@ -25,6 +29,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QSpinBox>
 #include <QSplitter>
 #include <QStatusBar>
@@ -32,15 +37,26 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
 
 #include <dlfcn.h>
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 using namespace vexilo;
 using application::ProjectController;
 using application::ProjectState;
+
+// A check made in a helper stops the test function that called it too.
+#define CHECKED(call)                                                                                                  \
+    do {                                                                                                               \
+        call;                                                                                                          \
+        if (QTest::currentTestFailed()) {                                                                              \
+            return;                                                                                                    \
+        }                                                                                                              \
+    } while (false)
 
 namespace {
 
@@ -48,9 +64,20 @@ constexpr int kFrames = 10;
 constexpr int kWidth = 176;
 constexpr int kHeight = 144;
 constexpr int kPairRow = 3;
-constexpr int kWinnerColumn = 14;
-constexpr int kPsnrAllAColumn = 11;
 constexpr int kWaitMs = 60000;
+
+// Columns of the pair table that carry measured figures.
+constexpr int kPsnrYAColumn = 10;
+constexpr int kPsnrAllAColumn = 11;
+constexpr int kPsnrYBColumn = 12;
+constexpr int kPsnrAllBColumn = 13;
+constexpr int kWinnerColumn = 14;
+
+// The chart's metric choices, as the metric combo box carries them.
+constexpr int kChartPsnr = 0;
+constexpr int kChartSsim = 1;
+constexpr int kChartMse = 2;
+constexpr int kChartVmaf = 3;
 
 QString testStream(const char* name)
 {
@@ -98,22 +125,56 @@ void answerReferenceDialog()
     });
 }
 
-std::shared_ptr<const domain::VideoFrame> decodedFrame(const QString& stream, std::int64_t displayIndex)
+domain::ReferenceYuvSource referenceSource(const QString& path)
 {
+    domain::ReferenceYuvSource source;
+    source.path = media::pathFromQString(path);
+    source.width = kWidth;
+    source.height = kHeight;
+    source.layout = domain::ReferenceYuvLayout::I420;
+    return source;
+}
+
+// Every picture of a stream, in display order.
+std::vector<domain::VideoFrame> decodedFrames(const QString& stream)
+{
+    std::vector<domain::VideoFrame> frames;
     auto source = media::FFmpegVideoSource::open(media::pathFromQString(stream));
-    if (!source.ok()) {
-        return {};
+    if (source.ok()) {
+        static_cast<void>(source.value().decodeSequentially(
+            [&](media::FFmpegDecodedPicture picture) { frames.push_back(std::move(picture.frame)); }, {}));
     }
-    std::shared_ptr<const domain::VideoFrame> found;
-    std::int64_t shown = 0;
-    static_cast<void>(source.value().decodeSequentially(
-        [&](media::FFmpegDecodedPicture picture) {
-            if (shown++ == displayIndex) {
-                found = std::make_shared<const domain::VideoFrame>(std::move(picture.frame));
-            }
-        },
-        {}));
-    return found;
+    return frames;
+}
+
+// What the media library measures for every picture of one side against the reference. VMAF
+// is scored over the whole sequence, as libvmaf's own tool scores a file.
+struct LibraryFigures {
+    std::vector<media::FrameQualityMetrics> frames;
+    std::vector<std::vector<media::RegionQualityMetrics>> regions;
+};
+
+LibraryFigures measureWithMediaLibrary(const std::vector<domain::VideoFrame>& references,
+                                       const std::vector<domain::VideoFrame>& encoded)
+{
+    LibraryFigures figures;
+    media::VmafSequence vmaf(media::qualityRunVmafOptions());
+    for (std::size_t index = 0; index < encoded.size() && index < references.size(); ++index) {
+        figures.frames.push_back(media::computeFrameQualityMetrics(references[index], encoded[index]));
+        figures.regions.push_back(
+            media::computeRegionalQualityMetrics(references[index], encoded[index], media::kQualityRegionBlockSize));
+        vmaf.add(static_cast<std::int64_t>(index), references[index], encoded[index]);
+    }
+    vmaf.finish();
+    for (std::size_t index = 0; index < figures.frames.size(); ++index) {
+        figures.frames[index].vmaf = vmaf.result(static_cast<std::int64_t>(index));
+    }
+    return figures;
+}
+
+QString fixed(const std::optional<double>& value, int decimals)
+{
+    return value ? QString::number(*value, 'f', decimals) : QStringLiteral("<absent>");
 }
 
 }  // namespace
@@ -126,6 +187,9 @@ private:
     QTemporaryDir mediaDir_;
     QString referencePath_;
     QString streamAPath_;
+    QString streamBPath_;
+    LibraryFigures expectedA_;
+    LibraryFigures expectedB_;
 
     template <typename T>
     static T* child(const QObject& window, const char* name)
@@ -138,47 +202,255 @@ private:
         return qobject_cast<FrameViewer*>(child<QSplitter>(window, "sideBySideViewerSplitter")->widget(0));
     }
 
-    static QString statusText(const MainWindow& window) { return window.statusBar()->currentMessage(); }
-
-    static void invoke(MainWindow& window, const char* slot)
+    static FrameViewer* viewerB(const MainWindow& window) { return child<FrameViewer>(window, "compareBFrameViewer"); }
+    static ComparePicturePairModel* pairModel(const MainWindow& window)
     {
-        QVERIFY(QMetaObject::invokeMethod(&window, slot, Qt::DirectConnection));
+        return child<ComparePicturePairModel>(window, "comparePicturePairModel");
+    }
+    static ProjectController* controllerA(const MainWindow& window)
+    {
+        return child<ProjectController>(window, "projectController");
+    }
+    static ProjectController* controllerB(const MainWindow& window)
+    {
+        return child<ProjectController>(window, "compareBProjectController");
+    }
+    static QAction* action(const MainWindow& window, const char* name) { return child<QAction>(window, name); }
+    static QString statusText(const MainWindow& window) { return window.statusBar()->currentMessage(); }
+    static QString label(const MainWindow& window, const char* name) { return child<QLabel>(window, name)->text(); }
+
+    // The status bar also reports the analyses the window starts by itself while a run goes
+    // on; the quality label reports quality runs only.
+    static QString qualityStatusText(const MainWindow& window) { return label(window, "qualityMetricStatusLabel"); }
+
+    static bool isIdle(const ProjectController& controller)
+    {
+        return controller.state() == ProjectState::Ready && !controller.hasActiveTask();
+    }
+
+    // A command as the user meets it: it can only be chosen once the window enables it. The
+    // window's own picture-structure analyses disable the stream commands while they run.
+    static bool waitUntilEnabled(const QAction* command)
+    {
+        return command != nullptr && QTest::qWaitFor([command] { return command->isEnabled(); }, kWaitMs);
+    }
+
+    static bool triggerWhenEnabled(QAction* command)
+    {
+        if (!waitUntilEnabled(command)) {
+            return false;
+        }
+        command->trigger();
+        return true;
+    }
+
+    std::unique_ptr<MainWindow> showWindow()
+    {
+        auto window = std::make_unique<MainWindow>();
+        window->show();
+        return QTest::qWaitForWindowExposed(window.get()) ? std::move(window) : nullptr;
+    }
+
+    static void openThroughDialog(MainWindow& window, const char* command, const QString& path)
+    {
+        answerFileDialog(path);
+        action(window, command)->trigger();
+    }
+
+    void attachReference(MainWindow& window) const
+    {
+        answerFileDialog(referencePath_);
+        answerReferenceDialog();
+        action(window, "actionAttachReferenceYuv")->trigger();
     }
 
     // Opens A and B through the window's commands and attaches the reference; both streams
     // are fully decoded by the real worker when it returns.
     std::unique_ptr<MainWindow> openComparison()
     {
-        auto window = std::make_unique<MainWindow>();
-        window->show();
-        if (!QTest::qWaitForWindowExposed(window.get())) {
+        auto window = showWindow();
+        if (!window) {
             return nullptr;
         }
-        auto* controllerA = child<ProjectController>(*window, "projectController");
-        auto* controllerB = child<ProjectController>(*window, "compareBProjectController");
-        answerFileDialog(streamAPath_);
-        child<QAction>(*window, "actionOpenHevc")->trigger();
-        answerFileDialog(testStream("quality_low.hevc"));
-        child<QAction>(*window, "actionOpenCompareB")->trigger();
-        const bool decoded = QTest::qWaitFor(
-            [&] {
-                return controllerA->state() == ProjectState::Ready && controllerB->state() == ProjectState::Ready &&
-                       !controllerA->hasActiveTask() && !controllerB->hasActiveTask();
-            },
-            kWaitMs);
-        if (!decoded) {
+        openThroughDialog(*window, "actionOpenHevc", streamAPath_);
+        openThroughDialog(*window, "actionOpenCompareB", streamBPath_);
+        if (!QTest::qWaitFor([&] { return isIdle(*controllerA(*window)) && isIdle(*controllerB(*window)); }, kWaitMs)) {
             return nullptr;
         }
-        answerFileDialog(referencePath_);
-        answerReferenceDialog();
-        child<QAction>(*window, "actionAttachReferenceYuv")->trigger();
+        attachReference(*window);
         return window;
     }
 
-    static void selectPairRow(MainWindow& window, int row)
+    // "Analyze Stream" on the real worker, until its stream document has reached the window.
+    static bool analyzeStream(MainWindow& window)
+    {
+        QSignalSpy loaded(controllerA(window), &ProjectController::streamAnalysisLoaded);
+        return triggerWhenEnabled(action(window, "actionAnalyzeStream")) &&
+               QTest::qWaitFor([&] { return !loaded.isEmpty(); }, kWaitMs);
+    }
+
+    static bool clickPairRow(MainWindow& window, int row)
     {
         auto* view = child<QTableView>(window, "comparePairView");
-        view->setCurrentIndex(view->model()->index(row, 0));
+        const QModelIndex index = view->model()->index(row, 0);
+        view->scrollTo(index);
+        const QRect cell = view->visualRect(index);
+        if (!view->isVisible() || cell.isEmpty()) {
+            return false;
+        }
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, cell.center());
+        return view->currentIndex().row() == row;
+    }
+
+    static QString pairCell(const MainWindow& window, int row, int column)
+    {
+        return pairModel(window)->index(row, column).data().toString();
+    }
+
+    // The chart's hover text of one metric for one frame, found by moving the pointer across
+    // the plot as a user would. A fading tip of the last metric may still show, and other
+    // windows on the shared display may take a tip away: the sweep passes by the one and
+    // is made again after the other.
+    static QString chartTooltip(MainWindow& window, int metric, const QString& title, std::int64_t frame)
+    {
+        constexpr int kSweeps = 5;
+        auto* combo = child<QComboBox>(window, "qualityMetricMetricCombo");
+        combo->setCurrentIndex(combo->findData(metric));
+        auto* chart = child<QualityMetricChartWidget>(window, "qualityMetricChart");
+        const QString wanted = QStringLiteral("Frame %1\nA %2: ").arg(QString::number(frame), title);
+        const int y = chart->height() / 2;
+        QString lastSeen = QStringLiteral("<no hover text>");
+        for (int sweep = 0; sweep < kSweeps; ++sweep) {
+            window.raise();
+            window.activateWindow();
+            for (int x = 0; x < chart->width(); x += 2) {
+                QTest::mouseMove(chart, QPoint(x, y));
+                if (QToolTip::isVisible()) {
+                    lastSeen = QToolTip::text();
+                    if (lastSeen.startsWith(wanted)) {
+                        return lastSeen;
+                    }
+                }
+            }
+            QToolTip::hideText();
+        }
+        return lastSeen;
+    }
+
+    // The hover text of each metric names A's and B's values as the media library measured
+    // them (the chart's default component is the sample-weighted total).
+    void verifyChartShowsLibraryFigures(MainWindow& window, std::int64_t frame)
+    {
+        const auto& a = expectedA_.frames[static_cast<std::size_t>(frame)];
+        const auto& b = expectedB_.frames[static_cast<std::size_t>(frame)];
+        const struct {
+            int metric;
+            const char* title;
+            std::optional<double> valueA;
+            std::optional<double> valueB;
+        } rows[] = {
+            {kChartPsnr, "PSNR / All", a.all.psnr, b.all.psnr},
+            {kChartSsim, "SSIM / All", a.all.ssim, b.all.ssim},
+            {kChartMse, "MSE / All", a.all.mse, b.all.mse},
+            {kChartVmaf, "VMAF / All", a.vmaf.score, b.vmaf.score},
+        };
+        for (const auto& row : rows) {
+            const QString title = QLatin1String(row.title);
+            QCOMPARE(chartTooltip(window, row.metric, title, frame),
+                     QStringLiteral("Frame %1\nA %2: %3\nB %2: %4")
+                         .arg(QString::number(frame), title, fixed(row.valueA, 3), fixed(row.valueB, 3)));
+        }
+        auto* combo = child<QComboBox>(window, "qualityMetricMetricCombo");
+        combo->setCurrentIndex(combo->findData(kChartPsnr));
+    }
+
+    static void comparePlanes(const media::PlaneQualityMetrics& shown, const media::PlaneQualityMetrics& expected)
+    {
+        QCOMPARE(shown.status, media::QualityMetricStatus::Available);
+        QCOMPARE(shown.psnr, expected.psnr);
+        QCOMPARE(shown.mse, expected.mse);
+        QCOMPARE(shown.ssim, expected.ssim);
+        QCOMPARE(shown.sampleCount, expected.sampleCount);
+    }
+
+    static void compareSides(const media::FrameQualityMetrics& shown, const media::FrameQualityMetrics& expected)
+    {
+        comparePlanes(shown.y, expected.y);
+        comparePlanes(shown.u, expected.u);
+        comparePlanes(shown.v, expected.v);
+        comparePlanes(shown.all, expected.all);
+        QCOMPARE(shown.vmaf.status, media::QualityMetricStatus::Available);
+        QVERIFY(shown.vmaf.score.has_value());
+        QCOMPARE(*shown.vmaf.score, *expected.vmaf.score);
+    }
+
+    // The pair's record and its row in the table hold the media library's figures; A (crf 18)
+    // wins over B (crf 40).
+    void verifyPairShowsLibraryFigures(const MainWindow& window, int row)
+    {
+        const ComparePicturePair* pair = pairModel(window)->pairAt(row);
+        QVERIFY(pair && pair->metricsA && pair->metricsB);
+        const auto frame = static_cast<std::size_t>(pair->frameIndex);
+        const auto& a = expectedA_.frames[frame];
+        const auto& b = expectedB_.frames[frame];
+        CHECKED(compareSides(*pair->metricsA, a));
+        CHECKED(compareSides(*pair->metricsB, b));
+        const std::pair<int, std::optional<double>> cells[] = {{kPsnrYAColumn, a.y.psnr},
+                                                               {kPsnrAllAColumn, a.all.psnr},
+                                                               {kPsnrYBColumn, b.y.psnr},
+                                                               {kPsnrAllBColumn, b.all.psnr}};
+        for (const auto& [column, psnr] : cells) {
+            QCOMPARE(pairCell(window, row, column), fixed(psnr, 2));
+        }
+        QCOMPARE(pairCell(window, row, kWinnerColumn), QStringLiteral("A"));
+    }
+
+    // The summary of the selected pair reads the same figures and names the winner.
+    void verifySummaryShowsLibraryFigures(const MainWindow& window, std::int64_t frame)
+    {
+        const QString summary = label(window, "metricSummaryLabel");
+        const auto& a = expectedA_.frames[static_cast<std::size_t>(frame)];
+        const auto& b = expectedB_.frames[static_cast<std::size_t>(frame)];
+        const QString winner = QStringLiteral("Winner: A better by %1 dB").arg(fixed(*a.all.psnr - *b.all.psnr, 2));
+        QVERIFY2(summary.contains(winner), qPrintable(summary));
+        for (const auto& [side, figures] : {std::pair{"A", &a}, std::pair{"B", &b}}) {
+            const QString all = QStringLiteral("%1 vs Ref\n").arg(QLatin1String(side));
+            const QString total =
+                QStringLiteral("  All: PSNR=%1 dB  SSIM=%2  MSE=%3")
+                    .arg(fixed(figures->all.psnr, 2), fixed(figures->all.ssim, 4), fixed(figures->all.mse, 6));
+            const QString vmaf = QStringLiteral("  VMAF=%1").arg(fixed(figures->vmaf.score, 3));
+            const qsizetype sideStart = summary.indexOf(all);
+            QVERIFY2(sideStart >= 0, qPrintable(summary));
+            QVERIFY2(summary.indexOf(total, sideStart) > sideStart, qPrintable(summary));
+            QVERIFY2(summary.indexOf(vmaf, sideStart) > sideStart, qPrintable(summary));
+        }
+    }
+
+    // Both viewers paint the heat-map blocks the media library measures for the pair's frames.
+    void verifyHeatmaps(const MainWindow& window, std::int64_t frame)
+    {
+        for (const auto& [viewer, expected] :
+             {std::pair{viewerA(window), &expectedA_}, std::pair{viewerB(window), &expectedB_}}) {
+            const auto& cells = viewer->qualityHeatmapCells();
+            const auto& blocks = expected->regions[static_cast<std::size_t>(frame)];
+            QCOMPARE(cells.size(), blocks.size());
+            QVERIFY(!cells.empty());
+            for (std::size_t block = 0; block < cells.size(); ++block) {
+                QCOMPARE(cells[block].x, blocks[block].x);
+                QCOMPARE(cells[block].y, blocks[block].y);
+                QCOMPARE(cells[block].allMetrics.psnr, blocks[block].allMetrics.psnr);
+            }
+        }
+    }
+
+    // The display is shared with other windows under test: this one comes to the front, and
+    // no hover tip of the chart covers it.
+    static void writeScreenshot(MainWindow& window, const char* name)
+    {
+        QToolTip::hideText();
+        window.raise();
+        window.activateWindow();
+        QVERIFY(vexilo::test::savePhotograph(window, QLatin1String(name)));
     }
 
     static void writeViewerScreenshot(FrameViewer& viewer, const char* name)
@@ -187,16 +459,11 @@ private:
         QVERIFY(viewer.grabFramebuffer().save(QStringLiteral(VEXILO_TEST_OUTPUT_DIR "/") + QLatin1String(name)));
     }
 
-    // The status bar also reports the analyses the window starts by itself while a run goes
-    // on; the quality label reports quality runs only.
-    static QString qualityStatusText(MainWindow& window)
+    static bool runFinished(const MainWindow& window, const QString& label)
     {
-        return child<QLabel>(window, "qualityMetricStatusLabel")->text();
-    }
-
-    static void writeScreenshot(MainWindow& window, const char* name)
-    {
-        QVERIFY(vexilo::test::savePhotograph(window, QLatin1String(name)));
+        return QTest::qWaitFor(
+            [&] { return qualityStatusText(window) == QStringLiteral("Quality analysis finished: %1").arg(label); },
+            kWaitMs);
     }
 
 private slots:
@@ -205,146 +472,166 @@ private slots:
         pinOpenGlDriver();
         QVERIFY(configDir_.isValid() && mediaDir_.isValid());
         qputenv("XDG_CONFIG_HOME", configDir_.path().toLocal8Bit());
+        // The analysis cache starts empty, so "Analyze Stream" makes the worker do the work.
+        qputenv("XDG_CACHE_HOME", QDir(configDir_.path()).filePath(QStringLiteral("cache")).toLocal8Bit());
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, configDir_.path());
         QCoreApplication::setOrganizationName(QStringLiteral("Vexilo"));
         QCoreApplication::setApplicationName(QStringLiteral("VexiloDesktop"));
         QVERIFY(media::configureVmafBackend(media::VmafBackendSettings{VEXILO_VMAF_STAND_IN_PATH, ""}));
-        // A name the process's "C" locale cannot carry.
+        // Names the process's "C" locale cannot carry.
         referencePath_ = mediaDir_.filePath(QStringLiteral("référence_映像_176x144.yuv"));
         QVERIFY(QFile::copy(testStream("quality_reference_176x144.yuv"), referencePath_));
         streamAPath_ = mediaDir_.filePath(QStringLiteral("流_high.hevc"));
         QVERIFY(QFile::copy(testStream("quality_high.hevc"), streamAPath_));
+        streamBPath_ = testStream("quality_low.hevc");
+
+        std::vector<domain::VideoFrame> references;
+        for (int frame = 0; frame < kFrames; ++frame) {
+            auto read = media::readReferenceYuvFrame(referenceSource(referencePath_), frame);
+            QVERIFY2(read.loaded, read.message.c_str());
+            references.push_back(*read.frame);
+        }
+        expectedA_ = measureWithMediaLibrary(references, decodedFrames(streamAPath_));
+        expectedB_ = measureWithMediaLibrary(references, decodedFrames(streamBPath_));
+        QCOMPARE(expectedA_.frames.size(), std::size_t{kFrames});
+        QCOMPARE(expectedB_.frames.size(), std::size_t{kFrames});
+        for (const auto* side : {&expectedA_, &expectedB_}) {
+            for (const auto& frame : side->frames) {
+                QCOMPARE(frame.vmaf.status, media::QualityMetricStatus::Available);
+            }
+        }
     }
 
     void attachesTheReferenceUnderANonAsciiName()
     {
         const auto window = openComparison();
         QVERIFY(window);
-        QCOMPARE(child<QLabel>(*window, "referenceYuvStateLabel")->text(),
+        QCOMPARE(label(*window, "referenceYuvStateLabel"),
                  QStringLiteral("référence_映像_176x144.yuv\n176 x 144\nI420 8-bit\nframes=10 matched=10 offset=0\n"
                                 "frame bytes=38016"));
         QVERIFY(child<QPlainTextEdit>(*window, "logView")
                     ->toPlainText()
                     .contains(QStringLiteral("Attached Reference YUV: référence_映像_176x144.yuv")));
-        QCOMPARE(child<ComparePicturePairModel>(*window, "comparePicturePairModel")->rowCount(), kFrames);
+        QCOMPARE(pairModel(*window)->rowCount(), kFrames);
     }
 
-    void aSelectedPairRunShowsTheMediaLibrarysFigures()
+    void runsShowTheMediaLibrarysFigures()
     {
         const auto window = openComparison();
         QVERIFY(window);
-        auto* model = child<ComparePicturePairModel>(*window, "comparePicturePairModel");
-        invoke(*window, "onAnalyzeFullStreamQualityRequested");
+
+        // An emptied analysis cache leaves Quality Detect waiting for a stream analysis.
+        QSignalSpy cleared(controllerA(*window), &ProjectController::analysisCacheCleared);
+        QVERIFY(triggerWhenEnabled(action(*window, "actionClearAnalysisCache")));
+        QTRY_VERIFY_WITH_TIMEOUT(!cleared.isEmpty(), kWaitMs);
+        QVERIFY(!action(*window, "actionAnalyzeFullStreamQuality")->isEnabled());
+        QVERIFY(QMetaObject::invokeMethod(window.get(), "onAnalyzeFullStreamQualityRequested", Qt::DirectConnection));
         QCOMPARE(statusText(*window), QStringLiteral("Run Analyze Stream before Quality Detect"));
-        QCOMPARE(child<QLabel>(*window, "qualityMetricStatusLabel")->text(),
-                 QStringLiteral("Run Analyze Stream before Quality Detect"));
+        QCOMPARE(qualityStatusText(*window), QStringLiteral("Run Analyze Stream before Quality Detect"));
 
-        // The controller does not analyse streams yet; its "analysis finished" signal is what
-        // makes the window's stream analysis ready.
-        QVERIFY(QMetaObject::invokeMethod(window.get(), "onAnalysisFinished", Qt::DirectConnection,
-                                          Q_ARG(qulonglong, 1)));
-        selectPairRow(*window, kPairRow);
-        QVERIFY(QTest::qWaitFor([&] { return viewerA(*window)->hasFrame(); }, kWaitMs));
-
-        auto* analyzeSelected = child<QAction>(*window, "actionAnalyzeSelectedPairQuality");
-        QVERIFY(analyzeSelected->isEnabled());
-        analyzeSelected->trigger();
+        QVERIFY(analyzeStream(*window));
+        QVERIFY(clickPairRow(*window, kPairRow));
+        QVERIFY(QTest::qWaitFor([&] { return viewerA(*window)->hasFrame() && viewerB(*window)->hasFrame(); }, kWaitMs));
+        QVERIFY(triggerWhenEnabled(action(*window, "actionAnalyzeSelectedPairQuality")));
         QCOMPARE(statusText(*window), QStringLiteral("Quality analysis started: selected pair"));
-        QTRY_COMPARE_WITH_TIMEOUT(qualityStatusText(*window), QStringLiteral("Quality analysis finished: selected pair"),
-                                  kWaitMs);
-        QCOMPARE(child<QLabel>(*window, "qualityMetricStatusLabel")->text(),
-                 QStringLiteral("Quality analysis finished: selected pair"));
+        QVERIFY(runFinished(*window, QStringLiteral("selected pair")));
         QCOMPARE(child<QualityMetricChartWidget>(*window, "qualityMetricChart")->frameCount(), 1);
+        CHECKED(verifyPairShowsLibraryFigures(*window, kPairRow));
+        CHECKED(verifySummaryShowsLibraryFigures(*window, kPairRow));
+        CHECKED(verifyHeatmaps(*window, kPairRow));
 
-        // The pair's figures are what the media library computes for the same two frames.
-        const ComparePicturePair* pair = model->pairAt(kPairRow);
-        QVERIFY(pair && pair->metricsA && pair->metricsB);
-        auto reference = media::readReferenceYuvFrame(
-            [&] {
-                domain::ReferenceYuvSource source;
-                source.path = media::pathFromQString(referencePath_);
-                source.width = kWidth;
-                source.height = kHeight;
-                source.layout = domain::ReferenceYuvLayout::I420;
-                return source;
-            }(),
-            pair->frameIndex);
-        QVERIFY2(reference.loaded, reference.message.c_str());
-        const auto frameA = decodedFrame(streamAPath_, pair->frameIndex);
-        const auto frameB = decodedFrame(testStream("quality_low.hevc"), pair->frameIndex);
-        QVERIFY(frameA && frameB);
-        const media::FrameQualityMetrics expectedA = media::computeFrameQualityMetrics(*reference.frame, *frameA);
-        const media::FrameQualityMetrics expectedB = media::computeFrameQualityMetrics(*reference.frame, *frameB);
-        for (const auto& [shown, expected] : {std::pair{&*pair->metricsA, &expectedA}, {&*pair->metricsB, &expectedB}}) {
-            QCOMPARE(shown->all.status, media::QualityMetricStatus::Available);
-            QCOMPARE(shown->all.psnr, expected->all.psnr);
-            QCOMPARE(shown->all.mse, expected->all.mse);
-            QCOMPARE(shown->all.ssim, expected->all.ssim);
-            QCOMPARE(shown->y.psnr, expected->y.psnr);
-            QCOMPARE(shown->vmaf.status, media::QualityMetricStatus::Available);
-            QVERIFY(shown->vmaf.score.has_value());
-        }
-        QVERIFY(*pair->metricsA->all.psnr > *pair->metricsB->all.psnr);  // crf 18 against crf 40
-
-        const QString winner = model->index(kPairRow, kWinnerColumn).data().toString();
-        QVERIFY2(!winner.isEmpty(), "winner column is blank");
-        const QString psnrAllA = model->index(kPairRow, kPsnrAllAColumn).data().toString();
-        QCOMPARE(psnrAllA, QString::number(*pair->metricsA->all.psnr, 'f', 2));
-        const QString summary = child<QLabel>(*window, "metricSummaryLabel")->text();
-        QVERIFY2(summary.contains(QStringLiteral("Winner: A better by ")), qPrintable(summary));
-        QVERIFY2(summary.contains(QStringLiteral("A vs Ref\n  Y: PSNR=")), qPrintable(summary));
-        QVERIFY(!viewerA(*window)->qualityHeatmapCells().empty());
-        QVERIFY(!child<FrameViewer>(*window, "compareBFrameViewer")->qualityHeatmapCells().empty());
-
-        child<QAction>(*window, "actionCompareSideBySide")->trigger();
-        writeScreenshot(*window, "quality_side_by_side_heatmaps.png");
-        writeViewerScreenshot(*viewerA(*window), "quality_side_by_side_viewer_a.png");
-        writeViewerScreenshot(*child<FrameViewer>(*window, "compareBFrameViewer"), "quality_side_by_side_viewer_b.png");
-        child<QAction>(*window, "actionCompareWipe")->trigger();
-        writeScreenshot(*window, "quality_wipe_heatmaps.png");
-
-        // Later batches rebuild the pair table; the measured columns stay.
-        auto* controllerB = child<ProjectController>(*window, "compareBProjectController");
-        emit controllerB->pictureBatchDecoded(controllerB->pictures());
-        QCOMPARE(model->index(kPairRow, kWinnerColumn).data().toString(), winner);
-        QCOMPARE(model->index(kPairRow, kPsnrAllAColumn).data().toString(), psnrAllA);
+        action(*window, "actionCuOverlay")->setChecked(true);
+        action(*window, "actionCompareSideBySide")->trigger();
+        CHECKED(writeScreenshot(*window, "quality_side_by_side_heatmaps.png"));
+        CHECKED(writeViewerScreenshot(*viewerA(*window), "quality_side_by_side_viewer_a.png"));
+        CHECKED(writeViewerScreenshot(*viewerB(*window), "quality_side_by_side_viewer_b.png"));
+        action(*window, "actionCompareWipe")->trigger();
+        CHECKED(writeScreenshot(*window, "quality_wipe_heatmaps.png"));
+        CHECKED(verifyChartShowsLibraryFigures(*window, kPairRow));
 
         // Quality Detect decodes both streams afresh and measures every pair.
-        child<QAction>(*window, "actionAnalyzeFullStreamQuality")->trigger();
+        QVERIFY(triggerWhenEnabled(action(*window, "actionAnalyzeFullStreamQuality")));
         QCOMPARE(statusText(*window), QStringLiteral("Quality analysis started: Quality Detect"));
-        QTRY_COMPARE_WITH_TIMEOUT(qualityStatusText(*window), QStringLiteral("Quality analysis finished: Quality Detect"),
-                                  kWaitMs);
+        QVERIFY(runFinished(*window, QStringLiteral("Quality Detect")));
         QCOMPARE(child<QualityMetricChartWidget>(*window, "qualityMetricChart")->frameCount(), kFrames);
         for (int row = 0; row < kFrames; ++row) {
-            QVERIFY2(!model->index(row, kWinnerColumn).data().toString().isEmpty(), qPrintable(QString::number(row)));
+            CHECKED(verifyPairShowsLibraryFigures(*window, row));
         }
-        QCOMPARE(model->index(kPairRow, kPsnrAllAColumn).data().toString(), psnrAllA);
+        CHECKED(verifySummaryShowsLibraryFigures(*window, kPairRow));
+        CHECKED(verifyHeatmaps(*window, kPairRow));
+        CHECKED(writeScreenshot(*window, "quality_detect_wipe.png"));
+        CHECKED(verifyChartShowsLibraryFigures(*window, 0));
+        CHECKED(verifyChartShowsLibraryFigures(*window, kFrames - 1));
+    }
 
+    // B's pictures arrive while a run measures A: every batch rebuilds the pair table, and the
+    // measured columns must come back each time.
+    void measuredColumnsOutliveLaterBatches()
+    {
+        const auto window = showWindow();
+        QVERIFY(window);
+        openThroughDialog(*window, "actionOpenHevc", streamAPath_);
+        QVERIFY(QTest::qWaitFor([&] { return isIdle(*controllerA(*window)); }, kWaitMs));
+        attachReference(*window);
+        QVERIFY(analyzeStream(*window));
+        QVERIFY(clickPairRow(*window, 0));
+        QVERIFY(waitUntilEnabled(action(*window, "actionAnalyzeSelectedPairQuality")));
+
+        openThroughDialog(*window, "actionOpenCompareB", streamBPath_);
+        QVERIFY(triggerWhenEnabled(action(*window, "actionAnalyzeSelectedPairQuality")));
+        QCOMPARE(statusText(*window), QStringLiteral("Quality analysis started: selected pair"));
+        QVERIFY(runFinished(*window, QStringLiteral("selected pair")));
+        QVERIFY(QTest::qWaitFor([&] { return isIdle(*controllerB(*window)); }, kWaitMs));
+
+        const ComparePicturePair* pair = pairModel(*window)->pairAt(0);
+        QVERIFY(pair && pair->pictureIdB && pair->metricsA);
+        CHECKED(compareSides(*pair->metricsA, expectedA_.frames[0]));
+        QCOMPARE(pairCell(*window, 0, kPsnrAllAColumn), fixed(expectedA_.frames[0].all.psnr, 2));
+        // B was measured only when its picture had arrived before the run took the pair.
+        QCOMPARE(pairCell(*window, 0, kWinnerColumn), pair->metricsB ? QStringLiteral("A") : QStringLiteral("A only"));
+
+        // The user's pair stays chosen through the rebuilds, its summary with it.
+        QCOMPARE(child<QTableView>(*window, "comparePairView")->currentIndex().row(), 0);
+        const QString summary = label(*window, "metricSummaryLabel");
+        QVERIFY2(summary.startsWith(QStringLiteral("Frame 0  |  Ref frame 0\n")), qPrintable(summary));
+        QVERIFY2(summary.contains(QStringLiteral("  All: PSNR=%1 dB").arg(fixed(expectedA_.frames[0].all.psnr, 2))),
+                 qPrintable(summary));
+        QVERIFY(waitUntilEnabled(action(*window, "actionAnalyzeSelectedPairQuality")));
     }
 
     void aCanceledRunSaysSo()
     {
         const auto window = openComparison();
         QVERIFY(window);
-        invoke(*window, "onCancelQualityAnalysisRequested");  // nothing running: only the message
+        // Nothing running: only the message.
+        QVERIFY(QMetaObject::invokeMethod(window.get(), "onCancelQualityAnalysisRequested", Qt::DirectConnection));
         QCOMPARE(statusText(*window), QStringLiteral("Quality analysis cancellation requested"));
 
-        invoke(*window, "onAnalyzeVisiblePairQualityRequested");
-        QCOMPARE(statusText(*window), QStringLiteral("Quality analysis started: visible pairs"));
-        invoke(*window, "onCancelQualityAnalysisRequested");
-        QTRY_COMPARE_WITH_TIMEOUT(qualityStatusText(*window), QStringLiteral("Quality analysis canceled: visible pairs"),
-                                  kWaitMs);
+        QVERIFY(analyzeStream(*window));
+        QVERIFY(triggerWhenEnabled(action(*window, "actionAnalyzeFullStreamQuality")));
+        QCOMPARE(statusText(*window), QStringLiteral("Quality analysis started: Quality Detect"));
+        QAction* cancel = action(*window, "actionCancelQualityAnalysis");
+        QVERIFY(cancel->isEnabled());
+        cancel->trigger();
+        QCOMPARE(statusText(*window), QStringLiteral("Quality analysis cancellation requested"));
+        QTRY_COMPARE_WITH_TIMEOUT(qualityStatusText(*window),
+                                  QStringLiteral("Quality analysis canceled: Quality Detect"), kWaitMs);
+        QVERIFY(!cancel->isEnabled());
     }
 
     void closingDuringARunReturns()
     {
         auto window = openComparison();
         QVERIFY(window);
-        invoke(*window, "onAnalyzeVisiblePairQualityRequested");
-        QCOMPARE(statusText(*window), QStringLiteral("Quality analysis started: visible pairs"));
+        QVERIFY(analyzeStream(*window));
+        QVERIFY(triggerWhenEnabled(action(*window, "actionAnalyzeFullStreamQuality")));
+        QCOMPARE(statusText(*window), QStringLiteral("Quality analysis started: Quality Detect"));
+        QVERIFY(action(*window, "actionCancelQualityAnalysis")->isEnabled());
         window->close();
         window.reset();
-        QTest::qWait(50);  // any result still queued for the window is dropped
+        // Whatever the run had still queued for the window is delivered, and dropped, now.
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
     }
 };
 
