@@ -25,7 +25,7 @@ public:
     void reserve(std::size_t count)
     {
         std::size_t wanted = kMinimumCapacity;
-        while (wanted < count * 2) {
+        while (!withinLoad(count, wanted)) {
             wanted *= 2;
         }
         if (wanted > slots_.size()) {
@@ -36,7 +36,7 @@ public:
     // Adds the key with its value unless the key is already present.
     Insertion insert(const StableId& key, std::size_t value)
     {
-        if ((size_ + 1) * 2 > slots_.size()) {
+        if (!withinLoad(size_ + 1, slots_.size())) {
             rehash(slots_.empty() ? kMinimumCapacity : slots_.size() * 2);
         }
         Slot& slot = slots_[probe(key)];
@@ -64,6 +64,13 @@ public:
 private:
     static constexpr std::size_t kEmpty = std::numeric_limits<std::size_t>::max();
     static constexpr std::size_t kMinimumCapacity = 16;
+
+    // At most three keys in four slots: a million-id document then needs 48 MiB of slots,
+    // not twice that, and first touching that memory is most of what an index costs.
+    static constexpr bool withinLoad(std::size_t keys, std::size_t capacity) noexcept
+    {
+        return keys * 4 <= capacity * 3;
+    }
 
     struct Slot {
         StableId key;

@@ -12,6 +12,7 @@ constexpr std::uint64_t kMaxCollectionElements = kMaxRecordsPerCollection;
 ValidationContext::ValidationContext(const StreamAnalysis& document, ValidationIssues& issues)
     : document_(document),
       issues_(issues),
+      identities(document),
       nalUnitIds(identities, CollectionTag::NalUnits, document.nalUnits),
       sliceIds(identities, CollectionTag::Slices, document.slices),
       referencePictureIds(identities, CollectionTag::ReferencePictures, document.referencePictures),
