@@ -8,13 +8,14 @@
 
 namespace vexilo::analysis::validation {
 
-// An open-addressing map from a StableId to the first record that holds it, keyed by the
-// record rather than by a copy of its id: a slot is one word, the record's packed
-// (collection, position) and a few bits of the id's hash, and the id itself is read from
-// the record when the bits match. A million-id document then needs 16 MiB of slots
-// instead of 48, and first touching that memory is most of what the index costs.
+// An open-addressing map from a StableId to a holder: a number the caller can turn back
+// into the record that holds the id, such as its position. A slot is one word, the holder
+// and a few bits of the id's hash, and the id itself is read from the record when those
+// bits match; later insertions under a present id keep the earlier holder. A million-id
+// document then needs 16 MiB of slots instead of 48 for a copy of every id, and first
+// touching that memory is most of what an index costs.
 //
-// `IdOf` gives the id of a packed holder: StableId (std::uint64_t packed) const.
+// `IdOf` gives the id of a holder: StableId (std::uint64_t holder) const.
 template <typename IdOf>
 class HolderIndex {
 public:

@@ -20,7 +20,8 @@ ValidationContext::ValidationContext(const StreamAnalysis& document, ValidationI
       ctuIds(identities, CollectionTag::Ctus, document.ctus),
       cuIds(identities, CollectionTag::Cus, document.cus),
       puIds(identities, CollectionTag::Pus, document.pus),
-      tuIds(identities, CollectionTag::Tus, document.tus)
+      tuIds(identities, CollectionTag::Tus, document.tus),
+      pictureSizes(PictureIdAt{&document})
 {
 }
 
