@@ -1,10 +1,13 @@
-// Costs of the observer event path: collecting events from 1 and 8 producer threads,
-// finalising (sorting) 1,000,000 events, and building a document from 1,000,000 block
-// events. Goal: finalisation and building each under 1 s.
+// Costs of the observer event path: collecting events from 1 and 8 producer threads
+// (goal: at most 300 ns per block event), finalising (sorting) 1,000,000 events, and
+// building a document from 1,000,000 block events. Goal: finalisation and building each
+// under 1 s.
 
 #include "builder/StreamAnalysisBuilder.h"
 #include "collector/ObserverEventCollector.h"
 
+#include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -24,6 +27,8 @@ constexpr std::uint32_t kCtusPerPicture = kCtusPerRow * kCtusPerRow;
 constexpr std::uint32_t kPictureSize = kCtuSize * kCtusPerRow;
 // CTU, CU, PU and TU.
 constexpr std::uint32_t kEventsPerCtu = 4;
+constexpr std::size_t kWarmIntakeRuns = 3;
+constexpr double kIntakeGoalNanoseconds = 300;
 
 double secondsSince(Clock::time_point start)
 {
@@ -126,16 +131,35 @@ void collect(ObserverEventCollector& collector, unsigned threads, std::uint64_t 
     }
 }
 
-void benchmarkIntake(unsigned threads)
+// Nanoseconds per block event of one intake run into a new collector.
+double intakeNanosecondsPerEvent(unsigned threads)
 {
     const std::uint64_t ctusPerThread = kEventCount / kEventsPerCtu / threads;
     ObserverEventCollector collector(2 * kEventCount, 0);
     const Clock::time_point start = Clock::now();
     collect(collector, threads, ctusPerThread);
     const double seconds = secondsSince(start);
-    const double events = static_cast<double>(collector.eventCount());
-    std::printf("collector intake, %u thread(s): %.0f events in %.3f s, %.1f ns per event (dropped %llu)\n", threads,
-                events, seconds, seconds * 1e9 / events, static_cast<unsigned long long>(collector.droppedCount()));
+    if (collector.droppedCount() != 0) {
+        std::printf("collector intake dropped %llu events\n", static_cast<unsigned long long>(collector.droppedCount()));
+    }
+    return seconds * 1e9 / static_cast<double>(collector.eventCount());
+}
+
+// The first run writes into memory the process gets fresh from the system, which costs
+// far more on some virtual machines than the intake itself; a worker that has analysed
+// before reuses its memory, as the later runs here do. Both are printed; the goal is for
+// the intake, so it is set against the median of the later runs.
+void benchmarkIntake(unsigned threads)
+{
+    const double firstRun = intakeNanosecondsPerEvent(threads);
+    std::array<double, kWarmIntakeRuns> warm{};
+    for (double& run : warm) {
+        run = intakeNanosecondsPerEvent(threads);
+    }
+    std::sort(warm.begin(), warm.end());
+    std::printf("collector intake, %u thread(s): first run %.1f ns per event; later runs %.1f ns per event "
+                "(goal <= %.0f)\n",
+                threads, firstRun, warm[kWarmIntakeRuns / 2], kIntakeGoalNanoseconds);
 }
 
 void benchmarkFinalizeAndBuild()
@@ -148,7 +172,7 @@ void benchmarkFinalizeAndBuild()
 
     Clock::time_point start = Clock::now();
     collector.finalize();
-    std::printf("finalisation (sort) of %llu events: %.3f s\n",
+    std::printf("finalisation (sort) of %llu events: %.3f s (goal <= 1)\n",
                 static_cast<unsigned long long>(collector.eventCount()), secondsSince(start));
 
     DecoderContextInfo context;
@@ -161,7 +185,7 @@ void benchmarkFinalizeAndBuild()
         "bench.hevc", "sha256:0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef", context, collector);
     const double seconds = secondsSince(start);
     const auto* document = std::get_if<vexilo::analysis::StreamAnalysis>(&result);
-    std::printf("build from %llu block events: %.3f s (%zu CTUs, %zu CUs, %zu PUs, %zu TUs)\n",
+    std::printf("build from %llu block events: %.3f s (%zu CTUs, %zu CUs, %zu PUs, %zu TUs) (goal <= 1)\n",
                 static_cast<unsigned long long>(ctus * kEventsPerCtu), seconds, document ? document->ctus.size() : 0,
                 document ? document->cus.size() : 0, document ? document->pus.size() : 0,
                 document ? document->tus.size() : 0);

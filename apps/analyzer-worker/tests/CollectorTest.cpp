@@ -382,6 +382,57 @@ TEST(ObserverCollectorOrder, SortsShuffledEventsOfSeveralThreadsIntoTheBuilderOr
     }
 }
 
+// Slice threads bring the CTUs of one picture at once; each thread's blocks are stored as
+// differences to its own earlier blocks, which must not mix with the other threads'.
+TEST(ObserverCollectorOrder, BlocksOfOnePictureFromSeveralThreadsAllReadBack)
+{
+    constexpr std::uint32_t kThreads = 4;
+    constexpr std::uint32_t kCtusPerThread = 300;
+    constexpr std::uint32_t kCusPerCtu = 4;
+    constexpr std::uint32_t kCtusPerRow = 60;
+    ObserverEventCollector collector(kNoBlockEventBound, 0, ObserverCollectorLimits{8, 64});
+    std::vector<std::thread> threads;
+    for (std::uint32_t t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&collector, t] {
+            for (std::uint32_t i = 0; i < kCtusPerThread; ++i) {
+                const std::uint32_t ctu = i * kThreads + t;
+                const std::uint32_t x = ctu % kCtusPerRow * 16;
+                const std::uint32_t y = ctu / kCtusPerRow * 16;
+                for (std::uint32_t cu = 0; cu < kCusPerCtu; ++cu) {
+                    const EventBytes event = testing::cuEvent(1, 7, ctu, 1 + ctu * kCusPerCtu + cu, 0, x + cu % 2 * 8,
+                                                              y + cu / 2 * 8, 8);
+                    EXPECT_EQ(collector.onEvent(event.header()), 0);
+                }
+                EXPECT_EQ(collector.onEvent(testing::ctuEvent(1, 7, ctu, x, y, 16, 16).header()), 0);
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    collector.finalize();
+    EXPECT_EQ(collector.droppedCount(), 0u);
+    ASSERT_EQ(collector.eventCount(), kThreads * kCtusPerThread * (kCusPerCtu + 1));
+    std::vector<bool> seen(kThreads * kCtusPerThread * kCusPerCtu + 1, false);
+    for (std::uint64_t i = 0; i < collector.eventCount(); ++i) {
+        const ObserverEventRecord record = collector.eventAt(i);
+        if (record.kind != VEXILO_OBSERVER_EVENT_CU) {
+            continue;
+        }
+        const std::uint64_t cu = record.payload.cu.cuIdentity;
+        ASSERT_TRUE(cu >= 1 && cu < seen.size()) << i;
+        const std::uint32_t ctu = static_cast<std::uint32_t>((cu - 1) / kCusPerCtu);
+        const std::uint32_t part = static_cast<std::uint32_t>((cu - 1) % kCusPerCtu);
+        EXPECT_FALSE(seen[cu]) << cu;
+        seen[cu] = true;
+        EXPECT_EQ(record.ctuAddress, ctu) << cu;
+        EXPECT_EQ(record.bounds.x, ctu % kCtusPerRow * 16 + part % 2 * 8) << cu;
+        EXPECT_EQ(record.bounds.y, ctu / kCtusPerRow * 16 + part / 2 * 8) << cu;
+    }
+    EXPECT_EQ(static_cast<std::uint64_t>(std::count(seen.begin() + 1, seen.end(), true)),
+              std::uint64_t{kThreads} * kCtusPerThread * kCusPerCtu);
+}
+
 TEST(ObserverCollectorOrder, BlocksFollowTheirSliceAndCtuOrder)
 {
     ObserverEventCollector collector(64, 0, kSmallLimits);

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <random>
 #include <vector>
 
@@ -72,6 +73,47 @@ TEST(CompactEventStore, GivesBackEveryRecordOfEveryKindAsAppended)
         for (std::size_t i = 0; i < expected[store].size(); ++i) {
             expectSameRecord(stores[store].at(i), expected[store][i], i);
         }
+    }
+}
+
+// Threads encode batches against bases of their own and append them in whatever order the
+// lock gives them, so a difference's base may lie in the same batch or many records back,
+// behind other threads' batches; a discarded batch leaves no base behind.
+TEST(CompactEventStore, BatchesOfInterleavedCachesReadBackAsEncoded)
+{
+    std::mt19937_64 random(11);
+    constexpr std::size_t kCaches = 3;
+    constexpr std::uint64_t kStoreKey = 77;
+    struct Producer {
+        std::unique_ptr<CompactEventStore::AppendCache> cache = std::make_unique<CompactEventStore::AppendCache>();
+        CompactEventStore::Batch batch;
+        std::vector<ObserverEventRecord> pending;
+        std::optional<ObserverEventRecord> previous;
+    };
+    std::array<Producer, kCaches> producers;
+    std::vector<ObserverEventRecord> expected;
+    CompactEventStore store;
+    for (std::size_t i = 0; i < 6000; ++i) {
+        Producer& producer = producers[random() % kCaches];
+        const auto kind = static_cast<std::uint32_t>(VEXILO_OBSERVER_EVENT_CTU + random() % 4);
+        producer.previous = randomRecord(random, kind, producer.previous ? &*producer.previous : nullptr);
+        producer.pending.push_back(*producer.previous);
+        CompactEventStore::encode(producer.pending.back(), *producer.cache, kStoreKey, producer.batch);
+        const auto choice = random() % 16;
+        if (choice < 4) {
+            store.append(producer.batch, *producer.cache);
+            expected.insert(expected.end(), producer.pending.begin(), producer.pending.end());
+            producer.pending.clear();
+        } else if (choice == 4) {
+            // Its picture lost its blocks: the collector never appends the batch.
+            CompactEventStore::discard(producer.batch, *producer.cache);
+            producer.pending.clear();
+        }
+        EXPECT_EQ(producer.batch.size(), producer.pending.size());
+    }
+    ASSERT_EQ(store.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        expectSameRecord(store.at(i), expected[i], i);
     }
 }
 

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <variant>
 #include <vector>
 
 namespace vexilo::analysis::codec_test {
@@ -44,6 +45,24 @@ TEST(DocumentCodec, EveryCollectionFilledRoundTripsExactly)
     ASSERT_GE(bytes.size(), 8u);
     EXPECT_EQ(std::string(bytes.begin() + 4, bytes.begin() + 8), kAnalysisFileIdentifier);
     EXPECT_EQ(readOrFail(bytes), original);
+}
+
+// The serialiser sizes its builder from the records; strings far larger than their records
+// make the builder grow while writing, and the result must not depend on that.
+TEST(DocumentCodec, StringsLargerThanTheBuildersStartRoundTripExactly)
+{
+    StreamAnalysis original = validation_test::makeValidDocument();
+    ASSERT_FALSE(original.errors.empty());
+    for (std::size_t i = 0; i < original.errors.size(); ++i) {
+        original.errors[i].detail = std::string(200'000 + i, static_cast<char>('a' + i % 26));
+    }
+    const auto written = serializeStreamAnalysis(original);
+    ASSERT_TRUE(std::holds_alternative<std::vector<std::uint8_t>>(written));
+    const auto& bytes = std::get<std::vector<std::uint8_t>>(written);
+    EXPECT_GT(bytes.size(), 200'000u * original.errors.size());
+    const AnalysisReadResult read = readStreamAnalysis(bytes);
+    ASSERT_TRUE(std::holds_alternative<StreamAnalysis>(read));
+    EXPECT_EQ(std::get<StreamAnalysis>(read), original);
 }
 
 TEST(DocumentCodec, VersionOneWritesAnEmptyHeaderAndEveryCollectionVector)

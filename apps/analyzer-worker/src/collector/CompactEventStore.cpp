@@ -31,6 +31,7 @@ constexpr std::size_t kEntryHeadWords = 3;
 constexpr std::uint32_t kWordCountMask = 0xFFFF;
 constexpr std::uint32_t kTruncatedFlag = 0x10000;
 constexpr std::size_t kMaxEntryWords = kEntryHeadWords + kMaxMaskWords + kMaxRecordWords + kMaxSeiWords;
+static_assert(kMaxEntryWords == CompactEventStore::kMaxEntryWords);
 
 // A whole record every so many of its kind bounds what a difference may drift from, and
 // keeps reading any record to at most two decodings.
@@ -39,7 +40,7 @@ constexpr std::uint64_t kFirstChunkWords = 1024;
 constexpr std::uint64_t kLargestChunkWords = std::uint64_t{1} << 18;
 constexpr unsigned kChunkShift = 40;
 constexpr std::uint64_t kPositionMask = (std::uint64_t{1} << kChunkShift) - 1;
-constexpr std::uint64_t kNoBase = ~std::uint64_t{0};
+constexpr std::uint64_t kNoBase = CompactEventStore::kNoBase;
 constexpr std::size_t kKindSlots = CompactEventStore::kKindSlots;
 
 std::size_t payloadWordsOf(std::uint32_t kind) noexcept
@@ -99,61 +100,115 @@ std::uint32_t* CompactEventStore::reserveWords(std::uint64_t count)
     return entry;
 }
 
-void CompactEventStore::append(const ObserverEventRecord& record, AppendCache& cache)
+void CompactEventStore::encode(const ObserverEventRecord& record, AppendCache& cache, std::uint64_t storeKey,
+                               Batch& batch)
 {
-    if (baseOfKind_.empty()) {
-        baseOfKind_.assign(kKindSlots, kNoBase);
-        differencesOfKind_.assign(kKindSlots, 0);
+    if (!batch.empty() && batch.storeKey_ != storeKey) {
+        discard(batch, cache);
     }
+    batch.storeKey_ = storeKey;
     std::array<std::uint32_t, kMaxRecordWords> words;
     const std::size_t wordCount = recordWords(record, words.data());
 
-    const std::size_t slot = kindSlotOf(record.kind);
-    const std::uint64_t index = size();
-    AppendCache::Base& base = cache.bases[slot];
-    std::uint64_t baseDistance = 0;
-    if (baseOfKind_[slot] != kNoBase && differencesOfKind_[slot] < kDifferencesPerBase) {
-        if (base.store != identity_ || base.index != baseOfKind_[slot]) {
-            base.store = identity_;
-            base.index = baseOfKind_[slot];
-            decodeWords(base.index, base.words.data());
-        }
+    Batch::Entry entry;
+    const std::uint64_t place = batch.size();
+    AppendCache::Base& base = cache.bases[kindSlotOf(record.kind)];
+    const bool baseKnown = base.index != kNoBase || base.batchPlace != kNoBase;
+    if (base.storeKey == storeKey && baseKnown && base.differences < kDifferencesPerBase) {
         for (std::size_t i = 0; i < wordCount; ++i) {
             words[i] ^= base.words[i];
         }
-        baseDistance = index - baseOfKind_[slot];
-        ++differencesOfKind_[slot];
+        entry.baseIndex = base.index;
+        entry.basePlace = base.batchPlace;
+        ++base.differences;
     } else {
-        baseOfKind_[slot] = index;
-        differencesOfKind_[slot] = 0;
-        base.store = identity_;
-        base.index = index;
+        base.storeKey = storeKey;
+        base.index = kNoBase;
+        base.batchPlace = place;
+        base.differences = 0;
         std::copy_n(words.data(), wordCount, base.words.data());
     }
 
-    std::array<std::uint32_t, kMaxMaskWords> mask{};
+    // Zero words are left out. The mask is built first, without a branch per word, and
+    // then only the present words are visited: a difference has a handful of them.
+    std::array<std::uint32_t, kMaxEntryWords> encoded;
+    const std::size_t maskWords = (wordCount + kMaskBits - 1) / kMaskBits;
+    std::uint32_t* mask = encoded.data() + kEntryHeadWords;
+    std::uint32_t* present = mask + maskWords;
     std::size_t presentWords = 0;
-    for (std::size_t i = 0; i < wordCount; ++i) {
-        if (words[i] != 0) {
-            mask[i / kMaskBits] |= std::uint32_t{1} << (i % kMaskBits);
-            words[presentWords++] = words[i];
+    for (std::size_t m = 0; m < maskWords; ++m) {
+        const std::size_t first = m * kMaskBits;
+        const std::size_t count = std::min(kMaskBits, wordCount - first);
+        std::uint32_t bits = 0;
+        for (std::size_t i = 0; i < count; ++i) {
+            bits |= static_cast<std::uint32_t>(words[first + i] != 0) << i;
+        }
+        mask[m] = bits;
+        for (; bits != 0; bits &= bits - 1) {
+            present[presentWords++] = words[first + static_cast<std::size_t>(std::countr_zero(bits))];
         }
     }
-    const std::size_t maskWords = (wordCount + kMaskBits - 1) / kMaskBits;
     const std::uint32_t seiBytes = std::min<std::uint32_t>(record.payloadCopiedSize, kSeiPayloadCopyLimit);
     const std::size_t seiWords = (seiBytes + kWordBytes - 1) / kWordBytes;
-
-    std::uint32_t* entry = reserveWords(kEntryHeadWords + maskWords + presentWords + seiWords);
-    entry[0] = static_cast<std::uint32_t>(wordCount) | (record.payloadTruncated ? kTruncatedFlag : 0);
-    entry[1] = seiBytes;
-    entry[2] = static_cast<std::uint32_t>(baseDistance);
-    std::copy_n(mask.data(), maskWords, entry + kEntryHeadWords);
-    std::copy_n(words.data(), presentWords, entry + kEntryHeadWords + maskWords);
     if (seiWords != 0) {
-        std::uint32_t* sei = entry + kEntryHeadWords + maskWords + presentWords;
+        std::uint32_t* sei = present + presentWords;
         sei[seiWords - 1] = 0;
         std::memcpy(sei, record.payloadBytes.data(), seiBytes);
     }
+    encoded[0] = static_cast<std::uint32_t>(wordCount) | (record.payloadTruncated ? kTruncatedFlag : 0);
+    encoded[1] = seiBytes;
+    encoded[2] = 0;
+    entry.firstWord = batch.words_.size();
+    entry.wordCount = kEntryHeadWords + maskWords + presentWords + seiWords;
+    batch.words_.insert(batch.words_.end(), encoded.data(), encoded.data() + entry.wordCount);
+    batch.entries_.push_back(entry);
+}
+
+void CompactEventStore::append(Batch& batch, AppendCache& cache)
+{
+    const std::uint64_t first = size();
+    for (std::size_t place = 0; place < batch.entries_.size(); ++place) {
+        const Batch::Entry& entry = batch.entries_[place];
+        std::uint32_t* stored = reserveWords(entry.wordCount);
+        std::copy_n(batch.words_.data() + entry.firstWord, entry.wordCount, stored);
+        const std::uint64_t index = first + place;
+        if (entry.baseIndex != kNoBase) {
+            stored[2] = static_cast<std::uint32_t>(index - entry.baseIndex);
+        } else if (entry.basePlace != kNoBase) {
+            stored[2] = static_cast<std::uint32_t>(place - entry.basePlace);
+        }
+    }
+    for (AppendCache::Base& base : cache.bases) {
+        if (base.storeKey == batch.storeKey_ && base.batchPlace != kNoBase) {
+            base.index = first + base.batchPlace;
+            base.batchPlace = kNoBase;
+        }
+    }
+    batch.clear();
+}
+
+void CompactEventStore::discard(Batch& batch, AppendCache& cache) noexcept
+{
+    for (AppendCache::Base& base : cache.bases) {
+        if (base.batchPlace != kNoBase) {
+            base.storeKey = 0;
+            base.index = kNoBase;
+            base.batchPlace = kNoBase;
+            base.differences = 0;
+        }
+    }
+    batch.clear();
+}
+
+void CompactEventStore::append(const ObserverEventRecord& record, AppendCache& cache)
+{
+    thread_local Batch batch;
+    if (!batch.empty()) {
+        // Left over from an append that failed part way.
+        discard(batch, cache);
+    }
+    encode(record, cache, identity_, batch);
+    append(batch, cache);
 }
 
 const std::uint32_t* CompactEventStore::entryWords(std::uint64_t index) const noexcept
@@ -219,8 +274,6 @@ void CompactEventStore::clear() noexcept
 {
     std::vector<Chunk>().swap(chunks_);
     std::vector<std::uint64_t>().swap(offsets_);
-    std::vector<std::uint64_t>().swap(baseOfKind_);
-    std::vector<std::uint32_t>().swap(differencesOfKind_);
     wordsInChunks_ = 0;
     identity_ = nextStoreIdentity();
 }

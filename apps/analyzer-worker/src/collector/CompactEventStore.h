@@ -22,17 +22,63 @@ public:
         (offsetof(ObserverEventRecord, payloadCopiedSize) + sizeof(ObserverEventPayload)) / sizeof(std::uint32_t);
     static constexpr std::size_t kKindSlots = VEXILO_OBSERVER_EVENT_KIND_COUNT + 2;
 
-    // The whole records that later ones are stored as differences to, kept decoded between
-    // appends so that an append never decodes. One cache may serve appends to any number of
-    // stores: it knows which store's record it holds.
+    // Room for one encoded entry: its head, presence mask, present words and SEI bytes.
+    static constexpr std::size_t kMaxEntryWords =
+        3 + (kMaxRecordWords + 31) / 32 + kMaxRecordWords + (kSeiPayloadCopyLimit + 3) / 4;
+    static constexpr std::uint64_t kNoBase = ~std::uint64_t{0};
+
+    // The whole records that later ones are stored as differences to, per kind, kept
+    // decoded so that encoding never decodes. Each appending thread has its own: a base
+    // is a record this cache encoded whole, in the store named by the key the caller
+    // gave, so encoding needs nothing of the store and can run outside its lock.
     struct AppendCache {
         struct Base {
-            std::uint64_t store = 0;
-            std::uint64_t index = 0;
+            std::uint64_t storeKey = 0;
+            // Where the record is in its store once appended, and in the open batch until then.
+            std::uint64_t index = kNoBase;
+            std::uint64_t batchPlace = kNoBase;
+            std::uint32_t differences = 0;
             std::array<std::uint32_t, kMaxRecordWords> words{};
         };
         std::array<Base, kKindSlots> bases{};
     };
+
+    // Records encoded for one store and appended to it in one piece, so that they may
+    // refer to each other by their place in the batch.
+    class Batch {
+    public:
+        [[nodiscard]] std::size_t size() const noexcept { return entries_.size(); }
+        [[nodiscard]] bool empty() const noexcept { return entries_.empty(); }
+
+    private:
+        friend class CompactEventStore;
+        struct Entry {
+            std::size_t firstWord = 0;
+            std::size_t wordCount = 0;
+            std::uint64_t baseIndex = kNoBase;
+            std::uint64_t basePlace = kNoBase;
+        };
+        void clear() noexcept
+        {
+            words_.clear();
+            entries_.clear();
+        }
+
+        std::uint64_t storeKey_ = 0;
+        std::vector<std::uint32_t> words_;
+        std::vector<Entry> entries_;
+    };
+
+    // Encodes the record into the batch, for the store that `storeKey` names. One key per
+    // store and cache: the store the cache's bases came from must still hold them, so a
+    // cleared store needs a new key unless it never receives records again. A batch holds
+    // records of one store: a record for another store first discards the batch.
+    static void encode(const ObserverEventRecord& record, AppendCache& cache, std::uint64_t storeKey, Batch& batch);
+    // Appends the batch encoded for this store in one piece and empties it; its whole
+    // records become bases for the cache's later batches.
+    void append(Batch& batch, AppendCache& cache);
+    // Empties a batch that is not appended; the cache forgets the bases it set from it.
+    static void discard(Batch& batch, AppendCache& cache) noexcept;
 
     CompactEventStore();
     CompactEventStore(CompactEventStore&&) noexcept = default;
@@ -40,6 +86,7 @@ public:
     CompactEventStore(const CompactEventStore&) = delete;
     CompactEventStore& operator=(const CompactEventStore&) = delete;
 
+    // Encodes and appends in one go, with the store's own key.
     void append(const ObserverEventRecord& record, AppendCache& cache);
     [[nodiscard]] std::uint64_t size() const noexcept { return offsets_.size(); }
     // The index-th record as it was appended; the index must be below size().
@@ -67,12 +114,8 @@ private:
     std::vector<Chunk> chunks_;
     // Per record: chunk number in the high 24 bits, word position in the low 40.
     std::vector<std::uint64_t> offsets_;
-    // Per kind: the last record stored whole, and how many differences refer to it.
-    std::vector<std::uint64_t> baseOfKind_;
-    std::vector<std::uint32_t> differencesOfKind_;
     std::uint64_t wordsInChunks_ = 0;
-    // Tells this store's records apart from another's in an AppendCache; a cleared store
-    // gets a new one.
+    // The key append(record, cache) encodes with; a cleared store gets a new one.
     std::uint64_t identity_ = 0;
 };
 

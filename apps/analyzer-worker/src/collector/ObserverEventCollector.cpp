@@ -80,6 +80,13 @@ struct ObserverEventCollector::ThreadSlot {
     std::uint64_t batchPictureIdentity = 0;
     std::uint32_t batchCtuAddress = 0;
     std::uint64_t batchCount = 0;
+    // The blocks of the open batch, encoded, and how many of each block kind it holds.
+    CompactEventStore::Batch staged;
+    std::array<std::uint64_t, 4> stagedKinds{};
+    // Where this thread's blocks went last, checked against the picture's identity.
+    std::size_t lastPicture = 0;
+    // Made on the thread's first block: most threads of a run bring none.
+    std::unique_ptr<CompactEventStore::AppendCache> appendCache;
 
     [[nodiscard]] bool batchBelongsTo(const ObserverEventRecord& record) const noexcept
     {
@@ -329,7 +336,8 @@ void ObserverEventCollector::abandonBatch(ThreadSlot& slot)
 {
     if (slot.batchActive && slot.batchCount != 0) {
         // Blocks that never met their CTU leave their picture incomplete.
-        dropBlocksOf(slot.batchPictureIdentity, 0);
+        const std::lock_guard lock(blockMutex_);
+        dropStagedBlocks(slot, pictureOf(slot, slot.batchPictureIdentity), CloseBudget::No);
     }
     slot.batchActive = false;
     slot.batchCount = 0;
@@ -365,7 +373,7 @@ int ObserverEventCollector::stageBlockEvent(ThreadSlot& slot, const ObserverEven
         return VEXILO_OBSERVER_RESULT_OK;
     }
     ++slot.batchCount;
-    keepBlock(record);
+    stage(slot, record);
     return VEXILO_OBSERVER_RESULT_OK;
 }
 
@@ -379,35 +387,76 @@ int ObserverEventCollector::commitCtu(ThreadSlot& slot, const ObserverEventRecor
         dropBlocksOf(ctu.pictureIdentity, 1);
         return VEXILO_OBSERVER_RESULT_OK;
     }
-    keepBlock(ctu);
+    stage(slot, ctu);
+    keepBatch(slot);
     slot.batchActive = false;
     slot.batchCount = 0;
     return VEXILO_OBSERVER_RESULT_OK;
 }
 
-// Blocks go to their picture as they come; the CTU that closes their batch only confirms
-// them. The sort puts every block in its place once the stream is over.
-void ObserverEventCollector::keepBlock(const ObserverEventRecord& record)
+// Each thread encodes its blocks as they come, against bases of its own in the picture's
+// store (keyed by the picture, whose store is only ever cleared when it stops taking
+// blocks), and the CTU that closes their batch appends them under one lock. The sort puts
+// every block in its place once the stream is over.
+void ObserverEventCollector::stage(ThreadSlot& slot, const ObserverEventRecord& record)
+{
+    if (!slot.appendCache) {
+        slot.appendCache = std::make_unique<CompactEventStore::AppendCache>();
+    }
+    CompactEventStore::encode(record, *slot.appendCache, record.pictureIdentity, slot.staged);
+    ++slot.stagedKinds[blockKindSlot(record.kind)];
+}
+
+void ObserverEventCollector::keepBatch(ThreadSlot& slot)
 {
     const std::lock_guard lock(blockMutex_);
-    PictureBlocks& blocks = picture(record.pictureIdentity);
-    ++blocks.received[blockKindSlot(record.kind)];
+    PictureBlocks& blocks = pictureOf(slot, slot.batchPictureIdentity);
     if (blocks.lost) {
-        dropPictureBlocks(blocks, 1, CloseBudget::No);
+        dropStagedBlocks(slot, blocks, CloseBudget::No);
         return;
     }
-    if (!fits(blocks, 1)) {
-        dropPictureBlocks(blocks, 1, CloseBudget::Yes);
+    if (!fits(blocks, slot.staged.size())) {
+        dropStagedBlocks(slot, blocks, CloseBudget::Yes);
         return;
     }
+    countReceived(slot, blocks);
+    const std::uint64_t events = slot.staged.size();
     const std::uint64_t bytesBefore = blocks.events.bytesUsed();
-    blocks.events.append(record, appendCache_);
-    ++keptBlockEvents_;
+    blocks.events.append(slot.staged, *slot.appendCache);
+    keptBlockEvents_ += events;
     keptBlockBytes_ += blocks.events.bytesUsed() - bytesBefore;
     if (targetPictureIdentity_ == 0 && keptBlockBytes_ > limits_.blockBudgetBytes) {
         // Over the budget: this picture cannot be whole, so it keeps nothing.
         dropPictureBlocks(blocks, 0, CloseBudget::Yes);
     }
+}
+
+void ObserverEventCollector::countReceived(ThreadSlot& slot, PictureBlocks& blocks) noexcept
+{
+    for (std::size_t kind = 0; kind < slot.stagedKinds.size(); ++kind) {
+        blocks.received[kind] += slot.stagedKinds[kind];
+    }
+    slot.stagedKinds = {};
+}
+
+void ObserverEventCollector::dropStagedBlocks(ThreadSlot& slot, PictureBlocks& blocks, CloseBudget closeBudget)
+{
+    countReceived(slot, blocks);
+    dropPictureBlocks(blocks, slot.staged.size(), closeBudget);
+    if (slot.appendCache) {
+        CompactEventStore::discard(slot.staged, *slot.appendCache);
+    }
+}
+
+ObserverEventCollector::PictureBlocks& ObserverEventCollector::pictureOf(ThreadSlot& slot,
+                                                                         std::uint64_t pictureIdentity)
+{
+    if (slot.lastPicture < pictures_.size() && pictures_[slot.lastPicture].pictureIdentity == pictureIdentity) {
+        return pictures_[slot.lastPicture];
+    }
+    PictureBlocks& blocks = picture(pictureIdentity);
+    slot.lastPicture = static_cast<std::size_t>(&blocks - pictures_.data());
+    return blocks;
 }
 
 ObserverEventCollector::PictureBlocks& ObserverEventCollector::picture(std::uint64_t pictureIdentity)

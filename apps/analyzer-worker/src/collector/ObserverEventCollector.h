@@ -124,14 +124,18 @@ private:
     int commitCtu(ThreadSlot& slot, const ObserverEventRecord& ctu);
     void openBatchFor(ThreadSlot& slot, const ObserverEventRecord& record);
     void abandonBatch(ThreadSlot& slot);
-    void keepBlock(const ObserverEventRecord& record);
+    void stage(ThreadSlot& slot, const ObserverEventRecord& record);
 
     // Under blockMutex_. A picture that loses its blocks because storage ran out closes
     // the budget for the pictures after it; one with malformed blocks does not.
     enum class CloseBudget : bool { No, Yes };
     PictureBlocks& picture(std::uint64_t pictureIdentity);
+    PictureBlocks& pictureOf(ThreadSlot& slot, std::uint64_t pictureIdentity);
     [[nodiscard]] bool fits(const PictureBlocks& picture, std::uint64_t events) const noexcept;
     void dropPictureBlocks(PictureBlocks& picture, std::uint64_t pendingEvents, CloseBudget closeBudget);
+    void keepBatch(ThreadSlot& slot);
+    void dropStagedBlocks(ThreadSlot& slot, PictureBlocks& picture, CloseBudget closeBudget);
+    static void countReceived(ThreadSlot& slot, PictureBlocks& picture) noexcept;
     // Counts the pending events as dropped, with the picture's blocks when it is known.
     void dropBlocksOf(std::uint64_t pictureIdentity, std::uint64_t pendingEvents);
 
@@ -146,7 +150,6 @@ private:
 
     CompactEventStore streamEvents_;
     CompactEventStore::AppendCache streamAppendCache_;
-    CompactEventStore::AppendCache appendCache_;
     std::vector<PictureBlocks> pictures_;
     std::unordered_map<std::uint64_t, std::size_t> pictureIndex_;
     std::uint64_t keptBlockEvents_ = 0;

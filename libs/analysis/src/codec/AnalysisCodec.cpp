@@ -7,6 +7,7 @@
 
 #include <flatbuffers/flatbuffers.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <tuple>
@@ -159,6 +160,17 @@ bool recordsFitDecodeBudget(const fb::AnalysisDocumentTable& document, std::size
            std::uint64_t{bufferBytes} * kMaxDecodedRecordBytesPerBufferByte;
 }
 
+// A builder that starts small doubles and copies itself a dozen times on the way to a
+// large document, and each copy first touches fresh memory; starting at about the
+// document's size writes it in one go. The output does not depend on the starting size.
+std::size_t builderInitialBytes(const StreamAnalysis& analysis)
+{
+    const std::uint64_t recordBytes = std::apply(
+        [&](const auto&... collection) { return (std::uint64_t{0} + ... + collection.recordBytes(analysis)); },
+        collectionSlots());
+    return static_cast<std::size_t>(std::clamp<std::uint64_t>(recordBytes, kBuilderInitialBytes, kMaxAnalysisBufferBytes));
+}
+
 std::vector<std::uint8_t> finishedBytes(const flatbuffers::FlatBufferBuilder& builder)
 {
     const std::uint8_t* data = builder.GetBufferPointer();
@@ -224,7 +236,7 @@ AnalysisSerializeResult serializeStreamAnalysis(const StreamAnalysis& analysis)
         return makeError(AnalysisReadStatus::ValidationFailed, messages::kDocumentInvalid, std::move(issues));
     }
 
-    flatbuffers::FlatBufferBuilder builder(kBuilderInitialBytes);
+    flatbuffers::FlatBufferBuilder builder(builderInitialBytes(analysis));
     const auto root =
         slots::encodeTableWithReferences<fb::AnalysisDocumentTable>(builder, analysis, documentSlots());
     if (slots::encodeBudgetExhausted(builder)) {

@@ -163,6 +163,11 @@ struct TableListSlot {
         const auto* entries = tables(table);
         return entries != nullptr ? entries->size() : 0;
     }
+    // What the records of the list take in memory; their tables seldom take more.
+    std::uint64_t recordBytes(const Record& record) const
+    {
+        return std::uint64_t{(record.*member).size()} * sizeof(Element);
+    }
 
 private:
     const TableVector<Table>* tables(const flatbuffers::Table& table) const

@@ -99,11 +99,11 @@ const Record* earlierHolder(const ValidationContext& context, const TypedIdentit
 
 bool liesOutsideCodedPicture(const ValidationContext& context, const CtuInfo& ctu)
 {
-    const std::size_t* sizedPicture = context.pictureSizes.find(ctu.parentPictureSummaryId);
-    if (sizedPicture == nullptr) {
+    std::uint64_t sizedPicture = 0;
+    if (!context.pictureSizes.find(ctu.parentPictureSummaryId, sizedPicture)) {
         return false;
     }
-    const PictureAnalysisSummary* picture = &context.document().pictures[*sizedPicture];
+    const PictureAnalysisSummary* picture = &context.document().pictures[static_cast<std::size_t>(sizedPicture)];
     // A wider SPS picture can excuse a CTU that its picture's own size does not hold.
     const bool inPicture = blockContains(codedPictureRect(*picture->width, *picture->height), ctu.bounds);
     const bool inSpsPicture = context.spsPicture && blockContains(*context.spsPicture, ctu.bounds);

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "validation/StableIdIndex.h"
+#include "validation/HolderIndex.h"
+#include "vexilo/analysis/StreamAnalysis.h"
 
 #include <algorithm>
 #include <array>
@@ -40,13 +41,19 @@ inline constexpr std::size_t kCollectionTagCount = 16;
 // broken documents have, go to a side table.
 class DocumentIdentities {
 public:
+    explicit DocumentIdentities(const StreamAnalysis& document) : firstHolders_(HolderId{&document}) {}
+
     void reserve(std::size_t count) { firstHolders_.reserve(count); }
 
     // Records the holder; false when the (non-zero) id was already in the document.
     bool add(const StableId& id, CollectionTag collection, std::size_t position);
 
     // The document identity set: every non-zero id added.
-    [[nodiscard]] bool contains(const StableId& id) const { return firstHolders_.contains(id); }
+    [[nodiscard]] bool contains(const StableId& id) const
+    {
+        std::uint64_t holder = 0;
+        return firstHolders_.find(id, holder);
+    }
 
     // Position of the first record of the collection that holds the id (zero ids included).
     [[nodiscard]] std::optional<std::size_t> firstPosition(const StableId& id, CollectionTag collection) const;
@@ -67,9 +74,46 @@ private:
         }
     };
 
-    static std::size_t index(CollectionTag collection) { return static_cast<std::size_t>(collection); }
     static constexpr unsigned kTagBits = 4;
     static constexpr std::size_t kTagMask = (std::size_t{1} << kTagBits) - 1;
+
+    static std::size_t index(CollectionTag collection) { return static_cast<std::size_t>(collection); }
+
+    // The id of a packed (collection, position) holder, read from the document.
+    struct HolderId {
+        const StreamAnalysis* document;
+
+        template <typename Record>
+        static StableId idAt(const std::vector<Record>& records, std::size_t position)
+        {
+            return records[position].id;
+        }
+
+        StableId operator()(std::uint64_t packed) const
+        {
+            const auto position = static_cast<std::size_t>(packed >> kTagBits);
+            const StreamAnalysis& d = *document;
+            switch (static_cast<CollectionTag>(packed & kTagMask)) {
+            case CollectionTag::NalUnits: return idAt(d.nalUnits, position);
+            case CollectionTag::ParameterSets: return idAt(d.parameterSets, position);
+            case CollectionTag::SeiMessages: return idAt(d.seiMessages, position);
+            case CollectionTag::Slices: return idAt(d.slices, position);
+            case CollectionTag::ReferencePictures: return idAt(d.referencePictures, position);
+            case CollectionTag::Pictures: return idAt(d.pictures, position);
+            case CollectionTag::Ctus: return idAt(d.ctus, position);
+            case CollectionTag::Cus: return idAt(d.cus, position);
+            case CollectionTag::Pus: return idAt(d.pus, position);
+            case CollectionTag::Tus: return idAt(d.tus, position);
+            case CollectionTag::MotionVectors: return idAt(d.motionVectors, position);
+            case CollectionTag::Errors: return idAt(d.errors, position);
+            case CollectionTag::ShortTermReferencePictures: return idAt(d.shortTermReferencePictures, position);
+            case CollectionTag::LongTermReferencePictures: return idAt(d.longTermReferencePictures, position);
+            case CollectionTag::DpbSnapshotEntries: return idAt(d.dpbSnapshotEntries, position);
+            case CollectionTag::Document: return d.id;
+            }
+            return StableId{};
+        }
+    };
 
     static std::size_t pack(CollectionTag collection, std::size_t position)
     {
@@ -77,7 +121,7 @@ private:
     }
     static bool heldBy(std::size_t packed, CollectionTag collection) { return (packed & kTagMask) == index(collection); }
 
-    StableIdIndex firstHolders_;                                     // id -> packed (collection, position)
+    HolderIndex<HolderId> firstHolders_;                             // id -> packed (collection, position)
     std::unordered_map<Holder, std::size_t, HolderHash> otherHolders_;  // first holder in a later collection
     std::array<std::optional<std::size_t>, kCollectionTagCount> firstZeroHolders_{};
     std::array<bool, kCollectionTagCount> repeated_{};
@@ -93,11 +137,11 @@ inline bool DocumentIdentities::add(const StableId& id, CollectionTag collection
         }
         return true;
     }
-    const StableIdIndex::Insertion insertion = firstHolders_.insert(id, pack(collection, position));
+    const auto insertion = firstHolders_.insert(id, pack(collection, position));
     if (insertion.inserted) {
         return true;
     }
-    if (heldBy(insertion.stored, collection) || !otherHolders_.try_emplace(Holder{id, collection}, position).second) {
+    if (heldBy(static_cast<std::size_t>(insertion.stored), collection) || !otherHolders_.try_emplace(Holder{id, collection}, position).second) {
         repeated_[index(collection)] = true;
     }
     return false;
@@ -109,9 +153,9 @@ inline std::optional<std::size_t> DocumentIdentities::firstPosition(const Stable
     if (id.isNull()) {
         return firstZeroHolders_[index(collection)];
     }
-    if (const std::size_t* packed = firstHolders_.find(id)) {
-        if (heldBy(*packed, collection)) {
-            return *packed >> kTagBits;
+    if (std::uint64_t packed = 0; firstHolders_.find(id, packed)) {
+        if (heldBy(static_cast<std::size_t>(packed), collection)) {
+            return static_cast<std::size_t>(packed >> kTagBits);
         }
         if (const auto other = otherHolders_.find(Holder{id, collection}); other != otherHolders_.end()) {
             return other->second;

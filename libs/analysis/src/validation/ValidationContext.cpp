@@ -12,6 +12,7 @@ constexpr std::uint64_t kMaxCollectionElements = kMaxRecordsPerCollection;
 ValidationContext::ValidationContext(const StreamAnalysis& document, ValidationIssues& issues)
     : document_(document),
       issues_(issues),
+      identities(document),
       nalUnitIds(identities, CollectionTag::NalUnits, document.nalUnits),
       sliceIds(identities, CollectionTag::Slices, document.slices),
       referencePictureIds(identities, CollectionTag::ReferencePictures, document.referencePictures),
@@ -19,7 +20,8 @@ ValidationContext::ValidationContext(const StreamAnalysis& document, ValidationI
       ctuIds(identities, CollectionTag::Ctus, document.ctus),
       cuIds(identities, CollectionTag::Cus, document.cus),
       puIds(identities, CollectionTag::Pus, document.pus),
-      tuIds(identities, CollectionTag::Tus, document.tus)
+      tuIds(identities, CollectionTag::Tus, document.tus),
+      pictureSizes(PictureIdAt{&document})
 {
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "validation/DocumentIdentities.h"
-#include "validation/StableIdIndex.h"
+#include "validation/HolderIndex.h"
 #include "vexilo/analysis/DomainValidation.h"
 #include "vexilo/analysis/StreamAnalysis.h"
 
@@ -101,8 +101,17 @@ public:
     TypedIdentities<PuInfo> puIds;
     TypedIdentities<TuInfo> tuIds;
 
+    // The id of the picture at a position.
+    struct PictureIdAt {
+        const StreamAnalysis* document;
+        StableId operator()(std::uint64_t position) const
+        {
+            return document->pictures[static_cast<std::size_t>(position)].id;
+        }
+    };
+
     // Picture id -> position of the first picture of that id with a known size.
-    StableIdIndex pictureSizes;
+    HolderIndex<PictureIdAt> pictureSizes;
     std::optional<BlockRect> spsPicture;
 
     // Position of the element whose rules run; the CU and TU bounds tables grow
