@@ -16,23 +16,14 @@ constexpr std::int64_t kMaxGridCells = std::int64_t{1} << 20;
 // Luma samples the grid may reach; records beyond it are found by the full walk.
 constexpr double kMaxGridExtent = 1 << 20;
 
-// Finds a record by id, the first one carrying it. Children follow their parents' order in a
-// document, so the record after the last one found is tried before the hash table: the table
-// of a dense picture is far larger than the cache, the next few records are in it. The walk
-// is skipped when ids repeat, where only the table knows which record came first.
+// Finds a record by id. Children follow their parents' order in a document, so the few
+// records from the last one found on are tried first; only when the id is not among them is
+// the hash table built (once) and asked, which then answers with the first record carrying
+// the id. A dense picture's table is far larger than the cache, the next few records are not.
 template <typename Record>
 class OrderedIdLookup {
 public:
-    OrderedIdLookup(const std::vector<Record>& records, StableIdTable& index) : records_(records), index_(index)
-    {
-        index_.reset(records.size());
-        for (std::size_t position = 0; position < records.size(); ++position) {
-            const StableId& id = records[position].id;
-            if (!index_.insertIfAbsent(id, static_cast<std::uint32_t>(position)) && !id.isNull()) {
-                idsRepeat_ = true;
-            }
-        }
-    }
+    OrderedIdLookup(const std::vector<Record>& records, StableIdTable& index) : records_(records), index_(index) {}
 
     // Absent for the null id (no parent) and for ids no record carries.
     std::optional<std::uint32_t> find(const StableId& id)
@@ -40,14 +31,19 @@ public:
         if (id.isNull()) {
             return std::nullopt;
         }
-        if (!idsRepeat_) {
-            const std::size_t end = std::min(records_.size(), next_ + kLookAhead);
-            for (std::size_t position = next_; position < end; ++position) {
-                if (records_[position].id == id) {
-                    next_ = position;
-                    return static_cast<std::uint32_t>(position);
-                }
+        const std::size_t end = std::min(records_.size(), next_ + kLookAhead);
+        for (std::size_t position = next_; position < end; ++position) {
+            if (records_[position].id == id) {
+                next_ = position;
+                return static_cast<std::uint32_t>(position);
             }
+        }
+        if (!indexed_) {
+            index_.reset(records_.size());
+            for (std::size_t position = 0; position < records_.size(); ++position) {
+                index_.insertIfAbsent(records_[position].id, static_cast<std::uint32_t>(position));
+            }
+            indexed_ = true;
         }
         const std::optional<std::uint32_t> found = index_.find(id);
         if (found) {
@@ -63,7 +59,7 @@ private:
     const std::vector<Record>& records_;
     StableIdTable& index_;
     std::size_t next_ = 0;
-    bool idsRepeat_ = false;
+    bool indexed_ = false;
 };
 
 bool isDrawable(const StableId& id, const analysis::BlockRect& bounds)
@@ -282,7 +278,17 @@ void FrameOverlays::Buckets::fill(std::size_t itemCount, const KeysOf& keysOf)
     slotById.reset(itemCount);
     counts.clear();
     itemSlots.assign(itemCount, {kNoSlot, kNoSlot});
+    // Neighbours share keys (a CU's outline and QP block, siblings and their parent): the last
+    // few keys are remembered, sparing a probe of a table far larger than the cache.
+    std::array<std::pair<StableId, std::uint32_t>, 4> recent{};
+    std::size_t recentNext = 0;
     const auto slotFor = [&](const StableId& key) {
+        for (const auto& [recentKey, recentSlot] : recent) {
+            if (recentKey == key) {
+                ++counts[recentSlot];
+                return recentSlot;
+            }
+        }
         auto slot = static_cast<std::uint32_t>(counts.size());
         if (slotById.insertIfAbsent(key, slot)) {
             counts.push_back(0);
@@ -290,9 +296,19 @@ void FrameOverlays::Buckets::fill(std::size_t itemCount, const KeysOf& keysOf)
             slot = *slotById.find(key);
         }
         ++counts[slot];
+        recent[recentNext] = {key, slot};
+        recentNext = (recentNext + 1) % recent.size();
         return slot;
     };
+    // Probes land anywhere in a table of tens of megabytes: the keys of an item a few places
+    // ahead are fetched while this one is placed.
+    constexpr std::size_t kPrefetchDistance = 8;
     for (std::size_t item = 0; item < itemCount; ++item) {
+        if (item + kPrefetchDistance < itemCount) {
+            const auto [nextFirst, nextSecond] = keysOf(item + kPrefetchDistance);
+            slotById.prefetch(nextFirst);
+            slotById.prefetch(nextSecond);
+        }
         const auto [first, second] = keysOf(item);
         if (!first.isNull()) {
             itemSlots[item][0] = slotFor(first);
