@@ -21,6 +21,8 @@ namespace {
 
 constexpr std::int64_t kPictureId = 7;
 const QColor kBlack(0, 0, 0);
+const QColor kCtuOutline(255, 210, 64, 220);
+const QPointF kCtuEdge(100, 63);
 
 // Every block the overlay tests draw, in a 256 x 256 black picture.
 struct SampleDocument {
@@ -150,6 +152,14 @@ private:
         viewer.showActualSize();
         setLayers(viewer, layers);
         return viewer;
+    }
+
+    // The sample document with its CTU outlines alone; a CTU edge crosses kCtuEdge.
+    FrameViewer& showCtuOutlines(const SampleDocument& sample)
+    {
+        std::array<bool, 7> layers = allLayersOff();
+        layers[0] = true;
+        return showSampleDocument(sample, layers);
     }
 
 private slots:
@@ -418,11 +428,9 @@ private slots:
     void outlinesMoveWithThePan()
     {
         SampleDocument document;
-        std::array<bool, 7> layers = allLayersOff();
-        layers[0] = true;
-        FrameViewer& viewer = showSampleDocument(document, layers);
-        const QColor ctu = vexilo::test::blended(QColor(255, 210, 64, 220), kBlack);
-        VEXILO_COMPARE_COLOUR(pixelAtSample(viewer, viewer.grabFramebuffer(), {100, 63}), ctu);
+        FrameViewer& viewer = showCtuOutlines(document);
+        const QColor ctu = vexilo::test::blended(kCtuOutline, kBlack);
+        VEXILO_COMPARE_COLOUR(pixelAtSample(viewer, viewer.grabFramebuffer(), kCtuEdge), ctu);
         for (const QPointF pan : {QPointF(37, -21), QPointF(-80, 44)}) {
             viewer.setViewTransform(FrameViewer::ActualSize, 1.0, pan);
             const QImage grabbed = viewer.grabFramebuffer();
@@ -438,8 +446,8 @@ private slots:
         SampleDocument document;
         FrameViewer& viewer = showSampleDocument(document, allLayersOff());
         const QColor white(255, 255, 255);
-        const QColor ctu = vexilo::test::blended(QColor(255, 210, 64, 220), kBlack);
-        VEXILO_COMPARE_COLOUR(pixelAtSample(viewer, viewer.grabFramebuffer(), {100, 63}), kBlack);
+        const QColor ctu = vexilo::test::blended(kCtuOutline, kBlack);
+        VEXILO_COMPARE_COLOUR(pixelAtSample(viewer, viewer.grabFramebuffer(), kCtuEdge), kBlack);
 
         viewer.setFrame(vexilo::test::share(vexilo::test::makeFlatYuvFrame(320, 256, 8, 235, 128, 128), kPictureId), 3);
         viewer.showActualSize();
@@ -450,7 +458,7 @@ private slots:
 
         viewer.setCtuOverlayEnabled(true);
         VEXILO_COMPARE_COLOUR(pixelAtSample(viewer, viewer.grabFramebuffer(), {100, 63}),
-                              vexilo::test::blended(QColor(255, 210, 64, 220), white));
+                              vexilo::test::blended(kCtuOutline, white));
         viewer.setFrame(blackFrame(), 3);
         viewer.setAnalysis(document.builder.share());
         viewer.showActualSize();
@@ -471,11 +479,9 @@ private slots:
     void keepsDrawingAfterMovingToAnotherWindow()
     {
         SampleDocument document;
-        std::array<bool, 7> layers = allLayersOff();
-        layers[0] = true;
-        FrameViewer& viewer = showSampleDocument(document, layers);
-        const QColor ctu = vexilo::test::blended(QColor(255, 210, 64, 220), kBlack);
-        VEXILO_COMPARE_COLOUR(pixelAtSample(viewer, viewer.grabFramebuffer(), {100, 63}), ctu);
+        FrameViewer& viewer = showCtuOutlines(document);
+        const QColor ctu = vexilo::test::blended(kCtuOutline, kBlack);
+        VEXILO_COMPARE_COLOUR(pixelAtSample(viewer, viewer.grabFramebuffer(), kCtuEdge), ctu);
 
         QWidget window;
         window.resize(900, 700);
