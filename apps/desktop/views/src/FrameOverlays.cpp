@@ -16,24 +16,51 @@ constexpr std::int64_t kMaxGridCells = std::int64_t{1} << 20;
 // Luma samples the grid may reach; records beyond it are found by the full walk.
 constexpr double kMaxGridExtent = 1 << 20;
 
-// Position of the first record per id: later duplicates never win a lookup.
+// Finds a record by id. Children follow their parents' order in a document, so the few
+// records from the last one found on are tried first; only when the id is not among them is
+// the hash table built (once) and asked, which then answers with the first record carrying
+// the id. A dense picture's table is far larger than the cache, the next few records are not.
 template <typename Record>
-std::unordered_map<StableId, std::size_t, analysis::StableIdHash> indexById(const std::vector<Record>& records)
-{
-    std::unordered_map<StableId, std::size_t, analysis::StableIdHash> index;
-    index.reserve(records.size());
-    for (std::size_t position = 0; position < records.size(); ++position) {
-        index.try_emplace(records[position].id, position);
-    }
-    return index;
-}
+class OrderedIdLookup {
+public:
+    OrderedIdLookup(const std::vector<Record>& records, StableIdTable& index) : records_(records), index_(index) {}
 
-std::optional<std::size_t> positionOf(const std::unordered_map<StableId, std::size_t, analysis::StableIdHash>& index,
-                                      const StableId& id)
-{
-    const auto found = index.find(id);
-    return found == index.end() ? std::nullopt : std::optional<std::size_t>(found->second);
-}
+    // Absent for the null id (no parent) and for ids no record carries.
+    std::optional<std::uint32_t> find(const StableId& id)
+    {
+        if (id.isNull()) {
+            return std::nullopt;
+        }
+        const std::size_t end = std::min(records_.size(), next_ + kLookAhead);
+        for (std::size_t position = next_; position < end; ++position) {
+            if (records_[position].id == id) {
+                next_ = position;
+                return static_cast<std::uint32_t>(position);
+            }
+        }
+        if (!indexed_) {
+            index_.reset(records_.size());
+            for (std::size_t position = 0; position < records_.size(); ++position) {
+                index_.insertIfAbsent(records_[position].id, static_cast<std::uint32_t>(position));
+            }
+            indexed_ = true;
+        }
+        const std::optional<std::uint32_t> found = index_.find(id);
+        if (found) {
+            next_ = *found;
+        }
+        return found;
+    }
+
+private:
+    // Coding-tree order puts at most a few parent blocks between two leaves.
+    static constexpr std::size_t kLookAhead = 8;
+
+    const std::vector<Record>& records_;
+    StableIdTable& index_;
+    std::size_t next_ = 0;
+    bool indexed_ = false;
+};
 
 bool isDrawable(const StableId& id, const analysis::BlockRect& bounds)
 {
@@ -61,50 +88,6 @@ bool containsClosed(const QRectF& rect, QPointF point)
            point.y() <= rect.top() + rect.height();
 }
 
-// Counting sort of (key, item) pairs into per-key lists that keep the item order. Each key is
-// hashed once; its slot is remembered for the fill pass.
-template <typename KeysOf>
-void fillBuckets(std::unordered_map<StableId, std::uint32_t, analysis::StableIdHash>& slotById,
-                 std::vector<std::uint32_t>& starts, std::vector<std::uint32_t>& entries, std::size_t itemCount,
-                 const KeysOf& keysOf)
-{
-    constexpr std::uint32_t kNoSlot = std::numeric_limits<std::uint32_t>::max();
-    slotById.clear();
-    slotById.reserve(itemCount);
-    std::vector<std::uint32_t> counts;
-    std::vector<std::array<std::uint32_t, 2>> itemSlots(itemCount, {kNoSlot, kNoSlot});
-    const auto slotFor = [&](const StableId& key) {
-        const auto [slot, inserted] = slotById.try_emplace(key, static_cast<std::uint32_t>(counts.size()));
-        if (inserted) {
-            counts.push_back(0);
-        }
-        ++counts[slot->second];
-        return slot->second;
-    };
-    for (std::size_t item = 0; item < itemCount; ++item) {
-        const auto [first, second] = keysOf(item);
-        if (!first.isNull()) {
-            itemSlots[item][0] = slotFor(first);
-        }
-        if (!second.isNull() && second != first) {
-            itemSlots[item][1] = slotFor(second);
-        }
-    }
-    starts.assign(counts.size() + 1, 0);
-    for (std::size_t slot = 0; slot < counts.size(); ++slot) {
-        starts[slot + 1] = starts[slot] + counts[slot];
-    }
-    entries.assign(starts.back(), 0);
-    std::vector<std::uint32_t> next(starts.begin(), starts.end() - 1);
-    for (std::size_t item = 0; item < itemCount; ++item) {
-        for (const std::uint32_t slot : itemSlots[item]) {
-            if (slot != kNoSlot) {
-                entries[next[slot]++] = static_cast<std::uint32_t>(item);
-            }
-        }
-    }
-}
-
 }  // namespace
 
 void FrameOverlays::clear()
@@ -120,8 +103,8 @@ void FrameOverlays::clear()
     gridStarts_.clear();
     gridEntries_.clear();
     allRecords_.clear();
-    recordBuckets_ = {};
-    motionVectorBuckets_ = {};
+    recordBuckets_.clear();
+    motionVectorBuckets_.clear();
 }
 
 void FrameOverlays::rebuild(const analysis::StreamAnalysis& document, std::uint64_t pictureId)
@@ -144,22 +127,22 @@ void FrameOverlays::rebuild(const analysis::StreamAnalysis& document, std::uint6
 
 void FrameOverlays::buildRecords(const analysis::StreamAnalysis& document, const StableId& pictureSummaryId)
 {
-    const auto ctuById = indexById(document.ctus);
-    const auto cuById = indexById(document.cus);
-    const auto puById = indexById(document.pus);
-    const auto ctuBelongs = [&](const StableId& ctuId) {
-        const std::optional<std::size_t> ctu = positionOf(ctuById, ctuId);
-        return ctu && document.ctus[*ctu].parentPictureSummaryId == pictureSummaryId;
-    };
-    // Whether each CU (by position) lies in a CTU of the picture, decided once per CU.
-    std::vector<std::uint8_t> cuInPicture(document.cus.size(), 0);
+    OrderedIdLookup ctuById(document.ctus, scratch_.ctuIndex);
+    OrderedIdLookup cuById(document.cus, scratch_.cuIndex);
+    OrderedIdLookup puById(document.pus, scratch_.puIndex);
+    // Whether each CU and PU (by position) lies in a CTU of the picture, decided once for each.
+    std::vector<std::uint8_t>& cuInPicture = scratch_.cuInPicture;
+    cuInPicture.assign(document.cus.size(), 0);
     for (std::size_t position = 0; position < document.cus.size(); ++position) {
-        cuInPicture[position] = ctuBelongs(document.cus[position].parentCtuId) ? 1 : 0;
+        const std::optional<std::uint32_t> ctu = ctuById.find(document.cus[position].parentCtuId);
+        cuInPicture[position] = ctu && document.ctus[*ctu].parentPictureSummaryId == pictureSummaryId ? 1 : 0;
     }
     const auto cuBelongs = [&](const StableId& cuId) {
-        const std::optional<std::size_t> cu = positionOf(cuById, cuId);
+        const std::optional<std::uint32_t> cu = cuById.find(cuId);
         return cu && cuInPicture[*cu] != 0;
     };
+    std::vector<std::uint8_t>& puDrawn = scratch_.puDrawn;
+    puDrawn.assign(document.pus.size(), 0);
     records_.reserve(document.ctus.size() + 2 * document.cus.size() + document.tus.size() + document.pus.size());
 
     for (const analysis::CtuInfo& ctu : document.ctus) {
@@ -189,8 +172,10 @@ void FrameOverlays::buildRecords(const analysis::StreamAnalysis& document, const
                                 parseStatusOf(tu.parseStatus), std::nullopt});
         }
     }
-    for (const analysis::PuInfo& pu : document.pus) {
+    for (std::size_t position = 0; position < document.pus.size(); ++position) {
+        const analysis::PuInfo& pu = document.pus[position];
         if (isDrawable(pu.id, pu.bounds) && cuBelongs(pu.parentCuId)) {
+            puDrawn[position] = 1;
             records_.push_back(
                 {pu.id, pu.parentCuId, OverlayKind::Pu, rectOf(pu.bounds), parseStatusOf(pu.parseStatus), std::nullopt});
         }
@@ -201,11 +186,11 @@ void FrameOverlays::buildRecords(const analysis::StreamAnalysis& document, const
             vector.unit != analysis::MotionVectorUnit::QuarterLumaSample) {
             continue;
         }
-        const std::optional<std::size_t> puPosition = positionOf(puById, vector.parentPuId);
-        const analysis::PuInfo* pu = puPosition ? &document.pus[*puPosition] : nullptr;
-        if (pu == nullptr || !isDrawable(pu->id, pu->bounds) || !cuBelongs(pu->parentCuId)) {
+        const std::optional<std::uint32_t> puPosition = puById.find(vector.parentPuId);
+        if (!puPosition || puDrawn[*puPosition] == 0) {
             continue;
         }
+        const analysis::PuInfo* pu = &document.pus[*puPosition];
         std::optional<std::uint8_t> status;
         if (vector.referenceStatus) {
             status = static_cast<std::uint8_t>(*vector.referenceStatus);
@@ -231,11 +216,14 @@ void FrameOverlays::buildGrid()
     while (cellsAlong(right) * cellsAlong(bottom) > kMaxGridCells) {
         gridCellSize_ *= 2.0;
     }
+    // The cell size is a power of two: multiplying by its inverse is exact, and far cheaper than
+    // four divisions per record in each of the two passes.
+    const double perCell = 1.0 / gridCellSize_;
     gridColumns_ = cellsAlong(right);
     gridRows_ = cellsAlong(bottom);
     const auto cellRange = [&](double low, double high, std::int64_t cells) {
         const auto clampCell = [&](double value) {
-            return std::clamp<std::int64_t>(static_cast<std::int64_t>(std::floor(value / gridCellSize_)), 0,
+            return std::clamp<std::int64_t>(static_cast<std::int64_t>(std::floor(value * perCell)), 0,
                                             cells - 1);
         };
         return std::pair{clampCell(low), clampCell(high)};
@@ -278,21 +266,91 @@ void FrameOverlays::buildGrid()
 
 void FrameOverlays::buildHighlightBuckets()
 {
-    fillBuckets(recordBuckets_.slotById, recordBuckets_.starts, recordBuckets_.entries, records_.size(),
-                [&](std::size_t item) { return std::pair{records_[item].objectId, records_[item].relatedId}; });
-    fillBuckets(motionVectorBuckets_.slotById, motionVectorBuckets_.starts, motionVectorBuckets_.entries,
-                motionVectors_.size(),
-                [&](std::size_t item) { return std::pair{motionVectors_[item].objectId, motionVectors_[item].puId}; });
+    recordBuckets_.fill(records_.size(),
+                        [&](std::size_t item) { return std::pair{records_[item].objectId, records_[item].relatedId}; });
+    motionVectorBuckets_.fill(motionVectors_.size(), [&](std::size_t item) {
+        return std::pair{motionVectors_[item].objectId, motionVectors_[item].puId};
+    });
+}
+
+// Counting sort of (key, item) pairs into per-key lists that keep the item order. Each key is
+// looked up once; its slot is remembered for the fill pass.
+template <typename KeysOf>
+void FrameOverlays::Buckets::fill(std::size_t itemCount, const KeysOf& keysOf)
+{
+    slotById.reset(itemCount);
+    counts.clear();
+    itemSlots.assign(itemCount, {kNoSlot, kNoSlot});
+    // Neighbours share keys (a CU's outline and QP block, siblings and their parent): the last
+    // few keys are remembered, sparing a probe of a table far larger than the cache.
+    std::array<std::pair<StableId, std::uint32_t>, 4> recent{};
+    std::size_t recentNext = 0;
+    const auto slotFor = [&](const StableId& key) {
+        for (const auto& [recentKey, recentSlot] : recent) {
+            if (recentKey == key) {
+                ++counts[recentSlot];
+                return recentSlot;
+            }
+        }
+        auto slot = static_cast<std::uint32_t>(counts.size());
+        if (slotById.insertIfAbsent(key, slot)) {
+            counts.push_back(0);
+        } else {
+            slot = *slotById.find(key);
+        }
+        ++counts[slot];
+        recent[recentNext] = {key, slot};
+        recentNext = (recentNext + 1) % recent.size();
+        return slot;
+    };
+    // Probes land anywhere in a table of tens of megabytes: the keys of an item a few places
+    // ahead are fetched while this one is placed.
+    constexpr std::size_t kPrefetchDistance = 16;
+    for (std::size_t item = 0; item < itemCount; ++item) {
+        if (item + kPrefetchDistance < itemCount) {
+            const auto [nextFirst, nextSecond] = keysOf(item + kPrefetchDistance);
+            slotById.prefetch(nextFirst);
+            slotById.prefetch(nextSecond);
+        }
+        const auto [first, second] = keysOf(item);
+        if (!first.isNull()) {
+            itemSlots[item][0] = slotFor(first);
+        }
+        if (!second.isNull() && second != first) {
+            itemSlots[item][1] = slotFor(second);
+        }
+    }
+    starts.assign(counts.size() + 1, 0);
+    for (std::size_t slot = 0; slot < counts.size(); ++slot) {
+        starts[slot + 1] = starts[slot] + counts[slot];
+    }
+    entries.assign(starts.back(), 0);
+    // The counts become each list's next free entry.
+    std::copy(starts.begin(), starts.end() - 1, counts.begin());
+    for (std::size_t item = 0; item < itemCount; ++item) {
+        for (const std::uint32_t slot : itemSlots[item]) {
+            if (slot != kNoSlot) {
+                entries[counts[slot]++] = static_cast<std::uint32_t>(item);
+            }
+        }
+    }
 }
 
 std::span<const std::uint32_t> FrameOverlays::Buckets::find(const StableId& id) const
 {
-    const auto found = slotById.find(id);
-    if (id.isNull() || found == slotById.end()) {
+    const std::optional<std::uint32_t> slot = slotById.find(id);
+    if (!slot) {
         return {};
     }
-    return std::span<const std::uint32_t>(entries).subspan(starts[found->second],
-                                                          starts[found->second + 1] - starts[found->second]);
+    return std::span<const std::uint32_t>(entries).subspan(starts[*slot], starts[*slot + 1] - starts[*slot]);
+}
+
+// Keeps the buffers: the next picture is usually about as dense.
+void FrameOverlays::Buckets::clear()
+{
+    slotById.reset(0);
+    starts.clear();
+    entries.clear();
 }
 
 std::size_t FrameOverlays::countOf(OverlayKind kind) const noexcept

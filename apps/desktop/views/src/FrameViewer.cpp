@@ -1,6 +1,7 @@
 #include "vexilo/views/FrameViewer.h"
 
 #include "FrameImage.h"
+#include "ImageQuadRenderer.h"
 
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
@@ -24,7 +25,8 @@ constexpr QSize kMinimumViewerSize(480, 270);
 
 FrameViewer::FrameViewer(QWidget* parent)
     : QOpenGLWidget(parent), statusMessage_(kNoProjectOpened),
-      analysis_(std::make_shared<const analysis::StreamAnalysis>())
+      analysis_(std::make_shared<const analysis::StreamAnalysis>()),
+      quadRenderer_(std::make_unique<ImageQuadRenderer>())
 {
     setObjectName(QStringLiteral("frameViewer"));
     setMinimumSize(kMinimumViewerSize);
@@ -34,7 +36,28 @@ FrameViewer::FrameViewer(QWidget* parent)
     setAutoFillBackground(false);
 }
 
-FrameViewer::~FrameViewer() = default;
+FrameViewer::~FrameViewer()
+{
+    releaseGlResources();
+    // The base class destroys the context after this object is gone: no call back into it.
+    if (context() != nullptr) {
+        disconnect(context(), nullptr, this, nullptr);
+    }
+}
+
+void FrameViewer::releaseGlResources()
+{
+    if (quadRenderer_ == nullptr) {
+        return;
+    }
+    // Textures belong to the widget's context: delete them while it is current.
+    if (context() != nullptr) {
+        makeCurrent();
+        quadRenderer_->release();
+        doneCurrent();
+    }
+    quadRenderer_.reset();
+}
 
 bool FrameViewer::hasFrame() const { return frame_ != nullptr && !displayImage_.isNull(); }
 
@@ -230,7 +253,15 @@ void FrameViewer::wheelEvent(QWheelEvent* event)
     event->accept();
 }
 
-void FrameViewer::initializeGL() {}
+void FrameViewer::initializeGL()
+{
+    // A widget moved to another window gets a new context; the old one takes its textures along.
+    if (quadRenderer_ == nullptr) {
+        quadRenderer_ = std::make_unique<ImageQuadRenderer>();
+    }
+    connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, &FrameViewer::releaseGlResources,
+            Qt::UniqueConnection);
+}
 
 void FrameViewer::resizeGL(int /*width*/, int /*height*/)
 {
@@ -249,17 +280,45 @@ void FrameViewer::paintGL()
                          static_cast<float>(background.blueF()), 1.0F);
         gl->glClear(GL_COLOR_BUFFER_BIT);
     }
-    QPainter painter(this);
     if (hasFrame()) {
-        painter.setRenderHint(QPainter::SmoothPixmapTransform, displayScale() < 1.0);
-        painter.drawImage(imageTargetRect(), displayImage_);
-        drawOverlays(painter);
+        paintFrame();
         return;
     }
+    QPainter painter(this);
     painter.setPen(palette().color(QPalette::Text));
     painter.drawText(rect().adjusted(kStatusMessageInset, kStatusMessageInset, -kStatusMessageInset,
                                      -kStatusMessageInset),
                      Qt::AlignCenter | Qt::TextWordWrap, statusMessage_);
+}
+
+void FrameViewer::paintFrame()
+{
+    const double ratio = devicePixelRatioF();
+    const QRectF target = imageTargetRect();
+    const bool smooth = displayScale() < 1.0;
+    const bool hasLayer = hasOverlayDataForEnabledLayers();
+    const QPointF layerTopLeft = hasLayer ? updateOverlayLayer() : QPointF();
+    const bool pictureDrawn = quadRenderer_ != nullptr &&
+                              quadRenderer_->draw(ImageQuadRenderer::Slot::Picture, displayImage_,
+                                                  QRectF(target.topLeft() * ratio, target.size() * ratio), smooth);
+    // The layer goes over the picture: as a texture only when the picture went as one.
+    const bool layerDrawn = pictureDrawn && hasLayer &&
+                            quadRenderer_->draw(ImageQuadRenderer::Slot::OverlayLayer, overlayLayer_,
+                                                QRectF(layerTopLeft, overlayLayer_.size()), false);
+    QPainter painter(this);
+    if (!pictureDrawn) {
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, smooth);
+        painter.drawImage(target, displayImage_);
+    }
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    if (hasLayer) {
+        if (!layerDrawn) {
+            painter.drawImage(layerTopLeft / ratio, overlayLayer_);
+        }
+        drawHighlights(painter);
+    }
+    drawFallbackCell(painter);
+    drawLegend(painter);
 }
 
 }  // namespace vexilo

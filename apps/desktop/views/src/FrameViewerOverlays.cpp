@@ -324,41 +324,33 @@ int FrameViewer::overlayPenWidth() const
     return std::clamp(static_cast<int>(std::lround(devicePixelRatioF() * 1.5)), 1, 3);
 }
 
-void FrameViewer::drawOverlays(QPainter& painter) const
+QPointF FrameViewer::updateOverlayLayer() const
 {
-    painter.setRenderHint(QPainter::Antialiasing, true);
-    if (hasOverlayDataForEnabledLayers()) {
-        // While the whole image fits a layer of modest size, the layer covers the image (and a
-        // margin for arrows leaving it) and survives pans; a zoomed-in view covers the widget.
-        const double ratio = devicePixelRatioF();
-        const QRectF target = imageTargetRect();
-        const QPointF deviceTopLeft = target.topLeft() * ratio;
-        const QSizeF deviceImage = target.size() * ratio;
-        const QSize widgetDevice(static_cast<int>(std::ceil(width() * ratio)),
-                                 static_cast<int>(std::ceil(height() * ratio)));
-        const bool followsImage =
-            deviceImage.width() * deviceImage.height() <=
-                kImageLayerAreaFactor * static_cast<double>(widgetDevice.width()) * widgetDevice.height() &&
-            std::max(deviceImage.width(), deviceImage.height()) <= kMaxImageLayerSide;
-        QPointF layerTopLeft;
-        QSize layerSize = widgetDevice;
-        if (followsImage) {
-            layerTopLeft = QPointF(std::floor(deviceTopLeft.x()) - kImageLayerMargin,
-                                   std::floor(deviceTopLeft.y()) - kImageLayerMargin);
-            layerSize = QSize(static_cast<int>(std::ceil(deviceImage.width())) + 2 * kImageLayerMargin + 1,
-                              static_cast<int>(std::ceil(deviceImage.height())) + 2 * kImageLayerMargin + 1);
-        }
-        const OverlayLayerKey key{deviceTopLeft - layerTopLeft, layerSize, displayScale(), ratio, layers_,
-                                  overlayGeneration_, heatmapKind_, heatmapPlane_, selectedHeatmapCell_};
-        if (overlayLayerKey_ != key) {
-            renderOverlayLayer(overlayLayer_, layerSize, key.origin);
-            overlayLayerKey_ = key;
-        }
-        painter.drawImage(layerTopLeft / ratio, overlayLayer_);
-        drawHighlights(painter);
+    // While the whole image fits a layer of modest size, the layer covers the image (and a
+    // margin for arrows leaving it) and survives pans; a zoomed-in view covers the widget.
+    const double ratio = devicePixelRatioF();
+    const QRectF target = imageTargetRect();
+    const QPointF deviceTopLeft = target.topLeft() * ratio;
+    const QSizeF deviceImage = target.size() * ratio;
+    const QSize widgetDevice(static_cast<int>(std::ceil(width() * ratio)), static_cast<int>(std::ceil(height() * ratio)));
+    const bool followsImage = deviceImage.width() * deviceImage.height() <=
+                                  kImageLayerAreaFactor * static_cast<double>(widgetDevice.width()) * widgetDevice.height() &&
+                              std::max(deviceImage.width(), deviceImage.height()) <= kMaxImageLayerSide;
+    QPointF layerTopLeft;
+    QSize layerSize = widgetDevice;
+    if (followsImage) {
+        layerTopLeft = QPointF(std::floor(deviceTopLeft.x()) - kImageLayerMargin,
+                               std::floor(deviceTopLeft.y()) - kImageLayerMargin);
+        layerSize = QSize(static_cast<int>(std::ceil(deviceImage.width())) + 2 * kImageLayerMargin + 1,
+                          static_cast<int>(std::ceil(deviceImage.height())) + 2 * kImageLayerMargin + 1);
     }
-    drawFallbackCell(painter);
-    drawLegend(painter);
+    const OverlayLayerKey key{deviceTopLeft - layerTopLeft, layerSize, displayScale(), ratio, layers_,
+                              overlayGeneration_, heatmapKind_, heatmapPlane_, selectedHeatmapCell_};
+    if (overlayLayerKey_ != key) {
+        renderOverlayLayer(overlayLayer_, layerSize, key.origin);
+        overlayLayerKey_ = key;
+    }
+    return layerTopLeft;
 }
 
 void FrameViewer::renderOverlayLayer(QImage& layer, QSize deviceSize, QPointF origin) const

@@ -71,7 +71,16 @@ private:
 
 }  // namespace
 
-OverlayRaster::OverlayRaster(QImage& target) : target_(target), width_(target.width()), height_(target.height()) {}
+// bits() detaches once here; every later write goes through the pointer, not through scanLine's
+// detach check per span or pixel.
+OverlayRaster::OverlayRaster(QImage& target)
+    : width_(target.width()), height_(target.height()),
+      pixels_(reinterpret_cast<std::uint32_t*>(target.bits())),
+      stride_(static_cast<std::size_t>(target.bytesPerLine()) / sizeof(std::uint32_t))
+{
+}
+
+std::uint32_t* OverlayRaster::row(int y) const { return pixels_ + static_cast<std::size_t>(y) * stride_; }
 
 bool OverlayRaster::touches(const QRectF& rect) const
 {
@@ -83,8 +92,8 @@ void OverlayRaster::blendPixel(int x, int y, std::uint32_t colour)
     if (x < 0 || y < 0 || x >= width_ || y >= height_) {
         return;
     }
-    auto* row = reinterpret_cast<std::uint32_t*>(target_.scanLine(y));
-    row[x] = over(colour, row[x]);
+    std::uint32_t* pixels = row(y);
+    pixels[x] = over(colour, pixels[x]);
 }
 
 void OverlayRaster::blendSpan(int y, int fromX, int toX, std::uint32_t colour)
@@ -94,9 +103,9 @@ void OverlayRaster::blendSpan(int y, int fromX, int toX, std::uint32_t colour)
     }
     fromX = std::max(fromX, 0);
     toX = std::min(toX, width_);
-    auto* row = reinterpret_cast<std::uint32_t*>(target_.scanLine(y));
+    std::uint32_t* pixels = row(y);
     for (int x = fromX; x < toX; ++x) {
-        row[x] = over(colour, row[x]);
+        pixels[x] = over(colour, pixels[x]);
     }
 }
 
@@ -130,12 +139,10 @@ void OverlayRaster::markPixel(int x, int y)
 void OverlayRaster::fillMarked(const QColor& colour)
 {
     const std::uint32_t source = premultiplied(colour);
-    auto* pixels = reinterpret_cast<std::uint32_t*>(target_.bits());
-    const auto stride = static_cast<std::size_t>(target_.bytesPerLine() / 4);
     for (const std::uint32_t index : marked_) {
         const std::size_t y = index / static_cast<std::size_t>(width_);
         const std::size_t x = index % static_cast<std::size_t>(width_);
-        pixels[y * stride + x] = over(source, pixels[y * stride + x]);
+        pixels_[y * stride_ + x] = over(source, pixels_[y * stride_ + x]);
         marks_[index] = 0;
     }
     marked_.clear();

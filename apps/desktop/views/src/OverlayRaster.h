@@ -46,10 +46,12 @@ private:
     void blendSpan(int y, int fromX, int toX, std::uint32_t premultiplied);
     void markPixel(int x, int y);
     void markEdge(QPointF from, QPointF to, double& phase, int width, std::span<const double> pattern);
+    [[nodiscard]] std::uint32_t* row(int y) const;
 
-    QImage& target_;
     int width_ = 0;
     int height_ = 0;
+    std::uint32_t* pixels_ = nullptr;
+    std::size_t stride_ = 0;
     std::vector<std::uint8_t> marks_;
     std::vector<std::uint32_t> marked_;
 };

@@ -4,6 +4,8 @@
 
 #include <QTest>
 
+#include <algorithm>
+
 #include <vector>
 
 using vexilo::FrameOverlays;
@@ -108,6 +110,49 @@ private slots:
         QCOMPARE(overlays.recordsHighlightedBy(child).size(), std::size_t{4});
         QCOMPARE(overlays.recordsHighlightedBy(childTu).size(), std::size_t{1});
         QVERIFY(overlays.recordsHighlightedBy(StableId{}).empty());
+    }
+
+    // Parents are usually found a few places after the last one; children listed out of their
+    // parents' order, far from them, or naming a parent twice must find the same parents.
+    void findsParentsWhateverTheOrderOfTheChildren()
+    {
+        DocumentBuilder builder(kPicture);
+        const StableId ctu = builder.ctu(1, 0, 0);
+        std::vector<StableId> cus;
+        std::vector<StableId> pus;
+        for (int index = 0; index < 32; ++index) {
+            const int x = (index % 8) * 8;
+            const int y = (index / 8) * 8;
+            cus.push_back(builder.cu(100 + static_cast<std::uint64_t>(index), ctu, DocumentBuilder::rect(x, y, 8, 8)));
+        }
+        // PUs and TUs backwards, then a TU of the first CU after those of the last.
+        for (int index = 31; index >= 0; --index) {
+            const auto at = static_cast<std::size_t>(index);
+            const int x = (index % 8) * 8;
+            const int y = (index / 8) * 8;
+            pus.push_back(builder.pu(300 + at, cus[at], DocumentBuilder::rect(x, y, 8, 4)));
+            builder.tu(200 + at, cus[at], DocumentBuilder::rect(x, y, 4, 4));
+        }
+        builder.tu(250, cus.front(), DocumentBuilder::rect(4, 4, 4, 4));
+        // Vectors alternate between the ends of the PU list.
+        for (std::size_t index = 0; index < pus.size(); ++index) {
+            const std::size_t pu = index % 2 == 0 ? index / 2 : pus.size() - 1 - index / 2;
+            builder.motionVector(400 + index, pus[pu], 4, 0);
+        }
+
+        FrameOverlays overlays;
+        overlays.rebuild(builder.document(), kPicture);
+        QCOMPARE(overlays.countOf(OverlayKind::Tu), std::size_t{33});
+        QCOMPARE(overlays.countOf(OverlayKind::Pu), std::size_t{32});
+        QCOMPARE(overlays.motionVectors().size(), std::size_t{32});
+        for (const vexilo::MotionVectorRecord& vector : overlays.motionVectors()) {
+            const auto pu = static_cast<std::size_t>(
+                std::find(pus.begin(), pus.end(), vector.puId) - pus.begin());
+            const int cu = 31 - static_cast<int>(pu);
+            QCOMPARE(vector.start, QPointF((cu % 8) * 8 + 4, (cu / 8) * 8 + 2));
+        }
+        // The first CU: its outline and QP block, its two TUs and its PU.
+        QCOMPARE(overlays.recordsHighlightedBy(cus.front()).size(), std::size_t{5});
     }
 
     void hitTestsTakeTheSmallestBlockAndTheLastEnabledRecord()

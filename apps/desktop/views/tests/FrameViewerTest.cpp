@@ -21,6 +21,8 @@ namespace {
 
 constexpr std::int64_t kPictureId = 7;
 const QColor kBlack(0, 0, 0);
+const QColor kCtuOutline(255, 210, 64, 220);
+const QPointF kCtuEdge(100, 63);
 
 // Every block the overlay tests draw, in a 256 x 256 black picture.
 struct SampleDocument {
@@ -150,6 +152,14 @@ private:
         viewer.showActualSize();
         setLayers(viewer, layers);
         return viewer;
+    }
+
+    // The sample document with its CTU outlines alone; a CTU edge crosses kCtuEdge.
+    FrameViewer& showCtuOutlines(const SampleDocument& sample)
+    {
+        std::array<bool, 7> layers = allLayersOff();
+        layers[0] = true;
+        return showSampleDocument(sample, layers);
     }
 
 private slots:
@@ -418,17 +428,71 @@ private slots:
     void outlinesMoveWithThePan()
     {
         SampleDocument document;
-        std::array<bool, 7> layers = allLayersOff();
-        layers[0] = true;
-        FrameViewer& viewer = showSampleDocument(document, layers);
-        const QColor ctu = vexilo::test::blended(QColor(255, 210, 64, 220), kBlack);
-        VEXILO_COMPARE_COLOUR(pixelAtSample(viewer, viewer.grabFramebuffer(), {100, 63}), ctu);
+        FrameViewer& viewer = showCtuOutlines(document);
+        const QColor ctu = vexilo::test::blended(kCtuOutline, kBlack);
+        VEXILO_COMPARE_COLOUR(pixelAtSample(viewer, viewer.grabFramebuffer(), kCtuEdge), ctu);
         for (const QPointF pan : {QPointF(37, -21), QPointF(-80, 44)}) {
             viewer.setViewTransform(FrameViewer::ActualSize, 1.0, pan);
             const QImage grabbed = viewer.grabFramebuffer();
             VEXILO_COMPARE_COLOUR(pixelAtSample(viewer, grabbed, {100, 63}), ctu);
             VEXILO_COMPARE_COLOUR(pixelAtSample(viewer, grabbed, {100, 70}), kBlack);
         }
+    }
+
+    // Picture and layer live in textures between paints: every change must reach the screen,
+    // whether the new image has the old size (updated in place) or not (texture remade).
+    void repaintsFollowEveryChangeOfPictureAndLayers()
+    {
+        SampleDocument document;
+        FrameViewer& viewer = showSampleDocument(document, allLayersOff());
+        const QColor white(255, 255, 255);
+        const QColor ctu = vexilo::test::blended(kCtuOutline, kBlack);
+        VEXILO_COMPARE_COLOUR(pixelAtSample(viewer, viewer.grabFramebuffer(), kCtuEdge), kBlack);
+
+        viewer.setFrame(vexilo::test::share(vexilo::test::makeFlatYuvFrame(320, 256, 8, 235, 128, 128), kPictureId), 3);
+        viewer.showActualSize();
+        VEXILO_COMPARE_COLOUR(pixelAtSample(viewer, viewer.grabFramebuffer(), {100, 63}), white);
+        viewer.showUComponent();
+        VEXILO_COMPARE_COLOUR(pixelAtSample(viewer, viewer.grabFramebuffer(), {100, 63}), QColor(128, 128, 128));
+        viewer.showCombinedComponents();
+
+        viewer.setCtuOverlayEnabled(true);
+        VEXILO_COMPARE_COLOUR(pixelAtSample(viewer, viewer.grabFramebuffer(), {100, 63}),
+                              vexilo::test::blended(kCtuOutline, white));
+        viewer.setFrame(blackFrame(), 3);
+        viewer.setAnalysis(document.builder.share());
+        viewer.showActualSize();
+        VEXILO_COMPARE_COLOUR(pixelAtSample(viewer, viewer.grabFramebuffer(), {100, 63}), ctu);
+        viewer.setCtuOverlayEnabled(false);
+        VEXILO_COMPARE_COLOUR(pixelAtSample(viewer, viewer.grabFramebuffer(), {100, 63}), kBlack);
+
+        // A smaller picture: the old texture's size must not linger.
+        viewer.setFrame(vexilo::test::share(vexilo::test::makeFlatYuvFrame(64, 32, 8, 235, 128, 128), kPictureId), 3);
+        viewer.showActualSize();
+        const QImage small = viewer.grabFramebuffer();
+        VEXILO_COMPARE_COLOUR(pixelAtSample(viewer, small, {63, 31}), white);
+        VEXILO_COMPARE_COLOUR(pixelAtSample(viewer, small, {64, 16}), small.pixelColor(2, 2));
+    }
+
+    // A widget moved into another window gets a new GL context: the picture and its layer
+    // are drawn again from fresh textures.
+    void keepsDrawingAfterMovingToAnotherWindow()
+    {
+        SampleDocument document;
+        FrameViewer& viewer = showCtuOutlines(document);
+        const QColor ctu = vexilo::test::blended(kCtuOutline, kBlack);
+        VEXILO_COMPARE_COLOUR(pixelAtSample(viewer, viewer.grabFramebuffer(), kCtuEdge), ctu);
+
+        QWidget window;
+        window.resize(900, 700);
+        viewer.setParent(&window);
+        viewer.move(0, 0);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const QImage grabbed = viewer.grabFramebuffer();
+        VEXILO_COMPARE_COLOUR(pixelAtSample(viewer, grabbed, {100, 63}), ctu);
+        VEXILO_COMPARE_COLOUR(pixelAtSample(viewer, grabbed, {100, 70}), kBlack);
+        viewer.setParent(nullptr);
     }
 
     void paintsQpHuesAndUnknownQpGrey()

@@ -53,6 +53,12 @@ public:
 
     [[nodiscard]] std::size_t size() const { return size_; }
 
+    // Starts loading the slot where a probe for `id` begins: callers that know their next keys
+    // a few steps ahead overlap the cache misses of a table far larger than the cache.
+    void prefetch(const analysis::StableId& id) const {
+        __builtin_prefetch(&slots_[analysis::StableIdHash{}(id) & mask_]);
+    }
+
 private:
     struct Slot {
         analysis::StableId id{};

@@ -2,6 +2,7 @@
 
 #include "vexilo/analysis/StableId.h"
 #include "vexilo/analysis/StreamAnalysis.h"
+#include "vexilo/models/StableIdTable.h"
 
 #include <QPointF>
 #include <QRectF>
@@ -11,7 +12,6 @@
 #include <cstdint>
 #include <optional>
 #include <span>
-#include <unordered_map>
 #include <vector>
 
 namespace vexilo {
@@ -99,11 +99,20 @@ public:
 private:
     // Record lists per key, stored back to back.
     struct Buckets {
-        std::unordered_map<analysis::StableId, std::uint32_t, analysis::StableIdHash> slotById;
+        static constexpr std::uint32_t kNoSlot = 0xFFFFFFFFU;
+
+        StableIdTable slotById;
         std::vector<std::uint32_t> starts;
         std::vector<std::uint32_t> entries;
+        // Working memory of `fill`: items per key, and each item's one or two keys.
+        std::vector<std::uint32_t> counts;
+        std::vector<std::array<std::uint32_t, 2>> itemSlots;
 
+        // `keysOf(item)` gives the two keys an item is listed under; null keys are skipped.
+        template <typename KeysOf>
+        void fill(std::size_t itemCount, const KeysOf& keysOf);
         [[nodiscard]] std::span<const std::uint32_t> find(const analysis::StableId& id) const;
+        void clear();
     };
 
     void buildRecords(const analysis::StreamAnalysis& document, const analysis::StableId& pictureSummaryId);
@@ -128,6 +137,17 @@ private:
 
     Buckets recordBuckets_;
     Buckets motionVectorBuckets_;
+
+    // Working memory of a rebuild, kept for the next picture: a dense picture's tables run to
+    // tens of megabytes, and fresh pages cost more than filling them.
+    struct Scratch {
+        StableIdTable ctuIndex;
+        StableIdTable cuIndex;
+        StableIdTable puIndex;
+        std::vector<std::uint8_t> cuInPicture;
+        std::vector<std::uint8_t> puDrawn;
+    };
+    Scratch scratch_;
 };
 
 }  // namespace vexilo

@@ -23,6 +23,8 @@ class QPainter;
 
 namespace vexilo {
 
+class ImageQuadRenderer;
+
 // The centre of the window: one decoded frame in colour or as one grey component, fitted,
 // at actual size or zoomed, panned, with the picture's coding structure, QP map, motion vectors
 // and quality heat map drawn over it, and the block under the mouse reported by signals.
@@ -163,8 +165,13 @@ private:
     void emitBlockInfoUnavailable(const QString& interaction, const FallbackCell& cell);
     [[nodiscard]] QString heatmapSummary(const media::RegionQualityMetrics& cell) const;
 
+    // Painting: the picture and the overlay layer as cached textures where the context can
+    // hold them, the painter for the rest.
+    void paintFrame();
+    void releaseGlResources();
+
     // Overlays.
-    void drawOverlays(QPainter& painter) const;
+    [[nodiscard]] QPointF updateOverlayLayer() const;
     void renderOverlayLayer(QImage& layer, QSize deviceSize, QPointF origin) const;
     void drawHighlights(QPainter& painter) const;
     void overlaysChanged() { ++overlayGeneration_; }
@@ -210,6 +217,8 @@ private:
     std::uint64_t overlayGeneration_ = 0;
     mutable QImage overlayLayer_;
     mutable std::optional<OverlayLayerKey> overlayLayerKey_;
+
+    std::unique_ptr<ImageQuadRenderer> quadRenderer_;
 };
 
 }  // namespace vexilo
