@@ -223,6 +223,7 @@ private:
     void showPictureAnalysisDisplay(const PictureAnalysisDisplay& display, domain::PictureId pictureId,
                                     const QString& message);
     void dropPictureAnalysis();
+    void refinePictureRows(const analysis::StreamAnalysis& stream);
     void forgetStreamAnalysis();
     void forgetStreamAnalysisViews();
     void showFreshBlockInfoMessage(const QString& detail, const QString& state);
