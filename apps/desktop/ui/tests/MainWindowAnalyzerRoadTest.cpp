@@ -9,6 +9,7 @@
 #include "vexilo/test/QtTestRegistry.h"
 
 #include <QRegularExpression>
+#include <QDir>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTreeView>
@@ -150,6 +151,16 @@ private:
     QTemporaryDir cacheHome_;
     QTemporaryDir scratch_;
 
+    int cacheCount_ = 0;
+
+    // Every test row analyses in a cache of its own, so that no row meets another's results.
+    void useFreshCache()
+    {
+        const QString home = QStringLiteral("%1/%2").arg(cacheHome_.path()).arg(++cacheCount_);
+        QVERIFY(QDir().mkpath(home));
+        qputenv("XDG_CACHE_HOME", home.toLocal8Bit());
+    }
+
     // The HM streams are ".bit"; the in-process fallback reads elementary streams by extension.
     std::filesystem::path streamPath(const QString& name) const
     {
@@ -201,10 +212,10 @@ private slots:
         // Mesa's software driver keeps a few bytes per painted texture and is unloaded before the
         // leak check runs, which then cannot name it. Kept loaded, its leaks meet their suppression.
         dlopen("/usr/lib/x86_64-linux-gnu/dri/swrast_dri.so", RTLD_NOW | RTLD_NODELETE);
-        // Each run analyses afresh, in a cache of its own.
         QVERIFY(cacheHome_.isValid() && scratch_.isValid());
-        qputenv("XDG_CACHE_HOME", cacheHome_.path().toLocal8Bit());
     }
+
+    void init() { useFreshCache(); }
 
     void openingNamesThePacketsAndTheStreamAnalysisFillsEveryDecodeIndex_data() { addStreams(); }
 
