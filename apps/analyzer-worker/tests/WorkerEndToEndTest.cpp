@@ -166,6 +166,13 @@ void expectAnalysedLikeFfmpeg(const std::filesystem::path& input, const std::fil
     EXPECT_EQ(probe.value("codecName").toString(), "hevc");
     EXPECT_EQ(probe.value("structuresEmitted"), finished.value("structuresEmitted"));
     EXPECT_EQ(probe.value("pictureCount").toInteger(), probe.value("decodedPictureCount").toInteger());
+    // The packets the decode went through: every picture came out of at least one video packet,
+    // and packets of other streams were read but never decoded.
+    const qint64 packetsSent = finished.value("packetsSent").toInteger(-1);
+    EXPECT_GE(packetsSent, 1);
+    EXPECT_GE(finished.value("packetsRead").toInteger(-1), packetsSent);
+    EXPECT_EQ(finished.value("packetsRead"), probe.value("packetsRead"));
+    EXPECT_EQ(finished.value("packetsSent"), probe.value("packetsSent"));
 
     // Frame packets: sequences 1..N, one per picture FFmpeg outputs, in FFmpeg's output order.
     ASSERT_FALSE(worker.malformedPacket);

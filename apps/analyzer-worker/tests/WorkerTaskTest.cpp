@@ -87,6 +87,8 @@ AnalyzerRunResult successfulResult(const std::filesystem::path& input, const std
     result.tuCount = 12;
     result.motionVectorCount = 13;
     result.picturesWithBlocks = 1;
+    result.packetsRead = 6;
+    result.packetsSent = 5;
     return result;
 }
 
@@ -209,7 +211,9 @@ TEST_F(WorkerTaskTest, SendsFramePacketsThenProbeResultAndAnalysisFinished)
                                   {"tuCount", 12},
                                   {"motionVectorCount", 13},
                                   {"structuresEmitted", 80},
-                                  {"picturesWithBlocks", 1}}));
+                                  {"picturesWithBlocks", 1},
+                                  {"packetsRead", 6},
+                                  {"packetsSent", 5}}));
     const QJsonObject finished = expectEvent(worker, "analysisFinished", "t1");
     EXPECT_EQ(finished, (QJsonObject{{"probeCompleted", true},
                                      {"analysisMode", "picture_structure"},
@@ -232,7 +236,9 @@ TEST_F(WorkerTaskTest, SendsFramePacketsThenProbeResultAndAnalysisFinished)
                                      {"cuDataProduced", true},
                                      {"puDataProduced", false},
                                      {"tuDataProduced", true},
-                                     {"picturesWithBlocks", 1}}));
+                                     {"picturesWithBlocks", 1},
+                                     {"packetsRead", 6},
+                                     {"packetsSent", 5}}));
 
     // Every packet was taken before the task's last events were written.
     std::vector<WirePacket> packets;
@@ -453,9 +459,9 @@ TEST_F(WorkerTaskTest, NegativePictureCountIsNullAndCuNeedsCtus)
     expectEvent(worker, "analysisStarted", "t1");
     const QJsonObject probe = expectEvent(worker, "probeResult", "t1");
     EXPECT_TRUE(probe.value(QStringLiteral("pictureCount")).isNull());
-    EXPECT_EQ(probe.size(), 25);
+    EXPECT_EQ(probe.size(), 27);
     const QJsonObject finished = expectEvent(worker, "analysisFinished", "t1");
-    EXPECT_EQ(finished.size(), 22);
+    EXPECT_EQ(finished.size(), 24);
     EXPECT_FALSE(finished.value(QStringLiteral("cuDataProduced")).toBool(true));
     EXPECT_TRUE(finished.value(QStringLiteral("puDataProduced")).toBool(false));
     EXPECT_FALSE(finished.value(QStringLiteral("tuDataProduced")).toBool(true));

@@ -27,6 +27,8 @@ constexpr QLatin1StringView cuDataProduced{"cuDataProduced"};
 constexpr QLatin1StringView puDataProduced{"puDataProduced"};
 constexpr QLatin1StringView tuDataProduced{"tuDataProduced"};
 constexpr QLatin1StringView picturesWithBlocks{"picturesWithBlocks"};
+constexpr QLatin1StringView packetsRead{"packetsRead"};
+constexpr QLatin1StringView packetsSent{"packetsSent"};
 constexpr QLatin1StringView code{"code"};
 constexpr QLatin1StringView message{"message"};
 constexpr QLatin1StringView detail{"detail"};
@@ -110,6 +112,8 @@ QJsonObject buildSuccessPayload(const AnalyzerRunResult& result, const QString& 
     }
     payload.insert(key::structuresEmitted, asInteger(structures));
     payload.insert(key::picturesWithBlocks, asInteger(result.picturesWithBlocks));
+    payload.insert(key::packetsRead, asInteger(result.packetsRead));
+    payload.insert(key::packetsSent, asInteger(result.packetsSent));
     return payload;
 }
 
@@ -162,7 +166,10 @@ QJsonObject buildAnalysisFinishedPayload(const QJsonObject& successPayload)
     payload.insert(key::cuDataProduced, integer(key::ctuCount) > 0 && integer(key::cuCount) > 0);
     payload.insert(key::puDataProduced, integer(key::puCount) > 0);
     payload.insert(key::tuDataProduced, integer(key::tuCount) > 0);
-    payload.insert(key::picturesWithBlocks, integer(key::picturesWithBlocks));
+    // The desktop's task summary names the packets the opening decode went through.
+    for (const QLatin1StringView carried : {key::picturesWithBlocks, key::packetsRead, key::packetsSent}) {
+        payload.insert(carried, integer(carried));
+    }
     return payload;
 }
 

@@ -205,6 +205,7 @@ private:
             if (read < 0) {
                 return failDetached(kReadFailed, read);
             }
+            ++packetsRead_;
             StepOutcome outcome = decodeOnePacket();
             av_packet_unref(packet_.get());
             if (outcome) {
@@ -321,6 +322,8 @@ private:
         result.bitDepth = document.bitDepth.value_or(0);
         result.pixelFormat = textOrEmpty(av_get_pix_fmt_name(context_->pix_fmt));
         result.pictureCount = static_cast<std::int64_t>(document.pictures.size());
+        result.packetsRead = packetsRead_;
+        result.packetsSent = decodedPacketCount_;
         result.picturesWithBlocks = static_cast<std::uint64_t>(
             std::count_if(document.pictures.begin(), document.pictures.end(),
                           [](const analysis::PictureAnalysisSummary& picture) { return picture.ctuCount.value_or(0) != 0; }));
@@ -390,6 +393,7 @@ private:
     int streamIndex_ = -1;
     std::uint64_t outputOrdinal_ = 0;
     std::uint64_t decodedPacketCount_ = 0;
+    std::uint64_t packetsRead_ = 0;
     std::vector<RejectedPacket> rejectedPackets_;
 
     ffmpeg::FormatContextPtr input_;

@@ -48,6 +48,9 @@ struct AnalyzerRunResult {
     std::uint64_t motionVectorCount = 0;
     // Pictures of the document that hold their coding blocks (all of them: never a part).
     std::uint64_t picturesWithBlocks = 0;
+    // Packets read from the container (every stream) and those of the video stream given to the decoder.
+    std::uint64_t packetsRead = 0;
+    std::uint64_t packetsSent = 0;
     // Error part.
     std::string code;
     std::string message;

@@ -3,6 +3,7 @@
 #include "vexilo/application/AnalysisCacheLocation.h"
 #include "vexilo/application/ApplicationMetaTypes.h"
 
+#include <QJsonObject>
 #include <QTimer>
 
 #include <algorithm>
@@ -43,10 +44,19 @@ constexpr const char* kStatusLoading = "Loading picture analysis";
 constexpr const char* kEventAnalysisCanceled = "analysisCanceled";
 constexpr const char* kEventAnalysisFinished = "analysisFinished";
 constexpr const char* kMetadataPathKey = "metadataPath";
+constexpr const char* kPacketsReadKey = "packetsRead";
+constexpr const char* kPacketsSentKey = "packetsSent";
 
 QString text(const char* fixed)
 {
     return QString::fromLatin1(fixed);
+}
+
+// A count the worker reported; absent, negative or not a number reads as none.
+std::uint64_t countIn(const QJsonObject& payload, const char* key)
+{
+    const qint64 value = payload.value(QLatin1String(key)).toInteger(0);
+    return value > 0 ? static_cast<std::uint64_t>(value) : 0;
 }
 
 std::optional<domain::PictureId> pictureIdFromDecodeId(std::uint64_t decodeId)
@@ -279,6 +289,7 @@ void AnalysisTaskService::onAnalysisCanceled()
 void AnalysisTaskService::onAnalysisFinished(const protocol::AnalyzerProtocolMessage& event)
 {
     taskId_.clear();
+    lastRunPacketCounts_ = {countIn(event.payload, kPacketsReadKey), countIn(event.payload, kPacketsSentKey)};
     const QString metadataPath = event.payload.value(QLatin1String(kMetadataPathKey)).toString();
     if (metadataPath.isEmpty()) {
         failRunningPicture(text(kStatusFinishedWithoutCache));

@@ -227,6 +227,10 @@ void ProjectController::onAnalyzerFinished()
     analysisService_->setDecodedPictures(pictures_);
     ProjectTaskSummary summary;
     summary.picturesDecoded = analyzerFrameCount_;
+    // The worker decoded the stream itself; its own packet counts tell what it went through.
+    const AnalyzerPacketCounts packets = analysisService_->lastRunPacketCounts();
+    summary.packetsRead = packets.read;
+    summary.packetsSent = packets.sent;
     leaveAnalyzerRoad();
     if (state_ == ProjectState::Opening) {
         enterState(ProjectState::Analyzing);

@@ -61,7 +61,9 @@ TEST_F(ProjectControllerAnalyzerTest, OpensThroughTheWorkerOnePictureAtATime)
               recorder.names.indexOf(QStringLiteral("analysisFinished")));
     ASSERT_EQ(recorder.summaries.size(), 1U);
     EXPECT_EQ(recorder.summaries[0].picturesDecoded, 24U);
-    EXPECT_EQ(recorder.summaries[0].packetsRead, 0U);
+    // The worker's own packet counts: one access unit per packet in an elementary stream.
+    EXPECT_EQ(recorder.summaries[0].packetsRead, 24U);
+    EXPECT_EQ(recorder.summaries[0].packetsSent, 24U);
     ASSERT_TRUE(controller.streamInfo());
     EXPECT_EQ(controller.streamInfo()->codecName, "hevc");
     EXPECT_EQ(controller.streamInfo()->frameCount, -1);

@@ -1,48 +1,153 @@
-// The window's busy time per arriving picture while a long stream comes in one picture per batch,
-// as the analyzer road delivers it: the cost per picture must stay flat from the first picture to
-// the last. Beside it, the bare cost of listing the same pictures in a picture table alone.
+// Opens a generated stream of 10,000 small pictures in the window through the analyzer road: the
+// real worker program decodes it and sends every picture over the frame channel, one picture per
+// batch. Prints the GUI thread's busy time per arriving picture, which must stay flat from the
+// first picture to the last, and the time the open took beside the worker program's own time on
+// the same stream and mode, its frames read by a bare frame channel.
+#include "WorkerBenchSupport.h"
+#include "vexilo/bench/BenchSupport.h"
+
 #include "vexilo/application/ProjectController.h"
-#include "vexilo/models/PictureTableModel.h"
 #include "vexilo/ui/MainWindow.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QThread>
+#include <QEventLoop>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QTemporaryDir>
+#include <QTimer>
 
+#include <atomic>
 #include <cstdio>
+#include <optional>
+#include <thread>
 #include <vector>
 
 namespace {
 
+namespace bench = vexilo::bench;
+
 constexpr int kPictures = 10000;
 constexpr int kWindow = 1000;  // pictures averaged at the start and at the end
 constexpr double kFlatnessGoal = 2.0;
-// The worker hands over about ten thousand small pictures a second; the pauses between them are
-// the window's idle time and are not counted.
-constexpr int kPicturesPerPause = 100;
-constexpr unsigned long kPauseMs = 10;
+constexpr double kOpenGoal = 2.0;
+constexpr int kPollMs = 5;
 
-vexilo::domain::PictureInfo pictureAt(int index)
-{
-    vexilo::domain::PictureInfo picture;
-    picture.id = index + 1;
-    picture.displayIndex = index;
-    picture.decodeIndex = index;
-    picture.poc = index;
-    picture.pictureType = index % 8 == 0 ? vexilo::domain::PictureType::I : vexilo::domain::PictureType::B;
-    picture.width = 1920;
-    picture.height = 1080;
-    picture.bitDepth = 8;
-    return picture;
-}
+// Counts the time the GUI thread spends delivering events, outermost deliveries only: the
+// window's and the controller's work on every frame packet, line and timer.
+class BusyTimedApplication : public QApplication {
+public:
+    using QApplication::QApplication;
 
-double meanMicroseconds(const std::vector<qint64>& nanoseconds, int from, int count)
+    bool notify(QObject* receiver, QEvent* event) override
+    {
+        if (depth_++ > 0) {
+            const bool handled = QApplication::notify(receiver, event);
+            --depth_;
+            return handled;
+        }
+        QElapsedTimer timer;
+        timer.start();
+        const bool handled = QApplication::notify(receiver, event);
+        busyNanoseconds_ += timer.nsecsElapsed();
+        --depth_;
+        return handled;
+    }
+
+    [[nodiscard]] qint64 busyNanoseconds() const { return busyNanoseconds_; }
+
+private:
+    int depth_ = 0;
+    qint64 busyNanoseconds_ = 0;
+};
+
+double meanMicroseconds(const std::vector<qint64>& nanoseconds, std::size_t from, std::size_t count)
 {
     qint64 sum = 0;
-    for (int index = from; index < from + count; ++index) {
-        sum += nanoseconds[static_cast<std::size_t>(index)];
+    for (std::size_t index = from; index < from + count; ++index) {
+        sum += nanoseconds[index];
     }
-    return static_cast<double>(sum) / count / 1000.0;
+    return static_cast<double>(sum) / static_cast<double>(count) / 1000.0;
+}
+
+struct WindowOpen {
+    bool succeeded = false;
+    double wallMs = 0;
+    double busyMs = 0;
+    // Busy time between one picture's arrival and the next; the last runs to the task's end.
+    std::vector<qint64> busyPerPicture;
+};
+
+WindowOpen openInWindow(BusyTimedApplication& application, const std::filesystem::path& clip)
+{
+    vexilo::MainWindow window;
+    auto* controller = window.findChild<vexilo::application::ProjectController*>(QStringLiteral("projectController"));
+    WindowOpen open;
+    if (controller == nullptr) {
+        return open;
+    }
+    std::vector<qint64> arrivals;
+    arrivals.reserve(kPictures);
+    QObject::connect(controller, &vexilo::application::ProjectController::pictureBatchDecoded, &window,
+                     [&] { arrivals.push_back(application.busyNanoseconds()); });
+    QEventLoop loop;
+    QObject::connect(controller, &vexilo::application::ProjectController::taskFinished, &loop, &QEventLoop::quit);
+    QObject::connect(controller, &vexilo::application::ProjectController::taskError, &loop, &QEventLoop::quit);
+
+    QElapsedTimer wall;
+    wall.start();
+    const qint64 busyBefore = application.busyNanoseconds();
+    controller->openProject(clip);
+    loop.exec();
+    // The window's deferred refreshes after the last picture count as its work on that picture.
+    QElapsedTimer settle;
+    settle.start();
+    while (settle.elapsed() < 150) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, kPollMs);
+    }
+    const qint64 busyAfter = application.busyNanoseconds();
+    open.wallMs = static_cast<double>(wall.nsecsElapsed() - settle.nsecsElapsed()) / 1e6;
+    open.busyMs = static_cast<double>(busyAfter - busyBefore) / 1e6;
+    open.succeeded = controller->state() == vexilo::application::ProjectState::Ready && !arrivals.empty();
+    arrivals.push_back(busyAfter);
+    for (std::size_t index = 0; index + 1 < arrivals.size(); ++index) {
+        open.busyPerPicture.push_back(arrivals[index + 1] - arrivals[index]);
+    }
+    controller->shutdown();
+    return open;
+}
+
+// The worker program alone, in the mode the window's open asks for, its frames read and dropped.
+std::optional<double> workerAloneMs(const std::filesystem::path& clip)
+{
+    QLocalServer channel;
+    const QString name = QStringLiteral("vexilo-bench-frames-%1").arg(QCoreApplication::applicationPid());
+    QLocalServer::removeServer(name);
+    if (!channel.listen(name)) {
+        return std::nullopt;
+    }
+    QObject::connect(&channel, &QLocalServer::newConnection, &channel, [&channel] {
+        while (QLocalSocket* socket = channel.nextPendingConnection()) {
+            QObject::connect(socket, &QLocalSocket::readyRead, socket, [socket] { socket->readAll(); });
+        }
+    });
+    QTemporaryDir cacheRoot;
+    std::atomic<bool> done = false;
+    bool succeeded = false;
+    QElapsedTimer wall;
+    wall.start();
+    std::thread run([&] {
+        succeeded = bench::analyseThroughWorker(clip, cacheRoot.path().toStdString(),
+                                                {{"analysisMode", "stream_index"}}, channel.fullServerName())
+                        .has_value();
+        done = true;
+    });
+    while (!done) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, kPollMs);
+    }
+    run.join();
+    const double elapsedMs = static_cast<double>(wall.nsecsElapsed()) / 1e6;
+    return succeeded ? std::optional(elapsedMs) : std::nullopt;
 }
 
 }  // namespace
@@ -50,59 +155,32 @@ double meanMicroseconds(const std::vector<qint64>& nanoseconds, int from, int co
 int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication application(argc, argv);
-    vexilo::MainWindow window;
-    auto* controller = window.findChild<vexilo::application::ProjectController*>(QStringLiteral("projectController"));
-    if (controller == nullptr) {
-        std::fprintf(stderr, "no project controller\n");
+    // The window analyses into a cache of this run's own, never one a user's earlier run left.
+    QTemporaryDir cacheHome;
+    qputenv("XDG_CACHE_HOME", cacheHome.path().toLocal8Bit());
+    BusyTimedApplication application(argc, argv);
+
+    const auto clip = bench::benchMediaDirectory() / "window_64x64_10000.hevc";
+    if (!bench::ensureGenerated(clip, "-f lavfi -i testsrc2=size=64x64:rate=50 -frames:v 10000 -pix_fmt yuv420p "
+                                      "-c:v libx265 -preset ultrafast -x265-params log-level=error:keyint=50 -f hevc")) {
         return 1;
     }
 
-    std::vector<qint64> busy(kPictures);
-    QElapsedTimer total;
-    total.start();
-    for (int index = 0; index < kPictures; ++index) {
-        QElapsedTimer one;
-        one.start();
-        emit controller->pictureBatchDecoded(vexilo::application::PictureInfoBatch{pictureAt(index)});
-        // Whatever the window deferred runs here, on the same thread, and counts as busy time.
-        QCoreApplication::processEvents();
-        busy[static_cast<std::size_t>(index)] = one.nsecsElapsed();
-        if (index % kPicturesPerPause == kPicturesPerPause - 1) {
-            QThread::msleep(kPauseMs);
-        }
+    const WindowOpen open = openInWindow(application, clip);
+    const std::optional<double> worker = workerAloneMs(clip);
+    if (!open.succeeded || !worker || open.busyPerPicture.size() != kPictures) {
+        std::fprintf(stderr, "a run failed: %zu pictures reached the window\n", open.busyPerPicture.size());
+        return 1;
     }
-    // The last deferred refresh, counted with the last picture.
-    QElapsedTimer tail;
-    tail.start();
-    QThread::msleep(150);
-    const qint64 tailIdle = tail.nsecsElapsed();
-    tail.restart();
-    QCoreApplication::processEvents();
-    busy.back() += tail.nsecsElapsed();
-    qint64 busyTotal = 0;
-    for (const qint64 one : busy) {
-        busyTotal += one;
-    }
-    const double totalMs = static_cast<double>(total.nsecsElapsed() - tailIdle) / 1e6;
-    const double busyMs = static_cast<double>(busyTotal) / 1e6;
-
-    vexilo::PictureTableModel bare;
-    QElapsedTimer reference;
-    reference.start();
-    for (int index = 0; index < kPictures; ++index) {
-        bare.appendPictures(vexilo::application::PictureInfoBatch{pictureAt(index)});
-    }
-    const double referenceMs = static_cast<double>(reference.nsecsElapsed()) / 1e6;
-
-    const double first = meanMicroseconds(busy, 0, kWindow);
-    const double last = meanMicroseconds(busy, kPictures - kWindow, kWindow);
-    std::printf("window, %d one-picture batches\n", kPictures);
-    std::printf("  busy per picture, first %d  %9.1f us\n", kWindow, first);
-    std::printf("  busy per picture, last %d   %9.1f us\n", kWindow, last);
-    std::printf("  last / first                %9.2f    (goal <= %.1f)\n", last / first, kFlatnessGoal);
-    std::printf("  busy in all                 %9.1f ms\n", busyMs);
-    std::printf("  wall clock                  %9.1f ms\n", totalMs);
-    std::printf("reference: picture table alone  %9.1f ms\n", referenceMs);
+    const double first = meanMicroseconds(open.busyPerPicture, 0, kWindow);
+    const double last = meanMicroseconds(open.busyPerPicture, kPictures - kWindow, kWindow);
+    std::printf("window open through the analyzer road, %d pictures at 64x64\n", kPictures);
+    std::printf("  GUI busy per picture, first %d  %9.1f us\n", kWindow, first);
+    std::printf("  GUI busy per picture, last %d   %9.1f us\n", kWindow, last);
+    std::printf("  last / first                    %9.2f    (goal <= %.1f)\n", last / first, kFlatnessGoal);
+    std::printf("  GUI busy in all                 %9.1f ms\n", open.busyMs);
+    std::printf("  open, wall clock                %9.1f ms\n", open.wallMs);
+    std::printf("reference: worker program alone   %9.1f ms\n", *worker);
+    std::printf("  open / worker alone             %9.2f    (goal <= %.1f)\n", open.wallMs / *worker, kOpenGoal);
     return 0;
 }

@@ -10,17 +10,22 @@
 #include "vexilo/models/ComparePicturePairModel.h"
 #include "vexilo/models/StreamStatisticsModel.h"
 
+#include <QElapsedTimer>
 #include <QTableView>
 #include <QTimer>
 #include <QTreeView>
 
 #include <algorithm>
+#include <limits>
 
 namespace vexilo {
 namespace {
 
 // Long enough to gather the one-picture batches of the analyzer road, short enough to look live.
 constexpr int kDeferredRefreshIntervalMs = 100;
+// The refreshes walk the whole stream, so they grow with it; waiting this many times the last
+// refresh's cost keeps their share of the GUI thread, and so the cost per arriving picture, flat.
+constexpr qint64 kDeferredRefreshCostFactor = 10;
 
 ai::AiEvidenceComparePair evidencePairOf(const ComparePicturePair& pair)
 {
@@ -39,11 +44,11 @@ void MainWindow::scheduleDeferredRefresh()
         deferredRefreshTimer = new QTimer(this);
         deferredRefreshTimer->setObjectName(QStringLiteral("deferredRefreshTimer"));
         deferredRefreshTimer->setSingleShot(true);
-        deferredRefreshTimer->setInterval(kDeferredRefreshIntervalMs);
         connect(deferredRefreshTimer, &QTimer::timeout, this, &MainWindow::flushDeferredRefreshes);
     }
     if (!deferredRefreshTimer->isActive()) {
-        deferredRefreshTimer->start();
+        const qint64 wait = std::max<qint64>(kDeferredRefreshIntervalMs, kDeferredRefreshCostFactor * deferredRefreshCostMs);
+        deferredRefreshTimer->start(static_cast<int>(std::min<qint64>(wait, std::numeric_limits<int>::max())));
     }
 }
 
@@ -54,6 +59,8 @@ void MainWindow::flushDeferredRefreshes()
     if (deferredRefreshTimer != nullptr) {
         deferredRefreshTimer->stop();
     }
+    QElapsedTimer cost;
+    cost.start();
     if (!deferredStatisticsPictures.empty()) {
         std::vector<domain::PictureInfo> pictures;
         pictures.swap(deferredStatisticsPictures);
@@ -74,6 +81,7 @@ void MainWindow::flushDeferredRefreshes()
         deferredEvidenceStatus.reset();
         refreshAiEvidence(status);
     }
+    deferredRefreshCostMs = cost.elapsed();
 }
 
 // ---- Evidence -------------------------------------------------------------------------------

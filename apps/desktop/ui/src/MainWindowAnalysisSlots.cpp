@@ -23,6 +23,7 @@
 #include <QTreeView>
 
 #include <array>
+#include <unordered_map>
 
 namespace vexilo {
 
@@ -319,11 +320,37 @@ void MainWindow::onStreamAnalysisLoaded(qulonglong /*generation*/, analysis::Str
     if (streamStatisticsModel != nullptr) {
         streamStatisticsModel->setStreamAnalysis(*streamAnalysis);
     }
+    refinePictureRows(*streamAnalysis);
     refreshAiEvidence(tr("Stream analysis loaded"));
     if (streamStatisticsView != nullptr) {
         streamStatisticsView->expandToDepth(1);
     }
     autoAnalyzeCurrentPictureStructure(tr("Stream analysis loaded"));
+}
+
+// Frame packets of the analyzer road carry no decode index, DTS or POC; the stream document
+// knows them for every picture at once, so the rows need not wait for each picture's payload.
+// Its pictures name the analyzer's own identities: they meet the rows by display index.
+void MainWindow::refinePictureRows(const analysis::StreamAnalysis& stream)
+{
+    if (pictureTableModel == nullptr || projectController == nullptr) {
+        return;
+    }
+    const std::vector<domain::PictureInfo>& pictures = projectController->pictures();
+    std::unordered_map<std::int64_t, domain::PictureId> pictureByDisplayIndex;
+    pictureByDisplayIndex.reserve(pictures.size());
+    for (const domain::PictureInfo& picture : pictures) {
+        pictureByDisplayIndex.try_emplace(picture.displayIndex, picture.id);
+    }
+    for (const analysis::PictureAnalysisSummary& summary : stream.pictures) {
+        const auto found = summary.displayIndex ? pictureByDisplayIndex.find(*summary.displayIndex)
+                                                : pictureByDisplayIndex.end();
+        if (found != pictureByDisplayIndex.end()) {
+            analysis::PictureAnalysisSummary rebound = summary;
+            rebound.pictureId = static_cast<std::uint64_t>(found->second);
+            pictureTableModel->updatePicture(rebound);
+        }
+    }
 }
 
 // ---- Per-picture analysis -------------------------------------------------------------------

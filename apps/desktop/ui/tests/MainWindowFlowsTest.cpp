@@ -11,6 +11,7 @@
 #include "vexilo/models/InspectorModel.h"
 #include "vexilo/models/PictureSyntaxModel.h"
 #include "vexilo/models/PictureTableModel.h"
+#include "FlowsWindow.h"
 #include "WindowPhotograph.h"
 #include "vexilo/test/QtTestRegistry.h"
 #include "vexilo/ui/MainWindow.h"
@@ -38,62 +39,10 @@ using vexilo::application::ProjectState;
 
 namespace {
 
-std::filesystem::path mediaPath(const char* name) { return std::filesystem::path(VEXILO_TEST_MEDIA_DIR) / name; }
-
-std::filesystem::path referencePath(const char* name)
-{
-    return std::filesystem::path(VEXILO_REFERENCE_STREAMS_DIR) / "hm" / name;
-}
-
-
-QString rowTexts(const QAbstractItemModel& model)
-{
-    QStringList lines;
-    for (int row = 0; row < model.rowCount(); ++row) {
-        QStringList cells;
-        for (int column = 0; column < model.columnCount(); ++column) {
-            cells << model.index(row, column).data().toString();
-        }
-        lines << cells.join(QLatin1Char('|'));
-    }
-    return lines.join(QLatin1Char('\n'));
-}
-
-// One window with its parts found the way a user's tools would find them: by object name.
-struct Window {
-    std::unique_ptr<MainWindow> window = std::make_unique<MainWindow>();
-    ProjectController* controller = window->findChild<ProjectController*>(QStringLiteral("projectController"));
-    QTableView* pictureView = window->findChild<QTableView*>(QStringLiteral("pictureView"));
-    FrameViewer* viewer = window->findChild<FrameViewer*>(QStringLiteral("frameViewer"));
-    vexilo::BlockInfoModel* blockInfo = window->findChild<vexilo::BlockInfoModel*>(QStringLiteral("blockInfoModel"));
-    vexilo::InspectorModel* inspector = window->findChild<vexilo::InspectorModel*>(QStringLiteral("inspectorModel"));
-    vexilo::AiChatPanel* aiPanel = window->findChild<vexilo::AiChatPanel*>();
-
-    QString label(const char* name) const
-    {
-        const auto* found = window->findChild<QLabel*>(QString::fromLatin1(name));
-        return found != nullptr ? found->text() : QStringLiteral("<missing %1>").arg(QString::fromLatin1(name));
-    }
-    QString log() const { return window->findChild<QPlainTextEdit*>(QStringLiteral("logView"))->toPlainText(); }
-    QAction* action(const char* name) const { return window->findChild<QAction*>(QString::fromLatin1(name)); }
-    int currentRow() const { return pictureView->currentIndex().row(); }
-
-    bool open(const std::filesystem::path& path)
-    {
-        controller->openProject(path);
-        return QTest::qWaitFor([this] { return controller->state() == ProjectState::Ready && !controller->hasActiveTask(); },
-                               120000);
-    }
-    bool frameShownFor(int row)
-    {
-        const auto pictureId = pictureView->model()->index(row, 0).isValid()
-                                   ? window->findChild<vexilo::PictureTableModel*>()->pictureIdAt(row)
-                                   : std::nullopt;
-        return QTest::qWaitFor([&] { return viewer->hasFrame() && controller->selectedPictureId() == pictureId; },
-                               30000);
-    }
-};
-
+using vexilo::test::mediaPath;
+using vexilo::test::referencePath;
+using vexilo::test::rowTexts;
+using vexilo::test::Window;
 
 // A stream-index document names no blocks; the picture's CTUs and CUs are laid over it in 64x64
 // blocks, as a structure analysis of the picture would give them.

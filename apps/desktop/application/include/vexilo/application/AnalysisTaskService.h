@@ -50,6 +50,8 @@ public:
     [[nodiscard]] bool isBusy() const;
     [[nodiscard]] std::uint64_t generation() const { return generation_; }
     [[nodiscard]] const std::filesystem::path& cacheDirectory() const { return cacheDirectory_; }
+    // Read when "analysisFinished" is emitted: the counts that run reported.
+    [[nodiscard]] AnalyzerPacketCounts lastRunPacketCounts() const { return lastRunPacketCounts_; }
 
     // Forgets the source and stops its worker; shutdown also waits for every cache job.
     void closeSource();
@@ -123,6 +125,7 @@ private:
     std::unordered_map<domain::PictureId, std::uint64_t> decodePictureIds_;
     std::unordered_map<std::uint64_t, domain::PictureId> projectPictureOfDecodeId_;
     std::unordered_map<std::int64_t, domain::PictureId> displayIndexToPicture_;
+    AnalyzerPacketCounts lastRunPacketCounts_;
     std::uint64_t generation_ = 1;
 };
 

@@ -40,6 +40,13 @@ struct AnalysisTaskError {
     bool recoverable = true;
 };
 
+// The packets the worker's last finished run went through: read from the container (every
+// stream) and given to the decoder.
+struct AnalyzerPacketCounts {
+    std::uint64_t read = 0;
+    std::uint64_t sent = 0;
+};
+
 void registerAnalysisTaskMetaTypes();
 
 }  // namespace vexilo::application

@@ -223,6 +223,7 @@ private:
     void showPictureAnalysisDisplay(const PictureAnalysisDisplay& display, domain::PictureId pictureId,
                                     const QString& message);
     void dropPictureAnalysis();
+    void refinePictureRows(const analysis::StreamAnalysis& stream);
     void forgetStreamAnalysis();
     void forgetStreamAnalysisViews();
     void showFreshBlockInfoMessage(const QString& detail, const QString& state);
@@ -373,6 +374,8 @@ private:
     // Decoded-picture batches arrive one picture at a time on the analyzer road; what they would
     // rebuild over the whole stream waits here for one short timer.
     QTimer* deferredRefreshTimer = nullptr;
+    // How long the last gathered refresh took: the next one waits for a multiple of it.
+    qint64 deferredRefreshCostMs = 0;
     std::vector<domain::PictureInfo> deferredStatisticsPictures;
     bool deferredComparePairRefresh = false;
     std::optional<QString> deferredEvidenceStatus;
