@@ -370,6 +370,24 @@ TEST_F(CacheInterruptedWriteTest, CancellationBetweenPicturesAndBeforeTheManifes
     }
 }
 
+TEST_F(CacheInterruptedWriteTest, PictureFilesAreReplacedOnlyOnceEveryPictureIsWritten)
+{
+    const std::vector<std::uint8_t> firstBefore = readBytes(pictureFile(1));
+    int calls = 0;
+    // Start, stream file (before write, before commit), the first picture (loop, write,
+    // before commit), then the second picture's turn.
+    options.isCancelled = [&calls] { return ++calls > 6; };
+    EXPECT_EQ(errorOf(writeAnalysisCache(cache, makeAnalysis(2, true), options)).kind,
+              static_cast<std::uint32_t>(Kind::cancelled));
+    EXPECT_EQ(calls, 7);
+    EXPECT_EQ(readBytes(pictureFile(1)), firstBefore);
+    expectPreviousCacheInForce();
+
+    options.isCancelled = {};
+    write(makeAnalysis(2, true));
+    EXPECT_NE(readBytes(pictureFile(1)), firstBefore);
+}
+
 TEST_F(CacheInterruptedWriteTest, DiskFullAtEveryFileLeavesNoTemporaryFile)
 {
     const StreamAnalysis next = makeAnalysis(2, true);

@@ -7,6 +7,7 @@
 
 #include "cache/BlockStructure.h"
 #include "cache/CacheFileSystem.h"
+#include "cache/CacheOutput.h"
 #include "cache/CachePictureRead.h"
 #include "cache/SharedCacheTexts.h"
 
@@ -219,6 +220,7 @@ private:
                                          const PreviousCache& previous)
     {
         std::vector<StreamAnalysis> documents = buildPictureDocument(analysis_);
+        StagedCacheFiles pictureFiles;
         for (std::size_t index = 0; index < documents.size(); ++index) {
             if (isCancellationRequested(options_)) {
                 return errorAt(CacheErrorKind::cancelled, directory_, kCancelledBeforeManifest);
@@ -230,15 +232,15 @@ private:
             if (auto* error = std::get_if<CacheError>(&payload)) {
                 return std::move(*error);
             }
-            if (auto error = writeCacheContainer(path, kPictureMagic,
-                                                 std::get<std::vector<std::uint8_t>>(payload),
-                                                 options_, budget_)) {
+            if (auto error = pictureFiles.stage(path, kPictureMagic,
+                                                std::get<std::vector<std::uint8_t>>(payload),
+                                                options_, budget_)) {
                 return error;
             }
             // The document is on disk; its memory can go before the next is encoded.
             documents[index] = StreamAnalysis{};
         }
-        return std::nullopt;
+        return pictureFiles.commit(directory_);
     }
 
     // A picture that does not fit with its blocks is written without them.
