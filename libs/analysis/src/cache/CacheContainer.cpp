@@ -318,7 +318,7 @@ OptionalCacheError writeContainer(const std::filesystem::path& target, std::uint
                                   std::span<const std::uint8_t> payload,
                                   const CacheWriteOptions& options,
                                   std::optional<std::uint64_t>& budget, CommitMode mode,
-                                  std::filesystem::path& temporary)
+                                  std::filesystem::path& temporary, bool parentExists = false)
 {
     if (isCancellationRequested(options)) {
         return errorAt(CacheErrorKind::cancelled, target, kCancelledBeforeWrite);
@@ -329,9 +329,11 @@ OptionalCacheError writeContainer(const std::filesystem::path& target, std::uint
     if (payload.size() > kCacheMaxPayloadSize) {
         return errorAt(CacheErrorKind::resource_limit, target, kPayloadTooLarge);
     }
-    if (const int error = cachefs::createDirectories(target.parent_path()); error != 0) {
-        return errorAt(CacheErrorKind::io_error, target,
-                       cachetexts::kDirectoryNotCreated + cachefs::systemErrorText(error));
+    if (!parentExists) {
+        if (const int error = cachefs::createDirectories(target.parent_path()); error != 0) {
+            return errorAt(CacheErrorKind::io_error, target,
+                           cachetexts::kDirectoryNotCreated + cachefs::systemErrorText(error));
+        }
     }
 
     const std::uint64_t checksum = fnv1a64(payload);
@@ -378,8 +380,10 @@ OptionalCacheError StagedCacheFiles::stage(const std::filesystem::path& target, 
                                            std::optional<std::uint64_t>& budget)
 {
     std::filesystem::path temporary;
+    // A batch mostly writes into one directory; it is created once, not per file.
+    const bool parentExists = !staged_.empty() && staged_.back().target.parent_path() == target.parent_path();
     if (auto error = writeContainer(target, magic, payload, options, budget, CommitMode::staged,
-                                    temporary)) {
+                                    temporary, parentExists)) {
         return error;
     }
     staged_.push_back({std::move(temporary), target});
