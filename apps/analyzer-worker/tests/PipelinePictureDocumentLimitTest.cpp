@@ -5,6 +5,7 @@
 #include "WorkerAnalysisRun.h"
 
 #include "vexilo/analysis/AnalysisCodec.h"
+#include "vexilo/analysis/cache/CacheWriter.h"
 
 #include <gtest/gtest.h>
 
@@ -41,11 +42,7 @@ std::uint64_t serializedSize(const analysis::StreamAnalysis& document)
 
 analysis::StreamAnalysis withoutBlocks(analysis::StreamAnalysis document)
 {
-    document.ctus.clear();
-    document.cus.clear();
-    document.pus.clear();
-    document.tus.clear();
-    document.motionVectors.clear();
+    analysis::clearBlockStructure(document);
     return document;
 }
 

@@ -510,11 +510,7 @@ std::uint64_t serializedSize(const StreamAnalysis& document)
 
 StreamAnalysis withoutBlocks(StreamAnalysis document)
 {
-    document.ctus.clear();
-    document.cus.clear();
-    document.pus.clear();
-    document.tus.clear();
-    document.motionVectors.clear();
+    clearBlockStructure(document);
     return document;
 }
 
@@ -569,8 +565,7 @@ TEST_F(CacheOversizePictureTest, APictureOverTheLimitIsWrittenWithoutItsBlocksAn
         EXPECT_EQ(reported[index].motionVectors, pictures[index].motionVectors.size());
 
         const StreamAnalysis read = valueOf(readCachedPicture(cache, manifest.pictures[index], kFingerprintA));
-        EXPECT_FALSE(read.ctus.size() + read.cus.size() + read.pus.size() + read.tus.size() +
-                     read.motionVectors.size());
+        EXPECT_FALSE(hasBlockStructure(read));
         EXPECT_EQ(read.slices, pictures[index].slices);
         EXPECT_EQ(read.nalUnits, pictures[index].nalUnits);
         ASSERT_EQ(read.pictures.size(), 1u);

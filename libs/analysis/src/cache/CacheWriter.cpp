@@ -5,7 +5,6 @@
 #include "vexilo/analysis/cache/CachePayload.h"
 #include "vexilo/analysis/cache/CacheReader.h"
 
-#include "cache/BlockStructure.h"
 #include "cache/CacheFileSystem.h"
 #include "cache/CacheOutput.h"
 #include "cache/CachePictureRead.h"

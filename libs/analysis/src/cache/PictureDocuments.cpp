@@ -1,6 +1,5 @@
 #include "vexilo/analysis/cache/CacheWriter.h"
 
-#include "cache/BlockStructure.h"
 
 #include <cstddef>
 #include <optional>

@@ -47,6 +47,11 @@ struct OmittedPictureBlocks {
 // that belong to that picture.
 [[nodiscard]] std::vector<StreamAnalysis> buildPictureDocument(const StreamAnalysis& analysis);
 
+// Any CTU, CU, PU, TU or motion vector.
+[[nodiscard]] bool hasBlockStructure(const StreamAnalysis& document) noexcept;
+
+void clearBlockStructure(StreamAnalysis& document) noexcept;
+
 // Carries the cached picture's block structure over when the new document has none.
 void mergeExistingPictureStructure(StreamAnalysis& newDoc, const StreamAnalysis& cachedDoc);
 
