@@ -27,6 +27,8 @@ struct WorkerRunOptions {
     std::optional<qint64> targetDecodePictureId;
     // VEXILO_ANALYZER_MAX_EVENTS for the worker, when set.
     std::optional<QString> eventCapacity;
+    // VEXILO_ANALYZER_TEST_PICTURE_DOCUMENT_LIMIT for the worker, when set.
+    std::optional<QString> pictureDocumentLimit;
     int timeoutMs = kWorkerAnalysisTimeoutMs;
 };
 
@@ -53,6 +55,10 @@ inline WorkerTask analyzeThroughWorker(const std::filesystem::path& input, const
                              if (options.eventCapacity) {
                                  environment.insert(QStringLiteral("VEXILO_ANALYZER_MAX_EVENTS"),
                                                     *options.eventCapacity);
+                             }
+                             if (options.pictureDocumentLimit) {
+                                 environment.insert(QStringLiteral("VEXILO_ANALYZER_TEST_PICTURE_DOCUMENT_LIMIT"),
+                                                    *options.pictureDocumentLimit);
                              }
                              process.setProcessEnvironment(environment);
                          });

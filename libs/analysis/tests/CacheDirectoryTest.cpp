@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <set>
 #include <thread>
 
@@ -368,6 +370,24 @@ TEST_F(CacheInterruptedWriteTest, CancellationBetweenPicturesAndBeforeTheManifes
     }
 }
 
+TEST_F(CacheInterruptedWriteTest, PictureFilesAreReplacedOnlyOnceEveryPictureIsWritten)
+{
+    const std::vector<std::uint8_t> firstBefore = readBytes(pictureFile(1));
+    int calls = 0;
+    // Start, stream file (before write, before commit), the first picture (loop, write,
+    // before commit), then the second picture's turn.
+    options.isCancelled = [&calls] { return ++calls > 6; };
+    EXPECT_EQ(errorOf(writeAnalysisCache(cache, makeAnalysis(2, true), options)).kind,
+              static_cast<std::uint32_t>(Kind::cancelled));
+    EXPECT_EQ(calls, 7);
+    EXPECT_EQ(readBytes(pictureFile(1)), firstBefore);
+    expectPreviousCacheInForce();
+
+    options.isCancelled = {};
+    write(makeAnalysis(2, true));
+    EXPECT_NE(readBytes(pictureFile(1)), firstBefore);
+}
+
 TEST_F(CacheInterruptedWriteTest, DiskFullAtEveryFileLeavesNoTemporaryFile)
 {
     const StreamAnalysis next = makeAnalysis(2, true);
@@ -481,6 +501,89 @@ TEST_F(CacheDirectoryTest, WritesTheNewDocumentWhenEarlierStructureNoLongerResol
     for (std::size_t index = 0; index < 2; ++index) {
         EXPECT_EQ(valueOf(readCachedPicture(cache, manifest.pictures[index])), expected[index]);
     }
+}
+
+std::uint64_t serializedSize(const StreamAnalysis& document)
+{
+    return valueOf(serializeCachePayload(document, "p")).size();
+}
+
+StreamAnalysis withoutBlocks(StreamAnalysis document)
+{
+    clearBlockStructure(document);
+    return document;
+}
+
+class CacheOversizePictureTest : public CacheDirectoryTest {
+protected:
+    const StreamAnalysis analysis = makeAnalysis(2, true);
+    const std::vector<StreamAnalysis> pictures = buildPictureDocument(analysis);
+
+    // Between the largest picture document without blocks and the smallest with them.
+    [[nodiscard]] std::uint64_t limitThatDropsEveryPicturesBlocks() const
+    {
+        std::uint64_t largestBare = 0;
+        std::uint64_t smallestFull = UINT64_MAX;
+        for (const StreamAnalysis& picture : pictures) {
+            largestBare = std::max(largestBare, serializedSize(withoutBlocks(picture)));
+            smallestFull = std::min(smallestFull, serializedSize(picture));
+        }
+        EXPECT_LT(largestBare, smallestFull);
+        return (largestBare + smallestFull) / 2;
+    }
+};
+
+TEST_F(CacheOversizePictureTest, APictureOverTheLimitIsWrittenWithoutItsBlocksAndMarked)
+{
+    const std::uint64_t limit = limitThatDropsEveryPicturesBlocks();
+    options.pictureDocumentLimitBytes = limit;
+    std::vector<OmittedPictureBlocks> reported;
+    options.onPictureBlocksOmitted = [&](StreamAnalysis& document, const OmittedPictureBlocks& omitted) {
+        EXPECT_EQ(document.ctus.size() + document.cus.size() + document.tus.size(), 0u);
+        AnalysisErrorInfo issue;
+        issue.id = StableId{0x77, reported.size() + 1};
+        issue.parentStreamAnalysisId = ids::kDocument;
+        issue.relatedObjectId = document.pictures.front().id;
+        issue.severity = 2;
+        issue.code = "analyzer.picture_note";
+        issue.component = "AnalyzerWorker";
+        issue.message = "picture note";
+        document.errors.push_back(issue);
+        reported.push_back(omitted);
+    };
+    const CacheManifest manifest = write(analysis);
+
+    ASSERT_EQ(reported.size(), pictures.size());
+    const StreamAnalysis stream = readStreamFile(cache);
+    for (std::size_t index = 0; index < pictures.size(); ++index) {
+        SCOPED_TRACE(index);
+        EXPECT_EQ(reported[index].payloadBytes, serializedSize(pictures[index]));
+        EXPECT_EQ(reported[index].limitBytes, limit);
+        EXPECT_EQ(reported[index].ctus, pictures[index].ctus.size());
+        EXPECT_EQ(reported[index].cus, pictures[index].cus.size());
+        EXPECT_EQ(reported[index].tus, pictures[index].tus.size());
+        EXPECT_EQ(reported[index].motionVectors, pictures[index].motionVectors.size());
+
+        const StreamAnalysis read = valueOf(readCachedPicture(cache, manifest.pictures[index], kFingerprintA));
+        EXPECT_FALSE(hasBlockStructure(read));
+        EXPECT_EQ(read.slices, pictures[index].slices);
+        EXPECT_EQ(read.nalUnits, pictures[index].nalUnits);
+        ASSERT_EQ(read.pictures.size(), 1u);
+        EXPECT_EQ(read.pictures[0].completeness, PictureCompleteness::Partial);
+        EXPECT_FALSE(read.pictures[0].ctuCount.has_value());
+        EXPECT_EQ(read.errors.back().code, "analyzer.picture_note");
+        EXPECT_EQ(stream.pictures[index], read.pictures[0]);
+    }
+}
+
+TEST_F(CacheOversizePictureTest, APictureThatCannotFitEvenWithoutBlocksFailsTheWrite)
+{
+    const CacheManifest previous = write(makeAnalysis(2, false));
+    // Far below any picture's summary, slices and NAL units.
+    options.pictureDocumentLimitBytes = 64;
+    const CacheError error = errorOf(writeAnalysisCache(cache, analysis, options));
+    expectError(error, Kind::resource_limit, "cache payload exceeds configured limit");
+    EXPECT_EQ(valueOf(openAnalysisCache(cache, kFingerprintA)), previous);
 }
 
 TEST_F(CacheDirectoryTest, ConcurrentWritersAlwaysLeaveAWholeCache)

@@ -1,5 +1,6 @@
 #include "builder/AnalyzerIssues.h"
 
+#include "builder/BuilderCodes.h"
 #include "builder/StableIdDerivation.h"
 
 namespace vexilo::analyzer {
@@ -8,7 +9,49 @@ namespace {
 constexpr char kPathPrefix[] = "path=";
 constexpr char kDetailSeparator[] = "; ";
 
+void appendField(std::string& text, std::string_view name, std::uint64_t value)
+{
+    text += kDetailSeparator;
+    text += name;
+    text += std::to_string(value);
+}
+
 }  // namespace
+
+std::string pictureBlocksDetail(const analysis::PictureAnalysisSummary& picture, std::uint64_t pictureIdentity,
+                                const PictureBlockCounts& blocks)
+{
+    return "pictureId=" + std::to_string(pictureIdentity) +
+           "; decodeIndex=" + std::to_string(picture.decodeIndex.value_or(-1)) +
+           "; ctus=" + std::to_string(blocks.ctus) + "; cus=" + std::to_string(blocks.cus) +
+           "; pus=" + std::to_string(blocks.pus) + "; tus=" + std::to_string(blocks.tus);
+}
+
+void recordOmittedPictureBlocks(analysis::StreamAnalysis& pictureDocument, const analysis::OmittedPictureBlocks& omitted)
+{
+    if (pictureDocument.pictures.size() != 1) {
+        return;
+    }
+    const analysis::PictureAnalysisSummary& picture = pictureDocument.pictures.front();
+    const std::uint64_t pictureIdentity = picture.pictureId.value_or(0);
+    std::string detail = pictureBlocksDetail(picture, pictureIdentity,
+                                             {omitted.ctus, omitted.cus, omitted.pus, omitted.tus});
+    appendField(detail, "motionVectors=", omitted.motionVectors);
+    if (omitted.payloadBytes) {
+        appendField(detail, "payloadBytes=", *omitted.payloadBytes);
+    }
+    appendField(detail, "limitBytes=", omitted.limitBytes);
+    if (!omitted.reason.empty()) {
+        detail += kDetailSeparator;
+        detail += "reason=" + omitted.reason;
+    }
+    analysis::AnalysisErrorInfo issue =
+        analyzerErrorRecord(pictureDocument.id, deriveStableId(picture.id, ObjectKind::OmittedBlocksIssue, pictureIdentity),
+                            builder_codes::kPictureBlocksOmitted, builder_codes::kPictureBlocksOmittedMessage,
+                            std::move(detail));
+    issue.relatedObjectId = picture.id;
+    pictureDocument.errors.push_back(std::move(issue));
+}
 
 analysis::AnalysisErrorInfo analyzerErrorRecord(const analysis::StableId& documentId, const analysis::StableId& id,
                                                 std::string_view code, std::string_view message, std::string detail)

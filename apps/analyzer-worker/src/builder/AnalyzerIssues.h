@@ -1,6 +1,7 @@
 #pragma once
 
 #include "vexilo/analysis/StreamAnalysis.h"
+#include "vexilo/analysis/cache/CacheWriter.h"
 
 #include <cstdint>
 #include <set>
@@ -16,6 +17,22 @@ inline constexpr std::uint8_t kAnalyzerIssueSeverity = 2;
 [[nodiscard]] analysis::AnalysisErrorInfo analyzerErrorRecord(const analysis::StableId& documentId,
                                                               const analysis::StableId& id, std::string_view code,
                                                               std::string_view message, std::string detail);
+
+// Names a picture and the blocks it lost: "pictureId=...; decodeIndex=...; ctus=...; cus=...;
+// pus=...; tus=...".
+struct PictureBlockCounts {
+    std::uint64_t ctus = 0;
+    std::uint64_t cus = 0;
+    std::uint64_t pus = 0;
+    std::uint64_t tus = 0;
+};
+[[nodiscard]] std::string pictureBlocksDetail(const analysis::PictureAnalysisSummary& picture,
+                                              std::uint64_t pictureIdentity, const PictureBlockCounts& blocks);
+
+// Appends to a picture document written without its coding blocks, because they did not
+// fit, the record that says so, with the sizes.
+void recordOmittedPictureBlocks(analysis::StreamAnalysis& pictureDocument,
+                                const analysis::OmittedPictureBlocks& omitted);
 
 // The analyzer's own non-fatal findings, kept as error records of the document: one
 // record per code, however often the finding recurs.

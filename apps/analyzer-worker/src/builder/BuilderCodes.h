@@ -44,6 +44,9 @@ inline constexpr char kTuIdentity[] = "analyzer.tu_identity";
 inline constexpr char kTuIdentityMessage[] = "Some TU events have no picture, CU, or transform identity";
 inline constexpr char kObserverPartial[] = "analyzer.observer_partial";
 inline constexpr char kObserverPartialMessage[] = "Some CTU/CU/PU/TU observer events were dropped by bounded collectors";
+inline constexpr char kPictureBlocksOmitted[] = "analyzer.picture_blocks_omitted";
+inline constexpr char kPictureBlocksOmittedMessage[] =
+    "A picture's coding blocks did not fit its cache document and were left out";
 inline constexpr char kPacketRejected[] = "analyzer.packet_rejected";
 inline constexpr char kPacketRejectedMessage[] = "FFmpeg rejected a damaged packet; decoding went on past it";
 

@@ -478,10 +478,7 @@ void DocumentBuilder::markPicturesWithLostBlocks()
         }
         picture->completeness = analysis::PictureCompleteness::Partial;
         const std::string detail =
-            "pictureId=" + std::to_string(loss.pictureIdentity) +
-            "; decodeIndex=" + std::to_string(picture->decodeIndex.value_or(-1)) +
-            "; ctus=" + std::to_string(loss.ctus) + "; cus=" + std::to_string(loss.cus) +
-            "; pus=" + std::to_string(loss.pus) + "; tus=" + std::to_string(loss.tus) +
+            pictureBlocksDetail(*picture, loss.pictureIdentity, {loss.ctus, loss.cus, loss.pus, loss.tus}) +
             "; dropped=" + std::to_string(loss.droppedEvents);
         analysis::AnalysisErrorInfo issue = partialCollectionIssue(
             deriveStableId(picture->id, ObjectKind::PartialCollectionIssue, loss.pictureIdentity), detail);

@@ -1,5 +1,6 @@
 #include "pipeline/AnalysisPipeline.h"
 
+#include "builder/AnalyzerIssues.h"
 #include "builder/BuilderValues.h"
 #include "builder/StreamAnalysisBuilder.h"
 #include "collector/ObserverEventCollector.h"
@@ -286,6 +287,12 @@ private:
         }
         analysis::CacheWriteOptions options;
         options.isCancelled = [this] { return cancelRequested_.load(); };
+        options.pictureDocumentLimitBytes = pictureDocumentLimitFromEnvironment();
+        options.onPictureBlocksOmitted = [this](analysis::StreamAnalysis& pictureDocument,
+                                                const analysis::OmittedPictureBlocks& omitted) {
+            recordOmittedPictureBlocks(pictureDocument, omitted);
+            omittedBlocks_.push_back(omitted);
+        };
         const analysis::CacheResult<analysis::CacheManifest> written =
             analysis::writeAnalysisCache(cacheRoot_, document, options);
         if (const auto* error = std::get_if<analysis::CacheError>(&written)) {
@@ -327,7 +334,21 @@ private:
         result.picturesWithBlocks = static_cast<std::uint64_t>(
             std::count_if(document.pictures.begin(), document.pictures.end(),
                           [](const analysis::PictureAnalysisSummary& picture) { return picture.ctuCount.value_or(0) != 0; }));
+        takeOmittedBlocksOut(result);
         return result;
+    }
+
+    // The counts say what the cache holds: blocks a picture document could not take are not there.
+    void takeOmittedBlocksOut(AnalyzerRunResult& result) const
+    {
+        for (const analysis::OmittedPictureBlocks& omitted : omittedBlocks_) {
+            result.ctuCount -= omitted.ctus;
+            result.cuCount -= omitted.cus;
+            result.puCount -= omitted.pus;
+            result.tuCount -= omitted.tus;
+            result.motionVectorCount -= omitted.motionVectors;
+        }
+        result.picturesWithBlocks -= std::min<std::uint64_t>(omittedBlocks_.size(), result.picturesWithBlocks);
     }
 
     static AnalyzerRunResult canceled()
@@ -395,6 +416,7 @@ private:
     std::uint64_t decodedPacketCount_ = 0;
     std::uint64_t packetsRead_ = 0;
     std::vector<RejectedPacket> rejectedPackets_;
+    std::vector<analysis::OmittedPictureBlocks> omittedBlocks_;
 
     ffmpeg::FormatContextPtr input_;
     ffmpeg::CodecContextPtr context_;

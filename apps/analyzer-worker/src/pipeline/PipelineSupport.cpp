@@ -76,6 +76,13 @@ std::uint64_t blockEventCapacityFromEnvironment()
     return blockEventCapacity(qgetenv(kEventCapacityVariable));
 }
 
+std::optional<std::uint64_t> pictureDocumentLimitFromEnvironment()
+{
+    bool parsed = false;
+    const qulonglong value = qgetenv(kPictureDocumentLimitVariable).toULongLong(&parsed, kDecimalBase);
+    return parsed && value != 0 ? std::optional<std::uint64_t>(value) : std::nullopt;
+}
+
 std::uint64_t observerEventMask(AnalysisMode mode) noexcept
 {
     switch (mode) {

@@ -17,6 +17,9 @@
 namespace vexilo::analyzer {
 
 inline constexpr char kEventCapacityVariable[] = "VEXILO_ANALYZER_MAX_EVENTS";
+// Lowers the largest picture document the cache takes, so that tests can reach the path of
+// a picture too large for it without streams of hundreds of megabytes.
+inline constexpr char kPictureDocumentLimitVariable[] = "VEXILO_ANALYZER_TEST_PICTURE_DOCUMENT_LIMIT";
 
 // "sha256:" and the digest of the whole file as 64 lowercase hexadecimal digits; empty when
 // the file cannot be opened or read through.
@@ -29,6 +32,8 @@ inline constexpr char kEventCapacityVariable[] = "VEXILO_ANALYZER_MAX_EVENTS";
 // (the memory budget alone bounds the blocks).
 [[nodiscard]] std::uint64_t blockEventCapacity(const QByteArray& variableText);
 [[nodiscard]] std::uint64_t blockEventCapacityFromEnvironment();
+// The variable's positive decimal number of bytes; absent for anything else.
+[[nodiscard]] std::optional<std::uint64_t> pictureDocumentLimitFromEnvironment();
 
 // Bit k-1 enables observer event kind k; unknown modes ask for what "stream_index" asks for.
 [[nodiscard]] std::uint64_t observerEventMask(AnalysisMode mode) noexcept;

@@ -4,6 +4,7 @@
 #include "cache/CacheOutput.h"
 #include "cache/SharedCacheTexts.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <utility>
@@ -173,12 +174,16 @@ CacheContainerHeader headerForPayload(std::uint64_t magic, std::span<const std::
     return header;
 }
 
+// A durable write syncs and renames each file on its own; a staged one leaves the complete
+// temporary file for a batch to sync and rename with others.
+enum class CommitMode { durable, staged };
+
 // Steps of the write once the temporary file exists; the caller deletes it on error.
 OptionalCacheError
 writeAndCommitTemporary(cachefs::OutputFile& file, const std::filesystem::path& temporary,
                         const std::filesystem::path& target, std::span<const std::uint8_t> header,
                         std::span<const std::uint8_t> payload, const CacheWriteOptions& options,
-                        std::optional<std::uint64_t>& budget)
+                        std::optional<std::uint64_t>& budget, CommitMode mode)
 {
     if (auto error = writeWithDiskFullHook(file, temporary, header, budget)) {
         return error;
@@ -186,12 +191,15 @@ writeAndCommitTemporary(cachefs::OutputFile& file, const std::filesystem::path& 
     if (auto error = writeWithDiskFullHook(file, temporary, payload, budget)) {
         return error;
     }
-    if (!file.flush()) {
+    if (mode == CommitMode::durable && !file.flush()) {
         return errorAt(CacheErrorKind::io_error, temporary, kFlushFailed);
     }
     file.close();
     if (isCancellationRequested(options)) {
         return errorAt(CacheErrorKind::cancelled, target, kCancelledBeforeCommit);
+    }
+    if (mode == CommitMode::staged) {
+        return std::nullopt;
     }
     if (const int renameError = cachefs::replaceFileDurably(temporary, target); renameError != 0) {
         return errorAt(CacheErrorKind::io_error, target,
@@ -304,10 +312,13 @@ OptionalCacheError writeWithDiskFullHook(cachefs::OutputFile& file,
     return std::nullopt;
 }
 
-OptionalCacheError writeCacheContainer(const std::filesystem::path& target, std::uint64_t magic,
-                                       std::span<const std::uint8_t> payload,
-                                       const CacheWriteOptions& options,
-                                       std::optional<std::uint64_t>& budget)
+namespace {
+
+OptionalCacheError writeContainer(const std::filesystem::path& target, std::uint64_t magic,
+                                  std::span<const std::uint8_t> payload,
+                                  const CacheWriteOptions& options,
+                                  std::optional<std::uint64_t>& budget, CommitMode mode,
+                                  std::filesystem::path& temporary, bool parentExists = false)
 {
     if (isCancellationRequested(options)) {
         return errorAt(CacheErrorKind::cancelled, target, kCancelledBeforeWrite);
@@ -318,13 +329,15 @@ OptionalCacheError writeCacheContainer(const std::filesystem::path& target, std:
     if (payload.size() > kCacheMaxPayloadSize) {
         return errorAt(CacheErrorKind::resource_limit, target, kPayloadTooLarge);
     }
-    if (const int error = cachefs::createDirectories(target.parent_path()); error != 0) {
-        return errorAt(CacheErrorKind::io_error, target,
-                       cachetexts::kDirectoryNotCreated + cachefs::systemErrorText(error));
+    if (!parentExists) {
+        if (const int error = cachefs::createDirectories(target.parent_path()); error != 0) {
+            return errorAt(CacheErrorKind::io_error, target,
+                           cachetexts::kDirectoryNotCreated + cachefs::systemErrorText(error));
+        }
     }
 
     const std::uint64_t checksum = fnv1a64(payload);
-    const std::filesystem::path temporary = cacheTemporaryPath(target, checksum);
+    temporary = cacheTemporaryPath(target, checksum);
     // A crashed earlier attempt of the same payload may have left it behind.
     cachefs::removeFileQuietly(temporary);
 
@@ -334,13 +347,81 @@ OptionalCacheError writeCacheContainer(const std::filesystem::path& target, std:
     if (!file) {
         return errorAt(CacheErrorKind::io_error, temporary, kTemporaryNotOpened);
     }
-    auto error =
-        writeAndCommitTemporary(*file, temporary, target, header, payload, options, budget);
+    auto error = writeAndCommitTemporary(*file, temporary, target, header, payload, options,
+                                         budget, mode);
     if (error) {
         file->close();
         cachefs::removeFileQuietly(temporary);
     }
     return error;
+}
+
+}  // namespace
+
+OptionalCacheError writeCacheContainer(const std::filesystem::path& target, std::uint64_t magic,
+                                       std::span<const std::uint8_t> payload,
+                                       const CacheWriteOptions& options,
+                                       std::optional<std::uint64_t>& budget)
+{
+    std::filesystem::path temporary;
+    return writeContainer(target, magic, payload, options, budget, CommitMode::durable, temporary);
+}
+
+StagedCacheFiles::~StagedCacheFiles()
+{
+    for (const Staged& file : staged_) {
+        cachefs::removeFileQuietly(file.temporary);
+    }
+}
+
+OptionalCacheError StagedCacheFiles::stage(const std::filesystem::path& target, std::uint64_t magic,
+                                           std::span<const std::uint8_t> payload,
+                                           const CacheWriteOptions& options,
+                                           std::optional<std::uint64_t>& budget)
+{
+    std::filesystem::path temporary;
+    // A batch mostly writes into one directory; it is created once, not per file.
+    const bool parentExists = !staged_.empty() && staged_.back().target.parent_path() == target.parent_path();
+    if (auto error = writeContainer(target, magic, payload, options, budget, CommitMode::staged,
+                                    temporary, parentExists)) {
+        return error;
+    }
+    staged_.push_back({std::move(temporary), target});
+    return std::nullopt;
+}
+
+OptionalCacheError StagedCacheFiles::commit(const std::filesystem::path& directory)
+{
+    if (staged_.empty()) {
+        return std::nullopt;
+    }
+    // Every temporary file is on disk before any of them replaces its target, so a target
+    // only ever holds its old or its new complete content.
+    if (cachefs::syncFileSystem(directory) != 0) {
+        return errorAt(CacheErrorKind::io_error, directory, kFlushFailed);
+    }
+    std::vector<std::filesystem::path> parents;
+    for (std::size_t index = 0; index < staged_.size(); ++index) {
+        const std::filesystem::path target = staged_[index].target;
+        if (const int renameError = cachefs::replaceFile(staged_[index].temporary, target);
+            renameError != 0) {
+            // The files before it are in place; the rest are removed with the batch.
+            staged_.erase(staged_.begin(), staged_.begin() + static_cast<std::ptrdiff_t>(index));
+            return errorAt(CacheErrorKind::io_error, target,
+                           kRenameFailed + std::to_string(renameError));
+        }
+        if (std::find(parents.begin(), parents.end(), target.parent_path()) == parents.end()) {
+            parents.push_back(target.parent_path());
+        }
+    }
+    staged_.clear();
+    for (const std::filesystem::path& parent : parents) {
+        if (const int syncError = cachefs::syncDirectory(parent); syncError != 0) {
+            return errorAt(CacheErrorKind::io_error, parent,
+                           kRenameFailed + std::to_string(syncError));
+        }
+    }
+    return std::nullopt;
 }
 
 CacheResult<std::monostate> writeCacheFile(const std::filesystem::path& target, std::uint64_t magic,

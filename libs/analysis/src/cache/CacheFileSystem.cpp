@@ -29,18 +29,6 @@ void closeQuietly(int descriptor) noexcept
     }
 }
 
-int syncDirectory(const std::filesystem::path& directory) noexcept
-{
-    const std::filesystem::path target = directory.empty() ? std::filesystem::path(".") : directory;
-    const int descriptor = openRetrying(target.c_str(), O_RDONLY | O_DIRECTORY);
-    if (descriptor < 0) {
-        return errno;
-    }
-    const int result = ::fsync(descriptor) == 0 ? 0 : errno;
-    closeQuietly(descriptor);
-    return result;
-}
-
 bool readExactly(int descriptor, std::uint8_t* destination, std::size_t size) noexcept
 {
     std::size_t done = 0;
@@ -74,6 +62,19 @@ WholeFileRead failedRead(WholeFileRead::Status status, int errorNumber = 0)
     WholeFileRead result;
     result.status = status;
     result.errorNumber = errorNumber;
+    return result;
+}
+
+// Opens the directory and runs one sync call on its descriptor.
+int syncThroughDirectory(const std::filesystem::path& directory, int (*sync)(int)) noexcept
+{
+    const std::filesystem::path target = directory.empty() ? std::filesystem::path(".") : directory;
+    const int descriptor = openRetrying(target.c_str(), O_RDONLY | O_DIRECTORY);
+    if (descriptor < 0) {
+        return errno;
+    }
+    const int result = sync(descriptor) == 0 ? 0 : errno;
+    closeQuietly(descriptor);
     return result;
 }
 
@@ -144,10 +145,25 @@ void OutputFile::close() noexcept
     closeQuietly(std::exchange(descriptor_, -1));
 }
 
+int syncDirectory(const std::filesystem::path& directory) noexcept
+{
+    return syncThroughDirectory(directory, ::fsync);
+}
+
+int syncFileSystem(const std::filesystem::path& directory) noexcept
+{
+    return syncThroughDirectory(directory, ::syncfs);
+}
+
+int replaceFile(const std::filesystem::path& from, const std::filesystem::path& to) noexcept
+{
+    return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
 int replaceFileDurably(const std::filesystem::path& from, const std::filesystem::path& to) noexcept
 {
-    if (::rename(from.c_str(), to.c_str()) != 0) {
-        return errno;
+    if (const int error = replaceFile(from, to); error != 0) {
+        return error;
     }
     // The rename itself lives in the directory; without this a power loss can
     // bring back the old name.

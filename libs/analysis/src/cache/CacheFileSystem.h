@@ -51,6 +51,16 @@ private:
 [[nodiscard]] int replaceFileDurably(const std::filesystem::path& from,
                                      const std::filesystem::path& to) noexcept;
 
+// Renames `from` over `to` without syncing anything. Returns 0 or the errno.
+[[nodiscard]] int replaceFile(const std::filesystem::path& from, const std::filesystem::path& to) noexcept;
+
+// Forces the directory entry changes (creations, renames) to disk. Returns 0 or the errno.
+[[nodiscard]] int syncDirectory(const std::filesystem::path& directory) noexcept;
+
+// Forces everything written to the file system that holds `directory` to disk, at the cost
+// of one call however many files were written. Returns 0 or the errno.
+[[nodiscard]] int syncFileSystem(const std::filesystem::path& directory) noexcept;
+
 // Deletes a file, ignoring every failure.
 void removeFileQuietly(const std::filesystem::path& path) noexcept;
 

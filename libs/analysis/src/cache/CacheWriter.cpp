@@ -1,17 +1,20 @@
 #include "vexilo/analysis/cache/CacheWriter.h"
 
+#include "vexilo/analysis/AnalysisCodec.h"
 #include "vexilo/analysis/cache/CacheContainer.h"
 #include "vexilo/analysis/cache/CachePayload.h"
 #include "vexilo/analysis/cache/CacheReader.h"
 
-#include "cache/BlockStructure.h"
 #include "cache/CacheFileSystem.h"
+#include "cache/CacheOutput.h"
 #include "cache/CachePictureRead.h"
 #include "cache/SharedCacheTexts.h"
 
+#include <algorithm>
 #include <optional>
 #include <unordered_map>
 #include <utility>
+#include <variant>
 
 namespace vexilo::analysis {
 namespace {
@@ -20,6 +23,7 @@ constexpr const char* kCancelledBeforeStart = "cache write cancelled before star
 constexpr const char* kCancelledBeforeManifest = "cache write cancelled before manifest commit";
 constexpr const char* kPicturesDirNotCreated = "picture cache directory could not be created: ";
 constexpr const char* kDirectoryNotLocked = "cache directory could not be locked: ";
+constexpr const char* kPayloadTooLarge = "cache payload exceeds configured limit";
 
 CacheError errorAt(CacheErrorKind kind, const std::filesystem::path& path, std::string message)
 {
@@ -73,26 +77,79 @@ private:
     std::unordered_map<StableId, const ManifestPictureEntry*, StableIdHash> entries_;
 };
 
+// A picture document whose payload would exceed the limit, told apart from one the
+// serialiser refuses for its content.
+struct PayloadOverLimit {
+    std::optional<std::uint64_t> payloadBytes;
+    std::string reason;
+};
+
+using PicturePayload = std::variant<std::vector<std::uint8_t>, CacheError, PayloadOverLimit>;
+
+PicturePayload serializeWithin(const StreamAnalysis& document, std::uint64_t limitBytes,
+                               const std::filesystem::path& path)
+{
+    auto serialized = serializeStreamAnalysis(document);
+    if (auto* error = std::get_if<AnalysisReadError>(&serialized)) {
+        if (error->status == AnalysisReadStatus::ResourceLimit) {
+            return PayloadOverLimit{std::nullopt, std::move(error->message)};
+        }
+        return makeCacheError(CacheErrorKind::invalid_payload, std::filesystem::path(path),
+                              std::move(error->message));
+    }
+    auto& bytes = std::get<std::vector<std::uint8_t>>(serialized);
+    if (bytes.size() > limitBytes) {
+        return PayloadOverLimit{bytes.size(), {}};
+    }
+    return std::move(bytes);
+}
+
 // Encodes a picture document with the earlier run's block structure where the new
-// run produced none. Should the merged document not validate (the earlier
+// run produced none. Should the merged document not validate or not fit (the earlier
 // structure no longer resolves), the new document is written as it is: a stale
 // cache must not block every later analysis of its source.
-CacheResult<std::vector<std::uint8_t>>
-encodePictureDocument(StreamAnalysis& document, const std::optional<StreamAnalysis>& cached,
-                      const std::filesystem::path& path)
+PicturePayload encodeWithCachedStructure(StreamAnalysis& document,
+                                         const std::optional<StreamAnalysis>& cached,
+                                         std::uint64_t limitBytes,
+                                         const std::filesystem::path& path)
 {
     if (!cached || hasBlockStructure(document) || !hasBlockStructure(*cached)) {
-        return serializeCachePayload(document, path);
+        return serializeWithin(document, limitBytes, path);
     }
     const std::vector<PictureAnalysisSummary> unmergedSummaries = document.pictures;
     mergeExistingPictureStructure(document, *cached);
-    auto merged = serializeCachePayload(document, path);
-    if (!isCacheError(merged)) {
+    auto merged = serializeWithin(document, limitBytes, path);
+    if (std::holds_alternative<std::vector<std::uint8_t>>(merged)) {
         return merged;
     }
     clearBlockStructure(document);
     document.pictures = unmergedSummaries;
-    return serializeCachePayload(document, path);
+    return serializeWithin(document, limitBytes, path);
+}
+
+// Takes the block structure out of a picture document that cannot hold it; its summary
+// stays, marked partial and without block counts.
+OmittedPictureBlocks omitBlockStructure(StreamAnalysis& document, PayloadOverLimit&& over,
+                                        std::uint64_t limitBytes)
+{
+    OmittedPictureBlocks omitted;
+    omitted.payloadBytes = over.payloadBytes;
+    omitted.limitBytes = limitBytes;
+    omitted.reason = std::move(over.reason);
+    omitted.ctus = document.ctus.size();
+    omitted.cus = document.cus.size();
+    omitted.pus = document.pus.size();
+    omitted.tus = document.tus.size();
+    omitted.motionVectors = document.motionVectors.size();
+    clearBlockStructure(document);
+    for (PictureAnalysisSummary& summary : document.pictures) {
+        summary.completeness = PictureCompleteness::Partial;
+        summary.ctuCount.reset();
+        summary.cuCount.reset();
+        summary.puCount.reset();
+        summary.tuCount.reset();
+    }
+    return omitted;
 }
 
 class CacheDirectoryWriter {
@@ -100,7 +157,9 @@ public:
     CacheDirectoryWriter(const std::filesystem::path& directory, const StreamAnalysis& analysis,
                          const CacheWriteOptions& options)
         : directory_(directory), analysis_(analysis), options_(options),
-          budget_(options.simulatedDiskFullBytes)
+          budget_(options.simulatedDiskFullBytes),
+          pictureLimitBytes_(std::min(options.pictureDocumentLimitBytes.value_or(kCacheMaxPayloadSize),
+                                      kCacheMaxPayloadSize))
     {
     }
 
@@ -117,6 +176,12 @@ public:
         }
         if (auto error = writePictureFiles(manifest, previous)) {
             return std::move(*error);
+        }
+        // The stream-level summaries of pictures written without their blocks must say so too.
+        if (!reducedSummaries_.empty()) {
+            if (auto error = writeStreamFile(manifest)) {
+                return std::move(*error);
+            }
         }
         const std::string index = serializeIndexJson(analysis_, manifest);
         if (auto error = writeCacheContainer(directory_ / manifest.indexPath, kIndexMagic,
@@ -138,7 +203,11 @@ private:
     OptionalCacheError writeStreamFile(const CacheManifest& manifest)
     {
         const std::filesystem::path path = directory_ / manifest.streamPath;
-        auto payload = serializeCachePayload(buildStreamMetaDocument(analysis_), path);
+        StreamAnalysis document = buildStreamMetaDocument(analysis_);
+        for (const auto& [index, summary] : reducedSummaries_) {
+            document.pictures[index] = summary;
+        }
+        auto payload = serializeCachePayload(document, path);
         if (auto* error = std::get_if<CacheError>(&payload)) {
             return std::move(*error);
         }
@@ -150,32 +219,64 @@ private:
                                          const PreviousCache& previous)
     {
         std::vector<StreamAnalysis> documents = buildPictureDocument(analysis_);
+        StagedCacheFiles pictureFiles;
         for (std::size_t index = 0; index < documents.size(); ++index) {
             if (isCancellationRequested(options_)) {
                 return errorAt(CacheErrorKind::cancelled, directory_, kCancelledBeforeManifest);
             }
             const ManifestPictureEntry& entry = manifest.pictures[index];
             const std::filesystem::path path = directory_ / entry.path;
-            auto payload =
-                encodePictureDocument(documents[index], previous.picture(entry.stableId), path);
+            auto payload = encodePictureDocument(documents[index], index,
+                                                 previous.picture(entry.stableId), path);
             if (auto* error = std::get_if<CacheError>(&payload)) {
                 return std::move(*error);
             }
-            if (auto error = writeCacheContainer(path, kPictureMagic,
-                                                 std::get<std::vector<std::uint8_t>>(payload),
-                                                 options_, budget_)) {
+            if (auto error = pictureFiles.stage(path, kPictureMagic,
+                                                std::get<std::vector<std::uint8_t>>(payload),
+                                                options_, budget_)) {
                 return error;
             }
             // The document is on disk; its memory can go before the next is encoded.
             documents[index] = StreamAnalysis{};
         }
-        return std::nullopt;
+        return pictureFiles.commit(directory_);
+    }
+
+    // A picture that does not fit with its blocks is written without them.
+    CacheResult<std::vector<std::uint8_t>>
+    encodePictureDocument(StreamAnalysis& document, std::size_t index,
+                          const std::optional<StreamAnalysis>& cached,
+                          const std::filesystem::path& path)
+    {
+        PicturePayload payload = encodeWithCachedStructure(document, cached, pictureLimitBytes_, path);
+        if (auto* over = std::get_if<PayloadOverLimit>(&payload)) {
+            if (!hasBlockStructure(document)) {
+                return errorAt(CacheErrorKind::resource_limit, path, kPayloadTooLarge);
+            }
+            const OmittedPictureBlocks omitted =
+                omitBlockStructure(document, std::move(*over), pictureLimitBytes_);
+            if (options_.onPictureBlocksOmitted) {
+                options_.onPictureBlocksOmitted(document, omitted);
+            }
+            reducedSummaries_.emplace_back(index, document.pictures.front());
+            payload = serializeWithin(document, pictureLimitBytes_, path);
+        }
+        if (auto* bytes = std::get_if<std::vector<std::uint8_t>>(&payload)) {
+            return std::move(*bytes);
+        }
+        if (auto* error = std::get_if<CacheError>(&payload)) {
+            return std::move(*error);
+        }
+        return errorAt(CacheErrorKind::resource_limit, path, kPayloadTooLarge);
     }
 
     const std::filesystem::path& directory_;
     const StreamAnalysis& analysis_;
     const CacheWriteOptions& options_;
     std::optional<std::uint64_t> budget_;
+    std::uint64_t pictureLimitBytes_;
+    // Picture summaries, by document index, of pictures written without their blocks.
+    std::vector<std::pair<std::size_t, PictureAnalysisSummary>> reducedSummaries_;
 };
 
 }  // namespace

@@ -1,6 +1,5 @@
 #include "vexilo/analysis/cache/CacheWriter.h"
 
-#include "cache/BlockStructure.h"
 
 #include <cstddef>
 #include <optional>
@@ -99,9 +98,26 @@ public:
     }
 
 private:
+    // Sized once: a long stream places millions of records, and growing the tables as they
+    // come would rehash them again and again.
+    void reserveTables()
+    {
+        const std::size_t pictures = analysis_.pictures.size();
+        documents_.reserve(pictures);
+        owners_.reserve(pictures + 2 * analysis_.slices.size() + analysis_.referencePictures.size() +
+                        analysis_.shortTermReferencePictures.size() +
+                        analysis_.longTermReferencePictures.size() + analysis_.dpbSnapshotEntries.size() +
+                        analysis_.nalUnits.size() + analysis_.seiMessages.size() + analysis_.ctus.size() +
+                        analysis_.cus.size() + analysis_.pus.size() + analysis_.tus.size() +
+                        analysis_.motionVectors.size());
+        keys_.byPictureId.reserve(pictures);
+        keys_.byDisplayIndex.reserve(pictures);
+        keys_.byPoc.reserve(pictures);
+    }
+
     void createPictureDocuments()
     {
-        documents_.reserve(analysis_.pictures.size());
+        reserveTables();
         for (DocumentIndex index = 0; index < analysis_.pictures.size(); ++index) {
             const PictureAnalysisSummary& summary = analysis_.pictures[index];
             StreamAnalysis document = withRootFields(analysis_);

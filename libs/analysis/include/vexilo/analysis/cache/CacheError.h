@@ -9,6 +9,9 @@
 
 namespace vexilo::analysis {
 
+struct StreamAnalysis;
+struct OmittedPictureBlocks;
+
 // What a cache operation failed on. Stored as a plain number so that a kind
 // received from elsewhere survives even when it is outside the known range.
 enum class CacheErrorKind : std::uint32_t {
@@ -68,6 +71,14 @@ struct CacheWriteOptions {
     // Bytes that may still be written before a simulated disk-full failure,
     // shared by every file of one cache write. Only tests set it.
     std::optional<std::uint64_t> simulatedDiskFullBytes;
+    // Largest picture document payload; absent means the container's own limit, and a
+    // larger value is held to it. Only tests lower it.
+    std::optional<std::uint64_t> pictureDocumentLimitBytes;
+    // Called for a picture whose document would not fit, after its block structure was
+    // taken out and its summary marked partial, so that the caller can say why in the
+    // picture's own document. May be empty.
+    std::function<void(StreamAnalysis& pictureDocument, const OmittedPictureBlocks& omitted)>
+        onPictureBlocksOmitted;
 };
 
 [[nodiscard]] inline bool isCancellationRequested(const CacheWriteOptions& options)

@@ -4,7 +4,11 @@
 #include "vexilo/analysis/cache/CacheError.h"
 #include "vexilo/analysis/cache/CacheManifest.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <filesystem>
+#include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -13,6 +17,21 @@ namespace vexilo::analysis {
 // Held with flock for the whole of a cache write, so that two writers of one
 // directory never share or delete each other's temporary files. Readers ignore it.
 inline constexpr std::string_view kCacheWriterLockFileName = ".writer.lock";
+
+// A picture whose document would not fit the payload limit with its block structure: it is
+// written without its blocks, never refused as a whole.
+struct OmittedPictureBlocks {
+    // Absent when the serialiser refused the document before its size was known.
+    std::optional<std::uint64_t> payloadBytes;
+    std::uint64_t limitBytes = 0;
+    // The serialiser's reason when it refused the document.
+    std::string reason;
+    std::size_t ctus = 0;
+    std::size_t cus = 0;
+    std::size_t pus = 0;
+    std::size_t tus = 0;
+    std::size_t motionVectors = 0;
+};
 
 // Writes the stream-level document, one document per picture, the index and,
 // last, the manifest that commits them. Returns the committed manifest.
@@ -27,6 +46,11 @@ inline constexpr std::string_view kCacheWriterLockFileName = ".writer.lock";
 // One document per picture summary, in document order, each with the objects
 // that belong to that picture.
 [[nodiscard]] std::vector<StreamAnalysis> buildPictureDocument(const StreamAnalysis& analysis);
+
+// Any CTU, CU, PU, TU or motion vector.
+[[nodiscard]] bool hasBlockStructure(const StreamAnalysis& document) noexcept;
+
+void clearBlockStructure(StreamAnalysis& document) noexcept;
 
 // Carries the cached picture's block structure over when the new document has none.
 void mergeExistingPictureStructure(StreamAnalysis& newDoc, const StreamAnalysis& cachedDoc);
