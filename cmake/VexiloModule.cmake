@@ -11,7 +11,8 @@ if(VEXILO_SANITIZE)
 endif()
 
 # ThreadSanitizer cannot share a process with AddressSanitizer. Qt and FFmpeg are not
-# instrumented. scripts/tsan-test.sh builds build/tsan and runs the application tests there.
+# instrumented. scripts/tsan-test.sh builds build/tsan and runs the application and threading
+# tests there.
 if(VEXILO_THREAD_SANITIZER)
   if(VEXILO_SANITIZE)
     message(FATAL_ERROR "VEXILO_THREAD_SANITIZER and VEXILO_SANITIZE exclude each other")

@@ -1,10 +1,10 @@
 #include "vexilo/application/AnalysisRepository.h"
 
 #include "CachedStreamSnapshot.h"
-#include "GuiThreadMailbox.h"
 #include "RepositoryJobPool.h"
 #include "vexilo/application/AnalysisCacheLocation.h"
 #include "vexilo/application/ApplicationMetaTypes.h"
+#include "vexilo/threading/ThreadMailbox.h"
 
 
 #include <stop_token>
@@ -46,7 +46,7 @@ AnalysisRepositoryError makeRepositoryError(const CacheError& error, std::option
 }
 
 AnalysisRepository::AnalysisRepository(QObject* parent)
-    : QObject(parent), mailbox_(new GuiThreadMailbox(this)), pool_(std::make_unique<RepositoryJobPool>(kJobThreads))
+    : QObject(parent), mailbox_(new threading::ThreadMailbox(this)), pool_(std::make_unique<RepositoryJobPool>(kJobThreads))
 {
     registerApplicationMetaTypes();
     registerAnalysisRepositoryMetaTypes();

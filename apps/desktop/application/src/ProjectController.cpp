@@ -1,11 +1,11 @@
 #include "vexilo/application/ProjectController.h"
 
-#include "GuiThreadMailbox.h"
 #include "vexilo/application/AnalysisTaskService.h"
 #include "vexilo/application/FfmpegDecodeWorker.h"
 #include "vexilo/application/FfmpegFrameDecodeWorker.h"
 #include "vexilo/application/PictureThumbnailMaker.h"
 #include "vexilo/media/PathText.h"
+#include "vexilo/threading/ThreadMailbox.h"
 
 #include <QThread>
 #include <QTimer>
@@ -42,7 +42,7 @@ ProjectController::ProjectController(QObject* parent, ProjectControllerOptions o
       decodeBatchInterval_(options.decodeBatchInterval)
 {
     setObjectName(QString::fromLatin1(kControllerObjectName));
-    mailbox_ = new GuiThreadMailbox(this);
+    mailbox_ = new threading::ThreadMailbox(this);
     registerProjectMetaTypes();
     analysisService_ = new AnalysisTaskService(this, std::move(options.analysisOptions));
     connectAnalysisService();
@@ -329,7 +329,7 @@ void ProjectController::relayToGuiThread(Worker* worker, Signal signal, Handler 
 {
     // Runs on the worker's thread: the arguments are copied there and cross to the GUI thread
     // under the mailbox's lock. The connection goes with the worker, on the worker's thread.
-    GuiThreadMailbox* mailbox = mailbox_;
+    threading::ThreadMailbox* mailbox = mailbox_;
     connect(
         worker, signal, worker,
         [mailbox, handler](const auto&... arguments) {

@@ -15,10 +15,13 @@
 #include <optional>
 #include <string>
 
+namespace vexilo::threading {
+class ThreadMailbox;
+}  // namespace vexilo::threading
+
 namespace vexilo::application {
 
 class CachedStreamSnapshot;
-class GuiThreadMailbox;
 class RepositoryJobPool;
 
 inline constexpr const char* kCacheFormatChangedMessage = "Analysis cache format changed; run Reanalyze Stream";
@@ -82,7 +85,7 @@ private:
 
     std::atomic<std::uint64_t> epoch_{1};
     // Results cross to the GUI thread through here, never as data in Qt's posted events.
-    GuiThreadMailbox* mailbox_ = nullptr;
+    threading::ThreadMailbox* mailbox_ = nullptr;
     std::mutex snapshotMutex_;
     std::shared_ptr<const CachedStreamSnapshot> snapshot_;
     std::unique_ptr<RepositoryJobPool> pool_;

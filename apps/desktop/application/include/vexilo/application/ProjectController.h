@@ -23,11 +23,14 @@
 
 class QThread;
 
+namespace vexilo::threading {
+class ThreadMailbox;
+}  // namespace vexilo::threading
+
 namespace vexilo::application {
 
 class AnalysisTaskService;
 class FfmpegDecodeWorker;
-class GuiThreadMailbox;
 
 inline constexpr std::uint64_t kDefaultFrameCacheBytes = 268'435'456;
 
@@ -40,7 +43,7 @@ struct ProjectControllerOptions {
 };
 
 // The application object behind one opened stream. Runs on the GUI thread; decoding runs on
-// threads of its own whose results come back queued and tagged with their task id.
+// threads of its own whose results come back to the GUI thread tagged with their task id.
 class ProjectController : public QObject, public ProjectApplicationService {
     Q_OBJECT
 
@@ -162,7 +165,7 @@ private:
     std::vector<FrameRequest> frameRequests_;
     // Every result of the decode and frame threads reaches the GUI thread through here. A child,
     // so it outlives the destructor body, which joins those threads.
-    GuiThreadMailbox* mailbox_ = nullptr;
+    threading::ThreadMailbox* mailbox_ = nullptr;
     AnalysisTaskService* analysisService_ = nullptr;
     // The service generation of this controller's own analyzer-road open: results of any other
     // run (an older open, a cancelled one) never reach the project.

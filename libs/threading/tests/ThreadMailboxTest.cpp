@@ -1,7 +1,7 @@
-// The mailbox that carries background results to the GUI thread: everything arrives, on the
-// GUI thread, in each sender's order, and nothing runs after the mailbox is gone.
+// The mailbox that carries background results to its owner thread: everything arrives, on the
+// owner thread, in each sender's order, and nothing runs after the mailbox is gone.
 
-#include "GuiThreadMailbox.h"
+#include "vexilo/threading/ThreadMailbox.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-namespace vexilo::application {
+namespace vexilo::threading {
 namespace {
 
 constexpr int kSenders = 4;
@@ -27,9 +27,9 @@ struct Delivery {
     bool onGuiThread = false;
 };
 
-TEST(GuiThreadMailboxTest, DeliversEveryPostOnTheGuiThreadInEachSendersOrder)
+TEST(ThreadMailboxTest, DeliversEveryPostOnTheGuiThreadInEachSendersOrder)
 {
-    GuiThreadMailbox mailbox;
+    ThreadMailbox mailbox;
     QThread* guiThread = QCoreApplication::instance()->thread();
     std::vector<Delivery> delivered;
     {
@@ -61,11 +61,11 @@ TEST(GuiThreadMailboxTest, DeliversEveryPostOnTheGuiThreadInEachSendersOrder)
     EXPECT_TRUE(QTest::qWaitFor([&] { return late; }, kWaitMs));
 }
 
-TEST(GuiThreadMailboxTest, PostsStillPendingWhenTheMailboxGoesNeverRun)
+TEST(ThreadMailboxTest, PostsStillPendingWhenTheMailboxGoesNeverRun)
 {
     auto ran = std::make_shared<bool>(false);
     {
-        GuiThreadMailbox mailbox;
+        ThreadMailbox mailbox;
         std::jthread([&mailbox, ran] { mailbox.post([ran] { *ran = true; }); }).join();
     }
     QCoreApplication::processEvents();
@@ -73,4 +73,4 @@ TEST(GuiThreadMailboxTest, PostsStillPendingWhenTheMailboxGoesNeverRun)
 }
 
 }  // namespace
-}  // namespace vexilo::application
+}  // namespace vexilo::threading

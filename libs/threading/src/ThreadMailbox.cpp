@@ -1,4 +1,4 @@
-#include "GuiThreadMailbox.h"
+#include "vexilo/threading/ThreadMailbox.h"
 
 #include <QSocketNotifier>
 
@@ -10,25 +10,25 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
-namespace vexilo::application {
+namespace vexilo::threading {
 
-GuiThreadMailbox::GuiThreadMailbox(QObject* parent)
+ThreadMailbox::ThreadMailbox(QObject* parent)
     : QObject(parent), wakeFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
 {
     if (wakeFd_ < 0) {
         throw std::system_error(errno, std::generic_category(), "eventfd");
     }
     wakeNotifier_ = new QSocketNotifier(static_cast<qintptr>(wakeFd_), QSocketNotifier::Read, this);
-    connect(wakeNotifier_, &QSocketNotifier::activated, this, &GuiThreadMailbox::deliverPending);
+    connect(wakeNotifier_, &QSocketNotifier::activated, this, &ThreadMailbox::deliverPending);
 }
 
-GuiThreadMailbox::~GuiThreadMailbox()
+ThreadMailbox::~ThreadMailbox()
 {
     delete wakeNotifier_;
     ::close(wakeFd_);
 }
 
-void GuiThreadMailbox::post(std::function<void()> delivery)
+void ThreadMailbox::post(std::function<void()> delivery)
 {
     const std::lock_guard lock(mutex_);
     // One wake-up serves everything posted until the owner takes it.
@@ -41,7 +41,7 @@ void GuiThreadMailbox::post(std::function<void()> delivery)
     }
 }
 
-void GuiThreadMailbox::deliverPending()
+void ThreadMailbox::deliverPending()
 {
     std::uint64_t wakeUps = 0;
     [[maybe_unused]] const ssize_t drained = ::read(wakeFd_, &wakeUps, sizeof wakeUps);
@@ -55,4 +55,4 @@ void GuiThreadMailbox::deliverPending()
     }
 }
 
-}  // namespace vexilo::application
+}  // namespace vexilo::threading
