@@ -11,7 +11,8 @@ if(VEXILO_SANITIZE)
 endif()
 
 # ThreadSanitizer cannot share a process with AddressSanitizer. Qt and FFmpeg are not
-# instrumented. scripts/tsan-test.sh builds build/tsan and runs the analysis services there.
+# instrumented. scripts/tsan-test.sh builds build/tsan and runs the application and threading
+# tests there.
 if(VEXILO_THREAD_SANITIZER)
   if(VEXILO_SANITIZE)
     message(FATAL_ERROR "VEXILO_THREAD_SANITIZER and VEXILO_SANITIZE exclude each other")
@@ -45,6 +46,15 @@ function(vexilo_test_definitions target)
   target_include_directories(${target} PRIVATE "${VEXILO_TEST_SUPPORT_DIR}")
 endfunction()
 
+# In the ThreadSanitizer build, test programs start their child processes without sharing
+# memory with them (see TsanProcessSpawn.cpp for why).
+function(vexilo_tsan_test_support target)
+  if(VEXILO_THREAD_SANITIZER)
+    target_sources(${target} PRIVATE "${VEXILO_TEST_SUPPORT_DIR}/vexilo/test/TsanProcessSpawn.cpp")
+    target_link_libraries(${target} PRIVATE ${CMAKE_DL_LIBS})
+  endif()
+endfunction()
+
 # Adds a module's single GoogleTest executable, registered with ctest. QT_MAIN runs the
 # tests inside a QCoreApplication (for objects that need signals, timers or processes).
 #   vexilo_add_tests(<name> SOURCES ... LIBRARIES ... [QT_MAIN] [FIXTURES fixture...] [LABELS label...])
@@ -62,6 +72,7 @@ function(vexilo_add_tests name)
   endif()
   vexilo_warnings(${name})
   vexilo_test_definitions(${name})
+  vexilo_tsan_test_support(${name})
   set(properties TIMEOUT 600)
   if(ARG_FIXTURES)
     list(APPEND properties FIXTURES_REQUIRED "${ARG_FIXTURES}")
@@ -157,6 +168,7 @@ function(vexilo_add_qt_module_tests name)
   set_target_properties(${name} PROPERTIES AUTOMOC ON)
   vexilo_warnings(${name})
   vexilo_test_definitions(${name})
+  vexilo_tsan_test_support(${name})
   target_include_directories(${name} PRIVATE tests src)
   target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES} Qt6::Test Qt6::Widgets)
   foreach(source IN LISTS sources)

@@ -1,18 +1,19 @@
 #!/usr/bin/env bash
-# Builds the desktop's application tests with ThreadSanitizer in build/tsan and runs the
-# analysis repository and task service tests there (or the ctest regex given as $1).
+# Builds the desktop's application tests and the thread hand-over tests with ThreadSanitizer in
+# build/tsan and runs all of them there (or those matching the ctest regex given as $1). Any
+# report, of the tests or of the worker processes they start, fails its test.
 set -euo pipefail
 repo_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_dir=${VEXILO_TSAN_BUILD_DIR:-"$repo_dir/build/tsan"}
-tests=${1:-'AnalysisRepository|AnalysisTaskService|StreamMetaReader|PicturePayloadAssembler|ProjectController|FfmpegDecodeWorker|FfmpegFrameDecodeWorker|VideoFrameCache'}
+tests=${1:-.}
 
 cmake -S "$repo_dir" -B "$build_dir" -G Ninja \
   -DCMAKE_BUILD_TYPE=Debug \
   -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" -DCMAKE_C_FLAGS_DEBUG="-O1 -g" \
   -DVEXILO_THREAD_SANITIZER=ON -DVEXILO_BUILD_TESTS=ON
-cmake --build "$build_dir" --parallel "${VEXILO_BUILD_JOBS:-3}" --target application_tests
+cmake --build "$build_dir" --parallel "${VEXILO_BUILD_JOBS:-3}" --target application_tests threading_tests
 
 export TSAN_OPTIONS=${TSAN_OPTIONS:-"halt_on_error=1:second_deadlock_stack=1:suppressions=$repo_dir/scripts/tsan-suppressions.txt"}
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 cd "$build_dir"
-ctest --output-on-failure --parallel "${VEXILO_BUILD_JOBS:-3}" --timeout 900 -R "$tests"
+ctest --output-on-failure --parallel "${VEXILO_BUILD_JOBS:-3}" --timeout 900 -L 'application|threading' -R "$tests"

@@ -44,6 +44,7 @@ WorkerApplication::WorkerApplication(std::int64_t parentPid, QString frameChanne
       streams_(openStandardStreams(channels.output, channels.diagnostics)),
       channels_(channels)
 {
+    completions_ = new threading::ThreadMailbox(this);
     stdinPollTimer_.setInterval(kStdinPollIntervalMs);
     parentWatchTimer_.setInterval(kParentWatchIntervalMs);
     connect(&stdinPollTimer_, &QTimer::timeout, this, [this] { pollStdin(); });

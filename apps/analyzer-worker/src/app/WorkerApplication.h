@@ -5,6 +5,7 @@
 #include "pipeline/AnalysisPipeline.h"
 
 #include "vexilo/protocol/ProtocolMessage.h"
+#include "vexilo/threading/ThreadMailbox.h"
 
 #include <QByteArray>
 #include <QJsonObject>
@@ -71,6 +72,8 @@ private:
         std::uint64_t targetDecodePictureId = 0;
         std::shared_ptr<std::atomic<bool>> cancelRequested;
         AnalysisPipeline pipeline;
+        // Where the task hands its result to the main thread.
+        threading::ThreadMailbox* completions = nullptr;
     };
 
     // Standard input and the parent process.
@@ -115,6 +118,8 @@ private:
     QByteArray stdinBuffer_;
     StandardStreams streams_;
     std::optional<ActiveTask> activeTask_;
+    // A child, so it outlives the destructor body, which joins the task thread.
+    threading::ThreadMailbox* completions_ = nullptr;
     std::optional<protocol::AnalyzerProtocolMessage> pendingShutdown_;
     QSet<QString> canceledTaskIds_;
     QList<QString> canceledTaskOrder_;

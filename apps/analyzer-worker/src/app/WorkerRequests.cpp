@@ -243,7 +243,7 @@ void WorkerApplication::handleAnalyze(const protocol::AnalyzerProtocolMessage& r
     }
     TaskRecord task{QPointer<WorkerApplication>(this), request.requestId, request.taskId, check.inputPath,
                     check.cacheRoot, check.mode, frameChannel_, check.targetDecodePictureId,
-                    cancelRequested, pipeline_};
+                    cancelRequested, pipeline_, completions_};
     taskThread_ = std::jthread(
         [task = std::move(task)](const std::stop_token& stopToken) { runAnalysisTask(stopToken, task); });
 }

@@ -4,7 +4,6 @@
 #include "app/WorkerApplication.h"
 
 #include <QLocalSocket>
-#include <QMetaObject>
 
 #include <stdexcept>
 
@@ -96,18 +95,13 @@ void WorkerApplication::runAnalysisTask(const std::stop_token& stopToken, const 
 
 void WorkerApplication::postCompletion(const TaskRecord& task, bool ok, const QJsonObject& payload)
 {
-    const QPointer<WorkerApplication> application = task.application;
-    if (application.isNull()) {
-        return;
-    }
-    QMetaObject::invokeMethod(
-        application.data(),
-        [application, requestId = task.requestId, taskId = task.taskId, ok, payload] {
-            if (!application.isNull()) {
-                application->finishTask(requestId, taskId, ok, payload);
-            }
-        },
-        Qt::QueuedConnection);
+    // The application joins this thread before it goes, so its mailbox is still there.
+    task.completions->post([application = task.application, requestId = task.requestId, taskId = task.taskId, ok,
+                            payload] {
+        if (!application.isNull()) {
+            application->finishTask(requestId, taskId, ok, payload);
+        }
+    });
 }
 
 void WorkerApplication::finishTask(const QString& requestId, const QString& taskId, bool ok,

@@ -4,10 +4,8 @@
 #include "RepositoryJobPool.h"
 #include "vexilo/application/AnalysisCacheLocation.h"
 #include "vexilo/application/ApplicationMetaTypes.h"
+#include "vexilo/threading/ThreadMailbox.h"
 
-#include <QMetaObject>
-
-#include <functional>
 
 #include <stop_token>
 #include <system_error>
@@ -48,7 +46,7 @@ AnalysisRepositoryError makeRepositoryError(const CacheError& error, std::option
 }
 
 AnalysisRepository::AnalysisRepository(QObject* parent)
-    : QObject(parent), pool_(std::make_unique<RepositoryJobPool>(kJobThreads))
+    : QObject(parent), mailbox_(new threading::ThreadMailbox(this)), pool_(std::make_unique<RepositoryJobPool>(kJobThreads))
 {
     registerApplicationMetaTypes();
     registerAnalysisRepositoryMetaTypes();
@@ -119,33 +117,13 @@ template <typename Deliver> void AnalysisRepository::post(const JobContext& job,
         return;
     }
     // The pool is joined before this object goes away, so `this` outlives every job; a wake-up
-    // still queued when it goes is discarded with it. A cancel between handing over and
-    // delivery is caught by the second look at the epoch.
-    bool wakeGuiThread = false;
-    {
-        const std::lock_guard lock(resultsMutex_);
-        wakeGuiThread = results_.empty();
-        results_.emplace_back([this, epoch = job.epoch, deliver = std::move(deliver)]() {
-            if (epoch_.load() == epoch) {
-                deliver();
-            }
-        });
-    }
-    if (wakeGuiThread) {
-        QMetaObject::invokeMethod(this, "deliverResults", Qt::QueuedConnection);
-    }
-}
-
-void AnalysisRepository::deliverResults()
-{
-    std::vector<std::function<void()>> delivered;
-    {
-        const std::lock_guard lock(resultsMutex_);
-        delivered.swap(results_);
-    }
-    for (const std::function<void()>& result : delivered) {
-        result();
-    }
+    // still queued when it goes is discarded with the mailbox. A cancel between handing over
+    // and delivery is caught by the second look at the epoch.
+    mailbox_->post([this, epoch = job.epoch, deliver = std::move(deliver)]() {
+        if (epoch_.load() == epoch) {
+            deliver();
+        }
+    });
 }
 
 void AnalysisRepository::postError(const JobContext& job, const CacheError& error)

@@ -10,7 +10,6 @@ namespace vexilo::application {
 namespace {
 
 constexpr std::size_t kBatchCapacity = 32;
-constexpr qint64 kBatchIntervalMs = 50;
 
 constexpr auto kTaskExceptionCode = "task_exception";
 constexpr auto kTaskExceptionSource = "FFmpegTask";
@@ -26,11 +25,13 @@ ProjectTaskSummary makeProjectTaskSummary(const media::FFmpegDecodeSummary& summ
 
 FfmpegDecodeWorker::FfmpegDecodeWorker(std::uint64_t taskId, std::filesystem::path sourcePath,
                                        std::shared_ptr<DecodeTaskSharedState> taskShared,
-                                       std::shared_ptr<VideoFrameCache> frameCache)
+                                       std::shared_ptr<VideoFrameCache> frameCache,
+                                       std::chrono::milliseconds batchInterval)
     : taskId_(taskId),
       sourcePath_(std::move(sourcePath)),
       taskShared_(std::move(taskShared)),
-      frameCache_(std::move(frameCache))
+      frameCache_(std::move(frameCache)),
+      batchInterval_(batchInterval)
 {
 }
 
@@ -99,7 +100,7 @@ void FfmpegDecodeWorker::acceptPicture(media::FFmpegDecodedPicture picture)
     }
     frameCache_->insert(std::make_shared<const domain::VideoFrame>(std::move(picture.frame)));
     batch_.push_back(std::move(picture.picture));
-    if (decodedPictures_ == 1 || batch_.size() >= kBatchCapacity || batchTimer_.elapsed() >= kBatchIntervalMs) {
+    if (decodedPictures_ == 1 || batch_.size() >= kBatchCapacity || batchTimer_.elapsed() >= batchInterval_.count()) {
         flushBatch();
     }
 }

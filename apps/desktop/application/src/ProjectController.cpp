@@ -5,6 +5,7 @@
 #include "vexilo/application/FfmpegFrameDecodeWorker.h"
 #include "vexilo/application/PictureThumbnailMaker.h"
 #include "vexilo/media/PathText.h"
+#include "vexilo/threading/ThreadMailbox.h"
 
 #include <QThread>
 #include <QTimer>
@@ -37,9 +38,11 @@ constexpr auto kOnDemandFailedReason = "The decoded frame could not be loaded on
 ProjectController::ProjectController(QObject* parent, ProjectControllerOptions options)
     : QObject(parent),
       frameCache_(std::make_shared<VideoFrameCache>(options.frameCacheBytes)),
-      useAnalyzerWorker_(options.useAnalyzerWorker)
+      useAnalyzerWorker_(options.useAnalyzerWorker),
+      decodeBatchInterval_(options.decodeBatchInterval)
 {
     setObjectName(QString::fromLatin1(kControllerObjectName));
+    mailbox_ = new threading::ThreadMailbox(this);
     registerProjectMetaTypes();
     analysisService_ = new AnalysisTaskService(this, std::move(options.analysisOptions));
     connectAnalysisService();
@@ -294,9 +297,8 @@ void ProjectController::startInProcessDecode()
     taskShared_ = std::make_shared<TaskSharedState>();
     decodeThread_ = new QThread(this);
     decodeThread_->setObjectName(QString::fromLatin1(kDecodeThreadName));
-    auto* worker = new FfmpegDecodeWorker(taskId, sourcePath_, taskShared_, frameCache_);
+    auto* worker = new FfmpegDecodeWorker(taskId, sourcePath_, taskShared_, frameCache_, decodeBatchInterval_);
     worker->moveToThread(decodeThread_);
-    decodeWorker_ = worker;
     connectDecodeWorker(worker, taskId);
     QTimer::singleShot(0, this, [this, taskId] {
         if (activeTaskId_ == taskId) {
@@ -309,21 +311,35 @@ void ProjectController::connectDecodeWorker(FfmpegDecodeWorker* worker, std::uin
 {
     connect(decodeThread_, &QThread::started, worker, &FfmpegDecodeWorker::run, Qt::QueuedConnection);
     connect(decodeThread_, &QThread::finished, worker, &QObject::deleteLater);
-    connect(worker, &FfmpegDecodeWorker::started, this, &ProjectController::onDecodeStarted, Qt::QueuedConnection);
-    connect(worker, &FfmpegDecodeWorker::progress, this, &ProjectController::onDecodeProgress, Qt::QueuedConnection);
-    connect(worker, &FfmpegDecodeWorker::streamProbed, this, &ProjectController::onStreamProbed,
-            Qt::QueuedConnection);
-    connect(worker, &FfmpegDecodeWorker::picturesReady, this, &ProjectController::onPicturesReady,
-            Qt::QueuedConnection);
-    connect(worker, &FfmpegDecodeWorker::pictureThumbnailReady, this, &ProjectController::onDecodeThumbnail,
-            Qt::QueuedConnection);
+    relayToGuiThread(worker, &FfmpegDecodeWorker::started,
+                     [this](std::uint64_t id, const QString& path) { onDecodeStarted(id, path); });
+    relayToGuiThread(worker, &FfmpegDecodeWorker::progress,
+                     [this](std::uint64_t id, const ProjectTaskProgress& progress) { onDecodeProgress(id, progress); });
+    relayToGuiThread(worker, &FfmpegDecodeWorker::streamProbed,
+                     [this](std::uint64_t id, const domain::StreamInfo& info) { onStreamProbed(id, info); });
+    relayToGuiThread(worker, &FfmpegDecodeWorker::picturesReady,
+                     [this](std::uint64_t id, const PictureInfoBatch& batch) { onPicturesReady(id, batch); });
+    relayToGuiThread(worker, &FfmpegDecodeWorker::pictureThumbnailReady,
+                     [this](std::uint64_t id, const PictureThumbnail& thumbnail) { onDecodeThumbnail(id, thumbnail); });
     QThread* thread = decodeThread_;
     for (auto terminal : {&FfmpegDecodeWorker::finished, &FfmpegDecodeWorker::error, &FfmpegDecodeWorker::canceled}) {
         connect(worker, terminal, thread, &QThread::quit, Qt::DirectConnection);
+        relayToGuiThread(worker, terminal, [this, taskId](std::uint64_t) { finishDecodeTask(taskId); });
     }
-    for (auto terminal : {&FfmpegDecodeWorker::finished, &FfmpegDecodeWorker::error, &FfmpegDecodeWorker::canceled}) {
-        connect(worker, terminal, this, [this, taskId] { finishDecodeTask(taskId); }, Qt::QueuedConnection);
-    }
+}
+
+template <typename Worker, typename Signal, typename Handler>
+void ProjectController::relayToGuiThread(Worker* worker, Signal signal, Handler handler)
+{
+    // Runs on the worker's thread: the arguments are copied there and cross to the GUI thread
+    // under the mailbox's lock. The connection goes with the worker, on the worker's thread.
+    threading::ThreadMailbox* mailbox = mailbox_;
+    connect(
+        worker, signal, worker,
+        [mailbox, handler](const auto&... arguments) {
+            mailbox->post([handler, arguments...] { handler(arguments...); });
+        },
+        Qt::DirectConnection);
 }
 
 void ProjectController::startDecodeThreadIfIdle()
@@ -402,7 +418,6 @@ void ProjectController::finishDecodeTask(std::uint64_t taskId)
                           isState({ProjectState::Cancelling, ProjectState::Closing});
     delete decodeThread_;
     decodeThread_ = nullptr;
-    decodeWorker_ = nullptr;
     taskShared_.reset();
     activeTaskId_ = 0;
 
@@ -651,16 +666,14 @@ void ProjectController::startFrameRequest(const domain::PictureInfo& picture)
     connect(request.thread, &QThread::started, worker, &FfmpegFrameDecodeWorker::run, Qt::QueuedConnection);
     connect(request.thread, &QThread::finished, worker, &QObject::deleteLater);
     connect(worker, &FfmpegFrameDecodeWorker::finished, request.thread, &QThread::quit, Qt::DirectConnection);
-    connect(worker, &FfmpegFrameDecodeWorker::finished, this, &ProjectController::onFrameRequestFinished,
-            Qt::QueuedConnection);
-    connect(
-        worker, &FfmpegFrameDecodeWorker::frameReady, this,
-        [this](qulonglong, domain::PictureId id, const VideoFramePtr& frame) { onFrameReady(id, frame); },
-        Qt::QueuedConnection);
-    connect(
-        worker, &FfmpegFrameDecodeWorker::unavailable, this,
-        [this](qulonglong, domain::PictureId id, const QString& reason) { onFrameUnavailable(id, reason); },
-        Qt::QueuedConnection);
+    relayToGuiThread(worker, &FfmpegFrameDecodeWorker::finished,
+                     [this](std::uint64_t requestId) { onFrameRequestFinished(requestId); });
+    relayToGuiThread(worker, &FfmpegFrameDecodeWorker::frameReady,
+                     [this](std::uint64_t, domain::PictureId id, const VideoFramePtr& frame) { onFrameReady(id, frame); });
+    relayToGuiThread(worker, &FfmpegFrameDecodeWorker::unavailable,
+                     [this](std::uint64_t, domain::PictureId id, const QString& reason) {
+                         onFrameUnavailable(id, reason);
+                     });
     request.thread->start(QThread::InheritPriority);
 }
 
@@ -687,7 +700,10 @@ void ProjectController::onFrameRequestFinished(std::uint64_t requestId)
     if (found == frameRequests_.end()) {
         return;
     }
-    found->thread->deleteLater();
+    // The worker has said its last word and quit the loop, so this wait is short; a QThread
+    // deleted while it still runs would abort the program.
+    found->thread->wait();
+    delete found->thread;
     frameRequests_.erase(found);
 }
 

@@ -10,12 +10,14 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <vector>
+
+namespace vexilo::threading {
+class ThreadMailbox;
+}  // namespace vexilo::threading
 
 namespace vexilo::application {
 
@@ -61,9 +63,6 @@ signals:
 private:
     struct JobContext;
 
-    // Runs, on the GUI thread, the results the jobs handed over since the last call.
-    Q_INVOKABLE void deliverResults();
-
     template <typename Body> void startJob(std::uint64_t generation, std::optional<domain::PictureId> pictureId,
                                            Body body);
     template <typename Deliver> void post(const JobContext& job, Deliver deliver);
@@ -85,10 +84,8 @@ private:
     void keepSnapshot(std::shared_ptr<const CachedStreamSnapshot> snapshot);
 
     std::atomic<std::uint64_t> epoch_{1};
-    // Results cross to the GUI thread here, under a standard mutex, rather than inside Qt's
-    // posted events: only a wake-up without data travels through Qt's queue.
-    std::mutex resultsMutex_;
-    std::vector<std::function<void()>> results_;
+    // Results cross to the GUI thread through here, never as data in Qt's posted events.
+    threading::ThreadMailbox* mailbox_ = nullptr;
     std::mutex snapshotMutex_;
     std::shared_ptr<const CachedStreamSnapshot> snapshot_;
     std::unique_ptr<RepositoryJobPool> pool_;

@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QString>
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 
@@ -27,7 +28,8 @@ class FfmpegDecodeWorker : public QObject {
 
 public:
     FfmpegDecodeWorker(std::uint64_t taskId, std::filesystem::path sourcePath,
-                       std::shared_ptr<DecodeTaskSharedState> taskShared, std::shared_ptr<VideoFrameCache> frameCache);
+                       std::shared_ptr<DecodeTaskSharedState> taskShared, std::shared_ptr<VideoFrameCache> frameCache,
+                       std::chrono::milliseconds batchInterval = kDefaultDecodeBatchInterval);
 
 signals:
     void started(qulonglong taskId, QString sourcePath);
@@ -55,6 +57,7 @@ private:
     const std::filesystem::path sourcePath_;
     const std::shared_ptr<DecodeTaskSharedState> taskShared_;
     const std::shared_ptr<VideoFrameCache> frameCache_;
+    const std::chrono::milliseconds batchInterval_;
 
     PictureInfoBatch batch_;
     std::uint64_t decodedPictures_ = 0;

@@ -11,10 +11,10 @@
 #include "vexilo/protocol/FramePacket.h"
 
 #include <QObject>
-#include <QPointer>
 #include <QString>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -22,6 +22,10 @@
 #include <vector>
 
 class QThread;
+
+namespace vexilo::threading {
+class ThreadMailbox;
+}  // namespace vexilo::threading
 
 namespace vexilo::application {
 
@@ -34,10 +38,12 @@ struct ProjectControllerOptions {
     std::uint64_t frameCacheBytes = kDefaultFrameCacheBytes;
     AnalysisTaskServiceOptions analysisOptions;
     bool useAnalyzerWorker = true;
+    // How long the in-process decode may hold pictures back before it reports them.
+    std::chrono::milliseconds decodeBatchInterval = kDefaultDecodeBatchInterval;
 };
 
 // The application object behind one opened stream. Runs on the GUI thread; decoding runs on
-// threads of its own whose results come back queued and tagged with their task id.
+// threads of its own whose results come back to the GUI thread tagged with their task id.
 class ProjectController : public QObject, public ProjectApplicationService {
     Q_OBJECT
 
@@ -123,6 +129,9 @@ private:
     [[nodiscard]] bool canAnalyze() const;
     void startInProcessDecode();
     void connectDecodeWorker(FfmpegDecodeWorker* worker, std::uint64_t taskId);
+    // Connects a worker's signal to a handler that runs on the GUI thread.
+    template <typename Worker, typename Signal, typename Handler>
+    void relayToGuiThread(Worker* worker, Signal signal, Handler handler);
     void startDecodeThreadIfIdle();
     void finishDecodeTask(std::uint64_t taskId);
     void closeInProcessTask();
@@ -146,7 +155,6 @@ private:
 
     ProjectState state_ = ProjectState::Empty;
     QThread* decodeThread_ = nullptr;
-    QPointer<FfmpegDecodeWorker> decodeWorker_;
     std::shared_ptr<TaskSharedState> taskShared_;
     std::uint64_t activeTaskId_ = 0;
     std::uint64_t nextTaskId_ = 1;
@@ -155,6 +163,9 @@ private:
     std::optional<domain::PictureId> selectedPicture_;
     std::shared_ptr<VideoFrameCache> frameCache_;
     std::vector<FrameRequest> frameRequests_;
+    // Every result of the decode and frame threads reaches the GUI thread through here. A child,
+    // so it outlives the destructor body, which joins those threads.
+    threading::ThreadMailbox* mailbox_ = nullptr;
     AnalysisTaskService* analysisService_ = nullptr;
     // The service generation of this controller's own analyzer-road open: results of any other
     // run (an older open, a cancelled one) never reach the project.
@@ -163,6 +174,7 @@ private:
     bool ignoreServiceSignals_ = false;
     std::filesystem::path sourcePath_;
     bool useAnalyzerWorker_ = true;
+    std::chrono::milliseconds decodeBatchInterval_ = kDefaultDecodeBatchInterval;
     std::uint64_t analyzerFrameCount_ = 0;
     bool analyzerPathActive_ = false;
     bool fallbackPending_ = false;

@@ -7,6 +7,7 @@
 #include <QMetaType>
 #include <QString>
 
+#include <chrono>
 #include <cstdint>
 
 namespace vexilo::application {
@@ -23,6 +24,8 @@ enum class ProjectState : std::uint32_t {
 
 inline constexpr std::uint32_t kProgressStageProbing = 0;
 inline constexpr std::uint32_t kProgressStageDecoding = 1;
+// The longest the in-process decode holds decoded pictures back before reporting them.
+inline constexpr std::chrono::milliseconds kDefaultDecodeBatchInterval{50};
 
 struct ProjectTaskProgress {
     std::uint32_t stage = kProgressStageProbing;
