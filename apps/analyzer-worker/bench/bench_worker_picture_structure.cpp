@@ -98,7 +98,8 @@ ParseRun parseOnly(const std::vector<PacketBytes>& packets, std::uint64_t eventM
             for (const PacketBytes& bytes : packets) {
                 packet->data = const_cast<std::uint8_t*>(bytes.bytes.data());
                 packet->size = static_cast<int>(bytes.bytes.size());
-                context->reordered_opaque = vexilo::hevc_observer::feedPacket(context, packet, bytes.position);
+                // Nothing is decoded here, so no frame ever asks for the packet's token.
+                vexilo::hevc_observer::feedPacket(context, packet, bytes.position);
             }
             vexilo::hevc_observer::feedFlush(context);
         });

@@ -102,11 +102,11 @@ class PipelineDamagedInput : public ::testing::TestWithParam<std::tuple<Damage, 
 
 TEST_P(PipelineDamagedInput, EndsInAValidCacheOrATypedError)
 {
-    const std::vector<testing::ReferenceStream> streams = testing::referenceStreamManifest();
+    const std::vector<testing::ReferenceStream> streams = testing::readReferenceStreamManifest();
     ASSERT_GE(streams.size(), kCopiesPerDamage);
     std::mt19937 random(kSeed);
     for (std::size_t copy = 0; copy < kCopiesPerDamage; ++copy) {
-        const std::string& name = streams[copy].fileName;
+        const std::string& name = streams[copy].file;
         std::ifstream source(testing::referenceStreams() / name, std::ios::binary);
         const Bytes original{std::istreambuf_iterator<char>(source), std::istreambuf_iterator<char>()};
         ASSERT_GT(original.size(), kHeaderBytes);

@@ -12,6 +12,7 @@
 #include "vexilo/analysis/cache/CacheReader.h"
 
 #include <vexilo/ffmpeg_handles/FFmpegHandles.h>
+#include <vexilo/test/ReferenceStreamManifest.h>
 
 #include <QByteArray>
 
@@ -24,7 +25,6 @@
 #include <fstream>
 #include <optional>
 #include <ostream>
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -37,10 +37,14 @@ inline std::filesystem::path testMedia(const std::string& name)
     return std::filesystem::path(VEXILO_TEST_MEDIA_DIR) / name;
 }
 
-// The HEVC reference encoder's streams and their MANIFEST.md.
+// The HEVC reference encoder's streams; what the reference decoder found in each comes from
+// their MANIFEST.json.
+using test::readReferenceStreamManifest;
+using test::ReferenceStream;
+
 inline std::filesystem::path referenceStreams()
 {
-    return std::filesystem::path(VEXILO_REFERENCE_STREAMS_DIR) / "hm";
+    return test::referenceStreamsDir();
 }
 
 // A fresh directory under the system's temporary directory (or `base`), removed with
@@ -219,54 +223,6 @@ inline std::vector<analysis::PictureAnalysisSummary> outputPictures(const analys
         return *left.displayIndex < *right.displayIndex;
     });
     return pictures;
-}
-
-// One row of the reference streams' MANIFEST.md.
-struct ReferenceStream {
-    std::string fileName;
-    std::vector<std::int32_t> decodeOrderPocs;
-    std::vector<std::int32_t> outputOrderPocs;
-};
-
-inline void PrintTo(const ReferenceStream& stream, std::ostream* os)
-{
-    *os << stream.fileName;
-}
-
-inline std::vector<std::int32_t> pocList(const std::string& cell)
-{
-    std::vector<std::int32_t> pocs;
-    std::istringstream words(cell);
-    for (std::int32_t poc = 0; words >> poc;) {
-        pocs.push_back(poc);
-    }
-    return pocs;
-}
-
-inline std::vector<ReferenceStream> referenceStreamManifest()
-{
-    constexpr std::size_t kDecodeOrderColumn = 9;
-    constexpr std::size_t kOutputOrderColumn = 10;
-    std::ifstream manifest(referenceStreams() / "MANIFEST.md");
-    std::vector<ReferenceStream> streams;
-    constexpr std::string_view kRowStart = "| `";
-    constexpr std::string_view kStreamNameEnd = ".bit`";
-    for (std::string line; std::getline(manifest, line);) {
-        const std::size_t nameEnd = line.find(kStreamNameEnd);
-        if (!line.starts_with(kRowStart) || nameEnd == std::string::npos) {
-            continue;
-        }
-        const std::string fileName = line.substr(kRowStart.size(), nameEnd + 4 - kRowStart.size());
-        std::vector<std::string> cells;
-        std::istringstream columns(line);
-        for (std::string cell; std::getline(columns, cell, '|');) {
-            cells.push_back(cell);
-        }
-        if (cells.size() > kOutputOrderColumn) {
-            streams.push_back({fileName, pocList(cells[kDecodeOrderColumn]), pocList(cells[kOutputOrderColumn])});
-        }
-    }
-    return streams;
 }
 
 }  // namespace vexilo::analyzer::testing

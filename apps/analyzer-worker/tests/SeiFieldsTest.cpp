@@ -1,5 +1,4 @@
 #include "ObserverEventBytes.h"
-#include "builder/BitReader.h"
 #include "builder/SeiPayloadFields.h"
 
 #include <gtest/gtest.h>
@@ -177,7 +176,24 @@ INSTANTIATE_TEST_SUITE_P(
                  {"three_dimensional_reference_displays_extension_flag", 1}}},
         SeiCase{"3d displays loop cut short", 176, bits("1 0 1 1 1"),
                 {{"prec_ref_display_width", 0}, {"ref_viewing_distance_flag", 0}, {"num_ref_displays_minus1", 0},
-                 {"three_dimensional_reference_displays_extension_flag", 0}}}),
+                 {"three_dimensional_reference_displays_extension_flag", 0}}},
+        // A mantissa wider than one 32-bit read: 40 + 31 - 31 bits.
+        SeiCase{"3d displays 40 bit mantissa", 176,
+                bits("00000100000 0 1 1 1 101000 1" + std::string(38, '0') + "1 0 1"),
+                {{"prec_ref_display_width", 31}, {"ref_viewing_distance_flag", 0}, {"num_ref_displays_minus1", 0},
+                 {"left_view_id[0]", 0}, {"right_view_id[0]", 0}, {"exponent_ref_display_width[0]", 40},
+                 {"mantissa_ref_display_width[0]", (std::int64_t{1} << 39) + 1},
+                 {"additional_shift_present_flag[0]", 0},
+                 {"three_dimensional_reference_displays_extension_flag", 1}}},
+        // 63 + 40 - 31 bits cannot be one value: the display ends there, without taking any bits.
+        SeiCase{"3d displays mantissa above 64 bits", 176,
+                bits("00000101001 0 1 1 1 111111 1" + std::string(80, '0')),
+                {{"prec_ref_display_width", 40}, {"ref_viewing_distance_flag", 0}, {"num_ref_displays_minus1", 0},
+                 {"left_view_id[0]", 0}, {"right_view_id[0]", 0}, {"exponent_ref_display_width[0]", 63},
+                 {"three_dimensional_reference_displays_extension_flag", 1}}},
+        // An Exp-Golomb code with 32 leading zeros is longer than any value it may hold.
+        SeiCase{"recovery point code too long", 6, Bytes(5, 0), {}},
+        SeiCase{"recovery point cut inside its code", 6, bits("0000 0000 01"), {}}),
     [](const ::testing::TestParamInfo<SeiCase>& test) { return testing::caseName(test.param.name); });
 
 TEST(SeiPayloadLimits, UnregisteredUserDataKeepsTheUuidAndEveryByte)
@@ -227,31 +243,6 @@ TEST(SeiPayloadLimits, FilmGrainBeyond256EntriesSetsTheOverflowAndReadsOn)
     EXPECT_EQ(entries.size(), 256u);
     EXPECT_TRUE(overflow);
     EXPECT_EQ(entries.back().name, "comp_model_value[0][24][3]");
-}
-
-TEST(SeiBitReader, FollowsTheReadRules)
-{
-    const Bytes bytes = {0xF0, 0x0F};
-    BitReader reader(bytes);
-    EXPECT_EQ(reader.readBits(0), 0u);
-    EXPECT_FALSE(reader.readBits(65));
-    EXPECT_FALSE(reader.readBits(17));
-    EXPECT_EQ(reader.readBits(4), 0xFu) << "a failed read does not move";
-    EXPECT_EQ(reader.readSigned(4), 0);
-    EXPECT_EQ(reader.readSigned(8), 15);
-
-    const Bytes zeros(5, 0);
-    BitReader tooManyZeros(zeros);
-    EXPECT_FALSE(tooManyZeros.readUe());
-
-    const Bytes fiveOnes = bits("11111");
-    BitReader signedReader(fiveOnes);
-    EXPECT_EQ(signedReader.readSigned(5), -1);
-
-    EXPECT_EQ(readBigEndianValue(bytes, 0, 2), 0xF00Fu);
-    EXPECT_FALSE(readBigEndianValue(bytes, 1, 2));
-    EXPECT_FALSE(readBigEndianValue(sequence(16), 0, 9));
-    EXPECT_EQ(readBigEndianValue(bytes, 2, 0), 0u);
 }
 
 }  // namespace

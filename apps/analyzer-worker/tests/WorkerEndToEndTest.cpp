@@ -254,9 +254,9 @@ TEST(WorkerEndToEnd, MonochromeClipStreamsItsFrames)
 // the pictures the decoder outputs.
 std::vector<std::int32_t> outputPicturesInDecodeOrder(const testing::ReferenceStream& stream)
 {
-    std::vector<std::int32_t> remaining = stream.outputOrderPocs;
+    std::vector<std::int32_t> remaining = stream.pocOutputOrder;
     std::vector<std::int32_t> pocs;
-    for (const std::int32_t poc : stream.decodeOrderPocs) {
+    for (const std::int32_t poc : stream.pocDecodeOrder) {
         if (const auto found = std::find(remaining.begin(), remaining.end(), poc); found != remaining.end()) {
             remaining.erase(found);
             pocs.push_back(poc);
@@ -287,8 +287,8 @@ TEST_P(WorkerEndToEndReference, AnalysesWithTheReferencePictureOrders)
     const testing::ReferenceStream& stream = GetParam();
     ScratchDirectory scratch;
     // The worker takes HEVC inputs by their usual names only.
-    const std::filesystem::path input = scratch / (std::filesystem::path(stream.fileName).stem().string() + ".hevc");
-    std::filesystem::copy_file(testing::referenceStreams() / stream.fileName, input);
+    const std::filesystem::path input = scratch / (std::filesystem::path(stream.file).stem().string() + ".hevc");
+    std::filesystem::copy_file(testing::referenceStreams() / stream.file, input);
     std::filesystem::create_directory(scratch / "cache");
 
     AnalyzingWorker worker(true);
@@ -300,20 +300,20 @@ TEST_P(WorkerEndToEndReference, AnalysesWithTheReferencePictureOrders)
     ASSERT_TRUE(std::holds_alternative<analysis::StreamAnalysis>(cached));
     const auto& document = std::get<analysis::StreamAnalysis>(cached);
     EXPECT_EQ(pocsOrderedBy(document.pictures, &analysis::PictureAnalysisSummary::displayIndex),
-              stream.outputOrderPocs);
+              stream.pocOutputOrder);
     EXPECT_EQ(pocsOrderedBy(document.pictures, &analysis::PictureAnalysisSummary::decodeIndex),
               outputPicturesInDecodeOrder(stream));
 }
 
 INSTANTIATE_TEST_SUITE_P(HmStreams, WorkerEndToEndReference,
-                         ::testing::ValuesIn(testing::referenceStreamManifest()),
+                         ::testing::ValuesIn(testing::readReferenceStreamManifest()),
                          [](const ::testing::TestParamInfo<testing::ReferenceStream>& testCase) {
-                             return testCase.param.fileName.substr(0, 3);
+                             return testCase.param.file.substr(0, 3);
                          });
 
 TEST(WorkerEndToEnd, ReferenceManifestListsEveryStream)
 {
-    EXPECT_EQ(testing::referenceStreamManifest().size(), 33u);
+    EXPECT_EQ(testing::readReferenceStreamManifest().size(), 33u);
 }
 
 // A cancel that arrives while the worker waits for the desktop to take a frame ends the task

@@ -18,19 +18,6 @@ extern "C" {
 
 namespace {
 
-// The packet's token comes back on the frame's opaque_ref; callers on FFmpeg releases
-// without AV_CODEC_FLAG_COPY_OPAQUE may still hand it over in reordered_opaque instead.
-std::int64_t packetTokenOf(const AVFrame& frame)
-{
-    const std::int64_t token = vexilo::ffmpeg::packetTokenOf(frame);
-#if !defined(AV_CODEC_FLAG_COPY_OPAQUE)
-    if (token == 0) {
-        return frame.reordered_opaque;
-    }
-#endif
-    return token;
-}
-
 struct Registration {
     explicit Registration(const VexiloObserverRegistration& record)
         : session(vexilo::hevc::EventSink(record.callback, record.opaque, record.eventMask))
@@ -170,7 +157,7 @@ void feedFrame(AVCodecContext* context, const AVFrame* frame, std::int64_t displ
         return;
     }
     withSession(context, [&](hevc::ObserverSession& session) {
-        session.feedFrame(packetTokenOf(*frame), displayIndex, frame->pts, frame->pkt_dts,
+        session.feedFrame(vexilo::ffmpeg::packetTokenOf(*frame), displayIndex, frame->pts, frame->pkt_dts,
                           frame->width > 0 ? static_cast<std::uint32_t>(frame->width) : 0U,
                           frame->height > 0 ? static_cast<std::uint32_t>(frame->height) : 0U);
     });

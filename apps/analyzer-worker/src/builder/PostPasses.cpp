@@ -1,9 +1,10 @@
 #include "builder/BuilderCodes.h"
 #include "builder/BuilderValues.h"
-#include "builder/ConfigurationRecord.h"
 #include "builder/DocumentBuilder.h"
 #include "collector/ObserverEventCollector.h"
 #include "vexilo/analysis/cache/CacheContainer.h"
+
+#include "nal_unit.h"
 
 #include <algorithm>
 #include <unordered_map>
@@ -150,6 +151,158 @@ void dropDanglingLink(std::optional<StableId>& link, const StableIdSet& targets)
     }
 }
 
+// Each block collection keeps the first of the blocks that share an identity, with one issue
+// naming the collection.
+bool dropRepeatedBlockIdentities(analysis::StreamAnalysis& document, AnalyzerIssues& issues)
+{
+    bool removed = false;
+    const auto dropRepeated = [&](auto& blocks, const char* collection) {
+        if (dropRepeatedIdentities(blocks)) {
+            removed = true;
+            issues.appendAnalyzerIssue(codes::kDuplicateIdentity, codes::kDuplicateIdentityMessage,
+                                       std::string(codes::kCollectionDetail) + collection);
+        }
+    };
+    dropRepeated(document.ctus, "ctus");
+    dropRepeated(document.cus, "cus");
+    dropRepeated(document.pus, "pus");
+    dropRepeated(document.tus, "tus");
+    dropRepeated(document.motionVectors, "motionVectors");
+    return removed;
+}
+
+// The CTUs and CUs that stayed, where they lie and under which parent: the picture counts
+// are made again from them.
+struct KeptParents {
+    BlockPlaces ctus;
+    BlockPlaces cus;
+};
+
+// A CTU stays when it is well formed and inside its own picture or the largest SPS picture.
+bool dropCtusOutsideTheirPictures(analysis::StreamAnalysis& document)
+{
+    const std::optional<BlockRect> sps = spsPicture(document);
+    StableIdTable<BlockRect> pictureRects;
+    pictureRects.reserve(document.pictures.size());
+    for (const analysis::PictureAnalysisSummary& picture : document.pictures) {
+        if (picture.width.value_or(0) != 0 && picture.height.value_or(0) != 0) {
+            pictureRects.insert(picture.id, pictureRect(*picture.width, *picture.height));
+        }
+    }
+    return keepInOrder(document.ctus, [&](const analysis::CtuInfo& ctu) {
+        if (!isWellFormed(ctu.bounds)) {
+            return false;
+        }
+        const BlockRect* picture = pictureRects.find(ctu.parentPictureSummaryId);
+        return picture == nullptr || contains(*picture, ctu.bounds) || (sps && contains(*sps, ctu.bounds));
+    });
+}
+
+bool insideParent(const BlockPlaces& parents, const StableId& parentId, const BlockRect& bounds)
+{
+    const BlockPlace* parent = parents.find(parentId);
+    return parent != nullptr && contains(parent->bounds, bounds);
+}
+
+// Cuts the links to a parent of the same collection (a CU's CU, a TU's TU) that do not stand.
+template <typename Block>
+void unlinkUnsoundSameKindParents(std::vector<Block>& blocks, const BlockPlaces& places,
+                                  std::optional<StableId> Block::*sameKindParent, StableId Block::*container)
+{
+    for (std::size_t i = 0; i < blocks.size(); ++i) {
+        Block& block = blocks[i];
+        std::optional<StableId>& parent = block.*sameKindParent;
+        if (parent && !isSoundSameKindParent(places, *parent, block.*container, i, block.bounds)) {
+            parent.reset();
+        }
+    }
+}
+
+// Every block stays only inside its parent, from the CTUs down to the PUs and TUs.
+bool dropBlocksOutsideTheirParents(analysis::StreamAnalysis& document, KeptParents& kept)
+{
+    bool removed = dropCtusOutsideTheirPictures(document);
+    kept.ctus = placesOf(document.ctus, [](const analysis::CtuInfo& ctu) { return ctu.parentPictureSummaryId; });
+    removed |= keepInOrder(document.cus, [&](const analysis::CuInfo& cu) {
+        return insideParent(kept.ctus, cu.parentCtuId, cu.bounds);
+    });
+    kept.cus = placesOf(document.cus, [](const analysis::CuInfo& cu) { return cu.parentCtuId; });
+    unlinkUnsoundSameKindParents(document.cus, kept.cus, &analysis::CuInfo::parentCuId, &analysis::CuInfo::parentCtuId);
+
+    removed |= keepInOrder(document.pus, [&](const analysis::PuInfo& pu) {
+        return insideParent(kept.cus, pu.parentCuId, pu.bounds);
+    });
+    removed |= keepInOrder(document.tus, [&](const analysis::TuInfo& tu) {
+        return insideParent(kept.cus, tu.parentCuId, tu.bounds);
+    });
+    const BlockPlaces tus = placesOf(document.tus, [](const analysis::TuInfo& tu) { return tu.parentCuId; });
+    unlinkUnsoundSameKindParents(document.tus, tus, &analysis::TuInfo::parentTuId, &analysis::TuInfo::parentCuId);
+    return removed;
+}
+
+// Motion vectors go with their PU; links to reference entries that do not exist are cut.
+bool dropDanglingMotionLinks(analysis::StreamAnalysis& document)
+{
+    StableIdSet referenceEntries;
+    for (const analysis::ReferencePictureEntry& entry : document.referencePictures) {
+        referenceEntries.insert(entry.id, {});
+    }
+    StableIdSet keptPus;
+    keptPus.reserve(document.pus.size());
+    for (analysis::PuInfo& pu : document.pus) {
+        dropDanglingLink(pu.referencePictureL0Id, referenceEntries);
+        dropDanglingLink(pu.referencePictureL1Id, referenceEntries);
+        keptPus.insert(pu.id, {});
+    }
+    const bool removed = keepInOrder(
+        document.motionVectors, [&](const analysis::MotionVectorInfo& mv) { return keptPus.contains(mv.parentPuId); });
+    for (analysis::MotionVectorInfo& mv : document.motionVectors) {
+        dropDanglingLink(mv.referencePictureId, referenceEntries);
+    }
+    return removed;
+}
+
+// The picture counts follow what is left.
+void recountPictureBlocks(analysis::StreamAnalysis& document, const KeptParents& kept)
+{
+    StableIdTable<analysis::PictureAnalysisSummary*> pictures;
+    for (analysis::PictureAnalysisSummary& picture : document.pictures) {
+        picture.ctuCount.reset();
+        picture.cuCount.reset();
+        picture.puCount.reset();
+        picture.tuCount.reset();
+        pictures.insert(picture.id, &picture);
+    }
+    const auto pictureOfCtu = [&](const StableId& ctuId) -> analysis::PictureAnalysisSummary* {
+        const BlockPlace* ctu = kept.ctus.find(ctuId);
+        analysis::PictureAnalysisSummary* const* picture = ctu == nullptr ? nullptr : pictures.find(ctu->parent);
+        return picture == nullptr ? nullptr : *picture;
+    };
+    const auto pictureOfCu = [&](const StableId& cuId) -> analysis::PictureAnalysisSummary* {
+        const BlockPlace* cu = kept.cus.find(cuId);
+        return cu == nullptr ? nullptr : pictureOfCtu(cu->parent);
+    };
+    const auto count = [](analysis::PictureAnalysisSummary* picture, auto member) {
+        if (picture != nullptr) {
+            auto& counter = picture->*member;
+            counter = counter.value_or(0) + 1;
+        }
+    };
+    for (const analysis::CtuInfo& ctu : document.ctus) {
+        const auto* picture = pictures.find(ctu.parentPictureSummaryId);
+        count(picture == nullptr ? nullptr : *picture, &analysis::PictureAnalysisSummary::ctuCount);
+    }
+    for (const analysis::CuInfo& cu : document.cus) {
+        count(pictureOfCtu(cu.parentCtuId), &analysis::PictureAnalysisSummary::cuCount);
+    }
+    for (const analysis::PuInfo& pu : document.pus) {
+        count(pictureOfCu(pu.parentCuId), &analysis::PictureAnalysisSummary::puCount);
+    }
+    for (const analysis::TuInfo& tu : document.tus) {
+        count(pictureOfCu(tu.parentCuId), &analysis::PictureAnalysisSummary::tuCount);
+    }
+}
+
 }  // namespace
 
 void DocumentBuilder::linkSlicesToPictures()
@@ -219,33 +372,38 @@ void DocumentBuilder::linkSeiToPictures()
 
 void DocumentBuilder::addConfigurationRecordParameterSets()
 {
-    const std::optional<ConfigurationRecord> record = parseConfigurationRecord(context_.extradata);
+    const std::optional<hevc::HevcDecoderConfigurationRecord> record = hevc::parseHvcC(context_.extradata);
     if (!record) {
         return;
     }
+    const auto lumaBitDepth = static_cast<std::uint8_t>(record->bitDepthLumaMinus8 + 8);
+    const auto chromaBitDepth = static_cast<std::uint8_t>(record->bitDepthChromaMinus8 + 8);
+    const auto profileIdc = static_cast<std::uint8_t>(record->general_profile_idc);
     std::unordered_set<std::string> knownHashes;
     for (const analysis::ParameterSetInfo& ps : document_.parameterSets) {
         knownHashes.insert(ps.contentHash);
     }
     std::uint64_t added = 0;
-    for (const ConfigurationRecordNalUnit& unit : record->nalUnits) {
-        if (unit.arrayNalUnitType < kFirstParameterSetNalType || unit.arrayNalUnitType > kLastParameterSetNalType) {
+    for (const hevc::HvcCNalUnit& unit : record->nalUnits) {
+        if (unit.NAL_unit_type < kFirstParameterSetNalType || unit.NAL_unit_type > kLastParameterSetNalType) {
             continue;
         }
-        const std::string hash = fnv1a64Fingerprint(analysis::fnv1a64(unit.bytes));
+        const std::span<const std::uint8_t> bytes =
+            context_.extradata.subspan(static_cast<std::size_t>(unit.offset), static_cast<std::size_t>(unit.size));
+        const std::string hash = fnv1a64Fingerprint(analysis::fnv1a64(bytes));
         if (!knownHashes.insert(hash).second) {
             continue;
         }
         analysis::NalUnitInfo nal;
-        nal.id = deriveStableId(document_.id, ObjectKind::NalUnit, kConfigurationNalKeyTag | unit.bytePosition, added);
+        nal.id = deriveStableId(document_.id, ObjectKind::NalUnit, kConfigurationNalKeyTag | unit.offset, added);
         nal.parentStreamAnalysisId = document_.id;
-        nal.byteSize = unit.bytes.size();
+        nal.byteSize = bytes.size();
         nal.byteSpanReliable = false;
-        std::uint32_t nalType = unit.arrayNalUnitType;
-        if (unit.bytes.size() >= 2) {
-            nalType = (unit.bytes[0] >> 1) & 0x3Fu;
-            nal.layerId = static_cast<std::uint8_t>(((unit.bytes[0] & 0x01u) << 5) | (unit.bytes[1] >> 3));
-            nal.temporalId = optionalInRange<std::uint8_t>((unit.bytes[1] & 0x07) - 1, std::uint8_t{0}, kMaxTemporalId);
+        std::uint32_t nalType = unit.NAL_unit_type;
+        if (bytes.size() >= 2) {
+            nalType = (bytes[0] >> 1) & 0x3Fu;
+            nal.layerId = static_cast<std::uint8_t>(((bytes[0] & 0x01u) << 5) | (bytes[1] >> 3));
+            nal.temporalId = optionalInRange<std::uint8_t>((bytes[1] & 0x07) - 1, std::uint8_t{0}, kMaxTemporalId);
         }
         nal.nalUnitType = static_cast<std::uint8_t>(nalType);
         nal.kind = nalUnitCategory(nalType);
@@ -253,12 +411,12 @@ void DocumentBuilder::addConfigurationRecordParameterSets()
 
         analysis::ParameterSetInfo ps;
         ps.id = deriveStableId(nal.id, ObjectKind::ParameterSet,
-                               (std::uint64_t{unit.arrayNalUnitType} << 32) | unit.indexInArray);
+                               (std::uint64_t{unit.NAL_unit_type} << 32) | unit.indexInArray);
         ps.parentNalUnitId = nal.id;
-        ps.kind = static_cast<analysis::ParameterSetKind>(unit.arrayNalUnitType - kFirstParameterSetNalType + 1);
-        ps.profile = profileOf(record->generalProfileIdc, record->lumaBitDepth);
-        ps.profileIdc = record->generalProfileIdc;
-        ps.levelIdc = record->generalLevelIdc;
+        ps.kind = static_cast<analysis::ParameterSetKind>(unit.NAL_unit_type - kFirstParameterSetNalType + 1);
+        ps.profile = profileOf(profileIdc, lumaBitDepth);
+        ps.profileIdc = profileIdc;
+        ps.levelIdc = static_cast<std::uint8_t>(record->general_level_idc);
         if (ps.kind != analysis::ParameterSetKind::Pps) {
             ps.maxSubLayers = optionalPositive<std::uint8_t>(record->numTemporalLayers);
             ps.temporalIdNesting = record->temporalIdNested;
@@ -266,9 +424,9 @@ void DocumentBuilder::addConfigurationRecordParameterSets()
         if (ps.kind == analysis::ParameterSetKind::Sps) {
             ps.width = optionalDimension(context_.width);
             ps.height = optionalDimension(context_.height);
-            ps.bitDepth = record->lumaBitDepth;
-            ps.chromaBitDepth = record->chromaBitDepth;
-            ps.chromaFormatIdc = record->chromaFormatIdc;
+            ps.bitDepth = lumaBitDepth;
+            ps.chromaBitDepth = chromaBitDepth;
+            ps.chromaFormatIdc = static_cast<std::uint8_t>(record->chromaFormat);
         }
         ps.contentHash = hash;
         if (!usedIds_.insert(nal.id, {}) || !usedIds_.insert(ps.id, {})) {
@@ -323,125 +481,15 @@ void DocumentBuilder::pruneInconsistentBlocks()
     if (document_.ctus.empty() && document_.cus.empty() && document_.pus.empty() && document_.tus.empty()) {
         return;
     }
-    bool removed = false;
-    const auto dropRepeated = [&](auto& blocks, const char* collection) {
-        if (dropRepeatedIdentities(blocks)) {
-            removed = true;
-            issues_.appendAnalyzerIssue(codes::kDuplicateIdentity, codes::kDuplicateIdentityMessage,
-                                        std::string(codes::kCollectionDetail) + collection);
-        }
-    };
-    dropRepeated(document_.ctus, "ctus");
-    dropRepeated(document_.cus, "cus");
-    dropRepeated(document_.pus, "pus");
-    dropRepeated(document_.tus, "tus");
-    dropRepeated(document_.motionVectors, "motionVectors");
-
-    const std::optional<BlockRect> sps = spsPicture(document_);
-    StableIdTable<BlockRect> pictureRects;
-    pictureRects.reserve(document_.pictures.size());
-    for (const analysis::PictureAnalysisSummary& picture : document_.pictures) {
-        if (picture.width.value_or(0) != 0 && picture.height.value_or(0) != 0) {
-            pictureRects.insert(picture.id, pictureRect(*picture.width, *picture.height));
-        }
-    }
-    removed |= keepInOrder(document_.ctus, [&](const analysis::CtuInfo& ctu) {
-        if (!isWellFormed(ctu.bounds)) {
-            return false;
-        }
-        const BlockRect* picture = pictureRects.find(ctu.parentPictureSummaryId);
-        return picture == nullptr || contains(*picture, ctu.bounds) || (sps && contains(*sps, ctu.bounds));
-    });
-
-    const BlockPlaces ctus = placesOf(document_.ctus, [](const analysis::CtuInfo& ctu) { return ctu.parentPictureSummaryId; });
-    const auto insideParent = [](const BlockPlaces& parents, const StableId& parentId, const BlockRect& bounds) {
-        const BlockPlace* parent = parents.find(parentId);
-        return parent != nullptr && contains(parent->bounds, bounds);
-    };
-    removed |= keepInOrder(document_.cus, [&](const analysis::CuInfo& cu) {
-        return insideParent(ctus, cu.parentCtuId, cu.bounds);
-    });
-    const BlockPlaces cus = placesOf(document_.cus, [](const analysis::CuInfo& cu) { return cu.parentCtuId; });
-    for (std::size_t i = 0; i < document_.cus.size(); ++i) {
-        analysis::CuInfo& cu = document_.cus[i];
-        if (cu.parentCuId && !isSoundSameKindParent(cus, *cu.parentCuId, cu.parentCtuId, i, cu.bounds)) {
-            cu.parentCuId.reset();
-        }
-    }
-
-    removed |= keepInOrder(document_.pus, [&](const analysis::PuInfo& pu) {
-        return insideParent(cus, pu.parentCuId, pu.bounds);
-    });
-    removed |= keepInOrder(document_.tus, [&](const analysis::TuInfo& tu) {
-        return insideParent(cus, tu.parentCuId, tu.bounds);
-    });
-    const BlockPlaces tus = placesOf(document_.tus, [](const analysis::TuInfo& tu) { return tu.parentCuId; });
-    for (std::size_t i = 0; i < document_.tus.size(); ++i) {
-        analysis::TuInfo& tu = document_.tus[i];
-        if (tu.parentTuId && !isSoundSameKindParent(tus, *tu.parentTuId, tu.parentCuId, i, tu.bounds)) {
-            tu.parentTuId.reset();
-        }
-    }
-
-    StableIdSet referenceEntries;
-    for (const analysis::ReferencePictureEntry& entry : document_.referencePictures) {
-        referenceEntries.insert(entry.id, {});
-    }
-    StableIdSet keptPus;
-    keptPus.reserve(document_.pus.size());
-    for (analysis::PuInfo& pu : document_.pus) {
-        dropDanglingLink(pu.referencePictureL0Id, referenceEntries);
-        dropDanglingLink(pu.referencePictureL1Id, referenceEntries);
-        keptPus.insert(pu.id, {});
-    }
-    removed |= keepInOrder(document_.motionVectors,
-                           [&](const analysis::MotionVectorInfo& mv) { return keptPus.contains(mv.parentPuId); });
-    for (analysis::MotionVectorInfo& mv : document_.motionVectors) {
-        dropDanglingLink(mv.referencePictureId, referenceEntries);
-    }
-
+    bool removed = dropRepeatedBlockIdentities(document_, issues_);
+    KeptParents parents;
+    removed |= dropBlocksOutsideTheirParents(document_, parents);
+    removed |= dropDanglingMotionLinks(document_);
     if (!removed) {
         return;
     }
     issues_.appendAnalyzerIssue(codes::kBlockGeometry, codes::kBlockGeometryMessage);
-    // The picture counts follow what is left.
-    StableIdTable<analysis::PictureAnalysisSummary*> pictures;
-    for (analysis::PictureAnalysisSummary& picture : document_.pictures) {
-        picture.ctuCount.reset();
-        picture.cuCount.reset();
-        picture.puCount.reset();
-        picture.tuCount.reset();
-        pictures.insert(picture.id, &picture);
-    }
-    const auto pictureOfCtu = [&](const StableId& ctuId) -> analysis::PictureAnalysisSummary* {
-        const BlockPlace* ctu = ctus.find(ctuId);
-        analysis::PictureAnalysisSummary* const* picture = ctu == nullptr ? nullptr : pictures.find(ctu->parent);
-        return picture == nullptr ? nullptr : *picture;
-    };
-    const auto pictureOfCu = [&](const StableId& cuId) -> analysis::PictureAnalysisSummary* {
-        const BlockPlace* cu = cus.find(cuId);
-        return cu == nullptr ? nullptr : pictureOfCtu(cu->parent);
-    };
-    for (const analysis::CtuInfo& ctu : document_.ctus) {
-        if (analysis::PictureAnalysisSummary* const* picture = pictures.find(ctu.parentPictureSummaryId)) {
-            (*picture)->ctuCount = (*picture)->ctuCount.value_or(0) + 1;
-        }
-    }
-    for (const analysis::CuInfo& cu : document_.cus) {
-        if (analysis::PictureAnalysisSummary* picture = pictureOfCtu(cu.parentCtuId)) {
-            picture->cuCount = picture->cuCount.value_or(0) + 1;
-        }
-    }
-    for (const analysis::PuInfo& pu : document_.pus) {
-        if (analysis::PictureAnalysisSummary* picture = pictureOfCu(pu.parentCuId)) {
-            picture->puCount = picture->puCount.value_or(0) + 1;
-        }
-    }
-    for (const analysis::TuInfo& tu : document_.tus) {
-        if (analysis::PictureAnalysisSummary* picture = pictureOfCu(tu.parentCuId)) {
-            picture->tuCount = picture->tuCount.value_or(0) + 1;
-        }
-    }
+    recountPictureBlocks(document_, parents);
 }
 
 void DocumentBuilder::recordPartialCollection()

@@ -1,8 +1,10 @@
 #include "builder/SeiPayloadFields.h"
 
-#include "builder/BitReader.h"
+#include "bit_reader.h"
 
+#include <algorithm>
 #include <array>
+#include <optional>
 #include <string>
 
 namespace vexilo::analyzer {
@@ -10,6 +12,7 @@ namespace {
 
 using Entries = std::vector<analysis::SyntaxElementInfo>;
 using Payload = std::span<const std::uint8_t>;
+using hevc::BitReader;
 
 constexpr std::size_t kUuidSize = 16;
 constexpr std::size_t kMaxActiveSpsIds = 16;
@@ -17,6 +20,71 @@ constexpr std::uint64_t kMaxReferenceDisplays = 32;
 constexpr std::size_t kColourComponents = 3;
 constexpr std::uint8_t kExtendedCountryCode = 255;
 constexpr std::uint64_t kSideBySideQuincunxFreeType = 5;
+constexpr unsigned kMaxBitsPerSyntaxRead = 32;
+constexpr unsigned kMaxFieldBits = 64;
+constexpr std::size_t kMaxByteFieldSize = 8;
+
+// The syntax reader throws where a payload ends early; here that only ends the fields read.
+template <typename Read>
+auto readOrEmpty(Read read) -> std::optional<decltype(read())>
+{
+    try {
+        return read();
+    } catch (const hevc::SyntaxError&) {
+        return std::nullopt;
+    }
+}
+
+// u(n) for n up to 64: the mantissas of reference displays can be wider than one syntax read.
+// A field longer than what is left fails without moving, so that later fields still read.
+std::optional<std::uint64_t> readBits(BitReader& reader, unsigned n)
+{
+    if (n > kMaxFieldBits || n > reader.bitsLeft()) {
+        return std::nullopt;
+    }
+    const unsigned lowBits = std::min(n, kMaxBitsPerSyntaxRead);
+    const std::uint64_t high = reader.u(n - lowBits);
+    return (high << lowBits) | reader.u(lowBits);
+}
+
+std::optional<std::uint64_t> readUe(BitReader& reader)
+{
+    const auto value = readOrEmpty([&reader] { return reader.ue(); });
+    return value ? std::optional<std::uint64_t>(*value) : std::nullopt;
+}
+
+std::optional<std::int64_t> readSe(BitReader& reader)
+{
+    const auto value = readOrEmpty([&reader] { return reader.se(); });
+    return value ? std::optional<std::int64_t>(*value) : std::nullopt;
+}
+
+// i(n): n bits, sign-extended from bit n - 1.
+std::optional<std::int64_t> readSigned(BitReader& reader, unsigned n)
+{
+    const std::optional<std::uint64_t> bits = readBits(reader, n);
+    if (!bits) {
+        return std::nullopt;
+    }
+    if (n == 0 || n == kMaxFieldBits) {
+        return static_cast<std::int64_t>(*bits);
+    }
+    const std::uint64_t signBit = std::uint64_t{1} << (n - 1);
+    return static_cast<std::int64_t>(*bits ^ signBit) - static_cast<std::int64_t>(signBit);
+}
+
+// n bytes (0 to 8) at a byte offset, big-endian; empty when they run past the end.
+std::optional<std::uint64_t> readBigEndianValue(Payload bytes, std::size_t offset, std::size_t n)
+{
+    if (n > kMaxByteFieldSize || offset > bytes.size() || n > bytes.size() - offset) {
+        return std::nullopt;
+    }
+    std::uint64_t value = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        value = (value << 8) | bytes[offset + i];
+    }
+    return value;
+}
 
 // Collects entries up to the cap; names carry their array indices.
 class EntrySink {
@@ -109,15 +177,15 @@ public:
     {
         switch (field.coding) {
         case Coding::Bits: {
-            const auto bits = reader_.readBits(field.bits);
+            const auto bits = readBits(reader_, field.bits);
             return bits ? std::optional<std::int64_t>(static_cast<std::int64_t>(*bits)) : std::nullopt;
         }
         case Coding::Ue: {
-            const auto ue = reader_.readUe();
+            const auto ue = readUe(reader_);
             return ue ? std::optional<std::int64_t>(static_cast<std::int64_t>(*ue)) : std::nullopt;
         }
         case Coding::Se:
-            return reader_.readSe();
+            return readSe(reader_);
         }
         return std::nullopt;
     }
@@ -475,7 +543,7 @@ bool readClockTimestamp(FieldReader& fields, std::int64_t i)
         return false;
     }
     if (offsetLength != 0) {
-        if (const auto offset = fields.bits().readSigned(static_cast<unsigned>(offsetLength))) {
+        if (const auto offset = readSigned(fields.bits(), static_cast<unsigned>(offsetLength))) {
             fields.sink().add(indexed("time_offset_value", i), *offset);
         }
     }
@@ -506,9 +574,9 @@ bool readReferenceDisplay(FieldReader& fields, std::int64_t i, std::int64_t prec
                           std::int64_t precisionDistance)
 {
     BitReader& bits = fields.bits();
-    const auto left = bits.readUe();
-    const auto right = left ? bits.readUe() : std::nullopt;
-    const auto exponentWidth = right ? bits.readBits(6) : std::nullopt;
+    const auto left = readUe(bits);
+    const auto right = left ? readUe(bits) : std::nullopt;
+    const auto exponentWidth = right ? readBits(bits, 6) : std::nullopt;
     if (!exponentWidth) {
         return false;
     }
@@ -516,31 +584,31 @@ bool readReferenceDisplay(FieldReader& fields, std::int64_t i, std::int64_t prec
     sink.add(indexed("left_view_id", i), *left);
     sink.add(indexed("right_view_id", i), *right);
     sink.add(indexed("exponent_ref_display_width", i), *exponentWidth);
-    const auto mantissaWidth = bits.readBits(mantissaBits(static_cast<std::int64_t>(*exponentWidth), precisionWidth));
+    const auto mantissaWidth = readBits(bits, mantissaBits(static_cast<std::int64_t>(*exponentWidth), precisionWidth));
     if (!mantissaWidth) {
         return false;
     }
     sink.add(indexed("mantissa_ref_display_width", i), *mantissaWidth);
     if (viewingDistance) {
-        const auto exponentDistance = bits.readBits(6);
+        const auto exponentDistance = readBits(bits, 6);
         if (!exponentDistance) {
             return false;
         }
         sink.add(indexed("exponent_ref_viewing_distance", i), *exponentDistance);
         const auto mantissaDistance =
-            bits.readBits(mantissaBits(static_cast<std::int64_t>(*exponentDistance), precisionDistance));
+            readBits(bits, mantissaBits(static_cast<std::int64_t>(*exponentDistance), precisionDistance));
         if (!mantissaDistance) {
             return false;
         }
         sink.add(indexed("mantissa_ref_viewing_distance", i), *mantissaDistance);
     }
-    const auto shiftPresent = bits.readBits(1);
+    const auto shiftPresent = readBits(bits, 1);
     if (!shiftPresent) {
         return false;
     }
     sink.add(indexed("additional_shift_present_flag", i), *shiftPresent);
     if (*shiftPresent != 0) {
-        if (const auto shift = bits.readBits(10)) {
+        if (const auto shift = readBits(bits, 10)) {
             sink.add(indexed("num_sample_shift_plus512", i), *shift);
         }
     }

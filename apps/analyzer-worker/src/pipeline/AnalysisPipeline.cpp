@@ -11,6 +11,7 @@
 #include "vexilo/analysis/cache/CacheManifest.h"
 #include "vexilo/analysis/cache/CacheWriter.h"
 #include "vexilo/ffmpeg_handles/FFmpegHandles.h"
+#include "vexilo/ffmpeg_handles/PacketIdentityCarrier.h"
 #include "vexilo/hevc_observer/observer_feed.h"
 
 extern "C" {
@@ -182,6 +183,9 @@ private:
 
     StepOutcome openDecoder()
     {
+        // feedFrame finds each frame's picture by the token its packet carried in.
+        ffmpeg::enablePacketIdentityPassThrough(*context_);
+        identities_.emplace(*context_);
         if (const int code = avcodec_open2(context_.get(), decoder_, nullptr); code < 0) {
             return failDetached(kDecoderOpenFailed, code);
         }
@@ -225,7 +229,10 @@ private:
         }
         const std::uint64_t packetIndex = decodedPacketCount_++;
         const std::int64_t position = packet_->pos;
-        context_->reordered_opaque = hevc_observer::feedPacket(context_.get(), packet_.get(), position);
+        if (!ffmpeg::attachPacketToken(*packet_,
+                                       hevc_observer::feedPacket(context_.get(), packet_.get(), position))) {
+            return failDetached(kBufferAllocationFailed, kOutOfMemory);
+        }
         int code = sendAndDrain(packet_.get());
         if (code == AVERROR_INVALIDDATA) {
             // A damaged packet is what an analyser is opened for: note it and go on.
@@ -251,7 +258,8 @@ private:
         // are still drained.
         for (std::uint32_t attempt = 0; code == AVERROR_INVALIDDATA && attempt < kMaxDamagedDrains; ++attempt) {
             noteRejectedPacket(decodedPacketCount_, kUnknownPosition, code);
-            code = receiveDecodedFrames(cancelRequested_, *context_, *frame_, frameSink_, outputOrdinal_, *observer_);
+            code = receiveDecodedFrames(cancelRequested_, *context_, *identities_, *frame_, frameSink_, outputOrdinal_,
+                                        *observer_);
         }
         if (code == AVERROR_EXIT) {
             return canceledDetached();
@@ -312,8 +320,8 @@ private:
 
     [[nodiscard]] int sendAndDrain(const AVPacket* packet)
     {
-        return sendPacketAndDrain(cancelRequested_, *context_, packet, *frame_, frameSink_, outputOrdinal_,
-                                  *observer_);
+        return sendPacketAndDrain(cancelRequested_, *context_, *identities_, packet, *frame_, frameSink_,
+                                  outputOrdinal_, *observer_);
     }
 
     AnalyzerRunResult succeeded(const analysis::StreamAnalysis& document) const
@@ -420,6 +428,8 @@ private:
 
     ffmpeg::FormatContextPtr input_;
     ffmpeg::CodecContextPtr context_;
+    // Holds packets' references until their frames come out; released before the decoder.
+    std::optional<ffmpeg::PacketIdentityCarrier> identities_;
     std::unique_ptr<ObserverEventCollector> collector_;
     std::optional<ObserverAttachment> observer_;
     ffmpeg::PacketPtr packet_;

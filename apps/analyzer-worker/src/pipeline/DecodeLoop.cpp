@@ -3,6 +3,7 @@
 #include "collector/ObserverEventCollector.h"
 #include "frames/PictureFrameConversion.h"
 
+#include "vexilo/ffmpeg_handles/PacketIdentityCarrier.h"
 #include "vexilo/hevc_observer/observer_feed.h"
 
 extern "C" {
@@ -49,8 +50,9 @@ bool ObserverAttachment::collectorFailed() const noexcept
     return collector_.failed();
 }
 
-int receiveDecodedFrames(const std::atomic<bool>& cancelRequested, AVCodecContext& context, AVFrame& frame,
-                         const FrameSink& frameSink, std::uint64_t& outputOrdinal, ObserverAttachment& observer)
+int receiveDecodedFrames(const std::atomic<bool>& cancelRequested, AVCodecContext& context,
+                         ffmpeg::PacketIdentityCarrier& identities, AVFrame& frame, const FrameSink& frameSink,
+                         std::uint64_t& outputOrdinal, ObserverAttachment& observer)
 {
     for (;;) {
         if (cancelRequested.load()) {
@@ -60,6 +62,7 @@ int receiveDecodedFrames(const std::atomic<bool>& cancelRequested, AVCodecContex
         if (received < 0) {
             return received;
         }
+        identities.afterReceive(frame);
         hevc_observer::feedFrame(&context, &frame, static_cast<std::int64_t>(outputOrdinal));
         if (frameSink && !deliverFrame(frame, outputOrdinal, frameSink)) {
             av_frame_unref(&frame);
@@ -73,20 +76,26 @@ int receiveDecodedFrames(const std::atomic<bool>& cancelRequested, AVCodecContex
     }
 }
 
-int sendPacketAndDrain(const std::atomic<bool>& cancelRequested, AVCodecContext& context, const AVPacket* packet,
-                       AVFrame& frame, const FrameSink& frameSink, std::uint64_t& outputOrdinal,
-                       ObserverAttachment& observer)
+int sendPacketAndDrain(const std::atomic<bool>& cancelRequested, AVCodecContext& context,
+                       ffmpeg::PacketIdentityCarrier& identities, const AVPacket* packet, AVFrame& frame,
+                       const FrameSink& frameSink, std::uint64_t& outputOrdinal, ObserverAttachment& observer)
 {
     const auto drain = [&] {
-        return receiveDecodedFrames(cancelRequested, context, frame, frameSink, outputOrdinal, observer);
+        return receiveDecodedFrames(cancelRequested, context, identities, frame, frameSink, outputOrdinal, observer);
     };
-    int code = avcodec_send_packet(&context, packet);
+    const auto send = [&] {
+        if (packet != nullptr) {
+            identities.beforeSend(*packet);
+        }
+        return avcodec_send_packet(&context, packet);
+    };
+    int code = send();
     while (code == AVERROR(EAGAIN)) {
         code = drain();
         if (code != AVERROR(EAGAIN) && code != AVERROR_EOF) {
             return code;
         }
-        code = avcodec_send_packet(&context, packet);
+        code = send();
     }
     if (code < 0) {
         return code;

@@ -9,6 +9,10 @@ struct AVCodecContext;
 struct AVFrame;
 struct AVPacket;
 
+namespace vexilo::ffmpeg {
+class PacketIdentityCarrier;
+}
+
 namespace vexilo::analyzer {
 
 class ObserverEventCollector;
@@ -33,18 +37,21 @@ private:
     bool attached_ = false;
 };
 
-// Drains the decoder's output: hands each frame to the observer and to the sink and counts
-// the output ordinal. AVERROR_EXIT on cancellation, AVERROR_EXTERNAL when
+// Drains the decoder's output: gives each frame its packet's identity back, hands it to the
+// observer and to the sink and counts the output ordinal. AVERROR_EXIT on cancellation, AVERROR_EXTERNAL when
 // a frame cannot be converted, the sink refuses it or the collector failed; else the code that
 // ended the drain (usually AVERROR(EAGAIN) or AVERROR_EOF).
 [[nodiscard]] int receiveDecodedFrames(const std::atomic<bool>& cancelRequested, AVCodecContext& context,
-                                       AVFrame& frame, const FrameSink& frameSink, std::uint64_t& outputOrdinal,
+                                       ffmpeg::PacketIdentityCarrier& identities, AVFrame& frame,
+                                       const FrameSink& frameSink, std::uint64_t& outputOrdinal,
                                        ObserverAttachment& observer);
 
-// Sends one packet (null for the end of the stream), draining while the decoder is full and
-// once after the packet was taken; returns the last code obtained.
+// Sends one packet (null for the end of the stream), carrying its opaque_ref to its frames,
+// draining while the decoder is full and once after the packet was taken; returns the last
+// code obtained.
 [[nodiscard]] int sendPacketAndDrain(const std::atomic<bool>& cancelRequested, AVCodecContext& context,
-                                     const AVPacket* packet, AVFrame& frame, const FrameSink& frameSink,
-                                     std::uint64_t& outputOrdinal, ObserverAttachment& observer);
+                                     ffmpeg::PacketIdentityCarrier& identities, const AVPacket* packet,
+                                     AVFrame& frame, const FrameSink& frameSink, std::uint64_t& outputOrdinal,
+                                     ObserverAttachment& observer);
 
 }  // namespace vexilo::analyzer

@@ -38,9 +38,8 @@ void feedExtradata(AVCodecContext* context);
 // is repeated after AVERROR(EAGAIN)), with the packet's byte position in the input file
 // (packet->pos; -1 when unknown). Returns the packet's token, to attach to the packet as its
 // opaque_ref (vexilo/ffmpeg_handles/PacketIdentityCarrier.h): FFmpeg carries it to the frames
-// decoded from the packet, and feedFrame maps them back to their pictures with it. Where the
-// FFmpeg headers lack AV_CODEC_FLAG_COPY_OPAQUE, the token may instead be stored in
-// context->reordered_opaque for the packet.
+// decoded from the packet (PacketIdentityCarrier does the carrying where the FFmpeg headers
+// lack AV_CODEC_FLAG_COPY_OPAQUE), and feedFrame maps them back to their pictures with it.
 std::int64_t feedPacket(AVCodecContext* context, const AVPacket* packet, std::int64_t fileBytePosition);
 
 // Every frame avcodec_receive_frame returns; `displayIndex` is the pipeline's output ordinal
