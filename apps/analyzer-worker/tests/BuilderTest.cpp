@@ -341,6 +341,70 @@ INSTANTIATE_TEST_SUITE_P(
         IssueCase{"CTU outside the picture", {testing::ctuEvent(301, 1, 5, 4000, 0, 64, 64)}, "analyzer.block_geometry"}),
     [](const ::testing::TestParamInfo<IssueCase>& test) { return testing::caseName(test.param.name); });
 
+const analysis::AnalysisErrorInfo* errorWithCode(const analysis::StreamAnalysis& document, const std::string& code)
+{
+    const auto found = std::find_if(document.errors.begin(), document.errors.end(),
+                                    [&](const analysis::AnalysisErrorInfo& error) { return error.code == code; });
+    return found != document.errors.end() ? &*found : nullptr;
+}
+
+TEST(StreamAnalysisBuilder, SyntaxDiagnosticsBecomeErrorsAndWarningsNamingTheirNalUnit)
+{
+    StreamScript script;
+    script.parameterSets().picture(1);
+    script.add(testing::syntaxDiagnosticEvent(101, 33, VEXILO_OBSERVER_DIAGNOSTIC_TOLERATED, "sps_max_num_reorder_pics",
+                                              "SPS kept: reorder above the DPB", 141));
+    script.add(testing::nalUnitEvent(104, 400, 34));
+    script.add(testing::syntaxDiagnosticEvent(104, 34, VEXILO_OBSERVER_DIAGNOSTIC_REJECTED, "pps_pic_parameter_set_id",
+                                              "PPS refused: pps_pic_parameter_set_id above 63", 16));
+    // An element without its terminating zero stops at the field's end.
+    script.add(testing::syntaxDiagnosticEvent(104, 34, VEXILO_OBSERVER_DIAGNOSTIC_REJECTED, std::string(60, 'x'),
+                                              "PPS refused", 20));
+    script.add(testing::syntaxDiagnosticEvent(104, 34, 9, "unknown_outcome", "not reported", 0));
+    script.add(testing::syntaxDiagnosticEvent(0, 0, VEXILO_OBSERVER_DIAGNOSTIC_SESSION_FAILED, "", "", std::nullopt));
+    const StreamAnalysisBuildResult result = script.build();
+    const analysis::StreamAnalysis& document = documentOf(result);
+    expectValid(document);
+
+    const analysis::AnalysisErrorInfo* warning = errorWithCode(document, "analyzer.syntax_value_tolerated");
+    ASSERT_NE(warning, nullptr);
+    EXPECT_EQ(warning->severity, 1);
+    EXPECT_FALSE(warning->errorFlag);
+    EXPECT_EQ(warning->message, "SPS kept: reorder above the DPB");
+    EXPECT_EQ(warning->detail, std::string("path=") + kInputPath +
+                                   "; nalUnit=101; byteOffset=100; nalUnitType=33; element=sps_max_num_reorder_pics; "
+                                   "bitPosition=141");
+    EXPECT_FALSE(warning->relatedObjectId.has_value()) << "kept in the stream's own document";
+
+    const auto rejected = std::count_if(document.errors.begin(), document.errors.end(), [](const auto& error) {
+        return error.code == "analyzer.syntax_structure_rejected";
+    });
+    EXPECT_EQ(rejected, 2) << "one record per refused structure";
+    const std::string expectedDetail = std::string("path=") + kInputPath +
+                                       "; nalUnit=104; byteOffset=400; nalUnitType=34; "
+                                       "element=pps_pic_parameter_set_id; bitPosition=16";
+    const auto error = std::find_if(document.errors.begin(), document.errors.end(),
+                                    [&](const auto& e) { return e.detail == expectedDetail; });
+    ASSERT_NE(error, document.errors.end());
+    EXPECT_EQ(error->code, "analyzer.syntax_structure_rejected");
+    EXPECT_EQ(error->severity, 3);
+    EXPECT_TRUE(error->errorFlag);
+    EXPECT_EQ(error->message, "PPS refused: pps_pic_parameter_set_id above 63");
+    const std::string cutElement = "element=" + std::string(47, 'x') + ";";
+    EXPECT_TRUE(std::any_of(document.errors.begin(), document.errors.end(),
+                            [&](const auto& e) { return e.detail.find(cutElement) != std::string::npos; }));
+
+    const analysis::AnalysisErrorInfo* failure = errorWithCode(document, "analyzer.syntax_observer_failed");
+    ASSERT_NE(failure, nullptr);
+    EXPECT_EQ(failure->severity, 4);
+    EXPECT_FALSE(failure->message.empty()) << "a fixed message stands in for an empty one";
+    EXPECT_EQ(failure->detail.find("bitPosition"), std::string::npos);
+    EXPECT_FALSE(hasIssue(document, "unknown_outcome"));
+    EXPECT_EQ(std::count_if(document.errors.begin(), document.errors.end(),
+                            [](const auto& e) { return e.message == "not reported"; }),
+              0);
+}
+
 TEST(StreamAnalysisBuilder, DamagedLinksAreLeftOutAndTheDocumentStaysValid)
 {
     StreamScript script;

@@ -10,7 +10,9 @@
 #include <cctype>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vexilo::analyzer::testing {
@@ -293,6 +295,26 @@ inline EventBytes tuEvent(std::uint64_t sliceIdentity, std::uint64_t pictureIden
         .put<std::uint32_t>(156, 1)
         .put<std::int32_t>(220, 31)
         .put<std::uint32_t>(252, 1);
+    return event;
+}
+
+// Kind 23; `element` and `message` are cut to their fields.
+inline EventBytes syntaxDiagnosticEvent(std::uint64_t nalIdentity, std::uint32_t nalUnitType, std::uint32_t outcome,
+                                        std::string_view element, std::string_view message,
+                                        std::optional<std::uint64_t> bitPosition)
+{
+    EventBytes event(VEXILO_OBSERVER_EVENT_SYNTAX_DIAGNOSTIC, VEXILO_OBSERVER_MIN_SIZE_SYNTAX_DIAGNOSTIC);
+    event.put<std::uint64_t>(64, nalIdentity)
+        .put<std::uint64_t>(72, bitPosition.value_or(0))
+        .put<std::uint32_t>(80, nalUnitType)
+        .put<std::uint32_t>(84, outcome)
+        .put<std::uint32_t>(88, bitPosition ? 1U : 0U);
+    for (std::size_t i = 0; i < element.size() && i + 1 < VEXILO_OBSERVER_DIAGNOSTIC_ELEMENT_BYTES; ++i) {
+        event.put<char>(96 + i, element[i]);
+    }
+    for (std::size_t i = 0; i < message.size() && i + 1 < VEXILO_OBSERVER_DIAGNOSTIC_MESSAGE_BYTES; ++i) {
+        event.put<char>(144 + i, message[i]);
+    }
     return event;
 }
 

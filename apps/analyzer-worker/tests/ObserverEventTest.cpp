@@ -50,7 +50,7 @@ INSTANTIATE_TEST_SUITE_P(EveryKind, ObserverEventMinimumSize,
                                            MinimumSizeCase{17, 96}, MinimumSizeCase{18, 120},
                                            MinimumSizeCase{19, 208}, MinimumSizeCase{20, 240},
                                            MinimumSizeCase{21, 264}, MinimumSizeCase{22, 88},
-                                           MinimumSizeCase{23, 64}, MinimumSizeCase{1000, 64}),
+                                           MinimumSizeCase{23, 272}, MinimumSizeCase{24, 64}, MinimumSizeCase{1000, 64}),
                          [](const ::testing::TestParamInfo<MinimumSizeCase>& test) {
                              return "Kind" + std::to_string(test.param.kind);
                          });

@@ -58,6 +58,14 @@ Event makeEvent(std::uint32_t kind, const EventStamp& stamp)
 
 std::uint32_t profileFlags(const ProfileInfo& info) { return info.constraintFlags; }
 
+template <std::size_t Bytes>
+void copyText(char (&field)[Bytes], std::string_view text)
+{
+    const std::size_t length = std::min(text.size(), Bytes - 1U);
+    std::copy_n(text.data(), length, field);
+    field[length] = '\0';
+}
+
 void writeProfileTierLevel(VexiloObserverParameterSetEvent& event, const ProfileTierLevel& ptl)
 {
     event.profileIdc = ptl.general.profile_idc;
@@ -266,6 +274,19 @@ VexiloObserverEventHeader writeMarkerEvent(std::uint32_t kind)
     return header;
 }
 
+VexiloObserverSyntaxDiagnosticEvent writeSyntaxDiagnosticEvent(const DiagnosticFacts& facts, const EventStamp& stamp)
+{
+    auto event = makeEvent<VexiloObserverSyntaxDiagnosticEvent>(VEXILO_OBSERVER_EVENT_SYNTAX_DIAGNOSTIC, stamp);
+    event.nalIdentity = facts.nalIdentity;
+    event.nalUnitType = facts.nalUnitType;
+    event.outcome = facts.outcome;
+    event.bitPosition = facts.bitPosition.value_or(0);
+    event.bitPositionKnown = flagValue(facts.bitPosition.has_value());
+    copyText(event.element, facts.element);
+    copyText(event.message, facts.message);
+    return event;
+}
+
 VexiloObserverNalUnitEvent writeNalUnitEvent(const NalUnitFacts& nal, const EventStamp& stamp)
 {
     auto event = makeEvent<VexiloObserverNalUnitEvent>(VEXILO_OBSERVER_EVENT_NAL_UNIT, stamp);
@@ -273,7 +294,7 @@ VexiloObserverNalUnitEvent writeNalUnitEvent(const NalUnitFacts& nal, const Even
     event.byteLocationKnown = flagValue(nal.byteOffset.has_value());
     event.byteSize = nal.byteSize;
     event.contentHash = nal.contentHash;
-    event.nalValue0 = nal.indexInPacket;
+    event.indexInPacket = nal.indexInPacket;
     event.startCodeLength = nal.startCodeLength;
     event.nalUnitType = nal.header.nal_unit_type;
     event.layerId = nal.header.nuh_layer_id;
@@ -356,7 +377,7 @@ VexiloObserverParameterSetEvent writeSpsEvent(const Sps& sps, std::uint64_t cont
     event.numLongTermRefPicsSps = sps.num_long_term_ref_pics_sps;
     for (std::uint32_t i = 0; i < sps.num_long_term_ref_pics_sps; ++i) {
         event.ltRefPicPocLsbSps[i] = sps.lt_ref_pic_poc_lsb_sps[i];
-        event.spsValue764 |= flagValue(sps.used_by_curr_pic_lt_sps_flag[i]) << i;
+        event.usedByCurrPicLtSpsFlags |= flagValue(sps.used_by_curr_pic_lt_sps_flag[i]) << i;
     }
     if (sps.pcm_enabled_flag) {
         event.pcmSampleBitDepthLuma = sps.PcmBitDepthY;
@@ -417,9 +438,9 @@ VexiloObserverSeiMessageEvent writeSeiMessageEvent(const SeiMessage& message, st
     auto event = makeEvent<VexiloObserverSeiMessageEvent>(VEXILO_OBSERVER_EVENT_SEI_MESSAGE, stamp);
     event.payloadSize = message.payloadSize;
     event.payloadHash = fnv1a64(message.payload);
-    event.seiExtraValueA = indexInNal;
+    event.messageIndexInNal = indexInNal;
     event.payloadType = message.payloadType;
-    event.seiExtraValueB = nalUnitType;
+    event.nalUnitType = nalUnitType;
     event.status = message.complete ? kSeiStatusParsed : kSeiStatusMalformed;
     event.payload = message.payload.empty() ? nullptr : message.payload.data();
     event.payloadBytesLength = static_cast<std::uint32_t>(std::min<std::size_t>(message.payload.size(), UINT32_MAX));
@@ -443,9 +464,9 @@ VexiloObserverSliceEvent writeSliceEvent(const SliceSegmentHeader& h, const Slic
     setBit(event.presentMaskB, VEXILO_OBSERVER_SLICE_B_TILE_ID, facts.parsed);
     event.parseStatus = facts.parsed ? kStatusOk : kStatusMalformed;
     event.parserErrorCode = facts.parsed ? 0 : facts.errorCode;
-    event.sliceValue112 = h.nal.nal_unit_type;
-    event.sliceValue116 = h.nal.TemporalId();
-    event.sliceValue120 = static_cast<std::uint32_t>(std::min<std::uint64_t>(facts.sliceDataNalOffset, UINT32_MAX));
+    event.nalUnitType = h.nal.nal_unit_type;
+    event.temporalId = h.nal.TemporalId();
+    event.sliceDataNalOffset = static_cast<std::uint32_t>(std::min<std::uint64_t>(facts.sliceDataNalOffset, UINT32_MAX));
     event.firstSliceSegmentInPic = flagValue(h.first_slice_segment_in_pic_flag);
     event.noOutputOfPriorPics = flagValue(h.no_output_of_prior_pics_flag);
     event.ppsId = h.slice_pic_parameter_set_id;
@@ -565,8 +586,8 @@ VexiloObserverPictureOutputEvent writePictureOutputEvent(const OutputFacts& fact
     event.pictureIdentity = facts.pictureIdentity;
     event.decodeIndex = static_cast<std::int64_t>(facts.pictureIdentity) - 1;
     event.poc = facts.poc;
-    event.outputExtraValueA = facts.nalUnitType;
-    event.outputExtraValueB = facts.temporalId;
+    event.nalUnitType = facts.nalUnitType;
+    event.temporalId = facts.temporalId;
     return event;
 }
 

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string_view>
 
 namespace vexilo::hevc {
 
@@ -44,6 +45,16 @@ struct SliceFacts {
     std::uint64_t sliceDataNalOffset = 0; // slice data start within the NAL unit bytes
 };
 
+// A structure the parser refused or kept with a tolerated value, or a session that failed.
+struct DiagnosticFacts {
+    std::uint64_t nalIdentity = 0;
+    std::uint32_t nalUnitType = 0;
+    std::uint32_t outcome = 0;                // VEXILO_OBSERVER_DIAGNOSTIC_*
+    std::optional<std::uint64_t> bitPosition; // from the NAL unit's first byte
+    std::string_view element;
+    std::string_view message;
+};
+
 struct PictureIdentityFacts {
     std::uint64_t sliceIdentity = 0;
     std::uint64_t pictureIdentity = 0;
@@ -52,6 +63,8 @@ struct PictureIdentityFacts {
 void fillEventHeader(VexiloObserverEventHeader& header, std::uint32_t kind, std::uint32_t size, const EventStamp& stamp);
 
 VexiloObserverEventHeader writeMarkerEvent(std::uint32_t kind);
+// Texts longer than their field are cut to fit, always NUL-terminated.
+VexiloObserverSyntaxDiagnosticEvent writeSyntaxDiagnosticEvent(const DiagnosticFacts& facts, const EventStamp& stamp);
 VexiloObserverNalUnitEvent writeNalUnitEvent(const NalUnitFacts& nal, const EventStamp& stamp);
 VexiloObserverParameterSetEvent writeVpsEvent(const Vps& vps, std::uint64_t contentHash, const EventStamp& stamp);
 VexiloObserverVpsLayerSetEvent writeVpsLayerSetEvent(const Vps& vps, const VpsLayerSet& layerSet,

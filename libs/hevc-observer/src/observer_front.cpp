@@ -12,6 +12,7 @@ extern "C" {
 }
 
 #include <atomic>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <unordered_map>
@@ -46,6 +47,17 @@ std::shared_ptr<Registration> findRegistration(const AVCodecContext* context)
     return found == registry().end() ? nullptr : found->second;
 }
 
+// Nothing may escape into the decoding loop: a session that threw says so to its receiver
+// and reports no more.
+void failSession(vexilo::hevc::ObserverSession& session, const char* reason) noexcept
+{
+    try {
+        session.fail(reason);
+    } catch (...) {
+        session.sink().stop();
+    }
+}
+
 // Runs `work` on the context's session unless the registration is gone.
 template <typename Work>
 void withSession(const AVCodecContext* context, Work&& work)
@@ -60,9 +72,10 @@ void withSession(const AVCodecContext* context, Work&& work)
     }
     try {
         work(registration->session);
+    } catch (const std::exception& error) {
+        failSession(registration->session, error.what());
     } catch (...) {
-        // Nothing may escape into the decoding loop; a session that threw reports no more.
-        registration->session.sink().stop();
+        failSession(registration->session, "unknown exception");
     }
 }
 

@@ -33,6 +33,34 @@ std::uint32_t pictureTypeOfSlice(std::uint32_t sliceType)
     }
 }
 
+// How the structures of a NAL unit are called in a diagnostic: a short label for the
+// message, and the syntax structure named when the parser names no element of it.
+struct StructureNames {
+    const char* label;
+    const char* syntax;
+};
+
+StructureNames structureNamesOf(std::uint32_t nalUnitType)
+{
+    switch (nalUnitType) {
+    case VPS_NUT:
+        return {"VPS", "video_parameter_set_rbsp"};
+    case SPS_NUT:
+        return {"SPS", "seq_parameter_set_rbsp"};
+    case PPS_NUT:
+        return {"PPS", "pic_parameter_set_rbsp"};
+    default:
+        return {"Slice segment header", "slice_segment_header"};
+    }
+}
+
+// Bits from the NAL unit's first byte to bit `rbspBit` of its RBSP: the unit header and the
+// emulation prevention bytes before it count, as they do for anyone reading the file.
+std::uint64_t nalBitPosition(const Rbsp& rbsp, std::uint64_t rbspBit)
+{
+    return (kNalUnitHeaderBytes + rbsp.toNalPosition(rbspBit / 8U)) * 8U + rbspBit % 8U;
+}
+
 EventStamp stampOf(const PacketStamp& packet)
 {
     EventStamp stamp;
@@ -66,7 +94,8 @@ void EventSink::handOver(VexiloObserverEventHeader& event)
     if (stopped_ || callback_ == nullptr || event.kind == 0 || event.kind > 64) {
         return;
     }
-    if (((eventMask_ >> (event.kind - 1U)) & 1U) == 0) {
+    const bool wanted = event.kind == VEXILO_OBSERVER_EVENT_SYNTAX_DIAGNOSTIC || ((eventMask_ >> (event.kind - 1U)) & 1U) != 0;
+    if (!wanted) {
         return;
     }
     if (callback_(opaque_, 0, &event) < 0) {
@@ -159,19 +188,19 @@ void ObserverSession::processNalUnit(std::span<const std::uint8_t> nal, const Na
     const std::uint32_t type = header->nal_unit_type;
     if (isVcl(type)) {
         if (!silent) {
-            processSlice(payload, *header, facts.nalIdentity, stamp);
+            processSlice(payload, facts, stamp);
         }
         return;
     }
     switch (type) {
     case VPS_NUT:
-        processVps(unescapeRbsp(payload).bytes, facts.contentHash, stamp, silent);
+        processVps(unescapeRbsp(payload), facts, stamp, silent);
         break;
     case SPS_NUT:
-        processSps(unescapeRbsp(payload).bytes, facts.contentHash, stamp, silent);
+        processSps(unescapeRbsp(payload), facts, stamp, silent);
         break;
     case PPS_NUT:
-        processPps(unescapeRbsp(payload).bytes, facts.contentHash, stamp, silent);
+        processPps(unescapeRbsp(payload), facts, stamp, silent);
         break;
     case PREFIX_SEI_NUT:
     case SUFFIX_SEI_NUT:
@@ -188,11 +217,57 @@ void ObserverSession::processNalUnit(std::span<const std::uint8_t> nal, const Na
     }
 }
 
-void ObserverSession::processVps(std::span<const std::uint8_t> rbsp, std::uint64_t hash, const EventStamp& stamp,
-                                 bool silent)
+void ObserverSession::reportRefused(const NalUnitFacts& nal, const Rbsp& rbsp, const std::string& error,
+                                    const SyntaxFault& fault, const EventStamp& stamp)
 {
-    ParseResult<Vps> result = parseVps(rbsp);
+    const StructureNames names = structureNamesOf(nal.header.nal_unit_type);
+    const std::string message = std::string(names.label) + " refused: " + error;
+    DiagnosticFacts facts;
+    facts.nalIdentity = nal.nalIdentity;
+    facts.nalUnitType = nal.header.nal_unit_type;
+    facts.outcome = VEXILO_OBSERVER_DIAGNOSTIC_REJECTED;
+    facts.bitPosition = nalBitPosition(rbsp, fault.bitPosition);
+    facts.element = fault.element.empty() ? std::string_view(names.syntax) : std::string_view(fault.element);
+    facts.message = message;
+    auto event = writeSyntaxDiagnosticEvent(facts, stamp);
+    send(event);
+}
+
+void ObserverSession::reportTolerated(const NalUnitFacts& nal, const Rbsp& rbsp, const SyntaxWarning& warning,
+                                      const EventStamp& stamp)
+{
+    const std::string message = std::string(structureNamesOf(nal.header.nal_unit_type).label) + " kept: " +
+                                warning.message;
+    DiagnosticFacts facts;
+    facts.nalIdentity = nal.nalIdentity;
+    facts.nalUnitType = nal.header.nal_unit_type;
+    facts.outcome = VEXILO_OBSERVER_DIAGNOSTIC_TOLERATED;
+    facts.bitPosition = nalBitPosition(rbsp, warning.bitPosition);
+    facts.element = warning.element;
+    facts.message = message;
+    auto event = writeSyntaxDiagnosticEvent(facts, stamp);
+    send(event);
+}
+
+void ObserverSession::fail(std::string_view reason)
+{
+    const std::string message = "The syntax observer failed and analyses no further: " + std::string(reason);
+    DiagnosticFacts facts;
+    facts.nalIdentity = nalCounter_;
+    facts.outcome = VEXILO_OBSERVER_DIAGNOSTIC_SESSION_FAILED;
+    facts.message = message;
+    auto event = writeSyntaxDiagnosticEvent(facts, EventStamp{});
+    send(event);
+    sink_.stop();
+}
+
+void ObserverSession::processVps(const Rbsp& rbsp, const NalUnitFacts& nal, const EventStamp& stamp, bool silent)
+{
+    ParseResult<Vps> result = parseVps(rbsp.bytes);
     if (!result.value) {
+        if (!silent) {
+            reportRefused(nal, rbsp, result.error, result.errorAt, stamp);
+        }
         return;
     }
     auto vps = std::make_shared<const Vps>(std::move(*result.value));
@@ -200,7 +275,7 @@ void ObserverSession::processVps(std::span<const std::uint8_t> rbsp, std::uint64
     if (silent) {
         return;
     }
-    auto event = writeVpsEvent(*vps, hash, stamp);
+    auto event = writeVpsEvent(*vps, nal.contentHash, stamp);
     send(event);
     for (const VpsLayerSet& layerSet : vps->layerSets) {
         auto layerSetEvent = writeVpsLayerSetEvent(*vps, layerSet, stamp);
@@ -208,33 +283,41 @@ void ObserverSession::processVps(std::span<const std::uint8_t> rbsp, std::uint64
     }
 }
 
-void ObserverSession::processSps(std::span<const std::uint8_t> rbsp, std::uint64_t hash, const EventStamp& stamp,
-                                 bool silent)
+void ObserverSession::processSps(const Rbsp& rbsp, const NalUnitFacts& nal, const EventStamp& stamp, bool silent)
 {
-    ParseResult<Sps> result = parseSps(rbsp);
+    ParseResult<Sps> result = parseSps(rbsp.bytes);
     if (!result.value) {
+        if (!silent) {
+            reportRefused(nal, rbsp, result.error, result.errorAt, stamp);
+        }
         return;
     }
     auto sps = std::make_shared<const Sps>(std::move(*result.value));
     parameterSets_.sps[sps->sps_seq_parameter_set_id] = sps;
-    if (!silent) {
-        auto event = writeSpsEvent(*sps, hash, stamp);
-        send(event);
+    if (silent) {
+        return;
+    }
+    auto event = writeSpsEvent(*sps, nal.contentHash, stamp);
+    send(event);
+    for (const SyntaxWarning& warning : sps->warnings) {
+        reportTolerated(nal, rbsp, warning, stamp);
     }
 }
 
-void ObserverSession::processPps(std::span<const std::uint8_t> rbsp, std::uint64_t hash, const EventStamp& stamp,
-                                 bool silent)
+void ObserverSession::processPps(const Rbsp& rbsp, const NalUnitFacts& nal, const EventStamp& stamp, bool silent)
 {
-    ParseResult<Pps> result = parsePps(rbsp);
+    ParseResult<Pps> result = parsePps(rbsp.bytes);
     if (!result.value) {
+        if (!silent) {
+            reportRefused(nal, rbsp, result.error, result.errorAt, stamp);
+        }
         return;
     }
     auto pps = std::make_shared<const Pps>(std::move(*result.value));
     parameterSets_.pps[pps->pps_pic_parameter_set_id] = pps;
     if (!silent) {
         const Sps* sps = parameterSets_.sps[pps->pps_seq_parameter_set_id].get();
-        auto event = writePpsEvent(*pps, sps, hash, stamp);
+        auto event = writePpsEvent(*pps, sps, nal.contentHash, stamp);
         send(event);
     }
 }
@@ -249,9 +332,10 @@ void ObserverSession::processSei(std::span<const std::uint8_t> rbsp, std::uint32
     }
 }
 
-void ObserverSession::processSlice(std::span<const std::uint8_t> payload, const NalUnitHeader& header,
-                                   std::uint64_t nalIdentity, const EventStamp& packetStamp)
+void ObserverSession::processSlice(std::span<const std::uint8_t> payload, const NalUnitFacts& nal,
+                                   const EventStamp& packetStamp)
 {
+    const NalUnitHeader& header = nal.header;
     const Rbsp rbsp = unescapeRbsp(payload);
     SliceHeaderContext context;
     context.parameterSets = &parameterSets_;
@@ -263,7 +347,7 @@ void ObserverSession::processSlice(std::span<const std::uint8_t> payload, const 
     const SliceSegmentHeader& h = parse.header;
 
     SliceFacts facts;
-    facts.nalIdentity = nalIdentity;
+    facts.nalIdentity = nal.nalIdentity;
     facts.sliceIdentity = ++sliceCounter_;
     facts.parsed = parse.parsed;
     facts.errorCode = kErrorInvalidData;
@@ -299,6 +383,9 @@ void ObserverSession::processSlice(std::span<const std::uint8_t> payload, const 
     }
     auto event = writeSliceEvent(h, facts, stamp);
     send(event);
+    if (!parse.parsed) {
+        reportRefused(nal, rbsp, parse.error, parse.errorAt, stamp);
+    }
     if (current_ && parse.parsed) {
         emitReferenceEvents(parse, identity, stamp);
         if (sink_.wantsBlockEvents()) {

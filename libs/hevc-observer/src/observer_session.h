@@ -16,6 +16,8 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -77,6 +79,8 @@ public:
     void feedFrame(std::int64_t token, std::int64_t displayIndex, std::int64_t pts, std::int64_t dts,
                    std::uint32_t width, std::uint32_t height);
     void feedFlush();
+    // Tells the receiver that the session failed (`reason`) and stops: nothing follows.
+    void fail(std::string_view reason);
 
     EventSink& sink() { return sink_; }
     [[nodiscard]] const std::vector<PictureRecord>& pictures() const { return pictures_; }
@@ -94,12 +98,17 @@ private:
     void startOnce();
     void processNalUnit(std::span<const std::uint8_t> nal, const NalUnitFacts& location, const PacketStamp& stamp,
                         bool silent);
-    void processVps(std::span<const std::uint8_t> rbsp, std::uint64_t hash, const EventStamp& stamp, bool silent);
-    void processSps(std::span<const std::uint8_t> rbsp, std::uint64_t hash, const EventStamp& stamp, bool silent);
-    void processPps(std::span<const std::uint8_t> rbsp, std::uint64_t hash, const EventStamp& stamp, bool silent);
+    void processVps(const Rbsp& rbsp, const NalUnitFacts& nal, const EventStamp& stamp, bool silent);
+    void processSps(const Rbsp& rbsp, const NalUnitFacts& nal, const EventStamp& stamp, bool silent);
+    void processPps(const Rbsp& rbsp, const NalUnitFacts& nal, const EventStamp& stamp, bool silent);
     void processSei(std::span<const std::uint8_t> rbsp, std::uint32_t nalUnitType, const EventStamp& stamp);
-    void processSlice(std::span<const std::uint8_t> payload, const NalUnitHeader& header, std::uint64_t nalIdentity,
-                      const EventStamp& stamp);
+    void processSlice(std::span<const std::uint8_t> payload, const NalUnitFacts& nal, const EventStamp& stamp);
+    // A structure of the NAL unit was refused (`error`, found at `fault`), or kept although a
+    // value lay outside its range (`warning`).
+    void reportRefused(const NalUnitFacts& nal, const Rbsp& rbsp, const std::string& error, const SyntaxFault& fault,
+                       const EventStamp& stamp);
+    void reportTolerated(const NalUnitFacts& nal, const Rbsp& rbsp, const SyntaxWarning& warning,
+                         const EventStamp& stamp);
     void beginPicture(const SliceHeaderParse& parse);
     void emitBlockEvents(const SliceHeaderParse& parse, std::span<const std::uint8_t> rbsp,
                          const PictureIdentityFacts& identity, const EventStamp& stamp);

@@ -1,8 +1,10 @@
 // Damaged copies of the reference streams: truncated, with flipped bytes, with NAL units
 // left out, cut into arbitrary packets. Each must end in events with a parse status, never
-// in a crash or an out-of-range value.
+// in a crash or an out-of-range value. Copies with one element set out of its range must
+// end in a diagnostic that names the element and its bit in the NAL unit.
 #include "nal_unit.h"
 #include "observer_session.h"
+#include "stream_patch.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -232,6 +234,111 @@ TEST(MissingParameterSetTest, SlicesWithoutTheirPpsAreMalformedAndStartNoPicture
         EXPECT_EQ(slice.presentMaskA & VEXILO_OBSERVER_SLICE_A_SIGNALED_SLICE_TYPE, 0U);
     }
     EXPECT_TRUE(session.pictures().empty());
+}
+
+std::vector<VexiloObserverSyntaxDiagnosticEvent> observeDiagnostics(const Bytes& stream, EventRecorder& recorder)
+{
+    ObserverSession session(EventSink(&EventRecorder::callback, &recorder, VEXILO_OBSERVER_EVENT_MASK_ALL));
+    session.feedPacket(stream, PacketStamp{});
+    session.feedFlush();
+    return recorder.ofKind<VexiloObserverSyntaxDiagnosticEvent>(VEXILO_OBSERVER_EVENT_SYNTAX_DIAGNOSTIC);
+}
+
+// The identity the observer gave the first NAL unit of `nalUnitType`.
+std::uint64_t firstNalIdentityOfType(const EventRecorder& recorder, std::uint32_t nalUnitType)
+{
+    for (const auto& nal : recorder.ofKind<VexiloObserverNalUnitEvent>(VEXILO_OBSERVER_EVENT_NAL_UNIT)) {
+        if (nal.nalUnitType == nalUnitType) {
+            return nal.nalIdentity;
+        }
+    }
+    return 0;
+}
+
+// sps_video_parameter_set_id, sps_max_sub_layers_minus1 (0), sps_temporal_id_nesting_flag
+// and profile_tier_level() of one sub-layer.
+constexpr std::uint64_t kSpsIdBitWithOneSubLayer = 4 + 3 + 1 + 96;
+// first_slice_segment_in_pic_flag and no_output_of_prior_pics_flag of an IRAP picture.
+constexpr std::uint64_t kSlicePpsIdBitOfIrap = 2;
+
+TEST(RefusedStructureTest, DiagnosticNamesTheElementAndItsBitInTheNalUnit)
+{
+    struct Case {
+        const char* name;
+        const char* file;
+        std::uint32_t nalUnitType;
+        std::uint64_t rbspBit; // where the element starts in the first NAL unit of the type
+        std::uint32_t value;
+        const char* element;
+    };
+    const Case cases[] = {
+        {"PPS id above 63", "s04_ldp_tiles_uniform_lf_across.bit", PPS_NUT, 0, 64, "pps_pic_parameter_set_id"},
+        {"SPS id above 15", "s04_ldp_tiles_uniform_lf_across.bit", SPS_NUT, kSpsIdBitWithOneSubLayer, 16,
+         "sps_seq_parameter_set_id"},
+        {"slice PPS id above 63", "s09_ldp_long_term_ref.bit", IDR_W_RADL, kSlicePpsIdBitOfIrap, 64,
+         "slice_pic_parameter_set_id"},
+        {"slice names a PPS never sent", "s09_ldp_long_term_ref.bit", IDR_W_RADL, kSlicePpsIdBitOfIrap, 9,
+         "slice_pic_parameter_set_id"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Bytes stream = readFile(referenceStreamsDir() / c.file);
+        const auto nal = firstNalUnitOfType(stream, c.nalUnitType);
+        ASSERT_TRUE(nal.has_value());
+        if (c.nalUnitType == SPS_NUT) {
+            ASSERT_EQ((rbspOf(stream, *nal)[0] >> 1U) & 7U, 0U) << "the SPS must have one sub-layer";
+        }
+        const Bytes damaged = withRbsp(stream, *nal, withUe(rbspOf(stream, *nal), c.rbspBit, c.value));
+
+        EventRecorder recorder;
+        const auto diagnostics = observeDiagnostics(damaged, recorder);
+        ASSERT_FALSE(diagnostics.empty());
+        const VexiloObserverSyntaxDiagnosticEvent& first = diagnostics.front();
+        EXPECT_EQ(first.outcome, VEXILO_OBSERVER_DIAGNOSTIC_REJECTED);
+        EXPECT_EQ(first.nalUnitType, c.nalUnitType);
+        EXPECT_EQ(first.nalIdentity, firstNalIdentityOfType(recorder, c.nalUnitType));
+        EXPECT_STREQ(first.element, c.element);
+        EXPECT_NE(first.bitPositionKnown, 0U);
+        EXPECT_EQ(first.bitPosition, nalBitOf(damaged, *firstNalUnitOfType(damaged, c.nalUnitType), c.rbspBit));
+        EXPECT_NE(std::string(first.message).find(c.element), std::string::npos) << first.message;
+    }
+}
+
+TEST(RefusedStructureTest, TruncatedParameterSetNamesItsStructure)
+{
+    const Bytes stream = readFile(referenceStreamsDir() / "s04_ldp_tiles_uniform_lf_across.bit");
+    const auto pps = firstNalUnitOfType(stream, PPS_NUT);
+    ASSERT_TRUE(pps.has_value());
+    const Bytes damaged = withRbsp(stream, *pps, Bytes{0x00, 0x80}); // ends inside the PPS id
+
+    EventRecorder recorder;
+    const auto diagnostics = observeDiagnostics(damaged, recorder);
+    ASSERT_FALSE(diagnostics.empty());
+    EXPECT_EQ(diagnostics.front().nalUnitType, PPS_NUT);
+    EXPECT_STREQ(diagnostics.front().element, "pic_parameter_set_rbsp");
+    EXPECT_NE(diagnostics.front().bitPositionKnown, 0U);
+}
+
+TEST(ToleratedValueTest, ReorderAboveTheDpbKeepsTheSpsWithAWarning)
+{
+    const Bytes stream = readFile(testMediaDir() / "main_420_8bit_gop8.hevc");
+    SpsReorderField field;
+    const Bytes patched = withReorderAboveTheDpb(stream, field);
+
+    EventRecorder recorder;
+    const auto diagnostics = observeDiagnostics(patched, recorder);
+    ASSERT_EQ(diagnostics.size(), 1U) << "one warning, no structure refused";
+    EXPECT_EQ(diagnostics[0].outcome, VEXILO_OBSERVER_DIAGNOSTIC_TOLERATED);
+    EXPECT_EQ(diagnostics[0].nalUnitType, static_cast<std::uint32_t>(SPS_NUT));
+    EXPECT_STREQ(diagnostics[0].element, "sps_max_num_reorder_pics");
+    EXPECT_EQ(diagnostics[0].bitPosition, nalBitOf(patched, *firstNalUnitOfType(patched, SPS_NUT), field.bitPosition));
+
+    const auto sps = recorder.ofKind<VexiloObserverParameterSetEvent>(VEXILO_OBSERVER_EVENT_SPS);
+    ASSERT_FALSE(sps.empty());
+    EXPECT_EQ(sps[0].spsMaxNumReorderPics[0], field.maxDecPicBufferingMinus1 + 1U);
+    for (const auto& slice : recorder.ofKind<VexiloObserverSliceEvent>(VEXILO_OBSERVER_EVENT_SLICE_SEGMENT_HEADER)) {
+        EXPECT_EQ(slice.parseStatus, 1U);
+    }
 }
 
 } // namespace

@@ -1,5 +1,6 @@
-// The C entry points and the feed calls: registration rules, and that no event arrives
-// after av_vexilo_clear_observer returns or after the callback has failed.
+// The C entry points and the feed calls: registration rules, that no event arrives after
+// av_vexilo_clear_observer returns or after the callback has failed, and that a session that
+// throws says so before it goes quiet.
 #include "test_support.h"
 
 #include <vexilo/hevc_observer/observer_feed.h>
@@ -9,6 +10,9 @@ extern "C" {
 }
 
 #include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
 
 namespace vexilo::hevc::test {
 namespace {
@@ -136,6 +140,46 @@ TEST_F(ObserverFrontTest, AFailedCallbackOrAClearInsideTheCallbackEndsDelivery)
         EXPECT_EQ(receiver.received, receiver.stopAfter) << c.name;
         av_vexilo_clear_observer(context_.get());
     }
+}
+
+// Throws out of the delivery of the first SPS, as a fault inside the session would.
+struct ThrowingReceiver {
+    EventRecorder recorder;
+
+    static int callback(void* opaque, std::uint64_t flags, const VexiloObserverEventHeader* event)
+    {
+        auto* self = static_cast<ThrowingReceiver*>(opaque);
+        EventRecorder::callback(&self->recorder, flags, event);
+        if (event->kind == VEXILO_OBSERVER_EVENT_SPS) {
+            throw std::runtime_error("SPS handling broke");
+        }
+        return VEXILO_OBSERVER_RESULT_OK;
+    }
+};
+
+TEST_F(ObserverFrontTest, ASessionThatThrowsReportsItsFailureAndDeliversNothingMore)
+{
+    ThrowingReceiver receiver;
+    VexiloObserverRegistration registration = receiver.recorder.registration(VEXILO_OBSERVER_EVENT_MASK_STREAM_INDEX);
+    registration.callback = &ThrowingReceiver::callback;
+    registration.opaque = &receiver;
+    ASSERT_EQ(av_vexilo_set_observer(context_.get(), &registration), VEXILO_OBSERVER_RESULT_OK);
+    feedStream();
+    hevc_observer::feedFlush(context_.get());
+
+    // Delivered although the mask leaves kind 23 out: an analysis must learn of the failure.
+    ASSERT_GE(receiver.recorder.events.size(), 2U);
+    const auto* last = reinterpret_cast<const VexiloObserverEventHeader*>(receiver.recorder.events.back().data());
+    ASSERT_EQ(last->kind, VEXILO_OBSERVER_EVENT_SYNTAX_DIAGNOSTIC) << "nothing follows the failure";
+    const auto failures =
+        receiver.recorder.ofKind<VexiloObserverSyntaxDiagnosticEvent>(VEXILO_OBSERVER_EVENT_SYNTAX_DIAGNOSTIC);
+    ASSERT_EQ(failures.size(), 1U);
+    EXPECT_EQ(failures[0].outcome, VEXILO_OBSERVER_DIAGNOSTIC_SESSION_FAILED);
+    EXPECT_NE(std::string(failures[0].message).find("SPS handling broke"), std::string::npos) << failures[0].message;
+    EXPECT_EQ(failures[0].bitPositionKnown, 0U);
+    const auto nalUnits = receiver.recorder.ofKind<VexiloObserverNalUnitEvent>(VEXILO_OBSERVER_EVENT_NAL_UNIT);
+    ASSERT_FALSE(nalUnits.empty());
+    EXPECT_EQ(failures[0].nalIdentity, nalUnits.back().nalIdentity) << "the NAL unit being handled when it failed";
 }
 
 } // namespace

@@ -1,13 +1,48 @@
 #include "bit_reader.h"
 
 #include <algorithm>
+#include <string_view>
 
 namespace vexilo::hevc {
 
 namespace {
 constexpr const char* kEndOfData = "bitstream ends inside a syntax element";
 constexpr unsigned kMaxLeadingZeroBits = 31;
+
+bool isNameCharacter(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+// Syntax elements are snake_case (scaling_list_dc_coef_minus8), derived variables CamelCase
+// with an inner capital (CtbLog2SizeY); plain words and abbreviations (IRAP, PCM) are not names.
+bool isSyntaxName(std::string_view word)
+{
+    if (word.empty() || !std::all_of(word.begin(), word.end(), isNameCharacter)) {
+        return false;
+    }
+    const bool snakeCase = word.find('_') != std::string_view::npos;
+    const bool hasLower = std::any_of(word.begin(), word.end(), [](char c) { return c >= 'a' && c <= 'z'; });
+    const bool innerCapital = std::any_of(word.begin() + 1, word.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
+    return snakeCase || (hasLower && innerCapital);
+}
+
+std::string leadingSyntaxName(std::string_view message)
+{
+    const std::string_view word = message.substr(0, message.find(' '));
+    return isSyntaxName(word) ? std::string(word) : std::string();
+}
 } // namespace
+
+SyntaxError::SyntaxError(const std::string& message, std::optional<std::uint64_t> bitPosition)
+    : std::runtime_error(message), element_(leadingSyntaxName(message)), bitPosition_(bitPosition)
+{
+}
+
+SyntaxFault faultOf(const SyntaxError& error, const BitReader& reader)
+{
+    return SyntaxFault{error.element(), error.bitPosition().value_or(reader.position())};
+}
 
 void require(bool condition, const char* message)
 {
@@ -89,15 +124,21 @@ std::int32_t BitReader::se()
 
 std::uint32_t BitReader::ueMax(std::uint32_t maximum, const char* name)
 {
+    const std::uint64_t start = position_;
     const std::uint32_t value = ue();
-    require(value <= maximum, name);
+    if (value > maximum) {
+        throw SyntaxError(name, start);
+    }
     return value;
 }
 
 std::int32_t BitReader::seRange(std::int32_t minimum, std::int32_t maximum, const char* name)
 {
+    const std::uint64_t start = position_;
     const std::int32_t value = se();
-    require(value >= minimum && value <= maximum, name);
+    if (value < minimum || value > maximum) {
+        throw SyntaxError(name, start);
+    }
     return value;
 }
 

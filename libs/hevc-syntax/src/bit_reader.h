@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -11,9 +12,28 @@ namespace vexilo::hevc {
 
 // Thrown inside the syntax parsers when the bitstream ends early or a value is out of its
 // allowed range; every parser entry point catches it and turns it into a parse status.
+// The parser's messages start with the syntax element or variable they are about, so the
+// element is read off the message. A range check knows where its element starts in the
+// RBSP; other failures leave the position to the entry point, which knows where the
+// reader stood.
 class SyntaxError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    explicit SyntaxError(const std::string& message, std::optional<std::uint64_t> bitPosition = std::nullopt);
+
+    // Empty when the message names no element (the data ended, a structure is missing).
+    [[nodiscard]] const std::string& element() const { return element_; }
+    [[nodiscard]] std::optional<std::uint64_t> bitPosition() const { return bitPosition_; }
+
+private:
+    std::string element_;
+    std::optional<std::uint64_t> bitPosition_;
+};
+
+// Where a refused structure went wrong: the element (or derived variable) at fault and the
+// RBSP bit at which it starts, or at which the parser stood when it gave up.
+struct SyntaxFault {
+    std::string element;
+    std::uint64_t bitPosition = 0;
 };
 
 // Fails the current parse with `message` unless `condition` holds.
@@ -55,6 +75,9 @@ private:
     std::uint64_t sizeBits_;
     std::uint64_t position_ = 0;
 };
+
+// The fault of `error`, thrown while `reader` was reading the structure.
+[[nodiscard]] SyntaxFault faultOf(const SyntaxError& error, const BitReader& reader);
 
 // Ceil(Log2(value)) for value >= 1, as the H.265 syntax uses for u(v) lengths.
 unsigned ceilLog2(std::uint64_t value);

@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,7 @@ constexpr std::uint32_t kMaxVpsLayerSets = 1024;
 struct SyntaxWarning {
     const char* element = "";
     std::uint64_t bitPosition = 0;
+    const char* message = "";
 };
 
 struct SubLayerOrdering {
@@ -273,12 +275,28 @@ struct PictureLayout {
     std::vector<std::uint32_t> TileId; // indexed by tile-scan address
 };
 
-// The result of parsing one parameter set: the set, or the reason it was refused.
+// The result of parsing one parameter set: the set, or the reason it was refused and where.
 template <typename T>
 struct ParseResult {
     std::optional<T> value;
     std::string error;
+    SyntaxFault errorAt;
 };
+
+// Runs `parse` (BitReader& -> T) over an RBSP; a refusal becomes the result's error.
+template <typename T, typename Parse>
+ParseResult<T> parseRbsp(std::span<const std::uint8_t> rbsp, Parse&& parse)
+{
+    ParseResult<T> result;
+    BitReader reader(rbsp);
+    try {
+        result.value = parse(reader);
+    } catch (const SyntaxError& error) {
+        result.error = error.what();
+        result.errorAt = faultOf(error, reader);
+    }
+    return result;
+}
 
 ParseResult<Vps> parseVps(std::span<const std::uint8_t> rbsp);
 ParseResult<Sps> parseSps(std::span<const std::uint8_t> rbsp);

@@ -172,14 +172,7 @@ std::vector<std::uint32_t> boundaries(const std::vector<std::uint32_t>& sizes)
 
 ParseResult<Pps> parsePps(std::span<const std::uint8_t> rbsp)
 {
-    ParseResult<Pps> result;
-    try {
-        BitReader reader(rbsp);
-        result.value = parsePpsSyntax(reader);
-    } catch (const SyntaxError& error) {
-        result.error = error.what();
-    }
-    return result;
+    return parseRbsp<Pps>(rbsp, [](BitReader& reader) { return parsePpsSyntax(reader); });
 }
 
 namespace {

@@ -41,6 +41,7 @@ private:
     const SliceHeaderContext& context_;
     const Sps* sps_ = nullptr;
     const Pps* pps_ = nullptr;
+    std::uint64_t slicePpsIdPosition_ = 0;
 };
 
 void SliceHeaderParser::parse()
@@ -51,6 +52,7 @@ void SliceHeaderParser::parse()
         h_.no_output_of_prior_pics_flag = reader_.flag();
         mark(kNoOutputOfPriorPicsFlag);
     }
+    slicePpsIdPosition_ = reader_.position();
     h_.slice_pic_parameter_set_id = reader_.ueMax(kMaxPpsCount - 1U, "slice_pic_parameter_set_id above 63");
     mark(kSlicePicParameterSetId);
     activateParameterSets();
@@ -79,12 +81,12 @@ void SliceHeaderParser::activateParameterSets()
     result_.pps = store.pps[h_.slice_pic_parameter_set_id];
     if (!result_.pps) {
         result_.missingParameterSet = true;
-        throw SyntaxError("slice refers to a PPS that was not received");
+        throw SyntaxError("slice_pic_parameter_set_id names a PPS that was not received", slicePpsIdPosition_);
     }
     result_.sps = store.sps[result_.pps->pps_seq_parameter_set_id];
     if (!result_.sps) {
         result_.missingParameterSet = true;
-        throw SyntaxError("PPS refers to an SPS that was not received");
+        throw SyntaxError("slice_pic_parameter_set_id names a PPS whose SPS was not received", slicePpsIdPosition_);
     }
     sps_ = result_.sps.get();
     pps_ = result_.pps.get();
@@ -480,14 +482,15 @@ SliceHeaderParse parseSliceSegmentHeader(std::span<const std::uint8_t> rbsp, con
 {
     SliceHeaderParse result;
     result.header.nal = nal;
+    BitReader reader(rbsp);
     try {
         require(context.parameterSets != nullptr, "no parameter sets");
-        BitReader reader(rbsp);
         SliceHeaderParser parser(reader, result, context);
         parser.parse();
         result.parsed = true;
     } catch (const SyntaxError& error) {
         result.error = error.what();
+        result.errorAt = faultOf(error, reader);
     }
     return result;
 }

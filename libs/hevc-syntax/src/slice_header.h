@@ -164,6 +164,7 @@ struct SliceHeaderParse {
     bool parsed = false;
     bool missingParameterSet = false;
     std::string error;
+    SyntaxFault errorAt;
 };
 
 // `rbsp` starts behind the two-byte NAL unit header.

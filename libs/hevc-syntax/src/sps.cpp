@@ -26,7 +26,9 @@ void parseSubLayerOrdering(BitReader& reader, Sps& sps)
             reader.ueMax(kMaxDecPicBufferingMinus1, "sps_max_num_reorder_pics above the largest DPB");
         if (ordering.max_num_reorder_pics > ordering.max_dec_pic_buffering_minus1) {
             // Streams in the wild signal this; decoders grow the DPB to fit and go on.
-            sps.warnings.push_back({"sps_max_num_reorder_pics", reorderPosition});
+            sps.warnings.push_back({"sps_max_num_reorder_pics", reorderPosition,
+                                    "sps_max_num_reorder_pics above sps_max_dec_pic_buffering_minus1; "
+                                    "the DPB grows to hold the reordered pictures"});
             ordering.max_dec_pic_buffering_minus1 = ordering.max_num_reorder_pics;
         }
         ordering.max_latency_increase_plus1 = reader.ue();
@@ -259,14 +261,7 @@ Sps parseSpsSyntax(BitReader& reader)
 
 ParseResult<Sps> parseSps(std::span<const std::uint8_t> rbsp)
 {
-    ParseResult<Sps> result;
-    try {
-        BitReader reader(rbsp);
-        result.value = parseSpsSyntax(reader);
-    } catch (const SyntaxError& error) {
-        result.error = error.what();
-    }
-    return result;
+    return parseRbsp<Sps>(rbsp, [](BitReader& reader) { return parseSpsSyntax(reader); });
 }
 
 } // namespace vexilo::hevc

@@ -64,14 +64,7 @@ Vps parseVpsSyntax(BitReader& reader)
 
 ParseResult<Vps> parseVps(std::span<const std::uint8_t> rbsp)
 {
-    ParseResult<Vps> result;
-    try {
-        BitReader reader(rbsp);
-        result.value = parseVpsSyntax(reader);
-    } catch (const SyntaxError& error) {
-        result.error = error.what();
-    }
-    return result;
+    return parseRbsp<Vps>(rbsp, [](BitReader& reader) { return parseVpsSyntax(reader); });
 }
 
 } // namespace vexilo::hevc

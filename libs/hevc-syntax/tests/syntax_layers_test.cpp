@@ -8,6 +8,7 @@
 #include "bit_writer.h"
 #include "scaling_list.h"
 #include "st_ref_pic_set.h"
+#include "stream_patch.h"
 #include "stream_walker.h"
 
 #include <gtest/gtest.h>
@@ -105,70 +106,16 @@ TEST(HvcCTest, ReadsTheRecordAndStopsAtTruncatedArrays)
     EXPECT_FALSE(parseHvcC(Bytes{0x00, 0x00, 0x00, 0x01, 0x40, 0x01}).has_value()); // Annex-B, not hvcC
 }
 
-// The first SPS of an x265 clip (one sub-layer, as x265 writes them), re-encoded with
-// sps_max_num_reorder_pics one above sps_max_dec_pic_buffering_minus1.
-std::vector<std::uint8_t> spsWithReorderAboveTheDpb(std::uint32_t& decPicBufferingMinus1,
-                                                    std::uint64_t& reorderBitPosition)
-{
-    const auto stream = test::readFile(test::testMediaDir() / "main_420_8bit_gop8.hevc");
-    Rbsp rbsp;
-    for (const NalUnitSpan& span : splitAnnexB(stream)) {
-        const auto nal = std::span(stream).subspan(span.offset, span.size);
-        if (const auto header = parseNalUnitHeader(nal); header && header->nal_unit_type == SPS_NUT) {
-            rbsp = unescapeRbsp(nal.subspan(2));
-            break;
-        }
-    }
-    BitReader reader(rbsp.bytes);
-    test::BitWriter writer;
-    const auto copy = [&](unsigned bits) { writer.u(bits, reader.u(bits)); };
-    const auto copyUe = [&] { writer.ue(reader.ue()); };
-    copy(4);
-    const std::uint32_t maxSubLayersMinus1 = reader.u(3);
-    writer.u(3, maxSubLayersMinus1);
-    copy(1);
-    EXPECT_EQ(maxSubLayersMinus1, 0U);
-    for (unsigned bits = 96; bits > 0; bits -= 32) { // profile_tier_level() of one sub-layer
-        copy(32);
-    }
-    copyUe(); // sps_seq_parameter_set_id
-    const std::uint32_t chromaFormatIdc = reader.ue();
-    writer.ue(chromaFormatIdc);
-    if (chromaFormatIdc == 3) {
-        copy(1);
-    }
-    copyUe();
-    copyUe();
-    const bool conformanceWindow = reader.flag();
-    writer.flag(conformanceWindow);
-    for (int i = 0; conformanceWindow && i < 4; ++i) {
-        copyUe();
-    }
-    copyUe(); // bit_depth_luma_minus8
-    copyUe();
-    copyUe(); // log2_max_pic_order_cnt_lsb_minus4
-    copy(1);  // sps_sub_layer_ordering_info_present_flag
-    decPicBufferingMinus1 = reader.ue();
-    writer.ue(decPicBufferingMinus1);
-    reorderBitPosition = reader.position(); // the writer is there too: nothing before changed length
-    static_cast<void>(reader.ue());
-    writer.ue(decPicBufferingMinus1 + 1U);
-    // The rest up to, not including, rbsp_stop_one_bit.
-    std::uint64_t stopBit = rbsp.bytes.size() * 8U - 1U;
-    while (((static_cast<unsigned>(rbsp.bytes[stopBit / 8U]) >> (7U - stopBit % 8U)) & 1U) == 0) {
-        --stopBit;
-    }
-    while (reader.position() < stopBit) {
-        copy(1);
-    }
-    return writer.finish();
-}
-
 TEST(SpsTest, NumReorderPicsAboveTheDpbSizeIsKeptWithAWarning)
 {
-    std::uint32_t decPicBufferingMinus1 = 0;
-    std::uint64_t reorderBitPosition = 0;
-    const auto rbsp = spsWithReorderAboveTheDpb(decPicBufferingMinus1, reorderBitPosition);
+    // The first SPS of an x265 clip, re-encoded with sps_max_num_reorder_pics one above
+    // sps_max_dec_pic_buffering_minus1.
+    const auto stream = test::readFile(test::testMediaDir() / "main_420_8bit_gop8.hevc");
+    test::SpsReorderField field;
+    const auto patched = test::withReorderAboveTheDpb(stream, field);
+    const auto rbsp = test::rbspOf(patched, *test::firstNalUnitOfType(patched, SPS_NUT));
+    const std::uint32_t decPicBufferingMinus1 = field.maxDecPicBufferingMinus1;
+    const std::uint64_t reorderBitPosition = field.bitPosition;
     ASSERT_LT(decPicBufferingMinus1, 15U);
     const ParseResult<Sps> parsed = parseSps(rbsp);
     ASSERT_TRUE(parsed.value.has_value()) << parsed.error;
@@ -178,6 +125,53 @@ TEST(SpsTest, NumReorderPicsAboveTheDpbSizeIsKeptWithAWarning)
     // As FFmpeg's decoder does: the DPB grows to hold the pictures waiting for reordering.
     EXPECT_EQ(parsed.value->subLayerOrdering[0].max_num_reorder_pics, decPicBufferingMinus1 + 1U);
     EXPECT_EQ(parsed.value->subLayerOrdering[0].max_dec_pic_buffering_minus1, decPicBufferingMinus1 + 1U);
+}
+
+TEST(SyntaxErrorTest, NamesTheElementItsMessageStartsWith)
+{
+    struct Case {
+        const char* message;
+        const char* element;
+    };
+    const Case cases[] = {
+        {"scaling_list_dc_coef_minus8 out of range", "scaling_list_dc_coef_minus8"},
+        {"CtbLog2SizeY outside 4..6", "CtbLog2SizeY"},
+        {"Log2MaxIpcmCbSizeY out of range", "Log2MaxIpcmCbSizeY"},
+        {"IRAP picture with a P or B slice", ""},
+        {"PCM bit depth above the bit depth", ""},
+        {"Exp-Golomb code longer than 32 bits", ""},
+        {"bitstream ends inside a syntax element", ""},
+        {"", ""},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(SyntaxError(c.message).element(), c.element) << c.message;
+    }
+}
+
+TEST(RefusedParameterSetTest, ErrorNamesTheElementAndTheBitWhereItStarts)
+{
+    struct Case {
+        const char* name;
+        std::vector<std::uint8_t> rbsp;
+        const char* element;
+        std::uint64_t bitPosition;
+    };
+    const Case cases[] = {
+        {"PPS id above 63", test::BitWriter().ue(64).finish(), "pps_pic_parameter_set_id", 0},
+        {"SPS id of the PPS above 15", test::BitWriter().ue(0).ue(16).finish(), "pps_seq_parameter_set_id", 1},
+        {"init_qp_minus26 below its range",
+         test::BitWriter().ue(0).ue(0).u(7, 0).ue(0).ue(0).se(-100).finish(), "init_qp_minus26", 11},
+        // Data that ends inside an element names none; the position is where reading stopped.
+        {"ends inside the PPS id", {0x00}, "", 8},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ParseResult<Pps> parsed = parsePps(c.rbsp);
+        ASSERT_FALSE(parsed.value.has_value());
+        EXPECT_FALSE(parsed.error.empty());
+        EXPECT_EQ(parsed.errorAt.element, c.element);
+        EXPECT_EQ(parsed.errorAt.bitPosition, c.bitPosition);
+    }
 }
 
 TEST(PictureLayoutTest, TileScanFollowsColumnsThenRows)

@@ -61,6 +61,17 @@ inline constexpr char kBlockGeometry[] = "analyzer.block_geometry";
 inline constexpr char kBlockGeometryMessage[] =
     "Some CTU/CU/PU/TU events lay outside their picture or parent block and were dropped";
 
+// What the syntax observer said about a structure of one NAL unit, one record each time.
+inline constexpr char kSyntaxValueTolerated[] = "analyzer.syntax_value_tolerated";
+inline constexpr char kSyntaxValueToleratedMessage[] =
+    "A value lay outside its range; decoders accept it and the structure was kept";
+inline constexpr char kSyntaxStructureRejected[] = "analyzer.syntax_structure_rejected";
+inline constexpr char kSyntaxStructureRejectedMessage[] =
+    "The syntax parser refused a structure; it is missing from the analysis";
+inline constexpr char kSyntaxObserverFailed[] = "analyzer.syntax_observer_failed";
+inline constexpr char kSyntaxObserverFailedMessage[] =
+    "The syntax observer failed; the analysis holds what came before";
+
 inline constexpr char kSliceIdDetail[] = "sliceId=";
 inline constexpr char kCollectionDetail[] = "collection=";
 

@@ -235,6 +235,7 @@ bool DocumentBuilder::handleEvent(const ObserverEventRecord& record)
     case VEXILO_OBSERVER_EVENT_CU: handleCu(record); return true;
     case VEXILO_OBSERVER_EVENT_PU: handlePu(record); return true;
     case VEXILO_OBSERVER_EVENT_TU: handleTu(record); return true;
+    case VEXILO_OBSERVER_EVENT_SYNTAX_DIAGNOSTIC: handleSyntaxDiagnostic(record); return true;
     default: return true;
     }
 }

@@ -57,6 +57,8 @@ private:
     bool handleReferenceState(const ObserverEventRecord& record);
     bool handlePictureOutput(const ObserverEventRecord& record);
     bool handlePictureLifecycleUpdate(const ObserverEventRecord& record);
+    void handleSyntaxDiagnostic(const ObserverEventRecord& record);
+    [[nodiscard]] const analysis::NalUnitInfo* nalUnitOfDiagnostic(std::uint64_t nalIdentity) const;
     void handleCtu(const ObserverEventRecord& record);
     void handleCu(const ObserverEventRecord& record);
     void handlePu(const ObserverEventRecord& record);
@@ -113,6 +115,7 @@ private:
     };
     DerivationCache lastCtu_;
     DerivationCache lastCu_;
+    std::uint64_t syntaxDiagnosticCount_ = 0;
     std::uint64_t lastPictureIdentity_ = 0;
     std::size_t lastPicturePosition_ = 0;
 };

@@ -176,7 +176,7 @@ void appendSpsLongTermPictures(SyntaxWriter& out, const Event& sps)
     const std::size_t count = boundedCount(sps.numLongTermRefPicsSps, VEXILO_OBSERVER_MAX_LONG_TERM_REF_PICS_SPS);
     for (std::size_t i = 0; i < count; ++i) {
         out.addIndexed("lt_ref_pic_poc_lsb_sps", i, sps.ltRefPicPocLsbSps[i]);
-        out.addIndexed("used_by_curr_pic_lt_sps_flag", i, (sps.spsValue764 >> i) & 1u);
+        out.addIndexed("used_by_curr_pic_lt_sps_flag", i, (sps.usedByCurrPicLtSpsFlags >> i) & 1u);
     }
 }
 

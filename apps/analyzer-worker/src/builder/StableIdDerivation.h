@@ -23,6 +23,7 @@ enum class ObjectKind : std::uint64_t {
     Pu = 12,
     MotionVector = 13,
     Tu = 14,
+    SyntaxDiagnostic = 95,
     OmittedBlocksIssue = 96,
     AnalyzerIssue = 97,
     PartialCollectionIssue = 98,

@@ -90,12 +90,22 @@ void copyVpsLayerSet(const VexiloObserverEventHeader& event, ObserverEventRecord
     record.payload.vpsLayerSet = readLayout<VexiloObserverVpsLayerSetEvent>(event);
 }
 
+void copySyntaxDiagnostic(const VexiloObserverEventHeader& event, ObserverEventRecord& record)
+{
+    VexiloObserverSyntaxDiagnosticEvent diagnostic = readLayout<VexiloObserverSyntaxDiagnosticEvent>(event);
+    // The texts come from outside: they end inside their fields whatever the event says.
+    diagnostic.element[sizeof diagnostic.element - 1] = '\0';
+    diagnostic.message[sizeof diagnostic.message - 1] = '\0';
+    record.payload.syntaxDiagnostic = diagnostic;
+    record.nalIdentity = diagnostic.nalIdentity;
+}
+
 struct EventKindLayout {
     std::uint32_t minimumSize;
     CopyPayload copy;
 };
 
-// Indexed by kind; kind 0 and kinds above 22 carry the header alone.
+// Indexed by kind; kind 0 and kinds above 23 carry the header alone.
 constexpr EventKindLayout kEventKindLayouts[] = {
     {VEXILO_OBSERVER_MIN_SIZE_MARKER, copyNothing},  // 0 (not a kind)
     {VEXILO_OBSERVER_MIN_SIZE_MARKER, copyNothing},  // 1 start marker
@@ -125,6 +135,7 @@ constexpr EventKindLayout kEventKindLayouts[] = {
     {VEXILO_OBSERVER_MIN_SIZE_PU, copyBlock<VexiloObserverPuEvent, &ObserverEventPayload::pu>},
     {VEXILO_OBSERVER_MIN_SIZE_TU, copyBlock<VexiloObserverTuEvent, &ObserverEventPayload::tu>},
     {VEXILO_OBSERVER_MIN_SIZE_VPS_LAYER_SET, copyVpsLayerSet},
+    {VEXILO_OBSERVER_MIN_SIZE_SYNTAX_DIAGNOSTIC, copySyntaxDiagnostic},
 };
 static_assert(std::size(kEventKindLayouts) == VEXILO_OBSERVER_EVENT_KIND_COUNT + 1);
 

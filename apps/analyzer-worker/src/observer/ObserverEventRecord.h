@@ -33,6 +33,7 @@ union ObserverEventPayload {
     VexiloObserverPuEvent pu;
     VexiloObserverTuEvent tu;
     VexiloObserverVpsLayerSetEvent vpsLayerSet;
+    VexiloObserverSyntaxDiagnosticEvent syntaxDiagnostic;
 };
 
 // One accepted observer event in a fixed-size, self-contained form, so that the
@@ -97,7 +98,7 @@ void fixUpObserverEvent(ObserverEventRecord& record) noexcept;
 [[nodiscard]] constexpr bool isNalGroupEventKind(std::uint32_t kind) noexcept
 {
     return (kind >= VEXILO_OBSERVER_EVENT_NAL_UNIT && kind <= VEXILO_OBSERVER_EVENT_SEI_MESSAGE) ||
-           kind == VEXILO_OBSERVER_EVENT_VPS_LAYER_SET;
+           kind == VEXILO_OBSERVER_EVENT_VPS_LAYER_SET || kind == VEXILO_OBSERVER_EVENT_SYNTAX_DIAGNOSTIC;
 }
 
 // The identity a TU event carries for itself (event offset 88); 0 for other kinds.

@@ -64,12 +64,13 @@ typedef enum VexiloObserverEventKind {
     VEXILO_OBSERVER_EVENT_CU = 19,
     VEXILO_OBSERVER_EVENT_PU = 20,
     VEXILO_OBSERVER_EVENT_TU = 21,
-    VEXILO_OBSERVER_EVENT_VPS_LAYER_SET = 22
+    VEXILO_OBSERVER_EVENT_VPS_LAYER_SET = 22,
+    VEXILO_OBSERVER_EVENT_SYNTAX_DIAGNOSTIC = 23
 } VexiloObserverEventKind;
 
-#define VEXILO_OBSERVER_EVENT_KIND_COUNT 22u
+#define VEXILO_OBSERVER_EVENT_KIND_COUNT 23u
 
-/* Minimum byte size of an event of each kind (header included). Kinds above 22 pass
+/* Minimum byte size of an event of each kind (header included). Kinds above 23 pass
  * with the header alone. */
 #define VEXILO_OBSERVER_MIN_SIZE_MARKER 64u
 #define VEXILO_OBSERVER_MIN_SIZE_NAL_UNIT 120u
@@ -86,8 +87,11 @@ typedef enum VexiloObserverEventKind {
 #define VEXILO_OBSERVER_MIN_SIZE_PU 240u
 #define VEXILO_OBSERVER_MIN_SIZE_TU 264u
 #define VEXILO_OBSERVER_MIN_SIZE_VPS_LAYER_SET 88u
+#define VEXILO_OBSERVER_MIN_SIZE_SYNTAX_DIAGNOSTIC 272u
 
-/* Registration event mask: bit k-1 set = deliver events of kind k. */
+/* Registration event mask: bit k-1 set = deliver events of kind k. Syntax diagnostics
+ * (kind 23) are delivered whatever the mask says: an analysis always learns what the
+ * observer refused. */
 #define VEXILO_OBSERVER_EVENT_MASK_BIT(kind) (UINT64_C(1) << ((kind) - 1u))
 /* Kinds 1-17 and 22: everything but the coding blocks ("stream_index"). */
 #define VEXILO_OBSERVER_EVENT_MASK_STREAM_INDEX UINT64_C(0x21FFFF)
@@ -136,7 +140,7 @@ typedef struct VexiloObserverEventHeader {
     uint32_t size;          /* byte size of the whole event */
     uint32_t abiVersion;    /* VEXILO_OBSERVER_ABI_VERSION */
     uint32_t kind;          /* VexiloObserverEventKind */
-    uint32_t headerValue12; /* not read by the worker */
+    uint32_t reserved12;    /* not read by the worker */
     uint64_t ordinal;       /* running number; NAL key when the byte location is absent */
     int64_t displayIndex;   /* -1 = none */
     int64_t pts;            /* INT64_MIN = absent */
@@ -163,8 +167,9 @@ VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverEventHeader, headerReserved, 60);
 /* Registration                                                                        */
 /* ---------------------------------------------------------------------------------- */
 
-/* Called once per event, possibly from several decoder threads at once. The event is
- * valid only during the call. The second argument is reserved (pass 0). Returns
+/* Called once per event, on the thread that makes the feed call (observer_feed.h) and from
+ * inside that call; the deliveries of one registration never overlap, those of registrations
+ * on different codec contexts may run at once. The event is valid only during the call. The second argument is reserved (pass 0). Returns
  * VEXILO_OBSERVER_RESULT_OK or VEXILO_OBSERVER_RESULT_FATAL. */
 typedef int (*VexiloObserverCallback)(void* opaque, uint64_t flags,
                                       const VexiloObserverEventHeader* event);
@@ -202,7 +207,7 @@ typedef struct VexiloObserverNalUnitEvent {
     int64_t byteOffset; /* in the input; -1 = absent */
     uint64_t byteSize;
     uint64_t contentHash;
-    uint32_t nalValue0;
+    uint32_t indexInPacket; /* position among the NAL units of its packet or configuration record */
     uint32_t startCodeLength; /* 3 or 4 */
     uint32_t nalUnitType;
     uint32_t layerId;    /* low byte used */
@@ -215,7 +220,7 @@ VEXILO_OBSERVER_CHECK_SIZE(VexiloObserverNalUnitEvent, 120);
 VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverNalUnitEvent, byteOffset, 64);
 VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverNalUnitEvent, byteSize, 72);
 VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverNalUnitEvent, contentHash, 80);
-VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverNalUnitEvent, nalValue0, 88);
+VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverNalUnitEvent, indexInPacket, 88);
 VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverNalUnitEvent, startCodeLength, 92);
 VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverNalUnitEvent, nalUnitType, 96);
 VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverNalUnitEvent, layerId, 100);
@@ -337,7 +342,7 @@ VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverNalUnitEvent, nalIdentity, 112);
 typedef struct VexiloObserverParameterSetEvent {
     VexiloObserverEventHeader header;
     uint64_t contentHash;
-    uint32_t psValue0;
+    uint32_t reserved72;
     uint32_t parameterSetKind; /* 1 VPS, 2 SPS, 3 PPS */
     uint32_t parameterSetId;
     uint32_t referencedParameterSetId; /* 0xFFFFFFFF = none */
@@ -400,7 +405,7 @@ typedef struct VexiloObserverParameterSetEvent {
     uint32_t conformanceWindowOffsets[VEXILO_OBSERVER_WINDOW_OFFSET_COUNT];
     uint32_t numLongTermRefPicsSps;
     uint32_t ltRefPicPocLsbSps[VEXILO_OBSERVER_MAX_LONG_TERM_REF_PICS_SPS];
-    uint32_t spsValue764; /* bit i = used_by_curr_pic_lt_sps_flag[i] */
+    uint32_t usedByCurrPicLtSpsFlags; /* bit i = used_by_curr_pic_lt_sps_flag[i] */
     uint32_t pcmSampleBitDepthLuma;   /* syntax value plus 1 */
     uint32_t pcmSampleBitDepthChroma; /* syntax value plus 1 */
     uint32_t log2MinPcmLumaCodingBlockSize;
@@ -454,7 +459,7 @@ typedef struct VexiloObserverParameterSetEvent {
 
 VEXILO_OBSERVER_CHECK_SIZE(VexiloObserverParameterSetEvent, 1176);
 VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverParameterSetEvent, contentHash, 64);
-VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverParameterSetEvent, psValue0, 72);
+VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverParameterSetEvent, reserved72, 72);
 VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverParameterSetEvent, parameterSetKind, 76);
 VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverParameterSetEvent, parameterSetId, 80);
 VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverParameterSetEvent, referencedParameterSetId, 84);
@@ -513,7 +518,7 @@ VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverParameterSetEvent, maxTransformHierar
 VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverParameterSetEvent, conformanceWindowOffsets, 616);
 VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverParameterSetEvent, numLongTermRefPicsSps, 632);
 VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverParameterSetEvent, ltRefPicPocLsbSps, 636);
-VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverParameterSetEvent, spsValue764, 764);
+VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverParameterSetEvent, usedByCurrPicLtSpsFlags, 764);
 VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverParameterSetEvent, pcmSampleBitDepthLuma, 768);
 VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverParameterSetEvent, pcmSampleBitDepthChroma, 772);
 VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverParameterSetEvent, log2MinPcmLumaCodingBlockSize, 776);
@@ -573,9 +578,9 @@ typedef struct VexiloObserverSeiMessageEvent {
     VexiloObserverEventHeader header;
     uint64_t payloadSize; /* SEI payload size in bytes */
     uint64_t payloadHash;
-    uint32_t seiExtraValueA;
+    uint32_t messageIndexInNal; /* 0 for the first message of its SEI NAL unit */
     uint32_t payloadType;
-    uint32_t seiExtraValueB;
+    uint32_t nalUnitType;       /* of the SEI NAL unit: prefix or suffix */
     uint32_t status; /* VEXILO_OBSERVER_SEI_STATUS_* */
     const uint8_t* payload; /* valid only during the callback */
     uint32_t payloadBytesLength; /* bytes at payload */
@@ -585,9 +590,9 @@ typedef struct VexiloObserverSeiMessageEvent {
 VEXILO_OBSERVER_CHECK_SIZE(VexiloObserverSeiMessageEvent, 112);
 VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverSeiMessageEvent, payloadSize, 64);
 VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverSeiMessageEvent, payloadHash, 72);
-VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverSeiMessageEvent, seiExtraValueA, 80);
+VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverSeiMessageEvent, messageIndexInNal, 80);
 VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverSeiMessageEvent, payloadType, 84);
-VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverSeiMessageEvent, seiExtraValueB, 88);
+VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverSeiMessageEvent, nalUnitType, 88);
 VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverSeiMessageEvent, status, 92);
 VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverSeiMessageEvent, payload, 96);
 VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverSeiMessageEvent, payloadBytesLength, 104);
@@ -631,9 +636,9 @@ typedef struct VexiloObserverSliceEvent {
     uint64_t presentMaskB;
     uint32_t parseStatus;    /* 1, 2, other = 0 */
     int32_t parserErrorCode; /* kept when negative */
-    uint32_t sliceValue112;
-    uint32_t sliceValue116;
-    uint32_t sliceValue120;
+    uint32_t nalUnitType;
+    uint32_t temporalId;
+    uint32_t sliceDataNalOffset; /* byte offset of slice_segment_data() in the NAL unit */
     uint32_t firstSliceSegmentInPic;
     uint32_t noOutputOfPriorPics;
     uint32_t ppsId; /* 16-bit */
@@ -667,7 +672,9 @@ VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverSliceEvent, presentMaskA, 88);
 VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverSliceEvent, presentMaskB, 96);
 VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverSliceEvent, parseStatus, 104);
 VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverSliceEvent, parserErrorCode, 108);
-VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverSliceEvent, sliceValue112, 112);
+VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverSliceEvent, nalUnitType, 112);
+VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverSliceEvent, temporalId, 116);
+VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverSliceEvent, sliceDataNalOffset, 120);
 VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverSliceEvent, firstSliceSegmentInPic, 124);
 VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverSliceEvent, noOutputOfPriorPics, 128);
 VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverSliceEvent, ppsId, 132);
@@ -835,8 +842,8 @@ typedef struct VexiloObserverPictureOutputEvent {
     uint64_t pictureIdentity; /* decode-order picture id; non-zero */
     int64_t decodeIndex;      /* -1 = none */
     int32_t poc;
-    uint32_t outputExtraValueA;
-    uint32_t outputExtraValueB;
+    uint32_t nalUnitType; /* of the picture's slice segments */
+    uint32_t temporalId;
     uint32_t reserved92;
 } VexiloObserverPictureOutputEvent;
 
@@ -844,8 +851,8 @@ VEXILO_OBSERVER_CHECK_SIZE(VexiloObserverPictureOutputEvent, 96);
 VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverPictureOutputEvent, pictureIdentity, 64);
 VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverPictureOutputEvent, decodeIndex, 72);
 VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverPictureOutputEvent, poc, 80);
-VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverPictureOutputEvent, outputExtraValueA, 84);
-VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverPictureOutputEvent, outputExtraValueB, 88);
+VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverPictureOutputEvent, nalUnitType, 84);
+VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverPictureOutputEvent, temporalId, 88);
 
 /* ---------------------------------------------------------------------------------- */
 /* Kinds 18-21: CTU, CU, PU, TU                                                        */
@@ -935,7 +942,7 @@ typedef struct VexiloObserverCuEvent {
     uint64_t signaledMask;     /* VEXILO_OBSERVER_CU_SIGNALED_* */
     uint64_t presentMask;      /* VEXILO_OBSERVER_CU_* */
     uint32_t ctuAddress;
-    uint32_t cuExtraValue;
+    uint32_t reserved116;
     uint32_t cuOrderKey; /* secondary sort key */
     VexiloObserverBlockBounds bounds;
     uint32_t depth; /* low byte */
@@ -965,7 +972,7 @@ VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverCuEvent, parentCuIdentity, 88);
 VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverCuEvent, signaledMask, 96);
 VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverCuEvent, presentMask, 104);
 VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverCuEvent, ctuAddress, 112);
-VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverCuEvent, cuExtraValue, 116);
+VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverCuEvent, reserved116, 116);
 VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverCuEvent, cuOrderKey, 120);
 VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverCuEvent, bounds, 124);
 VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverCuEvent, depth, 140);
@@ -1029,7 +1036,7 @@ typedef struct VexiloObserverPuEvent {
     uint64_t presentMaskA; /* VEXILO_OBSERVER_PU_A_* */
     uint64_t presentMaskB; /* VEXILO_OBSERVER_PU_B_* */
     uint32_t ctuAddress;
-    uint32_t puExtraValue;
+    uint32_t reserved108;
     uint32_t partIndex;      /* 0-3 */
     uint32_t predictionMode; /* 1-3, other = 0 */
     uint32_t partitionMode;  /* 1-8, other = 0 */
@@ -1062,7 +1069,7 @@ VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverPuEvent, cuIdentity, 80);
 VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverPuEvent, presentMaskA, 88);
 VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverPuEvent, presentMaskB, 96);
 VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverPuEvent, ctuAddress, 104);
-VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverPuEvent, puExtraValue, 108);
+VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverPuEvent, reserved108, 108);
 VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverPuEvent, partIndex, 112);
 VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverPuEvent, predictionMode, 116);
 VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverPuEvent, partitionMode, 120);
@@ -1152,7 +1159,7 @@ typedef struct VexiloObserverTuEvent {
     uint64_t signaledMask;     /* VEXILO_OBSERVER_TU_SIGNALED_* */
     uint64_t presentMask;      /* VEXILO_OBSERVER_TU_* */
     uint32_t ctuAddress;
-    uint32_t tuExtraValue;
+    uint32_t reserved124;
     uint32_t tuOrderKey; /* secondary sort key */
     VexiloObserverBlockBounds bounds;
     uint32_t depth; /* low byte */
@@ -1185,7 +1192,7 @@ VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverTuEvent, parentTuIdentity, 96);
 VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverTuEvent, signaledMask, 104);
 VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverTuEvent, presentMask, 112);
 VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverTuEvent, ctuAddress, 120);
-VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverTuEvent, tuExtraValue, 124);
+VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverTuEvent, reserved124, 124);
 VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverTuEvent, tuOrderKey, 128);
 VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverTuEvent, bounds, 132);
 VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverTuEvent, depth, 148);
@@ -1229,6 +1236,41 @@ VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverVpsLayerSetEvent, includedLayerMask, 
 VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverVpsLayerSetEvent, vpsId, 72);
 VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverVpsLayerSetEvent, layerSetIndex, 76);
 VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverVpsLayerSetEvent, maxLayerId, 80);
+
+/* ---------------------------------------------------------------------------------- */
+/* Kind 23: syntax diagnostic                                                          */
+/* ---------------------------------------------------------------------------------- */
+
+/* What became of the structure the diagnostic is about. */
+#define VEXILO_OBSERVER_DIAGNOSTIC_TOLERATED 1u /* a value out of its range that decoders accept; kept */
+#define VEXILO_OBSERVER_DIAGNOSTIC_REJECTED 2u  /* refused and left out of the events */
+#define VEXILO_OBSERVER_DIAGNOSTIC_SESSION_FAILED 3u /* the observer failed; no event follows */
+
+#define VEXILO_OBSERVER_DIAGNOSTIC_ELEMENT_BYTES 48u
+#define VEXILO_OBSERVER_DIAGNOSTIC_MESSAGE_BYTES 128u
+
+typedef struct VexiloObserverSyntaxDiagnosticEvent {
+    VexiloObserverEventHeader header;
+    uint64_t nalIdentity; /* the NAL unit it is about; 0 = none */
+    /* Bits from the NAL unit's first byte, its header and emulation prevention bytes
+     * counted: where the element starts, or where the parser stood when it gave up. */
+    uint64_t bitPosition;
+    uint32_t nalUnitType;
+    uint32_t outcome;          /* VEXILO_OBSERVER_DIAGNOSTIC_* */
+    uint32_t bitPositionKnown; /* non-zero = bitPosition is valid */
+    uint32_t reserved92;
+    char element[VEXILO_OBSERVER_DIAGNOSTIC_ELEMENT_BYTES]; /* syntax element or variable; NUL-terminated, may be empty */
+    char message[VEXILO_OBSERVER_DIAGNOSTIC_MESSAGE_BYTES]; /* NUL-terminated */
+} VexiloObserverSyntaxDiagnosticEvent;
+
+VEXILO_OBSERVER_CHECK_SIZE(VexiloObserverSyntaxDiagnosticEvent, 272);
+VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverSyntaxDiagnosticEvent, nalIdentity, 64);
+VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverSyntaxDiagnosticEvent, bitPosition, 72);
+VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverSyntaxDiagnosticEvent, nalUnitType, 80);
+VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverSyntaxDiagnosticEvent, outcome, 84);
+VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverSyntaxDiagnosticEvent, bitPositionKnown, 88);
+VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverSyntaxDiagnosticEvent, element, 96);
+VEXILO_OBSERVER_CHECK_OFFSET(VexiloObserverSyntaxDiagnosticEvent, message, 144);
 
 #ifdef __cplusplus
 } /* extern "C" */
