@@ -155,7 +155,7 @@ endfunction()
 # The module's single Qt Test executable (widgets and models) from every source below
 # tests/. Each tests/<Class>Test.cpp registers its class with VEXILO_QT_TEST and becomes
 # one ctest entry "<name>.<Class>Test". Classes listed under XCB need a real display
-# (OpenGL widgets): they run on the xcb platform, under the display test.sh starts.
+# (OpenGL widgets): they run on the xcb platform, each on an X server of its own.
 #   vexilo_add_qt_module_tests(<name> LIBRARIES ... [FIXTURES ...] [XCB class...] [LABELS ...])
 function(vexilo_add_qt_module_tests name)
   if(NOT VEXILO_BUILD_TESTS)
@@ -163,6 +163,8 @@ function(vexilo_add_qt_module_tests name)
   endif()
   cmake_parse_arguments(ARG "" "" "LIBRARIES;FIXTURES;XCB;LABELS" ${ARGN})
   find_package(Qt6 REQUIRED COMPONENTS Core Gui Widgets Test)
+  # Each display test gets an X server of its own when Xvfb is here; otherwise it uses $DISPLAY.
+  find_program(VEXILO_XVFB Xvfb)
   file(GLOB_RECURSE sources CONFIGURE_DEPENDS tests/*.cpp tests/*.h)
   add_executable(${name} ${sources} "${VEXILO_TEST_SUPPORT_DIR}/vexilo/test/QtTestMain.cpp")
   set_target_properties(${name} PROPERTIES AUTOMOC ON)
@@ -176,8 +178,13 @@ function(vexilo_add_qt_module_tests name)
       continue()
     endif()
     set(test_class "${CMAKE_MATCH_1}")
-    add_test(NAME "${name}.${test_class}" COMMAND ${name} ${test_class})
     set(properties TIMEOUT 600)
+    if(test_class IN_LIST ARG_XCB AND VEXILO_XVFB)
+      add_test(NAME "${name}.${test_class}"
+               COMMAND bash "${VEXILO_TEST_SUPPORT_DIR}/run-on-own-display.sh" $<TARGET_FILE:${name}> ${test_class})
+    else()
+      add_test(NAME "${name}.${test_class}" COMMAND ${name} ${test_class})
+    endif()
     if(test_class IN_LIST ARG_XCB)
       # libxkbcommon-x11 strndup()s keymap names that are not NUL-terminated while the xcb
       # platform starts; ASan's strict string checks abort on that inside the system library.

@@ -28,6 +28,8 @@ namespace {
 constexpr int kAnalysisTimeoutMs = 120000;
 constexpr int kDecodeIndexColumn = 1;
 constexpr int kQuietMs = 1000;
+// A loaded machine running sanitized builds side by side can take seconds over one pointer event.
+constexpr int kPointerTimeoutMs = 30000;
 
 // Rows of every depth, a row per line and "|" between cells.
 QString treeTexts(const QAbstractItemModel& model, const QModelIndex& parent = {})
@@ -281,9 +283,10 @@ private slots:
             QTest::mouseMove(w.viewer, point);
             return w.label("inspectorStateLabel").startsWith(QStringLiteral("Block Info - hover"));
         };
-        QTRY_VERIFY2(hoverAt(), qPrintable(w.label("inspectorStateLabel")));
+        QTRY_VERIFY2_WITH_TIMEOUT(hoverAt(), qPrintable(w.label("inspectorStateLabel")), kPointerTimeoutMs);
         QTest::mouseClick(w.viewer, Qt::LeftButton, Qt::NoModifier, point);
-        QTRY_COMPARE(w.label("inspectorStateLabel"), QStringLiteral("Block Info - locked"));
+        QTRY_COMPARE_WITH_TIMEOUT(w.label("inspectorStateLabel"), QStringLiteral("Block Info - locked"),
+                                  kPointerTimeoutMs);
         const QString rows = rowTexts(*w.blockInfo);
         const QString cuBounds =
             QStringLiteral("x=%1 y=%2 w=%3 h=%4").arg(bounds.x).arg(bounds.y).arg(bounds.width).arg(bounds.height);
