@@ -2,6 +2,7 @@
 
 #include "vexilo/application/AnalysisCacheLocation.h"
 #include "vexilo/application/ApplicationMetaTypes.h"
+#include "vexilo/protocol/ProtocolMessage.h"
 
 #include <QJsonObject>
 #include <QTimer>
@@ -41,8 +42,6 @@ constexpr const char* kStatusEntryMissing = "Picture analysis cache entry is mis
 constexpr const char* kStatusNoCachedAnalysis = "No cached analysis for this picture";
 constexpr const char* kStatusLoading = "Loading picture analysis";
 
-constexpr const char* kEventAnalysisCanceled = "analysisCanceled";
-constexpr const char* kEventAnalysisFinished = "analysisFinished";
 constexpr const char* kMetadataPathKey = "metadataPath";
 constexpr const char* kPacketsReadKey = "packetsRead";
 constexpr const char* kPacketsSentKey = "packetsSent";
@@ -270,9 +269,9 @@ void AnalysisTaskService::onWorkerEvent(const protocol::AnalyzerProtocolMessage&
     // A "probeResult" also names the stream document, but the directory this service computed
     // stays the only one it loads from or deletes: a reported path elsewhere (the home folder,
     // say) must never become the target of "Clear Analysis Cache".
-    if (event.type == QLatin1String(kEventAnalysisCanceled)) {
+    if (event.type == protocol::message_type::analysisCanceled) {
         onAnalysisCanceled();
-    } else if (event.type == QLatin1String(kEventAnalysisFinished)) {
+    } else if (event.type == protocol::message_type::analysisFinished) {
         onAnalysisFinished(event);
     }
 }

@@ -426,19 +426,8 @@ void MainWindow::resetViews()
     refreshComparePairModel();
     setLabelText(metricSummaryLabel, tr("No quality metrics computed"));
     clearQualityMetrics();
-    if (syntaxTreeModel != nullptr) {
-        syntaxTreeModel->clear();
-    }
-    if (sliceTableModel != nullptr) {
-        sliceTableModel->clear();
-    }
-    if (inspectorModel != nullptr) {
-        inspectorModel->clear();
-    }
-    if (blockInfoModel != nullptr) {
-        blockInfoModel->clear();
-        blockInfoModel->showMessage(tr("Block Info"), tr("No project"), QStringLiteral("idle"));
-    }
+    clearPictureObjectViews();
+    showFreshBlockInfoMessage(tr("No project"), QStringLiteral("idle"));
     clearPictureSyntaxViews();
     frameViewer->clearAnalysis();
     frameViewer->clearFrame(noProject);

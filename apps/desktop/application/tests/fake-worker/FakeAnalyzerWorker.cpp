@@ -4,6 +4,7 @@
 // quit. Each script departs from the well-behaved run at one point only.
 
 #include "vexilo/protocol/FramePacket.h"
+#include "RequestLoop.h"
 #include "vexilo/protocol/ProtocolMessage.h"
 
 #include <QCoreApplication>
@@ -13,7 +14,6 @@
 
 #include <csignal>
 #include <cstdio>
-#include <iostream>
 #include <memory>
 #include <string>
 
@@ -95,14 +95,7 @@ public:
 
     void run()
     {
-        std::string line;
-        while (std::getline(std::cin, line)) {
-            const auto parsed = vexilo::protocol::parseProtocolLine(QByteArray::fromStdString(line),
-                                                                    vexilo::protocol::ProtocolDirection::Request);
-            if (const auto* request = std::get_if<AnalyzerProtocolMessage>(&parsed)) {
-                handle(*request);
-            }
-        }
+        vexilo::test::forEachRequest([this](const AnalyzerProtocolMessage& request) { handle(request); });
     }
 
 private:

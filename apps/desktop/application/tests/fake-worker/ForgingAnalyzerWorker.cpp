@@ -2,13 +2,13 @@
 // whatever path `--metadata-path` names: the desktop must never take that path's folder for its
 // cache directory.
 
+#include "RequestLoop.h"
 #include "vexilo/protocol/ProtocolMessage.h"
 
 #include <QCoreApplication>
 #include <QStringList>
 
 #include <cstdio>
-#include <iostream>
 #include <string>
 
 #include <unistd.h>
@@ -24,14 +24,7 @@ public:
 
     void run()
     {
-        std::string line;
-        while (std::getline(std::cin, line)) {
-            const auto parsed = vexilo::protocol::parseProtocolLine(QByteArray::fromStdString(line),
-                                                                    vexilo::protocol::ProtocolDirection::Request);
-            if (const auto* request = std::get_if<AnalyzerProtocolMessage>(&parsed)) {
-                handle(*request);
-            }
-        }
+        vexilo::test::forEachRequest([this](const AnalyzerProtocolMessage& request) { handle(request); });
     }
 
 private:
