@@ -28,6 +28,7 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
+#include <QScrollArea>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QSignalBlocker>
@@ -376,7 +377,13 @@ void MainWindow::createDocks()
     qualityMetricsDock = addDock(tr("Quality Metrics"), QStringLiteral("qualityMetricsDock"), edges,
                                  QStringLiteral("actionToggleQualityMetrics"));
 
-    streamPictureDock->setWidget(createStreamPictureDockWidget(streamPictureDock));
+    // With a B stream, a reference and the pair table, the panel is taller than a 1080p screen;
+    // it scrolls instead of growing the window off the screen.
+    auto* streamPictureScroll = new QScrollArea(streamPictureDock);
+    streamPictureScroll->setWidgetResizable(true);
+    streamPictureScroll->setFrameShape(QFrame::NoFrame);
+    streamPictureScroll->setWidget(createStreamPictureDockWidget(streamPictureScroll));
+    streamPictureDock->setWidget(streamPictureScroll);
     addDockWidget(Qt::LeftDockWidgetArea, streamPictureDock);
     inspectorDock->setWidget(createBlockInfoDockWidget(inspectorDock));
     addDockWidget(Qt::RightDockWidgetArea, inspectorDock);
@@ -395,9 +402,9 @@ void MainWindow::createDocks()
     }
 }
 
-QWidget* MainWindow::createStreamPictureDockWidget(QDockWidget* dock)
+QWidget* MainWindow::createStreamPictureDockWidget(QWidget* parent)
 {
-    auto* widget = new QWidget(dock);
+    auto* widget = new QWidget(parent);
     auto* layout = new QVBoxLayout(widget);
 
     auto* streamGroup = new QGroupBox(tr("Stream"), widget);
@@ -595,10 +602,17 @@ QWidget* MainWindow::createQualityMetricsDockWidget(QDockWidget* dock)
 
     auto* summaryGroup = new QGroupBox(tr("Metric Summary"), widget);
     auto* summaryLayout = new QVBoxLayout(summaryGroup);
-    metricSummaryLabel = named(new QLabel(tr("No quality metrics computed"), summaryGroup), "metricSummaryLabel");
+    // A summary with VMAF features runs to a dozen long lines; scrolled, it never widens the
+    // window past the screen.
+    auto* summaryScroll = new QScrollArea(summaryGroup);
+    summaryScroll->setWidgetResizable(true);
+    summaryScroll->setFrameShape(QFrame::NoFrame);
+    metricSummaryLabel = named(new QLabel(tr("No quality metrics computed")), "metricSummaryLabel");
     metricSummaryLabel->setTextFormat(Qt::PlainText);
     metricSummaryLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    summaryLayout->addWidget(metricSummaryLabel);
+    metricSummaryLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    summaryScroll->setWidget(metricSummaryLabel);
+    summaryLayout->addWidget(summaryScroll);
     layout->addWidget(summaryGroup, 0);
 
     auto* metricsGroup = new QGroupBox(tr("Quality Metrics"), widget);

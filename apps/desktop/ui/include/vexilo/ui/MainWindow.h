@@ -151,7 +151,7 @@ private:
     void createCentralWidget();
     void connectCentralWidget();
     void createDocks();
-    QWidget* createStreamPictureDockWidget(QDockWidget* dock);
+    QWidget* createStreamPictureDockWidget(QWidget* parent);
     QWidget* createBlockInfoDockWidget(QDockWidget* dock);
     QWidget* createLogTaskDockWidget(QDockWidget* dock);
     QWidget* createQualityMetricsDockWidget(QDockWidget* dock);
