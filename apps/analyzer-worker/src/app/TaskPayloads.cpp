@@ -1,11 +1,15 @@
 #include "app/TaskPayloads.h"
 
+#include "vexilo/protocol/ProtocolMessage.h"
+
 #include <QJsonValue>
 
 #include <array>
 
 namespace vexilo::analyzer {
 namespace {
+
+namespace payload_key = protocol::payload_key;
 
 namespace key {
 constexpr QLatin1StringView codecName{"codecName"};
@@ -16,7 +20,6 @@ constexpr QLatin1StringView pixelFormat{"pixelFormat"};
 constexpr QLatin1StringView pictureCount{"pictureCount"};
 constexpr QLatin1StringView analysisMode{"analysisMode"};
 constexpr QLatin1StringView targetDecodePictureId{"targetDecodePictureId"};
-constexpr QLatin1StringView metadataPath{"metadataPath"};
 constexpr QLatin1StringView structuresEmitted{"structuresEmitted"};
 constexpr QLatin1StringView probeCompleted{"probeCompleted"};
 constexpr QLatin1StringView ctuCount{"ctuCount"};
@@ -27,8 +30,6 @@ constexpr QLatin1StringView cuDataProduced{"cuDataProduced"};
 constexpr QLatin1StringView puDataProduced{"puDataProduced"};
 constexpr QLatin1StringView tuDataProduced{"tuDataProduced"};
 constexpr QLatin1StringView picturesWithBlocks{"picturesWithBlocks"};
-constexpr QLatin1StringView packetsRead{"packetsRead"};
-constexpr QLatin1StringView packetsSent{"packetsSent"};
 constexpr QLatin1StringView code{"code"};
 constexpr QLatin1StringView message{"message"};
 constexpr QLatin1StringView detail{"detail"};
@@ -103,7 +104,7 @@ QJsonObject buildSuccessPayload(const AnalyzerRunResult& result, const QString& 
     QJsonObject payload = buildProbeResultPayload(result);
     payload.insert(key::analysisMode, modeName);
     payload.insert(key::targetDecodePictureId, asInteger(targetDecodePictureId));
-    payload.insert(key::metadataPath, pathText(result.metadataPath));
+    payload.insert(payload_key::metadataPath, pathText(result.metadataPath));
     std::uint64_t structures = 0;
     for (const CollectionCount& count : kCollectionCounts) {
         const std::uint64_t value = result.*count.member;
@@ -112,8 +113,8 @@ QJsonObject buildSuccessPayload(const AnalyzerRunResult& result, const QString& 
     }
     payload.insert(key::structuresEmitted, asInteger(structures));
     payload.insert(key::picturesWithBlocks, asInteger(result.picturesWithBlocks));
-    payload.insert(key::packetsRead, asInteger(result.packetsRead));
-    payload.insert(key::packetsSent, asInteger(result.packetsSent));
+    payload.insert(payload_key::packetsRead, asInteger(result.packetsRead));
+    payload.insert(payload_key::packetsSent, asInteger(result.packetsSent));
     return payload;
 }
 
@@ -157,7 +158,7 @@ QJsonObject buildAnalysisFinishedPayload(const QJsonObject& successPayload)
     payload.insert(key::analysisMode, successPayload.value(key::analysisMode));
     payload.insert(key::targetDecodePictureId, integer(key::targetDecodePictureId));
     payload.insert(key::structuresEmitted, integer(key::structuresEmitted));
-    payload.insert(key::metadataPath, successPayload.value(key::metadataPath));
+    payload.insert(payload_key::metadataPath, successPayload.value(payload_key::metadataPath));
     for (const CollectionCount& count : kCollectionCounts) {
         if (count.isStructure) {
             payload.insert(count.key, integer(count.key));
@@ -167,7 +168,8 @@ QJsonObject buildAnalysisFinishedPayload(const QJsonObject& successPayload)
     payload.insert(key::puDataProduced, integer(key::puCount) > 0);
     payload.insert(key::tuDataProduced, integer(key::tuCount) > 0);
     // The desktop's task summary names the packets the opening decode went through.
-    for (const QLatin1StringView carried : {key::picturesWithBlocks, key::packetsRead, key::packetsSent}) {
+    for (const QLatin1StringView carried :
+         {key::picturesWithBlocks, payload_key::packetsRead, payload_key::packetsSent}) {
         payload.insert(carried, integer(carried));
     }
     return payload;

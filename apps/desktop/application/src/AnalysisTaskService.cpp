@@ -42,19 +42,15 @@ constexpr const char* kStatusEntryMissing = "Picture analysis cache entry is mis
 constexpr const char* kStatusNoCachedAnalysis = "No cached analysis for this picture";
 constexpr const char* kStatusLoading = "Loading picture analysis";
 
-constexpr const char* kMetadataPathKey = "metadataPath";
-constexpr const char* kPacketsReadKey = "packetsRead";
-constexpr const char* kPacketsSentKey = "packetsSent";
-
 QString text(const char* fixed)
 {
     return QString::fromLatin1(fixed);
 }
 
 // A count the worker reported; absent, negative or not a number reads as none.
-std::uint64_t countIn(const QJsonObject& payload, const char* key)
+std::uint64_t countIn(const QJsonObject& payload, QLatin1StringView key)
 {
-    const qint64 value = payload.value(QLatin1String(key)).toInteger(0);
+    const qint64 value = payload.value(key).toInteger(0);
     return value > 0 ? static_cast<std::uint64_t>(value) : 0;
 }
 
@@ -288,8 +284,9 @@ void AnalysisTaskService::onAnalysisCanceled()
 void AnalysisTaskService::onAnalysisFinished(const protocol::AnalyzerProtocolMessage& event)
 {
     taskId_.clear();
-    lastRunPacketCounts_ = {countIn(event.payload, kPacketsReadKey), countIn(event.payload, kPacketsSentKey)};
-    const QString metadataPath = event.payload.value(QLatin1String(kMetadataPathKey)).toString();
+    lastRunPacketCounts_ = {countIn(event.payload, protocol::payload_key::packetsRead),
+                            countIn(event.payload, protocol::payload_key::packetsSent)};
+    const QString metadataPath = event.payload.value(protocol::payload_key::metadataPath).toString();
     if (metadataPath.isEmpty()) {
         failRunningPicture(text(kStatusFinishedWithoutCache));
         emitError({text(kMetadataMissingCode), text(kMetadataMissingMessage), text(kMetadataMissingDetail),

@@ -28,6 +28,13 @@ inline constexpr QLatin1StringView sequence{"sequence"};
 inline constexpr QLatin1StringView payload{"payload"};
 }  // namespace key
 
+// Members of the worker's "probeResult" and "analysisFinished" payloads that the desktop reads.
+namespace payload_key {
+inline constexpr QLatin1StringView metadataPath{"metadataPath"};
+inline constexpr QLatin1StringView packetsRead{"packetsRead"};
+inline constexpr QLatin1StringView packetsSent{"packetsSent"};
+}  // namespace payload_key
+
 // Message types of both directions ("hello" and "capabilities" travel both ways).
 namespace message_type {
 inline constexpr QLatin1StringView hello{"hello"};
