@@ -78,7 +78,7 @@ TEST_F(ChunkArenaTest, HandsOutDisjointPowerOfTwoBlocksFromFewMappingsAndReusesG
                                     [i](std::uint8_t b) { return b == static_cast<std::uint8_t>(i); }))
                 << "block " << i;
         }
-        // About 26 MiB of blocks: one region, asked once for huge pages.
+        // About 11 MiB of blocks: one region, asked once for huge pages.
         EXPECT_EQ(FakeSystem::maps, 1);
         EXPECT_EQ(FakeSystem::advice, 1);
 
