@@ -432,6 +432,66 @@ TEST(StreamAnalysisBuilder, DamagedLinksAreLeftOutAndTheDocumentStaysValid)
     EXPECT_EQ(document.cus.size(), 2u) << "the CU of the dropped CTU is gone";
 }
 
+// A CTU split down to 16x16 CUs puts a parent CU far before its last children, so parents
+// are found wherever they lie; a CU placed outside the parent it names loses only its link.
+TEST(StreamAnalysisBuilder, CuTreeLinksStandWhereverTheParentLies)
+{
+    constexpr std::uint64_t kPicture = 2;
+    constexpr std::uint64_t kNal = 202;
+    constexpr std::uint64_t kSlice = 302;
+    StreamScript script;
+    script.parameterSets().picture(1);
+    script.add(testing::nalUnitEvent(kNal, 2000, 1)).add(testing::sliceEvent(kNal, kSlice, kPicture));
+    std::uint64_t nextCu = 1;
+    const std::uint64_t root = nextCu++;
+    script.add(testing::cuEvent(kSlice, kPicture, 0, root, 0, 0, 0, 64));
+    std::vector<std::uint64_t> quadrants;
+    for (std::uint32_t q = 0; q < 4; ++q) {
+        const std::uint32_t qx = q % 2 * 32;
+        const std::uint32_t qy = q / 2 * 32;
+        quadrants.push_back(nextCu++);
+        script.add(testing::cuEvent(kSlice, kPicture, 0, quadrants.back(), root, qx, qy, 32));
+        for (std::uint32_t l = 0; l < 4; ++l) {
+            const std::uint64_t leaf = nextCu++;
+            const std::uint32_t x = qx + l % 2 * 16;
+            const std::uint32_t y = qy + l / 2 * 16;
+            script.add(testing::cuEvent(kSlice, kPicture, 0, leaf, quadrants.back(), x, y, 16))
+                .add(testing::tuEvent(kSlice, kPicture, 0, leaf, 1, 0, x, y, 16));
+        }
+    }
+    const std::uint64_t stray = nextCu;
+    script.add(testing::cuEvent(kSlice, kPicture, 0, stray, quadrants[0], 48, 48, 16))
+        .add(testing::ctuEvent(kSlice, kPicture, 0, 0, 0, 64, 64))
+        .add(testing::pictureOutputEvent(kPicture, 1, 1));
+
+    const StreamAnalysisBuildResult result = script.build();
+    const analysis::StreamAnalysis& document = documentOf(result);
+    expectValid(document);
+    const StableId ctu = deriveStableId(deriveStableId(document.id, 4, kPicture, 0), 10, 0, 0);
+    std::size_t cus = 0;
+    std::size_t linked = 0;
+    for (const analysis::CuInfo& cu : document.cus) {
+        if (cu.parentCtuId != ctu) {
+            continue;
+        }
+        ++cus;
+        linked += cu.parentCuId.has_value() ? 1U : 0U;
+        if (cu.id == deriveStableId(ctu, 11, stray, 0)) {
+            EXPECT_FALSE(cu.parentCuId) << "the stray CU lies outside the quadrant it names";
+        } else if (cu.id != deriveStableId(ctu, 11, root, 0)) {
+            EXPECT_TRUE(cu.parentCuId);
+        }
+    }
+    EXPECT_EQ(cus, 22u);
+    EXPECT_EQ(linked, 20u);
+    const auto tusOfPicture = std::count_if(document.tus.begin(), document.tus.end(), [&](const analysis::TuInfo& tu) {
+        return std::any_of(document.cus.begin(), document.cus.end(),
+                           [&](const analysis::CuInfo& cu) { return cu.id == tu.parentCuId && cu.parentCtuId == ctu; });
+    });
+    EXPECT_EQ(tusOfPicture, 16);
+    EXPECT_EQ(document.pictures[1].cuCount, 22u);
+}
+
 TEST(StreamAnalysisBuilder, OrdinalKeysStayApartFromByteOffsets)
 {
     StreamScript script;

@@ -5,6 +5,7 @@
 #include "builder/SeiPayloadFields.h"
 #include "collector/ObserverEventCollector.h"
 #include "vexilo/analysis/DocumentId.h"
+#include "vexilo/analysis/HugePages.h"
 
 #include <span>
 
@@ -162,11 +163,11 @@ void DocumentBuilder::reserveForEvents(const std::array<std::size_t, kReservedKi
         streamEvents -= kindCounts[kind];
     }
     usedIds_.reserve(streamEvents + 1);
-    document_.ctus.reserve(kindCounts[VEXILO_OBSERVER_EVENT_CTU]);
-    document_.cus.reserve(kindCounts[VEXILO_OBSERVER_EVENT_CU]);
-    document_.pus.reserve(kindCounts[VEXILO_OBSERVER_EVENT_PU]);
-    document_.motionVectors.reserve(2 * kindCounts[VEXILO_OBSERVER_EVENT_PU]);
-    document_.tus.reserve(kindCounts[VEXILO_OBSERVER_EVENT_TU]);
+    analysis::reserveOnHugePages(document_.ctus, kindCounts[VEXILO_OBSERVER_EVENT_CTU]);
+    analysis::reserveOnHugePages(document_.cus, kindCounts[VEXILO_OBSERVER_EVENT_CU]);
+    analysis::reserveOnHugePages(document_.pus, kindCounts[VEXILO_OBSERVER_EVENT_PU]);
+    analysis::reserveOnHugePages(document_.motionVectors, 2 * kindCounts[VEXILO_OBSERVER_EVENT_PU]);
+    analysis::reserveOnHugePages(document_.tus, kindCounts[VEXILO_OBSERVER_EVENT_TU]);
     document_.nalUnits.reserve(kindCounts[VEXILO_OBSERVER_EVENT_NAL_UNIT]);
     document_.slices.reserve(kindCounts[VEXILO_OBSERVER_EVENT_SLICE_SEGMENT_HEADER]);
 }

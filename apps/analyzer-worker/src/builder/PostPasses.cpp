@@ -113,35 +113,70 @@ std::optional<BlockRect> spsPicture(const analysis::StreamAnalysis& document)
     return chosen;
 }
 
-struct BlockPlace {
-    std::size_t position = 0;
-    StableId parent;
-    BlockRect bounds;
-};
+// Finds the blocks of one collection by identity once repeated identities are gone.
+// Children are stored in their parents' order, so a short scan on from the last block
+// found nearly always meets the next one; an index by identity is made only when a scan
+// misses. Millions of blocks then cost no hash table at all. The collection must not
+// change while it is searched.
+template <typename Block>
+class BlockFinder {
+public:
+    BlockFinder() = default;
+    explicit BlockFinder(const std::vector<Block>& blocks) : blocks_(&blocks) {}
 
-using BlockPlaces = StableIdTable<BlockPlace>;
-
-template <typename Block, typename ParentOf>
-BlockPlaces placesOf(const std::vector<Block>& blocks, ParentOf parentOf)
-{
-    BlockPlaces places;
-    places.reserve(blocks.size());
-    for (std::size_t i = 0; i < blocks.size(); ++i) {
-        places.insert(blocks[i].id, BlockPlace{i, parentOf(blocks[i]), blocks[i].bounds});
+    [[nodiscard]] const Block* find(const StableId& id) const
+    {
+        if (blocks_ == nullptr || id.isNull()) {
+            return nullptr;
+        }
+        const std::vector<Block>& blocks = *blocks_;
+        const std::size_t scanEnd = std::min(blocks.size(), cursor_ + kScanLength);
+        for (std::size_t i = cursor_; i < scanEnd; ++i) {
+            if (blocks[i].id == id) {
+                cursor_ = i;
+                return &blocks[i];
+            }
+        }
+        if (!index_) {
+            index_.emplace();
+            index_->reserve(blocks.size());
+            for (std::size_t i = 0; i < blocks.size(); ++i) {
+                index_->insert(blocks[i].id, i);
+            }
+        }
+        const std::size_t* position = index_->find(id);
+        if (position == nullptr) {
+            return nullptr;
+        }
+        cursor_ = *position;
+        return &blocks[*position];
     }
-    return places;
-}
+
+    [[nodiscard]] std::size_t positionOf(const Block& block) const
+    {
+        return static_cast<std::size_t>(&block - blocks_->data());
+    }
+
+private:
+    // Internal quadtree nodes between two leaves of a CTU, and a little more.
+    static constexpr std::size_t kScanLength = 8;
+
+    const std::vector<Block>* blocks_ = nullptr;
+    mutable std::size_t cursor_ = 0;
+    mutable std::optional<StableIdTable<std::size_t>> index_;
+};
 
 // A link to a parent of the same collection stands when the parent exists in the same
 // container and, when it comes first, contains the child.
-bool isSoundSameKindParent(const BlockPlaces& places, const StableId& parentId, const StableId& container,
-                           std::size_t position, const BlockRect& bounds)
+template <typename Block>
+bool isSoundSameKindParent(const BlockFinder<Block>& blocks, const StableId& parentId, StableId Block::*container,
+                           const Block& child, std::size_t position)
 {
-    const BlockPlace* parent = places.find(parentId);
-    if (parent == nullptr || parent->parent != container) {
+    const Block* parent = blocks.find(parentId);
+    if (parent == nullptr || parent->*container != child.*container) {
         return false;
     }
-    return parent->position > position || contains(parent->bounds, bounds);
+    return blocks.positionOf(*parent) > position || contains(parent->bounds, child.bounds);
 }
 
 void dropDanglingLink(std::optional<StableId>& link, const StableIdSet& targets)
@@ -174,8 +209,8 @@ bool dropRepeatedBlockIdentities(analysis::StreamAnalysis& document, AnalyzerIss
 // The CTUs and CUs that stayed, where they lie and under which parent: the picture counts
 // are made again from them.
 struct KeptParents {
-    BlockPlaces ctus;
-    BlockPlaces cus;
+    BlockFinder<analysis::CtuInfo> ctus;
+    BlockFinder<analysis::CuInfo> cus;
 };
 
 // A CTU stays when it is well formed and inside its own picture or the largest SPS picture.
@@ -198,21 +233,23 @@ bool dropCtusOutsideTheirPictures(analysis::StreamAnalysis& document)
     });
 }
 
-bool insideParent(const BlockPlaces& parents, const StableId& parentId, const BlockRect& bounds)
+template <typename Parent>
+bool insideParent(const BlockFinder<Parent>& parents, const StableId& parentId, const BlockRect& bounds)
 {
-    const BlockPlace* parent = parents.find(parentId);
+    const Parent* parent = parents.find(parentId);
     return parent != nullptr && contains(parent->bounds, bounds);
 }
 
 // Cuts the links to a parent of the same collection (a CU's CU, a TU's TU) that do not stand.
 template <typename Block>
-void unlinkUnsoundSameKindParents(std::vector<Block>& blocks, const BlockPlaces& places,
-                                  std::optional<StableId> Block::*sameKindParent, StableId Block::*container)
+void unlinkUnsoundSameKindParents(std::vector<Block>& blocks, std::optional<StableId> Block::*sameKindParent,
+                                  StableId Block::*container)
 {
+    const BlockFinder<Block> finder(blocks);
     for (std::size_t i = 0; i < blocks.size(); ++i) {
         Block& block = blocks[i];
         std::optional<StableId>& parent = block.*sameKindParent;
-        if (parent && !isSoundSameKindParent(places, *parent, block.*container, i, block.bounds)) {
+        if (parent && !isSoundSameKindParent(finder, *parent, container, block, i)) {
             parent.reset();
         }
     }
@@ -222,12 +259,12 @@ void unlinkUnsoundSameKindParents(std::vector<Block>& blocks, const BlockPlaces&
 bool dropBlocksOutsideTheirParents(analysis::StreamAnalysis& document, KeptParents& kept)
 {
     bool removed = dropCtusOutsideTheirPictures(document);
-    kept.ctus = placesOf(document.ctus, [](const analysis::CtuInfo& ctu) { return ctu.parentPictureSummaryId; });
+    kept.ctus = BlockFinder(document.ctus);
     removed |= keepInOrder(document.cus, [&](const analysis::CuInfo& cu) {
         return insideParent(kept.ctus, cu.parentCtuId, cu.bounds);
     });
-    kept.cus = placesOf(document.cus, [](const analysis::CuInfo& cu) { return cu.parentCtuId; });
-    unlinkUnsoundSameKindParents(document.cus, kept.cus, &analysis::CuInfo::parentCuId, &analysis::CuInfo::parentCtuId);
+    kept.cus = BlockFinder(document.cus);
+    unlinkUnsoundSameKindParents(document.cus, &analysis::CuInfo::parentCuId, &analysis::CuInfo::parentCtuId);
 
     removed |= keepInOrder(document.pus, [&](const analysis::PuInfo& pu) {
         return insideParent(kept.cus, pu.parentCuId, pu.bounds);
@@ -235,8 +272,7 @@ bool dropBlocksOutsideTheirParents(analysis::StreamAnalysis& document, KeptParen
     removed |= keepInOrder(document.tus, [&](const analysis::TuInfo& tu) {
         return insideParent(kept.cus, tu.parentCuId, tu.bounds);
     });
-    const BlockPlaces tus = placesOf(document.tus, [](const analysis::TuInfo& tu) { return tu.parentCuId; });
-    unlinkUnsoundSameKindParents(document.tus, tus, &analysis::TuInfo::parentTuId, &analysis::TuInfo::parentCuId);
+    unlinkUnsoundSameKindParents(document.tus, &analysis::TuInfo::parentTuId, &analysis::TuInfo::parentCuId);
     return removed;
 }
 
@@ -274,13 +310,14 @@ void recountPictureBlocks(analysis::StreamAnalysis& document, const KeptParents&
         pictures.insert(picture.id, &picture);
     }
     const auto pictureOfCtu = [&](const StableId& ctuId) -> analysis::PictureAnalysisSummary* {
-        const BlockPlace* ctu = kept.ctus.find(ctuId);
-        analysis::PictureAnalysisSummary* const* picture = ctu == nullptr ? nullptr : pictures.find(ctu->parent);
+        const analysis::CtuInfo* ctu = kept.ctus.find(ctuId);
+        analysis::PictureAnalysisSummary* const* picture =
+            ctu == nullptr ? nullptr : pictures.find(ctu->parentPictureSummaryId);
         return picture == nullptr ? nullptr : *picture;
     };
     const auto pictureOfCu = [&](const StableId& cuId) -> analysis::PictureAnalysisSummary* {
-        const BlockPlace* cu = kept.cus.find(cuId);
-        return cu == nullptr ? nullptr : pictureOfCtu(cu->parent);
+        const analysis::CuInfo* cu = kept.cus.find(cuId);
+        return cu == nullptr ? nullptr : pictureOfCtu(cu->parentCtuId);
     };
     const auto count = [](analysis::PictureAnalysisSummary* picture, auto member) {
         if (picture != nullptr) {

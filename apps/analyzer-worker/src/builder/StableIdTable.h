@@ -1,5 +1,6 @@
 #pragma once
 
+#include "vexilo/analysis/HugePages.h"
 #include "vexilo/analysis/StableId.h"
 
 #include <bit>
@@ -85,6 +86,10 @@ private:
     void rehash(std::size_t capacity)
     {
         std::vector<Slot> old = std::move(slots_);
+        slots_ = {};
+        // Tables of a million blocks are probed at random: huge pages spare both the
+        // first-touch faults and most TLB misses.
+        analysis::reserveOnHugePages(slots_, capacity);
         slots_.assign(capacity, Slot{});
         for (Slot& slot : old) {
             if (!slot.id.isNull()) {

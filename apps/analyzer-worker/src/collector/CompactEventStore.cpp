@@ -6,6 +6,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstring>
+#include <utility>
 
 namespace vexilo::analyzer {
 namespace {
@@ -41,6 +42,10 @@ constexpr std::uint64_t kLargestChunkWords = std::uint64_t{1} << 18;
 constexpr unsigned kChunkShift = 40;
 constexpr std::uint64_t kPositionMask = (std::uint64_t{1} << kChunkShift) - 1;
 constexpr std::uint64_t kNoBase = CompactEventStore::kNoBase;
+// Offset block 0 holds the first 64 records' offsets, block b >= 1 the next 64 << (b - 1).
+constexpr unsigned kFirstOffsetBlockShift = 6;
+constexpr std::size_t kOffsetBytes = sizeof(std::uint64_t);
+static_assert((std::uint64_t{1} << kFirstOffsetBlockShift) * kOffsetBytes == ChunkArena::kSmallestBlockBytes);
 constexpr std::size_t kKindSlots = CompactEventStore::kKindSlots;
 
 std::size_t payloadWordsOf(std::uint32_t kind) noexcept
@@ -71,6 +76,21 @@ void restoreRecord(const std::uint32_t* words, std::size_t wordCount, ObserverEv
     std::memcpy(bytes + kPayloadOffset, words + kHeadWords, (wordCount - kHeadWords) * kWordBytes);
 }
 
+std::size_t offsetBlockOf(std::uint64_t index) noexcept
+{
+    return static_cast<std::size_t>(std::bit_width(index >> kFirstOffsetBlockShift));
+}
+
+std::uint64_t offsetBlockStart(std::size_t block) noexcept
+{
+    return block == 0 ? 0 : std::uint64_t{1} << (kFirstOffsetBlockShift + block - 1);
+}
+
+std::uint64_t offsetBlockEntries(std::size_t block) noexcept
+{
+    return block == 0 ? std::uint64_t{1} << kFirstOffsetBlockShift : offsetBlockStart(block);
+}
+
 std::uint64_t nextStoreIdentity() noexcept
 {
     static std::atomic<std::uint64_t> next{1};
@@ -79,7 +99,76 @@ std::uint64_t nextStoreIdentity() noexcept
 
 }  // namespace
 
-CompactEventStore::CompactEventStore() : identity_(nextStoreIdentity()) {}
+CompactEventStore::CompactEventStore(std::shared_ptr<ChunkArena> arena)
+    : arena_(arena ? std::move(arena) : std::make_shared<ChunkArena>()), identity_(nextStoreIdentity())
+{
+}
+
+CompactEventStore::~CompactEventStore()
+{
+    releaseMemory();
+}
+
+// The moved-from store keeps the arena, so that it stays usable.
+CompactEventStore::CompactEventStore(CompactEventStore&& other) noexcept : arena_(other.arena_)
+{
+    takeFrom(other);
+}
+
+CompactEventStore& CompactEventStore::operator=(CompactEventStore&& other) noexcept
+{
+    if (this != &other) {
+        releaseMemory();
+        arena_ = other.arena_;
+        takeFrom(other);
+    }
+    return *this;
+}
+
+void CompactEventStore::takeFrom(CompactEventStore& other) noexcept
+{
+    chunks_ = std::exchange(other.chunks_, {});
+    offsetBlocks_ = std::exchange(other.offsetBlocks_, {});
+    size_ = std::exchange(other.size_, 0);
+    offsetCapacity_ = std::exchange(other.offsetCapacity_, 0);
+    wordsInChunks_ = std::exchange(other.wordsInChunks_, 0);
+    identity_ = other.identity_;
+}
+
+void CompactEventStore::releaseMemory() noexcept
+{
+    for (const Chunk& chunk : chunks_) {
+        arena_->give(chunk.words, chunk.capacity * kWordBytes);
+    }
+    for (std::size_t block = 0; block < offsetBlocks_.size(); ++block) {
+        arena_->give(offsetBlocks_[block], offsetBlockEntries(block) * kOffsetBytes);
+    }
+    std::vector<Chunk>().swap(chunks_);
+    std::vector<std::uint64_t*>().swap(offsetBlocks_);
+    size_ = 0;
+    offsetCapacity_ = 0;
+    wordsInChunks_ = 0;
+}
+
+void CompactEventStore::pushOffset(std::uint64_t offset)
+{
+    if (size_ == offsetCapacity_) {
+        const std::size_t block = offsetBlocks_.size();
+        const std::uint64_t entries = offsetBlockEntries(block);
+        offsetBlocks_.reserve(block + 1);
+        offsetBlocks_.push_back(static_cast<std::uint64_t*>(arena_->take(entries * kOffsetBytes)));
+        offsetCapacity_ += entries;
+    }
+    const std::size_t block = offsetBlocks_.size() - 1;
+    offsetBlocks_[block][size_ - offsetBlockStart(block)] = offset;
+    ++size_;
+}
+
+std::uint64_t CompactEventStore::offsetAt(std::uint64_t index) const noexcept
+{
+    const std::size_t block = offsetBlockOf(index);
+    return offsetBlocks_[block][index - offsetBlockStart(block)];
+}
 
 std::uint32_t* CompactEventStore::reserveWords(std::uint64_t count)
 {
@@ -87,15 +176,16 @@ std::uint32_t* CompactEventStore::reserveWords(std::uint64_t count)
         // Chunks grow with the store, so a picture with a handful of blocks costs little and
         // a big one does not pay for many small allocations.
         const std::uint64_t capacity = std::clamp(wordsInChunks_, kFirstChunkWords, kLargestChunkWords);
+        chunks_.reserve(chunks_.size() + 1);
         Chunk chunk;
-        chunk.words = std::make_unique_for_overwrite<std::uint32_t[]>(capacity);
+        chunk.words = static_cast<std::uint32_t*>(arena_->take(capacity * kWordBytes));
         chunk.capacity = capacity;
-        chunks_.push_back(std::move(chunk));
+        chunks_.push_back(chunk);
         wordsInChunks_ += capacity;
     }
     Chunk& chunk = chunks_.back();
-    offsets_.push_back((std::uint64_t{chunks_.size() - 1} << kChunkShift) | chunk.used);
-    std::uint32_t* entry = chunk.words.get() + chunk.used;
+    pushOffset((std::uint64_t{chunks_.size() - 1} << kChunkShift) | chunk.used);
+    std::uint32_t* entry = chunk.words + chunk.used;
     chunk.used += count;
     return entry;
 }
@@ -213,8 +303,8 @@ void CompactEventStore::append(const ObserverEventRecord& record, AppendCache& c
 
 const std::uint32_t* CompactEventStore::entryWords(std::uint64_t index) const noexcept
 {
-    const std::uint64_t offset = offsets_[index];
-    return chunks_[offset >> kChunkShift].words.get() + (offset & kPositionMask);
+    const std::uint64_t offset = offsetAt(index);
+    return chunks_[offset >> kChunkShift].words + (offset & kPositionMask);
 }
 
 void CompactEventStore::decodeWords(std::uint64_t index, std::uint32_t* words) const noexcept
@@ -267,14 +357,12 @@ void CompactEventStore::readInto(std::uint64_t index, ObserverEventRecord& recor
 
 std::uint64_t CompactEventStore::bytesUsed() const noexcept
 {
-    return wordsInChunks_ * kWordBytes + offsets_.capacity() * sizeof(std::uint64_t);
+    return wordsInChunks_ * kWordBytes + offsetCapacity_ * kOffsetBytes;
 }
 
 void CompactEventStore::clear() noexcept
 {
-    std::vector<Chunk>().swap(chunks_);
-    std::vector<std::uint64_t>().swap(offsets_);
-    wordsInChunks_ = 0;
+    releaseMemory();
     identity_ = nextStoreIdentity();
 }
 

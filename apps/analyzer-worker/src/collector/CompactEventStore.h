@@ -1,5 +1,6 @@
 #pragma once
 
+#include "collector/ChunkArena.h"
 #include "observer/ObserverEventRecord.h"
 
 #include <array>
@@ -80,15 +81,17 @@ public:
     // Empties a batch that is not appended; the cache forgets the bases it set from it.
     static void discard(Batch& batch, AppendCache& cache) noexcept;
 
-    CompactEventStore();
-    CompactEventStore(CompactEventStore&&) noexcept = default;
-    CompactEventStore& operator=(CompactEventStore&&) noexcept = default;
+    // Stores may share an arena; a store given none makes its own.
+    explicit CompactEventStore(std::shared_ptr<ChunkArena> arena = nullptr);
+    ~CompactEventStore();
+    CompactEventStore(CompactEventStore&& other) noexcept;
+    CompactEventStore& operator=(CompactEventStore&& other) noexcept;
     CompactEventStore(const CompactEventStore&) = delete;
     CompactEventStore& operator=(const CompactEventStore&) = delete;
 
     // Encodes and appends in one go, with the store's own key.
     void append(const ObserverEventRecord& record, AppendCache& cache);
-    [[nodiscard]] std::uint64_t size() const noexcept { return offsets_.size(); }
+    [[nodiscard]] std::uint64_t size() const noexcept { return size_; }
     // The index-th record as it was appended; the index must be below size().
     [[nodiscard]] ObserverEventRecord at(std::uint64_t index) const;
     // The same into a record that may be reused: what the record's kind uses is written,
@@ -96,13 +99,12 @@ public:
     void readInto(std::uint64_t index, ObserverEventRecord& record) const;
     // Memory held: the words written, the index, and the chunk space not yet used.
     [[nodiscard]] std::uint64_t bytesUsed() const noexcept;
-    void reserve(std::uint64_t records) { offsets_.reserve(records); }
     // Gives all memory back.
     void clear() noexcept;
 
 private:
     struct Chunk {
-        std::unique_ptr<std::uint32_t[]> words;
+        std::uint32_t* words = nullptr;
         std::uint64_t capacity = 0;
         std::uint64_t used = 0;
     };
@@ -110,10 +112,18 @@ private:
     [[nodiscard]] std::uint32_t* reserveWords(std::uint64_t count);
     [[nodiscard]] const std::uint32_t* entryWords(std::uint64_t index) const noexcept;
     void decodeWords(std::uint64_t index, std::uint32_t* words) const noexcept;
+    void pushOffset(std::uint64_t offset);
+    [[nodiscard]] std::uint64_t offsetAt(std::uint64_t index) const noexcept;
+    void releaseMemory() noexcept;
+    void takeFrom(CompactEventStore& other) noexcept;
 
+    std::shared_ptr<ChunkArena> arena_;
     std::vector<Chunk> chunks_;
-    // Per record: chunk number in the high 24 bits, word position in the low 40.
-    std::vector<std::uint64_t> offsets_;
+    // Per record: chunk number in the high 24 bits, word position in the low 40. They are
+    // kept in blocks that double in size, so that growing never copies them.
+    std::vector<std::uint64_t*> offsetBlocks_;
+    std::uint64_t size_ = 0;
+    std::uint64_t offsetCapacity_ = 0;
     std::uint64_t wordsInChunks_ = 0;
     // The key append(record, cache) encodes with; a cleared store gets a new one.
     std::uint64_t identity_ = 0;

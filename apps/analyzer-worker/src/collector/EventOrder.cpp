@@ -1,5 +1,7 @@
 #include "collector/EventOrder.h"
 
+#include "vexilo/analysis/HugePages.h"
+
 #include <algorithm>
 #include <array>
 #include <unordered_map>
@@ -244,14 +246,15 @@ void sortObserverEventOrder(std::vector<std::uint64_t>& order, const ObserverEve
     if (order.size() <= 1) {
         return;
     }
-    std::vector<OrderedEvent> events(order.size());
+    // A hundred bytes per event: written once, on huge pages, rather than zeroed first.
+    std::vector<OrderedEvent> events;
+    analysis::reserveOnHugePages(events, order.size());
     {
         const OrderKeyBuilder keyBuilder(order, read);
         ObserverEventRecord record;
-        for (std::size_t i = 0; i < order.size(); ++i) {
-            read(order[i], record);
-            events[i].keys = keyBuilder.keysOf(record);
-            events[i].index = order[i];
+        for (const std::uint64_t index : order) {
+            read(index, record);
+            events.push_back(OrderedEvent{keyBuilder.keysOf(record), index});
         }
     }
     std::sort(events.begin(), events.end(),

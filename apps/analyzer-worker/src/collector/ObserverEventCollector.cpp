@@ -95,6 +95,11 @@ struct ObserverEventCollector::ThreadSlot {
 };
 
 struct ObserverEventCollector::PictureBlocks {
+    PictureBlocks(std::uint64_t identity, std::shared_ptr<ChunkArena> arena)
+        : pictureIdentity(identity), events(std::move(arena))
+    {
+    }
+
     std::uint64_t pictureIdentity = 0;
     CompactEventStore events;
     // CTUs, CUs, PUs and TUs the picture brought, kept or not.
@@ -463,11 +468,7 @@ ObserverEventCollector::PictureBlocks& ObserverEventCollector::picture(std::uint
 {
     const auto [found, inserted] = pictureIndex_.try_emplace(pictureIdentity, pictures_.size());
     if (inserted) {
-        PictureBlocks& blocks = pictures_.emplace_back();
-        blocks.pictureIdentity = pictureIdentity;
-        if (targetPictureIdentity_ != 0) {
-            blocks.events.reserve(spsBlockEventLimit_);
-        }
+        PictureBlocks& blocks = pictures_.emplace_back(pictureIdentity, blockArena_);
         // A picture that starts after the budget ran out keeps nothing, so that the pictures
         // with blocks stay the first ones in decode order.
         blocks.lost = blockBudgetClosed_;

@@ -150,6 +150,8 @@ private:
 
     CompactEventStore streamEvents_;
     CompactEventStore::AppendCache streamAppendCache_;
+    // Shared by every picture's blocks, so that their chunks come from a few large mappings.
+    std::shared_ptr<ChunkArena> blockArena_ = std::make_shared<ChunkArena>();
     std::vector<PictureBlocks> pictures_;
     std::unordered_map<std::uint64_t, std::size_t> pictureIndex_;
     std::uint64_t keptBlockEvents_ = 0;

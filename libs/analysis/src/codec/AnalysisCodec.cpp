@@ -3,6 +3,7 @@
 #include "codec/AnalysisBufferVerifier.h"
 #include "codec/RecordSlots.h"
 #include "codec/ReferenceSlots.h"
+#include "vexilo/analysis/HugePages.h"
 #include "vexilo/analysis/fb/analysis_document_generated.h"
 
 #include <flatbuffers/flatbuffers.h>
@@ -171,10 +172,28 @@ std::size_t builderInitialBytes(const StreamAnalysis& analysis)
     return static_cast<std::size_t>(std::clamp<std::uint64_t>(recordBytes, kBuilderInitialBytes, kMaxAnalysisBufferBytes));
 }
 
+// The builder's buffer of a large document is written once from end to start; it is
+// asked for on huge pages before that, as is the finished copy.
+class HugePageBuilderAllocator final : public flatbuffers::Allocator {
+public:
+    std::uint8_t* allocate(std::size_t size) override
+    {
+        auto* bytes = new std::uint8_t[size];
+        if (size >= kHugePageAdviceThreshold) {
+            adviseHugePages(bytes, size);
+        }
+        return bytes;
+    }
+    void deallocate(std::uint8_t* bytes, std::size_t) override { delete[] bytes; }
+};
+
 std::vector<std::uint8_t> finishedBytes(const flatbuffers::FlatBufferBuilder& builder)
 {
     const std::uint8_t* data = builder.GetBufferPointer();
-    return std::vector<std::uint8_t>(data, data + builder.GetSize());
+    std::vector<std::uint8_t> bytes;
+    reserveOnHugePages(bytes, builder.GetSize());
+    bytes.assign(data, data + builder.GetSize());
+    return bytes;
 }
 
 }  // namespace
@@ -236,7 +255,8 @@ AnalysisSerializeResult serializeStreamAnalysis(const StreamAnalysis& analysis)
         return makeError(AnalysisReadStatus::ValidationFailed, messages::kDocumentInvalid, std::move(issues));
     }
 
-    flatbuffers::FlatBufferBuilder builder(builderInitialBytes(analysis));
+    HugePageBuilderAllocator allocator;
+    flatbuffers::FlatBufferBuilder builder(builderInitialBytes(analysis), &allocator);
     const auto root =
         slots::encodeTableWithReferences<fb::AnalysisDocumentTable>(builder, analysis, documentSlots());
     if (slots::encodeBudgetExhausted(builder)) {

@@ -4,6 +4,7 @@
 // member and its vtable offset, and the generic walkers below encode, decode and verify
 // every slot the same way. The slot lists live next to the codec of each record family.
 
+#include "vexilo/analysis/HugePages.h"
 #include "vexilo/analysis/StableId.h"
 #include "vexilo/analysis/fb/common_types_generated.h"
 
@@ -242,7 +243,7 @@ std::vector<Record> decodeCollection(const TableVector<Table>* tables, const std
     if (tables == nullptr) {
         return records;
     }
-    records.reserve(tables->size());
+    reserveOnHugePages(records, tables->size());
     for (const Table* table : *tables) {
         records.push_back(decodeTable<Record>(*table, slotList));
     }
@@ -256,7 +257,7 @@ flatbuffers::Offset<TableVector<Table>> encodeCollection(flatbuffers::FlatBuffer
                                                          const std::tuple<Slots...>& slotList)
 {
     std::vector<flatbuffers::Offset<Table>> offsets;
-    offsets.reserve(records.size());
+    reserveOnHugePages(offsets, records.size());
     for (const Record& record : records) {
         offsets.push_back(encodeTable<Table>(builder, record, slotList));
     }

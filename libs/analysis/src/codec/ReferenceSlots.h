@@ -43,7 +43,7 @@ flatbuffers::Offset<TableVector<Table>> encodeBoundedCollection(flatbuffers::Fla
                                                                 Encode encode)
 {
     std::vector<flatbuffers::Offset<Table>> offsets;
-    offsets.reserve(records.size());
+    reserveOnHugePages(offsets, records.size());
     for (const Record& record : records) {
         if (encodeBudgetExhausted(builder)) {
             break;
@@ -61,7 +61,7 @@ std::vector<Record> decodeTableList(const TableVector<Table>* tables, Decode dec
     if (tables == nullptr) {
         return records;
     }
-    records.reserve(tables->size());
+    reserveOnHugePages(records, tables->size());
     for (const Table* table : *tables) {
         records.push_back(decode(*table));
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "vexilo/analysis/HugePages.h"
 #include "vexilo/analysis/StableId.h"
 
 #include <cstddef>
@@ -116,7 +117,9 @@ private:
 
     void rehash(std::size_t capacity)
     {
-        std::vector<std::uint64_t> old(capacity, kEmpty);
+        std::vector<std::uint64_t> old;
+        reserveOnHugePages(old, capacity);
+        old.resize(capacity, kEmpty);
         old.swap(slots_);
         const std::size_t mask = slots_.size() - 1;
         for (const std::uint64_t slot : old) {

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+namespace vexilo::analyzer {
+
+// Memory for the chunks of compact event stores: blocks of a power of two bytes, at least
+// 512, carved from large mappings that ask for huge pages. A dense stream's block events
+// then pay a few dozen page faults instead of one per 4 KiB, which on some virtual machines
+// costs more than keeping the events. A block given back is kept for the next request of
+// its size; the shared mappings go back to the system with the arena. Any thread may use it.
+class ChunkArena {
+public:
+    // The system's memory calls; tests put failing ones in.
+    struct MemoryCalls {
+        // Fresh zeroed memory, or nullptr when there is none.
+        void* (*map)(std::size_t bytes);
+        // Whether the system took the advice; the memory works either way.
+        bool (*adviseHugePages)(void* data, std::size_t bytes);
+        void (*unmap)(void* data, std::size_t bytes);
+    };
+
+    static constexpr std::size_t kSmallestBlockBytes = 512;
+    // Mappings are reserved this large; only what is written costs memory.
+    static constexpr std::size_t kRegionBytes = std::size_t{32} << 20;
+    // Larger blocks get a mapping of their own, given back to the system with the block.
+    static constexpr std::size_t kLargestSharedBlockBytes = kRegionBytes / 8;
+
+    [[nodiscard]] static MemoryCalls systemMemoryCalls() noexcept;
+
+    explicit ChunkArena(MemoryCalls calls = systemMemoryCalls());
+    ~ChunkArena();
+    ChunkArena(const ChunkArena&) = delete;
+    ChunkArena& operator=(const ChunkArena&) = delete;
+
+    // The size of the block that take(bytes) returns.
+    [[nodiscard]] static std::size_t blockBytesFor(std::size_t bytes) noexcept;
+    // A block of blockBytesFor(bytes) bytes, aligned to its size up to 4 KiB. Throws std::bad_alloc when
+    // the system has no memory.
+    [[nodiscard]] void* take(std::size_t bytes);
+    // Gives back a block that take(bytes) returned, with the same `bytes`.
+    void give(void* block, std::size_t bytes) noexcept;
+
+    // Bytes mapped from the system, written or not.
+    [[nodiscard]] std::size_t mappedBytes() const;
+
+private:
+    struct Mapping {
+        void* data = nullptr;
+        std::size_t bytes = 0;
+        void* block = nullptr;
+    };
+    // One per power of two from the smallest to the largest shared block.
+    static constexpr std::size_t kSharedSizeClasses = 14;
+    static_assert(kLargestSharedBlockBytes == kSmallestBlockBytes << (kSharedSizeClasses - 1));
+
+    [[nodiscard]] Mapping mapAdvised(std::size_t usableBytes);
+    [[nodiscard]] void* takeShared(std::size_t blockBytes);
+
+    MemoryCalls calls_;
+    mutable std::mutex mutex_;
+    std::vector<Mapping> regions_;
+    std::vector<Mapping> largeBlocks_;
+    std::byte* regionNext_ = nullptr;
+    std::size_t regionLeft_ = 0;
+    std::array<std::vector<void*>, kSharedSizeClasses> freeBlocks_;
+};
+
+}  // namespace vexilo::analyzer
