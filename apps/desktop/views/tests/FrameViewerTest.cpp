@@ -69,6 +69,36 @@ vexilo::domain::VideoFramePtr blackFrame(int width = 320, int height = 256)
     return vexilo::test::share(vexilo::test::makeFlatYuvFrame(width, height, 8, 16, 128, 128), kPictureId);
 }
 
+// A 4:4:4 picture in four quadrants: three flat colours (top-left, top-right, bottom-left) and,
+// bottom right, columns alternating one sample wide between black and white.
+struct QuadrantColour {
+    std::uint32_t y;
+    std::uint32_t u;
+    std::uint32_t v;
+};
+constexpr std::array<QuadrantColour, 3> kFlatQuadrants{{{81, 90, 240}, {145, 54, 34}, {41, 240, 110}}};
+
+vexilo::domain::VideoFramePtr quadrantFrame(int width, int height)
+{
+    vexilo::domain::VideoFrame frame =
+        vexilo::test::makeFlatYuvFrame(width, height, 8, 16, 128, 128, vexilo::domain::ChromaFormat::Yuv444);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const int quadrant = (y >= height / 2 ? 2 : 0) + (x >= width / 2 ? 1 : 0);
+            const auto at = static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x);
+            if (quadrant == 3) {
+                frame.planes[0].samples[at] = x % 2 == 0 ? 16 : 235;
+                continue;
+            }
+            const QuadrantColour& colour = kFlatQuadrants[static_cast<std::size_t>(quadrant)];
+            frame.planes[0].samples[at] = static_cast<std::uint8_t>(colour.y);
+            frame.planes[1].samples[at] = static_cast<std::uint8_t>(colour.u);
+            frame.planes[2].samples[at] = static_cast<std::uint8_t>(colour.v);
+        }
+    }
+    return vexilo::test::share(std::move(frame), kPictureId);
+}
+
 std::array<bool, 7> allLayersOff() { return {}; }
 
 void setLayers(FrameViewer& viewer, const std::array<bool, 7>& layers)
@@ -263,6 +293,54 @@ private slots:
         }
         viewer.showCombinedComponents();
         QVERIFY(viewer.hasFrame());
+    }
+
+    // A picture larger than the viewer is shown smaller: each flat region keeps its colour up to
+    // a few pixels from its edge, and a pattern finer than a pixel shows as its average grey.
+    void fittedLargePictureKeepsColoursInPlace_data()
+    {
+        QTest::addColumn<QSize>("pictureSize");
+        QTest::addColumn<QSize>("viewerSize");
+        QTest::newRow("1080p at 0.42") << QSize(1920, 1080) << QSize(800, 600);
+        QTest::newRow("1440p at 0.19") << QSize(2560, 1440) << QSize(480, 270);
+    }
+
+    void fittedLargePictureKeepsColoursInPlace()
+    {
+        QFETCH(QSize, pictureSize);
+        QFETCH(QSize, viewerSize);
+        FrameViewer& viewer = showViewer(viewerSize);
+        setLayers(viewer, allLayersOff());
+        viewer.setFrame(quadrantFrame(pictureSize.width(), pictureSize.height()), 0);
+        QVERIFY(viewer.displayScale() < 0.5);
+        const QImage grabbed = viewer.grabFramebuffer();
+        const double halfWidth = pictureSize.width() / 2.0;
+        const double halfHeight = pictureSize.height() / 2.0;
+        // Far enough from an edge that the nearest other region lies six pixels away.
+        const double margin = 6.0 / viewer.displayScale();
+        for (std::size_t quadrant = 0; quadrant < kFlatQuadrants.size(); ++quadrant) {
+            const QuadrantColour& colour = kFlatQuadrants[quadrant];
+            const auto rgb = vexilo::media::yuvToRgbExact(colour.y, colour.u, colour.v,
+                                                          {8, false, vexilo::media::kBt709Coefficients});
+            const QColor expected(rgb[0], rgb[1], rgb[2]);
+            const double left = quadrant % 2 == 0 ? 0.0 : halfWidth;
+            const double top = quadrant < 2 ? 0.0 : halfHeight;
+            for (const QPointF corner : {QPointF(margin, margin), QPointF(halfWidth - margin, margin),
+                                         QPointF(margin, halfHeight - margin),
+                                         QPointF(halfWidth - margin, halfHeight - margin),
+                                         QPointF(halfWidth / 2, halfHeight / 2)}) {
+                VEXILO_COMPARE_COLOUR(pixelAtSample(viewer, grabbed, QPointF(left, top) + corner), expected);
+            }
+        }
+        const QPoint fineStart = pointAtSample(viewer, {halfWidth * 1.25, halfHeight * 1.5});
+        for (int x = fineStart.x(); x < fineStart.x() + 24; ++x) {
+            const QColor fine = grabbed.pixelColor(x, fineStart.y());
+            QVERIFY2(vexilo::test::closeTo(fine, QColor(128, 128, 128), 12),
+                     qPrintable(QStringLiteral("x %1: ").arg(x) + vexilo::test::describe(fine)));
+        }
+        vexilo::test::saveScreenshot(grabbed, QStringLiteral("frame-viewer-fitted-%1x%2.png")
+                                                  .arg(pictureSize.width())
+                                                  .arg(pictureSize.height()));
     }
 
     void refusesUnusableFramesWithTheirReason_data()
