@@ -2,16 +2,16 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace vexilo {
 namespace {
 
-std::uint32_t premultiplied(const QColor& colour)
+// Nearest integer, halves away from zero, as std::lround but without the library call that
+// dominates a loop over every pixel of a line.
+int roundToPixel(double value)
 {
-    const int alpha = colour.alpha();
-    const auto scale = [&](int channel) { return static_cast<std::uint32_t>((channel * alpha + 127) / 255); };
-    return (static_cast<std::uint32_t>(alpha) << 24) | (scale(colour.red()) << 16) | (scale(colour.green()) << 8) |
-           scale(colour.blue());
+    return static_cast<int>(value >= 0.0 ? value + 0.5 : value - 0.5);
 }
 
 // source over destination, both premultiplied; two channels per multiplication.
@@ -71,12 +71,21 @@ private:
 
 }  // namespace
 
+std::uint32_t OverlayRaster::premultiplied(const QColor& colour)
+{
+    const int alpha = colour.alpha();
+    const auto scale = [&](int channel) { return static_cast<std::uint32_t>((channel * alpha + 127) / 255); };
+    return (static_cast<std::uint32_t>(alpha) << 24) | (scale(colour.red()) << 16) | (scale(colour.green()) << 8) |
+           scale(colour.blue());
+}
+
 // bits() detaches once here; every later write goes through the pointer, not through scanLine's
 // detach check per span or pixel.
-OverlayRaster::OverlayRaster(QImage& target)
+OverlayRaster::OverlayRaster(QImage& target, std::vector<std::uint8_t>& marks)
     : width_(target.width()), height_(target.height()),
       pixels_(reinterpret_cast<std::uint32_t*>(target.bits())),
-      stride_(static_cast<std::size_t>(target.bytesPerLine()) / sizeof(std::uint32_t))
+      stride_(static_cast<std::size_t>(target.bytesPerLine()) / sizeof(std::uint32_t)), marks_(marks),
+      markedTop_(height_)
 {
 }
 
@@ -109,9 +118,10 @@ void OverlayRaster::blendSpan(int y, int fromX, int toX, std::uint32_t colour)
     }
 }
 
-void OverlayRaster::fillRect(const QRectF& rect, const QColor& colour)
+void OverlayRaster::fillRect(const QRectF& rect, const QColor& colour) { fillRect(rect, premultiplied(colour)); }
+
+void OverlayRaster::fillRect(const QRectF& rect, std::uint32_t source)
 {
-    const std::uint32_t source = premultiplied(colour);
     const int top = std::max(firstPixelFrom(rect.top()), 0);
     const int bottom = std::min(firstPixelFrom(rect.bottom()), height_);
     const int left = firstPixelFrom(rect.left());
@@ -127,25 +137,49 @@ void OverlayRaster::markPixel(int x, int y)
         return;
     }
     const auto index = static_cast<std::size_t>(y) * static_cast<std::size_t>(width_) + static_cast<std::size_t>(x);
-    if (marks_.empty()) {
-        marks_.assign(static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_), 0);
+    if (marks_.size() < index + 1) {
+        marks_.resize(static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_), 0);
     }
-    if (marks_[index] == 0) {
-        marks_[index] = 1;
-        marked_.push_back(static_cast<std::uint32_t>(index));
-    }
+    marks_[index] = 1;
+    markedTop_ = std::min(markedTop_, y);
+    markedBottom_ = std::max(markedBottom_, y);
 }
 
+// Walks the marked rows a word of marks at a time: outlines of a dense picture mark millions of
+// pixels, and the rows between the first and the last mark are read once in memory order.
 void OverlayRaster::fillMarked(const QColor& colour)
 {
     const std::uint32_t source = premultiplied(colour);
-    for (const std::uint32_t index : marked_) {
-        const std::size_t y = index / static_cast<std::size_t>(width_);
-        const std::size_t x = index % static_cast<std::size_t>(width_);
-        pixels_[y * stride_ + x] = over(source, pixels_[y * stride_ + x]);
-        marks_[index] = 0;
+    for (int y = markedTop_; y <= markedBottom_; ++y) {
+        std::uint8_t* marks = marks_.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(width_);
+        std::uint32_t* pixels = row(y);
+        int x = 0;
+        while (x < width_) {
+            if (x + 8 <= width_) {
+                std::uint64_t word = 0;
+                std::memcpy(&word, marks + x, sizeof(word));
+                if (word == 0) {
+                    x += 8;
+                    continue;
+                }
+            }
+            if (marks[x] != 0) {
+                pixels[x] = over(source, pixels[x]);
+                marks[x] = 0;
+            }
+            ++x;
+        }
     }
-    marked_.clear();
+    markedTop_ = height_;
+    markedBottom_ = -1;
+}
+
+OverlayRaster::~OverlayRaster()
+{
+    // The marks go back to their owner cleared, as the next raster expects them.
+    for (int y = markedTop_; y <= markedBottom_; ++y) {
+        std::fill_n(marks_.begin() + static_cast<std::ptrdiff_t>(y) * width_, width_, std::uint8_t{0});
+    }
 }
 
 void OverlayRaster::markEdge(QPointF from, QPointF to, double& phase, int width, std::span<const double> pattern)
@@ -160,7 +194,7 @@ void OverlayRaster::markEdge(QPointF from, QPointF to, double& phase, int width,
     const double reach = horizontal ? half : -half;
     const int first = firstPixelFrom(std::min(start, end) - reach);
     const int last = firstPixelFrom(std::max(start, end) + reach);
-    const int acrossFirst = static_cast<int>(std::lround(across - half));
+    const int acrossFirst = roundToPixel(across - half);
     // Pixels are visited in the edge's own direction so that the dash walk only moves forward;
     // the cap pixels before the start take the pattern's first state.
     const bool forward = end >= start;
@@ -214,7 +248,7 @@ void OverlayRaster::drawLine(QPointF a, QPointF b, const QColor& colour, int wid
     const int last = firstPixelFrom(b.x() + width / 2.0);
     for (int major = first; major < last; ++major) {
         const double t = std::clamp(major + 0.5, a.x(), b.x());
-        const int minorFirst = static_cast<int>(std::lround(a.y() + (t - a.x()) * slope - width / 2.0));
+        const int minorFirst = roundToPixel(a.y() + (t - a.x()) * slope - width / 2.0);
         for (int offset = 0; offset < width; ++offset) {
             if (alongX) {
                 blendPixel(major, minorFirst + offset, source);

@@ -517,6 +517,30 @@ private slots:
         }
     }
 
+    // A zoom step draws the layer anew at the new scale: the outlines land on the new edges and
+    // nothing of the previous scale's outlines is left, rows that held them included (at twice
+    // the scale, the old edge rows fall half-way into the CTUs).
+    void zoomStepsRedrawOutlinesWithoutTheOldOnes()
+    {
+        SampleDocument document;
+        FrameViewer& viewer = showCtuOutlines(document);
+        const QColor ctu = vexilo::test::blended(kCtuOutline, kBlack);
+        VEXILO_COMPARE_COLOUR(pixelAtSample(viewer, viewer.grabFramebuffer(), kCtuEdge), ctu);
+        for (const double zoom : {2.0, 1.5, 2.0}) {
+            viewer.setViewTransform(FrameViewer::CustomZoom, zoom, QPointF());
+            const QImage grabbed = viewer.grabFramebuffer();
+            VEXILO_COMPARE_COLOUR(pixelAtSample(viewer, grabbed, {100, 63.8}), ctu);
+            for (double x = 8; x < 250; x += 7) {
+                if (std::abs(std::remainder(x, 64.0)) < 4.0) {
+                    continue;
+                }
+                for (const double y : {32.0, 42.5, 85.0}) {
+                    VEXILO_COMPARE_COLOUR(pixelAtSample(viewer, grabbed, {x, y}), kBlack);
+                }
+            }
+        }
+    }
+
     // Picture and layer live in textures between paints: every change must reach the screen,
     // whether the new image has the old size (updated in place) or not (texture remade).
     void repaintsFollowEveryChangeOfPictureAndLayers()
