@@ -28,24 +28,17 @@ std::uint32_t over(std::uint32_t source, std::uint32_t destination)
 // First pixel whose centre is at or after `coordinate`.
 int firstPixelFrom(double coordinate) { return static_cast<int>(std::ceil(coordinate - 0.5)); }
 
+}  // namespace
+
 // Steps along a dash pattern pixel by pixel, without a division per pixel.
-class DashWalker {
+class OverlayRaster::DashWalker {
 public:
-    DashWalker(double position, int width, std::span<const double> pattern) : width_(width), pattern_(pattern)
+    // At the start of the pattern's first segment.
+    DashWalker(int width, std::span<const double> pattern) : width_(width), pattern_(pattern)
     {
-        if (pattern_.size() < 2) {
-            return;
+        if (pattern_.size() >= 2) {
+            remaining_ = pattern_[0] * width_;
         }
-        double period = 0.0;
-        for (const double length : pattern_) {
-            period += length * width_;
-        }
-        remaining_ = std::fmod(position, period);
-        while (remaining_ >= pattern_[segment_] * width_) {
-            remaining_ -= pattern_[segment_] * width_;
-            segment_ = (segment_ + 1) % pattern_.size();
-        }
-        remaining_ = pattern_[segment_] * width_ - remaining_;
     }
 
     [[nodiscard]] bool on() const { return pattern_.size() < 2 || segment_ % 2 == 0; }
@@ -68,8 +61,6 @@ private:
     std::size_t segment_ = 0;
     double remaining_ = 0.0;
 };
-
-}  // namespace
 
 std::uint32_t OverlayRaster::premultiplied(const QColor& colour)
 {
@@ -131,18 +122,13 @@ void OverlayRaster::fillRect(const QRectF& rect, std::uint32_t source)
     }
 }
 
-void OverlayRaster::markPixel(int x, int y)
+void OverlayRaster::markRows(int top, int bottom)
 {
-    if (x < 0 || y < 0 || x >= width_ || y >= height_) {
-        return;
-    }
-    const auto index = static_cast<std::size_t>(y) * static_cast<std::size_t>(width_) + static_cast<std::size_t>(x);
-    if (marks_.size() < index + 1) {
+    if (marks_.size() < static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_)) {
         marks_.resize(static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_), 0);
     }
-    marks_[index] = 1;
-    markedTop_ = std::min(markedTop_, y);
-    markedBottom_ = std::max(markedBottom_, y);
+    markedTop_ = std::min(markedTop_, top);
+    markedBottom_ = std::max(markedBottom_, bottom);
 }
 
 // Walks the marked rows a word of marks at a time: outlines of a dense picture mark millions of
@@ -182,51 +168,71 @@ OverlayRaster::~OverlayRaster()
     }
 }
 
-void OverlayRaster::markEdge(QPointF from, QPointF to, double& phase, int width, std::span<const double> pattern)
+// The dash walk carries on from one edge to the next, so that a rectangle's pattern runs around
+// it unbroken without a division per edge; the marks are clipped to the image once per edge,
+// not per pixel.
+void OverlayRaster::markEdge(QPointF from, QPointF to, DashWalker& dash, int width)
 {
     const double half = width / 2.0;
     const bool horizontal = from.y() == to.y();
     const double start = horizontal ? from.x() : from.y();
     const double end = horizontal ? to.x() : to.y();
     const double across = horizontal ? from.y() : from.x();
+    const double length = std::abs(end - start);
     // Horizontal edges reach over the corners by half a pen; vertical ones stop short of them,
     // so no corner pixel is blended twice.
     const double reach = horizontal ? half : -half;
     const int first = firstPixelFrom(std::min(start, end) - reach);
     const int last = firstPixelFrom(std::max(start, end) + reach);
     const int acrossFirst = roundToPixel(across - half);
+    const int acrossFrom = std::max(acrossFirst, 0);
+    const int acrossTo = std::min(acrossFirst + width, horizontal ? height_ : width_);
+    const int alongFrom = std::max(first, 0);
+    const int alongTo = std::min(last, horizontal ? width_ : height_);
+    // The edge's own pixels walk a copy: the ones reaching over its end must not move the
+    // pattern's start for the next edge.
+    DashWalker edgeDash = dash;
+    dash.advance(length);
+    if (acrossFrom >= acrossTo || alongFrom >= alongTo) {
+        return;
+    }
+    if (horizontal) {
+        markRows(acrossFrom, acrossTo - 1);
+    } else {
+        markRows(alongFrom, alongTo - 1);
+    }
+    const auto rowWidth = static_cast<std::size_t>(width_);
     // Pixels are visited in the edge's own direction so that the dash walk only moves forward;
-    // the cap pixels before the start take the pattern's first state.
+    // the cap pixels before the start take the pattern's state there.
     const bool forward = end >= start;
     const int count = last - first;
-    DashWalker dash(phase, width, pattern);
     double walked = 0.0;
     for (int step = 0; step < count; ++step) {
         const int along = forward ? first + step : last - 1 - step;
         const double distance = std::max((forward ? 1.0 : -1.0) * (along + 0.5 - start), 0.0);
-        dash.advance(distance - walked);
+        edgeDash.advance(distance - walked);
         walked = distance;
-        if (!dash.on()) {
+        if (!edgeDash.on() || along < alongFrom || along >= alongTo) {
             continue;
         }
-        for (int offset = 0; offset < width; ++offset) {
-            if (horizontal) {
-                markPixel(along, acrossFirst + offset);
-            } else {
-                markPixel(acrossFirst + offset, along);
+        if (horizontal) {
+            for (int y = acrossFrom; y < acrossTo; ++y) {
+                marks_[static_cast<std::size_t>(y) * rowWidth + static_cast<std::size_t>(along)] = 1;
             }
+        } else {
+            std::fill_n(marks_.begin() + static_cast<std::ptrdiff_t>(along) * width_ + acrossFrom,
+                        acrossTo - acrossFrom, std::uint8_t{1});
         }
     }
-    phase += std::abs(end - start);
 }
 
 void OverlayRaster::markRectOutline(const QRectF& rect, int width, std::span<const double> pattern)
 {
-    double phase = 0.0;
-    markEdge(rect.topLeft(), rect.topRight(), phase, width, pattern);
-    markEdge(rect.topRight(), rect.bottomRight(), phase, width, pattern);
-    markEdge(rect.bottomRight(), rect.bottomLeft(), phase, width, pattern);
-    markEdge(rect.bottomLeft(), rect.topLeft(), phase, width, pattern);
+    DashWalker dash(width, pattern);
+    markEdge(rect.topLeft(), rect.topRight(), dash, width);
+    markEdge(rect.topRight(), rect.bottomRight(), dash, width);
+    markEdge(rect.bottomRight(), rect.bottomLeft(), dash, width);
+    markEdge(rect.bottomLeft(), rect.topLeft(), dash, width);
 }
 
 void OverlayRaster::drawLine(QPointF a, QPointF b, const QColor& colour, int width)

@@ -54,8 +54,11 @@ public:
 private:
     void blendPixel(int x, int y, std::uint32_t premultiplied);
     void blendSpan(int y, int fromX, int toX, std::uint32_t premultiplied);
-    void markPixel(int x, int y);
-    void markEdge(QPointF from, QPointF to, double& phase, int width, std::span<const double> pattern);
+    class DashWalker;
+
+    // Makes sure the marks cover the image and rows `top` to `bottom` are walked by fillMarked.
+    void markRows(int top, int bottom);
+    void markEdge(QPointF from, QPointF to, DashWalker& dash, int width);
     [[nodiscard]] std::uint32_t* row(int y) const;
 
     int width_ = 0;

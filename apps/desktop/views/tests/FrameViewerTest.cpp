@@ -517,6 +517,33 @@ private slots:
         }
     }
 
+    // A dashed outline's pattern runs on around the corner: a CU outline of pen width 2 dashes
+    // 8 pixels on and 4 off, so its right edge, 64 pixels into the pattern, starts 4 pixels
+    // into a dash and breaks after them.
+    void dashedOutlinesRunOnAroundTheCorner()
+    {
+        DocumentBuilder builder{kPictureId};
+        const StableId ctu = builder.ctu(100, 0, 0);
+        builder.cu(200, ctu, DocumentBuilder::rect(0, 0, 64, 64), 30);
+        FrameViewer& viewer = showViewer();
+        viewer.setFrame(blackFrame(), 3);
+        viewer.setAnalysis(builder.share());
+        viewer.showActualSize();
+        std::array<bool, 7> layers = allLayersOff();
+        layers[1] = true;
+        setLayers(viewer, layers);
+        const QImage grabbed = viewer.grabFramebuffer();
+        const QColor dash = vexilo::test::blended(QColor(48, 170, 255, 220), kBlack);
+        // Top edge, from the left corner: on, off, on.
+        VEXILO_COMPARE_COLOUR(pixelAtSample(viewer, grabbed, {2, 0}), dash);
+        VEXILO_COMPARE_COLOUR(pixelAtSample(viewer, grabbed, {9, 0}), kBlack);
+        VEXILO_COMPARE_COLOUR(pixelAtSample(viewer, grabbed, {13, 0}), dash);
+        // Right edge, from the top: the rest of the dash, a gap, the next dash.
+        VEXILO_COMPARE_COLOUR(pixelAtSample(viewer, grabbed, {63, 2}), dash);
+        VEXILO_COMPARE_COLOUR(pixelAtSample(viewer, grabbed, {63, 5}), kBlack);
+        VEXILO_COMPARE_COLOUR(pixelAtSample(viewer, grabbed, {63, 10}), dash);
+    }
+
     // A zoom step draws the layer anew at the new scale: the outlines land on the new edges and
     // nothing of the previous scale's outlines is left, rows that held them included (at twice
     // the scale, the old edge rows fall half-way into the CTUs).
