@@ -249,18 +249,20 @@ void OverlayRaster::drawLine(QPointF a, QPointF b, const QColor& colour, int wid
         std::swap(a, b);
     }
     const double slope = b.x() == a.x() ? 0.0 : (b.y() - a.y()) / (b.x() - a.x());
-    // One run of `width` pixels across the line per step along its major axis.
-    const int first = firstPixelFrom(a.x() - width / 2.0);
-    const int last = firstPixelFrom(b.x() + width / 2.0);
+    // One run of `width` pixels across the line per step along its major axis, both clipped to
+    // the image before the run rather than at each pixel.
+    const int majorExtent = alongX ? width_ : height_;
+    const int minorExtent = alongX ? height_ : width_;
+    const int first = std::max(firstPixelFrom(a.x() - width / 2.0), 0);
+    const int last = std::min(firstPixelFrom(b.x() + width / 2.0), majorExtent);
     for (int major = first; major < last; ++major) {
         const double t = std::clamp(major + 0.5, a.x(), b.x());
         const int minorFirst = roundToPixel(a.y() + (t - a.x()) * slope - width / 2.0);
-        for (int offset = 0; offset < width; ++offset) {
-            if (alongX) {
-                blendPixel(major, minorFirst + offset, source);
-            } else {
-                blendPixel(minorFirst + offset, major, source);
-            }
+        const int minorFrom = std::max(minorFirst, 0);
+        const int minorTo = std::min(minorFirst + width, minorExtent);
+        for (int minor = minorFrom; minor < minorTo; ++minor) {
+            std::uint32_t& pixel = alongX ? row(minor)[major] : row(major)[minor];
+            pixel = over(source, pixel);
         }
     }
 }

@@ -699,6 +699,30 @@ private slots:
         QCOMPARE(viewer.overlays().motionVectors()[0].delta, QPointF(100, 0));
     }
 
+    // Zoomed in, the layer covers the widget and an arrow runs off its left side: the part in
+    // view is drawn up to the widget's edge, the rest is cut there.
+    void arrowsLeavingTheViewAreCutAtItsEdge()
+    {
+        SampleDocument document;
+        std::array<bool, 7> layers = allLayersOff();
+        layers[5] = true;
+        FrameViewer& viewer = showSampleDocument(document, layers);
+        // Sample (240, 176) at the widget's centre, eight pixels a sample: the shaft from sample
+        // 176 to 276 spans widget x -112 to 688 on row 300.
+        viewer.setViewTransform(FrameViewer::CustomZoom, 8.0, QPointF(-640, -384));
+        QCOMPARE(pointAtSample(viewer, {240, 176}), QPoint(400, 300));
+        const QImage grabbed = viewer.grabFramebuffer();
+        const QColor red = vexilo::test::blended(QColor(255, 80, 80, 230), kBlack);
+        for (const int x : {0, 1, 400, 680}) {
+            VEXILO_COMPARE_COLOUR(grabbed.pixelColor(x, 300), red);
+        }
+        VEXILO_COMPARE_COLOUR(grabbed.pixelColor(0, 296), kBlack);
+        VEXILO_COMPARE_COLOUR(grabbed.pixelColor(720, 300), kBlack);
+        // What lies off the left must not wrap round to the end of the rows above.
+        VEXILO_COMPARE_COLOUR(grabbed.pixelColor(790, 298), kBlack);
+        VEXILO_COMPARE_COLOUR(grabbed.pixelColor(790, 299), kBlack);
+    }
+
     void legendFollowsTheLayers()
     {
         FrameViewer& viewer = showViewer();
