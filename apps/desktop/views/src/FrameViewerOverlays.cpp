@@ -153,11 +153,25 @@ QColor heatColour(std::optional<double> value, FrameViewer::QualityMetricKind ki
     return QColor::fromRgbF(1.0F - t, t, kHeatBlue, kHeatAlpha);
 }
 
-QColor qpColour(std::int16_t qp)
+QColor qpColour(int qp)
 {
-    const auto q = static_cast<float>(std::clamp<int>(qp, kLowestQp, kHighestQp));
+    const auto q = static_cast<float>(qp);
     const float hue = ((1.0F - (q - static_cast<float>(kLowestQp)) / 99.0F) * 240.0F) / 360.0F;
     return QColor::fromHsvF(hue, 0.85F, 0.95F, 0.42F);
+}
+
+// The fill of every QP, made once: a dense picture has a hundred thousand QP blocks, and each
+// zoom step fills them all again.
+std::uint32_t qpFill(std::int16_t qp)
+{
+    static const std::array<std::uint32_t, kHighestQp - kLowestQp + 1> fills = [] {
+        std::array<std::uint32_t, kHighestQp - kLowestQp + 1> table{};
+        for (int value = kLowestQp; value <= kHighestQp; ++value) {
+            table[static_cast<std::size_t>(value - kLowestQp)] = OverlayRaster::premultiplied(qpColour(value));
+        }
+        return table;
+    }();
+    return fills[static_cast<std::size_t>(std::clamp<int>(qp, kLowestQp, kHighestQp) - kLowestQp)];
 }
 
 QColor motionVectorColour(const MotionVectorRecord& vector)
@@ -361,7 +375,7 @@ void FrameViewer::renderOverlayLayer(QImage& layer, QSize deviceSize, QPointF or
     }
     layer.setDevicePixelRatio(ratio);
     layer.fill(Qt::transparent);
-    OverlayRaster raster(layer);
+    OverlayRaster raster(layer, overlayMarks_);
     const double scale = displayScale() * ratio;
     const auto toDevice = [&](QPointF imagePoint) { return origin + imagePoint * scale; };
     const auto deviceRect = [&](const QRectF& rect) { return QRectF(toDevice(rect.topLeft()), rect.size() * scale); };
@@ -383,12 +397,15 @@ void FrameViewer::renderOverlayLayer(QImage& layer, QSize deviceSize, QPointF or
     const std::vector<OverlayRecord>& records = overlays_.records();
     if (layerEnabled(OverlayKind::QpBlock)) {
         for (const OverlayRecord& record : records) {
+            if (record.kind != OverlayKind::QpBlock) {
+                continue;
+            }
             const QRectF mapped = deviceRect(record.rect);
-            if (record.kind != OverlayKind::QpBlock || !raster.touches(mapped)) {
+            if (!raster.touches(mapped)) {
                 continue;
             }
             if (record.parseStatus == kParsed && record.qp) {
-                raster.fillRect(mapped, qpColour(*record.qp));
+                raster.fillRect(mapped, qpFill(*record.qp));
             } else {
                 raster.fillRect(mapped, kNoValueFill);
                 raster.markRectOutline(mapped, penWidth, OverlayRaster::kDash);
@@ -402,8 +419,11 @@ void FrameViewer::renderOverlayLayer(QImage& layer, QSize deviceSize, QPointF or
             continue;
         }
         for (const OverlayRecord& record : records) {
+            if (record.kind != style.kind) {
+                continue;
+            }
             const QRectF mapped = deviceRect(record.rect);
-            if (record.kind == style.kind && raster.touches(mapped)) {
+            if (raster.touches(mapped)) {
                 raster.markRectOutline(mapped, penWidth, style.pattern);
             }
         }

@@ -20,16 +20,24 @@ void main()
 }
 )";
 
-// ARGB32 images are uploaded as they lie in memory (B, G, R, A bytes) and swizzled here, so no
-// format conversion runs on the CPU and GLES, which lacks BGRA uploads, works the same.
+// ARGB32 images are uploaded as they lie in memory (B, G, R, A bytes) and swizzled by a program
+// of their own, so no format conversion runs on the CPU and GLES, which lacks BGRA uploads, works
+// the same. A program per byte order keeps each fragment a bare texture read, which a software
+// rasteriser runs far faster than one that picks the order per fragment.
 const char* const kFragmentShader = R"(
 uniform sampler2D image;
-uniform lowp float swapRedBlue;
 varying highp vec2 sampleAt;
 void main()
 {
-    lowp vec4 texel = texture2D(image, sampleAt);
-    gl_FragColor = mix(texel, texel.bgra, swapRedBlue);
+    gl_FragColor = texture2D(image, sampleAt);
+}
+)";
+const char* const kSwizzlingFragmentShader = R"(
+uniform sampler2D image;
+varying highp vec2 sampleAt;
+void main()
+{
+    gl_FragColor = texture2D(image, sampleAt).bgra;
 }
 )";
 
@@ -62,26 +70,34 @@ ImageQuadRenderer::~ImageQuadRenderer() = default;
 
 bool ImageQuadRenderer::ensureProgram()
 {
-    if (program_ != nullptr || programFailed_) {
-        return program_ != nullptr;
+    if (programs_[0] != nullptr || programFailed_) {
+        return programs_[0] != nullptr;
     }
     QOpenGLContext* context = QOpenGLContext::currentContext();
     if (context == nullptr || context->functions() == nullptr) {
         return false;
     }
     gl_ = context->functions();
-    auto program = std::make_unique<QOpenGLShaderProgram>();
-    if (!program->addShaderFromSourceCode(QOpenGLShader::Vertex, kVertexShader) ||
-        !program->addShaderFromSourceCode(QOpenGLShader::Fragment, kFragmentShader) || !program->link()) {
-        programFailed_ = true;
-        return false;
+    const std::array<const char*, 2> fragmentShaders{kFragmentShader, kSwizzlingFragmentShader};
+    std::array<std::unique_ptr<QOpenGLShaderProgram>, 2> programs;
+    for (std::size_t index = 0; index < programs.size(); ++index) {
+        programs[index] = std::make_unique<QOpenGLShaderProgram>();
+        if (!programs[index]->addShaderFromSourceCode(QOpenGLShader::Vertex, kVertexShader) ||
+            !programs[index]->addShaderFromSourceCode(QOpenGLShader::Fragment, fragmentShaders[index]) ||
+            !programs[index]->link()) {
+            programFailed_ = true;
+            return false;
+        }
     }
-    program_ = std::move(program);
+    programs_ = std::move(programs);
     // Without vertex array objects (plain OpenGL 2) the default vertex state carries the arrays.
     vertexArray_.create();
     vertices_.create();
     vertices_.setUsagePattern(QOpenGLBuffer::StreamDraw);
     gl_->glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxTextureSize_);
+    // OpenGL ES 2 knows mipmaps of power-of-two textures only; a picture is rarely one.
+    canMipmap_ = context->isOpenGLES() ? context->format().majorVersion() >= 3
+                                       : gl_->hasOpenGLFeature(QOpenGLFunctions::Framebuffers);
     return true;
 }
 
@@ -114,6 +130,25 @@ void ImageQuadRenderer::ensureUploaded(Texture& texture, const QImage& image)
         }
     }
     texture.cacheKey = image.cacheKey();
+    texture.mipmapped = false;
+}
+
+// A software rasteriser reads a minified 4K texture at a stride of several texels per pixel,
+// far slower than a texture of about the size shown: a smaller view samples the mipmap levels
+// nearest its scale, made once per upload and only when first needed.
+void ImageQuadRenderer::setFilters(Texture& texture, const QSize& imageSize, const QRectF& target, bool smooth)
+{
+    const bool minified = target.width() < imageSize.width() || target.height() < imageSize.height();
+    GLint minFilter = smooth ? GL_LINEAR : GL_NEAREST;
+    if (smooth && minified && canMipmap_) {
+        if (!texture.mipmapped) {
+            gl_->glGenerateMipmap(GL_TEXTURE_2D);
+            texture.mipmapped = true;
+        }
+        minFilter = GL_LINEAR_MIPMAP_NEAREST;
+    }
+    gl_->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, minFilter);
+    gl_->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, smooth ? GL_LINEAR : GL_NEAREST);
 }
 
 bool ImageQuadRenderer::draw(Slot slot, const QImage& image, const QRectF& target, bool smooth)
@@ -125,17 +160,15 @@ bool ImageQuadRenderer::draw(Slot slot, const QImage& image, const QRectF& targe
     gl_->glActiveTexture(GL_TEXTURE0);
     Texture& texture = textures_[static_cast<std::size_t>(slot)];
     ensureUploaded(texture, image);
-    const GLint filter = smooth ? GL_LINEAR : GL_NEAREST;
-    gl_->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, filter);
-    gl_->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, filter);
+    setFilters(texture, image.size(), target, smooth);
     gl_->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
     gl_->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-    drawQuad(target, isBgraInMemory(format), isPremultiplied(format));
+    drawQuad(target, isBgraInMemory(format), slot != Slot::Picture, isPremultiplied(format));
     gl_->glBindTexture(GL_TEXTURE_2D, 0);
     return true;
 }
 
-void ImageQuadRenderer::drawQuad(const QRectF& target, bool swapRedBlue, bool premultiplied)
+void ImageQuadRenderer::drawQuad(const QRectF& target, bool swapRedBlue, bool blended, bool premultiplied)
 {
     std::array<GLint, 4> viewport{};
     gl_->glGetIntegerv(GL_VIEWPORT, viewport.data());
@@ -150,22 +183,25 @@ void ImageQuadRenderer::drawQuad(const QRectF& target, bool swapRedBlue, bool pr
     QOpenGLVertexArrayObject::Binder binder(&vertexArray_);
     vertices_.bind();
     vertices_.allocate(vertices.data(), static_cast<int>(sizeof(vertices)));
-    program_->bind();
+    QOpenGLShaderProgram& program = *programs_[swapRedBlue ? 1 : 0];
+    program.bind();
     constexpr int stride = kFloatsPerVertex * static_cast<int>(sizeof(GLfloat));
-    program_->enableAttributeArray("position");
-    program_->enableAttributeArray("textureCoordinate");
-    program_->setAttributeBuffer("position", GL_FLOAT, 0, 2, stride);
-    program_->setAttributeBuffer("textureCoordinate", GL_FLOAT, 2 * static_cast<int>(sizeof(GLfloat)), 2, stride);
-    program_->setUniformValue("viewportSize", static_cast<GLfloat>(viewport[2]), static_cast<GLfloat>(viewport[3]));
-    program_->setUniformValue("image", 0);
-    program_->setUniformValue("swapRedBlue", swapRedBlue ? 1.0F : 0.0F);
-    gl_->glEnable(GL_BLEND);
-    gl_->glBlendFunc(premultiplied ? GL_ONE : GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    program.enableAttributeArray("position");
+    program.enableAttributeArray("textureCoordinate");
+    program.setAttributeBuffer("position", GL_FLOAT, 0, 2, stride);
+    program.setAttributeBuffer("textureCoordinate", GL_FLOAT, 2 * static_cast<int>(sizeof(GLfloat)), 2, stride);
+    program.setUniformValue("viewportSize", static_cast<GLfloat>(viewport[2]), static_cast<GLfloat>(viewport[3]));
+    program.setUniformValue("image", 0);
+    // Blending reads every covered pixel back: an opaque image needs none of it.
+    if (blended) {
+        gl_->glEnable(GL_BLEND);
+        gl_->glBlendFunc(premultiplied ? GL_ONE : GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    }
     gl_->glDrawArrays(GL_TRIANGLE_STRIP, 0, kVertexCount);
     gl_->glDisable(GL_BLEND);
-    program_->disableAttributeArray("position");
-    program_->disableAttributeArray("textureCoordinate");
-    program_->release();
+    program.disableAttributeArray("position");
+    program.disableAttributeArray("textureCoordinate");
+    program.release();
     vertices_.release();
 }
 
@@ -181,7 +217,7 @@ void ImageQuadRenderer::release()
     }
     vertices_.destroy();
     vertexArray_.destroy();
-    program_.reset();
+    programs_ = {};
     programFailed_ = false;
     gl_ = nullptr;
 }

@@ -31,7 +31,10 @@ public:
 
     // Draws `image` (RGBA8888, or ARGB32_Premultiplied for the overlay layer) onto `target`, a
     // rectangle in device pixels of the current viewport, from its top-left corner; sampled
-    // bilinearly when `smooth`, else by the nearest texel. False, having drawn nothing, when
+    // bilinearly when `smooth`, else by the nearest texel. A smooth image drawn smaller than it
+    // is reads from mipmaps where the context has them for any texture size. The picture is
+    // opaque and goes down first: it replaces what lies under it, the overlay layer blends over
+    // it. False, having drawn nothing, when
     // this context cannot hold the image (format, size beyond the texture limit, no shaders):
     // the caller then paints it another way.
     bool draw(Slot slot, const QImage& image, const QRectF& target, bool smooth);
@@ -44,18 +47,23 @@ private:
         GLuint id = 0;
         QSize size;
         qint64 cacheKey = 0;
+        // Whether the levels below the image were made from its current contents.
+        bool mipmapped = false;
     };
 
     bool ensureProgram();
     void ensureUploaded(Texture& texture, const QImage& image);
-    void drawQuad(const QRectF& target, bool swapRedBlue, bool premultiplied);
+    void setFilters(Texture& texture, const QSize& imageSize, const QRectF& target, bool smooth);
+    void drawQuad(const QRectF& target, bool swapRedBlue, bool blended, bool premultiplied);
 
     QOpenGLFunctions* gl_ = nullptr;
-    std::unique_ptr<QOpenGLShaderProgram> program_;
+    // Indexed by whether the image's red and blue lie swapped in memory.
+    std::array<std::unique_ptr<QOpenGLShaderProgram>, 2> programs_;
     QOpenGLVertexArrayObject vertexArray_;
     QOpenGLBuffer vertices_{QOpenGLBuffer::VertexBuffer};
     bool programFailed_ = false;
     GLint maxTextureSize_ = 0;
+    bool canMipmap_ = false;
     std::array<Texture, kSlotCount> textures_{};
 };
 

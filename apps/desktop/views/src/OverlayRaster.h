@@ -23,10 +23,20 @@ public:
     static constexpr double kDot[] = {1.0, 2.0};
     static constexpr double kDashDot[] = {4.0, 2.0, 1.0, 2.0};
 
-    explicit OverlayRaster(QImage& target);
+    // `marks` is working memory kept by the caller from one layer to the next (a redraw of a
+    // layer of millions of pixels need not fault in a fresh one); it comes in and goes back with
+    // every byte zero.
+    OverlayRaster(QImage& target, std::vector<std::uint8_t>& marks);
+    ~OverlayRaster();
+    OverlayRaster(const OverlayRaster&) = delete;
+    OverlayRaster& operator=(const OverlayRaster&) = delete;
+
+    // The colour as this raster stores it: premultiplied ARGB32.
+    [[nodiscard]] static std::uint32_t premultiplied(const QColor& colour);
 
     // Blends the colour over the pixels whose centres lie in the rectangle.
     void fillRect(const QRectF& rect, const QColor& colour);
+    void fillRect(const QRectF& rect, std::uint32_t premultipliedColour);
     // Marks the outline of the rectangle, a pen of `width` pixels centred on its edges; the dash
     // pattern runs clockwise from the top-left corner. An empty or one-entry pattern is solid.
     void markRectOutline(const QRectF& rect, int width, std::span<const double> pattern);
@@ -44,16 +54,22 @@ public:
 private:
     void blendPixel(int x, int y, std::uint32_t premultiplied);
     void blendSpan(int y, int fromX, int toX, std::uint32_t premultiplied);
-    void markPixel(int x, int y);
-    void markEdge(QPointF from, QPointF to, double& phase, int width, std::span<const double> pattern);
+    class DashWalker;
+
+    // Makes sure the marks cover the image and rows `top` to `bottom` are walked by fillMarked.
+    void markRows(int top, int bottom);
+    void markEdge(QPointF from, QPointF to, DashWalker& dash, int width);
     [[nodiscard]] std::uint32_t* row(int y) const;
 
     int width_ = 0;
     int height_ = 0;
     std::uint32_t* pixels_ = nullptr;
     std::size_t stride_ = 0;
-    std::vector<std::uint8_t> marks_;
-    std::vector<std::uint32_t> marked_;
+    // One byte per pixel, row after row at the image's width; rows from markedTop_ to
+    // markedBottom_ may hold marks.
+    std::vector<std::uint8_t>& marks_;
+    int markedTop_ = 0;
+    int markedBottom_ = -1;
 };
 
 }  // namespace vexilo

@@ -69,6 +69,36 @@ vexilo::domain::VideoFramePtr blackFrame(int width = 320, int height = 256)
     return vexilo::test::share(vexilo::test::makeFlatYuvFrame(width, height, 8, 16, 128, 128), kPictureId);
 }
 
+// A 4:4:4 picture in four quadrants: three flat colours (top-left, top-right, bottom-left) and,
+// bottom right, columns alternating one sample wide between black and white.
+struct QuadrantColour {
+    std::uint32_t y;
+    std::uint32_t u;
+    std::uint32_t v;
+};
+constexpr std::array<QuadrantColour, 3> kFlatQuadrants{{{81, 90, 240}, {145, 54, 34}, {41, 240, 110}}};
+
+vexilo::domain::VideoFramePtr quadrantFrame(int width, int height)
+{
+    vexilo::domain::VideoFrame frame =
+        vexilo::test::makeFlatYuvFrame(width, height, 8, 16, 128, 128, vexilo::domain::ChromaFormat::Yuv444);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const int quadrant = (y >= height / 2 ? 2 : 0) + (x >= width / 2 ? 1 : 0);
+            const auto at = static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x);
+            if (quadrant == 3) {
+                frame.planes[0].samples[at] = x % 2 == 0 ? 16 : 235;
+                continue;
+            }
+            const QuadrantColour& colour = kFlatQuadrants[static_cast<std::size_t>(quadrant)];
+            frame.planes[0].samples[at] = static_cast<std::uint8_t>(colour.y);
+            frame.planes[1].samples[at] = static_cast<std::uint8_t>(colour.u);
+            frame.planes[2].samples[at] = static_cast<std::uint8_t>(colour.v);
+        }
+    }
+    return vexilo::test::share(std::move(frame), kPictureId);
+}
+
 std::array<bool, 7> allLayersOff() { return {}; }
 
 void setLayers(FrameViewer& viewer, const std::array<bool, 7>& layers)
@@ -265,6 +295,54 @@ private slots:
         QVERIFY(viewer.hasFrame());
     }
 
+    // A picture larger than the viewer is shown smaller: each flat region keeps its colour up to
+    // a few pixels from its edge, and a pattern finer than a pixel shows as its average grey.
+    void fittedLargePictureKeepsColoursInPlace_data()
+    {
+        QTest::addColumn<QSize>("pictureSize");
+        QTest::addColumn<QSize>("viewerSize");
+        QTest::newRow("1080p at 0.42") << QSize(1920, 1080) << QSize(800, 600);
+        QTest::newRow("1440p at 0.19") << QSize(2560, 1440) << QSize(480, 270);
+    }
+
+    void fittedLargePictureKeepsColoursInPlace()
+    {
+        QFETCH(QSize, pictureSize);
+        QFETCH(QSize, viewerSize);
+        FrameViewer& viewer = showViewer(viewerSize);
+        setLayers(viewer, allLayersOff());
+        viewer.setFrame(quadrantFrame(pictureSize.width(), pictureSize.height()), 0);
+        QVERIFY(viewer.displayScale() < 0.5);
+        const QImage grabbed = viewer.grabFramebuffer();
+        const double halfWidth = pictureSize.width() / 2.0;
+        const double halfHeight = pictureSize.height() / 2.0;
+        // Far enough from an edge that the nearest other region lies six pixels away.
+        const double margin = 6.0 / viewer.displayScale();
+        for (std::size_t quadrant = 0; quadrant < kFlatQuadrants.size(); ++quadrant) {
+            const QuadrantColour& colour = kFlatQuadrants[quadrant];
+            const auto rgb = vexilo::media::yuvToRgbExact(colour.y, colour.u, colour.v,
+                                                          {8, false, vexilo::media::kBt709Coefficients});
+            const QColor expected(rgb[0], rgb[1], rgb[2]);
+            const double left = quadrant % 2 == 0 ? 0.0 : halfWidth;
+            const double top = quadrant < 2 ? 0.0 : halfHeight;
+            for (const QPointF corner : {QPointF(margin, margin), QPointF(halfWidth - margin, margin),
+                                         QPointF(margin, halfHeight - margin),
+                                         QPointF(halfWidth - margin, halfHeight - margin),
+                                         QPointF(halfWidth / 2, halfHeight / 2)}) {
+                VEXILO_COMPARE_COLOUR(pixelAtSample(viewer, grabbed, QPointF(left, top) + corner), expected);
+            }
+        }
+        const QPoint fineStart = pointAtSample(viewer, {halfWidth * 1.25, halfHeight * 1.5});
+        for (int x = fineStart.x(); x < fineStart.x() + 24; ++x) {
+            const QColor fine = grabbed.pixelColor(x, fineStart.y());
+            QVERIFY2(vexilo::test::closeTo(fine, QColor(128, 128, 128), 12),
+                     qPrintable(QStringLiteral("x %1: ").arg(x) + vexilo::test::describe(fine)));
+        }
+        vexilo::test::saveScreenshot(grabbed, QStringLiteral("frame-viewer-fitted-%1x%2.png")
+                                                  .arg(pictureSize.width())
+                                                  .arg(pictureSize.height()));
+    }
+
     void refusesUnusableFramesWithTheirReason_data()
     {
         QTest::addColumn<int>("fault");
@@ -439,6 +517,57 @@ private slots:
         }
     }
 
+    // A dashed outline's pattern runs on around the corner: a CU outline of pen width 2 dashes
+    // 8 pixels on and 4 off, so its right edge, 64 pixels into the pattern, starts 4 pixels
+    // into a dash and breaks after them.
+    void dashedOutlinesRunOnAroundTheCorner()
+    {
+        DocumentBuilder builder{kPictureId};
+        const StableId ctu = builder.ctu(100, 0, 0);
+        builder.cu(200, ctu, DocumentBuilder::rect(0, 0, 64, 64), 30);
+        FrameViewer& viewer = showViewer();
+        viewer.setFrame(blackFrame(), 3);
+        viewer.setAnalysis(builder.share());
+        viewer.showActualSize();
+        std::array<bool, 7> layers = allLayersOff();
+        layers[1] = true;
+        setLayers(viewer, layers);
+        const QImage grabbed = viewer.grabFramebuffer();
+        const QColor dash = vexilo::test::blended(QColor(48, 170, 255, 220), kBlack);
+        // Top edge, from the left corner: on, off, on.
+        VEXILO_COMPARE_COLOUR(pixelAtSample(viewer, grabbed, {2, 0}), dash);
+        VEXILO_COMPARE_COLOUR(pixelAtSample(viewer, grabbed, {9, 0}), kBlack);
+        VEXILO_COMPARE_COLOUR(pixelAtSample(viewer, grabbed, {13, 0}), dash);
+        // Right edge, from the top: the rest of the dash, a gap, the next dash.
+        VEXILO_COMPARE_COLOUR(pixelAtSample(viewer, grabbed, {63, 2}), dash);
+        VEXILO_COMPARE_COLOUR(pixelAtSample(viewer, grabbed, {63, 5}), kBlack);
+        VEXILO_COMPARE_COLOUR(pixelAtSample(viewer, grabbed, {63, 10}), dash);
+    }
+
+    // A zoom step draws the layer anew at the new scale: the outlines land on the new edges and
+    // nothing of the previous scale's outlines is left, rows that held them included (at twice
+    // the scale, the old edge rows fall half-way into the CTUs).
+    void zoomStepsRedrawOutlinesWithoutTheOldOnes()
+    {
+        SampleDocument document;
+        FrameViewer& viewer = showCtuOutlines(document);
+        const QColor ctu = vexilo::test::blended(kCtuOutline, kBlack);
+        VEXILO_COMPARE_COLOUR(pixelAtSample(viewer, viewer.grabFramebuffer(), kCtuEdge), ctu);
+        for (const double zoom : {2.0, 1.5, 2.0}) {
+            viewer.setViewTransform(FrameViewer::CustomZoom, zoom, QPointF());
+            const QImage grabbed = viewer.grabFramebuffer();
+            VEXILO_COMPARE_COLOUR(pixelAtSample(viewer, grabbed, {100, 63.8}), ctu);
+            for (double x = 8; x < 250; x += 7) {
+                if (std::abs(std::remainder(x, 64.0)) < 4.0) {
+                    continue;
+                }
+                for (const double y : {32.0, 42.5, 85.0}) {
+                    VEXILO_COMPARE_COLOUR(pixelAtSample(viewer, grabbed, {x, y}), kBlack);
+                }
+            }
+        }
+    }
+
     // Picture and layer live in textures between paints: every change must reach the screen,
     // whether the new image has the old size (updated in place) or not (texture remade).
     void repaintsFollowEveryChangeOfPictureAndLayers()
@@ -568,6 +697,30 @@ private slots:
         VEXILO_COMPARE_COLOUR(pixelAtSample(viewer, grabbed, {176, 144}), kBlack);
         QCOMPARE(viewer.overlays().motionVectors().size(), std::size_t{2});
         QCOMPARE(viewer.overlays().motionVectors()[0].delta, QPointF(100, 0));
+    }
+
+    // Zoomed in, the layer covers the widget and an arrow runs off its left side: the part in
+    // view is drawn up to the widget's edge, the rest is cut there.
+    void arrowsLeavingTheViewAreCutAtItsEdge()
+    {
+        SampleDocument document;
+        std::array<bool, 7> layers = allLayersOff();
+        layers[5] = true;
+        FrameViewer& viewer = showSampleDocument(document, layers);
+        // Sample (240, 176) at the widget's centre, eight pixels a sample: the shaft from sample
+        // 176 to 276 spans widget x -112 to 688 on row 300.
+        viewer.setViewTransform(FrameViewer::CustomZoom, 8.0, QPointF(-640, -384));
+        QCOMPARE(pointAtSample(viewer, {240, 176}), QPoint(400, 300));
+        const QImage grabbed = viewer.grabFramebuffer();
+        const QColor red = vexilo::test::blended(QColor(255, 80, 80, 230), kBlack);
+        for (const int x : {0, 1, 400, 680}) {
+            VEXILO_COMPARE_COLOUR(grabbed.pixelColor(x, 300), red);
+        }
+        VEXILO_COMPARE_COLOUR(grabbed.pixelColor(0, 296), kBlack);
+        VEXILO_COMPARE_COLOUR(grabbed.pixelColor(720, 300), kBlack);
+        // What lies off the left must not wrap round to the end of the rows above.
+        VEXILO_COMPARE_COLOUR(grabbed.pixelColor(790, 298), kBlack);
+        VEXILO_COMPARE_COLOUR(grabbed.pixelColor(790, 299), kBlack);
     }
 
     void legendFollowsTheLayers()

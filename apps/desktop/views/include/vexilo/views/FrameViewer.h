@@ -216,6 +216,8 @@ private:
     // The layers under the highlights, redrawn only when what they show or where changes.
     std::uint64_t overlayGeneration_ = 0;
     mutable QImage overlayLayer_;
+    // The overlay raster's per-pixel marks, kept from one layer drawing to the next.
+    mutable std::vector<std::uint8_t> overlayMarks_;
     mutable std::optional<OverlayLayerKey> overlayLayerKey_;
 
     std::unique_ptr<ImageQuadRenderer> quadRenderer_;
