@@ -157,11 +157,18 @@ void DocumentBuilder::fillRoot()
 
 void DocumentBuilder::reserveForEvents(const std::array<std::size_t, kReservedKinds>& kindCounts)
 {
-    std::size_t streamEvents = collector_.eventCount();
-    for (std::uint32_t kind = VEXILO_OBSERVER_EVENT_CTU; kind <= VEXILO_OBSERVER_EVENT_TU; ++kind) {
-        streamEvents -= kindCounts[kind];
+    // Only these events make records with identities of their own; blocks, markers and
+    // lifecycle updates do not, and a table sized for every event would be several times
+    // larger than needed on a long stream.
+    std::size_t identities = document_.pictures.size() + 1;
+    for (const std::uint32_t kind :
+         {VEXILO_OBSERVER_EVENT_NAL_UNIT, VEXILO_OBSERVER_EVENT_VPS, VEXILO_OBSERVER_EVENT_SPS,
+          VEXILO_OBSERVER_EVENT_PPS, VEXILO_OBSERVER_EVENT_SEI_MESSAGE, VEXILO_OBSERVER_EVENT_SLICE_SEGMENT_HEADER,
+          VEXILO_OBSERVER_EVENT_SHORT_TERM_RPS_ENTRY, VEXILO_OBSERVER_EVENT_LONG_TERM_RPS_ENTRY,
+          VEXILO_OBSERVER_EVENT_REFERENCE_LIST_ENTRY, VEXILO_OBSERVER_EVENT_DPB_SNAPSHOT_ENTRY}) {
+        identities += kindCounts[kind];
     }
-    usedIds_.reserve(streamEvents + 1);
+    usedIds_.reserve(identities);
     document_.ctus.reserve(kindCounts[VEXILO_OBSERVER_EVENT_CTU]);
     document_.cus.reserve(kindCounts[VEXILO_OBSERVER_EVENT_CU]);
     document_.pus.reserve(kindCounts[VEXILO_OBSERVER_EVENT_PU]);
@@ -259,13 +266,12 @@ bool DocumentBuilder::claimIdentity(const analysis::StableId& id, std::string_vi
 void DocumentBuilder::makeCurrentNal(const analysis::StableId& id, std::uint32_t nalUnitType)
 {
     currentNal_ = CurrentNal{id, nalUnitType};
-    childCounters_.try_emplace(id, 0);
 }
 
 std::uint64_t DocumentBuilder::nextChildOfCurrentNal()
 {
     // A repeated NAL unit continues its counter, so that its children stay distinct.
-    return childCounters_[currentNal_->id]++;
+    return childCounters_.at(currentNal_->id)++;
 }
 
 void DocumentBuilder::ensureSyntheticNal(std::uint64_t key, std::uint32_t nalUnitType, std::uint64_t contentHash)

@@ -2,7 +2,7 @@
 
 #include "builder/AnalyzerIssues.h"
 #include "builder/StableIdDerivation.h"
-#include "builder/StableIdTable.h"
+#include "vexilo/analysis/StableIdTable.h"
 #include "builder/StreamAnalysisBuilder.h"
 #include "observer/ObserverEventRecord.h"
 
@@ -15,6 +15,9 @@
 #include <unordered_set>
 
 namespace vexilo::analyzer {
+
+using analysis::StableIdSet;
+using analysis::StableIdTable;
 
 // One run of the document builder: the document under construction and the indexes
 // that link events to the records made from earlier events. Handlers return false
@@ -104,7 +107,7 @@ private:
     std::unordered_map<std::int64_t, std::size_t> picturesByDisplayIndex_;
     std::unordered_map<std::uint64_t, analysis::StableId> nalByIdentity_;
     std::unordered_map<std::uint64_t, SliceEntry> slicesByIdentity_;
-    std::unordered_map<analysis::StableId, std::uint64_t, analysis::StableIdHash> childCounters_;
+    StableIdTable<std::uint64_t> childCounters_;
     StableIdSet usedIds_;
     std::optional<CurrentNal> currentNal_;
 

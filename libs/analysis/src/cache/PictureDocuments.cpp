@@ -1,15 +1,47 @@
 #include "vexilo/analysis/cache/CacheWriter.h"
 
+#include "vexilo/analysis/StableIdTable.h"
 
 #include <cstddef>
+#include <limits>
 #include <optional>
+#include <tuple>
+#include <type_traits>
 #include <unordered_map>
 
 namespace vexilo::analysis {
 namespace {
 
 using DocumentIndex = std::size_t;
-using OwnerTable = std::unordered_map<StableId, DocumentIndex, StableIdHash>;
+using OwnerTable = StableIdTable<DocumentIndex>;
+using Placement = PictureDocumentSplit::Placement;
+
+constexpr DocumentIndex kUnplaced = std::numeric_limits<DocumentIndex>::max();
+
+// The collections a picture document takes records from; a record's owner may only be found
+// through records of collections placed before it.
+constexpr auto kPlacedCollections = std::make_tuple(
+    &StreamAnalysis::slices, &StreamAnalysis::referencePictures, &StreamAnalysis::shortTermReferencePictures,
+    &StreamAnalysis::longTermReferencePictures, &StreamAnalysis::dpbSnapshotEntries, &StreamAnalysis::nalUnits,
+    &StreamAnalysis::seiMessages, &StreamAnalysis::ctus, &StreamAnalysis::cus, &StreamAnalysis::pus,
+    &StreamAnalysis::tus, &StreamAnalysis::motionVectors, &StreamAnalysis::errors);
+static_assert(std::tuple_size_v<decltype(kPlacedCollections)> == PictureDocumentSplit::kPlacedCollectionCount);
+
+// The slot of a collection in kPlacedCollections.
+template <typename Member, std::size_t Slot = 0>
+constexpr std::size_t slotOf(Member collection)
+{
+    if constexpr (Slot == PictureDocumentSplit::kPlacedCollectionCount) {
+        return Slot;
+    } else {
+        if constexpr (std::is_same_v<std::tuple_element_t<Slot, decltype(kPlacedCollections)>, const Member>) {
+            if (std::get<Slot>(kPlacedCollections) == collection) {
+                return Slot;
+            }
+        }
+        return slotOf<Member, Slot + 1>(collection);
+    }
+}
 
 // Which picture document a slice belongs to, by the summary's keys; the first
 // summary that carries a key keeps it.
@@ -19,9 +51,8 @@ struct PictureKeyTables {
     std::unordered_map<std::int32_t, DocumentIndex> byPoc;
 };
 
-StreamAnalysis withRootFields(const StreamAnalysis& analysis)
+void takeRootFields(const StreamAnalysis& analysis, StreamAnalysis& document)
 {
-    StreamAnalysis document;
     document.id = analysis.id;
     document.schemaVersion = analysis.schemaVersion;
     document.minimumReaderVersion = analysis.minimumReaderVersion;
@@ -31,6 +62,12 @@ StreamAnalysis withRootFields(const StreamAnalysis& analysis)
     document.width = analysis.width;
     document.height = analysis.height;
     document.bitDepth = analysis.bitDepth;
+}
+
+StreamAnalysis withRootFields(const StreamAnalysis& analysis)
+{
+    StreamAnalysis document;
+    takeRootFields(analysis, document);
     return document;
 }
 
@@ -50,8 +87,8 @@ std::optional<DocumentIndex> lookUp(const OwnerTable& owners, const std::optiona
     if (!id) {
         return std::nullopt;
     }
-    const auto found = owners.find(*id);
-    return found == owners.end() ? std::nullopt : std::optional<DocumentIndex>(found->second);
+    const DocumentIndex* found = owners.find(*id);
+    return found == nullptr ? std::nullopt : std::optional<DocumentIndex>(*found);
 }
 
 std::optional<DocumentIndex> firstFound(std::optional<DocumentIndex> first,
@@ -60,13 +97,39 @@ std::optional<DocumentIndex> firstFound(std::optional<DocumentIndex> first,
     return first ? first : second;
 }
 
-class PictureDistributor {
-public:
-    explicit PictureDistributor(const StreamAnalysis& analysis) : analysis_(analysis) {}
+// Groups record positions by their owner, keeping document order within each picture;
+// records without an owner go nowhere.
+Placement bucketByOwner(const std::vector<DocumentIndex>& ownerOfRecord, std::size_t pictureCount)
+{
+    Placement placement;
+    placement.offsets.assign(pictureCount + 1, 0);
+    for (const DocumentIndex owner : ownerOfRecord) {
+        if (owner != kUnplaced) {
+            ++placement.offsets[owner + 1];
+        }
+    }
+    for (std::size_t index = 1; index <= pictureCount; ++index) {
+        placement.offsets[index] += placement.offsets[index - 1];
+    }
+    placement.records.resize(placement.offsets[pictureCount]);
+    std::vector<std::size_t> next(placement.offsets.begin(), placement.offsets.end() - 1);
+    for (std::size_t record = 0; record < ownerOfRecord.size(); ++record) {
+        if (const DocumentIndex owner = ownerOfRecord[record]; owner != kUnplaced) {
+            placement.records[next[owner]++] = record;
+        }
+    }
+    return placement;
+}
 
-    std::vector<StreamAnalysis> distribute()
+// Works out the picture of every record, collection by collection: a slice by its
+// picture's keys, everything else through the owner of an object placed before it.
+class PicturePlanner {
+public:
+    explicit PicturePlanner(const StreamAnalysis& analysis) : analysis_(analysis) {}
+
+    std::array<Placement, PictureDocumentSplit::kPlacedCollectionCount> plan()
     {
-        createPictureDocuments();
+        indexPictures();
         placeSlices();
         placeByParent(&StreamAnalysis::referencePictures, &ReferencePictureEntry::parentSliceId);
         placeByParent(&StreamAnalysis::shortTermReferencePictures,
@@ -94,7 +157,7 @@ public:
                 return lookUp(owners_, error.relatedObjectId);
             },
             /*recordOwner=*/false);
-        return std::move(documents_);
+        return std::move(placements_);
     }
 
 private:
@@ -103,7 +166,6 @@ private:
     void reserveTables()
     {
         const std::size_t pictures = analysis_.pictures.size();
-        documents_.reserve(pictures);
         owners_.reserve(pictures + 2 * analysis_.slices.size() + analysis_.referencePictures.size() +
                         analysis_.shortTermReferencePictures.size() +
                         analysis_.longTermReferencePictures.size() + analysis_.dpbSnapshotEntries.size() +
@@ -115,15 +177,12 @@ private:
         keys_.byPoc.reserve(pictures);
     }
 
-    void createPictureDocuments()
+    void indexPictures()
     {
         reserveTables();
         for (DocumentIndex index = 0; index < analysis_.pictures.size(); ++index) {
             const PictureAnalysisSummary& summary = analysis_.pictures[index];
-            StreamAnalysis document = withRootFields(analysis_);
-            document.pictures.push_back(summary);
-            documents_.push_back(std::move(document));
-            owners_.emplace(summary.id, index);
+            owners_.insert(summary.id, index);
             if (summary.pictureId) {
                 keys_.byPictureId.emplace(*summary.pictureId, index);
             }
@@ -138,35 +197,34 @@ private:
 
     void placeSlices()
     {
-        for (const SliceInfo& slice : analysis_.slices) {
+        place(&StreamAnalysis::slices, [this](const SliceInfo& slice) {
             const auto owner =
                 firstFound(firstFound(lookUp(keys_.byPictureId, slice.pictureId),
                                       lookUp(keys_.byDisplayIndex, slice.displayIndex)),
                            lookUp(keys_.byPoc, slice.poc));
-            if (!owner) {
-                continue;
+            if (owner) {
+                // The slice draws its NAL unit into the same document.
+                owners_.insert(slice.parentNalUnitId, *owner);
             }
-            documents_[*owner].slices.push_back(slice);
-            owners_.emplace(slice.id, *owner);
-            // The slice draws its NAL unit into the same document.
-            owners_.emplace(slice.parentNalUnitId, *owner);
-        }
+            return owner;
+        });
     }
 
     template <typename Record, typename FindOwner>
     void place(std::vector<Record> StreamAnalysis::*collection, FindOwner findOwner,
                bool recordOwner = true)
     {
-        for (const Record& record : analysis_.*collection) {
+        const std::vector<Record>& records = analysis_.*collection;
+        ownerOfRecord_.clear();
+        ownerOfRecord_.reserve(records.size());
+        for (const Record& record : records) {
             const std::optional<DocumentIndex> owner = findOwner(record);
-            if (!owner) {
-                continue;
-            }
-            (documents_[*owner].*collection).push_back(record);
-            if (recordOwner) {
-                owners_.emplace(record.id, *owner);
+            ownerOfRecord_.push_back(owner.value_or(kUnplaced));
+            if (owner && recordOwner) {
+                owners_.insert(record.id, *owner);
             }
         }
+        placements_[slotOf(collection)] = bucketByOwner(ownerOfRecord_, analysis_.pictures.size());
     }
 
     template <typename Record>
@@ -178,12 +236,41 @@ private:
     }
 
     const StreamAnalysis& analysis_;
-    std::vector<StreamAnalysis> documents_;
+    std::array<Placement, PictureDocumentSplit::kPlacedCollectionCount> placements_;
+    std::vector<DocumentIndex> ownerOfRecord_;
     OwnerTable owners_;
     PictureKeyTables keys_;
 };
 
 }  // namespace
+
+PictureDocumentSplit::PictureDocumentSplit(const StreamAnalysis& analysis)
+    : analysis_(analysis), placements_(PicturePlanner(analysis).plan())
+{
+}
+
+void PictureDocumentSplit::fill(std::size_t index, StreamAnalysis& document) const
+{
+    takeRootFields(analysis_, document);
+    document.parameterSets.clear();
+    document.pictures.assign(1, analysis_.pictures[index]);
+    std::size_t slot = 0;
+    std::apply(
+        [&](auto... members) {
+            (
+                [&](auto member) {
+                    const Placement& placement = placements_[slot++];
+                    auto& target = document.*member;
+                    const auto& source = analysis_.*member;
+                    target.clear();
+                    for (std::size_t at = placement.offsets[index]; at < placement.offsets[index + 1]; ++at) {
+                        target.push_back(source[placement.records[at]]);
+                    }
+                }(members),
+                ...);
+        },
+        kPlacedCollections);
+}
 
 bool hasBlockStructure(const StreamAnalysis& document) noexcept
 {
@@ -217,7 +304,12 @@ StreamAnalysis buildStreamMetaDocument(const StreamAnalysis& analysis)
 
 std::vector<StreamAnalysis> buildPictureDocument(const StreamAnalysis& analysis)
 {
-    return PictureDistributor(analysis).distribute();
+    const PictureDocumentSplit split(analysis);
+    std::vector<StreamAnalysis> documents(split.size());
+    for (std::size_t index = 0; index < documents.size(); ++index) {
+        split.fill(index, documents[index]);
+    }
+    return documents;
 }
 
 void mergeExistingPictureStructure(StreamAnalysis& newDoc, const StreamAnalysis& cachedDoc)

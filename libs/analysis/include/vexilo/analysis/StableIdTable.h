@@ -2,18 +2,19 @@
 
 #include "vexilo/analysis/StableId.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <utility>
 #include <vector>
 
-namespace vexilo::analyzer {
+namespace vexilo::analysis {
 
-// An open-addressing table keyed by StableId. The builder keeps one entry per object
-// of a document of up to millions of blocks; node-based hash maps cost more in
-// allocation and cache misses than the rest of the work together. The null identity
-// marks a free slot and is never stored.
+// An open-addressing table keyed by StableId. The worker's builder and the cache writer keep
+// one entry per object of a document of up to millions of blocks; node-based hash maps
+// cost more in allocation and cache misses than the rest of the work together. The null
+// identity marks a free slot and is never stored.
 template <typename Value>
 class StableIdTable {
 public:
@@ -26,7 +27,7 @@ public:
     }
 
     // Adds the entry when the identity is new; false (and nothing changed) otherwise.
-    bool insert(const analysis::StableId& id, Value value)
+    bool insert(const StableId& id, Value value)
     {
         if (id.isNull()) {
             return false;
@@ -43,7 +44,7 @@ public:
         return true;
     }
 
-    [[nodiscard]] const Value* find(const analysis::StableId& id) const
+    [[nodiscard]] const Value* find(const StableId& id) const
     {
         if (id.isNull() || slots_.empty()) {
             return nullptr;
@@ -52,16 +53,35 @@ public:
         return slot.id.isNull() ? nullptr : &slot.value;
     }
 
-    [[nodiscard]] bool contains(const analysis::StableId& id) const { return find(id) != nullptr; }
+    // The value of `id`, added as Value{} when the identity is new. The null identity, which
+    // no slot may hold, has a value of its own.
+    Value& at(const StableId& id)
+    {
+        if (id.isNull()) {
+            return nullIdValue_;
+        }
+        if ((size_ + 1) * 2 > slots_.size()) {
+            rehash(std::max<std::size_t>(16, slots_.size() * 2));
+        }
+        Slot& slot = slotOf(id);
+        if (slot.id.isNull()) {
+            slot.id = id;
+            ++size_;
+        }
+        return slot.value;
+    }
+
+    [[nodiscard]] bool contains(const StableId& id) const { return find(id) != nullptr; }
     [[nodiscard]] std::size_t size() const noexcept { return size_; }
 
 private:
     struct Slot {
-        analysis::StableId id;
-        Value value{};
+        StableId id;
+        // A set's slot is the identity alone.
+        [[no_unique_address]] Value value{};
     };
 
-    static std::size_t hashOf(const analysis::StableId& id) noexcept
+    static std::size_t hashOf(const StableId& id) noexcept
     {
         std::uint64_t x = id.low ^ (id.high * 0x9e3779b97f4a7c15ULL);
         x ^= x >> 31;
@@ -71,7 +91,7 @@ private:
     }
 
     // The slot holding `id`, or the free slot where it would go.
-    Slot& slotOf(const analysis::StableId& id)
+    Slot& slotOf(const StableId& id)
     {
         const std::size_t mask = slots_.size() - 1;
         for (std::size_t index = hashOf(id) & mask;; index = (index + 1) & mask) {
@@ -95,9 +115,10 @@ private:
 
     std::vector<Slot> slots_;
     std::size_t size_ = 0;
+    Value nullIdValue_{};
 };
 
 struct NoValue {};
 using StableIdSet = StableIdTable<NoValue>;
 
-}  // namespace vexilo::analyzer
+}  // namespace vexilo::analysis
