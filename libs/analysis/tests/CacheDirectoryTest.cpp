@@ -164,6 +164,35 @@ TEST(CachePictureDocumentTest, SplitsTheAnalysisByPicture)
     }
 }
 
+// The writer refills one document picture after picture, and may have cut or merged blocks
+// into it in between: nothing of an earlier picture may survive into the next.
+TEST(CachePictureDocumentTest, ARefilledDocumentHoldsOnlyItsOwnPicture)
+{
+    StreamAnalysis analysis = makeAnalysis(3, true);
+    // Without its CTU, picture 2's blocks hang from nothing: its document has none.
+    std::erase_if(analysis.ctus, [](const CtuInfo& ctu) { return ctu.parentPictureSummaryId == ids::picture(2); });
+    const PictureDocumentSplit split(analysis);
+    ASSERT_EQ(split.size(), 3u);
+    std::vector<StreamAnalysis> fresh(split.size());
+    for (std::size_t index = 0; index < split.size(); ++index) {
+        split.fill(index, fresh[index]);
+    }
+    EXPECT_EQ(fresh, buildPictureDocument(analysis));
+    EXPECT_TRUE(fresh[1].ctus.empty() && fresh[1].cus.empty() && fresh[1].motionVectors.empty());
+
+    StreamAnalysis reused;
+    for (const std::size_t index : {0u, 1u, 2u, 0u, 1u}) {
+        SCOPED_TRACE(index);
+        split.fill(index, reused);
+        EXPECT_EQ(reused, fresh[index]);
+        // What the writer may do to a document before the next picture.
+        reused.parameterSets = analysis.parameterSets;
+        reused.pictures.push_back(analysis.pictures[2]);
+        reused.errors.clear();
+        reused.sourceFingerprint = kFingerprintB;
+    }
+}
+
 TEST(CachePictureDocumentTest, PlacesSlicesByTheirKeysInOrder)
 {
     StreamAnalysis analysis = makeAnalysis(3, false);
