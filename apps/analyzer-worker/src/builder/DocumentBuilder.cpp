@@ -174,8 +174,19 @@ void DocumentBuilder::reserveForEvents(const std::array<std::size_t, kReservedKi
     document_.pus.reserve(kindCounts[VEXILO_OBSERVER_EVENT_PU]);
     document_.motionVectors.reserve(2 * kindCounts[VEXILO_OBSERVER_EVENT_PU]);
     document_.tus.reserve(kindCounts[VEXILO_OBSERVER_EVENT_TU]);
+    // Grown by doubling instead, a long stream's reference collections would be copied
+    // again and again, hundreds of megabytes in all.
     document_.nalUnits.reserve(kindCounts[VEXILO_OBSERVER_EVENT_NAL_UNIT]);
+    document_.parameterSets.reserve(kindCounts[VEXILO_OBSERVER_EVENT_VPS] + kindCounts[VEXILO_OBSERVER_EVENT_SPS] +
+                                    kindCounts[VEXILO_OBSERVER_EVENT_PPS]);
+    document_.seiMessages.reserve(kindCounts[VEXILO_OBSERVER_EVENT_SEI_MESSAGE]);
     document_.slices.reserve(kindCounts[VEXILO_OBSERVER_EVENT_SLICE_SEGMENT_HEADER]);
+    document_.shortTermReferencePictures.reserve(kindCounts[VEXILO_OBSERVER_EVENT_SHORT_TERM_RPS_ENTRY]);
+    document_.longTermReferencePictures.reserve(kindCounts[VEXILO_OBSERVER_EVENT_LONG_TERM_RPS_ENTRY]);
+    document_.referencePictures.reserve(kindCounts[VEXILO_OBSERVER_EVENT_REFERENCE_LIST_ENTRY]);
+    document_.dpbSnapshotEntries.reserve(kindCounts[VEXILO_OBSERVER_EVENT_DPB_SNAPSHOT_ENTRY]);
+    slicesByIdentity_.reserve(kindCounts[VEXILO_OBSERVER_EVENT_SLICE_SEGMENT_HEADER]);
+    nalByIdentity_.reserve(kindCounts[VEXILO_OBSERVER_EVENT_NAL_UNIT]);
 }
 
 bool DocumentBuilder::indexPictures()
@@ -290,10 +301,18 @@ void DocumentBuilder::ensureSyntheticNal(std::uint64_t key, std::uint32_t nalUni
     makeCurrentNal(id, nalUnitType);
 }
 
-const DocumentBuilder::SliceEntry* DocumentBuilder::sliceOf(std::uint64_t sliceIdentity) const
+const DocumentBuilder::SliceEntry* DocumentBuilder::sliceOf(std::uint64_t sliceIdentity)
 {
+    // A slice's reference and DPB events come one after another: most look-ups repeat the last.
+    if (sliceIdentity != 0 && sliceIdentity == lastSlice_.identity) {
+        return lastSlice_.entry;
+    }
     const auto found = slicesByIdentity_.find(sliceIdentity);
-    return found != slicesByIdentity_.end() ? &found->second : nullptr;
+    if (found == slicesByIdentity_.end()) {
+        return nullptr;
+    }
+    lastSlice_ = LastSlice{sliceIdentity, &found->second};
+    return &found->second;
 }
 
 analysis::PictureAnalysisSummary* DocumentBuilder::pictureOf(std::uint64_t pictureIdentity)

@@ -85,7 +85,7 @@ private:
     void makeCurrentNal(const analysis::StableId& id, std::uint32_t nalUnitType);
     std::uint64_t nextChildOfCurrentNal();
     void ensureSyntheticNal(std::uint64_t key, std::uint32_t nalUnitType, std::uint64_t contentHash);
-    const SliceEntry* sliceOf(std::uint64_t sliceIdentity) const;
+    const SliceEntry* sliceOf(std::uint64_t sliceIdentity);
     analysis::PictureAnalysisSummary* pictureOf(std::uint64_t pictureIdentity);
     analysis::StableId pictureIdOf(std::uint64_t pictureIdentity) const;
     // Consecutive block events share their CTU and CU; the last derivation is kept.
@@ -119,6 +119,12 @@ private:
     DerivationCache lastCtu_;
     DerivationCache lastCu_;
     std::uint64_t syntaxDiagnosticCount_ = 0;
+    struct LastSlice {
+        std::uint64_t identity = 0;
+        const SliceEntry* entry = nullptr;
+    };
+    // Entries of an unordered_map keep their address while others are added.
+    LastSlice lastSlice_;
     std::uint64_t lastPictureIdentity_ = 0;
     std::size_t lastPicturePosition_ = 0;
 };

@@ -2,12 +2,13 @@
 
 #include "vexilo/analysis/StableIdTable.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <limits>
 #include <optional>
 #include <tuple>
 #include <type_traits>
-#include <unordered_map>
+#include <utility>
 
 namespace vexilo::analysis {
 namespace {
@@ -43,12 +44,49 @@ constexpr std::size_t slotOf(Member collection)
     }
 }
 
-// Which picture document a slice belongs to, by the summary's keys; the first
-// summary that carries a key keeps it.
+// Picture positions by one key of their summaries, sorted once: the first summary that
+// carries a key keeps it.
+template <typename Key>
+class PictureKeyIndex {
+public:
+    void add(const std::optional<Key>& key, DocumentIndex index)
+    {
+        if (key) {
+            entries_.emplace_back(*key, index);
+        }
+    }
+
+    // Call once every summary is added.
+    void seal()
+    {
+        std::stable_sort(entries_.begin(), entries_.end(),
+                         [](const Entry& left, const Entry& right) { return left.first < right.first; });
+        entries_.erase(std::unique(entries_.begin(), entries_.end(),
+                                   [](const Entry& left, const Entry& right) { return left.first == right.first; }),
+                       entries_.end());
+    }
+
+    [[nodiscard]] std::optional<DocumentIndex> find(const std::optional<Key>& key) const
+    {
+        if (!key) {
+            return std::nullopt;
+        }
+        const auto found = std::lower_bound(entries_.begin(), entries_.end(), *key,
+                                            [](const Entry& entry, const Key& wanted) { return entry.first < wanted; });
+        return found != entries_.end() && found->first == *key ? std::optional<DocumentIndex>(found->second)
+                                                               : std::nullopt;
+    }
+
+private:
+    using Entry = std::pair<Key, DocumentIndex>;
+    std::vector<Entry> entries_;
+};
+
+// Which picture document a slice belongs to, by the summary's keys.
 struct PictureKeyTables {
-    std::unordered_map<std::uint64_t, DocumentIndex> byPictureId;
-    std::unordered_map<std::int64_t, DocumentIndex> byDisplayIndex;
-    std::unordered_map<std::int32_t, DocumentIndex> byPoc;
+    PictureKeyIndex<std::uint64_t> byPictureId;
+    PictureKeyIndex<std::int64_t> byDisplayIndex;
+    PictureKeyIndex<std::int32_t> byPoc;
 };
 
 void takeRootFields(const StreamAnalysis& analysis, StreamAnalysis& document)
@@ -72,14 +110,9 @@ StreamAnalysis withRootFields(const StreamAnalysis& analysis)
 }
 
 template <typename Key>
-std::optional<DocumentIndex> lookUp(const std::unordered_map<Key, DocumentIndex>& table,
-                                    const std::optional<Key>& key)
+std::optional<DocumentIndex> lookUp(const PictureKeyIndex<Key>& index, const std::optional<Key>& key)
 {
-    if (!key) {
-        return std::nullopt;
-    }
-    const auto found = table.find(*key);
-    return found == table.end() ? std::nullopt : std::optional<DocumentIndex>(found->second);
+    return index.find(key);
 }
 
 std::optional<DocumentIndex> lookUp(const OwnerTable& owners, const std::optional<StableId>& id)
@@ -131,50 +164,52 @@ public:
     {
         indexPictures();
         placeSlices();
-        placeByParent(&StreamAnalysis::referencePictures, &ReferencePictureEntry::parentSliceId);
+        placeByParent(&StreamAnalysis::referencePictures, &ReferencePictureEntry::parentSliceId, OwnerEntry::ifNamed);
         placeByParent(&StreamAnalysis::shortTermReferencePictures,
-                      &ShortTermReferencePictureEntry::parentSliceId);
+                      &ShortTermReferencePictureEntry::parentSliceId, OwnerEntry::ifNamed);
         placeByParent(&StreamAnalysis::longTermReferencePictures,
-                      &LongTermReferencePictureEntry::parentSliceId);
-        placeByParent(&StreamAnalysis::dpbSnapshotEntries, &DpbSnapshotEntry::parentSliceId);
+                      &LongTermReferencePictureEntry::parentSliceId, OwnerEntry::ifNamed);
+        placeByParent(&StreamAnalysis::dpbSnapshotEntries, &DpbSnapshotEntry::parentSliceId, OwnerEntry::ifNamed);
         place(&StreamAnalysis::nalUnits, [this](const NalUnitInfo& unit) {
             return firstFound(lookUp(keys_.byPictureId, unit.pictureId),
                               lookUp(owners_, std::optional<StableId>(unit.id)));
         });
-        place(&StreamAnalysis::seiMessages, [this](const SeiMessageInfo& message) {
-            return firstFound(lookUp(keys_.byPictureId, message.pictureId),
-                              lookUp(owners_, std::optional<StableId>(message.parentNalUnitId)));
-        });
+        place(
+            &StreamAnalysis::seiMessages,
+            [this](const SeiMessageInfo& message) {
+                return firstFound(lookUp(keys_.byPictureId, message.pictureId),
+                                  lookUp(owners_, std::optional<StableId>(message.parentNalUnitId)));
+            },
+            OwnerEntry::ifNamed);
         placeByParent(&StreamAnalysis::ctus, &CtuInfo::parentPictureSummaryId);
         placeByParent(&StreamAnalysis::cus, &CuInfo::parentCtuId);
         placeByParent(&StreamAnalysis::pus, &PuInfo::parentCuId);
-        placeByParent(&StreamAnalysis::tus, &TuInfo::parentCuId);
-        placeByParent(&StreamAnalysis::motionVectors, &MotionVectorInfo::parentPuId);
+        placeByParent(&StreamAnalysis::tus, &TuInfo::parentCuId, OwnerEntry::ifNamed);
+        placeByParent(&StreamAnalysis::motionVectors, &MotionVectorInfo::parentPuId, OwnerEntry::ifNamed);
         // An error makes no owner entry: nothing hangs below it.
         place(
             &StreamAnalysis::errors,
             [this](const AnalysisErrorInfo& error) {
                 return lookUp(owners_, error.relatedObjectId);
             },
-            /*recordOwner=*/false);
+            OwnerEntry::never);
         return std::move(placements_);
     }
 
 private:
-    // Sized once: a long stream places millions of records, and growing the tables as they
-    // come would rehash them again and again.
+    // Sized once: a long stream places millions of records, and growing the table as they
+    // come would rehash it again and again. Only records something may hang from, and
+    // those an error names, get an entry.
     void reserveTables()
     {
-        const std::size_t pictures = analysis_.pictures.size();
-        owners_.reserve(pictures + 2 * analysis_.slices.size() + analysis_.referencePictures.size() +
-                        analysis_.shortTermReferencePictures.size() +
-                        analysis_.longTermReferencePictures.size() + analysis_.dpbSnapshotEntries.size() +
-                        analysis_.nalUnits.size() + analysis_.seiMessages.size() + analysis_.ctus.size() +
-                        analysis_.cus.size() + analysis_.pus.size() + analysis_.tus.size() +
-                        analysis_.motionVectors.size());
-        keys_.byPictureId.reserve(pictures);
-        keys_.byDisplayIndex.reserve(pictures);
-        keys_.byPoc.reserve(pictures);
+        owners_.reserve(analysis_.pictures.size() + 2 * analysis_.slices.size() + analysis_.nalUnits.size() +
+                        analysis_.ctus.size() + analysis_.cus.size() + analysis_.pus.size() +
+                        analysis_.errors.size());
+        for (const AnalysisErrorInfo& error : analysis_.errors) {
+            if (error.relatedObjectId) {
+                namedByErrors_.insert(*error.relatedObjectId, {});
+            }
+        }
     }
 
     void indexPictures()
@@ -183,16 +218,13 @@ private:
         for (DocumentIndex index = 0; index < analysis_.pictures.size(); ++index) {
             const PictureAnalysisSummary& summary = analysis_.pictures[index];
             owners_.insert(summary.id, index);
-            if (summary.pictureId) {
-                keys_.byPictureId.emplace(*summary.pictureId, index);
-            }
-            if (summary.displayIndex) {
-                keys_.byDisplayIndex.emplace(*summary.displayIndex, index);
-            }
-            if (summary.poc) {
-                keys_.byPoc.emplace(*summary.poc, index);
-            }
+            keys_.byPictureId.add(summary.pictureId, index);
+            keys_.byDisplayIndex.add(summary.displayIndex, index);
+            keys_.byPoc.add(summary.poc, index);
         }
+        keys_.byPictureId.seal();
+        keys_.byDisplayIndex.seal();
+        keys_.byPoc.seal();
     }
 
     void placeSlices()
@@ -210,9 +242,18 @@ private:
         });
     }
 
+    // Whether a placed record's identity goes into the owner table: always for records
+    // others hang from, only when an error names it for the leaves of the tree.
+    enum class OwnerEntry { always, ifNamed, never };
+
+    [[nodiscard]] bool entersOwners(OwnerEntry entry, const StableId& id) const
+    {
+        return entry == OwnerEntry::always || (entry == OwnerEntry::ifNamed && namedByErrors_.contains(id));
+    }
+
     template <typename Record, typename FindOwner>
     void place(std::vector<Record> StreamAnalysis::*collection, FindOwner findOwner,
-               bool recordOwner = true)
+               OwnerEntry entry = OwnerEntry::always)
     {
         const std::vector<Record>& records = analysis_.*collection;
         ownerOfRecord_.clear();
@@ -220,7 +261,7 @@ private:
         for (const Record& record : records) {
             const std::optional<DocumentIndex> owner = findOwner(record);
             ownerOfRecord_.push_back(owner.value_or(kUnplaced));
-            if (owner && recordOwner) {
+            if (owner && entersOwners(entry, record.id)) {
                 owners_.insert(record.id, *owner);
             }
         }
@@ -228,17 +269,22 @@ private:
     }
 
     template <typename Record>
-    void placeByParent(std::vector<Record> StreamAnalysis::*collection, StableId Record::*parent)
+    void placeByParent(std::vector<Record> StreamAnalysis::*collection, StableId Record::*parent,
+                       OwnerEntry entry = OwnerEntry::always)
     {
-        place(collection, [this, parent](const Record& record) {
-            return lookUp(owners_, std::optional<StableId>(record.*parent));
-        });
+        place(
+            collection,
+            [this, parent](const Record& record) {
+                return lookUp(owners_, std::optional<StableId>(record.*parent));
+            },
+            entry);
     }
 
     const StreamAnalysis& analysis_;
     std::array<Placement, PictureDocumentSplit::kPlacedCollectionCount> placements_;
     std::vector<DocumentIndex> ownerOfRecord_;
     OwnerTable owners_;
+    StableIdSet namedByErrors_;
     PictureKeyTables keys_;
 };
 
