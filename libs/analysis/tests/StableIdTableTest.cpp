@@ -12,10 +12,11 @@ StableId idOf(std::uint64_t n)
     return StableId{n * 0x9e3779b97f4a7c15ULL, n};
 }
 
-// Thousands of entries force several rehashes; every value must survive them.
+// A hundred thousand entries force many rehashes, from slot arrays of the ordinary
+// allocator to ones of huge pages; every value must survive them.
 TEST(StableIdTableTest, ValuesSurviveGrowthAndTheFirstInsertWins)
 {
-    constexpr std::uint64_t kCount = 5000;
+    constexpr std::uint64_t kCount = 100'000;
     StableIdTable<std::uint64_t> table;
     for (std::uint64_t n = 1; n <= kCount; ++n) {
         ASSERT_TRUE(table.insert(idOf(n), n));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "vexilo/analysis/HugePageAllocator.h"
 #include "vexilo/analysis/StableId.h"
 
 #include <algorithm>
@@ -102,9 +103,11 @@ private:
         }
     }
 
+    using Slots = std::vector<Slot, HugePageAllocator<Slot>>;
+
     void rehash(std::size_t capacity)
     {
-        std::vector<Slot> old = std::move(slots_);
+        Slots old = std::move(slots_);
         slots_.assign(capacity, Slot{});
         for (Slot& slot : old) {
             if (!slot.id.isNull()) {
@@ -113,7 +116,7 @@ private:
         }
     }
 
-    std::vector<Slot> slots_;
+    Slots slots_;
     std::size_t size_ = 0;
     Value nullIdValue_{};
 };
