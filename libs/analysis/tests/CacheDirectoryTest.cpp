@@ -193,6 +193,33 @@ TEST(CachePictureDocumentTest, ARefilledDocumentHoldsOnlyItsOwnPicture)
     }
 }
 
+// Nothing hangs from the leaves of a picture's tree, so the split keeps their owners only
+// when an error names them: such an error must still land in the leaf's picture.
+TEST(CachePictureDocumentTest, AnErrorAboutALeafLandsInTheLeafsPicture)
+{
+    const std::vector<StableId> leaves = {ids::referencePicture(2), ids::shortTerm(2), ids::longTerm(2),
+                                          ids::dpbEntry(2),         ids::leafTu(2),    ids::motionVector(2)};
+    for (const StableId& leaf : leaves) {
+        SCOPED_TRACE(testing::Message() << leaf.high);
+        StreamAnalysis analysis = makeAnalysis(3, true);
+        // Picture 2's slice error now names the leaf.
+        for (AnalysisErrorInfo& error : analysis.errors) {
+            if (error.id == ids::sliceError(2)) {
+                error.relatedObjectId = leaf;
+            }
+        }
+        const std::vector<StreamAnalysis> pictures = buildPictureDocument(analysis);
+        ASSERT_EQ(pictures[1].errors.size(), 1u);
+        EXPECT_EQ(pictures[1].errors[0].id, ids::sliceError(2));
+        EXPECT_EQ(pictures[0].errors.size(), 1u);
+        EXPECT_EQ(pictures[2].errors.size(), 1u);
+    }
+    // The SEI message belongs to picture 1.
+    StreamAnalysis analysis = makeAnalysis(3, false);
+    analysis.errors.back().relatedObjectId = ids::kSei;
+    EXPECT_EQ(buildPictureDocument(analysis)[0].errors.back().relatedObjectId, ids::kSei);
+}
+
 TEST(CachePictureDocumentTest, PlacesSlicesByTheirKeysInOrder)
 {
     StreamAnalysis analysis = makeAnalysis(3, false);
