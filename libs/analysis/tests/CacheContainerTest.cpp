@@ -245,6 +245,42 @@ TEST_F(CacheFileTest, RewritingTheSamePayloadLeavesOneTarget)
               1);
 }
 
+// A crashed earlier write may leave its temporary name behind as anything: the new write
+// must neither carry the old bytes over nor write through a link to another file.
+TEST_F(CacheFileTest, LeftoverTemporaryNamesNeverShapeTheNewFile)
+{
+    enum class Leftover { longerFile, linkToOutsideFile };
+    for (const Leftover leftover : {Leftover::longerFile, Leftover::linkToOutsideFile}) {
+        for (const bool staged : {false, true}) {
+            SCOPED_TRACE(testing::Message() << static_cast<int>(leftover) << (staged ? " staged" : " single"));
+            const auto target = file("pictures/a.vxpic");
+            const auto outside = file("outside.bin");
+            std::filesystem::remove_all(scratch.path() / "pictures");
+            std::filesystem::create_directories(scratch.path() / "pictures");
+            const std::vector<std::uint8_t> outsideBytes(200, 7);
+            writeBytes(outside, outsideBytes);
+            const auto temporary = cacheTemporaryPath(target, fnv1a64(std::string_view{"new"}));
+            if (leftover == Leftover::longerFile) {
+                writeBytes(temporary, std::vector<std::uint8_t>(500, 9));
+            } else {
+                std::filesystem::create_symlink(outside, temporary);
+            }
+
+            if (staged) {
+                StagedCacheFiles batch;
+                ASSERT_FALSE(batch.stage(target, kPictureMagic, asBytes("new"), options, noBudget));
+                ASSERT_FALSE(batch.commit(scratch.path()));
+            } else {
+                ASSERT_FALSE(writeCacheContainer(target, kPictureMagic, asBytes("new"), options, noBudget));
+            }
+            EXPECT_EQ(readBytes(target), containerImage(kPictureMagic, "new"));
+            EXPECT_FALSE(std::filesystem::is_symlink(target));
+            EXPECT_EQ(readBytes(outside), outsideBytes);
+            EXPECT_TRUE(leftovers().empty());
+        }
+    }
+}
+
 TEST_F(CacheFileTest, ReadRefusesDamagedFiles)
 {
     const auto target = file("manifest.json");

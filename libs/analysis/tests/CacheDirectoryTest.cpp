@@ -164,6 +164,62 @@ TEST(CachePictureDocumentTest, SplitsTheAnalysisByPicture)
     }
 }
 
+// The writer refills one document picture after picture, and may have cut or merged blocks
+// into it in between: nothing of an earlier picture may survive into the next.
+TEST(CachePictureDocumentTest, ARefilledDocumentHoldsOnlyItsOwnPicture)
+{
+    StreamAnalysis analysis = makeAnalysis(3, true);
+    // Without its CTU, picture 2's blocks hang from nothing: its document has none.
+    std::erase_if(analysis.ctus, [](const CtuInfo& ctu) { return ctu.parentPictureSummaryId == ids::picture(2); });
+    const PictureDocumentSplit split(analysis);
+    ASSERT_EQ(split.size(), 3u);
+    std::vector<StreamAnalysis> fresh(split.size());
+    for (std::size_t index = 0; index < split.size(); ++index) {
+        split.fill(index, fresh[index]);
+    }
+    EXPECT_EQ(fresh, buildPictureDocument(analysis));
+    EXPECT_TRUE(fresh[1].ctus.empty() && fresh[1].cus.empty() && fresh[1].motionVectors.empty());
+
+    StreamAnalysis reused;
+    for (const std::size_t index : {0u, 1u, 2u, 0u, 1u}) {
+        SCOPED_TRACE(index);
+        split.fill(index, reused);
+        EXPECT_EQ(reused, fresh[index]);
+        // What the writer may do to a document before the next picture.
+        reused.parameterSets = analysis.parameterSets;
+        reused.pictures.push_back(analysis.pictures[2]);
+        reused.errors.clear();
+        reused.sourceFingerprint = kFingerprintB;
+    }
+}
+
+// Nothing hangs from the leaves of a picture's tree, so the split keeps their owners only
+// when an error names them: such an error must still land in the leaf's picture.
+TEST(CachePictureDocumentTest, AnErrorAboutALeafLandsInTheLeafsPicture)
+{
+    const std::vector<StableId> leaves = {ids::referencePicture(2), ids::shortTerm(2), ids::longTerm(2),
+                                          ids::dpbEntry(2),         ids::leafTu(2),    ids::motionVector(2)};
+    for (const StableId& leaf : leaves) {
+        SCOPED_TRACE(testing::Message() << leaf.high);
+        StreamAnalysis analysis = makeAnalysis(3, true);
+        // Picture 2's slice error now names the leaf.
+        for (AnalysisErrorInfo& error : analysis.errors) {
+            if (error.id == ids::sliceError(2)) {
+                error.relatedObjectId = leaf;
+            }
+        }
+        const std::vector<StreamAnalysis> pictures = buildPictureDocument(analysis);
+        ASSERT_EQ(pictures[1].errors.size(), 1u);
+        EXPECT_EQ(pictures[1].errors[0].id, ids::sliceError(2));
+        EXPECT_EQ(pictures[0].errors.size(), 1u);
+        EXPECT_EQ(pictures[2].errors.size(), 1u);
+    }
+    // The SEI message belongs to picture 1.
+    StreamAnalysis analysis = makeAnalysis(3, false);
+    analysis.errors.back().relatedObjectId = ids::kSei;
+    EXPECT_EQ(buildPictureDocument(analysis)[0].errors.back().relatedObjectId, ids::kSei);
+}
+
 TEST(CachePictureDocumentTest, PlacesSlicesByTheirKeysInOrder)
 {
     StreamAnalysis analysis = makeAnalysis(3, false);

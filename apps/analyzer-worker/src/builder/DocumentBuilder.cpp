@@ -158,18 +158,36 @@ void DocumentBuilder::fillRoot()
 
 void DocumentBuilder::reserveForEvents(const std::array<std::size_t, kReservedKinds>& kindCounts)
 {
-    std::size_t streamEvents = collector_.eventCount();
-    for (std::uint32_t kind = VEXILO_OBSERVER_EVENT_CTU; kind <= VEXILO_OBSERVER_EVENT_TU; ++kind) {
-        streamEvents -= kindCounts[kind];
+    // Only these events make records with identities of their own; blocks, markers and
+    // lifecycle updates do not, and a table sized for every event would be several times
+    // larger than needed on a long stream.
+    std::size_t identities = document_.pictures.size() + 1;
+    for (const std::uint32_t kind :
+         {VEXILO_OBSERVER_EVENT_NAL_UNIT, VEXILO_OBSERVER_EVENT_VPS, VEXILO_OBSERVER_EVENT_SPS,
+          VEXILO_OBSERVER_EVENT_PPS, VEXILO_OBSERVER_EVENT_SEI_MESSAGE, VEXILO_OBSERVER_EVENT_SLICE_SEGMENT_HEADER,
+          VEXILO_OBSERVER_EVENT_SHORT_TERM_RPS_ENTRY, VEXILO_OBSERVER_EVENT_LONG_TERM_RPS_ENTRY,
+          VEXILO_OBSERVER_EVENT_REFERENCE_LIST_ENTRY, VEXILO_OBSERVER_EVENT_DPB_SNAPSHOT_ENTRY}) {
+        identities += kindCounts[kind];
     }
-    usedIds_.reserve(streamEvents + 1);
+    usedIds_.reserve(identities);
     analysis::reserveOnHugePages(document_.ctus, kindCounts[VEXILO_OBSERVER_EVENT_CTU]);
     analysis::reserveOnHugePages(document_.cus, kindCounts[VEXILO_OBSERVER_EVENT_CU]);
     analysis::reserveOnHugePages(document_.pus, kindCounts[VEXILO_OBSERVER_EVENT_PU]);
     analysis::reserveOnHugePages(document_.motionVectors, 2 * kindCounts[VEXILO_OBSERVER_EVENT_PU]);
     analysis::reserveOnHugePages(document_.tus, kindCounts[VEXILO_OBSERVER_EVENT_TU]);
+    // Grown by doubling instead, a long stream's reference collections would be copied
+    // again and again, hundreds of megabytes in all.
     document_.nalUnits.reserve(kindCounts[VEXILO_OBSERVER_EVENT_NAL_UNIT]);
+    document_.parameterSets.reserve(kindCounts[VEXILO_OBSERVER_EVENT_VPS] + kindCounts[VEXILO_OBSERVER_EVENT_SPS] +
+                                    kindCounts[VEXILO_OBSERVER_EVENT_PPS]);
+    document_.seiMessages.reserve(kindCounts[VEXILO_OBSERVER_EVENT_SEI_MESSAGE]);
     document_.slices.reserve(kindCounts[VEXILO_OBSERVER_EVENT_SLICE_SEGMENT_HEADER]);
+    document_.shortTermReferencePictures.reserve(kindCounts[VEXILO_OBSERVER_EVENT_SHORT_TERM_RPS_ENTRY]);
+    document_.longTermReferencePictures.reserve(kindCounts[VEXILO_OBSERVER_EVENT_LONG_TERM_RPS_ENTRY]);
+    document_.referencePictures.reserve(kindCounts[VEXILO_OBSERVER_EVENT_REFERENCE_LIST_ENTRY]);
+    document_.dpbSnapshotEntries.reserve(kindCounts[VEXILO_OBSERVER_EVENT_DPB_SNAPSHOT_ENTRY]);
+    slicesByIdentity_.reserve(kindCounts[VEXILO_OBSERVER_EVENT_SLICE_SEGMENT_HEADER]);
+    nalByIdentity_.reserve(kindCounts[VEXILO_OBSERVER_EVENT_NAL_UNIT]);
 }
 
 bool DocumentBuilder::indexPictures()
@@ -260,13 +278,12 @@ bool DocumentBuilder::claimIdentity(const analysis::StableId& id, std::string_vi
 void DocumentBuilder::makeCurrentNal(const analysis::StableId& id, std::uint32_t nalUnitType)
 {
     currentNal_ = CurrentNal{id, nalUnitType};
-    childCounters_.try_emplace(id, 0);
 }
 
 std::uint64_t DocumentBuilder::nextChildOfCurrentNal()
 {
     // A repeated NAL unit continues its counter, so that its children stay distinct.
-    return childCounters_[currentNal_->id]++;
+    return childCounters_.at(currentNal_->id)++;
 }
 
 void DocumentBuilder::ensureSyntheticNal(std::uint64_t key, std::uint32_t nalUnitType, std::uint64_t contentHash)
@@ -285,10 +302,18 @@ void DocumentBuilder::ensureSyntheticNal(std::uint64_t key, std::uint32_t nalUni
     makeCurrentNal(id, nalUnitType);
 }
 
-const DocumentBuilder::SliceEntry* DocumentBuilder::sliceOf(std::uint64_t sliceIdentity) const
+const DocumentBuilder::SliceEntry* DocumentBuilder::sliceOf(std::uint64_t sliceIdentity)
 {
+    // A slice's reference and DPB events come one after another: most look-ups repeat the last.
+    if (sliceIdentity != 0 && sliceIdentity == lastSlice_.identity) {
+        return lastSlice_.entry;
+    }
     const auto found = slicesByIdentity_.find(sliceIdentity);
-    return found != slicesByIdentity_.end() ? &found->second : nullptr;
+    if (found == slicesByIdentity_.end()) {
+        return nullptr;
+    }
+    lastSlice_ = LastSlice{sliceIdentity, &found->second};
+    return &found->second;
 }
 
 analysis::PictureAnalysisSummary* DocumentBuilder::pictureOf(std::uint64_t pictureIdentity)

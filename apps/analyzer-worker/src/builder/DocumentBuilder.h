@@ -2,7 +2,7 @@
 
 #include "builder/AnalyzerIssues.h"
 #include "builder/StableIdDerivation.h"
-#include "builder/StableIdTable.h"
+#include "vexilo/analysis/StableIdTable.h"
 #include "builder/StreamAnalysisBuilder.h"
 #include "observer/ObserverEventRecord.h"
 
@@ -15,6 +15,9 @@
 #include <unordered_set>
 
 namespace vexilo::analyzer {
+
+using analysis::StableIdSet;
+using analysis::StableIdTable;
 
 // One run of the document builder: the document under construction and the indexes
 // that link events to the records made from earlier events. Handlers return false
@@ -82,7 +85,7 @@ private:
     void makeCurrentNal(const analysis::StableId& id, std::uint32_t nalUnitType);
     std::uint64_t nextChildOfCurrentNal();
     void ensureSyntheticNal(std::uint64_t key, std::uint32_t nalUnitType, std::uint64_t contentHash);
-    const SliceEntry* sliceOf(std::uint64_t sliceIdentity) const;
+    const SliceEntry* sliceOf(std::uint64_t sliceIdentity);
     analysis::PictureAnalysisSummary* pictureOf(std::uint64_t pictureIdentity);
     analysis::StableId pictureIdOf(std::uint64_t pictureIdentity) const;
     // Consecutive block events share their CTU and CU; the last derivation is kept.
@@ -104,7 +107,7 @@ private:
     std::unordered_map<std::int64_t, std::size_t> picturesByDisplayIndex_;
     std::unordered_map<std::uint64_t, analysis::StableId> nalByIdentity_;
     std::unordered_map<std::uint64_t, SliceEntry> slicesByIdentity_;
-    std::unordered_map<analysis::StableId, std::uint64_t, analysis::StableIdHash> childCounters_;
+    StableIdTable<std::uint64_t> childCounters_;
     StableIdSet usedIds_;
     std::optional<CurrentNal> currentNal_;
 
@@ -116,6 +119,12 @@ private:
     DerivationCache lastCtu_;
     DerivationCache lastCu_;
     std::uint64_t syntaxDiagnosticCount_ = 0;
+    struct LastSlice {
+        std::uint64_t identity = 0;
+        const SliceEntry* entry = nullptr;
+    };
+    // Entries of an unordered_map keep their address while others are added.
+    LastSlice lastSlice_;
     std::uint64_t lastPictureIdentity_ = 0;
     std::size_t lastPicturePosition_ = 0;
 };

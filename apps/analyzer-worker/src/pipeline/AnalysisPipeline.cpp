@@ -284,6 +284,9 @@ private:
     AnalyzerRunResult buildValidateAndWrite()
     {
         StreamAnalysisBuildResult built = buildStreamAnalysis(inputPath_, *fingerprint_, context_.get(), *collector_);
+        // Every event is in the document now; a long stream's events would otherwise stay
+        // beside it through validation and the cache write, the run's peak of memory.
+        releaseEvents();
         if (auto* error = std::get_if<StreamAnalysisBuildError>(&built)) {
             return builderFailure(*error);
         }
@@ -307,6 +310,12 @@ private:
             return fail(kMetadataWriteFailed, 0, error->message);
         }
         return succeeded(document);
+    }
+
+    void releaseEvents()
+    {
+        observer_.reset();
+        collector_.reset();
     }
 
     void noteRejectedPacket(std::uint64_t packetIndex, std::int64_t position, int code)

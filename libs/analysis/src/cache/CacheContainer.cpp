@@ -185,10 +185,7 @@ writeAndCommitTemporary(cachefs::OutputFile& file, const std::filesystem::path& 
                         std::span<const std::uint8_t> payload, const CacheWriteOptions& options,
                         std::optional<std::uint64_t>& budget, CommitMode mode)
 {
-    if (auto error = writeWithDiskFullHook(file, temporary, header, budget)) {
-        return error;
-    }
-    if (auto error = writeWithDiskFullHook(file, temporary, payload, budget)) {
+    if (auto error = writeWithDiskFullHook(file, temporary, header, payload, budget)) {
         return error;
     }
     if (mode == CommitMode::durable && !file.flush()) {
@@ -300,14 +297,29 @@ OptionalCacheError writeWithDiskFullHook(cachefs::OutputFile& file,
                                          std::span<const std::uint8_t> bytes,
                                          std::optional<std::uint64_t>& budget)
 {
-    if (budget && bytes.size() > *budget) {
+    return writeWithDiskFullHook(file, temporary, bytes, {}, budget);
+}
+
+OptionalCacheError writeWithDiskFullHook(cachefs::OutputFile& file,
+                                         const std::filesystem::path& temporary,
+                                         std::span<const std::uint8_t> header,
+                                         std::span<const std::uint8_t> payload,
+                                         std::optional<std::uint64_t>& budget)
+{
+    const std::uint64_t size = header.size() + payload.size();
+    if (budget && size > *budget) {
+        // The disk fills where it would have with the header written first; the file is
+        // removed either way.
+        if (header.size() <= *budget) {
+            *budget -= header.size();
+        }
         return errorAt(CacheErrorKind::disk_full, temporary, kDiskFull);
     }
-    if (!file.write(bytes)) {
+    if (!file.write(header, payload)) {
         return errorAt(CacheErrorKind::io_error, temporary, kWriteFailed);
     }
     if (budget) {
-        *budget -= bytes.size();
+        *budget -= size;
     }
     return std::nullopt;
 }
@@ -337,13 +349,18 @@ OptionalCacheError writeContainer(const std::filesystem::path& target, std::uint
     }
 
     const std::uint64_t checksum = fnv1a64(payload);
+    // A crashed earlier attempt of the same payload may have left this name behind; the
+    // create truncates it.
     temporary = cacheTemporaryPath(target, checksum);
-    // A crashed earlier attempt of the same payload may have left it behind.
-    cachefs::removeFileQuietly(temporary);
 
     const auto header = encodeCacheContainerHeader(headerForPayload(magic, payload, checksum));
     int openError = 0;
     auto file = cachefs::OutputFile::create(temporary, openError);
+    if (!file) {
+        // A leftover the create cannot reuse (read-only, or a link) is replaced.
+        cachefs::removeFileQuietly(temporary);
+        file = cachefs::OutputFile::create(temporary, openError);
+    }
     if (!file) {
         return errorAt(CacheErrorKind::io_error, temporary, kTemporaryNotOpened);
     }

@@ -1,10 +1,12 @@
 #include "cache/CacheFileSystem.h"
 
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 #include <utility>
 
@@ -87,7 +89,7 @@ std::string systemErrorText(int errorNumber)
 
 std::optional<OutputFile> OutputFile::create(const std::filesystem::path& path, int& errorNumber)
 {
-    const int descriptor = openRetrying(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, kFileMode);
+    const int descriptor = openRetrying(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, kFileMode);
     if (descriptor < 0) {
         errorNumber = errno;
         return std::nullopt;
@@ -117,9 +119,20 @@ OutputFile::~OutputFile()
 
 bool OutputFile::write(std::span<const std::uint8_t> bytes) noexcept
 {
-    std::size_t done = 0;
-    while (!failed_ && done < bytes.size()) {
-        const ssize_t count = ::write(descriptor_, bytes.data() + done, bytes.size() - done);
+    return write(bytes, {});
+}
+
+bool OutputFile::write(std::span<const std::uint8_t> first, std::span<const std::uint8_t> second) noexcept
+{
+    std::array<iovec, 2> parts{iovec{const_cast<std::uint8_t*>(first.data()), first.size()},
+                               iovec{const_cast<std::uint8_t*>(second.data()), second.size()}};
+    std::span<iovec> pending(parts);
+    while (!failed_ && !pending.empty()) {
+        if (pending.front().iov_len == 0) {
+            pending = pending.subspan(1);
+            continue;
+        }
+        const ssize_t count = ::writev(descriptor_, pending.data(), static_cast<int>(pending.size()));
         if (count < 0 && errno == EINTR) {
             continue;
         }
@@ -127,7 +140,16 @@ bool OutputFile::write(std::span<const std::uint8_t> bytes) noexcept
             failed_ = true;
             break;
         }
-        done += static_cast<std::size_t>(count);
+        // A short write leaves the rest of a part, or whole parts, for the next call.
+        auto written = static_cast<std::size_t>(count);
+        while (!pending.empty() && written >= pending.front().iov_len) {
+            written -= pending.front().iov_len;
+            pending = pending.subspan(1);
+        }
+        if (!pending.empty()) {
+            pending.front().iov_base = static_cast<std::uint8_t*>(pending.front().iov_base) + written;
+            pending.front().iov_len -= written;
+        }
     }
     return !failed_;
 }

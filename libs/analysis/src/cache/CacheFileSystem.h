@@ -19,7 +19,7 @@ namespace vexilo::analysis::cachefs {
 // The platform's text for an errno value.
 [[nodiscard]] std::string systemErrorText(int errorNumber);
 
-// A file opened for writing, truncated; closed on destruction.
+// A file opened for writing, truncated; closed on destruction. A symbolic link is not followed.
 class OutputFile {
 public:
     // Empty when the file cannot be created; `errorNumber` then holds errno.
@@ -34,6 +34,8 @@ public:
 
     // False once any write has failed; the file then stays failed.
     bool write(std::span<const std::uint8_t> bytes) noexcept;
+    // Both parts, in order, with as few system calls as the kernel allows (usually one).
+    bool write(std::span<const std::uint8_t> first, std::span<const std::uint8_t> second) noexcept;
     // Pushes the content to the disk (fsync).
     [[nodiscard]] bool flush() noexcept;
     void close() noexcept;

@@ -218,16 +218,19 @@ private:
     OptionalCacheError writePictureFiles(const CacheManifest& manifest,
                                          const PreviousCache& previous)
     {
-        std::vector<StreamAnalysis> documents = buildPictureDocument(analysis_);
+        const PictureDocumentSplit split(analysis_);
+        // One document at a time, refilled in place: a long stream's picture documents never
+        // sit in memory together, and their collections are not reallocated per picture.
+        StreamAnalysis document;
         StagedCacheFiles pictureFiles;
-        for (std::size_t index = 0; index < documents.size(); ++index) {
+        for (std::size_t index = 0; index < split.size(); ++index) {
             if (isCancellationRequested(options_)) {
                 return errorAt(CacheErrorKind::cancelled, directory_, kCancelledBeforeManifest);
             }
             const ManifestPictureEntry& entry = manifest.pictures[index];
             const std::filesystem::path path = directory_ / entry.path;
-            auto payload = encodePictureDocument(documents[index], index,
-                                                 previous.picture(entry.stableId), path);
+            split.fill(index, document);
+            auto payload = encodePictureDocument(document, index, previous.picture(entry.stableId), path);
             if (auto* error = std::get_if<CacheError>(&payload)) {
                 return std::move(*error);
             }
@@ -236,8 +239,6 @@ private:
                                                 options_, budget_)) {
                 return error;
             }
-            // The document is on disk; its memory can go before the next is encoded.
-            documents[index] = StreamAnalysis{};
         }
         return pictureFiles.commit(directory_);
     }

@@ -1,27 +1,96 @@
 #include "vexilo/analysis/cache/CacheWriter.h"
 
+#include "vexilo/analysis/StableIdTable.h"
 
+#include <algorithm>
 #include <cstddef>
+#include <limits>
 #include <optional>
-#include <unordered_map>
+#include <tuple>
+#include <type_traits>
+#include <utility>
 
 namespace vexilo::analysis {
 namespace {
 
 using DocumentIndex = std::size_t;
-using OwnerTable = std::unordered_map<StableId, DocumentIndex, StableIdHash>;
+using OwnerTable = StableIdTable<DocumentIndex>;
+using Placement = PictureDocumentSplit::Placement;
 
-// Which picture document a slice belongs to, by the summary's keys; the first
-// summary that carries a key keeps it.
-struct PictureKeyTables {
-    std::unordered_map<std::uint64_t, DocumentIndex> byPictureId;
-    std::unordered_map<std::int64_t, DocumentIndex> byDisplayIndex;
-    std::unordered_map<std::int32_t, DocumentIndex> byPoc;
+constexpr DocumentIndex kUnplaced = std::numeric_limits<DocumentIndex>::max();
+
+// The collections a picture document takes records from; a record's owner may only be found
+// through records of collections placed before it.
+constexpr auto kPlacedCollections = std::make_tuple(
+    &StreamAnalysis::slices, &StreamAnalysis::referencePictures, &StreamAnalysis::shortTermReferencePictures,
+    &StreamAnalysis::longTermReferencePictures, &StreamAnalysis::dpbSnapshotEntries, &StreamAnalysis::nalUnits,
+    &StreamAnalysis::seiMessages, &StreamAnalysis::ctus, &StreamAnalysis::cus, &StreamAnalysis::pus,
+    &StreamAnalysis::tus, &StreamAnalysis::motionVectors, &StreamAnalysis::errors);
+static_assert(std::tuple_size_v<decltype(kPlacedCollections)> == PictureDocumentSplit::kPlacedCollectionCount);
+
+// The slot of a collection in kPlacedCollections.
+template <typename Member, std::size_t Slot = 0>
+constexpr std::size_t slotOf(Member collection)
+{
+    if constexpr (Slot == PictureDocumentSplit::kPlacedCollectionCount) {
+        return Slot;
+    } else {
+        if constexpr (std::is_same_v<std::tuple_element_t<Slot, decltype(kPlacedCollections)>, const Member>) {
+            if (std::get<Slot>(kPlacedCollections) == collection) {
+                return Slot;
+            }
+        }
+        return slotOf<Member, Slot + 1>(collection);
+    }
+}
+
+// Picture positions by one key of their summaries, sorted once: the first summary that
+// carries a key keeps it.
+template <typename Key>
+class PictureKeyIndex {
+public:
+    void add(const std::optional<Key>& key, DocumentIndex index)
+    {
+        if (key) {
+            entries_.emplace_back(*key, index);
+        }
+    }
+
+    // Call once every summary is added.
+    void seal()
+    {
+        std::stable_sort(entries_.begin(), entries_.end(),
+                         [](const Entry& left, const Entry& right) { return left.first < right.first; });
+        entries_.erase(std::unique(entries_.begin(), entries_.end(),
+                                   [](const Entry& left, const Entry& right) { return left.first == right.first; }),
+                       entries_.end());
+    }
+
+    [[nodiscard]] std::optional<DocumentIndex> find(const std::optional<Key>& key) const
+    {
+        if (!key) {
+            return std::nullopt;
+        }
+        const auto found = std::lower_bound(entries_.begin(), entries_.end(), *key,
+                                            [](const Entry& entry, const Key& wanted) { return entry.first < wanted; });
+        return found != entries_.end() && found->first == *key ? std::optional<DocumentIndex>(found->second)
+                                                               : std::nullopt;
+    }
+
+private:
+    using Entry = std::pair<Key, DocumentIndex>;
+    std::vector<Entry> entries_;
 };
 
-StreamAnalysis withRootFields(const StreamAnalysis& analysis)
+// Which picture document a slice belongs to, by the summary's keys.
+struct PictureKeyTables {
+    PictureKeyIndex<std::uint64_t> byPictureId;
+    PictureKeyIndex<std::int64_t> byDisplayIndex;
+    PictureKeyIndex<std::int32_t> byPoc;
+};
+
+void takeRootFields(const StreamAnalysis& analysis, StreamAnalysis& document)
 {
-    StreamAnalysis document;
     document.id = analysis.id;
     document.schemaVersion = analysis.schemaVersion;
     document.minimumReaderVersion = analysis.minimumReaderVersion;
@@ -31,18 +100,19 @@ StreamAnalysis withRootFields(const StreamAnalysis& analysis)
     document.width = analysis.width;
     document.height = analysis.height;
     document.bitDepth = analysis.bitDepth;
+}
+
+StreamAnalysis withRootFields(const StreamAnalysis& analysis)
+{
+    StreamAnalysis document;
+    takeRootFields(analysis, document);
     return document;
 }
 
 template <typename Key>
-std::optional<DocumentIndex> lookUp(const std::unordered_map<Key, DocumentIndex>& table,
-                                    const std::optional<Key>& key)
+std::optional<DocumentIndex> lookUp(const PictureKeyIndex<Key>& index, const std::optional<Key>& key)
 {
-    if (!key) {
-        return std::nullopt;
-    }
-    const auto found = table.find(*key);
-    return found == table.end() ? std::nullopt : std::optional<DocumentIndex>(found->second);
+    return index.find(key);
 }
 
 std::optional<DocumentIndex> lookUp(const OwnerTable& owners, const std::optional<StableId>& id)
@@ -50,8 +120,8 @@ std::optional<DocumentIndex> lookUp(const OwnerTable& owners, const std::optiona
     if (!id) {
         return std::nullopt;
     }
-    const auto found = owners.find(*id);
-    return found == owners.end() ? std::nullopt : std::optional<DocumentIndex>(found->second);
+    const DocumentIndex* found = owners.find(*id);
+    return found == nullptr ? std::nullopt : std::optional<DocumentIndex>(*found);
 }
 
 std::optional<DocumentIndex> firstFound(std::optional<DocumentIndex> first,
@@ -60,130 +130,193 @@ std::optional<DocumentIndex> firstFound(std::optional<DocumentIndex> first,
     return first ? first : second;
 }
 
-class PictureDistributor {
-public:
-    explicit PictureDistributor(const StreamAnalysis& analysis) : analysis_(analysis) {}
+// Groups record positions by their owner, keeping document order within each picture;
+// records without an owner go nowhere.
+Placement bucketByOwner(const std::vector<DocumentIndex>& ownerOfRecord, std::size_t pictureCount)
+{
+    Placement placement;
+    placement.offsets.assign(pictureCount + 1, 0);
+    for (const DocumentIndex owner : ownerOfRecord) {
+        if (owner != kUnplaced) {
+            ++placement.offsets[owner + 1];
+        }
+    }
+    for (std::size_t index = 1; index <= pictureCount; ++index) {
+        placement.offsets[index] += placement.offsets[index - 1];
+    }
+    placement.records.resize(placement.offsets[pictureCount]);
+    std::vector<std::size_t> next(placement.offsets.begin(), placement.offsets.end() - 1);
+    for (std::size_t record = 0; record < ownerOfRecord.size(); ++record) {
+        if (const DocumentIndex owner = ownerOfRecord[record]; owner != kUnplaced) {
+            placement.records[next[owner]++] = record;
+        }
+    }
+    return placement;
+}
 
-    std::vector<StreamAnalysis> distribute()
+// Works out the picture of every record, collection by collection: a slice by its
+// picture's keys, everything else through the owner of an object placed before it.
+class PicturePlanner {
+public:
+    explicit PicturePlanner(const StreamAnalysis& analysis) : analysis_(analysis) {}
+
+    std::array<Placement, PictureDocumentSplit::kPlacedCollectionCount> plan()
     {
-        createPictureDocuments();
+        indexPictures();
         placeSlices();
-        placeByParent(&StreamAnalysis::referencePictures, &ReferencePictureEntry::parentSliceId);
+        placeByParent(&StreamAnalysis::referencePictures, &ReferencePictureEntry::parentSliceId, OwnerEntry::ifNamed);
         placeByParent(&StreamAnalysis::shortTermReferencePictures,
-                      &ShortTermReferencePictureEntry::parentSliceId);
+                      &ShortTermReferencePictureEntry::parentSliceId, OwnerEntry::ifNamed);
         placeByParent(&StreamAnalysis::longTermReferencePictures,
-                      &LongTermReferencePictureEntry::parentSliceId);
-        placeByParent(&StreamAnalysis::dpbSnapshotEntries, &DpbSnapshotEntry::parentSliceId);
+                      &LongTermReferencePictureEntry::parentSliceId, OwnerEntry::ifNamed);
+        placeByParent(&StreamAnalysis::dpbSnapshotEntries, &DpbSnapshotEntry::parentSliceId, OwnerEntry::ifNamed);
         place(&StreamAnalysis::nalUnits, [this](const NalUnitInfo& unit) {
             return firstFound(lookUp(keys_.byPictureId, unit.pictureId),
                               lookUp(owners_, std::optional<StableId>(unit.id)));
         });
-        place(&StreamAnalysis::seiMessages, [this](const SeiMessageInfo& message) {
-            return firstFound(lookUp(keys_.byPictureId, message.pictureId),
-                              lookUp(owners_, std::optional<StableId>(message.parentNalUnitId)));
-        });
+        place(
+            &StreamAnalysis::seiMessages,
+            [this](const SeiMessageInfo& message) {
+                return firstFound(lookUp(keys_.byPictureId, message.pictureId),
+                                  lookUp(owners_, std::optional<StableId>(message.parentNalUnitId)));
+            },
+            OwnerEntry::ifNamed);
         placeByParent(&StreamAnalysis::ctus, &CtuInfo::parentPictureSummaryId);
         placeByParent(&StreamAnalysis::cus, &CuInfo::parentCtuId);
         placeByParent(&StreamAnalysis::pus, &PuInfo::parentCuId);
-        placeByParent(&StreamAnalysis::tus, &TuInfo::parentCuId);
-        placeByParent(&StreamAnalysis::motionVectors, &MotionVectorInfo::parentPuId);
+        placeByParent(&StreamAnalysis::tus, &TuInfo::parentCuId, OwnerEntry::ifNamed);
+        placeByParent(&StreamAnalysis::motionVectors, &MotionVectorInfo::parentPuId, OwnerEntry::ifNamed);
         // An error makes no owner entry: nothing hangs below it.
         place(
             &StreamAnalysis::errors,
             [this](const AnalysisErrorInfo& error) {
                 return lookUp(owners_, error.relatedObjectId);
             },
-            /*recordOwner=*/false);
-        return std::move(documents_);
+            OwnerEntry::never);
+        return std::move(placements_);
     }
 
 private:
-    // Sized once: a long stream places millions of records, and growing the tables as they
-    // come would rehash them again and again.
+    // Sized once: a long stream places millions of records, and growing the table as they
+    // come would rehash it again and again. Only records something may hang from, and
+    // those an error names, get an entry.
     void reserveTables()
     {
-        const std::size_t pictures = analysis_.pictures.size();
-        documents_.reserve(pictures);
-        owners_.reserve(pictures + 2 * analysis_.slices.size() + analysis_.referencePictures.size() +
-                        analysis_.shortTermReferencePictures.size() +
-                        analysis_.longTermReferencePictures.size() + analysis_.dpbSnapshotEntries.size() +
-                        analysis_.nalUnits.size() + analysis_.seiMessages.size() + analysis_.ctus.size() +
-                        analysis_.cus.size() + analysis_.pus.size() + analysis_.tus.size() +
-                        analysis_.motionVectors.size());
-        keys_.byPictureId.reserve(pictures);
-        keys_.byDisplayIndex.reserve(pictures);
-        keys_.byPoc.reserve(pictures);
+        owners_.reserve(analysis_.pictures.size() + 2 * analysis_.slices.size() + analysis_.nalUnits.size() +
+                        analysis_.ctus.size() + analysis_.cus.size() + analysis_.pus.size() +
+                        analysis_.errors.size());
+        for (const AnalysisErrorInfo& error : analysis_.errors) {
+            if (error.relatedObjectId) {
+                namedByErrors_.insert(*error.relatedObjectId, {});
+            }
+        }
     }
 
-    void createPictureDocuments()
+    void indexPictures()
     {
         reserveTables();
         for (DocumentIndex index = 0; index < analysis_.pictures.size(); ++index) {
             const PictureAnalysisSummary& summary = analysis_.pictures[index];
-            StreamAnalysis document = withRootFields(analysis_);
-            document.pictures.push_back(summary);
-            documents_.push_back(std::move(document));
-            owners_.emplace(summary.id, index);
-            if (summary.pictureId) {
-                keys_.byPictureId.emplace(*summary.pictureId, index);
-            }
-            if (summary.displayIndex) {
-                keys_.byDisplayIndex.emplace(*summary.displayIndex, index);
-            }
-            if (summary.poc) {
-                keys_.byPoc.emplace(*summary.poc, index);
-            }
+            owners_.insert(summary.id, index);
+            keys_.byPictureId.add(summary.pictureId, index);
+            keys_.byDisplayIndex.add(summary.displayIndex, index);
+            keys_.byPoc.add(summary.poc, index);
         }
+        keys_.byPictureId.seal();
+        keys_.byDisplayIndex.seal();
+        keys_.byPoc.seal();
     }
 
     void placeSlices()
     {
-        for (const SliceInfo& slice : analysis_.slices) {
+        place(&StreamAnalysis::slices, [this](const SliceInfo& slice) {
             const auto owner =
                 firstFound(firstFound(lookUp(keys_.byPictureId, slice.pictureId),
                                       lookUp(keys_.byDisplayIndex, slice.displayIndex)),
                            lookUp(keys_.byPoc, slice.poc));
-            if (!owner) {
-                continue;
+            if (owner) {
+                // The slice draws its NAL unit into the same document.
+                owners_.insert(slice.parentNalUnitId, *owner);
             }
-            documents_[*owner].slices.push_back(slice);
-            owners_.emplace(slice.id, *owner);
-            // The slice draws its NAL unit into the same document.
-            owners_.emplace(slice.parentNalUnitId, *owner);
-        }
+            return owner;
+        });
+    }
+
+    // Whether a placed record's identity goes into the owner table: always for records
+    // others hang from, only when an error names it for the leaves of the tree.
+    enum class OwnerEntry { always, ifNamed, never };
+
+    [[nodiscard]] bool entersOwners(OwnerEntry entry, const StableId& id) const
+    {
+        return entry == OwnerEntry::always || (entry == OwnerEntry::ifNamed && namedByErrors_.contains(id));
     }
 
     template <typename Record, typename FindOwner>
     void place(std::vector<Record> StreamAnalysis::*collection, FindOwner findOwner,
-               bool recordOwner = true)
+               OwnerEntry entry = OwnerEntry::always)
     {
-        for (const Record& record : analysis_.*collection) {
+        const std::vector<Record>& records = analysis_.*collection;
+        ownerOfRecord_.clear();
+        ownerOfRecord_.reserve(records.size());
+        for (const Record& record : records) {
             const std::optional<DocumentIndex> owner = findOwner(record);
-            if (!owner) {
-                continue;
-            }
-            (documents_[*owner].*collection).push_back(record);
-            if (recordOwner) {
-                owners_.emplace(record.id, *owner);
+            ownerOfRecord_.push_back(owner.value_or(kUnplaced));
+            if (owner && entersOwners(entry, record.id)) {
+                owners_.insert(record.id, *owner);
             }
         }
+        placements_[slotOf(collection)] = bucketByOwner(ownerOfRecord_, analysis_.pictures.size());
     }
 
     template <typename Record>
-    void placeByParent(std::vector<Record> StreamAnalysis::*collection, StableId Record::*parent)
+    void placeByParent(std::vector<Record> StreamAnalysis::*collection, StableId Record::*parent,
+                       OwnerEntry entry = OwnerEntry::always)
     {
-        place(collection, [this, parent](const Record& record) {
-            return lookUp(owners_, std::optional<StableId>(record.*parent));
-        });
+        place(
+            collection,
+            [this, parent](const Record& record) {
+                return lookUp(owners_, std::optional<StableId>(record.*parent));
+            },
+            entry);
     }
 
     const StreamAnalysis& analysis_;
-    std::vector<StreamAnalysis> documents_;
+    std::array<Placement, PictureDocumentSplit::kPlacedCollectionCount> placements_;
+    std::vector<DocumentIndex> ownerOfRecord_;
     OwnerTable owners_;
+    StableIdSet namedByErrors_;
     PictureKeyTables keys_;
 };
 
 }  // namespace
+
+PictureDocumentSplit::PictureDocumentSplit(const StreamAnalysis& analysis)
+    : analysis_(analysis), placements_(PicturePlanner(analysis).plan())
+{
+}
+
+void PictureDocumentSplit::fill(std::size_t index, StreamAnalysis& document) const
+{
+    takeRootFields(analysis_, document);
+    document.parameterSets.clear();
+    document.pictures.assign(1, analysis_.pictures[index]);
+    std::size_t slot = 0;
+    std::apply(
+        [&](auto... members) {
+            (
+                [&](auto member) {
+                    const Placement& placement = placements_[slot++];
+                    auto& target = document.*member;
+                    const auto& source = analysis_.*member;
+                    target.clear();
+                    for (std::size_t at = placement.offsets[index]; at < placement.offsets[index + 1]; ++at) {
+                        target.push_back(source[placement.records[at]]);
+                    }
+                }(members),
+                ...);
+        },
+        kPlacedCollections);
+}
 
 bool hasBlockStructure(const StreamAnalysis& document) noexcept
 {
@@ -217,7 +350,12 @@ StreamAnalysis buildStreamMetaDocument(const StreamAnalysis& analysis)
 
 std::vector<StreamAnalysis> buildPictureDocument(const StreamAnalysis& analysis)
 {
-    return PictureDistributor(analysis).distribute();
+    const PictureDocumentSplit split(analysis);
+    std::vector<StreamAnalysis> documents(split.size());
+    for (std::size_t index = 0; index < documents.size(); ++index) {
+        split.fill(index, documents[index]);
+    }
+    return documents;
 }
 
 void mergeExistingPictureStructure(StreamAnalysis& newDoc, const StreamAnalysis& cachedDoc)

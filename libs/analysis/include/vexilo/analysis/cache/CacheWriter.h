@@ -4,6 +4,7 @@
 #include "vexilo/analysis/cache/CacheError.h"
 #include "vexilo/analysis/cache/CacheManifest.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -42,6 +43,38 @@ struct OmittedPictureBlocks {
 // The root fields, all NAL units, parameter sets, SEI messages and picture
 // summaries, and the errors that name no object.
 [[nodiscard]] StreamAnalysis buildStreamMetaDocument(const StreamAnalysis& analysis);
+
+// The picture documents of an analysis, made one at a time: where every record goes is
+// worked out once, and a picture's document is copied out only when asked for, so a long
+// stream never holds all of them at once.
+class PictureDocumentSplit {
+public:
+    // `analysis` must outlive the split.
+    explicit PictureDocumentSplit(const StreamAnalysis& analysis);
+
+    // One document per picture summary.
+    [[nodiscard]] std::size_t size() const noexcept { return analysis_.pictures.size(); }
+
+    // Replaces `document` with the one of the `index`-th picture summary: its root fields,
+    // the summary and the objects that belong to that picture, in document order. The
+    // collections keep their capacity, so one document can be refilled picture after picture.
+    void fill(std::size_t index, StreamAnalysis& document) const;
+
+    // Slices, the four reference collections, NAL units, SEI messages, the five block
+    // collections and errors.
+    static constexpr std::size_t kPlacedCollectionCount = 13;
+
+    // The records of one collection, grouped by picture: picture i holds
+    // records[offsets[i]] up to records[offsets[i + 1]], in document order.
+    struct Placement {
+        std::vector<std::size_t> offsets;
+        std::vector<std::size_t> records;
+    };
+
+private:
+    const StreamAnalysis& analysis_;
+    std::array<Placement, kPlacedCollectionCount> placements_;
+};
 
 // One document per picture summary, in document order, each with the objects
 // that belong to that picture.

@@ -1,20 +1,21 @@
 #pragma once
 
-#include "vexilo/analysis/HugePages.h"
+#include "vexilo/analysis/HugePageAllocator.h"
 #include "vexilo/analysis/StableId.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <utility>
 #include <vector>
 
-namespace vexilo::analyzer {
+namespace vexilo::analysis {
 
-// An open-addressing table keyed by StableId. The builder keeps one entry per object
-// of a document of up to millions of blocks; node-based hash maps cost more in
-// allocation and cache misses than the rest of the work together. The null identity
-// marks a free slot and is never stored.
+// An open-addressing table keyed by StableId. The worker's builder and the cache writer keep
+// one entry per object of a document of up to millions of blocks; node-based hash maps
+// cost more in allocation and cache misses than the rest of the work together. The null
+// identity marks a free slot and is never stored.
 template <typename Value>
 class StableIdTable {
 public:
@@ -27,7 +28,7 @@ public:
     }
 
     // Adds the entry when the identity is new; false (and nothing changed) otherwise.
-    bool insert(const analysis::StableId& id, Value value)
+    bool insert(const StableId& id, Value value)
     {
         if (id.isNull()) {
             return false;
@@ -44,7 +45,7 @@ public:
         return true;
     }
 
-    [[nodiscard]] const Value* find(const analysis::StableId& id) const
+    [[nodiscard]] const Value* find(const StableId& id) const
     {
         if (id.isNull() || slots_.empty()) {
             return nullptr;
@@ -53,16 +54,35 @@ public:
         return slot.id.isNull() ? nullptr : &slot.value;
     }
 
-    [[nodiscard]] bool contains(const analysis::StableId& id) const { return find(id) != nullptr; }
+    // The value of `id`, added as Value{} when the identity is new. The null identity, which
+    // no slot may hold, has a value of its own.
+    Value& at(const StableId& id)
+    {
+        if (id.isNull()) {
+            return nullIdValue_;
+        }
+        if ((size_ + 1) * 2 > slots_.size()) {
+            rehash(std::max<std::size_t>(16, slots_.size() * 2));
+        }
+        Slot& slot = slotOf(id);
+        if (slot.id.isNull()) {
+            slot.id = id;
+            ++size_;
+        }
+        return slot.value;
+    }
+
+    [[nodiscard]] bool contains(const StableId& id) const { return find(id) != nullptr; }
     [[nodiscard]] std::size_t size() const noexcept { return size_; }
 
 private:
     struct Slot {
-        analysis::StableId id;
-        Value value{};
+        StableId id;
+        // A set's slot is the identity alone.
+        [[no_unique_address]] Value value{};
     };
 
-    static std::size_t hashOf(const analysis::StableId& id) noexcept
+    static std::size_t hashOf(const StableId& id) noexcept
     {
         std::uint64_t x = id.low ^ (id.high * 0x9e3779b97f4a7c15ULL);
         x ^= x >> 31;
@@ -72,7 +92,7 @@ private:
     }
 
     // The slot holding `id`, or the free slot where it would go.
-    Slot& slotOf(const analysis::StableId& id)
+    Slot& slotOf(const StableId& id)
     {
         const std::size_t mask = slots_.size() - 1;
         for (std::size_t index = hashOf(id) & mask;; index = (index + 1) & mask) {
@@ -83,13 +103,13 @@ private:
         }
     }
 
+    using Slots = std::vector<Slot, HugePageAllocator<Slot>>;
+
     void rehash(std::size_t capacity)
     {
-        std::vector<Slot> old = std::move(slots_);
-        slots_ = {};
         // Tables of a million blocks are probed at random: huge pages spare both the
         // first-touch faults and most TLB misses.
-        analysis::reserveOnHugePages(slots_, capacity);
+        Slots old = std::move(slots_);
         slots_.assign(capacity, Slot{});
         for (Slot& slot : old) {
             if (!slot.id.isNull()) {
@@ -98,11 +118,12 @@ private:
         }
     }
 
-    std::vector<Slot> slots_;
+    Slots slots_;
     std::size_t size_ = 0;
+    Value nullIdValue_{};
 };
 
 struct NoValue {};
 using StableIdSet = StableIdTable<NoValue>;
 
-}  // namespace vexilo::analyzer
+}  // namespace vexilo::analysis
