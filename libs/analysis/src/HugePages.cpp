@@ -2,15 +2,13 @@
 
 #include <cstdint>
 
-#if !defined(_WIN32)
 #include <sys/mman.h>
-#endif
 
 namespace vexilo::analysis {
 
 bool adviseHugePages(void* data, std::size_t bytes) noexcept
 {
-#if defined(_WIN32) || !defined(MADV_HUGEPAGE)
+#if !defined(MADV_HUGEPAGE)
     (void)data;
     (void)bytes;
     return false;

@@ -7,11 +7,7 @@
 #include <cstdint>
 #include <new>
 
-#if defined(_WIN32)
-#include <windows.h>
-#else
 #include <sys/mman.h>
-#endif
 
 namespace vexilo::analyzer {
 namespace {
@@ -20,28 +16,11 @@ constexpr std::size_t kHugePageBytes = analysis::kHugePageBytes;
 
 void* mapSystemMemory(std::size_t bytes)
 {
-#if defined(_WIN32)
-    return VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
-#else
     void* data = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     return data == MAP_FAILED ? nullptr : data;
-#endif
 }
 
-void unmapSystemMemory(void* data, std::size_t bytes)
-{
-#if defined(_WIN32)
-    (void)bytes;
-    VirtualFree(data, 0, MEM_RELEASE);
-#else
-    munmap(data, bytes);
-#endif
-}
-
-bool adviseSystemHugePages(void* data, std::size_t bytes)
-{
-    return analysis::adviseHugePages(data, bytes);
-}
+void unmapSystemMemory(void* data, std::size_t bytes) { munmap(data, bytes); }
 
 std::size_t sizeClassOf(std::size_t blockBytes) noexcept
 {
@@ -52,7 +31,7 @@ std::size_t sizeClassOf(std::size_t blockBytes) noexcept
 
 ChunkArena::MemoryCalls ChunkArena::systemMemoryCalls() noexcept
 {
-    return MemoryCalls{&mapSystemMemory, &adviseSystemHugePages, &unmapSystemMemory};
+    return MemoryCalls{&mapSystemMemory, &analysis::adviseHugePages, &unmapSystemMemory};
 }
 
 ChunkArena::ChunkArena(MemoryCalls calls) : calls_(calls) {}

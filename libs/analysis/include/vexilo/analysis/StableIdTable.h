@@ -1,6 +1,6 @@
 #pragma once
 
-#include "vexilo/analysis/HugePageAllocator.h"
+#include "vexilo/analysis/HugePages.h"
 #include "vexilo/analysis/StableId.h"
 
 #include <algorithm>
@@ -103,13 +103,13 @@ private:
         }
     }
 
-    using Slots = std::vector<Slot, HugePageAllocator<Slot>>;
-
     void rehash(std::size_t capacity)
     {
+        std::vector<Slot> old = std::move(slots_);
+        slots_ = {};
         // Tables of a million blocks are probed at random: huge pages spare both the
-        // first-touch faults and most TLB misses.
-        Slots old = std::move(slots_);
+        // first-touch faults and most TLB misses. The advice must come before the fill.
+        reserveOnHugePages(slots_, capacity);
         slots_.assign(capacity, Slot{});
         for (Slot& slot : old) {
             if (!slot.id.isNull()) {
@@ -118,7 +118,7 @@ private:
         }
     }
 
-    Slots slots_;
+    std::vector<Slot> slots_;
     std::size_t size_ = 0;
     Value nullIdValue_{};
 };
