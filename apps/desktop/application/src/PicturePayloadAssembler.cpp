@@ -45,7 +45,8 @@ PicturePayloadAssembler::indexStream(const std::vector<Record>& stream, Shared s
     for (std::size_t position = 0; position < stream.size(); ++position) {
         const bool shared = sharedByAllPictures(stream[position]);
         // The first of two records with one identity is the one a walk from the front finds.
-        if (index.positionsById.try_emplace(stream[position].id, position, shared).second && shared) {
+        const typename StreamIndex<Record>::Slot slot{position, shared};
+        if (index.positionsById.try_emplace(stream[position].id, slot).second && shared) {
             index.sharedPositions.push_back(position);
         }
     }
