@@ -1,7 +1,5 @@
 #include "reference_status.h"
 
-#include <vexilo/hevc_observer/observer_abi.h>
-
 namespace vexilo::hevc {
 
 void ReferenceStatusTracker::markDamaged(std::uint64_t pictureIdentity)

@@ -6,6 +6,8 @@
 
 #include "decoding_process.h"
 
+#include <vexilo/hevc_observer/observer_abi.h>
+
 #include <array>
 #include <cstdint>
 #include <unordered_set>
@@ -13,7 +15,7 @@
 
 namespace vexilo::hevc {
 
-// One status per entry of RefPicList0 and RefPicList1.
+// One VEXILO_OBSERVER_REFERENCE_* status per entry of RefPicList0 and RefPicList1.
 using RefPicListStatuses = std::array<std::vector<std::uint32_t>, 2>;
 
 class ReferenceStatusTracker {
