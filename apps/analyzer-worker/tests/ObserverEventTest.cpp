@@ -185,16 +185,16 @@ INSTANTIATE_TEST_SUITE_P(
         PresenceCase{"cu chroma offset index", 19, 104, 12, 196, 4, -1},
         PresenceCase{"cu chroma offset cb", 19, 104, 12, 200, 4, 0},
         PresenceCase{"pu intra luma", 20, 96, 4, 140, 4, -1}, PresenceCase{"pu intra chroma", 20, 96, 5, 144, 4, -1},
-        PresenceCase{"pu merge flag", 20, 88, 2, 148, 4, 0}, PresenceCase{"pu merge index", 20, 88, 3, 152, 4, 0},
+        PresenceCase{"pu merge flag", 20, 96, 6, 148, 4, 0}, PresenceCase{"pu merge index", 20, 96, 7, 152, 4, 0},
         PresenceCase{"pu inter direction", 20, 96, 8, 156, 4, 0}, PresenceCase{"pu ref idx l0", 20, 96, 9, 160, 4, -1},
         PresenceCase{"pu ref idx l1", 20, 96, 10, 164, 4, -1}, PresenceCase{"pu ref poc l0", 20, 96, 11, 168, 4, -1},
         PresenceCase{"pu ref value l0", 20, 96, 11, 176, 8, 0}, PresenceCase{"pu ref status l0", 20, 96, 11, 224, 4, 0},
         PresenceCase{"pu ref poc l1", 20, 96, 12, 172, 4, -1}, PresenceCase{"pu ref value l1", 20, 96, 12, 184, 8, 0},
         PresenceCase{"pu ref status l1", 20, 96, 12, 228, 4, 0}, PresenceCase{"pu mv l0 x", 20, 96, 15, 192, 4, 0},
         PresenceCase{"pu mv l0 y", 20, 96, 15, 196, 4, 0}, PresenceCase{"pu mv l1 x", 20, 96, 16, 200, 4, 0},
-        PresenceCase{"pu mv l1 y", 20, 96, 16, 204, 4, 0}, PresenceCase{"pu mvd l0", 20, 88, 7, 208, 4, 0},
-        PresenceCase{"pu mvd l0 y", 20, 88, 7, 212, 4, 0}, PresenceCase{"pu mvd l1", 20, 88, 8, 216, 4, 0},
-        PresenceCase{"pu mvd l1 y", 20, 88, 8, 220, 4, 0}, PresenceCase{"tu cbf luma", 21, 112, 3, 156, 4, 0},
+        PresenceCase{"pu mv l1 y", 20, 96, 16, 204, 4, 0}, PresenceCase{"pu mvd l0", 20, 96, 17, 208, 4, 0},
+        PresenceCase{"pu mvd l0 y", 20, 96, 17, 212, 4, 0}, PresenceCase{"pu mvd l1", 20, 96, 18, 216, 4, 0},
+        PresenceCase{"pu mvd l1 y", 20, 96, 18, 220, 4, 0}, PresenceCase{"tu cbf luma", 21, 112, 3, 156, 4, 0},
         PresenceCase{"tu cbf cb", 21, 112, 4, 160, 4, 0}, PresenceCase{"tu cbf cr", 21, 112, 5, 164, 4, 0},
         PresenceCase{"tu skip luma", 21, 112, 6, 168, 4, 0}, PresenceCase{"tu skip cb", 21, 112, 7, 172, 4, 0},
         PresenceCase{"tu skip cr", 21, 112, 8, 176, 4, 0}, PresenceCase{"tu explicit luma", 21, 112, 9, 180, 4, 0},
@@ -209,6 +209,32 @@ INSTANTIATE_TEST_SUITE_P(
         PresenceCase{"tu offset flag", 21, 112, 22, 236, 4, 0}, PresenceCase{"tu offset index", 21, 112, 22, 240, 4, -1},
         PresenceCase{"tu offset cb", 21, 112, 22, 244, 4, 0}),
     [](const ::testing::TestParamInfo<PresenceCase>& test) { return testing::caseName(test.param.name); });
+
+// The signalled masks say where a value came from, never whether it exists: a skipped CU's
+// merge flag is 1 without being coded, and MVDs that mvd_l1_zero_flag or a merge make zero
+// stay the values they are.
+TEST(ObserverEventFixUp, KeepsInferredValuesOfEveryBlockKind)
+{
+    struct SignalledMask {
+        std::uint32_t kind;
+        std::size_t signalledMaskOffset;
+        std::size_t valueMaskOffset;
+    };
+    for (const SignalledMask c : {SignalledMask{20, 88, 96}, SignalledMask{19, 96, 104}, SignalledMask{21, 104, 112}}) {
+        EventBytes event(c.kind, observerEventMinimumSize(c.kind));
+        for (std::size_t offset = 64; offset + 4 <= event.byteSize(); offset += 4) {
+            event.put<std::int32_t>(offset, 0x11);
+        }
+        event.put<std::uint64_t>(c.signalledMaskOffset, 0);
+        event.put<std::uint64_t>(c.valueMaskOffset, ~std::uint64_t{0});
+        ObserverEventRecord record;
+        ASSERT_TRUE(normalizeObserverEvent(*event.header(), record));
+        fixUpObserverEvent(record);
+        for (std::size_t offset = 120; offset + 4 <= event.byteSize(); offset += 4) {
+            EXPECT_EQ(recordValueAt<std::int32_t>(record, offset), 0x11) << "kind " << c.kind << " offset " << offset;
+        }
+    }
+}
 
 TEST(ObserverEventFixUp, LeavesOtherKindsAlone)
 {

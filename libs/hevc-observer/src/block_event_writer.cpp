@@ -193,6 +193,7 @@ void fillQuantisation(Event& event, const CodingUnit& cu, const Sps& sps, const 
 struct PredictionListFields {
     std::int32_t VexiloObserverPuEvent::*refIdx;
     std::int32_t VexiloObserverPuEvent::*refPoc;
+    std::uint32_t VexiloObserverPuEvent::*refStatus;
     VexiloObserverMotionVector VexiloObserverPuEvent::*mv;
     VexiloObserverMotionVector VexiloObserverPuEvent::*mvd;
     std::uint64_t refIdxBit;
@@ -204,14 +205,14 @@ struct PredictionListFields {
 };
 
 constexpr std::array<PredictionListFields, 2> kPredictionLists{{
-    {&VexiloObserverPuEvent::refIdxL0, &VexiloObserverPuEvent::refPocL0, &VexiloObserverPuEvent::mvL0,
-     &VexiloObserverPuEvent::mvdL0, VEXILO_OBSERVER_PU_B_REF_IDX_L0, VEXILO_OBSERVER_PU_A_SIGNALED_REF_IDX_L0,
-     VEXILO_OBSERVER_PU_B_REF_POC_L0, VEXILO_OBSERVER_PU_B_MV_L0, VEXILO_OBSERVER_PU_B_MVD_L0,
-     VEXILO_OBSERVER_PU_A_SIGNALED_MVD_L0},
-    {&VexiloObserverPuEvent::refIdxL1, &VexiloObserverPuEvent::refPocL1, &VexiloObserverPuEvent::mvL1,
-     &VexiloObserverPuEvent::mvdL1, VEXILO_OBSERVER_PU_B_REF_IDX_L1, VEXILO_OBSERVER_PU_A_SIGNALED_REF_IDX_L1,
-     VEXILO_OBSERVER_PU_B_REF_POC_L1, VEXILO_OBSERVER_PU_B_MV_L1, VEXILO_OBSERVER_PU_B_MVD_L1,
-     VEXILO_OBSERVER_PU_A_SIGNALED_MVD_L1},
+    {&VexiloObserverPuEvent::refIdxL0, &VexiloObserverPuEvent::refPocL0, &VexiloObserverPuEvent::refStatusL0,
+     &VexiloObserverPuEvent::mvL0, &VexiloObserverPuEvent::mvdL0, VEXILO_OBSERVER_PU_B_REF_IDX_L0,
+     VEXILO_OBSERVER_PU_A_SIGNALED_REF_IDX_L0, VEXILO_OBSERVER_PU_B_REF_POC_L0, VEXILO_OBSERVER_PU_B_MV_L0,
+     VEXILO_OBSERVER_PU_B_MVD_L0, VEXILO_OBSERVER_PU_A_SIGNALED_MVD_L0},
+    {&VexiloObserverPuEvent::refIdxL1, &VexiloObserverPuEvent::refPocL1, &VexiloObserverPuEvent::refStatusL1,
+     &VexiloObserverPuEvent::mvL1, &VexiloObserverPuEvent::mvdL1, VEXILO_OBSERVER_PU_B_REF_IDX_L1,
+     VEXILO_OBSERVER_PU_A_SIGNALED_REF_IDX_L1, VEXILO_OBSERVER_PU_B_REF_POC_L1, VEXILO_OBSERVER_PU_B_MV_L1,
+     VEXILO_OBSERVER_PU_B_MVD_L1, VEXILO_OBSERVER_PU_A_SIGNALED_MVD_L1},
 }};
 
 // What mvd_coding() and the syntax before it said: an AMVP unit's direction, and per list in
@@ -236,9 +237,17 @@ void fillSignaledMotion(VexiloObserverPuEvent& event, const PredictionUnit& pu)
     }
 }
 
+// The status of RefPicListX[refIdx]; an index past the list names no picture at all.
+std::uint32_t referenceStatusOf(const RefPicListStatuses& statuses, std::size_t X, std::int32_t refIdx)
+{
+    const std::vector<std::uint32_t>& list = statuses[X];
+    return refIdx >= 0 && static_cast<std::size_t>(refIdx) < list.size() ? list[static_cast<std::size_t>(refIdx)]
+                                                                          : VEXILO_OBSERVER_REFERENCE_UNAVAILABLE;
+}
+
 // The final motion of 8.5.3.2.1, merged or predicted: direction, reference indices, their
-// POCs and the vectors.
-void fillDerivedMotion(VexiloObserverPuEvent& event, const PredictionUnit& pu)
+// POCs and statuses, and the vectors.
+void fillDerivedMotion(VexiloObserverPuEvent& event, const PredictionUnit& pu, const RefPicListStatuses& statuses)
 {
     const bool l0 = pu.predFlagLX[0];
     const bool l1 = pu.predFlagLX[1];
@@ -252,6 +261,7 @@ void fillDerivedMotion(VexiloObserverPuEvent& event, const PredictionUnit& pu)
         const PredictionListFields& fields = kPredictionLists[list];
         event.*fields.refIdx = pu.refIdxLX[list];
         event.*fields.refPoc = pu.refPocLX[list];
+        event.*fields.refStatus = referenceStatusOf(statuses, list, pu.refIdxLX[list]);
         (event.*fields.mv).x = pu.mvLX[list][0];
         (event.*fields.mv).y = pu.mvLX[list][1];
         event.presentMaskB |= fields.refIdxBit | fields.refPocBit | fields.mvBit;
@@ -398,7 +408,7 @@ void BlockEventWriter::sendInterPredictionUnit(const CodingUnit& cu, const Predi
     }
     // Without the slice's reference lists a merged unit's direction stays unknown (8.5.3.2.2).
     if (pu.motionDerived) {
-        fillDerivedMotion(event, pu);
+        fillDerivedMotion(event, pu, facts_.referenceStatus);
     }
     send(event);
 }

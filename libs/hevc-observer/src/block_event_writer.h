@@ -5,6 +5,7 @@
 
 #include "event_writer.h"
 #include "parameter_sets.h"
+#include "reference_status.h"
 #include "slice_data/slice_data_parser.h"
 #include "slice_header.h"
 
@@ -34,6 +35,8 @@ struct SliceBlockFacts {
     // For the final motion vectors; without lists they stay unknown.
     std::int32_t PicOrderCntVal = 0;
     derivations::RefPicLists RefPicList;
+    // VEXILO_OBSERVER_REFERENCE_* of each RefPicList entry, for the prediction units using it.
+    RefPicListStatuses referenceStatus;
 };
 
 using BlockEventDelivery = std::function<void(VexiloObserverEventHeader&)>;

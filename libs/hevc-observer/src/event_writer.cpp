@@ -13,9 +13,6 @@ constexpr std::uint32_t kStatusOk = 1;
 constexpr std::uint32_t kStatusMalformed = 2;
 constexpr std::uint32_t kSeiStatusParsed = 1;
 constexpr std::uint32_t kSeiStatusMalformed = 3;
-constexpr std::uint32_t kReferenceAvailable = 1;
-constexpr std::uint32_t kReferenceUnavailable = 2;
-constexpr std::uint32_t kReferenceCurrentPicture = 4;
 
 constexpr std::uint32_t flagValue(bool flag) { return flag ? 1U : 0U; }
 
@@ -243,14 +240,6 @@ void writeTileSizes(VexiloObserverParameterSetEvent& event, const Pps& pps, cons
     for (std::size_t i = 0; i < pps.row_height_minus1.size(); ++i) {
         event.rowHeights[i] = pps.row_height_minus1[i] + 1U;
     }
-}
-
-std::uint32_t referenceStatus(const ReferenceTarget& target)
-{
-    if (target.currentPicture) {
-        return kReferenceCurrentPicture;
-    }
-    return (!target.slot || target.generated) ? kReferenceUnavailable : kReferenceAvailable;
 }
 } // namespace
 
@@ -529,8 +518,9 @@ VexiloObserverLongTermRpsEvent writeLongTermRpsEvent(const LongTermRpsEntry& ent
 }
 
 VexiloObserverReferenceListEvent writeReferenceListEvent(const ReferenceTarget& target, std::uint64_t targetPictureId,
-                                                         std::uint32_t list, std::uint32_t listIndex,
-                                                         const PictureIdentityFacts& identity, const EventStamp& stamp)
+                                                         std::uint32_t status, std::uint32_t list,
+                                                         std::uint32_t listIndex, const PictureIdentityFacts& identity,
+                                                         const EventStamp& stamp)
 {
     auto event = makeEvent<VexiloObserverReferenceListEvent>(VEXILO_OBSERVER_EVENT_REFERENCE_LIST_ENTRY, stamp);
     event.sliceIdentity = identity.sliceIdentity;
@@ -540,11 +530,11 @@ VexiloObserverReferenceListEvent writeReferenceListEvent(const ReferenceTarget& 
     event.listIndex = listIndex;
     event.poc = target.poc;
     event.longTerm = flagValue(target.longTerm);
-    event.status = referenceStatus(target);
+    event.status = status;
     return event;
 }
 
-VexiloObserverDpbEntryEvent writeDpbEntryEvent(const DpbPicture& picture, std::uint32_t slot,
+VexiloObserverDpbEntryEvent writeDpbEntryEvent(const DpbPicture& picture, std::uint32_t slot, std::uint32_t status,
                                                const PictureIdentityFacts& identity, const EventStamp& stamp)
 {
     auto event = makeEvent<VexiloObserverDpbEntryEvent>(VEXILO_OBSERVER_EVENT_DPB_SNAPSHOT_ENTRY, stamp);
@@ -559,8 +549,7 @@ VexiloObserverDpbEntryEvent writeDpbEntryEvent(const DpbPicture& picture, std::u
     // Further flags: bit 3 the picture being decoded, bit 4 a picture generated for a missing reference.
     setBit(event.frameFlags, VEXILO_OBSERVER_DPB_FRAME_FLAG_3, picture.current);
     setBit(event.frameFlags, VEXILO_OBSERVER_DPB_FRAME_FLAG_4, picture.generated);
-    event.status = picture.current ? kReferenceCurrentPicture
-                                   : (picture.generated ? kReferenceUnavailable : kReferenceAvailable);
+    event.status = status;
     return event;
 }
 

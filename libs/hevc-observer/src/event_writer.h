@@ -82,10 +82,12 @@ VexiloObserverShortTermRpsEvent writeShortTermRpsEvent(const ShortTermRpsEntry& 
                                                        const PictureIdentityFacts& identity, const EventStamp& stamp);
 VexiloObserverLongTermRpsEvent writeLongTermRpsEvent(const LongTermRpsEntry& entry, std::uint32_t entryIndex,
                                                      const PictureIdentityFacts& identity, const EventStamp& stamp);
+// Reference statuses are VEXILO_OBSERVER_REFERENCE_* (reference_status.h judges them).
 VexiloObserverReferenceListEvent writeReferenceListEvent(const ReferenceTarget& target, std::uint64_t targetPictureId,
-                                                         std::uint32_t list, std::uint32_t listIndex,
-                                                         const PictureIdentityFacts& identity, const EventStamp& stamp);
-VexiloObserverDpbEntryEvent writeDpbEntryEvent(const DpbPicture& picture, std::uint32_t slot,
+                                                         std::uint32_t status, std::uint32_t list,
+                                                         std::uint32_t listIndex, const PictureIdentityFacts& identity,
+                                                         const EventStamp& stamp);
+VexiloObserverDpbEntryEvent writeDpbEntryEvent(const DpbPicture& picture, std::uint32_t slot, std::uint32_t status,
                                                const PictureIdentityFacts& identity, const EventStamp& stamp);
 
 struct ReferenceStateCounts {

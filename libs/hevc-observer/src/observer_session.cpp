@@ -385,17 +385,21 @@ void ObserverSession::processSlice(std::span<const std::uint8_t> payload, const 
     send(event);
     if (!parse.parsed) {
         reportRefused(nal, rbsp, parse.error, parse.errorAt, stamp);
+        // The picture goes on without this segment's CTUs.
+        referenceStatus_.markDamaged(identity.pictureIdentity);
     }
     if (current_ && parse.parsed) {
-        emitReferenceEvents(parse, identity, stamp);
+        const SliceReferenceLists lists = decoding_.buildRefPicLists(h, *parse.pps);
+        emitReferenceEvents(parse, lists, identity, stamp);
         if (sink_.wantsBlockEvents()) {
-            emitBlockEvents(parse, rbsp.bytes, identity, stamp);
+            emitBlockEvents(parse, lists, rbsp.bytes, identity, stamp);
         }
     }
 }
 
-void ObserverSession::emitBlockEvents(const SliceHeaderParse& parse, std::span<const std::uint8_t> rbsp,
-                                      const PictureIdentityFacts& identity, const EventStamp& stamp)
+void ObserverSession::emitBlockEvents(const SliceHeaderParse& parse, const SliceReferenceLists& lists,
+                                      std::span<const std::uint8_t> rbsp, const PictureIdentityFacts& identity,
+                                      const EventStamp& stamp)
 {
     const SliceSegmentHeader& h = parse.header;
     if (!parse.sps || !parse.pps || !parse.layout || h.sliceDataByteOffset > rbsp.size()) {
@@ -415,15 +419,21 @@ void ObserverSession::emitBlockEvents(const SliceHeaderParse& parse, std::span<c
     facts.pictureIdentity = identity.pictureIdentity;
     facts.stamp = stamp;
     facts.PicOrderCntVal = current_->start.PicOrderCntVal;
-    facts.RefPicList = referenceMotion_.refPicLists(decoding_.buildRefPicLists(h, *parse.pps), decoding_.dpb());
-    writeSliceBlockEvents(facts, rbsp.subspan(static_cast<std::size_t>(h.sliceDataByteOffset)), blockState_,
-                          [this](VexiloObserverEventHeader& event) { sink_.deliverBlock(event); });
+    facts.RefPicList = referenceMotion_.refPicLists(lists, decoding_.dpb());
+    facts.referenceStatus = referenceStatus_.statusesOf(lists, decoding_.dpb());
+    const slice_data::SliceDataResult result =
+        writeSliceBlockEvents(facts, rbsp.subspan(static_cast<std::size_t>(h.sliceDataByteOffset)), blockState_,
+                              [this](VexiloObserverEventHeader& event) { sink_.deliverBlock(event); });
+    if (!result.parsed) {
+        referenceStatus_.markDamaged(identity.pictureIdentity);
+    }
 }
 
 void ObserverSession::beginPicture(const SliceHeaderParse& parse)
 {
     const SliceSegmentHeader& h = parse.header;
     PictureStart start = decoding_.beginPicture(h, *parse.sps);
+    referenceStatus_.retainDpbPictures(decoding_.dpb());
     collectModelOutput();
     if (!start.decoded) {
         current_.reset();
@@ -441,8 +451,8 @@ void ObserverSession::beginPicture(const SliceHeaderParse& parse)
     tokenPictures_[currentToken_].push_back(pictures_.size() - 1);
 }
 
-void ObserverSession::emitReferenceEvents(const SliceHeaderParse& parse, const PictureIdentityFacts& identity,
-                                          const EventStamp& stamp)
+void ObserverSession::emitReferenceEvents(const SliceHeaderParse& parse, const SliceReferenceLists& lists,
+                                          const PictureIdentityFacts& identity, const EventStamp& stamp)
 {
     const SliceSegmentHeader& h = parse.header;
     const PictureStart& start = current_->start;
@@ -456,20 +466,20 @@ void ObserverSession::emitReferenceEvents(const SliceHeaderParse& parse, const P
         auto event = writeLongTermRpsEvent(entry, index++, identity, stamp);
         send(event);
     }
-    const SliceReferenceLists lists = decoding_.buildRefPicLists(h, *parse.pps);
     const auto& dpb = decoding_.dpb();
     for (std::uint32_t listX = 0; listX < 2; ++listX) {
         for (std::uint32_t i = 0; i < lists.lists[listX].size(); ++i) {
             const ReferenceTarget& target = lists.lists[listX][i];
             const std::uint64_t targetPictureId = target.slot ? dpb[*target.slot].pictureIdentity : 0;
-            auto event = writeReferenceListEvent(target, targetPictureId, listX, i, identity, stamp);
+            auto event = writeReferenceListEvent(target, targetPictureId, referenceStatus_.statusOf(target, dpb), listX,
+                                                 i, identity, stamp);
             send(event);
         }
     }
     std::uint32_t dpbEntries = 0;
     for (std::uint32_t slot = 0; slot < kDpbSlots; ++slot) {
         if (dpb[slot].occupied) {
-            auto event = writeDpbEntryEvent(dpb[slot], slot, identity, stamp);
+            auto event = writeDpbEntryEvent(dpb[slot], slot, referenceStatus_.statusOf(dpb[slot]), identity, stamp);
             send(event);
             ++dpbEntries;
         }

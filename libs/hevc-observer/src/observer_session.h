@@ -6,6 +6,7 @@
 #include "decoding_process.h"
 #include "derivations/reference_motion.h"
 #include "event_writer.h"
+#include "reference_status.h"
 #include "slice_data/picture_block_state.h"
 #include "slice_header.h"
 
@@ -110,10 +111,11 @@ private:
     void reportTolerated(const NalUnitFacts& nal, const Rbsp& rbsp, const SyntaxWarning& warning,
                          const EventStamp& stamp);
     void beginPicture(const SliceHeaderParse& parse);
-    void emitBlockEvents(const SliceHeaderParse& parse, std::span<const std::uint8_t> rbsp,
-                         const PictureIdentityFacts& identity, const EventStamp& stamp);
-    void emitReferenceEvents(const SliceHeaderParse& parse, const PictureIdentityFacts& identity,
-                             const EventStamp& stamp);
+    void emitBlockEvents(const SliceHeaderParse& parse, const SliceReferenceLists& lists,
+                         std::span<const std::uint8_t> rbsp, const PictureIdentityFacts& identity,
+                         const EventStamp& stamp);
+    void emitReferenceEvents(const SliceHeaderParse& parse, const SliceReferenceLists& lists,
+                             const PictureIdentityFacts& identity, const EventStamp& stamp);
     void collectModelOutput();
     std::optional<std::size_t> pictureForFrame(std::int64_t token);
     void forgetReportedToken(std::int64_t token);
@@ -144,6 +146,7 @@ private:
     slice_data::PictureBlockState blockState_;
     // The motion of the pictures TMVP may still read.
     derivations::ReferenceMotionStore referenceMotion_;
+    ReferenceStatusTracker referenceStatus_;
 };
 
 } // namespace vexilo::hevc

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <map>
 #include <random>
 
 #include <unistd.h>
@@ -206,6 +207,48 @@ TEST(LostPictureTest, MissingReferencesAreGeneratedAndReportedAsMalformed)
         unavailableReference = unavailableReference || (entry.status == 2 && entry.targetPictureId == 0);
     }
     EXPECT_TRUE(unavailableReference);
+}
+
+// The slice data of POC 1 of a low-delay stream cut short: the picture stays in the DPB but its
+// blocks broke off, so what predicts from it says so.
+TEST(DamagedReferenceTest, ReferencesToAPictureWhoseSliceDataBrokeOffAreCorrupt)
+{
+    const Bytes stream = readFile(referenceStreamsDir() / "s26_ldp_ctu32_mincu16_confwin_checksum.bit");
+    Bytes damaged;
+    int picture = -1;
+    for (const NalUnitSpan& nal : splitAnnexB(stream)) {
+        const auto bytes = std::span(stream).subspan(static_cast<std::size_t>(nal.offset), static_cast<std::size_t>(nal.size));
+        const auto header = parseNalUnitHeader(bytes);
+        const bool vcl = header && isVcl(header->nal_unit_type);
+        if (vcl && (bytes[2] & 0x80U) != 0) {
+            ++picture; // first_slice_segment_in_pic_flag
+        }
+        const std::size_t kept = vcl && picture == 1 ? bytes.size() / 2 : bytes.size();
+        damaged.insert(damaged.end(), {0, 0, 1});
+        damaged.insert(damaged.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(kept));
+    }
+    EventRecorder recorder;
+    ObserverSession session(EventSink(&EventRecorder::callback, &recorder, VEXILO_OBSERVER_EVENT_MASK_ALL));
+    session.feedPacket(damaged, PacketStamp{});
+    session.feedFlush();
+
+    constexpr std::int32_t kDamagedPoc = 1;
+    std::map<std::uint32_t, int> statusesOfDamaged;
+    std::map<std::uint32_t, int> statusesOfOthers;
+    for (const auto& pu : recorder.ofKind<VexiloObserverPuEvent>(VEXILO_OBSERVER_EVENT_PU)) {
+        if ((pu.presentMaskB & VEXILO_OBSERVER_PU_B_REF_POC_L0) != 0) {
+            ++(pu.refPocL0 == kDamagedPoc ? statusesOfDamaged : statusesOfOthers)[pu.refStatusL0];
+        }
+    }
+    EXPECT_GT(statusesOfDamaged[VEXILO_OBSERVER_REFERENCE_CORRUPT], 0);
+    EXPECT_EQ(statusesOfDamaged.size(), 1U);
+    EXPECT_GT(statusesOfOthers[VEXILO_OBSERVER_REFERENCE_AVAILABLE], 0);
+    EXPECT_EQ(statusesOfOthers.size(), 1U);
+    for (const auto& entry : recorder.ofKind<VexiloObserverReferenceListEvent>(VEXILO_OBSERVER_EVENT_REFERENCE_LIST_ENTRY)) {
+        EXPECT_EQ(entry.status, entry.poc == kDamagedPoc ? VEXILO_OBSERVER_REFERENCE_CORRUPT
+                                                         : VEXILO_OBSERVER_REFERENCE_AVAILABLE)
+            << "POC " << entry.poc;
+    }
 }
 
 TEST(MissingParameterSetTest, SlicesWithoutTheirPpsAreMalformedAndStartNoPicture)

@@ -201,15 +201,14 @@ constexpr PresenceRule kCuRules[] = {
      }},
 };
 
-constexpr PresenceRule kPuMaskARules[] = {
-    {VEXILO_OBSERVER_PU_A_SIGNALED_MERGE_FLAG, [](ObserverEventPayload& p) { p.pu.mergeFlag = 0; }},
-    {VEXILO_OBSERVER_PU_A_SIGNALED_MERGE_INDEX, [](ObserverEventPayload& p) { p.pu.mergeIndex = 0; }},
-    {VEXILO_OBSERVER_PU_A_SIGNALED_MVD_L0, [](ObserverEventPayload& p) { p.pu.mvdL0 = {}; }},
-    {VEXILO_OBSERVER_PU_A_SIGNALED_MVD_L1, [](ObserverEventPayload& p) { p.pu.mvdL1 = {}; }},
-};
+// Only the B mask vouches for values. The A mask says which of them the stream signalled, and
+// an inferred value is as real as a signalled one: a skipped CU's merge_flag is 1 although
+// nothing codes it, mvd_l1_zero_flag makes MvdL1 zero without mvd_coding().
 constexpr PresenceRule kPuMaskBRules[] = {
     {VEXILO_OBSERVER_PU_B_INTRA_LUMA_MODE, [](ObserverEventPayload& p) { p.pu.intraLumaMode = -1; }},
     {VEXILO_OBSERVER_PU_B_INTRA_CHROMA_MODE, [](ObserverEventPayload& p) { p.pu.intraChromaMode = -1; }},
+    {VEXILO_OBSERVER_PU_B_MERGE_FLAG, [](ObserverEventPayload& p) { p.pu.mergeFlag = 0; }},
+    {VEXILO_OBSERVER_PU_B_MERGE_INDEX, [](ObserverEventPayload& p) { p.pu.mergeIndex = 0; }},
     {VEXILO_OBSERVER_PU_B_INTER_DIRECTION, [](ObserverEventPayload& p) { p.pu.interDirection = 0; }},
     {VEXILO_OBSERVER_PU_B_REF_IDX_L0, [](ObserverEventPayload& p) { p.pu.refIdxL0 = -1; }},
     {VEXILO_OBSERVER_PU_B_REF_IDX_L1, [](ObserverEventPayload& p) { p.pu.refIdxL1 = -1; }},
@@ -227,6 +226,8 @@ constexpr PresenceRule kPuMaskBRules[] = {
      }},
     {VEXILO_OBSERVER_PU_B_MV_L0, [](ObserverEventPayload& p) { p.pu.mvL0 = {}; }},
     {VEXILO_OBSERVER_PU_B_MV_L1, [](ObserverEventPayload& p) { p.pu.mvL1 = {}; }},
+    {VEXILO_OBSERVER_PU_B_MVD_L0, [](ObserverEventPayload& p) { p.pu.mvdL0 = {}; }},
+    {VEXILO_OBSERVER_PU_B_MVD_L1, [](ObserverEventPayload& p) { p.pu.mvdL1 = {}; }},
 };
 
 constexpr PresenceRule kTuRules[] = {
@@ -305,7 +306,6 @@ void fixUpObserverEvent(ObserverEventRecord& record) noexcept
         applyPresenceRules(payload.cu.presentMask, kCuRules, payload);
         break;
     case VEXILO_OBSERVER_EVENT_PU:
-        applyPresenceRules(payload.pu.presentMaskA, kPuMaskARules, payload);
         applyPresenceRules(payload.pu.presentMaskB, kPuMaskBRules, payload);
         break;
     case VEXILO_OBSERVER_EVENT_TU:

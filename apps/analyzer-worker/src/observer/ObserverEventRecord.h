@@ -85,7 +85,9 @@ static_assert(sizeof(ObserverEventRecord) == kObserverEventRecordSize,
 [[nodiscard]] bool normalizeObserverEvent(const VexiloObserverEventHeader& event,
                                           ObserverEventRecord& record) noexcept;
 
-// Clears the values whose presence bit says they were not signalled or derived.
+// Clears the values whose presence bit says the event holds none. A "signalled" bit vouches
+// only for what exists solely when coded (slice header elements); a block value that H.265
+// infers stays whatever that bit says.
 void fixUpObserverEvent(ObserverEventRecord& record) noexcept;
 
 // Block events (CTU, CU, PU, TU) travel through the per-thread staging areas.

@@ -19,6 +19,7 @@
 #include <QTest>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -133,6 +134,42 @@ const vexilo::analysis::CuInfo* largestLeafCu(const StreamAnalysis& document)
     return best;
 }
 
+// The picture document with the most vectors of the scarcer list: a B picture predicting
+// from both lists.
+const StreamAnalysis* mostBiPredictedPicture(const std::vector<StreamAnalysis>& pictures)
+{
+    const StreamAnalysis* best = nullptr;
+    std::size_t bestCount = 0;
+    for (const StreamAnalysis& document : pictures) {
+        std::size_t perList[3] = {};
+        for (const auto& vector : document.motionVectors) {
+            ++perList[std::min<std::size_t>(static_cast<std::size_t>(vector.list), 2)];
+        }
+        const std::size_t count = std::min(perList[1], perList[2]);
+        if (count > bestCount && document.pictures.size() == 1 && document.pictures.front().pictureId) {
+            best = &document;
+            bestCount = count;
+        }
+    }
+    return best;
+}
+
+// Grabbed pixels of one colour, within the grab's tolerance for blending.
+int countPixels(const QImage& image, const QRect& area, const QColor& colour)
+{
+    int count = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const QColor pixel = image.pixelColor(x, y);
+            if (std::abs(pixel.red() - colour.red()) <= 2 && std::abs(pixel.green() - colour.green()) <= 2 &&
+                std::abs(pixel.blue() - colour.blue()) <= 2) {
+                ++count;
+            }
+        }
+    }
+    return count;
+}
+
 }  // namespace
 
 class FrameViewerCacheTest : public QObject {
@@ -195,6 +232,48 @@ private slots:
         QCOMPARE(available.count(), 1);
         QCOMPARE(available.at(0).at(5).value<StableId>(), cu->id);
         QCOMPARE(available.at(0).at(4).value<StableId>(), cu->parentCtuId);
+    }
+
+    // The worker knows the reference of every vector of a clean B stream, so the arrows take
+    // their list's colour and none is drawn grey as if its reference were missing.
+    void motionVectorsOfARealBStreamAreRedForL0AndBlueForL1()
+    {
+        QTemporaryDir cache;
+        QVERIFY(cache.isValid());
+        QCOMPARE(analyzeWithWorker(testMedia("models_bpyramid_420_8bit.hevc"), cache.path(), "bounded_structure"),
+                 QStringLiteral("analysisFinished"));
+        const std::vector<StreamAnalysis> pictures = cachedPictures(cache.path().toStdString());
+        const StreamAnalysis* document = mostBiPredictedPicture(pictures);
+        QVERIFY(document != nullptr);
+
+        FrameViewer viewer;
+        viewer.resize(800, 600);
+        viewer.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&viewer));
+        const auto pictureId = static_cast<std::int64_t>(*document->pictures.front().pictureId);
+        viewer.setFrame(vexilo::test::share(vexilo::test::makeFlatYuvFrame(176, 144, 8, 16, 128, 128), pictureId), 0);
+        viewer.setAnalysis(std::make_shared<const StreamAnalysis>(*document));
+        for (auto enable : {&FrameViewer::setCtuOverlayEnabled, &FrameViewer::setCuOverlayEnabled,
+                            &FrameViewer::setTuOverlayEnabled, &FrameViewer::setPuOverlayEnabled,
+                            &FrameViewer::setQpMapOverlayEnabled, &FrameViewer::setQualityHeatmapOverlayEnabled}) {
+            (viewer.*enable)(false);
+        }
+        viewer.setMotionVectorOverlayEnabled(true);
+        viewer.setViewTransform(FrameViewer::CustomZoom, 3.0 * viewer.devicePixelRatioF(), QPointF());
+        QCOMPARE(viewer.overlays().motionVectors().size(), document->motionVectors.size());
+
+        const QImage grabbed = viewer.grabFramebuffer();
+        vexilo::test::saveScreenshot(grabbed, QStringLiteral("frame-viewer-worker-cache-b-vectors.png"));
+        // The picture below the legend box.
+        const QRect picture = viewer.imageTargetRect().toAlignedRect().intersected(grabbed.rect());
+        const QRect counted = picture.adjusted(0, std::max(0, 80 - picture.top()), 0, 0);
+        const QColor black(0, 0, 0);
+        const int red = countPixels(grabbed, counted, vexilo::test::blended(QColor(255, 80, 80, 230), black));
+        const int blue = countPixels(grabbed, counted, vexilo::test::blended(QColor(80, 160, 255, 230), black));
+        const int grey = countPixels(grabbed, counted, vexilo::test::blended(QColor(170, 170, 170, 210), black));
+        QVERIFY2(red > 20, qPrintable(QString::number(red)));
+        QVERIFY2(blue > 20, qPrintable(QString::number(blue)));
+        QCOMPARE(grey, 0);
     }
 
     void screenshotsOfEveryOverlayOnAFullHdPicture()
