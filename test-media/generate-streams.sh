@@ -123,6 +123,7 @@ hevc_clip oracle_csv_qp.hevc              yuv420p      176x144 12 "bframes=3:csv
 # whose option text otherwise depends on the machine's core count.
 hevc_clip models_bpyramid_420_8bit.hevc   yuv420p      176x144 12 "keyint=12:bframes=3:b-pyramid=1:pools=1:frame-threads=1:info=0"
 hevc_clip models_422_10bit.hevc           yuv422p10le  128x96  8  "keyint=8:bframes=2:pools=1:frame-threads=1:info=0"
+hevc_clip models_temporal_layers.hevc  yuv420p      176x144 12 "keyint=12:bframes=3:b-pyramid=0:temporal-layers=1:pools=1:frame-threads=1:info=0"
 
 # Worker client: long enough that a cancel lands while the worker still decodes.
 hevc_clip client_long_640x360.hevc        yuv420p      640x360 48 "keyint=24:bframes=3"

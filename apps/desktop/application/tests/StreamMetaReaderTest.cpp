@@ -30,7 +30,7 @@ private:
     QTemporaryDir root_;
 };
 
-TEST_F(StreamMetaReaderTest, ReadsTheStreamLevelDocumentWithoutPerPictureObjects)
+TEST_F(StreamMetaReaderTest, ReadsTheStreamLevelDocumentWithoutPerPictureStructure)
 {
     test::writeCache(directory(), 3);
     const auto result = readCachedStreamMeta(directory(), cachetest::kFingerprintA);
@@ -40,7 +40,7 @@ TEST_F(StreamMetaReaderTest, ReadsTheStreamLevelDocumentWithoutPerPictureObjects
     EXPECT_EQ(stream.pictures.size(), 3U);
     EXPECT_EQ(stream.parameterSets.size(), 3U);
     EXPECT_EQ(stream.nalUnits.size(), 4U + 3U) << "parameter sets, the SEI and one slice unit per picture";
-    EXPECT_TRUE(stream.slices.empty());
+    EXPECT_EQ(stream.slices.size(), 3U) << "slices stay in the stream-level document for whole-stream figures";
     EXPECT_TRUE(stream.referencePictures.empty());
     EXPECT_TRUE(stream.ctus.empty());
 }

@@ -7,7 +7,15 @@ namespace {
 constexpr std::string_view kNalUnitClause = "H.265 (07/2024) 7.3.1.1-7.3.1.2";
 constexpr std::string_view kVpsClause = "H.265 (07/2024) 7.3.2.1";
 constexpr std::string_view kSpsClause = "H.265 (07/2024) 7.3.2.2";
+constexpr std::string_view kSpsRangeExtensionClause = "H.265 (07/2024) 7.3.2.2.2";
+constexpr std::string_view kSpsSccExtensionClause = "H.265 (07/2024) 7.3.2.2.3";
+constexpr std::string_view kSpsMultilayerExtensionClause = "H.265 (07/2024) F.7.3.2.2.4";
+constexpr std::string_view kSps3dExtensionClause = "H.265 (07/2024) I.7.3.2.2.5";
 constexpr std::string_view kPpsClause = "H.265 (07/2024) 7.3.2.3";
+constexpr std::string_view kPpsRangeExtensionClause = "H.265 (07/2024) 7.3.2.3.2";
+constexpr std::string_view kPpsSccExtensionClause = "H.265 (07/2024) 7.3.2.3.3";
+constexpr std::string_view kPpsMultilayerExtensionClause = "H.265 (07/2024) F.7.3.2.3.4";
+constexpr std::string_view kPps3dExtensionClause = "H.265 (07/2024) I.7.3.2.3.7";
 constexpr std::string_view kSeiRbspClause = "H.265 (07/2024) 7.3.2.4";
 constexpr std::string_view kTrailingBitsClause = "H.265 (07/2024) 7.3.2.11";
 constexpr std::string_view kProfileTierLevelClause = "H.265 (07/2024) 7.3.3";
@@ -106,6 +114,7 @@ const std::array<HevcSyntaxEntry, kHevcSyntaxCatalogSize> hevcSyntaxCatalog{{
             kProfileTierLevelClause),
     element("sub_layer_level_present_flag[]", "u(1)", "Sub-layer level information present",
             kProfileTierLevelClause),
+    element("reserved_zero_2bits[]", "u(2)", "Reserved sub-layer alignment bits", kProfileTierLevelClause),
     element("sub_layer_profile_space[]", "u(2)", "Sub-layer profile space", kProfileTierLevelClause),
     element("sub_layer_tier_flag[]", "u(1)", "Sub-layer tier", kProfileTierLevelClause),
     element("sub_layer_profile_idc[]", "u(5)", "Sub-layer profile indicator", kProfileTierLevelClause),
@@ -282,22 +291,22 @@ const std::array<HevcSyntaxEntry, kHevcSyntaxCatalogSize> hevcSyntaxCatalog{{
     element("sps_3d_extension_flag", "u(1)", "SPS 3D extension present", kSpsClause),
     element("sps_scc_extension_flag", "u(1)", "SPS screen-content extension present", kSpsClause),
     element("sps_extension_4bits", "u(4)", "Reserved SPS extension bits", kSpsClause),
-    structure("sps_range_extension()", "SPS range-extension syntax", kSpsClause),
-    element("transform_skip_rotation_enabled_flag", "u(1)", "Transform-skip residual rotation", kSpsClause),
+    structure("sps_range_extension()", "SPS range-extension syntax", kSpsRangeExtensionClause),
+    element("transform_skip_rotation_enabled_flag", "u(1)", "Transform-skip residual rotation", kSpsRangeExtensionClause),
     element("transform_skip_context_enabled_flag", "u(1)", "Transform-skip significance context",
-            kSpsClause),
-    element("implicit_rdpcm_enabled_flag", "u(1)", "Implicit residual DPCM enabled", kSpsClause),
-    element("explicit_rdpcm_enabled_flag", "u(1)", "Explicit residual DPCM enabled", kSpsClause),
-    element("extended_precision_processing_flag", "u(1)", "Extended coefficient precision", kSpsClause),
-    element("intra_smoothing_disabled_flag", "u(1)", "Intra smoothing filter disabled", kSpsClause),
+            kSpsRangeExtensionClause),
+    element("implicit_rdpcm_enabled_flag", "u(1)", "Implicit residual DPCM enabled", kSpsRangeExtensionClause),
+    element("explicit_rdpcm_enabled_flag", "u(1)", "Explicit residual DPCM enabled", kSpsRangeExtensionClause),
+    element("extended_precision_processing_flag", "u(1)", "Extended coefficient precision", kSpsRangeExtensionClause),
+    element("intra_smoothing_disabled_flag", "u(1)", "Intra smoothing filter disabled", kSpsRangeExtensionClause),
     element("high_precision_offsets_enabled_flag", "u(1)", "High-precision weighted prediction offsets",
-            kSpsClause),
+            kSpsRangeExtensionClause),
     element("persistent_rice_adaptation_enabled_flag", "u(1)", "Persistent Rice parameter adaptation",
-            kSpsClause),
-    element("cabac_bypass_alignment_enabled_flag", "u(1)", "Aligned CABAC bypass decoding", kSpsClause),
-    structure("sps_multilayer_extension()", "SPS multilayer-extension syntax", kSpsClause),
-    structure("sps_3d_extension()", "SPS 3D-extension syntax", kSpsClause),
-    structure("sps_scc_extension()", "SPS screen-content-coding extension syntax", kSpsClause),
+            kSpsRangeExtensionClause),
+    element("cabac_bypass_alignment_enabled_flag", "u(1)", "Aligned CABAC bypass decoding", kSpsRangeExtensionClause),
+    structure("sps_multilayer_extension()", "SPS multilayer-extension syntax", kSpsMultilayerExtensionClause),
+    structure("sps_3d_extension()", "SPS 3D-extension syntax", kSps3dExtensionClause),
+    structure("sps_scc_extension()", "SPS screen-content-coding extension syntax", kSpsSccExtensionClause),
     element("sps_extension_data_flag", "u(1)", "SPS extension data bit", kSpsClause),
 
     // Picture parameter set
@@ -354,22 +363,22 @@ const std::array<HevcSyntaxEntry, kHevcSyntaxCatalogSize> hevcSyntaxCatalog{{
     element("pps_3d_extension_flag", "u(1)", "PPS 3D extension present", kPpsClause),
     element("pps_scc_extension_flag", "u(1)", "PPS screen-content extension present", kPpsClause),
     element("pps_extension_4bits", "u(4)", "Reserved PPS extension bits", kPpsClause),
-    structure("pps_range_extension()", "PPS range-extension syntax", kPpsClause),
+    structure("pps_range_extension()", "PPS range-extension syntax", kPpsRangeExtensionClause),
     element("log2_max_transform_skip_block_size_minus2", "ue(v)", "Maximum transform-skip block size",
-            kPpsClause),
+            kPpsRangeExtensionClause),
     element("cross_component_prediction_enabled_flag", "u(1)", "Cross-component prediction enabled",
-            kPpsClause),
-    element("chroma_qp_offset_list_enabled_flag", "u(1)", "Chroma QP offset lists enabled", kPpsClause),
-    element("diff_cu_chroma_qp_offset_depth", "ue(v)", "Chroma QP offset group depth", kPpsClause),
+            kPpsRangeExtensionClause),
+    element("chroma_qp_offset_list_enabled_flag", "u(1)", "Chroma QP offset lists enabled", kPpsRangeExtensionClause),
+    element("diff_cu_chroma_qp_offset_depth", "ue(v)", "Chroma QP offset group depth", kPpsRangeExtensionClause),
     element("chroma_qp_offset_list_len_minus1", "ue(v)", "Chroma QP offset list length minus one",
-            kPpsClause),
-    element("cb_qp_offset_list[]", "se(v)", "Cb QP offset list entry", kPpsClause),
-    element("cr_qp_offset_list[]", "se(v)", "Cr QP offset list entry", kPpsClause),
-    element("log2_sao_offset_scale_luma", "ue(v)", "Luma SAO offset scale", kPpsClause),
-    element("log2_sao_offset_scale_chroma", "ue(v)", "Chroma SAO offset scale", kPpsClause),
-    structure("pps_multilayer_extension()", "PPS multilayer-extension syntax", kPpsClause),
-    structure("pps_3d_extension()", "PPS 3D-extension syntax", kPpsClause),
-    structure("pps_scc_extension()", "PPS screen-content-coding extension syntax", kPpsClause),
+            kPpsRangeExtensionClause),
+    element("cb_qp_offset_list[]", "se(v)", "Cb QP offset list entry", kPpsRangeExtensionClause),
+    element("cr_qp_offset_list[]", "se(v)", "Cr QP offset list entry", kPpsRangeExtensionClause),
+    element("log2_sao_offset_scale_luma", "ue(v)", "Luma SAO offset scale", kPpsRangeExtensionClause),
+    element("log2_sao_offset_scale_chroma", "ue(v)", "Chroma SAO offset scale", kPpsRangeExtensionClause),
+    structure("pps_multilayer_extension()", "PPS multilayer-extension syntax", kPpsMultilayerExtensionClause),
+    structure("pps_3d_extension()", "PPS 3D-extension syntax", kPps3dExtensionClause),
+    structure("pps_scc_extension()", "PPS screen-content-coding extension syntax", kPpsSccExtensionClause),
     element("pps_extension_data_flag", "u(1)", "PPS extension data bit", kPpsClause),
 
     // SEI RBSP, message and payloads

@@ -10,6 +10,7 @@
 
 #include <array>
 #include <deque>
+#include <map>
 #include <cstring>
 #include <string_view>
 #include <unordered_set>
@@ -28,6 +29,7 @@ constexpr std::array<std::string_view, 8> kTopLevelSyntaxNames{
     "sei_rbsp()", "slice_segment_header()", "analysis_data()", "syntax_table()"};
 
 constexpr const char* kProfileTierLevelCall = "profile_tier_level(";
+constexpr const char* kPtlReservedBits = "reserved_zero_2bits[";
 constexpr const char* kVuiName = "vui_parameters()";
 constexpr const char* kVuiEnd = "sps_extension_present_flag";
 constexpr const char* kPpsRangeExtensionName = "pps_range_extension()";
@@ -42,6 +44,7 @@ constexpr const char* kLayerSetLoop = "for( i = 1; i <= vps_num_layer_sets_minus
 constexpr const char* kLayerMembershipLoop = "for( j = 0; j <= vps_max_layer_id; j++ )";
 constexpr const char* kExtensionFlagSuffix = "_extension_flag == true";
 constexpr const char* kTrueSuffix = " == true";
+constexpr const char* kConjunction = " && ";
 
 // The conditions under which the rows of a container are coded; any other
 // condition ends the container, so that rows after it never nest inside.
@@ -71,7 +74,7 @@ struct BranchKey {
 };
 
 // The builders' short condition texts and the branch of the H.265 syntax table they stand for.
-constexpr std::array<BranchKey, 36> kBranchKeys{{
+constexpr std::array<BranchKey, 37> kBranchKeys{{
     {"nal_unit_header()", "nal_unit_header()"},
     {"tiles_enabled_flag == true", "if( tiles_enabled_flag )"},
     {"vps sub-layer ordering loop",
@@ -107,10 +110,13 @@ constexpr std::array<BranchKey, 36> kBranchKeys{{
     {"independent slice segment", "if( !dependent_slice_segment_flag )"},
     {"output_flag_present_flag == true", "if( output_flag_present_flag )"},
     {"non-IDR picture", "if( nal_unit_type != IDR_W_RADL && nal_unit_type != IDR_N_LP )"},
-    {"short_term_ref_pic_set_sps_flag == true", "if( short_term_ref_pic_set_sps_flag )"},
     {"P/B slice", "if( slice_type == P || slice_type == B )"},
-    {"P/B slice with active override", "if( ( slice_type == P || slice_type == B ) && num_ref_idx_active_override_flag )"},
-    {"B slice with active override", "if( slice_type == B && num_ref_idx_active_override_flag )"},
+    {"num_ref_idx_active_override_flag == true", "if( num_ref_idx_active_override_flag )"},
+    {"B slice", "if( slice_type == B )"},
+    {"short_term_ref_pic_set_sps_flag == true && num_short_term_ref_pic_sets > 1",
+     "else if( num_short_term_ref_pic_sets > 1 )"},
+    {"lists_modification_present_flag == true && NumPicTotalCurr > 1",
+     "if( lists_modification_present_flag && NumPicTotalCurr > 1 )"},
     {"tiles or WPP", "if( tiles_enabled_flag || entropy_coding_sync_enabled_flag )"},
 }};
 
@@ -135,6 +141,44 @@ QString conditionBranchKey(const QString& condition)
         return QStringLiteral("if( %1 )").arg(condition.chopped(static_cast<qsizetype>(std::strlen(kTrueSuffix))));
     }
     return {};
+}
+
+// One level of nesting: the branch of the syntax table and the conditions that lead into it.
+struct BranchStep {
+    QString key;
+    QString condition;
+};
+using BranchPath = std::vector<BranchStep>;
+
+// A builder writes a row nested in several branches as their conjunction, outermost first.
+// Each run of conjuncts that names one branch becomes one level; a condition with a part
+// that names no branch is not grouped at all.
+BranchPath conditionBranchPath(const QString& condition)
+{
+    if (QString whole = conditionBranchKey(condition); !whole.isEmpty()) {
+        return {{std::move(whole), condition}};
+    }
+    const QLatin1String conjunction(kConjunction);
+    const QStringList parts = condition.split(conjunction);
+    BranchPath path;
+    qsizetype first = 0;
+    while (parts.size() > 1 && first < parts.size()) {
+        qsizetype end = parts.size();
+        QString key;
+        while (end > first) {
+            key = conditionBranchKey(parts.mid(first, end - first).join(conjunction));
+            if (!key.isEmpty()) {
+                break;
+            }
+            --end;
+        }
+        if (key.isEmpty()) {
+            return {};
+        }
+        path.push_back({std::move(key), parts.mid(0, end).join(conjunction)});
+        first = end;
+    }
+    return path;
 }
 
 const HevcSyntaxEntry* catalogueEntryOf(const QString& syntax)
@@ -198,7 +242,8 @@ public:
             return;
         }
         if (ptl_ != nullptr && (syntax.startsWith(QLatin1String("general_")) ||
-                                syntax.startsWith(QLatin1String("sub_layer_")))) {
+                                syntax.startsWith(QLatin1String("sub_layer_")) ||
+                                syntax.startsWith(QLatin1String(kPtlReservedBits)))) {
             append(ptl_, std::move(row));
             return;
         }
@@ -268,23 +313,23 @@ private:
         return &node;
     }
 
-    SyntaxNode* groupNode(const QString& key, const QString& condition, const char* semantics)
+    SyntaxNode* groupNode(SyntaxNode* parent, const QString& key, const QString& condition, const char* semantics)
     {
-        const auto found = groups_.find(key);
+        const auto found = groups_.find({parent, key});
         if (found != groups_.end()) {
             return found->second;
         }
-        SyntaxNode* group = append(root_, {key, {}, condition, syntaxrows::internedText(kConditionStatus),
-                                           syntaxrows::internedText(semantics)});
-        groups_.emplace(key, group);
+        SyntaxNode* group = append(parent, {key, {}, condition, syntaxrows::internedText(kConditionStatus),
+                                            syntaxrows::internedText(semantics)});
+        groups_.emplace(std::make_pair(parent, key), group);
         return group;
     }
 
     void foldByCondition(SyntaxRow row)
     {
         if (row.condition == QLatin1String(kLayerSetLoopCondition)) {
-            SyntaxNode* group =
-                groupNode(syntaxrows::internedText(kLayerSetLoop), row.condition, "VPS layer-set syntax loop");
+            SyntaxNode* group = groupNode(root_, syntaxrows::internedText(kLayerSetLoop), row.condition,
+                                          "VPS layer-set syntax loop");
             SyntaxNode* inner = nullptr;
             if (!group->children.empty() && group->children.front()->row.syntax == QLatin1String(kLayerMembershipLoop)) {
                 inner = group->children.front();
@@ -296,13 +341,11 @@ private:
             append(inner, std::move(row));
             return;
         }
-        const QString key = branchKeyOf(row.condition);
-        if (key.isEmpty()) {
-            append(root_, std::move(row));
-            return;
+        SyntaxNode* parent = root_;
+        for (const BranchStep& step : branchPathOf(row.condition)) {
+            parent = groupNode(parent, step.key, step.condition, "Conditional syntax branch from Rec. ITU-T H.265");
         }
-        SyntaxNode* group = groupNode(key, row.condition, "Conditional syntax branch from Rec. ITU-T H.265");
-        append(group, std::move(row));
+        append(parent, std::move(row));
     }
 
     std::deque<SyntaxNode>& nodes_;
@@ -321,15 +364,16 @@ private:
                                           {kPpsRangeExtensionName, kPpsRangeExtensionEnd, &kPpsRangeExtensionConditions}}};
     SyntaxNode* seiMessage_ = nullptr;
     SyntaxNode* seiPayload_ = nullptr;
-    std::unordered_map<QString, SyntaxNode*> groups_;
-    // Conditions are shared texts: their keys are worked out once per text.
-    std::unordered_map<const QChar*, QString> branchKeys_;
+    // A branch group per enclosing node: the same branch can open again inside another one.
+    std::map<std::pair<const SyntaxNode*, QString>, SyntaxNode*> groups_;
+    // Conditions are shared texts: their branch paths are worked out once per text.
+    std::unordered_map<const QChar*, BranchPath> branchPaths_;
 
-    const QString& branchKeyOf(const QString& condition)
+    const BranchPath& branchPathOf(const QString& condition)
     {
-        const auto [entry, inserted] = branchKeys_.try_emplace(condition.constData());
+        const auto [entry, inserted] = branchPaths_.try_emplace(condition.constData());
         if (inserted) {
-            entry->second = conditionBranchKey(condition);
+            entry->second = conditionBranchPath(condition);
         }
         return entry->second;
     }

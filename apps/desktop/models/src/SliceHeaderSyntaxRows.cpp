@@ -16,6 +16,25 @@ constexpr const char* kHeader = "slice_segment_header()";
 constexpr const char* kDerived = "derived decoder state";
 constexpr const char* kRawFlagSemantics = "Raw signaled flag when present";
 
+// Where slice_segment_header() codes each element: the branches that enclose it, outermost
+// first, joined as the picture syntax model nests them.
+constexpr const char* kNotFirstSegment = "not first slice segment";
+constexpr const char* kDependentFlagBranch = "not first slice segment && dependent_slice_segments_enabled_flag == true";
+constexpr const char* kIndependentSegment = "independent slice segment";
+constexpr const char* kOutputFlagBranch = "independent slice segment && output_flag_present_flag == true";
+constexpr const char* kNonIdrBranch = "independent slice segment && non-IDR picture";
+constexpr const char* kSpsRpsIndexBranch = "independent slice segment && non-IDR picture && "
+                                           "short_term_ref_pic_set_sps_flag == true && num_short_term_ref_pic_sets > 1";
+constexpr const char* kPredictedBranch = "independent slice segment && P/B slice";
+constexpr const char* kOverrideBranch = "independent slice segment && P/B slice && num_ref_idx_active_override_flag == true";
+constexpr const char* kOverrideL1Branch =
+    "independent slice segment && P/B slice && num_ref_idx_active_override_flag == true && B slice";
+constexpr const char* kListModificationBranch =
+    "independent slice segment && P/B slice && lists_modification_present_flag == true && NumPicTotalCurr > 1";
+constexpr const char* kListModificationL1Branch = "independent slice segment && P/B slice && "
+                                                  "lists_modification_present_flag == true && NumPicTotalCurr > 1 && "
+                                                  "B slice";
+
 // The records of one reference collection grouped by their slice, in stored order.
 template <typename Record>
 class BySlice {
@@ -91,35 +110,35 @@ private:
         field("slice_pic_parameter_set_id", formatOptionalUInt16(slice.ppsId), slice.ppsId, kHeader,
               "Raw PPS id signaled by slice");
         field("dependent_slice_segment_flag", formatOptionalBool(slice.dependentSliceSegment),
-              slice.dependentSliceSegment, "dependent_slice_segments_enabled_flag == true",
+              slice.dependentSliceSegment, kDependentFlagBranch,
               "Raw dependent segment flag when present");
         field("slice_segment_address", formatOptionalUInt32(slice.sliceSegmentAddress), slice.sliceSegmentAddress,
-              "not first slice segment", "Raw slice segment address when present");
+              kNotFirstSegment, "Raw slice segment address when present");
         field("slice_type", slice.signaledType ? sliceTypeText(*slice.signaledType) : internedText(kNotAvailable),
-              sliceTypeCode(slice.signaledType), "independent slice segment",
+              sliceTypeCode(slice.signaledType), kIndependentSegment,
               "Raw signaled slice type; effective type is shown separately");
         field("pic_output_flag", formatOptionalBool(slice.slicePicOutput), slice.slicePicOutput,
-              "output_flag_present_flag == true", "Raw slice output flag when present");
+              kOutputFlagBranch, "Raw slice output flag when present");
         field("slice_pic_order_cnt_lsb", formatOptionalInt32(slice.slicePicOrderCntLsb), slice.slicePicOrderCntLsb,
-              "non-IDR picture", "Raw POC LSB syntax element when exported");
+              kNonIdrBranch, "Raw POC LSB syntax element when exported");
         field("short_term_ref_pic_set_sps_flag", formatOptionalBool(slice.shortTermRefPicSetSps),
-              slice.shortTermRefPicSetSps, "short-term RPS syntax",
+              slice.shortTermRefPicSetSps, kNonIdrBranch,
               "Raw flag distinguishing slice-local RPS vs SPS RPS");
         field("short_term_ref_pic_set_idx", formatOptionalUInt32(slice.shortTermRefPicSetIdx),
-              slice.shortTermRefPicSetIdx, "short_term_ref_pic_set_sps_flag == true", "Raw SPS RPS index when present");
+              slice.shortTermRefPicSetIdx, kSpsRpsIndexBranch, "Raw SPS RPS index when present");
         field("num_ref_idx_active_override_flag", formatOptionalBool(slice.numRefIdxActiveOverride),
-              slice.numRefIdxActiveOverride, "P/B slice", "Raw reference count override flag");
+              slice.numRefIdxActiveOverride, kPredictedBranch, "Raw reference count override flag");
         field("num_ref_idx_l0_active_minus1", formatOptionalUInt8Minus1(slice.numRefIdxL0Active),
-              slice.numRefIdxL0Active, "P/B slice with active override",
+              slice.numRefIdxL0Active, kOverrideBranch,
               "Repository stores active L0 count; UI shows minus1 syntax value");
         field("num_ref_idx_l1_active_minus1", formatOptionalUInt8Minus1(slice.numRefIdxL1Active),
-              slice.numRefIdxL1Active, "B slice with active override",
+              slice.numRefIdxL1Active, kOverrideL1Branch,
               "Repository stores active L1 count; UI shows minus1 syntax value");
         field("ref_pic_list_modification_flag_l0", formatOptionalBool(slice.refPicListModificationL0),
-              slice.refPicListModificationL0, "RefPicList0 modification syntax", "Raw L0 list modification flag");
+              slice.refPicListModificationL0, kListModificationBranch, "Raw L0 list modification flag");
         field("ref_pic_list_modification_flag_l1", formatOptionalBool(slice.refPicListModificationL1),
-              slice.refPicListModificationL1, "RefPicList1 modification syntax", "Raw L1 list modification flag");
-        field("slice_qp_delta", formatOptionalInt16(slice.sliceQpDelta), slice.sliceQpDelta, kHeader,
+              slice.refPicListModificationL1, kListModificationL1Branch, "Raw L1 list modification flag");
+        field("slice_qp_delta", formatOptionalInt16(slice.sliceQpDelta), slice.sliceQpDelta, kIndependentSegment,
               "Raw QP delta signaled in the slice header");
         field("num_entry_point_offsets", formatOptionalUInt32(slice.numEntryPointOffsets), slice.numEntryPointOffsets,
               "tiles or WPP", "Entry point count for tile/WPP substreams");

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <utility>
 
 namespace vexilo {
 
@@ -45,7 +46,13 @@ struct StreamStatisticsModel::AnalysisFacts {
     std::optional<std::int16_t> maximumSliceQp;
     double sliceQpSum = 0.0;
     std::uint64_t sliceQpCount = 0;
-    std::uint64_t sliceTotal = 0;
+    // Slice segments of the whole stream: the document's slice records when it holds them,
+    // else what its picture summaries count (a cache written before the stream-level document
+    // kept its slices).
+    std::uint64_t sliceSegments = 0;
+    bool sliceRecordsHeld = false;
+    // Block structure is known for some pictures only; its sizes are summed over those.
+    std::uint64_t picturesWithBlocks = 0;
     std::uint64_t ctuTotal = 0;
     std::uint64_t cuTotal = 0;
     std::uint64_t puTotal = 0;
@@ -68,6 +75,8 @@ const QString kAnalysis = QStringLiteral("analysis");
 const QString kUnavailable = QStringLiteral("unavailable");
 const QString kFuture = QStringLiteral("future");
 const QString kRunAnalyzeStream = QStringLiteral("Run Analyze Stream");
+const QString kSliceSegments = QStringLiteral("slice segments");
+const QString kSliceQp = QStringLiteral("slice QP");
 
 constexpr std::array<const char*, StreamStatisticsModel::kColumnCount> kHeaders{"name", "value", "%", "status"};
 constexpr std::array<const char*, 4> kPictureTypeLabels{"I", "P", "B", "Unknown"};
@@ -150,14 +159,20 @@ std::unique_ptr<Facts> factsOf(const StreamAnalysis& document) {
             ++facts->sliceQpCount;
         }
     }
+    std::uint64_t summarisedSlices = 0;
     for (const auto& picture : document.pictures) {
         ++facts->picturesByType[pictureTypeSlot(codeOf(picture.pictureType))];
-        facts->sliceTotal += picture.sliceCount.value_or(0);
-        facts->ctuTotal += picture.ctuCount.value_or(0);
-        facts->cuTotal += picture.cuCount.value_or(0);
-        facts->puTotal += picture.puCount.value_or(0);
-        facts->tuTotal += picture.tuCount.value_or(0);
+        summarisedSlices += picture.sliceCount.value_or(0);
+        if (picture.ctuCount.has_value()) {
+            ++facts->picturesWithBlocks;
+            facts->ctuTotal += *picture.ctuCount;
+            facts->cuTotal += picture.cuCount.value_or(0);
+            facts->puTotal += picture.puCount.value_or(0);
+            facts->tuTotal += picture.tuCount.value_or(0);
+        }
     }
+    facts->sliceRecordsHeld = !document.slices.empty();
+    facts->sliceSegments = facts->sliceRecordsHeld ? document.slices.size() : summarisedSlices;
     return facts;
 }
 
@@ -256,19 +271,30 @@ void addBitstreamIndexSection(Node& root, const Sources& sources) {
     section->add(QStringLiteral("parameter sets"), decimalText(document.parameterSets.size()), kAnalysis);
     addLabelCounts(*section, facts.parameterSetsByKind, QStringLiteral("%1"));
     section->add(QStringLiteral("SEI messages"), decimalText(document.seiMessages.size()), kAnalysis);
-    section->add(QStringLiteral("slices"), decimalText(document.slices.size()), kAnalysis);
-    addLabelCounts(*section, facts.slicesByType, QStringLiteral("slice %1"), document.slices.size());
+    section->add(kSliceSegments, decimalText(facts.sliceSegments), kAnalysis);
+    addLabelCounts(*section, facts.slicesByType, QStringLiteral("%1 slice segments"), document.slices.size());
 }
 
 void addQpSection(Node& root, const Sources& sources) {
     Node* section = root.add(QStringLiteral("qp"), {}, sources.analysisStatus());
-    if (sources.analysis == nullptr || sources.facts->sliceQpCount == 0) {
-        section->add(QStringLiteral("slice qp"), kNotAvailable, kUnavailable);
+    if (sources.analysis == nullptr) {
+        section->add(kSliceQp, kNotAvailable, kUnavailable);
         return;
     }
     const Facts& facts = *sources.facts;
+    if (!facts.sliceRecordsHeld && facts.sliceSegments > 0) {
+        section->add(kSliceQp, QStringLiteral("not in this cache: run Analyze Stream again"), kUnavailable);
+        return;
+    }
+    section->add(QStringLiteral("slice segments with a QP"),
+                 QStringLiteral("%1 of %2").arg(decimalText(facts.sliceQpCount), decimalText(facts.sliceSegments)),
+                 kAnalysis);
+    if (facts.sliceQpCount == 0) {
+        section->add(kSliceQp, kNotAvailable, kUnavailable);
+        return;
+    }
     const double average = facts.sliceQpSum / static_cast<double>(facts.sliceQpCount);
-    section->add(QStringLiteral("slice qp"),
+    section->add(kSliceQp,
                  QStringLiteral("min %1 / max %2 / avg %3")
                      .arg(QString::number(*facts.minimumSliceQp), QString::number(*facts.maximumSliceQp),
                           QString::number(average, 'f', 1)),
@@ -316,12 +342,22 @@ void addStructureSummarySection(Node& root, const Sources& sources) {
         return;
     }
     const Facts& facts = *sources.facts;
-    section->add(QStringLiteral("pictures"), decimalText(sources.analysis->pictures.size()), kAnalysis);
-    section->add(QStringLiteral("slices"), decimalText(facts.sliceTotal), kAnalysis);
-    section->add(QStringLiteral("CTU"), decimalText(facts.ctuTotal), kAnalysis);
-    section->add(QStringLiteral("CU"), decimalText(facts.cuTotal), kAnalysis);
-    section->add(QStringLiteral("PU"), decimalText(facts.puTotal), kAnalysis);
-    section->add(QStringLiteral("TU"), decimalText(facts.tuTotal), kAnalysis);
+    const std::uint64_t pictures = sources.analysis->pictures.size();
+    section->add(QStringLiteral("pictures"), decimalText(pictures), kAnalysis);
+    section->add(kSliceSegments, decimalText(facts.sliceSegments), kAnalysis);
+    section->add(QStringLiteral("pictures with known blocks"),
+                 QStringLiteral("%1 of %2").arg(decimalText(facts.picturesWithBlocks), decimalText(pictures)),
+                 kAnalysis);
+    const std::pair<const char*, std::uint64_t> sizes[] = {
+        {"CTUs", facts.ctuTotal}, {"CUs", facts.cuTotal}, {"PUs", facts.puTotal}, {"TUs", facts.tuTotal}};
+    for (const auto& [blocks, total] : sizes) {
+        const QString name = QStringLiteral("%1 in pictures with known blocks").arg(QLatin1String(blocks));
+        if (facts.picturesWithBlocks == 0) {
+            section->add(name, kNotAvailable, kUnavailable);
+        } else {
+            section->add(name, decimalText(total), kAnalysis);
+        }
+    }
 }
 
 void addSyntaxBitAllocationSection(Node& root) {

@@ -14,10 +14,12 @@ using analysis::ProfileTierLevelInfo;
 constexpr const char* kPtlStructureCondition = "profile_tier_level()";
 constexpr const char* kGeneralProfileCondition = "profilePresentFlag";
 constexpr const char* kGeneralCompatibilityCondition = "profilePresentFlag == true";
-constexpr const char* kSubLayerProfileCondition = "sub_layer_profile_present_flag";
-constexpr const char* kSubLayerCompatibilityCondition = "sub_layer_profile_present_flag[%1] == true";
+constexpr const char* kSubLayerProfileCondition = "sub_layer_profile_present_flag[%1] == true";
 constexpr const char* kSubLayerLevelCondition = "sub_layer_level_present_flag[%1] == true";
+constexpr const char* kAlignmentCondition = "maxNumSubLayersMinus1 > 0";
 constexpr int kCompatibilityFlagCount = 32;
+// profile_tier_level() pads the sub-layer flag pairs to eight sub-layers.
+constexpr int kPaddedSubLayerCount = 8;
 
 struct PtlFlagField {
     const char* name;
@@ -78,7 +80,7 @@ public:
         if (subLayer_) {
             prefix_ = QStringLiteral("sub_layer_");
             suffix_ = QStringLiteral("[%1]").arg(*subLayer_);
-            condition_ = internedText(kSubLayerProfileCondition);
+            condition_ = internedText(kSubLayerProfileCondition).arg(*subLayer_);
         } else {
             prefix_ = QStringLiteral("general_");
             condition_ = internedText(kGeneralProfileCondition);
@@ -148,8 +150,7 @@ private:
             return;
         }
         const std::uint32_t mask = *entry_.profileCompatibilityFlags;
-        const QString condition = subLayer_ ? internedText(kSubLayerCompatibilityCondition).arg(*subLayer_)
-                                            : internedText(kGeneralCompatibilityCondition);
+        const QString condition = subLayer_ ? condition_ : internedText(kGeneralCompatibilityCondition);
         for (int j = 0; j < kCompatibilityFlagCount; ++j) {
             const QString name = subLayer_ ? QStringLiteral("sub_layer_profile_compatibility_flag[%1][%2]")
                                                  .arg(*subLayer_)
@@ -245,17 +246,34 @@ void appendProfileTierLevelRows(std::vector<SyntaxRow>& rows, const analysis::Pa
         return;
     }
     PtlEntryRows(rows, entries.front()).append();
+    std::vector<const ProfileTierLevelInfo*> subLayers;
     for (const ProfileTierLevelInfo& entry : entries) {
-        if (!entry.subLayerId) {
-            continue;
+        if (entry.subLayerId) {
+            subLayers.push_back(&entry);
         }
-        const QString suffix = QStringLiteral("[%1]").arg(*entry.subLayerId);
+    }
+    // The present flags of every sub-layer come first, then the padding, then each sub-layer's data.
+    for (const ProfileTierLevelInfo* entry : subLayers) {
+        const QString suffix = QStringLiteral("[%1]").arg(*entry->subLayerId);
         const QString condition = internedText(kPtlStructureCondition);
-        rows.push_back({QStringLiteral("sub_layer_profile_present_flag") + suffix, boolText(entry.profilePresentFlag),
+        rows.push_back({QStringLiteral("sub_layer_profile_present_flag") + suffix, boolText(entry->profilePresentFlag),
                         condition, internedText(kStatusPresent), {}});
-        rows.push_back({QStringLiteral("sub_layer_level_present_flag") + suffix, boolText(entry.levelPresentFlag),
+        rows.push_back({QStringLiteral("sub_layer_level_present_flag") + suffix, boolText(entry->levelPresentFlag),
                         condition, internedText(kStatusPresent), {}});
-        PtlEntryRows(rows, entry).append();
+    }
+    // Without the stored sub-layer count, the highest listed sub-layer bounds it.
+    const int maxNumSubLayersMinus1 = parameterSet.maxSubLayers && *parameterSet.maxSubLayers > 0
+                                          ? *parameterSet.maxSubLayers - 1
+                                          : (subLayers.empty() ? 0 : *subLayers.back()->subLayerId + 1);
+    if (maxNumSubLayersMinus1 > 0) {
+        for (int i = maxNumSubLayersMinus1; i < kPaddedSubLayerCount; ++i) {
+            appendUnsupportedRow(rows, QStringLiteral("reserved_zero_2bits[%1]").arg(i),
+                                 internedText(kAlignmentCondition),
+                                 QStringLiteral("Reserved bits are read by the decoder but not exported"));
+        }
+    }
+    for (const ProfileTierLevelInfo* entry : subLayers) {
+        PtlEntryRows(rows, *entry).append();
     }
 }
 

@@ -10,8 +10,10 @@
 #include <QObject>
 #include <QTest>
 
+#include <algorithm>
 #include <map>
 #include <memory>
+#include <tuple>
 
 using vexilo::PictureSyntaxModel;
 namespace analysis = vexilo::analysis;
@@ -138,6 +140,40 @@ QModelIndex findNode(const QAbstractItemModel& model, const QString& syntax, con
 }
 
 QString cellOf(const QModelIndex& index, int column) { return index.siblingAtColumn(column).data().toString(); }
+
+// The names from the top-level node down to `index`, joined by " > ".
+QString pathTo(const QModelIndex& index)
+{
+    QStringList names;
+    for (QModelIndex node = index; node.isValid(); node = node.parent()) {
+        names.prepend(cellOf(node, 0));
+    }
+    return names.join(QStringLiteral(" > "));
+}
+
+QStringList childNames(const QAbstractItemModel& model, const QModelIndex& parent)
+{
+    QStringList names;
+    for (int row = 0; row < model.rowCount(parent); ++row) {
+        names.append(cellOf(model.index(row, 0, parent), 0));
+    }
+    return names;
+}
+
+struct ExpectedBranch {
+    const char* syntax;
+    const char* path;  // from the structure down to the element's own branch
+};
+
+// Each element of `expected` sits where its path says, searched from the first top-level node.
+void expectBranches(const PictureSyntaxModel& model, std::initializer_list<ExpectedBranch> expected)
+{
+    for (const ExpectedBranch& branch : expected) {
+        const QModelIndex node = findNode(model, QString::fromLatin1(branch.syntax), model.index(0, 0));
+        QVERIFY2(node.isValid(), branch.syntax);
+        QCOMPARE(pathTo(node), QStringLiteral("%1 > %2").arg(QLatin1String(branch.path), QLatin1String(branch.syntax)));
+    }
+}
 
 const analysis::StreamAnalysis* pictureWith(const vexilo::test::WorkerAnalysis& analysis,
                                             bool (*wanted)(const analysis::StreamAnalysis&))
@@ -281,7 +317,168 @@ private slots:
         QVERIFY(!findNode(pps, QStringLiteral("rbsp_trailing_bits()"), extension).isValid());
         const PictureSyntaxModel& sps = first.model(Section::Sps);
         QCOMPARE(cellOf(findNode(sps, QStringLiteral("implicit_rdpcm_enabled_flag")), 1), QStringLiteral("1"));
+        // Each extension structure, and what it codes, cites its own subclause.
+        QCOMPARE(cellOf(extension, 6), QStringLiteral("H.265 (07/2024) 7.3.2.3.2"));
+        QCOMPARE(cellOf(findNode(pps, QStringLiteral("cross_component_prediction_enabled_flag")), 6),
+                 QStringLiteral("H.265 (07/2024) 7.3.2.3.2"));
+        QCOMPARE(cellOf(findNode(pps, QStringLiteral("pps_range_extension_flag")), 6),
+                 QStringLiteral("H.265 (07/2024) 7.3.2.3"));
+        QCOMPARE(cellOf(findNode(sps, QStringLiteral("sps_range_extension()")), 6),
+                 QStringLiteral("H.265 (07/2024) 7.3.2.2.2"));
+        QCOMPARE(cellOf(findNode(sps, QStringLiteral("implicit_rdpcm_enabled_flag")), 6),
+                 QStringLiteral("H.265 (07/2024) 7.3.2.2.2"));
         QCOMPARE(cellOf(findNode(sps, QStringLiteral("chroma_format_idc")), 1), QStringLiteral("3"));
+    }
+
+    // profile_tier_level( 1, maxNumSubLayersMinus1 ) with one sub-layer besides the highest:
+    // the flag pairs of every sub-layer, the alignment bits up to eight sub-layers, then each
+    // sub-layer's profile and level under its own flag.
+    void subLayersOfTheProfileTierLevel()
+    {
+        const vexilo::test::WorkerAnalysis& analysis = analysed(QStringLiteral("models_temporal_layers.hevc"));
+        QVERIFY2(analysis.error.isEmpty(), qPrintable(analysis.error));
+        const PictureSections first(analysis.pictures.front());
+        for (const auto& [section, call, count] :
+             {std::tuple{Section::Vps, "profile_tier_level( 1, vps_max_sub_layers_minus1 )", "vps_max_sub_layers_minus1"},
+              std::tuple{Section::Sps, "profile_tier_level( 1, sps_max_sub_layers_minus1 )", "sps_max_sub_layers_minus1"}}) {
+            const PictureSyntaxModel& model = first.model(section);
+            QCOMPARE(cellOf(findNode(model, QString::fromLatin1(count)), 1), QStringLiteral("1"));
+            const QModelIndex ptl = findNode(model, QString::fromLatin1(call));
+            QVERIFY(ptl.isValid());
+            const QStringList names = childNames(model, ptl);
+            const qsizetype level = names.indexOf(QStringLiteral("general_level_idc"));
+            QVERIFY(level > 0);
+            QStringList expected{QStringLiteral("sub_layer_profile_present_flag[0]"),
+                                 QStringLiteral("sub_layer_level_present_flag[0]")};
+            for (int i = 1; i < 8; ++i) {
+                expected.append(QStringLiteral("reserved_zero_2bits[%1]").arg(i));
+            }
+            const bool profilePresent = cellOf(findNode(model, expected[0], ptl), 1) == QStringLiteral("true");
+            const bool levelPresent = cellOf(findNode(model, expected[1], ptl), 1) == QStringLiteral("true");
+            const QStringList after = names.mid(level + 1);
+            QCOMPARE(after.mid(0, expected.size()), expected);
+            QStringList data = after.mid(expected.size());
+            if (levelPresent) {
+                QCOMPARE(data.takeLast(), QStringLiteral("sub_layer_level_idc[0]"));
+                QCOMPARE(cellOf(findNode(model, QStringLiteral("sub_layer_level_idc[0]"), ptl), 3),
+                         QStringLiteral("sub_layer_level_present_flag[0] == true"));
+            }
+            QCOMPARE(data.isEmpty(), !profilePresent);
+            if (profilePresent) {
+                QCOMPARE(data.front(), QStringLiteral("sub_layer_profile_space[0]"));
+                for (const QString& name : data) {
+                    QCOMPARE(cellOf(findNode(model, name, ptl), 3),
+                             QStringLiteral("sub_layer_profile_present_flag[0] == true"));
+                }
+            }
+            QCOMPARE(cellOf(findNode(model, QStringLiteral("reserved_zero_2bits[7]"), ptl), 3),
+                     QStringLiteral("maxNumSubLayersMinus1 > 0"));
+        }
+    }
+
+    void sliceSegmentHeaderBranches()
+    {
+        const vexilo::test::WorkerAnalysis& analysis =
+            analysed(QStringLiteral("s07_ldb_slices_ctu_dependent_segments_aud.bit"));
+        QVERIFY2(analysis.error.isEmpty(), qPrintable(analysis.error));
+        const analysis::StreamAnalysis* picture = pictureWith(analysis, [](const analysis::StreamAnalysis& document) {
+            return std::any_of(document.slices.begin(), document.slices.end(), [](const analysis::SliceInfo& slice) {
+                return slice.dependentSliceSegment.value_or(false) && slice.type == analysis::SliceType::B;
+            });
+        });
+        QVERIFY(picture != nullptr);
+        const PictureSections sections(*picture);
+        const PictureSyntaxModel& slices = sections.model(Section::SliceHeader);
+        constexpr const char* kIndependent = "slice_segment_header() > if( !dependent_slice_segment_flag )";
+        constexpr const char* kPredicted =
+            "slice_segment_header() > if( !dependent_slice_segment_flag ) > if( slice_type == P || slice_type == B )";
+        expectBranches(
+            slices,
+            {{"first_slice_segment_in_pic_flag", "slice_segment_header()"},
+             {"no_output_of_prior_pics_flag",
+              "slice_segment_header() > if( nal_unit_type >= BLA_W_LP && nal_unit_type <= RSV_IRAP_VCL23 )"},
+             {"slice_pic_parameter_set_id", "slice_segment_header()"},
+             {"dependent_slice_segment_flag",
+              "slice_segment_header() > if( !first_slice_segment_in_pic_flag ) > "
+              "if( dependent_slice_segments_enabled_flag )"},
+             {"slice_segment_address", "slice_segment_header() > if( !first_slice_segment_in_pic_flag )"},
+             {"slice_type", kIndependent},
+             {"pic_output_flag", "slice_segment_header() > if( !dependent_slice_segment_flag ) > "
+                                 "if( output_flag_present_flag )"},
+             {"slice_pic_order_cnt_lsb", "slice_segment_header() > if( !dependent_slice_segment_flag ) > "
+                                         "if( nal_unit_type != IDR_W_RADL && nal_unit_type != IDR_N_LP )"},
+             {"short_term_ref_pic_set_sps_flag", "slice_segment_header() > if( !dependent_slice_segment_flag ) > "
+                                                 "if( nal_unit_type != IDR_W_RADL && nal_unit_type != IDR_N_LP )"},
+             {"short_term_ref_pic_set_idx", "slice_segment_header() > if( !dependent_slice_segment_flag ) > "
+                                            "if( nal_unit_type != IDR_W_RADL && nal_unit_type != IDR_N_LP ) > "
+                                            "else if( num_short_term_ref_pic_sets > 1 )"},
+             {"num_ref_idx_active_override_flag", kPredicted},
+             {"num_ref_idx_l0_active_minus1",
+              "slice_segment_header() > if( !dependent_slice_segment_flag ) > if( slice_type == P || slice_type == B ) > "
+              "if( num_ref_idx_active_override_flag )"},
+             {"num_ref_idx_l1_active_minus1",
+              "slice_segment_header() > if( !dependent_slice_segment_flag ) > if( slice_type == P || slice_type == B ) > "
+              "if( num_ref_idx_active_override_flag ) > if( slice_type == B )"},
+             {"ref_pic_list_modification_flag_l0",
+              "slice_segment_header() > if( !dependent_slice_segment_flag ) > if( slice_type == P || slice_type == B ) > "
+              "if( lists_modification_present_flag && NumPicTotalCurr > 1 )"},
+             {"ref_pic_list_modification_flag_l1",
+              "slice_segment_header() > if( !dependent_slice_segment_flag ) > if( slice_type == P || slice_type == B ) > "
+              "if( lists_modification_present_flag && NumPicTotalCurr > 1 ) > if( slice_type == B )"},
+             {"slice_qp_delta", kIndependent},
+             {"num_entry_point_offsets",
+              "slice_segment_header() > if( tiles_enabled_flag || entropy_coding_sync_enabled_flag )"}});
+        // The independent part in the standard's order: slice_qp_delta after the P/B branch.
+        const QModelIndex independent = findNode(slices, QStringLiteral("slice_type")).parent();
+        QCOMPARE(childNames(slices, independent),
+                 (QStringList{"slice_type", "if( output_flag_present_flag )",
+                              "if( nal_unit_type != IDR_W_RADL && nal_unit_type != IDR_N_LP )",
+                              "if( slice_type == P || slice_type == B )", "slice_qp_delta"}));
+        bool dependentShown = false;
+        for (int row = 0; row < slices.rowCount(); ++row) {
+            const QModelIndex flag = findNode(slices, QStringLiteral("dependent_slice_segment_flag"), slices.index(row, 0));
+            dependentShown = dependentShown || cellOf(flag, 1) == QStringLiteral("true");
+        }
+        QVERIFY(dependentShown);
+    }
+
+    void pictureParameterSetBranches_data()
+    {
+        QTest::addColumn<QString>("stream");
+        QTest::newRow("non-uniform tiles") << "s05_ldb_tiles_nonuniform_no_lf_across.bit";
+        QTest::newRow("deblocking override") << "s21_ldb_cip_deblock_override.bit";
+    }
+
+    void pictureParameterSetBranches()
+    {
+        QFETCH(QString, stream);
+        const vexilo::test::WorkerAnalysis& analysis = analysed(stream);
+        QVERIFY2(analysis.error.isEmpty(), qPrintable(analysis.error));
+        const PictureSections first(analysis.pictures.front());
+        const PictureSyntaxModel& pps = first.model(Section::Pps);
+        if (stream.startsWith(QStringLiteral("s05"))) {
+            expectBranches(pps, {{"uniform_spacing_flag", "pic_parameter_set_rbsp() > if( tiles_enabled_flag )"},
+                                 {"column_width_minus1[0]",
+                                  "pic_parameter_set_rbsp() > if( tiles_enabled_flag ) > if( !uniform_spacing_flag )"},
+                                 {"column_width_minus1[1]",
+                                  "pic_parameter_set_rbsp() > if( tiles_enabled_flag ) > if( !uniform_spacing_flag )"},
+                                 {"row_height_minus1[0]",
+                                  "pic_parameter_set_rbsp() > if( tiles_enabled_flag ) > if( !uniform_spacing_flag )"},
+                                 {"loop_filter_across_tiles_enabled_flag",
+                                  "pic_parameter_set_rbsp() > if( tiles_enabled_flag )"}});
+            // Column widths 8 and 9 CTUs, row height 4 CTUs.
+            QCOMPARE(cellOf(findNode(pps, QStringLiteral("column_width_minus1[1]")), 1), QStringLiteral("8"));
+            QCOMPARE(cellOf(findNode(pps, QStringLiteral("row_height_minus1[0]")), 1), QStringLiteral("3"));
+            return;
+        }
+        expectBranches(pps, {{"deblocking_filter_override_enabled_flag",
+                              "pic_parameter_set_rbsp() > if( deblocking_filter_control_present_flag )"},
+                             {"pps_deblocking_filter_disabled_flag",
+                              "pic_parameter_set_rbsp() > if( deblocking_filter_control_present_flag )"},
+                             {"pps_beta_offset_div2", "pic_parameter_set_rbsp() > if( deblocking_filter_control_present_flag ) > "
+                                                      "if( !pps_deblocking_filter_disabled_flag )"},
+                             {"pps_tc_offset_div2", "pic_parameter_set_rbsp() > if( deblocking_filter_control_present_flag ) > "
+                                                    "if( !pps_deblocking_filter_disabled_flag )"}});
     }
 
     void longTermReferencesOfASlice()

@@ -9,6 +9,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <functional>
 #include <memory>
 
 using vexilo::PictureSyntaxModel;
@@ -205,7 +206,8 @@ sei_rbsp() | SEI parent=id:00000099 |  | SEI NAL unit | partial | Supplemental e
         const QModelIndex ptl = nodeAt(shown.model, {0, 7});
         QCOMPARE(ptl.data().toString(), QStringLiteral("profile_tier_level( 1, vps_max_sub_layers_minus1 )"));
         QCOMPARE(ptl.siblingAtColumn(1).data().toString(), QStringLiteral("profile=Main"));
-        QCOMPARE(shown.model.rowCount(ptl), 1 + 32 + 1 + 2 + 1);
+        // Sub-layer 2 is listed, so the structure covers at least four sub-layers: alignment bits 3 to 7.
+        QCOMPARE(shown.model.rowCount(ptl), 1 + 32 + 1 + 2 + 5 + 1);
         QStringList rows;
         for (int row = 0; row < shown.model.rowCount(ptl); ++row) {
             rows << shown.model.index(row, 0, ptl).data().toString() + u'=' +
@@ -218,8 +220,33 @@ sei_rbsp() | SEI parent=id:00000099 |  | SEI NAL unit | partial | Supplemental e
         QCOMPARE(rows.mid(33), (QStringList{"general_level_idc=93@profile_tier_level()",
                                             "sub_layer_profile_present_flag[2]=false@profile_tier_level()",
                                             "sub_layer_level_present_flag[2]=true@profile_tier_level()",
+                                            "reserved_zero_2bits[3]=N/A@maxNumSubLayersMinus1 > 0",
+                                            "reserved_zero_2bits[4]=N/A@maxNumSubLayersMinus1 > 0",
+                                            "reserved_zero_2bits[5]=N/A@maxNumSubLayersMinus1 > 0",
+                                            "reserved_zero_2bits[6]=N/A@maxNumSubLayersMinus1 > 0",
+                                            "reserved_zero_2bits[7]=N/A@maxNumSubLayersMinus1 > 0",
                                             "sub_layer_level_idc[2]=90@sub_layer_level_present_flag[2] == true"}));
-        QCOMPARE(shown.model.index(36, 2, ptl).data().toString(), QStringLiteral("u(8)"));
+        QCOMPARE(shown.model.index(36, 2, ptl).data().toString(), QStringLiteral("u(2)"));
+        QCOMPARE(shown.model.index(41, 2, ptl).data().toString(), QStringLiteral("u(8)"));
+
+        // With a stored count of two sub-layers, the one sub-layer's profile follows all the flag pairs.
+        subLayer.subLayerId = 0;
+        subLayer.profilePresentFlag = true;
+        subLayer.profileIdc = 2;
+        set.profileTierLevels = {general, subLayer};
+        set.maxSubLayers = 2;
+        const ShownSection counted(Section::Vps, withParameterSet(set));
+        const QModelIndex countedPtl = nodeAt(counted.model, {0, 7});
+        QStringList names;
+        for (int row = 34; row < counted.model.rowCount(countedPtl); ++row) {
+            names << counted.model.index(row, 0, countedPtl).data().toString() + u'@' +
+                         counted.model.index(row, 3, countedPtl).data().toString();
+        }
+        QCOMPARE(names.mid(0, 3), (QStringList{"sub_layer_profile_present_flag[0]@profile_tier_level()",
+                                              "sub_layer_level_present_flag[0]@profile_tier_level()",
+                                              "reserved_zero_2bits[1]@maxNumSubLayersMinus1 > 0"}));
+        QCOMPARE(names.mid(9), (QStringList{"sub_layer_profile_idc[0]@sub_layer_profile_present_flag[0] == true",
+                                           "sub_layer_level_idc[0]@sub_layer_level_present_flag[0] == true"}));
     }
 
     void vpsLayerSetsTimingAndHrdRows()
@@ -357,14 +384,15 @@ sei_rbsp() | SEI parent=id:00000099 |  | SEI NAL unit | partial | Supplemental e
     num_tile_columns_minus1 | 1 | ue(v) | tiles_enabled_flag == true | present | Tile columns minus one | H.265 (07/2024) 7.3.2.3
     num_tile_rows_minus1 | 1 | ue(v) | tiles_enabled_flag == true | present | Tile rows minus one | H.265 (07/2024) 7.3.2.3
     uniform_spacing_flag | 0 | u(1) | tiles_enabled_flag == true | present | Uniformly spaced tiles | H.265 (07/2024) 7.3.2.3
+    if( !uniform_spacing_flag ) |  |  | tiles_enabled_flag == true && uniform_spacing_flag == false | condition | Conditional syntax branch from Rec. ITU-T H.265 | H.265 (07/2024) 7.3.2.3
+      column_width_minus1[0] | 3 | ue(v) | tiles_enabled_flag == true && uniform_spacing_flag == false | present | Tile column width minus one | H.265 (07/2024) 7.3.2.3
+      row_height_minus1[0] | 2 | ue(v) | tiles_enabled_flag == true && uniform_spacing_flag == false | present | Tile row height minus one | H.265 (07/2024) 7.3.2.3
     loop_filter_across_tiles_enabled_flag | 1 | u(1) | tiles_enabled_flag == true | present | Loop filtering across tile edges | H.265 (07/2024) 7.3.2.3
-  column_width_minus1[0] | 3 | ue(v) | tiles_enabled_flag == true && uniform_spacing_flag == false | present | Tile column width minus one | H.265 (07/2024) 7.3.2.3
-  row_height_minus1[0] | 2 | ue(v) | tiles_enabled_flag == true && uniform_spacing_flag == false | present | Tile row height minus one | H.265 (07/2024) 7.3.2.3
 )")), qPrintable(dump));
         QVERIFY2(dump.contains(QStringLiteral(R"(
-  pps_range_extension() |  |  | pps_range_extension_flag == true | present | PPS range-extension syntax | H.265 (07/2024) 7.3.2.3
-    cross_component_prediction_enabled_flag | 0 | u(1) | pps_range_extension_flag == true | present | Cross-component prediction enabled | H.265 (07/2024) 7.3.2.3
-    log2_sao_offset_scale_luma | 1 | ue(v) | pps_range_extension_flag == true | present | Luma SAO offset scale | H.265 (07/2024) 7.3.2.3
+  pps_range_extension() |  |  | pps_range_extension_flag == true | present | PPS range-extension syntax | H.265 (07/2024) 7.3.2.3.2
+    cross_component_prediction_enabled_flag | 0 | u(1) | pps_range_extension_flag == true | present | Cross-component prediction enabled | H.265 (07/2024) 7.3.2.3.2
+    log2_sao_offset_scale_luma | 1 | ue(v) | pps_range_extension_flag == true | present | Luma SAO offset scale | H.265 (07/2024) 7.3.2.3.2
   if( pps_extension_4bits ) while( more_rbsp_data() ) |  |  | PPS extension data loop | condition | Conditional syntax branch from Rec. ITU-T H.265 | H.265 (07/2024) 7.3.2.3
     pps_extension_data_flag | N/A | u(1) | PPS extension data loop | unsupported | PPS extension data bit | H.265 (07/2024) 7.3.2.3
   rbsp_trailing_bits() | N/A |  | pic_parameter_set_rbsp() | validated | RBSP alignment and stop bits | H.265 (07/2024) 7.3.2.11
@@ -381,12 +409,13 @@ sei_rbsp() | SEI parent=id:00000099 |  | SEI NAL unit | partial | Supplemental e
         QVERIFY2(dump.contains(QStringLiteral(R"(
   if( !dependent_slice_segment_flag ) |  |  | independent slice segment | condition | Conditional syntax branch from Rec. ITU-T H.265 | H.265 (07/2024) 7.3.6.1
     slice_type | N/A | ue(v) | independent slice segment | unknown | Slice coding type | H.265 (07/2024) 7.3.6.1
-  if( output_flag_present_flag ) |  |  | output_flag_present_flag == true | condition | Conditional syntax branch from Rec. ITU-T H.265 | H.265 (07/2024) 7.3.6.1
-    pic_output_flag | N/A | u(1) | output_flag_present_flag == true | unknown | Picture output and removal | H.265 (07/2024) 7.3.6.1
+    if( output_flag_present_flag ) |  |  | independent slice segment && output_flag_present_flag == true | condition | Conditional syntax branch from Rec. ITU-T H.265 | H.265 (07/2024) 7.3.6.1
+      pic_output_flag | N/A | u(1) | independent slice segment && output_flag_present_flag == true | unknown | Picture output and removal | H.265 (07/2024) 7.3.6.1
 )")), qPrintable(dump));
         QVERIFY2(dump.contains(QStringLiteral(R"(
-    num_ref_idx_l1_active_minus1 | N/A | ue(v) | B slice with active override | present | Active L1 references minus one | H.265 (07/2024) 7.3.6.1
-  ref_pic_list_modification_flag_l0 | true | u(1) | RefPicList0 modification syntax | present | Reference picture list 0 modified | H.265 (07/2024) 7.3.6.2
+          num_ref_idx_l1_active_minus1 | N/A | ue(v) | independent slice segment && P/B slice && num_ref_idx_active_override_flag == true && B slice | present | Active L1 references minus one | H.265 (07/2024) 7.3.6.1
+      if( lists_modification_present_flag && NumPicTotalCurr > 1 ) |  |  | independent slice segment && P/B slice && lists_modification_present_flag == true && NumPicTotalCurr > 1 | condition | Conditional syntax branch from Rec. ITU-T H.265 | H.265 (07/2024) 7.3.6.2
+        ref_pic_list_modification_flag_l0 | true | u(1) | independent slice segment && P/B slice && lists_modification_present_flag == true && NumPicTotalCurr > 1 | present | Reference picture list 0 modified | H.265 (07/2024) 7.3.6.2
 )")), qPrintable(dump));
         QVERIFY2(dump.contains(QStringLiteral(R"(
   effective_slice_type | P |  | derived decoder state | derived | Effective type after dependent-slice inheritance | 
@@ -403,13 +432,15 @@ sei_rbsp() | SEI parent=id:00000099 |  | SEI NAL unit | partial | Supplemental e
   RefPicListUnknown[N/A] | picture=N/A poc=N/A long_term=N/A |  | derived reference list | unknown | Actual L0/L1 reference identity used by prediction | 
   RefPicListL0[1] | picture=N/A poc=N/A long_term=N/A |  | derived reference list | unknown | Actual L0/L1 reference identity used by prediction | 
 )")), qPrintable(dump));
-        int topLevelRows = shown.model.rowCount(first);
-        int leaves = 0;
-        for (int row = 0; row < topLevelRows; ++row) {
-            const int children = shown.model.rowCount(shown.model.index(row, 0, first));
-            leaves += children == 0 ? 1 : children;
-        }
-        QCOMPARE(leaves, 24 - 1 + 3 + 1 + 4 + 5);
+        const std::function<int(const QModelIndex&)> leavesBelow = [&](const QModelIndex& parent) {
+            int leaves = 0;
+            for (int row = 0; row < shown.model.rowCount(parent); ++row) {
+                const QModelIndex child = shown.model.index(row, 0, parent);
+                leaves += shown.model.rowCount(child) == 0 ? 1 : leavesBelow(child);
+            }
+            return leaves;
+        };
+        QCOMPARE(leavesBelow(first), 24 - 1 + 3 + 1 + 4 + 5);
     }
 
 private:

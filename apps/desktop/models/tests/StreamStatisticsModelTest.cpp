@@ -8,6 +8,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
+#include <map>
+#include <optional>
+
 using vexilo::StreamStatisticsModel;
 using namespace vexilo::analysis;
 using vexilo::domain::PictureInfo;
@@ -131,9 +135,9 @@ private slots:
         QCOMPARE(column(rowNamed(model, "stream", "level / tier"), 1), QStringLiteral("3.1 / N/A"));
         QCOMPARE(column(rowNamed(model, "stream", "chroma format"), 1), QStringLiteral("Unknown (5)"));
         QCOMPARE(column(rowNamed(model, "stream", "coded resolution"), 1), QStringLiteral("1920 x 1088"));
-        QCOMPARE(column(rowNamed(model, "qp", "slice qp"), 1), QStringLiteral("min 26 / max 33 / avg 29.7"));
-        QCOMPARE(column(rowNamed(model, "bitstream index", "slice P"), 2), QStringLiteral("100.0%"));
-        QVERIFY(!rowNamed(model, "bitstream index", "slice I").isValid());
+        QCOMPARE(column(rowNamed(model, "qp", "slice QP"), 1), QStringLiteral("min 26 / max 33 / avg 29.7"));
+        QCOMPARE(column(rowNamed(model, "bitstream index", "P slice segments"), 2), QStringLiteral("100.0%"));
+        QVERIFY(!rowNamed(model, "bitstream index", "I slice segments").isValid());
         QCOMPARE(column(rowNamed(model, "coding tools", "SAO"), 1), QStringLiteral("Enabled"));
         QCOMPARE(column(rowNamed(model, "coding tools", "temporal MVP"), 3), QStringLiteral("unavailable"));
         for (const char* ppsRow : {"tiles", "tile columns", "tile rows", "WPP", "dependent slices", "output flag present"}) {
@@ -148,11 +152,42 @@ private slots:
             slice.sliceQp.reset();
         }
         model.setStreamAnalysis(withoutQp);
-        QCOMPARE(column(rowNamed(model, "qp", "slice qp"), 1), QStringLiteral("N/A"));
-        QCOMPARE(column(rowNamed(model, "qp", "slice qp"), 3), QStringLiteral("unavailable"));
+        QCOMPARE(column(rowNamed(model, "qp", "slice QP"), 1), QStringLiteral("N/A"));
+        QCOMPARE(column(rowNamed(model, "qp", "slice QP"), 3), QStringLiteral("unavailable"));
+        QCOMPARE(column(rowNamed(model, "qp", "slice segments with a QP"), 1), QStringLiteral("0 of 3"));
 
         model.clearStreamAnalysis();
         QCOMPARE(model.rowCount(), 1);
+    }
+
+    // A cache written before the stream-level document kept its slices: the counts come from
+    // the picture summaries, and the QP range says it is not there rather than that no slice has one.
+    void summariesCountSlicesOfAnOlderCache() {
+        StreamAnalysis document = documentWithSps();
+        document.slices.clear();
+        for (const std::uint32_t slices : {2U, 3U}) {
+            PictureAnalysisSummary summary;
+            summary.sliceCount = slices;
+            document.pictures.push_back(summary);
+        }
+        document.pictures.back().ctuCount = 40;
+        document.pictures.back().cuCount = 100;
+        StreamStatisticsModel model;
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        model.setStreamAnalysis(document);
+        QCOMPARE(column(rowNamed(model, "bitstream index", "slice segments"), 1), QStringLiteral("5"));
+        QCOMPARE(column(rowNamed(model, "structure summary", "slice segments"), 1), QStringLiteral("5"));
+        QCOMPARE(column(rowNamed(model, "qp", "slice QP"), 3), QStringLiteral("unavailable"));
+        QVERIFY(column(rowNamed(model, "qp", "slice QP"), 1).contains(QStringLiteral("not in this cache")));
+        QCOMPARE(column(rowNamed(model, "structure summary", "pictures with known blocks"), 1),
+                 QStringLiteral("1 of 2"));
+        QCOMPARE(column(rowNamed(model, "structure summary", "CUs in pictures with known blocks"), 1),
+                 QStringLiteral("100"));
+
+        document.pictures.back().ctuCount.reset();
+        model.setStreamAnalysis(document);
+        QCOMPARE(column(rowNamed(model, "structure summary", "CTUs in pictures with known blocks"), 3),
+                 QStringLiteral("unavailable"));
     }
 
     // The counts of a document the real worker wrote, as the test computes them from it.
@@ -181,6 +216,75 @@ private slots:
         QVERIFY(countOf(PictureType::B) > 0);
         QCOMPARE(column(rowNamed(model, "structure summary", "pictures"), 1), QString::number(document.pictures.size()));
         QCOMPARE(column(rowNamed(model, "stream", "profile"), 1), QStringLiteral("Main"));
+    }
+
+    void wholeStreamSliceFiguresEqualThoseOfThePictureDocuments_data() {
+        QTest::addColumn<QString>("stream");
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<bool>("severalSlicesPerPicture");
+        QTest::newRow("several slices and dependent segments")
+            << "s07_ldb_slices_ctu_dependent_segments_aud.bit" << "stream_index" << true;
+        QTest::newRow("uniform tiles") << "s04_ldp_tiles_uniform_lf_across.bit" << "stream_index" << false;
+        QTest::newRow("non-uniform tiles with blocks") << "s05_ldb_tiles_nonuniform_no_lf_across.bit"
+                                                       << "bounded_structure" << false;
+        QTest::newRow("long-term references") << "s09_ldp_long_term_ref.bit" << "stream_index" << false;
+    }
+
+    // The stream-level document alone gives what every picture's document says of its slices
+    // (and of its blocks, where the run stored them).
+    void wholeStreamSliceFiguresEqualThoseOfThePictureDocuments() {
+        QFETCH(QString, stream);
+        QFETCH(QString, mode);
+        QFETCH(bool, severalSlicesPerPicture);
+        QTemporaryDir cache;
+        const QByteArray modeName = mode.toLatin1();
+        const auto analyzed = vexilo::test::analyzeWithWorker(vexilo::test::referenceStream(qPrintable(stream)),
+                                                              cache.path().toStdString(), modeName.constData());
+        if (const auto* error = std::get_if<std::string>(&analyzed)) {
+            QFAIL(error->c_str());
+        }
+        const auto& documents = std::get<vexilo::test::AnalyzedStream>(analyzed);
+        std::uint64_t slices = 0;
+        std::uint64_t picturesWithBlocks = 0;
+        std::uint64_t ctus = 0;
+        std::map<SliceType, std::uint64_t> byType;
+        std::optional<std::int16_t> lowest;
+        std::optional<std::int16_t> highest;
+        for (const auto& picture : documents.pictures) {
+            for (const SliceInfo& slice : picture->slices) {
+                ++slices;
+                ++byType[slice.type];
+                if (slice.sliceQp) {
+                    lowest = std::min(lowest.value_or(*slice.sliceQp), *slice.sliceQp);
+                    highest = std::max(highest.value_or(*slice.sliceQp), *slice.sliceQp);
+                }
+            }
+            if (!picture->ctus.empty()) {
+                ++picturesWithBlocks;
+                ctus += picture->ctus.size();
+            }
+        }
+        QVERIFY(severalSlicesPerPicture ? slices > documents.pictures.size() : slices == documents.pictures.size());
+        QVERIFY(lowest.has_value());
+
+        StreamStatisticsModel model;
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        model.setStreamAnalysis(*documents.stream);
+        QCOMPARE(column(rowNamed(model, "bitstream index", "slice segments"), 1), QString::number(slices));
+        QCOMPARE(column(rowNamed(model, "structure summary", "slice segments"), 1), QString::number(slices));
+        for (const auto& [type, count] : byType) {
+            const QString label = type == SliceType::I ? "I" : type == SliceType::P ? "P" : type == SliceType::B ? "B"
+                                                                                                                : "Unknown";
+            QCOMPARE(column(rowNamed(model, "bitstream index", label + " slice segments"), 1), QString::number(count));
+        }
+        QVERIFY(column(rowNamed(model, "qp", "slice QP"), 1)
+                    .startsWith(QStringLiteral("min %1 / max %2 / ").arg(*lowest).arg(*highest)));
+        QCOMPARE(column(rowNamed(model, "structure summary", "pictures with known blocks"), 1),
+                 QStringLiteral("%1 of %2").arg(picturesWithBlocks).arg(documents.pictures.size()));
+        if (picturesWithBlocks > 0) {
+            QCOMPARE(column(rowNamed(model, "structure summary", "CTUs in pictures with known blocks"), 1),
+                     QString::number(ctus));
+        }
     }
 };
 

@@ -177,8 +177,9 @@ public:
         if (auto error = writePictureFiles(manifest, previous)) {
             return std::move(*error);
         }
-        // The stream-level summaries of pictures written without their blocks must say so too.
-        if (!reducedSummaries_.empty()) {
+        // The stream-level summaries must tell of the blocks each picture file holds: carried
+        // over from an earlier run, or left out.
+        if (!changedSummaries_.empty()) {
             if (auto error = writeStreamFile(manifest)) {
                 return std::move(*error);
             }
@@ -204,7 +205,7 @@ private:
     {
         const std::filesystem::path path = directory_ / manifest.streamPath;
         StreamAnalysis document = buildStreamMetaDocument(analysis_);
-        for (const auto& [index, summary] : reducedSummaries_) {
+        for (const auto& [index, summary] : changedSummaries_) {
             document.pictures[index] = summary;
         }
         auto payload = serializeCachePayload(document, path);
@@ -259,8 +260,10 @@ private:
             if (options_.onPictureBlocksOmitted) {
                 options_.onPictureBlocksOmitted(document, omitted);
             }
-            reducedSummaries_.emplace_back(index, document.pictures.front());
             payload = serializeWithin(document, pictureLimitBytes_, path);
+        }
+        if (!document.pictures.empty() && document.pictures.front() != analysis_.pictures[index]) {
+            changedSummaries_.emplace_back(index, document.pictures.front());
         }
         if (auto* bytes = std::get_if<std::vector<std::uint8_t>>(&payload)) {
             return std::move(*bytes);
@@ -276,8 +279,9 @@ private:
     const CacheWriteOptions& options_;
     std::optional<std::uint64_t> budget_;
     std::uint64_t pictureLimitBytes_;
-    // Picture summaries, by document index, of pictures written without their blocks.
-    std::vector<std::pair<std::size_t, PictureAnalysisSummary>> reducedSummaries_;
+    // Picture summaries, by document index, of pictures whose file holds other blocks than
+    // this run produced.
+    std::vector<std::pair<std::size_t, PictureAnalysisSummary>> changedSummaries_;
 };
 
 }  // namespace

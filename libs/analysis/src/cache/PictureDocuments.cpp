@@ -340,6 +340,9 @@ StreamAnalysis buildStreamMetaDocument(const StreamAnalysis& analysis)
     document.parameterSets = analysis.parameterSets;
     document.seiMessages = analysis.seiMessages;
     document.pictures = analysis.pictures;
+    // Slices stay here as well as in their pictures' files: whole-stream figures (slice
+    // counts by type, the QP range) then need no picture file, and a slice is small.
+    document.slices = analysis.slices;
     for (const AnalysisErrorInfo& error : analysis.errors) {
         if (!error.relatedObjectId) {
             document.errors.push_back(error);
