@@ -10,6 +10,15 @@ if(VEXILO_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+# The test build links a dozen large sanitized programs; mold links them in a fraction of the
+# time the default linker takes.
+if(VEXILO_FAST_LINKER)
+  find_program(VEXILO_MOLD mold)
+  if(VEXILO_MOLD)
+    add_link_options(-fuse-ld=mold)
+  endif()
+endif()
+
 # ThreadSanitizer cannot share a process with AddressSanitizer. Qt and FFmpeg are not
 # instrumented. scripts/tsan-test.sh builds build/tsan and runs the application and threading
 # tests there.
@@ -153,15 +162,18 @@ function(vexilo_add_module_tests name)
 endfunction()
 
 # The module's single Qt Test executable (widgets and models) from every source below
-# tests/. Each tests/<Class>Test.cpp registers its class with VEXILO_QT_TEST and becomes
-# one ctest entry "<name>.<Class>Test". Classes listed under XCB need a real display
-# (OpenGL widgets): they run on the xcb platform, each on an X server of its own.
-#   vexilo_add_qt_module_tests(<name> LIBRARIES ... [FIXTURES ...] [XCB class...] [LABELS ...])
+# tests/. Each tests/<Class>Test.cpp registers its class with VEXILO_QT_TEST; each of its test
+# functions becomes one ctest entry "<name>.<Class>Test.<function>", found when ctest starts
+# (see QtTestDiscovery.cmake). Classes listed under XCB need a real display (OpenGL widgets):
+# they run on the xcb platform, each entry on an X server of its own, with DISPLAY_ENVIRONMENT
+# added to their environment.
+#   vexilo_add_qt_module_tests(<name> LIBRARIES ... [FIXTURES ...] [XCB class...] [LABELS ...]
+#                              [DISPLAY_ENVIRONMENT var=value...])
 function(vexilo_add_qt_module_tests name)
   if(NOT VEXILO_BUILD_TESTS)
     return()
   endif()
-  cmake_parse_arguments(ARG "" "" "LIBRARIES;FIXTURES;XCB;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "LIBRARIES;FIXTURES;XCB;LABELS;DISPLAY_ENVIRONMENT" ${ARGN})
   find_package(Qt6 REQUIRED COMPONENTS Core Gui Widgets Test)
   # Each display test gets an X server of its own when Xvfb is here; otherwise it uses $DISPLAY.
   find_program(VEXILO_XVFB Xvfb)
@@ -173,30 +185,55 @@ function(vexilo_add_qt_module_tests name)
   vexilo_tsan_test_support(${name})
   target_include_directories(${name} PRIVATE tests src)
   target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES} Qt6::Test Qt6::Widgets)
+
+  set(discovery_script "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/QtTestDiscovery.cmake")
+  set(discovery "include(\"${discovery_script}\")\n")
+  set(test_classes "")
   foreach(source IN LISTS sources)
     if(NOT source MATCHES "/([A-Za-z0-9_]+Test)\\.cpp$")
       continue()
     endif()
     set(test_class "${CMAKE_MATCH_1}")
-    set(properties TIMEOUT 600)
-    if(test_class IN_LIST ARG_XCB AND VEXILO_XVFB)
-      add_test(NAME "${name}.${test_class}"
-               COMMAND bash "${VEXILO_TEST_SUPPORT_DIR}/run-on-own-display.sh" $<TARGET_FILE:${name}> ${test_class})
-    else()
-      add_test(NAME "${name}.${test_class}" COMMAND ${name} ${test_class})
-    endif()
+    list(APPEND test_classes "${test_class}")
+    set(command "\"$<TARGET_FILE:${name}>\"")
+    set(properties "TIMEOUT 600")
     if(test_class IN_LIST ARG_XCB)
+      if(VEXILO_XVFB)
+        set(command "bash \"${VEXILO_TEST_SUPPORT_DIR}/run-on-own-display.sh\" ${command}")
+      endif()
       # libxkbcommon-x11 strndup()s keymap names that are not NUL-terminated while the xcb
       # platform starts; ASan's strict string checks abort on that inside the system library.
-      list(APPEND properties ENVIRONMENT "QT_QPA_PLATFORM=xcb"
-           ENVIRONMENT_MODIFICATION "ASAN_OPTIONS=string_append::strict_string_checks=0")
+      string(JOIN ";" environment "QT_QPA_PLATFORM=xcb" ${ARG_DISPLAY_ENVIRONMENT})
+      string(APPEND properties " ENVIRONMENT \"${environment}\""
+             " ENVIRONMENT_MODIFICATION \"ASAN_OPTIONS=string_append::strict_string_checks=0\"")
     endif()
     if(ARG_FIXTURES)
-      list(APPEND properties FIXTURES_REQUIRED "${ARG_FIXTURES}")
+      string(APPEND properties " FIXTURES_REQUIRED \"${ARG_FIXTURES}\"")
     endif()
     if(ARG_LABELS)
-      list(APPEND properties LABELS "${ARG_LABELS}")
+      string(APPEND properties " LABELS \"${ARG_LABELS}\"")
     endif()
-    set_tests_properties("${name}.${test_class}" PROPERTIES ${properties})
+    set(prefix "${name}.${test_class}")
+    string(APPEND discovery
+      "vexilo_list_qt_test_functions(functions \"$<TARGET_FILE:${name}>\" ${test_class} "
+      "\"${CMAKE_CURRENT_BINARY_DIR}/${prefix}.functions\")\n"
+      "if(NOT functions)\n"
+      "  add_test(\"${prefix}\" ${command} ${test_class})\n"
+      "  set_tests_properties(\"${prefix}\" PROPERTIES ${properties})\n"
+      "endif()\n"
+      "foreach(function_name IN LISTS functions)\n"
+      "  add_test(\"${prefix}.\${function_name}\" ${command} ${test_class} \"\${function_name}\")\n"
+      "  set_tests_properties(\"${prefix}.\${function_name}\" PROPERTIES ${properties})\n"
+      "endforeach()\n")
   endforeach()
+  string(JOIN "," test_class_list ${test_classes})
+  add_custom_command(TARGET ${name} POST_BUILD
+    COMMAND "${CMAKE_COMMAND}" "-DVEXILO_QT_TEST_PROGRAM=$<TARGET_FILE:${name}>"
+            "-DVEXILO_QT_TEST_CLASSES=${test_class_list}"
+            "-DVEXILO_QT_TEST_LIST_PREFIX=${CMAKE_CURRENT_BINARY_DIR}/${name}"
+            -P "${discovery_script}"
+    VERBATIM)
+  set(include_file "${CMAKE_CURRENT_BINARY_DIR}/${name}_qt_tests.cmake")
+  file(GENERATE OUTPUT "${include_file}" CONTENT "${discovery}")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${include_file}")
 endfunction()

@@ -12,7 +12,7 @@ shift || true
 bash "$repo_dir/scripts/setup-deps.sh"
 CC=clang CXX=clang++ cmake -S "$repo_dir" -B "$build_dir" -G Ninja \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEXILO_SANITIZE=ON -DVEXILO_BUILD_FUZZERS=ON -DVEXILO_BUILD_TESTS=OFF
-cmake --build "$build_dir" --parallel "$(nproc)"
+cmake --build "$build_dir" --parallel "$(nproc)" --target fuzzers
 
 mapfile -t targets < <(find "$build_dir" -type f -executable -name 'fuzz_*' -printf '%f\n' | sort)
 [ "$#" -gt 0 ] && targets=("$@")

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 VEXILO_PACKAGES=(
-  build-essential cmake ninja-build pkg-config
+  build-essential cmake ninja-build pkg-config mold
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl-dev
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
   libflatbuffers-dev flatbuffers-compiler

@@ -1,18 +1,34 @@
 #!/usr/bin/env bash
 # Sets everything up and runs every test: installs missing Debian packages,
-# configures a sanitizer build (AddressSanitizer + UndefinedBehaviorSanitizer),
-# builds it and runs the whole ctest suite under a virtual X display.
+# configures a sanitizer build (AddressSanitizer + UndefinedBehaviorSanitizer)
+# with the benchmarks compiled (not run), builds it and runs the whole ctest
+# suite under a virtual X display; then builds the libFuzzer targets with clang
+# and runs each for a few seconds, so that neither the other compiler nor the
+# fuzzers can silently stop building.
 set -euo pipefail
 repo_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_dir=${VEXILO_TEST_BUILD_DIR:-"$repo_dir/build/test"}
+media_dir="$build_dir/test-media"
+fuzz_seconds=${VEXILO_FUZZ_SECONDS:-3}
 
 bash "$repo_dir/scripts/setup-deps.sh"
+
+# The test streams are encoded while the code compiles; the ctest fixture then finds them made.
+mkdir -p "$media_dir"
+bash "$repo_dir/test-media/generate-streams.sh" "$media_dir" >"$build_dir/generate-test-media.log" 2>&1 &
+media_job=$!
 
 cmake -S "$repo_dir" -B "$build_dir" -G Ninja \
   -DCMAKE_BUILD_TYPE=Debug \
   -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" -DCMAKE_C_FLAGS_DEBUG="-O1 -g" \
-  -DVEXILO_SANITIZE=ON -DVEXILO_BUILD_TESTS=ON
+  -DVEXILO_SANITIZE=ON -DVEXILO_BUILD_TESTS=ON -DVEXILO_BUILD_BENCHMARKS=ON \
+  -DVEXILO_FAST_LINKER=ON -DVEXILO_TEST_MEDIA_DIR="$media_dir"
 cmake --build "$build_dir" --parallel "$(nproc)"
+
+if ! wait "$media_job"; then
+  cat "$build_dir/generate-test-media.log" >&2
+  exit 1
+fi
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-"detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1"}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-"print_stacktrace=1:halt_on_error=1"}
@@ -20,6 +36,10 @@ export LSAN_OPTIONS=${LSAN_OPTIONS:-"suppressions=$repo_dir/scripts/lsan-suppres
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 
 # Widget tests that need OpenGL pick the xcb platform themselves; they find the display here.
-cd "$build_dir"
-xvfb-run -a -s "-screen 0 1920x1080x24" \
-  ctest --output-on-failure --parallel "$(nproc)" --timeout 900 "$@"
+(
+  cd "$build_dir"
+  xvfb-run -a -s "-screen 0 1920x1080x24" \
+    ctest --output-on-failure --parallel "$(nproc)" --timeout 900 "$@"
+)
+
+bash "$repo_dir/scripts/fuzz.sh" "$fuzz_seconds"
