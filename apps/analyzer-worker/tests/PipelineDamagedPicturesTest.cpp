@@ -201,6 +201,27 @@ TEST(PipelineDamagedPictures, PicturesPredictedFromALostPictureAreMarkedFailedAn
     EXPECT_GE(failed, 1u);
 }
 
+// Whole streams of every coding structure the reference encoder makes (tiles, wavefronts,
+// dependent slices, long-term references, CRA with skipped RASL pictures) mark no picture.
+TEST(PipelineDamagedPictures, NoPictureOfAnIntactReferenceStreamIsMarked)
+{
+    const std::vector<testing::ReferenceStream> streams = testing::readReferenceStreamManifest();
+    ASSERT_FALSE(streams.empty());
+    for (const testing::ReferenceStream& reference : streams) {
+        SCOPED_TRACE(reference.file);
+        testing::ScratchDirectory scratch;
+        // The demuxer knows an elementary stream by its extension.
+        std::filesystem::copy_file(testing::referenceStreams() / reference.file, scratch / "stream.hevc");
+        const Analysed analysed = analyse(scratch / "stream.hevc", scratch / "cache", AnalysisMode::BoundedStructure);
+        for (const auto& [identity, picture] : analysed.pictures) {
+            EXPECT_EQ(picture.pictures.at(0).completeness, PictureCompleteness::Complete) << identity;
+            for (const analysis::AnalysisErrorInfo& error : picture.errors) {
+                EXPECT_FALSE(error.code.starts_with("analyzer.picture_")) << error.code << " " << error.detail;
+            }
+        }
+    }
+}
+
 // FFmpeg may still output a picture whose packet it rejected: the picture whose slices lay in
 // the packet's bytes is marked failed and named once, whatever else its packets did.
 TEST(PipelineDamagedPictures, APictureWhosePacketWasRejectedIsMarkedFailedOnce)
