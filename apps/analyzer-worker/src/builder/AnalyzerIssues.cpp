@@ -68,6 +68,21 @@ analysis::AnalysisErrorInfo analyzerErrorRecord(const analysis::StableId& docume
     return error;
 }
 
+analysis::AnalysisErrorInfo pictureIssueRecord(const analysis::StableId& documentId,
+                                               const analysis::PictureAnalysisSummary& picture, ObjectKind issueKind,
+                                               std::string_view code, std::string_view message, std::string_view facts)
+{
+    const std::uint64_t pictureIdentity = picture.pictureId.value_or(0);
+    std::string detail = "pictureId=" + std::to_string(pictureIdentity) +
+                         "; decodeIndex=" + std::to_string(picture.decodeIndex.value_or(-1));
+    detail += kDetailSeparator;
+    detail += facts;
+    analysis::AnalysisErrorInfo issue = analyzerErrorRecord(
+        documentId, deriveStableId(picture.id, issueKind, pictureIdentity), code, message, std::move(detail));
+    issue.relatedObjectId = picture.id;
+    return issue;
+}
+
 AnalyzerIssues::AnalyzerIssues(analysis::StreamAnalysis& document, std::string inputPathUtf8)
     : document_(document), inputPathUtf8_(std::move(inputPathUtf8))
 {

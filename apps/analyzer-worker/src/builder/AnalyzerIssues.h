@@ -1,5 +1,6 @@
 #pragma once
 
+#include "builder/StableIdDerivation.h"
 #include "vexilo/analysis/StreamAnalysis.h"
 #include "vexilo/analysis/cache/CacheWriter.h"
 
@@ -17,6 +18,13 @@ inline constexpr std::uint8_t kAnalyzerIssueSeverity = 2;
 [[nodiscard]] analysis::AnalysisErrorInfo analyzerErrorRecord(const analysis::StableId& documentId,
                                                               const analysis::StableId& id, std::string_view code,
                                                               std::string_view message, std::string detail);
+
+// A finding about one picture, which goes into that picture's document: its detail names the
+// picture ("pictureId=...; decodeIndex=...") and then the given facts.
+[[nodiscard]] analysis::AnalysisErrorInfo pictureIssueRecord(const analysis::StableId& documentId,
+                                                             const analysis::PictureAnalysisSummary& picture,
+                                                             ObjectKind issueKind, std::string_view code,
+                                                             std::string_view message, std::string_view facts);
 
 // Names a picture and the blocks it lost: "pictureId=...; decodeIndex=...; ctus=...; cus=...;
 // pus=...; tus=...".

@@ -49,6 +49,15 @@ inline constexpr char kPictureBlocksOmittedMessage[] =
     "A picture's coding blocks did not fit its cache document and were left out";
 inline constexpr char kPacketRejected[] = "analyzer.packet_rejected";
 inline constexpr char kPacketRejectedMessage[] = "FFmpeg rejected a damaged packet; decoding went on past it";
+inline constexpr char kPictureRejected[] = "analyzer.picture_rejected";
+inline constexpr char kPictureRejectedMessage[] =
+    "FFmpeg rejected a packet that carried this picture; its decoded samples may be wrong";
+inline constexpr char kPictureReferenceMissing[] = "analyzer.picture_reference_missing";
+inline constexpr char kPictureReferenceMissingMessage[] =
+    "A picture this one is predicted from is missing; the decoder put a generated picture in its place";
+inline constexpr char kPictureIncomplete[] = "analyzer.picture_incomplete";
+inline constexpr char kPictureIncompleteMessage[] =
+    "The picture's slices do not cover it; some of its CTUs are missing";
 
 // Findings of a damaged stream that would otherwise make the document inconsistent.
 inline constexpr char kDuplicateIdentity[] = "analyzer.duplicate_identity";

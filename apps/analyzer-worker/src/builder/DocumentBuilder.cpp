@@ -141,6 +141,8 @@ StreamAnalysisBuildResult DocumentBuilder::build()
     pruneInconsistentBlocks();
     widenToCtuExtent();
     recordPartialCollection();
+    markPicturesNotCoveredBySlices();
+    markPicturesWithMissingReferences();
     return std::move(document_);
 }
 

@@ -38,6 +38,12 @@ private:
         std::size_t position = 0;
         analysis::StableId id;
     };
+    // The CTB grid a picture is coded on, from the SPS its first slice names.
+    struct CtbGrid {
+        std::uint32_t log2CtbSize = 0;
+        std::uint32_t width = 0;
+        std::uint32_t height = 0;
+    };
 
     static constexpr std::size_t kReservedKinds = VEXILO_OBSERVER_EVENT_KIND_COUNT + 1;
 
@@ -75,6 +81,11 @@ private:
     void pruneInconsistentBlocks();
     void recordPartialCollection();
     void markPicturesWithLostBlocks();
+    void markPicturesNotCoveredBySlices();
+    void markPicturesWithMissingReferences();
+    // Parameter sets and slices name the grid of each picture as they come.
+    void noteParameterSetGrid(const VexiloObserverParameterSetEvent& event);
+    void notePictureGrid(std::uint64_t pictureIdentity, std::optional<std::uint16_t> ppsId);
     [[nodiscard]] analysis::AnalysisErrorInfo partialCollectionIssue(const analysis::StableId& id,
                                                                     std::string detail) const;
 
@@ -127,6 +138,9 @@ private:
     LastSlice lastSlice_;
     std::uint64_t lastPictureIdentity_ = 0;
     std::size_t lastPicturePosition_ = 0;
+    std::unordered_map<std::uint32_t, CtbGrid> spsGrids_;
+    std::unordered_map<std::uint32_t, std::uint32_t> spsIdOfPps_;
+    std::unordered_map<std::uint64_t, CtbGrid> pictureGrids_;
 };
 
 }  // namespace vexilo::analyzer

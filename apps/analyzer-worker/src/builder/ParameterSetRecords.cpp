@@ -152,6 +152,7 @@ bool DocumentBuilder::handleParameterSet(const ObserverEventRecord& record)
                                     "parameterSetKind=" + std::to_string(event.parameterSetKind) +
                                         "; parameterSetId=" + std::to_string(event.parameterSetId));
     }
+    noteParameterSetGrid(event);
     const std::uint64_t key = (std::uint64_t{event.parameterSetKind} << 32) | event.parameterSetId;
     const analysis::StableId id =
         deriveStableId(currentNal_->id, ObjectKind::ParameterSet, key, nextChildOfCurrentNal());

@@ -84,6 +84,9 @@ bool DocumentBuilder::handleSlice(const ObserverEventRecord& record)
         slice.refPicListModificationL1 = event.refPicListModificationL1 != 0;
     if (hasBit(a, VEXILO_OBSERVER_SLICE_A_SLICE_QP_DELTA)) slice.sliceQpDelta = low16(event.sliceQpDelta);
     if (hasBit(a, VEXILO_OBSERVER_SLICE_A_NUM_ENTRY_POINT_OFFSETS)) slice.numEntryPointOffsets = event.numEntryPointOffsets;
+    if (slice.pictureId) {
+        notePictureGrid(*slice.pictureId, slice.ppsId);
+    }
     slicesByIdentity_.emplace(record.sliceIdentity, SliceEntry{document_.slices.size(), id});
     document_.slices.push_back(std::move(slice));
     return true;

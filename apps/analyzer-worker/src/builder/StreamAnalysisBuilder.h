@@ -56,10 +56,12 @@ struct RejectedPacket {
     std::uint64_t packetIndex = 0;
     // In the input file, when the demuxer knows it.
     std::optional<std::int64_t> byteOffset;
+    std::uint64_t byteSize = 0;
     int ffmpegCode = 0;
 };
 
-// One error record per rejected packet, naming its index, byte offset and FFmpeg code.
+// One error record per rejected packet, naming its index, byte offset and FFmpeg code; each
+// picture whose slices the packet carried is marked failed, with an issue of its own.
 void recordRejectedPackets(analysis::StreamAnalysis& document, std::span<const RejectedPacket> packets);
 
 // The NAL unit record's `kind` for a nal_unit_type.

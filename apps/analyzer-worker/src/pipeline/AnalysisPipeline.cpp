@@ -236,7 +236,7 @@ private:
         int code = sendAndDrain(packet_.get());
         if (code == AVERROR_INVALIDDATA) {
             // A damaged packet is what an analyser is opened for: note it and go on.
-            noteRejectedPacket(packetIndex, position, code);
+            noteRejectedPacket(packetIndex, position, code, static_cast<std::uint64_t>(std::max(packet_->size, 0)));
             code = 0;
         }
         if (code == AVERROR_EXIT) {
@@ -318,11 +318,12 @@ private:
         collector_.reset();
     }
 
-    void noteRejectedPacket(std::uint64_t packetIndex, std::int64_t position, int code)
+    void noteRejectedPacket(std::uint64_t packetIndex, std::int64_t position, int code, std::uint64_t byteSize = 0)
     {
         RejectedPacket packet;
         packet.packetIndex = packetIndex;
         packet.byteOffset = position >= 0 ? std::optional<std::int64_t>(position) : std::nullopt;
+        packet.byteSize = byteSize;
         packet.ffmpegCode = code;
         rejectedPackets_.push_back(packet);
     }

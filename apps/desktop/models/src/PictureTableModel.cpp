@@ -3,6 +3,9 @@
 #include "TableModelSupport.h"
 #include "vexilo/models/DisplayFormat.h"
 
+#include <QBrush>
+#include <QColor>
+
 #include <array>
 #include <utility>
 
@@ -16,6 +19,10 @@ constexpr int kColumnCount = 8;
 constexpr int kFirstRefinedColumn = 1;
 constexpr int kLastRefinedColumn = 6;
 constexpr int kAnalysisColumn = 7;
+
+// Light enough that the row's text stays readable, red enough to be found in a long table.
+const QColor kMarkedRowColour(255, 205, 205);
+const QString kFailedPictureText = QStringLiteral("The decoder could not reconstruct this picture as coded");
 
 const std::array<QString, kColumnCount> kHeaders{
     QStringLiteral("Display Index"), QStringLiteral("Decode Index"), QStringLiteral("PTS"),
@@ -63,6 +70,10 @@ int PictureTableModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant PictureTableModel::data(const QModelIndex& index, int role) const {
+    if (role != Qt::DisplayRole && index.isValid() && index.row() >= 0 &&
+        static_cast<std::size_t>(index.row()) < rows_.size()) {
+        return markData(rows_[static_cast<std::size_t>(index.row())], index.column(), role);
+    }
     const std::optional<std::size_t> row = displayedRow(index, role, rows_.size(), kColumnCount);
     if (!row.has_value()) {
         return {};
@@ -84,8 +95,34 @@ QVariant PictureTableModel::data(const QModelIndex& index, int role) const {
     case 6:
         return resolutionCell(picture.width, picture.height);
     default:
-        return analysisStatus_.value(picture.id, display::kNotAvailableText);
+        break;
     }
+    const QString status = analysisStatus_.value(picture.id, display::kNotAvailableText);
+    const auto mark = marks_.constFind(picture.id);
+    if (mark == marks_.constEnd()) {
+        return status;
+    }
+    const QString marked = mark->errors.isEmpty() ? QStringLiteral("failed")
+                                                  : QStringLiteral("%1 error(s)").arg(mark->errors.size());
+    return QStringLiteral("%1; %2").arg(marked, status);
+}
+
+QVariant PictureTableModel::markData(const domain::PictureInfo& picture, int column, int role) const {
+    const auto mark = marks_.constFind(picture.id);
+    if (mark == marks_.constEnd() || column < 0 || column >= kColumnCount) {
+        return {};
+    }
+    if (role == Qt::BackgroundRole) {
+        return QBrush(kMarkedRowColour);
+    }
+    if (role == Qt::ToolTipRole) {
+        QStringList lines = mark->errors;
+        if (mark->failed) {
+            lines.prepend(kFailedPictureText);
+        }
+        return lines.join(QLatin1Char('\n'));
+    }
+    return {};
 }
 
 QVariant PictureTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
@@ -145,6 +182,60 @@ void PictureTableModel::setAnalysisStatus(domain::PictureId pictureId, const QSt
     }
 }
 
+void PictureTableModel::markPictureFailed(domain::PictureId pictureId) {
+    PictureMark& mark = marks_[pictureId];
+    if (!mark.failed) {
+        mark.failed = true;
+        emitRowChanged(pictureId);
+    }
+}
+
+void PictureTableModel::markPictureErrors(domain::PictureId pictureId, const QStringList& errors) {
+    if (errors.isEmpty()) {
+        return;
+    }
+    PictureMark& mark = marks_[pictureId];
+    if (mark.errors != errors) {
+        mark.errors = errors;
+        emitRowChanged(pictureId);
+    }
+}
+
+void PictureTableModel::clearPictureMarks() {
+    if (marks_.isEmpty()) {
+        return;
+    }
+    marks_.clear();
+    if (!rows_.empty()) {
+        emit dataChanged(index(0, 0), index(static_cast<int>(rows_.size()) - 1, kColumnCount - 1),
+                         {Qt::DisplayRole, Qt::BackgroundRole, Qt::ToolTipRole});
+    }
+}
+
+bool PictureTableModel::isPictureMarked(domain::PictureId pictureId) const {
+    return marks_.contains(pictureId);
+}
+
+int PictureTableModel::markedPictureCount() const {
+    return static_cast<int>(marks_.size());
+}
+
+int PictureTableModel::pictureErrorCount() const {
+    int count = 0;
+    for (const PictureMark& mark : marks_) {
+        count += static_cast<int>(mark.errors.size());
+    }
+    return count;
+}
+
+void PictureTableModel::emitRowChanged(domain::PictureId pictureId) {
+    const int row = rowOfPicture(pictureId);
+    if (row >= 0) {
+        emit dataChanged(index(row, 0), index(row, kColumnCount - 1),
+                         {Qt::DisplayRole, Qt::BackgroundRole, Qt::ToolTipRole});
+    }
+}
+
 std::optional<domain::PictureId> PictureTableModel::pictureIdAt(int row) const {
     if (row < 0 || static_cast<std::size_t>(row) >= rows_.size()) {
         return std::nullopt;
@@ -153,6 +244,7 @@ std::optional<domain::PictureId> PictureTableModel::pictureIdAt(int row) const {
 }
 
 void PictureTableModel::clear() {
+    marks_.clear();
     if (rows_.empty()) {
         analysisStatus_.clear();
         return;

@@ -3,6 +3,7 @@
 #include "ModelTestSupport.h"
 #include "vexilo/test/QtTestRegistry.h"
 
+#include <QBrush>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -126,6 +127,48 @@ private slots:
         model.appendPictures({picture(1, 0)});
         model.updatePicture(summaryOf(picture(1, 0)));
         QCOMPARE(model.rowCount(), 1);
+    }
+
+    // A marked row is tinted in every cell, counts its errors in the "Analysis" cell and lists
+    // them in its tooltip; a picture marked before its row arrives is marked when it does.
+    void picturesWithErrorsAreMarkedUntilTheMarksAreCleared() {
+        PictureTableModel model;
+        const auto tester = vexilo::test::watch(&model);
+        model.markPictureFailed(5);
+        model.appendPictures({picture(4, 0), picture(5, 1), picture(6, 2)});
+        model.setAnalysisStatus(6, "ready");
+        QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+        model.markPictureErrors(6, {});
+        QCOMPARE(changed.count(), 0);
+        model.markPictureErrors(6, {"analyzer.picture_incomplete: CTUs missing", "analyzer.picture_rejected: bad"});
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(changed.at(0).at(0).toModelIndex(), model.index(2, 0));
+        QCOMPARE(changed.at(0).at(1).toModelIndex(), model.index(2, 7));
+        // An empty list does not take a mark away: a later payload may simply not carry them.
+        model.markPictureErrors(6, {});
+        QCOMPARE(changed.count(), 1);
+
+        QCOMPARE(model.data(model.index(0, 7)).toString(), QStringLiteral("N/A"));
+        QCOMPARE(model.data(model.index(1, 7)).toString(), QStringLiteral("failed; N/A"));
+        QCOMPARE(model.data(model.index(2, 7)).toString(), QStringLiteral("2 error(s); ready"));
+        QVERIFY(!model.data(model.index(0, 3), Qt::BackgroundRole).isValid());
+        for (int column = 0; column < model.columnCount(); ++column) {
+            QCOMPARE(model.data(model.index(2, column), Qt::BackgroundRole).value<QBrush>().color().red(), 255);
+        }
+        QCOMPARE(model.data(model.index(2, 0), Qt::ToolTipRole).toString(),
+                 QStringLiteral("analyzer.picture_incomplete: CTUs missing\nanalyzer.picture_rejected: bad"));
+        QVERIFY(model.data(model.index(1, 4), Qt::ToolTipRole).toString().contains("could not reconstruct"));
+        QCOMPARE(model.markedPictureCount(), 2);
+        QCOMPARE(model.pictureErrorCount(), 2);
+        QVERIFY(model.isPictureMarked(5) && !model.isPictureMarked(4));
+
+        model.clearPictureMarks();
+        QCOMPARE(model.markedPictureCount(), 0);
+        QCOMPARE(model.data(model.index(2, 7)).toString(), QStringLiteral("ready"));
+        QVERIFY(!model.data(model.index(1, 1), Qt::BackgroundRole).isValid());
+        model.markPictureFailed(4);
+        model.clear();
+        QCOMPARE(model.markedPictureCount(), 0);
     }
 };
 

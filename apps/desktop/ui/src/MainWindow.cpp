@@ -149,6 +149,7 @@ MainWindow::MainWindow(QWidget* parent)
 
     statusBar()->setObjectName(QStringLiteral("mainStatusBar"));
     statusBar()->showMessage(QString::fromLatin1(kNoProjectText));
+    createAnalysisErrorLabel();
     updateActionStates();
     restoreWindowSettings();
 }
@@ -421,6 +422,7 @@ void MainWindow::resetViews()
     if (pictureTableModel != nullptr) {
         pictureTableModel->clear();
     }
+    forgetAnalysisErrors();
     referenceYuvSource.reset();
     setLabelText(referenceYuvStateLabel, tr("No reference YUV attached"));
     refreshComparePairModel();

@@ -261,6 +261,7 @@ void MainWindow::onAnalysisCacheCleared(qulonglong generation)
     reportTaskMessage(tr("Analysis cache cleared: generation %1").arg(decimal(static_cast<std::uint64_t>(generation))));
     forgetStreamAnalysisViews();
     autoStructureRequestedPictures.clear();
+    forgetAnalysisErrors();
     showFreshBlockInfoMessage(tr("Analysis cache cleared"), QStringLiteral("idle"));
     refreshAiEvidence(tr("Analysis cache cleared"));
     updateActionStates();
@@ -321,6 +322,7 @@ void MainWindow::onStreamAnalysisLoaded(qulonglong /*generation*/, analysis::Str
         streamStatisticsModel->setStreamAnalysis(*streamAnalysis);
     }
     refinePictureRows(*streamAnalysis);
+    noteStreamAnalysisErrors(*streamAnalysis);
     refreshAiEvidence(tr("Stream analysis loaded"));
     if (streamStatisticsView != nullptr) {
         streamStatisticsView->expandToDepth(1);
@@ -349,6 +351,9 @@ void MainWindow::refinePictureRows(const analysis::StreamAnalysis& stream)
             analysis::PictureAnalysisSummary rebound = summary;
             rebound.pictureId = static_cast<std::uint64_t>(found->second);
             pictureTableModel->updatePicture(rebound);
+            if (summary.completeness == analysis::PictureCompleteness::Failed) {
+                pictureTableModel->markPictureFailed(found->second);
+            }
         }
     }
 }
@@ -366,18 +371,22 @@ void MainWindow::onPictureAnalysisLoaded(application::PictureAnalysisPayload pay
             pictureTableModel->updatePicture(summary);
         }
     }
+    const int pictureErrors = notePictureAnalysisErrors(payload.pictureId, *document);
     if (projectController == nullptr || projectController->selectedPictureId() != payload.pictureId) {
         return;
     }
     const domain::PictureId pictureId = payload.pictureId;
     pictureAnalysis = document;
     pictureAnalysisPictureId = pictureId;
-    showLabelText(inspectorStateLabel,
-                  tr("Picture ID: %1\nAnalysis ready\nNALs: %2  Slices: %3  Refs: %4  DPB: %5")
-                      .arg(decimal(static_cast<std::uint64_t>(pictureId)),
-                           QString::number(document->nalUnits.size()), QString::number(document->slices.size()),
-                           QString::number(document->referencePictures.size()),
-                           QString::number(document->dpbSnapshotEntries.size())));
+    QString ready = tr("Picture ID: %1\nAnalysis ready\nNALs: %2  Slices: %3  Refs: %4  DPB: %5")
+                        .arg(decimal(static_cast<std::uint64_t>(pictureId)),
+                             QString::number(document->nalUnits.size()), QString::number(document->slices.size()),
+                             QString::number(document->referencePictures.size()),
+                             QString::number(document->dpbSnapshotEntries.size()));
+    if (pictureErrors > 0) {
+        ready += tr("\nErrors: %1 (see the log)").arg(pictureErrors);
+    }
+    showLabelText(inspectorStateLabel, ready);
     if (syntaxTreeModel != nullptr) {
         syntaxTreeModel->setAnalysis(document);
     }

@@ -6,6 +6,7 @@
 #include <QAbstractTableModel>
 #include <QHash>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 #include <vector>
@@ -13,7 +14,9 @@
 namespace vexilo {
 
 // The decoded pictures of the opened stream, one row each in arrival order, refined by the
-// picture summaries of loaded analyses, with each picture's analysis state text.
+// picture summaries of loaded analyses, with each picture's analysis state text. Pictures whose
+// analysis holds errors are marked: the row is tinted, the "Analysis" cell counts the errors and
+// its tooltip lists them.
 class PictureTableModel : public QAbstractTableModel {
     Q_OBJECT
 
@@ -30,14 +33,30 @@ public:
     void appendPictures(domain::PictureInfoBatch pictures);
     void updatePicture(const analysis::PictureAnalysisSummary& summary);
     void setAnalysisStatus(domain::PictureId pictureId, const QString& text);
+    // The decoder could not reconstruct the picture as the stream coded it.
+    void markPictureFailed(domain::PictureId pictureId);
+    // The picture's own error records, one text each; an empty list leaves a mark as it was.
+    void markPictureErrors(domain::PictureId pictureId, const QStringList& errors);
+    void clearPictureMarks();
+    [[nodiscard]] bool isPictureMarked(domain::PictureId pictureId) const;
+    [[nodiscard]] int markedPictureCount() const;
+    [[nodiscard]] int pictureErrorCount() const;
     [[nodiscard]] std::optional<domain::PictureId> pictureIdAt(int row) const;
     void clear();
 
 private:
+    struct PictureMark {
+        bool failed = false;
+        QStringList errors;
+    };
+
     [[nodiscard]] int rowOfPicture(domain::PictureId pictureId) const;
+    [[nodiscard]] QVariant markData(const domain::PictureInfo& picture, int column, int role) const;
+    void emitRowChanged(domain::PictureId pictureId);
 
     std::vector<domain::PictureInfo> rows_;
     QHash<qint64, QString> analysisStatus_;
+    QHash<qint64, PictureMark> marks_;
     // The first row of each picture id, so that refining a row never scans the table.
     QHash<qint64, int> rowByPicture_;
 };

@@ -224,6 +224,13 @@ private:
                                     const QString& message);
     void dropPictureAnalysis();
     void refinePictureRows(const analysis::StreamAnalysis& stream);
+    // Errors the analysis holds: listed in the log, counted in the status bar, and the pictures
+    // concerned marked in the picture table.
+    void createAnalysisErrorLabel();
+    void noteStreamAnalysisErrors(const analysis::StreamAnalysis& stream);
+    [[nodiscard]] int notePictureAnalysisErrors(domain::PictureId pictureId, const analysis::StreamAnalysis& payload);
+    void forgetAnalysisErrors();
+    void showAnalysisErrorCount();
     void forgetStreamAnalysis();
     void forgetStreamAnalysisViews();
     void showFreshBlockInfoMessage(const QString& detail, const QString& state);
@@ -324,6 +331,7 @@ private:
     QLabel* metricSummaryLabel = nullptr;
     QLabel* qualityMetricStatusLabel = nullptr;
     QLabel* taskStateLabel = nullptr;
+    QLabel* analysisErrorLabel = nullptr;
     QGroupBox* compareBGroup = nullptr;
     QGroupBox* referenceYuvGroup = nullptr;
     QGroupBox* comparePairGroup = nullptr;
@@ -362,6 +370,10 @@ private:
     std::shared_ptr<const analysis::StreamAnalysis> pictureAnalysis;
     std::optional<domain::PictureId> pictureAnalysisPictureId;
     std::set<domain::PictureId> autoStructureRequestedPictures;
+    // The analysis errors already written to the log, so that a document loaded again adds none,
+    // and how many the stream's own document holds: the count stays while a run reloads it.
+    std::set<analysis::StableId> loggedAnalysisErrors;
+    int streamAnalysisErrorCount = 0;
     std::optional<domain::ReferenceYuvSource> referenceYuvSource;
     bool compareBOpenRequested = false;
     bool syncingViewTransform = false;

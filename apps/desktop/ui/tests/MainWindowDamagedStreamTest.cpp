@@ -1,0 +1,267 @@
+// Damaged streams opened through the real worker, as a user meets them: the status bar counts
+// the errors the analysis holds, the picture table marks the pictures they concern, and the log
+// lists them. A stream cut in the middle and one with a packet FFmpeg rejects must not end in
+// a plain "Analysis ready".
+#include "FlowsWindow.h"
+#include "WindowPhotograph.h"
+
+#include "vexilo/test/QtTestRegistry.h"
+
+#include <QDir>
+#include <QFile>
+#include <QHeaderView>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include <dlfcn.h>
+
+#include <filesystem>
+#include <optional>
+
+using vexilo::test::Window;
+
+namespace {
+
+constexpr int kAnalysisTimeoutMs = 120000;
+constexpr int kAnalysisColumn = 7;
+constexpr std::uint32_t kLastSliceNalType = 31;
+
+// Payload start and end of every coded slice NAL unit.
+QList<QPair<qsizetype, qsizetype>> sliceNalUnits(const QByteArray& stream)
+{
+    QList<qsizetype> starts;
+    for (qsizetype at = stream.indexOf(QByteArray("\0\0\1", 3)); at >= 0;
+         at = stream.indexOf(QByteArray("\0\0\1", 3), at + 3)) {
+        starts << at + 3;
+    }
+    QList<QPair<qsizetype, qsizetype>> units;
+    for (qsizetype k = 0; k < starts.size(); ++k) {
+        const qsizetype end = k + 1 < starts.size() ? starts[k + 1] - 3 : stream.size();
+        if (((static_cast<unsigned char>(stream[starts[k]]) >> 1) & 0x3F) <= kLastSliceNalType) {
+            units.append({starts[k], end});
+        }
+    }
+    return units;
+}
+
+QByteArray readMedia(const char* name)
+{
+    QFile file(QString::fromStdString(vexilo::test::mediaPath(name).string()));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool isMarkedRed(const QColor& colour) { return colour.red() > 230 && colour.green() < 225 && colour.blue() < 225; }
+
+QString analysisErrorText(const Window& w)
+{
+    const auto* label = w.window->findChild<QLabel*>(QStringLiteral("analysisErrorLabel"));
+    return label != nullptr && label->isVisible() ? label->text() : QString();
+}
+
+}  // namespace
+
+class MainWindowDamagedStreamTest : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir cacheHome_;
+    QTemporaryDir scratch_;
+    int cacheCount_ = 0;
+
+    std::filesystem::path writeScratch(const QString& name, const QByteArray& bytes) const
+    {
+        const QString path = scratch_.filePath(name);
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()) {
+            return {};
+        }
+        return path.toStdString();
+    }
+
+    static vexilo::PictureTableModel* pictureTable(const Window& w)
+    {
+        return w.window->findChild<vexilo::PictureTableModel*>(QStringLiteral("pictureTableModel"));
+    }
+
+    static void showWindow(Window& w)
+    {
+        w.window->resize(1600, 1000);
+        w.window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.window.get()));
+    }
+
+    // Clicks the row as a user would; the window then selects its picture and analyses it.
+    static void clickRow(Window& w, int row)
+    {
+        w.pictureView->scrollTo(w.pictureView->model()->index(row, 0));
+        const QRect cell = w.pictureView->visualRect(w.pictureView->model()->index(row, 0));
+        QTest::mouseClick(w.pictureView->viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
+    }
+
+    // The colour the table paints at the right end of a row's "Decode Index" cell, where no
+    // text reaches.
+    static QColor rowColour(const Window& w, const QImage& table, int row)
+    {
+        const QRect cell = w.pictureView->visualRect(w.pictureView->model()->index(row, 1));
+        return table.pixelColor(cell.right() - 3, cell.center().y());
+    }
+
+    // The marked rows in red and the others not, with no row selected over them.
+    static void verifyMarkedRowsArePaintedRed(Window& w, const QString& photograph)
+    {
+        w.pictureView->clearSelection();
+        w.pictureView->setCurrentIndex({});
+        QTest::qWait(50);
+        const QImage table = w.pictureView->viewport()->grab().toImage();
+        int marked = 0;
+        for (int row = 0; row < w.pictureView->model()->rowCount(); ++row) {
+            const auto id = pictureTable(w)->pictureIdAt(row);
+            const bool isMarked = id && pictureTable(w)->isPictureMarked(*id);
+            const QRect cell = w.pictureView->visualRect(w.pictureView->model()->index(row, 1));
+            if (!w.pictureView->viewport()->rect().contains(cell)) {
+                continue;
+            }
+            marked += isMarked ? 1 : 0;
+            QVERIFY2(isMarkedRed(rowColour(w, table, row)) == isMarked,
+                     qPrintable(QStringLiteral("row %1 %2").arg(row).arg(rowColour(w, table, row).name())));
+        }
+        QVERIFY(marked > 0);
+        QVERIFY(vexilo::test::savePhotograph(*w.window, photograph));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        dlopen("/usr/lib/x86_64-linux-gnu/dri/swrast_dri.so", RTLD_NOW | RTLD_NODELETE);
+        QVERIFY(cacheHome_.isValid() && scratch_.isValid());
+    }
+
+    void init()
+    {
+        const QString home = QStringLiteral("%1/%2").arg(cacheHome_.path()).arg(++cacheCount_);
+        QVERIFY(QDir().mkpath(home));
+        qputenv("XDG_CACHE_HOME", home.toLocal8Bit());
+    }
+
+    // The last picture of a 1080p stream cut inside its slice: once the user reaches it and its
+    // structure is analysed, the window counts the error and marks the row with its CTU counts.
+    void aStreamCutInsideItsLastSliceMarksThatPicture()
+    {
+        QByteArray stream = readMedia("viewer_1080p_420_8bit.hevc");
+        const auto units = sliceNalUnits(stream);
+        QCOMPARE(units.size(), 3);
+        stream.truncate(units.last().first + (units.last().second - units.last().first) * 8 / 10);
+        const std::filesystem::path path = writeScratch(QStringLiteral("cut.hevc"), stream);
+        QVERIFY(!path.empty());
+
+        Window w;
+        showWindow(w);
+        QVERIFY(w.open(path));
+        QVERIFY(w.frameShownFor(0));
+        const int last = w.pictureView->model()->rowCount() - 1;
+        QCOMPARE(last, 2);
+        const vexilo::domain::PictureId lastId = *pictureTable(w)->pictureIdAt(last);
+        // Nothing in the stream's own document says anything is wrong yet.
+        QTRY_VERIFY_WITH_TIMEOUT(!w.controller->isAnalysisBusy(), kAnalysisTimeoutMs);
+
+        clickRow(w, last);
+        QTRY_VERIFY2_WITH_TIMEOUT(pictureTable(w)->isPictureMarked(lastId), qPrintable(w.log()), kAnalysisTimeoutMs);
+        const QString cell = w.pictureView->model()->index(last, kAnalysisColumn).data().toString();
+        QVERIFY2(QRegularExpression(QStringLiteral("^[1-9]\\d* error\\(s\\); ")).match(cell).hasMatch(), qPrintable(cell));
+        const QString tooltip = w.pictureView->model()->index(last, 0).data(Qt::ToolTipRole).toString();
+        QVERIFY2(QRegularExpression(QStringLiteral("^analyzer\\.picture_incomplete: The picture's slices do not cover "
+                                                   "it; some of its CTUs are missing \\(pictureId=\\d+; "
+                                                   "decodeIndex=2; ctus=\\d+; expectedCtus=510\\)$"),
+                                    QRegularExpression::MultilineOption)
+                     .match(tooltip)
+                     .hasMatch(),
+                 qPrintable(tooltip));
+        QTRY_VERIFY2(QRegularExpression(QStringLiteral("^Analysis errors: [1-9]\\d* \\| pictures marked: 1$"))
+                         .match(analysisErrorText(w))
+                         .hasMatch(),
+                     qPrintable(analysisErrorText(w)));
+        QVERIFY2(w.log().contains(QStringLiteral("analyzer.picture_incomplete for Picture ID %1: ").arg(lastId)),
+                 qPrintable(w.log()));
+        QVERIFY2(w.label("inspectorStateLabel").contains(QStringLiteral("\nErrors: ")),
+                 qPrintable(w.label("inspectorStateLabel")));
+        for (int row = 0; row < last; ++row) {
+            QVERIFY(!pictureTable(w)->isPictureMarked(*pictureTable(w)->pictureIdAt(row)));
+        }
+        verifyMarkedRowsArePaintedRed(w, QStringLiteral("damaged-stream-cut-last-picture.png"));
+    }
+
+    // A slice header garbled into nonsense: FFmpeg rejects its packet and the pictures predicted
+    // from the lost picture are decoded from one it made up. The stream's document already says
+    // so when it arrives: the rejected packet is counted and those pictures are marked.
+    void aRejectedPacketIsCountedAndThePicturesPredictedFromTheLostOneAreMarked()
+    {
+        QByteArray stream = readMedia("main_420_8bit_gop8.hevc");
+        const auto units = sliceNalUnits(stream);
+        QVERIFY(units.size() > 8);
+        const auto [begin, end] = units[5];
+        for (qsizetype at = begin + 2; at < std::min(end, begin + 24); ++at) {
+            stream[at] = '\xFF';
+        }
+        const std::filesystem::path path = writeScratch(QStringLiteral("garbled.hevc"), stream);
+        QVERIFY(!path.empty());
+
+        Window w;
+        showWindow(w);
+        QSignalSpy streamLoaded(w.controller, &vexilo::application::ProjectController::streamAnalysisLoaded);
+        QVERIFY(w.open(path));
+        QTRY_VERIFY_WITH_TIMEOUT(streamLoaded.count() >= 1, kAnalysisTimeoutMs);
+        QVERIFY2(w.log().contains(QStringLiteral("decoded 23 picture(s) from 24 packet(s)")), qPrintable(w.log()));
+        QVERIFY2(w.log().contains(QStringLiteral("analyzer.packet_rejected: FFmpeg rejected a damaged packet; decoding "
+                                                 "went on past it\npacketIndex=5; ")),
+                 qPrintable(w.log()));
+        QTRY_VERIFY2(analysisErrorText(w).startsWith(QStringLiteral("Analysis errors: ")), qPrintable(w.log()));
+        const int marked = pictureTable(w)->markedPictureCount();
+        QVERIFY(marked >= 1);
+        const QRegularExpressionMatch counted =
+            QRegularExpression(QStringLiteral("^Analysis errors: (\\d+) \\| pictures marked: (\\d+)$"))
+                .match(analysisErrorText(w));
+        QVERIFY2(counted.hasMatch(), qPrintable(analysisErrorText(w)));
+        // The rejected packet and the slice header the syntax parser refused.
+        const int streamErrors = counted.captured(1).toInt();
+        QCOMPARE(streamErrors, 2);
+        QCOMPARE(counted.captured(2).toInt(), marked);
+
+        // The user goes to a marked picture: its own document names the missing reference.
+        std::optional<int> markedRow;
+        for (int row = 0; row < w.pictureView->model()->rowCount() && !markedRow; ++row) {
+            if (pictureTable(w)->isPictureMarked(*pictureTable(w)->pictureIdAt(row))) {
+                markedRow = row;
+            }
+        }
+        QVERIFY(markedRow.has_value());
+        QCOMPARE(w.pictureView->model()->index(*markedRow, kAnalysisColumn).data().toString().left(8),
+                 QStringLiteral("failed; "));
+        clickRow(w, *markedRow);
+        QTRY_VERIFY2_WITH_TIMEOUT(w.pictureView->model()
+                                      ->index(*markedRow, 0)
+                                      .data(Qt::ToolTipRole)
+                                      .toString()
+                                      .contains(QStringLiteral("missingReferencePocs=8")),
+                                  qPrintable(w.log()), kAnalysisTimeoutMs);
+        QVERIFY(w.pictureView->model()
+                    ->index(*markedRow, kAnalysisColumn)
+                    .data()
+                    .toString()
+                    .contains(QStringLiteral(" error(s); ")));
+        QVERIFY2(w.log().contains(QStringLiteral("analyzer.picture_reference_missing for Picture ID ")),
+                 qPrintable(w.log()));
+        // Counted beside the stream's own, also while a later run reloads the stream's document.
+        QTRY_COMPARE_WITH_TIMEOUT(analysisErrorText(w), QStringLiteral("Analysis errors: %1 | pictures marked: %2")
+                                                            .arg(streamErrors + 1)
+                                                            .arg(marked),
+                                  kAnalysisTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(!w.controller->isAnalysisBusy(), kAnalysisTimeoutMs);
+        QCOMPARE(analysisErrorText(w),
+                 QStringLiteral("Analysis errors: %1 | pictures marked: %2").arg(streamErrors + 1).arg(marked));
+        verifyMarkedRowsArePaintedRed(w, QStringLiteral("damaged-stream-rejected-packet.png"));
+    }
+};
+
+VEXILO_QT_TEST(MainWindowDamagedStreamTest)
+#include "MainWindowDamagedStreamTest.moc"
