@@ -1,18 +1,11 @@
-#include "vexilo/application/PicturePayloadAssembler.h"
+#include "vexilo/analysis/cache/PicturePayloadAssembler.h"
 
 #include <algorithm>
 #include <unordered_set>
 #include <utility>
 
-namespace vexilo::application {
+namespace vexilo::analysis {
 namespace {
-
-using analysis::NalUnitInfo;
-using analysis::NalUnitKind;
-using analysis::SeiMessageInfo;
-using analysis::StableId;
-using analysis::StableIdHash;
-using analysis::StreamAnalysis;
 
 bool isParameterSetUnit(NalUnitKind kind)
 {
@@ -45,7 +38,10 @@ PicturePayloadAssembler::indexStream(const std::vector<Record>& stream, Shared s
     for (std::size_t position = 0; position < stream.size(); ++position) {
         const bool shared = sharedByAllPictures(stream[position]);
         // The first of two records with one identity is the one a walk from the front finds.
-        if (index.positionsById.try_emplace(stream[position].id, position, shared).second && shared) {
+        const bool first =
+            index.positionsById.try_emplace(stream[position].id, typename StreamIndex<Record>::Slot{position, shared})
+                .second;
+        if (first && shared) {
             index.sharedPositions.push_back(position);
         }
     }
@@ -106,4 +102,4 @@ StreamAnalysis makePictureAnalysisPayload(const StreamAnalysis& stream, const St
     return PicturePayloadAssembler(stream).assemble(picture);
 }
 
-}  // namespace vexilo::application
+}  // namespace vexilo::analysis
