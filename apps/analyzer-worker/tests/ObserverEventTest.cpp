@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <stdexcept>
 
 namespace vexilo::analyzer {
 namespace {
@@ -249,6 +250,33 @@ TEST(ObserverEventFixUp, LeavesOtherKindsAlone)
 TEST(ObserverCallback, ReportsAFatalResultWithoutACollector)
 {
     EXPECT_EQ(observerCallback(nullptr, 0, testing::marker(1, 0).header()), -1);
+}
+
+TEST(ObserverCallback, PassesTheSinksAnswerAndTurnsWhatItThrowsIntoAFatalResult)
+{
+    struct ScriptedSink final : ObserverEventSink {
+        int answer = 0;
+        bool throws = false;
+        const VexiloObserverEventHeader* received = nullptr;
+        int onEvent(const VexiloObserverEventHeader* event) override
+        {
+            received = event;
+            if (throws) {
+                throw std::runtime_error("sink failed");
+            }
+            return answer;
+        }
+    };
+    const EventBytes event = testing::marker(1, 0);
+    ScriptedSink sink;
+    void* opaque = static_cast<ObserverEventSink*>(&sink);
+    EXPECT_EQ(observerCallback(opaque, 0, event.header()), 0);
+    EXPECT_EQ(sink.received, event.header());
+    sink.answer = -1;
+    EXPECT_EQ(observerCallback(opaque, 0, event.header()), -1);
+    sink.answer = 0;
+    sink.throws = true;
+    EXPECT_EQ(observerCallback(opaque, 0, event.header()), -1);
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include "collector/ObserverEventCollector.h"
 
 #include "collector/EventOrder.h"
-#include "observer/ObserverCallback.h"
 
 #include <algorithm>
 #include <array>
@@ -183,7 +182,8 @@ int ObserverEventCollector::attach(AVCodecContext* context, std::uint64_t eventM
     registration.abiVersion = VEXILO_OBSERVER_ABI_VERSION;
     registration.eventMask = eventMask;
     registration.callback = &observerCallback;
-    registration.opaque = this;
+    // The callback casts back to the sink, so the sink's address is what it must be given.
+    registration.opaque = static_cast<ObserverEventSink*>(this);
     const int result = av_vexilo_set_observer(context, &registration);
     if (result >= 0) {
         attachedContext_ = context;

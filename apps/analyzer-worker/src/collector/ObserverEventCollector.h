@@ -1,6 +1,7 @@
 #pragma once
 
 #include "collector/CompactEventStore.h"
+#include "observer/ObserverCallback.h"
 #include "observer/ObserverEventRecord.h"
 
 #include <atomic>
@@ -66,7 +67,7 @@ struct PictureBlockLoss {
 // or none: when its
 // blocks cannot all be kept (budget, event bound, malformed or unplaced blocks), that
 // picture alone loses them, and the observer stays attached for everything else.
-class ObserverEventCollector {
+class ObserverEventCollector final : public ObserverEventSink {
 public:
     // `blockEventCapacity` bounds the block events kept over all pictures
     // (kNoBlockEventBound: no bound). With a target picture only its blocks are kept,
@@ -85,7 +86,7 @@ public:
     int detach();
 
     // 0 = kept or counted as dropped; -1 = fatal.
-    int onEvent(const VexiloObserverEventHeader* event);
+    int onEvent(const VexiloObserverEventHeader* event) override;
 
     void finalize();
 

@@ -1,7 +1,5 @@
 #include "observer/ObserverCallback.h"
 
-#include "collector/ObserverEventCollector.h"
-
 namespace vexilo::analyzer {
 
 int observerCallback(void* opaque, std::uint64_t /*flags*/, const VexiloObserverEventHeader* event) noexcept
@@ -10,7 +8,7 @@ int observerCallback(void* opaque, std::uint64_t /*flags*/, const VexiloObserver
         return VEXILO_OBSERVER_RESULT_FATAL;
     }
     try {
-        return static_cast<ObserverEventCollector*>(opaque)->onEvent(event);
+        return static_cast<ObserverEventSink*>(opaque)->onEvent(event);
     } catch (...) {
         return VEXILO_OBSERVER_RESULT_FATAL;
     }

@@ -1,7 +1,6 @@
 #include "CachedStreamSnapshot.h"
 
 #include "vexilo/analysis/cache/CacheReader.h"
-#include "vexilo/application/StreamMetaReader.h"
 
 #include <utility>
 
@@ -26,7 +25,7 @@ CachedStreamSnapshot::load(const std::filesystem::path& directory,
         return Ptr{};
     }
     auto& manifest = std::get<CacheManifest>(opened);
-    auto stream = readCachedStreamMeta(directory, manifest);
+    auto stream = analysis::readCachedStream(directory, manifest);
     if (auto* error = std::get_if<CacheError>(&stream)) {
         return std::move(*error);
     }

@@ -4,7 +4,7 @@
 #include "vexilo/analysis/StreamAnalysis.h"
 #include "vexilo/analysis/cache/CacheError.h"
 #include "vexilo/analysis/cache/CacheManifest.h"
-#include "vexilo/application/PicturePayloadAssembler.h"
+#include "vexilo/analysis/cache/PicturePayloadAssembler.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -54,7 +54,7 @@ private:
     analysis::CacheManifest manifest_;
     analysis::StreamAnalysis stream_;
     std::unordered_map<analysis::StableId, std::filesystem::path, analysis::StableIdHash> picturePaths_;
-    PicturePayloadAssembler assembler_;
+    analysis::PicturePayloadAssembler assembler_;
 };
 
 }  // namespace vexilo::application

@@ -2,10 +2,11 @@
 
 #include "CheckedArithmetic.h"
 
+#include "vexilo/ffmpeg_handles/FrameDescription.h"
+
 extern "C" {
 #include <libavutil/error.h>
 #include <libavutil/frame.h>
-#include <libavutil/pixdesc.h>
 }
 
 #include <algorithm>
@@ -15,89 +16,23 @@ extern "C" {
 namespace vexilo::media {
 namespace {
 
-using domain::ChromaFormat;
-using domain::ColourMatrix;
-using domain::ColourRange;
-
 constexpr std::string_view kInvalidFrame = "Decoder returned a frame with invalid dimensions or pixel format";
 constexpr std::string_view kUnsupportedFormatPrefix = "Unsupported decoded display pixel format for YUV viewer: ";
 constexpr std::string_view kUnknownFormatName = "unknown";
 constexpr std::string_view kIncompleteFrame = "Decoder returned an incomplete planar YUV frame";
 
-struct AcceptedPixelFormat {
-    AVPixelFormat format;
-    ChromaFormat chroma;
-    bool monochrome = false;
+// The formats the YUV viewer takes, narrower than every planar layout FFmpeg describes (no
+// 16-bit, no full-range "J" aliases); their layout comes from the shared description.
+constexpr std::array kViewerPixelFormats{
+    AV_PIX_FMT_YUV420P,     AV_PIX_FMT_YUV420P10LE, AV_PIX_FMT_YUV422P,     AV_PIX_FMT_YUV422P10LE,
+    AV_PIX_FMT_YUV444P,     AV_PIX_FMT_YUV444P10LE, AV_PIX_FMT_YUV420P12LE, AV_PIX_FMT_YUV422P12LE,
+    AV_PIX_FMT_YUV444P12LE, AV_PIX_FMT_GRAY8,       AV_PIX_FMT_GRAY10LE,    AV_PIX_FMT_GRAY12LE,
 };
 
-constexpr std::array kAcceptedPixelFormats{
-    AcceptedPixelFormat{AV_PIX_FMT_YUV420P, ChromaFormat::Yuv420},
-    AcceptedPixelFormat{AV_PIX_FMT_YUV420P10LE, ChromaFormat::Yuv420},
-    AcceptedPixelFormat{AV_PIX_FMT_YUV422P, ChromaFormat::Yuv422},
-    AcceptedPixelFormat{AV_PIX_FMT_YUV422P10LE, ChromaFormat::Yuv422},
-    AcceptedPixelFormat{AV_PIX_FMT_YUV444P, ChromaFormat::Yuv444},
-    AcceptedPixelFormat{AV_PIX_FMT_YUV444P10LE, ChromaFormat::Yuv444},
-    AcceptedPixelFormat{AV_PIX_FMT_YUV420P12LE, ChromaFormat::Yuv420},
-    AcceptedPixelFormat{AV_PIX_FMT_YUV422P12LE, ChromaFormat::Yuv422},
-    AcceptedPixelFormat{AV_PIX_FMT_YUV444P12LE, ChromaFormat::Yuv444},
-    AcceptedPixelFormat{AV_PIX_FMT_GRAY8, ChromaFormat::Yuv420, true},
-    AcceptedPixelFormat{AV_PIX_FMT_GRAY10LE, ChromaFormat::Yuv420, true},
-    AcceptedPixelFormat{AV_PIX_FMT_GRAY12LE, ChromaFormat::Yuv420, true},
-};
-
-struct MatrixMapping {
-    AVColorSpace colorspace;
-    ColourMatrix matrix;
-};
-
-constexpr std::array kMatrixMappings{
-    MatrixMapping{AVCOL_SPC_BT709, ColourMatrix::Bt709},
-    MatrixMapping{AVCOL_SPC_FCC, ColourMatrix::Bt601},
-    MatrixMapping{AVCOL_SPC_BT470BG, ColourMatrix::Bt601},
-    MatrixMapping{AVCOL_SPC_SMPTE170M, ColourMatrix::Bt601},
-    MatrixMapping{AVCOL_SPC_SMPTE240M, ColourMatrix::Bt601},
-    MatrixMapping{AVCOL_SPC_BT2020_NCL, ColourMatrix::Bt2020},
-};
-
-const AcceptedPixelFormat* findAcceptedFormat(int format) {
-    const auto found = std::find_if(kAcceptedPixelFormats.begin(), kAcceptedPixelFormats.end(),
-                                    [format](const AcceptedPixelFormat& entry) { return entry.format == format; });
-    return found == kAcceptedPixelFormats.end() ? nullptr : &*found;
-}
-
-ColourRange colourRangeOf(AVColorRange range) {
-    switch (range) {
-        case AVCOL_RANGE_MPEG:
-            return ColourRange::Limited;
-        case AVCOL_RANGE_JPEG:
-            return ColourRange::Full;
-        default:
-            return ColourRange::Unspecified;
-    }
-}
-
-ColourMatrix colourMatrixOf(AVColorSpace colorspace) {
-    const auto found = std::find_if(kMatrixMappings.begin(), kMatrixMappings.end(),
-                                    [colorspace](const MatrixMapping& entry) { return entry.colorspace == colorspace; });
-    return found == kMatrixMappings.end() ? ColourMatrix::Unspecified : found->matrix;
-}
-
-domain::PictureType pictureTypeOf(AVPictureType type) {
-    switch (type) {
-        case AV_PICTURE_TYPE_I:
-            return domain::PictureType::I;
-        case AV_PICTURE_TYPE_P:
-            return domain::PictureType::P;
-        case AV_PICTURE_TYPE_B:
-            return domain::PictureType::B;
-        default:
-            return domain::PictureType::None;
-    }
-}
-
-std::string pixelFormatName(int format) {
-    const char* name = av_get_pix_fmt_name(static_cast<AVPixelFormat>(format));
-    return name != nullptr ? std::string(name) : std::string();
+std::optional<ffmpeg::PlanarLayout> viewerLayoutOf(int format) {
+    const bool offered = std::find(kViewerPixelFormats.begin(), kViewerPixelFormats.end(), format) !=
+                         kViewerPixelFormats.end();
+    return offered ? ffmpeg::planarLayoutOf(format) : std::nullopt;
 }
 
 std::optional<PacketIdentityRecord> readIdentityRecord(const AVFrame& frame) {
@@ -122,7 +57,7 @@ domain::PictureInfo describePicture(const AVFrame& frame, std::uint64_t index, s
     picture.id = static_cast<domain::PictureId>(index);
     picture.displayIndex = static_cast<std::int64_t>(index);
     picture.pts = presentTimestamp(frame.pts);
-    picture.pictureType = pictureTypeOf(frame.pict_type);
+    picture.pictureType = ffmpeg::pictureTypeOf(frame.pict_type);
     picture.width = frame.width;
     picture.height = frame.height;
     picture.bitDepth = bitDepth;
@@ -139,13 +74,14 @@ domain::PictureInfo describePicture(const AVFrame& frame, std::uint64_t index, s
 
 // Monochrome (4:0:0) pictures become 4:2:0 with mid-grey chroma, exactly as the analyzer
 // worker sends them.
-std::optional<domain::VideoPlane> copyChromaPlane(const AVFrame& frame, const AcceptedPixelFormat& accepted,
-                                                  std::uint8_t planeIndex, std::int32_t width, std::int32_t height,
-                                                  std::int32_t bitDepth, std::int32_t bytesPerSample) {
-    if (accepted.monochrome) {
-        return domain::makeNeutralChromaPlane(planeIndex, width, height, bitDepth, bytesPerSample);
+std::optional<domain::VideoPlane> copyChromaPlane(const AVFrame& frame, const ffmpeg::PlanarLayout& layout,
+                                                  std::uint8_t planeIndex) {
+    const std::int32_t width = layout.chromaWidth(frame.width);
+    const std::int32_t height = layout.chromaHeight(frame.height);
+    if (layout.monochrome) {
+        return domain::makeNeutralChromaPlane(planeIndex, width, height, layout.bitDepth, layout.bytesPerSample);
     }
-    return copyDecodedPlane(frame, planeIndex, planeIndex, width, height, bytesPerSample);
+    return copyDecodedPlane(frame, planeIndex, planeIndex, width, height, layout.bytesPerSample);
 }
 
 }  // namespace
@@ -190,37 +126,30 @@ FFmpegResult<FFmpegDecodedPicture> convertDecodedFrame(const AVFrame& frame, con
     if (frame.width < 1 || frame.height < 1 || frame.format < 0) {
         return formatFfmpegError(sourcePath, AVERROR_INVALIDDATA, kInvalidFrame);
     }
-    const AcceptedPixelFormat* accepted = findAcceptedFormat(frame.format);
-    const AVPixFmtDescriptor* descriptor = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame.format));
-    if (accepted == nullptr || descriptor == nullptr) {
-        const std::string name = pixelFormatName(frame.format);
+    const std::optional<ffmpeg::PlanarLayout> layout = viewerLayoutOf(frame.format);
+    if (!layout) {
+        const std::string name = ffmpeg::pixelFormatName(frame.format);
         return formatFfmpegError(sourcePath, AVERROR_PATCHWELCOME,
                                  std::string(kUnsupportedFormatPrefix) +
                                      (name.empty() ? std::string(kUnknownFormatName) : name));
     }
-    const auto bitDepth = static_cast<std::int32_t>(descriptor->comp[0].depth);
-    const std::int32_t bytesPerSample = bitDepth > 8 ? 2 : 1;
 
     FFmpegDecodedPicture decoded;
-    decoded.picture = describePicture(frame, index, bitDepth);
+    decoded.picture = describePicture(frame, index, layout->bitDepth);
 
     domain::VideoFrame& video = decoded.frame;
     video.index = static_cast<std::int64_t>(index);
     video.width = frame.width;
     video.height = frame.height;
-    video.bitDepth = bitDepth;
-    video.pixelFormatName = pixelFormatName(frame.format);
-    video.chromaFormat = accepted->chroma;
-    video.colourRange = colourRangeOf(frame.color_range);
-    video.matrix = colourMatrixOf(frame.colorspace);
+    video.bitDepth = layout->bitDepth;
+    video.pixelFormatName = ffmpeg::pixelFormatName(frame.format);
+    video.chromaFormat = layout->chromaFormat;
+    video.colourRange = ffmpeg::colourRangeOf(frame.color_range);
+    video.matrix = ffmpeg::colourMatrixOf(frame.colorspace);
 
-    const int log2ChromaWidth = accepted->monochrome ? 1 : static_cast<int>(descriptor->log2_chroma_w);
-    const int log2ChromaHeight = accepted->monochrome ? 1 : static_cast<int>(descriptor->log2_chroma_h);
-    const std::int32_t chromaWidth = AV_CEIL_RSHIFT(frame.width, log2ChromaWidth);
-    const std::int32_t chromaHeight = AV_CEIL_RSHIFT(frame.height, log2ChromaHeight);
-    auto luma = copyDecodedPlane(frame, 0, 0, frame.width, frame.height, bytesPerSample);
-    auto u = copyChromaPlane(frame, *accepted, 1, chromaWidth, chromaHeight, bitDepth, bytesPerSample);
-    auto v = copyChromaPlane(frame, *accepted, 2, chromaWidth, chromaHeight, bitDepth, bytesPerSample);
+    auto luma = copyDecodedPlane(frame, 0, 0, frame.width, frame.height, layout->bytesPerSample);
+    auto u = copyChromaPlane(frame, *layout, 1);
+    auto v = copyChromaPlane(frame, *layout, 2);
     if (!luma || !u || !v) {
         return formatFfmpegError(sourcePath, AVERROR_INVALIDDATA, kIncompleteFrame);
     }

@@ -37,7 +37,7 @@ public:
         rows_.push_back({parameterSetRbspName(set_.kind),
                          QStringLiteral("%1 %2 parent=%3")
                              .arg(parameterSetKindText(set_.kind), formatOptionalUInt16(set_.parameterSetId),
-                                  nalUnitSummaryById(model_, set_.parentNalUnitId)),
+                                  nalUnitSummaryById(model_.nalUnits(), set_.parentNalUnitId)),
                          QStringLiteral("parameter-set NAL"), kStatusPresent,
                          QStringLiteral("Parameter set parsed by the FFmpeg analyzer observer")});
         switch (set_.kind) {

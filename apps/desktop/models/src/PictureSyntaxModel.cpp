@@ -1,5 +1,6 @@
 #include "vexilo/models/PictureSyntaxModel.h"
 
+#include "NalUnitIndex.h"
 #include "SyntaxRowBuilders.h"
 #include "SyntaxRowFormat.h"
 
@@ -383,10 +384,6 @@ struct PictureSyntaxModel::NodePool {
     std::deque<SyntaxNode> nodes;
 };
 
-struct PictureSyntaxModel::NalUnitIndex {
-    std::unordered_map<analysis::StableId, const analysis::NalUnitInfo*, analysis::StableIdHash> byId;
-};
-
 PictureSyntaxModel::PictureSyntaxModel(Section section, QObject* parent)
     : QAbstractItemModel(parent), section_(section), nodes_(std::make_unique<NodePool>()),
       nalUnitsById_(std::make_unique<NalUnitIndex>())
@@ -485,7 +482,7 @@ void PictureSyntaxModel::clear()
 {
     analysis_.reset();
     pictureId_.reset();
-    nalUnitsById_->byId.clear();
+    nalUnitsById_->clear();
     setRows({});
 }
 
@@ -502,15 +499,16 @@ void PictureSyntaxModel::showAnalysisStatus(const QString& message, const QStrin
 {
     analysis_.reset();
     pictureId_.reset();
-    nalUnitsById_->byId.clear();
+    nalUnitsById_->clear();
     setRows({{QStringLiteral("analysis_data()"), message, syntaxrows::internedText(kCurrentPictureAnalysis), status,
               QStringLiteral("Run Analyze Stream to populate syntax values from the repository")}});
 }
 
+const NalUnitIndex& PictureSyntaxModel::nalUnits() const { return *nalUnitsById_; }
+
 const analysis::NalUnitInfo* PictureSyntaxModel::nalUnitById(const analysis::StableId& id) const
 {
-    const auto found = nalUnitsById_->byId.find(id);
-    return found == nalUnitsById_->byId.end() ? nullptr : found->second;
+    return nalUnitsById_->find(id);
 }
 
 bool PictureSyntaxModel::belongsToShownPicture(const std::optional<std::uint64_t>& recordPictureId) const
@@ -520,11 +518,7 @@ bool PictureSyntaxModel::belongsToShownPicture(const std::optional<std::uint64_t
 
 void PictureSyntaxModel::indexNalUnits()
 {
-    nalUnitsById_->byId.clear();
-    nalUnitsById_->byId.reserve(analysis_->nalUnits.size());
-    for (const analysis::NalUnitInfo& nalUnit : analysis_->nalUnits) {
-        nalUnitsById_->byId.emplace(nalUnit.id, &nalUnit);  // the first of an id wins
-    }
+    nalUnitsById_->rebuild(analysis_->nalUnits);
 }
 
 void PictureSyntaxModel::rebuild()

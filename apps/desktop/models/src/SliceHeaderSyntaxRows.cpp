@@ -85,7 +85,8 @@ public:
         rows_.push_back({internedText(kHeader), sliceSummaryText(slice), QStringLiteral("slice NAL"),
                          parseStatusText(slice.parseStatus),
                          QStringLiteral("Slice header raw syntax plus derived decoder state")});
-        rows_.push_back({QStringLiteral("parent nal_unit()"), nalUnitSummaryById(model_, slice.parentNalUnitId),
+        rows_.push_back({QStringLiteral("parent nal_unit()"),
+                         nalUnitSummaryById(model_.nalUnits(), slice.parentNalUnitId),
                          QStringLiteral("slice NAL association"), internedText(kStatusPresent),
                          QStringLiteral("NAL that owns this slice header")});
         appendRawSyntax(slice);

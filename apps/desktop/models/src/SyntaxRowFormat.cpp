@@ -1,6 +1,6 @@
 #include "SyntaxRowFormat.h"
 
-#include "vexilo/models/PictureSyntaxModel.h"
+#include "NalUnitIndex.h"
 
 #include <array>
 #include <unordered_map>
@@ -308,9 +308,9 @@ QString nalUnitSummaryText(const analysis::NalUnitInfo& nalUnit)
         .arg(stableIdText(nalUnit.id));
 }
 
-QString nalUnitSummaryById(const PictureSyntaxModel& model, const analysis::StableId& id)
+QString nalUnitSummaryById(const NalUnitIndex& nalUnits, const analysis::StableId& id)
 {
-    const analysis::NalUnitInfo* nalUnit = model.nalUnitById(id);
+    const analysis::NalUnitInfo* nalUnit = nalUnits.find(id);
     return nalUnit != nullptr ? nalUnitSummaryText(*nalUnit) : internedText(kNotAvailable);
 }
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 namespace vexilo {
-class PictureSyntaxModel;
+class NalUnitIndex;
 }
 
 namespace vexilo::syntaxrows {
@@ -62,7 +62,7 @@ void appendProfileTierLevelRows(std::vector<SyntaxRow>& rows, const analysis::Pa
 
 // Summaries and names.
 [[nodiscard]] QString nalUnitSummaryText(const analysis::NalUnitInfo& nalUnit);
-[[nodiscard]] QString nalUnitSummaryById(const PictureSyntaxModel& model, const analysis::StableId& id);
+[[nodiscard]] QString nalUnitSummaryById(const NalUnitIndex& nalUnits, const analysis::StableId& id);
 [[nodiscard]] QString parameterSetRbspName(analysis::ParameterSetKind kind);
 [[nodiscard]] QString sliceSummaryText(const analysis::SliceInfo& slice);
 [[nodiscard]] QString seiPayloadTypeName(std::uint32_t payloadType);

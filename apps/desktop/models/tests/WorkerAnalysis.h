@@ -1,12 +1,12 @@
 #pragma once
 
-// Documents written by the real analyzer worker, merged per picture by the application's own
-// payload assembly: what the desktop hands a picture's models.
+// Documents written by the real analyzer worker, merged per picture by the cache's own payload
+// assembly: what the desktop hands a picture's models.
 
 #include "AnalyzedStreamFixture.h"
 
 #include "vexilo/analysis/StreamAnalysis.h"
-#include "vexilo/application/PicturePayloadAssembler.h"
+#include "vexilo/analysis/cache/PicturePayloadAssembler.h"
 
 #include <QString>
 #include <QTemporaryDir>
@@ -37,7 +37,7 @@ inline WorkerAnalysis analyseWithWorker(const std::filesystem::path& input)
     const AnalyzedStream& documents = std::get<AnalyzedStream>(analyzed);
     result.stream = *documents.stream;
     for (const auto& picture : documents.pictures) {
-        result.pictures.push_back(application::makePictureAnalysisPayload(result.stream, *picture));
+        result.pictures.push_back(analysis::makePictureAnalysisPayload(result.stream, *picture));
     }
     return result;
 }

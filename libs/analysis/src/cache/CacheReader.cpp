@@ -102,6 +102,38 @@ CacheResult<StreamAnalysis> readCachedPictureFromManifest(const std::filesystem:
     return std::move(document);
 }
 
+CacheResult<StreamAnalysis> readCachedStream(const std::filesystem::path& directory, const CacheManifest& manifest)
+{
+    auto resolved = resolveCacheRelativePath(directory, manifest.streamPath);
+    if (auto* error = std::get_if<CacheError>(&resolved)) {
+        return std::move(*error);
+    }
+    const auto& streamPath = std::get<std::filesystem::path>(resolved);
+    auto file = readCacheFile(streamPath, kStreamMetaMagic);
+    if (auto* error = std::get_if<CacheError>(&file)) {
+        return std::move(*error);
+    }
+    auto decoded = decodeCachedAnalysisPayload(std::get<CacheFileContents>(file).payload, streamPath);
+    if (auto* error = std::get_if<CacheError>(&decoded)) {
+        return std::move(*error);
+    }
+    auto& document = std::get<StreamAnalysis>(decoded);
+    if (document.sourceFingerprint != manifest.sourceFingerprint) {
+        return errorAt(CacheErrorKind::stale, streamPath, kStreamFingerprintStale);
+    }
+    return std::move(document);
+}
+
+CacheResult<StreamAnalysis> readCachedStream(const std::filesystem::path& directory,
+                                             const std::optional<std::string>& expectedFingerprint)
+{
+    auto opened = openAnalysisCache(directory, expectedFingerprint);
+    if (auto* error = std::get_if<CacheError>(&opened)) {
+        return std::move(*error);
+    }
+    return readCachedStream(directory, std::get<CacheManifest>(opened));
+}
+
 CacheResult<StreamAnalysis> readCachedPicture(const std::filesystem::path& directory,
                                               const ManifestPictureEntry& requested,
                                               const std::optional<std::string>& expectedFingerprint)

@@ -2,7 +2,7 @@
 
 #include "vexilo/analysis/StreamAnalysis.h"
 #include "vexilo/analysis/cache/CacheError.h"
-#include "vexilo/analysis/cache/CacheManifest.h"
+#include "vexilo/analysis/cache/CacheReader.h"
 
 #include <filesystem>
 #include <optional>
@@ -10,15 +10,13 @@
 
 namespace vexilo::application {
 
-inline constexpr const char* kStreamFingerprintStale = "stream fingerprint does not match manifest";
-
-// The stream-level document of a cache directory, checked against the manifest's source.
-[[nodiscard]] analysis::CacheResult<analysis::StreamAnalysis>
+// The stream-level document of a cache directory, checked against the manifest's source: the
+// desktop's name for the cache reader's own read, which sits beside its picture read.
+[[nodiscard]] inline analysis::CacheResult<analysis::StreamAnalysis>
 readCachedStreamMeta(const std::filesystem::path& cacheDirectory,
-                     const std::optional<std::string>& expectedSourceFingerprint);
-
-// The same read against a manifest the caller opened already.
-[[nodiscard]] analysis::CacheResult<analysis::StreamAnalysis>
-readCachedStreamMeta(const std::filesystem::path& cacheDirectory, const analysis::CacheManifest& manifest);
+                     const std::optional<std::string>& expectedSourceFingerprint)
+{
+    return analysis::readCachedStream(cacheDirectory, expectedSourceFingerprint);
+}
 
 }  // namespace vexilo::application

@@ -21,6 +21,7 @@ namespace vexilo {
 
 struct HevcSyntaxEntry;
 class CatalogueEntries;
+class NalUnitIndex;
 struct PictureSyntaxNode;
 
 // One syntax section (NAL units, VPS, SPS, PPS, SEI or slice headers) of the
@@ -60,14 +61,15 @@ public:
     [[nodiscard]] const std::optional<domain::PictureId>& pictureId() const { return pictureId_; }
     // The held document; only valid while one is held (builders run only then).
     [[nodiscard]] const analysis::StreamAnalysis& analysis() const { return *analysis_; }
-    // The document's NAL unit with this id, or null; indexed once per document.
+    // The document's NAL units by id, indexed once per document.
+    [[nodiscard]] const NalUnitIndex& nalUnits() const;
+    // The document's NAL unit with this id, or null.
     [[nodiscard]] const analysis::NalUnitInfo* nalUnitById(const analysis::StableId& id) const;
     // Whether a record's picture belongs to the shown picture (no id on either side counts as yes).
     [[nodiscard]] bool belongsToShownPicture(const std::optional<std::uint64_t>& recordPictureId) const;
 
 private:
     using SyntaxNode = PictureSyntaxNode;
-    struct NalUnitIndex;
     struct NodePool;
     class RowFolder;
 

@@ -10,6 +10,8 @@
 
 namespace vexilo::analysis {
 
+inline constexpr const char* kStreamFingerprintStale = "stream fingerprint does not match manifest";
+
 // Opens the directory's manifest and checks its container, text, paths and, when
 // given, its source fingerprint. Never modifies the directory.
 [[nodiscard]] CacheResult<CacheManifest>
@@ -27,5 +29,15 @@ readCachedPicture(const std::filesystem::path& directory, const ManifestPictureE
 [[nodiscard]] CacheResult<StreamAnalysis>
 readCachedPictureFromManifest(const std::filesystem::path& directory, const CacheManifest& manifest,
                               const ManifestPictureEntry& requested);
+
+// The stream-level document (parameter sets, NAL units, SEI, picture summaries) after opening
+// the manifest, checked against it and, when given, against the expected source.
+[[nodiscard]] CacheResult<StreamAnalysis>
+readCachedStream(const std::filesystem::path& directory,
+                 const std::optional<std::string>& expectedFingerprint = std::nullopt);
+
+// The same read against a manifest the caller opened already.
+[[nodiscard]] CacheResult<StreamAnalysis> readCachedStream(const std::filesystem::path& directory,
+                                                           const CacheManifest& manifest);
 
 }  // namespace vexilo::analysis

@@ -7,18 +7,19 @@
 #include <unordered_map>
 #include <vector>
 
-namespace vexilo::application {
+namespace vexilo::analysis {
 
-// Merges picture documents with one stream-level document. The stream's collections are
-// indexed once here, so that each merge costs what the picture holds, not what the stream holds.
+// Undoes the cache's split for one picture: merges picture documents with the stream-level
+// document they were split from. The stream's collections are indexed once here, so that each
+// merge costs what the picture holds, not what the stream holds.
 class PicturePayloadAssembler {
 public:
-    explicit PicturePayloadAssembler(const analysis::StreamAnalysis& stream);
+    explicit PicturePayloadAssembler(const StreamAnalysis& stream);
 
     // The picture's document with the stream's parameter sets, the stream's parameter-set and
     // picture-less SEI NAL units and SEI messages, and the stream's errors ahead of its own.
     // Records both documents hold keep the stream's order and the picture's content.
-    [[nodiscard]] analysis::StreamAnalysis assemble(const analysis::StreamAnalysis& picture) const;
+    [[nodiscard]] StreamAnalysis assemble(const StreamAnalysis& picture) const;
 
 private:
     template <typename Record> struct StreamIndex {
@@ -28,7 +29,7 @@ private:
             std::size_t position = 0;
             bool sharedByAllPictures = false;
         };
-        std::unordered_map<analysis::StableId, Slot, analysis::StableIdHash> positionsById;
+        std::unordered_map<StableId, Slot, StableIdHash> positionsById;
         std::vector<std::size_t> sharedPositions;
     };
 
@@ -39,13 +40,13 @@ private:
     static std::vector<Record> merge(const std::vector<Record>& stream, const StreamIndex<Record>& index,
                                      const std::vector<Record>& picture);
 
-    const analysis::StreamAnalysis& stream_;
-    StreamIndex<analysis::NalUnitInfo> nalUnits_;
-    StreamIndex<analysis::SeiMessageInfo> seiMessages_;
+    const StreamAnalysis& stream_;
+    StreamIndex<NalUnitInfo> nalUnits_;
+    StreamIndex<SeiMessageInfo> seiMessages_;
 };
 
 // One merge without keeping the index, for callers that merge a single picture.
-[[nodiscard]] analysis::StreamAnalysis makePictureAnalysisPayload(const analysis::StreamAnalysis& stream,
-                                                                  const analysis::StreamAnalysis& picture);
+[[nodiscard]] StreamAnalysis makePictureAnalysisPayload(const StreamAnalysis& stream,
+                                                                  const StreamAnalysis& picture);
 
-}  // namespace vexilo::application
+}  // namespace vexilo::analysis

@@ -1,7 +1,7 @@
 // The merge of a picture's document with the stream's, checked case by case and against a
 // plain transcription of the rule (linear walks, first match wins) over varied documents.
 
-#include "vexilo/application/PicturePayloadAssembler.h"
+#include "vexilo/analysis/cache/PicturePayloadAssembler.h"
 
 #include <gtest/gtest.h>
 
@@ -11,16 +11,8 @@
 #include <random>
 #include <vector>
 
-namespace vexilo::application {
+namespace vexilo::analysis {
 namespace {
-
-using analysis::AnalysisErrorInfo;
-using analysis::NalUnitInfo;
-using analysis::NalUnitKind;
-using analysis::ParameterSetInfo;
-using analysis::SeiMessageInfo;
-using analysis::StableId;
-using analysis::StreamAnalysis;
 
 NalUnitInfo unit(std::uint64_t id, NalUnitKind kind, std::optional<std::uint64_t> picture = std::nullopt,
                  std::uint64_t byteSize = 10)
@@ -86,7 +78,7 @@ TEST(PicturePayloadAssemblerTest, PictureWithoutNalUnitsGetsWhatTheStreamSharesW
 TEST(PicturePayloadAssemblerTest, SharedUnitsKeepTheStreamOrderAndThePicturesContent)
 {
     StreamAnalysis picture;
-    picture.pictures = {analysis::PictureAnalysisSummary{.id = StableId{9, 8}, .pictureId = 8}};
+    picture.pictures = {PictureAnalysisSummary{.id = StableId{9, 8}, .pictureId = 8}};
     picture.nalUnits = {unit(50, NalUnitKind::Slice, 8), unit(8, NalUnitKind::SuffixSei, 8, 77),
                         unit(7, NalUnitKind::Slice, 8, 99), unit(2, NalUnitKind::Sps, std::nullopt, 55)};
     picture.seiMessages = {sei(60, 8), sei(3, 8, 129)};
@@ -180,4 +172,4 @@ TEST(PicturePayloadAssemblerTest, AgreesWithTheLinearRuleOnVariedDocuments)
 }
 
 }  // namespace
-}  // namespace vexilo::application
+}  // namespace vexilo::analysis

@@ -1,18 +1,11 @@
-#include "vexilo/application/PicturePayloadAssembler.h"
+#include "vexilo/analysis/cache/PicturePayloadAssembler.h"
 
 #include <algorithm>
 #include <unordered_set>
 #include <utility>
 
-namespace vexilo::application {
+namespace vexilo::analysis {
 namespace {
-
-using analysis::NalUnitInfo;
-using analysis::NalUnitKind;
-using analysis::SeiMessageInfo;
-using analysis::StableId;
-using analysis::StableIdHash;
-using analysis::StreamAnalysis;
 
 bool isParameterSetUnit(NalUnitKind kind)
 {
@@ -107,4 +100,4 @@ StreamAnalysis makePictureAnalysisPayload(const StreamAnalysis& stream, const St
     return PicturePayloadAssembler(stream).assemble(picture);
 }
 
-}  // namespace vexilo::application
+}  // namespace vexilo::analysis
