@@ -283,6 +283,9 @@ void MainWindow::clearSelectedPictureAnalysisViews()
 
 void MainWindow::onAnalysisError(application::AnalysisTaskError error)
 {
+    if (projectController != nullptr && projectController->isOpeningThroughAnalyzer()) {
+        showAnalyzerFallbackNotice(error.message);
+    }
     const QString text = error.pictureId ? tr("%1 for Picture ID %2: %3")
                                                .arg(error.code, decimal(static_cast<std::uint64_t>(*error.pictureId)),
                                                     error.message)

@@ -496,10 +496,7 @@ QWidget* MainWindow::createStreamPictureDockWidget(QWidget* parent)
     picturesLayout->addWidget(pictureSyntaxTabs, 1);
     layout->addWidget(picturesGroup, 1);
 
-    for (PictureSyntaxModel* model :
-         {nalSyntaxModel, vpsSyntaxModel, spsSyntaxModel, ppsSyntaxModel, seiSyntaxModel, pictureSliceSyntaxModel}) {
-        model->showAnalysisStatus(tr("No analysis loaded"), QStringLiteral("unavailable"));
-    }
+    showPictureAnalysisStatus(tr("No analysis loaded"), QStringLiteral("unavailable"));
     updateCompareGroupVisibility();
 
     connect(comparePairView->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
