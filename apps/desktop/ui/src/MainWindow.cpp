@@ -63,7 +63,6 @@ constexpr int kWipePage = 1;
 constexpr int kSideBySidePage = 0;
 
 const char* const kOpenBForCompareText = "Open B stream for A/B compare";
-const char* const kHevcInputFilter = "HEVC inputs (*.hevc *.h265 *.mp4 *.m4v *.mov)";
 
 application::ProjectControllerOptions defaultControllerOptions()
 {

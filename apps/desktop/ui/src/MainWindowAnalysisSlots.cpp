@@ -52,8 +52,8 @@ namespace {
 using Display = PictureAnalysisDisplay;
 
 const QString kPictureAnalysisField = QStringLiteral("Picture analysis");
-const char* const kNoAnalysisLabel = "Picture ID: %1\nNo analysis loaded. Use Tools > Analyze Stream.";
-const char* const kLoadingAnalysisLabel = "Picture ID: %1\nLoading analysis...";
+constexpr const char* kNoAnalysisLabel = "Picture ID: %1\nNo analysis loaded. Use Tools > Analyze Stream.";
+constexpr const char* kLoadingAnalysisLabel = "Picture ID: %1\nLoading analysis...";
 
 // On a new selection, by the status the controller already knows.
 constexpr Display kSelectionPending{kLoadingAnalysisLabel, "loading", "Repository async picture payload", "pending",

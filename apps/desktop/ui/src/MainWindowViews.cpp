@@ -289,7 +289,7 @@ void MainWindow::connectCentralWidget()
                                                           {actionZoomIn, &FrameViewer::zoomIn},
                                                           {actionZoomOut, &FrameViewer::zoomOut}};
     for (const auto& [action, call] : zoomCalls) {
-        connect(action, &QAction::triggered, this, [this, call] {
+        connect(action, &QAction::triggered, this, [this, call = call] {
             if (FrameViewer* target = zoomTarget()) {
                 (target->*call)();
             }
