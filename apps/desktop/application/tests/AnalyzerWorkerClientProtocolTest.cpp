@@ -75,6 +75,7 @@ struct DefectCase {
     const char* script;
     bool analyzes;  // the defect shows only once an analysis runs
     const char* detail;
+    bool atTheEnd = false;  // the defect comes with the run's end line
 };
 
 TEST(AnalyzerWorkerClientProtocolTest, EveryProtocolDefectIsOneFatalErrorThatEndsTheWorker)
@@ -89,7 +90,7 @@ TEST(AnalyzerWorkerClientProtocolTest, EveryProtocolDefectIsOneFatalErrorThatEnd
         {"repeat_sequence", true, "Analyzer Worker event sequence is not strictly increasing"},
         {"task_mismatch", true, "Analyzer Worker event taskId does not match its request"},
         {"repeat_frame", true, "Analyzer frame sequence is not strictly increasing"},
-        {"bad_frame", true, "Frame packet magic does not match VXFR"},
+        {"bad_frame", true, "Frame packet magic does not match VXFR", true},
         {"bad_frame_mid", true, "Frame packet magic does not match VXFR"},
         {"invalid_line_mid", true, "invalid JSON object: "},
         {"repeat_sequence_end", true, "Analyzer Worker event sequence is not strictly increasing"},
@@ -101,6 +102,11 @@ TEST(AnalyzerWorkerClientProtocolTest, EveryProtocolDefectIsOneFatalErrorThatEnd
         if (testCase.analyzes) {
             ASSERT_TRUE(waitForState(session.client, State::Ready));
             ASSERT_FALSE(session.analyze().isEmpty());
+        }
+        if (testCase.atTheEnd) {
+            // Nothing is read meanwhile, so the frames wait beside the end line and the broken one
+            // is found while the frame channel is drained for that line.
+            QThread::msleep(kSettleMs * 5);
         }
         ASSERT_TRUE(session.failsOnce()) << session.recorder.errors.size() << " errors";
         const AnalyzerWorkerError& error = session.recorder.errors[0];
