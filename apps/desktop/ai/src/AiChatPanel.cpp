@@ -97,6 +97,7 @@ void AiChatPanel::buildLayout()
 
     statusLabel_ = new QLabel(this);
     statusLabel_->setObjectName(QStringLiteral("aiStatusLabel"));
+    statusLabel_->setTextFormat(Qt::PlainText);  // preset names come from the settings file
     statusLabel_->setWordWrap(true);
     layout->addWidget(statusLabel_);
 

@@ -309,7 +309,9 @@ void AnalysisTaskService::failRunningPicture(const QString& message)
 
 void AnalysisTaskService::onWorkerError(const AnalyzerWorkerError& error)
 {
-    if (!taskId_.isEmpty() && error.taskId != taskId_) {
+    // An error that names no task (a start failure, a crash, a protocol defect) ends whatever
+    // runs: the worker it came from is gone, and nothing else would ever end the task.
+    if (!taskId_.isEmpty() && !error.taskId.isEmpty() && error.taskId != taskId_) {
         return;
     }
     taskId_.clear();

@@ -191,6 +191,11 @@ void AnalyzerWorkerClient::setState(AnalyzerWorkerState state)
 
 QString AnalyzerWorkerClient::start()
 {
+    // A failed run killed its process, but the kill may not have been reaped yet; without this
+    // wait a start right after a failure would be refused with nothing left to retry it.
+    if (state_ == AnalyzerWorkerState::Failed && process_->state() != QProcess::NotRunning) {
+        process_->waitForFinished(kKillWaitMs);
+    }
     if (process_->state() != QProcess::NotRunning ||
         (state_ != AnalyzerWorkerState::NotRunning && state_ != AnalyzerWorkerState::Failed)) {
         return {};
@@ -228,11 +233,15 @@ QString AnalyzerWorkerClient::start()
               << frameChannelName_;
 
     setState(AnalyzerWorkerState::Starting);
-    startTimer_.start(startTimeoutMs_);
     process_->setProgram(program);
     process_->setArguments(arguments);
     const QString startId = startId_;
     process_->start(QIODevice::ReadWrite);
+    // Armed once the launch call has returned: forking a large process on a loaded machine
+    // takes time that is not the worker's.
+    if (state_ == AnalyzerWorkerState::Starting) {
+        startTimer_.start(startTimeoutMs_);
+    }
     return startId;
 }
 
@@ -265,9 +274,12 @@ void AnalyzerWorkerClient::onProcessError(QProcess::ProcessError error)
 
 void AnalyzerWorkerClient::onStartTimeout()
 {
-    if (state_ == AnalyzerWorkerState::Starting) {
-        fail(clientError(kStartTimeout.code, kStartTimeout.message, process_->program(), startId_, {}), true);
+    // The timer and the start notice may both be due after a stall of the GUI thread; a process
+    // that has in fact started is not late.
+    if (state_ != AnalyzerWorkerState::Starting || process_->waitForStarted(0)) {
+        return;
     }
+    fail(clientError(kStartTimeout.code, kStartTimeout.message, process_->program(), startId_, {}), true);
 }
 
 void AnalyzerWorkerClient::onProcessFinished(int exitCode, QProcess::ExitStatus exitStatus)
@@ -450,6 +462,9 @@ void AnalyzerWorkerClient::handleEvent(const AnalyzerProtocolMessage& event)
     rearmAnalyzeDeadlines();  // any answer shows the worker alive
     if (request.type == type::analyze && eventEnds(request.type, event.type)) {
         drainFrameChannel();
+        if (fatalReported_) {
+            return;  // a broken frame failed the run; its end line no longer speaks for it
+        }
     }
     emit eventReceived(event);
     if (event.type == type::error) {
@@ -510,6 +525,16 @@ AnalyzerWorkerClient::Clock::time_point AnalyzerWorkerClient::deadlineAfter(std:
 void AnalyzerWorkerClient::scanDeadlines()
 {
     const Clock::time_point now = Clock::now();
+    const auto overdue = [now](const PendingRequest& request) { return request.deadline <= now; };
+    if (std::none_of(pendingRequests_.cbegin(), pendingRequests_.cend(), overdue)) {
+        return;
+    }
+    // After a stall of the GUI thread the answer may be waiting unread beside this timer: a
+    // request counts as late only when nothing has answered it.
+    readStandardOutput();
+    if (fatalReported_) {
+        return;
+    }
     for (auto it = pendingRequests_.cbegin(); it != pendingRequests_.cend(); ++it) {
         if (it->deadline <= now) {
             fail(clientError(kTimeout.code, kTimeout.message, QString::fromLatin1(kTimeoutDetail).arg(it->type),

@@ -216,6 +216,15 @@ void ProjectController::leaveAnalyzerRoad()
     analyzerPathActive_ = false;
     activeTaskId_ = 0;
     analyzerFrameCount_ = 0;
+    forgetFallback();
+}
+
+// Every way out of an open leaves the flags as a fresh controller has them: a fallback flag
+// left behind would send the next open past the analyzer and swallow its taskStarted.
+void ProjectController::forgetFallback()
+{
+    fallbackPending_ = false;
+    suppressNextTaskStarted_ = false;
 }
 
 void ProjectController::onAnalyzerFinished()
@@ -285,6 +294,8 @@ void ProjectController::fallBackToInProcess()
     QTimer::singleShot(0, this, [this, source] {
         if (!shuttingDown_ && state_ == ProjectState::Error) {
             openProject(source);
+        } else if (activeTaskId_ == 0) {
+            forgetFallback();
         }
     });
 }
@@ -420,6 +431,7 @@ void ProjectController::finishDecodeTask(std::uint64_t taskId)
     decodeThread_ = nullptr;
     taskShared_.reset();
     activeTaskId_ = 0;
+    forgetFallback();
 
     if (!canceled && kind == DecodeTerminalKind::Finished) {
         if (state_ == ProjectState::Analyzing) {
@@ -452,8 +464,10 @@ void ProjectController::cancelTask()
     }
     enterState(ProjectState::Cancelling);
     if (analyzerPathActive_) {
-        analysisService_->cancelAnalysis();
+        // Off the road first: a cancel the client refuses at once comes back as an analysis
+        // error, which must not start a fallback for the open being cancelled.
         leaveAnalyzerRoad();
+        analysisService_->cancelAnalysis();
         resetProjectData();
         enterState(ProjectState::Empty);
         emit taskCanceled();
@@ -467,10 +481,8 @@ void ProjectController::cancelTask()
 void ProjectController::closeProject()
 {
     cancelFrameRequests();
-    // A fallback that has not reopened yet belongs to the project being closed; left set, it
-    // would send the next open past the analyzer.
-    fallbackPending_ = false;
-    suppressNextTaskStarted_ = false;
+    // A fallback that has not reopened yet belongs to the project being closed.
+    forgetFallback();
     if (analyzerPathActive_) {
         closeAnalyzerOpen();
         return;

@@ -86,5 +86,29 @@ TEST_F(AnalysisTaskServiceWorkerFaultTest, AWorkerCrashWhileIdleIsStillReported)
     service.shutdown();
 }
 
+TEST_F(AnalysisTaskServiceWorkerFaultTest, AProtocolDefectEndsTheRunningAnalysisOnceAndTheNextOneRuns)
+{
+    // Mid-run the defect is the last thing the worker says; at the end it comes with the end line.
+    for (const char* script : {"bad_frame_mid", "invalid_line_mid", "bad_frame", "repeat_sequence_end"}) {
+        SCOPED_TRACE(script);
+        AnalysisTaskService service(nullptr, options(VEXILO_FAKE_WORKER_EXECUTABLE,
+                                                     {QStringLiteral("--script"), QLatin1String(script)}));
+        TaskServiceRecorder recorder(service);
+        service.startAnalysis(QStringLiteral("/streams/clip.hevc"), false);
+        ASSERT_TRUE(TaskServiceRecorder::waitFor([&] { return !recorder.errors.empty(); }));
+        QTest::qWait(300);  // the killed worker's end must not add a second report
+        ASSERT_EQ(recorder.errors.size(), 1U) << recorder.firstErrorText().toStdString();
+        EXPECT_EQ(recorder.errors[0].code, "worker.protocol_error");
+        EXPECT_FALSE(recorder.errors[0].pictureId);
+        EXPECT_FALSE(service.isBusy());
+        EXPECT_FALSE(recorder.has(QStringLiteral("analysisFinished")));
+
+        service.startAnalysis(QStringLiteral("/streams/clip.hevc"), false);
+        EXPECT_TRUE(TaskServiceRecorder::waitFor([&] { return recorder.taskIds.size() == 2; }))
+            << "the next analysis starts a new worker";
+        service.shutdown();
+    }
+}
+
 }  // namespace
 }  // namespace vexilo::application

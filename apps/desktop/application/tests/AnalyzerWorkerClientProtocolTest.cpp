@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <algorithm>
 #include <optional>
 
 namespace vexilo::application {
@@ -57,6 +58,13 @@ struct Session {
         return failed && recorder.errors.size() == 1;
     }
 
+    [[nodiscard]] bool failedForGood() const
+    {
+        const auto& states = recorder.states;
+        const auto failed = std::find(states.begin(), states.end(), State::Failed);
+        return failed != states.end() && std::find(failed, states.end(), State::Ready) == states.end();
+    }
+
     AnalyzerWorkerClient client;
     WorkerClientRecorder recorder;
     QTemporaryDir cacheRoot;
@@ -67,6 +75,7 @@ struct DefectCase {
     const char* script;
     bool analyzes;  // the defect shows only once an analysis runs
     const char* detail;
+    bool atTheEnd = false;  // the defect comes with the run's end line
 };
 
 TEST(AnalyzerWorkerClientProtocolTest, EveryProtocolDefectIsOneFatalErrorThatEndsTheWorker)
@@ -81,7 +90,10 @@ TEST(AnalyzerWorkerClientProtocolTest, EveryProtocolDefectIsOneFatalErrorThatEnd
         {"repeat_sequence", true, "Analyzer Worker event sequence is not strictly increasing"},
         {"task_mismatch", true, "Analyzer Worker event taskId does not match its request"},
         {"repeat_frame", true, "Analyzer frame sequence is not strictly increasing"},
-        {"bad_frame", true, "Frame packet magic does not match VXFR"},
+        {"bad_frame", true, "Frame packet magic does not match VXFR", true},
+        {"bad_frame_mid", true, "Frame packet magic does not match VXFR"},
+        {"invalid_line_mid", true, "invalid JSON object: "},
+        {"repeat_sequence_end", true, "Analyzer Worker event sequence is not strictly increasing"},
     };
     for (const DefectCase& testCase : cases) {
         SCOPED_TRACE(testCase.script);
@@ -91,6 +103,11 @@ TEST(AnalyzerWorkerClientProtocolTest, EveryProtocolDefectIsOneFatalErrorThatEnd
             ASSERT_TRUE(waitForState(session.client, State::Ready));
             ASSERT_FALSE(session.analyze().isEmpty());
         }
+        if (testCase.atTheEnd) {
+            // Nothing is read meanwhile, so the frames wait beside the end line and the broken one
+            // is found while the frame channel is drained for that line.
+            QThread::msleep(kSettleMs * 5);
+        }
         ASSERT_TRUE(session.failsOnce()) << session.recorder.errors.size() << " errors";
         const AnalyzerWorkerError& error = session.recorder.errors[0];
         EXPECT_EQ(error.code, kProtocolError);
@@ -98,6 +115,9 @@ TEST(AnalyzerWorkerClientProtocolTest, EveryProtocolDefectIsOneFatalErrorThatEnd
         EXPECT_TRUE(error.detail.startsWith(QLatin1String(testCase.detail))) << error.detail.toStdString();
         EXPECT_TRUE(error.recoverable);
         EXPECT_EQ(error.exitCode, 0);
+        EXPECT_TRUE(session.failedForGood()) << "a defective run never comes back to Ready";
+        EXPECT_FALSE(session.recorder.hasEvent(QStringLiteral("analysisFinished")))
+            << "the end line of a defective run is not passed on";
         EXPECT_TRUE(session.client.analyze(QStringLiteral("/x.hevc"), QStringLiteral("/tmp"),
                                            AnalyzerAnalysisMode::StreamIndex).isEmpty());
     }
@@ -188,6 +208,27 @@ TEST(AnalyzerWorkerClientProtocolTest, SilencePastADeadlineTimesOut)
         EXPECT_EQ(error.requestId, expectedRequestId);
         EXPECT_EQ(error.taskId, task.taskId);
     }
+}
+
+// A loaded machine can stall the GUI thread past both deadlines while the worker starts and
+// answers in time: the deadlines count the worker's time, not the stall's.
+TEST(AnalyzerWorkerClientProtocolTest, AStalledGuiThreadDoesNotFailAWorkerThatAnsweredInTime)
+{
+    constexpr unsigned long kStallMs = 2000;
+    AnalyzerWorkerClientOptions options = fakeWorker("normal");
+    options.startTimeoutMs = 100;
+    options.controlTimeoutMs = 100;
+    Session session(options);
+    QObject::connect(&session.client, &AnalyzerWorkerClient::workerStarted, &session.client,
+                     [] { QThread::msleep(kStallMs); });  // right after "hello" was written
+    ASSERT_FALSE(session.client.start().isEmpty());
+    QThread::msleep(kStallMs);  // the process starts while nothing here runs
+    ASSERT_TRUE(WorkerClientRecorder::waitFor([&] {
+        return session.client.state() == State::Ready || session.client.state() == State::Failed;
+    }));
+    EXPECT_EQ(session.client.state(), State::Ready);
+    EXPECT_TRUE(session.recorder.errors.empty()) << session.recorder.errors.front().code.toStdString();
+    session.client.shutdown();
 }
 
 TEST(AnalyzerWorkerClientProtocolTest, FramesKeepAnAnalysisAlivePastItsDeadline)

@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
+#include <QTimer>
+
+#include <utility>
 
 namespace vexilo::application {
 namespace {
@@ -15,6 +18,12 @@ using test::ProjectSignalRecorder;
 std::filesystem::path testMedia(const char* name)
 {
     return std::filesystem::path(VEXILO_TEST_MEDIA_DIR) / name;
+}
+
+// What the controller said, for a failure's message.
+std::string said(const ProjectSignalRecorder& recorder)
+{
+    return recorder.names.join(QLatin1Char(' ')).toStdString();
 }
 
 class ProjectControllerAnalyzerTest : public testing::Test {
@@ -107,7 +116,7 @@ TEST_F(ProjectControllerAnalyzerTest, CloseBeforeTheFallbackReopensLeavesTheNext
     recorder.clear();
     ASSERT_TRUE(openAndWait(controller, recorder, "main_420_8bit_gop8.hevc"));
     EXPECT_TRUE(recorder.names.filter(QStringLiteral("analysisError:")).size() == 1)
-        << "the next open tried the worker first: " << recorder.names.join(QLatin1Char(' ')).toStdString();
+        << "the next open tried the worker first: " << said(recorder);
     EXPECT_EQ(recorder.startedPaths.size(), 1);
     EXPECT_EQ(controller.state(), ProjectState::Ready);
 }
@@ -155,6 +164,79 @@ TEST_F(ProjectControllerAnalyzerTest, CloseDuringAnOpenEndsItAndTheNextOpenUsesT
     EXPECT_TRUE(recorder.has(QStringLiteral("analysisStarted")));
     EXPECT_FALSE(recorder.has(QStringLiteral("state:Error")));
     EXPECT_EQ(controller.pictureCount(), 24U);
+}
+
+TEST_F(ProjectControllerAnalyzerTest, AProtocolDefectFallsBackAndTheNextOpenTriesTheWorkerAgain)
+{
+    for (const char* script : {"bad_frame_mid", "invalid_line_mid", "bad_frame", "repeat_sequence_end"}) {
+        SCOPED_TRACE(script);
+        ProjectControllerOptions options = analyzerOptions(QStringLiteral(VEXILO_FAKE_WORKER_EXECUTABLE));
+        options.analysisOptions.worker.workerArguments = {QStringLiteral("--script"), QLatin1String(script)};
+        ProjectController controller(nullptr, options);
+        ProjectSignalRecorder recorder(controller);
+        ASSERT_TRUE(openAndWait(controller, recorder, "main_420_8bit_gop8.hevc")) << said(recorder);
+        EXPECT_EQ(recorder.names.filter(QStringLiteral("analysisError:")),
+                  QStringList{QStringLiteral("analysisError:worker.protocol_error")});
+        EXPECT_TRUE(recorder.has(QStringLiteral("state:Error"))) << "it left Analyzing for the fallback";
+        EXPECT_EQ(controller.state(), ProjectState::Ready);
+        EXPECT_EQ(controller.pictureCount(), 24U) << "the in-process decoder's pictures";
+        EXPECT_EQ(recorder.startedPaths.size(), 1);
+        EXPECT_FALSE(controller.isAnalysisBusy());
+
+        controller.closeProject();
+        recorder.clear();
+        controller.openProject(testMedia("main_420_8bit_gop8.hevc"));
+        EXPECT_TRUE(ProjectSignalRecorder::waitFor([&] { return recorder.has(QStringLiteral("analysisStarted")); }))
+            << said(recorder);
+        EXPECT_EQ(recorder.startedPaths.size(), 1);
+        controller.closeProject();
+    }
+}
+
+TEST_F(ProjectControllerAnalyzerTest, ACancelledOpenLeavesTheNextOpenOnTheAnalyzerRoad)
+{
+    struct CancelCase {
+        const char* script;
+        bool duringFallback;  // cancel the decoder's reopen after a defective worker, not the worker's run
+    };
+    for (const CancelCase& testCase : {CancelCase{"cancelable", false}, CancelCase{"bad_frame_mid", true}}) {
+        SCOPED_TRACE(testCase.script);
+        ProjectControllerOptions options = analyzerOptions(QStringLiteral(VEXILO_FAKE_WORKER_EXECUTABLE));
+        options.analysisOptions.worker.workerArguments = {QStringLiteral("--script"),
+                                                          QLatin1String(testCase.script)};
+        ProjectController controller(nullptr, options);
+        ProjectSignalRecorder recorder(controller);
+        // Cancelled from the event loop at the first moment the open is on the chosen road.
+        bool armed = true;
+        int openings = 0;
+        const auto cancelSoon = [&] {
+            if (std::exchange(armed, false)) {
+                QTimer::singleShot(0, &controller, [&controller] { controller.cancelTask(); });
+            }
+        };
+        QObject::connect(&controller, &ProjectController::analysisStarted, &controller, [&] {
+            if (!testCase.duringFallback) {
+                cancelSoon();
+            }
+        });
+        QObject::connect(&controller, &ProjectController::stateChanged, &controller, [&](ProjectState state) {
+            if (testCase.duringFallback && state == ProjectState::Opening && ++openings == 2) {
+                cancelSoon();
+            }
+        });
+        controller.openProject(testMedia("main_420_8bit_gop8.hevc"));
+        ASSERT_TRUE(ProjectSignalRecorder::waitFor([&] { return recorder.has(QStringLiteral("taskCanceled")); }))
+            << said(recorder);
+        QTest::qWait(300);
+        EXPECT_EQ(controller.state(), ProjectState::Empty) << said(recorder);
+
+        recorder.clear();
+        controller.openProject(testMedia("main_420_8bit_gop8.hevc"));
+        EXPECT_TRUE(ProjectSignalRecorder::waitFor([&] { return recorder.has(QStringLiteral("analysisStarted")); }))
+            << said(recorder);
+        EXPECT_EQ(recorder.startedPaths.size(), 1);
+        controller.closeProject();
+    }
 }
 
 TEST_F(ProjectControllerAnalyzerTest, TwelveBitAndMonochromeFramesMatchOnBothRoads)

@@ -195,6 +195,11 @@ void analyzeBounded(const QualityAnalysisInput& input, const QualityCancelFlag& 
     }
 }
 
+bool allWantedSidesMeasured(const QualityPairRequest& request, QualityPairResult& result) {
+    return std::all_of(std::begin(kSides), std::end(kSides),
+                       [&](Side side) { return !wants(request, side) || metricsOf(result, side).has_value(); });
+}
+
 void analyzeFullStreams(const QualityAnalysisInput& input, const QualityCancelFlag& cancel,
                         const QualityPairCallback& onResult) {
     std::map<std::int64_t, QualityPairRequest> requests;
@@ -202,18 +207,26 @@ void analyzeFullStreams(const QualityAnalysisInput& input, const QualityCancelFl
         requests.insert_or_assign(request.frameIndex, request);
     }
     std::map<std::int64_t, QualityPairResult> results;
+    // The user sees each pair as soon as it is measured, not when both streams are through.
+    const auto reportWhenMeasured = [&](std::int64_t frameIndex) {
+        const auto request = requests.find(frameIndex);
+        if (onResult && request != requests.end() && allWantedSidesMeasured(request->second, results.at(frameIndex))) {
+            onResult(results.at(frameIndex));
+        }
+    };
     for (const auto& [frameIndex, request] : requests) {
         QualityPairResult& result = resultFor(results, request);
         if (!request.referenceFrameIndex) {
             failWantedSides(request, result, QualityMetricStatus::MissingReferenceFrame,
                             kReferenceIndexOutsideRange);
+            reportWhenMeasured(frameIndex);
         }
     }
     const std::pair<const std::optional<std::filesystem::path>*, bool> streams[] = {{&input.streamAPath, true},
                                                                                     {&input.streamBPath, false}};
     for (const auto& [path, isA] : streams) {
         if (*path && !isCanceled(cancel)) {
-            decodeFullStreamSide(**path, isA, input.reference, requests, results, cancel);
+            decodeFullStreamSide(**path, isA, input.reference, requests, results, cancel, reportWhenMeasured);
         }
     }
     for (auto& [frameIndex, result] : results) {
@@ -276,9 +289,10 @@ class FullStreamSideMeasurer {
 public:
     FullStreamSideMeasurer(const domain::ReferenceYuvSource& reference,
                            const std::map<std::int64_t, QualityPairRequest>& requests,
-                           std::map<std::int64_t, QualityPairResult>& results, Side side)
+                           std::map<std::int64_t, QualityPairResult>& results, Side side,
+                           const std::function<void(std::int64_t)>& onMeasured)
         : reference_(reference), requests_(requests), results_(results), side_(side),
-          fedRange_(fedRangeOf(requests, side)), sequence_(media::qualityRunVmafOptions()) {}
+          fedRange_(fedRangeOf(requests, side)), sequence_(media::qualityRunVmafOptions()), onMeasured_(onMeasured) {}
 
     void onPicture(const domain::PictureInfo& picture, const domain::VideoFrame& frame) {
         const std::int64_t frameIndex = picture.displayIndex;
@@ -293,14 +307,17 @@ public:
             if (measured) {
                 failSide(resultFor(results_, found->second), side_, QualityMetricStatus::MissingReferenceFrame,
                          read.message);
+                notifyMeasured(frameIndex);
             }
             return;
         }
         sequence_.add(frameIndex, referenceFrame_, frame);
         if (measured) {
-            storeMeasurement(resultFor(results_, found->second), side_,
-                             media::measureQualityPair(referenceFrame_, frame));
+            media::MeasuredQualitySide measuredSide = media::measureQualityPair(referenceFrame_, frame);
+            measuredSide.metrics.vmaf.message = kVmafPendingMessage;
+            storeMeasurement(resultFor(results_, found->second), side_, std::move(measuredSide));
             scored_.insert(frameIndex);
+            notifyMeasured(frameIndex);
         }
     }
 
@@ -316,6 +333,12 @@ public:
     }
 
 private:
+    void notifyMeasured(std::int64_t frameIndex) const {
+        if (onMeasured_) {
+            onMeasured_(frameIndex);
+        }
+    }
+
     const domain::ReferenceYuvSource& reference_;
     const std::map<std::int64_t, QualityPairRequest>& requests_;
     std::map<std::int64_t, QualityPairResult>& results_;
@@ -326,13 +349,15 @@ private:
     // One reference frame's storage, refilled for every picture.
     domain::VideoFrame referenceFrame_;
     std::vector<std::uint8_t> referenceScratch_;
+    const std::function<void(std::int64_t)>& onMeasured_;
 };
 
 }  // namespace
 
 void decodeFullStreamSide(const std::filesystem::path& path, bool isA, const domain::ReferenceYuvSource& reference,
                           const std::map<std::int64_t, QualityPairRequest>& requests,
-                          std::map<std::int64_t, QualityPairResult>& results, const QualityCancelFlag& cancel) {
+                          std::map<std::int64_t, QualityPairResult>& results, const QualityCancelFlag& cancel,
+                          const std::function<void(std::int64_t)>& onMeasured) {
     const Side side = sideOf(isA);
     media::FFmpegResult<media::FFmpegVideoSource> source = media::FFmpegVideoSource::open(path);
     if (!source.ok()) {
@@ -344,7 +369,7 @@ void decodeFullStreamSide(const std::filesystem::path& path, bool isA, const dom
         }
         return;
     }
-    FullStreamSideMeasurer measurer(reference, requests, results, side);
+    FullStreamSideMeasurer measurer(reference, requests, results, side, onMeasured);
     const auto onPicture = [&measurer](media::FFmpegDecodedPicture picture) {
         measurer.onPicture(picture.picture, picture.frame);
     };

@@ -96,9 +96,27 @@ QualityAnalysisInput input(QualityFrameSourceMode mode, std::vector<QualityPairR
     return in;
 }
 
-std::vector<QualityPairResult> run(const QualityAnalysisInput& in, QualityCancelFlag cancel = nullptr) {
+// Every report of a run, in arrival order.
+std::vector<QualityPairResult> reports(const QualityAnalysisInput& in, QualityCancelFlag cancel = nullptr) {
     std::vector<QualityPairResult> results;
     analyzeQualityPairs(in, cancel, [&results](QualityPairResult result) { results.push_back(std::move(result)); });
+    return results;
+}
+
+// Each pair's last word, in the order the pairs were first reported: a full-stream run reports
+// a pair again when its VMAF is scored.
+std::vector<QualityPairResult> run(const QualityAnalysisInput& in, QualityCancelFlag cancel = nullptr) {
+    std::vector<QualityPairResult> results;
+    for (QualityPairResult& report : reports(in, std::move(cancel))) {
+        const auto earlier = std::find_if(results.begin(), results.end(), [&report](const QualityPairResult& result) {
+            return result.frameIndex == report.frameIndex;
+        });
+        if (earlier != results.end()) {
+            *earlier = std::move(report);
+        } else {
+            results.push_back(std::move(report));
+        }
+    }
     return results;
 }
 
@@ -327,6 +345,38 @@ TEST_F(QualityPairAnalysisTest, AFullStreamRunScoresEachSideAsOneWholeSequence) 
         expectWholeSequenceVmaf(results[k].metricsB, wholeSequenceVmaf(framesB(), k), "B frame " + std::to_string(k));
     }
     EXPECT_GT(*results[5].metricsA->vmaf.features.at(1).score, 0.0) << "the clip moves";
+}
+
+// A pair is reported as soon as both its pictures are measured, while B still decodes, and
+// again with its VMAF once both sides' sequences are scored.
+TEST_F(QualityPairAnalysisTest, AFullStreamRunReportsEachPairAsItIsMeasured) {
+    std::vector<QualityPairRequest> requests;
+    for (std::int64_t k = 0; k < kClipFrames; ++k) {
+        requests.push_back(pairRequest(k, false));
+    }
+    std::vector<QualityPairResult> results;
+    std::vector<long> picturesScoredAtReport;
+    analyzeQualityPairs(input(QualityFrameSourceMode::FullStreamDecode, requests), nullptr,
+                        [&](QualityPairResult result) {
+                            results.push_back(std::move(result));
+                            picturesScoredAtReport.push_back(controls.callCount("vmaf_read_pictures"));
+                        });
+    ASSERT_EQ(results.size(), 2U * kClipFrames);
+    for (std::int64_t k = 0; k < kClipFrames; ++k) {
+        const QualityPairResult& early = results[static_cast<std::size_t>(k)];
+        EXPECT_EQ(early.frameIndex, k);
+        expectMeasuredSide(early.metricsA, early.regionsA);  // A's sequence was scored when A ended
+        ASSERT_TRUE(early.metricsB);
+        EXPECT_EQ(early.metricsB->all.status, QualityMetricStatus::Available);
+        EXPECT_EQ(early.regionsB.size(), kBlocksPerFrame);
+        EXPECT_EQ(early.metricsB->vmaf.message, kVmafPendingMessage);
+        // All of A's pictures, and B's up to this one: the pair did not wait for the rest of B.
+        EXPECT_EQ(picturesScoredAtReport[static_cast<std::size_t>(k)], kClipFrames + k + 1) << "pair " << k;
+        const QualityPairResult& final = results[static_cast<std::size_t>(kClipFrames + k)];
+        EXPECT_EQ(final.frameIndex, k);
+        expectMeasuredSide(final.metricsB, final.regionsB);
+        expectSameMetrics(*final.metricsB, *early.metricsB);
+    }
 }
 
 TEST_F(QualityPairAnalysisTest, ASinglePairIsScoredBesideItsNeighboursInEitherMode) {

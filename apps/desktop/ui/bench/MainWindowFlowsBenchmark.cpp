@@ -1,8 +1,9 @@
-// Opens a generated stream of 10,000 small pictures in the window through the analyzer road: the
-// real worker program decodes it and sends every picture over the frame channel, one picture per
-// batch. Prints the GUI thread's busy time per arriving picture, which must stay flat from the
-// first picture to the last, and the time the open took beside the worker program's own time on
-// the same stream and mode, its frames read by a bare frame channel.
+// Opens a generated stream of 20,000 small pictures in the window through the analyzer road, as
+// stream A and then, in the same window, as stream B: the real worker program decodes it and
+// sends every picture over the frame channel, one picture per batch. Prints the GUI thread's busy
+// time per arriving picture of each, which must stay flat from the first picture to the last and
+// be about the same for B as for A, and the time A's open took beside the worker program's own
+// time on the same stream and mode, its frames read by a bare frame channel.
 #include "WorkerBenchSupport.h"
 #include "vexilo/bench/BenchSupport.h"
 
@@ -27,10 +28,11 @@ namespace {
 
 namespace bench = vexilo::bench;
 
-constexpr int kPictures = 10000;
+constexpr int kPictures = 20000;
 constexpr int kWindow = 1000;  // pictures averaged at the start and at the end
 constexpr double kFlatnessGoal = 2.0;
 constexpr double kOpenGoal = 2.0;
+constexpr double kBOverAGoal = 1.2;
 constexpr int kPollMs = 5;
 
 // Counts the time the GUI thread spends delivering events, outermost deliveries only: the
@@ -78,10 +80,13 @@ struct WindowOpen {
     std::vector<qint64> busyPerPicture;
 };
 
-WindowOpen openInWindow(BusyTimedApplication& application, const std::filesystem::path& clip)
+// Opens the clip through the window's controller of that name ("projectController" for A,
+// "compareBProjectController" for B); the window keeps it open.
+WindowOpen openInWindow(BusyTimedApplication& application, vexilo::MainWindow& window, const char* controllerName,
+                        const std::filesystem::path& clip)
 {
-    vexilo::MainWindow window;
-    auto* controller = window.findChild<vexilo::application::ProjectController*>(QStringLiteral("projectController"));
+    auto* controller =
+        window.findChild<vexilo::application::ProjectController*>(QString::fromLatin1(controllerName));
     WindowOpen open;
     if (controller == nullptr) {
         return open;
@@ -113,8 +118,19 @@ WindowOpen openInWindow(BusyTimedApplication& application, const std::filesystem
     for (std::size_t index = 0; index + 1 < arrivals.size(); ++index) {
         open.busyPerPicture.push_back(arrivals[index + 1] - arrivals[index]);
     }
-    controller->shutdown();
     return open;
+}
+
+void printPerPicture(const char* stream, const WindowOpen& open)
+{
+    const double first = meanMicroseconds(open.busyPerPicture, 0, kWindow);
+    const double last = meanMicroseconds(open.busyPerPicture, kPictures - kWindow, kWindow);
+    const double all = meanMicroseconds(open.busyPerPicture, 0, kPictures);
+    std::printf("  %s: GUI busy per picture, first %d  %9.1f us\n", stream, kWindow, first);
+    std::printf("  %s: GUI busy per picture, last %d   %9.1f us\n", stream, kWindow, last);
+    std::printf("  %s: last / first                    %9.2f    (goal <= %.1f)\n", stream, last / first,
+                kFlatnessGoal);
+    std::printf("  %s: GUI busy per picture, all       %9.1f us\n", stream, all);
 }
 
 // The worker program alone, in the mode the window's open asks for, its frames read and dropped.
@@ -160,26 +176,41 @@ int main(int argc, char** argv)
     qputenv("XDG_CACHE_HOME", cacheHome.path().toLocal8Bit());
     BusyTimedApplication application(argc, argv);
 
-    const auto clip = bench::benchMediaDirectory() / "window_64x64_10000.hevc";
-    if (!bench::ensureGenerated(clip, "-f lavfi -i testsrc2=size=64x64:rate=50 -frames:v 10000 -pix_fmt yuv420p "
+    const auto clip = bench::benchMediaDirectory() / "window_64x64_20000.hevc";
+    if (!bench::ensureGenerated(clip, "-f lavfi -i testsrc2=size=64x64:rate=50 -frames:v 20000 -pix_fmt yuv420p "
                                       "-c:v libx265 -preset ultrafast -x265-params log-level=error:keyint=50 -f hevc")) {
         return 1;
     }
 
-    const WindowOpen open = openInWindow(application, clip);
+    std::optional<WindowOpen> openA;
+    std::optional<WindowOpen> openB;
+    {
+        vexilo::MainWindow window;
+        openA = openInWindow(application, window, "projectController", clip);
+        openB = openInWindow(application, window, "compareBProjectController", clip);
+    }
     const std::optional<double> worker = workerAloneMs(clip);
-    if (!open.succeeded || !worker || open.busyPerPicture.size() != kPictures) {
-        std::fprintf(stderr, "a run failed: %zu pictures reached the window\n", open.busyPerPicture.size());
+    for (const WindowOpen* open : {&*openA, &*openB}) {
+        if (!open->succeeded || open->busyPerPicture.size() != kPictures) {
+            std::fprintf(stderr, "a run failed: %zu pictures reached the window\n", open->busyPerPicture.size());
+            return 1;
+        }
+    }
+    if (!worker) {
+        std::fprintf(stderr, "the worker alone failed\n");
         return 1;
     }
-    const double first = meanMicroseconds(open.busyPerPicture, 0, kWindow);
-    const double last = meanMicroseconds(open.busyPerPicture, kPictures - kWindow, kWindow);
-    std::printf("window open through the analyzer road, %d pictures at 64x64\n", kPictures);
-    std::printf("  GUI busy per picture, first %d  %9.1f us\n", kWindow, first);
-    std::printf("  GUI busy per picture, last %d   %9.1f us\n", kWindow, last);
-    std::printf("  last / first                    %9.2f    (goal <= %.1f)\n", last / first, kFlatnessGoal);
-    std::printf("  GUI busy in all                 %9.1f ms\n", open.busyMs);
-    std::printf("  open, wall clock                %9.1f ms\n", open.wallMs);
+    const WindowOpen& open = *openA;
+    std::printf("window open through the analyzer road, %d pictures at 64x64, as A and then as B\n", kPictures);
+    printPerPicture("A", *openA);
+    printPerPicture("B", *openB);
+    const double perPictureA = meanMicroseconds(openA->busyPerPicture, 0, kPictures);
+    const double perPictureB = meanMicroseconds(openB->busyPerPicture, 0, kPictures);
+    std::printf("  B / A per picture                  %9.2f    (goal <= %.1f)\n", perPictureB / perPictureA,
+                kBOverAGoal);
+    std::printf("  A: GUI busy in all                 %9.1f ms\n", open.busyMs);
+    std::printf("  A: open, wall clock                %9.1f ms\n", open.wallMs);
+    std::printf("  B: open, wall clock                %9.1f ms\n", openB->wallMs);
     std::printf("reference: worker program alone   %9.1f ms\n", *worker);
     std::printf("  open / worker alone             %9.2f    (goal <= %.1f)\n", open.wallMs / *worker, kOpenGoal);
     return 0;

@@ -63,7 +63,6 @@ constexpr int kWipePage = 1;
 constexpr int kSideBySidePage = 0;
 
 const char* const kOpenBForCompareText = "Open B stream for A/B compare";
-const char* const kHevcInputFilter = "HEVC inputs (*.hevc *.h265 *.mp4 *.m4v *.mov)";
 
 application::ProjectControllerOptions defaultControllerOptions()
 {
@@ -107,12 +106,11 @@ void setLabelText(QLabel* label, const QString& text)
 // Codec, size and sample format of a probed stream, as its state label shows them.
 QString streamDescription(const domain::StreamInfo& streamInfo)
 {
+    // One arg() for all: a chained one would read a "%1" in the stream's own codec name as a marker.
     return MainWindow::tr("%1\n%2 x %3\n%4-bit %5")
-        .arg(QString::fromStdString(streamInfo.codecName))
-        .arg(streamInfo.width)
-        .arg(streamInfo.height)
-        .arg(streamInfo.bitDepth)
-        .arg(QString::fromStdString(streamInfo.pixelFormatName));
+        .arg(QString::fromStdString(streamInfo.codecName), QString::number(streamInfo.width),
+             QString::number(streamInfo.height), QString::number(streamInfo.bitDepth),
+             QString::fromStdString(streamInfo.pixelFormatName));
 }
 
 // The display index of a decoded picture; 0 when the controller does not list it.
@@ -433,6 +431,8 @@ void MainWindow::resetViews()
     clearPictureSyntaxViews();
     frameViewer->clearAnalysis();
     frameViewer->clearFrame(noProject);
+    // The wipe view shows copies of the viewers' pictures, so it must let go of A's as well.
+    refreshWipeView();
     if (pictureStrip != nullptr) {
         pictureStrip->clear();
     }
@@ -605,9 +605,11 @@ void MainWindow::onCompareBStreamReady(const domain::StreamInfo& streamInfo)
 
 void MainWindow::onCompareBPictureBatchDecoded()
 {
-    refreshComparePairModel();
     setLabelText(compareBPictureStateLabel, tr("B pictures: %1").arg(compareBProjectController->pictureCount()));
-    refreshAiEvidence(tr("B pictures updated"));
+    // Gathered with A's: the pair rows and the evidence describe both whole streams.
+    deferredEvidenceStatus = tr("B pictures updated");
+    deferredComparePairRefresh = true;
+    scheduleDeferredRefresh();
 }
 
 void MainWindow::onCompareBSelectedFrameReady(const application::VideoFramePtr& frame)
@@ -674,7 +676,10 @@ void MainWindow::applyQualityResults(const application::QualityPairResult& resul
     qualityMetricChart->setFramePoint({result.frameIndex, result.metricsA, result.metricsB});
     setLabelText(qualityMetricStatusLabel, tr("Quality metrics: %1 frame points").arg(qualityMetricChart->frameCount()));
     updateQualityHeatmaps();
-    refreshAiEvidence(tr("Quality metrics updated"));
+    // The evidence copies every picture and result: rebuilt once per gathered batch of results,
+    // not once per result.
+    deferredEvidenceStatus = tr("Quality metrics updated");
+    scheduleDeferredRefresh();
 }
 
 

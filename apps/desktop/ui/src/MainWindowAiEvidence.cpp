@@ -72,8 +72,7 @@ void MainWindow::flushDeferredRefreshes()
         }
     }
     if (deferredComparePairRefresh) {
-        deferredComparePairRefresh = false;
-        refreshComparePairModel();
+        refreshComparePairPictures();
     }
     if (deferredEvidenceStatus) {
         // A copy: the refresh clears the deferred status that the text would otherwise point into.

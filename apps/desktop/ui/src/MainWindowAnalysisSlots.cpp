@@ -52,8 +52,8 @@ namespace {
 using Display = PictureAnalysisDisplay;
 
 const QString kPictureAnalysisField = QStringLiteral("Picture analysis");
-const char* const kNoAnalysisLabel = "Picture ID: %1\nNo analysis loaded. Use Tools > Analyze Stream.";
-const char* const kLoadingAnalysisLabel = "Picture ID: %1\nLoading analysis...";
+constexpr const char* kNoAnalysisLabel = "Picture ID: %1\nNo analysis loaded. Use Tools > Analyze Stream.";
+constexpr const char* kLoadingAnalysisLabel = "Picture ID: %1\nLoading analysis...";
 
 // On a new selection, by the status the controller already knows.
 constexpr Display kSelectionPending{kLoadingAnalysisLabel, "loading", "Repository async picture payload", "pending",
@@ -284,6 +284,9 @@ void MainWindow::clearSelectedPictureAnalysisViews()
 
 void MainWindow::onAnalysisError(application::AnalysisTaskError error)
 {
+    if (projectController != nullptr && projectController->isOpeningThroughAnalyzer()) {
+        showAnalyzerFallbackNotice(error.message);
+    }
     const QString text = error.pictureId ? tr("%1 for Picture ID %2: %3")
                                                .arg(error.code, decimal(static_cast<std::uint64_t>(*error.pictureId)),
                                                     error.message)

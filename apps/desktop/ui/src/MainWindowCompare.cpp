@@ -9,6 +9,7 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QScopedValueRollback>
+#include <QScrollBar>
 #include <QTableView>
 
 #include <algorithm>
@@ -73,20 +74,29 @@ void MainWindow::onComparePairCurrentRowChanged(const QModelIndex& current, cons
     updateActionStates();
 }
 
-void MainWindow::refreshComparePairModel()
+void MainWindow::refreshComparePairModel() { rebuildComparePairs(true); }
+
+// Pictures arrived; the reference the model holds is still the window's.
+void MainWindow::refreshComparePairPictures() { rebuildComparePairs(false); }
+
+void MainWindow::rebuildComparePairs(bool withReference)
 {
     if (comparePicturePairModel == nullptr || projectController == nullptr || compareBProjectController == nullptr) {
         return;
     }
-    // The rebuild resets the table and with it the user's pair, while the viewers still show
-    // that pair: the same frame's row is made current again.
+    deferredComparePairRefresh = false;  // whatever was waiting is in this rebuild
+    // The rebuild resets the table and with it the user's pair and scroll position, while the
+    // viewers still show that pair and the user may be reading further down: both come back.
     std::optional<std::int64_t> currentFrame;
     if (comparePairView != nullptr && comparePairView->currentIndex().isValid()) {
         if (const ComparePicturePair* pair = comparePicturePairModel->pairAt(comparePairView->currentIndex().row())) {
             currentFrame = pair->frameIndex;
         }
     }
-    comparePicturePairModel->setReferenceYuvSource(referenceYuvSource);
+    const QPoint scrolled = comparePairScrollPosition();
+    if (withReference) {
+        comparePicturePairModel->setReferenceYuvSource(referenceYuvSource);
+    }
     comparePicturePairModel->setPictures(projectController->pictures(), compareBProjectController->pictures());
     // Both calls above drop the pair metrics the model held; the measured results are still
     // the window's, so the PSNR and winner columns get them back.
@@ -94,8 +104,28 @@ void MainWindow::refreshComparePairModel()
     if (currentFrame) {
         selectComparePairRowForFrame(*currentFrame);
     }
+    restoreComparePairScrollPosition(scrolled);
     updateCompareGroupVisibility();
     updateMetricSummary();
+}
+
+QPoint MainWindow::comparePairScrollPosition() const
+{
+    if (comparePairView == nullptr) {
+        return {};
+    }
+    return {comparePairView->horizontalScrollBar()->value(), comparePairView->verticalScrollBar()->value()};
+}
+
+void MainWindow::restoreComparePairScrollPosition(QPoint position)
+{
+    if (comparePairView == nullptr) {
+        return;
+    }
+    // The scroll bars learn the new row count only at the view's next layout, which is due now.
+    comparePairView->doItemsLayout();
+    comparePairView->horizontalScrollBar()->setValue(position.x());
+    comparePairView->verticalScrollBar()->setValue(position.y());
 }
 
 void MainWindow::reapplyQualityResultsToPairModel()

@@ -15,6 +15,7 @@
 
 #include <QFileDialog>
 #include <QItemSelectionModel>
+#include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QStatusBar>
@@ -227,12 +228,38 @@ void MainWindow::onProjectStateChanged(ProjectState state)
     }
     refreshComparePairModel();
     if (state == ProjectState::Empty) {
+        hideAnalyzerFallbackNotice();
         resetViews();
+    }
+}
+
+// A permanent status-bar entry: the progress and finish messages of the decoder's reopen would
+// otherwise replace it before anyone read why the pictures come without analysis.
+void MainWindow::showAnalyzerFallbackNotice(const QString& reason)
+{
+    if (analyzerFallbackLabel == nullptr) {
+        analyzerFallbackLabel = new QLabel(statusBar());
+        analyzerFallbackLabel->setObjectName(QStringLiteral("analyzerFallbackLabel"));
+        analyzerFallbackLabel->setTextFormat(Qt::PlainText);
+        statusBar()->addPermanentWidget(analyzerFallbackLabel);
+    }
+    const QString text = tr("Analyzer Worker unavailable, opening without analysis: %1").arg(reason);
+    analyzerFallbackLabel->setText(text);
+    analyzerFallbackLabel->show();
+    statusBar()->showMessage(text);
+}
+
+void MainWindow::hideAnalyzerFallbackNotice()
+{
+    if (analyzerFallbackLabel != nullptr) {
+        analyzerFallbackLabel->hide();
+        analyzerFallbackLabel->clear();
     }
 }
 
 void MainWindow::onTaskStarted(QString sourcePath)
 {
+    hideAnalyzerFallbackNotice();
     const QString text = tr("Started HEVC task: %1").arg(sourcePath);
     showLabelText(taskStateLabel, tr("Opening / probing..."));
     statusBar()->showMessage(text, 0);

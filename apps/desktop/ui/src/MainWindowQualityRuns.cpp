@@ -134,6 +134,9 @@ void MainWindow::startQualityAnalysisForRows(std::vector<int> rows, const QStrin
         connect(qualityRun, &QualityAnalysisRun::resultReady, this, &MainWindow::onQualityRunResult);
         connect(qualityRun, &QualityAnalysisRun::finished, this, &MainWindow::onQualityRunFinished);
     }
+    qualityRunLabel = label;
+    qualityRunPairCount = input.requests.size();
+    qualityRunReportedFrames.clear();
     qualityRun->start(std::move(input), label);
     reportTaskMessage(tr("Quality analysis started: %1").arg(label));
 }
@@ -146,6 +149,20 @@ void MainWindow::onQualityRunResult(const application::QualityPairResult& result
     applyQualityResults(result);
     comparePicturePairModel->setPairMetrics(result.frameIndex, result.metricsA, result.metricsB);
     updateMetricSummary();
+    qualityRunReportedFrames.insert(result.frameIndex);
+    showQualityRunProgress();
+}
+
+// Said on the run's label and in the status bar, not in the log: one line per pair would bury it.
+void MainWindow::showQualityRunProgress()
+{
+    const QString text = tr("%1: %2 of %3 pairs measured")
+                             .arg(qualityRunLabel, QString::number(qualityRunReportedFrames.size()),
+                                  QString::number(qualityRunPairCount));
+    if (qualityMetricStatusLabel != nullptr) {
+        qualityMetricStatusLabel->setText(text);
+    }
+    statusBar()->showMessage(text);
 }
 
 void MainWindow::onQualityRunFinished(const QString& label, bool canceled)

@@ -289,7 +289,7 @@ void MainWindow::connectCentralWidget()
                                                           {actionZoomIn, &FrameViewer::zoomIn},
                                                           {actionZoomOut, &FrameViewer::zoomOut}};
     for (const auto& [action, call] : zoomCalls) {
-        connect(action, &QAction::triggered, this, [this, call] {
+        connect(action, &QAction::triggered, this, [this, call = call] {
             if (FrameViewer* target = zoomTarget()) {
                 (target->*call)();
             }
@@ -496,10 +496,7 @@ QWidget* MainWindow::createStreamPictureDockWidget(QWidget* parent)
     picturesLayout->addWidget(pictureSyntaxTabs, 1);
     layout->addWidget(picturesGroup, 1);
 
-    for (PictureSyntaxModel* model :
-         {nalSyntaxModel, vpsSyntaxModel, spsSyntaxModel, ppsSyntaxModel, seiSyntaxModel, pictureSliceSyntaxModel}) {
-        model->showAnalysisStatus(tr("No analysis loaded"), QStringLiteral("unavailable"));
-    }
+    showPictureAnalysisStatus(tr("No analysis loaded"), QStringLiteral("unavailable"));
     updateCompareGroupVisibility();
 
     connect(comparePairView->selectionModel(), &QItemSelectionModel::currentRowChanged, this,

@@ -71,6 +71,7 @@ ReferenceYuvMetadataDialog::ReferenceYuvMetadataDialog(std::filesystem::path pat
     auto* form = new QFormLayout;
     auto* pathLabel = new QLabel(media::pathToQString(path_), this);
     pathLabel->setObjectName(QStringLiteral("referenceYuvPathLabel"));
+    pathLabel->setTextFormat(Qt::PlainText);  // a file name is never markup
     pathLabel->setWordWrap(true);
     form->addRow(QStringLiteral("Path"), pathLabel);
 

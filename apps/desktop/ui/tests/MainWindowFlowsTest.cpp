@@ -15,22 +15,26 @@
 #include "WindowPhotograph.h"
 #include "vexilo/test/QtTestRegistry.h"
 #include "vexilo/ui/MainWindow.h"
+#include "vexilo/views/CompareWipeViewer.h"
 #include "vexilo/views/FrameViewer.h"
 
 #include <QAction>
 #include <QDir>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTableView>
 #include <QTest>
+#include <QTimer>
 #include <QTreeView>
 
 #include <dlfcn.h>
 
 #include <filesystem>
 #include <memory>
+#include <utility>
 
 using vexilo::FrameViewer;
 using vexilo::MainWindow;
@@ -77,6 +81,25 @@ void addBlockStructure(vexilo::analysis::StreamAnalysis& document, vexilo::domai
             document.cus.push_back(cu);
         }
     }
+}
+
+ProjectController* compareB(const Window& w)
+{
+    return w.window->findChild<ProjectController*>(QStringLiteral("compareBProjectController"));
+}
+
+bool openAndWait(ProjectController& controller, const std::filesystem::path& path)
+{
+    controller.openProject(path);
+    return QTest::qWaitFor(
+        [&controller] { return controller.state() == ProjectState::Ready && !controller.hasActiveTask(); }, 120000);
+}
+
+// Lets any whole-stream refresh the arriving pictures scheduled run first.
+void settleDeferredRefreshes(const Window& w)
+{
+    const auto* timer = w.window->findChild<QTimer*>(QStringLiteral("deferredRefreshTimer"));
+    QVERIFY(timer == nullptr || QTest::qWaitFor([timer] { return !timer->isActive(); }, 30000));
 }
 
 }  // namespace
@@ -165,6 +188,149 @@ private slots:
         QVERIFY(w.frameShownFor(0));
         QVERIFY(w.aiPanel->evidenceText().contains(
             QStringLiteral("decoded pictures: %1").arg(w.controller->pictureCount())));
+    }
+
+    // Close Project empties every view, the wipe view included, which otherwise kept A's picture.
+    void closeProjectAfterWipeShowsTheEmptyState()
+    {
+        Window w;
+        w.window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.window.get()));
+        QVERIFY(w.open(mediaPath("main_420_8bit_gop8.hevc")));
+        QVERIFY(w.frameShownFor(0));
+        w.action("actionCompareWipe")->trigger();
+        auto* wipe = w.window->findChild<vexilo::CompareWipeViewer*>(QStringLiteral("compareWipeViewer"));
+        QVERIFY(wipe != nullptr && wipe->isVisible());
+        const QImage withPicture = wipe->grab().toImage();
+
+        w.action("actionCloseProject")->trigger();
+        QTRY_COMPARE(w.controller->state(), ProjectState::Empty);
+        const QImage closed = wipe->grab().toImage();
+        QVERIFY(closed != withPicture);
+        wipe->clear(QStringLiteral("Open A and B streams for wipe compare"));
+        QCOMPARE(wipe->grab().toImage(), closed);
+        QVERIFY(vexilo::test::savePhotograph(*w.window, QStringLiteral("flows-closed-after-wipe.png")));
+    }
+
+    // The start-up status row reaches the Statistics tab as it reaches the syntax tabs.
+    void theStatisticsTabShowsItsStartUpRow()
+    {
+        Window w;
+        const auto* statistics = w.window->findChild<QTableView*>(QStringLiteral("pictureStatisticsView"));
+        QVERIFY(statistics != nullptr);
+        QCOMPARE(statistics->model()->rowCount(), 1);
+        const QString row = rowTexts(*statistics->model());
+        QVERIFY2(row.contains(QStringLiteral("No analysis loaded")) && row.contains(QStringLiteral("unavailable")),
+                 qPrintable(row));
+    }
+
+    // A stream's own texts are data: a "%1" or a tag in a codec name is shown as it is spelled.
+    void theBStreamLabelShowsTheCodecNameAsSpelled()
+    {
+        Window w;
+        auto* b = w.window->findChild<ProjectController*>(QStringLiteral("compareBProjectController"));
+        QVERIFY(b != nullptr);
+        vexilo::domain::StreamInfo info;
+        info.codecName = "%1 <b>x</b>";
+        info.width = 16;
+        info.height = 8;
+        info.bitDepth = 10;
+        info.pixelFormatName = "yuv420p10le";
+        emit b->streamReady(info);
+        QCOMPARE(w.label("compareBStreamStateLabel"), QStringLiteral("%1 <b>x</b>\n16 x 8\n10-bit yuv420p10le"));
+        const auto* label = w.window->findChild<QLabel*>(QStringLiteral("compareBStreamStateLabel"));
+        QCOMPARE(label->textFormat(), Qt::PlainText);
+    }
+
+    // B's one-picture batches are gathered as A's are: back to back they rebuild the pair table
+    // once, after a short wait, instead of twice per picture.
+    void bBatchesArrivingBackToBackRebuildThePairTableOnce()
+    {
+        Window w;
+        w.window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.window.get()));
+        QVERIFY(w.open(mediaPath("main_420_8bit_gop8.hevc")));
+        ProjectController* b = compareB(w);
+        QVERIFY(openAndWait(*b, mediaPath("client_long_640x360.hevc")));
+        settleDeferredRefreshes(w);
+        auto* pairs = w.window->findChild<QAbstractItemModel*>(QStringLiteral("comparePicturePairModel"));
+        QSignalSpy resets(pairs, &QAbstractItemModel::modelReset);
+        for (const vexilo::domain::PictureInfo& picture : b->pictures()) {
+            emit b->pictureBatchDecoded(vexilo::application::PictureInfoBatch{picture});
+        }
+        QCOMPARE(resets.count(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(resets.count(), 1, 60000);
+        settleDeferredRefreshes(w);
+        QCOMPARE(resets.count(), 1);
+        QCOMPARE(w.label("compareBPictureStateLabel"), QStringLiteral("B pictures: %1").arg(b->pictureCount()));
+    }
+
+    // The user's pair and scroll position stay while B's pictures arrive and the table is rebuilt.
+    void thePairTableKeepsTheUsersRowAndScrollPositionWhileBArrives()
+    {
+        Window w;
+        w.window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.window.get()));
+        QVERIFY(w.open(mediaPath("client_long_640x360.hevc")));
+        ProjectController* b = compareB(w);
+        QVERIFY(openAndWait(*b, mediaPath("main_420_8bit_gop8.hevc")));
+        settleDeferredRefreshes(w);
+        auto* pairs = w.window->findChild<QTableView*>(QStringLiteral("comparePairView"));
+        QTRY_VERIFY(pairs->isVisible());
+        const int rows = pairs->model()->rowCount();
+        QVERIFY(rows > 30);
+
+        const QModelIndex chosen = pairs->model()->index(30, 0);
+        pairs->scrollTo(chosen);
+        QTest::mouseClick(pairs->viewport(), Qt::LeftButton, {}, pairs->visualRect(chosen).center());
+        QCOMPARE(pairs->currentIndex().row(), 30);
+        QTRY_VERIFY(w.viewer->hasFrame() && w.viewer->displayIndex() == 30);
+        settleDeferredRefreshes(w);
+        QScrollBar* scroll = pairs->verticalScrollBar();
+        QVERIFY(scroll->maximum() > 1);
+        scroll->setValue(scroll->maximum() / 2);  // the user reads elsewhere
+        const int scrolled = scroll->value();
+        QVERIFY(scrolled != 0);
+
+        b->closeProject();
+        QVERIFY(openAndWait(*b, mediaPath("main_420_8bit_gop8.hevc")));
+        settleDeferredRefreshes(w);
+        QCOMPARE(pairs->model()->rowCount(), rows);
+        QCOMPARE(pairs->currentIndex().row(), 30);
+        QCOMPARE(pairs->selectionModel()->selectedRows().size(), 1);
+        QCOMPARE(scroll->value(), scrolled);
+    }
+
+    // An open that falls back to the in-process decoder says so in the status bar, and keeps
+    // saying it while the decoder's progress messages pass, until the next open.
+    void aFallbackFromTheAnalyzerIsSaidInTheStatusBar()
+    {
+        Window w;
+        w.window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.window.get()));
+        const vexilo::application::AnalysisTaskError startFailure{
+            QStringLiteral("worker.start_timeout"), QStringLiteral("Analyzer Worker did not start before the timeout"),
+            QStringLiteral("vexilo-analyzer-worker"), std::nullopt, true};
+        bool armed = true;
+        // The controller's own reaction (the fallback) has its tests; here the window hears the error
+        // as it would while the open is on the analyzer road.
+        QObject::connect(w.controller, &ProjectController::taskStarted, w.window.get(), [&] {
+            if (std::exchange(armed, false)) {
+                emit w.controller->analysisError(startFailure);
+            }
+        });
+        QVERIFY(w.open(mediaPath("main_420_8bit_gop8.hevc")));
+        const auto* notice = w.window->findChild<QLabel*>(QStringLiteral("analyzerFallbackLabel"));
+        QVERIFY(notice != nullptr);
+        QVERIFY(notice->isVisible());
+        QCOMPARE(notice->text(), QStringLiteral("Analyzer Worker unavailable, opening without analysis: "
+                                                "Analyzer Worker did not start before the timeout"));
+        QCOMPARE(notice->textFormat(), Qt::PlainText);
+        QVERIFY(vexilo::test::savePhotograph(*w.window, QStringLiteral("flows-analyzer-fallback-notice.png")));
+
+        w.action("actionCloseProject")->trigger();
+        QTRY_COMPARE(w.controller->state(), ProjectState::Empty);
+        QVERIFY(!notice->isVisible());
     }
 
     void navigationDoesNothingWithoutAReadyProject()

@@ -619,6 +619,28 @@ private slots:
         QVERIFY(!cancel->isEnabled());
     }
 
+    // Quality Detect says how far it is, pair by pair, on its label and in the status bar.
+    void qualityDetectCountsItsPairsAsTheyAreMeasured()
+    {
+        const auto window = openComparison();
+        QVERIFY(window);
+        QVERIFY(analyzeStream(*window));
+        QStringList progress;
+        QObject::connect(window->statusBar(), &QStatusBar::messageChanged, window.get(), [&](const QString& message) {
+            const bool repeated = !progress.isEmpty() && progress.last() == message;
+            if (message.startsWith(QStringLiteral("Quality Detect: ")) && !repeated) {
+                progress << message;
+            }
+        });
+        QVERIFY(triggerWhenEnabled(action(*window, "actionAnalyzeFullStreamQuality")));
+        QVERIFY(runFinished(*window, QStringLiteral("Quality Detect")));
+        QStringList expected;
+        for (int measured = 1; measured <= kFrames; ++measured) {
+            expected << QStringLiteral("Quality Detect: %1 of %2 pairs measured").arg(measured).arg(kFrames);
+        }
+        QCOMPARE(progress, expected);
+    }
+
     void closingDuringARunReturns()
     {
         auto window = openComparison();

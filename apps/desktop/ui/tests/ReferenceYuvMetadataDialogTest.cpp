@@ -202,6 +202,17 @@ private slots:
         QCOMPARE(dialog.result(), int(QDialog::Rejected));
         QVERIFY(!dialog.acceptedSource());
     }
+
+    // A file name is shown as it is spelled: markup in it is neither drawn nor followed.
+    void aPathThatLooksLikeMarkupIsShownLiterally() {
+        QVERIFY(QDir(directory_.path()).mkpath(QStringLiteral("<b>x<")));
+        const QString name = QStringLiteral("<b>x</b><img src=\"y.png\">.yuv");
+        ReferenceYuvMetadataDialog dialog(writeFile(name, 6));
+        dialog.show();
+        auto* label = dialog.findChild<QLabel*>(QStringLiteral("referenceYuvPathLabel"));
+        QCOMPARE(label->textFormat(), Qt::PlainText);
+        QCOMPARE(label->text(), directory_.filePath(name));
+    }
 };
 
 VEXILO_QT_TEST(ReferenceYuvMetadataDialogTest)

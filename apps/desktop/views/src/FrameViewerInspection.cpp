@@ -281,11 +281,10 @@ void FrameViewer::mousePressEvent(QMouseEvent* event)
         QOpenGLWidget::mousePressEvent(event);
         return;
     }
+    // Nothing is chosen at the press: it may still become a pan, and zoomed in over an analysed
+    // picture every point is some block, so locking here would leave nothing to drag.
     const QPointF point = event->position();
     event->accept();
-    if (selectHeatmapCellAt(point) || lockBlockOrObjectAt(point)) {
-        return;
-    }
     pressPending_ = true;
     pressPosition_ = point;
     lastDragPosition_ = point;
@@ -358,7 +357,9 @@ void FrameViewer::mouseReleaseEvent(QMouseEvent* event)
 {
     if (event->button() == Qt::LeftButton && pressPending_) {
         pressPending_ = false;
-        lockAtRelease(event->position());
+        if (!selectHeatmapCellAt(event->position())) {
+            lockAtRelease(event->position());
+        }
         event->accept();
         return;
     }

@@ -789,12 +789,14 @@ private slots:
         QCOMPARE(available.count(), 1);
         available.clear();
 
+        // The press alone chooses nothing; the release without movement locks.
         QTest::mousePress(&viewer, Qt::LeftButton, {}, pointAtSample(viewer, {170, 170}));
+        QCOMPARE(selected.count(), 0);
+        QTest::mouseRelease(&viewer, Qt::LeftButton, {}, pointAtSample(viewer, {170, 170}));
         QCOMPARE(selected.count(), 1);
         QCOMPARE(selected.at(0).at(0).value<StableId>(), document.interPu);
         QCOMPARE(available.count(), 1);
         QCOMPARE(available.at(0).at(0).toString(), QStringLiteral("Locked HEVC block"));
-        QTest::mouseRelease(&viewer, Qt::LeftButton, {}, pointAtSample(viewer, {170, 170}));
         moveMouse(viewer, pointAtSample(viewer, {10, 10}));
         QCOMPARE(available.count(), 1);
         QCOMPARE(cleared.count(), 0);
@@ -868,6 +870,45 @@ private slots:
         QCOMPARE(transform.count(), 2);
         QCOMPARE(unavailable.count(), 0);
         QCOMPARE(viewer.cursor().shape(), Qt::ArrowCursor);
+    }
+
+    // Zoomed in over an analysed picture every point is a block and a heat-map cell: a drag must
+    // still pan, and only a click chooses.
+    void dragPansAZoomedAnalysedPictureAndAClickStillChooses()
+    {
+        SampleDocument document;
+        FrameViewer& viewer = showSampleDocument(document, allLayersOff());
+        viewer.setQualityHeatmapOverlayEnabled(true);
+        viewer.setQualityHeatmap({heatCell(192, 128, availableMetrics(35, 0.9, 3))}, QStringLiteral("A quality"));
+        viewer.setViewTransform(FrameViewer::CustomZoom, 8.0, QPointF(-640, -384));
+        QSignalSpy selected(&viewer, &FrameViewer::analysisObjectSelected);
+        QSignalSpy available(&viewer, &FrameViewer::blockInfoAvailable);
+        QSignalSpy heatmap(&viewer, &FrameViewer::qualityHeatmapBlockSelected);
+        const QPoint start = pointAtSample(viewer, {240, 176});
+        const QImage before = viewer.grabFramebuffer();
+
+        QTest::mousePress(&viewer, Qt::LeftButton, {}, start);
+        moveMouse(viewer, start + QPoint(QApplication::startDragDistance(), 0), Qt::LeftButton);
+        moveMouse(viewer, start + QPoint(48, 32), Qt::LeftButton);
+        QTest::mouseRelease(&viewer, Qt::LeftButton, {}, start + QPoint(48, 32));
+        QCOMPARE(viewer.panOffset(), QPointF(-640 + 48, -384 + 32));
+        QCOMPARE(pointAtSample(viewer, {240, 176}), start + QPoint(48, 32));
+        QCOMPARE(selected.count(), 0);
+        QCOMPARE(available.count(), 0);
+        QCOMPARE(heatmap.count(), 0);
+        const QImage after = viewer.grabFramebuffer();
+        QCOMPARE(after.pixelColor(start + QPoint(48, 32)), before.pixelColor(start));
+        vexilo::test::saveScreenshot(after, QStringLiteral("frame-viewer-zoom8-panned.png"));
+
+        // Without movement the press is a click: the heat map takes it, then, switched off, the block.
+        QTest::mouseClick(&viewer, Qt::LeftButton, {}, start);
+        QCOMPARE(heatmap.count(), 1);
+        QCOMPARE(selected.count(), 0);
+        viewer.setQualityHeatmapOverlayEnabled(false);
+        QTest::mouseClick(&viewer, Qt::LeftButton, {}, start);
+        QCOMPARE(selected.count(), 1);
+        QCOMPARE(available.count(), 1);
+        QCOMPARE(available.at(0).at(0).toString(), QStringLiteral("Locked HEVC block"));
     }
 
     void clickSelectsAMotionVector()

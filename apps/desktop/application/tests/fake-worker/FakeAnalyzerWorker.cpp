@@ -205,8 +205,17 @@ private:
             return;  // runs until canceled
         }
         sendFrames();
+        if (is("bad_frame_mid")) {
+            return;  // the broken packet is the run's last word
+        }
+        if (is("invalid_line_mid")) {
+            writeRaw(QByteArrayLiteral("not json\n"));
+            return;
+        }
         send(QString(type::probeResult), request.requestId, taskId, request.payload);
-        send(QString(type::analysisFinished), request.requestId, taskId, request.payload);
+        // "repeat_sequence_end" breaks the run only with its end line.
+        send(QString(type::analysisFinished), request.requestId, taskId, request.payload,
+             is("repeat_sequence_end") ? sequence_ : 0);
         activeRequestId_.clear();
     }
 
@@ -251,7 +260,7 @@ private:
         }
         if (is("repeat_frame")) {
             writeFrame(*socket, framePacket(static_cast<std::uint64_t>(count)));
-        } else if (is("bad_frame")) {
+        } else if (is("bad_frame") || is("bad_frame_mid")) {
             QByteArray bytes = framePacket(static_cast<std::uint64_t>(count + 1));
             bytes[0] = 'W';
             writeFrame(*socket, bytes);

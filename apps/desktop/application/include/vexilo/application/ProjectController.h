@@ -70,6 +70,9 @@ public:
     [[nodiscard]] const std::optional<domain::StreamInfo>& streamInfo() const { return streamInfo_; }
     [[nodiscard]] VideoFramePtr cachedFrame(domain::PictureId pictureId) const;
     [[nodiscard]] bool hasActiveTask() const { return activeTaskId_ != 0; }
+    // The open in progress runs through the analyzer worker; an analysis error now sends it to the
+    // in-process decoder, which gives pictures without their analysis.
+    [[nodiscard]] bool isOpeningThroughAnalyzer() const { return analyzerPathActive_; }
     [[nodiscard]] bool isAnalysisBusy() const;
     [[nodiscard]] PictureAnalysisStatus pictureAnalysisStatus(domain::PictureId pictureId) const;
 
@@ -123,6 +126,7 @@ private:
     void onAnalyzerError();
     void endCanceled();
     void leaveAnalyzerRoad();
+    void forgetFallback();
     void fallBackToInProcess();
     void closeAnalyzerOpen();
     void closeAnalysisSource();

@@ -75,12 +75,19 @@ using QualityPairCallback = std::function<void(QualityPairResult)>;
 // Measures every requested pair on the calling thread and hands each result to `onResult`
 // on that thread. Problems become failed sides of their pair, never a stop; the cancel
 // flag (may be null) ends the run early.
+// In full-stream mode a pair is handed over as soon as its wanted sides are measured, with
+// its VMAF records pending (`kVmafPendingMessage`), and once more, complete, when both
+// streams have been decoded and their VMAF sequences scored.
 void analyzeQualityPairs(const QualityAnalysisInput& input, const QualityCancelFlag& cancel,
                          QualityPairCallback onResult);
 
-// Decodes one stream from its file and measures the requested pictures of that side.
+inline constexpr const char* kVmafPendingMessage = "VMAF is scored once the whole stream is decoded";
+
+// Decodes one stream from its file and measures the requested pictures of that side;
+// `onMeasured` (may be empty) hears the display index of each picture measured.
 void decodeFullStreamSide(const std::filesystem::path& path, bool isA, const domain::ReferenceYuvSource& reference,
                           const std::map<std::int64_t, QualityPairRequest>& requests,
-                          std::map<std::int64_t, QualityPairResult>& results, const QualityCancelFlag& cancel);
+                          std::map<std::int64_t, QualityPairResult>& results, const QualityCancelFlag& cancel,
+                          const std::function<void(std::int64_t)>& onMeasured = {});
 
 }  // namespace vexilo::application

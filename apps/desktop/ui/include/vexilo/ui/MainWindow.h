@@ -15,6 +15,7 @@
 
 #include <QMainWindow>
 #include <QModelIndex>
+#include <QPoint>
 #include <QString>
 
 #include <cstdint>
@@ -188,6 +189,10 @@ private:
     void applyCompareViewerMode(int mode);
     [[nodiscard]] int currentCompareViewerMode() const;
     void refreshComparePairModel();
+    void refreshComparePairPictures();
+    void rebuildComparePairs(bool withReference);
+    [[nodiscard]] QPoint comparePairScrollPosition() const;
+    void restoreComparePairScrollPosition(QPoint position);
     void refreshWipeView();
     void mirrorViewTransform(FrameViewer* from, FrameViewer* to);
     FrameViewer* zoomTarget() const;
@@ -206,6 +211,8 @@ private:
     void selectPictureById(domain::PictureId pictureId);
     void selectPictureRow(int row);
     void reportTaskMessage(const QString& message);
+    void showAnalyzerFallbackNotice(const QString& reason);
+    void hideAnalyzerFallbackNotice();
     void appendLog(const QString& text);
     void stopQualityAnalysisThread();
     void applyQualityResults(const application::QualityPairResult& result);
@@ -255,6 +262,7 @@ private:
     [[nodiscard]] application::VideoFramePtr frameForQualityRequest(std::optional<domain::PictureId> pictureId,
                                                                     bool sideA) const;
     void onQualityRunResult(const application::QualityPairResult& result);
+    void showQualityRunProgress();
     void onQualityRunFinished(const QString& label, bool canceled);
 
     // Actions, in the order of the command table.
@@ -332,6 +340,7 @@ private:
     QLabel* qualityMetricStatusLabel = nullptr;
     QLabel* taskStateLabel = nullptr;
     QLabel* analysisErrorLabel = nullptr;
+    QLabel* analyzerFallbackLabel = nullptr;  // made on the first fallback, kept in the status bar
     QGroupBox* compareBGroup = nullptr;
     QGroupBox* referenceYuvGroup = nullptr;
     QGroupBox* comparePairGroup = nullptr;
@@ -383,6 +392,10 @@ private:
     // The running quality run's thread, cancel flag and generation; created with the first run.
     QualityAnalysisRun* qualityRun = nullptr;
     std::map<std::int64_t, application::QualityPairResult> qualityResults;
+    // The running quality run's "n of N": its label, its pair count and the pairs it reported.
+    QString qualityRunLabel;
+    std::size_t qualityRunPairCount = 0;
+    std::set<std::int64_t> qualityRunReportedFrames;
     // Decoded-picture batches arrive one picture at a time on the analyzer road; what they would
     // rebuild over the whole stream waits here for one short timer.
     QTimer* deferredRefreshTimer = nullptr;
