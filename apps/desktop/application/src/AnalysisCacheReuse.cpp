@@ -44,18 +44,23 @@ bool AnalysisTaskService::reuseCachedAnalysis(const QString& sourcePath)
     picturesDecodedInProcess_ = true;
     reuseLoadPending_ = true;
     ++generation_;
+    reusedGeneration_ = generation_;
     repository_.loadStream(cacheDirectory_, expectedSource_, generation_);
     return true;
 }
 
 bool AnalysisTaskService::reanalyzeUnreadableCache(const AnalysisRepositoryError& error)
 {
-    if (!reuseLoadPending_ || error.pictureId) {
+    // The stream document that fails leaves nothing of the cache shown; a picture that fails
+    // leaves a hole in it. Either way the stale or damaged directory is replaced by a fresh
+    // analysis, once: a picture of that analysis that fails is reported as usual.
+    const bool streamUnreadable = reuseLoadPending_ && !error.pictureId;
+    const bool pictureUnreadable = error.pictureId && reusedGeneration_ == generation_;
+    if ((!streamUnreadable && !pictureUnreadable) || isBusy()) {
         return false;
     }
-    // Nothing of the cache has been shown yet, and nothing of it will be: the stale or damaged
-    // directory is replaced by a fresh analysis.
     reuseLoadPending_ = false;
+    reusedGeneration_ = 0;
     startAnalysis(sourcePath_, true);
     return true;
 }
@@ -64,6 +69,7 @@ void AnalysisTaskService::forgetCacheReuse()
 {
     picturesDecodedInProcess_ = false;
     reuseLoadPending_ = false;
+    reusedGeneration_ = 0;
     deferredSummaries_.clear();
     indexedDecodedPictures_ = 0;
 }

@@ -153,6 +153,33 @@ TEST_F(ProjectControllerCacheReuseTest, AnUnreadableCacheIsAnalysedAgainAndNever
     EXPECT_TRUE(documents.hasBlocksOf(3));
 }
 
+TEST_F(ProjectControllerCacheReuseTest, ADamagedPictureFileHasTheCacheAnalysedAgain)
+{
+    analyseOnce();
+    const std::filesystem::path pictures = cacheDirectory() / "pictures";
+    const std::filesystem::directory_entry damaged = *std::filesystem::directory_iterator(pictures);
+    std::ofstream(damaged.path(), std::ios::binary | std::ios::trunc) << "damaged";
+    ProjectController controller(nullptr, options());
+    ProjectSignalRecorder recorder(controller);
+    PictureDocuments documents(controller);
+    openAndWaitForIndex(controller, recorder, source_);
+    ASSERT_TRUE(ProjectSignalRecorder::waitFor([&] { return recorder.has(QStringLiteral("analysisStarted")); }));
+    ASSERT_TRUE(ProjectSignalRecorder::waitFor([&] {
+        return recorder.names.count(QStringLiteral("streamAnalysisLoaded")) == 2 && !controller.isAnalysisBusy();
+    }));
+    const auto everyPictureHasBlocks = [&] {
+        for (domain::PictureId picture = 0; picture < static_cast<domain::PictureId>(kClipPictures); ++picture) {
+            if (!documents.hasBlocksOf(picture)) {
+                return false;
+            }
+        }
+        return true;
+    };
+    EXPECT_TRUE(ProjectSignalRecorder::waitFor(everyPictureHasBlocks));
+    EXPECT_EQ(recorder.names.count(QStringLiteral("analysisStarted")), 1);
+    EXPECT_TRUE(recorder.names.filter(QStringLiteral("analysisError:")).isEmpty());
+}
+
 TEST_F(ProjectControllerCacheReuseTest, ReanalyzeAfterAReopenRunsTheWorker)
 {
     analyseOnce();

@@ -114,7 +114,7 @@ private:
     // True when the summary waits for its picture to be decoded instead of being indexed now.
     bool deferUntilDecoded(const analysis::PictureAnalysisSummary& summary, const analysis::ManifestPictureEntry* entry);
     void indexDecodedPictures(const std::vector<domain::PictureInfo>& pictures);
-    // True when the error ended a cache reuse, which then becomes a fresh analysis.
+    // True when the error found the reused cache unreadable, which then gives way to a fresh analysis.
     bool reanalyzeUnreadableCache(const AnalysisRepositoryError& error);
     void forgetCacheReuse();
 
@@ -151,6 +151,8 @@ private:
     };
     bool picturesDecodedInProcess_ = false;
     bool reuseLoadPending_ = false;
+    // The generation whose results come from a reused cache; 0 when none does.
+    std::uint64_t reusedGeneration_ = 0;
     std::unordered_map<std::int64_t, DeferredSummary> deferredSummaries_;
     std::size_t indexedDecodedPictures_ = 0;
     std::uint64_t generation_ = 1;
