@@ -10,11 +10,6 @@
 #include <algorithm>
 
 namespace vexilo::application {
-namespace {
-
-constexpr const char* kStatusReady = "Analysis ready";
-
-}  // namespace
 
 bool AnalysisTaskService::reuseCachedAnalysis(const QString& sourcePath)
 {
@@ -82,7 +77,7 @@ void AnalysisTaskService::indexPicture(domain::PictureId picture, const analysis
         decodePictureIds_[picture] = *summary.pictureId;
         projectPictureOfDecodeId_[*summary.pictureId] = picture;
     }
-    setPictureStatus(picture, PictureAnalysisStatus::IndexReady, QLatin1String(kStatusReady));
+    setPictureStatus(picture, PictureAnalysisStatus::IndexReady, QLatin1String(kPictureAnalysisReadyStatus));
 }
 
 bool AnalysisTaskService::deferUntilDecoded(const analysis::PictureAnalysisSummary& summary,

@@ -24,6 +24,9 @@
 
 namespace vexilo::application {
 
+// The status of a picture whose analysis is in the index or loaded.
+inline constexpr const char* kPictureAnalysisReadyStatus = "Analysis ready";
+
 // Manages the analyses of one opened source: its cache directory, the worker runs that fill
 // it, the loads that read it back, and each project picture's analysis status. Every result
 // carries the analysis generation, which advances whenever earlier work becomes stale.
