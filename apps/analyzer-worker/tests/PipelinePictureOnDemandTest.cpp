@@ -1,6 +1,7 @@
 // A "picture_structure" run over a complete cache of the same content: it decodes only up to
-// its picture, replaces that picture's file and leaves the rest of the cache as it was. A fresh
-// directory still gets a whole cache. Runs write a source stamp that lets the desktop reuse them.
+// its picture, sends no frames, replaces that picture's file and leaves the rest of the cache as
+// it was. A fresh directory still gets a whole cache and every frame. Whole runs write a source
+// stamp that lets the desktop reuse them.
 #include "PipelineTestSupport.h"
 #include "pipeline/AnalysisPipeline.h"
 #include "pipeline/PipelineSupport.h"
@@ -33,10 +34,18 @@ std::map<std::uint64_t, std::size_t> cachedCtus(const std::filesystem::path& cac
     return ctus;
 }
 
-AnalyzerRunResult run(const std::filesystem::path& cacheRoot, AnalysisMode mode, std::uint64_t target = 0)
+AnalyzerRunResult run(const std::filesystem::path& cacheRoot, AnalysisMode mode, std::uint64_t target = 0,
+                      std::uint64_t* framesSent = nullptr)
 {
     std::atomic<bool> cancel{false};
-    return analyzeHevcToMetadata(testing::testMedia(kClip), cacheRoot, cancel, mode, target, {});
+    FrameSink sink;
+    if (framesSent != nullptr) {
+        sink = [framesSent](domain::PictureInfo, domain::VideoFrame) {
+            ++*framesSent;
+            return true;
+        };
+    }
+    return analyzeHevcToMetadata(testing::testMedia(kClip), cacheRoot, cancel, mode, target, std::move(sink));
 }
 
 // Sets an environment variable for the life of the object.
@@ -85,9 +94,11 @@ TEST(PipelinePictureOnDemand, StopsAfterItsPictureAndKeepsEveryOtherPicturesBloc
     const auto streamBefore = testing::readCachedStreamOnly(scratch.path());
     const auto manifestBefore = analysis::openAnalysisCache(scratch.path());
 
-    const AnalyzerRunResult structure = run(scratch.path(), AnalysisMode::PictureStructure, target);
+    std::uint64_t framesSent = 0;
+    const AnalyzerRunResult structure = run(scratch.path(), AnalysisMode::PictureStructure, target, &framesSent);
     ASSERT_TRUE(structure.succeeded) << structure.code << ": " << structure.detail;
     EXPECT_LT(structure.decodedPictureCount, bounded.decodedPictureCount) << "decoding stopped after the picture";
+    EXPECT_EQ(framesSent, 0U) << "the cache's owner has the pictures already";
 
     const std::map<std::uint64_t, std::size_t> after = cachedCtus(scratch.path());
     ASSERT_EQ(after.size(), before.size());
@@ -109,8 +120,10 @@ TEST(PipelinePictureOnDemand, StopsAfterItsPictureAndKeepsEveryOtherPicturesBloc
 TEST(PipelinePictureOnDemand, WithoutACacheOfTheSameContentTheWholeStreamIsAnalysed)
 {
     ScratchDirectory scratch;
-    const AnalyzerRunResult structure = run(scratch.path(), AnalysisMode::PictureStructure, 3);
+    std::uint64_t framesSent = 0;
+    const AnalyzerRunResult structure = run(scratch.path(), AnalysisMode::PictureStructure, 3, &framesSent);
     ASSERT_TRUE(structure.succeeded) << structure.code << ": " << structure.detail;
+    EXPECT_EQ(framesSent, 24U);
     const std::map<std::uint64_t, std::size_t> ctus = cachedCtus(scratch.path());
     EXPECT_EQ(ctus.size(), structure.decodedPictureCount);
     EXPECT_EQ(ctus.size(), 24U);

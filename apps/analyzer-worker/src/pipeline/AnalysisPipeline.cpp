@@ -143,6 +143,11 @@ private:
     {
         stopAtTargetPicture_ = mode_ == AnalysisMode::PictureStructure && targetDecodePictureId_ != 0 &&
                                !analysis::isCacheError(analysis::openAnalysisCache(cacheRoot_, fingerprint_));
+        if (stopAtTargetPicture_) {
+            // Whoever holds that cache has the stream's pictures already; converting and sending
+            // each one up to the target would cost more than decoding it.
+            frameSink_ = {};
+        }
         return std::nullopt;
     }
 
