@@ -285,6 +285,7 @@ int ObserverEventCollector::onEvent(const VexiloObserverEventHeader* event)
         }
     }
     if (!isBlockEventKind(record.kind)) {
+        noteTargetPictureOutput(record);
         noteParameterSet(record);
         return appendStreamEvent(record);
     }
@@ -312,6 +313,14 @@ bool ObserverEventCollector::isBlockEventOfAnotherPicture(const VexiloObserverEv
     std::memcpy(&pictureIdentity, reinterpret_cast<const std::byte*>(&event) + kBlockPictureIdentityOffset,
                 sizeof pictureIdentity);
     return pictureIdentity != 0 && pictureIdentity != targetPictureIdentity_;
+}
+
+void ObserverEventCollector::noteTargetPictureOutput(const ObserverEventRecord& record) noexcept
+{
+    if (record.kind == VEXILO_OBSERVER_EVENT_PICTURE_OUTPUT && targetPictureIdentity_ != 0 &&
+        record.pictureIdentity == targetPictureIdentity_) {
+        targetPictureOutput_.store(true);
+    }
 }
 
 void ObserverEventCollector::noteParameterSet(const ObserverEventRecord& record)

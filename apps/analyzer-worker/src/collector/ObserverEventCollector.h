@@ -104,6 +104,8 @@ public:
     [[nodiscard]] std::uint64_t capacity() const noexcept { return blockEventCapacity_; }
     [[nodiscard]] std::uint64_t blockBudgetBytes() const noexcept { return limits_.blockBudgetBytes; }
     [[nodiscard]] bool isAttached() const noexcept { return attachedContext_ != nullptr; }
+    // The target picture has been output, so every block event it brings is in.
+    [[nodiscard]] bool targetPictureOutput() const noexcept { return targetPictureOutput_.load(); }
     // Pictures whose blocks are all kept, and those that lost theirs, in first-seen order.
     [[nodiscard]] std::uint64_t picturesWithBlocks() const;
     [[nodiscard]] std::vector<PictureBlockLoss> picturesWithLostBlocks() const;
@@ -119,6 +121,7 @@ private:
     void countDropped(std::uint64_t events) noexcept;
 
     [[nodiscard]] bool isBlockEventOfAnotherPicture(const VexiloObserverEventHeader& event) const noexcept;
+    void noteTargetPictureOutput(const ObserverEventRecord& record) noexcept;
     void noteParameterSet(const ObserverEventRecord& record);
     int appendStreamEvent(const ObserverEventRecord& record);
     int stageBlockEvent(ThreadSlot& slot, const ObserverEventRecord& record);
@@ -169,6 +172,7 @@ private:
 
     std::atomic<std::uint64_t> droppedCount_{0};
     std::atomic<bool> failed_{false};
+    std::atomic<bool> targetPictureOutput_{false};
     std::atomic<std::uint32_t> fatalLine_{0};
     std::thread::id ownerThread_;
     AVCodecContext* attachedContext_ = nullptr;

@@ -9,7 +9,9 @@
 
 #include "vexilo/analysis/DomainValidation.h"
 #include "vexilo/analysis/cache/CacheManifest.h"
+#include "vexilo/analysis/cache/CacheReader.h"
 #include "vexilo/analysis/cache/CacheWriter.h"
+#include "vexilo/analysis/cache/SourceStamp.h"
 #include "vexilo/ffmpeg_handles/FFmpegHandles.h"
 #include "vexilo/ffmpeg_handles/PacketIdentityCarrier.h"
 #include "vexilo/hevc_observer/observer_feed.h"
@@ -111,7 +113,8 @@ public:
         if (cancelRequested_.load()) {
             return canceled();
         }
-        for (StepOutcome (PipelineRun::*step)() : {&PipelineRun::fingerprintInput, &PipelineRun::openInput,
+        for (StepOutcome (PipelineRun::*step)() : {&PipelineRun::fingerprintInput, &PipelineRun::decideStopAtTarget,
+                                                   &PipelineRun::openInput,
                                                    &PipelineRun::prepareDecoder, &PipelineRun::attachObserver,
                                                    &PipelineRun::openDecoder, &PipelineRun::decodeAllPackets,
                                                    &PipelineRun::flushDecoder}) {
@@ -125,9 +128,25 @@ public:
 private:
     StepOutcome fingerprintInput()
     {
+        // Taken before the hash, so a file that changes while it is read is never stamped.
+        sourceStateBefore_ = analysis::statSourceFile(inputPath_);
         fingerprint_ = sha256FileFingerprint(inputPath_);
         if (!fingerprint_) {
             return fail(kHashFailed, 0, kHashFailedDescription);
+        }
+        return std::nullopt;
+    }
+
+    // A single picture's structure needs the stream only up to that picture when a complete
+    // cache of the same content holds the rest: the run then replaces that picture's file alone.
+    StepOutcome decideStopAtTarget()
+    {
+        stopAtTargetPicture_ = mode_ == AnalysisMode::PictureStructure && targetDecodePictureId_ != 0 &&
+                               !analysis::isCacheError(analysis::openAnalysisCache(cacheRoot_, fingerprint_));
+        if (stopAtTargetPicture_) {
+            // Whoever holds that cache has the stream's pictures already; converting and sending
+            // each one up to the target would cost more than decoding it.
+            frameSink_ = {};
         }
         return std::nullopt;
     }
@@ -168,7 +187,7 @@ private:
     StepOutcome attachObserver()
     {
         ObserverCollectorLimits limits;
-        limits.blockBudgetBytes = defaultBlockBudgetBytes(physicalMemoryBytes());
+        limits.blockBudgetBytes = blockBudgetBytesFromEnvironment(defaultBlockBudgetBytes(physicalMemoryBytes()));
         collector_ = std::make_unique<ObserverEventCollector>(blockEventCapacityFromEnvironment(),
                                                               collectorTargetPicture(mode_, targetDecodePictureId_),
                                                               limits);
@@ -218,6 +237,9 @@ private:
             }
             if (cancelRequested_.load()) {
                 return canceledDetached();
+            }
+            if (stopAtTargetPicture_ && collector_->targetPictureOutput()) {
+                return std::nullopt;
             }
         }
     }
@@ -305,11 +327,29 @@ private:
             omittedBlocks_.push_back(omitted);
         };
         const analysis::CacheResult<analysis::CacheManifest> written =
-            analysis::writeAnalysisCache(cacheRoot_, document, options);
+            stopAtTargetPicture_
+                ? analysis::writePictureIntoCache(cacheRoot_, document, targetDecodePictureId_, options)
+                : analysis::writeAnalysisCache(cacheRoot_, document, options);
         if (const auto* error = std::get_if<analysis::CacheError>(&written)) {
             return fail(kMetadataWriteFailed, 0, error->message);
         }
+        if (!stopAtTargetPicture_) {
+            stampSource();
+        }
         return succeeded(document);
+    }
+
+    // Lets the next open of an unchanged file reuse this cache without hashing it again. A
+    // stamp that cannot be written only costs that open a fresh analysis.
+    void stampSource() const
+    {
+        const std::optional<analysis::SourceStamp> after = analysis::statSourceFile(inputPath_);
+        if (!sourceStateBefore_ || !after || !analysis::sameFileState(*sourceStateBefore_, *after)) {
+            return;
+        }
+        analysis::SourceStamp stamp = *after;
+        stamp.sourceFingerprint = *fingerprint_;
+        static_cast<void>(analysis::writeSourceStamp(cacheRoot_, stamp));
     }
 
     void releaseEvents()
@@ -428,6 +468,8 @@ private:
     FrameSink frameSink_;
 
     std::optional<std::string> fingerprint_;
+    std::optional<analysis::SourceStamp> sourceStateBefore_;
+    bool stopAtTargetPicture_ = false;
     const AVCodec* decoder_ = nullptr;
     int streamIndex_ = -1;
     std::uint64_t outputOrdinal_ = 0;

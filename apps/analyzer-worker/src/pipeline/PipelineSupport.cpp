@@ -83,6 +83,13 @@ std::optional<std::uint64_t> pictureDocumentLimitFromEnvironment()
     return parsed && value != 0 ? std::optional<std::uint64_t>(value) : std::nullopt;
 }
 
+std::uint64_t blockBudgetBytesFromEnvironment(std::uint64_t defaultBudget)
+{
+    bool parsed = false;
+    const qulonglong value = qgetenv(kBlockBudgetVariable).toULongLong(&parsed, kDecimalBase);
+    return parsed && value != 0 ? std::min<std::uint64_t>(value, defaultBudget) : defaultBudget;
+}
+
 std::uint64_t observerEventMask(AnalysisMode mode) noexcept
 {
     switch (mode) {

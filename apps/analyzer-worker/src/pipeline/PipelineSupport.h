@@ -20,6 +20,9 @@ inline constexpr char kEventCapacityVariable[] = "VEXILO_ANALYZER_MAX_EVENTS";
 // Lowers the largest picture document the cache takes, so that tests can reach the path of
 // a picture too large for it without streams of hundreds of megabytes.
 inline constexpr char kPictureDocumentLimitVariable[] = "VEXILO_ANALYZER_TEST_PICTURE_DOCUMENT_LIMIT";
+// Lowers the block budget of "bounded_structure", so that tests reach the pictures beyond it
+// with small streams.
+inline constexpr char kBlockBudgetVariable[] = "VEXILO_ANALYZER_TEST_BLOCK_BUDGET_BYTES";
 
 // "sha256:" and the digest of the whole file as 64 lowercase hexadecimal digits; empty when
 // the file cannot be opened or read through.
@@ -34,6 +37,9 @@ inline constexpr char kPictureDocumentLimitVariable[] = "VEXILO_ANALYZER_TEST_PI
 [[nodiscard]] std::uint64_t blockEventCapacityFromEnvironment();
 // The variable's positive decimal number of bytes; absent for anything else.
 [[nodiscard]] std::optional<std::uint64_t> pictureDocumentLimitFromEnvironment();
+// The block budget variable's positive decimal number of bytes, held to the default budget;
+// the default budget for anything else.
+[[nodiscard]] std::uint64_t blockBudgetBytesFromEnvironment(std::uint64_t defaultBudget);
 
 // Bit k-1 enables observer event kind k; unknown modes ask for what "stream_index" asks for.
 [[nodiscard]] std::uint64_t observerEventMask(AnalysisMode mode) noexcept;

@@ -37,7 +37,7 @@ constexpr const char* kStatusRunAnalyzeStreamFirst = "Run Analyze Stream first t
 constexpr const char* kStatusCanceled = "Analysis canceled";
 constexpr const char* kStatusFinishedWithoutCache = "Analyzer finished without analysis cache";
 constexpr const char* kStatusLoadingStructure = "Loading updated picture structure";
-constexpr const char* kStatusReady = "Analysis ready";
+constexpr const char* kStatusReady = kPictureAnalysisReadyStatus;
 constexpr const char* kStatusEntryMissing = "Picture analysis cache entry is missing";
 constexpr const char* kStatusNoCachedAnalysis = "No cached analysis for this picture";
 constexpr const char* kStatusLoading = "Loading picture analysis";
@@ -120,6 +120,7 @@ void AnalysisTaskService::setDecodedPictures(const std::vector<domain::PictureIn
     for (const domain::PictureInfo& picture : pictures) {
         displayIndexToPicture_[picture.displayIndex] = picture.id;
     }
+    indexDecodedPictures(pictures);
 }
 
 void AnalysisTaskService::setPictureStatus(domain::PictureId picture, PictureAnalysisStatus status,
@@ -199,7 +200,9 @@ void AnalysisTaskService::sendPendingStreamAnalysis()
         return;
     }
     streamAnalysisPending_ = false;
-    takeTask(client_.analyze(sourcePath_, pathToQString(cacheDirectory_), AnalyzerAnalysisMode::StreamIndex));
+    // One pass keeps the blocks of every picture that fits the worker's memory budget, so that
+    // stepping through them afterwards reads the cache instead of starting a run per picture.
+    takeTask(client_.analyze(sourcePath_, pathToQString(cacheDirectory_), AnalyzerAnalysisMode::BoundedStructure));
 }
 
 void AnalysisTaskService::sendPendingPictureStructure()
@@ -371,22 +374,21 @@ void AnalysisTaskService::onStreamLoaded(qulonglong generation, const analysis::
     }
     for (std::size_t position = 0; position < stream.pictures.size(); ++position) {
         const analysis::PictureAnalysisSummary& summary = stream.pictures[position];
+        const auto entry = entryById.find(summary.id);
+        if (deferUntilDecoded(summary, entry != entryById.end() ? entry->second : nullptr)) {
+            continue;
+        }
         const std::optional<domain::PictureId> picture = projectPictureFor(summary, position);
         if (!picture) {
             continue;
         }
-        const auto entry = entryById.find(summary.id);
         if (entry == entryById.end()) {
             setPictureStatus(*picture, Status::Failed, text(kStatusEntryMissing));
             continue;
         }
-        pictureEntries_.insert_or_assign(*picture, *entry->second);
-        if (summary.pictureId && *summary.pictureId != 0) {
-            decodePictureIds_[*picture] = *summary.pictureId;
-            projectPictureOfDecodeId_[*summary.pictureId] = *picture;
-        }
-        setPictureStatus(*picture, Status::IndexReady, text(kStatusReady));
+        indexPicture(*picture, summary, *entry->second);
     }
+    reuseLoadPending_ = false;
     runningPictureRequest_.reset();
     emit streamAnalysisLoaded(generation_, stream);
     emit analysisIndexReady(generation_);
@@ -518,7 +520,7 @@ void AnalysisTaskService::onPictureLoaded(const PictureAnalysisPayload& payload)
 
 void AnalysisTaskService::onRepositoryError(const AnalysisRepositoryError& error)
 {
-    if (error.generation != generation_) {
+    if (error.generation != generation_ || reanalyzeUnreadableCache(error)) {
         return;
     }
     if (error.pictureId) {
@@ -540,6 +542,7 @@ void AnalysisTaskService::onRepositoryError(const AnalysisRepositoryError& error
 
 void AnalysisTaskService::forgetPictures()
 {
+    deferredSummaries_.clear();
     pictureEntries_.clear();
     pictureStatuses_.clear();
     decodePictureIds_.clear();
@@ -593,6 +596,7 @@ void AnalysisTaskService::closeSource()
     repository_.cancelAllJobs();
     client_.shutdown();
     forgetPictures();
+    forgetCacheReuse();
     displayIndexToPicture_.clear();
     expectedSource_.reset();
     sourcePath_.clear();

@@ -149,7 +149,9 @@ void ProjectController::openProject(const std::filesystem::path& sourcePath)
     sourcePath_ = sourcePath;
     enterState(ProjectState::Opening);
     if (useAnalyzerWorker_ && !fallbackPending_) {
-        startAnalyzerOpen();
+        if (!openFromAnalysisCache()) {
+            startAnalyzerOpen();
+        }
     } else {
         startInProcessDecode();
     }
@@ -169,6 +171,20 @@ void ProjectController::startAnalyzerOpen()
     }
     analysisService_->startAnalysis(media::pathToQString(sourcePath_), false);
     analyzerGeneration_ = analysisService_->generation();
+}
+
+bool ProjectController::openFromAnalysisCache()
+{
+    if (analysisService_->isBusy()) {
+        closeAnalysisSource();
+    }
+    // The cache holds the analysis; only the pictures are still to be decoded, in-process, as
+    // on the fallback road.
+    if (!analysisService_->reuseCachedAnalysis(media::pathToQString(sourcePath_))) {
+        return false;
+    }
+    startInProcessDecode();
+    return true;
 }
 
 void ProjectController::closeAnalysisSource()

@@ -428,7 +428,9 @@ void MainWindow::autoAnalyzeCurrentPictureStructure(const QString& reason)
         projectController->pictureAnalysisStatus(*selected) != PictureAnalysisStatus::IndexReady) {
         return;
     }
-    if (pictureAnalysis && pictureAnalysisPictureId == selected && hasStructure(*pictureAnalysis)) {
+    // Only the picture's own document, once loaded, tells that the cache lacks its blocks; the
+    // one pass of an open usually gave them, and a run for a picture not read yet is wasted.
+    if (!pictureAnalysis || pictureAnalysisPictureId != selected || hasStructure(*pictureAnalysis)) {
         return;
     }
     autoStructureRequestedPictures.insert(*selected);

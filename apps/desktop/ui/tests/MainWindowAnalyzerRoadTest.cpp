@@ -9,6 +9,7 @@
 #include "vexilo/test/QtTestRegistry.h"
 
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QDir>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -17,7 +18,9 @@
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <array>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 
 using vexilo::test::rowTexts;
@@ -30,6 +33,8 @@ constexpr int kDecodeIndexColumn = 1;
 constexpr int kQuietMs = 1000;
 // A loaded machine running sanitized builds side by side can take seconds over one pointer event.
 constexpr int kPointerTimeoutMs = 30000;
+// Holds the blocks of the first few pictures of the 176x144 test stream, not all of them.
+constexpr std::uint64_t kSmallBlockBudgetBytes = 1024 * 1024;
 
 // Rows of every depth, a row per line and "|" between cells.
 QString treeTexts(const QAbstractItemModel& model, const QModelIndex& parent = {})
@@ -144,6 +149,45 @@ void setChecked(QAction* action, bool checked)
     }
 }
 
+constexpr std::array kBlockOverlays{"actionCtuOverlay", "actionCuOverlay", "actionPuOverlay", "actionTuOverlay",
+                                    "actionMotionVectorOverlay", "actionQpMapOverlay"};
+
+void setEveryBlockOverlay(const Window& w, bool checked)
+{
+    for (const char* overlay : kBlockOverlays) {
+        setChecked(w.action(overlay), checked);
+    }
+}
+
+// Whether the CU under the picture's middle is outlined at the document's pixels: its edges
+// turn blue when the CU layer comes on over the other layers, its middle does not.
+bool cuOutlinedAtDocumentPixels(const Window& w, const vexilo::analysis::StreamAnalysis& document)
+{
+    const std::optional<vexilo::analysis::CuInfo> cu = cuAtPictureMiddle(document);
+    if (!cu) {
+        return false;
+    }
+    setChecked(w.action("actionCuOverlay"), false);
+    const QImage without = w.viewer->grabFramebuffer();
+    setChecked(w.action("actionCuOverlay"), true);
+    const QImage with = w.viewer->grabFramebuffer();
+    const OutlineChange change = outlineChange(*w.viewer, with, without, cu->bounds);
+    return change.bluePixels > 0 && change.middleUnchanged;
+}
+
+// Selects the next picture row as a user does, and waits until its frame and blocks are shown.
+const vexilo::analysis::StreamAnalysis* stepToNextPicture(Window& w)
+{
+    const int next = w.currentRow() + 1;
+    w.pictureView->setFocus();
+    QTest::keyClick(w.pictureView, Qt::Key_Down);
+    if (!w.frameShownFor(next) ||
+        !QTest::qWaitFor([&] { return structureOfSelectedPicture(w) != nullptr; }, kAnalysisTimeoutMs)) {
+        return nullptr;
+    }
+    return structureOfSelectedPicture(w);
+}
+
 }  // namespace
 
 class MainWindowAnalyzerRoadTest : public QObject {
@@ -255,7 +299,8 @@ private slots:
         showWindow(w);
         const vexilo::analysis::StreamAnalysis* document = openAndWaitForStructure(w, streamPath(stream));
         QVERIFY2(document != nullptr, qPrintable(analysisShown(w)));
-        QVERIFY2(w.log().contains(QStringLiteral("Auto analyzing current picture structure for Block Info")),
+        // The open's one pass kept every picture's blocks: none is analysed again on its own.
+        QVERIFY2(!w.log().contains(QStringLiteral("Auto analyzing current picture structure for Block Info")),
                  qPrintable(w.log()));
         const std::optional<vexilo::analysis::CuInfo> cu = cuAtPictureMiddle(*document);
         QVERIFY(cu.has_value());
@@ -295,6 +340,90 @@ private slots:
         QVERIFY(rows.contains(QStringLiteral("structure metadata")));
         const QString name = QString::fromStdString(streamPath(stream).stem().string());
         QVERIFY(vexilo::test::savePhotograph(*w.window, QStringLiteral("analyzer-road-block-info-locked-%1.png").arg(name)));
+    }
+
+    // A copy the tests may change, away from the shared media.
+    std::filesystem::path scratchCopy(const char* name) const
+    {
+        const std::filesystem::path copy = std::filesystem::path(scratch_.path().toStdString()) / ("copy-" + std::string(name));
+        std::filesystem::remove(copy);
+        std::filesystem::copy_file(vexilo::test::mediaPath(name), copy);
+        return copy;
+    }
+
+    void steppingThroughPicturesAfterTheOpenReadsEveryBlockFromTheCache()
+    {
+        const std::filesystem::path source = scratchCopy("main_420_8bit_gop8.hevc");
+        {
+            Window w;
+            showWindow(w);
+            QSignalSpy analyses(w.controller, &vexilo::application::ProjectController::analysisStarted);
+            QVERIFY2(openAndWaitForStructure(w, source) != nullptr, qPrintable(analysisShown(w)));
+            QCOMPARE(analyses.count(), 1);
+            setEveryBlockOverlay(w, true);
+            for (int step = 0; step < 10; ++step) {
+                const vexilo::analysis::StreamAnalysis* document = stepToNextPicture(w);
+                QVERIFY2(document != nullptr, qPrintable(analysisShown(w)));
+                QVERIFY2(cuOutlinedAtDocumentPixels(w, *document),
+                         qPrintable(QStringLiteral("row %1: %2").arg(w.currentRow()).arg(w.viewer->overlayStatusText())));
+            }
+            QCOMPARE(analyses.count(), 1);
+            QVERIFY(!w.log().contains(QStringLiteral("Auto analyzing current picture structure")));
+            QVERIFY(vexilo::test::savePhotograph(*w.window, QStringLiteral("analyzer-road-stepped-with-overlays.png")));
+        }
+
+        // The same, unchanged file again: nothing is analysed, the blocks are there.
+        {
+            Window w;
+            showWindow(w);
+            QSignalSpy analyses(w.controller, &vexilo::application::ProjectController::analysisStarted);
+            QVERIFY(w.open(source) && w.frameShownFor(0));
+            setEveryBlockOverlay(w, true);
+            const vexilo::analysis::StreamAnalysis* document = stepToNextPicture(w);
+            QVERIFY2(document != nullptr, qPrintable(analysisShown(w)));
+            QVERIFY(cuOutlinedAtDocumentPixels(w, *document));
+            QTest::qWait(kQuietMs);
+            QCOMPARE(analyses.count(), 0);
+        }
+
+        // One byte more: the file is analysed again.
+        std::ofstream(source, std::ios::binary | std::ios::app).put('\0');
+        {
+            Window w;
+            QSignalSpy analyses(w.controller, &vexilo::application::ProjectController::analysisStarted);
+            QVERIFY(w.open(source));
+            QCOMPARE(analyses.count(), 1);
+        }
+    }
+
+    void aPictureBeyondTheBlockBudgetIsAnalysedOnDemandAndTheOthersKeepTheirBlocks()
+    {
+        // Enough for the blocks of the first pictures of this small stream only.
+        qputenv("VEXILO_ANALYZER_TEST_BLOCK_BUDGET_BYTES", QByteArray::number(kSmallBlockBudgetBytes));
+        const auto restore = qScopeGuard([] { qunsetenv("VEXILO_ANALYZER_TEST_BLOCK_BUDGET_BYTES"); });
+        Window w;
+        showWindow(w);
+        QSignalSpy analyses(w.controller, &vexilo::application::ProjectController::analysisStarted);
+        QVERIFY2(openAndWaitForStructure(w, vexilo::test::mediaPath("main_420_8bit_gop8.hevc")) != nullptr,
+                 qPrintable(analysisShown(w)));
+        QCOMPARE(analyses.count(), 1);
+
+        const int lastRow = w.pictureView->model()->rowCount() - 1;
+        w.pictureView->setCurrentIndex(w.pictureView->model()->index(lastRow, 0));
+        QVERIFY(w.frameShownFor(lastRow));
+        QTRY_VERIFY2_WITH_TIMEOUT(structureOfSelectedPicture(w) != nullptr, qPrintable(analysisShown(w)),
+                                  kAnalysisTimeoutMs);
+        QCOMPARE(analyses.count(), 2);
+        QVERIFY2(w.log().contains(QStringLiteral("Auto analyzing current picture structure for Block Info")),
+                 qPrintable(w.log()));
+        QTRY_VERIFY_WITH_TIMEOUT(!w.controller->isAnalysisBusy(), kAnalysisTimeoutMs);
+
+        w.pictureView->setCurrentIndex(w.pictureView->model()->index(0, 0));
+        QVERIFY(w.frameShownFor(0));
+        QTRY_VERIFY2_WITH_TIMEOUT(structureOfSelectedPicture(w) != nullptr, qPrintable(analysisShown(w)),
+                                  kAnalysisTimeoutMs);
+        QTest::qWait(kQuietMs);
+        QCOMPARE(analyses.count(), 2);
     }
 
     void analyzeStreamFromItsActionFillsTheSyntaxTabsTreeStatisticsAndInspector_data() { addStreams(); }

@@ -24,6 +24,9 @@
 
 namespace vexilo::application {
 
+// The status of a picture whose analysis is in the index or loaded.
+inline constexpr const char* kPictureAnalysisReadyStatus = "Analysis ready";
+
 // Manages the analyses of one opened source: its cache directory, the worker runs that fill
 // it, the loads that read it back, and each project picture's analysis status. Every result
 // carries the analysis generation, which advances whenever earlier work becomes stale.
@@ -45,6 +48,12 @@ public:
     void loadPictureAnalysis(domain::PictureId picture);
     void preloadPictureAnalyses(std::optional<domain::PictureId> first = std::nullopt);
     void setDecodedPictures(const std::vector<domain::PictureInfo>& pictures);
+
+    // Takes the source's cache as its analysis, with no worker run, when the cache was written
+    // for the file as it is now; false, with nothing started, when it was not. The project's
+    // pictures then come from elsewhere (the in-process decoder) and are matched to the cached
+    // index by display index as they arrive. A cache that turns out unreadable is analysed again.
+    bool reuseCachedAnalysis(const QString& sourcePath);
 
     [[nodiscard]] PictureAnalysisStatus pictureAnalysisStatus(domain::PictureId picture) const;
     [[nodiscard]] bool isBusy() const;
@@ -102,6 +111,16 @@ private:
     void forgetPictures();
     void clearPreload();
 
+    // The cache-reuse road (AnalysisCacheReuse.cpp).
+    void indexPicture(domain::PictureId picture, const analysis::PictureAnalysisSummary& summary,
+                      const analysis::ManifestPictureEntry& entry);
+    // True when the summary waits for its picture to be decoded instead of being indexed now.
+    bool deferUntilDecoded(const analysis::PictureAnalysisSummary& summary, const analysis::ManifestPictureEntry* entry);
+    void indexDecodedPictures(const std::vector<domain::PictureInfo>& pictures);
+    // True when the error found the reused cache unreadable, which then gives way to a fresh analysis.
+    bool reanalyzeUnreadableCache(const AnalysisRepositoryError& error);
+    void forgetCacheReuse();
+
     AnalysisTaskServiceOptions options_;
     AnalyzerWorkerClient client_;
     AnalysisRepository repository_;
@@ -126,6 +145,19 @@ private:
     std::unordered_map<std::uint64_t, domain::PictureId> projectPictureOfDecodeId_;
     std::unordered_map<std::int64_t, domain::PictureId> displayIndexToPicture_;
     AnalyzerPacketCounts lastRunPacketCounts_;
+
+    // Set while the project's pictures are decoded in-process beside a cached or running
+    // analysis: cached summaries whose picture has not been decoded yet wait here, by display index.
+    struct DeferredSummary {
+        analysis::PictureAnalysisSummary summary;
+        analysis::ManifestPictureEntry entry;
+    };
+    bool picturesDecodedInProcess_ = false;
+    bool reuseLoadPending_ = false;
+    // The generation whose results come from a reused cache; 0 when none does.
+    std::uint64_t reusedGeneration_ = 0;
+    std::unordered_map<std::int64_t, DeferredSummary> deferredSummaries_;
+    std::size_t indexedDecodedPictures_ = 0;
     std::uint64_t generation_ = 1;
 };
 

@@ -119,6 +119,8 @@ private:
     void emitRefusal(const char* code, const char* message, const char* detail);
     void connectAnalysisService();
     void startAnalyzerOpen();
+    // Opens from the source's cache, when it was written for the file as it is now.
+    [[nodiscard]] bool openFromAnalysisCache();
     [[nodiscard]] bool acceptsAnalyzerResults() const;
     void onAnalyzerFrame(const protocol::AnalyzerFramePacket& packet);
     void onAnalyzerFinished();

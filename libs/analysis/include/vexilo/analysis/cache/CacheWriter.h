@@ -40,6 +40,16 @@ struct OmittedPictureBlocks {
                                                             const StreamAnalysis& analysis,
                                                             const CacheWriteOptions& options);
 
+// Replaces one picture's document in a complete cache of the same source and leaves the
+// stream-level document, the index, the manifest and every other picture file as they are.
+// `analysis` may cover only the start of the stream (a run that stopped once this picture was
+// decoded); the picture is its summary with the decode-picture identity `decodePictureId`,
+// and the manifest must list it. Returns the manifest in force.
+[[nodiscard]] CacheResult<CacheManifest> writePictureIntoCache(const std::filesystem::path& directory,
+                                                               const StreamAnalysis& analysis,
+                                                               std::uint64_t decodePictureId,
+                                                               const CacheWriteOptions& options);
+
 // The root fields, all NAL units, parameter sets, SEI messages and picture
 // summaries, and the errors that name no object.
 [[nodiscard]] StreamAnalysis buildStreamMetaDocument(const StreamAnalysis& analysis);

@@ -1,0 +1,262 @@
+// Opens a 1080p x265 stream of 300 pictures through the worker and prints, beside
+// `ffmpeg -threads 1 -f null` on the same stream in the same run: the open to every picture's
+// blocks (goal at most 1.6x), the median and worst step to a picture whose analysis comes from
+// the cache (goal: median at most 150 ms), the reopen of the unchanged file to its index and
+// first picture's blocks (goal at most 1 s), an on-demand analysis of picture 250 when no
+// picture kept its blocks (goal at most 1.5x the decode up to it, plus 0.5 s), the worker's
+// peak and the desktop's resident memory; and the reopen of a 30,000-picture stream (goal at
+// most 2 s).
+#include "vexilo/application/ProjectController.h"
+#include "vexilo/bench/BenchSupport.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace vexilo::application;
+namespace bench = vexilo::bench;
+
+constexpr double kOpenGoalRatio = 1.6;
+constexpr double kStepGoalSeconds = 0.150;
+constexpr double kReopenGoalSeconds = 1.0;
+constexpr double kOnDemandGoalRatio = 1.5;
+constexpr double kOnDemandGoalSlackSeconds = 0.5;
+constexpr double kLongReopenGoalSeconds = 2.0;
+constexpr vexilo::domain::PictureId kOnDemandPicture = 250;
+constexpr int kWaitMs = 30 * 60 * 1000;
+constexpr const char* kBlockBudgetVariable = "VEXILO_ANALYZER_TEST_BLOCK_BUDGET_BYTES";
+
+double secondsSince(const QElapsedTimer& clock)
+{
+    return static_cast<double>(clock.nsecsElapsed()) / 1e9;
+}
+
+// Runs the event loop until `done` holds; false when it did not within the wait.
+bool waitUntil(const std::function<bool()>& done)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > kWaitMs) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return true;
+}
+
+double residentMiB()
+{
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::stod(line.substr(6)) / 1024.0;
+        }
+    }
+    return 0.0;
+}
+
+double childrenPeakMiB()
+{
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    return static_cast<double>(usage.ru_maxrss) / 1024.0;
+}
+
+// One controller and what it has said, for as long as the benchmark looks at it.
+struct Project {
+    explicit Project(const std::filesystem::path& cacheRoot)
+    {
+        ProjectControllerOptions options;
+        options.analysisOptions.cacheRoot = cacheRoot;
+        controller = std::make_unique<ProjectController>(nullptr, options);
+        QObject::connect(controller.get(), &ProjectController::analysisStarted, [this] { ++analyses; });
+        QObject::connect(controller.get(), &ProjectController::streamAnalysisLoaded, [this] { streamLoaded = true; });
+        QObject::connect(controller.get(), &ProjectController::taskFinished, [this] { finished = true; });
+        QObject::connect(controller.get(), &ProjectController::pictureAnalysisLoaded,
+                         [this](const PictureAnalysisPayload& payload) {
+                             if (!payload.analysis.ctus.empty()) {
+                                 withBlocks.insert(payload.pictureId);
+                             }
+                             lastLoaded = payload.pictureId;
+                         });
+    }
+
+    bool openAndWaitForIndex(const std::filesystem::path& clip)
+    {
+        controller->openProject(clip);
+        return waitUntil([this] { return finished && streamLoaded; });
+    }
+
+    std::unique_ptr<ProjectController> controller;
+    int analyses = 0;
+    bool streamLoaded = false;
+    bool finished = false;
+    std::set<vexilo::domain::PictureId> withBlocks;
+    std::optional<vexilo::domain::PictureId> lastLoaded;
+};
+
+void printVerdict(const char* what, double value, double goal, const char* unit)
+{
+    std::printf("  %-40s %.3f %s (goal <= %.3f) %s\n", what, value, unit, goal, value <= goal ? "met" : "NOT met");
+}
+
+// Select each picture in turn and wait for its blocks, read from the cache.
+std::vector<double> stepThroughEveryPicture(Project& project)
+{
+    std::vector<double> steps;
+    const auto count = static_cast<vexilo::domain::PictureId>(project.controller->pictureCount());
+    for (vexilo::domain::PictureId picture = 0; picture < count; ++picture) {
+        project.withBlocks.erase(picture);
+        QElapsedTimer clock;
+        clock.start();
+        if (!project.controller->selectPicture(picture) ||
+            !waitUntil([&] { return project.withBlocks.contains(picture); })) {
+            return {};
+        }
+        steps.push_back(secondsSince(clock));
+    }
+    return steps;
+}
+
+int benchmark1080p(const std::filesystem::path& cacheRoot)
+{
+    const auto clip = bench::benchMediaDirectory() / "reopen_1080p_300.hevc";
+    if (!bench::ensureGenerated(clip, "-f lavfi -i testsrc2=size=1920x1080:rate=25 -frames:v 300 "
+                                      "-pix_fmt yuv420p10le -c:v libx265 -preset ultrafast "
+                                      "-x265-params log-level=error:crf=26:keyint=60:bframes=3 -f hevc")) {
+        return 1;
+    }
+    bool ffmpegFailed = false;
+    const double reference = bench::ffmpegDecodeCpuSeconds(clip, 1, ffmpegFailed);
+    std::printf("1080p 10-bit HEVC, 300 pictures\n  ffmpeg -threads 1 -f null:%15.3f s CPU\n", reference);
+
+    Project first(cacheRoot);
+    QElapsedTimer clock;
+    clock.start();
+    if (ffmpegFailed || !first.openAndWaitForIndex(clip)) {
+        return 1;
+    }
+    printVerdict("open to every picture's blocks (ratio)", secondsSince(clock) / reference, kOpenGoalRatio, "x");
+    // The preload reads every picture once, in ascending order; the steps start after it.
+    const auto lastPicture = static_cast<vexilo::domain::PictureId>(first.controller->pictureCount()) - 1;
+    if (!waitUntil([&] { return first.lastLoaded == lastPicture; })) {
+        return 1;
+    }
+    std::vector<double> steps = stepThroughEveryPicture(first);
+    if (steps.empty()) {
+        return 1;
+    }
+    std::sort(steps.begin(), steps.end());
+    printVerdict("median step from the cache", steps[steps.size() / 2], kStepGoalSeconds, "s");
+    std::printf("  %-40s %.3f s\n", "worst step from the cache", steps.back());
+    std::printf("  %-40s %d\n", "analyses started while stepping", first.analyses - 1);
+    std::printf("  %-40s %.0f MiB\n", "desktop resident after stepping", residentMiB());
+    first.controller->closeProject();
+    first.controller.reset();
+    std::printf("  %-40s %.0f MiB\n", "worker peak resident", childrenPeakMiB());
+
+    Project again(cacheRoot);
+    clock.restart();
+    again.controller->openProject(clip);
+    const bool reopened = waitUntil([&] {
+        if (again.controller->pictureCount() > 0 && !again.controller->selectedPictureId()) {
+            again.controller->selectPicture(0);
+        }
+        return again.streamLoaded && again.withBlocks.contains(0);
+    });
+    if (!reopened) {
+        return 1;
+    }
+    printVerdict("reopen to index and first blocks", secondsSince(clock), kReopenGoalSeconds, "s");
+    std::printf("  %-40s %d\n", "analyses started by the reopen", again.analyses);
+    return 0;
+}
+
+int benchmarkOnDemand(const std::filesystem::path& cacheRoot)
+{
+    const auto clip = bench::benchMediaDirectory() / "reopen_1080p_300.hevc";
+    bool ffmpegFailed = false;
+    const std::string upToPicture = "ffmpeg -hide_banner -loglevel error -nostdin -threads 1 -i " + bench::quoted(clip) +
+                                    " -frames:v " + std::to_string(kOnDemandPicture + 1) + " -f null -";
+    const double decodeUpTo = bench::childCpuSecondsOf(upToPicture, ffmpegFailed);
+    // No picture keeps its blocks in the open's pass, so picture 250 is analysed on demand.
+    qputenv(kBlockBudgetVariable, "1");
+    Project project(cacheRoot);
+    const bool opened = project.openAndWaitForIndex(clip);
+    qunsetenv(kBlockBudgetVariable);
+    if (ffmpegFailed || !opened || !project.controller->selectPicture(kOnDemandPicture) ||
+        !waitUntil([&] { return project.lastLoaded == kOnDemandPicture; })) {
+        return 1;
+    }
+    QElapsedTimer clock;
+    clock.start();
+    project.controller->analyzeCurrentPictureStructure();
+    if (!waitUntil([&] { return project.withBlocks.contains(kOnDemandPicture); })) {
+        return 1;
+    }
+    const double seconds = secondsSince(clock);
+    std::printf("  %-40s %.3f s CPU\n", "ffmpeg decode up to picture 250", decodeUpTo);
+    printVerdict("on-demand blocks of picture 250", seconds, decodeUpTo * kOnDemandGoalRatio + kOnDemandGoalSlackSeconds,
+                 "s");
+    return 0;
+}
+
+int benchmarkLongReopen(const std::filesystem::path& cacheRoot)
+{
+    const auto clip = bench::benchMediaDirectory() / "reopen_small_30000.hevc";
+    if (!bench::ensureGenerated(clip, "-f lavfi -i testsrc2=size=64x64:rate=25 -frames:v 30000 -pix_fmt yuv420p "
+                                      "-c:v libx265 -preset ultrafast -x265-params log-level=error:keyint=250 -f hevc")) {
+        return 1;
+    }
+    {
+        Project first(cacheRoot);
+        if (!first.openAndWaitForIndex(clip)) {
+            return 1;
+        }
+    }
+    Project again(cacheRoot);
+    QElapsedTimer clock;
+    clock.start();
+    again.controller->openProject(clip);
+    if (!waitUntil([&] { return again.streamLoaded; })) {
+        return 1;
+    }
+    std::printf("64x64 HEVC, 30,000 pictures\n");
+    printVerdict("reopen to the index", secondsSince(clock), kLongReopenGoalSeconds, "s");
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication application(argc, argv);
+    QTemporaryDir cacheRoot;
+    if (!cacheRoot.isValid()) {
+        return 1;
+    }
+    const std::filesystem::path root(cacheRoot.path().toStdString());
+    if (benchmark1080p(root / "stepping") != 0 || benchmarkOnDemand(root / "on-demand") != 0 ||
+        benchmarkLongReopen(root / "long") != 0) {
+        std::printf("a run failed\n");
+        return 1;
+    }
+    return 0;
+}
