@@ -26,6 +26,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSettings>
@@ -108,10 +109,13 @@ void answerModal(std::function<void(T*)> answer)
     timer->start();
 }
 
+// Types the path into the dialog's name box, as a user does, and accepts. selectFile() would
+// leave that box alone once it has the keyboard focus, which the dialog gives it a moment after
+// it shows: an answer that came later then accepted an empty name, and the dialog stayed up.
 void answerFileDialog(const QString& path)
 {
     answerModal<QFileDialog>([path](QFileDialog* dialog) {
-        dialog->selectFile(path);
+        dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(path);
         QMetaObject::invokeMethod(dialog, "accept");
     });
 }
