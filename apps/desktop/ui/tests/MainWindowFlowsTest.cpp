@@ -26,6 +26,7 @@
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTableView>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QTreeView>
@@ -113,6 +114,10 @@ private slots:
         // Mesa's software driver keeps a few bytes per painted texture and is unloaded before the
         // leak check runs, which then cannot name it. Kept loaded, its leaks meet their suppression.
         dlopen("/usr/lib/x86_64-linux-gnu/dri/swrast_dri.so", RTLD_NOW | RTLD_NODELETE);
+        // Each run analyses into an empty cache of its own: a complete cache that another test left
+        // for the same stream would be reused, and these flows go through the worker.
+        QVERIFY(cacheHome_.isValid());
+        qputenv("XDG_CACHE_HOME", cacheHome_.path().toLocal8Bit());
     }
 
     void openingAStreamListsItsPicturesSelectsTheFirstAndNavigates_data()
@@ -557,6 +562,9 @@ private slots:
         QCOMPARE(sampleComparePairRows(3, 7, {-1, 2, 2}), (std::vector<int>{2, 0, 1}));
         QCOMPARE(sampleComparePairRows(0, std::nullopt, {}), std::vector<int>{});
     }
+
+private:
+    QTemporaryDir cacheHome_;
 };
 
 VEXILO_QT_TEST(MainWindowFlowsTest)

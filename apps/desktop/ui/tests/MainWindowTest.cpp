@@ -192,6 +192,8 @@ private slots:
         pinOpenGlDriver();
         QVERIFY(configDir_.isValid());
         qputenv("XDG_CONFIG_HOME", configDir_.path().toLocal8Bit());
+        // Streams are analysed afresh: a cache another test completed would be reused instead.
+        qputenv("XDG_CACHE_HOME", QDir(configDir_.path()).filePath(QStringLiteral("cache")).toLocal8Bit());
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, configDir_.path());
         QCoreApplication::setOrganizationName(QStringLiteral("Vexilo"));
         QCoreApplication::setApplicationName(QStringLiteral("VexiloDesktop"));
