@@ -1,5 +1,6 @@
 #include "vexilo/analysis/cache/CacheContainer.h"
 
+#include "cache/CacheErrorAt.h"
 #include "cache/CacheFileSystem.h"
 #include "cache/CacheOutput.h"
 #include "cache/SharedCacheTexts.h"
@@ -156,11 +157,6 @@ CacheError readErrorFor(const cachefs::WholeFileRead& read, const std::filesyste
     case Status::ok: break;
     }
     return makeCacheError(CacheErrorKind::io_error, std::move(errorPath), kFileNotFullyRead);
-}
-
-CacheError errorAt(CacheErrorKind kind, const std::filesystem::path& path, std::string message)
-{
-    return makeCacheError(kind, std::filesystem::path(path), std::move(message));
 }
 
 CacheContainerHeader headerForPayload(std::uint64_t magic, std::span<const std::uint8_t> payload,

@@ -4,6 +4,7 @@
 #include "vexilo/analysis/cache/CachePaths.h"
 #include "vexilo/analysis/cache/CachePayload.h"
 
+#include "cache/CacheErrorAt.h"
 #include "cache/CachePictureRead.h"
 #include "cache/SharedCacheTexts.h"
 
@@ -18,11 +19,6 @@ constexpr const char* kManifestStale = "manifest source fingerprint does not mat
 constexpr const char* kPictureNotInManifest = "requested picture is not present in manifest";
 constexpr const char* kPictureStale = "picture fingerprint does not match manifest";
 constexpr const char* kPictureIdentityMismatch = "picture payload does not match manifest identity";
-
-CacheError errorAt(CacheErrorKind kind, const std::filesystem::path& path, const char* message)
-{
-    return makeCacheError(kind, std::filesystem::path(path), std::string(message));
-}
 
 bool manifestListsEntry(const CacheManifest& manifest, const ManifestPictureEntry& requested)
 {

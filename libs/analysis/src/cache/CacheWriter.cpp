@@ -5,6 +5,7 @@
 #include "vexilo/analysis/cache/CachePayload.h"
 #include "vexilo/analysis/cache/CacheReader.h"
 
+#include "cache/CacheErrorAt.h"
 #include "cache/CacheFileSystem.h"
 #include "cache/CacheOutput.h"
 #include "cache/CachePictureRead.h"
@@ -19,16 +20,9 @@
 namespace vexilo::analysis {
 namespace {
 
-constexpr const char* kCancelledBeforeStart = "cache write cancelled before start";
 constexpr const char* kCancelledBeforeManifest = "cache write cancelled before manifest commit";
 constexpr const char* kPicturesDirNotCreated = "picture cache directory could not be created: ";
-constexpr const char* kDirectoryNotLocked = "cache directory could not be locked: ";
 constexpr const char* kPayloadTooLarge = "cache payload exceeds configured limit";
-
-CacheError errorAt(CacheErrorKind kind, const std::filesystem::path& path, std::string message)
-{
-    return makeCacheError(kind, std::filesystem::path(path), std::move(message));
-}
 
 OptionalCacheError createDirectory(const std::filesystem::path& directory, const char* message)
 {
@@ -294,7 +288,7 @@ CacheResult<CacheManifest> writeAnalysisCache(const std::filesystem::path& direc
         return errorAt(CacheErrorKind::invalid_path, directory, cachetexts::kDirectoryEmpty);
     }
     if (isCancellationRequested(options)) {
-        return errorAt(CacheErrorKind::cancelled, directory, kCancelledBeforeStart);
+        return errorAt(CacheErrorKind::cancelled, directory, cachetexts::kCancelledBeforeStart);
     }
     // The lock file lives inside the directory, so the directory comes first.
     if (auto error = createDirectory(directory, cachetexts::kDirectoryNotCreated)) {
@@ -305,7 +299,7 @@ CacheResult<CacheManifest> writeAnalysisCache(const std::filesystem::path& direc
         cachefs::DirectoryLock::acquire(directory / kCacheWriterLockFileName, lockError);
     if (!lock) {
         return errorAt(CacheErrorKind::io_error, directory,
-                       kDirectoryNotLocked + cachefs::systemErrorText(lockError));
+                       cachetexts::kDirectoryNotLocked + cachefs::systemErrorText(lockError));
     }
     return CacheDirectoryWriter(directory, analysis, options).write();
 }

@@ -4,6 +4,7 @@
 #include "vexilo/analysis/cache/CachePayload.h"
 #include "vexilo/analysis/cache/CacheReader.h"
 
+#include "cache/CacheErrorAt.h"
 #include "cache/CacheFileSystem.h"
 #include "cache/SharedCacheTexts.h"
 
@@ -16,13 +17,6 @@ namespace {
 
 constexpr const char* kPictureNotAnalysed = "the analysis holds no picture with the requested decode identity";
 constexpr const char* kPictureNotListed = "the cache manifest does not list the analysed picture";
-constexpr const char* kDirectoryNotLocked = "cache directory could not be locked: ";
-constexpr const char* kCancelledBeforeWrite = "cache write cancelled before start";
-
-CacheError errorAt(CacheErrorKind kind, const std::filesystem::path& path, std::string message)
-{
-    return makeCacheError(kind, std::filesystem::path(path), std::move(message));
-}
 
 // Under the writer's lock: the manifest read here stays the one in force until the write ends.
 CacheResult<CacheManifest> replacePictureFile(const std::filesystem::path& directory, const StreamAnalysis& analysis,
@@ -74,12 +68,13 @@ CacheResult<CacheManifest> writePictureIntoCache(const std::filesystem::path& di
         return errorAt(CacheErrorKind::invalid_path, directory, cachetexts::kDirectoryEmpty);
     }
     if (isCancellationRequested(options)) {
-        return errorAt(CacheErrorKind::cancelled, directory, kCancelledBeforeWrite);
+        return errorAt(CacheErrorKind::cancelled, directory, cachetexts::kCancelledBeforeStart);
     }
     int lockError = 0;
     const auto lock = cachefs::DirectoryLock::acquire(directory / kCacheWriterLockFileName, lockError);
     if (!lock) {
-        return errorAt(CacheErrorKind::io_error, directory, kDirectoryNotLocked + cachefs::systemErrorText(lockError));
+        return errorAt(CacheErrorKind::io_error, directory,
+                       cachetexts::kDirectoryNotLocked + cachefs::systemErrorText(lockError));
     }
     return replacePictureFile(directory, analysis, decodePictureId, options);
 }
