@@ -26,6 +26,17 @@ std::string said(const ProjectSignalRecorder& recorder)
     return recorder.names.join(QLatin1Char(' ')).toStdString();
 }
 
+// Whatever ended the open before, the next one starts once and goes through the worker.
+void expectTheNextOpenOnTheAnalyzerRoad(ProjectController& controller, ProjectSignalRecorder& recorder)
+{
+    recorder.clear();
+    controller.openProject(testMedia("main_420_8bit_gop8.hevc"));
+    EXPECT_TRUE(ProjectSignalRecorder::waitFor([&] { return recorder.has(QStringLiteral("analysisStarted")); }))
+        << said(recorder);
+    EXPECT_EQ(recorder.startedPaths.size(), 1);
+    controller.closeProject();
+}
+
 class ProjectControllerAnalyzerTest : public testing::Test {
 protected:
     ProjectControllerOptions analyzerOptions(const QString& workerProgram = QStringLiteral(VEXILO_WORKER_EXECUTABLE))
@@ -184,12 +195,7 @@ TEST_F(ProjectControllerAnalyzerTest, AProtocolDefectFallsBackAndTheNextOpenTrie
         EXPECT_FALSE(controller.isAnalysisBusy());
 
         controller.closeProject();
-        recorder.clear();
-        controller.openProject(testMedia("main_420_8bit_gop8.hevc"));
-        EXPECT_TRUE(ProjectSignalRecorder::waitFor([&] { return recorder.has(QStringLiteral("analysisStarted")); }))
-            << said(recorder);
-        EXPECT_EQ(recorder.startedPaths.size(), 1);
-        controller.closeProject();
+        expectTheNextOpenOnTheAnalyzerRoad(controller, recorder);
     }
 }
 
@@ -230,12 +236,7 @@ TEST_F(ProjectControllerAnalyzerTest, ACancelledOpenLeavesTheNextOpenOnTheAnalyz
         QTest::qWait(300);
         EXPECT_EQ(controller.state(), ProjectState::Empty) << said(recorder);
 
-        recorder.clear();
-        controller.openProject(testMedia("main_420_8bit_gop8.hevc"));
-        EXPECT_TRUE(ProjectSignalRecorder::waitFor([&] { return recorder.has(QStringLiteral("analysisStarted")); }))
-            << said(recorder);
-        EXPECT_EQ(recorder.startedPaths.size(), 1);
-        controller.closeProject();
+        expectTheNextOpenOnTheAnalyzerRoad(controller, recorder);
     }
 }
 

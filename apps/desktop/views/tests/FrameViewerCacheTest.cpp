@@ -183,6 +183,20 @@ private:
         QApplication::sendEvent(&viewer, &move);
     }
 
+    // Shows the viewer with the one picture of a 176x144 document over a flat frame of its id.
+    static bool showOverAFlatFrame(FrameViewer& viewer, const StreamAnalysis& document)
+    {
+        viewer.resize(800, 600);
+        viewer.show();
+        if (!QTest::qWaitForWindowExposed(&viewer)) {
+            return false;
+        }
+        const auto pictureId = static_cast<std::int64_t>(*document.pictures.front().pictureId);
+        viewer.setFrame(vexilo::test::share(vexilo::test::makeFlatYuvFrame(176, 144, 8, 16, 128, 128), pictureId), 0);
+        viewer.setAnalysis(std::make_shared<const StreamAnalysis>(document));
+        return true;
+    }
+
 private slots:
     void initTestCase() { vexilo::test::keepOpenGlDriverLoaded(); }
 
@@ -203,12 +217,7 @@ private slots:
         QVERIFY(cu->bounds.width >= 8);
 
         FrameViewer viewer;
-        viewer.resize(800, 600);
-        viewer.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&viewer));
-        const auto pictureId = static_cast<std::int64_t>(*document->pictures.front().pictureId);
-        viewer.setFrame(vexilo::test::share(vexilo::test::makeFlatYuvFrame(176, 144, 8, 16, 128, 128), pictureId), 0);
-        viewer.setAnalysis(std::make_shared<const StreamAnalysis>(*document));
+        QVERIFY(showOverAFlatFrame(viewer, *document));
         viewer.setCtuOverlayEnabled(false);
         viewer.setCuOverlayEnabled(true);
         viewer.setQualityHeatmapOverlayEnabled(false);
@@ -247,12 +256,7 @@ private slots:
         QVERIFY(document != nullptr);
 
         FrameViewer viewer;
-        viewer.resize(800, 600);
-        viewer.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&viewer));
-        const auto pictureId = static_cast<std::int64_t>(*document->pictures.front().pictureId);
-        viewer.setFrame(vexilo::test::share(vexilo::test::makeFlatYuvFrame(176, 144, 8, 16, 128, 128), pictureId), 0);
-        viewer.setAnalysis(std::make_shared<const StreamAnalysis>(*document));
+        QVERIFY(showOverAFlatFrame(viewer, *document));
         for (auto enable : {&FrameViewer::setCtuOverlayEnabled, &FrameViewer::setCuOverlayEnabled,
                             &FrameViewer::setTuOverlayEnabled, &FrameViewer::setPuOverlayEnabled,
                             &FrameViewer::setQpMapOverlayEnabled, &FrameViewer::setQualityHeatmapOverlayEnabled}) {
