@@ -132,7 +132,10 @@ void DocumentBuilder::markPicturesWithMissingReferences()
         picture->completeness = analysis::PictureCompleteness::Failed;
         std::string pocText;
         for (const std::int32_t poc : pocs) {
-            pocText += (pocText.empty() ? "" : ",") + std::to_string(poc);
+            if (!pocText.empty()) {
+                pocText += ',';
+            }
+            pocText += std::to_string(poc);
         }
         document_.errors.push_back(pictureIssueRecord(document_.id, *picture, ObjectKind::MissingReferenceIssue,
                                                       codes::kPictureReferenceMissing,
