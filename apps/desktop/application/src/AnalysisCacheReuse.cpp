@@ -27,18 +27,9 @@ bool AnalysisTaskService::reuseCachedAnalysis(const QString& sourcePath)
     if (!fingerprint) {
         return false;
     }
-    sourcePath_ = sourcePath;
-    cacheDirectory_ = directory;
-    expectedSource_ = std::move(fingerprint);
-    forgetPictures();
-    clearPreload();
-    reanalyze_ = false;
-    pendingPictureRequest_.reset();
-    targetDecodePictureId_ = 0;
-    runningPictureRequest_.reset();
+    beginSource(sourcePath, directory, std::move(fingerprint), false);
     picturesDecodedInProcess_ = true;
     reuseLoadPending_ = true;
-    ++generation_;
     reusedGeneration_ = generation_;
     repository_.loadStream(cacheDirectory_, expectedSource_, generation_);
     return true;

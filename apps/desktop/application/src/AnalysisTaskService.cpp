@@ -154,22 +154,28 @@ std::optional<QString> AnalysisTaskService::prepareCacheDirectory()
     return error ? std::optional(QString::fromStdString(error.message())) : std::nullopt;
 }
 
+void AnalysisTaskService::beginSource(const QString& sourcePath, std::filesystem::path cacheDirectory,
+                                      std::optional<std::string> expectedSource, bool reanalyze)
+{
+    sourcePath_ = sourcePath;
+    cacheDirectory_ = std::move(cacheDirectory);
+    expectedSource_ = std::move(expectedSource);
+    forgetPictures();
+    clearPreload();
+    reanalyze_ = reanalyze;
+    pendingPictureRequest_.reset();
+    targetDecodePictureId_ = 0;
+    runningPictureRequest_.reset();
+    ++generation_;
+}
+
 void AnalysisTaskService::startAnalysis(const QString& sourcePath, bool reanalyze)
 {
     if (sourcePath.isEmpty() || isBusy()) {
         return;
     }
-    sourcePath_ = sourcePath;
-    cacheDirectory_ = analysisCacheDirectory(cacheRoot(), sourcePath);
-    expectedSource_.reset();
-    forgetPictures();
-    clearPreload();
-    reanalyze_ = reanalyze;
+    beginSource(sourcePath, analysisCacheDirectory(cacheRoot(), sourcePath), std::nullopt, reanalyze);
     streamAnalysisPending_ = true;
-    pendingPictureRequest_.reset();
-    targetDecodePictureId_ = 0;
-    runningPictureRequest_.reset();
-    ++generation_;
 
     if (auto failure = prepareCacheDirectory()) {
         streamAnalysisPending_ = false;

@@ -120,6 +120,9 @@ private:
     // True when the error found the reused cache unreadable, which then gives way to a fresh analysis.
     bool reanalyzeUnreadableCache(const AnalysisRepositoryError& error);
     void forgetCacheReuse();
+    // Makes the source the service's current one with nothing of the previous one kept.
+    void beginSource(const QString& sourcePath, std::filesystem::path cacheDirectory,
+                     std::optional<std::string> expectedSource, bool reanalyze);
 
     AnalysisTaskServiceOptions options_;
     AnalyzerWorkerClient client_;
