@@ -1,5 +1,6 @@
 #include "builder/AnalyzerIssues.h"
 #include "builder/BuilderCodes.h"
+#include "builder/BuilderValues.h"
 #include "builder/DocumentBuilder.h"
 
 #include <algorithm>
@@ -12,8 +13,6 @@ namespace {
 
 namespace codes = builder_codes;
 
-constexpr std::uint32_t kSpsKind = 2;
-constexpr std::uint32_t kPpsKind = 3;
 constexpr std::uint32_t kMinLog2CtbSize = 4;
 constexpr std::uint32_t kMaxLog2CtbSize = 6;
 
@@ -35,9 +34,10 @@ std::uint64_t ctbCount(std::uint32_t log2CtbSize, std::uint32_t width, std::uint
 
 void DocumentBuilder::noteParameterSetGrid(const VexiloObserverParameterSetEvent& event)
 {
-    if (event.parameterSetKind == kSpsKind) {
+    const analysis::ParameterSetKind kind = parameterSetKindOf(event.parameterSetKind);
+    if (kind == analysis::ParameterSetKind::Sps) {
         spsGrids_.insert_or_assign(event.parameterSetId, CtbGrid{event.log2CtuSize, event.width, event.height});
-    } else if (event.parameterSetKind == kPpsKind) {
+    } else if (kind == analysis::ParameterSetKind::Pps) {
         spsIdOfPps_.insert_or_assign(event.parameterSetId, event.referencedParameterSetId);
     }
 }
