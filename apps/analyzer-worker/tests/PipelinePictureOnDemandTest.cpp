@@ -3,6 +3,7 @@
 // it was. A fresh directory still gets a whole cache and every frame. Whole runs write a source
 // stamp that lets the desktop reuse them.
 #include "PipelineTestSupport.h"
+#include "collector/ObserverEventCollector.h"
 #include "pipeline/AnalysisPipeline.h"
 #include "pipeline/PipelineSupport.h"
 
@@ -60,13 +61,17 @@ private:
     const char* name_;
 };
 
-// A bounded run whose budget holds the blocks of only the first few pictures.
-AnalyzerRunResult runWithSmallBudget(const std::filesystem::path& cacheRoot)
+// A bounded run whose budget holds the blocks of only the first few pictures; the budget
+// goes to `budgetUsed` when given.
+AnalyzerRunResult runWithSmallBudget(const std::filesystem::path& cacheRoot, std::uint64_t* budgetUsed = nullptr)
 {
     AnalyzerRunResult result;
     for (std::uint64_t budget = 1024; budget < (std::uint64_t{1} << 30); budget *= 2) {
         const EnvironmentOverride override(kBlockBudgetVariable, QByteArray::number(budget));
         result = run(cacheRoot, AnalysisMode::BoundedStructure);
+        if (budgetUsed != nullptr) {
+            *budgetUsed = budget;
+        }
         if (!result.succeeded || result.picturesWithBlocks != 0) {
             break;
         }
@@ -115,6 +120,22 @@ TEST(PipelinePictureOnDemand, StopsAfterItsPictureAndKeepsEveryOtherPicturesBloc
     EXPECT_EQ(std::get<analysis::CacheManifest>(analysis::openAnalysisCache(scratch.path())).pictures.size(),
               std::get<analysis::CacheManifest>(manifestBefore).pictures.size());
     EXPECT_TRUE(std::holds_alternative<analysis::StreamAnalysis>(streamBefore));
+}
+
+// The run's memory follows the document its kept blocks become, several times their compact
+// storage: the budget has to bound that document, or the peak outgrows it.
+TEST(PipelinePictureOnDemand, TheBlockBudgetBoundsTheDocumentOfTheKeptBlocks)
+{
+    ScratchDirectory scratch;
+    std::uint64_t budget = 0;
+    const AnalyzerRunResult bounded = runWithSmallBudget(scratch.path(), &budget);
+    ASSERT_TRUE(bounded.succeeded) << bounded.code << ": " << bounded.detail;
+    ASSERT_GT(bounded.picturesWithBlocks, 0U);
+    EXPECT_LT(bounded.picturesWithBlocks, bounded.decodedPictureCount);
+    const std::uint64_t documentBytes =
+        documentBytesOfBlocks({bounded.ctuCount, bounded.cuCount, bounded.puCount, bounded.tuCount});
+    EXPECT_LE(documentBytes, budget);
+    EXPECT_GT(documentBytes, budget / 4) << "the budget is not spent on far less than it holds";
 }
 
 TEST(PipelinePictureOnDemand, WithoutACacheOfTheSameContentTheWholeStreamIsAnalysed)

@@ -1,9 +1,9 @@
 #include "collector/EventOrder.h"
 
-#include "vexilo/analysis/HugePages.h"
-
 #include <algorithm>
 #include <array>
+#include <optional>
+#include <utility>
 #include <unordered_map>
 
 namespace vexilo::analyzer {
@@ -239,6 +239,107 @@ private:
     std::vector<SliceSource> sliceRecords_;
 };
 
+using SortKeys = std::array<std::uint64_t, kSortKeyCount>;
+
+// Phase, NAL position, picture, slice order and CTU address: where an event belongs.
+constexpr std::size_t kPlaceKeyCount = 5;
+
+bool samePlace(const SortKeys& first, const SortKeys& second) noexcept
+{
+    return std::equal(first.begin(), first.begin() + kPlaceKeyCount, second.begin());
+}
+
+bool byKeys(const OrderedEvent& first, const OrderedEvent& second) noexcept
+{
+    return first.keys < second.keys;
+}
+
+// The decoder reports events almost in the builder's order: the events of one place (a CTU's
+// blocks, a slice's header entries) come together with only their kinds interleaved, and the
+// places follow one another in order. Each place is sorted on its own; the few events that
+// come out of line (pictures put out later, events without a NAL position, a place behind the
+// one before it) are sorted apart and merged in. Millions of events are thus never sorted at
+// once, and the result is the same order as one sort of them all.
+class PlaceOrder {
+public:
+    PlaceOrder(const OrderKeyBuilder& keyBuilder, const ObserverEventReader& read, std::size_t eventCount)
+        : keyBuilder_(keyBuilder), read_(read)
+    {
+        inLine_.reserve(eventCount);
+    }
+
+    void add(OrderedEvent event)
+    {
+        if (!hasNalPosition(event.keys)) {
+            outOfLine_.push_back(event);
+            return;
+        }
+        if (!place_.empty() && !samePlace(place_.front().keys, event.keys)) {
+            takePlace();
+        }
+        place_.push_back(event);
+    }
+
+    void finish(std::vector<std::uint64_t>& order)
+    {
+        if (!place_.empty()) {
+            takePlace();
+        }
+        std::sort(outOfLine_.begin(), outOfLine_.end(), byKeys);
+        auto inLine = inLine_.begin();
+        auto outOfLine = outOfLine_.begin();
+        for (std::uint64_t& slot : order) {
+            const bool takeInLine =
+                outOfLine == outOfLine_.end() || (inLine != inLine_.end() && comesFirst(*inLine, *outOfLine));
+            slot = takeInLine ? (inLine++)->index : (outOfLine++)->index;
+        }
+    }
+
+private:
+    // An event in line keeps only its first two keys; the rest are read again in the rare
+    // case that they decide.
+    struct InLineEvent {
+        std::uint64_t phase = 0;
+        std::uint64_t nalPosition = 0;
+        std::uint64_t index = 0;
+    };
+
+    static bool hasNalPosition(const SortKeys& keys) noexcept { return keys[1] != kAbsentKey; }
+
+    bool comesFirst(const InLineEvent& inLine, const OrderedEvent& outOfLine) const
+    {
+        const std::pair<std::uint64_t, std::uint64_t> placeOfInLine{inLine.phase, inLine.nalPosition};
+        const std::pair<std::uint64_t, std::uint64_t> placeOfOutOfLine{outOfLine.keys[0], outOfLine.keys[1]};
+        if (placeOfInLine != placeOfOutOfLine) {
+            return placeOfInLine < placeOfOutOfLine;
+        }
+        ObserverEventRecord record;
+        read_(inLine.index, record);
+        return keyBuilder_.keysOf(record) < outOfLine.keys;
+    }
+
+    void takePlace()
+    {
+        std::sort(place_.begin(), place_.end(), byKeys);
+        if (lastInLine_ && !(*lastInLine_ < place_.front().keys)) {
+            outOfLine_.insert(outOfLine_.end(), place_.begin(), place_.end());
+        } else {
+            lastInLine_ = place_.back().keys;
+            for (const OrderedEvent& event : place_) {
+                inLine_.push_back(InLineEvent{event.keys[0], event.keys[1], event.index});
+            }
+        }
+        place_.clear();
+    }
+
+    const OrderKeyBuilder& keyBuilder_;
+    const ObserverEventReader& read_;
+    std::vector<OrderedEvent> place_;
+    std::vector<InLineEvent> inLine_;
+    std::optional<SortKeys> lastInLine_;
+    std::vector<OrderedEvent> outOfLine_;
+};
+
 }  // namespace
 
 void sortObserverEventOrder(std::vector<std::uint64_t>& order, const ObserverEventReader& read)
@@ -246,22 +347,14 @@ void sortObserverEventOrder(std::vector<std::uint64_t>& order, const ObserverEve
     if (order.size() <= 1) {
         return;
     }
-    // A hundred bytes per event: written once, on huge pages, rather than zeroed first.
-    std::vector<OrderedEvent> events;
-    analysis::reserveOnHugePages(events, order.size());
-    {
-        const OrderKeyBuilder keyBuilder(order, read);
-        ObserverEventRecord record;
-        for (const std::uint64_t index : order) {
-            read(index, record);
-            events.push_back(OrderedEvent{keyBuilder.keysOf(record), index});
-        }
+    const OrderKeyBuilder keyBuilder(order, read);
+    PlaceOrder places(keyBuilder, read, order.size());
+    ObserverEventRecord record;
+    for (const std::uint64_t index : order) {
+        read(index, record);
+        places.add(OrderedEvent{keyBuilder.keysOf(record), index});
     }
-    std::sort(events.begin(), events.end(),
-              [](const OrderedEvent& a, const OrderedEvent& b) { return a.keys < b.keys; });
-    for (std::size_t i = 0; i < order.size(); ++i) {
-        order[i] = events[i].index;
-    }
+    places.finish(order);
 }
 
 }  // namespace vexilo::analyzer

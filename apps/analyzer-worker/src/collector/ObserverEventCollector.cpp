@@ -2,6 +2,8 @@
 
 #include "collector/EventOrder.h"
 
+#include "vexilo/analysis/records/CodingBlockRecords.h"
+
 #include <algorithm>
 #include <array>
 #include <cstddef>
@@ -104,6 +106,8 @@ struct ObserverEventCollector::PictureBlocks {
     // CTUs, CUs, PUs and TUs the picture brought, kept or not.
     std::array<std::uint64_t, 4> received{};
     std::uint64_t droppedEvents = 0;
+    // What the kept blocks count against the budget: their storage and their document.
+    std::uint64_t chargedBytes = 0;
     bool lost = false;
 };
 
@@ -129,6 +133,26 @@ std::uint64_t defaultBlockBudgetBytes(std::uint64_t physicalMemory) noexcept
         return kMaxBlockBudgetBytes;
     }
     return std::min(physicalMemory / 4, kMaxBlockBudgetBytes);
+}
+
+std::uint64_t documentBytesOfBlocks(const std::array<std::uint64_t, 4>& blocksByKind) noexcept
+{
+    // Identity tables of the builder and the validator and the cache writer's placement of
+    // each object, per object.
+    constexpr std::uint64_t kTableBytesPerObject = 64;
+    constexpr std::uint64_t kMotionVectorsPerPu = 2;
+    constexpr std::array<std::uint64_t, 4> kBytesPerBlock{
+        sizeof(analysis::CtuInfo) + kTableBytesPerObject,
+        sizeof(analysis::CuInfo) + kTableBytesPerObject,
+        sizeof(analysis::PuInfo) + kTableBytesPerObject +
+            kMotionVectorsPerPu * (sizeof(analysis::MotionVectorInfo) + kTableBytesPerObject),
+        sizeof(analysis::TuInfo) + kTableBytesPerObject,
+    };
+    std::uint64_t bytes = 0;
+    for (std::size_t kind = 0; kind < blocksByKind.size(); ++kind) {
+        bytes += blocksByKind[kind] * kBytesPerBlock[kind];
+    }
+    return bytes;
 }
 
 std::uint64_t maxBlockEventsPerPicture(const VexiloObserverParameterSetEvent& sps) noexcept
@@ -433,12 +457,17 @@ void ObserverEventCollector::keepBatch(ThreadSlot& slot)
         dropStagedBlocks(slot, blocks, CloseBudget::Yes);
         return;
     }
+    const std::uint64_t documentBytes = documentBytesOfBlocks(slot.stagedKinds);
     countReceived(slot, blocks);
     const std::uint64_t events = slot.staged.size();
     const std::uint64_t bytesBefore = blocks.events.bytesUsed();
     blocks.events.append(slot.staged, *slot.appendCache);
     keptBlockEvents_ += events;
-    keptBlockBytes_ += blocks.events.bytesUsed() - bytesBefore;
+    // The document the blocks become outweighs their compact storage several times over;
+    // a budget of storage alone would let the run's peak grow far beyond it.
+    const std::uint64_t charge = blocks.events.bytesUsed() - bytesBefore + documentBytes;
+    blocks.chargedBytes += charge;
+    keptBlockBytes_ += charge;
     if (targetPictureIdentity_ == 0 && keptBlockBytes_ > limits_.blockBudgetBytes) {
         // Over the budget: this picture cannot be whole, so it keeps nothing.
         dropPictureBlocks(blocks, 0, CloseBudget::Yes);
@@ -500,7 +529,8 @@ void ObserverEventCollector::dropPictureBlocks(PictureBlocks& blocks, std::uint6
     countDropped(kept + pendingEvents);
     blocks.droppedEvents += kept + pendingEvents;
     keptBlockEvents_ -= kept;
-    keptBlockBytes_ -= blocks.events.bytesUsed();
+    keptBlockBytes_ -= blocks.chargedBytes;
+    blocks.chargedBytes = 0;
     blocks.events.clear();
     blocks.lost = true;
     if (closeBudget == CloseBudget::Yes) {
@@ -535,14 +565,16 @@ void ObserverEventCollector::finalize()
     const std::scoped_lock lock(streamMutex_, blockMutex_);
     sortedOrder_.clear();
     sortedOrder_.reserve(streamEvents_.size() + keptBlockEvents_);
-    for (std::uint64_t i = 0; i < streamEvents_.size(); ++i) {
-        sortedOrder_.push_back(i);
-    }
+    // Pictures' blocks first, in decoding order: they are nearly all of the events and already
+    // nearly sorted, which the sort makes use of; the few stream events are merged in.
     for (std::size_t p = 0; p < pictures_.size(); ++p) {
         const std::uint64_t store = std::uint64_t{p + 1} << kStoreShift;
         for (std::uint64_t i = 0; i < pictures_[p].events.size(); ++i) {
             sortedOrder_.push_back(store | i);
         }
+    }
+    for (std::uint64_t i = 0; i < streamEvents_.size(); ++i) {
+        sortedOrder_.push_back(i);
     }
     sortObserverEventOrder(sortedOrder_, [this](std::uint64_t location, ObserverEventRecord& record) {
         readLocation(location, record);

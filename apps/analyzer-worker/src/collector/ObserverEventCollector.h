@@ -36,7 +36,8 @@ struct ObserverCollectorLimits {
     // worst density brings 661 (85 CUs, 256 PUs, 320 TUs), so a CTU that needs more is not
     // one the stream can hold and costs its picture's blocks.
     std::uint32_t stagedRecordsPerSlot = 1024;
-    // Bytes of compact block storage over all pictures (without a target picture).
+    // Bytes over all pictures (without a target picture) of their compact block storage and
+    // of the document records those blocks become once the stream is decoded.
     std::uint64_t blockBudgetBytes = kMaxBlockBudgetBytes;
 };
 
@@ -47,6 +48,10 @@ struct ObserverCollectorLimits {
 // The most block events (CTUs, CUs, PUs, TUs) one picture of this SPS can bring: every CTB
 // split down to minimum coding blocks with four prediction blocks each, and transform trees
 // down to the minimum transform size, counting the split nodes of both trees.
+// What the document holds for each kept CTU, CU, PU (with its motion vectors) and TU: the
+// record and its share of the builder's, validator's and cache writer's tables.
+[[nodiscard]] std::uint64_t documentBytesOfBlocks(const std::array<std::uint64_t, 4>& blocksByKind) noexcept;
+
 [[nodiscard]] std::uint64_t maxBlockEventsPerPicture(const VexiloObserverParameterSetEvent& sps) noexcept;
 
 // The blocks one picture lost, for the document's issue about it.

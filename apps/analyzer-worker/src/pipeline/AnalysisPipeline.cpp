@@ -236,7 +236,7 @@ private:
                 return outcome;
             }
             if (cancelRequested_.load()) {
-                return canceledDetached();
+                return canceledKeepingCompletePictures();
             }
             if (stopAtTargetPicture_ && collector_->targetPictureOutput()) {
                 return std::nullopt;
@@ -262,7 +262,7 @@ private:
             code = 0;
         }
         if (code == AVERROR_EXIT) {
-            return canceledDetached();
+            return canceledKeepingCompletePictures();
         }
         if (observer_->collectorFailed()) {
             return overflowDetached(AVERROR_EXTERNAL);
@@ -303,7 +303,10 @@ private:
         return std::nullopt;
     }
 
-    AnalyzerRunResult buildValidateAndWrite()
+    // The built and validated document, or the run's failure.
+    using BuiltDocument = std::variant<analysis::StreamAnalysis, AnalyzerRunResult>;
+
+    BuiltDocument buildAndValidate()
     {
         StreamAnalysisBuildResult built = buildStreamAnalysis(inputPath_, *fingerprint_, context_.get(), *collector_);
         // Every event is in the document now; a long stream's events would otherwise stay
@@ -318,14 +321,35 @@ private:
             return fail(kMetadataWriteFailed, 0,
                         describeStream(document) + "; " + analysis::formatValidationIssues(issues));
         }
+        return std::move(document);
+    }
+
+    // A cancelled run writes what it has without asking again whether it is cancelled.
+    enum class Cancellable : bool { No, Yes };
+
+    analysis::CacheWriteOptions cacheWriteOptions(Cancellable cancellable)
+    {
         analysis::CacheWriteOptions options;
-        options.isCancelled = [this] { return cancelRequested_.load(); };
+        if (cancellable == Cancellable::Yes) {
+            options.isCancelled = [this] { return cancelRequested_.load(); };
+        }
         options.pictureDocumentLimitBytes = pictureDocumentLimitFromEnvironment();
         options.onPictureBlocksOmitted = [this](analysis::StreamAnalysis& pictureDocument,
                                                 const analysis::OmittedPictureBlocks& omitted) {
             recordOmittedPictureBlocks(pictureDocument, omitted);
             omittedBlocks_.push_back(omitted);
         };
+        return options;
+    }
+
+    AnalyzerRunResult buildValidateAndWrite()
+    {
+        BuiltDocument built = buildAndValidate();
+        if (auto* failure = std::get_if<AnalyzerRunResult>(&built)) {
+            return std::move(*failure);
+        }
+        auto& document = std::get<analysis::StreamAnalysis>(built);
+        const analysis::CacheWriteOptions options = cacheWriteOptions(Cancellable::Yes);
         const analysis::CacheResult<analysis::CacheManifest> written =
             stopAtTargetPicture_
                 ? analysis::writePictureIntoCache(cacheRoot_, document, targetDecodePictureId_, options)
@@ -337,6 +361,44 @@ private:
             stampSource();
         }
         return succeeded(document);
+    }
+
+    // The blocks pass cancelled part way keeps every picture that was put out: its slices and
+    // blocks are all in, so its cache file is whole and spares the next run its analysis. An
+    // index run has no blocks worth keeping and leaves the directory as it was.
+    // The stream document then lists only those pictures, so the cache is not stamped as the
+    // analysis of the source; a complete cache of the same content is not replaced by it.
+    AnalyzerRunResult canceledKeepingCompletePictures()
+    {
+        if (!observer_->attached()) {
+            return canceled();
+        }
+        // Detaching finalises the collector with what it has: the pictures the decoder put out
+        // are whole, those it still held back are left to the next run.
+        const bool finalised = observer_->detachIfAttached() >= 0 && !observer_->collectorFailed();
+        if (finalised && mode_ == AnalysisMode::BoundedStructure && !holdsCompleteAnalysisOfThisContent()) {
+            writeCompletePictures();
+        }
+        return canceled();
+    }
+
+    [[nodiscard]] bool holdsCompleteAnalysisOfThisContent() const
+    {
+        const std::optional<analysis::SourceStamp> stamp = analysis::readSourceStamp(cacheRoot_);
+        return stamp && stamp->sourceFingerprint == *fingerprint_ &&
+               !analysis::isCacheError(analysis::openAnalysisCache(cacheRoot_, fingerprint_));
+    }
+
+    void writeCompletePictures()
+    {
+        BuiltDocument built = buildAndValidate();
+        auto* document = std::get_if<analysis::StreamAnalysis>(&built);
+        if (document == nullptr || document->pictures.empty()) {
+            return;
+        }
+        // Whatever stamp is there no longer tells of the cache once this is written.
+        analysis::removeSourceStamp(cacheRoot_);
+        static_cast<void>(analysis::writeAnalysisCache(cacheRoot_, *document, cacheWriteOptions(Cancellable::No)));
     }
 
     // Lets the next open of an unchanged file reuse this cache without hashing it again. A

@@ -136,6 +136,11 @@ OptionalCacheError writeSourceStamp(const std::filesystem::path& directory, cons
     return std::nullopt;
 }
 
+void removeSourceStamp(const std::filesystem::path& directory)
+{
+    cachefs::removeFileQuietly(directory / kSourceStampFileName);
+}
+
 std::optional<std::string> stampedFingerprintIfUnchanged(const std::filesystem::path& directory,
                                                          const std::filesystem::path& source)
 {

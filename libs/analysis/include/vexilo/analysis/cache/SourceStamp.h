@@ -36,6 +36,10 @@ struct SourceStamp {
 [[nodiscard]] OptionalCacheError writeSourceStamp(const std::filesystem::path& directory,
                                                   const SourceStamp& stamp);
 
+// Takes the stamp away, so that the directory no longer counts as the analysis of its source;
+// a directory without one is left as it is.
+void removeSourceStamp(const std::filesystem::path& directory);
+
 // The fingerprint of the stamp when the source still has the stamped size and time.
 [[nodiscard]] std::optional<std::string> stampedFingerprintIfUnchanged(const std::filesystem::path& directory,
                                                                        const std::filesystem::path& source);
