@@ -1,6 +1,7 @@
 #include "vexilo/application/ProjectController.h"
 
 #include "vexilo/application/AnalysisTaskService.h"
+#include "vexilo/application/CodedPictureCount.h"
 #include "vexilo/application/FfmpegDecodeWorker.h"
 #include "vexilo/application/FfmpegFrameDecodeWorker.h"
 #include "vexilo/application/PictureThumbnailMaker.h"
@@ -164,6 +165,7 @@ void ProjectController::startAnalyzerOpen()
     activeTaskId_ = nextTaskId_++;
     emit taskStarted(media::pathToQString(sourcePath_));
     emit taskProgress({kProgressStageProbing, 0});
+    countExpectedPictures();
     // A run still going (one the user cancelled a moment ago, or one started for the last
     // project) would make the service refuse this one and then feed its frames to this project.
     if (analysisService_->isBusy()) {
@@ -224,7 +226,40 @@ void ProjectController::onAnalyzerFrame(const protocol::AnalyzerFramePacket& pac
     frameCache_->insert(std::make_shared<const domain::VideoFrame>(packet.frame));
     pictures_.push_back(packet.picture);
     emit pictureBatchDecoded(PictureInfoBatch{packet.picture});
-    emit taskProgress({kProgressStageDecoding, analyzerFrameCount_});
+    emitAnalyzerProgress();
+}
+
+// The worker's pass sends each picture once its blocks are analysed; how many there will be
+// comes from a read of the NAL unit headers beside it, so the open can say how far it is.
+void ProjectController::countExpectedPictures()
+{
+    expectedPictures_ = 0;
+    threading::ThreadMailbox* mailbox = mailbox_;
+    pictureCountThread_ = std::jthread([this, mailbox, taskId = activeTaskId_,
+                                        path = sourcePath_](const std::stop_token& stop) {
+        if (const std::optional<std::uint64_t> pictures = countCodedPictures(path, stop)) {
+            mailbox->post([this, taskId, count = *pictures] { onExpectedPicturesCounted(taskId, count); });
+        }
+    });
+}
+
+void ProjectController::onExpectedPicturesCounted(std::uint64_t taskId, std::uint64_t pictures)
+{
+    if (taskId != activeTaskId_ || !analyzerPathActive_) {
+        return;
+    }
+    // Told with the next picture: the pictures' own signals stay the only progress there is.
+    expectedPictures_ = pictures;
+}
+
+void ProjectController::emitAnalyzerProgress()
+{
+    ProjectTaskProgress progress;
+    progress.stage = kProgressStageDecoding;
+    progress.decodedPictures = analyzerFrameCount_;
+    // A count that the stream outgrows (a damaged header, say) is no total any more.
+    progress.expectedPictures = expectedPictures_ >= analyzerFrameCount_ ? expectedPictures_ : 0;
+    emit taskProgress(progress);
 }
 
 void ProjectController::leaveAnalyzerRoad()
@@ -232,6 +267,7 @@ void ProjectController::leaveAnalyzerRoad()
     analyzerPathActive_ = false;
     activeTaskId_ = 0;
     analyzerFrameCount_ = 0;
+    expectedPictures_ = 0;
     forgetFallback();
 }
 

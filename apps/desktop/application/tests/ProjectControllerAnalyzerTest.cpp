@@ -3,12 +3,18 @@
 
 #include "ProjectSignalRecorder.h"
 
+#include "vexilo/analysis/cache/CacheReader.h"
+#include "vexilo/analysis/cache/SourceStamp.h"
+#include "vexilo/application/AnalysisCacheLocation.h"
+
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <optional>
 #include <utility>
+#include <vector>
 
 namespace vexilo::application {
 namespace {
@@ -92,6 +98,25 @@ TEST_F(ProjectControllerAnalyzerTest, OpensThroughTheWorkerOnePictureAtATime)
     EXPECT_TRUE(ProjectSignalRecorder::waitFor([&] { return recorder.has(QStringLiteral("streamAnalysisLoaded")); }));
 }
 
+// The worker sends each picture once its pass has analysed it; the open counts ahead how many
+// there will be, so that its progress can say how far the pass is.
+TEST_F(ProjectControllerAnalyzerTest, ProgressTellsHowManyPicturesThePassGoesThrough)
+{
+    ProjectController controller(nullptr, analyzerOptions());
+    ProjectSignalRecorder recorder(controller);
+    std::vector<ProjectTaskProgress> progress;
+    QObject::connect(&controller, &ProjectController::taskProgress,
+                     [&progress](const ProjectTaskProgress& step) { progress.push_back(step); });
+    ASSERT_TRUE(openAndWait(controller, recorder, "main_420_8bit_gop8.hevc")) << said(recorder);
+    ASSERT_EQ(progress.size(), 25U) << "probing, then one step per picture";
+    EXPECT_EQ(progress.front().expectedPictures, 0U);
+    for (const ProjectTaskProgress& step : progress) {
+        EXPECT_TRUE(step.expectedPictures == 0 || step.expectedPictures == 24U) << step.expectedPictures;
+    }
+    EXPECT_EQ(progress.back().decodedPictures, 24U);
+    EXPECT_EQ(progress.back().expectedPictures, 24U);
+}
+
 TEST_F(ProjectControllerAnalyzerTest, FallsBackInProcessWhenTheWorkerCannotStart)
 {
     ProjectController controller(nullptr, analyzerOptions(QStringLiteral("/nonexistent/vexilo-analyzer-worker")));
@@ -154,6 +179,45 @@ TEST_F(ProjectControllerAnalyzerTest, AnOpenRightAfterACancelGetsOnlyItsOwnPictu
     EXPECT_EQ(controller.pictureCount(), 24U);
     for (const domain::PictureInfo& picture : controller.pictures()) {
         EXPECT_EQ(picture.width, 176) << "picture " << picture.id << " came from the cancelled run";
+    }
+}
+
+// The cancelled pass leaves the pictures it finished in the cache, but not as the source's
+// analysis: the reopen analyses the stream again and every picture then has its blocks.
+TEST_F(ProjectControllerAnalyzerTest, ACancelledPassKeepsWholePicturesAndTheReopenAnalysesAgain)
+{
+    const char* clip = "client_long_640x360.hevc";
+    ProjectController controller(nullptr, analyzerOptions());
+    ProjectSignalRecorder recorder(controller);
+    controller.openProject(testMedia(clip));
+    ASSERT_TRUE(ProjectSignalRecorder::waitFor([&] { return !recorder.batches.empty(); }));
+    controller.cancelTask();
+    ASSERT_TRUE(ProjectSignalRecorder::waitFor([&] { return !controller.isAnalysisBusy(); })) << said(recorder);
+
+    const std::filesystem::path directory =
+        analysisCacheDirectory(cacheRoot_.path().toStdString(), pathToQString(testMedia(clip)));
+    EXPECT_FALSE(analysis::readSourceStamp(directory)) << "a cancelled pass is not the source's analysis";
+    const auto manifest = analysis::openAnalysisCache(directory);
+    ASSERT_TRUE(std::holds_alternative<analysis::CacheManifest>(manifest)) << "the finished pictures are kept";
+    const std::size_t kept = std::get<analysis::CacheManifest>(manifest).pictures.size();
+    for (const analysis::ManifestPictureEntry& entry : std::get<analysis::CacheManifest>(manifest).pictures) {
+        const auto picture = analysis::readCachedPicture(directory, entry);
+        ASSERT_TRUE(std::holds_alternative<analysis::StreamAnalysis>(picture)) << entry.path;
+        const analysis::StreamAnalysis& document = std::get<analysis::StreamAnalysis>(picture);
+        EXPECT_EQ(document.pictures.front().ctuCount.value_or(0), document.ctus.size()) << entry.path;
+    }
+
+    recorder.clear();
+    std::optional<analysis::StreamAnalysis> reopened;
+    QObject::connect(&controller, &ProjectController::streamAnalysisLoaded,
+                     [&reopened](qulonglong, const analysis::StreamAnalysis& document) { reopened = document; });
+    ASSERT_TRUE(openAndWait(controller, recorder, clip)) << said(recorder);
+    EXPECT_TRUE(recorder.has(QStringLiteral("analysisStarted"))) << "the stream is analysed again";
+    ASSERT_TRUE(ProjectSignalRecorder::waitFor([&] { return reopened.has_value(); }));
+    EXPECT_GT(reopened->pictures.size(), kept);
+    EXPECT_EQ(reopened->pictures.size(), controller.pictureCount());
+    for (const analysis::PictureAnalysisSummary& summary : reopened->pictures) {
+        EXPECT_GT(summary.ctuCount.value_or(0), 0U) << "every picture has its blocks";
     }
 }
 

@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <thread>
 #include <vector>
 
 class QThread;
@@ -142,6 +143,9 @@ private:
     void finishDecodeTask(std::uint64_t taskId);
     void closeInProcessTask();
     void resetProjectData();
+    void countExpectedPictures();
+    void onExpectedPicturesCounted(std::uint64_t taskId, std::uint64_t pictures);
+    void emitAnalyzerProgress();
 
     void onDecodeStarted(std::uint64_t taskId, const QString& sourcePath);
     void onDecodeProgress(std::uint64_t taskId, const ProjectTaskProgress& progress);
@@ -182,6 +186,10 @@ private:
     bool useAnalyzerWorker_ = true;
     std::chrono::milliseconds decodeBatchInterval_ = kDefaultDecodeBatchInterval;
     std::uint64_t analyzerFrameCount_ = 0;
+    // The pictures the analyzer-road open will go through, once counted (0 until then), and
+    // the thread that counts them; the destructor joins it before the mailbox goes.
+    std::uint64_t expectedPictures_ = 0;
+    std::jthread pictureCountThread_;
     bool analyzerPathActive_ = false;
     bool fallbackPending_ = false;
     bool suppressNextTaskStarted_ = false;

@@ -30,6 +30,9 @@ inline constexpr std::chrono::milliseconds kDefaultDecodeBatchInterval{50};
 struct ProjectTaskProgress {
     std::uint32_t stage = kProgressStageProbing;
     std::uint64_t decodedPictures = 0;
+    // How many pictures the analyzer-road open goes through, counted ahead from the stream's
+    // NAL unit headers; 0 while unknown.
+    std::uint64_t expectedPictures = 0;
 };
 
 struct ProjectTaskSummary {
