@@ -274,7 +274,11 @@ void MainWindow::onTaskProgress(application::ProjectTaskProgress progress)
         statusBar()->showMessage(tr("Probing HEVC stream..."), 0);
         return;
     }
-    const QString text = tr("Decoded %1 picture(s)").arg(decimal(progress.decodedPictures));
+    // The analyzer road knows ahead how many pictures its pass goes through.
+    const QString text = progress.expectedPictures > 0
+                             ? tr("analysing blocks: %1 of %2 pictures")
+                                   .arg(decimal(progress.decodedPictures), decimal(progress.expectedPictures))
+                             : tr("Decoded %1 picture(s)").arg(decimal(progress.decodedPictures));
     showLabelText(taskStateLabel, text);
     showLabelText(pictureStateLabel, text);
     statusBar()->showMessage(text, 0);

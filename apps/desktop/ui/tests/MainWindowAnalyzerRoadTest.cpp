@@ -12,6 +12,7 @@
 #include <QScopeGuard>
 #include <QDir>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTreeView>
 
@@ -288,6 +289,21 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(missingAtStreamAnalysis >= 0, kAnalysisTimeoutMs);
         QCOMPARE(missingAtStreamAnalysis, 0);
         QCOMPARE(pictures->index(0, kDecodeIndexColumn).data().toString(), QStringLiteral("0"));
+    }
+
+    void theStatusBarTellsHowFarTheBlockPassIs()
+    {
+        Window w;
+        showWindow(w);
+        QStringList messages;
+        QObject::connect(w.window->statusBar(), &QStatusBar::messageChanged, w.window.get(),
+                         [&messages](const QString& message) { messages << message; });
+        QVERIFY(w.open(vexilo::test::mediaPath("main_420_8bit_gop8.hevc")));
+        const QRegularExpression passText(QStringLiteral("^analysing blocks: (\\d+) of 24 pictures$"));
+        const QStringList passMessages = messages.filter(passText);
+        QVERIFY2(!passMessages.isEmpty(), qPrintable(messages.join(QLatin1Char('\n'))));
+        QCOMPARE(passMessages.last(), QStringLiteral("analysing blocks: 24 of 24 pictures"));
+        QVERIFY2(messages.lastIndexOf(passMessages.last()) < messages.size() - 1, "the end of the pass replaces it");
     }
 
     void theSelectedPicturesStructureIsDrawnAndLockedAtTheDocumentsPixels_data() { addStreams(); }
