@@ -21,9 +21,7 @@ std::filesystem::path testMedia(const char* name)
 // One NAL unit behind a four-byte start code: its two header bytes, then the payload.
 void appendNalUnit(std::vector<char>& stream, unsigned type, unsigned layer, std::vector<unsigned char> payload)
 {
-    for (const unsigned char byte : {0x00, 0x00, 0x00, 0x01}) {
-        stream.push_back(static_cast<char>(byte));
-    }
+    stream.insert(stream.end(), {'\0', '\0', '\0', '\1'});
     stream.push_back(static_cast<char>((type << 1U) | (layer >> 5U)));
     stream.push_back(static_cast<char>(((layer & 0x1FU) << 3U) | 1U));
     for (const unsigned char byte : payload) {
