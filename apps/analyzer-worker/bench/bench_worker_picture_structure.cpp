@@ -11,14 +11,7 @@
 
 #include "WorkerBenchSupport.h"
 #include "vexilo/bench/BenchSupport.h"
-
-#include <vexilo/hevc_observer/observer_abi.h>
-#include <vexilo/hevc_observer/observer_feed.h>
-
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-}
+#include "vexilo/bench/DecodeSplit.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
@@ -44,84 +37,6 @@ constexpr qint64 kDenseMiddlePicture = kDensePictures / 2;
 constexpr int kDenseRuns = 1;
 constexpr double kMebibyte = 1024.0 * 1024.0;
 constexpr double kMemoryGoalMebibytes = 1024.0;
-
-struct PacketBytes {
-    std::vector<std::uint8_t> bytes;
-    std::int64_t position = 0;
-};
-
-// The stream's packets as the demuxer cuts them, so that parsing is timed without I/O.
-std::vector<PacketBytes> readPackets(const std::filesystem::path& path)
-{
-    std::vector<PacketBytes> packets;
-    AVFormatContext* format = nullptr;
-    if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) < 0) {
-        return packets;
-    }
-    AVPacket* packet = av_packet_alloc();
-    while (av_read_frame(format, packet) >= 0) {
-        packets.push_back({std::vector<std::uint8_t>(packet->data, packet->data + packet->size), packet->pos});
-        av_packet_unref(packet);
-    }
-    av_packet_free(&packet);
-    avformat_close_input(&format);
-    return packets;
-}
-
-int countCtus(void* opaque, std::uint64_t /*flags*/, const VexiloObserverEventHeader* event)
-{
-    if (event->kind == VEXILO_OBSERVER_EVENT_CTU) {
-        ++*static_cast<std::uint64_t*>(opaque);
-    }
-    return 0;
-}
-
-struct ParseRun {
-    double cpuSeconds = 0;
-    std::uint64_t ctus = 0;
-};
-
-// Feeds every packet to the observer of a decoder context that never decodes.
-ParseRun parseOnly(const std::vector<PacketBytes>& packets, std::uint64_t eventMask)
-{
-    ParseRun run;
-    AVCodecContext* context = avcodec_alloc_context3(nullptr);
-    AVPacket* packet = av_packet_alloc();
-    VexiloObserverRegistration registration{};
-    registration.size = VEXILO_OBSERVER_REGISTRATION_SIZE;
-    registration.abiVersion = VEXILO_OBSERVER_ABI_VERSION;
-    registration.eventMask = eventMask;
-    registration.callback = &countCtus;
-    registration.opaque = &run.ctus;
-    if (context != nullptr && packet != nullptr && av_vexilo_set_observer(context, &registration) == 0) {
-        run.cpuSeconds = bench::ownCpuSecondsOf([&] {
-            for (const PacketBytes& bytes : packets) {
-                packet->data = const_cast<std::uint8_t*>(bytes.bytes.data());
-                packet->size = static_cast<int>(bytes.bytes.size());
-                // Nothing is decoded here, so no frame ever asks for the packet's token.
-                vexilo::hevc_observer::feedPacket(context, packet, bytes.position);
-            }
-            vexilo::hevc_observer::feedFlush(context);
-        });
-        av_vexilo_clear_observer(context);
-        // The packet only borrowed our bytes; it must not free them.
-        packet->data = nullptr;
-        packet->size = 0;
-    }
-    av_packet_free(&packet);
-    avcodec_free_context(&context);
-    return run;
-}
-
-ParseRun bestParseOf(const std::vector<PacketBytes>& packets, std::uint64_t eventMask)
-{
-    ParseRun best = parseOnly(packets, eventMask);
-    for (int run = 1; run < kRuns; ++run) {
-        const ParseRun next = parseOnly(packets, eventMask);
-        best = next.cpuSeconds < best.cpuSeconds ? next : best;
-    }
-    return best;
-}
 
 // Best CPU time of `runs` "picture_structure" analyses of `target`; the finished payload and
 // the worker's peak memory of the last run go to `finished` and `peakBytes`.
@@ -192,9 +107,9 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    const std::vector<PacketBytes> packets = readPackets(clip);
-    const ParseRun blocks = bestParseOf(packets, VEXILO_OBSERVER_EVENT_MASK_ALL);
-    const ParseRun headers = bestParseOf(packets, VEXILO_OBSERVER_EVENT_MASK_STREAM_INDEX);
+    const std::vector<bench::PacketBytes> packets = bench::readPackets(clip);
+    const bench::ParseRun blocks = bench::bestParseOf(kRuns, packets, VEXILO_OBSERVER_EVENT_MASK_ALL);
+    const bench::ParseRun headers = bench::bestParseOf(kRuns, packets, VEXILO_OBSERVER_EVENT_MASK_STREAM_INDEX);
     if (blocks.ctus == 0) {
         std::fprintf(stderr, "the parser reported no CTUs\n");
         return 1;

@@ -58,19 +58,19 @@ private:
     QByteArray received_;
 };
 
-domain::VideoFrame tenBitFrame()
+domain::VideoFrame tenBitFrame(std::int32_t width = 3, std::int32_t height = 3)
 {
     domain::VideoFrame frame;
     frame.index = 41;
-    frame.width = 3;
-    frame.height = 3;
+    frame.width = width;
+    frame.height = height;
     frame.bitDepth = 10;
     frame.pixelFormatName = "yuv420p10le";
     frame.chromaFormat = domain::ChromaFormat::Yuv420;
     frame.colourRange = domain::ColourRange::Limited;
     frame.matrix = domain::ColourMatrix::Bt709;
-    const std::array<std::int32_t, 3> widths{3, 2, 2};
-    const std::array<std::int32_t, 3> heights{3, 2, 2};
+    const std::array<std::int32_t, 3> widths{width, (width + 1) / 2, (width + 1) / 2};
+    const std::array<std::int32_t, 3> heights{height, (height + 1) / 2, (height + 1) / 2};
     for (std::uint8_t index = 0; index < 3; ++index) {
         domain::VideoPlane plane;
         plane.planeIndex = index;
@@ -109,9 +109,8 @@ TEST(WorkerFramePacket, IndependentReaderSeesEveryField)
     SocketPair sockets;
     ASSERT_NE(sockets.reader, nullptr);
     const domain::VideoFrame frame = tenBitFrame();
-    std::uint64_t sequence = 0;
-    ASSERT_TRUE(sendAnalyzerFramePacket(sockets.writer, sequence, pictureFor(frame), frame));
-    EXPECT_EQ(sequence, 1U);
+    FramePacketSender sender(sockets.writer);
+    ASSERT_TRUE(sender.send(pictureFor(frame), frame));
 
     const std::optional<WirePacket> packet = sockets.readPacket();
     ASSERT_TRUE(packet.has_value());
@@ -158,18 +157,41 @@ TEST(WorkerFramePacket, SequenceAdvancesAlsoForRefusedPackets)
     SocketPair sockets;
     ASSERT_NE(sockets.reader, nullptr);
     const domain::VideoFrame frame = tenBitFrame();
-    std::uint64_t sequence = 0;
-    ASSERT_TRUE(sendAnalyzerFramePacket(sockets.writer, sequence, pictureFor(frame), frame));
+    FramePacketSender sender(sockets.writer);
+    ASSERT_TRUE(sender.send(pictureFor(frame), frame));
 
     domain::VideoFrame shortStride = frame;
     shortStride.planes[1].stride = 3;  // two ten-bit samples need four bytes per row
     shortStride.planes[1].samples.resize(6);
-    EXPECT_FALSE(sendAnalyzerFramePacket(sockets.writer, sequence, pictureFor(frame), shortStride));
-    EXPECT_EQ(sequence, 2U);
+    EXPECT_FALSE(sender.send(pictureFor(frame), shortStride));
 
-    ASSERT_TRUE(sendAnalyzerFramePacket(sockets.writer, sequence, pictureFor(frame), frame));
+    ASSERT_TRUE(sender.send(pictureFor(frame), frame));
     EXPECT_EQ(sockets.readPacket()->sequence, 1);
     EXPECT_EQ(sockets.readPacket()->sequence, 3);
+}
+
+// The sender keeps one buffer for all its packets: a small packet after a large one must
+// carry nothing of the large one, and the reader must find each whole.
+TEST(WorkerFramePacket, SmallPacketAfterALargeOneArrivesWhole)
+{
+    SocketPair sockets;
+    ASSERT_NE(sockets.reader, nullptr);
+    const domain::VideoFrame large = tenBitFrame(64, 48);
+    const domain::VideoFrame small = tenBitFrame();
+    FramePacketSender sender(sockets.writer);
+    ASSERT_TRUE(sender.send(pictureFor(large), large));
+    ASSERT_TRUE(sender.send(pictureFor(small), small));
+    ASSERT_TRUE(sender.send(pictureFor(large), large));
+
+    for (const domain::VideoFrame* expected : {&large, &small, &large}) {
+        const std::optional<WirePacket> packet = sockets.readPacket();
+        ASSERT_TRUE(packet.has_value());
+        EXPECT_EQ(packet->frameWidth, expected->width);
+        ASSERT_EQ(packet->planes.size(), 3U);
+        for (std::size_t i = 0; i < 3; ++i) {
+            EXPECT_EQ(packet->planes[i].samples, bytesOf(expected->planes[i].samples)) << "plane " << i;
+        }
+    }
 }
 
 TEST(WorkerFramePacket, ClosedPeerFailsTheSend)
@@ -179,8 +201,8 @@ TEST(WorkerFramePacket, ClosedPeerFailsTheSend)
     sockets.reader->abort();
     testing::spinUntil([&] { return sockets.writer.state() == QLocalSocket::UnconnectedState; }, 1000);
     const domain::VideoFrame frame = tenBitFrame();
-    std::uint64_t sequence = 0;
-    EXPECT_FALSE(sendAnalyzerFramePacket(sockets.writer, sequence, pictureFor(frame), frame));
+    FramePacketSender sender(sockets.writer);
+    EXPECT_FALSE(sender.send(pictureFor(frame), frame));
 }
 
 }  // namespace

@@ -15,18 +15,21 @@ class ArithmeticEncoder {
 public:
     void encodeDecision(ContextVariable& context, bool binVal)
     {
-        const std::uint32_t lps = rangeTabLps(context.pStateIdx, (ivlCurrRange_ >> 6U) & 3U);
+        unsigned pStateIdx = context.pStateIdx();
+        unsigned valMps = context.valMps();
+        const std::uint32_t lps = rangeTabLps(pStateIdx, (ivlCurrRange_ >> 6U) & 3U);
         ivlCurrRange_ -= lps;
-        if (binVal != (context.valMps != 0)) {
+        if (binVal != (valMps != 0)) {
             ivlLow_ += ivlCurrRange_;
             ivlCurrRange_ = lps;
-            if (context.pStateIdx == 0) {
-                context.valMps = static_cast<std::uint8_t>(1U - context.valMps);
+            if (pStateIdx == 0) {
+                valMps = 1U - valMps;
             }
-            context.pStateIdx = transIdxLps(context.pStateIdx);
-        } else if (context.pStateIdx < 62) {
-            ++context.pStateIdx;
+            pStateIdx = transIdxLps(pStateIdx);
+        } else if (pStateIdx < 62) {
+            ++pStateIdx;
         }
+        context = ContextVariable::of(pStateIdx, valMps);
         renormE();
     }
     void encodeBypass(bool binVal)
@@ -143,7 +146,7 @@ TEST_P(ArithmeticRoundTrip, DecoderReturnsEveryBinAndStopsAtTheStopBit)
     }
     bins.push_back({BinKind::Terminate, 0, true});
 
-    std::vector<ContextVariable> encoderContexts(8, ContextVariable{30, 1});
+    std::vector<ContextVariable> encoderContexts(8, ContextVariable::of(30, 1));
     ArithmeticEncoder encoder;
     encoder.writeBit(1); // leading raw bit the decoder must skip
     for (const Bin& bin : bins) {
@@ -161,7 +164,7 @@ TEST_P(ArithmeticRoundTrip, DecoderReturnsEveryBinAndStopsAtTheStopBit)
     }
     const std::uint64_t stopBit = encoder.bits() - 1;
 
-    std::vector<ContextVariable> decoderContexts(8, ContextVariable{30, 1});
+    std::vector<ContextVariable> decoderContexts(8, ContextVariable::of(30, 1));
     ArithmeticDecoder decoder(encoder.bytes, 1);
     decoder.initialise();
     for (std::size_t i = 0; i < bins.size(); ++i) {
@@ -199,7 +202,7 @@ TEST(ArithmeticDecoder, BypassRunsDecodeAsTheirBinsMostSignificantFirst)
     std::uniform_int_distribution<unsigned> length(0, 32);
     std::bernoulli_distribution fair(0.5);
     std::vector<std::pair<unsigned, std::uint32_t>> runs; // length, value
-    ContextVariable encoderContext{20, 0};
+    ContextVariable encoderContext = ContextVariable::of(20, 0);
     ArithmeticEncoder encoder;
     for (int i = 0; i < 3000; ++i) {
         encoder.encodeDecision(encoderContext, fair(random));
@@ -214,7 +217,7 @@ TEST(ArithmeticDecoder, BypassRunsDecodeAsTheirBinsMostSignificantFirst)
     }
     encoder.encodeTerminate(true);
 
-    ContextVariable decoderContext{20, 0};
+    ContextVariable decoderContext = ContextVariable::of(20, 0);
     ArithmeticDecoder decoder(encoder.bytes, 0);
     decoder.initialise();
     for (std::size_t i = 0; i < runs.size(); ++i) {
@@ -222,6 +225,66 @@ TEST(ArithmeticDecoder, BypassRunsDecodeAsTheirBinsMostSignificantFirst)
         ASSERT_EQ(decoder.decodeBypassBits(runs[i].first), runs[i].second) << "run " << i;
     }
     EXPECT_TRUE(decoder.decodeTerminate());
+}
+
+// Substreams (WPP rows, tiles) and PCM samples end the arithmetic code with a terminate bin
+// of 1, go on with raw bits to a byte boundary (and PCM sample bits), and start the code
+// afresh: the engine has to pick up exactly there, whatever it had read ahead.
+TEST(ArithmeticDecoder, RestartsAfterEachSubstreamsAlignmentAndSkippedSamples)
+{
+    std::mt19937 random(23);
+    std::uniform_int_distribution<unsigned> binCount(0, 300);
+    std::uniform_int_distribution<unsigned> sampleBytes(0, 3); // 0: no samples
+    std::uniform_int_distribution<unsigned> sampleByteCount(1, 12);
+    std::bernoulli_distribution fair(0.5);
+    struct Substream {
+        std::vector<std::pair<bool, bool>> bins; // bypass?, value
+        unsigned skippedBytes;
+    };
+    std::vector<Substream> substreams(60);
+    std::vector<std::uint8_t> data;
+    for (Substream& substream : substreams) {
+        ArithmeticEncoder encoder;
+        ContextVariable context = ContextVariable::of(10, 1);
+        for (unsigned i = binCount(random); i > 0; --i) {
+            const bool bypass = fair(random);
+            const bool value = fair(random);
+            if (bypass) {
+                encoder.encodeBypass(value);
+            } else {
+                encoder.encodeDecision(context, value);
+            }
+            substream.bins.emplace_back(bypass, value);
+        }
+        encoder.encodeTerminate(true);
+        while ((encoder.bits() & 7U) != 0) {
+            encoder.writeBit(0);
+        }
+        data.insert(data.end(), encoder.bytes.begin(), encoder.bytes.end());
+        substream.skippedBytes = sampleBytes(random) == 0 ? sampleByteCount(random) : 0;
+        for (unsigned i = 0; i < substream.skippedBytes; ++i) {
+            data.push_back(static_cast<std::uint8_t>(random()));
+        }
+    }
+
+    ArithmeticDecoder decoder(data, 0);
+    for (std::size_t s = 0; s < substreams.size(); ++s) {
+        decoder.initialise();
+        ContextVariable context = ContextVariable::of(10, 1);
+        for (const auto& [bypass, value] : substreams[s].bins) {
+            ASSERT_EQ(bypass ? decoder.decodeBypass() : decoder.decodeDecision(context), value) << "substream " << s;
+        }
+        ASSERT_TRUE(decoder.decodeTerminate()) << "substream " << s;
+        ASSERT_EQ(decoder.readBits(1), 1U) << "substream " << s;
+        while (!decoder.byteAligned()) {
+            ASSERT_EQ(decoder.readBits(1), 0U) << "substream " << s;
+        }
+        // A WPP row or tile goes straight on; PCM samples are skipped first.
+        if (substreams[s].skippedBytes != 0) {
+            decoder.skipBits(std::uint64_t{substreams[s].skippedBytes} * 8U);
+        }
+    }
+    EXPECT_EQ(decoder.bitPosition(), decoder.sizeBits());
 }
 
 TEST(ArithmeticDecoder, RefusesAnOffsetOf510AndReadsNoFurtherThanTheData)
@@ -304,8 +367,8 @@ TEST_P(ContextInitialisation, DerivesStateFromInitValueAndQp)
     ContextSet set;
     set.StatCoeff = {3, 3, 3, 3};
     initialiseContexts(set, initType, c.SliceQpY);
-    EXPECT_EQ(set.at(element, 0).pStateIdx, c.pStateIdx);
-    EXPECT_EQ(set.at(element, 0).valMps, c.valMps);
+    EXPECT_EQ(set.at(element, 0).pStateIdx(), c.pStateIdx);
+    EXPECT_EQ(set.at(element, 0).valMps(), c.valMps);
     EXPECT_EQ(set.StatCoeff, (std::array<std::uint32_t, 4>{}));
 }
 

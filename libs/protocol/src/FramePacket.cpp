@@ -387,16 +387,26 @@ QString framePacketProblem(const AnalyzerFramePacket& packet)
 
 QByteArray serializeAnalyzerFramePacket(const AnalyzerFramePacket& packet)
 {
-    if (!framePacketProblem(packet).isEmpty()) {
+    QByteArray bytes;
+    if (!serializeAnalyzerFramePacketInto(packet, bytes)) {
         return {};
+    }
+    return bytes;
+}
+
+bool serializeAnalyzerFramePacketInto(const AnalyzerFramePacket& packet, QByteArray& bytes)
+{
+    // Shrinking an array keeps its allocation.
+    bytes.resize(0);
+    if (!framePacketProblem(packet).isEmpty()) {
+        return false;
     }
     // Sized up front so that an oversized frame is refused before anything is allocated.
     const std::uint64_t size = bodySize(packet);
     if (size > kMaxFramePacketBodySize) {
-        return {};
+        return false;
     }
 
-    QByteArray bytes;
     bytes.reserve(static_cast<qsizetype>(static_cast<std::uint64_t>(kFramePacketHeaderSize) + size));
     QDataStream stream(&bytes, QIODevice::WriteOnly);
     configured(stream);
@@ -406,9 +416,10 @@ QByteArray serializeAnalyzerFramePacket(const AnalyzerFramePacket& packet)
     writeFrame(stream, packet.frame);
     const bool complete = static_cast<std::uint64_t>(bytes.size() - kFramePacketHeaderSize) == size;
     if (stream.status() != QDataStream::Ok || !complete) {
-        return {};
+        bytes.resize(0);
+        return false;
     }
-    return bytes;
+    return true;
 }
 
 std::optional<FramePacketHeader> readFramePacketHeader(QByteArrayView bytes)

@@ -4,28 +4,58 @@
 
 #include <QLocalSocket>
 
-namespace vexilo::analyzer {
+#include <poll.h>
+#include <sys/socket.h>
 
-bool sendAnalyzerFramePacket(QLocalSocket& socket, std::uint64_t& sequence, domain::PictureInfo picture,
-                             domain::VideoFrame frame)
+#include <cerrno>
+
+namespace vexilo::analyzer {
+namespace {
+
+// Writes every byte to the non-blocking socket descriptor, waiting while the peer's buffer is full.
+bool writeAll(int descriptor, const char* data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t written = ::send(descriptor, data, size, MSG_NOSIGNAL);
+        if (written > 0) {
+            data += written;
+            size -= static_cast<std::size_t>(written);
+            continue;
+        }
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            pollfd ready{descriptor, POLLOUT, 0};
+            if (::poll(&ready, 1, kFramePacketWriteTimeoutMs) <= 0) {
+                return false;
+            }
+            continue;
+        }
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool FramePacketSender::send(domain::PictureInfo picture, domain::VideoFrame frame)
 {
     protocol::AnalyzerFramePacket packet;
-    packet.sequence = ++sequence;
+    packet.sequence = ++sequence_;
     packet.picture = std::move(picture);
     packet.frame = std::move(frame);
-    const QByteArray bytes = protocol::serializeAnalyzerFramePacket(packet);
-    if (bytes.isEmpty()) {
+    if (!protocol::serializeAnalyzerFramePacketInto(packet, bytes_)) {
         return false;
     }
-    if (socket.write(bytes) != bytes.size()) {
-        return false;
-    }
-    while (socket.bytesToWrite() > 0) {
-        if (!socket.waitForBytesWritten(kFramePacketWriteTimeoutMs)) {
+    // Whatever the socket still buffers goes first, so that the stream of packets stays in order.
+    while (socket_.bytesToWrite() > 0) {
+        if (!socket_.waitForBytesWritten(kFramePacketWriteTimeoutMs)) {
             return false;
         }
     }
-    return true;
+    const auto descriptor = static_cast<int>(socket_.socketDescriptor());
+    return descriptor >= 0 && writeAll(descriptor, bytes_.constData(), static_cast<std::size_t>(bytes_.size()));
 }
 
 }  // namespace vexilo::analyzer

@@ -3,6 +3,8 @@
 #include "vexilo/domain/PictureInfo.h"
 #include "vexilo/domain/VideoFrame.h"
 
+#include <QByteArray>
+
 #include <cstdint>
 
 class QLocalSocket;
@@ -12,10 +14,22 @@ namespace vexilo::analyzer {
 inline constexpr int kFrameChannelConnectTimeoutMs = 3000;
 inline constexpr int kFramePacketWriteTimeoutMs = 5000;
 
-// Sends one picture as the task's next frame packet and waits until the peer has taken it, so a
-// slow reader slows the analysis down instead of growing memory. The sequence advances even when
-// the packet is refused.
-[[nodiscard]] bool sendAnalyzerFramePacket(QLocalSocket& socket, std::uint64_t& sequence,
-                                           domain::PictureInfo picture, domain::VideoFrame frame);
+// Sends a task's pictures as frame packets over one connected socket, each after the previous
+// one has been taken, so a slow reader slows the analysis down instead of growing memory. A
+// frame is megabytes: one buffer serves every packet, and the bytes go to the socket's
+// descriptor directly rather than through a second copy in the socket's own buffer, because
+// fresh allocations of that size cost more in page faults than the copies themselves.
+class FramePacketSender {
+public:
+    explicit FramePacketSender(QLocalSocket& socket) : socket_(socket) {}
+
+    // The sequence advances even when the packet is refused.
+    [[nodiscard]] bool send(domain::PictureInfo picture, domain::VideoFrame frame);
+
+private:
+    QLocalSocket& socket_;
+    std::uint64_t sequence_ = 0;
+    QByteArray bytes_;
+};
 
 }  // namespace vexilo::analyzer

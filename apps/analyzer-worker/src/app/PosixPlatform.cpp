@@ -136,6 +136,10 @@ void keepLargeAllocationsOnTheHeap()
     constexpr int kTrimThresholdBytes = 256 * 1024 * 1024;
     mallopt(M_MMAP_THRESHOLD, kMmapThresholdBytes);
     mallopt(M_TRIM_THRESHOLD, kTrimThresholdBytes);
+    // The analysis runs on its own thread, whose arena would be made of separate mappings
+    // that glibc unmaps as soon as their top is free, whatever the trim threshold: every
+    // frame's planes would be faulted in afresh. One arena for the few threads there are.
+    mallopt(M_ARENA_MAX, 1);
 #endif
 }
 

@@ -52,9 +52,9 @@ private:
 // A closed standard output must surface as a failed write, not as a fatal signal.
 void ignoreBrokenPipeSignal();
 
-// Every picture allocates and frees the same large buffers (decoded frames, block state,
-// motion fields). Kept on the heap instead of being mapped and unmapped each time, they
-// are not paid for again in page faults.
+// Every picture allocates and frees the same large buffers (decoded frames, the frames sent
+// to the desktop, block state, motion fields). Kept on the heap instead of being mapped and
+// unmapped each time, they are not paid for again in page faults.
 void keepLargeAllocationsOnTheHeap();
 
 // "errno 9 (Bad file descriptor)": the form diagnostics quote system errors in.

@@ -5,6 +5,8 @@
 
 #include <QLocalSocket>
 
+#include <optional>
+
 #include <stdexcept>
 
 namespace vexilo::analyzer {
@@ -56,12 +58,13 @@ void WorkerApplication::runAnalysisTask(const std::stop_token& stopToken, const 
     QJsonObject payload;
     try {
         std::unique_ptr<QLocalSocket> socket;
-        std::uint64_t packetSequence = 0;
+        std::optional<FramePacketSender> frameSender;
         FrameSink sendDecodedFrame;
         if (!task.frameChannel.isEmpty()) {
             socket = connectFrameChannel(task.frameChannel);
-            sendDecodedFrame = [&socket, &packetSequence](domain::PictureInfo picture, domain::VideoFrame frame) {
-                return sendAnalyzerFramePacket(*socket, packetSequence, std::move(picture), std::move(frame));
+            frameSender.emplace(*socket);
+            sendDecodedFrame = [&frameSender](domain::PictureInfo picture, domain::VideoFrame frame) {
+                return frameSender->send(std::move(picture), std::move(frame));
             };
         }
         const AnalysisMode mode = analysisModeFromName(task.modeName).value_or(AnalysisMode::StreamIndex);

@@ -4,8 +4,20 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cstring>
 
 namespace vexilo::hevc::cabac {
+namespace {
+
+// std::byteswap is C++23.
+std::uint64_t byteSwap(std::uint64_t value)
+{
+    return __builtin_bswap64(value);
+}
+
+} // namespace
+
 namespace detail {
 
 // Table 9-52, rangeTabLps[pStateIdx][qRangeIdx].
@@ -42,6 +54,26 @@ constexpr std::array<std::array<std::uint8_t, 64>, 2> kTransIdx = [] {
     return next;
 }();
 
+constexpr std::array<std::array<std::uint8_t, 4>, 128> kRangeTabLpsByState = [] {
+    std::array<std::array<std::uint8_t, 4>, 128> byState{};
+    for (std::size_t state = 0; state < byState.size(); ++state) {
+        byState[state] = kRangeTabLps[state >> 1U];
+    }
+    return byState;
+}();
+
+constexpr std::array<std::array<std::uint8_t, 128>, 2> kNextState = [] {
+    std::array<std::array<std::uint8_t, 128>, 2> next{};
+    for (unsigned isLps = 0; isLps < 2; ++isLps) {
+        for (unsigned state = 0; state < 128; ++state) {
+            const unsigned pStateIdx = state >> 1U;
+            const unsigned valMps = (state & 1U) ^ (isLps != 0 && pStateIdx == 0 ? 1U : 0U);
+            next[isLps][state] = static_cast<std::uint8_t>((unsigned{kTransIdx[isLps][pStateIdx]} << 1U) | valMps);
+        }
+    }
+    return next;
+}();
+
 void throwEndOfSliceData()
 {
     throw SyntaxError("slice segment data ends inside the arithmetic code");
@@ -65,50 +97,81 @@ ArithmeticDecoder::ArithmeticDecoder(std::span<const std::uint8_t> data, std::ui
     seek(bitPosition);
 }
 
+void ArithmeticDecoder::refillFor(unsigned count)
+{
+    refill();
+    if (lookahead_ < count) {
+        detail::throwEndOfSliceData();
+    }
+}
+
 void ArithmeticDecoder::refill()
 {
-    while (windowBits_ <= kWindowBits - 8 && nextByte_ < data_.size()) {
-        window_ |= std::uint64_t{data_[nextByte_++]} << (kWindowBits - 8 - windowBits_);
-        windowBits_ += 8;
+    // Whole bytes only, as long as the register and the look-ahead fit in 64 bits.
+    const unsigned room = (kValueBits - kRegisterBits - lookahead_) / 8U;
+    if (room == 0) {
+        return;
+    }
+    if (data_.size() - nextByte_ >= sizeof(std::uint64_t)) {
+        std::uint64_t next = 0;
+        std::memcpy(&next, data_.data() + nextByte_, sizeof(next));
+        if constexpr (std::endian::native == std::endian::little) {
+            next = byteSwap(next);
+        }
+        const unsigned bits = room * 8U;
+        value_ = (value_ << bits) | (next >> (kValueBits - bits));
+        lookahead_ += bits;
+        nextByte_ += room;
+        return;
+    }
+    for (unsigned byte = 0; byte < room && nextByte_ < data_.size(); ++byte) {
+        value_ = (value_ << 8U) | data_[nextByte_++];
+        lookahead_ += 8;
     }
 }
 
 void ArithmeticDecoder::seek(std::uint64_t bitPosition)
 {
-    position_ = std::min(bitPosition, sizeBits_);
-    nextByte_ = static_cast<std::size_t>(position_ >> 3U);
-    window_ = 0;
-    windowBits_ = 0;
-    refill();
-    const auto within = static_cast<unsigned>(position_ & 7U);
+    const std::uint64_t position = std::min(bitPosition, sizeBits_);
+    nextByte_ = static_cast<std::size_t>(position >> 3U);
+    value_ = 0;
+    lookahead_ = 0;
+    const auto within = static_cast<unsigned>(position & 7U);
     if (within != 0) {
-        window_ <<= within;
-        windowBits_ -= within;
+        // The rest of a byte the position falls inside; the bits before it stay behind.
+        value_ = data_[nextByte_++] & ((1U << (8U - within)) - 1U);
+        lookahead_ = 8U - within;
     }
 }
 
 void ArithmeticDecoder::initialise()
 {
     ivlCurrRange_ = 510;
-    ivlOffset_ = readBits(9);
+    if (lookahead_ < kRegisterBits) {
+        refillFor(kRegisterBits);
+    }
+    // Raw reads before may have left bits above the look-ahead.
+    value_ &= lookaheadMask();
+    lookahead_ -= kRegisterBits;
     // 9.3.2.5: a conforming stream never starts with an offset of 510 or 511.
-    require(ivlOffset_ < 510, "ivlOffset at arithmetic decoder initialisation is 510 or 511");
+    require((value_ >> lookahead_) < 510, "ivlOffset at arithmetic decoder initialisation is 510 or 511");
 }
 
 bool ArithmeticDecoder::decodeTerminate()
 {
     ivlCurrRange_ -= 2;
-    if (ivlOffset_ >= ivlCurrRange_) {
+    const std::uint64_t scaledRange = std::uint64_t{ivlCurrRange_} << lookahead_;
+    if (value_ >= scaledRange) {
         // No renormalisation: the arithmetic code ends here. Its last bit, already in the
         // register, is the one the syntax goes on with (rbsp_stop_one_bit,
         // alignment_bit_equal_to_one, or the bit in front of pcm_alignment_zero_bit), so it is
         // handed back to the raw bit reading.
-        seek(position_ - 1);
+        seek(bitPosition() - 1);
         return true;
     }
     if (ivlCurrRange_ < 256) {
         ivlCurrRange_ <<= 1U;
-        ivlOffset_ = (ivlOffset_ << 1U) | take(1);
+        takeIntoRegister(1);
     }
     return false;
 }

@@ -11,10 +11,19 @@
 
 namespace vexilo::hevc::cabac {
 
-// One context variable (9.3.2.2): pStateIdx and valMps.
+// One context variable (9.3.2.2): pStateIdx and valMps kept as one value,
+// (pStateIdx << 1) | valMps, so that a bin reads and writes a single value. Not a byte: a
+// store through a character type may alias anything, so the compiler would reload the
+// engine's registers from memory after every bin.
 struct ContextVariable {
-    std::uint8_t pStateIdx = 0;
-    std::uint8_t valMps = 0;
+    std::uint16_t state = 0;
+
+    static constexpr ContextVariable of(unsigned pStateIdx, unsigned valMps)
+    {
+        return ContextVariable{static_cast<std::uint16_t>((pStateIdx << 1U) | (valMps & 1U))};
+    }
+    [[nodiscard]] constexpr unsigned pStateIdx() const { return state >> 1U; }
+    [[nodiscard]] constexpr unsigned valMps() const { return state & 1U; }
 };
 
 // Table 9-52 rangeTabLps[pStateIdx][qRangeIdx] and Table 9-53 transIdxLps.
@@ -25,13 +34,18 @@ namespace detail {
 extern const std::array<std::array<std::uint8_t, 4>, 64> kRangeTabLps;
 // Table 9-53 by [bin was the least probable symbol][pStateIdx]: transIdxMps, transIdxLps.
 extern const std::array<std::array<std::uint8_t, 64>, 2> kTransIdx;
+// The same two tables by ContextVariable::state: rangeTabLps, and the next state with
+// valMps flipped where 9.3.4.3.2 flips it.
+extern const std::array<std::array<std::uint8_t, 4>, 128> kRangeTabLpsByState;
+extern const std::array<std::array<std::uint8_t, 128>, 2> kNextState;
 [[noreturn]] void throwEndOfSliceData();
 } // namespace detail
 
 // The engine decodes a bin or two per syntax element of every coefficient, so its hot paths
-// live here to be inlined, and the slice data is read through a 64-bit window rather than
-// bit by bit. The read position stays exact: it counts the bits the standard's 9-bit
-// register has taken in.
+// live here to be inlined. The 9-bit register is kept scaled: `value_` holds ivlOffset
+// followed by `lookahead_` bits of slice data already read, so renormalisation only counts
+// bits (nothing moves) and the data is read a 64-bit word at a time. The read position stays
+// exact: the bits the standard's register has taken in are those before the look-ahead.
 class ArithmeticDecoder {
 public:
     // `data` is the slice segment data; `bitPosition` where the engine starts reading.
@@ -44,48 +58,44 @@ public:
     // least probable symbol's case is selected with masks and one-step renormalisation.
     bool decodeDecision(ContextVariable& context)
     {
-        const std::uint32_t pStateIdx = context.pStateIdx;
-        const std::uint32_t valMps = context.valMps;
+        const std::uint32_t state = context.state;
         std::uint32_t range = ivlCurrRange_;
-        std::uint32_t offset = ivlOffset_;
-        const std::uint32_t ivlLpsRange = detail::kRangeTabLps[pStateIdx][(range >> 6U) & 3U];
+        const std::uint32_t ivlLpsRange = detail::kRangeTabLpsByState[state][(range >> 6U) & 3U];
         range -= ivlLpsRange;
-        const std::uint32_t isLps = offset >= range ? 1U : 0U;
-        const std::uint32_t lpsMask = 0U - isLps;
-        offset -= range & lpsMask;
-        range ^= (range ^ ivlLpsRange) & lpsMask;
-        context.pStateIdx = detail::kTransIdx[isLps][pStateIdx];
-        context.valMps = static_cast<std::uint8_t>(valMps ^ (isLps & (pStateIdx == 0 ? 1U : 0U)));
+        const std::uint64_t scaledRange = std::uint64_t{range} << lookahead_;
+        const std::uint32_t isLps = value_ >= scaledRange ? 1U : 0U;
+        value_ -= scaledRange & (0U - std::uint64_t{isLps});
+        range ^= (range ^ ivlLpsRange) & (0U - isLps);
+        context.state = detail::kNextState[isLps][state];
         // As many doublings as bring the range back to 256 or more (none after most MPS bins).
         const auto shift = static_cast<unsigned>(std::countl_zero(range)) - kRangeLeadingZeros;
         ivlCurrRange_ = range << shift;
-        ivlOffset_ = (offset << shift) | take(shift);
-        return (valMps ^ isLps) != 0;
+        takeIntoRegister(shift);
+        return ((state & 1U) ^ isLps) != 0;
     }
 
     bool decodeBypass()
     {
-        const std::uint32_t offset = (ivlOffset_ << 1U) | take(1);
-        const std::uint32_t isOne = offset >= ivlCurrRange_ ? 1U : 0U;
-        ivlOffset_ = offset - (ivlCurrRange_ & (0U - isOne));
-        return isOne != 0;
+        takeIntoRegister(1);
+        const std::uint64_t scaledRange = std::uint64_t{ivlCurrRange_} << lookahead_;
+        const bool isOne = value_ >= scaledRange;
+        value_ -= scaledRange & (0U - std::uint64_t{isOne});
+        return isOne;
     }
 
     // Most significant bin first. Decoding n bypass bins is a long division of the offset
-    // followed by the next n bits by the range, so it is done as one, in chunks that keep
-    // the dividend within 32 bits.
+    // followed by the next n bits by the range, so it is done as one.
     std::uint32_t decodeBypassBits(unsigned count)
     {
-        std::uint32_t value = 0;
-        while (count > 0) {
-            const unsigned chunk = count < kBypassChunk ? count : kBypassChunk;
-            const std::uint32_t dividend = (ivlOffset_ << chunk) | take(chunk);
-            const std::uint32_t quotient = dividend / ivlCurrRange_;
-            ivlOffset_ = dividend - quotient * ivlCurrRange_;
-            value = (value << chunk) | quotient;
-            count -= chunk;
+        if (count == 0) {
+            return 0;
         }
-        return value;
+        takeIntoRegister(count);
+        // The offset followed by `count` bits has at most 9 + 32 bits.
+        const std::uint64_t dividend = value_ >> lookahead_;
+        const std::uint64_t quotient = dividend / ivlCurrRange_;
+        value_ = ((dividend - quotient * ivlCurrRange_) << lookahead_) | (value_ & lookaheadMask());
+        return static_cast<std::uint32_t>(quotient);
     }
 
     bool decodeTerminate();
@@ -96,48 +106,47 @@ public:
 
     // Raw bits outside the arithmetic code: pcm_sample(), byte_alignment() and the trailing
     // bits after a terminate bin equal to 1. At most 32 at a time.
-    std::uint32_t readBits(unsigned count) { return take(count); }
+    std::uint32_t readBits(unsigned count)
+    {
+        takeIntoRegister(count);
+        const std::uint64_t mask = (std::uint64_t{1} << count) - 1U;
+        return static_cast<std::uint32_t>((value_ >> lookahead_) & mask);
+    }
     // Skips raw bits (pcm_sample()); the caller has checked that they are there.
-    void skipBits(std::uint64_t count) { seek(position_ + count); }
-    [[nodiscard]] std::uint64_t bitPosition() const { return position_; }
+    void skipBits(std::uint64_t count) { seek(bitPosition() + count); }
+    [[nodiscard]] std::uint64_t bitPosition() const { return std::uint64_t{nextByte_} * 8U - lookahead_; }
     [[nodiscard]] std::uint64_t sizeBits() const { return sizeBits_; }
-    [[nodiscard]] bool byteAligned() const { return (position_ & 7U) == 0; }
+    [[nodiscard]] bool byteAligned() const { return (lookahead_ & 7U) == 0; }
 
 private:
     // A 9-bit range has 23 leading zero bits in 32 when it is 256 or more.
     static constexpr unsigned kRangeLeadingZeros = 23;
-    static constexpr unsigned kWindowBits = 64;
-    // A 9-bit offset followed by this many bits still fits in 32.
-    static constexpr unsigned kBypassChunk = 16;
+    static constexpr unsigned kValueBits = 64;
+    static constexpr unsigned kRegisterBits = 9;
 
-    // The next `count` bits (0 to 32), most significant first.
-    std::uint32_t take(unsigned count)
+    // The register takes in the next `count` bits (0 to 32): they stop being look-ahead.
+    void takeIntoRegister(unsigned count)
     {
-        if (windowBits_ < count) {
-            refill();
-            if (windowBits_ < count) {
-                detail::throwEndOfSliceData();
-            }
+        if (lookahead_ < count) [[unlikely]] {
+            refillFor(count);
         }
-        // Two shifts, so that a count of 0 takes nothing instead of shifting by 64.
-        const auto bits = static_cast<std::uint32_t>((window_ >> 1U) >> (kWindowBits - 1U - count));
-        window_ <<= count;
-        windowBits_ -= count;
-        position_ += count;
-        return bits;
+        lookahead_ -= count;
     }
+    [[nodiscard]] std::uint64_t lookaheadMask() const { return (std::uint64_t{1} << lookahead_) - 1U; }
+    // Reads ahead until at least `count` bits are there, or throws at the end of the data.
+    void refillFor(unsigned count);
     void refill();
     // Moves the read position, outside the arithmetic code's register.
     void seek(std::uint64_t bitPosition);
 
     std::span<const std::uint8_t> data_;
     std::uint64_t sizeBits_;
-    std::uint64_t position_ = 0;
-    std::uint64_t window_ = 0;   // the bits after position_, most significant first
-    unsigned windowBits_ = 0;    // how many of them are valid
-    std::size_t nextByte_ = 0;   // the first byte not yet in the window
+    // ivlOffset << lookahead_, followed by the look-ahead bits. Raw bit reads leave bits
+    // above the register that initialise() clears.
+    std::uint64_t value_ = 0;
+    unsigned lookahead_ = 0;     // bits read from the data but not yet taken in
+    std::size_t nextByte_ = 0;   // the first byte not yet read
     std::uint32_t ivlCurrRange_ = 510;
-    std::uint32_t ivlOffset_ = 0;
 };
 
 } // namespace vexilo::hevc::cabac

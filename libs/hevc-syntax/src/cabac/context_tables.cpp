@@ -164,8 +164,8 @@ void initialiseContexts(ContextSet& set, unsigned initType, std::int32_t SliceQp
         const std::int32_t n = (offsetIdx << 3) - 16;
         const std::int32_t preCtxState = std::clamp(((m * qp) >> 4) + n, 1, 126);
         const bool valMps = preCtxState > 63;
-        set.contexts[i].valMps = valMps ? 1 : 0;
-        set.contexts[i].pStateIdx = static_cast<std::uint8_t>(valMps ? preCtxState - 64 : 63 - preCtxState);
+        set.contexts[i] = ContextVariable::of(static_cast<unsigned>(valMps ? preCtxState - 64 : 63 - preCtxState),
+                                              valMps ? 1U : 0U);
     }
     set.StatCoeff = {};
 }

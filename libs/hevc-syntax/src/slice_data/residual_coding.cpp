@@ -76,6 +76,22 @@ private:
     unsigned subBlockOffset_ = 0;
 };
 
+// The highest scan position whose bit is set in a non-empty mask of a sub-block's positions.
+std::int32_t highestScanPosition(std::uint32_t mask)
+{
+    return 31 - std::countl_zero(mask);
+}
+
+// The bits set in a mask of a sub-block's 16 positions, counted in registers: without a
+// population-count instruction in the target, std::popcount is a library call.
+unsigned significantCount(std::uint32_t mask)
+{
+    mask = mask - ((mask >> 1U) & 0x5555U);
+    mask = (mask & 0x3333U) + ((mask >> 2U) & 0x3333U);
+    mask = (mask + (mask >> 4U)) & 0x0F0FU;
+    return (mask + (mask >> 8U)) & 0x1FU;
+}
+
 // LastSignificantCoeffX/Y from prefix and suffix (7.4.9.11).
 std::uint32_t lastSignificantCoeff(std::uint32_t prefix, std::uint32_t suffix)
 {
@@ -246,17 +262,22 @@ void SliceDataParser::residual_coding(const CodingUnit& cu, ResidualBlock& block
             sigMask = 1U << static_cast<unsigned>(lastScanPos);
             n = lastScanPos - 1;
         }
-        for (; n >= 0; --n) {
+        // The flags are as likely 0 as 1, so they are folded in without branching on them.
+        for (; n > 0; --n) {
             const ScanPosition position = coeffScan[static_cast<std::size_t>(n)];
-            if (n > 0 || !inferSbDcSigCoeffFlag) {
-                const std::uint32_t xC = (xS << 2) + position.x;
-                const std::uint32_t yC = (yS << 2) + position.y;
-                if (decode(Element::sig_coeff_flag, sigContexts.ctxInc(xC, yC))) {
-                    sigMask |= 1U << static_cast<unsigned>(n);
-                    inferSbDcSigCoeffFlag = false;
-                }
+            const std::uint32_t sig_coeff_flag =
+                decode(Element::sig_coeff_flag, sigContexts.ctxInc((xS << 2) + position.x, (yS << 2) + position.y));
+            sigMask |= sig_coeff_flag << static_cast<unsigned>(n);
+        }
+        if (n == 0) {
+            if (inferSbDcSigCoeffFlag && sigMask == 0) {
+                sigMask = 1U; // DC of a coded sub-block with no other significant coefficient
             } else {
-                sigMask |= 1U; // DC of a coded sub-block with no other significant coefficient
+                const ScanPosition position = coeffScan[0];
+                sigMask |= decode(Element::sig_coeff_flag,
+                                  sigContexts.ctxInc((xS << 2) + position.x, (yS << 2) + position.y))
+                               ? 1U
+                               : 0U;
             }
         }
         if (sigMask == 0) {
@@ -270,38 +291,26 @@ void SliceDataParser::residual_coding(const CodingUnit& cu, ResidualBlock& block
         }
         greater1Ctx = 1;
         std::uint32_t greater1Mask = 0;
-        std::int32_t firstSigScanPos = 16;
-        std::int32_t lastSigScanPos = -1;
         unsigned numGreater1Flag = 0;
         std::int32_t lastGreater1ScanPos = -1;
         bool escapeDataPresent = false;
-        for (std::int32_t m = 15; m >= 0; --m) {
-            if ((sigMask & (1U << static_cast<unsigned>(m))) == 0) {
-                continue;
-            }
-            if (numGreater1Flag < 8) {
-                const bool flag = decode(Element::coeff_abs_level_greater1_flag,
-                                         ctxSet * 4 + greater1Ctx + (cIdx > 0 ? 16U : 0U));
-                ++numGreater1Flag;
-                if (flag) {
-                    greater1Mask |= 1U << static_cast<unsigned>(m);
-                    greater1Ctx = 0;
-                    if (lastGreater1ScanPos == -1) {
-                        lastGreater1ScanPos = m;
-                    } else {
-                        escapeDataPresent = true;
-                    }
-                } else if (greater1Ctx > 0 && greater1Ctx < 3) {
-                    ++greater1Ctx;
-                }
-            } else {
-                escapeDataPresent = true;
-            }
-            if (lastSigScanPos == -1) {
-                lastSigScanPos = m;
-            }
-            firstSigScanPos = m;
+        const std::int32_t lastSigScanPos = highestScanPosition(sigMask);
+        const std::int32_t firstSigScanPos = std::countr_zero(sigMask);
+        // Visits the significant positions only, from the highest down; the flags are folded
+        // in without branching on them.
+        std::uint32_t pending = sigMask;
+        for (; pending != 0 && numGreater1Flag < 8; ++numGreater1Flag) {
+            const std::int32_t m = highestScanPosition(pending);
+            pending &= ~(1U << static_cast<unsigned>(m));
+            const bool flag =
+                decode(Element::coeff_abs_level_greater1_flag, ctxSet * 4 + greater1Ctx + (cIdx > 0 ? 16U : 0U));
+            greater1Mask |= (flag ? 1U : 0U) << static_cast<unsigned>(m);
+            escapeDataPresent = escapeDataPresent || (flag && lastGreater1ScanPos != -1);
+            lastGreater1ScanPos = flag && lastGreater1ScanPos == -1 ? m : lastGreater1ScanPos;
+            greater1Ctx = flag ? 0U : greater1Ctx + (greater1Ctx > 0 && greater1Ctx < 3 ? 1U : 0U);
         }
+        // Significant coefficients past the eighth have no greater1 flag.
+        escapeDataPresent = escapeDataPresent || pending != 0;
         const bool signHidden = signHidingAllowed && lastSigScanPos - firstSigScanPos > 3;
         bool greater2 = false;
         if (lastGreater1ScanPos != -1) {
@@ -312,18 +321,17 @@ void SliceDataParser::residual_coding(const CodingUnit& cu, ResidualBlock& block
             engine_.alignBypass();
         }
         // coeff_sign_flag, one per significant coefficient but the hidden one.
-        const auto signs = static_cast<unsigned>(std::popcount(sigMask)) - (signHidden ? 1U : 0U);
+        const unsigned signs = significantCount(sigMask) - (signHidden ? 1U : 0U);
         engine_.decodeBypassBits(signs);
 
         std::uint32_t cRiceParam = persistentRice ? contexts_.StatCoeff[sbType] / 4 : 0;
         require(cRiceParam <= kMaxRiceParam, "Rice parameter out of range");
         bool firstRemaining = true;
         unsigned numSigCoeff = 0;
-        for (std::int32_t m = 15; m >= 0; --m) {
+        for (std::uint32_t unvisited = sigMask; unvisited != 0;) {
+            const std::int32_t m = highestScanPosition(unvisited);
             const auto bit = 1U << static_cast<unsigned>(m);
-            if ((sigMask & bit) == 0) {
-                continue;
-            }
+            unvisited &= ~bit;
             const std::uint32_t baseLevel =
                 1U + ((greater1Mask & bit) != 0 ? 1U : 0U) + (m == lastGreater1ScanPos && greater2 ? 1U : 0U);
             const std::uint32_t threshold = numSigCoeff < 8 ? (m == lastGreater1ScanPos ? 3U : 2U) : 1U;

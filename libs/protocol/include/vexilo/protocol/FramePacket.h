@@ -43,6 +43,11 @@ using FramePacketDecodeResult = std::variant<AnalyzerFramePacket, FramePacketDec
 // Header and body as one array, or an empty array when the packet is refused.
 [[nodiscard]] QByteArray serializeAnalyzerFramePacket(const AnalyzerFramePacket& packet);
 
+// The same bytes written over `bytes`, whose allocation is kept for the next packet: a sender
+// of many frames then reuses one buffer of a frame's size. False (and `bytes` empty) when the
+// packet is refused.
+[[nodiscard]] bool serializeAnalyzerFramePacketInto(const AnalyzerFramePacket& packet, QByteArray& bytes);
+
 // The 16 header bytes, unchecked; empty when fewer than 16 bytes are given.
 [[nodiscard]] std::optional<FramePacketHeader> readFramePacketHeader(QByteArrayView bytes);
 
