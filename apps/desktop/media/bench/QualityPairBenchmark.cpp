@@ -15,9 +15,9 @@ namespace {
 
 using namespace vexilo;
 namespace bench = vexilo::bench;
-using application::QualityFrameSourceMode;
-using application::QualityPairRequest;
-using application::QualityPairResult;
+using media::QualityFrameSourceMode;
+using media::QualityPairRequest;
+using media::QualityPairResult;
 
 constexpr int kPairs = 100;
 constexpr std::int32_t kWidth = 1920;
@@ -49,10 +49,10 @@ struct RunFigures {
     int vmafAvailable = 0;
 };
 
-RunFigures runAnalysis(const application::QualityAnalysisInput& input) {
+RunFigures runAnalysis(const media::QualityAnalysisInput& input) {
     RunFigures figures;
     figures.seconds = bench::secondsOf([&] {
-        application::analyzeQualityPairs(input, nullptr, [&figures](QualityPairResult result) {
+        media::analyzeQualityPairs(input, nullptr, [&figures](QualityPairResult result) {
             for (const auto* side : {&result.metricsA, &result.metricsB}) {
                 if (*side && (*side)->all.status == media::QualityMetricStatus::Available) {
                     ++figures.measuredSides;
@@ -86,7 +86,7 @@ int main() {
         return 1;
     }
 
-    application::QualityAnalysisInput input;
+    media::QualityAnalysisInput input;
     input.reference.path = reference;
     input.reference.width = kWidth;
     input.reference.height = kHeight;
