@@ -170,6 +170,37 @@ private slots:
         QCOMPARE(columnTexts(model, 14), QStringList({"N/A", "N/A", "N/A"}));
     }
 
+    // A batch of stored pairs is announced as one span of rows, whatever order it names them
+    // in; a model given another store stops following the first one.
+    void aStoredBatchRepaintsOneSpanOfRows() {
+        ComparePicturePairModel model;
+        const auto tester = vexilo::test::watch(&model);
+        model.setPictures(pictures(4, 1), pictures(4, 11));
+        model.setReferenceYuvSource(reference(4, 0, domain::ReferenceYuvLayout::I420));
+        application::QualityResultStore store;
+        model.setQualityResultStore(&store);
+        QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+        std::vector<application::QualityPairResult> batch(3);
+        batch[0].frameIndex = 2;
+        batch[1].frameIndex = 1;
+        batch[2].frameIndex = 9;  // no row
+        batch[0].metricsA = metricsWithPsnr(30, 30);
+        store.store(std::move(batch));
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(changed.at(0).at(0).toModelIndex(), model.index(1, 10));
+        QCOMPARE(changed.at(0).at(1).toModelIndex(), model.index(2, 14));
+        QCOMPARE(model.data(model.index(2, 11)).toString(), QStringLiteral("30.00"));
+        QCOMPARE(model.qualityResultAt(2), store.find(2));
+        QCOMPARE(model.qualityResultAt(0), nullptr);
+
+        application::QualityResultStore other;
+        model.setQualityResultStore(&other);
+        QCOMPARE(model.data(model.index(2, 11)).toString(), QStringLiteral("N/A"));
+        const int changesSoFar = static_cast<int>(changed.count());
+        storePair(store, 3, metricsWithPsnr(1, 1), std::nullopt);
+        QCOMPARE(changed.count(), changesSoFar);
+    }
+
     void statusTexts_data() {
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("text");
