@@ -1,10 +1,13 @@
 #include "vexilo/application/QualityAnalysisService.h"
 
+#include "vexilo/threading/ThreadMailbox.h"
+
 #include <QDeadlineTimer>
 #include <QThread>
 
 #include <exception>
 #include <mutex>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -43,7 +46,8 @@ std::size_t distinctFrameCount(const QualityAnalysisInput& input) {
 }  // namespace
 
 QualityAnalysisService::QualityAnalysisService(QObject* parent, Body body)
-    : QObject(parent), body_(std::move(body)), store_(new QualityResultStore(this)) {
+    : QObject(parent), body_(std::move(body)), store_(new QualityResultStore(this)),
+      mailbox_(new threading::ThreadMailbox(this)) {
     store_->setObjectName(QStringLiteral("qualityResultStore"));
 }
 
@@ -63,34 +67,32 @@ bool QualityAnalysisService::start(QualityAnalysisInput input, const QString& la
     requestedPairCount_ = distinctFrameCount(input);
     reportedFrames_.clear();
 
-    // The thread never outlives this object: the destructor stops it first.
-    auto postResult = [this, pending = pending_, runGeneration](QualityPairResult result) {
+    // The thread never outlives this object, nor its mailbox: the destructor stops it first.
+    threading::ThreadMailbox* mailbox = mailbox_;
+    auto postResult = [this, mailbox, pending = pending_, runGeneration](QualityPairResult result) {
         if (pending->add(std::move(result))) {
-            QMetaObject::invokeMethod(this, [this, runGeneration] { storePending(runGeneration); },
-                                      Qt::QueuedConnection);
+            mailbox->post([this, runGeneration] { storePending(runGeneration); });
         }
     };
-    // Whatever the body throws ends the run with an error record, never the program.
-    auto runBody = [this, body = body_, flag = cancelFlag_, input = std::move(input), postResult,
+    // Whatever the body throws ends the run with an error record, never the program; the
+    // thread's last word is always its end.
+    auto runBody = [this, mailbox, body = body_, flag = cancelFlag_, input = std::move(input), postResult,
                     runGeneration]() mutable {
-        QString detail;
+        std::optional<QString> failure;
         try {
             body(input, flag, std::move(postResult));
-            return;
         } catch (const std::exception& error) {
-            detail = QString::fromUtf8(error.what());
+            failure = QString::fromUtf8(error.what());
         } catch (...) {
-            detail = QStringLiteral("unknown exception");
+            failure = QStringLiteral("unknown exception");
         }
-        QMetaObject::invokeMethod(this, [this, runGeneration, detail] { failRun(runGeneration, detail); },
-                                  Qt::QueuedConnection);
+        if (failure) {
+            mailbox->post([this, runGeneration, detail = *failure] { failRun(runGeneration, detail); });
+        }
+        mailbox->post([this, runGeneration] { onThreadFinished(runGeneration); });
     };
     thread_ = QThread::create(std::move(runBody));
     thread_->setObjectName(QStringLiteral("qualityAnalysisThread"));
-    // A child, so that a service destroyed with no event loop left still frees the finished thread.
-    thread_->setParent(this);
-    connect(thread_, &QThread::finished, this, [this, runGeneration] { onThreadFinished(runGeneration); });
-    connect(thread_, &QThread::finished, thread_, &QObject::deleteLater);
     thread_->start(QThread::InheritPriority);
     return true;
 }
@@ -106,13 +108,18 @@ bool QualityAnalysisService::requestCancel() {
 
 void QualityAnalysisService::stop() {
     requestCancel();
-    if (thread_ != nullptr && thread_->isRunning()) {
-        thread_->wait(QDeadlineTimer(QDeadlineTimer::Forever));
-    }
     if (thread_ != nullptr) {
-        ++generation_;  // what the stopped run still has queued is now stale
+        endThread();
+        ++generation_;  // what the stopped run still has on its way is now stale
     }
     forgetRun();
+}
+
+// Waits for the thread to return (at once when it has posted its end) and frees it.
+void QualityAnalysisService::endThread() {
+    thread_->wait(QDeadlineTimer(QDeadlineTimer::Forever));
+    delete thread_;
+    thread_ = nullptr;
 }
 
 void QualityAnalysisService::clearResults() {
@@ -149,7 +156,8 @@ void QualityAnalysisService::onThreadFinished(std::uint64_t runGeneration) {
     if (runGeneration != generation_) {
         return;
     }
-    storePending(runGeneration);  // a store call still queued behind the finish finds nothing left
+    endThread();
+    storePending(runGeneration);  // the mailbox delivers in order: this finds nothing left
     const bool canceled = cancelRequested_;
     const QString label = runLabel_;
     forgetRun();

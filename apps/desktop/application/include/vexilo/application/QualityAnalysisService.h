@@ -14,13 +14,17 @@
 
 class QThread;
 
+namespace vexilo::threading {
+class ThreadMailbox;
+}
+
 namespace vexilo::application {
 
 // Quality runs, one at a time, and the store of what they measured. A run's thread measures
-// the pairs; its results reach the store on the thread this object lives in, gathered into
-// batches: however many arrived since the last batch are stored together and announced by
-// one `resultsReady`. Every run carries a generation, so that anything an ended run still had
-// queued is dropped.
+// the pairs; its results, its failure and its end reach the thread this object lives in
+// through a mailbox, the results gathered into batches: however many arrived since the last
+// batch are stored together and announced by one `resultsReady`. Every run carries a
+// generation, so that anything an ended run still had on its way is dropped.
 class QualityAnalysisService : public QObject {
     Q_OBJECT
 
@@ -65,10 +69,12 @@ private:
     void storePending(std::uint64_t runGeneration);
     void failRun(std::uint64_t runGeneration, const QString& detail);
     void onThreadFinished(std::uint64_t runGeneration);
+    void endThread();
     void forgetRun();
 
     Body body_;
     QualityResultStore* store_ = nullptr;
+    threading::ThreadMailbox* mailbox_ = nullptr;
     QThread* thread_ = nullptr;
     QualityCancelFlag cancelFlag_;
     std::shared_ptr<PendingResults> pending_;
