@@ -30,6 +30,7 @@ constexpr int kHeight = 180;
 constexpr const char* kSize = "320x180";
 constexpr double kFirstPairGoalSeconds = 1.0;
 constexpr double kOwnTimeGoalRatio = 1.2;
+constexpr int kRuns = 3;
 
 std::string rawReferenceArguments() {
     return std::string("-f rawvideo -pix_fmt yuv420p -s ") + kSize + " -r 25";
@@ -120,6 +121,12 @@ RunOutcome runThroughService(const application::QualityAnalysisInput& input) {
     return outcome;
 }
 
+void keepQuicker(RunOutcome& best, RunOutcome candidate) {
+    if (best.pairs.empty() || (!candidate.pairs.empty() && candidate.totalSeconds < best.totalSeconds)) {
+        best = std::move(candidate);
+    }
+}
+
 application::QualityAnalysisInput detectInput(const std::filesystem::path& reference, const std::filesystem::path& streamA,
                                               const std::filesystem::path& streamB) {
     application::QualityAnalysisInput input;
@@ -160,10 +167,15 @@ int main(int argc, char** argv) {
     }
     const application::QualityAnalysisInput input = detectInput(reference, streamA, streamB);
 
-    const RunOutcome bare = runBare(input);
+    // The machine is shared: each way runs a few times, taking turns, and its quickest run counts.
+    RunOutcome bare;
+    RunOutcome detect;
+    for (int run = 0; run < kRuns; ++run) {
+        keepQuicker(bare, runBare(input));
+        keepQuicker(detect, runThroughService(input));
+    }
     // Measured with the files as warm as the runs find them.
-    const double firstPictures = bench::bestOf(3, [&] { return bothFirstPicturesSeconds(streamA, streamB); });
-    const RunOutcome detect = runThroughService(input);
+    const double firstPictures = bench::bestOf(kRuns, [&] { return bothFirstPicturesSeconds(streamA, streamB); });
     bool ffmpegFailed = false;
     const double ffmpegSeconds = bench::secondsOf([&] {
         ffmpegFailed = !bench::runQuietly(ffmpegMetricsCommand(streamA, reference)) || ffmpegFailed;
