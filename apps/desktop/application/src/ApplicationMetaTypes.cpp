@@ -17,6 +17,7 @@ void registerApplicationMetaTypes()
     qRegisterMetaType<analysis::CacheError>("vexilo::analysis::CacheError");
     qRegisterMetaType<media::FFmpegError>("vexilo::media::FFmpegError");
     qRegisterMetaType<QualityPairResult>("vexilo::application::QualityPairResult");
+    qRegisterMetaType<QualityRunError>("vexilo::application::QualityRunError");
 }
 
 }  // namespace vexilo::application

@@ -13,7 +13,7 @@
 #include <cstdlib>
 #include <thread>
 
-namespace vexilo::application {
+namespace vexilo::media {
 namespace {
 
 using domain::VideoFrame;
@@ -347,9 +347,10 @@ TEST_F(QualityPairAnalysisTest, AFullStreamRunScoresEachSideAsOneWholeSequence) 
     EXPECT_GT(*results[5].metricsA->vmaf.features.at(1).score, 0.0) << "the clip moves";
 }
 
-// A pair is reported as soon as both its pictures are measured, while B still decodes, and
-// again with its VMAF once both sides' sequences are scored.
-TEST_F(QualityPairAnalysisTest, AFullStreamRunReportsEachPairAsItIsMeasured) {
+// A and B are decoded side by side: a pair is reported as soon as both its pictures are
+// measured, in frame order, long before either stream ends, and again with its VMAF once both
+// sides' sequences are scored.
+TEST_F(QualityPairAnalysisTest, AFullStreamRunReportsEachPairAsSoonAsBothPicturesAreMeasured) {
     std::vector<QualityPairRequest> requests;
     for (std::int64_t k = 0; k < kClipFrames; ++k) {
         requests.push_back(pairRequest(k, false));
@@ -362,20 +363,45 @@ TEST_F(QualityPairAnalysisTest, AFullStreamRunReportsEachPairAsItIsMeasured) {
                             picturesScoredAtReport.push_back(controls.callCount("vmaf_read_pictures"));
                         });
     ASSERT_EQ(results.size(), 2U * kClipFrames);
+    // The pair completes when the slower side measures picture 0; the faster side can be at
+    // most through its whole stream by then.
+    EXPECT_LE(picturesScoredAtReport[0], kClipFrames + 1) << "the first pair waited for a whole stream";
     for (std::int64_t k = 0; k < kClipFrames; ++k) {
         const QualityPairResult& early = results[static_cast<std::size_t>(k)];
         EXPECT_EQ(early.frameIndex, k);
-        expectMeasuredSide(early.metricsA, early.regionsA);  // A's sequence was scored when A ended
-        ASSERT_TRUE(early.metricsB);
-        EXPECT_EQ(early.metricsB->all.status, QualityMetricStatus::Available);
-        EXPECT_EQ(early.regionsB.size(), kBlocksPerFrame);
-        EXPECT_EQ(early.metricsB->vmaf.message, kVmafPendingMessage);
-        // All of A's pictures, and B's up to this one: the pair did not wait for the rest of B.
-        EXPECT_EQ(picturesScoredAtReport[static_cast<std::size_t>(k)], kClipFrames + k + 1) << "pair " << k;
+        for (const auto& [metrics, regions] : {std::pair{&early.metricsA, &early.regionsA},
+                                               std::pair{&early.metricsB, &early.regionsB}}) {
+            ASSERT_TRUE(*metrics);
+            EXPECT_EQ((*metrics)->all.status, QualityMetricStatus::Available);
+            EXPECT_EQ(regions->size(), kBlocksPerFrame);
+        }
         const QualityPairResult& final = results[static_cast<std::size_t>(kClipFrames + k)];
         EXPECT_EQ(final.frameIndex, k);
+        expectMeasuredSide(final.metricsA, final.regionsA);
         expectMeasuredSide(final.metricsB, final.regionsB);
+        expectSameMetrics(*final.metricsA, *early.metricsA);
         expectSameMetrics(*final.metricsB, *early.metricsB);
+    }
+}
+
+// A side whose stream fails to open does not hold back the pairs: its sides fail at once
+// and each pair leaves as soon as the other side is measured.
+TEST_F(QualityPairAnalysisTest, AnUnopenableStreamDoesNotHoldBackTheEarlyReports) {
+    std::vector<QualityPairRequest> requests;
+    for (std::int64_t k = 0; k < kClipFrames; ++k) {
+        requests.push_back(pairRequest(k, false));
+    }
+    QualityAnalysisInput in = input(QualityFrameSourceMode::FullStreamDecode, requests);
+    in.streamBPath = "/nonexistent/b.hevc";
+    const std::vector<QualityPairResult> results = reports(in);
+    ASSERT_EQ(results.size(), 2U * kClipFrames);
+    for (std::int64_t k = 0; k < kClipFrames; ++k) {
+        const QualityPairResult& early = results[static_cast<std::size_t>(k)];
+        EXPECT_EQ(early.frameIndex, k);
+        ASSERT_TRUE(early.metricsA && early.metricsB);
+        EXPECT_EQ(early.metricsA->vmaf.message, kVmafPendingMessage);
+        EXPECT_EQ(early.metricsB->all.status, QualityMetricStatus::MissingEncodedFrame);
+        EXPECT_FALSE(early.metricsB->all.message.empty());
     }
 }
 
@@ -420,17 +446,18 @@ void setFlag(void* flag) {
     static_cast<std::atomic<bool>*>(flag)->store(true);
 }
 
-TEST_F(QualityPairAnalysisTest, CancelDuringStreamAStopsItSkipsBAndEmitsNothing) {
+TEST_F(QualityPairAnalysisTest, CancelDuringTheDecodesStopsBothAndEmitsNothing) {
     std::vector<QualityPairRequest> requests;
     for (std::int64_t k = 0; k < kClipFrames; ++k) {
         requests.push_back(pairRequest(k, false));
     }
     const auto cancel = std::make_shared<std::atomic<bool>>(false);
-    controls.onInit(&setFlag, cancel.get());  // the first measurement of A pulls the switch
+    controls.onInit(&setFlag, cancel.get());  // the first measurement of either side pulls the switch
     const std::vector<QualityPairResult> results = run(input(QualityFrameSourceMode::FullStreamDecode, requests), cancel);
     controls.onInit(nullptr, nullptr);
     EXPECT_TRUE(results.empty());
-    EXPECT_LE(controls.callCount("vmaf_init"), 2) << "decoding goes on for at most one more picture";
+    EXPECT_LE(controls.callCount("vmaf_init"), 2) << "one session per side, none after the cancel";
+    EXPECT_LE(controls.callCount("vmaf_read_pictures"), 4) << "each decoder goes on for at most one more picture";
 }
 
 TEST_F(QualityPairAnalysisTest, CancelStopsBoundedModeBeforeTheNextRequest) {
@@ -510,4 +537,4 @@ TEST(QualityPairAnalysisWithoutLibvmaf, EveryVmafRecordIsUnavailableWhilePsnrSsi
 }
 
 }  // namespace
-}  // namespace vexilo::application
+}  // namespace vexilo::media

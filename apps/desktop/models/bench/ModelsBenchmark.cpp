@@ -203,9 +203,14 @@ int main(int argc, char** argv) {
                reference.layout = domain::ReferenceYuvLayout::I010;
                reference.matchedFrames = kPictureCount;
                model.setReferenceYuvSource(reference);
-               media::FrameQualityMetrics metrics;
+               application::QualityResultStore store;
+               model.setQualityResultStore(&store);
                for (int index = 0; index < kPictureCount; ++index) {
-                   model.setPairMetrics(index, metrics, metrics);
+                   application::QualityPairResult result;
+                   result.frameIndex = index;
+                   result.metricsA.emplace();
+                   result.metricsB.emplace();
+                   store.store({std::move(result)});
                }
            }));
     return 0;

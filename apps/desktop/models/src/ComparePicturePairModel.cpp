@@ -186,28 +186,62 @@ void ComparePicturePairModel::setPictures(const domain::PictureInfoBatch& pictur
                                           const domain::PictureInfoBatch& picturesB) {
     picturesA_ = picturesA;
     picturesB_ = picturesB;
-    pairMetrics_.clear();
     rebuild();
 }
 
 void ComparePicturePairModel::setReferenceYuvSource(const std::optional<domain::ReferenceYuvSource>& source) {
     reference_ = source;
-    pairMetrics_.clear();
     rebuild();
 }
 
-void ComparePicturePairModel::setPairMetrics(std::int64_t frameIndex,
-                                             const std::optional<media::FrameQualityMetrics>& metricsA,
-                                             const std::optional<media::FrameQualityMetrics>& metricsB) {
-    pairMetrics_[frameIndex] = {metricsA, metricsB};
-    const int row = rowForFrameIndex(frameIndex);
-    if (row < 0) {
-        return;
+void ComparePicturePairModel::setQualityResultStore(const application::QualityResultStore* store) {
+    if (qualityResults_ != nullptr) {
+        disconnect(qualityResults_, nullptr, this, nullptr);
     }
-    ComparePicturePair& pair = rows_[static_cast<std::size_t>(row)];
-    pair.metricsA = metricsA;
-    pair.metricsB = metricsB;
-    emit dataChanged(index(row, kFirstMetricColumn), index(row, kLastMetricColumn), {Qt::DisplayRole});
+    qualityResults_ = store;
+    if (store != nullptr) {
+        connect(store, &application::QualityResultStore::pairsStored, this, &ComparePicturePairModel::onPairsStored);
+        connect(store, &application::QualityResultStore::cleared, this, &ComparePicturePairModel::onResultsCleared);
+        // A store that goes away first leaves the model without metrics, not with a dangling pointer.
+        connect(store, &QObject::destroyed, this, [this] { qualityResults_ = nullptr; });
+    }
+    onResultsCleared();
+}
+
+const application::QualityPairResult* ComparePicturePairModel::qualityResultAt(int row) const {
+    const ComparePicturePair* pair = pairAt(row);
+    return pair != nullptr ? resultOf(*pair) : nullptr;
+}
+
+const application::QualityPairResult* ComparePicturePairModel::resultOf(const ComparePicturePair& pair) const {
+    return qualityResults_ != nullptr ? qualityResults_->find(pair.frameIndex) : nullptr;
+}
+
+// A batch names frames in any order and may name frames without a row: the changed rows are
+// announced as one span, which views repaint as cheaply as one row.
+void ComparePicturePairModel::onPairsStored(const QList<qint64>& frameIndices) {
+    std::optional<int> first;
+    std::optional<int> last;
+    for (const qint64 frameIndex : frameIndices) {
+        const int row = rowForFrameIndex(frameIndex);
+        if (row >= 0) {
+            first = std::min(first.value_or(row), row);
+            last = std::max(last.value_or(row), row);
+        }
+    }
+    if (first) {
+        announceMetricRows(*first, *last);
+    }
+}
+
+void ComparePicturePairModel::onResultsCleared() {
+    if (!rows_.empty()) {
+        announceMetricRows(0, static_cast<int>(rows_.size()) - 1);
+    }
+}
+
+void ComparePicturePairModel::announceMetricRows(int firstRow, int lastRow) {
+    emit dataChanged(index(firstRow, kFirstMetricColumn), index(lastRow, kLastMetricColumn), {Qt::DisplayRole});
 }
 
 const ComparePicturePair* ComparePicturePairModel::pairAt(int row) const {
@@ -282,10 +316,6 @@ void ComparePicturePairModel::rebuild() {
             pair.pocB = b->poc;
             pair.pictureTypeB = display::codeOf(b->pictureType);
         }
-        if (const auto metrics = pairMetrics_.find(frameIndex); metrics != pairMetrics_.end()) {
-            pair.metricsA = metrics->second.first;
-            pair.metricsB = metrics->second.second;
-        }
         pair.resolutionText = resolutionText(referenceSize, a, b);
         pair.matchText = matchText(reference_, pair, a, b);
         rows.push_back(std::move(pair));
@@ -306,9 +336,11 @@ QString ComparePicturePairModel::psnrCell(const ComparePicturePair& pair, bool s
     if (!pair.referenceFrameIndex.has_value()) {
         return QStringLiteral("Ref missing");
     }
-    const auto& metrics = sideA ? pair.metricsA : pair.metricsB;
-    if (metrics.has_value()) {
-        const media::PlaneQualityMetrics& plane = allPlanes ? metrics->all : metrics->y;
+    const application::QualityPairResult* result = resultOf(pair);
+    const std::optional<media::FrameQualityMetrics>* metrics =
+        result == nullptr ? nullptr : (sideA ? &result->metricsA : &result->metricsB);
+    if (metrics != nullptr && metrics->has_value()) {
+        const media::PlaneQualityMetrics& plane = allPlanes ? (*metrics)->all : (*metrics)->y;
         if (plane.status != QualityMetricStatus::Available) {
             return metricStatusText(plane.status);
         }
@@ -323,8 +355,12 @@ QString ComparePicturePairModel::winnerCell(const ComparePicturePair& pair) cons
     if (!reference_.has_value()) {
         return kNoReference;
     }
-    const std::optional<double> psnrA = countingPsnr(pair.metricsA);
-    const std::optional<double> psnrB = countingPsnr(pair.metricsB);
+    const application::QualityPairResult* result = resultOf(pair);
+    if (result == nullptr) {
+        return kNotAvailableText;
+    }
+    const std::optional<double> psnrA = countingPsnr(result->metricsA);
+    const std::optional<double> psnrB = countingPsnr(result->metricsB);
     if (!psnrA.has_value() && !psnrB.has_value()) {
         return kNotAvailableText;
     }

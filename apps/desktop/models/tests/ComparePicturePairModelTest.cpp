@@ -30,6 +30,17 @@ domain::PictureInfoBatch pictures(int count, domain::PictureId firstId, std::int
     return batch;
 }
 
+// What a quality run reports for one pair, stored as the service stores it.
+void storePair(application::QualityResultStore& store, std::int64_t frameIndex,
+               const std::optional<media::FrameQualityMetrics>& metricsA,
+               const std::optional<media::FrameQualityMetrics>& metricsB) {
+    application::QualityPairResult result;
+    result.frameIndex = frameIndex;
+    result.metricsA = metricsA;
+    result.metricsB = metricsB;
+    store.store({result});
+}
+
 domain::ReferenceYuvSource reference(std::uint64_t frames, std::int64_t offset, domain::ReferenceYuvLayout layout) {
     domain::ReferenceYuvSource source;
     source.width = 1920;
@@ -122,35 +133,72 @@ private slots:
         const auto tester = vexilo::test::watch(&model);
         model.setPictures(pictures(3, 1), pictures(3, 11));
         model.setReferenceYuvSource(reference(3, 0, domain::ReferenceYuvLayout::I420));
+        application::QualityResultStore store;
+        model.setQualityResultStore(&store);
         QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
 
-        model.setPairMetrics(0, metricsWithPsnr(40.0, 41.004), metricsWithPsnr(39.0, 41.000));
+        storePair(store, 0, metricsWithPsnr(40.0, 41.004), metricsWithPsnr(39.0, 41.000));
         QCOMPARE(changed.count(), 1);
         QCOMPARE(changed.at(0).at(0).toModelIndex(), model.index(0, 10));
         QCOMPARE(changed.at(0).at(1).toModelIndex(), model.index(0, 14));
         QCOMPARE(rowText(model, 0).section(" | ", 10), QStringLiteral("40.00 | 41.00 | 39.00 | 41.00 | Tie"));
-        model.setPairMetrics(0, metricsWithPsnr(40.0, 41.006), metricsWithPsnr(39.0, 41.000));
+        storePair(store, 0, metricsWithPsnr(40.0, 41.006), metricsWithPsnr(39.0, 41.000));
         QCOMPARE(model.data(model.index(0, 14)).toString(), QStringLiteral("A"));
 
         const double infinity = std::numeric_limits<double>::infinity();
-        model.setPairMetrics(1, metricsWithPsnr(infinity, infinity), metricsWithPsnr(infinity, infinity));
+        storePair(store, 1, metricsWithPsnr(infinity, infinity), metricsWithPsnr(infinity, infinity));
         QCOMPARE(rowText(model, 1).section(" | ", 10), QStringLiteral("inf | inf | inf | inf | Tie"));
-        model.setPairMetrics(1, metricsWithPsnr(30, 30), metricsWithPsnr(infinity, infinity));
+        storePair(store, 1, metricsWithPsnr(30, 30), metricsWithPsnr(infinity, infinity));
         QCOMPARE(model.data(model.index(1, 14)).toString(), QStringLiteral("B"));
 
         auto unavailable = metricsWithPsnr(1, 1);
         unavailable.all.status = media::QualityMetricStatus::FormatMismatch;
-        model.setPairMetrics(2, metricsWithPsnr(35, 35), unavailable);
+        storePair(store, 2, metricsWithPsnr(35, 35), unavailable);
         QCOMPARE(rowText(model, 2).section(" | ", 10), QStringLiteral("35.00 | 35.00 | 1.00 | Format mismatch | A only"));
-        model.setPairMetrics(2, std::nullopt, std::nullopt);
+        storePair(store, 2, std::nullopt, std::nullopt);
         QCOMPARE(rowText(model, 2).section(" | ", 10), QStringLiteral("N/A | N/A | N/A | N/A | N/A"));
 
         const int changesSoFar = static_cast<int>(changed.count());
-        model.setPairMetrics(7, metricsWithPsnr(1, 1), std::nullopt);
+        storePair(store, 7, metricsWithPsnr(1, 1), std::nullopt);
         QCOMPARE(changed.count(), changesSoFar);
         QCOMPARE(model.rowCount(), 3);
+        // A rebuild keeps reading the store; emptying the store empties every metric cell.
         model.setPictures(pictures(3, 1), pictures(3, 11));
+        QCOMPARE(model.data(model.index(0, 14)).toString(), QStringLiteral("A"));
+        store.clear();
+        QCOMPARE(changed.count(), changesSoFar + 1);
         QCOMPARE(columnTexts(model, 14), QStringList({"N/A", "N/A", "N/A"}));
+    }
+
+    // A batch of stored pairs is announced as one span of rows, whatever order it names them
+    // in; a model given another store stops following the first one.
+    void aStoredBatchRepaintsOneSpanOfRows() {
+        ComparePicturePairModel model;
+        const auto tester = vexilo::test::watch(&model);
+        model.setPictures(pictures(4, 1), pictures(4, 11));
+        model.setReferenceYuvSource(reference(4, 0, domain::ReferenceYuvLayout::I420));
+        application::QualityResultStore store;
+        model.setQualityResultStore(&store);
+        QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+        std::vector<application::QualityPairResult> batch(3);
+        batch[0].frameIndex = 2;
+        batch[1].frameIndex = 1;
+        batch[2].frameIndex = 9;  // no row
+        batch[0].metricsA = metricsWithPsnr(30, 30);
+        store.store(std::move(batch));
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(changed.at(0).at(0).toModelIndex(), model.index(1, 10));
+        QCOMPARE(changed.at(0).at(1).toModelIndex(), model.index(2, 14));
+        QCOMPARE(model.data(model.index(2, 11)).toString(), QStringLiteral("30.00"));
+        QCOMPARE(model.qualityResultAt(2), store.find(2));
+        QCOMPARE(model.qualityResultAt(0), nullptr);
+
+        application::QualityResultStore other;
+        model.setQualityResultStore(&other);
+        QCOMPARE(model.data(model.index(2, 11)).toString(), QStringLiteral("N/A"));
+        const int changesSoFar = static_cast<int>(changed.count());
+        storePair(store, 3, metricsWithPsnr(1, 1), std::nullopt);
+        QCOMPARE(changed.count(), changesSoFar);
     }
 
     void statusTexts_data() {
@@ -173,7 +221,9 @@ private slots:
         model.setReferenceYuvSource(reference(1, 0, domain::ReferenceYuvLayout::I420));
         auto metrics = metricsWithPsnr(30, 30);
         metrics.y.status = static_cast<media::QualityMetricStatus>(status);
-        model.setPairMetrics(0, metrics, metrics);
+        application::QualityResultStore store;
+        model.setQualityResultStore(&store);
+        storePair(store, 0, metrics, metrics);
         QCOMPARE(model.data(model.index(0, 10)).toString(), text);
         QCOMPARE(model.data(model.index(0, 11)).toString(), QStringLiteral("30.00"));
     }

@@ -109,7 +109,12 @@ QStringList dumpComparePairs(const analysis::StreamAnalysis& stream) {
     metrics.y.psnr = 38.125;
     metrics.all.status = media::QualityMetricStatus::Available;
     metrics.all.psnr = 40.0;
-    model.setPairMetrics(0, metrics, metrics);
+    application::QualityResultStore store;
+    model.setQualityResultStore(&store);
+    application::QualityPairResult result;
+    result.metricsA = metrics;
+    result.metricsB = metrics;
+    store.store({result});
     return lines + vexilo::test::dumpModel(model, QStringLiteral("ComparePicturePairModel with an 8-bit reference"));
 }
 

@@ -1,7 +1,7 @@
 #include "vexilo/ui/MainWindow.h"
 
 #include "MainWindowLayoutConstants.h"
-#include "QualityAnalysisRun.h"
+#include "vexilo/application/QualityAnalysisService.h"
 #include "WindowLayoutSettings.h"
 
 #include "vexilo/ai/AiChatPanel.h"
@@ -132,11 +132,14 @@ MainWindow::MainWindow(QWidget* parent)
     resize(kWindowWidth, kWindowHeight);
     setDockNestingEnabled(true);
 
+    qualityService = new application::QualityAnalysisService(this);
+    qualityService->setObjectName(QStringLiteral("qualityAnalysisService"));
     createActions();
     createMenus();
     createMainToolBar();
     createCentralWidget();
     createDocks();
+    connectQualityService();
 
     projectController = new ProjectController(this, defaultControllerOptions());
     projectController->setObjectName(QStringLiteral("projectController"));
@@ -164,7 +167,6 @@ MainWindow::~MainWindow()
     }
     pictureAnalysis.reset();
     streamAnalysis.reset();
-    qualityResults.clear();
     referenceYuvSource.reset();
 }
 
@@ -325,7 +327,7 @@ void MainWindow::updateActionStates()
                                  || (taskB && !isOneOf(sB, {ProjectState::Cancelling, ProjectState::Closing}));
     const bool aActive = isOneOf(sA, {ProjectState::Ready, ProjectState::Analyzing});
     const bool analysisBusy = projectController != nullptr && projectController->isAnalysisBusy();
-    const bool qualityRunning = qualityRun != nullptr && qualityRun->isRunning();
+    const bool qualityRunning = qualityService != nullptr && qualityService->isRunning();
     const bool hasPairs = comparePicturePairModel != nullptr && comparePicturePairModel->rowCount() > 0;
     const bool pairSelected = comparePairView != nullptr && comparePairView->currentIndex().isValid();
     const bool qualityStartable = streamAnalysisReady && referenceYuvSource.has_value() && hasPairs && !qualityRunning;
@@ -452,10 +454,9 @@ void MainWindow::resetViews()
 
 void MainWindow::clearQualityMetrics()
 {
-    if (qualityMetricChart != nullptr) {
-        qualityMetricChart->clear();
+    if (qualityService != nullptr) {
+        qualityService->clearResults();  // the pair model and the chart follow the store
     }
-    qualityResults.clear();
     for (FrameViewer* viewer : {frameViewer, compareBFrameViewer}) {
         if (viewer != nullptr) {
             viewer->clearQualityHeatmap();
@@ -664,24 +665,6 @@ void MainWindow::onCompareBTaskCanceled()
     refreshAiEvidence(tr("B stream canceled"));
     updateActionStates();
 }
-
-// ---- Quality runs ---------------------------------------------------------------------------
-
-void MainWindow::applyQualityResults(const application::QualityPairResult& result)
-{
-    qualityResults.insert_or_assign(result.frameIndex, result);
-    if (qualityMetricChart == nullptr) {
-        return;
-    }
-    qualityMetricChart->setFramePoint({result.frameIndex, result.metricsA, result.metricsB});
-    setLabelText(qualityMetricStatusLabel, tr("Quality metrics: %1 frame points").arg(qualityMetricChart->frameCount()));
-    updateQualityHeatmaps();
-    // The evidence copies every picture and result: rebuilt once per gathered batch of results,
-    // not once per result.
-    deferredEvidenceStatus = tr("Quality metrics updated");
-    scheduleDeferredRefresh();
-}
-
 
 // ---- Task reporting and selection -----------------------------------------------------------
 

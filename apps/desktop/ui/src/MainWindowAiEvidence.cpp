@@ -31,7 +31,7 @@ ai::AiEvidenceComparePair evidencePairOf(const ComparePicturePair& pair)
 {
     return {pair.frameIndex,    pair.referenceFrameIndex, pair.pictureIdA,   pair.pictureIdB, pair.displayIndexA,
             pair.displayIndexB, pair.pocA,                pair.pocB,         pair.pictureTypeA, pair.pictureTypeB,
-            pair.resolutionText, pair.matchText,          pair.metricsA,     pair.metricsB};
+            pair.resolutionText, pair.matchText,          std::nullopt,      std::nullopt};
 }
 
 }  // namespace
@@ -105,6 +105,7 @@ ai::AiEvidenceSnapshot MainWindow::makeAiEvidenceSnapshot(const QString& statusT
 {
     ai::AiEvidenceSnapshot snapshot;
     snapshot.statusText = statusText;
+    const application::QualityResultStore::Results& qualityResults = measuredQualityPairs();
     snapshot.streamInfo = projectController->streamInfo();
     snapshot.pictures = projectController->pictures();
     snapshot.selectedPictureId = projectController->selectedPictureId();

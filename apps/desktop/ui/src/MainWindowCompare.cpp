@@ -98,9 +98,6 @@ void MainWindow::rebuildComparePairs(bool withReference)
         comparePicturePairModel->setReferenceYuvSource(referenceYuvSource);
     }
     comparePicturePairModel->setPictures(projectController->pictures(), compareBProjectController->pictures());
-    // Both calls above drop the pair metrics the model held; the measured results are still
-    // the window's, so the PSNR and winner columns get them back.
-    reapplyQualityResultsToPairModel();
     if (currentFrame) {
         selectComparePairRowForFrame(*currentFrame);
     }
@@ -126,16 +123,6 @@ void MainWindow::restoreComparePairScrollPosition(QPoint position)
     comparePairView->doItemsLayout();
     comparePairView->horizontalScrollBar()->setValue(position.x());
     comparePairView->verticalScrollBar()->setValue(position.y());
-}
-
-void MainWindow::reapplyQualityResultsToPairModel()
-{
-    if (comparePicturePairModel == nullptr) {
-        return;
-    }
-    for (const auto& [frameIndex, result] : qualityResults) {
-        comparePicturePairModel->setPairMetrics(frameIndex, result.metricsA, result.metricsB);
-    }
 }
 
 void MainWindow::onCompareBTaskFinished(const application::ProjectTaskSummary& summary)

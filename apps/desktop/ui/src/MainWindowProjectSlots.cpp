@@ -2,8 +2,9 @@
 // controller through a decode task.
 #include "vexilo/ui/MainWindow.h"
 
+#include "vexilo/application/QualityAnalysisService.h"
+
 #include "MainWindowFlowSupport.h"
-#include "QualityAnalysisRun.h"
 
 #include "vexilo/application/ProjectController.h"
 #include "vexilo/media/PathText.h"
@@ -116,8 +117,8 @@ void MainWindow::onCloseProjectRequested()
 
 void MainWindow::onCancelTaskRequested()
 {
-    if (qualityRun != nullptr) {
-        qualityRun->requestCancel();
+    if (qualityService != nullptr) {
+        qualityService->requestCancel();
     }
     for (application::ProjectController* controller : {projectController, compareBProjectController}) {
         if (controller != nullptr) {

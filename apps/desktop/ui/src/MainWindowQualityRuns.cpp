@@ -1,11 +1,12 @@
 #include "vexilo/ui/MainWindow.h"
 
-#include "QualityAnalysisRun.h"
 #include "QualityTexts.h"
 
 #include "vexilo/application/ProjectController.h"
+#include "vexilo/application/QualityAnalysisService.h"
 #include "vexilo/models/ComparePicturePairModel.h"
 #include "vexilo/views/FrameViewer.h"
+#include "vexilo/views/QualityMetricChartWidget.h"
 
 #include <QLabel>
 #include <QStatusBar>
@@ -27,6 +28,26 @@ QString optionalNumberText(const std::optional<std::int64_t>& value)
 }
 
 }  // namespace
+
+void MainWindow::connectQualityService()
+{
+    const application::QualityResultStore* store = &qualityService->resultStore();
+    if (comparePicturePairModel != nullptr) {
+        comparePicturePairModel->setQualityResultStore(store);
+    }
+    if (qualityMetricChart != nullptr) {
+        qualityMetricChart->setQualityResultStore(store);
+    }
+    connect(qualityService, &application::QualityAnalysisService::resultsReady, this,
+            &MainWindow::onQualityResultsReady);
+    connect(qualityService, &application::QualityAnalysisService::finished, this, &MainWindow::onQualityRunFinished);
+    connect(qualityService, &application::QualityAnalysisService::runFailed, this, &MainWindow::onQualityRunFailed);
+}
+
+const application::QualityResultStore::Results& MainWindow::measuredQualityPairs() const
+{
+    return qualityService->resultStore().results();
+}
 
 void MainWindow::onAnalyzeSelectedPairQualityRequested()
 {
@@ -57,9 +78,7 @@ void MainWindow::onAnalyzeFullStreamQualityRequested()
 
 void MainWindow::onCancelQualityAnalysisRequested()
 {
-    if (qualityRun != nullptr) {
-        qualityRun->requestCancel();
-    }
+    qualityService->requestCancel();
     reportTaskMessage(tr("Quality analysis cancellation requested"));
 }
 
@@ -88,7 +107,7 @@ application::VideoFramePtr MainWindow::frameForQualityRequest(std::optional<doma
 
 void MainWindow::startQualityAnalysisForRows(std::vector<int> rows, const QString& label, QualityFrameSourceMode mode)
 {
-    const bool running = qualityRun != nullptr && qualityRun->isRunning();
+    const bool running = qualityService->isRunning();
     if (rows.empty() || comparePicturePairModel == nullptr || !referenceYuvSource || running) {
         updateMetricSummary();
         updateActionStates();
@@ -129,36 +148,32 @@ void MainWindow::startQualityAnalysisForRows(std::vector<int> rows, const QStrin
             qualityMetricStatusLabel->setText(tr("Quality Detect running..."));
         }
     }
-    if (qualityRun == nullptr) {
-        qualityRun = new QualityAnalysisRun(this);
-        connect(qualityRun, &QualityAnalysisRun::resultReady, this, &MainWindow::onQualityRunResult);
-        connect(qualityRun, &QualityAnalysisRun::finished, this, &MainWindow::onQualityRunFinished);
-    }
-    qualityRunLabel = label;
-    qualityRunPairCount = input.requests.size();
-    qualityRunReportedFrames.clear();
-    qualityRun->start(std::move(input), label);
+    qualityService->start(std::move(input), label);
     reportTaskMessage(tr("Quality analysis started: %1").arg(label));
 }
 
-void MainWindow::onQualityRunResult(const application::QualityPairResult& result)
+// One batch of stored pairs: the model and the chart have followed the store already; what
+// is left is the selected pair's heat maps and summary, the progress, and one evidence refresh.
+void MainWindow::onQualityResultsReady(const QList<qint64>& frameIndices)
 {
-    if (comparePicturePairModel == nullptr) {
-        return;
+    const ComparePicturePair* current = comparePicturePairModel != nullptr && comparePairView != nullptr
+                                            ? comparePicturePairModel->pairAt(comparePairView->currentIndex().row())
+                                            : nullptr;
+    if (current != nullptr && frameIndices.contains(current->frameIndex)) {
+        updateQualityHeatmaps();
+        updateMetricSummary();
     }
-    applyQualityResults(result);
-    comparePicturePairModel->setPairMetrics(result.frameIndex, result.metricsA, result.metricsB);
-    updateMetricSummary();
-    qualityRunReportedFrames.insert(result.frameIndex);
     showQualityRunProgress();
+    deferredEvidenceStatus = tr("Quality metrics updated");
+    scheduleDeferredRefresh();
 }
 
-// Said on the run's label and in the status bar, not in the log: one line per pair would bury it.
+// Said on the run's label and in the status bar, not in the log: one line per batch would bury it.
 void MainWindow::showQualityRunProgress()
 {
     const QString text = tr("%1: %2 of %3 pairs measured")
-                             .arg(qualityRunLabel, QString::number(qualityRunReportedFrames.size()),
-                                  QString::number(qualityRunPairCount));
+                             .arg(qualityService->runLabel(), QString::number(qualityService->reportedPairCount()),
+                                  QString::number(qualityService->requestedPairCount()));
     if (qualityMetricStatusLabel != nullptr) {
         qualityMetricStatusLabel->setText(text);
     }
@@ -176,11 +191,14 @@ void MainWindow::onQualityRunFinished(const QString& label, bool canceled)
     updateMetricSummary();
 }
 
+void MainWindow::onQualityRunFailed(const application::QualityRunError& error)
+{
+    reportTaskMessage(tr("%1 [%2]: %3").arg(error.message, error.code, error.detail));
+}
+
 void MainWindow::stopQualityAnalysisThread()
 {
-    if (qualityRun != nullptr) {
-        qualityRun->stop();
-    }
+    qualityService->stop();
 }
 
 void MainWindow::updateQualityHeatmaps()
@@ -192,8 +210,7 @@ void MainWindow::updateQualityHeatmaps()
     if (pair == nullptr) {
         return;
     }
-    const auto found = qualityResults.find(pair->frameIndex);
-    const application::QualityPairResult* result = found == qualityResults.end() ? nullptr : &found->second;
+    const application::QualityPairResult* result = qualityService->resultStore().find(pair->frameIndex);
     if (frameViewer != nullptr) {
         result != nullptr ? frameViewer->setQualityHeatmap(result->regionsA, tr("A quality"))
                           : frameViewer->clearQualityHeatmap();
@@ -215,14 +232,18 @@ void MainWindow::updateMetricSummary()
         metricSummaryLabel->setText(tr("No picture pair selected"));
         return;
     }
+    static const std::optional<media::FrameQualityMetrics> kNotMeasured;
+    const application::QualityPairResult* result = qualityService->resultStore().find(pair->frameIndex);
+    const auto& metricsA = result != nullptr ? result->metricsA : kNotMeasured;
+    const auto& metricsB = result != nullptr ? result->metricsB : kNotMeasured;
     metricSummaryLabel->setText(
         tr("Frame %1  |  Ref frame %2\nA Picture ID: %3  |  B Picture ID: %4\n%5\n%6\n\n%7\n\n%8")
             .arg(QString::number(pair->frameIndex), optionalNumberText(pair->referenceFrameIndex),
                  optionalNumberText(pair->pictureIdA), optionalNumberText(pair->pictureIdB),
                  referenceYuvSource ? tr("Reference YUV attached") : tr("No reference YUV attached"),
-                 winnerSummaryText(pair->metricsA, pair->metricsB),
-                 sideQualityText(QStringLiteral("A"), pair->pictureIdA.has_value(), pair->metricsA),
-                 sideQualityText(QStringLiteral("B"), pair->pictureIdB.has_value(), pair->metricsB)));
+                 winnerSummaryText(metricsA, metricsB),
+                 sideQualityText(QStringLiteral("A"), pair->pictureIdA.has_value(), metricsA),
+                 sideQualityText(QStringLiteral("B"), pair->pictureIdB.has_value(), metricsB)));
 }
 
 }  // namespace vexilo

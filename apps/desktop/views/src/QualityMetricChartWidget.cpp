@@ -122,22 +122,25 @@ QualityMetricChartWidget::QualityMetricChartWidget(QWidget* parent) : QWidget(pa
     setAutoFillBackground(false);
 }
 
-void QualityMetricChartWidget::setFramePoint(FramePoint point) {
-    const auto place = std::lower_bound(points_.begin(), points_.end(), point.frameIndex,
-                                        [](const FramePoint& existing, std::int64_t frame) {
-                                            return existing.frameIndex < frame;
-                                        });
-    if (place != points_.end() && place->frameIndex == point.frameIndex) {
-        place->a = std::move(point.a);
-        place->b = std::move(point.b);
-    } else {
-        points_.insert(place, std::move(point));
+void QualityMetricChartWidget::setQualityResultStore(const application::QualityResultStore* store) {
+    if (store_ != nullptr) {
+        disconnect(store_, nullptr, this, nullptr);
     }
-    update();
+    store_ = store;
+    if (store != nullptr) {
+        connect(store, &application::QualityResultStore::pairsStored, this, [this] { update(); });
+        connect(store, &application::QualityResultStore::cleared, this, &QualityMetricChartWidget::clear);
+        connect(store, &QObject::destroyed, this, [this] { store_ = nullptr; });
+    }
+    clear();
+}
+
+const application::QualityResultStore::Results& QualityMetricChartWidget::points() const noexcept {
+    static const application::QualityResultStore::Results none;
+    return store_ != nullptr ? store_->results() : none;
 }
 
 void QualityMetricChartWidget::clear() {
-    points_.clear();
     markedFrame_.reset();
     update();
 }
@@ -216,8 +219,8 @@ QRectF QualityMetricChartWidget::plotRect() const {
                   std::max(height() - kPlotVerticalMargin, 1));
 }
 
-bool QualityMetricChartWidget::hasVisibleValue(const FramePoint& point) const {
-    return (seriesAVisible_ && metricValue(point.a)) || (seriesBVisible_ && metricValue(point.b));
+bool QualityMetricChartWidget::hasVisibleValue(const application::QualityPairResult& point) const {
+    return (seriesAVisible_ && metricValue(point.metricsA)) || (seriesBVisible_ && metricValue(point.metricsB));
 }
 
 std::optional<QualityMetricChartWidget::Ranges> QualityMetricChartWidget::ranges() const {
@@ -238,16 +241,16 @@ std::optional<QualityMetricChartWidget::Ranges> QualityMetricChartWidget::ranges
         }
         return true;
     };
-    for (const FramePoint& point : points_) {
-        const bool fromA = takeValue(seriesAVisible_, point.a);
-        const bool fromB = takeValue(seriesBVisible_, point.b);
+    for (const auto& [frameIndex, point] : points()) {
+        const bool fromA = takeValue(seriesAVisible_, point.metricsA);
+        const bool fromB = takeValue(seriesBVisible_, point.metricsB);
         if (!fromA && !fromB) {
             continue;
         }
         if (!result) {
-            result = Ranges{point.frameIndex, point.frameIndex};
+            result = Ranges{frameIndex, frameIndex};
         }
-        result->frameMax = point.frameIndex;  // points are sorted
+        result->frameMax = frameIndex;  // points are sorted
     }
     if (!result) {
         return std::nullopt;
@@ -277,7 +280,7 @@ double QualityMetricChartWidget::frameX(std::int64_t frame, const Ranges& ranges
 }
 
 std::optional<std::int64_t> QualityMetricChartWidget::frameAt(QPointF position) const {
-    if (points_.empty() || !plotRect().contains(position)) {
+    if (points().empty() || !plotRect().contains(position)) {
         return std::nullopt;
     }
     const std::optional<Ranges> range = ranges();
@@ -286,13 +289,13 @@ std::optional<std::int64_t> QualityMetricChartWidget::frameAt(QPointF position) 
     }
     std::optional<std::int64_t> nearest;
     double nearestDistance = 0.0;
-    for (const FramePoint& point : points_) {
+    for (const auto& [frameIndex, point] : points()) {
         if (!hasVisibleValue(point)) {
             continue;
         }
-        const double distance = std::abs(position.x() - frameX(point.frameIndex, *range));
+        const double distance = std::abs(position.x() - frameX(frameIndex, *range));
         if (!nearest || distance < nearestDistance) {
-            nearest = point.frameIndex;
+            nearest = frameIndex;
             nearestDistance = distance;
         }
     }
@@ -310,7 +313,7 @@ void QualityMetricChartWidget::paintEvent(QPaintEvent* /*event*/) {
     painter.drawText(QRectF(0, 0, width(), kPlotTop), Qt::AlignCenter,
                      QStringLiteral("%1 over frame number").arg(metricTitle()));
 
-    if (points_.empty()) {
+    if (points().empty()) {
         painter.drawText(plot, Qt::AlignCenter, QStringLiteral("No quality metrics computed"));
         return;
     }
@@ -349,13 +352,13 @@ void QualityMetricChartWidget::paintSeries(QPainter& painter, const Ranges& rang
 
     QPainterPath path;
     bool lineOpen = false;
-    for (const FramePoint& point : points_) {
-        const std::optional<double> value = metricValue(sideA ? point.a : point.b);
+    for (const auto& [frameIndex, point] : points()) {
+        const std::optional<double> value = metricValue(sideA ? point.metricsA : point.metricsB);
         if (!value) {
             lineOpen = false;
             continue;
         }
-        const double x = frameX(point.frameIndex, range);
+        const double x = frameX(frameIndex, range);
         const double y = std::isfinite(*value)
                              ? plot.bottom() - plot.height() * (*value - range.valueMin) / (range.valueMax - range.valueMin)
                              : plot.top();
@@ -394,13 +397,10 @@ void QualityMetricChartWidget::mouseMoveEvent(QMouseEvent* event) {
     if (!frame) {
         return;
     }
-    const auto point = std::lower_bound(points_.begin(), points_.end(), *frame,
-                                        [](const FramePoint& existing, std::int64_t index) {
-                                            return existing.frameIndex < index;
-                                        });
+    const application::QualityPairResult& point = points().at(*frame);
     const QString text = QStringLiteral("Frame %1\nA %2: %3\nB %2: %4")
-                             .arg(QString::number(*frame), metricTitle(), formatValue(metricValue(point->a)),
-                                  formatValue(metricValue(point->b)));
+                             .arg(QString::number(*frame), metricTitle(), formatValue(metricValue(point.metricsA)),
+                                  formatValue(metricValue(point.metricsB)));
     QToolTip::showText(event->globalPosition().toPoint(), text, this);
 }
 

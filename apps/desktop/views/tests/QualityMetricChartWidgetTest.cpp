@@ -18,7 +18,6 @@ using vexilo::media::QualityMetricStatus;
 using vexilo::test::colourNear;
 using vexilo::test::grabImage;
 using vexilo::test::showSized;
-using FramePoint = vexilo::QualityMetricChartWidget::FramePoint;
 
 namespace {
 
@@ -48,6 +47,21 @@ FrameQualityMetrics metricsWithPsnr(double psnr) {
     metrics.vmaf.score = 87.5;
     metrics.vmaf.features = {{"integer_adm2", 0.97, {}}, {"integer_vif_scale3", 0.5, {}}};
     return metrics;
+}
+
+// One measured pair as the quality service stores it; the chart draws the store.
+struct FramePoint {
+    std::int64_t frameIndex = 0;
+    std::optional<FrameQualityMetrics> a;
+    std::optional<FrameQualityMetrics> b;
+};
+
+void setFramePoint(vexilo::application::QualityResultStore& store, FramePoint point) {
+    vexilo::application::QualityPairResult result;
+    result.frameIndex = point.frameIndex;
+    result.metricsA = std::move(point.a);
+    result.metricsB = std::move(point.b);
+    store.store({std::move(result)});
 }
 
 FramePoint pointA(std::int64_t frame, double psnr) {
@@ -98,6 +112,8 @@ class QualityMetricChartWidgetTest : public QObject {
 private slots:
     void emptyChartIgnoresPointing() {
         QualityMetricChartWidget chart;
+        vexilo::application::QualityResultStore store;
+        chart.setQualityResultStore(&store);
         showSized(chart, 472, 234);
         QCOMPARE(chart.minimumHeight(), 180);
         QVERIFY(chart.testAttribute(Qt::WA_MouseTracking));
@@ -111,10 +127,12 @@ private slots:
 
     void hitTestUsesOnlyTheFrameAxis() {
         QualityMetricChartWidget chart;
+        vexilo::application::QualityResultStore store;
+        chart.setQualityResultStore(&store);
         showSized(chart, 472, 234);  // plot 400 px wide
         for (std::int64_t frame = 0; frame <= 30; ++frame) {
             const bool measured = frame >= 10 && frame <= 20;
-            chart.setFramePoint(measured ? pointA(frame, 30.0)  // a flat line across the middle
+            setFramePoint(store, measured ? pointA(frame, 30.0)  // a flat line across the middle
                                          : FramePoint{frame, std::nullopt, std::nullopt});
         }
         QCOMPARE(chart.frameCount(), 31);
@@ -141,19 +159,21 @@ private slots:
         QCOMPARE(activated.at(0).at(0).value<std::int64_t>(), 10);
         QCOMPARE(activated.at(3).at(0).value<std::int64_t>(), 14);
 
-        chart.clear();
+        store.clear();
         QCOMPARE(chart.frameCount(), 0);
         QCOMPARE(chart.markedFrame(), std::nullopt);
     }
 
     void infinitePsnrSitsOnTheTopEdge() {
         QualityMetricChartWidget chart;
+        vexilo::application::QualityResultStore store;
+        chart.setQualityResultStore(&store);
         showSized(chart, 472, 234);  // plot 400 x 180
         const double values[] = {30.0, 35.0, kInfinity, 32.0, 31.0};
         for (std::int64_t frame = 0; frame < 5; ++frame) {
             FramePoint point = pointA(frame, values[frame]);
             point.a->all.psnr = values[frame];
-            chart.setFramePoint(point);
+            setFramePoint(store, point);
         }
         const QImage image = grabImage(chart);
         vexilo::test::saveScreenshot(image, QStringLiteral("quality_chart_infinite_psnr.png"));
@@ -196,8 +216,10 @@ private slots:
         QFETCH(int, feature);
         QFETCH(QString, expected);
         QualityMetricChartWidget chart;
+        vexilo::application::QualityResultStore store;
+        chart.setQualityResultStore(&store);
         showSized(chart, 472, 234);
-        chart.setFramePoint(FramePoint{7, metricsWithPsnr(40.0), metricsWithPsnr(20.0)});
+        setFramePoint(store, FramePoint{7, metricsWithPsnr(40.0), metricsWithPsnr(20.0)});
         chart.setMetricKind(kind);
         chart.setMetricPlane(plane);
         chart.setVmafFeature(feature);
@@ -206,16 +228,18 @@ private slots:
 
     void failedOrHiddenSeriesGiveNoValues() {
         QualityMetricChartWidget chart;
+        vexilo::application::QualityResultStore store;
+        chart.setQualityResultStore(&store);
         showSized(chart, 472, 234);
         FrameQualityMetrics failed = vexilo::media::makeFailedFrameQualityMetrics(
             QualityMetricStatus::MissingEncodedFrame, "frame missing");
-        chart.setFramePoint(FramePoint{3, failed, failed});
+        setFramePoint(store, FramePoint{3, failed, failed});
         QSignalSpy activated(&chart, &QualityMetricChartWidget::frameActivated);
         QTest::mouseClick(&chart, Qt::LeftButton, {}, QPoint(100, 100));
         QCOMPARE(tooltipAt(chart, QPoint(100, 100)), QString());
 
-        // A replacement point takes both sides, an absent side included.
-        chart.setFramePoint(FramePoint{3, metricsWithPsnr(40.0), std::nullopt});
+        // A replacement result takes both sides, an absent side included.
+        setFramePoint(store, FramePoint{3, metricsWithPsnr(40.0), std::nullopt});
         QCOMPARE(chart.frameCount(), 1);
         QCOMPARE(tooltipAt(chart, QPoint(100, 100)), QStringLiteral("Frame 3\nA PSNR / All: 43.000\nB PSNR / All: N/A"));
         chart.setSeriesAVisible(false);
@@ -226,11 +250,13 @@ private slots:
 
     void linesAreStrokedNeverFilled() {
         QualityMetricChartWidget chart;
+        vexilo::application::QualityResultStore store;
+        chart.setQualityResultStore(&store);
         showSized(chart, 472, 234);
         chart.setSeriesAVisible(false);
         const double values[] = {40.0, 20.0, 40.0};
         for (std::int64_t frame = 0; frame < 3; ++frame) {
-            chart.setFramePoint(FramePoint{frame, metricsWithPsnr(10.0), metricsWithPsnr(values[frame] - 3.0)});
+            setFramePoint(store, FramePoint{frame, metricsWithPsnr(10.0), metricsWithPsnr(values[frame] - 3.0)});
         }
         const QImage image = grabImage(chart);
         vexilo::test::saveScreenshot(image, QStringLiteral("quality_chart_series_b.png"));
@@ -243,6 +269,8 @@ private slots:
 
     void repaintsOnlyOnChange() {
         QualityMetricChartWidget chart;
+        vexilo::application::QualityResultStore store;
+        chart.setQualityResultStore(&store);
         showSized(chart, 472, 234);
         PaintCounter counter;
         chart.installEventFilter(&counter);
@@ -265,10 +293,12 @@ private slots:
         QVERIFY(!reference.empty());
         QCOMPARE(encoded.size(), reference.size());
         QualityMetricChartWidget chart;
+        vexilo::application::QualityResultStore store;
+        chart.setQualityResultStore(&store);
         showSized(chart, 640, 260);
         for (std::size_t index = 0; index < reference.size(); ++index) {
             // B is the reference measured against itself: identical, so its PSNR is infinite.
-            chart.setFramePoint(FramePoint{
+            setFramePoint(store, FramePoint{
                 static_cast<std::int64_t>(index),
                 vexilo::media::computeFrameQualityMetrics(reference[index].frame, encoded[index].frame),
                 vexilo::media::computeFrameQualityMetrics(reference[index].frame, reference[index].frame)});

@@ -3,8 +3,8 @@
 #include "vexilo/analysis/cache/CacheError.h"
 #include "vexilo/application/AnalyzerWorkerTypes.h"
 #include "vexilo/application/ApplicationTypes.h"
+#include "vexilo/application/QualityAnalysisTypes.h"
 #include "vexilo/media/FFmpegError.h"
-#include "vexilo/media/QualityPairAnalysis.h"
 #include "vexilo/protocol/FramePacket.h"
 #include "vexilo/protocol/ProtocolMessage.h"
 
@@ -27,3 +27,4 @@ Q_DECLARE_METATYPE(vexilo::application::StreamAnalysisPtr)
 Q_DECLARE_METATYPE(vexilo::analysis::CacheError)
 Q_DECLARE_METATYPE(vexilo::media::FFmpegError)
 Q_DECLARE_METATYPE(vexilo::application::QualityPairResult)
+Q_DECLARE_METATYPE(vexilo::application::QualityRunError)

@@ -32,14 +32,14 @@ struct MeasuredQualitySide {
 // file is configured, the calling thread, the default features.
 [[nodiscard]] VmafOptions qualityRunVmafOptions();
 
-}  // namespace vexilo::media
-
-namespace vexilo::application {
+// The pair analysis is decoding and measuring, so it lives with the decoder and the metrics
+// engine; the application's quality service runs it on its thread and knows these types
+// under its own namespace as well.
 
 // Where the frames come from. Any value but FullStreamDecode behaves as BoundedCache.
 enum class QualityFrameSourceMode : std::uint8_t {
     BoundedCache = 0,      // the frames handed in with each request
-    FullStreamDecode = 1,  // a fresh decode of stream A, then of stream B
+    FullStreamDecode = 1,  // a fresh decode of streams A and B, side by side
 };
 
 struct QualityPairRequest {
@@ -55,10 +55,10 @@ struct QualityPairRequest {
 struct QualityPairResult {
     std::int32_t row = 0;
     std::int64_t frameIndex = 0;
-    std::optional<media::FrameQualityMetrics> metricsA;
-    std::optional<media::FrameQualityMetrics> metricsB;
-    std::vector<media::RegionQualityMetrics> regionsA;
-    std::vector<media::RegionQualityMetrics> regionsB;
+    std::optional<FrameQualityMetrics> metricsA;
+    std::optional<FrameQualityMetrics> metricsB;
+    std::vector<RegionQualityMetrics> regionsA;
+    std::vector<RegionQualityMetrics> regionsB;
 };
 
 struct QualityAnalysisInput {
@@ -72,12 +72,15 @@ struct QualityAnalysisInput {
 using QualityCancelFlag = std::shared_ptr<std::atomic<bool>>;
 using QualityPairCallback = std::function<void(QualityPairResult)>;
 
-// Measures every requested pair on the calling thread and hands each result to `onResult`
-// on that thread. Problems become failed sides of their pair, never a stop; the cancel
-// flag (may be null) ends the run early.
-// In full-stream mode a pair is handed over as soon as its wanted sides are measured, with
-// its VMAF records pending (`kVmafPendingMessage`), and once more, complete, when both
-// streams have been decoded and their VMAF sequences scored.
+// Measures every requested pair and hands each result to `onResult`. Problems become failed
+// sides of their pair, never a stop; the cancel flag (may be null) ends the run early, and
+// once it is set nothing more is handed over.
+// Bounded mode measures on the calling thread and reports in request order.
+// Full-stream mode decodes A on the calling thread and B beside it on a second one, so that a
+// pair is handed over as soon as both its pictures are measured, with its VMAF records pending
+// (`kVmafPendingMessage`); pairs leave in ascending frame index, one call at a time, from
+// whichever of the two threads completed them. Each pair is handed over once more, complete,
+// on the calling thread when both streams have been decoded and their VMAF sequences scored.
 void analyzeQualityPairs(const QualityAnalysisInput& input, const QualityCancelFlag& cancel,
                          QualityPairCallback onResult);
 
@@ -90,4 +93,4 @@ void decodeFullStreamSide(const std::filesystem::path& path, bool isA, const dom
                           std::map<std::int64_t, QualityPairResult>& results, const QualityCancelFlag& cancel,
                           const std::function<void(std::int64_t)>& onMeasured = {});
 
-}  // namespace vexilo::application
+}  // namespace vexilo::media

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "vexilo/application/QualityResultStore.h"
 #include "vexilo/domain/PictureInfo.h"
 #include "vexilo/domain/ReferenceYuvSource.h"
 #include "vexilo/media/QualityMetrics.h"
@@ -8,14 +9,14 @@
 #include <QString>
 
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <utility>
 #include <vector>
 
 namespace vexilo {
 
-// One frame index of the A/B comparison: each side's picture facts and metrics.
+// One frame index of the A/B comparison: each side's picture facts. Its metrics are the
+// quality result store's, looked up by frame index.
 struct ComparePicturePair {
     std::int64_t frameIndex = 0;
     std::optional<std::int64_t> referenceFrameIndex;
@@ -29,12 +30,11 @@ struct ComparePicturePair {
     std::int32_t pictureTypeB = 0;
     QString resolutionText;
     QString matchText;
-    std::optional<media::FrameQualityMetrics> metricsA;
-    std::optional<media::FrameQualityMetrics> metricsB;
 };
 
 // Streams A and B and an optional reference YUV file lined up frame by frame, with the PSNR
-// of each side against the reference and the winner of each pair.
+// of each side against the reference and the winner of each pair. The PSNR and winner
+// columns read the quality service's result store, so the model keeps no metrics of its own.
 class ComparePicturePairModel : public QAbstractTableModel {
     Q_OBJECT
 
@@ -49,8 +49,11 @@ public:
 
     void setPictures(const domain::PictureInfoBatch& picturesA, const domain::PictureInfoBatch& picturesB);
     void setReferenceYuvSource(const std::optional<domain::ReferenceYuvSource>& source);
-    void setPairMetrics(std::int64_t frameIndex, const std::optional<media::FrameQualityMetrics>& metricsA,
-                        const std::optional<media::FrameQualityMetrics>& metricsB);
+    // The store the metric columns read (may be null: no metrics); the model follows its changes.
+    void setQualityResultStore(const application::QualityResultStore* store);
+
+    // The measured result of the row's frame, null when there is none.
+    [[nodiscard]] const application::QualityPairResult* qualityResultAt(int row) const;
 
     [[nodiscard]] const ComparePicturePair* pairAt(int row) const;
     [[nodiscard]] int rowForFrameIndex(std::int64_t frameIndex) const;
@@ -59,15 +62,17 @@ public:
 
 private:
     void rebuild();
+    void onPairsStored(const QList<qint64>& frameIndices);
+    void onResultsCleared();
+    void announceMetricRows(int firstRow, int lastRow);
+    [[nodiscard]] const application::QualityPairResult* resultOf(const ComparePicturePair& pair) const;
     [[nodiscard]] QString psnrCell(const ComparePicturePair& pair, bool sideA, bool allPlanes) const;
     [[nodiscard]] QString winnerCell(const ComparePicturePair& pair) const;
 
     domain::PictureInfoBatch picturesA_;
     domain::PictureInfoBatch picturesB_;
     std::optional<domain::ReferenceYuvSource> reference_;
-    std::map<std::int64_t, std::pair<std::optional<media::FrameQualityMetrics>,
-                                     std::optional<media::FrameQualityMetrics>>>
-        pairMetrics_;
+    const application::QualityResultStore* qualityResults_ = nullptr;
     std::vector<ComparePicturePair> rows_;
 };
 

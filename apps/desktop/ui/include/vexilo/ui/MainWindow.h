@@ -8,10 +8,11 @@
 #include "vexilo/application/ApplicationTypes.h"
 #include "vexilo/application/PictureThumbnail.h"
 #include "vexilo/application/ProjectTypes.h"
+#include "vexilo/application/QualityAnalysisTypes.h"
+#include "vexilo/application/QualityResultStore.h"
 #include "vexilo/domain/PictureInfo.h"
 #include "vexilo/domain/ReferenceYuvSource.h"
 #include "vexilo/domain/StreamInfo.h"
-#include "vexilo/media/QualityPairAnalysis.h"
 
 #include <QMainWindow>
 #include <QModelIndex>
@@ -45,6 +46,7 @@ class QTreeView;
 
 namespace vexilo::application {
 class ProjectController;
+class QualityAnalysisService;
 }
 
 namespace vexilo {
@@ -59,7 +61,6 @@ class PictureStatisticsModel;
 class PictureStripWidget;
 class PictureSyntaxModel;
 class PictureTableModel;
-class QualityAnalysisRun;
 class QualityMetricChartWidget;
 class SliceTableModel;
 class StreamStatisticsModel;
@@ -215,7 +216,6 @@ private:
     void hideAnalyzerFallbackNotice();
     void appendLog(const QString& text);
     void stopQualityAnalysisThread();
-    void applyQualityResults(const application::QualityPairResult& result);
     void updateQualityHeatmaps();
     void updateMetricSummary();
     void refreshAiEvidence(const QString& reason);
@@ -254,16 +254,19 @@ private:
 
     // Compare pairs, the reference YUV and quality runs.
     void selectBPictureByDisplayIndex(std::int64_t displayIndex);
-    void reapplyQualityResultsToPairModel();
     [[nodiscard]] std::vector<int> allComparePairRows() const;
     [[nodiscard]] std::vector<int> visibleComparePairRows() const;
     void startQualityAnalysisForRows(std::vector<int> rows, const QString& label,
                                      application::QualityFrameSourceMode mode);
     [[nodiscard]] application::VideoFramePtr frameForQualityRequest(std::optional<domain::PictureId> pictureId,
                                                                     bool sideA) const;
-    void onQualityRunResult(const application::QualityPairResult& result);
+    void connectQualityService();
+    // The quality service's store: every measured pair, the one copy the views read.
+    [[nodiscard]] const application::QualityResultStore::Results& measuredQualityPairs() const;
+    void onQualityResultsReady(const QList<qint64>& frameIndices);
     void showQualityRunProgress();
     void onQualityRunFinished(const QString& label, bool canceled);
+    void onQualityRunFailed(const application::QualityRunError& error);
 
     // Actions, in the order of the command table.
     QAction* actionOpenHevc = nullptr;
@@ -389,13 +392,8 @@ private:
     bool syncingPictureSelection = false;
     bool syncingComparePairSelection = false;
 
-    // The running quality run's thread, cancel flag and generation; created with the first run.
-    QualityAnalysisRun* qualityRun = nullptr;
-    std::map<std::int64_t, application::QualityPairResult> qualityResults;
-    // The running quality run's "n of N": its label, its pair count and the pairs it reported.
-    QString qualityRunLabel;
-    std::size_t qualityRunPairCount = 0;
-    std::set<std::int64_t> qualityRunReportedFrames;
+    // Quality runs and the store of what they measured; made first, as the views read its store.
+    application::QualityAnalysisService* qualityService = nullptr;
     // Decoded-picture batches arrive one picture at a time on the analyzer road; what they would
     // rebuild over the whole stream waits here for one short timer.
     QTimer* deferredRefreshTimer = nullptr;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "vexilo/application/QualityResultStore.h"
 #include "vexilo/media/QualityMetrics.h"
 
 #include <QWidget>
@@ -12,23 +13,19 @@ namespace vexilo {
 
 // A hand-painted line chart of one quality metric over frame number, one line for stream A
 // and one for stream B. Hovering shows the nearest frame's values; a click marks that frame
-// and reports it.
+// and reports it. Its points are the measured pairs of the quality result store, one per frame
+// index; the chart repaints as the store changes and keeps no copy of them.
 class QualityMetricChartWidget : public QWidget {
     Q_OBJECT
 
 public:
-    struct FramePoint {
-        std::int64_t frameIndex = 0;
-        std::optional<media::FrameQualityMetrics> a;
-        std::optional<media::FrameQualityMetrics> b;
-    };
-
     explicit QualityMetricChartWidget(QWidget* parent = nullptr);
 
-    // Inserts the point at its sorted place, or replaces both sides of the frame's point.
-    void setFramePoint(FramePoint point);
+    // The store whose pairs are the points (may be null: no points).
+    void setQualityResultStore(const application::QualityResultStore* store);
+    // Forgets the marked frame.
     void clear();
-    [[nodiscard]] int frameCount() const noexcept { return static_cast<int>(points_.size()); }
+    [[nodiscard]] int frameCount() const noexcept { return static_cast<int>(points().size()); }
     [[nodiscard]] std::optional<std::int64_t> markedFrame() const noexcept { return markedFrame_; }
 
     // 0 PSNR, 1 SSIM, 2 MSE, 3 VMAF.
@@ -60,7 +57,8 @@ private:
     [[nodiscard]] std::optional<double> metricValue(const std::optional<media::FrameQualityMetrics>& side) const;
     [[nodiscard]] QString metricTitle() const;
     [[nodiscard]] QRectF plotRect() const;
-    [[nodiscard]] bool hasVisibleValue(const FramePoint& point) const;
+    [[nodiscard]] const application::QualityResultStore::Results& points() const noexcept;
+    [[nodiscard]] bool hasVisibleValue(const application::QualityPairResult& point) const;
     [[nodiscard]] std::optional<Ranges> ranges() const;
     [[nodiscard]] double frameX(std::int64_t frame, const Ranges& ranges) const;
     [[nodiscard]] std::optional<std::int64_t> frameAt(QPointF position) const;
@@ -69,7 +67,7 @@ private:
     void paintSeries(QPainter& painter, const Ranges& ranges, bool sideA);
     void paintMarker(QPainter& painter, const Ranges& ranges);
 
-    std::vector<FramePoint> points_;
+    const application::QualityResultStore* store_ = nullptr;
     int metricKind_ = 0;
     int metricPlane_ = 3;
     int vmafFeature_ = 6;
