@@ -110,7 +110,7 @@ AiEvidenceSnapshot largeSnapshot()
         snapshot.pictures.push_back(picture);
     }
     snapshot.selectedPictureId = kPictures / 2;
-    snapshot.streamAnalysis = streamAnalysis();
+    snapshot.streamAnalysis = std::make_shared<const vexilo::analysis::StreamAnalysis>(streamAnalysis());
     snapshot.comparePairCount = static_cast<std::uint64_t>(kPictures);
     snapshot.currentCompareFrameIndex = kPictures / 2;
     for (std::int64_t index = 0; index < kPictures; ++index) {

@@ -139,6 +139,50 @@ void AiChatPanel::setEvidenceText(const QString& text)
 {
     const QString trimmed = text.trimmed();
     evidenceText_ = trimmed.isEmpty() ? QString::fromLatin1(kDefaultEvidenceText) : trimmed;
+    evidenceStale_ = false;
+}
+
+void AiChatPanel::setEvidenceSource(std::function<QString()> source)
+{
+    evidenceSource_ = std::move(source);
+}
+
+void AiChatPanel::invalidateEvidence()
+{
+    if (!evidenceSource_) {
+        return;
+    }
+    evidenceStale_ = true;
+    if (isVisible()) {
+        rebuildStaleEvidence();
+    }
+}
+
+const QString& AiChatPanel::evidenceText() const
+{
+    rebuildStaleEvidence();
+    return evidenceText_;
+}
+
+void AiChatPanel::rebuildStaleEvidence() const
+{
+    // A source that reports a change while it builds leaves the text stale for the next reader
+    // rather than building inside itself.
+    if (!evidenceStale_ || !evidenceSource_ || buildingEvidence_) {
+        return;
+    }
+    buildingEvidence_ = true;
+    evidenceStale_ = false;
+    ++evidenceBuildCount_;
+    const QString text = evidenceSource_().trimmed();
+    buildingEvidence_ = false;
+    evidenceText_ = text.isEmpty() ? QString::fromLatin1(kDefaultEvidenceText) : text;
+}
+
+void AiChatPanel::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    rebuildStaleEvidence();
 }
 
 void AiChatPanel::appendConversation(const QString& speakerName, const QString& text)
@@ -222,7 +266,7 @@ void AiChatPanel::onAskRequested()
     const QString typedKey = apiKeyEdit_->text().trimmed();
     request.apiKey = typedKey.isEmpty() ? environmentValue(request.provider.apiKeyEnvironmentVariable) : typedKey;
     request.systemPrompt = QString::fromLatin1(kSystemPrompt);
-    request.userContent = QString::fromLatin1(kUserContentFormat).arg(evidenceText_, question);
+    request.userContent = QString::fromLatin1(kUserContentFormat).arg(evidenceText(), question);
     appendConversation(speaker(kSpeakerUser), question);
     setBusy(true);
     client_->sendChat(std::move(request));

@@ -43,7 +43,7 @@ QString collectionSize(std::size_t size)
     return QString::number(size);
 }
 
-void appendStreamAnalysis(QStringList& lines, const std::optional<analysis::StreamAnalysis>& document)
+void appendStreamAnalysis(QStringList& lines, const std::shared_ptr<const analysis::StreamAnalysis>& document)
 {
     lines.append(QStringLiteral("[stream analysis]"));
     if (!document) {
@@ -66,13 +66,10 @@ void appendStreamAnalysis(QStringList& lines, const std::optional<analysis::Stre
                       collectionSize(document->errors.size())));
 }
 
-const analysis::StreamAnalysis* firstPresent(const std::optional<analysis::StreamAnalysis>& preferred,
-                                             const std::optional<analysis::StreamAnalysis>& fallback)
+const analysis::StreamAnalysis* firstPresent(const std::shared_ptr<const analysis::StreamAnalysis>& preferred,
+                                             const std::shared_ptr<const analysis::StreamAnalysis>& fallback)
 {
-    if (preferred) {
-        return &*preferred;
-    }
-    return fallback ? &*fallback : nullptr;
+    return preferred ? preferred.get() : fallback.get();
 }
 
 void appendReferenceYuv(QStringList& lines, const std::optional<domain::ReferenceYuvSource>& reference)

@@ -205,6 +205,74 @@ private slots:
         saveScreenshot(panel, QStringLiteral("AiChatPanel-answered"));
     }
 
+    void evidenceIsBuiltOnlyWhenSomethingNeedsIt()
+    {
+        LocalChatServer server;
+        AiChatPanel panel(localProviders(server), nullptr);
+        int builds = 0;
+        int changes = 0;
+        panel.setEvidenceSource([&] {
+            ++builds;
+            return QStringLiteral("changes: %1").arg(changes);
+        });
+        // Hidden: changes only mark it, however many there are.
+        for (changes = 1; changes <= 5; ++changes) {
+            panel.invalidateEvidence();
+        }
+        QCOMPARE(builds, 0);
+        // Reading builds once, from the latest state, and a second read reuses it.
+        QCOMPARE(panel.evidenceText(), QStringLiteral("changes: 6"));
+        QCOMPARE(panel.evidenceText(), QStringLiteral("changes: 6"));
+        QCOMPARE(builds, 1);
+
+        // Shown: the stale text is built as the panel appears, and every change rebuilds it.
+        panel.invalidateEvidence();
+        panel.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&panel));
+        QCOMPARE(builds, 2);
+        changes = 9;
+        panel.invalidateEvidence();
+        QCOMPARE(builds, 3);
+        QCOMPARE(panel.evidenceText(), QStringLiteral("changes: 9"));
+        QCOMPARE(panel.evidenceBuildCount(), 3U);
+    }
+
+    void aChangeReportedWhileBuildingLeavesTheEvidenceStale()
+    {
+        LocalChatServer server;
+        AiChatPanel panel(localProviders(server), nullptr);
+        panel.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&panel));
+        int builds = 0;
+        panel.setEvidenceSource([&] {
+            // A source that, like the window's, brings waiting work up to date first.
+            if (++builds == 1) {
+                panel.invalidateEvidence();
+            }
+            return QStringLiteral("build %1").arg(builds);
+        });
+        panel.invalidateEvidence();
+        QCOMPARE(builds, 1);
+        QCOMPARE(panel.evidenceText(), QStringLiteral("build 2"));
+    }
+
+    void aQuestionGoesOutWithTheEvidenceBuiltForIt()
+    {
+        LocalChatServer server;
+        server.setReply(LocalChatServer::silence());
+        qputenv(kTestKeyVariable, "environment-key");
+        AiChatPanel panel(localProviders(server), nullptr);
+        QString state = QStringLiteral("first");
+        panel.setEvidenceSource([&] { return QStringLiteral("state: %1").arg(state); });
+        panel.invalidateEvidence();
+        state = QStringLiteral("latest");
+        ask(panel, QStringLiteral("What changed?"));
+        QTRY_COMPARE_WITH_TIMEOUT(server.requests().size(), 1, kSignalWaitMs);
+        QCOMPARE(userContentOf(server.requests().first()),
+                 QStringLiteral("Vexilo evidence:\nstate: latest\n\nUser question:\nWhat changed?"));
+        QTest::mouseClick(part<QPushButton>(panel, "aiCancelButton"), Qt::LeftButton);
+    }
+
     void busyWhileTheServiceWorksAndCancelReturnsToIdle()
     {
         LocalChatServer server;

@@ -109,7 +109,7 @@ private slots:
         document.motionVectors.resize(12);
         document.errors.resize(1);
         document.referencePictures.resize(5);  // not counted
-        snapshot.streamAnalysis = document;
+        snapshot.streamAnalysis = std::make_shared<const vexilo::analysis::StreamAnalysis>(document);
 
         const QStringList lines = render(snapshot).split(QLatin1Char('\n'));
         const QStringList expected{
@@ -150,7 +150,7 @@ private slots:
         unit.pictureId = 4;
         unit.byteSize = 321;
         document.nalUnits.push_back(unit);
-        snapshot.pictureAnalysis = document;
+        snapshot.pictureAnalysis = std::make_shared<const vexilo::analysis::StreamAnalysis>(document);
         snapshot.pictureAnalysisPictureId = 4;
         const QString pack = render(snapshot);
         QVERIFY(pack.contains(QStringLiteral("[stream analysis]\nstream analysis: unavailable\n")));

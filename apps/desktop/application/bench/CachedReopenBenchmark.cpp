@@ -92,7 +92,7 @@ struct Project {
         QObject::connect(controller.get(), &ProjectController::taskFinished, [this] { finished = true; });
         QObject::connect(controller.get(), &ProjectController::pictureAnalysisLoaded,
                          [this](const PictureAnalysisPayload& payload) {
-                             if (!payload.analysis.ctus.empty()) {
+                             if (!payload.analysis->ctus.empty()) {
                                  withBlocks.insert(payload.pictureId);
                              }
                              lastLoaded = payload.pictureId;

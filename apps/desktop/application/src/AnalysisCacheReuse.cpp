@@ -2,6 +2,8 @@
 
 #include "vexilo/application/AnalysisTaskService.h"
 
+#include "PictureIdentityMap.h"
+
 #include "vexilo/analysis/cache/SourceStamp.h"
 #include "vexilo/application/AnalysisCacheLocation.h"
 
@@ -65,8 +67,7 @@ void AnalysisTaskService::indexPicture(domain::PictureId picture, const analysis
 {
     pictureEntries_.insert_or_assign(picture, entry);
     if (summary.pictureId && *summary.pictureId != 0) {
-        decodePictureIds_[picture] = *summary.pictureId;
-        projectPictureOfDecodeId_[*summary.pictureId] = picture;
+        pictureIdentities_->bind(picture, *summary.pictureId);
     }
     setPictureStatus(picture, PictureAnalysisStatus::IndexReady, QLatin1String(kPictureAnalysisReadyStatus));
 }

@@ -1,6 +1,8 @@
 #include "vexilo/application/AnalysisRepository.h"
 
 #include "CachedStreamSnapshot.h"
+#include "DocumentRelease.h"
+#include "PictureIdentityMap.h"
 #include "RepositoryJobPool.h"
 #include "vexilo/application/AnalysisCacheLocation.h"
 #include "vexilo/application/ApplicationMetaTypes.h"
@@ -83,6 +85,11 @@ void AnalysisRepository::clearCache(std::filesystem::path cacheDirectory, std::u
     startJob(generation, std::nullopt, [this, cacheDirectory = std::move(cacheDirectory)](const JobContext& job) {
         runClear(job, cacheDirectory);
     });
+}
+
+void AnalysisRepository::setPictureIdentities(std::shared_ptr<const PictureIdentityMap> identities)
+{
+    pictureIdentities_ = std::move(identities);
 }
 
 void AnalysisRepository::cancelAllJobs()
@@ -176,7 +183,7 @@ void AnalysisRepository::runStreamLoad(const JobContext& job, const std::filesys
     }
     keepSnapshot(snapshot);
     post(job, [this, generation = job.generation, snapshot] {
-        emit streamLoaded(generation, snapshot->manifest(), snapshot->stream());
+        emit streamLoaded(generation, snapshot->manifest(), snapshot->sharedStream());
     });
 }
 
@@ -201,8 +208,12 @@ void AnalysisRepository::runPictureLoad(const JobContext& job, const std::filesy
         postError(job, *error);
         return;
     }
+    auto document = std::get<analysis::StreamAnalysis>(std::move(payload));
+    if (pictureIdentities_) {
+        pictureIdentities_->rewritePictureIdentities(*job.pictureId, document);
+    }
     post(job, [this, loaded = PictureAnalysisPayload{*job.pictureId,
-                                                     std::get<analysis::StreamAnalysis>(std::move(payload)),
+                                                     shareDocument(std::move(document)),
                                                      job.generation}] { emit pictureLoaded(loaded); });
 }
 

@@ -1,5 +1,6 @@
 #include "vexilo/application/AnalysisTaskService.h"
 
+#include "PictureIdentityMap.h"
 #include "vexilo/application/AnalysisCacheLocation.h"
 #include "vexilo/application/ApplicationMetaTypes.h"
 #include "vexilo/protocol/ProtocolMessage.h"
@@ -62,29 +63,13 @@ std::optional<domain::PictureId> pictureIdFromDecodeId(std::uint64_t decodeId)
     return static_cast<domain::PictureId>(decodeId);
 }
 
-// The analyzer's identity of the payload's own picture when the index did not give one: the
-// first present decode-picture reference that differs from the project's id.
-std::optional<std::uint64_t> searchOwnDecodeId(const StreamAnalysis& document, std::uint64_t projectId)
-{
-    std::optional<std::uint64_t> found;
-    const auto look = [&found, projectId](const auto& records) {
-        for (const auto& record : records) {
-            if (!found && record.pictureId && *record.pictureId != projectId) {
-                found = record.pictureId;
-            }
-        }
-    };
-    look(document.pictures);
-    look(document.slices);
-    look(document.nalUnits);
-    return found;
-}
-
 }  // namespace
 
 AnalysisTaskService::AnalysisTaskService(QObject* parent, AnalysisTaskServiceOptions options)
-    : QObject(parent), options_(std::move(options)), client_(nullptr, options_.worker), repository_(nullptr)
+    : QObject(parent), options_(std::move(options)), client_(nullptr, options_.worker), repository_(nullptr),
+      pictureIdentities_(std::make_shared<PictureIdentityMap>())
 {
+    repository_.setPictureIdentities(pictureIdentities_);
     registerApplicationMetaTypes();
     registerAnalysisTaskMetaTypes();
     connect(&client_, &AnalyzerWorkerClient::stateChanged, this, &AnalysisTaskService::onWorkerStateChanged);
@@ -250,8 +235,8 @@ void AnalysisTaskService::analyzePictureStructure(domain::PictureId picture)
     if (sourcePath_.isEmpty() || cacheDirectory_.empty() || isBusy()) {
         return;
     }
-    const auto decodeId = decodePictureIds_.find(picture);
-    if (decodeId == decodePictureIds_.end() || decodeId->second == 0) {
+    const std::optional<std::uint64_t> decodeId = pictureIdentities_->decodeIdOf(picture);
+    if (!decodeId || *decodeId == 0) {
         setPictureStatus(picture, Status::None, text(kStatusRunAnalyzeStreamFirst));
         emitError({text(kIdentityMissingCode), text(kIdentityMissingMessage), text(kIdentityMissingDetail), picture,
                    true});
@@ -260,7 +245,7 @@ void AnalysisTaskService::analyzePictureStructure(domain::PictureId picture)
     abandonJobs();
     clearPreload();
     pendingPictureRequest_ = picture;
-    targetDecodePictureId_ = decodeId->second;
+    targetDecodePictureId_ = *decodeId;
     setPictureStatus(picture, Status::Pending, text(kStatusAnalyzingStructure));
     startWorkerIfNeeded();
     sendPendingPictureStructure();
@@ -363,15 +348,15 @@ AnalysisTaskService::projectPictureFor(const analysis::PictureAnalysisSummary& s
 }
 
 void AnalysisTaskService::onStreamLoaded(qulonglong generation, const analysis::CacheManifest& manifest,
-                                         const StreamAnalysis& stream)
+                                         const StreamAnalysisPtr& shared)
 {
-    if (generation != generation_) {
+    if (generation != generation_ || !shared) {
         return;
     }
+    const StreamAnalysis& stream = *shared;
     expectedSource_ = stream.sourceFingerprint.empty() ? std::nullopt : std::optional(stream.sourceFingerprint);
     pictureEntries_.clear();
-    decodePictureIds_.clear();
-    projectPictureOfDecodeId_.clear();
+    pictureIdentities_->clear();
 
     std::unordered_map<StableId, const ManifestPictureEntry*, analysis::StableIdHash> entryById;
     entryById.reserve(manifest.pictures.size());
@@ -396,7 +381,7 @@ void AnalysisTaskService::onStreamLoaded(qulonglong generation, const analysis::
     }
     reuseLoadPending_ = false;
     runningPictureRequest_.reset();
-    emit streamAnalysisLoaded(generation_, stream);
+    emit streamAnalysisLoaded(generation_, shared);
     emit analysisIndexReady(generation_);
 }
 
@@ -464,63 +449,17 @@ void AnalysisTaskService::startNextPreload()
     startPictureLoad(picture, entry->second);
 }
 
-void AnalysisTaskService::rewritePictureIdentities(PictureAnalysisPayload& payload) const
-{
-    const auto projectId = static_cast<std::uint64_t>(payload.pictureId);
-    std::optional<std::uint64_t> ownDecodeId;
-    if (const auto known = decodePictureIds_.find(payload.pictureId); known != decodePictureIds_.end()) {
-        ownDecodeId = known->second;
-    } else {
-        ownDecodeId = searchOwnDecodeId(payload.analysis, projectId).value_or(projectId);
-    }
-    // The views compare these references with project picture ids, so each one goes through the
-    // inverse of the index's mapping; one that names no project picture is left absent.
-    const auto rewrite = [&](std::optional<std::uint64_t>& reference) {
-        if (!reference) {
-            return;
-        }
-        if (*reference == *ownDecodeId) {
-            reference = projectId;
-        } else if (const auto mapped = projectPictureOfDecodeId_.find(*reference);
-                   mapped != projectPictureOfDecodeId_.end()) {
-            reference = static_cast<std::uint64_t>(mapped->second);
-        } else {
-            reference.reset();
-        }
-    };
-    StreamAnalysis& document = payload.analysis;
-    for (auto& record : document.nalUnits) {
-        rewrite(record.pictureId);
-    }
-    for (auto& record : document.seiMessages) {
-        rewrite(record.pictureId);
-    }
-    for (auto& record : document.slices) {
-        rewrite(record.pictureId);
-    }
-    for (auto& record : document.pictures) {
-        rewrite(record.pictureId);
-    }
-    for (auto& record : document.referencePictures) {
-        rewrite(record.targetPictureId);
-    }
-    for (auto& record : document.dpbSnapshotEntries) {
-        rewrite(record.pictureId);
-    }
-}
-
 void AnalysisTaskService::onPictureLoaded(const PictureAnalysisPayload& payload)
 {
     if (payload.generation != generation_) {
         return;
     }
-    PictureAnalysisPayload rebound = payload;
-    rewritePictureIdentities(rebound);
-    setPictureStatus(rebound.pictureId, Status::IndexReady, text(kStatusReady));
-    if (loadingPicture_ == rebound.pictureId) {
+    // Its picture references were rewritten on the job thread, before the document was frozen.
+    setPictureStatus(payload.pictureId, Status::IndexReady, text(kStatusReady));
+    if (loadingPicture_ == payload.pictureId) {
         loadingPicture_.reset();
     }
-    emit pictureAnalysisLoaded(rebound);
+    emit pictureAnalysisLoaded(payload);
     startNextPreload();
 }
 
@@ -551,8 +490,7 @@ void AnalysisTaskService::forgetPictures()
     deferredSummaries_.clear();
     pictureEntries_.clear();
     pictureStatuses_.clear();
-    decodePictureIds_.clear();
-    projectPictureOfDecodeId_.clear();
+    pictureIdentities_->clear();
 }
 
 void AnalysisTaskService::clearPreload()

@@ -38,8 +38,8 @@ CachedStreamSnapshot::CachedStreamSnapshot(std::filesystem::path directory, std:
     : directory_(std::move(directory)),
       generation_(generation),
       manifest_(std::move(manifest)),
-      stream_(std::move(stream)),
-      assembler_(stream_)
+      stream_(std::make_shared<const StreamAnalysis>(std::move(stream))),
+      assembler_(*stream_)
 {
     picturePaths_.reserve(manifest_.pictures.size());
     for (const ManifestPictureEntry& entry : manifest_.pictures) {
@@ -69,7 +69,7 @@ CacheResult<StreamAnalysis> CachedStreamSnapshot::readPicturePayload(const Manif
     if (auto* error = std::get_if<CacheError>(&picture)) {
         return std::move(*error);
     }
-    return assembler_.assemble(std::get<StreamAnalysis>(picture));
+    return assembler_.assemble(std::get<StreamAnalysis>(std::move(picture)));
 }
 
 }  // namespace vexilo::application

@@ -46,13 +46,15 @@ public:
     readPicturePayload(const analysis::ManifestPictureEntry& entry) const;
 
     [[nodiscard]] const analysis::CacheManifest& manifest() const { return manifest_; }
-    [[nodiscard]] const analysis::StreamAnalysis& stream() const { return stream_; }
+    [[nodiscard]] const analysis::StreamAnalysis& stream() const { return *stream_; }
+    // The stream document as everyone downstream shares it: this snapshot's own, never a copy.
+    [[nodiscard]] const std::shared_ptr<const analysis::StreamAnalysis>& sharedStream() const { return stream_; }
 
 private:
     std::filesystem::path directory_;
     std::uint64_t generation_;
     analysis::CacheManifest manifest_;
-    analysis::StreamAnalysis stream_;
+    std::shared_ptr<const analysis::StreamAnalysis> stream_;
     std::unordered_map<analysis::StableId, std::filesystem::path, analysis::StableIdHash> picturePaths_;
     analysis::PicturePayloadAssembler assembler_;
 };

@@ -80,6 +80,63 @@ void putPixel(std::vector<std::uint8_t>& rgba, std::int32_t x, std::int32_t y, s
     rgba[offset + 3] = kOpaque;
 }
 
+domain::VideoPlane thumbnailPlane(domain::PlaneIndex index)
+{
+    domain::VideoPlane plane;
+    plane.planeIndex = static_cast<std::uint8_t>(index);
+    plane.width = kPictureThumbnailWidth;
+    plane.height = kPictureThumbnailHeight;
+    plane.stride = kPictureThumbnailWidth;
+    plane.samples.resize(static_cast<std::size_t>(kPictureThumbnailWidth) * kPictureThumbnailHeight);
+    return plane;
+}
+
+// The frame's matrix as the display resolves it, so that a frame of the thumbnail's own size
+// keeps the weights the full-sized one is shown with.
+domain::ColourMatrix resolvedMatrix(const domain::VideoFrame& frame)
+{
+    if (frame.matrix != domain::ColourMatrix::Unspecified) {
+        return frame.matrix;
+    }
+    const media::YuvCoefficients coefficients = media::displayCoefficientsFor(frame);
+    return coefficients.kr == media::kBt709Coefficients.kr ? domain::ColourMatrix::Bt709
+                                                           : domain::ColourMatrix::Bt601;
+}
+
+// A frame of the thumbnail's size whose every pixel holds the Y, U and V sample the thumbnail
+// takes for it, on three planes of full size.
+domain::VideoFrame sampledByteFrame(const domain::VideoFrame& frame, const media::YuvPlaneSet& planes)
+{
+    domain::VideoFrame sampled;
+    sampled.width = kPictureThumbnailWidth;
+    sampled.height = kPictureThumbnailHeight;
+    sampled.bitDepth = frame.bitDepth;
+    sampled.colourRange = frame.colourRange;
+    sampled.matrix = resolvedMatrix(frame);
+    sampled.planes = {thumbnailPlane(domain::PlaneIndex::Y), thumbnailPlane(domain::PlaneIndex::U),
+                      thumbnailPlane(domain::PlaneIndex::V)};
+    const domain::VideoPlane& chromaSize = *planes.u;
+    std::size_t offset = 0;
+    for (std::int32_t y = 0; y < kPictureThumbnailHeight; ++y) {
+        const std::int32_t sy = sourceRow(y, frame.height);
+        const std::int32_t cy = scaledPosition(sy, chromaSize.height, frame.height);
+        for (std::int32_t x = 0; x < kPictureThumbnailWidth; ++x, ++offset) {
+            const std::int32_t sx = sourceColumn(x, frame.width);
+            const std::int32_t cx = scaledPosition(sx, chromaSize.width, frame.width);
+            sampled.planes[0].samples[offset] = static_cast<std::uint8_t>(media::readPlaneSample(*planes.y, sx, sy));
+            sampled.planes[1].samples[offset] = static_cast<std::uint8_t>(media::readPlaneSample(*planes.u, cx, cy));
+            sampled.planes[2].samples[offset] = static_cast<std::uint8_t>(media::readPlaneSample(*planes.v, cx, cy));
+        }
+    }
+    return sampled;
+}
+
+bool holdsByteSamples(const domain::VideoFrame& frame, const media::YuvPlaneSet& planes)
+{
+    return frame.bitDepth >= 1 && frame.bitDepth <= 8 && planes.y->bytesPerSample == 1 &&
+           planes.u->bytesPerSample == 1 && planes.v->bytesPerSample == 1;
+}
+
 PictureThumbnail planarThumbnail(const domain::VideoFrame& frame, std::uint64_t displayIndex)
 {
     PictureThumbnail thumbnail = emptyThumbnail(frame, displayIndex);
@@ -87,9 +144,19 @@ PictureThumbnail planarThumbnail(const domain::VideoFrame& frame, std::uint64_t 
     if (!planes) {
         return thumbnail;
     }
+    thumbnail.rgba.resize(kThumbnailBytes);
+    if (holdsByteSamples(frame, *planes)) {
+        // Every arriving picture gets a thumbnail on the GUI thread: the frame conversion's
+        // integer tables give the exact formula's bytes at a fraction of its cost. Wider
+        // samples would need tables larger than the thumbnail.
+        const domain::VideoFrame sampled = sampledByteFrame(frame, *planes);
+        media::convertYuvToRgba(sampled, *media::findYuvPlanes(sampled), media::DisplayComponent::Colour,
+                                thumbnail.rgba.data(),
+                                static_cast<std::int64_t>(kPictureThumbnailWidth) * kRgbaBytesPerPixel);
+        return thumbnail;
+    }
     const media::YuvToRgbParameters parameters = media::displayParametersFor(frame);
     const domain::VideoPlane& chromaSize = *planes->u;
-    thumbnail.rgba.resize(kThumbnailBytes);
     for (std::int32_t y = 0; y < kPictureThumbnailHeight; ++y) {
         const std::int32_t sy = sourceRow(y, frame.height);
         const std::int32_t cy = scaledPosition(sy, chromaSize.height, frame.height);

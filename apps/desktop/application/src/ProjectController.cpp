@@ -97,7 +97,7 @@ void ProjectController::connectAnalysisService()
     connect(service, &AnalysisTaskService::pictureAnalysisLoaded, this,
             when([this](const PictureAnalysisPayload& payload) { emit pictureAnalysisLoaded(payload); }));
     connect(service, &AnalysisTaskService::streamAnalysisLoaded, this,
-            when([this](qulonglong generation, const analysis::StreamAnalysis& analysis) {
+            when([this](qulonglong generation, const StreamAnalysisPtr& analysis) {
                 emit streamAnalysisLoaded(generation, analysis);
             }));
     connect(service, &AnalysisTaskService::analysisError, this, when([this](const AnalysisTaskError& error) {

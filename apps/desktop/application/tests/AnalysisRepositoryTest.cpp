@@ -2,6 +2,7 @@
 // the errors with their codes, and the jobs it was told to abandon.
 
 #include "AnalysisCacheTestSupport.h"
+#include "PictureIdentityMap.h"
 #include "vexilo/application/AnalysisRepository.h"
 
 #include <gtest/gtest.h>
@@ -97,7 +98,7 @@ TEST_F(AnalysisRepositoryTest, LoadsTheStreamAndMergedPicturesOnTheGuiThread)
     ASSERT_EQ(spies.streams.size(), 1) << spies.error().message.toStdString();
     EXPECT_EQ(spies.streams.at(0).at(0).toULongLong(), 7U);
     EXPECT_EQ(spies.streams.at(0).at(1).value<analysis::CacheManifest>(), manifest);
-    EXPECT_EQ(spies.streams.at(0).at(2).value<StreamAnalysis>().pictures.size(), 3U);
+    EXPECT_EQ(spies.streams.at(0).at(2).value<StreamAnalysisPtr>()->pictures.size(), 3U);
 
     repository.loadPicture(directory(), manifest.pictures[1], 42, cachetest::kFingerprintA, 7);
     ASSERT_TRUE(QTest::qWaitFor([&] { return spies.pictures.size() + spies.errors.size() == 1; }, kWaitMs));
@@ -105,12 +106,43 @@ TEST_F(AnalysisRepositoryTest, LoadsTheStreamAndMergedPicturesOnTheGuiThread)
     const PictureAnalysisPayload payload = spies.picture();
     EXPECT_EQ(payload.pictureId, 42);
     EXPECT_EQ(payload.generation, 7U);
-    ASSERT_EQ(payload.analysis.pictures.size(), 1U);
-    EXPECT_EQ(payload.analysis.pictures[0].id, cachetest::ids::picture(2));
-    EXPECT_EQ(payload.analysis.slices.size(), 1U);
-    EXPECT_EQ(payload.analysis.parameterSets.size(), 3U) << "merged with the stream's parameter sets";
-    EXPECT_EQ(payload.analysis.cus.size(), 2U);
+    ASSERT_EQ(payload.analysis->pictures.size(), 1U);
+    EXPECT_EQ(payload.analysis->pictures[0].id, cachetest::ids::picture(2));
+    EXPECT_EQ(payload.analysis->slices.size(), 1U);
+    EXPECT_EQ(payload.analysis->parameterSets.size(), 3U) << "merged with the stream's parameter sets";
+    EXPECT_EQ(payload.analysis->cus.size(), 2U);
     EXPECT_EQ(emittingThread, QCoreApplication::instance()->thread());
+}
+
+TEST_F(AnalysisRepositoryTest, PictureIdsAreRewrittenBeforeTheDocumentIsShared)
+{
+    const auto manifest = writeCache(3);
+    auto identities = std::make_shared<PictureIdentityMap>();
+    identities->bind(42, 2);
+    AnalysisRepository repository;
+    repository.setPictureIdentities(identities);
+    RepositorySpies spies(repository);
+    repository.loadStream(directory(), cachetest::kFingerprintA, 1);
+    ASSERT_TRUE(spies.waitForAny());
+
+    // Picture 2 is bound to project picture 42; picture 3 is not bound, so its own decode id is
+    // found in its document and becomes the id it was loaded for.
+    repository.loadPicture(directory(), manifest.pictures[1], 42, cachetest::kFingerprintA, 1);
+    repository.loadPicture(directory(), manifest.pictures[2], 7, cachetest::kFingerprintA, 1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return spies.pictures.size() + spies.errors.size() == 2; }, kWaitMs));
+    ASSERT_EQ(spies.pictures.size(), 2) << spies.error().message.toStdString();
+    for (int index = 0; index < 2; ++index) {
+        const PictureAnalysisPayload payload = spies.picture(index);
+        ASSERT_TRUE(payload.analysis);
+        const auto expected = static_cast<std::uint64_t>(payload.pictureId);
+        EXPECT_EQ(payload.analysis->pictures.at(0).pictureId, expected);
+        EXPECT_EQ(payload.analysis->slices.at(0).pictureId, expected);
+        for (const analysis::NalUnitInfo& unit : payload.analysis->nalUnits) {
+            if (unit.pictureId) {
+                EXPECT_EQ(*unit.pictureId, expected);
+            }
+        }
+    }
 }
 
 TEST_F(AnalysisRepositoryTest, CacheFaultsBecomeErrorsWithTheirCodesAndTheJobsGeneration)

@@ -90,13 +90,13 @@ TEST_F(AnalysisTaskServiceTest, AnalysesABPyramidStreamAndRewritesEveryReference
     std::map<std::uint64_t, std::int32_t> pocOfPicture;
     bool ordersDiffer = false;
     for (const PictureAnalysisPayload& payload : recorder.payloads) {
-        ASSERT_EQ(payload.analysis.pictures.size(), 1U);
-        const auto& summary = payload.analysis.pictures.front();
+        ASSERT_EQ(payload.analysis->pictures.size(), 1U);
+        const auto& summary = payload.analysis->pictures.front();
         EXPECT_EQ(summary.pictureId, std::optional(static_cast<std::uint64_t>(payload.pictureId)));
         ASSERT_TRUE(summary.poc.has_value());
         pocOfPicture[static_cast<std::uint64_t>(payload.pictureId)] = *summary.poc;
         ordersDiffer = ordersDiffer || summary.decodeIndex != summary.displayIndex;
-        for (const auto& slice : payload.analysis.slices) {
+        for (const auto& slice : payload.analysis->slices) {
             EXPECT_EQ(slice.pictureId, summary.pictureId);
         }
         EXPECT_EQ(service.pictureAnalysisStatus(payload.pictureId), Status::IndexReady);
@@ -104,13 +104,13 @@ TEST_F(AnalysisTaskServiceTest, AnalysesABPyramidStreamAndRewritesEveryReference
     EXPECT_TRUE(ordersDiffer) << "the stream must reorder for this test to mean anything";
     std::size_t checkedReferences = 0;
     for (const PictureAnalysisPayload& payload : recorder.payloads) {
-        for (const auto& reference : payload.analysis.referencePictures) {
+        for (const auto& reference : payload.analysis->referencePictures) {
             ASSERT_TRUE(reference.targetPictureId.has_value()) << "every reference of a whole stream maps";
             ASSERT_TRUE(pocOfPicture.contains(*reference.targetPictureId));
             EXPECT_EQ(pocOfPicture[*reference.targetPictureId], reference.poc) << "picture " << payload.pictureId;
             ++checkedReferences;
         }
-        for (const auto& entry : payload.analysis.dpbSnapshotEntries) {
+        for (const auto& entry : payload.analysis->dpbSnapshotEntries) {
             if (entry.pictureId) {
                 ASSERT_TRUE(pocOfPicture.contains(*entry.pictureId));
                 EXPECT_EQ(pocOfPicture[*entry.pictureId], entry.poc);
@@ -222,7 +222,7 @@ TEST_F(AnalysisTaskServiceTest, PictureStructureAnalysisReloadsTheIndexUnderANew
     recorder.payloads.clear();
     service.loadPictureAnalysis(picture);
     ASSERT_TRUE(TaskServiceRecorder::waitFor([&] { return !recorder.payloads.empty(); }));
-    EXPECT_FALSE(recorder.payloads.back().analysis.ctus.empty()) << "the structure is in the cache now";
+    EXPECT_FALSE(recorder.payloads.back().analysis->ctus.empty()) << "the structure is in the cache now";
     service.shutdown();
 }
 

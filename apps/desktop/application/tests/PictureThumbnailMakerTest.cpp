@@ -1,6 +1,7 @@
 // Thumbnails: exact pixels, colour matrix choice and the frames that give none.
 
 #include "vexilo/application/PictureThumbnailMaker.h"
+#include "vexilo/media/SampleConversion.h"
 
 #include <gtest/gtest.h>
 
@@ -99,6 +100,45 @@ TEST(PictureThumbnailMakerTest, SamplesOnANearestGrid)
     const PictureThumbnail thumbnail = makePictureThumbnail(frame, 0);
     EXPECT_EQ(pixelAt(thumbnail, 59, 10)[0], 0);
     EXPECT_EQ(pixelAt(thumbnail, 60, 10)[0], 255);
+}
+
+TEST(PictureThumbnailMakerTest, EightBitPicturesMatchTheExactColourAtEveryPixel)
+{
+    // Every sample differs from its neighbours, so a pixel read from the wrong place or
+    // coloured by other weights shows; both ranges and every matrix, at an SD and an HD size.
+    for (const auto& [width, height] : {std::pair{64, 64}, std::pair{1280, 720}}) {
+        for (const ColourRange range : {ColourRange::Limited, ColourRange::Full}) {
+            for (const ColourMatrix matrix :
+                 {ColourMatrix::Unspecified, ColourMatrix::Bt601, ColourMatrix::Bt709, ColourMatrix::Bt2020}) {
+                domain::VideoFrame frame = uniformFrame(width, height, 8, 0, 0, 0);
+                frame.colourRange = range;
+                frame.matrix = matrix;
+                for (domain::VideoPlane& plane : frame.planes) {
+                    for (std::size_t i = 0; i < plane.samples.size(); ++i) {
+                        plane.samples[i] = static_cast<std::uint8_t>((i * 37U + plane.planeIndex * 91U) % 256U);
+                    }
+                }
+                const PictureThumbnail thumbnail = makePictureThumbnail(frame, 0);
+                ASSERT_EQ(thumbnail.rgba.size(), 32640U);
+                const media::YuvToRgbParameters parameters = media::displayParametersFor(frame);
+                int mismatches = 0;
+                for (int y = 0; y < kPictureThumbnailHeight; ++y) {
+                    for (int x = 0; x < kPictureThumbnailWidth; ++x) {
+                        const int sx = x * width / kPictureThumbnailWidth;
+                        const int sy = y * height / kPictureThumbnailHeight;
+                        const auto rgb = media::yuvToRgbExact(media::readPlaneSample(frame.planes[0], sx, sy),
+                                                              media::readPlaneSample(frame.planes[1], sx / 2, sy / 2),
+                                                              media::readPlaneSample(frame.planes[2], sx / 2, sy / 2),
+                                                              parameters);
+                        const auto pixel = pixelAt(thumbnail, x, y);
+                        mismatches += pixel != std::array<std::uint8_t, 4>{rgb[0], rgb[1], rgb[2], 255} ? 1 : 0;
+                    }
+                }
+                EXPECT_EQ(mismatches, 0) << width << "x" << height << " range " << static_cast<int>(range)
+                                         << " matrix " << static_cast<int>(matrix);
+            }
+        }
+    }
 }
 
 TEST(PictureThumbnailMakerTest, UnreadableFramesGiveNoThumbnail)

@@ -34,10 +34,10 @@ public:
     [[nodiscard]] bool hasBlocksOf(domain::PictureId picture) const
     {
         const auto found = loaded.find(picture);
-        return found != loaded.end() && !found->second.ctus.empty() && !found->second.cus.empty();
+        return found != loaded.end() && !found->second->ctus.empty() && !found->second->cus.empty();
     }
 
-    std::map<domain::PictureId, analysis::StreamAnalysis> loaded;
+    std::map<domain::PictureId, StreamAnalysisPtr> loaded;
 
 private:
     QObject context_;
@@ -116,7 +116,7 @@ TEST_F(ProjectControllerCacheReuseTest, ReopeningAnUnchangedFileReadsItsCacheWit
     for (domain::PictureId picture = 0; picture < static_cast<domain::PictureId>(kClipPictures); ++picture) {
         EXPECT_TRUE(documents.hasBlocksOf(picture)) << "picture " << picture;
         EXPECT_EQ(controller.pictureAnalysisStatus(picture), PictureAnalysisStatus::IndexReady) << picture;
-        for (const analysis::SliceInfo& slice : documents.loaded[picture].slices) {
+        for (const analysis::SliceInfo& slice : documents.loaded[picture]->slices) {
             EXPECT_EQ(slice.pictureId, std::optional<std::uint64_t>(static_cast<std::uint64_t>(picture)))
                 << "slices name the project's own picture";
         }

@@ -41,7 +41,7 @@ public:
                              payloads.push_back(payload);
                          });
         QObject::connect(&service, &AnalysisTaskService::streamAnalysisLoaded, &context_,
-                         [this](qulonglong generation, const analysis::StreamAnalysis& analysis) {
+                         [this](qulonglong generation, const StreamAnalysisPtr& analysis) {
                              note(QStringLiteral("streamAnalysisLoaded"), generation);
                              streams.push_back(analysis);
                          });
@@ -88,7 +88,7 @@ public:
     std::vector<PictureAnalysisState> states;
     std::map<domain::PictureId, PictureAnalysisState> lastState;
     std::vector<PictureAnalysisPayload> payloads;
-    std::vector<analysis::StreamAnalysis> streams;
+    std::vector<StreamAnalysisPtr> streams;
     std::vector<domain::PictureInfo> frames;
     std::vector<AnalysisTaskError> errors;
 

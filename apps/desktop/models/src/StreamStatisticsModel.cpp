@@ -413,6 +413,13 @@ void StreamStatisticsModel::appendPictures(const std::vector<domain::PictureInfo
 }
 
 void StreamStatisticsModel::setStreamAnalysis(analysis::StreamAnalysis analysis) {
+    setStreamAnalysis(std::make_shared<const analysis::StreamAnalysis>(std::move(analysis)));
+}
+
+void StreamStatisticsModel::setStreamAnalysis(std::shared_ptr<const analysis::StreamAnalysis> analysis) {
+    if (!analysis) {
+        analysis = std::make_shared<const analysis::StreamAnalysis>();
+    }
     beginResetModel();
     analysis_ = std::move(analysis);
     analysisFacts_ = factsOf(*analysis_);
@@ -421,7 +428,7 @@ void StreamStatisticsModel::setStreamAnalysis(analysis::StreamAnalysis analysis)
 }
 
 void StreamStatisticsModel::clearStreamAnalysis() {
-    if (!analysis_.has_value()) {
+    if (!analysis_) {
         return;
     }
     beginResetModel();
@@ -433,12 +440,12 @@ void StreamStatisticsModel::clearStreamAnalysis() {
 
 void StreamStatisticsModel::rebuild() {
     root_ = std::make_unique<StatisticsNode>();
-    if (!streamInfo_.has_value() && !analysis_.has_value()) {
+    if (!streamInfo_.has_value() && !analysis_) {
         root_->add(kNoProjectText, {}, {});
         return;
     }
     const Sources sources{streamInfo_, pictures_.size(), decodedTypeCounts_,
-                          analysis_.has_value() ? &*analysis_ : nullptr, analysisFacts_.get()};
+                          analysis_.get(), analysisFacts_.get()};
     addStreamSection(*root_, sources);
     addFramesSection(*root_, sources);
     addBitstreamIndexSection(*root_, sources);

@@ -1,5 +1,6 @@
-// The AI evidence: a snapshot of what the window has loaded, rendered for the chat panel; and the
-// short timer behind which the whole-stream refreshes of arriving pictures are gathered.
+// The AI evidence: a snapshot of what the window has loaded, rendered for the chat panel when it
+// needs it; and the short timer behind which the whole-stream refreshes of arriving pictures are
+// gathered.
 #include "vexilo/ui/MainWindow.h"
 
 #include "ComparePairSample.h"
@@ -61,6 +62,18 @@ void MainWindow::flushDeferredRefreshes()
     }
     QElapsedTimer cost;
     cost.start();
+    flushDeferredModelRefreshes();
+    if (deferredEvidenceStatus) {
+        // A copy: the refresh clears the deferred status that the text would otherwise point into.
+        const QString status = *deferredEvidenceStatus;
+        deferredEvidenceStatus.reset();
+        refreshAiEvidence(status);
+    }
+    deferredRefreshCostMs = cost.elapsed();
+}
+
+void MainWindow::flushDeferredModelRefreshes()
+{
     if (!deferredStatisticsPictures.empty()) {
         std::vector<domain::PictureInfo> pictures;
         pictures.swap(deferredStatisticsPictures);
@@ -74,17 +87,12 @@ void MainWindow::flushDeferredRefreshes()
     if (deferredComparePairRefresh) {
         refreshComparePairPictures();
     }
-    if (deferredEvidenceStatus) {
-        // A copy: the refresh clears the deferred status that the text would otherwise point into.
-        const QString status = *deferredEvidenceStatus;
-        deferredEvidenceStatus.reset();
-        refreshAiEvidence(status);
-    }
-    deferredRefreshCostMs = cost.elapsed();
 }
 
 // ---- Evidence -------------------------------------------------------------------------------
 
+// Marks the evidence out of date; the chat panel builds it when it needs it (shown, asked, read),
+// so the many changes nobody looks at cost nothing.
 void MainWindow::refreshAiEvidence(const QString& reason)
 {
     // Any refresh still waiting is folded in first, so the evidence reads what a refresh after
@@ -97,8 +105,22 @@ void MainWindow::refreshAiEvidence(const QString& reason)
     if (aiChatPanel == nullptr || projectController == nullptr) {
         return;
     }
-    ai::AiEvidencePackBuilder builder(makeAiEvidenceSnapshot(reason));
-    aiChatPanel->setEvidenceText(builder.build());
+    aiEvidenceStatus = reason;
+    aiChatPanel->invalidateEvidence();
+}
+
+QString MainWindow::buildAiEvidenceText()
+{
+    if (projectController == nullptr) {
+        return {};
+    }
+    // Batches still waiting for the timer are what the evidence describes already.
+    flushDeferredModelRefreshes();
+    if (deferredEvidenceStatus) {
+        aiEvidenceStatus = *deferredEvidenceStatus;
+        deferredEvidenceStatus.reset();
+    }
+    return ai::AiEvidencePackBuilder(makeAiEvidenceSnapshot(aiEvidenceStatus)).build();
 }
 
 ai::AiEvidenceSnapshot MainWindow::makeAiEvidenceSnapshot(const QString& statusText) const
@@ -111,7 +133,7 @@ ai::AiEvidenceSnapshot MainWindow::makeAiEvidenceSnapshot(const QString& statusT
     snapshot.selectedPictureId = projectController->selectedPictureId();
     snapshot.streamAnalysis = streamAnalysis;
     if (pictureAnalysis && pictureAnalysisPictureId == snapshot.selectedPictureId) {
-        snapshot.pictureAnalysis = *pictureAnalysis;
+        snapshot.pictureAnalysis = pictureAnalysis;
         snapshot.pictureAnalysisPictureId = pictureAnalysisPictureId;
     }
     snapshot.referenceYuv = referenceYuvSource;

@@ -317,12 +317,13 @@ void MainWindow::onAnalysisError(application::AnalysisTaskError error)
     updateActionStates();
 }
 
-void MainWindow::onStreamAnalysisLoaded(qulonglong /*generation*/, analysis::StreamAnalysis analysis)
+void MainWindow::onStreamAnalysisLoaded(qulonglong /*generation*/, application::StreamAnalysisPtr analysis)
 {
-    streamAnalysis = std::move(analysis);
+    // Shared with the repository that read it; an absent document reads as an empty one.
+    streamAnalysis = analysis ? std::move(analysis) : std::make_shared<const analysis::StreamAnalysis>();
     streamAnalysisReady = true;
     if (streamStatisticsModel != nullptr) {
-        streamStatisticsModel->setStreamAnalysis(*streamAnalysis);
+        streamStatisticsModel->setStreamAnalysis(streamAnalysis);
     }
     refinePictureRows(*streamAnalysis);
     noteStreamAnalysisErrors(*streamAnalysis);
@@ -365,7 +366,9 @@ void MainWindow::refinePictureRows(const analysis::StreamAnalysis& stream)
 
 void MainWindow::onPictureAnalysisLoaded(application::PictureAnalysisPayload payload)
 {
-    const auto document = std::make_shared<const analysis::StreamAnalysis>(std::move(payload.analysis));
+    // Shared as it came: the document was made final on the job thread that read it.
+    const std::shared_ptr<const analysis::StreamAnalysis> document =
+        payload.analysis ? std::move(payload.analysis) : std::make_shared<const analysis::StreamAnalysis>();
     if (pictureStrip != nullptr) {
         pictureStrip->setAnalysis(*document);
     }

@@ -388,6 +388,7 @@ void MainWindow::createDocks()
     inspectorDock->setWidget(createBlockInfoDockWidget(inspectorDock));
     addDockWidget(Qt::RightDockWidgetArea, inspectorDock);
     aiChatPanel = new AiChatPanel(aiAssistantDock);
+    aiChatPanel->setEvidenceSource([this] { return buildAiEvidenceText(); });
     aiAssistantDock->setWidget(aiChatPanel);
     addDockWidget(Qt::RightDockWidgetArea, aiAssistantDock);
     logTaskDock->setWidget(createLogTaskDockWidget(logTaskDock));

@@ -19,6 +19,7 @@
 #include "vexilo/views/FrameViewer.h"
 
 #include <QAction>
+#include <QDockWidget>
 #include <QDir>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -193,6 +194,29 @@ private slots:
         QVERIFY(w.frameShownFor(0));
         QVERIFY(w.aiPanel->evidenceText().contains(
             QStringLiteral("decoded pictures: %1").arg(w.controller->pictureCount())));
+    }
+
+    // With the AI dock closed, an open's many changes leave the evidence unbuilt; reading it or
+    // showing the dock builds it once, from what is loaded then.
+    void theEvidenceWaitsUntilSomethingNeedsIt()
+    {
+        Window w;
+        w.window->show();
+        auto* dock = w.window->findChild<QDockWidget*>(QStringLiteral("aiAssistantDock"));
+        QVERIFY(dock != nullptr);
+        dock->close();
+        QVERIFY(w.open(mediaPath("main_420_8bit_gop8.hevc")));
+        QVERIFY(w.frameShownFor(0));
+        w.action("actionNextPicture")->trigger();
+        QVERIFY(w.frameShownFor(1));
+        QCOMPARE(w.aiPanel->evidenceBuildCount(), 0U);
+
+        dock->show();
+        QTRY_VERIFY(w.aiPanel->isVisible());
+        QVERIFY(w.aiPanel->evidenceBuildCount() >= 1U);
+        QVERIFY2(w.aiPanel->evidenceText().contains(
+                     QStringLiteral("decoded pictures: %1").arg(w.controller->pictureCount())),
+                 qPrintable(w.aiPanel->evidenceText().left(600)));
     }
 
     // Close Project empties every view, the wipe view included, which otherwise kept A's picture.
@@ -429,8 +453,9 @@ private slots:
         // The first decoded picture is the first coded one: its document from the worker.
         vexilo::application::PictureAnalysisPayload payload;
         payload.pictureId = *selected;
-        payload.analysis = analysed.pictures.front();
-        addBlockStructure(payload.analysis, *selected, 176, 144);
+        vexilo::analysis::StreamAnalysis document = analysed.pictures.front();
+        addBlockStructure(document, *selected, 176, 144);
+        payload.analysis = std::make_shared<const vexilo::analysis::StreamAnalysis>(std::move(document));
         QVERIFY(QMetaObject::invokeMethod(w.window.get(), "onPictureAnalysisLoaded",
                                           Q_ARG(vexilo::application::PictureAnalysisPayload, payload)));
 
@@ -520,7 +545,8 @@ private slots:
                                           Q_ARG(vexilo::application::PictureAnalysisState, pending)));
         QCOMPARE(w.label("inspectorStateLabel"), QStringLiteral("Picture ID: %1\nLoading analysis...").arg(id));
 
-        vexilo::application::PictureAnalysisPayload payload{selected, analysed.pictures.front(), 1};
+        vexilo::application::PictureAnalysisPayload payload{
+            selected, std::make_shared<const vexilo::analysis::StreamAnalysis>(analysed.pictures.front()), 1};
         QVERIFY(QMetaObject::invokeMethod(w.window.get(), "onPictureAnalysisLoaded",
                                           Q_ARG(vexilo::application::PictureAnalysisPayload, payload)));
         const QString ready = w.label("inspectorStateLabel");

@@ -67,6 +67,14 @@ void PictureStripReferences::merge(const analysis::StreamAnalysis& document) {
 
 void PictureStripReferences::removePictures(const analysis::StreamAnalysis& document) {
     const std::unordered_set<PictureId> pictures = picturesOf(document);
+    // A preload brings every picture once: nothing of a picture never merged is there to go,
+    // and walking everything merged so far for it would make each merge cost more than the last.
+    const bool anyMerged = std::any_of(pictures.begin(), pictures.end(),
+                                       [this](PictureId picture) { return mergedPictures_.contains(picture); });
+    mergedPictures_.insert(pictures.begin(), pictures.end());
+    if (!anyMerged) {
+        return;
+    }
     const auto isReplaced = [&](const std::optional<PictureId>& id) { return id && pictures.contains(*id); };
 
     std::unordered_set<StableId, StableIdHash> replacedSlices;
@@ -109,6 +117,7 @@ void PictureStripReferences::appendDocument(const analysis::StreamAnalysis& docu
 }
 
 void PictureStripReferences::clear() {
+    mergedPictures_.clear();
     picturePocs_.clear();
     slicePictures_.clear();
     edges_.clear();

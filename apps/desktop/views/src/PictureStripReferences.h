@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <optional>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace vexilo {
@@ -71,6 +72,8 @@ private:
     void removePictures(const analysis::StreamAnalysis& document);
     void appendDocument(const analysis::StreamAnalysis& document);
 
+    // Every picture whose records were merged, so that a first merge of one skips the removal.
+    std::unordered_set<domain::PictureId> mergedPictures_;
     std::vector<PicturePoc> picturePocs_;
     std::vector<SlicePicture> slicePictures_;
     std::vector<ReferenceEdge> edges_;

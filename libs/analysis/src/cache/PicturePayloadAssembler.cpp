@@ -84,14 +84,15 @@ std::vector<Record> PicturePayloadAssembler::merge(const std::vector<Record>& st
     return merged;
 }
 
-StreamAnalysis PicturePayloadAssembler::assemble(const StreamAnalysis& picture) const
+StreamAnalysis PicturePayloadAssembler::assemble(StreamAnalysis picture) const
 {
-    StreamAnalysis payload = picture;
-    payload.nalUnits = merge(stream_.nalUnits, nalUnits_, picture.nalUnits);
+    StreamAnalysis payload = std::move(picture);
+    payload.nalUnits = merge(stream_.nalUnits, nalUnits_, payload.nalUnits);
     payload.parameterSets = stream_.parameterSets;
-    payload.seiMessages = merge(stream_.seiMessages, seiMessages_, picture.seiMessages);
-    payload.errors = stream_.errors;
-    payload.errors.insert(payload.errors.end(), picture.errors.begin(), picture.errors.end());
+    payload.seiMessages = merge(stream_.seiMessages, seiMessages_, payload.seiMessages);
+    std::vector<AnalysisErrorInfo> errors = stream_.errors;
+    errors.insert(errors.end(), payload.errors.begin(), payload.errors.end());
+    payload.errors = std::move(errors);
     return payload;
 }
 

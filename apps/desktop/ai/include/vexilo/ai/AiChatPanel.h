@@ -5,6 +5,8 @@
 
 #include <QWidget>
 
+#include <cstdint>
+#include <functional>
 #include <vector>
 
 class QComboBox;
@@ -31,7 +33,14 @@ public:
     AiChatPanel(std::vector<ai::AiProviderConfig> providers, QWidget* parent);
 
     void setEvidenceText(const QString& text);
-    [[nodiscard]] const QString& evidenceText() const { return evidenceText_; }
+    // The evidence is built from everything the window has loaded, so it is built only when it
+    // is needed: while the panel is shown, when a question goes out, or when its text is read.
+    // The source builds it; invalidateEvidence says that what it describes has changed.
+    void setEvidenceSource(std::function<QString()> source);
+    void invalidateEvidence();
+    [[nodiscard]] const QString& evidenceText() const;
+    // How often the source was asked, for the benchmarks that show what the laziness saves.
+    [[nodiscard]] std::uint64_t evidenceBuildCount() const { return evidenceBuildCount_; }
     void appendConversation(const QString& speaker, const QString& text);
     [[nodiscard]] ai::AiProviderConfig currentProvider() const;
     [[nodiscard]] static QString environmentValue(const QString& name);
@@ -46,9 +55,13 @@ private slots:
     void onChatFailed(vexilo::ai::AiClientError error);
     void onChatFinished();
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     void buildLayout();
     void connectSignals();
+    void rebuildStaleEvidence() const;
 
     std::vector<ai::AiProviderConfig> presets_;
     std::vector<ai::AiQuestionTemplate> templates_;
@@ -63,7 +76,12 @@ private:
     QPushButton* useTemplateButton_ = nullptr;
     QPushButton* askButton_ = nullptr;
     QPushButton* cancelButton_ = nullptr;
-    QString evidenceText_;
+    std::function<QString()> evidenceSource_;
+    // A cache of the source's text, filled on demand, so it changes behind const.
+    mutable QString evidenceText_;
+    mutable bool evidenceStale_ = false;
+    mutable bool buildingEvidence_ = false;
+    mutable std::uint64_t evidenceBuildCount_ = 0;
 };
 
 }  // namespace vexilo

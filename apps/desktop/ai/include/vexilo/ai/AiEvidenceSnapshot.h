@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -53,8 +54,9 @@ struct AiEvidenceSnapshot {
     std::optional<domain::StreamInfo> streamInfo;
     std::vector<domain::PictureInfo> pictures;
     std::optional<domain::PictureId> selectedPictureId;
-    std::optional<analysis::StreamAnalysis> streamAnalysis;
-    std::optional<analysis::StreamAnalysis> pictureAnalysis;  // only when it belongs to the selection
+    // The documents the window holds, shared, never copied; null when none is loaded.
+    std::shared_ptr<const analysis::StreamAnalysis> streamAnalysis;
+    std::shared_ptr<const analysis::StreamAnalysis> pictureAnalysis;  // only when it belongs to the selection
     std::optional<domain::PictureId> pictureAnalysisPictureId;
     std::optional<domain::ReferenceYuvSource> referenceYuv;
     std::uint64_t comparePairCount = 0;

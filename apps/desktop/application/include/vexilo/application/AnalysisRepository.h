@@ -22,6 +22,7 @@ class ThreadMailbox;
 namespace vexilo::application {
 
 class CachedStreamSnapshot;
+class PictureIdentityMap;
 class RepositoryJobPool;
 
 inline constexpr const char* kCacheFormatChangedMessage = "Analysis cache format changed; run Reanalyze Stream";
@@ -47,6 +48,9 @@ public:
                      domain::PictureId pictureId, std::optional<std::string> expectedSourceFingerprint,
                      std::uint64_t generation);
     void clearCache(std::filesystem::path cacheDirectory, std::uint64_t generation);
+    // The mapping a picture load rewrites its document's picture references with, on the job
+    // thread, before the document is shared. Set before the first load; none leaves them as read.
+    void setPictureIdentities(std::shared_ptr<const PictureIdentityMap> identities);
 
     // Abandons every job without waiting for it.
     void cancelAllJobs();
@@ -54,8 +58,9 @@ public:
     void stopAllJobs();
 
 signals:
+    // The stream document is the repository's own, shared: its receivers keep the pointer.
     void streamLoaded(qulonglong generation, const vexilo::analysis::CacheManifest& manifest,
-                      const vexilo::analysis::StreamAnalysis& analysis);
+                      const vexilo::application::StreamAnalysisPtr& analysis);
     void pictureLoaded(const vexilo::application::PictureAnalysisPayload& payload);
     void cacheCleared(qulonglong generation);
     void repositoryError(const vexilo::application::AnalysisRepositoryError& error);
@@ -88,6 +93,7 @@ private:
     threading::ThreadMailbox* mailbox_ = nullptr;
     std::mutex snapshotMutex_;
     std::shared_ptr<const CachedStreamSnapshot> snapshot_;
+    std::shared_ptr<const PictureIdentityMap> pictureIdentities_;
     std::unique_ptr<RepositoryJobPool> pool_;
 };
 

@@ -2,6 +2,7 @@
 
 #include "vexilo/analysis/StreamAnalysis.h"
 #include "vexilo/analysis/cache/CacheManifest.h"
+#include "vexilo/application/ApplicationTypes.h"
 #include "vexilo/domain/PictureInfo.h"
 
 #include <QMetaType>
@@ -12,10 +13,12 @@
 
 namespace vexilo::application {
 
-// One picture's loaded analysis: its document merged with the stream-level data.
+// One picture's loaded analysis: its document merged with the stream-level data, its picture
+// references already in project picture ids. The document is frozen before it leaves the job
+// thread; everyone after that shares it, so a payload is as cheap to pass as a pointer.
 struct PictureAnalysisPayload {
     domain::PictureId pictureId = 0;
-    analysis::StreamAnalysis analysis;
+    StreamAnalysisPtr analysis = std::make_shared<const analysis::StreamAnalysis>();
     std::uint64_t generation = 0;
 };
 

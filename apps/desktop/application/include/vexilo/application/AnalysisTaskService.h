@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <deque>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -23,6 +24,8 @@
 #include <vector>
 
 namespace vexilo::application {
+
+class PictureIdentityMap;
 
 // The status of a picture whose analysis is in the index or loaded.
 inline constexpr const char* kPictureAnalysisReadyStatus = "Analysis ready";
@@ -73,7 +76,7 @@ signals:
     void cacheCleared(qulonglong generation);
     void pictureAnalysisStatusChanged(const vexilo::application::PictureAnalysisState& state);
     void pictureAnalysisLoaded(const vexilo::application::PictureAnalysisPayload& payload);
-    void streamAnalysisLoaded(qulonglong generation, const vexilo::analysis::StreamAnalysis& analysis);
+    void streamAnalysisLoaded(qulonglong generation, const vexilo::application::StreamAnalysisPtr& analysis);
     void decodedFrameReceived(const vexilo::protocol::AnalyzerFramePacket& frame);
     void analysisError(const vexilo::application::AnalysisTaskError& error);
     void analysisIndexReady(qulonglong generation);
@@ -95,14 +98,13 @@ private:
     void onAnalysisCanceled();
     void onWorkerError(const AnalyzerWorkerError& error);
     void onStreamLoaded(qulonglong generation, const analysis::CacheManifest& manifest,
-                        const analysis::StreamAnalysis& stream);
+                        const StreamAnalysisPtr& shared);
     void onPictureLoaded(const PictureAnalysisPayload& payload);
     void onRepositoryError(const AnalysisRepositoryError& error);
     void onCacheCleared(qulonglong generation);
 
     [[nodiscard]] std::optional<domain::PictureId>
     projectPictureFor(const analysis::PictureAnalysisSummary& summary, std::size_t position) const;
-    void rewritePictureIdentities(PictureAnalysisPayload& payload) const;
     void failRunningPicture(const QString& message);
 
     void enqueuePreload(domain::PictureId picture);
@@ -144,8 +146,8 @@ private:
 
     std::unordered_map<domain::PictureId, analysis::ManifestPictureEntry> pictureEntries_;
     std::unordered_map<domain::PictureId, PictureAnalysisStatus> pictureStatuses_;
-    std::unordered_map<domain::PictureId, std::uint64_t> decodePictureIds_;
-    std::unordered_map<std::uint64_t, domain::PictureId> projectPictureOfDecodeId_;
+    // Shared with the repository's job threads, which rewrite each loaded document with it.
+    std::shared_ptr<PictureIdentityMap> pictureIdentities_;
     std::unordered_map<std::int64_t, domain::PictureId> displayIndexToPicture_;
     AnalyzerPacketCounts lastRunPacketCounts_;
 

@@ -106,7 +106,7 @@ signals:
     void analysisCacheCleared(qulonglong generation);
     void pictureAnalysisStatusChanged(vexilo::application::PictureAnalysisState state);
     void pictureAnalysisLoaded(vexilo::application::PictureAnalysisPayload payload);
-    void streamAnalysisLoaded(qulonglong generation, vexilo::analysis::StreamAnalysis analysis);
+    void streamAnalysisLoaded(qulonglong generation, vexilo::application::StreamAnalysisPtr analysis);
     void analysisError(vexilo::application::AnalysisTaskError error);
 
 private:

@@ -32,6 +32,8 @@ public:
     void setStreamInfo(const domain::StreamInfo& streamInfo);
     void appendPictures(const std::vector<domain::PictureInfo>& pictures);
     void setStreamAnalysis(analysis::StreamAnalysis analysis);
+    // The same, holding the document the caller shares instead of a copy of it.
+    void setStreamAnalysis(std::shared_ptr<const analysis::StreamAnalysis> analysis);
     void clearStreamAnalysis();
 
     [[nodiscard]] QModelIndex index(int row, int column, const QModelIndex& parent = QModelIndex()) const override;
@@ -54,7 +56,7 @@ private:
     std::unique_ptr<StatisticsNode> root_;
     std::optional<domain::StreamInfo> streamInfo_;
     std::vector<domain::PictureInfo> pictures_;
-    std::optional<analysis::StreamAnalysis> analysis_;
+    std::shared_ptr<const analysis::StreamAnalysis> analysis_;
     // Decoded pictures by type (I, P, B, other), kept as pictures arrive.
     std::array<std::uint64_t, 4> decodedTypeCounts_{};
     std::unique_ptr<AnalysisFacts> analysisFacts_;

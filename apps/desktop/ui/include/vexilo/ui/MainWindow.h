@@ -130,7 +130,7 @@ private slots:
     void onAnalysisFinished(qulonglong generation);
     void onAnalysisCanceled(qulonglong generation);
     void onAnalysisCacheCleared(qulonglong generation);
-    void onStreamAnalysisLoaded(qulonglong generation, vexilo::analysis::StreamAnalysis analysis);
+    void onStreamAnalysisLoaded(qulonglong generation, vexilo::application::StreamAnalysisPtr analysis);
     void onPictureAnalysisStatusChanged(vexilo::application::PictureAnalysisState state);
     void onPictureAnalysisLoaded(vexilo::application::PictureAnalysisPayload payload);
     void onAnalysisError(vexilo::application::AnalysisTaskError error);
@@ -251,6 +251,9 @@ private:
     void dropDeferredStatisticsPictures();
     void showTaskProgress(bool busy);
     [[nodiscard]] ai::AiEvidenceSnapshot makeAiEvidenceSnapshot(const QString& statusText) const;
+    // What the chat panel asks for when it needs the evidence (see refreshAiEvidence).
+    [[nodiscard]] QString buildAiEvidenceText();
+    void flushDeferredModelRefreshes();
 
     // Compare pairs, the reference YUV and quality runs.
     void selectBPictureByDisplayIndex(std::int64_t displayIndex);
@@ -378,7 +381,7 @@ private:
     application::VideoFramePtr selectedFrame;
     application::VideoFramePtr compareBSelectedFrame;
     bool streamAnalysisReady = false;
-    std::optional<analysis::StreamAnalysis> streamAnalysis;
+    std::shared_ptr<const analysis::StreamAnalysis> streamAnalysis;
     std::shared_ptr<const analysis::StreamAnalysis> pictureAnalysis;
     std::optional<domain::PictureId> pictureAnalysisPictureId;
     std::set<domain::PictureId> autoStructureRequestedPictures;
@@ -402,6 +405,8 @@ private:
     std::vector<domain::PictureInfo> deferredStatisticsPictures;
     bool deferredComparePairRefresh = false;
     std::optional<QString> deferredEvidenceStatus;
+    // The status line of the evidence the chat panel builds next.
+    QString aiEvidenceStatus;
     bool lockingFromViewer = false;
     QProgressBar* taskProgressBar = nullptr;
     QToolButton* taskProgressCancelButton = nullptr;

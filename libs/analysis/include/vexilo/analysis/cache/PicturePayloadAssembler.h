@@ -18,8 +18,9 @@ public:
 
     // The picture's document with the stream's parameter sets, the stream's parameter-set and
     // picture-less SEI NAL units and SEI messages, and the stream's errors ahead of its own.
-    // Records both documents hold keep the stream's order and the picture's content.
-    [[nodiscard]] StreamAnalysis assemble(const StreamAnalysis& picture) const;
+    // Records both documents hold keep the stream's order and the picture's content. A picture
+    // handed over by move becomes the payload without its blocks ever being copied.
+    [[nodiscard]] StreamAnalysis assemble(StreamAnalysis picture) const;
 
 private:
     template <typename Record> struct StreamIndex {

@@ -1,0 +1,67 @@
+#include "DocumentRelease.h"
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+#include <pthread.h>
+
+namespace vexilo::application {
+namespace {
+
+constexpr const char* kReleaseThreadName = "vexiloRelease";
+
+// One thread for the whole program, started with the first document. It is never stopped:
+// documents may be let go of until the program ends, so the thread and its queue stay.
+class DocumentReleaser {
+public:
+    DocumentReleaser() : thread_([this] { run(); }) { thread_.detach(); }
+
+    void release(const analysis::StreamAnalysis* document)
+    {
+        {
+            const std::lock_guard lock(mutex_);
+            queue_.emplace_back(document);
+        }
+        wake_.notify_one();
+    }
+
+private:
+    void run()
+    {
+        pthread_setname_np(pthread_self(), kReleaseThreadName);
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [this] { return !queue_.empty(); });
+            std::deque<std::unique_ptr<const analysis::StreamAnalysis>> freed;
+            freed.swap(queue_);
+            lock.unlock();
+            freed.clear();
+            lock.lock();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<std::unique_ptr<const analysis::StreamAnalysis>> queue_;
+    std::thread thread_;
+};
+
+DocumentReleaser& releaser()
+{
+    // Never destroyed: a document released while the program exits must still find it.
+    static auto* const instance = new DocumentReleaser();
+    return *instance;
+}
+
+}  // namespace
+
+std::shared_ptr<const analysis::StreamAnalysis> shareDocument(analysis::StreamAnalysis document)
+{
+    DocumentReleaser& owner = releaser();
+    return {new analysis::StreamAnalysis(std::move(document)),
+            [&owner](const analysis::StreamAnalysis* released) { owner.release(released); }};
+}
+
+}  // namespace vexilo::application
