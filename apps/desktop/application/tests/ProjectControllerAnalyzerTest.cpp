@@ -208,12 +208,12 @@ TEST_F(ProjectControllerAnalyzerTest, ACancelledPassKeepsWholePicturesAndTheReop
     }
 
     recorder.clear();
-    std::optional<analysis::StreamAnalysis> reopened;
+    StreamAnalysisPtr reopened;
     QObject::connect(&controller, &ProjectController::streamAnalysisLoaded,
-                     [&reopened](qulonglong, const analysis::StreamAnalysis& document) { reopened = document; });
+                     [&reopened](qulonglong, StreamAnalysisPtr document) { reopened = std::move(document); });
     ASSERT_TRUE(openAndWait(controller, recorder, clip)) << said(recorder);
     EXPECT_TRUE(recorder.has(QStringLiteral("analysisStarted"))) << "the stream is analysed again";
-    ASSERT_TRUE(ProjectSignalRecorder::waitFor([&] { return reopened.has_value(); }));
+    ASSERT_TRUE(ProjectSignalRecorder::waitFor([&] { return reopened != nullptr; }));
     EXPECT_GT(reopened->pictures.size(), kept);
     EXPECT_EQ(reopened->pictures.size(), controller.pictureCount());
     for (const analysis::PictureAnalysisSummary& summary : reopened->pictures) {
