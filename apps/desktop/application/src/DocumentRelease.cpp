@@ -16,7 +16,13 @@ constexpr const char* kReleaseThreadName = "vexiloRelease";
 // documents may be let go of until the program ends, so the thread and its queue stay.
 class DocumentReleaser {
 public:
-    DocumentReleaser() : thread_([this] { run(); }) { thread_.detach(); }
+    DocumentReleaser() : thread_([this] { run(); })
+    {
+        // Named by its maker, so that the name is right once the first document is shared; a
+        // thread that names itself carries its maker's name (often a job thread's) until then.
+        pthread_setname_np(thread_.native_handle(), kReleaseThreadName);
+        thread_.detach();
+    }
 
     void release(const analysis::StreamAnalysis* document)
     {
@@ -30,7 +36,6 @@ public:
 private:
     void run()
     {
-        pthread_setname_np(pthread_self(), kReleaseThreadName);
         std::unique_lock lock(mutex_);
         for (;;) {
             wake_.wait(lock, [this] { return !queue_.empty(); });
