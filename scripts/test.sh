@@ -52,6 +52,15 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-"print_stacktrace=1:halt_on_error=1"}
 export LSAN_OPTIONS=${LSAN_OPTIONS:-"suppressions=$repo_dir/scripts/lsan-suppressions.txt"}
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 
+# ctest starts the entries it knows to be longest first, from the times of earlier runs; a fresh
+# build has none, so it is given those of a run kept in the checkout (names it no longer has are
+# ignored). Otherwise the window tests, registered last, would start last and finish alone.
+cost_file="$build_dir/Testing/Temporary/CTestCostData.txt"
+if [ ! -s "$cost_file" ]; then
+  mkdir -p "$(dirname "$cost_file")"
+  cp "$repo_dir/scripts/ctest-costs.txt" "$cost_file"
+fi
+
 # Widget tests that need OpenGL pick the xcb platform themselves; they find the display here.
 (
   cd "$build_dir"
