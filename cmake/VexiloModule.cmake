@@ -66,12 +66,14 @@ endfunction()
 
 # Adds a module's single GoogleTest executable, registered with ctest. QT_MAIN runs the
 # tests inside a QCoreApplication (for objects that need signals, timers or processes).
-#   vexilo_add_tests(<name> SOURCES ... LIBRARIES ... [QT_MAIN] [FIXTURES fixture...] [LABELS label...])
+# SINGLE_TEST_SUITES names suites whose tests are each long enough to be an entry of their own.
+#   vexilo_add_tests(<name> SOURCES ... LIBRARIES ... [QT_MAIN] [FIXTURES fixture...] [LABELS label...]
+#                    [SINGLE_TEST_SUITES suite...])
 function(vexilo_add_tests name)
   if(NOT VEXILO_BUILD_TESTS)
     return()
   endif()
-  cmake_parse_arguments(ARG "QT_MAIN" "" "SOURCES;LIBRARIES;FIXTURES;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "QT_MAIN" "" "SOURCES;LIBRARIES;FIXTURES;LABELS;SINGLE_TEST_SUITES" ${ARGN})
   if(ARG_QT_MAIN)
     add_executable(${name} ${ARG_SOURCES} "${VEXILO_TEST_SUPPORT_DIR}/vexilo/test/GTestQtMain.cpp")
     target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES} GTest::gtest Qt6::Core)
@@ -82,15 +84,40 @@ function(vexilo_add_tests name)
   vexilo_warnings(${name})
   vexilo_test_definitions(${name})
   vexilo_tsan_test_support(${name})
-  set(properties TIMEOUT 600)
+  set(properties "TIMEOUT 600")
   if(ARG_FIXTURES)
-    list(APPEND properties FIXTURES_REQUIRED "${ARG_FIXTURES}")
+    string(APPEND properties " FIXTURES_REQUIRED \"${ARG_FIXTURES}\"")
   endif()
   if(ARG_LABELS)
-    list(APPEND properties LABELS "${ARG_LABELS}")
+    string(APPEND properties " LABELS \"${ARG_LABELS}\"")
   endif()
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-                       PROPERTIES ${properties})
+
+  # One ctest entry per suite (per test of a parameterised suite), found when ctest starts; see
+  # GTestGroupDiscovery.cmake for why the tests of a group share a process.
+  set(discovery_script "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/GTestGroupDiscovery.cmake")
+  set(list_file "${CMAKE_CURRENT_BINARY_DIR}/${name}.gtest-list")
+  set(program "$<TARGET_FILE:${name}>")
+  add_custom_command(TARGET ${name} POST_BUILD
+    COMMAND "${CMAKE_COMMAND}" "-DVEXILO_GTEST_PROGRAM=${program}" "-DVEXILO_GTEST_LIST_FILE=${list_file}"
+            -P "${discovery_script}"
+    VERBATIM)
+  set(include_file "${CMAKE_CURRENT_BINARY_DIR}/${name}_gtest_groups.cmake")
+  string(CONCAT discovery
+    "include(\"${discovery_script}\")\n"
+    "vexilo_list_gtest_groups(groups \"${program}\" \"${list_file}\" ${ARG_SINGLE_TEST_SUITES})\n"
+    "if(NOT groups)\n"
+    "  add_test(\"${name}\" \"${program}\")\n"
+    "  set_tests_properties(\"${name}\" PROPERTIES ${properties})\n"
+    "endif()\n"
+    "foreach(group IN LISTS groups)\n"
+    "  string(REPLACE \"|\" \";\" parts \"\${group}\")\n"
+    "  list(GET parts 0 test_name)\n"
+    "  list(GET parts 1 filter)\n"
+    "  add_test(\"\${test_name}\" \"${program}\" \"--gtest_filter=\${filter}\")\n"
+    "  set_tests_properties(\"\${test_name}\" PROPERTIES ${properties})\n"
+    "endforeach()\n")
+  file(GENERATE OUTPUT "${include_file}" CONTENT "${discovery}")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${include_file}")
 endfunction()
 
 # Adds a libFuzzer target; built only with VEXILO_BUILD_FUZZERS and clang.
@@ -162,21 +189,21 @@ function(vexilo_add_module_tests name)
 endfunction()
 
 # The module's single Qt Test executable (widgets and models) from every source below
-# tests/. Each tests/<Class>Test.cpp registers its class with VEXILO_QT_TEST; each of its test
-# functions becomes one ctest entry "<name>.<Class>Test.<function>", found when ctest starts
-# (see QtTestDiscovery.cmake). Classes listed under XCB need a real display (OpenGL widgets):
-# they run on the xcb platform, each entry on an X server of its own, with DISPLAY_ENVIRONMENT
-# added to their environment.
+# tests/. Each tests/<Class>Test.cpp registers its class with VEXILO_QT_TEST and becomes one
+# ctest entry "<name>.<Class>Test": its functions share one process, which under the sanitizers
+# costs more to start than most functions take. A class listed under PER_FUNCTION (slow window
+# tests) has an entry "<name>.<Class>Test.<function>" for each test function instead, found when
+# ctest starts (see QtTestDiscovery.cmake), so that its functions spread over every core.
+# Classes listed under XCB need a real display (OpenGL widgets): they run on the xcb platform,
+# each entry on an X server of its own, with DISPLAY_ENVIRONMENT added to their environment.
 #   vexilo_add_qt_module_tests(<name> LIBRARIES ... [FIXTURES ...] [XCB class...] [LABELS ...]
-#                              [DISPLAY_ENVIRONMENT var=value...])
+#                              [PER_FUNCTION class...] [DISPLAY_ENVIRONMENT var=value...])
 function(vexilo_add_qt_module_tests name)
   if(NOT VEXILO_BUILD_TESTS)
     return()
   endif()
-  cmake_parse_arguments(ARG "" "" "LIBRARIES;FIXTURES;XCB;LABELS;DISPLAY_ENVIRONMENT" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "LIBRARIES;FIXTURES;XCB;LABELS;PER_FUNCTION;DISPLAY_ENVIRONMENT" ${ARGN})
   find_package(Qt6 REQUIRED COMPONENTS Core Gui Widgets Test)
-  # Each display test gets an X server of its own when Xvfb is here; otherwise it uses $DISPLAY.
-  find_program(VEXILO_XVFB Xvfb)
   file(GLOB_RECURSE sources CONFIGURE_DEPENDS tests/*.cpp tests/*.h)
   add_executable(${name} ${sources} "${VEXILO_TEST_SUPPORT_DIR}/vexilo/test/QtTestMain.cpp")
   set_target_properties(${name} PROPERTIES AUTOMOC ON)
@@ -188,19 +215,18 @@ function(vexilo_add_qt_module_tests name)
 
   set(discovery_script "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/QtTestDiscovery.cmake")
   set(discovery "include(\"${discovery_script}\")\n")
-  set(test_classes "")
+  set(listed_classes "")
   foreach(source IN LISTS sources)
     if(NOT source MATCHES "/([A-Za-z0-9_]+Test)\\.cpp$")
       continue()
     endif()
     set(test_class "${CMAKE_MATCH_1}")
-    list(APPEND test_classes "${test_class}")
     set(command "\"$<TARGET_FILE:${name}>\"")
     set(properties "TIMEOUT 600")
     if(test_class IN_LIST ARG_XCB)
-      if(VEXILO_XVFB)
-        set(command "bash \"${VEXILO_TEST_SUPPORT_DIR}/run-on-own-display.sh\" ${command}")
-      endif()
+      # Each display test gets an X server of its own when Xvfb is installed (looked for when the
+      # test runs, as the test command installs it while the code compiles); else it uses $DISPLAY.
+      set(command "bash \"${VEXILO_TEST_SUPPORT_DIR}/run-on-own-display.sh\" ${command}")
       # libxkbcommon-x11 strndup()s keymap names that are not NUL-terminated while the xcb
       # platform starts; ASan's strict string checks abort on that inside the system library.
       string(JOIN ";" environment "QT_QPA_PLATFORM=xcb" ${ARG_DISPLAY_ENVIRONMENT})
@@ -214,6 +240,13 @@ function(vexilo_add_qt_module_tests name)
       string(APPEND properties " LABELS \"${ARG_LABELS}\"")
     endif()
     set(prefix "${name}.${test_class}")
+    if(NOT test_class IN_LIST ARG_PER_FUNCTION)
+      string(APPEND discovery
+        "add_test(\"${prefix}\" ${command} ${test_class})\n"
+        "set_tests_properties(\"${prefix}\" PROPERTIES ${properties})\n")
+      continue()
+    endif()
+    list(APPEND listed_classes "${test_class}")
     string(APPEND discovery
       "vexilo_list_qt_test_functions(functions \"$<TARGET_FILE:${name}>\" ${test_class} "
       "\"${CMAKE_CURRENT_BINARY_DIR}/${prefix}.functions\")\n"
@@ -226,13 +259,15 @@ function(vexilo_add_qt_module_tests name)
       "  set_tests_properties(\"${prefix}.\${function_name}\" PROPERTIES ${properties})\n"
       "endforeach()\n")
   endforeach()
-  string(JOIN "," test_class_list ${test_classes})
-  add_custom_command(TARGET ${name} POST_BUILD
-    COMMAND "${CMAKE_COMMAND}" "-DVEXILO_QT_TEST_PROGRAM=$<TARGET_FILE:${name}>"
-            "-DVEXILO_QT_TEST_CLASSES=${test_class_list}"
-            "-DVEXILO_QT_TEST_LIST_PREFIX=${CMAKE_CURRENT_BINARY_DIR}/${name}"
-            -P "${discovery_script}"
-    VERBATIM)
+  string(JOIN "," test_class_list ${listed_classes})
+  if(listed_classes)
+    add_custom_command(TARGET ${name} POST_BUILD
+      COMMAND "${CMAKE_COMMAND}" "-DVEXILO_QT_TEST_PROGRAM=$<TARGET_FILE:${name}>"
+              "-DVEXILO_QT_TEST_CLASSES=${test_class_list}"
+              "-DVEXILO_QT_TEST_LIST_PREFIX=${CMAKE_CURRENT_BINARY_DIR}/${name}"
+              -P "${discovery_script}"
+      VERBATIM)
+  endif()
   set(include_file "${CMAKE_CURRENT_BINARY_DIR}/${name}_qt_tests.cmake")
   file(GENERATE OUTPUT "${include_file}" CONTENT "${discovery}")
   set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${include_file}")

@@ -2,16 +2,22 @@
 # Sets everything up and runs every test: installs missing Debian packages,
 # configures a sanitizer build (AddressSanitizer + UndefinedBehaviorSanitizer)
 # with the benchmarks compiled (not run), builds it and runs the whole ctest
-# suite under a virtual X display; then builds the libFuzzer targets with clang
-# and runs each for a few seconds, so that neither the other compiler nor the
-# fuzzers can silently stop building.
+# suite under a virtual X display; it also builds the libFuzzer targets with
+# clang and runs each for a few seconds, so that neither the other compiler nor
+# the fuzzers can silently stop building.
 set -euo pipefail
 repo_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_dir=${VEXILO_TEST_BUILD_DIR:-"$repo_dir/build/test"}
+fuzz_build_dir=${VEXILO_FUZZ_BUILD_DIR:-"$(dirname "$build_dir")/fuzz"}
 media_dir="$build_dir/test-media"
 fuzz_seconds=${VEXILO_FUZZ_SECONDS:-3}
+cores=$(nproc)
+# A failing step leaves nothing of this run working on in the background.
+trap 'kill $(jobs -p) 2>/dev/null || true' EXIT
 
-bash "$repo_dir/scripts/setup-deps.sh"
+# What compiling needs comes first; the displays and clang are installed while the code compiles.
+bash "$repo_dir/scripts/setup-deps.sh" build
+export VEXILO_PACKAGE_LISTS_UPDATED=1
 
 # The test streams are encoded while the code compiles; the ctest fixture then finds them made.
 mkdir -p "$media_dir"
@@ -24,8 +30,18 @@ cmake -S "$repo_dir" -B "$build_dir" -G Ninja \
   -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g1" -DCMAKE_C_FLAGS_DEBUG="-O1 -g1" \
   -DVEXILO_SANITIZE=ON -DVEXILO_BUILD_TESTS=ON -DVEXILO_BUILD_BENCHMARKS=ON \
   -DVEXILO_FAST_LINKER=ON -DVEXILO_TEST_MEDIA_DIR="$media_dir"
-cmake --build "$build_dir" --parallel "$(nproc)"
+cmake --build "$build_dir" --parallel "$cores" &
+build_job=$!
 
+bash "$repo_dir/scripts/setup-deps.sh"
+
+# The clang build of the fuzz targets takes the cores the main build leaves idle (while it
+# links, and on its last long files); it yields to the main build and then to the tests.
+VEXILO_FUZZ_BUILD_DIR="$fuzz_build_dir" nice -n 15 bash "$repo_dir/scripts/fuzz.sh" --build-only \
+  >"$build_dir/fuzz-build.log" 2>&1 &
+fuzz_build_job=$!
+
+wait "$build_job"
 if ! wait "$media_job"; then
   cat "$build_dir/generate-test-media.log" >&2
   exit 1
@@ -36,11 +52,24 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-"print_stacktrace=1:halt_on_error=1"}
 export LSAN_OPTIONS=${LSAN_OPTIONS:-"suppressions=$repo_dir/scripts/lsan-suppressions.txt"}
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 
+# ctest starts the entries it knows to be longest first, from the times of earlier runs; a fresh
+# build has none, so it is given those of a run kept in the checkout (names it no longer has are
+# ignored). Otherwise the window tests, registered last, would start last and finish alone.
+cost_file="$build_dir/Testing/Temporary/CTestCostData.txt"
+if [ ! -s "$cost_file" ]; then
+  mkdir -p "$(dirname "$cost_file")"
+  cp "$repo_dir/scripts/ctest-costs.txt" "$cost_file"
+fi
+
 # Widget tests that need OpenGL pick the xcb platform themselves; they find the display here.
 (
   cd "$build_dir"
   xvfb-run -a -s "-screen 0 1920x1080x24" \
-    ctest --output-on-failure --parallel "$(nproc)" --timeout 900 "$@"
+    ctest --output-on-failure --parallel "$cores" --timeout 900 "$@"
 )
 
-bash "$repo_dir/scripts/fuzz.sh" "$fuzz_seconds"
+if ! wait "$fuzz_build_job"; then
+  cat "$build_dir/fuzz-build.log" >&2
+  exit 1
+fi
+VEXILO_FUZZ_BUILD_DIR="$fuzz_build_dir" bash "$repo_dir/scripts/fuzz.sh" "$fuzz_seconds"
