@@ -247,6 +247,10 @@ function(vexilo_add_qt_module_tests name)
       continue()
     endif()
     list(APPEND listed_classes "${test_class}")
+    # These window tests run the desktop and its real worker, two busy processes: counted as two,
+    # so that ctest does not crowd the cores until the desktop's event loop stalls past the
+    # worker's frame-channel write deadline and the worker gives the analysis up.
+    string(APPEND properties " PROCESSORS 2")
     string(APPEND discovery
       "vexilo_list_qt_test_functions(functions \"$<TARGET_FILE:${name}>\" ${test_class} "
       "\"${CMAKE_CURRENT_BINARY_DIR}/${prefix}.functions\")\n"

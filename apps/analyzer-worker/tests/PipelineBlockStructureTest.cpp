@@ -46,7 +46,7 @@ std::map<std::uint64_t, PictureBlocks> cachedPictureBlocks(const std::filesystem
 AnalyzerRunResult run(const std::filesystem::path& input, const std::filesystem::path& cacheRoot, AnalysisMode mode,
                       std::uint64_t target)
 {
-    std::atomic<bool> cancel{false};
+    CancelRequest cancel;
     return analyzeHevcToMetadata(input, cacheRoot, cancel, mode, target, {});
 }
 

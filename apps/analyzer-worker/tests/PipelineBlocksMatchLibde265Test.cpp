@@ -62,7 +62,7 @@ class PipelineBlocksMatchLibde265 : public ::testing::TestWithParam<StreamCase> 
 TEST_P(PipelineBlocksMatchLibde265, CachedPicturesRenderAsLibde265DrawsThem)
 {
     ScratchDirectory scratch;
-    std::atomic<bool> cancel{false};
+    CancelRequest cancel;
     const AnalyzerRunResult result =
         analyzeHevcToMetadata(GetParam().input, scratch.path(), cancel, AnalysisMode::BoundedStructure, 0, {});
     ASSERT_TRUE(result.succeeded) << result.code << ": " << result.detail;

@@ -20,14 +20,18 @@ constexpr const char* kClip = "main_420_8bit_gop8.hevc";
 constexpr std::uint64_t kClipPictures = 24;
 constexpr std::uint64_t kCancelAfterPictures = 10;
 
+enum class Canceller { User, WorkerGoingAway };
+
 // A "bounded_structure" pass; with `cancelAfter` it is cancelled once that many pictures are out.
-AnalyzerRunResult runPass(const std::filesystem::path& cacheRoot, std::uint64_t cancelAfter = 0)
+AnalyzerRunResult runPass(const std::filesystem::path& cacheRoot, std::uint64_t cancelAfter = 0,
+                          Canceller canceller = Canceller::User)
 {
-    std::atomic<bool> cancel{false};
+    CancelRequest cancel;
+    cancel.keepCompletePictures = canceller == Canceller::User;
     std::uint64_t sent = 0;
     FrameSink sink = [&](domain::PictureInfo, domain::VideoFrame) {
         if (++sent == cancelAfter) {
-            cancel.store(true);
+            cancel.requested.store(true);
         }
         return true;
     };
@@ -61,6 +65,14 @@ TEST(PipelineCanceledPass, KeepsEveryPicturePutOutWithAllItsBlocksAndStampsNothi
     });
     EXPECT_EQ(visited, kept);
     EXPECT_FALSE(analysis::readSourceStamp(scratch.path())) << "the cache is not the whole analysis";
+}
+
+TEST(PipelineCanceledPass, AWorkerGoingAwayStopsWithoutWritingPictures)
+{
+    ScratchDirectory scratch;
+    ASSERT_TRUE(runPass(scratch.path(), kCancelAfterPictures, Canceller::WorkerGoingAway).canceled);
+    EXPECT_EQ(cachedPictureCount(scratch.path()), 0U);
+    EXPECT_FALSE(analysis::readSourceStamp(scratch.path()));
 }
 
 TEST(PipelineCanceledPass, LeavesACompleteCacheOfTheSameContentAsItWas)

@@ -116,7 +116,7 @@ TEST_P(PipelineDamagedInput, EndsInAValidCacheOrATypedError)
         testing::ScratchDirectory scratch;
         std::ofstream(scratch / "damaged.hevc", std::ios::binary).write(damaged.data(),
                                                                         static_cast<std::streamsize>(damaged.size()));
-        std::atomic<bool> cancel{false};
+        CancelRequest cancel;
         const AnalyzerRunResult result = analyzeHevcToMetadata(
             scratch / "damaged.hevc", scratch / "cache", cancel, mode.mode, 0,
             [](domain::PictureInfo, domain::VideoFrame) { return true; });
@@ -234,7 +234,7 @@ CountedRun analyzeCountingFrames(const std::filesystem::path& path, const std::f
                                  AnalysisMode mode)
 {
     CountedRun run;
-    std::atomic<bool> cancel{false};
+    CancelRequest cancel;
     run.result = analyzeHevcToMetadata(path, cacheRoot, cancel, mode, 0,
                                        [&run](domain::PictureInfo, domain::VideoFrame) { return ++run.delivered > 0; });
     return run;

@@ -65,7 +65,7 @@ struct Analysed {
 Analysed analyse(const std::filesystem::path& path, const std::filesystem::path& cache, AnalysisMode mode,
                  std::uint64_t target = 0)
 {
-    std::atomic<bool> cancel{false};
+    CancelRequest cancel;
     const AnalyzerRunResult result = analyzeHevcToMetadata(path, cache, cancel, mode, target, {});
     EXPECT_TRUE(result.succeeded) << result.code << ": " << result.detail;
     Analysed analysed;

@@ -25,7 +25,7 @@ using testing::ScratchDirectory;
 
 void runBoundedStructure(const std::filesystem::path& input, const std::filesystem::path& cacheRoot)
 {
-    std::atomic<bool> cancel{false};
+    CancelRequest cancel;
     const AnalyzerRunResult result =
         analyzeHevcToMetadata(input, cacheRoot, cancel, AnalysisMode::BoundedStructure, 0, {});
     ASSERT_TRUE(result.succeeded) << result.code << ": " << result.detail;

@@ -38,7 +38,7 @@ std::map<std::uint64_t, std::size_t> cachedCtus(const std::filesystem::path& cac
 AnalyzerRunResult run(const std::filesystem::path& cacheRoot, AnalysisMode mode, std::uint64_t target = 0,
                       std::uint64_t* framesSent = nullptr)
 {
-    std::atomic<bool> cancel{false};
+    CancelRequest cancel;
     FrameSink sink;
     if (framesSent != nullptr) {
         sink = [framesSent](domain::PictureInfo, domain::VideoFrame) {

@@ -34,7 +34,7 @@ std::string pathText(const std::filesystem::path& path)
 AnalyzerRunResult analyze(const std::filesystem::path& input, const std::filesystem::path& cacheRoot,
                           FrameSink sink = {}, AnalysisMode mode = AnalysisMode::StreamIndex)
 {
-    std::atomic<bool> cancel{false};
+    CancelRequest cancel;
     return analyzeHevcToMetadata(input, cacheRoot, cancel, mode, 0, std::move(sink));
 }
 
@@ -201,7 +201,7 @@ class PipelineModes : public ::testing::TestWithParam<ModeCase> {};
 TEST_P(PipelineModes, EveryModeAnalysesTheStream)
 {
     ScratchDirectory scratch;
-    std::atomic<bool> cancel{false};
+    CancelRequest cancel;
     const AnalyzerRunResult result =
         analyzeHevcToMetadata(testMedia(kClip), scratch.path(), cancel, GetParam().mode, 1, {});
     ASSERT_TRUE(result.succeeded) << result.code << ": " << result.detail;
@@ -239,7 +239,7 @@ TEST_P(PipelineSinkStop, EndsTheRunWithoutACache)
 {
     const SinkStopCase& c = GetParam();
     ScratchDirectory scratch;
-    std::atomic<bool> cancel{false};
+    CancelRequest cancel;
     std::uint64_t delivered = 0;
     const AnalyzerRunResult result = analyzeHevcToMetadata(
         testMedia(kClip), scratch.path(), cancel, AnalysisMode::StreamIndex, 0,
@@ -249,7 +249,7 @@ TEST_P(PipelineSinkStop, EndsTheRunWithoutACache)
                 return true;
             }
             if (c.cancel) {
-                cancel.store(true);
+                cancel.requested.store(true);
                 return true;
             }
             return false;
@@ -298,7 +298,8 @@ TEST(PipelineRun, CacheThatCannotBeWrittenFailsTheRun)
 TEST(PipelineRun, CancelledBeforeTheCallReadsNothing)
 {
     ScratchDirectory scratch;
-    std::atomic<bool> cancel{true};
+    CancelRequest cancel;
+    cancel.requested = true;
     bool sinkCalled = false;
     // A missing input proves the file was not even hashed.
     const AnalyzerRunResult result = analyzeHevcToMetadata(

@@ -35,7 +35,7 @@ Analysis analyzeToTheLastPicture(const testing::ScratchDirectory& scratch, const
     const std::filesystem::path input = scratch / "patched.hevc";
     std::ofstream(input, std::ios::binary)
         .write(reinterpret_cast<const char*>(stream.data()), static_cast<std::streamsize>(stream.size()));
-    std::atomic<bool> cancel{false};
+    CancelRequest cancel;
     Analysis analysis;
     analysis.result = analyzeHevcToMetadata(input, scratch / "cache", cancel, mode, 0,
                                             [](domain::PictureInfo, domain::VideoFrame) { return true; });

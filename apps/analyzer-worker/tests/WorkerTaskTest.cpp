@@ -96,7 +96,7 @@ AnalyzerRunResult successfulResult(const std::filesystem::path& input, const std
 AnalysisPipeline framesPipeline(int frames)
 {
     return [frames](const std::filesystem::path& input, const std::filesystem::path& cacheRoot,
-                    const std::atomic<bool>&, AnalysisMode, std::uint64_t, FrameSink sink) {
+                    const CancelRequest&, AnalysisMode, std::uint64_t, FrameSink sink) {
         for (int i = 0; i < frames && sink; ++i) {
             if (!sink(smallPicture(i), smallFrame(i))) {
                 AnalyzerRunResult failed;
@@ -275,7 +275,7 @@ TEST_F(WorkerTaskTest, WithoutFrameChannelThePipelineGetsNoSink)
     bool sinkGiven = true;
     InProcessWorker worker(
         [&sinkGiven](const std::filesystem::path& input, const std::filesystem::path& cacheRoot,
-                     const std::atomic<bool>&, AnalysisMode, std::uint64_t, FrameSink sink) {
+                     const CancelRequest&, AnalysisMode, std::uint64_t, FrameSink sink) {
             sinkGiven = static_cast<bool>(sink);
             return successfulResult(input, cacheRoot);
         },
@@ -293,7 +293,7 @@ TEST_F(WorkerTaskTest, ModeAndTargetReachThePipeline)
     std::atomic<int> seenMode{-1};
     std::atomic<std::uint64_t> seenTarget{0};
     InProcessWorker worker(
-        [&](const std::filesystem::path& input, const std::filesystem::path& cacheRoot, const std::atomic<bool>&,
+        [&](const std::filesystem::path& input, const std::filesystem::path& cacheRoot, const CancelRequest&,
             AnalysisMode mode, std::uint64_t target, FrameSink) {
             seenMode = static_cast<int>(mode);
             seenTarget = target;
@@ -313,8 +313,8 @@ TEST_F(WorkerTaskTest, ModeAndTargetReachThePipeline)
 AnalysisPipeline successAfterCancel()
 {
     return [](const std::filesystem::path& input, const std::filesystem::path& cacheRoot,
-              const std::atomic<bool>& cancelRequested, AnalysisMode, std::uint64_t, FrameSink) {
-        while (!cancelRequested.load()) {
+              const CancelRequest& cancelRequest, AnalysisMode, std::uint64_t, FrameSink) {
+        while (!cancelRequest.requested.load()) {
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
         return successfulResult(input, cacheRoot);
@@ -339,7 +339,7 @@ TEST_F(WorkerTaskTest, CancellationWinsOverSuccess)
 TEST_F(WorkerTaskTest, RemembersTheLast128CanceledTasks)
 {
     InProcessWorker worker(
-        [](const std::filesystem::path&, const std::filesystem::path&, const std::atomic<bool>&, AnalysisMode,
+        [](const std::filesystem::path&, const std::filesystem::path&, const CancelRequest&, AnalysisMode,
            std::uint64_t, FrameSink) {
             AnalyzerRunResult result;
             result.canceled = true;
@@ -444,7 +444,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(WorkerTaskTest, NegativePictureCountIsNullAndCuNeedsCtus)
 {
     InProcessWorker worker(
-        [](const std::filesystem::path& input, const std::filesystem::path& cacheRoot, const std::atomic<bool>&,
+        [](const std::filesystem::path& input, const std::filesystem::path& cacheRoot, const CancelRequest&,
            AnalysisMode, std::uint64_t, FrameSink) {
             AnalyzerRunResult result = successfulResult(input, cacheRoot);
             result.pictureCount = -1;
@@ -472,7 +472,7 @@ TEST_F(WorkerTaskTest, UnreachableFrameChannelEndsWithProbeException)
 {
     bool pipelineRan = false;
     InProcessWorker worker(
-        [&pipelineRan](const std::filesystem::path&, const std::filesystem::path&, const std::atomic<bool>&,
+        [&pipelineRan](const std::filesystem::path&, const std::filesystem::path&, const CancelRequest&,
                        AnalysisMode, std::uint64_t, FrameSink) {
             pipelineRan = true;
             return AnalyzerRunResult{};

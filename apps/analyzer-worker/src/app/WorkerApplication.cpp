@@ -185,8 +185,11 @@ void WorkerApplication::checkParentProcess()
 
 void WorkerApplication::cancelActiveTask()
 {
+    // Only a worker that is going away cancels on its own; what the task would keep for later
+    // requests would never be asked for.
     if (activeTask_) {
-        activeTask_->cancelRequested->store(true);
+        activeTask_->cancelRequest->keepCompletePictures.store(false);
+        activeTask_->cancelRequest->requested.store(true);
     }
 }
 

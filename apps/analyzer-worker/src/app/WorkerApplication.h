@@ -41,7 +41,7 @@ struct WorkerChannels {
 struct ActiveTask {
     QString requestId;
     QString taskId;
-    std::shared_ptr<std::atomic<bool>> cancelRequested;
+    std::shared_ptr<CancelRequest> cancelRequest;
 };
 
 // The worker on its main thread: reads request lines, answers them, runs one analysis task at
@@ -70,7 +70,7 @@ private:
         QString modeName;
         QString frameChannel;
         std::uint64_t targetDecodePictureId = 0;
-        std::shared_ptr<std::atomic<bool>> cancelRequested;
+        std::shared_ptr<CancelRequest> cancelRequest;
         AnalysisPipeline pipeline;
         // Where the task hands its result to the main thread.
         threading::ThreadMailbox* completions = nullptr;

@@ -184,7 +184,7 @@ void WorkerApplication::handleShutdown()
 void WorkerApplication::handleCancel(const protocol::AnalyzerProtocolMessage& request)
 {
     if (activeTask_ && activeTask_->taskId == request.taskId) {
-        const bool alreadyRequested = activeTask_->cancelRequested->exchange(true);
+        const bool alreadyRequested = activeTask_->cancelRequest->requested.exchange(true);
         writeEventOrExit(QString(type::cancelAcknowledged), request.requestId, request.taskId,
                          QJsonObject{{key::alreadyRequested, alreadyRequested}});
         return;
@@ -228,8 +228,8 @@ void WorkerApplication::handleAnalyze(const protocol::AnalyzerProtocolMessage& r
         return;
     }
 
-    auto cancelRequested = std::make_shared<std::atomic<bool>>(false);
-    activeTask_ = ActiveTask{request.requestId, request.taskId, cancelRequested};
+    auto cancelRequest = std::make_shared<CancelRequest>();
+    activeTask_ = ActiveTask{request.requestId, request.taskId, cancelRequest};
     writeEventOrExit(QString(type::analysisStarted), request.requestId, request.taskId,
                      QJsonObject{
                          {key::inputPath, check.inputPath},
@@ -243,7 +243,7 @@ void WorkerApplication::handleAnalyze(const protocol::AnalyzerProtocolMessage& r
     }
     TaskRecord task{QPointer<WorkerApplication>(this), request.requestId, request.taskId, check.inputPath,
                     check.cacheRoot, check.mode, frameChannel_, check.targetDecodePictureId,
-                    cancelRequested, pipeline_, completions_};
+                    cancelRequest, pipeline_, completions_};
     taskThread_ = std::jthread(
         [task = std::move(task)](const std::stop_token& stopToken) { runAnalysisTask(stopToken, task); });
 }

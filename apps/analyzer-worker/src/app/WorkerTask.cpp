@@ -21,9 +21,9 @@ std::filesystem::path toPath(const QString& text)
     return std::filesystem::path(text.toStdU16String());
 }
 
-bool cancellationRequested(const std::stop_token& stopToken, const std::atomic<bool>& cancelRequested)
+bool cancellationRequested(const std::stop_token& stopToken, const CancelRequest& cancelRequest)
 {
-    return stopToken.stop_requested() || cancelRequested.load();
+    return stopToken.stop_requested() || cancelRequest.requested.load();
 }
 
 // The frame channel of one task: connected before the analysis runs, closed after it.
@@ -49,7 +49,7 @@ void closeFrameChannel(std::unique_ptr<QLocalSocket>& socket)
 
 void WorkerApplication::runAnalysisTask(const std::stop_token& stopToken, const TaskRecord& task)
 {
-    if (cancellationRequested(stopToken, *task.cancelRequested)) {
+    if (cancellationRequested(stopToken, *task.cancelRequest)) {
         postCompletion(task, true, buildCanceledPayload());
         return;
     }
@@ -69,7 +69,7 @@ void WorkerApplication::runAnalysisTask(const std::stop_token& stopToken, const 
         }
         const AnalysisMode mode = analysisModeFromName(task.modeName).value_or(AnalysisMode::StreamIndex);
         const AnalyzerRunResult result =
-            task.pipeline(toPath(task.inputPath), toPath(task.cacheRoot), *task.cancelRequested, mode,
+            task.pipeline(toPath(task.inputPath), toPath(task.cacheRoot), *task.cancelRequest, mode,
                           task.targetDecodePictureId, std::move(sendDecodedFrame));
         if (result.canceled) {
             payload = buildCanceledPayload();
@@ -89,7 +89,7 @@ void WorkerApplication::runAnalysisTask(const std::stop_token& stopToken, const 
     }
 
     // A cancellation requested while the run was finishing wins over whatever it produced.
-    if (cancellationRequested(stopToken, *task.cancelRequested)) {
+    if (cancellationRequested(stopToken, *task.cancelRequest)) {
         ok = true;
         payload = buildCanceledPayload();
     }
@@ -113,7 +113,7 @@ void WorkerApplication::finishTask(const QString& requestId, const QString& task
     if (!activeTask_ || activeTask_->requestId != requestId || activeTask_->taskId != taskId) {
         return;
     }
-    const bool canceled = activeTask_->cancelRequested->load() || isCanceledPayload(payload);
+    const bool canceled = activeTask_->cancelRequest->requested.load() || isCanceledPayload(payload);
     activeTask_.reset();
 
     if (canceled) {

@@ -97,11 +97,12 @@ std::string textOrEmpty(const char* text)
 class PipelineRun {
 public:
     PipelineRun(const std::filesystem::path& inputPath, const std::filesystem::path& cacheRoot,
-                const std::atomic<bool>& cancelRequested, AnalysisMode mode, std::uint64_t targetDecodePictureId,
+                const CancelRequest& cancelRequest, AnalysisMode mode, std::uint64_t targetDecodePictureId,
                 FrameSink frameSink)
         : inputPath_(inputPath),
           cacheRoot_(cacheRoot),
-          cancelRequested_(cancelRequested),
+          cancelRequest_(cancelRequest),
+          cancelRequested_(cancelRequest.requested),
           mode_(mode),
           targetDecodePictureId_(targetDecodePictureId),
           frameSink_(std::move(frameSink))
@@ -370,8 +371,8 @@ private:
     // analysis of the source; a complete cache of the same content is not replaced by it.
     AnalyzerRunResult canceledKeepingCompletePictures()
     {
-        if (!observer_->attached()) {
-            return canceled();
+        if (!observer_->attached() || !cancelRequest_.keepCompletePictures.load()) {
+            return canceledDetached();
         }
         // Detaching finalises the collector with what it has: the pictures the decoder put out
         // are whole, those it still held back are left to the next run.
@@ -524,6 +525,7 @@ private:
 
     const std::filesystem::path& inputPath_;
     const std::filesystem::path& cacheRoot_;
+    const CancelRequest& cancelRequest_;
     const std::atomic<bool>& cancelRequested_;
     AnalysisMode mode_;
     std::uint64_t targetDecodePictureId_;
@@ -553,10 +555,10 @@ private:
 }  // namespace
 
 AnalyzerRunResult analyzeHevcToMetadata(const std::filesystem::path& inputPath, const std::filesystem::path& cacheRoot,
-                                        const std::atomic<bool>& cancelRequested, AnalysisMode mode,
+                                        const CancelRequest& cancelRequest, AnalysisMode mode,
                                         std::uint64_t targetDecodePictureId, FrameSink frameSink)
 {
-    PipelineRun run(inputPath, cacheRoot, cancelRequested, mode, targetDecodePictureId, std::move(frameSink));
+    PipelineRun run(inputPath, cacheRoot, cancelRequest, mode, targetDecodePictureId, std::move(frameSink));
     return run.run();
 }
 

@@ -58,6 +58,14 @@ struct AnalyzerRunResult {
     std::int32_t ffmpegCode = 0;
 };
 
+// Asks a running analysis to stop. A user's cancel lets the blocks pass keep the pictures it has
+// made whole; a worker that is going away (shutdown, input or parent gone) must not spend its
+// last seconds writing pictures that nothing will read, so it stops at once.
+struct CancelRequest {
+    std::atomic<bool> requested{false};
+    std::atomic<bool> keepCompletePictures{true};
+};
+
 // Receives every output picture; returning false stops the analysis.
 using FrameSink = std::function<bool(domain::PictureInfo, domain::VideoFrame)>;
 
@@ -65,12 +73,12 @@ using FrameSink = std::function<bool(domain::PictureInfo, domain::VideoFrame)>;
 // and write the analysis cache. Never throws for FFmpeg or cache failures.
 AnalyzerRunResult analyzeHevcToMetadata(const std::filesystem::path& inputPath,
                                         const std::filesystem::path& cacheRoot,
-                                        const std::atomic<bool>& cancelRequested, AnalysisMode mode,
+                                        const CancelRequest& cancelRequest, AnalysisMode mode,
                                         std::uint64_t targetDecodePictureId, FrameSink frameSink);
 
 // The shape of `analyzeHevcToMetadata`, so the task thread can run another analysis in tests.
 using AnalysisPipeline =
     std::function<AnalyzerRunResult(const std::filesystem::path&, const std::filesystem::path&,
-                                    const std::atomic<bool>&, AnalysisMode, std::uint64_t, FrameSink)>;
+                                    const CancelRequest&, AnalysisMode, std::uint64_t, FrameSink)>;
 
 }  // namespace vexilo::analyzer

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <unordered_map>
+#include <vector>
 
 namespace vexilo {
 namespace {
@@ -18,6 +20,37 @@ using display::kNotAvailableText;
 using media::QualityMetricStatus;
 
 constexpr int kColumnCount = 15;
+
+// The last picture of each frame index wins, as a later picture of the same index replaces the
+// earlier one in the table.
+std::unordered_map<std::int64_t, std::size_t> framePositions(const domain::PictureInfoBatch& pictures) {
+    std::unordered_map<std::int64_t, std::size_t> positions;
+    positions.reserve(pictures.size());
+    for (std::size_t position = 0; position < pictures.size(); ++position) {
+        positions[pictures[position].displayIndex] = position;
+    }
+    return positions;
+}
+
+const domain::PictureInfo* pictureOfFrame(const std::unordered_map<std::int64_t, std::size_t>& positions,
+                                          const domain::PictureInfoBatch& pictures, std::int64_t frameIndex) {
+    const auto found = positions.find(frameIndex);
+    return found != positions.end() ? &pictures[found->second] : nullptr;
+}
+
+// Whether `given` is `held` with pictures added at its end (a stream opened afresh starts a
+// new list, whose first picture differs from the held one).
+bool extendsHeldPictures(const domain::PictureInfoBatch& given, const domain::PictureInfoBatch& held) {
+    if (given.size() < held.size()) {
+        return false;
+    }
+    return held.empty() || (given.front() == held.front() && given[held.size() - 1] == held.back());
+}
+
+void sortUnique(std::vector<std::int64_t>& frames) {
+    std::sort(frames.begin(), frames.end());
+    frames.erase(std::unique(frames.begin(), frames.end()), frames.end());
+}
 constexpr int kFirstMetricColumn = 10;
 constexpr int kLastMetricColumn = 14;
 // PSNRs this close (dB) are a tie.
@@ -182,11 +215,15 @@ QVariant ComparePicturePairModel::headerData(int section, Qt::Orientation orient
     return horizontalHeader(kHeaders, section, orientation, role);
 }
 
-void ComparePicturePairModel::setPictures(const domain::PictureInfoBatch& picturesA,
+bool ComparePicturePairModel::setPictures(const domain::PictureInfoBatch& picturesA,
                                           const domain::PictureInfoBatch& picturesB) {
+    if (addArrivedPictures(picturesA, picturesB)) {
+        return false;
+    }
     picturesA_ = picturesA;
     picturesB_ = picturesB;
     rebuild();
+    return true;
 }
 
 void ComparePicturePairModel::setReferenceYuvSource(const std::optional<domain::ReferenceYuvSource>& source) {
@@ -274,55 +311,113 @@ std::optional<domain::PictureId> ComparePicturePairModel::pictureIdBAt(int row) 
 }
 
 void ComparePicturePairModel::rebuild() {
-    using Sides = std::pair<const domain::PictureInfo*, const domain::PictureInfo*>;
-    std::map<std::int64_t, Sides> frames;
-    for (const auto& picture : picturesA_) {
-        frames[picture.displayIndex].first = &picture;
-    }
-    for (const auto& picture : picturesB_) {
-        frames[picture.displayIndex].second = &picture;
-    }
-    std::optional<std::uint64_t> referenceFrames;
-    if (reference_.has_value()) {
-        referenceFrames = reference_->matchedFrames;
-    }
-    if (referenceFrames.has_value() && *referenceFrames >= 1) {
-        for (std::uint64_t frame = 0; frame < *referenceFrames; ++frame) {
-            frames.try_emplace(static_cast<std::int64_t>(frame), Sides{});
+    framesA_ = framePositions(picturesA_);
+    framesB_ = framePositions(picturesB_);
+    std::vector<std::int64_t> frames;
+    frames.reserve(framesA_.size() + framesB_.size());
+    for (const FramePositions* side : {&framesA_, &framesB_}) {
+        for (const auto& [frameIndex, position] : *side) {
+            frames.push_back(frameIndex);
         }
     }
-    const QString referenceSize =
-        reference_.has_value() ? sizeText(reference_->width, reference_->height) : kNotAvailableText;
+    if (reference_.has_value()) {
+        for (std::uint64_t frame = 0; frame < reference_->matchedFrames; ++frame) {
+            frames.push_back(static_cast<std::int64_t>(frame));
+        }
+    }
+    sortUnique(frames);
 
     std::vector<ComparePicturePair> rows;
     rows.reserve(frames.size());
-    for (const auto& [frameIndex, sides] : frames) {
-        const auto [a, b] = sides;
-        ComparePicturePair pair;
-        pair.frameIndex = frameIndex;
-        if (referenceFrames.has_value() && frameIndex >= 0 &&
-            static_cast<std::uint64_t>(frameIndex) < *referenceFrames) {
-            pair.referenceFrameIndex = reference_->frameOffset + frameIndex;
-        }
-        if (a != nullptr) {
-            pair.pictureIdA = a->id;
-            pair.displayIndexA = a->displayIndex;
-            pair.pocA = a->poc;
-            pair.pictureTypeA = display::codeOf(a->pictureType);
-        }
-        if (b != nullptr) {
-            pair.pictureIdB = b->id;
-            pair.displayIndexB = b->displayIndex;
-            pair.pocB = b->poc;
-            pair.pictureTypeB = display::codeOf(b->pictureType);
-        }
-        pair.resolutionText = resolutionText(referenceSize, a, b);
-        pair.matchText = matchText(reference_, pair, a, b);
-        rows.push_back(std::move(pair));
+    for (const std::int64_t frameIndex : frames) {
+        rows.push_back(makePair(frameIndex));
     }
     beginResetModel();
     rows_ = std::move(rows);
     endResetModel();
+}
+
+bool ComparePicturePairModel::addArrivedPictures(const domain::PictureInfoBatch& picturesA,
+                                                 const domain::PictureInfoBatch& picturesB) {
+    if (!extendsHeldPictures(picturesA, picturesA_) || !extendsHeldPictures(picturesB, picturesB_)) {
+        return false;
+    }
+    std::vector<std::int64_t> arrived;
+    const auto takeArrived = [&arrived](const domain::PictureInfoBatch& given, domain::PictureInfoBatch& held,
+                                        FramePositions& positions) {
+        for (std::size_t position = held.size(); position < given.size(); ++position) {
+            held.push_back(given[position]);
+            positions[given[position].displayIndex] = position;
+            arrived.push_back(given[position].displayIndex);
+        }
+    };
+    takeArrived(picturesA, picturesA_, framesA_);
+    takeArrived(picturesB, picturesB_, framesB_);
+    sortUnique(arrived);
+    placeArrivedFrames(std::move(arrived));
+    return true;
+}
+
+void ComparePicturePairModel::placeArrivedFrames(std::vector<std::int64_t> frames) {
+    // Pictures arrive in display order, so most frames are new rows after the last one: they go
+    // in as one insertion. A frame that already has a row (the other side's, or the reference's)
+    // has that row updated.
+    const auto firstAfterRows = std::find_if(frames.begin(), frames.end(), [this](std::int64_t frame) {
+        return rows_.empty() || frame > rows_.back().frameIndex;
+    });
+    for (auto frame = frames.begin(); frame != firstAfterRows; ++frame) {
+        const int row = rowForFrameIndex(*frame);
+        if (row >= 0) {
+            rows_[static_cast<std::size_t>(row)] = makePair(*frame);
+            emit dataChanged(index(row, 0), index(row, kColumnCount - 1));
+            continue;
+        }
+        const auto at = std::lower_bound(rows_.begin(), rows_.end(), *frame,
+                                         [](const ComparePicturePair& pair, std::int64_t wanted) {
+                                             return pair.frameIndex < wanted;
+                                         });
+        const int newRow = static_cast<int>(at - rows_.begin());
+        beginInsertRows({}, newRow, newRow);
+        rows_.insert(at, makePair(*frame));
+        endInsertRows();
+    }
+    if (firstAfterRows == frames.end()) {
+        return;
+    }
+    const int firstNewRow = static_cast<int>(rows_.size());
+    beginInsertRows({}, firstNewRow, firstNewRow + static_cast<int>(frames.end() - firstAfterRows) - 1);
+    for (auto frame = firstAfterRows; frame != frames.end(); ++frame) {
+        rows_.push_back(makePair(*frame));
+    }
+    endInsertRows();
+}
+
+ComparePicturePair ComparePicturePairModel::makePair(std::int64_t frameIndex) const {
+    const domain::PictureInfo* a = pictureOfFrame(framesA_, picturesA_, frameIndex);
+    const domain::PictureInfo* b = pictureOfFrame(framesB_, picturesB_, frameIndex);
+    ComparePicturePair pair;
+    pair.frameIndex = frameIndex;
+    if (reference_.has_value() && frameIndex >= 0 &&
+        static_cast<std::uint64_t>(frameIndex) < reference_->matchedFrames) {
+        pair.referenceFrameIndex = reference_->frameOffset + frameIndex;
+    }
+    if (a != nullptr) {
+        pair.pictureIdA = a->id;
+        pair.displayIndexA = a->displayIndex;
+        pair.pocA = a->poc;
+        pair.pictureTypeA = display::codeOf(a->pictureType);
+    }
+    if (b != nullptr) {
+        pair.pictureIdB = b->id;
+        pair.displayIndexB = b->displayIndex;
+        pair.pocB = b->poc;
+        pair.pictureTypeB = display::codeOf(b->pictureType);
+    }
+    const QString referenceSize =
+        reference_.has_value() ? sizeText(reference_->width, reference_->height) : kNotAvailableText;
+    pair.resolutionText = resolutionText(referenceSize, a, b);
+    pair.matchText = matchText(reference_, pair, a, b);
+    return pair;
 }
 
 QString ComparePicturePairModel::psnrCell(const ComparePicturePair& pair, bool sideA, bool allPlanes) const {

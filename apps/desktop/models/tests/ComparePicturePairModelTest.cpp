@@ -172,6 +172,39 @@ private slots:
 
     // A batch of stored pairs is announced as one span of rows, whatever order it names them
     // in; a model given another store stops following the first one.
+    void picturesArrivingOnEitherSideKeepTheRowsInPlace() {
+        // Streams that are still opening grow in batches: each batch adds rows or fills the
+        // other side's rows without a reset, and ends where one whole build of the lists ends.
+        const domain::PictureInfoBatch allA = pictures(12, 100);
+        const domain::PictureInfoBatch allB = pictures(9, 200);
+        ComparePicturePairModel grown;
+        grown.setReferenceYuvSource(reference(10, 0, domain::ReferenceYuvLayout::I420));
+        QSignalSpy resets(&grown, &QAbstractItemModel::modelReset);
+        QSignalSpy inserted(&grown, &QAbstractItemModel::rowsInserted);
+        QSignalSpy changed(&grown, &QAbstractItemModel::dataChanged);
+        const auto firstOf = [](const domain::PictureInfoBatch& all, std::size_t count) {
+            return domain::PictureInfoBatch(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(count));
+        };
+        for (const auto& [countA, countB] : {std::pair{4U, 0U}, {12U, 2U}, {12U, 9U}}) {
+            QVERIFY(!grown.setPictures(firstOf(allA, countA), firstOf(allB, countB)));
+        }
+        QCOMPARE(resets.count(), 0);
+        QVERIFY(!inserted.isEmpty());
+        QVERIFY(!changed.isEmpty());
+
+        ComparePicturePairModel built;
+        built.setReferenceYuvSource(reference(10, 0, domain::ReferenceYuvLayout::I420));
+        built.setPictures(allA, allB);
+        QCOMPARE(grown.rowCount(), built.rowCount());
+        for (int row = 0; row < built.rowCount(); ++row) {
+            QCOMPARE(rowText(grown, row), rowText(built, row));
+        }
+
+        QVERIFY2(grown.setPictures(pictures(3, 500), allB), "a new A stream rebuilds every row");
+        QCOMPARE(resets.count(), 1);
+        QCOMPARE(grown.rowCount(), 10);
+    }
+
     void aStoredBatchRepaintsOneSpanOfRows() {
         ComparePicturePairModel model;
         const auto tester = vexilo::test::watch(&model);

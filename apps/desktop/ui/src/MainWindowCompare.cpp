@@ -85,8 +85,9 @@ void MainWindow::rebuildComparePairs(bool withReference)
         return;
     }
     deferredComparePairRefresh = false;  // whatever was waiting is in this rebuild
-    // The rebuild resets the table and with it the user's pair and scroll position, while the
+    // A rebuild resets the table and with it the user's pair and scroll position, while the
     // viewers still show that pair and the user may be reading further down: both come back.
+    // Pictures that only arrived are added to the rows in place, which keeps both.
     std::optional<std::int64_t> currentFrame;
     if (comparePairView != nullptr && comparePairView->currentIndex().isValid()) {
         if (const ComparePicturePair* pair = comparePicturePairModel->pairAt(comparePairView->currentIndex().row())) {
@@ -97,11 +98,15 @@ void MainWindow::rebuildComparePairs(bool withReference)
     if (withReference) {
         comparePicturePairModel->setReferenceYuvSource(referenceYuvSource);
     }
-    comparePicturePairModel->setPictures(projectController->pictures(), compareBProjectController->pictures());
-    if (currentFrame) {
-        selectComparePairRowForFrame(*currentFrame);
+    const bool rowsRebuilt =
+        comparePicturePairModel->setPictures(projectController->pictures(), compareBProjectController->pictures()) ||
+        withReference;
+    if (rowsRebuilt) {
+        if (currentFrame) {
+            selectComparePairRowForFrame(*currentFrame);
+        }
+        restoreComparePairScrollPosition(scrolled);
     }
-    restoreComparePairScrollPosition(scrolled);
     updateCompareGroupVisibility();
     updateMetricSummary();
 }

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -47,7 +48,10 @@ public:
     [[nodiscard]] QVariant headerData(int section, Qt::Orientation orientation,
                                       int role = Qt::DisplayRole) const override;
 
-    void setPictures(const domain::PictureInfoBatch& picturesA, const domain::PictureInfoBatch& picturesB);
+    // Lists that only grew since the last call (pictures arriving while streams open) add or
+    // update the rows of the new pictures' frames; any other change rebuilds every row. Returns
+    // whether the rows were rebuilt, which loses the view's selection and scroll position.
+    bool setPictures(const domain::PictureInfoBatch& picturesA, const domain::PictureInfoBatch& picturesB);
     void setReferenceYuvSource(const std::optional<domain::ReferenceYuvSource>& source);
     // The store the metric columns read (may be null: no metrics); the model follows its changes.
     void setQualityResultStore(const application::QualityResultStore* store);
@@ -61,7 +65,13 @@ public:
     [[nodiscard]] std::optional<domain::PictureId> pictureIdBAt(int row) const;
 
 private:
+    // Where each frame index's picture is in the held lists.
+    using FramePositions = std::unordered_map<std::int64_t, std::size_t>;
+
     void rebuild();
+    bool addArrivedPictures(const domain::PictureInfoBatch& picturesA, const domain::PictureInfoBatch& picturesB);
+    void placeArrivedFrames(std::vector<std::int64_t> frames);
+    [[nodiscard]] ComparePicturePair makePair(std::int64_t frameIndex) const;
     void onPairsStored(const QList<qint64>& frameIndices);
     void onResultsCleared();
     void announceMetricRows(int firstRow, int lastRow);
@@ -73,6 +83,8 @@ private:
     domain::PictureInfoBatch picturesB_;
     std::optional<domain::ReferenceYuvSource> reference_;
     const application::QualityResultStore* qualityResults_ = nullptr;
+    FramePositions framesA_;
+    FramePositions framesB_;
     std::vector<ComparePicturePair> rows_;
 };
 
