@@ -14,25 +14,14 @@
 # list its tests; the caller then registers the whole program as one entry, which reports the
 # failure when it runs.
 
+include("${CMAKE_CURRENT_LIST_DIR}/TestProgramListing.cmake")
+
 function(vexilo_list_gtest_groups out_var program list_file)
   set(single_suites ${ARGN})
   set(${out_var} "" PARENT_SCOPE)
-  if(NOT EXISTS "${program}")
+  vexilo_read_test_listing(listed "${program}" "${list_file}" --gtest_list_tests)
+  if(NOT listed)
     return()
-  endif()
-
-  if(NOT EXISTS "${list_file}" OR "${program}" IS_NEWER_THAN "${list_file}")
-    # Listing runs no test: no display or leak check is needed.
-    execute_process(
-      COMMAND env QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0 "${program}" --gtest_list_tests
-      OUTPUT_VARIABLE listing
-      RESULT_VARIABLE listing_result
-      ERROR_QUIET
-      TIMEOUT 120)
-    if(NOT listing_result EQUAL 0)
-      return()
-    endif()
-    file(WRITE "${list_file}" "${listing}")
   endif()
 
   set(groups "")

@@ -7,25 +7,13 @@
 # leaves <out var> empty when the program is missing or cannot list its functions; the caller
 # then registers the whole class as one entry, which reports the failure when it runs.
 
+include("${CMAKE_CURRENT_LIST_DIR}/TestProgramListing.cmake")
+
 function(vexilo_list_qt_test_functions out_var program test_class list_file)
   set(${out_var} "" PARENT_SCOPE)
-  if(NOT EXISTS "${program}")
+  vexilo_read_test_listing(listed "${program}" "${list_file}" "${test_class}" -functions)
+  if(NOT listed)
     return()
-  endif()
-
-  if(NOT EXISTS "${list_file}" OR "${program}" IS_NEWER_THAN "${list_file}")
-    # Listing constructs the test object only: no window, display or leak check is needed.
-    execute_process(
-      COMMAND env QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0
-              "${program}" "${test_class}" -functions
-      OUTPUT_VARIABLE listing
-      RESULT_VARIABLE listing_result
-      ERROR_QUIET
-      TIMEOUT 120)
-    if(NOT listing_result EQUAL 0)
-      return()
-    endif()
-    file(WRITE "${list_file}" "${listing}")
   endif()
 
   set(functions "")

@@ -9,6 +9,7 @@
 #include "vexilo/application/ProjectController.h"
 #include "vexilo/bench/BenchSupport.h"
 #include "vexilo/bench/DecodeSplit.h"
+#include "vexilo/bench/EventLoopWait.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -48,18 +49,9 @@ double secondsSince(const QElapsedTimer& clock)
     return static_cast<double>(clock.nsecsElapsed()) / 1e9;
 }
 
-// Runs the event loop until `done` holds; false when it did not within the wait.
 bool waitUntil(const std::function<bool()>& done)
 {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > kWaitMs) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
+    return bench::runEventLoopUntil(done, kWaitMs);
 }
 
 double residentMiB()

@@ -10,6 +10,7 @@
 // Each part runs in a process of its own, so that one part's memory is not counted in another's.
 // The window is not shown: its OpenGL views need a display the offscreen platform lacks.
 #include "vexilo/bench/BenchSupport.h"
+#include "vexilo/bench/EventLoopWait.h"
 
 #include "vexilo/ai/AiChatPanel.h"
 #include "vexilo/application/AnalysisCacheLocation.h"
@@ -117,15 +118,7 @@ void resetPeak()
 
 bool waitUntil(const std::function<bool()>& done)
 {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > kWaitMs) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
+    return bench::runEventLoopUntil(done, kWaitMs);
 }
 
 void settle(int milliseconds)
