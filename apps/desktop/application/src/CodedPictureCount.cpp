@@ -1,5 +1,7 @@
 #include "vexilo/application/CodedPictureCount.h"
 
+#include "nal_unit.h"
+
 #include <array>
 #include <fstream>
 #include <vector>
@@ -13,9 +15,9 @@ constexpr std::uint8_t kStartCodeLastByte = 0x01;
 constexpr std::uint8_t kFirstSliceSegmentInPicture = 0x80;
 
 // Slice segments: the VCL NAL unit types that carry one (the others are reserved).
-bool carriesSliceSegment(unsigned nalUnitType) noexcept
+bool carriesSliceSegment(std::uint32_t nalUnitType) noexcept
 {
-    return nalUnitType <= 9 || (nalUnitType >= 16 && nalUnitType <= 21);
+    return nalUnitType <= hevc::RASL_R || (nalUnitType >= hevc::BLA_W_LP && nalUnitType <= hevc::CRA_NUT);
 }
 
 // Follows the bytes through start codes and the two header bytes plus the first payload
@@ -58,9 +60,8 @@ private:
 
     void countIfPictureStarts()
     {
-        const unsigned nalUnitType = (header_[0] >> 1U) & 0x3FU;
-        const unsigned layerId = ((header_[0] & 0x01U) << 5U) | (header_[1] >> 3U);
-        if (layerId == 0 && carriesSliceSegment(nalUnitType) &&
+        const std::optional<hevc::NalUnitHeader> header = hevc::parseNalUnitHeader(header_);
+        if (header && header->nuh_layer_id == 0 && carriesSliceSegment(header->nal_unit_type) &&
             (header_[kNalHeaderBytes] & kFirstSliceSegmentInPicture) != 0) {
             ++pictures_;
         }
