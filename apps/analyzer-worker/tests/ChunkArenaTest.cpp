@@ -11,6 +11,7 @@
 #include <memory>
 #include <new>
 #include <set>
+#include <utility>
 #include <vector>
 
 namespace vexilo::analyzer {
@@ -22,11 +23,13 @@ struct FakeSystem {
     static inline int unmaps = 0;
     static inline int advice = 0;
     static inline bool mapFails = false;
+    static inline std::vector<std::pair<void*, std::size_t>> released;
 
     static void reset()
     {
         maps = unmaps = advice = 0;
         mapFails = false;
+        released.clear();
     }
     static void* map(std::size_t bytes)
     {
@@ -44,7 +47,12 @@ struct FakeSystem {
         ++advice;
         return false;
     }
-    static ChunkArena::MemoryCalls calls() { return {&map, &refuseAdvice, &unmap}; }
+    static void release(void* data, std::size_t bytes)
+    {
+        released.emplace_back(data, bytes);
+        ChunkArena::systemMemoryCalls().release(data, bytes);
+    }
+    static ChunkArena::MemoryCalls calls() { return {&map, &refuseAdvice, &unmap, &release}; }
 };
 
 class ChunkArenaTest : public ::testing::Test {
@@ -87,6 +95,50 @@ TEST_F(ChunkArenaTest, HandsOutDisjointPowerOfTwoBlocksFromFewMappingsAndReusesG
         EXPECT_EQ(FakeSystem::unmaps, 0);
     }
     EXPECT_EQ(FakeSystem::unmaps, FakeSystem::maps);
+}
+
+// Stores emptied once a stream is decoded give their region's pages back only when the
+// region's last block comes back; the region stays mapped and its blocks serve again.
+TEST_F(ChunkArenaTest, RegionPagesGoBackWithTheLastBlockAndItsBlocksServeAgain)
+{
+    ChunkArena arena(FakeSystem::calls());
+    constexpr std::size_t kBytes = 256 << 10;
+    constexpr std::size_t kBlocksPerRegion = ChunkArena::kRegionBytes / kBytes;
+    std::vector<void*> firstRegion;
+    for (std::size_t i = 0; i < kBlocksPerRegion; ++i) {
+        firstRegion.push_back(arena.take(kBytes));
+        std::memset(firstRegion.back(), 7, kBytes);
+    }
+    void* secondRegion = arena.take(kBytes);
+    ASSERT_EQ(FakeSystem::maps, 2);
+
+    for (std::size_t i = 0; i + 1 < firstRegion.size(); ++i) {
+        arena.give(firstRegion[i], kBytes);
+    }
+    EXPECT_TRUE(FakeSystem::released.empty()) << "a region with a block still out keeps its pages";
+    arena.give(firstRegion.back(), kBytes);
+    ASSERT_EQ(FakeSystem::released.size(), 1u);
+    EXPECT_EQ(FakeSystem::released[0].second, ChunkArena::kRegionBytes);
+    const auto regionStart = reinterpret_cast<std::uintptr_t>(FakeSystem::released[0].first);
+    for (void* block : firstRegion) {
+        const auto address = reinterpret_cast<std::uintptr_t>(block);
+        EXPECT_TRUE(address >= regionStart && address < regionStart + ChunkArena::kRegionBytes);
+    }
+
+    // Taken again, a released block reads as fresh memory and keeps what is written to it.
+    auto* reused = static_cast<std::uint8_t*>(arena.take(kBytes));
+    EXPECT_NE(std::find(firstRegion.begin(), firstRegion.end(), reused), firstRegion.end());
+    EXPECT_EQ(reused[0], 0);
+    std::memset(reused, 9, kBytes);
+    EXPECT_EQ(reused[kBytes - 1], 9);
+    EXPECT_EQ(FakeSystem::maps, 2);
+    EXPECT_EQ(FakeSystem::unmaps, 0);
+
+    // The region comes back a second time: its pages go again.
+    arena.give(reused, kBytes);
+    EXPECT_EQ(FakeSystem::released.size(), 2u);
+    arena.give(secondRegion, kBytes);
+    EXPECT_EQ(FakeSystem::released.size(), 3u);
 }
 
 TEST_F(ChunkArenaTest, LargeBlocksHaveMappingsOfTheirOwnThatGoBackWhenGiven)

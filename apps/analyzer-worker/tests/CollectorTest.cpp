@@ -453,6 +453,54 @@ TEST(ObserverCollectorOrder, BlocksFollowTheirSliceAndCtuOrder)
     }
 }
 
+// A reader that goes through the events in order gives each picture's blocks back once it
+// has passed the last of them; what it reads is what it would have read without, and only
+// the blocks behind it become unreadable.
+TEST(ObserverCollectorOrder, BlocksGoBackPictureByPictureBehindAnOrderedReader)
+{
+    ObserverEventCollector collector(64, 0, kSmallLimits);
+    for (std::uint64_t picture = 7; picture <= 9; ++picture) {
+        const std::uint64_t nal = picture - 6;
+        ASSERT_EQ(collector.onEvent(testing::nalUnitEvent(nal, static_cast<std::int64_t>(nal * 100), 1).header()), 0);
+        ASSERT_EQ(collector.onEvent(testing::sliceEvent(nal, nal, picture).header()), 0);
+        for (std::uint32_t ctu = 0; ctu < 2; ++ctu) {
+            ASSERT_EQ(collector.onEvent(testing::cuEvent(nal, picture, ctu, ctu + 1, 0, 0, 0, 8).header()), 0);
+            ASSERT_EQ(collector.onEvent(testing::ctuEvent(nal, picture, ctu, 0, 0, 16, 16).header()), 0);
+        }
+    }
+    collector.releaseBlocksReadBefore(collector.eventCount());
+    EXPECT_EQ(collector.eventAt(collector.eventCount() - 1).kind, VEXILO_OBSERVER_EVENT_CTU)
+        << "nothing goes before finalisation";
+    collector.finalize();
+
+    std::vector<ObserverEventRecord> unreleased;
+    for (std::uint64_t index = 0; index < collector.eventCount(); ++index) {
+        unreleased.push_back(collector.eventAt(index));
+    }
+    std::uint64_t firstBlockOfPicture7 = 0;
+    while (unreleased[firstBlockOfPicture7].kind != VEXILO_OBSERVER_EVENT_CTU) {
+        ++firstBlockOfPicture7;
+    }
+    for (std::uint64_t index = 0; index < collector.eventCount(); ++index) {
+        collector.releaseBlocksReadBefore(index);
+        const ObserverEventRecord read = collector.eventAt(index);
+        EXPECT_EQ(read.kind, unreleased[index].kind) << index;
+        EXPECT_EQ(read.pictureIdentity, unreleased[index].pictureIdentity) << index;
+        EXPECT_EQ(read.ctuAddress, unreleased[index].ctuAddress) << index;
+        EXPECT_EQ(read.ordinal, unreleased[index].ordinal) << index;
+    }
+    EXPECT_EQ(unreleased[firstBlockOfPicture7].pictureIdentity, 7u);
+    EXPECT_EQ(unreleased.back().pictureIdentity, 9u);
+    EXPECT_EQ(collector.eventAt(collector.eventCount() - 1).pictureIdentity, 9u) << "the last picture is still held";
+    EXPECT_THROW((void)collector.eventAt(firstBlockOfPicture7), std::out_of_range);
+    EXPECT_EQ(collector.eventAt(0).kind, VEXILO_OBSERVER_EVENT_NAL_UNIT) << "stream events stay";
+
+    collector.releaseBlocksReadBefore(collector.eventCount());
+    EXPECT_THROW((void)collector.eventAt(collector.eventCount() - 1), std::out_of_range);
+    EXPECT_EQ(collector.picturesWithBlocks(), 3u) << "released blocks were kept whole";
+    EXPECT_TRUE(collector.picturesWithLostBlocks().empty());
+}
+
 TEST(ObserverCollectorAttach, RefusesNullContextsSecondAttachesAndForeignThreads)
 {
     ObserverEventCollector collector(16, 0, kSmallLimits);

@@ -24,8 +24,10 @@ using analysis::StableIdTable;
 // after recording a fatal error.
 class DocumentBuilder {
 public:
+    // With `releasing` (the same collector), each picture's blocks are given back once read.
     DocumentBuilder(const std::filesystem::path& inputPath, const std::string& sourceFingerprint,
-                    const DecoderContextInfo& context, const ObserverEventCollector& collector);
+                    const DecoderContextInfo& context, const ObserverEventCollector& collector,
+                    ObserverEventCollector* releasing = nullptr);
 
     [[nodiscard]] StreamAnalysisBuildResult build();
 
@@ -109,6 +111,7 @@ private:
     const std::string& sourceFingerprint_;
     const DecoderContextInfo& context_;
     const ObserverEventCollector& collector_;
+    ObserverEventCollector* releasing_ = nullptr;
 
     analysis::StreamAnalysis document_;
     AnalyzerIssues issues_;

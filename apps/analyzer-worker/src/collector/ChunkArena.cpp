@@ -8,6 +8,7 @@
 #include <new>
 
 #include <sys/mman.h>
+#include <unistd.h>
 
 namespace vexilo::analyzer {
 namespace {
@@ -22,6 +23,17 @@ void* mapSystemMemory(std::size_t bytes)
 
 void unmapSystemMemory(void* data, std::size_t bytes) { munmap(data, bytes); }
 
+void releaseSystemPages(void* data, std::size_t bytes)
+{
+    const auto pageBytes = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    const auto begin = reinterpret_cast<std::uintptr_t>(data);
+    const std::uintptr_t firstWhole = (begin + pageBytes - 1) & ~(pageBytes - 1);
+    const std::uintptr_t endWhole = (begin + bytes) & ~(pageBytes - 1);
+    if (endWhole > firstWhole) {
+        madvise(reinterpret_cast<void*>(firstWhole), endWhole - firstWhole, MADV_DONTNEED);
+    }
+}
+
 std::size_t sizeClassOf(std::size_t blockBytes) noexcept
 {
     return static_cast<std::size_t>(std::countr_zero(blockBytes) - std::countr_zero(ChunkArena::kSmallestBlockBytes));
@@ -31,7 +43,7 @@ std::size_t sizeClassOf(std::size_t blockBytes) noexcept
 
 ChunkArena::MemoryCalls ChunkArena::systemMemoryCalls() noexcept
 {
-    return MemoryCalls{&mapSystemMemory, &analysis::adviseHugePages, &unmapSystemMemory};
+    return MemoryCalls{&mapSystemMemory, &analysis::adviseHugePages, &unmapSystemMemory, &releaseSystemPages};
 }
 
 ChunkArena::ChunkArena(MemoryCalls calls) : calls_(calls) {}
@@ -68,18 +80,31 @@ ChunkArena::Mapping ChunkArena::mapAdvised(std::size_t usableBytes)
     return mapping;
 }
 
+ChunkArena::Mapping* ChunkArena::regionOf(const void* block) noexcept
+{
+    const auto found = regionByHugePage_.find(reinterpret_cast<std::uintptr_t>(block) / kHugePageBytes);
+    return found != regionByHugePage_.end() ? &regions_[found->second] : nullptr;
+}
+
 void* ChunkArena::takeShared(std::size_t blockBytes)
 {
     std::vector<void*>& freeBlocks = freeBlocks_[sizeClassOf(blockBytes)];
     if (!freeBlocks.empty()) {
         void* block = freeBlocks.back();
         freeBlocks.pop_back();
+        if (Mapping* region = regionOf(block)) {
+            ++region->liveBlocks;
+        }
         return block;
     }
     if (regionLeft_ < blockBytes) {
         // What is left of the old region was never written, so it costs no memory.
         regions_.reserve(regions_.size() + 1);
         const Mapping region = mapAdvised(kRegionBytes);
+        const auto firstHugePage = reinterpret_cast<std::uintptr_t>(region.block) / kHugePageBytes;
+        for (std::uintptr_t page = 0; page < kRegionBytes / kHugePageBytes; ++page) {
+            regionByHugePage_[firstHugePage + page] = regions_.size();
+        }
         regions_.push_back(region);
         regionNext_ = static_cast<std::byte*>(region.block);
         regionLeft_ = kRegionBytes;
@@ -87,7 +112,22 @@ void* ChunkArena::takeShared(std::size_t blockBytes)
     void* block = regionNext_;
     regionNext_ += blockBytes;
     regionLeft_ -= blockBytes;
+    ++regions_.back().liveBlocks;
     return block;
+}
+
+void ChunkArena::giveShared(void* block, std::size_t blockBytes) noexcept
+{
+    try {
+        freeBlocks_[sizeClassOf(blockBytes)].push_back(block);
+    } catch (const std::bad_alloc&) {
+        // Without room to note it the block stays unused until the arena goes.
+    }
+    Mapping* region = regionOf(block);
+    if (region != nullptr && region->liveBlocks != 0 && --region->liveBlocks == 0) {
+        // Its free blocks stay listed: taken again, they are faulted in afresh.
+        calls_.release(region->block, kRegionBytes);
+    }
 }
 
 void* ChunkArena::take(std::size_t bytes)
@@ -108,11 +148,7 @@ void ChunkArena::give(void* block, std::size_t bytes) noexcept
     const std::size_t blockBytes = blockBytesFor(bytes);
     const std::lock_guard lock(mutex_);
     if (blockBytes <= kLargestSharedBlockBytes) {
-        try {
-            freeBlocks_[sizeClassOf(blockBytes)].push_back(block);
-        } catch (const std::bad_alloc&) {
-            // Without room to note it the block stays unused until the arena goes.
-        }
+        giveShared(block, blockBytes);
         return;
     }
     const auto found = std::find_if(largeBlocks_.begin(), largeBlocks_.end(),

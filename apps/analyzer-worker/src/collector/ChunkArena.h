@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <unordered_map>
 #include <vector>
 
 namespace vexilo::analyzer {
@@ -12,7 +13,11 @@ namespace vexilo::analyzer {
 // 512, carved from large mappings that ask for huge pages. A dense stream's block events
 // then pay a few dozen page faults instead of one per 4 KiB, which on some virtual machines
 // costs more than keeping the events. A block given back is kept for the next request of
-// its size; the shared mappings go back to the system with the arena. Any thread may use it.
+// its size; once every block of a shared mapping is back, its pages go back to the system
+// while it stays mapped, and the mappings themselves go with the arena. Stores emptied one
+// after another once a stream is decoded thus leave whole huge pages to what is built from
+// them, which the system hands out again far more cheaply than pages it must find. Any
+// thread may use it.
 class ChunkArena {
 public:
     // The system's memory calls; tests put failing ones in.
@@ -22,6 +27,9 @@ public:
         // Whether the system took the advice; the memory works either way.
         bool (*adviseHugePages)(void* data, std::size_t bytes);
         void (*unmap)(void* data, std::size_t bytes);
+        // Hands the pages inside [data, data + bytes) back to the system while the range stays
+        // mapped; what is read there afterwards is zero.
+        void (*release)(void* data, std::size_t bytes);
     };
 
     static constexpr std::size_t kSmallestBlockBytes = 512;
@@ -53,6 +61,8 @@ private:
         void* data = nullptr;
         std::size_t bytes = 0;
         void* block = nullptr;
+        // Blocks of a shared region that are taken and not given back.
+        std::size_t liveBlocks = 0;
     };
     // One per power of two from the smallest to the largest shared block.
     static constexpr std::size_t kSharedSizeClasses = 14;
@@ -60,10 +70,14 @@ private:
 
     [[nodiscard]] Mapping mapAdvised(std::size_t usableBytes);
     [[nodiscard]] void* takeShared(std::size_t blockBytes);
+    void giveShared(void* block, std::size_t blockBytes) noexcept;
+    [[nodiscard]] Mapping* regionOf(const void* block) noexcept;
 
     MemoryCalls calls_;
     mutable std::mutex mutex_;
     std::vector<Mapping> regions_;
+    // The region of each huge page of the shared regions, which start on huge pages.
+    std::unordered_map<std::uintptr_t, std::size_t> regionByHugePage_;
     std::vector<Mapping> largeBlocks_;
     std::byte* regionNext_ = nullptr;
     std::size_t regionLeft_ = 0;

@@ -108,6 +108,8 @@ struct ObserverEventCollector::PictureBlocks {
     std::uint64_t droppedEvents = 0;
     // What the kept blocks count against the budget: their storage and their document.
     std::uint64_t chargedBytes = 0;
+    // Kept blocks whose storage went back once they were read.
+    std::uint64_t releasedEvents = 0;
     bool lost = false;
 };
 
@@ -587,7 +589,46 @@ void ObserverEventCollector::readLocation(std::uint64_t location, ObserverEventR
     const std::uint64_t store = location >> kStoreShift;
     const std::uint64_t index = location & kIndexMask;
     const CompactEventStore& events = store == 0 ? streamEvents_ : pictures_[store - 1].events;
+    if (index >= events.size()) {
+        throw std::out_of_range(kEventIndexOutOfRange);
+    }
     events.readInto(index, record);
+}
+
+void ObserverEventCollector::planBlockRelease()
+{
+    std::vector<std::uint64_t> lastPositions(pictures_.size(), 0);
+    for (std::uint64_t position = 0; position < sortedOrder_.size(); ++position) {
+        if (const std::uint64_t store = sortedOrder_[position] >> kStoreShift; store != 0) {
+            lastPositions[store - 1] = position;
+        }
+    }
+    releasePlan_.reserve(pictures_.size());
+    for (std::size_t p = 0; p < pictures_.size(); ++p) {
+        if (pictures_[p].events.size() != 0) {
+            releasePlan_.push_back(BlockRelease{lastPositions[p], p});
+        }
+    }
+    std::sort(releasePlan_.begin(), releasePlan_.end(),
+              [](const BlockRelease& a, const BlockRelease& b) { return a.lastPosition < b.lastPosition; });
+}
+
+void ObserverEventCollector::releaseBlocksReadBefore(std::uint64_t index)
+{
+    if (!finalized_.load()) {
+        return;
+    }
+    const std::lock_guard lock(blockMutex_);
+    if (!releasePlanned_) {
+        planBlockRelease();
+        releasePlanned_ = true;
+    }
+    for (; releasedPictures_ < releasePlan_.size() && releasePlan_[releasedPictures_].lastPosition < index;
+         ++releasedPictures_) {
+        PictureBlocks& blocks = pictures_[releasePlan_[releasedPictures_].picture];
+        blocks.releasedEvents += blocks.events.size();
+        blocks.events.clear();
+    }
 }
 
 std::uint64_t ObserverEventCollector::eventCount() const
@@ -638,7 +679,7 @@ std::uint64_t ObserverEventCollector::picturesWithBlocks() const
 {
     const std::lock_guard lock(blockMutex_);
     return static_cast<std::uint64_t>(std::count_if(pictures_.begin(), pictures_.end(), [](const PictureBlocks& p) {
-        return !p.lost && p.events.size() != 0;
+        return !p.lost && p.events.size() + p.releasedEvents != 0;
     }));
 }
 

@@ -102,6 +102,12 @@ public:
     [[nodiscard]] ObserverEventRecord eventAt(std::uint64_t index) const;
     // The same into a record that may be reused (see CompactEventStore::readInto).
     void readEventAt(std::uint64_t index, ObserverEventRecord& record) const;
+    // Once finalised: gives back the storage of each picture whose blocks all come before
+    // `index` in the builder's order; reading one of those blocks afterwards throws
+    // std::out_of_range. A reader that goes through the events once, in order, lets every
+    // picture's blocks go as it passes them, so that what it builds from them takes their
+    // memory rather than new memory beside them.
+    void releaseBlocksReadBefore(std::uint64_t index);
 
     [[nodiscard]] std::uint64_t droppedCount() const noexcept { return droppedCount_.load(); }
     [[nodiscard]] bool failed() const noexcept { return failed_.load(); }
@@ -149,6 +155,7 @@ private:
     void dropBlocksOf(std::uint64_t pictureIdentity, std::uint64_t pendingEvents);
 
     void closeOpenBatchesAtFinalize();
+    void planBlockRelease();
     void sortEvents();
     void readLocation(std::uint64_t location, ObserverEventRecord& record) const;
     [[nodiscard]] std::uint64_t unsortedLocation(std::uint64_t index) const;
@@ -174,6 +181,15 @@ private:
     std::unique_ptr<ThreadSlot[]> slots_;
     std::uint64_t serial_ = 0;
     std::vector<std::uint64_t> sortedOrder_;
+    // Pictures by the position of their last block in the sorted order, made on the first
+    // release, and how many of them are released.
+    struct BlockRelease {
+        std::uint64_t lastPosition = 0;
+        std::size_t picture = 0;
+    };
+    std::vector<BlockRelease> releasePlan_;
+    std::size_t releasedPictures_ = 0;
+    bool releasePlanned_ = false;
 
     std::atomic<std::uint64_t> droppedCount_{0};
     std::atomic<bool> failed_{false};

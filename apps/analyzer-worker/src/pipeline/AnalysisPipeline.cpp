@@ -309,7 +309,8 @@ private:
 
     BuiltDocument buildAndValidate()
     {
-        StreamAnalysisBuildResult built = buildStreamAnalysis(inputPath_, *fingerprint_, context_.get(), *collector_);
+        StreamAnalysisBuildResult built =
+            buildStreamAnalysisReleasingBlocks(inputPath_, *fingerprint_, context_.get(), *collector_);
         // Every event is in the document now; a long stream's events would otherwise stay
         // beside it through validation and the cache write, the run's peak of memory.
         releaseEvents();
