@@ -381,6 +381,30 @@ TEST_F(CacheDirectoryTest, WriterRefusesAnInvalidDocumentAndCompression)
     EXPECT_FALSE(std::filesystem::exists(cache / "manifest.json"));
 }
 
+// A caller that validated the whole document spares the picture documents a second
+// validation: the files are the same bytes, and the stream document is still checked.
+TEST_F(CacheDirectoryTest, ADocumentTheCallerValidatedIsWrittenToTheSameBytes)
+{
+    const StreamAnalysis analysis = makeAnalysis(3, true);
+    write(analysis);
+    CacheWriteOptions validated;
+    validated.documentValidated = true;
+    const std::filesystem::path other = scratch.path() / "validated";
+    ASSERT_FALSE(isCacheError(writeAnalysisCache(other, analysis, validated)));
+    const std::set<std::string> files = filesUnder(cache);
+    ASSERT_EQ(filesUnder(other), files);
+    for (const std::string& name : files) {
+        if (std::filesystem::is_regular_file(cache / name)) {
+            EXPECT_EQ(readBytes(other / name), readBytes(cache / name)) << name;
+        }
+    }
+
+    StreamAnalysis invalid = makeAnalysis(1, false);
+    invalid.id = StableId{};
+    expectError(errorOf(writeAnalysisCache(scratch.path() / "invalid", invalid, validated)), Kind::invalid_payload,
+                "analysis document failed domain validation");
+}
+
 // Every failure before the commit leaves the previous manifest in force and
 // everything it names readable.
 class CacheInterruptedWriteTest : public CacheDirectoryTest {

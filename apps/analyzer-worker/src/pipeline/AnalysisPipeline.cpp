@@ -336,6 +336,8 @@ private:
             options.isCancelled = [this] { return cancelRequested_.load(); };
         }
         options.pictureDocumentLimitBytes = pictureDocumentLimitFromEnvironment();
+        // Every document written here passed buildAndValidate.
+        options.documentValidated = true;
         options.onPictureBlocksOmitted = [this](analysis::StreamAnalysis& pictureDocument,
                                                 const analysis::OmittedPictureBlocks& omitted) {
             recordOmittedPictureBlocks(pictureDocument, omitted);

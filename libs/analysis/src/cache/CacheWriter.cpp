@@ -80,10 +80,16 @@ struct PayloadOverLimit {
 
 using PicturePayload = std::variant<std::vector<std::uint8_t>, CacheError, PayloadOverLimit>;
 
+// Whether a picture document is the one split from the caller's document, which the caller
+// validated as a whole.
+enum class SplitFromValidated : bool { No, Yes };
+
 PicturePayload serializeWithin(const StreamAnalysis& document, std::uint64_t limitBytes,
-                               const std::filesystem::path& path)
+                               const std::filesystem::path& path,
+                               SplitFromValidated splitFromValidated = SplitFromValidated::No)
 {
-    auto serialized = serializeStreamAnalysis(document);
+    auto serialized = splitFromValidated == SplitFromValidated::Yes ? serializeValidatedStreamAnalysis(document)
+                                                                    : serializeStreamAnalysis(document);
     if (auto* error = std::get_if<AnalysisReadError>(&serialized)) {
         if (error->status == AnalysisReadStatus::ResourceLimit) {
             return PayloadOverLimit{std::nullopt, std::move(error->message)};
@@ -105,10 +111,11 @@ PicturePayload serializeWithin(const StreamAnalysis& document, std::uint64_t lim
 PicturePayload encodeWithCachedStructure(StreamAnalysis& document,
                                          const std::optional<StreamAnalysis>& cached,
                                          std::uint64_t limitBytes,
-                                         const std::filesystem::path& path)
+                                         const std::filesystem::path& path,
+                                         SplitFromValidated splitFromValidated)
 {
     if (!cached || hasBlockStructure(document) || !hasBlockStructure(*cached)) {
-        return serializeWithin(document, limitBytes, path);
+        return serializeWithin(document, limitBytes, path, splitFromValidated);
     }
     const std::vector<PictureAnalysisSummary> unmergedSummaries = document.pictures;
     mergeExistingPictureStructure(document, *cached);
@@ -244,7 +251,10 @@ private:
                           const std::optional<StreamAnalysis>& cached,
                           const std::filesystem::path& path)
     {
-        PicturePayload payload = encodeWithCachedStructure(document, cached, pictureLimitBytes_, path);
+        const SplitFromValidated splitFromValidated =
+            options_.documentValidated ? SplitFromValidated::Yes : SplitFromValidated::No;
+        PicturePayload payload =
+            encodeWithCachedStructure(document, cached, pictureLimitBytes_, path, splitFromValidated);
         if (auto* over = std::get_if<PayloadOverLimit>(&payload)) {
             if (!hasBlockStructure(document)) {
                 return errorAt(CacheErrorKind::resource_limit, path, kPayloadTooLarge);

@@ -254,7 +254,11 @@ AnalysisSerializeResult serializeStreamAnalysis(const StreamAnalysis& analysis)
     if (!issues.empty()) {
         return makeError(AnalysisReadStatus::ValidationFailed, messages::kDocumentInvalid, std::move(issues));
     }
+    return serializeValidatedStreamAnalysis(analysis);
+}
 
+AnalysisSerializeResult serializeValidatedStreamAnalysis(const StreamAnalysis& analysis)
+{
     HugePageBuilderAllocator allocator;
     flatbuffers::FlatBufferBuilder builder(builderInitialBytes(analysis), &allocator);
     const auto root =

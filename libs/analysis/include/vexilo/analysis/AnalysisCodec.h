@@ -86,4 +86,8 @@ using AnalysisSerializeResult = std::variant<std::vector<std::uint8_t>, Analysis
 // accepts. Never throws for bad content.
 [[nodiscard]] AnalysisSerializeResult serializeStreamAnalysis(const StreamAnalysis& analysis);
 
+// The same for a document already known to pass validation (one taken whole from a
+// document that was validated): it is not validated again.
+[[nodiscard]] AnalysisSerializeResult serializeValidatedStreamAnalysis(const StreamAnalysis& analysis);
+
 }  // namespace vexilo::analysis

@@ -79,6 +79,10 @@ struct CacheWriteOptions {
     // picture's own document. May be empty.
     std::function<void(StreamAnalysis& pictureDocument, const OmittedPictureBlocks& omitted)>
         onPictureBlocksOmitted;
+    // The caller validated the whole document, so the picture documents split from it are
+    // written without being validated again; one merged with cached blocks or stripped of
+    // its own still is.
+    bool documentValidated = false;
 };
 
 [[nodiscard]] inline bool isCancellationRequested(const CacheWriteOptions& options)
