@@ -1,0 +1,117 @@
+// The worker's peak resident memory, read from its own /proc entry once its task has ended,
+// against its block budget: a stream whose blocks outgrow a small budget costs the worker at
+// most that budget more than a run that keeps no blocks at all, plus a constant.
+#include "PipelineTestSupport.h"
+#include "WorkerTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QProcessEnvironment>
+
+#include <cstdint>
+#include <fstream>
+#include <optional>
+#include <string>
+
+namespace vexilo::analyzer {
+namespace {
+
+using testing::ScratchDirectory;
+using testing::WorkerProcess;
+
+constexpr int kAnalysisTimeoutMs = 300000;
+constexpr std::uint64_t kSmallBudgetBytes = 8'000'000;
+constexpr const char* kNoBlocksBudget = "1";
+// What the worker holds beyond what the budget accounts for: the event order, the
+// stream-level records and the cache writer's tables of a stream of this size.
+constexpr std::uint64_t kConstantBytes = std::uint64_t{8} << 20;
+
+#if defined(__SANITIZE_ADDRESS__)
+#define VEXILO_TEST_UNDER_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VEXILO_TEST_UNDER_ASAN 1
+#endif
+#endif
+
+#if defined(VEXILO_TEST_UNDER_ASAN)
+// AddressSanitizer's shadow, redzones and quarantine of freed blocks come on top of every
+// byte the budget counts.
+constexpr std::uint64_t kResidentBytesPerBudgetByte = 3;
+#else
+constexpr std::uint64_t kResidentBytesPerBudgetByte = 1;
+#endif
+
+std::optional<std::uint64_t> peakResidentBytes(qint64 pid)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmHWM:", 0) == 0) {
+            return std::stoull(line.substr(6)) * 1024;
+        }
+    }
+    return std::nullopt;
+}
+
+struct BudgetRun {
+    std::uint64_t peakBytes = 0;
+    qint64 pictures = 0;
+    qint64 picturesWithBlocks = 0;
+};
+
+// One "bounded_structure" analysis of the clip by a worker given `budget` bytes for blocks.
+std::optional<BudgetRun> analyseWithBudget(const std::filesystem::path& clip, const char* budget)
+{
+    ScratchDirectory cache;
+    WorkerProcess worker(
+        {QStringLiteral("--parent-pid"), QString::number(QCoreApplication::applicationPid())}, [&](QProcess& process) {
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert(QStringLiteral("VEXILO_ANALYZER_TEST_BLOCK_BUDGET_BYTES"), QString::fromLatin1(budget));
+            process.setProcessEnvironment(environment);
+        });
+    worker.send(testing::requestLine("hello", "h1"));
+    worker.send(testing::requestLine("analyze", "a1",
+                                     {{"inputPath", QString::fromStdString(clip.string())},
+                                      {"cacheRoot", QString::fromStdString(cache.path().string())},
+                                      {"analysisMode", "bounded_structure"}},
+                                     "t1"));
+    for (;;) {
+        const QJsonObject event = worker.nextEvent(kAnalysisTimeoutMs);
+        const QString type = event.value("type").toString();
+        if (type == "analysisFinished") {
+            const std::optional<std::uint64_t> peak = peakResidentBytes(worker.process.processId());
+            if (!peak) {
+                return std::nullopt;
+            }
+            const QJsonObject payload = event.value("payload").toObject();
+            // FFmpeg's parser hands over one access unit, one picture, per packet.
+            return BudgetRun{*peak, payload.value("packetsSent").toInteger(),
+                             payload.value("picturesWithBlocks").toInteger()};
+        }
+        if (type.isEmpty() || type == "error" || type == "analysisCanceled") {
+            ADD_FAILURE() << "the analysis ended with " << QJsonDocument(event).toJson().toStdString();
+            return std::nullopt;
+        }
+    }
+}
+
+TEST(WorkerMemoryBudget, APassOverBlocksBeyondTheBudgetStaysWithinIt)
+{
+    const std::filesystem::path clip = testing::testMedia("client_long_640x360.hevc");
+    const std::optional<BudgetRun> withoutBlocks = analyseWithBudget(clip, kNoBlocksBudget);
+    const std::optional<BudgetRun> bounded =
+        analyseWithBudget(clip, std::to_string(kSmallBudgetBytes).c_str());
+    ASSERT_TRUE(withoutBlocks && bounded);
+    EXPECT_EQ(withoutBlocks->picturesWithBlocks, 0);
+    // The budget lets some pictures keep their blocks, and not all of them.
+    EXPECT_GT(bounded->picturesWithBlocks, 0);
+    EXPECT_LT(bounded->picturesWithBlocks, bounded->pictures);
+    const std::uint64_t allowed =
+        withoutBlocks->peakBytes + kResidentBytesPerBudgetByte * kSmallBudgetBytes + kConstantBytes;
+    EXPECT_LE(bounded->peakBytes, allowed)
+        << "peak " << (bounded->peakBytes >> 20) << " MiB, without blocks " << (withoutBlocks->peakBytes >> 20)
+        << " MiB, budget " << (kSmallBudgetBytes >> 20) << " MiB";
+}
+
+}  // namespace
+}  // namespace vexilo::analyzer
