@@ -66,23 +66,45 @@ bool keepInOrder(std::vector<Record>& records, Predicate keep)
 
 // Keeps the first of the blocks that share an identity. Block identities are checked
 // here, by sorting, rather than one by one while building: for millions of blocks a
-// sort is far cheaper than a hash probe per block.
+// sort is far cheaper than a hash probe per block. What is sorted is a word folded from
+// each identity beside the block's place, half the bytes of the identities themselves;
+// blocks whose words meet are told apart by their whole identities.
 template <typename Block>
 bool dropRepeatedIdentities(std::vector<Block>& blocks)
 {
-    std::vector<std::pair<StableId, std::size_t>> ids;
-    ids.reserve(blocks.size());
+    struct Folded {
+        std::uint64_t word = 0;
+        std::size_t place = 0;
+        bool operator<(const Folded& other) const noexcept
+        {
+            return word != other.word ? word < other.word : place < other.place;
+        }
+    };
+    std::vector<Folded> folded;
+    folded.reserve(blocks.size());
     for (std::size_t i = 0; i < blocks.size(); ++i) {
-        ids.emplace_back(blocks[i].id, i);
+        folded.push_back(Folded{StableIdHash{}(blocks[i].id), i});
     }
-    std::sort(ids.begin(), ids.end());
+    std::sort(folded.begin(), folded.end());
     std::vector<bool> repeated(blocks.size(), false);
     bool any = false;
-    for (std::size_t k = 1; k < ids.size(); ++k) {
-        if (ids[k].first == ids[k - 1].first) {
-            repeated[ids[k].second] = true;
-            any = true;
+    for (std::size_t runStart = 0; runStart < folded.size();) {
+        std::size_t runEnd = runStart + 1;
+        while (runEnd < folded.size() && folded[runEnd].word == folded[runStart].word) {
+            ++runEnd;
         }
+        // Within a run the places ascend, so an identity met earlier in it is the first block's.
+        for (std::size_t k = runStart + 1; k < runEnd; ++k) {
+            const StableId& id = blocks[folded[k].place].id;
+            for (std::size_t earlier = runStart; earlier < k; ++earlier) {
+                if (!repeated[folded[earlier].place] && blocks[folded[earlier].place].id == id) {
+                    repeated[folded[k].place] = true;
+                    any = true;
+                    break;
+                }
+            }
+        }
+        runStart = runEnd;
     }
     if (any) {
         std::size_t index = 0;
