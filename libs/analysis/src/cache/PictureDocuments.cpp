@@ -2,6 +2,8 @@
 
 #include "vexilo/analysis/StableIdTable.h"
 
+#include "validation/HolderIndex.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <limits>
@@ -14,7 +16,6 @@ namespace vexilo::analysis {
 namespace {
 
 using DocumentIndex = std::size_t;
-using OwnerTable = StableIdTable<DocumentIndex>;
 using Placement = PictureDocumentSplit::Placement;
 
 constexpr DocumentIndex kUnplaced = std::numeric_limits<DocumentIndex>::max();
@@ -43,6 +44,95 @@ constexpr std::size_t slotOf(Member collection)
         return slotOf<Member, Slot + 1>(collection);
     }
 }
+
+// The identity of the record at `position` of the placed collection in `slot`.
+StableId placedRecordId(const StreamAnalysis& analysis, std::size_t slot, std::size_t position)
+{
+    StableId id;
+    std::size_t member = 0;
+    std::apply(
+        [&](auto... collections) {
+            ((member++ == slot ? static_cast<void>(id = (analysis.*collections)[position].id) : static_cast<void>(0)),
+             ...);
+        },
+        kPlacedCollections);
+    return id;
+}
+
+// The picture that owns an identity; the first owner an identity is given stays. Each entry
+// names the record that holds the identity and the table keeps one word per entry, the
+// identity being read back from the record: a document of millions of blocks needs a third
+// of the memory a table of identities would, and first touching that memory is most of what
+// placing its records costs.
+class OwnerIndex {
+public:
+    // Who holds an identity: a record of a placed collection (its slot), a picture summary, or
+    // a slice naming its NAL unit.
+    static constexpr std::uint64_t kPictureSummary = PictureDocumentSplit::kPlacedCollectionCount;
+    static constexpr std::uint64_t kNalUnitOfSlice = kPictureSummary + 1;
+
+    explicit OwnerIndex(const StreamAnalysis& analysis) : analysis_(analysis), entryIds_(EntryId{this}) {}
+    OwnerIndex(const OwnerIndex&) = delete;
+    OwnerIndex& operator=(const OwnerIndex&) = delete;
+
+    void reserve(std::size_t count)
+    {
+        entryIds_.reserve(count);
+        holders_.reserve(count);
+        owners_.reserve(count);
+    }
+
+    // Gives the (non-null) identity its owner unless it has one.
+    void insert(const StableId& id, std::uint64_t holderKind, std::size_t position, DocumentIndex owner)
+    {
+        if (id.isNull()) {
+            return;
+        }
+        holders_.push_back(position << kKindBits | holderKind);
+        owners_.push_back(owner);
+        if (!entryIds_.insert(id, holders_.size() - 1).inserted) {
+            holders_.pop_back();
+            owners_.pop_back();
+        }
+    }
+
+    [[nodiscard]] const DocumentIndex* find(const StableId& id) const
+    {
+        std::uint64_t entry = 0;
+        if (id.isNull() || !entryIds_.find(id, entry)) {
+            return nullptr;
+        }
+        return &owners_[entry];
+    }
+
+private:
+    static constexpr unsigned kKindBits = 4;
+    static constexpr std::uint64_t kKindMask = (std::uint64_t{1} << kKindBits) - 1;
+    static_assert(kNalUnitOfSlice <= kKindMask);
+
+    struct EntryId {
+        const OwnerIndex* index;
+        StableId operator()(std::uint64_t entry) const { return index->idOfHolder(index->holders_[entry]); }
+    };
+
+    [[nodiscard]] StableId idOfHolder(std::uint64_t holder) const
+    {
+        const std::uint64_t kind = holder & kKindMask;
+        const auto position = static_cast<std::size_t>(holder >> kKindBits);
+        if (kind == kPictureSummary) {
+            return analysis_.pictures[position].id;
+        }
+        if (kind == kNalUnitOfSlice) {
+            return analysis_.slices[position].parentNalUnitId;
+        }
+        return placedRecordId(analysis_, static_cast<std::size_t>(kind), position);
+    }
+
+    const StreamAnalysis& analysis_;
+    validation::HolderIndex<EntryId> entryIds_;
+    std::vector<std::uint64_t> holders_;
+    std::vector<DocumentIndex> owners_;
+};
 
 // Picture positions by one key of their summaries, sorted once: the first summary that
 // carries a key keeps it.
@@ -115,7 +205,7 @@ std::optional<DocumentIndex> lookUp(const PictureKeyIndex<Key>& index, const std
     return index.find(key);
 }
 
-std::optional<DocumentIndex> lookUp(const OwnerTable& owners, const std::optional<StableId>& id)
+std::optional<DocumentIndex> lookUp(const OwnerIndex& owners, const std::optional<StableId>& id)
 {
     if (!id) {
         return std::nullopt;
@@ -158,7 +248,7 @@ Placement bucketByOwner(const std::vector<DocumentIndex>& ownerOfRecord, std::si
 // picture's keys, everything else through the owner of an object placed before it.
 class PicturePlanner {
 public:
-    explicit PicturePlanner(const StreamAnalysis& analysis) : analysis_(analysis) {}
+    explicit PicturePlanner(const StreamAnalysis& analysis) : analysis_(analysis), owners_(analysis) {}
 
     std::array<Placement, PictureDocumentSplit::kPlacedCollectionCount> plan()
     {
@@ -217,7 +307,7 @@ private:
         reserveTables();
         for (DocumentIndex index = 0; index < analysis_.pictures.size(); ++index) {
             const PictureAnalysisSummary& summary = analysis_.pictures[index];
-            owners_.insert(summary.id, index);
+            owners_.insert(summary.id, OwnerIndex::kPictureSummary, index, index);
             keys_.byPictureId.add(summary.pictureId, index);
             keys_.byDisplayIndex.add(summary.displayIndex, index);
             keys_.byPoc.add(summary.poc, index);
@@ -236,7 +326,8 @@ private:
                            lookUp(keys_.byPoc, slice.poc));
             if (owner) {
                 // The slice draws its NAL unit into the same document.
-                owners_.insert(slice.parentNalUnitId, *owner);
+                const auto position = static_cast<std::size_t>(&slice - analysis_.slices.data());
+                owners_.insert(slice.parentNalUnitId, OwnerIndex::kNalUnitOfSlice, position, *owner);
             }
             return owner;
         });
@@ -258,11 +349,12 @@ private:
         const std::vector<Record>& records = analysis_.*collection;
         ownerOfRecord_.clear();
         ownerOfRecord_.reserve(records.size());
-        for (const Record& record : records) {
+        for (std::size_t position = 0; position < records.size(); ++position) {
+            const Record& record = records[position];
             const std::optional<DocumentIndex> owner = findOwner(record);
             ownerOfRecord_.push_back(owner.value_or(kUnplaced));
             if (owner && entersOwners(entry, record.id)) {
-                owners_.insert(record.id, *owner);
+                owners_.insert(record.id, slotOf(collection), position, *owner);
             }
         }
         placements_[slotOf(collection)] = bucketByOwner(ownerOfRecord_, analysis_.pictures.size());
@@ -283,7 +375,7 @@ private:
     const StreamAnalysis& analysis_;
     std::array<Placement, PictureDocumentSplit::kPlacedCollectionCount> placements_;
     std::vector<DocumentIndex> ownerOfRecord_;
-    OwnerTable owners_;
+    OwnerIndex owners_;
     StableIdSet namedByErrors_;
     PictureKeyTables keys_;
 };
