@@ -7,6 +7,8 @@
 #include <QSemaphore>
 #include <QThread>
 
+#include <poll.h>
+
 #include <atomic>
 #include <deque>
 #include <mutex>
@@ -33,6 +35,13 @@ struct FrameChannelShared {
     std::uint64_t queuedBytes = 0;
     bool announced = false;      // the owner was told and has not found the queue empty since
     bool readerStalled = false;  // the reader stopped at the limit until the owner takes items
+};
+
+// One request of the owner to read what the socket holds; the owner may stop waiting before the
+// reader is done with it.
+struct FrameReadRequest {
+    QSemaphore done;
+    std::atomic<bool> moreWaiting = false;
 };
 
 namespace {
@@ -63,16 +72,21 @@ public:
 
     QString listen(const QString& name) { return server_.listen(name) ? QString() : server_.errorString(); }
 
-    // True when it stopped at the limit with bytes left to read.
-    bool readNow()
+    // Reads every byte the socket holds now and tells whether it stopped at the limit with bytes
+    // left. A connection still waiting to be accepted is left to the server's own notice first:
+    // accepting it here would leave that notice to wait in accept() on its blocking socket for ever.
+    void readNow(const std::shared_ptr<FrameReadRequest>& request)
     {
-        server_.waitForNewConnection(0);
-        acceptConnections();
+        if (connectionWaiting()) {
+            QMetaObject::invokeMethod(&context_, [this, request] { readNow(request); }, Qt::QueuedConnection);
+            return;
+        }
         bool stalled = readAvailable();
         while (!stalled && socket_ != nullptr && socket_->waitForReadyRead(0)) {
             stalled = readAvailable();
         }
-        return stalled || (socket_ != nullptr && socket_->bytesAvailable() > 0);
+        request->moreWaiting = stalled || (socket_ != nullptr && socket_->bytesAvailable() > 0);
+        request->done.release();
     }
 
     void resume()
@@ -82,6 +96,16 @@ public:
     }
 
 private:
+    [[nodiscard]] bool connectionWaiting() const
+    {
+        const qintptr descriptor = server_.socketDescriptor();
+        if (descriptor < 0) {
+            return false;
+        }
+        pollfd listening{static_cast<int>(descriptor), POLLIN, 0};
+        return ::poll(&listening, 1, 0) > 0 && (listening.revents & POLLIN) != 0;
+    }
+
     // One connection at a time: the worker opens one per task and closes it before the task's end.
     void acceptConnections()
     {
@@ -315,24 +339,13 @@ AnalyzerFrameChannel::ReadOutcome AnalyzerFrameChannel::readNow(std::chrono::mil
     if (!thread_) {
         return ReadOutcome::Done;
     }
-    // Shared with the reader, which may finish after a wait that gave up.
-    struct Completion {
-        QSemaphore done;
-        std::atomic<bool> moreWaiting = false;
-    };
-    auto completion = std::make_shared<Completion>();
+    auto request = std::make_shared<FrameReadRequest>();
     FrameChannelReader& reader = thread_->reader();
-    QMetaObject::invokeMethod(
-        &reader.context(),
-        [&reader, completion] {
-            completion->moreWaiting = reader.readNow();
-            completion->done.release();
-        },
-        Qt::QueuedConnection);
-    if (!completion->done.tryAcquire(1, static_cast<int>(wait.count()))) {
+    QMetaObject::invokeMethod(&reader.context(), [&reader, request] { reader.readNow(request); }, Qt::QueuedConnection);
+    if (!request->done.tryAcquire(1, static_cast<int>(wait.count()))) {
         return ReadOutcome::TimedOut;
     }
-    return completion->moreWaiting ? ReadOutcome::MoreWaiting : ReadOutcome::Done;
+    return request->moreWaiting ? ReadOutcome::MoreWaiting : ReadOutcome::Done;
 }
 
 std::optional<FrameChannelItem> AnalyzerFrameChannel::takeNext()
