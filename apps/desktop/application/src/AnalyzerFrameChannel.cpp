@@ -42,6 +42,7 @@ struct FrameChannelShared {
 struct FrameReadRequest {
     QSemaphore done;
     std::atomic<bool> moreWaiting = false;
+    std::atomic<bool> abandoned = false;
 };
 
 namespace {
@@ -78,7 +79,9 @@ public:
     void readNow(const std::shared_ptr<FrameReadRequest>& request)
     {
         if (connectionWaiting()) {
-            QMetaObject::invokeMethod(&context_, [this, request] { readNow(request); }, Qt::QueuedConnection);
+            if (!request->abandoned) {
+                QMetaObject::invokeMethod(&context_, [this, request] { readNow(request); }, Qt::QueuedConnection);
+            }
             return;
         }
         bool stalled = readAvailable();
@@ -343,6 +346,7 @@ AnalyzerFrameChannel::ReadOutcome AnalyzerFrameChannel::readNow(std::chrono::mil
     FrameChannelReader& reader = thread_->reader();
     QMetaObject::invokeMethod(&reader.context(), [&reader, request] { reader.readNow(request); }, Qt::QueuedConnection);
     if (!request->done.tryAcquire(1, static_cast<int>(wait.count()))) {
+        request->abandoned = true;
         return ReadOutcome::TimedOut;
     }
     return request->moreWaiting ? ReadOutcome::MoreWaiting : ReadOutcome::Done;
