@@ -17,9 +17,9 @@ namespace vexilo::application {
 // Shown by debuggers and /proc.
 inline constexpr const char* kFrameChannelThreadName = "vexiloFrameRead";
 
-// Decoded packets the reader may hold before its owner has taken them. A burst of a few 4K
-// 10-bit frames (about 50 MB each) fits; beyond it the reader stops reading, and the worker's
-// writer waits until the owner catches up.
+// Decoded packets the reader may hold before its owner has taken them. A burst of 4K 10-bit
+// frames (25 MB each in 4:2:0, 50 MB in 4:4:4) fits; beyond it the reader stops reading, and the
+// worker's writer waits until the owner catches up.
 inline constexpr std::uint64_t kMaxUndeliveredFrameBytes = 256ULL * 1024 * 1024;
 
 // The most the socket buffers ahead of the reader, so that a stopped reader really stops.
