@@ -1,12 +1,10 @@
 #include "vexilo/application/AnalyzerWorkerClient.h"
 
-#include "vexilo/application/AnalyzerFramePacketReader.h"
+#include "AnalyzerFrameChannel.h"
 #include "vexilo/application/AnalyzerWorkerProgram.h"
 #include "vexilo/application/ApplicationMetaTypes.h"
 
 #include <QCoreApplication>
-#include <QLocalServer>
-#include <QLocalSocket>
 #include <QUuid>
 
 #include <algorithm>
@@ -23,6 +21,9 @@ constexpr int kDeadlineScanIntervalMs = 25;
 constexpr int kShutdownWriteWaitCapMs = 500;
 constexpr int kTerminateWaitMs = 500;
 constexpr int kKillWaitMs = 1000;
+// How long the end of a task waits for the frame reader to take what the socket holds. The reader
+// only frames bytes already there, so this is reached only on a machine that hardly runs it.
+constexpr std::chrono::milliseconds kFrameDrainWaitMs{5000};
 
 constexpr auto kFrameChannelNamePattern = "vexilo-frame-%1-%2";
 constexpr auto kParentPidOption = "--parent-pid";
@@ -153,7 +154,7 @@ AnalyzerWorkerClient::AnalyzerWorkerClient(QObject* parent, AnalyzerWorkerClient
       analyzeTimeoutMs_(std::max(options.analyzeTimeoutMs, 1)),
       shutdownTimeoutMs_(std::max(options.shutdownTimeoutMs, 1)),
       process_(new QProcess(this)),
-      frameServer_(new QLocalServer(this))
+      frameChannel_(std::make_unique<AnalyzerFrameChannel>([this] { deliverFrames(); }))
 {
     registerApplicationMetaTypes();
     process_->setProcessChannelMode(QProcess::SeparateChannels);
@@ -162,7 +163,6 @@ AnalyzerWorkerClient::AnalyzerWorkerClient(QObject* parent, AnalyzerWorkerClient
     connect(process_, &QProcess::readyReadStandardError, this, &AnalyzerWorkerClient::readStandardError);
     connect(process_, &QProcess::finished, this, &AnalyzerWorkerClient::onProcessFinished);
     connect(process_, &QProcess::errorOccurred, this, &AnalyzerWorkerClient::onProcessError);
-    connect(frameServer_, &QLocalServer::newConnection, this, &AnalyzerWorkerClient::acceptFrameConnections);
 
     startTimer_.setSingleShot(true);
     connect(&startTimer_, &QTimer::timeout, this, &AnalyzerWorkerClient::onStartTimeout);
@@ -201,17 +201,12 @@ QString AnalyzerWorkerClient::start()
         return {};
     }
     outputBuffer_.clear();
-    frameBuffer_.clear();
-    if (frameSocket_) {
-        frameSocket_->disconnect(this);
-        frameSocket_->deleteLater();
-        frameSocket_.clear();
-    }
-    frameServer_->close();
 
     frameChannelName_ = QString::fromLatin1(kFrameChannelNamePattern).arg(processIdText(), freshId());
-    if (!frameServer_->listen(frameChannelName_)) {
-        fail(clientError(kListenFailed.code, kListenFailed.message, frameServer_->errorString(), {}, {}), false);
+    const QString listenError = frameChannel_->open(frameChannelName_);
+    if (!listenError.isEmpty()) {
+        frameChannel_->stop();
+        fail(clientError(kListenFailed.code, kListenFailed.message, listenError, {}, {}), false);
         setState(AnalyzerWorkerState::Failed);
         return {};
     }
@@ -290,6 +285,7 @@ void AnalyzerWorkerClient::onProcessFinished(int exitCode, QProcess::ExitStatus 
     if (!outputBuffer_.isEmpty() && !fatalReported_) {
         failProtocol(QString::fromLatin1(kIncompleteLineAtExit));
     }
+    frameChannel_->stop();  // what a dead worker wrote last belongs to no task
     if (!fatalReported_) {
         if (shutdownRequested_ && exitStatus == QProcess::NormalExit && exitCode == 0) {
             forgetRequests();
@@ -351,7 +347,7 @@ AnalyzerTaskRequest AnalyzerWorkerClient::sendAnalyze(const QString& requestedTa
     activeTaskId_ = taskId;
     cancelRequests_.remove(taskId);
     lastFrameSequence_ = 0;
-    frameBuffer_.clear();
+    frameChannel_->dropFrames();
     const QString requestId = sendRequest(QString(type::analyze), taskId, payload, analyzeTimeoutMs_);
     if (requestId.isEmpty()) {
         activeTaskId_.clear();
@@ -529,8 +525,9 @@ void AnalyzerWorkerClient::scanDeadlines()
     if (std::none_of(pendingRequests_.cbegin(), pendingRequests_.cend(), overdue)) {
         return;
     }
-    // After a stall of the GUI thread the answer may be waiting unread beside this timer: a
-    // request counts as late only when nothing has answered it.
+    // After a stall of the GUI thread the answer, or frames that show progress, may be waiting
+    // unread beside this timer: a request counts as late only when nothing has answered it.
+    deliverFrames();
     readStandardOutput();
     if (fatalReported_) {
         return;
@@ -557,65 +554,45 @@ void AnalyzerWorkerClient::rearmAnalyzeDeadlines()
 
 // --- Frame channel ----------------------------------------------------------------------
 
-void AnalyzerWorkerClient::acceptFrameConnections()
-{
-    while (QLocalSocket* socket = frameServer_->nextPendingConnection()) {
-        if (frameSocket_) {
-            socket->disconnectFromServer();
-            socket->deleteLater();
-            continue;
-        }
-        frameSocket_ = socket;
-        connect(socket, &QLocalSocket::readyRead, this, &AnalyzerWorkerClient::readFrames);
-        connect(socket, &QLocalSocket::disconnected, this, [this, socket] {
-            if (frameSocket_ == socket) {
-                readFrames();  // whatever arrived before the end still counts
-                frameSocket_.clear();
-            }
-            socket->deleteLater();
-        });
-    }
-}
-
 // The worker writes a task's frames before its end line, but the two travel on different channels:
 // without this, frames still unread in the socket would reach receivers after the task had ended.
 void AnalyzerWorkerClient::drainFrameChannel()
 {
-    frameServer_->waitForNewConnection(0);
-    acceptFrameConnections();
-    while (QLocalSocket* socket = frameSocket_.data()) {
-        if (!socket->waitForReadyRead(0)) {
-            break;
+    const Clock::time_point deadline = Clock::now() + kFrameDrainWaitMs;
+    for (;;) {
+        const auto wait = std::max(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()),
+                                   std::chrono::milliseconds(0));
+        const AnalyzerFrameChannel::ReadOutcome outcome = frameChannel_->readNow(wait);
+        deliverFrames();
+        // More waiting means the reader stopped at its limit; having taken its items, ask again.
+        if (outcome != AnalyzerFrameChannel::ReadOutcome::MoreWaiting || fatalReported_) {
+            return;
         }
     }
-    readFrames();
 }
 
-void AnalyzerWorkerClient::readFrames()
+void AnalyzerWorkerClient::deliverFrames()
 {
-    if (!frameSocket_) {
-        return;
-    }
-    frameBuffer_.append(frameSocket_->readAll());
-    while (!frameBuffer_.isEmpty()) {
-        FramePacketReadResult result = decodeAnalyzerFramePacket(frameBuffer_);
-        if (const auto* failure = std::get_if<FramePacketReadFailure>(&result)) {
-            if (failure->kind != FramePacketReadFailureKind::Incomplete) {
-                frameBuffer_.clear();  // nothing after a broken packet can be framed
-                failProtocol(failure->message);
-            }
+    while (std::optional<FrameChannelItem> item = frameChannel_->takeNext()) {
+        if (const auto* defect = std::get_if<FrameChannelDefect>(&*item)) {
+            rejectFrames(defect->message);
             return;
         }
-        auto& success = std::get<FramePacketReadSuccess>(result);
-        frameBuffer_.remove(0, static_cast<qsizetype>(success.bytesConsumed));
-        if (success.packet.sequence <= lastFrameSequence_) {
-            failProtocol(QString::fromLatin1(kFrameSequenceNotIncreasing));
+        const auto& packet = std::get<protocol::AnalyzerFramePacket>(*item);
+        if (packet.sequence <= lastFrameSequence_) {
+            rejectFrames(QString::fromLatin1(kFrameSequenceNotIncreasing));
             return;
         }
-        lastFrameSequence_ = success.packet.sequence;
+        lastFrameSequence_ = packet.sequence;
         rearmAnalyzeDeadlines();
-        emit frameReceived(success.packet);
+        emit frameReceived(packet);
     }
+}
+
+void AnalyzerWorkerClient::rejectFrames(const QString& defect)
+{
+    frameChannel_->dropFrames();  // what follows a broken packet in the stream means nothing
+    failProtocol(defect);
 }
 
 // --- Failures ---------------------------------------------------------------------------
@@ -651,6 +628,7 @@ void AnalyzerWorkerClient::fail(const AnalyzerWorkerError& error, bool fatal)
     fatalReported_ = true;
     emit errorOccurred(error);
     forgetRequests();
+    frameChannel_->stop();  // the run is over; nothing it still sends is wanted
     setState(AnalyzerWorkerState::Failed);
     if (process_->state() != QProcess::NotRunning) {
         process_->kill();
@@ -667,7 +645,7 @@ void AnalyzerWorkerClient::failProtocol(const QString& defect)
 void AnalyzerWorkerClient::shutdown()
 {
     startTimer_.stop();
-    frameServer_->close();
+    frameChannel_->stop();
     if (process_->state() == QProcess::NotRunning) {
         setState(AnalyzerWorkerState::NotRunning);
         return;

@@ -7,8 +7,10 @@
 
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <csignal>
+#include <utility>
 
 #include <sys/types.h>
 
@@ -118,6 +120,37 @@ TEST(AnalyzerWorkerClientTest, AnalysesAStreamInEveryModeWithFramesInDisplayOrde
     EXPECT_TRUE(recorder.errors.empty());
 }
 
+// The worker waits at most 5 s for each frame write; a GUI thread busy for longer, here inside a
+// receiver of the first frame, must not cost the analysis, nor any frame of it.
+TEST(AnalyzerWorkerClientTest, AGuiThreadBusyPastTheWorkersWriteWaitLosesNoFrame)
+{
+    constexpr unsigned long kBusyMs = 6500;
+    constexpr std::size_t kPictures = 48;  // 640x360: the socket holds about one of them
+    AnalyzerWorkerClient client(nullptr, realWorker());
+    WorkerClientRecorder recorder(client);
+    ASSERT_TRUE(startAndGreet(client));
+    bool busyOnce = false;
+    QObject::connect(&client, &AnalyzerWorkerClient::frameReceived, &client, [&busyOnce] {
+        if (!std::exchange(busyOnce, true)) {
+            QThread::msleep(kBusyMs);
+        }
+    });
+    QTemporaryDir cacheRoot;
+    const AnalyzerTaskRequest request = client.analyze(testMedia("client_long_640x360.hevc"), cacheRoot.path(),
+                                                       AnalyzerAnalysisMode::StreamIndex);
+    ASSERT_FALSE(request.isEmpty());
+    ASSERT_TRUE(WorkerClientRecorder::waitFor([&] { return client.state() != State::Busy; }));
+    ASSERT_TRUE(recorder.errors.empty()) << recorder.errors.front().code.toStdString() << ": "
+                                         << recorder.errors.front().detail.toStdString();
+    EXPECT_TRUE(recorder.hasEvent(QStringLiteral("analysisFinished"), request.requestId));
+    ASSERT_EQ(recorder.frames.size(), kPictures);
+    for (std::size_t index = 0; index < kPictures; ++index) {
+        EXPECT_EQ(recorder.frames[index].sequence, index + 1);
+        EXPECT_EQ(recorder.frames[index].picture.displayIndex, static_cast<std::int64_t>(index));
+    }
+    client.shutdown();
+}
+
 TEST(AnalyzerWorkerClientTest, CancelsARunningAnalysis)
 {
     AnalyzerWorkerClient client(nullptr, realWorker());
@@ -141,6 +174,18 @@ TEST(AnalyzerWorkerClientTest, CancelsARunningAnalysis)
     ASSERT_EQ(recorder.errors.size(), 1U);
     EXPECT_EQ(recorder.errors[0].code, "worker.task_not_active");
     EXPECT_EQ(recorder.errors[0].message, "The requested Analyzer task is not active");
+
+    // Nothing of the canceled task reaches the next one.
+    constexpr std::size_t kNextPictures = 24;
+    recorder.frames.clear();
+    QTemporaryDir nextCacheRoot;
+    ASSERT_FALSE(client.analyze(testMedia("main_420_8bit_gop8.hevc"), nextCacheRoot.path(),
+                                AnalyzerAnalysisMode::StreamIndex).isEmpty());
+    ASSERT_TRUE(WorkerClientRecorder::waitFor([&] { return client.state() != State::Busy; }));
+    EXPECT_EQ(recorder.errors.size(), 1U);
+    ASSERT_EQ(recorder.frames.size(), kNextPictures);
+    EXPECT_EQ(recorder.frames.front().sequence, 1U);
+    EXPECT_EQ(recorder.frames.back().sequence, kNextPictures);
     client.shutdown();
     EXPECT_EQ(client.state(), State::NotRunning);
 }

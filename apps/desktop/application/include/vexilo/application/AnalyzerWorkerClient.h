@@ -8,23 +8,23 @@
 #include <QHash>
 #include <QJsonObject>
 #include <QObject>
-#include <QPointer>
 #include <QProcess>
 #include <QString>
 #include <QTimer>
 
 #include <chrono>
 #include <cstdint>
-
-class QLocalServer;
-class QLocalSocket;
+#include <memory>
 
 namespace vexilo::application {
+
+class AnalyzerFrameChannel;
 
 // The desktop's side of `vexilo-analyzer-worker`: starts it, speaks the JSON-lines protocol
 // on its standard streams, reads decoded frames from the local-socket frame channel, and holds
 // every request to a deadline. Any event that does not fit the request it answers is a fatal
-// protocol error that ends the worker. Lives on the GUI thread.
+// protocol error that ends the worker. Lives on the GUI thread; only the frame channel is read
+// on a thread of its own, and its frames are emitted here.
 class AnalyzerWorkerClient : public QObject {
     Q_OBJECT
 
@@ -88,8 +88,8 @@ private:
                        const protocol::AnalyzerProtocolMessage& event);
     void emitWorkerError(const protocol::AnalyzerProtocolMessage& event);
 
-    void acceptFrameConnections();
-    void readFrames();
+    void deliverFrames();
+    void rejectFrames(const QString& defect);
     void drainFrameChannel();
     void rearmAnalyzeDeadlines();
 
@@ -108,14 +108,12 @@ private:
     std::int32_t shutdownTimeoutMs_;
 
     QProcess* process_ = nullptr;
-    QLocalServer* frameServer_ = nullptr;
-    QPointer<QLocalSocket> frameSocket_;
+    std::unique_ptr<AnalyzerFrameChannel> frameChannel_;
     QTimer timeoutTimer_;
     QTimer startTimer_;
 
     AnalyzerWorkerState state_ = AnalyzerWorkerState::NotRunning;
     QByteArray outputBuffer_;
-    QByteArray frameBuffer_;
     QString frameChannelName_;
     QHash<QString, PendingRequest> pendingRequests_;
     QHash<QString, QString> cancelRequests_;  // task id -> request id of its "cancel"
