@@ -1,10 +1,10 @@
 #include "vexilo/application/ProjectController.h"
 
+#include "PictureThumbnailQueue.h"
 #include "vexilo/application/AnalysisTaskService.h"
 #include "vexilo/application/CodedPictureCount.h"
 #include "vexilo/application/FfmpegDecodeWorker.h"
 #include "vexilo/application/FfmpegFrameDecodeWorker.h"
-#include "PictureThumbnailQueue.h"
 #include "vexilo/media/PathText.h"
 #include "vexilo/threading/ThreadMailbox.h"
 
