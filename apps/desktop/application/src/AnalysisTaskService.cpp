@@ -1,5 +1,6 @@
 #include "vexilo/application/AnalysisTaskService.h"
 
+#include "DocumentRelease.h"
 #include "PictureIdentityMap.h"
 #include "vexilo/application/AnalysisCacheLocation.h"
 #include "vexilo/application/ApplicationMetaTypes.h"
@@ -456,11 +457,15 @@ void AnalysisTaskService::onPictureLoaded(const PictureAnalysisPayload& payload)
     }
     // Its picture references were rewritten on the job thread, before the document was frozen.
     setPictureStatus(payload.pictureId, Status::IndexReady, text(kStatusReady));
-    if (loadingPicture_ == payload.pictureId) {
+    const bool preloaded = loadingPicture_ == payload.pictureId;
+    if (preloaded) {
         loadingPicture_.reset();
     }
     emit pictureAnalysisLoaded(payload);
     startNextPreload();
+    if (preloaded && pictureLoadQueue_.empty()) {
+        returnFreedMemoryAfterReleases();
+    }
 }
 
 void AnalysisTaskService::onRepositoryError(const AnalysisRepositoryError& error)

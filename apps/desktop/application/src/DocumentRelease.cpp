@@ -4,7 +4,9 @@
 #include <deque>
 #include <mutex>
 #include <thread>
+#include <utility>
 
+#include <malloc.h>
 #include <pthread.h>
 
 namespace vexilo::application {
@@ -33,22 +35,43 @@ public:
         wake_.notify_one();
     }
 
+    void trimAfterReleases()
+    {
+        {
+            const std::lock_guard lock(mutex_);
+            trimRequested_ = true;
+        }
+        wake_.notify_one();
+    }
+
 private:
     void run()
     {
         std::unique_lock lock(mutex_);
         for (;;) {
-            wake_.wait(lock, [this] { return !queue_.empty(); });
+            wake_.wait(lock, [this] { return !queue_.empty() || trimRequested_; });
             std::deque<std::unique_ptr<const analysis::StreamAnalysis>> freed;
             freed.swap(queue_);
+            const bool trim = std::exchange(trimRequested_, false);
             lock.unlock();
             freed.clear();
+            if (trim) {
+                returnFreeHeap();
+            }
             lock.lock();
         }
     }
 
+    static void returnFreeHeap()
+    {
+#if defined(__GLIBC__)
+        malloc_trim(0);
+#endif
+    }
+
     std::mutex mutex_;
     std::condition_variable wake_;
+    bool trimRequested_ = false;
     std::deque<std::unique_ptr<const analysis::StreamAnalysis>> queue_;
     std::thread thread_;
 };
@@ -67,6 +90,11 @@ std::shared_ptr<const analysis::StreamAnalysis> shareDocument(analysis::StreamAn
     DocumentReleaser& owner = releaser();
     return {new analysis::StreamAnalysis(std::move(document)),
             [&owner](const analysis::StreamAnalysis* released) { owner.release(released); }};
+}
+
+void returnFreedMemoryAfterReleases()
+{
+    releaser().trimAfterReleases();
 }
 
 }  // namespace vexilo::application

@@ -12,4 +12,9 @@ namespace vexilo::application {
 // more the longer the stream.
 [[nodiscard]] std::shared_ptr<const analysis::StreamAnalysis> shareDocument(analysis::StreamAnalysis document);
 
+// Once the documents released so far are freed, hands the heap the allocator keeps free back to
+// the system. Reading a long stream's pictures frees far more than it keeps, spread over the
+// arenas of the threads that read them; without this the program stays that large.
+void returnFreedMemoryAfterReleases();
+
 }  // namespace vexilo::application

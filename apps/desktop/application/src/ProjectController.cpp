@@ -1,10 +1,10 @@
 #include "vexilo/application/ProjectController.h"
 
+#include "PictureThumbnailQueue.h"
 #include "vexilo/application/AnalysisTaskService.h"
 #include "vexilo/application/CodedPictureCount.h"
 #include "vexilo/application/FfmpegDecodeWorker.h"
 #include "vexilo/application/FfmpegFrameDecodeWorker.h"
-#include "vexilo/application/PictureThumbnailMaker.h"
 #include "vexilo/media/PathText.h"
 #include "vexilo/threading/ThreadMailbox.h"
 
@@ -44,6 +44,9 @@ ProjectController::ProjectController(QObject* parent, ProjectControllerOptions o
 {
     setObjectName(QString::fromLatin1(kControllerObjectName));
     mailbox_ = new threading::ThreadMailbox(this);
+    threading::ThreadMailbox* mailbox = mailbox_;
+    thumbnailQueue_ = std::make_unique<PictureThumbnailQueue>(
+        [this, mailbox] { mailbox->post([this] { emitFinishedPictures(); }); });
     registerProjectMetaTypes();
     analysisService_ = new AnalysisTaskService(this, std::move(options.analysisOptions));
     connectAnalysisService();
@@ -79,6 +82,8 @@ void ProjectController::connectAnalysisService()
     connect(service, &AnalysisTaskService::decodedFrameReceived, this,
             when([this](const protocol::AnalyzerFramePacket& packet) { onAnalyzerFrame(packet); }));
     connect(service, &AnalysisTaskService::analysisFinished, this, when([this](qulonglong generation) {
+                // Every picture the worker sent is told before the end of its pass.
+                emitAllArrivedPictures();
                 emit analysisFinished(generation);
                 if (generation >= analyzerGeneration_) {
                     onAnalyzerFinished();
@@ -217,16 +222,10 @@ void ProjectController::onAnalyzerFrame(const protocol::AnalyzerFramePacket& pac
         }
         emit streamReady(info);
     }
-    ++analyzerFrameCount_;
-    PictureThumbnail thumbnail =
-        makePictureThumbnail(packet.frame, static_cast<std::uint64_t>(packet.picture.displayIndex));
-    if (!thumbnail.rgba.empty()) {
-        emit pictureThumbnailReady(thumbnail);
-    }
-    frameCache_->insert(std::make_shared<const domain::VideoFrame>(packet.frame));
-    pictures_.push_back(packet.picture);
-    emit pictureBatchDecoded(PictureInfoBatch{packet.picture});
-    emitAnalyzerProgress();
+    auto frame = std::make_shared<const domain::VideoFrame>(packet.frame);
+    frameCache_->insert(frame);
+    // The picture is told, thumbnail first, once its thumbnail is made.
+    thumbnailQueue_->submit(activeTaskId_, std::move(frame), packet.picture);
 }
 
 // The worker's pass sends each picture once its blocks are analysed; how many there will be
@@ -250,6 +249,34 @@ void ProjectController::onExpectedPicturesCounted(std::uint64_t taskId, std::uin
     }
     // Told with the next picture: the pictures' own signals stay the only progress there is.
     expectedPictures_ = pictures;
+}
+
+void ProjectController::emitFinishedPictures()
+{
+    // One at a time: a slot that runs the event loop comes back here, and must tell the pictures
+    // after the one being told, not before it.
+    while (std::optional<PictureThumbnailQueue::Finished> next = thumbnailQueue_->takeNextFinished()) {
+        const PictureThumbnailQueue::Finished& finished = *next;
+        // Every signal below may end the open (a cancel from a slot): each picture asks anew.
+        if (!analyzerPathActive_ || finished.taskId != activeTaskId_) {
+            continue;
+        }
+        ++analyzerFrameCount_;
+        if (!finished.thumbnail.rgba.empty()) {
+            emit pictureThumbnailReady(finished.thumbnail);
+        }
+        pictures_.push_back(finished.picture);
+        emit pictureBatchDecoded(PictureInfoBatch{finished.picture});
+        emitAnalyzerProgress();
+    }
+}
+
+void ProjectController::emitAllArrivedPictures()
+{
+    if (analyzerPathActive_) {
+        thumbnailQueue_->waitUntilIdle();
+        emitFinishedPictures();
+    }
 }
 
 void ProjectController::emitAnalyzerProgress()
@@ -665,6 +692,7 @@ void ProjectController::resetProjectData()
         emit pictureSelectionCleared();
     }
     cancelFrameRequests();
+    thumbnailQueue_->discard();
     streamInfo_.reset();
     pictures_.clear();
     frameCache_->clear();

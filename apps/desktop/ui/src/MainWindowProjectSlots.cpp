@@ -341,7 +341,7 @@ void MainWindow::onPictureBatchDecoded(application::PictureInfoBatch pictures)
     updateActionStates();
 }
 
-void MainWindow::onPictureThumbnailReady(application::PictureThumbnail thumbnail)
+void MainWindow::onPictureThumbnailReady(const application::PictureThumbnail& thumbnail)
 {
     if (pictureStrip != nullptr) {
         pictureStrip->setThumbnail(thumbnail);

@@ -32,6 +32,7 @@ namespace vexilo::application {
 
 class AnalysisTaskService;
 class FfmpegDecodeWorker;
+class PictureThumbnailQueue;
 
 inline constexpr std::uint64_t kDefaultFrameCacheBytes = 268'435'456;
 
@@ -146,6 +147,10 @@ private:
     void countExpectedPictures();
     void onExpectedPicturesCounted(std::uint64_t taskId, std::uint64_t pictures);
     void emitAnalyzerProgress();
+    // Tells the pictures of this open whose thumbnails are made; the rest belong to no project.
+    void emitFinishedPictures();
+    // Waits for the thumbnails of every picture that arrived and tells those pictures.
+    void emitAllArrivedPictures();
 
     void onDecodeStarted(std::uint64_t taskId, const QString& sourcePath);
     void onDecodeProgress(std::uint64_t taskId, const ProjectTaskProgress& progress);
@@ -190,6 +195,8 @@ private:
     // the thread that counts them; the destructor joins it before the mailbox goes.
     std::uint64_t expectedPictures_ = 0;
     std::jthread pictureCountThread_;
+    // The thumbnails of the analyzer road's frames; its thread is joined before the mailbox goes.
+    std::unique_ptr<PictureThumbnailQueue> thumbnailQueue_;
     bool analyzerPathActive_ = false;
     bool fallbackPending_ = false;
     bool suppressNextTaskStarted_ = false;

@@ -116,7 +116,7 @@ private slots:
     void onTaskProgress(vexilo::application::ProjectTaskProgress progress);
     void onStreamReady(vexilo::domain::StreamInfo streamInfo);
     void onPictureBatchDecoded(vexilo::application::PictureInfoBatch pictures);
-    void onPictureThumbnailReady(vexilo::application::PictureThumbnail thumbnail);
+    void onPictureThumbnailReady(const vexilo::application::PictureThumbnail& thumbnail);
     void onPictureCurrentRowChanged(const QModelIndex& current, const QModelIndex& previous);
     void onComparePairCurrentRowChanged(const QModelIndex& current, const QModelIndex& previous);
     void onPictureSelectionChanged(vexilo::domain::PictureId pictureId);
