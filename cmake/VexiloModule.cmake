@@ -55,6 +55,38 @@ function(vexilo_precompile_headers target)
   target_precompile_headers(${target} PRIVATE ${headers})
 endfunction()
 
+# A test file spends most of its compile time instantiating the same GoogleTest, Qt and
+# standard templates as its neighbours; compiled a few at a time, each instantiation is made
+# once per batch. Off by default, so that an ordinary build still proves each file stands alone.
+# A file whose file-local helpers share a name with a neighbour's ("redefinition of ..." in a
+# unity_*.cxx) is listed here and compiled on its own.
+set(VEXILO_UNITY_EXCLUDED_TESTS
+  libs/hevc-observer/tests/hm_streams_test.cpp
+  libs/hevc-observer/tests/event_stream_test.cpp
+  libs/hevc-observer/tests/oracle/oracle_self_consistency_test.cpp
+  apps/analyzer-worker/tests/CollectorTest.cpp
+  apps/analyzer-worker/tests/PipelineDamagedPicturesTest.cpp
+  apps/analyzer-worker/tests/PipelineRunTest.cpp
+  apps/desktop/application/tests/CodedPictureCountTest.cpp
+  apps/desktop/application/tests/ProjectControllerTest.cpp
+  apps/desktop/models/tests/SliceTableModelTest.cpp
+  apps/desktop/ui/tests/MainWindowDamagedStreamTest.cpp
+  apps/desktop/ui/tests/MainWindowTest.cpp
+)
+function(vexilo_unity_tests target)
+  if(NOT VEXILO_UNITY_TESTS)
+    return()
+  endif()
+  set_target_properties(${target} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE 4)
+  get_target_property(sources ${target} SOURCES)
+  foreach(source IN LISTS sources)
+    file(RELATIVE_PATH relative "${PROJECT_SOURCE_DIR}" "${source}")
+    if(relative IN_LIST VEXILO_UNITY_EXCLUDED_TESTS)
+      set_source_files_properties("${source}" PROPERTIES SKIP_UNITY_BUILD_INCLUSION ON)
+    endif()
+  endforeach()
+endfunction()
+
 # Applies the house warning set to a target of our own (never to generated code).
 function(vexilo_warnings target)
   target_compile_options(${target} PRIVATE
@@ -108,6 +140,7 @@ function(vexilo_add_tests name)
   endif()
   vexilo_warnings(${name})
   vexilo_precompile_headers(${name} GTEST)
+  vexilo_unity_tests(${name})
   vexilo_test_definitions(${name})
   vexilo_tsan_test_support(${name})
   set(properties "TIMEOUT 600")
@@ -244,6 +277,7 @@ function(vexilo_add_qt_module_tests name)
   set_target_properties(${name} PROPERTIES AUTOMOC ON)
   vexilo_warnings(${name})
   vexilo_precompile_headers(${name} QTTEST)
+  vexilo_unity_tests(${name})
   vexilo_test_definitions(${name})
   vexilo_tsan_test_support(${name})
   target_include_directories(${name} PRIVATE tests src)
