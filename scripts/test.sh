@@ -24,7 +24,7 @@ bash "$repo_dir/test-media/generate-streams.sh" "$media_dir" >"$build_dir/genera
 media_job=$!
 
 # One tree for the tests and the fuzz targets. clang compiles it a third faster than GCC does
-# with the sanitizers; precompiled headers and test files compiled four at a time take off most
+# with the sanitizers; precompiled headers and test files compiled four at a time take off much
 # of what is left. Line tables (-g1) are all that sanitizer reports need, and they compile and
 # link far faster.
 cmake -S "$repo_dir" -B "$build_dir" -G Ninja \
