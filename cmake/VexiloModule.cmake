@@ -30,6 +30,63 @@ if(VEXILO_THREAD_SANITIZER)
   add_link_options(-fsanitize=thread)
 endif()
 
+# Most of a file's compile time goes into parsing the same standard, Qt and GoogleTest headers;
+# with VEXILO_PRECOMPILE_HEADERS each target parses them once. Off by default, so that an
+# ordinary build still proves that every file includes what it uses. A folder whose files use
+# one of Qt's keyword macros as a name (signals, slots, emit) sets VEXILO_PRECOMPILE_QT to OFF.
+#   vexilo_precompile_headers(<target> [GTEST] [QTTEST])
+function(vexilo_precompile_headers target)
+  if(NOT VEXILO_PRECOMPILE_HEADERS)
+    return()
+  endif()
+  cmake_parse_arguments(ARG "GTEST;QTTEST" "" "" ${ARGN})
+  set(pch_dir "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/pch")
+  set(headers "${pch_dir}/Standard.h")
+  if(NOT DEFINED VEXILO_PRECOMPILE_QT OR VEXILO_PRECOMPILE_QT)
+    list(APPEND headers "${pch_dir}/Qt.h")
+  endif()
+  if(ARG_GTEST)
+    list(APPEND headers "${pch_dir}/GTest.h")
+  endif()
+  if(ARG_QTTEST)
+    list(APPEND headers "${pch_dir}/QtTest.h")
+  endif()
+  list(TRANSFORM headers REPLACE "^(.+)$" "$<$<COMPILE_LANGUAGE:CXX>:\\1>")
+  target_precompile_headers(${target} PRIVATE ${headers})
+endfunction()
+
+# A test file spends most of its compile time instantiating the same GoogleTest, Qt and
+# standard templates as its neighbours; compiled a few at a time, each instantiation is made
+# once per batch. Off by default, so that an ordinary build still proves each file stands alone.
+# A file whose file-local helpers share a name with a neighbour's ("redefinition of ..." in a
+# unity_*.cxx) is listed here and compiled on its own.
+set(VEXILO_UNITY_EXCLUDED_TESTS
+  libs/hevc-observer/tests/hm_streams_test.cpp
+  libs/hevc-observer/tests/event_stream_test.cpp
+  libs/hevc-observer/tests/oracle/oracle_self_consistency_test.cpp
+  apps/analyzer-worker/tests/CollectorTest.cpp
+  apps/analyzer-worker/tests/PipelineDamagedPicturesTest.cpp
+  apps/analyzer-worker/tests/PipelineRunTest.cpp
+  apps/desktop/application/tests/CodedPictureCountTest.cpp
+  apps/desktop/application/tests/ProjectControllerTest.cpp
+  apps/desktop/models/tests/SliceTableModelTest.cpp
+  apps/desktop/ui/tests/MainWindowDamagedStreamTest.cpp
+  apps/desktop/ui/tests/MainWindowTest.cpp
+)
+function(vexilo_unity_tests target)
+  if(NOT VEXILO_UNITY_TESTS)
+    return()
+  endif()
+  set_target_properties(${target} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE 4)
+  get_target_property(sources ${target} SOURCES)
+  foreach(source IN LISTS sources)
+    file(RELATIVE_PATH relative "${PROJECT_SOURCE_DIR}" "${source}")
+    if(relative IN_LIST VEXILO_UNITY_EXCLUDED_TESTS)
+      set_source_files_properties("${source}" PROPERTIES SKIP_UNITY_BUILD_INCLUSION ON)
+    endif()
+  endforeach()
+endfunction()
+
 # Applies the house warning set to a target of our own (never to generated code).
 function(vexilo_warnings target)
   target_compile_options(${target} PRIVATE
@@ -82,6 +139,8 @@ function(vexilo_add_tests name)
     target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES} GTest::gtest GTest::gtest_main)
   endif()
   vexilo_warnings(${name})
+  vexilo_precompile_headers(${name} GTEST)
+  vexilo_unity_tests(${name})
   vexilo_test_definitions(${name})
   vexilo_tsan_test_support(${name})
   set(properties "TIMEOUT 600")
@@ -141,12 +200,20 @@ function(vexilo_add_benchmark name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBRARIES" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   vexilo_warnings(${name})
+  vexilo_precompile_headers(${name})
   target_include_directories(${name} PRIVATE "${PROJECT_SOURCE_DIR}/bench-support")
   target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES})
 endfunction()
 
 if(VEXILO_BUILD_FUZZERS)
-  add_compile_options(-fsanitize=fuzzer-no-link)
+  if(VEXILO_BUILD_TESTS)
+    # A test tree builds the fuzz targets to keep them compiling and runs each for seconds:
+    # edge counters are all that needs, while libFuzzer's comparison hooks would slow every
+    # test. scripts/fuzz.sh builds a tree of its own with the whole instrumentation.
+    add_compile_options(-fsanitize-coverage=inline-8bit-counters,pc-table)
+  else()
+    add_compile_options(-fsanitize=fuzzer-no-link)
+  endif()
 endif()
 
 # FFmpeg's libraries through pkg-config, as one imported target.
@@ -171,6 +238,7 @@ function(vexilo_add_module_library name)
   add_library(${name} STATIC ${sources})
   target_include_directories(${name} PUBLIC include PRIVATE src)
   vexilo_warnings(${name})
+  vexilo_precompile_headers(${name})
 endfunction()
 
 # The module's single test executable from every source below tests/ (minus the files
@@ -208,6 +276,8 @@ function(vexilo_add_qt_module_tests name)
   add_executable(${name} ${sources} "${VEXILO_TEST_SUPPORT_DIR}/vexilo/test/QtTestMain.cpp")
   set_target_properties(${name} PROPERTIES AUTOMOC ON)
   vexilo_warnings(${name})
+  vexilo_precompile_headers(${name} QTTEST)
+  vexilo_unity_tests(${name})
   vexilo_test_definitions(${name})
   vexilo_tsan_test_support(${name})
   target_include_directories(${name} PRIVATE tests src)

@@ -3,28 +3,32 @@
 # UndefinedBehaviorSanitizer and runs each for the given number of seconds
 # (default 600), all targets side by side, one core each. Seed corpora live in
 # <module>/fuzz/corpus/<target>/.
-# Usage: scripts/fuzz.sh [--build-only] [SECONDS] [TARGET...]
+# Usage: scripts/fuzz.sh [--build-only | --no-build] [SECONDS] [TARGET...]
+#   --no-build: runs the targets already built in VEXILO_FUZZ_BUILD_DIR (the test command's tree).
 set -euo pipefail
 repo_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_dir=${VEXILO_FUZZ_BUILD_DIR:-"$repo_dir/build/fuzz"}
-build_only=false
-if [ "${1:-}" = "--build-only" ]; then
-  build_only=true
-  shift
-fi
+build=true
+run=true
+case "${1:-}" in
+  --build-only) run=false; shift ;;
+  --no-build) build=false; shift ;;
+esac
 seconds=${1:-600}
 shift || true
 
-bash "$repo_dir/scripts/setup-deps.sh"
-# Line tables are all a crash report needs, and they compile in a fraction of the time full
-# debug information takes.
-optimise="-O2 -gline-tables-only -DNDEBUG"
-CC=clang CXX=clang++ cmake -S "$repo_dir" -B "$build_dir" -G Ninja \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="$optimise" -DCMAKE_C_FLAGS_RELWITHDEBINFO="$optimise" \
-  -DVEXILO_SANITIZE=ON -DVEXILO_BUILD_FUZZERS=ON -DVEXILO_BUILD_TESTS=OFF -DVEXILO_FAST_LINKER=ON
-cmake --build "$build_dir" --parallel "$(nproc)" --target fuzzers
-if $build_only; then
+if $build; then
+  bash "$repo_dir/scripts/setup-deps.sh"
+  # Line tables are all a crash report needs, and they compile in a fraction of the time full
+  # debug information takes.
+  optimise="-O2 -gline-tables-only -DNDEBUG"
+  cmake -S "$repo_dir" -B "$build_dir" -G Ninja \
+    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="$optimise" -DCMAKE_C_FLAGS_RELWITHDEBINFO="$optimise" \
+    -DVEXILO_SANITIZE=ON -DVEXILO_BUILD_FUZZERS=ON -DVEXILO_BUILD_TESTS=OFF -DVEXILO_FAST_LINKER=ON
+  cmake --build "$build_dir" --parallel "$(nproc)" --target fuzzers
+fi
+if ! $run; then
   exit 0
 fi
 

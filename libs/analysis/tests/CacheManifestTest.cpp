@@ -9,8 +9,11 @@
 #include <map>
 #include <random>
 
-// GCC 12 reports a false maybe-uninitialized inside libstdc++'s regex compiler.
+// GCC 12 reports a false maybe-uninitialized inside libstdc++'s regex compiler; clang has no
+// such warning and would report the unknown name instead.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <regex>
 
 namespace vexilo::analysis {

@@ -39,7 +39,7 @@ TEST(ThreadMailboxTest, DeliversEveryPostOnTheGuiThreadInEachSendersOrder)
                 for (int sequence = 0; sequence < kPostsPerSender; ++sequence) {
                     // Some posts wake the GUI thread, most join a wake-up already on its way.
                     auto payload = std::make_shared<std::vector<int>>(64, sequence);
-                    mailbox.post([&delivered, guiThread, sender, sequence, payload] {
+                    mailbox.post([&delivered, guiThread, sender, payload] {
                         delivered.push_back({sender, payload->back(), QThread::currentThread() == guiThread});
                     });
                 }

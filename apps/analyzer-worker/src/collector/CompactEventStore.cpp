@@ -41,7 +41,6 @@ constexpr std::uint64_t kFirstChunkWords = 1024;
 constexpr std::uint64_t kLargestChunkWords = std::uint64_t{1} << 18;
 constexpr unsigned kChunkShift = 40;
 constexpr std::uint64_t kPositionMask = (std::uint64_t{1} << kChunkShift) - 1;
-constexpr std::uint64_t kNoBase = CompactEventStore::kNoBase;
 // Offset block 0 holds the first 64 records' offsets, block b >= 1 the next 64 << (b - 1).
 constexpr unsigned kFirstOffsetBlockShift = 6;
 constexpr std::size_t kOffsetBytes = sizeof(std::uint64_t);
