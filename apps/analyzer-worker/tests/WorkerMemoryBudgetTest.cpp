@@ -19,7 +19,7 @@ namespace {
 using testing::ScratchDirectory;
 using testing::WorkerProcess;
 
-constexpr int kAnalysisTimeoutMs = 300000;
+constexpr int kBudgetRunTimeoutMs = 300000;
 constexpr std::uint64_t kSmallBudgetBytes = 8'000'000;
 constexpr const char* kNoBlocksBudget = "1";
 // What the worker holds beyond what the budget accounts for: the event order, the
@@ -76,7 +76,7 @@ std::optional<BudgetRun> analyseWithBudget(const std::filesystem::path& clip, co
                                       {"analysisMode", "bounded_structure"}},
                                      "t1"));
     for (;;) {
-        const QJsonObject event = worker.nextEvent(kAnalysisTimeoutMs);
+        const QJsonObject event = worker.nextEvent(kBudgetRunTimeoutMs);
         const QString type = event.value("type").toString();
         if (type == "analysisFinished") {
             const std::optional<std::uint64_t> peak = peakResidentBytes(worker.process.processId());

@@ -19,7 +19,7 @@ using test::RawFramePacket;
 using test::RawPlane;
 using namespace std::chrono_literals;
 
-constexpr int kWaitMs = 30000;
+constexpr int kChannelWaitMs = 30000;
 constexpr std::int32_t kWidth = 256;
 constexpr std::int32_t kHeight = 128;
 // Far below the real limit, so that a few megabytes show the reader stop.
@@ -63,13 +63,13 @@ struct ChannelSession {
     static bool connectWriter(QLocalSocket& writer, const QString& serverName)
     {
         writer.connectToServer(serverName, QIODevice::WriteOnly);
-        return writer.waitForConnected(kWaitMs);
+        return writer.waitForConnected(kChannelWaitMs);
     }
 
     static bool flush(QLocalSocket& writer)
     {
         while (writer.bytesToWrite() > 0) {
-            if (!writer.waitForBytesWritten(kWaitMs)) {
+            if (!writer.waitForBytesWritten(kChannelWaitMs)) {
                 return false;
             }
         }
@@ -81,7 +81,7 @@ struct ChannelSession {
     {
         AnalyzerFrameChannel::ReadOutcome outcome = AnalyzerFrameChannel::ReadOutcome::MoreWaiting;
         while (outcome == AnalyzerFrameChannel::ReadOutcome::MoreWaiting) {
-            outcome = channel.readNow(std::chrono::milliseconds(kWaitMs));
+            outcome = channel.readNow(std::chrono::milliseconds(kChannelWaitMs));
             ASSERT_NE(outcome, AnalyzerFrameChannel::ReadOutcome::TimedOut);
             takeAll();
         }
@@ -151,7 +151,7 @@ TEST(AnalyzerFrameChannelTest, ReadingStopsAtTheLimitUntilTheOwnerTakesThePacket
             session.takeAll();
             return session.sequences.size() >= static_cast<std::size_t>(kPackets);
         },
-        kWaitMs));
+        kChannelWaitMs));
     EXPECT_TRUE(session.sequencesRunFromOneTo(kPackets));
     EXPECT_TRUE(session.defects.empty());
     EXPECT_EQ(session.writer.bytesToWrite(), 0);
@@ -213,7 +213,7 @@ TEST(AnalyzerFrameChannelTest, DroppedPacketsAndTheRestOfTheirConnectionNeverRea
     const QByteArray third = framePacket(3);
     session.writer.write(framePackets(1, 2) + third.first(third.size() / 2));
     ASSERT_TRUE(ChannelSession::flush(session.writer));
-    ASSERT_EQ(session.channel.readNow(std::chrono::milliseconds(kWaitMs)), AnalyzerFrameChannel::ReadOutcome::Done);
+    ASSERT_EQ(session.channel.readNow(std::chrono::milliseconds(kChannelWaitMs)), AnalyzerFrameChannel::ReadOutcome::Done);
     session.channel.dropFrames();
     EXPECT_FALSE(session.channel.takeNext().has_value());
 
@@ -248,7 +248,7 @@ TEST(AnalyzerFrameChannelTest, StoppingJoinsAReaderHeldAtItsLimitAndAnOpenStarts
         EXPECT_FALSE(session.channel.isOpen());
         EXPECT_EQ(session.channel.undeliveredBytes(), 0U);
         EXPECT_FALSE(session.channel.takeNext().has_value());
-        EXPECT_TRUE(QTest::qWaitFor([&] { return writer.state() == QLocalSocket::UnconnectedState; }, kWaitMs))
+        EXPECT_TRUE(QTest::qWaitFor([&] { return writer.state() == QLocalSocket::UnconnectedState; }, kChannelWaitMs))
             << "the writer learns that nobody reads any more";
         session.channel.stop();  // twice is harmless
     }
