@@ -166,8 +166,9 @@ std::vector<std::string> annexBNalUnits(const std::string& bytes)
 void writeWithoutPicture(const std::filesystem::path& input, std::int64_t dropDecodeIndex,
                          const std::filesystem::path& output)
 {
-    std::ifstream in(input, std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::ifstream in(input, std::ios::binary | std::ios::ate);
+    std::string bytes(static_cast<std::size_t>(std::max<std::streamoff>(in.tellg(), 0)), '\0');
+    in.seekg(0).read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     std::ofstream out(output, std::ios::binary);
     std::int64_t picture = -1;
     for (const std::string& unit : annexBNalUnits(bytes)) {

@@ -31,8 +31,9 @@ std::vector<std::uint8_t> containerImage(std::uint64_t magic, std::string_view p
     header.uncompressedSize = payload.size();
     header.checksum = fnv1a64(payload);
     const auto encoded = encodeCacheContainerHeader(header);
-    std::vector<std::uint8_t> image(encoded.begin(), encoded.end());
-    image.insert(image.end(), payload.begin(), payload.end());
+    std::vector<std::uint8_t> image(encoded.size() + payload.size());
+    std::copy(encoded.begin(), encoded.end(), image.begin());
+    std::copy(payload.begin(), payload.end(), image.begin() + static_cast<std::ptrdiff_t>(encoded.size()));
     return image;
 }
 

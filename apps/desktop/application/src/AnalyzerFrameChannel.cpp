@@ -200,7 +200,8 @@ private:
             }
             auto& success = std::get<FramePacketReadSuccess>(result);
             offset += static_cast<qsizetype>(success.bytesConsumed);
-            batch.push_back({std::move(success.packet), success.bytesConsumed});
+            batch.emplace_back().item.emplace<protocol::AnalyzerFramePacket>(std::move(success.packet));
+            batch.back().bytes = success.bytesConsumed;
         }
         buffer_.remove(0, offset);
         return batch;

@@ -20,6 +20,7 @@
 #include <QTest>
 
 #include <filesystem>
+#include <limits>
 #include <memory>
 #include <optional>
 
@@ -79,11 +80,14 @@ struct Window {
     }
     bool frameShownFor(int row)
     {
-        const auto pictureId = pictureView->model()->index(row, 0).isValid()
-                                   ? window->findChild<PictureTableModel*>()->pictureIdAt(row)
-                                   : std::nullopt;
-        return QTest::qWaitFor([&] { return viewer->hasFrame() && controller->selectedPictureId() == pictureId; },
-                               30000);
+        // Compared as plain numbers: GCC 12 at -O2 takes an optional's comparison for a read of
+        // an unset value.
+        constexpr domain::PictureId kNoPicture = std::numeric_limits<domain::PictureId>::min();
+        const domain::PictureId wanted = pictureView->model()->index(row, 0).isValid()
+                                             ? window->findChild<PictureTableModel*>()->pictureIdAt(row).value_or(kNoPicture)
+                                             : kNoPicture;
+        return QTest::qWaitFor(
+            [&] { return viewer->hasFrame() && controller->selectedPictureId().value_or(kNoPicture) == wanted; }, 30000);
     }
 };
 
