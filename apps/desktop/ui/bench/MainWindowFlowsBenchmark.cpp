@@ -17,10 +17,12 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
 #include <atomic>
+#include <ctime>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -38,31 +40,49 @@ constexpr double kOpenGoal = 2.0;
 constexpr double kBOverAGoal = 1.2;
 constexpr int kPollMs = 5;
 
-// Counts the time the GUI thread spends delivering events, outermost deliveries only: the
-// window's and the controller's work on every frame packet, line and timer.
+// Counts the CPU time the GUI thread spends delivering events, outermost deliveries only: the
+// window's and the controller's work on every frame packet, line and timer. CPU time rather than
+// wall time, so that a shared machine's preemption is not counted as the window's work.
 class BusyTimedApplication : public QApplication {
 public:
     using QApplication::QApplication;
 
     bool notify(QObject* receiver, QEvent* event) override
     {
+        // Threads with event loops of their own (the frame reader, the thumbnail maker) deliver
+        // through here too; only the GUI thread's work is the window's.
+        if (QThread::currentThread() != thread()) {
+            return QApplication::notify(receiver, event);
+        }
         if (depth_++ > 0) {
             const bool handled = QApplication::notify(receiver, event);
             --depth_;
             return handled;
         }
-        QElapsedTimer timer;
-        timer.start();
+        deliveryStart_ = threadCpuNanoseconds();
         const bool handled = QApplication::notify(receiver, event);
-        busyNanoseconds_ += timer.nsecsElapsed();
+        busyNanoseconds_ += threadCpuNanoseconds() - deliveryStart_;
         --depth_;
         return handled;
     }
 
-    [[nodiscard]] qint64 busyNanoseconds() const { return busyNanoseconds_; }
+    // Includes the delivery under way, so that pictures announced one after another inside one
+    // delivery each get their own share. Read on the GUI thread only.
+    [[nodiscard]] qint64 busyNanoseconds() const
+    {
+        return depth_ > 0 ? busyNanoseconds_ + threadCpuNanoseconds() - deliveryStart_ : busyNanoseconds_;
+    }
 
 private:
+    static qint64 threadCpuNanoseconds()
+    {
+        timespec now{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+        return static_cast<qint64>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+    }
+
     int depth_ = 0;
+    qint64 deliveryStart_ = 0;
     qint64 busyNanoseconds_ = 0;
 };
 
@@ -125,6 +145,10 @@ WindowOpen openInWindow(BusyTimedApplication& application, vexilo::MainWindow& w
     open.busyMs = static_cast<double>(busyAfter - busyBefore) / 1e6;
     open.succeeded = controller->state() == vexilo::application::ProjectState::Ready && !arrivals.empty();
     arrivals.push_back({busyAfter, 0});
+    // The open's work before its first picture counts as that picture's.
+    if (!arrivals.empty()) {
+        arrivals.front().busyNanoseconds = busyBefore;
+    }
     for (std::size_t index = 0; index + 1 < arrivals.size(); ++index) {
         const std::size_t pictures = arrivals[index].pictures;
         const qint64 busy = arrivals[index + 1].busyNanoseconds - arrivals[index].busyNanoseconds;
@@ -229,6 +253,7 @@ int main(int argc, char** argv)
     std::printf("  B / A per picture                  %9.2f    (goal <= %.1f)\n", perPictureB / perPictureA,
                 kBOverAGoal);
     std::printf("  A: GUI busy in all                 %9.1f ms\n", open.busyMs);
+    std::printf("  B: GUI busy in all                 %9.1f ms\n", openB->busyMs);
     std::printf("  A: open, wall clock                %9.1f ms\n", open.wallMs);
     std::printf("  B: open, wall clock                %9.1f ms\n", openB->wallMs);
     std::printf("reference: worker program alone   %9.1f ms   (the open's bounded structure pass)\n", *worker);
