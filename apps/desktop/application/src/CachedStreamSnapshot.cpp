@@ -55,7 +55,8 @@ bool CachedStreamSnapshot::serves(const std::filesystem::path& directory,
            (!expectedSourceFingerprint || *expectedSourceFingerprint == manifest_.sourceFingerprint);
 }
 
-CacheResult<StreamAnalysis> CachedStreamSnapshot::readPicturePayload(const ManifestPictureEntry& entry) const
+CacheResult<StreamAnalysis> CachedStreamSnapshot::readPicturePayload(const ManifestPictureEntry& entry,
+                                                                     analysis::PayloadExtent extent) const
 {
     // The reader checks the entry against the manifest it is given; give it only the entry the
     // manifest lists (or none), so the check is a hash look-up, not a walk over every picture.
@@ -69,7 +70,7 @@ CacheResult<StreamAnalysis> CachedStreamSnapshot::readPicturePayload(const Manif
     if (auto* error = std::get_if<CacheError>(&picture)) {
         return std::move(*error);
     }
-    return assembler_.assemble(std::get<StreamAnalysis>(std::move(picture)));
+    return assembler_.assemble(std::get<StreamAnalysis>(std::move(picture)), extent);
 }
 
 }  // namespace vexilo::application

@@ -41,9 +41,11 @@ public:
                               const std::optional<std::string>& expectedSourceFingerprint,
                               std::uint64_t generation) const;
 
-    // The picture's document checked as the cache reader checks it, merged with the stream's.
+    // The picture's document checked as the cache reader checks it, merged with as much of the
+    // stream's as `extent` asks for.
     [[nodiscard]] analysis::CacheResult<analysis::StreamAnalysis>
-    readPicturePayload(const analysis::ManifestPictureEntry& entry) const;
+    readPicturePayload(const analysis::ManifestPictureEntry& entry,
+                       analysis::PayloadExtent extent = analysis::PayloadExtent::Complete) const;
 
     [[nodiscard]] const analysis::CacheManifest& manifest() const { return manifest_; }
     [[nodiscard]] const analysis::StreamAnalysis& stream() const { return *stream_; }

@@ -17,6 +17,7 @@ struct PictureStripTile {
     domain::PictureId pictureId = 0;
     std::int64_t displayIndex = 0;
     QImage image;  // null once the byte budget let it go
+    bool imageAsked = false;  // asked for again since it has had none
 };
 
 // The strip's tiles in display order, found by picture id in logarithmic time, with their
@@ -37,6 +38,9 @@ public:
 
     // Keeps a painted tile's image the longest.
     void markShown(std::size_t position);
+    // True once for a tile without an image, until it gets one and loses it again: so that a
+    // tile in view asks for its thumbnail once, not at every paint.
+    [[nodiscard]] bool askForImageOnce(std::size_t position);
 
     void setByteBudget(std::int64_t bytes);
     [[nodiscard]] std::int64_t byteBudget() const noexcept { return byteBudget_; }
