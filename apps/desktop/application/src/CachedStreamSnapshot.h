@@ -6,6 +6,7 @@
 #include "vexilo/analysis/cache/CacheManifest.h"
 #include "vexilo/analysis/cache/PicturePayloadAssembler.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -57,7 +58,9 @@ private:
     std::uint64_t generation_;
     analysis::CacheManifest manifest_;
     std::shared_ptr<const analysis::StreamAnalysis> stream_;
-    std::unordered_map<analysis::StableId, std::filesystem::path, analysis::StableIdHash> picturePaths_;
+    // Position of each picture's entry in the manifest: a path copy per picture cost megabytes on
+    // a long stream.
+    std::unordered_map<analysis::StableId, std::size_t, analysis::StableIdHash> pictureEntries_;
     analysis::PicturePayloadAssembler assembler_;
 };
 
