@@ -75,7 +75,7 @@ void PictureStripTiles::releaseImage(std::size_t position) {
     recencyById_.erase(recency);
 }
 
-void PictureStripTiles::evictOverBudget() {
+void PictureStripTiles::evictOverBudget(bool evictedMayAsk) {
     while (imageBytes_ > byteBudget_ && !recentlyShown_.empty()) {
         const std::optional<std::size_t> position = positionOf(recentlyShown_.back());
         if (!position) {
@@ -84,7 +84,13 @@ void PictureStripTiles::evictOverBudget() {
             continue;
         }
         releaseImage(*position);
+        tiles_[*position].imageAsked = !evictedMayAsk;
     }
+}
+
+void PictureStripTiles::restoreImage(std::size_t position, QImage image) {
+    storeImage(position, std::move(image));
+    evictOverBudget(false);
 }
 
 void PictureStripTiles::markShown(std::size_t position) {

@@ -256,7 +256,7 @@ void PictureStripWidget::restoreThumbnail(const application::PictureThumbnail& t
     if (!position || image.isNull()) {
         return;
     }
-    tiles_->setThumbnail(thumbnail.pictureId, tiles_->at(*position).displayIndex, std::move(image));
+    tiles_->restoreImage(*position, std::move(image));
     update();
 }
 
