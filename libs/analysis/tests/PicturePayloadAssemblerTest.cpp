@@ -107,6 +107,33 @@ TEST(PicturePayloadAssemblerTest, StreamWithoutErrorsLeavesThePicturesErrors)
     EXPECT_EQ(makePictureAnalysisPayload(stream, picture).errors, picture.errors);
 }
 
+TEST(PicturePayloadAssemblerTest, PictureRecordsExtentTakesOnlyTheStreamsErrors)
+{
+    StreamAnalysis picture;
+    picture.pictures = {PictureAnalysisSummary{.id = StableId{9, 8}, .pictureId = 8}};
+    picture.nalUnits = {unit(7, NalUnitKind::Slice, 8, 99), unit(8, NalUnitKind::SuffixSei, 8, 77)};
+    picture.seiMessages = {sei(3, 8, 129)};
+    picture.slices = {SliceInfo{.id = StableId{4, 1}, .pictureId = 8}};
+    picture.cus = {CuInfo{.id = StableId{6, 1}}};
+    picture.errors = {error(1)};
+    const StreamAnalysis stream = streamDocument();
+    const PicturePayloadAssembler assembler(stream);
+    const StreamAnalysis complete = assembler.assemble(picture, PayloadExtent::Complete);
+    const StreamAnalysis own = assembler.assemble(picture, PayloadExtent::PictureRecords);
+
+    EXPECT_EQ(complete, makePictureAnalysisPayload(stream, picture));
+    EXPECT_EQ(own.nalUnits, picture.nalUnits) << "no parameter-set or picture-less SEI unit of the stream";
+    EXPECT_EQ(own.seiMessages, picture.seiMessages);
+    EXPECT_TRUE(own.parameterSets.empty());
+    // What the strip, the picture table and the error log read is the complete payload's.
+    StreamAnalysis completeWithoutStreamRecords = complete;
+    completeWithoutStreamRecords.nalUnits = own.nalUnits;
+    completeWithoutStreamRecords.seiMessages = own.seiMessages;
+    completeWithoutStreamRecords.parameterSets.clear();
+    EXPECT_EQ(own, completeWithoutStreamRecords);
+    EXPECT_EQ(lowIds(own.errors), (std::vector<std::uint64_t>{100, 1}));
+}
+
 // The rule as written: linear searches from the front, first match wins.
 template <typename Record, typename Keep>
 std::vector<Record> referenceMerge(const std::vector<Record>& stream, const std::vector<Record>& picture,

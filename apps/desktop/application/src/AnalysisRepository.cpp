@@ -71,12 +71,13 @@ void AnalysisRepository::loadStream(std::filesystem::path cacheDirectory,
 
 void AnalysisRepository::loadPicture(std::filesystem::path cacheDirectory, analysis::ManifestPictureEntry entry,
                                      domain::PictureId pictureId,
-                                     std::optional<std::string> expectedSourceFingerprint, std::uint64_t generation)
+                                     std::optional<std::string> expectedSourceFingerprint, std::uint64_t generation,
+                                     analysis::PayloadExtent extent)
 {
     startJob(generation, pictureId,
              [this, cacheDirectory = std::move(cacheDirectory), entry = std::move(entry),
-              expected = std::move(expectedSourceFingerprint)](const JobContext& job) {
-                 runPictureLoad(job, cacheDirectory, entry, expected);
+              expected = std::move(expectedSourceFingerprint), extent](const JobContext& job) {
+                 runPictureLoad(job, cacheDirectory, entry, expected, extent);
              });
 }
 
@@ -189,7 +190,8 @@ void AnalysisRepository::runStreamLoad(const JobContext& job, const std::filesys
 
 void AnalysisRepository::runPictureLoad(const JobContext& job, const std::filesystem::path& cacheDirectory,
                                         const analysis::ManifestPictureEntry& entry,
-                                        const std::optional<std::string>& expectedSourceFingerprint)
+                                        const std::optional<std::string>& expectedSourceFingerprint,
+                                        analysis::PayloadExtent extent)
 {
     if (isAbandoned(job)) {
         return;
@@ -203,7 +205,7 @@ void AnalysisRepository::runPictureLoad(const JobContext& job, const std::filesy
     if (!shared || isAbandoned(job)) {
         return;
     }
-    auto payload = shared->readPicturePayload(entry);
+    auto payload = shared->readPicturePayload(entry, extent);
     if (const auto* error = std::get_if<CacheError>(&payload)) {
         postError(job, *error);
         return;
@@ -212,9 +214,8 @@ void AnalysisRepository::runPictureLoad(const JobContext& job, const std::filesy
     if (pictureIdentities_) {
         pictureIdentities_->rewritePictureIdentities(*job.pictureId, document);
     }
-    post(job, [this, loaded = PictureAnalysisPayload{*job.pictureId,
-                                                     shareDocument(std::move(document)),
-                                                     job.generation}] { emit pictureLoaded(loaded); });
+    post(job, [this, loaded = PictureAnalysisPayload{*job.pictureId, shareDocument(std::move(document)),
+                                                     job.generation, extent}] { emit pictureLoaded(loaded); });
 }
 
 void AnalysisRepository::runClear(const JobContext& job, const std::filesystem::path& cacheDirectory)

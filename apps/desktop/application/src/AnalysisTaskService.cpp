@@ -386,10 +386,11 @@ void AnalysisTaskService::onStreamLoaded(qulonglong generation, const analysis::
     emit analysisIndexReady(generation_);
 }
 
-void AnalysisTaskService::startPictureLoad(domain::PictureId picture, const ManifestPictureEntry& entry)
+void AnalysisTaskService::startPictureLoad(domain::PictureId picture, const ManifestPictureEntry& entry,
+                                           analysis::PayloadExtent extent)
 {
     setPictureStatus(picture, Status::Pending, text(kStatusLoading));
-    repository_.loadPicture(cacheDirectory_, entry, picture, expectedSource_, generation_);
+    repository_.loadPicture(cacheDirectory_, entry, picture, expectedSource_, generation_, extent);
 }
 
 void AnalysisTaskService::loadPictureAnalysis(domain::PictureId picture)
@@ -399,7 +400,7 @@ void AnalysisTaskService::loadPictureAnalysis(domain::PictureId picture)
         setPictureStatus(picture, Status::None, text(kStatusNoCachedAnalysis));
         return;
     }
-    startPictureLoad(picture, entry->second);
+    startPictureLoad(picture, entry->second, analysis::PayloadExtent::Complete);
 }
 
 void AnalysisTaskService::preloadPictureAnalyses(std::optional<domain::PictureId> first)
@@ -409,6 +410,7 @@ void AnalysisTaskService::preloadPictureAnalyses(std::optional<domain::PictureId
     }
     pictureLoadQueue_.clear();
     queuedPictures_.clear();
+    completePreload_ = first;
     if (first) {
         enqueuePreload(*first);
     }
@@ -447,7 +449,9 @@ void AnalysisTaskService::startNextPreload()
         return;
     }
     loadingPicture_ = picture;
-    startPictureLoad(picture, entry->second);
+    startPictureLoad(picture, entry->second,
+                     picture == completePreload_ ? analysis::PayloadExtent::Complete
+                                                 : analysis::PayloadExtent::PictureRecords);
 }
 
 void AnalysisTaskService::onPictureLoaded(const PictureAnalysisPayload& payload)
@@ -503,6 +507,7 @@ void AnalysisTaskService::clearPreload()
     pictureLoadQueue_.clear();
     queuedPictures_.clear();
     loadingPicture_.reset();
+    completePreload_.reset();
 }
 
 void AnalysisTaskService::clearCache()

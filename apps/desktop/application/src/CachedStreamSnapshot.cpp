@@ -41,9 +41,9 @@ CachedStreamSnapshot::CachedStreamSnapshot(std::filesystem::path directory, std:
       stream_(std::make_shared<const StreamAnalysis>(std::move(stream))),
       assembler_(*stream_)
 {
-    picturePaths_.reserve(manifest_.pictures.size());
-    for (const ManifestPictureEntry& entry : manifest_.pictures) {
-        picturePaths_.try_emplace(entry.stableId, entry.path);
+    pictureEntries_.reserve(manifest_.pictures.size());
+    for (std::size_t position = 0; position < manifest_.pictures.size(); ++position) {
+        pictureEntries_.try_emplace(manifest_.pictures[position].stableId, position);
     }
 }
 
@@ -55,21 +55,22 @@ bool CachedStreamSnapshot::serves(const std::filesystem::path& directory,
            (!expectedSourceFingerprint || *expectedSourceFingerprint == manifest_.sourceFingerprint);
 }
 
-CacheResult<StreamAnalysis> CachedStreamSnapshot::readPicturePayload(const ManifestPictureEntry& entry) const
+CacheResult<StreamAnalysis> CachedStreamSnapshot::readPicturePayload(const ManifestPictureEntry& entry,
+                                                                     analysis::PayloadExtent extent) const
 {
     // The reader checks the entry against the manifest it is given; give it only the entry the
     // manifest lists (or none), so the check is a hash look-up, not a walk over every picture.
     CacheManifest oneEntry;
     oneEntry.sourceFingerprint = manifest_.sourceFingerprint;
-    const auto listed = picturePaths_.find(entry.stableId);
-    if (listed != picturePaths_.end()) {
-        oneEntry.pictures.push_back(ManifestPictureEntry{listed->first, listed->second});
+    const auto listed = pictureEntries_.find(entry.stableId);
+    if (listed != pictureEntries_.end()) {
+        oneEntry.pictures.push_back(manifest_.pictures[listed->second]);
     }
     auto picture = analysis::readCachedPictureFromManifest(directory_, oneEntry, entry);
     if (auto* error = std::get_if<CacheError>(&picture)) {
         return std::move(*error);
     }
-    return assembler_.assemble(std::get<StreamAnalysis>(std::move(picture)));
+    return assembler_.assemble(std::get<StreamAnalysis>(std::move(picture)), extent);
 }
 
 }  // namespace vexilo::application

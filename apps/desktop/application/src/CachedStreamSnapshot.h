@@ -6,6 +6,7 @@
 #include "vexilo/analysis/cache/CacheManifest.h"
 #include "vexilo/analysis/cache/PicturePayloadAssembler.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -41,9 +42,11 @@ public:
                               const std::optional<std::string>& expectedSourceFingerprint,
                               std::uint64_t generation) const;
 
-    // The picture's document checked as the cache reader checks it, merged with the stream's.
+    // The picture's document checked as the cache reader checks it, merged with as much of the
+    // stream's as `extent` asks for.
     [[nodiscard]] analysis::CacheResult<analysis::StreamAnalysis>
-    readPicturePayload(const analysis::ManifestPictureEntry& entry) const;
+    readPicturePayload(const analysis::ManifestPictureEntry& entry,
+                       analysis::PayloadExtent extent = analysis::PayloadExtent::Complete) const;
 
     [[nodiscard]] const analysis::CacheManifest& manifest() const { return manifest_; }
     [[nodiscard]] const analysis::StreamAnalysis& stream() const { return *stream_; }
@@ -55,7 +58,9 @@ private:
     std::uint64_t generation_;
     analysis::CacheManifest manifest_;
     std::shared_ptr<const analysis::StreamAnalysis> stream_;
-    std::unordered_map<analysis::StableId, std::filesystem::path, analysis::StableIdHash> picturePaths_;
+    // Position of each picture's entry in the manifest: a path copy per picture cost megabytes on
+    // a long stream.
+    std::unordered_map<analysis::StableId, std::size_t, analysis::StableIdHash> pictureEntries_;
     analysis::PicturePayloadAssembler assembler_;
 };
 

@@ -121,6 +121,42 @@ TEST_F(AnalysisTaskServiceTest, AnalysesABPyramidStreamAndRewritesEveryReference
     service.shutdown();
 }
 
+// Only the asked-for picture of a preload, and every picture asked for on its own, carries the
+// stream's records the views show; the rest carry their own records, as complete as ever.
+TEST_F(AnalysisTaskServiceTest, PreloadCompletesOnlyTheAskedForPictureAndALoadCompletesAny)
+{
+    AnalysisTaskService service(nullptr, serviceOptions(root_));
+    TaskServiceRecorder recorder(service);
+    ASSERT_TRUE(analyseToIndex(service, recorder, testMedia("main_420_8bit_gop8.hevc")))
+        << recorder.firstErrorText().toStdString();
+    const std::vector<domain::PictureInfo> pictures = sortedByDisplay(recorder.frames);
+    const domain::PictureId asked = pictures[3].id;
+    service.preloadPictureAnalyses(asked);
+    ASSERT_TRUE(TaskServiceRecorder::waitFor([&] { return recorder.payloads.size() == pictures.size(); }))
+        << recorder.firstErrorText().toStdString();
+    std::map<domain::PictureId, StreamAnalysisPtr> preloaded;
+    for (const PictureAnalysisPayload& payload : recorder.payloads) {
+        const bool complete = payload.pictureId == asked;
+        EXPECT_EQ(payload.extent, complete ? analysis::PayloadExtent::Complete : analysis::PayloadExtent::PictureRecords)
+            << payload.pictureId;
+        EXPECT_EQ(payload.analysis->parameterSets.empty(), !complete) << payload.pictureId;
+        EXPECT_FALSE(payload.analysis->slices.empty()) << payload.pictureId;
+        preloaded[payload.pictureId] = payload.analysis;
+    }
+
+    const domain::PictureId later = pictures[5].id;
+    recorder.payloads.clear();
+    service.loadPictureAnalysis(later);
+    ASSERT_TRUE(TaskServiceRecorder::waitFor([&] { return !recorder.payloads.empty(); }));
+    const PictureAnalysisPayload& loaded = recorder.payloads.front();
+    EXPECT_EQ(loaded.extent, analysis::PayloadExtent::Complete);
+    EXPECT_EQ(loaded.analysis->parameterSets, preloaded.at(asked)->parameterSets);
+    EXPECT_EQ(loaded.analysis->slices, preloaded.at(later)->slices);
+    EXPECT_EQ(loaded.analysis->pictures, preloaded.at(later)->pictures);
+    EXPECT_EQ(loaded.analysis->errors, preloaded.at(later)->errors);
+    service.shutdown();
+}
+
 TEST_F(AnalysisTaskServiceTest, ReanalyzeEmptiesTheCacheDirectoryAndAPlainAnalyzeKeepsIt)
 {
     AnalysisTaskService service(nullptr, serviceOptions(root_));

@@ -378,7 +378,10 @@ void MainWindow::onPictureAnalysisLoaded(application::PictureAnalysisPayload pay
         }
     }
     const int pictureErrors = notePictureAnalysisErrors(payload.pictureId, *document);
-    if (projectController == nullptr || projectController->selectedPictureId() != payload.pictureId) {
+    // A picture loaded ahead lacks the stream's records the views below show; selecting it asks
+    // for a complete payload of its own.
+    if (projectController == nullptr || projectController->selectedPictureId() != payload.pictureId ||
+        payload.extent != analysis::PayloadExtent::Complete) {
         return;
     }
     const domain::PictureId pictureId = payload.pictureId;

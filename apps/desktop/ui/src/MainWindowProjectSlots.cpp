@@ -6,6 +6,7 @@
 
 #include "MainWindowFlowSupport.h"
 
+#include "vexilo/application/PictureThumbnailMaker.h"
 #include "vexilo/application/ProjectController.h"
 #include "vexilo/media/PathText.h"
 #include "vexilo/models/BlockInfoModel.h"
@@ -345,6 +346,21 @@ void MainWindow::onPictureThumbnailReady(const application::PictureThumbnail& th
 {
     if (pictureStrip != nullptr) {
         pictureStrip->setThumbnail(thumbnail);
+    }
+}
+
+// Made again from the decoded frame while the frame cache still holds it; otherwise the tile
+// keeps showing its picture type.
+void MainWindow::onPictureThumbnailWanted(domain::PictureId pictureId, qint64 displayIndex)
+{
+    if (pictureStrip == nullptr || projectController == nullptr) {
+        return;
+    }
+    if (const application::VideoFramePtr frame = projectController->cachedFrame(pictureId)) {
+        application::PictureThumbnail thumbnail =
+            application::makePictureThumbnail(*frame, static_cast<std::uint64_t>(displayIndex));
+        thumbnail.pictureId = pictureId;
+        pictureStrip->restoreThumbnail(thumbnail);
     }
 }
 

@@ -352,6 +352,7 @@ void MainWindow::connectCentralWidget()
     }
     connect(pictureStrip, &PictureStripWidget::pictureActivated, this,
             [this](domain::PictureId pictureId) { selectPictureById(pictureId); });
+    connect(pictureStrip, &PictureStripWidget::thumbnailWanted, this, &MainWindow::onPictureThumbnailWanted);
 }
 
 QDockWidget* MainWindow::addDock(const QString& title, const QString& objectName, Qt::DockWidgetAreas allowedAreas,

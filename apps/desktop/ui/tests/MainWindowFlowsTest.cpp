@@ -17,6 +17,7 @@
 #include "vexilo/ui/MainWindow.h"
 #include "vexilo/views/CompareWipeViewer.h"
 #include "vexilo/views/FrameViewer.h"
+#include "vexilo/views/PictureStripWidget.h"
 
 #include <QAction>
 #include <QDockWidget>
@@ -526,6 +527,72 @@ private slots:
         QTest::qWait(250);
         QCOMPARE(statisticsResets.count(), 2);
         QVERIFY(w.aiPanel->evidenceText().contains(QStringLiteral("Picture selection cleared")));
+    }
+
+    // A payload loaded ahead of a selection lacks the stream's records the picture's views show,
+    // so it never takes their place, even for the selected picture; a complete one does.
+    void onlyACompletePayloadFillsTheSelectedPicturesViews()
+    {
+        const auto source = mediaPath("models_bpyramid_420_8bit.hevc");
+        const vexilo::test::WorkerAnalysis analysed = vexilo::test::analyseWithWorker(source);
+        QVERIFY2(analysed.error.isEmpty(), qPrintable(analysed.error));
+        Window w;
+        QVERIFY(w.open(source));
+        QVERIFY(w.frameShownFor(0));
+        QObject::disconnect(w.controller, nullptr, w.window.get(), nullptr);
+        const vexilo::domain::PictureId selected = *w.controller->selectedPictureId();
+        const auto* nal = w.window->findChild<vexilo::PictureSyntaxModel*>(QStringLiteral("nalSyntaxModel"));
+        QVERIFY(nal != nullptr);
+        // A model names a picture only while it holds a document.
+        const auto shows = [nal](const vexilo::application::StreamAnalysisPtr& document) {
+            return nal->pictureId().has_value() && &nal->analysis() == document.get();
+        };
+
+        const auto complete = std::make_shared<const vexilo::analysis::StreamAnalysis>(analysed.pictures.front());
+        vexilo::analysis::StreamAnalysis ownRecords = *complete;
+        ownRecords.parameterSets.clear();
+        const vexilo::application::PictureAnalysisPayload ahead{
+            selected, std::make_shared<const vexilo::analysis::StreamAnalysis>(std::move(ownRecords)), 1,
+            vexilo::analysis::PayloadExtent::PictureRecords};
+        const QString labelBefore = w.label("inspectorStateLabel");
+        QVERIFY(QMetaObject::invokeMethod(w.window.get(), "onPictureAnalysisLoaded",
+                                          Q_ARG(vexilo::application::PictureAnalysisPayload, ahead)));
+        QCOMPARE(w.label("inspectorStateLabel"), labelBefore);
+        QVERIFY(!shows(ahead.analysis));
+
+        QVERIFY(QMetaObject::invokeMethod(
+            w.window.get(), "onPictureAnalysisLoaded",
+            Q_ARG(vexilo::application::PictureAnalysisPayload,
+                  (vexilo::application::PictureAnalysisPayload{selected, complete, 1}))));
+        QVERIFY(w.label("inspectorStateLabel").contains(QStringLiteral("Analysis ready")));
+        QVERIFY(shows(complete));
+        QVERIFY(QMetaObject::invokeMethod(w.window.get(), "onPictureAnalysisLoaded",
+                                          Q_ARG(vexilo::application::PictureAnalysisPayload, ahead)));
+        QVERIFY(shows(complete));
+    }
+
+    // The strip's tiles whose thumbnails its budget let go get them back from the frame cache
+    // once they are painted again.
+    void theStripRemakesLetGoThumbnailsFromCachedFrames()
+    {
+        Window w;
+        w.window->resize(1600, 1000);
+        w.window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.window.get()));
+        QVERIFY(w.open(mediaPath("models_bpyramid_420_8bit.hevc")));
+        QVERIFY(w.frameShownFor(0));
+        auto* strip = w.window->findChild<vexilo::PictureStripWidget*>(QStringLiteral("pictureStrip"));
+        QVERIFY(strip != nullptr && strip->isVisible());
+        QTRY_VERIFY(strip->thumbnailBytes() > 0);
+        const QImage shown = strip->grab().toImage();
+
+        strip->setThumbnailByteBudget(0);
+        QCOMPARE(strip->thumbnailBytes(), 0);
+        QVERIFY(strip->grab().toImage() != shown);
+        strip->setThumbnailByteBudget(vexilo::kDefaultPictureStripThumbnailBudgetBytes);
+        strip->repaint();
+        QTRY_VERIFY(strip->thumbnailBytes() > 0);
+        QTRY_COMPARE(strip->grab().toImage(), shown);
     }
 
     void aStatusAfterTheShownAnalysisAndAnErrorReadAsTheTablesSay()

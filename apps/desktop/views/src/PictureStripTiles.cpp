@@ -57,6 +57,7 @@ void PictureStripTiles::storeImage(std::size_t position, QImage image) {
     PictureStripTile& tile = tiles_[position];
     imageBytes_ += static_cast<std::int64_t>(image.sizeInBytes());
     tile.image = std::move(image);
+    tile.imageAsked = false;
     recentlyShown_.push_front(tile.pictureId);
     recencyById_[tile.pictureId] = recentlyShown_.begin();
 }
@@ -69,11 +70,12 @@ void PictureStripTiles::releaseImage(std::size_t position) {
     }
     imageBytes_ -= static_cast<std::int64_t>(tile.image.sizeInBytes());
     tile.image = QImage();
+    tile.imageAsked = false;
     recentlyShown_.erase(recency->second);
     recencyById_.erase(recency);
 }
 
-void PictureStripTiles::evictOverBudget() {
+void PictureStripTiles::evictOverBudget(bool evictedMayAsk) {
     while (imageBytes_ > byteBudget_ && !recentlyShown_.empty()) {
         const std::optional<std::size_t> position = positionOf(recentlyShown_.back());
         if (!position) {
@@ -82,7 +84,13 @@ void PictureStripTiles::evictOverBudget() {
             continue;
         }
         releaseImage(*position);
+        tiles_[*position].imageAsked = !evictedMayAsk;
     }
+}
+
+void PictureStripTiles::restoreImage(std::size_t position, QImage image) {
+    storeImage(position, std::move(image));
+    evictOverBudget(false);
 }
 
 void PictureStripTiles::markShown(std::size_t position) {
@@ -90,6 +98,15 @@ void PictureStripTiles::markShown(std::size_t position) {
     if (recency != recencyById_.end()) {
         recentlyShown_.splice(recentlyShown_.begin(), recentlyShown_, recency->second);
     }
+}
+
+bool PictureStripTiles::askForImageOnce(std::size_t position) {
+    PictureStripTile& tile = tiles_.at(position);
+    if (!tile.image.isNull() || tile.imageAsked) {
+        return false;
+    }
+    tile.imageAsked = true;
+    return true;
 }
 
 void PictureStripTiles::setByteBudget(std::int64_t bytes) {

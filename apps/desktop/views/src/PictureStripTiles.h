@@ -17,6 +17,7 @@ struct PictureStripTile {
     domain::PictureId pictureId = 0;
     std::int64_t displayIndex = 0;
     QImage image;  // null once the byte budget let it go
+    bool imageAsked = false;  // asked for again since it has had none
 };
 
 // The strip's tiles in display order, found by picture id in logarithmic time, with their
@@ -37,6 +38,13 @@ public:
 
     // Keeps a painted tile's image the longest.
     void markShown(std::size_t position);
+    // True once for a tile without an image, until it gets one and loses it again: so that a
+    // tile in view asks for its thumbnail once, not at every paint.
+    [[nodiscard]] bool askForImageOnce(std::size_t position);
+    // An image made again for the tile at `position`. The tiles it pushes out of the budget do
+    // not ask again: with a budget smaller than the strip shows, tiles in view would otherwise
+    // take each other's place at every paint.
+    void restoreImage(std::size_t position, QImage image);
 
     void setByteBudget(std::int64_t bytes);
     [[nodiscard]] std::int64_t byteBudget() const noexcept { return byteBudget_; }
@@ -48,7 +56,7 @@ private:
     [[nodiscard]] std::size_t sortedInsertPosition(std::int64_t displayIndex) const;
     void storeImage(std::size_t position, QImage image);
     void releaseImage(std::size_t position);
-    void evictOverBudget();
+    void evictOverBudget(bool evictedMayAsk = true);
 
     std::vector<PictureStripTile> tiles_;
     std::unordered_map<domain::PictureId, std::int64_t> displayIndexById_;

@@ -220,18 +220,27 @@ std::int64_t PictureStripWidget::thumbnailBytes() const noexcept {
     return tiles_->imageBytes();
 }
 
-void PictureStripWidget::setThumbnail(const application::PictureThumbnail& thumbnail) {
+namespace {
+
+// The thumbnail's own copy of its pixels; null for a malformed one (no size, too few bytes).
+QImage imageOf(const application::PictureThumbnail& thumbnail) {
     if (thumbnail.width <= 0 || thumbnail.height <= 0 || thumbnail.width > std::numeric_limits<int>::max() / 4) {
-        return;
+        return {};
     }
     const std::uint64_t needed = static_cast<std::uint64_t>(thumbnail.width) *
                                  static_cast<std::uint64_t>(thumbnail.height) * 4U;
     if (thumbnail.rgba.size() < needed) {
-        return;
+        return {};
     }
-    QImage image = QImage(thumbnail.rgba.data(), thumbnail.width, thumbnail.height, thumbnail.width * 4,
-                          QImage::Format_RGBA8888)
-                       .copy();
+    return QImage(thumbnail.rgba.data(), thumbnail.width, thumbnail.height, thumbnail.width * 4,
+                  QImage::Format_RGBA8888)
+        .copy();
+}
+
+}  // namespace
+
+void PictureStripWidget::setThumbnail(const application::PictureThumbnail& thumbnail) {
+    QImage image = imageOf(thumbnail);
     if (image.isNull()) {
         return;
     }
@@ -239,6 +248,24 @@ void PictureStripWidget::setThumbnail(const application::PictureThumbnail& thumb
     clampScrollOffset();
     ensureCurrentVisible();
     update();
+}
+
+void PictureStripWidget::restoreThumbnail(const application::PictureThumbnail& thumbnail) {
+    const std::optional<std::size_t> position = tiles_->positionOf(thumbnail.pictureId);
+    QImage image = imageOf(thumbnail);
+    if (!position || image.isNull()) {
+        return;
+    }
+    tiles_->restoreImage(*position, std::move(image));
+    update();
+}
+
+void PictureStripWidget::askForWantedThumbnails() {
+    // Taken first: a receiver that answers at once adds tiles' images while this runs.
+    const auto wanted = std::exchange(wantedThumbnails_, {});
+    for (const auto& [pictureId, displayIndex] : wanted) {
+        emit thumbnailWanted(pictureId, displayIndex);
+    }
 }
 
 void PictureStripWidget::addPictures(const domain::PictureInfoBatch& pictures) {
@@ -267,6 +294,7 @@ void PictureStripWidget::clearAnalysis() {
 
 void PictureStripWidget::clear() {
     tiles_->clear();
+    wantedThumbnails_.clear();
     references_->clear();
     pictureTypes_.clear();
     analysisLoaded_ = false;
@@ -517,6 +545,13 @@ void PictureStripWidget::paintThumbnails(QPainter& painter) {
         const QRect imageRect = tile.adjusted(3, 3, -3, -19);
         if (record.image.isNull()) {
             paintPictureTypeTile(painter, imageRect, record.pictureId);
+            if (tiles_->askForImageOnce(position)) {
+                if (wantedThumbnails_.empty()) {
+                    // Asked after the paint, so that no answer changes the tiles being painted.
+                    QMetaObject::invokeMethod(this, &PictureStripWidget::askForWantedThumbnails, Qt::QueuedConnection);
+                }
+                wantedThumbnails_.emplace_back(record.pictureId, record.displayIndex);
+            }
         } else {
             painter.drawImage(imageRect, record.image);
             tiles_->markShown(position);

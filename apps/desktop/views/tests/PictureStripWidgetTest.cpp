@@ -495,6 +495,56 @@ private slots:
         QCOMPARE(strip.tileCount(), std::size_t{4});
     }
 
+    // A tile whose thumbnail was let go asks for it once it is painted, once per loss, and the
+    // answer shows where the user scrolled to, without the scroll jumping back to the current tile.
+    void aTileWithoutItsThumbnailAsksForItOnceWhenInView() {
+        PictureStripWidget strip;
+        showSized(strip, 260, 156);  // tiles 0 and 1 in view
+        addSolidTiles(strip, 6);
+        strip.setCurrentPicture(kFirstPictureId);
+        QSignalSpy wanted(&strip, &PictureStripWidget::thumbnailWanted);
+        strip.setThumbnailByteBudget(0);
+        strip.setThumbnailByteBudget(vexilo::kDefaultPictureStripThumbnailBudgetBytes);
+        (void)grabImage(strip);
+        QTRY_COMPARE(wanted.count(), 2);
+        QCOMPARE(wanted.at(0).at(0).value<PictureId>(), kFirstPictureId);
+        QCOMPARE(wanted.at(1).at(1).toLongLong(), 1);
+        (void)grabImage(strip);
+        QTest::qWait(20);
+        QCOMPARE(wanted.count(), 2);
+
+        wheel(strip, -120, 4);
+        const int scrolled = strip.scrollOffset();
+        QVERIFY(scrolled > 0);
+        (void)grabImage(strip);
+        QTRY_VERIFY(wanted.count() > 2);
+        const auto asked = wanted.last().at(0).value<PictureId>();
+        const auto displayIndex = static_cast<int>(wanted.last().at(1).toLongLong());
+        QCOMPARE(asked, kFirstPictureId + displayIndex);
+        strip.restoreThumbnail(solidThumbnail(asked, static_cast<std::uint64_t>(displayIndex), kTileColours[9]));
+        strip.restoreThumbnail(solidThumbnail(kFirstPictureId + 40, 40, kTileColours[9]));
+        QCOMPARE(strip.scrollOffset(), scrolled);
+        QCOMPARE(strip.tileCount(), std::size_t{6});  // a restore adds no tile
+        QVERIFY(sameColour(grabImage(strip).pixelColor(imageProbe(strip, displayIndex)), kTileColours[9], 2));
+
+        // Let go again, it asks again; answered at once within a budget too small for even one
+        // image, each tile in view asks once, not at every paint the answers cause.
+        QObject::connect(&strip, &PictureStripWidget::thumbnailWanted, &strip,
+                         [&strip](PictureId pictureId, qint64 index) {
+                             strip.restoreThumbnail(solidThumbnail(pictureId, static_cast<std::uint64_t>(index),
+                                                                   kTileColours[8]));
+                         });
+        const qsizetype before = wanted.count();
+        strip.setThumbnailByteBudget(0);
+        (void)grabImage(strip);
+        QTRY_VERIFY(wanted.count() > before);
+        QTest::qWait(100);
+        (void)grabImage(strip);
+        QTest::qWait(100);
+        QVERIFY2(wanted.count() - before <= 3, qPrintable(QString::number(wanted.count() - before)));
+        QCOMPARE(strip.thumbnailBytes(), 0);
+    }
+
     void screenshotsOfADecodedStream() {
         const auto pictures = vexilo::test::decodeTestClip("main_420_8bit_gop8.hevc");
         QVERIFY(!pictures.empty());

@@ -90,10 +90,28 @@ StreamAnalysis PicturePayloadAssembler::assemble(StreamAnalysis picture) const
     payload.nalUnits = merge(stream_.nalUnits, nalUnits_, payload.nalUnits);
     payload.parameterSets = stream_.parameterSets;
     payload.seiMessages = merge(stream_.seiMessages, seiMessages_, payload.seiMessages);
+    putStreamErrorsAhead(payload);
+    return payload;
+}
+
+StreamAnalysis PicturePayloadAssembler::assemble(StreamAnalysis picture, PayloadExtent extent) const
+{
+    if (extent == PayloadExtent::Complete) {
+        return assemble(std::move(picture));
+    }
+    StreamAnalysis payload = std::move(picture);
+    putStreamErrorsAhead(payload);
+    return payload;
+}
+
+void PicturePayloadAssembler::putStreamErrorsAhead(StreamAnalysis& payload) const
+{
+    if (stream_.errors.empty()) {
+        return;
+    }
     std::vector<AnalysisErrorInfo> errors = stream_.errors;
     errors.insert(errors.end(), payload.errors.begin(), payload.errors.end());
     payload.errors = std::move(errors);
-    return payload;
 }
 
 StreamAnalysis makePictureAnalysisPayload(const StreamAnalysis& stream, const StreamAnalysis& picture)

@@ -46,7 +46,8 @@ public:
                     std::uint64_t generation);
     void loadPicture(std::filesystem::path cacheDirectory, analysis::ManifestPictureEntry entry,
                      domain::PictureId pictureId, std::optional<std::string> expectedSourceFingerprint,
-                     std::uint64_t generation);
+                     std::uint64_t generation,
+                     analysis::PayloadExtent extent = analysis::PayloadExtent::Complete);
     void clearCache(std::filesystem::path cacheDirectory, std::uint64_t generation);
     // The mapping a picture load rewrites its document's picture references with, on the job
     // thread, before the document is shared. Set before the first load; none leaves them as read.
@@ -78,7 +79,7 @@ private:
                        const std::optional<std::string>& expectedSourceFingerprint);
     void runPictureLoad(const JobContext& job, const std::filesystem::path& cacheDirectory,
                         const analysis::ManifestPictureEntry& entry,
-                        const std::optional<std::string>& expectedSourceFingerprint);
+                        const std::optional<std::string>& expectedSourceFingerprint, analysis::PayloadExtent extent);
     void runClear(const JobContext& job, const std::filesystem::path& cacheDirectory);
 
     // The shared snapshot for this load, read now when none serves it yet. Empty (and no error)

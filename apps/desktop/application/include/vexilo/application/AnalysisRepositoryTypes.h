@@ -2,6 +2,7 @@
 
 #include "vexilo/analysis/StreamAnalysis.h"
 #include "vexilo/analysis/cache/CacheManifest.h"
+#include "vexilo/analysis/cache/PicturePayloadAssembler.h"
 #include "vexilo/application/ApplicationTypes.h"
 #include "vexilo/domain/PictureInfo.h"
 
@@ -20,6 +21,8 @@ struct PictureAnalysisPayload {
     domain::PictureId pictureId = 0;
     StreamAnalysisPtr analysis = std::make_shared<const analysis::StreamAnalysis>();
     std::uint64_t generation = 0;
+    // Only a complete payload has what the picture's syntax, tree and inspector views show.
+    analysis::PayloadExtent extent = analysis::PayloadExtent::Complete;
 };
 
 // A failed cache read or clear, tagged with the generation its job was started with.

@@ -48,7 +48,11 @@ public:
     void analyzePictureStructure(domain::PictureId picture);
     void cancelAnalysis();
     void clearCache();
+    // A complete payload, for the views that show the picture.
     void loadPictureAnalysis(domain::PictureId picture);
+    // Loads every picture, `first` first and complete; the others carry only their own records
+    // and the stream's errors (PayloadExtent::PictureRecords), which is all the strip, the picture
+    // table and the error log read of them. Showing one takes loadPictureAnalysis.
     void preloadPictureAnalyses(std::optional<domain::PictureId> first = std::nullopt);
     void setDecodedPictures(const std::vector<domain::PictureInfo>& pictures);
 
@@ -109,7 +113,8 @@ private:
 
     void enqueuePreload(domain::PictureId picture);
     void startNextPreload();
-    void startPictureLoad(domain::PictureId picture, const analysis::ManifestPictureEntry& entry);
+    void startPictureLoad(domain::PictureId picture, const analysis::ManifestPictureEntry& entry,
+                          analysis::PayloadExtent extent);
     void forgetPictures();
     void clearPreload();
 
@@ -141,6 +146,7 @@ private:
     std::uint64_t targetDecodePictureId_ = 0;
     std::optional<domain::PictureId> runningPictureRequest_;
     std::optional<domain::PictureId> loadingPicture_;
+    std::optional<domain::PictureId> completePreload_;
     std::deque<domain::PictureId> pictureLoadQueue_;
     std::unordered_set<domain::PictureId> queuedPictures_;
 

@@ -117,6 +117,7 @@ private slots:
     void onStreamReady(vexilo::domain::StreamInfo streamInfo);
     void onPictureBatchDecoded(vexilo::application::PictureInfoBatch pictures);
     void onPictureThumbnailReady(const vexilo::application::PictureThumbnail& thumbnail);
+    void onPictureThumbnailWanted(vexilo::domain::PictureId pictureId, qint64 displayIndex);
     void onPictureCurrentRowChanged(const QModelIndex& current, const QModelIndex& previous);
     void onComparePairCurrentRowChanged(const QModelIndex& current, const QModelIndex& previous);
     void onPictureSelectionChanged(vexilo::domain::PictureId pictureId);

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 class QPainter;
@@ -25,8 +26,10 @@ namespace vexilo {
 class PictureStripReferences;
 class PictureStripTiles;
 
-// Enough for about two thousand thumbnails; tiles beyond it show their picture type.
-inline constexpr std::int64_t kDefaultPictureStripThumbnailBudgetBytes = 64LL * 1024 * 1024;
+// About five hundred 120 x 68 thumbnails: many times what the widest strip shows. A tile whose
+// thumbnail was let go asks for it again when it comes into view (thumbnailWanted), and shows
+// its picture type until it comes, or when it cannot.
+inline constexpr std::int64_t kDefaultPictureStripThumbnailBudgetBytes = 16LL * 1024 * 1024;
 
 // The horizontal strip of decoded pictures in display order, as thumbnails or as the
 // reference hierarchy between them. It never changes the current picture itself: it reports
@@ -45,6 +48,9 @@ public:
 
     // Malformed thumbnails (no size, too few bytes) are ignored.
     void setThumbnail(const application::PictureThumbnail& thumbnail);
+    // A thumbnail made again for a tile the strip has (see thumbnailWanted); unlike a new
+    // picture's it leaves the scroll position where the user put it.
+    void restoreThumbnail(const application::PictureThumbnail& thumbnail);
     // Picture types, for the tiles whose thumbnails the byte budget let go.
     void addPictures(const domain::PictureInfoBatch& pictures);
     void setAnalysis(const analysis::StreamAnalysis& document);
@@ -65,6 +71,9 @@ public:
 
 signals:
     void pictureActivated(vexilo::domain::PictureId pictureId);
+    // A tile in view has no thumbnail (the byte budget let it go); told once per loss, after
+    // the paint that found it. Answered with restoreThumbnail, or not at all.
+    void thumbnailWanted(vexilo::domain::PictureId pictureId, qint64 displayIndex);
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
@@ -98,6 +107,7 @@ private:
     [[nodiscard]] bool isCurrent(std::size_t position) const;
 
     void paintThumbnails(QPainter& painter);
+    void askForWantedThumbnails();
     void paintPictureTypeTile(QPainter& painter, const QRect& imageRect, domain::PictureId pictureId) const;
     void paintReferenceHierarchy(QPainter& painter);
     void paintHierarchyNode(QPainter& painter, std::size_t position);
@@ -115,6 +125,7 @@ private:
     bool dragging_ = false;
     bool scrubbing_ = false;
     std::optional<domain::PictureId> lastActivatedPicture_;
+    std::vector<std::pair<domain::PictureId, std::int64_t>> wantedThumbnails_;
 };
 
 }  // namespace vexilo
