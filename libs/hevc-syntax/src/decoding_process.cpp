@@ -24,8 +24,14 @@ PictureStart DecodingProcess::beginPicture(const SliceSegmentHeader& header, con
     if (isIrap(nalType)) {
         start.NoRaslOutputFlag = isIdr(nalType) || isBla(nalType) || firstPicture_ || firstPictureAfterEndOfSequence_;
         associatedIrapNoRaslOutputFlag_ = start.NoRaslOutputFlag;
+        trailingPictureSinceIrap_ = false;
+    } else if (!isRasl(nalType) && !isRadl(nalType)) {
+        trailingPictureSinceIrap_ = true;
     }
-    if (isRasl(nalType) && associatedIrapNoRaslOutputFlag_) {
+    // Leading pictures precede every trailing picture of their IRAP picture, so a RASL picture
+    // after a trailing one belongs to an IRAP picture that was lost (a damaged stream). That one
+    // started no new sequence, and the decoder decodes the RASL pictures from what it has.
+    if (isRasl(nalType) && associatedIrapNoRaslOutputFlag_ && !trailingPictureSinceIrap_) {
         return start; // not decodable: its references precede the IRAP picture in decoding order
     }
     start.decoded = true;
@@ -392,6 +398,7 @@ void DecodingProcess::flush()
     dpb_ = {};
     firstPicture_ = true;
     associatedIrapNoRaslOutputFlag_ = false;
+    trailingPictureSinceIrap_ = false;
 }
 
 std::vector<OutputPicture> DecodingProcess::takeOutput()

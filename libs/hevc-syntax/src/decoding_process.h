@@ -135,6 +135,7 @@ private:
     bool firstPicture_ = true;
     bool firstPictureAfterEndOfSequence_ = false;
     bool associatedIrapNoRaslOutputFlag_ = false;
+    bool trailingPictureSinceIrap_ = false;
     std::int32_t prevTid0PicOrderCnt_ = 0;
 };
 
