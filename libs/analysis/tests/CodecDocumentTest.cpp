@@ -47,6 +47,23 @@ TEST(DocumentCodec, EveryCollectionFilledRoundTripsExactly)
     EXPECT_EQ(readOrFail(bytes), original);
 }
 
+// A reader that shows a picture's place in the stream leaves its blocks unread and gets every
+// other record exactly; the document it gets still validates.
+TEST(DocumentCodec, ReadingWithoutBlocksLeavesOnlyTheBlocksOut)
+{
+    const StreamAnalysis original = validation_test::makeValidDocument();
+    const std::vector<std::uint8_t> bytes = serializeOrFail(original);
+    const AnalysisReadResult read = readStreamAnalysis(bytes, AnalysisReadExtent::WithoutBlocks);
+    ASSERT_TRUE(std::holds_alternative<StreamAnalysis>(read)) << std::get<AnalysisReadError>(read).message;
+    StreamAnalysis expected = original;
+    expected.ctus.clear();
+    expected.cus.clear();
+    expected.pus.clear();
+    expected.tus.clear();
+    expected.motionVectors.clear();
+    EXPECT_EQ(std::get<StreamAnalysis>(read), expected);
+}
+
 // The serialiser sizes its builder from the records; strings far larger than their records
 // make the builder grow while writing, and the result must not depend on that.
 TEST(DocumentCodec, StringsLargerThanTheBuildersStartRoundTripExactly)

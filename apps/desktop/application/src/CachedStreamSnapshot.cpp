@@ -66,7 +66,12 @@ CacheResult<StreamAnalysis> CachedStreamSnapshot::readPicturePayload(const Manif
     if (listed != pictureEntries_.end()) {
         oneEntry.pictures.push_back(manifest_.pictures[listed->second]);
     }
-    auto picture = analysis::readCachedPictureFromManifest(directory_, oneEntry, entry);
+    // A picture loaded ahead shows its place in the stream, never its blocks: leaving them
+    // unread keeps a dense picture's hundreds of megabytes out of the read-back.
+    const analysis::AnalysisReadExtent readExtent = extent == analysis::PayloadExtent::PictureRecords
+                                                        ? analysis::AnalysisReadExtent::WithoutBlocks
+                                                        : analysis::AnalysisReadExtent::Whole;
+    auto picture = analysis::readCachedPictureFromManifest(directory_, oneEntry, entry, readExtent);
     if (auto* error = std::get_if<CacheError>(&picture)) {
         return std::move(*error);
     }

@@ -26,9 +26,9 @@ CacheResult<std::vector<std::uint8_t>> serializeCachePayload(const StreamAnalysi
 }
 
 CacheResult<StreamAnalysis> decodeCachedAnalysisPayload(std::span<const std::uint8_t> payload,
-                                                        const std::filesystem::path& path)
+                                                        const std::filesystem::path& path, AnalysisReadExtent extent)
 {
-    auto decoded = readStreamAnalysis(payload);
+    auto decoded = readStreamAnalysis(payload, extent);
     if (auto* error = std::get_if<AnalysisReadError>(&decoded)) {
         return invalidPayload(*error, path);
     }

@@ -68,7 +68,8 @@ CacheResult<CacheManifest> openAnalysisCache(const std::filesystem::path& direct
 
 CacheResult<StreamAnalysis> readCachedPictureFromManifest(const std::filesystem::path& directory,
                                                           const CacheManifest& manifest,
-                                                          const ManifestPictureEntry& requested)
+                                                          const ManifestPictureEntry& requested,
+                                                          AnalysisReadExtent extent)
 {
     if (!manifestListsEntry(manifest, requested)) {
         return errorAt(CacheErrorKind::invalid_payload, directory / requested.path,
@@ -84,7 +85,7 @@ CacheResult<StreamAnalysis> readCachedPictureFromManifest(const std::filesystem:
         return std::move(*error);
     }
     auto decoded =
-        decodeCachedAnalysisPayload(std::get<CacheFileContents>(file).payload, picturePath);
+        decodeCachedAnalysisPayload(std::get<CacheFileContents>(file).payload, picturePath, extent);
     if (auto* error = std::get_if<CacheError>(&decoded)) {
         return std::move(*error);
     }

@@ -49,9 +49,8 @@ struct SchemaHeaderSlot {
     }
 };
 
-// The fifteen collections in the order in which they are encoded and decoded (not
-// their slot order).
-constexpr auto collectionSlots()
+// The collections of a picture's own records, before its blocks in the encoding order.
+constexpr auto recordSlotsBeforeBlocks()
 {
     using T = fb::AnalysisDocumentTable;
     using A = StreamAnalysis;
@@ -67,13 +66,33 @@ constexpr auto collectionSlots()
                                                   T::VT_LONGTERMREFERENCEPICTURES),
         tableListSlot<fb::DpbSnapshotEntryTable>(&A::dpbSnapshotEntries, T::VT_DPBSNAPSHOTENTRIES),
         tableListSlot<fb::PictureSummaryTable>(&A::pictures, T::VT_PICTURES),
+    };
+}
+
+constexpr auto blockSlots()
+{
+    using T = fb::AnalysisDocumentTable;
+    using A = StreamAnalysis;
+    return std::tuple{
         tableListSlot<fb::CtuTable>(&A::ctus, T::VT_CTUS),
         tableListSlot<fb::CuTable>(&A::cus, T::VT_CUS),
         tableListSlot<fb::PuTable>(&A::pus, T::VT_PUS),
         tableListSlot<fb::TuTable>(&A::tus, T::VT_TUS),
         tableListSlot<fb::MotionVectorTable>(&A::motionVectors, T::VT_MOTIONVECTORS),
-        tableListSlot<fb::AnalysisErrorTable>(&A::errors, T::VT_ERRORS),
     };
+}
+
+constexpr auto errorSlots()
+{
+    return std::tuple{tableListSlot<fb::AnalysisErrorTable>(&StreamAnalysis::errors,
+                                                            fb::AnalysisDocumentTable::VT_ERRORS)};
+}
+
+// The fifteen collections in the order in which they are encoded and decoded (not
+// their slot order).
+constexpr auto collectionSlots()
+{
+    return std::tuple_cat(recordSlotsBeforeBlocks(), blockSlots(), errorSlots());
 }
 
 constexpr auto rootFieldSlots()
@@ -95,6 +114,11 @@ constexpr auto rootFieldSlots()
 constexpr auto documentSlots()
 {
     return std::tuple_cat(collectionSlots(), rootFieldSlots());
+}
+
+constexpr auto documentSlotsWithoutBlocks()
+{
+    return std::tuple_cat(recordSlotsBeforeBlocks(), errorSlots(), rootFieldSlots());
 }
 
 AnalysisReadError makeError(AnalysisReadStatus status, std::string_view message,
@@ -211,7 +235,7 @@ bool verifyAnalysisBuffer(std::span<const std::uint8_t> bytes, std::uint32_t max
     return fb::VerifyAnalysisDocumentTableBuffer(verifier);
 }
 
-AnalysisReadResult readStreamAnalysis(std::span<const std::uint8_t> bytes)
+AnalysisReadResult readStreamAnalysis(std::span<const std::uint8_t> bytes, AnalysisReadExtent extent)
 {
     if (bytes.empty()) {
         return makeError(AnalysisReadStatus::MalformedBuffer, messages::kEmptyBuffer);
@@ -239,7 +263,9 @@ AnalysisReadResult readStreamAnalysis(std::span<const std::uint8_t> bytes)
         return makeError(AnalysisReadStatus::MalformedBuffer, messages::kNotAVexiloBuffer);
     }
 
-    StreamAnalysis analysis = slots::decodeTable<StreamAnalysis>(document, documentSlots());
+    StreamAnalysis analysis = extent == AnalysisReadExtent::WithoutBlocks
+                                  ? slots::decodeTable<StreamAnalysis>(document, documentSlotsWithoutBlocks())
+                                  : slots::decodeTable<StreamAnalysis>(document, documentSlots());
     ValidationIssues issues = validateStreamAnalysis(analysis);
     if (!issues.empty()) {
         return makeError(AnalysisReadStatus::ValidationFailed, messages::kDecodedDocumentInvalid,

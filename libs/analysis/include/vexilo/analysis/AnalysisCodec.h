@@ -78,9 +78,14 @@ using AnalysisReadResult = std::variant<StreamAnalysis, AnalysisReadError>;
 // Alternative 0 the finished buffer (identifier at bytes 4 to 7, no size prefix).
 using AnalysisSerializeResult = std::variant<std::vector<std::uint8_t>, AnalysisReadError>;
 
+// How much of a buffer to decode: all of it, or all but its CTU, CU, PU, TU and motion
+// vector records, for readers that show a picture's place in the stream and not its blocks.
+enum class AnalysisReadExtent : std::uint8_t { Whole, WithoutBlocks };
+
 // Verifies, decodes and validates a "VXSA" buffer. The bytes are only read during the
 // call; the document owns all its data. Never throws for bad input.
-[[nodiscard]] AnalysisReadResult readStreamAnalysis(std::span<const std::uint8_t> bytes);
+[[nodiscard]] AnalysisReadResult readStreamAnalysis(std::span<const std::uint8_t> bytes,
+                                                    AnalysisReadExtent extent = AnalysisReadExtent::Whole);
 
 // Validates the document and writes it as a "VXSA" buffer that readStreamAnalysis
 // accepts. Never throws for bad content.

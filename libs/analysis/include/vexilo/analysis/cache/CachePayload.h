@@ -1,5 +1,6 @@
 #pragma once
 
+#include "vexilo/analysis/AnalysisCodec.h"
 #include "vexilo/analysis/StreamAnalysis.h"
 #include "vexilo/analysis/cache/CacheError.h"
 
@@ -17,7 +18,7 @@ serializeCachePayload(const StreamAnalysis& analysis, const std::filesystem::pat
 // The document read and validated from a payload; a reader refusal becomes
 // invalid_payload on `path` (its validation issues are not carried over).
 [[nodiscard]] CacheResult<StreamAnalysis>
-decodeCachedAnalysisPayload(std::span<const std::uint8_t> payload,
-                            const std::filesystem::path& path);
+decodeCachedAnalysisPayload(std::span<const std::uint8_t> payload, const std::filesystem::path& path,
+                            AnalysisReadExtent extent = AnalysisReadExtent::Whole);
 
 }  // namespace vexilo::analysis

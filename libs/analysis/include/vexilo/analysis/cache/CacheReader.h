@@ -1,5 +1,6 @@
 #pragma once
 
+#include "vexilo/analysis/AnalysisCodec.h"
 #include "vexilo/analysis/StreamAnalysis.h"
 #include "vexilo/analysis/cache/CacheError.h"
 #include "vexilo/analysis/cache/CacheManifest.h"
@@ -25,10 +26,12 @@ readCachedPicture(const std::filesystem::path& directory, const ManifestPictureE
                   const std::optional<std::string>& expectedFingerprint = std::nullopt);
 
 // readCachedPicture against a manifest the caller opened already, so that a reader of many
-// pictures opens the manifest once, not per picture.
+// pictures opens the manifest once, not per picture. Without blocks, the picture's CTU, CU,
+// PU, TU and motion vector records are left unread.
 [[nodiscard]] CacheResult<StreamAnalysis>
 readCachedPictureFromManifest(const std::filesystem::path& directory, const CacheManifest& manifest,
-                              const ManifestPictureEntry& requested);
+                              const ManifestPictureEntry& requested,
+                              AnalysisReadExtent extent = AnalysisReadExtent::Whole);
 
 // The stream-level document (parameter sets, NAL units, SEI, picture summaries) after opening
 // the manifest, checked against it and, when given, against the expected source.
