@@ -140,10 +140,10 @@ bool isPicturePlacedByDisplayIndex(std::uint32_t kind) noexcept
 class OrderKeyBuilder {
 public:
     // NAL positions first: a slice finds its NAL unit's position whatever their order.
-    OrderKeyBuilder(const std::vector<std::uint64_t>& order, const ObserverEventReader& read)
+    OrderKeyBuilder(std::span<const std::uint64_t> placingEvents, const ObserverEventReader& read)
     {
         ObserverEventRecord record;
-        for (const std::uint64_t index : order) {
+        for (const std::uint64_t index : placingEvents) {
             read(index, record);
             if (record.kind == VEXILO_OBSERVER_EVENT_NAL_UNIT && record.nalIdentity != 0) {
                 nalPositions_[record.nalIdentity] = nalUnitPosition(record);
@@ -342,12 +342,14 @@ private:
 
 }  // namespace
 
-void sortObserverEventOrder(std::vector<std::uint64_t>& order, const ObserverEventReader& read)
+void sortObserverEventOrder(std::vector<std::uint64_t>& order, const ObserverEventReader& read,
+                            std::span<const std::uint64_t> placingEvents)
 {
     if (order.size() <= 1) {
         return;
     }
-    const OrderKeyBuilder keyBuilder(order, read);
+    // Read in full before `order` changes: `placingEvents` may lie within it.
+    const OrderKeyBuilder keyBuilder(placingEvents, read);
     PlaceOrder places(keyBuilder, read, order.size());
     ObserverEventRecord record;
     for (const std::uint64_t index : order) {

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstddef>
 #include <cstring>
+#include <span>
 #include <stdexcept>
 
 #if defined(_WIN32)
@@ -578,9 +579,11 @@ void ObserverEventCollector::finalize()
     for (std::uint64_t i = 0; i < streamEvents_.size(); ++i) {
         sortedOrder_.push_back(i);
     }
-    sortObserverEventOrder(sortedOrder_, [this](std::uint64_t location, ObserverEventRecord& record) {
-        readLocation(location, record);
-    });
+    // Pictures' stores hold block events only; NAL units and slice headers are stream events.
+    const auto streamLocations = std::span<const std::uint64_t>(sortedOrder_).last(streamEvents_.size());
+    sortObserverEventOrder(
+        sortedOrder_, [this](std::uint64_t location, ObserverEventRecord& record) { readLocation(location, record); },
+        streamLocations);
     finalized_.store(true);
 }
 
