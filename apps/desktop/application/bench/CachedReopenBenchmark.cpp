@@ -50,6 +50,7 @@ constexpr double kLongReopenGoalSeconds = 2.0;
 constexpr double kWorkerConstantMiB = 256.0;
 constexpr vexilo::domain::PictureId kOnDemandPicture = 250;
 constexpr int kWaitMs = 30 * 60 * 1000;
+constexpr int kReferenceRuns = 3;
 constexpr const char* kBlockBudgetVariable = "VEXILO_ANALYZER_TEST_BLOCK_BUDGET_BYTES";
 
 double secondsSince(const QElapsedTimer& clock)
@@ -251,7 +252,10 @@ int benchmark1080p(const std::filesystem::path& cacheRoot, const WorkerCore& wor
         return 1;
     }
     bool ffmpegFailed = false;
-    const double reference = bench::childCpuSecondsOf(workerCore.onCore(ffmpegDecodeCommand(clip)), ffmpegFailed);
+    // The best of a few runs: the worker's core is shared with whatever else the machine runs.
+    const double reference = bench::bestOf(kReferenceRuns, [&] {
+        return bench::childCpuSecondsOf(workerCore.onCore(ffmpegDecodeCommand(clip)), ffmpegFailed);
+    });
     std::printf("1080p 10-bit HEVC, 300 pictures; the worker and ffmpeg on core %d\n", workerCore.core());
     std::printf("  ffmpeg -threads 1 -f null:%15.3f s CPU\n", reference);
     printDecodeSplit(clip, reference);
@@ -262,7 +266,9 @@ int benchmark1080p(const std::filesystem::path& cacheRoot, const WorkerCore& wor
     if (ffmpegFailed || !first.openAndWaitForIndex(clip, workerCore)) {
         return 1;
     }
-    printVerdict("open to every picture's blocks (ratio)", secondsSince(clock) / reference, kOpenGoalRatio, "x");
+    const double openSeconds = secondsSince(clock);
+    std::printf("  %-40s %.3f s\n", "open to every picture's blocks", openSeconds);
+    printVerdict("open to every picture's blocks (ratio)", openSeconds / reference, kOpenGoalRatio, "x");
     // The preload reads every picture once, in ascending order; the steps start after it.
     const auto lastPicture = static_cast<vexilo::domain::PictureId>(first.controller->pictureCount()) - 1;
     if (!waitUntil([&] { return first.lastLoaded == lastPicture; })) {
@@ -306,7 +312,8 @@ int benchmarkOnDemand(const std::filesystem::path& cacheRoot, const WorkerCore& 
     bool ffmpegFailed = false;
     const std::string upToPicture =
         workerCore.onCore(ffmpegDecodeCommand(clip, "-frames:v " + std::to_string(kOnDemandPicture + 1)));
-    const double decodeUpTo = bench::childCpuSecondsOf(upToPicture, ffmpegFailed);
+    const double decodeUpTo =
+        bench::bestOf(kReferenceRuns, [&] { return bench::childCpuSecondsOf(upToPicture, ffmpegFailed); });
     // No picture keeps its blocks in the open's pass, so picture 250 is analysed on demand.
     qputenv(kBlockBudgetVariable, "1");
     Project project(cacheRoot);
