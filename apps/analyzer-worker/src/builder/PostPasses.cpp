@@ -1,6 +1,7 @@
 #include "builder/BuilderCodes.h"
 #include "builder/BuilderValues.h"
 #include "builder/DocumentBuilder.h"
+#include "builder/PlaceOrderedSort.h"
 #include "collector/ObserverEventCollector.h"
 #include "vexilo/analysis/cache/CacheContainer.h"
 
@@ -69,8 +70,8 @@ bool keepInOrder(std::vector<Record>& records, Predicate keep)
 // here, by sorting, rather than one by one while building: for millions of blocks a
 // sort is far cheaper than a hash probe per block. What is sorted is one word per block:
 // the top bits of a word folded from its identity above the block's place, a quarter of
-// the bytes of the identities themselves and compared in one go; blocks whose words meet
-// in those bits are told apart by their whole identities.
+// the bytes of the identities themselves; blocks whose words meet in those bits are told
+// apart by their whole identities.
 template <typename Block>
 bool dropRepeatedIdentities(std::vector<Block>& blocks)
 {
@@ -83,7 +84,7 @@ bool dropRepeatedIdentities(std::vector<Block>& blocks)
     for (std::size_t i = 0; i < blocks.size(); ++i) {
         packed.push_back((static_cast<std::uint64_t>(StableIdHash{}(blocks[i].id)) & ~placeMask) | i);
     }
-    std::sort(packed.begin(), packed.end());
+    sortAbovePlaces(packed, placeBits);
     std::vector<bool> repeated(blocks.size(), false);
     bool any = false;
     for (std::size_t runStart = 0; runStart < packed.size();) {
