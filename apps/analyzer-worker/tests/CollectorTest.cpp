@@ -453,6 +453,68 @@ TEST(ObserverCollectorOrder, BlocksFollowTheirSliceAndCtuOrder)
     }
 }
 
+// The stream events come after every picture's blocks and one picture is reported late, so
+// whole runs of events fall behind those before them and have to be merged back in between.
+TEST(ObserverCollectorOrder, EventsReportedBehindTheirPlaceAreMergedBackInBetween)
+{
+    constexpr std::uint64_t kPictures = 6;
+    constexpr std::uint64_t kLatePicture = 3;
+    ObserverEventCollector collector(256, 0, kSmallLimits);
+    const auto deliver = [&collector](std::uint64_t picture) {
+        const auto slice = 10 + picture;
+        const auto position = static_cast<std::int64_t>(picture);
+        ASSERT_EQ(collector.onEvent(testing::nalUnitEvent(picture, position * 1000, 1).header()), 0);
+        ASSERT_EQ(collector.onEvent(testing::sliceEvent(picture, slice, picture).header()), 0);
+        for (std::uint32_t ctu = 0; ctu < 2; ++ctu) {
+            for (std::uint64_t cu = 1; cu <= 2; ++cu) {
+                const auto event = testing::cuEvent(slice, picture, ctu, ctu * 2 + cu, 0, 0, 0, 8);
+                ASSERT_EQ(collector.onEvent(event.header()), 0);
+            }
+            ASSERT_EQ(collector.onEvent(testing::ctuEvent(slice, picture, ctu, ctu * 16, 0, 16, 16).header()), 0);
+        }
+        ASSERT_EQ(collector.onEvent(testing::pictureOutputEvent(picture, position, 0).header()), 0);
+    };
+    for (std::uint64_t picture = 1; picture <= kPictures; ++picture) {
+        if (picture != kLatePicture) {
+            deliver(picture);
+        }
+        if (picture == kPictures - 1) {
+            deliver(kLatePicture);
+        }
+    }
+    collector.finalize();
+
+    // Each picture's NAL unit, slice and blocks in the stream's order, then the pictures put out.
+    struct Expected {
+        std::uint32_t kind;
+        std::uint64_t picture;
+    };
+    std::vector<Expected> expected;
+    for (std::uint64_t picture = 1; picture <= kPictures; ++picture) {
+        expected.push_back({VEXILO_OBSERVER_EVENT_NAL_UNIT, 0});
+        expected.push_back({VEXILO_OBSERVER_EVENT_SLICE_SEGMENT_HEADER, picture});
+        for (int ctu = 0; ctu < 2; ++ctu) {
+            expected.push_back({VEXILO_OBSERVER_EVENT_CTU, picture});
+            expected.push_back({VEXILO_OBSERVER_EVENT_CU, picture});
+            expected.push_back({VEXILO_OBSERVER_EVENT_CU, picture});
+        }
+    }
+    for (std::uint64_t picture = 1; picture <= kPictures; ++picture) {
+        expected.push_back({VEXILO_OBSERVER_EVENT_PICTURE_OUTPUT, picture});
+    }
+    ASSERT_EQ(collector.eventCount(), expected.size());
+    std::uint64_t nalPicture = 0;
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        const ObserverEventRecord record = collector.eventAt(i);
+        EXPECT_EQ(record.kind, expected[i].kind) << "position " << i;
+        if (record.kind == VEXILO_OBSERVER_EVENT_NAL_UNIT) {
+            EXPECT_EQ(record.nalIdentity, ++nalPicture) << "position " << i;
+        } else {
+            EXPECT_EQ(record.pictureIdentity, expected[i].picture) << "position " << i;
+        }
+    }
+}
+
 // A reader that goes through the events in order gives each picture's blocks back once it
 // has passed the last of them; what it reads is what it would have read without, and only
 // the blocks behind it become unreadable.

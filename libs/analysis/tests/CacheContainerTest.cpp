@@ -53,6 +53,29 @@ TEST(CacheChecksumTest, MatchesKnownFnv1a64Values)
     EXPECT_EQ(fnv1a64(std::string_view{"foobar"}), 0x85944171f73967e8ULL);
 }
 
+// Payloads checksummed side by side: counts that fill no lane set, one, and more than one,
+// lengths that end before, with and after the others (the empty one included).
+TEST(CacheChecksumTest, PayloadsTakenTogetherGetTheirOwnChecksums)
+{
+    std::vector<std::vector<std::uint8_t>> payloads;
+    for (std::size_t length : {7U, 0U, 300U, 1U, 64U, 299U, 5U, 1000U, 2U}) {
+        std::vector<std::uint8_t> payload(length);
+        for (std::size_t at = 0; at < length; ++at) {
+            payload[at] = static_cast<std::uint8_t>(at * 31U + length);
+        }
+        payloads.push_back(std::move(payload));
+    }
+    for (std::size_t count = 1; count <= payloads.size(); ++count) {
+        const std::vector<std::span<const std::uint8_t>> spans(payloads.begin(),
+                                                               payloads.begin() + static_cast<std::ptrdiff_t>(count));
+        std::vector<std::uint64_t> checksums(count, 0);
+        fnv1a64Each(spans, checksums);
+        for (std::size_t index = 0; index < count; ++index) {
+            EXPECT_EQ(checksums[index], fnv1a64(spans[index])) << count << " payloads, payload " << index;
+        }
+    }
+}
+
 TEST(CacheContainerHeaderTest, EncodesTheLayoutLittleEndian)
 {
     CacheContainerHeader header;

@@ -221,6 +221,54 @@ TEST(CachePictureDocumentTest, AnErrorAboutALeafLandsInTheLeafsPicture)
     EXPECT_EQ(buildPictureDocument(analysis)[0].errors.back().relatedObjectId, ids::kSei);
 }
 
+template <typename Record>
+std::vector<StableId> idsOf(const std::vector<Record>& records)
+{
+    std::vector<StableId> result;
+    for (const Record& record : records) {
+        result.push_back(record.id);
+    }
+    return result;
+}
+
+template <typename Record>
+void renameLinks(std::vector<Record>& records, StableId Record::*link, const StableId& from, const StableId& to)
+{
+    for (Record& record : records) {
+        if (record.*link == from) {
+            record.*link = to;
+        }
+    }
+}
+
+// A block goes where the first holder of its parent's identity went: also when a later block
+// of the parent's collection, nearer to it, holds that identity too, and when its own parent
+// went nowhere while a record of another collection holds the identity.
+TEST(CachePictureDocumentTest, BlocksFollowTheFirstHolderOfTheirParentsIdentity)
+{
+    StreamAnalysis analysis = makeAnalysis(3, true);
+    // Picture 3's leaf CU repeats picture 1's; picture 3's PU and TUs name it by that identity.
+    renameLinks(analysis.cus, &CuInfo::id, ids::leafCu(3), ids::leafCu(1));
+    renameLinks(analysis.pus, &PuInfo::parentCuId, ids::leafCu(3), ids::leafCu(1));
+    renameLinks(analysis.tus, &TuInfo::parentCuId, ids::leafCu(3), ids::leafCu(1));
+    // Picture 2's CTU hangs from no picture and holds the identity of picture 3's slice NAL unit.
+    renameLinks(analysis.ctus, &CtuInfo::parentPictureSummaryId, ids::picture(2), ids::picture(99));
+    renameLinks(analysis.ctus, &CtuInfo::id, ids::ctu(2), ids::sliceNal(3));
+    renameLinks(analysis.cus, &CuInfo::parentCtuId, ids::ctu(2), ids::sliceNal(3));
+
+    const std::vector<StreamAnalysis> pictures = buildPictureDocument(analysis);
+    ASSERT_EQ(pictures.size(), 3u);
+    EXPECT_EQ(idsOf(pictures[0].pus), (std::vector<StableId>{ids::pu(1), ids::pu(3)}));
+    EXPECT_EQ(idsOf(pictures[0].tus),
+              (std::vector<StableId>{ids::rootTu(1), ids::leafTu(1), ids::rootTu(3), ids::leafTu(3)}));
+    EXPECT_EQ(idsOf(pictures[0].motionVectors), (std::vector<StableId>{ids::motionVector(1), ids::motionVector(3)}));
+    EXPECT_TRUE(pictures[1].ctus.empty() && pictures[1].cus.empty() && pictures[1].pus.empty());
+    EXPECT_EQ(idsOf(pictures[2].cus),
+              (std::vector<StableId>{ids::rootCu(2), ids::leafCu(2), ids::rootCu(3), ids::leafCu(1)}));
+    EXPECT_EQ(idsOf(pictures[2].pus), (std::vector<StableId>{ids::pu(2)}));
+    EXPECT_EQ(idsOf(pictures[2].tus), (std::vector<StableId>{ids::rootTu(2), ids::leafTu(2)}));
+}
+
 TEST(CachePictureDocumentTest, PlacesSlicesByTheirKeysInOrder)
 {
     StreamAnalysis analysis = makeAnalysis(3, false);

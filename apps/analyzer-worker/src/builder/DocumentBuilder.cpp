@@ -216,13 +216,15 @@ bool DocumentBuilder::indexPictures()
     std::array<std::size_t, kReservedKinds> kindCounts{};
     ObserverEventRecord record;
     for (std::uint64_t index = 0; index < eventCount; ++index) {
-        collector_.readEventAt(index, record);
-        if (record.kind < kReservedKinds) {
-            ++kindCounts[record.kind];
+        // Only the pictures put out are read whole; of the millions of blocks, the kind is enough.
+        const std::uint32_t kind = collector_.eventKindAt(index);
+        if (kind < kReservedKinds) {
+            ++kindCounts[kind];
         }
-        if (record.kind != VEXILO_OBSERVER_EVENT_PICTURE_OUTPUT) {
+        if (kind != VEXILO_OBSERVER_EVENT_PICTURE_OUTPUT) {
             continue;
         }
+        collector_.readEventAt(index, record);
         if (record.pictureIdentity == 0 || record.displayIndex < 0) {
             return fail(codes::kPictureIdentity, codes::kPictureIdentityMessage);
         }

@@ -1,12 +1,14 @@
 #include "builder/BuilderCodes.h"
 #include "builder/BuilderValues.h"
 #include "builder/DocumentBuilder.h"
+#include "builder/PlaceOrderedSort.h"
 #include "collector/ObserverEventCollector.h"
 #include "vexilo/analysis/cache/CacheContainer.h"
 
 #include "nal_unit.h"
 
 #include <algorithm>
+#include <bit>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -66,39 +68,37 @@ bool keepInOrder(std::vector<Record>& records, Predicate keep)
 
 // Keeps the first of the blocks that share an identity. Block identities are checked
 // here, by sorting, rather than one by one while building: for millions of blocks a
-// sort is far cheaper than a hash probe per block. What is sorted is a word folded from
-// each identity beside the block's place, half the bytes of the identities themselves;
-// blocks whose words meet are told apart by their whole identities.
+// sort is far cheaper than a hash probe per block. What is sorted is one word per block:
+// the top bits of a word folded from its identity above the block's place, a quarter of
+// the bytes of the identities themselves; blocks whose words meet in those bits are told
+// apart by their whole identities.
 template <typename Block>
 bool dropRepeatedIdentities(std::vector<Block>& blocks)
 {
-    struct Folded {
-        std::uint64_t word = 0;
-        std::size_t place = 0;
-        bool operator<(const Folded& other) const noexcept
-        {
-            return word != other.word ? word < other.word : place < other.place;
-        }
-    };
-    std::vector<Folded> folded;
-    folded.reserve(blocks.size());
+    const auto placeBits = static_cast<unsigned>(std::bit_width(blocks.size()));
+    const std::uint64_t placeMask = placeBits == 0 ? 0 : ~std::uint64_t{0} >> (64 - placeBits);
+    const auto placeOf = [placeMask](std::uint64_t packed) { return static_cast<std::size_t>(packed & placeMask); };
+    const auto foldOf = [placeMask](std::uint64_t packed) { return packed & ~placeMask; };
+    std::vector<std::uint64_t> packed;
+    packed.reserve(blocks.size());
     for (std::size_t i = 0; i < blocks.size(); ++i) {
-        folded.push_back(Folded{StableIdHash{}(blocks[i].id), i});
+        packed.push_back((static_cast<std::uint64_t>(StableIdHash{}(blocks[i].id)) & ~placeMask) | i);
     }
-    std::sort(folded.begin(), folded.end());
+    sortAbovePlaces(packed, placeBits);
     std::vector<bool> repeated(blocks.size(), false);
     bool any = false;
-    for (std::size_t runStart = 0; runStart < folded.size();) {
+    for (std::size_t runStart = 0; runStart < packed.size();) {
         std::size_t runEnd = runStart + 1;
-        while (runEnd < folded.size() && folded[runEnd].word == folded[runStart].word) {
+        while (runEnd < packed.size() && foldOf(packed[runEnd]) == foldOf(packed[runStart])) {
             ++runEnd;
         }
         // Within a run the places ascend, so an identity met earlier in it is the first block's.
         for (std::size_t k = runStart + 1; k < runEnd; ++k) {
-            const StableId& id = blocks[folded[k].place].id;
+            const StableId& id = blocks[placeOf(packed[k])].id;
             for (std::size_t earlier = runStart; earlier < k; ++earlier) {
-                if (!repeated[folded[earlier].place] && blocks[folded[earlier].place].id == id) {
-                    repeated[folded[k].place] = true;
+                const std::size_t earlierPlace = placeOf(packed[earlier]);
+                if (!repeated[earlierPlace] && blocks[earlierPlace].id == id) {
+                    repeated[placeOf(packed[k])] = true;
                     any = true;
                     break;
                 }

@@ -327,6 +327,35 @@ void CompactEventStore::decodeWords(std::uint64_t index, std::uint32_t* words) c
     }
 }
 
+// One word of decodeWords' result.
+std::uint32_t CompactEventStore::decodeWord(std::uint64_t index, std::size_t word) const noexcept
+{
+    const std::uint32_t* entry = entryWords(index);
+    const std::size_t wordCount = entry[0] & kWordCountMask;
+    const std::uint32_t baseDistance = entry[2];
+    const std::uint32_t base = baseDistance != 0 ? decodeWord(index - baseDistance, word) : 0u;
+    if (word >= wordCount) {
+        return base;
+    }
+    const std::size_t maskWords = (wordCount + kMaskBits - 1) / kMaskBits;
+    const std::uint32_t* mask = entry + kEntryHeadWords;
+    const std::size_t maskWord = word / kMaskBits;
+    const std::uint32_t bit = std::uint32_t{1} << (word % kMaskBits);
+    if ((mask[maskWord] & bit) == 0) {
+        return base;
+    }
+    std::size_t presentBefore = static_cast<std::size_t>(std::popcount(mask[maskWord] & (bit - 1)));
+    for (std::size_t m = 0; m < maskWord; ++m) {
+        presentBefore += static_cast<std::size_t>(std::popcount(mask[m]));
+    }
+    return base ^ mask[maskWords + presentBefore];
+}
+
+std::uint32_t CompactEventStore::kindAt(std::uint64_t index) const noexcept
+{
+    return decodeWord(index, offsetof(ObserverEventRecord, kind) / kWordBytes);
+}
+
 ObserverEventRecord CompactEventStore::at(std::uint64_t index) const
 {
     ObserverEventRecord record;

@@ -97,6 +97,8 @@ public:
     // The same into a record that may be reused: what the record's kind uses is written,
     // the rest is left as it was.
     void readInto(std::uint64_t index, ObserverEventRecord& record) const;
+    // The kind of the index-th record, without reading the rest of it.
+    [[nodiscard]] std::uint32_t kindAt(std::uint64_t index) const noexcept;
     // Memory held: the words written, the index, and the chunk space not yet used.
     [[nodiscard]] std::uint64_t bytesUsed() const noexcept;
     // Gives all memory back.
@@ -112,6 +114,7 @@ private:
     [[nodiscard]] std::uint32_t* reserveWords(std::uint64_t count);
     [[nodiscard]] const std::uint32_t* entryWords(std::uint64_t index) const noexcept;
     void decodeWords(std::uint64_t index, std::uint32_t* words) const noexcept;
+    [[nodiscard]] std::uint32_t decodeWord(std::uint64_t index, std::size_t word) const noexcept;
     void pushOffset(std::uint64_t offset);
     [[nodiscard]] std::uint64_t offsetAt(std::uint64_t index) const noexcept;
     void releaseMemory() noexcept;

@@ -140,10 +140,10 @@ bool isPicturePlacedByDisplayIndex(std::uint32_t kind) noexcept
 class OrderKeyBuilder {
 public:
     // NAL positions first: a slice finds its NAL unit's position whatever their order.
-    OrderKeyBuilder(const std::vector<std::uint64_t>& order, const ObserverEventReader& read)
+    OrderKeyBuilder(std::span<const std::uint64_t> placingEvents, const ObserverEventReader& read)
     {
         ObserverEventRecord record;
-        for (const std::uint64_t index : order) {
+        for (const std::uint64_t index : placingEvents) {
             read(index, record);
             if (record.kind == VEXILO_OBSERVER_EVENT_NAL_UNIT && record.nalIdentity != 0) {
                 nalPositions_[record.nalIdentity] = nalUnitPosition(record);
@@ -262,10 +262,12 @@ bool byKeys(const OrderedEvent& first, const OrderedEvent& second) noexcept
 // once, and the result is the same order as one sort of them all.
 class PlaceOrder {
 public:
-    PlaceOrder(const OrderKeyBuilder& keyBuilder, const ObserverEventReader& read, std::size_t eventCount)
-        : keyBuilder_(keyBuilder), read_(read)
+    // The events in line are written back into `order` as they are placed, behind the reader
+    // that goes through it; the few out of line are merged in at the end. Millions of events
+    // then need no second list beside `order`.
+    PlaceOrder(const OrderKeyBuilder& keyBuilder, const ObserverEventReader& read, std::vector<std::uint64_t>& order)
+        : keyBuilder_(keyBuilder), read_(read), order_(order)
     {
-        inLine_.reserve(eventCount);
     }
 
     void add(OrderedEvent event)
@@ -280,42 +282,40 @@ public:
         place_.push_back(event);
     }
 
-    void finish(std::vector<std::uint64_t>& order)
+    void finish()
     {
         if (!place_.empty()) {
             takePlace();
         }
         std::sort(outOfLine_.begin(), outOfLine_.end(), byKeys);
-        auto inLine = inLine_.begin();
-        auto outOfLine = outOfLine_.begin();
-        for (std::uint64_t& slot : order) {
-            const bool takeInLine =
-                outOfLine == outOfLine_.end() || (inLine != inLine_.end() && comesFirst(*inLine, *outOfLine));
-            slot = takeInLine ? (inLine++)->index : (outOfLine++)->index;
-        }
+        mergeOutOfLine();
     }
 
 private:
-    // An event in line keeps only its first two keys; the rest are read again in the rare
-    // case that they decide.
-    struct InLineEvent {
-        std::uint64_t phase = 0;
-        std::uint64_t nalPosition = 0;
-        std::uint64_t index = 0;
-    };
-
     static bool hasNalPosition(const SortKeys& keys) noexcept { return keys[1] != kAbsentKey; }
 
-    bool comesFirst(const InLineEvent& inLine, const OrderedEvent& outOfLine) const
+    [[nodiscard]] bool comesFirst(std::uint64_t inLineIndex, const OrderedEvent& outOfLine) const
     {
-        const std::pair<std::uint64_t, std::uint64_t> placeOfInLine{inLine.phase, inLine.nalPosition};
-        const std::pair<std::uint64_t, std::uint64_t> placeOfOutOfLine{outOfLine.keys[0], outOfLine.keys[1]};
-        if (placeOfInLine != placeOfOutOfLine) {
-            return placeOfInLine < placeOfOutOfLine;
-        }
         ObserverEventRecord record;
-        read_(inLine.index, record);
+        read_(inLineIndex, record);
         return keyBuilder_.keysOf(record) < outOfLine.keys;
+    }
+
+    // From the back: the events in line that come after each out-of-line event (found by a
+    // binary search, as those in line are in order) move up behind it in one piece. An event
+    // in line goes before an out-of-line one only when its keys are smaller.
+    void mergeOutOfLine()
+    {
+        const auto inLineBegin = order_.begin();
+        auto inLineEnd = order_.begin() + static_cast<std::ptrdiff_t>(inLineCount_);
+        auto slot = order_.end();
+        for (auto outOfLine = outOfLine_.rbegin(); outOfLine != outOfLine_.rend(); ++outOfLine) {
+            const auto after = std::partition_point(
+                inLineBegin, inLineEnd, [&](std::uint64_t inLine) { return comesFirst(inLine, *outOfLine); });
+            slot = std::move_backward(after, inLineEnd, slot);
+            inLineEnd = after;
+            *--slot = outOfLine->index;
+        }
     }
 
     void takePlace()
@@ -326,7 +326,7 @@ private:
         } else {
             lastInLine_ = place_.back().keys;
             for (const OrderedEvent& event : place_) {
-                inLine_.push_back(InLineEvent{event.keys[0], event.keys[1], event.index});
+                order_[inLineCount_++] = event.index;
             }
         }
         place_.clear();
@@ -334,27 +334,32 @@ private:
 
     const OrderKeyBuilder& keyBuilder_;
     const ObserverEventReader& read_;
+    std::vector<std::uint64_t>& order_;
+    std::size_t inLineCount_ = 0;
     std::vector<OrderedEvent> place_;
-    std::vector<InLineEvent> inLine_;
     std::optional<SortKeys> lastInLine_;
     std::vector<OrderedEvent> outOfLine_;
 };
 
 }  // namespace
 
-void sortObserverEventOrder(std::vector<std::uint64_t>& order, const ObserverEventReader& read)
+void sortObserverEventOrder(std::vector<std::uint64_t>& order, const ObserverEventReader& read,
+                            std::span<const std::uint64_t> placingEvents)
 {
     if (order.size() <= 1) {
         return;
     }
-    const OrderKeyBuilder keyBuilder(order, read);
-    PlaceOrder places(keyBuilder, read, order.size());
+    // Read in full before `order` changes: `placingEvents` may lie within it.
+    const OrderKeyBuilder keyBuilder(placingEvents, read);
+    PlaceOrder places(keyBuilder, read, order);
     ObserverEventRecord record;
-    for (const std::uint64_t index : order) {
+    // Indexed: `places` writes the events it has placed back into `order`, never ahead of here.
+    for (std::size_t position = 0; position < order.size(); ++position) {
+        const std::uint64_t index = order[position];
         read(index, record);
         places.add(OrderedEvent{keyBuilder.keysOf(record), index});
     }
-    places.finish(order);
+    places.finish();
 }
 
 }  // namespace vexilo::analyzer

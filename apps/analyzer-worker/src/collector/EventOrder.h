@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <vector>
 
 namespace vexilo::analyzer {
@@ -13,7 +14,10 @@ namespace vexilo::analyzer {
 // identity, kind, the two content hashes and the ordinal, each compared as an unsigned
 // number. Only the indices move; the records stay where they are.
 // The reader fills the record it is given (which it may find holding an earlier one).
+// Only the records of `placingEvents` (indices among `order`) may be NAL units or slice
+// segment headers, whose places the other events take theirs from; the rest are read once.
 using ObserverEventReader = std::function<void(std::uint64_t, ObserverEventRecord&)>;
-void sortObserverEventOrder(std::vector<std::uint64_t>& order, const ObserverEventReader& read);
+void sortObserverEventOrder(std::vector<std::uint64_t>& order, const ObserverEventReader& read,
+                            std::span<const std::uint64_t> placingEvents);
 
 }  // namespace vexilo::analyzer

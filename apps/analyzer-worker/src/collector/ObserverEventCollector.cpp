@@ -8,6 +8,7 @@
 #include <array>
 #include <cstddef>
 #include <cstring>
+#include <span>
 #include <stdexcept>
 
 #if defined(_WIN32)
@@ -578,20 +579,29 @@ void ObserverEventCollector::finalize()
     for (std::uint64_t i = 0; i < streamEvents_.size(); ++i) {
         sortedOrder_.push_back(i);
     }
-    sortObserverEventOrder(sortedOrder_, [this](std::uint64_t location, ObserverEventRecord& record) {
-        readLocation(location, record);
-    });
+    // Pictures' stores hold block events only; NAL units and slice headers are stream events.
+    const auto streamLocations = std::span<const std::uint64_t>(sortedOrder_).last(streamEvents_.size());
+    sortObserverEventOrder(
+        sortedOrder_, [this](std::uint64_t location, ObserverEventRecord& record) { readLocation(location, record); },
+        streamLocations);
     finalized_.store(true);
 }
 
-void ObserverEventCollector::readLocation(std::uint64_t location, ObserverEventRecord& record) const
+const CompactEventStore& ObserverEventCollector::storeAt(std::uint64_t location, std::uint64_t& index) const
 {
     const std::uint64_t store = location >> kStoreShift;
-    const std::uint64_t index = location & kIndexMask;
+    index = location & kIndexMask;
     const CompactEventStore& events = store == 0 ? streamEvents_ : pictures_[store - 1].events;
     if (index >= events.size()) {
         throw std::out_of_range(kEventIndexOutOfRange);
     }
+    return events;
+}
+
+void ObserverEventCollector::readLocation(std::uint64_t location, ObserverEventRecord& record) const
+{
+    std::uint64_t index = 0;
+    const CompactEventStore& events = storeAt(location, index);
     events.readInto(index, record);
 }
 
@@ -662,17 +672,33 @@ ObserverEventRecord ObserverEventCollector::eventAt(std::uint64_t index) const
     return record;
 }
 
-void ObserverEventCollector::readEventAt(std::uint64_t index, ObserverEventRecord& record) const
+template <typename Visit>
+void ObserverEventCollector::visitEventAt(std::uint64_t index, Visit visit) const
 {
+    std::uint64_t indexInStore = 0;
     if (finalized_.load()) {
         if (index >= sortedOrder_.size()) {
             throw std::out_of_range(kEventIndexOutOfRange);
         }
-        readLocation(sortedOrder_[index], record);
+        const CompactEventStore& events = storeAt(sortedOrder_[index], indexInStore);
+        visit(events, indexInStore);
         return;
     }
     const std::scoped_lock lock(streamMutex_, blockMutex_);
-    readLocation(unsortedLocation(index), record);
+    const CompactEventStore& events = storeAt(unsortedLocation(index), indexInStore);
+    visit(events, indexInStore);
+}
+
+void ObserverEventCollector::readEventAt(std::uint64_t index, ObserverEventRecord& record) const
+{
+    visitEventAt(index, [&record](const CompactEventStore& events, std::uint64_t at) { events.readInto(at, record); });
+}
+
+std::uint32_t ObserverEventCollector::eventKindAt(std::uint64_t index) const
+{
+    std::uint32_t kind = 0;
+    visitEventAt(index, [&kind](const CompactEventStore& events, std::uint64_t at) { kind = events.kindAt(at); });
+    return kind;
 }
 
 std::uint64_t ObserverEventCollector::picturesWithBlocks() const

@@ -102,6 +102,8 @@ public:
     [[nodiscard]] ObserverEventRecord eventAt(std::uint64_t index) const;
     // The same into a record that may be reused (see CompactEventStore::readInto).
     void readEventAt(std::uint64_t index, ObserverEventRecord& record) const;
+    // The kind of the index-th event, without reading the rest of it; throws as eventAt.
+    [[nodiscard]] std::uint32_t eventKindAt(std::uint64_t index) const;
     // Once finalised: gives back the storage of each picture whose blocks all come before
     // `index` in the builder's order; reading one of those blocks afterwards throws
     // std::out_of_range. A reader that goes through the events once, in order, lets every
@@ -158,7 +160,12 @@ private:
     void planBlockRelease();
     void sortEvents();
     void readLocation(std::uint64_t location, ObserverEventRecord& record) const;
+    // The store that holds a location, and the location's index in it.
+    [[nodiscard]] const CompactEventStore& storeAt(std::uint64_t location, std::uint64_t& index) const;
     [[nodiscard]] std::uint64_t unsortedLocation(std::uint64_t index) const;
+    // Calls visit(store, index in it) for the index-th event, under the locks it needs.
+    template <typename Visit>
+    void visitEventAt(std::uint64_t index, Visit visit) const;
 
     std::uint64_t blockEventCapacity_ = 0;
     std::uint64_t targetPictureIdentity_ = 0;

@@ -218,6 +218,53 @@ std::uint64_t fnv1a64(std::string_view text) noexcept
     return fnv1a64(asBytes(text));
 }
 
+namespace {
+
+std::uint64_t continueFnv1a64(std::uint64_t hash, std::span<const std::uint8_t> bytes) noexcept
+{
+    for (const std::uint8_t value : bytes) {
+        hash ^= value;
+        hash *= kFnv1a64Prime;
+    }
+    return hash;
+}
+
+constexpr std::size_t kChecksumLanes = 4;
+
+// Up to four payloads at once over the length they share; a lane without a payload of its
+// own repeats the first one, and its result is dropped.
+void fnv1a64Lanes(std::span<const std::span<const std::uint8_t>> payloads, std::span<std::uint64_t> checksums) noexcept
+{
+    std::array<const std::uint8_t*, kChecksumLanes> bytes{};
+    std::array<std::uint64_t, kChecksumLanes> hashes{};
+    std::size_t shared = payloads[0].size();
+    for (std::size_t lane = 0; lane < kChecksumLanes; ++lane) {
+        const std::span<const std::uint8_t> payload = payloads[lane < payloads.size() ? lane : 0];
+        bytes[lane] = payload.data();
+        hashes[lane] = kFnv1a64OffsetBasis;
+        shared = std::min(shared, payload.size());
+    }
+    for (std::size_t at = 0; at < shared; ++at) {
+        for (std::size_t lane = 0; lane < kChecksumLanes; ++lane) {
+            hashes[lane] = (hashes[lane] ^ bytes[lane][at]) * kFnv1a64Prime;
+        }
+    }
+    for (std::size_t lane = 0; lane < payloads.size(); ++lane) {
+        checksums[lane] = continueFnv1a64(hashes[lane], payloads[lane].subspan(shared));
+    }
+}
+
+}  // namespace
+
+void fnv1a64Each(std::span<const std::span<const std::uint8_t>> payloads,
+                 std::span<std::uint64_t> checksums) noexcept
+{
+    for (std::size_t first = 0; first < payloads.size(); first += kChecksumLanes) {
+        const std::size_t count = std::min(kChecksumLanes, payloads.size() - first);
+        fnv1a64Lanes(payloads.subspan(first, count), checksums.subspan(first, count));
+    }
+}
+
 std::array<std::uint8_t, kCacheContainerHeaderSize>
 encodeCacheContainerHeader(const CacheContainerHeader& header) noexcept
 {
@@ -326,7 +373,8 @@ OptionalCacheError writeContainer(const std::filesystem::path& target, std::uint
                                   std::span<const std::uint8_t> payload,
                                   const CacheWriteOptions& options,
                                   std::optional<std::uint64_t>& budget, CommitMode mode,
-                                  std::filesystem::path& temporary, bool parentExists = false)
+                                  std::filesystem::path& temporary, bool parentExists = false,
+                                  std::optional<std::uint64_t> knownChecksum = std::nullopt)
 {
     if (isCancellationRequested(options)) {
         return errorAt(CacheErrorKind::cancelled, target, kCancelledBeforeWrite);
@@ -344,7 +392,7 @@ OptionalCacheError writeContainer(const std::filesystem::path& target, std::uint
         }
     }
 
-    const std::uint64_t checksum = fnv1a64(payload);
+    const std::uint64_t checksum = knownChecksum ? *knownChecksum : fnv1a64(payload);
     // A crashed earlier attempt of the same payload may have left this name behind; the
     // create truncates it.
     temporary = cacheTemporaryPath(target, checksum);
@@ -392,11 +440,19 @@ OptionalCacheError StagedCacheFiles::stage(const std::filesystem::path& target, 
                                            const CacheWriteOptions& options,
                                            std::optional<std::uint64_t>& budget)
 {
+    return stage(target, magic, payload, fnv1a64(payload), options, budget);
+}
+
+OptionalCacheError StagedCacheFiles::stage(const std::filesystem::path& target, std::uint64_t magic,
+                                           std::span<const std::uint8_t> payload, std::uint64_t checksum,
+                                           const CacheWriteOptions& options,
+                                           std::optional<std::uint64_t>& budget)
+{
     std::filesystem::path temporary;
     // A batch mostly writes into one directory; it is created once, not per file.
     const bool parentExists = !staged_.empty() && staged_.back().target.parent_path() == target.parent_path();
     if (auto error = writeContainer(target, magic, payload, options, budget, CommitMode::staged,
-                                    temporary, parentExists)) {
+                                    temporary, parentExists, checksum)) {
         return error;
     }
     staged_.push_back({std::move(temporary), target});

@@ -12,7 +12,9 @@
 #include "cache/SharedCacheTexts.h"
 
 #include <algorithm>
+#include <array>
 #include <optional>
+#include <span>
 #include <unordered_map>
 #include <utility>
 #include <variant>
@@ -32,6 +34,45 @@ OptionalCacheError createDirectory(const std::filesystem::path& directory, const
     }
     return std::nullopt;
 }
+
+// Picture payloads wait here a few at a time, so that their checksums are worked side by side;
+// they are staged in the order they came, as if each had been staged at once.
+class PendingPictureFiles {
+public:
+    void add(std::filesystem::path path, std::vector<std::uint8_t> payload)
+    {
+        pending_.push_back({std::move(path), std::move(payload)});
+    }
+
+    [[nodiscard]] bool full() const noexcept { return pending_.size() == kBatch; }
+
+    [[nodiscard]] OptionalCacheError stageInto(StagedCacheFiles& files, const CacheWriteOptions& options,
+                                               std::optional<std::uint64_t>& budget)
+    {
+        std::array<std::span<const std::uint8_t>, kBatch> payloads{};
+        std::array<std::uint64_t, kBatch> checksums{};
+        for (std::size_t index = 0; index < pending_.size(); ++index) {
+            payloads[index] = pending_[index].payload;
+        }
+        fnv1a64Each(std::span(payloads).first(pending_.size()), checksums);
+        OptionalCacheError error;
+        for (std::size_t index = 0; index < pending_.size() && !error; ++index) {
+            error = files.stage(pending_[index].path, kPictureMagic, pending_[index].payload, checksums[index],
+                                options, budget);
+        }
+        pending_.clear();
+        return error;
+    }
+
+private:
+    static constexpr std::size_t kBatch = 4;
+
+    struct Pending {
+        std::filesystem::path path;
+        std::vector<std::uint8_t> payload;
+    };
+    std::vector<Pending> pending_;
+};
 
 // The earlier cache of the same source, opened once for the whole write.
 class PreviousCache {
@@ -225,22 +266,34 @@ private:
         // sit in memory together, and their collections are not reallocated per picture.
         StreamAnalysis document;
         StagedCacheFiles pictureFiles;
+        PendingPictureFiles pending;
+        // The pictures before a failure are staged first: their own failures come first.
+        const auto failAfterPending = [&](CacheError failure) -> OptionalCacheError {
+            if (auto error = pending.stageInto(pictureFiles, options_, budget_)) {
+                return error;
+            }
+            return failure;
+        };
         for (std::size_t index = 0; index < split.size(); ++index) {
             if (isCancellationRequested(options_)) {
-                return errorAt(CacheErrorKind::cancelled, directory_, kCancelledBeforeManifest);
+                return failAfterPending(errorAt(CacheErrorKind::cancelled, directory_, kCancelledBeforeManifest));
             }
             const ManifestPictureEntry& entry = manifest.pictures[index];
-            const std::filesystem::path path = directory_ / entry.path;
+            std::filesystem::path path = directory_ / entry.path;
             split.fill(index, document);
             auto payload = encodePictureDocument(document, index, previous.picture(entry.stableId), path);
             if (auto* error = std::get_if<CacheError>(&payload)) {
-                return std::move(*error);
+                return failAfterPending(std::move(*error));
             }
-            if (auto error = pictureFiles.stage(path, kPictureMagic,
-                                                std::get<std::vector<std::uint8_t>>(payload),
-                                                options_, budget_)) {
-                return error;
+            pending.add(std::move(path), std::move(std::get<std::vector<std::uint8_t>>(payload)));
+            if (pending.full()) {
+                if (auto error = pending.stageInto(pictureFiles, options_, budget_)) {
+                    return error;
+                }
             }
+        }
+        if (auto error = pending.stageInto(pictureFiles, options_, budget_)) {
+            return error;
         }
         return pictureFiles.commit(directory_);
     }

@@ -82,18 +82,20 @@ public:
         owners_.reserve(count);
     }
 
-    // Gives the (non-null) identity its owner unless it has one.
-    void insert(const StableId& id, std::uint64_t holderKind, std::size_t position, DocumentIndex owner)
+    // Gives the (non-null) identity its owner unless it has one; false when it had one.
+    bool insert(const StableId& id, std::uint64_t holderKind, std::size_t position, DocumentIndex owner)
     {
         if (id.isNull()) {
-            return;
+            return true;
         }
         holders_.push_back(position << kKindBits | holderKind);
         owners_.push_back(owner);
         if (!entryIds_.insert(id, holders_.size() - 1).inserted) {
             holders_.pop_back();
             owners_.pop_back();
+            return false;
         }
+        return true;
     }
 
     [[nodiscard]] const DocumentIndex* find(const StableId& id) const
@@ -103,6 +105,17 @@ public:
             return nullptr;
         }
         return &owners_[entry];
+    }
+
+    // The position of the record whose entry the identity has, when that record is one of the
+    // placed collection in `slot`.
+    [[nodiscard]] std::optional<std::size_t> holderPosition(const StableId& id, std::size_t slot) const
+    {
+        std::uint64_t entry = 0;
+        if (id.isNull() || !entryIds_.find(id, entry) || (holders_[entry] & kKindMask) != slot) {
+            return std::nullopt;
+        }
+        return static_cast<std::size_t>(holders_[entry] >> kKindBits);
     }
 
 private:
@@ -244,6 +257,51 @@ Placement bucketByOwner(const std::vector<DocumentIndex>& ownerOfRecord, std::si
     return placement;
 }
 
+// The owner of a block's parent, found among the parent collection's records: blocks are
+// stored in the order of their parents, so a short scan on from the last parent found nearly
+// always meets the next one, and millions of blocks need no lookup in the owner table. What
+// the scan finds is the table's answer only while every parent that entered the table was the
+// first holder of its identity; otherwise, and when the scan misses, the table is asked.
+template <typename Parent>
+class ParentCursor {
+public:
+    ParentCursor(const std::vector<Parent>& parents, const std::vector<DocumentIndex>& ownerOfParent,
+                 bool firstHoldersOnly)
+        : parents_(parents), ownerOfParent_(ownerOfParent), usable_(firstHoldersOnly)
+    {
+    }
+
+    // The parent's owner, or nothing when the table has to be asked.
+    [[nodiscard]] std::optional<DocumentIndex> ownerOf(const StableId& parentId)
+    {
+        if (!usable_ || parentId.isNull()) {
+            return std::nullopt;
+        }
+        const std::size_t scanEnd = std::min(parents_.size(), cursor_ + kScanLength);
+        for (std::size_t position = cursor_; position < scanEnd; ++position) {
+            if (parents_[position].id == parentId) {
+                cursor_ = position;
+                // A parent placed nowhere made no entry; the identity may still have an owner.
+                const DocumentIndex owner = ownerOfParent_[position];
+                return owner != kUnplaced ? std::optional<DocumentIndex>(owner) : std::nullopt;
+            }
+        }
+        return std::nullopt;
+    }
+
+    // Where the scan goes on from after the table found the parent elsewhere.
+    void moveTo(std::size_t position) noexcept { cursor_ = position; }
+
+private:
+    // The split nodes of a quadtree between two leaves, and a little more.
+    static constexpr std::size_t kScanLength = 8;
+
+    const std::vector<Parent>& parents_;
+    const std::vector<DocumentIndex>& ownerOfParent_;
+    bool usable_;
+    std::size_t cursor_ = 0;
+};
+
 // Works out the picture of every record, collection by collection: a slice by its
 // picture's keys, everything else through the owner of an object placed before it.
 class PicturePlanner {
@@ -260,26 +318,30 @@ public:
         placeByParent(&StreamAnalysis::longTermReferencePictures,
                       &LongTermReferencePictureEntry::parentSliceId, OwnerEntry::ifNamed);
         placeByParent(&StreamAnalysis::dpbSnapshotEntries, &DpbSnapshotEntry::parentSliceId, OwnerEntry::ifNamed);
-        place(&StreamAnalysis::nalUnits, [this](const NalUnitInfo& unit) {
+        place(&StreamAnalysis::nalUnits, [this](const NalUnitInfo& unit, std::size_t) {
             return firstFound(lookUp(keys_.byPictureId, unit.pictureId),
                               lookUp(owners_, std::optional<StableId>(unit.id)));
         });
         place(
             &StreamAnalysis::seiMessages,
-            [this](const SeiMessageInfo& message) {
+            [this](const SeiMessageInfo& message, std::size_t) {
                 return firstFound(lookUp(keys_.byPictureId, message.pictureId),
                                   lookUp(owners_, std::optional<StableId>(message.parentNalUnitId)));
             },
             OwnerEntry::ifNamed);
         placeByParent(&StreamAnalysis::ctus, &CtuInfo::parentPictureSummaryId);
-        placeByParent(&StreamAnalysis::cus, &CuInfo::parentCtuId);
-        placeByParent(&StreamAnalysis::pus, &PuInfo::parentCuId);
-        placeByParent(&StreamAnalysis::tus, &TuInfo::parentCuId, OwnerEntry::ifNamed);
-        placeByParent(&StreamAnalysis::motionVectors, &MotionVectorInfo::parentPuId, OwnerEntry::ifNamed);
+        placeByPlacedParent(&StreamAnalysis::cus, &CuInfo::parentCtuId, &StreamAnalysis::ctus);
+        placeByPlacedParent(&StreamAnalysis::pus, &PuInfo::parentCuId, &StreamAnalysis::cus);
+        placeByPlacedParent(&StreamAnalysis::tus, &TuInfo::parentCuId, &StreamAnalysis::cus, OwnerEntry::ifNamed);
+        releaseOwnersOf(&StreamAnalysis::ctus);
+        releaseOwnersOf(&StreamAnalysis::cus);
+        placeByPlacedParent(&StreamAnalysis::motionVectors, &MotionVectorInfo::parentPuId, &StreamAnalysis::pus,
+                            OwnerEntry::ifNamed);
+        releaseOwnersOf(&StreamAnalysis::pus);
         // An error makes no owner entry: nothing hangs below it.
         place(
             &StreamAnalysis::errors,
-            [this](const AnalysisErrorInfo& error) {
+            [this](const AnalysisErrorInfo& error, std::size_t) {
                 return lookUp(owners_, error.relatedObjectId);
             },
             OwnerEntry::never);
@@ -319,14 +381,13 @@ private:
 
     void placeSlices()
     {
-        place(&StreamAnalysis::slices, [this](const SliceInfo& slice) {
+        place(&StreamAnalysis::slices, [this](const SliceInfo& slice, std::size_t position) {
             const auto owner =
                 firstFound(firstFound(lookUp(keys_.byPictureId, slice.pictureId),
                                       lookUp(keys_.byDisplayIndex, slice.displayIndex)),
                            lookUp(keys_.byPoc, slice.poc));
             if (owner) {
                 // The slice draws its NAL unit into the same document.
-                const auto position = static_cast<std::size_t>(&slice - analysis_.slices.data());
                 owners_.insert(slice.parentNalUnitId, OwnerIndex::kNalUnitOfSlice, position, *owner);
             }
             return owner;
@@ -347,17 +408,27 @@ private:
                OwnerEntry entry = OwnerEntry::always)
     {
         const std::vector<Record>& records = analysis_.*collection;
-        ownerOfRecord_.clear();
-        ownerOfRecord_.reserve(records.size());
+        const std::size_t slot = slotOf(collection);
+        std::vector<DocumentIndex>& ownerOfRecord = ownerOfRecord_[slot];
+        ownerOfRecord.clear();
+        ownerOfRecord.reserve(records.size());
+        bool firstHoldersOnly = true;
         for (std::size_t position = 0; position < records.size(); ++position) {
             const Record& record = records[position];
-            const std::optional<DocumentIndex> owner = findOwner(record);
-            ownerOfRecord_.push_back(owner.value_or(kUnplaced));
+            const std::optional<DocumentIndex> owner = findOwner(record, position);
+            ownerOfRecord.push_back(owner.value_or(kUnplaced));
             if (owner && entersOwners(entry, record.id)) {
-                owners_.insert(record.id, slotOf(collection), position, *owner);
+                firstHoldersOnly &= owners_.insert(record.id, slot, position, *owner);
             }
         }
-        placements_[slotOf(collection)] = bucketByOwner(ownerOfRecord_, analysis_.pictures.size());
+        firstHoldersOnly_[slot] = firstHoldersOnly;
+        placements_[slot] = bucketByOwner(ownerOfRecord, analysis_.pictures.size());
+    }
+
+    template <typename Record>
+    void releaseOwnersOf(std::vector<Record> StreamAnalysis::*collection)
+    {
+        std::vector<DocumentIndex>().swap(ownerOfRecord_[slotOf(collection)]);
     }
 
     template <typename Record>
@@ -366,15 +437,43 @@ private:
     {
         place(
             collection,
-            [this, parent](const Record& record) {
+            [this, parent](const Record& record, std::size_t) {
                 return lookUp(owners_, std::optional<StableId>(record.*parent));
+            },
+            entry);
+    }
+
+    // The same for blocks whose parents are records placed before them.
+    template <typename Record, typename Parent>
+    void placeByPlacedParent(std::vector<Record> StreamAnalysis::*collection, StableId Record::*parent,
+                             std::vector<Parent> StreamAnalysis::*parentCollection,
+                             OwnerEntry entry = OwnerEntry::always)
+    {
+        const std::size_t parentSlot = slotOf(parentCollection);
+        ParentCursor<Parent> parents(analysis_.*parentCollection, ownerOfRecord_[parentSlot],
+                                     firstHoldersOnly_[parentSlot]);
+        place(
+            collection,
+            [this, parent, parentSlot, &parents](const Record& record, std::size_t) {
+                const StableId& parentId = record.*parent;
+                if (const std::optional<DocumentIndex> owner = parents.ownerOf(parentId)) {
+                    return owner;
+                }
+                if (const std::optional<std::size_t> position = owners_.holderPosition(parentId, parentSlot)) {
+                    parents.moveTo(*position);
+                }
+                return lookUp(owners_, std::optional<StableId>(parentId));
             },
             entry);
     }
 
     const StreamAnalysis& analysis_;
     std::array<Placement, PictureDocumentSplit::kPlacedCollectionCount> placements_;
-    std::vector<DocumentIndex> ownerOfRecord_;
+    // Where each record of a collection went, kept while its children are placed.
+    std::array<std::vector<DocumentIndex>, PictureDocumentSplit::kPlacedCollectionCount> ownerOfRecord_;
+    // Whether each record of a collection that entered the owner table was the first holder of
+    // its identity.
+    std::array<bool, PictureDocumentSplit::kPlacedCollectionCount> firstHoldersOnly_{};
     OwnerIndex owners_;
     StableIdSet namedByErrors_;
     PictureKeyTables keys_;
