@@ -395,6 +395,9 @@ void AnalysisTaskService::startPictureLoad(domain::PictureId picture, const Mani
 
 void AnalysisTaskService::loadPictureAnalysis(domain::PictureId picture)
 {
+    // Asked for whole: a picture whose entry comes later (one still being decoded when a reopen
+    // reads its index) is then read whole by the preload, not as a picture loaded ahead.
+    completePreload_ = picture;
     const auto entry = pictureEntries_.find(picture);
     if (entry == pictureEntries_.end()) {
         setPictureStatus(picture, Status::None, text(kStatusNoCachedAnalysis));
