@@ -98,6 +98,18 @@ bool openAndWait(ProjectController& controller, const std::filesystem::path& pat
         [&controller] { return controller.state() == ProjectState::Ready && !controller.hasActiveTask(); }, 120000);
 }
 
+// The clip analysed by the real worker beforehand, then opened in the window up to its first
+// frame; the error names what failed.
+vexilo::test::WorkerAnalysis analyseAndOpen(Window& w, const char* clip)
+{
+    const auto source = mediaPath(clip);
+    vexilo::test::WorkerAnalysis analysed = vexilo::test::analyseWithWorker(source);
+    if (analysed.error.isEmpty() && !(w.open(source) && w.frameShownFor(0))) {
+        analysed.error = QStringLiteral("%1 did not open to its first frame").arg(QLatin1String(clip));
+    }
+    return analysed;
+}
+
 // Lets any whole-stream refresh the arriving pictures scheduled run first.
 void settleDeferredRefreshes(const Window& w)
 {
@@ -533,12 +545,9 @@ private slots:
     // so it never takes their place, even for the selected picture; a complete one does.
     void onlyACompletePayloadFillsTheSelectedPicturesViews()
     {
-        const auto source = mediaPath("models_bpyramid_420_8bit.hevc");
-        const vexilo::test::WorkerAnalysis analysed = vexilo::test::analyseWithWorker(source);
-        QVERIFY2(analysed.error.isEmpty(), qPrintable(analysed.error));
         Window w;
-        QVERIFY(w.open(source));
-        QVERIFY(w.frameShownFor(0));
+        const vexilo::test::WorkerAnalysis analysed = analyseAndOpen(w, "models_bpyramid_420_8bit.hevc");
+        QVERIFY2(analysed.error.isEmpty(), qPrintable(analysed.error));
         QObject::disconnect(w.controller, nullptr, w.window.get(), nullptr);
         const vexilo::domain::PictureId selected = *w.controller->selectedPictureId();
         const auto* nal = w.window->findChild<vexilo::PictureSyntaxModel*>(QStringLiteral("nalSyntaxModel"));
@@ -597,12 +606,9 @@ private slots:
 
     void aStatusAfterTheShownAnalysisAndAnErrorReadAsTheTablesSay()
     {
-        const auto source = mediaPath("models_bpyramid_420_8bit.hevc");
-        const vexilo::test::WorkerAnalysis analysed = vexilo::test::analyseWithWorker(source);
-        QVERIFY2(analysed.error.isEmpty(), qPrintable(analysed.error));
         Window w;
-        QVERIFY(w.open(source));
-        QVERIFY(w.frameShownFor(0));
+        const vexilo::test::WorkerAnalysis analysed = analyseAndOpen(w, "models_bpyramid_420_8bit.hevc");
+        QVERIFY2(analysed.error.isEmpty(), qPrintable(analysed.error));
         const vexilo::domain::PictureId selected = *w.controller->selectedPictureId();
         const QString id = QString::number(selected);
 
