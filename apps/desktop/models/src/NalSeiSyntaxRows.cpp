@@ -123,13 +123,15 @@ void appendSeiMessageRows(std::vector<SyntaxRow>& rows, const SeiMessageInfo& me
 
 }  // namespace
 
-void buildNalSyntax(const PictureSyntaxModel& model, std::vector<SyntaxRow>& rows)
+std::vector<SyntaxStructure> nalUnitStructures(const PictureSyntaxModel& model)
 {
+    std::vector<SyntaxStructure> structures;
     for (const NalUnitInfo& nalUnit : model.analysis().nalUnits) {
         if (model.belongsToShownPicture(nalUnit.pictureId)) {
-            appendNalUnitRows(rows, nalUnit);
+            structures.emplace_back([&nalUnit](std::vector<SyntaxRow>& rows) { appendNalUnitRows(rows, nalUnit); });
         }
     }
+    return structures;
 }
 
 void buildSeiSyntax(const PictureSyntaxModel& model, std::vector<SyntaxRow>& rows)

@@ -408,13 +408,16 @@ void ParameterSetRows::appendPps()
 
 }  // namespace
 
-void buildParameterSetSyntax(const PictureSyntaxModel& model, std::vector<SyntaxRow>& rows, ParameterSetKind kind)
+std::vector<SyntaxStructure> parameterSetStructures(const PictureSyntaxModel& model, ParameterSetKind kind)
 {
+    std::vector<SyntaxStructure> structures;
     for (const ParameterSetInfo& set : model.analysis().parameterSets) {
         if (set.kind == kind) {
-            ParameterSetRows(model, rows, set).append();
+            structures.emplace_back(
+                [&model, &set](std::vector<SyntaxRow>& rows) { ParameterSetRows(model, rows, set).append(); });
         }
     }
+    return structures;
 }
 
 }  // namespace vexilo::syntaxrows

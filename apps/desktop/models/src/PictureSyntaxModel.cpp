@@ -221,17 +221,24 @@ struct PictureSyntaxNode {
     std::vector<PictureSyntaxNode*> children;
     const HevcSyntaxEntry* entry = nullptr;        // of its own name
     const HevcSyntaxEntry* clauseEntry = nullptr;  // its own, else along the first-child chain
+    // A top-level row whose structure is not folded yet: the structure's position in the
+    // model's list, and whether folding it gives the row children.
+    int pendingStructure = -1;
+    bool pendingHasChildren = false;
 };
 
 // Folds the flat rows into top-level structures, containers and branch groups.
 class PictureSyntaxModel::RowFolder {
 public:
-    RowFolder(std::deque<SyntaxNode>& nodes, std::vector<SyntaxNode*>& roots) : nodes_(nodes), roots_(roots) {}
+    RowFolder(std::deque<SyntaxNode>& nodes, std::vector<SyntaxNode*>& roots) : nodes_(nodes), roots_(&roots) {}
+
+    // Folds the rows after a structure's own row below that row, which is already a node.
+    RowFolder(std::deque<SyntaxNode>& nodes, SyntaxNode& root) : nodes_(nodes), root_(&root) {}
 
     void fold(SyntaxRow row)
     {
         const QString& syntax = row.syntax;
-        if (isTopLevelSyntaxName(syntax)) {
+        if (roots_ != nullptr && isTopLevelSyntaxName(syntax)) {
             startRoot(std::move(row));
             return;
         }
@@ -294,9 +301,9 @@ private:
     {
         SyntaxNode& node = nodes_.emplace_back();
         node.row = std::move(row);
-        node.position = static_cast<int>(roots_.size());
+        node.position = static_cast<int>(roots_->size());
         root_ = &node;
-        roots_.push_back(&node);
+        roots_->push_back(&node);
         ptl_ = seiMessage_ = seiPayload_ = nullptr;
         for (Container& container : containers_) {
             container.node = nullptr;
@@ -350,7 +357,7 @@ private:
     }
 
     std::deque<SyntaxNode>& nodes_;
-    std::vector<SyntaxNode*>& roots_;
+    std::vector<SyntaxNode*>* roots_ = nullptr;  // null while folding one structure below its row
     SyntaxNode* root_ = nullptr;
     SyntaxNode* ptl_ = nullptr;
     // vui_parameters() and pps_range_extension(): opened by their structure row, ended by
@@ -382,6 +389,8 @@ private:
 
 struct PictureSyntaxModel::NodePool {
     std::deque<SyntaxNode> nodes;
+    // The structures whose top-level rows are shown; each folds its other rows on demand.
+    std::vector<syntaxrows::SyntaxStructure> structures;
 };
 
 PictureSyntaxModel::PictureSyntaxModel(Section section, QObject* parent)
@@ -403,6 +412,7 @@ QModelIndex PictureSyntaxModel::index(int row, int column, const QModelIndex& pa
         if (parent.column() != 0 || parentNode == nullptr) {
             return {};
         }
+        foldPendingStructure(*parentNode);
         candidates = &parentNode->children;
     }
     if (static_cast<std::size_t>(row) >= candidates->size()) {
@@ -425,14 +435,38 @@ int PictureSyntaxModel::rowCount(const QModelIndex& parent) const
     if (!parent.isValid()) {
         return static_cast<int>(roots_.size());
     }
-    const SyntaxNode* node = nodeOf(parent);
+    SyntaxNode* node = nodeOf(parent);
     if (parent.column() != 0 || node == nullptr) {
         return 0;
     }
+    foldPendingStructure(*node);
     return static_cast<int>(node->children.size());
 }
 
 int PictureSyntaxModel::columnCount(const QModelIndex&) const { return kColumnCount; }
+
+// Answered without folding: a view asks this of every row it lays out, open or not.
+bool PictureSyntaxModel::hasChildren(const QModelIndex& parent) const
+{
+    if (!parent.isValid()) {
+        return !roots_.empty();
+    }
+    const SyntaxNode* node = nodeOf(parent);
+    if (parent.column() != 0 || node == nullptr) {
+        return false;
+    }
+    return node->pendingStructure >= 0 ? node->pendingHasChildren : !node->children.empty();
+}
+
+// Rows that never have children say so, so that expanding a whole tree keeps no state for them.
+Qt::ItemFlags PictureSyntaxModel::flags(const QModelIndex& index) const
+{
+    Qt::ItemFlags flags = QAbstractItemModel::flags(index);
+    if (index.isValid() && !hasChildren(index.siblingAtColumn(0))) {
+        flags |= Qt::ItemNeverHasChildren;
+    }
+    return flags;
+}
 
 QVariant PictureSyntaxModel::data(const QModelIndex& index, int role) const
 {
@@ -477,6 +511,8 @@ QVariant PictureSyntaxModel::headerData(int section, Qt::Orientation orientation
     }
     return syntaxrows::internedText(kColumnHeaders[static_cast<std::size_t>(section)]);
 }
+
+std::size_t PictureSyntaxModel::madeRowCount() const { return nodes_->nodes.size(); }
 
 void PictureSyntaxModel::clear()
 {
@@ -528,18 +564,19 @@ void PictureSyntaxModel::rebuild()
         setRows(std::move(rows));
         return;
     }
+    std::vector<syntaxrows::SyntaxStructure> structures;
     switch (section_) {
     case Section::NalUnits:
-        syntaxrows::buildNalSyntax(*this, rows);
+        structures = syntaxrows::nalUnitStructures(*this);
         break;
     case Section::Vps:
-        syntaxrows::buildParameterSetSyntax(*this, rows, analysis::ParameterSetKind::Vps);
+        structures = syntaxrows::parameterSetStructures(*this, analysis::ParameterSetKind::Vps);
         break;
     case Section::Sps:
-        syntaxrows::buildParameterSetSyntax(*this, rows, analysis::ParameterSetKind::Sps);
+        structures = syntaxrows::parameterSetStructures(*this, analysis::ParameterSetKind::Sps);
         break;
     case Section::Pps:
-        syntaxrows::buildParameterSetSyntax(*this, rows, analysis::ParameterSetKind::Pps);
+        structures = syntaxrows::parameterSetStructures(*this, analysis::ParameterSetKind::Pps);
         break;
     case Section::Sei:
         syntaxrows::buildSeiSyntax(*this, rows);
@@ -547,6 +584,10 @@ void PictureSyntaxModel::rebuild()
     case Section::SliceHeader:
         syntaxrows::buildSliceHeaderSyntax(*this, rows);
         break;
+    }
+    if (!structures.empty()) {
+        setStructures(std::move(structures));
+        return;
     }
     if (rows.empty()) {
         rows.push_back({QStringLiteral("syntax_table()"), QStringLiteral("N/A"),
@@ -556,11 +597,17 @@ void PictureSyntaxModel::rebuild()
     setRows(std::move(rows));
 }
 
+void PictureSyntaxModel::resetNodes()
+{
+    roots_.clear();
+    nodes_->nodes.clear();
+    nodes_->structures.clear();
+}
+
 void PictureSyntaxModel::setRows(std::vector<SyntaxRow> rows)
 {
     beginResetModel();
-    roots_.clear();
-    nodes_->nodes.clear();
+    resetNodes();
     RowFolder folder(nodes_->nodes, roots_);
     for (SyntaxRow& row : rows) {
         folder.fold(std::move(row));
@@ -570,6 +617,60 @@ void PictureSyntaxModel::setRows(std::vector<SyntaxRow> rows)
         resolveCatalogueEntries(*root, entries);
     }
     endResetModel();
+}
+
+// Each structure is folded once here, and only its own row kept: the row's clause can come
+// from its first child, and whether it has children is asked before anyone opens it.
+void PictureSyntaxModel::setStructures(std::vector<syntaxrows::SyntaxStructure> structures)
+{
+    beginResetModel();
+    resetNodes();
+    nodes_->structures = std::move(structures);
+    std::vector<SyntaxRow> rows;
+    for (std::size_t index = 0; index < nodes_->structures.size(); ++index) {
+        rows.clear();
+        nodes_->structures[index](rows);
+        std::deque<SyntaxNode> scratchNodes;
+        std::vector<SyntaxNode*> scratchRoots;
+        RowFolder folder(scratchNodes, scratchRoots);
+        for (SyntaxRow& row : rows) {
+            folder.fold(std::move(row));
+        }
+        if (scratchRoots.empty()) {
+            continue;
+        }
+        CatalogueEntries entries;
+        resolveCatalogueEntries(*scratchRoots.front(), entries);
+        const SyntaxNode& folded = *scratchRoots.front();
+        SyntaxNode& root = nodes_->nodes.emplace_back();
+        root.row = folded.row;
+        root.position = static_cast<int>(roots_.size());
+        root.entry = folded.entry;
+        root.clauseEntry = folded.clauseEntry;
+        root.pendingStructure = static_cast<int>(index);
+        root.pendingHasChildren = !folded.children.empty();
+        roots_.push_back(&root);
+    }
+    endResetModel();
+}
+
+void PictureSyntaxModel::foldPendingStructure(SyntaxNode& root) const
+{
+    if (root.pendingStructure < 0) {
+        return;
+    }
+    const auto structure = static_cast<std::size_t>(root.pendingStructure);
+    root.pendingStructure = -1;
+    std::vector<SyntaxRow> rows;
+    nodes_->structures[structure](rows);
+    RowFolder folder(nodes_->nodes, root);
+    for (std::size_t row = 1; row < rows.size(); ++row) {
+        folder.fold(std::move(rows[row]));
+    }
+    CatalogueEntries entries;
+    for (SyntaxNode* child : root.children) {
+        resolveCatalogueEntries(*child, entries);
+    }
 }
 
 // Looked up once per node here rather than on every paint.

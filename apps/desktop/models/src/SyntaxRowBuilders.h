@@ -6,6 +6,7 @@
 #include "vexilo/analysis/StreamAnalysis.h"
 #include "vexilo/models/SyntaxRow.h"
 
+#include <functional>
 #include <vector>
 
 namespace vexilo {
@@ -14,10 +15,15 @@ class PictureSyntaxModel;
 
 namespace vexilo::syntaxrows {
 
-void buildNalSyntax(const PictureSyntaxModel& model, std::vector<SyntaxRow>& rows);
+// Appends the rows of one top-level structure (a NAL unit, a parameter set), its own row
+// first; it can be called again whenever a view first asks for the structure's rows. It reads
+// the model's held document and is valid while the model holds it.
+using SyntaxStructure = std::function<void(std::vector<SyntaxRow>&)>;
+
+[[nodiscard]] std::vector<SyntaxStructure> nalUnitStructures(const PictureSyntaxModel& model);
+[[nodiscard]] std::vector<SyntaxStructure> parameterSetStructures(const PictureSyntaxModel& model,
+                                                                  analysis::ParameterSetKind kind);
 void buildSeiSyntax(const PictureSyntaxModel& model, std::vector<SyntaxRow>& rows);
-void buildParameterSetSyntax(const PictureSyntaxModel& model, std::vector<SyntaxRow>& rows,
-                             analysis::ParameterSetKind kind);
 void buildSliceHeaderSyntax(const PictureSyntaxModel& model, std::vector<SyntaxRow>& rows);
 
 }  // namespace vexilo::syntaxrows

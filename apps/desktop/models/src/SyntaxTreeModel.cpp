@@ -6,17 +6,17 @@
 #include <algorithm>
 #include <array>
 #include <iterator>
+#include <type_traits>
 #include <unordered_map>
 #include <vector>
 
 namespace vexilo {
 
-// Texts, picture ids and the slice's secondary value are read from the node's record when a
-// view asks for them: a dense picture has hundreds of thousands of nodes, of which a view
-// shows a few dozen. Nodes live in one array and name each other by position.
+// Identities, texts, picture ids and the slice's secondary value are read from the node's
+// record when asked for: a dense picture has over a million nodes, of which a view shows a few
+// dozen. Nodes live in one array and name each other and their records by position.
 struct SyntaxTreeModel::SyntaxTreeNode {
-    analysis::StableId objectId{};
-    const void* record = nullptr;  // the held document's record of `kind`
+    std::uint32_t record = 0;  // position in the held document's collection of `kind`
     std::uint32_t parent = 0;
     std::uint32_t row = 0;
     std::uint32_t firstChild = 0;  // position of the first child in NodeStore::children
@@ -27,8 +27,11 @@ struct SyntaxTreeModel::SyntaxTreeNode {
 struct SyntaxTreeModel::NodeStore {
     std::vector<SyntaxTreeNode> nodes;  // the root first, then in creation order
     std::vector<std::uint32_t> children;  // each node's children, one run per node
-    // For each identity, the node a pre-order walk from the root reaches first.
+    // For each identity, the node a pre-order walk from the root reaches first; kept only when
+    // identities repeat, else a lookup walks the nodes, as the one node of an identity is the
+    // first one a pre-order walk reaches.
     StableIdTable firstVisitById;
+    bool firstVisitsIndexed = false;
 
     [[nodiscard]] const SyntaxTreeNode& root() const { return nodes.front(); }
     [[nodiscard]] const SyntaxTreeNode* child(const SyntaxTreeNode& parent, std::size_t row) const {
@@ -94,11 +97,59 @@ QString listText(analysis::ReferenceList list) {
 }
 
 template <typename Record>
-const Record& recordOf(const Node& node) {
-    return *static_cast<const Record*>(node.record);
+const std::vector<Record>& collectionOf(const StreamAnalysis& document) {
+    if constexpr (std::is_same_v<Record, analysis::NalUnitInfo>) {
+        return document.nalUnits;
+    } else if constexpr (std::is_same_v<Record, analysis::ParameterSetInfo>) {
+        return document.parameterSets;
+    } else if constexpr (std::is_same_v<Record, analysis::SeiMessageInfo>) {
+        return document.seiMessages;
+    } else if constexpr (std::is_same_v<Record, analysis::SliceInfo>) {
+        return document.slices;
+    } else if constexpr (std::is_same_v<Record, analysis::CtuInfo>) {
+        return document.ctus;
+    } else if constexpr (std::is_same_v<Record, analysis::CuInfo>) {
+        return document.cus;
+    } else if constexpr (std::is_same_v<Record, analysis::PuInfo>) {
+        return document.pus;
+    } else if constexpr (std::is_same_v<Record, analysis::TuInfo>) {
+        return document.tus;
+    } else {
+        static_assert(std::is_same_v<Record, analysis::MotionVectorInfo>);
+        return document.motionVectors;
+    }
 }
 
-QString objectText(const Node& node) {
+// A view of one node with the document its record is in.
+struct NodeOf {
+    NodeOf(const StreamAnalysis& inDocument, const Node& inNode) : document(inDocument), node(inNode), kind(inNode.kind) {}
+
+    const StreamAnalysis& document;
+    const Node& node;
+    Kind kind;
+};
+
+template <typename Record>
+const Record& recordOf(const NodeOf& node) {
+    return collectionOf<Record>(node.document)[node.node.record];
+}
+
+StableId objectIdOf(const NodeOf& node) {
+    switch (node.kind) {
+    case Kind::NalUnit: return recordOf<analysis::NalUnitInfo>(node).id;
+    case Kind::ParameterSet: return recordOf<analysis::ParameterSetInfo>(node).id;
+    case Kind::SeiMessage: return recordOf<analysis::SeiMessageInfo>(node).id;
+    case Kind::Slice: return recordOf<analysis::SliceInfo>(node).id;
+    case Kind::Ctu: return recordOf<analysis::CtuInfo>(node).id;
+    case Kind::Cu: return recordOf<analysis::CuInfo>(node).id;
+    case Kind::Pu: return recordOf<analysis::PuInfo>(node).id;
+    case Kind::Tu: return recordOf<analysis::TuInfo>(node).id;
+    case Kind::MotionVector: return recordOf<analysis::MotionVectorInfo>(node).id;
+    default: return {};
+    }
+}
+
+QString objectText(const NodeOf& node) {
     switch (node.kind) {
     case Kind::NalUnit: {
         const auto kind = codeOf(recordOf<analysis::NalUnitInfo>(node).kind);
@@ -113,7 +164,7 @@ QString objectText(const Node& node) {
     }
 }
 
-QString summaryText(const Node& node) {
+QString summaryText(const NodeOf& node) {
     switch (node.kind) {
     case Kind::NalUnit: {
         const auto& nalUnit = recordOf<analysis::NalUnitInfo>(node);
@@ -173,7 +224,7 @@ QString summaryText(const Node& node) {
     }
 }
 
-QString statusText(const Node& node) {
+QString statusText(const NodeOf& node) {
     switch (node.kind) {
     case Kind::NalUnit: return presentOrPartial(recordOf<analysis::NalUnitInfo>(node).byteSpanReliable);
     case Kind::ParameterSet: return QStringLiteral("present");
@@ -192,7 +243,7 @@ QString statusText(const Node& node) {
     }
 }
 
-QString columnText(const Node& node, int column) {
+QString columnText(const NodeOf& node, int column) {
     const KindTexts& fixed = kKindTexts[static_cast<std::size_t>(node.kind)];
     switch (column) {
     case 0: return objectText(node);
@@ -209,7 +260,7 @@ std::optional<domain::PictureId> pictureIdOf(const std::optional<std::uint64_t>&
 }
 
 // Only NAL units, SEI messages and slices name their picture.
-std::optional<domain::PictureId> pictureIdOf(const Node& node) {
+std::optional<domain::PictureId> pictureIdOf(const NodeOf& node) {
     switch (node.kind) {
     case Kind::NalUnit: return pictureIdOf(recordOf<analysis::NalUnitInfo>(node).pictureId);
     case Kind::SeiMessage: return pictureIdOf(recordOf<analysis::SeiMessageInfo>(node).pictureId);
@@ -218,7 +269,7 @@ std::optional<domain::PictureId> pictureIdOf(const Node& node) {
     }
 }
 
-std::optional<std::int64_t> secondaryValueOf(const Node& node) {
+std::optional<std::int64_t> secondaryValueOf(const NodeOf& node) {
     return node.kind == Kind::Slice ? recordOf<analysis::SliceInfo>(node).displayIndex : std::nullopt;
 }
 
@@ -238,7 +289,7 @@ public:
     // Refills `store`, keeping its memory: stepping through pictures rebuilds trees of about
     // the same size, and fresh pages cost more than the build itself.
     TreeBuilder(const StreamAnalysis& document, SyntaxTreeModel::NodeStore& store)
-        : document_(document), store_(store), registered_(store.firstVisitById) {
+        : document_(document), store_(store) {
         const std::size_t nodeCount = nodeCountOf(document);
         store_.nodes.clear();
         store_.nodes.reserve(nodeCount);
@@ -276,14 +327,15 @@ private:
     }
 
     template <typename Record>
-    void addCarried(std::uint32_t nalPosition,
+    void addCarried(const StableId& nalUnitId, std::uint32_t nalPosition,
                     const std::unordered_map<StableId, std::vector<const Record*>, StableIdHash>& groups, Kind kind) {
-        const auto group = groups.find(store_.nodes[nalPosition].objectId);
+        const auto group = groups.find(nalUnitId);
         if (group == groups.end()) {
             return;
         }
+        const Record* first = collectionOf<Record>(document_).data();
         for (const Record* record : group->second) {
-            addNode(nalPosition, kind, record->id, record);
+            addNode(nalPosition, kind, record->id, static_cast<std::uint32_t>(record - first));
         }
     }
 
@@ -291,18 +343,19 @@ private:
         const auto parameterSets = byNalUnit(document_.parameterSets);
         const auto seiMessages = byNalUnit(document_.seiMessages);
         const auto slices = byNalUnit(document_.slices);
-        for (const analysis::NalUnitInfo& nalUnit : document_.nalUnits) {
-            const std::uint32_t nalPosition = addNode(kRootPosition, Kind::NalUnit, nalUnit.id, &nalUnit);
-            addCarried(nalPosition, parameterSets, Kind::ParameterSet);
-            addCarried(nalPosition, seiMessages, Kind::SeiMessage);
-            addCarried(nalPosition, slices, Kind::Slice);
+        for (std::uint32_t index = 0; index < document_.nalUnits.size(); ++index) {
+            const StableId& id = document_.nalUnits[index].id;
+            const std::uint32_t nalPosition = addNode(kRootPosition, Kind::NalUnit, id, index);
+            addCarried(id, nalPosition, parameterSets, Kind::ParameterSet);
+            addCarried(id, nalPosition, seiMessages, Kind::SeiMessage);
+            addCarried(id, nalPosition, slices, Kind::Slice);
         }
     }
 
     template <typename Record, typename ParentKey>
     void addBlocks(const std::vector<Record>& records, Kind kind, ParentKey parentKey) {
-        for (const Record& record : records) {
-            addNode(parentFor(parentKey(record)), kind, record.id, &record);
+        for (std::uint32_t index = 0; index < records.size(); ++index) {
+            addNode(parentFor(parentKey(records[index])), kind, records[index].id, index);
         }
     }
 
@@ -310,11 +363,10 @@ private:
         return key.has_value() ? registered_.find(*key).value_or(kRootPosition) : kRootPosition;
     }
 
-    std::uint32_t addNode(std::uint32_t parent, Kind kind, const StableId& id, const void* record) {
+    std::uint32_t addNode(std::uint32_t parent, Kind kind, const StableId& id, std::uint32_t record) {
         const auto position = static_cast<std::uint32_t>(store_.nodes.size());
         Node& node = store_.nodes.emplace_back();
         node.kind = kind;
-        node.objectId = id;
         node.record = record;
         node.parent = parent;
         node.row = store_.nodes[parent].childCount++;
@@ -338,10 +390,13 @@ private:
         }
     }
 
-    // Where no identity names two nodes, the first node created is also the first a pre-order
-    // walk reaches; only documents that repeat identities need the walk.
+    // Where no identity names two nodes, the one node of an identity is also the first a
+    // pre-order walk reaches, and a lookup can walk the nodes instead of keeping a table of a
+    // dense picture's million identities; only documents that repeat identities need the walk.
     void indexFirstVisits() {
+        store_.firstVisitsIndexed = sharedIdentities_;
         if (!sharedIdentities_) {
+            store_.firstVisitById = StableIdTable();
             return;
         }
         store_.firstVisitById.reset(store_.nodes.size());
@@ -353,7 +408,7 @@ private:
             const std::uint32_t position = pending.back();
             pending.pop_back();
             const Node& node = store_.nodes[position];
-            store_.firstVisitById.insertIfAbsent(node.objectId, position);
+            store_.firstVisitById.insertIfAbsent(objectIdOf(NodeOf(document_, node)), position);
             const auto first = store_.children.begin() + node.firstChild;
             pending.insert(pending.end(), std::make_reverse_iterator(first + node.childCount),
                            std::make_reverse_iterator(first));
@@ -362,8 +417,8 @@ private:
 
     const StreamAnalysis& document_;
     SyntaxTreeModel::NodeStore& store_;
-    // Registration order, which is also the first-visit order until an identity repeats.
-    StableIdTable& registered_;
+    // The node each identity was first given to, for finding the parents of later nodes.
+    StableIdTable registered_;
     bool sharedIdentities_ = false;
 };
 
@@ -399,21 +454,31 @@ QModelIndex SyntaxTreeModel::indexOf(const SyntaxTreeNode& node) const {
 }
 
 QModelIndex SyntaxTreeModel::indexForObject(const StableId& id) const {
-    const std::optional<std::uint32_t> position = store_->firstVisitById.find(id);
-    return position.has_value() ? indexOf(store_->nodes[*position]) : QModelIndex();
+    if (store_->firstVisitsIndexed) {
+        const std::optional<std::uint32_t> position = store_->firstVisitById.find(id);
+        return position.has_value() ? indexOf(store_->nodes[*position]) : QModelIndex();
+    }
+    if (id.isNull()) {
+        return {};
+    }
+    const auto& nodes = store_->nodes;
+    const auto found = std::find_if(nodes.begin() + 1, nodes.end(),
+                                    [&](const SyntaxTreeNode& node) { return objectIdOf(NodeOf(*analysis_, node)) == id; });
+    return found != nodes.end() ? indexOf(*found) : QModelIndex();
 }
 
 std::optional<StableId> SyntaxTreeModel::objectIdAt(const QModelIndex& index) const {
     const SyntaxTreeNode* node = nodeOf(index);
-    if (node == nullptr || node == &store_->root() || node->objectId.isNull()) {
+    if (node == nullptr || node == &store_->root()) {
         return std::nullopt;
     }
-    return node->objectId;
+    const StableId id = objectIdOf(NodeOf(*analysis_, *node));
+    return id.isNull() ? std::nullopt : std::optional(id);
 }
 
 std::optional<domain::PictureId> SyntaxTreeModel::pictureIdAt(const QModelIndex& index) const {
     const SyntaxTreeNode* node = nodeOf(index);
-    return node != nullptr ? pictureIdOf(*node) : std::nullopt;
+    return node != nullptr && node != &store_->root() ? pictureIdOf(NodeOf(*analysis_, *node)) : std::nullopt;
 }
 
 const SyntaxTreeModel::SyntaxTreeNode* SyntaxTreeModel::nodeOf(const QModelIndex& index) const {
@@ -456,22 +521,23 @@ QVariant SyntaxTreeModel::data(const QModelIndex& index, int role) const {
     if (node == nullptr || node == &store_->root()) {
         return {};
     }
+    const NodeOf shown(*analysis_, *node);
     switch (role) {
     case Qt::DisplayRole:
-        return index.column() >= 0 && index.column() < kColumnCount ? QVariant(columnText(*node, index.column()))
+        return index.column() >= 0 && index.column() < kColumnCount ? QVariant(columnText(shown, index.column()))
                                                                     : QVariant();
     case KindRole:
         return static_cast<int>(node->kind);
     case ObjectIdHighRole:
-        return QVariant::fromValue(static_cast<qulonglong>(node->objectId.high));
+        return QVariant::fromValue(static_cast<qulonglong>(objectIdOf(shown).high));
     case ObjectIdLowRole:
-        return QVariant::fromValue(static_cast<qulonglong>(node->objectId.low));
+        return QVariant::fromValue(static_cast<qulonglong>(objectIdOf(shown).low));
     case PictureIdRole: {
-        const std::optional<domain::PictureId> pictureId = pictureIdOf(*node);
+        const std::optional<domain::PictureId> pictureId = pictureIdOf(shown);
         return pictureId.has_value() ? QVariant::fromValue(static_cast<qulonglong>(*pictureId)) : QVariant();
     }
     case SecondaryValueRole: {
-        const std::optional<std::int64_t> value = secondaryValueOf(*node);
+        const std::optional<std::int64_t> value = secondaryValueOf(shown);
         return value.has_value() ? QVariant::fromValue(static_cast<qlonglong>(*value)) : QVariant();
     }
     default:

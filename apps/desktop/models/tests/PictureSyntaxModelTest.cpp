@@ -85,6 +85,27 @@ analysis::SeiMessageInfo seiMessage(std::uint64_t parent, std::optional<std::uin
     return message;
 }
 
+// Sets of one kind that differ in id and in the branches and containers their rows fold into.
+analysis::ParameterSetInfo variedSps(std::uint16_t number)
+{
+    analysis::ParameterSetInfo set = parameterSet(
+        analysis::ParameterSetKind::Sps,
+        {{"vui_parameters_present_flag", number % 2}, {"video_signal_type_present_flag", 1}, {"video_format", number % 6},
+         {"long_term_ref_pics_present_flag", number % 3 == 0 ? 1 : 0}, {"num_long_term_ref_pics_sps", 1},
+         {"lt_ref_pic_poc_lsb_sps[0]", number}, {"sps_range_extension_flag", 1}, {"implicit_rdpcm_enabled_flag", 1}});
+    set.id = idOf(0x5000 + number);
+    set.parameterSetId = number;
+    set.numShortTermRefPicSets = number % 4;
+    return set;
+}
+
+Document withParameterSets(std::vector<analysis::ParameterSetInfo> sets)
+{
+    auto document = std::const_pointer_cast<analysis::StreamAnalysis>(withParameterSet(sets.front()));
+    document->parameterSets = std::move(sets);
+    return document;
+}
+
 }  // namespace
 
 class PictureSyntaxModelTest : public QObject {
@@ -330,6 +351,65 @@ sei_rbsp() | SEI parent=id:00000099 |  | SEI NAL unit | partial | Supplemental e
                                              "unsupported | Short-term reference picture set syntax | H.265 (07/2024) 7.3.7")));
         QVERIFY(dump.contains(QStringLiteral("  sps_max_sub_layers_minus1 | N/A | u(3) | seq_parameter_set_rbsp() | present")));
         QVERIFY(dump.contains(QStringLiteral("    lt_ref_pic_poc_lsb_sps[0] | 4 | u(v) | long_term_ref_pics_present_flag == true")));
+    }
+
+    // Only the parameter sets a view opens are folded, and the tree reads the same whichever order
+    // they are opened in and as each set reads alone.
+    void parameterSetsFoldWhenAViewFirstOpensThem()
+    {
+        constexpr int kSets = 24;
+        std::vector<analysis::ParameterSetInfo> sets;
+        for (int number = 0; number < kSets; ++number) {
+            sets.push_back(variedSps(static_cast<std::uint16_t>(number)));
+        }
+        const Document document = withParameterSets(sets);
+
+        PictureSyntaxModel opened(Section::Sps);
+        opened.setAnalysis(document, kFirstPicture);
+        QCOMPARE(opened.rowCount(), kSets);
+        for (int row = 0; row < kSets; ++row) {
+            const QModelIndex set = opened.index(row, 0);
+            QVERIFY(opened.hasChildren(set));
+            QVERIFY(!(opened.flags(set) & Qt::ItemNeverHasChildren));
+            QCOMPARE(set.data().toString(), QStringLiteral("seq_parameter_set_rbsp()"));
+        }
+        QCOMPARE(opened.madeRowCount(), std::size_t{kSets});
+
+        const QModelIndex fifth = opened.index(5, 0);
+        const int children = opened.rowCount(fifth);
+        QVERIFY(children > 5);
+        const std::size_t afterOne = opened.madeRowCount();
+        QVERIFY(afterOne >= std::size_t{kSets} + static_cast<std::size_t>(children));
+        QVERIFY(opened.flags(opened.index(0, 0, fifth)) & Qt::ItemNeverHasChildren);
+        (void)opened.index(1, 0, fifth);
+        QCOMPARE(opened.madeRowCount(), afterOne);
+
+        PictureSyntaxModel backwards(Section::Sps);
+        backwards.setAnalysis(document, kFirstPicture);
+        for (int row = kSets - 1; row >= 0; --row) {
+            (void)backwards.index(0, 0, backwards.index(row, 0));
+        }
+        QString alone;
+        for (const analysis::ParameterSetInfo& set : sets) {
+            alone += ShownSection(Section::Sps, withParameterSet(set)).dump();
+        }
+        QCOMPARE(dumpSyntaxTree(backwards), alone);
+        QCOMPARE(dumpSyntaxTree(opened), alone);
+        QAbstractItemModelTester tester(&opened, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    }
+
+    // A new document replaces the unopened sets, whose rows read the old one.
+    void aNewDocumentDropsTheSetsNotYetOpened()
+    {
+        PictureSyntaxModel model(Section::Sps);
+        model.setAnalysis(withParameterSets({variedSps(1), variedSps(2)}), kFirstPicture);
+        model.setAnalysis(withParameterSets({variedSps(3)}), kFirstPicture);
+        QCOMPARE(model.rowCount(), 1);
+        QCOMPARE(dumpSyntaxTree(model), ShownSection(Section::Sps, withParameterSet(variedSps(3))).dump());
+        model.showAnalysisStatus(QStringLiteral("Loading"), QStringLiteral("partial"));
+        QCOMPARE(model.rowCount(), 1);
+        QCOMPARE(model.rowCount(model.index(0, 0)), 0);
+        QVERIFY(!model.hasChildren(model.index(0, 0)));
     }
 
     void vuiContainerEndsWithItsOwnRows()

@@ -182,6 +182,29 @@ private slots:
 
     // Over the documents the real worker writes (blocks included), every object is found,
     // names its own identity, and sits where its parent links put it.
+    // An identity given to two objects is found where a pre-order walk meets it first, which is
+    // not where it was created first; objects of their own identity are still found.
+    void aRepeatedIdentityIsFoundWhereAWalkMeetsItFirst() {
+        auto document = smallDocument();
+        document->ctus[0].id = idOf(2);  // the CTU under NAL 1's slice takes NAL 2's identity
+        document->cus[0].parentCtuId = idOf(2);
+        document->cus[1].parentCtuId = idOf(2);
+        document->cus[2].parentCtuId = idOf(2);
+        SyntaxTreeModel model;
+        model.setAnalysis(document);
+        const QModelIndex shared = model.indexForObject(idOf(2));
+        QCOMPARE(model.data(shared, SyntaxTreeModel::KindRole).toInt(), static_cast<int>(vexilo::SyntaxTreeNodeKind::Ctu));
+        QCOMPARE(parentIdOf(model, idOf(2)), idOf(20));
+        QCOMPARE(parentIdOf(model, idOf(42)), idOf(41));
+        QCOMPARE(model.objectIdAt(model.indexForObject(idOf(70))), std::optional(idOf(70)));
+
+        // The next document repeats nothing: the same model finds its objects without the table.
+        model.setAnalysis(smallDocument());
+        QCOMPARE(model.data(model.indexForObject(idOf(2)), SyntaxTreeModel::KindRole).toInt(),
+                 static_cast<int>(vexilo::SyntaxTreeNodeKind::NalUnit));
+        QVERIFY(!model.indexForObject(idOf(12345)).isValid());
+    }
+
     void workerDocumentsKeepEveryObjectFindable() {
         struct Source {
             std::filesystem::path path;

@@ -16,6 +16,8 @@
 #include "vexilo/application/AnalysisCacheLocation.h"
 #include "vexilo/application/AnalysisRepository.h"
 #include "vexilo/application/ProjectController.h"
+#include "vexilo/models/PictureSyntaxModel.h"
+#include "vexilo/models/SyntaxTreeModel.h"
 #include "vexilo/ui/MainWindow.h"
 #include "vexilo/views/PictureStripWidget.h"
 
@@ -187,6 +189,36 @@ void printHeldData(MainWindow& window, ProjectController& controller, double win
     std::printf("  floor: window alone + frames         %9.1f MiB\n", windowAloneMiB + frameMiB);
 }
 
+double heapInUseMiB()
+{
+    return static_cast<double>(mallinfo2().uordblks) / kMiB;
+}
+
+// The selected picture's syntax sections and tree: the rows they made (a section makes a NAL
+// unit's or parameter set's rows when a view first opens it; the window's hidden tabs open
+// none), and the heap they give back when cleared, which ends the run's use of them.
+void printSyntaxHeld(MainWindow& window)
+{
+    std::size_t topLevelRows = 0;
+    std::size_t madeRows = 0;
+    const QList<PictureSyntaxModel*> sections = window.findChildren<PictureSyntaxModel*>();
+    for (const PictureSyntaxModel* section : sections) {
+        topLevelRows += static_cast<std::size_t>(section->rowCount());
+        madeRows += section->madeRowCount();
+    }
+    std::printf("  syntax sections: top-level rows      %9zu\n", topLevelRows);
+    std::printf("  syntax sections: rows made           %9zu\n", madeRows);
+    const double heapBefore = heapInUseMiB();
+    for (PictureSyntaxModel* section : sections) {
+        section->clear();
+    }
+    if (auto* tree = window.findChild<SyntaxTreeModel*>()) {
+        tree->clear();
+    }
+    std::printf("  of it syntax sections and tree       %9.1f MiB   (heap given back on clear)\n",
+                heapBefore - heapInUseMiB());
+}
+
 int runLongOpen()
 {
     const auto clip = bench::benchMediaDirectory() / "long_64x64_30000.hevc";
@@ -240,7 +272,8 @@ int runLongOpen()
     // How much of that is heap the allocator keeps free rather than data the window holds.
     malloc_trim(0);
     std::printf("  resident once free heap is returned  %9.1f MiB\n", residentMiB());
-    std::printf("  of it heap in use                    %9.1f MiB\n", static_cast<double>(mallinfo2().uordblks) / kMiB);
+    std::printf("  of it heap in use                    %9.1f MiB\n", heapInUseMiB());
+    printSyntaxHeld(window);
     return 0;
 }
 
@@ -381,7 +414,8 @@ std::optional<LoadFigures> measureRuns(DenseCacheLoad& load, bool copyingPath)
     return medianOf(std::move(runs));
 }
 
-int runDenseOpen()
+// `cacheLoads` false ends the part once the open's peak is printed, for a memory profile of the open.
+int runDenseOpen(bool cacheLoads)
 {
     const auto clip = bench::benchMediaDirectory() / "dense_3840x2160.hevc";
     if (!bench::ensureGenerated(clip, kDenseArguments)) {
@@ -404,6 +438,10 @@ int runDenseOpen()
     std::printf("dense 3840x2160 opened on the analyzer road, first picture's blocks shown\n");
     std::printf("  desktop peak during the open         %9.1f MiB   (goal <= %.0f; %.1f MiB before it)\n", peakMiB(),
                 kDensePeakGoalMiB, before);
+    std::printf("  desktop resident once it is shown    %9.1f MiB\n", residentMiB());
+    if (!cacheLoads) {
+        return 0;
+    }
 
     // The controller's own loads stay away from the window while the cache is read here.
     settle(kQuietMs);
@@ -470,8 +508,8 @@ int main(int argc, char** argv)
     if (part == "--long") {
         return runLongOpen();
     }
-    if (part == "--dense") {
-        return runDenseOpen();
+    if (part == "--dense" || part == "--dense-open") {
+        return runDenseOpen(part == "--dense");
     }
     const bool dense = runPart("--dense");
     const bool longOpen = runPart("--long");

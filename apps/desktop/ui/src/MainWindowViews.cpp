@@ -22,6 +22,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QDockWidget>
+#include <QEvent>
 #include <QFrame>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -55,6 +56,37 @@ constexpr int kVmafMetric = 3;
 // The window opens at 1280 x 800 with all five docks shown; the viewers' and the chart's own
 // minimum sizes would force it taller and, side by side, wider than that.
 constexpr QSize kViewerMinimumSize(160, 90);
+
+// Shows a tree fully expanded after every reset of its model, expanding it when it is next shown
+// if it is hidden then: expanding asks the model for every row and keeps an entry per row, which
+// a section in a tab nobody looks at need not cost.
+class ExpandAllWhenShown : public QObject {
+public:
+    explicit ExpandAllWhenShown(QTreeView* view) : QObject(view), view_(view)
+    {
+        view->installEventFilter(this);
+        connect(view->model(), &QAbstractItemModel::modelReset, this, [this] {
+            pending_ = !view_->isVisible();
+            if (!pending_) {
+                view_->expandAll();
+            }
+        });
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched == view_ && event->type() == QEvent::Show && pending_) {
+            pending_ = false;
+            view_->expandAll();
+        }
+        return false;
+    }
+
+private:
+    QTreeView* view_;
+    bool pending_ = false;
+};
 constexpr int kChartMinimumHeight = 100;
 
 
@@ -527,7 +559,7 @@ PictureSyntaxModel* MainWindow::addPictureSyntaxTab(std::uint32_t section, const
     view->header()->setSectionResizeMode(QHeaderView::Interactive);
     view->header()->setStretchLastSection(true);
     setColumnWidths(view->header(), {190, 260, 80, 210, 90, 280, 190});
-    connect(model, &QAbstractItemModel::modelReset, view, &QTreeView::expandAll);
+    new ExpandAllWhenShown(view);
     pictureSyntaxTabs->addTab(view, tabTitle);
     return model;
 }

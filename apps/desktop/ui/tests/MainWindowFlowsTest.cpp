@@ -27,6 +27,7 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QStatusBar>
+#include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -50,6 +51,19 @@ using vexilo::test::mediaPath;
 using vexilo::test::referencePath;
 using vexilo::test::rowTexts;
 using vexilo::test::Window;
+
+// Whether every row below `parent` that has rows of its own is expanded in the view.
+bool everyOpenableRowIsExpanded(const QTreeView& view, const QModelIndex& parent)
+{
+    const QAbstractItemModel& model = *view.model();
+    for (int row = 0; row < model.rowCount(parent); ++row) {
+        const QModelIndex index = model.index(row, 0, parent);
+        if (model.hasChildren(index) && (!view.isExpanded(index) || !everyOpenableRowIsExpanded(view, index))) {
+            return false;
+        }
+    }
+    return true;
+}
 
 // A stream-index document names no blocks; the picture's CTUs and CUs are laid over it in 64x64
 // blocks, as a structure analysis of the picture would give them.
@@ -442,6 +456,53 @@ private slots:
         QCOMPARE(w.label("inspectorStateLabel"), QStringLiteral("Mouse left the frame"));
         QVERIFY(rowTexts(*w.blockInfo).contains(QStringLiteral("idle")));
         QVERIFY(rowTexts(*w.inspector).contains(QStringLiteral("Move the mouse over the decoded frame")));
+    }
+
+    // A syntax tab that is hidden when its picture arrives lays its rows out when it is shown, fully
+    // expanded as the shown one is; until then its model made only the top-level rows.
+    void aHiddenSyntaxTabIsExpandedWhenItIsShown()
+    {
+        const auto source = mediaPath("models_bpyramid_420_8bit.hevc");
+        const vexilo::test::WorkerAnalysis analysed = vexilo::test::analyseWithWorker(source);
+        QVERIFY2(analysed.error.isEmpty(), qPrintable(analysed.error));
+        QVERIFY(!analysed.pictures.empty());
+
+        Window w;
+        w.window->resize(1600, 1000);
+        w.window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.window.get()));
+        QVERIFY(w.open(source));
+        QVERIFY(w.frameShownFor(0));
+        QObject::disconnect(w.controller, nullptr, w.window.get(), nullptr);
+        const auto selected = w.controller->selectedPictureId();
+        QVERIFY(selected.has_value());
+        auto* tabs = w.window->findChild<QTabWidget*>(QStringLiteral("pictureSyntaxTabs"));
+        auto* spsView = w.window->findChild<QTreeView*>(QStringLiteral("spsSyntaxView"));
+        auto* spsModel = w.window->findChild<vexilo::PictureSyntaxModel*>(QStringLiteral("spsSyntaxModel"));
+        auto* vpsView = w.window->findChild<QTreeView*>(QStringLiteral("vpsSyntaxView"));
+        QVERIFY(tabs != nullptr && spsView != nullptr && spsModel != nullptr && vpsView != nullptr);
+        tabs->setCurrentWidget(vpsView);
+
+        vexilo::analysis::StreamAnalysis document = analysed.pictures.front();
+        document.parameterSets = analysed.stream.parameterSets;
+        const auto load = [&] {
+            return QMetaObject::invokeMethod(
+                w.window.get(), "onPictureAnalysisLoaded",
+                Q_ARG(vexilo::application::PictureAnalysisPayload,
+                      (vexilo::application::PictureAnalysisPayload{
+                          *selected, std::make_shared<const vexilo::analysis::StreamAnalysis>(document), 1})));
+        };
+        QVERIFY(load());
+        QVERIFY(spsModel->rowCount() > 0 && spsModel->hasChildren(spsModel->index(0, 0)));
+        QCOMPARE(spsModel->madeRowCount(), static_cast<std::size_t>(spsModel->rowCount()));
+        QVERIFY(everyOpenableRowIsExpanded(*vpsView, {}));
+
+        tabs->setCurrentWidget(spsView);
+        QVERIFY(everyOpenableRowIsExpanded(*spsView, {}));
+        QVERIFY(spsModel->madeRowCount() > static_cast<std::size_t>(spsModel->rowCount()));
+        // Shown when the next picture arrives: expanded at once.
+        QVERIFY(load());
+        QVERIFY(everyOpenableRowIsExpanded(*spsView, {}));
     }
 
     void aLoadedPictureAnalysisFillsTheViewsAndALockedBlockStaysLocked()

@@ -6,6 +6,7 @@
 #include <QAbstractItemModel>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -27,6 +28,8 @@ struct PictureSyntaxNode;
 // One syntax section (NAL units, VPS, SPS, PPS, SEI or slice headers) of the
 // selected picture as a tree that reads like the syntax tables of H.265, with
 // the descriptor, meaning and clause of each row from the syntax catalogue.
+// A NAL unit's or parameter set's rows are made when a view first asks for them:
+// a stream's document can carry hundreds of parameter sets that no view opens.
 class PictureSyntaxModel : public QAbstractItemModel {
     Q_OBJECT
 
@@ -48,6 +51,8 @@ public:
     [[nodiscard]] QModelIndex parent(const QModelIndex& index) const override;
     [[nodiscard]] int rowCount(const QModelIndex& parent = {}) const override;
     [[nodiscard]] int columnCount(const QModelIndex& parent = {}) const override;
+    [[nodiscard]] bool hasChildren(const QModelIndex& parent = {}) const override;
+    [[nodiscard]] Qt::ItemFlags flags(const QModelIndex& index) const override;
     [[nodiscard]] QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     [[nodiscard]] QVariant headerData(int section, Qt::Orientation orientation,
                                       int role = Qt::DisplayRole) const override;
@@ -55,6 +60,8 @@ public:
     void clear();
     void setAnalysis(std::shared_ptr<const analysis::StreamAnalysis> analysis, domain::PictureId pictureId);
     void showAnalysisStatus(const QString& message, const QString& status);
+    // How many rows the model has made so far, its top-level rows included.
+    [[nodiscard]] std::size_t madeRowCount() const;
 
     // What the section builders read.
     [[nodiscard]] Section section() const { return section_; }
@@ -75,6 +82,10 @@ private:
 
     void rebuild();
     void setRows(std::vector<SyntaxRow> rows);
+    void setStructures(std::vector<std::function<void(std::vector<SyntaxRow>&)>> structures);
+    void resetNodes();
+    // Folds the rows below a top-level row whose structure has not been folded yet.
+    void foldPendingStructure(SyntaxNode& root) const;
     void indexNalUnits();
     static void resolveCatalogueEntries(SyntaxNode& node, CatalogueEntries& entries);
     [[nodiscard]] static SyntaxNode* nodeOf(const QModelIndex& index);
