@@ -619,37 +619,34 @@ void PictureSyntaxModel::setRows(std::vector<SyntaxRow> rows)
     endResetModel();
 }
 
-// Each structure is folded once here, and only its own row kept: the row's clause can come
-// from its first child, and whether it has children is asked before anyone opens it.
+// Only each structure's own row is kept here; its other rows are folded when a view first asks
+// for them. Every row after the first folds below it, so the row has children when there are
+// any; its clause is its own name's, or when the catalogue lacks the name, its first child's.
 void PictureSyntaxModel::setStructures(std::vector<syntaxrows::SyntaxStructure> structures)
 {
     beginResetModel();
     resetNodes();
     nodes_->structures = std::move(structures);
     std::vector<SyntaxRow> rows;
+    CatalogueEntries entries;
     for (std::size_t index = 0; index < nodes_->structures.size(); ++index) {
         rows.clear();
         nodes_->structures[index](rows);
-        std::deque<SyntaxNode> scratchNodes;
-        std::vector<SyntaxNode*> scratchRoots;
-        RowFolder folder(scratchNodes, scratchRoots);
-        for (SyntaxRow& row : rows) {
-            folder.fold(std::move(row));
-        }
-        if (scratchRoots.empty()) {
+        if (rows.empty()) {
             continue;
         }
-        CatalogueEntries entries;
-        resolveCatalogueEntries(*scratchRoots.front(), entries);
-        const SyntaxNode& folded = *scratchRoots.front();
         SyntaxNode& root = nodes_->nodes.emplace_back();
-        root.row = folded.row;
+        root.row = std::move(rows.front());
         root.position = static_cast<int>(roots_.size());
-        root.entry = folded.entry;
-        root.clauseEntry = folded.clauseEntry;
+        root.entry = entries.of(root.row.syntax);
         root.pendingStructure = static_cast<int>(index);
-        root.pendingHasChildren = !folded.children.empty();
+        root.pendingHasChildren = rows.size() > 1;
         roots_.push_back(&root);
+        if (root.entry == nullptr) {
+            foldPendingStructure(root);
+        }
+        root.clauseEntry = root.entry != nullptr || root.children.empty() ? root.entry
+                                                                           : root.children.front()->clauseEntry;
     }
     endResetModel();
 }
