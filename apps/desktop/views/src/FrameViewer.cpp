@@ -61,7 +61,15 @@ void FrameViewer::releaseGlResources()
 
 bool FrameViewer::hasFrame() const { return frame_ != nullptr && !displayImage_.isNull(); }
 
-QImage FrameViewer::displayImage() const { return displayImage_.copy(); }
+// A packed frame's image wraps the frame's own memory, which must not outlive the frame; a
+// converted image owns its pixels and is shared until either holder writes to it (a dense 4K
+// picture's image is 33 MB).
+QImage FrameViewer::displayImage() const
+{
+    const bool wrapsFrame = frame_ != nullptr && !frame_->packedData.empty() &&
+                            displayImage_.constBits() == frame_->packedData.data();
+    return wrapsFrame ? displayImage_.copy() : displayImage_;
+}
 
 bool FrameViewer::rebuildDisplayImage(QString& error)
 {

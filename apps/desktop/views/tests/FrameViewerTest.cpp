@@ -421,6 +421,27 @@ private slots:
         QCOMPARE(pixelAtSample(viewer, viewer.grabFramebuffer(), {2, 1}), QColor(10, 200, 30));
     }
 
+    // The image handed out (to the wipe view) outlives a packed frame whose memory the viewer's
+    // image wraps, and shares a converted frame's pixels rather than copying them.
+    void theDisplayImageOutlivesAPackedFrameAndSharesAConvertedOne()
+    {
+        FrameViewer& viewer = showViewer();
+        vexilo::domain::VideoFrame packed;
+        packed.width = 2;
+        packed.height = 1;
+        packed.pixelFormatName = "rgba8";
+        packed.packedStride = 8;
+        packed.packedData = {10, 200, 30, 255, 10, 200, 30, 255};
+        viewer.setFrame(vexilo::test::share(packed), 0);
+        const QImage handedOut = viewer.displayImage();
+        viewer.setFrame(vexilo::test::share(vexilo::test::makeFlatYuvFrame(16, 8, 8, 16, 128, 128)), 1);
+        QCOMPARE(handedOut.pixelColor(1, 0), QColor(10, 200, 30));
+
+        const QImage first = viewer.displayImage();
+        QCOMPARE(viewer.displayImage().constBits(), first.constBits());
+        QCOMPARE(first.pixelColor(0, 0), QColor(0, 0, 0, 255));
+    }
+
     void zoomsFromTheFittedScaleAndClamps()
     {
         FrameViewer& viewer = showViewer();
