@@ -8,6 +8,7 @@
 #include <QLocalSocket>
 #include <QUuid>
 
+#include <fstream>
 #include <limits>
 #include <memory>
 
@@ -191,6 +192,37 @@ TEST(WorkerFramePacket, SmallPacketAfterALargeOneArrivesWhole)
         for (std::size_t i = 0; i < 3; ++i) {
             EXPECT_EQ(packet->planes[i].samples, bytesOf(expected->planes[i].samples)) << "plane " << i;
         }
+    }
+}
+
+std::int64_t systemSendBufferLimit()
+{
+    std::ifstream limit("/proc/sys/net/core/wmem_max");
+    std::int64_t bytes = 0;
+    limit >> bytes;
+    return bytes;
+}
+
+// A frame is megabytes: the socket must take a whole one while the desktop is busy elsewhere,
+// where the default buffer would have the analysis wait on the reader for every few rows.
+TEST(WorkerFramePacket, AWholeFrameIsTakenWhileTheReaderReadsNothing)
+{
+    const domain::VideoFrame frame = tenBitFrame(512, 512);  // 768 KiB of samples
+    if (systemSendBufferLimit() < 2 * 1024 * 1024) {
+        GTEST_SKIP() << "the system caps socket send buffers below a frame of this size";
+    }
+    SocketPair sockets;
+    ASSERT_NE(sockets.reader, nullptr);
+    FramePacketSender sender(sockets.writer);
+    ASSERT_TRUE(sender.send(pictureFor(frame), frame));
+    ASSERT_TRUE(sender.send(pictureFor(frame), frame));
+
+    for (int packetNumber = 1; packetNumber <= 2; ++packetNumber) {
+        const std::optional<WirePacket> packet = sockets.readPacket();
+        ASSERT_TRUE(packet.has_value());
+        EXPECT_EQ(packet->sequence, packetNumber);
+        ASSERT_EQ(packet->planes.size(), 3U);
+        EXPECT_EQ(packet->planes[2].samples, bytesOf(frame.planes[2].samples));
     }
 }
 

@@ -37,7 +37,24 @@ bool writeAll(int descriptor, const char* data, std::size_t size)
     return true;
 }
 
+// A frame is megabytes and the desktop reads it in bursts: with the default buffer of a couple of
+// hundred kilobytes the analysis would wait on the reader dozens of times per frame. The kernel
+// caps the request at what the system allows; a refusal only keeps the default.
+void enlargeSendBuffer(int descriptor)
+{
+    if (descriptor < 0) {
+        return;
+    }
+    const int requested = kFrameChannelSendBufferBytes;
+    static_cast<void>(::setsockopt(descriptor, SOL_SOCKET, SO_SNDBUF, &requested, sizeof(requested)));
+}
+
 }  // namespace
+
+FramePacketSender::FramePacketSender(QLocalSocket& socket) : socket_(socket)
+{
+    enlargeSendBuffer(static_cast<int>(socket_.socketDescriptor()));
+}
 
 bool FramePacketSender::send(domain::PictureInfo picture, domain::VideoFrame frame)
 {

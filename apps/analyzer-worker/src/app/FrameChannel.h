@@ -13,6 +13,8 @@ namespace vexilo::analyzer {
 
 inline constexpr int kFrameChannelConnectTimeoutMs = 3000;
 inline constexpr int kFramePacketWriteTimeoutMs = 5000;
+// Asked of the kernel for the frame channel: room for a few frames of 1080p.
+inline constexpr int kFrameChannelSendBufferBytes = 32 * 1024 * 1024;
 
 // Sends a task's pictures as frame packets over one connected socket, each after the previous
 // one has been taken, so a slow reader slows the analysis down instead of growing memory. A
@@ -21,7 +23,8 @@ inline constexpr int kFramePacketWriteTimeoutMs = 5000;
 // fresh allocations of that size cost more in page faults than the copies themselves.
 class FramePacketSender {
 public:
-    explicit FramePacketSender(QLocalSocket& socket) : socket_(socket) {}
+    // Enlarges the connected socket's send buffer so that a frame rarely waits on the reader.
+    explicit FramePacketSender(QLocalSocket& socket);
 
     // The sequence advances even when the packet is refused.
     [[nodiscard]] bool send(domain::PictureInfo picture, domain::VideoFrame frame);

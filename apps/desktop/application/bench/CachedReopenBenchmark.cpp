@@ -157,10 +157,12 @@ std::string ffmpegDecodeCommand(const std::filesystem::path& clip, const std::st
 }
 
 // The CPU seconds (user, system) of this process's analyzer worker, read while it still runs:
-// beside the open's wall time they tell the worker's work from its waiting.
+// beside the open's wall time they tell the worker's work from its waiting; its page faults
+// tell how much of the system time went to pages fetched fresh from the kernel.
 struct WorkerCpu {
     double user = 0.0;
     double system = 0.0;
+    unsigned long long minorFaults = 0;
 };
 
 std::optional<WorkerCpu> workerCpuSeconds()
@@ -183,14 +185,16 @@ std::optional<WorkerCpu> workerCpuSeconds()
             std::istringstream fields(line.substr(close + 2));
             std::vector<std::string> values{std::istream_iterator<std::string>(fields),
                                             std::istream_iterator<std::string>()};
-            // utime and stime are fields 14 and 15 of the line, 12 and 13 after the name.
+            // minflt, utime and stime are fields 10, 14 and 15 of the line.
+            constexpr std::size_t kMinorFaultsField = 7;
             constexpr std::size_t kUserField = 11;
             constexpr std::size_t kSystemField = 12;
             if (values.size() <= kSystemField) {
                 continue;
             }
             const auto ticks = static_cast<double>(sysconf(_SC_CLK_TCK));
-            return WorkerCpu{std::stod(values[kUserField]) / ticks, std::stod(values[kSystemField]) / ticks};
+            return WorkerCpu{std::stod(values[kUserField]) / ticks, std::stod(values[kSystemField]) / ticks,
+                             std::stoull(values[kMinorFaultsField])};
         }
     }
     return std::nullopt;
@@ -312,9 +316,10 @@ int benchmark1080p(const std::filesystem::path& cacheRoot, const WorkerCore& wor
     const double openSeconds = secondsSince(clock);
     std::printf("  %-40s %.3f s\n", "open to every picture's blocks", openSeconds);
     if (const std::optional<WorkerCpu> worker = workerCpuSeconds()) {
-        std::printf("  %-40s %.3f s CPU (user %.3f, system %.3f), %.2fx; idle %.3f s\n", "worker during the open",
-                    worker->user + worker->system, worker->user, worker->system,
-                    (worker->user + worker->system) / reference, openSeconds - worker->user - worker->system);
+        std::printf("  %-40s %.3f s CPU (user %.3f, system %.3f), %.2fx; idle %.3f s; %llu page faults\n",
+                    "worker during the open", worker->user + worker->system, worker->user, worker->system,
+                    (worker->user + worker->system) / reference, openSeconds - worker->user - worker->system,
+                    worker->minorFaults);
     }
     printVerdict("open to every picture's blocks (ratio)", openSeconds / reference, kOpenGoalRatio, "x");
     // The preload reads every picture once, in ascending order; the steps start after it.
