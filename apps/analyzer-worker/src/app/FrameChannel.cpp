@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 
 #include <cerrno>
+#include <utility>
 
 namespace vexilo::analyzer {
 namespace {
@@ -38,7 +39,7 @@ bool writeAll(int descriptor, const char* data, std::size_t size)
 }
 
 // A frame is megabytes and the desktop reads it in bursts: with the default buffer of a couple of
-// hundred kilobytes the analysis would wait on the reader dozens of times per frame. The kernel
+// hundred kilobytes the writer would wait on the reader dozens of times per frame. The kernel
 // caps the request at what the system allows; a refusal only keeps the default.
 void enlargeSendBuffer(int descriptor)
 {
@@ -51,9 +52,36 @@ void enlargeSendBuffer(int descriptor)
 
 }  // namespace
 
-FramePacketSender::FramePacketSender(QLocalSocket& socket) : socket_(socket)
+FramePacketSender::FramePacketSender(QLocalSocket& socket, std::uint64_t maxQueuedBytes)
+    : maxQueuedBytes_(maxQueuedBytes)
 {
-    enlargeSendBuffer(static_cast<int>(socket_.socketDescriptor()));
+    // Whatever the socket itself still buffers goes first, so that the packets stay in order;
+    // from here on only the writing thread touches the descriptor.
+    while (socket.bytesToWrite() > 0 && socket.waitForBytesWritten(kFramePacketWriteTimeoutMs)) {
+    }
+    if (socket.bytesToWrite() > 0 || socket.state() != QLocalSocket::ConnectedState) {
+        failed_ = true;
+        return;
+    }
+    descriptor_ = static_cast<int>(socket.socketDescriptor());
+    enlargeSendBuffer(descriptor_);
+    writer_ = std::thread([this] { writeQueuedPackets(); });
+}
+
+FramePacketSender::~FramePacketSender()
+{
+    finish();
+}
+
+QByteArray FramePacketSender::takeSpareBuffer()
+{
+    const std::scoped_lock lock(mutex_);
+    if (spare_.empty()) {
+        return {};
+    }
+    QByteArray buffer = std::move(spare_.back());
+    spare_.pop_back();
+    return buffer;
 }
 
 bool FramePacketSender::send(domain::PictureInfo picture, domain::VideoFrame frame)
@@ -62,17 +90,61 @@ bool FramePacketSender::send(domain::PictureInfo picture, domain::VideoFrame fra
     packet.sequence = ++sequence_;
     packet.picture = std::move(picture);
     packet.frame = std::move(frame);
-    if (!protocol::serializeAnalyzerFramePacketInto(packet, bytes_)) {
+    QByteArray bytes = takeSpareBuffer();
+    if (!protocol::serializeAnalyzerFramePacketInto(packet, bytes)) {
         return false;
     }
-    // Whatever the socket still buffers goes first, so that the stream of packets stays in order.
-    while (socket_.bytesToWrite() > 0) {
-        if (!socket_.waitForBytesWritten(kFramePacketWriteTimeoutMs)) {
-            return false;
-        }
+    const auto size = static_cast<std::uint64_t>(bytes.size());
+    std::unique_lock lock(mutex_);
+    // One packet is always let in, however large, so that a frame above the bound still goes.
+    changed_.wait(lock, [&] { return failed_ || finishing_ || queued_.empty() || queuedBytes_ + size <= maxQueuedBytes_; });
+    if (failed_ || finishing_) {
+        return false;
     }
-    const auto descriptor = static_cast<int>(socket_.socketDescriptor());
-    return descriptor >= 0 && writeAll(descriptor, bytes_.constData(), static_cast<std::size_t>(bytes_.size()));
+    queuedBytes_ += size;
+    queued_.push_back(std::move(bytes));
+    changed_.notify_all();
+    return true;
+}
+
+void FramePacketSender::writeQueuedPackets()
+{
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        changed_.wait(lock, [&] { return !queued_.empty() || finishing_; });
+        if (queued_.empty()) {
+            return;
+        }
+        QByteArray bytes = std::move(queued_.front());
+        queued_.pop_front();
+        lock.unlock();
+        const bool written = writeAll(descriptor_, bytes.constData(), static_cast<std::size_t>(bytes.size()));
+        lock.lock();
+        queuedBytes_ -= static_cast<std::uint64_t>(bytes.size());
+        if (!written) {
+            // The reader is gone or stuck: what is still queued would only wait for the same.
+            failed_ = true;
+            queued_.clear();
+            queuedBytes_ = 0;
+        } else if (spare_.size() < 2) {
+            spare_.push_back(std::move(bytes));
+        }
+        changed_.notify_all();
+    }
+}
+
+bool FramePacketSender::finish()
+{
+    {
+        const std::scoped_lock lock(mutex_);
+        finishing_ = true;
+    }
+    changed_.notify_all();
+    if (writer_.joinable()) {
+        writer_.join();
+    }
+    const std::scoped_lock lock(mutex_);
+    return !failed_;
 }
 
 }  // namespace vexilo::analyzer
