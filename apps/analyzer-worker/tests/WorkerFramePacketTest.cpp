@@ -50,6 +50,25 @@ public:
         return packet;
     }
 
+    // The next whole packet, or nothing once the writer has ended the channel.
+    std::optional<WirePacket> readPacketUntilEnd()
+    {
+        std::optional<WirePacket> packet;
+        bool ended = false;
+        testing::spinUntil([&] {
+            const bool more = reader->waitForReadyRead(10);
+            received_ += reader->readAll();
+            qsizetype consumed = 0;
+            packet = testing::readWirePacket(received_, consumed);
+            if (packet) {
+                received_.remove(0, consumed);
+            }
+            ended = !more && reader->state() != QLocalSocket::ConnectedState;
+            return packet.has_value() || ended;
+        });
+        return packet;
+    }
+
     QLocalSocket writer;
     QLocalSocket* reader = nullptr;
 
@@ -250,6 +269,29 @@ TEST(WorkerFramePacket, AReaderThatGoesAwayFailsTheQueuedFrames)
     }
     EXPECT_FALSE(sender.finish());
     EXPECT_FALSE(sender.send(pictureFor(frame), frame));
+}
+
+// A cancelled task abandons its frames while the desktop reads nothing: the sender stops without
+// waiting for the reader, and the reader finds whole packets, in order, up to where it stopped.
+TEST(WorkerFramePacket, AbandoningDropsTheQueue)
+{
+    const domain::VideoFrame frame = tenBitFrame(512, 512);
+    constexpr int kFrames = 24;
+    SocketPair sockets;
+    ASSERT_NE(sockets.reader, nullptr);
+    FramePacketSender sender(sockets.writer);
+    for (int sent = 0; sent < kFrames; ++sent) {
+        ASSERT_TRUE(sender.send(pictureFor(frame), frame));
+    }
+    sender.abandon();
+    EXPECT_FALSE(sender.send(pictureFor(frame), frame));
+    sockets.writer.abort();
+
+    int received = 0;
+    while (const std::optional<WirePacket> packet = sockets.readPacketUntilEnd()) {
+        EXPECT_EQ(packet->sequence, ++received);
+    }
+    EXPECT_LT(received, kFrames) << "the queue beyond what the socket took was dropped";
 }
 
 TEST(WorkerFramePacket, ClosedPeerFailsTheSend)

@@ -5,16 +5,20 @@
 #include <QLocalSocket>
 
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <utility>
 
 namespace vexilo::analyzer {
 namespace {
 
-// Writes every byte to the non-blocking socket descriptor, waiting while the peer's buffer is full.
-bool writeAll(int descriptor, const char* data, std::size_t size)
+// Writes every byte to the non-blocking socket descriptor, waiting while the peer's buffer is full;
+// gives up when `stop` becomes readable.
+bool writeAll(int descriptor, int stop, const char* data, std::size_t size)
 {
     while (size > 0) {
         const ssize_t written = ::send(descriptor, data, size, MSG_NOSIGNAL);
@@ -27,8 +31,8 @@ bool writeAll(int descriptor, const char* data, std::size_t size)
             continue;
         }
         if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            pollfd ready{descriptor, POLLOUT, 0};
-            if (::poll(&ready, 1, kFramePacketWriteTimeoutMs) <= 0) {
+            std::array<pollfd, 2> ready{pollfd{descriptor, POLLOUT, 0}, pollfd{stop, POLLIN, 0}};
+            if (::poll(ready.data(), ready.size(), kFramePacketWriteTimeoutMs) <= 0 || ready[1].revents != 0) {
                 return false;
             }
             continue;
@@ -64,13 +68,21 @@ FramePacketSender::FramePacketSender(QLocalSocket& socket, std::uint64_t maxQueu
         return;
     }
     descriptor_ = static_cast<int>(socket.socketDescriptor());
+    stop_ = ::eventfd(0, EFD_CLOEXEC);
+    if (stop_ < 0) {
+        failed_ = true;
+        return;
+    }
     enlargeSendBuffer(descriptor_);
     writer_ = std::thread([this] { writeQueuedPackets(); });
 }
 
 FramePacketSender::~FramePacketSender()
 {
-    finish();
+    abandon();
+    if (stop_ >= 0) {
+        ::close(stop_);
+    }
 }
 
 QByteArray FramePacketSender::takeSpareBuffer()
@@ -118,7 +130,8 @@ void FramePacketSender::writeQueuedPackets()
         QByteArray bytes = std::move(queued_.front());
         queued_.pop_front();
         lock.unlock();
-        const bool written = writeAll(descriptor_, bytes.constData(), static_cast<std::size_t>(bytes.size()));
+        const bool written =
+            writeAll(descriptor_, stop_, bytes.constData(), static_cast<std::size_t>(bytes.size()));
         lock.lock();
         queuedBytes_ -= static_cast<std::uint64_t>(bytes.size());
         if (!written) {
@@ -139,12 +152,38 @@ bool FramePacketSender::finish()
         const std::scoped_lock lock(mutex_);
         finishing_ = true;
     }
+    stopWriter();
+    const std::scoped_lock lock(mutex_);
+    return !failed_;
+}
+
+void FramePacketSender::abandon()
+{
+    {
+        const std::scoped_lock lock(mutex_);
+        if (!writer_.joinable()) {
+            finishing_ = true;
+            return;
+        }
+        finishing_ = true;
+        // A packet being written still counts until its write returns.
+        for (const QByteArray& bytes : queued_) {
+            queuedBytes_ -= static_cast<std::uint64_t>(bytes.size());
+        }
+        queued_.clear();
+    }
+    // Wakes a write that waits for room in the socket: it gives up at once instead of timing out.
+    const std::uint64_t wake = 1;
+    static_cast<void>(::write(stop_, &wake, sizeof(wake)));
+    stopWriter();
+}
+
+void FramePacketSender::stopWriter()
+{
     changed_.notify_all();
     if (writer_.joinable()) {
         writer_.join();
     }
-    const std::scoped_lock lock(mutex_);
-    return !failed_;
 }
 
 }  // namespace vexilo::analyzer

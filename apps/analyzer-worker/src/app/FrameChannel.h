@@ -47,11 +47,20 @@ public:
     // packet could not be written. Later sends are refused.
     bool finish();
 
+    // Stops at once: what is queued is dropped and a packet being written is cut short, so that
+    // a cancelled task does not wait on a reader that may no longer read (the reader then finds
+    // a packet cut off, which it drops with the channel). Later sends are refused. The
+    // destructor abandons a sender not finished.
+    void abandon();
+
 private:
     void writeQueuedPackets();
+    void stopWriter();
     [[nodiscard]] QByteArray takeSpareBuffer();
 
     int descriptor_ = -1;
+    // Readable once the sender is abandoned: wakes a write that waits for the reader.
+    int stop_ = -1;
     std::uint64_t maxQueuedBytes_;
     std::uint64_t sequence_ = 0;
 

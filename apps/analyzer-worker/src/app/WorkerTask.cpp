@@ -79,11 +79,13 @@ void WorkerApplication::runAnalysisTask(const std::stop_token& stopToken, const 
             ok = false;
             payload = buildRunErrorPayload(result);
         }
-        if (frameSender) {
+        if (frameSender && !result.canceled) {
             // Every frame is on its way before the outcome is told. A frame the desktop did not
             // take (it is gone or stuck) no longer changes the analysis, which is complete.
             static_cast<void>(frameSender->finish());
         }
+        // A cancelled task drops the frames still queued: the desktop no longer wants them.
+        frameSender.reset();
         closeFrameChannel(socket);
     } catch (const std::exception& exception) {
         ok = false;
