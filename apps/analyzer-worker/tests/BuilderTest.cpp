@@ -69,7 +69,8 @@ TEST(StableIdDerivation, InterleavedParentsAndKindsDeriveAsIfAlone)
     EXPECT_EQ(interleaved, alone);
     EXPECT_NE(interleaved[0], interleaved[1]) << "parents that differ in their low half only";
     EXPECT_EQ(deriveStableId(first, 5, 7, 0), deriveStableId(StableId{0x1111, 0x2222}, 5, 7, 0));
-    EXPECT_EQ(deriveStableId(StableId{0x1111, 0x2222}, 5, 7, 0), (StableId{0x1715609f7c747d78ULL, 0x8f0776de70f62505ULL}))
+    EXPECT_EQ(deriveStableId(StableId{0x1111, 0x2222}, 5, 7, 0),
+              (StableId{0x1715609f7c747d78ULL, 0x8f0776de70f62505ULL}))
         << "a remembered prefix of another parent must not leak into this one";
 }
 

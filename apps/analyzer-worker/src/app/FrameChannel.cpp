@@ -61,7 +61,10 @@ FramePacketSender::FramePacketSender(QLocalSocket& socket, std::uint64_t maxQueu
 {
     // Whatever the socket itself still buffers goes first, so that the packets stay in order;
     // from here on only the writing thread touches the descriptor.
-    while (socket.bytesToWrite() > 0 && socket.waitForBytesWritten(kFramePacketWriteTimeoutMs)) {
+    while (socket.bytesToWrite() > 0) {
+        if (!socket.waitForBytesWritten(kFramePacketWriteTimeoutMs)) {
+            break;
+        }
     }
     if (socket.bytesToWrite() > 0 || socket.state() != QLocalSocket::ConnectedState) {
         failed_ = true;
@@ -109,7 +112,9 @@ bool FramePacketSender::send(domain::PictureInfo picture, domain::VideoFrame fra
     const auto size = static_cast<std::uint64_t>(bytes.size());
     std::unique_lock lock(mutex_);
     // One packet is always let in, however large, so that a frame above the bound still goes.
-    changed_.wait(lock, [&] { return failed_ || finishing_ || queued_.empty() || queuedBytes_ + size <= maxQueuedBytes_; });
+    changed_.wait(lock, [&] {
+        return failed_ || finishing_ || queued_.empty() || queuedBytes_ + size <= maxQueuedBytes_;
+    });
     if (failed_ || finishing_) {
         return false;
     }
