@@ -79,10 +79,12 @@ void WorkerApplication::runAnalysisTask(const std::stop_token& stopToken, const 
             ok = false;
             payload = buildRunErrorPayload(result);
         }
-        if (frameSender && !result.canceled) {
-            // Every frame is on its way before the outcome is told. A frame the desktop did not
-            // take (it is gone or stuck) no longer changes the analysis, which is complete.
-            static_cast<void>(frameSender->finish());
+        // Every frame is taken before the outcome is told. Frames the desktop did not take (it is
+        // gone or stuck) fail the run as a frame refused while decoding would: the desktop's
+        // pictures would otherwise lack frames that a finished analysis promises.
+        if (frameSender && !result.canceled && !frameSender->finish() && ok) {
+            ok = false;
+            payload = buildRunErrorPayload(frameDeliveryFailed(toPath(task.inputPath)));
         }
         // A cancelled task drops the frames still queued: the desktop no longer wants them.
         frameSender.reset();
