@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <vector>
 
 namespace vexilo::analyzer {
 namespace {
@@ -39,6 +41,37 @@ TEST(StableIdDerivation, MatchesTheDocumentedFormula)
     EXPECT_NE(child, deriveStableId(parent, 5, 8, 0));
     EXPECT_EQ(composeKey32(2, 5), 0x8000000200000005ULL);
     EXPECT_EQ(composeKey48(5, 0xFFFF123456789ABCULL), 0x9005123456789ABCULL);
+}
+
+// Children of several parents and kinds derived interleaved, as the builder derives the TUs,
+// PUs and vectors of neighbouring blocks, get the identities each gets derived alone.
+TEST(StableIdDerivation, InterleavedParentsAndKindsDeriveAsIfAlone)
+{
+    const StableId first{0x1111, 0x2222};
+    const StableId second{0x1111, 0x2223};
+    const std::array<std::uint64_t, 3> kinds{12, 14, 12 + 16};  // the last two share a memo slot
+    std::vector<StableId> interleaved;
+    for (std::uint64_t key = 0; key < 4; ++key) {
+        for (const std::uint64_t kind : kinds) {
+            interleaved.push_back(deriveStableId(first, kind, key, 0));
+            interleaved.push_back(deriveStableId(second, kind, key, key));
+        }
+    }
+    std::vector<StableId> alone;
+    for (std::uint64_t key = 0; key < 4; ++key) {
+        for (const std::uint64_t kind : kinds) {
+            static_cast<void>(deriveStableId(StableId{kind, key}, kind, 0, 0));  // another parent in between
+            alone.push_back(deriveStableId(first, kind, key, 0));
+            static_cast<void>(deriveStableId(StableId{key, kind}, kind, 0, 0));
+            alone.push_back(deriveStableId(second, kind, key, key));
+        }
+    }
+    EXPECT_EQ(interleaved, alone);
+    EXPECT_NE(interleaved[0], interleaved[1]) << "parents that differ in their low half only";
+    EXPECT_EQ(deriveStableId(first, 5, 7, 0), deriveStableId(StableId{0x1111, 0x2222}, 5, 7, 0));
+    EXPECT_EQ(deriveStableId(StableId{0x1111, 0x2222}, 5, 7, 0),
+              (StableId{0x1715609f7c747d78ULL, 0x8f0776de70f62505ULL}))
+        << "a remembered prefix of another parent must not leak into this one";
 }
 
 class StreamScript {

@@ -50,6 +50,25 @@ public:
         return packet;
     }
 
+    // The next whole packet, or nothing once the writer has ended the channel.
+    std::optional<WirePacket> readPacketUntilEnd()
+    {
+        std::optional<WirePacket> packet;
+        bool ended = false;
+        testing::spinUntil([&] {
+            const bool more = reader->waitForReadyRead(10);
+            received_ += reader->readAll();
+            qsizetype consumed = 0;
+            packet = testing::readWirePacket(received_, consumed);
+            if (packet) {
+                received_.remove(0, consumed);
+            }
+            ended = !more && reader->state() != QLocalSocket::ConnectedState;
+            return packet.has_value() || ended;
+        });
+        return packet;
+    }
+
     QLocalSocket writer;
     QLocalSocket* reader = nullptr;
 
@@ -192,6 +211,87 @@ TEST(WorkerFramePacket, SmallPacketAfterALargeOneArrivesWhole)
             EXPECT_EQ(packet->planes[i].samples, bytesOf(expected->planes[i].samples)) << "plane " << i;
         }
     }
+}
+
+// The analysis goes on while the desktop reads nothing for a moment, as it does while the stream
+// opens: frames beyond what the socket buffers wait in the sender's queue, and the reader then
+// finds every one whole and in order.
+TEST(WorkerFramePacket, FramesQueueAheadOfAReaderThatReadsNothing)
+{
+    const domain::VideoFrame frame = tenBitFrame(512, 512);  // 768 KiB of samples
+    constexpr int kFrames = 24;                                // beyond any socket buffer the system allows
+    SocketPair sockets;
+    ASSERT_NE(sockets.reader, nullptr);
+    FramePacketSender sender(sockets.writer);
+    for (int sent = 0; sent < kFrames; ++sent) {
+        ASSERT_TRUE(sender.send(pictureFor(frame), frame)) << "frame " << sent;
+    }
+
+    for (int packetNumber = 1; packetNumber <= kFrames; ++packetNumber) {
+        const std::optional<WirePacket> packet = sockets.readPacket();
+        ASSERT_TRUE(packet.has_value());
+        EXPECT_EQ(packet->sequence, packetNumber);
+        ASSERT_EQ(packet->planes.size(), 3U);
+        EXPECT_EQ(packet->planes[2].samples, bytesOf(frame.planes[2].samples));
+    }
+    EXPECT_TRUE(sender.finish());
+}
+
+// A bound smaller than one frame still lets each frame through, one at a time, in order.
+TEST(WorkerFramePacket, ABoundBelowOneFrameSendsOneAtATime)
+{
+    const domain::VideoFrame large = tenBitFrame(64, 48);
+    SocketPair sockets;
+    ASSERT_NE(sockets.reader, nullptr);
+    FramePacketSender sender(sockets.writer, 1);
+    for (int sent = 0; sent < 3; ++sent) {
+        ASSERT_TRUE(sender.send(pictureFor(large), large));
+    }
+    EXPECT_TRUE(sender.finish());
+    EXPECT_FALSE(sender.send(pictureFor(large), large)) << "a finished sender takes nothing more";
+    for (int packetNumber = 1; packetNumber <= 3; ++packetNumber) {
+        const std::optional<WirePacket> packet = sockets.readPacket();
+        ASSERT_TRUE(packet.has_value());
+        EXPECT_EQ(packet->sequence, packetNumber);
+    }
+}
+
+// The reader goes away after the sender started: the queued frame cannot be written, which
+// finish reports, and nothing more is taken.
+TEST(WorkerFramePacket, AReaderThatGoesAwayFailsTheQueuedFrames)
+{
+    SocketPair sockets;
+    ASSERT_NE(sockets.reader, nullptr);
+    FramePacketSender sender(sockets.writer);
+    sockets.reader->abort();
+    const domain::VideoFrame frame = tenBitFrame(512, 512);
+    for (int sent = 0; sent < 24 && sender.send(pictureFor(frame), frame); ++sent) {
+    }
+    EXPECT_FALSE(sender.finish());
+    EXPECT_FALSE(sender.send(pictureFor(frame), frame));
+}
+
+// A cancelled task abandons its frames while the desktop reads nothing: the sender stops without
+// waiting for the reader, and the reader finds whole packets, in order, up to where it stopped.
+TEST(WorkerFramePacket, AbandoningDropsTheQueue)
+{
+    const domain::VideoFrame frame = tenBitFrame(512, 512);
+    constexpr int kFrames = 24;
+    SocketPair sockets;
+    ASSERT_NE(sockets.reader, nullptr);
+    FramePacketSender sender(sockets.writer);
+    for (int sent = 0; sent < kFrames; ++sent) {
+        ASSERT_TRUE(sender.send(pictureFor(frame), frame));
+    }
+    sender.abandon();
+    EXPECT_FALSE(sender.send(pictureFor(frame), frame));
+    sockets.writer.abort();
+
+    int received = 0;
+    while (const std::optional<WirePacket> packet = sockets.readPacketUntilEnd()) {
+        EXPECT_EQ(packet->sequence, ++received);
+    }
+    EXPECT_LT(received, kFrames) << "the queue beyond what the socket took was dropped";
 }
 
 TEST(WorkerFramePacket, ClosedPeerFailsTheSend)

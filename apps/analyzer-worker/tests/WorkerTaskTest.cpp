@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+extern "C" {
+#include <libavutil/error.h>
+}
+
 #include <QDir>
 #include <QFile>
 #include <QLocalServer>
@@ -10,6 +14,8 @@
 #include <QTemporaryDir>
 #include <QUuid>
 
+#include <atomic>
+#include <chrono>
 #include <limits>
 #include <stdexcept>
 #include <thread>
@@ -466,6 +472,43 @@ TEST_F(WorkerTaskTest, NegativePictureCountIsNullAndCuNeedsCtus)
     EXPECT_TRUE(finished.value(QStringLiteral("puDataProduced")).toBool(false));
     EXPECT_FALSE(finished.value(QStringLiteral("tuDataProduced")).toBool(true));
     EXPECT_EQ(finished.value(QStringLiteral("structuresEmitted")), probe.value(QStringLiteral("structuresEmitted")));
+}
+
+// The desktop hangs up on the frame channel while the last frame is still on its way: the run
+// does not finish as if every picture had arrived, it ends as a frame refused while decoding.
+TEST_F(WorkerTaskTest, AFrameTheDesktopNeverTookFailsTheRun)
+{
+    QLocalServer server;
+    QLocalServer::removeServer(channelName);
+    ASSERT_TRUE(server.listen(channelName));
+    std::atomic<bool> hungUp = false;
+    QObject::connect(&server, &QLocalServer::newConnection, [&] {
+        while (QLocalSocket* socket = server.nextPendingConnection()) {
+            socket->abort();
+            socket->deleteLater();
+            hungUp = true;
+        }
+    });
+    InProcessWorker worker(
+        [&hungUp](const std::filesystem::path& input, const std::filesystem::path& cacheRoot, const CancelRequest&,
+                  AnalysisMode, std::uint64_t, FrameSink sink) {
+            for (int waited = 0; !hungUp && waited < 5000; ++waited) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            // Queued: the write that fails comes after the run has succeeded.
+            static_cast<void>(sink(smallPicture(0), smallFrame(0)));
+            return successfulResult(input, cacheRoot);
+        },
+        channelName);
+    worker.send(testing::requestLine("hello", "h1") + analyzeLine("a1", "t1"));
+    worker.nextEvent();
+    expectEvent(worker, "analysisStarted", "t1");
+    const QJsonObject error = expectEvent(worker, "error", "t1");
+    EXPECT_TRUE(hungUp);
+    EXPECT_EQ(error.value(QStringLiteral("code")).toString(), QStringLiteral("analyzer.decode_failed"));
+    EXPECT_EQ(error.value(QStringLiteral("message")).toString(),
+              QStringLiteral("FFmpeg failed while decoding the HEVC input"));
+    EXPECT_EQ(error.value(QStringLiteral("ffmpegCode")).toInt(), AVERROR_EXTERNAL);
 }
 
 TEST_F(WorkerTaskTest, UnreachableFrameChannelEndsWithProbeException)

@@ -79,6 +79,15 @@ void WorkerApplication::runAnalysisTask(const std::stop_token& stopToken, const 
             ok = false;
             payload = buildRunErrorPayload(result);
         }
+        // Every frame is taken before the outcome is told. Frames the desktop did not take (it is
+        // gone or stuck) fail the run as a frame refused while decoding would: the desktop's
+        // pictures would otherwise lack frames that a finished analysis promises.
+        if (frameSender && !result.canceled && !frameSender->finish() && ok) {
+            ok = false;
+            payload = buildRunErrorPayload(frameDeliveryFailed(toPath(task.inputPath)));
+        }
+        // A cancelled task drops the frames still queued: the desktop no longer wants them.
+        frameSender.reset();
         closeFrameChannel(socket);
     } catch (const std::exception& exception) {
         ok = false;

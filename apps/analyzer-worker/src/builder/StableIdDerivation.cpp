@@ -1,6 +1,7 @@
 #include "builder/StableIdDerivation.h"
 
 #include <array>
+#include <cstddef>
 
 namespace vexilo::analyzer {
 namespace {
@@ -18,15 +19,43 @@ std::uint64_t fnvAddLittleEndian(std::uint64_t hash, std::uint64_t value) noexce
     return hash;
 }
 
+// The hash after the parent and the kind, the first 24 of its 40 bytes: the children of one
+// parent are derived one after another (the TUs and PUs of a CU, the vectors of a PU), and
+// this state is their common part. One remembered parent per kind, for each thread.
+struct PrefixMemo {
+    static constexpr std::size_t kSlots = 16;
+    struct Slot {
+        analysis::StableId parent;
+        std::uint64_t objectKind = 0;
+        std::uint64_t hash = 0;
+        bool filled = false;
+    };
+    std::array<Slot, kSlots> slots{};
+
+    std::uint64_t hashOf(const analysis::StableId& parent, std::uint64_t objectKind) noexcept
+    {
+        Slot& slot = slots[objectKind % kSlots];
+        if (!slot.filled || slot.parent != parent || slot.objectKind != objectKind) {
+            std::uint64_t hash = kFnvOffsetBasis;
+            for (const std::uint64_t word : std::array{parent.high, parent.low, objectKind}) {
+                hash = fnvAddLittleEndian(hash, word);
+            }
+            slot = Slot{parent, objectKind, hash, true};
+        }
+        return slot.hash;
+    }
+};
+
 }  // namespace
 
 analysis::StableId deriveStableId(const analysis::StableId& parent, std::uint64_t objectKind, std::uint64_t key,
                                   std::uint64_t extra) noexcept
 {
+    thread_local PrefixMemo memo;
     analysis::StableId id;
     id.high = (objectKind * kGoldenRatio) ^ parent.high;
-    std::uint64_t hash = kFnvOffsetBasis;
-    for (const std::uint64_t word : std::array{parent.high, parent.low, objectKind, key, extra}) {
+    std::uint64_t hash = memo.hashOf(parent, objectKind);
+    for (const std::uint64_t word : std::array{key, extra}) {
         hash = fnvAddLittleEndian(hash, word);
     }
     id.low = hash;

@@ -6,7 +6,6 @@ extern "C" {
 #include <libavutil/frame.h>
 }
 
-#include <cstring>
 
 namespace vexilo::analyzer {
 namespace {
@@ -32,11 +31,14 @@ std::optional<domain::VideoPlane> copyPlane(const AVFrame& frame, int planeIndex
     plane.height = height;
     plane.stride = rowBytes;
     plane.bytesPerSample = bytesPerSample;
-    plane.samples.resize(static_cast<std::size_t>(planeBytes));
+    // Rows are appended rather than copied over a resized vector, which would first fill
+    // every byte of a frame-sized plane with zeros only to overwrite it.
+    plane.samples.reserve(static_cast<std::size_t>(planeBytes));
     const std::uint8_t* source = frame.data[planeIndex];
     for (std::int64_t row = 0; row < height; ++row) {
         // Line sizes may be negative (bottom-up storage); row r always starts at data + linesize * r.
-        std::memcpy(plane.samples.data() + row * rowBytes, source + lineSize * row, static_cast<std::size_t>(rowBytes));
+        const std::uint8_t* rowStart = source + lineSize * row;
+        plane.samples.insert(plane.samples.end(), rowStart, rowStart + rowBytes);
     }
     return plane;
 }

@@ -557,6 +557,16 @@ private:
 
 }  // namespace
 
+AnalyzerRunResult frameDeliveryFailed(const std::filesystem::path& inputPath)
+{
+    AnalyzerRunResult result;
+    result.code = kDecodeFailed.code;
+    result.message = kDecodeFailed.message;
+    result.ffmpegCode = AVERROR_EXTERNAL;
+    result.detail = failureDetail(inputPath, AVERROR_EXTERNAL, std::nullopt);
+    return result;
+}
+
 AnalyzerRunResult analyzeHevcToMetadata(const std::filesystem::path& inputPath, const std::filesystem::path& cacheRoot,
                                         const CancelRequest& cancelRequest, AnalysisMode mode,
                                         std::uint64_t targetDecodePictureId, FrameSink frameSink)

@@ -69,6 +69,10 @@ struct CancelRequest {
 // Receives every output picture; returning false stops the analysis.
 using FrameSink = std::function<bool(domain::PictureInfo, domain::VideoFrame)>;
 
+// The outcome of a run whose frames did not all reach the desktop: the same failure as a frame
+// the sink refuses while decoding, for frames that were still on their way when the run ended.
+[[nodiscard]] AnalyzerRunResult frameDeliveryFailed(const std::filesystem::path& inputPath);
+
 // The whole analysis of one input: fingerprint, decode through the observer, build, validate
 // and write the analysis cache. Never throws for FFmpeg or cache failures.
 AnalyzerRunResult analyzeHevcToMetadata(const std::filesystem::path& inputPath,
