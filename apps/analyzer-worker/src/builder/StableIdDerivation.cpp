@@ -30,11 +30,11 @@ struct PrefixMemo {
         std::uint64_t hash = 0;
         bool filled = false;
     };
-    std::array<Slot, kSlots> slots{};
+    std::array<Slot, kSlots> remembered{};
 
     std::uint64_t hashOf(const analysis::StableId& parent, std::uint64_t objectKind) noexcept
     {
-        Slot& slot = slots[objectKind % kSlots];
+        Slot& slot = remembered[objectKind % kSlots];
         if (!slot.filled || slot.parent != parent || slot.objectKind != objectKind) {
             std::uint64_t hash = kFnvOffsetBasis;
             for (const std::uint64_t word : std::array{parent.high, parent.low, objectKind}) {
