@@ -124,6 +124,14 @@ vexilo::test::WorkerAnalysis analyseAndOpen(Window& w, const char* clip)
     return analysed;
 }
 
+// Large enough that every dock lays its rows out.
+bool showLarge(Window& w)
+{
+    w.window->resize(1600, 1000);
+    w.window->show();
+    return QTest::qWaitForWindowExposed(w.window.get());
+}
+
 // Lets any whole-stream refresh the arriving pictures scheduled run first.
 void settleDeferredRefreshes(const Window& w)
 {
@@ -462,17 +470,11 @@ private slots:
     // expanded as the shown one is; until then its model made only the top-level rows.
     void aHiddenSyntaxTabIsExpandedWhenItIsShown()
     {
-        const auto source = mediaPath("models_bpyramid_420_8bit.hevc");
-        const vexilo::test::WorkerAnalysis analysed = vexilo::test::analyseWithWorker(source);
+        Window w;
+        QVERIFY(showLarge(w));
+        const vexilo::test::WorkerAnalysis analysed = analyseAndOpen(w, "models_bpyramid_420_8bit.hevc");
         QVERIFY2(analysed.error.isEmpty(), qPrintable(analysed.error));
         QVERIFY(!analysed.pictures.empty());
-
-        Window w;
-        w.window->resize(1600, 1000);
-        w.window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(w.window.get()));
-        QVERIFY(w.open(source));
-        QVERIFY(w.frameShownFor(0));
         QObject::disconnect(w.controller, nullptr, w.window.get(), nullptr);
         const auto selected = w.controller->selectedPictureId();
         QVERIFY(selected.has_value());
@@ -507,17 +509,11 @@ private slots:
 
     void aLoadedPictureAnalysisFillsTheViewsAndALockedBlockStaysLocked()
     {
-        const auto source = mediaPath("models_bpyramid_420_8bit.hevc");
-        const vexilo::test::WorkerAnalysis analysed = vexilo::test::analyseWithWorker(source);
+        Window w;
+        QVERIFY(showLarge(w));
+        const vexilo::test::WorkerAnalysis analysed = analyseAndOpen(w, "models_bpyramid_420_8bit.hevc");
         QVERIFY2(analysed.error.isEmpty(), qPrintable(analysed.error));
         QVERIFY(!analysed.pictures.empty());
-
-        Window w;
-        w.window->resize(1600, 1000);
-        w.window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(w.window.get()));
-        QVERIFY(w.open(source));
-        QVERIFY(w.frameShownFor(0));
         // The controller analyses what it opens; from here on the picture's document is the one
         // given below, so the controller's later reports are kept away from the window.
         QObject::disconnect(w.controller, nullptr, w.window.get(), nullptr);
@@ -646,9 +642,7 @@ private slots:
     void theStripRemakesLetGoThumbnailsFromCachedFrames()
     {
         Window w;
-        w.window->resize(1600, 1000);
-        w.window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(w.window.get()));
+        QVERIFY(showLarge(w));
         QVERIFY(w.open(mediaPath("models_bpyramid_420_8bit.hevc")));
         QVERIFY(w.frameShownFor(0));
         auto* strip = w.window->findChild<vexilo::PictureStripWidget*>(QStringLiteral("pictureStrip"));
