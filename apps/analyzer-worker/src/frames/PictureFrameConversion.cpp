@@ -6,7 +6,6 @@ extern "C" {
 #include <libavutil/frame.h>
 }
 
-
 namespace vexilo::analyzer {
 namespace {
 

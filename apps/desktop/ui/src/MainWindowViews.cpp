@@ -56,6 +56,7 @@ constexpr int kVmafMetric = 3;
 // The window opens at 1280 x 800 with all five docks shown; the viewers' and the chart's own
 // minimum sizes would force it taller and, side by side, wider than that.
 constexpr QSize kViewerMinimumSize(160, 90);
+constexpr int kChartMinimumHeight = 100;
 
 // Shows a tree fully expanded after every reset of its model, expanding it when it is next shown
 // if it is hidden then: expanding asks the model for every row and keeps an entry per row, which
@@ -87,8 +88,6 @@ private:
     QTreeView* view_;
     bool pending_ = false;
 };
-constexpr int kChartMinimumHeight = 100;
-
 
 const char* const kBlockInfoStyleSheet =
     "QTableView#blockInfoView {  border: 1px solid #c9d1db;  border-radius: 3px;  background: #fbfcfe;  "
