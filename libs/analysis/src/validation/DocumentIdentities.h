@@ -48,6 +48,9 @@ public:
     // Records the holder; false when the (non-zero) id was already in the document.
     bool add(const StableId& id, CollectionTag collection, std::size_t position);
 
+    // See HolderIndex::prefetch.
+    void prefetch(const StableId& id) const noexcept { firstHolders_.prefetch(id); }
+
     // The document identity set: every non-zero id added.
     [[nodiscard]] bool contains(const StableId& id) const
     {
