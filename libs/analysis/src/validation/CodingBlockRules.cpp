@@ -110,7 +110,7 @@ bool liesOutsideCodedPicture(const ValidationContext& context, const CtuInfo& ct
     return !inPicture && !inSpsPicture;
 }
 
-constexpr RuleRow<CtuInfo> kCtuRules[] = {
+constexpr std::tuple kCtuRules{
     parentRow<&CtuInfo::parentPictureSummaryId>("ctus.parentPictureSummaryId", ParentCollection::Pictures),
     parentRow<&CtuInfo::sliceInfoId>("ctus.sliceInfoId", ParentCollection::Slices),
     blockBoundsRow<CtuInfo>("ctus.bounds"),
@@ -153,7 +153,7 @@ bool cuOutsideParentCu(const ValidationContext& context, const CuInfo& cu)
     return parent != nullptr && !blockContains(parent->bounds, cu.bounds);
 }
 
-constexpr RuleRow<CuInfo> kCuRules[] = {
+constexpr std::tuple kCuRules{
     parentRow<&CuInfo::parentCtuId>("cus.parentCtuId", ParentCollection::Ctus),
     blockBoundsRow<CuInfo>("cus.bounds"),
     enumRow<&CuInfo::predictionMode>("cus.predictionMode", kHighestPredictionMode),
@@ -194,7 +194,7 @@ bool puOutsideCu(const ValidationContext& context, const PuInfo& pu)
     return cu != nullptr && !blockContains(cu->bounds, pu.bounds);
 }
 
-constexpr RuleRow<PuInfo> kPuRules[] = {
+constexpr std::tuple kPuRules{
     parentRow<&PuInfo::parentCuId>("pus.parentCuId", ParentCollection::Cus),
     blockBoundsRow<PuInfo>("pus.bounds"),
     enumRow<&PuInfo::predictionMode>("pus.predictionMode", kHighestPredictionMode),
@@ -258,7 +258,7 @@ bool splitTuWithLeafState(const ValidationContext&, const TuInfo& tu)
                       &TuInfo::chromaQpCb, &TuInfo::chromaQpCr>(tu);
 }
 
-constexpr RuleRow<TuInfo> kTuRules[] = {
+constexpr std::tuple kTuRules{
     parentRow<&TuInfo::parentCuId>("tus.parentCuId", ParentCollection::Cus),
     blockBoundsRow<TuInfo>("tus.bounds"),
     ConditionRow<TuInfo>{"tus.bounds", &tuOutsideCu, Kind::InvalidCoordinate,
@@ -302,7 +302,7 @@ bool hasUnpairedComponents(const ValidationContext&, const MotionVectorInfo& vec
 
 using Mv = MotionVectorInfo;
 
-constexpr RuleRow<Mv> kMotionVectorRules[] = {
+constexpr std::tuple kMotionVectorRules{
     parentRow<&Mv::parentPuId>("motionVectors.parentPuId", ParentCollection::Pus),
     enumRow<&Mv::list>("motionVectors.list", kHighestReferenceList),
     enumRow<&Mv::unit>("motionVectors.unit", kHighestMotionVectorUnit),
@@ -324,11 +324,11 @@ void validateCodingBlocks(ValidationContext& context)
 {
     const StreamAnalysis& document = context.document();
     context.spsPicture = findSpsPicture(document);
-    validateElements<CtuInfo>(context, document.ctus, kCtuRules);
-    validateElements<CuInfo>(context, document.cus, kCuRules);
-    validateElements<PuInfo>(context, document.pus, kPuRules);
-    validateElements<TuInfo>(context, document.tus, kTuRules);
-    validateElements<MotionVectorInfo>(context, document.motionVectors, kMotionVectorRules);
+    validateElements<kCtuRules>(context, document.ctus);
+    validateElements<kCuRules>(context, document.cus);
+    validateElements<kPuRules>(context, document.pus);
+    validateElements<kTuRules>(context, document.tus);
+    validateElements<kMotionVectorRules>(context, document.motionVectors);
 }
 
 }  // namespace vexilo::analysis::validation

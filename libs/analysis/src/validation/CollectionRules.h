@@ -4,7 +4,6 @@
 #include "validation/ValidationContext.h"
 
 #include <cstdint>
-#include <span>
 #include <string_view>
 #include <type_traits>
 #include <vector>
@@ -18,7 +17,7 @@ void validateStreamCollections(ValidationContext& context);  // nalUnits to pict
 void validateCodingBlocks(ValidationContext& context);       // ctus to motionVectors
 void validateErrors(ValidationContext& context);
 
-[[nodiscard]] std::span<const RuleRow<ParameterSetInfo>> parameterSetRules();
+void validateParameterSets(ValidationContext& context);
 
 // The rows of a syntax-element list (parameter sets and SEI messages share them):
 // name required, display value optional, names unique byte for byte.

@@ -175,7 +175,7 @@ bool hasTicksWithoutProportionalTiming(const ValidationContext&, const Ps& set)
     return set.vpsNumTicksPocDiffOne && !set.vpsPocProportionalToTiming.value_or(false);
 }
 
-constexpr RuleRow<Ps> kParameterSetRules[] = {
+constexpr std::tuple kParameterSetRules{
     parentRow<&Ps::parentNalUnitId>("parameterSets.parentNalUnitId", ParentCollection::NalUnits),
     enumRow<&Ps::kind>("parameterSets.kind", kHighestParameterSetKind),
     enumRow<&Ps::profile>("parameterSets.profile", kHighestStreamProfile),
@@ -223,9 +223,9 @@ constexpr RuleRow<Ps> kParameterSetRules[] = {
 
 }  // namespace
 
-std::span<const RuleRow<ParameterSetInfo>> parameterSetRules()
+void validateParameterSets(ValidationContext& context)
 {
-    return kParameterSetRules;
+    validateElements<kParameterSetRules>(context, context.document().parameterSets);
 }
 
 }  // namespace vexilo::analysis::validation

@@ -8,7 +8,7 @@ namespace {
 
 using Kind = ValidationIssueKind;
 
-constexpr RuleRow<StreamAnalysis> kRootRules[] = {
+constexpr std::tuple kRootRules{
     requiredStringRow<&StreamAnalysis::sourceFingerprint>("sourceFingerprint"),
     enumRow<&StreamAnalysis::profile>("profile", kHighestStreamProfile),
     codedDimensionRow<&StreamAnalysis::width>("width"),
@@ -26,7 +26,7 @@ bool hasBadByteSpan(const ValidationContext&, const NalUnitInfo& unit)
     return emptyReliableSpan || overflows;
 }
 
-constexpr RuleRow<NalUnitInfo> kNalUnitRules[] = {
+constexpr std::tuple kNalUnitRules{
     parentRow<&NalUnitInfo::parentStreamAnalysisId>("nalUnits.parentStreamAnalysisId", ParentCollection::Stream),
     enumRow<&NalUnitInfo::kind>("nalUnits.kind", kHighestNalUnitKind),
     ConditionRow<NalUnitInfo>{"nalUnits.byteSize", &hasBadByteSpan, Kind::InvalidRange,
@@ -56,7 +56,7 @@ void checkSeiSyntaxElements(ValidationContext& context, const SeiMessageInfo& me
     checkSyntaxElements(context, message.id, message.syntaxElements, kPaths);
 }
 
-constexpr RuleRow<SeiMessageInfo> kSeiMessageRules[] = {
+constexpr std::tuple kSeiMessageRules{
     parentRow<&SeiMessageInfo::parentNalUnitId>("seiMessages.parentNalUnitId", ParentCollection::NalUnits),
     optionalStringRow<&SeiMessageInfo::payloadHash>("seiMessages.payloadHash"),
     enumRow<&SeiMessageInfo::status>("seiMessages.status", kHighestSeiStatus),
@@ -67,7 +67,7 @@ constexpr RuleRow<SeiMessageInfo> kSeiMessageRules[] = {
 
 // --- slices ---------------------------------------------------------------------------------
 
-constexpr RuleRow<SliceInfo> kSliceRules[] = {
+constexpr std::tuple kSliceRules{
     parentRow<&SliceInfo::parentNalUnitId>("slices.parentNalUnitId", ParentCollection::NalUnits),
     enumRow<&SliceInfo::type>("slices.type", kHighestSliceType),
     enumRow<&SliceInfo::parseStatus>("slices.parseStatus", kHighestParseStatus),
@@ -84,7 +84,7 @@ constexpr RuleRow<SliceInfo> kSliceRules[] = {
 
 // --- reference collections ------------------------------------------------------------------
 
-constexpr RuleRow<ReferencePictureEntry> kReferencePictureRules[] = {
+constexpr std::tuple kReferencePictureRules{
     parentRow<&ReferencePictureEntry::parentSliceId>("referencePictures.parentSliceId", ParentCollection::Slices),
     enumRow<&ReferencePictureEntry::list>("referencePictures.list", kHighestReferenceList),
     rangeRow<&ReferencePictureEntry::listIndex>("referencePictures.listIndex", 0, 15,
@@ -93,7 +93,7 @@ constexpr RuleRow<ReferencePictureEntry> kReferencePictureRules[] = {
     enumRow<&ReferencePictureEntry::origin>("referencePictures.origin", kHighestValueOrigin),
 };
 
-constexpr RuleRow<ShortTermReferencePictureEntry> kShortTermReferenceRules[] = {
+constexpr std::tuple kShortTermReferenceRules{
     parentRow<&ShortTermReferencePictureEntry::parentSliceId>("shortTermReferencePictures.parentSliceId",
                                                               ParentCollection::Slices),
     enumRow<&ShortTermReferencePictureEntry::deltaPocOrigin>("shortTermReferencePictures.deltaPocOrigin",
@@ -104,7 +104,7 @@ constexpr RuleRow<ShortTermReferencePictureEntry> kShortTermReferenceRules[] = {
                                                           "short-term RPS index must be in [0, 31]"),
 };
 
-constexpr RuleRow<LongTermReferencePictureEntry> kLongTermReferenceRules[] = {
+constexpr std::tuple kLongTermReferenceRules{
     parentRow<&LongTermReferencePictureEntry::parentSliceId>("longTermReferencePictures.parentSliceId",
                                                              ParentCollection::Slices),
     enumRow<&LongTermReferencePictureEntry::origin>("longTermReferencePictures.origin", kHighestValueOrigin),
@@ -112,7 +112,7 @@ constexpr RuleRow<LongTermReferencePictureEntry> kLongTermReferenceRules[] = {
                                                          "long-term RPS index must be in [0, 31]"),
 };
 
-constexpr RuleRow<DpbSnapshotEntry> kDpbSnapshotRules[] = {
+constexpr std::tuple kDpbSnapshotRules{
     parentRow<&DpbSnapshotEntry::parentSliceId>("dpbSnapshotEntries.parentSliceId", ParentCollection::Slices),
     enumRow<&DpbSnapshotEntry::status>("dpbSnapshotEntries.status", kHighestReferenceStatus),
     enumRow<&DpbSnapshotEntry::origin>("dpbSnapshotEntries.origin", kHighestValueOrigin),
@@ -121,7 +121,7 @@ constexpr RuleRow<DpbSnapshotEntry> kDpbSnapshotRules[] = {
 
 // --- pictures -------------------------------------------------------------------------------
 
-constexpr RuleRow<PictureAnalysisSummary> kPictureRules[] = {
+constexpr std::tuple kPictureRules{
     parentRow<&PictureAnalysisSummary::parentStreamAnalysisId>("pictures.parentStreamAnalysisId",
                                                                ParentCollection::Stream),
     enumRow<&PictureAnalysisSummary::pictureType>("pictures.pictureType", kHighestPictureType),
@@ -146,7 +146,7 @@ bool hasUnresolvedRelatedObject(const ValidationContext& context, const Analysis
     return error.relatedObjectId && !context.identities.contains(*error.relatedObjectId);
 }
 
-constexpr RuleRow<AnalysisErrorInfo> kErrorRules[] = {
+constexpr std::tuple kErrorRules{
     parentRow<&AnalysisErrorInfo::parentStreamAnalysisId>("errors.parentStreamAnalysisId", ParentCollection::Stream),
     enumRow<&AnalysisErrorInfo::severity>("errors.severity", kHighestErrorSeverity),
     ConditionRow<AnalysisErrorInfo>{"errors.relatedObjectId", &hasUnresolvedRelatedObject, Kind::MissingParent,
@@ -175,29 +175,27 @@ void checkSyntaxElements(ValidationContext& context, const StableId& objectId,
 
 void validateRootFields(ValidationContext& context)
 {
-    applyRules<StreamAnalysis>(context, context.document(), kRootRules);
+    applyRules<kRootRules>(context, context.document());
 }
 
 void validateStreamCollections(ValidationContext& context)
 {
     const StreamAnalysis& document = context.document();
-    validateElements<NalUnitInfo>(context, document.nalUnits, kNalUnitRules);
-    validateElements(context, document.parameterSets, parameterSetRules());
-    validateElements<SeiMessageInfo>(context, document.seiMessages, kSeiMessageRules);
-    validateElements<SliceInfo>(context, document.slices, kSliceRules);
-    validateElements<ReferencePictureEntry>(context, document.referencePictures, kReferencePictureRules);
-    validateElements<ShortTermReferencePictureEntry>(context, document.shortTermReferencePictures,
-                                                     kShortTermReferenceRules);
-    validateElements<LongTermReferencePictureEntry>(context, document.longTermReferencePictures,
-                                                    kLongTermReferenceRules);
-    validateElements<DpbSnapshotEntry>(context, document.dpbSnapshotEntries, kDpbSnapshotRules);
+    validateElements<kNalUnitRules>(context, document.nalUnits);
+    validateParameterSets(context);
+    validateElements<kSeiMessageRules>(context, document.seiMessages);
+    validateElements<kSliceRules>(context, document.slices);
+    validateElements<kReferencePictureRules>(context, document.referencePictures);
+    validateElements<kShortTermReferenceRules>(context, document.shortTermReferencePictures);
+    validateElements<kLongTermReferenceRules>(context, document.longTermReferencePictures);
+    validateElements<kDpbSnapshotRules>(context, document.dpbSnapshotEntries);
     context.pictureSizes.reserve(document.pictures.size());
-    validateElements<PictureAnalysisSummary>(context, document.pictures, kPictureRules, &recordPictureSize);
+    validateElements<kPictureRules>(context, document.pictures, &recordPictureSize);
 }
 
 void validateErrors(ValidationContext& context)
 {
-    validateElements<AnalysisErrorInfo>(context, context.document().errors, kErrorRules);
+    validateElements<kErrorRules>(context, context.document().errors);
 }
 
 }  // namespace vexilo::analysis::validation
