@@ -2,14 +2,14 @@
 
 #include "validation/ValidationContext.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <type_traits>
 #include <utility>
-#include <cstddef>
-#include <tuple>
 #include <vector>
 
 // Rule tables: each collection's rules are one tuple of rows in validation order,
@@ -211,8 +211,12 @@ constexpr ConditionRow<Record> parserErrorCodeRow(std::string_view field, std::s
 
 // --- walking the tables ---------------------------------------------------------------------
 
+// Each row is applied inline where its table is walked: an out-of-line applyRow would be
+// shared by every row of its kind and would read the row's reader through a pointer again.
+
 template <typename Record>
-[[gnu::always_inline]] inline void applyRow(ValidationContext& context, const Record& record, const RangeRow<Record>& row)
+[[gnu::always_inline]] inline void applyRow(ValidationContext& context, const Record& record,
+                                             const RangeRow<Record>& row)
 {
     const std::optional<std::int64_t> value = row.value(record);
     if (value && (*value < row.min || *value > row.max)) {
@@ -221,7 +225,8 @@ template <typename Record>
 }
 
 template <typename Record>
-[[gnu::always_inline]] inline void applyRow(ValidationContext& context, const Record& record, const ParentRow<Record>& row)
+[[gnu::always_inline]] inline void applyRow(ValidationContext& context, const Record& record,
+                                             const ParentRow<Record>& row)
 {
     if (const std::optional<StableId> reference = row.reference(record)) {
         checkParentReference(context, record.id, *reference, row.parent, row.field);
@@ -229,13 +234,15 @@ template <typename Record>
 }
 
 template <typename Record>
-[[gnu::always_inline]] inline void applyRow(ValidationContext& context, const Record& record, const StringRow<Record>& row)
+[[gnu::always_inline]] inline void applyRow(ValidationContext& context, const Record& record,
+                                             const StringRow<Record>& row)
 {
     checkSchemaString(context, record.id, row.value(record), row.required, row.field);
 }
 
 template <typename Record>
-[[gnu::always_inline]] inline void applyRow(ValidationContext& context, const Record& record, const ConditionRow<Record>& row)
+[[gnu::always_inline]] inline void applyRow(ValidationContext& context, const Record& record,
+                                             const ConditionRow<Record>& row)
 {
     if (row.fails(context, record)) {
         context.report(row.kind, record.id, std::string(row.field), row.message);
@@ -243,7 +250,8 @@ template <typename Record>
 }
 
 template <typename Record>
-[[gnu::always_inline]] inline void applyRow(ValidationContext& context, const Record& record, const ListRow<Record>& row)
+[[gnu::always_inline]] inline void applyRow(ValidationContext& context, const Record& record,
+                                             const ListRow<Record>& row)
 {
     row.apply(context, record);
 }
