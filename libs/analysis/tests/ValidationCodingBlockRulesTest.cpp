@@ -56,6 +56,29 @@ void setSpsSizes(StreamAnalysis& d, std::vector<std::pair<std::uint32_t, std::ui
     }
 }
 
+// A slice's reference list of `count` entries after the base one, and one PU per
+// reference (cloned from the base PU) in the given order: lookups that jump back
+// and forth within the list, as inter PUs make them.
+StableId listedReference(std::uint64_t index) { return StableId{0x5, 100 + index}; }
+
+void addReferencesInOrder(StreamAnalysis& d, std::uint64_t count, const std::vector<StableId>& references)
+{
+    for (std::uint64_t index = 0; index < count; ++index) {
+        d.referencePictures.push_back(ReferencePictureEntry{.id = listedReference(index),
+                                                            .parentSliceId = ids::kSlice,
+                                                            .list = ReferenceList::L0,
+                                                            .listIndex = static_cast<std::uint8_t>(index % 16),
+                                                            .status = ReferenceStatus::Available});
+    }
+    std::uint64_t next = 100;
+    for (const StableId& reference : references) {
+        PuInfo pu = d.pus[0];
+        pu.id = StableId{0xc, next++};
+        pu.referencePictureL0Id = reference;
+        d.pus.push_back(pu);
+    }
+}
+
 CuInfo cuInOtherCtu()
 {
     CuInfo cu;
@@ -373,6 +396,15 @@ std::vector<MutationCase> puCases()
          }),
          {{Kind::WrongParentType, ids::kPu, "pus.referencePictureL0Id", ""},
           {Kind::MissingParent, ids::kPu, "pus.referencePictureL1Id", ""}}},
+        {"references back and forth in a long list resolve, and a missing one or a CU does not",
+         [](StreamAnalysis& d) {
+             addReferencesInOrder(d, 20,
+                                  {listedReference(19), listedReference(12), listedReference(2), ids::kReferencePicture,
+                                   listedReference(5), StableId{0x5, 99}, listedReference(19), ids::kLeafCu,
+                                   listedReference(18)});
+         },
+         {{Kind::MissingParent, StableId{0xc, 105}, "pus.referencePictureL0Id", ""},
+          {Kind::WrongParentType, StableId{0xc, 107}, "pus.referencePictureL0Id", ""}}},
     };
 }
 

@@ -203,7 +203,9 @@ public:
 private:
     // Builders store children in the order of their parents, so consecutive lookups
     // mostly land on the last parent found or a few records after it (past the
-    // split nodes of a quadtree). That shortcut is exact only while every id of the
+    // split nodes of a quadtree). References into a slice's short list of reference
+    // pictures move back and forth within it, so the records just before the last one
+    // found are searched too. That shortcut is exact only while every id of the
     // collection is unique: then any holder is the first one.
     static constexpr std::size_t kNearbyWindow = 8;
 
@@ -213,7 +215,16 @@ private:
             return std::nullopt;
         }
         const std::size_t end = std::min(hint_ + kNearbyWindow, records_.size());
-        for (std::size_t candidate = hint_; candidate < end; ++candidate) {
+        if (const std::optional<std::size_t> ahead = positionWithin(id, hint_, end)) {
+            return ahead;
+        }
+        return positionWithin(id, hint_ - std::min(hint_, kNearbyWindow), hint_);
+    }
+
+    [[nodiscard]] std::optional<std::size_t> positionWithin(const StableId& id, std::size_t begin,
+                                                            std::size_t end) const
+    {
+        for (std::size_t candidate = begin; candidate < end; ++candidate) {
             if (records_[candidate].id == id) {
                 hint_ = candidate;
                 return candidate;
