@@ -43,5 +43,30 @@ TEST(HolderIndex, KeepsTheFirstHolderOfEveryIdThroughGrowth)
     EXPECT_FALSE(HolderIndex<IdAt>(IdAt{&ids}).find(ids[0], found)) << "an empty index holds nothing";
 }
 
+// Reserved tables take any size, so probes wrap past a last slot that is not a power of two
+// less one; every count up to a few hundred fills its table to the reserve with hashed-looking
+// ids and then with each id again.
+TEST(HolderIndex, ReservedTablesOfAnySizeKeepEveryFirstHolder)
+{
+    for (std::size_t count = 1; count <= 300; ++count) {
+        std::vector<StableId> ids;
+        for (std::uint64_t i = 0; i < count; ++i) {
+            ids.push_back(StableId{i * 0x9e3779b97f4a7c15ULL + count, ~i});
+        }
+        for (std::size_t i = 0; i < count; ++i) {
+            ids.push_back(ids[i]);
+        }
+        HolderIndex<IdAt> index(IdAt{&ids});
+        index.reserve(count);
+        for (std::size_t holder = 0; holder < ids.size(); ++holder) {
+            const auto insertion = index.insert(ids[holder], holder);
+            ASSERT_EQ(insertion.inserted, holder < count) << count << " ids, holder " << holder;
+            ASSERT_EQ(insertion.stored, holder % count) << count << " ids, holder " << holder;
+        }
+        std::uint64_t found = 0;
+        EXPECT_FALSE(index.find(StableId{count, count}, found)) << count << " ids";
+    }
+}
+
 }  // namespace
 }  // namespace vexilo::analysis::validation
