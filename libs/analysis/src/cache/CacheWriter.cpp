@@ -261,7 +261,9 @@ private:
     OptionalCacheError writePictureFiles(const CacheManifest& manifest,
                                          const PreviousCache& previous)
     {
-        const PictureDocumentSplit split(analysis_);
+        const PictureDocumentSplit split(analysis_, options_.documentValidated
+                                                        ? PictureDocumentSplit::Identities::validated
+                                                        : PictureDocumentSplit::Identities::unchecked);
         // One document at a time, refilled in place: a long stream's picture documents never
         // sit in memory together, and their collections are not reallocated per picture.
         StreamAnalysis document;
