@@ -30,9 +30,13 @@ public:
         // The base class writes the table's vtable whole and remembers it as a new one; when an
         // equal one was written before, the new one is taken back here, exactly as the base
         // class's own search would have done.
+        const bool dedup = dedup_vtables_;
         dedup_vtables_ = false;
         const flatbuffers::uoffset_t table = EndTable(start);
-        dedup_vtables_ = true;
+        dedup_vtables_ = dedup;
+        if (!dedup) {
+            return table;
+        }
         const flatbuffers::uoffset_t written = GetSize();
         indexRememberedVtablesButNewest();
         // A collection's tables come one after another, and most share the shape of the one before.
