@@ -1,5 +1,5 @@
-// The worker's blocks pass over one clip in this process, each frame serialised into its packet
-// as the frame channel does but not sent: the CPU time of the analysis alone (user and system),
+// The worker's blocks pass over one clip in this process, each frame made into its packet's
+// framing as the frame channel does but not sent: the CPU time of the analysis alone (user and system),
 // its page faults and its peak, without the desktop's reading pace, beside
 // `ffmpeg -threads 1 -f null` on the same clip. The open to every picture's blocks has the goal
 // 1.6x that reference; the analysis alone is the part of it that the worker decides.
@@ -9,7 +9,6 @@
 #include "vexilo/bench/BenchSupport.h"
 #include "vexilo/protocol/FramePacket.h"
 
-#include <QByteArray>
 #include <QTemporaryDir>
 
 #include <sys/resource.h>
@@ -38,14 +37,14 @@ int main(int argc, char** argv)
         argc > 2 ? std::filesystem::path(argv[2]) : std::filesystem::path(temporary.path().toStdString());
     std::filesystem::create_directories(cacheRoot);
     analyzer::CancelRequest cancel;
-    QByteArray bytes;
+    protocol::FramePacketFraming framing;
     std::uint64_t sequence = 0;
     analyzer::FrameSink sink = [&](domain::PictureInfo picture, domain::VideoFrame frame) {
         protocol::AnalyzerFramePacket packet;
         packet.sequence = ++sequence;
         packet.picture = std::move(picture);
         packet.frame = std::move(frame);
-        return protocol::serializeAnalyzerFramePacketInto(packet, bytes);
+        return protocol::serializeAnalyzerFramePacketFramingInto(packet, framing);
     };
     bool ffmpegFailed = false;
     const double reference = bench::childCpuSecondsOf(

@@ -189,8 +189,8 @@ TEST(WorkerFramePacket, SequenceAdvancesAlsoForRefusedPackets)
     EXPECT_EQ(sockets.readPacket()->sequence, 3);
 }
 
-// The sender keeps one buffer for all its packets: a small packet after a large one must
-// carry nothing of the large one, and the reader must find each whole.
+// Packets go out as their framing with the frame's own planes in between: a small packet after a
+// large one must carry nothing of the large one, and the reader must find each whole.
 TEST(WorkerFramePacket, SmallPacketAfterALargeOneArrivesWhole)
 {
     SocketPair sockets;

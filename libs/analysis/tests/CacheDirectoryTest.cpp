@@ -269,6 +269,60 @@ TEST(CachePictureDocumentTest, BlocksFollowTheFirstHolderOfTheirParentsIdentity)
     EXPECT_EQ(idsOf(pictures[2].tus), (std::vector<StableId>{ids::rootTu(2), ids::leafTu(2)}));
 }
 
+template <typename Record>
+void moveToEnd(std::vector<Record>& records, const StableId& id)
+{
+    const auto found =
+        std::find_if(records.begin(), records.end(), [&](const Record& record) { return record.id == id; });
+    std::rotate(found, found + 1, records.end());
+}
+
+// A validated document's blocks are placed without asking the owner table whether their
+// identities are taken, and mostly without looking their parents up in it: they must still go
+// where an unchecked split puts them, also past long runs of parents without children of a
+// kind, to parents behind the last one found, and where an error names a block.
+TEST(CachePictureDocumentTest, AValidatedDocumentSplitsAsAnUncheckedOne)
+{
+    constexpr std::uint64_t kPictures = 14;
+    StreamAnalysis analysis = makeAnalysis(kPictures, true);
+    // Only the first and last pictures keep TUs and motion vectors: the last ones' parents lie
+    // two dozen records past the first ones'.
+    const auto middlePicture = [](const StableId& parent, StableId (*idOf)(std::uint64_t)) {
+        return parent != idOf(1) && parent != idOf(kPictures);
+    };
+    std::erase_if(analysis.tus, [&](const TuInfo& tu) { return middlePicture(tu.parentCuId, ids::leafCu); });
+    std::erase_if(analysis.motionVectors,
+                  [&](const MotionVectorInfo& vector) { return middlePicture(vector.parentPuId, ids::pu); });
+    for (std::uint64_t n = 2; n < kPictures; ++n) {
+        analysis.pictures[n - 1].tuCount = 0;
+    }
+    // Picture 1's TUs and picture 3's CU come last, behind later parents; CTUs come in reverse.
+    moveToEnd(analysis.tus, ids::rootTu(1));
+    moveToEnd(analysis.tus, ids::leafTu(1));
+    moveToEnd(analysis.cus, ids::leafCu(3));
+    std::reverse(analysis.ctus.begin(), analysis.ctus.end());
+    // An error names picture 5's leaf CU.
+    analysis.errors[4].relatedObjectId = ids::leafCu(5);
+    ASSERT_TRUE(validateStreamAnalysis(analysis).empty());
+
+    const PictureDocumentSplit unchecked(analysis);
+    const PictureDocumentSplit validated(analysis, PictureDocumentSplit::Identities::validated);
+    StreamAnalysis expected;
+    StreamAnalysis document;
+    for (std::size_t index = 0; index < kPictures; ++index) {
+        SCOPED_TRACE(index);
+        unchecked.fill(index, expected);
+        validated.fill(index, document);
+        EXPECT_EQ(document, expected);
+        const std::uint64_t n = index + 1;
+        EXPECT_EQ(idsOf(document.ctus), std::vector<StableId>{ids::ctu(n)});
+        EXPECT_EQ(document.cus.size(), 2u);
+        EXPECT_EQ(document.tus.size(), n == 1 || n == kPictures ? 2u : 0u);
+        EXPECT_EQ(document.motionVectors.size(), n == 1 || n == kPictures ? 1u : 0u);
+        EXPECT_EQ(document.errors.size(), 1u);
+    }
+}
+
 TEST(CachePictureDocumentTest, PlacesSlicesByTheirKeysInOrder)
 {
     StreamAnalysis analysis = makeAnalysis(3, false);

@@ -27,6 +27,15 @@ constexpr std::uint64_t kFixedPlaneBytes = 1 + 4 + 4 + 8 + 4 + 4;
 
 // --- Writing ---------------------------------------------------------------------------
 
+std::uint64_t planeSampleBytes(const VideoFrame& frame)
+{
+    std::uint64_t bytes = 0;
+    for (const VideoPlane& plane : frame.planes) {
+        bytes += plane.samples.size();
+    }
+    return bytes;
+}
+
 std::uint64_t bodySize(const AnalyzerFramePacket& packet)
 {
     std::uint64_t size = kFixedBodyBytes + packet.frame.pixelFormatName.size() + packet.frame.packedData.size();
@@ -62,7 +71,19 @@ void writePicture(QDataStream& stream, const domain::PictureInfo& picture)
            << static_cast<qint32>(picture.height) << static_cast<qint32>(picture.bitDepth);
 }
 
-void writeFrame(QDataStream& stream, const VideoFrame& frame)
+// Where plane samples go: into the stream, or, when `sampleCuts` is given, nowhere but their
+// count, with the place they belong recorded.
+void writePlaneSamples(QDataStream& stream, const VideoPlane& plane, std::vector<qsizetype>* sampleCuts)
+{
+    if (sampleCuts == nullptr) {
+        writeBytes(stream, plane.samples.data(), plane.samples.size(), false);
+        return;
+    }
+    stream << static_cast<quint32>(plane.samples.size());
+    sampleCuts->push_back(static_cast<qsizetype>(stream.device()->pos()));
+}
+
+void writeFrame(QDataStream& stream, const VideoFrame& frame, std::vector<qsizetype>* sampleCuts)
 {
     stream << static_cast<qint64>(frame.index) << static_cast<qint32>(frame.width)
            << static_cast<qint32>(frame.height) << static_cast<qint32>(frame.bitDepth);
@@ -73,7 +94,7 @@ void writeFrame(QDataStream& stream, const VideoFrame& frame)
         stream << static_cast<qint8>(plane.planeIndex) << static_cast<qint32>(plane.width)
                << static_cast<qint32>(plane.height) << static_cast<qint64>(plane.stride)
                << static_cast<qint32>(plane.bytesPerSample);
-        writeBytes(stream, plane.samples.data(), plane.samples.size(), false);
+        writePlaneSamples(stream, plane, sampleCuts);
     }
     stream << static_cast<qint64>(frame.packedStride);
     writeBytes(stream, frame.packedData.data(), frame.packedData.size(), true);
@@ -336,6 +357,37 @@ QString packedLayoutProblem(const VideoFrame& frame)
     return {};
 }
 
+// The packet's bytes over `bytes` (whose allocation is kept), all of them or, with `sampleCuts`,
+// all but the plane samples.
+bool serializeInto(const AnalyzerFramePacket& packet, QByteArray& bytes, std::vector<qsizetype>* sampleCuts)
+{
+    // Shrinking an array keeps its allocation.
+    bytes.resize(0);
+    if (!framePacketProblem(packet).isEmpty()) {
+        return false;
+    }
+    // Sized up front so that an oversized frame is refused before anything is allocated.
+    const std::uint64_t size = bodySize(packet);
+    if (size > kMaxFramePacketBodySize) {
+        return false;
+    }
+    const std::uint64_t leftOut = sampleCuts == nullptr ? 0 : planeSampleBytes(packet.frame);
+
+    bytes.reserve(static_cast<qsizetype>(static_cast<std::uint64_t>(kFramePacketHeaderSize) + size - leftOut));
+    QDataStream stream(&bytes, QIODevice::WriteOnly);
+    configured(stream);
+    stream << kFramePacketMagic << kFramePacketVersion << kFramePacketFlags << static_cast<quint64>(size);
+    stream << static_cast<qint64>(packet.sequence);
+    writePicture(stream, packet.picture);
+    writeFrame(stream, packet.frame, sampleCuts);
+    const bool complete = static_cast<std::uint64_t>(bytes.size() - kFramePacketHeaderSize) + leftOut == size;
+    if (stream.status() != QDataStream::Ok || !complete) {
+        bytes.resize(0);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 PlaneExtent expectedPlaneExtent(const VideoFrame& frame, std::size_t planeIndex)
@@ -396,27 +448,14 @@ QByteArray serializeAnalyzerFramePacket(const AnalyzerFramePacket& packet)
 
 bool serializeAnalyzerFramePacketInto(const AnalyzerFramePacket& packet, QByteArray& bytes)
 {
-    // Shrinking an array keeps its allocation.
-    bytes.resize(0);
-    if (!framePacketProblem(packet).isEmpty()) {
-        return false;
-    }
-    // Sized up front so that an oversized frame is refused before anything is allocated.
-    const std::uint64_t size = bodySize(packet);
-    if (size > kMaxFramePacketBodySize) {
-        return false;
-    }
+    return serializeInto(packet, bytes, nullptr);
+}
 
-    bytes.reserve(static_cast<qsizetype>(static_cast<std::uint64_t>(kFramePacketHeaderSize) + size));
-    QDataStream stream(&bytes, QIODevice::WriteOnly);
-    configured(stream);
-    stream << kFramePacketMagic << kFramePacketVersion << kFramePacketFlags << static_cast<quint64>(size);
-    stream << static_cast<qint64>(packet.sequence);
-    writePicture(stream, packet.picture);
-    writeFrame(stream, packet.frame);
-    const bool complete = static_cast<std::uint64_t>(bytes.size() - kFramePacketHeaderSize) == size;
-    if (stream.status() != QDataStream::Ok || !complete) {
-        bytes.resize(0);
+bool serializeAnalyzerFramePacketFramingInto(const AnalyzerFramePacket& packet, FramePacketFraming& framing)
+{
+    framing.sampleCuts.clear();
+    if (!serializeInto(packet, framing.bytes, &framing.sampleCuts)) {
+        framing.sampleCuts.clear();
         return false;
     }
     return true;

@@ -119,6 +119,38 @@ TEST(FramePacket, HeaderAndEmptyPackedDataFollowTheWireLayout)
     EXPECT_EQ(bytes.last(12), QByteArray::fromHex("0000000000000000ffffffff"));
 }
 
+// The framing with each plane's samples put back at its cut, the way the worker sends a packet.
+QByteArray joined(const FramePacketFraming& framing, const VideoFrame& frame)
+{
+    QByteArray bytes;
+    qsizetype framed = 0;
+    for (std::size_t index = 0; index < framing.sampleCuts.size(); ++index) {
+        const std::vector<std::uint8_t>& samples = frame.planes[index].samples;
+        bytes += framing.bytes.sliced(framed, framing.sampleCuts[index] - framed);
+        bytes += QByteArray(reinterpret_cast<const char*>(samples.data()), static_cast<qsizetype>(samples.size()));
+        framed = framing.sampleCuts[index];
+    }
+    return bytes + framing.bytes.sliced(framed);
+}
+
+// The framing leaves out exactly the plane samples, and a framing reused for a smaller packet,
+// or refused, keeps nothing of the one before.
+TEST(FramePacket, FramingAroundThePlaneSamplesMakesTheSameBytes)
+{
+    FramePacketFraming framing;
+    for (const AnalyzerFramePacket& packet : {planarPacket(7, 5, ChromaFormat::Yuv420, 10),
+                                              planarPacket(2, 2, ChromaFormat::Yuv444, 8), packedPacket()}) {
+        ASSERT_TRUE(serializeAnalyzerFramePacketFramingInto(packet, framing));
+        EXPECT_EQ(framing.sampleCuts.size(), packet.frame.planes.size());
+        EXPECT_EQ(joined(framing, packet.frame), serializeAnalyzerFramePacket(packet));
+    }
+    AnalyzerFramePacket refused = planarPacket(2, 2, ChromaFormat::Yuv420, 8);
+    refused.sequence = 0;
+    EXPECT_FALSE(serializeAnalyzerFramePacketFramingInto(refused, framing));
+    EXPECT_TRUE(framing.bytes.isEmpty());
+    EXPECT_TRUE(framing.sampleCuts.empty());
+}
+
 TEST(FramePacket, AbsentOptionalsTravelAsSentinels)
 {
     AnalyzerFramePacket packet = planarPacket(2, 2, ChromaFormat::Yuv420, 8);

@@ -7,24 +7,42 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <array>
 #include <cerrno>
+#include <span>
 #include <utility>
+#include <vector>
 
 namespace vexilo::analyzer {
 namespace {
 
-// Writes every byte to the non-blocking socket descriptor, waiting while the peer's buffer is full;
-// gives up when `stop` becomes readable.
-bool writeAll(int descriptor, int stop, const char* data, std::size_t size)
+// Drops the first `count` bytes of the pieces.
+void skipWritten(std::span<iovec>& pieces, std::size_t count)
 {
-    while (size > 0) {
-        const ssize_t written = ::send(descriptor, data, size, MSG_NOSIGNAL);
+    while (!pieces.empty() && count >= pieces.front().iov_len) {
+        count -= pieces.front().iov_len;
+        pieces = pieces.subspan(1);
+    }
+    if (!pieces.empty()) {
+        pieces.front().iov_base = static_cast<char*>(pieces.front().iov_base) + count;
+        pieces.front().iov_len -= count;
+    }
+}
+
+// Writes every byte of the pieces, in order, to the non-blocking socket descriptor, waiting while
+// the peer's buffer is full; gives up when `stop` becomes readable.
+bool writeAll(int descriptor, int stop, std::span<iovec> pieces)
+{
+    while (!pieces.empty()) {
+        msghdr message{};
+        message.msg_iov = pieces.data();
+        message.msg_iovlen = pieces.size();
+        const ssize_t written = ::sendmsg(descriptor, &message, MSG_NOSIGNAL);
         if (written > 0) {
-            data += written;
-            size -= static_cast<std::size_t>(written);
+            skipWritten(pieces, static_cast<std::size_t>(written));
             continue;
         }
         if (written < 0 && errno == EINTR) {
@@ -40,6 +58,24 @@ bool writeAll(int descriptor, int stop, const char* data, std::size_t size)
         return false;
     }
     return true;
+}
+
+// The framing around the plane samples, and the samples where the frame holds them. An iovec
+// names writable memory whatever the call does with it; sendmsg only reads it.
+std::vector<iovec> piecesOf(const protocol::FramePacketFraming& framing, const domain::VideoFrame& frame)
+{
+    std::vector<iovec> pieces;
+    auto* framingBytes = const_cast<char*>(framing.bytes.constData());
+    qsizetype framed = 0;
+    for (std::size_t plane = 0; plane < framing.sampleCuts.size(); ++plane) {
+        const qsizetype cut = framing.sampleCuts[plane];
+        const std::vector<std::uint8_t>& samples = frame.planes[plane].samples;
+        pieces.push_back({framingBytes + framed, static_cast<std::size_t>(cut - framed)});
+        pieces.push_back({const_cast<std::uint8_t*>(samples.data()), samples.size()});
+        framed = cut;
+    }
+    pieces.push_back({framingBytes + framed, static_cast<std::size_t>(framing.bytes.size() - framed)});
+    return pieces;
 }
 
 // A frame is megabytes and the desktop reads it in bursts: with the default buffer of a couple of
@@ -80,6 +116,15 @@ FramePacketSender::FramePacketSender(QLocalSocket& socket, std::uint64_t maxQueu
     writer_ = std::thread([this] { writeQueuedPackets(); });
 }
 
+std::uint64_t FramePacketSender::QueuedPacket::size() const
+{
+    std::uint64_t bytes = static_cast<std::uint64_t>(framing.bytes.size());
+    for (const domain::VideoPlane& plane : frame.planes) {
+        bytes += plane.samples.size();
+    }
+    return bytes;
+}
+
 FramePacketSender::~FramePacketSender()
 {
     abandon();
@@ -88,28 +133,18 @@ FramePacketSender::~FramePacketSender()
     }
 }
 
-QByteArray FramePacketSender::takeSpareBuffer()
-{
-    const std::scoped_lock lock(mutex_);
-    if (spare_.empty()) {
-        return {};
-    }
-    QByteArray buffer = std::move(spare_.back());
-    spare_.pop_back();
-    return buffer;
-}
-
 bool FramePacketSender::send(domain::PictureInfo picture, domain::VideoFrame frame)
 {
     protocol::AnalyzerFramePacket packet;
     packet.sequence = ++sequence_;
     packet.picture = std::move(picture);
     packet.frame = std::move(frame);
-    QByteArray bytes = takeSpareBuffer();
-    if (!protocol::serializeAnalyzerFramePacketInto(packet, bytes)) {
+    QueuedPacket queued;
+    if (!protocol::serializeAnalyzerFramePacketFramingInto(packet, queued.framing)) {
         return false;
     }
-    const auto size = static_cast<std::uint64_t>(bytes.size());
+    queued.frame = std::move(packet.frame);
+    const std::uint64_t size = queued.size();
     std::unique_lock lock(mutex_);
     // One packet is always let in, however large, so that a frame above the bound still goes.
     changed_.wait(lock, [&] {
@@ -119,7 +154,7 @@ bool FramePacketSender::send(domain::PictureInfo picture, domain::VideoFrame fra
         return false;
     }
     queuedBytes_ += size;
-    queued_.push_back(std::move(bytes));
+    queued_.push_back(std::move(queued));
     changed_.notify_all();
     return true;
 }
@@ -132,20 +167,18 @@ void FramePacketSender::writeQueuedPackets()
         if (queued_.empty()) {
             return;
         }
-        QByteArray bytes = std::move(queued_.front());
+        QueuedPacket packet = std::move(queued_.front());
         queued_.pop_front();
         lock.unlock();
-        const bool written =
-            writeAll(descriptor_, stop_, bytes.constData(), static_cast<std::size_t>(bytes.size()));
+        std::vector<iovec> pieces = piecesOf(packet.framing, packet.frame);
+        const bool written = writeAll(descriptor_, stop_, pieces);
         lock.lock();
-        queuedBytes_ -= static_cast<std::uint64_t>(bytes.size());
+        queuedBytes_ -= packet.size();
         if (!written) {
             // The reader is gone or stuck: what is still queued would only wait for the same.
             failed_ = true;
             queued_.clear();
             queuedBytes_ = 0;
-        } else if (spare_.size() < 2) {
-            spare_.push_back(std::move(bytes));
         }
         changed_.notify_all();
     }
@@ -172,8 +205,8 @@ void FramePacketSender::abandon()
         }
         finishing_ = true;
         // A packet being written still counts until its write returns.
-        for (const QByteArray& bytes : queued_) {
-            queuedBytes_ -= static_cast<std::uint64_t>(bytes.size());
+        for (const QueuedPacket& packet : queued_) {
+            queuedBytes_ -= packet.size();
         }
         queued_.clear();
     }

@@ -2,15 +2,14 @@
 
 #include "vexilo/domain/PictureInfo.h"
 #include "vexilo/domain/VideoFrame.h"
+#include "vexilo/protocol/FramePacket.h"
 
-#include <QByteArray>
 
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <mutex>
 #include <thread>
-#include <vector>
 
 class QLocalSocket;
 
@@ -27,10 +26,10 @@ inline constexpr std::uint64_t kMaxQueuedFramePacketBytes = 64ULL * 1024 * 1024;
 // serialises a packet and queues it; a thread of the sender's own writes the queue to the
 // socket, so that a desktop that is busy for a moment (as it is while the stream opens) does
 // not hold the analysis up. The queue is bounded: a reader that stays slower than the analysis
-// slows it down instead of growing memory. A frame is megabytes: packets are serialised into
-// buffers that are reused, and the bytes go to the socket's descriptor directly rather than
-// through a second copy in the socket's own buffer, because fresh allocations of that size cost
-// more in page faults than the copies themselves.
+// slows it down instead of growing memory. A frame is megabytes: only the bytes around its
+// samples are serialised, and the packet goes to the socket's descriptor from those and from the
+// frame's own planes, neither through a copy of the samples into one packet array nor through a
+// second copy in the socket's own buffer.
 class FramePacketSender {
 public:
     // Enlarges the connected socket's send buffer so that a frame rarely waits on the reader.
@@ -54,9 +53,15 @@ public:
     void abandon();
 
 private:
+    // A packet waiting for the socket: its framing and the frame whose samples go between.
+    struct QueuedPacket {
+        protocol::FramePacketFraming framing;
+        domain::VideoFrame frame;
+        [[nodiscard]] std::uint64_t size() const;
+    };
+
     void writeQueuedPackets();
     void stopWriter();
-    [[nodiscard]] QByteArray takeSpareBuffer();
 
     int descriptor_ = -1;
     // Readable once the sender is abandoned: wakes a write that waits for the reader.
@@ -66,8 +71,7 @@ private:
 
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::deque<QByteArray> queued_;
-    std::vector<QByteArray> spare_;
+    std::deque<QueuedPacket> queued_;
     std::uint64_t queuedBytes_ = 0;
     bool failed_ = false;
     bool finishing_ = false;

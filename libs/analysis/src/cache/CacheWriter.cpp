@@ -261,7 +261,9 @@ private:
     OptionalCacheError writePictureFiles(const CacheManifest& manifest,
                                          const PreviousCache& previous)
     {
-        const PictureDocumentSplit split(analysis_);
+        const PictureDocumentSplit split(analysis_, options_.documentValidated
+                                                        ? PictureDocumentSplit::Identities::validated
+                                                        : PictureDocumentSplit::Identities::unchecked);
         // One document at a time, refilled in place: a long stream's picture documents never
         // sit in memory together, and their collections are not reallocated per picture.
         StreamAnalysis document;
@@ -281,7 +283,11 @@ private:
             const ManifestPictureEntry& entry = manifest.pictures[index];
             std::filesystem::path path = directory_ / entry.path;
             split.fill(index, document);
-            auto payload = encodePictureDocument(document, index, previous.picture(entry.stableId), path);
+            // Only a picture the new run left without blocks takes the earlier run's; reading every
+            // earlier picture file only to drop it would make a reanalysis pay for the old cache.
+            const std::optional<StreamAnalysis> cached =
+                hasBlockStructure(document) ? std::nullopt : previous.picture(entry.stableId);
+            auto payload = encodePictureDocument(document, index, cached, path);
             if (auto* error = std::get_if<CacheError>(&payload)) {
                 return failAfterPending(std::move(*error));
             }

@@ -64,6 +64,10 @@ StableId placedRecordId(const StreamAnalysis& analysis, std::size_t slot, std::s
 // identity being read back from the record: a document of millions of blocks needs a third
 // of the memory a table of identities would, and first touching that memory is most of what
 // placing its records costs.
+//
+// Entries whose identity the caller knows no other entry holds are hashed only once a lookup
+// needs them: the blocks of a validated document are placed through the cursor over their
+// parents, which asks the table almost never, so most of them are never hashed at all.
 class OwnerIndex {
 public:
     // Who holds an identity: a record of a placed collection (its slot), a picture summary, or
@@ -75,9 +79,10 @@ public:
     OwnerIndex(const OwnerIndex&) = delete;
     OwnerIndex& operator=(const OwnerIndex&) = delete;
 
-    void reserve(std::size_t count)
+    // Room for `count` entries, of which `hashedCount` are hashed as they come.
+    void reserve(std::size_t count, std::size_t hashedCount)
     {
-        entryIds_.reserve(count);
+        entryIds_.reserve(hashedCount);
         holders_.reserve(count);
         owners_.reserve(count);
     }
@@ -88,6 +93,7 @@ public:
         if (id.isNull()) {
             return true;
         }
+        hashPending();
         holders_.push_back(position << kKindBits | holderKind);
         owners_.push_back(owner);
         if (!entryIds_.insert(id, holders_.size() - 1).inserted) {
@@ -95,24 +101,35 @@ public:
             owners_.pop_back();
             return false;
         }
+        hashedEntries_ = holders_.size();
         return true;
     }
 
-    [[nodiscard]] const DocumentIndex* find(const StableId& id) const
+    // Gives the (non-null) identity its owner; the caller knows that no entry holds it yet, nor
+    // will one before it is hashed.
+    void insertUnheld(const StableId& id, std::uint64_t holderKind, std::size_t position, DocumentIndex owner)
+    {
+        if (!id.isNull()) {
+            holders_.push_back(position << kKindBits | holderKind);
+            owners_.push_back(owner);
+        }
+    }
+
+    [[nodiscard]] const DocumentIndex* find(const StableId& id)
     {
         std::uint64_t entry = 0;
-        if (id.isNull() || !entryIds_.find(id, entry)) {
+        if (id.isNull() || !findEntry(id, entry)) {
             return nullptr;
         }
         return &owners_[entry];
     }
 
-    // The position of the record whose entry the identity has, when that record is one of the
-    // placed collection in `slot`.
-    [[nodiscard]] std::optional<std::size_t> holderPosition(const StableId& id, std::size_t slot) const
+    // The position of the record whose entry the identity has, when that entry is of the kind
+    // given (a placed collection's slot or kPictureSummary).
+    [[nodiscard]] std::optional<std::size_t> holderPosition(const StableId& id, std::uint64_t holderKind)
     {
         std::uint64_t entry = 0;
-        if (id.isNull() || !entryIds_.find(id, entry) || (holders_[entry] & kKindMask) != slot) {
+        if (id.isNull() || !findEntry(id, entry) || (holders_[entry] & kKindMask) != holderKind) {
             return std::nullopt;
         }
         return static_cast<std::size_t>(holders_[entry] >> kKindBits);
@@ -127,6 +144,25 @@ private:
         const OwnerIndex* index;
         StableId operator()(std::uint64_t entry) const { return index->idOfHolder(index->holders_[entry]); }
     };
+
+    bool findEntry(const StableId& id, std::uint64_t& entry)
+    {
+        hashPending();
+        return entryIds_.find(id, entry);
+    }
+
+    // Entries are hashed in the order they came, so the first holder of an identity stays its
+    // owner as if each had been hashed at once.
+    void hashPending()
+    {
+        if (hashedEntries_ == holders_.size()) {
+            return;
+        }
+        entryIds_.reserve(holders_.size());
+        for (; hashedEntries_ < holders_.size(); ++hashedEntries_) {
+            entryIds_.insert(idOfHolder(holders_[hashedEntries_]), hashedEntries_);
+        }
+    }
 
     [[nodiscard]] StableId idOfHolder(std::uint64_t holder) const
     {
@@ -145,6 +181,8 @@ private:
     validation::HolderIndex<EntryId> entryIds_;
     std::vector<std::uint64_t> holders_;
     std::vector<DocumentIndex> owners_;
+    // Entries before this one are in entryIds_.
+    std::size_t hashedEntries_ = 0;
 };
 
 // Picture positions by one key of their summaries, sorted once: the first summary that
@@ -185,8 +223,9 @@ private:
     std::vector<Entry> entries_;
 };
 
-// Which picture document a slice belongs to, by the summary's keys.
+// Which picture document a slice or CTU belongs to, by the summary's keys.
 struct PictureKeyTables {
+    PictureKeyIndex<StableId> bySummaryId;
     PictureKeyIndex<std::uint64_t> byPictureId;
     PictureKeyIndex<std::int64_t> byDisplayIndex;
     PictureKeyIndex<std::int32_t> byPoc;
@@ -218,7 +257,7 @@ std::optional<DocumentIndex> lookUp(const PictureKeyIndex<Key>& index, const std
     return index.find(key);
 }
 
-std::optional<DocumentIndex> lookUp(const OwnerIndex& owners, const std::optional<StableId>& id)
+std::optional<DocumentIndex> lookUp(OwnerIndex& owners, const std::optional<StableId>& id)
 {
     if (!id) {
         return std::nullopt;
@@ -267,7 +306,8 @@ class ParentCursor {
 public:
     ParentCursor(const std::vector<Parent>& parents, const std::vector<DocumentIndex>& ownerOfParent,
                  bool firstHoldersOnly)
-        : parents_(parents), ownerOfParent_(ownerOfParent), usable_(firstHoldersOnly)
+        : parents_(parents), ownerOfParent_(ownerOfParent), usable_(firstHoldersOnly),
+          longScanBudget_(parents.size())
     {
     }
 
@@ -277,16 +317,23 @@ public:
         if (!usable_ || parentId.isNull()) {
             return std::nullopt;
         }
-        const std::size_t scanEnd = std::min(parents_.size(), cursor_ + kScanLength);
-        for (std::size_t position = cursor_; position < scanEnd; ++position) {
-            if (parents_[position].id == parentId) {
-                cursor_ = position;
-                // A parent placed nowhere made no entry; the identity may still have an owner.
-                const DocumentIndex owner = ownerOfParent_[position];
-                return owner != kUnplaced ? std::optional<DocumentIndex>(owner) : std::nullopt;
-            }
+        std::optional<std::size_t> position = scanFor(parentId, kScanLength);
+        if (!position && longScanBudget_ > 0) {
+            // Runs of parents without children of this kind (skipped CUs have no TUs, intra PUs
+            // no motion vectors) are passed by a longer scan. Such scans together go over the
+            // parents at most once more, so children whose parents lie behind cost the table's
+            // answer, never a search per child through the whole collection.
+            const std::size_t budget = longScanBudget_;
+            position = scanFor(parentId, budget);
+            longScanBudget_ = position ? budget - (*position - cursor_) : 0;
         }
-        return std::nullopt;
+        if (!position) {
+            return std::nullopt;
+        }
+        cursor_ = *position;
+        // A parent placed nowhere made no entry; the identity may still have an owner.
+        const DocumentIndex owner = ownerOfParent_[*position];
+        return owner != kUnplaced ? std::optional<DocumentIndex>(owner) : std::nullopt;
     }
 
     // Where the scan goes on from after the table found the parent elsewhere.
@@ -296,17 +343,34 @@ private:
     // The split nodes of a quadtree between two leaves, and a little more.
     static constexpr std::size_t kScanLength = 8;
 
+    [[nodiscard]] std::optional<std::size_t> scanFor(const StableId& parentId, std::size_t length) const
+    {
+        const std::size_t scanEnd = std::min(parents_.size(), cursor_ + length);
+        for (std::size_t position = cursor_; position < scanEnd; ++position) {
+            if (parents_[position].id == parentId) {
+                return position;
+            }
+        }
+        return std::nullopt;
+    }
+
     const std::vector<Parent>& parents_;
     const std::vector<DocumentIndex>& ownerOfParent_;
     bool usable_;
     std::size_t cursor_ = 0;
+    // Parents the longer scans may still pass over.
+    std::size_t longScanBudget_;
 };
 
 // Works out the picture of every record, collection by collection: a slice by its
 // picture's keys, everything else through the owner of an object placed before it.
 class PicturePlanner {
 public:
-    explicit PicturePlanner(const StreamAnalysis& analysis) : analysis_(analysis), owners_(analysis) {}
+    PicturePlanner(const StreamAnalysis& analysis, PictureDocumentSplit::Identities identities)
+        : analysis_(analysis), owners_(analysis),
+          blockIdentitiesUnheld_(identities == PictureDocumentSplit::Identities::validated)
+    {
+    }
 
     std::array<Placement, PictureDocumentSplit::kPlacedCollectionCount> plan()
     {
@@ -329,7 +393,16 @@ public:
                                   lookUp(owners_, std::optional<StableId>(message.parentNalUnitId)));
             },
             OwnerEntry::ifNamed);
-        placeByParent(&StreamAnalysis::ctus, &CtuInfo::parentPictureSummaryId);
+        place(&StreamAnalysis::ctus, [this](const CtuInfo& ctu, std::size_t) {
+            // Picture summaries entered the owner table before anything else, so a summary that
+            // holds the identity is the table's answer; the table itself is asked only for what
+            // no summary holds.
+            const std::optional<StableId> parentId(ctu.parentPictureSummaryId);
+            if (const std::optional<DocumentIndex> summary = lookUp(keys_.bySummaryId, parentId)) {
+                return summary;
+            }
+            return lookUp(owners_, parentId);
+        });
         placeByPlacedParent(&StreamAnalysis::cus, &CuInfo::parentCtuId, &StreamAnalysis::ctus);
         placeByPlacedParent(&StreamAnalysis::pus, &PuInfo::parentCuId, &StreamAnalysis::cus);
         placeByPlacedParent(&StreamAnalysis::tus, &TuInfo::parentCuId, &StreamAnalysis::cus, OwnerEntry::ifNamed);
@@ -354,9 +427,11 @@ private:
     // those an error names, get an entry.
     void reserveTables()
     {
-        owners_.reserve(analysis_.pictures.size() + 2 * analysis_.slices.size() + analysis_.nalUnits.size() +
-                        analysis_.ctus.size() + analysis_.cus.size() + analysis_.pus.size() +
-                        analysis_.errors.size());
+        const std::size_t blockEntries = analysis_.ctus.size() + analysis_.cus.size() + analysis_.pus.size();
+        const std::size_t otherEntries = analysis_.pictures.size() + 2 * analysis_.slices.size() +
+                                         analysis_.nalUnits.size() + analysis_.errors.size();
+        owners_.reserve(blockEntries + otherEntries,
+                        blockIdentitiesUnheld_ ? otherEntries : blockEntries + otherEntries);
         for (const AnalysisErrorInfo& error : analysis_.errors) {
             if (error.relatedObjectId) {
                 namedByErrors_.insert(*error.relatedObjectId, {});
@@ -370,10 +445,12 @@ private:
         for (DocumentIndex index = 0; index < analysis_.pictures.size(); ++index) {
             const PictureAnalysisSummary& summary = analysis_.pictures[index];
             owners_.insert(summary.id, OwnerIndex::kPictureSummary, index, index);
+            keys_.bySummaryId.add(summary.id.isNull() ? std::nullopt : std::optional<StableId>(summary.id), index);
             keys_.byPictureId.add(summary.pictureId, index);
             keys_.byDisplayIndex.add(summary.displayIndex, index);
             keys_.byPoc.add(summary.poc, index);
         }
+        keys_.bySummaryId.seal();
         keys_.byPictureId.seal();
         keys_.byDisplayIndex.seal();
         keys_.byPoc.seal();
@@ -403,6 +480,16 @@ private:
         return entry == OwnerEntry::always || (entry == OwnerEntry::ifNamed && namedByErrors_.contains(id));
     }
 
+    // Gives a placed record's identity its owner; false when another entry held it first.
+    bool enterOwner(const StableId& id, std::size_t slot, std::size_t position, DocumentIndex owner)
+    {
+        if (blockIdentitiesUnheld_ && slot >= kFirstBlockSlot) {
+            owners_.insertUnheld(id, slot, position, owner);
+            return true;
+        }
+        return owners_.insert(id, slot, position, owner);
+    }
+
     template <typename Record, typename FindOwner>
     void place(std::vector<Record> StreamAnalysis::*collection, FindOwner findOwner,
                OwnerEntry entry = OwnerEntry::always)
@@ -418,7 +505,7 @@ private:
             const std::optional<DocumentIndex> owner = findOwner(record, position);
             ownerOfRecord.push_back(owner.value_or(kUnplaced));
             if (owner && entersOwners(entry, record.id)) {
-                firstHoldersOnly &= owners_.insert(record.id, slot, position, *owner);
+                firstHoldersOnly &= enterOwner(record.id, slot, position, *owner);
             }
         }
         firstHoldersOnly_[slot] = firstHoldersOnly;
@@ -467,6 +554,9 @@ private:
             entry);
     }
 
+    // The block collections take the last slots but for the errors'.
+    static constexpr std::size_t kFirstBlockSlot = slotOf(&StreamAnalysis::ctus);
+
     const StreamAnalysis& analysis_;
     std::array<Placement, PictureDocumentSplit::kPlacedCollectionCount> placements_;
     // Where each record of a collection went, kept while its children are placed.
@@ -475,14 +565,17 @@ private:
     // its identity.
     std::array<bool, PictureDocumentSplit::kPlacedCollectionCount> firstHoldersOnly_{};
     OwnerIndex owners_;
+    // In a validated document no two records share an identity, and a slice names a NAL unit,
+    // never a block: no entry can hold a block's identity before the block enters.
+    bool blockIdentitiesUnheld_;
     StableIdSet namedByErrors_;
     PictureKeyTables keys_;
 };
 
 }  // namespace
 
-PictureDocumentSplit::PictureDocumentSplit(const StreamAnalysis& analysis)
-    : analysis_(analysis), placements_(PicturePlanner(analysis).plan())
+PictureDocumentSplit::PictureDocumentSplit(const StreamAnalysis& analysis, Identities identities)
+    : analysis_(analysis), placements_(PicturePlanner(analysis, identities).plan())
 {
 }
 

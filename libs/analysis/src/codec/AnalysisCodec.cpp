@@ -286,7 +286,7 @@ AnalysisSerializeResult serializeStreamAnalysis(const StreamAnalysis& analysis)
 AnalysisSerializeResult serializeValidatedStreamAnalysis(const StreamAnalysis& analysis)
 {
     HugePageBuilderAllocator allocator;
-    flatbuffers::FlatBufferBuilder builder(builderInitialBytes(analysis), &allocator);
+    slots::IndexedVtableBuilder builder(builderInitialBytes(analysis), &allocator);
     const auto root =
         slots::encodeTableWithReferences<fb::AnalysisDocumentTable>(builder, analysis, documentSlots());
     if (slots::encodeBudgetExhausted(builder)) {

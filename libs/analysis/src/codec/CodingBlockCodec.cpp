@@ -177,6 +177,32 @@ flatbuffers::Offset<fb::MotionVectorTable> encodeRecord(flatbuffers::FlatBufferB
     return slots::encodeTable<fb::MotionVectorTable>(builder, record, kMotionVectorSlots);
 }
 
+flatbuffers::Offset<fb::CtuTable> encodeRecord(slots::IndexedVtableBuilder& builder, const CtuInfo& record)
+{
+    return slots::encodeTable<fb::CtuTable>(builder, record, kCtuSlots);
+}
+
+flatbuffers::Offset<fb::CuTable> encodeRecord(slots::IndexedVtableBuilder& builder, const CuInfo& record)
+{
+    return slots::encodeTable<fb::CuTable>(builder, record, kCuSlots);
+}
+
+flatbuffers::Offset<fb::PuTable> encodeRecord(slots::IndexedVtableBuilder& builder, const PuInfo& record)
+{
+    return slots::encodeTable<fb::PuTable>(builder, record, kPuSlots);
+}
+
+flatbuffers::Offset<fb::TuTable> encodeRecord(slots::IndexedVtableBuilder& builder, const TuInfo& record)
+{
+    return slots::encodeTable<fb::TuTable>(builder, record, kTuSlots);
+}
+
+flatbuffers::Offset<fb::MotionVectorTable> encodeRecord(slots::IndexedVtableBuilder& builder,
+                                                        const MotionVectorInfo& record)
+{
+    return slots::encodeTable<fb::MotionVectorTable>(builder, record, kMotionVectorSlots);
+}
+
 CtuInfo decodeRecord(const fb::CtuTable& table)
 {
     return slots::decodeTable<CtuInfo>(table, kCtuSlots);

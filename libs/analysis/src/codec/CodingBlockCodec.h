@@ -46,6 +46,13 @@ flatbuffers::Offset<fb::PuTable> encodeRecord(flatbuffers::FlatBufferBuilder& bu
 flatbuffers::Offset<fb::TuTable> encodeRecord(flatbuffers::FlatBufferBuilder& builder, const TuInfo& record);
 flatbuffers::Offset<fb::MotionVectorTable> encodeRecord(flatbuffers::FlatBufferBuilder& builder,
                                                         const MotionVectorInfo& record);
+// The same into a document's builder: blocks are most of its tables.
+flatbuffers::Offset<fb::CtuTable> encodeRecord(slots::IndexedVtableBuilder& builder, const CtuInfo& record);
+flatbuffers::Offset<fb::CuTable> encodeRecord(slots::IndexedVtableBuilder& builder, const CuInfo& record);
+flatbuffers::Offset<fb::PuTable> encodeRecord(slots::IndexedVtableBuilder& builder, const PuInfo& record);
+flatbuffers::Offset<fb::TuTable> encodeRecord(slots::IndexedVtableBuilder& builder, const TuInfo& record);
+flatbuffers::Offset<fb::MotionVectorTable> encodeRecord(slots::IndexedVtableBuilder& builder,
+                                                        const MotionVectorInfo& record);
 
 CtuInfo decodeRecord(const fb::CtuTable& table);
 CuInfo decodeRecord(const fb::CuTable& table);

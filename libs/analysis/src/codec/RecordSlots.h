@@ -8,6 +8,8 @@
 #include "vexilo/analysis/StableId.h"
 #include "vexilo/analysis/fb/common_types_generated.h"
 
+#include "codec/IndexedVtableBuilder.h"
+
 #include <flatbuffers/flatbuffers.h>
 
 #include <cstddef>
@@ -206,9 +208,18 @@ void encodeIfAligned(const Slot& field, flatbuffers::FlatBufferBuilder& builder,
     }
 }
 
-template <typename Table, typename Record, typename... Slots>
-flatbuffers::Offset<Table> encodeTable(flatbuffers::FlatBufferBuilder& builder, const Record& record,
-                                       const std::tuple<Slots...>& slotList)
+// Tables of a builder that indexes its vtables look the equal vtable up in the index.
+inline flatbuffers::uoffset_t endTable(flatbuffers::FlatBufferBuilder& builder, flatbuffers::uoffset_t start)
+{
+    return builder.EndTable(start);
+}
+inline flatbuffers::uoffset_t endTable(IndexedVtableBuilder& builder, flatbuffers::uoffset_t start)
+{
+    return builder.EndTableIndexed(start);
+}
+
+template <typename Table, typename Builder, typename Record, typename... Slots>
+flatbuffers::Offset<Table> encodeTable(Builder& builder, const Record& record, const std::tuple<Slots...>& slotList)
 {
     const auto start = builder.StartTable();
     std::apply(
@@ -219,7 +230,7 @@ flatbuffers::Offset<Table> encodeTable(flatbuffers::FlatBufferBuilder& builder, 
             (encodeIfAligned<1>(field, builder, record), ...);
         },
         slotList);
-    return flatbuffers::Offset<Table>(builder.EndTable(start));
+    return flatbuffers::Offset<Table>(endTable(builder, start));
 }
 
 template <typename Record, typename Table, typename... Slots>

@@ -37,9 +37,8 @@ inline bool encodeBudgetExhausted(const flatbuffers::FlatBufferBuilder& builder)
     return builder.GetSize() > kMaxAnalysisBufferBytes;
 }
 
-template <typename Table, typename Record, typename Encode>
-flatbuffers::Offset<TableVector<Table>> encodeBoundedCollection(flatbuffers::FlatBufferBuilder& builder,
-                                                                const std::vector<Record>& records,
+template <typename Table, typename Builder, typename Record, typename Encode>
+flatbuffers::Offset<TableVector<Table>> encodeBoundedCollection(Builder& builder, const std::vector<Record>& records,
                                                                 Encode encode)
 {
     std::vector<flatbuffers::Offset<Table>> offsets;
@@ -69,13 +68,11 @@ std::vector<Record> decodeTableList(const TableVector<Table>* tables, Decode dec
 }
 
 // A collection of records with an encodeRecord overload, as a vector of tables.
-template <typename Table, typename Record>
-flatbuffers::Offset<TableVector<Table>> encodeRecords(flatbuffers::FlatBufferBuilder& builder,
-                                                      const std::vector<Record>& records)
+template <typename Table, typename Builder, typename Record>
+flatbuffers::Offset<TableVector<Table>> encodeRecords(Builder& builder, const std::vector<Record>& records)
 {
     return encodeBoundedCollection<Table>(
-        builder, records,
-        [](flatbuffers::FlatBufferBuilder& target, const Record& record) { return encodeRecord(target, record); });
+        builder, records, [](Builder& target, const Record& record) { return encodeRecord(target, record); });
 }
 
 // A vector of tables with a decodeRecord overload, as a collection of records.
@@ -122,7 +119,8 @@ struct TableListSlot {
     std::vector<Element> Record::*member;
     flatbuffers::voffset_t offset;
 
-    flatbuffers::uoffset_t build(flatbuffers::FlatBufferBuilder& builder, const Record& record) const
+    template <typename Builder>
+    flatbuffers::uoffset_t build(Builder& builder, const Record& record) const
     {
         return encodeRecords<Table>(builder, record.*member).o;
     }
@@ -207,9 +205,8 @@ void addAligned(const Slot& field, flatbuffers::FlatBufferBuilder& builder, cons
 
 // Strings and nested lists go into the buffer before their table starts; then every
 // field is added, widest first.
-template <typename Table, typename Record, typename... Slots>
-flatbuffers::Offset<Table> encodeTableWithReferences(flatbuffers::FlatBufferBuilder& builder,
-                                                     const Record& record,
+template <typename Table, typename Builder, typename Record, typename... Slots>
+flatbuffers::Offset<Table> encodeTableWithReferences(Builder& builder, const Record& record,
                                                      const std::tuple<Slots...>& slotList)
 {
     std::array<flatbuffers::uoffset_t, sizeof...(Slots)> references{};
@@ -226,7 +223,7 @@ flatbuffers::Offset<Table> encodeTableWithReferences(flatbuffers::FlatBufferBuil
         (addAligned<4>(std::get<Index>(slotList), builder, record, references[Index]), ...);
         (addAligned<2>(std::get<Index>(slotList), builder, record, references[Index]), ...);
         (addAligned<1>(std::get<Index>(slotList), builder, record, references[Index]), ...);
-        return flatbuffers::Offset<Table>(builder.EndTable(start));
+        return flatbuffers::Offset<Table>(endTable(builder, start));
     }(std::index_sequence_for<Slots...>{});
 }
 

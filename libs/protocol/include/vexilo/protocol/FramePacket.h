@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <optional>
 #include <variant>
+#include <vector>
 
 namespace vexilo::protocol {
 
@@ -47,6 +48,21 @@ using FramePacketDecodeResult = std::variant<AnalyzerFramePacket, FramePacketDec
 // of many frames then reuses one buffer of a frame's size. False (and `bytes` empty) when the
 // packet is refused.
 [[nodiscard]] bool serializeAnalyzerFramePacketInto(const AnalyzerFramePacket& packet, QByteArray& bytes);
+
+// A packet as the bytes around its plane samples, for a writer that sends the samples from the
+// frame's own planes: they are nearly all of a packet, and copying megabytes into one array per
+// frame costs a full pass over them. Framing up to sampleCuts[0], plane 0's samples, framing up
+// to sampleCuts[1], plane 1's samples, and so on, then the rest of the framing, are the bytes
+// serializeAnalyzerFramePacket makes.
+struct FramePacketFraming {
+    QByteArray bytes;
+    std::vector<qsizetype> sampleCuts;  // one per plane, in plane order
+};
+
+// The framing of the packet written over `framing`, whose allocations are kept. False (and the
+// framing empty) when the packet is refused.
+[[nodiscard]] bool serializeAnalyzerFramePacketFramingInto(const AnalyzerFramePacket& packet,
+                                                          FramePacketFraming& framing);
 
 // The 16 header bytes, unchecked; empty when fewer than 16 bytes are given.
 [[nodiscard]] std::optional<FramePacketHeader> readFramePacketHeader(QByteArrayView bytes);

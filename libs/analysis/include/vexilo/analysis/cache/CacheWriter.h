@@ -59,8 +59,12 @@ struct OmittedPictureBlocks {
 // stream never holds all of them at once.
 class PictureDocumentSplit {
 public:
+    // Whether the analysis passed validation as a whole, which rules out records that share an
+    // identity: the split then need not look for them among the blocks.
+    enum class Identities : bool { unchecked, validated };
+
     // `analysis` must outlive the split.
-    explicit PictureDocumentSplit(const StreamAnalysis& analysis);
+    explicit PictureDocumentSplit(const StreamAnalysis& analysis, Identities identities = Identities::unchecked);
 
     // One document per picture summary.
     [[nodiscard]] std::size_t size() const noexcept { return analysis_.pictures.size(); }
