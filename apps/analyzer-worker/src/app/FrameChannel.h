@@ -4,7 +4,6 @@
 #include "vexilo/domain/VideoFrame.h"
 #include "vexilo/protocol/FramePacket.h"
 
-
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
