@@ -32,38 +32,72 @@ constexpr std::array<std::array<std::uint8_t, 16>, 4> kSigCtxByPrevCsbf{{
 }};
 constexpr unsigned kChromaSigCtxOffset = 27;
 
+using SigCtxByScanPos = std::array<std::uint8_t, 16>;
+
+// A table by position (yP << 2) + xP, reordered by a 4x4 scan position.
+constexpr SigCtxByScanPos byScanPosition(const std::array<std::uint8_t, 16>& byPosition, std::uint32_t scanIdx)
+{
+    SigCtxByScanPos byScan{};
+    const auto& scan = scanOrder(2, scanIdx);
+    for (std::size_t n = 0; n < byScan.size(); ++n) {
+        byScan[n] = byPosition[(static_cast<std::size_t>(scan[n].y) << 2U) + scan[n].x];
+    }
+    return byScan;
+}
+
+// The two tables above by scan position, so that the coefficient loop indexes them with
+// its own counter instead of going through the scan's coordinates.
+constexpr std::array<SigCtxByScanPos, 3> kCtxIdxMapByScanPos{
+    byScanPosition(kCtxIdxMap, 0), byScanPosition(kCtxIdxMap, 1), byScanPosition(kCtxIdxMap, 2)};
+constexpr auto kSigCtxByPrevCsbfByScanPos = [] {
+    std::array<std::array<SigCtxByScanPos, 4>, 3> tables{};
+    for (std::uint32_t scanIdx = 0; scanIdx < 3; ++scanIdx) {
+        for (std::size_t prevCsbf = 0; prevCsbf < 4; ++prevCsbf) {
+            tables[scanIdx][prevCsbf] = byScanPosition(kSigCtxByPrevCsbf[prevCsbf], scanIdx);
+        }
+    }
+    return tables;
+}();
+constexpr SigCtxByScanPos kSingleSigCtx{};
+
 // ctxInc of sig_coeff_flag (9.3.4.2.5), set up once per transform block and sub-block so
-// that the per-coefficient selection is a lookup.
+// that the per-coefficient selection is base plus a table entry by scan position.
 class SigCoeffContexts {
 public:
     SigCoeffContexts(std::uint32_t log2TrafoSize, unsigned cIdx, std::uint32_t scanIdx, bool singleContext)
         : log2TrafoSize_(log2TrafoSize), cIdx_(cIdx), scanIdx_(scanIdx), singleContext_(singleContext),
           channelOffset_(cIdx == 0 ? 0U : kChromaSigCtxOffset)
     {
+        if (singleContext) {
+            byScanPos_ = &kSingleSigCtx;
+            base_ = cIdx == 0 ? 42U : kChromaSigCtxOffset + 16U;
+        } else if (log2TrafoSize == 2) {
+            byScanPos_ = &kCtxIdxMapByScanPos[scanIdx];
+            base_ = channelOffset_;
+        }
     }
 
     void beginSubBlock(std::uint32_t xS, std::uint32_t yS, std::uint32_t prevCsbf)
     {
-        pattern_ = &kSigCtxByPrevCsbf[prevCsbf];
-        if (cIdx_ == 0) {
-            subBlockOffset_ = (xS + yS > 0 ? 3U : 0U) + (log2TrafoSize_ == 3 ? (scanIdx_ == 0 ? 9U : 15U) : 21U);
-        } else {
-            subBlockOffset_ = log2TrafoSize_ == 3 ? 9U : 12U;
+        if (singleContext_ || log2TrafoSize_ == 2) {
+            return;
         }
+        byScanPos_ = &kSigCtxByPrevCsbfByScanPos[scanIdx_][prevCsbf];
+        if (cIdx_ == 0) {
+            base_ = (xS + yS > 0 ? 3U : 0U) + (log2TrafoSize_ == 3 ? (scanIdx_ == 0 ? 9U : 15U) : 21U);
+        } else {
+            base_ = channelOffset_ + (log2TrafoSize_ == 3 ? 9U : 12U);
+        }
+        firstSubBlock_ = xS + yS == 0;
     }
 
-    [[nodiscard]] unsigned ctxInc(std::uint32_t xC, std::uint32_t yC) const
+    // Scan position n of the current sub-block, n > 0.
+    [[nodiscard]] unsigned ctxInc(std::int32_t n) const { return base_ + (*byScanPos_)[static_cast<std::size_t>(n)]; }
+
+    // Scan position 0: the block's own DC position has a context of its own.
+    [[nodiscard]] unsigned dcCtxInc() const
     {
-        if (singleContext_) {
-            return cIdx_ == 0 ? 42U : kChromaSigCtxOffset + 16U;
-        }
-        if (log2TrafoSize_ == 2) {
-            return channelOffset_ + kCtxIdxMap[(yC << 2) + xC];
-        }
-        if (xC + yC == 0) {
-            return channelOffset_;
-        }
-        return channelOffset_ + (*pattern_)[((yC & 3U) << 2) + (xC & 3U)] + subBlockOffset_;
+        return firstSubBlock_ && !singleContext_ && log2TrafoSize_ > 2 ? channelOffset_ : ctxInc(0);
     }
 
 private:
@@ -72,8 +106,9 @@ private:
     std::uint32_t scanIdx_;
     bool singleContext_; // transform_skip_context_enabled_flag with skip or bypass
     unsigned channelOffset_;
-    const std::array<std::uint8_t, 16>* pattern_ = &kSigCtxByPrevCsbf[0];
-    unsigned subBlockOffset_ = 0;
+    const SigCtxByScanPos* byScanPos_ = &kSingleSigCtx;
+    unsigned base_ = 0;
+    bool firstSubBlock_ = false;
 };
 
 // The highest scan position whose bit is set in a non-empty mask of a sub-block's positions.
@@ -264,20 +299,14 @@ void SliceDataParser::residual_coding(const CodingUnit& cu, ResidualBlock& block
         }
         // The flags are as likely 0 as 1, so they are folded in without branching on them.
         for (; n > 0; --n) {
-            const ScanPosition position = coeffScan[static_cast<std::size_t>(n)];
-            const std::uint32_t sig_coeff_flag =
-                decode(Element::sig_coeff_flag, sigContexts.ctxInc((xS << 2) + position.x, (yS << 2) + position.y));
+            const std::uint32_t sig_coeff_flag = decode(Element::sig_coeff_flag, sigContexts.ctxInc(n));
             sigMask |= sig_coeff_flag << static_cast<unsigned>(n);
         }
         if (n == 0) {
             if (inferSbDcSigCoeffFlag && sigMask == 0) {
                 sigMask = 1U; // DC of a coded sub-block with no other significant coefficient
             } else {
-                const ScanPosition position = coeffScan[0];
-                sigMask |= decode(Element::sig_coeff_flag,
-                                  sigContexts.ctxInc((xS << 2) + position.x, (yS << 2) + position.y))
-                               ? 1U
-                               : 0U;
+                sigMask |= decode(Element::sig_coeff_flag, sigContexts.dcCtxInc()) ? 1U : 0U;
             }
         }
         if (sigMask == 0) {
