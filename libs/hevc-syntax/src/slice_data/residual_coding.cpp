@@ -234,17 +234,10 @@ void SliceDataParser::residual_coding(const CodingUnit& cu, ResidualBlock& block
     const std::uint32_t log2SbCount = log2TrafoSize - 2;
     const std::uint32_t sbWidth = 1U << log2SbCount;
     const auto& subBlockScan = scanOrder(log2SbCount, scanIdx);
-    const auto& coeffScan = scanOrder(2, scanIdx);
-    std::int32_t lastSubBlock = static_cast<std::int32_t>(sbWidth * sbWidth) - 1;
-    while (subBlockScan[static_cast<std::size_t>(lastSubBlock)].x != (LastSignificantCoeffX >> 2) ||
-           subBlockScan[static_cast<std::size_t>(lastSubBlock)].y != (LastSignificantCoeffY >> 2)) {
-        --lastSubBlock;
-    }
-    std::int32_t lastScanPos = 15;
-    while (coeffScan[static_cast<std::size_t>(lastScanPos)].x != (LastSignificantCoeffX & 3U) ||
-           coeffScan[static_cast<std::size_t>(lastScanPos)].y != (LastSignificantCoeffY & 3U)) {
-        --lastScanPos;
-    }
+    const auto lastSubBlock = static_cast<std::int32_t>(
+        scanPositionOf(log2SbCount, scanIdx, LastSignificantCoeffX >> 2, LastSignificantCoeffY >> 2));
+    const auto lastScanPos = static_cast<std::int32_t>(
+        scanPositionOf(2, scanIdx, LastSignificantCoeffX & 3U, LastSignificantCoeffY & 3U));
 
     std::uint32_t predModeIntra = derivations::INTRA_DC;
     if (cu.CuPredMode == PredMode::Intra) {
@@ -322,7 +315,6 @@ void SliceDataParser::residual_coding(const CodingUnit& cu, ResidualBlock& block
         std::uint32_t greater1Mask = 0;
         unsigned numGreater1Flag = 0;
         std::int32_t lastGreater1ScanPos = -1;
-        bool escapeDataPresent = false;
         const std::int32_t lastSigScanPos = highestScanPosition(sigMask);
         const std::int32_t firstSigScanPos = std::countr_zero(sigMask);
         // Visits the significant positions only, from the highest down; the flags are folded
@@ -334,18 +326,23 @@ void SliceDataParser::residual_coding(const CodingUnit& cu, ResidualBlock& block
             const bool flag =
                 decode(Element::coeff_abs_level_greater1_flag, ctxSet * 4 + greater1Ctx + (cIdx > 0 ? 16U : 0U));
             greater1Mask |= (flag ? 1U : 0U) << static_cast<unsigned>(m);
-            escapeDataPresent = escapeDataPresent || (flag && lastGreater1ScanPos != -1);
             lastGreater1ScanPos = flag && lastGreater1ScanPos == -1 ? m : lastGreater1ScanPos;
             greater1Ctx = flag ? 0U : greater1Ctx + (greater1Ctx > 0 && greater1Ctx < 3 ? 1U : 0U);
         }
-        // Significant coefficients past the eighth have no greater1 flag.
-        escapeDataPresent = escapeDataPresent || pending != 0;
         const bool signHidden = signHidingAllowed && lastSigScanPos - firstSigScanPos > 3;
         bool greater2 = false;
+        std::uint32_t lastGreater1Bit = 0;
         if (lastGreater1ScanPos != -1) {
             greater2 = decode(Element::coeff_abs_level_greater2_flag, ctxSet + (cIdx > 0 ? 4U : 0U));
-            escapeDataPresent = escapeDataPresent || greater2;
+            lastGreater1Bit = 1U << static_cast<unsigned>(lastGreater1ScanPos);
         }
+        // The coefficients with a coeff_abs_level_remaining: those past the eighth (still
+        // pending, they have no greater1 flag), those of the first eight whose greater1 flag
+        // is 1 but for the one that has a greater2 flag, and that one if its flag is 1. Most
+        // sub-blocks have none, so only these are visited below.
+        const std::uint32_t escapeMask =
+            pending | (greater1Mask & ~lastGreater1Bit) | (greater2 ? lastGreater1Bit : 0U);
+        const bool escapeDataPresent = escapeMask != 0;
         if (sps_.range.cabac_bypass_alignment_enabled_flag && escapeDataPresent) {
             engine_.alignBypass();
         }
@@ -356,32 +353,27 @@ void SliceDataParser::residual_coding(const CodingUnit& cu, ResidualBlock& block
         std::uint32_t cRiceParam = persistentRice ? contexts_.StatCoeff[sbType] / 4 : 0;
         require(cRiceParam <= kMaxRiceParam, "Rice parameter out of range");
         bool firstRemaining = true;
-        unsigned numSigCoeff = 0;
-        for (std::uint32_t unvisited = sigMask; unvisited != 0;) {
+        for (std::uint32_t unvisited = escapeMask; unvisited != 0;) {
             const std::int32_t m = highestScanPosition(unvisited);
             const auto bit = 1U << static_cast<unsigned>(m);
             unvisited &= ~bit;
-            const std::uint32_t baseLevel =
-                1U + ((greater1Mask & bit) != 0 ? 1U : 0U) + (m == lastGreater1ScanPos && greater2 ? 1U : 0U);
-            const std::uint32_t threshold = numSigCoeff < 8 ? (m == lastGreater1ScanPos ? 3U : 2U) : 1U;
-            if (baseLevel == threshold) {
-                const std::uint32_t remaining = coeff_abs_level_remaining(cRiceParam);
-                if (persistentRice && firstRemaining) {
-                    std::uint32_t& StatCoeff = contexts_.StatCoeff[sbType];
-                    if (remaining >= (3U << (StatCoeff / 4))) {
-                        ++StatCoeff;
-                    } else if (2U * remaining < (1U << (StatCoeff / 4)) && StatCoeff > 0) {
-                        --StatCoeff;
-                    }
-                }
-                firstRemaining = false;
-                const std::uint64_t absLevel = std::uint64_t{baseLevel} + remaining;
-                if (absLevel > 3U * (std::uint64_t{1} << cRiceParam)) {
-                    cRiceParam = persistentRice ? cRiceParam + 1 : std::min<std::uint32_t>(cRiceParam + 1, 4);
-                    require(cRiceParam <= kMaxRiceParam, "Rice parameter out of range");
+            // The level its flags already account for.
+            const std::uint32_t baseLevel = (pending & bit) != 0 ? 1U : (bit == lastGreater1Bit ? 3U : 2U);
+            const std::uint32_t remaining = coeff_abs_level_remaining(cRiceParam);
+            if (persistentRice && firstRemaining) {
+                std::uint32_t& StatCoeff = contexts_.StatCoeff[sbType];
+                if (remaining >= (3U << (StatCoeff / 4))) {
+                    ++StatCoeff;
+                } else if (2U * remaining < (1U << (StatCoeff / 4)) && StatCoeff > 0) {
+                    --StatCoeff;
                 }
             }
-            ++numSigCoeff;
+            firstRemaining = false;
+            const std::uint64_t absLevel = std::uint64_t{baseLevel} + remaining;
+            if (absLevel > 3U * (std::uint64_t{1} << cRiceParam)) {
+                cRiceParam = persistentRice ? cRiceParam + 1 : std::min<std::uint32_t>(cRiceParam + 1, 4);
+                require(cRiceParam <= kMaxRiceParam, "Rice parameter out of range");
+            }
         }
     }
 }

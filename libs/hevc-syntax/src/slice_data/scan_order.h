@@ -65,12 +65,34 @@ constexpr std::array<std::array<Scan, 3>, 4> kScanOrders = [] {
     return tables;
 }();
 
+// The inverse: sPos by [log2BlockSize][scanIdx][(y << log2BlockSize) + x].
+constexpr std::array<std::array<std::array<std::uint8_t, 64>, 3>, 4> kScanPositions = [] {
+    std::array<std::array<std::array<std::uint8_t, 64>, 3>, 4> positions{};
+    for (std::uint32_t log2 = 0; log2 < 4; ++log2) {
+        for (std::uint32_t scanIdx = 0; scanIdx < 3; ++scanIdx) {
+            for (std::uint32_t sPos = 0; sPos < (1U << (2 * log2)); ++sPos) {
+                const ScanPosition at = kScanOrders[log2][scanIdx][sPos];
+                positions[log2][scanIdx][(static_cast<std::uint32_t>(at.y) << log2) + at.x] =
+                    static_cast<std::uint8_t>(sPos);
+            }
+        }
+    }
+    return positions;
+}();
+
 } // namespace detail
 
 // ScanOrder[log2BlockSize][scanIdx][sPos] for log2BlockSize 0..3.
 constexpr const std::array<ScanPosition, 64>& scanOrder(std::uint32_t log2BlockSize, std::uint32_t scanIdx)
 {
     return detail::kScanOrders[log2BlockSize][scanIdx];
+}
+
+// The sPos at which scanOrder(log2BlockSize, scanIdx) visits (x, y).
+constexpr std::uint32_t scanPositionOf(std::uint32_t log2BlockSize, std::uint32_t scanIdx, std::uint32_t x,
+                                       std::uint32_t y)
+{
+    return detail::kScanPositions[log2BlockSize][scanIdx][(y << log2BlockSize) + x];
 }
 
 } // namespace vexilo::hevc::slice_data
