@@ -97,14 +97,15 @@ bool PictureBlockState::available(std::uint32_t xCurr, std::uint32_t yCurr, std:
     const auto y = static_cast<std::uint32_t>(yNb);
     const std::uint32_t current = ctbAddrOf(xCurr, yCurr);
     const std::uint32_t neighbour = ctbAddrOf(x, y);
+    if (neighbour == current) {
+        // Most neighbours lie in the current CTB, whose slice and tile are its own.
+        return ctbSliceAddrRs_[current] != kNoSlice && zScanInCtb(x, y) <= zScanInCtb(xCurr, yCurr);
+    }
     if (ctbSliceAddrRs_[neighbour] == kNoSlice || ctbSliceAddrRs_[neighbour] != ctbSliceAddrRs_[current] ||
         ctbTileId_[neighbour] != ctbTileId_[current]) {
         return false;
     }
-    if (neighbour != current) {
-        return ctbAddrRsToTs_[neighbour] < ctbAddrRsToTs_[current];
-    }
-    return zScanInCtb(x, y) <= zScanInCtb(xCurr, yCurr);
+    return ctbAddrRsToTs_[neighbour] < ctbAddrRsToTs_[current];
 }
 
 bool PictureBlockState::availablePb(const PredictionBlock& pb, std::int64_t xNb, std::int64_t yNb) const
