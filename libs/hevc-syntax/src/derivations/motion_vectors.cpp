@@ -167,9 +167,11 @@ TemporalCandidate collocatedMvs(const SliceMotionContext& slice, const Collocate
 // ---------------------------------------------------------------------------------------
 // Merge mode (8.5.3.2.2 to 8.5.3.2.5)
 
-// 8.5.3.2.3
+// 8.5.3.2.3, as far as the first `wanted` candidates: each candidate's flag depends only on
+// neighbours before it in the list order (A1, B1, B0, A0, B2), so the neighbours after the
+// last wanted one are not looked at. Most merged units want the first candidate only.
 MergeCandidates spatialMergeCandidates(const SliceMotionContext& slice, const PictureBlockState& picture,
-                                       const PredictionBlockPosition& pb)
+                                       const PredictionBlockPosition& pb, std::size_t wanted)
 {
     const auto partMode = static_cast<PartMode>(pb.PartMode);
     const PictureBlockState::PredictionBlock current = asPredictionBlock(pb);
@@ -181,41 +183,52 @@ MergeCandidates spatialMergeCandidates(const SliceMotionContext& slice, const Pi
         }
         return picture.availablePb(current, nb.x, nb.y);
     };
+    auto sameAs = [&](bool availableOther, const Neighbour& other, const Neighbour& nb) {
+        return availableOther && sameMotion(motionOf(picture, other), motionOf(picture, nb));
+    };
+    MergeCandidates list;
+    // Appends the neighbour's motion if its flag is set; true once the list is long enough.
+    auto addAndCheckFull = [&](bool availableFlag, const Neighbour& nb) {
+        if (availableFlag) {
+            list.push_back(motionOf(picture, nb));
+        }
+        return list.size() >= wanted;
+    };
 
     // availableN of each neighbour, with the second prediction unit of a two-part split never
     // taking the first one's motion (that would be a 2Nx2N split).
     const Neighbour a1 = A1(pb);
-    const Neighbour b1 = B1(pb);
-    const Neighbour b0 = B0(pb);
-    const Neighbour a0 = A0(pb);
-    const Neighbour b2 = B2(pb);
     const bool availableA1 = !(pb.partIdx == 1 && (partMode == PartMode::PART_Nx2N ||
                                                    partMode == PartMode::PART_nLx2N ||
                                                    partMode == PartMode::PART_nRx2N)) &&
                              availableN(a1);
+    const bool availableFlagA1 = availableA1;
+    if (addAndCheckFull(availableFlagA1, a1)) {
+        return list;
+    }
+    const Neighbour b1 = B1(pb);
     const bool availableB1 = !(pb.partIdx == 1 && (partMode == PartMode::PART_2NxN ||
                                                    partMode == PartMode::PART_2NxnU ||
                                                    partMode == PartMode::PART_2NxnD)) &&
                              availableN(b1);
-    auto sameAs = [&](bool availableOther, const Neighbour& other, const Neighbour& nb) {
-        return availableOther && sameMotion(motionOf(picture, other), motionOf(picture, nb));
-    };
-    const bool availableFlagA1 = availableA1;
     const bool availableFlagB1 = availableB1 && !sameAs(availableA1, a1, b1);
+    if (addAndCheckFull(availableFlagB1, b1)) {
+        return list;
+    }
+    const Neighbour b0 = B0(pb);
     const bool availableFlagB0 = availableN(b0) && !sameAs(availableB1, b1, b0);
+    if (addAndCheckFull(availableFlagB0, b0)) {
+        return list;
+    }
+    const Neighbour a0 = A0(pb);
     const bool availableFlagA0 = availableN(a0) && !sameAs(availableA1, a1, a0);
+    if (addAndCheckFull(availableFlagA0, a0)) {
+        return list;
+    }
+    const Neighbour b2 = B2(pb);
     const bool availableFlagB2 = availableN(b2) && !sameAs(availableA1, a1, b2) && !sameAs(availableB1, b1, b2) &&
                                  !(availableFlagA0 && availableFlagA1 && availableFlagB0 && availableFlagB1);
-
-    MergeCandidates list;
-    const std::array<std::pair<bool, Neighbour>, 5> ordered{
-        {{availableFlagA1, a1}, {availableFlagB1, b1}, {availableFlagB0, b0}, {availableFlagA0, a0},
-         {availableFlagB2, b2}}};
-    for (const auto& [availableFlag, nb] : ordered) {
-        if (availableFlag) {
-            list.push_back(motionOf(picture, nb));
-        }
-    }
+    addAndCheckFull(availableFlagB2, b2);
     return list;
 }
 
@@ -432,7 +445,7 @@ MergeCandidates mergeCandList(const SliceMotionContext& slice, const PictureBloc
     // Every step only appends, so the list can stop growing once it holds what is needed.
     const auto wanted = static_cast<std::uint32_t>(
         std::min<std::size_t>({needed, slice.MaxNumMergeCand, MergeCandidates::kCapacity}));
-    MergeCandidates list = spatialMergeCandidates(slice, picture, merged);
+    MergeCandidates list = spatialMergeCandidates(slice, picture, merged, wanted);
     if (list.size() < wanted) {
         if (const std::optional<MvField> Col = temporalMergeCandidate(slice, merged)) {
             list.push_back(*Col);
