@@ -1,6 +1,7 @@
 #include "bit_reader.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string_view>
 
 namespace vexilo::hevc {
@@ -68,11 +69,24 @@ Rbsp unescapeRbsp(std::span<const std::uint8_t> escaped)
 {
     Rbsp rbsp;
     rbsp.bytes.reserve(escaped.size());
+    const std::uint8_t* data = escaped.data();
     unsigned zeroRun = 0;
-    for (std::size_t i = 0; i < escaped.size(); ++i) {
-        const std::uint8_t byte = escaped[i];
+    std::size_t i = 0;
+    while (i < escaped.size()) {
+        if (zeroRun == 0) {
+            // Up to the next zero byte nothing can be an emulation prevention byte: copied in
+            // one piece, found with memchr, as slice data has few zero bytes.
+            const auto* zero = static_cast<const std::uint8_t*>(std::memchr(data + i, 0, escaped.size() - i));
+            const std::size_t end = zero == nullptr ? escaped.size() : static_cast<std::size_t>(zero - data);
+            rbsp.bytes.insert(rbsp.bytes.end(), data + i, data + end);
+            i = end;
+            if (i == escaped.size()) {
+                break;
+            }
+        }
+        const std::uint8_t byte = data[i++];
         if (zeroRun >= 2 && byte == 0x03) {
-            rbsp.removedNalPositions.push_back(i);
+            rbsp.removedNalPositions.push_back(i - 1);
             zeroRun = 0;
             continue;
         }

@@ -1,5 +1,7 @@
 #include "nal_unit.h"
 
+#include <cstring>
+
 namespace vexilo::hevc {
 
 namespace {
@@ -18,6 +20,26 @@ std::uint64_t readBigEndian(std::span<const std::uint8_t> bytes)
 bool isStartCodeAt(std::span<const std::uint8_t> buffer, std::size_t i)
 {
     return i + 2 < buffer.size() && buffer[i] == 0 && buffer[i + 1] == 0 && buffer[i + 2] == 1;
+}
+
+// The first start code (0x000001) at or after `from`; buffer.size() when there is none. Its
+// first zero byte is found with memchr, which reads many bytes at a time: slice data has few
+// zero bytes.
+std::size_t findStartCode(std::span<const std::uint8_t> buffer, std::size_t from)
+{
+    const std::uint8_t* data = buffer.data();
+    while (from + 2 < buffer.size()) {
+        const auto* zero = static_cast<const std::uint8_t*>(std::memchr(data + from, 0, buffer.size() - 2 - from));
+        if (zero == nullptr) {
+            break;
+        }
+        from = static_cast<std::size_t>(zero - data);
+        if (data[from + 1] == 0 && data[from + 2] == 1) {
+            return from;
+        }
+        ++from;
+    }
+    return buffer.size();
 }
 } // namespace
 
@@ -47,18 +69,12 @@ bool isSubLayerNonReference(std::uint32_t t) { return t <= RSV_VCL_N14 && (t % 2
 std::vector<NalUnitSpan> splitAnnexB(std::span<const std::uint8_t> buffer)
 {
     std::vector<NalUnitSpan> nalUnits;
-    std::size_t i = 0;
-    // Find the first start code; bytes before it belong to no NAL unit.
-    while (i < buffer.size() && !isStartCodeAt(buffer, i)) {
-        ++i;
-    }
+    // Bytes before the first start code belong to no NAL unit.
+    std::size_t i = findStartCode(buffer, 0);
     while (i < buffer.size()) {
         const std::uint32_t startCodeLength = (i > 0 && buffer[i - 1] == 0) ? 4U : 3U;
         const std::size_t begin = i + 3;
-        std::size_t next = begin;
-        while (next < buffer.size() && !isStartCodeAt(buffer, next)) {
-            ++next;
-        }
+        const std::size_t next = findStartCode(buffer, begin);
         std::size_t end = next;
         while (end > begin && buffer[end - 1] == 0) {
             --end; // trailing_zero_8bits and the next start code's zero_byte

@@ -51,6 +51,14 @@ MvField bi(Mv l0, std::int8_t refIdxL0, Mv l1, std::int8_t refIdxL1)
     return field;
 }
 
+// The whole list, or its first `needed` entries, as a vector that the expectations compare.
+std::vector<MvField> candidates(const SliceMotionContext& slice, const slice_data::PictureBlockState& state,
+                                const PredictionBlockPosition& pb, std::uint32_t needed = MergeCandidates::kCapacity)
+{
+    const MergeCandidates list = mergeCandList(slice, state, pb, needed);
+    return {list.begin(), list.end()};
+}
+
 // The neighbour positions of a 16x16 prediction block at (32, 32): all five are decoded
 // before it in z-scan order.
 constexpr std::uint32_t kPb = 32;
@@ -151,7 +159,12 @@ TEST_P(MergeCandidateList, FollowsSpatialPruningCombinedAndZeroCandidates)
     for (const auto& [place, motion] : c.neighbours) {
         n.put(place, motion);
     }
-    EXPECT_EQ(mergeCandList(n.slice, n.state, Neighbourhood::pb16()), c.expected);
+    EXPECT_EQ(candidates(n.slice, n.state, Neighbourhood::pb16()), c.expected);
+    // A list built only as far as merge_idx needs agrees with the whole list up to there.
+    for (std::uint32_t needed = 1; needed < c.expected.size(); ++needed) {
+        const std::vector<MvField> prefix(c.expected.begin(), c.expected.begin() + needed);
+        EXPECT_EQ(candidates(n.slice, n.state, Neighbourhood::pb16(), needed), prefix) << needed << " needed";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -201,7 +214,7 @@ TEST(MergeCandidateList, SecondPartitionDoesNotMergeWithTheFirst)
     right.xPb = 40;
     right.nPbW = 8;
     right.partIdx = 1;
-    for (const MvField& candidate : mergeCandList(vertical.slice, vertical.state, right)) {
+    for (const MvField& candidate : candidates(vertical.slice, vertical.state, right)) {
         EXPECT_NE(candidate, first) << "A1 of the second Nx2N partition";
     }
     // 2NxN: the lower 16x8 half at (32, 40); its B1 is the upper half.
@@ -213,7 +226,7 @@ TEST(MergeCandidateList, SecondPartitionDoesNotMergeWithTheFirst)
     lower.yPb = 40;
     lower.nPbH = 8;
     lower.partIdx = 1;
-    const std::vector<MvField> list = mergeCandList(horizontal.slice, horizontal.state, lower);
+    const std::vector<MvField> list = candidates(horizontal.slice, horizontal.state, lower);
     EXPECT_EQ(list[0], uniL0(2, 0));
     for (const MvField& candidate : list) {
         EXPECT_NE(candidate, first) << "B1 of the second 2NxN partition";
@@ -222,7 +235,7 @@ TEST(MergeCandidateList, SecondPartitionDoesNotMergeWithTheFirst)
     lower.PartMode = static_cast<std::uint8_t>(PartMode::PART_NxN);
     lower.partIdx = 2;
     lower.nPbW = 8;
-    EXPECT_EQ(mergeCandList(horizontal.slice, horizontal.state, lower)[1], first);
+    EXPECT_EQ(candidates(horizontal.slice, horizontal.state, lower)[1], first);
 }
 
 TEST(MergeCandidateList, EightByEightCodingUnitsShareOneListAboveTheSmallestLevel)
@@ -241,9 +254,9 @@ TEST(MergeCandidateList, EightByEightCodingUnitsShareOneListAboveTheSmallestLeve
     second.xPb = 36;
     second.partIdx = 1;
     n.slice.Log2ParMrgLevel = 3;
-    EXPECT_EQ(mergeCandList(n.slice, n.state, first), mergeCandList(n.slice, n.state, second));
+    EXPECT_EQ(candidates(n.slice, n.state, first), candidates(n.slice, n.state, second));
     n.slice.Log2ParMrgLevel = 2;
-    EXPECT_NE(mergeCandList(n.slice, n.state, first), mergeCandList(n.slice, n.state, second));
+    EXPECT_NE(candidates(n.slice, n.state, first), candidates(n.slice, n.state, second));
 }
 
 TEST(MergeCandidateList, PSliceZeroCandidatesUseL0Only)
@@ -253,7 +266,7 @@ TEST(MergeCandidateList, PSliceZeroCandidatesUseL0Only)
     n.slice.num_ref_idx_active = {3, 0};
     n.slice.MaxNumMergeCand = 4;
     const std::vector<MvField> expected{uniL0(0, 0, 0), uniL0(0, 0, 1), uniL0(0, 0, 2), uniL0(0, 0, 0)};
-    EXPECT_EQ(mergeCandList(n.slice, n.state, Neighbourhood::pb16()), expected);
+    EXPECT_EQ(candidates(n.slice, n.state, Neighbourhood::pb16()), expected);
 }
 
 struct RestrictionCase {

@@ -72,6 +72,7 @@ INSTANTIATE_TEST_SUITE_P(
         AvailabilityCase{"upper_right_quadrant_precedes_lower_left", false, {{0, 0}}, 0, 16, 16, 15, true},
         AvailabilityCase{"lower_right_quadrant_follows_lower_left", false, {{0, 0}}, 0, 16, 16, 16, false},
         AvailabilityCase{"same_minimum_block", false, {{0, 0}}, 5, 5, 4, 4, true},
+        AvailabilityCase{"in_ctb_no_slice_has_reached", false, {}, 8, 8, 7, 8, false},
         AvailabilityCase{"outside_picture", false, {{0, 0}}, 0, 0, -1, 0, false},
         AvailabilityCase{"left_ctb_same_slice", false, {{0, 0}, {1, 0}}, 32, 0, 31, 0, true},
         AvailabilityCase{"left_ctb_other_slice", false, {{0, 0}, {1, 1}}, 32, 0, 31, 0, false},

@@ -115,6 +115,19 @@ TEST_P(ScanOrder, StartsAsSpecified)
     EXPECT_EQ(scan[last].y, corner);
 }
 
+TEST(ScanOrder, VisitsEveryPositionOnceWhereItsInverseSays)
+{
+    for (std::uint32_t log2BlockSize = 0; log2BlockSize < 4; ++log2BlockSize) {
+        for (std::uint32_t scanIdx = 0; scanIdx < 3; ++scanIdx) {
+            const auto& scan = slice_data::scanOrder(log2BlockSize, scanIdx);
+            for (std::uint32_t sPos = 0; sPos < (1U << (2 * log2BlockSize)); ++sPos) {
+                EXPECT_EQ(slice_data::scanPositionOf(log2BlockSize, scanIdx, scan[sPos].x, scan[sPos].y), sPos)
+                    << "log2 " << log2BlockSize << " scan " << scanIdx;
+            }
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Scans, ScanOrder,
                          ::testing::Values(ScanCase{2, 0, {{0, 0}, {0, 1}, {1, 0}, {0, 2}, {1, 1}, {2, 0}, {0, 3}}},
                                            ScanCase{1, 0, {{0, 0}, {0, 1}, {1, 0}, {1, 1}}},

@@ -22,6 +22,9 @@ TEST(RbspTest, RemovesEmulationPreventionBytesAndMapsPositionsBack)
         {{0x00, 0x03, 0x00}, {0x00, 0x03, 0x00}},        // one zero is not enough
         {{0x00, 0x00, 0x03}, {0x00, 0x00}},              // trailing cabac_zero_word form
         {{0x12, 0x00, 0x00, 0x00, 0x03}, {0x12, 0x00, 0x00, 0x00}},
+        {{0x12, 0x34, 0x00, 0x00, 0x03, 0x03, 0x56}, {0x12, 0x34, 0x00, 0x00, 0x03, 0x56}}, // only the first 0x03
+        {{0x12, 0x34, 0x56}, {0x12, 0x34, 0x56}},
+        {{}, {}},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(unescapeRbsp(c.escaped).bytes, c.rbsp);
@@ -30,6 +33,8 @@ TEST(RbspTest, RemovesEmulationPreventionBytesAndMapsPositionsBack)
     EXPECT_EQ(rbsp.toNalPosition(0), 0U);
     EXPECT_EQ(rbsp.toNalPosition(3), 4U); // 0x01 sits behind the removed byte
     EXPECT_EQ(rbsp.toNalPosition(4), 5U);
+    const Rbsp twice = unescapeRbsp(Bytes{0x11, 0x22, 0x00, 0x00, 0x03, 0x00, 0x00, 0x03, 0x00, 0x44});
+    EXPECT_EQ(twice.removedNalPositions, (std::vector<std::uint64_t>{4, 7}));
 }
 
 TEST(BitReaderTest, ReadsFixedAndExpGolombCodes)
@@ -83,6 +88,22 @@ TEST(NalUnitSplitTest, AnnexBStartCodesAndTrailingZeros)
     EXPECT_EQ(nalUnits[2].offset, 18U);
     EXPECT_EQ(nalUnits[2].startCodeLength, 3U);
     EXPECT_EQ(nalUnits[2].size, 2U);
+}
+
+TEST(NalUnitSplitTest, AnnexBIgnoresLeadingBytesAndLookalikes)
+{
+    // Junk before the first start code; 0x000002 and a 0x0000 at the end are no start codes;
+    // a start code at the very end opens an empty NAL unit, which is left out.
+    const Bytes stream = {0x55, 0x00, 0x66, 0x00, 0x00, 0x01, 0x40, 0x01, 0x00, 0x00,
+                          0x02, 0x77, 0x00, 0x00, 0x01, 0x42, 0x00, 0x00, 0x00, 0x00, 0x01};
+    const auto nalUnits = splitAnnexB(stream);
+    ASSERT_EQ(nalUnits.size(), 2U);
+    EXPECT_EQ(nalUnits[0].offset, 6U);
+    EXPECT_EQ(nalUnits[0].size, 6U);
+    EXPECT_EQ(nalUnits[0].startCodeLength, 3U);
+    EXPECT_EQ(nalUnits[1].offset, 15U);
+    EXPECT_EQ(nalUnits[1].size, 1U);
+    EXPECT_TRUE(splitAnnexB(Bytes{0x00, 0x00}).empty());
 }
 
 TEST(NalUnitSplitTest, LengthPrefixedStopsAtAnOverlongLength)

@@ -167,9 +167,11 @@ TemporalCandidate collocatedMvs(const SliceMotionContext& slice, const Collocate
 // ---------------------------------------------------------------------------------------
 // Merge mode (8.5.3.2.2 to 8.5.3.2.5)
 
-// 8.5.3.2.3
-std::vector<MvField> spatialMergeCandidates(const SliceMotionContext& slice, const PictureBlockState& picture,
-                                            const PredictionBlockPosition& pb)
+// 8.5.3.2.3, as far as the first `wanted` candidates: each candidate's flag depends only on
+// neighbours before it in the list order (A1, B1, B0, A0, B2), so the neighbours after the
+// last wanted one are not looked at. Most merged units want the first candidate only.
+MergeCandidates spatialMergeCandidates(const SliceMotionContext& slice, const PictureBlockState& picture,
+                                       const PredictionBlockPosition& pb, std::size_t wanted)
 {
     const auto partMode = static_cast<PartMode>(pb.PartMode);
     const PictureBlockState::PredictionBlock current = asPredictionBlock(pb);
@@ -181,41 +183,52 @@ std::vector<MvField> spatialMergeCandidates(const SliceMotionContext& slice, con
         }
         return picture.availablePb(current, nb.x, nb.y);
     };
+    auto sameAs = [&](bool availableOther, const Neighbour& other, const Neighbour& nb) {
+        return availableOther && sameMotion(motionOf(picture, other), motionOf(picture, nb));
+    };
+    MergeCandidates list;
+    // Appends the neighbour's motion if its flag is set; true once the list is long enough.
+    auto addAndCheckFull = [&](bool availableFlag, const Neighbour& nb) {
+        if (availableFlag) {
+            list.push_back(motionOf(picture, nb));
+        }
+        return list.size() >= wanted;
+    };
 
     // availableN of each neighbour, with the second prediction unit of a two-part split never
     // taking the first one's motion (that would be a 2Nx2N split).
     const Neighbour a1 = A1(pb);
-    const Neighbour b1 = B1(pb);
-    const Neighbour b0 = B0(pb);
-    const Neighbour a0 = A0(pb);
-    const Neighbour b2 = B2(pb);
     const bool availableA1 = !(pb.partIdx == 1 && (partMode == PartMode::PART_Nx2N ||
                                                    partMode == PartMode::PART_nLx2N ||
                                                    partMode == PartMode::PART_nRx2N)) &&
                              availableN(a1);
+    const bool availableFlagA1 = availableA1;
+    if (addAndCheckFull(availableFlagA1, a1)) {
+        return list;
+    }
+    const Neighbour b1 = B1(pb);
     const bool availableB1 = !(pb.partIdx == 1 && (partMode == PartMode::PART_2NxN ||
                                                    partMode == PartMode::PART_2NxnU ||
                                                    partMode == PartMode::PART_2NxnD)) &&
                              availableN(b1);
-    auto sameAs = [&](bool availableOther, const Neighbour& other, const Neighbour& nb) {
-        return availableOther && sameMotion(motionOf(picture, other), motionOf(picture, nb));
-    };
-    const bool availableFlagA1 = availableA1;
     const bool availableFlagB1 = availableB1 && !sameAs(availableA1, a1, b1);
+    if (addAndCheckFull(availableFlagB1, b1)) {
+        return list;
+    }
+    const Neighbour b0 = B0(pb);
     const bool availableFlagB0 = availableN(b0) && !sameAs(availableB1, b1, b0);
+    if (addAndCheckFull(availableFlagB0, b0)) {
+        return list;
+    }
+    const Neighbour a0 = A0(pb);
     const bool availableFlagA0 = availableN(a0) && !sameAs(availableA1, a1, a0);
+    if (addAndCheckFull(availableFlagA0, a0)) {
+        return list;
+    }
+    const Neighbour b2 = B2(pb);
     const bool availableFlagB2 = availableN(b2) && !sameAs(availableA1, a1, b2) && !sameAs(availableB1, b1, b2) &&
                                  !(availableFlagA0 && availableFlagA1 && availableFlagB0 && availableFlagB1);
-
-    std::vector<MvField> list;
-    const std::array<std::pair<bool, Neighbour>, 5> ordered{
-        {{availableFlagA1, a1}, {availableFlagB1, b1}, {availableFlagB0, b0}, {availableFlagA0, a0},
-         {availableFlagB2, b2}}};
-    for (const auto& [availableFlag, nb] : ordered) {
-        if (availableFlag) {
-            list.push_back(motionOf(picture, nb));
-        }
-    }
+    addAndCheckFull(availableFlagB2, b2);
     return list;
 }
 
@@ -239,7 +252,7 @@ std::optional<MvField> temporalMergeCandidate(const SliceMotionContext& slice, c
 }
 
 // 8.5.3.2.4
-void combinedBiPredictiveMergeCandidates(const SliceMotionContext& slice, std::vector<MvField>& list)
+void combinedBiPredictiveMergeCandidates(const SliceMotionContext& slice, std::uint32_t wanted, MergeCandidates& list)
 {
     static constexpr std::array<std::pair<std::size_t, std::size_t>, 12> kCombIdx{
         {{0, 1}, {1, 0}, {0, 2}, {2, 0}, {1, 2}, {2, 1}, {0, 3}, {3, 0}, {1, 3}, {3, 1}, {2, 3}, {3, 2}}};
@@ -247,8 +260,7 @@ void combinedBiPredictiveMergeCandidates(const SliceMotionContext& slice, std::v
     if (!slice.isB || numOrigMergeCand <= 1 || numOrigMergeCand >= slice.MaxNumMergeCand) {
         return;
     }
-    for (std::size_t combIdx = 0; combIdx < numOrigMergeCand * (numOrigMergeCand - 1) &&
-                                  list.size() < slice.MaxNumMergeCand;
+    for (std::size_t combIdx = 0; combIdx < numOrigMergeCand * (numOrigMergeCand - 1) && list.size() < wanted;
          ++combIdx) {
         const MvField l0Cand = list[kCombIdx[combIdx].first];
         const MvField l1Cand = list[kCombIdx[combIdx].second];
@@ -267,11 +279,11 @@ void combinedBiPredictiveMergeCandidates(const SliceMotionContext& slice, std::v
 }
 
 // 8.5.3.2.5
-void zeroMergeCandidates(const SliceMotionContext& slice, std::vector<MvField>& list)
+void zeroMergeCandidates(const SliceMotionContext& slice, std::uint32_t wanted, MergeCandidates& list)
 {
     const std::uint32_t numRefIdx =
         slice.isB ? std::min(slice.num_ref_idx_active[0], slice.num_ref_idx_active[1]) : slice.num_ref_idx_active[0];
-    for (std::uint32_t zeroIdx = 0; list.size() < slice.MaxNumMergeCand; ++zeroIdx) {
+    for (std::uint32_t zeroIdx = 0; list.size() < wanted; ++zeroIdx) {
         MvField zeroCand;
         const auto refIdx = static_cast<std::int8_t>(zeroIdx < numRefIdx ? zeroIdx : 0);
         zeroCand.refIdxLX = {refIdx, slice.isB ? refIdx : std::int8_t{-1}};
@@ -333,7 +345,7 @@ SpatialMvpCandidates spatialMvpCandidates(const SliceMotionContext& slice, const
 {
     const PictureBlockState::PredictionBlock current = asPredictionBlock(pb);
     auto availableNeighbours = [&](std::initializer_list<Neighbour> neighbours) {
-        std::vector<const MvField*> found;
+        ShortList<const MvField*, 3> found;
         for (const Neighbour& nb : neighbours) {
             if (picture.availablePb(current, nb.x, nb.y)) {
                 found.push_back(&motionOf(picture, nb));
@@ -341,7 +353,7 @@ SpatialMvpCandidates spatialMvpCandidates(const SliceMotionContext& slice, const
         }
         return found;
     };
-    auto firstOf = [&](const std::vector<const MvField*>& neighbours, auto candidate) {
+    auto firstOf = [&](const ShortList<const MvField*, 3>& neighbours, auto candidate) {
         for (const MvField* neighbour : neighbours) {
             if (const SpatialMvp found = candidate(slice, *neighbour, X, refIdxLX); found.availableFlag) {
                 return found;
@@ -351,14 +363,14 @@ SpatialMvpCandidates spatialMvpCandidates(const SliceMotionContext& slice, const
     };
 
     SpatialMvpCandidates result;
-    const std::vector<const MvField*> a = availableNeighbours({A0(pb), A1(pb)});
+    const auto a = availableNeighbours({A0(pb), A1(pb)});
     const bool isScaledFlagLX = !a.empty();
     result.A = firstOf(a, unscaledCandidate);
     if (!result.A.availableFlag) {
         result.A = firstOf(a, scaledCandidate);
     }
 
-    const std::vector<const MvField*> b = availableNeighbours({B0(pb), B1(pb), B2(pb)});
+    const auto b = availableNeighbours({B0(pb), B1(pb), B2(pb)});
     result.B = firstOf(b, unscaledCandidate);
     if (!isScaledFlagLX) {
         // Without left neighbours, B stands in for A and may itself be scaled.
@@ -417,8 +429,8 @@ TemporalCandidate temporalMvLX(const SliceMotionContext& slice, const Prediction
     return collocatedMvs(slice, colPic->at(xColCtr, yColCtr), X, refIdxLX);
 }
 
-std::vector<MvField> mergeCandList(const SliceMotionContext& slice, const PictureBlockState& picture,
-                                   const PredictionBlockPosition& pb)
+MergeCandidates mergeCandList(const SliceMotionContext& slice, const PictureBlockState& picture,
+                              const PredictionBlockPosition& pb, std::uint32_t needed)
 {
     PredictionBlockPosition merged = pb;
     if (slice.Log2ParMrgLevel > 2 && pb.nCbS == 8) {
@@ -430,15 +442,18 @@ std::vector<MvField> mergeCandList(const SliceMotionContext& slice, const Pictur
         merged.partIdx = 0;
         merged.PartMode = static_cast<std::uint8_t>(PartMode::PART_2Nx2N);
     }
-    std::vector<MvField> list = spatialMergeCandidates(slice, picture, merged);
-    if (list.size() < slice.MaxNumMergeCand) {
+    // Every step only appends, so the list can stop growing once it holds what is needed.
+    const auto wanted = static_cast<std::uint32_t>(
+        std::min<std::size_t>({needed, slice.MaxNumMergeCand, MergeCandidates::kCapacity}));
+    MergeCandidates list = spatialMergeCandidates(slice, picture, merged, wanted);
+    if (list.size() < wanted) {
         if (const std::optional<MvField> Col = temporalMergeCandidate(slice, merged)) {
             list.push_back(*Col);
         }
     }
-    list.resize(std::min<std::size_t>(list.size(), slice.MaxNumMergeCand));
-    combinedBiPredictiveMergeCandidates(slice, list);
-    zeroMergeCandidates(slice, list);
+    list.truncate(wanted);
+    combinedBiPredictiveMergeCandidates(slice, wanted, list);
+    zeroMergeCandidates(slice, wanted, list);
     return list;
 }
 
@@ -456,7 +471,8 @@ std::array<Mv, 2> mvpListLX(const SliceMotionContext& slice, const PictureBlockS
                             const PredictionBlockPosition& pb, unsigned X, std::int32_t refIdxLX)
 {
     const SpatialMvpCandidates spatial = spatialMvpCandidates(slice, picture, pb, X, refIdxLX);
-    std::vector<Mv> list;
+    // Zero vectors fill what the candidates leave empty.
+    ShortList<Mv, 2> list;
     if (spatial.A.availableFlag) {
         list.push_back(spatial.A.mv);
     }
@@ -468,8 +484,7 @@ std::array<Mv, 2> mvpListLX(const SliceMotionContext& slice, const PictureBlockS
             list.push_back(Col.mvLXCol);
         }
     }
-    list.resize(2);
-    return {list[0], list[1]};
+    return {list.size() > 0 ? list[0] : Mv{}, list.size() > 1 ? list[1] : Mv{}};
 }
 
 } // namespace vexilo::hevc::derivations

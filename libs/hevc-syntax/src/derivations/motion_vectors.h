@@ -4,7 +4,9 @@
 // picture's 16x16-compressed motion (8.5.3.2.8, 8.5.3.2.9), and mvLX = mvpLX + MvdLX.
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -108,10 +110,40 @@ struct PredictionBlockPosition {
     std::uint8_t PartMode = 0; // slice_data::PartMode
 };
 
+// A short list kept in place: the derivations run for every prediction unit, and a heap
+// allocation each would cost more than the derivation itself.
+template <typename T, std::size_t Capacity>
+class ShortList {
+public:
+    static constexpr std::size_t kCapacity = Capacity;
+
+    // Entries past the capacity are dropped; the lists of the standard never reach it.
+    void push_back(const T& value)
+    {
+        if (size_ < Capacity) {
+            entries_[size_++] = value;
+        }
+    }
+    void truncate(std::size_t size) { size_ = std::min(size_, size); }
+    [[nodiscard]] std::size_t size() const { return size_; }
+    [[nodiscard]] bool empty() const { return size_ == 0; }
+    [[nodiscard]] const T& operator[](std::size_t index) const { return entries_[index]; }
+    [[nodiscard]] const T* begin() const { return entries_.data(); }
+    [[nodiscard]] const T* end() const { return entries_.data() + size_; }
+
+private:
+    std::array<T, Capacity> entries_{};
+    std::size_t size_ = 0;
+};
+
+// MaxNumMergeCand is at most 5 (7.4.7.1).
+using MergeCandidates = ShortList<MvField, 5>;
+
 // The merge candidate list of 8.5.3.2.2 steps 1 to 7 (before the 8x4/4x8 restriction),
-// MaxNumMergeCand entries long.
-std::vector<MvField> mergeCandList(const SliceMotionContext& slice, const slice_data::PictureBlockState& picture,
-                                   const PredictionBlockPosition& pb);
+// MaxNumMergeCand entries long; or only its first `needed` entries, which do not depend on
+// the later ones, when fewer are needed.
+MergeCandidates mergeCandList(const SliceMotionContext& slice, const slice_data::PictureBlockState& picture,
+                              const PredictionBlockPosition& pb, std::uint32_t needed = MergeCandidates::kCapacity);
 
 // 8.5.3.2.2 step 10: 8x4 and 4x8 blocks, whose bi-prediction would cost the most memory
 // bandwidth, keep only the L0 half of a bi-predictive candidate. Returns whether it did so.

@@ -101,14 +101,21 @@ void SliceDataParser::deriveQpY(CodingUnit& cu)
 
 void SliceDataParser::markCodingBlock(const CodingUnit& cu)
 {
-    // One pass over the CB's 4x4 blocks for what its neighbours and its own PUs look up;
+    // One pass over the CB's 4x4 blocks for what its neighbours and its own PBs look up;
     // the QP and intra modes follow once derived.
     MinBlock block;
     block.ctDepth = static_cast<std::uint8_t>(cu.cqtDepth);
     block.cuSkipFlag = cu.cu_skip_flag ? 1 : 0;
     block.intra = cu.CuPredMode == PredMode::Intra ? 1 : 0;
+    block.intraPredModeY = derivations::INTRA_DC;
     const std::uint32_t nCbS = 1U << cu.log2CbSize;
-    state_.fillBlocks(cu.x0, cu.y0, nCbS, nCbS, block);
+    // Only the PBs of an intra NxN split, in CBs of the smallest size, look at blocks inside
+    // their own CB; everything else is looked up from outside, at the edges.
+    if (block.intra != 0 && cu.log2CbSize == sps_.MinCbLog2SizeY) {
+        state_.fillBlocks(cu.x0, cu.y0, nCbS, nCbS, block);
+    } else {
+        state_.fillEdgeBlocks(cu.x0, cu.y0, nCbS, nCbS, block);
+    }
 }
 
 void SliceDataParser::coding_unit(CodingUnit& cu)
@@ -427,7 +434,8 @@ void SliceDataParser::deriveMotion(const CodingUnit& cu, PredictionUnit& pu)
 
     MvField motion;
     if (pu.merge_flag) {
-        const std::vector<MvField> mergeCandList = derivations::mergeCandList(motion_, state_, pb);
+        const derivations::MergeCandidates mergeCandList =
+            derivations::mergeCandList(motion_, state_, pb, pu.merge_idx + 1);
         motion = mergeCandList[std::min<std::size_t>(pu.merge_idx, mergeCandList.size() - 1)];
         pu.biPredictionRestricted = derivations::restrictBiPrediction(motion, pu.nPbW, pu.nPbH);
     } else {

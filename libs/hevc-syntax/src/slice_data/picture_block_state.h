@@ -18,12 +18,13 @@ namespace vexilo::hevc::slice_data {
 
 constexpr std::uint32_t kBlockLog2Size = 2; // facts are kept per 4x4 luma samples
 
+// All zero bytes by default, so that a picture's blocks are cleared with one memset.
 struct MinBlock {
     std::uint8_t ctDepth = 0;
     std::uint8_t cuSkipFlag = 0;
     std::uint8_t intra = 0;   // CuPredMode == MODE_INTRA
     std::uint8_t pcmFlag = 0;
-    std::uint8_t intraPredModeY = 1;
+    std::uint8_t intraPredModeY = 0; // read in intra blocks only, which set it
     std::int8_t qpY = 0;
 };
 
@@ -60,12 +61,21 @@ public:
         });
     }
 
-    // Sets every 4x4 block of the rectangle, inside as well: a CB's own PUs and intra PBs
-    // look up blocks inside it.
+    // Sets every 4x4 block of the rectangle, inside as well: the PBs of an intra NxN CB look
+    // up blocks inside it.
     void fillBlocks(std::uint32_t x0, std::uint32_t y0, std::uint32_t width, std::uint32_t height,
                     const MinBlock& value)
     {
         forEachRowOfBlocks(x0, y0, width, height, [&](std::size_t first, std::size_t count) {
+            std::fill_n(blocks_.begin() + static_cast<std::ptrdiff_t>(first), count, value);
+        });
+    }
+
+    // Sets the 4x4 blocks of the rectangle that lookups from outside it can reach.
+    void fillEdgeBlocks(std::uint32_t x0, std::uint32_t y0, std::uint32_t width, std::uint32_t height,
+                        const MinBlock& value)
+    {
+        forEachEdgeRunOfBlocks(x0, y0, width, height, [&](std::size_t first, std::size_t count) {
             std::fill_n(blocks_.begin() + static_cast<std::ptrdiff_t>(first), count, value);
         });
     }

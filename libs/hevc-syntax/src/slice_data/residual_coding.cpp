@@ -32,38 +32,72 @@ constexpr std::array<std::array<std::uint8_t, 16>, 4> kSigCtxByPrevCsbf{{
 }};
 constexpr unsigned kChromaSigCtxOffset = 27;
 
+using SigCtxByScanPos = std::array<std::uint8_t, 16>;
+
+// A table by position (yP << 2) + xP, reordered by a 4x4 scan position.
+constexpr SigCtxByScanPos byScanPosition(const std::array<std::uint8_t, 16>& byPosition, std::uint32_t scanIdx)
+{
+    SigCtxByScanPos byScan{};
+    const auto& scan = scanOrder(2, scanIdx);
+    for (std::size_t n = 0; n < byScan.size(); ++n) {
+        byScan[n] = byPosition[(static_cast<std::size_t>(scan[n].y) << 2U) + scan[n].x];
+    }
+    return byScan;
+}
+
+// The two tables above by scan position, so that the coefficient loop indexes them with
+// its own counter instead of going through the scan's coordinates.
+constexpr std::array<SigCtxByScanPos, 3> kCtxIdxMapByScanPos{
+    byScanPosition(kCtxIdxMap, 0), byScanPosition(kCtxIdxMap, 1), byScanPosition(kCtxIdxMap, 2)};
+constexpr auto kSigCtxByPrevCsbfByScanPos = [] {
+    std::array<std::array<SigCtxByScanPos, 4>, 3> tables{};
+    for (std::uint32_t scanIdx = 0; scanIdx < 3; ++scanIdx) {
+        for (std::size_t prevCsbf = 0; prevCsbf < 4; ++prevCsbf) {
+            tables[scanIdx][prevCsbf] = byScanPosition(kSigCtxByPrevCsbf[prevCsbf], scanIdx);
+        }
+    }
+    return tables;
+}();
+constexpr SigCtxByScanPos kSingleSigCtx{};
+
 // ctxInc of sig_coeff_flag (9.3.4.2.5), set up once per transform block and sub-block so
-// that the per-coefficient selection is a lookup.
+// that the per-coefficient selection is base plus a table entry by scan position.
 class SigCoeffContexts {
 public:
     SigCoeffContexts(std::uint32_t log2TrafoSize, unsigned cIdx, std::uint32_t scanIdx, bool singleContext)
         : log2TrafoSize_(log2TrafoSize), cIdx_(cIdx), scanIdx_(scanIdx), singleContext_(singleContext),
           channelOffset_(cIdx == 0 ? 0U : kChromaSigCtxOffset)
     {
+        if (singleContext) {
+            byScanPos_ = &kSingleSigCtx;
+            base_ = cIdx == 0 ? 42U : kChromaSigCtxOffset + 16U;
+        } else if (log2TrafoSize == 2) {
+            byScanPos_ = &kCtxIdxMapByScanPos[scanIdx];
+            base_ = channelOffset_;
+        }
     }
 
     void beginSubBlock(std::uint32_t xS, std::uint32_t yS, std::uint32_t prevCsbf)
     {
-        pattern_ = &kSigCtxByPrevCsbf[prevCsbf];
-        if (cIdx_ == 0) {
-            subBlockOffset_ = (xS + yS > 0 ? 3U : 0U) + (log2TrafoSize_ == 3 ? (scanIdx_ == 0 ? 9U : 15U) : 21U);
-        } else {
-            subBlockOffset_ = log2TrafoSize_ == 3 ? 9U : 12U;
+        if (singleContext_ || log2TrafoSize_ == 2) {
+            return;
         }
+        byScanPos_ = &kSigCtxByPrevCsbfByScanPos[scanIdx_][prevCsbf];
+        if (cIdx_ == 0) {
+            base_ = (xS + yS > 0 ? 3U : 0U) + (log2TrafoSize_ == 3 ? (scanIdx_ == 0 ? 9U : 15U) : 21U);
+        } else {
+            base_ = channelOffset_ + (log2TrafoSize_ == 3 ? 9U : 12U);
+        }
+        firstSubBlock_ = xS + yS == 0;
     }
 
-    [[nodiscard]] unsigned ctxInc(std::uint32_t xC, std::uint32_t yC) const
+    // Scan position n of the current sub-block, n > 0.
+    [[nodiscard]] unsigned ctxInc(std::int32_t n) const { return base_ + (*byScanPos_)[static_cast<std::size_t>(n)]; }
+
+    // Scan position 0: the block's own DC position has a context of its own.
+    [[nodiscard]] unsigned dcCtxInc() const
     {
-        if (singleContext_) {
-            return cIdx_ == 0 ? 42U : kChromaSigCtxOffset + 16U;
-        }
-        if (log2TrafoSize_ == 2) {
-            return channelOffset_ + kCtxIdxMap[(yC << 2) + xC];
-        }
-        if (xC + yC == 0) {
-            return channelOffset_;
-        }
-        return channelOffset_ + (*pattern_)[((yC & 3U) << 2) + (xC & 3U)] + subBlockOffset_;
+        return firstSubBlock_ && !singleContext_ && log2TrafoSize_ > 2 ? channelOffset_ : ctxInc(0);
     }
 
 private:
@@ -72,8 +106,9 @@ private:
     std::uint32_t scanIdx_;
     bool singleContext_; // transform_skip_context_enabled_flag with skip or bypass
     unsigned channelOffset_;
-    const std::array<std::uint8_t, 16>* pattern_ = &kSigCtxByPrevCsbf[0];
-    unsigned subBlockOffset_ = 0;
+    const SigCtxByScanPos* byScanPos_ = &kSingleSigCtx;
+    unsigned base_ = 0;
+    bool firstSubBlock_ = false;
 };
 
 // The highest scan position whose bit is set in a non-empty mask of a sub-block's positions.
@@ -199,17 +234,10 @@ void SliceDataParser::residual_coding(const CodingUnit& cu, ResidualBlock& block
     const std::uint32_t log2SbCount = log2TrafoSize - 2;
     const std::uint32_t sbWidth = 1U << log2SbCount;
     const auto& subBlockScan = scanOrder(log2SbCount, scanIdx);
-    const auto& coeffScan = scanOrder(2, scanIdx);
-    std::int32_t lastSubBlock = static_cast<std::int32_t>(sbWidth * sbWidth) - 1;
-    while (subBlockScan[static_cast<std::size_t>(lastSubBlock)].x != (LastSignificantCoeffX >> 2) ||
-           subBlockScan[static_cast<std::size_t>(lastSubBlock)].y != (LastSignificantCoeffY >> 2)) {
-        --lastSubBlock;
-    }
-    std::int32_t lastScanPos = 15;
-    while (coeffScan[static_cast<std::size_t>(lastScanPos)].x != (LastSignificantCoeffX & 3U) ||
-           coeffScan[static_cast<std::size_t>(lastScanPos)].y != (LastSignificantCoeffY & 3U)) {
-        --lastScanPos;
-    }
+    const auto lastSubBlock = static_cast<std::int32_t>(
+        scanPositionOf(log2SbCount, scanIdx, LastSignificantCoeffX >> 2, LastSignificantCoeffY >> 2));
+    const auto lastScanPos = static_cast<std::int32_t>(
+        scanPositionOf(2, scanIdx, LastSignificantCoeffX & 3U, LastSignificantCoeffY & 3U));
 
     std::uint32_t predModeIntra = derivations::INTRA_DC;
     if (cu.CuPredMode == PredMode::Intra) {
@@ -264,20 +292,14 @@ void SliceDataParser::residual_coding(const CodingUnit& cu, ResidualBlock& block
         }
         // The flags are as likely 0 as 1, so they are folded in without branching on them.
         for (; n > 0; --n) {
-            const ScanPosition position = coeffScan[static_cast<std::size_t>(n)];
-            const std::uint32_t sig_coeff_flag =
-                decode(Element::sig_coeff_flag, sigContexts.ctxInc((xS << 2) + position.x, (yS << 2) + position.y));
+            const std::uint32_t sig_coeff_flag = decode(Element::sig_coeff_flag, sigContexts.ctxInc(n));
             sigMask |= sig_coeff_flag << static_cast<unsigned>(n);
         }
         if (n == 0) {
             if (inferSbDcSigCoeffFlag && sigMask == 0) {
                 sigMask = 1U; // DC of a coded sub-block with no other significant coefficient
             } else {
-                const ScanPosition position = coeffScan[0];
-                sigMask |= decode(Element::sig_coeff_flag,
-                                  sigContexts.ctxInc((xS << 2) + position.x, (yS << 2) + position.y))
-                               ? 1U
-                               : 0U;
+                sigMask |= decode(Element::sig_coeff_flag, sigContexts.dcCtxInc()) ? 1U : 0U;
             }
         }
         if (sigMask == 0) {
@@ -293,7 +315,6 @@ void SliceDataParser::residual_coding(const CodingUnit& cu, ResidualBlock& block
         std::uint32_t greater1Mask = 0;
         unsigned numGreater1Flag = 0;
         std::int32_t lastGreater1ScanPos = -1;
-        bool escapeDataPresent = false;
         const std::int32_t lastSigScanPos = highestScanPosition(sigMask);
         const std::int32_t firstSigScanPos = std::countr_zero(sigMask);
         // Visits the significant positions only, from the highest down; the flags are folded
@@ -305,18 +326,23 @@ void SliceDataParser::residual_coding(const CodingUnit& cu, ResidualBlock& block
             const bool flag =
                 decode(Element::coeff_abs_level_greater1_flag, ctxSet * 4 + greater1Ctx + (cIdx > 0 ? 16U : 0U));
             greater1Mask |= (flag ? 1U : 0U) << static_cast<unsigned>(m);
-            escapeDataPresent = escapeDataPresent || (flag && lastGreater1ScanPos != -1);
             lastGreater1ScanPos = flag && lastGreater1ScanPos == -1 ? m : lastGreater1ScanPos;
             greater1Ctx = flag ? 0U : greater1Ctx + (greater1Ctx > 0 && greater1Ctx < 3 ? 1U : 0U);
         }
-        // Significant coefficients past the eighth have no greater1 flag.
-        escapeDataPresent = escapeDataPresent || pending != 0;
         const bool signHidden = signHidingAllowed && lastSigScanPos - firstSigScanPos > 3;
         bool greater2 = false;
+        std::uint32_t lastGreater1Bit = 0;
         if (lastGreater1ScanPos != -1) {
             greater2 = decode(Element::coeff_abs_level_greater2_flag, ctxSet + (cIdx > 0 ? 4U : 0U));
-            escapeDataPresent = escapeDataPresent || greater2;
+            lastGreater1Bit = 1U << static_cast<unsigned>(lastGreater1ScanPos);
         }
+        // The coefficients with a coeff_abs_level_remaining: those past the eighth (still
+        // pending, they have no greater1 flag), those of the first eight whose greater1 flag
+        // is 1 but for the one that has a greater2 flag, and that one if its flag is 1. Most
+        // sub-blocks have none, so only these are visited below.
+        const std::uint32_t escapeMask =
+            pending | (greater1Mask & ~lastGreater1Bit) | (greater2 ? lastGreater1Bit : 0U);
+        const bool escapeDataPresent = escapeMask != 0;
         if (sps_.range.cabac_bypass_alignment_enabled_flag && escapeDataPresent) {
             engine_.alignBypass();
         }
@@ -327,32 +353,27 @@ void SliceDataParser::residual_coding(const CodingUnit& cu, ResidualBlock& block
         std::uint32_t cRiceParam = persistentRice ? contexts_.StatCoeff[sbType] / 4 : 0;
         require(cRiceParam <= kMaxRiceParam, "Rice parameter out of range");
         bool firstRemaining = true;
-        unsigned numSigCoeff = 0;
-        for (std::uint32_t unvisited = sigMask; unvisited != 0;) {
+        for (std::uint32_t unvisited = escapeMask; unvisited != 0;) {
             const std::int32_t m = highestScanPosition(unvisited);
             const auto bit = 1U << static_cast<unsigned>(m);
             unvisited &= ~bit;
-            const std::uint32_t baseLevel =
-                1U + ((greater1Mask & bit) != 0 ? 1U : 0U) + (m == lastGreater1ScanPos && greater2 ? 1U : 0U);
-            const std::uint32_t threshold = numSigCoeff < 8 ? (m == lastGreater1ScanPos ? 3U : 2U) : 1U;
-            if (baseLevel == threshold) {
-                const std::uint32_t remaining = coeff_abs_level_remaining(cRiceParam);
-                if (persistentRice && firstRemaining) {
-                    std::uint32_t& StatCoeff = contexts_.StatCoeff[sbType];
-                    if (remaining >= (3U << (StatCoeff / 4))) {
-                        ++StatCoeff;
-                    } else if (2U * remaining < (1U << (StatCoeff / 4)) && StatCoeff > 0) {
-                        --StatCoeff;
-                    }
-                }
-                firstRemaining = false;
-                const std::uint64_t absLevel = std::uint64_t{baseLevel} + remaining;
-                if (absLevel > 3U * (std::uint64_t{1} << cRiceParam)) {
-                    cRiceParam = persistentRice ? cRiceParam + 1 : std::min<std::uint32_t>(cRiceParam + 1, 4);
-                    require(cRiceParam <= kMaxRiceParam, "Rice parameter out of range");
+            // The level its flags already account for.
+            const std::uint32_t baseLevel = (pending & bit) != 0 ? 1U : (bit == lastGreater1Bit ? 3U : 2U);
+            const std::uint32_t remaining = coeff_abs_level_remaining(cRiceParam);
+            if (persistentRice && firstRemaining) {
+                std::uint32_t& StatCoeff = contexts_.StatCoeff[sbType];
+                if (remaining >= (3U << (StatCoeff / 4))) {
+                    ++StatCoeff;
+                } else if (2U * remaining < (1U << (StatCoeff / 4)) && StatCoeff > 0) {
+                    --StatCoeff;
                 }
             }
-            ++numSigCoeff;
+            firstRemaining = false;
+            const std::uint64_t absLevel = std::uint64_t{baseLevel} + remaining;
+            if (absLevel > 3U * (std::uint64_t{1} << cRiceParam)) {
+                cRiceParam = persistentRice ? cRiceParam + 1 : std::min<std::uint32_t>(cRiceParam + 1, 4);
+                require(cRiceParam <= kMaxRiceParam, "Rice parameter out of range");
+            }
         }
     }
 }
