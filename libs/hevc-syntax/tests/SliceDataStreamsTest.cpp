@@ -340,7 +340,9 @@ TEST_P(SliceDataHmStreamTest, SyntaxCountsMatchTheReferenceDecoder)
         // "N 4x4, M 8x8, ...": the sum over the sizes
         std::uint64_t expected = *first;
         for (const std::uint32_t size : {8U, 16U, 32U}) {
-            const std::string key = " " + std::to_string(size) + "x" + std::to_string(size);
+            // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) on " " + std::string&&.
+            std::string key = " ";
+            key += std::to_string(size) + "x" + std::to_string(size);
             const std::size_t listEnd = line.find(';', line.find("transform_skip_flag=1 TBs: "));
             const std::size_t at = line.find(key);
             if (at != std::string::npos && at < listEnd) {
