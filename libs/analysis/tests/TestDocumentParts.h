@@ -6,6 +6,8 @@
 #include "vexilo/analysis/StreamAnalysis.h"
 
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 namespace vexilo::analysis::test_parts {
 
@@ -21,6 +23,15 @@ inline constexpr StableId kSps{0x2, 2};
 inline constexpr StableId kPps{0x2, 3};
 inline constexpr StableId kSei{0x3, 1};
 }  // namespace ids
+
+// "e" + std::to_string(i) would do, but GCC 12 at -O2 warns falsely (-Wrestrict) on a literal
+// added to a temporary string.
+inline std::string numbered(std::string_view prefix, std::int64_t number)
+{
+    std::string text(prefix);
+    text += std::to_string(number);
+    return text;
+}
 
 inline BlockRect lumaRect(std::int32_t x, std::int32_t y, std::uint32_t width, std::uint32_t height)
 {

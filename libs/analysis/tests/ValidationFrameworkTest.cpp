@@ -12,6 +12,7 @@ namespace {
 using validation_test::ExpectedIssue;
 using validation_test::MutationCase;
 using validation_test::lumaRect;
+using validation_test::numbered;
 namespace ids = validation_test::ids;
 using Kind = ValidationIssueKind;
 
@@ -272,7 +273,7 @@ TEST(ValidationReport, NineIssuesListTheFirstEight)
         if (i % 2 == 1) {
             object = StableId{0, i};
         }
-        issues.push_back({static_cast<Kind>(i), object, "f" + std::to_string(i), "m" + std::to_string(i)});
+        issues.push_back({static_cast<Kind>(i), object, numbered("f", i), numbered("m", i)});
     }
     EXPECT_EQ(formatValidationIssues(issues),
               "domain validation failed with 9 issue(s)"

@@ -10,6 +10,7 @@ namespace {
 
 using validation_test::ExpectedIssue;
 using validation_test::MutationCase;
+using validation_test::numbered;
 namespace ids = validation_test::ids;
 using Kind = ValidationIssueKind;
 
@@ -188,7 +189,7 @@ std::vector<MutationCase> parameterSetCases()
         {"513 syntax elements",
          [](StreamAnalysis& d) {
              for (int i = 0; i < 513; ++i) {
-                 spsOf(d).syntaxElements.push_back({"e" + std::to_string(i), i, ""});
+                 spsOf(d).syntaxElements.push_back({numbered("e", i), i, ""});
              }
          },
          {{Kind::ResourceLimit, ids::kSps, "parameterSets.syntaxElements",
@@ -196,7 +197,7 @@ std::vector<MutationCase> parameterSetCases()
         {"512 syntax elements pass",
          [](StreamAnalysis& d) {
              for (int i = 0; i < 512; ++i) {
-                 spsOf(d).syntaxElements.push_back({"e" + std::to_string(i), i, ""});
+                 spsOf(d).syntaxElements.push_back({numbered("e", i), i, ""});
              }
          },
          {}},
@@ -403,7 +404,7 @@ std::vector<MutationCase> seiAndSliceCases()
          [](StreamAnalysis& d) {
              d.seiMessages[0].syntaxElements.clear();
              for (int i = 0; i < 257; ++i) {
-                 d.seiMessages[0].syntaxElements.push_back({"f" + std::to_string(i), 0, ""});
+                 d.seiMessages[0].syntaxElements.push_back({numbered("f", i), 0, ""});
              }
          },
          {{Kind::ResourceLimit, ids::kSei, "seiMessages.syntaxElements",

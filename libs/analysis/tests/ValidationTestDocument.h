@@ -15,6 +15,7 @@
 namespace vexilo::analysis::validation_test {
 
 using test_parts::lumaRect;
+using test_parts::numbered;
 
 // Identities of the base document; each object kind has its own high word.
 namespace ids {

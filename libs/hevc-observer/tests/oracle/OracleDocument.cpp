@@ -465,7 +465,9 @@ struct PictureBuilder {
         for (std::size_t i = 0; i < pus.size(); ++i) {
             analysis::CuInfo cu;
             cu.id = {2, i + 1};
-            cu.parentCtuId = owner(ctus, pus[i].bounds)->id;
+            if (const auto* ctu = owner(ctus, pus[i].bounds)) {
+                cu.parentCtuId = ctu->id;
+            }
             cu.bounds = pus[i].bounds;
             single.cus.push_back(cu);
             analysis::PuInfo pu;
