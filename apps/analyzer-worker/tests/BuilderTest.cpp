@@ -74,6 +74,40 @@ TEST(StableIdDerivation, InterleavedParentsAndKindsDeriveAsIfAlone)
         << "a remembered prefix of another parent must not leak into this one";
 }
 
+// The formula byte by byte, as the documents of earlier versions were made with it.
+StableId derivedByteByByte(const StableId& parent, std::uint64_t kind, std::uint64_t key, std::uint64_t extra)
+{
+    std::uint64_t hash = 0xcbf29ce484222325ULL;
+    for (const std::uint64_t word : {parent.high, parent.low, kind, key, extra}) {
+        for (int byte = 0; byte < 8; ++byte) {
+            hash ^= (word >> (8 * byte)) & 0xFFu;
+            hash *= 0x100000001b3ULL;
+        }
+    }
+    StableId id{(kind * 0x9e3779b97f4a7c15ULL) ^ parent.high, hash};
+    if (id.high == 0 && id.low == 0) {
+        id.low = 1;
+    }
+    return id;
+}
+
+// Keys and extra values of every byte length, with zero bytes inside and at either end.
+TEST(StableIdDerivation, KeysOfAnyByteLengthDeriveAsByteByByte)
+{
+    std::vector<std::uint64_t> values{0, 1, 0xFF, 0x100, 0x1234, 0xFF0000, 0x0100000001ULL, ~std::uint64_t{0},
+                                      std::uint64_t{1} << 63, 0x00FF00FF00FF00FFULL};
+    for (unsigned shift = 0; shift < 64; shift += 7) {
+        values.push_back(0x9e3779b97f4a7c15ULL >> shift);
+    }
+    const StableId parent{0xA5A5'0000'1234'0000ULL, 0x0000'0000'FFFF'0001ULL};
+    for (const std::uint64_t key : values) {
+        for (const std::uint64_t extra : {std::uint64_t{0}, std::uint64_t{3}, key, ~key}) {
+            ASSERT_EQ(deriveStableId(parent, 11, key, extra), derivedByteByByte(parent, 11, key, extra))
+                << "key " << key << " extra " << extra;
+        }
+    }
+}
+
 class StreamScript {
 public:
     StreamScript& add(EventBytes event)
@@ -463,6 +497,34 @@ TEST(StreamAnalysisBuilder, DamagedLinksAreLeftOutAndTheDocumentStaysValid)
         }
     }
     EXPECT_EQ(document.cus.size(), 2u) << "the CU of the dropped CTU is gone";
+}
+
+// A PU outside its CU goes with its vector; a repeated PU goes with its repeated vector while
+// the first keeps its own.
+TEST(StreamAnalysisBuilder, MotionVectorsGoWithTheirPusOnly)
+{
+    StreamScript script;
+    script.parameterSets().picture(1);
+    script.add(testing::puEvent(301, 1, 0, 1, 1, 60, 0, 16, -1))
+        .add(testing::puEvent(301, 1, 0, 1, 0, 0, 0, 64, -1))
+        .add(testing::ctuEvent(301, 1, 0, 0, 0, 64, 64));
+    const StreamAnalysisBuildResult result = script.build();
+    const analysis::StreamAnalysis& document = documentOf(result);
+    expectValid(document);
+    ASSERT_EQ(document.pus.size(), 1u);
+    ASSERT_EQ(document.motionVectors.size(), 1u);
+    EXPECT_EQ(document.motionVectors[0].parentPuId, document.pus[0].id);
+    EXPECT_TRUE(hasIssue(document, "analyzer.block_geometry"));
+
+    StreamScript repeatedOnly;
+    repeatedOnly.parameterSets().picture(1);
+    repeatedOnly.add(testing::puEvent(301, 1, 0, 1, 0, 0, 0, 64, -1)).add(testing::ctuEvent(301, 1, 0, 0, 0, 64, 64));
+    const StreamAnalysisBuildResult repeated = repeatedOnly.build();
+    const analysis::StreamAnalysis& kept = documentOf(repeated);
+    expectValid(kept);
+    ASSERT_EQ(kept.pus.size(), 1u);
+    ASSERT_EQ(kept.motionVectors.size(), 1u);
+    EXPECT_EQ(kept.motionVectors[0].parentPuId, kept.pus[0].id);
 }
 
 // A CTU split down to 16x16 CUs puts a parent CU far before its last children, so parents

@@ -298,22 +298,32 @@ bool dropBlocksOutsideTheirParents(analysis::StreamAnalysis& document, KeptParen
     return removed;
 }
 
-// Motion vectors go with their PU; links to reference entries that do not exist are cut.
-bool dropDanglingMotionLinks(analysis::StreamAnalysis& document)
+// Motion vectors go with their PU.
+bool dropVectorsOfDroppedPus(analysis::StreamAnalysis& document)
+{
+    StableIdSet keptPus;
+    keptPus.reserve(document.pus.size());
+    for (const analysis::PuInfo& pu : document.pus) {
+        keptPus.insert(pu.id, {});
+    }
+    return keepInOrder(document.motionVectors,
+                       [&](const analysis::MotionVectorInfo& mv) { return keptPus.contains(mv.parentPuId); });
+}
+
+// Links to reference entries that do not exist are cut. Every vector is made together with
+// its PU, so while no PU has gone, no vector lost its PU: a table of a million PUs is made
+// only when some did go.
+bool dropDanglingMotionLinks(analysis::StreamAnalysis& document, bool anyPuDropped)
 {
     StableIdSet referenceEntries;
     for (const analysis::ReferencePictureEntry& entry : document.referencePictures) {
         referenceEntries.insert(entry.id, {});
     }
-    StableIdSet keptPus;
-    keptPus.reserve(document.pus.size());
     for (analysis::PuInfo& pu : document.pus) {
         dropDanglingLink(pu.referencePictureL0Id, referenceEntries);
         dropDanglingLink(pu.referencePictureL1Id, referenceEntries);
-        keptPus.insert(pu.id, {});
     }
-    const bool removed = keepInOrder(
-        document.motionVectors, [&](const analysis::MotionVectorInfo& mv) { return keptPus.contains(mv.parentPuId); });
+    const bool removed = anyPuDropped && dropVectorsOfDroppedPus(document);
     for (analysis::MotionVectorInfo& mv : document.motionVectors) {
         dropDanglingLink(mv.referencePictureId, referenceEntries);
     }
@@ -541,9 +551,11 @@ void DocumentBuilder::pruneInconsistentBlocks()
         return;
     }
     bool removed = dropRepeatedBlockIdentities(document_, issues_);
+    // A PU dropped for its repeated identity leaves its identity to the first one.
+    const std::size_t distinctPus = document_.pus.size();
     KeptParents parents;
     removed |= dropBlocksOutsideTheirParents(document_, parents);
-    removed |= dropDanglingMotionLinks(document_);
+    removed |= dropDanglingMotionLinks(document_, document_.pus.size() != distinctPus);
     if (!removed) {
         return;
     }
