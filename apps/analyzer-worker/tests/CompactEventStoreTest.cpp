@@ -140,5 +140,33 @@ TEST(CompactEventStore, KeepsBlockRunsInAFewDozenBytesEachAndClearsToNothing)
     EXPECT_EQ(store.bytesUsed(), 0u);
 }
 
+// The records move with the store. The moved-from store stays usable, and what it receives
+// afterwards is its own: neither the append cache's bases nor the bases a reader decoded of
+// the records that moved away may stand in for its records, although they sit at the same
+// places.
+TEST(CompactEventStore, AMovedFromStoreHoldsOnlyWhatItReceivesAfterwards)
+{
+    std::mt19937_64 random(5);
+    const auto fill = [&](CompactEventStore& store, CompactEventStore::AppendCache& cache) {
+        std::vector<ObserverEventRecord> records;
+        for (std::size_t i = 0; i < 20; ++i) {
+            records.push_back(randomRecord(random, VEXILO_OBSERVER_EVENT_CU, records.empty() ? nullptr : &records.back()));
+            store.append(records.back(), cache);
+        }
+        return records;
+    };
+    auto cache = std::make_unique<CompactEventStore::AppendCache>();
+    CompactEventStore original;
+    const std::vector<ObserverEventRecord> first = fill(original, *cache);
+    expectSameRecord(original.at(5), first[5], 5);
+
+    CompactEventStore moved(std::move(original));
+    const std::vector<ObserverEventRecord> second = fill(original, *cache);
+    for (std::size_t i = 0; i < second.size(); ++i) {
+        expectSameRecord(moved.at(i), first[i], i);
+        expectSameRecord(original.at(i), second[i], i);
+    }
+}
+
 }  // namespace
 }  // namespace vexilo::analyzer

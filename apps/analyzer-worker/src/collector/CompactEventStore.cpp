@@ -39,6 +39,7 @@ static_assert(kMaxEntryWords == CompactEventStore::kMaxEntryWords);
 constexpr std::uint32_t kDifferencesPerBase = 64;
 constexpr std::uint64_t kFirstChunkWords = 1024;
 constexpr std::uint64_t kLargestChunkWords = std::uint64_t{1} << 18;
+constexpr std::uint64_t kChunkGrowthDivisor = 4;
 constexpr unsigned kChunkShift = 40;
 constexpr std::uint64_t kPositionMask = (std::uint64_t{1} << kChunkShift) - 1;
 // Offset block 0 holds the first 64 records' offsets, block b >= 1 the next 64 << (b - 1).
@@ -131,7 +132,9 @@ void CompactEventStore::takeFrom(CompactEventStore& other) noexcept
     size_ = std::exchange(other.size_, 0);
     offsetCapacity_ = std::exchange(other.offsetCapacity_, 0);
     wordsInChunks_ = std::exchange(other.wordsInChunks_, 0);
-    identity_ = other.identity_;
+    // The records and their identity move together; what the moved-from store receives
+    // later must not pass for them, neither as a base of an append cache nor as a decoded base.
+    identity_ = std::exchange(other.identity_, nextStoreIdentity());
 }
 
 void CompactEventStore::releaseMemory() noexcept
@@ -173,8 +176,12 @@ std::uint32_t* CompactEventStore::reserveWords(std::uint64_t count)
 {
     if (chunks_.empty() || chunks_.back().capacity - chunks_.back().used < count) {
         // Chunks grow with the store, so a picture with a handful of blocks costs little and
-        // a big one does not pay for many small allocations.
-        const std::uint64_t capacity = std::clamp(wordsInChunks_, kFirstChunkWords, kLargestChunkWords);
+        // a big one does not pay for many small allocations. They grow by a quarter of what
+        // the store holds, not by doubling it: the last chunk's unused part is then a few
+        // percent of a picture's storage instead of a third on average, and on huge pages
+        // every part is paid for, used or not.
+        const std::uint64_t capacity =
+            std::clamp(std::bit_floor(wordsInChunks_ / kChunkGrowthDivisor), kFirstChunkWords, kLargestChunkWords);
         chunks_.reserve(chunks_.size() + 1);
         Chunk chunk;
         chunk.words = static_cast<std::uint32_t*>(arena_->take(capacity * kWordBytes));
@@ -312,7 +319,7 @@ void CompactEventStore::decodeWords(std::uint64_t index, std::uint32_t* words) c
     const std::size_t wordCount = entry[0] & kWordCountMask;
     const std::uint32_t baseDistance = entry[2];
     if (baseDistance != 0) {
-        decodeWords(index - baseDistance, words);
+        copyBaseWords(index - baseDistance, words);
     } else {
         std::fill_n(words, wordCount, 0u);
     }
@@ -325,6 +332,39 @@ void CompactEventStore::decodeWords(std::uint64_t index, std::uint32_t* words) c
             words[i] ^= *present++;
         }
     }
+}
+
+// Up to 64 differences in a row lie on one base, and readers go through a store nearly in
+// order, a kind at a time: each thread keeps the last base it decoded of each kind, so that
+// reading a difference copies its base instead of decoding it again. A key names the store's
+// contents (a cleared or moved-from store takes a new identity), so a base is never taken
+// from another store or from what a store held before.
+void CompactEventStore::copyBaseWords(std::uint64_t baseIndex, std::uint32_t* words) const noexcept
+{
+    struct DecodedBase {
+        std::uint64_t storeIdentity = 0;
+        std::uint64_t index = 0;
+        std::size_t wordCount = 0;
+        std::array<std::uint32_t, kMaxRecordWords> words{};
+    };
+    // Block kinds fall in slots of their own; the rare stream kinds may share one.
+    static constexpr std::size_t kDecodedBaseSlots = 8;
+    constinit thread_local std::array<DecodedBase, kDecodedBaseSlots> decodedBases{};
+
+    const std::uint32_t* base = entryWords(baseIndex);
+    if (base[2] != 0) {
+        // Bases are stored whole; a chain is decoded the long way.
+        decodeWords(baseIndex, words);
+        return;
+    }
+    DecodedBase& slot = decodedBases[kindAt(baseIndex) % kDecodedBaseSlots];
+    if (slot.storeIdentity != identity_ || slot.index != baseIndex) {
+        slot.storeIdentity = identity_;
+        slot.index = baseIndex;
+        slot.wordCount = base[0] & kWordCountMask;
+        decodeWords(baseIndex, slot.words.data());
+    }
+    std::copy_n(slot.words.data(), slot.wordCount, words);
 }
 
 // One word of decodeWords' result.

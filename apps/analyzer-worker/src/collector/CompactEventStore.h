@@ -114,6 +114,7 @@ private:
     [[nodiscard]] std::uint32_t* reserveWords(std::uint64_t count);
     [[nodiscard]] const std::uint32_t* entryWords(std::uint64_t index) const noexcept;
     void decodeWords(std::uint64_t index, std::uint32_t* words) const noexcept;
+    void copyBaseWords(std::uint64_t baseIndex, std::uint32_t* words) const noexcept;
     [[nodiscard]] std::uint32_t decodeWord(std::uint64_t index, std::size_t word) const noexcept;
     void pushOffset(std::uint64_t offset);
     [[nodiscard]] std::uint64_t offsetAt(std::uint64_t index) const noexcept;
