@@ -540,6 +540,9 @@ TEST(StreamAnalysisBuilder, CuTreeLinksStandWhereverTheParentLies)
     std::uint64_t nextCu = 1;
     const std::uint64_t root = nextCu++;
     script.add(testing::cuEvent(kSlice, kPicture, 0, root, 0, 0, 0, 64));
+    // A TU of a CU that is not there, met before the others: the search for its CU runs to
+    // the end and gives way to the index by identity, which must find the others as well.
+    script.add(testing::tuEvent(kSlice, kPicture, 0, 99, 1, 0, 0, 0, 16));
     std::vector<std::uint64_t> quadrants;
     for (std::uint32_t q = 0; q < 4; ++q) {
         const std::uint32_t qx = q % 2 * 32;
@@ -584,7 +587,9 @@ TEST(StreamAnalysisBuilder, CuTreeLinksStandWhereverTheParentLies)
                            [&](const analysis::CuInfo& cu) { return cu.id == tu.parentCuId && cu.parentCtuId == ctu; });
     });
     EXPECT_EQ(tusOfPicture, 16);
+    EXPECT_EQ(document.tus.size(), 2u + 16u) << "the TU without its CU is gone";
     EXPECT_EQ(document.pictures[1].cuCount, 22u);
+    EXPECT_EQ(document.pictures[1].tuCount, 16u);
 }
 
 TEST(StreamAnalysisBuilder, OrdinalKeysStayApartFromByteOffsets)
