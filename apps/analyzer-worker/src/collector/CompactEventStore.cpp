@@ -59,6 +59,57 @@ std::size_t kindSlotOf(std::uint32_t kind) noexcept
     return std::min<std::size_t>(kind, kKindSlots - 1);
 }
 
+// A block's payload is the observer's whole event, which repeats what the record's head
+// holds: the ordinal, the CTU address and the bounds, which change from one block to the
+// next. Those payload words are stored as their difference to the head's, zero when they
+// agree, so that a difference to an earlier block carries each change once instead of
+// twice: a fifth of a block's storage.
+struct MirroredWord {
+    std::uint16_t payloadWord;
+    std::uint16_t headWord;
+};
+constexpr std::size_t kMirroredWordsPerBlock = 7;
+using BlockMirrors = std::array<MirroredWord, kMirroredWordsPerBlock>;
+
+constexpr MirroredWord mirrored(std::size_t payloadByte, std::size_t headByte) noexcept
+{
+    return MirroredWord{static_cast<std::uint16_t>(payloadByte / kWordBytes),
+                        static_cast<std::uint16_t>(headByte / kWordBytes)};
+}
+
+template <typename Layout>
+constexpr BlockMirrors blockMirrors() noexcept
+{
+    constexpr std::size_t ordinal = offsetof(Layout, header) + offsetof(VexiloObserverEventHeader, ordinal);
+    constexpr std::size_t bounds = offsetof(Layout, bounds);
+    constexpr std::size_t headBounds = offsetof(ObserverEventRecord, bounds);
+    static_assert(ordinal % kWordBytes == 0 && bounds % kWordBytes == 0 && sizeof(VexiloObserverBlockBounds) == 16);
+    static_assert(bounds + sizeof(VexiloObserverBlockBounds) <= sizeof(Layout));
+    return {mirrored(ordinal, offsetof(ObserverEventRecord, ordinal)),
+            mirrored(ordinal + kWordBytes, offsetof(ObserverEventRecord, ordinal) + kWordBytes),
+            mirrored(offsetof(Layout, ctuAddress), offsetof(ObserverEventRecord, ctuAddress)),
+            mirrored(bounds, headBounds),
+            mirrored(bounds + kWordBytes, headBounds + kWordBytes),
+            mirrored(bounds + 2 * kWordBytes, headBounds + 2 * kWordBytes),
+            mirrored(bounds + 3 * kWordBytes, headBounds + 3 * kWordBytes)};
+}
+
+constexpr std::array<BlockMirrors, 4> kBlockMirrors{
+    blockMirrors<VexiloObserverCtuEvent>(), blockMirrors<VexiloObserverCuEvent>(),
+    blockMirrors<VexiloObserverPuEvent>(), blockMirrors<VexiloObserverTuEvent>()};
+
+// Its own inverse: applied to a record's words it stores the repeated words as differences,
+// applied to those it gives the record's words back.
+void mirrorBlockPayloadOnHead(std::uint32_t kind, std::uint32_t* words) noexcept
+{
+    if (kind < VEXILO_OBSERVER_EVENT_CTU || kind > VEXILO_OBSERVER_EVENT_TU) {
+        return;
+    }
+    for (const MirroredWord& word : kBlockMirrors[kind - VEXILO_OBSERVER_EVENT_CTU]) {
+        words[kHeadWords + word.payloadWord] ^= words[word.headWord];
+    }
+}
+
 // The record's used words: head first, then the kind's layout.
 std::size_t recordWords(const ObserverEventRecord& record, std::uint32_t* words) noexcept
 {
@@ -66,13 +117,15 @@ std::size_t recordWords(const ObserverEventRecord& record, std::uint32_t* words)
     const auto* bytes = reinterpret_cast<const std::byte*>(&record);
     std::memcpy(words, bytes, kHeadBytes);
     std::memcpy(words + kHeadWords, bytes + kPayloadOffset, payloadWords * kWordBytes);
+    mirrorBlockPayloadOnHead(record.kind, words);
     return kHeadWords + payloadWords;
 }
 
-void restoreRecord(const std::uint32_t* words, std::size_t wordCount, ObserverEventRecord& record) noexcept
+void restoreRecord(std::uint32_t* words, std::size_t wordCount, ObserverEventRecord& record) noexcept
 {
     auto* bytes = reinterpret_cast<std::byte*>(&record);
     std::memcpy(bytes, words, kHeadBytes);
+    mirrorBlockPayloadOnHead(record.kind, words);
     std::memcpy(bytes + kPayloadOffset, words + kHeadWords, (wordCount - kHeadWords) * kWordBytes);
 }
 
