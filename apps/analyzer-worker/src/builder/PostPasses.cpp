@@ -8,7 +8,6 @@
 #include "nal_unit.h"
 
 #include <algorithm>
-#include <array>
 #include <bit>
 #include <unordered_map>
 #include <unordered_set>
@@ -137,8 +136,8 @@ std::optional<BlockRect> spsPicture(const analysis::StreamAnalysis& document)
 }
 
 // Finds the blocks of one collection by identity once repeated identities are gone.
-// Children are stored in their parents' order, so a short search about the last block
-// found nearly always meets the next one; an index by identity is made only when it
+// Children are stored in their parents' order, so a short scan on from the last block
+// found nearly always meets the next one; an index by identity is made only when a scan
 // misses. Millions of blocks then cost no hash table at all. The collection must not
 // change while it is searched.
 template <typename Block>
@@ -153,9 +152,12 @@ public:
             return nullptr;
         }
         const std::vector<Block>& blocks = *blocks_;
-        if (const std::optional<std::size_t> near = findNear(id)) {
-            cursor_ = *near;
-            return &blocks[*near];
+        const std::size_t scanEnd = std::min(blocks.size(), cursor_ + kScanLength);
+        for (std::size_t i = cursor_; i < scanEnd; ++i) {
+            if (blocks[i].id == id) {
+                cursor_ = i;
+                return &blocks[i];
+            }
         }
         if (!index_) {
             index_.emplace();
@@ -172,67 +174,17 @@ public:
         return &blocks[*position];
     }
 
-    // The next search starts about this position.
-    void lookNear(std::size_t position) const { cursor_ = position; }
-
     [[nodiscard]] std::size_t positionOf(const Block& block) const
     {
         return static_cast<std::size_t>(&block - blocks_->data());
     }
 
 private:
-    // The CUs a TU's CU may lie beyond the last one met: the skipped and split CUs between
-    // two with a transform tree, up to a picture of skipped CTUs.
-    static constexpr std::size_t kScanOnLength = 4096;
     // Internal quadtree nodes between two leaves of a CTU, and a little more.
-    static constexpr std::size_t kScanBackLength = 16;
-    // The ancestors of a quadtree node, for the parent of a node of the same tree.
-    static constexpr std::size_t kRememberedHits = 6;
-
-    // A block's parent of the same tree (a CU's CU, a TU's TU) comes before it, often far
-    // before, but was met before as the parent of an earlier sibling; a PU's or TU's CU lies
-    // a few places either side of the last one met, as those follow the order of the CUs'
-    // identities and CUs that of their coding order. A remembered hit or a short scan either
-    // side thus finds nearly every block; the index by identity, a table of a million
-    // blocks, is left for damaged streams.
-    [[nodiscard]] std::optional<std::size_t> findNear(const StableId& id) const
-    {
-        const std::vector<Block>& blocks = *blocks_;
-        for (const std::size_t position : rememberedHits_) {
-            if (position < blocks.size() && blocks[position].id == id) {
-                return position;
-            }
-        }
-        // On first, where the next block nearly always is, then back. The children go
-        // through their parents once, so the scans on cost about a comparison per parent in
-        // all; only an identity that is not there costs a whole scan, and once one has made
-        // the index, the scans are short.
-        const std::size_t scanOn = index_ ? kScanBackLength : kScanOnLength;
-        const std::size_t scanEnd = std::min(blocks.size(), cursor_ + scanOn);
-        const std::size_t scanBegin = cursor_ > kScanBackLength ? cursor_ - kScanBackLength : 0;
-        for (std::size_t i = cursor_; i < scanEnd; ++i) {
-            if (blocks[i].id == id) {
-                return remembered(i);
-            }
-        }
-        for (std::size_t i = std::min(cursor_, blocks.size()); i > scanBegin; --i) {
-            if (blocks[i - 1].id == id) {
-                return remembered(i - 1);
-            }
-        }
-        return std::nullopt;
-    }
-
-    std::size_t remembered(std::size_t position) const
-    {
-        rememberedHits_[nextRemembered_++ % kRememberedHits] = position;
-        return position;
-    }
+    static constexpr std::size_t kScanLength = 8;
 
     const std::vector<Block>* blocks_ = nullptr;
     mutable std::size_t cursor_ = 0;
-    mutable std::array<std::size_t, kRememberedHits> rememberedHits_{};
-    mutable std::size_t nextRemembered_ = 0;
     mutable std::optional<StableIdTable<std::size_t>> index_;
 };
 
@@ -242,8 +194,6 @@ template <typename Block>
 bool isSoundSameKindParent(const BlockFinder<Block>& blocks, const StableId& parentId, StableId Block::*container,
                            const Block& child, std::size_t position)
 {
-    // A first child follows its parent; the parents of later children are remembered hits.
-    blocks.lookNear(position);
     const Block* parent = blocks.find(parentId);
     if (parent == nullptr || parent->*container != child.*container) {
         return false;
@@ -341,8 +291,6 @@ bool dropBlocksOutsideTheirParents(analysis::StreamAnalysis& document, KeptParen
     removed |= keepInOrder(document.pus, [&](const analysis::PuInfo& pu) {
         return insideParent(kept.cus, pu.parentCuId, pu.bounds);
     });
-    // The TUs go through the CUs again from the first.
-    kept.cus.lookNear(0);
     removed |= keepInOrder(document.tus, [&](const analysis::TuInfo& tu) {
         return insideParent(kept.cus, tu.parentCuId, tu.bounds);
     });
@@ -350,32 +298,22 @@ bool dropBlocksOutsideTheirParents(analysis::StreamAnalysis& document, KeptParen
     return removed;
 }
 
-// Motion vectors go with their PU.
-bool dropVectorsOfDroppedPus(analysis::StreamAnalysis& document)
-{
-    StableIdSet keptPus;
-    keptPus.reserve(document.pus.size());
-    for (const analysis::PuInfo& pu : document.pus) {
-        keptPus.insert(pu.id, {});
-    }
-    return keepInOrder(document.motionVectors,
-                       [&](const analysis::MotionVectorInfo& mv) { return keptPus.contains(mv.parentPuId); });
-}
-
-// Links to reference entries that do not exist are cut. Every vector is made together with
-// its PU, so while no PU has gone, no vector lost its PU: a table of a million PUs is made
-// only when some did go.
-bool dropDanglingMotionLinks(analysis::StreamAnalysis& document, bool anyPuDropped)
+// Motion vectors go with their PU; links to reference entries that do not exist are cut.
+bool dropDanglingMotionLinks(analysis::StreamAnalysis& document)
 {
     StableIdSet referenceEntries;
     for (const analysis::ReferencePictureEntry& entry : document.referencePictures) {
         referenceEntries.insert(entry.id, {});
     }
+    StableIdSet keptPus;
+    keptPus.reserve(document.pus.size());
     for (analysis::PuInfo& pu : document.pus) {
         dropDanglingLink(pu.referencePictureL0Id, referenceEntries);
         dropDanglingLink(pu.referencePictureL1Id, referenceEntries);
+        keptPus.insert(pu.id, {});
     }
-    const bool removed = anyPuDropped && dropVectorsOfDroppedPus(document);
+    const bool removed = keepInOrder(
+        document.motionVectors, [&](const analysis::MotionVectorInfo& mv) { return keptPus.contains(mv.parentPuId); });
     for (analysis::MotionVectorInfo& mv : document.motionVectors) {
         dropDanglingLink(mv.referencePictureId, referenceEntries);
     }
@@ -603,11 +541,9 @@ void DocumentBuilder::pruneInconsistentBlocks()
         return;
     }
     bool removed = dropRepeatedBlockIdentities(document_, issues_);
-    // A PU dropped for its repeated identity leaves its identity to the first one.
-    const std::size_t distinctPus = document_.pus.size();
     KeptParents parents;
     removed |= dropBlocksOutsideTheirParents(document_, parents);
-    removed |= dropDanglingMotionLinks(document_, document_.pus.size() != distinctPus);
+    removed |= dropDanglingMotionLinks(document_);
     if (!removed) {
         return;
     }
