@@ -43,7 +43,6 @@ static_assert(kMaxEntryWords == CompactEventStore::kMaxEntryWords);
 constexpr std::uint32_t kDifferencesPerBase = 64;
 constexpr std::uint64_t kFirstChunkWords = 1024;
 constexpr std::uint64_t kLargestChunkWords = std::uint64_t{1} << 18;
-constexpr std::uint64_t kChunkGrowthDivisor = 4;
 constexpr unsigned kChunkShift = 40;
 constexpr std::uint64_t kPositionMask = (std::uint64_t{1} << kChunkShift) - 1;
 // Offset block 0 holds the first 64 records' offsets, block b >= 1 the next 64 << (b - 1).
@@ -254,12 +253,11 @@ std::uint32_t* CompactEventStore::reserveWords(std::uint64_t count)
 {
     if (chunks_.empty() || chunks_.back().capacity - chunks_.back().used < count) {
         // Chunks grow with the store, so a picture with a handful of blocks costs little and
-        // a big one does not pay for many small allocations. They grow by a quarter of what
-        // the store holds, not by doubling it: the last chunk's unused part is then a few
-        // percent of a picture's storage instead of a third on average, and on huge pages
-        // every part is paid for, used or not.
-        const std::uint64_t capacity =
-            std::clamp(std::bit_floor(wordsInChunks_ / kChunkGrowthDivisor), kFirstChunkWords, kLargestChunkWords);
+        // a big one does not pay for many small allocations. Each doubles what the store holds:
+        // growing by less left a third less unused, but spread each picture over more chunks,
+        // so that the arena's regions emptied later while the document grew, which raised the
+        // run's peak and slowed the build more than the smaller storage saved.
+        const std::uint64_t capacity = std::clamp(wordsInChunks_, kFirstChunkWords, kLargestChunkWords);
         chunks_.reserve(chunks_.size() + 1);
         Chunk chunk;
         chunk.words = static_cast<std::uint32_t*>(arena_->take(capacity * kWordBytes));
@@ -500,6 +498,15 @@ void CompactEventStore::readInto(std::uint64_t index, ObserverEventRecord& recor
 std::uint64_t CompactEventStore::bytesUsed() const noexcept
 {
     return wordsInChunks_ * kWordBytes + offsetCapacity_ * kOffsetBytes;
+}
+
+std::uint64_t CompactEventStore::wordsWritten() const noexcept
+{
+    std::uint64_t words = 0;
+    for (const Chunk& chunk : chunks_) {
+        words += chunk.used;
+    }
+    return words;
 }
 
 void CompactEventStore::clear() noexcept

@@ -101,6 +101,8 @@ public:
     [[nodiscard]] std::uint32_t kindAt(std::uint64_t index) const noexcept;
     // Memory held: the words written, the index, and the chunk space not yet used.
     [[nodiscard]] std::uint64_t bytesUsed() const noexcept;
+    // The words the records' entries take.
+    [[nodiscard]] std::uint64_t wordsWritten() const noexcept;
     // Gives all memory back.
     void clear() noexcept;
 
