@@ -74,6 +74,40 @@ TEST(StableIdDerivation, InterleavedParentsAndKindsDeriveAsIfAlone)
         << "a remembered prefix of another parent must not leak into this one";
 }
 
+// The formula byte by byte, as the documents of earlier versions were made with it.
+StableId derivedByteByByte(const StableId& parent, std::uint64_t kind, std::uint64_t key, std::uint64_t extra)
+{
+    std::uint64_t hash = 0xcbf29ce484222325ULL;
+    for (const std::uint64_t word : {parent.high, parent.low, kind, key, extra}) {
+        for (int byte = 0; byte < 8; ++byte) {
+            hash ^= (word >> (8 * byte)) & 0xFFu;
+            hash *= 0x100000001b3ULL;
+        }
+    }
+    StableId id{(kind * 0x9e3779b97f4a7c15ULL) ^ parent.high, hash};
+    if (id.high == 0 && id.low == 0) {
+        id.low = 1;
+    }
+    return id;
+}
+
+// Keys and extra values of every byte length, with zero bytes inside and at either end.
+TEST(StableIdDerivation, KeysOfAnyByteLengthDeriveAsByteByByte)
+{
+    std::vector<std::uint64_t> values{0, 1, 0xFF, 0x100, 0x1234, 0xFF0000, 0x0100000001ULL, ~std::uint64_t{0},
+                                      std::uint64_t{1} << 63, 0x00FF00FF00FF00FFULL};
+    for (unsigned shift = 0; shift < 64; shift += 7) {
+        values.push_back(0x9e3779b97f4a7c15ULL >> shift);
+    }
+    const StableId parent{0xA5A5'0000'1234'0000ULL, 0x0000'0000'FFFF'0001ULL};
+    for (const std::uint64_t key : values) {
+        for (const std::uint64_t extra : {std::uint64_t{0}, std::uint64_t{3}, key, ~key}) {
+            ASSERT_EQ(deriveStableId(parent, 11, key, extra), derivedByteByByte(parent, 11, key, extra))
+                << "key " << key << " extra " << extra;
+        }
+    }
+}
+
 class StreamScript {
 public:
     StreamScript& add(EventBytes event)
@@ -465,6 +499,34 @@ TEST(StreamAnalysisBuilder, DamagedLinksAreLeftOutAndTheDocumentStaysValid)
     EXPECT_EQ(document.cus.size(), 2u) << "the CU of the dropped CTU is gone";
 }
 
+// A PU outside its CU goes with its vector; a repeated PU goes with its repeated vector while
+// the first keeps its own.
+TEST(StreamAnalysisBuilder, MotionVectorsGoWithTheirPusOnly)
+{
+    StreamScript script;
+    script.parameterSets().picture(1);
+    script.add(testing::puEvent(301, 1, 0, 1, 1, 60, 0, 16, -1))
+        .add(testing::puEvent(301, 1, 0, 1, 0, 0, 0, 64, -1))
+        .add(testing::ctuEvent(301, 1, 0, 0, 0, 64, 64));
+    const StreamAnalysisBuildResult result = script.build();
+    const analysis::StreamAnalysis& document = documentOf(result);
+    expectValid(document);
+    ASSERT_EQ(document.pus.size(), 1u);
+    ASSERT_EQ(document.motionVectors.size(), 1u);
+    EXPECT_EQ(document.motionVectors[0].parentPuId, document.pus[0].id);
+    EXPECT_TRUE(hasIssue(document, "analyzer.block_geometry"));
+
+    StreamScript repeatedOnly;
+    repeatedOnly.parameterSets().picture(1);
+    repeatedOnly.add(testing::puEvent(301, 1, 0, 1, 0, 0, 0, 64, -1)).add(testing::ctuEvent(301, 1, 0, 0, 0, 64, 64));
+    const StreamAnalysisBuildResult repeated = repeatedOnly.build();
+    const analysis::StreamAnalysis& kept = documentOf(repeated);
+    expectValid(kept);
+    ASSERT_EQ(kept.pus.size(), 1u);
+    ASSERT_EQ(kept.motionVectors.size(), 1u);
+    EXPECT_EQ(kept.motionVectors[0].parentPuId, kept.pus[0].id);
+}
+
 // A CTU split down to 16x16 CUs puts a parent CU far before its last children, so parents
 // are found wherever they lie; a CU placed outside the parent it names loses only its link.
 TEST(StreamAnalysisBuilder, CuTreeLinksStandWhereverTheParentLies)
@@ -478,6 +540,9 @@ TEST(StreamAnalysisBuilder, CuTreeLinksStandWhereverTheParentLies)
     std::uint64_t nextCu = 1;
     const std::uint64_t root = nextCu++;
     script.add(testing::cuEvent(kSlice, kPicture, 0, root, 0, 0, 0, 64));
+    // A TU of a CU that is not there, met before the others: the search for its CU runs to
+    // the end and gives way to the index by identity, which must find the others as well.
+    script.add(testing::tuEvent(kSlice, kPicture, 0, 99, 1, 0, 0, 0, 16));
     std::vector<std::uint64_t> quadrants;
     for (std::uint32_t q = 0; q < 4; ++q) {
         const std::uint32_t qx = q % 2 * 32;
@@ -522,7 +587,9 @@ TEST(StreamAnalysisBuilder, CuTreeLinksStandWhereverTheParentLies)
                            [&](const analysis::CuInfo& cu) { return cu.id == tu.parentCuId && cu.parentCtuId == ctu; });
     });
     EXPECT_EQ(tusOfPicture, 16);
+    EXPECT_EQ(document.tus.size(), 2u + 16u) << "the TU without its CU is gone";
     EXPECT_EQ(document.pictures[1].cuCount, 22u);
+    EXPECT_EQ(document.pictures[1].tuCount, 16u);
 }
 
 TEST(StreamAnalysisBuilder, OrdinalKeysStayApartFromByteOffsets)

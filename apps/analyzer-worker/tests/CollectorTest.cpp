@@ -8,6 +8,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <array>
 #include <memory>
 #include <random>
 #include <thread>
@@ -28,6 +29,24 @@ EventBytes cuOf(std::uint64_t picture, std::uint32_t ctu, std::uint64_t cu)
 EventBytes ctuOf(std::uint64_t picture, std::uint32_t ctu)
 {
     return testing::ctuEvent(1, picture, ctu, 0, 0, 16, 16);
+}
+
+// What a finalised collector tells of its events without their being read, checked against
+// reading every one: the kept blocks by kind and the places of all other events.
+void expectSummariesOfTheReadEvents(const ObserverEventCollector& collector)
+{
+    std::array<std::uint64_t, 4> blocks{};
+    std::vector<std::uint64_t> streamPositions;
+    for (std::uint64_t index = 0; index < collector.eventCount(); ++index) {
+        const std::uint32_t kind = collector.eventKindAt(index);
+        if (isBlockEventKind(kind)) {
+            ++blocks[kind - VEXILO_OBSERVER_EVENT_CTU];
+        } else {
+            streamPositions.push_back(index);
+        }
+    }
+    EXPECT_EQ(collector.blockEventCountsByKind(), blocks);
+    EXPECT_EQ(collector.streamEventPositions(), streamPositions);
 }
 
 TEST(ObserverCollectorLimits, BlockBudgetIsAQuarterOfTheMemoryUpTo4GiB)
@@ -103,6 +122,7 @@ TEST(ObserverCollectorPictureDrops, StagingMoreThanTheSlotHoldsCostsThePictureIt
     collector.finalize();
     EXPECT_FALSE(collector.failed());
     EXPECT_EQ(collector.eventCount(), 1u) << "the NAL unit stays, picture 7 keeps no block";
+    expectSummariesOfTheReadEvents(collector);
     EXPECT_EQ(collector.droppedCount(), 1024u + 1025u);
     const std::vector<PictureBlockLoss> losses = collector.picturesWithLostBlocks();
     ASSERT_EQ(losses.size(), 1u);
@@ -123,6 +143,7 @@ TEST(ObserverCollectorPictureDrops, ABatchLeftOpenAtFinalizationCostsThePictureI
     EXPECT_EQ(collector.fatalLine(), 0u);
     EXPECT_EQ(collector.droppedCount(), 3u);
     EXPECT_EQ(collector.eventCount(), 2u) << "picture 6 is whole";
+    expectSummariesOfTheReadEvents(collector);
     EXPECT_EQ(collector.picturesWithBlocks(), 1u);
     ASSERT_EQ(collector.picturesWithLostBlocks().size(), 1u);
     EXPECT_EQ(collector.picturesWithLostBlocks()[0].cus, 2u) << "both CUs the picture brought";
@@ -145,6 +166,7 @@ TEST(ObserverCollectorPictureDrops, TheBoundKeepsWholePicturesInDecodeOrder)
     collector.finalize();
     EXPECT_FALSE(collector.failed());
     EXPECT_EQ(collector.eventCount(), 3u + 4u) << "three NAL units and picture 7's blocks";
+    expectSummariesOfTheReadEvents(collector);
     EXPECT_EQ(collector.droppedCount(), 8u);
     EXPECT_EQ(collector.picturesWithBlocks(), 1u);
     const std::vector<PictureBlockLoss> losses = collector.picturesWithLostBlocks();
@@ -451,6 +473,7 @@ TEST(ObserverCollectorOrder, BlocksFollowTheirSliceAndCtuOrder)
         EXPECT_EQ(collector.eventAt(i).kind, kinds[i]) << i;
         EXPECT_EQ(collector.eventAt(i).ctuAddress, ctus[i]) << i;
     }
+    expectSummariesOfTheReadEvents(collector);
 }
 
 // The stream events come after every picture's blocks and one picture is reported late, so

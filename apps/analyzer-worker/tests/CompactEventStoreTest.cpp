@@ -140,5 +140,62 @@ TEST(CompactEventStore, KeepsBlockRunsInAFewDozenBytesEachAndClearsToNothing)
     EXPECT_EQ(store.bytesUsed(), 0u);
 }
 
+// A block's payload repeats the ordinal, CTU and bounds of the record's head, as the intake
+// makes it; a run of blocks whose place changes each time pays for the change once.
+TEST(CompactEventStore, ABlockPaysOnceForWhatItsPayloadRepeatsOfItsHead)
+{
+    std::mt19937_64 random(9);
+    const ObserverEventRecord first = randomRecord(random, VEXILO_OBSERVER_EVENT_CU, nullptr);
+    std::vector<ObserverEventRecord> blocks;
+    CompactEventStore store;
+    auto cache = std::make_unique<CompactEventStore::AppendCache>();
+    constexpr std::size_t kBlocks = 20000;
+    for (std::size_t i = 0; i < kBlocks; ++i) {
+        ObserverEventRecord cu = first;
+        cu.ordinal = first.ordinal + i;
+        cu.ctuAddress = static_cast<std::uint32_t>(i / 16);
+        cu.bounds = VexiloObserverBlockBounds{static_cast<std::uint32_t>(i % 240 * 8),
+                                              static_cast<std::uint32_t>(i / 240 * 8), 8, 8};
+        cu.payload.cu.header.ordinal = cu.ordinal;
+        cu.payload.cu.ctuAddress = cu.ctuAddress;
+        cu.payload.cu.bounds = cu.bounds;
+        blocks.push_back(cu);
+        store.append(cu, *cache);
+    }
+    // Ten words each; thirteen when the payload's copies are stored as the changes they are.
+    EXPECT_LT(store.wordsWritten(), 11 * kBlocks);
+    for (std::size_t i = 0; i < kBlocks; i += 997) {
+        expectSameRecord(store.at(i), blocks[i], i);
+    }
+}
+
+// The records move with the store. The moved-from store stays usable, and what it receives
+// afterwards is its own: neither the append cache's bases nor the bases a reader decoded of
+// the records that moved away may stand in for its records, although they sit at the same
+// places.
+TEST(CompactEventStore, AMovedFromStoreHoldsOnlyWhatItReceivesAfterwards)
+{
+    std::mt19937_64 random(5);
+    const auto fill = [&](CompactEventStore& store, CompactEventStore::AppendCache& cache) {
+        std::vector<ObserverEventRecord> records;
+        for (std::size_t i = 0; i < 20; ++i) {
+            records.push_back(randomRecord(random, VEXILO_OBSERVER_EVENT_CU, records.empty() ? nullptr : &records.back()));
+            store.append(records.back(), cache);
+        }
+        return records;
+    };
+    auto cache = std::make_unique<CompactEventStore::AppendCache>();
+    CompactEventStore original;
+    const std::vector<ObserverEventRecord> first = fill(original, *cache);
+    expectSameRecord(original.at(5), first[5], 5);
+
+    CompactEventStore moved(std::move(original));
+    const std::vector<ObserverEventRecord> second = fill(original, *cache);
+    for (std::size_t i = 0; i < second.size(); ++i) {
+        expectSameRecord(moved.at(i), first[i], i);
+        expectSameRecord(original.at(i), second[i], i);
+    }
+}
+
 }  // namespace
 }  // namespace vexilo::analyzer

@@ -132,6 +132,8 @@ void dropLeafStateOfSplitTu(analysis::TuInfo& tu)
 
 }  // namespace
 
+// Block records are made in their place in the document, whose collections are reserved for
+// every block: millions of them are not made aside and copied in.
 void DocumentBuilder::handleCtu(const ObserverEventRecord& record)
 {
     analysis::PictureAnalysisSummary* picture = pictureOf(record.pictureIdentity);
@@ -146,7 +148,7 @@ void DocumentBuilder::handleCtu(const ObserverEventRecord& record)
     }
     const analysis::StableId id = ctuIdOf(picture->id, record.ctuAddress);
     const VexiloObserverCtuEvent& event = record.payload.ctu;
-    analysis::CtuInfo ctu;
+    analysis::CtuInfo& ctu = document_.ctus.emplace_back();
     ctu.id = id;
     ctu.parentPictureSummaryId = picture->id;
     if (slice != nullptr) {
@@ -158,7 +160,6 @@ void DocumentBuilder::handleCtu(const ObserverEventRecord& record)
     ctu.ctuAddressTs = event.ctuAddressTs;
     setParseState(ctu, event.parseStatus, event.parserErrorCode);
     increment(picture->ctuCount);
-    document_.ctus.push_back(std::move(ctu));
 }
 
 void DocumentBuilder::handleCu(const ObserverEventRecord& record)
@@ -173,7 +174,7 @@ void DocumentBuilder::handleCu(const ObserverEventRecord& record)
     const analysis::StableId id = cuIdOf(ctuId, event.cuIdentity);
     const std::uint64_t present = event.presentMask;
     const std::uint64_t signaled = event.signaledMask;
-    analysis::CuInfo cu;
+    analysis::CuInfo& cu = document_.cus.emplace_back();
     cu.id = id;
     cu.parentCtuId = ctuId;
     if (event.parentCuIdentity != 0) {
@@ -214,7 +215,6 @@ void DocumentBuilder::handleCu(const ObserverEventRecord& record)
         cu.signaledChromaQpOffsetIndex = chromaQpOffsetIndexOf(event.chromaQpOffsetIndex);
     dropLeafStateOfSplitCu(cu);
     increment(picture->cuCount);
-    document_.cus.push_back(std::move(cu));
 }
 
 void DocumentBuilder::handlePu(const ObserverEventRecord& record)
@@ -234,7 +234,7 @@ void DocumentBuilder::handlePu(const ObserverEventRecord& record)
     const analysis::StableId id = deriveStableId(cuId, ObjectKind::Pu, event.partIndex);
     const std::uint64_t a = event.presentMaskA;
     const std::uint64_t b = event.presentMaskB;
-    analysis::PuInfo pu;
+    analysis::PuInfo& pu = document_.pus.emplace_back();
     pu.id = id;
     pu.parentCuId = cuId;
     pu.bounds = blockRectOf(record.bounds);
@@ -295,7 +295,7 @@ void DocumentBuilder::handlePu(const ObserverEventRecord& record)
             continue;
         }
         const analysis::StableId mvId = deriveStableId(id, ObjectKind::MotionVector, listKey);
-        analysis::MotionVectorInfo mv;
+        analysis::MotionVectorInfo& mv = document_.motionVectors.emplace_back();
         mv.id = mvId;
         mv.parentPuId = id;
         mv.list = values.list;
@@ -314,10 +314,8 @@ void DocumentBuilder::handlePu(const ObserverEventRecord& record)
             mv.signaledMvdX = values.mvd.x;
             mv.signaledMvdY = values.mvd.y;
         }
-        document_.motionVectors.push_back(std::move(mv));
     }
     increment(picture->puCount);
-    document_.pus.push_back(std::move(pu));
 }
 
 void DocumentBuilder::handleTu(const ObserverEventRecord& record)
@@ -332,7 +330,7 @@ void DocumentBuilder::handleTu(const ObserverEventRecord& record)
     const analysis::StableId id = deriveStableId(cuId, ObjectKind::Tu, event.tuIdentity);
     const std::uint64_t p = event.presentMask;
     const std::uint64_t s = event.signaledMask;
-    analysis::TuInfo tu;
+    analysis::TuInfo& tu = document_.tus.emplace_back();
     tu.id = id;
     tu.parentCuId = cuId;
     if (event.parentTuIdentity != 0) {
@@ -393,7 +391,6 @@ void DocumentBuilder::handleTu(const ObserverEventRecord& record)
         tu.signaledChromaQpOffsetIndex = chromaQpOffsetIndexOf(event.chromaQpOffsetIndex);
     dropLeafStateOfSplitTu(tu);
     increment(picture->tuCount);
-    document_.tus.push_back(std::move(tu));
 }
 
 }  // namespace vexilo::analyzer

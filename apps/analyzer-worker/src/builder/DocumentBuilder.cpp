@@ -212,11 +212,15 @@ void DocumentBuilder::reserveForEvents(const std::array<std::size_t, kReservedKi
 
 bool DocumentBuilder::indexPictures()
 {
-    const std::uint64_t eventCount = collector_.eventCount();
     std::array<std::size_t, kReservedKinds> kindCounts{};
+    const std::array<std::uint64_t, 4>& blockCounts = collector_.blockEventCountsByKind();
+    for (std::size_t block = 0; block < blockCounts.size(); ++block) {
+        kindCounts[VEXILO_OBSERVER_EVENT_CTU + block] = blockCounts[block];
+    }
     ObserverEventRecord record;
-    for (std::uint64_t index = 0; index < eventCount; ++index) {
-        // Only the pictures put out are read whole; of the millions of blocks, the kind is enough.
+    // The millions of blocks are counted, not visited; of the other events only the pictures
+    // put out are read whole.
+    for (const std::uint64_t index : collector_.streamEventPositions()) {
         const std::uint32_t kind = collector_.eventKindAt(index);
         if (kind < kReservedKinds) {
             ++kindCounts[kind];

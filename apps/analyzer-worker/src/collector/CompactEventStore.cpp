@@ -8,6 +8,10 @@
 #include <cstring>
 #include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace vexilo::analyzer {
 namespace {
 
@@ -58,6 +62,57 @@ std::size_t kindSlotOf(std::uint32_t kind) noexcept
     return std::min<std::size_t>(kind, kKindSlots - 1);
 }
 
+// A block's payload is the observer's whole event, which repeats what the record's head
+// holds: the ordinal, the CTU address and the bounds, which change from one block to the
+// next. Those payload words are stored as their difference to the head's, zero when they
+// agree, so that a difference to an earlier block carries each change once instead of
+// twice: a fifth of a block's storage.
+struct MirroredWord {
+    std::uint16_t payloadWord;
+    std::uint16_t headWord;
+};
+constexpr std::size_t kMirroredWordsPerBlock = 7;
+using BlockMirrors = std::array<MirroredWord, kMirroredWordsPerBlock>;
+
+constexpr MirroredWord mirrored(std::size_t payloadByte, std::size_t headByte) noexcept
+{
+    return MirroredWord{static_cast<std::uint16_t>(payloadByte / kWordBytes),
+                        static_cast<std::uint16_t>(headByte / kWordBytes)};
+}
+
+template <typename Layout>
+constexpr BlockMirrors blockMirrors() noexcept
+{
+    constexpr std::size_t ordinal = offsetof(Layout, header) + offsetof(VexiloObserverEventHeader, ordinal);
+    constexpr std::size_t bounds = offsetof(Layout, bounds);
+    constexpr std::size_t headBounds = offsetof(ObserverEventRecord, bounds);
+    static_assert(ordinal % kWordBytes == 0 && bounds % kWordBytes == 0 && sizeof(VexiloObserverBlockBounds) == 16);
+    static_assert(bounds + sizeof(VexiloObserverBlockBounds) <= sizeof(Layout));
+    return {mirrored(ordinal, offsetof(ObserverEventRecord, ordinal)),
+            mirrored(ordinal + kWordBytes, offsetof(ObserverEventRecord, ordinal) + kWordBytes),
+            mirrored(offsetof(Layout, ctuAddress), offsetof(ObserverEventRecord, ctuAddress)),
+            mirrored(bounds, headBounds),
+            mirrored(bounds + kWordBytes, headBounds + kWordBytes),
+            mirrored(bounds + 2 * kWordBytes, headBounds + 2 * kWordBytes),
+            mirrored(bounds + 3 * kWordBytes, headBounds + 3 * kWordBytes)};
+}
+
+constexpr std::array<BlockMirrors, 4> kBlockMirrors{
+    blockMirrors<VexiloObserverCtuEvent>(), blockMirrors<VexiloObserverCuEvent>(),
+    blockMirrors<VexiloObserverPuEvent>(), blockMirrors<VexiloObserverTuEvent>()};
+
+// Its own inverse: applied to a record's words it stores the repeated words as differences,
+// applied to those it gives the record's words back.
+void mirrorBlockPayloadOnHead(std::uint32_t kind, std::uint32_t* words) noexcept
+{
+    if (kind < VEXILO_OBSERVER_EVENT_CTU || kind > VEXILO_OBSERVER_EVENT_TU) {
+        return;
+    }
+    for (const MirroredWord& word : kBlockMirrors[kind - VEXILO_OBSERVER_EVENT_CTU]) {
+        words[kHeadWords + word.payloadWord] ^= words[word.headWord];
+    }
+}
+
 // The record's used words: head first, then the kind's layout.
 std::size_t recordWords(const ObserverEventRecord& record, std::uint32_t* words) noexcept
 {
@@ -65,14 +120,37 @@ std::size_t recordWords(const ObserverEventRecord& record, std::uint32_t* words)
     const auto* bytes = reinterpret_cast<const std::byte*>(&record);
     std::memcpy(words, bytes, kHeadBytes);
     std::memcpy(words + kHeadWords, bytes + kPayloadOffset, payloadWords * kWordBytes);
+    mirrorBlockPayloadOnHead(record.kind, words);
     return kHeadWords + payloadWords;
 }
 
-void restoreRecord(const std::uint32_t* words, std::size_t wordCount, ObserverEventRecord& record) noexcept
+void restoreRecord(std::uint32_t* words, std::size_t wordCount, ObserverEventRecord& record) noexcept
 {
     auto* bytes = reinterpret_cast<std::byte*>(&record);
     std::memcpy(bytes, words, kHeadBytes);
+    mirrorBlockPayloadOnHead(record.kind, words);
     std::memcpy(bytes + kPayloadOffset, words + kHeadWords, (wordCount - kHeadWords) * kWordBytes);
+}
+
+// Bit i set when words[i] is not zero, for up to 32 words.
+std::uint32_t nonZeroWords(const std::uint32_t* words, std::size_t count) noexcept
+{
+    std::uint32_t bits = 0;
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    // Four words a step, the comparison's four sign bits being their mask bits: the mask of
+    // a block's eighty words was half of what encoding it cost, one word at a time.
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 4 <= count; i += 4) {
+        const __m128i four = _mm_loadu_si128(reinterpret_cast<const __m128i*>(words + i));
+        const int zeroLanes = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(four, zero)));
+        bits |= (static_cast<std::uint32_t>(zeroLanes) ^ 0xFu) << i;
+    }
+#endif
+    for (; i < count; ++i) {
+        bits |= static_cast<std::uint32_t>(words[i] != 0) << i;
+    }
+    return bits;
 }
 
 std::size_t offsetBlockOf(std::uint64_t index) noexcept
@@ -131,7 +209,9 @@ void CompactEventStore::takeFrom(CompactEventStore& other) noexcept
     size_ = std::exchange(other.size_, 0);
     offsetCapacity_ = std::exchange(other.offsetCapacity_, 0);
     wordsInChunks_ = std::exchange(other.wordsInChunks_, 0);
-    identity_ = other.identity_;
+    // The records and their identity move together; what the moved-from store receives
+    // later must not pass for them, neither as a base of an append cache nor as a decoded base.
+    identity_ = std::exchange(other.identity_, nextStoreIdentity());
 }
 
 void CompactEventStore::releaseMemory() noexcept
@@ -173,7 +253,10 @@ std::uint32_t* CompactEventStore::reserveWords(std::uint64_t count)
 {
     if (chunks_.empty() || chunks_.back().capacity - chunks_.back().used < count) {
         // Chunks grow with the store, so a picture with a handful of blocks costs little and
-        // a big one does not pay for many small allocations.
+        // a big one does not pay for many small allocations. Each doubles what the store holds:
+        // growing by less left a third less unused, but spread each picture over more chunks,
+        // so that the arena's regions emptied later while the document grew, which raised the
+        // run's peak and slowed the build more than the smaller storage saved.
         const std::uint64_t capacity = std::clamp(wordsInChunks_, kFirstChunkWords, kLargestChunkWords);
         chunks_.reserve(chunks_.size() + 1);
         Chunk chunk;
@@ -227,11 +310,7 @@ void CompactEventStore::encode(const ObserverEventRecord& record, AppendCache& c
     std::size_t presentWords = 0;
     for (std::size_t m = 0; m < maskWords; ++m) {
         const std::size_t first = m * kMaskBits;
-        const std::size_t count = std::min(kMaskBits, wordCount - first);
-        std::uint32_t bits = 0;
-        for (std::size_t i = 0; i < count; ++i) {
-            bits |= static_cast<std::uint32_t>(words[first + i] != 0) << i;
-        }
+        std::uint32_t bits = nonZeroWords(words.data() + first, std::min(kMaskBits, wordCount - first));
         mask[m] = bits;
         for (; bits != 0; bits &= bits - 1) {
             present[presentWords++] = words[first + static_cast<std::size_t>(std::countr_zero(bits))];
@@ -312,7 +391,7 @@ void CompactEventStore::decodeWords(std::uint64_t index, std::uint32_t* words) c
     const std::size_t wordCount = entry[0] & kWordCountMask;
     const std::uint32_t baseDistance = entry[2];
     if (baseDistance != 0) {
-        decodeWords(index - baseDistance, words);
+        copyBaseWords(index - baseDistance, words);
     } else {
         std::fill_n(words, wordCount, 0u);
     }
@@ -325,6 +404,39 @@ void CompactEventStore::decodeWords(std::uint64_t index, std::uint32_t* words) c
             words[i] ^= *present++;
         }
     }
+}
+
+// Up to 64 differences in a row lie on one base, and readers go through a store nearly in
+// order, a kind at a time: each thread keeps the last base it decoded of each kind, so that
+// reading a difference copies its base instead of decoding it again. A key names the store's
+// contents (a cleared or moved-from store takes a new identity), so a base is never taken
+// from another store or from what a store held before.
+void CompactEventStore::copyBaseWords(std::uint64_t baseIndex, std::uint32_t* words) const noexcept
+{
+    struct DecodedBase {
+        std::uint64_t storeIdentity = 0;
+        std::uint64_t index = 0;
+        std::size_t wordCount = 0;
+        std::array<std::uint32_t, kMaxRecordWords> words{};
+    };
+    // Block kinds fall in slots of their own; the rare stream kinds may share one.
+    static constexpr std::size_t kDecodedBaseSlots = 8;
+    constinit thread_local std::array<DecodedBase, kDecodedBaseSlots> decodedBases{};
+
+    const std::uint32_t* base = entryWords(baseIndex);
+    if (base[2] != 0) {
+        // Bases are stored whole; a chain is decoded the long way.
+        decodeWords(baseIndex, words);
+        return;
+    }
+    DecodedBase& slot = decodedBases[kindAt(baseIndex) % kDecodedBaseSlots];
+    if (slot.storeIdentity != identity_ || slot.index != baseIndex) {
+        slot.storeIdentity = identity_;
+        slot.index = baseIndex;
+        slot.wordCount = base[0] & kWordCountMask;
+        decodeWords(baseIndex, slot.words.data());
+    }
+    std::copy_n(slot.words.data(), slot.wordCount, words);
 }
 
 // One word of decodeWords' result.
@@ -386,6 +498,15 @@ void CompactEventStore::readInto(std::uint64_t index, ObserverEventRecord& recor
 std::uint64_t CompactEventStore::bytesUsed() const noexcept
 {
     return wordsInChunks_ * kWordBytes + offsetCapacity_ * kOffsetBytes;
+}
+
+std::uint64_t CompactEventStore::wordsWritten() const noexcept
+{
+    std::uint64_t words = 0;
+    for (const Chunk& chunk : chunks_) {
+        words += chunk.used;
+    }
+    return words;
 }
 
 void CompactEventStore::clear() noexcept

@@ -101,6 +101,8 @@ public:
     [[nodiscard]] std::uint32_t kindAt(std::uint64_t index) const noexcept;
     // Memory held: the words written, the index, and the chunk space not yet used.
     [[nodiscard]] std::uint64_t bytesUsed() const noexcept;
+    // The words the records' entries take.
+    [[nodiscard]] std::uint64_t wordsWritten() const noexcept;
     // Gives all memory back.
     void clear() noexcept;
 
@@ -114,6 +116,7 @@ private:
     [[nodiscard]] std::uint32_t* reserveWords(std::uint64_t count);
     [[nodiscard]] const std::uint32_t* entryWords(std::uint64_t index) const noexcept;
     void decodeWords(std::uint64_t index, std::uint32_t* words) const noexcept;
+    void copyBaseWords(std::uint64_t baseIndex, std::uint32_t* words) const noexcept;
     [[nodiscard]] std::uint32_t decodeWord(std::uint64_t index, std::size_t word) const noexcept;
     void pushOffset(std::uint64_t offset);
     [[nodiscard]] std::uint64_t offsetAt(std::uint64_t index) const noexcept;

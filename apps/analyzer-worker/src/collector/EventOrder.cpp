@@ -184,10 +184,18 @@ private:
         return found != nalPositions_.end() ? found->second : fallback;
     }
 
+    // The events of one slice come together, its thousands of blocks above all: the slice
+    // last looked up is nearly always the next one asked for. Entries of an unordered_map
+    // keep their address.
     const SliceKey* sliceKeyOf(std::uint64_t sliceIdentity) const
     {
+        if (lastSlice_.valid && lastSlice_.identity == sliceIdentity) {
+            return lastSlice_.key;
+        }
         const auto found = sliceKeys_.find(sliceIdentity);
-        return found != sliceKeys_.end() ? &found->second : nullptr;
+        const SliceKey* key = found != sliceKeys_.end() ? &found->second : nullptr;
+        lastSlice_ = LastSlice{sliceIdentity, key, true};
+        return key;
     }
 
     std::uint64_t nalPosition(const ObserverEventRecord& record, const SliceKey* slice) const
@@ -234,9 +242,16 @@ private:
         std::uint64_t sliceOrder = 0;
     };
 
+    struct LastSlice {
+        std::uint64_t identity = 0;
+        const SliceKey* key = nullptr;
+        bool valid = false;
+    };
+
     NalPositions nalPositions_;
     SliceKeys sliceKeys_;
     std::vector<SliceSource> sliceRecords_;
+    mutable LastSlice lastSlice_;
 };
 
 using SortKeys = std::array<std::uint64_t, kSortKeyCount>;

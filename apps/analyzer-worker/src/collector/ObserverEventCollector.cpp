@@ -104,8 +104,9 @@ struct ObserverEventCollector::PictureBlocks {
 
     std::uint64_t pictureIdentity = 0;
     CompactEventStore events;
-    // CTUs, CUs, PUs and TUs the picture brought, kept or not.
+    // CTUs, CUs, PUs and TUs the picture brought, kept or not, and those it keeps.
     std::array<std::uint64_t, 4> received{};
+    std::array<std::uint64_t, 4> kept{};
     std::uint64_t droppedEvents = 0;
     // What the kept blocks count against the budget: their storage and their document.
     std::uint64_t chargedBytes = 0;
@@ -461,6 +462,9 @@ void ObserverEventCollector::keepBatch(ThreadSlot& slot)
         return;
     }
     const std::uint64_t documentBytes = documentBytesOfBlocks(slot.stagedKinds);
+    for (std::size_t kind = 0; kind < slot.stagedKinds.size(); ++kind) {
+        blocks.kept[kind] += slot.stagedKinds[kind];
+    }
     countReceived(slot, blocks);
     const std::uint64_t events = slot.staged.size();
     const std::uint64_t bytesBefore = blocks.events.bytesUsed();
@@ -534,6 +538,7 @@ void ObserverEventCollector::dropPictureBlocks(PictureBlocks& blocks, std::uint6
     keptBlockEvents_ -= kept;
     keptBlockBytes_ -= blocks.chargedBytes;
     blocks.chargedBytes = 0;
+    blocks.kept = {};
     blocks.events.clear();
     blocks.lost = true;
     if (closeBudget == CloseBudget::Yes) {
@@ -584,6 +589,7 @@ void ObserverEventCollector::finalize()
     sortObserverEventOrder(
         sortedOrder_, [this](std::uint64_t location, ObserverEventRecord& record) { readLocation(location, record); },
         streamLocations);
+    noteSortedStreamEvents();
     finalized_.store(true);
 }
 
@@ -603,6 +609,23 @@ void ObserverEventCollector::readLocation(std::uint64_t location, ObserverEventR
     std::uint64_t index = 0;
     const CompactEventStore& events = storeAt(location, index);
     events.readInto(index, record);
+}
+
+void ObserverEventCollector::noteSortedStreamEvents()
+{
+    streamEventPositions_.clear();
+    streamEventPositions_.reserve(streamEvents_.size());
+    for (std::uint64_t position = 0; position < sortedOrder_.size(); ++position) {
+        if ((sortedOrder_[position] >> kStoreShift) == 0) {
+            streamEventPositions_.push_back(position);
+        }
+    }
+    keptBlocksByKind_ = {};
+    for (const PictureBlocks& blocks : pictures_) {
+        for (std::size_t kind = 0; kind < blocks.kept.size(); ++kind) {
+            keptBlocksByKind_[kind] += blocks.kept[kind];
+        }
+    }
 }
 
 void ObserverEventCollector::planBlockRelease()

@@ -4,6 +4,7 @@
 #include "observer/ObserverCallback.h"
 #include "observer/ObserverEventRecord.h"
 
+#include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -111,6 +112,18 @@ public:
     // memory rather than new memory beside them.
     void releaseBlocksReadBefore(std::uint64_t index);
 
+    // Once finalised: the positions in the builder's order of the events that are not blocks,
+    // ascending, and the blocks by kind (CTUs, CUs, PUs, TUs). A reader that needs only the
+    // stream's few thousand events and the number of blocks need not go through millions.
+    [[nodiscard]] const std::vector<std::uint64_t>& streamEventPositions() const noexcept
+    {
+        return streamEventPositions_;
+    }
+    [[nodiscard]] const std::array<std::uint64_t, 4>& blockEventCountsByKind() const noexcept
+    {
+        return keptBlocksByKind_;
+    }
+
     [[nodiscard]] std::uint64_t droppedCount() const noexcept { return droppedCount_.load(); }
     [[nodiscard]] bool failed() const noexcept { return failed_.load(); }
     [[nodiscard]] std::uint32_t fatalLine() const noexcept { return fatalLine_.load(); }
@@ -158,6 +171,7 @@ private:
 
     void closeOpenBatchesAtFinalize();
     void planBlockRelease();
+    void noteSortedStreamEvents();
     void sortEvents();
     void readLocation(std::uint64_t location, ObserverEventRecord& record) const;
     // The store that holds a location, and the location's index in it.
@@ -188,6 +202,8 @@ private:
     std::unique_ptr<ThreadSlot[]> slots_;
     std::uint64_t serial_ = 0;
     std::vector<std::uint64_t> sortedOrder_;
+    std::vector<std::uint64_t> streamEventPositions_;
+    std::array<std::uint64_t, 4> keptBlocksByKind_{};
     // Pictures by the position of their last block in the sorted order, made on the first
     // release, and how many of them are released.
     struct BlockRelease {

@@ -74,11 +74,13 @@ void copyPictureOutput(const VexiloObserverEventHeader& event, ObserverEventReco
     record.pictureIdentity = record.payload.pictureOutput.pictureIdentity;
 }
 
+// Blocks are nearly all of the events: their layout goes straight into the payload, every
+// byte of it, which therefore needs no clearing first.
 template <typename Layout, Layout ObserverEventPayload::*member>
 void copyBlock(const VexiloObserverEventHeader& event, ObserverEventRecord& record)
 {
-    const Layout layout = readLayout<Layout>(event);
-    record.payload.*member = layout;
+    std::memcpy(static_cast<void*>(&(record.payload.*member)), &event, sizeof(Layout));
+    const Layout& layout = record.payload.*member;
     record.sliceIdentity = layout.sliceIdentity;
     record.pictureIdentity = layout.pictureIdentity;
     record.ctuAddress = layout.ctuAddress;
@@ -103,6 +105,8 @@ void copySyntaxDiagnostic(const VexiloObserverEventHeader& event, ObserverEventR
 struct EventKindLayout {
     std::uint32_t minimumSize;
     CopyPayload copy;
+    // The payload's leading bytes the copy writes whatever the event holds.
+    std::size_t bytesCopiedWhole = 0;
 };
 
 // Indexed by kind; kind 0 and kinds above 23 carry the header alone.
@@ -130,10 +134,10 @@ constexpr EventKindLayout kEventKindLayouts[] = {
     {VEXILO_OBSERVER_MIN_SIZE_REFERENCE_STATE_MARKER,
      copySliceChild<VexiloObserverReferenceStateEvent, &ObserverEventPayload::referenceState>},
     {VEXILO_OBSERVER_MIN_SIZE_PICTURE_OUTPUT, copyPictureOutput},
-    {VEXILO_OBSERVER_MIN_SIZE_CTU, copyBlock<VexiloObserverCtuEvent, &ObserverEventPayload::ctu>},
-    {VEXILO_OBSERVER_MIN_SIZE_CU, copyBlock<VexiloObserverCuEvent, &ObserverEventPayload::cu>},
-    {VEXILO_OBSERVER_MIN_SIZE_PU, copyBlock<VexiloObserverPuEvent, &ObserverEventPayload::pu>},
-    {VEXILO_OBSERVER_MIN_SIZE_TU, copyBlock<VexiloObserverTuEvent, &ObserverEventPayload::tu>},
+    {VEXILO_OBSERVER_MIN_SIZE_CTU, copyBlock<VexiloObserverCtuEvent, &ObserverEventPayload::ctu>, sizeof(VexiloObserverCtuEvent)},
+    {VEXILO_OBSERVER_MIN_SIZE_CU, copyBlock<VexiloObserverCuEvent, &ObserverEventPayload::cu>, sizeof(VexiloObserverCuEvent)},
+    {VEXILO_OBSERVER_MIN_SIZE_PU, copyBlock<VexiloObserverPuEvent, &ObserverEventPayload::pu>, sizeof(VexiloObserverPuEvent)},
+    {VEXILO_OBSERVER_MIN_SIZE_TU, copyBlock<VexiloObserverTuEvent, &ObserverEventPayload::tu>, sizeof(VexiloObserverTuEvent)},
     {VEXILO_OBSERVER_MIN_SIZE_VPS_LAYER_SET, copyVpsLayerSet},
     {VEXILO_OBSERVER_MIN_SIZE_SYNTAX_DIAGNOSTIC, copySyntaxDiagnostic},
 };
@@ -151,8 +155,12 @@ void resetUsedPart(ObserverEventRecord& record, std::uint32_t kind) noexcept
 {
     static const ObserverEventRecord kDefaults{};
     std::memcpy(static_cast<void*>(&record), &kDefaults, offsetof(ObserverEventRecord, payloadBytes));
-    const std::size_t used = std::min<std::size_t>(layoutOfKind(kind).minimumSize, sizeof(ObserverEventPayload));
-    std::memset(static_cast<void*>(&record.payload), 0, used);
+    const EventKindLayout& layout = layoutOfKind(kind);
+    const std::size_t used = std::min<std::size_t>(layout.minimumSize, sizeof(ObserverEventPayload));
+    if (used > layout.bytesCopiedWhole) {
+        std::memset(reinterpret_cast<std::byte*>(&record.payload) + layout.bytesCopiedWhole, 0,
+                    used - layout.bytesCopiedWhole);
+    }
 }
 
 // One presence rule: when `bit` is clear in the mask, `clear` resets the value(s) it
