@@ -68,5 +68,28 @@ TEST(HolderIndex, ReservedTablesOfAnySizeKeepEveryFirstHolder)
     }
 }
 
+// The cache writer reserves for every entry it has before each lookup, one entry more each
+// time: the table must grow by doubling then, not be rebuilt for every entry.
+TEST(HolderIndex, ReservingALittleMoreEachTimeGrowsTheTableByDoubling)
+{
+    std::vector<StableId> ids;
+    HolderIndex<IdAt> index(IdAt{&ids});
+    std::size_t sizes = 0;
+    std::size_t capacity = 0;
+    for (std::uint64_t i = 0; i < 100000; ++i) {
+        ids.push_back(StableId{i * 0x9e3779b97f4a7c15ULL, i});
+        index.reserve(ids.size());
+        ASSERT_TRUE(index.insert(ids.back(), i).inserted);
+        if (index.capacity() != capacity) {
+            capacity = index.capacity();
+            ++sizes;
+        }
+    }
+    EXPECT_LE(sizes, 16U) << "a hundred thousand ids fit after about a dozen doublings";
+    std::uint64_t found = 0;
+    ASSERT_TRUE(index.find(ids[54321], found));
+    EXPECT_EQ(found, 54321U);
+}
+
 }  // namespace
 }  // namespace vexilo::analysis::validation

@@ -34,14 +34,18 @@ public:
     // Sizes the table for `count` ids at two thirds full, any size rather than the next
     // power of two: a three-million-id document then needs 40 MiB instead of 64, which
     // also stays below the size that the allocator would map afresh (and the kernel zero)
-    // for every validation.
+    // for every validation. A table already in use grows at least twofold, as insertion
+    // grows it: callers that reserve a little more before each batch would otherwise
+    // rehash everything every time.
     void reserve(std::size_t count)
     {
         const std::size_t wanted = std::max(kMinimumCapacity, count + count / 2);
         if (wanted > slots_.size()) {
-            rehash(wanted);
+            rehash(slots_.empty() ? wanted : std::max(wanted, slots_.size() * 2));
         }
     }
+
+    [[nodiscard]] std::size_t capacity() const noexcept { return slots_.size(); }
 
     // Adds the holder under the id unless the id already has one.
     Insertion insert(const StableId& id, std::uint64_t holder)
