@@ -15,6 +15,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <vector>
@@ -107,20 +108,22 @@ inline int countEvent(void* opaque, std::uint64_t /*flags*/, const VexiloObserve
 }
 
 // Feeds every packet to the observer of a decoder context that never decodes, delivering the
-// kinds of `eventMask` to a receiver that counts them.
-inline ParseRun parseOnly(const std::vector<PacketBytes>& packets, std::uint64_t eventMask)
+// kinds of `eventMask` to `callback`; the CPU time of the feeding alone, or a negative time
+// when the observer could not be set up.
+inline double feedObserverOnly(const std::vector<PacketBytes>& packets, std::uint64_t eventMask,
+                               VexiloObserverCallback callback, void* opaque)
 {
-    ParseRun run;
+    double cpuSeconds = -1.0;
     AVCodecContext* context = avcodec_alloc_context3(nullptr);
     AVPacket* packet = av_packet_alloc();
     VexiloObserverRegistration registration{};
     registration.size = VEXILO_OBSERVER_REGISTRATION_SIZE;
     registration.abiVersion = VEXILO_OBSERVER_ABI_VERSION;
     registration.eventMask = eventMask;
-    registration.callback = &countEvent;
-    registration.opaque = &run;
+    registration.callback = callback;
+    registration.opaque = opaque;
     if (context != nullptr && packet != nullptr && av_vexilo_set_observer(context, &registration) == 0) {
-        run.cpuSeconds = ownCpuSecondsOf([&] {
+        cpuSeconds = ownCpuSecondsOf([&] {
             for (const PacketBytes& bytes : packets) {
                 borrowInto(*packet, bytes);
                 // Nothing is decoded here, so no frame ever asks for the packet's token.
@@ -134,6 +137,14 @@ inline ParseRun parseOnly(const std::vector<PacketBytes>& packets, std::uint64_t
     }
     av_packet_free(&packet);
     avcodec_free_context(&context);
+    return cpuSeconds;
+}
+
+// The observer's parse alone, its events counted.
+inline ParseRun parseOnly(const std::vector<PacketBytes>& packets, std::uint64_t eventMask)
+{
+    ParseRun run;
+    run.cpuSeconds = std::max(0.0, feedObserverOnly(packets, eventMask, &countEvent, &run));
     return run;
 }
 

@@ -58,26 +58,7 @@ int digestEvent(void* opaque, std::uint64_t /*flags*/, const VexiloObserverEvent
 Digest digestOf(const std::vector<vexilo::bench::PacketBytes>& packets)
 {
     Digest digest;
-    AVCodecContext* context = avcodec_alloc_context3(nullptr);
-    AVPacket* packet = av_packet_alloc();
-    VexiloObserverRegistration registration{};
-    registration.size = VEXILO_OBSERVER_REGISTRATION_SIZE;
-    registration.abiVersion = VEXILO_OBSERVER_ABI_VERSION;
-    registration.eventMask = VEXILO_OBSERVER_EVENT_MASK_ALL;
-    registration.callback = &digestEvent;
-    registration.opaque = &digest;
-    if (context != nullptr && packet != nullptr && av_vexilo_set_observer(context, &registration) == 0) {
-        for (const vexilo::bench::PacketBytes& bytes : packets) {
-            vexilo::bench::borrowInto(*packet, bytes);
-            vexilo::hevc_observer::feedPacket(context, packet, bytes.position);
-        }
-        vexilo::hevc_observer::feedFlush(context);
-        av_vexilo_clear_observer(context);
-        packet->data = nullptr;
-        packet->size = 0;
-    }
-    av_packet_free(&packet);
-    avcodec_free_context(&context);
+    vexilo::bench::feedObserverOnly(packets, VEXILO_OBSERVER_EVENT_MASK_ALL, &digestEvent, &digest);
     return digest;
 }
 
