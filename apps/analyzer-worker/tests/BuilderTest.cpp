@@ -508,23 +508,21 @@ TEST(StreamAnalysisBuilder, MotionVectorsGoWithTheirPusOnly)
     script.add(testing::puEvent(301, 1, 0, 1, 1, 60, 0, 16, -1))
         .add(testing::puEvent(301, 1, 0, 1, 0, 0, 0, 64, -1))
         .add(testing::ctuEvent(301, 1, 0, 0, 0, 64, 64));
+    const auto expectOneVectorOnTheOnePu = [](const analysis::StreamAnalysis& document) {
+        expectValid(document);
+        ASSERT_EQ(document.pus.size(), 1u);
+        ASSERT_EQ(document.motionVectors.size(), 1u);
+        EXPECT_EQ(document.motionVectors[0].parentPuId, document.pus[0].id);
+    };
     const StreamAnalysisBuildResult result = script.build();
-    const analysis::StreamAnalysis& document = documentOf(result);
-    expectValid(document);
-    ASSERT_EQ(document.pus.size(), 1u);
-    ASSERT_EQ(document.motionVectors.size(), 1u);
-    EXPECT_EQ(document.motionVectors[0].parentPuId, document.pus[0].id);
-    EXPECT_TRUE(hasIssue(document, "analyzer.block_geometry"));
+    expectOneVectorOnTheOnePu(documentOf(result));
+    EXPECT_TRUE(hasIssue(documentOf(result), "analyzer.block_geometry"));
 
     StreamScript repeatedOnly;
     repeatedOnly.parameterSets().picture(1);
     repeatedOnly.add(testing::puEvent(301, 1, 0, 1, 0, 0, 0, 64, -1)).add(testing::ctuEvent(301, 1, 0, 0, 0, 64, 64));
     const StreamAnalysisBuildResult repeated = repeatedOnly.build();
-    const analysis::StreamAnalysis& kept = documentOf(repeated);
-    expectValid(kept);
-    ASSERT_EQ(kept.pus.size(), 1u);
-    ASSERT_EQ(kept.motionVectors.size(), 1u);
-    EXPECT_EQ(kept.motionVectors[0].parentPuId, kept.pus[0].id);
+    expectOneVectorOnTheOnePu(documentOf(repeated));
 }
 
 // A CTU split down to 16x16 CUs puts a parent CU far before its last children, so parents
