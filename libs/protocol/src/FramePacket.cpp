@@ -27,15 +27,6 @@ constexpr std::uint64_t kFixedPlaneBytes = 1 + 4 + 4 + 8 + 4 + 4;
 
 // --- Writing ---------------------------------------------------------------------------
 
-std::uint64_t planeSampleBytes(const VideoFrame& frame)
-{
-    std::uint64_t bytes = 0;
-    for (const VideoPlane& plane : frame.planes) {
-        bytes += plane.samples.size();
-    }
-    return bytes;
-}
-
 std::uint64_t bodySize(const AnalyzerFramePacket& packet)
 {
     std::uint64_t size = kFixedBodyBytes + packet.frame.pixelFormatName.size() + packet.frame.packedData.size();
@@ -389,6 +380,15 @@ bool serializeInto(const AnalyzerFramePacket& packet, QByteArray& bytes, std::ve
 }
 
 }  // namespace
+
+std::uint64_t planeSampleBytes(const VideoFrame& frame)
+{
+    std::uint64_t bytes = 0;
+    for (const VideoPlane& plane : frame.planes) {
+        bytes += plane.samples.size();
+    }
+    return bytes;
+}
 
 PlaneExtent expectedPlaneExtent(const VideoFrame& frame, std::size_t planeIndex)
 {

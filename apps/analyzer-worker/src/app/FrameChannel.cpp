@@ -118,11 +118,7 @@ FramePacketSender::FramePacketSender(QLocalSocket& socket, std::uint64_t maxQueu
 
 std::uint64_t FramePacketSender::QueuedPacket::size() const
 {
-    std::uint64_t bytes = static_cast<std::uint64_t>(framing.bytes.size());
-    for (const domain::VideoPlane& plane : frame.planes) {
-        bytes += plane.samples.size();
-    }
-    return bytes;
+    return static_cast<std::uint64_t>(framing.bytes.size()) + protocol::planeSampleBytes(frame);
 }
 
 FramePacketSender::~FramePacketSender()

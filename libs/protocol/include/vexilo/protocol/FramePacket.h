@@ -59,6 +59,9 @@ struct FramePacketFraming {
     std::vector<qsizetype> sampleCuts;  // one per plane, in plane order
 };
 
+// The bytes of all the frame's plane samples: what a packet holds beyond its framing.
+[[nodiscard]] std::uint64_t planeSampleBytes(const domain::VideoFrame& frame);
+
 // The framing of the packet written over `framing`, whose allocations are kept. False (and the
 // framing empty) when the packet is refused.
 [[nodiscard]] bool serializeAnalyzerFramePacketFramingInto(const AnalyzerFramePacket& packet,
