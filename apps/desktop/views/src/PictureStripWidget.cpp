@@ -26,6 +26,8 @@ constexpr int kMargin = 8;
 constexpr int kTileStride = 128;
 constexpr int kTileWidth = 120;
 constexpr int kMinimumTileHeight = 88;
+constexpr int kCaptionTop = 72;
+constexpr int kCaptionHeight = 16;
 constexpr int kNodeStride = 114;
 constexpr int kNodeWidth = 96;
 constexpr int kNodeHeight = 44;
@@ -33,6 +35,8 @@ constexpr int kWheelStep = 64;
 constexpr int kTimelineInset = 14;
 constexpr int kTimelineHeight = 8;
 constexpr int kTimelineHitMargin = 7;
+constexpr int kTimelineLabelGap = 10;
+constexpr int kTimelineLabelHeight = 16;
 constexpr int kBackgroundDarkerFactor = 108;
 constexpr int kExternalBoxWidth = 158;
 constexpr int kExternalBoxHeight = 22;
@@ -324,9 +328,31 @@ void PictureStripWidget::setStripMode(StripMode mode) {
 
 // ---- geometry
 
+// The label sits on the bar's own row, after its end: above the bar it covered the captions of
+// the tiles whenever the strip was too short for both.
 QRect PictureStripWidget::timelineBar() const {
-    return QRect(kTimelineInset, std::max(height() - 15, 0), std::max(width() - 2 * kTimelineInset, 0),
+    const int labelRoom = timelineLabelWidth() + kTimelineLabelGap;
+    return QRect(kTimelineInset, std::max(height() - 15, 0), std::max(width() - 2 * kTimelineInset - labelRoom, 0),
                  kTimelineHeight);
+}
+
+QRect PictureStripWidget::timelineLabelRect() const {
+    const QRect bar = timelineBar();
+    return QRect(bar.right() + 1 + kTimelineLabelGap, bar.center().y() - kTimelineLabelHeight / 2,
+                 timelineLabelWidth(), kTimelineLabelHeight);
+}
+
+// Wide enough for the largest position of the stream, so that the bar keeps its length while
+// the user steps.
+int PictureStripWidget::timelineLabelWidth() const {
+    if (tiles_->empty()) {
+        return 0;
+    }
+    return fontMetrics().horizontalAdvance(timelineLabelText(tiles_->size(), tiles_->size()));
+}
+
+QString PictureStripWidget::timelineLabelText(std::size_t position, std::size_t count) {
+    return QStringLiteral("Timeline %1 / %2").arg(position).arg(count);
 }
 
 QRect PictureStripWidget::timelineHitBand() const {
@@ -339,7 +365,10 @@ QRect PictureStripWidget::hierarchyDrawingArea() const {
 
 QRect PictureStripWidget::tileRect(std::size_t position) const {
     const std::int64_t left = static_cast<std::int64_t>(position) * kTileStride - scrollOffset_ + kMargin;
-    return QRect(clampToInt(left), kMargin, kTileWidth, std::max(timelineBar().top() - 30, kMinimumTileHeight));
+    // A strip too short for the least height gives the tiles' height up to the timeline's row.
+    const int barTop = timelineBar().top();
+    const int height = std::min(std::max(barTop - 30, kMinimumTileHeight), barTop - kTimelineHitMargin - 1 - kMargin);
+    return QRect(clampToInt(left), kMargin, kTileWidth, std::max(height, 1));
 }
 
 QRect PictureStripWidget::hierarchyNodeRect(std::size_t position) const {
@@ -561,7 +590,10 @@ void PictureStripWidget::paintThumbnails(QPainter& painter) {
         painter.drawRect(imageRect);
 
         painter.setPen(current ? kCurrentText : palette().color(QPalette::Text));
-        painter.drawText(tile.adjusted(4, 72, -4, -3), Qt::AlignCenter, QStringLiteral("#%1").arg(record.displayIndex));
+        // A tile shortened for the timeline keeps its caption inside it.
+        const int captionTop = std::min(kCaptionTop, tile.height() - kCaptionHeight);
+        painter.drawText(tile.adjusted(4, captionTop, -4, -3), Qt::AlignCenter,
+                         QStringLiteral("#%1").arg(record.displayIndex));
     }
 }
 
@@ -712,7 +744,7 @@ void PictureStripWidget::paintTimeline(QPainter& painter) {
     painter.drawRoundedRect(bar, kBarRadius, kBarRadius);
 
     const std::size_t count = tiles_->size();
-    QString text = QStringLiteral("Timeline 0 / %1").arg(count);
+    QString text = timelineLabelText(0, count);
     const std::optional<std::size_t> current = currentPicture_ ? tiles_->positionOf(*currentPicture_) : std::nullopt;
     if (current) {
         const double fraction = count == 1 ? 0.0 : static_cast<double>(*current) / static_cast<double>(count - 1);
@@ -724,10 +756,10 @@ void PictureStripWidget::paintTimeline(QPainter& painter) {
         painter.setBrush(kCurrentOutline);
         painter.setPen(strokePen(kTimelineKnobPen, 1.0, false, false));
         painter.drawEllipse(QPointF(x, QRectF(bar).center().y()), kKnobRadius, kKnobRadius);
-        text = QStringLiteral("Timeline %1 / %2").arg(*current + 1).arg(count);
+        text = timelineLabelText(*current + 1, count);
     }
     painter.setPen(palette().color(QPalette::Text));
-    painter.drawText(QRect(bar.left(), bar.top() - 19, bar.width(), 16), Qt::AlignRight | Qt::AlignVCenter, text);
+    painter.drawText(timelineLabelRect(), Qt::AlignRight | Qt::AlignVCenter, text);
 }
 
 }  // namespace vexilo

@@ -9,6 +9,8 @@
 #include <QWheelEvent>
 
 #include <cmath>
+#include <cstdlib>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -45,9 +47,16 @@ PictureThumbnail solidThumbnail(PictureId id, std::uint64_t displayIndex, const 
 
 // The documented layout, so that tests can point at tiles, nodes and the timeline.
 int barTop(const QWidget& widget) { return std::max(widget.height() - 15, 0); }
-QRect timelineBar(const QWidget& widget) { return QRect(14, barTop(widget), std::max(widget.width() - 28, 0), 8); }
+// The bar ends before the position label, which is as wide as the stream's largest position.
+QRect timelineBar(const PictureStripWidget& strip) {
+    const auto count = static_cast<qsizetype>(strip.tileCount());
+    const int labelRoom =
+        count == 0 ? 0 : strip.fontMetrics().horizontalAdvance(QStringLiteral("Timeline %1 / %1").arg(count)) + 10;
+    return QRect(14, barTop(strip), std::max(strip.width() - 28 - labelRoom, 0), 8);
+}
 QRect tileRect(const PictureStripWidget& strip, int position) {
-    return QRect(position * 128 - strip.scrollOffset() + 8, 8, 120, std::max(barTop(strip) - 30, 88));
+    const int height = std::min(std::max(barTop(strip) - 30, 88), barTop(strip) - 16);
+    return QRect(position * 128 - strip.scrollOffset() + 8, 8, 120, std::max(height, 1));
 }
 QRect imageRect(const PictureStripWidget& strip, int position) { return tileRect(strip, position).adjusted(3, 3, -3, -19); }
 QRect nodeRect(const PictureStripWidget& strip, int position) {
@@ -318,6 +327,43 @@ private slots:
         QTest::mouseClick(&strip, Qt::RightButton, {}, imageProbe(strip, 2));
         QTest::mouseClick(&strip, Qt::LeftButton, {}, QPoint(tileRect(strip, 4).right() + 4, 40));
         QCOMPARE(activated.count(), 0);
+    }
+
+    void thePositionLabelLeavesTheCaptionsOfAShortStripUncovered() {
+        // Short enough that the tiles keep their least height and reach down to the timeline.
+        constexpr int kShortHeight = 110;
+        const auto stripOf = [](int tiles) {
+            auto strip = std::make_unique<PictureStripWidget>();
+            showSized(*strip, 700, kShortHeight);
+            addSolidTiles(*strip, tiles);
+            // The first picture keeps the knob on the bar's left edge whatever the count.
+            strip->setCurrentPicture(kFirstPictureId);
+            return strip;
+        };
+        // Both strips show the same six tiles; only the label's count differs, "6" against "7".
+        const auto six = stripOf(6);
+        const auto seven = stripOf(7);
+        const QImage sixImage = grabImage(*six);
+        const QImage sevenImage = grabImage(*seven);
+        QCOMPARE(sixImage.size(), sevenImage.size());
+        const QRect bar = timelineBar(*six);
+        QCOMPARE(timelineBar(*seven), bar);
+        int labelPixels = 0;
+        for (int y = 0; y < sixImage.height(); ++y) {
+            for (int x = 0; x < sixImage.width(); ++x) {
+                if (sixImage.pixel(x, y) == sevenImage.pixel(x, y)) {
+                    continue;
+                }
+                ++labelPixels;
+                QVERIFY2(x > bar.right() && std::abs(y - bar.center().y()) <= 8,
+                         qPrintable(QStringLiteral("label pixel at %1,%2").arg(x).arg(y)));
+                for (int position = 0; position < 6; ++position) {
+                    QVERIFY(!tileRect(*six, position).contains(x, y));
+                }
+            }
+        }
+        QVERIFY(labelPixels > 0);
+        vexilo::test::saveScreenshot(sixImage, QStringLiteral("picture_strip_short_timeline_label.png"));
     }
 
     void scrubbingTheTimelineWalksEveryPicture() {

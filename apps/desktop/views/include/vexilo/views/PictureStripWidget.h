@@ -90,6 +90,9 @@ private:
     };
 
     [[nodiscard]] QRect timelineBar() const;
+    [[nodiscard]] QRect timelineLabelRect() const;
+    [[nodiscard]] int timelineLabelWidth() const;
+    [[nodiscard]] static QString timelineLabelText(std::size_t position, std::size_t count);
     [[nodiscard]] QRect timelineHitBand() const;
     [[nodiscard]] QRect hierarchyDrawingArea() const;
     [[nodiscard]] QRect tileRect(std::size_t position) const;
