@@ -3,6 +3,8 @@
 #include "vexilo/test/QtTestRegistry.h"
 #include "vexilo/views/QualityMetricChartWidget.h"
 
+#include <QApplication>
+#include <QMouseEvent>
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolTip>
@@ -71,11 +73,13 @@ FramePoint pointA(std::int64_t frame, double psnr) {
 int plotRight(const QWidget& chart) { return kPlotLeft + std::max(chart.width() - 72, 1); }
 int plotBottom(const QWidget& chart) { return kPlotTop + std::max(chart.height() - 54, 1); }
 
+// The move reaches the widget at once on every platform: QTest::mouseMove warps the real
+// pointer where there is one (xcb), whose event then arrives after the tooltip was read.
 QString tooltipAt(QualityMetricChartWidget& chart, QPoint position) {
-    // Away first: a move to where the pointer already is would not reach the widget.
-    QTest::mouseMove(&chart, QPoint(1, 1));
     QToolTip::hideText();
-    QTest::mouseMove(&chart, position);
+    QMouseEvent move(QEvent::MouseMove, QPointF(position), QPointF(chart.mapToGlobal(position)), Qt::NoButton,
+                     Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(&chart, &move);
     return QToolTip::isVisible() ? QToolTip::text() : QString();
 }
 
