@@ -6,8 +6,8 @@
 // picture kept its blocks (goal at most 1.5x the decode up to it, plus 0.5 s), the worker's
 // peak (goal: within its block budget plus a constant) and the desktop's resident memory;
 // and the reopen of a 30,000-picture stream (goal at most 2 s).
-// The worker runs on one core of its own, the desktop side on every core; the ffmpeg references
-// run on the worker's core.
+// The worker runs on one core of its own, the desktop side on every other core; the ffmpeg
+// references run on the worker's core.
 #include "vexilo/application/ProjectController.h"
 #include "vexilo/bench/BenchSupport.h"
 #include "vexilo/bench/DecodeSplit.h"
@@ -90,8 +90,8 @@ double workerBlockBudgetMiB()
 }
 
 // One core for the worker, as the goals count it: the benchmark pins every thread of its own to
-// that core while it starts a worker, which inherits the pin, and then gives its threads back
-// every core they had, so that the desktop side does not compete with the worker.
+// that core while it starts a worker, which inherits the pin, and then gives its threads every
+// other core they had, so that the desktop side does not compete with the worker.
 class WorkerCore {
 public:
     WorkerCore()
@@ -130,9 +130,13 @@ public:
 
     void giveCoresBack() const
     {
-        if (core_ >= 0) {
-            setForEveryThread(everyCore_);
+        if (core_ < 0) {
+            return;
         }
+        cpu_set_t others = everyCore_;
+        CPU_CLR(static_cast<std::size_t>(core_), &others);
+        // On a single core the desktop side has nowhere else to go.
+        setForEveryThread(CPU_COUNT(&others) > 0 ? others : everyCore_);
     }
 
 private:
