@@ -94,6 +94,13 @@ inline double ownCpuSecondsOf(const std::function<void()>& work) {
     return cpuSeconds(RUSAGE_SELF) - before;
 }
 
+// The calling thread's alone, kernel time included, while other threads of this process work.
+inline double threadCpuSecondsOf(const std::function<void()>& work) {
+    const double before = cpuSeconds(RUSAGE_THREAD);
+    work();
+    return cpuSeconds(RUSAGE_THREAD) - before;
+}
+
 // User CPU time of a child command: the work of filters, without the kernel's page-fault
 // and I/O time, which this shared machine makes noisy.
 inline double childUserSecondsOf(const std::string& command, bool& failed) {
