@@ -332,8 +332,13 @@ void PictureStripWidget::setStripMode(StripMode mode) {
 // the tiles whenever the strip was too short for both.
 QRect PictureStripWidget::timelineBar() const {
     const int labelRoom = timelineLabelWidth() + kTimelineLabelGap;
-    return QRect(kTimelineInset, std::max(height() - 15, 0), std::max(width() - 2 * kTimelineInset - labelRoom, 0),
+    return QRect(kTimelineInset, timelineTop(), std::max(width() - 2 * kTimelineInset - labelRoom, 0),
                  kTimelineHeight);
+}
+
+// What lies above the timeline needs only its top, not the label's measured width.
+int PictureStripWidget::timelineTop() const {
+    return std::max(height() - 15, 0);
 }
 
 QRect PictureStripWidget::timelineLabelRect() const {
@@ -360,20 +365,20 @@ QRect PictureStripWidget::timelineHitBand() const {
 }
 
 QRect PictureStripWidget::hierarchyDrawingArea() const {
-    return QRect(0, 0, width(), std::max(timelineBar().top() - 24, 0));
+    return QRect(0, 0, width(), std::max(timelineTop() - 24, 0));
 }
 
 QRect PictureStripWidget::tileRect(std::size_t position) const {
     const std::int64_t left = static_cast<std::int64_t>(position) * kTileStride - scrollOffset_ + kMargin;
     // A strip too short for the least height gives the tiles' height up to the timeline's row.
-    const int barTop = timelineBar().top();
+    const int barTop = timelineTop();
     const int height = std::min(std::max(barTop - 30, kMinimumTileHeight), barTop - kTimelineHitMargin - 1 - kMargin);
     return QRect(clampToInt(left), kMargin, kTileWidth, std::max(height, 1));
 }
 
 QRect PictureStripWidget::hierarchyNodeRect(std::size_t position) const {
     const std::int64_t left = static_cast<std::int64_t>(position) * kNodeStride - scrollOffset_ + kMargin;
-    const int top = (std::max(timelineBar().top() - 30, kNodeHeight) - kNodeHeight) / 3 + 12;
+    const int top = (std::max(timelineTop() - 30, kNodeHeight) - kNodeHeight) / 3 + 12;
     return QRect(clampToInt(left), top, kNodeWidth, kNodeHeight);
 }
 

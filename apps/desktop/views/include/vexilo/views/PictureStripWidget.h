@@ -90,6 +90,7 @@ private:
     };
 
     [[nodiscard]] QRect timelineBar() const;
+    [[nodiscard]] int timelineTop() const;
     [[nodiscard]] QRect timelineLabelRect() const;
     [[nodiscard]] int timelineLabelWidth() const;
     [[nodiscard]] static QString timelineLabelText(std::size_t position, std::size_t count);
