@@ -10,6 +10,7 @@
 #include <cmath>
 #include <iterator>
 #include <utility>
+#include <vector>
 
 namespace vexilo {
 namespace {
@@ -27,6 +28,7 @@ constexpr double kPlotTop = 18.0;
 constexpr int kPlotHorizontalMargin = 72;
 constexpr int kPlotVerticalMargin = 54;
 constexpr double kLegendRadius = 4.0;
+constexpr double kLoneValueRadius = 3.0;
 
 struct VmafFeatureChoice {
     const char* label;  // as the VMAF backend names the feature
@@ -350,28 +352,41 @@ void QualityMetricChartWidget::paintSeries(QPainter& painter, const Ranges& rang
     const QRectF plot = plotRect();
     const QPen pen = seriesPen(look.colour, 2.0, Qt::SolidLine);
 
+    // A value with no measured neighbour has no line to be seen on: it is drawn as a dot.
     QPainterPath path;
-    bool lineOpen = false;
+    std::vector<QPointF> loneValues;
+    std::size_t runLength = 0;
+    const auto endRun = [&] {
+        if (runLength == 1) {
+            loneValues.push_back(path.currentPosition());
+        }
+        runLength = 0;
+    };
     for (const auto& [frameIndex, point] : points()) {
         const std::optional<double> value = metricValue(sideA ? point.metricsA : point.metricsB);
         if (!value) {
-            lineOpen = false;
+            endRun();
             continue;
         }
         const double x = frameX(frameIndex, range);
         const double y = std::isfinite(*value)
                              ? plot.bottom() - plot.height() * (*value - range.valueMin) / (range.valueMax - range.valueMin)
                              : plot.top();
-        if (lineOpen) {
-            path.lineTo(x, y);
-        } else {
+        if (runLength == 0) {
             path.moveTo(x, y);
-            lineOpen = true;
+        } else {
+            path.lineTo(x, y);
         }
+        ++runLength;
     }
+    endRun();
     painter.setPen(pen);
     painter.setBrush(Qt::NoBrush);
     painter.drawPath(path);
+    painter.setBrush(look.colour);
+    for (const QPointF& lone : loneValues) {
+        painter.drawEllipse(lone, kLoneValueRadius, kLoneValueRadius);
+    }
 
     const QPointF legendCentre(plot.right() - 78, plot.top() + 10 + look.legendOffset);
     painter.setBrush(look.colour);

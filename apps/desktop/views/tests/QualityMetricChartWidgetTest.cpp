@@ -196,6 +196,37 @@ private slots:
                  QStringLiteral("Frame 1\nA PSNR / All: 35.000\nB PSNR / All: N/A"));
     }
 
+    // The one pair a user asks for, and a value whose neighbours failed, have no line to show
+    // them: each is a dot where the line would pass.
+    void valuesWithoutNeighboursAreDots() {
+        QualityMetricChartWidget chart;
+        vexilo::application::QualityResultStore store;
+        chart.setQualityResultStore(&store);
+        showSized(chart, 472, 234);  // plot 400 px wide
+        // A lone frame stands at the left edge of a range one frame wide.
+        setFramePoint(store, FramePoint{3, metricsWithPsnr(40.0), metricsWithPsnr(20.0)});
+        QImage image = grabImage(chart);
+        vexilo::test::saveScreenshot(image, QStringLiteral("quality_chart_single_pair.png"));
+        QVERIFY(colourNear(image, QPoint(kPlotLeft + 2, kPlotTop), kSeriesAColour, 20, 2));
+        QVERIFY(colourNear(image, QPoint(kPlotLeft + 2, plotBottom(chart)), kSeriesBColour, 20, 2));
+        QTest::mouseClick(&chart, Qt::LeftButton, {}, QPoint(kPlotLeft + 150, 100));
+        QCOMPARE(chart.markedFrame(), std::optional<std::int64_t>(3));
+
+        store.clear();
+        const FrameQualityMetrics failed = vexilo::media::makeFailedFrameQualityMetrics(
+            QualityMetricStatus::MissingEncodedFrame, "frame missing");
+        for (const FramePoint& point : {pointA(0, 30.0), FramePoint{1, failed, std::nullopt}, pointA(2, 35.0),
+                                        FramePoint{3, failed, std::nullopt}, pointA(4, 30.0), pointA(5, 30.0)}) {
+            setFramePoint(store, point);
+        }
+        image = grabImage(chart);
+        QVERIFY(colourNear(image, QPoint(kPlotLeft + 160, kPlotTop), kSeriesAColour, 20, 2));
+        QVERIFY(colourNear(image, QPoint(kPlotLeft + 2, plotBottom(chart)), kSeriesAColour, 20, 2));
+        QVERIFY(colourNear(image, QPoint(kPlotLeft + 360, plotBottom(chart)), kSeriesAColour, 20, 1));
+        // Between the dots nothing joins them.
+        QVERIFY(!colourNear(image, QPoint(kPlotLeft + 80, plotBottom(chart) - 90), kSeriesAColour, 40, 3));
+    }
+
     void tooltipNamesTheChosenMetric_data() {
         QTest::addColumn<int>("kind");
         QTest::addColumn<int>("plane");
