@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <iterator>
 #include <type_traits>
 #include <unordered_map>
@@ -281,6 +282,77 @@ std::size_t nodeCountOf(const StreamAnalysis& document) {
 
 constexpr std::uint32_t kRootPosition = 0;
 
+// Identity -> node position while a tree is built, in slots of eight bytes: a slot holds the
+// node's position and a tag of the identity's hash, and the identity itself is read back from
+// the node. A dense 4K picture's table of whole identities (48 MB) was mapped afresh for every
+// picture, and its first-touch page faults cost several times the build; a third of that size
+// the allocator hands the same memory to the next picture's build.
+class NodePositionTable {
+public:
+    NodePositionTable(const StreamAnalysis& document, const std::vector<Node>& nodes, std::size_t expectedEntries)
+        : document_(document), nodes_(nodes), expectedEntries_(expectedEntries) {
+        // Sized for every node of the tree and never more than three quarters full, so probing
+        // stays short and always meets an empty slot.
+        slots_.assign(std::bit_ceil(std::max<std::size_t>(16, expectedEntries + expectedEntries / 3 + 1)), Slot{});
+        mask_ = slots_.size() - 1;
+    }
+
+    // Keeps the first position given for an identity; false when the identity was already there,
+    // is null (null identities are never stored) or the table holds all it was sized for.
+    bool insertIfAbsent(const StableId& id, std::uint32_t position) {
+        if (id.isNull() || size_ == expectedEntries_) {
+            return false;
+        }
+        const std::size_t hash = StableIdHash{}(id);
+        Slot& slot = slots_[slotOf(id, hash)];
+        if (slot.occupied()) {
+            return false;
+        }
+        slot = Slot{position + 1, tagOf(hash)};
+        ++size_;
+        return true;
+    }
+
+    [[nodiscard]] std::optional<std::uint32_t> find(const StableId& id) const {
+        if (id.isNull()) {
+            return std::nullopt;
+        }
+        const Slot& slot = slots_[slotOf(id, StableIdHash{}(id))];
+        return slot.occupied() ? std::optional(slot.positionPlusOne - 1) : std::nullopt;
+    }
+
+private:
+    struct Slot {
+        std::uint32_t positionPlusOne = 0;  // 0: empty
+        std::uint32_t tag = 0;
+
+        [[nodiscard]] bool occupied() const { return positionPlusOne != 0; }
+    };
+
+    static std::uint32_t tagOf(std::size_t hash) { return static_cast<std::uint32_t>(hash >> 32); }
+
+    [[nodiscard]] StableId idAt(const Slot& slot) const {
+        return objectIdOf(NodeOf(document_, nodes_[slot.positionPlusOne - 1]));
+    }
+
+    // The slot that holds `id`, or the empty slot where it would go.
+    [[nodiscard]] std::size_t slotOf(const StableId& id, std::size_t hash) const {
+        const std::uint32_t tag = tagOf(hash);
+        std::size_t index = hash & mask_;
+        while (slots_[index].occupied() && (slots_[index].tag != tag || idAt(slots_[index]) != id)) {
+            index = (index + 1) & mask_;
+        }
+        return index;
+    }
+
+    const StreamAnalysis& document_;
+    const std::vector<Node>& nodes_;
+    std::vector<Slot> slots_;
+    std::size_t mask_ = 0;
+    std::size_t size_ = 0;
+    std::size_t expectedEntries_ = 0;
+};
+
 // Builds the tree in the documented creation order. Each node is registered under its
 // identity unless that identity already names an earlier node, so a lookup finds the first
 // node created for it; objects whose parent was not created before them go to the root.
@@ -289,13 +361,11 @@ public:
     // Refills `store`, keeping its memory: stepping through pictures rebuilds trees of about
     // the same size, and fresh pages cost more than the build itself.
     TreeBuilder(const StreamAnalysis& document, SyntaxTreeModel::NodeStore& store)
-        : document_(document), store_(store) {
-        const std::size_t nodeCount = nodeCountOf(document);
+        : document_(document), store_(store), registered_(document, store.nodes, nodeCountOf(document)) {
         store_.nodes.clear();
-        store_.nodes.reserve(nodeCount);
+        store_.nodes.reserve(nodeCountOf(document));
         store_.nodes.emplace_back();
         store_.children.clear();
-        registered_.reset(nodeCount);
     }
 
     void build() {
@@ -359,8 +429,22 @@ private:
         }
     }
 
-    std::uint32_t parentFor(const std::optional<StableId>& key) const {
-        return key.has_value() ? registered_.find(*key).value_or(kRootPosition) : kRootPosition;
+    // Siblings come one after another (the PUs and TUs of a CU, the vectors of a PU), so the
+    // last parent found answers most lookups without touching the table.
+    std::uint32_t parentFor(const std::optional<StableId>& key) {
+        if (!key.has_value()) {
+            return kRootPosition;
+        }
+        if (lastParent_.has_value() && lastParent_->id == *key) {
+            return lastParent_->position;
+        }
+        // A parent not made yet may be made before the next lookup: only a found one is kept.
+        const std::optional<std::uint32_t> position = registered_.find(*key);
+        if (!position.has_value()) {
+            return kRootPosition;
+        }
+        lastParent_ = FoundParent{*key, *position};
+        return *position;
     }
 
     std::uint32_t addNode(std::uint32_t parent, Kind kind, const StableId& id, std::uint32_t record) {
@@ -418,7 +502,12 @@ private:
     const StreamAnalysis& document_;
     SyntaxTreeModel::NodeStore& store_;
     // The node each identity was first given to, for finding the parents of later nodes.
-    StableIdTable registered_;
+    NodePositionTable registered_;
+    struct FoundParent {
+        StableId id;
+        std::uint32_t position = kRootPosition;
+    };
+    std::optional<FoundParent> lastParent_;
     bool sharedIdentities_ = false;
 };
 
