@@ -1,5 +1,7 @@
 #include "cache/CacheFileSystem.h"
 
+#include "vexilo/analysis/HugePages.h"
+
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -246,6 +248,9 @@ WholeFileRead readWholeFile(const std::filesystem::path& path, std::uint64_t min
     }
 
     WholeFileRead result;
+    // A dense picture's file is a hundred megabytes, read into memory the process never had:
+    // page by page its faults cost more than reading the file does.
+    reserveOnHugePages(result.bytes, static_cast<std::size_t>(size));
     result.bytes.resize(static_cast<std::size_t>(size));
     if (!readExactly(descriptor, result.bytes.data(), result.bytes.size())) {
         closeQuietly(descriptor);
