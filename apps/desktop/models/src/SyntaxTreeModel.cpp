@@ -284,9 +284,10 @@ constexpr std::uint32_t kRootPosition = 0;
 
 // Identity -> node position while a tree is built, in slots of eight bytes: a slot holds the
 // node's position and a tag of the identity's hash, and the identity itself is read back from
-// the node. A dense 4K picture's table of whole identities (48 MB) was mapped afresh for every
-// picture, and its first-touch page faults cost several times the build; a third of that size
-// the allocator hands the same memory to the next picture's build.
+// the node. Slots of whole identities would make a dense 4K picture's table 48 MB, more than
+// the allocator keeps for reuse: every picture would map it afresh and pay first-touch page
+// faults costing several times the build. At a third of that size the next picture's build
+// gets the same memory back.
 class NodePositionTable {
 public:
     NodePositionTable(const StreamAnalysis& document, const std::vector<Node>& nodes, std::size_t expectedEntries)
