@@ -17,11 +17,11 @@ std::size_t PictureStripTiles::sortedInsertPosition(std::int64_t displayIndex) c
 }
 
 std::optional<std::size_t> PictureStripTiles::positionOf(domain::PictureId pictureId) const {
-    const auto known = displayIndexById_.find(pictureId);
-    if (known == displayIndexById_.end()) {
+    const std::int64_t* known = displayIndexById_.find(pictureId);
+    if (known == nullptr) {
         return std::nullopt;
     }
-    const std::int64_t displayIndex = known->second;
+    const std::int64_t displayIndex = *known;
     auto tile = std::lower_bound(tiles_.begin(), tiles_.end(), displayIndex,
                                  [](const PictureStripTile& candidate, std::int64_t index) {
                                      return candidate.displayIndex < index;
@@ -32,6 +32,11 @@ std::optional<std::size_t> PictureStripTiles::positionOf(domain::PictureId pictu
         }
     }
     return std::nullopt;
+}
+
+const QImage* PictureStripTiles::imageAt(std::size_t position) const {
+    const auto kept = imagesById_.find(tiles_.at(position).pictureId);
+    return kept != imagesById_.end() ? &kept->second.image : nullptr;
 }
 
 void PictureStripTiles::setThumbnail(domain::PictureId pictureId, std::int64_t displayIndex, QImage image) {
@@ -45,8 +50,8 @@ void PictureStripTiles::setThumbnail(domain::PictureId pictureId, std::int64_t d
     if (!position) {
         position = sortedInsertPosition(displayIndex);
         tiles_.insert(tiles_.begin() + static_cast<std::ptrdiff_t>(*position),
-                      PictureStripTile{pictureId, displayIndex, QImage()});
-        displayIndexById_[pictureId] = displayIndex;
+                      PictureStripTile{pictureId, displayIndex, false});
+        displayIndexById_.set(pictureId, displayIndex);
     }
     storeImage(*position, std::move(image));
     evictOverBudget();
@@ -55,31 +60,32 @@ void PictureStripTiles::setThumbnail(domain::PictureId pictureId, std::int64_t d
 void PictureStripTiles::storeImage(std::size_t position, QImage image) {
     releaseImage(position);
     PictureStripTile& tile = tiles_[position];
-    imageBytes_ += static_cast<std::int64_t>(image.sizeInBytes());
-    tile.image = std::move(image);
     tile.imageAsked = false;
+    if (image.isNull()) {
+        return;
+    }
+    imageBytes_ += static_cast<std::int64_t>(image.sizeInBytes());
     recentlyShown_.push_front(tile.pictureId);
-    recencyById_[tile.pictureId] = recentlyShown_.begin();
+    imagesById_[tile.pictureId] = KeptImage{std::move(image), recentlyShown_.begin()};
 }
 
 void PictureStripTiles::releaseImage(std::size_t position) {
     PictureStripTile& tile = tiles_[position];
-    const auto recency = recencyById_.find(tile.pictureId);
-    if (recency == recencyById_.end()) {
+    const auto kept = imagesById_.find(tile.pictureId);
+    if (kept == imagesById_.end()) {
         return;
     }
-    imageBytes_ -= static_cast<std::int64_t>(tile.image.sizeInBytes());
-    tile.image = QImage();
+    imageBytes_ -= static_cast<std::int64_t>(kept->second.image.sizeInBytes());
     tile.imageAsked = false;
-    recentlyShown_.erase(recency->second);
-    recencyById_.erase(recency);
+    recentlyShown_.erase(kept->second.recency);
+    imagesById_.erase(kept);
 }
 
 void PictureStripTiles::evictOverBudget(bool evictedMayAsk) {
     while (imageBytes_ > byteBudget_ && !recentlyShown_.empty()) {
         const std::optional<std::size_t> position = positionOf(recentlyShown_.back());
         if (!position) {
-            recencyById_.erase(recentlyShown_.back());
+            imagesById_.erase(recentlyShown_.back());
             recentlyShown_.pop_back();
             continue;
         }
@@ -94,15 +100,15 @@ void PictureStripTiles::restoreImage(std::size_t position, QImage image) {
 }
 
 void PictureStripTiles::markShown(std::size_t position) {
-    const auto recency = recencyById_.find(tiles_.at(position).pictureId);
-    if (recency != recencyById_.end()) {
-        recentlyShown_.splice(recentlyShown_.begin(), recentlyShown_, recency->second);
+    const auto kept = imagesById_.find(tiles_.at(position).pictureId);
+    if (kept != imagesById_.end()) {
+        recentlyShown_.splice(recentlyShown_.begin(), recentlyShown_, kept->second.recency);
     }
 }
 
 bool PictureStripTiles::askForImageOnce(std::size_t position) {
     PictureStripTile& tile = tiles_.at(position);
-    if (!tile.image.isNull() || tile.imageAsked) {
+    if (imagesById_.contains(tile.pictureId) || tile.imageAsked) {
         return false;
     }
     tile.imageAsked = true;
@@ -118,7 +124,7 @@ void PictureStripTiles::clear() {
     tiles_.clear();
     displayIndexById_.clear();
     recentlyShown_.clear();
-    recencyById_.clear();
+    imagesById_.clear();
     imageBytes_ = 0;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "PictureIdTable.h"
+
 #include "vexilo/domain/PictureInfo.h"
 
 #include <QImage>
@@ -16,7 +18,6 @@ namespace vexilo {
 struct PictureStripTile {
     domain::PictureId pictureId = 0;
     std::int64_t displayIndex = 0;
-    QImage image;  // null once the byte budget let it go
     bool imageAsked = false;  // asked for again since it has had none
 };
 
@@ -35,6 +36,8 @@ public:
     [[nodiscard]] bool empty() const noexcept { return tiles_.empty(); }
     [[nodiscard]] const PictureStripTile& at(std::size_t position) const { return tiles_.at(position); }
     [[nodiscard]] std::optional<std::size_t> positionOf(domain::PictureId pictureId) const;
+    // The tile's thumbnail, or nullptr once the byte budget let it go.
+    [[nodiscard]] const QImage* imageAt(std::size_t position) const;
 
     // Keeps a painted tile's image the longest.
     void markShown(std::size_t position);
@@ -52,6 +55,11 @@ public:
 
 private:
     using RecencyList = std::list<domain::PictureId>;
+    // Only the few tiles within the budget have an image; a long stream's other tiles stay small.
+    struct KeptImage {
+        QImage image;
+        RecencyList::iterator recency;
+    };
 
     [[nodiscard]] std::size_t sortedInsertPosition(std::int64_t displayIndex) const;
     void storeImage(std::size_t position, QImage image);
@@ -59,9 +67,9 @@ private:
     void evictOverBudget(bool evictedMayAsk = true);
 
     std::vector<PictureStripTile> tiles_;
-    std::unordered_map<domain::PictureId, std::int64_t> displayIndexById_;
+    PictureIdTable<std::int64_t> displayIndexById_;
     RecencyList recentlyShown_;  // front: shown or added last
-    std::unordered_map<domain::PictureId, RecencyList::iterator> recencyById_;
+    std::unordered_map<domain::PictureId, KeptImage> imagesById_;
     std::int64_t imageBytes_ = 0;
     std::int64_t byteBudget_;
 };

@@ -1,5 +1,6 @@
 #include "vexilo/views/PictureStripWidget.h"
 
+#include "PictureIdTable.h"
 #include "PictureStripReferences.h"
 #include "PictureStripTiles.h"
 
@@ -202,7 +203,8 @@ QString pocText(const std::optional<std::int32_t>& poc) {
 PictureStripWidget::PictureStripWidget(QWidget* parent)
     : QWidget(parent),
       tiles_(std::make_unique<PictureStripTiles>(kDefaultPictureStripThumbnailBudgetBytes)),
-      references_(std::make_unique<PictureStripReferences>()) {
+      references_(std::make_unique<PictureStripReferences>()),
+      pictureTypes_(std::make_unique<PictureIdTable<domain::PictureType>>()) {
     setObjectName(QStringLiteral("pictureStrip"));
     setMinimumHeight(kMinimumHeight);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
@@ -274,7 +276,7 @@ void PictureStripWidget::askForWantedThumbnails() {
 
 void PictureStripWidget::addPictures(const domain::PictureInfoBatch& pictures) {
     for (const domain::PictureInfo& picture : pictures) {
-        pictureTypes_[picture.id] = picture.pictureType;
+        pictureTypes_->set(picture.id, picture.pictureType);
     }
     update();
 }
@@ -300,7 +302,7 @@ void PictureStripWidget::clear() {
     tiles_->clear();
     wantedThumbnails_.clear();
     references_->clear();
-    pictureTypes_.clear();
+    pictureTypes_->clear();
     analysisLoaded_ = false;
     currentPicture_.reset();
     scrollOffset_ = 0;
@@ -577,7 +579,8 @@ void PictureStripWidget::paintThumbnails(QPainter& painter) {
         painter.fillRect(tile, current ? kCurrentTileFill : kTileFill);
 
         const QRect imageRect = tile.adjusted(3, 3, -3, -19);
-        if (record.image.isNull()) {
+        const QImage* image = tiles_->imageAt(position);
+        if (image == nullptr) {
             paintPictureTypeTile(painter, imageRect, record.pictureId);
             if (tiles_->askForImageOnce(position)) {
                 if (wantedThumbnails_.empty()) {
@@ -587,7 +590,7 @@ void PictureStripWidget::paintThumbnails(QPainter& painter) {
                 wantedThumbnails_.emplace_back(record.pictureId, record.displayIndex);
             }
         } else {
-            painter.drawImage(imageRect, record.image);
+            painter.drawImage(imageRect, *image);
             tiles_->markShown(position);
         }
         painter.setPen(strokePen(current ? kCurrentOutline : kTileOutline, current ? 3 : 1, false, true));
@@ -603,9 +606,8 @@ void PictureStripWidget::paintThumbnails(QPainter& painter) {
 }
 
 void PictureStripWidget::paintPictureTypeTile(QPainter& painter, const QRect& imageRect, PictureId pictureId) const {
-    const auto known = pictureTypes_.find(pictureId);
-    const PictureTypeLook& look =
-        pictureTypeLook(known == pictureTypes_.end() ? domain::PictureType::None : known->second);
+    const domain::PictureType* known = pictureTypes_->find(pictureId);
+    const PictureTypeLook& look = pictureTypeLook(known == nullptr ? domain::PictureType::None : *known);
     painter.fillRect(imageRect, look.fill);
     painter.setPen(kCurrentText);
     painter.drawText(imageRect, Qt::AlignCenter, QString::fromLatin1(look.letter));

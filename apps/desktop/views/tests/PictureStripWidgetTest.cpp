@@ -591,6 +591,63 @@ private slots:
         QCOMPARE(strip.thumbnailBytes(), 0);
     }
 
+    // Ids need not count the pictures from zero: an id that arrives long before its neighbours,
+    // one below zero and one far beyond the rest keep their type and their place.
+    void picturesOfAnyIdKeepTheirTypeAndPlace() {
+        using vexilo::domain::PictureType;
+        constexpr int kOrdinals = 5000;
+        constexpr PictureId kHugeId = 5'000'000'000'000;
+        struct Picture {
+            PictureId id;
+            std::int64_t displayIndex;
+            PictureType type;
+        };
+        std::vector<Picture> pictures = {{9000, 0, PictureType::I}};
+        for (int ordinal = 0; ordinal < kOrdinals; ++ordinal) {
+            pictures.push_back({ordinal, 10 + ordinal, PictureType::B});
+        }
+        pictures.insert(pictures.end(), {{12000, 1, PictureType::P}, {-5, 2, PictureType::P}, {kHugeId, 3, PictureType::I}});
+
+        PictureStripWidget strip;
+        showSized(strip, 600, 156);
+        strip.setThumbnailByteBudget(0);  // every tile shows its type
+        for (const Picture& picture : pictures) {
+            vexilo::domain::PictureInfo info;
+            info.id = picture.id;
+            info.displayIndex = picture.displayIndex;
+            info.pictureType = picture.type;
+            strip.addPictures({info});
+            strip.setThumbnail(
+                solidThumbnail(picture.id, static_cast<std::uint64_t>(picture.displayIndex), kTileColours[0]));
+        }
+        QCOMPARE(strip.tileCount(), pictures.size());
+        const QColor kI(196, 84, 60);
+        const QColor kP(64, 150, 96);
+        const QColor kB(72, 112, 200);
+        QImage image = grabImage(strip);
+        int position = 0;
+        for (const QColor& expected : {kI, kP, kP, kI, kB}) {
+            QVERIFY2(sameColour(image.pixelColor(imageProbe(strip, position) + QPoint(-40, 0)), expected, 2),
+                     qPrintable(QStringLiteral("tile %1").arg(position)));
+            ++position;
+        }
+
+        strip.setCurrentPicture(4000);
+        QCOMPARE(strip.scrollOffset(), (4 + 4000) * 128 + 8 + 119 - 600 + 8);
+        strip.setCurrentPicture(kHugeId);
+        QCOMPARE(strip.scrollOffset(), 3 * 128);
+        strip.setCurrentPicture(9000);
+        QCOMPARE(strip.scrollOffset(), 0);
+
+        strip.clear();
+        vexilo::domain::PictureInfo again;
+        again.id = 9000;
+        again.pictureType = PictureType::P;
+        strip.addPictures({again});
+        strip.setThumbnail(solidThumbnail(9000, 0, kTileColours[0]));
+        QVERIFY(sameColour(grabImage(strip).pixelColor(imageProbe(strip, 0) + QPoint(-40, 0)), kP, 2));
+    }
+
     void screenshotsOfADecodedStream() {
         const auto pictures = vexilo::test::decodeTestClip("main_420_8bit_gop8.hevc");
         QVERIFY(!pictures.empty());

@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -25,6 +24,8 @@ namespace vexilo {
 
 class PictureStripReferences;
 class PictureStripTiles;
+template <typename Value>
+class PictureIdTable;
 
 // About five hundred 120 x 68 thumbnails: many times what the widest strip shows. A tile whose
 // thumbnail was let go asks for it again when it comes into view (thumbnailWanted), and shows
@@ -121,7 +122,7 @@ private:
 
     std::unique_ptr<PictureStripTiles> tiles_;
     std::unique_ptr<PictureStripReferences> references_;
-    std::unordered_map<domain::PictureId, domain::PictureType> pictureTypes_;
+    std::unique_ptr<PictureIdTable<domain::PictureType>> pictureTypes_;
     bool analysisLoaded_ = false;
     std::optional<domain::PictureId> currentPicture_;
     int scrollOffset_ = 0;
