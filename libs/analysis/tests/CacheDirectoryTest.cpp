@@ -412,6 +412,44 @@ TEST_F(CacheDirectoryTest, ReaderRefusesPictureFilesThatLie)
                 "cache container magic mismatch");
 }
 
+// Large payloads are decoded while their checksum is taken beside them: a byte changed where
+// decoding cannot see it, or a payload that cannot be decoded at all, is still refused as the
+// checksum says, and a payload whose checksum holds is refused only for what it is.
+TEST_F(CacheDirectoryTest, ALargeFileIsRefusedByItsChecksumWhateverItsDecodingMakesOfIt)
+{
+    StreamAnalysis analysis = makeAnalysis(2, false);
+    const std::string longMessage(1024, 'm');
+    for (std::uint64_t n = 1; n <= 2048; ++n) {
+        AnalysisErrorInfo note = analysis.errors.back();
+        note.id = StableId{0xf, 0x20000 + n};
+        note.message = longMessage;
+        analysis.errors.push_back(note);
+    }
+    const CacheManifest manifest = write(analysis);
+    const std::filesystem::path streamFile = cache / "stream.vxmeta";
+    std::vector<std::uint8_t> bytes = readBytes(streamFile);
+    ASSERT_GT(bytes.size(), std::size_t{2} << 20);
+    EXPECT_GT(valueOf(readCachedStream(cache, manifest)).errors.size(), std::size_t{2048});
+
+    const auto message = std::search(bytes.begin(), bytes.end(), longMessage.begin(), longMessage.end());
+    ASSERT_NE(message, bytes.end());
+    message[512] = 'n';  // still a well-formed document
+    writeBytes(streamFile, bytes);
+    expectError(errorOf(readCachedStream(cache, manifest)), Kind::checksum_mismatch,
+                "cache payload checksum does not match header");
+
+    const std::vector<std::uint8_t> noise(std::size_t{3} << 20, 0x5a);
+    std::optional<std::uint64_t> budget;
+    ASSERT_FALSE(writeCacheContainer(pictureFile(1), kPictureMagic, noise, {}, budget));
+    expectError(errorOf(readCachedPicture(cache, manifest.pictures[0])), Kind::invalid_payload,
+                "analysis buffer is not a valid Vexilo FlatBuffer (VXSA)");
+    std::vector<std::uint8_t> noiseFile = readBytes(pictureFile(1));
+    noiseFile[noiseFile.size() / 2] ^= 0x01;
+    writeBytes(pictureFile(1), noiseFile);
+    expectError(errorOf(readCachedPicture(cache, manifest.pictures[0])), Kind::checksum_mismatch,
+                "cache payload checksum does not match header");
+}
+
 TEST_F(CacheDirectoryTest, AnUnsafeEntryClosesTheWholeCache)
 {
     const CacheManifest manifest = write(makeAnalysis(2, false));

@@ -297,8 +297,8 @@ CacheResult<CacheContainerHeader> decodeCacheContainer(std::span<const std::uint
     return header;
 }
 
-CacheResult<CacheFileContents> readCacheFile(const std::filesystem::path& path,
-                                             std::uint64_t expectedMagic)
+CacheResult<CacheFileContents> readCacheFileUnchecked(const std::filesystem::path& path,
+                                                      std::uint64_t expectedMagic)
 {
     cachefs::WholeFileRead read =
         cachefs::readWholeFile(path, kCacheContainerHeaderSize, kCacheMaxFileSize);
@@ -315,10 +315,26 @@ CacheResult<CacheFileContents> readCacheFile(const std::filesystem::path& path,
     read.bytes.erase(read.bytes.begin(),
                      read.bytes.begin() + static_cast<std::ptrdiff_t>(kCacheContainerHeaderSize));
     contents.payload = std::move(read.bytes);
+    return contents;
+}
+
+OptionalCacheError checkPayloadChecksum(const CacheFileContents& contents, const std::filesystem::path& path)
+{
     if (fnv1a64(contents.payload) != contents.header.checksum) {
         return errorAt(CacheErrorKind::checksum_mismatch, path, kChecksumMismatch);
     }
-    return contents;
+    return std::nullopt;
+}
+
+CacheResult<CacheFileContents> readCacheFile(const std::filesystem::path& path, std::uint64_t expectedMagic)
+{
+    auto read = readCacheFileUnchecked(path, expectedMagic);
+    if (auto* contents = std::get_if<CacheFileContents>(&read)) {
+        if (OptionalCacheError error = checkPayloadChecksum(*contents, path)) {
+            return std::move(*error);
+        }
+    }
+    return read;
 }
 
 std::filesystem::path cacheTemporaryPath(const std::filesystem::path& target,

@@ -82,6 +82,15 @@ decodeCacheContainer(std::span<const std::uint8_t> image, std::uint64_t expected
 [[nodiscard]] CacheResult<CacheFileContents> readCacheFile(const std::filesystem::path& path,
                                                            std::uint64_t expectedMagic);
 
+// readCacheFile without the checksum, for a reader that compares it (checkPayloadChecksum)
+// while it decodes the payload; the payload is not to be trusted before that.
+[[nodiscard]] CacheResult<CacheFileContents> readCacheFileUnchecked(const std::filesystem::path& path,
+                                                                    std::uint64_t expectedMagic);
+
+// The checksum_mismatch error of `path` when the payload does not match its header's checksum.
+[[nodiscard]] OptionalCacheError checkPayloadChecksum(const CacheFileContents& contents,
+                                                      const std::filesystem::path& path);
+
 // Writes the container to a temporary name beside the target and renames it over
 // the target once it is complete and on disk. `budget` is the running simulated
 // disk-full budget of the whole cache write.
