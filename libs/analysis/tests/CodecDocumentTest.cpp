@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <variant>
 #include <vector>
 
@@ -80,6 +81,94 @@ TEST(DocumentCodec, StringsLargerThanTheBuildersStartRoundTripExactly)
     const AnalysisReadResult read = readStreamAnalysis(bytes);
     ASSERT_TRUE(std::holds_alternative<StreamAnalysis>(read));
     EXPECT_EQ(std::get<StreamAnalysis>(read), original);
+}
+
+// The valid document's blocks repeated on a grid of CTUs, every collection of them large
+// enough to be decoded on a thread of its own.
+StreamAnalysis documentWithManyBlocks(std::uint32_t ctusPerRow)
+{
+    StreamAnalysis document = validation_test::makeValidDocument();
+    const std::uint32_t side = ctusPerRow * 64;
+    document.width = side;
+    document.height = side;
+    document.pictures.front().width = side;
+    document.pictures.front().height = side;
+    for (ParameterSetInfo& set : document.parameterSets) {
+        if (set.kind == ParameterSetKind::Sps) {
+            set.width = side;
+            set.height = side;
+        }
+    }
+    const auto oneCtu = std::tuple{document.ctus, document.cus, document.pus, document.tus, document.motionVectors};
+    document.ctus.clear();
+    document.cus.clear();
+    document.pus.clear();
+    document.tus.clear();
+    document.motionVectors.clear();
+    const auto moved = [](BlockRect bounds, std::int32_t x, std::int32_t y) {
+        bounds.x += x;
+        bounds.y += y;
+        return bounds;
+    };
+    const auto renamed = [](StableId id, std::uint64_t ctu) { return StableId{id.high, (ctu << 8) | id.low}; };
+    for (std::uint64_t ctu = 0; ctu < std::uint64_t{ctusPerRow} * ctusPerRow; ++ctu) {
+        const auto x = static_cast<std::int32_t>(ctu % ctusPerRow * 64);
+        const auto y = static_cast<std::int32_t>(ctu / ctusPerRow * 64);
+        auto [ctus, cus, pus, tus, vectors] = oneCtu;
+        for (CtuInfo& record : ctus) {
+            record.id = renamed(record.id, ctu);
+            record.bounds = moved(record.bounds, x, y);
+            document.ctus.push_back(record);
+        }
+        for (CuInfo& record : cus) {
+            record.id = renamed(record.id, ctu);
+            record.parentCtuId = renamed(record.parentCtuId, ctu);
+            if (record.parentCuId) {
+                record.parentCuId = renamed(*record.parentCuId, ctu);
+            }
+            record.bounds = moved(record.bounds, x, y);
+            document.cus.push_back(record);
+        }
+        for (PuInfo& record : pus) {
+            record.id = renamed(record.id, ctu);
+            record.parentCuId = renamed(record.parentCuId, ctu);
+            record.bounds = moved(record.bounds, x, y);
+            document.pus.push_back(record);
+        }
+        for (TuInfo& record : tus) {
+            record.id = renamed(record.id, ctu);
+            record.parentCuId = renamed(record.parentCuId, ctu);
+            if (record.parentTuId) {
+                record.parentTuId = renamed(*record.parentTuId, ctu);
+            }
+            record.bounds = moved(record.bounds, x, y);
+            document.tus.push_back(record);
+        }
+        for (MotionVectorInfo& record : vectors) {
+            record.id = renamed(record.id, ctu);
+            record.parentPuId = renamed(record.parentPuId, ctu);
+            document.motionVectors.push_back(record);
+        }
+    }
+    return document;
+}
+
+TEST(DocumentCodec, ADocumentOfManyBlocksReadsBackExactlyAndStillValidated)
+{
+    StreamAnalysis original = documentWithManyBlocks(260);
+    ASSERT_GT(original.motionVectors.size(), std::size_t{65'536});
+    EXPECT_EQ(readOrFail(serializeOrFail(original)), original);
+
+    // Written without the writer's check, so that only the reader can find the stray TU.
+    original.tus.back().bounds.x += 64;
+    const auto written = serializeValidatedStreamAnalysis(original);
+    ASSERT_TRUE(std::holds_alternative<std::vector<std::uint8_t>>(written));
+    const AnalysisReadResult read = readStreamAnalysis(std::get<std::vector<std::uint8_t>>(written));
+    ASSERT_TRUE(std::holds_alternative<AnalysisReadError>(read));
+    const AnalysisReadError& error = std::get<AnalysisReadError>(read);
+    EXPECT_EQ(error.status, AnalysisReadStatus::ValidationFailed);
+    ASSERT_FALSE(error.issues.empty());
+    EXPECT_EQ(error.issues.front().objectId, original.tus.back().id);
 }
 
 TEST(DocumentCodec, VersionOneWritesAnEmptyHeaderAndEveryCollectionVector)

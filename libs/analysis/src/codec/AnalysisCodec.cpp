@@ -11,8 +11,11 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <future>
+#include <system_error>
 #include <tuple>
 #include <utility>
+#include <vector>
 
 namespace vexilo::analysis {
 namespace {
@@ -119,6 +122,44 @@ constexpr auto documentSlots()
 constexpr auto documentSlotsWithoutBlocks()
 {
     return std::tuple_cat(recordSlotsBeforeBlocks(), errorSlots(), rootFieldSlots());
+}
+
+// A dense picture's blocks are most of what decoding its document costs: a block collection
+// this large is decoded on a thread of its own beside the rest.
+constexpr std::uint64_t kBlocksWorthAThread = 65'536;
+
+constexpr auto kBlockSlots = blockSlots();
+constexpr auto kSlotsBesideBlocks = documentSlotsWithoutBlocks();
+
+template <typename Slot>
+void decodeCollectionBeside(const Slot& collection, const flatbuffers::Table& table, StreamAnalysis& analysis,
+                            std::vector<std::future<void>>& running)
+{
+    if (collection.elementCount(table) >= kBlocksWorthAThread) {
+        try {
+            running.push_back(std::async(std::launch::async,
+                                         [&collection, &table, &analysis] { collection.decode(table, analysis); }));
+            return;
+        } catch (const std::system_error&) {
+            // No thread to be had: decoded here like the smaller ones.
+        }
+    }
+    collection.decode(table, analysis);
+}
+
+// The same document as decodeTable with documentSlots(): every slot fills members of its own.
+StreamAnalysis decodeWholeDocument(const fb::AnalysisDocumentTable& document)
+{
+    const flatbuffers::Table& table = slots::asRawTable(document);
+    StreamAnalysis analysis;
+    std::vector<std::future<void>> running;
+    std::apply([&](const auto&... collection) { (decodeCollectionBeside(collection, table, analysis, running), ...); },
+               kBlockSlots);
+    std::apply([&](const auto&... field) { (field.decode(table, analysis), ...); }, kSlotsBesideBlocks);
+    for (std::future<void>& collection : running) {
+        collection.get();
+    }
+    return analysis;
 }
 
 AnalysisReadError makeError(AnalysisReadStatus status, std::string_view message,
@@ -265,7 +306,7 @@ AnalysisReadResult readStreamAnalysis(std::span<const std::uint8_t> bytes, Analy
 
     StreamAnalysis analysis = extent == AnalysisReadExtent::WithoutBlocks
                                   ? slots::decodeTable<StreamAnalysis>(document, documentSlotsWithoutBlocks())
-                                  : slots::decodeTable<StreamAnalysis>(document, documentSlots());
+                                  : decodeWholeDocument(document);
     ValidationIssues issues = validateStreamAnalysis(analysis);
     if (!issues.empty()) {
         return makeError(AnalysisReadStatus::ValidationFailed, messages::kDecodedDocumentInvalid,
