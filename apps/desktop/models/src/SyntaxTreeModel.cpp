@@ -26,8 +26,18 @@ struct SyntaxTreeModel::SyntaxTreeNode {
 };
 
 struct SyntaxTreeModel::NodeStore {
+    // A slot of the builder's identity table: a node position and a tag of the identity's hash.
+    struct PositionSlot {
+        std::uint32_t positionPlusOne = 0;  // 0: empty
+        std::uint32_t tag = 0;
+
+        [[nodiscard]] bool occupied() const { return positionPlusOne != 0; }
+    };
+
     std::vector<SyntaxTreeNode> nodes;  // the root first, then in creation order
     std::vector<std::uint32_t> children;  // each node's children, one run per node
+    // The builder's identity table, kept for the next build as the nodes are.
+    std::vector<PositionSlot> positionSlots;
     // For each identity, the node a pre-order walk from the root reaches first; kept only when
     // identities repeat, else a lookup walks the nodes, as the one node of an identity is the
     // first one a pre-order walk reaches.
@@ -281,17 +291,22 @@ std::size_t nodeCountOf(const StreamAnalysis& document) {
 }
 
 constexpr std::uint32_t kRootPosition = 0;
+// How many blocks ahead the builder asks for the table slots it will need: enough to cover
+// a miss to memory at the pace blocks are added.
+constexpr std::uint32_t kPrefetchDistance = 16;
 
 // Identity -> node position while a tree is built, in slots of eight bytes: a slot holds the
 // node's position and a tag of the identity's hash, and the identity itself is read back from
-// the node. Slots of whole identities would make a dense 4K picture's table 48 MB, more than
-// the allocator keeps for reuse: every picture would map it afresh and pay first-touch page
-// faults costing several times the build. At a third of that size the next picture's build
-// gets the same memory back.
+// the node. A dense 4K picture's table is 16 MB (slots of whole identities would take 48);
+// its memory is the store's, so that the next picture's build does not map it afresh and pay
+// first-touch page faults costing more than the build.
 class NodePositionTable {
 public:
-    NodePositionTable(const StreamAnalysis& document, const std::vector<Node>& nodes, std::size_t expectedEntries)
-        : document_(document), nodes_(nodes), expectedEntries_(expectedEntries) {
+    using Slot = SyntaxTreeModel::NodeStore::PositionSlot;
+
+    NodePositionTable(const StreamAnalysis& document, const std::vector<Node>& nodes, std::vector<Slot>& slotMemory,
+                      std::size_t expectedEntries)
+        : document_(document), nodes_(nodes), slots_(slotMemory), expectedEntries_(expectedEntries) {
         // Sized for every node of the tree and never more than three quarters full, so probing
         // stays short and always meets an empty slot.
         slots_.assign(std::bit_ceil(std::max<std::size_t>(16, expectedEntries + expectedEntries / 3 + 1)), Slot{});
@@ -314,6 +329,11 @@ public:
         return true;
     }
 
+    // Asks for the slot of `id` ahead of its use. A dense picture's million identities land in
+    // random slots of a table far larger than the caches, and waiting on each in turn was most
+    // of the build once decoding the document had pushed the table out of them.
+    void prefetch(const StableId& id) const { __builtin_prefetch(&slots_[StableIdHash{}(id) & mask_]); }
+
     [[nodiscard]] std::optional<std::uint32_t> find(const StableId& id) const {
         if (id.isNull()) {
             return std::nullopt;
@@ -323,13 +343,6 @@ public:
     }
 
 private:
-    struct Slot {
-        std::uint32_t positionPlusOne = 0;  // 0: empty
-        std::uint32_t tag = 0;
-
-        [[nodiscard]] bool occupied() const { return positionPlusOne != 0; }
-    };
-
     static std::uint32_t tagOf(std::size_t hash) { return static_cast<std::uint32_t>(hash >> 32); }
 
     [[nodiscard]] StableId idAt(const Slot& slot) const {
@@ -348,7 +361,7 @@ private:
 
     const StreamAnalysis& document_;
     const std::vector<Node>& nodes_;
-    std::vector<Slot> slots_;
+    std::vector<Slot>& slots_;
     std::size_t mask_ = 0;
     std::size_t size_ = 0;
     std::size_t expectedEntries_ = 0;
@@ -362,7 +375,7 @@ public:
     // Refills `store`, keeping its memory: stepping through pictures rebuilds trees of about
     // the same size, and fresh pages cost more than the build itself.
     TreeBuilder(const StreamAnalysis& document, SyntaxTreeModel::NodeStore& store)
-        : document_(document), store_(store), registered_(document, store.nodes, nodeCountOf(document)) {
+        : document_(document), store_(store), registered_(document, store.nodes, store.positionSlots, nodeCountOf(document)) {
         store_.nodes.clear();
         store_.nodes.reserve(nodeCountOf(document));
         store_.nodes.emplace_back();
@@ -426,6 +439,13 @@ private:
     template <typename Record, typename ParentKey>
     void addBlocks(const std::vector<Record>& records, Kind kind, ParentKey parentKey) {
         for (std::uint32_t index = 0; index < records.size(); ++index) {
+            if (index + kPrefetchDistance < records.size()) {
+                const Record& ahead = records[index + kPrefetchDistance];
+                registered_.prefetch(ahead.id);
+                if (const std::optional<StableId> parent = parentKey(ahead)) {
+                    registered_.prefetch(*parent);
+                }
+            }
             addNode(parentFor(parentKey(records[index])), kind, records[index].id, index);
         }
     }
