@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 #include <tuple>
+#include <type_traits>
 #include <variant>
 #include <vector>
 
@@ -105,50 +106,45 @@ StreamAnalysis documentWithManyBlocks(std::uint32_t ctusPerRow)
     document.pus.clear();
     document.tus.clear();
     document.motionVectors.clear();
-    const auto moved = [](BlockRect bounds, std::int32_t x, std::int32_t y) {
-        bounds.x += x;
-        bounds.y += y;
-        return bounds;
-    };
-    const auto renamed = [](StableId id, std::uint64_t ctu) { return StableId{id.high, (ctu << 8) | id.low}; };
     for (std::uint64_t ctu = 0; ctu < std::uint64_t{ctusPerRow} * ctusPerRow; ++ctu) {
         const auto x = static_cast<std::int32_t>(ctu % ctusPerRow * 64);
         const auto y = static_cast<std::int32_t>(ctu / ctusPerRow * 64);
-        auto [ctus, cus, pus, tus, vectors] = oneCtu;
-        for (CtuInfo& record : ctus) {
-            record.id = renamed(record.id, ctu);
-            record.bounds = moved(record.bounds, x, y);
-            document.ctus.push_back(record);
-        }
-        for (CuInfo& record : cus) {
-            record.id = renamed(record.id, ctu);
-            record.parentCtuId = renamed(record.parentCtuId, ctu);
-            if (record.parentCuId) {
-                record.parentCuId = renamed(*record.parentCuId, ctu);
+        const auto renamed = [ctu](StableId id) { return StableId{id.high, (ctu << 8) | id.low}; };
+        const auto rename = [&](auto& reference) {
+            if constexpr (std::is_same_v<std::decay_t<decltype(reference)>, StableId>) {
+                reference = renamed(reference);
+            } else if (reference) {
+                reference = renamed(*reference);
             }
-            record.bounds = moved(record.bounds, x, y);
-            document.cus.push_back(record);
-        }
-        for (PuInfo& record : pus) {
-            record.id = renamed(record.id, ctu);
-            record.parentCuId = renamed(record.parentCuId, ctu);
-            record.bounds = moved(record.bounds, x, y);
-            document.pus.push_back(record);
-        }
-        for (TuInfo& record : tus) {
-            record.id = renamed(record.id, ctu);
-            record.parentCuId = renamed(record.parentCuId, ctu);
-            if (record.parentTuId) {
-                record.parentTuId = renamed(*record.parentTuId, ctu);
+        };
+        const auto appendPlaced = [&](const auto& source, auto& target) {
+            for (auto record : source) {
+                rename(record.id);
+                if constexpr (requires { record.parentCtuId; }) {
+                    rename(record.parentCtuId);
+                }
+                if constexpr (requires { record.parentCuId; }) {
+                    rename(record.parentCuId);
+                }
+                if constexpr (requires { record.parentTuId; }) {
+                    rename(record.parentTuId);
+                }
+                if constexpr (requires { record.parentPuId; }) {
+                    rename(record.parentPuId);
+                }
+                if constexpr (requires { record.bounds; }) {
+                    record.bounds.x += x;
+                    record.bounds.y += y;
+                }
+                target.push_back(record);
             }
-            record.bounds = moved(record.bounds, x, y);
-            document.tus.push_back(record);
-        }
-        for (MotionVectorInfo& record : vectors) {
-            record.id = renamed(record.id, ctu);
-            record.parentPuId = renamed(record.parentPuId, ctu);
-            document.motionVectors.push_back(record);
-        }
+        };
+        const auto& [ctus, cus, pus, tus, vectors] = oneCtu;
+        appendPlaced(ctus, document.ctus);
+        appendPlaced(cus, document.cus);
+        appendPlaced(pus, document.pus);
+        appendPlaced(tus, document.tus);
+        appendPlaced(vectors, document.motionVectors);
     }
     return document;
 }
