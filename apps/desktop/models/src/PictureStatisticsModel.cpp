@@ -4,10 +4,12 @@
 #include "TableModelSupport.h"
 #include "vexilo/models/DisplayFormat.h"
 
+#include "vexilo/analysis/StableIdTable.h"
+
 #include <array>
+#include <cstdint>
 #include <map>
 #include <optional>
-#include <unordered_set>
 #include <utility>
 
 namespace vexilo {
@@ -32,22 +34,26 @@ struct StatisticsBucket {
 
 // QString's operator< compares UTF-16 code units, case-sensitively: "16x16" before "8x8".
 using BucketMap = std::map<QString, StatisticsBucket>;
-using IdSet = std::unordered_set<StableId, analysis::StableIdHash>;
+using IdSet = analysis::StableIdTable<analysis::NoValue>;
 
 bool hasLumaArea(const analysis::BlockRect& bounds) {
     return bounds.unit == analysis::kBlockRectUnitLumaSample && bounds.width != 0 && bounds.height != 0;
 }
 
-QString blockSizeKey(const analysis::BlockRect& bounds) {
-    if (!hasLumaArea(bounds)) {
-        return kUnknownKey;
-    }
-    return QStringLiteral("%1x%2").arg(decimalText(bounds.width), decimalText(bounds.height));
+// A block's size as a number: width and height, or 0 for a block without luma area.
+std::uint64_t blockSizeCode(const analysis::BlockRect& bounds) {
+    return hasLumaArea(bounds) ? (std::uint64_t{bounds.width} << 32) | bounds.height : 0;
 }
 
-void countBlock(BucketMap& buckets, const QString& key, const analysis::BlockRect& bounds, bool parsed,
-                bool depthKnown = true) {
-    StatisticsBucket& bucket = buckets[key];
+QString blockSizeKey(std::uint64_t sizeCode) {
+    if (sizeCode == 0) {
+        return kUnknownKey;
+    }
+    return QStringLiteral("%1x%2").arg(decimalText(static_cast<std::uint32_t>(sizeCode >> 32)),
+                                       decimalText(static_cast<std::uint32_t>(sizeCode)));
+}
+
+void addBlock(StatisticsBucket& bucket, const analysis::BlockRect& bounds, bool parsed, bool depthKnown) {
     ++bucket.count;
     if (hasLumaArea(bounds)) {
         bucket.area += static_cast<std::uint64_t>(bounds.width) * static_cast<std::uint64_t>(bounds.height);
@@ -57,11 +63,37 @@ void countBlock(BucketMap& buckets, const QString& key, const analysis::BlockRec
     }
 }
 
-QString predictionKey(const analysis::CuInfo& cu) {
-    if (cu.skip.value_or(false)) {
-        return QStringLiteral("Skip");
+// Blocks counted under a small key, named once per key at the end: a dense 4K picture has a
+// million blocks, and formatting and comparing a text key for each cost more than the rest
+// of the statistics.
+template <typename Key>
+class KeyedBuckets {
+public:
+    void add(const Key& key, const analysis::BlockRect& bounds, bool parsed, bool depthKnown = true) {
+        addBlock(buckets_[key], bounds, parsed, depthKnown);
     }
-    switch (cu.predictionMode) {
+
+    [[nodiscard]] bool empty() const { return buckets_.empty(); }
+
+    // Keys that name alike ("Unknown") share a bucket.
+    template <typename NameOf>
+    [[nodiscard]] BucketMap named(NameOf nameOf) const {
+        BucketMap named;
+        for (const auto& [key, bucket] : buckets_) {
+            StatisticsBucket& into = named[nameOf(key)];
+            into.count += bucket.count;
+            into.area += bucket.area;
+            into.partial = into.partial || bucket.partial;
+        }
+        return named;
+    }
+
+private:
+    std::map<Key, StatisticsBucket> buckets_;
+};
+
+QString predictionKey(analysis::PredictionMode mode) {
+    switch (mode) {
     case analysis::PredictionMode::Intra:
         return QStringLiteral("Intra");
     case analysis::PredictionMode::Inter:
@@ -71,6 +103,10 @@ QString predictionKey(const analysis::CuInfo& cu) {
     default:
         return kUnknownKey;
     }
+}
+
+analysis::PredictionMode countedPredictionMode(const analysis::CuInfo& cu) {
+    return cu.skip.value_or(false) ? analysis::PredictionMode::Skip : cu.predictionMode;
 }
 
 void appendCategoryRows(std::vector<PictureStatisticsRow>& rows, const QString& category, const BucketMap& buckets) {
@@ -149,58 +185,64 @@ void PictureStatisticsModel::rebuildStatistics(const analysis::StreamAnalysis& a
     IdSet summaryIds;
     for (const auto& summary : analysis.pictures) {
         if (summary.pictureId.has_value() && *summary.pictureId == static_cast<std::uint64_t>(pictureId)) {
-            summaryIds.insert(summary.id);
+            summaryIds.insert(summary.id, {});
         }
     }
-    if (summaryIds.empty()) {
+    if (summaryIds.size() == 0) {
         showMessage(QStringLiteral("No picture analysis summary"), kUnavailable);
         return;
     }
     IdSet ctuIds;
+    ctuIds.reserve(analysis.ctus.size());
     for (const auto& ctu : analysis.ctus) {
         if (summaryIds.contains(ctu.parentPictureSummaryId)) {
-            ctuIds.insert(ctu.id);
+            ctuIds.insert(ctu.id, {});
         }
     }
     IdSet cuIds;
-    BucketMap cuSizes;
-    BucketMap cuModes;
+    cuIds.reserve(analysis.cus.size());
+    KeyedBuckets<std::uint64_t> cuSizes;
+    KeyedBuckets<analysis::PredictionMode> cuModes;
     for (const auto& cu : analysis.cus) {
         if (!ctuIds.contains(cu.parentCtuId)) {
             continue;
         }
-        cuIds.insert(cu.id);
+        cuIds.insert(cu.id, {});
         if (cu.split.value_or(false)) {
             continue;
         }
-        countBlock(cuSizes, blockSizeKey(cu.bounds), cu.bounds, isParsed(cu.parseStatus));
-        countBlock(cuModes, predictionKey(cu), cu.bounds, isParsed(cu.parseStatus));
+        cuSizes.add(blockSizeCode(cu.bounds), cu.bounds, isParsed(cu.parseStatus));
+        cuModes.add(countedPredictionMode(cu), cu.bounds, isParsed(cu.parseStatus));
     }
-    BucketMap puPartitions;
+    KeyedBuckets<std::pair<std::uint64_t, std::uint8_t>> puPartitions;
     for (const auto& pu : analysis.pus) {
         if (cuIds.contains(pu.parentCuId)) {
-            const QString key = QStringLiteral("%1 %2").arg(blockSizeKey(pu.bounds),
-                                                            blockinfo::partModeLabel(display::codeOf(pu.partitionMode)));
-            countBlock(puPartitions, key, pu.bounds, isParsed(pu.parseStatus));
+            puPartitions.add({blockSizeCode(pu.bounds), display::codeOf(pu.partitionMode)}, pu.bounds,
+                             isParsed(pu.parseStatus));
         }
     }
-    BucketMap tuDepths;
+    KeyedBuckets<std::optional<std::uint8_t>> tuDepths;
     for (const auto& tu : analysis.tus) {
         if (cuIds.contains(tu.parentCuId) && !tu.split.value_or(false)) {
-            const QString key =
-                tu.depth.has_value() ? QStringLiteral("Depth %1").arg(decimalText(*tu.depth)) : kUnknownKey;
-            countBlock(tuDepths, key, tu.bounds, isParsed(tu.parseStatus), tu.depth.has_value());
+            tuDepths.add(tu.depth, tu.bounds, isParsed(tu.parseStatus), tu.depth.has_value());
         }
     }
     if (cuSizes.empty() && cuModes.empty() && puPartitions.empty() && tuDepths.empty()) {
         showMessage(QStringLiteral("No CU/PU/TU data for this picture"), kUnavailable);
         return;
     }
+    const auto sizeName = [](std::uint64_t sizeCode) { return blockSizeKey(sizeCode); };
+    const auto partitionName = [](const std::pair<std::uint64_t, std::uint8_t>& key) {
+        return QStringLiteral("%1 %2").arg(blockSizeKey(key.first), blockinfo::partModeLabel(key.second));
+    };
+    const auto depthName = [](const std::optional<std::uint8_t>& depth) {
+        return depth.has_value() ? QStringLiteral("Depth %1").arg(decimalText(*depth)) : kUnknownKey;
+    };
     std::vector<PictureStatisticsRow> rows;
-    appendCategoryRows(rows, QStringLiteral("CU Size"), cuSizes);
-    appendCategoryRows(rows, QStringLiteral("CU Prediction Mode"), cuModes);
-    appendCategoryRows(rows, QStringLiteral("PU Partition"), puPartitions);
-    appendCategoryRows(rows, QStringLiteral("TU Depth"), tuDepths);
+    appendCategoryRows(rows, QStringLiteral("CU Size"), cuSizes.named(sizeName));
+    appendCategoryRows(rows, QStringLiteral("CU Prediction Mode"), cuModes.named(predictionKey));
+    appendCategoryRows(rows, QStringLiteral("PU Partition"), puPartitions.named(partitionName));
+    appendCategoryRows(rows, QStringLiteral("TU Depth"), tuDepths.named(depthName));
     setRows(std::move(rows));
 }
 
