@@ -67,6 +67,18 @@ TEST(PipelineCanceledPass, KeepsEveryPicturePutOutWithAllItsBlocksAndStampsNothi
     EXPECT_FALSE(analysis::readSourceStamp(scratch.path())) << "the cache is not the whole analysis";
 }
 
+// The last pictures come out while the decoder is flushed: a cancel then keeps the pictures as
+// well, instead of throwing away a pass that had decoded the whole stream.
+TEST(PipelineCanceledPass, ACancelWhileFlushingKeepsThePicturesPutOut)
+{
+    ScratchDirectory scratch;
+    constexpr std::uint64_t kCancelWhileFlushing = kClipPictures - 1;
+    const AnalyzerRunResult result = runPass(scratch.path(), kCancelWhileFlushing);
+    ASSERT_TRUE(result.canceled);
+    EXPECT_GE(cachedPictureCount(scratch.path()), kCancelWhileFlushing);
+    EXPECT_FALSE(analysis::readSourceStamp(scratch.path()));
+}
+
 TEST(PipelineCanceledPass, AWorkerGoingAwayStopsWithoutWritingPictures)
 {
     ScratchDirectory scratch;

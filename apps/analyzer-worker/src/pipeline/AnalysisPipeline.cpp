@@ -285,7 +285,7 @@ private:
                                         *observer_);
         }
         if (code == AVERROR_EXIT) {
-            return canceledDetached();
+            return canceledKeepingCompletePictures();
         }
         if (observer_->collectorFailed()) {
             return overflowDetached(AVERROR_EXTERNAL);
@@ -359,6 +359,9 @@ private:
                 ? analysis::writePictureIntoCache(cacheRoot_, document, targetDecodePictureId_, options)
                 : analysis::writeAnalysisCache(cacheRoot_, document, options);
         if (const auto* error = std::get_if<analysis::CacheError>(&written)) {
+            if (error->errorKind() == analysis::CacheErrorKind::cancelled) {
+                return canceledAfterTheBuild(document);
+            }
             return fail(kMetadataWriteFailed, 0, error->message);
         }
         if (!stopAtTargetPicture_) {
@@ -396,13 +399,31 @@ private:
     void writeCompletePictures()
     {
         BuiltDocument built = buildAndValidate();
-        auto* document = std::get_if<analysis::StreamAnalysis>(&built);
-        if (document == nullptr || document->pictures.empty()) {
+        if (const auto* document = std::get_if<analysis::StreamAnalysis>(&built)) {
+            writeKeptPictures(*document);
+        }
+    }
+
+    // A cancel that comes while the cache is written finds every picture built: the blocks
+    // pass keeps them as it keeps those a cancel during decoding leaves, and the run ends
+    // cancelled, not as a write that failed.
+    AnalyzerRunResult canceledAfterTheBuild(const analysis::StreamAnalysis& document)
+    {
+        if (mode_ == AnalysisMode::BoundedStructure && cancelRequest_.keepCompletePictures.load() &&
+            !holdsCompleteAnalysisOfThisContent()) {
+            writeKeptPictures(document);
+        }
+        return canceled();
+    }
+
+    void writeKeptPictures(const analysis::StreamAnalysis& document)
+    {
+        if (document.pictures.empty()) {
             return;
         }
         // Whatever stamp is there no longer tells of the cache once this is written.
         analysis::removeSourceStamp(cacheRoot_);
-        static_cast<void>(analysis::writeAnalysisCache(cacheRoot_, *document, cacheWriteOptions(Cancellable::No)));
+        static_cast<void>(analysis::writeAnalysisCache(cacheRoot_, document, cacheWriteOptions(Cancellable::No)));
     }
 
     // Lets the next open of an unchanged file reuse this cache without hashing it again. A
