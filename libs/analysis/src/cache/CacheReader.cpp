@@ -7,11 +7,11 @@
 #include "cache/CacheErrorAt.h"
 #include "cache/CachePictureRead.h"
 #include "cache/SharedCacheTexts.h"
+#include "WorkBeside.h"
 
 #include <algorithm>
 #include <future>
 #include <string_view>
-#include <system_error>
 #include <utility>
 
 namespace vexilo::analysis {
@@ -48,15 +48,8 @@ constexpr std::size_t kChecksumBesideDecodingBytes = std::size_t{1} << 20;
 std::future<OptionalCacheError> checksumBesideDecoding(const CacheFileContents& contents,
                                                        const std::filesystem::path& path)
 {
-    const auto check = [&contents, &path] { return checkPayloadChecksum(contents, path); };
-    if (contents.payload.size() >= kChecksumBesideDecodingBytes) {
-        try {
-            return std::async(std::launch::async, check);
-        } catch (const std::system_error&) {
-            // No thread to be had: the checksum waits for the decoding.
-        }
-    }
-    return std::async(std::launch::deferred, check);
+    return startBeside(contents.payload.size() >= kChecksumBesideDecodingBytes,
+                       [&contents, &path] { return checkPayloadChecksum(contents, path); });
 }
 
 // A cache document's file read and decoded. A payload that fails its checksum is refused as

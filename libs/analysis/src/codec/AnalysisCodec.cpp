@@ -3,6 +3,7 @@
 #include "codec/AnalysisBufferVerifier.h"
 #include "codec/RecordSlots.h"
 #include "codec/ReferenceSlots.h"
+#include "WorkBeside.h"
 #include "vexilo/analysis/HugePages.h"
 #include "vexilo/analysis/fb/analysis_document_generated.h"
 
@@ -12,7 +13,6 @@
 #include <cstddef>
 #include <cstring>
 #include <future>
-#include <system_error>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -132,19 +132,11 @@ constexpr auto kBlockSlots = blockSlots();
 constexpr auto kSlotsBesideBlocks = documentSlotsWithoutBlocks();
 
 template <typename Slot>
-void decodeCollectionBeside(const Slot& collection, const flatbuffers::Table& table, StreamAnalysis& analysis,
-                            std::vector<std::future<void>>& running)
+std::future<void> decodeCollectionBeside(const Slot& collection, const flatbuffers::Table& table,
+                                         StreamAnalysis& analysis)
 {
-    if (collection.elementCount(table) >= kBlocksWorthAThread) {
-        try {
-            running.push_back(std::async(std::launch::async,
-                                         [&collection, &table, &analysis] { collection.decode(table, analysis); }));
-            return;
-        } catch (const std::system_error&) {
-            // No thread to be had: decoded here like the smaller ones.
-        }
-    }
-    collection.decode(table, analysis);
+    return startBeside(collection.elementCount(table) >= kBlocksWorthAThread,
+                       [&collection, &table, &analysis] { collection.decode(table, analysis); });
 }
 
 // The same document as decodeTable with documentSlots(): every slot fills members of its own.
@@ -153,8 +145,9 @@ StreamAnalysis decodeWholeDocument(const fb::AnalysisDocumentTable& document)
     const flatbuffers::Table& table = slots::asRawTable(document);
     StreamAnalysis analysis;
     std::vector<std::future<void>> running;
-    std::apply([&](const auto&... collection) { (decodeCollectionBeside(collection, table, analysis, running), ...); },
-               kBlockSlots);
+    std::apply(
+        [&](const auto&... collection) { (running.push_back(decodeCollectionBeside(collection, table, analysis)), ...); },
+        kBlockSlots);
     std::apply([&](const auto&... field) { (field.decode(table, analysis), ...); }, kSlotsBesideBlocks);
     for (std::future<void>& collection : running) {
         collection.get();

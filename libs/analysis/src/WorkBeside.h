@@ -1,0 +1,26 @@
+#pragma once
+
+#include <future>
+#include <system_error>
+#include <type_traits>
+#include <utility>
+
+namespace vexilo::analysis {
+
+// Starts `work` on a thread of its own when it is worth one; otherwise, or when no thread can be
+// had, it runs in the thread that asks for its result. The future joins the thread when it goes,
+// so nothing the work refers to can be freed under it.
+template <typename Work>
+[[nodiscard]] std::future<std::invoke_result_t<Work&>> startBeside(bool worthAThread, Work work)
+{
+    if (worthAThread) {
+        try {
+            return std::async(std::launch::async, work);
+        } catch (const std::system_error&) {
+            // No thread to be had: the work waits for its result to be asked for.
+        }
+    }
+    return std::async(std::launch::deferred, std::move(work));
+}
+
+}  // namespace vexilo::analysis
