@@ -538,6 +538,53 @@ TEST(ObserverCollectorOrder, EventsReportedBehindTheirPlaceAreMergedBackInBetwee
     }
 }
 
+// Producers that work on several pictures at once report whole pictures in any order: the
+// blocks still come out picture by picture behind their own NAL unit and slice.
+TEST(ObserverCollectorOrder, PicturesReportedInAnyOrderComeOutInTheStreamsOrder)
+{
+    constexpr std::uint64_t kPictures = 12;
+    constexpr std::uint32_t kCtus = 3;
+    ObserverEventCollector collector(1024, 0, kSmallLimits);
+    for (std::uint64_t picture = 1; picture <= kPictures; ++picture) {
+        const auto position = static_cast<std::int64_t>(picture) * 1000;
+        ASSERT_EQ(collector.onEvent(testing::nalUnitEvent(picture, position, 1).header()), 0);
+        ASSERT_EQ(collector.onEvent(testing::sliceEvent(picture, 10 + picture, picture).header()), 0);
+    }
+    std::vector<std::uint64_t> reportOrder;
+    for (std::uint64_t picture = kPictures; picture >= 1; --picture) {
+        reportOrder.push_back(picture);
+    }
+    std::mt19937 random(77);
+    std::shuffle(reportOrder.begin() + kPictures / 2, reportOrder.end(), random);
+    for (const std::uint64_t picture : reportOrder) {
+        for (std::uint32_t ctu = 0; ctu < kCtus; ++ctu) {
+            for (std::uint64_t cu = 1; cu <= 2; ++cu) {
+                const auto event = testing::cuEvent(10 + picture, picture, ctu, ctu * 2 + cu, 0, 0, 0, 8);
+                ASSERT_EQ(collector.onEvent(event.header()), 0);
+            }
+            ASSERT_EQ(collector.onEvent(testing::ctuEvent(10 + picture, picture, ctu, ctu * 16, 0, 16, 16).header()), 0);
+        }
+    }
+    collector.finalize();
+
+    ASSERT_EQ(collector.eventCount(), kPictures * (2 + kCtus * 3));
+    std::uint64_t index = 0;
+    for (std::uint64_t picture = 1; picture <= kPictures; ++picture) {
+        EXPECT_EQ(collector.eventAt(index++).nalIdentity, picture);
+        EXPECT_EQ(collector.eventAt(index++).sliceIdentity, 10 + picture);
+        for (std::uint32_t ctu = 0; ctu < kCtus; ++ctu) {
+            for (const std::uint32_t kind : {VEXILO_OBSERVER_EVENT_CTU, VEXILO_OBSERVER_EVENT_CU, VEXILO_OBSERVER_EVENT_CU}) {
+                const ObserverEventRecord record = collector.eventAt(index);
+                EXPECT_EQ(record.kind, kind) << "position " << index;
+                EXPECT_EQ(record.pictureIdentity, picture) << "position " << index;
+                EXPECT_EQ(record.ctuAddress, ctu) << "position " << index;
+                ++index;
+            }
+        }
+    }
+    expectSummariesOfTheReadEvents(collector);
+}
+
 // A reader that goes through the events in order gives each picture's blocks back once it
 // has passed the last of them; what it reads is what it would have read without, and only
 // the blocks behind it become unreadable.

@@ -356,16 +356,57 @@ private:
     std::vector<OrderedEvent> outOfLine_;
 };
 
+// Producers working on several pictures at once report whole pictures out of order. Each
+// picture behind the one before it would fall out of line event by event, to be sorted and
+// merged back at a cost of many reads per event; putting the runs in the order of their first
+// events first keeps nearly all of them in line.
+void putRunsInOrderOfTheirFirstEvents(std::vector<std::uint64_t>& order, std::span<const std::uint64_t> runLengths,
+                                      const OrderKeyBuilder& keyBuilder, const ObserverEventReader& read)
+{
+    struct Run {
+        SortKeys firstKeys{};
+        std::size_t begin = 0;
+        std::size_t length = 0;
+    };
+    std::vector<Run> runs;
+    runs.reserve(runLengths.size());
+    std::size_t runsEnd = 0;
+    ObserverEventRecord record;
+    for (const std::uint64_t length : runLengths) {
+        if (length > order.size() - runsEnd) {
+            break;
+        }
+        if (length == 0) {
+            continue;
+        }
+        read(order[runsEnd], record);
+        runs.push_back(Run{keyBuilder.keysOf(record), runsEnd, static_cast<std::size_t>(length)});
+        runsEnd += static_cast<std::size_t>(length);
+    }
+    const auto byFirstKeys = [](const Run& first, const Run& second) { return first.firstKeys < second.firstKeys; };
+    if (std::is_sorted(runs.begin(), runs.end(), byFirstKeys)) {
+        return;
+    }
+    std::stable_sort(runs.begin(), runs.end(), byFirstKeys);
+    const std::vector<std::uint64_t> reported(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(runsEnd));
+    auto slot = order.begin();
+    for (const Run& run : runs) {
+        const auto first = reported.begin() + static_cast<std::ptrdiff_t>(run.begin);
+        slot = std::copy(first, first + static_cast<std::ptrdiff_t>(run.length), slot);
+    }
+}
+
 }  // namespace
 
 void sortObserverEventOrder(std::vector<std::uint64_t>& order, const ObserverEventReader& read,
-                            std::span<const std::uint64_t> placingEvents)
+                            std::span<const std::uint64_t> placingEvents, std::span<const std::uint64_t> runLengths)
 {
     if (order.size() <= 1) {
         return;
     }
     // Read in full before `order` changes: `placingEvents` may lie within it.
     const OrderKeyBuilder keyBuilder(placingEvents, read);
+    putRunsInOrderOfTheirFirstEvents(order, runLengths, keyBuilder, read);
     PlaceOrder places(keyBuilder, read, order);
     ObserverEventRecord record;
     // Indexed: `places` writes the events it has placed back into `order`, never ahead of here.

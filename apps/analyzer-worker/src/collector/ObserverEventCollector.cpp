@@ -573,13 +573,17 @@ void ObserverEventCollector::finalize()
     const std::scoped_lock lock(streamMutex_, blockMutex_);
     sortedOrder_.clear();
     sortedOrder_.reserve(streamEvents_.size() + keptBlockEvents_);
-    // Pictures' blocks first, in decoding order: they are nearly all of the events and already
-    // nearly sorted, which the sort makes use of; the few stream events are merged in.
+    // Pictures' blocks first, in the order their pictures were first reported: they are nearly
+    // all of the events and each picture's are nearly sorted, which the sort makes use of; the
+    // few stream events are merged in.
+    std::vector<std::uint64_t> pictureEventCounts;
+    pictureEventCounts.reserve(pictures_.size());
     for (std::size_t p = 0; p < pictures_.size(); ++p) {
         const std::uint64_t store = std::uint64_t{p + 1} << kStoreShift;
         for (std::uint64_t i = 0; i < pictures_[p].events.size(); ++i) {
             sortedOrder_.push_back(store | i);
         }
+        pictureEventCounts.push_back(pictures_[p].events.size());
     }
     for (std::uint64_t i = 0; i < streamEvents_.size(); ++i) {
         sortedOrder_.push_back(i);
@@ -588,7 +592,7 @@ void ObserverEventCollector::finalize()
     const auto streamLocations = std::span<const std::uint64_t>(sortedOrder_).last(streamEvents_.size());
     sortObserverEventOrder(
         sortedOrder_, [this](std::uint64_t location, ObserverEventRecord& record) { readLocation(location, record); },
-        streamLocations);
+        streamLocations, pictureEventCounts);
     noteSortedStreamEvents();
     finalized_.store(true);
 }
