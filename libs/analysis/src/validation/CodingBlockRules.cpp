@@ -1,4 +1,9 @@
+#include "WorkBeside.h"
 #include "validation/CollectionRules.h"
+
+#include <array>
+#include <future>
+#include <vector>
 
 namespace vexilo::analysis::validation {
 namespace {
@@ -12,6 +17,9 @@ constexpr std::int64_t kMaxIntraPredictionMode = 34;
 constexpr std::int64_t kMaxBlockDepth = 6;
 constexpr std::int64_t kMaxMergeIndex = 4;
 constexpr std::int64_t kMaxPartIndex = 3;
+
+// Collections this large are checked on a thread of their own.
+constexpr std::size_t kBlocksWorthAThread = 65536;
 
 constexpr std::string_view kChromaQpOffsetIndexMessage = "HEVC chroma QP offset index must be in [0, 5]";
 constexpr std::string_view kChromaQpOffsetMessage = "HEVC chroma QP offset must be in [-12, 12]";
@@ -318,17 +326,34 @@ constexpr std::tuple kMotionVectorRules{
                      "known signaled MVD components must be a pair measured in quarter-luma-sample units"},
 };
 
+// The issues of one collection's rules, found on a context of their own.
+template <const auto& Rules, typename Record>
+std::future<ValidationIssues> validateBeside(const ValidationContext& origin, const std::vector<Record>& records)
+{
+    return startBeside(records.size() >= kBlocksWorthAThread, [&origin, &records] {
+        ValidationIssues issues;
+        ValidationContext fork(origin, issues);
+        validateElements<Rules>(fork, records);
+        return issues;
+    });
+}
+
 }  // namespace
 
+// Every block rule reads only identities and tables that are complete by now, so the
+// collections are checked side by side. Their issues join in collection order: the order
+// one thread checking them in turn reports them in.
 void validateCodingBlocks(ValidationContext& context)
 {
     const StreamAnalysis& document = context.document();
     context.spsPicture = findSpsPicture(document);
-    validateElements<kCtuRules>(context, document.ctus);
-    validateElements<kCuRules>(context, document.cus);
-    validateElements<kPuRules>(context, document.pus);
-    validateElements<kTuRules>(context, document.tus);
-    validateElements<kMotionVectorRules>(context, document.motionVectors);
+    std::array<std::future<ValidationIssues>, 5> collections{
+        validateBeside<kCtuRules>(context, document.ctus), validateBeside<kCuRules>(context, document.cus),
+        validateBeside<kPuRules>(context, document.pus), validateBeside<kTuRules>(context, document.tus),
+        validateBeside<kMotionVectorRules>(context, document.motionVectors)};
+    for (std::future<ValidationIssues>& collection : collections) {
+        context.reportAll(collection.get());
+    }
 }
 
 }  // namespace vexilo::analysis::validation

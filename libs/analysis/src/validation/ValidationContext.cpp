@@ -1,5 +1,6 @@
 #include "validation/ValidationContext.h"
 
+#include <iterator>
 #include <utility>
 
 namespace vexilo::analysis::validation {
@@ -12,7 +13,9 @@ constexpr std::uint64_t kMaxCollectionElements = kMaxRecordsPerCollection;
 ValidationContext::ValidationContext(const StreamAnalysis& document, ValidationIssues& issues)
     : document_(document),
       issues_(issues),
-      identities(document),
+      ownIdentities_(std::in_place, document),
+      ownPictureSizes_(std::in_place, PictureIdAt{&document}),
+      identities(*ownIdentities_),
       nalUnitIds(identities, CollectionTag::NalUnits, document.nalUnits),
       sliceIds(identities, CollectionTag::Slices, document.slices),
       referencePictureIds(identities, CollectionTag::ReferencePictures, document.referencePictures),
@@ -21,7 +24,26 @@ ValidationContext::ValidationContext(const StreamAnalysis& document, ValidationI
       cuIds(identities, CollectionTag::Cus, document.cus),
       puIds(identities, CollectionTag::Pus, document.pus),
       tuIds(identities, CollectionTag::Tus, document.tus),
-      pictureSizes(PictureIdAt{&document})
+      pictureSizes(*ownPictureSizes_)
+{
+}
+
+// The typed sets are copied for their lookup hints, which each thread moves on its own.
+ValidationContext::ValidationContext(const ValidationContext& origin, ValidationIssues& issues)
+    : document_(origin.document_),
+      issues_(issues),
+      identities(origin.identities),
+      nalUnitIds(origin.nalUnitIds),
+      sliceIds(origin.sliceIds),
+      referencePictureIds(origin.referencePictureIds),
+      pictureIds(origin.pictureIds),
+      ctuIds(origin.ctuIds),
+      cuIds(origin.cuIds),
+      puIds(origin.puIds),
+      tuIds(origin.tuIds),
+      pictureSizes(origin.pictureSizes),
+      spsPicture(origin.spsPicture),
+      currentElement(origin.currentElement)
 {
 }
 
@@ -29,6 +51,11 @@ void ValidationContext::report(ValidationIssueKind kind, std::optional<StableId>
                                std::string_view message)
 {
     appendValidationIssue(issues_, kind, objectId, std::move(field), std::string(message));
+}
+
+void ValidationContext::reportAll(ValidationIssues&& issues)
+{
+    issues_.insert(issues_.end(), std::make_move_iterator(issues.begin()), std::make_move_iterator(issues.end()));
 }
 
 bool ValidationContext::isParentOf(ParentCollection parent, const StableId& reference) const

@@ -76,20 +76,43 @@ enum class ParentCollection {
 // The working state of one validation: the issue list being filled, the identity
 // sets, and the lookup tables of the block rules. Nothing outlives the call.
 class ValidationContext {
+public:
+    // The id of the picture at a position.
+    struct PictureIdAt {
+        const StreamAnalysis* document;
+        StableId operator()(std::uint64_t position) const
+        {
+            return document->pictures[static_cast<std::size_t>(position)].id;
+        }
+    };
+    using PictureSizes = HolderIndex<PictureIdAt>;
+
+private:
     // Declared first: the typed identities below are built from the document.
     const StreamAnalysis& document_;
     ValidationIssues& issues_;
+    // A validation's own tables; a fork has none and reads its origin's.
+    std::optional<DocumentIdentities> ownIdentities_;
+    std::optional<PictureSizes> ownPictureSizes_;
 
 public:
     ValidationContext(const StreamAnalysis& document, ValidationIssues& issues);
+    // A context for rules that run beside others on a thread of their own: it reads the
+    // identities and lookup tables of `origin`, which must not change while it lives, and
+    // reports into `issues`.
+    ValidationContext(const ValidationContext& origin, ValidationIssues& issues);
+    ValidationContext(const ValidationContext&) = delete;
+    ValidationContext& operator=(const ValidationContext&) = delete;
 
     [[nodiscard]] const StreamAnalysis& document() const noexcept { return document_; }
 
     void report(ValidationIssueKind kind, std::optional<StableId> objectId, std::string field,
                 std::string_view message);
+    // Issues found on a fork, after those reported so far.
+    void reportAll(ValidationIssues&& issues);
 
     // Every identity registered so far (the document's own included).
-    DocumentIdentities identities;
+    DocumentIdentities& identities;
 
     // The collections that can be parents.
     TypedIdentities<NalUnitInfo> nalUnitIds;
@@ -101,17 +124,8 @@ public:
     TypedIdentities<PuInfo> puIds;
     TypedIdentities<TuInfo> tuIds;
 
-    // The id of the picture at a position.
-    struct PictureIdAt {
-        const StreamAnalysis* document;
-        StableId operator()(std::uint64_t position) const
-        {
-            return document->pictures[static_cast<std::size_t>(position)].id;
-        }
-    };
-
     // Picture id -> position of the first picture of that id with a known size.
-    HolderIndex<PictureIdAt> pictureSizes;
+    PictureSizes& pictureSizes;
     std::optional<BlockRect> spsPicture;
 
     // Position of the element whose rules run; the CU and TU bounds tables grow
