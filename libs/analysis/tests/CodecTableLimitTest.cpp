@@ -1,10 +1,15 @@
 #include "codec/AnalysisBufferVerifier.h"
 
 #include "CodecDocumentTestSupport.h"
+#include "ManyBlocksDocument.h"
+#include "ValidationTestDocument.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
+#include <random>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -42,6 +47,95 @@ StreamAnalysis documentOfSmallTables(std::uint64_t parameterSetCount)
         analysis.parameterSets.push_back(vps);
     }
     return analysis;
+}
+
+// The verifier FlatBuffers generates for the schema, with the reader's limits.
+bool generatedVerifierAccepts(std::span<const std::uint8_t> bytes, std::uint32_t maxTables)
+{
+    flatbuffers::Verifier::Options options;
+    options.max_depth = kMaxVerifiedDepth;
+    options.max_tables = maxTables;
+    options.check_alignment = true;
+    flatbuffers::Verifier verifier(bytes.data(), bytes.size(), options);
+    return fb::VerifyAnalysisDocumentTableBuffer(verifier);
+}
+
+// Bytes at an 8-byte boundary, as the reader hands them to the verifier.
+class AlignedCopy {
+public:
+    explicit AlignedCopy(const std::vector<std::uint8_t>& bytes)
+        : words_((bytes.size() + 7) / 8), size_(bytes.size())
+    {
+        std::memcpy(words_.data(), bytes.data(), bytes.size());
+    }
+    std::span<std::uint8_t> bytes() { return {reinterpret_cast<std::uint8_t*>(words_.data()), size_}; }
+
+private:
+    std::vector<std::uint64_t> words_;
+    std::size_t size_;
+};
+
+void expectBothVerifiersAgree(std::span<const std::uint8_t> bytes, std::uint32_t maxTables, const char* what)
+{
+    EXPECT_EQ(verifyAnalysisBuffer(bytes, maxTables), generatedVerifierAccepts(bytes, maxTables))
+        << what << ", " << bytes.size() << " bytes, at most " << maxTables << " tables";
+}
+
+// The block collections' tables are verified apart from the rest of the document; whatever
+// the damage, the verdict is the generated verifier's.
+TEST(BufferVerifier, AgreesWithTheGeneratedVerifierOnDamagedAndCutBuffers)
+{
+    const std::vector<std::uint8_t> written = serializeOrFail(validation_test::makeValidDocument());
+    AlignedCopy valid(written);
+    ASSERT_TRUE(verifyAnalysisBuffer(valid.bytes(), kMaxVerifiedTables));
+    for (std::size_t length = 0; length <= written.size(); ++length) {
+        expectBothVerifiersAgree(valid.bytes().first(length), kMaxVerifiedTables, "cut");
+    }
+    std::mt19937 random(2026);
+    std::uniform_int_distribution<std::size_t> position(0, written.size() - 1);
+    std::uniform_int_distribution<int> byte(0, 255);
+    int refused = 0;
+    for (int trial = 0; trial < 20'000; ++trial) {
+        AlignedCopy damaged(written);
+        for (int change = 0; change < 1 + trial % 4; ++change) {
+            damaged.bytes()[position(random)] = static_cast<std::uint8_t>(byte(random));
+        }
+        refused += verifyAnalysisBuffer(damaged.bytes(), kMaxVerifiedTables) ? 0 : 1;
+        expectBothVerifiersAgree(damaged.bytes(), kMaxVerifiedTables, "damaged");
+    }
+    EXPECT_GT(refused, 1000) << "the damage must reach what the verifier checks";
+}
+
+// Every table is counted once against the limit, whichever verifier visits it.
+TEST(BufferVerifier, TheTableLimitCountsTheBlockTablesWithTheRest)
+{
+    const std::vector<std::uint8_t> written = serializeOrFail(validation_test::makeValidDocument());
+    AlignedCopy bytes(written);
+    std::uint32_t fewestAccepted = 1;
+    while (!generatedVerifierAccepts(bytes.bytes(), fewestAccepted)) {
+        ASSERT_LT(fewestAccepted, 10'000u);
+        ++fewestAccepted;
+    }
+    EXPECT_FALSE(verifyAnalysisBuffer(bytes.bytes(), fewestAccepted - 1));
+    EXPECT_TRUE(verifyAnalysisBuffer(bytes.bytes(), fewestAccepted));
+}
+
+// Large block collections are verified on threads of their own: a damaged table deep in one
+// of them still refuses the buffer.
+TEST(BufferVerifier, ADamagedTableAmongManyBlocksRefusesTheBuffer)
+{
+    const std::vector<std::uint8_t> written = serializeOrFail(documentWithManyBlocks(260));
+    AlignedCopy bytes(written);
+    const std::uint32_t limit = maxVerifiedTablesFor(written.size());
+    ASSERT_TRUE(verifyAnalysisBuffer(bytes.bytes(), limit));
+    const auto* tus = fb::GetAnalysisDocumentTable(bytes.bytes().data())->tus();
+    ASSERT_GE(tus->size(), 65'536u);
+    const auto* table = reinterpret_cast<const std::uint8_t*>(tus->Get(tus->size() - 7));
+    // The table's offset to its vtable, aimed beyond the buffer.
+    const flatbuffers::soffset_t beyond = -static_cast<flatbuffers::soffset_t>(written.size());
+    std::memcpy(bytes.bytes().data() + (table - bytes.bytes().data()), &beyond, sizeof(beyond));
+    EXPECT_FALSE(generatedVerifierAccepts(bytes.bytes(), limit));
+    EXPECT_FALSE(verifyAnalysisBuffer(bytes.bytes(), limit));
 }
 
 TEST(VerifierTableLimit, DenseDocumentBeyondTheRuntimeDefaultReadsBack)

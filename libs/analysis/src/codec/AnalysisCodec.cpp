@@ -26,8 +26,6 @@ using slots::slot;
 using slots::stringSlot;
 using slots::tableListSlot;
 
-// Root offset and file identifier, then at least the root table's vtable offset.
-constexpr std::size_t kMinimumBufferBytes = 12;
 constexpr std::size_t kBuilderInitialBytes = 1024;
 constexpr std::uint32_t kHighestReadableMinimumReaderVersion = kAnalysisSchemaVersion;
 
@@ -255,19 +253,6 @@ std::vector<std::uint8_t> finishedBytes(const flatbuffers::FlatBufferBuilder& bu
 }
 
 }  // namespace
-
-bool verifyAnalysisBuffer(std::span<const std::uint8_t> bytes, std::uint32_t maxTables)
-{
-    if (bytes.size() < kMinimumBufferBytes || bytes.size() > kMaxAnalysisBufferBytes) {
-        return false;
-    }
-    flatbuffers::Verifier::Options options;
-    options.max_depth = kMaxVerifiedDepth;
-    options.max_tables = maxTables;
-    options.check_alignment = true;
-    flatbuffers::Verifier verifier(bytes.data(), bytes.size(), options);
-    return fb::VerifyAnalysisDocumentTableBuffer(verifier);
-}
 
 AnalysisReadResult readStreamAnalysis(std::span<const std::uint8_t> bytes, AnalysisReadExtent extent)
 {
