@@ -1,9 +1,11 @@
+#include "ManyBlocksDocument.h"
 #include "ValidationTestDocument.h"
 #include "validation/ValidationContext.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace vexilo::analysis {
@@ -20,6 +22,43 @@ TEST(ValidationFramework, ValidBaseDocumentHasNoIssues)
 {
     const ValidationIssues issues = validateStreamAnalysis(validation_test::makeValidDocument());
     EXPECT_TRUE(issues.empty()) << validation_test::describe(issues);
+}
+
+// A document of this many ids has its identities registered in parts side by side; zero and
+// repeated ids are still reported in document order, and lookups still find first holders.
+TEST(ValidationFramework, ZeroAndRepeatedIdsOfALargeDocumentComeInDocumentOrder)
+{
+    StreamAnalysis document = codec_test::documentWithManyBlocks(260);
+    ASSERT_GE(document.ctus.size() + document.cus.size() + document.pus.size() + document.tus.size(), 262'144u);
+    const std::size_t lastPu = document.pus.size() - 1;
+    const std::size_t middleCu = document.cus.size() / 2;
+    document.ctus[7].id = StableId{};
+    document.cus[middleCu].id = StableId{};
+    document.pus[lastPu].id = document.pus[3].id;
+    // Repeats of ids that fall to every part, in a row of TUs.
+    constexpr std::size_t kRepeatedTus = 32;
+    for (std::size_t repeat = 0; repeat < kRepeatedTus; ++repeat) {
+        document.tus[10 + repeat * 997].id = document.cus[5 + repeat].id;
+    }
+    document.motionVectors[0].id = document.id;
+
+    std::vector<std::tuple<Kind, std::string, StableId>> identityIssues;
+    for (const ValidationIssue& issue : validateStreamAnalysis(document)) {
+        if (issue.kind == Kind::InvalidStableId || issue.kind == Kind::DuplicateStableId) {
+            identityIssues.emplace_back(issue.kind, issue.field, issue.objectId.value_or(StableId{}));
+        }
+    }
+    std::vector<std::tuple<Kind, std::string, StableId>> expected{
+        {Kind::InvalidStableId, "ctus[7].id", StableId{}},
+        {Kind::InvalidStableId, "cus[" + std::to_string(middleCu) + "].id", StableId{}},
+        {Kind::DuplicateStableId, "pus[" + std::to_string(lastPu) + "].id", document.pus[3].id},
+    };
+    for (std::size_t repeat = 0; repeat < kRepeatedTus; ++repeat) {
+        expected.emplace_back(Kind::DuplicateStableId, "tus[" + std::to_string(10 + repeat * 997) + "].id",
+                              document.cus[5 + repeat].id);
+    }
+    expected.emplace_back(Kind::DuplicateStableId, "motionVectors[0].id", document.id);
+    EXPECT_EQ(identityIssues, expected);
 }
 
 TEST(ValidationFramework, DefaultDocumentYieldsZeroIdThenEmptyFingerprint)

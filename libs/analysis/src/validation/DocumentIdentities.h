@@ -34,28 +34,53 @@ enum class CollectionTag : std::uint8_t {
 };
 inline constexpr std::size_t kCollectionTagCount = 16;
 
-// Every identity of the document in one table: the document identity set, and for
-// each collection the position of the first record that holds an id (the typed
-// sets and the lookup tables of the block rules). One hash insertion per record
-// keeps a million-record document fast; ids shared across collections, which only
-// broken documents have, go to a side table.
+// Calls visit(tag, records) for the fifteen collections in member order.
+template <typename Visitor>
+void forEachTaggedCollection(const StreamAnalysis& document, Visitor visit)
+{
+    visit(CollectionTag::NalUnits, document.nalUnits);
+    visit(CollectionTag::ParameterSets, document.parameterSets);
+    visit(CollectionTag::SeiMessages, document.seiMessages);
+    visit(CollectionTag::Slices, document.slices);
+    visit(CollectionTag::ReferencePictures, document.referencePictures);
+    visit(CollectionTag::Pictures, document.pictures);
+    visit(CollectionTag::Ctus, document.ctus);
+    visit(CollectionTag::Cus, document.cus);
+    visit(CollectionTag::Pus, document.pus);
+    visit(CollectionTag::Tus, document.tus);
+    visit(CollectionTag::MotionVectors, document.motionVectors);
+    visit(CollectionTag::Errors, document.errors);
+    visit(CollectionTag::ShortTermReferencePictures, document.shortTermReferencePictures);
+    visit(CollectionTag::LongTermReferencePictures, document.longTermReferencePictures);
+    visit(CollectionTag::DpbSnapshotEntries, document.dpbSnapshotEntries);
+}
+
+// Every identity of the document: the document identity set, and for each collection the
+// position of the first record that holds an id (the typed sets and the lookup tables of the
+// block rules). One hash insertion per record keeps a million-record document fast; ids
+// shared across collections, which only broken documents have, go to a side table.
 class DocumentIdentities {
 public:
-    explicit DocumentIdentities(const StreamAnalysis& document) : firstHolders_(HolderId{&document}) {}
+    // An id that is zero, or that an earlier record already holds.
+    struct Repeat {
+        CollectionTag collection;
+        std::size_t position;
+        StableId id;
+    };
 
-    void reserve(std::size_t count) { firstHolders_.reserve(count); }
+    explicit DocumentIdentities(const StreamAnalysis& document) : document_(document) { }
 
-    // Records the holder; false when the (non-zero) id was already in the document.
-    bool add(const StableId& id, CollectionTag collection, std::size_t position);
-
-    // See HolderIndex::prefetch.
-    void prefetch(const StableId& id) const noexcept { firstHolders_.prefetch(id); }
+    // Registers the document's id and then every record's, collection by collection in member
+    // order, each id keeping its first holder. Returns the ids that are zero or held before, in
+    // that order. A large document is registered in parts side by side, each part holding the
+    // ids whose hash falls to it.
+    std::vector<Repeat> addDocument();
 
     // The document identity set: every non-zero id added.
     [[nodiscard]] bool contains(const StableId& id) const
     {
         std::uint64_t holder = 0;
-        return firstHolders_.find(id, holder);
+        return !parts_.empty() && partFor(id).firstHolders.find(id, holder);
     }
 
     // Position of the first record of the collection that holds the id (zero ids included).
@@ -97,75 +122,81 @@ private:
             const auto position = static_cast<std::size_t>(packed >> kTagBits);
             const StreamAnalysis& d = *document;
             switch (static_cast<CollectionTag>(packed & kTagMask)) {
-            case CollectionTag::NalUnits: return idAt(d.nalUnits, position);
-            case CollectionTag::ParameterSets: return idAt(d.parameterSets, position);
-            case CollectionTag::SeiMessages: return idAt(d.seiMessages, position);
-            case CollectionTag::Slices: return idAt(d.slices, position);
-            case CollectionTag::ReferencePictures: return idAt(d.referencePictures, position);
-            case CollectionTag::Pictures: return idAt(d.pictures, position);
-            case CollectionTag::Ctus: return idAt(d.ctus, position);
-            case CollectionTag::Cus: return idAt(d.cus, position);
-            case CollectionTag::Pus: return idAt(d.pus, position);
-            case CollectionTag::Tus: return idAt(d.tus, position);
-            case CollectionTag::MotionVectors: return idAt(d.motionVectors, position);
-            case CollectionTag::Errors: return idAt(d.errors, position);
-            case CollectionTag::ShortTermReferencePictures: return idAt(d.shortTermReferencePictures, position);
-            case CollectionTag::LongTermReferencePictures: return idAt(d.longTermReferencePictures, position);
-            case CollectionTag::DpbSnapshotEntries: return idAt(d.dpbSnapshotEntries, position);
-            case CollectionTag::Document: return d.id;
+            case CollectionTag::NalUnits:
+                return idAt(d.nalUnits, position);
+            case CollectionTag::ParameterSets:
+                return idAt(d.parameterSets, position);
+            case CollectionTag::SeiMessages:
+                return idAt(d.seiMessages, position);
+            case CollectionTag::Slices:
+                return idAt(d.slices, position);
+            case CollectionTag::ReferencePictures:
+                return idAt(d.referencePictures, position);
+            case CollectionTag::Pictures:
+                return idAt(d.pictures, position);
+            case CollectionTag::Ctus:
+                return idAt(d.ctus, position);
+            case CollectionTag::Cus:
+                return idAt(d.cus, position);
+            case CollectionTag::Pus:
+                return idAt(d.pus, position);
+            case CollectionTag::Tus:
+                return idAt(d.tus, position);
+            case CollectionTag::MotionVectors:
+                return idAt(d.motionVectors, position);
+            case CollectionTag::Errors:
+                return idAt(d.errors, position);
+            case CollectionTag::ShortTermReferencePictures:
+                return idAt(d.shortTermReferencePictures, position);
+            case CollectionTag::LongTermReferencePictures:
+                return idAt(d.longTermReferencePictures, position);
+            case CollectionTag::DpbSnapshotEntries:
+                return idAt(d.dpbSnapshotEntries, position);
+            case CollectionTag::Document:
+                return d.id;
             }
             return StableId{};
         }
+    };
+    using Index = HolderIndex<HolderId>;
+
+    // The non-zero ids whose hash falls to one part, and what registering them found.
+    struct Part {
+        explicit Part(const StreamAnalysis& document) : firstHolders(HolderId{&document}) { }
+        Index firstHolders; // id -> packed (collection, position)
+        std::unordered_map<Holder, std::size_t, HolderHash> otherHolders; // first holder in a later collection
+        std::array<bool, kCollectionTagCount> repeated{};
+        std::vector<Repeat> repeats;
     };
 
     static std::size_t pack(CollectionTag collection, std::size_t position)
     {
         return position << kTagBits | index(collection);
     }
-    static bool heldBy(std::size_t packed, CollectionTag collection) { return (packed & kTagMask) == index(collection); }
+    static bool heldBy(std::size_t packed, CollectionTag collection)
+    {
+        return (packed & kTagMask) == index(collection);
+    }
 
-    HolderIndex<HolderId> firstHolders_;                             // id -> packed (collection, position)
-    std::unordered_map<Holder, std::size_t, HolderHash> otherHolders_;  // first holder in a later collection
+    // Parts are told apart by hash bits that the index itself leaves unused.
+    [[nodiscard]] std::size_t partOf(const StableId& id) const noexcept
+    {
+        return static_cast<std::size_t>(Index::hash(id) >> 32) & (parts_.size() - 1);
+    }
+    [[nodiscard]] const Part& partFor(const StableId& id) const noexcept { return parts_[partOf(id)]; }
+
+    // Calls visit(collection, position, id) for every id in registration order.
+    template <typename Visitor>
+    void forEachId(Visitor visit) const;
+    void registerPart(std::size_t partIndex, std::size_t idCount);
+    void registerZeroIds();
+
+    const StreamAnalysis& document_;
+    std::vector<Part> parts_;
     std::array<std::optional<std::size_t>, kCollectionTagCount> firstZeroHolders_{};
     std::array<bool, kCollectionTagCount> repeated_{};
+    std::vector<Repeat> zeroIds_;
 };
-
-inline bool DocumentIdentities::add(const StableId& id, CollectionTag collection, std::size_t position)
-{
-    if (id.isNull()) {
-        std::optional<std::size_t>& firstZero = firstZeroHolders_[index(collection)];
-        repeated_[index(collection)] = repeated_[index(collection)] || firstZero.has_value();
-        if (!firstZero) {
-            firstZero = position;
-        }
-        return true;
-    }
-    const auto insertion = firstHolders_.insert(id, pack(collection, position));
-    if (insertion.inserted) {
-        return true;
-    }
-    if (heldBy(static_cast<std::size_t>(insertion.stored), collection) || !otherHolders_.try_emplace(Holder{id, collection}, position).second) {
-        repeated_[index(collection)] = true;
-    }
-    return false;
-}
-
-inline std::optional<std::size_t> DocumentIdentities::firstPosition(const StableId& id,
-                                                                    CollectionTag collection) const
-{
-    if (id.isNull()) {
-        return firstZeroHolders_[index(collection)];
-    }
-    if (std::uint64_t packed = 0; firstHolders_.find(id, packed)) {
-        if (heldBy(static_cast<std::size_t>(packed), collection)) {
-            return static_cast<std::size_t>(packed >> kTagBits);
-        }
-        if (const auto other = otherHolders_.find(Holder{id, collection}); other != otherHolders_.end()) {
-            return other->second;
-        }
-    }
-    return std::nullopt;
-}
 
 // One collection's view of the document identities, as its typed identity set and
 // "first holder" lookup table. Zero ids have positions too (the lookup tables are

@@ -87,6 +87,19 @@ public:
         return true;
     }
 
+    // The hash the index places an id by. Its bits 32 to 39 take no part in that (the home slot
+    // comes from the low half, the tag from the top bits), so callers may split ids by them.
+    static std::uint64_t hash(const StableId& id) noexcept
+    {
+        // Test documents and counters give ids that differ in a few low bits only; mix
+        // both words so that linear probing still spreads them.
+        std::uint64_t h = id.high * 0x9e3779b97f4a7c15ULL ^ id.low;
+        h ^= h >> 32;
+        h *= 0xd6e8feb86659fd93ULL;
+        h ^= h >> 32;
+        return h;
+    }
+
 private:
     static constexpr std::uint64_t kEmpty = 0;
     static constexpr unsigned kHolderBits = 40;
@@ -105,17 +118,6 @@ private:
     {
         asm volatile("" : : "r"(slot));
         __builtin_prefetch(slot);
-    }
-
-    static std::uint64_t hash(const StableId& id) noexcept
-    {
-        // Test documents and counters give ids that differ in a few low bits only; mix
-        // both words so that linear probing still spreads them.
-        std::uint64_t h = id.high * 0x9e3779b97f4a7c15ULL ^ id.low;
-        h ^= h >> 32;
-        h *= 0xd6e8feb86659fd93ULL;
-        h ^= h >> 32;
-        return h;
     }
 
     // The top bits of the hash tell most other ids apart without reading their record;

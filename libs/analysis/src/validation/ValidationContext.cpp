@@ -115,33 +115,20 @@ std::string elementIdPath(std::string_view collection, std::size_t position)
     return path;
 }
 
-namespace {
-
-// The path is only built when an issue needs it: most documents have none.
-template <typename MakePath>
-void registerIdentity(ValidationContext& context, const StableId& id, CollectionTag tag, std::size_t position,
-                      MakePath makePath)
+void registerDocumentIdentities(ValidationContext& context)
 {
-    const bool firstHolder = context.identities.add(id, tag, position);
-    if (id.isNull()) {
-        context.report(ValidationIssueKind::InvalidStableId, std::nullopt, makePath(), kZeroStableIdMessage);
-    } else if (!firstHolder) {
-        context.report(ValidationIssueKind::DuplicateStableId, id, makePath(), kDuplicateStableIdMessage);
+    for (const DocumentIdentities::Repeat& repeat : context.identities.addDocument()) {
+        std::string path =
+            repeat.collection == CollectionTag::Document
+                ? std::string(kDocumentIdPath)
+                : elementIdPath(kCollectionNames[static_cast<std::size_t>(repeat.collection)], repeat.position);
+        if (repeat.id.isNull()) {
+            context.report(ValidationIssueKind::InvalidStableId, std::nullopt, std::move(path), kZeroStableIdMessage);
+        } else {
+            context.report(ValidationIssueKind::DuplicateStableId, repeat.id, std::move(path),
+                           kDuplicateStableIdMessage);
+        }
     }
-}
-
-}  // namespace
-
-void registerDocumentId(ValidationContext& context)
-{
-    registerIdentity(context, context.document().id, CollectionTag::Document, 0,
-                     [] { return std::string(kDocumentIdPath); });
-}
-
-void registerStableId(ValidationContext& context, const StableId& id, CollectionTag tag,
-                      std::string_view collection, std::size_t position)
-{
-    registerIdentity(context, id, tag, position, [&] { return elementIdPath(collection, position); });
 }
 
 void checkParentReference(ValidationContext& context, const StableId& objectId, const StableId& reference,

@@ -5,6 +5,7 @@
 #include "vexilo/analysis/DomainValidation.h"
 #include "vexilo/analysis/StreamAnalysis.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -29,6 +30,11 @@ inline constexpr std::string_view kErrors = "errors";
 inline constexpr std::string_view kShortTermReferencePictures = "shortTermReferencePictures";
 inline constexpr std::string_view kLongTermReferencePictures = "longTermReferencePictures";
 inline constexpr std::string_view kDpbSnapshotEntries = "dpbSnapshotEntries";
+
+// The collection names by tag; the document itself has none.
+inline constexpr std::array<std::string_view, kCollectionTagCount> kCollectionNames{
+    kNalUnits, kParameterSets, kSeiMessages, kSlices, kReferencePictures, kPictures, kCtus, kCus, kPus, kTus,
+    kMotionVectors, kErrors, kShortTermReferencePictures, kLongTermReferencePictures, kDpbSnapshotEntries, {}};
 
 inline constexpr std::string_view kDocumentIdPath = "id";
 inline constexpr std::string_view kSchemaVersionPath = "schemaVersion";
@@ -139,9 +145,8 @@ public:
 void checkSchemaHeader(ValidationContext& context);
 void checkCollectionLimit(ValidationContext& context, std::uint64_t elementCount,
                           std::string_view collection);
-void registerStableId(ValidationContext& context, const StableId& id, CollectionTag tag,
-                      std::string_view collection, std::size_t position);
-void registerDocumentId(ValidationContext& context);
+// Registers every identity of the document, reporting zero and repeated ids in document order.
+void registerDocumentIdentities(ValidationContext& context);
 void checkParentReference(ValidationContext& context, const StableId& objectId,
                           const StableId& reference, ParentCollection parent, std::string_view field);
 void checkSchemaString(ValidationContext& context, const StableId& objectId, const std::string& value,
