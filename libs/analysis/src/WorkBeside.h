@@ -1,11 +1,16 @@
 #pragma once
 
+#include <cstdint>
 #include <future>
 #include <system_error>
 #include <type_traits>
 #include <utility>
 
 namespace vexilo::analysis {
+
+// A dense picture's blocks are most of what reading its document costs: a block collection of
+// this many records is verified, decoded and validated on a thread of its own beside the rest.
+inline constexpr std::uint64_t kBlocksWorthAThread = 65'536;
 
 // Starts `work` on a thread of its own when it is worth one; otherwise, or when no thread can be
 // had, it runs in the thread that asks for its result. The future joins the thread when it goes,

@@ -18,8 +18,6 @@ using flatbuffers::Verifier;
 
 // Root offset and file identifier, then at least the root table's vtable offset.
 constexpr std::size_t kMinimumBufferBytes = 12;
-// Block collections this large are verified on a thread of their own.
-constexpr flatbuffers::uoffset_t kTablesWorthAThread = 65'536;
 
 template <typename Table>
 using TableVector = flatbuffers::Vector<flatbuffers::Offset<Table>>;
@@ -121,7 +119,7 @@ bool verifyAllButBlockTables(Verifier& verifier, const Document& document)
 template <typename Table>
 std::future<bool> verifyBlockTablesBeside(std::span<const std::uint8_t> bytes, const TableVector<Table>* vector)
 {
-    return startBeside(sizeOf(vector) >= kTablesWorthAThread, [bytes, vector] {
+    return startBeside(sizeOf(vector) >= kBlocksWorthAThread, [bytes, vector] {
         Verifier verifier(bytes.data(), bytes.size(), verifierOptions(sizeOf(vector)));
         return verifier.VerifyVectorOfTables(vector);
     });

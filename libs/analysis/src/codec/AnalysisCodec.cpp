@@ -122,10 +122,6 @@ constexpr auto documentSlotsWithoutBlocks()
     return std::tuple_cat(recordSlotsBeforeBlocks(), errorSlots(), rootFieldSlots());
 }
 
-// A dense picture's blocks are most of what decoding its document costs: a block collection
-// this large is decoded on a thread of its own beside the rest.
-constexpr std::uint64_t kBlocksWorthAThread = 65'536;
-
 constexpr auto kBlockSlots = blockSlots();
 constexpr auto kSlotsBesideBlocks = documentSlotsWithoutBlocks();
 

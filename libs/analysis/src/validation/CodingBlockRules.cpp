@@ -18,9 +18,6 @@ constexpr std::int64_t kMaxBlockDepth = 6;
 constexpr std::int64_t kMaxMergeIndex = 4;
 constexpr std::int64_t kMaxPartIndex = 3;
 
-// Collections this large are checked on a thread of their own.
-constexpr std::size_t kBlocksWorthAThread = 65536;
-
 constexpr std::string_view kChromaQpOffsetIndexMessage = "HEVC chroma QP offset index must be in [0, 5]";
 constexpr std::string_view kChromaQpOffsetMessage = "HEVC chroma QP offset must be in [-12, 12]";
 constexpr std::string_view kRdpcmDirectionMessage = "HEVC RDPCM direction must be 0 or 1";
