@@ -1,6 +1,7 @@
 #include "codec/AnalysisBufferVerifier.h"
 
 #include "WorkBeside.h"
+#include "codec/RecordSlots.h"
 #include "vexilo/analysis/fb/analysis_document_generated.h"
 
 #include <flatbuffers/flatbuffers.h>
@@ -29,11 +30,6 @@ Verifier::Options verifierOptions(std::uint32_t maxTables)
     options.max_tables = maxTables;
     options.check_alignment = true;
     return options;
-}
-
-const flatbuffers::Table& rawTable(const Document& document)
-{
-    return *reinterpret_cast<const flatbuffers::Table*>(&document);
 }
 
 // The root table, once the identifier and the root offset are in bounds; nothing of the table is.
@@ -65,7 +61,7 @@ constexpr std::tuple kBlockCollections{
 template <typename Table>
 bool vectorInBounds(Verifier& verifier, const Document& document, const BlockCollection<Table>& collection)
 {
-    return rawTable(document).VerifyOffset(verifier, collection.field) &&
+    return slots::asRawTable(document).VerifyOffset(verifier, collection.field) &&
            verifier.VerifyVector((document.*collection.vector)());
 }
 
@@ -86,7 +82,7 @@ flatbuffers::uoffset_t sizeOf(const TableVector<Table>* vector)
 // collections' tables: only their vectors are checked here.
 bool verifyAllButBlockTables(Verifier& verifier, const Document& document)
 {
-    const flatbuffers::Table& table = rawTable(document);
+    const flatbuffers::Table& table = slots::asRawTable(document);
     // The vector is read only once its offset is in bounds.
     const auto tablesOf = [&](flatbuffers::voffset_t field, auto vectorOf) {
         return table.VerifyOffset(verifier, field) && verifier.VerifyVector((document.*vectorOf)()) &&
@@ -130,7 +126,7 @@ std::optional<std::uint64_t> blockTableCount(std::span<const std::uint8_t> bytes
 {
     Verifier probe(bytes.data(), bytes.size(), verifierOptions(1));
     const Document* document = rootTable(probe, bytes);
-    if (document == nullptr || !rawTable(*document).VerifyTableStart(probe) ||
+    if (document == nullptr || !slots::asRawTable(*document).VerifyTableStart(probe) ||
         !blockVectorsInBounds(probe, *document)) {
         return std::nullopt;
     }
