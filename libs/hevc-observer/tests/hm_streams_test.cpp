@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <functional>
 
 namespace vexilo::hevc::test {
@@ -103,6 +104,34 @@ TEST_P(HmStreamTest, FrameThreadedDecodingMapsFramesTheSameWay)
         outputOrder.push_back(output.poc);
     }
     EXPECT_EQ(outputOrder, row.pocOutputOrder);
+}
+
+// An SEI message event points at its payload only while it is delivered; the rest of every
+// event is the same whichever thread delivers it.
+std::vector<std::uint8_t> withoutPayloadAddress(std::vector<std::uint8_t> event)
+{
+    const auto* header = reinterpret_cast<const VexiloObserverEventHeader*>(event.data());
+    if (header->kind == VEXILO_OBSERVER_EVENT_SEI_MESSAGE) {
+        const std::size_t at = offsetof(VexiloObserverSeiMessageEvent, payload);
+        std::fill_n(event.begin() + static_cast<std::ptrdiff_t>(at), sizeof(const std::uint8_t*), 0);
+    }
+    return event;
+}
+
+TEST_P(HmStreamTest, DeliveryOnItsOwnThreadGivesTheEventsOfDeliveryOnTheCallingThread)
+{
+    const std::filesystem::path stream = referenceStreamsDir() / GetParam().file;
+    EventRecorder onCallingThread;
+    EventRecorder onOwnThread;
+    ASSERT_TRUE(decodeWithObserver(stream, onCallingThread, VEXILO_OBSERVER_EVENT_MASK_ALL).opened);
+    ASSERT_TRUE(
+        decodeWithObserver(stream, onOwnThread, VEXILO_OBSERVER_EVENT_MASK_ALL, 1, Delivery::OnOwnThread).opened);
+    ASSERT_GT(onCallingThread.events.size(), 0U);
+    ASSERT_EQ(onOwnThread.events.size(), onCallingThread.events.size());
+    for (std::size_t i = 0; i < onCallingThread.events.size(); ++i) {
+        ASSERT_EQ(withoutPayloadAddress(onOwnThread.events[i]), withoutPayloadAddress(onCallingThread.events[i]))
+            << "event " << i;
+    }
 }
 
 std::string streamName(const ::testing::TestParamInfo<ReferenceStream>& info)

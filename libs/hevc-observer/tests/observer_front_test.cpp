@@ -1,6 +1,7 @@
 // The C entry points and the feed calls: registration rules, that no event arrives after
 // av_vexilo_clear_observer returns or after the callback has failed, and that a session that
-// throws says so before it goes quiet.
+// throws says so before it goes quiet; each whether the events come on the feeding thread or
+// on a delivery thread of the registration's own.
 #include "test_support.h"
 
 #include <vexilo/hevc_observer/observer_feed.h>
@@ -24,7 +25,7 @@ struct PacketFreer {
     void operator()(AVPacket* packet) const { av_packet_free(&packet); }
 };
 
-class ObserverFrontTest : public ::testing::Test {
+class ObserverFrontTest : public ::testing::TestWithParam<Delivery> {
 protected:
     void SetUp() override
     {
@@ -39,13 +40,28 @@ protected:
         packet_->size = 0;
     }
     std::int64_t feedStream() { return hevc_observer::feedPacket(context_.get(), packet_.get(), 0); }
+    int observe(const VexiloObserverRegistration& registration)
+    {
+        const int result = av_vexilo_set_observer(context_.get(), &registration);
+        if (result == VEXILO_OBSERVER_RESULT_OK && GetParam() == Delivery::OnOwnThread) {
+            hevc_observer::deliverOnOwnThread(context_.get());
+        }
+        return result;
+    }
+    // Feeds the whole stream and waits until its events are delivered.
+    void feedStreamAndFlush()
+    {
+        feedStream();
+        hevc_observer::feedFlush(context_.get());
+        hevc_observer::waitForDelivery(context_.get());
+    }
 
     std::unique_ptr<AVCodecContext, CodecContextFreer> context_{avcodec_alloc_context3(nullptr)};
     std::unique_ptr<AVPacket, PacketFreer> packet_{av_packet_alloc()};
     std::vector<std::uint8_t> stream_;
 };
 
-TEST_F(ObserverFrontTest, RefusesInvalidRegistrations)
+TEST_P(ObserverFrontTest, RefusesInvalidRegistrations)
 {
     EventRecorder recorder;
     const VexiloObserverRegistration valid = recorder.registration(VEXILO_OBSERVER_EVENT_MASK_ALL);
@@ -63,33 +79,45 @@ TEST_F(ObserverFrontTest, RefusesInvalidRegistrations)
     EXPECT_EQ(av_vexilo_set_observer(nullptr, &valid), VEXILO_OBSERVER_RESULT_INVALID_ARGUMENT);
     EXPECT_EQ(av_vexilo_set_observer(context_.get(), nullptr), VEXILO_OBSERVER_RESULT_INVALID_ARGUMENT);
     EXPECT_EQ(av_vexilo_clear_observer(nullptr), VEXILO_OBSERVER_RESULT_INVALID_ARGUMENT);
+    hevc_observer::deliverOnOwnThread(context_.get());
     EXPECT_EQ(feedStream(), 0) << "no registration, no token";
+    hevc_observer::waitForDelivery(context_.get());
     EXPECT_TRUE(recorder.events.empty());
 }
 
-TEST_F(ObserverFrontTest, NoEventAfterClear)
+TEST_P(ObserverFrontTest, ClearDeliversWhatWasFedBeforeItAndNothingAfter)
 {
+    EventRecorder onCallingThread;
+    {
+        const std::unique_ptr<AVCodecContext, CodecContextFreer> other(avcodec_alloc_context3(nullptr));
+        const VexiloObserverRegistration registration = onCallingThread.registration(VEXILO_OBSERVER_EVENT_MASK_ALL);
+        ASSERT_EQ(av_vexilo_set_observer(other.get(), &registration), VEXILO_OBSERVER_RESULT_OK);
+        hevc_observer::feedPacket(other.get(), packet_.get(), 0);
+        av_vexilo_clear_observer(other.get());
+    }
     EventRecorder recorder;
     const VexiloObserverRegistration registration = recorder.registration(VEXILO_OBSERVER_EVENT_MASK_ALL);
-    ASSERT_EQ(av_vexilo_set_observer(context_.get(), &registration), VEXILO_OBSERVER_RESULT_OK);
-    EXPECT_GT(feedStream(), 0);
+    ASSERT_EQ(observe(registration), VEXILO_OBSERVER_RESULT_OK);
+    EXPECT_EQ(feedStream(), 1);
+    EXPECT_EQ(av_vexilo_clear_observer(context_.get()), VEXILO_OBSERVER_RESULT_OK);
     const std::size_t delivered = recorder.events.size();
     EXPECT_GT(delivered, 0U);
-    EXPECT_EQ(av_vexilo_clear_observer(context_.get()), VEXILO_OBSERVER_RESULT_OK);
-    feedStream();
+    EXPECT_EQ(delivered, onCallingThread.events.size());
+    EXPECT_EQ(feedStream(), 0) << "no registration, no token";
     hevc_observer::feedFlush(context_.get());
+    hevc_observer::waitForDelivery(context_.get());
     EXPECT_EQ(recorder.events.size(), delivered);
 }
 
-TEST_F(ObserverFrontTest, ARegistrationReplacesTheEarlierOne)
+TEST_P(ObserverFrontTest, ARegistrationReplacesTheEarlierOne)
 {
     EventRecorder first;
     EventRecorder second;
     const VexiloObserverRegistration firstRegistration = first.registration(VEXILO_OBSERVER_EVENT_MASK_ALL);
     const VexiloObserverRegistration secondRegistration = second.registration(VEXILO_OBSERVER_EVENT_MASK_ALL);
-    ASSERT_EQ(av_vexilo_set_observer(context_.get(), &firstRegistration), VEXILO_OBSERVER_RESULT_OK);
-    ASSERT_EQ(av_vexilo_set_observer(context_.get(), &secondRegistration), VEXILO_OBSERVER_RESULT_OK);
-    feedStream();
+    ASSERT_EQ(observe(firstRegistration), VEXILO_OBSERVER_RESULT_OK);
+    ASSERT_EQ(observe(secondRegistration), VEXILO_OBSERVER_RESULT_OK);
+    feedStreamAndFlush();
     EXPECT_TRUE(first.events.empty());
     EXPECT_FALSE(second.events.empty());
 }
@@ -115,7 +143,7 @@ struct StoppingReceiver {
     }
 };
 
-TEST_F(ObserverFrontTest, AFailedCallbackOrAClearInsideTheCallbackEndsDelivery)
+TEST_P(ObserverFrontTest, AFailedCallbackOrAClearInsideTheCallbackEndsDelivery)
 {
     struct Case {
         const char* name;
@@ -134,9 +162,8 @@ TEST_F(ObserverFrontTest, AFailedCallbackOrAClearInsideTheCallbackEndsDelivery)
         registration.eventMask = VEXILO_OBSERVER_EVENT_MASK_ALL;
         registration.callback = &StoppingReceiver::callback;
         registration.opaque = &receiver;
-        ASSERT_EQ(av_vexilo_set_observer(context_.get(), &registration), VEXILO_OBSERVER_RESULT_OK);
-        feedStream();
-        hevc_observer::feedFlush(context_.get());
+        ASSERT_EQ(observe(registration), VEXILO_OBSERVER_RESULT_OK);
+        feedStreamAndFlush();
         EXPECT_EQ(receiver.received, receiver.stopAfter) << c.name;
         av_vexilo_clear_observer(context_.get());
     }
@@ -157,15 +184,14 @@ struct ThrowingReceiver {
     }
 };
 
-TEST_F(ObserverFrontTest, ASessionThatThrowsReportsItsFailureAndDeliversNothingMore)
+TEST_P(ObserverFrontTest, ASessionThatThrowsReportsItsFailureAndDeliversNothingMore)
 {
     ThrowingReceiver receiver;
     VexiloObserverRegistration registration = receiver.recorder.registration(VEXILO_OBSERVER_EVENT_MASK_STREAM_INDEX);
     registration.callback = &ThrowingReceiver::callback;
     registration.opaque = &receiver;
-    ASSERT_EQ(av_vexilo_set_observer(context_.get(), &registration), VEXILO_OBSERVER_RESULT_OK);
-    feedStream();
-    hevc_observer::feedFlush(context_.get());
+    ASSERT_EQ(observe(registration), VEXILO_OBSERVER_RESULT_OK);
+    feedStreamAndFlush();
 
     // Delivered although the mask leaves kind 23 out: an analysis must learn of the failure.
     ASSERT_GE(receiver.recorder.events.size(), 2U);
@@ -181,6 +207,14 @@ TEST_F(ObserverFrontTest, ASessionThatThrowsReportsItsFailureAndDeliversNothingM
     ASSERT_FALSE(nalUnits.empty());
     EXPECT_EQ(failures[0].nalIdentity, nalUnits.back().nalIdentity) << "the NAL unit being handled when it failed";
 }
+
+std::string deliveryName(const ::testing::TestParamInfo<Delivery>& info)
+{
+    return info.param == Delivery::OnOwnThread ? "OnOwnThread" : "OnCallingThread";
+}
+
+INSTANTIATE_TEST_SUITE_P(Delivery, ObserverFrontTest,
+                         ::testing::Values(Delivery::OnCallingThread, Delivery::OnOwnThread), deliveryName);
 
 } // namespace
 } // namespace vexilo::hevc::test

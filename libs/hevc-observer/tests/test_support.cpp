@@ -50,7 +50,7 @@ int drain(AVCodecContext* codec, AVFrame* frame, ffmpeg::PacketIdentityCarrier& 
 } // namespace
 
 DecodeRun decodeWithObserver(const std::filesystem::path& path, EventRecorder& recorder, std::uint64_t mask,
-                             int frameThreads)
+                             int frameThreads, Delivery delivery)
 {
     DecodeRun run;
     AVFormatContext* rawFormat = nullptr;
@@ -80,6 +80,9 @@ DecodeRun decodeWithObserver(const std::filesystem::path& path, EventRecorder& r
     if (av_vexilo_set_observer(codec.get(), &registration) < 0 || avcodec_open2(codec.get(), decoder, nullptr) < 0) {
         run.error = "decoder setup failed";
         return run;
+    }
+    if (delivery == Delivery::OnOwnThread) {
+        vexilo::hevc_observer::deliverOnOwnThread(codec.get());
     }
     vexilo::hevc_observer::feedExtradata(codec.get());
     run.opened = true;

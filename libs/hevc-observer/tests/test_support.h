@@ -45,10 +45,13 @@ struct DecodeRun {
     std::string error;
 };
 
+// Where a registration delivers its events.
+enum class Delivery { OnCallingThread, OnOwnThread };
+
 // Demuxes and decodes `path` with FFmpeg, feeding the observer registered on the decoder
 // with `recorder` and `mask`.
 // `frameThreads` above 1 decodes with FFmpeg's frame threading.
 DecodeRun decodeWithObserver(const std::filesystem::path& path, EventRecorder& recorder, std::uint64_t mask,
-                             int frameThreads = 1);
+                             int frameThreads = 1, Delivery delivery = Delivery::OnCallingThread);
 
 } // namespace vexilo::hevc::test

@@ -239,10 +239,18 @@ private:
             if (cancelRequested_.load()) {
                 return canceledKeepingCompletePictures();
             }
-            if (stopAtTargetPicture_ && collector_->targetPictureOutput()) {
+            if (stopAtTargetPicture_ && targetPictureOutput()) {
                 return std::nullopt;
             }
         }
+    }
+
+    // Asked after every packet, so it waits for the observer to have seen each one: the run
+    // stops at the packet where it would stop if the observer parsed on this thread.
+    bool targetPictureOutput()
+    {
+        hevc_observer::waitForDelivery(context_.get());
+        return collector_->targetPictureOutput();
     }
 
     StepOutcome decodeOnePacket()

@@ -33,6 +33,10 @@ int ObserverAttachment::attach(AVCodecContext* context, std::uint64_t eventMask)
 {
     const int result = collector_.attach(context, eventMask);
     attached_ = result >= 0;
+    if (attached_) {
+        // The parse of the stream's syntax then runs beside the decoding of it.
+        hevc_observer::deliverOnOwnThread(context);
+    }
     return result;
 }
 

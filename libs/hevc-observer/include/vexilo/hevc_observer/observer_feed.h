@@ -1,10 +1,12 @@
 // What the analysis pipeline hands our HEVC observer. FFmpeg's decoder cannot call the
 // observer itself, so the pipeline shows it exactly what the decoder is given and what it
 // returns; the observer registered with av_vexilo_set_observer on the same codec context
-// then delivers its events synchronously, on the calling thread, from inside these calls.
+// then delivers its events synchronously, on the calling thread, from inside these calls,
+// or, once deliverOnOwnThread was called, on a thread of its own in the order they were fed.
 //
 // Order of calls for one decoding run:
 //   av_vexilo_set_observer(context, &registration);   // before avcodec_open2
+//   deliverOnOwnThread(context);                      // optional, before the first feed call
 //   ffmpeg::enablePacketIdentityPassThrough(*context); // before avcodec_open2
 //   feedExtradata(context);                           // once, after avcodec_parameters_to_context
 //   ffmpeg::PacketIdentityCarrier carrier(*context);
@@ -30,6 +32,16 @@ struct AVFrame;
 }
 
 namespace vexilo::hevc_observer {
+
+// From now on the registration's events are delivered on a thread of its own, which parses
+// what the feed calls hand it while the caller decodes: each call copies what it is given
+// and returns, waiting only while much fed work is still queued. The events and their order
+// are those of delivery on the calling thread. av_vexilo_clear_observer delivers all that was
+// fed before it, then returns. Call it on the feeding thread, before the first feed call.
+void deliverOnOwnThread(AVCodecContext* context);
+
+// Returns once every event of the work fed so far has been delivered.
+void waitForDelivery(AVCodecContext* context);
 
 // The decoder's configuration record (hvcC) or Annex-B parameter sets in context->extradata.
 void feedExtradata(AVCodecContext* context);
