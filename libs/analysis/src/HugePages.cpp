@@ -1,8 +1,10 @@
 #include "vexilo/analysis/HugePages.h"
 
+#include <cerrno>
 #include <cstdint>
 
 #include <sys/mman.h>
+#include <unistd.h>
 
 namespace vexilo::analysis {
 
@@ -20,6 +22,64 @@ bool adviseHugePages(void* data, std::size_t bytes) noexcept
         return false;
     }
     return madvise(reinterpret_cast<void*>(firstWhole), endWhole - firstWhole, MADV_HUGEPAGE) == 0;
+#endif
+}
+
+namespace {
+
+// Below this the faults are too few to be worth a thread.
+constexpr std::size_t kBytesWorthFaultingBeside = std::size_t{64} << 20;
+// Each step faults in this share of every room, so that the writer, which fills the rooms
+// side by side, finds each of them ready about as far.
+constexpr std::size_t kSteps = 64;
+
+}  // namespace
+
+PagesFaultedBeside::PagesFaultedBeside(std::vector<Room> rooms)
+{
+#if defined(MADV_POPULATE_WRITE)
+    std::size_t total = 0;
+    for (const Room& room : rooms) {
+        total += room.bytes;
+    }
+    if (total >= kBytesWorthFaultingBeside) {
+        thread_ = std::thread([this, rooms = std::move(rooms)] { faultIn(rooms); });
+    }
+#else
+    (void)rooms;
+#endif
+}
+
+PagesFaultedBeside::~PagesFaultedBeside()
+{
+    stopping_.store(true);
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+}
+
+void PagesFaultedBeside::faultIn(const std::vector<Room>& rooms) const noexcept
+{
+#if defined(MADV_POPULATE_WRITE)
+    const auto pageBytes = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    for (std::size_t step = 0; step < kSteps; ++step) {
+        for (const Room& room : rooms) {
+            if (stopping_.load(std::memory_order_relaxed)) {
+                return;
+            }
+            const auto begin = reinterpret_cast<std::uintptr_t>(room.data);
+            // Whole pages from the one that holds the step's first byte.
+            const std::uintptr_t first = (begin + room.bytes * step / kSteps) & ~(pageBytes - 1);
+            const std::uintptr_t end = begin + room.bytes * (step + 1) / kSteps;
+            // A kernel without the request says so at once; the writer then faults as it goes.
+            if (end > first && madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE) != 0 &&
+                errno == EINVAL) {
+                return;
+            }
+        }
+    }
+#else
+    (void)rooms;
 #endif
 }
 

@@ -4,9 +4,14 @@
 
 #include <sys/mman.h>
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <numeric>
+#include <thread>
 #include <vector>
 
 namespace vexilo::analysis {
@@ -73,6 +78,70 @@ TEST(HugePagesTest, ReserveKeepsValuesWhetherLargeOrSmall)
         reserveOnHugePages(values, 3);
         EXPECT_EQ(values.data(), data);
     }
+}
+
+// How many pages of [data, data + bytes) are in memory.
+std::size_t residentPages(void* data, std::size_t bytes)
+{
+    const auto pageBytes = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    std::vector<unsigned char> resident((bytes + pageBytes - 1) / pageBytes);
+    if (mincore(data, bytes, resident.data()) != 0) {
+        return 0;
+    }
+    return static_cast<std::size_t>(std::count_if(resident.begin(), resident.end(), [](unsigned char page) {
+        return (page & 1U) != 0;
+    }));
+}
+
+TEST(HugePagesTest, PagesFaultedBesideAWriterKeepWhatItWrites)
+{
+    constexpr std::size_t kValues = (std::size_t{96} << 20) / sizeof(std::uint64_t);
+    std::vector<std::uint64_t> first;
+    std::vector<std::uint64_t> second;
+    first.reserve(kValues / 2);
+    second.reserve(kValues / 2);
+    const PagesFaultedBeside pages({unwrittenRoomOf(first), unwrittenRoomOf(second)});
+    for (std::uint64_t value = 0; value < kValues / 2; ++value) {
+        first.push_back(value);
+        second.push_back(~value);
+    }
+    for (std::uint64_t value = 0; value < kValues / 2; value += 4093) {
+        ASSERT_EQ(first[value], value);
+        ASSERT_EQ(second[value], ~value);
+    }
+}
+
+TEST(HugePagesTest, PagesFaultedBesideAreInMemoryBeforeTheyAreWritten)
+{
+    constexpr std::size_t kBytes = std::size_t{80} << 20;
+    Mapping mapping(kBytes);
+    ASSERT_TRUE(mapping.valid());
+    ASSERT_EQ(residentPages(mapping.bytes(), kBytes), 0U);
+    if (madvise(mapping.bytes(), 1, MADV_POPULATE_WRITE) != 0) {
+        GTEST_SKIP() << "this kernel cannot fault pages in on request";
+    }
+    const auto pageBytes = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    {
+        const PagesFaultedBeside pages({{mapping.bytes(), kBytes}});
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (residentPages(mapping.bytes(), kBytes) < kBytes / pageBytes &&
+               std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
+    EXPECT_EQ(residentPages(mapping.bytes(), kBytes), kBytes / pageBytes);
+    EXPECT_EQ(mapping.bytes()[kBytes / 2], 0) << "faulting in writes nothing";
+}
+
+TEST(HugePagesTest, SmallRoomsAreLeftToTheWriter)
+{
+    Mapping mapping(std::size_t{8} << 20);
+    ASSERT_TRUE(mapping.valid());
+    {
+        const PagesFaultedBeside pages({{mapping.bytes(), std::size_t{8} << 20}});
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_EQ(residentPages(mapping.bytes(), std::size_t{8} << 20), 0U);
 }
 
 }  // namespace

@@ -141,16 +141,8 @@ StreamAnalysisBuildResult DocumentBuilder::build()
     if (!indexPictures()) {
         return *fatal_;
     }
-    const std::uint64_t eventCount = collector_.eventCount();
-    ObserverEventRecord record;
-    for (std::uint64_t index = 0; index < eventCount; ++index) {
-        if (releasing_ != nullptr && index % kBlockReleaseStride == 0) {
-            releasing_->releaseBlocksReadBefore(index);
-        }
-        collector_.readEventAt(index, record);
-        if (!handleEvent(record)) {
-            return *fatal_;
-        }
+    if (!handleEveryEvent()) {
+        return *fatal_;
     }
     linkSlicesToPictures();
     linkSeiToPictures();
@@ -162,6 +154,27 @@ StreamAnalysisBuildResult DocumentBuilder::build()
     markPicturesNotCoveredBySlices();
     markPicturesWithMissingReferences();
     return std::move(document_);
+}
+
+bool DocumentBuilder::handleEveryEvent()
+{
+    // The block collections are reserved at their final sizes and filled side by side; their
+    // pages are made meanwhile. Motion vectors are left out: their room is an upper bound.
+    const analysis::PagesFaultedBeside blockPages(
+        {analysis::unwrittenRoomOf(document_.ctus), analysis::unwrittenRoomOf(document_.cus),
+         analysis::unwrittenRoomOf(document_.pus), analysis::unwrittenRoomOf(document_.tus)});
+    const std::uint64_t eventCount = collector_.eventCount();
+    ObserverEventRecord record;
+    for (std::uint64_t index = 0; index < eventCount; ++index) {
+        if (releasing_ != nullptr && index % kBlockReleaseStride == 0) {
+            releasing_->releaseBlocksReadBefore(index);
+        }
+        collector_.readEventAt(index, record);
+        if (!handleEvent(record)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 void DocumentBuilder::fillRoot()

@@ -52,6 +52,8 @@ private:
     // Stream root and picture summaries.
     void fillRoot();
     bool indexPictures();
+    // False when an event ends the build (`fatal_` says why).
+    bool handleEveryEvent();
     void reserveForEvents(const std::array<std::size_t, kReservedKinds>& kindCounts);
 
     // Main pass, one handler per event kind.

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
+#include <thread>
 #include <vector>
 
 namespace vexilo::analysis {
@@ -31,6 +33,39 @@ void reserveOnHugePages(std::vector<Value>& values, std::size_t count)
     if (freeBytes >= kHugePageAdviceThreshold) {
         adviseHugePages(values.data() + values.size(), freeBytes);
     }
+}
+
+// Buffers that a writer is about to fill from front to back, their pages faulted in on a
+// thread of its own meanwhile. Where the kernel zeroes fresh pages slowly (a virtual
+// machine's memory that its host has not backed yet) that is most of the cost of filling
+// a large buffer, and it then runs on another core. Nothing is written: the writer may
+// fill the same pages at once. The buffers must stay where they are until this ends.
+class PagesFaultedBeside {
+public:
+    struct Room {
+        void* data = nullptr;
+        std::size_t bytes = 0;
+    };
+
+    // Starts only when the rooms are large together; their fronts are faulted in first.
+    explicit PagesFaultedBeside(std::vector<Room> rooms);
+    // Stops the thread at its next step and waits for it.
+    ~PagesFaultedBeside();
+    PagesFaultedBeside(const PagesFaultedBeside&) = delete;
+    PagesFaultedBeside& operator=(const PagesFaultedBeside&) = delete;
+
+private:
+    void faultIn(const std::vector<Room>& rooms) const noexcept;
+
+    std::atomic<bool> stopping_{false};
+    std::thread thread_;
+};
+
+// The room a vector has reserved beyond its values.
+template <typename Value>
+PagesFaultedBeside::Room unwrittenRoomOf(std::vector<Value>& values)
+{
+    return {values.data() + values.size(), (values.capacity() - values.size()) * sizeof(Value)};
 }
 
 }  // namespace vexilo::analysis
