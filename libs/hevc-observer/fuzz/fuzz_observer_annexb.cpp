@@ -1,5 +1,6 @@
 // Arbitrary bytes as an Annex-B stream through the observer's public entry points: the
-// registration, the packet feed (whole and cut in two), frames and the flush.
+// registration, the packet feed (whole and cut in two), frames and the flush, delivered on
+// the feeding thread or, when the first byte's top bit is set, on the observer's own.
 #include <vexilo/hevc_observer/observer_abi.h>
 #include <vexilo/hevc_observer/observer_feed.h>
 #include <vexilo/ffmpeg_handles/PacketIdentityCarrier.h>
@@ -59,6 +60,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     registration.opaque = &checksum;
     if (av_vexilo_set_observer(context, &registration) != 0) {
         return 0;
+    }
+    if (size != 0 && (data[0] & 0x80U) != 0) {
+        vexilo::hevc_observer::deliverOnOwnThread(context);
     }
     const std::size_t cut = size == 0 ? 0 : data[0] % (size + 1);
     feed(context, packet, data, cut, 0);

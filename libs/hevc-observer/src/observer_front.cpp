@@ -211,6 +211,22 @@ void deliver(const AVCodecContext* context, Work work)
     });
 }
 
+// Nothing may escape into the decoding loop either when fed work cannot be copied or queued
+// (no memory for it): the session fails at once, on the feeding thread, and says so.
+template <typename Feed>
+void guardFeed(const AVCodecContext* context, Feed&& feed) noexcept
+{
+    try {
+        feed();
+    } catch (...) {
+        if (const std::shared_ptr<Registration> registration = findRegistration(context)) {
+            runOnSession(*registration, [](vexilo::hevc::ObserverSession& session) {
+                failSession(session, "observer work could not be queued");
+            });
+        }
+    }
+}
+
 // What was fed before is delivered first; nothing is delivered after this returns.
 void stopRegistration(const std::shared_ptr<Registration>& registration)
 {
@@ -284,7 +300,11 @@ void deliverOnOwnThread(AVCodecContext* context)
 {
     const std::shared_ptr<Registration> registration = findRegistration(context);
     if (registration && !registration->delivery) {
-        registration->delivery = std::make_unique<DeliveryThread>();
+        try {
+            registration->delivery = std::make_unique<DeliveryThread>();
+        } catch (...) {
+            // Without a thread of its own the registration delivers on the calling thread.
+        }
     }
 }
 
@@ -298,8 +318,10 @@ void waitForDelivery(AVCodecContext* context)
 
 void feedExtradata(AVCodecContext* context)
 {
-    deliver(context, [extradata = copyOf(bytesOf(context->extradata, context->extradata_size))](
-                         hevc::ObserverSession& session) { session.feedExtradata(extradata); });
+    guardFeed(context, [&] {
+        deliver(context, [extradata = copyOf(bytesOf(context->extradata, context->extradata_size))](
+                             hevc::ObserverSession& session) { session.feedExtradata(extradata); });
+    });
 }
 
 std::int64_t feedPacket(AVCodecContext* context, const AVPacket* packet, std::int64_t fileBytePosition)
@@ -329,7 +351,10 @@ std::int64_t feedPacket(AVCodecContext* context, const AVPacket* packet, std::in
     }
     // The session numbers the packets it is fed from one, as this does.
     const std::int64_t token = ++registration->packetTokens;
-    deliver(context, [bytes = copyOf(bytes), stamp](hevc::ObserverSession& session) { session.feedPacket(bytes, stamp); });
+    guardFeed(context, [&] {
+        deliver(context,
+                [bytes = copyOf(bytes), stamp](hevc::ObserverSession& session) { session.feedPacket(bytes, stamp); });
+    });
     return token;
 }
 
@@ -338,17 +363,20 @@ void feedFrame(AVCodecContext* context, const AVFrame* frame, std::int64_t displ
     if (frame == nullptr) {
         return;
     }
-    deliver(context, [token = vexilo::ffmpeg::packetTokenOf(*frame), displayIndex, pts = frame->pts,
-                      dts = frame->pkt_dts, width = frame->width > 0 ? static_cast<std::uint32_t>(frame->width) : 0U,
-                      height = frame->height > 0 ? static_cast<std::uint32_t>(frame->height) : 0U](
-                         hevc::ObserverSession& session) {
-        session.feedFrame(token, displayIndex, pts, dts, width, height);
+    guardFeed(context, [&] {
+        deliver(context, [token = vexilo::ffmpeg::packetTokenOf(*frame), displayIndex, pts = frame->pts,
+                          dts = frame->pkt_dts,
+                          width = frame->width > 0 ? static_cast<std::uint32_t>(frame->width) : 0U,
+                          height = frame->height > 0 ? static_cast<std::uint32_t>(frame->height) : 0U](
+                             hevc::ObserverSession& session) {
+            session.feedFrame(token, displayIndex, pts, dts, width, height);
+        });
     });
 }
 
 void feedFlush(AVCodecContext* context)
 {
-    deliver(context, [](hevc::ObserverSession& session) { session.feedFlush(); });
+    guardFeed(context, [&] { deliver(context, [](hevc::ObserverSession& session) { session.feedFlush(); }); });
 }
 
 } // namespace vexilo::hevc_observer
