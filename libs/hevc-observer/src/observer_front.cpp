@@ -23,6 +23,7 @@ extern "C" {
 #include <span>
 #include <thread>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -192,12 +193,11 @@ void runOnSession(Registration& registration, Work&& work)
     }
 }
 
-// Runs `work` on the context's session now, or queues it for the registration's delivery
-// thread. Whatever `work` reads of the caller's objects must be copied into it.
+// Runs `work` on the registration's session now, or queues it for its delivery thread.
+// Whatever `work` reads of the caller's objects must be copied into it.
 template <typename Work>
-void deliver(const AVCodecContext* context, Work work)
+void deliverTo(std::shared_ptr<Registration> registration, Work work)
 {
-    std::shared_ptr<Registration> registration = findRegistration(context);
     if (!registration || registration->cleared.load()) {
         return;
     }
@@ -209,6 +209,12 @@ void deliver(const AVCodecContext* context, Work work)
     delivery.post([registration = std::move(registration), work = std::move(work)]() mutable {
         runOnSession(*registration, work);
     });
+}
+
+template <typename Work>
+void deliver(const AVCodecContext* context, Work work)
+{
+    deliverTo(findRegistration(context), std::move(work));
 }
 
 // Nothing may escape into the decoding loop either when fed work cannot be copied or queued
@@ -352,8 +358,9 @@ std::int64_t feedPacket(AVCodecContext* context, const AVPacket* packet, std::in
     // The session numbers the packets it is fed from one, as this does.
     const std::int64_t token = ++registration->packetTokens;
     guardFeed(context, [&] {
-        deliver(context,
-                [bytes = copyOf(bytes), stamp](hevc::ObserverSession& session) { session.feedPacket(bytes, stamp); });
+        deliverTo(registration, [bytes = copyOf(bytes), stamp](hevc::ObserverSession& session) {
+            session.feedPacket(bytes, stamp);
+        });
     });
     return token;
 }
