@@ -15,8 +15,14 @@ fi
 mkdir -p "$output_dir"
 config_dir=$(mktemp -d)
 log_file="$output_dir/desktop_window_screenshot.log"
-XDG_CONFIG_HOME="$config_dir" QT_QPA_PLATFORM=xcb "$desktop" >"$log_file" 2>&1 &
-desktop_pid=$!
+# The display a whole parallel test run shares now and then refuses a connection for a moment;
+# that is not the program failing to start, so such a start is tried again, a few times.
+connect_attempts=3
+start_desktop() {
+  XDG_CONFIG_HOME="$config_dir" QT_QPA_PLATFORM=xcb "$desktop" >"$log_file" 2>&1 &
+  desktop_pid=$!
+}
+start_desktop
 cleanup() {
   kill "$desktop_pid" 2>/dev/null || true
   wait "$desktop_pid" 2>/dev/null || true
@@ -28,6 +34,14 @@ window_id=""
 deadline=$((SECONDS + wait_seconds))
 while [ "$SECONDS" -lt "$deadline" ]; do
   if ! kill -0 "$desktop_pid" 2>/dev/null; then
+    wait "$desktop_pid" 2>/dev/null || true
+    if grep -q "could not connect to display" "$log_file" && [ "$connect_attempts" -gt 1 ]; then
+      connect_attempts=$((connect_attempts - 1))
+      echo "the display refused VexiloDesktop's connection; starting it again" >&2
+      sleep 1
+      start_desktop
+      continue
+    fi
     echo "VexiloDesktop exited before its window appeared; its output:" >&2
     cat "$log_file" >&2
     exit 1
