@@ -1,5 +1,7 @@
 #include "vexilo/analysis/HugePages.h"
 
+#include "WorkBeside.h"
+
 #include <cerrno>
 #include <cstdint>
 
@@ -42,9 +44,8 @@ PagesFaultedBeside::PagesFaultedBeside(std::vector<Room> rooms)
     for (const Room& room : rooms) {
         total += room.bytes;
     }
-    if (total >= kBytesWorthFaultingBeside) {
-        thread_ = std::thread([this, rooms = std::move(rooms)] { faultIn(rooms); });
-    }
+    // Without a thread the work is left deferred, and so never done: the writer faults as it goes.
+    faulting_ = startBeside(total >= kBytesWorthFaultingBeside, [this, rooms = std::move(rooms)] { faultIn(rooms); });
 #else
     (void)rooms;
 #endif
@@ -53,9 +54,6 @@ PagesFaultedBeside::PagesFaultedBeside(std::vector<Room> rooms)
 PagesFaultedBeside::~PagesFaultedBeside()
 {
     stopping_.store(true);
-    if (thread_.joinable()) {
-        thread_.join();
-    }
 }
 
 void PagesFaultedBeside::faultIn(const std::vector<Room>& rooms) const noexcept

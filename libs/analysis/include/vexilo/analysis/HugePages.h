@@ -2,7 +2,7 @@
 
 #include <atomic>
 #include <cstddef>
-#include <thread>
+#include <future>
 #include <vector>
 
 namespace vexilo::analysis {
@@ -47,9 +47,10 @@ public:
         std::size_t bytes = 0;
     };
 
-    // Starts only when the rooms are large together; their fronts are faulted in first.
+    // Starts only when the rooms are large together and a thread can be had; their fronts
+    // are faulted in first.
     explicit PagesFaultedBeside(std::vector<Room> rooms);
-    // Stops the thread at its next step and waits for it.
+    // Stops the thread at its next step; the future then waits for it.
     ~PagesFaultedBeside();
     PagesFaultedBeside(const PagesFaultedBeside&) = delete;
     PagesFaultedBeside& operator=(const PagesFaultedBeside&) = delete;
@@ -57,8 +58,9 @@ public:
 private:
     void faultIn(const std::vector<Room>& rooms) const noexcept;
 
+    // Declared before the work, so that it outlives the thread that reads it.
     std::atomic<bool> stopping_{false};
-    std::thread thread_;
+    std::future<void> faulting_;
 };
 
 // The room a vector has reserved beyond its values.
