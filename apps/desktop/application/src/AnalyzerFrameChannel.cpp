@@ -1,15 +1,16 @@
 #include "AnalyzerFrameChannel.h"
 
 #include "vexilo/application/AnalyzerFramePacketReader.h"
+#include "vexilo/threading/ThreadMailbox.h"
 
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QSemaphore>
 #include <QThread>
 
 #include <poll.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <utility>
@@ -37,10 +38,41 @@ struct FrameChannelShared {
     bool readerStalled = false;  // the reader stopped at the limit until the owner takes items
 };
 
+// Raised once by one thread and awaited by another, under a standard mutex: Qt's own semaphores
+// and blocking queued calls wait on futexes inside uninstrumented Qt, so ThreadSanitizer would
+// see nothing ordering what was written before the raise and read after the wait.
+class OneTimeSignal {
+public:
+    // Notifies under the lock: the waiter may destroy this signal as soon as it sees the flag.
+    void raise()
+    {
+        const std::lock_guard lock(mutex_);
+        raised_ = true;
+        raisedChanged_.notify_all();
+    }
+
+    [[nodiscard]] bool waitFor(std::chrono::milliseconds limit)
+    {
+        std::unique_lock lock(mutex_);
+        return raisedChanged_.wait_for(lock, limit, [this] { return raised_; });
+    }
+
+    void wait()
+    {
+        std::unique_lock lock(mutex_);
+        raisedChanged_.wait(lock, [this] { return raised_; });
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable raisedChanged_;
+    bool raised_ = false;
+};
+
 // One request of the owner to read what the socket holds; the owner may stop waiting before the
 // reader is done with it.
 struct FrameReadRequest {
-    QSemaphore done;
+    OneTimeSignal done;
     std::atomic<bool> moreWaiting = false;
     std::atomic<bool> abandoned = false;
 };
@@ -69,8 +101,6 @@ public:
     FrameChannelReader(const FrameChannelReader&) = delete;
     FrameChannelReader& operator=(const FrameChannelReader&) = delete;
 
-    QObject& context() { return context_; }
-
     QString listen(const QString& name) { return server_.listen(name) ? QString() : server_.errorString(); }
 
     // Reads every byte the socket holds now and tells whether it stopped at the limit with bytes
@@ -89,7 +119,7 @@ public:
             stalled = readAvailable();
         }
         request->moreWaiting = stalled || (socket_ != nullptr && socket_->bytesAvailable() > 0);
-        request->done.release();
+        request->done.raise();
     }
 
     void resume()
@@ -243,7 +273,8 @@ private:
 }  // namespace
 
 // Owns the reader for the span of its event loop, so that the reader's objects are made and
-// destroyed on the thread that uses them.
+// destroyed on the thread that uses them. Work for the reader crosses through a mailbox of the
+// reader's thread.
 class FrameChannelThread final : public QThread {
 public:
     FrameChannelThread(FrameChannelShared& shared, std::function<void()> announce)
@@ -252,39 +283,64 @@ public:
         setObjectName(QString::fromLatin1(kFrameChannelThreadName));
     }
 
+    // Waits for the end of run() on a signal of our own before QThread's wait, whose lock lies
+    // inside Qt: so everything the thread did is seen to come before what this destroys.
     ~FrameChannelThread() override
     {
         quit();
+        if (started_) {
+            runEnded_.wait();
+        }
         wait();
     }
 
     FrameChannelThread(const FrameChannelThread&) = delete;
     FrameChannelThread& operator=(const FrameChannelThread&) = delete;
 
-    FrameChannelReader& startReader()
+    // Starts the reader listening on `name`: the server's error text, or empty when listening.
+    QString startReader(const QString& name)
     {
+        name_ = name;
         start();
-        readerMade_.acquire();
-        return *reader_;
+        started_ = true;
+        readerMade_.wait();
+        return listenError_;
     }
 
-    // Valid from startReader() until destruction.
-    [[nodiscard]] FrameChannelReader& reader() const { return *reader_; }
+    // From startReader() until destruction; `work` runs on the reader's thread.
+    void post(std::function<void(FrameChannelReader&)> work)
+    {
+        mailbox_->post([reader = reader_, work = std::move(work)] { work(*reader); });
+    }
 
 protected:
     void run() override
     {
-        FrameChannelReader reader(shared_, announce_);
-        reader_ = &reader;
-        readerMade_.release();
-        exec();
+        readAndServe();
+        runEnded_.raise();
     }
 
 private:
+    void readAndServe()
+    {
+        FrameChannelReader reader(shared_, announce_);
+        threading::ThreadMailbox mailbox;
+        listenError_ = reader.listen(name_);
+        reader_ = &reader;
+        mailbox_ = &mailbox;
+        readerMade_.raise();
+        exec();
+    }
+
     FrameChannelShared& shared_;
     std::function<void()> announce_;
-    QSemaphore readerMade_;
+    QString name_;
+    QString listenError_;
+    bool started_ = false;
+    OneTimeSignal readerMade_;
+    OneTimeSignal runEnded_;
     FrameChannelReader* reader_ = nullptr;
+    threading::ThreadMailbox* mailbox_ = nullptr;
 };
 
 AnalyzerFrameChannel::AnalyzerFrameChannel(std::function<void()> itemsWaiting, std::uint64_t maxUndeliveredBytes)
@@ -301,12 +357,7 @@ QString AnalyzerFrameChannel::open(const QString& name)
 {
     stop();
     thread_ = std::make_unique<FrameChannelThread>(*shared_, [this] { announce(); });
-    FrameChannelReader& reader = thread_->startReader();
-    QString error;
-    QMetaObject::invokeMethod(
-        &reader.context(), [&reader, &name, &error] { error = reader.listen(name); },
-        Qt::BlockingQueuedConnection);
-    return error;
+    return thread_->startReader(name);
 }
 
 void AnalyzerFrameChannel::stop()
@@ -344,9 +395,8 @@ AnalyzerFrameChannel::ReadOutcome AnalyzerFrameChannel::readNow(std::chrono::mil
         return ReadOutcome::Done;
     }
     auto request = std::make_shared<FrameReadRequest>();
-    FrameChannelReader& reader = thread_->reader();
-    QMetaObject::invokeMethod(&reader.context(), [&reader, request] { reader.readNow(request); }, Qt::QueuedConnection);
-    if (!request->done.tryAcquire(1, static_cast<int>(wait.count()))) {
+    thread_->post([request](FrameChannelReader& reader) { reader.readNow(request); });
+    if (!request->done.waitFor(wait)) {
         request->abandoned = true;
         return ReadOutcome::TimedOut;
     }
@@ -381,7 +431,7 @@ std::uint64_t AnalyzerFrameChannel::undeliveredBytes() const
 // Runs on the reader thread.
 void AnalyzerFrameChannel::announce()
 {
-    QMetaObject::invokeMethod(&ownerContext_, [this] { itemsWaiting_(); }, Qt::QueuedConnection);
+    ownerMailbox_.post([this] { itemsWaiting_(); });
 }
 
 void AnalyzerFrameChannel::resumeReaderIfStalled(bool stalled)
@@ -389,8 +439,7 @@ void AnalyzerFrameChannel::resumeReaderIfStalled(bool stalled)
     if (!stalled || !thread_) {
         return;
     }
-    FrameChannelReader& reader = thread_->reader();
-    QMetaObject::invokeMethod(&reader.context(), [&reader] { reader.resume(); }, Qt::QueuedConnection);
+    thread_->post([](FrameChannelReader& reader) { reader.resume(); });
 }
 
 }  // namespace vexilo::application

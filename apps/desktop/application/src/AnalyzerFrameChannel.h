@@ -1,8 +1,8 @@
 #pragma once
 
 #include "vexilo/protocol/FramePacket.h"
+#include "vexilo/threading/ThreadMailbox.h"
 
-#include <QObject>
 #include <QString>
 
 #include <chrono>
@@ -76,7 +76,7 @@ private:
 
     std::function<void()> itemsWaiting_;
     std::unique_ptr<FrameChannelShared> shared_;
-    QObject ownerContext_;  // receives the reader's announcements on the owner's thread
+    threading::ThreadMailbox ownerMailbox_;  // carries the reader's announcements to the owner's thread
     std::unique_ptr<FrameChannelThread> thread_;
 };
 
