@@ -13,7 +13,7 @@ using validation_test::lumaRect;
 namespace ids = validation_test::ids;
 using Kind = ValidationIssueKind;
 
-constexpr const char* kEnumMessage = "enum value is outside the stable v1 numeric range";
+using validation_test::kEnumMessage;
 constexpr const char* kBoundsMessage = "block bounds require non-negative luma-sample coordinates and non-zero size";
 constexpr const char* kCtuOutsideMessage = "CTU bounds must be contained by the coded SPS picture";
 

@@ -14,7 +14,7 @@ using validation_test::numbered;
 namespace ids = validation_test::ids;
 using Kind = ValidationIssueKind;
 
-constexpr const char* kEnumMessage = "enum value is outside the stable v1 numeric range";
+using validation_test::kEnumMessage;
 
 ParameterSetInfo& vpsOf(StreamAnalysis& d) { return d.parameterSets[0]; }
 ParameterSetInfo& spsOf(StreamAnalysis& d) { return d.parameterSets[1]; }

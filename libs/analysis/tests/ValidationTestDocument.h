@@ -14,6 +14,9 @@
 
 namespace vexilo::analysis::validation_test {
 
+// What the validator says of an enum value outside its numeric range.
+inline constexpr const char* kEnumMessage = "enum value is outside the stable v1 numeric range";
+
 using test_parts::lumaRect;
 using test_parts::numbered;
 

@@ -9,6 +9,7 @@
 #include "cache/CacheFileSystem.h"
 #include "cache/CacheOutput.h"
 #include "cache/CachePictureRead.h"
+#include "cache/PicturesEncodedAhead.h"
 #include "cache/SharedCacheTexts.h"
 
 #include <algorithm>
@@ -264,6 +265,9 @@ private:
         const PictureDocumentSplit split(analysis_, options_.documentValidated
                                                         ? PictureDocumentSplit::Identities::validated
                                                         : PictureDocumentSplit::Identities::unchecked);
+        PicturesEncodedAhead encodedAhead(
+            split, [this](StreamAnalysis& document) { return encodeOnTheCommonRoad(document); },
+            pictureEncodersBesideTheWriter(split.size()));
         // One document at a time, refilled in place: a long stream's picture documents never
         // sit in memory together, and their collections are not reallocated per picture.
         StreamAnalysis document;
@@ -282,16 +286,15 @@ private:
             }
             const ManifestPictureEntry& entry = manifest.pictures[index];
             std::filesystem::path path = directory_ / entry.path;
-            split.fill(index, document);
-            // Only a picture the new run left without blocks takes the earlier run's; reading every
-            // earlier picture file only to drop it would make a reanalysis pay for the old cache.
-            const std::optional<StreamAnalysis> cached =
-                hasBlockStructure(document) ? std::nullopt : previous.picture(entry.stableId);
-            auto payload = encodePictureDocument(document, index, cached, path);
-            if (auto* error = std::get_if<CacheError>(&payload)) {
-                return failAfterPending(std::move(*error));
+            std::optional<std::vector<std::uint8_t>> payload = encodedAhead.take(index);
+            if (!payload) {
+                auto encoded = encodeTheCarefulWay(split, index, previous, entry, document, path);
+                if (auto* error = std::get_if<CacheError>(&encoded)) {
+                    return failAfterPending(std::move(*error));
+                }
+                payload = std::move(std::get<std::vector<std::uint8_t>>(encoded));
             }
-            pending.add(std::move(path), std::move(std::get<std::vector<std::uint8_t>>(payload)));
+            pending.add(std::move(path), std::move(*payload));
             if (pending.full()) {
                 if (auto error = pending.stageInto(pictureFiles, options_, budget_)) {
                     return error;
@@ -302,6 +305,36 @@ private:
             return error;
         }
         return pictureFiles.commit(directory_);
+    }
+
+    // A picture with blocks of its own that fits as it is: all an encoder beside the writer
+    // takes on. Whatever else happens to a picture is left to encodeTheCarefulWay.
+    std::optional<std::vector<std::uint8_t>> encodeOnTheCommonRoad(StreamAnalysis& document) const
+    {
+        if (!hasBlockStructure(document)) {
+            return std::nullopt;
+        }
+        const SplitFromValidated splitFromValidated =
+            options_.documentValidated ? SplitFromValidated::Yes : SplitFromValidated::No;
+        PicturePayload payload = serializeWithin(document, pictureLimitBytes_, {}, splitFromValidated);
+        if (auto* bytes = std::get_if<std::vector<std::uint8_t>>(&payload)) {
+            return std::move(*bytes);
+        }
+        return std::nullopt;
+    }
+
+    CacheResult<std::vector<std::uint8_t>> encodeTheCarefulWay(const PictureDocumentSplit& split,
+                                                               std::size_t index, const PreviousCache& previous,
+                                                               const ManifestPictureEntry& entry,
+                                                               StreamAnalysis& document,
+                                                               const std::filesystem::path& path)
+    {
+        split.fill(index, document);
+        // Only a picture the new run left without blocks takes the earlier run's; reading every
+        // earlier picture file only to drop it would make a reanalysis pay for the old cache.
+        const std::optional<StreamAnalysis> cached =
+            hasBlockStructure(document) ? std::nullopt : previous.picture(entry.stableId);
+        return encodePictureDocument(document, index, cached, path);
     }
 
     // A picture that does not fit with its blocks is written without them.
