@@ -187,6 +187,11 @@ writeAndCommitTemporary(cachefs::OutputFile& file, const std::filesystem::path& 
     if (mode == CommitMode::durable && !file.flush()) {
         return errorAt(CacheErrorKind::io_error, temporary, kFlushFailed);
     }
+    if (mode == CommitMode::staged) {
+        // The disk writes the staged files while the rest are made, instead of all of
+        // them at the commit's sync.
+        file.startWriteback();
+    }
     file.close();
     if (isCancellationRequested(options)) {
         return errorAt(CacheErrorKind::cancelled, target, kCancelledBeforeCommit);

@@ -164,6 +164,15 @@ bool OutputFile::flush() noexcept
     return !failed_;
 }
 
+void OutputFile::startWriteback() noexcept
+{
+#if defined(SYNC_FILE_RANGE_WRITE)
+    if (!failed_) {
+        static_cast<void>(::sync_file_range(descriptor_, 0, 0, SYNC_FILE_RANGE_WRITE));
+    }
+#endif
+}
+
 void OutputFile::close() noexcept
 {
     closeQuietly(std::exchange(descriptor_, -1));

@@ -38,6 +38,9 @@ public:
     bool write(std::span<const std::uint8_t> first, std::span<const std::uint8_t> second) noexcept;
     // Pushes the content to the disk (fsync).
     [[nodiscard]] bool flush() noexcept;
+    // Asks the kernel to start writing the content out now, without waiting for it; a later
+    // sync of the file system then finds it mostly written. Only a hint: nothing fails here.
+    void startWriteback() noexcept;
     void close() noexcept;
     [[nodiscard]] bool failed() const noexcept { return failed_; }
 
