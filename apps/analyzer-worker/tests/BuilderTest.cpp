@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <memory>
 #include <vector>
 
 namespace vexilo::analyzer {
@@ -133,6 +134,19 @@ public:
     // One picture of one slice and one 64x64 CTU with a CU, a PU and two TUs.
     StreamScript& picture(std::uint64_t p, std::int32_t refIdxL0 = -1)
     {
+        const std::uint64_t slice = pictureSlice(p);
+        add(testing::cuEvent(slice, p, 0, 1, 0, 0, 0, 64));
+        add(testing::puEvent(slice, p, 0, 1, 0, 0, 0, 64, refIdxL0));
+        add(testing::tuEvent(slice, p, 0, 1, 1, 0, 0, 0, 64));
+        add(testing::tuEvent(slice, p, 0, 1, 2, 1, 0, 0, 32));
+        add(testing::ctuEvent(slice, p, 0, 0, 0, 64, 64));
+        return pictureOutput(p);
+    }
+
+    // The NAL unit, slice and slice entries of picture `p`, whose blocks the caller adds
+    // before pictureOutput(p). Returns the slice's identity.
+    std::uint64_t pictureSlice(std::uint64_t p)
+    {
         const std::uint64_t nal = 200 + p;
         const std::uint64_t slice = 300 + p;
         add(testing::nalUnitEvent(nal, static_cast<std::int64_t>(1000 * p), 1));
@@ -144,24 +158,32 @@ public:
         }
         add(testing::sliceChildEvent(VEXILO_OBSERVER_EVENT_DPB_SNAPSHOT_ENTRY, slice, p, 0));
         add(testing::sliceChildEvent(VEXILO_OBSERVER_EVENT_REFERENCE_STATE_MARKER, slice, p, 1));
-        add(testing::cuEvent(slice, p, 0, 1, 0, 0, 0, 64));
-        add(testing::puEvent(slice, p, 0, 1, 0, 0, 0, 64, refIdxL0));
-        add(testing::tuEvent(slice, p, 0, 1, 1, 0, 0, 0, 64));
-        add(testing::tuEvent(slice, p, 0, 1, 2, 1, 0, 0, 32));
-        add(testing::ctuEvent(slice, p, 0, 0, 0, 64, 64));
+        return slice;
+    }
+
+    StreamScript& pictureOutput(std::uint64_t p)
+    {
         add(testing::pictureOutputEvent(p, static_cast<std::int64_t>(p) - 1, static_cast<std::int64_t>(p) - 1));
         return *this;
     }
 
     [[nodiscard]] StreamAnalysisBuildResult build(const DecoderContextInfo& context = defaultContext(),
-                                                  std::uint64_t capacity = 4096) const
+                                                  std::uint64_t capacity = 4096,
+                                                  ObserverCollectorLimits limits = kLimits) const
     {
-        ObserverEventCollector collector(capacity, 0, kLimits);
+        const std::unique_ptr<ObserverEventCollector> collector = collect(capacity, limits);
+        return buildStreamAnalysis(kInputPath, kFingerprint, context, *collector);
+    }
+
+    [[nodiscard]] std::unique_ptr<ObserverEventCollector> collect(std::uint64_t capacity = 4096,
+                                                                  ObserverCollectorLimits limits = kLimits) const
+    {
+        auto collector = std::make_unique<ObserverEventCollector>(capacity, 0, limits);
         for (const EventBytes& event : events_) {
-            EXPECT_EQ(collector.onEvent(event.header()), 0);
+            EXPECT_EQ(collector->onEvent(event.header()), 0);
         }
-        collector.finalize();
-        return buildStreamAnalysis(kInputPath, kFingerprint, context, collector);
+        collector->finalize();
+        return collector;
     }
 
     static DecoderContextInfo defaultContext()
@@ -523,6 +545,56 @@ TEST(StreamAnalysisBuilder, MotionVectorsGoWithTheirPusOnly)
     repeatedOnly.add(testing::puEvent(301, 1, 0, 1, 0, 0, 0, 64, -1)).add(testing::ctuEvent(301, 1, 0, 0, 0, 64, 64));
     const StreamAnalysisBuildResult repeated = repeatedOnly.build();
     expectOneVectorOnTheOnePu(documentOf(repeated));
+}
+
+// The document's room for motion vectors is what the collector counted. Between two inter PUs
+// lie more intra PUs than a search looks ahead: the second vector still finds its PU.
+TEST(StreamAnalysisBuilder, MotionVectorsFarFromTheLastKeepTheirPusAndAreCountedAhead)
+{
+    constexpr std::uint32_t kCuSize = 8;
+    constexpr std::uint64_t kCusPerSide = 64 / kCuSize;
+    constexpr std::uint64_t kFirstCu = 10;
+    StreamScript script;
+    script.parameterSets();
+    const std::uint64_t slice = script.pictureSlice(1);
+    for (std::uint64_t k = 0; k < kCusPerSide * kCusPerSide; ++k) {
+        const auto x = static_cast<std::uint32_t>((k % kCusPerSide) * kCuSize);
+        const auto y = static_cast<std::uint32_t>((k / kCusPerSide) * kCuSize);
+        const bool inter = k == 0 || k + 1 == kCusPerSide * kCusPerSide;
+        script.add(testing::cuEvent(slice, 1, 0, kFirstCu + k, 0, x, y, kCuSize));
+        for (std::uint32_t part = 0; part < (inter ? 1u : 2u); ++part) {
+            EventBytes pu = testing::puEvent(slice, 1, 0, kFirstCu + k, part, x, y, kCuSize, -1);
+            if (!inter) {
+                pu.put<std::uint64_t>(96, (1u << 2) | (1u << 3) | (1u << 8) | (1u << 9) | (1u << 11) | (1u << 17));
+            }
+            script.add(std::move(pu));
+        }
+    }
+    script.add(testing::ctuEvent(slice, 1, 0, 0, 0, 64, 64)).pictureOutput(1);
+
+    // Room for the CTU's 64 CUs and their PUs.
+    constexpr ObserverCollectorLimits kLimitsOfADenseCtu{4, 1024};
+    EXPECT_EQ(script.collect(4096, kLimitsOfADenseCtu)->motionVectorCount(), 2u);
+    const StreamAnalysisBuildResult result = script.build(StreamScript::defaultContext(), 4096, kLimitsOfADenseCtu);
+    const analysis::StreamAnalysis& document = documentOf(result);
+    expectValid(document);
+    EXPECT_EQ(document.pus.size(), 126u);
+    EXPECT_FALSE(hasIssue(document, "analyzer.block_geometry"));
+    ASSERT_EQ(document.motionVectors.size(), 2u);
+    EXPECT_EQ(document.motionVectors.front().parentPuId, document.pus.front().id);
+    EXPECT_EQ(document.motionVectors.back().parentPuId, document.pus.back().id);
+}
+
+// A picture that loses its blocks takes its motion vectors out of the count.
+TEST(StreamAnalysisBuilder, APictureWithoutItsBlocksLeavesNoMotionVectorsToCount)
+{
+    StreamScript script;
+    script.parameterSets().picture(1).picture(2);
+    EXPECT_EQ(script.collect()->motionVectorCount(), 2u);
+    constexpr std::uint64_t kBlocksOfOnePicture = 5;
+    EXPECT_EQ(script.collect(kBlocksOfOnePicture)->motionVectorCount(), 1u);
+    const StreamAnalysisBuildResult result = script.build(StreamScript::defaultContext(), kBlocksOfOnePicture);
+    EXPECT_EQ(documentOf(result).motionVectors.size(), 1u);
 }
 
 // A CTU split down to 16x16 CUs puts a parent CU far before its last children, so parents

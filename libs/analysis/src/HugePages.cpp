@@ -31,23 +31,32 @@ namespace {
 
 // Below this the faults are too few to be worth a thread.
 constexpr std::size_t kBytesWorthFaultingBeside = std::size_t{64} << 20;
+// Threads that fault beside one writer, at most, and never more than the cores beside its own.
+constexpr std::size_t kMaxFaultingThreads = 3;
 // Each step faults in this share of every room, so that the writer, which fills the rooms
 // side by side, finds each of them ready about as far.
 constexpr std::size_t kSteps = 64;
 
 }  // namespace
 
-PagesFaultedBeside::PagesFaultedBeside(std::vector<Room> rooms)
+PagesFaultedBeside::PagesFaultedBeside(std::vector<Room> rooms) : rooms_(std::move(rooms))
 {
 #if defined(MADV_POPULATE_WRITE)
     std::size_t total = 0;
-    for (const Room& room : rooms) {
+    for (const Room& room : rooms_) {
         total += room.bytes;
     }
-    // Without a thread the work is left deferred, and so never done: the writer faults as it goes.
-    faulting_ = startBeside(total >= kBytesWorthFaultingBeside, [this, rooms = std::move(rooms)] { faultIn(rooms); });
-#else
-    (void)rooms;
+    if (total < kBytesWorthFaultingBeside) {
+        return;
+    }
+    // On a single core one thread still takes the faults off the writer's path through the
+    // buffers; it costs the same time either way.
+    const std::size_t threads = std::clamp<std::size_t>(usableCores() - 1, 1, kMaxFaultingThreads);
+    faulting_.reserve(threads);
+    for (std::size_t firstStep = 0; firstStep < threads; ++firstStep) {
+        // Without a thread the work is left deferred, and so never done: the writer faults as it goes.
+        faulting_.push_back(startBeside(true, [this, firstStep, threads] { faultIn(firstStep, threads); }));
+    }
 #endif
 }
 
@@ -56,12 +65,12 @@ PagesFaultedBeside::~PagesFaultedBeside()
     stopping_.store(true);
 }
 
-void PagesFaultedBeside::faultIn(const std::vector<Room>& rooms) const noexcept
+void PagesFaultedBeside::faultIn(std::size_t firstStep, std::size_t stride) const noexcept
 {
 #if defined(MADV_POPULATE_WRITE)
     const auto pageBytes = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
-    for (std::size_t step = 0; step < kSteps; ++step) {
-        for (const Room& room : rooms) {
+    for (std::size_t step = firstStep; step < kSteps; step += stride) {
+        for (const Room& room : rooms_) {
             if (stopping_.load(std::memory_order_relaxed)) {
                 return;
             }
@@ -77,7 +86,8 @@ void PagesFaultedBeside::faultIn(const std::vector<Room>& rooms) const noexcept
         }
     }
 #else
-    (void)rooms;
+    (void)firstStep;
+    (void)stride;
 #endif
 }
 

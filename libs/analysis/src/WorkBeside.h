@@ -1,5 +1,9 @@
 #pragma once
 
+#include <sched.h>
+
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <future>
 #include <system_error>
@@ -11,6 +15,17 @@ namespace vexilo::analysis {
 // A dense picture's blocks are most of what reading its document costs: a block collection of
 // this many records is verified, decoded and validated on a thread of its own beside the rest.
 inline constexpr std::uint64_t kBlocksWorthAThread = 65'536;
+
+// The cores this process may run on, at least one.
+inline std::size_t usableCores() noexcept
+{
+    cpu_set_t cores;
+    CPU_ZERO(&cores);
+    if (sched_getaffinity(0, sizeof cores, &cores) != 0) {
+        return 1;
+    }
+    return static_cast<std::size_t>(std::max(CPU_COUNT(&cores), 1));
+}
 
 // Starts `work` on a thread of its own when it is worth one; otherwise, or when no thread can be
 // had, it runs in the thread that asks for its result. The future joins the thread when it goes,

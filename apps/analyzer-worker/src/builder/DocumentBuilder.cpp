@@ -159,10 +159,11 @@ StreamAnalysisBuildResult DocumentBuilder::build()
 bool DocumentBuilder::handleEveryEvent()
 {
     // The block collections are reserved at their final sizes and filled side by side; their
-    // pages are made meanwhile. Motion vectors are left out: their room is an upper bound.
+    // pages are made meanwhile.
     const analysis::PagesFaultedBeside blockPages(
         {analysis::unwrittenRoomOf(document_.ctus), analysis::unwrittenRoomOf(document_.cus),
-         analysis::unwrittenRoomOf(document_.pus), analysis::unwrittenRoomOf(document_.tus)});
+         analysis::unwrittenRoomOf(document_.pus), analysis::unwrittenRoomOf(document_.tus),
+         analysis::unwrittenRoomOf(document_.motionVectors)});
     const std::uint64_t eventCount = collector_.eventCount();
     ObserverEventRecord record;
     for (std::uint64_t index = 0; index < eventCount; ++index) {
@@ -206,7 +207,7 @@ void DocumentBuilder::reserveForEvents(const std::array<std::size_t, kReservedKi
     analysis::reserveOnHugePages(document_.ctus, kindCounts[VEXILO_OBSERVER_EVENT_CTU]);
     analysis::reserveOnHugePages(document_.cus, kindCounts[VEXILO_OBSERVER_EVENT_CU]);
     analysis::reserveOnHugePages(document_.pus, kindCounts[VEXILO_OBSERVER_EVENT_PU]);
-    analysis::reserveOnHugePages(document_.motionVectors, 2 * kindCounts[VEXILO_OBSERVER_EVENT_PU]);
+    analysis::reserveOnHugePages(document_.motionVectors, collector_.motionVectorCount());
     analysis::reserveOnHugePages(document_.tus, kindCounts[VEXILO_OBSERVER_EVENT_TU]);
     // Grown by doubling instead, a long stream's reference collections would be copied
     // again and again, hundreds of megabytes in all.

@@ -135,6 +135,12 @@ std::optional<BlockRect> spsPicture(const analysis::StreamAnalysis& document)
     return chosen;
 }
 
+// How far a search for the next parent looks ahead of the last one found: for a CU or TU, the
+// internal quadtree nodes between two leaves of a CTU, and a little more; for a motion vector,
+// the PUs of intra CUs between two inter PUs.
+constexpr std::size_t kInternalNodesScanLength = 8;
+constexpr std::size_t kMotionVectorParentScanLength = 64;
+
 // Finds the blocks of one collection by identity once repeated identities are gone.
 // Children are stored in their parents' order, so a short scan on from the last block
 // found nearly always meets the next one; an index by identity is made only when a scan
@@ -144,7 +150,10 @@ template <typename Block>
 class BlockFinder {
 public:
     BlockFinder() = default;
-    explicit BlockFinder(const std::vector<Block>& blocks) : blocks_(&blocks) {}
+    explicit BlockFinder(const std::vector<Block>& blocks, std::size_t scanLength = kInternalNodesScanLength)
+        : blocks_(&blocks), scanLength_(scanLength)
+    {
+    }
 
     [[nodiscard]] const Block* find(const StableId& id) const
     {
@@ -152,7 +161,7 @@ public:
             return nullptr;
         }
         const std::vector<Block>& blocks = *blocks_;
-        const std::size_t scanEnd = std::min(blocks.size(), cursor_ + kScanLength);
+        const std::size_t scanEnd = std::min(blocks.size(), cursor_ + scanLength_);
         for (std::size_t i = cursor_; i < scanEnd; ++i) {
             if (blocks[i].id == id) {
                 cursor_ = i;
@@ -180,10 +189,8 @@ public:
     }
 
 private:
-    // Internal quadtree nodes between two leaves of a CTU, and a little more.
-    static constexpr std::size_t kScanLength = 8;
-
     const std::vector<Block>* blocks_ = nullptr;
+    std::size_t scanLength_ = kInternalNodesScanLength;
     mutable std::size_t cursor_ = 0;
     mutable std::optional<StableIdTable<std::size_t>> index_;
 };
@@ -291,8 +298,11 @@ bool dropBlocksOutsideTheirParents(analysis::StreamAnalysis& document, KeptParen
     removed |= keepInOrder(document.pus, [&](const analysis::PuInfo& pu) {
         return insideParent(kept.cus, pu.parentCuId, pu.bounds);
     });
+    // The TUs start again from the first CU: searched on from where the PUs ended, the first
+    // of them would miss and make an index of every CU.
+    const BlockFinder<analysis::CuInfo> parentsOfTus(document.cus);
     removed |= keepInOrder(document.tus, [&](const analysis::TuInfo& tu) {
-        return insideParent(kept.cus, tu.parentCuId, tu.bounds);
+        return insideParent(parentsOfTus, tu.parentCuId, tu.bounds);
     });
     unlinkUnsoundSameKindParents(document.tus, &analysis::TuInfo::parentTuId, &analysis::TuInfo::parentCuId);
     return removed;
@@ -305,15 +315,16 @@ bool dropDanglingMotionLinks(analysis::StreamAnalysis& document)
     for (const analysis::ReferencePictureEntry& entry : document.referencePictures) {
         referenceEntries.insert(entry.id, {});
     }
-    StableIdSet keptPus;
-    keptPus.reserve(document.pus.size());
     for (analysis::PuInfo& pu : document.pus) {
         dropDanglingLink(pu.referencePictureL0Id, referenceEntries);
         dropDanglingLink(pu.referencePictureL1Id, referenceEntries);
-        keptPus.insert(pu.id, {});
     }
-    const bool removed = keepInOrder(
-        document.motionVectors, [&](const analysis::MotionVectorInfo& mv) { return keptPus.contains(mv.parentPuId); });
+    // Motion vectors are made right after their PU, so they are found in the PUs' order; only
+    // a run of PUs without motion vectors longer than the scan makes an index of the PUs.
+    const BlockFinder<analysis::PuInfo> keptPus(document.pus, kMotionVectorParentScanLength);
+    const bool removed = keepInOrder(document.motionVectors, [&](const analysis::MotionVectorInfo& mv) {
+        return keptPus.find(mv.parentPuId) != nullptr;
+    });
     for (analysis::MotionVectorInfo& mv : document.motionVectors) {
         dropDanglingLink(mv.referencePictureId, referenceEntries);
     }

@@ -72,6 +72,12 @@ std::uint32_t blockKindSlot(std::uint32_t kind) noexcept
     return kind - VEXILO_OBSERVER_EVENT_CTU;
 }
 
+std::uint64_t motionVectorsOf(const VexiloObserverPuEvent& pu) noexcept
+{
+    return std::uint64_t{(pu.presentMaskB & VEXILO_OBSERVER_PU_B_MV_L0) != 0} +
+           std::uint64_t{(pu.presentMaskB & VEXILO_OBSERVER_PU_B_MV_L1) != 0};
+}
+
 }  // namespace
 
 struct ObserverEventCollector::ThreadSlot {
@@ -85,6 +91,7 @@ struct ObserverEventCollector::ThreadSlot {
     // The blocks of the open batch, encoded, and how many of each block kind it holds.
     CompactEventStore::Batch staged;
     std::array<std::uint64_t, 4> stagedKinds{};
+    std::uint64_t stagedMotionVectors = 0;
     // Where this thread's blocks went last, checked against the picture's identity.
     std::size_t lastPicture = 0;
     // Made on the thread's first block: most threads of a run bring none.
@@ -107,6 +114,8 @@ struct ObserverEventCollector::PictureBlocks {
     // CTUs, CUs, PUs and TUs the picture brought, kept or not, and those it keeps.
     std::array<std::uint64_t, 4> received{};
     std::array<std::uint64_t, 4> kept{};
+    // The motion vectors of the kept PUs, one per list a PU predicts from.
+    std::uint64_t keptMotionVectors = 0;
     std::uint64_t droppedEvents = 0;
     // What the kept blocks count against the budget: their storage and their document.
     std::uint64_t chargedBytes = 0;
@@ -447,6 +456,9 @@ void ObserverEventCollector::stage(ThreadSlot& slot, const ObserverEventRecord& 
     }
     CompactEventStore::encode(record, *slot.appendCache, record.pictureIdentity, slot.staged);
     ++slot.stagedKinds[blockKindSlot(record.kind)];
+    if (record.kind == VEXILO_OBSERVER_EVENT_PU) {
+        slot.stagedMotionVectors += motionVectorsOf(record.payload.pu);
+    }
 }
 
 void ObserverEventCollector::keepBatch(ThreadSlot& slot)
@@ -465,6 +477,7 @@ void ObserverEventCollector::keepBatch(ThreadSlot& slot)
     for (std::size_t kind = 0; kind < slot.stagedKinds.size(); ++kind) {
         blocks.kept[kind] += slot.stagedKinds[kind];
     }
+    blocks.keptMotionVectors += slot.stagedMotionVectors;
     countReceived(slot, blocks);
     const std::uint64_t events = slot.staged.size();
     const std::uint64_t bytesBefore = blocks.events.bytesUsed();
@@ -487,6 +500,7 @@ void ObserverEventCollector::countReceived(ThreadSlot& slot, PictureBlocks& bloc
         blocks.received[kind] += slot.stagedKinds[kind];
     }
     slot.stagedKinds = {};
+    slot.stagedMotionVectors = 0;
 }
 
 void ObserverEventCollector::dropStagedBlocks(ThreadSlot& slot, PictureBlocks& blocks, CloseBudget closeBudget)
@@ -539,6 +553,7 @@ void ObserverEventCollector::dropPictureBlocks(PictureBlocks& blocks, std::uint6
     keptBlockBytes_ -= blocks.chargedBytes;
     blocks.chargedBytes = 0;
     blocks.kept = {};
+    blocks.keptMotionVectors = 0;
     blocks.events.clear();
     blocks.lost = true;
     if (closeBudget == CloseBudget::Yes) {
@@ -625,10 +640,12 @@ void ObserverEventCollector::noteSortedStreamEvents()
         }
     }
     keptBlocksByKind_ = {};
+    keptMotionVectors_ = 0;
     for (const PictureBlocks& blocks : pictures_) {
         for (std::size_t kind = 0; kind < blocks.kept.size(); ++kind) {
             keptBlocksByKind_[kind] += blocks.kept[kind];
         }
+        keptMotionVectors_ += blocks.keptMotionVectors;
     }
 }
 

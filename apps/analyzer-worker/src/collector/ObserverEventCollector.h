@@ -123,6 +123,8 @@ public:
     {
         return keptBlocksByKind_;
     }
+    // Once finalised: the motion vectors the kept PUs carry, at most one per list each.
+    [[nodiscard]] std::uint64_t motionVectorCount() const noexcept { return keptMotionVectors_; }
 
     [[nodiscard]] std::uint64_t droppedCount() const noexcept { return droppedCount_.load(); }
     [[nodiscard]] bool failed() const noexcept { return failed_.load(); }
@@ -204,6 +206,7 @@ private:
     std::vector<std::uint64_t> sortedOrder_;
     std::vector<std::uint64_t> streamEventPositions_;
     std::array<std::uint64_t, 4> keptBlocksByKind_{};
+    std::uint64_t keptMotionVectors_ = 0;
     // Pictures by the position of their last block in the sorted order, made on the first
     // release, and how many of them are released.
     struct BlockRelease {

@@ -1,6 +1,6 @@
 #include "cache/PicturesEncodedAhead.h"
 
-#include <sched.h>
+#include "WorkBeside.h"
 
 #include <algorithm>
 #include <system_error>
@@ -12,16 +12,6 @@ namespace {
 // Pictures each encoder may be ahead of the writer: enough that none waits for the writer
 // while it writes a file, few enough that the payloads waiting stay a handful.
 constexpr std::size_t kPicturesAheadPerEncoder = 2;
-
-std::size_t usableCores()
-{
-    cpu_set_t cores;
-    CPU_ZERO(&cores);
-    if (sched_getaffinity(0, sizeof cores, &cores) != 0) {
-        return 1;
-    }
-    return static_cast<std::size_t>(std::max(CPU_COUNT(&cores), 1));
-}
 
 }  // namespace
 

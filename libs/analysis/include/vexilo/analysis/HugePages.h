@@ -47,20 +47,23 @@ public:
         std::size_t bytes = 0;
     };
 
-    // Starts only when the rooms are large together and a thread can be had; their fronts
-    // are faulted in first.
+    // Starts only when the rooms are large together and a thread can be had, with more
+    // threads where the process has the cores for them: one thread alone zeroes more slowly
+    // than the writer fills. The rooms' fronts are faulted in first.
     explicit PagesFaultedBeside(std::vector<Room> rooms);
-    // Stops the thread at its next step; the future then waits for it.
+    // Stops the threads at their next step; the futures then wait for them.
     ~PagesFaultedBeside();
     PagesFaultedBeside(const PagesFaultedBeside&) = delete;
     PagesFaultedBeside& operator=(const PagesFaultedBeside&) = delete;
 
 private:
-    void faultIn(const std::vector<Room>& rooms) const noexcept;
+    // Steps `firstStep`, `firstStep + stride`, ... of every room.
+    void faultIn(std::size_t firstStep, std::size_t stride) const noexcept;
 
-    // Declared before the work, so that it outlives the thread that reads it.
+    // Declared before the work, so that they outlive the threads that read them.
     std::atomic<bool> stopping_{false};
-    std::future<void> faulting_;
+    std::vector<Room> rooms_;
+    std::vector<std::future<void>> faulting_;
 };
 
 // The room a vector has reserved beyond its values.
