@@ -2,6 +2,7 @@
 
 #include "WorkBeside.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 
@@ -49,9 +50,8 @@ PagesFaultedBeside::PagesFaultedBeside(std::vector<Room> rooms) : rooms_(std::mo
     if (total < kBytesWorthFaultingBeside) {
         return;
     }
-    // On a single core one thread still takes the faults off the writer's path through the
-    // buffers; it costs the same time either way.
-    const std::size_t threads = std::clamp<std::size_t>(usableCores() - 1, 1, kMaxFaultingThreads);
+    // On a single core the writer faults as it goes: a thread beside would cost the same time.
+    const std::size_t threads = std::min(usableCores() - 1, kMaxFaultingThreads);
     faulting_.reserve(threads);
     for (std::size_t firstStep = 0; firstStep < threads; ++firstStep) {
         // Without a thread the work is left deferred, and so never done: the writer faults as it goes.

@@ -27,13 +27,14 @@ inline std::size_t usableCores() noexcept
     return static_cast<std::size_t>(std::max(CPU_COUNT(&cores), 1));
 }
 
-// Starts `work` on a thread of its own when it is worth one; otherwise, or when no thread can be
-// had, it runs in the thread that asks for its result. The future joins the thread when it goes,
+// Starts `work` on a thread of its own when it is worth one and the process has a core beside
+// the asking thread's; otherwise, or when no thread can be had, it runs in the thread that asks
+// for its result. On a single core a thread beside only adds switches between the two. The future joins the thread when it goes,
 // so nothing the work refers to can be freed under it.
 template <typename Work>
 [[nodiscard]] std::future<std::invoke_result_t<Work&>> startBeside(bool worthAThread, Work work)
 {
-    if (worthAThread) {
+    if (worthAThread && usableCores() > 1) {
         try {
             return std::async(std::launch::async, work);
         } catch (const std::system_error&) {

@@ -135,52 +135,50 @@ std::optional<BlockRect> spsPicture(const analysis::StreamAnalysis& document)
     return chosen;
 }
 
-// How far a search for the next parent looks ahead of the last one found: for a CU or TU, the
-// internal quadtree nodes between two leaves of a CTU, and a little more; for a motion vector,
-// the PUs of intra CUs between two inter PUs.
-constexpr std::size_t kInternalNodesScanLength = 8;
-constexpr std::size_t kMotionVectorParentScanLength = 64;
+// With an index, a search looks this far on from the last block found before asking it.
+constexpr std::size_t kScanBeforeTheIndex = 8;
+// How far a search for a quadtree parent looks behind its child: the nodes of a 64x64 coding
+// quadtree down to 8x8 blocks, and more.
+constexpr std::size_t kParentBehindScanLength = 128;
 
-// Finds the blocks of one collection by identity once repeated identities are gone.
-// Children are stored in their parents' order, so a short scan on from the last block
-// found nearly always meets the next one; an index by identity is made only when a scan
-// misses. Millions of blocks then cost no hash table at all. The collection must not
-// change while it is searched.
+// Finds the blocks of one collection by identity once repeated identities are gone, without a
+// hash table for millions of blocks. Children of another collection are stored in their
+// parents' order: the next parent lies on from the last one found, however many parents
+// without such children lie between (skipped CUs without TUs, an intra picture's PUs without
+// motion vectors). A quadtree parent lies a little before its child. Only when a scan misses
+// (the parent is gone, or out of order) is an index by identity made, and asked from then on.
+// The collection must not change while it is searched.
 template <typename Block>
 class BlockFinder {
 public:
     BlockFinder() = default;
-    explicit BlockFinder(const std::vector<Block>& blocks, std::size_t scanLength = kInternalNodesScanLength)
-        : blocks_(&blocks), scanLength_(scanLength)
-    {
-    }
+    explicit BlockFinder(const std::vector<Block>& blocks) : blocks_(&blocks) {}
 
+    // The block with this identity, looked for on from the last one found.
     [[nodiscard]] const Block* find(const StableId& id) const
     {
         if (blocks_ == nullptr || id.isNull()) {
             return nullptr;
         }
-        const std::vector<Block>& blocks = *blocks_;
-        const std::size_t scanEnd = std::min(blocks.size(), cursor_ + scanLength_);
-        for (std::size_t i = cursor_; i < scanEnd; ++i) {
-            if (blocks[i].id == id) {
-                cursor_ = i;
-                return &blocks[i];
-            }
+        if (const Block* ahead = scanOn(id, index_ ? kScanBeforeTheIndex : blocks_->size())) {
+            return ahead;
         }
-        if (!index_) {
-            index_.emplace();
-            index_->reserve(blocks.size());
-            for (std::size_t i = 0; i < blocks.size(); ++i) {
-                index_->insert(blocks[i].id, i);
-            }
-        }
-        const std::size_t* position = index_->find(id);
-        if (position == nullptr) {
+        return findInTheIndex(id);
+    }
+
+    // The quadtree parent with this identity of the block at `childPosition`.
+    [[nodiscard]] const Block* findParentOf(const StableId& id, std::size_t childPosition) const
+    {
+        if (blocks_ == nullptr || id.isNull()) {
             return nullptr;
         }
-        cursor_ = *position;
-        return &blocks[*position];
+        if (!index_) {
+            cursor_ = std::min(childPosition, blocks_->size());
+            if (const Block* behind = scanBehind(id)) {
+                return behind;
+            }
+        }
+        return find(id);
     }
 
     [[nodiscard]] std::size_t positionOf(const Block& block) const
@@ -189,8 +187,50 @@ public:
     }
 
 private:
+    [[nodiscard]] const Block* foundAt(std::size_t position) const
+    {
+        cursor_ = position;
+        return &(*blocks_)[position];
+    }
+
+    [[nodiscard]] const Block* scanOn(const StableId& id, std::size_t length) const
+    {
+        const std::vector<Block>& blocks = *blocks_;
+        const std::size_t scanEnd = cursor_ + std::min(length, blocks.size() - std::min(cursor_, blocks.size()));
+        for (std::size_t i = cursor_; i < scanEnd; ++i) {
+            if (blocks[i].id == id) {
+                return foundAt(i);
+            }
+        }
+        return nullptr;
+    }
+
+    [[nodiscard]] const Block* scanBehind(const StableId& id) const
+    {
+        const std::vector<Block>& blocks = *blocks_;
+        const std::size_t scanBegin = cursor_ - std::min(cursor_, kParentBehindScanLength);
+        for (std::size_t i = cursor_; i-- > scanBegin;) {
+            if (blocks[i].id == id) {
+                return foundAt(i);
+            }
+        }
+        return nullptr;
+    }
+
+    [[nodiscard]] const Block* findInTheIndex(const StableId& id) const
+    {
+        if (!index_) {
+            index_.emplace();
+            index_->reserve(blocks_->size());
+            for (std::size_t i = 0; i < blocks_->size(); ++i) {
+                index_->insert((*blocks_)[i].id, i);
+            }
+        }
+        const std::size_t* position = index_->find(id);
+        return position != nullptr ? foundAt(*position) : nullptr;
+    }
+
     const std::vector<Block>* blocks_ = nullptr;
-    std::size_t scanLength_ = kInternalNodesScanLength;
     mutable std::size_t cursor_ = 0;
     mutable std::optional<StableIdTable<std::size_t>> index_;
 };
@@ -201,7 +241,7 @@ template <typename Block>
 bool isSoundSameKindParent(const BlockFinder<Block>& blocks, const StableId& parentId, StableId Block::*container,
                            const Block& child, std::size_t position)
 {
-    const Block* parent = blocks.find(parentId);
+    const Block* parent = blocks.findParentOf(parentId, position);
     if (parent == nullptr || parent->*container != child.*container) {
         return false;
     }
@@ -298,8 +338,7 @@ bool dropBlocksOutsideTheirParents(analysis::StreamAnalysis& document, KeptParen
     removed |= keepInOrder(document.pus, [&](const analysis::PuInfo& pu) {
         return insideParent(kept.cus, pu.parentCuId, pu.bounds);
     });
-    // The TUs start again from the first CU: searched on from where the PUs ended, the first
-    // of them would miss and make an index of every CU.
+    // The TUs start again from the first CU, not from where the PUs ended.
     const BlockFinder<analysis::CuInfo> parentsOfTus(document.cus);
     removed |= keepInOrder(document.tus, [&](const analysis::TuInfo& tu) {
         return insideParent(parentsOfTus, tu.parentCuId, tu.bounds);
@@ -319,9 +358,8 @@ bool dropDanglingMotionLinks(analysis::StreamAnalysis& document)
         dropDanglingLink(pu.referencePictureL0Id, referenceEntries);
         dropDanglingLink(pu.referencePictureL1Id, referenceEntries);
     }
-    // Motion vectors are made right after their PU, so they are found in the PUs' order; only
-    // a run of PUs without motion vectors longer than the scan makes an index of the PUs.
-    const BlockFinder<analysis::PuInfo> keptPus(document.pus, kMotionVectorParentScanLength);
+    // Motion vectors are made right after their PU, so they are found in the PUs' order.
+    const BlockFinder<analysis::PuInfo> keptPus(document.pus);
     const bool removed = keepInOrder(document.motionVectors, [&](const analysis::MotionVectorInfo& mv) {
         return keptPus.find(mv.parentPuId) != nullptr;
     });

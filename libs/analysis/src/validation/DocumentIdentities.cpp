@@ -2,6 +2,8 @@
 
 #include "WorkBeside.h"
 
+#include <algorithm>
+#include <bit>
 #include <future>
 
 namespace vexilo::analysis::validation {
@@ -91,7 +93,8 @@ std::vector<DocumentIdentities::Repeat> DocumentIdentities::addDocument()
 {
     std::size_t idCount = 1;
     forEachTaggedCollection(document_, [&](CollectionTag, const auto& records) { idCount += records.size(); });
-    const std::size_t partCount = idCount >= kIdsWorthParts ? kParts : 1;
+    // Every part reads all ids: more parts than cores would only read them again.
+    const std::size_t partCount = idCount >= kIdsWorthParts ? std::bit_floor(std::min(kParts, usableCores())) : 1;
     parts_.clear();
     parts_.reserve(partCount);
     for (std::size_t part = 0; part < partCount; ++part) {
