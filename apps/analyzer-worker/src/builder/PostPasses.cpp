@@ -154,7 +154,9 @@ public:
     BlockFinder() = default;
     explicit BlockFinder(const std::vector<Block>& blocks) : blocks_(&blocks) {}
 
-    // The block with this identity, looked for on from the last one found.
+    // The block with this identity, looked for on from the last one found. Each search goes on
+    // from where the one before it ended, so that all of them together read the blocks once
+    // before an index is made.
     [[nodiscard]] const Block* find(const StableId& id) const
     {
         if (blocks_ == nullptr || id.isNull()) {
@@ -173,10 +175,14 @@ public:
             return nullptr;
         }
         if (!index_) {
+            // Never far on from the child: parents after their children would make every
+            // search a long one.
             cursor_ = std::min(childPosition, blocks_->size());
-            if (const Block* behind = scanBehind(id)) {
-                return behind;
+            const Block* near = scanBehind(id);
+            if (near == nullptr) {
+                near = scanOn(id, kScanBeforeTheIndex);
             }
+            return near != nullptr ? near : findInTheIndex(id);
         }
         return find(id);
     }
