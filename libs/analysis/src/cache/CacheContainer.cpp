@@ -24,6 +24,9 @@ constexpr std::size_t kCompressionFlagsOffset = 25;
 constexpr std::size_t kStoredSizeOffset = 29;
 constexpr std::size_t kUncompressedSizeOffset = 37;
 constexpr std::size_t kChecksumOffset = 45;
+// A staged file this large starts its write-back at once; for smaller ones the request costs
+// more than waiting for the commit's sync, which writes thousands of small files together.
+constexpr std::size_t kBytesWorthEarlyWriteback = std::size_t{256} << 10;
 
 constexpr std::uint32_t kHighestReadableSchemaVersion = 1;
 
@@ -187,7 +190,7 @@ writeAndCommitTemporary(cachefs::OutputFile& file, const std::filesystem::path& 
     if (mode == CommitMode::durable && !file.flush()) {
         return errorAt(CacheErrorKind::io_error, temporary, kFlushFailed);
     }
-    if (mode == CommitMode::staged) {
+    if (mode == CommitMode::staged && payload.size() >= kBytesWorthEarlyWriteback) {
         // The disk writes the staged files while the rest are made, instead of all of
         // them at the commit's sync.
         file.startWriteback();
