@@ -29,8 +29,8 @@ inline std::size_t usableCores() noexcept
 
 // Starts `work` on a thread of its own when it is worth one and the process has a core beside
 // the asking thread's; otherwise, or when no thread can be had, it runs in the thread that asks
-// for its result. On a single core a thread beside only adds switches between the two. The future joins the thread when it goes,
-// so nothing the work refers to can be freed under it.
+// for its result (on a single core a thread beside would only add switches between the two).
+// The future joins the thread when it goes, so nothing the work refers to can be freed under it.
 template <typename Work>
 [[nodiscard]] std::future<std::invoke_result_t<Work&>> startBeside(bool worthAThread, Work work)
 {
