@@ -602,6 +602,17 @@ void PictureDocumentSplit::fill(std::size_t index, StreamAnalysis& document) con
         kPlacedCollections);
 }
 
+bool PictureDocumentSplit::hasBlockStructure(std::size_t index) const noexcept
+{
+    const auto holdsRecords = [&](auto collection) {
+        const Placement& placement = placements_[slotOf(collection)];
+        return placement.offsets[index + 1] != placement.offsets[index];
+    };
+    return holdsRecords(&StreamAnalysis::ctus) || holdsRecords(&StreamAnalysis::cus) ||
+           holdsRecords(&StreamAnalysis::pus) || holdsRecords(&StreamAnalysis::tus) ||
+           holdsRecords(&StreamAnalysis::motionVectors);
+}
+
 bool hasBlockStructure(const StreamAnalysis& document) noexcept
 {
     return !document.ctus.empty() || !document.cus.empty() || !document.pus.empty() ||

@@ -66,8 +66,11 @@ void PicturesEncodedAhead::encodeWhileWanted()
     while (const std::optional<std::size_t> index = claimNext()) {
         std::optional<std::vector<std::uint8_t>> payload;
         try {
-            split_.fill(*index, document);
-            payload = encode_(document);
+            // A picture without blocks of its own is the writer's: it may take the earlier run's.
+            if (split_.hasBlockStructure(*index)) {
+                split_.fill(*index, document);
+                payload = encode_(document);
+            }
         } catch (...) {
             // Out of memory here leaves the picture to the writer, whose own failure is reported.
             payload.reset();

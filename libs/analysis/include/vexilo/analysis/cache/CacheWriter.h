@@ -74,6 +74,10 @@ public:
     // collections keep their capacity, so one document can be refilled picture after picture.
     void fill(std::size_t index, StreamAnalysis& document) const;
 
+    // Whether the `index`-th picture's document would hold any CTU, CU, PU, TU or motion
+    // vector, told without filling it.
+    [[nodiscard]] bool hasBlockStructure(std::size_t index) const noexcept;
+
     // Slices, the four reference collections, NAL units, SEI messages, the five block
     // collections and errors.
     static constexpr std::size_t kPlacedCollectionCount = 13;
