@@ -323,6 +323,45 @@ TEST(CachePictureDocumentTest, AValidatedDocumentSplitsAsAnUncheckedOne)
     }
 }
 
+// The builder stores each picture's blocks together, in decode order, while the summaries
+// follow output order: each picture's blocks are then read as one run from wherever it lies.
+// A picture whose blocks are broken up, or a block that has no picture, must still be placed
+// record by record.
+TEST(CachePictureDocumentTest, PicturesTakeTheirBlocksWhereverTheirRunsLie)
+{
+    constexpr std::uint64_t kPictures = 4;
+    const StreamAnalysis inOrder = makeAnalysis(kPictures, true);
+    const std::vector<StreamAnalysis> expected = buildPictureDocument(inOrder);
+    StreamAnalysis runsReversed = inOrder;
+    const auto reverseRuns = [&](auto collection) {
+        auto& blocks = runsReversed.*collection;
+        blocks.clear();
+        for (auto picture = expected.rbegin(); picture != expected.rend(); ++picture) {
+            blocks.insert(blocks.end(), ((*picture).*collection).begin(), ((*picture).*collection).end());
+        }
+    };
+    reverseRuns(&StreamAnalysis::ctus);
+    reverseRuns(&StreamAnalysis::cus);
+    reverseRuns(&StreamAnalysis::pus);
+    reverseRuns(&StreamAnalysis::tus);
+    reverseRuns(&StreamAnalysis::motionVectors);
+    ASSERT_NE(runsReversed.cus, inOrder.cus);
+    EXPECT_EQ(buildPictureDocument(runsReversed), expected);
+
+    // Picture 4's CUs come first now; its leaf CU moves behind picture 1's.
+    StreamAnalysis brokenRun = runsReversed;
+    moveToEnd(brokenRun.cus, ids::leafCu(kPictures));
+    EXPECT_EQ(buildPictureDocument(brokenRun), expected);
+
+    // A CU whose CTU is in no document goes nowhere; the others keep their pictures.
+    StreamAnalysis unplaced = runsReversed;
+    CuInfo stray = unplaced.cus.front();
+    stray.id = ids::leafCu(99);
+    stray.parentCtuId = ids::ctu(99);
+    unplaced.cus.insert(unplaced.cus.begin() + 3, stray);
+    EXPECT_EQ(buildPictureDocument(unplaced), expected);
+}
+
 TEST(CachePictureDocumentTest, PlacesSlicesByTheirKeysInOrder)
 {
     StreamAnalysis analysis = makeAnalysis(3, false);

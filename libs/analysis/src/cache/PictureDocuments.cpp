@@ -272,8 +272,32 @@ std::optional<DocumentIndex> firstFound(std::optional<DocumentIndex> first,
     return first ? first : second;
 }
 
+// Where each picture's run of records starts, when every record has an owner and each
+// owner's records lie together; nothing otherwise.
+std::optional<std::vector<std::size_t>> runStartsOf(const std::vector<DocumentIndex>& ownerOfRecord,
+                                                    std::size_t pictureCount)
+{
+    std::vector<std::size_t> runStarts(pictureCount, kUnplaced);
+    DocumentIndex previousOwner = kUnplaced;
+    for (std::size_t record = 0; record < ownerOfRecord.size(); ++record) {
+        const DocumentIndex owner = ownerOfRecord[record];
+        if (owner == previousOwner) {
+            continue;
+        }
+        if (owner == kUnplaced || runStarts[owner] != kUnplaced) {
+            return std::nullopt;
+        }
+        runStarts[owner] = record;
+        previousOwner = owner;
+    }
+    // A picture without records reads none from wherever its run starts.
+    std::replace(runStarts.begin(), runStarts.end(), kUnplaced, std::size_t{0});
+    return runStarts;
+}
+
 // Groups record positions by their owner, keeping document order within each picture;
-// records without an owner go nowhere.
+// records without an owner go nowhere. The builder stores each picture's blocks together,
+// so millions of blocks usually need no list of their positions.
 Placement bucketByOwner(const std::vector<DocumentIndex>& ownerOfRecord, std::size_t pictureCount)
 {
     Placement placement;
@@ -285,6 +309,10 @@ Placement bucketByOwner(const std::vector<DocumentIndex>& ownerOfRecord, std::si
     }
     for (std::size_t index = 1; index <= pictureCount; ++index) {
         placement.offsets[index] += placement.offsets[index - 1];
+    }
+    if (std::optional<std::vector<std::size_t>> runStarts = runStartsOf(ownerOfRecord, pictureCount)) {
+        placement.runStarts = std::move(*runStarts);
+        return placement;
     }
     placement.records.resize(placement.offsets[pictureCount]);
     std::vector<std::size_t> next(placement.offsets.begin(), placement.offsets.end() - 1);
@@ -592,8 +620,15 @@ void PictureDocumentSplit::fill(std::size_t index, StreamAnalysis& document) con
                     const Placement& placement = placements_[slot++];
                     auto& target = document.*member;
                     const auto& source = analysis_.*member;
+                    const std::size_t first = placement.offsets[index];
+                    const std::size_t end = placement.offsets[index + 1];
+                    if (!placement.runStarts.empty()) {
+                        const auto run = source.begin() + static_cast<std::ptrdiff_t>(placement.runStarts[index]);
+                        target.assign(run, run + static_cast<std::ptrdiff_t>(end - first));
+                        return;
+                    }
                     target.clear();
-                    for (std::size_t at = placement.offsets[index]; at < placement.offsets[index + 1]; ++at) {
+                    for (std::size_t at = first; at < end; ++at) {
                         target.push_back(source[placement.records[at]]);
                     }
                 }(members),

@@ -83,10 +83,13 @@ public:
     static constexpr std::size_t kPlacedCollectionCount = 13;
 
     // The records of one collection, grouped by picture: picture i holds
-    // records[offsets[i]] up to records[offsets[i + 1]], in document order.
+    // records[offsets[i]] up to records[offsets[i + 1]], in document order. When every record
+    // is placed and each picture's records lie together in the collection, `records` stays
+    // empty and picture i holds the offsets[i + 1] - offsets[i] records from runStarts[i] on.
     struct Placement {
         std::vector<std::size_t> offsets;
         std::vector<std::size_t> records;
+        std::vector<std::size_t> runStarts;
     };
 
 private:
