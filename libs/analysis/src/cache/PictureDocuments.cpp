@@ -278,17 +278,18 @@ std::optional<std::vector<std::size_t>> runStartsOf(const std::vector<DocumentIn
                                                     std::size_t pictureCount)
 {
     std::vector<std::size_t> runStarts(pictureCount, kUnplaced);
-    DocumentIndex previousOwner = kUnplaced;
     for (std::size_t record = 0; record < ownerOfRecord.size(); ++record) {
         const DocumentIndex owner = ownerOfRecord[record];
-        if (owner == previousOwner) {
+        if (owner == kUnplaced) {
+            return std::nullopt;
+        }
+        if (record > 0 && owner == ownerOfRecord[record - 1]) {
             continue;
         }
-        if (owner == kUnplaced || runStarts[owner] != kUnplaced) {
+        if (runStarts[owner] != kUnplaced) {
             return std::nullopt;
         }
         runStarts[owner] = record;
-        previousOwner = owner;
     }
     // A picture without records reads none from wherever its run starts.
     std::replace(runStarts.begin(), runStarts.end(), kUnplaced, std::size_t{0});
