@@ -230,6 +230,7 @@ QString AnalyzerWorkerClient::start()
     setState(AnalyzerWorkerState::Starting);
     process_->setProgram(program);
     process_->setArguments(arguments);
+    process_->setProcessEnvironment(analyzerWorkerEnvironment(QProcessEnvironment::systemEnvironment()));
     const QString startId = startId_;
     process_->start(QIODevice::ReadWrite);
     // Armed once the launch call has returned: forking a large process on a loaded machine

@@ -9,6 +9,10 @@ namespace vexilo::application {
 namespace {
 
 constexpr auto kWorkerExecutableName = "vexilo-analyzer-worker";
+constexpr auto kTunablesVariable = "GLIBC_TUNABLES";
+constexpr auto kHugePageHeapTunable = "glibc.malloc.hugetlb";
+constexpr auto kHugePageHeapSetting = "glibc.malloc.hugetlb=1";
+constexpr QChar kTunableSeparator = QLatin1Char(':');
 
 bool isExecutableFile(const QString& path)
 {
@@ -39,6 +43,22 @@ QString locateAnalyzerWorkerProgram(const QString& applicationDirectory, const Q
         }
     }
     return candidates.front();
+}
+
+QProcessEnvironment analyzerWorkerEnvironment(const QProcessEnvironment& desktop)
+{
+    QProcessEnvironment environment = desktop;
+    const QString variable = QString::fromLatin1(kTunablesVariable);
+    const QString tunables = environment.value(variable);
+    const QString tunableName = QString::fromLatin1(kHugePageHeapTunable) + QLatin1Char('=');
+    for (const QString& tunable : tunables.split(kTunableSeparator, Qt::SkipEmptyParts)) {
+        if (tunable.startsWith(tunableName)) {
+            return environment;
+        }
+    }
+    const QString setting = QString::fromLatin1(kHugePageHeapSetting);
+    environment.insert(variable, tunables.isEmpty() ? setting : tunables + kTunableSeparator + setting);
+    return environment;
 }
 
 }  // namespace vexilo::application

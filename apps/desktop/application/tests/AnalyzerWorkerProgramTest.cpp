@@ -58,5 +58,30 @@ TEST(AnalyzerWorkerProgramTest, SkipsFilesThatCannotRun)
     EXPECT_EQ(locateAnalyzerWorkerProgram(root.path(), notExecutable), notExecutable);
 }
 
+// The worker asks glibc for huge pages behind its heap, and keeps whatever else the desktop's
+// environment tunes, the same tunable set otherwise included.
+TEST(AnalyzerWorkerProgramTest, TheWorkerRunsWithItsHeapOnHugePagesUnlessTheDesktopSaysOtherwise)
+{
+    const auto tunablesOf = [](const QString& desktopTunables) {
+        QProcessEnvironment desktop;
+        desktop.insert(QStringLiteral("PATH"), QStringLiteral("/usr/bin"));
+        if (!desktopTunables.isNull()) {
+            desktop.insert(QStringLiteral("GLIBC_TUNABLES"), desktopTunables);
+        }
+        const QProcessEnvironment worker = analyzerWorkerEnvironment(desktop);
+        EXPECT_EQ(worker.value(QStringLiteral("PATH")), QStringLiteral("/usr/bin"));
+        return worker.value(QStringLiteral("GLIBC_TUNABLES"));
+    };
+    EXPECT_EQ(tunablesOf(QString()), QStringLiteral("glibc.malloc.hugetlb=1"));
+    EXPECT_EQ(tunablesOf(QStringLiteral("")), QStringLiteral("glibc.malloc.hugetlb=1"));
+    EXPECT_EQ(tunablesOf(QStringLiteral("glibc.malloc.arena_max=2")),
+              QStringLiteral("glibc.malloc.arena_max=2:glibc.malloc.hugetlb=1"));
+    EXPECT_EQ(tunablesOf(QStringLiteral("glibc.malloc.hugetlb=0")), QStringLiteral("glibc.malloc.hugetlb=0"));
+    EXPECT_EQ(tunablesOf(QStringLiteral("glibc.malloc.check=0:glibc.malloc.hugetlb=2")),
+              QStringLiteral("glibc.malloc.check=0:glibc.malloc.hugetlb=2"));
+    EXPECT_EQ(tunablesOf(QStringLiteral("glibc.malloc.hugetlbx=1")),
+              QStringLiteral("glibc.malloc.hugetlbx=1:glibc.malloc.hugetlb=1"));
+}
+
 }  // namespace
 }  // namespace vexilo::application
