@@ -2,8 +2,8 @@
 # Builds the desktop's application tests, the thread hand-over tests and the worker's threaded
 # paths (the observer that parses beside the decoder, the collector, the pipeline, the worker
 # process and the cache writer's picture encoders) with ThreadSanitizer in build/tsan and runs
-# them there (or those matching the ctest regex given as $1). Any report, of the tests or of the worker processes they start, fails its
-# test.
+# them there (or those matching the ctest regex given as $1). Any report, of the tests or of
+# the worker processes they start, fails its test.
 set -euo pipefail
 repo_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_dir=${VEXILO_TSAN_BUILD_DIR:-"$repo_dir/build/tsan"}

@@ -202,7 +202,8 @@ private:
     [[nodiscard]] const Block* scanOn(const StableId& id, std::size_t length) const
     {
         const std::vector<Block>& blocks = *blocks_;
-        const std::size_t scanEnd = cursor_ + std::min(length, blocks.size() - std::min(cursor_, blocks.size()));
+        // The cursor is a found block's position, or a child's, so never past the end.
+        const std::size_t scanEnd = cursor_ + std::min(length, blocks.size() - cursor_);
         for (std::size_t i = cursor_; i < scanEnd; ++i) {
             if (blocks[i].id == id) {
                 return foundAt(i);

@@ -11,7 +11,7 @@ namespace {
 constexpr auto kWorkerExecutableName = "vexilo-analyzer-worker";
 constexpr auto kTunablesVariable = "GLIBC_TUNABLES";
 constexpr auto kHugePageHeapTunable = "glibc.malloc.hugetlb";
-constexpr auto kHugePageHeapSetting = "glibc.malloc.hugetlb=1";
+constexpr auto kHugePageHeapValue = "1";
 constexpr QChar kTunableSeparator = QLatin1Char(':');
 
 bool isExecutableFile(const QString& path)
@@ -50,13 +50,13 @@ QProcessEnvironment analyzerWorkerEnvironment(const QProcessEnvironment& desktop
     QProcessEnvironment environment = desktop;
     const QString variable = QString::fromLatin1(kTunablesVariable);
     const QString tunables = environment.value(variable);
-    const QString tunableName = QString::fromLatin1(kHugePageHeapTunable) + QLatin1Char('=');
+    const QString assignmentPrefix = QString::fromLatin1(kHugePageHeapTunable) + QLatin1Char('=');
     for (const QString& tunable : tunables.split(kTunableSeparator, Qt::SkipEmptyParts)) {
-        if (tunable.startsWith(tunableName)) {
+        if (tunable.startsWith(assignmentPrefix)) {
             return environment;
         }
     }
-    const QString setting = QString::fromLatin1(kHugePageHeapSetting);
+    const QString setting = assignmentPrefix + QString::fromLatin1(kHugePageHeapValue);
     environment.insert(variable, tunables.isEmpty() ? setting : tunables + kTunableSeparator + setting);
     return environment;
 }
