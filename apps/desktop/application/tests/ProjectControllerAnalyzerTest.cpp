@@ -187,6 +187,7 @@ TEST_F(ProjectControllerAnalyzerTest, AnOpenRightAfterACancelGetsOnlyItsOwnPictu
 TEST_F(ProjectControllerAnalyzerTest, ACancelledPassKeepsWholePicturesAndTheReopenAnalysesAgain)
 {
     const char* clip = "client_long_640x360.hevc";
+    constexpr std::size_t kClipPictures = 48;
     ProjectController controller(nullptr, analyzerOptions());
     ProjectSignalRecorder recorder(controller);
     controller.openProject(testMedia(clip));
@@ -214,7 +215,10 @@ TEST_F(ProjectControllerAnalyzerTest, ACancelledPassKeepsWholePicturesAndTheReop
     ASSERT_TRUE(openAndWait(controller, recorder, clip)) << said(recorder);
     EXPECT_TRUE(recorder.has(QStringLiteral("analysisStarted"))) << "the stream is analysed again";
     ASSERT_TRUE(ProjectSignalRecorder::waitFor([&] { return reopened != nullptr; }));
-    EXPECT_GT(reopened->pictures.size(), kept);
+    // On a busy machine the pass may have put out every picture before the cancel reached it;
+    // it is cancelled all the same, and the reopen has every picture either way.
+    EXPECT_LE(kept, kClipPictures);
+    EXPECT_EQ(reopened->pictures.size(), kClipPictures);
     EXPECT_EQ(reopened->pictures.size(), controller.pictureCount());
     for (const analysis::PictureAnalysisSummary& summary : reopened->pictures) {
         EXPECT_GT(summary.ctuCount.value_or(0), 0U) << "every picture has its blocks";
