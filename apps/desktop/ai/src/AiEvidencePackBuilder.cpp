@@ -30,7 +30,9 @@ void appendDecodedStream(QStringList& lines, const AiEvidenceSnapshot& snapshot)
         lines.append(fillEvidenceLine("resolution: %1 x %2", QString::number(info->width), QString::number(info->height)));
         lines.append(QStringLiteral("bit depth: ") + QString::number(info->bitDepth));
         lines.append(QStringLiteral("pixel format: ") + QString::fromStdString(info->pixelFormatName));
-        lines.append(QStringLiteral("container picture count: ") + QString::number(info->frameCount));
+        lines.append(QStringLiteral("container picture count: ") +
+                     (info->frameCount >= 0 ? QString::number(info->frameCount)
+                                            : QStringLiteral("none read from the container")));
     } else {
         lines.append(QStringLiteral("stream: unavailable"));
     }
@@ -41,6 +43,36 @@ void appendDecodedStream(QStringList& lines, const AiEvidenceSnapshot& snapshot)
 QString collectionSize(std::size_t size)
 {
     return QString::number(size);
+}
+
+// Blocks live in the pictures' own documents, so the stream's document knows them only as the
+// counts its summaries keep of the pictures whose blocks were analysed; they are summed over
+// those pictures, as the statistics say.
+void appendKnownBlocks(QStringList& lines, const analysis::StreamAnalysis& document)
+{
+    std::uint64_t pictures = 0;
+    std::uint64_t ctus = 0;
+    std::uint64_t cus = 0;
+    std::uint64_t pus = 0;
+    std::uint64_t tus = 0;
+    for (const analysis::PictureAnalysisSummary& picture : document.pictures) {
+        if (picture.ctuCount) {
+            ++pictures;
+            ctus += *picture.ctuCount;
+            cus += picture.cuCount.value_or(0);
+            pus += picture.puCount.value_or(0);
+            tus += picture.tuCount.value_or(0);
+        }
+    }
+    lines.append(fillEvidenceLine("pictures with known blocks: %1 of %2", QString::number(pictures),
+                                  collectionSize(document.pictures.size())));
+    if (pictures == 0) {
+        lines.append(QStringLiteral("blocks in pictures with known blocks: unavailable"));
+        return;
+    }
+    lines.append(fillEvidenceLine("blocks in pictures with known blocks: CTUs=%1 CUs=%2 PUs=%3 TUs=%4",
+                                  QString::number(ctus), QString::number(cus), QString::number(pus),
+                                  QString::number(tus)));
 }
 
 void appendStreamAnalysis(QStringList& lines, const std::shared_ptr<const analysis::StreamAnalysis>& document)
@@ -56,14 +88,12 @@ void appendStreamAnalysis(QStringList& lines, const std::shared_ptr<const analys
         document->bitDepth ? std::optional<std::uint32_t>(*document->bitDepth) : std::nullopt;
     lines.append(fillEvidenceLine("analysis dimensions: %1 x %2 bit_depth=%3", formatOptionalCount(document->width),
                       formatOptionalCount(document->height), formatOptionalCount(bitDepth)));
-    lines.append(fillEvidenceLine("NALs=%1 parameter_sets=%2 SEI=%3 slices=%4 pictures=%5 CTUs=%6 CUs=%7 PUs=%8 TUs=%9 MVs=%10 "
-                      "errors=%11",
-                      collectionSize(document->nalUnits.size()), collectionSize(document->parameterSets.size()),
-                      collectionSize(document->seiMessages.size()), collectionSize(document->slices.size()),
-                      collectionSize(document->pictures.size()), collectionSize(document->ctus.size()),
-                      collectionSize(document->cus.size()), collectionSize(document->pus.size()),
-                      collectionSize(document->tus.size()), collectionSize(document->motionVectors.size()),
-                      collectionSize(document->errors.size())));
+    lines.append(fillEvidenceLine("NALs=%1 parameter_sets=%2 SEI=%3 slices=%4 pictures=%5 errors=%6",
+                                  collectionSize(document->nalUnits.size()),
+                                  collectionSize(document->parameterSets.size()),
+                                  collectionSize(document->seiMessages.size()), collectionSize(document->slices.size()),
+                                  collectionSize(document->pictures.size()), collectionSize(document->errors.size())));
+    appendKnownBlocks(lines, *document);
 }
 
 const analysis::StreamAnalysis* firstPresent(const std::shared_ptr<const analysis::StreamAnalysis>& preferred,

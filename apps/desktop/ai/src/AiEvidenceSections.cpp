@@ -2,6 +2,7 @@
 
 #include "vexilo/media/PathText.h"
 
+#include "DocumentPictures.h"
 #include "EvidenceFill.h"
 
 #include <algorithm>
@@ -115,27 +116,20 @@ const PictureInfo* findPictureAtDisplayIndex(const std::vector<PictureInfo>& pic
     return found == pictures.end() ? nullptr : &*found;
 }
 
-// Document picture ids are unsigned; a negative domain id names no document picture.
-bool sameDocumentPicture(const std::optional<std::uint64_t>& documentId, domain::PictureId id)
-{
-    return documentId && id >= 0 && *documentId == static_cast<std::uint64_t>(id);
-}
-
 std::uint64_t saturatingAdd(std::uint64_t total, std::uint64_t value)
 {
     return value > std::numeric_limits<std::uint64_t>::max() - total ? std::numeric_limits<std::uint64_t>::max()
                                                                        : total + value;
 }
 
-std::optional<std::uint64_t> byteSizeOf(const PictureByteSizes& sizes, domain::PictureId id)
+std::optional<std::uint64_t> byteSizeOf(const PictureByteSizes& sizes, std::optional<std::uint64_t> documentId)
 {
-    if (id < 0) {
+    if (!documentId) {
         return std::nullopt;
     }
-    const auto key = static_cast<std::uint64_t>(id);
-    const auto found = std::lower_bound(sizes.begin(), sizes.end(), key,
+    const auto found = std::lower_bound(sizes.begin(), sizes.end(), *documentId,
                                         [](const auto& entry, std::uint64_t wanted) { return entry.first < wanted; });
-    return found != sizes.end() && found->first == key ? std::optional(found->second) : std::nullopt;
+    return found != sizes.end() && found->first == *documentId ? std::optional(found->second) : std::nullopt;
 }
 
 template <typename Container, typename Compare>
@@ -373,12 +367,15 @@ QString sliceQpSummary(const std::vector<analysis::SliceInfo>& slices)
                 formatEvidenceNumber(sum / static_cast<double>(count), kMeanDecimals), number(*highest));
 }
 
+// A picture's size is what its NAL units take in the stream: a unit of the configuration record
+// (an MP4's SEI beside its parameter sets) lies in no picture's packet, whatever picture the
+// analysis links it to.
 PictureByteSizes pictureByteSizes(const StreamAnalysis& document)
 {
     PictureByteSizes units;
     units.reserve(document.nalUnits.size());
     for (const auto& unit : document.nalUnits) {
-        if (unit.pictureId) {
+        if (unit.pictureId && unit.byteSpanReliable) {
             units.emplace_back(*unit.pictureId, unit.byteSize);
         }
     }
@@ -422,17 +419,22 @@ void appendSelectedPictureEvidence(QStringList& lines, const AiEvidenceSnapshot&
         lines.append(QStringLiteral("selected picture: unavailable"));
         return;
     }
-    const domain::PictureId selectedId = *snapshot.selectedPictureId;
-    const PictureInfo* picture = findPicture(snapshot.pictures, selectedId);
+    const PictureInfo* picture = findPicture(snapshot.pictures, snapshot.selectedPictureId);
+    std::optional<DocumentPictures> documentPictures;
+    if (document) {
+        documentPictures.emplace(snapshot, *document);
+    }
+    const auto described = [&](const PictureInfo& decoded) {
+        return formatPictureEvidence(documentPictures ? documentPictures->refined(decoded) : decoded);
+    };
     lines.append(QStringLiteral("decoded metadata: ") +
-                 (picture ? formatPictureEvidence(*picture) : QStringLiteral("unavailable")));
+                 (picture ? described(*picture) : QStringLiteral("unavailable")));
     if (!document) {
         lines.append(QStringLiteral("syntax analysis: unavailable"));
         return;
     }
-    const auto summary = std::find_if(document->pictures.begin(), document->pictures.end(),
-                                      [&](const auto& entry) { return sameDocumentPicture(entry.pictureId, selectedId); });
-    if (summary != document->pictures.end()) {
+    const std::optional<std::uint64_t> documentId = picture ? documentPictures->documentIdOf(*picture) : std::nullopt;
+    if (const analysis::PictureAnalysisSummary* summary = picture ? documentPictures->summaryOf(*picture) : nullptr) {
         lines.append(fillEvidenceLine("analysis summary: completeness=%1 slices=%2 ctus=%3 cus=%4 pus=%5 tus=%6",
                           completenessName(summary->completeness), formatOptionalCount(summary->sliceCount),
                           formatOptionalCount(summary->ctuCount), formatOptionalCount(summary->cuCount),
@@ -443,7 +445,7 @@ void appendSelectedPictureEvidence(QStringList& lines, const AiEvidenceSnapshot&
     std::vector<analysis::SliceInfo> slices;
     std::unordered_map<StableId, std::uint64_t, analysis::StableIdHash> sliceMultiplicity;
     for (const auto& slice : document->slices) {
-        if (sameDocumentPicture(slice.pictureId, selectedId)) {
+        if (documentId && slice.pictureId == documentId) {
             slices.push_back(slice);
             ++sliceMultiplicity[slice.id];
         }
@@ -474,14 +476,13 @@ void appendFrameSizeEvidence(QStringList& lines, const AiEvidenceSnapshot& snaps
     PictureByteSizes ranked = sizes;
     keepFirstSorted(ranked, kTopByteSizeRanks, [](const auto& x, const auto& y) { return x.second > y.second; });
     lines.append(QStringLiteral("top picture byte sizes from NAL payload sizes:"));
+    const DocumentPictures documentPictures(snapshot, *document);
     std::uint64_t rank = 0;
-    for (const auto& [pictureId, bytes] : ranked) {
-        const PictureInfo* picture =
-            pictureId <= static_cast<std::uint64_t>(std::numeric_limits<domain::PictureId>::max())
-                ? findPicture(snapshot.pictures, static_cast<domain::PictureId>(pictureId))
-                : nullptr;
+    for (const auto& [documentId, bytes] : ranked) {
+        const std::optional<PictureInfo> picture = documentPictures.decodedPicture(documentId);
         lines.append(fillEvidenceLine("- rank=%1 bytes=%2 %3", number(++rank), number(bytes),
-                          picture ? formatPictureEvidence(*picture) : fillEvidenceLine("picture_id=%1", number(pictureId))));
+                                      picture ? formatPictureEvidence(*picture)
+                                              : documentPictures.undecodedPictureEvidence(documentId)));
     }
     const PictureInfo* selected = findPicture(snapshot.pictures, snapshot.selectedPictureId);
     if (!selected) {
@@ -496,8 +497,9 @@ void appendFrameSizeEvidence(QStringList& lines, const AiEvidenceSnapshot& snaps
             lines.append(fillEvidenceLine("- display=%1 unavailable", number(displayIndex)));
             continue;
         }
-        lines.append(fillEvidenceLine("- bytes=%1 %2", formatOptionalCount(byteSizeOf(sizes, neighbour->id)),
-                          formatPictureEvidence(*neighbour)));
+        lines.append(fillEvidenceLine("- bytes=%1 %2",
+                                      formatOptionalCount(byteSizeOf(sizes, documentPictures.documentIdOf(*neighbour))),
+                                      formatPictureEvidence(documentPictures.refined(*neighbour))));
     }
 }
 

@@ -106,9 +106,17 @@ private slots:
         document.bitDepth = 10;
         document.nalUnits.resize(3);
         document.slices.resize(2);
-        document.motionVectors.resize(12);
         document.errors.resize(1);
         document.referencePictures.resize(5);  // not counted
+        // Blocks are known for two pictures of three: the stream's document counts them in its
+        // summaries, its own block collections stay empty.
+        document.pictures.resize(3);
+        for (const std::size_t known : {std::size_t{0}, std::size_t{2}}) {
+            document.pictures[known].ctuCount = 510;
+            document.pictures[known].cuCount = 700 + known;
+            document.pictures[known].puCount = 800;
+            document.pictures[known].tuCount = 900;
+        }
         snapshot.streamAnalysis = std::make_shared<const vexilo::analysis::StreamAnalysis>(document);
 
         const QStringList lines = render(snapshot).split(QLatin1Char('\n'));
@@ -119,15 +127,28 @@ private slots:
             "resolution: 1920 x 1080",
             "bit depth: 10",
             "pixel format: yuv420p10le",
-            "container picture count: -1",
+            "container picture count: none read from the container",
             "decoded pictures: 2",
             "picture type distribution: I=1 P=0 B=1 Unknown=0",
             "[stream analysis]",
             "schema_version=1 minimum_reader_version=1",
             "analysis dimensions: 1920 x N/A bit_depth=10",
-            "NALs=3 parameter_sets=0 SEI=0 slices=2 pictures=0 CTUs=0 CUs=0 PUs=0 TUs=0 MVs=12 errors=1",
+            "NALs=3 parameter_sets=0 SEI=0 slices=2 pictures=3 errors=1",
+            "pictures with known blocks: 2 of 3",
+            "blocks in pictures with known blocks: CTUs=1020 CUs=1402 PUs=1600 TUs=1800",
         };
         QCOMPARE(lines.mid(3, expected.size()), expected);
+
+        info.frameCount = 24;
+        snapshot.streamInfo = info;
+        for (auto& picture : document.pictures) {
+            picture.ctuCount.reset();
+        }
+        snapshot.streamAnalysis = std::make_shared<const vexilo::analysis::StreamAnalysis>(document);
+        const QStringList withoutBlocks = render(snapshot).split(QLatin1Char('\n'));
+        QCOMPARE(withoutBlocks.at(9), QStringLiteral("container picture count: 24"));
+        QCOMPARE(withoutBlocks.mid(16, 2), QStringList({"pictures with known blocks: 0 of 3",
+                                                        "blocks in pictures with known blocks: unavailable"}));
     }
 
     void picturesWithoutStreamInfoStillCount()

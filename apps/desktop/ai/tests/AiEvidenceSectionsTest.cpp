@@ -7,6 +7,7 @@
 
 #include <QtTest>
 
+#include <array>
 #include <limits>
 
 using namespace vexilo::ai;
@@ -205,21 +206,22 @@ private slots:
     {
         AiEvidenceSnapshot snapshot;
         snapshot.pictures = fourPictures();
-        const vexilo::analysis::StreamAnalysis document = smallDocument();
+        snapshot.pictureAnalysis = std::make_shared<const vexilo::analysis::StreamAnalysis>(smallDocument());
+        const vexilo::analysis::StreamAnalysis* document = snapshot.pictureAnalysis.get();
         const auto section = [&](std::optional<std::int64_t> selected, const vexilo::analysis::StreamAnalysis* doc) {
             snapshot.selectedPictureId = selected;
             return linesOf([&](QStringList& l) { appendSelectedPictureEvidence(l, snapshot, doc); });
         };
-        QCOMPARE(section(std::nullopt, &document),
+        QCOMPARE(section(std::nullopt, document),
                  QStringList({"[selected-picture evidence]", "selected picture: unavailable"}));
         QCOMPARE(section(10, nullptr), QStringList({"[selected-picture evidence]", "decoded metadata: " + kPicture10,
                                                     "syntax analysis: unavailable"}));
-        QCOMPARE(section(10, &document),
+        QCOMPARE(section(10, document),
                  QStringList({"[selected-picture evidence]", "decoded metadata: " + kPicture10,
                               "analysis summary: completeness=complete slices=2 ctus=4 cus=10 pus=N/A tus=30",
                               "slice count loaded: 3", "slice QP: min=30 avg=31.50 max=33",
                               "reference pictures linked to selected slices: 3"}));
-        QCOMPARE(section(55, &document),
+        QCOMPARE(section(55, document),
                  QStringList({"[selected-picture evidence]", "decoded metadata: unavailable",
                               "analysis picture summary: unavailable", "slice count loaded: 0", "slice QP: N/A",
                               "reference pictures linked to selected slices: 0"}));
@@ -229,7 +231,8 @@ private slots:
     {
         AiEvidenceSnapshot snapshot;
         snapshot.pictures = fourPictures();
-        const vexilo::analysis::StreamAnalysis document = smallDocument();
+        snapshot.pictureAnalysis = std::make_shared<const vexilo::analysis::StreamAnalysis>(smallDocument());
+        const vexilo::analysis::StreamAnalysis& document = *snapshot.pictureAnalysis;
         const QStringList ranks{"[frame-size evidence]", "top picture byte sizes from NAL payload sizes:",
                                 "- rank=1 bytes=2000 picture_id=99", "- rank=2 bytes=1500 " + kPicture10,
                                 "- rank=3 bytes=700 " + kPicture12, "- rank=4 bytes=300 " + kPicture11};
@@ -247,6 +250,7 @@ private slots:
 
         vexilo::analysis::StreamAnalysis withoutPictureUnits;
         withoutPictureUnits.nalUnits = {nalUnit(std::nullopt, 20)};
+        snapshot.pictureAnalysis.reset();
         QCOMPARE(linesOf([&](QStringList& l) { appendFrameSizeEvidence(l, snapshot, &withoutPictureUnits); }),
                  QStringList({"[frame-size evidence]", "per-picture byte sizes: unavailable in current analysis"}));
     }
@@ -258,10 +262,67 @@ private slots:
         for (std::uint64_t id = 1; id <= 12; ++id) {
             document.nalUnits.push_back(nalUnit(id, id * 100));
         }
-        const QStringList lines = linesOf([&](QStringList& l) { appendFrameSizeEvidence(l, snapshot, &document); });
+        snapshot.pictureAnalysis = std::make_shared<const vexilo::analysis::StreamAnalysis>(std::move(document));
+        const QStringList lines =
+            linesOf([&](QStringList& l) { appendFrameSizeEvidence(l, snapshot, snapshot.pictureAnalysis.get()); });
         QCOMPARE(lines.size(), 2 + 8 + 1);
         QCOMPARE(lines.at(2), QStringLiteral("- rank=1 bytes=1200 picture_id=12"));
         QCOMPARE(lines.at(9), QStringLiteral("- rank=8 bytes=500 picture_id=5"));
+    }
+
+    // The stream's document names pictures by the analyzer's own identities, in decode order here,
+    // and knows their POC, decode index and times, which the decoder's records lack: sizes and
+    // slices go to the picture of the same display index, described with what the document knows.
+    void theStreamDocumentsPicturesMeetTheDecodedOnesByDisplayIndex()
+    {
+        AiEvidenceSnapshot snapshot;
+        for (PictureInfo decoded : fourPictures()) {
+            decoded.decodeIndex.reset();
+            decoded.pts.reset();
+            decoded.dts.reset();
+            decoded.poc.reset();
+            snapshot.pictures.push_back(decoded);
+        }
+        vexilo::analysis::StreamAnalysis document;
+        // Analyzer identity, display index (none: decoded but not output), decode index, POC.
+        const std::array<std::array<std::optional<std::int64_t>, 4>, 5> summaries{{
+            {1, 0, 0, 0}, {2, 2, 1, 4}, {3, 1, 2, 2}, {4, 3, 3, 6}, {5, std::nullopt, 4, 8}}};
+        for (const auto& [analyzerId, display, decode, poc] : summaries) {
+            vexilo::analysis::PictureAnalysisSummary summary;
+            summary.pictureId = static_cast<std::uint64_t>(*analyzerId);
+            summary.displayIndex = display;
+            summary.decodeIndex = decode;
+            summary.pts = display.has_value() ? std::optional(*display * 512) : std::nullopt;
+            summary.dts = *decode * 512 - 1024;
+            summary.poc = static_cast<std::int32_t>(*poc);
+            summary.ctuCount = 4;
+            document.pictures.push_back(summary);
+        }
+        document.nalUnits = {nalUnit(1, 900), nalUnit(1, 100), nalUnit(2, 700), nalUnit(3, 300), nalUnit(5, 50)};
+        document.slices = {slice(1, 1, 22), slice(2, 2, 27), slice(3, 3, 30)};
+        snapshot.streamAnalysis = std::make_shared<const vexilo::analysis::StreamAnalysis>(std::move(document));
+        snapshot.selectedPictureId = 12;
+
+        const QString display0 =
+            QStringLiteral("display=0 id=10 type=I decode=0 pts=0 dts=-1024 poc=0 size=64x32 bit_depth=8");
+        const QString display1 =
+            QStringLiteral("display=1 id=11 type=B decode=2 pts=512 dts=0 poc=2 size=64x32 bit_depth=8");
+        const QString display2 =
+            QStringLiteral("display=2 id=12 type=P decode=1 pts=1024 dts=-512 poc=4 size=64x32 bit_depth=8");
+        const QString display3 =
+            QStringLiteral("display=3 id=13 type=Unknown decode=3 pts=1536 dts=512 poc=6 size=64x32 bit_depth=8");
+        const vexilo::analysis::StreamAnalysis* stream = snapshot.streamAnalysis.get();
+        QCOMPARE(linesOf([&](QStringList& l) { appendFrameSizeEvidence(l, snapshot, stream); }),
+                 QStringList({"[frame-size evidence]", "top picture byte sizes from NAL payload sizes:",
+                              "- rank=1 bytes=1000 " + display0, "- rank=2 bytes=700 " + display2,
+                              "- rank=3 bytes=300 " + display1, "- rank=4 bytes=50 no decoded picture: decode=4 poc=8",
+                              "selected-picture neighbor byte comparison:", "- bytes=300 " + display1,
+                              "- bytes=700 " + display2, "- bytes=N/A " + display3}));
+        QCOMPARE(linesOf([&](QStringList& l) { appendSelectedPictureEvidence(l, snapshot, stream); }),
+                 QStringList({"[selected-picture evidence]", "decoded metadata: " + display2,
+                              "analysis summary: completeness=unknown slices=N/A ctus=4 cus=N/A pus=N/A tus=N/A",
+                              "slice count loaded: 1", "slice QP: min=27 avg=27.00 max=27",
+                              "reference pictures linked to selected slices: 0"}));
     }
 
     void qualityDropSection()

@@ -1,7 +1,42 @@
 #include "PictureIdentityMap.h"
 
+#include <charconv>
+#include <string_view>
+
 namespace vexilo::application {
 namespace {
+
+// How the analyzer's picture errors name their picture in their detail, among fields joined by
+// the separator.
+constexpr std::string_view kDetailPictureField = "pictureId=";
+constexpr std::string_view kDetailSeparator = "; ";
+constexpr std::string_view kUnknownPicture = "N/A";
+
+// The picture a detail text names, rewritten as the document's own references are: a log line or
+// tooltip that names "Picture ID 3" must not go on to say "pictureId=4" of the same picture. A
+// picture the project does not know is not named by the analyzer's number either.
+template <typename Rewrite>
+void rewriteDetailPictureId(std::string& detail, const Rewrite& rewrite)
+{
+    std::size_t searchFrom = 0;
+    for (std::size_t field = detail.find(kDetailPictureField); field != std::string::npos;
+         field = detail.find(kDetailPictureField, searchFrom)) {
+        const std::size_t valueStart = field + kDetailPictureField.size();
+        searchFrom = valueStart;
+        const bool startsField = field == 0 || std::string_view(detail).substr(0, field).ends_with(kDetailSeparator);
+        std::uint64_t value = 0;
+        const char* const valueText = detail.data() + valueStart;
+        const auto [valueEnd, failure] = std::from_chars(valueText, detail.data() + detail.size(), value);
+        if (!startsField || failure != std::errc{}) {
+            continue;
+        }
+        std::optional<std::uint64_t> reference = value;
+        rewrite(reference);
+        const std::string named = reference ? std::to_string(*reference) : std::string(kUnknownPicture);
+        detail.replace(valueStart, static_cast<std::size_t>(valueEnd - valueText), named);
+        searchFrom = valueStart + named.size();
+    }
+}
 
 // The analyzer's identity of the document's own picture when the index did not give one: the
 // first present decode-picture reference that differs from the project's id.
@@ -86,6 +121,9 @@ void PictureIdentityMap::rewritePictureIdentities(domain::PictureId picture, ana
     }
     for (auto& record : document.dpbSnapshotEntries) {
         rewrite(record.pictureId);
+    }
+    for (auto& record : document.errors) {
+        rewriteDetailPictureId(record.detail, rewrite);
     }
 }
 

@@ -20,7 +20,8 @@ public:
     [[nodiscard]] std::optional<std::uint64_t> decodeIdOf(domain::PictureId picture) const;
 
     // Every decode-picture reference of the picture's document becomes the project picture id it
-    // names; one that names no project picture is left absent.
+    // names; one that names no project picture is left absent. The picture its errors' details
+    // name is rewritten alike.
     void rewritePictureIdentities(domain::PictureId picture, analysis::StreamAnalysis& document) const;
 
 private:

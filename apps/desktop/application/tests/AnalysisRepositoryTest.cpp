@@ -147,6 +147,28 @@ TEST_F(AnalysisRepositoryTest, PictureIdsAreRewrittenBeforeTheDocumentIsShared)
     }
 }
 
+// An error's detail names its picture in the analyzer's numbering; the log and the picture table
+// show it beside the project's Picture ID, so it is rewritten as the references are.
+TEST(PictureIdentityMapTest, PicturesNamedInErrorDetailsAreTheProjectsPictures)
+{
+    PictureIdentityMap identities;
+    identities.bind(42, 2);
+    identities.bind(43, 3);
+    StreamAnalysis document;
+    document.pictures.resize(1);
+    document.pictures[0].pictureId = 2;
+    for (const char* detail : {"pictureId=2; decodeIndex=1; ctus=4", "path=/clips/a.hevc; pictureId=3",
+                               "pictureId=9; decodeIndex=7", "targetpictureId=2; packetIndex=5"}) {
+        document.errors.emplace_back().detail = detail;
+    }
+    identities.rewritePictureIdentities(42, document);
+    EXPECT_EQ(document.pictures[0].pictureId, 42U);
+    EXPECT_EQ(document.errors[0].detail, "pictureId=42; decodeIndex=1; ctus=4");
+    EXPECT_EQ(document.errors[1].detail, "path=/clips/a.hevc; pictureId=43");
+    EXPECT_EQ(document.errors[2].detail, "pictureId=N/A; decodeIndex=7") << "a picture the project does not know";
+    EXPECT_EQ(document.errors[3].detail, "targetpictureId=2; packetIndex=5") << "another field's name";
+}
+
 TEST_F(AnalysisRepositoryTest, CacheFaultsBecomeErrorsWithTheirCodesAndTheJobsGeneration)
 {
     struct Case {

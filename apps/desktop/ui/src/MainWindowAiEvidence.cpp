@@ -153,7 +153,11 @@ ai::AiEvidenceSnapshot MainWindow::makeAiEvidenceSnapshot(const QString& statusT
         for (const auto& entry : qualityResults) {
             measuredRows.push_back(comparePicturePairModel->rowForFrameIndex(entry.first));
         }
-        for (const int row : sampleComparePairRows(rowCount, currentRow, measuredRows)) {
+        // Without a B stream the table's rows pair A with nothing: there is no pair to describe.
+        const bool bStreamOpen = compareBProjectController != nullptr && compareBProjectController->pictureCount() > 0;
+        const std::vector<int> sampledRows =
+            bStreamOpen ? sampleComparePairRows(rowCount, currentRow, measuredRows) : std::vector<int>{};
+        for (const int row : sampledRows) {
             const ComparePicturePair* pair = comparePicturePairModel->pairAt(row);
             if (pair == nullptr) {
                 continue;

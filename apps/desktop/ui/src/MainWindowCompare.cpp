@@ -164,7 +164,7 @@ void MainWindow::selectBPictureByDisplayIndex(std::int64_t displayIndex)
     } else if (compareBProjectController->selectPicture(match->id)) {
         return;  // the frame arrives through selectedFrameReady
     } else {
-        clearCompareBViewer(tr("B picture %1 could not be selected").arg(displayIndex));
+        clearCompareBViewer(tr("B picture at display index %1 could not be selected").arg(displayIndex));
     }
     refreshWipeView();
 }

@@ -8,6 +8,12 @@
 #include "vexilo/models/PictureSyntaxModel.h"
 #include "vexilo/test/QtTestRegistry.h"
 
+#include <QFile>
+#include <QHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QDir>
@@ -174,6 +180,135 @@ bool cuOutlinedAtDocumentPixels(const Window& w, const vexilo::analysis::StreamA
     const QImage with = w.viewer->grabFramebuffer();
     const OutlineChange change = outlineChange(*w.viewer, with, without, cu->bounds);
     return change.bluePixels > 0 && change.middleUnchanged;
+}
+
+// One access unit of a stream as tools other than ours see it: ffprobe's packet (one access
+// unit each) with its PTS, the bytes of its coded slice and SEI NAL units, the display index of
+// the frame ffprobe decodes from it, and, for a reference stream, the POC the reference decoder
+// gave it.
+struct AccessUnit {
+    std::uint64_t bytes = 0;
+    std::int64_t decodeIndex = 0;
+    std::int64_t displayIndex = -1;
+    QString pts;
+    std::optional<std::int32_t> poc;
+};
+
+// The NAL units that belong to a picture: coded slice segments and SEI messages.
+bool isPictureNalUnit(unsigned char firstHeaderByte)
+{
+    constexpr unsigned kLastVclType = 31;
+    constexpr unsigned kPrefixSeiType = 39;
+    constexpr unsigned kSuffixSeiType = 40;
+    const unsigned type = (firstHeaderByte >> 1U) & 0x3FU;
+    return type <= kLastVclType || type == kPrefixSeiType || type == kSuffixSeiType;
+}
+
+// Start codes and the zero bytes before them are not part of a NAL unit.
+std::uint64_t annexBPictureBytes(QByteArrayView packet)
+{
+    const QByteArray startCode("\0\0\1", 3);
+    std::uint64_t bytes = 0;
+    for (qsizetype start = packet.indexOf(startCode); start >= 0;) {
+        const qsizetype payload = start + startCode.size();
+        const qsizetype next = packet.indexOf(startCode, payload);
+        qsizetype end = next < 0 ? packet.size() : next;
+        while (end > payload && packet[end - 1] == '\0') {
+            --end;
+        }
+        if (end > payload && isPictureNalUnit(static_cast<unsigned char>(packet[payload]))) {
+            bytes += static_cast<std::uint64_t>(end - payload);
+        }
+        start = next;
+    }
+    return bytes;
+}
+
+// An MP4 sample: NAL units behind four-byte big-endian lengths.
+std::uint64_t lengthPrefixedPictureBytes(QByteArrayView packet)
+{
+    constexpr qsizetype kLengthSize = 4;
+    std::uint64_t bytes = 0;
+    for (qsizetype at = 0; at + kLengthSize < packet.size();) {
+        qsizetype length = 0;
+        for (qsizetype k = 0; k < kLengthSize; ++k) {
+            length = (length << 8) | static_cast<unsigned char>(packet[at + k]);
+        }
+        at += kLengthSize;
+        if (length > 0 && at + length <= packet.size() && isPictureNalUnit(static_cast<unsigned char>(packet[at]))) {
+            bytes += static_cast<std::uint64_t>(length);
+        }
+        at += length;
+    }
+    return bytes;
+}
+
+QJsonObject referenceManifestEntry(const QString& file)
+{
+    QFile manifest(QString::fromStdString(vexilo::test::referencePath("MANIFEST.json").string()));
+    if (!manifest.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    for (const QJsonValue& stream : QJsonDocument::fromJson(manifest.readAll()).object().value("streams").toArray()) {
+        if (stream.toObject().value("file").toString() == file) {
+            return stream.toObject();
+        }
+    }
+    return {};
+}
+
+// ffprobe's entries of the video stream, one record per line, each a map from name to text.
+std::vector<QHash<QString, QString>> ffprobe(const std::filesystem::path& input, const QString& entries)
+{
+    QProcess probe;
+    probe.start(QStringLiteral("ffprobe"),
+                {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"),
+                 QStringLiteral("v:0"), QStringLiteral("-show_entries"), entries, QStringLiteral("-of"),
+                 QStringLiteral("compact=p=0"), QString::fromStdString(input.string())});
+    probe.waitForFinished(30000);
+    std::vector<QHash<QString, QString>> records;
+    for (const QString& line : QString::fromLatin1(probe.readAllStandardOutput()).split(QLatin1Char('\n'))) {
+        QHash<QString, QString> record;
+        for (const QString& field : line.split(QLatin1Char('|'), Qt::SkipEmptyParts)) {
+            record.insert(field.section(QLatin1Char('='), 0, 0), field.section(QLatin1Char('='), 1));
+        }
+        if (!record.isEmpty()) {
+            records.push_back(std::move(record));
+        }
+    }
+    return records;
+}
+
+// The access units of a stream in decode order; the POCs come from the reference set's manifest
+// when it lists the stream.
+std::vector<AccessUnit> accessUnitsOf(const std::filesystem::path& input, const QJsonObject& reference)
+{
+    QFile file(QString::fromStdString(input.string()));
+    if (!file.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    const QByteArray stream = file.readAll();
+    QHash<QString, std::int64_t> displayIndexAtPosition;
+    for (const auto& frame : ffprobe(input, QStringLiteral("frame=pkt_pos"))) {
+        displayIndexAtPosition.insert(frame.value(QStringLiteral("pkt_pos")), displayIndexAtPosition.size());
+    }
+    const QJsonArray pocs = reference.value("pocDecodeOrder").toArray();
+    const bool annexB = stream.startsWith(QByteArray("\0\0\1", 3)) || stream.startsWith(QByteArray("\0\0\0\1", 4));
+    std::vector<AccessUnit> units;
+    for (const auto& packet : ffprobe(input, QStringLiteral("packet=pos,size,pts"))) {
+        AccessUnit unit;
+        const QByteArrayView bytes = QByteArrayView(stream).sliced(packet.value(QStringLiteral("pos")).toLongLong(),
+                                                                   packet.value(QStringLiteral("size")).toLongLong());
+        unit.bytes = annexB ? annexBPictureBytes(bytes) : lengthPrefixedPictureBytes(bytes);
+        unit.decodeIndex = static_cast<std::int64_t>(units.size());
+        unit.displayIndex = displayIndexAtPosition.value(packet.value(QStringLiteral("pos")), -1);
+        unit.pts = packet.value(QStringLiteral("pts"));
+        if (unit.decodeIndex < pocs.size()) {
+            unit.poc = pocs.at(unit.decodeIndex).toInt();
+        }
+        units.push_back(unit);
+    }
+    return units;
 }
 
 // Selects the next picture row as a user does, and waits until its frame and blocks are shown.
@@ -440,6 +575,93 @@ private slots:
                                   kAnalysisTimeoutMs);
         QTest::qWait(kQuietMs);
         QCOMPARE(analyses.count(), 2);
+    }
+
+    void theEvidenceTellsWhatTheStreamHolds_data()
+    {
+        QTest::addColumn<QString>("stream");
+        QTest::addColumn<int>("ctuSize");
+        // The reference set's manifest gives the CTU size; x265 codes 64 unless told otherwise.
+        QTest::newRow("HM random access, raw") << QStringLiteral("s01_ra_gop8_cra_rasl_vui.bit") << 64;
+        QTest::newRow("x265 B pyramid, MP4") << QStringLiteral("bpyramid_420_8bit.mp4") << 64;
+    }
+
+    // What the AI is told of a stream the worker analysed: each picture's byte size is that of
+    // its own NAL units, each picture line carries the decode index, PTS and POC of that picture
+    // and the DTS the table shows, blocks are counted over the pictures whose blocks are known,
+    // and without a B stream there is no compare pair.
+    void theEvidenceTellsWhatTheStreamHolds()
+    {
+        QFETCH(QString, stream);
+        QFETCH(int, ctuSize);
+        const std::filesystem::path input = streamPath(stream);
+        const std::vector<AccessUnit> units = accessUnitsOf(input, referenceManifestEntry(stream));
+        QVERIFY(units.size() > 8);
+        const auto probed = ffprobe(input, QStringLiteral("stream=width,height,nb_frames"));
+        QCOMPARE(probed.size(), std::size_t{1});
+
+        Window w;
+        showWindow(w);
+        QVERIFY2(openAndWaitForStructure(w, input) != nullptr, qPrintable(analysisShown(w)));
+        const QString evidence = w.aiPanel->evidenceText();
+        // Kept beside the screenshots for a person to read.
+        QFile kept(QStringLiteral(VEXILO_TEST_OUTPUT_DIR "/analyzer-road-evidence-%1.txt").arg(input.stem().c_str()));
+        QVERIFY(kept.open(QIODevice::WriteOnly) && kept.write(evidence.toUtf8()) > 0);
+        kept.close();
+
+        // A raw stream has no count; the analyzer road reads none from a container that has one.
+        const QString frames = probed.front().value(QStringLiteral("nb_frames"));
+        const bool noCount =
+            evidence.contains(QStringLiteral("\ncontainer picture count: none read from the container\n"));
+        QVERIFY2(noCount || (frames != QStringLiteral("N/A") &&
+                             evidence.contains(QStringLiteral("\ncontainer picture count: %1\n").arg(frames))),
+                 qPrintable(evidence));
+
+        const QRegularExpression rankLine(QStringLiteral("^- rank=\\d+ bytes=(\\d+) display=(\\d+) id=\\d+ type=\\w+ "
+                                                         "decode=(\\S+) pts=(\\S+) dts=(\\S+) poc=(\\S+) "));
+        const QAbstractItemModel& table = *w.pictureView->model();
+        std::vector<std::uint64_t> rankedBytes;
+        for (const QString& line : evidence.split(QLatin1Char('\n'))) {
+            const QRegularExpressionMatch rank = rankLine.match(line);
+            if (!rank.hasMatch()) {
+                continue;
+            }
+            const auto unit = std::find_if(units.begin(), units.end(), [&](const AccessUnit& candidate) {
+                return candidate.displayIndex == rank.captured(2).toLongLong();
+            });
+            QVERIFY2(unit != units.end(), qPrintable(line));
+            QCOMPARE(rank.captured(1).toULongLong(), unit->bytes);
+            QCOMPARE(rank.captured(3).toLongLong(), unit->decodeIndex);
+            QCOMPARE(rank.captured(4), unit->pts);
+            if (unit->poc) {
+                QCOMPARE(rank.captured(6).toInt(), *unit->poc);
+            }
+            const int row = static_cast<int>(unit->displayIndex);
+            QCOMPARE(table.index(row, 0).data().toString(), rank.captured(2));
+            QCOMPARE(rank.captured(5), table.index(row, 3).data().toString());
+            QCOMPARE(rank.captured(6), table.index(row, 4).data().toString());
+            rankedBytes.push_back(unit->bytes);
+        }
+        std::vector<std::uint64_t> largest;
+        for (const AccessUnit& unit : units) {
+            largest.push_back(unit.bytes);
+        }
+        std::sort(largest.rbegin(), largest.rend());
+        largest.resize(8);
+        QCOMPARE(rankedBytes, largest);
+
+        const auto ctusAlong = [ctuSize](const QString& samples) { return (samples.toInt() + ctuSize - 1) / ctuSize; };
+        const std::uint64_t ctus = units.size() * static_cast<std::uint64_t>(
+                                                      ctusAlong(probed.front().value(QStringLiteral("width"))) *
+                                                      ctusAlong(probed.front().value(QStringLiteral("height"))));
+        QVERIFY2(evidence.contains(QStringLiteral("\npictures with known blocks: %1 of %1\n").arg(units.size())),
+                 qPrintable(evidence));
+        QVERIFY2(evidence.contains(QStringLiteral("\nblocks in pictures with known blocks: CTUs=%1 ").arg(ctus)),
+                 qPrintable(evidence));
+        QVERIFY2(evidence.contains(QStringLiteral("\ndecoded metadata: display=0 id=%1 type=I decode=0 ")
+                                       .arg(*w.controller->selectedPictureId())),
+                 qPrintable(evidence));
+        QVERIFY2(evidence.contains(QStringLiteral("\nsampled compare pairs: unavailable\n")), qPrintable(evidence));
     }
 
     void analyzeStreamFromItsActionFillsTheSyntaxTabsTreeStatisticsAndInspector_data() { addStreams(); }

@@ -201,9 +201,11 @@ private slots:
         const QString cell = w.pictureView->model()->index(last, kAnalysisColumn).data().toString();
         QVERIFY2(QRegularExpression(QStringLiteral("^[1-9]\\d* error\\(s\\); ")).match(cell).hasMatch(), qPrintable(cell));
         const QString tooltip = w.pictureView->model()->index(last, 0).data(Qt::ToolTipRole).toString();
+        // The detail names the picture by the table's Picture ID too, beside the labelled decode index.
         QVERIFY2(QRegularExpression(QStringLiteral("^analyzer\\.picture_incomplete: The picture's slices do not cover "
-                                                   "it; some of its CTUs are missing \\(pictureId=\\d+; "
-                                                   "decodeIndex=2; ctus=\\d+; expectedCtus=510\\)$"),
+                                                   "it; some of its CTUs are missing \\(pictureId=%1; "
+                                                   "decodeIndex=2; ctus=\\d+; expectedCtus=510\\)$")
+                                        .arg(lastId),
                                     QRegularExpression::MultilineOption)
                      .match(tooltip)
                      .hasMatch(),
@@ -212,7 +214,11 @@ private slots:
                          .match(analysisErrorText(w))
                          .hasMatch(),
                      qPrintable(analysisErrorText(w)));
-        QVERIFY2(w.log().contains(QStringLiteral("analyzer.picture_incomplete for Picture ID %1: ").arg(lastId)),
+        QVERIFY2(QRegularExpression(QStringLiteral("analyzer\\.picture_incomplete for Picture ID %1: [^\\n]*\\n"
+                                                   "pictureId=%1; decodeIndex=2; ")
+                                        .arg(lastId))
+                     .match(w.log())
+                     .hasMatch(),
                  qPrintable(w.log()));
         QVERIFY2(w.label("inspectorStateLabel").contains(QStringLiteral("\nErrors: ")),
                  qPrintable(w.label("inspectorStateLabel")));

@@ -76,6 +76,14 @@ QRectF rectOf(const analysis::BlockRect& bounds)
 
 std::uint8_t parseStatusOf(analysis::BlockParseStatus status) { return static_cast<std::uint8_t>(status); }
 
+// A coding or transform quadtree node that splits further is no unit of its own: its leaves are
+// the units, and its QP is theirs. Its outline still stands, so that choosing it outlines it.
+template <typename QuadtreeNode>
+bool isUnit(const QuadtreeNode& node)
+{
+    return !node.split.value_or(false);
+}
+
 bool containsHalfOpen(const QRectF& rect, QPointF point)
 {
     return rect.left() <= point.x() && point.x() < rect.left() + rect.width() && rect.top() <= point.y() &&
@@ -117,9 +125,6 @@ void FrameOverlays::rebuild(const analysis::StreamAnalysis& document, std::uint6
         return;
     }
     buildRecords(document, picture->id);
-    for (const OverlayRecord& record : records_) {
-        ++kindCounts_[static_cast<std::size_t>(record.kind)];
-    }
     kindCounts_[static_cast<std::size_t>(OverlayKind::MotionVector)] = motionVectors_.size();
     buildGrid();
     buildHighlightBuckets();
@@ -145,10 +150,16 @@ void FrameOverlays::buildRecords(const analysis::StreamAnalysis& document, const
     puDrawn.assign(document.pus.size(), 0);
     records_.reserve(document.ctus.size() + 2 * document.cus.size() + document.tus.size() + document.pus.size());
 
+    // The counts are of the units a user sees outlined, not of the records.
+    const auto add = [&](const OverlayRecord& record, bool unit) {
+        records_.push_back(record);
+        kindCounts_[static_cast<std::size_t>(record.kind)] += unit ? 1 : 0;
+    };
     for (const analysis::CtuInfo& ctu : document.ctus) {
         if (ctu.parentPictureSummaryId == pictureSummaryId && isDrawable(ctu.id, ctu.bounds)) {
-            records_.push_back({ctu.id, ctu.sliceInfoId.value_or(StableId{}), OverlayKind::Ctu, rectOf(ctu.bounds),
-                                parseStatusOf(ctu.parseStatus), std::nullopt});
+            add({ctu.id, ctu.sliceInfoId.value_or(StableId{}), OverlayKind::Ctu, rectOf(ctu.bounds),
+                 parseStatusOf(ctu.parseStatus), std::nullopt},
+                true);
         }
     }
     for (std::size_t position = 0; position < document.cus.size(); ++position) {
@@ -156,28 +167,32 @@ void FrameOverlays::buildRecords(const analysis::StreamAnalysis& document, const
         if (cuInPicture[position] == 0) {
             continue;
         }
-        ++(cu.qp.has_value() ? qpKnownCount_ : qpUnknownCount_);
+        const bool unit = isUnit(cu);
+        if (unit) {
+            ++(cu.qp.has_value() ? qpKnownCount_ : qpUnknownCount_);
+        }
         if (!isDrawable(cu.id, cu.bounds)) {
             continue;
         }
         const StableId related = cu.parentCuId.value_or(cu.parentCtuId);
-        records_.push_back(
-            {cu.id, related, OverlayKind::Cu, rectOf(cu.bounds), parseStatusOf(cu.parseStatus), std::nullopt});
-        records_.push_back(
-            {cu.id, related, OverlayKind::QpBlock, rectOf(cu.bounds), parseStatusOf(cu.parseStatus), cu.qp});
+        add({cu.id, related, OverlayKind::Cu, rectOf(cu.bounds), parseStatusOf(cu.parseStatus), std::nullopt}, unit);
+        if (unit) {
+            add({cu.id, related, OverlayKind::QpBlock, rectOf(cu.bounds), parseStatusOf(cu.parseStatus), cu.qp}, true);
+        }
     }
     for (const analysis::TuInfo& tu : document.tus) {
         if (isDrawable(tu.id, tu.bounds) && cuBelongs(tu.parentCuId)) {
-            records_.push_back({tu.id, tu.parentTuId.value_or(tu.parentCuId), OverlayKind::Tu, rectOf(tu.bounds),
-                                parseStatusOf(tu.parseStatus), std::nullopt});
+            add({tu.id, tu.parentTuId.value_or(tu.parentCuId), OverlayKind::Tu, rectOf(tu.bounds),
+                 parseStatusOf(tu.parseStatus), std::nullopt},
+                isUnit(tu));
         }
     }
     for (std::size_t position = 0; position < document.pus.size(); ++position) {
         const analysis::PuInfo& pu = document.pus[position];
         if (isDrawable(pu.id, pu.bounds) && cuBelongs(pu.parentCuId)) {
             puDrawn[position] = 1;
-            records_.push_back(
-                {pu.id, pu.parentCuId, OverlayKind::Pu, rectOf(pu.bounds), parseStatusOf(pu.parseStatus), std::nullopt});
+            add({pu.id, pu.parentCuId, OverlayKind::Pu, rectOf(pu.bounds), parseStatusOf(pu.parseStatus), std::nullopt},
+                true);
         }
     }
     motionVectors_.reserve(document.motionVectors.size());

@@ -112,6 +112,43 @@ private slots:
         QVERIFY(overlays.recordsHighlightedBy(StableId{}).empty());
     }
 
+    // A coding or transform quadtree node that splits further has no QP and is no unit of its own:
+    // only its leaves are counted and get QP blocks, while it keeps its outline for highlighting.
+    void splitQuadtreeNodesAreOutlinedButNotCounted()
+    {
+        DocumentBuilder builder(kPicture);
+        const StableId ctu = builder.ctu(1, 0, 0);
+        const StableId root = builder.cu(10, ctu, DocumentBuilder::rect(0, 0, 64, 64), std::nullopt);
+        builder.document().cus.back().split = true;
+        const StableId node = builder.cu(11, ctu, DocumentBuilder::rect(0, 0, 32, 32), std::nullopt, root);
+        builder.document().cus.back().split = true;
+        const StableId leaf = builder.cu(12, ctu, DocumentBuilder::rect(0, 0, 16, 16), 27, node);
+        builder.document().cus.back().split = false;
+        const StableId big = builder.cu(13, ctu, DocumentBuilder::rect(32, 0, 32, 32), 30, root);
+        const StableId transformRoot = builder.tu(20, leaf, DocumentBuilder::rect(0, 0, 16, 16));
+        builder.document().tus.back().split = true;
+        for (int quarter = 0; quarter < 4; ++quarter) {
+            builder.tu(21 + static_cast<std::uint64_t>(quarter), leaf,
+                       DocumentBuilder::rect(quarter % 2 * 8, quarter / 2 * 8, 8, 8));
+            builder.document().tus.back().parentTuId = transformRoot;
+        }
+
+        FrameOverlays overlays;
+        overlays.rebuild(builder.document(), kPicture);
+        QCOMPARE(overlays.countOf(OverlayKind::Cu), std::size_t{2});
+        QCOMPARE(overlays.countOf(OverlayKind::QpBlock), std::size_t{2});
+        QCOMPARE(overlays.countOf(OverlayKind::Tu), std::size_t{4});
+        QCOMPARE(overlays.qpKnownCount(), 2U);
+        QCOMPARE(overlays.qpUnknownCount(), 0U);
+        QCOMPARE(objectIds(overlays, OverlayKind::Cu), (std::vector<StableId>{root, node, leaf, big}));
+        QCOMPARE(objectIds(overlays, OverlayKind::QpBlock), (std::vector<StableId>{leaf, big}));
+        QCOMPARE(objectIds(overlays, OverlayKind::Tu).size(), std::size_t{5});
+        // Choosing the root outlines it and the CUs it splits into.
+        QCOMPARE(overlays.recordsHighlightedBy(root).size(), std::size_t{4});
+        // The hit test still finds the leaves.
+        QCOMPARE(overlays.smallestBlocksAt({4, 4}).cuId, leaf);
+    }
+
     // Parents are usually found a few places after the last one; children listed out of their
     // parents' order, far from them, or naming a parent twice must find the same parents.
     void findsParentsWhateverTheOrderOfTheChildren()

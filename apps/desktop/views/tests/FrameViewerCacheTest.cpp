@@ -10,10 +10,13 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMouseEvent>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -154,6 +157,27 @@ const StreamAnalysis* mostBiPredictedPicture(const std::vector<StreamAnalysis>& 
     return best;
 }
 
+// The CUs of a reference stream as the reference set counts them: every CU of a stream with
+// transquant bypass enabled codes cu_transquant_bypass_flag once, and the manifest counts the
+// flags set and clear over all pictures. 0 when the manifest does not say.
+std::uint64_t codingUnitsOfTheReferenceSet(const QString& file)
+{
+    QFile manifest(QStringLiteral(VEXILO_REFERENCE_STREAMS_DIR "/hm/MANIFEST.json"));
+    if (!manifest.open(QIODevice::ReadOnly)) {
+        return 0;
+    }
+    const QJsonArray streams = QJsonDocument::fromJson(manifest.readAll()).object().value("streams").toArray();
+    for (const QJsonValue& stream : streams) {
+        if (stream.toObject().value("file").toString() != file) {
+            continue;
+        }
+        const QRegularExpression bypassFlags(QStringLiteral("cu_transquant_bypass_flag 1/0: (\\d+)/(\\d+)"));
+        const QRegularExpressionMatch flags = bypassFlags.match(stream.toObject().value("parsedSyntax").toString());
+        return flags.hasMatch() ? flags.captured(1).toULongLong() + flags.captured(2).toULongLong() : 0;
+    }
+    return 0;
+}
+
 // Grabbed pixels of one colour, within the grab's tolerance for blending.
 int countPixels(const QImage& image, const QRect& area, const QColor& colour)
 {
@@ -222,7 +246,12 @@ private slots:
         viewer.setCuOverlayEnabled(true);
         viewer.setQualityHeatmapOverlayEnabled(false);
         viewer.setViewTransform(FrameViewer::CustomZoom, 3.0 * viewer.devicePixelRatioF(), QPointF());
-        QCOMPARE(viewer.overlays().countOf(vexilo::OverlayKind::Cu), document->cus.size());
+        const auto& records = viewer.overlays().records();
+        QCOMPARE(static_cast<std::size_t>(std::count_if(records.begin(), records.end(),
+                                                        [](const auto& record) {
+                                                            return record.kind == vexilo::OverlayKind::Cu;
+                                                        })),
+                 document->cus.size());
 
         // The test's own mapping of the CU's bounds to the widget.
         const QPointF origin = viewer.imageTargetRect().topLeft();
@@ -241,6 +270,56 @@ private slots:
         QCOMPARE(available.count(), 1);
         QCOMPARE(available.at(0).at(5).value<StableId>(), cu->id);
         QCOMPARE(available.at(0).at(4).value<StableId>(), cu->parentCtuId);
+    }
+
+    // A picture's coding quadtree splits at every CTU that crosses the picture's edge, and an
+    // encoder splits others; the status line counts the CUs the tree ends in, each once, and each
+    // has its QP.
+    void theStatusLineCountsEveryCodingUnitOnce_data()
+    {
+        QTest::addColumn<QString>("stream");
+        QTest::newRow("every CU lossless") << QStringLiteral("s13_ldb_lossless_all_cus.bit");
+        QTest::newRow("lossless and lossy CUs") << QStringLiteral("s14_ra_mixed_lossless_lossy.bit");
+    }
+
+    void theStatusLineCountsEveryCodingUnitOnce()
+    {
+        QFETCH(QString, stream);
+        const std::uint64_t expected = codingUnitsOfTheReferenceSet(stream);
+        QVERIFY(expected > 0);
+        QTemporaryDir cache;
+        QTemporaryDir scratch;
+        QVERIFY(cache.isValid() && scratch.isValid());
+        // The worker reads elementary streams by their extension; the reference streams are ".bit".
+        const std::filesystem::path input = std::filesystem::path(scratch.path().toStdString()) / "stream.hevc";
+        std::filesystem::copy_file(std::filesystem::path(VEXILO_REFERENCE_STREAMS_DIR) / "hm" / stream.toStdString(),
+                                   input);
+        QCOMPARE(analyzeWithWorker(input, cache.path(), "bounded_structure"), QStringLiteral("analysisFinished"));
+        const std::vector<StreamAnalysis> pictures = cachedPictures(cache.path().toStdString());
+        QVERIFY(!pictures.empty());
+
+        FrameViewer viewer;
+        viewer.setCuOverlayEnabled(true);
+        viewer.setQpMapOverlayEnabled(true);
+        const QRegularExpression counts(
+            QStringLiteral("^Overlay ready: CTU=\\d+ CU=(\\d+) TU=\\d+ PU=\\d+ QP blocks=(\\d+) "));
+        std::uint64_t codingUnits = 0;
+        std::uint64_t qpBlocks = 0;
+        std::uint64_t knownQp = 0;
+        std::uint64_t unknownQp = 0;
+        for (const StreamAnalysis& document : pictures) {
+            QVERIFY(showOverAFlatFrame(viewer, document));
+            const QRegularExpressionMatch status = counts.match(viewer.overlayStatusText());
+            QVERIFY2(status.hasMatch(), qPrintable(viewer.overlayStatusText()));
+            codingUnits += status.captured(1).toULongLong();
+            qpBlocks += status.captured(2).toULongLong();
+            knownQp += viewer.overlays().qpKnownCount();
+            unknownQp += viewer.overlays().qpUnknownCount();
+        }
+        QCOMPARE(codingUnits, expected);
+        QCOMPARE(qpBlocks, expected);
+        QCOMPARE(knownQp, expected);
+        QCOMPARE(unknownQp, std::uint64_t{0});
     }
 
     // The worker knows the reference of every vector of a clean B stream, so the arrows take

@@ -79,8 +79,11 @@ public:
 
     [[nodiscard]] const std::vector<OverlayRecord>& records() const noexcept { return records_; }
     [[nodiscard]] const std::vector<MotionVectorRecord>& motionVectors() const noexcept { return motionVectors_; }
+    // The picture's coding units (quadtree leaves) with and without a QP.
     [[nodiscard]] std::uint32_t qpKnownCount() const noexcept { return qpKnownCount_; }
     [[nodiscard]] std::uint32_t qpUnknownCount() const noexcept { return qpUnknownCount_; }
+    // The blocks of a kind that the picture has: for CUs and TUs the leaves of their quadtrees
+    // only, though the nodes that split further have outline records too.
     [[nodiscard]] std::size_t countOf(OverlayKind kind) const noexcept;
 
     // Per kind (CTU, CU, TU, PU) the record of smallest area whose half-open rectangle holds the
