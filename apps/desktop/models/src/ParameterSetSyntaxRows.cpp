@@ -18,6 +18,7 @@ constexpr const char* kPps = "pic_parameter_set_rbsp()";
 constexpr const char* kVui = "vui_parameters()";
 constexpr const char* kTimingCondition = "vps_timing_info_present_flag == true";
 constexpr const char* kVpsHrdLoop = "vps_timing_info_present_flag == true && vps HRD loop";
+constexpr const char* kVpsHrdLoopAfterFirst = "vps_timing_info_present_flag == true && vps HRD loop && i > 0";
 constexpr const char* kVpsLayerSetLoop = "vps layer-set loop";
 constexpr const char* kSubLayerCountSemantics = "Repository stores max sub-layer count; UI shows minus1 syntax value";
 constexpr const char* kNestingSemantics = "Temporal nesting flag when exported";
@@ -228,18 +229,17 @@ void ParameterSetRows::appendVpsTiming()
         return;
     }
     present("vps_num_hrd_parameters", formatOptionalUInt32(set_.vpsNumHrdParameters), kTimingCondition);
-    if (*set_.vpsNumHrdParameters > 0) {
-        unsupported("hrd_layer_set_idx[]", kVpsHrdLoop, "Per-HRD layer-set indices are not exported yet");
+    const std::uint32_t structures = *set_.vpsNumHrdParameters;
+    if (structures == 0) {
+        return;
     }
-    // The first structure's common parameters are always present: its flag is not coded.
-    if (*set_.vpsNumHrdParameters > 1) {
-        unsupported("cprms_present_flag[]", "vps_timing_info_present_flag == true && vps HRD loop && i > 0",
-                    "Per-HRD common-parameter flags are not exported yet");
+    unsupported("hrd_layer_set_idx[]", kVpsHrdLoop, "Per-HRD layer-set indices are not exported yet");
+    // The first structure always carries the common parameters: its flag is not coded.
+    if (structures > 1) {
+        unsupported("cprms_present_flag[]", kVpsHrdLoopAfterFirst, "Per-HRD common-parameter flags are not exported yet");
     }
-    if (*set_.vpsNumHrdParameters > 0) {
-        unsupported("hrd_parameters( cprms_present_flag[ i ], vps_max_sub_layers_minus1 )", kVpsHrdLoop,
-                    "HRD child syntax is not exported yet");
-    }
+    unsupported("hrd_parameters( cprms_present_flag[ i ], vps_max_sub_layers_minus1 )", kVpsHrdLoop,
+                "HRD child syntax is not exported yet");
 }
 
 // In the order of seq_parameter_set_rbsp(): amp, SAO and PCM come before the reference picture sets.

@@ -80,14 +80,14 @@ std::optional<std::uint8_t> sliceTypeCode(const std::optional<analysis::SliceTyp
 }
 
 // The picture parameter sets of the document, to find the one a slice refers to: the last set of
-// its id that the stream sent before the slice.
+// its id that the stream sent before the slice. A unit whose place is unknown counts as before.
 class PictureParameterSets {
 public:
     explicit PictureParameterSets(const PictureSyntaxModel& model) : model_(model)
     {
         for (const analysis::ParameterSetInfo& set : model.analysis().parameterSets) {
             if (set.kind == analysis::ParameterSetKind::Pps && set.parameterSetId) {
-                sets_.push_back(&set);
+                sets_.push_back({&set, offsetOf(set.parentNalUnitId)});
             }
         }
     }
@@ -96,17 +96,21 @@ public:
     {
         const std::optional<std::uint64_t> sliceOffset = offsetOf(slice.parentNalUnitId);
         const analysis::ParameterSetInfo* active = nullptr;
-        for (const analysis::ParameterSetInfo* set : sets_) {
-            const std::optional<std::uint64_t> setOffset = offsetOf(set->parentNalUnitId);
-            const bool before = !sliceOffset || !setOffset || *setOffset < *sliceOffset;
-            if (set->parameterSetId == slice.ppsId && before) {
-                active = set;
+        for (const SentSet& sent : sets_) {
+            const bool before = !sliceOffset || !sent.offset || *sent.offset < *sliceOffset;
+            if (before && sent.set->parameterSetId == slice.ppsId) {
+                active = sent.set;
             }
         }
         return active;
     }
 
 private:
+    struct SentSet {
+        const analysis::ParameterSetInfo* set;
+        std::optional<std::uint64_t> offset;
+    };
+
     [[nodiscard]] std::optional<std::uint64_t> offsetOf(const StableId& nalUnitId) const
     {
         const analysis::NalUnitInfo* nalUnit = model_.nalUnitById(nalUnitId);
@@ -114,7 +118,7 @@ private:
     }
 
     const PictureSyntaxModel& model_;
-    std::vector<const analysis::ParameterSetInfo*> sets_;
+    std::vector<SentSet> sets_;
 };
 
 class SliceRows {

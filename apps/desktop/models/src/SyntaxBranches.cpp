@@ -4,6 +4,7 @@
 
 #include <QStringList>
 
+#include <algorithm>
 #include <array>
 #include <span>
 #include <unordered_map>
@@ -61,6 +62,10 @@ constexpr std::array<BranchKey, 32> kBranchKeys{{
 }};
 
 constexpr const char* kConjunction = " && ";
+constexpr const char* kTrueSuffix = " == true";
+constexpr const char* kFalseSuffix = " == false";
+
+// The structures whose rows fold below their own row, with the outermost conditions of those rows.
 
 const std::array<SyntaxContainer, 5> kContainers{{
     {"profile_tier_level(", true,
@@ -76,8 +81,6 @@ const std::array<SyntaxContainer, 5> kContainers{{
      {"pps_range_extension()", "transform_skip_enabled_flag == true", "chroma_qp_offset_list_enabled_flag == true"}},
     {"ref_pic_lists_modification()", false, {"ref_pic_lists_modification()", "B slice"}},
 }};
-constexpr const char* kTrueSuffix = " == true";
-constexpr const char* kFalseSuffix = " == false";
 
 constexpr std::array<std::uint8_t, 8> kRangeExtensionProfiles{4, 5, 6, 7, 8, 9, 10, 11};
 constexpr std::array<std::uint8_t, 4> kFourteenBitProfiles{5, 9, 10, 11};
@@ -157,24 +160,14 @@ QString flagBranchKey(const QString& condition)
     if (!whenSet && !condition.endsWith(QLatin1String(kFalseSuffix))) {
         return {};
     }
-    QString name = condition.chopped(qsizetype(std::char_traits<char>::length(whenSet ? kTrueSuffix : kFalseSuffix)));
-    if (name.endsWith(u']')) {
-        const qsizetype open = name.lastIndexOf(u'[');
-        if (open <= 0) {
-            return {};
-        }
-        name = name.left(open) + QStringLiteral("[ i ]");
-    }
-    const qsizetype nameEnd = name.indexOf(u'[') < 0 ? name.size() : name.indexOf(u'[');
-    if (nameEnd == 0 || name.front().isDigit()) {
+    const QString flag = condition.chopped(QLatin1String(whenSet ? kTrueSuffix : kFalseSuffix).size());
+    const qsizetype index = flag.indexOf(u'[');
+    const QString name = index < 0 ? flag : flag.left(index);
+    if (name.isEmpty() || name.front().isDigit() || !std::all_of(name.begin(), name.end(), isNameCharacter)) {
         return {};
     }
-    for (qsizetype at = 0; at < nameEnd; ++at) {
-        if (!isNameCharacter(name[at])) {
-            return {};
-        }
-    }
-    return QStringLiteral("if( %1%2 )").arg(whenSet ? QString() : QStringLiteral("!"), name);
+    return QStringLiteral("if( %1%2%3 )")
+        .arg(whenSet ? QString() : QStringLiteral("!"), name, index < 0 ? QString() : QStringLiteral("[ i ]"));
 }
 
 }  // namespace
@@ -268,10 +261,10 @@ QString profileBranchCondition(ProfileBranch branch, bool subLayer)
     static const std::array<std::array<QString, 2>, kProfileBranchTexts.size()> conditions = [] {
         std::array<std::array<QString, 2>, kProfileBranchTexts.size()> made;
         for (std::size_t index = 0; index < kProfileBranchTexts.size(); ++index) {
-            for (const bool subLayer : {false, true}) {
-                made[index][subLayer ? 1 : 0] =
+            for (const bool ofSubLayer : {false, true}) {
+                made[index][ofSubLayer ? 1 : 0] =
                     QStringLiteral("%1 profile %2")
-                        .arg(subLayer ? QStringLiteral("sub-layer") : QStringLiteral("general"),
+                        .arg(ofSubLayer ? QStringLiteral("sub-layer") : QStringLiteral("general"),
                              QLatin1String(kProfileBranchTexts[index].condition));
             }
         }

@@ -11,6 +11,7 @@
 
 #include <functional>
 #include <memory>
+#include <tuple>
 
 using vexilo::PictureSyntaxModel;
 using vexilo::test::dumpSyntaxTree;
@@ -623,6 +624,45 @@ sei_rbsp() | SEI parent=id:00000099 |  | SEI NAL unit | partial | Supplemental e
             return leaves;
         };
         QCOMPARE(leavesBelow(first), 24 - 1 + 3 + 1 + 4 + 5);
+    }
+
+    // A slice uses the last picture parameter set of its id sent before it: the weight table
+    // shows where that set enables weighted prediction for the slice's type.
+    void predWeightTableFollowsTheSlicesPictureParameterSet()
+    {
+        auto document = std::make_shared<analysis::StreamAnalysis>();
+        const auto addUnit = [&](std::uint64_t id, std::uint64_t offset) {
+            analysis::NalUnitInfo unit;
+            unit.id = idOf(id);
+            unit.byteOffset = offset;
+            document->nalUnits.push_back(unit);
+        };
+        for (const auto& [unit, offset, weighted] : {std::tuple{0x61, 0, 1}, std::tuple{0x62, 500, 0}}) {
+            addUnit(static_cast<std::uint64_t>(unit), static_cast<std::uint64_t>(offset));
+            analysis::ParameterSetInfo pps =
+                parameterSet(analysis::ParameterSetKind::Pps, {{"weighted_pred_flag", weighted}, {"weighted_bipred_flag", 0}});
+            pps.parentNalUnitId = idOf(static_cast<std::uint64_t>(unit));
+            document->parameterSets.push_back(pps);
+        }
+        for (const auto& [unit, offset, type] : {std::tuple{0x71, 100, analysis::SliceType::P},
+                                                 std::tuple{0x72, 600, analysis::SliceType::P},
+                                                 std::tuple{0x73, 150, analysis::SliceType::B}}) {
+            addUnit(static_cast<std::uint64_t>(unit), static_cast<std::uint64_t>(offset));
+            analysis::SliceInfo slice;
+            slice.id = idOf(static_cast<std::uint64_t>(unit) + 0x100);
+            slice.parentNalUnitId = idOf(static_cast<std::uint64_t>(unit));
+            slice.type = type;
+            slice.ppsId = 0;
+            document->slices.push_back(slice);
+        }
+        const ShownSection shown(Section::SliceHeader, document);
+        QStringList weighted;
+        for (int row = 0; row < shown.model.rowCount(); ++row) {
+            weighted << (findNode(shown.model, QStringLiteral("pred_weight_table()"), shown.model.index(row, 0)).isValid()
+                             ? QStringLiteral("table")
+                             : QStringLiteral("none"));
+        }
+        QCOMPARE(weighted, (QStringList{"table", "none", "none"}));
     }
 
 private:
