@@ -125,6 +125,22 @@ hevc_clip models_bpyramid_420_8bit.hevc   yuv420p      176x144 12 "keyint=12:bfr
 hevc_clip models_422_10bit.hevc           yuv422p10le  128x96  8  "keyint=8:bframes=2:pools=1:frame-threads=1:info=0"
 hevc_clip models_temporal_layers.hevc  yuv420p      176x144 12 "keyint=12:bframes=3:b-pyramid=0:temporal-layers=1:pools=1:frame-threads=1:info=0"
 
+# Syntax trees: every VUI part x265 writes (extended SAR, overscan, signal type and colour,
+# chroma location, display window, HRD) and the VPS and VUI timing with POC proportionality,
+# which x265 leaves out and the metadata filter adds.
+# filtered_hevc_clip NAME PIXFMT SIZE FRAMES "X265-PARAMS" "BITSTREAM-FILTER"
+filtered_hevc_clip() {
+  local name=$1 pix_fmt=$2 size=$3 frames=$4 params=$5 filter=$6
+  [ -s "$name" ] && return 0
+  "${ffmpeg_quiet[@]}" -f lavfi -i "testsrc2=size=${size}:rate=25" -frames:v "$frames" \
+    -pix_fmt "$pix_fmt" -c:v libx265 -x265-params "log-level=error:${params}" -bsf:v "$filter" -f hevc "$name.tmp"
+  mv "$name.tmp" "$name"
+}
+
+filtered_hevc_clip models_vui_timing.hevc yuv420p 64x64 3 \
+  "keyint=3:bframes=1:pools=1:frame-threads=1:info=0:hrd=1:vbv-bufsize=1000:vbv-maxrate=1000:sar=13\\:7:overscan=show:videoformat=pal:range=full:colorprim=bt709:transfer=bt709:colormatrix=bt709:chromaloc=1:display-window=2,0,2,0" \
+  "hevc_metadata=tick_rate=25:num_ticks_poc_diff_one=1"
+
 # Worker client: long enough that a cancel lands while the worker still decodes.
 hevc_clip client_long_640x360.hevc        yuv420p      640x360 48 "keyint=24:bframes=3"
 

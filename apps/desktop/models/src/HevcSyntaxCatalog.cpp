@@ -23,6 +23,7 @@ constexpr std::string_view kScalingListClause = "H.265 (07/2024) 7.3.4";
 constexpr std::string_view kSeiMessageClause = "H.265 (07/2024) 7.3.5";
 constexpr std::string_view kSliceHeaderClause = "H.265 (07/2024) 7.3.6.1";
 constexpr std::string_view kListModificationClause = "H.265 (07/2024) 7.3.6.2";
+constexpr std::string_view kPredWeightTableClause = "H.265 (07/2024) 7.3.6.3";
 constexpr std::string_view kShortTermRpsClause = "H.265 (07/2024) 7.3.7";
 constexpr std::string_view kSeiPayloadClause = "H.265 (07/2024) D.2.1";
 constexpr std::string_view kT35Clause = "H.265 (07/2024) D.2.6";
@@ -109,6 +110,12 @@ const std::array<HevcSyntaxEntry, kHevcSyntaxCatalogSize> hevcSyntaxCatalog{{
             kProfileTierLevelClause),
     element("general_inbld_flag", "u(1)", "General independent non-base layer decoding",
             kProfileTierLevelClause),
+    element("general_reserved_zero_7bits", "u(7)", "General reserved zero bits", kProfileTierLevelClause),
+    element("general_reserved_zero_33bits", "u(33)", "General reserved zero bits", kProfileTierLevelClause),
+    element("general_reserved_zero_34bits", "u(34)", "General reserved zero bits", kProfileTierLevelClause),
+    element("general_reserved_zero_35bits", "u(35)", "General reserved zero bits", kProfileTierLevelClause),
+    element("general_reserved_zero_43bits", "u(43)", "General reserved zero bits", kProfileTierLevelClause),
+    element("general_reserved_zero_bit", "u(1)", "General reserved zero bit", kProfileTierLevelClause),
     element("general_level_idc", "u(8)", "General level indicator", kProfileTierLevelClause),
     element("sub_layer_profile_present_flag[]", "u(1)", "Sub-layer profile information present",
             kProfileTierLevelClause),
@@ -150,6 +157,12 @@ const std::array<HevcSyntaxEntry, kHevcSyntaxCatalogSize> hevcSyntaxCatalog{{
             kProfileTierLevelClause),
     element("sub_layer_inbld_flag[]", "u(1)", "Sub-layer independent non-base layer decoding",
             kProfileTierLevelClause),
+    element("sub_layer_reserved_zero_7bits[]", "u(7)", "Sub-layer reserved zero bits", kProfileTierLevelClause),
+    element("sub_layer_reserved_zero_33bits[]", "u(33)", "Sub-layer reserved zero bits", kProfileTierLevelClause),
+    element("sub_layer_reserved_zero_34bits[]", "u(34)", "Sub-layer reserved zero bits", kProfileTierLevelClause),
+    element("sub_layer_reserved_zero_35bits[]", "u(35)", "Sub-layer reserved zero bits", kProfileTierLevelClause),
+    element("sub_layer_reserved_zero_43bits[]", "u(43)", "Sub-layer reserved zero bits", kProfileTierLevelClause),
+    element("sub_layer_reserved_zero_bit[]", "u(1)", "Sub-layer reserved zero bit", kProfileTierLevelClause),
     element("sub_layer_level_idc[]", "u(8)", "Sub-layer level indicator", kProfileTierLevelClause),
 
     // Video parameter set, after the profile_tier_level() structure
@@ -537,15 +550,20 @@ const std::array<HevcSyntaxEntry, kHevcSyntaxCatalogSize> hevcSyntaxCatalog{{
     element("slice_pic_order_cnt_lsb", "u(v)", "Picture order count LSB", kSliceHeaderClause),
     element("short_term_ref_pic_set_sps_flag", "u(1)", "Short-term RPS taken from the SPS",
             kSliceHeaderClause),
+    structure("st_ref_pic_set( num_short_term_ref_pic_sets )", "Slice short-term reference picture set",
+              kShortTermRpsClause),
     element("short_term_ref_pic_set_idx", "u(v)", "Index of the SPS short-term RPS", kSliceHeaderClause),
     element("num_ref_idx_active_override_flag", "u(1)", "Active reference counts overridden",
             kSliceHeaderClause),
     element("num_ref_idx_l0_active_minus1", "ue(v)", "Active L0 references minus one", kSliceHeaderClause),
     element("num_ref_idx_l1_active_minus1", "ue(v)", "Active L1 references minus one", kSliceHeaderClause),
+    structure("ref_pic_lists_modification()", "Reference picture list modification syntax",
+              kListModificationClause),
     element("ref_pic_list_modification_flag_l0", "u(1)", "Reference picture list 0 modified",
             kListModificationClause),
     element("ref_pic_list_modification_flag_l1", "u(1)", "Reference picture list 1 modified",
             kListModificationClause),
+    structure("pred_weight_table()", "Weighted sample prediction tables", kPredWeightTableClause),
     element("slice_qp_delta", "se(v)", "Slice QP delta", kSliceHeaderClause),
     element("num_entry_point_offsets", "ue(v)", "Number of entry-point offsets", kSliceHeaderClause),
 }};

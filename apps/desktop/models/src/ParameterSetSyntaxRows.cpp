@@ -17,7 +17,8 @@ constexpr const char* kSps = "seq_parameter_set_rbsp()";
 constexpr const char* kPps = "pic_parameter_set_rbsp()";
 constexpr const char* kVui = "vui_parameters()";
 constexpr const char* kTimingCondition = "vps_timing_info_present_flag == true";
-constexpr const char* kVpsHrdLoop = "vps HRD loop";
+constexpr const char* kVpsHrdLoop = "vps_timing_info_present_flag == true && vps HRD loop";
+constexpr const char* kVpsHrdLoopAfterFirst = "vps_timing_info_present_flag == true && vps HRD loop && i > 0";
 constexpr const char* kVpsLayerSetLoop = "vps layer-set loop";
 constexpr const char* kSubLayerCountSemantics = "Repository stores max sub-layer count; UI shows minus1 syntax value";
 constexpr const char* kNestingSemantics = "Temporal nesting flag when exported";
@@ -179,7 +180,7 @@ void ParameterSetRows::appendVps()
     appendVpsTiming();
     field("vps_extension_flag", formatOptionalBool(set_.vpsExtension), set_.vpsExtension, kVps);
     if (set_.vpsExtension.value_or(false)) {
-        unsupported("vps_extension_data_flag", "vps_extension_flag == true",
+        unsupported("vps_extension_data_flag", "VPS extension data loop",
                     "Unspecified extension bits are not retained");
     }
     trailingBits(kVps);
@@ -202,6 +203,8 @@ void ParameterSetRows::appendVpsLayerSets()
     }
 }
 
+// Everything after the flag is coded inside if( vps_timing_info_present_flag ): the tick count
+// under its proportionality flag, then the HRD count and its loop.
 void ParameterSetRows::appendVpsTiming()
 {
     if (!set_.vpsTimingInfoPresent.value_or(false)) {
@@ -216,20 +219,27 @@ void ParameterSetRows::appendVpsTiming()
     if (set_.vpsPocProportionalToTiming) {
         present("vps_poc_proportional_to_timing_flag", formatOptionalBool(set_.vpsPocProportionalToTiming),
                 kTimingCondition);
+        // The document keeps the coded value, the minus-one form, in this field.
         if (*set_.vpsPocProportionalToTiming && set_.vpsNumTicksPocDiffOne) {
-            present("vps_num_ticks_poc_diff_one_minus1", formatOptionalUInt32Minus1(set_.vpsNumTicksPocDiffOne),
-                    "vps_poc_proportional_to_timing_flag == true");
+            present("vps_num_ticks_poc_diff_one_minus1", formatOptionalUInt32(set_.vpsNumTicksPocDiffOne),
+                    "vps_timing_info_present_flag == true && vps_poc_proportional_to_timing_flag == true");
         }
     }
-    if (set_.vpsNumHrdParameters) {
-        present("vps_num_hrd_parameters", formatOptionalUInt32(set_.vpsNumHrdParameters), kTimingCondition);
-        if (*set_.vpsNumHrdParameters > 0) {
-            unsupported("hrd_layer_set_idx[]", kVpsHrdLoop, "Per-HRD layer-set indices are not exported yet");
-            unsupported("cprms_present_flag[]", kVpsHrdLoop, "Per-HRD common-parameter flags are not exported yet");
-            unsupported("hrd_parameters( cprms_present_flag[ i ], vps_max_sub_layers_minus1 )", kVpsHrdLoop,
-                        "HRD child syntax is not exported yet");
-        }
+    if (!set_.vpsNumHrdParameters) {
+        return;
     }
+    present("vps_num_hrd_parameters", formatOptionalUInt32(set_.vpsNumHrdParameters), kTimingCondition);
+    const std::uint32_t structures = *set_.vpsNumHrdParameters;
+    if (structures == 0) {
+        return;
+    }
+    unsupported("hrd_layer_set_idx[]", kVpsHrdLoop, "Per-HRD layer-set indices are not exported yet");
+    // The first structure always carries the common parameters: its flag is not coded.
+    if (structures > 1) {
+        unsupported("cprms_present_flag[]", kVpsHrdLoopAfterFirst, "Per-HRD common-parameter flags are not exported yet");
+    }
+    unsupported("hrd_parameters( cprms_present_flag[ i ], vps_max_sub_layers_minus1 )", kVpsHrdLoop,
+                "HRD child syntax is not exported yet");
 }
 
 // In the order of seq_parameter_set_rbsp(): amp, SAO and PCM come before the reference picture sets.
@@ -267,7 +277,8 @@ void ParameterSetRows::appendSps()
                     "scaling_list_enabled_flag"});
     exported("scaling_list_enabled_flag == true", {"sps_scaling_list_data_present_flag"});
     unsupportedIfSet("sps_scaling_list_data_present_flag", "scaling_list_data()",
-                     "sps_scaling_list_data_present_flag == true", "Scaling-list coefficients are not exported");
+                     "scaling_list_enabled_flag == true && sps_scaling_list_data_present_flag == true",
+                     "Scaling-list coefficients are not exported");
     exported(kSps, {"amp_enabled_flag"});
     field("sample_adaptive_offset_enabled_flag", formatOptionalBool(set_.sampleAdaptiveOffsetEnabled),
           set_.sampleAdaptiveOffsetEnabled, kSps, "SAO enable flag");
@@ -284,7 +295,7 @@ void ParameterSetRows::appendSps()
     }
     exported(kSps, {"long_term_ref_pics_present_flag"});
     exported("long_term_ref_pics_present_flag == true", {"num_long_term_ref_pics_sps"});
-    exportedWithPrefix("long_term_ref_pics_present_flag == true",
+    exportedWithPrefix("long_term_ref_pics_present_flag == true && SPS long-term picture loop",
                        {"lt_ref_pic_poc_lsb_sps[", "used_by_curr_pic_lt_sps_flag["});
     field("sps_temporal_mvp_enabled_flag", formatOptionalBool(set_.temporalMvpEnabled), set_.temporalMvpEnabled, kSps,
           "Temporal motion-vector prediction enable flag");
@@ -296,19 +307,23 @@ void ParameterSetRows::appendSps()
           "derived from SPS coding block syntax", "Derived CTU log2 luma size used by block overlays");
 }
 
+// Inside vui_parameters() a row's condition starts at the structure: the model nests the
+// structure under its own flag.
 void ParameterSetRows::appendVui()
 {
+    constexpr const char* kTiming = "vui_timing_info_present_flag == true";
     structureIfSet("vui_parameters_present_flag", kVui, "vui_parameters_present_flag == true", kStatusPresent,
                    "Video usability information syntax");
     exported(kVui, {"aspect_ratio_info_present_flag"});
     exported("aspect_ratio_info_present_flag == true", {"aspect_ratio_idc"});
-    exported("aspect_ratio_idc == 255", {"sar_width", "sar_height"});
+    exported("aspect_ratio_info_present_flag == true && aspect_ratio_idc == 255", {"sar_width", "sar_height"});
     exported(kVui, {"overscan_info_present_flag"});
     exported("overscan_info_present_flag == true", {"overscan_appropriate_flag"});
     exported(kVui, {"video_signal_type_present_flag"});
     exported("video_signal_type_present_flag == true",
              {"video_format", "video_full_range_flag", "colour_description_present_flag"});
-    exported("colour_description_present_flag == true", {"colour_primaries", "transfer_characteristics", "matrix_coeffs"});
+    exported("video_signal_type_present_flag == true && colour_description_present_flag == true",
+             {"colour_primaries", "transfer_characteristics", "matrix_coeffs"});
     exported(kVui, {"chroma_loc_info_present_flag"});
     exported("chroma_loc_info_present_flag == true",
              {"chroma_sample_loc_type_top_field", "chroma_sample_loc_type_bottom_field"});
@@ -317,11 +332,12 @@ void ParameterSetRows::appendVui()
     exported("default_display_window_flag == true", {"def_disp_win_left_offset", "def_disp_win_right_offset",
                                                       "def_disp_win_top_offset", "def_disp_win_bottom_offset"});
     exported(kVui, {"vui_timing_info_present_flag"});
-    exported("vui_timing_info_present_flag == true",
-             {"vui_num_units_in_tick", "vui_time_scale", "vui_poc_proportional_to_timing_flag"});
-    exported("vui_poc_proportional_to_timing_flag == true", {"vui_num_ticks_poc_diff_one_minus1"});
-    exported("vui_timing_info_present_flag == true", {"vui_hrd_parameters_present_flag"});
-    structureIfSet("vui_hrd_parameters_present_flag", "hrd_parameters()", "vui_hrd_parameters_present_flag == true",
+    exported(kTiming, {"vui_num_units_in_tick", "vui_time_scale", "vui_poc_proportional_to_timing_flag"});
+    exported("vui_timing_info_present_flag == true && vui_poc_proportional_to_timing_flag == true",
+             {"vui_num_ticks_poc_diff_one_minus1"});
+    exported(kTiming, {"vui_hrd_parameters_present_flag"});
+    structureIfSet("vui_hrd_parameters_present_flag", "hrd_parameters()",
+                   "vui_timing_info_present_flag == true && vui_hrd_parameters_present_flag == true",
                    kStatusUnsupported, "HRD child syntax is not exported");
     exported(kVui, {"bitstream_restriction_flag"});
     exported("bitstream_restriction_flag == true",
@@ -338,7 +354,7 @@ void ParameterSetRows::appendSpsExtensions()
                                                      "sps_extension_4bits"});
     structureIfSet("sps_range_extension_flag", "sps_range_extension()", "sps_range_extension_flag == true",
                    kStatusPresent, "SPS range-extension syntax");
-    exported("sps_range_extension_flag == true",
+    exported("sps_range_extension()",
              {"transform_skip_rotation_enabled_flag", "transform_skip_context_enabled_flag",
               "implicit_rdpcm_enabled_flag", "explicit_rdpcm_enabled_flag", "extended_precision_processing_flag",
               "intra_smoothing_disabled_flag", "high_precision_offsets_enabled_flag",
@@ -355,9 +371,8 @@ void ParameterSetRows::appendSpsExtensions()
 
 void ParameterSetRows::appendPps()
 {
-    constexpr const char* kRangeExtension = "pps_range_extension_flag == true";
-    constexpr const char* kChromaQpOffsetList =
-        "pps_range_extension_flag == true && chroma_qp_offset_list_enabled_flag == true";
+    constexpr const char* kRangeExtension = "pps_range_extension()";
+    constexpr const char* kChromaQpOffsetList = "chroma_qp_offset_list_enabled_flag == true";
     field("pps_pic_parameter_set_id", formatOptionalUInt16(set_.parameterSetId), set_.parameterSetId, kPps,
           "PPS id exported by FFmpeg");
     field("pps_seq_parameter_set_id", formatOptionalUInt16(set_.referencedParameterSetId),
@@ -371,8 +386,10 @@ void ParameterSetRows::appendPps()
                     "weighted_pred_flag", "weighted_bipred_flag", "transquant_bypass_enabled_flag",
                     "tiles_enabled_flag", "entropy_coding_sync_enabled_flag"});
     exported("tiles_enabled_flag == true", {"num_tile_columns_minus1", "num_tile_rows_minus1", "uniform_spacing_flag"});
-    exportedWithPrefix("tiles_enabled_flag == true && uniform_spacing_flag == false",
-                       {"column_width_minus1[", "row_height_minus1["});
+    exportedWithPrefix("tiles_enabled_flag == true && uniform_spacing_flag == false && tile column loop",
+                       {"column_width_minus1["});
+    exportedWithPrefix("tiles_enabled_flag == true && uniform_spacing_flag == false && tile row loop",
+                       {"row_height_minus1["});
     exported("tiles_enabled_flag == true", {"loop_filter_across_tiles_enabled_flag"});
     exported(kPps, {"pps_loop_filter_across_slices_enabled_flag", "deblocking_filter_control_present_flag"});
     exported("deblocking_filter_control_present_flag == true",
@@ -387,13 +404,14 @@ void ParameterSetRows::appendPps()
     exported("pps_extension_present_flag == true", {"pps_range_extension_flag", "pps_multilayer_extension_flag",
                                                      "pps_3d_extension_flag", "pps_scc_extension_flag",
                                                      "pps_extension_4bits"});
-    structureIfSet("pps_range_extension_flag", "pps_range_extension()", kRangeExtension, kStatusPresent,
-                   "PPS range-extension syntax");
-    exported("pps_range_extension_flag == true && transform_skip_enabled_flag == true",
-             {"log2_max_transform_skip_block_size_minus2"});
+    // Inside pps_range_extension() a row's condition starts at the structure.
+    structureIfSet("pps_range_extension_flag", "pps_range_extension()", "pps_range_extension_flag == true",
+                   kStatusPresent, "PPS range-extension syntax");
+    exported("transform_skip_enabled_flag == true", {"log2_max_transform_skip_block_size_minus2"});
     exported(kRangeExtension, {"cross_component_prediction_enabled_flag", "chroma_qp_offset_list_enabled_flag"});
     exported(kChromaQpOffsetList, {"diff_cu_chroma_qp_offset_depth", "chroma_qp_offset_list_len_minus1"});
-    exportedWithPrefix(kChromaQpOffsetList, {"cb_qp_offset_list[", "cr_qp_offset_list["});
+    exportedWithPrefix("chroma_qp_offset_list_enabled_flag == true && chroma QP offset list loop",
+                       {"cb_qp_offset_list[", "cr_qp_offset_list["});
     exported(kRangeExtension, {"log2_sao_offset_scale_luma", "log2_sao_offset_scale_chroma"});
     unsupportedIfSet("pps_multilayer_extension_flag", "pps_multilayer_extension()",
                      "pps_multilayer_extension_flag == true", "PPS multilayer-extension payload is not exported");

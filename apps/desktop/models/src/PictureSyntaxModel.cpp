@@ -1,6 +1,7 @@
 #include "vexilo/models/PictureSyntaxModel.h"
 
 #include "NalUnitIndex.h"
+#include "SyntaxBranches.h"
 #include "SyntaxRowBuilders.h"
 #include "SyntaxRowFormat.h"
 
@@ -12,9 +13,8 @@
 #include <array>
 #include <deque>
 #include <map>
-#include <cstring>
 #include <string_view>
-#include <unordered_set>
+#include <unordered_map>
 #include <utility>
 
 namespace vexilo {
@@ -29,12 +29,6 @@ constexpr std::array<std::string_view, 8> kTopLevelSyntaxNames{
     "nal_unit()", "video_parameter_set_rbsp()", "seq_parameter_set_rbsp()", "pic_parameter_set_rbsp()",
     "sei_rbsp()", "slice_segment_header()", "analysis_data()", "syntax_table()"};
 
-constexpr const char* kProfileTierLevelCall = "profile_tier_level(";
-constexpr const char* kPtlReservedBits = "reserved_zero_2bits[";
-constexpr const char* kVuiName = "vui_parameters()";
-constexpr const char* kVuiEnd = "sps_extension_present_flag";
-constexpr const char* kPpsRangeExtensionName = "pps_range_extension()";
-constexpr const char* kPpsRangeExtensionEnd = "pps_multilayer_extension()";
 constexpr const char* kSeiMessageName = "sei_message()";
 constexpr const char* kSeiPayloadCall = "sei_payload(";
 constexpr const char* kTrailingBitsName = "rbsp_trailing_bits()";
@@ -43,83 +37,6 @@ constexpr const char* kConditionStatus = "condition";
 constexpr const char* kLayerSetLoopCondition = "vps layer-set loop";
 constexpr const char* kLayerSetLoop = "for( i = 1; i <= vps_num_layer_sets_minus1; i++ )";
 constexpr const char* kLayerMembershipLoop = "for( j = 0; j <= vps_max_layer_id; j++ )";
-constexpr const char* kExtensionFlagSuffix = "_extension_flag == true";
-constexpr const char* kTrueSuffix = " == true";
-constexpr const char* kConjunction = " && ";
-
-// The conditions under which the rows of a container are coded; any other
-// condition ends the container, so that rows after it never nest inside.
-const std::unordered_set<QString> kVuiConditions{
-    kVuiName,
-    "aspect_ratio_info_present_flag == true",
-    "aspect_ratio_idc == 255",
-    "overscan_info_present_flag == true",
-    "video_signal_type_present_flag == true",
-    "colour_description_present_flag == true",
-    "chroma_loc_info_present_flag == true",
-    "default_display_window_flag == true",
-    "vui_timing_info_present_flag == true",
-    "vui_poc_proportional_to_timing_flag == true",
-    "vui_hrd_parameters_present_flag == true",
-    "bitstream_restriction_flag == true",
-};
-const std::unordered_set<QString> kPpsRangeExtensionConditions{
-    "pps_range_extension_flag == true",
-    "pps_range_extension_flag == true && transform_skip_enabled_flag == true",
-    "pps_range_extension_flag == true && chroma_qp_offset_list_enabled_flag == true",
-};
-
-struct BranchKey {
-    const char* condition;
-    const char* key;
-};
-
-// The builders' short condition texts and the branch of the H.265 syntax table they stand for.
-constexpr std::array<BranchKey, 37> kBranchKeys{{
-    {"nal_unit_header()", "nal_unit_header()"},
-    {"tiles_enabled_flag == true", "if( tiles_enabled_flag )"},
-    {"vps sub-layer ordering loop",
-     "for( i = vps_sub_layer_ordering_info_present_flag ? 0 : vps_max_sub_layers_minus1; "
-     "i <= vps_max_sub_layers_minus1; i++ )"},
-    {"vps_timing_info_present_flag == true", "if( vps_timing_info_present_flag )"},
-    {"vps_poc_proportional_to_timing_flag == true", "if( vps_poc_proportional_to_timing_flag )"},
-    {"vps HRD loop", "for( i = 0; i < vps_num_hrd_parameters; i++ )"},
-    {"vps_extension_flag == true", "if( vps_extension_flag )"},
-    {"pcm_enabled_flag == true", "if( pcm_enabled_flag )"},
-    {"sps_extension_present_flag == true", "if( sps_extension_present_flag )"},
-    {"pps_extension_present_flag == true", "if( pps_extension_present_flag )"},
-    {"SPS extension data loop", "if( sps_extension_4bits ) while( more_rbsp_data() )"},
-    {"PPS extension data loop", "if( pps_extension_4bits ) while( more_rbsp_data() )"},
-    {"deblocking_filter_control_present_flag == true", "if( deblocking_filter_control_present_flag )"},
-    {"pps_deblocking_filter_disabled_flag == false", "if( !pps_deblocking_filter_disabled_flag )"},
-    {"chroma_format_idc == 3", "if( chroma_format_idc == 3 )"},
-    {"conformance_window_flag == true", "if( conformance_window_flag )"},
-    {"scaling_list_enabled_flag == true", "if( scaling_list_enabled_flag )"},
-    {"sps_scaling_list_data_present_flag == true", "if( sps_scaling_list_data_present_flag )"},
-    {"long_term_ref_pics_present_flag == true", "if( long_term_ref_pics_present_flag )"},
-    {"vui_parameters_present_flag == true", "if( vui_parameters_present_flag )"},
-    {"sps sub-layer ordering loop",
-     "for( i = sps_sub_layer_ordering_info_present_flag ? 0 : sps_max_sub_layers_minus1; "
-     "i <= sps_max_sub_layers_minus1; i++ )"},
-    {"SPS short-term RPS loop", "for( i = 0; i < num_short_term_ref_pic_sets; i++ )"},
-    {"cu_qp_delta_enabled_flag == true", "if( cu_qp_delta_enabled_flag )"},
-    {"uniform_spacing_flag == false", "if( !uniform_spacing_flag )"},
-    {"pps_scaling_list_data_present_flag == true", "if( pps_scaling_list_data_present_flag )"},
-    {"dependent_slice_segments_enabled_flag == true", "if( dependent_slice_segments_enabled_flag )"},
-    {"IRAP picture", "if( nal_unit_type >= BLA_W_LP && nal_unit_type <= RSV_IRAP_VCL23 )"},
-    {"not first slice segment", "if( !first_slice_segment_in_pic_flag )"},
-    {"independent slice segment", "if( !dependent_slice_segment_flag )"},
-    {"output_flag_present_flag == true", "if( output_flag_present_flag )"},
-    {"non-IDR picture", "if( nal_unit_type != IDR_W_RADL && nal_unit_type != IDR_N_LP )"},
-    {"P/B slice", "if( slice_type == P || slice_type == B )"},
-    {"num_ref_idx_active_override_flag == true", "if( num_ref_idx_active_override_flag )"},
-    {"B slice", "if( slice_type == B )"},
-    {"short_term_ref_pic_set_sps_flag == true && num_short_term_ref_pic_sets > 1",
-     "else if( num_short_term_ref_pic_sets > 1 )"},
-    {"lists_modification_present_flag == true && NumPicTotalCurr > 1",
-     "if( lists_modification_present_flag && NumPicTotalCurr > 1 )"},
-    {"tiles or WPP", "if( tiles_enabled_flag || entropy_coding_sync_enabled_flag )"},
-}};
 
 bool isTopLevelSyntaxName(const QString& syntax)
 {
@@ -129,57 +46,6 @@ bool isTopLevelSyntaxName(const QString& syntax)
         }
     }
     return false;
-}
-
-QString conditionBranchKey(const QString& condition)
-{
-    for (const BranchKey& entry : kBranchKeys) {
-        if (condition == QLatin1String(entry.condition)) {
-            return syntaxrows::internedText(entry.key);
-        }
-    }
-    if (condition.endsWith(QLatin1String(kExtensionFlagSuffix))) {
-        return QStringLiteral("if( %1 )").arg(condition.chopped(static_cast<qsizetype>(std::strlen(kTrueSuffix))));
-    }
-    return {};
-}
-
-// One level of nesting: the branch of the syntax table and the conditions that lead into it.
-struct BranchStep {
-    QString key;
-    QString condition;
-};
-using BranchPath = std::vector<BranchStep>;
-
-// A builder writes a row nested in several branches as their conjunction, outermost first.
-// Each run of conjuncts that names one branch becomes one level; a condition with a part
-// that names no branch is not grouped at all.
-BranchPath conditionBranchPath(const QString& condition)
-{
-    if (QString whole = conditionBranchKey(condition); !whole.isEmpty()) {
-        return {{std::move(whole), condition}};
-    }
-    const QLatin1String conjunction(kConjunction);
-    const QStringList parts = condition.split(conjunction);
-    BranchPath path;
-    qsizetype first = 0;
-    while (parts.size() > 1 && first < parts.size()) {
-        qsizetype end = parts.size();
-        QString key;
-        while (end > first) {
-            key = conditionBranchKey(parts.mid(first, end - first).join(conjunction));
-            if (!key.isEmpty()) {
-                break;
-            }
-            --end;
-        }
-        if (key.isEmpty()) {
-            return {};
-        }
-        path.push_back({std::move(key), parts.mid(0, end).join(conjunction)});
-        first = end;
-    }
-    return path;
 }
 
 const HevcSyntaxEntry* catalogueEntryOf(const QString& syntax)
@@ -245,29 +111,17 @@ public:
         if (root_ == nullptr) {
             startRoot({QStringLiteral("syntax()"), {}, {}, QStringLiteral("present"), {}});
         }
-        if (syntax.startsWith(QLatin1String(kProfileTierLevelCall))) {
-            ptl_ = append(root_, std::move(row));
+        const bool trailingBits = syntax == QLatin1String(kTrailingBitsName);
+        if (const syntaxrows::SyntaxContainer* kind = syntaxrows::containerOpenedBy(syntax)) {
+            container_ = kind;
+            containerNode_ = foldByCondition(root_, std::move(row));
             return;
         }
-        if (ptl_ != nullptr && (syntax.startsWith(QLatin1String("general_")) ||
-                                syntax.startsWith(QLatin1String("sub_layer_")) ||
-                                syntax.startsWith(QLatin1String(kPtlReservedBits)))) {
-            append(ptl_, std::move(row));
+        if (containerNode_ != nullptr && !trailingBits && syntaxrows::containerHolds(*container_, row.condition)) {
+            foldByCondition(containerNode_, std::move(row));
             return;
         }
-        ptl_ = nullptr;
-        for (Container& container : containers_) {
-            if (syntax == QLatin1String(container.opening)) {
-                container.node = append(root_, std::move(row));
-                return;
-            }
-            if (container.node != nullptr && syntax != QLatin1String(container.closing) &&
-                staysInContainer(row, *container.ownConditions)) {
-                append(container.node, std::move(row));
-                return;
-            }
-            container.node = nullptr;
-        }
+        containerNode_ = nullptr;
         if (syntax == QLatin1String(kSeiMessageName)) {
             seiMessage_ = append(root_, std::move(row));
             seiPayload_ = nullptr;
@@ -277,26 +131,20 @@ public:
             seiPayload_ = append(seiMessage_, std::move(row));
             return;
         }
-        const bool trailingBits = syntax == QLatin1String(kTrailingBitsName);
         if (seiPayload_ != nullptr && !trailingBits) {
             append(seiPayload_, std::move(row));
             return;
         }
         if (seiMessage_ != nullptr && !trailingBits) {
-            append(seiMessage_, std::move(row));
+            foldByCondition(seiMessage_, std::move(row));
             return;
         }
         seiMessage_ = nullptr;
         seiPayload_ = nullptr;
-        foldByCondition(std::move(row));
+        foldByCondition(root_, std::move(row));
     }
 
 private:
-    static bool staysInContainer(const SyntaxRow& row, const std::unordered_set<QString>& ownConditions)
-    {
-        return row.syntax != QLatin1String(kTrailingBitsName) && ownConditions.contains(row.condition);
-    }
-
     void startRoot(SyntaxRow row)
     {
         SyntaxNode& node = nodes_.emplace_back();
@@ -304,10 +152,7 @@ private:
         node.position = static_cast<int>(roots_->size());
         root_ = &node;
         roots_->push_back(&node);
-        ptl_ = seiMessage_ = seiPayload_ = nullptr;
-        for (Container& container : containers_) {
-            container.node = nullptr;
-        }
+        containerNode_ = seiMessage_ = seiPayload_ = nullptr;
         groups_.clear();
     }
 
@@ -321,22 +166,24 @@ private:
         return &node;
     }
 
+    // Branches are told apart by the conditions that lead into them, not by their text: the
+    // tables write two loops of one text one after the other.
     SyntaxNode* groupNode(SyntaxNode* parent, const QString& key, const QString& condition, const char* semantics)
     {
-        const auto found = groups_.find({parent, key});
+        const auto found = groups_.find({parent, condition});
         if (found != groups_.end()) {
             return found->second;
         }
         SyntaxNode* group = append(parent, {key, {}, condition, syntaxrows::internedText(kConditionStatus),
                                             syntaxrows::internedText(semantics)});
-        groups_.emplace(std::make_pair(parent, key), group);
+        groups_.emplace(std::make_pair(parent, condition), group);
         return group;
     }
 
-    void foldByCondition(SyntaxRow row)
+    SyntaxNode* foldByCondition(SyntaxNode* parent, SyntaxRow row)
     {
         if (row.condition == QLatin1String(kLayerSetLoopCondition)) {
-            SyntaxNode* group = groupNode(root_, syntaxrows::internedText(kLayerSetLoop), row.condition,
+            SyntaxNode* group = groupNode(parent, syntaxrows::internedText(kLayerSetLoop), row.condition,
                                           "VPS layer-set syntax loop");
             SyntaxNode* inner = nullptr;
             if (!group->children.empty() && group->children.front()->row.syntax == QLatin1String(kLayerMembershipLoop)) {
@@ -346,42 +193,32 @@ private:
                                        syntaxrows::internedText(kConditionStatus),
                                        QStringLiteral("VPS layer-membership syntax loop")});
             }
-            append(inner, std::move(row));
-            return;
+            return append(inner, std::move(row));
         }
-        SyntaxNode* parent = root_;
-        for (const BranchStep& step : branchPathOf(row.condition)) {
+        for (const syntaxrows::BranchStep& step : branchPathOf(row.condition)) {
             parent = groupNode(parent, step.key, step.condition, "Conditional syntax branch from Rec. ITU-T H.265");
         }
-        append(parent, std::move(row));
+        return append(parent, std::move(row));
     }
 
     std::deque<SyntaxNode>& nodes_;
     std::vector<SyntaxNode*>* roots_ = nullptr;  // null while folding one structure below its row
     SyntaxNode* root_ = nullptr;
-    SyntaxNode* ptl_ = nullptr;
-    // vui_parameters() and pps_range_extension(): opened by their structure row, ended by
-    // the row named after them, trailing bits, or a row coded under another condition.
-    struct Container {
-        const char* opening;
-        const char* closing;
-        const std::unordered_set<QString>* ownConditions;
-        SyntaxNode* node = nullptr;
-    };
-    std::array<Container, 2> containers_{{{kVuiName, kVuiEnd, &kVuiConditions},
-                                          {kPpsRangeExtensionName, kPpsRangeExtensionEnd, &kPpsRangeExtensionConditions}}};
+    // The open structure whose rows nest below its own row, and that row.
+    const syntaxrows::SyntaxContainer* container_ = nullptr;
+    SyntaxNode* containerNode_ = nullptr;
     SyntaxNode* seiMessage_ = nullptr;
     SyntaxNode* seiPayload_ = nullptr;
     // A branch group per enclosing node: the same branch can open again inside another one.
     std::map<std::pair<const SyntaxNode*, QString>, SyntaxNode*> groups_;
     // Conditions are shared texts: their branch paths are worked out once per text.
-    std::unordered_map<const QChar*, BranchPath> branchPaths_;
+    std::unordered_map<const QChar*, syntaxrows::BranchPath> branchPaths_;
 
-    const BranchPath& branchPathOf(const QString& condition)
+    const syntaxrows::BranchPath& branchPathOf(const QString& condition)
     {
         const auto [entry, inserted] = branchPaths_.try_emplace(condition.constData());
         if (inserted) {
-            entry->second = conditionBranchPath(condition);
+            entry->second = syntaxrows::conditionBranchPath(condition);
         }
         return entry->second;
     }

@@ -31,9 +31,12 @@ constexpr const char* kOverrideL1Branch =
     "independent slice segment && P/B slice && num_ref_idx_active_override_flag == true && B slice";
 constexpr const char* kListModificationBranch =
     "independent slice segment && P/B slice && lists_modification_present_flag == true && NumPicTotalCurr > 1";
-constexpr const char* kListModificationL1Branch = "independent slice segment && P/B slice && "
-                                                  "lists_modification_present_flag == true && NumPicTotalCurr > 1 && "
-                                                  "B slice";
+constexpr const char* kSliceRpsBranch =
+    "independent slice segment && non-IDR picture && short_term_ref_pic_set_sps_flag == false";
+constexpr const char* kWeightedPredictionBranch = "independent slice segment && P/B slice && weighted prediction";
+// Inside ref_pic_lists_modification() a row's condition starts at the structure.
+constexpr const char* kListModification = "ref_pic_lists_modification()";
+constexpr const char* kListModificationL1 = "B slice";
 
 // The records of one reference collection grouped by their slice, in stored order.
 template <typename Record>
@@ -76,9 +79,54 @@ std::optional<std::uint8_t> sliceTypeCode(const std::optional<analysis::SliceTyp
     return type ? std::optional<std::uint8_t>(static_cast<std::uint8_t>(*type)) : std::nullopt;
 }
 
+// The picture parameter sets of the document, to find the one a slice refers to: the last set of
+// its id that the stream sent before the slice. A unit whose place is unknown counts as before.
+class PictureParameterSets {
+public:
+    explicit PictureParameterSets(const PictureSyntaxModel& model) : model_(model)
+    {
+        for (const analysis::ParameterSetInfo& set : model.analysis().parameterSets) {
+            if (set.kind == analysis::ParameterSetKind::Pps && set.parameterSetId) {
+                sets_.push_back({&set, offsetOf(set.parentNalUnitId)});
+            }
+        }
+    }
+
+    [[nodiscard]] const analysis::ParameterSetInfo* activeFor(const SliceInfo& slice) const
+    {
+        const std::optional<std::uint64_t> sliceOffset = offsetOf(slice.parentNalUnitId);
+        const analysis::ParameterSetInfo* active = nullptr;
+        for (const SentSet& sent : sets_) {
+            const bool before = !sliceOffset || !sent.offset || *sent.offset < *sliceOffset;
+            if (before && sent.set->parameterSetId == slice.ppsId) {
+                active = sent.set;
+            }
+        }
+        return active;
+    }
+
+private:
+    struct SentSet {
+        const analysis::ParameterSetInfo* set;
+        std::optional<std::uint64_t> offset;
+    };
+
+    [[nodiscard]] std::optional<std::uint64_t> offsetOf(const StableId& nalUnitId) const
+    {
+        const analysis::NalUnitInfo* nalUnit = model_.nalUnitById(nalUnitId);
+        return nalUnit != nullptr ? std::optional<std::uint64_t>(nalUnit->byteOffset) : std::nullopt;
+    }
+
+    const PictureSyntaxModel& model_;
+    std::vector<SentSet> sets_;
+};
+
 class SliceRows {
 public:
-    SliceRows(const PictureSyntaxModel& model, std::vector<SyntaxRow>& rows) : model_(model), rows_(rows) {}
+    SliceRows(const PictureSyntaxModel& model, std::vector<SyntaxRow>& rows)
+        : model_(model), rows_(rows), pictureParameterSets_(model)
+    {
+    }
 
     void append(const SliceInfo& slice)
     {
@@ -125,6 +173,11 @@ private:
         field("short_term_ref_pic_set_sps_flag", formatOptionalBool(slice.shortTermRefPicSetSps),
               slice.shortTermRefPicSetSps, kNonIdrBranch,
               "Raw flag distinguishing slice-local RPS vs SPS RPS");
+        if (slice.shortTermRefPicSetSps == false && slice.dependentSliceSegment != true) {
+            appendUnsupportedRow(rows_, QStringLiteral("st_ref_pic_set( num_short_term_ref_pic_sets )"),
+                                 internedText(kSliceRpsBranch),
+                                 QStringLiteral("Slice RPS syntax is not exported; its entries follow the header"));
+        }
         field("short_term_ref_pic_set_idx", formatOptionalUInt32(slice.shortTermRefPicSetIdx),
               slice.shortTermRefPicSetIdx, kSpsRpsIndexBranch, "Raw SPS RPS index when present");
         field("num_ref_idx_active_override_flag", formatOptionalBool(slice.numRefIdxActiveOverride),
@@ -135,10 +188,18 @@ private:
         field("num_ref_idx_l1_active_minus1", formatOptionalUInt8Minus1(slice.numRefIdxL1Active),
               slice.numRefIdxL1Active, kOverrideL1Branch,
               "Repository stores active L1 count; UI shows minus1 syntax value");
+        const bool modified = slice.refPicListModificationL0.has_value() || slice.refPicListModificationL1.has_value();
+        rows_.push_back({internedText(kListModification), {}, internedText(kListModificationBranch),
+                         internedText(modified ? kStatusPresent : kStatusUnknown),
+                         QStringLiteral("Reference picture list modification syntax")});
         field("ref_pic_list_modification_flag_l0", formatOptionalBool(slice.refPicListModificationL0),
-              slice.refPicListModificationL0, kListModificationBranch, "Raw L0 list modification flag");
+              slice.refPicListModificationL0, kListModification, "Raw L0 list modification flag");
         field("ref_pic_list_modification_flag_l1", formatOptionalBool(slice.refPicListModificationL1),
-              slice.refPicListModificationL1, kListModificationL1Branch, "Raw L1 list modification flag");
+              slice.refPicListModificationL1, kListModificationL1, "Raw L1 list modification flag");
+        if (weightedPrediction(slice)) {
+            appendUnsupportedRow(rows_, QStringLiteral("pred_weight_table()"), internedText(kWeightedPredictionBranch),
+                                 QStringLiteral("Prediction weights are not exported"));
+        }
         field("slice_qp_delta", formatOptionalInt16(slice.sliceQpDelta), slice.sliceQpDelta, kIndependentSegment,
               "Raw QP delta signaled in the slice header");
         field("num_entry_point_offsets", formatOptionalUInt32(slice.numEntryPointOffsets), slice.numEntryPointOffsets,
@@ -160,8 +221,21 @@ private:
               "Tile id associated with this slice when exported");
     }
 
+    // pred_weight_table() is coded for P slices under weighted_pred_flag and B slices under
+    // weighted_bipred_flag of the slice's picture parameter set.
+    [[nodiscard]] bool weightedPrediction(const SliceInfo& slice) const
+    {
+        const analysis::ParameterSetInfo* pps = pictureParameterSets_.activeFor(slice);
+        if (pps == nullptr || slice.dependentSliceSegment == true) {
+            return false;
+        }
+        return (slice.type == analysis::SliceType::P && syntaxFieldIsSet(*pps, "weighted_pred_flag")) ||
+               (slice.type == analysis::SliceType::B && syntaxFieldIsSet(*pps, "weighted_bipred_flag"));
+    }
+
     const PictureSyntaxModel& model_;
     std::vector<SyntaxRow>& rows_;
+    PictureParameterSets pictureParameterSets_;
 };
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "SyntaxRowFormat.h"
 
 #include "NalUnitIndex.h"
+#include "SyntaxBranches.h"
 
 #include <array>
 #include <unordered_map>
@@ -12,11 +13,14 @@ namespace {
 using analysis::ProfileTierLevelInfo;
 
 constexpr const char* kPtlStructureCondition = "profile_tier_level()";
-constexpr const char* kGeneralProfileCondition = "profilePresentFlag";
-constexpr const char* kGeneralCompatibilityCondition = "profilePresentFlag == true";
-constexpr const char* kSubLayerProfileCondition = "sub_layer_profile_present_flag[%1] == true";
-constexpr const char* kSubLayerLevelCondition = "sub_layer_level_present_flag[%1] == true";
-constexpr const char* kAlignmentCondition = "maxNumSubLayersMinus1 > 0";
+constexpr const char* kProfilePresentCondition = "profilePresentFlag == true";
+constexpr const char* kSubLayerProfileCondition = "sub-layer data loop && sub_layer_profile_present_flag[%1] == true";
+constexpr const char* kSubLayerLevelCondition = "sub-layer data loop && sub_layer_level_present_flag[%1] == true";
+constexpr const char* kSubLayerFlagLoop = "sub-layer flag loop";
+constexpr const char* kAlignmentCondition = "maxNumSubLayersMinus1 > 0 && reserved sub-layer loop";
+constexpr const char* kCompatibilityLoop = " && profile compatibility loop";
+constexpr const char* kConjunction = " && ";
+constexpr const char* kReservedBitsSemantics = "Reserved bits are read by the decoder but not exported";
 constexpr int kCompatibilityFlagCount = 32;
 // profile_tier_level() pads the sub-layer flag pairs to eight sub-layers.
 constexpr int kPaddedSubLayerCount = 8;
@@ -27,11 +31,15 @@ struct PtlFlagField {
 };
 
 // profile_tier_level() codes these after the compatibility flags, in this order.
-constexpr std::array<PtlFlagField, 15> kConstraintFlags{{
+constexpr std::array<PtlFlagField, 4> kSourceFlags{{
     {"progressive_source_flag", &ProfileTierLevelInfo::progressiveSourceFlag},
     {"interlaced_source_flag", &ProfileTierLevelInfo::interlacedSourceFlag},
     {"non_packed_constraint_flag", &ProfileTierLevelInfo::nonPackedConstraintFlag},
     {"frame_only_constraint_flag", &ProfileTierLevelInfo::frameOnlyConstraintFlag},
+}};
+
+// Then, for the format range extensions profiles, these.
+constexpr std::array<PtlFlagField, 9> kRangeExtensionFlags{{
     {"max_12bit_constraint_flag", &ProfileTierLevelInfo::max12bitConstraintFlag},
     {"max_10bit_constraint_flag", &ProfileTierLevelInfo::max10bitConstraintFlag},
     {"max_8bit_constraint_flag", &ProfileTierLevelInfo::max8bitConstraintFlag},
@@ -41,9 +49,12 @@ constexpr std::array<PtlFlagField, 15> kConstraintFlags{{
     {"intra_constraint_flag", &ProfileTierLevelInfo::intraConstraintFlag},
     {"one_picture_only_constraint_flag", &ProfileTierLevelInfo::onePictureOnlyConstraintFlag},
     {"lower_bit_rate_constraint_flag", &ProfileTierLevelInfo::lowerBitRateConstraintFlag},
-    {"max_14bit_constraint_flag", &ProfileTierLevelInfo::max14bitConstraintFlag},
-    {"inbld_flag", &ProfileTierLevelInfo::inbldFlag},
 }};
+
+constexpr PtlFlagField kMax14bitFlag{"max_14bit_constraint_flag", &ProfileTierLevelInfo::max14bitConstraintFlag};
+constexpr PtlFlagField kOnePictureOnlyFlag{"one_picture_only_constraint_flag",
+                                           &ProfileTierLevelInfo::onePictureOnlyConstraintFlag};
+constexpr PtlFlagField kInbldFlag{"inbld_flag", &ProfileTierLevelInfo::inbldFlag};
 
 struct SeiPayloadName {
     std::uint32_t payloadType;
@@ -70,31 +81,53 @@ constexpr std::array<SeiPayloadName, 17> kSeiPayloadNames{{
     {176, "three_dimensional_reference_displays_info"},
 }};
 
+// The conditions of one profile_tier_level() entry's rows: where its profile is coded, and
+// each profile-dependent branch inside that. Made once per entry, so that its rows share them.
+struct PtlConditions {
+    PtlConditions(QString profileCondition, bool subLayer) : profile(std::move(profileCondition))
+    {
+        compatibility = profile + QLatin1String(kCompatibilityLoop);
+        for (std::size_t branch = 0; branch < branches.size(); ++branch) {
+            branches[branch] = within(profile, static_cast<ProfileBranch>(branch), subLayer);
+        }
+        // The 14-bit flag and its reserved bits are coded inside the range-extension branch.
+        for (const ProfileBranch branch : {ProfileBranch::FourteenBitFlag, ProfileBranch::NoFourteenBitFlag}) {
+            of(branch) = within(of(ProfileBranch::RangeExtensionFlags), branch, subLayer);
+        }
+    }
+
+    [[nodiscard]] QString& of(ProfileBranch branch) { return branches[static_cast<std::size_t>(branch)]; }
+
+    QString profile;
+    QString compatibility;
+    std::array<QString, kProfileBranchCount> branches;
+
+private:
+    static QString within(const QString& outer, ProfileBranch branch, bool subLayer)
+    {
+        return outer + QLatin1String(kConjunction) + profileBranchCondition(branch, subLayer);
+    }
+};
+
 // The rows of one profile_tier_level() entry: prefix "general_" or "sub_layer_",
 // suffix "" or "[i]".
 class PtlEntryRows {
 public:
     PtlEntryRows(std::vector<SyntaxRow>& rows, const ProfileTierLevelInfo& entry)
-        : rows_(rows), entry_(entry), subLayer_(entry.subLayerId)
+        : rows_(rows), entry_(entry), subLayer_(entry.subLayerId), conditions_(conditionsOf(entry.subLayerId))
     {
         if (subLayer_) {
             prefix_ = QStringLiteral("sub_layer_");
             suffix_ = QStringLiteral("[%1]").arg(*subLayer_);
-            condition_ = internedText(kSubLayerProfileCondition).arg(*subLayer_);
         } else {
             prefix_ = QStringLiteral("general_");
-            condition_ = internedText(kGeneralProfileCondition);
         }
     }
 
     void append()
     {
-        appendNumber("profile_space", entry_.profileSpace, condition_);
-        appendFlag("tier_flag", entry_.tierFlag);
-        appendNumber("profile_idc", entry_.profileIdc, condition_);
-        appendCompatibilityFlags();
-        for (const PtlFlagField& flag : kConstraintFlags) {
-            appendFlag(flag.name, entry_.*(flag.field));
+        if (entry_.profileIdc) {
+            appendProfile();
         }
         // general_level_idc is coded whatever profilePresentFlag says; a sub-layer's
         // level follows its own level-present flag.
@@ -104,6 +137,73 @@ public:
     }
 
 private:
+    static const PtlConditions& conditionsOf(const std::optional<std::uint8_t>& subLayer)
+    {
+        if (!subLayer) {
+            thread_local const PtlConditions general(internedText(kProfilePresentCondition), false);
+            return general;
+        }
+        thread_local std::unordered_map<std::uint8_t, PtlConditions> subLayers;
+        const auto found = subLayers.find(*subLayer);
+        if (found != subLayers.end()) {
+            return found->second;
+        }
+        return subLayers.emplace(*subLayer, PtlConditions(internedText(kSubLayerProfileCondition).arg(*subLayer), true))
+            .first->second;
+    }
+
+    // The order of the table: the profile's own fields, the compatibility flags, the source
+    // flags, then the flags and reserved bits of the branches the profile takes.
+    void appendProfile()
+    {
+        appendNumber("profile_space", entry_.profileSpace, conditions_.profile);
+        appendFlag("tier_flag", entry_.tierFlag, conditions_.profile);
+        appendNumber("profile_idc", entry_.profileIdc, conditions_.profile);
+        appendCompatibilityFlags();
+        for (const PtlFlagField& flag : kSourceFlags) {
+            appendFlag(flag, conditions_.profile);
+        }
+        if (taken(ProfileBranch::RangeExtensionFlags)) {
+            appendRangeExtensionFlags();
+        } else if (taken(ProfileBranch::OnePictureOnlyFlag)) {
+            const QString& branch = branchCondition(ProfileBranch::OnePictureOnlyFlag);
+            appendReserved("reserved_zero_7bits", branch);
+            appendFlag(kOnePictureOnlyFlag, branch);
+            appendReserved("reserved_zero_35bits", branch);
+        } else {
+            appendReserved("reserved_zero_43bits", branchCondition(ProfileBranch::NoConstraintFlags));
+        }
+        if (taken(ProfileBranch::InbldFlag)) {
+            appendFlag(kInbldFlag, branchCondition(ProfileBranch::InbldFlag));
+        } else {
+            appendReserved("reserved_zero_bit", branchCondition(ProfileBranch::NoInbldFlag));
+        }
+    }
+
+    void appendRangeExtensionFlags()
+    {
+        for (const PtlFlagField& flag : kRangeExtensionFlags) {
+            appendFlag(flag, branchCondition(ProfileBranch::RangeExtensionFlags));
+        }
+        if (taken(ProfileBranch::FourteenBitFlag)) {
+            const QString& branch = branchCondition(ProfileBranch::FourteenBitFlag);
+            appendFlag(kMax14bitFlag, branch);
+            appendReserved("reserved_zero_33bits", branch);
+        } else {
+            appendReserved("reserved_zero_34bits", branchCondition(ProfileBranch::NoFourteenBitFlag));
+        }
+    }
+
+    [[nodiscard]] bool taken(ProfileBranch branch) const
+    {
+        return profileBranchTaken(branch, entry_.profileIdc.value_or(0), entry_.profileCompatibilityFlags.value_or(0));
+    }
+
+    [[nodiscard]] const QString& branchCondition(ProfileBranch branch) const
+    {
+        return conditions_.branches[static_cast<std::size_t>(branch)];
+    }
+
     // The general names repeat for every parameter set: they are made once.
     QString nameOf(const char* field) const
     {
@@ -137,11 +237,21 @@ private:
         }
     }
 
-    void appendFlag(const char* field, const std::optional<bool>& value)
+    void appendFlag(const char* field, const std::optional<bool>& value, const QString& condition)
     {
         if (value) {
-            rows_.push_back({nameOf(field), boolText(*value), condition_, internedText(kStatusPresent), {}});
+            rows_.push_back({nameOf(field), boolText(*value), condition, internedText(kStatusPresent), {}});
         }
+    }
+
+    void appendFlag(const PtlFlagField& flag, const QString& condition)
+    {
+        appendFlag(flag.name, entry_.*(flag.field), condition);
+    }
+
+    void appendReserved(const char* field, const QString& condition)
+    {
+        appendUnsupportedRow(rows_, nameOf(field), condition, internedText(kReservedBitsSemantics));
     }
 
     void appendCompatibilityFlags()
@@ -150,22 +260,22 @@ private:
             return;
         }
         const std::uint32_t mask = *entry_.profileCompatibilityFlags;
-        const QString condition = subLayer_ ? condition_ : internedText(kGeneralCompatibilityCondition);
         for (int j = 0; j < kCompatibilityFlagCount; ++j) {
             const QString name = subLayer_ ? QStringLiteral("sub_layer_profile_compatibility_flag[%1][%2]")
                                                  .arg(*subLayer_)
                                                  .arg(j)
                                            : generalCompatibilityName(j);
-            rows_.push_back({name, boolText(((mask >> j) & 1U) != 0U), condition, internedText(kStatusPresent), {}});
+            rows_.push_back({name, boolText(((mask >> j) & 1U) != 0U), conditions_.compatibility,
+                             internedText(kStatusPresent), {}});
         }
     }
 
     std::vector<SyntaxRow>& rows_;
     const ProfileTierLevelInfo& entry_;
     std::optional<std::uint8_t> subLayer_;
+    const PtlConditions& conditions_;
     QString prefix_;
     QString suffix_;
-    QString condition_;
 };
 
 template <typename T>
@@ -255,7 +365,7 @@ void appendProfileTierLevelRows(std::vector<SyntaxRow>& rows, const analysis::Pa
     // The present flags of every sub-layer come first, then the padding, then each sub-layer's data.
     for (const ProfileTierLevelInfo* entry : subLayers) {
         const QString suffix = QStringLiteral("[%1]").arg(*entry->subLayerId);
-        const QString condition = internedText(kPtlStructureCondition);
+        const QString condition = internedText(kSubLayerFlagLoop);
         rows.push_back({QStringLiteral("sub_layer_profile_present_flag") + suffix, boolText(entry->profilePresentFlag),
                         condition, internedText(kStatusPresent), {}});
         rows.push_back({QStringLiteral("sub_layer_level_present_flag") + suffix, boolText(entry->levelPresentFlag),
@@ -268,8 +378,7 @@ void appendProfileTierLevelRows(std::vector<SyntaxRow>& rows, const analysis::Pa
     if (maxNumSubLayersMinus1 > 0) {
         for (int i = maxNumSubLayersMinus1; i < kPaddedSubLayerCount; ++i) {
             appendUnsupportedRow(rows, QStringLiteral("reserved_zero_2bits[%1]").arg(i),
-                                 internedText(kAlignmentCondition),
-                                 QStringLiteral("Reserved bits are read by the decoder but not exported"));
+                                 internedText(kAlignmentCondition), internedText(kReservedBitsSemantics));
         }
     }
     for (const ProfileTierLevelInfo* entry : subLayers) {
@@ -363,11 +472,6 @@ QString formatOptionalUInt8Minus1(const std::optional<std::uint8_t>& value)
 QString formatOptionalUInt16Minus1(const std::optional<std::uint16_t>& value)
 {
     return formatOptionalMinus<std::uint16_t>(value, 1);
-}
-
-QString formatOptionalUInt32Minus1(const std::optional<std::uint32_t>& value)
-{
-    return formatOptionalMinus<std::uint32_t>(value, 1);
 }
 
 QString boolText(bool value) { return value ? QStringLiteral("true") : QStringLiteral("false"); }

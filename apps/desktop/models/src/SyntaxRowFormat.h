@@ -78,7 +78,6 @@ void appendProfileTierLevelRows(std::vector<SyntaxRow>& rows, const analysis::Pa
 [[nodiscard]] QString formatOptionalUInt8Minus8(const std::optional<std::uint8_t>& value);
 [[nodiscard]] QString formatOptionalUInt8Minus1(const std::optional<std::uint8_t>& value);
 [[nodiscard]] QString formatOptionalUInt16Minus1(const std::optional<std::uint16_t>& value);
-[[nodiscard]] QString formatOptionalUInt32Minus1(const std::optional<std::uint32_t>& value);
 [[nodiscard]] QString boolText(bool value);
 
 template <typename T>

@@ -11,10 +11,14 @@
 
 #include <functional>
 #include <memory>
+#include <tuple>
 
 using vexilo::PictureSyntaxModel;
 using vexilo::test::dumpSyntaxTree;
+using vexilo::test::findNode;
 using vexilo::test::nodeAt;
+using vexilo::test::syntaxTable;
+using vexilo::test::tableDifference;
 namespace analysis = vexilo::analysis;
 
 namespace {
@@ -99,6 +103,18 @@ analysis::ParameterSetInfo variedSps(std::uint16_t number)
     return set;
 }
 
+// A profile with its idc, its own compatibility flag and no constraint flags.
+analysis::ProfileTierLevelInfo profileOf(std::uint8_t profileIdc)
+{
+    analysis::ProfileTierLevelInfo entry;
+    entry.profilePresentFlag = entry.levelPresentFlag = true;
+    entry.profileSpace = 0;
+    entry.tierFlag = false;
+    entry.profileIdc = profileIdc;
+    entry.profileCompatibilityFlags = 1U << profileIdc;
+    return entry;
+}
+
 Document withParameterSets(std::vector<analysis::ParameterSetInfo> sets)
 {
     auto document = std::const_pointer_cast<analysis::StreamAnalysis>(withParameterSet(sets.front()));
@@ -181,13 +197,15 @@ nal_unit() | VPS byte=0 size=24 id:00000012 |  | Annex-B NAL byte order | presen
         QCOMPARE(shown.dump(), QStringLiteral(R"(sei_rbsp() | Prefix SEI byte=0 size=320 id:00000021 |  | SEI NAL unit | present | Supplemental enhancement information RBSP | H.265 (07/2024) 7.3.2.4
   sei_message() | user_data_registered_itu_t_t35, 300 byte(s) |  | do ... while( more_rbsp_data() ) | parsed | One supplemental enhancement information message | H.265 (07/2024) 7.3.5
     last_payload_type_byte | 4 | u(8) | sei_message() | present | Last byte of the payload type | H.265 (07/2024) 7.3.5
-    ff_byte | 255 × 1 | f(8) | while( next_bits( 8 ) == 0xFF ) for payloadSize | present | Payload type or payload size extension byte | H.265 (07/2024) 7.3.5
+    while( next_bits( 8 ) == 0xFF ) |  |  | while( next_bits( 8 ) == 0xFF ) for payloadSize | condition | Conditional syntax branch from Rec. ITU-T H.265 | H.265 (07/2024) 7.3.5
+      ff_byte | 255 × 1 | f(8) | while( next_bits( 8 ) == 0xFF ) for payloadSize | present | Payload type or payload size extension byte | H.265 (07/2024) 7.3.5
     last_payload_size_byte | 45 | u(8) | sei_message() | present | Last byte of the payload size | H.265 (07/2024) 7.3.5
     sei_payload( payloadType, payloadSize ) | user_data_registered_itu_t_t35 |  | sei_message() | partial | Payload syntax selected by payloadType | H.265 (07/2024) D.2.1
       itu_t_t35_country_code | 181 | b(8) | user_data_registered_itu_t_t35 | present | ITU-T T.35 country code | H.265 (07/2024) D.2.6
       itu_t_t35_payload_byte[0] | 0x31 | b(8) | user_data_registered_itu_t_t35 | present | Registered user data byte | H.265 (07/2024) D.2.6
   sei_message() | payload_type_255, N/A byte(s) |  | do ... while( more_rbsp_data() ) | parsed | One supplemental enhancement information message | H.265 (07/2024) 7.3.5
-    ff_byte | 255 × 1 | f(8) | while( next_bits( 8 ) == 0xFF ) for payloadType | present | Payload type or payload size extension byte | H.265 (07/2024) 7.3.5
+    while( next_bits( 8 ) == 0xFF ) |  |  | while( next_bits( 8 ) == 0xFF ) for payloadType | condition | Conditional syntax branch from Rec. ITU-T H.265 | H.265 (07/2024) 7.3.5
+      ff_byte | 255 × 1 | f(8) | while( next_bits( 8 ) == 0xFF ) for payloadType | present | Payload type or payload size extension byte | H.265 (07/2024) 7.3.5
     last_payload_type_byte | 0 | u(8) | sei_message() | present | Last byte of the payload type | H.265 (07/2024) 7.3.5
     sei_payload( payloadType, payloadSize ) | payload_type_255 |  | sei_message() | parsed | Payload syntax selected by payloadType | H.265 (07/2024) D.2.1
   rbsp_trailing_bits() | N/A |  | sei_rbsp() | validated | RBSP alignment and stop bits | H.265 (07/2024) 7.3.2.11
@@ -209,65 +227,98 @@ sei_rbsp() | SEI parent=id:00000099 |  | SEI NAL unit | partial | Supplemental e
         QCOMPARE(second.cell({1}, 1), QStringLiteral("SEI parent=id:00000099"));
     }
 
-    void profileTierLevelRowsNestWithTheirConditions()
+    // The branches 7.3.3 takes for a profile: the 14-bit flag for profile 5, the 43 reserved bits
+    // for profile 3, the reserved bit instead of inbld for profile 6; sub-layer data follows
+    // the flag pairs and the alignment bits, each part under its own sub-layer's flag.
+    void profileTierLevelRowsTakeTheirProfilesBranches()
     {
         analysis::ParameterSetInfo set = parameterSet(analysis::ParameterSetKind::Vps, {});
-        analysis::ProfileTierLevelInfo general;
-        general.profilePresentFlag = general.levelPresentFlag = true;
-        general.profileIdc = 1;
-        general.profileCompatibilityFlags = 0x6;
+        analysis::ProfileTierLevelInfo general = profileOf(5);
+        constexpr std::uint16_t kAllConstraintFlags = 0x7FFF;
+        constexpr std::uint16_t kSetFlags = 0x1039;  // progressive, frame-only, 12-bit, 10-bit, lower bit rate
+        analysis::setProfileConstraintFlags(general, kSetFlags, kAllConstraintFlags);
         general.levelIdc = 93;
-        analysis::ProfileTierLevelInfo subLayer;
-        subLayer.subLayerId = 2;
-        subLayer.levelPresentFlag = true;
-        subLayer.levelIdc = 90;
-        set.profileTierLevels = {general, subLayer};
-        set.profile = analysis::StreamProfile::Main;
+        analysis::ProfileTierLevelInfo stillPicture = profileOf(3);
+        stillPicture.subLayerId = 0;
+        stillPicture.levelPresentFlag = true;
+        stillPicture.levelIdc = 90;
+        analysis::ProfileTierLevelInfo multiview = profileOf(6);
+        multiview.subLayerId = 1;
+        multiview.levelPresentFlag = false;
+        set.profileTierLevels = {general, stillPicture, multiview};
+        set.maxSubLayers = 3;
         const ShownSection shown(Section::Vps, withParameterSet(set));
         const QModelIndex ptl = nodeAt(shown.model, {0, 7});
-        QCOMPARE(ptl.data().toString(), QStringLiteral("profile_tier_level( 1, vps_max_sub_layers_minus1 )"));
-        QCOMPARE(ptl.siblingAtColumn(1).data().toString(), QStringLiteral("profile=Main"));
-        // Sub-layer 2 is listed, so the structure covers at least four sub-layers: alignment bits 3 to 7.
-        QCOMPARE(shown.model.rowCount(ptl), 1 + 32 + 1 + 2 + 5 + 1);
-        QStringList rows;
-        for (int row = 0; row < shown.model.rowCount(ptl); ++row) {
-            rows << shown.model.index(row, 0, ptl).data().toString() + u'=' +
-                        shown.model.index(row, 1, ptl).data().toString() + u'@' +
-                        shown.model.index(row, 3, ptl).data().toString();
-        }
-        QCOMPARE(rows.first(), QStringLiteral("general_profile_idc=1@profilePresentFlag"));
-        QCOMPARE(rows.at(1), QStringLiteral("general_profile_compatibility_flag[0]=false@profilePresentFlag == true"));
-        QCOMPARE(rows.at(2), QStringLiteral("general_profile_compatibility_flag[1]=true@profilePresentFlag == true"));
-        QCOMPARE(rows.mid(33), (QStringList{"general_level_idc=93@profile_tier_level()",
-                                            "sub_layer_profile_present_flag[2]=false@profile_tier_level()",
-                                            "sub_layer_level_present_flag[2]=true@profile_tier_level()",
-                                            "reserved_zero_2bits[3]=N/A@maxNumSubLayersMinus1 > 0",
-                                            "reserved_zero_2bits[4]=N/A@maxNumSubLayersMinus1 > 0",
-                                            "reserved_zero_2bits[5]=N/A@maxNumSubLayersMinus1 > 0",
-                                            "reserved_zero_2bits[6]=N/A@maxNumSubLayersMinus1 > 0",
-                                            "reserved_zero_2bits[7]=N/A@maxNumSubLayersMinus1 > 0",
-                                            "sub_layer_level_idc[2]=90@sub_layer_level_present_flag[2] == true"}));
-        QCOMPARE(shown.model.index(36, 2, ptl).data().toString(), QStringLiteral("u(2)"));
-        QCOMPARE(shown.model.index(41, 2, ptl).data().toString(), QStringLiteral("u(8)"));
+        const QString table = syntaxTable(shown.model, ptl, {QStringLiteral("for( j = 0; j < 32; j++ )")});
+        const QString expected = QStringLiteral(R"(profile_tier_level( 1, vps_max_sub_layers_minus1 )
+  if( profilePresentFlag )
+    general_profile_space = 0
+    general_tier_flag = false
+    general_profile_idc = 5
+    for( j = 0; j < 32; j++ ) [32 rows]
+    general_progressive_source_flag = true
+    general_interlaced_source_flag = false
+    general_non_packed_constraint_flag = false
+    general_frame_only_constraint_flag = true
+    if( general_profile_idc == 4 || general_profile_compatibility_flag[ 4 ] || general_profile_idc == 5 || general_profile_compatibility_flag[ 5 ] || general_profile_idc == 6 || general_profile_compatibility_flag[ 6 ] || general_profile_idc == 7 || general_profile_compatibility_flag[ 7 ] || general_profile_idc == 8 || general_profile_compatibility_flag[ 8 ] || general_profile_idc == 9 || general_profile_compatibility_flag[ 9 ] || general_profile_idc == 10 || general_profile_compatibility_flag[ 10 ] || general_profile_idc == 11 || general_profile_compatibility_flag[ 11 ] )
+      general_max_12bit_constraint_flag = true
+      general_max_10bit_constraint_flag = true
+      general_max_8bit_constraint_flag = false
+      general_max_422chroma_constraint_flag = false
+      general_max_420chroma_constraint_flag = false
+      general_max_monochrome_constraint_flag = false
+      general_intra_constraint_flag = false
+      general_one_picture_only_constraint_flag = false
+      general_lower_bit_rate_constraint_flag = true
+      if( general_profile_idc == 5 || general_profile_compatibility_flag[ 5 ] || general_profile_idc == 9 || general_profile_compatibility_flag[ 9 ] || general_profile_idc == 10 || general_profile_compatibility_flag[ 10 ] || general_profile_idc == 11 || general_profile_compatibility_flag[ 11 ] )
+        general_max_14bit_constraint_flag = false
+        general_reserved_zero_33bits = N/A
+    if( general_profile_idc == 1 || general_profile_compatibility_flag[ 1 ] || general_profile_idc == 2 || general_profile_compatibility_flag[ 2 ] || general_profile_idc == 3 || general_profile_compatibility_flag[ 3 ] || general_profile_idc == 4 || general_profile_compatibility_flag[ 4 ] || general_profile_idc == 5 || general_profile_compatibility_flag[ 5 ] || general_profile_idc == 9 || general_profile_compatibility_flag[ 9 ] || general_profile_idc == 11 || general_profile_compatibility_flag[ 11 ] )
+      general_inbld_flag = false
+  general_level_idc = 93
+  for( i = 0; i < maxNumSubLayersMinus1; i++ )
+    sub_layer_profile_present_flag[0] = true
+    sub_layer_level_present_flag[0] = true
+    sub_layer_profile_present_flag[1] = true
+    sub_layer_level_present_flag[1] = false
+  if( maxNumSubLayersMinus1 > 0 )
+    for( i = maxNumSubLayersMinus1; i < 8; i++ )
+      reserved_zero_2bits[2] = N/A
+      reserved_zero_2bits[3] = N/A
+      reserved_zero_2bits[4] = N/A
+      reserved_zero_2bits[5] = N/A
+      reserved_zero_2bits[6] = N/A
+      reserved_zero_2bits[7] = N/A
+  for( i = 0; i < maxNumSubLayersMinus1; i++ )
+    if( sub_layer_profile_present_flag[ i ] )
+      sub_layer_profile_space[0] = 0
+      sub_layer_tier_flag[0] = false
+      sub_layer_profile_idc[0] = 3
+      for( j = 0; j < 32; j++ ) [32 rows]
+      else
+        sub_layer_reserved_zero_43bits[0] = N/A
+    if( sub_layer_level_present_flag[ i ] )
+      sub_layer_level_idc[0] = 90
+    if( sub_layer_profile_present_flag[ i ] )
+      sub_layer_profile_space[1] = 0
+      sub_layer_tier_flag[1] = false
+      sub_layer_profile_idc[1] = 6
+      for( j = 0; j < 32; j++ ) [32 rows]
+      if( sub_layer_profile_idc[ i ] == 4 || sub_layer_profile_compatibility_flag[ i ][ 4 ] || sub_layer_profile_idc[ i ] == 5 || sub_layer_profile_compatibility_flag[ i ][ 5 ] || sub_layer_profile_idc[ i ] == 6 || sub_layer_profile_compatibility_flag[ i ][ 6 ] || sub_layer_profile_idc[ i ] == 7 || sub_layer_profile_compatibility_flag[ i ][ 7 ] || sub_layer_profile_idc[ i ] == 8 || sub_layer_profile_compatibility_flag[ i ][ 8 ] || sub_layer_profile_idc[ i ] == 9 || sub_layer_profile_compatibility_flag[ i ][ 9 ] || sub_layer_profile_idc[ i ] == 10 || sub_layer_profile_compatibility_flag[ i ][ 10 ] || sub_layer_profile_idc[ i ] == 11 || sub_layer_profile_compatibility_flag[ i ][ 11 ] )
+        else
+          sub_layer_reserved_zero_34bits[1] = N/A
+      else
+        sub_layer_reserved_zero_bit[1] = N/A
+)");
+        QVERIFY2(table == expected, qPrintable(tableDifference(table, expected)));
 
-        // With a stored count of two sub-layers, the one sub-layer's profile follows all the flag pairs.
-        subLayer.subLayerId = 0;
-        subLayer.profilePresentFlag = true;
-        subLayer.profileIdc = 2;
-        set.profileTierLevels = {general, subLayer};
-        set.maxSubLayers = 2;
-        const ShownSection counted(Section::Vps, withParameterSet(set));
-        const QModelIndex countedPtl = nodeAt(counted.model, {0, 7});
-        QStringList names;
-        for (int row = 34; row < counted.model.rowCount(countedPtl); ++row) {
-            names << counted.model.index(row, 0, countedPtl).data().toString() + u'@' +
-                         counted.model.index(row, 3, countedPtl).data().toString();
-        }
-        QCOMPARE(names.mid(0, 3), (QStringList{"sub_layer_profile_present_flag[0]@profile_tier_level()",
-                                              "sub_layer_level_present_flag[0]@profile_tier_level()",
-                                              "reserved_zero_2bits[1]@maxNumSubLayersMinus1 > 0"}));
-        QCOMPARE(names.mid(9), (QStringList{"sub_layer_profile_idc[0]@sub_layer_profile_present_flag[0] == true",
-                                           "sub_layer_level_idc[0]@sub_layer_level_present_flag[0] == true"}));
+        // Without a stored count, the highest listed sub-layer bounds the structure.
+        set.maxSubLayers.reset();
+        multiview.subLayerId = 2;
+        set.profileTierLevels = {general, multiview};
+        const ShownSection uncounted(Section::Vps, withParameterSet(set));
+        QVERIFY(findNode(uncounted.model, QStringLiteral("reserved_zero_2bits[3]")).isValid());
+        QVERIFY(!findNode(uncounted.model, QStringLiteral("reserved_zero_2bits[2]")).isValid());
     }
 
     void vpsLayerSetsTimingAndHrdRows()
@@ -301,6 +352,31 @@ sei_rbsp() | SEI parent=id:00000099 |  | SEI NAL unit | partial | Supplemental e
 )")), qPrintable(dump));
         QVERIFY(!dump.contains(QStringLiteral("vps_num_ticks_poc_diff_one_minus1")));
         QVERIFY(!dump.contains(QStringLiteral("vps HRD loop")));
+
+        // 7.3.2.1: the tick count under its flag, the HRD loop after the count, all inside the
+        // timing branch; the first HRD structure codes no common-parameter flag.
+        set.vpsTimeScale = 60000;
+        set.vpsPocProportionalToTiming = true;
+        set.vpsNumTicksPocDiffOne = 4;
+        set.vpsNumHrdParameters = 2;
+        const ShownSection hrd(Section::Vps, withParameterSet(set));
+        const QString timing = syntaxTable(hrd.model, findNode(hrd.model, QStringLiteral("if( vps_timing_info_present_flag )")));
+        const QString expected = QStringLiteral(R"(if( vps_timing_info_present_flag )
+  vps_num_units_in_tick = 1001
+  vps_time_scale = 60000
+  vps_poc_proportional_to_timing_flag = true
+  if( vps_poc_proportional_to_timing_flag )
+    vps_num_ticks_poc_diff_one_minus1 = 4
+  vps_num_hrd_parameters = 2
+  for( i = 0; i < vps_num_hrd_parameters; i++ )
+    hrd_layer_set_idx[] = N/A
+    if( i > 0 )
+      cprms_present_flag[] = N/A
+    hrd_parameters( cprms_present_flag[ i ], vps_max_sub_layers_minus1 )
+)");
+        QVERIFY2(timing == expected, qPrintable(tableDifference(timing, expected)));
+        set.vpsNumHrdParameters = 1;
+        QVERIFY(!ShownSection(Section::Vps, withParameterSet(set)).dump().contains(QStringLiteral("cprms_present_flag[]")));
 
         set.vpsTimingInfoPresent = false;
         set.vpsMaxLayerId.reset();
@@ -350,7 +426,11 @@ sei_rbsp() | SEI parent=id:00000099 |  | SEI NAL unit | partial | Supplemental e
         QVERIFY(dump.contains(QStringLiteral("    st_ref_pic_set( stRpsIdx ) | N/A |  | SPS short-term RPS loop | "
                                              "unsupported | Short-term reference picture set syntax | H.265 (07/2024) 7.3.7")));
         QVERIFY(dump.contains(QStringLiteral("  sps_max_sub_layers_minus1 | N/A | u(3) | seq_parameter_set_rbsp() | present")));
-        QVERIFY(dump.contains(QStringLiteral("    lt_ref_pic_poc_lsb_sps[0] | 4 | u(v) | long_term_ref_pics_present_flag == true")));
+        QVERIFY2(dump.contains(QStringLiteral("\n    for( i = 0; i < num_long_term_ref_pics_sps; i++ ) |  |  | "
+                                              "long_term_ref_pics_present_flag == true && SPS long-term picture loop | "
+                                              "condition | Conditional syntax branch from Rec. ITU-T H.265 | H.265 (07/2024) 7.3.2.2\n"
+                                              "      lt_ref_pic_poc_lsb_sps[0] | 4 | u(v) |")),
+                 qPrintable(dump));
     }
 
     // Only the parameter sets a view opens are folded, and the tree reads the same whichever order
@@ -421,18 +501,29 @@ sei_rbsp() | SEI parent=id:00000099 |  | SEI NAL unit | partial | Supplemental e
              {"vui_hrd_parameters_present_flag", 1}, {"sps_range_extension_flag", 1},
              {"implicit_rdpcm_enabled_flag", 1}, {"sps_extension_4bits", 0}});
         const ShownSection shown(Section::Sps, withParameterSet(set));
-        const QString dump = shown.dump();
-        QVERIFY2(dump.contains(QStringLiteral(R"(
-  vui_parameters() |  |  | vui_parameters_present_flag == true | present | Video usability information syntax | H.265 (07/2024) E.2.1
-    video_signal_type_present_flag | 1 | u(1) | vui_parameters() | present | Video signal type present | H.265 (07/2024) E.2.1
-    video_format | 5 | u(3) | video_signal_type_present_flag == true | present | Source video format | H.265 (07/2024) E.2.1
-    vui_hrd_parameters_present_flag | 1 | u(1) | vui_timing_info_present_flag == true | present | VUI HRD parameters present | H.265 (07/2024) E.2.1
-    hrd_parameters() |  |  | vui_hrd_parameters_present_flag == true | unsupported | Hypothetical reference decoder syntax | H.265 (07/2024) E.2.2
-  if( sps_extension_present_flag ) |)")),
-                 qPrintable(dump));
-        QVERIFY2(dump.contains(QStringLiteral("\n  if( sps_range_extension_flag ) |")), qPrintable(dump));
-        QVERIFY2(dump.contains(QStringLiteral("\n  rbsp_trailing_bits() | N/A |  | seq_parameter_set_rbsp() |")),
-                 qPrintable(dump));
+        const QString table = syntaxTable(shown.model, shown.model.index(0, 0));
+        QVERIFY2(table.endsWith(QStringLiteral(R"(
+  vui_parameters_present_flag = 1
+  if( vui_parameters_present_flag )
+    vui_parameters()
+      video_signal_type_present_flag = 1
+      if( video_signal_type_present_flag )
+        video_format = 5
+      if( vui_timing_info_present_flag )
+        vui_hrd_parameters_present_flag = 1
+        if( vui_hrd_parameters_present_flag )
+          hrd_parameters()
+  if( sps_extension_present_flag )
+    sps_range_extension_flag = 1
+    sps_extension_4bits = 0
+  if( sps_range_extension_flag )
+    sps_range_extension()
+      implicit_rdpcm_enabled_flag = 1
+  rbsp_trailing_bits()
+  CtbLog2SizeY
+  rbsp_hash
+)")),
+                 qPrintable(table));
     }
 
     void vuiRowsWithoutTheVuiStructure()
@@ -458,25 +549,33 @@ sei_rbsp() | SEI parent=id:00000099 |  | SEI NAL unit | partial | Supplemental e
              {"pps_range_extension_flag", 1}, {"pps_extension_4bits", 1}, {"cross_component_prediction_enabled_flag", 0},
              {"log2_sao_offset_scale_luma", 1}});
         const ShownSection shown(Section::Pps, withParameterSet(set));
-        const QString dump = shown.dump();
-        QVERIFY2(dump.contains(QStringLiteral(R"(
-  if( tiles_enabled_flag ) |  |  | tiles_enabled_flag == true | condition | Conditional syntax branch from Rec. ITU-T H.265 | H.265 (07/2024) 7.3.2.3
-    num_tile_columns_minus1 | 1 | ue(v) | tiles_enabled_flag == true | present | Tile columns minus one | H.265 (07/2024) 7.3.2.3
-    num_tile_rows_minus1 | 1 | ue(v) | tiles_enabled_flag == true | present | Tile rows minus one | H.265 (07/2024) 7.3.2.3
-    uniform_spacing_flag | 0 | u(1) | tiles_enabled_flag == true | present | Uniformly spaced tiles | H.265 (07/2024) 7.3.2.3
-    if( !uniform_spacing_flag ) |  |  | tiles_enabled_flag == true && uniform_spacing_flag == false | condition | Conditional syntax branch from Rec. ITU-T H.265 | H.265 (07/2024) 7.3.2.3
-      column_width_minus1[0] | 3 | ue(v) | tiles_enabled_flag == true && uniform_spacing_flag == false | present | Tile column width minus one | H.265 (07/2024) 7.3.2.3
-      row_height_minus1[0] | 2 | ue(v) | tiles_enabled_flag == true && uniform_spacing_flag == false | present | Tile row height minus one | H.265 (07/2024) 7.3.2.3
-    loop_filter_across_tiles_enabled_flag | 1 | u(1) | tiles_enabled_flag == true | present | Loop filtering across tile edges | H.265 (07/2024) 7.3.2.3
-)")), qPrintable(dump));
-        QVERIFY2(dump.contains(QStringLiteral(R"(
-  pps_range_extension() |  |  | pps_range_extension_flag == true | present | PPS range-extension syntax | H.265 (07/2024) 7.3.2.3.2
-    cross_component_prediction_enabled_flag | 0 | u(1) | pps_range_extension_flag == true | present | Cross-component prediction enabled | H.265 (07/2024) 7.3.2.3.2
-    log2_sao_offset_scale_luma | 1 | ue(v) | pps_range_extension_flag == true | present | Luma SAO offset scale | H.265 (07/2024) 7.3.2.3.2
-  if( pps_extension_4bits ) while( more_rbsp_data() ) |  |  | PPS extension data loop | condition | Conditional syntax branch from Rec. ITU-T H.265 | H.265 (07/2024) 7.3.2.3
-    pps_extension_data_flag | N/A | u(1) | PPS extension data loop | unsupported | PPS extension data bit | H.265 (07/2024) 7.3.2.3
-  rbsp_trailing_bits() | N/A |  | pic_parameter_set_rbsp() | validated | RBSP alignment and stop bits | H.265 (07/2024) 7.3.2.11
-)")), qPrintable(dump));
+        const QString table = syntaxTable(shown.model, shown.model.index(0, 0));
+        QVERIFY2(table.endsWith(QStringLiteral(R"(
+  tiles_enabled_flag = 1
+  if( tiles_enabled_flag )
+    num_tile_columns_minus1 = 1
+    num_tile_rows_minus1 = 1
+    uniform_spacing_flag = 0
+    if( !uniform_spacing_flag )
+      for( i = 0; i < num_tile_columns_minus1; i++ )
+        column_width_minus1[0] = 3
+      for( i = 0; i < num_tile_rows_minus1; i++ )
+        row_height_minus1[0] = 2
+    loop_filter_across_tiles_enabled_flag = 1
+  pps_extension_present_flag = 1
+  if( pps_extension_present_flag )
+    pps_range_extension_flag = 1
+    pps_extension_4bits = 1
+  if( pps_range_extension_flag )
+    pps_range_extension()
+      cross_component_prediction_enabled_flag = 0
+      log2_sao_offset_scale_luma = 1
+  if( pps_extension_4bits ) while( more_rbsp_data() )
+    pps_extension_data_flag = N/A
+  rbsp_trailing_bits()
+  rbsp_hash
+)")),
+                 qPrintable(table));
     }
 
     void sliceHeaderRowsAndItsReferenceStructures()
@@ -495,7 +594,11 @@ sei_rbsp() | SEI parent=id:00000099 |  | SEI NAL unit | partial | Supplemental e
         QVERIFY2(dump.contains(QStringLiteral(R"(
           num_ref_idx_l1_active_minus1 | N/A | ue(v) | independent slice segment && P/B slice && num_ref_idx_active_override_flag == true && B slice | present | Active L1 references minus one | H.265 (07/2024) 7.3.6.1
       if( lists_modification_present_flag && NumPicTotalCurr > 1 ) |  |  | independent slice segment && P/B slice && lists_modification_present_flag == true && NumPicTotalCurr > 1 | condition | Conditional syntax branch from Rec. ITU-T H.265 | H.265 (07/2024) 7.3.6.2
-        ref_pic_list_modification_flag_l0 | true | u(1) | independent slice segment && P/B slice && lists_modification_present_flag == true && NumPicTotalCurr > 1 | present | Reference picture list 0 modified | H.265 (07/2024) 7.3.6.2
+        ref_pic_lists_modification() |  |  | independent slice segment && P/B slice && lists_modification_present_flag == true && NumPicTotalCurr > 1 | present | Reference picture list modification syntax | H.265 (07/2024) 7.3.6.2
+          ref_pic_list_modification_flag_l0 | true | u(1) | ref_pic_lists_modification() | present | Reference picture list 0 modified | H.265 (07/2024) 7.3.6.2
+          if( slice_type == B ) |  |  | B slice | condition | Conditional syntax branch from Rec. ITU-T H.265 | H.265 (07/2024) 7.3.6.2
+            ref_pic_list_modification_flag_l1 | N/A | u(1) | B slice | unknown | Reference picture list 1 modified | H.265 (07/2024) 7.3.6.2
+    slice_qp_delta | N/A | se(v) | independent slice segment | unknown | Slice QP delta | H.265 (07/2024) 7.3.6.1
 )")), qPrintable(dump));
         QVERIFY2(dump.contains(QStringLiteral(R"(
   effective_slice_type | P |  | derived decoder state | derived | Effective type after dependent-slice inheritance | 
@@ -521,6 +624,45 @@ sei_rbsp() | SEI parent=id:00000099 |  | SEI NAL unit | partial | Supplemental e
             return leaves;
         };
         QCOMPARE(leavesBelow(first), 24 - 1 + 3 + 1 + 4 + 5);
+    }
+
+    // A slice uses the last picture parameter set of its id sent before it: the weight table
+    // shows where that set enables weighted prediction for the slice's type.
+    void predWeightTableFollowsTheSlicesPictureParameterSet()
+    {
+        auto document = std::make_shared<analysis::StreamAnalysis>();
+        const auto addUnit = [&](std::uint64_t id, std::uint64_t offset) {
+            analysis::NalUnitInfo unit;
+            unit.id = idOf(id);
+            unit.byteOffset = offset;
+            document->nalUnits.push_back(unit);
+        };
+        for (const auto& [unit, offset, weighted] : {std::tuple{0x61, 0, 1}, std::tuple{0x62, 500, 0}}) {
+            addUnit(static_cast<std::uint64_t>(unit), static_cast<std::uint64_t>(offset));
+            analysis::ParameterSetInfo pps =
+                parameterSet(analysis::ParameterSetKind::Pps, {{"weighted_pred_flag", weighted}, {"weighted_bipred_flag", 0}});
+            pps.parentNalUnitId = idOf(static_cast<std::uint64_t>(unit));
+            document->parameterSets.push_back(pps);
+        }
+        for (const auto& [unit, offset, type] : {std::tuple{0x71, 100, analysis::SliceType::P},
+                                                 std::tuple{0x72, 600, analysis::SliceType::P},
+                                                 std::tuple{0x73, 150, analysis::SliceType::B}}) {
+            addUnit(static_cast<std::uint64_t>(unit), static_cast<std::uint64_t>(offset));
+            analysis::SliceInfo slice;
+            slice.id = idOf(static_cast<std::uint64_t>(unit) + 0x100);
+            slice.parentNalUnitId = idOf(static_cast<std::uint64_t>(unit));
+            slice.type = type;
+            slice.ppsId = 0;
+            document->slices.push_back(slice);
+        }
+        const ShownSection shown(Section::SliceHeader, document);
+        QStringList weighted;
+        for (int row = 0; row < shown.model.rowCount(); ++row) {
+            weighted << (findNode(shown.model, QStringLiteral("pred_weight_table()"), shown.model.index(row, 0)).isValid()
+                             ? QStringLiteral("table")
+                             : QStringLiteral("none"));
+        }
+        QCOMPARE(weighted, (QStringList{"table", "none", "none"}));
     }
 
 private:

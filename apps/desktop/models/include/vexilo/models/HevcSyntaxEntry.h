@@ -20,7 +20,7 @@ struct HevcSyntaxEntry {
 inline constexpr std::uint64_t kHevcSyntaxStructure = 0;
 inline constexpr std::uint64_t kHevcSyntaxElement = 1;
 
-inline constexpr std::size_t kHevcSyntaxCatalogSize = 367;
+inline constexpr std::size_t kHevcSyntaxCatalogSize = 382;
 
 extern const std::array<HevcSyntaxEntry, kHevcSyntaxCatalogSize> hevcSyntaxCatalog;
 
