@@ -106,7 +106,6 @@ void AnalysisTaskService::setDecodedPictures(const std::vector<domain::PictureIn
     for (const domain::PictureInfo& picture : pictures) {
         displayIndexToPicture_[picture.displayIndex] = picture.id;
     }
-    indexDecodedPictures(pictures);
 }
 
 void AnalysisTaskService::setPictureStatus(domain::PictureId picture, PictureAnalysisStatus status,
@@ -358,6 +357,7 @@ void AnalysisTaskService::onStreamLoaded(qulonglong generation, const analysis::
     expectedSource_ = stream.sourceFingerprint.empty() ? std::nullopt : std::optional(stream.sourceFingerprint);
     pictureEntries_.clear();
     pictureIdentities_->clear();
+    const std::optional<PictureInfoBatch> listed = listReusedPictures(stream);
 
     std::unordered_map<StableId, const ManifestPictureEntry*, analysis::StableIdHash> entryById;
     entryById.reserve(manifest.pictures.size());
@@ -367,9 +367,6 @@ void AnalysisTaskService::onStreamLoaded(qulonglong generation, const analysis::
     for (std::size_t position = 0; position < stream.pictures.size(); ++position) {
         const analysis::PictureAnalysisSummary& summary = stream.pictures[position];
         const auto entry = entryById.find(summary.id);
-        if (deferUntilDecoded(summary, entry != entryById.end() ? entry->second : nullptr)) {
-            continue;
-        }
         const std::optional<domain::PictureId> picture = projectPictureFor(summary, position);
         if (!picture) {
             continue;
@@ -382,8 +379,17 @@ void AnalysisTaskService::onStreamLoaded(qulonglong generation, const analysis::
     }
     reuseLoadPending_ = false;
     runningPictureRequest_.reset();
-    emit streamAnalysisLoaded(generation_, shared);
-    emit analysisIndexReady(generation_);
+    // Each receiver may close the source; what follows then belongs to no source.
+    const auto stillCurrent = [this, generation] { return generation == generation_; };
+    if (listed) {
+        emit cachedPicturesListed(generation, *listed);
+    }
+    if (stillCurrent()) {
+        emit streamAnalysisLoaded(generation, shared);
+    }
+    if (stillCurrent()) {
+        emit analysisIndexReady(generation);
+    }
 }
 
 void AnalysisTaskService::startPictureLoad(domain::PictureId picture, const ManifestPictureEntry& entry,
@@ -395,8 +401,8 @@ void AnalysisTaskService::startPictureLoad(domain::PictureId picture, const Mani
 
 void AnalysisTaskService::loadPictureAnalysis(domain::PictureId picture)
 {
-    // Asked for whole: a picture whose entry comes later (one still being decoded when a reopen
-    // reads its index) is then read whole by the preload, not as a picture loaded ahead.
+    // Asked for whole: a picture whose entry comes later (one selected while the pass still runs)
+    // is then read whole by the preload, not as a picture loaded ahead.
     completePreload_ = picture;
     const auto entry = pictureEntries_.find(picture);
     if (entry == pictureEntries_.end()) {
@@ -499,7 +505,6 @@ void AnalysisTaskService::onRepositoryError(const AnalysisRepositoryError& error
 
 void AnalysisTaskService::forgetPictures()
 {
-    deferredSummaries_.clear();
     pictureEntries_.clear();
     pictureStatuses_.clear();
     pictureIdentities_->clear();

@@ -98,7 +98,9 @@ void FfmpegDecodeWorker::acceptPicture(media::FFmpegDecodedPicture picture)
     if (!thumbnail.rgba.empty()) {
         emit pictureThumbnailReady(taskId_, std::move(thumbnail));
     }
-    frameCache_->insert(std::make_shared<const domain::VideoFrame>(std::move(picture.frame)));
+    if (frameCache_) {
+        frameCache_->insert(std::make_shared<const domain::VideoFrame>(std::move(picture.frame)));
+    }
     batch_.push_back(std::move(picture.picture));
     if (decodedPictures_ == 1 || batch_.size() >= kBatchCapacity || batchTimer_.elapsed() >= batchInterval_.count()) {
         flushBatch();

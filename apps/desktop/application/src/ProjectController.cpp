@@ -111,6 +111,10 @@ void ProjectController::connectAnalysisService()
             }));
     connect(service, &AnalysisTaskService::analysisIndexReady, this,
             when([this](qulonglong) { analysisService_->preloadPictureAnalyses(selectedPicture_); }));
+    connect(service, &AnalysisTaskService::cachedPicturesListed, this,
+            when([this](qulonglong, const PictureInfoBatch& pictures) { onCachedPicturesListed(pictures); }));
+    connect(service, &AnalysisTaskService::cachedAnalysisUnreadable, this,
+            when([this](qulonglong) { onCachedAnalysisUnreadable(); }));
 }
 
 bool ProjectController::isState(std::initializer_list<ProjectState> states) const
@@ -159,24 +163,34 @@ void ProjectController::openProject(const std::filesystem::path& sourcePath)
             startAnalyzerOpen();
         }
     } else {
-        startInProcessDecode();
+        startInProcessDecode(frameCache_);
     }
 }
 
 void ProjectController::startAnalyzerOpen()
 {
+    enterAnalyzerRoad();
+    emit taskStarted(media::pathToQString(sourcePath_));
+    emit taskProgress({kProgressStageProbing, 0});
+    runAnalyzer(false);
+}
+
+void ProjectController::enterAnalyzerRoad()
+{
     analyzerPathActive_ = true;
     analyzerFrameCount_ = 0;
     activeTaskId_ = nextTaskId_++;
-    emit taskStarted(media::pathToQString(sourcePath_));
-    emit taskProgress({kProgressStageProbing, 0});
+}
+
+void ProjectController::runAnalyzer(bool reanalyze)
+{
     countExpectedPictures();
     // A run still going (one the user cancelled a moment ago, or one started for the last
     // project) would make the service refuse this one and then feed its frames to this project.
     if (analysisService_->isBusy()) {
         closeAnalysisSource();
     }
-    analysisService_->startAnalysis(media::pathToQString(sourcePath_), false);
+    analysisService_->startAnalysis(media::pathToQString(sourcePath_), reanalyze);
     analyzerGeneration_ = analysisService_->generation();
 }
 
@@ -185,13 +199,52 @@ bool ProjectController::openFromAnalysisCache()
     if (analysisService_->isBusy()) {
         closeAnalysisSource();
     }
-    // The cache holds the analysis; only the pictures are still to be decoded, in-process, as
-    // on the fallback road.
     if (!analysisService_->reuseCachedAnalysis(media::pathToQString(sourcePath_))) {
         return false;
     }
-    startInProcessDecode();
+    // The cache lists the pictures and holds their analysis, so stepping need not wait for any
+    // decode of the stream; only the thumbnails are decoded, in-process. That decode keeps no
+    // frames: going through the whole stream, it would evict the frames that stepping has put in
+    // the cache around the current picture.
+    openedFromCache_ = true;
+    cacheListing_ = CacheListing::Awaiting;
+    startInProcessDecode(nullptr);
     return true;
+}
+
+void ProjectController::onCachedPicturesListed(const PictureInfoBatch& pictures)
+{
+    if (cacheListing_ != CacheListing::Awaiting || state_ != ProjectState::Analyzing) {
+        return;
+    }
+    cacheListing_ = CacheListing::Listed;
+    pictures_ = pictures;
+    emit pictureBatchDecoded(pictures);
+    // A receiver may have ended the open; if not, and its thumbnails are done, it ends here.
+    if (cacheListing_ == CacheListing::Listed && thumbnailsFinished_) {
+        finishOpen(*std::exchange(thumbnailsFinished_, std::nullopt));
+    }
+}
+
+void ProjectController::onCachedAnalysisUnreadable()
+{
+    if (cacheListing_ != CacheListing::Awaiting || activeTaskId_ == 0) {
+        return;
+    }
+    // The open goes on as one without a cache: a fresh analysis lists the pictures, and the
+    // worker's frames bring their thumbnails.
+    stopDecodeTask();
+    cacheListing_ = CacheListing::None;
+    thumbnailsFinished_.reset();
+    enterAnalyzerRoad();
+    runAnalyzer(true);
+}
+
+void ProjectController::leaveCacheRoad()
+{
+    cacheListing_ = CacheListing::None;
+    thumbnailsFinished_.reset();
+    openedFromCache_ = false;
 }
 
 void ProjectController::closeAnalysisSource()
@@ -296,6 +349,7 @@ void ProjectController::leaveAnalyzerRoad()
     analyzerFrameCount_ = 0;
     expectedPictures_ = 0;
     forgetFallback();
+    leaveCacheRoad();
 }
 
 // Every way out of an open leaves the flags as a fresh controller has them: a fallback flag
@@ -379,7 +433,7 @@ void ProjectController::fallBackToInProcess()
     });
 }
 
-void ProjectController::startInProcessDecode()
+void ProjectController::startInProcessDecode(std::shared_ptr<VideoFrameCache> frames)
 {
     fallbackPending_ = false;
     const std::uint64_t taskId = nextTaskId_++;
@@ -387,7 +441,7 @@ void ProjectController::startInProcessDecode()
     taskShared_ = std::make_shared<TaskSharedState>();
     decodeThread_ = new QThread(this);
     decodeThread_->setObjectName(QString::fromLatin1(kDecodeThreadName));
-    auto* worker = new FfmpegDecodeWorker(taskId, sourcePath_, taskShared_, frameCache_, decodeBatchInterval_);
+    auto* worker = new FfmpegDecodeWorker(taskId, sourcePath_, taskShared_, std::move(frames), decodeBatchInterval_);
     worker->moveToThread(decodeThread_);
     connectDecodeWorker(worker, taskId);
     QTimer::singleShot(0, this, [this, taskId] {
@@ -468,11 +522,16 @@ void ProjectController::onStreamProbed(std::uint64_t taskId, const domain::Strea
     streamInfo_ = info;
     enterState(ProjectState::Analyzing);
     emit streamReady(info);
+    // Read only now, so that the pictures it lists follow the stream's description, as on every road.
+    if (taskId == activeTaskId_ && cacheListing_ == CacheListing::Awaiting) {
+        analysisService_->loadReusedAnalysis();
+    }
 }
 
 void ProjectController::onPicturesReady(std::uint64_t taskId, const PictureInfoBatch& batch)
 {
-    if (taskId != activeTaskId_ || state_ != ProjectState::Analyzing) {
+    // On the reopen road the cache lists the pictures; its decode brings only their thumbnails.
+    if (taskId != activeTaskId_ || state_ != ProjectState::Analyzing || cacheListing_ != CacheListing::None) {
         return;
     }
     pictures_.insert(pictures_.end(), batch.begin(), batch.end());
@@ -492,47 +551,92 @@ void ProjectController::finishDecodeTask(std::uint64_t taskId)
     if (taskId != activeTaskId_ || decodeThread_ == nullptr || !taskShared_) {
         return;
     }
-    if (decodeThread_->isRunning()) {
-        decodeThread_->wait();
+    const DecodeOutcome outcome = releaseDecodeTask();
+    const bool canceled = outcome.cancelRequested || isState({ProjectState::Cancelling, ProjectState::Closing});
+    if (!canceled && outcome.kind == DecodeTerminalKind::Finished) {
+        if (cacheListing_ == CacheListing::Awaiting) {
+            // The thumbnails are done before the cache has listed the pictures: the listing ends the open.
+            thumbnailsFinished_ = outcome.summary;
+            return;
+        }
+        finishOpen(outcome.summary);
+        return;
     }
-    DecodeTerminalKind kind = DecodeTerminalKind::None;
-    ProjectTaskSummary summary;
-    ProjectTaskError error;
+    endTask();
+    // Whatever the service still does for this open (a load, preloads, a worker run) ends with it.
+    closeAnalysisSource();
+    if (!canceled && outcome.kind != DecodeTerminalKind::Canceled) {
+        failOpen(outcome);
+        return;
+    }
+    endCanceled();
+}
+
+ProjectController::DecodeOutcome ProjectController::releaseDecodeTask()
+{
+    decodeThread_->wait();
+    DecodeOutcome outcome;
     {
         const std::lock_guard lock(taskShared_->mutex);
-        kind = taskShared_->terminalKind;
-        summary = taskShared_->summary;
-        error = taskShared_->error;
+        outcome.kind = taskShared_->terminalKind;
+        outcome.summary = taskShared_->summary;
+        outcome.error = taskShared_->error;
     }
-    const bool canceled = taskShared_->cancelRequested.load() ||
-                          isState({ProjectState::Cancelling, ProjectState::Closing});
+    outcome.cancelRequested = taskShared_->cancelRequested.load();
     delete decodeThread_;
     decodeThread_ = nullptr;
     taskShared_.reset();
+    return outcome;
+}
+
+// Ends the decode with no word of its outcome; what it still posts carries a task id that is
+// no longer the active one.
+void ProjectController::stopDecodeTask()
+{
+    if (decodeThread_ == nullptr || !taskShared_) {
+        return;
+    }
+    taskShared_->cancelRequested.store(true);
+    // A thread that has not started yet is started so that its worker sees the flag and ends.
+    startDecodeThreadIfIdle();
+    releaseDecodeTask();
+}
+
+void ProjectController::endTask()
+{
     activeTaskId_ = 0;
     forgetFallback();
+}
 
-    if (!canceled && kind == DecodeTerminalKind::Finished) {
-        if (state_ == ProjectState::Analyzing) {
-            enterState(ProjectState::Ready);
-        }
-        emit taskFinished(summary);
-        return;
+void ProjectController::finishOpen(const ProjectTaskSummary& summary)
+{
+    endTask();
+    leaveCacheRoad();
+    if (state_ == ProjectState::Analyzing) {
+        enterState(ProjectState::Ready);
     }
-    if (!canceled && kind != DecodeTerminalKind::Canceled) {
-        resetProjectData();
-        if (isState({ProjectState::Opening, ProjectState::Analyzing})) {
-            enterState(ProjectState::Error);
-        }
-        if (kind == DecodeTerminalKind::None) {
-            error = {};
-            error.code = QString::fromLatin1(kLifecycleErrorCode);
-            error.source = QString::fromLatin1(kControllerSource);
-            error.message = QString::fromLatin1(kLifecycleErrorMessage);
-        }
-        emit taskError(error);
-        return;
+    emit taskFinished(summary);
+}
+
+void ProjectController::failOpen(const DecodeOutcome& outcome)
+{
+    resetProjectData();
+    if (isState({ProjectState::Opening, ProjectState::Analyzing})) {
+        enterState(ProjectState::Error);
     }
+    ProjectTaskError error = outcome.error;
+    if (outcome.kind == DecodeTerminalKind::None) {
+        error = {};
+        error.code = QString::fromLatin1(kLifecycleErrorCode);
+        error.source = QString::fromLatin1(kControllerSource);
+        error.message = QString::fromLatin1(kLifecycleErrorMessage);
+    }
+    emit taskError(error);
+}
+
+void ProjectController::cancelOpenWithoutDecode()
+{
+    endTask();
     endCanceled();
 }
 
@@ -545,16 +649,26 @@ void ProjectController::cancelTask()
     if (analyzerPathActive_) {
         // Off the road first: a cancel the client refuses at once comes back as an analysis
         // error, which must not start a fallback for the open being cancelled.
+        const bool fromCache = openedFromCache_;
         leaveAnalyzerRoad();
-        analysisService_->cancelAnalysis();
+        if (fromCache) {
+            // The analysis of a cache that proved unreadable ends with the worker that runs it.
+            closeAnalysisSource();
+        } else {
+            analysisService_->cancelAnalysis();
+        }
         resetProjectData();
         enterState(ProjectState::Empty);
         emit taskCanceled();
         return;
     }
+    // Nothing the service does for this open (the reopen's load and preloads) outlives it.
+    closeAnalysisSource();
     if (taskShared_) {
         taskShared_->cancelRequested.store(true);
+        return;
     }
+    cancelOpenWithoutDecode();
 }
 
 void ProjectController::closeProject()
@@ -610,6 +724,8 @@ void ProjectController::closeInProcessTask()
         startDecodeThreadIfIdle();
         decodeThread_->wait();
         finishDecodeTask(activeTaskId_);
+    } else {
+        cancelOpenWithoutDecode();
     }
     stopFrameThreads();
     resetProjectData();
@@ -693,6 +809,7 @@ void ProjectController::resetProjectData()
     }
     cancelFrameRequests();
     thumbnailQueue_->discard();
+    leaveCacheRoad();
     streamInfo_.reset();
     pictures_.clear();
     frameCache_->clear();

@@ -19,10 +19,12 @@
 #include <QTableView>
 #include <QTest>
 
+#include <algorithm>
 #include <filesystem>
 #include <limits>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace vexilo::test {
 
@@ -86,8 +88,17 @@ struct Window {
         const domain::PictureId wanted = pictureView->model()->index(row, 0).isValid()
                                              ? window->findChild<PictureTableModel*>()->pictureIdAt(row).value_or(kNoPicture)
                                              : kNoPicture;
-        return QTest::qWaitFor(
-            [&] { return viewer->hasFrame() && controller->selectedPictureId().value_or(kNoPicture) == wanted; }, 30000);
+        // The picture's own frame, not the one shown before it while its own is still decoded.
+        const auto shown = [&] {
+            if (!viewer->hasFrame() || controller->selectedPictureId().value_or(kNoPicture) != wanted) {
+                return false;
+            }
+            const std::vector<domain::PictureInfo>& pictures = controller->pictures();
+            const auto picture = std::find_if(pictures.begin(), pictures.end(),
+                                              [wanted](const domain::PictureInfo& each) { return each.id == wanted; });
+            return picture != pictures.end() && viewer->displayIndex() == picture->displayIndex;
+        };
+        return QTest::qWaitFor(shown, 30000);
     }
 };
 

@@ -5,6 +5,7 @@
 #include "vexilo/application/AnalysisRepository.h"
 #include "vexilo/application/AnalysisRepositoryTypes.h"
 #include "vexilo/application/AnalysisTaskTypes.h"
+#include "vexilo/application/ApplicationTypes.h"
 #include "vexilo/application/AnalyzerWorkerClient.h"
 #include "vexilo/domain/PictureInfo.h"
 #include "vexilo/protocol/FramePacket.h"
@@ -57,10 +58,13 @@ public:
     void setDecodedPictures(const std::vector<domain::PictureInfo>& pictures);
 
     // Takes the source's cache as its analysis, with no worker run, when the cache was written
-    // for the file as it is now; false, with nothing started, when it was not. The project's
-    // pictures then come from elsewhere (the in-process decoder) and are matched to the cached
-    // index by display index as they arrive. A cache that turns out unreadable is analysed again.
+    // for the file as it is now; false, with nothing started, when it was not. Nothing is read
+    // until loadReusedAnalysis: the cache then lists the project's pictures itself
+    // (cachedPicturesListed) before its index is told, or, when its stream document turns out
+    // unreadable, says so (cachedAnalysisUnreadable) and leaves the fresh analysis to the caller.
+    // A picture of it that turns out unreadable has the stream analysed again.
     bool reuseCachedAnalysis(const QString& sourcePath);
+    void loadReusedAnalysis();
 
     [[nodiscard]] PictureAnalysisStatus pictureAnalysisStatus(domain::PictureId picture) const;
     [[nodiscard]] bool isBusy() const;
@@ -84,6 +88,9 @@ signals:
     void decodedFrameReceived(const vexilo::protocol::AnalyzerFramePacket& frame);
     void analysisError(const vexilo::application::AnalysisTaskError& error);
     void analysisIndexReady(qulonglong generation);
+    // The reused cache's pictures in display order, each under the id the decoders give it.
+    void cachedPicturesListed(qulonglong generation, const vexilo::application::PictureInfoBatch& pictures);
+    void cachedAnalysisUnreadable(qulonglong generation);
 
 private:
     void setPictureStatus(domain::PictureId picture, PictureAnalysisStatus status, const QString& message);
@@ -121,9 +128,8 @@ private:
     // The cache-reuse road (AnalysisCacheReuse.cpp).
     void indexPicture(domain::PictureId picture, const analysis::PictureAnalysisSummary& summary,
                       const analysis::ManifestPictureEntry& entry);
-    // True when the summary waits for its picture to be decoded instead of being indexed now.
-    bool deferUntilDecoded(const analysis::PictureAnalysisSummary& summary, const analysis::ManifestPictureEntry* entry);
-    void indexDecodedPictures(const std::vector<domain::PictureInfo>& pictures);
+    // The project's pictures when this load reads a reused cache, which lists them; none otherwise.
+    std::optional<PictureInfoBatch> listReusedPictures(const analysis::StreamAnalysis& stream);
     // True when the error found the reused cache unreadable, which then gives way to a fresh analysis.
     bool reanalyzeUnreadableCache(const AnalysisRepositoryError& error);
     void forgetCacheReuse();
@@ -157,18 +163,10 @@ private:
     std::unordered_map<std::int64_t, domain::PictureId> displayIndexToPicture_;
     AnalyzerPacketCounts lastRunPacketCounts_;
 
-    // Set while the project's pictures are decoded in-process beside a cached or running
-    // analysis: cached summaries whose picture has not been decoded yet wait here, by display index.
-    struct DeferredSummary {
-        analysis::PictureAnalysisSummary summary;
-        analysis::ManifestPictureEntry entry;
-    };
-    bool picturesDecodedInProcess_ = false;
+    // Set from reuseCachedAnalysis until its stream document has been read or found unreadable.
     bool reuseLoadPending_ = false;
     // The generation whose results come from a reused cache; 0 when none does.
     std::uint64_t reusedGeneration_ = 0;
-    std::unordered_map<std::int64_t, DeferredSummary> deferredSummaries_;
-    std::size_t indexedDecodedPictures_ = 0;
     std::uint64_t generation_ = 1;
 };
 

@@ -21,8 +21,8 @@ struct FFmpegDecodeSummary;
 namespace vexilo::application {
 
 // Decodes one whole stream in process on its own thread: probes it, reports pictures in
-// batches with a thumbnail each, fills the frame cache and ends with exactly one terminal signal
-// after writing the terminal record.
+// batches with a thumbnail each, fills the frame cache (when given one) and ends with exactly one
+// terminal signal after writing the terminal record.
 class FfmpegDecodeWorker : public QObject {
     Q_OBJECT
 

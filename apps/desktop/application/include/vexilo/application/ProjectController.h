@@ -117,12 +117,33 @@ private:
         std::shared_ptr<std::atomic<bool>> cancelFlag;
     };
 
+    // What an ended in-process decode left in its terminal record.
+    struct DecodeOutcome {
+        DecodeTerminalKind kind = DecodeTerminalKind::None;
+        ProjectTaskSummary summary;
+        ProjectTaskError error;
+        bool cancelRequested = false;
+    };
+
+    // The reopen road: the source's cache lists the pictures; an in-process decode makes only
+    // their thumbnails.
+    enum class CacheListing : std::uint8_t {
+        None,      // not on the reopen road
+        Awaiting,  // the cache has not listed the pictures yet
+        Listed,
+    };
+
     void enterState(ProjectState next);
     void emitRefusal(const char* code, const char* message, const char* detail);
     void connectAnalysisService();
     void startAnalyzerOpen();
+    void enterAnalyzerRoad();
+    void runAnalyzer(bool reanalyze);
     // Opens from the source's cache, when it was written for the file as it is now.
     [[nodiscard]] bool openFromAnalysisCache();
+    void onCachedPicturesListed(const PictureInfoBatch& pictures);
+    void onCachedAnalysisUnreadable();
+    void leaveCacheRoad();
     [[nodiscard]] bool acceptsAnalyzerResults() const;
     void onAnalyzerFrame(const protocol::AnalyzerFramePacket& packet);
     void onAnalyzerFinished();
@@ -135,13 +156,22 @@ private:
     void closeAnalyzerOpen();
     void closeAnalysisSource();
     [[nodiscard]] bool canAnalyze() const;
-    void startInProcessDecode();
+    // Without a frame cache the decode keeps no frames.
+    void startInProcessDecode(std::shared_ptr<VideoFrameCache> frames);
     void connectDecodeWorker(FfmpegDecodeWorker* worker, std::uint64_t taskId);
     // Connects a worker's signal to a handler that runs on the GUI thread.
     template <typename Worker, typename Signal, typename Handler>
     void relayToGuiThread(Worker* worker, Signal signal, Handler handler);
     void startDecodeThreadIfIdle();
     void finishDecodeTask(std::uint64_t taskId);
+    // Waits for the decode thread and lets it go with its shared state.
+    DecodeOutcome releaseDecodeTask();
+    void stopDecodeTask();
+    void endTask();
+    void finishOpen(const ProjectTaskSummary& summary);
+    void failOpen(const DecodeOutcome& outcome);
+    // Cancels an open whose decode has already ended (thumbnails done before the cache's listing).
+    void cancelOpenWithoutDecode();
     void closeInProcessTask();
     void resetProjectData();
     void countExpectedPictures();
@@ -198,6 +228,12 @@ private:
     // The thumbnails of the analyzer road's frames; its thread is joined before the mailbox goes.
     std::unique_ptr<PictureThumbnailQueue> thumbnailQueue_;
     bool analyzerPathActive_ = false;
+    CacheListing cacheListing_ = CacheListing::None;
+    // The thumbnail decode's summary when it ended before the cache listed the pictures.
+    std::optional<ProjectTaskSummary> thumbnailsFinished_;
+    // The open in progress began on the reopen road, and goes on through the analyzer when the
+    // cache proved unreadable: whatever the service does for it ends with it.
+    bool openedFromCache_ = false;
     bool fallbackPending_ = false;
     bool suppressNextTaskStarted_ = false;
     bool shuttingDown_ = false;
