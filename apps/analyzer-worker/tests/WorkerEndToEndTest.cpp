@@ -148,6 +148,24 @@ std::vector<QJsonObject> eventsOfTask(const std::vector<QJsonObject>& events)
     return task;
 }
 
+// Each picture's DTS is that of the packet that carried it (the decode index-th video packet:
+// these clips carry one picture per packet), as ffprobe reads it from the container, and
+// absent where the packet has none.
+void expectPacketDts(const std::filesystem::path& input, const std::vector<analysis::PictureAnalysisSummary>& pictures)
+{
+    const std::vector<testing::ProbedTimestamps> packets = testing::ffprobeVideoPacketTimestamps(input);
+    ASSERT_FALSE(packets.empty());
+    for (const analysis::PictureAnalysisSummary& picture : pictures) {
+        ASSERT_TRUE(picture.decodeIndex.has_value());
+        const auto packet = static_cast<std::size_t>(*picture.decodeIndex);
+        ASSERT_LT(packet, packets.size());
+        EXPECT_EQ(picture.dts, packets[packet].dts) << "display index " << picture.displayIndex.value_or(-1);
+        if (packets[packet].pts) {
+            EXPECT_EQ(picture.pts, packets[packet].pts) << "display index " << picture.displayIndex.value_or(-1);
+        }
+    }
+}
+
 // Everything a successful "stream_index" run must show, against FFmpeg's own decode.
 void expectAnalysedLikeFfmpeg(const std::filesystem::path& input, const std::filesystem::path& cacheRoot,
                               const AnalyzingWorker& worker, bool withFrameChannel = true)
@@ -209,6 +227,7 @@ void expectAnalysedLikeFfmpeg(const std::filesystem::path& input, const std::fil
             EXPECT_EQ(*output[i].pts, (*ffmpegPts)[i]) << "picture " << i;
         }
     }
+    expectPacketDts(input, output);
 }
 
 class WorkerEndToEndClip : public ::testing::TestWithParam<const char*> {};
