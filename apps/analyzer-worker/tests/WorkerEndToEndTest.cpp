@@ -1,6 +1,8 @@
 #include "PipelineTestSupport.h"
 #include "WorkerFramePacketReader.h"
 #include "WorkerTestSupport.h"
+#include "ffmpeg_tools.h"
+#include "stream_patch.h"
 
 #include <gtest/gtest.h>
 
@@ -329,6 +331,54 @@ INSTANTIATE_TEST_SUITE_P(HmStreams, WorkerEndToEndReference,
                          [](const ::testing::TestParamInfo<testing::ReferenceStream>& testCase) {
                              return testCase.param.file.substr(0, 3);
                          });
+
+// Valid streams that FFmpeg's decoder refuses for their sample depths: the worker gives their
+// stream-level analysis, which our own parser reads, and one record saying what FFmpeg does not
+// decode, and takes none of the packets FFmpeg rejected for damaged.
+class WorkerEndToEndDeepSamples : public ::testing::TestWithParam<hevc::test::DeepSampleStream> {};
+
+TEST_P(WorkerEndToEndDeepSamples, GiveTheStreamsSyntaxAndSayWhatFfmpegDoesNotDecode)
+{
+    ScratchDirectory scratch;
+    const std::filesystem::path input = hevc::test::writeDeepSampleStream(GetParam(), scratch.path());
+    std::filesystem::create_directory(scratch / "cache");
+    AnalyzingWorker worker(true);
+    worker.analyze(input, scratch / "cache", "t1");
+    ASSERT_TRUE(worker.waitForTaskEnd());
+    const std::vector<QJsonObject> task = eventsOfTask(worker.events);
+    ASSERT_FALSE(task.empty());
+    ASSERT_EQ(task.back().value("type").toString(), "analysisFinished") << QJsonDocument(task.back()).toJson().toStdString();
+    EXPECT_TRUE(worker.packets.empty());
+
+    const auto cached = testing::readCachedStream(scratch / "cache");
+    ASSERT_TRUE(std::holds_alternative<analysis::StreamAnalysis>(cached)) << std::get<std::string>(cached);
+    const auto& document = std::get<analysis::StreamAnalysis>(cached);
+    EXPECT_TRUE(document.pictures.empty());
+    EXPECT_TRUE(document.cus.empty());
+    EXPECT_FALSE(document.slices.empty());
+    const auto sps = std::find_if(document.parameterSets.begin(), document.parameterSets.end(),
+                                  [](const auto& set) { return set.kind == analysis::ParameterSetKind::Sps; });
+    ASSERT_NE(sps, document.parameterSets.end());
+    const auto tracedDepth = [&](const char* element) {
+        return hevc::test::ffmpegTracedValue(input, element).value_or(-8) + 8;
+    };
+    EXPECT_EQ(sps->bitDepth, tracedDepth("bit_depth_luma_minus8"));
+    EXPECT_EQ(sps->chromaBitDepth, tracedDepth("bit_depth_chroma_minus8"));
+
+    ASSERT_EQ(document.errors.size(), 1u);
+    const analysis::AnalysisErrorInfo& error = document.errors.front();
+    EXPECT_EQ(error.code, "analyzer.decode_failed");
+    EXPECT_EQ(error.message, "FFmpeg failed while decoding the HEVC input");
+    const std::string facts = "bitDepthLuma=" + std::to_string(tracedDepth("bit_depth_luma_minus8")) +
+                              "; bitDepthChroma=" + std::to_string(tracedDepth("bit_depth_chroma_minus8")) +
+                              "; packetsRejected=" +
+                              std::to_string(testing::ffprobeVideoPacketTimestamps(input).size());
+    EXPECT_TRUE(error.detail.ends_with(facts)) << error.detail;
+    EXPECT_NE(error.detail.find("not decoded by this build's FFmpeg"), std::string::npos) << error.detail;
+}
+
+INSTANTIATE_TEST_SUITE_P(DeepSamples, WorkerEndToEndDeepSamples, ::testing::ValuesIn(hevc::test::deepSampleStreams()),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(WorkerEndToEnd, ReferenceManifestListsEveryStream)
 {
