@@ -378,7 +378,9 @@ TEST_P(WorkerEndToEndDeepSamples, GiveTheStreamsSyntaxAndSayWhatFfmpegDoesNotDec
 }
 
 INSTANTIATE_TEST_SUITE_P(DeepSamples, WorkerEndToEndDeepSamples, ::testing::ValuesIn(hevc::test::deepSampleStreams()),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<hevc::test::DeepSampleStream>& testCase) {
+                             return std::string(testCase.param.name);
+                         });
 
 TEST(WorkerEndToEnd, ReferenceManifestListsEveryStream)
 {

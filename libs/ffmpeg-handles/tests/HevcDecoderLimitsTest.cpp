@@ -78,7 +78,9 @@ TEST_P(RefusedDepths, AreToldFromTheStreamsOwnSps)
 }
 
 INSTANTIATE_TEST_SUITE_P(DeepSamples, RefusedDepths, ::testing::ValuesIn(hevc::test::deepSampleStreams()),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<hevc::test::DeepSampleStream>& testCase) {
+                             return std::string(testCase.param.name);
+                         });
 
 // The same SPS in an MP4's configuration record: NAL units behind 16-bit lengths in arrays.
 std::vector<std::uint8_t> configurationRecordOf(const std::vector<std::uint8_t>& sps)
