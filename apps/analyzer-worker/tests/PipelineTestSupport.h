@@ -15,6 +15,8 @@
 #include <vexilo/test/ReferenceStreamManifest.h>
 
 #include <QByteArray>
+#include <QProcess>
+#include <QStringList>
 
 #include <gtest/gtest.h>
 
@@ -148,6 +150,41 @@ inline std::optional<std::vector<std::int64_t>> ffmpegOutputPts(const std::files
     avcodec_send_packet(context.get(), nullptr);
     drain();
     return pts;
+}
+
+// One packet's timestamps as ffprobe prints them; "N/A" reads as absent.
+struct ProbedTimestamps {
+    std::optional<std::int64_t> pts;
+    std::optional<std::int64_t> dts;
+};
+
+inline std::optional<std::int64_t> probedTimestamp(const QByteArray& text)
+{
+    bool ok = false;
+    const qlonglong value = text.toLongLong(&ok);
+    return ok ? std::optional<std::int64_t>(value) : std::nullopt;
+}
+
+// The first video stream's packets in read order, with the timestamps ffprobe reads from the
+// container; empty when ffprobe cannot run.
+inline std::vector<ProbedTimestamps> ffprobeVideoPacketTimestamps(const std::filesystem::path& path)
+{
+    QProcess ffprobe;
+    ffprobe.start(QStringLiteral("ffprobe"),
+                  {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"), QStringLiteral("v:0"),
+                   QStringLiteral("-show_entries"), QStringLiteral("packet=pts,dts"), QStringLiteral("-of"),
+                   QStringLiteral("csv=p=0"), QString::fromStdString(path.string())});
+    if (!ffprobe.waitForFinished(60000) || ffprobe.exitCode() != 0) {
+        return {};
+    }
+    std::vector<ProbedTimestamps> packets;
+    for (const QByteArray& line : ffprobe.readAllStandardOutput().split('\n')) {
+        const QList<QByteArray> fields = line.trimmed().split(',');
+        if (fields.size() >= 2) {
+            packets.push_back({probedTimestamp(fields[0]), probedTimestamp(fields[1])});
+        }
+    }
+    return packets;
 }
 
 // Calls `visit` with every picture document of a written cache directory, in manifest

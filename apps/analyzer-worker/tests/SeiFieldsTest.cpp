@@ -98,6 +98,45 @@ INSTANTIATE_TEST_SUITE_P(
                  {"num_model_values_minus1[0]", 1}, {"intensity_interval_lower_bound[0][0]", 1},
                  {"intensity_interval_upper_bound[0][0]", 2}, {"comp_model_value[0][0][0]", 0},
                  {"comp_model_value[0][0][1]", 1}, {"film_grain_characteristics_persistence_flag", 1}}},
+        // Each modelled component's counts are followed at once by its intervals and model values.
+        SeiCase{"film grain two models", 19,
+                bits("0 00 0 00 0011 1 0 1"
+                     " 00000001 000 00010000 00111111 00100 01000000 11111111 011"
+                     " 00000000 010 00000000 11111111 1 00110 00101"
+                     " 1"),
+                {{"film_grain_characteristics_cancel_flag", 0}, {"film_grain_model_id", 0},
+                 {"separate_colour_description_present_flag", 0}, {"blending_mode_id", 0}, {"log2_scale_factor", 3},
+                 {"comp_model_present_flag[0]", 1}, {"comp_model_present_flag[1]", 0},
+                 {"comp_model_present_flag[2]", 1}, {"num_intensity_intervals_minus1[0]", 1},
+                 {"num_model_values_minus1[0]", 0}, {"intensity_interval_lower_bound[0][0]", 16},
+                 {"intensity_interval_upper_bound[0][0]", 63}, {"comp_model_value[0][0][0]", 2},
+                 {"intensity_interval_lower_bound[0][1]", 64}, {"intensity_interval_upper_bound[0][1]", 255},
+                 {"comp_model_value[0][1][0]", -1}, {"num_intensity_intervals_minus1[2]", 0},
+                 {"num_model_values_minus1[2]", 2}, {"intensity_interval_lower_bound[2][0]", 0},
+                 {"intensity_interval_upper_bound[2][0]", 255}, {"comp_model_value[2][0][0]", 0},
+                 {"comp_model_value[2][0][1]", 3}, {"comp_model_value[2][0][2]", -2},
+                 {"film_grain_characteristics_persistence_flag", 1}}},
+        SeiCase{"film grain three models with a colour description", 19,
+                bits("0 01 1 010 010 1 00001001 00010000 00001001 01 0101 1 1 1"
+                     " 00000000 001 00000000 11111111 0001010 00111"
+                     " 00000000 000 00000000 10000000 010"
+                     " 00000000 000 10000001 11111111 0001001"
+                     " 0"),
+                {{"film_grain_characteristics_cancel_flag", 0}, {"film_grain_model_id", 1},
+                 {"separate_colour_description_present_flag", 1}, {"film_grain_bit_depth_luma_minus8", 2},
+                 {"film_grain_bit_depth_chroma_minus8", 2}, {"film_grain_full_range_flag", 1},
+                 {"film_grain_colour_primaries", 9}, {"film_grain_transfer_characteristics", 16},
+                 {"film_grain_matrix_coeffs", 9}, {"blending_mode_id", 1}, {"log2_scale_factor", 5},
+                 {"comp_model_present_flag[0]", 1}, {"comp_model_present_flag[1]", 1},
+                 {"comp_model_present_flag[2]", 1}, {"num_intensity_intervals_minus1[0]", 0},
+                 {"num_model_values_minus1[0]", 1}, {"intensity_interval_lower_bound[0][0]", 0},
+                 {"intensity_interval_upper_bound[0][0]", 255}, {"comp_model_value[0][0][0]", 5},
+                 {"comp_model_value[0][0][1]", -3}, {"num_intensity_intervals_minus1[1]", 0},
+                 {"num_model_values_minus1[1]", 0}, {"intensity_interval_lower_bound[1][0]", 0},
+                 {"intensity_interval_upper_bound[1][0]", 128}, {"comp_model_value[1][0][0]", 1},
+                 {"num_intensity_intervals_minus1[2]", 0}, {"num_model_values_minus1[2]", 0},
+                 {"intensity_interval_lower_bound[2][0]", 129}, {"intensity_interval_upper_bound[2][0]", 255},
+                 {"comp_model_value[2][0][0]", -4}, {"film_grain_characteristics_persistence_flag", 0}}},
         SeiCase{"frame packing cancelled", 45, bits("1 1 1"),
                 {{"frame_packing_arrangement_id", 0}, {"frame_packing_arrangement_cancel_flag", 1},
                  {"upsampled_aspect_ratio_flag", 1}}},

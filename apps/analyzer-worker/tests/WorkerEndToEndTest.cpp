@@ -1,6 +1,8 @@
 #include "PipelineTestSupport.h"
 #include "WorkerFramePacketReader.h"
 #include "WorkerTestSupport.h"
+#include "ffmpeg_tools.h"
+#include "stream_patch.h"
 
 #include <gtest/gtest.h>
 
@@ -148,6 +150,24 @@ std::vector<QJsonObject> eventsOfTask(const std::vector<QJsonObject>& events)
     return task;
 }
 
+// Each picture's DTS is that of the packet that carried it (the decode index-th video packet:
+// these clips carry one picture per packet), as ffprobe reads it from the container, and
+// absent where the packet has none.
+void expectPacketDts(const std::filesystem::path& input, const std::vector<analysis::PictureAnalysisSummary>& pictures)
+{
+    const std::vector<testing::ProbedTimestamps> packets = testing::ffprobeVideoPacketTimestamps(input);
+    ASSERT_FALSE(packets.empty());
+    for (const analysis::PictureAnalysisSummary& picture : pictures) {
+        ASSERT_TRUE(picture.decodeIndex.has_value());
+        const auto packet = static_cast<std::size_t>(*picture.decodeIndex);
+        ASSERT_LT(packet, packets.size());
+        EXPECT_EQ(picture.dts, packets[packet].dts) << "display index " << picture.displayIndex.value_or(-1);
+        if (packets[packet].pts) {
+            EXPECT_EQ(picture.pts, packets[packet].pts) << "display index " << picture.displayIndex.value_or(-1);
+        }
+    }
+}
+
 // Everything a successful "stream_index" run must show, against FFmpeg's own decode.
 void expectAnalysedLikeFfmpeg(const std::filesystem::path& input, const std::filesystem::path& cacheRoot,
                               const AnalyzingWorker& worker, bool withFrameChannel = true)
@@ -209,6 +229,7 @@ void expectAnalysedLikeFfmpeg(const std::filesystem::path& input, const std::fil
             EXPECT_EQ(*output[i].pts, (*ffmpegPts)[i]) << "picture " << i;
         }
     }
+    expectPacketDts(input, output);
 }
 
 class WorkerEndToEndClip : public ::testing::TestWithParam<const char*> {};
@@ -309,6 +330,56 @@ INSTANTIATE_TEST_SUITE_P(HmStreams, WorkerEndToEndReference,
                          ::testing::ValuesIn(testing::readReferenceStreamManifest()),
                          [](const ::testing::TestParamInfo<testing::ReferenceStream>& testCase) {
                              return testCase.param.file.substr(0, 3);
+                         });
+
+// Valid streams that FFmpeg's decoder refuses for their sample depths: the worker gives their
+// stream-level analysis, which our own parser reads, and one record saying what FFmpeg does not
+// decode, and takes none of the packets FFmpeg rejected for damaged.
+class WorkerEndToEndDeepSamples : public ::testing::TestWithParam<hevc::test::DeepSampleStream> {};
+
+TEST_P(WorkerEndToEndDeepSamples, GiveTheStreamsSyntaxAndSayWhatFfmpegDoesNotDecode)
+{
+    ScratchDirectory scratch;
+    const std::filesystem::path input = hevc::test::writeDeepSampleStream(GetParam(), scratch.path());
+    std::filesystem::create_directory(scratch / "cache");
+    AnalyzingWorker worker(true);
+    worker.analyze(input, scratch / "cache", "t1");
+    ASSERT_TRUE(worker.waitForTaskEnd());
+    const std::vector<QJsonObject> task = eventsOfTask(worker.events);
+    ASSERT_FALSE(task.empty());
+    ASSERT_EQ(task.back().value("type").toString(), "analysisFinished") << QJsonDocument(task.back()).toJson().toStdString();
+    EXPECT_TRUE(worker.packets.empty());
+
+    const auto cached = testing::readCachedStream(scratch / "cache");
+    ASSERT_TRUE(std::holds_alternative<analysis::StreamAnalysis>(cached)) << std::get<std::string>(cached);
+    const auto& document = std::get<analysis::StreamAnalysis>(cached);
+    EXPECT_TRUE(document.pictures.empty());
+    EXPECT_TRUE(document.cus.empty());
+    EXPECT_FALSE(document.slices.empty());
+    const auto sps = std::find_if(document.parameterSets.begin(), document.parameterSets.end(),
+                                  [](const auto& set) { return set.kind == analysis::ParameterSetKind::Sps; });
+    ASSERT_NE(sps, document.parameterSets.end());
+    const auto tracedDepth = [&](const char* element) {
+        return hevc::test::ffmpegTracedValue(input, element).value_or(-8) + 8;
+    };
+    EXPECT_EQ(sps->bitDepth, tracedDepth("bit_depth_luma_minus8"));
+    EXPECT_EQ(sps->chromaBitDepth, tracedDepth("bit_depth_chroma_minus8"));
+
+    ASSERT_EQ(document.errors.size(), 1u);
+    const analysis::AnalysisErrorInfo& error = document.errors.front();
+    EXPECT_EQ(error.code, "analyzer.decode_failed");
+    EXPECT_EQ(error.message, "FFmpeg failed while decoding the HEVC input");
+    const std::string facts = "bitDepthLuma=" + std::to_string(tracedDepth("bit_depth_luma_minus8")) +
+                              "; bitDepthChroma=" + std::to_string(tracedDepth("bit_depth_chroma_minus8")) +
+                              "; packetsRejected=" +
+                              std::to_string(testing::ffprobeVideoPacketTimestamps(input).size());
+    EXPECT_TRUE(error.detail.ends_with(facts)) << error.detail;
+    EXPECT_NE(error.detail.find("not decoded by this build's FFmpeg"), std::string::npos) << error.detail;
+}
+
+INSTANTIATE_TEST_SUITE_P(DeepSamples, WorkerEndToEndDeepSamples, ::testing::ValuesIn(hevc::test::deepSampleStreams()),
+                         [](const ::testing::TestParamInfo<hevc::test::DeepSampleStream>& testCase) {
+                             return std::string(testCase.param.name);
                          });
 
 TEST(WorkerEndToEnd, ReferenceManifestListsEveryStream)

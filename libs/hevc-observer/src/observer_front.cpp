@@ -371,12 +371,13 @@ void feedFrame(AVCodecContext* context, const AVFrame* frame, std::int64_t displ
         return;
     }
     guardFeed(context, [&] {
+        // The frame's pkt_dts is not used: FFmpeg stamps it with the packet whose send let the
+        // frame out, not the one that carried the picture, whose DTS the session keeps.
         deliver(context, [token = vexilo::ffmpeg::packetTokenOf(*frame), displayIndex, pts = frame->pts,
-                          dts = frame->pkt_dts,
                           width = frame->width > 0 ? static_cast<std::uint32_t>(frame->width) : 0U,
                           height = frame->height > 0 ? static_cast<std::uint32_t>(frame->height) : 0U](
                              hevc::ObserverSession& session) {
-            session.feedFrame(token, displayIndex, pts, dts, width, height);
+            session.feedFrame(token, displayIndex, pts, width, height);
         });
     });
 }

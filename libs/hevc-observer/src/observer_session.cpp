@@ -357,7 +357,7 @@ void ObserverSession::processSlice(std::span<const std::uint8_t> payload, const 
         layoutPps_ = parse.pps;
         facts.sliceDataNalOffset = kNalUnitHeaderBytes + rbsp.toNalPosition(h.sliceDataByteOffset);
         if (h.first_slice_segment_in_pic_flag) {
-            beginPicture(parse);
+            beginPicture(parse, packetStamp.dts);
         }
     } else if (h.first_slice_segment_in_pic_flag) {
         current_.reset(); // the picture cannot be decoded without its first slice segment
@@ -429,7 +429,7 @@ void ObserverSession::emitBlockEvents(const SliceHeaderParse& parse, const Slice
     }
 }
 
-void ObserverSession::beginPicture(const SliceHeaderParse& parse)
+void ObserverSession::beginPicture(const SliceHeaderParse& parse, std::int64_t packetDts)
 {
     const SliceSegmentHeader& h = parse.header;
     PictureStart start = decoding_.beginPicture(h, *parse.sps);
@@ -446,6 +446,7 @@ void ObserverSession::beginPicture(const SliceHeaderParse& parse)
     record.temporalId = h.nal.TemporalId();
     record.width = parse.sps->pic_width_in_luma_samples;
     record.height = parse.sps->pic_height_in_luma_samples;
+    record.dts = packetDts;
     pictures_.push_back(record);
     current_ = CurrentPicture{std::move(start), pictures_.size() - 1, std::nullopt};
     tokenPictures_[currentToken_].push_back(pictures_.size() - 1);
@@ -536,8 +537,8 @@ void ObserverSession::forgetReportedToken(std::int64_t token)
     }
 }
 
-void ObserverSession::feedFrame(std::int64_t token, std::int64_t displayIndex, std::int64_t pts, std::int64_t dts,
-                                std::uint32_t width, std::uint32_t height)
+void ObserverSession::feedFrame(std::int64_t token, std::int64_t displayIndex, std::int64_t pts, std::uint32_t width,
+                                std::uint32_t height)
 {
     startOnce();
     const std::optional<std::size_t> index = pictureForFrame(token);
@@ -550,7 +551,7 @@ void ObserverSession::feedFrame(std::int64_t token, std::int64_t displayIndex, s
     EventStamp stamp;
     stamp.displayIndex = displayIndex;
     stamp.pts = pts;
-    stamp.dts = dts;
+    stamp.dts = record.dts;
     stamp.width = width != 0 ? width : record.width;
     stamp.height = height != 0 ? height : record.height;
     stamp.pictureType = record.pictureType;

@@ -61,6 +61,8 @@ struct PictureRecord {
     std::uint32_t temporalId = 0;
     std::uint32_t width = 0;
     std::uint32_t height = 0;
+    // The DTS of the packet that carried the picture's first slice segment.
+    std::int64_t dts = VEXILO_OBSERVER_NO_TIMESTAMP;
     bool reportedOutput = false;
 };
 
@@ -77,8 +79,8 @@ public:
     void feedExtradata(std::span<const std::uint8_t> extradata);
     // Returns the packet token that travels with the packet to its frames.
     std::int64_t feedPacket(std::span<const std::uint8_t> data, const PacketStamp& stamp);
-    void feedFrame(std::int64_t token, std::int64_t displayIndex, std::int64_t pts, std::int64_t dts,
-                   std::uint32_t width, std::uint32_t height);
+    void feedFrame(std::int64_t token, std::int64_t displayIndex, std::int64_t pts, std::uint32_t width,
+                   std::uint32_t height);
     void feedFlush();
     // Tells the receiver that the session failed (`reason`) and stops: nothing follows.
     void fail(std::string_view reason);
@@ -110,7 +112,7 @@ private:
                        const EventStamp& stamp);
     void reportTolerated(const NalUnitFacts& nal, const Rbsp& rbsp, const SyntaxWarning& warning,
                          const EventStamp& stamp);
-    void beginPicture(const SliceHeaderParse& parse);
+    void beginPicture(const SliceHeaderParse& parse, std::int64_t packetDts);
     void emitBlockEvents(const SliceHeaderParse& parse, const SliceReferenceLists& lists,
                          std::span<const std::uint8_t> rbsp, const PictureIdentityFacts& identity,
                          const EventStamp& stamp);

@@ -82,7 +82,7 @@ void feedInPieces(ObserverSession& session, const Bytes& stream, std::mt19937& r
         PacketStamp stamp;
         stamp.filePosition = position;
         const auto token = session.feedPacket(std::span(stream).subspan(position, size), stamp);
-        session.feedFrame(token, static_cast<std::int64_t>(position), 0, 0, 0, 0);
+        session.feedFrame(token, static_cast<std::int64_t>(position), 0, 0, 0);
         position += size;
     }
     session.feedFlush();

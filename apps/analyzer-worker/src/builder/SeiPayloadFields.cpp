@@ -350,38 +350,42 @@ constexpr Field kIntensityUpper = bitsField("intensity_interval_upper_bound", 8,
 constexpr Field kCompModelValue = {"comp_model_value", Coding::Se, 0, OnFailure::Stop};
 constexpr Field kFilmGrainPersistence = bitsField("film_grain_characteristics_persistence_flag", 1, OnFailure::Skip);
 
+// One modelled component: its two counts, then at once its intervals, each with its bounds
+// and its model values, as the film grain syntax orders them.
+bool readComponentModel(FieldReader& fields, std::size_t c)
+{
+    std::int64_t intervals = 0;
+    std::int64_t modelValues = 0;
+    if (!fields.read(kNumIntensityIntervals, indexed(kNumIntensityIntervals.name, c), intervals) ||
+        !fields.read(kNumModelValues, indexed(kNumModelValues.name, c), modelValues)) {
+        return false;
+    }
+    for (std::int64_t i = 0; i <= intervals; ++i) {
+        std::int64_t ignored = 0;
+        if (!fields.read(kIntensityLower, indexed(kIntensityLower.name, c, i), ignored) ||
+            !fields.read(kIntensityUpper, indexed(kIntensityUpper.name, c, i), ignored)) {
+            return false;
+        }
+        for (std::int64_t j = 0; j <= modelValues; ++j) {
+            if (!fields.read(kCompModelValue, indexed(kCompModelValue.name, c, i, j), ignored)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 bool readFilmGrainModels(FieldReader& fields)
 {
     std::array<std::int64_t, kColourComponents> present{};
-    std::array<std::int64_t, kColourComponents> intervals{};
-    std::array<std::int64_t, kColourComponents> modelValues{};
     for (std::size_t c = 0; c < kColourComponents; ++c) {
         if (!fields.read(kCompModelPresent, indexed(kCompModelPresent.name, c), present[c])) {
             return false;
         }
     }
     for (std::size_t c = 0; c < kColourComponents; ++c) {
-        if (present[c] != 0 &&
-            (!fields.read(kNumIntensityIntervals, indexed(kNumIntensityIntervals.name, c), intervals[c]) ||
-             !fields.read(kNumModelValues, indexed(kNumModelValues.name, c), modelValues[c]))) {
+        if (present[c] != 0 && !readComponentModel(fields, c)) {
             return false;
-        }
-    }
-    for (std::size_t c = 0; c < kColourComponents; ++c) {
-        if (present[c] == 0) {
-            continue;
-        }
-        for (std::int64_t i = 0; i <= intervals[c]; ++i) {
-            std::int64_t ignored = 0;
-            if (!fields.read(kIntensityLower, indexed(kIntensityLower.name, c, i), ignored) ||
-                !fields.read(kIntensityUpper, indexed(kIntensityUpper.name, c, i), ignored)) {
-                return false;
-            }
-            for (std::int64_t j = 0; j <= modelValues[c]; ++j) {
-                if (!fields.read(kCompModelValue, indexed(kCompModelValue.name, c, i, j), ignored)) {
-                    return false;
-                }
-            }
         }
     }
     return true;

@@ -23,6 +23,7 @@ enum class ObjectKind : std::uint64_t {
     Pu = 12,
     MotionVector = 13,
     Tu = 14,
+    UndecodedStreamIssue = 91,
     MissingReferenceIssue = 92,
     RejectedPictureIssue = 93,
     IncompletePictureIssue = 94,

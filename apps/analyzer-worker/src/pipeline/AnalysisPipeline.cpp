@@ -13,6 +13,7 @@
 #include "vexilo/analysis/cache/CacheWriter.h"
 #include "vexilo/analysis/cache/SourceStamp.h"
 #include "vexilo/ffmpeg_handles/FFmpegHandles.h"
+#include "vexilo/ffmpeg_handles/HevcDecoderLimits.h"
 #include "vexilo/ffmpeg_handles/PacketIdentityCarrier.h"
 #include "vexilo/hevc_observer/observer_feed.h"
 
@@ -26,6 +27,7 @@ extern "C" {
 #include <algorithm>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <variant>
@@ -85,6 +87,18 @@ void takeDocumentCounts(const analysis::StreamAnalysis& document, AnalyzerRunRes
     result.puCount = document.pus.size();
     result.tuCount = document.tus.size();
     result.motionVectorCount = document.motionVectors.size();
+}
+
+// FFmpeg's decoder rejects every packet of a stream whose SPS it does not take, as if each were
+// damaged; one record says what it does not decode instead, and no packet is taken for damaged.
+analysis::AnalysisErrorInfo undecodedStreamRecord(const analysis::StreamAnalysis& document,
+                                                  const ffmpeg::UndecodableHevcFormat& format,
+                                                  std::size_t rejectedPackets)
+{
+    return analyzerErrorRecord(document.id, deriveStableId(document.id, ObjectKind::UndecodedStreamIssue, 0),
+                               kDecodeFailed.code, kDecodeFailed.message,
+                               std::string(format.reason) + "; " + format.detail() +
+                                   "; packetsRejected=" + std::to_string(rejectedPackets));
 }
 
 std::string textOrEmpty(const char* text)
@@ -169,6 +183,7 @@ private:
             return fail(kUnsupportedCodec, streamIndex_);
         }
         decoder_ = decoder;
+        undecodableFormat_ = ffmpeg::findUndecodableHevcFormat(*input_->streams[streamIndex_]->codecpar);
         return std::nullopt;
     }
 
@@ -193,7 +208,10 @@ private:
                                                               collectorTargetPicture(mode_, targetDecodePictureId_),
                                                               limits);
         observer_.emplace(*collector_);
-        if (const int code = observer_->attach(context_.get(), observerEventMask(mode_)); code < 0) {
+        // FFmpeg will output none of the pictures of a stream it does not decode: their blocks
+        // would belong to no picture of the document, so only the stream's syntax is observed.
+        const AnalysisMode observedMode = undecodableFormat_ ? AnalysisMode::StreamIndex : mode_;
+        if (const int code = observer_->attach(context_.get(), observerEventMask(observedMode)); code < 0) {
             return fail(kObserverAttachFailed, code);
         }
         // The decoder reads its parameter sets from here; the observer has to see them too.
@@ -326,7 +344,11 @@ private:
             return builderFailure(*error);
         }
         auto& document = std::get<analysis::StreamAnalysis>(built);
-        recordRejectedPackets(document, rejectedPackets_);
+        if (undecodableFormat_) {
+            document.errors.push_back(undecodedStreamRecord(document, *undecodableFormat_, rejectedPackets_.size()));
+        } else {
+            recordRejectedPackets(document, rejectedPackets_);
+        }
         if (const analysis::ValidationIssues issues = analysis::validateStreamAnalysis(document); !issues.empty()) {
             return fail(kMetadataWriteFailed, 0,
                         describeStream(document) + "; " + analysis::formatValidationIssues(issues));
@@ -568,6 +590,7 @@ private:
     bool stopAtTargetPicture_ = false;
     const AVCodec* decoder_ = nullptr;
     int streamIndex_ = -1;
+    std::optional<ffmpeg::UndecodableHevcFormat> undecodableFormat_;
     std::uint64_t outputOrdinal_ = 0;
     std::uint64_t decodedPacketCount_ = 0;
     std::uint64_t packetsRead_ = 0;

@@ -2,12 +2,18 @@
 // real frame channel, its fallback to the in-process decoder, and the faults of an old run.
 
 #include "ProjectSignalRecorder.h"
+#include "ffmpeg_tools.h"
+#include "stream_patch.h"
 
 #include "vexilo/analysis/cache/CacheReader.h"
 #include "vexilo/analysis/cache/SourceStamp.h"
 #include "vexilo/application/AnalysisCacheLocation.h"
 
 #include <gtest/gtest.h>
+
+extern "C" {
+#include <libavutil/error.h>
+}
 
 #include <QTemporaryDir>
 #include <QTimer>
@@ -179,6 +185,40 @@ TEST_F(ProjectControllerAnalyzerTest, AnOpenRightAfterACancelGetsOnlyItsOwnPictu
     EXPECT_EQ(controller.pictureCount(), 24U);
     for (const domain::PictureInfo& picture : controller.pictures()) {
         EXPECT_EQ(picture.width, 176) << "picture " << picture.id << " came from the cancelled run";
+    }
+}
+
+// A valid stream that FFmpeg does not decode for its sample depth opens on neither road. The
+// worker writes its stream-level analysis and calls no packet damaged; the in-process decoder,
+// whose error ends the open, says what this build's FFmpeg does not decode.
+TEST_F(ProjectControllerAnalyzerTest, AStreamFfmpegDoesNotDecodeEndsSayingWhatItDoesNotDecode)
+{
+    QTemporaryDir streams;
+    for (const hevc::test::DeepSampleStream& deep : hevc::test::deepSampleStreams()) {
+        SCOPED_TRACE(deep.name);
+        const std::filesystem::path path = hevc::test::writeDeepSampleStream(deep, streams.path().toStdString());
+        ProjectController controller(nullptr, analyzerOptions());
+        ProjectSignalRecorder recorder(controller);
+        controller.openProject(path);
+        ASSERT_TRUE(ProjectSignalRecorder::waitFor([&] { return recorder.hasEnded(); })) << said(recorder);
+        EXPECT_EQ(controller.state(), ProjectState::Error);
+        EXPECT_EQ(controller.pictureCount(), 0U);
+        EXPECT_TRUE(recorder.names.filter(QStringLiteral("analysisError:")).isEmpty()) << said(recorder);
+
+        ASSERT_EQ(recorder.errors.size(), 1U) << said(recorder);
+        const ProjectTaskError& error = recorder.errors.front();
+        EXPECT_EQ(error.backendCode, AVERROR_PATCHWELCOME);
+        EXPECT_TRUE(error.message.contains(QStringLiteral("not decoded by this build's FFmpeg"))) << error.message.toStdString();
+        EXPECT_FALSE(error.message.contains(QStringLiteral("dimensions"))) << error.message.toStdString();
+        const auto luma = hevc::test::ffmpegTracedValue(path, "bit_depth_luma_minus8");
+        const auto chroma = hevc::test::ffmpegTracedValue(path, "bit_depth_chroma_minus8");
+        ASSERT_TRUE(luma && chroma);
+        EXPECT_TRUE(error.detail.endsWith(QStringLiteral("bitDepthLuma=%1; bitDepthChroma=%2").arg(*luma + 8).arg(*chroma + 8)))
+            << error.detail.toStdString();
+
+        const std::filesystem::path directory = analysisCacheDirectory(cacheRoot_.path().toStdString(), pathToQString(path));
+        EXPECT_TRUE(std::holds_alternative<analysis::CacheManifest>(analysis::openAnalysisCache(directory)))
+            << "the worker wrote the stream-level analysis";
     }
 }
 

@@ -6,6 +6,8 @@
 #include "vexilo/media/DecodedFrameConversion.h"
 #include "vexilo/media/PathText.h"
 
+#include "vexilo/ffmpeg_handles/HevcDecoderLimits.h"
+
 extern "C" {
 #include <libavutil/error.h>
 #include <libavutil/pixdesc.h>
@@ -138,6 +140,12 @@ std::optional<FFmpegError> checkHevcParameters(const fs::path& path, const AVCod
         return formatFfmpegError(path, AVERROR_INVALIDDATA, kNotHevc);
     }
     if (parameters->width < 1 || parameters->height < 1) {
+        // FFmpeg's probe finds no size when its SPS parser refuses a valid stream it does not decode.
+        if (const auto undecodable = ffmpeg::findUndecodableHevcFormat(*parameters)) {
+            FFmpegError error = formatFfmpegError(path, AVERROR_PATCHWELCOME, undecodable->reason);
+            error.detail += "; " + undecodable->detail();
+            return error;
+        }
         return formatFfmpegError(path, AVERROR_INVALIDDATA, kNoDimensions);
     }
     return std::nullopt;

@@ -17,6 +17,7 @@
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QDir>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -29,6 +30,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <vector>
 
 using vexilo::test::rowTexts;
 using vexilo::test::Window;
@@ -37,6 +39,8 @@ namespace {
 
 constexpr int kAnalysisTimeoutMs = 120000;
 constexpr int kDecodeIndexColumn = 1;
+constexpr int kPtsColumn = 2;
+constexpr int kDtsColumn = 3;
 constexpr int kQuietMs = 1000;
 // A loaded machine running sanitized builds side by side can take seconds over one pointer event.
 constexpr int kPointerTimeoutMs = 30000;
@@ -68,6 +72,34 @@ int rowsWithoutDecodeIndex(const QAbstractItemModel& pictures)
         missing += pictures.index(row, kDecodeIndexColumn).data().toString() == QStringLiteral("N/A") ? 1 : 0;
     }
     return missing;
+}
+
+// The PTS and DTS of each packet of the first video stream, in read order, as ffprobe prints
+// them: "N/A" where the packet has none, which is also what the table shows for an absent value.
+struct ProbedPacket {
+    QString pts;
+    QString dts;
+};
+
+std::vector<ProbedPacket> probeVideoPackets(const std::filesystem::path& path)
+{
+    QProcess ffprobe;
+    ffprobe.start(QStringLiteral("ffprobe"),
+                  {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"), QStringLiteral("v:0"),
+                   QStringLiteral("-show_entries"), QStringLiteral("packet=pts,dts"), QStringLiteral("-of"),
+                   QStringLiteral("csv=p=0"), QString::fromStdString(path.string())});
+    std::vector<ProbedPacket> packets;
+    if (!ffprobe.waitForFinished(60000)) {
+        return packets;
+    }
+    const QStringList lines = QString::fromUtf8(ffprobe.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    for (const QString& line : lines) {
+        const QStringList fields = line.trimmed().split(QLatin1Char(','));
+        if (fields.size() >= 2) {
+            packets.push_back({fields[0], fields[1]});
+        }
+    }
+    return packets;
 }
 
 // The document the window shows for the selected picture, once it holds coding blocks.
@@ -424,6 +456,38 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(missingAtStreamAnalysis >= 0, kAnalysisTimeoutMs);
         QCOMPARE(missingAtStreamAnalysis, 0);
         QCOMPARE(pictures->index(0, kDecodeIndexColumn).data().toString(), QStringLiteral("0"));
+    }
+
+    void theTimestampColumnsShowEachPicturesPacket_data()
+    {
+        QTest::addColumn<QString>("stream");
+        QTest::newRow("MP4 B pyramid") << QStringLiteral("bpyramid_420_8bit.mp4");
+        QTest::newRow("MOV B pyramid 10-bit") << QStringLiteral("bpyramid_420_10bit.mov");
+    }
+
+    // A picture's DTS is that of the packet that carried it, not its presentation time, also
+    // after the stream analysis has refined the rows.
+    void theTimestampColumnsShowEachPicturesPacket()
+    {
+        QFETCH(QString, stream);
+        const std::filesystem::path path = streamPath(stream);
+        const std::vector<ProbedPacket> packets = probeVideoPackets(path);
+        QVERIFY(!packets.empty());
+        Window w;
+        bool streamAnalysisShown = false;
+        QObject::connect(w.controller, &vexilo::application::ProjectController::streamAnalysisLoaded, w.window.get(),
+                         [&] { streamAnalysisShown = true; });
+        QVERIFY(w.open(path));
+        QTRY_VERIFY_WITH_TIMEOUT(streamAnalysisShown, kAnalysisTimeoutMs);
+        const QAbstractItemModel* pictures = w.pictureView->model();
+        QVERIFY(pictures->rowCount() > 1);
+        for (int row = 0; row < pictures->rowCount(); ++row) {
+            bool numbered = false;
+            const auto packet = static_cast<std::size_t>(pictures->index(row, kDecodeIndexColumn).data().toInt(&numbered));
+            QVERIFY2(numbered && packet < packets.size(), qPrintable(rowTexts(*pictures)));
+            QCOMPARE(pictures->index(row, kPtsColumn).data().toString(), packets[packet].pts);
+            QCOMPARE(pictures->index(row, kDtsColumn).data().toString(), packets[packet].dts);
+        }
     }
 
     void theStatusBarTellsHowFarTheBlockPassIs()

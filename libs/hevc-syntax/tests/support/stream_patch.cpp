@@ -2,14 +2,25 @@
 
 #include "bit_reader.h"
 #include "bit_writer.h"
+#include "parameter_sets.h"
 
+#include <array>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
+#include <string>
 
 namespace vexilo::hevc::test {
 namespace {
 
 constexpr std::size_t kNalUnitHeaderBytes = 2;
 constexpr unsigned kProfileTierLevelBitsOfOneSubLayer = 96;
+// general_profile_space to general_frame_only_constraint_flag, then the three bit-depth
+// constraint flags (max_12bit, max_10bit, max_8bit) of the general profile.
+constexpr unsigned kProfileBitsBeforeDepthConstraints = 44;
+constexpr unsigned kDepthConstraintFlags = 3;
+constexpr std::uint32_t kBitDepthOffset = 8; // bit_depth_*_minus8
+constexpr std::array<std::uint8_t, 4> kStartCode{0, 0, 0, 1};
 
 std::uint64_t stopBitPosition(std::span<const std::uint8_t> rbsp)
 {
@@ -38,6 +49,119 @@ StreamBytes escape(std::span<const std::uint8_t> rbsp)
         zeros = byte == 0 ? zeros + 1 : 0;
     }
     return escaped;
+}
+
+// Copies bits from a reader to a writer, element by element, for RBSP rewrites.
+class BitCopy {
+public:
+    explicit BitCopy(std::span<const std::uint8_t> rbsp) : rbsp_(rbsp), reader_(rbsp) {}
+
+    void bits(std::uint64_t count)
+    {
+        for (std::uint64_t bit = 0; bit < count; ++bit) {
+            writer_.u(1, reader_.u(1));
+        }
+    }
+    std::uint32_t ue()
+    {
+        const std::uint32_t value = reader_.ue();
+        writer_.ue(value);
+        return value;
+    }
+    std::uint32_t u(unsigned count)
+    {
+        const std::uint32_t value = reader_.u(count);
+        writer_.u(count, value);
+        return value;
+    }
+    // Reads an element without writing it.
+    BitReader& skip() { return reader_; }
+    BitWriter& write() { return writer_; }
+    // Everything up to rbsp_stop_one_bit, then new trailing bits.
+    StreamBytes finishCopying()
+    {
+        bits(stopBitPosition(rbsp_) - reader_.position());
+        return writer_.finish();
+    }
+    [[nodiscard]] std::uint64_t bitsLeftBeforeStop() const { return stopBitPosition(rbsp_) - reader_.position(); }
+
+private:
+    std::span<const std::uint8_t> rbsp_;
+    BitReader reader_;
+    BitWriter writer_;
+};
+
+// profile_tier_level( 1, 0 ) with the general profile's bit-depth constraint flags cleared.
+void copyProfileTierLevelWithoutDepthConstraints(BitCopy& copy)
+{
+    copy.bits(kProfileBitsBeforeDepthConstraints);
+    for (unsigned flag = 0; flag < kDepthConstraintFlags; ++flag) {
+        static_cast<void>(copy.skip().u(1));
+        copy.write().u(1, 0);
+    }
+    copy.bits(kProfileTierLevelBitsOfOneSubLayer - kProfileBitsBeforeDepthConstraints - kDepthConstraintFlags);
+}
+
+void requireOneSubLayer(std::uint32_t maxSubLayersMinus1)
+{
+    if (maxSubLayersMinus1 != 0) {
+        throw std::invalid_argument("parameter set with more than one sub-layer");
+    }
+}
+
+StreamBytes vpsWithoutDepthConstraints(std::span<const std::uint8_t> rbsp)
+{
+    BitCopy copy(rbsp);
+    copy.bits(12);                  // vps_video_parameter_set_id to vps_max_layers_minus1
+    requireOneSubLayer(copy.u(3)); // vps_max_sub_layers_minus1
+    copy.bits(17);                  // vps_temporal_id_nesting_flag, vps_reserved_0xffff_16bits
+    copyProfileTierLevelWithoutDepthConstraints(copy);
+    return copy.finishCopying();
+}
+
+// sps_extension_present_flag, sps_range_extension_flag, the other three extension flags and
+// sps_extension_4bits, then sps_range_extension( ) with extended_precision_processing_flag alone.
+void writeExtendedPrecisionExtension(BitWriter& writer)
+{
+    writer.flag(true).flag(true).u(3, 0).u(4, 0);
+    // transform_skip_rotation_enabled_flag to explicit_rdpcm_enabled_flag, then
+    // extended_precision_processing_flag, then intra_smoothing_disabled_flag to
+    // cabac_bypass_alignment_enabled_flag.
+    writer.u(4, 0).flag(true).u(4, 0);
+}
+
+StreamBytes spsWithBitDepths(std::span<const std::uint8_t> rbsp, SampleBitDepths depths, bool extendedPrecision)
+{
+    const ParseResult<Sps> parsed = parseSps(rbsp);
+    if (extendedPrecision && (!parsed.value || parsed.value->sps_extension_present_flag)) {
+        throw std::invalid_argument("SPS that cannot take a range extension of its own");
+    }
+    BitCopy copy(rbsp);
+    copy.bits(4);                   // sps_video_parameter_set_id
+    requireOneSubLayer(copy.u(3)); // sps_max_sub_layers_minus1
+    copy.bits(1);                   // sps_temporal_id_nesting_flag
+    copyProfileTierLevelWithoutDepthConstraints(copy);
+    copy.ue(); // sps_seq_parameter_set_id
+    if (copy.ue() == 3) { // chroma_format_idc
+        copy.bits(1);     // separate_colour_plane_flag
+    }
+    copy.ue();               // pic_width_in_luma_samples
+    copy.ue();               // pic_height_in_luma_samples
+    if (copy.u(1) != 0) {    // conformance_window_flag
+        for (int offset = 0; offset < 4; ++offset) {
+            copy.ue();
+        }
+    }
+    static_cast<void>(copy.skip().ue()); // bit_depth_luma_minus8
+    static_cast<void>(copy.skip().ue()); // bit_depth_chroma_minus8
+    copy.write().ue(depths.luma - kBitDepthOffset).ue(depths.chroma - kBitDepthOffset);
+    if (!extendedPrecision) {
+        return copy.finishCopying();
+    }
+    copy.bits(copy.bitsLeftBeforeStop() - 1);
+    static_cast<void>(copy.skip().u(1)); // sps_extension_present_flag, 0
+    writeExtendedPrecisionExtension(copy.write());
+    return copy.finishCopying();
 }
 
 } // namespace
@@ -160,6 +284,56 @@ StreamBytes withReorderAboveTheDpb(std::span<const std::uint8_t> stream, SpsReor
     const StreamBytes rbsp = rbspOf(stream, *sps);
     field = locateSpsReorderField(rbsp);
     return withRbsp(stream, *sps, withUe(rbsp, field.bitPosition, field.maxDecPicBufferingMinus1 + 1U));
+}
+
+StreamBytes withSampleBitDepths(std::span<const std::uint8_t> stream, SampleBitDepths depths, bool extendedPrecision)
+{
+    StreamBytes raised;
+    for (const NalUnitSpan& nal : splitAnnexB(stream)) {
+        const std::span<const std::uint8_t> unit = stream.subspan(nal.offset, nal.size);
+        const std::optional<NalUnitHeader> header = parseNalUnitHeader(unit);
+        const std::uint32_t type = header ? header->nal_unit_type : 0;
+        if (type == SUFFIX_SEI_NUT) {
+            continue;
+        }
+        raised.insert(raised.end(), kStartCode.begin(), kStartCode.end());
+        if (type != VPS_NUT && type != SPS_NUT) {
+            raised.insert(raised.end(), unit.begin(), unit.end());
+            continue;
+        }
+        const StreamBytes rbsp = rbspOf(stream, nal);
+        const StreamBytes rewritten =
+            type == VPS_NUT ? vpsWithoutDepthConstraints(rbsp) : spsWithBitDepths(rbsp, depths, extendedPrecision);
+        raised.insert(raised.end(), unit.begin(), unit.begin() + kNalUnitHeaderBytes);
+        const StreamBytes escaped = escape(rewritten);
+        raised.insert(raised.end(), escaped.begin(), escaped.end());
+    }
+    return raised;
+}
+
+std::vector<DeepSampleStream> deepSampleStreams()
+{
+    const std::filesystem::path reference = std::filesystem::path(VEXILO_REFERENCE_STREAMS_DIR) / "hm";
+    const std::filesystem::path media(VEXILO_TEST_MEDIA_DIR);
+    return {
+        {"main_444_16_intra", reference / "s30_444_12_intra_rext.bit", {16, 16}, false},
+        {"mono_400_16bit_extended_precision", media / "mono_400_8bit_no_sao.hevc", {16, 16}, true},
+        {"main_444_luma_10_chroma_12_intra", reference / "s30_444_12_intra_rext.bit", {10, 12}, false},
+    };
+}
+
+std::filesystem::path writeDeepSampleStream(const DeepSampleStream& stream, const std::filesystem::path& directory)
+{
+    std::ifstream in(stream.source, std::ios::binary);
+    const StreamBytes source((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (source.empty()) {
+        throw std::invalid_argument("cannot read " + stream.source.string());
+    }
+    const StreamBytes deeper = withSampleBitDepths(source, stream.depths, stream.extendedPrecision);
+    const std::filesystem::path path = directory / (std::string(stream.name) + ".hevc");
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(deeper.data()), static_cast<std::streamsize>(deeper.size()));
+    return path;
 }
 
 } // namespace vexilo::hevc::test

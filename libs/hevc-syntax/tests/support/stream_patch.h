@@ -5,7 +5,9 @@
 #include "nal_unit.h"
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
+#include <ostream>
 #include <span>
 #include <vector>
 
@@ -48,5 +50,37 @@ SpsReorderField locateSpsReorderField(std::span<const std::uint8_t> spsRbsp);
 // sps_max_dec_pic_buffering_minus1[0], which decoders accept. `field` receives the
 // original SPS's values.
 StreamBytes withReorderAboveTheDpb(std::span<const std::uint8_t> stream, SpsReorderField& field);
+
+// The stream raised to deeper samples, as a stream of the 16-bit profiles: every SPS says
+// `bitDepthLuma` and `bitDepthChroma`, the bit-depth constraint flags of every VPS and SPS
+// (max_12bit, max_10bit, max_8bit) are cleared, and with `extendedPrecision` every SPS gains a
+// range extension that sets extended_precision_processing_flag alone (an SPS that has
+// extensions already is refused). Suffix SEI NAL units are left out: the picture hashes they
+// carry were taken at the source's depth. Nothing else changes, slice data included, so the
+// source must be one whose slice data read the same at the new depths: no SAO offsets when it
+// has fewer than 10 bits (their length grows with the depth up to 10), and, with
+// `extendedPrecision`, no coefficient level large enough to reach the escape of its limited
+// binarisation. Streams of one sub-layer.
+struct SampleBitDepths {
+    std::uint32_t luma = 16;
+    std::uint32_t chroma = 16;
+};
+StreamBytes withSampleBitDepths(std::span<const std::uint8_t> stream, SampleBitDepths depths, bool extendedPrecision);
+
+// Valid streams FFmpeg's HEVC decoder refuses for their sample depths, made from streams kept
+// for the tests: Main 4:4:4 16 Intra from the reference encoder's 4:4:4 12-bit intra stream,
+// 4:0:0 16-bit with extended precision from the 4:0:0 8-bit stream without SAO, and one whose
+// chroma is deeper than its luma.
+struct DeepSampleStream {
+    const char* name;
+    std::filesystem::path source;
+    SampleBitDepths depths;
+    bool extendedPrecision = false;
+};
+std::vector<DeepSampleStream> deepSampleStreams();
+inline void PrintTo(const DeepSampleStream& stream, std::ostream* out) { *out << stream.name; }
+
+// Writes the stream as `directory`/<name>.hevc and returns that path.
+std::filesystem::path writeDeepSampleStream(const DeepSampleStream& stream, const std::filesystem::path& directory);
 
 } // namespace vexilo::hevc::test
