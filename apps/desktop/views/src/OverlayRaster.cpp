@@ -25,6 +25,19 @@ std::uint32_t over(std::uint32_t source, std::uint32_t destination)
     return source + scaled(destination, 255 - (source >> 24));
 }
 
+// floor and ceil without the library calls that would dominate a loop over the columns of a line.
+int floorToPixel(double value)
+{
+    const auto truncated = static_cast<int>(value);
+    return truncated - (value < truncated ? 1 : 0);
+}
+
+int ceilToPixel(double value)
+{
+    const auto truncated = static_cast<int>(value);
+    return truncated + (value > truncated ? 1 : 0);
+}
+
 // First pixel whose centre is at or after `coordinate`.
 int firstPixelFrom(double coordinate) { return static_cast<int>(std::ceil(coordinate - 0.5)); }
 
@@ -248,10 +261,10 @@ void OverlayRaster::markEdge(QPointF from, QPointF to, DashWalker& dash, int wid
     dash.advance(std::abs(end - start));
     const double acrossLow = across - half;
     const double acrossHigh = across + half;
-    const int acrossFrom = std::max(static_cast<int>(std::floor(acrossLow)), 0);
-    const int acrossTo = std::min(static_cast<int>(std::ceil(acrossHigh)), horizontal ? height_ : width_);
-    const int alongFrom = std::max(static_cast<int>(std::floor(low)), 0);
-    const int alongTo = std::min(static_cast<int>(std::ceil(high)), horizontal ? width_ : height_);
+    const int acrossFrom = std::max(floorToPixel(acrossLow), 0);
+    const int acrossTo = std::min(ceilToPixel(acrossHigh), horizontal ? height_ : width_);
+    const int alongFrom = std::max(floorToPixel(low), 0);
+    const int alongTo = std::min(ceilToPixel(high), horizontal ? width_ : height_);
     if (high <= low || acrossFrom >= acrossTo || alongFrom >= alongTo) {
         return;
     }
@@ -260,7 +273,15 @@ void OverlayRaster::markEdge(QPointF from, QPointF to, DashWalker& dash, int wid
     } else {
         markRows(alongFrom, alongTo - 1);
     }
-    const auto rowWidth = static_cast<std::size_t>(width_);
+    // The pen's sides cover the same shares of the pixels across it all along the edge.
+    std::array<double, kMaxPenWidth + 2> acrossShares{};
+    const int acrossCount = std::min(acrossTo - acrossFrom, static_cast<int>(acrossShares.size()));
+    for (int side = 0; side < acrossCount; ++side) {
+        acrossShares[static_cast<std::size_t>(side)] = overlap(acrossLow, acrossHigh, acrossFrom + side);
+    }
+    const std::size_t alongStride = horizontal ? 1 : static_cast<std::size_t>(width_);
+    const std::size_t acrossStride = horizontal ? static_cast<std::size_t>(width_) : 1;
+    std::uint8_t* const firstSide = marks_.data() + static_cast<std::size_t>(acrossFrom) * acrossStride;
     // Pixels are visited in the edge's own direction so that the dash walk only moves forward.
     const bool forward = end >= start;
     const int count = alongTo - alongFrom;
@@ -273,12 +294,9 @@ void OverlayRaster::markEdge(QPointF from, QPointF to, DashWalker& dash, int wid
         if (alongShare <= 0.0) {
             continue;
         }
-        for (int side = acrossFrom; side < acrossTo; ++side) {
-            const std::uint8_t share = coverageByte(alongShare * overlap(acrossLow, acrossHigh, side));
-            const auto [markRow, markColumn] = horizontal ? std::pair(side, along) : std::pair(along, side);
-            std::uint8_t& mark =
-                marks_[static_cast<std::size_t>(markRow) * rowWidth + static_cast<std::size_t>(markColumn)];
-            mark = std::max(mark, share);
+        std::uint8_t* mark = firstSide + static_cast<std::size_t>(along) * alongStride;
+        for (int side = 0; side < acrossCount; ++side, mark += acrossStride) {
+            *mark = std::max(*mark, coverageByte(alongShare * acrossShares[static_cast<std::size_t>(side)]));
         }
     }
 }
@@ -292,8 +310,10 @@ void OverlayRaster::markRectOutline(const QRectF& rect, int width, std::span<con
     markEdge(rect.bottomLeft(), rect.topLeft(), dash, width);
 }
 
-// Each pixel near the line blends the share of it that the pen covers, from its centre's
-// distance to the pen's sides and square-capped ends.
+// Each pixel near the line blends the share of it that the pen covers. Across the line that is
+// the share of the pixel's column that the pen's slice through the column's centre covers (so
+// only the two pixels at its sides are partly covered); near the ends it is also cut by the
+// square caps, from the pixel centre's distance along the line.
 void OverlayRaster::drawLine(QPointF a, QPointF b, const QColor& colour, int width)
 {
     const std::uint32_t source = premultiplied(colour);
@@ -311,34 +331,36 @@ void OverlayRaster::drawLine(QPointF a, QPointF b, const QColor& colour, int wid
     const double length = std::hypot(b.x() - a.x(), b.y() - a.y());
     const QPointF unit = length > 0.0 ? (b - a) / length : QPointF(1.0, 0.0);
     const double slope = b.x() == a.x() ? 0.0 : (b.y() - a.y()) / (b.x() - a.x());
-    // Across the major axis the pen spans half / cos of the line's angle on each side; at the
-    // ends its caps' corners stick out by up to another half.
-    const double sideReach = half / unit.x() + 1.0;
-    const double capReach = sideReach + half;
+    // The pen's half extent along the minor axis, and how near the ends the caps can reach into
+    // a column's pixels.
+    const double halfThickness = half / unit.x();
+    const double capZone = halfThickness + 1.5;
     // One run of pixels across the line per step along its major axis, both clipped to the
     // image before the run rather than at each pixel.
     const int majorExtent = alongX ? width_ : height_;
     const int minorExtent = alongX ? height_ : width_;
-    const int first = std::max(static_cast<int>(std::floor(a.x() - half - 1.0)), 0);
-    const int last = std::min(static_cast<int>(std::ceil(b.x() + half + 1.0)), majorExtent);
+    const std::ptrdiff_t minorStep = alongX ? static_cast<std::ptrdiff_t>(stride_) : 1;
+    const int first = std::max(floorToPixel(a.x() - half - 1.0), 0);
+    const int last = std::min(ceilToPixel(b.x() + half + 1.0), majorExtent);
     for (int major = first; major < last; ++major) {
         const double centre = major + 0.5;
-        const double t = std::clamp(centre, a.x(), b.x());
-        const double reach = centre < a.x() + half || centre > b.x() - half ? capReach : sideReach;
-        const double lineMinor = a.y() + (t - a.x()) * slope;
-        const int minorFrom = std::max(static_cast<int>(std::floor(lineMinor - reach)), 0);
-        const int minorTo = std::min(static_cast<int>(std::ceil(lineMinor + reach)), minorExtent);
-        for (int minor = minorFrom; minor < minorTo; ++minor) {
-            const QPointF offset = QPointF(centre, minor + 0.5) - a;
-            const double along = offset.x() * unit.x() + offset.y() * unit.y();
-            const double aside = std::abs(offset.y() * unit.x() - offset.x() * unit.y());
-            const double share =
-                penCoverage(aside, half) * penCoverage(-along, half) * penCoverage(along - length, half);
-            if (share <= 0.0) {
-                continue;
+        const double lineMinor = a.y() + (centre - a.x()) * slope;
+        const double low = lineMinor - halfThickness;
+        const double high = lineMinor + halfThickness;
+        const int minorFrom = std::max(floorToPixel(low), 0);
+        const int minorTo = std::min(ceilToPixel(high), minorExtent);
+        const bool nearEnd = centre < a.x() + capZone || centre > b.x() - capZone;
+        std::uint32_t* pixel = alongX ? row(minorFrom) + major : row(major) + minorFrom;
+        for (int minor = minorFrom; minor < minorTo; ++minor, pixel += minorStep) {
+            double share = overlap(low, high, minor);
+            if (nearEnd) {
+                const double along = (centre - a.x()) * unit.x() + (minor + 0.5 - a.y()) * unit.y();
+                share *= penCoverage(-along, half) * penCoverage(along - length, half);
             }
-            std::uint32_t& pixel = alongX ? row(minor)[major] : row(major)[minor];
-            pixel = over(scaled(source, coverageByte(share)), pixel);
+            const std::uint8_t byte = coverageByte(share);
+            if (byte != 0) {
+                *pixel = over(byte == 255 ? source : scaled(source, byte), *pixel);
+            }
         }
     }
 }

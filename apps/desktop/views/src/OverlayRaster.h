@@ -23,6 +23,8 @@ public:
     static constexpr double kDash[] = {4.0, 2.0};
     static constexpr double kDot[] = {1.0, 2.0};
     static constexpr double kDashDot[] = {4.0, 2.0, 1.0, 2.0};
+    // The widest pen an outline is marked with.
+    static constexpr int kMaxPenWidth = 8;
 
     // `marks` is working memory kept by the caller from one layer to the next (a redraw of a
     // layer of millions of pixels need not fault in a fresh one); it comes in and goes back with

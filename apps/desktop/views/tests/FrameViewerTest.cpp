@@ -776,6 +776,44 @@ private slots:
         QVERIFY2(softColumns * 10 >= columns * 9, qPrintable(QStringLiteral("%1 of %2").arg(softColumns).arg(columns)));
     }
 
+    // At a scale where edges and dash ends fall between pixels, those pixels take the share of
+    // the outline's colour that the pen covers, as the painter's antialiasing would give them.
+    void dashedOutlinesBetweenPixelsAreAntialiased()
+    {
+        DocumentBuilder builder{kPictureId};
+        const StableId ctu = builder.ctu(100, 0, 0);
+        builder.cu(200, ctu, DocumentBuilder::rect(16, 16, 32, 32), 30);
+        FrameViewer& viewer = showViewer();
+        viewer.setFrame(blackFrame(), 3);
+        viewer.setAnalysis(builder.share());
+        viewer.setViewTransform(FrameViewer::CustomZoom, 1.3, QPointF(0.45, 0.2));
+        std::array<bool, 7> layers = allLayersOff();
+        layers[1] = true;
+        setLayers(viewer, layers);
+        const QImage grabbed = viewer.grabFramebuffer();
+        vexilo::test::saveScreenshot(grabbed, QStringLiteral("frame-viewer-antialiased-dashes-zoom-1.3.png"));
+
+        // The top edge's pen, two pixels wide, covers one row whole and parts of the two beside it.
+        const QRectF target = viewer.imageTargetRect();
+        const double edgeY = target.top() + 16 * viewer.displayScale();
+        const int middle = static_cast<int>(std::floor(edgeY));
+        const int fullBlue = vexilo::test::blended(QColor(48, 170, 255, 220), kBlack).blue();
+        const auto partly = [&](int x, int y) {
+            const int blue = grabbed.pixelColor(x, y).blue();
+            return blue > 20 && blue < fullBlue - 20;
+        };
+        int dashEnds = 0;
+        int sides = 0;
+        for (int x = static_cast<int>(target.left() + 18 * viewer.displayScale());
+             x < static_cast<int>(target.left() + 46 * viewer.displayScale()); ++x) {
+            dashEnds += partly(x, middle) ? 1 : 0;
+            sides += partly(x, middle - 1) && partly(x, middle + 1) ? 1 : 0;
+        }
+        // 36 pixels of a pattern 8 on and 4 off: at least five dash ends between pixels.
+        QVERIFY2(dashEnds >= 5, qPrintable(QString::number(dashEnds)));
+        QVERIFY2(sides >= 12, qPrintable(QString::number(sides)));
+    }
+
     // Zoomed in, the layer covers the widget and an arrow runs off its left side: the part in
     // view is drawn up to the widget's edge, the rest is cut there.
     void arrowsLeavingTheViewAreCutAtItsEdge()
