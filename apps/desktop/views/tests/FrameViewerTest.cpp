@@ -184,6 +184,21 @@ private:
         return viewer;
     }
 
+    // One square CU at (corner, corner) in the CTU at the origin, its dashed outline alone.
+    FrameViewer& showOneCuOutline(int corner, int size)
+    {
+        DocumentBuilder builder{kPictureId};
+        const StableId ctu = builder.ctu(100, 0, 0);
+        builder.cu(200, ctu, DocumentBuilder::rect(corner, corner, size, size), 30);
+        FrameViewer& viewer = showViewer();
+        viewer.setFrame(blackFrame(), 3);
+        viewer.setAnalysis(builder.share());
+        std::array<bool, 7> layers = allLayersOff();
+        layers[1] = true;
+        setLayers(viewer, layers);
+        return viewer;
+    }
+
     // The sample document with its CTU outlines alone; a CTU edge crosses kCtuEdge.
     FrameViewer& showCtuOutlines(const SampleDocument& sample)
     {
@@ -543,16 +558,8 @@ private slots:
     // into a dash and breaks after them.
     void dashedOutlinesRunOnAroundTheCorner()
     {
-        DocumentBuilder builder{kPictureId};
-        const StableId ctu = builder.ctu(100, 0, 0);
-        builder.cu(200, ctu, DocumentBuilder::rect(0, 0, 64, 64), 30);
-        FrameViewer& viewer = showViewer();
-        viewer.setFrame(blackFrame(), 3);
-        viewer.setAnalysis(builder.share());
+        FrameViewer& viewer = showOneCuOutline(0, 64);
         viewer.showActualSize();
-        std::array<bool, 7> layers = allLayersOff();
-        layers[1] = true;
-        setLayers(viewer, layers);
         const QImage grabbed = viewer.grabFramebuffer();
         const QColor dash = vexilo::test::blended(QColor(48, 170, 255, 220), kBlack);
         // Top edge, from the left corner: on, off, on.
@@ -780,16 +787,8 @@ private slots:
     // the outline's colour that the pen covers, as the painter's antialiasing would give them.
     void dashedOutlinesBetweenPixelsAreAntialiased()
     {
-        DocumentBuilder builder{kPictureId};
-        const StableId ctu = builder.ctu(100, 0, 0);
-        builder.cu(200, ctu, DocumentBuilder::rect(16, 16, 32, 32), 30);
-        FrameViewer& viewer = showViewer();
-        viewer.setFrame(blackFrame(), 3);
-        viewer.setAnalysis(builder.share());
+        FrameViewer& viewer = showOneCuOutline(16, 32);
         viewer.setViewTransform(FrameViewer::CustomZoom, 1.3, QPointF(0.45, 0.2));
-        std::array<bool, 7> layers = allLayersOff();
-        layers[1] = true;
-        setLayers(viewer, layers);
         const QImage grabbed = viewer.grabFramebuffer();
         vexilo::test::saveScreenshot(grabbed, QStringLiteral("frame-viewer-antialiased-dashes-zoom-1.3.png"));
 
