@@ -6,11 +6,14 @@
 
 #include "vexilo/analysis/StableIdTable.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <tuple>
 #include <utility>
+#include <vector>
 
 namespace vexilo {
 namespace {
@@ -32,25 +35,36 @@ struct StatisticsBucket {
     bool partial = false;
 };
 
-// QString's operator< compares UTF-16 code units, case-sensitively: "16x16" before "8x8".
-using BucketMap = std::map<QString, StatisticsBucket>;
+// A category's rows in display order, each under its item text.
+using NamedBuckets = std::vector<std::pair<QString, StatisticsBucket>>;
 using IdSet = analysis::StableIdTable<analysis::NoValue>;
 
 bool hasLumaArea(const analysis::BlockRect& bounds) {
     return bounds.unit == analysis::kBlockRectUnitLumaSample && bounds.width != 0 && bounds.height != 0;
 }
 
-// A block's size as a number: width and height, or 0 for a block without luma area.
-std::uint64_t blockSizeCode(const analysis::BlockRect& bounds) {
-    return hasLumaArea(bounds) ? (std::uint64_t{bounds.width} << 32) | bounds.height : 0;
+// A block's luma size, ordered from the smallest block to the largest: by area, then width (as
+// texts, 16x16 would come before 8x8). A block without a luma area has no size and comes last.
+struct BlockSize {
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+
+    [[nodiscard]] bool known() const { return width != 0; }
+    [[nodiscard]] auto order() const {
+        return std::tuple(!known(), std::uint64_t{width} * height, width, height);
+    }
+    friend bool operator<(const BlockSize& left, const BlockSize& right) { return left.order() < right.order(); }
+};
+
+BlockSize blockSizeOf(const analysis::BlockRect& bounds) {
+    return hasLumaArea(bounds) ? BlockSize{bounds.width, bounds.height} : BlockSize{};
 }
 
-QString blockSizeKey(std::uint64_t sizeCode) {
-    if (sizeCode == 0) {
+QString blockSizeKey(BlockSize size) {
+    if (!size.known()) {
         return kUnknownKey;
     }
-    return QStringLiteral("%1x%2").arg(decimalText(static_cast<std::uint32_t>(sizeCode >> 32)),
-                                       decimalText(static_cast<std::uint32_t>(sizeCode)));
+    return QStringLiteral("%1x%2").arg(decimalText(size.width), decimalText(size.height));
 }
 
 void addBlock(StatisticsBucket& bucket, const analysis::BlockRect& bounds, bool parsed, bool depthKnown) {
@@ -75,17 +89,30 @@ public:
 
     [[nodiscard]] bool empty() const { return buckets_.empty(); }
 
-    // Keys that name alike ("Unknown") share a bucket.
+    // In the order of the keys; keys that name alike ("Unknown") share the row of the first.
     template <typename NameOf>
-    [[nodiscard]] BucketMap named(NameOf nameOf) const {
-        BucketMap named;
+    [[nodiscard]] NamedBuckets named(NameOf nameOf) const {
+        NamedBuckets named;
         for (const auto& [key, bucket] : buckets_) {
-            StatisticsBucket& into = named[nameOf(key)];
+            QString name = nameOf(key);
+            auto row = std::find_if(named.begin(), named.end(), [&name](const auto& entry) { return entry.first == name; });
+            if (row == named.end()) {
+                row = named.insert(named.end(), {std::move(name), StatisticsBucket{}});
+            }
+            StatisticsBucket& into = row->second;
             into.count += bucket.count;
             into.area += bucket.area;
             into.partial = into.partial || bucket.partial;
         }
         return named;
+    }
+
+    // In the text order of the names, case-sensitive by UTF-16 code units: "Inter" before "Intra".
+    template <typename NameOf>
+    [[nodiscard]] NamedBuckets namedInTextOrder(NameOf nameOf) const {
+        NamedBuckets rows = named(nameOf);
+        std::sort(rows.begin(), rows.end(), [](const auto& left, const auto& right) { return left.first < right.first; });
+        return rows;
     }
 
 private:
@@ -109,7 +136,7 @@ analysis::PredictionMode countedPredictionMode(const analysis::CuInfo& cu) {
     return cu.skip.value_or(false) ? analysis::PredictionMode::Skip : cu.predictionMode;
 }
 
-void appendCategoryRows(std::vector<PictureStatisticsRow>& rows, const QString& category, const BucketMap& buckets) {
+void appendCategoryRows(std::vector<PictureStatisticsRow>& rows, const QString& category, const NamedBuckets& buckets) {
     std::uint64_t total = 0;
     for (const auto& [key, bucket] : buckets) {
         total += bucket.area;
@@ -201,7 +228,7 @@ void PictureStatisticsModel::rebuildStatistics(const analysis::StreamAnalysis& a
     }
     IdSet cuIds;
     cuIds.reserve(analysis.cus.size());
-    KeyedBuckets<std::uint64_t> cuSizes;
+    KeyedBuckets<BlockSize> cuSizes;
     KeyedBuckets<analysis::PredictionMode> cuModes;
     for (const auto& cu : analysis.cus) {
         if (!ctuIds.contains(cu.parentCtuId)) {
@@ -211,13 +238,13 @@ void PictureStatisticsModel::rebuildStatistics(const analysis::StreamAnalysis& a
         if (cu.split.value_or(false)) {
             continue;
         }
-        cuSizes.add(blockSizeCode(cu.bounds), cu.bounds, isParsed(cu.parseStatus));
+        cuSizes.add(blockSizeOf(cu.bounds), cu.bounds, isParsed(cu.parseStatus));
         cuModes.add(countedPredictionMode(cu), cu.bounds, isParsed(cu.parseStatus));
     }
-    KeyedBuckets<std::pair<std::uint64_t, std::uint8_t>> puPartitions;
+    KeyedBuckets<std::pair<BlockSize, std::uint8_t>> puPartitions;
     for (const auto& pu : analysis.pus) {
         if (cuIds.contains(pu.parentCuId)) {
-            puPartitions.add({blockSizeCode(pu.bounds), display::codeOf(pu.partitionMode)}, pu.bounds,
+            puPartitions.add({blockSizeOf(pu.bounds), display::codeOf(pu.partitionMode)}, pu.bounds,
                              isParsed(pu.parseStatus));
         }
     }
@@ -231,8 +258,8 @@ void PictureStatisticsModel::rebuildStatistics(const analysis::StreamAnalysis& a
         showMessage(QStringLiteral("No CU/PU/TU data for this picture"), kUnavailable);
         return;
     }
-    const auto sizeName = [](std::uint64_t sizeCode) { return blockSizeKey(sizeCode); };
-    const auto partitionName = [](const std::pair<std::uint64_t, std::uint8_t>& key) {
+    const auto sizeName = [](BlockSize size) { return blockSizeKey(size); };
+    const auto partitionName = [](const std::pair<BlockSize, std::uint8_t>& key) {
         return QStringLiteral("%1 %2").arg(blockSizeKey(key.first), blockinfo::partModeLabel(key.second));
     };
     const auto depthName = [](const std::optional<std::uint8_t>& depth) {
@@ -240,9 +267,9 @@ void PictureStatisticsModel::rebuildStatistics(const analysis::StreamAnalysis& a
     };
     std::vector<PictureStatisticsRow> rows;
     appendCategoryRows(rows, QStringLiteral("CU Size"), cuSizes.named(sizeName));
-    appendCategoryRows(rows, QStringLiteral("CU Prediction Mode"), cuModes.named(predictionKey));
+    appendCategoryRows(rows, QStringLiteral("CU Prediction Mode"), cuModes.namedInTextOrder(predictionKey));
     appendCategoryRows(rows, QStringLiteral("PU Partition"), puPartitions.named(partitionName));
-    appendCategoryRows(rows, QStringLiteral("TU Depth"), tuDepths.named(depthName));
+    appendCategoryRows(rows, QStringLiteral("TU Depth"), tuDepths.namedInTextOrder(depthName));
     setRows(std::move(rows));
 }
 

@@ -351,30 +351,40 @@ QVariant PictureSyntaxModel::headerData(int section, Qt::Orientation orientation
 
 std::size_t PictureSyntaxModel::madeRowCount() const { return nodes_->nodes.size(); }
 
-void PictureSyntaxModel::clear()
-{
-    analysis_.reset();
-    pictureId_.reset();
-    nalUnitsById_->clear();
-    setRows({});
-}
+void PictureSyntaxModel::clear() { replaceContent(nullptr, std::nullopt, {}); }
 
 void PictureSyntaxModel::setAnalysis(std::shared_ptr<const analysis::StreamAnalysis> analysis,
                                      domain::PictureId pictureId)
 {
-    analysis_ = analysis ? std::move(analysis) : std::make_shared<const analysis::StreamAnalysis>();
-    pictureId_ = pictureId;
-    indexNalUnits();
-    rebuild();
+    replaceContent(analysis ? std::move(analysis) : std::make_shared<const analysis::StreamAnalysis>(), pictureId,
+                   {});
 }
 
 void PictureSyntaxModel::showAnalysisStatus(const QString& message, const QString& status)
 {
-    analysis_.reset();
-    pictureId_.reset();
-    nalUnitsById_->clear();
-    setRows({{QStringLiteral("analysis_data()"), message, syntaxrows::internedText(kCurrentPictureAnalysis), status,
-              QStringLiteral("Run Analyze Stream to populate syntax values from the repository")}});
+    replaceContent(nullptr, std::nullopt,
+                   {{QStringLiteral("analysis_data()"), message, syntaxrows::internedText(kCurrentPictureAnalysis),
+                     status, QStringLiteral("Run Analyze Stream to populate syntax values from the repository")}});
+}
+
+// The nodes not yet folded read the held document when a view first opens them, and a view may
+// still walk the old tree while it hears that the reset begins: the document is swapped only
+// once the reset has begun and the old nodes are gone.
+void PictureSyntaxModel::replaceContent(std::shared_ptr<const analysis::StreamAnalysis> analysis,
+                                        std::optional<domain::PictureId> pictureId, std::vector<SyntaxRow> rows)
+{
+    beginResetModel();
+    resetNodes();
+    analysis_ = std::move(analysis);
+    pictureId_ = pictureId;
+    if (analysis_) {
+        nalUnitsById_->rebuild(analysis_->nalUnits);
+        rebuild();
+    } else {
+        nalUnitsById_->clear();
+        setRows(std::move(rows));
+    }
+    endResetModel();
 }
 
 const NalUnitIndex& PictureSyntaxModel::nalUnits() const { return *nalUnitsById_; }
@@ -389,18 +399,9 @@ bool PictureSyntaxModel::belongsToShownPicture(const std::optional<std::uint64_t
     return !pictureId_ || !recordPictureId || static_cast<std::uint64_t>(*pictureId_) == *recordPictureId;
 }
 
-void PictureSyntaxModel::indexNalUnits()
-{
-    nalUnitsById_->rebuild(analysis_->nalUnits);
-}
-
 void PictureSyntaxModel::rebuild()
 {
     std::vector<SyntaxRow> rows;
-    if (!analysis_) {
-        setRows(std::move(rows));
-        return;
-    }
     std::vector<syntaxrows::SyntaxStructure> structures;
     switch (section_) {
     case Section::NalUnits:
@@ -443,8 +444,6 @@ void PictureSyntaxModel::resetNodes()
 
 void PictureSyntaxModel::setRows(std::vector<SyntaxRow> rows)
 {
-    beginResetModel();
-    resetNodes();
     RowFolder folder(nodes_->nodes, roots_);
     for (SyntaxRow& row : rows) {
         folder.fold(std::move(row));
@@ -453,7 +452,6 @@ void PictureSyntaxModel::setRows(std::vector<SyntaxRow> rows)
     for (SyntaxNode* root : roots_) {
         resolveCatalogueEntries(*root, entries);
     }
-    endResetModel();
 }
 
 // Only each structure's own row is kept here; its other rows are folded when a view first asks
@@ -461,8 +459,6 @@ void PictureSyntaxModel::setRows(std::vector<SyntaxRow> rows)
 // any; its clause is its own name's, or when the catalogue lacks the name, its first child's.
 void PictureSyntaxModel::setStructures(std::vector<syntaxrows::SyntaxStructure> structures)
 {
-    beginResetModel();
-    resetNodes();
     nodes_->structures = std::move(structures);
     std::vector<SyntaxRow> rows;
     CatalogueEntries entries;
@@ -485,7 +481,6 @@ void PictureSyntaxModel::setStructures(std::vector<syntaxrows::SyntaxStructure> 
         root.clauseEntry = root.entry != nullptr || root.children.empty() ? root.entry
                                                                            : root.children.front()->clauseEntry;
     }
-    endResetModel();
 }
 
 void PictureSyntaxModel::foldPendingStructure(SyntaxNode& root) const

@@ -14,7 +14,7 @@ using vexilo::test::rowText;
 namespace {
 
 // Picture 5 with one 64x64 CTU: a split root CU over 32x32, 16x16 (twice) and 8x8 leaves,
-// one leaf outside luma units, PUs and TUs under them; and a CU of another picture.
+// one leaf outside luma units, PUs of four sizes and TUs under them; and a CU of another picture.
 analysis::StreamAnalysis statisticsDocument() {
     analysis::StreamAnalysis document;
     analysis::PictureAnalysisSummary picture;
@@ -57,6 +57,16 @@ analysis::StreamAnalysis statisticsDocument() {
     pu.partitionMode = analysis::PartitionMode::Part2NxN;
     pu.parseStatus = analysis::BlockParseStatus::Parsed;
     document.pus.push_back(pu);
+    const auto addPu = [&](std::uint64_t id, std::uint64_t cu, analysis::BlockRect bounds, analysis::PartitionMode mode) {
+        pu.id = idOf(id);
+        pu.parentCuId = idOf(cu);
+        pu.bounds = bounds;
+        pu.partitionMode = mode;
+        document.pus.push_back(pu);
+    };
+    addPu(21, 11, lumaRect(0, 0, 32, 32), analysis::PartitionMode::Part2Nx2N);
+    addPu(22, 12, lumaRect(32, 0, 8, 16), analysis::PartitionMode::PartNx2N);
+    addPu(23, 14, lumaRect(32, 16, 8, 8), analysis::PartitionMode::Part2Nx2N);
 
     analysis::TuInfo tu;
     tu.id = idOf(30);
@@ -83,7 +93,9 @@ class PictureStatisticsModelTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void bucketsAreCountedPerCategoryInTextOrder() {
+    // Sizes read from the smallest block to the largest, equal areas the narrower first; the
+    // other items in text order.
+    void bucketsAreCountedPerCategoryInTheirOrder() {
         PictureStatisticsModel model;
         const auto tester = vexilo::test::watch(&model);
         QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
@@ -94,16 +106,20 @@ private slots:
             rows << rowText(model, row);
         }
         QCOMPARE(rows, QStringList({
+                           "CU Size | 8x8 | 1 | 64 | 4.0% | derived",
                            "CU Size | 16x16 | 2 | 512 | 32.0% | derived",
                            "CU Size | 32x32 | 1 | 1024 | 64.0% | derived",
-                           "CU Size | 8x8 | 1 | 64 | 4.0% | derived",
                            "CU Size | Unknown | 1 | N/A | 0.0% | partial",
                            // shares of the category's 1600 luma samples, not of the picture
                            "CU Prediction Mode | Inter | 1 | 256 | 16.0% | derived",
                            "CU Prediction Mode | Intra | 1 | 1024 | 64.0% | derived",
                            "CU Prediction Mode | Skip | 2 | 256 | 16.0% | partial",
                            "CU Prediction Mode | Unknown | 1 | 64 | 4.0% | derived",
-                           "PU Partition | 16x8 2NxN | 1 | 128 | 100.0% | derived",
+                           // of 1344 samples
+                           "PU Partition | 8x8 2Nx2N | 1 | 64 | 4.8% | derived",
+                           "PU Partition | 8x16 Nx2N | 1 | 128 | 9.5% | derived",
+                           "PU Partition | 16x8 2NxN | 1 | 128 | 9.5% | derived",
+                           "PU Partition | 32x32 2Nx2N | 1 | 1024 | 76.2% | derived",
                            "TU Depth | Depth 1 | 1 | 256 | 50.0% | partial",
                            "TU Depth | Unknown | 1 | 256 | 50.0% | partial",
                        }));

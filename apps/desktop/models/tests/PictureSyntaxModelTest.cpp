@@ -1,3 +1,4 @@
+#include "ModelTestSupport.h"
 #include "SyntaxTreeDump.h"
 
 #include "vexilo/analysis/StreamAnalysis.h"
@@ -490,6 +491,42 @@ sei_rbsp() | SEI parent=id:00000099 |  | SEI NAL unit | partial | Supplemental e
         QCOMPARE(model.rowCount(), 1);
         QCOMPARE(model.rowCount(model.index(0, 0)), 0);
         QVERIFY(!model.hasChildren(model.index(0, 0)));
+    }
+
+    // A view may still walk the old tree while it hears that a reset begins. Rows not folded yet
+    // are folded then, from the old document, which the model alone held: every replacement
+    // must keep it (and its NAL unit index) until the reset has begun. The model tester folds
+    // every row as soon as it is attached, so it watches a second run of each case.
+    void theOldTreeReadsTheOldDocumentWhileTheResetBegins()
+    {
+        const std::vector<std::pair<Section, std::function<Document()>>> documents{
+            {Section::Sps, [] { return withParameterSets({variedSps(1), variedSps(2)}); }},
+            {Section::NalUnits, [] { return nalDocument(); }},
+        };
+        const std::vector<std::pair<const char*, std::function<void(PictureSyntaxModel&)>>> replacements{
+            {"another document", [](PictureSyntaxModel& model) { model.setAnalysis(seiDocument(), kSecondPicture); }},
+            {"a status row",
+             [](PictureSyntaxModel& model) {
+                 model.showAnalysisStatus(QStringLiteral("Loading"), QStringLiteral("partial"));
+             }},
+            {"nothing", [](PictureSyntaxModel& model) { model.clear(); }},
+        };
+        for (const auto& [section, document] : documents) {
+            for (const auto& [name, replace] : replacements) {
+                for (const bool tested : {false, true}) {
+                    const QString oldTree = ShownSection(section, document()).dump();
+                    PictureSyntaxModel model(section);
+                    const auto tester = tested ? vexilo::test::watch(&model) : nullptr;
+                    model.setAnalysis(document(), kFirstPicture);
+                    QString walked;
+                    QObject::connect(&model, &QAbstractItemModel::modelAboutToBeReset,
+                                     [&walked, &model] { walked = dumpSyntaxTree(model); });
+                    replace(model);
+                    QVERIFY2(walked == oldTree, name);
+                    QVERIFY2(dumpSyntaxTree(model) != oldTree, name);
+                }
+            }
+        }
     }
 
     void vuiContainerEndsWithItsOwnRows()

@@ -27,8 +27,10 @@
 #include <QGroupBox>
 #include <QItemSelectionModel>
 #include <QLabel>
+#include <QLayout>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QScreen>
 #include <QScopedValueRollback>
 #include <QSettings>
 #include <QSplitter>
@@ -129,7 +131,7 @@ MainWindow::MainWindow(QWidget* parent)
 {
     setWindowTitle(tr("Vexilo Desktop"));
     setObjectName(QStringLiteral("mainWindow"));
-    resize(kWindowWidth, kWindowHeight);
+    resize(defaultWindowSize());
     setDockNestingEnabled(true);
 
     qualityService = new application::QualityAnalysisService(this);
@@ -273,7 +275,7 @@ void MainWindow::restoreWindowSettings()
 
 void MainWindow::applyDefaultDockLayout()
 {
-    resize(kWindowWidth, kWindowHeight);
+    resize(defaultWindowSize());
     addDockWidget(Qt::LeftDockWidgetArea, streamPictureDock);
     addDockWidget(Qt::RightDockWidgetArea, inspectorDock);
     addDockWidget(Qt::RightDockWidgetArea, aiAssistantDock);
@@ -289,6 +291,11 @@ void MainWindow::applyDefaultDockLayout()
     }
     mainToolBar->show();
     splitDockWidget(inspectorDock, aiAssistantDock, Qt::Horizontal);
+    // Docks moved one by one in a shown window pass through an arrangement taller than the
+    // default (Block Info above the AI Assistant), which the window grew to hold and keeps as its
+    // minimum until its layout runs again: that is done now, so that it can shrink back.
+    layout()->activate();
+    resize(defaultWindowSize());
     resizeDocks({streamPictureDock, inspectorDock, aiAssistantDock}, {260, 300, 320}, Qt::Horizontal);
     resizeDocks({qualityMetricsDock, logTaskDock}, {840, 420}, Qt::Horizontal);
     if (frameViewerSplitter != nullptr) {
@@ -303,12 +310,22 @@ void MainWindow::applyDefaultDockLayout()
     applyCompareViewerMode(kCompareModeAOnly);
 }
 
+// The default size, on a screen smaller than that the screen's available size.
+QSize MainWindow::defaultWindowSize() const
+{
+    const QSize size(kWindowWidth, kWindowHeight);
+    const QScreen* shownOn = screen();
+    return shownOn != nullptr ? size.boundedTo(shownOn->availableGeometry().size()) : size;
+}
+
+// The status bar goes back to what the project last reported: the task label keeps that text,
+// "No project opened" while there is none.
 void MainWindow::onResetLayoutRequested()
 {
     QSettings settings;
     WindowLayoutSettings::remove(settings);
     applyDefaultDockLayout();
-    statusBar()->showMessage(QString::fromLatin1(kNoProjectText));
+    statusBar()->showMessage(taskStateLabel != nullptr ? taskStateLabel->text() : QString::fromLatin1(kNoProjectText));
 }
 
 // ---- Action enabling and view resets ------------------------------------------------------
@@ -336,8 +353,7 @@ void MainWindow::updateActionStates()
     const bool pictureValid = aActive && row >= 0 && row < rows;
     const bool frameA = frameViewer != nullptr && frameViewer->hasFrame();
     const bool frameB = compareBFrameViewer != nullptr && compareBFrameViewer->hasFrame();
-    const bool bOnly = actionCompareBOnly != nullptr && actionCompareBOnly->isChecked();
-    const bool zoomable = bOnly ? frameB : frameA;
+    const bool zoomable = shownCompareViewerMode() == kCompareModeBOnly ? frameB : frameA;
 
     const std::pair<QAction*, bool> rules[] = {
         {actionOpenHevc, canOpenA && !taskA && ProjectController::isBackendAvailable()},
@@ -508,10 +524,15 @@ int MainWindow::currentCompareViewerMode() const
     return actionCompareBOnly->isChecked() ? kCompareModeBOnly : kCompareModeAOnly;
 }
 
+bool MainWindow::hasCompareViewers() const
+{
+    return compareViewerStack != nullptr && sideBySideViewerSplitter != nullptr && frameViewer != nullptr
+           && compareBFrameViewer != nullptr;
+}
+
 void MainWindow::applyCompareViewerMode(int mode)
 {
-    if (compareViewerStack == nullptr || sideBySideViewerSplitter == nullptr || frameViewer == nullptr
-        || compareBFrameViewer == nullptr) {
+    if (!hasCompareViewers()) {
         return;
     }
     mode = std::clamp(mode, kCompareModeAOnly, kCompareModeWipe);
@@ -519,6 +540,27 @@ void MainWindow::applyCompareViewerMode(int mode)
                                               actionCompareWipe};
     if (std::all_of(modeActions.begin(), modeActions.end(), [](QAction* action) { return action != nullptr; })) {
         modeActions.at(static_cast<std::size_t>(mode))->setChecked(true);
+    }
+    showCompareViewers(hasCompareBStream() ? mode : kCompareModeAOnly);
+    updateActionStates();
+}
+
+int MainWindow::shownCompareViewerMode() const
+{
+    return hasCompareBStream() ? currentCompareViewerMode() : kCompareModeAOnly;
+}
+
+// Nothing to compare without B: the chosen mode waits for the next B stream, and the A viewer
+// with its overlays is shown meanwhile, not an empty B side or a wipe without overlays.
+bool MainWindow::hasCompareBStream() const
+{
+    return !isOneOf(stateOf(compareBProjectController), {ProjectState::Empty, ProjectState::Error});
+}
+
+void MainWindow::showCompareViewers(int mode)
+{
+    if (!hasCompareViewers()) {
+        return;
     }
     compareViewerStack->setCurrentIndex(mode == kCompareModeWipe ? kWipePage : kSideBySidePage);
     if (mode == kCompareModeWipe) {
@@ -537,7 +579,6 @@ void MainWindow::applyCompareViewerMode(int mode)
             sideBySideViewerSplitter->setSizes({kSideBySideWidth, kSideBySideWidth});
         }
     }
-    updateActionStates();
 }
 
 void MainWindow::onCompareAOnlyRequested() { applyCompareViewerMode(kCompareModeAOnly); }
@@ -574,7 +615,7 @@ void MainWindow::mirrorViewTransform(FrameViewer* from, FrameViewer* to)
 
 FrameViewer* MainWindow::zoomTarget() const
 {
-    return actionCompareBOnly != nullptr && actionCompareBOnly->isChecked() ? compareBFrameViewer : frameViewer;
+    return shownCompareViewerMode() == kCompareModeBOnly ? compareBFrameViewer : frameViewer;
 }
 
 void MainWindow::clearCompareBViewer(const QString& message)
@@ -591,8 +632,10 @@ void MainWindow::onCompareBStateChanged(ProjectState state)
         setLabelText(compareBPictureStateLabel, tr("B pictures: loading"));
         clearCompareBViewer(tr("Opening B stream..."));
         refreshWipeView();
+        showCompareViewers(shownCompareViewerMode());
     } else if (state == ProjectState::Empty || state == ProjectState::Error) {
         clearCompareBStream();
+        showCompareViewers(shownCompareViewerMode());
     }
     updateActionStates();
 }

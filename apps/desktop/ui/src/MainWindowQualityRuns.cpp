@@ -21,6 +21,8 @@ constexpr const char* kSelectedPairLabel = "selected pair";
 constexpr const char* kVisiblePairsLabel = "visible pairs";
 constexpr const char* kQualityDetectLabel = "Quality Detect";
 constexpr const char* kNotAvailable = "N/A";
+// Every pair lacks a B picture once B is gone; the summary says why rather than blaming the pair.
+constexpr const char* kNoBStreamSide = "B: no B stream opened";
 
 QString optionalNumberText(const std::optional<std::int64_t>& value)
 {
@@ -243,7 +245,8 @@ void MainWindow::updateMetricSummary()
                  referenceYuvSource ? tr("Reference YUV attached") : tr("No reference YUV attached"),
                  winnerSummaryText(metricsA, metricsB),
                  sideQualityText(QStringLiteral("A"), pair->pictureIdA.has_value(), metricsA),
-                 sideQualityText(QStringLiteral("B"), pair->pictureIdB.has_value(), metricsB)));
+                 hasCompareBStream() ? sideQualityText(QStringLiteral("B"), pair->pictureIdB.has_value(), metricsB)
+                                     : tr(kNoBStreamSide)));
 }
 
 }  // namespace vexilo

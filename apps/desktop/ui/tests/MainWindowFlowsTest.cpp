@@ -124,6 +124,9 @@ vexilo::test::WorkerAnalysis analyseAndOpen(Window& w, const char* clip)
     return analysed;
 }
 
+// A stream of a few small pictures, quick to open as A or B.
+constexpr const char* kSmallClip = "models_bpyramid_420_8bit.hevc";
+
 // Large enough that every dock lays its rows out.
 bool showLarge(Window& w)
 {
@@ -254,26 +257,58 @@ private slots:
                  qPrintable(w.aiPanel->evidenceText().left(600)));
     }
 
-    // Close Project empties every view, the wipe view included, which otherwise kept A's picture.
-    void closeProjectAfterWipeShowsTheEmptyState()
+    // An A/B wipe: with B gone (B closed alone, then Close Project) the A viewer is shown with its
+    // overlays as a single stream is, and the summary says B is gone; Wipe stays the choice and
+    // comes back with the next B stream. Close Project empties the wipe view, which otherwise
+    // kept A's picture.
+    void theWipeWaitsForAnotherBStreamOnceBIsGone()
     {
         Window w;
         w.window->show();
         QVERIFY(QTest::qWaitForWindowExposed(w.window.get()));
+        auto* wipe = w.window->findChild<vexilo::CompareWipeViewer*>(QStringLiteral("compareWipeViewer"));
+        auto* viewerB = w.window->findChild<FrameViewer*>(QStringLiteral("compareBFrameViewer"));
+        auto* pairs = w.window->findChild<QTableView*>(QStringLiteral("comparePairView"));
+        QVERIFY(wipe != nullptr && viewerB != nullptr && pairs != nullptr);
+        const auto showsAAlone = [&] { return w.viewer->isVisible() && !viewerB->isVisible() && !wipe->isVisible(); };
+        ProjectController* b = compareB(w);
         QVERIFY(w.open(mediaPath("main_420_8bit_gop8.hevc")));
         QVERIFY(w.frameShownFor(0));
+        QVERIFY(openAndWait(*b, mediaPath(kSmallClip)));
         w.action("actionCompareWipe")->trigger();
-        auto* wipe = w.window->findChild<vexilo::CompareWipeViewer*>(QStringLiteral("compareWipeViewer"));
-        QVERIFY(wipe != nullptr && wipe->isVisible());
+        QVERIFY(wipe->isVisible() && !w.viewer->isVisible());
+        pairs->setCurrentIndex(pairs->model()->index(0, 0));
+        QTRY_VERIFY(viewerB->hasFrame());
+        QVERIFY2(!w.label("metricSummaryLabel").contains(QStringLiteral("B Picture ID: N/A")),
+                 qPrintable(w.label("metricSummaryLabel")));
+        QVERIFY(vexilo::test::savePhotograph(*w.window, QStringLiteral("flows-ab-wipe.png")));
+
+        b->closeProject();
+        QTRY_COMPARE(b->state(), ProjectState::Empty);
+        QVERIFY(showsAAlone());
+        QVERIFY(w.action("actionCompareWipe")->isChecked());
+        const QString summary = w.label("metricSummaryLabel");
+        QVERIFY2(summary.endsWith(QStringLiteral("\n\nB: no B stream opened")), qPrintable(summary));
+        QVERIFY(vexilo::test::savePhotograph(*w.window, QStringLiteral("flows-wipe-chosen-b-closed.png")));
+        QVERIFY(openAndWait(*b, mediaPath(kSmallClip)));
+        QVERIFY(wipe->isVisible());
         const QImage withPicture = wipe->grab().toImage();
 
         w.action("actionCloseProject")->trigger();
         QTRY_COMPARE(w.controller->state(), ProjectState::Empty);
+        QTRY_COMPARE(b->state(), ProjectState::Empty);
+        QVERIFY(showsAAlone());
         const QImage closed = wipe->grab().toImage();
         QVERIFY(closed != withPicture);
         wipe->clear(QStringLiteral("Open A and B streams for wipe compare"));
         QCOMPARE(wipe->grab().toImage(), closed);
         QVERIFY(vexilo::test::savePhotograph(*w.window, QStringLiteral("flows-closed-after-wipe.png")));
+
+        QVERIFY(w.open(mediaPath(kSmallClip)));
+        QVERIFY(w.frameShownFor(0));
+        QVERIFY(showsAAlone());
+        QVERIFY(w.action("actionCompareWipe")->isChecked());
+        QVERIFY(vexilo::test::savePhotograph(*w.window, QStringLiteral("flows-single-stream-after-wipe.png")));
     }
 
     // The start-up status row reaches the Statistics tab as it reaches the syntax tabs.
@@ -540,6 +575,24 @@ private slots:
         QVERIFY(rowTexts(*w.blockInfo).contains(QStringLiteral("Hover over the decoded frame")));
         QVERIFY(w.aiPanel->evidenceText().contains(QStringLiteral("decoded pictures: %1").arg(w.controller->pictureCount())));
         QVERIFY(vexilo::test::savePhotograph(*w.window, QStringLiteral("flows-syntax-tabs.png")));
+
+        // The blocks at the right and bottom edges are cut to 48 and 16 samples: the Statistics
+        // tab lists the sizes from the smallest block to the largest.
+        auto* statistics = w.window->findChild<QTableView*>(QStringLiteral("pictureStatisticsView"));
+        QVERIFY(statistics != nullptr);
+        QStringList cuSizes;
+        for (int row = 0; row < statistics->model()->rowCount(); ++row) {
+            if (statistics->model()->index(row, 0).data().toString() == QStringLiteral("CU Size")) {
+                cuSizes << statistics->model()->index(row, 1).data().toString();
+            }
+        }
+        QCOMPARE(cuSizes, (QStringList{"48x16", "64x16", "48x64", "64x64"}));
+        // The tab is small in this layout: its rows are photographed in a view of their own.
+        QTableView rows;
+        rows.setModel(statistics->model());
+        rows.resize(640, 420);
+        QDir().mkpath(QStringLiteral(VEXILO_TEST_OUTPUT_DIR));
+        QVERIFY(rows.grab().save(QStringLiteral(VEXILO_TEST_OUTPUT_DIR "/flows-statistics-rows.png")));
 
         // Lock the block under the middle of the picture, then move away: the lock holds.
         const QPoint middle = w.viewer->rect().center();

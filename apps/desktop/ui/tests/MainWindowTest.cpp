@@ -141,6 +141,8 @@ QString testStream(const char* name)
     return QStringLiteral(VEXILO_TEST_MEDIA_DIR) + QLatin1Char('/') + QLatin1String(name);
 }
 
+constexpr const char* kSmallStream = "models_bpyramid_420_8bit.hevc";
+
 }  // namespace
 
 class MainWindowTest : public QObject {
@@ -171,6 +173,14 @@ private:
     }
 
     static QSettings settings() { return QSettings(); }
+
+    // A small stream opened as B, decoded to its end.
+    static bool openB(const MainWindow& window)
+    {
+        auto* b = child<ProjectController>(window, "compareBProjectController");
+        b->openProject(testStream(kSmallStream).toStdU16String());
+        return QTest::qWaitFor([b] { return b->state() == ProjectState::Ready && !b->hasActiveTask(); }, 60000);
+    }
 
     static void writeLayoutValue(const QString& key, const QVariant& value)
     {
@@ -335,6 +345,8 @@ private slots:
         }
     }
 
+    // Without a B stream there is nothing to compare: whatever mode is chosen, the A viewer is
+    // shown alone, and the choice applies once B opens and holds after B is gone.
     void compareModesSwitchTheViewerArea()
     {
         const auto window = showWindow();
@@ -343,8 +355,14 @@ private slots:
         auto* viewerA = child<FrameViewer>(*window, "frameViewer");
         auto* viewerB = child<FrameViewer>(*window, "compareBFrameViewer");
         auto* splitter = child<QSplitter>(*window, "sideBySideViewerSplitter");
+        for (const char* mode : {"actionCompareWipe", "actionCompareBOnly", "actionCompareSideBySide"}) {
+            trigger(*window, mode);
+            QVERIFY2(child<QAction>(*window, mode)->isChecked(), mode);
+            QCOMPARE(stack->currentIndex(), 0);
+            QVERIFY2(viewerA->isVisible() && !viewerB->isVisible(), mode);
+        }
 
-        trigger(*window, "actionCompareSideBySide");
+        QVERIFY(openB(*window));
         QTest::qWait(20);
         QVERIFY(viewerA->isVisible() && viewerB->isVisible());
         const QList<int> sizes = splitter->sizes();
@@ -360,6 +378,15 @@ private slots:
         trigger(*window, "actionCompareAOnly");
         QCOMPARE(stack->currentIndex(), 0);
         QVERIFY(viewerA->isVisible() && !viewerB->isVisible());
+
+        trigger(*window, "actionCompareWipe");
+        QCOMPARE(stack->currentIndex(), 1);
+        auto* b = child<ProjectController>(*window, "compareBProjectController");
+        b->closeProject();
+        QTRY_COMPARE(b->state(), ProjectState::Empty);
+        QCOMPARE(stack->currentIndex(), 0);
+        QVERIFY(viewerA->isVisible() && !viewerB->isVisible());
+        QVERIFY(child<QAction>(*window, "actionCompareWipe")->isChecked());
         QCOMPARE(viewerB->statusMessage(), QStringLiteral("Open B stream for A/B compare"));
     }
 
@@ -370,6 +397,8 @@ private slots:
         auto* viewerA = child<FrameViewer>(*window, "frameViewer");
         auto* viewerB = child<FrameViewer>(*window, "compareBFrameViewer");
         const auto enabled = [&window](const char* name) { return child<QAction>(*window, name)->isEnabled(); };
+        // B open before A shows a frame: B selects no picture of its own, the frames are the test's.
+        QVERIFY(openB(*window));
 
         viewerA->setFrame(greyFrame(1), 0);
         QVERIFY(viewerA->hasFrame());
@@ -457,8 +486,9 @@ private slots:
         const auto restarted = showWindow();
         QVERIFY(restarted);
         QVERIFY(child<QAction>(*restarted, "actionCompareWipe")->isChecked());
-        QCOMPARE(child<QStackedWidget>(*restarted, "compareViewerStack")->currentIndex(), 1);
         QCOMPARE(child<CompareWipeViewer>(*restarted, "compareWipeViewer")->wipeRatio(), 0.25);
+        QVERIFY(openB(*restarted));
+        QCOMPARE(child<QStackedWidget>(*restarted, "compareViewerStack")->currentIndex(), 1);
     }
 
     void storedWipeRatiosAreSanitised_data()
@@ -543,6 +573,30 @@ private slots:
         QVERIFY(child<QAction>(*window, "actionCompareAOnly")->isChecked());
         QCOMPARE(child<CompareWipeViewer>(*window, "compareWipeViewer")->wipeRatio(), 0.5);
         QCOMPARE(window->statusBar()->currentMessage(), QStringLiteral("No project opened"));
+    }
+
+    // With a stream open, the reset puts the docks and the default size back (docks moved in a
+    // shown window had grown it) and the status bar still tells what the project last did.
+    void resetLayoutWithAProjectOpenKeepsItsStateAndTheDefaultSize()
+    {
+        const auto window = showWindow();
+        QVERIFY(window);
+        auto* controller = child<ProjectController>(*window, "projectController");
+        controller->openProject(testStream(kSmallStream).toStdU16String());
+        QTRY_VERIFY_WITH_TIMEOUT(controller->state() == ProjectState::Ready && !controller->hasActiveTask(), 60000);
+        const QString projectState = child<QLabel>(*window, "taskStateLabel")->text();
+        QVERIFY2(projectState.startsWith(QStringLiteral("Finished: decoded ")), qPrintable(projectState));
+        window->resize(1700, 1000);
+        auto* blockInfo = child<QDockWidget>(*window, "inspectorDock");
+        blockInfo->setFloating(true);
+
+        trigger(*window, "actionResetLayout");
+        QCoreApplication::sendPostedEvents();
+        QCOMPARE(window->statusBar()->currentMessage(), projectState);
+        QCOMPARE(window->size(), QSize(1280, 800));
+        QVERIFY(!blockInfo->isFloating());
+        QCOMPARE(window->dockWidgetArea(blockInfo), Qt::RightDockWidgetArea);
+        QVERIFY(vexilo::test::savePhotograph(*window, QStringLiteral("window-reset-layout-with-a-project.png")));
     }
 
     void exitClosesThroughTheNormalPathAndSavesTheLayout()

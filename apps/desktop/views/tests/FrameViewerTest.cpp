@@ -184,6 +184,21 @@ private:
         return viewer;
     }
 
+    // One square CU at (corner, corner) in the CTU at the origin, its dashed outline alone.
+    FrameViewer& showOneCuOutline(int corner, int size)
+    {
+        DocumentBuilder builder{kPictureId};
+        const StableId ctu = builder.ctu(100, 0, 0);
+        builder.cu(200, ctu, DocumentBuilder::rect(corner, corner, size, size), 30);
+        FrameViewer& viewer = showViewer();
+        viewer.setFrame(blackFrame(), 3);
+        viewer.setAnalysis(builder.share());
+        std::array<bool, 7> layers = allLayersOff();
+        layers[1] = true;
+        setLayers(viewer, layers);
+        return viewer;
+    }
+
     // The sample document with its CTU outlines alone; a CTU edge crosses kCtuEdge.
     FrameViewer& showCtuOutlines(const SampleDocument& sample)
     {
@@ -543,16 +558,8 @@ private slots:
     // into a dash and breaks after them.
     void dashedOutlinesRunOnAroundTheCorner()
     {
-        DocumentBuilder builder{kPictureId};
-        const StableId ctu = builder.ctu(100, 0, 0);
-        builder.cu(200, ctu, DocumentBuilder::rect(0, 0, 64, 64), 30);
-        FrameViewer& viewer = showViewer();
-        viewer.setFrame(blackFrame(), 3);
-        viewer.setAnalysis(builder.share());
+        FrameViewer& viewer = showOneCuOutline(0, 64);
         viewer.showActualSize();
-        std::array<bool, 7> layers = allLayersOff();
-        layers[1] = true;
-        setLayers(viewer, layers);
         const QImage grabbed = viewer.grabFramebuffer();
         const QColor dash = vexilo::test::blended(QColor(48, 170, 255, 220), kBlack);
         // Top edge, from the left corner: on, off, on.
@@ -713,11 +720,97 @@ private slots:
         const double spread = 0.45 * 8.0;
         QVERIFY(pixelAtSample(viewer, grabbed, {276 - 4, 176 - spread / 2}).red() > 100);
         QVERIFY(pixelAtSample(viewer, grabbed, {276 - 4, 176 + spread / 2 - 1}).red() > 100);
-        // The zero vector at (176, 144): a circle of radius 2, empty in the middle.
+        // The zero vector at (176, 144): a circle of radius 2, nearly empty in the middle (the
+        // pen, 1 to 3 pixels from the centre, covers a fifth of the pixels there).
         QVERIFY(pixelAtSample(viewer, grabbed, {176, 142}).red() > 100);
-        VEXILO_COMPARE_COLOUR(pixelAtSample(viewer, grabbed, {176, 144}), kBlack);
+        QVERIFY(pixelAtSample(viewer, grabbed, {176, 144}).red() < 60);
+        VEXILO_COMPARE_COLOUR(pixelAtSample(viewer, grabbed, {176, 147}), kBlack);
         QCOMPARE(viewer.overlays().motionVectors().size(), std::size_t{2});
         QCOMPARE(viewer.overlays().motionVectors()[0].delta, QPointF(100, 0));
+    }
+
+    // The layer is drawn antialiased: along a slanting arrow the pixels at its edges take part of
+    // its colour, between the black picture and the full colour, at actual size and zoomed in.
+    // Without antialiasing every pixel is one or the other, and the shaft steps like a staircase.
+    void slantingArrowsAreAntialiased_data()
+    {
+        QTest::addColumn<double>("zoom");
+        QTest::newRow("actual size") << 1.0;
+        QTest::newRow("four times") << 4.0;
+    }
+
+    void slantingArrowsAreAntialiased()
+    {
+        QFETCH(double, zoom);
+        DocumentBuilder builder{kPictureId};
+        const StableId ctu = builder.ctu(100, 64, 64);
+        const StableId cu = builder.cu(200, ctu, DocumentBuilder::rect(64, 64, 32, 32), std::nullopt);
+        const StableId pu = builder.pu(300, cu, DocumentBuilder::rect(64, 64, 32, 32));
+        // From the PU centre (80, 80) to (120, 105), and a steeper one of L1 down to (95, 120).
+        builder.motionVector(400, pu, 160, 100);
+        builder.motionVector(401, pu, 60, 160, vexilo::analysis::ReferenceList::L1);
+        FrameViewer& viewer = showViewer();
+        viewer.setFrame(blackFrame(), 3);
+        viewer.setAnalysis(builder.share());
+        // The arrows' middle at the widget's centre; the picture's centre is (160, 128).
+        viewer.setViewTransform(FrameViewer::CustomZoom, zoom, QPointF(60, 28) * zoom);
+        std::array<bool, 7> layers = allLayersOff();
+        layers[5] = true;
+        setLayers(viewer, layers);
+        const QImage grabbed = viewer.grabFramebuffer();
+        // For a person to look at: the arrows over dashed CU and PU outlines and a grey QP block.
+        setLayers(viewer, {false, true, false, true, true, true, false});
+        vexilo::test::saveScreenshot(viewer.grabFramebuffer(),
+                                     QStringLiteral("frame-viewer-antialiased-zoom-%1.png").arg(zoom));
+
+        const int fullRed = vexilo::test::blended(QColor(255, 80, 80, 230), kBlack).red();
+        const QPoint from = pointAtSample(viewer, {80, 80});
+        const QPoint to = pointAtSample(viewer, {120, 105});
+        int columns = 0;
+        int softColumns = 0;
+        // The shaft's first half, well before the head: each column of pixels across it.
+        for (int x = from.x() + 2; x < (from.x() + to.x()) / 2; ++x) {
+            const double lineY = from.y() + (x + 0.5 - from.x()) * (to.y() - from.y()) / (to.x() - from.x());
+            bool soft = false;
+            for (int y = static_cast<int>(lineY) - 4; y <= static_cast<int>(lineY) + 4; ++y) {
+                const int red = grabbed.pixelColor(x, y).red();
+                soft = soft || (red > 20 && red < fullRed - 20);
+            }
+            ++columns;
+            softColumns += soft ? 1 : 0;
+        }
+        QVERIFY(columns >= 10);
+        QVERIFY2(softColumns * 10 >= columns * 9, qPrintable(QStringLiteral("%1 of %2").arg(softColumns).arg(columns)));
+    }
+
+    // At a scale where edges and dash ends fall between pixels, those pixels take the share of
+    // the outline's colour that the pen covers, as the painter's antialiasing would give them.
+    void dashedOutlinesBetweenPixelsAreAntialiased()
+    {
+        FrameViewer& viewer = showOneCuOutline(16, 32);
+        viewer.setViewTransform(FrameViewer::CustomZoom, 1.3, QPointF(0.45, 0.2));
+        const QImage grabbed = viewer.grabFramebuffer();
+        vexilo::test::saveScreenshot(grabbed, QStringLiteral("frame-viewer-antialiased-dashes-zoom-1.3.png"));
+
+        // The top edge's pen, two pixels wide, covers one row whole and parts of the two beside it.
+        const QRectF target = viewer.imageTargetRect();
+        const double edgeY = target.top() + 16 * viewer.displayScale();
+        const int middle = static_cast<int>(std::floor(edgeY));
+        const int fullBlue = vexilo::test::blended(QColor(48, 170, 255, 220), kBlack).blue();
+        const auto partly = [&](int x, int y) {
+            const int blue = grabbed.pixelColor(x, y).blue();
+            return blue > 20 && blue < fullBlue - 20;
+        };
+        int dashEnds = 0;
+        int sides = 0;
+        for (int x = static_cast<int>(target.left() + 18 * viewer.displayScale());
+             x < static_cast<int>(target.left() + 46 * viewer.displayScale()); ++x) {
+            dashEnds += partly(x, middle) ? 1 : 0;
+            sides += partly(x, middle - 1) && partly(x, middle + 1) ? 1 : 0;
+        }
+        // 36 pixels of a pattern 8 on and 4 off: at least five dash ends between pixels.
+        QVERIFY2(dashEnds >= 5, qPrintable(QString::number(dashEnds)));
+        QVERIFY2(sides >= 12, qPrintable(QString::number(sides)));
     }
 
     // Zoomed in, the layer covers the widget and an arrow runs off its left side: the part in

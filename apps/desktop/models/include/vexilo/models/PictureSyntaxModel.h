@@ -80,13 +80,17 @@ private:
     struct NodePool;
     class RowFolder;
 
+    // Replaces the document, the picture and the whole tree inside one model reset; without a
+    // document the tree is folded from the given rows.
+    void replaceContent(std::shared_ptr<const analysis::StreamAnalysis> analysis,
+                        std::optional<domain::PictureId> pictureId, std::vector<SyntaxRow> rows);
+    // These three fill the emptied tree inside a reset that the caller has begun.
     void rebuild();
     void setRows(std::vector<SyntaxRow> rows);
     void setStructures(std::vector<std::function<void(std::vector<SyntaxRow>&)>> structures);
     void resetNodes();
     // Folds the rows below a top-level row whose structure has not been folded yet.
     void foldPendingStructure(SyntaxNode& root) const;
-    void indexNalUnits();
     static void resolveCatalogueEntries(SyntaxNode& node, CatalogueEntries& entries);
     [[nodiscard]] static SyntaxNode* nodeOf(const QModelIndex& index);
 

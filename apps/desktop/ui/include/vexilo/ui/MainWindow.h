@@ -17,6 +17,7 @@
 #include <QMainWindow>
 #include <QModelIndex>
 #include <QPoint>
+#include <QSize>
 #include <QString>
 
 #include <cstdint>
@@ -178,6 +179,7 @@ private:
     void restoreWindowSettings();
     void saveWindowSettings();
     void applyDefaultDockLayout();
+    [[nodiscard]] QSize defaultWindowSize() const;
 
     // Enabling and resets.
     void updateActionStates();
@@ -190,6 +192,11 @@ private:
     // Compare views.
     void applyCompareViewerMode(int mode);
     [[nodiscard]] int currentCompareViewerMode() const;
+    // The mode the viewer area shows: the chosen one while a B stream is open, else "A Only".
+    [[nodiscard]] int shownCompareViewerMode() const;
+    [[nodiscard]] bool hasCompareBStream() const;
+    [[nodiscard]] bool hasCompareViewers() const;
+    void showCompareViewers(int mode);
     void refreshComparePairModel();
     void refreshComparePairPictures();
     void rebuildComparePairs(bool withReference);
