@@ -174,7 +174,7 @@ TEST_P(ObserverEventFixUp, ClearsTheValueOfAnAbsentBitOnly)
 INSTANTIATE_TEST_SUITE_P(
     EveryRule, ObserverEventFixUp,
     ::testing::Values(
-        PresenceCase{"slice address", 11, 88, 4, 140, 4, 0}, PresenceCase{"slice signalled type", 11, 88, 5, 144, 4, 0},
+        PresenceCase{"slice address", 11, 88, 4, 140, 4, 0}, PresenceCase{"slice signaled type", 11, 88, 5, 144, 4, 0},
         PresenceCase{"slice poc lsb", 11, 88, 7, 156, 4, 0}, PresenceCase{"slice qp delta", 11, 88, 15, 192, 4, 0},
         PresenceCase{"slice poc", 11, 96, 3, 160, 4, 0}, PresenceCase{"slice qp", 11, 96, 4, 196, 4, 0},
         PresenceCase{"cu skip", 19, 104, 3, 148, 4, 0}, PresenceCase{"cu split", 19, 104, 4, 152, 4, 0},
@@ -211,22 +211,22 @@ INSTANTIATE_TEST_SUITE_P(
         PresenceCase{"tu offset cb", 21, 112, 22, 244, 4, 0}),
     [](const ::testing::TestParamInfo<PresenceCase>& test) { return testing::caseName(test.param.name); });
 
-// The signalled masks say where a value came from, never whether it exists: a skipped CU's
+// The signaled masks say where a value came from, never whether it exists: a skipped CU's
 // merge flag is 1 without being coded, and MVDs that mvd_l1_zero_flag or a merge make zero
 // stay the values they are.
 TEST(ObserverEventFixUp, KeepsInferredValuesOfEveryBlockKind)
 {
-    struct SignalledMask {
+    struct SignaledMask {
         std::uint32_t kind;
-        std::size_t signalledMaskOffset;
+        std::size_t signaledMaskOffset;
         std::size_t valueMaskOffset;
     };
-    for (const SignalledMask c : {SignalledMask{20, 88, 96}, SignalledMask{19, 96, 104}, SignalledMask{21, 104, 112}}) {
+    for (const SignaledMask c : {SignaledMask{20, 88, 96}, SignaledMask{19, 96, 104}, SignaledMask{21, 104, 112}}) {
         EventBytes event(c.kind, observerEventMinimumSize(c.kind));
         for (std::size_t offset = 64; offset + 4 <= event.byteSize(); offset += 4) {
             event.put<std::int32_t>(offset, 0x11);
         }
-        event.put<std::uint64_t>(c.signalledMaskOffset, 0);
+        event.put<std::uint64_t>(c.signaledMaskOffset, 0);
         event.put<std::uint64_t>(c.valueMaskOffset, ~std::uint64_t{0});
         ObserverEventRecord record;
         ASSERT_TRUE(normalizeObserverEvent(*event.header(), record));

@@ -40,7 +40,7 @@ struct ReferenceUse {
 struct MotionFacts {
     std::size_t skippedCuPus = 0;
     std::size_t skippedCuPusWithMergeFlag = 0;
-    std::size_t skippedCuPusWithSignalledMergeFlag = 0;
+    std::size_t skippedCuPusWithSignaledMergeFlag = 0;
     std::size_t codedMergeFlags = 0;
     std::vector<ReferenceUse> references;
     std::size_t referencesWithoutStatus = 0;
@@ -77,7 +77,7 @@ void collectPicture(MotionFacts& facts, const analysis::StreamAnalysis& document
         if (skippedCus.contains(pu.parentCuId)) {
             ++facts.skippedCuPus;
             facts.skippedCuPusWithMergeFlag += pu.mergeFlag == std::optional<bool>(true) ? 1U : 0U;
-            facts.skippedCuPusWithSignalledMergeFlag += pu.signaledMergeFlag.has_value() ? 1U : 0U;
+            facts.skippedCuPusWithSignaledMergeFlag += pu.signaledMergeFlag.has_value() ? 1U : 0U;
         } else if (pu.signaledMergeFlag) {
             ++facts.codedMergeFlags;
             EXPECT_EQ(pu.signaledMergeFlag, pu.mergeFlag);
@@ -123,7 +123,7 @@ TEST_P(CleanStreamMotion, SkippedCusMergeAndEveryReferenceIsAvailable)
         EXPECT_GT(facts.skippedCuPus, 0U);
     }
     EXPECT_EQ(facts.skippedCuPusWithMergeFlag, facts.skippedCuPus);
-    EXPECT_EQ(facts.skippedCuPusWithSignalledMergeFlag, 0U);
+    EXPECT_EQ(facts.skippedCuPusWithSignaledMergeFlag, 0U);
     EXPECT_GT(facts.codedMergeFlags, 0U);
 
     ASSERT_FALSE(facts.references.empty());

@@ -270,7 +270,7 @@ INSTANTIATE_TEST_SUITE_P(
                    {0xF8, 0xFF, 0xFF, 0xFF, 4, 3, 2, 1, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0, 0xAB, 0, 0, 0}},
         BoundsCase{kZeroRect, {}}));
 
-TEST(CuRecord, EffectiveAndSignalledFormsStayIndependent)
+TEST(CuRecord, EffectiveAndSignaledFormsStayIndependent)
 {
     const CuInfo cu{.split = false, .signaledSplit = true};
     const EncodedCollection<fb::CuTable> encoded(std::vector{cu}, &encodeCus);
@@ -281,8 +281,8 @@ TEST(CuRecord, EffectiveAndSignalledFormsStayIndependent)
 }
 
 // A TU from a writer that knew only the first 32 slots: the vtable ends there and every
-// signalled field reads absent.
-TEST(TuRecord, ShorterVtableReadsSignalledFieldsAbsent)
+// signaled field reads absent.
+TEST(TuRecord, ShorterVtableReadsSignaledFieldsAbsent)
 {
     TuInfo tu = Tus::distinctValues();
     tu.signaledSplit = tu.signaledCbfLuma = tu.signaledCbfCb = tu.signaledCbfCr = std::nullopt;

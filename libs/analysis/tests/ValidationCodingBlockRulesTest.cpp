@@ -277,7 +277,7 @@ std::vector<MutationCase> cuCases()
          [](StreamAnalysis& d) { rootCuOf(d).predictionMode = PredictionMode::Intra; },
          {splitLeaf}},
         {"split CU with pcm", [](StreamAnalysis& d) { rootCuOf(d).pcm = false; }, {splitLeaf}},
-        {"split CU with signalled state passes",
+        {"split CU with signaled state passes",
          [](StreamAnalysis& d) {
              rootCuOf(d).signaledPredictionMode = PredictionMode::Intra;
              rootCuOf(d).signaledPartitionMode = PartitionMode::Part2Nx2N;
@@ -549,7 +549,7 @@ std::vector<MutationCase> motionVectorCases()
              v.signaledMvdY = 1;
          }),
          {}},
-        {"only signalled MVD x", mv([](MotionVectorInfo& v) { v.signaledMvdX = 3; }),
+        {"only signaled MVD x", mv([](MotionVectorInfo& v) { v.signaledMvdX = 3; }),
          {{Kind::InvalidValue, ids::kMotionVector, "motionVectors.signaledMvd",
            "known signaled MVD components must be a pair measured in quarter-luma-sample units"}}},
     };

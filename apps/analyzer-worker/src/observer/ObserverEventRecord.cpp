@@ -164,7 +164,7 @@ void resetUsedPart(ObserverEventRecord& record, std::uint32_t kind) noexcept
 }
 
 // One presence rule: when `bit` is clear in the mask, `clear` resets the value(s) it
-// vouches for to their "not signalled" form.
+// vouches for to their "not signaled" form.
 struct PresenceRule {
     std::uint64_t bit;
     void (*clear)(ObserverEventPayload& payload);
@@ -209,8 +209,8 @@ constexpr PresenceRule kCuRules[] = {
      }},
 };
 
-// Only the B mask vouches for values. The A mask says which of them the stream signalled, and
-// an inferred value is as real as a signalled one: a skipped CU's merge_flag is 1 although
+// Only the B mask vouches for values. The A mask says which of them the stream signaled, and
+// an inferred value is as real as a signaled one: a skipped CU's merge_flag is 1 although
 // nothing codes it, mvd_l1_zero_flag makes MvdL1 zero without mvd_coding().
 constexpr PresenceRule kPuMaskBRules[] = {
     {VEXILO_OBSERVER_PU_B_INTRA_LUMA_MODE, [](ObserverEventPayload& p) { p.pu.intraLumaMode = -1; }},

@@ -85,7 +85,7 @@ static_assert(sizeof(ObserverEventRecord) == kObserverEventRecordSize,
 [[nodiscard]] bool normalizeObserverEvent(const VexiloObserverEventHeader& event,
                                           ObserverEventRecord& record) noexcept;
 
-// Clears the values whose presence bit says the event holds none. A "signalled" bit vouches
+// Clears the values whose presence bit says the event holds none. A "signaled" bit vouches
 // only for what exists solely when coded (slice header elements); a block value that H.265
 // infers stays whatever that bit says.
 void fixUpObserverEvent(ObserverEventRecord& record) noexcept;

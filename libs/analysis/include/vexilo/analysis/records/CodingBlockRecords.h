@@ -9,7 +9,7 @@
 namespace vexilo::analysis {
 
 // Block records carry most decoder values twice: the effective value under the plain name
-// and the value as signalled in the bitstream under the `signaled` prefix; either may be
+// and the value as signaled in the bitstream under the `signaled` prefix; either may be
 // absent on its own.
 
 enum class BlockParseStatus : std::uint8_t {
@@ -169,7 +169,7 @@ struct TuInfo {
     std::optional<bool> explicitRdpcmLuma{};
     std::optional<bool> explicitRdpcmCb{};
     std::optional<bool> explicitRdpcmCr{};
-    // Reported by the decoder after the explicit flags; there is no signalled twin.
+    // Reported by the decoder after the explicit flags; there is no signaled twin.
     std::optional<bool> implicitRdpcmLuma{};
     std::optional<bool> implicitRdpcmCb{};
     std::optional<bool> implicitRdpcmCr{};

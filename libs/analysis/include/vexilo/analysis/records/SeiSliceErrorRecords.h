@@ -51,7 +51,7 @@ struct SeiMessageInfo {
     friend bool operator==(const SeiMessageInfo&, const SeiMessageInfo&) = default;
 };
 
-// One slice segment header: signalled syntax as parsed, the decoder's derived
+// One slice segment header: signaled syntax as parsed, the decoder's derived
 // state, and summaries of the slice's reference construction.
 struct SliceInfo {
     StableId id{};
