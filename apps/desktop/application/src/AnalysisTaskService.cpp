@@ -4,6 +4,7 @@
 #include "PictureIdentityMap.h"
 #include "vexilo/application/AnalysisCacheLocation.h"
 #include "vexilo/application/ApplicationMetaTypes.h"
+#include "vexilo/application/StreamRandomAccess.h"
 #include "vexilo/protocol/ProtocolMessage.h"
 
 #include <QJsonObject>
@@ -382,6 +383,7 @@ void AnalysisTaskService::onStreamLoaded(qulonglong generation, const analysis::
     }
     reuseLoadPending_ = false;
     runningPictureRequest_.reset();
+    randomAccessIndex_ = makeRandomAccessIndex(stream);
     emit streamAnalysisLoaded(generation_, shared);
     emit analysisIndexReady(generation_);
 }
@@ -499,6 +501,7 @@ void AnalysisTaskService::onRepositoryError(const AnalysisRepositoryError& error
 
 void AnalysisTaskService::forgetPictures()
 {
+    randomAccessIndex_.reset();
     deferredSummaries_.clear();
     pictureEntries_.clear();
     pictureStatuses_.clear();

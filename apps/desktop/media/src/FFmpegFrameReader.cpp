@@ -58,6 +58,7 @@ struct FFmpegFrameReaderState {
     // The first slice segment of each packet given to the decoder, by its ordinal.
     std::map<std::int64_t, std::optional<std::uint64_t>> labels;
     std::int64_t nextOrdinal = 0;
+    std::optional<std::uint64_t> latestSliceOffset;
     std::uint64_t outputOrdinal = 0;
     std::uint64_t damagedReceives = 0;
     Phase phase = Phase::Reading;
@@ -71,6 +72,7 @@ struct FFmpegFrameReaderState {
         identities.emplace(decoder());
         labels.clear();
         nextOrdinal = 0;
+        latestSliceOffset.reset();
         outputOrdinal = 0;
         damagedReceives = 0;
         packetPending = false;
@@ -92,6 +94,9 @@ struct FFmpegFrameReaderState {
             fail(AVERROR(ENOMEM), kCannotAttachIdentity);
         }
         labels.emplace(nextOrdinal, units.firstSliceOffset);
+        if (units.firstSliceOffset) {
+            latestSliceOffset = units.firstSliceOffset;
+        }
         labels.erase(labels.begin(), labels.lower_bound(nextOrdinal - kLabelWindow));
         ++nextOrdinal;
     }
@@ -225,6 +230,10 @@ FFmpegResult<FFmpegFrameReader> FFmpegFrameReader::open(const std::filesystem::p
 
 bool FFmpegFrameReader::readsFromStreamStart() const noexcept {
     return state_->fromStreamStart;
+}
+
+std::optional<std::uint64_t> FFmpegFrameReader::latestPacketSliceOffset() const noexcept {
+    return state_->latestSliceOffset;
 }
 
 std::optional<FFmpegError> FFmpegFrameReader::startAt(const RandomAccessStart& start) {

@@ -54,13 +54,18 @@ void RandomAccessIndex::setDisplayIndex(std::size_t decodePosition, std::int64_t
 }
 
 std::optional<std::int64_t> RandomAccessIndex::displayIndexOf(std::uint64_t firstSliceOffset) const {
-    const auto found = positionBySliceOffset_.find(firstSliceOffset);
-    return found == positionBySliceOffset_.end() ? std::nullopt : pictures_[found->second].displayIndex;
+    const std::optional<std::size_t> position = decodePositionAt(firstSliceOffset);
+    return position ? pictures_[*position].displayIndex : std::nullopt;
 }
 
 std::optional<std::size_t> RandomAccessIndex::decodePositionOf(std::int64_t displayIndex) const {
     const auto found = positionByDisplayIndex_.find(displayIndex);
     return found == positionByDisplayIndex_.end() ? std::nullopt : std::optional(found->second);
+}
+
+std::optional<std::size_t> RandomAccessIndex::decodePositionAt(std::uint64_t firstSliceOffset) const {
+    const auto found = positionBySliceOffset_.find(firstSliceOffset);
+    return found == positionBySliceOffset_.end() ? std::nullopt : std::optional(found->second);
 }
 
 std::optional<RandomAccessStart> RandomAccessIndex::startFor(std::int64_t displayIndex) const {

@@ -7,6 +7,7 @@
 #include "vexilo/application/AnalysisTaskTypes.h"
 #include "vexilo/application/AnalyzerWorkerClient.h"
 #include "vexilo/domain/PictureInfo.h"
+#include "vexilo/media/RandomAccessIndex.h"
 #include "vexilo/protocol/FramePacket.h"
 #include "vexilo/protocol/ProtocolMessage.h"
 
@@ -66,6 +67,12 @@ public:
     [[nodiscard]] bool isBusy() const;
     [[nodiscard]] std::uint64_t generation() const { return generation_; }
     [[nodiscard]] const std::filesystem::path& cacheDirectory() const { return cacheDirectory_; }
+    // The random-access pictures of the stream the last stream analysis describes; null until
+    // one is loaded.
+    [[nodiscard]] const std::shared_ptr<const media::RandomAccessIndex>& randomAccessIndex() const
+    {
+        return randomAccessIndex_;
+    }
     // Read when "analysisFinished" is emitted: the counts that run reported.
     [[nodiscard]] AnalyzerPacketCounts lastRunPacketCounts() const { return lastRunPacketCounts_; }
 
@@ -156,6 +163,7 @@ private:
     std::shared_ptr<PictureIdentityMap> pictureIdentities_;
     std::unordered_map<std::int64_t, domain::PictureId> displayIndexToPicture_;
     AnalyzerPacketCounts lastRunPacketCounts_;
+    std::shared_ptr<const media::RandomAccessIndex> randomAccessIndex_;
 
     // Set while the project's pictures are decoded in-process beside a cached or running
     // analysis: cached summaries whose picture has not been decoded yet wait here, by display index.

@@ -50,6 +50,8 @@ public:
     [[nodiscard]] const domain::StreamInfo& streamInfo() const noexcept { return streamInfo_; }
     // True until the first start at a random-access picture: output ordinals are display indexes.
     [[nodiscard]] bool readsFromStreamStart() const noexcept;
+    // The first slice segment of the last packet taken from the input: how far the reader has read.
+    [[nodiscard]] std::optional<std::uint64_t> latestPacketSliceOffset() const noexcept;
 
     // Starts over at the access unit of a random-access picture, with the parameter sets the
     // stream carried before it. After a failure the reader puts nothing out until it starts

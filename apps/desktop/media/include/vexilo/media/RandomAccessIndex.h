@@ -54,6 +54,7 @@ public:
 
     [[nodiscard]] std::optional<std::int64_t> displayIndexOf(std::uint64_t firstSliceOffset) const;
     [[nodiscard]] std::optional<std::size_t> decodePositionOf(std::int64_t displayIndex) const;
+    [[nodiscard]] std::optional<std::size_t> decodePositionAt(std::uint64_t firstSliceOffset) const;
 
     // Empty when the picture is not listed or no random-access picture leads to it.
     [[nodiscard]] std::optional<RandomAccessStart> startFor(std::int64_t displayIndex) const;
