@@ -206,7 +206,10 @@ void AnalysisTaskService::sendPendingPictureStructure()
     }
     runningPictureRequest_ = std::exchange(pendingPictureRequest_, std::nullopt);
     const std::uint64_t target = std::exchange(targetDecodePictureId_, 0);
-    takeTask(client_.analyzePictureStructure(sourcePath_, pathToQString(cacheDirectory_), target));
+    const std::optional<protocol::StructureStart> start =
+        streamDocument_ && randomAccessIndex_ ? structureStartFor(*streamDocument_, *randomAccessIndex_, target)
+                                              : std::nullopt;
+    takeTask(client_.analyzePictureStructure(sourcePath_, pathToQString(cacheDirectory_), target, {}, start));
 }
 
 void AnalysisTaskService::takeTask(const AnalyzerTaskRequest& request)
@@ -384,6 +387,7 @@ void AnalysisTaskService::onStreamLoaded(qulonglong generation, const analysis::
     reuseLoadPending_ = false;
     runningPictureRequest_.reset();
     randomAccessIndex_ = makeRandomAccessIndex(stream);
+    streamDocument_ = shared;
     emit streamAnalysisLoaded(generation_, shared);
     emit analysisIndexReady(generation_);
 }
@@ -502,6 +506,7 @@ void AnalysisTaskService::onRepositoryError(const AnalysisRepositoryError& error
 void AnalysisTaskService::forgetPictures()
 {
     randomAccessIndex_.reset();
+    streamDocument_.reset();
     deferredSummaries_.clear();
     pictureEntries_.clear();
     pictureStatuses_.clear();

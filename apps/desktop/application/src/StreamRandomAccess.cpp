@@ -84,7 +84,94 @@ std::uint64_t startOf(const NalUnitInfo& nal)
     return nal.byteOffset - std::min<std::uint64_t>(nal.startCodeLength.value_or(0), nal.byteOffset);
 }
 
+const analysis::PictureAnalysisSummary* pictureWithIdentity(const analysis::StreamAnalysis& stream,
+                                                             std::uint64_t decodePictureId)
+{
+    const auto found = std::find_if(stream.pictures.begin(), stream.pictures.end(),
+                                    [decodePictureId](const analysis::PictureAnalysisSummary& picture) {
+                                        return picture.pictureId == decodePictureId;
+                                    });
+    return found == stream.pictures.end() ? nullptr : &*found;
+}
+
+const NalUnitInfo* unitAt(const analysis::StreamAnalysis& stream, std::uint64_t byteOffset)
+{
+    const auto found = std::find_if(stream.nalUnits.begin(), stream.nalUnits.end(), [byteOffset](const NalUnitInfo& nal) {
+        return nal.byteSpanReliable && nal.byteOffset == byteOffset;
+    });
+    return found == stream.nalUnits.end() ? nullptr : &*found;
+}
+
+// Every unit the packets before the offset carried, as the observer counted them.
+std::uint64_t unitsBefore(const analysis::StreamAnalysis& stream, std::uint64_t offset)
+{
+    return static_cast<std::uint64_t>(std::count_if(stream.nalUnits.begin(), stream.nalUnits.end(),
+                                                    [offset](const NalUnitInfo& nal) {
+                                                        return nal.byteSpanReliable && nal.byteOffset < offset;
+                                                    }));
+}
+
+std::uint64_t slicesBefore(const analysis::StreamAnalysis& stream, std::uint64_t offset)
+{
+    std::unordered_map<StableId, std::uint64_t, analysis::StableIdHash> offsets;
+    offsets.reserve(stream.nalUnits.size());
+    for (const NalUnitInfo& nal : stream.nalUnits) {
+        if (nal.byteSpanReliable) {
+            offsets.emplace(nal.id, nal.byteOffset);
+        }
+    }
+    return static_cast<std::uint64_t>(
+        std::count_if(stream.slices.begin(), stream.slices.end(), [&](const analysis::SliceInfo& slice) {
+            const auto nal = offsets.find(slice.parentNalUnitId);
+            return nal != offsets.end() && nal->second < offset;
+        }));
+}
+
+// Whether the whole run decoded the RASL pictures of the random-access picture (it did unless
+// that picture began a coded video sequence there too).
+bool raslPicturesWereDecoded(const media::RandomAccessIndex& index, std::size_t randomAccessPosition)
+{
+    for (std::size_t i = randomAccessPosition + 1;
+         i < index.size() && !media::isRandomAccessPicture(index.at(i).nalUnitType); ++i) {
+        if (media::isRaslPicture(index.at(i).nalUnitType) && index.at(i).displayIndex) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
+
+std::optional<protocol::StructureStart> structureStartFor(const analysis::StreamAnalysis& stream,
+                                                          const media::RandomAccessIndex& index,
+                                                          std::uint64_t decodePictureId)
+{
+    const analysis::PictureAnalysisSummary* target = pictureWithIdentity(stream, decodePictureId);
+    const std::optional<media::RandomAccessStart> start =
+        target != nullptr && target->displayIndex ? index.startFor(*target->displayIndex) : std::nullopt;
+    if (!start || start->decodePosition == 0 || !start->firstOutputDisplayIndex) {
+        return std::nullopt;
+    }
+    const NalUnitInfo* firstSlice = unitAt(stream, start->picture.firstSliceOffset);
+    const analysis::PictureAnalysisSummary* randomAccess =
+        firstSlice != nullptr && firstSlice->pictureId ? pictureWithIdentity(stream, *firstSlice->pictureId) : nullptr;
+    if (randomAccess == nullptr || !randomAccess->poc || *firstSlice->pictureId == 0) {
+        return std::nullopt;
+    }
+    protocol::StructureStart taken;
+    taken.accessUnitOffset = start->picture.accessUnitOffset;
+    taken.firstSliceOffset = start->picture.firstSliceOffset;
+    taken.picturesBefore = *firstSlice->pictureId - 1;
+    taken.slicesBefore = slicesBefore(stream, taken.firstSliceOffset);
+    taken.nalUnitsBefore = unitsBefore(stream, taken.accessUnitOffset);
+    taken.picOrderCnt = *randomAccess->poc;
+    taken.firstDisplayIndex = *start->firstOutputDisplayIndex;
+    taken.skippedPicturesTakeIdentities = raslPicturesWereDecoded(index, start->decodePosition);
+    for (const ffmpeg::FileSpan& span : start->parameterSets) {
+        taken.parameterSets.push_back({span.offset, span.size});
+    }
+    return taken;
+}
 
 std::shared_ptr<const media::RandomAccessIndex> makeRandomAccessIndex(const analysis::StreamAnalysis& stream)
 {

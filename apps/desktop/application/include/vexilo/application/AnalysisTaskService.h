@@ -164,6 +164,9 @@ private:
     std::unordered_map<std::int64_t, domain::PictureId> displayIndexToPicture_;
     AnalyzerPacketCounts lastRunPacketCounts_;
     std::shared_ptr<const media::RandomAccessIndex> randomAccessIndex_;
+    // The stream document the index was made from: a picture's structure analysis is told where
+    // to take the stream up from it.
+    StreamAnalysisPtr streamDocument_;
 
     // Set while the project's pictures are decoded in-process beside a cached or running
     // analysis: cached summaries whose picture has not been decoded yet wait here, by display index.
