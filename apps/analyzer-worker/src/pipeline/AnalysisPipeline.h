@@ -71,9 +71,9 @@ struct CancelRequest {
 // The picture a single-picture analysis is after, and where the desktop says its decode may
 // take the stream up (used only over a complete cache of the same content).
 struct PictureTarget {
-    PictureTarget(std::uint64_t decodePictureId = 0,  // NOLINT(google-explicit-constructor)
-                  std::optional<protocol::StructureStart> start = std::nullopt)
-        : decodePictureId(decodePictureId), start(std::move(start))
+    PictureTarget(std::uint64_t picture = 0,  // NOLINT(google-explicit-constructor)
+                  std::optional<protocol::StructureStart> startPoint = std::nullopt)
+        : decodePictureId(picture), start(std::move(startPoint))
     {
     }
 

@@ -1,6 +1,7 @@
 #include "vexilo/media/FFmpegFrameReader.h"
 
 #include "FFmpegInput.h"
+#include "DecodeBoundary.h"
 #include "PacketIdentity.h"
 #include "vexilo/media/DecodedFrameConversion.h"
 
@@ -16,19 +17,10 @@ namespace vexilo::media {
 
 namespace {
 
-constexpr std::string_view kCannotAllocate = "Cannot allocate FFmpeg packet or frame resources";
 constexpr std::string_view kCannotEnter = "Cannot enter the stream at the random-access picture";
-constexpr std::string_view kCannotReadParameterSets = "Cannot read the parameter sets ahead of the random-access picture";
-constexpr std::string_view kCannotReadPacket = "Cannot read the next HEVC input packet";
-constexpr std::string_view kCannotAttachIdentity = "Cannot attach packet identity metadata";
-constexpr std::string_view kCannotSendPacket = "Cannot send an HEVC packet to the decoder";
+constexpr std::string_view kCannotReadParameterSets =
+    "Cannot read the parameter sets ahead of the random-access picture";
 constexpr std::string_view kDecoderRefusesInput = "Decoder neither takes a packet nor puts out a picture";
-constexpr std::string_view kCannotFlush = "Cannot flush the HEVC decoder";
-constexpr std::string_view kPacketAfterFlush = "Decoder requested another packet after EOF flush";
-constexpr std::string_view kCannotReceiveFrame = "Cannot receive a decoded HEVC frame";
-constexpr std::string_view kOutOfMemory = "Not enough memory while decoding HEVC frames";
-constexpr std::string_view kCallbackFailedPrefix = "Decode callback failed: ";
-constexpr std::string_view kCallbackFailedUnknown = "Decode callback failed with an unknown exception";
 constexpr std::string_view kNotStarted = "The frame reader has not started at a random-access picture";
 
 // Labels of packets whose pictures never came out are dropped once the decoder is this many
@@ -37,10 +29,6 @@ constexpr std::int64_t kLabelWindow = 256;
 // Each damaged receive takes something out of the decoder; this only bounds a decoder that
 // would report the same damage for ever.
 constexpr std::uint64_t kMaxDamagedReceives = 1U << 20;
-
-struct RunFailure {
-    FFmpegError error;
-};
 
 enum class Phase : std::uint8_t { Reading, Flushing, Drained, Lost };
 
@@ -66,7 +54,7 @@ struct FFmpegFrameReaderState {
 
     AVCodecContext& decoder() { return *source->codecContext; }
 
-    [[noreturn]] void fail(int code, std::string_view what) const { throw RunFailure{formatFfmpegError(path, code, what)}; }
+    [[noreturn]] void fail(int code, std::string_view what) const { throw DecodeFailure{formatFfmpegError(path, code, what)}; }
 
     void restartCounting() {
         identities.emplace(decoder());
@@ -174,7 +162,7 @@ struct FFmpegFrameReaderState {
         FFmpegResult<FFmpegDecodedPicture> converted = convertDecodedFrame(*frame, path, origin.outputOrdinal);
         av_frame_unref(frame.get());
         if (!converted.ok()) {
-            throw RunFailure{converted.error()};
+            throw DecodeFailure{converted.error()};
         }
         onPicture(origin, std::move(converted).value());
     }
@@ -221,7 +209,7 @@ FFmpegResult<FFmpegFrameReader> FFmpegFrameReader::open(const std::filesystem::p
     state->path = path;
     state->source = std::move(opened).value();
     if (!state->packet || !state->parameterSetPacket || !state->frame) {
-        return formatFfmpegError(path, AVERROR(ENOMEM), kCannotAllocate);
+        return formatFfmpegError(path, AVERROR(ENOMEM), kCannotAllocatePacket);
     }
     state->identities.emplace(state->decoder());
     domain::StreamInfo info = describeStream(path, *state->source);
@@ -258,7 +246,7 @@ std::optional<FFmpegError> FFmpegFrameReader::startAt(const RandomAccessStart& s
     }
     try {
         state.label(*state.packet);
-    } catch (RunFailure& failure) {
+    } catch (DecodeFailure& failure) {
         return std::move(failure.error);
     }
     state.packetPending = true;
@@ -273,17 +261,7 @@ FFmpegResult<FFmpegFrameReader::Outcome> FFmpegFrameReader::decodeOn(const Pictu
     if (state_->phase == Phase::Lost) {
         return formatFfmpegError(path, AVERROR(EINVAL), kNotStarted);
     }
-    try {
-        return state_->run(wanted, onPicture, stop);
-    } catch (RunFailure& failure) {
-        return std::move(failure.error);
-    } catch (const std::bad_alloc&) {
-        return formatFfmpegError(path, AVERROR(ENOMEM), kOutOfMemory);
-    } catch (const std::exception& exception) {
-        return formatFfmpegError(path, AVERROR_EXTERNAL, std::string(kCallbackFailedPrefix) + exception.what());
-    } catch (...) {
-        return formatFfmpegError(path, AVERROR_EXTERNAL, kCallbackFailedUnknown);
-    }
+    return guardDecodeRun<Outcome>(path, [&] { return state_->run(wanted, onPicture, stop); });
 }
 
 }  // namespace vexilo::media

@@ -2,6 +2,7 @@
 
 #include "FFmpegHandles.h"
 #include "FFmpegInput.h"
+#include "DecodeBoundary.h"
 #include "PacketIdentity.h"
 #include "vexilo/media/DecodedFrameConversion.h"
 #include "vexilo/media/PathText.h"
@@ -28,26 +29,12 @@ namespace fs = std::filesystem;
 constexpr std::string_view kCallbackRequired = "A decoded-picture callback is required";
 constexpr std::string_view kSourceNotOpen = "The FFmpeg video source is not open";
 constexpr std::string_view kDecodeOnlyOnce = "Sequential decode can only be started once per open source";
-constexpr std::string_view kCannotAllocatePacket = "Cannot allocate FFmpeg packet or frame resources";
-constexpr std::string_view kCannotReadPacket = "Cannot read the next HEVC input packet";
-constexpr std::string_view kCannotAttachIdentity = "Cannot attach packet identity metadata";
 constexpr std::string_view kDecoderEndedBeforeInput = "Decoder ended before the input reached EOF";
-constexpr std::string_view kCannotSendPacket = "Cannot send an HEVC packet to the decoder";
 constexpr std::string_view kDecoderEofBeforeInput = "Decoder reached EOF before the input stream ended";
 constexpr std::string_view kInvalidStateBeforeFlush = "Decoder entered an invalid state before flushing";
-constexpr std::string_view kCannotFlush = "Cannot flush the HEVC decoder";
-constexpr std::string_view kPacketAfterFlush = "Decoder requested another packet after EOF flush";
-constexpr std::string_view kCannotReceiveFrame = "Cannot receive a decoded HEVC frame";
-constexpr std::string_view kOutOfMemory = "Not enough memory while decoding HEVC frames";
-constexpr std::string_view kCallbackFailedPrefix = "Decode callback failed: ";
-constexpr std::string_view kCallbackFailedUnknown = "Decode callback failed with an unknown exception";
 
 enum class ReceiveOutcome { NeedsInput = 0, EndOfStream = 1, Canceled = 2, Failed = 3 };
 
-// Thrown inside a run to end it with a ready error; caught at the run's boundary.
-struct RunFailure {
-    FFmpegError error;
-};
 
 // One decode run over an opened source: the read loop, the sends, the receives and the flush.
 class DecodeRun {
@@ -67,7 +54,7 @@ private:
     bool canceled() const { return shouldCancel_ && shouldCancel_(); }
 
     [[noreturn]] void fail(int code, std::string_view what) const {
-        throw RunFailure{formatFfmpegError(path_, code, what)};
+        throw DecodeFailure{formatFfmpegError(path_, code, what)};
     }
 
     // False when canceled; returns normally at end of input.
@@ -181,7 +168,7 @@ private:
         }
     }
 
-    // Failures are thrown as RunFailure, so only the three other outcomes return.
+    // Failures are thrown as DecodeFailure, so only the three other outcomes return.
     ReceiveOutcome receiveDecodedFrames(bool flushing) {
         for (;;) {
             if (canceled()) {
@@ -206,7 +193,7 @@ private:
             FFmpegResult<FFmpegDecodedPicture> converted = convertDecodedFrame(frame_, path_, summary_.picturesDecoded);
             av_frame_unref(&frame_);
             if (!converted.ok()) {
-                throw RunFailure{converted.error()};
+                throw DecodeFailure{converted.error()};
             }
             onPicture_(std::move(converted).value());
             ++summary_.picturesDecoded;
@@ -272,7 +259,7 @@ FFmpegResult<FFmpegDecodeSummary> FFmpegVideoSource::decodeSequentially(PictureC
         return formatFfmpegError(path, AVERROR(EINVAL), kDecodeOnlyOnce);
     }
     state_->decodeStarted = true;
-    try {
+    return guardDecodeRun<FFmpegDecodeSummary>(path, [&]() -> FFmpegResult<FFmpegDecodeSummary> {
         PacketPtr packet(av_packet_alloc());
         FramePtr frame(av_frame_alloc());
         if (!packet || !frame) {
@@ -280,15 +267,7 @@ FFmpegResult<FFmpegDecodeSummary> FFmpegVideoSource::decodeSequentially(PictureC
         }
         DecodeRun run(*state_, path, callback, cancel, packets, *packet, *frame);
         return run.run();
-    } catch (RunFailure& failure) {
-        return std::move(failure.error);
-    } catch (const std::bad_alloc&) {
-        return formatFfmpegError(path, AVERROR(ENOMEM), kOutOfMemory);
-    } catch (const std::exception& exception) {
-        return formatFfmpegError(path, AVERROR_EXTERNAL, std::string(kCallbackFailedPrefix) + exception.what());
-    } catch (...) {
-        return formatFfmpegError(path, AVERROR_EXTERNAL, kCallbackFailedUnknown);
-    }
+    });
 }
 
 }  // namespace vexilo::media
