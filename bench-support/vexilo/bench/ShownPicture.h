@@ -19,30 +19,41 @@
 
 namespace vexilo::bench {
 
-// Seconds on `clock` at the viewer's first paint showing the frame of `displayIndex` with the
-// overlays of an analysis that `analysisIsThePictures` accepts; negative when none came within
-// `timeoutMs`.
-inline double secondsUntilShownWithOverlays(FrameViewer& viewer, std::int64_t displayIndex,
+// When the viewer first painted the selected picture's frame, and when it first painted it with
+// its overlays, in seconds on the selection's clock; negative when that did not happen in time.
+struct ShownTimes {
+    double frame = -1.0;
+    double withOverlays = -1.0;
+};
+
+// Waits for the viewer's first paint showing the frame of `displayIndex` with the overlays of an
+// analysis that `analysisIsThePictures` accepts, or for `timeoutMs` to pass.
+inline ShownTimes timeUntilShownWithOverlays(FrameViewer& viewer, std::int64_t displayIndex,
                                             const std::function<bool()>& analysisIsThePictures,
                                             const QElapsedTimer& clock, int timeoutMs)
 {
-    double shownAt = -1.0;
-    const auto shows = [&] {
-        return viewer.hasFrame() && viewer.displayIndex() == displayIndex && !viewer.overlays().records().empty() &&
-               analysisIsThePictures();
-    };
+    ShownTimes times;
+    const auto seconds = [&clock] { return static_cast<double>(clock.nsecsElapsed()) / 1e9; };
+    const auto showsFrame = [&] { return viewer.hasFrame() && viewer.displayIndex() == displayIndex; };
+    const auto showsOverlays = [&] { return !viewer.overlays().records().empty() && analysisIsThePictures(); };
     const QMetaObject::Connection painted = QObject::connect(&viewer, &QOpenGLWidget::frameSwapped, [&] {
-        if (shownAt < 0.0 && shows()) {
-            shownAt = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+        if (!showsFrame()) {
+            return;
+        }
+        if (times.frame < 0.0) {
+            times.frame = seconds();
+        }
+        if (times.withOverlays < 0.0 && showsOverlays()) {
+            times.withOverlays = seconds();
         }
     });
     // A viewer that already holds both paints nothing new by itself.
-    if (shows()) {
+    if (showsFrame()) {
         viewer.update();
     }
-    runEventLoopUntil([&] { return shownAt >= 0.0; }, timeoutMs);
+    runEventLoopUntil([&] { return times.withOverlays >= 0.0; }, timeoutMs);
     QObject::disconnect(painted);
-    return shownAt;
+    return times;
 }
 
 // Whether the application paints on an X display; says so when it does not.

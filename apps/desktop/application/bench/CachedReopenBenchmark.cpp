@@ -323,8 +323,10 @@ std::vector<double> stepThroughEveryPicture(Project& project)
         if (!project.controller->selectPicture(picture)) {
             return {};
         }
-        const double shown = bench::secondsUntilShownWithOverlays(
-            project.viewer, picture, [&] { return project.withBlocks.contains(picture); }, clock, kWaitMs);
+        const double shown = bench::timeUntilShownWithOverlays(
+                                 project.viewer, picture, [&] { return project.withBlocks.contains(picture); }, clock,
+                                 kWaitMs)
+                                 .withOverlays;
         if (shown < 0.0) {
             return {};
         }

@@ -3,6 +3,7 @@
 #include "vexilo/media/FFmpegFrameReader.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <exception>
 
 namespace vexilo::application {
@@ -38,7 +39,14 @@ void FfmpegFrameDecodeWorker::request(const FrameRequest& request)
     {
         const std::lock_guard lock(mutex_);
         pending_ = request;
-        ++generation_;
+        // Reading ahead the same way near where it already reads, the running work does what the
+        // new request would start again: it goes on, and the request follows it.
+        const bool readsOnAlike = !request.deliver && serving_ && !serving_->deliver &&
+                                  serving_->direction == request.direction &&
+                                  std::abs(serving_->displayIndex - request.displayIndex) <= kMostReadAhead;
+        if (!readsOnAlike) {
+            ++generation_;
+        }
     }
     wake_.notify_one();
 }
@@ -100,6 +108,7 @@ std::optional<FrameRequest> FfmpegFrameDecodeWorker::nextRequest()
     }
     const FrameRequest taken = *pending_;
     pending_.reset();
+    serving_ = taken;
     servedGeneration_ = generation_.load();
     // An index that came while the decoder worked is taken between requests: a newer one lists
     // more pictures of the same stream, so pictures keep their names.
@@ -110,10 +119,16 @@ std::optional<FrameRequest> FfmpegFrameDecodeWorker::nextRequest()
 void FfmpegFrameDecodeWorker::serve(const FrameRequest& request)
 {
     const Window window = windowAround(request);
-    if (request.deliver && !deliver(request, window)) {
-        return;
+    if (!request.deliver || deliver(request, window)) {
+        {
+            // From here on the request only reads ahead.
+            const std::lock_guard lock(mutex_);
+            serving_->deliver = false;
+        }
+        readAhead(request, window);
     }
-    readAhead(request, window);
+    const std::lock_guard lock(mutex_);
+    serving_.reset();
 }
 
 bool FfmpegFrameDecodeWorker::deliver(const FrameRequest& request, const Window& window)
@@ -147,8 +162,16 @@ void FfmpegFrameDecodeWorker::readAhead(const FrameRequest& request, const Windo
         }
         return;
     }
-    // Back: each group of pictures before the one already read decodes from its own start.
-    for (std::int64_t next = request.displayIndex - 1; next >= window.first && !superseded(); --next) {
+    // Back: each group of pictures before the one already read decodes from its own start, so
+    // the window is filled once the nearer half of it is used up, not a picture every step.
+    std::int64_t next = request.displayIndex - 1;
+    while (next >= window.first && (isCached(next) || !exists(next))) {
+        --next;
+    }
+    if (request.displayIndex - next > window.ahead - window.ahead / 2) {
+        return;
+    }
+    for (; next >= window.first && !superseded(); --next) {
         if (isCached(next) || !exists(next)) {
             continue;
         }

@@ -78,6 +78,7 @@ struct SteppingWindow {
         }
         QObject::connect(controller, &application::ProjectController::streamAnalysisLoaded,
                          [this](qulonglong, const application::StreamAnalysisPtr& analysis) { stream = analysis; });
+        QObject::connect(controller, &application::ProjectController::analysisStarted, [this] { ++analyses; });
     }
 
     [[nodiscard]] bool ready() const { return controller != nullptr && table != nullptr && viewer != nullptr && syntax; }
@@ -96,12 +97,12 @@ struct SteppingWindow {
     }
 
     // Selects the row as a click or an arrow key does, and times it until it is shown.
-    double select(int row)
+    bench::ShownTimes select(int row)
     {
         QElapsedTimer clock;
         clock.start();
         table->setCurrentIndex(table->model()->index(row, 0));
-        return bench::secondsUntilShownWithOverlays(
+        return bench::timeUntilShownWithOverlays(
             *viewer, row,
             [this, row] { return syntax->pictureId() == domain::PictureId{row} && !syntax->analysis().cus.empty(); },
             clock, kShownTimeoutMs);
@@ -113,13 +114,14 @@ struct SteppingWindow {
     FrameViewer* viewer = nullptr;
     PictureSyntaxModel* syntax = nullptr;
     application::StreamAnalysisPtr stream;
+    int analyses = 0;
 };
 
 // 20 steps forward from the location and 20 back to it; empty when a step never showed.
-std::vector<double> stepAround(SteppingWindow& w, int location)
+std::vector<bench::ShownTimes> stepAround(SteppingWindow& w, int location)
 {
-    std::vector<double> steps;
-    if (!w.waitForRow(location + kStepsEachWay) || w.select(location) < 0.0) {
+    std::vector<bench::ShownTimes> steps;
+    if (!w.waitForRow(location + kStepsEachWay) || w.select(location).withOverlays < 0.0) {
         return {};
     }
     for (int row = location + 1; row <= location + kStepsEachWay; ++row) {
@@ -128,10 +130,26 @@ std::vector<double> stepAround(SteppingWindow& w, int location)
     for (int row = location + kStepsEachWay - 1; row >= location; --row) {
         steps.push_back(w.select(row));
     }
-    if (std::any_of(steps.begin(), steps.end(), [](double seconds) { return seconds < 0.0; })) {
+    if (std::any_of(steps.begin(), steps.end(), [](const bench::ShownTimes& step) { return step.withOverlays < 0.0; })) {
         return {};
     }
     return steps;
+}
+
+std::vector<double> framesOf(const std::vector<bench::ShownTimes>& steps)
+{
+    std::vector<double> seconds;
+    std::transform(steps.begin(), steps.end(), std::back_inserter(seconds),
+                   [](const bench::ShownTimes& step) { return step.frame; });
+    return seconds;
+}
+
+std::vector<double> withOverlaysOf(const std::vector<bench::ShownTimes>& steps)
+{
+    std::vector<double> seconds;
+    std::transform(steps.begin(), steps.end(), std::back_inserter(seconds),
+                   [](const bench::ShownTimes& step) { return step.withOverlays; });
+    return seconds;
 }
 
 // What ffmpeg takes to decode from the random-access picture before picture `target` to it, on
@@ -169,29 +187,42 @@ std::optional<double> ffmpegFromTheRandomAccessPicture(const std::filesystem::pa
 bool measureSteps(SteppingWindow& w, const char* phase, double jumpGoal)
 {
     std::printf("%s\n", phase);
-    std::vector<double> all;
+    const int analysesBefore = w.analyses;
+    std::vector<bench::ShownTimes> all;
     for (const int location : kStepLocations) {
-        const std::vector<double> steps = stepAround(w, location);
+        const std::vector<bench::ShownTimes> steps = stepAround(w, location);
         if (steps.empty()) {
             std::printf("  steps at picture %d: a picture was NOT shown\n", location);
             return false;
         }
-        const bench::StepFigures figures = bench::figuresOf(steps);
-        std::printf("  steps at picture %-5d median %.3f s, worst %.3f s\n", location, figures.median, figures.worst);
+        const bench::StepFigures shown = bench::figuresOf(withOverlaysOf(steps));
+        const bench::StepFigures frames = bench::figuresOf(framesOf(steps));
+        std::printf("  steps at picture %-5d median %.3f s, worst %.3f s (the frame alone: median %.3f s, worst %.3f s)\n",
+                    location, shown.median, shown.worst, frames.median, frames.worst);
         all.insert(all.end(), steps.begin(), steps.end());
     }
-    const bench::StepFigures figures = bench::figuresOf(all);
+    const bench::StepFigures figures = bench::figuresOf(withOverlaysOf(all));
     printVerdict("median step, all 120", figures.median, kMedianStepGoalSeconds);
     printVerdict("worst step, all 120", figures.worst, kWorstStepGoalSeconds);
-    if (!w.waitForRow(kJumpTo) || w.select(kJumpFrom) < 0.0) {
+    if (!w.waitForRow(kJumpTo) || w.select(kJumpFrom).withOverlays < 0.0) {
         return false;
     }
-    const double jump = w.select(kJumpTo);
-    if (jump < 0.0) {
+    const bench::ShownTimes jump = w.select(kJumpTo);
+    if (jump.withOverlays < 0.0) {
         std::printf("  jump to picture %d: NOT shown\n", kJumpTo);
         return false;
     }
-    printVerdict("jump from picture 0 to picture 3000", jump, jumpGoal);
+    printVerdict("jump from picture 0 to picture 3000", jump.withOverlays, jumpGoal);
+    std::printf("  %-44s %.3f s\n", "  of which until the frame alone was shown", jump.frame);
+    const application::FrameDecodeCounts counts = w.controller->frameDecodeCounts();
+    std::printf("  frame decoder: %llu decodes from random-access pictures, %llu from the stream's start, %llu "
+                "pictures decoded, %llu copied into the cache\n",
+                static_cast<unsigned long long>(counts.randomAccessStarts),
+                static_cast<unsigned long long>(counts.streamStarts),
+                static_cast<unsigned long long>(counts.picturesDecoded),
+                static_cast<unsigned long long>(counts.picturesCopied));
+    // A picture the pass left without its blocks has them analysed when it is shown.
+    std::printf("  structure analyses the steps started: %d\n", w.analyses - analysesBefore);
     return true;
 }
 

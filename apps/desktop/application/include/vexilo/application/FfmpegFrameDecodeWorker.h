@@ -126,6 +126,8 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable wake_;
     std::optional<FrameRequest> pending_;
+    // The request the decoding thread works on.
+    std::optional<FrameRequest> serving_;
     std::shared_ptr<const media::RandomAccessIndex> sharedIndex_;
     bool stopping_ = false;
     FrameDecodeCounts counts_;
