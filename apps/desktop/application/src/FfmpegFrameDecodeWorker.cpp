@@ -34,19 +34,19 @@ FfmpegFrameDecodeWorker::FfmpegFrameDecodeWorker(std::filesystem::path sourcePat
 
 FfmpegFrameDecodeWorker::~FfmpegFrameDecodeWorker() = default;
 
+// The decoding thread is woken under the lock: once it is free to end, the object may be deleted
+// on that thread at any time, and nothing may touch it from here afterwards.
 void FfmpegFrameDecodeWorker::request(const FrameRequest& request)
 {
-    {
-        const std::lock_guard lock(mutex_);
-        pending_ = request;
-        // Reading ahead the same way near where it already reads, the running work does what the
-        // new request would start again: it goes on, and the request follows it.
-        const bool readsOnAlike = !request.deliver && serving_ && !serving_->deliver &&
-                                  serving_->direction == request.direction &&
-                                  std::abs(serving_->displayIndex - request.displayIndex) <= kMostReadAhead;
-        if (!readsOnAlike) {
-            ++generation_;
-        }
+    const std::lock_guard lock(mutex_);
+    pending_ = request;
+    // Reading ahead the same way near where it already reads, the running work does what the new
+    // request would start again: it goes on, and the request follows it.
+    const bool readsOnAlike = !request.deliver && serving_ && !serving_->deliver &&
+                              serving_->direction == request.direction &&
+                              std::abs(serving_->displayIndex - request.displayIndex) <= kMostReadAhead;
+    if (!readsOnAlike) {
+        ++generation_;
     }
     wake_.notify_one();
 }
@@ -60,11 +60,9 @@ void FfmpegFrameDecodeWorker::cancel()
 
 void FfmpegFrameDecodeWorker::stop()
 {
-    {
-        const std::lock_guard lock(mutex_);
-        stopping_ = true;
-        ++generation_;
-    }
+    const std::lock_guard lock(mutex_);
+    stopping_ = true;
+    ++generation_;
     wake_.notify_one();
 }
 
