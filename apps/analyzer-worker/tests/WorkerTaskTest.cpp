@@ -102,7 +102,7 @@ AnalyzerRunResult successfulResult(const std::filesystem::path& input, const std
 AnalysisPipeline framesPipeline(int frames)
 {
     return [frames](const std::filesystem::path& input, const std::filesystem::path& cacheRoot,
-                    const CancelRequest&, AnalysisMode, std::uint64_t, FrameSink sink) {
+                    const CancelRequest&, AnalysisMode, const PictureTarget&, FrameSink sink) {
         for (int i = 0; i < frames && sink; ++i) {
             if (!sink(smallPicture(i), smallFrame(i))) {
                 AnalyzerRunResult failed;
@@ -281,7 +281,7 @@ TEST_F(WorkerTaskTest, WithoutFrameChannelThePipelineGetsNoSink)
     bool sinkGiven = true;
     InProcessWorker worker(
         [&sinkGiven](const std::filesystem::path& input, const std::filesystem::path& cacheRoot,
-                     const CancelRequest&, AnalysisMode, std::uint64_t, FrameSink sink) {
+                     const CancelRequest&, AnalysisMode, const PictureTarget&, FrameSink sink) {
             sinkGiven = static_cast<bool>(sink);
             return successfulResult(input, cacheRoot);
         },
@@ -300,9 +300,9 @@ TEST_F(WorkerTaskTest, ModeAndTargetReachThePipeline)
     std::atomic<std::uint64_t> seenTarget{0};
     InProcessWorker worker(
         [&](const std::filesystem::path& input, const std::filesystem::path& cacheRoot, const CancelRequest&,
-            AnalysisMode mode, std::uint64_t target, FrameSink) {
+            AnalysisMode mode, const PictureTarget& target, FrameSink) {
             seenMode = static_cast<int>(mode);
-            seenTarget = target;
+            seenTarget = target.decodePictureId;
             return successfulResult(input, cacheRoot);
         },
         QString());
@@ -319,7 +319,7 @@ TEST_F(WorkerTaskTest, ModeAndTargetReachThePipeline)
 AnalysisPipeline successAfterCancel()
 {
     return [](const std::filesystem::path& input, const std::filesystem::path& cacheRoot,
-              const CancelRequest& cancelRequest, AnalysisMode, std::uint64_t, FrameSink) {
+              const CancelRequest& cancelRequest, AnalysisMode, const PictureTarget&, FrameSink) {
         while (!cancelRequest.requested.load()) {
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
@@ -346,7 +346,7 @@ TEST_F(WorkerTaskTest, RemembersTheLast128CanceledTasks)
 {
     InProcessWorker worker(
         [](const std::filesystem::path&, const std::filesystem::path&, const CancelRequest&, AnalysisMode,
-           std::uint64_t, FrameSink) {
+           const PictureTarget&, FrameSink) {
             AnalyzerRunResult result;
             result.canceled = true;
             return result;
@@ -451,7 +451,7 @@ TEST_F(WorkerTaskTest, NegativePictureCountIsNullAndCuNeedsCtus)
 {
     InProcessWorker worker(
         [](const std::filesystem::path& input, const std::filesystem::path& cacheRoot, const CancelRequest&,
-           AnalysisMode, std::uint64_t, FrameSink) {
+           AnalysisMode, const PictureTarget&, FrameSink) {
             AnalyzerRunResult result = successfulResult(input, cacheRoot);
             result.pictureCount = -1;
             result.ctuCount = 0;
@@ -491,7 +491,7 @@ TEST_F(WorkerTaskTest, AFrameTheDesktopNeverTookFailsTheRun)
     });
     InProcessWorker worker(
         [&hungUp](const std::filesystem::path& input, const std::filesystem::path& cacheRoot, const CancelRequest&,
-                  AnalysisMode, std::uint64_t, FrameSink sink) {
+                  AnalysisMode, const PictureTarget&, FrameSink sink) {
             for (int waited = 0; !hungUp && waited < 5000; ++waited) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             }
@@ -516,7 +516,7 @@ TEST_F(WorkerTaskTest, UnreachableFrameChannelEndsWithProbeException)
     bool pipelineRan = false;
     InProcessWorker worker(
         [&pipelineRan](const std::filesystem::path&, const std::filesystem::path&, const CancelRequest&,
-                       AnalysisMode, std::uint64_t, FrameSink) {
+                       AnalysisMode, const PictureTarget&, FrameSink) {
             pipelineRan = true;
             return AnalyzerRunResult{};
         },

@@ -382,6 +382,11 @@ void feedFrame(AVCodecContext* context, const AVFrame* frame, std::int64_t displ
     });
 }
 
+void resumeAt(AVCodecContext* context, const ResumePoint& point)
+{
+    guardFeed(context, [&] { deliver(context, [point](hevc::ObserverSession& session) { session.resumeAt(point); }); });
+}
+
 void feedFlush(AVCodecContext* context)
 {
     guardFeed(context, [&] { deliver(context, [](hevc::ObserverSession& session) { session.feedFlush(); }); });

@@ -126,6 +126,7 @@ void ObserverSession::feedExtradata(std::span<const std::uint8_t> extradata)
             processNalUnit(extradata.subspan(static_cast<std::size_t>(span.offset), static_cast<std::size_t>(span.size)),
                            location, PacketStamp{}, false);
         }
+        nalUnitsOfExtradata_ = nalCounter_;
         return;
     }
     // Annex-B extradata repeats parameter sets that the first packet carries again; they are
@@ -134,6 +135,14 @@ void ObserverSession::feedExtradata(std::span<const std::uint8_t> extradata)
         processNalUnit(extradata.subspan(static_cast<std::size_t>(span.offset), static_cast<std::size_t>(span.size)),
                        NalUnitFacts{}, PacketStamp{}, true);
     }
+    nalUnitsOfExtradata_ = nalCounter_;
+}
+
+void ObserverSession::resumeAt(const ResumePoint& point)
+{
+    nalCounter_ = nalUnitsOfExtradata_ + point.nalUnitsBefore;
+    sliceCounter_ = point.slicesBefore;
+    decoding_.resumeAt(point.picturesBefore, point.picOrderCnt, point.skippedPicturesTakeIdentities);
 }
 
 std::int64_t ObserverSession::feedPacket(std::span<const std::uint8_t> data, const PacketStamp& stamp)

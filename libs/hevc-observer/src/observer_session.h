@@ -11,6 +11,7 @@
 #include "slice_header.h"
 
 #include <vexilo/hevc_observer/observer_abi.h>
+#include <vexilo/hevc_observer/observer_feed.h>
 
 #include <cstdint>
 #include <map>
@@ -72,6 +73,8 @@ struct PacketStamp {
     std::int64_t dts = VEXILO_OBSERVER_NO_TIMESTAMP;
 };
 
+using hevc_observer::ResumePoint;
+
 class ObserverSession {
 public:
     explicit ObserverSession(EventSink sink);
@@ -82,6 +85,9 @@ public:
     void feedFrame(std::int64_t token, std::int64_t displayIndex, std::int64_t pts, std::uint32_t width,
                    std::uint32_t height);
     void feedFlush();
+    // The stream is taken up at a random-access picture: its counters go on from where a session
+    // fed the stream from its start had them there (observer_feed.h, resumeAt).
+    void resumeAt(const ResumePoint& point);
     // Tells the receiver that the session failed (`reason`) and stops: nothing follows.
     void fail(std::string_view reason);
 
@@ -131,6 +137,7 @@ private:
     bool started_ = false;
     std::uint32_t lengthSize_ = 0; // 0: Annex-B
     std::uint64_t nalCounter_ = 0;
+    std::uint64_t nalUnitsOfExtradata_ = 0;
     std::uint64_t sliceCounter_ = 0;
     std::int64_t packetCounter_ = 0;
     std::int64_t currentToken_ = 0;

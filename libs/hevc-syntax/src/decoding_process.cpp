@@ -25,6 +25,9 @@ PictureStart DecodingProcess::beginPicture(const SliceSegmentHeader& header, con
         start.NoRaslOutputFlag = isIdr(nalType) || isBla(nalType) || firstPicture_ || firstPictureAfterEndOfSequence_;
         associatedIrapNoRaslOutputFlag_ = start.NoRaslOutputFlag;
         trailingPictureSinceIrap_ = false;
+        if (!firstPicture_) {
+            skippedPicturesTakeIdentities_ = false;
+        }
     } else if (!isRasl(nalType) && !isRadl(nalType)) {
         trailingPictureSinceIrap_ = true;
     }
@@ -32,6 +35,9 @@ PictureStart DecodingProcess::beginPicture(const SliceSegmentHeader& header, con
     // after a trailing one belongs to an IRAP picture that was lost (a damaged stream). That one
     // started no new sequence, and the decoder decodes the RASL pictures from what it has.
     if (isRasl(nalType) && associatedIrapNoRaslOutputFlag_ && !trailingPictureSinceIrap_) {
+        if (skippedPicturesTakeIdentities_) {
+            ++decodedPictures_;
+        }
         return start; // not decodable: its references precede the IRAP picture in decoding order
     }
     start.decoded = true;
@@ -74,7 +80,9 @@ std::int32_t DecodingProcess::decodePicOrderCnt(const SliceSegmentHeader& header
     const auto maxLsb = static_cast<std::int64_t>(sps.MaxPicOrderCntLsb);
     const auto lsb = static_cast<std::int64_t>(isIdr(nalType) ? 0U : header.slice_pic_order_cnt_lsb);
     std::int64_t msb = 0;
-    if (!(isIrap(nalType) && NoRaslOutputFlag)) {
+    if (resumedPicOrderCnt_ && isIrap(nalType) && (*resumedPicOrderCnt_ & (maxLsb - 1)) == lsb) {
+        msb = static_cast<std::int64_t>(*resumedPicOrderCnt_) - lsb;
+    } else if (!(isIrap(nalType) && NoRaslOutputFlag)) {
         const std::int64_t prevLsb = static_cast<std::int64_t>(prevTid0PicOrderCnt_) & (maxLsb - 1);
         const std::int64_t prevMsb = static_cast<std::int64_t>(prevTid0PicOrderCnt_) - prevLsb;
         if (lsb < prevLsb && (prevLsb - lsb) >= maxLsb / 2) {
@@ -85,6 +93,7 @@ std::int32_t DecodingProcess::decodePicOrderCnt(const SliceSegmentHeader& header
             msb = prevMsb;
         }
     }
+    resumedPicOrderCnt_.reset();
     const std::int32_t poc = clampToPoc(msb + lsb);
     if (header.nal.TemporalId() == 0 && !isRasl(nalType) && !isRadl(nalType) && !isSubLayerNonReference(nalType)) {
         prevTid0PicOrderCnt_ = poc;
@@ -387,6 +396,14 @@ SliceReferenceLists DecodingProcess::buildRefPicLists(const SliceSegmentHeader& 
         }
     }
     return result;
+}
+
+void DecodingProcess::resumeAt(std::uint64_t picturesBefore, std::int32_t picOrderCnt,
+                               bool skippedPicturesTakeIdentities)
+{
+    decodedPictures_ = picturesBefore;
+    resumedPicOrderCnt_ = picOrderCnt;
+    skippedPicturesTakeIdentities_ = skippedPicturesTakeIdentities;
 }
 
 void DecodingProcess::flush()

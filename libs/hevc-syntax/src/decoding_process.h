@@ -84,6 +84,12 @@ public:
     [[nodiscard]] const ReferenceTarget* rpsTarget(RpsSubset subset, std::uint32_t index) const;
 
     void endOfSequence() { firstPictureAfterEndOfSequence_ = true; }
+    // The decode starts at a random-access picture in the middle of a stream, whose pictures
+    // before it took `picturesBefore` identities and which had PicOrderCntVal `picOrderCnt` in a
+    // decode from the start. Its POC and the identities after it come out as that decode gave
+    // them; when `skippedPicturesTakeIdentities`, the RASL pictures it cannot decode take theirs
+    // too, as they did there. Call before the first picture.
+    void resumeAt(std::uint64_t picturesBefore, std::int32_t picOrderCnt, bool skippedPicturesTakeIdentities);
     // End of the bitstream: every picture still waiting is output in POC order.
     void flush();
     // Pictures the output process of C.5.2 has output, in output order, since the last call.
@@ -137,6 +143,8 @@ private:
     bool associatedIrapNoRaslOutputFlag_ = false;
     bool trailingPictureSinceIrap_ = false;
     std::int32_t prevTid0PicOrderCnt_ = 0;
+    std::optional<std::int32_t> resumedPicOrderCnt_;
+    bool skippedPicturesTakeIdentities_ = false;
 };
 
 } // namespace vexilo::hevc

@@ -41,6 +41,8 @@ constexpr CheckFailure kInvalidTarget{"analyzer.invalid_target_picture",
                                       "targetDecodePictureId must be a positive integer"};
 constexpr CheckFailure kMissingTarget{"analyzer.invalid_target_picture",
                                       "picture_structure analysis requires targetDecodePictureId"};
+constexpr CheckFailure kInvalidStructureStart{"analyzer.invalid_structure_start",
+                                              "structureStart must name an access unit in whole numbers"};
 constexpr CheckFailure kUnreadableInput{"analyzer.invalid_input", "Input must be an absolute, readable local file"};
 constexpr CheckFailure kUnsupportedInput{"analyzer.unsupported_input",
                                          "Only .hevc, .h265, .mp4, .m4v, and .mov HEVC inputs are supported"};
@@ -173,6 +175,13 @@ AnalyzeRequestCheck validateAnalyzeRequest(const QJsonObject& payload)
     if (*parsedMode == AnalysisMode::PictureStructure && target == 0) {
         return refused(kMissingTarget);
     }
+    std::optional<protocol::StructureStart> structureStart;
+    if (*parsedMode == AnalysisMode::PictureStructure && payload.contains(protocol::kStructureStartKey)) {
+        structureStart = protocol::structureStartFromJson(payload.value(protocol::kStructureStartKey));
+        if (!structureStart) {
+            return refused(kInvalidStructureStart);
+        }
+    }
 
     const QFileInfo input(inputValue.toString());
     if (!isUsableInput(input)) {
@@ -201,6 +210,7 @@ AnalyzeRequestCheck validateAnalyzeRequest(const QJsonObject& payload)
     check.ok = true;
     check.mode = mode;
     check.targetDecodePictureId = target;
+    check.structureStart = std::move(structureStart);
     return check;
 }
 

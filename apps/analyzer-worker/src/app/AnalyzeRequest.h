@@ -32,6 +32,7 @@ struct AnalyzeRequestCheck {
     QString cacheRoot;  // canonical, when ok
     QString mode = QString(kDefaultAnalysisModeName);
     std::uint64_t targetDecodePictureId = 0;
+    std::optional<protocol::StructureStart> structureStart;
 };
 
 [[nodiscard]] AnalyzeRequestCheck validateAnalyzeRequest(const QJsonObject& payload);

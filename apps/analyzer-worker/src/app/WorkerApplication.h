@@ -69,7 +69,7 @@ private:
         QString cacheRoot;
         QString modeName;
         QString frameChannel;
-        std::uint64_t targetDecodePictureId = 0;
+        PictureTarget target;
         std::shared_ptr<CancelRequest> cancelRequest;
         AnalysisPipeline pipeline;
         // Where the task hands its result to the main thread.

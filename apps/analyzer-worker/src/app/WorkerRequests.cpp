@@ -242,8 +242,9 @@ void WorkerApplication::handleAnalyze(const protocol::AnalyzerProtocolMessage& r
         taskThread_.join();  // the earlier task has already delivered its result
     }
     TaskRecord task{QPointer<WorkerApplication>(this), request.requestId, request.taskId, check.inputPath,
-                    check.cacheRoot, check.mode, frameChannel_, check.targetDecodePictureId,
-                    cancelRequest, pipeline_, completions_};
+                    check.cacheRoot, check.mode, frameChannel_,
+                    PictureTarget{check.targetDecodePictureId, check.structureStart}, cancelRequest, pipeline_,
+                    completions_};
     taskThread_ = std::jthread(
         [task = std::move(task)](const std::stop_token& stopToken) { runAnalysisTask(stopToken, task); });
 }

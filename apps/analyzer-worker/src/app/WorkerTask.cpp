@@ -69,12 +69,12 @@ void WorkerApplication::runAnalysisTask(const std::stop_token& stopToken, const 
         }
         const AnalysisMode mode = analysisModeFromName(task.modeName).value_or(AnalysisMode::StreamIndex);
         const AnalyzerRunResult result =
-            task.pipeline(toPath(task.inputPath), toPath(task.cacheRoot), *task.cancelRequest, mode,
-                          task.targetDecodePictureId, std::move(sendDecodedFrame));
+            task.pipeline(toPath(task.inputPath), toPath(task.cacheRoot), *task.cancelRequest, mode, task.target,
+                          std::move(sendDecodedFrame));
         if (result.canceled) {
             payload = buildCanceledPayload();
         } else if (result.succeeded) {
-            payload = buildSuccessPayload(result, task.modeName, task.targetDecodePictureId);
+            payload = buildSuccessPayload(result, task.modeName, task.target.decodePictureId);
         } else {
             ok = false;
             payload = buildRunErrorPayload(result);

@@ -15,6 +15,7 @@
 #include "vexilo/ffmpeg_handles/FFmpegHandles.h"
 #include "vexilo/ffmpeg_handles/HevcDecoderLimits.h"
 #include "vexilo/ffmpeg_handles/PacketIdentityCarrier.h"
+#include "vexilo/ffmpeg_handles/RandomAccessSeek.h"
 #include "vexilo/hevc_observer/observer_feed.h"
 
 extern "C" {
@@ -111,14 +112,15 @@ std::string textOrEmpty(const char* text)
 class PipelineRun {
 public:
     PipelineRun(const std::filesystem::path& inputPath, const std::filesystem::path& cacheRoot,
-                const CancelRequest& cancelRequest, AnalysisMode mode, std::uint64_t targetDecodePictureId,
+                const CancelRequest& cancelRequest, AnalysisMode mode, const PictureTarget& target,
                 FrameSink frameSink)
         : inputPath_(inputPath),
           cacheRoot_(cacheRoot),
           cancelRequest_(cancelRequest),
           cancelRequested_(cancelRequest.requested),
           mode_(mode),
-          targetDecodePictureId_(targetDecodePictureId),
+          targetDecodePictureId_(target.decodePictureId),
+          structureStart_(target.start),
           frameSink_(std::move(frameSink))
     {
     }
@@ -131,7 +133,8 @@ public:
         for (StepOutcome (PipelineRun::*step)() : {&PipelineRun::fingerprintInput, &PipelineRun::decideStopAtTarget,
                                                    &PipelineRun::openInput,
                                                    &PipelineRun::prepareDecoder, &PipelineRun::attachObserver,
-                                                   &PipelineRun::openDecoder, &PipelineRun::decodeAllPackets,
+                                                   &PipelineRun::openDecoder, &PipelineRun::takeUpAtStructureStart,
+                                                   &PipelineRun::decodeAllPackets,
                                                    &PipelineRun::flushDecoder}) {
             if (StepOutcome outcome = (this->*step)()) {
                 return std::move(*outcome);
@@ -235,13 +238,67 @@ private:
         return std::nullopt;
     }
 
+    // Over a complete cache, one picture's structure needs the stream only from the random-access
+    // picture the desktop names on: the decoder gets the parameter sets before it, the observer
+    // counts on from where the whole run had counted, and the frames take their display indexes
+    // from there. An input that cannot be entered there (not the file the cache describes) is
+    // decoded from its start instead.
+    StepOutcome takeUpAtStructureStart()
+    {
+        if (!stopAtTargetPicture_ || !structureStart_) {
+            return std::nullopt;
+        }
+        const protocol::StructureStart& start = *structureStart_;
+        const ffmpeg::NalFraming framing = ffmpeg::nalFramingOf(*input_->streams[streamIndex_]->codecpar);
+        std::vector<ffmpeg::FileSpan> spans;
+        for (const protocol::StructureStart::Span& span : start.parameterSets) {
+            spans.push_back({span.offset, span.size});
+        }
+        const auto parameterSets = ffmpeg::readParameterSetPacket(inputPath_, spans, framing);
+        if (!parameterSets || ffmpeg::seekToAccessUnit(*input_, streamIndex_, framing,
+                                                       {start.accessUnitOffset, start.firstSliceOffset}, *packet_) < 0) {
+            av_packet_unref(packet_.get());
+            return openInput();
+        }
+        if (!parameterSets->empty()) {
+            if (StepOutcome outcome = feedParameterSets(*parameterSets)) {
+                return outcome;
+            }
+        }
+        hevc_observer::resumeAt(context_.get(),
+                                {start.picturesBefore, start.slicesBefore, start.nalUnitsBefore, start.picOrderCnt,
+                                 start.skippedPicturesTakeIdentities});
+        outputOrdinal_ = static_cast<std::uint64_t>(start.firstDisplayIndex);
+        accessUnitPacketRead_ = true;
+        return std::nullopt;
+    }
+
+    StepOutcome feedParameterSets(const std::vector<std::uint8_t>& bytes)
+    {
+        const ffmpeg::PacketPtr parameterSets(av_packet_alloc());
+        if (!parameterSets || !ffmpeg::fillPacket(*parameterSets, bytes) ||
+            !ffmpeg::attachPacketToken(*parameterSets,
+                                       hevc_observer::feedPacket(context_.get(), parameterSets.get(), kUnknownPosition))) {
+            return failDetached(kBufferAllocationFailed, kOutOfMemory);
+        }
+        const int code = sendAndDrain(parameterSets.get());
+        if (code == AVERROR_EXIT) {
+            return canceledDetached();
+        }
+        if (code < 0 && code != AVERROR(EAGAIN) && code != AVERROR_EOF) {
+            return failDetached(kDecodeFailed, code);
+        }
+        return std::nullopt;
+    }
+
     StepOutcome decodeAllPackets()
     {
         if (cancelRequested_.load()) {
             return canceledDetached();
         }
         for (;;) {
-            const int read = av_read_frame(input_.get(), packet_.get());
+            // The access unit a structure start entered at was read by the seek.
+            const int read = std::exchange(accessUnitPacketRead_, false) ? 0 : av_read_frame(input_.get(), packet_.get());
             if (read == AVERROR_EOF) {
                 return std::nullopt;
             }
@@ -583,11 +640,13 @@ private:
     const std::atomic<bool>& cancelRequested_;
     AnalysisMode mode_;
     std::uint64_t targetDecodePictureId_;
+    std::optional<protocol::StructureStart> structureStart_;
     FrameSink frameSink_;
 
     std::optional<std::string> fingerprint_;
     std::optional<analysis::SourceStamp> sourceStateBefore_;
     bool stopAtTargetPicture_ = false;
+    bool accessUnitPacketRead_ = false;
     const AVCodec* decoder_ = nullptr;
     int streamIndex_ = -1;
     std::optional<ffmpeg::UndecodableHevcFormat> undecodableFormat_;
@@ -621,9 +680,9 @@ AnalyzerRunResult frameDeliveryFailed(const std::filesystem::path& inputPath)
 
 AnalyzerRunResult analyzeHevcToMetadata(const std::filesystem::path& inputPath, const std::filesystem::path& cacheRoot,
                                         const CancelRequest& cancelRequest, AnalysisMode mode,
-                                        std::uint64_t targetDecodePictureId, FrameSink frameSink)
+                                        const PictureTarget& target, FrameSink frameSink)
 {
-    PipelineRun run(inputPath, cacheRoot, cancelRequest, mode, targetDecodePictureId, std::move(frameSink));
+    PipelineRun run(inputPath, cacheRoot, cancelRequest, mode, target, std::move(frameSink));
     return run.run();
 }
 

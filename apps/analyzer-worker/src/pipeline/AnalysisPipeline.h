@@ -2,11 +2,13 @@
 
 #include "vexilo/domain/PictureInfo.h"
 #include "vexilo/domain/VideoFrame.h"
+#include "vexilo/protocol/StructureStart.h"
 
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace vexilo::analyzer {
@@ -66,6 +68,19 @@ struct CancelRequest {
     std::atomic<bool> keepCompletePictures{true};
 };
 
+// The picture a single-picture analysis is after, and where the desktop says its decode may
+// take the stream up (used only over a complete cache of the same content).
+struct PictureTarget {
+    PictureTarget(std::uint64_t picture = 0,  // NOLINT(google-explicit-constructor)
+                  std::optional<protocol::StructureStart> startPoint = std::nullopt)
+        : decodePictureId(picture), start(std::move(startPoint))
+    {
+    }
+
+    std::uint64_t decodePictureId = 0;
+    std::optional<protocol::StructureStart> start;
+};
+
 // Receives every output picture; returning false stops the analysis.
 using FrameSink = std::function<bool(domain::PictureInfo, domain::VideoFrame)>;
 
@@ -78,11 +93,11 @@ using FrameSink = std::function<bool(domain::PictureInfo, domain::VideoFrame)>;
 AnalyzerRunResult analyzeHevcToMetadata(const std::filesystem::path& inputPath,
                                         const std::filesystem::path& cacheRoot,
                                         const CancelRequest& cancelRequest, AnalysisMode mode,
-                                        std::uint64_t targetDecodePictureId, FrameSink frameSink);
+                                        const PictureTarget& target, FrameSink frameSink);
 
 // The shape of `analyzeHevcToMetadata`, so the task thread can run another analysis in tests.
 using AnalysisPipeline =
     std::function<AnalyzerRunResult(const std::filesystem::path&, const std::filesystem::path&,
-                                    const CancelRequest&, AnalysisMode, std::uint64_t, FrameSink)>;
+                                    const CancelRequest&, AnalysisMode, const PictureTarget&, FrameSink)>;
 
 }  // namespace vexilo::analyzer

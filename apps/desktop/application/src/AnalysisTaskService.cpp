@@ -4,6 +4,7 @@
 #include "PictureIdentityMap.h"
 #include "vexilo/application/AnalysisCacheLocation.h"
 #include "vexilo/application/ApplicationMetaTypes.h"
+#include "vexilo/application/StreamRandomAccess.h"
 #include "vexilo/protocol/ProtocolMessage.h"
 
 #include <QJsonObject>
@@ -204,7 +205,10 @@ void AnalysisTaskService::sendPendingPictureStructure()
     }
     runningPictureRequest_ = std::exchange(pendingPictureRequest_, std::nullopt);
     const std::uint64_t target = std::exchange(targetDecodePictureId_, 0);
-    takeTask(client_.analyzePictureStructure(sourcePath_, pathToQString(cacheDirectory_), target));
+    const std::optional<protocol::StructureStart> start =
+        streamDocument_ && randomAccessIndex_ ? structureStartFor(*streamDocument_, *randomAccessIndex_, target)
+                                              : std::nullopt;
+    takeTask(client_.analyzePictureStructure(sourcePath_, pathToQString(cacheDirectory_), target, {}, start));
 }
 
 void AnalysisTaskService::takeTask(const AnalyzerTaskRequest& request)
@@ -379,6 +383,8 @@ void AnalysisTaskService::onStreamLoaded(qulonglong generation, const analysis::
     }
     reuseLoadPending_ = false;
     runningPictureRequest_.reset();
+    randomAccessIndex_ = makeRandomAccessIndex(stream);
+    streamDocument_ = shared;
     // Each receiver may close the source; what follows then belongs to no source.
     const auto stillCurrent = [this, generation] { return generation == generation_; };
     if (listed) {
@@ -505,6 +511,8 @@ void AnalysisTaskService::onRepositoryError(const AnalysisRepositoryError& error
 
 void AnalysisTaskService::forgetPictures()
 {
+    randomAccessIndex_.reset();
+    streamDocument_.reset();
     pictureEntries_.clear();
     pictureStatuses_.clear();
     pictureIdentities_->clear();

@@ -370,18 +370,23 @@ AnalyzerTaskRequest AnalyzerWorkerClient::analyze(const QString& inputPath, cons
 
 AnalyzerTaskRequest AnalyzerWorkerClient::analyzePictureStructure(const QString& inputPath, const QString& cacheRoot,
                                                                   std::uint64_t targetDecodePictureId,
-                                                                  const QString& taskId)
+                                                                  const QString& taskId,
+                                                                  const std::optional<protocol::StructureStart>& start)
 {
     if (targetDecodePictureId == 0) {
         fail(clientError(kInvalidTarget.code, kInvalidTarget.message, {}, {}, taskId), false);
         return {};
     }
-    return sendAnalyze(taskId, QJsonObject{
-                                   {key::inputPath, inputPath},
-                                   {key::cacheRoot, cacheRoot},
-                                   {key::analysisMode, modeName(AnalyzerAnalysisMode::PictureStructure)},
-                                   {key::targetDecodePictureId, static_cast<qint64>(targetDecodePictureId)},
-                               });
+    QJsonObject payload{
+        {key::inputPath, inputPath},
+        {key::cacheRoot, cacheRoot},
+        {key::analysisMode, modeName(AnalyzerAnalysisMode::PictureStructure)},
+        {key::targetDecodePictureId, static_cast<qint64>(targetDecodePictureId)},
+    };
+    if (start) {
+        payload.insert(protocol::kStructureStartKey, protocol::structureStartToJson(*start));
+    }
+    return sendAnalyze(taskId, payload);
 }
 
 QString AnalyzerWorkerClient::cancel(const QString& taskId)

@@ -4,12 +4,14 @@
 #include "vexilo/media/FFmpegVideoSource.h"
 #include "vexilo/media/PathText.h"
 
+#include <algorithm>
 #include <exception>
 
 namespace vexilo::application {
 namespace {
 
 constexpr std::size_t kBatchCapacity = 32;
+constexpr std::size_t kFirstSharedIndexSize = 64;
 
 constexpr auto kTaskExceptionCode = "task_exception";
 constexpr auto kTaskExceptionSource = "FFmpegTask";
@@ -69,10 +71,18 @@ void FfmpegDecodeWorker::decode()
     batch_.reserve(kBatchCapacity);
     decodedPictures_ = 0;
     batchTimer_.start();
+    recorder_.emplace(source.value().nalFraming());
+    nextSharedIndexSize_ = kFirstSharedIndexSize;
     auto outcome = source.value().decodeSequentially(
         [this](media::FFmpegDecodedPicture picture) { acceptPicture(std::move(picture)); },
-        [this] { return cancelRequested(); });
+        [this] { return cancelRequested(); },
+        [this](std::int64_t decodeIndex, std::span<const std::uint8_t> data, std::int64_t position) {
+            recorder_->notePacket(decodeIndex, data, position);
+        });
     flushBatch();
+    if (outcome.ok() && !outcome.value().canceled) {
+        shareRandomAccessIndex(true);
+    }
     if (!outcome.ok()) {
         if (cancelRequested()) {
             finishCanceled({});
@@ -93,6 +103,9 @@ void FfmpegDecodeWorker::decode()
 void FfmpegDecodeWorker::acceptPicture(media::FFmpegDecodedPicture picture)
 {
     ++decodedPictures_;
+    if (picture.picture.decodeIndex) {
+        recorder_->notePictureOutput(*picture.picture.decodeIndex, picture.picture.displayIndex);
+    }
     PictureThumbnail thumbnail =
         makePictureThumbnail(picture.frame, static_cast<std::uint64_t>(picture.picture.displayIndex));
     if (!thumbnail.rgba.empty()) {
@@ -118,6 +131,16 @@ void FfmpegDecodeWorker::flushBatch()
     emit picturesReady(taskId_, std::move(ready));
     batchTimer_.restart();
     emit progress(taskId_, {kProgressStageDecoding, decodedPictures_});
+    shareRandomAccessIndex(false);
+}
+
+void FfmpegDecodeWorker::shareRandomAccessIndex(bool whole)
+{
+    if (!recorder_ || (!whole && recorder_->index().size() < nextSharedIndexSize_)) {
+        return;
+    }
+    nextSharedIndexSize_ = 2 * std::max(recorder_->index().size(), kFirstSharedIndexSize);
+    emit randomAccessIndexRecorded(taskId_, recorder_->snapshot());
 }
 
 bool FfmpegDecodeWorker::cancelRequested() const

@@ -103,6 +103,7 @@ void ProjectController::connectAnalysisService()
             when([this](const PictureAnalysisPayload& payload) { emit pictureAnalysisLoaded(payload); }));
     connect(service, &AnalysisTaskService::streamAnalysisLoaded, this,
             when([this](qulonglong generation, const StreamAnalysisPtr& analysis) {
+                useRandomAccessIndex(analysisService_->randomAccessIndex());
                 emit streamAnalysisLoaded(generation, analysis);
             }));
     connect(service, &AnalysisTaskService::analysisError, this, when([this](const AnalysisTaskError& error) {
@@ -465,6 +466,12 @@ void ProjectController::connectDecodeWorker(FfmpegDecodeWorker* worker, std::uin
                      [this](std::uint64_t id, const PictureInfoBatch& batch) { onPicturesReady(id, batch); });
     relayToGuiThread(worker, &FfmpegDecodeWorker::pictureThumbnailReady,
                      [this](std::uint64_t id, const PictureThumbnail& thumbnail) { onDecodeThumbnail(id, thumbnail); });
+    relayToGuiThread(worker, &FfmpegDecodeWorker::randomAccessIndexRecorded,
+                     [this](std::uint64_t id, const std::shared_ptr<const media::RandomAccessIndex>& index) {
+                         if (id == activeTaskId_) {
+                             useRandomAccessIndex(index);
+                         }
+                     });
     QThread* thread = decodeThread_;
     for (auto terminal : {&FfmpegDecodeWorker::finished, &FfmpegDecodeWorker::error, &FfmpegDecodeWorker::canceled}) {
         connect(worker, terminal, thread, &QThread::quit, Qt::DirectConnection);
@@ -808,6 +815,9 @@ void ProjectController::resetProjectData()
         emit pictureSelectionCleared();
     }
     cancelFrameRequests();
+    retireFrameDecoder();
+    randomAccessIndex_.reset();
+    lastSelectedDisplayIndex_.reset();
     thumbnailQueue_->discard();
     leaveCacheRoad();
     streamInfo_.reset();
@@ -840,9 +850,15 @@ bool ProjectController::selectPicture(domain::PictureId pictureId)
     emit pictureSelectionChanged(pictureId);
     if (VideoFramePtr frame = frameCache_->find(pictureId)) {
         emit selectedFrameReady(std::move(frame));
+        // Only with random access is reading ahead worth a decoder: from the stream's start it
+        // would cost more than the steps it spares.
+        if (randomAccessIndex_) {
+            requestFrames(*picture, false);
+        }
     } else {
-        startFrameRequest(*picture);
+        requestFrames(*picture, true);
     }
+    lastSelectedDisplayIndex_ = picture->displayIndex;
     analysisService_->loadPictureAnalysis(pictureId);
     return true;
 }
@@ -855,35 +871,61 @@ void ProjectController::clearPictureSelection()
     }
 }
 
-void ProjectController::startFrameRequest(const domain::PictureInfo& picture)
+void ProjectController::requestFrames(const domain::PictureInfo& picture, bool deliver)
 {
     if (sourcePath_.empty()) {
-        emit selectedFrameUnavailable(picture.id, QString::fromLatin1(kNoSourceReason));
+        if (deliver) {
+            emit selectedFrameUnavailable(picture.id, QString::fromLatin1(kNoSourceReason));
+        }
         return;
     }
-    cancelFrameRequests();
     FrameRequest request;
     request.requestId = nextTaskId_++;
-    request.cancelFlag = std::make_shared<std::atomic<bool>>(false);
-    request.thread = new QThread(this);
-    request.thread->setObjectName(QString::fromLatin1(kFrameDecodeThreadName));
-    auto* worker = new FfmpegFrameDecodeWorker(request.requestId, sourcePath_, picture.id,
-                                               static_cast<std::uint64_t>(picture.displayIndex), request.cancelFlag);
-    worker->moveToThread(request.thread);
-    frameRequests_.push_back(request);
+    request.pictureId = picture.id;
+    request.displayIndex = picture.displayIndex;
+    request.deliver = deliver;
+    request.direction = lastSelectedDisplayIndex_ && picture.displayIndex < *lastSelectedDisplayIndex_ ? -1 : 1;
+    frameDecodeWorker().request(request);
+}
 
-    connect(request.thread, &QThread::started, worker, &FfmpegFrameDecodeWorker::run, Qt::QueuedConnection);
-    connect(request.thread, &QThread::finished, worker, &QObject::deleteLater);
-    connect(worker, &FfmpegFrameDecodeWorker::finished, request.thread, &QThread::quit, Qt::DirectConnection);
-    relayToGuiThread(worker, &FfmpegFrameDecodeWorker::finished,
-                     [this](std::uint64_t requestId) { onFrameRequestFinished(requestId); });
+FfmpegFrameDecodeWorker& ProjectController::frameDecodeWorker()
+{
+    if (frameDecoder_.worker != nullptr) {
+        return *frameDecoder_.worker;
+    }
+    auto* thread = new QThread(this);
+    thread->setObjectName(QString::fromLatin1(kFrameDecodeThreadName));
+    auto* worker = new FfmpegFrameDecodeWorker(sourcePath_, frameCache_, randomAccessIndex_);
+    worker->moveToThread(thread);
+    connect(thread, &QThread::started, worker, &FfmpegFrameDecodeWorker::run, Qt::QueuedConnection);
+    connect(thread, &QThread::finished, worker, &QObject::deleteLater);
+    connect(worker, &FfmpegFrameDecodeWorker::finished, thread, &QThread::quit, Qt::DirectConnection);
+    relayToGuiThread(worker, &FfmpegFrameDecodeWorker::finished, [this, thread] { onFrameDecoderFinished(thread); });
     relayToGuiThread(worker, &FfmpegFrameDecodeWorker::frameReady,
                      [this](std::uint64_t, domain::PictureId id, const VideoFramePtr& frame) { onFrameReady(id, frame); });
     relayToGuiThread(worker, &FfmpegFrameDecodeWorker::unavailable,
                      [this](std::uint64_t, domain::PictureId id, const QString& reason) {
                          onFrameUnavailable(id, reason);
                      });
-    request.thread->start(QThread::InheritPriority);
+    frameDecoder_ = FrameDecoder{thread, worker};
+    thread->start(QThread::InheritPriority);
+    return *worker;
+}
+
+FrameDecodeCounts ProjectController::frameDecodeCounts() const
+{
+    return frameDecoder_.worker != nullptr ? frameDecoder_.worker->counts() : FrameDecodeCounts{};
+}
+
+void ProjectController::useRandomAccessIndex(std::shared_ptr<const media::RandomAccessIndex> index)
+{
+    if (!index || (randomAccessIndex_ && randomAccessIndex_->size() >= index->size())) {
+        return;
+    }
+    randomAccessIndex_ = std::move(index);
+    if (frameDecoder_.worker != nullptr) {
+        frameDecoder_.worker->setRandomAccessIndex(randomAccessIndex_);
+    }
 }
 
 void ProjectController::onFrameReady(domain::PictureId pictureId, const VideoFramePtr& frame)
@@ -902,35 +944,44 @@ void ProjectController::onFrameUnavailable(domain::PictureId pictureId, const QS
     }
 }
 
-void ProjectController::onFrameRequestFinished(std::uint64_t requestId)
+void ProjectController::onFrameDecoderFinished(QThread* thread)
 {
-    const auto found = std::find_if(frameRequests_.begin(), frameRequests_.end(),
-                                    [requestId](const FrameRequest& request) { return request.requestId == requestId; });
-    if (found == frameRequests_.end()) {
+    const auto found = std::find_if(retiredFrameDecoders_.begin(), retiredFrameDecoders_.end(),
+                                    [thread](const FrameDecoder& decoder) { return decoder.thread == thread; });
+    if (found == retiredFrameDecoders_.end()) {
         return;
     }
     // The worker has said its last word and quit the loop, so this wait is short; a QThread
     // deleted while it still runs would abort the program.
-    found->thread->wait();
-    delete found->thread;
-    frameRequests_.erase(found);
+    thread->wait();
+    delete thread;
+    retiredFrameDecoders_.erase(found);
 }
 
 void ProjectController::cancelFrameRequests()
 {
-    for (const FrameRequest& request : frameRequests_) {
-        request.cancelFlag->store(true);
+    if (frameDecoder_.worker != nullptr) {
+        frameDecoder_.worker->cancel();
     }
+}
+
+void ProjectController::retireFrameDecoder()
+{
+    if (frameDecoder_.worker == nullptr) {
+        return;
+    }
+    frameDecoder_.worker->stop();
+    retiredFrameDecoders_.push_back(std::exchange(frameDecoder_, FrameDecoder{}));
 }
 
 void ProjectController::stopFrameThreads()
 {
-    cancelFrameRequests();
-    for (const FrameRequest& request : frameRequests_) {
-        request.thread->wait();
-        delete request.thread;
+    retireFrameDecoder();
+    for (const FrameDecoder& decoder : retiredFrameDecoders_) {
+        decoder.thread->wait();
+        delete decoder.thread;
     }
-    frameRequests_.clear();
+    retiredFrameDecoders_.clear();
 }
 
 }  // namespace vexilo::application

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <thread>
 
 namespace vexilo::application {
 namespace {
@@ -350,16 +351,21 @@ TEST(FfmpegDecodeWorkerTest, CanceledBeforeItRunsReportsStartedThenCanceled)
 TEST(FfmpegFrameDecodeWorkerTest, ReportsAPictureBeyondTheEnd)
 {
     registerProjectMetaTypes();
-    FfmpegFrameDecodeWorker worker(4, testMedia("main_420_8bit_gop8.hevc"), 1000, 1000,
-                                   std::make_shared<std::atomic<bool>>(false));
+    FfmpegFrameDecodeWorker worker(testMedia("main_420_8bit_gop8.hevc"), std::make_shared<VideoFrameCache>(0));
     QStringList reasons;
-    int finished = 0;
+    std::atomic<bool> told{false};
     QObject::connect(&worker, &FfmpegFrameDecodeWorker::unavailable,
-                     [&](qulonglong, domain::PictureId, const QString& reason) { reasons.append(reason); });
-    QObject::connect(&worker, &FfmpegFrameDecodeWorker::finished, [&] { ++finished; });
-    worker.run();
+                     [&](qulonglong, domain::PictureId, const QString& reason) {
+                         reasons.append(reason);
+                         told = true;
+                     });
+    worker.request(FrameRequest{4, 1000, 1000, true, 1});
+    std::thread decoding([&worker] { worker.run(); });
+    ASSERT_TRUE(ProjectSignalRecorder::waitFor([&] { return told.load(); }));
+    worker.stop();
+    decoding.join();
     EXPECT_EQ(reasons, QStringList{QStringLiteral("Decoded display index 1000 was not found")});
-    EXPECT_EQ(finished, 1);
+    EXPECT_EQ(worker.counts().streamStarts, 1U) << "no index: from the stream's start";
 }
 
 }  // namespace

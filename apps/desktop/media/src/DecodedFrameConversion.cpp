@@ -35,19 +35,6 @@ std::optional<ffmpeg::PlanarLayout> viewerLayoutOf(int format) {
     return offered ? ffmpeg::planarLayoutOf(format) : std::nullopt;
 }
 
-std::optional<PacketIdentityRecord> readIdentityRecord(const AVFrame& frame) {
-    const AVBufferRef* buffer = frame.opaque_ref;
-    if (buffer == nullptr || buffer->data == nullptr || buffer->size < kPacketIdentityRecordSize) {
-        return std::nullopt;
-    }
-    PacketIdentityRecord record;
-    std::memcpy(&record, buffer->data, sizeof(record));
-    if (record.tag != kPacketIdentityTag) {
-        return std::nullopt;
-    }
-    return record;
-}
-
 std::optional<std::int64_t> presentTimestamp(std::int64_t value) {
     return value == AV_NOPTS_VALUE ? std::nullopt : std::optional<std::int64_t>(value);
 }
@@ -61,7 +48,7 @@ domain::PictureInfo describePicture(const AVFrame& frame, std::uint64_t index, s
     picture.width = frame.width;
     picture.height = frame.height;
     picture.bitDepth = bitDepth;
-    if (const std::optional<PacketIdentityRecord> record = readIdentityRecord(frame)) {
+    if (const std::optional<PacketIdentityRecord> record = packetIdentityOf(frame)) {
         picture.packetIndex = record->packetIndex;
         picture.decodeIndex = record->decodeIndex;
         if (!picture.pts) {
@@ -85,6 +72,19 @@ std::optional<domain::VideoPlane> copyChromaPlane(const AVFrame& frame, const ff
 }
 
 }  // namespace
+
+std::optional<PacketIdentityRecord> packetIdentityOf(const AVFrame& frame) {
+    const AVBufferRef* buffer = frame.opaque_ref;
+    if (buffer == nullptr || buffer->data == nullptr || buffer->size < kPacketIdentityRecordSize) {
+        return std::nullopt;
+    }
+    PacketIdentityRecord record;
+    std::memcpy(&record, buffer->data, sizeof(record));
+    if (record.tag != kPacketIdentityTag) {
+        return std::nullopt;
+    }
+    return record;
+}
 
 std::optional<domain::VideoPlane> copyDecodedPlane(const AVFrame& frame, int planeIndex, std::uint8_t recordedIndex,
                                                    std::int32_t width, std::int32_t height,

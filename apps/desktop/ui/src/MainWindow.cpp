@@ -65,11 +65,21 @@ constexpr int kWipePage = 1;
 constexpr int kSideBySidePage = 0;
 
 const char* const kOpenBForCompareText = "Open B stream for A/B compare";
+// A smaller frame cache, so that window tests reach beyond it with streams of a few dozen small
+// pictures; a positive decimal number of bytes, anything else keeps the default.
+constexpr const char* kFrameCacheBytesVariable = "VEXILO_DESKTOP_TEST_FRAME_CACHE_BYTES";
+
+std::uint64_t frameCacheBytes()
+{
+    bool ok = false;
+    const qulonglong bytes = qEnvironmentVariable(kFrameCacheBytesVariable).toULongLong(&ok);
+    return ok && bytes > 0 ? bytes : application::kDefaultFrameCacheBytes;
+}
 
 application::ProjectControllerOptions defaultControllerOptions()
 {
     application::ProjectControllerOptions options;
-    options.frameCacheBytes = application::kDefaultFrameCacheBytes;
+    options.frameCacheBytes = frameCacheBytes();
     application::AnalyzerWorkerClientOptions& worker = options.analysisOptions.worker;
     worker.workerProgram.clear();
     worker.workerArguments.clear();

@@ -9,6 +9,7 @@
 //   deliverOnOwnThread(context);                      // optional, before the first feed call
 //   ffmpeg::enablePacketIdentityPassThrough(*context); // before avcodec_open2
 //   feedExtradata(context);                           // once, after avcodec_parameters_to_context
+//   resumeAt(context, point);                         // optional: the stream is taken up mid-way
 //   ffmpeg::PacketIdentityCarrier carrier(*context);
 //   for each packet of the stream:
 //       ffmpeg::attachPacketToken(*packet, feedPacket(context, packet, packet->pos));
@@ -53,6 +54,22 @@ void feedExtradata(AVCodecContext* context);
 // decoded from the packet (PacketIdentityCarrier does the carrying where the FFmpeg headers
 // lack AV_CODEC_FLAG_COPY_OPAQUE), and feedFrame maps them back to their pictures with it.
 std::int64_t feedPacket(AVCodecContext* context, const AVPacket* packet, std::int64_t fileBytePosition);
+
+// Where a decode that starts at a random-access picture in the middle of a stream takes it up:
+// what the session, fed the stream from its start, had counted by then.
+struct ResumePoint {
+    std::uint64_t picturesBefore = 0;  // decode identities the pictures before it took
+    std::uint64_t slicesBefore = 0;    // slice segments before it
+    std::uint64_t nalUnitsBefore = 0;  // NAL units of the packets before its access unit
+    std::int32_t picOrderCnt = 0;      // its PicOrderCntVal
+    // Whether its RASL pictures, which a decode from it cannot decode, took identities there.
+    bool skippedPicturesTakeIdentities = false;
+};
+
+// Call once, after feedExtradata and any packet of parameter sets given ahead, right before the
+// random-access picture's packet: the pictures, slices and NAL units from there on get the
+// identities, and the pictures the POCs, that a decode from the start gave them.
+void resumeAt(AVCodecContext* context, const ResumePoint& point);
 
 // Every frame avcodec_receive_frame returns; `displayIndex` is the pipeline's output ordinal
 // (0, 1, 2, ...), the same number the frame's picture record carries.

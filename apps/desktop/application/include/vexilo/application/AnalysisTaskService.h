@@ -8,6 +8,7 @@
 #include "vexilo/application/ApplicationTypes.h"
 #include "vexilo/application/AnalyzerWorkerClient.h"
 #include "vexilo/domain/PictureInfo.h"
+#include "vexilo/media/RandomAccessIndex.h"
 #include "vexilo/protocol/FramePacket.h"
 #include "vexilo/protocol/ProtocolMessage.h"
 
@@ -70,6 +71,12 @@ public:
     [[nodiscard]] bool isBusy() const;
     [[nodiscard]] std::uint64_t generation() const { return generation_; }
     [[nodiscard]] const std::filesystem::path& cacheDirectory() const { return cacheDirectory_; }
+    // The random-access pictures of the stream the last stream analysis describes; null until
+    // one is loaded.
+    [[nodiscard]] const std::shared_ptr<const media::RandomAccessIndex>& randomAccessIndex() const
+    {
+        return randomAccessIndex_;
+    }
     // Read when "analysisFinished" is emitted: the counts that run reported.
     [[nodiscard]] AnalyzerPacketCounts lastRunPacketCounts() const { return lastRunPacketCounts_; }
 
@@ -162,6 +169,10 @@ private:
     std::shared_ptr<PictureIdentityMap> pictureIdentities_;
     std::unordered_map<std::int64_t, domain::PictureId> displayIndexToPicture_;
     AnalyzerPacketCounts lastRunPacketCounts_;
+    std::shared_ptr<const media::RandomAccessIndex> randomAccessIndex_;
+    // The stream document the index was made from: a picture's structure analysis is told where
+    // to take the stream up from it.
+    StreamAnalysisPtr streamDocument_;
 
     // Set from reuseCachedAnalysis until its stream document has been read or found unreadable.
     bool reuseLoadPending_ = false;

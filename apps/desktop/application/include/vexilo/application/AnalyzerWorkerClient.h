@@ -3,6 +3,7 @@
 #include "vexilo/application/AnalyzerWorkerTypes.h"
 #include "vexilo/protocol/FramePacket.h"
 #include "vexilo/protocol/ProtocolMessage.h"
+#include "vexilo/protocol/StructureStart.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -15,6 +16,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 namespace vexilo::application {
 
@@ -41,8 +43,11 @@ public:
 
     AnalyzerTaskRequest analyze(const QString& inputPath, const QString& cacheRoot, AnalyzerAnalysisMode mode,
                                 const QString& taskId = {});
+    // With a structure start, the worker decodes from that random-access picture on when its
+    // cache of the stream is complete.
     AnalyzerTaskRequest analyzePictureStructure(const QString& inputPath, const QString& cacheRoot,
-                                                std::uint64_t targetDecodePictureId, const QString& taskId = {});
+                                                std::uint64_t targetDecodePictureId, const QString& taskId = {},
+                                                const std::optional<protocol::StructureStart>& start = std::nullopt);
     // The request id of the "cancel" sent (or already sent) for the task, or empty.
     QString cancel(const QString& taskId);
 

@@ -4,6 +4,7 @@
 #include "vexilo/application/DecodeTaskSharedState.h"
 #include "vexilo/application/ProjectTypes.h"
 #include "vexilo/application/VideoFrameCache.h"
+#include "vexilo/media/RandomAccessIndexRecorder.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -12,6 +13,7 @@
 #include <chrono>
 #include <filesystem>
 #include <memory>
+#include <optional>
 
 namespace vexilo::media {
 struct FFmpegDecodedPicture;
@@ -21,8 +23,9 @@ struct FFmpegDecodeSummary;
 namespace vexilo::application {
 
 // Decodes one whole stream in process on its own thread: probes it, reports pictures in
-// batches with a thumbnail each, fills the frame cache (when given one) and ends with exactly one
-// terminal signal after writing the terminal record.
+// batches with a thumbnail each, fills the frame cache (when given one), records the stream's random-access
+// pictures (reported as they grow, and whole at the end) and ends with exactly one terminal
+// signal after writing the terminal record.
 class FfmpegDecodeWorker : public QObject {
     Q_OBJECT
 
@@ -37,6 +40,7 @@ signals:
     void streamProbed(qulonglong taskId, vexilo::domain::StreamInfo streamInfo);
     void picturesReady(qulonglong taskId, vexilo::application::PictureInfoBatch pictures);
     void pictureThumbnailReady(qulonglong taskId, vexilo::application::PictureThumbnail thumbnail);
+    void randomAccessIndexRecorded(qulonglong taskId, std::shared_ptr<const vexilo::media::RandomAccessIndex> index);
     void finished(qulonglong taskId);
     void error(qulonglong taskId);
     void canceled(qulonglong taskId);
@@ -48,6 +52,9 @@ private:
     void decode();
     void acceptPicture(media::FFmpegDecodedPicture picture);
     void flushBatch();
+    // Shares what the recorder holds each time it has doubled, so that copying it costs little
+    // beside the decode however long the stream.
+    void shareRandomAccessIndex(bool whole);
     [[nodiscard]] bool cancelRequested() const;
     void finishCanceled(const ProjectTaskSummary& summary);
     void finishWithError(const ProjectTaskError& taskError);
@@ -59,6 +66,8 @@ private:
     const std::shared_ptr<VideoFrameCache> frameCache_;
     const std::chrono::milliseconds batchInterval_;
 
+    std::optional<media::RandomAccessIndexRecorder> recorder_;
+    std::size_t nextSharedIndexSize_ = 0;
     PictureInfoBatch batch_;
     std::uint64_t decodedPictures_ = 0;
     QElapsedTimer batchTimer_;

@@ -4,10 +4,12 @@
 #include "vexilo/application/AnalysisTaskTypes.h"
 #include "vexilo/application/ApplicationTypes.h"
 #include "vexilo/application/DecodeTaskSharedState.h"
+#include "vexilo/application/FfmpegFrameDecodeWorker.h"
 #include "vexilo/application/ProjectApplicationService.h"
 #include "vexilo/application/ProjectTypes.h"
 #include "vexilo/application/VideoFrameCache.h"
 #include "vexilo/domain/StreamInfo.h"
+#include "vexilo/media/RandomAccessIndex.h"
 #include "vexilo/protocol/FramePacket.h"
 
 #include <QObject>
@@ -71,6 +73,12 @@ public:
     [[nodiscard]] std::uint64_t pictureCount() const { return pictures_.size(); }
     [[nodiscard]] const std::optional<domain::StreamInfo>& streamInfo() const { return streamInfo_; }
     [[nodiscard]] VideoFramePtr cachedFrame(domain::PictureId pictureId) const;
+    // What the on-demand frame decoder of the open source did: where its decodes started.
+    [[nodiscard]] FrameDecodeCounts frameDecodeCounts() const;
+    // Decodes of frames not in the cache start at the random-access pictures the index lists.
+    // A document's index and one recorded by the in-process decode name pictures alike; the
+    // one listing more pictures is kept.
+    void useRandomAccessIndex(std::shared_ptr<const media::RandomAccessIndex> index);
     [[nodiscard]] bool hasActiveTask() const { return activeTaskId_ != 0; }
     // The open in progress runs through the analyzer worker; an analysis error now sends it to the
     // in-process decoder, which gives pictures without their analysis.
@@ -111,10 +119,9 @@ signals:
     void analysisError(vexilo::application::AnalysisTaskError error);
 
 private:
-    struct FrameRequest {
-        std::uint64_t requestId = 0;
+    struct FrameDecoder {
         QThread* thread = nullptr;
-        std::shared_ptr<std::atomic<bool>> cancelFlag;
+        FfmpegFrameDecodeWorker* worker = nullptr;
     };
 
     // What an ended in-process decode left in its terminal record.
@@ -188,11 +195,15 @@ private:
     void onPicturesReady(std::uint64_t taskId, const PictureInfoBatch& batch);
     void onDecodeThumbnail(std::uint64_t taskId, const PictureThumbnail& thumbnail);
 
-    void startFrameRequest(const domain::PictureInfo& picture);
+    // Asks the frame decoder for the picture's frame (`deliver`) and for the pictures around it.
+    void requestFrames(const domain::PictureInfo& picture, bool deliver);
+    FfmpegFrameDecodeWorker& frameDecodeWorker();
     void onFrameReady(domain::PictureId pictureId, const VideoFramePtr& frame);
     void onFrameUnavailable(domain::PictureId pictureId, const QString& reason);
-    void onFrameRequestFinished(std::uint64_t requestId);
+    void onFrameDecoderFinished(QThread* thread);
     void cancelFrameRequests();
+    // Lets the open source's decoder end by itself; its thread is released when it has.
+    void retireFrameDecoder();
     void stopFrameThreads();
 
     [[nodiscard]] bool isState(std::initializer_list<ProjectState> states) const;
@@ -207,7 +218,13 @@ private:
     std::vector<domain::PictureInfo> pictures_;
     std::optional<domain::PictureId> selectedPicture_;
     std::shared_ptr<VideoFrameCache> frameCache_;
-    std::vector<FrameRequest> frameRequests_;
+    // The open source's on-demand frame decoder, made with its first frame request, and those of
+    // sources closed since, still ending.
+    FrameDecoder frameDecoder_;
+    std::vector<FrameDecoder> retiredFrameDecoders_;
+    std::shared_ptr<const media::RandomAccessIndex> randomAccessIndex_;
+    // The display index selected last, which tells the way the user steps.
+    std::optional<std::int64_t> lastSelectedDisplayIndex_;
     // Every result of the decode and frame threads reaches the GUI thread through here. A child,
     // so it outlives the destructor body, which joins those threads.
     threading::ThreadMailbox* mailbox_ = nullptr;

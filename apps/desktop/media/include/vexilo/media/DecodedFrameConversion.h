@@ -26,6 +26,10 @@ struct PacketIdentityRecord {
 };
 static_assert(sizeof(PacketIdentityRecord) == kPacketIdentityRecordSize);
 
+// The record the frame's packet carried in; absent when it carries none (or another tag, or a
+// shorter buffer).
+[[nodiscard]] std::optional<PacketIdentityRecord> packetIdentityOf(const AVFrame& frame);
+
 // Turns one decoded frame into a picture record and a tightly packed planar frame.
 // `index` is the picture's position in output order. The frame is neither kept nor released.
 [[nodiscard]] FFmpegResult<FFmpegDecodedPicture> convertDecodedFrame(const AVFrame& frame,

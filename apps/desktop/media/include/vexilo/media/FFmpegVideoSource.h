@@ -1,6 +1,7 @@
 #pragma once
 
 #include "vexilo/domain/StreamInfo.h"
+#include "vexilo/ffmpeg_handles/RandomAccessSeek.h"
 #include "vexilo/media/FFmpegDecodedPicture.h"
 #include "vexilo/media/FFmpegError.h"
 
@@ -9,8 +10,13 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 
 namespace vexilo::media {
+
+// How many threads the HEVC decoder runs: one, or as many as FFmpeg chooses for the machine
+// (frame and slice threads). Either way the same pictures come out in the same order.
+enum class DecoderThreads : std::uint8_t { Single, Automatic };
 
 struct FFmpegDecodeSummary {
     bool canceled = false;
@@ -32,8 +38,13 @@ class FFmpegVideoSource {
 public:
     using PictureCallback = std::function<void(FFmpegDecodedPicture)>;
     using CancelPredicate = std::function<bool()>;
+    // Each video packet as it goes to the decoder: its decode index (as its pictures carry it),
+    // its bytes and its position in the file (-1 when unknown).
+    using PacketListener = std::function<void(std::int64_t decodeIndex, std::span<const std::uint8_t> data,
+                                              std::int64_t position)>;
 
-    [[nodiscard]] static FFmpegResult<FFmpegVideoSource> open(const std::filesystem::path& path);
+    [[nodiscard]] static FFmpegResult<FFmpegVideoSource> open(const std::filesystem::path& path,
+                                                              DecoderThreads threads = DecoderThreads::Single);
 
     FFmpegVideoSource(FFmpegVideoSource&&) noexcept;
     FFmpegVideoSource& operator=(FFmpegVideoSource&&) noexcept;
@@ -42,12 +53,15 @@ public:
     ~FFmpegVideoSource();
 
     [[nodiscard]] const domain::StreamInfo& streamInfo() const noexcept { return streamInfo_; }
+    // How the stream's packets frame their NAL units.
+    [[nodiscard]] ffmpeg::NalFraming nalFraming() const noexcept;
 
     // Decodes the whole stream on the calling thread, handing each output picture to
-    // `onPicture` in output order. `shouldCancel` may be empty. Allowed once per source;
-    // a canceled run is a success with `canceled` set.
+    // `onPicture` in output order. `shouldCancel` and `onPacket` may be empty. Allowed once per
+    // source; a canceled run is a success with `canceled` set.
     [[nodiscard]] FFmpegResult<FFmpegDecodeSummary> decodeSequentially(PictureCallback onPicture,
-                                                                       CancelPredicate shouldCancel);
+                                                                       CancelPredicate shouldCancel,
+                                                                       PacketListener onPacket = {});
 
 private:
     FFmpegVideoSource(domain::StreamInfo info, std::unique_ptr<FFmpegSourceState> state);
