@@ -129,6 +129,7 @@ TEST(BufferVerifier, ADamagedTableAmongManyBlocksRefusesTheBuffer)
     const std::uint32_t limit = maxVerifiedTablesFor(written.size());
     ASSERT_TRUE(verifyAnalysisBuffer(bytes.bytes(), limit));
     const auto* tus = fb::GetAnalysisDocumentTable(bytes.bytes().data())->tus();
+    ASSERT_NE(tus, nullptr);
     ASSERT_GE(tus->size(), 65'536u);
     const auto* table = reinterpret_cast<const std::uint8_t*>(tus->Get(tus->size() - 7));
     // The table's offset to its vtable, aimed beyond the buffer.
