@@ -1,6 +1,7 @@
 // The picture count an analyzer-road open reports its progress against, read from the NAL unit
 // headers of real and hand-made byte streams.
 
+#include "TestMedia.h"
 #include "vexilo/application/CodedPictureCount.h"
 
 #include <gtest/gtest.h>
@@ -13,10 +14,7 @@
 namespace vexilo::application {
 namespace {
 
-std::filesystem::path testMedia(const char* name)
-{
-    return std::filesystem::path(VEXILO_TEST_MEDIA_DIR) / name;
-}
+using test::testMedia;
 
 // One NAL unit behind a four-byte start code: its two header bytes, then the payload.
 void appendNalUnit(std::vector<char>& stream, unsigned type, unsigned layer, std::vector<unsigned char> payload)

@@ -1,6 +1,7 @@
 // The project controller on the analyzer road: the real worker program over real pipes and a
 // real frame channel, its fallback to the in-process decoder, and the faults of an old run.
 
+#include "TestMedia.h"
 #include "ProjectSignalRecorder.h"
 #include "ffmpeg_tools.h"
 #include "stream_patch.h"
@@ -27,10 +28,7 @@ namespace {
 
 using test::ProjectSignalRecorder;
 
-std::filesystem::path testMedia(const char* name)
-{
-    return std::filesystem::path(VEXILO_TEST_MEDIA_DIR) / name;
-}
+using test::testMedia;
 
 // What the controller said, for a failure's message.
 std::string said(const ProjectSignalRecorder& recorder)

@@ -1,6 +1,7 @@
 // The project controller on its in-process road: real files, real FFmpeg decoding on real
 // decode threads, every signal in the order a window sees it.
 
+#include "TestMedia.h"
 #include "ProjectSignalRecorder.h"
 
 #include "vexilo/application/FfmpegDecodeWorker.h"
@@ -21,10 +22,7 @@ using test::ProjectSignalRecorder;
 
 constexpr std::uint64_t kSeventyPictures = 70;
 
-std::filesystem::path testMedia(const char* name)
-{
-    return std::filesystem::path(VEXILO_TEST_MEDIA_DIR) / name;
-}
+using test::testMedia;
 
 ProjectControllerOptions inProcessOptions(std::uint64_t cacheBytes = kDefaultFrameCacheBytes)
 {

@@ -3,6 +3,7 @@
 // worker wrote. Each frame equals the same picture of a decode from the stream's start, and the
 // pictures around it are read ahead in the way the user steps.
 
+#include "TestMedia.h"
 #include "AnalyzedStreamFixture.h"
 #include "ProjectSignalRecorder.h"
 
@@ -27,10 +28,7 @@ constexpr std::uint64_t kSixFrames = 6 * kFrameBytes176x144;
 constexpr std::uint8_t kFirstRandomAccessType = 16;
 constexpr std::uint8_t kLastRandomAccessType = 21;
 
-std::filesystem::path testMedia(const char* name)
-{
-    return std::filesystem::path(VEXILO_TEST_MEDIA_DIR) / name;
-}
+using test::testMedia;
 
 // A decode from the start, by display index, with the index it recorded on the way.
 struct Reference {
