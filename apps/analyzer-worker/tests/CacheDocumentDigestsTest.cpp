@@ -110,9 +110,11 @@ analysis::StreamAnalysis withoutRunPaths(analysis::StreamAnalysis document, cons
 }
 
 // The digest of the document's canonical "VXSA" bytes, the serialiser's own order of fields.
+// The cache reader has validated the document already, and only error details were changed.
 std::string documentDigest(const analysis::StreamAnalysis& document, const std::filesystem::path& input)
 {
-    const analysis::AnalysisSerializeResult bytes = analysis::serializeStreamAnalysis(withoutRunPaths(document, input));
+    const analysis::AnalysisSerializeResult bytes =
+        analysis::serializeValidatedStreamAnalysis(withoutRunPaths(document, input));
     if (const auto* error = std::get_if<analysis::AnalysisReadError>(&bytes)) {
         ADD_FAILURE() << "document does not serialise: " << error->message;
         return {};
