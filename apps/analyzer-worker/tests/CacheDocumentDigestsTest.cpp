@@ -297,5 +297,5 @@ INSTANTIATE_TEST_SUITE_P(HmStreams, CacheDocumentDigests, ::testing::ValuesIn(di
 INSTANTIATE_TEST_SUITE_P(GeneratedStreams, CacheDocumentDigests, ::testing::ValuesIn(digestedGeneratedStreams()),
                          kTestName);
 
-} // namespace
-} // namespace vexilo::analyzer
+}  // namespace
+}  // namespace vexilo::analyzer
