@@ -71,6 +71,7 @@ set(VEXILO_UNITY_EXCLUDED_TESTS
   apps/desktop/application/tests/ProjectControllerTest.cpp
   apps/desktop/models/tests/SliceTableModelTest.cpp
   apps/desktop/ui/tests/MainWindowDamagedStreamTest.cpp
+  apps/desktop/ui/tests/MainWindowSteppingTest.cpp
   apps/desktop/ui/tests/MainWindowTest.cpp
 )
 function(vexilo_unity_tests target)

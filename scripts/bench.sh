@@ -17,7 +17,7 @@ cmake --build "$build_dir" --parallel "$(nproc)"
 
 # These place their own processes on cores (the worker alone on one), or time what the user waits
 # for with every core the machine gives; pinning the whole run would put all of it on one core.
-self_placed=" bench_cached_reopen bench_stepping "
+self_placed=" bench_cached_reopen bench_stepping bench_picture_pass "
 
 mapfile -t benchmarks < <(find "$build_dir" -type f -executable -name 'bench_*' -printf '%f\n' | sort)
 [ "$#" -gt 0 ] && benchmarks=("$@")

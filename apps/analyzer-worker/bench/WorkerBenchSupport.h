@@ -8,6 +8,8 @@
 #include <QProcess>
 #include <QStringList>
 
+#include <sched.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -45,13 +47,23 @@ inline std::uint64_t peakResidentBytes(qint64 pid)
 // The "analysisFinished" payload, or nothing when the worker failed or the task did not end
 // in success. `analyze` holds the analyze payload beyond inputPath and cacheRoot;
 // `frameChannel`, when given, is the local socket the worker sends its frames to. The
-// worker's peak resident memory goes to `peakBytes` when given.
+// worker's peak resident memory goes to `peakBytes` when given. With `core`, the worker and
+// every thread it starts run on that core alone.
 inline std::optional<QJsonObject> analyseThroughWorker(const std::filesystem::path& input,
                                                        const std::filesystem::path& cacheRoot,
                                                        QJsonObject analyze, const QString& frameChannel = {},
-                                                       std::uint64_t* peakBytes = nullptr)
+                                                       std::uint64_t* peakBytes = nullptr,
+                                                       std::optional<int> core = std::nullopt)
 {
     QProcess worker;
+    if (core) {
+        worker.setChildProcessModifier([one = *core] {
+            cpu_set_t cores;
+            CPU_ZERO(&cores);
+            CPU_SET(static_cast<std::size_t>(one), &cores);
+            static_cast<void>(sched_setaffinity(0, sizeof(cores), &cores));
+        });
+    }
     QStringList arguments{QStringLiteral("--parent-pid"), QString::number(QCoreApplication::applicationPid())};
     if (!frameChannel.isEmpty()) {
         arguments << QStringLiteral("--frame-channel") << frameChannel;

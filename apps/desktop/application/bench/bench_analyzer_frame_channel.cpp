@@ -4,6 +4,7 @@
 // ratio of the two wall-clock times is what the client's reading costs; goal: at most 1.5x.
 // The analysis without any frame channel is printed too, for what producing frames costs.
 
+#include "FrameChannelDrain.h"
 #include "WorkerBenchSupport.h"
 #include "vexilo/bench/BenchSupport.h"
 
@@ -11,17 +12,11 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QLocalServer>
-#include <QLocalSocket>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QTimer>
-#include <QUuid>
 
 #include <cstdio>
-#include <latch>
 #include <optional>
-#include <memory>
 
 namespace {
 
@@ -58,46 +53,6 @@ std::uint64_t sampleBytesOf(const vexilo::domain::VideoFrame& frame)
     }
     return bytes;
 }
-
-// The worker's side alone: a reader on its own thread that takes every byte as it comes.
-class FrameChannelDrain {
-public:
-    FrameChannelDrain() : name_(QStringLiteral("bench-frame-%1").arg(QUuid::createUuid().toString(QUuid::Id128)))
-    {
-        // A QThread: socket notifiers refuse threads that Qt did not start.
-        thread_.reset(QThread::create([this] { drain(); }));
-        thread_->start();
-        listening_.wait();
-    }
-
-    [[nodiscard]] const QString& name() const { return name_; }
-
-    std::uint64_t finish()
-    {
-        thread_->wait();
-        return bytes_;
-    }
-
-private:
-    void drain()
-    {
-        QLocalServer server;
-        const bool listening = server.listen(name_);
-        listening_.count_down();
-        if (!listening || !server.waitForNewConnection(kAnalysisTimeoutMs)) {
-            return;
-        }
-        QLocalSocket* socket = server.nextPendingConnection();
-        while (socket->waitForReadyRead(kAnalysisTimeoutMs) || socket->bytesAvailable() > 0) {
-            bytes_ += static_cast<std::uint64_t>(socket->readAll().size());
-        }
-    }
-
-    QString name_;
-    std::latch listening_{1};
-    std::uint64_t bytes_ = 0;
-    std::unique_ptr<QThread> thread_;
-};
 
 bool waitUntil(AnalyzerWorkerClient& client, const std::function<bool()>& done)
 {
@@ -167,7 +122,7 @@ bool measure(const Clip& clip)
     std::uint64_t drainedBytes = 0;
     const double workerSeconds = bench::bestSecondsOf(kRuns, [&] {
         QTemporaryDir cacheRoot;
-        FrameChannelDrain drain;
+        bench::FrameChannelDrain drain;
         failed = !bench::analyseThroughWorker(path, cacheRoot.path().toStdString(), streamIndex, drain.name()) ||
                  failed;
         drainedBytes = drain.finish();

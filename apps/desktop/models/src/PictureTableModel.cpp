@@ -23,6 +23,9 @@ constexpr int kAnalysisColumn = 7;
 // Light enough that the row's text stays readable, red enough to be found in a long table.
 const QColor kMarkedRowColour(255, 205, 205);
 const QString kFailedPictureText = QStringLiteral("The decoder could not reconstruct this picture as coded");
+const QString kBlocksOnDemandText = QStringLiteral("blocks analysed on demand");
+const QString kBlocksOnDemandTip =
+    QStringLiteral("Its coding blocks did not fit the analysis pass's memory; they are analysed when it is selected");
 
 const std::array<QString, kColumnCount> kHeaders{
     QStringLiteral("Display Index"), QStringLiteral("Decode Index"), QStringLiteral("PTS"),
@@ -97,32 +100,48 @@ QVariant PictureTableModel::data(const QModelIndex& index, int role) const {
     default:
         break;
     }
-    const QString status = analysisStatus_.value(picture.id, display::kNotAvailableText);
-    const auto mark = marks_.constFind(picture.id);
-    if (mark == marks_.constEnd()) {
-        return status;
+    return analysisCell(picture.id);
+}
+
+// What the picture's analysis holds goes ahead of its state: the errors that mark it, then
+// whether its blocks still wait for a run of their own.
+QString PictureTableModel::analysisCell(domain::PictureId pictureId) const {
+    QStringList parts;
+    const auto mark = marks_.constFind(pictureId);
+    if (mark != marks_.constEnd()) {
+        parts << (mark->errors.isEmpty() ? QStringLiteral("failed")
+                                         : QStringLiteral("%1 error(s)").arg(mark->errors.size()));
     }
-    const QString marked = mark->errors.isEmpty() ? QStringLiteral("failed")
-                                                  : QStringLiteral("%1 error(s)").arg(mark->errors.size());
-    return QStringLiteral("%1; %2").arg(marked, status);
+    if (blocksOnDemand_.contains(pictureId)) {
+        parts << kBlocksOnDemandText;
+    }
+    parts << analysisStatus_.value(pictureId, display::kNotAvailableText);
+    return parts.join(QStringLiteral("; "));
 }
 
 QVariant PictureTableModel::markData(const domain::PictureInfo& picture, int column, int role) const {
-    const auto mark = marks_.constFind(picture.id);
-    if (mark == marks_.constEnd() || column < 0 || column >= kColumnCount) {
+    if (column < 0 || column >= kColumnCount) {
         return {};
     }
-    if (role == Qt::BackgroundRole) {
+    const auto mark = marks_.constFind(picture.id);
+    const bool marked = mark != marks_.constEnd();
+    if (role == Qt::BackgroundRole && marked) {
         return QBrush(kMarkedRowColour);
     }
-    if (role == Qt::ToolTipRole) {
-        QStringList lines = mark->errors;
+    if (role != Qt::ToolTipRole) {
+        return {};
+    }
+    QStringList lines;
+    if (marked) {
+        lines = mark->errors;
         if (mark->failed) {
             lines.prepend(kFailedPictureText);
         }
-        return lines.join(QLatin1Char('\n'));
     }
-    return {};
+    if (blocksOnDemand_.contains(picture.id)) {
+        lines << kBlocksOnDemandTip;
+    }
+    return lines.isEmpty() ? QVariant() : QVariant(lines.join(QLatin1Char('\n')));
 }
 
 QVariant PictureTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
@@ -201,11 +220,28 @@ void PictureTableModel::markPictureErrors(domain::PictureId pictureId, const QSt
     }
 }
 
+void PictureTableModel::setBlocksOnDemand(domain::PictureId pictureId, bool onDemand) {
+    if (blocksOnDemand_.contains(pictureId) == onDemand) {
+        return;
+    }
+    if (onDemand) {
+        blocksOnDemand_.insert(pictureId);
+    } else {
+        blocksOnDemand_.remove(pictureId);
+    }
+    emitRowChanged(pictureId);
+}
+
+bool PictureTableModel::hasBlocksOnDemand(domain::PictureId pictureId) const {
+    return blocksOnDemand_.contains(pictureId);
+}
+
 void PictureTableModel::clearPictureMarks() {
-    if (marks_.isEmpty()) {
+    if (marks_.isEmpty() && blocksOnDemand_.isEmpty()) {
         return;
     }
     marks_.clear();
+    blocksOnDemand_.clear();
     if (!rows_.empty()) {
         emit dataChanged(index(0, 0), index(static_cast<int>(rows_.size()) - 1, kColumnCount - 1),
                          {Qt::DisplayRole, Qt::BackgroundRole, Qt::ToolTipRole});
@@ -245,6 +281,7 @@ std::optional<domain::PictureId> PictureTableModel::pictureIdAt(int row) const {
 
 void PictureTableModel::clear() {
     marks_.clear();
+    blocksOnDemand_.clear();
     if (rows_.empty()) {
         analysisStatus_.clear();
         return;

@@ -11,7 +11,15 @@
 #include <algorithm>
 
 using vexilo::PictureSyntaxModel;
-using namespace vexilo::test;
+// Named one by one: a directive would carry the shared helpers into the test files compiled
+// beside this one, where their own helpers of the same names then become ambiguous.
+using vexilo::test::analysed;
+using vexilo::test::cellOf;
+using vexilo::test::findNode;
+using vexilo::test::PictureSections;
+using vexilo::test::pictureWith;
+using vexilo::test::Section;
+using vexilo::test::WorkerAnalysis;
 namespace analysis = vexilo::analysis;
 
 namespace {

@@ -170,6 +170,45 @@ private slots:
         model.clear();
         QCOMPARE(model.markedPictureCount(), 0);
     }
+
+    // A picture whose blocks come on demand says so in its "Analysis" cell and tooltip, untinted
+    // and uncounted, beside any error mark it also has; a payload with its blocks takes it away.
+    void picturesWhoseBlocksComeOnDemandAreNeitherTintedNorCounted() {
+        PictureTableModel model;
+        const auto tester = vexilo::test::watch(&model);
+        model.setBlocksOnDemand(5, true);
+        model.appendPictures({picture(4, 0), picture(5, 1), picture(6, 2)});
+        model.setAnalysisStatus(5, "Analysis ready");
+        QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+        model.setBlocksOnDemand(5, true);
+        model.setBlocksOnDemand(4, false);
+        QCOMPARE(changed.count(), 0);
+
+        QCOMPARE(model.data(model.index(1, 7)).toString(), QStringLiteral("blocks analysed on demand; Analysis ready"));
+        QVERIFY(model.data(model.index(1, 2), Qt::ToolTipRole).toString().contains("analysed when it is selected"));
+        QVERIFY(!model.data(model.index(1, 2), Qt::BackgroundRole).isValid());
+        QVERIFY(!model.data(model.index(0, 2), Qt::ToolTipRole).isValid());
+        QVERIFY(model.hasBlocksOnDemand(5) && !model.isPictureMarked(5));
+        QCOMPARE(model.markedPictureCount(), 0);
+        QCOMPARE(model.pictureErrorCount(), 0);
+
+        model.setBlocksOnDemand(6, true);
+        model.markPictureErrors(6, {"analyzer.picture_rejected: bad"});
+        QCOMPARE(model.data(model.index(2, 7)).toString(), QStringLiteral("1 error(s); blocks analysed on demand; N/A"));
+        const QStringList tip = model.data(model.index(2, 0), Qt::ToolTipRole).toString().split('\n');
+        QCOMPARE(tip.size(), 2);
+        QCOMPARE(tip.front(), QStringLiteral("analyzer.picture_rejected: bad"));
+        QCOMPARE(model.markedPictureCount(), 1);
+
+        changed.clear();
+        model.setBlocksOnDemand(5, false);
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(changed.at(0).at(0).toModelIndex(), model.index(1, 0));
+        QCOMPARE(model.data(model.index(1, 7)).toString(), QStringLiteral("Analysis ready"));
+        model.clearPictureMarks();
+        QVERIFY(!model.hasBlocksOnDemand(6));
+        QCOMPARE(model.data(model.index(2, 7)).toString(), QStringLiteral("N/A"));
+    }
 };
 
 VEXILO_QT_TEST(PictureTableModelTest)

@@ -1,6 +1,8 @@
 // What the window says about the errors an analysis holds: each is written to the log once, the
 // status bar counts them, and the picture table marks the pictures they concern. Damage the
-// decoder passes over without a word must not end in a plain "Analysis ready".
+// decoder passes over without a word must not end in a plain "Analysis ready". A picture the
+// pass left without its blocks for want of memory is not damaged: it is said to get its blocks
+// on demand, and neither counts nor marks.
 #include "vexilo/ui/MainWindow.h"
 
 #include "MainWindowFlowSupport.h"
@@ -10,12 +12,23 @@
 #include <QStatusBar>
 #include <QStringList>
 
+#include <string_view>
+
 namespace vexilo {
 
 using flow::decimal;
 using flow::fromUtf8;
 
 namespace {
+
+// The worker's record of blocks it could not keep in memory: the pictures it names are
+// analysed again when they are selected.
+constexpr std::string_view kBlocksLeftForWantOfMemory = "analyzer.observer_partial";
+
+bool isBlocksLeftForWantOfMemory(const analysis::AnalysisErrorInfo& error)
+{
+    return error.code == kBlocksLeftForWantOfMemory;
+}
 
 bool isPictureOwnError(const analysis::AnalysisErrorInfo& error) { return error.relatedObjectId.has_value(); }
 
@@ -42,7 +55,9 @@ void MainWindow::noteStreamAnalysisErrors(const analysis::StreamAnalysis& stream
         if (isPictureOwnError(error)) {
             continue;
         }
-        ++streamAnalysisErrorCount;
+        if (!isBlocksLeftForWantOfMemory(error)) {
+            ++streamAnalysisErrorCount;
+        }
         if (loggedAnalysisErrors.insert(error.id).second) {
             appendLog(QStringLiteral("%1\n%2").arg(errorSummary(error), fromUtf8(error.detail)));
         }
@@ -51,11 +66,17 @@ void MainWindow::noteStreamAnalysisErrors(const analysis::StreamAnalysis& stream
 }
 
 // A payload carries the stream's errors and then the picture's own; only the latter mark it.
+// A payload without the record of blocks left out has them, or has had them analysed since.
 int MainWindow::notePictureAnalysisErrors(domain::PictureId pictureId, const analysis::StreamAnalysis& payload)
 {
     QStringList own;
+    bool blocksOnDemand = false;
     for (const analysis::AnalysisErrorInfo& error : payload.errors) {
         if (!isPictureOwnError(error)) {
+            continue;
+        }
+        if (isBlocksLeftForWantOfMemory(error)) {
+            blocksOnDemand = true;
             continue;
         }
         own << QStringLiteral("%1 (%2)").arg(errorSummary(error), fromUtf8(error.detail));
@@ -66,6 +87,7 @@ int MainWindow::notePictureAnalysisErrors(domain::PictureId pictureId, const ana
         }
     }
     if (pictureTableModel != nullptr) {
+        pictureTableModel->setBlocksOnDemand(pictureId, blocksOnDemand);
         pictureTableModel->markPictureErrors(pictureId, own);
         for (const analysis::PictureAnalysisSummary& summary : payload.pictures) {
             if (summary.completeness == analysis::PictureCompleteness::Failed) {

@@ -69,6 +69,16 @@ struct Window {
     }
     QString log() const { return window->findChild<QPlainTextEdit*>(QStringLiteral("logView"))->toPlainText(); }
     QAction* action(const char* name) const { return window->findChild<QAction*>(QString::fromLatin1(name)); }
+    PictureTableModel* pictureTable() const
+    {
+        return window->findChild<PictureTableModel*>(QStringLiteral("pictureTableModel"));
+    }
+    // The status bar's count of analysis errors, empty while it is not shown.
+    QString analysisErrorText() const
+    {
+        const auto* found = window->findChild<QLabel*>(QStringLiteral("analysisErrorLabel"));
+        return found != nullptr && found->isVisible() ? found->text() : QString();
+    }
     int currentRow() const { return pictureView->currentIndex().row(); }
 
     bool open(const std::filesystem::path& path)

@@ -53,12 +53,6 @@ QByteArray readMedia(const char* name)
 
 bool isMarkedRed(const QColor& colour) { return colour.red() > 230 && colour.green() < 225 && colour.blue() < 225; }
 
-QString analysisErrorText(const Window& w)
-{
-    const auto* label = w.window->findChild<QLabel*>(QStringLiteral("analysisErrorLabel"));
-    return label != nullptr && label->isVisible() ? label->text() : QString();
-}
-
 }  // namespace
 
 class MainWindowDamagedStreamTest : public QObject {
@@ -77,11 +71,6 @@ private:
             return {};
         }
         return path.toStdString();
-    }
-
-    static vexilo::PictureTableModel* pictureTable(const Window& w)
-    {
-        return w.window->findChild<vexilo::PictureTableModel*>(QStringLiteral("pictureTableModel"));
     }
 
     static void showWindow(Window& w)
@@ -113,7 +102,7 @@ private:
     {
         using vexilo::application::PictureAnalysisStatus;
         for (int row = 0; row < w.pictureView->model()->rowCount(); ++row) {
-            const vexilo::domain::PictureId id = *pictureTable(w)->pictureIdAt(row);
+            const vexilo::domain::PictureId id = *w.pictureTable()->pictureIdAt(row);
             const PictureAnalysisStatus status = w.controller->pictureAnalysisStatus(id);
             if (status == PictureAnalysisStatus::Pending ||
                 (status == PictureAnalysisStatus::IndexReady && !read.contains(id))) {
@@ -126,7 +115,7 @@ private:
     static std::optional<int> firstMarkedRow(const Window& w)
     {
         for (int row = 0; row < w.pictureView->model()->rowCount(); ++row) {
-            if (pictureTable(w)->isPictureMarked(*pictureTable(w)->pictureIdAt(row))) {
+            if (w.pictureTable()->isPictureMarked(*w.pictureTable()->pictureIdAt(row))) {
                 return row;
             }
         }
@@ -147,8 +136,8 @@ private:
         const QImage table = w.pictureView->viewport()->grab().toImage();
         int marked = 0;
         for (int row = 0; row < w.pictureView->model()->rowCount(); ++row) {
-            const auto id = pictureTable(w)->pictureIdAt(row);
-            const bool isMarked = id && pictureTable(w)->isPictureMarked(*id);
+            const auto id = w.pictureTable()->pictureIdAt(row);
+            const bool isMarked = id && w.pictureTable()->isPictureMarked(*id);
             const QRect cell = w.pictureView->visualRect(w.pictureView->model()->index(row, 1));
             if (!w.pictureView->viewport()->rect().contains(cell)) {
                 continue;
@@ -192,12 +181,12 @@ private slots:
         QVERIFY(w.frameShownFor(0));
         const int last = w.pictureView->model()->rowCount() - 1;
         QCOMPARE(last, 2);
-        const vexilo::domain::PictureId lastId = *pictureTable(w)->pictureIdAt(last);
+        const vexilo::domain::PictureId lastId = *w.pictureTable()->pictureIdAt(last);
         // Nothing in the stream's own document says anything is wrong yet.
         QTRY_VERIFY_WITH_TIMEOUT(!w.controller->isAnalysisBusy(), kAnalysisTimeoutMs);
 
         clickRow(w, last);
-        QTRY_VERIFY2_WITH_TIMEOUT(pictureTable(w)->isPictureMarked(lastId), qPrintable(w.log()), kAnalysisTimeoutMs);
+        QTRY_VERIFY2_WITH_TIMEOUT(w.pictureTable()->isPictureMarked(lastId), qPrintable(w.log()), kAnalysisTimeoutMs);
         const QString cell = w.pictureView->model()->index(last, kAnalysisColumn).data().toString();
         QVERIFY2(QRegularExpression(QStringLiteral("^[1-9]\\d* error\\(s\\); ")).match(cell).hasMatch(), qPrintable(cell));
         const QString tooltip = w.pictureView->model()->index(last, 0).data(Qt::ToolTipRole).toString();
@@ -211,9 +200,9 @@ private slots:
                      .hasMatch(),
                  qPrintable(tooltip));
         QTRY_VERIFY2(QRegularExpression(QStringLiteral("^Analysis errors: [1-9]\\d* \\| pictures marked: 1$"))
-                         .match(analysisErrorText(w))
+                         .match(w.analysisErrorText())
                          .hasMatch(),
-                     qPrintable(analysisErrorText(w)));
+                     qPrintable(w.analysisErrorText()));
         QVERIFY2(QRegularExpression(QStringLiteral("analyzer\\.picture_incomplete for Picture ID %1: [^\\n]*\\n"
                                                    "pictureId=%1; decodeIndex=2; ")
                                         .arg(lastId))
@@ -223,7 +212,7 @@ private slots:
         QVERIFY2(w.label("inspectorStateLabel").contains(QStringLiteral("\nErrors: ")),
                  qPrintable(w.label("inspectorStateLabel")));
         for (int row = 0; row < last; ++row) {
-            QVERIFY(!pictureTable(w)->isPictureMarked(*pictureTable(w)->pictureIdAt(row)));
+            QVERIFY(!w.pictureTable()->isPictureMarked(*w.pictureTable()->pictureIdAt(row)));
         }
         verifyMarkedRowsArePaintedRed(w, QStringLiteral("damaged-stream-cut-last-picture.png"));
     }
@@ -257,8 +246,8 @@ private slots:
         QObject::connect(w.controller, &vexilo::application::ProjectController::streamAnalysisLoaded, w.window.get(),
                          [&] {
                              if (countOnArrival.isEmpty()) {
-                                 countOnArrival = analysisErrorText(w);
-                                 markedOnArrival = pictureTable(w)->markedPictureCount();
+                                 countOnArrival = w.analysisErrorText();
+                                 markedOnArrival = w.pictureTable()->markedPictureCount();
                              }
                              picturesRead.clear();
                          });
@@ -303,11 +292,11 @@ private slots:
         // twice, by the click and by the controller's pass over all of them.
         QTRY_VERIFY2_WITH_TIMEOUT(!w.controller->isAnalysisBusy() && everyPictureDocumentIsRead(w, picturesRead),
                                   qPrintable(w.log()), kAnalysisTimeoutMs);
-        QCOMPARE(analysisErrorText(w),
+        QCOMPARE(w.analysisErrorText(),
                  QStringLiteral("Analysis errors: %1 | pictures marked: %2").arg(kStreamErrors + marked).arg(marked));
         for (int row = 0; row < w.pictureView->model()->rowCount(); ++row) {
             const QString tooltip = w.pictureView->model()->index(row, 0).data(Qt::ToolTipRole).toString();
-            const bool isMarked = pictureTable(w)->isPictureMarked(*pictureTable(w)->pictureIdAt(row));
+            const bool isMarked = w.pictureTable()->isPictureMarked(*w.pictureTable()->pictureIdAt(row));
             QVERIFY2(tooltip.count(QStringLiteral("analyzer.picture_reference_missing: ")) == (isMarked ? 1 : 0),
                      qPrintable(QStringLiteral("row %1: %2").arg(row).arg(tooltip)));
         }
