@@ -90,6 +90,9 @@ public:
     // them; when `skippedPicturesTakeIdentities`, the RASL pictures it cannot decode take theirs
     // too, as they did there. Call before the first picture.
     void resumeAt(std::uint64_t picturesBefore, std::int32_t picOrderCnt, bool skippedPicturesTakeIdentities);
+    // A picture whose first slice segment header could not be read: it takes its place in decode
+    // order, as it does in the decoder that still outputs what it made of it, but nothing else.
+    std::uint64_t reserveUnreadPicture() { return ++decodedPictures_; }
     // End of the bitstream: every picture still waiting is output in POC order.
     void flush();
     // Pictures the output process of C.5.2 has output, in output order, since the last call.
