@@ -30,7 +30,7 @@ using Document = std::shared_ptr<const analysis::StreamAnalysis>;
 constexpr vexilo::domain::PictureId kFirstPicture = 7;
 constexpr vexilo::domain::PictureId kSecondPicture = 8;
 
-analysis::StableId idOf(std::uint64_t low) { return {0x1000, low}; }
+analysis::StableId documentObjectId(std::uint64_t low) { return {0x1000, low}; }
 
 // Builds the model of one section over a document, checked by the model tester.
 class ShownSection {
@@ -55,8 +55,8 @@ analysis::ParameterSetInfo parameterSet(analysis::ParameterSetKind kind,
                                         std::vector<std::pair<const char*, std::int64_t>> elements)
 {
     analysis::ParameterSetInfo set;
-    set.id = idOf(0x50 + static_cast<std::uint64_t>(kind));
-    set.parentNalUnitId = idOf(0x90);
+    set.id = documentObjectId(0x50 + static_cast<std::uint64_t>(kind));
+    set.parentNalUnitId = documentObjectId(0x90);
     set.kind = kind;
     set.parameterSetId = 0;
     for (const auto& [name, value] : elements) {
@@ -69,7 +69,7 @@ Document withParameterSet(analysis::ParameterSetInfo set)
 {
     auto document = std::make_shared<analysis::StreamAnalysis>();
     analysis::NalUnitInfo nal;
-    nal.id = idOf(0x90);
+    nal.id = documentObjectId(0x90);
     nal.byteOffset = 10;
     nal.byteSize = 20;
     nal.kind = static_cast<analysis::NalUnitKind>(set.kind);
@@ -82,8 +82,8 @@ analysis::SeiMessageInfo seiMessage(std::uint64_t parent, std::optional<std::uin
                                     std::optional<std::uint64_t> size)
 {
     analysis::SeiMessageInfo message;
-    message.id = idOf(0x300 + parent);
-    message.parentNalUnitId = idOf(parent);
+    message.id = documentObjectId(0x300 + parent);
+    message.parentNalUnitId = documentObjectId(parent);
     message.payloadType = type;
     message.payloadSize = size;
     message.status = analysis::SeiStatus::Parsed;
@@ -98,7 +98,7 @@ analysis::ParameterSetInfo variedSps(std::uint16_t number)
         {{"vui_parameters_present_flag", number % 2}, {"video_signal_type_present_flag", 1}, {"video_format", number % 6},
          {"long_term_ref_pics_present_flag", number % 3 == 0 ? 1 : 0}, {"num_long_term_ref_pics_sps", 1},
          {"lt_ref_pic_poc_lsb_sps[0]", number}, {"sps_range_extension_flag", 1}, {"implicit_rdpcm_enabled_flag", 1}});
-    set.id = idOf(0x5000 + number);
+    set.id = documentObjectId(0x5000 + number);
     set.parameterSetId = number;
     set.numShortTermRefPicSets = number % 4;
     return set;
@@ -670,7 +670,7 @@ sei_rbsp() | SEI parent=id:00000099 |  | SEI NAL unit | partial | Supplemental e
         auto document = std::make_shared<analysis::StreamAnalysis>();
         const auto addUnit = [&](std::uint64_t id, std::uint64_t offset) {
             analysis::NalUnitInfo unit;
-            unit.id = idOf(id);
+            unit.id = documentObjectId(id);
             unit.byteOffset = offset;
             document->nalUnits.push_back(unit);
         };
@@ -678,7 +678,7 @@ sei_rbsp() | SEI parent=id:00000099 |  | SEI NAL unit | partial | Supplemental e
             addUnit(static_cast<std::uint64_t>(unit), static_cast<std::uint64_t>(offset));
             analysis::ParameterSetInfo pps =
                 parameterSet(analysis::ParameterSetKind::Pps, {{"weighted_pred_flag", weighted}, {"weighted_bipred_flag", 0}});
-            pps.parentNalUnitId = idOf(static_cast<std::uint64_t>(unit));
+            pps.parentNalUnitId = documentObjectId(static_cast<std::uint64_t>(unit));
             document->parameterSets.push_back(pps);
         }
         for (const auto& [unit, offset, type] : {std::tuple{0x71, 100, analysis::SliceType::P},
@@ -686,8 +686,8 @@ sei_rbsp() | SEI parent=id:00000099 |  | SEI NAL unit | partial | Supplemental e
                                                  std::tuple{0x73, 150, analysis::SliceType::B}}) {
             addUnit(static_cast<std::uint64_t>(unit), static_cast<std::uint64_t>(offset));
             analysis::SliceInfo slice;
-            slice.id = idOf(static_cast<std::uint64_t>(unit) + 0x100);
-            slice.parentNalUnitId = idOf(static_cast<std::uint64_t>(unit));
+            slice.id = documentObjectId(static_cast<std::uint64_t>(unit) + 0x100);
+            slice.parentNalUnitId = documentObjectId(static_cast<std::uint64_t>(unit));
             slice.type = type;
             slice.ppsId = 0;
             document->slices.push_back(slice);
@@ -707,7 +707,7 @@ private:
     {
         auto document = std::make_shared<analysis::StreamAnalysis>();
         analysis::NalUnitInfo slice;
-        slice.id = idOf(0x11);
+        slice.id = documentObjectId(0x11);
         slice.byteOffset = 100;
         slice.byteSize = 50;
         slice.kind = analysis::NalUnitKind::Slice;
@@ -718,12 +718,12 @@ private:
         slice.startCodeLength = 4;
         slice.contentHash = "abc";
         analysis::NalUnitInfo vps;
-        vps.id = idOf(0x12);
+        vps.id = documentObjectId(0x12);
         vps.byteSize = 24;
         vps.kind = analysis::NalUnitKind::Vps;
         vps.byteSpanReliable = false;
         analysis::NalUnitInfo other = slice;
-        other.id = idOf(0x13);
+        other.id = documentObjectId(0x13);
         other.byteOffset = 200;
         other.byteSize = 60;
         other.pictureId = kSecondPicture;
@@ -735,12 +735,12 @@ private:
     {
         auto document = std::make_shared<analysis::StreamAnalysis>();
         analysis::NalUnitInfo prefix;
-        prefix.id = idOf(0x21);
+        prefix.id = documentObjectId(0x21);
         prefix.byteSize = 320;
         prefix.kind = analysis::NalUnitKind::PrefixSei;
         prefix.pictureId = kFirstPicture;
         analysis::NalUnitInfo suffix = prefix;
-        suffix.id = idOf(0x22);
+        suffix.id = documentObjectId(0x22);
         suffix.kind = analysis::NalUnitKind::SuffixSei;
         document->nalUnits = {prefix, suffix};
         analysis::SeiMessageInfo registered = seiMessage(0x21, 4, 300);
@@ -759,7 +759,7 @@ private:
     {
         auto document = std::make_shared<analysis::StreamAnalysis>();
         analysis::SliceInfo slice;
-        slice.id = idOf(0x41);
+        slice.id = documentObjectId(0x41);
         slice.pictureId = kFirstPicture;
         slice.type = analysis::SliceType::P;
         slice.firstCtuAddress = 0;
@@ -768,10 +768,10 @@ private:
         slice.numRefIdxL1Active = 0;
         slice.refPicListModificationL0 = true;
         analysis::SliceInfo other = slice;
-        other.id = idOf(0x42);
+        other.id = documentObjectId(0x42);
         other.pictureId = kSecondPicture;
         analysis::SliceInfo unowned = slice;
-        unowned.id = idOf(0x43);
+        unowned.id = documentObjectId(0x43);
         unowned.pictureId.reset();
         document->slices = {slice, other, unowned};
 

@@ -18,14 +18,14 @@ using vexilo::test::Window;
 
 namespace {
 
-constexpr int kWidth = 176;
-constexpr int kHeight = 144;
-constexpr qsizetype kLumaBytes = qsizetype{kWidth} * kHeight;
+constexpr int kClipWidth = 176;
+constexpr int kClipHeight = 144;
+constexpr qsizetype kLumaBytes = qsizetype{kClipWidth} * kClipHeight;
 constexpr qsizetype kFrameBytes = kLumaBytes * 3 / 2;
 // Six frames of 176 x 144: two pictures on each side of the selected one.
 constexpr qsizetype kSixFrames = 6 * kFrameBytes;
 constexpr int kFrameTimeoutMs = 30000;
-constexpr int kAnalysisTimeoutMs = 120000;
+constexpr int kPassTimeoutMs = 120000;
 constexpr int kToolTimeoutMs = 60000;
 constexpr std::uint8_t kFirstRandomAccessType = 16;
 constexpr std::uint8_t kLastRandomAccessType = 21;
@@ -109,9 +109,9 @@ vexilo::domain::VideoPlane planeOf(const QByteArray& picture, std::uint8_t index
 QImage displayedAsTheViewerShowsIt(const QByteArray& picture, const vexilo::domain::VideoFrame& described)
 {
     auto frame = std::make_shared<vexilo::domain::VideoFrame>(described);
-    frame->planes = {planeOf(picture, 0, 0, kWidth, kHeight),
-                     planeOf(picture, 1, kLumaBytes, kWidth / 2, kHeight / 2),
-                     planeOf(picture, 2, kLumaBytes + kLumaBytes / 4, kWidth / 2, kHeight / 2)};
+    frame->planes = {planeOf(picture, 0, 0, kClipWidth, kClipHeight),
+                     planeOf(picture, 1, kLumaBytes, kClipWidth / 2, kClipHeight / 2),
+                     planeOf(picture, 2, kLumaBytes + kLumaBytes / 4, kClipWidth / 2, kClipHeight / 2)};
     vexilo::FrameViewer reference;
     reference.setFrame(frame, described.index);
     return reference.displayImage();
@@ -207,7 +207,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(w.window.get()));
         QSignalSpy streamAnalyses(w.controller, &vexilo::application::ProjectController::streamAnalysisLoaded);
         QVERIFY(w.open(clip));
-        QTRY_VERIFY_WITH_TIMEOUT(streamAnalyses.count() > 0, kAnalysisTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(streamAnalyses.count() > 0, kPassTimeoutMs);
         const int last = w.pictureView->model()->rowCount() - 1;
         QCOMPARE(static_cast<std::size_t>(last + 1), pictures.size());
         int cached = 0;
