@@ -369,8 +369,10 @@ void ObserverSession::processSlice(std::span<const std::uint8_t> payload, const 
             beginPicture(parse, packetStamp.dts);
         }
     }
+    // Without its parameter sets no decoder makes anything of the picture; with them, FFmpeg may
+    // still decode a header this parser refuses.
     std::uint64_t unreadPicture = 0;
-    if (!parse.parsed && h.first_slice_segment_in_pic_flag) {
+    if (!parse.parsed && h.first_slice_segment_in_pic_flag && !parse.missingParameterSet) {
         unreadPicture = beginUnreadPicture(parse, packetStamp.dts);
     }
     EventStamp stamp = packetStamp;
