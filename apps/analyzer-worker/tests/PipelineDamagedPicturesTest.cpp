@@ -321,6 +321,8 @@ INSTANTIATE_TEST_SUITE_P(
     ReferenceStreams, PipelineDamagedCopies,
     ::testing::Values(
         DamagedCopy{"SliceHeaderRefused", "s20_ldb_amp_tmvp_off.bit", 1, withSliceHeaderBitFlipped, 1, true},
+        // The CRA picture: its RASL pictures are still decoded, as FFmpeg decodes them.
+        DamagedCopy{"IrapSliceHeaderRefused", "s01_ra_gop8_cra_rasl_vui.bit", 1, withSliceHeaderBitFlipped, 1, true},
         DamagedCopy{"SliceDataFlipped", "s20_ldb_amp_tmvp_off.bit", 2, withSliceDataFlipped, 2},
         DamagedCopy{"SliceDuplicated", "s07_ldb_slices_ctu_dependent_segments_aud.bit", 2, withSliceDuplicated, 0},
         DamagedCopy{"SliceDropped", "s07_ldb_slices_ctu_dependent_segments_aud.bit", 2, withSliceDropped, 0},

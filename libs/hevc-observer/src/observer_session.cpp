@@ -496,7 +496,7 @@ std::uint64_t ObserverSession::beginUnreadPicture(const SliceHeaderParse& parse,
 {
     current_.reset(); // nothing of the picture can be parsed without its first slice segment
     PictureRecord record;
-    record.pictureIdentity = decoding_.reserveUnreadPicture();
+    record.pictureIdentity = decoding_.reserveUnreadPicture(parse.header.nal.nal_unit_type);
     record.nalUnitType = parse.header.nal.nal_unit_type;
     record.temporalId = parse.header.nal.TemporalId();
     if (parse.sps) {
