@@ -368,8 +368,12 @@ void ObserverSession::processSlice(std::span<const std::uint8_t> payload, const 
         if (h.first_slice_segment_in_pic_flag) {
             beginPicture(parse, packetStamp.dts);
         }
-    } else if (h.first_slice_segment_in_pic_flag) {
-        current_.reset(); // the picture cannot be decoded without its first slice segment
+    }
+    // Without its parameter sets no decoder makes anything of the picture; with them, FFmpeg may
+    // still decode a header this parser refuses.
+    std::uint64_t unreadPicture = 0;
+    if (!parse.parsed && h.first_slice_segment_in_pic_flag && !parse.missingParameterSet) {
+        unreadPicture = beginUnreadPicture(parse, packetStamp.dts);
     }
     EventStamp stamp = packetStamp;
     if (parse.sps) {
@@ -389,6 +393,9 @@ void ObserverSession::processSlice(std::span<const std::uint8_t> payload, const 
             }
         }
         stamp.pictureType = record.pictureType;
+    } else if (unreadPicture != 0) {
+        identity.pictureIdentity = unreadPicture;
+        facts.pictureIdentity = unreadPicture;
     }
     auto event = writeSliceEvent(h, facts, stamp);
     send(event);
@@ -401,18 +408,25 @@ void ObserverSession::processSlice(std::span<const std::uint8_t> payload, const 
         const SliceReferenceLists lists = decoding_.buildRefPicLists(h, *parse.pps);
         emitReferenceEvents(parse, lists, identity, stamp);
         if (sink_.wantsBlockEvents()) {
-            emitBlockEvents(parse, lists, rbsp.bytes, identity, stamp);
+            const slice_data::SliceDataResult blocks = emitBlockEvents(parse, lists, rbsp.bytes, identity, stamp);
+            if (!blocks.parsed) {
+                reportSliceDataRefused(nal, blocks.error, stamp);
+            }
         }
     }
 }
 
-void ObserverSession::emitBlockEvents(const SliceHeaderParse& parse, const SliceReferenceLists& lists,
-                                      std::span<const std::uint8_t> rbsp, const PictureIdentityFacts& identity,
-                                      const EventStamp& stamp)
+slice_data::SliceDataResult ObserverSession::emitBlockEvents(const SliceHeaderParse& parse,
+                                                             const SliceReferenceLists& lists,
+                                                             std::span<const std::uint8_t> rbsp,
+                                                             const PictureIdentityFacts& identity,
+                                                             const EventStamp& stamp)
 {
     const SliceSegmentHeader& h = parse.header;
     if (!parse.sps || !parse.pps || !parse.layout || h.sliceDataByteOffset > rbsp.size()) {
-        return;
+        slice_data::SliceDataResult nothingToParse;
+        nothingToParse.parsed = true;
+        return nothingToParse;
     }
     if (h.first_slice_segment_in_pic_flag) {
         blockState_.beginPicture(*parse.sps, *parse.layout);
@@ -436,6 +450,23 @@ void ObserverSession::emitBlockEvents(const SliceHeaderParse& parse, const Slice
     if (!result.parsed) {
         referenceStatus_.markDamaged(identity.pictureIdentity);
     }
+    return result;
+}
+
+// Its CTUs up to the fault are in the events; what is wrong after the last of them (a flag that
+// ends the segment too early or too late, bytes behind its trailing bits) shows in no CTU.
+void ObserverSession::reportSliceDataRefused(const NalUnitFacts& nal, const std::string& error,
+                                             const EventStamp& stamp)
+{
+    const std::string message = "Slice segment data refused: " + error;
+    DiagnosticFacts facts;
+    facts.nalIdentity = nal.nalIdentity;
+    facts.nalUnitType = nal.header.nal_unit_type;
+    facts.outcome = VEXILO_OBSERVER_DIAGNOSTIC_REJECTED;
+    facts.element = "slice_segment_data";
+    facts.message = message;
+    auto event = writeSyntaxDiagnosticEvent(facts, stamp);
+    send(event);
 }
 
 void ObserverSession::beginPicture(const SliceHeaderParse& parse, std::int64_t packetDts)
@@ -459,6 +490,23 @@ void ObserverSession::beginPicture(const SliceHeaderParse& parse, std::int64_t p
     pictures_.push_back(record);
     current_ = CurrentPicture{std::move(start), pictures_.size() - 1, std::nullopt};
     tokenPictures_[currentToken_].push_back(pictures_.size() - 1);
+}
+
+std::uint64_t ObserverSession::beginUnreadPicture(const SliceHeaderParse& parse, std::int64_t packetDts)
+{
+    current_.reset(); // nothing of the picture can be parsed without its first slice segment
+    PictureRecord record;
+    record.pictureIdentity = decoding_.reserveUnreadPicture(parse.header.nal.nal_unit_type);
+    record.nalUnitType = parse.header.nal.nal_unit_type;
+    record.temporalId = parse.header.nal.TemporalId();
+    if (parse.sps) {
+        record.width = parse.sps->pic_width_in_luma_samples;
+        record.height = parse.sps->pic_height_in_luma_samples;
+    }
+    record.dts = packetDts;
+    pictures_.push_back(record);
+    tokenPictures_[currentToken_].push_back(pictures_.size() - 1);
+    return record.pictureIdentity;
 }
 
 void ObserverSession::emitReferenceEvents(const SliceHeaderParse& parse, const SliceReferenceLists& lists,

@@ -8,6 +8,7 @@
 #include "event_writer.h"
 #include "reference_status.h"
 #include "slice_data/picture_block_state.h"
+#include "slice_data/slice_data_parser.h"
 #include "slice_header.h"
 
 #include <vexilo/hevc_observer/observer_abi.h>
@@ -119,7 +120,11 @@ private:
     void reportTolerated(const NalUnitFacts& nal, const Rbsp& rbsp, const SyntaxWarning& warning,
                          const EventStamp& stamp);
     void beginPicture(const SliceHeaderParse& parse, std::int64_t packetDts);
-    void emitBlockEvents(const SliceHeaderParse& parse, const SliceReferenceLists& lists,
+    // The picture of a first slice segment whose header was refused; its identity, for the
+    // frame the decoder may still make of it.
+    std::uint64_t beginUnreadPicture(const SliceHeaderParse& parse, std::int64_t packetDts);
+    void reportSliceDataRefused(const NalUnitFacts& nal, const std::string& error, const EventStamp& stamp);
+    [[nodiscard]] slice_data::SliceDataResult emitBlockEvents(const SliceHeaderParse& parse, const SliceReferenceLists& lists,
                          std::span<const std::uint8_t> rbsp, const PictureIdentityFacts& identity,
                          const EventStamp& stamp);
     void emitReferenceEvents(const SliceHeaderParse& parse, const SliceReferenceLists& lists,

@@ -10,8 +10,11 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 #include <map>
 #include <random>
+#include <span>
+#include <string_view>
 
 #include <unistd.h>
 
@@ -277,6 +280,101 @@ TEST(MissingParameterSetTest, SlicesWithoutTheirPpsAreMalformedAndStartNoPicture
         EXPECT_EQ(slice.presentMaskA & VEXILO_OBSERVER_SLICE_A_SIGNALED_SLICE_TYPE, 0U);
     }
     EXPECT_TRUE(session.pictures().empty());
+}
+
+// The stream with `damage` done to the bytes of its `index`-th slice NAL unit (from its header).
+Bytes withSliceDamaged(const Bytes& stream, std::size_t index, const std::function<void(std::span<std::uint8_t>)>& damage)
+{
+    Bytes damaged = stream;
+    std::size_t slices = 0;
+    for (const NalUnitSpan& nal : splitAnnexB(stream)) {
+        const auto bytes = std::span(damaged).subspan(static_cast<std::size_t>(nal.offset), static_cast<std::size_t>(nal.size));
+        const auto header = parseNalUnitHeader(bytes);
+        if (header && isVcl(header->nal_unit_type) && slices++ == index) {
+            damage(bytes);
+        }
+    }
+    return damaged;
+}
+
+struct ObservedStream {
+    EventRecorder recorder;
+    std::vector<PictureRecord> pictures;
+};
+
+void observe(const Bytes& stream, ObservedStream& observed)
+{
+    ObserverSession session(EventSink(&EventRecorder::callback, &observed.recorder, VEXILO_OBSERVER_EVENT_MASK_ALL));
+    session.feedPacket(stream, PacketStamp{});
+    session.feedFlush();
+    observed.pictures = session.pictures();
+}
+
+std::vector<VexiloObserverSliceEvent> slicesOf(const EventRecorder& recorder)
+{
+    return recorder.ofKind<VexiloObserverSliceEvent>(VEXILO_OBSERVER_EVENT_SLICE_SEGMENT_HEADER);
+}
+
+// FFmpeg decodes the picture whose header this is (the worker's tests check that it puts it
+// out): the picture keeps its place in decode order, without a POC, its refused slice names it,
+// and every other picture keeps the identity and POC of the intact stream.
+TEST(RefusedSliceTest, APictureWhoseFirstSliceHeaderIsRefusedKeepsItsPlaceInDecodeOrder)
+{
+    const Bytes stream = readFile(referenceStreamsDir() / "s20_ldb_amp_tmvp_off.bit");
+    constexpr std::size_t kDamagedPicture = 1;
+    // Misaligns the end of the header: byte_alignment() then finds a zero.
+    const Bytes damaged = withSliceDamaged(stream, kDamagedPicture, [](std::span<std::uint8_t> nal) { nal[4] ^= 0x10U; });
+    ObservedStream intact;
+    observe(stream, intact);
+    ObservedStream observed;
+    observe(damaged, observed);
+
+    ASSERT_EQ(observed.pictures.size(), intact.pictures.size());
+    for (std::size_t i = 0; i < intact.pictures.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(observed.pictures[i].pictureIdentity, intact.pictures[i].pictureIdentity);
+        if (i != kDamagedPicture) {
+            EXPECT_EQ(observed.pictures[i].poc, intact.pictures[i].poc);
+        }
+    }
+    const auto slices = slicesOf(observed.recorder);
+    ASSERT_GT(slices.size(), kDamagedPicture);
+    EXPECT_EQ(slices[kDamagedPicture].parseStatus, 2U);
+    EXPECT_EQ(slices[kDamagedPicture].pictureIdentity, intact.pictures[kDamagedPicture].pictureIdentity);
+    EXPECT_EQ(slices[kDamagedPicture].presentMaskB & VEXILO_OBSERVER_SLICE_B_POC, 0U);
+    const auto diagnostics =
+        observed.recorder.ofKind<VexiloObserverSyntaxDiagnosticEvent>(VEXILO_OBSERVER_EVENT_SYNTAX_DIAGNOSTIC);
+    ASSERT_EQ(diagnostics.size(), 1U);
+    EXPECT_EQ(diagnostics[0].nalIdentity, slices[kDamagedPicture].nalIdentity);
+    EXPECT_TRUE(std::string_view(diagnostics[0].message).starts_with("Slice segment header refused: "))
+        << diagnostics[0].message;
+}
+
+// Bytes flipped inside the slice data of one picture: its CTUs still parse, but the segment
+// does not end where its NAL unit does, which no CTU's status can say.
+TEST(RefusedSliceTest, SliceDataThatDoesNotEndWithItsNalUnitIsReported)
+{
+    const Bytes stream = readFile(referenceStreamsDir() / "s20_ldb_amp_tmvp_off.bit");
+    constexpr std::size_t kDamagedPicture = 2;
+    const Bytes damaged = withSliceDamaged(stream, kDamagedPicture, [](std::span<std::uint8_t> nal) {
+        for (std::size_t i = nal.size() / 3; i < nal.size() / 3 + 4; ++i) {
+            nal[i] ^= 0x5AU;
+        }
+    });
+    ObservedStream intact;
+    observe(stream, intact);
+    EXPECT_TRUE(intact.recorder.ofKind<VexiloObserverSyntaxDiagnosticEvent>(VEXILO_OBSERVER_EVENT_SYNTAX_DIAGNOSTIC)
+                    .empty());
+    ObservedStream observed;
+    observe(damaged, observed);
+    const auto diagnostics =
+        observed.recorder.ofKind<VexiloObserverSyntaxDiagnosticEvent>(VEXILO_OBSERVER_EVENT_SYNTAX_DIAGNOSTIC);
+    ASSERT_EQ(diagnostics.size(), 1U);
+    EXPECT_EQ(diagnostics[0].outcome, VEXILO_OBSERVER_DIAGNOSTIC_REJECTED);
+    EXPECT_EQ(diagnostics[0].nalIdentity, slicesOf(observed.recorder).at(kDamagedPicture).nalIdentity);
+    EXPECT_STREQ(diagnostics[0].element, "slice_segment_data");
+    EXPECT_TRUE(std::string_view(diagnostics[0].message).starts_with("Slice segment data refused: "))
+        << diagnostics[0].message;
 }
 
 std::vector<VexiloObserverSyntaxDiagnosticEvent> observeDiagnostics(const Bytes& stream, EventRecorder& recorder)

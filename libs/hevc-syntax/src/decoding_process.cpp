@@ -21,16 +21,7 @@ PictureStart DecodingProcess::beginPicture(const SliceSegmentHeader& header, con
     finishCurrentPicture();
     PictureStart start;
     const std::uint32_t nalType = header.nal.nal_unit_type;
-    if (isIrap(nalType)) {
-        start.NoRaslOutputFlag = isIdr(nalType) || isBla(nalType) || firstPicture_ || firstPictureAfterEndOfSequence_;
-        associatedIrapNoRaslOutputFlag_ = start.NoRaslOutputFlag;
-        trailingPictureSinceIrap_ = false;
-        if (!firstPicture_) {
-            skippedPicturesTakeIdentities_ = false;
-        }
-    } else if (!isRasl(nalType) && !isRadl(nalType)) {
-        trailingPictureSinceIrap_ = true;
-    }
+    start.NoRaslOutputFlag = noteIrapAssociation(nalType);
     // Leading pictures precede every trailing picture of their IRAP picture, so a RASL picture
     // after a trailing one belongs to an IRAP picture that was lost (a damaged stream). That one
     // started no new sequence, and the decoder decodes the RASL pictures from what it has.
@@ -57,6 +48,30 @@ PictureStart DecodingProcess::beginPicture(const SliceSegmentHeader& header, con
     start.pictureIdentity = ++decodedPictures_;
     insertCurrentPicture(header, sps, start.pictureIdentity, start.PicOrderCntVal);
     return start;
+}
+
+bool DecodingProcess::noteIrapAssociation(std::uint32_t nalUnitType)
+{
+    if (!isIrap(nalUnitType)) {
+        if (!isRasl(nalUnitType) && !isRadl(nalUnitType)) {
+            trailingPictureSinceIrap_ = true;
+        }
+        return false;
+    }
+    const bool NoRaslOutputFlag =
+        isIdr(nalUnitType) || isBla(nalUnitType) || firstPicture_ || firstPictureAfterEndOfSequence_;
+    associatedIrapNoRaslOutputFlag_ = NoRaslOutputFlag;
+    trailingPictureSinceIrap_ = false;
+    if (!firstPicture_) {
+        skippedPicturesTakeIdentities_ = false;
+    }
+    return NoRaslOutputFlag;
+}
+
+std::uint64_t DecodingProcess::reserveUnreadPicture(std::uint32_t nalUnitType)
+{
+    noteIrapAssociation(nalUnitType);
+    return ++decodedPictures_;
 }
 
 void DecodingProcess::finishCurrentPicture()

@@ -90,6 +90,10 @@ public:
     // them; when `skippedPicturesTakeIdentities`, the RASL pictures it cannot decode take theirs
     // too, as they did there. Call before the first picture.
     void resumeAt(std::uint64_t picturesBefore, std::int32_t picOrderCnt, bool skippedPicturesTakeIdentities);
+    // A picture whose first slice segment header could not be read: it takes its place in decode
+    // order, as it does in the decoder that still outputs what it made of it, but nothing else.
+    // An IRAP picture among them still heads the leading pictures after it.
+    std::uint64_t reserveUnreadPicture(std::uint32_t nalUnitType);
     // End of the bitstream: every picture still waiting is output in POC order.
     void flush();
     // Pictures the output process of C.5.2 has output, in output order, since the last call.
@@ -110,6 +114,9 @@ private:
     };
 
     void finishCurrentPicture();
+    // Which IRAP picture the leading pictures that follow belong to; NoRaslOutputFlag of an IRAP
+    // picture.
+    bool noteIrapAssociation(std::uint32_t nalUnitType);
     std::int32_t decodePicOrderCnt(const SliceSegmentHeader& header, const Sps& sps, bool NoRaslOutputFlag);
     // 8.3.2 in four steps: find the long-term and then the short-term entries in the DPB, mark
     // the DPB, and fill the Curr subsets (generating the pictures that are missing).

@@ -16,14 +16,23 @@ void appendField(std::string& text, std::string_view name, std::uint64_t value)
     text += std::to_string(value);
 }
 
+std::string pictureNamed(std::uint64_t pictureIdentity, const analysis::PictureAnalysisSummary& picture)
+{
+    return "pictureId=" + std::to_string(pictureIdentity) +
+           "; decodeIndex=" + std::to_string(picture.decodeIndex.value_or(-1));
+}
+
 }  // namespace
+
+std::string pictureNamed(const analysis::PictureAnalysisSummary& picture)
+{
+    return pictureNamed(picture.pictureId.value_or(0), picture);
+}
 
 std::string pictureBlocksDetail(const analysis::PictureAnalysisSummary& picture, std::uint64_t pictureIdentity,
                                 const PictureBlockCounts& blocks)
 {
-    return "pictureId=" + std::to_string(pictureIdentity) +
-           "; decodeIndex=" + std::to_string(picture.decodeIndex.value_or(-1)) +
-           "; ctus=" + std::to_string(blocks.ctus) + "; cus=" + std::to_string(blocks.cus) +
+    return pictureNamed(pictureIdentity, picture) + "; ctus=" + std::to_string(blocks.ctus) + "; cus=" + std::to_string(blocks.cus) +
            "; pus=" + std::to_string(blocks.pus) + "; tus=" + std::to_string(blocks.tus);
 }
 
@@ -73,8 +82,7 @@ analysis::AnalysisErrorInfo pictureIssueRecord(const analysis::StableId& documen
                                                std::string_view code, std::string_view message, std::string_view facts)
 {
     const std::uint64_t pictureIdentity = picture.pictureId.value_or(0);
-    std::string detail = "pictureId=" + std::to_string(pictureIdentity) +
-                         "; decodeIndex=" + std::to_string(picture.decodeIndex.value_or(-1));
+    std::string detail = pictureNamed(picture);
     detail += kDetailSeparator;
     detail += facts;
     analysis::AnalysisErrorInfo issue = analyzerErrorRecord(

@@ -19,6 +19,9 @@ inline constexpr std::uint8_t kAnalyzerIssueSeverity = 2;
                                                               const analysis::StableId& id, std::string_view code,
                                                               std::string_view message, std::string detail);
 
+// How a finding names its picture: "pictureId=...; decodeIndex=...".
+[[nodiscard]] std::string pictureNamed(const analysis::PictureAnalysisSummary& picture);
+
 // A finding about one picture, which goes into that picture's document: its detail names the
 // picture ("pictureId=...; decodeIndex=...") and then the given facts.
 [[nodiscard]] analysis::AnalysisErrorInfo pictureIssueRecord(const analysis::StableId& documentId,

@@ -145,6 +145,7 @@ StreamAnalysisBuildResult DocumentBuilder::build()
         return *fatal_;
     }
     linkSlicesToPictures();
+    forgetPocsOfUnreadPictures();
     linkSeiToPictures();
     addConfigurationRecordParameterSets();
     // Blocks that do not fit their picture must not widen the stream.
@@ -152,6 +153,7 @@ StreamAnalysisBuildResult DocumentBuilder::build()
     widenToCtuExtent();
     recordPartialCollection();
     markPicturesNotCoveredBySlices();
+    markPicturesOfRefusedSlices();
     markPicturesWithMissingReferences();
     return std::move(document_);
 }

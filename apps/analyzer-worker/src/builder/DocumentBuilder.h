@@ -13,6 +13,7 @@
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 namespace vexilo::analyzer {
 
@@ -87,6 +88,8 @@ private:
     void markPicturesWithLostBlocks();
     void markPicturesNotCoveredBySlices();
     void markPicturesWithMissingReferences();
+    void markPicturesOfRefusedSlices();
+    void forgetPocsOfUnreadPictures();
     // Parameter sets and slices name the grid of each picture as they come.
     void noteParameterSetGrid(const VexiloObserverParameterSetEvent& event);
     void notePictureGrid(std::uint64_t pictureIdentity, std::optional<std::uint16_t> ppsId);
@@ -135,6 +138,12 @@ private:
     DerivationCache lastCtu_;
     DerivationCache lastCu_;
     std::uint64_t syntaxDiagnosticCount_ = 0;
+    // A refused slice segment and the error that says so, positions in their collections.
+    struct RefusedSlice {
+        std::size_t errorPosition = 0;
+        std::size_t nalPosition = 0;
+    };
+    std::vector<RefusedSlice> refusedSlices_;
     struct LastSlice {
         std::uint64_t identity = 0;
         const SliceEntry* entry = nullptr;

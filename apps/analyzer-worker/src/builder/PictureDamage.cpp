@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <map>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace vexilo::analyzer {
@@ -141,6 +142,47 @@ void DocumentBuilder::markPicturesWithMissingReferences()
                                                       codes::kPictureReferenceMissing,
                                                       codes::kPictureReferenceMissingMessage,
                                                       "missingReferencePocs=" + pocText));
+    }
+}
+
+// A slice segment the syntax parser refused is a gap in its picture, which the decoder may
+// still have put out: the error goes with that picture, and the picture is no longer whole.
+void DocumentBuilder::markPicturesOfRefusedSlices()
+{
+    for (const RefusedSlice& refused : refusedSlices_) {
+        const std::optional<std::uint64_t> pictureIdentity = document_.nalUnits[refused.nalPosition].pictureId;
+        analysis::PictureAnalysisSummary* picture = pictureIdentity ? pictureOf(*pictureIdentity) : nullptr;
+        if (picture == nullptr) {
+            continue;
+        }
+        analysis::AnalysisErrorInfo& error = document_.errors[refused.errorPosition];
+        error.relatedObjectId = picture->id;
+        error.detail += "; " + pictureNamed(*picture);
+        if (picture->completeness == analysis::PictureCompleteness::Complete) {
+            picture->completeness = analysis::PictureCompleteness::Partial;
+        }
+    }
+}
+
+// The output event of a picture whose first slice segment header was refused carries no POC
+// worth the name; the picture's POC is what its slices say, and none of them could say it.
+void DocumentBuilder::forgetPocsOfUnreadPictures()
+{
+    std::unordered_set<std::uint64_t> picturesWithPoc;
+    std::unordered_set<std::uint64_t> picturesWithSlices;
+    for (const analysis::SliceInfo& slice : document_.slices) {
+        if (slice.pictureId) {
+            picturesWithSlices.insert(*slice.pictureId);
+            if (slice.poc) {
+                picturesWithPoc.insert(*slice.pictureId);
+            }
+        }
+    }
+    for (analysis::PictureAnalysisSummary& picture : document_.pictures) {
+        if (picture.pictureId && picturesWithSlices.contains(*picture.pictureId) &&
+            !picturesWithPoc.contains(*picture.pictureId)) {
+            picture.poc.reset();
+        }
     }
 }
 

@@ -65,11 +65,13 @@ analysis::AnalysisErrorInfo rejectedPacketRecord(const analysis::StreamAnalysis&
 }
 
 // The decoder may still output a picture whose packet it rejected; what it shows of it is not
-// what the stream says.
+// what the stream says, and the analysis of the packet's syntax is no whole picture either.
 void markRejectedPicture(analysis::StreamAnalysis& document, analysis::PictureAnalysisSummary& picture,
                          const RejectedPacket& packet)
 {
-    picture.completeness = analysis::PictureCompleteness::Failed;
+    if (picture.completeness != analysis::PictureCompleteness::Failed) {
+        picture.completeness = analysis::PictureCompleteness::Partial;
+    }
     analysis::AnalysisErrorInfo issue =
         pictureIssueRecord(document.id, picture, ObjectKind::RejectedPictureIssue, codes::kPictureRejected,
                            codes::kPictureRejectedMessage, "packetIndex=" + std::to_string(packet.packetIndex));

@@ -68,7 +68,7 @@ struct RejectedPacket {
 };
 
 // One error record per rejected packet, naming its index, byte offset and FFmpeg code; each
-// picture whose slices the packet carried is marked failed, with an issue of its own.
+// picture whose slices the packet carried is marked partial, with an issue of its own.
 void recordRejectedPackets(analysis::StreamAnalysis& document, std::span<const RejectedPacket> packets);
 
 // The NAL unit record's `kind` for a nal_unit_type.

@@ -38,7 +38,8 @@ const DiagnosticRecordKind* recordKindOf(std::uint32_t outcome) noexcept
 
 // The NAL unit is named in the detail, not as the record's related object: the cache keeps
 // an error with a related object in the document of that object's picture, and parameter
-// sets and refused slices belong to no picture, so the error would be lost.
+// sets belong to no picture, so the error would be lost. A refused slice segment of a picture
+// the decoder put out names that picture once the slices are linked to their pictures.
 std::string diagnosticDetail(const ObserverEventRecord& record, const analysis::NalUnitInfo* nal)
 {
     const VexiloObserverSyntaxDiagnosticEvent& event = record.payload.syntaxDiagnostic;
@@ -76,12 +77,15 @@ void DocumentBuilder::handleSyntaxDiagnostic(const ObserverEventRecord& record)
         return;  // an outcome this worker does not know says nothing it could report
     }
     const char* observerMessage = record.payload.syntaxDiagnostic.message;
+    const analysis::NalUnitInfo* nal = nalUnitOfDiagnostic(record.nalIdentity);
     analysis::AnalysisErrorInfo error = analyzerErrorRecord(
         document_.id, deriveStableId(document_.id, ObjectKind::SyntaxDiagnostic, ++syntaxDiagnosticCount_), kind->code,
-        observerMessage[0] != '\0' ? observerMessage : kind->message,
-        issues_.detailText(diagnosticDetail(record, nalUnitOfDiagnostic(record.nalIdentity))));
+        observerMessage[0] != '\0' ? observerMessage : kind->message, issues_.detailText(diagnosticDetail(record, nal)));
     error.severity = kind->severity;
     error.errorFlag = kind->errorFlag;
+    if (kind->errorFlag && nal != nullptr && nal->kind == analysis::NalUnitKind::Slice) {
+        refusedSlices_.push_back(RefusedSlice{document_.errors.size(), document_.nalUnits.size() - 1});
+    }
     document_.errors.push_back(std::move(error));
 }
 

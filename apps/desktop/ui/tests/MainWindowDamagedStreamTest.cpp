@@ -6,6 +6,7 @@
 #include "WindowPhotograph.h"
 
 #include "vexilo/test/QtTestRegistry.h"
+#include "vexilo/test/ReferenceStreamManifest.h"
 
 #include <QDir>
 #include <QFile>
@@ -45,11 +46,13 @@ QList<QPair<qsizetype, qsizetype>> sliceNalUnits(const QByteArray& stream)
     return units;
 }
 
-QByteArray readMedia(const char* name)
+QByteArray readFile(const std::filesystem::path& path)
 {
-    QFile file(QString::fromStdString(vexilo::test::mediaPath(name).string()));
+    QFile file(QString::fromStdString(path.string()));
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
+
+QByteArray readMedia(const char* name) { return readFile(vexilo::test::mediaPath(name)); }
 
 bool isMarkedRed(const QColor& colour) { return colour.red() > 230 && colour.green() < 225 && colour.blue() < 225; }
 
@@ -110,6 +113,28 @@ private:
             }
         }
         return true;
+    }
+
+    // Opens the stream and waits until the analysis is over and every picture's own document
+    // has been read.
+    static void openAndReadEveryPicture(Window& w, const std::filesystem::path& path)
+    {
+        std::set<vexilo::domain::PictureId> picturesRead;
+        bool streamLoaded = false;
+        QObject::connect(w.controller, &vexilo::application::ProjectController::streamAnalysisLoaded, w.window.get(),
+                         [&] {
+                             streamLoaded = true;
+                             picturesRead.clear();
+                         });
+        QObject::connect(w.controller, &vexilo::application::ProjectController::pictureAnalysisLoaded, w.window.get(),
+                         [&](const vexilo::application::PictureAnalysisPayload& payload) {
+                             picturesRead.insert(payload.pictureId);
+                         });
+        QVERIFY(w.open(path));
+        QTRY_VERIFY2_WITH_TIMEOUT(streamLoaded && !w.controller->isAnalysisBusy() &&
+                                      everyPictureDocumentIsRead(w, picturesRead),
+                                  qPrintable(w.log()), kAnalysisTimeoutMs);
+        QObject::disconnect(w.controller, nullptr, w.window.get(), nullptr);
     }
 
     static std::optional<int> firstMarkedRow(const Window& w)
@@ -215,6 +240,52 @@ private slots:
             QVERIFY(!w.pictureTable()->isPictureMarked(*w.pictureTable()->pictureIdAt(row)));
         }
         verifyMarkedRowsArePaintedRed(w, QStringLiteral("damaged-stream-cut-last-picture.png"));
+    }
+
+    // A slice header the syntax parser refuses while FFmpeg still decodes its picture: every
+    // row gets the decode index the stream gives it, and the row of that picture is marked with
+    // the refusal once its own document is read. The clean stream marks no row at all.
+    void aPictureWhoseSliceHeaderWasRefusedKeepsItsRowAndIsMarked()
+    {
+        const QByteArray clean = readFile(vexilo::test::referenceStreamsDir() / "s20_ldb_amp_tmvp_off.bit");
+        const auto units = sliceNalUnits(clean);
+        QCOMPARE(units.size(), 6);
+        QByteArray damaged = clean;
+        // A bit FFmpeg reads past but that leaves the header misaligned for the syntax parser.
+        damaged[units[1].first + 4] = static_cast<char>(damaged[units[1].first + 4] ^ 0x10);
+        const std::filesystem::path cleanPath = writeScratch(QStringLiteral("clean.hevc"), clean);
+        const std::filesystem::path damagedPath = writeScratch(QStringLiteral("refused-header.hevc"), damaged);
+        QVERIFY(!cleanPath.empty() && !damagedPath.empty());
+
+        {
+            Window w;
+            showWindow(w);
+            openAndReadEveryPicture(w, cleanPath);
+            QCOMPARE(w.pictureView->model()->rowCount(), 6);
+            QCOMPARE(pictureTable(w)->markedPictureCount(), 0);
+            QCOMPARE(analysisErrorText(w), QString());
+        }
+
+        Window w;
+        showWindow(w);
+        openAndReadEveryPicture(w, damagedPath);
+        // FFmpeg puts out all six pictures, in the decode order of the reference decoder.
+        QCOMPARE(w.pictureView->model()->rowCount(), 6);
+        constexpr int kDecodeIndexColumn = 1;
+        for (int row = 0; row < 6; ++row) {
+            QCOMPARE(w.pictureView->model()->index(row, kDecodeIndexColumn).data().toString(), QString::number(row));
+        }
+        constexpr int kRefusedRow = 1;
+        const vexilo::domain::PictureId refused = *pictureTable(w)->pictureIdAt(kRefusedRow);
+        QVERIFY(pictureTable(w)->isPictureMarked(refused));
+        QVERIFY(!pictureTable(w)->isPictureMarked(*pictureTable(w)->pictureIdAt(0)));
+        const QString tooltip = w.pictureView->model()->index(kRefusedRow, 0).data(Qt::ToolTipRole).toString();
+        QVERIFY2(tooltip.contains(QStringLiteral("analyzer.syntax_structure_rejected: Slice segment header refused: ")),
+                 qPrintable(tooltip));
+        QVERIFY2(tooltip.contains(QStringLiteral("pictureId=%1; decodeIndex=1").arg(refused)), qPrintable(tooltip));
+        QVERIFY2(w.log().contains(QStringLiteral("analyzer.syntax_structure_rejected for Picture ID %1: ").arg(refused)),
+                 qPrintable(w.log()));
+        verifyMarkedRowsArePaintedRed(w, QStringLiteral("damaged-stream-refused-slice-header.png"));
     }
 
     // A slice header garbled into nonsense: FFmpeg rejects its packet and the pictures predicted
