@@ -262,8 +262,8 @@ private slots:
             showWindow(w);
             openAndReadEveryPicture(w, cleanPath);
             QCOMPARE(w.pictureView->model()->rowCount(), 6);
-            QCOMPARE(pictureTable(w)->markedPictureCount(), 0);
-            QCOMPARE(analysisErrorText(w), QString());
+            QCOMPARE(w.pictureTable()->markedPictureCount(), 0);
+            QCOMPARE(w.analysisErrorText(), QString());
         }
 
         Window w;
@@ -276,9 +276,9 @@ private slots:
             QCOMPARE(w.pictureView->model()->index(row, kDecodeIndexColumn).data().toString(), QString::number(row));
         }
         constexpr int kRefusedRow = 1;
-        const vexilo::domain::PictureId refused = *pictureTable(w)->pictureIdAt(kRefusedRow);
-        QVERIFY(pictureTable(w)->isPictureMarked(refused));
-        QVERIFY(!pictureTable(w)->isPictureMarked(*pictureTable(w)->pictureIdAt(0)));
+        const vexilo::domain::PictureId refused = *w.pictureTable()->pictureIdAt(kRefusedRow);
+        QVERIFY(w.pictureTable()->isPictureMarked(refused));
+        QVERIFY(!w.pictureTable()->isPictureMarked(*w.pictureTable()->pictureIdAt(0)));
         const QString tooltip = w.pictureView->model()->index(kRefusedRow, 0).data(Qt::ToolTipRole).toString();
         QVERIFY2(tooltip.contains(QStringLiteral("analyzer.syntax_structure_rejected: Slice segment header refused: ")),
                  qPrintable(tooltip));
