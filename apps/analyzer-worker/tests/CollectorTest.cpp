@@ -177,17 +177,71 @@ TEST(ObserverCollectorPictureDrops, TheBoundKeepsWholePicturesInDecodeOrder)
     EXPECT_EQ(losses[1].cus, 2u);
 }
 
-TEST(ObserverCollectorPictureDrops, AMemoryBudgetKeepsWholePicturesToo)
+// Pictures are made into documents one at a time, so the budget holds for each by itself:
+// a picture too large for it loses its blocks, and the pictures after it keep theirs.
+TEST(ObserverCollectorPictureDrops, TheMemoryBudgetHoldsForEachPictureByItself)
 {
+    constexpr std::uint32_t kLargePictureCtus = 512;
     ObserverCollectorLimits limits = kSmallLimits;
-    limits.blockBudgetBytes = 1;
+    limits.blockBudgetBytes = 64 * 1024;
     ObserverEventCollector collector(kNoBlockEventBound, 0, limits);
-    ASSERT_EQ(collector.onEvent(cuOf(7, 0, 1).header()), 0);
-    ASSERT_EQ(collector.onEvent(ctuOf(7, 0).header()), 0);
+    const auto addPicture = [&](std::uint64_t picture, std::uint32_t ctus) {
+        for (std::uint32_t ctu = 0; ctu < ctus; ++ctu) {
+            ASSERT_EQ(collector.onEvent(cuOf(picture, ctu, 1).header()), 0);
+            ASSERT_EQ(collector.onEvent(ctuOf(picture, ctu).header()), 0);
+        }
+    };
+    addPicture(6, 2);
+    addPicture(7, kLargePictureCtus);
+    addPicture(8, 2);
     collector.finalize();
-    EXPECT_EQ(collector.eventCount(), 0u);
-    EXPECT_EQ(collector.blockStorageBytes(), 0u) << "what did not fit is given back";
-    EXPECT_EQ(collector.picturesWithLostBlocks().size(), 1u);
+    EXPECT_EQ(collector.picturesWithBlocks(), 2u);
+    const std::vector<PictureBlockLoss> losses = collector.picturesWithLostBlocks();
+    ASSERT_EQ(losses.size(), 1u);
+    EXPECT_EQ(losses[0].pictureIdentity, 7u);
+    EXPECT_EQ(losses[0].ctus, kLargePictureCtus) << "the picture names every block it brought";
+    EXPECT_EQ(collector.keptBlocksOf(7).blocks, (std::array<std::uint64_t, 4>{}));
+    EXPECT_EQ(collector.keptBlocksOf(8).blocks, (std::array<std::uint64_t, 4>{2, 2, 0, 0}));
+    expectSummariesOfTheReadEvents(collector);
+}
+
+// A picture's blocks are read on their own, in the builder's order, and go once it is made.
+TEST(ObserverCollectorPictureDrops, EachPicturesBlocksAreReadAndGivenBackOnTheirOwn)
+{
+    ObserverEventCollector collector(kNoBlockEventBound, 0, kSmallLimits);
+    for (std::uint64_t picture = 6; picture <= 7; ++picture) {
+        for (std::uint32_t ctu = 2; ctu-- > 0;) {
+            ASSERT_EQ(collector.onEvent(cuOf(picture, ctu, 1).header()), 0);
+            ASSERT_EQ(collector.onEvent(ctuOf(picture, ctu).header()), 0);
+        }
+    }
+    collector.finalize();
+    std::vector<std::uint64_t> sortedBlocksOfPicture7;
+    for (std::uint64_t index = 0; index < collector.eventCount(); ++index) {
+        const ObserverEventRecord record = collector.eventAt(index);
+        if (record.pictureIdentity == 7) {
+            sortedBlocksOfPicture7.push_back((std::uint64_t{record.kind} << 32) | record.ctuAddress);
+        }
+    }
+    std::vector<std::uint64_t> read;
+    std::vector<std::uint64_t> ctusRead;
+    ObserverEventRecord record;
+    collector.forEachBlockOf(
+        7, [&](const ObserverEventRecord& block) { read.push_back((std::uint64_t{block.kind} << 32) | block.ctuAddress); },
+        record);
+    collector.forEachBlockOf(
+        7, [&](const ObserverEventRecord& block) { ctusRead.push_back(block.ctuAddress); }, record,
+        VEXILO_OBSERVER_EVENT_CTU);
+    EXPECT_EQ(read, sortedBlocksOfPicture7);
+    EXPECT_EQ(ctusRead, (std::vector<std::uint64_t>{0, 1}));
+
+    collector.releaseBlocksOf(7);
+    std::size_t readAfterRelease = 0;
+    collector.forEachBlockOf(7, [&](const ObserverEventRecord&) { ++readAfterRelease; }, record);
+    EXPECT_EQ(readAfterRelease, 0u);
+    collector.forEachBlockOf(6, [&](const ObserverEventRecord&) { ++readAfterRelease; }, record);
+    EXPECT_EQ(readAfterRelease, 4u) << "the other picture keeps its blocks";
+    EXPECT_EQ(collector.picturesWithBlocks(), 2u) << "a picture made keeps counting as one with blocks";
 }
 
 TEST(ObserverCollectorPictureDrops, ATargetPictureIgnoresTheBoundAndTheBudget)

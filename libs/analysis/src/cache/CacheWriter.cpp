@@ -198,12 +198,18 @@ OmittedPictureBlocks omitBlockStructure(StreamAnalysis& document, PayloadOverLim
 class CacheDirectoryWriter {
 public:
     CacheDirectoryWriter(const std::filesystem::path& directory, const StreamAnalysis& analysis,
-                         const CacheWriteOptions& options)
-        : directory_(directory), analysis_(analysis), options_(options),
+                         const CacheWriteOptions& options, const PictureDocumentMaker* makePicture = nullptr)
+        : directory_(directory), analysis_(analysis), options_(options), makePicture_(makePicture),
           budget_(options.simulatedDiskFullBytes),
           pictureLimitBytes_(std::min(options.pictureDocumentLimitBytes.value_or(kCacheMaxPayloadSize),
                                       kCacheMaxPayloadSize))
     {
+        if (makePicture_ == nullptr) {
+            split_.emplace(analysis_, options_.documentValidated ? PictureDocumentSplit::Identities::validated
+                                                                 : PictureDocumentSplit::Identities::unchecked);
+            blockCounts_ = IndexBlockCounts{analysis_.ctus.size(), analysis_.cus.size(), analysis_.pus.size(),
+                                            analysis_.tus.size()};
+        }
     }
 
     CacheResult<CacheManifest> write()
@@ -214,26 +220,30 @@ public:
                 createDirectory(directory_ / manifest.picturesDir, kPicturesDirNotCreated)) {
             return std::move(*error);
         }
-        if (auto error = writeStreamFile(manifest)) {
-            return std::move(*error);
+        // A stream document split up here is final before its pictures are written; one whose
+        // pictures are made as they are written is final only after them.
+        if (split_) {
+            if (auto error = writeStreamFile(manifest)) {
+                return std::move(*error);
+            }
         }
         if (auto error = writePictureFiles(manifest, previous)) {
             return std::move(*error);
         }
         // The stream-level summaries must tell of the blocks each picture file holds: carried
         // over from an earlier run, or left out.
-        if (!changedSummaries_.empty()) {
+        if (!split_ || !changedSummaries_.empty()) {
             if (auto error = writeStreamFile(manifest)) {
                 return std::move(*error);
             }
         }
-        const std::string index = serializeIndexJson(analysis_, manifest);
+        const std::string index = serializeIndexJson(analysis_, manifest, blockCounts_);
         if (auto error = writeCacheContainer(directory_ / manifest.indexPath, kIndexMagic,
                                              asBytes(index), options_, budget_)) {
             return std::move(*error);
         }
         if (isCancellationRequested(options_)) {
-            return errorAt(CacheErrorKind::cancelled, directory_, kCancelledBeforeManifest);
+            return cancelledBeforeManifest();
         }
         const std::string text = serializeManifestJson(manifest);
         if (auto error = writeCacheContainer(directory_ / kManifestFileName, kManifestMagic,
@@ -244,6 +254,11 @@ public:
     }
 
 private:
+    [[nodiscard]] CacheError cancelledBeforeManifest() const
+    {
+        return errorAt(CacheErrorKind::cancelled, directory_, kCancelledBeforeManifest);
+    }
+
     OptionalCacheError writeStreamFile(const CacheManifest& manifest)
     {
         const std::filesystem::path path = directory_ / manifest.streamPath;
@@ -259,15 +274,27 @@ private:
                                    std::get<std::vector<std::uint8_t>>(payload), options_, budget_);
     }
 
-    OptionalCacheError writePictureFiles(const CacheManifest& manifest,
-                                         const PreviousCache& previous)
+    // A cancel that comes while the picture files are written, whichever file it meets, is one
+    // between pictures: nothing of them is committed, and the directory is what the error names.
+    OptionalCacheError writePictureFiles(const CacheManifest& manifest, const PreviousCache& previous)
     {
-        const PictureDocumentSplit split(analysis_, options_.documentValidated
-                                                        ? PictureDocumentSplit::Identities::validated
-                                                        : PictureDocumentSplit::Identities::unchecked);
-        PicturesEncodedAhead encodedAhead(
-            split, [this](StreamAnalysis& document) { return encodeOnTheCommonRoad(document); },
-            pictureEncodersBesideTheWriter(split.size()));
+        OptionalCacheError error = writeEveryPictureFile(manifest, previous);
+        if (error && error->errorKind() == CacheErrorKind::cancelled) {
+            return cancelledBeforeManifest();
+        }
+        return error;
+    }
+
+    OptionalCacheError writeEveryPictureFile(const CacheManifest& manifest, const PreviousCache& previous)
+    {
+        // Encoders beside the writer take pictures split from a finished document; pictures
+        // that are made one by one are encoded by the writer as they come.
+        std::optional<PicturesEncodedAhead> encodedAhead;
+        if (split_) {
+            encodedAhead.emplace(
+                *split_, [this](StreamAnalysis& document) { return encodeOnTheCommonRoad(document); },
+                pictureEncodersBesideTheWriter(split_->size()));
+        }
         // One document at a time, refilled in place: a long stream's picture documents never
         // sit in memory together, and their collections are not reallocated per picture.
         StreamAnalysis document;
@@ -280,15 +307,17 @@ private:
             }
             return failure;
         };
-        for (std::size_t index = 0; index < split.size(); ++index) {
+        for (std::size_t index = 0; index < manifest.pictures.size(); ++index) {
             if (isCancellationRequested(options_)) {
-                return failAfterPending(errorAt(CacheErrorKind::cancelled, directory_, kCancelledBeforeManifest));
+                // The pictures waiting to be staged go with the rest: nothing is committed.
+                return cancelledBeforeManifest();
             }
             const ManifestPictureEntry& entry = manifest.pictures[index];
             std::filesystem::path path = directory_ / entry.path;
-            std::optional<std::vector<std::uint8_t>> payload = encodedAhead.take(index);
+            std::optional<std::vector<std::uint8_t>> payload =
+                encodedAhead ? encodedAhead->take(index) : std::nullopt;
             if (!payload) {
-                auto encoded = encodeTheCarefulWay(split, index, previous, entry, document, path);
+                auto encoded = encodeTheCarefulWay(index, previous, entry, document, path);
                 if (auto* error = std::get_if<CacheError>(&encoded)) {
                     return failAfterPending(std::move(*error));
                 }
@@ -314,22 +343,37 @@ private:
         if (!hasBlockStructure(document)) {
             return std::nullopt;
         }
-        const SplitFromValidated splitFromValidated =
-            options_.documentValidated ? SplitFromValidated::Yes : SplitFromValidated::No;
-        PicturePayload payload = serializeWithin(document, pictureLimitBytes_, {}, splitFromValidated);
+        PicturePayload payload = serializeWithin(document, pictureLimitBytes_, {}, splitFromValidated());
         if (auto* bytes = std::get_if<std::vector<std::uint8_t>>(&payload)) {
             return std::move(*bytes);
         }
         return std::nullopt;
     }
 
-    CacheResult<std::vector<std::uint8_t>> encodeTheCarefulWay(const PictureDocumentSplit& split,
-                                                               std::size_t index, const PreviousCache& previous,
+    [[nodiscard]] SplitFromValidated splitFromValidated() const noexcept
+    {
+        return split_ && options_.documentValidated ? SplitFromValidated::Yes : SplitFromValidated::No;
+    }
+
+    void fillPicture(std::size_t index, StreamAnalysis& document)
+    {
+        if (split_) {
+            split_->fill(index, document);
+            return;
+        }
+        (*makePicture_)(index, document);
+        blockCounts_.ctus += document.ctus.size();
+        blockCounts_.cus += document.cus.size();
+        blockCounts_.pus += document.pus.size();
+        blockCounts_.tus += document.tus.size();
+    }
+
+    CacheResult<std::vector<std::uint8_t>> encodeTheCarefulWay(std::size_t index, const PreviousCache& previous,
                                                                const ManifestPictureEntry& entry,
                                                                StreamAnalysis& document,
                                                                const std::filesystem::path& path)
     {
-        split.fill(index, document);
+        fillPicture(index, document);
         // Only a picture the new run left without blocks takes the earlier run's; reading every
         // earlier picture file only to drop it would make a reanalysis pay for the old cache.
         const std::optional<StreamAnalysis> cached =
@@ -343,10 +387,8 @@ private:
                           const std::optional<StreamAnalysis>& cached,
                           const std::filesystem::path& path)
     {
-        const SplitFromValidated splitFromValidated =
-            options_.documentValidated ? SplitFromValidated::Yes : SplitFromValidated::No;
         PicturePayload payload =
-            encodeWithCachedStructure(document, cached, pictureLimitBytes_, path, splitFromValidated);
+            encodeWithCachedStructure(document, cached, pictureLimitBytes_, path, splitFromValidated());
         if (auto* over = std::get_if<PayloadOverLimit>(&payload)) {
             if (!hasBlockStructure(document)) {
                 return errorAt(CacheErrorKind::resource_limit, path, kPayloadTooLarge);
@@ -373,6 +415,9 @@ private:
     const std::filesystem::path& directory_;
     const StreamAnalysis& analysis_;
     const CacheWriteOptions& options_;
+    const PictureDocumentMaker* makePicture_;
+    std::optional<PictureDocumentSplit> split_;
+    IndexBlockCounts blockCounts_;
     std::optional<std::uint64_t> budget_;
     std::uint64_t pictureLimitBytes_;
     // Picture summaries, by document index, of pictures whose file holds other blocks than
@@ -380,11 +425,10 @@ private:
     std::vector<std::pair<std::size_t, PictureAnalysisSummary>> changedSummaries_;
 };
 
-}  // namespace
-
-CacheResult<CacheManifest> writeAnalysisCache(const std::filesystem::path& directory,
-                                              const StreamAnalysis& analysis,
-                                              const CacheWriteOptions& options)
+// The checks and the lock every write of a whole cache directory takes first.
+template <typename Write>
+CacheResult<CacheManifest> writeLockedDirectory(const std::filesystem::path& directory,
+                                                const CacheWriteOptions& options, Write write)
 {
     if (directory.empty()) {
         return errorAt(CacheErrorKind::invalid_path, directory, cachetexts::kDirectoryEmpty);
@@ -403,7 +447,27 @@ CacheResult<CacheManifest> writeAnalysisCache(const std::filesystem::path& direc
         return errorAt(CacheErrorKind::io_error, directory,
                        cachetexts::kDirectoryNotLocked + cachefs::systemErrorText(lockError));
     }
-    return CacheDirectoryWriter(directory, analysis, options).write();
+    return write();
+}
+
+}  // namespace
+
+CacheResult<CacheManifest> writeAnalysisCache(const std::filesystem::path& directory,
+                                              const StreamAnalysis& analysis,
+                                              const CacheWriteOptions& options)
+{
+    return writeLockedDirectory(directory, options,
+                                [&] { return CacheDirectoryWriter(directory, analysis, options).write(); });
+}
+
+CacheResult<CacheManifest> writeAnalysisCachePictureByPicture(const std::filesystem::path& directory,
+                                                              const StreamAnalysis& stream,
+                                                              const PictureDocumentMaker& makePicture,
+                                                              const CacheWriteOptions& options)
+{
+    return writeLockedDirectory(directory, options, [&] {
+        return CacheDirectoryWriter(directory, stream, options, &makePicture).write();
+    });
 }
 
 }  // namespace vexilo::analysis
