@@ -395,8 +395,12 @@ int ObserverEventCollector::appendStreamEvent(const ObserverEventRecord& record)
 
 void ObserverEventCollector::spillPicturesInto(const std::filesystem::path& directory)
 {
-    if (targetPictureIdentity_ == 0 && attachedContext_ == nullptr) {
+    if (targetPictureIdentity_ == 0 && attachedContext_ == nullptr && pictures_.empty()) {
         spill_ = std::make_unique<BlockSpill>(directory);
+        // A picture's blocks go to disk as soon as it is put out and come back one picture at a
+        // time: each store fills the pages the one before emptied, which handed back to the
+        // system would have to be found and cleared again for every picture.
+        blockArena_ = std::make_shared<ChunkArena>(ChunkArena::systemMemoryCalls(), ChunkArena::EmptyRegions::Stay);
     }
 }
 

@@ -44,8 +44,9 @@ constexpr int kDtsColumn = 3;
 constexpr int kQuietMs = 1000;
 // A loaded machine running sanitized builds side by side can take seconds over one pointer event.
 constexpr int kPointerTimeoutMs = 30000;
-// Holds the blocks of the first few pictures of the 176x144 test stream, not all of them.
-constexpr std::uint64_t kSmallBlockBudgetBytes = 1024 * 1024;
+// The budget holds for one picture at a time: this one is too small for the intra pictures
+// of main_420_8bit_gop8 by themselves and large enough for every other picture.
+constexpr std::uint64_t kSmallBlockBudgetBytes = 400 * 1024;
 
 // Rows of every depth, a row per line and "|" between cells.
 QString treeTexts(const QAbstractItemModel& model, const QModelIndex& parent = {})
@@ -613,7 +614,7 @@ private slots:
 
     void aPictureBeyondTheBlockBudgetIsAnalysedOnDemandAndTheOthersKeepTheirBlocks()
     {
-        // Enough for the blocks of the first pictures of this small stream only.
+        // Enough for the blocks of every picture of this small stream but its intra pictures.
         qputenv("VEXILO_ANALYZER_TEST_BLOCK_BUDGET_BYTES", QByteArray::number(kSmallBlockBudgetBytes));
         const auto restore = qScopeGuard([] { qunsetenv("VEXILO_ANALYZER_TEST_BLOCK_BUDGET_BYTES"); });
         Window w;
@@ -623,9 +624,9 @@ private slots:
                  qPrintable(analysisShown(w)));
         QCOMPARE(analyses.count(), 1);
 
-        const int lastRow = w.pictureView->model()->rowCount() - 1;
-        w.pictureView->setCurrentIndex(w.pictureView->model()->index(lastRow, 0));
-        QVERIFY(w.frameShownFor(lastRow));
+        // The first picture is the stream's first intra picture.
+        w.pictureView->setCurrentIndex(w.pictureView->model()->index(0, 0));
+        QVERIFY(w.frameShownFor(0));
         QTRY_VERIFY2_WITH_TIMEOUT(structureOfSelectedPicture(w) != nullptr, qPrintable(analysisShown(w)),
                                   kAnalysisTimeoutMs);
         QCOMPARE(analyses.count(), 2);
@@ -633,8 +634,9 @@ private slots:
                  qPrintable(w.log()));
         QTRY_VERIFY_WITH_TIMEOUT(!w.controller->isAnalysisBusy(), kAnalysisTimeoutMs);
 
-        w.pictureView->setCurrentIndex(w.pictureView->model()->index(0, 0));
-        QVERIFY(w.frameShownFor(0));
+        const int lastRow = w.pictureView->model()->rowCount() - 1;
+        w.pictureView->setCurrentIndex(w.pictureView->model()->index(lastRow, 0));
+        QVERIFY(w.frameShownFor(lastRow));
         QTRY_VERIFY2_WITH_TIMEOUT(structureOfSelectedPicture(w) != nullptr, qPrintable(analysisShown(w)),
                                   kAnalysisTimeoutMs);
         QTest::qWait(kQuietMs);

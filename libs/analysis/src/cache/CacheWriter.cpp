@@ -12,8 +12,13 @@
 #include "cache/PicturesEncodedAhead.h"
 #include "cache/SharedCacheTexts.h"
 
+#include "WorkBeside.h"
+
 #include <algorithm>
 #include <array>
+#include <deque>
+#include <future>
+#include <memory>
 #include <optional>
 #include <span>
 #include <unordered_map>
@@ -195,6 +200,66 @@ OmittedPictureBlocks omitBlockStructure(StreamAnalysis& document, PayloadOverLim
     return omitted;
 }
 
+// Pictures made one by one on the writer's thread and encoded on threads beside it, a few ahead of
+// the one the writer takes: the making needs the writer's state, the encoding only the document.
+class PicturesMadeAndEncodedBeside {
+public:
+    using Make = std::function<void(std::size_t index, StreamAnalysis& document)>;
+    using Encode = std::function<std::optional<std::vector<std::uint8_t>>(StreamAnalysis& document)>;
+
+    PicturesMadeAndEncodedBeside(std::size_t count, Make make, Encode encode, std::size_t encoders)
+        : count_(count), make_(std::move(make)), encode_(std::move(encode)), encoders_(encoders)
+    {
+    }
+
+    // The payload of picture `index` (taken once each, in ascending order), or nothing, its
+    // document then being handed over in `document` for the writer to encode.
+    std::optional<std::vector<std::uint8_t>> take(std::size_t index, StreamAnalysis& document)
+    {
+        while (nextToMake_ < count_ && nextToMake_ <= index + encoders_) {
+            startNext();
+        }
+        InFlight picture = std::move(inFlight_.front());
+        inFlight_.pop_front();
+        std::optional<std::vector<std::uint8_t>> payload = picture.payload.get();
+        if (!payload) {
+            document = std::move(*picture.document);
+        }
+        return payload;
+    }
+
+private:
+    struct InFlight {
+        std::unique_ptr<StreamAnalysis> document;
+        std::future<std::optional<std::vector<std::uint8_t>>> payload;
+    };
+
+    void startNext()
+    {
+        auto document = std::make_unique<StreamAnalysis>();
+        make_(nextToMake_++, *document);
+        StreamAnalysis* made = document.get();
+        // A picture without blocks of its own is the writer's: it may take the earlier run's.
+        const bool encodedBeside = encoders_ != 0 && hasBlockStructure(*made);
+        auto payload = startBeside(encodedBeside, [this, made]() -> std::optional<std::vector<std::uint8_t>> {
+            try {
+                return encode_(*made);
+            } catch (...) {
+                // Out of memory here leaves the picture to the writer, whose own failure is reported.
+                return std::nullopt;
+            }
+        });
+        inFlight_.push_back(InFlight{std::move(document), std::move(payload)});
+    }
+
+    std::size_t count_;
+    Make make_;
+    Encode encode_;
+    std::size_t encoders_;
+    std::size_t nextToMake_ = 0;
+    std::deque<InFlight> inFlight_;
+};
+
 class CacheDirectoryWriter {
 public:
     CacheDirectoryWriter(const std::filesystem::path& directory, const StreamAnalysis& analysis,
@@ -287,13 +352,19 @@ private:
 
     OptionalCacheError writeEveryPictureFile(const CacheManifest& manifest, const PreviousCache& previous)
     {
-        // Encoders beside the writer take pictures split from a finished document; pictures
-        // that are made one by one are encoded by the writer as they come.
+        // Encoders beside the writer take pictures split from a finished document, or made by
+        // the writer one by one.
+        const auto encode = [this](StreamAnalysis& document) { return encodeOnTheCommonRoad(document); };
+        const std::size_t encoders = pictureEncodersBesideTheWriter(manifest.pictures.size());
         std::optional<PicturesEncodedAhead> encodedAhead;
+        std::optional<PicturesMadeAndEncodedBeside> madeBeside;
         if (split_) {
-            encodedAhead.emplace(
-                *split_, [this](StreamAnalysis& document) { return encodeOnTheCommonRoad(document); },
-                pictureEncodersBesideTheWriter(split_->size()));
+            encodedAhead.emplace(*split_, encode, encoders);
+        } else {
+            madeBeside.emplace(
+                manifest.pictures.size(),
+                [this](std::size_t index, StreamAnalysis& document) { makePicture(index, document); }, encode,
+                encoders);
         }
         // One document at a time, refilled in place: a long stream's picture documents never
         // sit in memory together, and their collections are not reallocated per picture.
@@ -315,7 +386,7 @@ private:
             const ManifestPictureEntry& entry = manifest.pictures[index];
             std::filesystem::path path = directory_ / entry.path;
             std::optional<std::vector<std::uint8_t>> payload =
-                encodedAhead ? encodedAhead->take(index) : std::nullopt;
+                encodedAhead ? encodedAhead->take(index) : madeBeside->take(index, document);
             if (!payload) {
                 auto encoded = encodeTheCarefulWay(index, previous, entry, document, path);
                 if (auto* error = std::get_if<CacheError>(&encoded)) {
@@ -355,12 +426,8 @@ private:
         return split_ && options_.documentValidated ? SplitFromValidated::Yes : SplitFromValidated::No;
     }
 
-    void fillPicture(std::size_t index, StreamAnalysis& document)
+    void makePicture(std::size_t index, StreamAnalysis& document)
     {
-        if (split_) {
-            split_->fill(index, document);
-            return;
-        }
         (*makePicture_)(index, document);
         blockCounts_.ctus += document.ctus.size();
         blockCounts_.cus += document.cus.size();
@@ -373,7 +440,10 @@ private:
                                                                StreamAnalysis& document,
                                                                const std::filesystem::path& path)
     {
-        fillPicture(index, document);
+        // A picture made one by one is in the document already.
+        if (split_) {
+            split_->fill(index, document);
+        }
         // Only a picture the new run left without blocks takes the earlier run's; reading every
         // earlier picture file only to drop it would make a reanalysis pay for the old cache.
         const std::optional<StreamAnalysis> cached =
