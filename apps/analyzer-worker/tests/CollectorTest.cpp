@@ -11,7 +11,11 @@ extern "C" {
 #include <array>
 #include <memory>
 #include <random>
+#include <filesystem>
+#include <string>
 #include <thread>
+
+#include <unistd.h>
 
 namespace vexilo::analyzer {
 namespace {
@@ -639,52 +643,61 @@ TEST(ObserverCollectorOrder, PicturesReportedInAnyOrderComeOutInTheStreamsOrder)
     expectSummariesOfTheReadEvents(collector);
 }
 
-// A reader that goes through the events in order gives each picture's blocks back once it
-// has passed the last of them; what it reads is what it would have read without, and only
-// the blocks behind it become unreadable.
-TEST(ObserverCollectorOrder, BlocksGoBackPictureByPictureBehindAnOrderedReader)
+// Blocks that wait on disk from the moment their picture is put out come back as those kept in
+// memory do: each picture's in the builder's order, placed by its own slices.
+TEST(ObserverCollectorOrder, SpilledPicturesReadBackInTheOrderOfThoseKeptInMemory)
 {
-    ObserverEventCollector collector(64, 0, kSmallLimits);
-    for (std::uint64_t picture = 7; picture <= 9; ++picture) {
-        const std::uint64_t nal = picture - 6;
-        ASSERT_EQ(collector.onEvent(testing::nalUnitEvent(nal, static_cast<std::int64_t>(nal * 100), 1).header()), 0);
-        ASSERT_EQ(collector.onEvent(testing::sliceEvent(nal, nal, picture).header()), 0);
-        for (std::uint32_t ctu = 0; ctu < 2; ++ctu) {
-            ASSERT_EQ(collector.onEvent(testing::cuEvent(nal, picture, ctu, ctu + 1, 0, 0, 0, 8).header()), 0);
-            ASSERT_EQ(collector.onEvent(testing::ctuEvent(nal, picture, ctu, 0, 0, 16, 16).header()), 0);
+    const std::filesystem::path directory =
+        std::filesystem::temp_directory_path() / ("vexilo-spill-test-" + std::to_string(::getpid()));
+    ObserverEventCollector inMemory(kNoBlockEventBound, 0, kSmallLimits);
+    ObserverEventCollector spilled(kNoBlockEventBound, 0, kSmallLimits);
+    spilled.spillPicturesInto(directory);
+    const auto feed = [](ObserverEventCollector& collector) {
+        for (std::uint64_t picture = 7; picture <= 9; ++picture) {
+            for (std::uint64_t slice = 0; slice < 2; ++slice) {
+                const std::uint64_t nal = picture * 10 + slice;
+                ASSERT_EQ(collector.onEvent(testing::nalUnitEvent(nal, static_cast<std::int64_t>(nal * 100), 1).header()),
+                          0);
+                ASSERT_EQ(collector.onEvent(testing::sliceEvent(nal, nal, picture, 2 * static_cast<std::uint32_t>(slice))
+                                                .header()),
+                          0);
+                // Each slice's CTUs come last first, as threads of the decoder may bring them.
+                for (std::uint32_t ctu = 2 * static_cast<std::uint32_t>(slice) + 2; ctu-- > 2 * slice;) {
+                    ASSERT_EQ(collector.onEvent(testing::cuEvent(nal, picture, ctu, ctu + 1, 0, 0, 0, 8).header()), 0);
+                    ASSERT_EQ(collector.onEvent(testing::ctuEvent(nal, picture, ctu, 0, 0, 16, 16).header()), 0);
+                }
+            }
+            ASSERT_EQ(collector.onEvent(testing::pictureOutputEvent(picture, static_cast<std::int64_t>(picture - 7),
+                                                                    static_cast<std::int64_t>(picture - 7))
+                                            .header()),
+                      0);
         }
+    };
+    feed(inMemory);
+    feed(spilled);
+    EXPECT_EQ(spilled.spilledEventCount(), 3u * 8u) << "every picture went to disk once put out";
+    inMemory.finalize();
+    spilled.finalize();
+    EXPECT_TRUE(std::filesystem::is_empty(directory)) << "the spill file is gone from the directory at once";
+    const auto blocksOf = [](const ObserverEventCollector& collector, std::uint64_t picture) {
+        std::vector<std::uint64_t> blocks;
+        ObserverEventRecord record;
+        collector.forEachBlockOf(
+            picture,
+            [&](const ObserverEventRecord& block) {
+                blocks.push_back((std::uint64_t{block.kind} << 32) | (block.ctuAddress << 8) | block.sliceIdentity % 10);
+            },
+            record);
+        return blocks;
+    };
+    for (std::uint64_t picture = 7; picture <= 9; ++picture) {
+        SCOPED_TRACE(picture);
+        EXPECT_EQ(blocksOf(spilled, picture).size(), 8u);
+        EXPECT_EQ(blocksOf(spilled, picture), blocksOf(inMemory, picture));
+        EXPECT_EQ(spilled.keptBlocksOf(picture).blocks, inMemory.keptBlocksOf(picture).blocks);
     }
-    collector.releaseBlocksReadBefore(collector.eventCount());
-    EXPECT_EQ(collector.eventAt(collector.eventCount() - 1).kind, VEXILO_OBSERVER_EVENT_CTU)
-        << "nothing goes before finalisation";
-    collector.finalize();
-
-    std::vector<ObserverEventRecord> unreleased;
-    for (std::uint64_t index = 0; index < collector.eventCount(); ++index) {
-        unreleased.push_back(collector.eventAt(index));
-    }
-    std::uint64_t firstBlockOfPicture7 = 0;
-    while (unreleased[firstBlockOfPicture7].kind != VEXILO_OBSERVER_EVENT_CTU) {
-        ++firstBlockOfPicture7;
-    }
-    for (std::uint64_t index = 0; index < collector.eventCount(); ++index) {
-        collector.releaseBlocksReadBefore(index);
-        const ObserverEventRecord read = collector.eventAt(index);
-        EXPECT_EQ(read.kind, unreleased[index].kind) << index;
-        EXPECT_EQ(read.pictureIdentity, unreleased[index].pictureIdentity) << index;
-        EXPECT_EQ(read.ctuAddress, unreleased[index].ctuAddress) << index;
-        EXPECT_EQ(read.ordinal, unreleased[index].ordinal) << index;
-    }
-    EXPECT_EQ(unreleased[firstBlockOfPicture7].pictureIdentity, 7u);
-    EXPECT_EQ(unreleased.back().pictureIdentity, 9u);
-    EXPECT_EQ(collector.eventAt(collector.eventCount() - 1).pictureIdentity, 9u) << "the last picture is still held";
-    EXPECT_THROW((void)collector.eventAt(firstBlockOfPicture7), std::out_of_range);
-    EXPECT_EQ(collector.eventAt(0).kind, VEXILO_OBSERVER_EVENT_NAL_UNIT) << "stream events stay";
-
-    collector.releaseBlocksReadBefore(collector.eventCount());
-    EXPECT_THROW((void)collector.eventAt(collector.eventCount() - 1), std::out_of_range);
-    EXPECT_EQ(collector.picturesWithBlocks(), 3u) << "released blocks were kept whole";
-    EXPECT_TRUE(collector.picturesWithLostBlocks().empty());
+    EXPECT_EQ(spilled.picturesWithBlocks(), 3u);
+    std::filesystem::remove_all(directory);
 }
 
 TEST(ObserverCollectorAttach, RefusesNullContextsSecondAttachesAndForeignThreads)

@@ -31,9 +31,6 @@ constexpr std::uint8_t kMaxLayerId = 63;
 constexpr std::uint8_t kMaxTemporalId = 6;
 constexpr std::uint8_t kShortStartCodeLength = 3;
 constexpr std::uint8_t kLongStartCodeLength = 4;
-// How often the main pass lets the collector give back the blocks behind it: rarely enough
-// to cost nothing, often enough that little more than a picture's blocks wait.
-constexpr std::uint64_t kBlockReleaseStride = 4096;
 
 std::uint8_t lowByte(std::uint32_t value) noexcept
 {
@@ -113,24 +110,12 @@ StreamAnalysisBuildResult buildStreamAnalysis(const std::filesystem::path& input
     return builder.build();
 }
 
-StreamAnalysisBuildResult buildStreamAnalysisReleasingBlocks(const std::filesystem::path& inputPath,
-                                                             const std::string& sourceFingerprint,
-                                                             const AVCodecContext* context,
-                                                             ObserverEventCollector& collector)
-{
-    const DecoderContextInfo info = decoderContextInfo(context);
-    DocumentBuilder builder(inputPath, sourceFingerprint, info, collector, &collector);
-    return builder.build();
-}
-
 DocumentBuilder::DocumentBuilder(const std::filesystem::path& inputPath, const std::string& sourceFingerprint,
-                                 const DecoderContextInfo& context, const ObserverEventCollector& collector,
-                                 ObserverEventCollector* releasing)
+                                 const DecoderContextInfo& context, const ObserverEventCollector& collector)
     : inputPath_(inputPath),
       sourceFingerprint_(sourceFingerprint),
       context_(context),
       collector_(collector),
-      releasing_(releasing),
       issues_(document_, pathToUtf8Text(inputPath))
 {
 }
@@ -232,9 +217,6 @@ bool DocumentBuilder::handleEveryEvent()
     const std::uint64_t eventCount = collector_.eventCount();
     ObserverEventRecord record;
     for (std::uint64_t index = 0; index < eventCount; ++index) {
-        if (releasing_ != nullptr && index % kBlockReleaseStride == 0) {
-            releasing_->releaseBlocksReadBefore(index);
-        }
         collector_.readEventAt(index, record);
         if (!handleEvent(record)) {
             return false;

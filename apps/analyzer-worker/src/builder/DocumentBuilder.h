@@ -35,10 +35,8 @@ struct CtuExtent {
 // after recording a fatal error.
 class DocumentBuilder {
 public:
-    // With `releasing` (the same collector), each picture's blocks are given back once read.
     DocumentBuilder(const std::filesystem::path& inputPath, const std::string& sourceFingerprint,
-                    const DecoderContextInfo& context, const ObserverEventCollector& collector,
-                    ObserverEventCollector* releasing = nullptr);
+                    const DecoderContextInfo& context, const ObserverEventCollector& collector);
 
     // The whole document, blocks and all.
     [[nodiscard]] StreamAnalysisBuildResult build();
@@ -164,7 +162,6 @@ private:
     const std::string& sourceFingerprint_;
     const DecoderContextInfo& context_;
     const ObserverEventCollector& collector_;
-    ObserverEventCollector* releasing_ = nullptr;
 
     analysis::StreamAnalysis document_;
     analysis::StreamAnalysis* blockDocument_ = &document_;

@@ -850,42 +850,6 @@ void ObserverEventCollector::noteSortedStreamEvents()
     }
 }
 
-void ObserverEventCollector::planBlockRelease()
-{
-    std::vector<std::uint64_t> lastPositions(pictures_.size(), 0);
-    for (std::uint64_t position = 0; position < sortedOrder_.size(); ++position) {
-        if (const std::uint64_t store = sortedOrder_[position] >> kStoreShift; store != 0) {
-            lastPositions[store - 1] = position;
-        }
-    }
-    releasePlan_.reserve(pictures_.size());
-    for (std::size_t p = 0; p < pictures_.size(); ++p) {
-        if (pictures_[p].events.size() != 0) {
-            releasePlan_.push_back(BlockRelease{lastPositions[p], p});
-        }
-    }
-    std::sort(releasePlan_.begin(), releasePlan_.end(),
-              [](const BlockRelease& a, const BlockRelease& b) { return a.lastPosition < b.lastPosition; });
-}
-
-void ObserverEventCollector::releaseBlocksReadBefore(std::uint64_t index)
-{
-    if (!finalized_.load()) {
-        return;
-    }
-    const std::lock_guard lock(blockMutex_);
-    if (!releasePlanned_) {
-        planBlockRelease();
-        releasePlanned_ = true;
-    }
-    for (; releasedPictures_ < releasePlan_.size() && releasePlan_[releasedPictures_].lastPosition < index;
-         ++releasedPictures_) {
-        PictureBlocks& blocks = pictures_[releasePlan_[releasedPictures_].picture];
-        blocks.releasedEvents += blocks.events.size();
-        blocks.events.clear();
-    }
-}
-
 std::uint64_t ObserverEventCollector::eventCount() const
 {
     if (finalized_.load()) {

@@ -119,12 +119,6 @@ public:
     void readEventAt(std::uint64_t index, ObserverEventRecord& record) const;
     // The kind of the index-th event, without reading the rest of it; throws as eventAt.
     [[nodiscard]] std::uint32_t eventKindAt(std::uint64_t index) const;
-    // Once finalised: gives back the storage of each picture whose blocks all come before
-    // `index` in the builder's order; reading one of those blocks afterwards throws
-    // std::out_of_range. A reader that goes through the events once, in order, lets every
-    // picture's blocks go as it passes them, so that what it builds from them takes their
-    // memory rather than new memory beside them.
-    void releaseBlocksReadBefore(std::uint64_t index);
 
     // Once finalised: what the picture kept (nothing for one that kept no blocks).
     [[nodiscard]] PictureBlocksKept keptBlocksOf(std::uint64_t pictureIdentity) const;
@@ -197,7 +191,6 @@ private:
     void dropBlocksOf(std::uint64_t pictureIdentity, std::uint64_t pendingEvents);
 
     void closeOpenBatchesAtFinalize();
-    void planBlockRelease();
     void noteSortedStreamEvents();
     void noteSortedBlocksByPicture();
     void notePlacingEventsOfSpilledPictures();
@@ -241,13 +234,6 @@ private:
     std::vector<std::uint64_t> streamEventPositions_;
     std::array<std::uint64_t, 4> keptBlocksByKind_{};
     std::uint64_t keptMotionVectors_ = 0;
-    // Pictures by the position of their last block in the sorted order, made on the first
-    // release, and how many of them are released.
-    struct BlockRelease {
-        std::uint64_t lastPosition = 0;
-        std::size_t picture = 0;
-    };
-    std::vector<BlockRelease> releasePlan_;
     // Each picture's block locations in the builder's order, by picture.
     std::vector<std::vector<std::uint64_t>> sortedBlocksByPicture_;
     // Made by spillPicturesInto; used under blockMutex_ while decoding, alone once finalised.
@@ -256,8 +242,6 @@ private:
     // The slice headers of each spilled picture and their NAL units, which give its blocks
     // their places, by picture.
     std::unordered_map<std::uint64_t, std::vector<std::uint64_t>> placingEventsByPicture_;
-    std::size_t releasedPictures_ = 0;
-    bool releasePlanned_ = false;
 
     std::atomic<std::uint64_t> droppedCount_{0};
     std::atomic<bool> failed_{false};

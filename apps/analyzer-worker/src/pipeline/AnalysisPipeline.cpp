@@ -523,8 +523,7 @@ private:
     // picture's file alone, from the whole document of the stream up to it.
     AnalyzerRunResult buildWholeValidateAndWriteTarget()
     {
-        StreamAnalysisBuildResult built =
-            buildStreamAnalysisReleasingBlocks(inputPath_, *fingerprint_, context_.get(), *collector_);
+        StreamAnalysisBuildResult built = buildStreamAnalysis(inputPath_, *fingerprint_, context_.get(), *collector_);
         releaseEvents();
         if (auto* error = std::get_if<StreamAnalysisBuildError>(&built)) {
             return builderFailure(*error);
