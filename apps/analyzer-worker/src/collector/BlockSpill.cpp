@@ -6,10 +6,8 @@
 
 #if defined(_WIN32)
 #include <process.h>
-#define VEXILO_PROCESS_ID _getpid
 #else
 #include <unistd.h>
-#define VEXILO_PROCESS_ID getpid
 #endif
 
 namespace vexilo::analyzer {
@@ -17,10 +15,20 @@ namespace {
 
 constexpr std::uint64_t kWordBytes = sizeof(std::uint32_t);
 
+long long processId()
+{
+#if defined(_WIN32)
+    return _getpid();
+#else
+    return static_cast<long long>(getpid());
+#endif
+}
+
+// Two runs on one cache directory, of one worker or of two, never share a file.
 std::filesystem::path spillFileName()
 {
     static std::atomic<std::uint64_t> serial{0};
-    return ".blocks-spill-" + std::to_string(VEXILO_PROCESS_ID()) + "-" + std::to_string(serial.fetch_add(1));
+    return ".blocks-spill-" + std::to_string(processId()) + "-" + std::to_string(serial.fetch_add(1));
 }
 
 }  // namespace
