@@ -196,10 +196,10 @@ private:
     void notePlacingEventsOfSpilledPictures();
     void spillPicture(std::uint64_t pictureIdentity);
     [[nodiscard]] static std::uint64_t storedEvents(const PictureBlocks& picture) noexcept;
-    // The spilled picture's blocks, sorted with the events that place them; false when they
-    // cannot be read back.
-    bool readSpilledBlocks(const PictureBlocks& picture, CompactEventStore& blocks,
-                           std::vector<std::uint64_t>& order) const;
+    // The spilled picture's blocks (of one kind, when one is given), sorted with the events that
+    // place them; false when they cannot be read back.
+    bool readSpilledBlocks(const PictureBlocks& picture, CompactEventStore& blocks, std::vector<std::uint64_t>& order,
+                           std::uint32_t onlyKind) const;
     [[nodiscard]] const PictureBlocks* finalisedPicture(std::uint64_t pictureIdentity) const;
     void sortEvents();
     void readLocation(std::uint64_t location, ObserverEventRecord& record) const;
