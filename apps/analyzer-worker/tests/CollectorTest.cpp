@@ -11,7 +11,11 @@ extern "C" {
 #include <array>
 #include <memory>
 #include <random>
+#include <filesystem>
+#include <string>
 #include <thread>
+
+#include <unistd.h>
 
 namespace vexilo::analyzer {
 namespace {
@@ -177,17 +181,71 @@ TEST(ObserverCollectorPictureDrops, TheBoundKeepsWholePicturesInDecodeOrder)
     EXPECT_EQ(losses[1].cus, 2u);
 }
 
-TEST(ObserverCollectorPictureDrops, AMemoryBudgetKeepsWholePicturesToo)
+// Pictures are made into documents one at a time, so the budget holds for each by itself:
+// a picture too large for it loses its blocks, and the pictures after it keep theirs.
+TEST(ObserverCollectorPictureDrops, TheMemoryBudgetHoldsForEachPictureByItself)
 {
+    constexpr std::uint32_t kLargePictureCtus = 512;
     ObserverCollectorLimits limits = kSmallLimits;
-    limits.blockBudgetBytes = 1;
+    limits.blockBudgetBytes = 64 * 1024;
     ObserverEventCollector collector(kNoBlockEventBound, 0, limits);
-    ASSERT_EQ(collector.onEvent(cuOf(7, 0, 1).header()), 0);
-    ASSERT_EQ(collector.onEvent(ctuOf(7, 0).header()), 0);
+    const auto addPicture = [&](std::uint64_t picture, std::uint32_t ctus) {
+        for (std::uint32_t ctu = 0; ctu < ctus; ++ctu) {
+            ASSERT_EQ(collector.onEvent(cuOf(picture, ctu, 1).header()), 0);
+            ASSERT_EQ(collector.onEvent(ctuOf(picture, ctu).header()), 0);
+        }
+    };
+    addPicture(6, 2);
+    addPicture(7, kLargePictureCtus);
+    addPicture(8, 2);
     collector.finalize();
-    EXPECT_EQ(collector.eventCount(), 0u);
-    EXPECT_EQ(collector.blockStorageBytes(), 0u) << "what did not fit is given back";
-    EXPECT_EQ(collector.picturesWithLostBlocks().size(), 1u);
+    EXPECT_EQ(collector.picturesWithBlocks(), 2u);
+    const std::vector<PictureBlockLoss> losses = collector.picturesWithLostBlocks();
+    ASSERT_EQ(losses.size(), 1u);
+    EXPECT_EQ(losses[0].pictureIdentity, 7u);
+    EXPECT_EQ(losses[0].ctus, kLargePictureCtus) << "the picture names every block it brought";
+    EXPECT_EQ(collector.keptBlocksOf(7).blocks, (std::array<std::uint64_t, 4>{}));
+    EXPECT_EQ(collector.keptBlocksOf(8).blocks, (std::array<std::uint64_t, 4>{2, 2, 0, 0}));
+    expectSummariesOfTheReadEvents(collector);
+}
+
+// A picture's blocks are read on their own, in the builder's order, and go once it is made.
+TEST(ObserverCollectorPictureDrops, EachPicturesBlocksAreReadAndGivenBackOnTheirOwn)
+{
+    ObserverEventCollector collector(kNoBlockEventBound, 0, kSmallLimits);
+    for (std::uint64_t picture = 6; picture <= 7; ++picture) {
+        for (std::uint32_t ctu = 2; ctu-- > 0;) {
+            ASSERT_EQ(collector.onEvent(cuOf(picture, ctu, 1).header()), 0);
+            ASSERT_EQ(collector.onEvent(ctuOf(picture, ctu).header()), 0);
+        }
+    }
+    collector.finalize();
+    std::vector<std::uint64_t> sortedBlocksOfPicture7;
+    for (std::uint64_t index = 0; index < collector.eventCount(); ++index) {
+        const ObserverEventRecord record = collector.eventAt(index);
+        if (record.pictureIdentity == 7) {
+            sortedBlocksOfPicture7.push_back((std::uint64_t{record.kind} << 32) | record.ctuAddress);
+        }
+    }
+    std::vector<std::uint64_t> read;
+    std::vector<std::uint64_t> ctusRead;
+    ObserverEventRecord record;
+    collector.forEachBlockOf(
+        7, [&](const ObserverEventRecord& block) { read.push_back((std::uint64_t{block.kind} << 32) | block.ctuAddress); },
+        record);
+    collector.forEachBlockOf(
+        7, [&](const ObserverEventRecord& block) { ctusRead.push_back(block.ctuAddress); }, record,
+        VEXILO_OBSERVER_EVENT_CTU);
+    EXPECT_EQ(read, sortedBlocksOfPicture7);
+    EXPECT_EQ(ctusRead, (std::vector<std::uint64_t>{0, 1}));
+
+    collector.releaseBlocksOf(7);
+    std::size_t readAfterRelease = 0;
+    collector.forEachBlockOf(7, [&](const ObserverEventRecord&) { ++readAfterRelease; }, record);
+    EXPECT_EQ(readAfterRelease, 0u);
+    collector.forEachBlockOf(6, [&](const ObserverEventRecord&) { ++readAfterRelease; }, record);
+    EXPECT_EQ(readAfterRelease, 4u) << "the other picture keeps its blocks";
+    EXPECT_EQ(collector.picturesWithBlocks(), 2u) << "a picture made keeps counting as one with blocks";
 }
 
 TEST(ObserverCollectorPictureDrops, ATargetPictureIgnoresTheBoundAndTheBudget)
@@ -585,52 +643,61 @@ TEST(ObserverCollectorOrder, PicturesReportedInAnyOrderComeOutInTheStreamsOrder)
     expectSummariesOfTheReadEvents(collector);
 }
 
-// A reader that goes through the events in order gives each picture's blocks back once it
-// has passed the last of them; what it reads is what it would have read without, and only
-// the blocks behind it become unreadable.
-TEST(ObserverCollectorOrder, BlocksGoBackPictureByPictureBehindAnOrderedReader)
+// Blocks that wait on disk from the moment their picture is put out come back as those kept in
+// memory do: each picture's in the builder's order, placed by its own slices.
+TEST(ObserverCollectorOrder, SpilledPicturesReadBackInTheOrderOfThoseKeptInMemory)
 {
-    ObserverEventCollector collector(64, 0, kSmallLimits);
-    for (std::uint64_t picture = 7; picture <= 9; ++picture) {
-        const std::uint64_t nal = picture - 6;
-        ASSERT_EQ(collector.onEvent(testing::nalUnitEvent(nal, static_cast<std::int64_t>(nal * 100), 1).header()), 0);
-        ASSERT_EQ(collector.onEvent(testing::sliceEvent(nal, nal, picture).header()), 0);
-        for (std::uint32_t ctu = 0; ctu < 2; ++ctu) {
-            ASSERT_EQ(collector.onEvent(testing::cuEvent(nal, picture, ctu, ctu + 1, 0, 0, 0, 8).header()), 0);
-            ASSERT_EQ(collector.onEvent(testing::ctuEvent(nal, picture, ctu, 0, 0, 16, 16).header()), 0);
+    const std::filesystem::path directory =
+        std::filesystem::temp_directory_path() / ("vexilo-spill-test-" + std::to_string(::getpid()));
+    ObserverEventCollector inMemory(kNoBlockEventBound, 0, kSmallLimits);
+    ObserverEventCollector spilled(kNoBlockEventBound, 0, kSmallLimits);
+    spilled.spillPicturesInto(directory);
+    const auto feed = [](ObserverEventCollector& collector) {
+        for (std::uint64_t picture = 7; picture <= 9; ++picture) {
+            for (std::uint64_t slice = 0; slice < 2; ++slice) {
+                const std::uint64_t nal = picture * 10 + slice;
+                ASSERT_EQ(collector.onEvent(testing::nalUnitEvent(nal, static_cast<std::int64_t>(nal * 100), 1).header()),
+                          0);
+                ASSERT_EQ(collector.onEvent(testing::sliceEvent(nal, nal, picture, 2 * static_cast<std::uint32_t>(slice))
+                                                .header()),
+                          0);
+                // Each slice's CTUs come last first, as threads of the decoder may bring them.
+                for (std::uint32_t ctu = 2 * static_cast<std::uint32_t>(slice) + 2; ctu-- > 2 * slice;) {
+                    ASSERT_EQ(collector.onEvent(testing::cuEvent(nal, picture, ctu, ctu + 1, 0, 0, 0, 8).header()), 0);
+                    ASSERT_EQ(collector.onEvent(testing::ctuEvent(nal, picture, ctu, 0, 0, 16, 16).header()), 0);
+                }
+            }
+            ASSERT_EQ(collector.onEvent(testing::pictureOutputEvent(picture, static_cast<std::int64_t>(picture - 7),
+                                                                    static_cast<std::int64_t>(picture - 7))
+                                            .header()),
+                      0);
         }
+    };
+    feed(inMemory);
+    feed(spilled);
+    EXPECT_EQ(spilled.spilledEventCount(), 3u * 8u) << "every picture went to disk once put out";
+    inMemory.finalize();
+    spilled.finalize();
+    EXPECT_TRUE(std::filesystem::is_empty(directory)) << "the spill file is gone from the directory at once";
+    const auto blocksOf = [](const ObserverEventCollector& collector, std::uint64_t picture) {
+        std::vector<std::uint64_t> blocks;
+        ObserverEventRecord record;
+        collector.forEachBlockOf(
+            picture,
+            [&](const ObserverEventRecord& block) {
+                blocks.push_back((std::uint64_t{block.kind} << 32) | (block.ctuAddress << 8) | block.sliceIdentity % 10);
+            },
+            record);
+        return blocks;
+    };
+    for (std::uint64_t picture = 7; picture <= 9; ++picture) {
+        SCOPED_TRACE(picture);
+        EXPECT_EQ(blocksOf(spilled, picture).size(), 8u);
+        EXPECT_EQ(blocksOf(spilled, picture), blocksOf(inMemory, picture));
+        EXPECT_EQ(spilled.keptBlocksOf(picture).blocks, inMemory.keptBlocksOf(picture).blocks);
     }
-    collector.releaseBlocksReadBefore(collector.eventCount());
-    EXPECT_EQ(collector.eventAt(collector.eventCount() - 1).kind, VEXILO_OBSERVER_EVENT_CTU)
-        << "nothing goes before finalisation";
-    collector.finalize();
-
-    std::vector<ObserverEventRecord> unreleased;
-    for (std::uint64_t index = 0; index < collector.eventCount(); ++index) {
-        unreleased.push_back(collector.eventAt(index));
-    }
-    std::uint64_t firstBlockOfPicture7 = 0;
-    while (unreleased[firstBlockOfPicture7].kind != VEXILO_OBSERVER_EVENT_CTU) {
-        ++firstBlockOfPicture7;
-    }
-    for (std::uint64_t index = 0; index < collector.eventCount(); ++index) {
-        collector.releaseBlocksReadBefore(index);
-        const ObserverEventRecord read = collector.eventAt(index);
-        EXPECT_EQ(read.kind, unreleased[index].kind) << index;
-        EXPECT_EQ(read.pictureIdentity, unreleased[index].pictureIdentity) << index;
-        EXPECT_EQ(read.ctuAddress, unreleased[index].ctuAddress) << index;
-        EXPECT_EQ(read.ordinal, unreleased[index].ordinal) << index;
-    }
-    EXPECT_EQ(unreleased[firstBlockOfPicture7].pictureIdentity, 7u);
-    EXPECT_EQ(unreleased.back().pictureIdentity, 9u);
-    EXPECT_EQ(collector.eventAt(collector.eventCount() - 1).pictureIdentity, 9u) << "the last picture is still held";
-    EXPECT_THROW((void)collector.eventAt(firstBlockOfPicture7), std::out_of_range);
-    EXPECT_EQ(collector.eventAt(0).kind, VEXILO_OBSERVER_EVENT_NAL_UNIT) << "stream events stay";
-
-    collector.releaseBlocksReadBefore(collector.eventCount());
-    EXPECT_THROW((void)collector.eventAt(collector.eventCount() - 1), std::out_of_range);
-    EXPECT_EQ(collector.picturesWithBlocks(), 3u) << "released blocks were kept whole";
-    EXPECT_TRUE(collector.picturesWithLostBlocks().empty());
+    EXPECT_EQ(spilled.picturesWithBlocks(), 3u);
+    std::filesystem::remove_all(directory);
 }
 
 TEST(ObserverCollectorAttach, RefusesNullContextsSecondAttachesAndForeignThreads)

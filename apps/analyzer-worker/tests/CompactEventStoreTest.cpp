@@ -78,6 +78,35 @@ TEST(CompactEventStore, GivesBackEveryRecordOfEveryKindAsAppended)
     }
 }
 
+// A store's image brings back every record, bases and differences alike; words that are not
+// an image leave the store empty.
+TEST(CompactEventStore, AnImageRestoresTheSameRecordsAndNothingElseRestoresAny)
+{
+    std::mt19937_64 random(7);
+    std::vector<ObserverEventRecord> expected;
+    CompactEventStore store;
+    auto cache = std::make_unique<CompactEventStore::AppendCache>();
+    for (std::size_t i = 0; i < 5000; ++i) {
+        const auto kind = static_cast<std::uint32_t>(VEXILO_OBSERVER_EVENT_CTU + random() % 4);
+        expected.push_back(randomRecord(random, kind, expected.empty() ? nullptr : &expected.back()));
+        store.append(expected.back(), *cache);
+    }
+    std::vector<std::uint32_t> image;
+    store.saveImage(image);
+    CompactEventStore restored;
+    ASSERT_TRUE(restored.restore(image));
+    ASSERT_EQ(restored.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        expectSameRecord(restored.at(i), expected[i], i);
+    }
+    image.pop_back();
+    EXPECT_FALSE(restored.restore(image)) << "a cut image";
+    EXPECT_EQ(restored.size(), 0u);
+    image.assign(6, 0xFFFFFFFFu);
+    EXPECT_FALSE(restored.restore(image)) << "counts beyond the image";
+    EXPECT_EQ(restored.size(), 0u);
+}
+
 // Threads encode batches against bases of their own and append them in whatever order the
 // lock gives them, so a difference's base may lie in the same batch or many records back,
 // behind other threads' batches; a discarded batch leaves no base behind.

@@ -630,6 +630,25 @@ TEST_F(CacheInterruptedWriteTest, CancellationBetweenPicturesAndBeforeTheManifes
     }
 }
 
+// Pictures waiting to be staged when a cancel comes go with the rest; the write names the
+// directory whose manifest it did not commit, never one of those pictures.
+TEST_F(CacheInterruptedWriteTest, ACancelBetweenPicturesNamesTheDirectory)
+{
+    const StreamAnalysis next = makeAnalysis(6, true);
+    std::set<std::string> messages;
+    for (int allowed = 4; allowed < 12; ++allowed) {
+        SCOPED_TRACE(allowed);
+        int calls = 0;
+        options.isCancelled = [&calls, allowed] { return ++calls > allowed; };
+        const CacheError error = errorOf(writeAnalysisCache(cache, next, options));
+        EXPECT_EQ(error.kind, static_cast<std::uint32_t>(Kind::cancelled));
+        EXPECT_NE(error.path.parent_path(), cache / "pictures") << error.message;
+        messages.insert(error.message);
+        expectPreviousCacheInForce();
+    }
+    EXPECT_TRUE(messages.contains("cache write cancelled before manifest commit"));
+}
+
 TEST_F(CacheInterruptedWriteTest, PictureFilesAreReplacedOnlyOnceEveryPictureIsWritten)
 {
     const std::vector<std::uint8_t> firstBefore = readBytes(pictureFile(1));
@@ -903,6 +922,74 @@ TEST_F(CacheDirectoryTest, ReadersSeeAWholeCacheWhileTheSameSourceIsRewritten)
         }
     }
     writer.join();
+}
+
+}  // namespace
+}  // namespace vexilo::analysis
+
+namespace vexilo::analysis {
+namespace {
+
+class CachePictureByPictureTest : public CacheDirectoryTest {};
+
+TEST_F(CachePictureByPictureTest, PicturesMadeOneAtATimeWriteTheCacheOfTheWholeDocument)
+{
+    const StreamAnalysis whole = makeAnalysis(3, true);
+    ScratchDirectory reference;
+    valueOf(writeAnalysisCache(reference.path(), whole, options));
+
+    const StreamAnalysis stream = withoutBlocks(whole);
+    const PictureDocumentSplit split(whole);
+    std::vector<std::size_t> made;
+    const PictureDocumentMaker makePicture = [&](std::size_t index, StreamAnalysis& document) {
+        made.push_back(index);
+        split.fill(index, document);
+    };
+    valueOf(writeAnalysisCachePictureByPicture(cache, stream, makePicture, options));
+    EXPECT_EQ(made, (std::vector<std::size_t>{0, 1, 2}));
+    for (const std::string& name : filesUnder(reference.path())) {
+        if (std::filesystem::is_regular_file(reference.path() / name) && name != ".writer.lock") {
+            EXPECT_EQ(readBytes(cache / name), readBytes(reference.path() / name)) << name;
+        }
+    }
+}
+
+// Each picture's document is validated before it is encoded: one that does not hold
+// together fails the write where it is, before anything is committed.
+TEST_F(CachePictureByPictureTest, APictureThatDoesNotValidateFailsTheWriteWithItsPath)
+{
+    const StreamAnalysis whole = makeAnalysis(3, true);
+    const StreamAnalysis stream = withoutBlocks(whole);
+    const PictureDocumentSplit split(whole);
+    const PictureDocumentMaker makePicture = [&](std::size_t index, StreamAnalysis& document) {
+        split.fill(index, document);
+        if (index == 1 && !document.cus.empty()) {
+            document.cus.front().parentCtuId = ids::picture(99);
+        }
+    };
+    const CacheError error = errorOf(writeAnalysisCachePictureByPicture(cache, stream, makePicture, options));
+    EXPECT_EQ(error.kind, static_cast<std::uint32_t>(Kind::invalid_payload));
+    EXPECT_EQ(error.path, pictureFile(2));
+    EXPECT_TRUE(isCacheError(openAnalysisCache(cache, kFingerprintA)));
+}
+
+// Making a picture may still change its summary: the stream file, written after the pictures,
+// tells of the summary the picture's file holds.
+TEST_F(CachePictureByPictureTest, TheStreamFileTakesTheSummariesThePicturesWereMadeWith)
+{
+    const StreamAnalysis whole = makeAnalysis(2, true);
+    StreamAnalysis stream = withoutBlocks(whole);
+    const PictureDocumentSplit split(whole);
+    const PictureDocumentMaker makePicture = [&](std::size_t index, StreamAnalysis& document) {
+        stream.pictures[index].ctuCount = 7 + static_cast<std::uint32_t>(index);
+        split.fill(index, document);
+        document.pictures.front().ctuCount = stream.pictures[index].ctuCount;
+    };
+    valueOf(writeAnalysisCachePictureByPicture(cache, stream, makePicture, options));
+    const StreamAnalysis written = readStreamFile(cache);
+    ASSERT_EQ(written.pictures.size(), 2U);
+    EXPECT_EQ(written.pictures[0].ctuCount, 7U);
+    EXPECT_EQ(written.pictures[1].ctuCount, 8U);
 }
 
 }  // namespace

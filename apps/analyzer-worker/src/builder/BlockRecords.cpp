@@ -136,7 +136,7 @@ void dropLeafStateOfSplitTu(analysis::TuInfo& tu)
 // every block: millions of them are not made aside and copied in.
 void DocumentBuilder::handleCtu(const ObserverEventRecord& record)
 {
-    analysis::PictureAnalysisSummary* picture = pictureOf(record.pictureIdentity);
+    analysis::PictureAnalysisSummary* picture = blockPictureOf(record.pictureIdentity);
     if (picture == nullptr) {
         issues_.appendAnalyzerIssue(codes::kCtuIdentity, codes::kCtuIdentityMessage);
         return;
@@ -148,7 +148,7 @@ void DocumentBuilder::handleCtu(const ObserverEventRecord& record)
     }
     const analysis::StableId id = ctuIdOf(picture->id, record.ctuAddress);
     const VexiloObserverCtuEvent& event = record.payload.ctu;
-    analysis::CtuInfo& ctu = document_.ctus.emplace_back();
+    analysis::CtuInfo& ctu = blockDocument_->ctus.emplace_back();
     ctu.id = id;
     ctu.parentPictureSummaryId = picture->id;
     if (slice != nullptr) {
@@ -165,7 +165,7 @@ void DocumentBuilder::handleCtu(const ObserverEventRecord& record)
 void DocumentBuilder::handleCu(const ObserverEventRecord& record)
 {
     const VexiloObserverCuEvent& event = record.payload.cu;
-    analysis::PictureAnalysisSummary* picture = pictureOf(record.pictureIdentity);
+    analysis::PictureAnalysisSummary* picture = blockPictureOf(record.pictureIdentity);
     if (picture == nullptr || event.cuIdentity == 0) {
         issues_.appendAnalyzerIssue(codes::kCuIdentity, codes::kCuIdentityMessage);
         return;
@@ -174,7 +174,7 @@ void DocumentBuilder::handleCu(const ObserverEventRecord& record)
     const analysis::StableId id = cuIdOf(ctuId, event.cuIdentity);
     const std::uint64_t present = event.presentMask;
     const std::uint64_t signaled = event.signaledMask;
-    analysis::CuInfo& cu = document_.cus.emplace_back();
+    analysis::CuInfo& cu = blockDocument_->cus.emplace_back();
     cu.id = id;
     cu.parentCtuId = ctuId;
     if (event.parentCuIdentity != 0) {
@@ -220,7 +220,7 @@ void DocumentBuilder::handleCu(const ObserverEventRecord& record)
 void DocumentBuilder::handlePu(const ObserverEventRecord& record)
 {
     const VexiloObserverPuEvent& event = record.payload.pu;
-    analysis::PictureAnalysisSummary* picture = pictureOf(record.pictureIdentity);
+    analysis::PictureAnalysisSummary* picture = blockPictureOf(record.pictureIdentity);
     if (picture == nullptr || event.cuIdentity == 0 || event.partIndex > VEXILO_OBSERVER_PU_MAX_PART_INDEX) {
         issues_.appendAnalyzerIssue(codes::kPuIdentity, codes::kPuIdentityMessage);
         return;
@@ -234,7 +234,7 @@ void DocumentBuilder::handlePu(const ObserverEventRecord& record)
     const analysis::StableId id = deriveStableId(cuId, ObjectKind::Pu, event.partIndex);
     const std::uint64_t a = event.presentMaskA;
     const std::uint64_t b = event.presentMaskB;
-    analysis::PuInfo& pu = document_.pus.emplace_back();
+    analysis::PuInfo& pu = blockDocument_->pus.emplace_back();
     pu.id = id;
     pu.parentCuId = cuId;
     pu.bounds = blockRectOf(record.bounds);
@@ -295,7 +295,7 @@ void DocumentBuilder::handlePu(const ObserverEventRecord& record)
             continue;
         }
         const analysis::StableId mvId = deriveStableId(id, ObjectKind::MotionVector, listKey);
-        analysis::MotionVectorInfo& mv = document_.motionVectors.emplace_back();
+        analysis::MotionVectorInfo& mv = blockDocument_->motionVectors.emplace_back();
         mv.id = mvId;
         mv.parentPuId = id;
         mv.list = values.list;
@@ -321,7 +321,7 @@ void DocumentBuilder::handlePu(const ObserverEventRecord& record)
 void DocumentBuilder::handleTu(const ObserverEventRecord& record)
 {
     const VexiloObserverTuEvent& event = record.payload.tu;
-    analysis::PictureAnalysisSummary* picture = pictureOf(record.pictureIdentity);
+    analysis::PictureAnalysisSummary* picture = blockPictureOf(record.pictureIdentity);
     if (picture == nullptr || event.cuIdentity == 0 || event.tuIdentity == 0) {
         issues_.appendAnalyzerIssue(codes::kTuIdentity, codes::kTuIdentityMessage);
         return;
@@ -330,7 +330,7 @@ void DocumentBuilder::handleTu(const ObserverEventRecord& record)
     const analysis::StableId id = deriveStableId(cuId, ObjectKind::Tu, event.tuIdentity);
     const std::uint64_t p = event.presentMask;
     const std::uint64_t s = event.signaledMask;
-    analysis::TuInfo& tu = document_.tus.emplace_back();
+    analysis::TuInfo& tu = blockDocument_->tus.emplace_back();
     tu.id = id;
     tu.parentCuId = cuId;
     if (event.parentTuIdentity != 0) {

@@ -31,9 +31,6 @@ constexpr std::uint8_t kMaxLayerId = 63;
 constexpr std::uint8_t kMaxTemporalId = 6;
 constexpr std::uint8_t kShortStartCodeLength = 3;
 constexpr std::uint8_t kLongStartCodeLength = 4;
-// How often the main pass lets the collector give back the blocks behind it: rarely enough
-// to cost nothing, often enough that little more than a picture's blocks wait.
-constexpr std::uint64_t kBlockReleaseStride = 4096;
 
 std::uint8_t lowByte(std::uint32_t value) noexcept
 {
@@ -113,49 +110,103 @@ StreamAnalysisBuildResult buildStreamAnalysis(const std::filesystem::path& input
     return builder.build();
 }
 
-StreamAnalysisBuildResult buildStreamAnalysisReleasingBlocks(const std::filesystem::path& inputPath,
-                                                             const std::string& sourceFingerprint,
-                                                             const AVCodecContext* context,
-                                                             ObserverEventCollector& collector)
-{
-    const DecoderContextInfo info = decoderContextInfo(context);
-    DocumentBuilder builder(inputPath, sourceFingerprint, info, collector, &collector);
-    return builder.build();
-}
-
 DocumentBuilder::DocumentBuilder(const std::filesystem::path& inputPath, const std::string& sourceFingerprint,
-                                 const DecoderContextInfo& context, const ObserverEventCollector& collector,
-                                 ObserverEventCollector* releasing)
+                                 const DecoderContextInfo& context, const ObserverEventCollector& collector)
     : inputPath_(inputPath),
       sourceFingerprint_(sourceFingerprint),
       context_(context),
       collector_(collector),
-      releasing_(releasing),
       issues_(document_, pathToUtf8Text(inputPath))
 {
 }
 
 StreamAnalysisBuildResult DocumentBuilder::build()
 {
-    fillRoot();
-    if (!indexPictures()) {
+    if (!buildFromEvents()) {
         return *fatal_;
     }
-    if (!handleEveryEvent()) {
-        return *fatal_;
+    // Blocks that do not fit their picture must not widen the stream.
+    pruneInconsistentBlocks(document_);
+    CtuExtent extent;
+    extent.take(document_.ctus);
+    widenToCtuExtent(extent);
+    recordPartialCollection();
+    markPicturesNotCoveredBySlices(parsedCtusOfDocumentPictures());
+    markPicturesOfRefusedSlices();
+    markPicturesWithMissingReferences();
+    return std::move(document_);
+}
+
+std::optional<StreamAnalysisBuildError> DocumentBuilder::buildStreamLevel()
+{
+    blocksPerPicture_ = true;
+    if (!buildFromEvents()) {
+        return fatal_;
+    }
+    CtuExtent extent;
+    std::vector<std::uint64_t> parsedCtus(document_.pictures.size(), 0);
+    surveyPictureCtus(extent, parsedCtus);
+    widenToCtuExtent(extent);
+    takeKeptBlockCounts();
+    recordPartialCollection();
+    markPicturesNotCoveredBySlices(parsedCtus);
+    markPicturesOfRefusedSlices();
+    markPicturesWithMissingReferences();
+    return std::nullopt;
+}
+
+bool DocumentBuilder::buildFromEvents()
+{
+    fillRoot();
+    if (!indexPictures()) {
+        return false;
+    }
+    if (!(blocksPerPicture_ ? handleStreamEvents() : handleEveryEvent())) {
+        return false;
     }
     linkSlicesToPictures();
     forgetPocsOfUnreadPictures();
     linkSeiToPictures();
     addConfigurationRecordParameterSets();
-    // Blocks that do not fit their picture must not widen the stream.
-    pruneInconsistentBlocks();
-    widenToCtuExtent();
-    recordPartialCollection();
-    markPicturesNotCoveredBySlices();
-    markPicturesOfRefusedSlices();
-    markPicturesWithMissingReferences();
-    return std::move(document_);
+    // Taken before the stream is widened, as the pruning of the whole document takes it.
+    noteLargestSpsPicture();
+    return true;
+}
+
+void DocumentBuilder::addPictureBlocks(std::size_t pictureIndex, analysis::StreamAnalysis& picture)
+{
+    analysis::PictureAnalysisSummary& summary = document_.pictures[pictureIndex];
+    if (!summary.pictureId || picture.pictures.size() != 1) {
+        return;
+    }
+    analysis::PictureAnalysisSummary& own = picture.pictures.front();
+    own.ctuCount.reset();
+    own.cuCount.reset();
+    own.puCount.reset();
+    own.tuCount.reset();
+    {
+        const BlockDocumentScope scope(*this, picture, *summary.pictureId);
+        ObserverEventRecord record;
+        collector_.forEachBlockOf(
+            *summary.pictureId, [this](const ObserverEventRecord& block) { handleEvent(block); }, record);
+    }
+    const bool pruned = pruneInconsistentBlocks(picture);
+    if (pruned && own.ctuCount.value_or(0) == 0 && own.completeness == analysis::PictureCompleteness::Complete) {
+        own.completeness = analysis::PictureCompleteness::Partial;
+    }
+    summary = own;
+}
+
+bool DocumentBuilder::handleStreamEvents()
+{
+    ObserverEventRecord record;
+    for (const std::uint64_t index : collector_.streamEventPositions()) {
+        collector_.readEventAt(index, record);
+        if (!handleEvent(record)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 bool DocumentBuilder::handleEveryEvent()
@@ -169,9 +220,6 @@ bool DocumentBuilder::handleEveryEvent()
     const std::uint64_t eventCount = collector_.eventCount();
     ObserverEventRecord record;
     for (std::uint64_t index = 0; index < eventCount; ++index) {
-        if (releasing_ != nullptr && index % kBlockReleaseStride == 0) {
-            releasing_->releaseBlocksReadBefore(index);
-        }
         collector_.readEventAt(index, record);
         if (!handleEvent(record)) {
             return false;
@@ -209,7 +257,7 @@ void DocumentBuilder::reserveForEvents(const std::array<std::size_t, kReservedKi
     analysis::reserveOnHugePages(document_.ctus, kindCounts[VEXILO_OBSERVER_EVENT_CTU]);
     analysis::reserveOnHugePages(document_.cus, kindCounts[VEXILO_OBSERVER_EVENT_CU]);
     analysis::reserveOnHugePages(document_.pus, kindCounts[VEXILO_OBSERVER_EVENT_PU]);
-    analysis::reserveOnHugePages(document_.motionVectors, collector_.motionVectorCount());
+    analysis::reserveOnHugePages(document_.motionVectors, blocksPerPicture_ ? 0 : collector_.motionVectorCount());
     analysis::reserveOnHugePages(document_.tus, kindCounts[VEXILO_OBSERVER_EVENT_TU]);
     // Grown by doubling instead, a long stream's reference collections would be copied
     // again and again, hundreds of megabytes in all.
@@ -230,7 +278,7 @@ bool DocumentBuilder::indexPictures()
 {
     std::array<std::size_t, kReservedKinds> kindCounts{};
     const std::array<std::uint64_t, 4>& blockCounts = collector_.blockEventCountsByKind();
-    for (std::size_t block = 0; block < blockCounts.size(); ++block) {
+    for (std::size_t block = 0; block < blockCounts.size() && !blocksPerPicture_; ++block) {
         kindCounts[VEXILO_OBSERVER_EVENT_CTU + block] = blockCounts[block];
     }
     ObserverEventRecord record;
@@ -370,6 +418,14 @@ analysis::PictureAnalysisSummary* DocumentBuilder::pictureOf(std::uint64_t pictu
     lastPictureIdentity_ = pictureIdentity;
     lastPicturePosition_ = found->second;
     return &document_.pictures[found->second];
+}
+
+analysis::PictureAnalysisSummary* DocumentBuilder::blockPictureOf(std::uint64_t pictureIdentity)
+{
+    if (blockDocument_ == &document_) {
+        return pictureOf(pictureIdentity);
+    }
+    return pictureIdentity == blockPictureIdentity_ ? &blockDocument_->pictures.front() : nullptr;
 }
 
 analysis::StableId DocumentBuilder::pictureIdOf(std::uint64_t pictureIdentity) const

@@ -20,19 +20,56 @@ namespace vexilo::analyzer {
 using analysis::StableIdSet;
 using analysis::StableIdTable;
 
+// How far the CTUs of the document's pictures reach, in luma samples.
+struct CtuExtent {
+    std::uint64_t maxRight = 0;
+    std::uint64_t maxBottom = 0;
+
+    void take(const std::vector<analysis::CtuInfo>& ctus);
+};
+
+[[nodiscard]] std::uint64_t parsedCtuCount(const std::vector<analysis::CtuInfo>& ctus) noexcept;
+
 // One run of the document builder: the document under construction and the indexes
 // that link events to the records made from earlier events. Handlers return false
 // after recording a fatal error.
 class DocumentBuilder {
 public:
-    // With `releasing` (the same collector), each picture's blocks are given back once read.
     DocumentBuilder(const std::filesystem::path& inputPath, const std::string& sourceFingerprint,
-                    const DecoderContextInfo& context, const ObserverEventCollector& collector,
-                    ObserverEventCollector* releasing = nullptr);
+                    const DecoderContextInfo& context, const ObserverEventCollector& collector);
 
+    // The whole document, blocks and all.
     [[nodiscard]] StreamAnalysisBuildResult build();
 
+    // The stream-level document without any block: every picture's summary counts the blocks
+    // it kept and is marked as the whole document would mark it. The document stays here, so
+    // that each picture's blocks can be made after it; nothing on failure.
+    [[nodiscard]] std::optional<StreamAnalysisBuildError> buildStreamLevel();
+    [[nodiscard]] analysis::StreamAnalysis& document() noexcept { return document_; }
+    // Adds the blocks of the index-th picture of the stream-level document to `picture` (its
+    // document split from the stream-level one), pruned as the whole document would prune
+    // them; the stream-level summary follows what is left, and issues go to the stream.
+    void addPictureBlocks(std::size_t pictureIndex, analysis::StreamAnalysis& picture);
+
 private:
+    // While it lives, block records go into another document, all of one picture.
+    class BlockDocumentScope {
+    public:
+        BlockDocumentScope(DocumentBuilder& builder, analysis::StreamAnalysis& document,
+                           std::uint64_t pictureIdentity)
+            : builder_(builder)
+        {
+            builder_.blockDocument_ = &document;
+            builder_.blockPictureIdentity_ = pictureIdentity;
+        }
+        ~BlockDocumentScope() { builder_.blockDocument_ = &builder_.document_; }
+        BlockDocumentScope(const BlockDocumentScope&) = delete;
+        BlockDocumentScope& operator=(const BlockDocumentScope&) = delete;
+
+    private:
+        DocumentBuilder& builder_;
+    };
+
     struct CurrentNal {
         analysis::StableId id;
         std::uint32_t nalUnitType = 0;
@@ -53,8 +90,11 @@ private:
     // Stream root and picture summaries.
     void fillRoot();
     bool indexPictures();
+    // The passes both builds begin with; false when an event ends the build.
+    bool buildFromEvents();
     // False when an event ends the build (`fatal_` says why).
     bool handleEveryEvent();
+    bool handleStreamEvents();
     void reserveForEvents(const std::array<std::size_t, kReservedKinds>& kindCounts);
 
     // Main pass, one handler per event kind.
@@ -82,11 +122,16 @@ private:
     void linkSlicesToPictures();
     void linkSeiToPictures();
     void addConfigurationRecordParameterSets();
-    void widenToCtuExtent();
-    void pruneInconsistentBlocks();
+    void widenToCtuExtent(const CtuExtent& extent);
+    void noteLargestSpsPicture();
+    // True when blocks were dropped.
+    bool pruneInconsistentBlocks(analysis::StreamAnalysis& document);
+    void surveyPictureCtus(CtuExtent& extent, std::vector<std::uint64_t>& parsedCtus);
+    void takeKeptBlockCounts();
     void recordPartialCollection();
     void markPicturesWithLostBlocks();
-    void markPicturesNotCoveredBySlices();
+    [[nodiscard]] std::vector<std::uint64_t> parsedCtusOfDocumentPictures() const;
+    void markPicturesNotCoveredBySlices(const std::vector<std::uint64_t>& parsedCtus);
     void markPicturesWithMissingReferences();
     void markPicturesOfRefusedSlices();
     void forgetPocsOfUnreadPictures();
@@ -105,6 +150,9 @@ private:
     void ensureSyntheticNal(std::uint64_t key, std::uint32_t nalUnitType, std::uint64_t contentHash);
     const SliceEntry* sliceOf(std::uint64_t sliceIdentity);
     analysis::PictureAnalysisSummary* pictureOf(std::uint64_t pictureIdentity);
+    // The summary block records count into: the stream's, or the one picture's of the
+    // document they go into.
+    analysis::PictureAnalysisSummary* blockPictureOf(std::uint64_t pictureIdentity);
     analysis::StableId pictureIdOf(std::uint64_t pictureIdentity) const;
     // Consecutive block events share their CTU and CU; the last derivation is kept.
     analysis::StableId ctuIdOf(const analysis::StableId& pictureId, std::uint32_t ctuAddress);
@@ -116,9 +164,13 @@ private:
     const std::string& sourceFingerprint_;
     const DecoderContextInfo& context_;
     const ObserverEventCollector& collector_;
-    ObserverEventCollector* releasing_ = nullptr;
 
     analysis::StreamAnalysis document_;
+    analysis::StreamAnalysis* blockDocument_ = &document_;
+    std::uint64_t blockPictureIdentity_ = 0;
+    // Set by buildStreamLevel: the stream-level document holds no block.
+    bool blocksPerPicture_ = false;
+    std::optional<analysis::BlockRect> largestSpsPicture_;
     AnalyzerIssues issues_;
     std::optional<StreamAnalysisBuildError> fatal_;
 

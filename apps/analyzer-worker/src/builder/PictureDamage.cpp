@@ -63,7 +63,7 @@ void DocumentBuilder::notePictureGrid(std::uint64_t pictureIdentity, std::option
 // A picture whose blocks were collected must have a parsed CTU at every address of its grid;
 // one whose slices stop short (a stream cut in the middle, a slice lost or broken off) is
 // partial, and an issue of its own says how much of it was found.
-void DocumentBuilder::markPicturesNotCoveredBySlices()
+std::vector<std::uint64_t> DocumentBuilder::parsedCtusOfDocumentPictures() const
 {
     std::vector<std::uint64_t> parsedCtus(document_.pictures.size(), 0);
     StableIdTable<std::size_t> positions;
@@ -77,6 +77,18 @@ void DocumentBuilder::markPicturesNotCoveredBySlices()
             ++parsedCtus[*position];
         }
     }
+    return parsedCtus;
+}
+
+std::uint64_t parsedCtuCount(const std::vector<analysis::CtuInfo>& ctus) noexcept
+{
+    return static_cast<std::uint64_t>(std::count_if(ctus.begin(), ctus.end(), [](const analysis::CtuInfo& ctu) {
+        return ctu.parseStatus == analysis::BlockParseStatus::Parsed;
+    }));
+}
+
+void DocumentBuilder::markPicturesNotCoveredBySlices(const std::vector<std::uint64_t>& parsedCtus)
+{
     for (std::size_t i = 0; i < document_.pictures.size(); ++i) {
         analysis::PictureAnalysisSummary& picture = document_.pictures[i];
         // Pictures without blocks were not looked into; those that lost blocks are named already.

@@ -23,8 +23,16 @@ using analysis::StableIdHash;
 constexpr std::uint64_t kConfigurationNalKeyTag = 0xa000000000000000ULL;
 constexpr std::uint32_t kFirstParameterSetNalType = 32;
 constexpr std::uint32_t kLastParameterSetNalType = 34;
-constexpr std::uint64_t kExtentLimit = 65536;
 constexpr std::uint8_t kMaxTemporalId = 6;
+constexpr std::uint64_t kExtentLimit = 65536;
+
+template <typename Count>
+void addCount(std::optional<Count>& count, std::uint64_t blocks)
+{
+    if (blocks != 0) {
+        count = static_cast<Count>(count.value_or(0) + blocks);
+    }
+}
 
 bool isWellFormed(const BlockRect& rect) noexcept
 {
@@ -290,9 +298,8 @@ struct KeptParents {
 };
 
 // A CTU stays when it is well formed and inside its own picture or the largest SPS picture.
-bool dropCtusOutsideTheirPictures(analysis::StreamAnalysis& document)
+bool dropCtusOutsideTheirPictures(analysis::StreamAnalysis& document, const std::optional<BlockRect>& sps)
 {
-    const std::optional<BlockRect> sps = spsPicture(document);
     StableIdTable<BlockRect> pictureRects;
     pictureRects.reserve(document.pictures.size());
     for (const analysis::PictureAnalysisSummary& picture : document.pictures) {
@@ -332,9 +339,10 @@ void unlinkUnsoundSameKindParents(std::vector<Block>& blocks, std::optional<Stab
 }
 
 // Every block stays only inside its parent, from the CTUs down to the PUs and TUs.
-bool dropBlocksOutsideTheirParents(analysis::StreamAnalysis& document, KeptParents& kept)
+bool dropBlocksOutsideTheirParents(analysis::StreamAnalysis& document, const std::optional<BlockRect>& sps,
+                                   KeptParents& kept)
 {
-    bool removed = dropCtusOutsideTheirPictures(document);
+    bool removed = dropCtusOutsideTheirPictures(document, sps);
     kept.ctus = BlockFinder(document.ctus);
     removed |= keepInOrder(document.cus, [&](const analysis::CuInfo& cu) {
         return insideParent(kept.ctus, cu.parentCtuId, cu.bounds);
@@ -553,11 +561,53 @@ void DocumentBuilder::addConfigurationRecordParameterSets()
     }
 }
 
-void DocumentBuilder::widenToCtuExtent()
+void DocumentBuilder::noteLargestSpsPicture()
 {
-    std::uint64_t maxRight = document_.width.value_or(0);
-    std::uint64_t maxBottom = document_.height.value_or(0);
-    for (const analysis::CtuInfo& ctu : document_.ctus) {
+    largestSpsPicture_ = spsPicture(document_);
+}
+
+// What the pictures' CTUs tell the stream before any picture's blocks are made: their extent
+// and how many each picture parsed. Only the CTUs are read, and those outside their picture
+// are passed over as the pruning of the picture's blocks will drop them.
+void DocumentBuilder::surveyPictureCtus(CtuExtent& extent, std::vector<std::uint64_t>& parsedCtus)
+{
+    analysis::StreamAnalysis survey;
+    ObserverEventRecord record;
+    for (std::size_t index = 0; index < document_.pictures.size(); ++index) {
+        const analysis::PictureAnalysisSummary& picture = document_.pictures[index];
+        if (!picture.pictureId) {
+            continue;
+        }
+        survey.pictures.assign(1, picture);
+        survey.ctus.clear();
+        const BlockDocumentScope scope(*this, survey, *picture.pictureId);
+        collector_.forEachBlockOf(
+            *picture.pictureId, [this](const ObserverEventRecord& ctu) { handleCtu(ctu); }, record,
+            VEXILO_OBSERVER_EVENT_CTU);
+        dropCtusOutsideTheirPictures(survey, largestSpsPicture_);
+        extent.take(survey.ctus);
+        parsedCtus[index] = parsedCtuCount(survey.ctus);
+    }
+}
+
+// The counts the survey found, before the picture's blocks are made.
+void DocumentBuilder::takeKeptBlockCounts()
+{
+    for (analysis::PictureAnalysisSummary& picture : document_.pictures) {
+        if (!picture.pictureId) {
+            continue;
+        }
+        const PictureBlocksKept kept = collector_.keptBlocksOf(*picture.pictureId);
+        addCount(picture.ctuCount, kept.blocks[0]);
+        addCount(picture.cuCount, kept.blocks[1]);
+        addCount(picture.puCount, kept.blocks[2]);
+        addCount(picture.tuCount, kept.blocks[3]);
+    }
+}
+
+void CtuExtent::take(const std::vector<analysis::CtuInfo>& ctus)
+{
+    for (const analysis::CtuInfo& ctu : ctus) {
         if (ctu.bounds.width == 0 || ctu.bounds.height == 0 || ctu.bounds.x < 0 || ctu.bounds.y < 0) {
             continue;
         }
@@ -570,6 +620,12 @@ void DocumentBuilder::widenToCtuExtent()
             maxBottom = std::max(maxBottom, bottom);
         }
     }
+}
+
+void DocumentBuilder::widenToCtuExtent(const CtuExtent& extent)
+{
+    const std::uint64_t maxRight = std::max<std::uint64_t>(document_.width.value_or(0), extent.maxRight);
+    const std::uint64_t maxBottom = std::max<std::uint64_t>(document_.height.value_or(0), extent.maxBottom);
     if (maxRight != 0) {
         document_.width = static_cast<std::uint32_t>(maxRight);
     }
@@ -591,20 +647,21 @@ void DocumentBuilder::widenToCtuExtent()
     }
 }
 
-void DocumentBuilder::pruneInconsistentBlocks()
+bool DocumentBuilder::pruneInconsistentBlocks(analysis::StreamAnalysis& document)
 {
-    if (document_.ctus.empty() && document_.cus.empty() && document_.pus.empty() && document_.tus.empty()) {
-        return;
+    if (document.ctus.empty() && document.cus.empty() && document.pus.empty() && document.tus.empty()) {
+        return false;
     }
-    bool removed = dropRepeatedBlockIdentities(document_, issues_);
+    bool removed = dropRepeatedBlockIdentities(document, issues_);
     KeptParents parents;
-    removed |= dropBlocksOutsideTheirParents(document_, parents);
-    removed |= dropDanglingMotionLinks(document_);
+    removed |= dropBlocksOutsideTheirParents(document, largestSpsPicture_, parents);
+    removed |= dropDanglingMotionLinks(document);
     if (!removed) {
-        return;
+        return false;
     }
     issues_.appendAnalyzerIssue(codes::kBlockGeometry, codes::kBlockGeometryMessage);
-    recountPictureBlocks(document_, parents);
+    recountPictureBlocks(document, parents);
+    return true;
 }
 
 void DocumentBuilder::recordPartialCollection()

@@ -49,13 +49,6 @@ struct DecoderContextInfo {
                                                             const std::string& sourceFingerprint,
                                                             const DecoderContextInfo& context,
                                                             const ObserverEventCollector& collector);
-// The same, giving back each picture's block storage once its blocks are in the document
-// (ObserverEventCollector::releaseBlocksReadBefore), so that the document grows into that
-// memory; the collector's blocks cannot be read again afterwards.
-[[nodiscard]] StreamAnalysisBuildResult buildStreamAnalysisReleasingBlocks(const std::filesystem::path& inputPath,
-                                                                           const std::string& sourceFingerprint,
-                                                                           const AVCodecContext* context,
-                                                                           ObserverEventCollector& collector);
 
 // A packet that FFmpeg's decoder rejected as invalid data; decoding went on past it.
 struct RejectedPacket {

@@ -46,7 +46,7 @@ ChunkArena::MemoryCalls ChunkArena::systemMemoryCalls() noexcept
     return MemoryCalls{&mapSystemMemory, &analysis::adviseHugePages, &unmapSystemMemory, &releaseSystemPages};
 }
 
-ChunkArena::ChunkArena(MemoryCalls calls) : calls_(calls) {}
+ChunkArena::ChunkArena(MemoryCalls calls, EmptyRegions emptyRegions) : calls_(calls), emptyRegions_(emptyRegions) {}
 
 ChunkArena::~ChunkArena()
 {
@@ -124,7 +124,8 @@ void ChunkArena::giveShared(void* block, std::size_t blockBytes) noexcept
         // Without room to note it the block stays unused until the arena goes.
     }
     Mapping* region = regionOf(block);
-    if (region != nullptr && region->liveBlocks != 0 && --region->liveBlocks == 0) {
+    if (region != nullptr && region->liveBlocks != 0 && --region->liveBlocks == 0 &&
+        emptyRegions_ == EmptyRegions::GoBack) {
         // Its free blocks stay listed: taken again, they are faulted in afresh.
         calls_.release(region->block, kRegionBytes);
     }

@@ -40,7 +40,11 @@ public:
 
     [[nodiscard]] static MemoryCalls systemMemoryCalls() noexcept;
 
-    explicit ChunkArena(MemoryCalls calls = systemMemoryCalls());
+    // Whether the pages of a shared region go back to the system once all its blocks are back:
+    // they stay where stores come and go one after another, each filling what the last emptied.
+    enum class EmptyRegions : bool { GoBack, Stay };
+
+    explicit ChunkArena(MemoryCalls calls = systemMemoryCalls(), EmptyRegions emptyRegions = EmptyRegions::GoBack);
     ~ChunkArena();
     ChunkArena(const ChunkArena&) = delete;
     ChunkArena& operator=(const ChunkArena&) = delete;
@@ -74,6 +78,7 @@ private:
     [[nodiscard]] Mapping* regionOf(const void* block) noexcept;
 
     MemoryCalls calls_;
+    EmptyRegions emptyRegions_;
     mutable std::mutex mutex_;
     std::vector<Mapping> regions_;
     // The region of each huge page of the shared regions, which start on huge pages.

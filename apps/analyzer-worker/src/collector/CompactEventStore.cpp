@@ -515,6 +515,99 @@ void CompactEventStore::clear() noexcept
     identity_ = nextStoreIdentity();
 }
 
+namespace {
+
+void pushWide(std::vector<std::uint32_t>& image, std::uint64_t value)
+{
+    image.push_back(static_cast<std::uint32_t>(value));
+    image.push_back(static_cast<std::uint32_t>(value >> 32));
+}
+
+// Reads the image front to back; a read past its end leaves it failed.
+class ImageReader {
+public:
+    explicit ImageReader(std::span<const std::uint32_t> image) : image_(image) {}
+
+    std::uint64_t wide()
+    {
+        if (image_.size() - position_ < 2) {
+            failed_ = true;
+            return 0;
+        }
+        const std::uint64_t value = image_[position_] | (std::uint64_t{image_[position_ + 1]} << 32);
+        position_ += 2;
+        return value;
+    }
+
+    std::span<const std::uint32_t> words(std::uint64_t count)
+    {
+        if (image_.size() - position_ < count) {
+            failed_ = true;
+            return {};
+        }
+        const std::span<const std::uint32_t> words = image_.subspan(position_, static_cast<std::size_t>(count));
+        position_ += static_cast<std::size_t>(count);
+        return words;
+    }
+
+    [[nodiscard]] bool failed() const noexcept { return failed_; }
+    [[nodiscard]] bool atEnd() const noexcept { return position_ == image_.size(); }
+
+private:
+    std::span<const std::uint32_t> image_;
+    std::size_t position_ = 0;
+    bool failed_ = false;
+};
+
+}  // namespace
+
+void CompactEventStore::saveImage(std::vector<std::uint32_t>& image) const
+{
+    pushWide(image, size_);
+    pushWide(image, chunks_.size());
+    for (const Chunk& chunk : chunks_) {
+        pushWide(image, chunk.used);
+        image.insert(image.end(), chunk.words, chunk.words + chunk.used);
+    }
+    for (std::uint64_t index = 0; index < size_; ++index) {
+        pushWide(image, offsetAt(index));
+    }
+}
+
+bool CompactEventStore::restore(std::span<const std::uint32_t> image)
+{
+    clear();
+    ImageReader reader(image);
+    const std::uint64_t records = reader.wide();
+    const std::uint64_t chunkCount = reader.wide();
+    for (std::uint64_t chunk = 0; chunk < chunkCount && !reader.failed(); ++chunk) {
+        const std::span<const std::uint32_t> words = reader.words(reader.wide());
+        if (reader.failed() || words.empty()) {
+            break;
+        }
+        Chunk restored;
+        restored.words = static_cast<std::uint32_t*>(arena_->take(words.size() * kWordBytes));
+        restored.capacity = words.size();
+        restored.used = words.size();
+        std::copy(words.begin(), words.end(), restored.words);
+        chunks_.push_back(restored);
+        wordsInChunks_ += restored.capacity;
+    }
+    for (std::uint64_t index = 0; index < records && !reader.failed(); ++index) {
+        const std::uint64_t offset = reader.wide();
+        const std::uint64_t chunk = offset >> kChunkShift;
+        if (reader.failed() || chunk >= chunks_.size() || (offset & kPositionMask) >= chunks_[chunk].used) {
+            break;
+        }
+        pushOffset(offset);
+    }
+    if (reader.failed() || !reader.atEnd() || size_ != records || chunks_.size() != chunkCount) {
+        clear();
+        return false;
+    }
+    return true;
+}
+
 static_assert(kMaxEntryWords <= kLargestChunkWords, "an entry always fits in one chunk");
 
 }  // namespace vexilo::analyzer

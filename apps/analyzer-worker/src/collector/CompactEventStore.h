@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <vector>
 
 namespace vexilo::analyzer {
@@ -105,6 +106,14 @@ public:
     [[nodiscard]] std::uint64_t wordsWritten() const noexcept;
     // Gives all memory back.
     void clear() noexcept;
+
+    // The records as words that `restore` turns back into a store holding the same records,
+    // so that a store can wait outside memory: the record count, the chunk count, each
+    // chunk's length and words, then every record's offset in two words.
+    void saveImage(std::vector<std::uint32_t>& image) const;
+    // Replaces what the store holds with the records of an image saveImage made; false (and an
+    // empty store) for words that are not such an image.
+    [[nodiscard]] bool restore(std::span<const std::uint32_t> image);
 
 private:
     struct Chunk {

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstddef>
 #include <cstring>
+#include <functional>
 #include <span>
 #include <stdexcept>
 
@@ -121,6 +122,9 @@ struct ObserverEventCollector::PictureBlocks {
     std::uint64_t chargedBytes = 0;
     // Kept blocks whose storage went back once they were read.
     std::uint64_t releasedEvents = 0;
+    // Kept blocks that wait in the spill file, and where.
+    std::uint64_t spilledEvents = 0;
+    BlockSpill::Place spillPlace;
     bool lost = false;
 };
 
@@ -324,7 +328,13 @@ int ObserverEventCollector::onEvent(const VexiloObserverEventHeader* event)
     if (!isBlockEventKind(record.kind)) {
         noteTargetPictureOutput(record);
         noteParameterSet(record);
-        return appendStreamEvent(record);
+        const int result = appendStreamEvent(record);
+        if (record.kind == VEXILO_OBSERVER_EVENT_PICTURE_OUTPUT && spill_) {
+            // Events come in the order the decoder was fed: every block of a picture it has put
+            // out is in.
+            spillPicture(record.pictureIdentity);
+        }
+        return result;
     }
 
     ThreadSlot* slot = slotOfCallingThread();
@@ -381,6 +391,46 @@ int ObserverEventCollector::appendStreamEvent(const ObserverEventRecord& record)
     const std::lock_guard lock(streamMutex_);
     streamEvents_.append(record, streamAppendCache_);
     return VEXILO_OBSERVER_RESULT_OK;
+}
+
+void ObserverEventCollector::spillPicturesInto(const std::filesystem::path& directory)
+{
+    if (targetPictureIdentity_ == 0 && attachedContext_ == nullptr && pictures_.empty()) {
+        spill_ = std::make_unique<BlockSpill>(directory);
+        // A picture's blocks go to disk as soon as it is put out and come back one picture at a
+        // time: each store fills the pages the one before emptied, which handed back to the
+        // system would have to be found and cleared again for every picture.
+        blockArena_ = std::make_shared<ChunkArena>(ChunkArena::systemMemoryCalls(), ChunkArena::EmptyRegions::Stay);
+    }
+}
+
+void ObserverEventCollector::spillPicture(std::uint64_t pictureIdentity)
+{
+    thread_local std::vector<std::uint32_t> image;
+    const std::lock_guard lock(blockMutex_);
+    const auto found = pictureIndex_.find(pictureIdentity);
+    if (found == pictureIndex_.end()) {
+        return;
+    }
+    PictureBlocks& blocks = pictures_[found->second];
+    if (blocks.lost || blocks.spilledEvents != 0 || blocks.events.size() == 0) {
+        return;
+    }
+    image.clear();
+    blocks.events.saveImage(image);
+    const std::optional<BlockSpill::Place> place = spill_->write(image);
+    if (!place) {
+        return;
+    }
+    blocks.spillPlace = *place;
+    blocks.spilledEvents = blocks.events.size();
+    spilledBlockEvents_ += blocks.spilledEvents;
+    blocks.events.clear();
+}
+
+std::uint64_t ObserverEventCollector::storedEvents(const PictureBlocks& picture) noexcept
+{
+    return picture.events.size() + picture.spilledEvents;
 }
 
 void ObserverEventCollector::abandonBatch(ThreadSlot& slot)
@@ -465,7 +515,8 @@ void ObserverEventCollector::keepBatch(ThreadSlot& slot)
 {
     const std::lock_guard lock(blockMutex_);
     PictureBlocks& blocks = pictureOf(slot, slot.batchPictureIdentity);
-    if (blocks.lost) {
+    // Blocks after the picture was put out cannot be whole with the ones spilled before.
+    if (blocks.lost || blocks.spilledEvents != 0) {
         dropStagedBlocks(slot, blocks, CloseBudget::No);
         return;
     }
@@ -488,9 +539,10 @@ void ObserverEventCollector::keepBatch(ThreadSlot& slot)
     const std::uint64_t charge = blocks.events.bytesUsed() - bytesBefore + documentBytes;
     blocks.chargedBytes += charge;
     keptBlockBytes_ += charge;
-    if (targetPictureIdentity_ == 0 && keptBlockBytes_ > limits_.blockBudgetBytes) {
-        // Over the budget: this picture cannot be whole, so it keeps nothing.
-        dropPictureBlocks(blocks, 0, CloseBudget::Yes);
+    if (targetPictureIdentity_ == 0 && blocks.chargedBytes > limits_.blockBudgetBytes) {
+        // Over the budget by itself: this picture cannot be whole, so it keeps nothing; the
+        // pictures after it are made one at a time, as it would have been.
+        dropPictureBlocks(blocks, 0, CloseBudget::No);
     }
 }
 
@@ -546,7 +598,7 @@ bool ObserverEventCollector::fits(const PictureBlocks& blocks, std::uint64_t eve
 void ObserverEventCollector::dropPictureBlocks(PictureBlocks& blocks, std::uint64_t pendingEvents,
                                                CloseBudget closeBudget)
 {
-    const std::uint64_t kept = blocks.events.size();
+    const std::uint64_t kept = storedEvents(blocks);
     countDropped(kept + pendingEvents);
     blocks.droppedEvents += kept + pendingEvents;
     keptBlockEvents_ -= kept;
@@ -554,6 +606,8 @@ void ObserverEventCollector::dropPictureBlocks(PictureBlocks& blocks, std::uint6
     blocks.chargedBytes = 0;
     blocks.kept = {};
     blocks.keptMotionVectors = 0;
+    spilledBlockEvents_ -= blocks.spilledEvents;
+    blocks.spilledEvents = 0;
     blocks.events.clear();
     blocks.lost = true;
     if (closeBudget == CloseBudget::Yes) {
@@ -587,7 +641,7 @@ void ObserverEventCollector::finalize()
     closeOpenBatchesAtFinalize();
     const std::scoped_lock lock(streamMutex_, blockMutex_);
     sortedOrder_.clear();
-    sortedOrder_.reserve(streamEvents_.size() + keptBlockEvents_);
+    sortedOrder_.reserve(streamEvents_.size() + keptBlockEvents_ - spilledBlockEvents_);
     // Pictures' blocks first, in the order their pictures were first reported: they are nearly
     // all of the events and each picture's are nearly sorted, which the sort makes use of; the
     // few stream events are merged in.
@@ -609,7 +663,155 @@ void ObserverEventCollector::finalize()
         sortedOrder_, [this](std::uint64_t location, ObserverEventRecord& record) { readLocation(location, record); },
         streamLocations, pictureEventCounts);
     noteSortedStreamEvents();
+    noteSortedBlocksByPicture();
+    notePlacingEventsOfSpilledPictures();
     finalized_.store(true);
+}
+
+void ObserverEventCollector::noteSortedBlocksByPicture()
+{
+    sortedBlocksByPicture_.assign(pictures_.size(), {});
+    for (std::size_t p = 0; p < pictures_.size(); ++p) {
+        sortedBlocksByPicture_[p].reserve(pictures_[p].events.size());
+    }
+    for (const std::uint64_t location : sortedOrder_) {
+        if (const std::uint64_t store = location >> kStoreShift; store != 0) {
+            sortedBlocksByPicture_[store - 1].push_back(location);
+        }
+    }
+}
+
+void ObserverEventCollector::notePlacingEventsOfSpilledPictures()
+{
+    placingEventsByPicture_.clear();
+    if (spilledBlockEvents_ == 0) {
+        return;
+    }
+    std::unordered_map<std::uint64_t, std::uint64_t> nalUnits;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> sliceNalUnits;
+    ObserverEventRecord record;
+    for (std::uint64_t location = 0; location < streamEvents_.size(); ++location) {
+        const std::uint32_t kind = streamEvents_.kindAt(location);
+        if (kind != VEXILO_OBSERVER_EVENT_NAL_UNIT && kind != VEXILO_OBSERVER_EVENT_SLICE_SEGMENT_HEADER) {
+            continue;
+        }
+        streamEvents_.readInto(location, record);
+        if (kind == VEXILO_OBSERVER_EVENT_NAL_UNIT) {
+            nalUnits.try_emplace(record.nalIdentity, location);
+            continue;
+        }
+        const auto found = pictureIndex_.find(record.pictureIdentity);
+        if (found != pictureIndex_.end() && pictures_[found->second].spilledEvents != 0) {
+            placingEventsByPicture_[record.pictureIdentity].push_back(location);
+            sliceNalUnits.emplace_back(record.pictureIdentity, record.nalIdentity);
+        }
+    }
+    for (const auto& [picture, nal] : sliceNalUnits) {
+        if (const auto unit = nalUnits.find(nal); unit != nalUnits.end()) {
+            placingEventsByPicture_[picture].push_back(unit->second);
+        }
+    }
+}
+
+bool ObserverEventCollector::readSpilledBlocks(const PictureBlocks& picture, CompactEventStore& blocks,
+                                               std::vector<std::uint64_t>& order, std::uint32_t onlyKind) const
+{
+    thread_local std::vector<std::uint32_t> image;
+    if (!spill_ || !spill_->read(picture.spillPlace, image) || !blocks.restore(image) ||
+        blocks.size() != picture.spilledEvents) {
+        return false;
+    }
+    // Store 1 is the spilled picture's while it is sorted, store 0 the stream's.
+    constexpr std::uint64_t kSpilledStore = std::uint64_t{1} << kStoreShift;
+    order.clear();
+    order.reserve(blocks.size());
+    // The blocks of one kind keep among themselves the order all of them have: a few thousand
+    // CTUs are sorted instead of every block.
+    for (std::uint64_t index = 0; index < blocks.size(); ++index) {
+        if (onlyKind == 0 || blocks.kindAt(index) == onlyKind) {
+            order.push_back(kSpilledStore | index);
+        }
+    }
+    const std::uint64_t runLength = order.size();
+    const auto placing = placingEventsByPicture_.find(picture.pictureIdentity);
+    const std::size_t placingCount = placing != placingEventsByPicture_.end() ? placing->second.size() : 0;
+    if (placingCount != 0) {
+        order.insert(order.end(), placing->second.begin(), placing->second.end());
+    }
+    sortObserverEventOrder(
+        order,
+        [&](std::uint64_t location, ObserverEventRecord& record) {
+            const CompactEventStore& store = (location >> kStoreShift) == 0 ? streamEvents_ : blocks;
+            store.readInto(location & kIndexMask, record);
+        },
+        std::span<const std::uint64_t>(order).last(placingCount), std::span<const std::uint64_t>(&runLength, 1));
+    std::erase_if(order, [](std::uint64_t location) { return (location >> kStoreShift) == 0; });
+    return true;
+}
+
+const ObserverEventCollector::PictureBlocks* ObserverEventCollector::finalisedPicture(
+    std::uint64_t pictureIdentity) const
+{
+    if (!finalized_.load()) {
+        return nullptr;
+    }
+    const auto found = pictureIndex_.find(pictureIdentity);
+    return found == pictureIndex_.end() ? nullptr : &pictures_[found->second];
+}
+
+PictureBlocksKept ObserverEventCollector::keptBlocksOf(std::uint64_t pictureIdentity) const
+{
+    const PictureBlocks* blocks = finalisedPicture(pictureIdentity);
+    if (blocks == nullptr || blocks->lost) {
+        return {};
+    }
+    return PictureBlocksKept{blocks->kept, blocks->keptMotionVectors};
+}
+
+void ObserverEventCollector::forEachBlockOf(std::uint64_t pictureIdentity,
+                                            const std::function<void(const ObserverEventRecord&)>& visit,
+                                            ObserverEventRecord& record, std::uint32_t onlyKind) const
+{
+    const PictureBlocks* blocks = finalisedPicture(pictureIdentity);
+    if (blocks == nullptr) {
+        return;
+    }
+    if (blocks->spilledEvents != 0) {
+        CompactEventStore spilled(blockArena_);
+        std::vector<std::uint64_t> order;
+        if (!readSpilledBlocks(*blocks, spilled, order, onlyKind)) {
+            return;
+        }
+        for (const std::uint64_t location : order) {
+            spilled.readInto(location & kIndexMask, record);
+            visit(record);
+        }
+        return;
+    }
+    const std::size_t picture = static_cast<std::size_t>(blocks - pictures_.data());
+    for (const std::uint64_t location : sortedBlocksByPicture_[picture]) {
+        std::uint64_t index = 0;
+        const CompactEventStore& events = storeAt(location, index);
+        if (onlyKind != 0 && events.kindAt(index) != onlyKind) {
+            continue;
+        }
+        events.readInto(index, record);
+        visit(record);
+    }
+}
+
+void ObserverEventCollector::releaseBlocksOf(std::uint64_t pictureIdentity)
+{
+    const PictureBlocks* found = finalisedPicture(pictureIdentity);
+    if (found == nullptr) {
+        return;
+    }
+    const std::size_t picture = static_cast<std::size_t>(found - pictures_.data());
+    const std::lock_guard lock(blockMutex_);
+    PictureBlocks& blocks = pictures_[picture];
+    blocks.releasedEvents += blocks.events.size();
+    blocks.events.clear();
+    std::vector<std::uint64_t>().swap(sortedBlocksByPicture_[picture]);
 }
 
 const CompactEventStore& ObserverEventCollector::storeAt(std::uint64_t location, std::uint64_t& index) const
@@ -649,49 +851,13 @@ void ObserverEventCollector::noteSortedStreamEvents()
     }
 }
 
-void ObserverEventCollector::planBlockRelease()
-{
-    std::vector<std::uint64_t> lastPositions(pictures_.size(), 0);
-    for (std::uint64_t position = 0; position < sortedOrder_.size(); ++position) {
-        if (const std::uint64_t store = sortedOrder_[position] >> kStoreShift; store != 0) {
-            lastPositions[store - 1] = position;
-        }
-    }
-    releasePlan_.reserve(pictures_.size());
-    for (std::size_t p = 0; p < pictures_.size(); ++p) {
-        if (pictures_[p].events.size() != 0) {
-            releasePlan_.push_back(BlockRelease{lastPositions[p], p});
-        }
-    }
-    std::sort(releasePlan_.begin(), releasePlan_.end(),
-              [](const BlockRelease& a, const BlockRelease& b) { return a.lastPosition < b.lastPosition; });
-}
-
-void ObserverEventCollector::releaseBlocksReadBefore(std::uint64_t index)
-{
-    if (!finalized_.load()) {
-        return;
-    }
-    const std::lock_guard lock(blockMutex_);
-    if (!releasePlanned_) {
-        planBlockRelease();
-        releasePlanned_ = true;
-    }
-    for (; releasedPictures_ < releasePlan_.size() && releasePlan_[releasedPictures_].lastPosition < index;
-         ++releasedPictures_) {
-        PictureBlocks& blocks = pictures_[releasePlan_[releasedPictures_].picture];
-        blocks.releasedEvents += blocks.events.size();
-        blocks.events.clear();
-    }
-}
-
 std::uint64_t ObserverEventCollector::eventCount() const
 {
     if (finalized_.load()) {
         return sortedOrder_.size();
     }
     const std::scoped_lock lock(streamMutex_, blockMutex_);
-    return streamEvents_.size() + keptBlockEvents_;
+    return streamEvents_.size() + keptBlockEvents_ - spilledBlockEvents_;
 }
 
 std::uint64_t ObserverEventCollector::unsortedLocation(std::uint64_t index) const
@@ -749,7 +915,7 @@ std::uint64_t ObserverEventCollector::picturesWithBlocks() const
 {
     const std::lock_guard lock(blockMutex_);
     return static_cast<std::uint64_t>(std::count_if(pictures_.begin(), pictures_.end(), [](const PictureBlocks& p) {
-        return !p.lost && p.events.size() + p.releasedEvents != 0;
+        return !p.lost && storedEvents(p) + p.releasedEvents != 0;
     }));
 }
 
@@ -766,6 +932,12 @@ std::vector<PictureBlockLoss> ObserverEventCollector::picturesWithLostBlocks() c
     return losses;
 }
 
+std::uint64_t ObserverEventCollector::spilledEventCount() const
+{
+    const std::lock_guard lock(blockMutex_);
+    return spilledBlockEvents_;
+}
+
 std::uint64_t ObserverEventCollector::blockStorageBytes() const
 {
     const std::lock_guard lock(blockMutex_);
@@ -774,7 +946,8 @@ std::uint64_t ObserverEventCollector::blockStorageBytes() const
 
 std::string ObserverEventCollector::statisticsText() const
 {
-    return "capacity=" + std::to_string(blockEventCapacity_) + "; collected=" + std::to_string(eventCount()) +
+    return "capacity=" + std::to_string(blockEventCapacity_) +
+           "; collected=" + std::to_string(eventCount() + spilledEventCount()) +
            "; dropped=" + std::to_string(droppedCount()) + "; fatalLine=" + std::to_string(fatalLine()) +
            "; picturesWithBlocks=" + std::to_string(picturesWithBlocks()) +
            "; picturesWithoutBlocks=" + std::to_string(picturesWithLostBlocks().size());

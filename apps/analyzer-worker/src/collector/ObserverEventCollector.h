@@ -1,5 +1,6 @@
 #pragma once
 
+#include "collector/BlockSpill.h"
 #include "collector/CompactEventStore.h"
 #include "observer/ObserverCallback.h"
 #include "observer/ObserverEventRecord.h"
@@ -8,6 +9,8 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -37,8 +40,9 @@ struct ObserverCollectorLimits {
     // worst density brings 661 (85 CUs, 256 PUs, 320 TUs), so a CTU that needs more is not
     // one the stream can hold and costs its picture's blocks.
     std::uint32_t stagedRecordsPerSlot = 1024;
-    // Bytes over all pictures (without a target picture) of their compact block storage and
-    // of the document records those blocks become once the stream is decoded.
+    // Bytes one picture (without a target picture) may take of compact block storage and of
+    // the document records its blocks become: pictures are made into documents one at a
+    // time, so only a picture too large by itself loses its blocks to the budget.
     std::uint64_t blockBudgetBytes = kMaxBlockBudgetBytes;
 };
 
@@ -65,6 +69,13 @@ struct PictureBlockLoss {
     std::uint64_t tus = 0;
 };
 
+// What one picture kept of its blocks.
+struct PictureBlocksKept {
+    // CTUs, CUs, PUs and TUs.
+    std::array<std::uint64_t, 4> blocks{};
+    std::uint64_t motionVectors = 0;
+};
+
 // Receives decoder observer events from any decoder thread, keeps them compactly, counts
 // what it cannot keep and, once finalised, offers the events in the builder's order.
 // Stream-level events (NAL units, parameter sets, SEI, slices, references, picture output)
@@ -88,6 +99,9 @@ public:
     // -22 without calling the decoder for a null context, a second attach, or a call
     // from a thread other than the constructing one.
     int attach(AVCodecContext* context, std::uint64_t eventMask);
+    // From now on (before attaching) each picture's blocks go to a file in `directory` once
+    // the decoder has put the picture out, and come back when they are read.
+    void spillPicturesInto(const std::filesystem::path& directory);
     // The decoder's result (0 when not attached); finalises in both cases.
     int detach();
 
@@ -105,12 +119,15 @@ public:
     void readEventAt(std::uint64_t index, ObserverEventRecord& record) const;
     // The kind of the index-th event, without reading the rest of it; throws as eventAt.
     [[nodiscard]] std::uint32_t eventKindAt(std::uint64_t index) const;
-    // Once finalised: gives back the storage of each picture whose blocks all come before
-    // `index` in the builder's order; reading one of those blocks afterwards throws
-    // std::out_of_range. A reader that goes through the events once, in order, lets every
-    // picture's blocks go as it passes them, so that what it builds from them takes their
-    // memory rather than new memory beside them.
-    void releaseBlocksReadBefore(std::uint64_t index);
+
+    // Once finalised: what the picture kept (nothing for one that kept no blocks).
+    [[nodiscard]] PictureBlocksKept keptBlocksOf(std::uint64_t pictureIdentity) const;
+    // Once finalised: reads the picture's blocks (of one kind, when one is given) in the
+    // builder's order into `record` and calls visit(record) for each.
+    void forEachBlockOf(std::uint64_t pictureIdentity, const std::function<void(const ObserverEventRecord&)>& visit,
+                        ObserverEventRecord& record, std::uint32_t onlyKind = 0) const;
+    // Once finalised: gives the picture's block storage back; its blocks cannot be read again.
+    void releaseBlocksOf(std::uint64_t pictureIdentity);
 
     // Once finalised: the positions in the builder's order of the events that are not blocks,
     // ascending, and the blocks by kind (CTUs, CUs, PUs, TUs). A reader that needs only the
@@ -138,6 +155,8 @@ public:
     [[nodiscard]] std::uint64_t picturesWithBlocks() const;
     [[nodiscard]] std::vector<PictureBlockLoss> picturesWithLostBlocks() const;
     [[nodiscard]] std::uint64_t blockStorageBytes() const;
+    // Kept block events that wait in the spill file; eventCount() counts only those in memory.
+    [[nodiscard]] std::uint64_t spilledEventCount() const;
     [[nodiscard]] std::string statisticsText() const;
 
 private:
@@ -172,8 +191,16 @@ private:
     void dropBlocksOf(std::uint64_t pictureIdentity, std::uint64_t pendingEvents);
 
     void closeOpenBatchesAtFinalize();
-    void planBlockRelease();
     void noteSortedStreamEvents();
+    void noteSortedBlocksByPicture();
+    void notePlacingEventsOfSpilledPictures();
+    void spillPicture(std::uint64_t pictureIdentity);
+    [[nodiscard]] static std::uint64_t storedEvents(const PictureBlocks& picture) noexcept;
+    // The spilled picture's blocks (of one kind, when one is given), sorted with the events that
+    // place them; false when they cannot be read back.
+    bool readSpilledBlocks(const PictureBlocks& picture, CompactEventStore& blocks, std::vector<std::uint64_t>& order,
+                           std::uint32_t onlyKind) const;
+    [[nodiscard]] const PictureBlocks* finalisedPicture(std::uint64_t pictureIdentity) const;
     void sortEvents();
     void readLocation(std::uint64_t location, ObserverEventRecord& record) const;
     // The store that holds a location, and the location's index in it.
@@ -207,15 +234,14 @@ private:
     std::vector<std::uint64_t> streamEventPositions_;
     std::array<std::uint64_t, 4> keptBlocksByKind_{};
     std::uint64_t keptMotionVectors_ = 0;
-    // Pictures by the position of their last block in the sorted order, made on the first
-    // release, and how many of them are released.
-    struct BlockRelease {
-        std::uint64_t lastPosition = 0;
-        std::size_t picture = 0;
-    };
-    std::vector<BlockRelease> releasePlan_;
-    std::size_t releasedPictures_ = 0;
-    bool releasePlanned_ = false;
+    // Each picture's block locations in the builder's order, by picture.
+    std::vector<std::vector<std::uint64_t>> sortedBlocksByPicture_;
+    // Made by spillPicturesInto; used under blockMutex_ while decoding, alone once finalised.
+    std::unique_ptr<BlockSpill> spill_;
+    std::uint64_t spilledBlockEvents_ = 0;
+    // The slice headers of each spilled picture and their NAL units, which give its blocks
+    // their places, by picture.
+    std::unordered_map<std::uint64_t, std::vector<std::uint64_t>> placingEventsByPicture_;
 
     std::atomic<std::uint64_t> droppedCount_{0};
     std::atomic<bool> failed_{false};

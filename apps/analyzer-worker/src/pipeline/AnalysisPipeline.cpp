@@ -2,6 +2,7 @@
 
 #include "builder/AnalyzerIssues.h"
 #include "builder/BuilderValues.h"
+#include "builder/DocumentBuilder.h"
 #include "builder/StreamAnalysisBuilder.h"
 #include "collector/ObserverEventCollector.h"
 #include "pipeline/DecodeLoop.h"
@@ -72,6 +73,33 @@ constexpr std::uint32_t kMaxDamagedDrains = 1024;
 // Empty: go on with the next step; a value: the run ends with it.
 using StepOutcome = std::optional<AnalyzerRunResult>;
 
+// The blocks of the pictures made into documents, which the stream-level document never holds.
+struct BlockTotals {
+    std::uint64_t ctus = 0;
+    std::uint64_t cus = 0;
+    std::uint64_t pus = 0;
+    std::uint64_t tus = 0;
+    std::uint64_t motionVectors = 0;
+
+    void take(const analysis::StreamAnalysis& document) noexcept
+    {
+        ctus += document.ctus.size();
+        cus += document.cus.size();
+        pus += document.pus.size();
+        tus += document.tus.size();
+        motionVectors += document.motionVectors.size();
+    }
+
+    void giveTo(AnalyzerRunResult& result) const noexcept
+    {
+        result.ctuCount = ctus;
+        result.cuCount = cus;
+        result.puCount = pus;
+        result.tuCount = tus;
+        result.motionVectorCount = motionVectors;
+    }
+};
+
 void takeDocumentCounts(const analysis::StreamAnalysis& document, AnalyzerRunResult& result)
 {
     result.nalUnitCount = document.nalUnits.size();
@@ -83,11 +111,6 @@ void takeDocumentCounts(const analysis::StreamAnalysis& document, AnalyzerRunRes
     result.referenceListEntryCount = document.referencePictures.size();
     result.dpbSnapshotEntryCount = document.dpbSnapshotEntries.size();
     result.decodedPictureCount = document.pictures.size();
-    result.ctuCount = document.ctus.size();
-    result.cuCount = document.cus.size();
-    result.puCount = document.pus.size();
-    result.tuCount = document.tus.size();
-    result.motionVectorCount = document.motionVectors.size();
 }
 
 // FFmpeg's decoder rejects every packet of a stream whose SPS it does not take, as if each were
@@ -210,6 +233,9 @@ private:
         collector_ = std::make_unique<ObserverEventCollector>(blockEventCapacityFromEnvironment(),
                                                               collectorTargetPicture(mode_, targetDecodePictureId_),
                                                               limits);
+        if (mode_ == AnalysisMode::BoundedStructure) {
+            collector_->spillPicturesInto(cacheRoot_);
+        }
         observer_.emplace(*collector_);
         // FFmpeg will output none of the pictures of a stream it does not decode: their blocks
         // would belong to no picture of the document, so only the stream's syntax is observed.
@@ -387,30 +413,38 @@ private:
         return std::nullopt;
     }
 
-    // The built and validated document, or the run's failure.
-    using BuiltDocument = std::variant<analysis::StreamAnalysis, AnalyzerRunResult>;
-
-    BuiltDocument buildAndValidate()
+    // The rejected packets, or what the decoder would not decode, go into the stream's errors.
+    void recordDecodingFailures(analysis::StreamAnalysis& document) const
     {
-        StreamAnalysisBuildResult built =
-            buildStreamAnalysisReleasingBlocks(inputPath_, *fingerprint_, context_.get(), *collector_);
-        // Every event is in the document now; a long stream's events would otherwise stay
-        // beside it through validation and the cache write, the run's peak of memory.
-        releaseEvents();
-        if (auto* error = std::get_if<StreamAnalysisBuildError>(&built)) {
-            return builderFailure(*error);
-        }
-        auto& document = std::get<analysis::StreamAnalysis>(built);
         if (undecodableFormat_) {
             document.errors.push_back(undecodedStreamRecord(document, *undecodableFormat_, rejectedPackets_.size()));
         } else {
             recordRejectedPackets(document, rejectedPackets_);
         }
+    }
+
+    StepOutcome validated(const analysis::StreamAnalysis& document) const
+    {
         if (const analysis::ValidationIssues issues = analysis::validateStreamAnalysis(document); !issues.empty()) {
             return fail(kMetadataWriteFailed, 0,
                         describeStream(document) + "; " + analysis::formatValidationIssues(issues));
         }
-        return std::move(document);
+        return std::nullopt;
+    }
+
+    // The stream-level document, built and validated, stays with the builder; each picture's
+    // blocks are made from the collector as its document is written.
+    StepOutcome buildStreamLevel()
+    {
+        contextInfo_ = decoderContextInfo(context_.get());
+        builder_.emplace(inputPath_, *fingerprint_, contextInfo_, *collector_);
+        if (const std::optional<StreamAnalysisBuildError> error = builder_->buildStreamLevel()) {
+            releaseEvents();
+            return builderFailure(*error);
+        }
+        analysis::StreamAnalysis& document = builder_->document();
+        recordDecodingFailures(document);
+        return validated(document);
     }
 
     // A cancelled run writes what it has without asking again whether it is cancelled.
@@ -420,11 +454,9 @@ private:
     {
         analysis::CacheWriteOptions options;
         if (cancellable == Cancellable::Yes) {
-            options.isCancelled = [this] { return cancelRequested_.load(); };
+            options.isCancelled = [this] { return cancelRequested_.load() && !keepsPicturesThroughCancel(); };
         }
         options.pictureDocumentLimitBytes = pictureDocumentLimitFromEnvironment();
-        // Every document written here passed buildAndValidate.
-        options.documentValidated = true;
         options.onPictureBlocksOmitted = [this](analysis::StreamAnalysis& pictureDocument,
                                                 const analysis::OmittedPictureBlocks& omitted) {
             recordOmittedPictureBlocks(pictureDocument, omitted);
@@ -433,27 +465,85 @@ private:
         return options;
     }
 
+    // The blocks pass keeps the pictures it has made whole through a user's cancel: once the
+    // cache is being written every picture is built, and their events go as they are written,
+    // so the write goes on to the end rather than stop and start again.
+    bool keepsPicturesThroughCancel()
+    {
+        if (!keepsPicturesThroughCancel_) {
+            keepsPicturesThroughCancel_ = mode_ == AnalysisMode::BoundedStructure &&
+                                          cancelRequest_.keepCompletePictures.load() &&
+                                          !holdsCompleteAnalysisOfThisContent();
+        }
+        return *keepsPicturesThroughCancel_;
+    }
+
+    analysis::CacheResult<analysis::CacheManifest> writePictureByPicture(Cancellable cancellable)
+    {
+        analysis::StreamAnalysis& stream = builder_->document();
+        const analysis::PictureDocumentSplit split(stream, analysis::PictureDocumentSplit::Identities::validated);
+        const analysis::PictureDocumentMaker makePicture = [&](std::size_t index,
+                                                               analysis::StreamAnalysis& document) {
+            split.fill(index, document);
+            builder_->addPictureBlocks(index, document);
+            madeBlocks_.take(document);
+            if (const std::optional<std::uint64_t> identity = stream.pictures[index].pictureId) {
+                collector_->releaseBlocksOf(*identity);
+            }
+        };
+        return analysis::writeAnalysisCachePictureByPicture(cacheRoot_, stream, makePicture,
+                                                            cacheWriteOptions(cancellable));
+    }
+
     AnalyzerRunResult buildValidateAndWrite()
     {
-        BuiltDocument built = buildAndValidate();
-        if (auto* failure = std::get_if<AnalyzerRunResult>(&built)) {
+        if (stopAtTargetPicture_) {
+            return buildWholeValidateAndWriteTarget();
+        }
+        if (StepOutcome failure = buildStreamLevel()) {
             return std::move(*failure);
         }
-        auto& document = std::get<analysis::StreamAnalysis>(built);
-        const analysis::CacheWriteOptions options = cacheWriteOptions(Cancellable::Yes);
-        const analysis::CacheResult<analysis::CacheManifest> written =
-            stopAtTargetPicture_
-                ? analysis::writePictureIntoCache(cacheRoot_, document, targetDecodePictureId_, options)
-                : analysis::writeAnalysisCache(cacheRoot_, document, options);
+        const analysis::CacheResult<analysis::CacheManifest> written = writePictureByPicture(Cancellable::Yes);
         if (const auto* error = std::get_if<analysis::CacheError>(&written)) {
             if (error->errorKind() == analysis::CacheErrorKind::cancelled) {
-                return canceledAfterTheBuild(document);
+                return canceled();
             }
             return fail(kMetadataWriteFailed, 0, error->message);
         }
-        if (!stopAtTargetPicture_) {
-            stampSource();
+        if (cancelRequested_.load()) {
+            // Written through a cancel: the cache no longer tells of what a stamp says.
+            analysis::removeSourceStamp(cacheRoot_);
+            return canceled();
         }
+        stampSource();
+        return succeeded(builder_->document());
+    }
+
+    // One picture's structure over a complete cache of the same content replaces that
+    // picture's file alone, from the whole document of the stream up to it.
+    AnalyzerRunResult buildWholeValidateAndWriteTarget()
+    {
+        StreamAnalysisBuildResult built = buildStreamAnalysis(inputPath_, *fingerprint_, context_.get(), *collector_);
+        releaseEvents();
+        if (auto* error = std::get_if<StreamAnalysisBuildError>(&built)) {
+            return builderFailure(*error);
+        }
+        auto& document = std::get<analysis::StreamAnalysis>(built);
+        recordDecodingFailures(document);
+        if (StepOutcome failure = validated(document)) {
+            return std::move(*failure);
+        }
+        analysis::CacheWriteOptions options = cacheWriteOptions(Cancellable::Yes);
+        options.documentValidated = true;
+        const analysis::CacheResult<analysis::CacheManifest> written =
+            analysis::writePictureIntoCache(cacheRoot_, document, targetDecodePictureId_, options);
+        if (const auto* error = std::get_if<analysis::CacheError>(&written)) {
+            if (error->errorKind() == analysis::CacheErrorKind::cancelled) {
+                return canceled();
+            }
+            return fail(kMetadataWriteFailed, 0, error->message);
+        }
+        madeBlocks_.take(document);
         return succeeded(document);
     }
 
@@ -485,32 +575,12 @@ private:
 
     void writeCompletePictures()
     {
-        BuiltDocument built = buildAndValidate();
-        if (const auto* document = std::get_if<analysis::StreamAnalysis>(&built)) {
-            writeKeptPictures(*document);
-        }
-    }
-
-    // A cancel that comes while the cache is written finds every picture built: the blocks
-    // pass keeps them as it keeps those a cancel during decoding leaves, and the run ends
-    // cancelled, not as a write that failed.
-    AnalyzerRunResult canceledAfterTheBuild(const analysis::StreamAnalysis& document)
-    {
-        if (mode_ == AnalysisMode::BoundedStructure && cancelRequest_.keepCompletePictures.load() &&
-            !holdsCompleteAnalysisOfThisContent()) {
-            writeKeptPictures(document);
-        }
-        return canceled();
-    }
-
-    void writeKeptPictures(const analysis::StreamAnalysis& document)
-    {
-        if (document.pictures.empty()) {
+        if (buildStreamLevel() || builder_->document().pictures.empty()) {
             return;
         }
         // Whatever stamp is there no longer tells of the cache once this is written.
         analysis::removeSourceStamp(cacheRoot_);
-        static_cast<void>(analysis::writeAnalysisCache(cacheRoot_, document, cacheWriteOptions(Cancellable::No)));
+        static_cast<void>(writePictureByPicture(Cancellable::No));
     }
 
     // Lets the next open of an unchanged file reuse this cache without hashing it again. A
@@ -528,6 +598,7 @@ private:
 
     void releaseEvents()
     {
+        builder_.reset();
         observer_.reset();
         collector_.reset();
     }
@@ -554,6 +625,7 @@ private:
         result.succeeded = true;
         result.metadataPath = cacheRoot_ / analysis::kDefaultStreamFileName;
         takeDocumentCounts(document, result);
+        madeBlocks_.giveTo(result);
         result.inputPath = inputPath_;
         result.codecName = textOrEmpty(avcodec_get_name(context_->codec_id));
         result.width = context_->width;
@@ -655,6 +727,9 @@ private:
     std::uint64_t packetsRead_ = 0;
     std::vector<RejectedPacket> rejectedPackets_;
     std::vector<analysis::OmittedPictureBlocks> omittedBlocks_;
+    std::optional<bool> keepsPicturesThroughCancel_;
+    BlockTotals madeBlocks_;
+    DecoderContextInfo contextInfo_;
 
     ffmpeg::FormatContextPtr input_;
     ffmpeg::CodecContextPtr context_;
@@ -662,6 +737,8 @@ private:
     std::optional<ffmpeg::PacketIdentityCarrier> identities_;
     std::unique_ptr<ObserverEventCollector> collector_;
     std::optional<ObserverAttachment> observer_;
+    // Holds the stream-level document while the pictures' blocks are made from the collector.
+    std::optional<DocumentBuilder> builder_;
     ffmpeg::PacketPtr packet_;
     ffmpeg::FramePtr frame_;
 };

@@ -12,8 +12,13 @@
 #include "cache/PicturesEncodedAhead.h"
 #include "cache/SharedCacheTexts.h"
 
+#include "WorkBeside.h"
+
 #include <algorithm>
 #include <array>
+#include <deque>
+#include <future>
+#include <memory>
 #include <optional>
 #include <span>
 #include <unordered_map>
@@ -195,15 +200,81 @@ OmittedPictureBlocks omitBlockStructure(StreamAnalysis& document, PayloadOverLim
     return omitted;
 }
 
+// Pictures made one by one on the writer's thread and encoded on threads beside it, a few ahead of
+// the one the writer takes: the making needs the writer's state, the encoding only the document.
+class PicturesMadeAndEncodedBeside {
+public:
+    using Make = std::function<void(std::size_t index, StreamAnalysis& document)>;
+    using Encode = std::function<std::optional<std::vector<std::uint8_t>>(StreamAnalysis& document)>;
+
+    PicturesMadeAndEncodedBeside(std::size_t count, Make make, Encode encode, std::size_t encoders)
+        : count_(count), make_(std::move(make)), encode_(std::move(encode)), encoders_(encoders)
+    {
+    }
+
+    // The payload of picture `index` (taken once each, in ascending order), or nothing, its
+    // document then being handed over in `document` for the writer to encode.
+    std::optional<std::vector<std::uint8_t>> take(std::size_t index, StreamAnalysis& document)
+    {
+        while (nextToMake_ < count_ && nextToMake_ <= index + encoders_) {
+            startNext();
+        }
+        InFlight picture = std::move(inFlight_.front());
+        inFlight_.pop_front();
+        std::optional<std::vector<std::uint8_t>> payload = picture.payload.get();
+        if (!payload) {
+            document = std::move(*picture.document);
+        }
+        return payload;
+    }
+
+private:
+    struct InFlight {
+        std::unique_ptr<StreamAnalysis> document;
+        std::future<std::optional<std::vector<std::uint8_t>>> payload;
+    };
+
+    void startNext()
+    {
+        auto document = std::make_unique<StreamAnalysis>();
+        make_(nextToMake_++, *document);
+        StreamAnalysis* made = document.get();
+        // A picture without blocks of its own is the writer's: it may take the earlier run's.
+        const bool encodedBeside = encoders_ != 0 && hasBlockStructure(*made);
+        auto payload = startBeside(encodedBeside, [this, made]() -> std::optional<std::vector<std::uint8_t>> {
+            try {
+                return encode_(*made);
+            } catch (...) {
+                // Out of memory here leaves the picture to the writer, whose own failure is reported.
+                return std::nullopt;
+            }
+        });
+        inFlight_.push_back(InFlight{std::move(document), std::move(payload)});
+    }
+
+    std::size_t count_;
+    Make make_;
+    Encode encode_;
+    std::size_t encoders_;
+    std::size_t nextToMake_ = 0;
+    std::deque<InFlight> inFlight_;
+};
+
 class CacheDirectoryWriter {
 public:
     CacheDirectoryWriter(const std::filesystem::path& directory, const StreamAnalysis& analysis,
-                         const CacheWriteOptions& options)
-        : directory_(directory), analysis_(analysis), options_(options),
+                         const CacheWriteOptions& options, const PictureDocumentMaker* makePicture = nullptr)
+        : directory_(directory), analysis_(analysis), options_(options), makePicture_(makePicture),
           budget_(options.simulatedDiskFullBytes),
           pictureLimitBytes_(std::min(options.pictureDocumentLimitBytes.value_or(kCacheMaxPayloadSize),
                                       kCacheMaxPayloadSize))
     {
+        if (makePicture_ == nullptr) {
+            split_.emplace(analysis_, options_.documentValidated ? PictureDocumentSplit::Identities::validated
+                                                                 : PictureDocumentSplit::Identities::unchecked);
+            blockCounts_ = IndexBlockCounts{analysis_.ctus.size(), analysis_.cus.size(), analysis_.pus.size(),
+                                            analysis_.tus.size()};
+        }
     }
 
     CacheResult<CacheManifest> write()
@@ -214,26 +285,30 @@ public:
                 createDirectory(directory_ / manifest.picturesDir, kPicturesDirNotCreated)) {
             return std::move(*error);
         }
-        if (auto error = writeStreamFile(manifest)) {
-            return std::move(*error);
+        // A stream document split up here is final before its pictures are written; one whose
+        // pictures are made as they are written is final only after them.
+        if (split_) {
+            if (auto error = writeStreamFile(manifest)) {
+                return std::move(*error);
+            }
         }
         if (auto error = writePictureFiles(manifest, previous)) {
             return std::move(*error);
         }
         // The stream-level summaries must tell of the blocks each picture file holds: carried
         // over from an earlier run, or left out.
-        if (!changedSummaries_.empty()) {
+        if (!split_ || !changedSummaries_.empty()) {
             if (auto error = writeStreamFile(manifest)) {
                 return std::move(*error);
             }
         }
-        const std::string index = serializeIndexJson(analysis_, manifest);
+        const std::string index = serializeIndexJson(analysis_, manifest, blockCounts_);
         if (auto error = writeCacheContainer(directory_ / manifest.indexPath, kIndexMagic,
                                              asBytes(index), options_, budget_)) {
             return std::move(*error);
         }
         if (isCancellationRequested(options_)) {
-            return errorAt(CacheErrorKind::cancelled, directory_, kCancelledBeforeManifest);
+            return cancelledBeforeManifest();
         }
         const std::string text = serializeManifestJson(manifest);
         if (auto error = writeCacheContainer(directory_ / kManifestFileName, kManifestMagic,
@@ -244,6 +319,11 @@ public:
     }
 
 private:
+    [[nodiscard]] CacheError cancelledBeforeManifest() const
+    {
+        return errorAt(CacheErrorKind::cancelled, directory_, kCancelledBeforeManifest);
+    }
+
     OptionalCacheError writeStreamFile(const CacheManifest& manifest)
     {
         const std::filesystem::path path = directory_ / manifest.streamPath;
@@ -259,15 +339,33 @@ private:
                                    std::get<std::vector<std::uint8_t>>(payload), options_, budget_);
     }
 
-    OptionalCacheError writePictureFiles(const CacheManifest& manifest,
-                                         const PreviousCache& previous)
+    // A cancel that comes while the picture files are written, whichever file it meets, is one
+    // between pictures: nothing of them is committed, and the directory is what the error names.
+    OptionalCacheError writePictureFiles(const CacheManifest& manifest, const PreviousCache& previous)
     {
-        const PictureDocumentSplit split(analysis_, options_.documentValidated
-                                                        ? PictureDocumentSplit::Identities::validated
-                                                        : PictureDocumentSplit::Identities::unchecked);
-        PicturesEncodedAhead encodedAhead(
-            split, [this](StreamAnalysis& document) { return encodeOnTheCommonRoad(document); },
-            pictureEncodersBesideTheWriter(split.size()));
+        OptionalCacheError error = writeEveryPictureFile(manifest, previous);
+        if (error && error->errorKind() == CacheErrorKind::cancelled) {
+            return cancelledBeforeManifest();
+        }
+        return error;
+    }
+
+    OptionalCacheError writeEveryPictureFile(const CacheManifest& manifest, const PreviousCache& previous)
+    {
+        // Encoders beside the writer take pictures split from a finished document, or made by
+        // the writer one by one.
+        const auto encode = [this](StreamAnalysis& document) { return encodeOnTheCommonRoad(document); };
+        const std::size_t encoders = pictureEncodersBesideTheWriter(manifest.pictures.size());
+        std::optional<PicturesEncodedAhead> encodedAhead;
+        std::optional<PicturesMadeAndEncodedBeside> madeBeside;
+        if (split_) {
+            encodedAhead.emplace(*split_, encode, encoders);
+        } else {
+            madeBeside.emplace(
+                manifest.pictures.size(),
+                [this](std::size_t index, StreamAnalysis& document) { makePicture(index, document); }, encode,
+                encoders);
+        }
         // One document at a time, refilled in place: a long stream's picture documents never
         // sit in memory together, and their collections are not reallocated per picture.
         StreamAnalysis document;
@@ -280,15 +378,17 @@ private:
             }
             return failure;
         };
-        for (std::size_t index = 0; index < split.size(); ++index) {
+        for (std::size_t index = 0; index < manifest.pictures.size(); ++index) {
             if (isCancellationRequested(options_)) {
-                return failAfterPending(errorAt(CacheErrorKind::cancelled, directory_, kCancelledBeforeManifest));
+                // The pictures waiting to be staged go with the rest: nothing is committed.
+                return cancelledBeforeManifest();
             }
             const ManifestPictureEntry& entry = manifest.pictures[index];
             std::filesystem::path path = directory_ / entry.path;
-            std::optional<std::vector<std::uint8_t>> payload = encodedAhead.take(index);
+            std::optional<std::vector<std::uint8_t>> payload =
+                encodedAhead ? encodedAhead->take(index) : madeBeside->take(index, document);
             if (!payload) {
-                auto encoded = encodeTheCarefulWay(split, index, previous, entry, document, path);
+                auto encoded = encodeTheCarefulWay(index, previous, entry, document, path);
                 if (auto* error = std::get_if<CacheError>(&encoded)) {
                     return failAfterPending(std::move(*error));
                 }
@@ -314,22 +414,36 @@ private:
         if (!hasBlockStructure(document)) {
             return std::nullopt;
         }
-        const SplitFromValidated splitFromValidated =
-            options_.documentValidated ? SplitFromValidated::Yes : SplitFromValidated::No;
-        PicturePayload payload = serializeWithin(document, pictureLimitBytes_, {}, splitFromValidated);
+        PicturePayload payload = serializeWithin(document, pictureLimitBytes_, {}, splitFromValidated());
         if (auto* bytes = std::get_if<std::vector<std::uint8_t>>(&payload)) {
             return std::move(*bytes);
         }
         return std::nullopt;
     }
 
-    CacheResult<std::vector<std::uint8_t>> encodeTheCarefulWay(const PictureDocumentSplit& split,
-                                                               std::size_t index, const PreviousCache& previous,
+    [[nodiscard]] SplitFromValidated splitFromValidated() const noexcept
+    {
+        return split_ && options_.documentValidated ? SplitFromValidated::Yes : SplitFromValidated::No;
+    }
+
+    void makePicture(std::size_t index, StreamAnalysis& document)
+    {
+        (*makePicture_)(index, document);
+        blockCounts_.ctus += document.ctus.size();
+        blockCounts_.cus += document.cus.size();
+        blockCounts_.pus += document.pus.size();
+        blockCounts_.tus += document.tus.size();
+    }
+
+    CacheResult<std::vector<std::uint8_t>> encodeTheCarefulWay(std::size_t index, const PreviousCache& previous,
                                                                const ManifestPictureEntry& entry,
                                                                StreamAnalysis& document,
                                                                const std::filesystem::path& path)
     {
-        split.fill(index, document);
+        // A picture made one by one is in the document already.
+        if (split_) {
+            split_->fill(index, document);
+        }
         // Only a picture the new run left without blocks takes the earlier run's; reading every
         // earlier picture file only to drop it would make a reanalysis pay for the old cache.
         const std::optional<StreamAnalysis> cached =
@@ -343,10 +457,8 @@ private:
                           const std::optional<StreamAnalysis>& cached,
                           const std::filesystem::path& path)
     {
-        const SplitFromValidated splitFromValidated =
-            options_.documentValidated ? SplitFromValidated::Yes : SplitFromValidated::No;
         PicturePayload payload =
-            encodeWithCachedStructure(document, cached, pictureLimitBytes_, path, splitFromValidated);
+            encodeWithCachedStructure(document, cached, pictureLimitBytes_, path, splitFromValidated());
         if (auto* over = std::get_if<PayloadOverLimit>(&payload)) {
             if (!hasBlockStructure(document)) {
                 return errorAt(CacheErrorKind::resource_limit, path, kPayloadTooLarge);
@@ -373,6 +485,9 @@ private:
     const std::filesystem::path& directory_;
     const StreamAnalysis& analysis_;
     const CacheWriteOptions& options_;
+    const PictureDocumentMaker* makePicture_;
+    std::optional<PictureDocumentSplit> split_;
+    IndexBlockCounts blockCounts_;
     std::optional<std::uint64_t> budget_;
     std::uint64_t pictureLimitBytes_;
     // Picture summaries, by document index, of pictures whose file holds other blocks than
@@ -380,11 +495,10 @@ private:
     std::vector<std::pair<std::size_t, PictureAnalysisSummary>> changedSummaries_;
 };
 
-}  // namespace
-
-CacheResult<CacheManifest> writeAnalysisCache(const std::filesystem::path& directory,
-                                              const StreamAnalysis& analysis,
-                                              const CacheWriteOptions& options)
+// The checks and the lock every write of a whole cache directory takes first.
+template <typename Write>
+CacheResult<CacheManifest> writeLockedDirectory(const std::filesystem::path& directory,
+                                                const CacheWriteOptions& options, Write write)
 {
     if (directory.empty()) {
         return errorAt(CacheErrorKind::invalid_path, directory, cachetexts::kDirectoryEmpty);
@@ -403,7 +517,27 @@ CacheResult<CacheManifest> writeAnalysisCache(const std::filesystem::path& direc
         return errorAt(CacheErrorKind::io_error, directory,
                        cachetexts::kDirectoryNotLocked + cachefs::systemErrorText(lockError));
     }
-    return CacheDirectoryWriter(directory, analysis, options).write();
+    return write();
+}
+
+}  // namespace
+
+CacheResult<CacheManifest> writeAnalysisCache(const std::filesystem::path& directory,
+                                              const StreamAnalysis& analysis,
+                                              const CacheWriteOptions& options)
+{
+    return writeLockedDirectory(directory, options,
+                                [&] { return CacheDirectoryWriter(directory, analysis, options).write(); });
+}
+
+CacheResult<CacheManifest> writeAnalysisCachePictureByPicture(const std::filesystem::path& directory,
+                                                              const StreamAnalysis& stream,
+                                                              const PictureDocumentMaker& makePicture,
+                                                              const CacheWriteOptions& options)
+{
+    return writeLockedDirectory(directory, options, [&] {
+        return CacheDirectoryWriter(directory, stream, options, &makePicture).write();
+    });
 }
 
 }  // namespace vexilo::analysis

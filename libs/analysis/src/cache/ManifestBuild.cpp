@@ -43,6 +43,14 @@ CacheManifest buildCacheManifest(const StreamAnalysis& analysis)
 
 std::string serializeIndexJson(const StreamAnalysis& analysis, const CacheManifest& manifest)
 {
+    return serializeIndexJson(analysis, manifest,
+                              IndexBlockCounts{analysis.ctus.size(), analysis.cus.size(), analysis.pus.size(),
+                                               analysis.tus.size()});
+}
+
+std::string serializeIndexJson(const StreamAnalysis& analysis, const CacheManifest& manifest,
+                               const IndexBlockCounts& blocks)
+{
     std::string out = "{\n";
     appendIndexMember(out, "magic", jsonQuoted(kIndexMagicText));
     appendIndexMember(out, "schema_version", std::to_string(kIndexSchemaVersion));
@@ -50,10 +58,10 @@ std::string serializeIndexJson(const StreamAnalysis& analysis, const CacheManife
     appendIndexMember(out, "picture_count", std::to_string(manifest.pictures.size()));
     appendIndexMember(out, "nal_count", std::to_string(analysis.nalUnits.size()));
     appendIndexMember(out, "slice_count", std::to_string(analysis.slices.size()));
-    appendIndexMember(out, "ctu_count", std::to_string(analysis.ctus.size()));
-    appendIndexMember(out, "cu_count", std::to_string(analysis.cus.size()));
-    appendIndexMember(out, "pu_count", std::to_string(analysis.pus.size()));
-    appendIndexMember(out, "tu_count", std::to_string(analysis.tus.size()), /*last=*/true);
+    appendIndexMember(out, "ctu_count", std::to_string(blocks.ctus));
+    appendIndexMember(out, "cu_count", std::to_string(blocks.cus));
+    appendIndexMember(out, "pu_count", std::to_string(blocks.pus));
+    appendIndexMember(out, "tu_count", std::to_string(blocks.tus), /*last=*/true);
     out += "}\n";
     return out;
 }

@@ -55,6 +55,18 @@ struct CacheManifest {
 [[nodiscard]] std::string serializeIndexJson(const StreamAnalysis& analysis,
                                              const CacheManifest& manifest);
 
+// The blocks of an analysis whose pictures were made one at a time, so that the stream-level
+// document never held them all.
+struct IndexBlockCounts {
+    std::uint64_t ctus = 0;
+    std::uint64_t cus = 0;
+    std::uint64_t pus = 0;
+    std::uint64_t tus = 0;
+};
+
+[[nodiscard]] std::string serializeIndexJson(const StreamAnalysis& analysis, const CacheManifest& manifest,
+                                             const IndexBlockCounts& blocks);
+
 // Escapes only TAB, LF, CR, the double quote and the backslash.
 [[nodiscard]] std::string escapeJsonString(std::string_view text);
 

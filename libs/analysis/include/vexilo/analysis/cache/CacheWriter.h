@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -39,6 +40,20 @@ struct OmittedPictureBlocks {
 [[nodiscard]] CacheResult<CacheManifest> writeAnalysisCache(const std::filesystem::path& directory,
                                                             const StreamAnalysis& analysis,
                                                             const CacheWriteOptions& options);
+
+// Makes the document of the index-th picture summary of the stream-level document: its root
+// fields, the summary and what belongs to that picture, blocks included. Called once per
+// picture, in document order.
+using PictureDocumentMaker = std::function<void(std::size_t index, StreamAnalysis& document)>;
+
+// The same commit for an analysis whose pictures are made one at a time, so that no document
+// ever holds the blocks of the whole stream. Each picture's document is validated on its own
+// before it is encoded. The stream-level document (`stream`, without blocks) is written after
+// every picture file: making a picture may still change its summary and the stream's errors.
+[[nodiscard]] CacheResult<CacheManifest> writeAnalysisCachePictureByPicture(const std::filesystem::path& directory,
+                                                                            const StreamAnalysis& stream,
+                                                                            const PictureDocumentMaker& makePicture,
+                                                                            const CacheWriteOptions& options);
 
 // Replaces one picture's document in a complete cache of the same source and leaves the
 // stream-level document, the index, the manifest and every other picture file as they are.
