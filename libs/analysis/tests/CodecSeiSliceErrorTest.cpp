@@ -157,8 +157,9 @@ TEST(AnalysisErrorCodec, EmptyStringsAreStoredAndReadBackEmpty)
     const std::vector<AnalysisErrorInfo> errors{AnalysisErrorInfo{.code = "x", .detail = ""}};
     const EncodedCollection<fb::AnalysisErrorTable> encoded(errors, &AnalysisErrors::encode);
     const auto& table = encoded.onlyTable();
-    ASSERT_NE(table.detail(), nullptr);
-    EXPECT_EQ(table.detail()->size(), 0u);
+    const auto* detail = table.detail();
+    ASSERT_NE(detail, nullptr);
+    EXPECT_EQ(detail->size(), 0u);
     ASSERT_NE(table.component(), nullptr);
     EXPECT_EQ(AnalysisErrors::decode(encoded.verified()), errors);
 }

@@ -123,8 +123,7 @@ Document withParameterSets(std::vector<analysis::ParameterSetInfo> sets)
     return document;
 }
 
-}  // namespace
-
+// The test class shares the anonymous namespace of the types its members hold.
 class PictureSyntaxModelTest : public QObject {
     Q_OBJECT
 
@@ -831,6 +830,8 @@ private:
         return document;
     }
 };
+
+}  // namespace
 
 VEXILO_QT_TEST(PictureSyntaxModelTest)
 #include "PictureSyntaxModelTest.moc"

@@ -182,8 +182,7 @@ QString fixed(const std::optional<double>& value, int decimals)
     return value ? QString::number(*value, 'f', decimals) : QStringLiteral("<absent>");
 }
 
-}  // namespace
-
+// The test class shares the anonymous namespace of the types its members hold.
 class MainWindowQualityTest : public QObject {
     Q_OBJECT
 
@@ -695,6 +694,8 @@ private slots:
         QCoreApplication::processEvents();
     }
 };
+
+}  // namespace
 
 VEXILO_QT_TEST(MainWindowQualityTest)
 #include "MainWindowQualityTest.moc"
