@@ -161,26 +161,39 @@ void intraGlyph(Bitmap& bitmap, const BlockRect& rect, int mode, std::uint32_t c
     forEachGlyphPixel(rect, mode, [&](std::int64_t x, std::int64_t y) { put(bitmap, x, y, colour); });
 }
 
-void forEachLinePixel(std::int64_t x0, std::int64_t y0, std::int64_t x1, std::int64_t y1,
-                      const std::function<void(std::int64_t, std::int64_t)>& plot)
+bool forEachLinePixelWhile(std::int64_t x0, std::int64_t y0, std::int64_t x1, std::int64_t y1,
+                           const std::function<bool(std::int64_t, std::int64_t)>& plot)
 {
     const std::int64_t dx = x1 - x0;
     const std::int64_t dy = y1 - y0;
     if (dx == 0 && dy == 0) {
-        plot(x0, y0);
-        return;
+        return plot(x0, y0);
     }
     // libde265 steps from the start towards the end with a loop that only counts upwards,
     // so a line whose longer axis points left or up draws nothing at all.
     if (std::llabs(dx) < std::llabs(dy)) {
         for (std::int64_t y = y0; y <= y1; ++y) {
-            plot((y - y0) * dx / dy + x0, y);
+            if (!plot((y - y0) * dx / dy + x0, y)) {
+                return false;
+            }
         }
     } else {
         for (std::int64_t x = x0; x <= x1; ++x) {
-            plot(x, (x - x0) * dy / dx + y0);
+            if (!plot(x, (x - x0) * dy / dx + y0)) {
+                return false;
+            }
         }
     }
+    return true;
+}
+
+void forEachLinePixel(std::int64_t x0, std::int64_t y0, std::int64_t x1, std::int64_t y1,
+                      const std::function<void(std::int64_t, std::int64_t)>& plot)
+{
+    forEachLinePixelWhile(x0, y0, x1, y1, [&](std::int64_t x, std::int64_t y) {
+        plot(x, y);
+        return true;
+    });
 }
 
 void line(Bitmap& bitmap, std::int64_t x0, std::int64_t y0, std::int64_t x1, std::int64_t y1, std::uint32_t colour)

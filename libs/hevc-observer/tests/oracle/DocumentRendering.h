@@ -68,6 +68,9 @@ void intraGlyph(Bitmap& bitmap, const analysis::BlockRect& rect, int mode, std::
 // clipping: one pixel per step along the longer axis, both ends included.
 void forEachLinePixel(std::int64_t x0, std::int64_t y0, std::int64_t x1, std::int64_t y1,
                       const std::function<void(std::int64_t, std::int64_t)>& plot);
+// As forEachLinePixel, until `plot` returns false; false when it stopped early.
+bool forEachLinePixelWhile(std::int64_t x0, std::int64_t y0, std::int64_t x1, std::int64_t y1,
+                           const std::function<bool(std::int64_t, std::int64_t)>& plot);
 void line(Bitmap& bitmap, std::int64_t x0, std::int64_t y0, std::int64_t x1, std::int64_t y1, std::uint32_t colour);
 void motion(Bitmap& bitmap, const analysis::BlockRect& rect, const analysis::MotionVectorInfo& vector);
 } // namespace draw

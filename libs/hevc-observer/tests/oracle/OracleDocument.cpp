@@ -278,17 +278,18 @@ private:
     [[nodiscard]] std::optional<std::size_t> scoreLine(std::int64_t cx, std::int64_t cy, std::int64_t x,
                                                        std::int64_t y, std::uint32_t colour) const
     {
-        bool consistent = true;
         std::size_t score = 0;
-        draw::forEachLinePixel(cx, cy, x, y, [&](std::int64_t px, std::int64_t py) {
-            if (!consistent || !drawn_.contains(px, py)) {
-                return;
+        const bool consistent = draw::forEachLinePixelWhile(cx, cy, x, y, [&](std::int64_t px, std::int64_t py) {
+            if (!drawn_.contains(px, py)) {
+                return true;
             }
             if (!explains(px, py, colour)) {
-                consistent = false;
-            } else if (claimed_.at(static_cast<std::uint32_t>(px), static_cast<std::uint32_t>(py)) == kBackground) {
+                return false;
+            }
+            if (claimed_.at(static_cast<std::uint32_t>(px), static_cast<std::uint32_t>(py)) == kBackground) {
                 ++score;
             }
+            return true;
         });
         return consistent ? std::optional<std::size_t>(score) : std::nullopt;
     }
