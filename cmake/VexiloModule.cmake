@@ -193,13 +193,22 @@ function(vexilo_add_fuzzer name)
   set_property(GLOBAL APPEND PROPERTY VEXILO_FUZZERS ${name})
 endfunction()
 
-# Adds a benchmark program; built only with VEXILO_BUILD_BENCHMARKS.
+# Adds a benchmark program; built only with VEXILO_BUILD_BENCHMARKS. With VEXILO_BENCHMARKS_APART
+# it is built by the target vexilo_benchmarks only: the test command compiles the benchmarks while
+# the tests run, on the cores the tests leave idle.
+if(VEXILO_BUILD_BENCHMARKS AND NOT TARGET vexilo_benchmarks)
+  add_custom_target(vexilo_benchmarks)
+endif()
 function(vexilo_add_benchmark name)
   if(NOT VEXILO_BUILD_BENCHMARKS)
     return()
   endif()
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBRARIES" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
+  add_dependencies(vexilo_benchmarks ${name})
+  if(VEXILO_BENCHMARKS_APART)
+    set_target_properties(${name} PROPERTIES EXCLUDE_FROM_ALL TRUE)
+  endif()
   vexilo_warnings(${name})
   vexilo_precompile_headers(${name})
   target_include_directories(${name} PRIVATE "${PROJECT_SOURCE_DIR}/bench-support")

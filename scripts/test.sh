@@ -31,7 +31,7 @@ cmake -S "$repo_dir" -B "$build_dir" -G Ninja \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
   -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g1" -DCMAKE_C_FLAGS_DEBUG="-O1 -g1" \
   -DVEXILO_SANITIZE=ON -DVEXILO_BUILD_TESTS=ON -DVEXILO_BUILD_BENCHMARKS=ON -DVEXILO_BUILD_FUZZERS=ON \
-  -DVEXILO_PRECOMPILE_HEADERS=ON -DVEXILO_UNITY_TESTS=ON -DVEXILO_FAST_LINKER=ON \
+  -DVEXILO_PRECOMPILE_HEADERS=ON -DVEXILO_UNITY_TESTS=ON -DVEXILO_FAST_LINKER=ON -DVEXILO_BENCHMARKS_APART=ON \
   -DVEXILO_TEST_MEDIA_DIR="$media_dir"
 cmake --build "$build_dir" --parallel "$cores" &
 build_job=$!
@@ -58,11 +58,21 @@ if [ ! -s "$cost_file" ]; then
   cp "$repo_dir/scripts/ctest-costs.txt" "$cost_file"
 fi
 
+# No test runs a benchmark: they compile while the tests run, at the lowest priority, on the
+# cores that tests waiting on their workers and windows leave idle.
+nice -n 19 cmake --build "$build_dir" --target vexilo_benchmarks --parallel "$cores" >"$build_dir/benchmarks-build.log" 2>&1 &
+benchmarks_job=$!
+
 # Widget tests that need OpenGL pick the xcb platform themselves; they find the display here.
 (
   cd "$build_dir"
   xvfb-run -a -s "-screen 0 1920x1080x24" \
     ctest --output-on-failure --parallel "$cores" --timeout 900 "$@"
 )
+
+if ! wait "$benchmarks_job"; then
+  cat "$build_dir/benchmarks-build.log" >&2
+  exit 1
+fi
 
 VEXILO_FUZZ_BUILD_DIR="$build_dir" bash "$repo_dir/scripts/fuzz.sh" --no-build "$fuzz_seconds"

@@ -329,33 +329,6 @@ INSTANTIATE_TEST_SUITE_P(
         DamagedCopy{"LastAccessUnitCut", "s20_ldb_amp_tmvp_off.bit", -1, cutInsideSlice, 5}),
     [](const ::testing::TestParamInfo<DamagedCopy>& copy) { return std::string(copy.param.name); });
 
-// Whole streams of every coding structure the reference encoder makes (tiles, wavefronts,
-// dependent slices, long-term references, CRA with skipped RASL pictures, pictures never
-// output) mark no picture and report no block without its picture.
-TEST(PipelineDamagedPictures, NoPictureOfAnIntactReferenceStreamIsMarked)
-{
-    const std::vector<testing::ReferenceStream> streams = testing::readReferenceStreamManifest();
-    ASSERT_FALSE(streams.empty());
-    for (const testing::ReferenceStream& reference : streams) {
-        SCOPED_TRACE(reference.file);
-        testing::ScratchDirectory scratch;
-        // The demuxer knows an elementary stream by its extension.
-        std::filesystem::copy_file(testing::referenceStreams() / reference.file, scratch / "stream.hevc");
-        const Analysed analysed = analyse(scratch / "stream.hevc", scratch / "cache", AnalysisMode::BoundedStructure);
-        // Blocks of pictures that are decoded but never output (pic_output_flag 0) belong to no
-        // picture of the document; they are left out, not reported as blocks without identity.
-        for (const analysis::AnalysisErrorInfo& error : analysed.stream.errors) {
-            EXPECT_FALSE(error.code.ends_with("_identity")) << error.code << " " << error.detail;
-        }
-        for (const auto& [identity, picture] : analysed.pictures) {
-            EXPECT_EQ(picture.pictures.at(0).completeness, PictureCompleteness::Complete) << identity;
-            for (const analysis::AnalysisErrorInfo& error : picture.errors) {
-                EXPECT_FALSE(error.relatedObjectId) << error.code << " " << error.detail;
-            }
-        }
-    }
-}
-
 // FFmpeg may still output a picture whose packet it rejected: the picture whose slices lay in
 // the packet's bytes is marked partial and named once, whatever else its packets did.
 TEST(PipelineDamagedPictures, APictureWhosePacketWasRejectedIsMarkedPartialOnce)
