@@ -11,11 +11,14 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <future>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 struct AVCodecContext;
@@ -47,6 +50,8 @@ struct ObserverCollectorLimits {
 };
 
 [[nodiscard]] std::uint64_t physicalMemoryBytes() noexcept;
+// The cores this process may run on, at least one.
+[[nodiscard]] int usableCores() noexcept;
 // A quarter of the physical memory, at most 4 GiB (the 4 GiB when the memory is unknown).
 [[nodiscard]] std::uint64_t defaultBlockBudgetBytes(std::uint64_t physicalMemory) noexcept;
 
@@ -126,6 +131,10 @@ public:
     // builder's order into `record` and calls visit(record) for each.
     void forEachBlockOf(std::uint64_t pictureIdentity, const std::function<void(const ObserverEventRecord&)>& visit,
                         ObserverEventRecord& record, std::uint32_t onlyKind = 0) const;
+    // Once finalised: starts reading a spilled picture's blocks back and sorting them on a
+    // thread beside the caller, for the forEachBlockOf of the same picture and kind that
+    // comes next. Nothing on a single core, where the thread would only take turns with it.
+    void readBlocksAhead(std::uint64_t pictureIdentity, std::uint32_t onlyKind = 0) const;
     // Once finalised: gives the picture's block storage back; its blocks cannot be read again.
     void releaseBlocksOf(std::uint64_t pictureIdentity);
 
@@ -200,6 +209,13 @@ private:
     // place them; false when they cannot be read back.
     bool readSpilledBlocks(const PictureBlocks& picture, CompactEventStore& blocks, std::vector<std::uint64_t>& order,
                            std::uint32_t onlyKind) const;
+    struct SpilledBlocks {
+        CompactEventStore blocks;
+        std::vector<std::uint64_t> order;
+    };
+    // The picture's blocks read ahead, or else read now; no order when they cannot be read.
+    [[nodiscard]] SpilledBlocks spilledBlocksOf(const PictureBlocks& picture, std::uint32_t onlyKind) const;
+    [[nodiscard]] SpilledBlocks readSpilledPicture(const PictureBlocks& picture, std::uint32_t onlyKind) const;
     [[nodiscard]] const PictureBlocks* finalisedPicture(std::uint64_t pictureIdentity) const;
     void sortEvents();
     void readLocation(std::uint64_t location, ObserverEventRecord& record) const;
@@ -255,6 +271,12 @@ private:
     std::mutex slotsMutex_;
     // Set once, last thing under every mutex; readers then need no lock.
     std::atomic<bool> finalized_{false};
+
+    // Spilled pictures being read back ahead of their turn, by picture identity and kind.
+    // Last, so that the reads end before anything they use goes.
+    using ReadAheadKey = std::pair<std::uint64_t, std::uint32_t>;
+    mutable std::mutex readAheadMutex_;
+    mutable std::map<ReadAheadKey, std::future<SpilledBlocks>> readAhead_;
 };
 
 }  // namespace vexilo::analyzer
