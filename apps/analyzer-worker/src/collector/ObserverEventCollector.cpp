@@ -241,7 +241,7 @@ int ObserverEventCollector::attach(AVCodecContext* context, std::uint64_t eventM
     registration.eventMask = eventMask;
     registration.callback = &observerCallback;
     // The callback casts back to the sink, so the sink's address is what it must be given.
-    registration.opaque = static_cast<ObserverEventSink*>(this);
+    registration.opaque = relay_ ? static_cast<ObserverEventSink*>(relay_.get()) : static_cast<ObserverEventSink*>(this);
     const int result = av_vexilo_set_observer(context, &registration);
     if (result >= 0) {
         attachedContext_ = context;
@@ -257,8 +257,17 @@ int ObserverEventCollector::detach()
         attachedContext_ = nullptr;
         result = av_vexilo_clear_observer(context);
     }
+    // The events still on their way are the collector's before it is finalised.
+    relay_.reset();
     finalize();
     return result;
+}
+
+void ObserverEventCollector::keepEventsOnOwnThread()
+{
+    if (targetPictureIdentity_ == 0 && attachedContext_ == nullptr && !relay_) {
+        relay_ = std::make_unique<ObserverEventRelay>(*this);
+    }
 }
 
 void ObserverEventCollector::countDropped(std::uint64_t events) noexcept

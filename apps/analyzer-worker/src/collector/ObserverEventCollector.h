@@ -2,6 +2,7 @@
 
 #include "collector/BlockSpill.h"
 #include "collector/CompactEventStore.h"
+#include "collector/ObserverEventRelay.h"
 #include "observer/ObserverCallback.h"
 #include "observer/ObserverEventRecord.h"
 
@@ -107,6 +108,10 @@ public:
     // From now on (before attaching) each picture's blocks go to a file in `directory` once
     // the decoder has put the picture out, and come back when they are read.
     void spillPicturesInto(const std::filesystem::path& directory);
+    // Before attaching: the events are kept on a thread of their own, beside the parse that
+    // brings them, until the collector is detached. Only where nothing asks the collector
+    // about an event before the detach (no target picture).
+    void keepEventsOnOwnThread();
     // The decoder's result (0 when not attached); finalises in both cases.
     int detach();
 
@@ -277,6 +282,8 @@ private:
     using ReadAheadKey = std::pair<std::uint64_t, std::uint32_t>;
     mutable std::mutex readAheadMutex_;
     mutable std::map<ReadAheadKey, std::future<SpilledBlocks>> readAhead_;
+    // Gone first, handing what it still holds to the collector.
+    std::unique_ptr<ObserverEventRelay> relay_;
 };
 
 }  // namespace vexilo::analyzer

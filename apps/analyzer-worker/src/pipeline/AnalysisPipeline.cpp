@@ -262,6 +262,10 @@ private:
         if (mode_ == AnalysisMode::BoundedStructure) {
             collector_->spillPicturesInto(cacheRoot_);
         }
+        // A run that stops at one picture asks the collector after every packet whether it is out.
+        if (usableCores() > 1 && !stopAtTargetPicture_) {
+            collector_->keepEventsOnOwnThread();
+        }
         observer_.emplace(*collector_);
         // FFmpeg will output none of the pictures of a stream it does not decode: their blocks
         // would belong to no picture of the document, so only the stream's syntax is observed.
