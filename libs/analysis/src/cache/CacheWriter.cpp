@@ -16,11 +16,15 @@
 
 #include <algorithm>
 #include <array>
+#include <condition_variable>
 #include <deque>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
+#include <system_error>
+#include <thread>
 #include <unordered_map>
 #include <utility>
 #include <variant>
@@ -89,6 +93,114 @@ private:
         PicturePayloadBytes payload;
     };
     std::vector<Pending> pending_;
+};
+
+// Stages the picture files in the order their payloads come, a batch at a time. With a core
+// beside the writer's the files are written on a thread of their own, so that the writer goes on
+// making pictures while the system copies the last ones; the first failure ends the staging and
+// is what finish() reports, as it would have been reported had each batch been staged at once.
+class PictureFilesStaged {
+public:
+    PictureFilesStaged(StagedCacheFiles& files, const CacheWriteOptions& options, std::optional<std::uint64_t>& budget)
+        : files_(files), options_(options), budget_(budget)
+    {
+        if (usableCores() > 1) {
+            try {
+                thread_ = std::thread([this] { stageWhileWanted(); });
+            } catch (const std::system_error&) {
+                // Without a thread the writer stages each batch itself.
+            }
+        }
+    }
+
+    ~PictureFilesStaged()
+    {
+        {
+            const std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        changed_.notify_all();
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+    }
+
+    PictureFilesStaged(const PictureFilesStaged&) = delete;
+    PictureFilesStaged& operator=(const PictureFilesStaged&) = delete;
+
+    // A failure of the files staged so far, which ends the write.
+    [[nodiscard]] OptionalCacheError add(std::filesystem::path path, PicturePayloadBytes payload)
+    {
+        open_.add(std::move(path), std::move(payload));
+        if (!open_.full()) {
+            return std::nullopt;
+        }
+        return handOverOpenBatch();
+    }
+
+    // Stages what is still waiting; the first failure of the whole staging.
+    [[nodiscard]] OptionalCacheError finish()
+    {
+        if (auto error = handOverOpenBatch()) {
+            return error;
+        }
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return waiting_.empty() && !staging_; });
+        return failure_;
+    }
+
+private:
+    static constexpr std::size_t kWaitingBatchLimit = 2;
+
+    OptionalCacheError handOverOpenBatch()
+    {
+        if (!thread_.joinable()) {
+            return open_.stageInto(files_, options_, budget_);
+        }
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return waiting_.size() < kWaitingBatchLimit || failure_; });
+        if (!failure_) {
+            waiting_.push_back(std::move(open_));
+            open_ = PendingPictureFiles();
+            changed_.notify_all();
+        }
+        return failure_;
+    }
+
+    void stageWhileWanted()
+    {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [&] { return !waiting_.empty() || stopping_; });
+            if (stopping_) {
+                return;
+            }
+            PendingPictureFiles batch = std::move(waiting_.front());
+            waiting_.pop_front();
+            staging_ = true;
+            lock.unlock();
+            OptionalCacheError error = batch.stageInto(files_, options_, budget_);
+            lock.lock();
+            staging_ = false;
+            if (error && !failure_) {
+                failure_ = std::move(error);
+                waiting_.clear();
+            }
+            changed_.notify_all();
+        }
+    }
+
+    StagedCacheFiles& files_;
+    const CacheWriteOptions& options_;
+    std::optional<std::uint64_t>& budget_;
+    PendingPictureFiles open_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<PendingPictureFiles> waiting_;
+    bool staging_ = false;
+    bool stopping_ = false;
+    OptionalCacheError failure_;
+    std::thread thread_;  // last: started once everything it uses is there
 };
 
 // The earlier cache of the same source, opened once for the whole write.
@@ -387,10 +499,10 @@ private:
         // sit in memory together, and their collections are not reallocated per picture.
         StreamAnalysis document;
         StagedCacheFiles pictureFiles;
-        PendingPictureFiles pending;
+        PictureFilesStaged staged(pictureFiles, options_, budget_);
         // The pictures before a failure are staged first: their own failures come first.
         const auto failAfterPending = [&](CacheError failure) -> OptionalCacheError {
-            if (auto error = pending.stageInto(pictureFiles, options_, budget_)) {
+            if (auto error = staged.finish()) {
                 return error;
             }
             return failure;
@@ -410,14 +522,11 @@ private:
                 }
                 payload = PicturePayloadBytes{std::move(std::get<std::vector<std::uint8_t>>(encoded)), std::nullopt};
             }
-            pending.add(std::move(path), std::move(*payload));
-            if (pending.full()) {
-                if (auto error = pending.stageInto(pictureFiles, options_, budget_)) {
-                    return error;
-                }
+            if (auto error = staged.add(std::move(path), std::move(*payload))) {
+                return error;
             }
         }
-        if (auto error = pending.stageInto(pictureFiles, options_, budget_)) {
+        if (auto error = staged.finish()) {
             return error;
         }
         return pictureFiles.commit(directory_);
