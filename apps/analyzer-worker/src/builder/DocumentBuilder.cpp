@@ -184,6 +184,7 @@ void DocumentBuilder::addPictureBlocks(std::size_t pictureIndex, analysis::Strea
     own.cuCount.reset();
     own.puCount.reset();
     own.tuCount.reset();
+    readBlocksOfNextPicturesAhead(pictureIndex);
     {
         const BlockDocumentScope scope(*this, picture, *summary.pictureId);
         ObserverEventRecord record;

@@ -127,6 +127,9 @@ private:
     // True when blocks were dropped.
     bool pruneInconsistentBlocks(analysis::StreamAnalysis& document);
     void surveyPictureCtus(CtuExtent& extent, std::vector<std::uint64_t>& parsedCtus);
+    // Has the collector read back the blocks (of one kind, when one is given) of the pictures
+    // after this one while this one is made.
+    void readBlocksOfNextPicturesAhead(std::size_t pictureIndex, std::uint32_t onlyKind = 0) const;
     void takeKeptBlockCounts();
     void recordPartialCollection();
     void markPicturesWithLostBlocks();

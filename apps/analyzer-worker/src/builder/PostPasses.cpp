@@ -25,6 +25,9 @@ constexpr std::uint32_t kFirstParameterSetNalType = 32;
 constexpr std::uint32_t kLastParameterSetNalType = 34;
 constexpr std::uint8_t kMaxTemporalId = 6;
 constexpr std::uint64_t kExtentLimit = 65536;
+// Enough pictures read back ahead that making one never waits for its blocks: reading and
+// sorting a picture's blocks takes less than making them into records.
+constexpr std::size_t kPicturesReadAhead = 3;
 
 template <typename Count>
 void addCount(std::optional<Count>& count, std::uint64_t blocks)
@@ -578,6 +581,7 @@ void DocumentBuilder::surveyPictureCtus(CtuExtent& extent, std::vector<std::uint
         if (!picture.pictureId) {
             continue;
         }
+        readBlocksOfNextPicturesAhead(index, VEXILO_OBSERVER_EVENT_CTU);
         survey.pictures.assign(1, picture);
         survey.ctus.clear();
         const BlockDocumentScope scope(*this, survey, *picture.pictureId);
@@ -587,6 +591,16 @@ void DocumentBuilder::surveyPictureCtus(CtuExtent& extent, std::vector<std::uint
         dropCtusOutsideTheirPictures(survey, largestSpsPicture_);
         extent.take(survey.ctus);
         parsedCtus[index] = parsedCtuCount(survey.ctus);
+    }
+}
+
+void DocumentBuilder::readBlocksOfNextPicturesAhead(std::size_t pictureIndex, std::uint32_t onlyKind) const
+{
+    const std::size_t end = std::min(document_.pictures.size(), pictureIndex + 1 + kPicturesReadAhead);
+    for (std::size_t next = pictureIndex + 1; next < end; ++next) {
+        if (const std::optional<std::uint64_t> identity = document_.pictures[next].pictureId) {
+            collector_.readBlocksAhead(*identity, onlyKind);
+        }
     }
 }
 

@@ -84,6 +84,7 @@ bool BlockSpill::read(const Place& place, std::vector<std::uint32_t>& words)
         return false;
     }
     words.resize(static_cast<std::size_t>(place.wordCount));
+    const std::lock_guard lock(readMutex_);
     file_.seekg(static_cast<std::streamoff>(place.firstWord * kWordBytes));
     file_.read(reinterpret_cast<char*>(words.data()), static_cast<std::streamsize>(place.wordCount * kWordBytes));
     if (!file_) {

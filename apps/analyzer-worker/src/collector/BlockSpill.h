@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <vector>
@@ -29,7 +30,8 @@ public:
     // Where the words went; nothing when they could not be written (the blocks then stay
     // in memory).
     [[nodiscard]] std::optional<Place> write(std::span<const std::uint32_t> words);
-    // The words written at `place`; false when they cannot be read back.
+    // The words written at `place`; false when they cannot be read back. Pictures may be read
+    // back on several threads at once.
     [[nodiscard]] bool read(const Place& place, std::vector<std::uint32_t>& words);
 
 private:
@@ -37,6 +39,7 @@ private:
 
     std::filesystem::path directory_;
     std::filesystem::path path_;
+    std::mutex readMutex_;
     std::fstream file_;
     bool failed_ = false;
     std::uint64_t wordsWritten_ = 0;

@@ -11,10 +11,13 @@
 #include <functional>
 #include <span>
 #include <stdexcept>
+#include <system_error>
+#include <thread>
 
 #if defined(_WIN32)
 #include <windows.h>
 #else
+#include <sched.h>
 #include <unistd.h>
 #endif
 
@@ -144,6 +147,20 @@ std::uint64_t physicalMemoryBytes() noexcept
 #endif
 }
 
+int usableCores() noexcept
+{
+#if defined(_WIN32)
+    return static_cast<int>(std::max(std::thread::hardware_concurrency(), 1U));
+#else
+    cpu_set_t cores;
+    CPU_ZERO(&cores);
+    if (sched_getaffinity(0, sizeof cores, &cores) != 0) {
+        return 1;
+    }
+    return std::max(CPU_COUNT(&cores), 1);
+#endif
+}
+
 std::uint64_t defaultBlockBudgetBytes(std::uint64_t physicalMemory) noexcept
 {
     if (physicalMemory == 0) {
@@ -224,7 +241,7 @@ int ObserverEventCollector::attach(AVCodecContext* context, std::uint64_t eventM
     registration.eventMask = eventMask;
     registration.callback = &observerCallback;
     // The callback casts back to the sink, so the sink's address is what it must be given.
-    registration.opaque = static_cast<ObserverEventSink*>(this);
+    registration.opaque = relay_ ? static_cast<ObserverEventSink*>(relay_.get()) : static_cast<ObserverEventSink*>(this);
     const int result = av_vexilo_set_observer(context, &registration);
     if (result >= 0) {
         attachedContext_ = context;
@@ -240,8 +257,17 @@ int ObserverEventCollector::detach()
         attachedContext_ = nullptr;
         result = av_vexilo_clear_observer(context);
     }
+    // The events still on their way are the collector's before it is finalised.
+    relay_.reset();
     finalize();
     return result;
+}
+
+void ObserverEventCollector::keepEventsOnOwnThread()
+{
+    if (targetPictureIdentity_ == 0 && attachedContext_ == nullptr && !relay_) {
+        relay_ = std::make_unique<ObserverEventRelay>(*this);
+    }
 }
 
 void ObserverEventCollector::countDropped(std::uint64_t events) noexcept
@@ -777,13 +803,9 @@ void ObserverEventCollector::forEachBlockOf(std::uint64_t pictureIdentity,
         return;
     }
     if (blocks->spilledEvents != 0) {
-        CompactEventStore spilled(blockArena_);
-        std::vector<std::uint64_t> order;
-        if (!readSpilledBlocks(*blocks, spilled, order, onlyKind)) {
-            return;
-        }
-        for (const std::uint64_t location : order) {
-            spilled.readInto(location & kIndexMask, record);
+        const SpilledBlocks spilled = spilledBlocksOf(*blocks, onlyKind);
+        for (const std::uint64_t location : spilled.order) {
+            spilled.blocks.readInto(location & kIndexMask, record);
             visit(record);
         }
         return;
@@ -797,6 +819,50 @@ void ObserverEventCollector::forEachBlockOf(std::uint64_t pictureIdentity,
         }
         events.readInto(index, record);
         visit(record);
+    }
+}
+
+ObserverEventCollector::SpilledBlocks ObserverEventCollector::spilledBlocksOf(const PictureBlocks& picture,
+                                                                            std::uint32_t onlyKind) const
+{
+    std::future<SpilledBlocks> ahead;
+    {
+        const std::lock_guard lock(readAheadMutex_);
+        if (const auto found = readAhead_.find({picture.pictureIdentity, onlyKind}); found != readAhead_.end()) {
+            ahead = std::move(found->second);
+            readAhead_.erase(found);
+        }
+    }
+    return ahead.valid() ? ahead.get() : readSpilledPicture(picture, onlyKind);
+}
+
+ObserverEventCollector::SpilledBlocks ObserverEventCollector::readSpilledPicture(const PictureBlocks& picture,
+                                                                               std::uint32_t onlyKind) const
+{
+    SpilledBlocks spilled{CompactEventStore(blockArena_), {}};
+    if (!readSpilledBlocks(picture, spilled.blocks, spilled.order, onlyKind)) {
+        // Blocks that cannot be read back are left out, as a picture without them.
+        spilled.order.clear();
+    }
+    return spilled;
+}
+
+void ObserverEventCollector::readBlocksAhead(std::uint64_t pictureIdentity, std::uint32_t onlyKind) const
+{
+    const PictureBlocks* blocks = finalisedPicture(pictureIdentity);
+    if (blocks == nullptr || blocks->spilledEvents == 0 || usableCores() < 2) {
+        return;
+    }
+    const std::lock_guard lock(readAheadMutex_);
+    const ReadAheadKey key{pictureIdentity, onlyKind};
+    if (readAhead_.contains(key)) {
+        return;
+    }
+    try {
+        readAhead_.emplace(key, std::async(std::launch::async,
+                                           [this, blocks, onlyKind] { return readSpilledPicture(*blocks, onlyKind); }));
+    } catch (const std::system_error&) {
+        // Without a thread the picture is read when its turn comes.
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "collector/BlockSpill.h"
 #include "collector/CompactEventStore.h"
+#include "collector/ObserverEventRelay.h"
 #include "observer/ObserverCallback.h"
 #include "observer/ObserverEventRecord.h"
 
@@ -11,11 +12,14 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <future>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 struct AVCodecContext;
@@ -47,6 +51,8 @@ struct ObserverCollectorLimits {
 };
 
 [[nodiscard]] std::uint64_t physicalMemoryBytes() noexcept;
+// The cores this process may run on, at least one.
+[[nodiscard]] int usableCores() noexcept;
 // A quarter of the physical memory, at most 4 GiB (the 4 GiB when the memory is unknown).
 [[nodiscard]] std::uint64_t defaultBlockBudgetBytes(std::uint64_t physicalMemory) noexcept;
 
@@ -102,6 +108,10 @@ public:
     // From now on (before attaching) each picture's blocks go to a file in `directory` once
     // the decoder has put the picture out, and come back when they are read.
     void spillPicturesInto(const std::filesystem::path& directory);
+    // Before attaching: the events are kept on a thread of their own, beside the parse that
+    // brings them, until the collector is detached. Only where nothing asks the collector
+    // about an event before the detach (no target picture).
+    void keepEventsOnOwnThread();
     // The decoder's result (0 when not attached); finalises in both cases.
     int detach();
 
@@ -126,6 +136,10 @@ public:
     // builder's order into `record` and calls visit(record) for each.
     void forEachBlockOf(std::uint64_t pictureIdentity, const std::function<void(const ObserverEventRecord&)>& visit,
                         ObserverEventRecord& record, std::uint32_t onlyKind = 0) const;
+    // Once finalised: starts reading a spilled picture's blocks back and sorting them on a
+    // thread beside the caller, for the forEachBlockOf of the same picture and kind that
+    // comes next. Nothing on a single core, where the thread would only take turns with it.
+    void readBlocksAhead(std::uint64_t pictureIdentity, std::uint32_t onlyKind = 0) const;
     // Once finalised: gives the picture's block storage back; its blocks cannot be read again.
     void releaseBlocksOf(std::uint64_t pictureIdentity);
 
@@ -200,6 +214,13 @@ private:
     // place them; false when they cannot be read back.
     bool readSpilledBlocks(const PictureBlocks& picture, CompactEventStore& blocks, std::vector<std::uint64_t>& order,
                            std::uint32_t onlyKind) const;
+    struct SpilledBlocks {
+        CompactEventStore blocks;
+        std::vector<std::uint64_t> order;
+    };
+    // The picture's blocks read ahead, or else read now; no order when they cannot be read.
+    [[nodiscard]] SpilledBlocks spilledBlocksOf(const PictureBlocks& picture, std::uint32_t onlyKind) const;
+    [[nodiscard]] SpilledBlocks readSpilledPicture(const PictureBlocks& picture, std::uint32_t onlyKind) const;
     [[nodiscard]] const PictureBlocks* finalisedPicture(std::uint64_t pictureIdentity) const;
     void sortEvents();
     void readLocation(std::uint64_t location, ObserverEventRecord& record) const;
@@ -255,6 +276,14 @@ private:
     std::mutex slotsMutex_;
     // Set once, last thing under every mutex; readers then need no lock.
     std::atomic<bool> finalized_{false};
+
+    // Spilled pictures being read back ahead of their turn, by picture identity and kind.
+    // Last, so that the reads end before anything they use goes.
+    using ReadAheadKey = std::pair<std::uint64_t, std::uint32_t>;
+    mutable std::mutex readAheadMutex_;
+    mutable std::map<ReadAheadKey, std::future<SpilledBlocks>> readAhead_;
+    // Gone first, handing what it still holds to the collector.
+    std::unique_ptr<ObserverEventRelay> relay_;
 };
 
 }  // namespace vexilo::analyzer

@@ -6,6 +6,7 @@
 #include "builder/StreamAnalysisBuilder.h"
 #include "collector/ObserverEventCollector.h"
 #include "pipeline/DecodeLoop.h"
+#include "pipeline/PacketsInDecoder.h"
 #include "pipeline/PipelineSupport.h"
 
 #include "vexilo/analysis/DomainValidation.h"
@@ -27,6 +28,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <array>
 #include <memory>
 #include <optional>
 #include <string>
@@ -123,6 +125,22 @@ analysis::AnalysisErrorInfo undecodedStreamRecord(const analysis::StreamAnalysis
                                kDecodeFailed.code, kDecodeFailed.message,
                                std::string(format.reason) + "; " + format.detail() +
                                    "; packetsRejected=" + std::to_string(rejectedPackets));
+}
+
+// An access unit delimiter NAL unit (type 35, temporal id 0, pic_type 0) in the stream's framing.
+std::vector<std::uint8_t> accessUnitDelimiter(const ffmpeg::NalFraming& framing)
+{
+    constexpr std::array<std::uint8_t, 3> kDelimiter{0x46, 0x01, 0x10};
+    std::vector<std::uint8_t> bytes;
+    if (framing.annexB()) {
+        bytes = {0x00, 0x00, 0x00, 0x01};
+    } else {
+        for (unsigned byte = framing.lengthSize; byte-- > 0;) {
+            bytes.push_back(static_cast<std::uint8_t>((kDelimiter.size() >> (8 * byte)) & 0xFFU));
+        }
+    }
+    bytes.insert(bytes.end(), kDelimiter.begin(), kDelimiter.end());
+    return bytes;
 }
 
 std::string textOrEmpty(const char* text)
@@ -223,6 +241,14 @@ private:
         if (const int code = avcodec_parameters_to_context(context_.get(), stream->codecpar); code < 0) {
             return fail(kCodecParametersFailed, code);
         }
+        // The observer parses what the decoder is given, not what its threads do, so the
+        // decoding may spread over the cores it is free to use; on one core it stays on this one.
+        // A run that stops at one picture checks after every packet whether it is out.
+        if (const int threads = decoderFrameThreads(); threads > 1 && !stopAtTargetPicture_) {
+            context_->thread_count = threads;
+            context_->thread_type = FF_THREAD_FRAME;
+            packetsInDecoder_ = PacketsInDecoder(threads);
+        }
         return std::nullopt;
     }
 
@@ -235,6 +261,10 @@ private:
                                                               limits);
         if (mode_ == AnalysisMode::BoundedStructure) {
             collector_->spillPicturesInto(cacheRoot_);
+        }
+        // A run that stops at one picture asks the collector after every packet whether it is out.
+        if (usableCores() > 1 && !stopAtTargetPicture_) {
+            collector_->keepEventsOnOwnThread();
         }
         observer_.emplace(*collector_);
         // FFmpeg will output none of the pictures of a stream it does not decode: their blocks
@@ -365,10 +395,19 @@ private:
                                        hevc_observer::feedPacket(context_.get(), packet_.get(), position))) {
             return failDetached(kBufferAllocationFailed, kOutOfMemory);
         }
-        int code = sendAndDrain(packet_.get());
+        const PacketsInDecoder::Packet handed{packetIndex, position,
+                                              static_cast<std::uint64_t>(std::max(packet_->size, 0))};
+        const PacketsInDecoder::Packet answered = packetsInDecoder_.hand(handed).value_or(handed);
+        return takeDecoderAnswer(sendAndDrain(packet_.get()), answered);
+    }
+
+    StepOutcome takeDecoderAnswer(int code, const std::optional<PacketsInDecoder::Packet>& answered)
+    {
         if (code == AVERROR_INVALIDDATA) {
             // A damaged packet is what an analyser is opened for: note it and go on.
-            noteRejectedPacket(packetIndex, position, code, static_cast<std::uint64_t>(std::max(packet_->size, 0)));
+            if (answered) {
+                noteRejectedPacket(answered->index, answered->position, code, answered->byteSize);
+            }
             code = 0;
         }
         if (code == AVERROR_EXIT) {
@@ -383,13 +422,40 @@ private:
         return std::nullopt;
     }
 
+    StepOutcome handFillersBeforeFlush()
+    {
+        const std::size_t fillers = packetsInDecoder_.fillersBeforeFlush();
+        if (fillers == 0) {
+            return std::nullopt;
+        }
+        const ffmpeg::PacketPtr filler(av_packet_alloc());
+        if (!filler || !ffmpeg::fillPacket(*filler, accessUnitDelimiter(
+                                                        ffmpeg::nalFramingOf(*input_->streams[streamIndex_]->codecpar)))) {
+            return failDetached(kBufferAllocationFailed, kOutOfMemory);
+        }
+        for (std::size_t sent = 0; sent < fillers; ++sent) {
+            const std::optional<PacketsInDecoder::Packet> answered = packetsInDecoder_.hand({.filler = true});
+            if (StepOutcome outcome = takeDecoderAnswer(sendAndDrain(filler.get()), answered)) {
+                return outcome;
+            }
+        }
+        return std::nullopt;
+    }
+
     StepOutcome flushDecoder()
     {
+        if (StepOutcome outcome = handFillersBeforeFlush()) {
+            return outcome;
+        }
         int code = sendAndDrain(nullptr);
         // Damage found while flushing is noted like a rejected packet; the frames behind it
         // are still drained.
         for (std::uint32_t attempt = 0; code == AVERROR_INVALIDDATA && attempt < kMaxDamagedDrains; ++attempt) {
-            noteRejectedPacket(decodedPacketCount_, kUnknownPosition, code);
+            if (const std::optional<PacketsInDecoder::Packet> held = packetsInDecoder_.damagedWhileFlushed()) {
+                noteRejectedPacket(held->index, held->position, code, held->byteSize);
+            } else {
+                noteRejectedPacket(decodedPacketCount_, kUnknownPosition, code);
+            }
             code = receiveDecodedFrames(cancelRequested_, *context_, *identities_, *frame_, frameSink_, outputOrdinal_,
                                         *observer_);
         }
@@ -724,6 +790,7 @@ private:
     std::optional<ffmpeg::UndecodableHevcFormat> undecodableFormat_;
     std::uint64_t outputOrdinal_ = 0;
     std::uint64_t decodedPacketCount_ = 0;
+    PacketsInDecoder packetsInDecoder_;
     std::uint64_t packetsRead_ = 0;
     std::vector<RejectedPacket> rejectedPackets_;
     std::vector<analysis::OmittedPictureBlocks> omittedBlocks_;

@@ -22,6 +22,9 @@ namespace {
 constexpr char kSha256Prefix[] = "sha256:";
 constexpr int kDecimalBase = 10;
 constexpr std::size_t kFfmpegErrorTextSize = 64;
+// More frame threads than this only hold more pictures in flight: the parse of the syntax
+// beside them is the slower half by then.
+constexpr int kMaxDecoderFrameThreads = 8;
 // Edges at or beyond this are values no decoder produces; they would only hide real extents.
 constexpr std::int64_t kCtuEdgeLimit = 65536;
 
@@ -88,6 +91,11 @@ std::uint64_t blockBudgetBytesFromEnvironment(std::uint64_t defaultBudget)
     bool parsed = false;
     const qulonglong value = qgetenv(kBlockBudgetVariable).toULongLong(&parsed, kDecimalBase);
     return parsed && value != 0 ? std::min<std::uint64_t>(value, defaultBudget) : defaultBudget;
+}
+
+int decoderFrameThreads() noexcept
+{
+    return std::min(usableCores(), kMaxDecoderFrameThreads);
 }
 
 std::uint64_t observerEventMask(AnalysisMode mode) noexcept

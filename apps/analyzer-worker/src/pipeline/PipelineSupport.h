@@ -41,6 +41,10 @@ inline constexpr char kBlockBudgetVariable[] = "VEXILO_ANALYZER_TEST_BLOCK_BUDGE
 // the default budget for anything else.
 [[nodiscard]] std::uint64_t blockBudgetBytesFromEnvironment(std::uint64_t defaultBudget);
 
+// How many frame threads the decoder gets: one per core this process may run on, within
+// what FFmpeg's HEVC decoder gains from; 1 on a single core.
+[[nodiscard]] int decoderFrameThreads() noexcept;
+
 // Bit k-1 enables observer event kind k; unknown modes ask for what "stream_index" asks for.
 [[nodiscard]] std::uint64_t observerEventMask(AnalysisMode mode) noexcept;
 // Only a single-picture analysis tells the collector which picture it is after.

@@ -16,11 +16,15 @@
 
 #include <algorithm>
 #include <array>
+#include <condition_variable>
 #include <deque>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
+#include <system_error>
+#include <thread>
 #include <unordered_map>
 #include <utility>
 #include <variant>
@@ -41,11 +45,17 @@ OptionalCacheError createDirectory(const std::filesystem::path& directory, const
     return std::nullopt;
 }
 
-// Picture payloads wait here a few at a time, so that their checksums are worked side by side;
-// they are staged in the order they came, as if each had been staged at once.
+// A picture's payload, with its checksum when an encoder beside the writer worked it out.
+struct PicturePayloadBytes {
+    std::vector<std::uint8_t> bytes;
+    std::optional<std::uint64_t> checksum;
+};
+
+// Picture payloads wait here a few at a time, so that the checksums the writer works out are
+// worked side by side; they are staged in the order they came, as if each had been staged at once.
 class PendingPictureFiles {
 public:
-    void add(std::filesystem::path path, std::vector<std::uint8_t> payload)
+    void add(std::filesystem::path path, PicturePayloadBytes payload)
     {
         pending_.push_back({std::move(path), std::move(payload)});
     }
@@ -55,16 +65,21 @@ public:
     [[nodiscard]] OptionalCacheError stageInto(StagedCacheFiles& files, const CacheWriteOptions& options,
                                                std::optional<std::uint64_t>& budget)
     {
-        std::array<std::span<const std::uint8_t>, kBatch> payloads{};
+        std::array<std::span<const std::uint8_t>, kBatch> unsummed{};
         std::array<std::uint64_t, kBatch> checksums{};
-        for (std::size_t index = 0; index < pending_.size(); ++index) {
-            payloads[index] = pending_[index].payload;
+        std::size_t unsummedCount = 0;
+        for (const Pending& file : pending_) {
+            if (!file.payload.checksum) {
+                unsummed[unsummedCount++] = file.payload.bytes;
+            }
         }
-        fnv1a64Each(std::span(payloads).first(pending_.size()), checksums);
+        fnv1a64Each(std::span(unsummed).first(unsummedCount), checksums);
         OptionalCacheError error;
+        std::size_t nextSum = 0;
         for (std::size_t index = 0; index < pending_.size() && !error; ++index) {
-            error = files.stage(pending_[index].path, kPictureMagic, pending_[index].payload, checksums[index],
-                                options, budget);
+            const PicturePayloadBytes& payload = pending_[index].payload;
+            const std::uint64_t checksum = payload.checksum ? *payload.checksum : checksums[nextSum++];
+            error = files.stage(pending_[index].path, kPictureMagic, payload.bytes, checksum, options, budget);
         }
         pending_.clear();
         return error;
@@ -75,9 +90,117 @@ private:
 
     struct Pending {
         std::filesystem::path path;
-        std::vector<std::uint8_t> payload;
+        PicturePayloadBytes payload;
     };
     std::vector<Pending> pending_;
+};
+
+// Stages the picture files in the order their payloads come, a batch at a time. With a core
+// beside the writer's the files are written on a thread of their own, so that the writer goes on
+// making pictures while the system copies the last ones; the first failure ends the staging and
+// is what finish() reports, as it would have been reported had each batch been staged at once.
+class PictureFilesStaged {
+public:
+    PictureFilesStaged(StagedCacheFiles& files, const CacheWriteOptions& options, std::optional<std::uint64_t>& budget)
+        : files_(files), options_(options), budget_(budget)
+    {
+        if (usableCores() > 1) {
+            try {
+                thread_ = std::thread([this] { stageWhileWanted(); });
+            } catch (const std::system_error&) {
+                // Without a thread the writer stages each batch itself.
+            }
+        }
+    }
+
+    ~PictureFilesStaged()
+    {
+        {
+            const std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        changed_.notify_all();
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+    }
+
+    PictureFilesStaged(const PictureFilesStaged&) = delete;
+    PictureFilesStaged& operator=(const PictureFilesStaged&) = delete;
+
+    // A failure of the files staged so far, which ends the write.
+    [[nodiscard]] OptionalCacheError add(std::filesystem::path path, PicturePayloadBytes payload)
+    {
+        open_.add(std::move(path), std::move(payload));
+        if (!open_.full()) {
+            return std::nullopt;
+        }
+        return handOverOpenBatch();
+    }
+
+    // Stages what is still waiting; the first failure of the whole staging.
+    [[nodiscard]] OptionalCacheError finish()
+    {
+        if (auto error = handOverOpenBatch()) {
+            return error;
+        }
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return waiting_.empty() && !staging_; });
+        return failure_;
+    }
+
+private:
+    static constexpr std::size_t kWaitingBatchLimit = 2;
+
+    OptionalCacheError handOverOpenBatch()
+    {
+        if (!thread_.joinable()) {
+            return open_.stageInto(files_, options_, budget_);
+        }
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return waiting_.size() < kWaitingBatchLimit || failure_; });
+        if (!failure_) {
+            waiting_.push_back(std::move(open_));
+            open_ = PendingPictureFiles();
+            changed_.notify_all();
+        }
+        return failure_;
+    }
+
+    void stageWhileWanted()
+    {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [&] { return !waiting_.empty() || stopping_; });
+            if (stopping_) {
+                return;
+            }
+            PendingPictureFiles batch = std::move(waiting_.front());
+            waiting_.pop_front();
+            staging_ = true;
+            lock.unlock();
+            OptionalCacheError error = batch.stageInto(files_, options_, budget_);
+            lock.lock();
+            staging_ = false;
+            if (error && !failure_) {
+                failure_ = std::move(error);
+                waiting_.clear();
+            }
+            changed_.notify_all();
+        }
+    }
+
+    StagedCacheFiles& files_;
+    const CacheWriteOptions& options_;
+    std::optional<std::uint64_t>& budget_;
+    PendingPictureFiles open_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<PendingPictureFiles> waiting_;
+    bool staging_ = false;
+    bool stopping_ = false;
+    OptionalCacheError failure_;
+    std::thread thread_;  // last: started once everything it uses is there
 };
 
 // The earlier cache of the same source, opened once for the whole write.
@@ -214,14 +337,14 @@ public:
 
     // The payload of picture `index` (taken once each, in ascending order), or nothing, its
     // document then being handed over in `document` for the writer to encode.
-    std::optional<std::vector<std::uint8_t>> take(std::size_t index, StreamAnalysis& document)
+    std::optional<PicturePayloadBytes> take(std::size_t index, StreamAnalysis& document)
     {
         while (nextToMake_ < count_ && nextToMake_ <= index + encoders_) {
             startNext();
         }
         InFlight picture = std::move(inFlight_.front());
         inFlight_.pop_front();
-        std::optional<std::vector<std::uint8_t>> payload = picture.payload.get();
+        std::optional<PicturePayloadBytes> payload = picture.payload.get();
         if (!payload) {
             document = std::move(*picture.document);
         }
@@ -231,7 +354,7 @@ public:
 private:
     struct InFlight {
         std::unique_ptr<StreamAnalysis> document;
-        std::future<std::optional<std::vector<std::uint8_t>>> payload;
+        std::future<std::optional<PicturePayloadBytes>> payload;
     };
 
     void startNext()
@@ -241,9 +364,15 @@ private:
         StreamAnalysis* made = document.get();
         // A picture without blocks of its own is the writer's: it may take the earlier run's.
         const bool encodedBeside = encoders_ != 0 && hasBlockStructure(*made);
-        auto payload = startBeside(encodedBeside, [this, made]() -> std::optional<std::vector<std::uint8_t>> {
+        auto payload = startBeside(encodedBeside, [this, made]() -> std::optional<PicturePayloadBytes> {
             try {
-                return encode_(*made);
+                std::optional<std::vector<std::uint8_t>> bytes = encode_(*made);
+                if (!bytes) {
+                    return std::nullopt;
+                }
+                // Summed here, beside the writer, whose own thread is the pass's slowest.
+                const std::uint64_t checksum = fnv1a64(*bytes);
+                return PicturePayloadBytes{std::move(*bytes), checksum};
             } catch (...) {
                 // Out of memory here leaves the picture to the writer, whose own failure is reported.
                 return std::nullopt;
@@ -370,10 +499,10 @@ private:
         // sit in memory together, and their collections are not reallocated per picture.
         StreamAnalysis document;
         StagedCacheFiles pictureFiles;
-        PendingPictureFiles pending;
+        PictureFilesStaged staged(pictureFiles, options_, budget_);
         // The pictures before a failure are staged first: their own failures come first.
         const auto failAfterPending = [&](CacheError failure) -> OptionalCacheError {
-            if (auto error = pending.stageInto(pictureFiles, options_, budget_)) {
+            if (auto error = staged.finish()) {
                 return error;
             }
             return failure;
@@ -385,26 +514,36 @@ private:
             }
             const ManifestPictureEntry& entry = manifest.pictures[index];
             std::filesystem::path path = directory_ / entry.path;
-            std::optional<std::vector<std::uint8_t>> payload =
-                encodedAhead ? encodedAhead->take(index) : madeBeside->take(index, document);
+            std::optional<PicturePayloadBytes> payload = takeEncoded(encodedAhead, madeBeside, index, document);
             if (!payload) {
                 auto encoded = encodeTheCarefulWay(index, previous, entry, document, path);
                 if (auto* error = std::get_if<CacheError>(&encoded)) {
                     return failAfterPending(std::move(*error));
                 }
-                payload = std::move(std::get<std::vector<std::uint8_t>>(encoded));
+                payload = PicturePayloadBytes{std::move(std::get<std::vector<std::uint8_t>>(encoded)), std::nullopt};
             }
-            pending.add(std::move(path), std::move(*payload));
-            if (pending.full()) {
-                if (auto error = pending.stageInto(pictureFiles, options_, budget_)) {
-                    return error;
-                }
+            if (auto error = staged.add(std::move(path), std::move(*payload))) {
+                return error;
             }
         }
-        if (auto error = pending.stageInto(pictureFiles, options_, budget_)) {
+        if (auto error = staged.finish()) {
             return error;
         }
         return pictureFiles.commit(directory_);
+    }
+
+    static std::optional<PicturePayloadBytes> takeEncoded(std::optional<PicturesEncodedAhead>& encodedAhead,
+                                                          std::optional<PicturesMadeAndEncodedBeside>& madeBeside,
+                                                          std::size_t index, StreamAnalysis& document)
+    {
+        if (!encodedAhead) {
+            return madeBeside->take(index, document);
+        }
+        std::optional<std::vector<std::uint8_t>> bytes = encodedAhead->take(index);
+        if (!bytes) {
+            return std::nullopt;
+        }
+        return PicturePayloadBytes{std::move(*bytes), std::nullopt};
     }
 
     // A picture with blocks of its own that fits as it is: all an encoder beside the writer
