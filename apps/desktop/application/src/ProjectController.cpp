@@ -278,6 +278,12 @@ void ProjectController::onAnalyzerFrame(const protocol::AnalyzerFramePacket& pac
     }
     auto frame = std::make_shared<const domain::VideoFrame>(packet.frame);
     frameCache_->insert(frame);
+    // The pass's frames stream through the cache from the first picture to the last; the frame
+    // on screen is kept the most recently used, so that they do not push it out from under the
+    // user, whose reads of its samples would then wait for a decode.
+    if (selectedPicture_) {
+        frameCache_->markMostRecentlyUsed(*selectedPicture_);
+    }
     // The picture is told, thumbnail first, once its thumbnail is made.
     thumbnailQueue_->submit(activeTaskId_, std::move(frame), packet.picture);
 }

@@ -47,6 +47,11 @@ VideoFramePtr VideoFrameCache::find(domain::PictureId pictureId)
     return found->second.frame;
 }
 
+void VideoFrameCache::markMostRecentlyUsed(domain::PictureId pictureId)
+{
+    static_cast<void>(find(pictureId));
+}
+
 void VideoFrameCache::remove(domain::PictureId pictureId)
 {
     const std::lock_guard lock(mutex_);

@@ -19,6 +19,8 @@ public:
     void insert(VideoFramePtr frame);
     // Empty when absent; a hit makes the entry the most recently used.
     [[nodiscard]] VideoFramePtr find(domain::PictureId pictureId);
+    // As a hit would, without taking the frame; nothing when absent.
+    void markMostRecentlyUsed(domain::PictureId pictureId);
     void remove(domain::PictureId pictureId);
     void clear();
 
