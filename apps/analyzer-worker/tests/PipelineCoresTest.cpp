@@ -5,9 +5,9 @@
 #include "PipelineTestSupport.h"
 #include "pipeline/AnalysisPipeline.h"
 
-#include <gtest/gtest.h>
+#include "vexilo/test/OneCorePin.h"
 
-#include <sched.h>
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <fstream>
@@ -59,27 +59,6 @@ Pass runPass(const std::filesystem::path& clip, const std::filesystem::path& cac
                                         });
     pass.files = cacheFiles(cacheRoot);
     return pass;
-}
-
-// Runs `work` with this thread (and every thread it starts) on the first core it may use.
-template <typename Work>
-auto onOneCore(Work work)
-{
-    cpu_set_t before;
-    CPU_ZERO(&before);
-    EXPECT_EQ(sched_getaffinity(0, sizeof before, &before), 0);
-    cpu_set_t one;
-    CPU_ZERO(&one);
-    for (std::size_t core = 0; core < CPU_SETSIZE; ++core) {
-        if (CPU_ISSET(core, &before)) {
-            CPU_SET(core, &one);
-            break;
-        }
-    }
-    EXPECT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
-    auto result = work();
-    EXPECT_EQ(sched_setaffinity(0, sizeof before, &before), 0);
-    return result;
 }
 
 // The slice NAL units of an Annex-B stream, as [begin, end) byte ranges of their payloads.
@@ -153,7 +132,10 @@ std::size_t expectSamePass(const std::filesystem::path& clip)
 {
     testing::ScratchDirectory scratch;
     const Pass everyCore = runPass(clip, scratch / "every-core");
-    const Pass oneCore = onOneCore([&] { return runPass(clip, scratch / "one-core"); });
+    const Pass oneCore = [&] {
+        const vexilo::test::OneCorePin pin;
+        return runPass(clip, scratch / "one-core");
+    }();
     EXPECT_TRUE(everyCore.result.succeeded) << everyCore.result.code << ": " << everyCore.result.detail;
     EXPECT_TRUE(oneCore.result.succeeded) << oneCore.result.code << ": " << oneCore.result.detail;
     EXPECT_EQ(everyCore.framesDelivered, oneCore.framesDelivered);
@@ -192,11 +174,7 @@ TEST_P(PipelineCores, OneCoreAndEveryCoreWriteTheSameCacheForACleanAndADamagedSt
 
 INSTANTIATE_TEST_SUITE_P(Clips, PipelineCores,
                          ::testing::Values("observer_open_gop_pyramid.hevc", "main_420_8bit_gop8.hevc"),
-                         [](const ::testing::TestParamInfo<const char*>& testCase) {
-                             std::string name = testCase.param;
-                             std::replace(name.begin(), name.end(), '.', '_');
-                             return name;
-                         });
+                         testing::clipTestName);
 
 }  // namespace
 }  // namespace vexilo::analyzer

@@ -330,11 +330,7 @@ TEST_P(PipelineGarbledPacket, IsNotedAndPassedOverAndEveryPictureDecodedIsDescri
 
 INSTANTIATE_TEST_SUITE_P(Clips, PipelineGarbledPacket,
                          ::testing::Values("observer_open_gop_pyramid.hevc", "main_420_8bit_gop8.hevc"),
-                         [](const ::testing::TestParamInfo<const char*>& testCase) {
-                             std::string name = testCase.param;
-                             std::replace(name.begin(), name.end(), '.', '_');
-                             return name;
-                         });
+                         testing::clipTestName);
 
 }  // namespace
 }  // namespace vexilo::analyzer

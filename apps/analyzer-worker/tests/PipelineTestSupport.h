@@ -44,6 +44,14 @@ inline std::filesystem::path testMedia(const std::string& name)
 using test::readReferenceStreamManifest;
 using test::ReferenceStream;
 
+// A test stream's file name as a test name: "a.hevc" becomes "a_hevc".
+inline std::string clipTestName(const ::testing::TestParamInfo<const char*>& testCase)
+{
+    std::string name = testCase.param;
+    std::replace(name.begin(), name.end(), '.', '_');
+    return name;
+}
+
 inline std::filesystem::path referenceStreams()
 {
     return test::referenceStreamsDir();

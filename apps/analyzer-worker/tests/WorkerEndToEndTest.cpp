@@ -253,11 +253,7 @@ INSTANTIATE_TEST_SUITE_P(
                       "bpyramid_420_10bit.mov", "audio_first_hevc.mp4", "observer_444_12bit_intra.hevc",
                       "observer_422_12bit.hevc", "observer_open_gop_pyramid.hevc", "observer_tools_420_8bit.hevc",
                       "observer_slices_wpp_10bit.hevc", "observer_open_gop_pyramid.mp4"),
-    [](const ::testing::TestParamInfo<const char*>& testCase) {
-        std::string name = testCase.param;
-        std::replace(name.begin(), name.end(), '.', '_');
-        return name;
-    });
+    testing::clipTestName);
 
 // Monochrome pictures travel as 4:2:0 frames with mid-grey chroma, so a 4:0:0 stream streams
 // its frames like any other.

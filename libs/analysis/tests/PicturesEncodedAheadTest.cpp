@@ -5,9 +5,9 @@
 
 #include "CacheTestSupport.h"
 
-#include <gtest/gtest.h>
+#include "vexilo/test/OneCorePin.h"
 
-#include <sched.h>
+#include <gtest/gtest.h>
 
 #include <map>
 #include <new>
@@ -47,25 +47,6 @@ std::map<std::string, std::vector<std::uint8_t>> cacheFiles(const std::filesyste
         }
     }
     return files;
-}
-
-// Runs `work` with the calling thread held to one core, so that a write sees no core beside it.
-template <typename Work>
-void onOneCore(Work work)
-{
-    cpu_set_t before;
-    ASSERT_EQ(sched_getaffinity(0, sizeof before, &before), 0);
-    cpu_set_t one;
-    CPU_ZERO(&one);
-    for (std::size_t core = 0; core < CPU_SETSIZE; ++core) {
-        if (CPU_ISSET(core, &before)) {
-            CPU_SET(core, &one);
-            break;
-        }
-    }
-    ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
-    work();
-    ASSERT_EQ(sched_setaffinity(0, sizeof before, &before), 0);
 }
 
 TEST(PicturesEncodedAheadTest, EncodersHandTheWriterEachPictureInOrderAsItWouldHaveEncodedItOrLeaveItToIt)
@@ -180,7 +161,10 @@ TEST(PicturesEncodedAheadTest, AWriteWithEncodersBesideLeavesTheFilesAWriteAlone
         };
         std::vector<std::uint64_t> omittedAlone;
         std::map<std::string, std::vector<std::uint8_t>> alone;
-        onOneCore([&] { alone = write(optionsTelling(omittedAlone)); });
+        {
+            const vexilo::test::OneCorePin pin;
+            alone = write(optionsTelling(omittedAlone));
+        }
         std::vector<std::uint64_t> omittedBeside;
         EXPECT_EQ(write(optionsTelling(omittedBeside)), alone);
         EXPECT_EQ(omittedBeside, omittedAlone);
